@@ -1,0 +1,32 @@
+# make run   installs what is missing, builds and starts Pictolarium (on a virtual display when there is none)
+# make test  installs what is missing, builds and runs every test
+# make bench builds and runs the benchmarks
+
+BUILD ?= build
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+.PHONY: all deps configure build run test bench clean
+
+all: build
+
+deps:
+	@./scripts/install-deps.sh
+
+configure: deps
+	@cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@./scripts/run.sh $(BUILD)/src/pictolarium
+
+test: build
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
+
+bench: build
+	@./scripts/bench.sh $(BUILD)
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the app, the tests and the benchmarks need.
+# Checks first and installs only what is missing, so a second run is quick and silent.
+set -euo pipefail
+
+packages=(
+    # toolchain
+    build-essential cmake ninja-build ccache pkg-config git
+    # Qt
+    qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-pdf-dev qt6-image-formats-plugins
+    libqt6svg6 libqt6pdf6 libqt6opengl6-dev libgl-dev
+    # X11
+    libx11-dev libx11-xcb-dev libxcb1-dev libxcb-keysyms1-dev libxcb-xkb-dev libxcb-xinput-dev
+    libxcb-xfixes0-dev libxcb-shm0-dev libxcb-composite0-dev libxcb-randr0-dev libxcb-icccm4-dev
+    libxcb-ewmh-dev libxcb-image0-dev libxcb-util-dev libxkbcommon-dev
+    # pictures, documents, text
+    libpng-dev zlib1g-dev libheif-dev libexif-dev libqpdf-dev
+    libtesseract-dev libleptonica-dev tesseract-ocr tesseract-ocr-eng
+    libzxing-dev libcld2-dev libopencv-imgproc-dev libopencv-core-dev
+    # look
+    fonts-inter fonts-jetbrains-mono bootstrap-icons
+    # tests and benchmarks
+    libgtest-dev libgmock-dev googletest libbenchmark-dev
+    xvfb xauth openbox tint2 xcompmgr xdotool x11-utils x11-xserver-utils xterm
+    imagemagick scrot hyperfine xdg-utils dbus-x11 procps python3
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$'; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,98 @@
+#include "app/AppDelegate.h"
+
+#include "app/MenuIcon.h"
+#include "card/ToolbarPrefs.h"
+#include "library/FormatWheel.h"
+#include "library/LibraryPanel.h"
+#include "onboarding/Onboarding.h"
+#include "platform/Defaults.h"
+#include "platform/Dispatch.h"
+#include "text/LocalLLM.h"
+
+#include <QCursor>
+#include <QDir>
+#include <QFileInfo>
+#include <QMenu>
+#include <QSystemTrayIcon>
+
+#include <cstdio>
+
+AppDelegate::AppDelegate(Defaults& store, QObject* parent) : QObject(parent), defaults(store) {}
+
+AppDelegate::~AppDelegate() {
+    if (menu)
+        delete menu;
+}
+
+const QList<AppDelegate::HotAction>& AppDelegate::actions() {
+    static const QList<HotAction> table{
+        {QStringLiteral("capture"), QStringLiteral("Capture  \u00b7  tap = window, hold = drag a piece")},
+        {QStringLiteral("library"), QStringLiteral("Basket  \u00b7  tap = screenshots, hold = latest")},
+    };
+    return table;
+}
+
+QString AppDelegate::shotsFolder() {
+    const QDir home = QDir::home();
+    const QString folder = home.filePath(QStringLiteral("Pictures/Pictolarium"));
+    for (const char* legacy : {"Pictures/Merin", "Pictures/Tallowcap"}) {
+        const QString old = home.filePath(QString::fromLatin1(legacy));
+        if (!QFileInfo::exists(folder) && QFileInfo(old).isDir())
+            QDir().rename(old, folder); // a failed move leaves both as they were
+    }
+    QDir().mkpath(folder);
+    return folder;
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+    // Qt's text fields carry their own editing keys, so no Edit menu is installed, and there
+    // is no update framework to start.
+    resetShortcutsOnce();
+    shotsFolder(); // so the folder is there for the file manager before the first capture
+    ToolbarPrefs::adoptNewDefaultOrderOnce();
+    LocalLLM::killStray();
+    LocalLLM::warmUp();
+    FormatWheel::shared().start();
+    Dispatch::after(600, this, [] { Onboarding::showIfFirstRun(); });
+
+    statusItem = new QSystemTrayIcon(MenuIcon::make(), this);
+    statusItem->setToolTip(QStringLiteral("Pictolarium"));
+    connect(statusItem, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context)
+            popUpMenu();
+    });
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        std::fprintf(stderr, "pictolarium: no system tray found; the hot keys still work, and the panel icon "
+                             "appears when a tray starts.\n");
+    statusItem->show();
+
+    registerHotKeys();
+    attachMenu(makeMenu());
+    emit launched();
+}
+
+void AppDelegate::resetShortcutsOnce() {
+    if (defaults.boolValue(QStringLiteral("shortcutsV2")))
+        return;
+    for (const HotAction& action : actions())
+        defaults.remove(QStringLiteral("shortcut.") + action.key);
+    defaults.set(QStringLiteral("shortcutsV2"), true);
+}
+
+void AppDelegate::attachMenu(QMenu* made) {
+    if (menu)
+        menu->deleteLater();
+    menu = made;
+}
+
+void AppDelegate::popUpMenu() {
+    if (menu)
+        menu->popup(QCursor::pos());
+}
+
+void AppDelegate::applicationWillTerminate() { LocalLLM::stop(); }
+
+bool AppDelegate::applicationShouldHandleReopen() {
+    LibraryPanel::shared().toggle(QCursor::pos());
+    return false;
+}

@@ -1,0 +1,7 @@
+#include "card/ToolbarPrefs.h"
+
+namespace ToolbarPrefs {
+
+void adoptNewDefaultOrderOnce() {}
+
+} // namespace ToolbarPrefs

@@ -1,0 +1,56 @@
+#include "library/LibraryPanel.h"
+
+#include "app/Brand.h"
+#include "app/UI.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QScreen>
+#include <QVBoxLayout>
+
+LibraryPanel& LibraryPanel::shared() {
+    static LibraryPanel* panel = new LibraryPanel();
+    return *panel;
+}
+
+QString LibraryPanel::changed() { return QStringLiteral("picto.shotsChanged"); }
+
+LibraryPanel::LibraryPanel() : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
+    setWindowTitle(QStringLiteral("Pictolarium Basket"));
+    setObjectName(QStringLiteral("LibraryPanel"));
+    auto* layout = new QVBoxLayout(this);
+    auto* label = new QLabel(QStringLiteral("Basket"), this);
+    label->setFont(UI::font(15, QFont::DemiBold));
+    label->setAlignment(Qt::AlignCenter);
+    layout->addWidget(label);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, Brand::background());
+    pal.setColor(QPalette::WindowText, Brand::text());
+    setPalette(pal);
+    setAutoFillBackground(true);
+    resize(560, 380);
+}
+
+void LibraryPanel::toggle(std::optional<QPoint> near) {
+    if (isVisible() && isActiveWindow()) {
+        hide();
+        return;
+    }
+    if (isVisible()) {
+        hide();
+        return;
+    }
+    const QPoint point = near.value_or(QCursor::pos());
+    QScreen* screen = QGuiApplication::screenAt(point);
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (screen) {
+        QRect frame = geometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        setGeometry(frame);
+    }
+    show();
+    raise();
+    activateWindow();
+}

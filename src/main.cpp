@@ -1,0 +1,71 @@
+// Wires the program together: one instance per session, settings carried over once, fonts,
+// the application delegate and the hand-over of files from later launches.
+
+#include "app/AppDelegate.h"
+#include "app/Migration.h"
+#include "app/UI.h"
+#include "platform/Defaults.h"
+#include "platform/SingleInstance.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+QStringList fileArguments(const QStringList& arguments) {
+    QStringList files;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& arg = arguments.at(i);
+        if (arg.startsWith(QLatin1Char('-')))
+            continue;
+        files.append(QFileInfo(arg).absoluteFilePath());
+    }
+    return files;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Pictolarium"));
+    QApplication::setOrganizationName(QStringLiteral("Pictolarium"));
+    QApplication::setDesktopFileName(QStringLiteral("pictolarium"));
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    const QStringList files = fileArguments(QApplication::arguments());
+
+    SingleInstance instance;
+    if (instance.forward(files))
+        return 0;
+    if (!instance.listen())
+        std::fprintf(stderr, "pictolarium: cannot listen on %s; later launches will start a second copy.\n",
+                     qPrintable(instance.socketPath()));
+
+    // Stitched pages and camera pictures are larger than Qt's default 256 MB allowance.
+    QImageReader::setAllocationLimit(2048);
+
+    Defaults& defaults = Defaults::standard();
+    if (!defaults.damagedCopy().isEmpty())
+        std::fprintf(stderr, "pictolarium: the settings file was damaged and was kept as %s.\n",
+                     qPrintable(defaults.damagedCopy()));
+    Migration::migrateFromPictolite(defaults);
+    UI::registerFonts();
+
+    AppDelegate delegate(defaults);
+    QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate,
+                     [&delegate] { delegate.applicationShouldHandleReopen(); });
+    QObject::connect(&instance, &SingleInstance::openRequested, &delegate,
+                     [&delegate](const QStringList& paths) { delegate.openFiles(paths); });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] { delegate.applicationWillTerminate(); });
+
+    QTimer::singleShot(0, &delegate, [&delegate, files] {
+        delegate.applicationDidFinishLaunching();
+        if (!files.isEmpty())
+            delegate.openFiles(files);
+    });
+    return QApplication::exec();
+}

@@ -1,0 +1,70 @@
+#pragma once
+// A typed key-value store for settings: one JSON file per domain, every write atomic,
+// and reads that hand back exactly the type that was stored.
+
+#include <QByteArray>
+#include <QHash>
+#include <QMutex>
+#include <QString>
+#include <QVariant>
+#include <QVariantList>
+#include <QVariantMap>
+#include <optional>
+
+class Defaults {
+public:
+    // The application's own domain, stored under XdgPaths::configDir().
+    static Defaults& standard();
+    static QString standardDomainName();
+
+    // A domain stored as <directory>/<domain>.json. Tests hand in a temporary directory.
+    Defaults(QString directory, QString domain);
+    Defaults(const Defaults&) = delete;
+    Defaults& operator=(const Defaults&) = delete;
+
+    // Another domain's contents as last written, or nothing when the domain has no file.
+    // Used to read a former application's settings without taking ownership of its file.
+    static std::optional<QVariantMap> persistentDomain(const QString& directory, const QString& domain);
+
+    // The stored object, or an invalid QVariant when absent. Types are exactly one of
+    // bool, qlonglong, double, QString, QByteArray, QVariantList, QVariantMap.
+    QVariant object(const QString& key) const;
+    bool contains(const QString& key) const { return object(key).isValid(); }
+
+    // Typed reads: nothing when the key is absent or holds another type. An integer reads as a
+    // double too, since a number typed by hand into the file may lack its decimal point.
+    std::optional<bool> boolean(const QString& key) const;
+    std::optional<qlonglong> integer(const QString& key) const;
+    std::optional<double> number(const QString& key) const;
+    std::optional<QString> string(const QString& key) const;
+    std::optional<QByteArray> data(const QString& key) const;
+    std::optional<QVariantList> array(const QString& key) const;
+    std::optional<QVariantMap> dictionary(const QString& key) const;
+
+    // Convenience reads with the platform's zero values for absent keys.
+    bool boolValue(const QString& key) const { return boolean(key).value_or(false); }
+    qlonglong integerValue(const QString& key) const { return integer(key).value_or(0); }
+    double doubleValue(const QString& key) const { return number(key).value_or(0.0); }
+
+    // Writes go to disk at once. Returns false (and keeps the value in memory) when the file
+    // could not be written; a value of an unsupported type is refused and returns false.
+    bool set(const QString& key, const QVariant& value);
+    bool remove(const QString& key);
+
+    QVariantMap dictionaryRepresentation() const;
+    QString filePath() const { return path; }
+
+    // Where a damaged file was moved before the domain was started afresh, if that happened.
+    QString damagedCopy() const { return keptAside; }
+
+    static bool isStorable(const QVariant& value);
+
+private:
+    void load();
+    bool save();
+
+    QString path;
+    QString keptAside;
+    QVariantMap values;
+    mutable QMutex mutex;
+};

@@ -1,0 +1,31 @@
+#include "support/TestEnv.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+
+namespace TestEnv {
+
+namespace {
+QTemporaryDir*& dir() {
+    static QTemporaryDir* d = nullptr;
+    return d;
+}
+} // namespace
+
+void isolate() {
+    if (dir())
+        return;
+    dir() = new QTemporaryDir(QDir::tempPath() + QStringLiteral("/pictolarium-test-XXXXXX"));
+    const QString root = dir()->path();
+    for (const char* sub : {"home", "config", "data", "cache", "runtime"})
+        QDir().mkpath(root + QLatin1Char('/') + QLatin1String(sub));
+    qputenv("HOME", (root + QStringLiteral("/home")).toUtf8());
+    qputenv("XDG_CONFIG_HOME", (root + QStringLiteral("/config")).toUtf8());
+    qputenv("XDG_DATA_HOME", (root + QStringLiteral("/data")).toUtf8());
+    qputenv("XDG_CACHE_HOME", (root + QStringLiteral("/cache")).toUtf8());
+    qputenv("XDG_RUNTIME_DIR", (root + QStringLiteral("/runtime")).toUtf8());
+}
+
+QString home() { return qEnvironmentVariable("HOME"); }
+
+} // namespace TestEnv
