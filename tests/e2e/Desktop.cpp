@@ -1,0 +1,277 @@
+#include "Desktop.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QThread>
+
+#include <xcb/xcb.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+template <typename T> using Reply = std::unique_ptr<T, FreeDeleter>;
+
+struct Connection {
+    explicit Connection(const QString& display) { c = xcb_connect(display.toUtf8().constData(), nullptr); }
+    ~Connection() {
+        if (c)
+            xcb_disconnect(c);
+    }
+    bool ok() const { return c && !xcb_connection_has_error(c); }
+    xcb_atom_t atom(const char* name) const {
+        Reply<xcb_intern_atom_reply_t> r(
+            xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(strlen(name)), name), nullptr));
+        return r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
+    }
+    xcb_connection_t* c = nullptr;
+};
+
+} // namespace
+
+Desktop::Desktop() : Desktop(Options{}) {}
+
+Desktop::Desktop(Options options) : opts(options) { launch(options); }
+
+Desktop::~Desktop() { stopAll(); }
+
+QString Desktop::home() const { return dir.path() + QStringLiteral("/home"); }
+QString Desktop::runtimeDir() const { return dir.path() + QStringLiteral("/runtime"); }
+QString Desktop::configHome() const { return dir.path() + QStringLiteral("/config"); }
+
+bool Desktop::waitUntil(const std::function<bool()>& condition, int timeoutMs, int stepMs) {
+    QElapsedTimer timer;
+    timer.start();
+    while (true) {
+        if (condition())
+            return true;
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, stepMs);
+        QThread::msleep(stepMs);
+    }
+}
+
+void Desktop::launch(const Options& options) {
+    for (const char* sub : {"home", "config", "data", "cache", "runtime"})
+        QDir().mkpath(dir.path() + QLatin1Char('/') + QLatin1String(sub));
+    QFile::setPermissions(runtimeDir(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome());
+    env.insert(QStringLiteral("XDG_DATA_HOME"), dir.path() + QStringLiteral("/data"));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), dir.path() + QStringLiteral("/cache"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir());
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+
+    // Parallel test processes race for displays; Xvfb refuses a taken one and we try the next.
+    const int base = 200 + int(getpid() % 500);
+    for (int attempt = 0; attempt < 40 && !started; ++attempt) {
+        number = base + attempt * 7;
+        if (QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)) ||
+            QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)))
+            continue;
+        auto* p = new QProcess();
+        p->setProcessEnvironment(env);
+        p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p->setStandardOutputFile(QProcess::nullDevice());
+        p->start(QStringLiteral("Xvfb"),
+                 {display(), QStringLiteral("-noreset"), QStringLiteral("-nolisten"), QStringLiteral("tcp"),
+                  QStringLiteral("-screen"), QStringLiteral("0"),
+                  QStringLiteral("%1x%2x24").arg(options.size.width()).arg(options.size.height())});
+        if (!p->waitForStarted(5000)) {
+            delete p;
+            failure = QStringLiteral("Xvfb did not start");
+            return;
+        }
+        const bool up = waitUntil(
+            [&] {
+                if (p->state() != QProcess::Running)
+                    return true;
+                Connection c(display());
+                return c.ok();
+            },
+            10000);
+        if (up && p->state() == QProcess::Running) {
+            xvfb = p;
+            processes.emplace_back(p);
+            started = true;
+        } else {
+            p->kill();
+            p->waitForFinished(2000);
+            delete p;
+        }
+    }
+    if (!started) {
+        failure = QStringLiteral("no free display for Xvfb");
+        return;
+    }
+    env.insert(QStringLiteral("DISPLAY"), display());
+
+    if (options.windowManager) {
+        start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+        const bool wm = waitUntil(
+            [&] {
+                Connection c(display());
+                if (!c.ok())
+                    return false;
+                const xcb_atom_t check = c.atom("_NET_SUPPORTING_WM_CHECK");
+                xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c.c)).data->root;
+                Reply<xcb_get_property_reply_t> r(xcb_get_property_reply(
+                    c.c, xcb_get_property(c.c, 0, root, check, XCB_ATOM_WINDOW, 0, 1), nullptr));
+                return r && xcb_get_property_value_length(r.get()) == 4;
+            },
+            10000);
+        if (!wm) {
+            started = false;
+            failure = QStringLiteral("openbox did not start");
+            return;
+        }
+    }
+    if (options.compositor) {
+        start(QStringLiteral("xcompmgr"));
+        waitUntil([&] { return selectionOwned(QStringLiteral("_NET_WM_CM_S0")); }, 5000);
+    }
+    if (options.tray) {
+        // A minimal panel: a tray at the bottom right, nothing else.
+        const QString rc = dir.path() + QStringLiteral("/tint2rc");
+        QFile f(rc);
+        if (f.open(QIODevice::WriteOnly)) {
+            f.write("panel_items = S\npanel_position = bottom right horizontal\npanel_size = 200 30\n"
+                    "panel_background_id = 1\nbackground_color = #202020 100\nsystray_padding = 4 4 4\n"
+                    "systray_icon_size = 22\nsystray_sort = ascending\n");
+            f.close();
+        }
+        start(QStringLiteral("tint2"), {QStringLiteral("-c"), rc});
+        if (!waitUntil([&] { return selectionOwned(QStringLiteral("_NET_SYSTEM_TRAY_S0")); }, 10000)) {
+            started = false;
+            failure = QStringLiteral("the tray did not start");
+        }
+    }
+}
+
+QProcess* Desktop::start(const QString& program, const QStringList& args) {
+    auto* p = new QProcess();
+    p->setProcessEnvironment(env);
+    p->setStandardOutputFile(QProcess::nullDevice());
+    p->setStandardErrorFile(QProcess::nullDevice());
+    p->start(program, args);
+    p->waitForStarted(5000);
+    processes.emplace_back(p);
+    return p;
+}
+
+QString Desktop::run(const QString& program, const QStringList& args, int* exitCode, int timeoutMs) {
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished(1000);
+        if (exitCode)
+            *exitCode = -1;
+        return {};
+    }
+    if (exitCode)
+        *exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+QProcess* Desktop::startApp(const QStringList& args) {
+    auto* p = new QProcess();
+    p->setProcessEnvironment(env);
+    p->setStandardOutputFile(QProcess::nullDevice());
+    p->setReadChannel(QProcess::StandardError);
+    QObject::connect(p, &QProcess::readyReadStandardError, [this, p] { appErr += p->readAllStandardError(); });
+    p->start(QStringLiteral(PICTOLARIUM_BIN), args);
+    p->waitForStarted(5000);
+    processes.emplace_back(p);
+    appProcess = p;
+    return p;
+}
+
+bool Desktop::waitForApp(int timeoutMs) {
+    const QString socket = runtimeDir() + QStringLiteral("/pictolarium.socket");
+    return waitUntil(
+        [&] { return QFileInfo::exists(socket) || (appProcess && appProcess->state() != QProcess::Running); },
+        timeoutMs) &&
+           appProcess && appProcess->state() == QProcess::Running;
+}
+
+QString Desktop::appStderr() {
+    if (appProcess)
+        appErr += appProcess->readAllStandardError();
+    return QString::fromUtf8(appErr);
+}
+
+void Desktop::xdotool(const QStringList& args) { run(QStringLiteral("xdotool"), args); }
+
+QImage Desktop::screenshot(const QString& savePath) {
+    const QString path = savePath.isEmpty() ? dir.path() + QStringLiteral("/screen.png") : savePath;
+    run(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), path});
+    return QImage(path);
+}
+
+bool Desktop::selectionOwned(const QString& selection) const {
+    Connection c(display());
+    if (!c.ok())
+        return false;
+    const xcb_atom_t atom = c.atom(selection.toLatin1().constData());
+    Reply<xcb_get_selection_owner_reply_t> r(
+        xcb_get_selection_owner_reply(c.c, xcb_get_selection_owner(c.c, atom), nullptr));
+    return r && r->owner != XCB_WINDOW_NONE;
+}
+
+QList<quint32> Desktop::windowsByName(const QString& pattern) {
+    int code = 0;
+    const QString out = run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--name"), pattern}, &code);
+    QList<quint32> ids;
+    for (const QString& line : out.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        ids.append(line.trimmed().toUInt());
+    return ids;
+}
+
+QRect Desktop::windowGeometry(quint32 window) {
+    const QString out =
+        run(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"), QString::number(window)});
+    static const QRegularExpression pos(QStringLiteral("Position: (-?\\d+),(-?\\d+)"));
+    static const QRegularExpression size(QStringLiteral("Geometry: (\\d+)x(\\d+)"));
+    const auto p = pos.match(out), s = size.match(out);
+    if (!p.hasMatch() || !s.hasMatch())
+        return {};
+    return QRect(p.captured(1).toInt(), p.captured(2).toInt(), s.captured(1).toInt(), s.captured(2).toInt());
+}
+
+quint32 Desktop::activeWindow() {
+    return run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")}).trimmed().toUInt();
+}
+
+void Desktop::terminate(QProcess* process) {
+    if (!process || process->state() == QProcess::NotRunning)
+        return;
+    process->terminate();
+    if (!process->waitForFinished(2000)) {
+        process->kill();
+        process->waitForFinished(2000);
+    }
+}
+
+void Desktop::stopAll() {
+    // Newest first: the app before the panel, the panel before the window manager, Xvfb last.
+    for (auto it = processes.rbegin(); it != processes.rend(); ++it)
+        terminate(it->get());
+    processes.clear();
+}

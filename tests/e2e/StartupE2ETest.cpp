@@ -1,0 +1,81 @@
+#include "Desktop.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+
+namespace {
+
+QString shotsDir() {
+    const QString dir = QStringLiteral(E2E_SHOTS_DIR);
+    QDir().mkpath(dir);
+    return dir;
+}
+
+// Bright pixels in the panel's tray area: the aperture is drawn light on the dark panel.
+int brightPixels(const QImage& screen, const QRect& area) {
+    int count = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            if (qGray(screen.pixel(x, y)) > 160)
+                ++count;
+    return count;
+}
+
+} // namespace
+
+TEST(Startup, ShowsTheApertureInTheTrayAndCreatesTheFolder) {
+    Desktop desktop;
+    ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
+    desktop.startApp();
+    ASSERT_TRUE(desktop.waitForApp());
+
+    EXPECT_TRUE(Desktop::waitUntil([&] { return QFileInfo(desktop.shotsFolder()).isDir(); }, 5000));
+
+    // The panel is 200 × 30 at the bottom right; the icon docks within a second or so.
+    const QRect tray(1280 - 200, 800 - 30, 200, 30);
+    QImage screen;
+    const bool docked = Desktop::waitUntil(
+        [&] {
+            screen = desktop.screenshot(shotsDir() + QStringLiteral("/startup-tray.png"));
+            return !screen.isNull() && brightPixels(screen, tray) > 30;
+        },
+        8000, 300);
+    EXPECT_TRUE(docked) << "no light icon in the tray area";
+    EXPECT_FALSE(desktop.appStderr().contains(QStringLiteral("no system tray")));
+}
+
+TEST(Startup, ASecondLaunchHandsOverReopenAndExitsAtOnce) {
+    Desktop desktop;
+    ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
+    desktop.startApp();
+    ASSERT_TRUE(desktop.waitForApp());
+    EXPECT_TRUE(desktop.windowsByName(QStringLiteral("Pictolarium Basket")).isEmpty());
+
+    QElapsedTimer timer;
+    timer.start();
+    int code = -1;
+    desktop.run(QStringLiteral(PICTOLARIUM_BIN), {}, &code, 5000);
+    const qint64 elapsed = timer.elapsed();
+    EXPECT_EQ(code, 0);
+    EXPECT_LT(elapsed, 1000);
+
+    // The running copy toggles the basket on reopen.
+    EXPECT_TRUE(Desktop::waitUntil(
+        [&] { return !desktop.windowsByName(QStringLiteral("Pictolarium Basket")).isEmpty(); }, 5000));
+    EXPECT_EQ(desktop.app()->state(), QProcess::Running);
+}
+
+TEST(Startup, RunsWithoutATrayAndSaysSoOnce) {
+    Desktop::Options options;
+    options.tray = false;
+    Desktop desktop(options);
+    ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
+    desktop.startApp();
+    ASSERT_TRUE(desktop.waitForApp());
+    Desktop::waitUntil([&] { return desktop.appStderr().contains(QStringLiteral("no system tray")); }, 5000);
+    const QString err = desktop.appStderr();
+    EXPECT_EQ(err.count(QStringLiteral("no system tray")), 1) << err.toStdString();
+    EXPECT_EQ(desktop.app()->state(), QProcess::Running);
+}
