@@ -1,0 +1,165 @@
+#include "platform/Defaults.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPoint>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+QString domainFile(const QTemporaryDir& dir, const char* domain = "test") {
+    return dir.filePath(QString::fromLatin1(domain) + QStringLiteral(".json"));
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+} // namespace
+
+TEST(Defaults, ReadsBackEveryTypeExactlyAsWrittenAfterARestart) {
+    QTemporaryDir dir;
+    const QVariantMap nested{{QStringLiteral("a"), qlonglong(1)}, {QStringLiteral("b"), QStringLiteral("x")}};
+    const QVariantList list{true, 2.5, QByteArray("\x00\xff", 2)};
+    {
+        Defaults d(dir.path(), QStringLiteral("test"));
+        EXPECT_TRUE(d.set(QStringLiteral("bool"), true));
+        EXPECT_TRUE(d.set(QStringLiteral("int"), qlonglong(9007199254740993LL))); // above 2^53
+        EXPECT_TRUE(d.set(QStringLiteral("intFromInt"), 7));
+        EXPECT_TRUE(d.set(QStringLiteral("double"), 0.8));
+        EXPECT_TRUE(d.set(QStringLiteral("wholeDouble"), 2.0));
+        EXPECT_TRUE(d.set(QStringLiteral("string"), QStringLiteral("Grüße")));
+        EXPECT_TRUE(d.set(QStringLiteral("data"), QByteArray("{\"keyCode\":2}")));
+        EXPECT_TRUE(d.set(QStringLiteral("array"), list));
+        EXPECT_TRUE(d.set(QStringLiteral("dict"), nested));
+    }
+    Defaults d(dir.path(), QStringLiteral("test"));
+    EXPECT_EQ(d.boolean(QStringLiteral("bool")), true);
+    EXPECT_EQ(d.integer(QStringLiteral("int")), 9007199254740993LL);
+    EXPECT_EQ(d.integer(QStringLiteral("intFromInt")), 7);
+    EXPECT_EQ(d.number(QStringLiteral("double")), 0.8);
+    // A double that happens to be whole stays a double: 2.0 must not come back as an integer.
+    EXPECT_EQ(d.object(QStringLiteral("wholeDouble")).metaType().id(), QMetaType::Double);
+    EXPECT_EQ(d.string(QStringLiteral("string")), QStringLiteral("Grüße"));
+    EXPECT_EQ(d.data(QStringLiteral("data")), QByteArray("{\"keyCode\":2}"));
+    EXPECT_EQ(d.array(QStringLiteral("array")), list);
+    EXPECT_EQ(d.dictionary(QStringLiteral("dict")), nested);
+}
+
+TEST(Defaults, AReadOfTheWrongTypeIsAbsent) {
+    QTemporaryDir dir;
+    Defaults d(dir.path(), QStringLiteral("test"));
+    d.set(QStringLiteral("flag"), QStringLiteral("YES"));
+    d.set(QStringLiteral("count"), 3.5);
+    d.set(QStringLiteral("shortcut"), QStringLiteral("not data"));
+
+    EXPECT_FALSE(d.boolean(QStringLiteral("flag")).has_value());
+    EXPECT_FALSE(d.boolValue(QStringLiteral("flag")));
+    EXPECT_FALSE(d.integer(QStringLiteral("count")).has_value());
+    EXPECT_EQ(d.number(QStringLiteral("count")), 3.5);
+    EXPECT_FALSE(d.data(QStringLiteral("shortcut")).has_value());
+    EXPECT_FALSE(d.string(QStringLiteral("missing")).has_value());
+    EXPECT_EQ(d.doubleValue(QStringLiteral("missing")), 0.0);
+}
+
+TEST(Defaults, DamagedEntriesReadAsAbsentAndTheRestSurvives) {
+    QTemporaryDir dir;
+    writeFile(domainFile(dir), R"({
+        "good": {"t": "bool", "v": true},
+        "wrongValue": {"t": "bool", "v": "yes"},
+        "unknownType": {"t": "date", "v": 1},
+        "bareValue": 12,
+        "badData": {"t": "data", "v": "***"},
+        "badNested": {"t": "array", "v": [{"t": "int", "v": "x"}]},
+        "nan": {"t": "double", "v": "nan"}
+    })");
+    Defaults d(dir.path(), QStringLiteral("test"));
+    EXPECT_EQ(d.boolean(QStringLiteral("good")), true);
+    for (const char* key : {"wrongValue", "unknownType", "bareValue", "badData", "badNested"})
+        EXPECT_FALSE(d.contains(QString::fromLatin1(key))) << key;
+    EXPECT_TRUE(std::isnan(d.doubleValue(QStringLiteral("nan"))));
+    EXPECT_TRUE(d.damagedCopy().isEmpty());
+}
+
+TEST(Defaults, AFileThatIsNotJsonIsKeptAsideBeforeAnyWrite) {
+    const QList<QByteArray> damaged{"{\"a\": {\"t\": \"bool\", \"v\": tr", "[1, 2, 3]", QByteArray("\x00\x01\x02", 3)};
+    for (const QByteArray& bytes : damaged) {
+        QTemporaryDir dir;
+        writeFile(domainFile(dir), bytes);
+        Defaults d(dir.path(), QStringLiteral("test"));
+        EXPECT_TRUE(d.dictionaryRepresentation().isEmpty());
+        ASSERT_FALSE(d.damagedCopy().isEmpty());
+        EXPECT_TRUE(d.damagedCopy().startsWith(domainFile(dir) + QStringLiteral(".damaged-")));
+
+        d.set(QStringLiteral("new"), true);
+        QFile kept(d.damagedCopy());
+        ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+        EXPECT_EQ(kept.readAll(), bytes);
+    }
+}
+
+TEST(Defaults, AnotherDomainIsReadWithoutTakingItOver) {
+    QTemporaryDir dir;
+    EXPECT_FALSE(Defaults::persistentDomain(dir.path(), QStringLiteral("absent")).has_value());
+    {
+        Defaults other(dir.path(), QStringLiteral("other"));
+        other.set(QStringLiteral("k"), qlonglong(5));
+    }
+    const auto domain = Defaults::persistentDomain(dir.path(), QStringLiteral("other"));
+    ASSERT_TRUE(domain.has_value());
+    EXPECT_EQ(domain->value(QStringLiteral("k")), QVariant(qlonglong(5)));
+}
+
+TEST(Defaults, RefusesValuesItCannotStoreAndKeepsTheOldOne) {
+    QTemporaryDir dir;
+    Defaults d(dir.path(), QStringLiteral("test"));
+    d.set(QStringLiteral("k"), QStringLiteral("kept"));
+    EXPECT_FALSE(d.set(QStringLiteral("k"), QVariant::fromValue(QPoint(1, 2))));
+    EXPECT_EQ(d.string(QStringLiteral("k")), QStringLiteral("kept"));
+}
+
+TEST(Defaults, AWriteThatCannotReachTheDiskIsReported) {
+    QTemporaryDir dir;
+    const QString locked = dir.filePath(QStringLiteral("locked"));
+    QDir().mkpath(locked);
+    Defaults d(locked, QStringLiteral("test"));
+    QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner);
+    if (::access(locked.toLocal8Bit().constData(), W_OK) == 0)
+        GTEST_SKIP() << "running with permissions that ignore the folder's mode";
+    EXPECT_FALSE(d.set(QStringLiteral("k"), true));
+    QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+TEST(Defaults, AProcessKilledMidWriteLeavesTheOldOrTheNewContent) {
+    QTemporaryDir dir;
+    const QByteArray big(256 * 1024, 'x');
+    {
+        Defaults d(dir.path(), QStringLiteral("test"));
+        d.set(QStringLiteral("generation"), qlonglong(0));
+        d.set(QStringLiteral("payload"), big);
+    }
+    for (int round = 0; round < 8; ++round) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            Defaults d(dir.path(), QStringLiteral("test"));
+            for (qlonglong g = 1;; ++g)
+                d.set(QStringLiteral("generation"), g);
+        }
+        usleep(20000 + round * 7000);
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+
+        Defaults d(dir.path(), QStringLiteral("test"));
+        EXPECT_TRUE(d.damagedCopy().isEmpty()) << "round " << round;
+        EXPECT_TRUE(d.integer(QStringLiteral("generation")).has_value()) << "round " << round;
+        EXPECT_EQ(d.data(QStringLiteral("payload")), big) << "round " << round;
+    }
+}

@@ -1,6 +1,7 @@
 #include "support/TestEnv.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 namespace TestEnv {
@@ -19,6 +20,7 @@ void isolate() {
     const QString root = dir()->path();
     for (const char* sub : {"home", "config", "data", "cache", "runtime"})
         QDir().mkpath(root + QLatin1Char('/') + QLatin1String(sub));
+    QFile::setPermissions(root + QStringLiteral("/runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     qputenv("HOME", (root + QStringLiteral("/home")).toUtf8());
     qputenv("XDG_CONFIG_HOME", (root + QStringLiteral("/config")).toUtf8());
     qputenv("XDG_DATA_HOME", (root + QStringLiteral("/data")).toUtf8());
