@@ -5,3 +5,9 @@ namespace ToolbarPrefs {
 void adoptNewDefaultOrderOnce() {}
 
 } // namespace ToolbarPrefs
+
+namespace ToolbarPrefsWindow {
+
+void show() {}
+
+} // namespace ToolbarPrefsWindow

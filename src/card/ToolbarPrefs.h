@@ -7,3 +7,10 @@ namespace ToolbarPrefs {
 void adoptNewDefaultOrderOnce();
 
 } // namespace ToolbarPrefs
+
+namespace ToolbarPrefsWindow {
+
+// Shows the window where the user orders and hides the card's tools.
+void show();
+
+} // namespace ToolbarPrefsWindow
