@@ -1,0 +1,538 @@
+#include "card/Stitcher.h"
+
+#include "app/UserError.h"
+
+#include <QPainter>
+#include <climits>
+#include <gtest/gtest.h>
+#include <random>
+
+using Stitcher::Signature;
+using Stitcher::SignatureRow;
+
+namespace {
+
+SignatureRow randomRow(std::mt19937& rng, int lo = 0, int hi = 255) {
+    SignatureRow row;
+    for (auto& v : row)
+        v = quint8(lo + int(rng() % unsigned(hi - lo + 1)));
+    return row;
+}
+
+Signature randomSignature(int rows, std::mt19937& rng, int lo = 0, int hi = 255) {
+    Signature sig;
+    for (int i = 0; i < rows; ++i)
+        sig.push_back(randomRow(rng, lo, hi));
+    return sig;
+}
+
+// The content of prev moved up by `shift` rows, with unseen rows coming in at the bottom.
+Signature scrolled(const Signature& prev, int shift, std::mt19937& rng, int lo = 0, int hi = 255) {
+    Signature next;
+    for (size_t r = 0; r < prev.size(); ++r)
+        next.push_back(r + size_t(shift) < prev.size() ? prev[r + size_t(shift)] : randomRow(rng, lo, hi));
+    return next;
+}
+
+QImage greyRamp(int width, int height) {
+    QImage img(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            img.setPixel(x, y, qRgb(x * 2 % 256, x * 2 % 256, x * 2 % 256));
+    return img;
+}
+
+QImage noise(int width, int height, std::mt19937& rng) {
+    QImage img(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            img.setPixel(x, y, qRgb(int(rng() % 256), int(rng() % 256), int(rng() % 256)));
+    return img;
+}
+
+void expectCantStitch(const QList<QImage>& frames, const QList<int>& offsets) {
+    try {
+        Stitcher::stitch(frames, offsets);
+        ADD_FAILURE() << "stitch succeeded";
+    } catch (const ConvertError& e) {
+        EXPECT_EQ(e.message, QStringLiteral("Can't stitch"));
+    }
+}
+
+} // namespace
+
+TEST(StitcherSignature, SamplesAreBandAveragesOfLumaTopRowFirst) {
+    const Signature ramp = Stitcher::signatures(greyRamp(128, 3));
+    ASSERT_EQ(ramp.size(), 3u);
+    for (int c = 0; c < 64; ++c)
+        EXPECT_EQ(ramp[2][c], 4 * c + 1) << "column " << c; // mean of 4c and 4c + 2
+
+    // Narrower than 64 pixels: every pixel is repeated over four samples.
+    const Signature narrow = Stitcher::signatures(greyRamp(16, 1));
+    ASSERT_EQ(narrow.size(), 1u);
+    for (int c = 0; c < 64; ++c)
+        EXPECT_EQ(narrow[0][c], c / 4 * 2) << "column " << c;
+
+    QImage rows(70, 5, QImage::Format_ARGB32);
+    const QRgb colours[] = {qRgb(255, 255, 255), qRgb(0, 0, 0), qRgba(255, 255, 255, 0), qRgb(0, 255, 0),
+                            qRgb(0, 0, 255)};
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 70; ++x)
+            rows.setPixel(x, y, colours[y]);
+    const Signature sig = Stitcher::signatures(rows);
+    ASSERT_EQ(sig.size(), 5u);
+    EXPECT_EQ(sig[0][63], 255);
+    EXPECT_EQ(sig[1][0], 0);
+    EXPECT_EQ(sig[2][10], 0) << "transparent counts as black";
+    EXPECT_GT(sig[3][0], sig[4][0]) << "green is brighter than blue";
+
+    EXPECT_TRUE(Stitcher::signatures(QImage()).empty());
+}
+
+TEST(StitcherSignature, PixelFormatsGiveTheSameSignature) {
+    std::mt19937 rng(7);
+    const QImage base = noise(203, 150, rng); // taller than a conversion chunk
+    const Signature expected = Stitcher::signatures(base);
+    ASSERT_EQ(expected.size(), 150u);
+    for (auto format : {QImage::Format_ARGB32, QImage::Format_ARGB32_Premultiplied, QImage::Format_RGB888,
+                        QImage::Format_RGBA8888, QImage::Format_BGR30}) {
+        SCOPED_TRACE(int(format));
+        EXPECT_EQ(Stitcher::signatures(base.convertToFormat(format)), expected);
+    }
+}
+
+TEST(StitcherChanged, SampledDifferenceAgainstTheLimit) {
+    // Puts `total` grey steps of difference into row `row` of an otherwise identical copy.
+    auto withDifference = [](const Signature& a, int row, int total) {
+        Signature b = a;
+        for (int c = 0; total > 0; c = (c + 1) % 64, --total)
+            b[size_t(row)][size_t(c)] += 1;
+        return b;
+    };
+    auto spread = [](const Signature& a, int total) { // one step per sample, then the rest in row 0
+        Signature b = a;
+        for (auto& row : b)
+            for (auto& v : row)
+                if (total > 0)
+                    v += 1, --total;
+        b[0][0] += quint8(total);
+        return b;
+    };
+    std::mt19937 rng(1);
+    const Signature r40 = randomSignature(40, rng, 0, 200);
+    const Signature r39 = randomSignature(39, rng, 0, 200);
+    const Signature r80 = randomSignature(80, rng, 0, 200);
+    struct Case {
+        const char* name;
+        Signature a, b;
+        bool changed;
+    } cases[] = {
+        {"identical", r40, r40, false},
+        {"exactly 2560", r40, spread(r40, 2560), false},
+        {"2561", r40, spread(r40, 2561), true},
+        {"below 40 rows every row is sampled", r39, withDifference(r39, 38, 2561), true},
+        {"80 rows: odd rows are skipped", r80, withDifference(r80, 1, 5000), false},
+        {"80 rows: even rows are sampled", r80, withDifference(r80, 2, 2561), true},
+        {"different row counts", r40, r39, true},
+        {"no rows", Signature(), Signature(), true},
+        {"first has no rows", Signature(), r40, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(Stitcher::changed(c.a, c.b), c.changed);
+    }
+}
+
+TEST(StitcherChanged, PicturesAgreeWithTheirSignatures) {
+    std::mt19937 rng(3);
+    const QImage a = noise(300, 123, rng);
+    for (int amplitude : {0, 1, 2, 3, 6, 40}) {
+        QImage b = a;
+        for (int y = 0; y < b.height(); ++y)
+            for (int x = 0; x < b.width(); ++x) {
+                const QRgb p = b.pixel(x, y);
+                const int d = amplitude ? int(rng() % unsigned(amplitude + 1)) : 0;
+                b.setPixel(x, y, qRgb(std::min(255, qRed(p) + d), qGreen(p), qBlue(p)));
+            }
+        SCOPED_TRACE(amplitude);
+        EXPECT_EQ(Stitcher::changed(a, b), Stitcher::changed(Stitcher::signatures(a), Stitcher::signatures(b)));
+    }
+    QImage wide(600, 50, QImage::Format_RGB32), narrow(300, 50, QImage::Format_RGB32);
+    wide.fill(Qt::gray);
+    narrow.fill(Qt::gray);
+    EXPECT_FALSE(Stitcher::changed(wide, narrow)) << "equal heights are compared even when widths differ";
+    EXPECT_TRUE(Stitcher::changed(wide, wide.copy(0, 0, 600, 49)));
+    EXPECT_TRUE(Stitcher::changed(QImage(), QImage()));
+}
+
+TEST(StitcherStaticColumns, ShareOfUnchangedRows) {
+    // Column 5 keeps `same` rows within `near` steps and moves the others by `far`; every other column moves.
+    auto pair = [](int rows, int same, int near, int far) {
+        std::mt19937 rng(5);
+        Signature prev = randomSignature(rows, rng, 20, 200), next = prev;
+        for (int i = 0; i < rows; ++i) {
+            for (int c = 0; c < 64; ++c)
+                next[size_t(i)][size_t(c)] += 40;
+            next[size_t(i)][5] = quint8(prev[size_t(i)][5] + (i < same ? near : far));
+        }
+        return std::pair{prev, next};
+    };
+    struct Case {
+        int rows, same, near, far;
+        bool isStatic;
+    } cases[] = {
+        {100, 92, 6, 7, true},  {100, 91, 6, 7, false}, {25, 23, 0, 50, true},
+        {25, 22, 0, 50, false}, {100, 100, 6, 6, true}, {100, 0, 7, 7, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.rows << " rows, " << c.same << " within " << c.near);
+        const auto [prev, next] = pair(c.rows, c.same, c.near, c.far);
+        const auto flags = Stitcher::staticColumns(prev, next);
+        EXPECT_EQ(flags[5], c.isStatic);
+        EXPECT_FALSE(flags[4]);
+    }
+    std::mt19937 rng(6);
+    const Signature prev = randomSignature(100, rng);
+    for (bool flag : Stitcher::staticColumns(Signature(), prev))
+        EXPECT_FALSE(flag);
+    // A shorter next is not read past its end; its missing rows count as changed.
+    const Signature half(prev.begin(), prev.begin() + 50);
+    for (bool flag : Stitcher::staticColumns(prev, half))
+        EXPECT_FALSE(flag);
+}
+
+TEST(StitcherNewRows, SizesShiftsAndTestedRows) {
+    struct Case {
+        int rows, shift;
+        std::optional<int> expected;
+    } cases[] = {
+        {20, 3, std::nullopt}, // too few rows
+        {21, 2, 2},            // the smallest frame, the smallest shift
+        {21, 3, 3},
+        {100, 1, std::nullopt}, // one row is never found
+        {40, 24, 24},           // 8 rows can be tested
+        {40, 25, 25},
+        {40, 26, std::nullopt}, // 7 rows only
+        {1400, 333, 333},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.rows << " rows, shift " << c.shift);
+        std::mt19937 rng(unsigned(c.rows * 1000 + c.shift));
+        const Signature prev = randomSignature(c.rows, rng);
+        const auto found = Stitcher::newRows(prev, scrolled(prev, c.shift, rng));
+        if (c.shift == 1)
+            EXPECT_NE(found, 1);
+        else
+            EXPECT_EQ(found, c.expected);
+    }
+    std::mt19937 rng(8);
+    const Signature prev = randomSignature(200, rng);
+    EXPECT_EQ(Stitcher::newRows(prev, prev), 0);
+    EXPECT_EQ(Stitcher::newRows(prev, Signature()), std::nullopt);
+    EXPECT_EQ(Stitcher::newRows(prev, Signature(prev.begin(), prev.end() - 1)), std::nullopt);
+}
+
+TEST(StitcherNewRows, ChangedRowsBeforeAnyShift) {
+    // `count` rows of 182 differ by `sum` steps each; fewer changed rows than 182 / 14 = 13 means nothing
+    // scrolled, enough of them (but too few to test a shift) means the frames cannot be lined up.
+    struct Case {
+        int count, sum;
+        std::optional<int> expected;
+    } cases[] = {
+        {12, 256, 0}, {13, 256, std::nullopt}, {13, 255, 0}, {30, 255, 0}, {30, 256, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.count << " rows with " << c.sum);
+        std::mt19937 rng(9);
+        const Signature prev = randomSignature(182, rng, 0, 200);
+        Signature next = prev;
+        for (int i = 0; i < c.count; ++i)
+            for (int k = 0; k < c.sum; ++k)
+                next[size_t(i * 4)][size_t(k % 64)] += 1;
+        EXPECT_EQ(Stitcher::newRows(prev, next), c.expected);
+    }
+}
+
+TEST(StitcherNewRows, RowAgreementTolerances) {
+    // Shift 10 in 60 rows; the moved rows are disturbed in `columns` columns by `by` steps. Columns from
+    // `moving` on stay put, so they are left out and 70 % of 20 listed columns is exactly 14.
+    struct Case {
+        int moving, columns, by;
+        std::optional<int> expected;
+    } cases[] = {
+        {64, 64, 14, 10}, {64, 64, 15, std::nullopt}, {64, 19, 100, 10}, {64, 20, 100, std::nullopt},
+        {20, 6, 100, 10}, {20, 7, 100, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.columns << " of " << c.moving << " columns off by " << c.by);
+        std::mt19937 rng(10);
+        const Signature prev = randomSignature(60, rng, 0, 140);
+        Signature next = scrolled(prev, 10, rng, 0, 140);
+        for (int r = 0; r < 60; ++r)
+            for (int k = c.moving; k < 64; ++k)
+                next[size_t(r)][size_t(k)] = prev[size_t(r)][size_t(k)];
+        for (int r = 0; r < 50; ++r)
+            for (int k = 0; k < c.columns; ++k)
+                next[size_t(r)][size_t(k)] += quint8(c.by);
+        EXPECT_EQ(Stitcher::newRows(prev, next), c.expected);
+    }
+}
+
+TEST(StitcherNewRows, MatchRatios) {
+    // prev repeats every 25 rows and next is prev moved up by 10, so shifts 10, 35, 60 and 85 all fit; the
+    // listed rows of next are replaced by noise to set each shift's ratio. Every row is changed, so the
+    // tested rows are the even ones below rows - shift.
+    struct Case {
+        const char* name;
+        int rows;
+        std::vector<int> noisy;
+        std::optional<int> expected;
+    } cases[] = {
+        // 10 and 35 fall short; 60 matches 20 of 20.
+        {"above 0.95 ends the search", 100, {40, 42, 44, 46, 48, 50, 52, 54, 56, 58, 60, 62, 64}, 60},
+        // 60 matches 20 of 21.
+        {"just above 0.95 too", 101, {20, 42, 44, 46, 48, 50, 52, 54, 56, 58, 60, 62, 64}, 60},
+        // 60 matches 19 of 20, exactly 0.95: the search goes on to 85 with 8 of 8.
+        {"0.95 does not", 100, {20, 40, 42, 44, 46, 48, 50, 52, 54, 56, 58, 60, 62, 64}, 85},
+        // 10 has 40 of 50 and 60 has 20 of 25; 35 (30 of 38) and 85 (10 of 13) less.
+        {"equal ratios keep the smaller shift", 110, {0, 10, 20, 30, 40, 50, 60, 70, 80, 90}, 10},
+        {"a greater ratio wins", 110, {0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 96}, 60},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::mt19937 rng(11);
+        const Signature period = randomSignature(25, rng);
+        Signature prev, next;
+        for (int r = 0; r < c.rows; ++r) {
+            prev.push_back(period[size_t(r % 25)]);
+            next.push_back(period[size_t((r + 10) % 25)]);
+        }
+        for (int r : c.noisy)
+            next[size_t(r)] = randomRow(rng);
+        EXPECT_EQ(Stitcher::newRows(prev, next), c.expected);
+    }
+
+    // A lone shift of 10: in 60 rows 25 rows are tested, in 90 rows 40.
+    struct Lone {
+        int rows, noisy;
+        std::optional<int> expected;
+    } lone[] = {
+        {60, 7, std::nullopt}, // 18 of 25 is exactly 0.72
+        {60, 6, 10},
+        {90, 11, 10}, // 29 of 40 is 0.725
+        {90, 12, std::nullopt},
+    };
+    for (const auto& c : lone) {
+        SCOPED_TRACE(testing::Message() << c.rows << " rows, " << c.noisy << " noisy");
+        std::mt19937 rng(12);
+        const Signature prev = randomSignature(c.rows, rng);
+        Signature next = scrolled(prev, 10, rng);
+        for (int i = 0; i < c.noisy; ++i)
+            next[size_t(i * 2)] = randomRow(rng);
+        EXPECT_EQ(Stitcher::newRows(prev, next), c.expected);
+    }
+}
+
+TEST(StitcherNewRows, StaticColumnsAreLeftOut) {
+    // `moving` columns scroll by 7 while the others show a fixed, textured sidebar.
+    struct Case {
+        int moving;
+        std::optional<int> expected;
+    } cases[] = {{32, 7}, {12, 7}, {11, std::nullopt}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.moving);
+        std::mt19937 rng(13);
+        const Signature prev = randomSignature(100, rng);
+        Signature next = scrolled(prev, 7, rng);
+        for (size_t r = 0; r < next.size(); ++r)
+            for (int k = c.moving; k < 64; ++k)
+                next[r][size_t(k)] = prev[r][size_t(k)];
+        EXPECT_EQ(Stitcher::newRows(prev, next), c.expected);
+    }
+}
+
+TEST(StitcherNewRows, PicturesOfDifferentSizes) {
+    std::mt19937 rng(14);
+    const QImage a = noise(100, 60, rng);
+    EXPECT_EQ(Stitcher::newRows(a, a), 0);
+    EXPECT_EQ(Stitcher::newRows(a, a.copy(0, 0, 99, 60)), std::nullopt);
+    EXPECT_EQ(Stitcher::newRows(a, a.copy(0, 0, 100, 59)), std::nullopt);
+    EXPECT_EQ(Stitcher::newRows(a.copy(0, 0, 100, 20), a.copy(0, 1, 100, 20)), std::nullopt);
+    EXPECT_EQ(Stitcher::newRows(QImage(), QImage()), std::nullopt);
+}
+
+TEST(StitcherStitch, BandsFromTheBottomOfEachFrame) {
+    // Each pixel names its frame and row, so every row of the result can be traced to its source.
+    auto frame = [](int index, int width = 80, int height = 100) {
+        QImage img(width, height, QImage::Format_RGB32);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                img.setPixel(x, y, qRgb(index * 60, y % 256, y / 256));
+        return img;
+    };
+    auto source = [](QRgb p) {
+        return qAlpha(p) == 0 ? std::pair{-1, -1} : std::pair{qRed(p) / 60, qGreen(p) + qBlue(p) * 256};
+    };
+    struct Band {
+        int frame, from, count; // frame -1: transparent
+    };
+    struct Case {
+        const char* name;
+        int frames;
+        QList<int> offsets;
+        std::vector<Band> bands;
+    } cases[] = {
+        {"two bands", 3, {30, 25}, {{0, 0, 100}, {1, 70, 30}, {2, 75, 25}}},
+        {"nothing moved", 2, {0}, {{0, 0, 100}}},
+        {"offsets without frames are ignored", 2, {30, 25, 99}, {{0, 0, 100}, {1, 70, 30}}},
+        {"frames without offsets are unused", 3, {30}, {{0, 0, 100}, {1, 70, 30}}},
+        {"a negative offset adds nothing", 3, {-40, 25}, {{0, 0, 100}, {2, 75, 25}}},
+        {"a band taller than a frame", 2, {120}, {{0, 0, 100}, {-1, 0, 20}, {1, 0, 100}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QList<QImage> frames;
+        for (int i = 0; i < c.frames; ++i)
+            frames.append(frame(i));
+        const QImage out = Stitcher::stitch(frames, c.offsets);
+        int y = 0;
+        for (const Band& band : c.bands)
+            for (int k = 0; k < band.count; ++k, ++y) {
+                const auto expected = band.frame < 0 ? std::pair{-1, -1} : std::pair{band.frame, band.from + k};
+                ASSERT_EQ(source(out.pixel(0, y)), expected) << "row " << y;
+                ASSERT_EQ(source(out.pixel(79, y)), expected) << "row " << y;
+            }
+        EXPECT_EQ(out.size(), QSize(80, y));
+    }
+
+    // The worked example: 800 x 1000 frames with offsets 300 and 250.
+    const QImage big = Stitcher::stitch({frame(0, 800, 1000), frame(1, 800, 1000), frame(2, 800, 1000)}, {300, 250});
+    ASSERT_EQ(big.size(), QSize(800, 1550));
+    EXPECT_EQ(source(big.pixel(400, 999)), std::pair(0, 999));
+    EXPECT_EQ(source(big.pixel(400, 1000)), std::pair(1, 700));
+    EXPECT_EQ(source(big.pixel(400, 1299)), std::pair(1, 999));
+    EXPECT_EQ(source(big.pixel(400, 1300)), std::pair(2, 750));
+    EXPECT_EQ(source(big.pixel(799, 1549)), std::pair(2, 999));
+
+    // Other pixel formats and sizes: converted and scaled to the first frame.
+    QImage small(40, 50, QImage::Format_RGB888);
+    small.fill(qRgb(10, 200, 30));
+    const QImage mixed = Stitcher::stitch({frame(0).convertToFormat(QImage::Format_RGB888), small}, {30});
+    ASSERT_EQ(mixed.size(), QSize(80, 130));
+    EXPECT_EQ(source(mixed.pixel(5, 99)), std::pair(0, 99));
+    EXPECT_EQ(mixed.pixel(5, 100), qRgb(10, 200, 30));
+    EXPECT_EQ(mixed.pixel(79, 129), qRgb(10, 200, 30));
+}
+
+TEST(StitcherStitch, FailsInsteadOfMakingAnImpossiblePicture) {
+    QImage frame(100, 100, QImage::Format_RGB32);
+    frame.fill(Qt::white);
+    QImage wide(4000, 1000, QImage::Format_RGB32);
+    wide.fill(Qt::white);
+    expectCantStitch({}, {});
+    expectCantStitch({}, {10});
+    expectCantStitch({QImage(), frame}, {10});
+    expectCantStitch({frame, frame}, {2'000'000}); // more rows than can be read back
+    expectCantStitch({frame, frame, frame}, {INT_MAX, INT_MAX});
+    expectCantStitch({wide, wide}, {70'000}); // more than 1 GiB
+    EXPECT_EQ(Stitcher::stitch({frame}, {}).size(), QSize(100, 100));
+}
+
+namespace {
+
+// A long page of text-like lines: words are dark runs whose grey changes from row to row as glyph rows
+// do, with an occasional picture block. Deterministic for a given seed.
+QImage makePage(int width, int height, unsigned seed) {
+    std::mt19937 rng(seed);
+    QImage page(width, height, QImage::Format_RGB32);
+    page.fill(Qt::white);
+    int y = 8;
+    while (y < height) {
+        if (rng() % 12 == 0) {
+            const int rows = 30 + int(rng() % 60), left = 20 + int(rng() % 100), right = width - int(rng() % 100);
+            for (int k = 0; k < rows && y + k < height; ++k) {
+                const QRgb c = qRgb(int(rng() % 256), int(rng() % 256), int(rng() % 256));
+                for (int x = left; x < right; ++x)
+                    page.setPixel(x, y + k, x < (left + right) / 2 ? c : qRgb(qBlue(c), qRed(c), qGreen(c)));
+            }
+            y += rows + 10;
+            continue;
+        }
+        const int lineRows = 8 + int(rng() % 9);
+        int x = 16 + int(rng() % 24);
+        while (x < width - 40) {
+            const int wordWidth = std::min(width - 40 - x, 12 + int(rng() % 70));
+            for (int k = 0; k < lineRows && y + k < height; ++k) {
+                const int grey = int(rng() % 170);
+                for (int i = 0; i < wordWidth; ++i)
+                    page.setPixel(x + i, y + k, qRgb(grey, grey, std::min(255, grey + 40)));
+            }
+            x += wordWidth + 6 + int(rng() % 14);
+        }
+        y += lineRows + 4 + int(rng() % 9);
+    }
+    return page;
+}
+
+// What the window shows when the page is scrolled to `top`: a fixed header and a fixed sidebar around the
+// scrolled part.
+QImage windowAt(const QImage& page, int top, QSize size, const QImage& header, const QImage& sidebar) {
+    QImage frame(size, QImage::Format_RGB32);
+    QPainter p(&frame);
+    p.drawImage(sidebar.width(), header.height(), page, 0, top, size.width() - sidebar.width(),
+                size.height() - header.height());
+    p.drawImage(0, 0, header);
+    p.drawImage(0, header.height(), sidebar);
+    return frame;
+}
+
+} // namespace
+
+TEST(StitcherPage, ScrolledPageIsStitchedBackExactly) {
+    struct Case {
+        const char* name;
+        QSize window;
+        int header, sidebar;
+    } cases[] = {
+        {"plain", {640, 400}, 0, 0},           {"fixed header", {640, 400}, 48, 0},
+        {"fixed sidebar", {640, 400}, 0, 140}, {"header and sidebar", {800, 360}, 40, 200},
+        {"narrow", {200, 300}, 0, 0},
+    };
+    const std::vector<int> scrolls = {2, 37, 120, 5, 213, 64, 250, 3, 180};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::mt19937 rng(15);
+        const int content = c.window.width() - c.sidebar;
+        const QImage header = noise(c.window.width(), c.header, rng);
+        const QImage sidebar = noise(c.sidebar, c.window.height() - c.header, rng);
+        const QImage page = makePage(content, 2000, 16);
+
+        QList<QImage> frames;
+        int top = 0;
+        frames.append(windowAt(page, top, c.window, header, sidebar));
+        for (int scroll : scrolls) {
+            top += scroll;
+            frames.append(windowAt(page, top, c.window, header, sidebar));
+        }
+
+        QList<int> offsets;
+        for (qsizetype i = 1; i < frames.size(); ++i) {
+            EXPECT_TRUE(Stitcher::changed(frames[i - 1], frames[i]));
+            const auto found = Stitcher::newRows(frames[i - 1], frames[i]);
+            ASSERT_EQ(found, scrolls[size_t(i - 1)]) << "frame " << i;
+            offsets.append(*found);
+        }
+        EXPECT_FALSE(Stitcher::changed(frames[0], frames[0]));
+
+        const QImage out = Stitcher::stitch(frames, offsets);
+        const int pageRows = top + c.window.height() - c.header;
+        ASSERT_EQ(out.size(), QSize(c.window.width(), c.header + pageRows));
+        EXPECT_EQ(out.copy(0, 0, c.window.width(), c.header).convertToFormat(QImage::Format_RGB32), header);
+        EXPECT_EQ(out.copy(c.sidebar, c.header, content, pageRows).convertToFormat(QImage::Format_RGB32),
+                  page.copy(0, 0, content, pageRows));
+    }
+
+    // Moved by one row: never taken for a scroll of one.
+    const QImage page = makePage(640, 1000, 17);
+    EXPECT_NE(Stitcher::newRows(page.copy(0, 0, 640, 400), page.copy(0, 1, 640, 400)), 1);
+}
