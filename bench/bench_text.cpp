@@ -1,8 +1,8 @@
 // Reading a dense generated screen: our banded recognition on warm engines against the
 // tesseract command on the same picture, with the character error rate of each.
 
-#include "text/TextFixtures.h"
 #include "text/OcrEngine.h"
+#include "text/TextFixtures.h"
 #include "text/TextVision.h"
 
 #include <QGuiApplication>
@@ -76,7 +76,9 @@ int main(int argc, char** argv) {
     TextVision::text(screen.image);
 
     benchmark::RegisterBenchmark("TextVision::text", BM_TextVisionText)->Unit(benchmark::kMillisecond)->Iterations(5);
-    benchmark::RegisterBenchmark("tesseract command", BM_TesseractCommand)->Unit(benchmark::kMillisecond)->Iterations(3);
+    benchmark::RegisterBenchmark("tesseract command", BM_TesseractCommand)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(3);
     benchmark::RegisterBenchmark("tesseract command, OMP_THREAD_LIMIT=1", BM_TesseractCommandOneThread)
         ->Unit(benchmark::kMillisecond)
         ->Iterations(3);

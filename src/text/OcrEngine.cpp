@@ -185,8 +185,8 @@ std::vector<PixelLine> splitAtWideGaps(std::vector<PixelLine> lines) {
         const double height = lineBox(line.words).height();
         size_t start = 0;
         for (size_t i = 1; i <= line.words.size(); ++i) {
-            const bool end = i == line.words.size() ||
-                             line.words[i].box.left() - line.words[i - 1].box.right() > 1.5 * height;
+            const bool end =
+                i == line.words.size() || line.words[i].box.left() - line.words[i - 1].box.right() > 1.5 * height;
             if (!end)
                 continue;
             PixelLine part;
@@ -241,7 +241,9 @@ QString recognitionLanguages() {
     return languages;
 }
 
-int recognitionThreads() { return std::clamp(QThread::idealThreadCount(), 1, 8); }
+int recognitionThreads() {
+    return std::clamp(QThread::idealThreadCount(), 1, 8);
+}
 
 std::vector<Line> recognise(const QImage& image, const RecognitionOptions& options) {
     if (image.isNull() || image.width() <= 0 || image.height() <= 0)
@@ -249,8 +251,8 @@ std::vector<Line> recognise(const QImage& image, const RecognitionOptions& optio
     const PageScan scan(image);
     const double scale = options.scale > 0 ? options.scale : scan.scale();
     const std::vector<Band> bands = options.cuts.empty()
-                                         ? scan.bands(options.bands > 0 ? options.bands : 2 * recognitionThreads())
-                                         : scan.bandsAt(options.cuts);
+                                        ? scan.bands(options.bands > 0 ? options.bands : 2 * recognitionThreads())
+                                        : scan.bandsAt(options.cuts);
 
     std::vector<std::vector<PixelLine>> results(bands.size());
     std::vector<std::exception_ptr> errors(bands.size());

@@ -9,7 +9,7 @@ namespace TextVision {
 
 namespace {
 
-constexpr int edgeStep = 40;            // brightness step that counts as an edge of ink
+constexpr int edgeStep = 40;          // brightness step that counts as an edge of ink
 constexpr double readableHeight = 18; // ink height of a line the engine reads well as it is
 constexpr double enlargedHeight = 26; // what smaller text is enlarged to
 constexpr double maxScale = 3;
@@ -72,7 +72,9 @@ PageScan::PageScan(const QImage& image) : greyImage(greyOf(image)) {
     }
 }
 
-bool PageScan::blank(int row) const { return rowInk[size_t(row)] <= std::max(2, greyImage.width() / 400); }
+bool PageScan::blank(int row) const {
+    return rowInk[size_t(row)] <= std::max(2, greyImage.width() / 400);
+}
 
 double PageScan::scale() const {
     if (lineHeight >= readableHeight)

@@ -9,8 +9,8 @@
 namespace TextVision {
 
 struct Band {
-    QRect extent;             // the rows an engine reads, overlap included
-    int ownTop, ownBottom;    // the rows whose lines this band reports: [ownTop, ownBottom)
+    QRect extent;          // the rows an engine reads, overlap included
+    int ownTop, ownBottom; // the rows whose lines this band reports: [ownTop, ownBottom)
     bool ownsRow(double row) const { return row >= ownTop && row < ownBottom; }
 };
 

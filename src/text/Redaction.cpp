@@ -29,7 +29,9 @@ QImage surfaceFor(const QImage& image) {
 }
 
 // Pixel rectangle with the origin at the lower left to the painter's top-left rectangle.
-QRectF flipped(const QRectF& r, int height) { return QRectF(r.x(), height - (r.y() + r.height()), r.width(), r.height()); }
+QRectF flipped(const QRectF& r, int height) {
+    return QRectF(r.x(), height - (r.y() + r.height()), r.width(), r.height());
+}
 
 void fill(QPainter& painter, const QRectF& pixels, int height) {
     const double radius = std::min({3.0, pixels.width() * 0.5, pixels.height() * 0.5});

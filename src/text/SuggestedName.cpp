@@ -12,7 +12,9 @@ namespace {
 
 constexpr qsizetype maxCharacters = 48;
 
-bool isTrimmedAtEnds(char32_t c) { return QChar::isSpace(c) || QChar::isPunct(c); }
+bool isTrimmedAtEnds(char32_t c) {
+    return QChar::isSpace(c) || QChar::isPunct(c);
+}
 
 // Trims by code point so that characters outside the basic plane are judged whole.
 QString trimEnds(const QString& text, bool (*trims)(char32_t)) {

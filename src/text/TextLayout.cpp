@@ -81,11 +81,15 @@ bool joined(const QRectF& a, const QRectF& b) {
     return overlap <= 0 && -overlap < 1.2 * h;
 }
 
-QString trimmedText(const QString& text) { return text.trimmed(); }
+QString trimmedText(const QString& text) {
+    return text.trimmed();
+}
 
 } // namespace
 
-void sortByLineOrder(std::vector<Line>& lines) { std::stable_sort(lines.begin(), lines.end(), lineBefore); }
+void sortByLineOrder(std::vector<Line>& lines) {
+    std::stable_sort(lines.begin(), lines.end(), lineBefore);
+}
 
 std::vector<Block> segment(const std::vector<Line>& lines) {
     const size_t n = lines.size();

@@ -12,11 +12,21 @@
 
 namespace TextVision {
 
-inline double minX(const QRectF& r) { return r.x(); }
-inline double maxX(const QRectF& r) { return r.x() + r.width(); }
-inline double minY(const QRectF& r) { return r.y(); }
-inline double maxY(const QRectF& r) { return r.y() + r.height(); }
-inline double midY(const QRectF& r) { return r.y() + r.height() / 2; }
+inline double minX(const QRectF& r) {
+    return r.x();
+}
+inline double maxX(const QRectF& r) {
+    return r.x() + r.width();
+}
+inline double minY(const QRectF& r) {
+    return r.y();
+}
+inline double maxY(const QRectF& r) {
+    return r.y() + r.height();
+}
+inline double midY(const QRectF& r) {
+    return r.y() + r.height() / 2;
+}
 
 // Smallest rectangle holding both; unlike QRectF::united it keeps a zero-sized rectangle's position.
 QRectF unionOf(const QRectF& a, const QRectF& b);

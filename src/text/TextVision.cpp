@@ -10,11 +10,17 @@
 
 namespace TextVision {
 
-std::vector<Line> lines(const QImage& image) { return recognise(image); }
+std::vector<Line> lines(const QImage& image) {
+    return recognise(image);
+}
 
-QString text(const QImage& image) { return fullText(lines(image)); }
+QString text(const QImage& image) {
+    return fullText(lines(image));
+}
 
-QString mainText(const QImage& image) { return mainText(lines(image)); }
+QString mainText(const QImage& image) {
+    return mainText(lines(image));
+}
 
 std::vector<std::vector<QRectF>> wordBoxes(const std::vector<Line>& lines, QSize pixels) {
     static const QRegularExpression word(QStringLiteral(R"(\S+)"), QRegularExpression::UseUnicodePropertiesOption);
@@ -44,14 +50,18 @@ std::vector<std::vector<QRectF>> wordBoxes(const QImage& image) {
     }
 }
 
-QStringList codes(const QImage& image) { return barcodePayloads(image); }
+QStringList codes(const QImage& image) {
+    return barcodePayloads(image);
+}
 
 std::pair<QImage, std::vector<QRectF>> redactWithBoxes(const QImage& image) {
     Redaction result = redactFindings(image, sensitiveFindings(lines(image)));
     return {std::move(result.image), std::move(result.boxes)};
 }
 
-QImage paint(const QImage& image, const std::vector<QRectF>& boxes) { return paintBoxes(image, boxes); }
+QImage paint(const QImage& image, const std::vector<QRectF>& boxes) {
+    return paintBoxes(image, boxes);
+}
 
 std::optional<QString> suggestedName(const QImage& image) {
     try {

@@ -27,7 +27,9 @@ QFont inter(int pixelSize, int weight) {
     return font;
 }
 
-Canvas::Canvas(QSize size, QColor background) : picture(size, QImage::Format_RGB32) { picture.fill(background); }
+Canvas::Canvas(QSize size, QColor background) : picture(size, QImage::Format_RGB32) {
+    picture.fill(background);
+}
 
 QRect Canvas::line(int x, int y, const QString& text, const QFont& font, QColor colour) {
     QPainter painter(&picture);
@@ -94,15 +96,16 @@ QImage qrCode(const QString& payload, int side) {
 }
 
 QString prose(int words, unsigned seed) {
-    static const QStringList vocabulary = QStringLiteral(
-        "the project team reviewed every open question before the meeting and agreed on a plan for the next "
-        "release which includes better search faster uploads clearer settings and a simpler way to share "
-        "pictures with friends family or colleagues while the design group prepared new drawings the "
-        "engineers measured how long each screen takes to load on older computers and found several places "
-        "where work could move to the background support staff collected notes from customers who asked for "
-        "larger buttons quieter alerts and a dark window style that is easier on the eyes at night finance "
-        "confirmed the budget for travel hardware and training during the autumn quarter")
-                                              .split(u' ');
+    static const QStringList vocabulary =
+        QStringLiteral(
+            "the project team reviewed every open question before the meeting and agreed on a plan for the next "
+            "release which includes better search faster uploads clearer settings and a simpler way to share "
+            "pictures with friends family or colleagues while the design group prepared new drawings the "
+            "engineers measured how long each screen takes to load on older computers and found several places "
+            "where work could move to the background support staff collected notes from customers who asked for "
+            "larger buttons quieter alerts and a dark window style that is easier on the eyes at night finance "
+            "confirmed the budget for travel hardware and training during the autumn quarter")
+            .split(u' ');
     std::mt19937 random(seed);
     QString out;
     bool capital = true;
