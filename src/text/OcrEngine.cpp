@@ -28,8 +28,8 @@ struct PixelLine {
 };
 
 // Engines run side by side, one per worker; OpenMP inside each would only fight them for cores.
-// Called on every thread that runs an engine.
-void keepEnginesSingleThreaded() {
+// Set before the first engine is made, on the thread that asks for recognition.
+void prepareOnce() {
     static std::once_flag once;
     std::call_once(once, [] {
         if (qEnvironmentVariableIsEmpty("OMP_THREAD_LIMIT"))
@@ -37,9 +37,12 @@ void keepEnginesSingleThreaded() {
         // Leptonica reports every odd region it meets on standard error; the outcome is in the result.
         setMsgSeverity(L_SEVERITY_NONE);
     });
-    // The OpenMP runtime read its environment when it was loaded, before we could set it. With
-    // no active parallel levels (a setting of the calling thread) every parallel region runs on
-    // the thread that reaches it.
+}
+
+// The OpenMP runtime read its environment when it was loaded, before we could set it. With no
+// active parallel levels (a setting of the calling thread) every parallel region runs on the
+// thread that reaches it. Called on every thread that runs an engine.
+void keepThisThreadSingle() {
     using SetLevels = void (*)(int);
     static const auto setLevels = reinterpret_cast<SetLevels>(dlsym(RTLD_DEFAULT, "omp_set_max_active_levels"));
     if (setLevels)
@@ -56,7 +59,7 @@ QString tesseractCode(const QLocale& locale) {
 }
 
 QString chooseLanguages() {
-    keepEnginesSingleThreaded();
+    keepThisThreadSingle();
     QStringList chosen{QStringLiteral("eng")};
     tesseract::TessBaseAPI probe;
     if (probe.Init(nullptr, "eng", tesseract::OEM_LSTM_ONLY) != 0)
@@ -76,7 +79,7 @@ QString chooseLanguages() {
 class Engine {
 public:
     Engine() {
-        keepEnginesSingleThreaded();
+        keepThisThreadSingle();
         const QByteArray languages = recognitionLanguages().toUtf8();
         if (api.Init(nullptr, languages.constData(), tesseract::OEM_LSTM_ONLY) != 0)
             throw RecognitionError(
@@ -102,7 +105,7 @@ public:
         }
         std::vector<PixelLine> lines;
         std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
-        if (it && !it->Empty(tesseract::RIL_SYMBOL)) {
+        if (it) {
             auto toPicture = [&](tesseract::PageIteratorLevel level) {
                 int left = 0, top = 0, right = 0, bottom = 0;
                 it->BoundingBox(level, &left, &top, &right, &bottom);
@@ -248,6 +251,7 @@ int recognitionThreads() {
 std::vector<Line> recognise(const QImage& image, const RecognitionOptions& options) {
     if (image.isNull() || image.width() <= 0 || image.height() <= 0)
         throw RecognitionError(QStringLiteral("The picture could not be read for text recognition."));
+    prepareOnce();
     const PageScan scan(image);
     const double scale = options.scale > 0 ? options.scale : scan.scale();
     const std::vector<Band> bands = options.cuts.empty()

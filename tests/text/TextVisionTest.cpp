@@ -13,10 +13,17 @@ namespace {
 
 const QColor ink(25, 25, 25);
 
-// Two paragraphs side by side with a wide gutter; the text they should read as.
-Screen twoColumns(QColor ground, QColor colour) {
+// Two paragraphs side by side with a wide gutter; the text they should read as. With a panel
+// colour the left half is a panel of that colour with light text.
+Screen twoColumns(QColor ground, QColor colour, QColor panel = QColor()) {
     Canvas canvas(QSize(1400, 420), ground);
-    const QString left = canvas.paragraph(QRect(40, 40, 520, 360), prose(45, 3), inter(18), colour, 6).join(u' ');
+    if (panel.isValid()) {
+        QImage fill(QSize(700, 420), QImage::Format_RGB32);
+        fill.fill(panel);
+        canvas.image(QRect(0, 0, 700, 420), fill);
+    }
+    const QColor leftColour = panel.isValid() ? QColor(230, 230, 230) : colour;
+    const QString left = canvas.paragraph(QRect(40, 40, 520, 360), prose(45, 3), inter(18), leftColour, 6).join(u' ');
     const QString right = canvas.paragraph(QRect(840, 40, 520, 360), prose(45, 4), inter(18), colour, 6).join(u' ');
     return {canvas.picture, left + QStringLiteral("\n\n") + right};
 }
@@ -40,14 +47,15 @@ protected:
 TEST_F(TextVisionTest, ReadsColumnsInReadingOrderInLightAndDarkMode) {
     struct Case {
         const char* name;
-        QColor ground, colour;
+        QColor ground, colour, panel;
     };
     const Case cases[] = {
-        {"light", QColor(255, 255, 255), ink},
-        {"dark", QColor(30, 31, 34), QColor(220, 220, 220)},
+        {"light", QColor(255, 255, 255), ink, QColor()},
+        {"dark", QColor(30, 31, 34), QColor(220, 220, 220), QColor()},
+        {"dark panel beside light page", QColor(255, 255, 255), ink, QColor(40, 42, 48)},
     };
     for (const Case& c : cases) {
-        const Screen screen = twoColumns(c.ground, c.colour);
+        const Screen screen = twoColumns(c.ground, c.colour, c.panel);
         const QString text = TextVision::text(screen.image);
         EXPECT_LT(characterErrorRate(screen.text, text), 0.02) << c.name << "\n" << text.toStdString();
         EXPECT_EQ(text.count(QStringLiteral("\n\n")), 1) << c.name;
