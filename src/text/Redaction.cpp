@@ -33,7 +33,10 @@ QRectF flipped(const QRectF& r, int height) {
     return QRectF(r.x(), height - (r.y() + r.height()), r.width(), r.height());
 }
 
-void fill(QPainter& painter, const QRectF& pixels, int height) {
+void fill(QPainter& painter, const QRectF& box, int height) {
+    // A box the user dragged out backwards still covers what it spans; drawn as given it would
+    // cover nothing and leave the data readable.
+    const QRectF pixels = box.normalized();
     const double radius = std::min({3.0, pixels.width() * 0.5, pixels.height() * 0.5});
     QPainterPath path;
     path.setFillRule(Qt::WindingFill);

@@ -126,6 +126,14 @@ TEST(Redaction, PaintingAgainReproducesTheRedactedPicture) {
     EXPECT_EQ(plain.convertToFormat(QImage::Format_RGB32), original);
 }
 
+TEST(Redaction, BackwardBoxesCoverWhatTheySpan) {
+    const QImage original = checkerboard(QSize(200, 100));
+    const QImage forward = paintBoxes(original, {{0.2, 0.3, 0.4, 0.5}});
+    const QImage backward = paintBoxes(original, {{0.6, 0.8, -0.4, -0.5}});
+    EXPECT_EQ(qGray(backward.pixel(80, 50)), 20);
+    EXPECT_LE(largestDifference(forward, backward), 1);
+}
+
 TEST(Redaction, EmptyPicturesCannotBeDrawn) {
     for (auto draw : {+[] { paintBoxes(QImage(), {}); }, +[] { redactFindings(QImage(), {{0, 0, 1, 1}}); }}) {
         try {
