@@ -1,0 +1,289 @@
+#include "text/OcrEngine.h"
+
+#include "text/PageScan.h"
+
+#include <QLocale>
+#include <QThreadPool>
+#include <dlfcn.h>
+#include <exception>
+#include <latch>
+#include <leptonica/allheaders.h>
+#include <memory>
+#include <mutex>
+#include <tesseract/baseapi.h>
+#include <tesseract/resultiterator.h>
+
+namespace TextVision {
+
+namespace {
+
+struct Word {
+    QRectF box; // picture pixels, top-left origin
+    std::vector<std::pair<QString, QRectF>> symbols;
+};
+
+struct PixelLine {
+    std::vector<Word> words;
+    QRectF box;
+};
+
+// Engines run side by side, one per worker; OpenMP inside each would only fight them for cores.
+// Set before the first engine is made, on the thread that asks for recognition.
+void prepareOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (qEnvironmentVariableIsEmpty("OMP_THREAD_LIMIT"))
+            qputenv("OMP_THREAD_LIMIT", "1");
+        // Leptonica reports every odd region it meets on standard error; the outcome is in the result.
+        setMsgSeverity(L_SEVERITY_NONE);
+    });
+}
+
+// The OpenMP runtime read its environment when it was loaded, before we could set it. With no
+// active parallel levels (a setting of the calling thread) every parallel region runs on the
+// thread that reaches it. Called on every thread that runs an engine.
+void keepThisThreadSingle() {
+    using SetLevels = void (*)(int);
+    static const auto setLevels = reinterpret_cast<SetLevels>(dlsym(RTLD_DEFAULT, "omp_set_max_active_levels"));
+    if (setLevels)
+        setLevels(0);
+}
+
+QString tesseractCode(const QLocale& locale) {
+    if (locale.language() == QLocale::Chinese) {
+        const bool traditional = locale.script() == QLocale::TraditionalChineseScript ||
+                                 locale.territory() == QLocale::Taiwan || locale.territory() == QLocale::HongKong;
+        return traditional ? QStringLiteral("chi_tra") : QStringLiteral("chi_sim");
+    }
+    return QLocale::languageToCode(locale.language(), QLocale::ISO639Part2T);
+}
+
+QString chooseLanguages() {
+    keepThisThreadSingle();
+    QStringList chosen{QStringLiteral("eng")};
+    tesseract::TessBaseAPI probe;
+    if (probe.Init(nullptr, "eng", tesseract::OEM_LSTM_ONLY) != 0)
+        return chosen.join(u'+');
+    std::vector<std::string> installed;
+    probe.GetAvailableLanguagesAsVector(&installed);
+    for (const QString& name : QLocale::system().uiLanguages()) {
+        const QString code = tesseractCode(QLocale(name));
+        if (code.isEmpty() || chosen.contains(code))
+            continue;
+        if (std::find(installed.begin(), installed.end(), code.toStdString()) != installed.end())
+            chosen << code;
+    }
+    return chosen.join(u'+');
+}
+
+class Engine {
+public:
+    Engine() {
+        keepThisThreadSingle();
+        const QByteArray languages = recognitionLanguages().toUtf8();
+        if (api.Init(nullptr, languages.constData(), tesseract::OEM_LSTM_ONLY) != 0)
+            throw RecognitionError(
+                QStringLiteral("Text recognition is unavailable: the Tesseract language data \"%1\" could not be "
+                               "loaded. Install the package tesseract-ocr-eng.")
+                    .arg(QString::fromUtf8(languages)));
+        api.SetPageSegMode(tesseract::PSM_AUTO);
+        api.SetVariable("debug_file", "/dev/null");
+    }
+    ~Engine() { api.End(); }
+
+    // Reads one band of the grey picture, scaled, and returns its lines in picture pixels.
+    std::vector<PixelLine> read(const QImage& grey, const QRect& band, double scale) {
+        QImage part = grey.copy(band);
+        if (scale != 1.0)
+            part = part.scaled(qRound(band.width() * scale), qRound(band.height() * scale), Qt::IgnoreAspectRatio,
+                               Qt::SmoothTransformation);
+        api.SetImage(part.constBits(), part.width(), part.height(), 1, int(part.bytesPerLine()));
+        api.SetSourceResolution(qRound(96 * scale));
+        if (api.Recognize(nullptr) != 0) {
+            api.Clear();
+            throw RecognitionError(QStringLiteral("Text recognition failed on this picture."));
+        }
+        std::vector<PixelLine> lines;
+        std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
+        if (it) {
+            auto toPicture = [&](tesseract::PageIteratorLevel level) {
+                int left = 0, top = 0, right = 0, bottom = 0;
+                it->BoundingBox(level, &left, &top, &right, &bottom);
+                return QRectF(band.x() + left / scale, band.y() + top / scale, (right - left) / scale,
+                              (bottom - top) / scale);
+            };
+            do {
+                if (it->Empty(tesseract::RIL_SYMBOL))
+                    continue;
+                if (lines.empty() || it->IsAtBeginningOf(tesseract::RIL_TEXTLINE))
+                    lines.emplace_back();
+                auto& words = lines.back().words;
+                if (words.empty() || it->IsAtBeginningOf(tesseract::RIL_WORD))
+                    words.push_back({toPicture(tesseract::RIL_WORD), {}});
+                std::unique_ptr<char[]> text(it->GetUTF8Text(tesseract::RIL_SYMBOL));
+                if (text && *text.get())
+                    words.back().symbols.emplace_back(QString::fromUtf8(text.get()), toPicture(tesseract::RIL_SYMBOL));
+            } while (it->Next(tesseract::RIL_SYMBOL));
+        }
+        api.Clear();
+        return lines;
+    }
+
+private:
+    tesseract::TessBaseAPI api;
+};
+
+Engine& engineOfThisThread() {
+    thread_local std::unique_ptr<Engine> engine;
+    if (!engine)
+        engine = std::make_unique<Engine>();
+    return *engine;
+}
+
+QThreadPool& workers() {
+    // Threads are never retired, so each keeps its engine loaded between pictures.
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool;
+        p->setMaxThreadCount(recognitionThreads());
+        p->setExpiryTimeout(-1);
+        return p;
+    }();
+    return *pool;
+}
+
+double median(std::vector<double> values) {
+    std::nth_element(values.begin(), values.begin() + qsizetype(values.size() / 2), values.end());
+    return values[values.size() / 2];
+}
+
+// The line's box: the words' horizontal extent, and a vertical extent from which a stray tall
+// word box (a glyph merged with a rule or an icon) is kept out by the run of its neighbours.
+QRectF lineBox(const std::vector<Word>& words) {
+    std::vector<double> tops, bottoms, heights;
+    double left = words.front().box.left(), right = words.front().box.right();
+    for (const Word& word : words) {
+        tops.push_back(word.box.top());
+        bottoms.push_back(word.box.bottom());
+        heights.push_back(word.box.height());
+        left = std::min(left, word.box.left());
+        right = std::max(right, word.box.right());
+    }
+    const double slack = 0.25 * median(heights);
+    const double highest = median(tops) - slack, lowest = median(bottoms) + slack;
+    double top = lowest, bottom = highest;
+    for (const Word& word : words) {
+        top = std::min(top, std::max(word.box.top(), highest));
+        bottom = std::max(bottom, std::min(word.box.bottom(), lowest));
+    }
+    return QRectF(left, top, right - left, std::max(0.0, bottom - top));
+}
+
+// Tesseract runs words far apart on one row into a line (table cells, a toolbar); split there.
+std::vector<PixelLine> splitAtWideGaps(std::vector<PixelLine> lines) {
+    std::vector<PixelLine> out;
+    for (PixelLine& line : lines) {
+        std::erase_if(line.words, [](const Word& w) { return w.symbols.empty(); });
+        if (line.words.empty())
+            continue;
+        const double height = lineBox(line.words).height();
+        size_t start = 0;
+        for (size_t i = 1; i <= line.words.size(); ++i) {
+            const bool end =
+                i == line.words.size() || line.words[i].box.left() - line.words[i - 1].box.right() > 1.5 * height;
+            if (!end)
+                continue;
+            PixelLine part;
+            part.words.assign(std::make_move_iterator(line.words.begin() + qsizetype(start)),
+                              std::make_move_iterator(line.words.begin() + qsizetype(i)));
+            part.box = lineBox(part.words);
+            out.push_back(std::move(part));
+            start = i;
+        }
+    }
+    return out;
+}
+
+// Builds the line's text (words joined by single spaces) with a box for each of its UTF-16
+// units: the symbol's columns over the whole line's height, so a range's box covers ascenders
+// and descenders alike; a word's first and last symbols reach the word's edges.
+Line toLine(const PixelLine& pixels, QSizeF size) {
+    QString text;
+    std::vector<QRectF> unitBoxes;
+    auto normalised = [&](double left, double right) {
+        return QRectF(left / size.width(), 1.0 - pixels.box.bottom() / size.height(), (right - left) / size.width(),
+                      pixels.box.height() / size.height());
+    };
+    for (size_t w = 0; w < pixels.words.size(); ++w) {
+        const Word& word = pixels.words[w];
+        if (w > 0) {
+            text += u' ';
+            unitBoxes.emplace_back();
+        }
+        for (size_t s = 0; s < word.symbols.size(); ++s) {
+            const auto& [symbol, box] = word.symbols[s];
+            double left = std::clamp(box.left(), word.box.left(), word.box.right());
+            double right = std::clamp(box.right(), left, word.box.right());
+            if (s == 0)
+                left = word.box.left();
+            if (s + 1 == word.symbols.size())
+                right = word.box.right();
+            text += symbol;
+            for (qsizetype u = 0; u < symbol.size(); ++u)
+                unitBoxes.push_back(normalised(left, std::max(right, left + 1e-9)));
+        }
+    }
+    const QRectF box = normalised(pixels.box.left(), pixels.box.right());
+    auto candidate = std::make_shared<const Candidate>(text, std::move(unitBoxes));
+    return {std::move(text), box, std::move(candidate)};
+}
+
+} // namespace
+
+QString recognitionLanguages() {
+    static const QString languages = chooseLanguages();
+    return languages;
+}
+
+int recognitionThreads() {
+    return std::clamp(QThread::idealThreadCount(), 1, 8);
+}
+
+std::vector<Line> recognise(const QImage& image, const RecognitionOptions& options) {
+    if (image.isNull() || image.width() <= 0 || image.height() <= 0)
+        throw RecognitionError(QStringLiteral("The picture could not be read for text recognition."));
+    prepareOnce();
+    const PageScan scan(image);
+    const double scale = options.scale > 0 ? options.scale : scan.scale();
+    const std::vector<Band> bands = options.cuts.empty()
+                                        ? scan.bands(options.bands > 0 ? options.bands : 2 * recognitionThreads())
+                                        : scan.bandsAt(options.cuts);
+
+    std::vector<std::vector<PixelLine>> results(bands.size());
+    std::vector<std::exception_ptr> errors(bands.size());
+    std::latch done(qsizetype(bands.size()));
+    for (size_t i = 0; i < bands.size(); ++i)
+        workers().start([&, i] {
+            try {
+                results[i] = splitAtWideGaps(engineOfThisThread().read(scan.grey(), bands[i].extent, scale));
+            } catch (...) {
+                errors[i] = std::current_exception();
+            }
+            done.count_down();
+        });
+    done.wait();
+    for (const auto& error : errors)
+        if (error)
+            std::rethrow_exception(error);
+
+    // Bands overlap where a cut could not avoid text; a line belongs to the band whose own rows
+    // hold its middle, so a line read twice is kept once and a line cut in half is dropped.
+    std::vector<Line> lines;
+    const QSizeF size = image.size();
+    for (size_t i = 0; i < bands.size(); ++i)
+        for (const PixelLine& line : results[i])
+            if (bands[i].ownsRow(line.box.center().y()))
+                lines.push_back(toLine(line, size));
+    return lines;
+}
+
+} // namespace TextVision

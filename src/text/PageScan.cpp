@@ -1,0 +1,135 @@
+#include "text/PageScan.h"
+
+#include <QPainter>
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+namespace TextVision {
+
+namespace {
+
+constexpr int edgeStep = 40;          // brightness step that counts as an edge of ink
+constexpr double readableHeight = 18; // ink height of a line the engine reads well as it is
+constexpr double enlargedHeight = 26; // what smaller text is enlarged to
+constexpr double maxScale = 3;
+constexpr double maxScaledPixels = 40e6;
+constexpr qint64 smallPicture = 300'000; // pixels below which one band is quickest
+
+QImage greyOf(const QImage& image) {
+    QImage flat = image;
+    if (image.hasAlphaChannel()) {
+        flat = QImage(image.size(), QImage::Format_RGB32);
+        flat.fill(Qt::white);
+        QPainter painter(&flat);
+        painter.drawImage(0, 0, image);
+    }
+    QImage grey = flat.convertToFormat(QImage::Format_Grayscale8);
+    std::array<qint64, 256> histogram{};
+    for (int y = 0; y < grey.height(); ++y) {
+        const uchar* row = grey.constScanLine(y);
+        for (int x = 0; x < grey.width(); ++x)
+            ++histogram[row[x]];
+    }
+    qint64 seen = 0, half = qint64(grey.width()) * grey.height() / 2;
+    int median = 0;
+    while (median < 255 && (seen += histogram[size_t(median)]) <= half)
+        ++median;
+    // The engine reads dark text on light ground best; a dark-mode picture is turned around.
+    if (median < 128)
+        grey.invertPixels();
+    return grey;
+}
+
+} // namespace
+
+PageScan::PageScan(const QImage& image) : greyImage(greyOf(image)) {
+    const int w = greyImage.width(), h = greyImage.height();
+    rowInk.resize(size_t(h));
+    for (int y = 0; y < h; ++y) {
+        const uchar* row = greyImage.constScanLine(y);
+        int edges = 0;
+        for (int x = 1; x < w; ++x)
+            edges += std::abs(int(row[x]) - int(row[x - 1])) > edgeStep;
+        rowInk[size_t(y)] = edges;
+    }
+    // Runs of inked rows between blank ones are lines of text (or pictures); their median
+    // height is the text's.
+    std::vector<int> runs;
+    int run = 0;
+    for (int y = 0; y <= h; ++y) {
+        if (y < h && !blank(y)) {
+            ++run;
+            continue;
+        }
+        if (run >= 4 && run <= std::max(4, h / 4))
+            runs.push_back(run);
+        run = 0;
+    }
+    if (!runs.empty()) {
+        std::nth_element(runs.begin(), runs.begin() + qsizetype(runs.size() / 2), runs.end());
+        lineHeight = runs[runs.size() / 2];
+    }
+}
+
+bool PageScan::blank(int row) const {
+    return rowInk[size_t(row)] <= std::max(2, greyImage.width() / 400);
+}
+
+double PageScan::scale() const {
+    if (lineHeight >= readableHeight)
+        return 1;
+    const double pixels = double(greyImage.width()) * greyImage.height();
+    const double limit = std::sqrt(maxScaledPixels / pixels);
+    // Small enlargements only blur; below the readable height go well past it. Without a
+    // measure of the text (a picture with no blank rows) enlarge moderately.
+    const double wanted = lineHeight > 0 ? std::max(1.5, enlargedHeight / lineHeight) : 2.0;
+    return std::clamp(std::min(wanted, limit), 1.0, maxScale);
+}
+
+int PageScan::overlapAt(int cut) const {
+    if (cut > 0 && cut < greyImage.height() && blank(cut))
+        return 2;
+    // Enough for a line up to four times the usual height to lie whole in the band that owns it.
+    return int(std::max(32.0, 2 * lineHeight));
+}
+
+std::vector<Band> PageScan::bandsAt(std::vector<int> cuts) const {
+    const int h = greyImage.height(), w = greyImage.width();
+    std::sort(cuts.begin(), cuts.end());
+    std::erase_if(cuts, [h](int c) { return c <= 0 || c >= h; });
+    cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
+    std::vector<Band> out;
+    int top = 0, topOverlap = 0;
+    for (size_t i = 0; i <= cuts.size(); ++i) {
+        const int bottom = i < cuts.size() ? cuts[i] : h;
+        const int bottomOverlap = i < cuts.size() ? overlapAt(bottom) : 0;
+        const int from = std::max(0, top - topOverlap), to = std::min(h, bottom + bottomOverlap);
+        out.push_back({QRect(0, from, w, to - from), top, bottom});
+        top = bottom;
+        topOverlap = bottomOverlap;
+    }
+    return out;
+}
+
+std::vector<Band> PageScan::bands(int count) const {
+    const int h = greyImage.height();
+    const double minHeight = std::max(96.0, 8 * lineHeight);
+    if (qint64(greyImage.width()) * h < smallPicture)
+        count = 1;
+    count = std::clamp(count, 1, std::max(1, int(h / minHeight)));
+    std::vector<int> cuts;
+    const int radius = h / (4 * count);
+    for (int k = 1; k < count; ++k) {
+        const int nominal = int(qint64(h) * k / count);
+        int best = nominal;
+        for (int d = 0; d <= radius; ++d)
+            for (int row : {nominal - d, nominal + d})
+                if (row > 0 && row < h && rowInk[size_t(row)] < rowInk[size_t(best)])
+                    best = row;
+        cuts.push_back(best);
+    }
+    return bandsAt(std::move(cuts));
+}
+
+} // namespace TextVision

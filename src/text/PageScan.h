@@ -1,0 +1,45 @@
+#pragma once
+// A quick look at a picture before recognition: the grey copy the engines read, how tall its
+// text is (and so how much to enlarge it), and where it can be cut into bands without cutting text.
+
+#include <QImage>
+#include <QRect>
+#include <vector>
+
+namespace TextVision {
+
+struct Band {
+    QRect extent;          // the rows an engine reads, overlap included
+    int ownTop, ownBottom; // the rows whose lines this band reports: [ownTop, ownBottom)
+    bool ownsRow(double row) const { return row >= ownTop && row < ownBottom; }
+};
+
+class PageScan {
+public:
+    explicit PageScan(const QImage& image);
+
+    // 8-bit grey, dark text on a light ground (a dark picture is inverted).
+    const QImage& grey() const { return greyImage; }
+
+    // Typical height of a line of text in pixels; 0 when no text-like rows were found.
+    double textHeight() const { return lineHeight; }
+
+    // Enlargement that brings small text to a size the recogniser reads reliably.
+    double scale() const;
+
+    // About count bands of similar height, cut at the emptiest row near each even cut; fewer for small pictures.
+    std::vector<Band> bands(int count) const;
+
+    // Bands cut exactly at the given rows.
+    std::vector<Band> bandsAt(std::vector<int> cuts) const;
+
+private:
+    bool blank(int row) const;
+    int overlapAt(int cut) const;
+
+    QImage greyImage;
+    std::vector<int> rowInk; // sharp horizontal changes of brightness per row
+    double lineHeight = 0;
+};
+
+} // namespace TextVision

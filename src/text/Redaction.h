@@ -1,0 +1,35 @@
+#pragma once
+// Finding sensitive data (addresses, account and card numbers, phone numbers, identity numbers,
+// keys, tokens) in recognised lines and painting it over.
+
+#include "text/TextLine.h"
+
+#include <QImage>
+#include <QRegularExpression>
+#include <vector>
+
+namespace TextVision {
+
+// The compiled patterns, in the order their findings are reported within a line. Built once.
+const std::vector<QRegularExpression>& sensitivePatterns();
+
+// Normalised boxes of every match of every pattern, line by line, pattern by pattern.
+std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines);
+
+// A finding grown by a margin that scales with the picture's height, in pixels with the origin
+// at the lower left.
+QRectF grownBox(const QRectF& finding, QSize pixels);
+
+// The picture redrawn with each normalised box (origin lower left) filled near-black.
+// Throws ConvertError "Can't draw" when there is nothing to draw into.
+QImage paintBoxes(const QImage& image, const std::vector<QRectF>& boxes);
+
+struct Redaction {
+    QImage image;
+    std::vector<QRectF> boxes;
+};
+
+// Covers the findings in the picture; with none, the picture itself and no boxes.
+Redaction redactFindings(const QImage& image, const std::vector<QRectF>& findings);
+
+} // namespace TextVision

@@ -1,0 +1,328 @@
+#include "text/TextLayout.h"
+
+#include <QStringList>
+#include <QTextBoundaryFinder>
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+namespace TextVision {
+
+QRectF unionOf(const QRectF& a, const QRectF& b) {
+    const double left = std::min(minX(a), minX(b));
+    const double bottom = std::min(minY(a), minY(b));
+    const double right = std::max(maxX(a), maxX(b));
+    const double top = std::max(maxY(a), maxY(b));
+    return QRectF(left, bottom, right - left, top - bottom);
+}
+
+qsizetype characterCount(const QString& text) {
+    if (text.isEmpty())
+        return 0;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype count = 0;
+    while (finder.toNextBoundary() != -1)
+        ++count;
+    return count;
+}
+
+namespace {
+
+// Splits text into its user-perceived characters.
+std::vector<QStringView> graphemes(const QString& text) {
+    std::vector<QStringView> out;
+    if (text.isEmpty())
+        return out;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype start = 0;
+    for (qsizetype end = finder.toNextBoundary(); end != -1; end = finder.toNextBoundary()) {
+        out.push_back(QStringView(text).mid(start, end - start));
+        start = end;
+    }
+    return out;
+}
+
+QStringView lastCharacter(const QString& text) {
+    if (text.isEmpty())
+        return {};
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    finder.toEnd();
+    const qsizetype start = finder.toPreviousBoundary();
+    return QStringView(text).mid(start);
+}
+
+bool lineBefore(const Line& a, const Line& b) {
+    const double h = std::min(a.box.height(), b.box.height());
+    const double dy = midY(a.box) - midY(b.box);
+    if (std::abs(dy) > 0.5 * h)
+        return dy > 0;
+    return minX(a.box) < minX(b.box);
+}
+
+QRectF frameOf(const Block& block) {
+    QRectF frame = block.front().box;
+    for (const Line& line : block)
+        frame = unionOf(frame, line.box);
+    return frame;
+}
+
+bool joined(const QRectF& a, const QRectF& b) {
+    const double h = std::min(a.height(), b.height());
+    const double H = std::max(a.height(), b.height());
+    if (H > 1.8 * h)
+        return false;
+    const double verticalGap = std::max(minY(a) - maxY(b), minY(b) - maxY(a));
+    const double overlap = std::min(maxX(a), maxX(b)) - std::max(minX(a), minX(b));
+    if (verticalGap >= 0) {
+        if (verticalGap >= 1.25 * h)
+            return false;
+        return overlap > 0.25 * std::min(a.width(), b.width()) || std::abs(minX(a) - minX(b)) < 0.03;
+    }
+    return overlap <= 0 && -overlap < 1.2 * h;
+}
+
+QString trimmedText(const QString& text) {
+    return text.trimmed();
+}
+
+} // namespace
+
+void sortByLineOrder(std::vector<Line>& lines) {
+    std::stable_sort(lines.begin(), lines.end(), lineBefore);
+}
+
+std::vector<Block> segment(const std::vector<Line>& lines) {
+    const size_t n = lines.size();
+    std::vector<size_t> parent(n);
+    std::iota(parent.begin(), parent.end(), size_t(0));
+    auto root = [&](size_t i) {
+        size_t r = i;
+        while (parent[r] != r)
+            r = parent[r];
+        while (parent[i] != r) {
+            const size_t next = parent[i];
+            parent[i] = r;
+            i = next;
+        }
+        return r;
+    };
+    for (size_t a = 0; a + 1 < n; ++a)
+        for (size_t b = a + 1; b < n; ++b)
+            if (joined(lines[a].box, lines[b].box))
+                parent[root(a)] = root(b);
+
+    std::vector<Block> blocks;
+    std::vector<qsizetype> blockOfRoot(n, -1);
+    for (size_t i = 0; i < n; ++i) {
+        const size_t r = root(i);
+        if (blockOfRoot[r] < 0) {
+            blockOfRoot[r] = qsizetype(blocks.size());
+            blocks.emplace_back();
+        }
+        blocks[size_t(blockOfRoot[r])].push_back(lines[i]);
+    }
+    return blocks;
+}
+
+std::vector<Block> order(std::vector<Block> blocks) {
+    if (blocks.size() < 2)
+        return blocks;
+    std::vector<QRectF> frames;
+    frames.reserve(blocks.size());
+    for (const Block& block : blocks)
+        frames.push_back(frameOf(block));
+    std::vector<size_t> indexes(blocks.size());
+    std::iota(indexes.begin(), indexes.end(), size_t(0));
+
+    auto recurse = [&](const std::vector<std::vector<size_t>>& groups) {
+        std::vector<Block> out;
+        for (const auto& group : groups) {
+            std::vector<Block> part;
+            part.reserve(group.size());
+            for (size_t i : group)
+                part.push_back(blocks[i]);
+            for (Block& block : order(std::move(part)))
+                out.push_back(std::move(block));
+        }
+        return out;
+    };
+
+    std::stable_sort(indexes.begin(), indexes.end(),
+                     [&](size_t a, size_t b) { return maxY(frames[a]) > maxY(frames[b]); });
+    std::vector<std::vector<size_t>> bands{{indexes.front()}};
+    double floor = minY(frames[indexes.front()]);
+    for (size_t k = 1; k < indexes.size(); ++k) {
+        const QRectF& frame = frames[indexes[k]];
+        if (maxY(frame) < floor) {
+            bands.push_back({indexes[k]});
+            floor = minY(frame);
+        } else {
+            bands.back().push_back(indexes[k]);
+            floor = std::min(floor, minY(frame));
+        }
+    }
+    if (bands.size() >= 2)
+        return recurse(bands);
+
+    std::stable_sort(indexes.begin(), indexes.end(),
+                     [&](size_t a, size_t b) { return minX(frames[a]) < minX(frames[b]); });
+    std::vector<std::vector<size_t>> cols{{indexes.front()}};
+    double edge = maxX(frames[indexes.front()]);
+    for (size_t k = 1; k < indexes.size(); ++k) {
+        const QRectF& frame = frames[indexes[k]];
+        if (minX(frame) > edge + 0.005) {
+            cols.push_back({indexes[k]});
+            edge = maxX(frame);
+        } else {
+            cols.back().push_back(indexes[k]);
+            edge = std::max(edge, maxX(frame));
+        }
+    }
+    if (cols.size() >= 2)
+        return recurse(cols);
+
+    std::stable_sort(indexes.begin(), indexes.end(), [&](size_t a, size_t b) {
+        if (std::abs(maxY(frames[a]) - maxY(frames[b])) > 0.01)
+            return maxY(frames[a]) > maxY(frames[b]);
+        return minX(frames[a]) < minX(frames[b]);
+    });
+    std::vector<Block> out;
+    out.reserve(blocks.size());
+    for (size_t i : indexes)
+        out.push_back(std::move(blocks[i]));
+    return out;
+}
+
+bool keepsLineBreaks(const std::vector<Line>& lines) {
+    if (lines.size() < 3)
+        return false;
+    double widest = 0, leftmost = minX(lines.front().box), rightmostStart = leftmost;
+    for (const Line& line : lines) {
+        widest = std::max(widest, line.box.width());
+        leftmost = std::min(leftmost, minX(line.box));
+        rightmostStart = std::max(rightmostStart, minX(line.box));
+    }
+    const auto shortLines = std::count_if(lines.begin(), lines.end(),
+                                          [&](const Line& line) { return !(line.box.width() >= 0.8 * widest); });
+    const double shortShare = double(shortLines) / double(lines.size());
+    if (shortShare > 0.5 && rightmostStart - leftmost <= 0.25 * widest)
+        return true;
+
+    static const QString codeCharacters = QStringLiteral("/_{}()[]=<>;|\\$#~*");
+    qsizetype all = 0, code = 0;
+    for (const Line& line : lines)
+        for (QStringView character : graphemes(line.text)) {
+            ++all;
+            if (character.size() == 1 && codeCharacters.contains(character.front()))
+                ++code;
+        }
+    if (all == 0)
+        return false;
+    return double(code) / double(all) > 0.06;
+}
+
+QString paragraphs(std::vector<Line> lines) {
+    sortByLineOrder(lines);
+    if (lines.empty())
+        return {};
+    QString out = lines.front().text;
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const QRectF& previous = lines[i - 1].box;
+        const QRectF& current = lines[i].box;
+        const double gap = minY(previous) - maxY(current);
+        const QStringView last = lastCharacter(out);
+        const bool endsSentence = last.size() == 1 && QStringView(u".!?:").contains(last.front());
+        if (gap > 0.9 * previous.height())
+            out += u'\n';
+        else if (endsSentence && gap > 0.3 * previous.height())
+            out += u'\n';
+        else if (last == u"-")
+            out.chop(1);
+        else
+            out += u' ';
+        out += lines[i].text;
+    }
+    return trimmedText(out);
+}
+
+QString blockText(std::vector<Line> lines) {
+    sortByLineOrder(lines);
+    if (!keepsLineBreaks(lines))
+        return paragraphs(std::move(lines));
+    QStringList texts;
+    for (const Line& line : lines)
+        texts << line.text;
+    return trimmedText(texts.join(u'\n'));
+}
+
+QString fullText(const std::vector<Line>& lines) {
+    QStringList texts;
+    for (Block& block : order(segment(lines))) {
+        QString text = blockText(std::move(block));
+        if (!text.isEmpty())
+            texts << text;
+    }
+    return texts.join(QStringLiteral("\n\n"));
+}
+
+std::vector<std::vector<Line>> columns(const std::vector<Line>& lines, bool splitByGaps) {
+    // Only whole groups are ever asked for; the flag is kept for callers that name it.
+    Q_UNUSED(splitByGaps);
+    struct Group {
+        double left, right;
+        std::vector<Line> lines;
+    };
+    std::vector<Line> byWidth = lines;
+    std::stable_sort(byWidth.begin(), byWidth.end(),
+                     [](const Line& a, const Line& b) { return a.box.width() > b.box.width(); });
+    std::vector<Group> groups;
+    for (Line& line : byWidth) {
+        const double left = minX(line.box), right = maxX(line.box);
+        bool placed = false;
+        for (Group& group : groups) {
+            const double overlap = std::min(group.right, right) - std::max(group.left, left);
+            const double narrower = std::min(group.right - group.left, right - left);
+            if (overlap > 0.6 * narrower) {
+                group.left = std::min(group.left, left);
+                group.right = std::max(group.right, right);
+                group.lines.push_back(std::move(line));
+                placed = true;
+                break;
+            }
+        }
+        if (!placed)
+            groups.push_back({left, right, {std::move(line)}});
+    }
+    std::stable_sort(groups.begin(), groups.end(), [](const Group& a, const Group& b) { return a.left < b.left; });
+    std::vector<std::vector<Line>> out;
+    out.reserve(groups.size());
+    for (Group& group : groups) {
+        std::stable_sort(group.lines.begin(), group.lines.end(),
+                         [](const Line& a, const Line& b) { return midY(a.box) > midY(b.box); });
+        out.push_back(std::move(group.lines));
+    }
+    return out;
+}
+
+QString mainText(const std::vector<Line>& lines) {
+    const auto cols = columns(lines, false);
+    const QString full = fullText(lines);
+    if (cols.empty())
+        return {};
+    QString longest;
+    qsizetype longestCount = -1;
+    for (const auto& column : cols) {
+        QString text = fullText(column);
+        const qsizetype count = characterCount(text);
+        if (count > longestCount) {
+            longestCount = count;
+            longest = std::move(text);
+        }
+    }
+    const qsizetype fullCount = characterCount(full);
+    if (longestCount > fullCount * 6 / 10 && cols.size() >= 2 && fullCount > 600)
+        return longest;
+    return full;
+}
+
+} // namespace TextVision

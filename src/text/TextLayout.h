@@ -1,0 +1,42 @@
+#pragma once
+// Reading order and text assembly over recognised lines. Pure functions of their arguments, so
+// they run on any thread and on any subset of a picture's lines (one column, say).
+
+#include "text/TextLine.h"
+
+#include <QString>
+#include <vector>
+
+namespace TextVision {
+
+// Number of user-perceived characters (extended grapheme clusters).
+qsizetype characterCount(const QString& text);
+
+// Sorts lines into reading order: higher rows first, left to right within a row. Stable.
+void sortByLineOrder(std::vector<Line>& lines);
+
+// Groups lines into blocks (paragraphs, list items, table cells), blocks in order of their first line.
+std::vector<Block> segment(const std::vector<Line>& lines);
+
+// The same blocks in reading order: bands top to bottom, columns left to right, recursively.
+std::vector<Block> order(std::vector<Block> blocks);
+
+// Whether a block (its lines in line order) reads as a list, verse or code rather than prose.
+bool keepsLineBreaks(const std::vector<Line>& lines);
+
+// The block re-flowed: paragraphs on their own lines, hyphenated line ends joined.
+QString paragraphs(std::vector<Line> lines);
+
+// The text of one block, its line breaks kept or re-flowed.
+QString blockText(std::vector<Line> lines);
+
+// All blocks of the lines in reading order, separated by one blank line; "" when there is no text.
+QString fullText(const std::vector<Line>& lines);
+
+// Vertical columns by horizontal overlap, left to right, each top to bottom.
+std::vector<std::vector<Line>> columns(const std::vector<Line>& lines, bool splitByGaps = false);
+
+// The whole text, or the dominant column's when a long text has several columns and one clearly leads.
+QString mainText(const std::vector<Line>& lines);
+
+} // namespace TextVision

@@ -1,0 +1,46 @@
+#pragma once
+// Reading a picture: its text in reading order, its main text, word boxes, barcode payloads,
+// sensitive data painted over, and a file name suggested by its text. Synchronous and stateless;
+// callers run these off the UI thread.
+
+#include "text/TextLine.h"
+
+#include <QImage>
+#include <QStringList>
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace TextVision {
+
+// The recognised lines in the recogniser's order, boxes normalised with the origin at the lower
+// left. Throws RecognitionError when recognition cannot run.
+std::vector<Line> lines(const QImage& image);
+
+// All text in reading order, blocks separated by a blank line; "" when there is none.
+QString text(const QImage& image);
+
+// The text to translate: the dominant column of a long multi-column text, else all of it.
+QString mainText(const QImage& image);
+
+// Per line with words, the box of each word in pixels with the origin at the lower left.
+// Empty when recognition fails.
+std::vector<std::vector<QRectF>> wordBoxes(const QImage& image);
+
+// The same from lines already recognised on a picture of the given pixel size.
+std::vector<std::vector<QRectF>> wordBoxes(const std::vector<Line>& lines, QSize pixels);
+
+// Distinct barcode and QR code payloads, in the order found; empty on failure.
+QStringList codes(const QImage& image);
+
+// The picture with sensitive data covered, and the covering boxes (normalised, origin lower
+// left). Throws RecognitionError, or ConvertError "Can't draw".
+std::pair<QImage, std::vector<QRectF>> redactWithBoxes(const QImage& image);
+
+// The picture with each normalised box filled. Throws ConvertError "Can't draw".
+QImage paint(const QImage& image, const std::vector<QRectF>& boxes);
+
+// A file name made from the picture's most prominent text; nothing when there is none.
+std::optional<QString> suggestedName(const QImage& image);
+
+} // namespace TextVision

@@ -1,0 +1,217 @@
+#include "text/Redaction.h"
+#include "app/UserError.h"
+#include "text/SuggestedName.h"
+#include "text/SyntheticLines.h"
+#include "text/TextVision.h"
+
+#include <gtest/gtest.h>
+
+using namespace TextVision;
+
+namespace {
+
+QImage checkerboard(QSize size) {
+    QImage image(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            image.setPixel(x, y, ((x / 7 + y / 5) % 2) ? qRgb(240, 200, 10) : qRgb(10, 90, 200));
+    return image;
+}
+
+// Largest difference of any channel of any pixel; box edges may round differently.
+int largestDifference(const QImage& a, const QImage& b) {
+    const QImage x = a.convertToFormat(QImage::Format_RGB32), y = b.convertToFormat(QImage::Format_RGB32);
+    if (x.size() != y.size())
+        return 256;
+    int largest = 0;
+    for (int row = 0; row < x.height(); ++row)
+        for (int col = 0; col < x.width(); ++col) {
+            const QRgb p = x.pixel(col, row), q = y.pixel(col, row);
+            largest = std::max(
+                {largest, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)), std::abs(qBlue(p) - qBlue(q))});
+        }
+    return largest;
+}
+
+} // namespace
+
+TEST(Redaction, PatternsFindWhatTheyShould) {
+    ASSERT_EQ(sensitivePatterns().size(), 8u);
+    struct Case {
+        size_t pattern;
+        const char* text;
+        QStringList found;
+    };
+    const Case cases[] = {
+        {0, "mail jane.doe+x@mail.example.org now", {"jane.doe+x@mail.example.org"}},
+        {0, "not an address: jane@localhost", {}},
+        {1, "IBAN DE89 3704 0044 0532 0130 00", {"DE89 3704 0044 0532 0130 00"}},
+        {1, "GB82WEST12345698765432", {"GB82WEST12345698765432"}},
+        {2, "card 4111 1111 1111 1111 ok", {"4111 1111 1111 1111 "}},
+        {2, "card 4111-1111-1111-1111", {"4111-1111-1111-1111"}},
+        {2, "order 123456789012", {}},
+        {3, "call +44 20 7946 0958 today", {"+44 20 7946 0958"}},
+        {3, "call 0044 (20) 7946 0958", {"0044 (20) 7946 0958"}},
+        {3, "id 1+44 20 7946 0958", {}},
+        {4, "office 030 1234 5678", {"030 1234 5678"}},
+        {5, "pnr 19850423-1234", {"19850423-1234"}},
+        {5, "pnr 850423+1234", {"850423+1234"}},
+        {6, "key sk_live_abcdefghijkl", {"sk_live_abcdefghijkl"}},
+        {6, "key SKabcdefghijklmn", {}},
+        {6, "key skabcdefghijklmn", {"skabcdefghijklmn"}},
+        {6, "ghp_0123456789abcdefABCDEF", {"ghp_0123456789abcdefABCDEF"}},
+        {7, "token a1b2c3d4e5f6g7h8i9j0k1l2m3n4", {"a1b2c3d4e5f6g7h8i9j0k1l2m3n4"}},
+        {7, "token a1b2c3d4e5f6g7h8i9j0k1l2m3n", {}},
+        {7, "abcdefghijklmnopqrstuvwxyzabcd", {}},
+    };
+    for (const Case& c : cases) {
+        QStringList found;
+        auto matches = sensitivePatterns()[c.pattern].globalMatch(QString::fromUtf8(c.text));
+        while (matches.hasNext())
+            found << matches.next().captured();
+        EXPECT_EQ(found, c.found) << c.pattern << ": " << c.text;
+    }
+}
+
+TEST(Redaction, FindingsFollowPatternOrderWithinALine) {
+    const Line line = makeLine(QStringLiteral("+46 70 123 45 67 or ann@example.com"), 0.0, 0.5, 0.35, 0.02);
+    const auto findings = sensitiveFindings({line});
+    ASSERT_GE(findings.size(), 2u);
+    // The address (pattern 1) comes before the number standing before it in the text.
+    const double mailStart = 0.35 / line.text.size() * line.text.indexOf(u'a');
+    EXPECT_NEAR(findings[0].x(), mailStart, 1e-9);
+    EXPECT_NEAR(findings[1].x(), 0.0, 1e-9);
+    // Each line is searched by itself: a number broken over two lines is not found.
+    EXPECT_TRUE(sensitiveFindings({makeLine("4111 1111", 0, 0.5, 0.1, 0.02), makeLine("1111 1111", 0, 0.47, 0.1, 0.02)})
+                    .empty());
+}
+
+TEST(Redaction, BoxesGrowByMarginsOfThePictureHeight) {
+    struct Case {
+        QSize picture;
+        QRectF pixels;
+        QSizeF grown;
+    };
+    const Case cases[] = {
+        {{1000, 1000}, {100, 100, 10, 20}, {16, 28}},
+        {{500, 100}, {100, 50, 4, 4}, {4.6, 4.8}},
+    };
+    for (const Case& c : cases) {
+        const QSizeF size = c.picture;
+        const QRectF normal(c.pixels.x() / size.width(), c.pixels.y() / size.height(), c.pixels.width() / size.width(),
+                            c.pixels.height() / size.height());
+        const QRectF grown = grownBox(normal, c.picture);
+        EXPECT_NEAR(grown.width(), c.grown.width(), 1e-9);
+        EXPECT_NEAR(grown.height(), c.grown.height(), 1e-9);
+        EXPECT_NEAR(grown.center().x(), c.pixels.center().x(), 1e-9);
+    }
+}
+
+TEST(Redaction, PaintingAgainReproducesTheRedactedPicture) {
+    const QImage original = checkerboard(QSize(300, 200));
+    const std::vector<QRectF> findings{{0.1, 0.1, 0.2, 0.05}, {0.5, 0.8, 0.3, 0.1}};
+    const Redaction redacted = redactFindings(original, findings);
+    ASSERT_EQ(redacted.boxes.size(), 2u);
+    const QImage again = paintBoxes(original, redacted.boxes);
+    EXPECT_LE(largestDifference(again, redacted.image), 1);
+    // A box near the bottom (origin lower left) darkens the bottom of the picture, not the top.
+    EXPECT_EQ(qGray(redacted.image.pixel(60, 200 - 25)), 20);
+    EXPECT_NE(qGray(redacted.image.pixel(60, 25)), 20);
+
+    const Redaction nothing = redactFindings(original, {});
+    EXPECT_TRUE(nothing.boxes.empty());
+    EXPECT_EQ(nothing.image.cacheKey(), original.cacheKey());
+    const QImage plain = paintBoxes(original, {});
+    EXPECT_NE(plain.cacheKey(), original.cacheKey());
+    EXPECT_EQ(plain.convertToFormat(QImage::Format_RGB32), original);
+}
+
+TEST(Redaction, BackwardBoxesCoverWhatTheySpan) {
+    const QImage original = checkerboard(QSize(200, 100));
+    const QImage forward = paintBoxes(original, {{0.2, 0.3, 0.4, 0.5}});
+    const QImage backward = paintBoxes(original, {{0.6, 0.8, -0.4, -0.5}});
+    EXPECT_EQ(qGray(backward.pixel(80, 50)), 20);
+    EXPECT_LE(largestDifference(forward, backward), 1);
+}
+
+TEST(Redaction, EmptyPicturesCannotBeDrawn) {
+    for (auto draw : {+[] { paintBoxes(QImage(), {}); }, +[] { redactFindings(QImage(), {{0, 0, 1, 1}}); }}) {
+        try {
+            draw();
+            ADD_FAILURE() << "no error";
+        } catch (const ConvertError& error) {
+            EXPECT_EQ(error.message, QStringLiteral("Can't draw"));
+        }
+    }
+}
+
+TEST(Redaction, CandidateBoxesOnlyForWholeCharacters) {
+    const Line line = makeLine(QString::fromUtf8("ab \xF0\x9F\x98\x80 cd"), 0, 0, 0.7, 0.1);
+    struct Case {
+        qsizetype start, length;
+        bool boxed;
+    };
+    const Case cases[] = {{0, 2, true}, {2, 1, false}, {3, 2, true},   {3, 1, false}, {4, 2, false},
+                          {6, 2, true}, {6, 3, false}, {-1, 2, false}, {0, 0, false}};
+    for (const Case& c : cases)
+        EXPECT_EQ(line.candidate->boundingBox(c.start, c.length).has_value(), c.boxed) << c.start << "+" << c.length;
+}
+
+TEST(WordBoxes, OneListPerLineInPixelsFromTheLowerLeft) {
+    const auto boxes = wordBoxes({makeLine("Hello, world!", 0.1, 0.2, 0.3, 0.05), makeLine("    ", 0.1, 0.5, 0.3, 0.05),
+                                  makeLine("x", 0.1, 0.2, 0.3, 0.05)},
+                                 QSize(2000, 1000));
+    ASSERT_EQ(boxes.size(), 2u);
+    ASSERT_EQ(boxes[0].size(), 2u);
+    EXPECT_NEAR(boxes[0][0].x(), 200, 1e-6);
+    EXPECT_NEAR(boxes[0][0].y(), 200, 1e-6);
+    EXPECT_NEAR(boxes[0][0].height(), 50, 1e-6);
+    EXPECT_NEAR(boxes[0][1].right(), 800, 1e-6);
+    EXPECT_NEAR(boxes[1][0].width(), 600, 1e-6);
+}
+
+TEST(SuggestedName, ChoosesTheHighestOfTheThreeTallestLines) {
+    struct Case {
+        const char* name;
+        std::vector<Line> lines;
+        std::optional<QString> suggested;
+    };
+    const Case cases[] = {
+        {"title over body",
+         {makeLine("body text here", 0.1, 0.5, 0.5, 0.02), makeLine("The Title", 0.1, 0.8, 0.5, 0.05)},
+         QStringLiteral("The Title")},
+        {"three equal lines",
+         {makeLine("low", 0.1, 0.2, 0.5, 0.03), makeLine("high", 0.1, 0.8, 0.5, 0.03),
+          makeLine("mid", 0.1, 0.5, 0.5, 0.03)},
+         QStringLiteral("high")},
+        {"fourth tallest never chosen",
+         {makeLine("one", 0.1, 0.1, 0.5, 0.06), makeLine("two", 0.1, 0.2, 0.5, 0.05),
+          makeLine("three", 0.1, 0.3, 0.5, 0.04), makeLine("fourth", 0.1, 0.9, 0.5, 0.03)},
+         QStringLiteral("three")},
+        {"too short", {makeLine("OK", 0.1, 0.5, 0.1, 0.05)}, std::nullopt},
+        {"only punctuation", {makeLine("-- ... --", 0.1, 0.5, 0.1, 0.05)}, std::nullopt},
+        {"nothing", {}, std::nullopt},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(suggestedName(c.lines), c.suggested) << c.name;
+}
+
+TEST(SuggestedName, CleansForAFileName) {
+    struct Case {
+        QString text;
+        std::optional<QString> name;
+    };
+    const QString sixty = QStringLiteral("x").repeated(47) + u' ' + QStringLiteral("y").repeated(12);
+    const Case cases[] = {
+        {QStringLiteral("Report: Q3/Q4 results"), QStringLiteral("Report- Q3-Q4 results")},
+        {QStringLiteral("Minutes."), QStringLiteral("Minutes")},
+        {QStringLiteral("Agenda:"), QStringLiteral("Agenda")},
+        {QStringLiteral("-- Agenda --"), QStringLiteral("Agenda")},
+        {QStringLiteral("a\\b\t\t c"), QStringLiteral("a-b c")},
+        {sixty, sixty.left(47)},
+        {QStringLiteral("x").repeated(47) + QStringLiteral(".yz"), QStringLiteral("x").repeated(47) + u'.'},
+        {QStringLiteral(" \t "), std::nullopt},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(cleanedName(c.text), c.name) << c.text.toStdString();
+}

@@ -1,0 +1,172 @@
+#include "text/TextVision.h"
+#include "text/OcrEngine.h"
+#include "text/SyntheticLines.h"
+#include "text/TextFixtures.h"
+#include "text/TextLayout.h"
+
+#include <QFontMetrics>
+#include <gtest/gtest.h>
+
+using namespace TextFixtures;
+
+namespace {
+
+const QColor ink(25, 25, 25);
+
+// Two paragraphs side by side with a wide gutter; the text they should read as. With a panel
+// colour the left half is a panel of that colour with light text.
+Screen twoColumns(QColor ground, QColor colour, QColor panel = QColor()) {
+    Canvas canvas(QSize(1400, 420), ground);
+    if (panel.isValid()) {
+        QImage fill(QSize(700, 420), QImage::Format_RGB32);
+        fill.fill(panel);
+        canvas.image(QRect(0, 0, 700, 420), fill);
+    }
+    const QColor leftColour = panel.isValid() ? QColor(230, 230, 230) : colour;
+    const QString left = canvas.paragraph(QRect(40, 40, 520, 360), prose(45, 3), inter(18), leftColour, 6).join(u' ');
+    const QString right = canvas.paragraph(QRect(840, 40, 520, 360), prose(45, 4), inter(18), colour, 6).join(u' ');
+    return {canvas.picture, left + QStringLiteral("\n\n") + right};
+}
+
+// Whether every pixel of ink that the original shows in the area is painted over.
+bool inkCovered(const QImage& original, const QImage& painted, const QRect& area) {
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            if (qGray(original.pixel(x, y)) < 160 && qGray(painted.pixel(x, y)) > 30)
+                return false;
+    return true;
+}
+
+} // namespace
+
+class TextVisionTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(registerInter()) << "Inter is not installed"; }
+};
+
+TEST_F(TextVisionTest, ReadsColumnsInReadingOrderInLightAndDarkMode) {
+    struct Case {
+        const char* name;
+        QColor ground, colour, panel;
+    };
+    const Case cases[] = {
+        {"light", QColor(255, 255, 255), ink, QColor()},
+        {"dark", QColor(30, 31, 34), QColor(220, 220, 220), QColor()},
+        {"dark panel beside light page", QColor(255, 255, 255), ink, QColor(40, 42, 48)},
+    };
+    for (const Case& c : cases) {
+        const Screen screen = twoColumns(c.ground, c.colour, c.panel);
+        const QString text = TextVision::text(screen.image);
+        EXPECT_LT(characterErrorRate(screen.text, text), 0.02) << c.name << "\n" << text.toStdString();
+        EXPECT_EQ(text.count(QStringLiteral("\n\n")), 1) << c.name;
+    }
+}
+
+TEST_F(TextVisionTest, ReadsSmallGreyLabels) {
+    Canvas canvas(QSize(420, 240), QColor(250, 250, 250));
+    const QStringList labels{"Downloads",  "Shared folders", "Recent files", "Screenshots",
+                             "Team space", "Printing queue", "Backups"};
+    int y = 16;
+    for (const QString& label : labels) {
+        canvas.line(20, y, label, inter(11), QColor(135, 135, 135));
+        y += 30;
+    }
+    const QString text = TextVision::text(canvas.picture);
+    for (const QString& label : labels)
+        EXPECT_TRUE(text.contains(label)) << label.toStdString() << " in\n" << text.toStdString();
+}
+
+TEST_F(TextVisionTest, BandCutsThroughLinesDoNotChangeTheResult) {
+    Canvas canvas(QSize(1000, 760), Qt::white);
+    const QStringList lines = canvas.paragraph(QRect(30, 20, 940, 720), prose(400, 9), inter(16), ink, 6);
+    ASSERT_GT(lines.size(), 20);
+    const auto whole = TextVision::recognise(canvas.picture, {.bands = 1});
+    const int pitch = QFontMetrics(inter(16)).height() + 6;
+    // Through the middle of the 5th, 12th and 19th lines.
+    const std::vector<int> cuts{20 + 4 * pitch + pitch / 2, 20 + 11 * pitch + pitch / 2, 20 + 18 * pitch + pitch / 2};
+    const auto banded = TextVision::recognise(canvas.picture, {.cuts = cuts});
+    EXPECT_EQ(banded.size(), whole.size());
+    EXPECT_EQ(TextVision::fullText(banded), TextVision::fullText(whole));
+    EXPECT_LT(characterErrorRate(lines.join(u' '), TextVision::fullText(banded)), 0.01);
+}
+
+TEST_F(TextVisionTest, FindsQrCodePayloadsOnceEach) {
+    Canvas canvas(QSize(900, 300), Qt::white);
+    canvas.line(20, 20, QStringLiteral("Scan to join"), inter(20), ink);
+    const QString link = QStringLiteral("https://example.com/join?id=42");
+    canvas.image(QRect(20, 70, 200, 200), qrCode(link, 200));
+    canvas.image(QRect(260, 70, 200, 200), qrCode(QStringLiteral("B"), 200));
+    canvas.image(QRect(500, 70, 200, 200), qrCode(link, 200));
+    EXPECT_EQ(TextVision::codes(canvas.picture), (QStringList{link, QStringLiteral("B")}));
+    EXPECT_TRUE(TextVision::codes(QImage()).isEmpty());
+    Canvas blank(QSize(300, 200), Qt::white);
+    EXPECT_TRUE(TextVision::codes(blank.picture).isEmpty());
+}
+
+TEST_F(TextVisionTest, EverySensitiveItemIsCoveredInThePaintedPicture) {
+    Canvas canvas(QSize(900, 260), Qt::white);
+    const QFont font = inter(20);
+    struct Item {
+        QString line, secret;
+        int y;
+    };
+    const Item items[] = {
+        {QStringLiteral("Write to jane.doe@example.com today"), QStringLiteral("jane.doe@example.com"), 20},
+        {QStringLiteral("Card 4111 1111 1111 1111 expires soon"), QStringLiteral("4111 1111 1111 1111"), 80},
+        {QStringLiteral("Billing: accounts@pictolarium.org"), QStringLiteral("accounts@pictolarium.org"), 140},
+        {QStringLiteral("Backup card 5500-0000-0000-0004"), QStringLiteral("5500-0000-0000-0004"), 200},
+    };
+    for (const Item& item : items)
+        canvas.line(30, item.y, item.line, font, ink);
+    const auto [painted, boxes] = TextVision::redactWithBoxes(canvas.picture);
+    EXPECT_GE(boxes.size(), std::size(items));
+    for (const Item& item : items)
+        EXPECT_TRUE(inkCovered(canvas.picture, painted, canvas.substringBox(30, item.y, item.line, item.secret, font)))
+            << item.secret.toStdString();
+    // The words around the secrets stay readable.
+    EXPECT_FALSE(
+        inkCovered(canvas.picture, painted, canvas.substringBox(30, 20, items[0].line, QStringLiteral("Write"), font)));
+    const QImage again = TextVision::paint(canvas.picture, boxes);
+    for (const Item& item : items)
+        EXPECT_TRUE(inkCovered(canvas.picture, again, canvas.substringBox(30, item.y, item.line, item.secret, font)));
+}
+
+TEST_F(TextVisionTest, WordBoxesSitOnTheWords) {
+    Canvas canvas(QSize(500, 120), Qt::white);
+    const QString line = QStringLiteral("Hello, world!");
+    canvas.line(40, 40, line, inter(28), ink);
+    const auto boxes = TextVision::wordBoxes(canvas.picture);
+    ASSERT_EQ(boxes.size(), 1u);
+    ASSERT_EQ(boxes[0].size(), 2u);
+    int i = 0;
+    for (const QString& word : {QStringLiteral("Hello,"), QStringLiteral("world!")}) {
+        const QRectF drawn = canvas.substringBox(40, 40, line, word, inter(28));
+        const QRectF& box = boxes[0][size_t(i++)];
+        const QRectF topLeft(box.x(), canvas.picture.height() - box.bottom(), box.width(), box.height());
+        const QRectF common = topLeft.intersected(drawn);
+        EXPECT_GT(common.width() * common.height(), 0.8 * drawn.width() * drawn.height()) << word.toStdString();
+    }
+}
+
+TEST_F(TextVisionTest, SuggestsTheTitle) {
+    Canvas canvas(QSize(900, 400), Qt::white);
+    canvas.line(40, 30, QStringLiteral("Weekly Report: Q3/Q4"), inter(40), ink);
+    canvas.paragraph(QRect(40, 120, 800, 260), prose(80, 5), inter(16), ink, 6);
+    EXPECT_EQ(TextVision::suggestedName(canvas.picture), QStringLiteral("Weekly Report- Q3-Q4"));
+}
+
+TEST_F(TextVisionTest, PicturesWithoutTextGiveEmptyResults) {
+    Canvas blank(QSize(640, 400), QColor(240, 240, 240));
+    EXPECT_TRUE(TextVision::lines(blank.picture).empty());
+    EXPECT_EQ(TextVision::text(blank.picture), QString());
+    EXPECT_EQ(TextVision::mainText(blank.picture), QString());
+    EXPECT_TRUE(TextVision::wordBoxes(blank.picture).empty());
+    EXPECT_FALSE(TextVision::suggestedName(blank.picture).has_value());
+    const auto [same, boxes] = TextVision::redactWithBoxes(blank.picture);
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(same.cacheKey(), blank.picture.cacheKey());
+
+    EXPECT_THROW(TextVision::lines(QImage()), TextVision::RecognitionError);
+    EXPECT_TRUE(TextVision::wordBoxes(QImage()).empty());
+    EXPECT_FALSE(TextVision::suggestedName(QImage()).has_value());
+}
