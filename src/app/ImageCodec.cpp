@@ -170,8 +170,9 @@ QImage decodeThumbnail(const QByteArray& bytes, int maxPixels) {
         if (!openReader(reader, bytes))
             return {};
         const QSize size = reader.size();
-        // JPEG decodes straight to a smaller size through its DCT scaling; others scale after decoding.
-        if (size.isValid())
+        // JPEG decodes straight to a smaller size through its DCT scaling. Other readers would only decode in
+        // full and scale afterwards, some of them slower than the smooth scaling below.
+        if (size.isValid() && reader.format() == "jpeg")
             reader.setScaledSize(fitted(size, maxPixels));
         if (!reader.read(&image) || image.isNull())
             return {};
