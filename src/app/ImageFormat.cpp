@@ -4,76 +4,43 @@
 
 #include <QFileInfo>
 
+#include <iterator>
+
+namespace {
+
+struct Names {
+    const char* raw;
+    const char* title;
+    const char* ext;
+    const char* mime; // nullptr: not written through a picture writer
+};
+
+// In declaration order of ImageFormat::Value.
+constexpr Names names[] = {
+    {"png", "PNG", "png", "image/png"},     {"jpeg", "JPEG", "jpg", "image/jpeg"},
+    {"webp", "WebP", "webp", "image/webp"}, {"heic", "HEIC", "heic", "image/heic"},
+    {"tiff", "TIFF", "tiff", "image/tiff"}, {"pdf", "PDF", "pdf", nullptr},
+};
+static_assert(std::size(names) == ImageFormat::pdf + 1);
+
+} // namespace
+
 QString ImageFormat::rawValue() const {
-    switch (value) {
-    case png:
-        return QStringLiteral("png");
-    case jpeg:
-        return QStringLiteral("jpeg");
-    case webp:
-        return QStringLiteral("webp");
-    case heic:
-        return QStringLiteral("heic");
-    case tiff:
-        return QStringLiteral("tiff");
-    case pdf:
-        return QStringLiteral("pdf");
-    }
-    return {};
+    return QLatin1String(names[value].raw);
 }
 
 QString ImageFormat::title() const {
-    switch (value) {
-    case png:
-        return QStringLiteral("PNG");
-    case jpeg:
-        return QStringLiteral("JPEG");
-    case webp:
-        return QStringLiteral("WebP");
-    case heic:
-        return QStringLiteral("HEIC");
-    case tiff:
-        return QStringLiteral("TIFF");
-    case pdf:
-        return QStringLiteral("PDF");
-    }
-    return {};
+    return QLatin1String(names[value].title);
 }
 
 QString ImageFormat::ext() const {
-    switch (value) {
-    case png:
-        return QStringLiteral("png");
-    case jpeg:
-        return QStringLiteral("jpg");
-    case webp:
-        return QStringLiteral("webp");
-    case heic:
-        return QStringLiteral("heic");
-    case tiff:
-        return QStringLiteral("tiff");
-    case pdf:
-        return QStringLiteral("pdf");
-    }
-    return {};
+    return QLatin1String(names[value].ext);
 }
 
 std::optional<QString> ImageFormat::utType() const {
-    switch (value) {
-    case png:
-        return QStringLiteral("image/png");
-    case jpeg:
-        return QStringLiteral("image/jpeg");
-    case webp:
-        return QStringLiteral("image/webp");
-    case heic:
-        return QStringLiteral("image/heic");
-    case tiff:
-        return QStringLiteral("image/tiff");
-    case pdf:
+    if (!names[value].mime)
         return std::nullopt;
-    }
-    return std::nullopt;
+    return QLatin1String(names[value].mime);
 }
 
 std::optional<ImageFormat> ImageFormat::of(const QUrl& url) {

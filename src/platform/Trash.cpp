@@ -9,7 +9,6 @@
 #include <QFileInfo>
 
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>

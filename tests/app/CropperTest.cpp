@@ -22,15 +22,6 @@ QImage coordinates(int w, int h) {
     return image;
 }
 
-QString message(const std::function<void()>& op) {
-    try {
-        op();
-    } catch (const ConvertError& e) {
-        return e.message;
-    }
-    return QStringLiteral("(no error)");
-}
-
 } // namespace
 
 TEST(Cropper, RectanglesBecomePixelsFromTheTopLeft) {
@@ -63,7 +54,7 @@ TEST(Cropper, RectanglesOffThePictureFail) {
     const QUrl source = folder.write(QStringLiteral("photo.png"), coordinates(100, 50));
     const QRectF cases[] = {{1.5, 0, 0.2, 0.2}, {0, 1.1, 1, 1}, {-2, 0, 1, 1}, {qInf(), 0, 1, 1}, {0, 0, qQNaN(), 1}};
     for (const QRectF& r : cases)
-        EXPECT_EQ(message([&] { Cropper::crop(source, r); }), QStringLiteral("Couldn't crop"));
+        EXPECT_EQ(errorOf([&] { Cropper::crop(source, r); }), QStringLiteral("Couldn't crop"));
     EXPECT_EQ(folder.names(), QStringList{QStringLiteral("photo.png")});
 }
 
@@ -108,8 +99,8 @@ TEST(Cropper, LassoTooSmall) {
     const QUrl source = folder.write(QStringLiteral("photo.png"), markers(10, 5, 10));
     const QList<QPointF> cases[] = {{}, {{0.5, 0.5}}, {{0.1, 0.1}, {0.105, 0.9}}, {{2, 2}, {3, 3}, {2, 3}}};
     for (const QList<QPointF>& points : cases)
-        EXPECT_EQ(message([&] { Cropper::crop(source, points); }), QStringLiteral("Selection too small"));
-    EXPECT_EQ(message([&] { Cropper::crop(folder.url(QStringLiteral("x.png")), QRectF(0, 0, 1, 1)); }),
+        EXPECT_EQ(errorOf([&] { Cropper::crop(source, points); }), QStringLiteral("Selection too small"));
+    EXPECT_EQ(errorOf([&] { Cropper::crop(folder.url(QStringLiteral("x.png")), QRectF(0, 0, 1, 1)); }),
               QStringLiteral("Can't read x.png"));
     EXPECT_EQ(folder.names(), QStringList{QStringLiteral("photo.png")});
 }
@@ -163,10 +154,10 @@ TEST(ShotFiles, WritesExactPixelsAndReplacesInPlace) {
 TEST(ShotFiles, UnwritablePlacesFail) {
     Folder folder;
     const QUrl vanished = QUrl::fromLocalFile(folder.root() + QStringLiteral("/gone/shot.png"));
-    EXPECT_EQ(message([&] { ShotFiles::write(markers(2, 2, 4), vanished); }), QStringLiteral("Can't write PNG"));
-    EXPECT_EQ(message([&] { ShotFiles::savePNG(markers(2, 2, 4), vanished, QStringLiteral("crop")); }),
+    EXPECT_EQ(errorOf([&] { ShotFiles::write(markers(2, 2, 4), vanished); }), QStringLiteral("Can't write PNG"));
+    EXPECT_EQ(errorOf([&] { ShotFiles::savePNG(markers(2, 2, 4), vanished, QStringLiteral("crop")); }),
               QStringLiteral("Can't write PNG"));
-    EXPECT_EQ(message([&] { ShotFiles::write(QImage(), folder.url(QStringLiteral("null.png"))); }),
+    EXPECT_EQ(errorOf([&] { ShotFiles::write(QImage(), folder.url(QStringLiteral("null.png"))); }),
               QStringLiteral("Couldn't write null.png"));
     EXPECT_TRUE(folder.names().isEmpty());
 }

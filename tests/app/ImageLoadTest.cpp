@@ -3,6 +3,9 @@
 #include "PictureFiles.h"
 #include "app/ImageConvert.h"
 
+#include <QBuffer>
+#include <QImageWriter>
+
 #include <gtest/gtest.h>
 
 using namespace PictureFiles;
@@ -40,9 +43,27 @@ void expectUpright(const QImage& image, const Orientation& o, const char* contai
     EXPECT_TRUE(near(image.pixelColor(red + o.down * block), Qt::blue));
 }
 
+// TIFF keeps its orientation in its own header; Qt's writer sets it from a transformation.
+QByteArray tiffWithOrientation(const QImage& image, int tag) {
+    const QImageIOHandler::Transformations byTag[] = {
+        QImageIOHandler::TransformationNone,      QImageIOHandler::TransformationNone,
+        QImageIOHandler::TransformationMirror,    QImageIOHandler::TransformationRotate180,
+        QImageIOHandler::TransformationFlip,      QImageIOHandler::TransformationFlipAndRotate90,
+        QImageIOHandler::TransformationRotate90,  QImageIOHandler::TransformationMirrorAndRotate90,
+        QImageIOHandler::TransformationRotate270,
+    };
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "tiff");
+    writer.setTransformation(byTag[tag]);
+    writer.write(image);
+    return bytes;
+}
+
 } // namespace
 
-TEST(ImageLoad, AppliesEveryExifOrientationOnceInJpegAndPng) {
+TEST(ImageLoad, AppliesEveryExifOrientationOnceInJpegPngAndTiff) {
     Folder folder;
     const QImage stored = markers(3, 2, block);
     const QByteArray jpeg = encoded(stored, "jpeg", 95);
@@ -52,6 +73,8 @@ TEST(ImageLoad, AppliesEveryExifOrientationOnceInJpegAndPng) {
         expectUpright(ImageConvert::load(j), o, "jpeg");
         const QUrl p = folder.write(QStringLiteral("o%1.png").arg(o.tag), pngWithOrientation(png, o.tag));
         expectUpright(ImageConvert::load(p), o, "png");
+        const QUrl t = folder.write(QStringLiteral("o%1.tiff").arg(o.tag), tiffWithOrientation(stored, o.tag));
+        expectUpright(ImageConvert::load(t), o, "tiff");
         // The thumbnail path decodes differently (scaled JPEG) but must turn the same way.
         const QImage thumb = ImageConvert::thumbnail(j, 480);
         EXPECT_EQ(thumb.size(), o.tag >= 5 ? stored.size().transposed() : stored.size()) << o.tag;

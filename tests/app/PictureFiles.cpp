@@ -1,5 +1,6 @@
 #include "PictureFiles.h"
 
+#include "app/UserError.h"
 #include "support/TestEnv.h"
 
 #include <QBuffer>
@@ -205,6 +206,15 @@ QByteArray Folder::read(const QString& name) const {
     QFile file(path(name));
     file.open(QIODevice::ReadOnly);
     return file.readAll();
+}
+
+QString errorOf(const std::function<void()>& op) {
+    try {
+        op();
+    } catch (const ConvertError& e) {
+        return e.message;
+    }
+    return QStringLiteral("(no error)");
 }
 
 bool near(QColor a, QColor b, int tol) {

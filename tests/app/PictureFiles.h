@@ -8,6 +8,7 @@
 #include <QString>
 #include <QTemporaryDir>
 #include <QUrl>
+#include <functional>
 
 namespace PictureFiles {
 
@@ -46,6 +47,9 @@ public:
 private:
     QTemporaryDir dir;
 };
+
+// The message of the ConvertError the operation throws, or "(no error)".
+QString errorOf(const std::function<void()>& op);
 
 // Whether two colours are within tol on every channel.
 bool near(QColor a, QColor b, int tol = 40);
