@@ -138,7 +138,7 @@ QImage load(const QUrl& url) {
 
 QUrl writeBeside(const QImage& image, const QUrl& source, ImageFormat format, double quality) {
     if (format == ImageFormat::pdf || !ImageCodec::canEncode(format))
-        fail(QStringLiteral("This Mac can't write ") + format.title());
+        fail(QStringLiteral("This computer can't write ") + format.title());
     const QImage pixels = format == ImageFormat::jpeg ? flatten(image) : image;
     const QString path = localPath(source);
     return QUrl::fromLocalFile(

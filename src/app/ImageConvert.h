@@ -58,7 +58,7 @@ QImage scaled(const QImage& image, int width, int height);
 QImage flatten(const QImage& image);
 
 // Writes the picture as a new file in the format (not PDF) beside the source, named uniqueURL(source,
-// format.ext()), JPEG flattened onto white first. Throws "This Mac can't write " + title when the machine
+// format.ext()), JPEG flattened onto white first. Throws "This computer can't write " + title when the machine
 // has no writer, "Couldn't write " + file name when the file can't be written.
 QUrl writeBeside(const QImage& image, const QUrl& source, ImageFormat format, double quality);
 

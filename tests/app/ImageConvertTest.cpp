@@ -169,6 +169,8 @@ TEST_F(ImageConvertTest, ResizeRefusals) {
         {[&] { ImageConvert::resize(png, 0); }, "Already 48 px wide"},
         {[&] { ImageConvert::resize(png, 100000, 100000); }, "Can't resize"},
         {[&] { ImageConvert::resize(folder.url(QStringLiteral("gone.png")), 5, 5); }, "Can't read gone.png"},
+        {[&] { ImageConvert::writeBeside(markers(1, 1, 2), png, ImageFormat::pdf, 0.9); },
+         "This computer can't write PDF"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(errorOf(c.op), QString::fromUtf8(c.message));
