@@ -4,11 +4,14 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <memory>
+
 namespace TestEnv {
 
 namespace {
-QTemporaryDir*& dir() {
-    static QTemporaryDir* d = nullptr;
+// Removed with its contents when the test process ends.
+std::unique_ptr<QTemporaryDir>& dir() {
+    static std::unique_ptr<QTemporaryDir> d;
     return d;
 }
 } // namespace
@@ -16,7 +19,7 @@ QTemporaryDir*& dir() {
 void isolate() {
     if (dir())
         return;
-    dir() = new QTemporaryDir(QDir::tempPath() + QStringLiteral("/pictolarium-test-XXXXXX"));
+    dir() = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/pictolarium-test-XXXXXX"));
     const QString root = dir()->path();
     for (const char* sub : {"home", "config", "data", "cache", "runtime"})
         QDir().mkpath(root + QLatin1Char('/') + QLatin1String(sub));

@@ -1,0 +1,21 @@
+#pragma once
+// HEIC reading and writing through libheif (HEVC through its built-in x265 and libde265).
+
+#include <QByteArray>
+#include <QImage>
+
+namespace HeifCodec {
+
+// Whether the bytes start like a HEIF file libheif can decode (HEIC, and AVIF where libheif has a decoder).
+bool recognizes(const QByteArray& bytes);
+
+// The primary picture, turned by the file's own rotation and mirror boxes (libheif applies them, so the
+// EXIF orientation inside must not be applied again). Null when undecodable or over the decoding budget.
+QImage decode(const QByteArray& bytes);
+
+bool canEncode();
+
+// One HEVC-coded picture, alpha kept; quality 0 to 1. Empty on failure.
+QByteArray encode(const QImage& image, double quality);
+
+} // namespace HeifCodec

@@ -1,0 +1,16 @@
+#pragma once
+// File moves that never replace what is already there: the last line of defence against losing a picture.
+
+#include <QString>
+
+namespace FileOps {
+
+// Renames from → to on one filesystem, failing with EEXIST when `to` exists instead of replacing it.
+// Uses renameat2(RENAME_NOREPLACE); where the filesystem lacks it, a hard link and an unlink. Never copies:
+// across devices it fails with EXDEV. Returns 0 or the errno value; on failure `from` is where it was.
+int renameNoReplace(const QString& from, const QString& to);
+
+// The system's text for an errno value, safe to call from any thread.
+QString errorText(int errnum);
+
+} // namespace FileOps
