@@ -73,9 +73,13 @@ bool finish(QProcess& process) {
 
 } // namespace
 
-void setWindowList(WindowList* windowList) { injectedList = windowList; }
+void setWindowList(WindowList* windowList) {
+    injectedList = windowList;
+}
 
-void setTool(const QString& path) { injectedTool = path; }
+void setTool(const QString& path) {
+    injectedTool = path;
+}
 
 QString tool() {
     if (!injectedTool.isEmpty())
@@ -108,7 +112,9 @@ QList<WindowInfo> windows() {
     return result;
 }
 
-QPoint mouseCG() { return list().pointer(); }
+QPoint mouseCG() {
+    return list().pointer();
+}
 
 std::optional<WindowInfo> windowUnderCursor() {
     const QPoint mouse = mouseCG();
@@ -135,8 +141,7 @@ QString screencapture(quint32 window, const QString& target) {
     const bool exited = finish(process);
     const QString text = QString::fromUtf8(process.readAllStandardError()).trimmed();
     const QString written = writtenPath(target, process.readAllStandardOutput());
-    if (exited && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0 &&
-        QFileInfo::exists(written))
+    if (exited && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0 && QFileInfo::exists(written))
         return written;
     if (!text.isEmpty() && !text.contains(QStringLiteral("could not create image")))
         throw CaptureError(text);
@@ -190,20 +195,20 @@ void region(std::function<void(std::optional<Shot>)> completion) {
     process->setProgram(tool());
     process->setArguments(QStringList{QStringLiteral("-i"), QStringLiteral("-s")} + common(target));
     // The process object lives on the calling thread, but the result belongs to the main thread.
-    QObject::connect(process, &QProcess::finished, QCoreApplication::instance(),
-                     [process, target, done] {
-                         const QString written = writtenPath(target, process->readAllStandardOutput());
-                         process->deleteLater();
-                         std::optional<Shot> shot;
-                         if (QFileInfo::exists(written)) {
-                             QImage image = load(written);
-                             if (!image.isNull())
-                                 shot = Shot{QUrl::fromLocalFile(written), std::move(image), QStringLiteral("Slice"),
-                                             std::nullopt};
-                         }
-                         (*done)(std::move(shot));
-                     },
-                     Qt::QueuedConnection);
+    QObject::connect(
+        process, &QProcess::finished, QCoreApplication::instance(),
+        [process, target, done] {
+            const QString written = writtenPath(target, process->readAllStandardOutput());
+            process->deleteLater();
+            std::optional<Shot> shot;
+            if (QFileInfo::exists(written)) {
+                QImage image = load(written);
+                if (!image.isNull())
+                    shot = Shot{QUrl::fromLocalFile(written), std::move(image), QStringLiteral("Slice"), std::nullopt};
+            }
+            (*done)(std::move(shot));
+        },
+        Qt::QueuedConnection);
     process->start();
     if (!process->waitForStarted(toolTimeoutMs)) {
         // Neither finished nor our handler will come for a process that never ran.

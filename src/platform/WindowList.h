@@ -14,12 +14,12 @@ public:
     // One top-level window. Everything is as the window says of itself; deciding which of them
     // count as capturable is the caller's business.
     struct Window {
-        quint32 id = 0;           // the application's window (the client), not the manager's frame
-        qint32 pid = 0;           // 0 when the window does not say
-        QString app;              // the class part of WM_CLASS; empty when missing
-        QRect frame;              // root coordinates, title bar and borders included
-        bool normal = true;       // an application window or dialog (not a dock, menu, desktop, ...)
-        bool visible = true;      // mapped and not minimised
+        quint32 id = 0;                // the application's window (the client), not the manager's frame
+        qint32 pid = 0;                // 0 when the window does not say
+        QString app;                   // the class part of WM_CLASS; empty when missing
+        QRect frame;                   // root coordinates, title bar and borders included
+        bool normal = true;            // an application window or dialog (not a dock, menu, desktop, ...)
+        bool visible = true;           // mapped and not minimised
         std::optional<double> opacity; // 0..1 when the window sets one
     };
 

@@ -1,5 +1,5 @@
-#include "app/AppDelegate.h"
 #include "app/Capture.h"
+#include "app/AppDelegate.h"
 #include "platform/fake/FakeWindowList.h"
 
 #include <QCoreApplication>
@@ -44,8 +44,9 @@ protected:
         const QString path = dir.filePath(QStringLiteral("tool.sh"));
         QFile f(path);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        const QString script = QStringLiteral("#!/bin/sh\necho \"$@\" > '%1'\nfor target; do :; done\nfixture='%2'\n%3\n")
-                                   .arg(dir.filePath(QStringLiteral("args")), fixture, body);
+        const QString script =
+            QStringLiteral("#!/bin/sh\necho \"$@\" > '%1'\nfor target; do :; done\nfixture='%2'\n%3\n")
+                .arg(dir.filePath(QStringLiteral("args")), fixture, body);
         f.write(script.toUtf8());
         f.close();
         f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -84,9 +85,9 @@ TEST_F(CaptureTest, ListsOnlyWindowsWorthCapturingAndPicksTheFrontOneUnderThePoi
     Window unnamed = window(9, QRect(0, 0, 300, 300), QString());
     unnamed.pid = 0; // the window does not say: still listed
     const Case cases[] = {
-        {"40 wide", thin, false}, {"40 high", low, false},     {"41 x 41", small, true},
-        {"alpha 0.05", faint, false}, {"alpha 0.06", seen, true}, {"our own", own, false},
-        {"a dock", dock, false},  {"minimised", hidden, false}, {"no class", unnamed, true},
+        {"40 wide", thin, false},     {"40 high", low, false},      {"41 x 41", small, true},
+        {"alpha 0.05", faint, false}, {"alpha 0.06", seen, true},   {"our own", own, false},
+        {"a dock", dock, false},      {"minimised", hidden, false}, {"no class", unnamed, true},
     };
     for (const Case& c : cases) {
         desktop.list = {c.w};
@@ -124,9 +125,9 @@ TEST_F(CaptureTest, NamesFilesBySourceAndSecondAndNumbersCollisions) {
               folder + QStringLiteral("/Screen 2026-12-06 at 13.05.09.png"));
     EXPECT_EQ(Capture::shotPath(folder, QStringLiteral("A/B/C"), at),
               folder + QStringLiteral("/A-B-C 2026-12-06 at 13.05.09.png"));
-    for (const QString& expected : {QStringLiteral("Slice 2026-12-06 at 13.05.09.png"),
-                                    QStringLiteral("Slice 2026-12-06 at 13.05.09 2.png"),
-                                    QStringLiteral("Slice 2026-12-06 at 13.05.09 3.png")}) {
+    for (const QString& expected :
+         {QStringLiteral("Slice 2026-12-06 at 13.05.09.png"), QStringLiteral("Slice 2026-12-06 at 13.05.09 2.png"),
+          QStringLiteral("Slice 2026-12-06 at 13.05.09 3.png")}) {
         const QString path = Capture::shotPath(folder, QStringLiteral("Slice"), at);
         EXPECT_EQ(QFileInfo(path).fileName(), expected);
         QFile(path).open(QIODevice::WriteOnly);
@@ -147,7 +148,8 @@ TEST_F(CaptureTest, WindowCaptureReportsEveryFailureOfTheTool) {
          QStringLiteral("Capture failed")},
         {"own words", QStringLiteral("printf '  no window 77 \\n\\n' >&2; exit 1"), QStringLiteral("no window 77")},
         {"words but a file and exit 0", QStringLiteral("cp \"$fixture\" \"$target\"; echo warning >&2"), {}},
-        {"file written, exit 1", QStringLiteral("cp \"$fixture\" \"$target\"; exit 1"), QStringLiteral("Capture failed")},
+        {"file written, exit 1", QStringLiteral("cp \"$fixture\" \"$target\"; exit 1"),
+         QStringLiteral("Capture failed")},
         {"not a picture", QStringLiteral("echo garbage > \"$target\""), QStringLiteral("Capture failed")},
         {"killed", QStringLiteral("kill -9 $$"), QStringLiteral("Capture failed")},
     };
@@ -228,7 +230,9 @@ TEST_F(CaptureTest, ScreenCaptureChoosesTheMonitorUnderThePointer) {
     } failures[] = {
         {"no screen", {}, QStringLiteral("cp \"$fixture\" \"$target\""), QStringLiteral("No screen to capture")},
         {"no file", {QRect(0, 0, 100, 100)}, QStringLiteral("echo oops >&2; exit 0"), QStringLiteral("Capture failed")},
-        {"not a picture", {QRect(0, 0, 100, 100)}, QStringLiteral("echo x > \"$target\""),
+        {"not a picture",
+         {QRect(0, 0, 100, 100)},
+         QStringLiteral("echo x > \"$target\""),
          QStringLiteral("Capture failed")},
     };
     for (const Failure& f : failures) {

@@ -93,8 +93,11 @@ TEST(ScreencaptureTool, NeverReplacesAFileAndTakesTheNextFreeName) {
         const char* path;
         int n;
         const char* expected;
-    } numbering[] = {{"a/b.png", 1, "a/b.png"},       {"a/b.png", 3, "a/b 3.png"}, {"a.b/c", 2, "a.b/c 2"},
-                     {"a/.hidden", 2, "a/.hidden 2"}, {"x.tar.png", 2, "x.tar 2.png"}};
+    } numbering[] = {{"a/b.png", 1, "a/b.png"},
+                     {"a/b.png", 3, "a/b 3.png"},
+                     {"a.b/c", 2, "a.b/c 2"},
+                     {"a/.hidden", 2, "a/.hidden 2"},
+                     {"x.tar.png", 2, "x.tar 2.png"}};
     for (const auto& c : numbering)
         EXPECT_EQ(PngFile::numbered(c.path, c.n), c.expected) << c.path;
 }
@@ -113,7 +116,8 @@ TEST(ScreencaptureTool, RefusesBadArgumentsWithAMessageAndNoFile) {
         {{QStringLiteral("-l"), QStringLiteral("99999999999"), file}, 2, "-l needs a window id"},
         {{QStringLiteral("-D"), QStringLiteral("0"), file}, 2, "-D needs a display number"},
         {{QStringLiteral("-D"), QStringLiteral("1"), QStringLiteral("-l"), QStringLiteral("5"), file}, 2, "choose one"},
-        {{QStringLiteral("-D"), QStringLiteral("1"), QStringLiteral("-t"), QStringLiteral("jpg"), file}, 2,
+        {{QStringLiteral("-D"), QStringLiteral("1"), QStringLiteral("-t"), QStringLiteral("jpg"), file},
+         2,
          "unsupported format: jpg"},
         {{QStringLiteral("-D"), QStringLiteral("1"), file, file}, 2, "more than one file"},
         {{QStringLiteral("-D"), QStringLiteral("1")}, 2, "no file given"},

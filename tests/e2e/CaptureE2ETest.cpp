@@ -115,8 +115,8 @@ TEST(CaptureE2E, WindowUnderThePointerIsCapturedWithItsFrame) {
     EXPECT_TRUE(listed->bounds.contains(client));
     EXPECT_GT(listed->bounds.height(), client.height() + 10);
 
-    desktop.xdotool({QStringLiteral("mousemove"), QString::number(client.center().x()),
-                     QString::number(client.center().y())});
+    desktop.xdotool(
+        {QStringLiteral("mousemove"), QString::number(client.center().x()), QString::number(client.center().y())});
     ASSERT_TRUE(Desktop::waitUntil([&] { return Capture::mouseCG() == client.center(); }, 3000));
     const auto under = Capture::windowUnderCursor();
     ASSERT_TRUE(under.has_value());
@@ -180,9 +180,10 @@ TEST(CaptureE2E, ScreenCapturesAreWholeAndThreeInASecondAreNumbered) {
             names.append(Capture::screenUnderCursor().fileURL.fileName());
         const QString base = names.first().chopped(4);
         sameSecond = names.at(1).startsWith(base) && names.at(2).startsWith(base);
-        if (sameSecond)
+        if (sameSecond) {
             EXPECT_EQ(names, (QStringList{base + QStringLiteral(".png"), base + QStringLiteral(" 2.png"),
                                           base + QStringLiteral(" 3.png")}));
+        }
     }
     EXPECT_TRUE(sameSecond);
     EXPECT_EQ(shots().size(), 3) << shots().join(QLatin1Char('|')).toStdString();
@@ -217,8 +218,8 @@ TEST(CaptureE2E, DraggedSliceIsWrittenAndEscapeWritesNothing) {
     desktop.screenshot(shotsDir() + QStringLiteral("/capture-slice-overlay.png"));
     desktop.xdotool({QStringLiteral("mousemove"), QStringLiteral("100"), QStringLiteral("100"),
                      QStringLiteral("mousedown"), QStringLiteral("1"), QStringLiteral("mousemove"),
-                     QStringLiteral("250"), QStringLiteral("180"), QStringLiteral("mousemove"),
-                     QStringLiteral("400"), QStringLiteral("300")});
+                     QStringLiteral("250"), QStringLiteral("180"), QStringLiteral("mousemove"), QStringLiteral("400"),
+                     QStringLiteral("300")});
     desktop.screenshot(shotsDir() + QStringLiteral("/capture-slice-dragging.png"));
     desktop.xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
     ASSERT_TRUE(Desktop::waitUntil([&] { return slice.calls > 0; }, 10000));

@@ -9,7 +9,8 @@
 namespace PngFile {
 
 // Encodes 32-bit pixels (blue, green, red, unused) as an 8-bit RGB PNG. Compression favours speed:
-// a screenshot is written while the user waits, and its flat areas compress well even so.
+// a screenshot is written while the user waits, so bands of rows are deflated at the fastest level
+// on all cores at once; the flat areas of a screen compress well even so.
 bool encode(const XGrab::Pixels& pixels, std::FILE* file, std::string& error);
 
 // The name with " n" before the extension: "a/b.png", 3 gives "a/b 3.png". n < 2 gives the name.

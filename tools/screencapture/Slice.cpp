@@ -18,9 +18,7 @@ constexpr uint16_t crosshairGlyph = 34; // in the standard cursor font
 
 struct Selection {
     int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
-    XGrab::Rect rect() const {
-        return {std::min(x0, x1), std::min(y0, y1), std::abs(x1 - x0), std::abs(y1 - y0)};
-    }
+    XGrab::Rect rect() const { return {std::min(x0, x1), std::min(y0, y1), std::abs(x1 - x0), std::abs(y1 - y0)}; }
 };
 
 class Overlay {
@@ -78,12 +76,12 @@ public:
                                        XCB_EVENT_MASK_BUTTON_RELEASE | XCB_EVENT_MASK_POINTER_MOTION |
                                        XCB_EVENT_MASK_STRUCTURE_NOTIFY,
                                    cursor};
-        xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, w, h, 0,
-                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, w, h, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                          screen->root_visual,
                           XCB_CW_BACK_PIXMAP | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK | XCB_CW_CURSOR, values);
         const char title[] = "pictolarium-screencapture";
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
-                            sizeof title - 1, title);
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, sizeof title - 1,
+                            title);
         xcb_map_window(c, window);
         xcb_flush(c);
         symbols = xcb_key_symbols_alloc(c);
@@ -171,11 +169,10 @@ private:
             if (!pointer) {
                 XcbReply<xcb_grab_pointer_reply_t> reply(xcb_grab_pointer_reply(
                     c,
-                    xcb_grab_pointer(c, 0, window,
-                                     XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE |
-                                         XCB_EVENT_MASK_POINTER_MOTION,
-                                     XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC, XCB_WINDOW_NONE, cursor,
-                                     XCB_CURRENT_TIME),
+                    xcb_grab_pointer(
+                        c, 0, window,
+                        XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE | XCB_EVENT_MASK_POINTER_MOTION,
+                        XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC, XCB_WINDOW_NONE, cursor, XCB_CURRENT_TIME),
                     nullptr));
                 pointer = reply && reply->status == XCB_GRAB_STATUS_SUCCESS;
             }

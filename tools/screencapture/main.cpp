@@ -128,8 +128,8 @@ std::string areaOf(const Display& d, const Request& request, XGrab::Rect& area) 
     if (request.mode == Mode::Display) {
         const std::vector<XGrab::Rect> monitors = XGrab::monitors(d.c, d.screen);
         if (request.display > int(monitors.size()))
-            return "no display " + std::to_string(request.display) + " (there are " +
-                   std::to_string(monitors.size()) + ")";
+            return "no display " + std::to_string(request.display) + " (there are " + std::to_string(monitors.size()) +
+                   ")";
         area = monitors[size_t(request.display - 1)].intersected(whole);
         return area.empty() ? "display " + std::to_string(request.display) + " is off screen" : std::string();
     }

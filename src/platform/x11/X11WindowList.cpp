@@ -30,8 +30,8 @@ template <typename T> QList<T> values(const xcb_get_property_reply_t* reply) {
 } // namespace
 
 struct X11WindowList::Atoms {
-    xcb_atom_t check = 0, stacking = 0, clientList = 0, extents = 0, pid = 0, type = 0, typeNormal = 0,
-               typeDialog = 0, state = 0, stateHidden = 0, opacity = 0, wmState = 0;
+    xcb_atom_t check = 0, stacking = 0, clientList = 0, extents = 0, pid = 0, type = 0, typeNormal = 0, typeDialog = 0,
+               state = 0, stateHidden = 0, opacity = 0, wmState = 0;
 };
 
 X11WindowList::X11WindowList(QString display) : displayName(std::move(display)) {}
@@ -62,14 +62,22 @@ bool X11WindowList::connect() {
         xcb_screen_next(&it);
     screen = it.data;
 
-    const char* names[] = {"_NET_SUPPORTING_WM_CHECK", "_NET_CLIENT_LIST_STACKING", "_NET_CLIENT_LIST",
-                           "_NET_FRAME_EXTENTS", "_NET_WM_PID", "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_NORMAL",
-                           "_NET_WM_WINDOW_TYPE_DIALOG", "_NET_WM_STATE", "_NET_WM_STATE_HIDDEN",
-                           "_NET_WM_WINDOW_OPACITY", "WM_STATE"};
+    const char* names[] = {"_NET_SUPPORTING_WM_CHECK",
+                           "_NET_CLIENT_LIST_STACKING",
+                           "_NET_CLIENT_LIST",
+                           "_NET_FRAME_EXTENTS",
+                           "_NET_WM_PID",
+                           "_NET_WM_WINDOW_TYPE",
+                           "_NET_WM_WINDOW_TYPE_NORMAL",
+                           "_NET_WM_WINDOW_TYPE_DIALOG",
+                           "_NET_WM_STATE",
+                           "_NET_WM_STATE_HIDDEN",
+                           "_NET_WM_WINDOW_OPACITY",
+                           "WM_STATE"};
     atoms = std::make_unique<Atoms>();
-    xcb_atom_t* targets[] = {&atoms->check, &atoms->stacking,   &atoms->clientList,  &atoms->extents,
-                           &atoms->pid,   &atoms->type,       &atoms->typeNormal,  &atoms->typeDialog,
-                           &atoms->state, &atoms->stateHidden, &atoms->opacity,    &atoms->wmState};
+    xcb_atom_t* targets[] = {&atoms->check, &atoms->stacking,    &atoms->clientList, &atoms->extents,
+                             &atoms->pid,   &atoms->type,        &atoms->typeNormal, &atoms->typeDialog,
+                             &atoms->state, &atoms->stateHidden, &atoms->opacity,    &atoms->wmState};
     static_assert(std::size(targets) == std::size(names));
     xcb_intern_atom_cookie_t cookies[std::size(names)];
     for (size_t i = 0; i < std::size(names); ++i)
@@ -85,13 +93,13 @@ bool X11WindowList::connect() {
 bool X11WindowList::managerAlive() {
     // A manager that died leaves its check property on the root behind; only a check window that
     // still exists and names itself proves one is running.
-    XcbReply<xcb_get_property_reply_t> root(xcb_get_property_reply(
-        c, xcb_get_property(c, 0, screen->root, atoms->check, XCB_ATOM_WINDOW, 0, 1), nullptr));
+    XcbReply<xcb_get_property_reply_t> root(
+        xcb_get_property_reply(c, xcb_get_property(c, 0, screen->root, atoms->check, XCB_ATOM_WINDOW, 0, 1), nullptr));
     const QList<quint32> first = values<quint32>(root.get());
     if (first.isEmpty() || first.first() == XCB_WINDOW_NONE)
         return false;
-    XcbReply<xcb_get_property_reply_t> self(xcb_get_property_reply(
-        c, xcb_get_property(c, 0, first.first(), atoms->check, XCB_ATOM_WINDOW, 0, 1), nullptr));
+    XcbReply<xcb_get_property_reply_t> self(
+        xcb_get_property_reply(c, xcb_get_property(c, 0, first.first(), atoms->check, XCB_ATOM_WINDOW, 0, 1), nullptr));
     const QList<quint32> second = values<quint32>(self.get());
     return !second.isEmpty() && second.first() == first.first();
 }
@@ -257,8 +265,7 @@ QPoint X11WindowList::pointer() {
     QMutexLocker lock(&mutex);
     if (!connect())
         return {};
-    XcbReply<xcb_query_pointer_reply_t> reply(
-        xcb_query_pointer_reply(c, xcb_query_pointer(c, screen->root), nullptr));
+    XcbReply<xcb_query_pointer_reply_t> reply(xcb_query_pointer_reply(c, xcb_query_pointer(c, screen->root), nullptr));
     return reply ? QPoint(reply->root_x, reply->root_y) : QPoint();
 }
 

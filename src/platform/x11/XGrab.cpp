@@ -97,7 +97,9 @@ Grabber::Grabber(xcb_connection_t* connection) : c(connection) {
     }
 }
 
-Grabber::~Grabber() { dropSegment(); }
+Grabber::~Grabber() {
+    dropSegment();
+}
 
 void Grabber::dropSegment() {
     if (segment) {

@@ -2,8 +2,8 @@
 // Pixels and monitors of an X screen through plain xcb, shared by the app and the screenshot tool
 // (which must start without a toolkit, so nothing here uses Qt).
 
-#include <xcb/xcb.h>
 #include <xcb/shm.h>
+#include <xcb/xcb.h>
 
 #include <cstdint>
 #include <memory>
