@@ -38,12 +38,18 @@ TEST(ScreencaptureTool, WritesPixelsExactlyAndKeepsTheColourOrder) {
         for (int x = 0; x < wide.width(); ++x)
             wide.setPixel(x, y, qRgb(random.bounded(256), random.bounded(256), random.bounded(256)));
     const QImage tall = wide.copy(0, 0, 1, 5);
+    // Tall enough to be cut into bands that are compressed apart and joined.
+    QImage banded(301, 1031, QImage::Format_RGB32);
+    banded.fill(Qt::white);
+    for (int y = 0; y < banded.height(); ++y)
+        for (int x = 0; x < banded.width(); x += 1 + y % 5)
+            banded.setPixel(x, y, qRgb(random.bounded(256), x % 256, y % 256));
     QImage primaries(3, 1, QImage::Format_RGB32);
     primaries.setPixel(0, 0, qRgb(255, 0, 0));
     primaries.setPixel(1, 0, qRgb(0, 255, 0));
     primaries.setPixel(2, 0, qRgb(0, 0, 255));
     int n = 0;
-    for (const QImage& image : {wide, tall, primaries}) {
+    for (const QImage& image : {wide, tall, primaries, banded}) {
         const QString target = dir.filePath(QStringLiteral("shot %1.png").arg(++n));
         QString written;
         ASSERT_TRUE(write(image, target, &written));
@@ -52,7 +58,7 @@ TEST(ScreencaptureTool, WritesPixelsExactlyAndKeepsTheColourOrder) {
         EXPECT_EQ(back, image) << n;
     }
     // Nothing but the pictures is left behind.
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 3);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 4);
 
     // Not the private mode of the temporary file: the one any new file of the user gets.
     QFile plain(dir.filePath(QStringLiteral("plain")));
