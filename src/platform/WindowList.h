@@ -16,7 +16,7 @@ public:
     struct Window {
         quint32 id = 0;                // the application's window (the client), not the manager's frame
         qint32 pid = 0;                // 0 when the window does not say
-        QString app;                   // the class part of WM_CLASS; empty when missing
+        QString app;                   // the name of its .desktop entry, else the class part of WM_CLASS; may be empty
         QRect frame;                   // root coordinates, title bar and borders included
         bool normal = true;            // an application window or dialog (not a dock, menu, desktop, ...)
         bool visible = true;           // mapped and not minimised

@@ -189,7 +189,7 @@ QList<WindowList::Window> X11WindowList::describe(const QList<quint32>& clients,
             const int length = xcb_get_property_value_length(wmClass.get());
             const QList<QByteArray> parts = QByteArray(data, length).split('\0');
             if (parts.size() >= 2)
-                w.app = QString::fromUtf8(parts[1]).trimmed();
+                w.app = entries.nameFor(QString::fromUtf8(parts[1]).trimmed(), QString::fromUtf8(parts[0]).trimmed());
         }
         const QList<quint32> types = values<quint32>(type.get());
         // The first type is the one the window prefers; no type at all means a normal window.

@@ -2,6 +2,7 @@
 // The window list, pointer, monitors and screen pixels of an X display, read through a private
 // xcb connection. Safe to call from any thread: calls are serialised.
 
+#include "platform/DesktopEntries.h"
 #include "platform/WindowList.h"
 
 #include <QMutex>
@@ -38,4 +39,5 @@ private:
     xcb_screen_t* screen = nullptr;
     std::unique_ptr<Atoms> atoms;
     std::unique_ptr<XGrab::Grabber> grabber;
+    DesktopEntries entries;
 };
