@@ -189,6 +189,34 @@ TEST(CaptureE2E, ScreenCapturesAreWholeAndThreeInASecondAreNumbered) {
     EXPECT_EQ(shots().size(), 3) << shots().join(QLatin1Char('|')).toStdString();
 }
 
+TEST(CaptureE2E, ScreenCaptureTakesTheMonitorUnderThePointer) {
+    Desktop desktop;
+    ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
+    CaptureOn on(desktop);
+    desktop.start(QStringLiteral("xterm"), {QStringLiteral("-geometry"), QStringLiteral("100x20+400+200")});
+    ASSERT_TRUE(waitForApp(QStringLiteral("XTerm")).has_value());
+    // Two monitors side by side on the one virtual screen.
+    for (const char* monitor : {"left 640/169x800/211+0+0", "right 640/169x800/211+640+0"}) {
+        const QStringList words = QString::fromLatin1(monitor).split(QLatin1Char(' '));
+        int code = -1;
+        desktop.run(QStringLiteral("xrandr"),
+                    {QStringLiteral("--setmonitor"), words[0], words[1], QStringLiteral("none")}, &code);
+        ASSERT_EQ(code, 0);
+    }
+    const QImage screen = desktop.screenshot();
+    const struct {
+        QPoint mouse;
+        QRect monitor;
+    } cases[] = {{{900, 400}, QRect(640, 0, 640, 800)}, {{100, 700}, QRect(0, 0, 640, 800)}};
+    for (const auto& c : cases) {
+        desktop.xdotool({QStringLiteral("mousemove"), QString::number(c.mouse.x()), QString::number(c.mouse.y())});
+        ASSERT_TRUE(Desktop::waitUntil([&] { return Capture::mouseCG() == c.mouse; }, 3000));
+        const Shot shot = Capture::screenUnderCursor();
+        EXPECT_EQ(shot.image.size(), c.monitor.size());
+        EXPECT_EQ(differentPixels(shot.image, screen.copy(c.monitor)), 0) << c.mouse.x();
+    }
+}
+
 TEST(CaptureE2E, DraggedSliceIsWrittenAndEscapeWritesNothing) {
     Desktop desktop;
     ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
