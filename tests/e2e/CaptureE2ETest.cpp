@@ -81,6 +81,21 @@ int differentPixels(const QImage& a, const QImage& b) {
     return count;
 }
 
+// A screenshot once the screen has stopped changing (a shell still printing its prompt, say), so
+// that a capture taken next must show the same pixels.
+QImage settledScreen(Desktop& desktop, const QString& savePath = {}) {
+    QImage last = desktop.screenshot();
+    Desktop::waitUntil(
+        [&] {
+            const QImage next = desktop.screenshot(savePath);
+            const bool same = differentPixels(next, last) == 0;
+            last = next;
+            return same;
+        },
+        5000, 100);
+    return last;
+}
+
 // The client area as the server has it (xdotool reports reparented windows off by the frame).
 QRect clientGeometry(Desktop& desktop, quint32 id) {
     const QString out = desktop.run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), QString::number(id)});
@@ -122,7 +137,7 @@ TEST(CaptureE2E, WindowUnderThePointerIsCapturedWithItsFrame) {
     ASSERT_TRUE(under.has_value());
     EXPECT_EQ(under->id, listed->id);
 
-    const QImage screen = desktop.screenshot(shotsDir() + QStringLiteral("/capture-window-desktop.png"));
+    const QImage screen = settledScreen(desktop, shotsDir() + QStringLiteral("/capture-window-desktop.png"));
     const Shot shot = Capture::capture(*under);
     const QString name = shot.fileURL.fileName();
     EXPECT_TRUE(QRegularExpression(stampPattern("XTerm")).match(name).hasMatch()) << name.toStdString();
@@ -203,7 +218,7 @@ TEST(CaptureE2E, ScreenCaptureTakesTheMonitorUnderThePointer) {
                     {QStringLiteral("--setmonitor"), words[0], words[1], QStringLiteral("none")}, &code);
         ASSERT_EQ(code, 0);
     }
-    const QImage screen = desktop.screenshot();
+    const QImage screen = settledScreen(desktop);
     const struct {
         QPoint mouse;
         QRect monitor;
@@ -223,7 +238,7 @@ TEST(CaptureE2E, DraggedSliceIsWrittenAndEscapeWritesNothing) {
     CaptureOn on(desktop);
     desktop.start(QStringLiteral("xterm"), {QStringLiteral("-geometry"), QStringLiteral("70x20+160+120")});
     ASSERT_TRUE(waitForApp(QStringLiteral("XTerm")).has_value());
-    const QImage before = desktop.screenshot();
+    const QImage before = settledScreen(desktop);
 
     // The capture key may still be down: someone else holds the keyboard when the slice starts.
     xcb_connection_t* holder = xcb_connect(desktop.display().toUtf8().constData(), nullptr);
