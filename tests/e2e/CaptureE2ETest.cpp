@@ -172,6 +172,46 @@ TEST(CaptureE2E, WindowUnderThePointerIsCapturedWithItsFrame) {
     }
 }
 
+TEST(CaptureE2E, WithACompositorAWindowIsCapturedAloneWhereOthersCoverIt) {
+    Desktop::Options options;
+    options.compositor = true;
+    Desktop desktop(options);
+    ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
+    CaptureOn on(desktop);
+    desktop.start(QStringLiteral("xterm"), {QStringLiteral("-geometry"), QStringLiteral("70x20+100+100"),
+                                            QStringLiteral("-title"), QStringLiteral("back")});
+    ASSERT_TRUE(Desktop::waitUntil([&] { return Capture::windows().size() == 1; }, 10000));
+    desktop.start(QStringLiteral("xterm"), {QStringLiteral("-geometry"), QStringLiteral("40x10+300+200"),
+                                            QStringLiteral("-title"), QStringLiteral("front")});
+    ASSERT_TRUE(Desktop::waitUntil([&] { return Capture::windows().size() == 2; }, 10000));
+    const QList<Capture::WindowInfo> listed = Capture::windows();
+    const Capture::WindowInfo front = listed.at(0), back = listed.at(1);
+    ASSERT_TRUE(back.bounds.intersects(front.bounds));
+    const QImage screen = settledScreen(desktop, shotsDir() + QStringLiteral("/capture-composited-desktop.png"));
+
+    desktop.xdotool({QStringLiteral("mousemove"), QString::number(back.bounds.left() + 20),
+                     QString::number(back.bounds.top() + 60)});
+    ASSERT_TRUE(Desktop::waitUntil([&] { return Capture::mouseCG() == back.bounds.topLeft() + QPoint(20, 60); }, 3000));
+    const auto under = Capture::windowUnderCursor();
+    ASSERT_TRUE(under.has_value());
+    ASSERT_EQ(under->id, back.id);
+    const Shot shot = Capture::capture(*under);
+    shot.image.save(shotsDir() + QStringLiteral("/capture-composited-window.png"));
+    ASSERT_EQ(shot.image.size(), back.bounds.size());
+
+    // Outside the front window the picture is the screen; inside it, the back window's own pixels.
+    const QRect covered = back.bounds.intersected(front.bounds).translated(-back.bounds.topLeft());
+    const QImage seen = screen.copy(back.bounds);
+    int outsideDiffer = 0, insideDiffer = 0;
+    for (int y = 0; y < seen.height(); ++y)
+        for (int x = 0; x < seen.width(); ++x) {
+            const bool differ = (seen.pixel(x, y) & 0xffffff) != (shot.image.pixel(x, y) & 0xffffff);
+            (covered.contains(x, y) ? insideDiffer : outsideDiffer) += differ ? 1 : 0;
+        }
+    EXPECT_EQ(outsideDiffer, 0);
+    EXPECT_GT(insideDiffer, covered.width() * 20) << "the front window's title bar should not be in the picture";
+}
+
 TEST(CaptureE2E, ScreenCapturesAreWholeAndThreeInASecondAreNumbered) {
     Desktop desktop;
     ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();

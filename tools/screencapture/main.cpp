@@ -14,10 +14,13 @@
 #include "platform/x11/XGrab.h"
 #include "platform/x11/XcbReply.h"
 
+#include <xcb/composite.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 namespace {
@@ -107,7 +110,6 @@ std::string parse(int argc, char** argv, Request& request) {
 
 struct Display {
     Display() {
-        int number = 0;
         c = xcb_connect(nullptr, &number);
         if (xcb_connection_has_error(c))
             return;
@@ -120,10 +122,48 @@ struct Display {
     bool ok() const { return screen && !xcb_connection_has_error(c); }
     xcb_connection_t* c = nullptr;
     xcb_screen_t* screen = nullptr;
+    int number = 0;
 };
 
-// The area of the root to read, or a message saying why there is none.
-std::string areaOf(const Display& d, const Request& request, XGrab::Rect& area) {
+// Where a capture reads its pixels: an area of the root, or of a window's own picture.
+struct Source {
+    xcb_drawable_t drawable = XCB_NONE;
+    XGrab::Rect area;
+};
+
+// With a compositor at work every window keeps its own picture, so the window comes out alone:
+// whole where others cover it or it runs off the edge of the screen. Nothing without one.
+std::optional<Source> ownPicture(const Display& d, xcb_window_t top, xcb_pixmap_t& pixmap) {
+    const xcb_query_extension_reply_t* ext = xcb_get_extension_data(d.c, &xcb_composite_id);
+    if (!ext || !ext->present)
+        return std::nullopt;
+    const std::string name = "_NET_WM_CM_S" + std::to_string(d.number);
+    XcbReply<xcb_intern_atom_reply_t> atom(
+        xcb_intern_atom_reply(d.c, xcb_intern_atom(d.c, 1, uint16_t(name.size()), name.c_str()), nullptr));
+    if (!atom || atom->atom == XCB_ATOM_NONE)
+        return std::nullopt;
+    XcbReply<xcb_get_selection_owner_reply_t> owner(
+        xcb_get_selection_owner_reply(d.c, xcb_get_selection_owner(d.c, atom->atom), nullptr));
+    XcbReply<xcb_composite_query_version_reply_t> version(
+        xcb_composite_query_version_reply(d.c, xcb_composite_query_version(d.c, 0, 2), nullptr));
+    if (!owner || owner->owner == XCB_WINDOW_NONE || !version)
+        return std::nullopt;
+    const xcb_pixmap_t named = xcb_generate_id(d.c);
+    XcbReply<xcb_generic_error_t> error(
+        xcb_request_check(d.c, xcb_composite_name_window_pixmap_checked(d.c, top, named)));
+    if (error)
+        return std::nullopt; // the window is not redirected after all
+    pixmap = named;
+    XcbReply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(d.c, xcb_get_geometry(d.c, named), nullptr));
+    if (!geometry || !XGrab::supportedDepth(d.c, geometry->depth))
+        return std::nullopt;
+    return Source{named, {0, 0, geometry->width, geometry->height}};
+}
+
+// The pixels to read, or a message saying why there are none.
+std::string sourceOf(const Display& d, const Request& request, Source& source, xcb_pixmap_t& pixmap) {
+    source.drawable = d.screen->root;
+    XGrab::Rect& area = source.area;
     const XGrab::Rect whole{0, 0, d.screen->width_in_pixels, d.screen->height_in_pixels};
     if (request.mode == Mode::Display) {
         const std::vector<XGrab::Rect> monitors = XGrab::monitors(d.c, d.screen);
@@ -141,6 +181,10 @@ std::string areaOf(const Display& d, const Request& request, XGrab::Rect& area) 
         xcb_get_window_attributes_reply(d.c, xcb_get_window_attributes(d.c, top), nullptr));
     if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE)
         return "window " + std::to_string(request.window) + " is not on screen";
+    if (const std::optional<Source> own = ownPicture(d, top, pixmap)) {
+        source = *own;
+        return {};
+    }
     area = XGrab::geometryInRoot(d.c, d.screen->root, top).intersected(whole);
     return area.empty() ? "window " + std::to_string(request.window) + " is off screen" : std::string();
 }
@@ -155,7 +199,7 @@ int main(int argc, char** argv) {
     Display d;
     if (!d.ok())
         return fail(failed, "cannot open the display");
-    if (!XGrab::supportedFormat(d.c, d.screen))
+    if (!XGrab::supportedDepth(d.c, d.screen->root_depth))
         return fail(failed, "could not create image: the display's pixel format is not supported");
 
     XGrab::Pixels pixels;
@@ -171,10 +215,15 @@ int main(int argc, char** argv) {
             break;
         }
     } else {
-        XGrab::Rect area;
-        if (const std::string why = areaOf(d, request, area); !why.empty())
+        Source source;
+        xcb_pixmap_t pixmap = XCB_NONE;
+        const std::string why = sourceOf(d, request, source, pixmap);
+        const bool grabbed = why.empty() && grabber.grab(source.drawable, source.area, pixels, error, true);
+        if (pixmap != XCB_NONE)
+            xcb_free_pixmap(d.c, pixmap);
+        if (!why.empty())
             return fail(failed, why);
-        if (!grabber.grab(d.screen->root, area, pixels, error, true))
+        if (!grabbed)
             return fail(failed, error);
     }
     std::string written;

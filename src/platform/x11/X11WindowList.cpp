@@ -288,7 +288,7 @@ QImage X11WindowList::grab(const QRect& rect, QString* error) {
     };
     if (!connect())
         return fail(QStringLiteral("Cannot reach the display"));
-    if (!XGrab::supportedFormat(c, screen))
+    if (!XGrab::supportedDepth(c, screen->root_depth))
         return fail(QStringLiteral("The display's colour format is not supported"));
     const XGrab::Rect whole{0, 0, screen->width_in_pixels, screen->height_in_pixels};
     const XGrab::Rect area = XGrab::Rect{rect.x(), rect.y(), rect.width(), rect.height()}.intersected(whole);

@@ -78,12 +78,12 @@ Rect geometryInRoot(xcb_connection_t* c, xcb_window_t root, xcb_window_t window)
             geometry->height + 2 * border};
 }
 
-bool supportedFormat(xcb_connection_t* c, xcb_screen_t* screen) {
+bool supportedDepth(xcb_connection_t* c, uint8_t depth) {
     const xcb_setup_t* setup = xcb_get_setup(c);
-    if (setup->image_byte_order != XCB_IMAGE_ORDER_LSB_FIRST || screen->root_depth != 24)
+    if (setup->image_byte_order != XCB_IMAGE_ORDER_LSB_FIRST || (depth != 24 && depth != 32))
         return false;
     for (auto it = xcb_setup_pixmap_formats_iterator(setup); it.rem; xcb_format_next(&it))
-        if (it.data->depth == 24)
+        if (it.data->depth == depth)
             return it.data->bits_per_pixel == 32 && it.data->scanline_pad == 32;
     return false;
 }

@@ -42,9 +42,9 @@ xcb_window_t topLevel(xcb_connection_t* c, xcb_window_t root, xcb_window_t windo
 // The rectangle of a window in root coordinates, border included; empty when it does not exist.
 Rect geometryInRoot(xcb_connection_t* c, xcb_window_t root, xcb_window_t window);
 
-// Whether the server's format for depth 24 is 32 bits per pixel, little-endian: the one layout
-// the readers of Pixels understand.
-bool supportedFormat(xcb_connection_t* c, xcb_screen_t* screen);
+// Whether drawables of this depth (24, or 32 with alpha) are stored as 32 bits per pixel,
+// little-endian: the one layout the readers of Pixels understand.
+bool supportedDepth(xcb_connection_t* c, uint8_t depth);
 
 // Reads rectangles of a drawable. Keeps one shared-memory segment between calls, grown as needed,
 // so repeated grabs cost one request and one copy; falls back to GetImage where the server cannot
