@@ -29,8 +29,8 @@ std::optional<QColor> foreground() {
     if (!owner || owner->owner == XCB_WINDOW_NONE)
         return std::nullopt;
 
-    XcbReply<xcb_get_property_reply_t> prop(xcb_get_property_reply(
-        c, xcb_get_property(c, 0, owner->owner, colors, XCB_ATOM_CARDINAL, 0, 12), nullptr));
+    XcbReply<xcb_get_property_reply_t> prop(
+        xcb_get_property_reply(c, xcb_get_property(c, 0, owner->owner, colors, XCB_ATOM_CARDINAL, 0, 12), nullptr));
     if (!prop || prop->format != 32 || xcb_get_property_value_length(prop.get()) < 12)
         return std::nullopt;
     const auto* values = static_cast<const uint32_t*>(xcb_get_property_value(prop.get()));

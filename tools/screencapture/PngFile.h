@@ -1,0 +1,23 @@
+#pragma once
+// Writes captured pixels as PNG files, fast, and never over an existing file.
+
+#include "platform/x11/XGrab.h"
+
+#include <cstdio>
+#include <string>
+
+namespace PngFile {
+
+// Encodes 32-bit pixels (blue, green, red, unused) as an 8-bit RGB PNG. Compression favours speed:
+// a screenshot is written while the user waits, so bands of rows are deflated at the fastest level
+// on all cores at once; the flat areas of a screen compress well even so.
+bool encode(const XGrab::Pixels& pixels, std::FILE* file, std::string& error);
+
+// The name with " n" before the extension: "a/b.png", 3 gives "a/b 3.png". n < 2 gives the name.
+std::string numbered(const std::string& path, int n);
+
+// Writes the PNG to a temporary file beside target, then gives it the name target, or " 2", " 3",
+// ... when that is taken, without ever replacing a file. Returns the path written in written.
+bool writeNew(const XGrab::Pixels& pixels, const std::string& target, std::string& written, std::string& error);
+
+} // namespace PngFile
