@@ -42,7 +42,6 @@ GhostButton::GhostButton(const QString& name, const QString& symbolName, const Q
     setFocusPolicy(Qt::NoFocus);
     setToolTip(QString());
     setFixedSize(qMax(1, qRound(size.width() * s)), qMax(1, qRound(size.height() * s)));
-    setAttribute(Qt::WA_Hover);
 }
 
 void GhostButton::setActive(bool value) {

@@ -90,6 +90,11 @@ void fadeOut(QWidget* window) {
 } // namespace
 
 void Toast::show(const QString& text, QPoint at, double duration) {
+    // Windows live on the main thread; a report from a worker is carried over rather than crash.
+    if (!Dispatch::isMainThread()) {
+        Dispatch::main([text, at, duration] { show(text, at, duration); });
+        return;
+    }
     QWidget* previous = slot();
     slot() = nullptr;
     dispose(previous);
@@ -120,6 +125,10 @@ void Toast::show(const QString& text, QPoint at, double duration) {
 }
 
 void Toast::hide() {
+    if (!Dispatch::isMainThread()) {
+        Dispatch::main([] { hide(); });
+        return;
+    }
     QWidget* window = slot();
     if (!window)
         return;

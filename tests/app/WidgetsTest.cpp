@@ -214,31 +214,6 @@ TEST(GhostButton, GlassCloseIsAGradientThatBrightensUnderTheMouse) {
     EXPECT_NEAR(shade(true, false, 2), 0.2 * 255, 4);
 }
 
-TEST(GhostButton, ContentTintFollowsActiveAndGlass) {
-    struct Case {
-        const char* name;
-        std::function<void(GhostButton&)> arrange;
-        QColor tint;
-        QColor title;
-    };
-    const QColor accent = UI::accent();
-    const QColor white = Qt::white;
-    const Case cases[] = {
-        {"new", [](GhostButton&) {}, white, white},
-        {"active", [](GhostButton& b) { b.setActive(true); }, accent, accent},
-        {"active then not", [](GhostButton& b) { b.setActive(true), b.setActive(false); }, white, white},
-        {"done", [](GhostButton& b) { b.setGlass(GhostButton::Glass::done); }, accent, white},
-        {"close", [](GhostButton& b) { b.setGlass(GhostButton::Glass::close); }, white, white},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        GhostButton button(QStringLiteral("Done"), QStringLiteral("checkmark"), {}, QSizeF(30, 28), 14);
-        c.arrange(button);
-        EXPECT_EQ(button.contentTintColor(), c.tint);
-        EXPECT_EQ(button.titleColor(), c.title);
-    }
-}
-
 TEST(GhostButton, SymbolIsDrawnInTheContentTint) {
     SizeSetting full(1.0);
     GhostButton button(QStringLiteral("Done"), QStringLiteral("square.fill"), {}, QSizeF(30, 28), 14);
@@ -301,22 +276,6 @@ TEST(GhostButton, HoverCallbackAndClicks) {
     EXPECT_EQ(hovers, (std::vector<bool>{true, false}));
     EXPECT_TRUE(button.toolTip().isEmpty());
     EXPECT_EQ(button.label, QStringLiteral("Crop"));
-}
-
-TEST(GhostButton, TextTitleIsDrawnAndNoSymbol) {
-    SizeSetting full(1.0);
-    GhostButton button(QStringLiteral("Rename"), {}, QStringLiteral("Rename"), QSizeF(68, 28), 13);
-    EXPECT_EQ(button.text(), QStringLiteral("Rename"));
-    EXPECT_GT(inkPixels(renderOn(button)), 40);
-    GhostButton neither(QStringLiteral("Backdrop"), {}, {}, QSizeF(30, 28), 13);
-    EXPECT_EQ(inkPixels(renderOn(neither)), 0);
-}
-
-TEST(Divider, FillsItselfWithFaintWhite) {
-    SizeSetting full(1.0);
-    Divider divider(16, false);
-    const QImage image = renderOn(divider);
-    EXPECT_TRUE(near(image.pixelColor(0, 8), overBlack(Qt::white, 0.18)));
 }
 
 TEST(FillImageView, PlacesThePicture) {

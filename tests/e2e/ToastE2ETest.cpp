@@ -290,4 +290,10 @@ TEST(WidgetGallery, ShowsEveryLookAtTwoSizes) {
     QThread::msleep(500);
     const QImage screen = desktop.screenshot(shotsDir() + QStringLiteral("/widgets-gallery.png"));
     ASSERT_FALSE(screen.isNull());
+
+    probe.send(QStringLiteral("symbols 660 20"));
+    ASSERT_FALSE(probe.waitFor(QStringLiteral("symbols-shown")).isEmpty());
+    ASSERT_NE(waitForWindow(desktop, QStringLiteral("Probe Symbols")), 0u);
+    QThread::msleep(300);
+    ASSERT_FALSE(desktop.screenshot(shotsDir() + QStringLiteral("/widgets-symbols.png")).isNull());
 }

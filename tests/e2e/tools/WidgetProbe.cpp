@@ -8,6 +8,7 @@
 //   clickaway X Y W H           a window closed by clicks elsewhere ("clickaway-closed")
 //   other X Y W H               another window of this program
 //   gallery X Y SCALE           every widget in every look, at the size setting SCALE
+//   symbols X Y                 every symbol of the icon table, with its name
 //   quit
 
 #include "app/ClickAway.h"
@@ -16,6 +17,7 @@
 #include "app/FormatBadge.h"
 #include "app/GhostButton.h"
 #include "app/Pill.h"
+#include "app/Symbols.h"
 #include "app/Toast.h"
 #include "app/UI.h"
 #include "platform/Defaults.h"
@@ -24,6 +26,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QEnterEvent>
+#include <QFile>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
@@ -186,6 +190,37 @@ QWidget* gallery(double scale) {
     return window;
 }
 
+QWidget* symbolSheet() {
+    auto* window = new QWidget;
+    window->setWindowTitle(QStringLiteral("Probe Symbols"));
+    QPalette p = window->palette();
+    p.setColor(QPalette::Window, QColor(30, 32, 30));
+    p.setColor(QPalette::WindowText, QColor(200, 200, 200));
+    window->setPalette(p);
+    window->setAutoFillBackground(true);
+    auto* grid = new QGridLayout(window);
+    grid->setHorizontalSpacing(14);
+    grid->setVerticalSpacing(2);
+    QFile table(QStringLiteral(":/symbols/symbols.txt"));
+    table.open(QIODevice::ReadOnly | QIODevice::Text);
+    int index = 0;
+    while (!table.atEnd()) {
+        const QString line = QString::fromUtf8(table.readLine()).trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+            continue;
+        const QString name = line.section(QLatin1Char(' '), 0, 0);
+        auto* picture = new QLabel;
+        picture->setPixmap(QPixmap::fromImage(Symbols::image(name, 20, Qt::white)));
+        auto* caption = new QLabel(name.left(28));
+        caption->setFont(UI::font(10));
+        const int row = index % 17, column = (index / 17) * 2;
+        grid->addWidget(picture, row, column);
+        grid->addWidget(caption, row, column + 1);
+        ++index;
+    }
+    return window;
+}
+
 QRect rectArgs(const QStringList& words, int from) {
     return QRect(words.value(from).toInt(), words.value(from + 1).toInt(), words.value(from + 2).toInt(),
                  words.value(from + 3).toInt());
@@ -218,6 +253,11 @@ void command(const QString& line) {
         w->move(words.value(1).toInt(), words.value(2).toInt());
         w->show();
         say(QStringLiteral("gallery-shown"));
+    } else if (verb == u"symbols") {
+        QWidget* w = symbolSheet();
+        w->move(words.value(1).toInt(), words.value(2).toInt());
+        w->show();
+        say(QStringLiteral("symbols-shown"));
     } else if (verb == u"quit") {
         QApplication::quit();
     }
