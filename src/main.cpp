@@ -16,6 +16,13 @@
 
 namespace {
 
+QList<QUrl> toUrls(const QStringList& paths) {
+    QList<QUrl> urls;
+    for (const QString& path : paths)
+        urls.append(QUrl::fromLocalFile(path));
+    return urls;
+}
+
 QStringList fileArguments(const QStringList& arguments) {
     QStringList files;
     for (qsizetype i = 1; i < arguments.size(); ++i) {
@@ -59,13 +66,13 @@ int main(int argc, char** argv) {
     QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate,
                      [&delegate] { delegate.applicationShouldHandleReopen(); });
     QObject::connect(&instance, &SingleInstance::openRequested, &delegate,
-                     [&delegate](const QStringList& paths) { delegate.openFiles(paths); });
+                     [&delegate](const QStringList& paths) { delegate.openFiles(toUrls(paths)); });
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] { delegate.applicationWillTerminate(); });
 
     QTimer::singleShot(0, &delegate, [&delegate, files] {
         delegate.applicationDidFinishLaunching();
         if (!files.isEmpty())
-            delegate.openFiles(files);
+            delegate.openFiles(toUrls(files));
     });
     return QApplication::exec();
 }

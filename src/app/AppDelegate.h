@@ -8,6 +8,10 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
+#include <optional>
+
+#include "app/Shot.h"
 
 class Defaults;
 class QMenu;
@@ -35,8 +39,14 @@ public:
     void applicationWillTerminate();
     // The user started the program again while it runs: toggle the basket, open no window.
     bool applicationShouldHandleReopen();
-    // Files handed to the program on its command line or by a second launch.
-    void openFiles(const QStringList& paths);
+    // The capture road: the window or screen under the pointer, the slice, the newest screenshot,
+    // and files handed to the program on its command line or by a second launch.
+    void capture();
+    void captureRegion();
+    void showLatest();
+    std::optional<Shot> latestShot();
+    QList<QUrl> finderSelection();
+    void openFiles(const QList<QUrl>& urls);
 
     QMenu* makeMenu();
     void registerHotKeys();
