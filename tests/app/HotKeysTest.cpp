@@ -175,19 +175,6 @@ TEST(HotActions, EnabledFlagsDecideWhatIsGrabbed) {
     EXPECT_TRUE(closer.shown.isEmpty());
 }
 
-TEST(HotActions, DamagedStoredShortcutRegistersTheDefault) {
-    Fixture f;
-    ModalCloser closer;
-    f.defaults.set(QStringLiteral("shortcut.capture"), QByteArray("{broken"));
-    f.defaults.set(QStringLiteral("shortcut.library"),
-                   Shortcut{40, Shortcut::control | Shortcut::option, QStringLiteral("K")}.json());
-    f.delegate.registerHotKeys();
-    EXPECT_TRUE(f.keys.holds('d', superShift));
-    EXPECT_TRUE(f.keys.holds('k', GlobalKeys::Control | GlobalKeys::Alt));
-    EXPECT_FALSE(f.keys.holds('s', superShift));
-    EXPECT_EQ(f.defaults.data(QStringLiteral("shortcut.capture")), QByteArray("{broken"));
-}
-
 TEST(HotActions, ReRegisteringWhileAKeyIsDownDoesNotLeaveItStuck) {
     Fixture f;
     ModalCloser closer;

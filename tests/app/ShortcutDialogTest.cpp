@@ -1,15 +1,11 @@
 #include "app/ShortcutDialog.h"
-#include "app/AppDelegate.h"
-#include "app/HotKeys.h"
 #include "app/ShortcutRecorderView.h"
-#include "platform/Defaults.h"
 #include "platform/fake/FakeGlobalKeys.h"
 
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -164,44 +160,4 @@ TEST(ShortcutDialog, ReturnsWhatTheUserChose) {
         EXPECT_EQ(informative, QStringLiteral("Click the box and press the new key combination (needs Super, Ctrl or "
                                               "Alt, or a function key).\nDefault: Super+Shift+S"));
     }
-}
-
-TEST(HotActions, ChangingAShortcutStoresItAndMovesTheGrab) {
-    QTemporaryDir dir;
-    Defaults defaults(dir.path(), QStringLiteral("test"));
-    FakeGlobalKeys& keys = keyboard();
-    keys.grabs.clear();
-    HotKeys registry(keys);
-    AppDelegate delegate(defaults);
-    delegate.hotKeys = &registry;
-    delegate.registerHotKeys();
-    const quint32 superShift = GlobalKeys::Super | GlobalKeys::Shift;
-    const quint32 ctrlAlt = GlobalKeys::Control | GlobalKeys::Alt;
-
-    const auto change = [&](const char* button, bool record) {
-        whenModal([=](QWidget* dialog) {
-            if (record)
-                press(dialog->findChild<ShortcutRecorderView*>(), Qt::Key_K, Qt::ControlModifier | Qt::AltModifier,
-                      keycodeK);
-            dialog->findChild<QPushButton*>(QString::fromLatin1(button))->click();
-        });
-        return delegate.changeShortcut(QStringLiteral("capture"));
-    };
-
-    EXPECT_TRUE(change("save", true));
-    EXPECT_EQ(defaults.data(QStringLiteral("shortcut.capture")),
-              QByteArray(R"({"keyCode":40,"modifiers":6144,"keyName":"K"})"));
-    EXPECT_TRUE(keys.holds('k', ctrlAlt));
-    EXPECT_FALSE(keys.holds('d', superShift));
-
-    EXPECT_FALSE(change("cancel", false));
-    EXPECT_TRUE(keys.holds('k', ctrlAlt));
-
-    EXPECT_TRUE(change("reset", false));
-    EXPECT_FALSE(defaults.contains(QStringLiteral("shortcut.capture")));
-    EXPECT_TRUE(keys.holds('d', superShift));
-    EXPECT_FALSE(keys.holds('k', ctrlAlt));
-
-    EXPECT_FALSE(delegate.changeShortcut(QStringLiteral("nothing")));
-    EXPECT_FALSE(QApplication::activeModalWidget());
 }

@@ -128,16 +128,3 @@ TEST(TapHold, StatesFollowTheTable) {
     EXPECT_STREQ(state(), "idle");
     EXPECT_EQ(m.log, QStringList({QStringLiteral("capture hold"), QStringLiteral("capture tap")}));
 }
-
-TEST(TapHold, APendingCheckDiesWithTheMachine) {
-    QHash<QString, bool> held, fired;
-    FakeClock clock;
-    int actions = 0;
-    {
-        TapHold tapHold(
-            held, fired, clock.schedule(), [&](const QString&) { ++actions; }, [&](const QString&) { ++actions; });
-        tapHold.keyPressed(QStringLiteral("capture"));
-    }
-    clock.advance(1000);
-    EXPECT_EQ(actions, 0);
-}
