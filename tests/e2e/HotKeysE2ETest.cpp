@@ -107,10 +107,14 @@ TEST(HotKeys, TapHoldLockKeysAndQuickTaps) {
     desktop.xdotool({QStringLiteral("keyup"), QStringLiteral("super+shift+d")});
     EXPECT_EQ(out.settledCount(tap), 6);
 
-    // The other action's hold.
+    // The other action: a hold, then a tap that toggles the basket.
     type(desktop, QStringLiteral("keydown super+shift+s sleep 1 keyup super+shift+s"));
     EXPECT_TRUE(out.waitFor(QStringLiteral("hot action: library hold")));
     EXPECT_EQ(out.settledCount(QStringLiteral("hot action: library tap")), 0);
+    type(desktop, QStringLiteral("keydown super+shift+s sleep 0.1 keyup super+shift+s"));
+    EXPECT_TRUE(out.waitFor(QStringLiteral("hot action: library tap")));
+    EXPECT_TRUE(Desktop::waitUntil(
+        [&] { return !desktop.windowsByName(QStringLiteral("Pictolarium Basket")).isEmpty(); }, 5000));
 }
 
 TEST(HotKeys, AHeldKeyIsOnePressWithOrWithoutDetectableAutoRepeat) {
