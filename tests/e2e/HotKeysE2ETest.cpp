@@ -255,8 +255,13 @@ TEST(HotKeys, TheDialogRecordsSavesResetsAndCancelsAndTheGrabFollows) {
         if (!Desktop::waitUntil([&] { return !desktop.windowsByName(dialog).isEmpty(); }, 8000))
             return false;
         // The recorder holds the keyboard once the window is up and focused.
-        Desktop::waitUntil([] { return false; }, 400);
-        return true;
+        return Desktop::waitUntil(
+            [&] {
+                int code = -1;
+                desktop.run(grabkey, {QStringLiteral("--keyboard")}, &code);
+                return code == 1;
+            },
+            5000);
     };
 
     // The combination registered now is recorded, not fired; then a new one replaces it.

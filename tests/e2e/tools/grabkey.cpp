@@ -1,9 +1,11 @@
 // Another X client for the hot-key tests: grabs a key combination on the root window, as a
 // program that already owns a shortcut would.
 //   grabkey <key> <modifier,...> [--hold]
+//   grabkey --keyboard
 // key is a single character ("d") or a keysym in hex; modifiers are super, shift, ctrl, alt, caps,
 // numlock or none. Prints "grabbed" or "refused". With --hold it keeps the grab until it is ended;
 // without, it lets go at once, so its exit code (0 or 1) tells whether the combination was free.
+// --keyboard tells in the same way whether another client holds the whole keyboard.
 
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
@@ -16,7 +18,28 @@
 #include <unistd.h>
 #include <vector>
 
+namespace {
+
+int probeKeyboard() {
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(c))
+        return 2;
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    xcb_grab_keyboard_reply_t* reply = xcb_grab_keyboard_reply(
+        c, xcb_grab_keyboard(c, 0, root, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC), nullptr);
+    const bool free = reply && reply->status == XCB_GRAB_STATUS_SUCCESS;
+    std::free(reply);
+    xcb_ungrab_keyboard(c, XCB_CURRENT_TIME);
+    xcb_disconnect(c);
+    std::printf("%s\n", free ? "free" : "grabbed");
+    return free ? 0 : 1;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--keyboard") == 0)
+        return probeKeyboard();
     if (argc < 3) {
         std::fprintf(stderr, "usage: grabkey <key> <modifier,...> [--hold]\n");
         return 2;
