@@ -11,9 +11,7 @@ void standIn(const char* name) {
 
 } // namespace
 
-void AppDelegate::openFiles(const QStringList& paths) {
-    Q_UNUSED(paths);
-}
+void AppDelegate::openFiles(const QStringList& paths) { Q_UNUSED(paths); }
 
 void AppDelegate::capture() {
     standIn("capture()");

@@ -1,6 +1,6 @@
 #pragma once
-// Stored shortcuts name a key by its position code (the codes of the original desktop keyboard:
-// A = 0, S = 1, D = 2, …). This table ties each code to the X keysym found at that position on a
+// Stored shortcuts name a key by a position code (A = 0, S = 1, D = 2, …), the codes stored settings
+// have always used. This table ties each code to the X keysym found at that position on a
 // US keyboard, so a stored shortcut grabs the same key here and a recorded key gets the same code.
 
 #include <QString>
