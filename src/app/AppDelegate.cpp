@@ -26,8 +26,10 @@ AppDelegate::~AppDelegate() {
 
 const QList<AppDelegate::HotAction>& AppDelegate::actions() {
     static const QList<HotAction> table{
-        {QStringLiteral("capture"), QStringLiteral("Capture  \u00b7  tap = window, hold = drag a piece")},
-        {QStringLiteral("library"), QStringLiteral("Basket  \u00b7  tap = screenshots, hold = latest")},
+        {QStringLiteral("capture"), QStringLiteral("Capture  \u00b7  tap = window, hold = drag a piece"),
+         Shortcut{2, Shortcut::command | Shortcut::shift, QStringLiteral("D")}},
+        {QStringLiteral("library"), QStringLiteral("Basket  \u00b7  tap = screenshots, hold = latest"),
+         Shortcut{1, Shortcut::command | Shortcut::shift, QStringLiteral("S")}},
     };
     return table;
 }

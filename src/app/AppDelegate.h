@@ -2,6 +2,8 @@
 // The spine of the program: the launch sequence, the panel icon and its menu, the hot actions
 // and the road from a key press to a card. One instance lives for the life of the process.
 
+#include "app/Shortcut.h"
+
 #include <QHash>
 #include <QObject>
 #include <QPoint>
@@ -14,7 +16,10 @@
 #include "app/Shot.h"
 
 class Defaults;
+class HotKeys;
+class QAction;
 class QMenu;
+class TapHold;
 class QSystemTrayIcon;
 
 class AppDelegate : public QObject {
@@ -23,6 +28,11 @@ public:
     struct HotAction {
         QString key;
         QString title;
+        Shortcut def;
+
+        // "shortcut.enabled." + key when it holds a bool, else on.
+        bool enabled() const;
+        bool enabled(const Defaults& defaults) const;
     };
 
     explicit AppDelegate(Defaults& defaults, QObject* parent = nullptr);
@@ -51,6 +61,17 @@ public:
     QMenu* makeMenu();
     void registerHotKeys();
 
+    // Stores the flag, registers the hot keys anew and rebuilds the menu.
+    void setEnabled(const QString& key, bool on);
+    // Runs the change dialog; true when a shortcut was saved or reset.
+    bool changeShortcut(const QString& key);
+    // Menu items whose data is the action key.
+    void toggleShortcutEnabled(QAction* item);
+    void changeShortcut(QAction* item);
+
+    // The hot-key registry; HotKeys::shared() unless a test hands in another before launch.
+    HotKeys* hotKeys = nullptr;
+
     QSystemTrayIcon* statusItem = nullptr;
     QHash<QString, quint32> tokens;
     QHash<QString, bool> held;
@@ -59,11 +80,20 @@ public:
 signals:
     // For tests and observers: the launch sequence has finished.
     void launched();
+    // A hot action's tap or hold ran.
+    void hotActionRan(const QString& key, bool hold);
 
 private:
     void resetShortcutsOnce();
     void attachMenu(QMenu* menu);
     void popUpMenu();
+    void keyPressed(const QString& key);
+    void keyReleased(const QString& key);
+    HotKeys& registry();
+    TapHold& machine();
+    void runHotAction(const QString& key, bool hold);
+
+    TapHold* tapHold = nullptr;
 
     Defaults& defaults;
     QPointer<QMenu> menu;

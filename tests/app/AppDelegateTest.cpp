@@ -1,4 +1,6 @@
 #include "app/AppDelegate.h"
+#include "app/HotKeys.h"
+#include "platform/fake/FakeGlobalKeys.h"
 #include "platform/Defaults.h"
 
 #include <QDir>
@@ -63,8 +65,11 @@ TEST(Launch, DropsStoredShortcutsOnceThenKeepsThem) {
     defaults.set(QStringLiteral("shortcut.capture"), QByteArray(R"({"keyCode":0,"modifiers":256,"keyName":"A"})"));
     defaults.set(QStringLiteral("shortcut.library"), QByteArray(R"({"keyCode":11,"modifiers":256,"keyName":"B"})"));
     defaults.set(QStringLiteral("onboardingSeen"), true);
+    FakeGlobalKeys keys;
+    HotKeys registry(keys);
     {
         AppDelegate delegate(defaults);
+        delegate.hotKeys = &registry;
         delegate.applicationDidFinishLaunching();
     }
     EXPECT_FALSE(defaults.contains(QStringLiteral("shortcut.capture")));
@@ -75,6 +80,7 @@ TEST(Launch, DropsStoredShortcutsOnceThenKeepsThem) {
     defaults.set(QStringLiteral("shortcut.capture"), QByteArray(R"({"keyCode":0,"modifiers":256,"keyName":"A"})"));
     {
         AppDelegate delegate(defaults);
+        delegate.hotKeys = &registry;
         delegate.applicationDidFinishLaunching();
     }
     EXPECT_TRUE(defaults.contains(QStringLiteral("shortcut.capture")));
