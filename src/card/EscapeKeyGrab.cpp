@@ -69,8 +69,8 @@ public:
         std::vector<xcb_void_cookie_t> cookies;
         for (xcb_keycode_t code : codes)
             for (uint16_t mods : lockVariants())
-                cookies.push_back(xcb_grab_key_checked(connection, 1, root, mods, code, XCB_GRAB_MODE_ASYNC,
-                                                       XCB_GRAB_MODE_ASYNC));
+                cookies.push_back(
+                    xcb_grab_key_checked(connection, 1, root, mods, code, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
         bool refused = false;
         for (xcb_void_cookie_t cookie : cookies)
             if (XcbReply<xcb_generic_error_t> error{xcb_request_check(connection, cookie)})

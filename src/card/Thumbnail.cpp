@@ -34,8 +34,8 @@ void show(const Shot& shot, QRect replacing) {
     retireCurrent();
     auto* panel = new ThumbnailPanel(shot, QSizeF(replacing.size()), nullptr);
     slot() = panel;
-    const QPointF at = CardGeometry::pointForPictureOn(QRectF(replacing), panel->view()->cardLayout(),
-                                                       QSizeF(panel->size()));
+    const QPointF at =
+        CardGeometry::pointForPictureOn(QRectF(replacing), panel->view()->cardLayout(), QSizeF(panel->size()));
     panel->show(at);
 }
 

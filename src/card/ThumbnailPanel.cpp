@@ -46,8 +46,8 @@ ThumbnailPanel::ThumbnailPanel(const Shot& shot, std::optional<QSizeF> imageBox,
     setObjectName(QStringLiteral("ThumbnailPanel"));
 
     const bool isPdf = pdf != nullptr;
-    life = std::make_unique<CardLifetime>(*services.clock, isPdf,
-                                          CardLifetime::Hooks{[this] { return pointerInside(); }, [this] { fadeOut(); }});
+    life = std::make_unique<CardLifetime>(
+        *services.clock, isPdf, CardLifetime::Hooks{[this] { return pointerInside(); }, [this] { fadeOut(); }});
 
     content = new ThumbnailView(shot, imageBox, *services.defaults, this);
     content->pdf = std::move(pdf);

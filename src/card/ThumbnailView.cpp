@@ -99,8 +99,8 @@ protected:
         const QImage cross = Symbols::image(QStringLiteral("xmark"), 9, Qt::white, devicePixelRatioF());
         if (!cross.isNull()) {
             const QSizeF size = cross.deviceIndependentSize();
-            painter.drawImage(QPointF(std::round((width() - size.width()) / 2), std::round((height() - size.height()) / 2)),
-                              cross);
+            painter.drawImage(
+                QPointF(std::round((width() - size.width()) / 2), std::round((height() - size.height()) / 2)), cross);
         }
     }
 };
@@ -282,10 +282,10 @@ void ThumbnailView::layout(bool initial) {
 }
 
 void ThumbnailView::placeSubviews() {
-    const double pillWidth = CardGeometry::pillWidth(pillStack ? std::optional<double>(pillStack->sizeHint().width())
-                                                               : std::nullopt);
-    cardGeometry.pill = QRectF((width() - pillWidth) / 2, height() - CardGeometry::margin - pillHeight, pillWidth,
-                               pillHeight);
+    const double pillWidth =
+        CardGeometry::pillWidth(pillStack ? std::optional<double>(pillStack->sizeHint().width()) : std::nullopt);
+    cardGeometry.pill =
+        QRectF((width() - pillWidth) / 2, height() - CardGeometry::margin - pillHeight, pillWidth, pillHeight);
     pill->setGeometry(whole(cardGeometry.pill));
     if (pillStack) {
         const QSize row = pillStack->sizeHint();
@@ -383,7 +383,8 @@ const QImage& ThumbnailView::shadowImage() {
     for (int y = 0; y < h; ++y) {
         auto* line = reinterpret_cast<QRgb*>(shadowCache.scanLine(y));
         for (int x = 0; x < w; ++x)
-            line[x] = qRgba(0, 0, 0, qBound(0, qRound(alpha[size_t(y) * w + x] * CardGeometry::shadowAlpha * 255), 255));
+            line[x] =
+                qRgba(0, 0, 0, qBound(0, qRound(alpha[size_t(y) * w + x] * CardGeometry::shadowAlpha * 255), 255));
     }
     return shadowCache;
 }
@@ -396,9 +397,9 @@ void ThumbnailView::paintEvent(QPaintEvent*) {
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     const QRectF image = cardGeometry.imageRect;
 
-    painter.drawImage(QPointF(std::round(image.x()) - shadowPad, std::round(image.y()) - shadowPad +
-                                                                     CardGeometry::shadowDrop),
-                      shadowImage());
+    painter.drawImage(
+        QPointF(std::round(image.x()) - shadowPad, std::round(image.y()) - shadowPad + CardGeometry::shadowDrop),
+        shadowImage());
 
     QPainterPath outline;
     outline.addRoundedRect(image, CardGeometry::cornerRadius, CardGeometry::cornerRadius);
@@ -554,8 +555,7 @@ void ThumbnailView::relayoutKeepingImage() {
     std::optional<QRectF> available;
     if (const QScreen* screen = card->screen())
         available = QRectF(screen->availableGeometry());
-    card->move(
-        CardGeometry::keepingPicture(before, cardGeometry, QSizeF(card->size()), available).toPoint());
+    card->move(CardGeometry::keepingPicture(before, cardGeometry, QSizeF(card->size()), available).toPoint());
     update();
 }
 

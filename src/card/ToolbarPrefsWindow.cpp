@@ -146,9 +146,9 @@ public:
         const QImage handle = Symbols::image(QStringLiteral("line.3.horizontal"), 11, grip, ratio);
         if (!handle.isNull()) {
             const QSizeF size = handle.deviceIndependentSize();
-            painter->drawImage(QPointF(r.left() + r.width() - size.width(),
-                                       r.top() + std::round((r.height() - size.height()) / 2)),
-                               handle);
+            painter->drawImage(
+                QPointF(r.left() + r.width() - size.width(), r.top() + std::round((r.height() - size.height()) / 2)),
+                handle);
         }
         painter->restore();
     }

@@ -13,7 +13,9 @@ QList<QPointer<EditorWindow>>& EditorWindow::open() {
 
 EditorWindow::EditorWindow(QWidget* parent) : QWidget(parent, Qt::Window) {}
 
-EditorWindow::~EditorWindow() { finish(); }
+EditorWindow::~EditorWindow() {
+    finish();
+}
 
 void EditorWindow::present(const QRect& growingFrom, int reserveBelow) {
     if (!open().contains(QPointer<EditorWindow>(this)))
@@ -44,9 +46,13 @@ void EditorWindow::present(const QRect& growingFrom, int reserveBelow) {
     activateWindow();
 }
 
-QRect EditorWindow::canvasFrame() const { return frameGeometry(); }
+QRect EditorWindow::canvasFrame() const {
+    return frameGeometry();
+}
 
-void EditorWindow::closeEditor() { close(); }
+void EditorWindow::closeEditor() {
+    close();
+}
 
 void EditorWindow::closeEvent(QCloseEvent* event) {
     finish();

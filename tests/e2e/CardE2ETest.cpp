@@ -256,8 +256,8 @@ TEST_P(CardDesktop, DraggingTheCardDropsItsFileAndClosesIt) {
 
     QProcess target;
     target.setProcessEnvironment(desktop.environment());
-    target.start(QStringLiteral(DROP_TARGET_BIN), {QStringLiteral("800"), QStringLiteral("120"),
-                                                   QStringLiteral("360"), QStringLiteral("260")});
+    target.start(QStringLiteral(DROP_TARGET_BIN),
+                 {QStringLiteral("800"), QStringLiteral("120"), QStringLiteral("360"), QStringLiteral("260")});
     ASSERT_TRUE(target.waitForStarted(5000));
     QString output;
     ASSERT_TRUE(Desktop::waitUntil(
@@ -344,9 +344,9 @@ TEST_P(CardDesktop, CompressRunsInTheBackgroundWithItsToasts) {
 
 TEST(CardSizes, SmallSizeSettingAndTheUsersToolOrder) {
     const QStringList order = {QStringLiteral("share"), QStringLiteral("crop"), QStringLiteral("annotate")};
-    const QStringList hidden = {QStringLiteral("resize"), QStringLiteral("rotate"), QStringLiteral("text"),
-                                QStringLiteral("pin"),    QStringLiteral("translate"), QStringLiteral("redact"),
-                                QStringLiteral("cutout"), QStringLiteral("scroll"),    QStringLiteral("rename"),
+    const QStringList hidden = {QStringLiteral("resize"),   QStringLiteral("rotate"),    QStringLiteral("text"),
+                                QStringLiteral("pin"),      QStringLiteral("translate"), QStringLiteral("redact"),
+                                QStringLiteral("cutout"),   QStringLiteral("scroll"),    QStringLiteral("rename"),
                                 QStringLiteral("compress"), QStringLiteral("library")};
     CardApp app(false, 0.5, order, hidden);
     ASSERT_TRUE(app.desktop.ok()) << app.desktop.error().toStdString();
@@ -366,7 +366,6 @@ TEST(CardSizes, SmallSizeSettingAndTheUsersToolOrder) {
     EXPECT_NEAR(pillRight - pillLeft, 20 + 20 + 1 + 43 + 1 + 20 + 5 * 2 + 16, 2);
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, CardDesktop, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                             return info.param ? std::string("Composited") : std::string("Plain");
-                         });
+INSTANTIATE_TEST_SUITE_P(Modes, CardDesktop, ::testing::Bool(), [](const ::testing::TestParamInfo<bool>& info) {
+    return info.param ? std::string("Composited") : std::string("Plain");
+});
