@@ -264,6 +264,7 @@ void ThumbnailView::layout(bool initial) {
     in.sizeScale = sizeScale;
     in.large = large;
     in.pillOnly = pillOnly;
+    in.side = !sideView.isNull();
     if (pillStack)
         in.rowWidth = pillStack->sizeHint().width();
     cardGeometry = CardGeometry::layout(in);
@@ -304,6 +305,11 @@ void ThumbnailView::placeSubviews() {
     badge->setGeometry(whole(CardGeometry::badge(cardGeometry, badge->label->sizeHint().width())));
     badge->setVisible(!pillOnly && !badge->text().isEmpty());
 
+    if (sideView) {
+        sideView->setGeometry(whole(cardGeometry.sideRect));
+        sideView->setVisible(!pillOnly);
+    }
+
     updateMask();
     update();
 }
@@ -322,13 +328,16 @@ void ThumbnailView::updateMask() {
             region += badge->geometry();
         if (closeButton->isVisibleTo(this))
             region += QRegion(closeButton->geometry(), QRegion::Ellipse);
+        if (sideView && sideView->isVisibleTo(this))
+            region += roundedRegion(QRectF(sideView->geometry()), 18);
     }
-    if (hoverFade->opacity() > 0)
+    if (hoverWanted || hoverFade->opacity() > 0)
         region += roundedRegion(QRectF(hoverPill->geometry()), CardGeometry::hoverPillHeight / 2);
     card->setMask(card == this ? region : region.translated(mapTo(card, QPoint())));
 }
 
 void ThumbnailView::setHoverLabel(const std::optional<QString>& text) {
+    hoverWanted = text.has_value();
     if (text) {
         hoverLabel->setText(*text);
         placeSubviews();
@@ -343,8 +352,7 @@ void ThumbnailView::setHoverLabel(const std::optional<QString>& text) {
     connect(fade, &QPropertyAnimation::finished, this, [this] { updateMask(); });
     hoverAnimation = fade;
     fade->start(QAbstractAnimation::DeleteWhenStopped);
-    if (text)
-        updateMask();
+    updateMask();
 }
 
 const QImage& ThumbnailView::shownPicture() {
@@ -557,6 +565,30 @@ void ThumbnailView::relayoutKeepingImage() {
         available = QRectF(screen->availableGeometry());
     card->move(CardGeometry::keepingPicture(before, cardGeometry, QSizeF(card->size()), available).toPoint());
     update();
+}
+
+void ThumbnailView::showSide(QWidget* view) {
+    if (sideView && sideView != view) {
+        sideView->hide();
+        sideView->setParent(nullptr);
+        sideView->deleteLater();
+    }
+    sideView = view;
+    view->setParent(this);
+    view->show();
+    relayoutKeepingImage();
+    hold(Hold::SideView, true);
+}
+
+void ThumbnailView::removeSide() {
+    if (!sideView)
+        return;
+    sideView->hide();
+    sideView->setParent(nullptr);
+    sideView->deleteLater();
+    sideView = nullptr;
+    relayoutKeepingImage();
+    hold(Hold::SideView, false);
 }
 
 void ThumbnailView::closeEditors() {

@@ -59,6 +59,10 @@ public:
     void placeSubviews();
     // Lays the card out again and moves its window so that the picture stays where it is on screen.
     void relayoutKeepingImage();
+    // Puts a view beside the picture (replacing one shown there) and holds the card while it shows;
+    // removeSide() takes it away again and releases the card.
+    void showSide(QWidget* view);
+    void removeSide();
 
     // Escape backs out one level; at the top it closes the card.
     void escapePressed();
@@ -96,6 +100,7 @@ public:
     // The row as shown, left to right: tool ids, "|" for a divider and "format" for the format button.
     QStringList rowOrder() const;
 
+    QPointer<QWidget> sideView;
     std::shared_ptr<PDFSession> pdf;
     QPointer<EditorWindow> currentEditor;
     std::optional<QString> currentTool;
@@ -143,6 +148,7 @@ private:
     bool hovering = false;
     bool dragging = false;
     bool switching = false;
+    bool hoverWanted = false; // a tool's name is (or is becoming) shown
     std::optional<QPointF> mouseDownAt; // the press that may become a drag-out, in view coordinates
     CardGeometry::Layout cardGeometry;
     std::unique_ptr<CardRunner> runner;

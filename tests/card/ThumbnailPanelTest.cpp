@@ -325,3 +325,29 @@ TEST(Thumbnail, OneCardAtATime) {
     Thumbnail::dismiss();
     EXPECT_EQ(Thumbnail::current(), nullptr);
 }
+
+TEST(ThumbnailPanel, ASideViewKeepsThePictureInPlaceAndHoldsTheCard) {
+    Card card(false, QSize(200, 100));
+    card.panel->show(QPointF(300, 300));
+    const int height = card.panel->height();
+    const QPointF picture = card.view()->imageRect().topLeft() + card.panel->pos();
+
+    auto* side = new QWidget;
+    card.view()->showSide(side);
+    // 14 to the right of the picture, 330 wide, at least 380 high, the picture's top-left where it was.
+    EXPECT_EQ(side->geometry().left(), qRound(card.view()->imageRect().right()) + 14);
+    EXPECT_EQ(side->size(), QSize(330, 380));
+    EXPECT_EQ(card.view()->imageRect().topLeft() + card.panel->pos(), picture);
+    EXPECT_TRUE(card.panel->lifetime().isHeldFor(Hold::SideView));
+    card.clock->advance(60'000);
+    EXPECT_FALSE(card.panel->isFading());
+
+    QPointer<QWidget> gone(side);
+    card.view()->removeSide();
+    // Back to its own height; its width is now the pill's, no longer the room kept before the pill existed.
+    EXPECT_EQ(card.panel->height(), height);
+    EXPECT_EQ(card.panel->width(), card.view()->pill->width() + 44);
+    EXPECT_EQ(card.view()->imageRect().topLeft() + card.panel->pos(), picture);
+    EXPECT_FALSE(card.panel->lifetime().isHeld());
+    QTRY_VERIFY(!gone);
+}
