@@ -119,6 +119,8 @@ ThumbnailView::ThumbnailView(const Shot& shot, std::optional<QSizeF> box, Defaul
     imageBox = normalBox = box.value_or(maxImage(defaults));
     setFocusPolicy(Qt::ClickFocus);
     setAttribute(Qt::WA_Hover);
+    // Asked once: the answer costs a connection to the display, and the shape is updated on every hover.
+    composited = Compositor::active();
 
     // Hooks hold the view weakly: a completion that arrives after the card went only tells the basket.
     QPointer<ThumbnailView> self(this);
@@ -316,7 +318,7 @@ void ThumbnailView::placeSubviews() {
 
 void ThumbnailView::updateMask() {
     QWidget* card = window();
-    if (Compositor::active()) {
+    if (composited) {
         card->clearMask();
         return;
     }

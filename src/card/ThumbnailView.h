@@ -148,7 +148,8 @@ private:
     bool hovering = false;
     bool dragging = false;
     bool switching = false;
-    bool hoverWanted = false; // a tool's name is (or is becoming) shown
+    bool composited = false;
+    bool hoverWanted = false;           // a tool's name is (or is becoming) shown
     std::optional<QPointF> mouseDownAt; // the press that may become a drag-out, in view coordinates
     CardGeometry::Layout cardGeometry;
     std::unique_ptr<CardRunner> runner;

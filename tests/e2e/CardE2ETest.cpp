@@ -340,6 +340,23 @@ TEST_P(CardDesktop, CompressRunsInTheBackgroundWithItsToasts) {
     EXPECT_EQ(files, QStringList{QStringLiteral("Sample.jpg")});
     EXPECT_FALSE(toasts.isEmpty());
     EXPECT_EQ(visibleCards(desktop).size(), 1);
+
+    // The format button's menu, worked with the keyboard it grabs: the first entry is PNG.
+    const QPoint formatButton(rowLeft + 11 * 32 + 3 + 32, compress.y());
+    moveTo(desktop, formatButton);
+    pause(200);
+    desktop.xdotool({QStringLiteral("click"), QStringLiteral("1")});
+    pause(500);
+    desktop.screenshot(shotsDir() + QStringLiteral("/card-format-menu-%1.png").arg(mode()));
+    desktop.xdotool({QStringLiteral("key"), QStringLiteral("Down")});
+    desktop.xdotool({QStringLiteral("key"), QStringLiteral("Return")});
+    EXPECT_TRUE(Desktop::waitUntil(
+        [&] { return QDir(desktop.shotsFolder()).entryList(QDir::Files) == QStringList{QStringLiteral("Sample.png")}; },
+        8000))
+        << QDir(desktop.shotsFolder()).entryList(QDir::Files).join(QLatin1Char(' ')).toStdString();
+    pause(300);
+    desktop.screenshot(shotsDir() + QStringLiteral("/card-converted-%1.png").arg(mode()));
+    EXPECT_EQ(visibleCards(desktop).size(), 1);
 }
 
 TEST(CardSizes, SmallSizeSettingAndTheUsersToolOrder) {
