@@ -1,6 +1,7 @@
 #include "card/ToolbarPrefsWindow.h"
 
 #include "app/Brand.h"
+#include "app/Symbols.h"
 #include "app/UI.h"
 #include "card/ToolbarPrefs.h"
 #include "platform/Defaults.h"
@@ -60,6 +61,8 @@ public:
             return window->hiddenIds().contains(id) ? Qt::Unchecked : Qt::Checked;
         case Qt::UserRole:
             return id;
+        case Qt::DecorationRole:
+            return row->symbol;
         default:
             return {};
         }
@@ -98,6 +101,16 @@ public:
         const QRect r = option.rect;
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing);
+        const double ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+
+        // A symbol the icon table lacks leaves its column empty.
+        const QImage symbol = Symbols::image(index.data(Qt::DecorationRole).toString(), 14, Brand::text(), ratio);
+        if (!symbol.isNull()) {
+            const QSizeF size = symbol.deviceIndependentSize();
+            painter->drawImage(QPointF(r.left() + std::round((symbolColumn - size.width()) / 2),
+                                       r.top() + std::round((r.height() - size.height()) / 2)),
+                               symbol);
+        }
 
         // The box is drawn in the look's colours: the platform style's box vanishes on the dark background.
         const QRectF box(r.left() + symbolColumn + 8 + 0.5, r.top() + (r.height() - boxSize) / 2.0 + 0.5, boxSize - 1,
@@ -130,10 +143,13 @@ public:
 
         QColor grip = Brand::muted();
         grip.setAlphaF(0.55);
-        painter->setPen(QPen(grip, 1.5, Qt::SolidLine, Qt::RoundCap));
-        const double right = r.right(), left = right - 11, middle = r.center().y() + 0.5;
-        for (double dy : {-3.5, 0.0, 3.5})
-            painter->drawLine(QPointF(left, middle + dy), QPointF(right, middle + dy));
+        const QImage handle = Symbols::image(QStringLiteral("line.3.horizontal"), 11, grip, ratio);
+        if (!handle.isNull()) {
+            const QSizeF size = handle.deviceIndependentSize();
+            painter->drawImage(
+                QPointF(r.left() + r.width() - size.width(), r.top() + std::round((r.height() - size.height()) / 2)),
+                handle);
+        }
         painter->restore();
     }
 };

@@ -13,15 +13,27 @@ QList<QPointer<EditorWindow>>& EditorWindow::open() {
 
 EditorWindow::EditorWindow(QWidget* parent) : QWidget(parent, Qt::Window) {}
 
-EditorWindow::~EditorWindow() { finish(); }
+EditorWindow::~EditorWindow() {
+    finish();
+}
 
 void EditorWindow::present(const QRect& growingFrom, int reserveBelow) {
-    open().append(this);
-    QScreen* screen = QGuiApplication::screenAt(growingFrom.center());
+    if (!open().contains(QPointer<EditorWindow>(this)))
+        open().append(this);
+    // The screen the source meets, else the primary one.
+    QScreen* screen = nullptr;
+    for (QScreen* candidate : QGuiApplication::screens())
+        if (candidate->geometry().intersects(growingFrom)) {
+            screen = candidate;
+            break;
+        }
     if (!screen)
         screen = QGuiApplication::primaryScreen();
+    // The canvas, not the whole window, is centred on the source.
     QRect frame(QPoint(), size());
-    frame.moveCenter(growingFrom.center());
+    const QRect canvas = canvasFrame();
+    const QPoint canvasOffset = canvas.isValid() ? canvas.center() - frameGeometry().center() : QPoint();
+    frame.moveCenter(growingFrom.center() - canvasOffset);
     if (screen) {
         QRect area = screen->availableGeometry();
         area.setBottom(area.bottom() - reserveBelow);
@@ -34,9 +46,13 @@ void EditorWindow::present(const QRect& growingFrom, int reserveBelow) {
     activateWindow();
 }
 
-QRect EditorWindow::canvasFrame() const { return frameGeometry(); }
+QRect EditorWindow::canvasFrame() const {
+    return frameGeometry();
+}
 
-void EditorWindow::closeEditor() { close(); }
+void EditorWindow::closeEditor() {
+    close();
+}
 
 void EditorWindow::closeEvent(QCloseEvent* event) {
     finish();

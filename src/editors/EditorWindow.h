@@ -22,10 +22,12 @@ public:
     // The editors on screen.
     static QList<QPointer<EditorWindow>>& open();
 
-    // Shows the window with its canvas centred on the source, inside the screen's available
-    // area with reserveBelow pixels left free at the bottom.
+    // Adds the window to open(), shows it with its canvas centred on the source, inside the available area of
+    // the screen the source meets with reserveBelow pixels left free at the bottom, and makes it active.
     void present(const QRect& growingFrom, int reserveBelow);
+    // The canvas on screen: the picture's view for the crop and annotate editors, the whole window otherwise.
     virtual QRect canvasFrame() const;
+    // Leaves open(), calls onClose once and closes the window.
     void closeEditor();
 
 protected:

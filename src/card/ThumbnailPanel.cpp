@@ -1,0 +1,260 @@
+#include "card/ThumbnailPanel.h"
+
+#include "card/EscapeKeyGrab.h"
+#include "card/PDFSession.h"
+#include "card/ThumbnailView.h"
+#include "editors/EditorWindow.h"
+#include "platform/Defaults.h"
+#include "platform/Dispatch.h"
+#include "platform/PointerWatch.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QColorDialog>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QPropertyAnimation>
+#include <QScreen>
+
+namespace {
+
+using Hold = CardLifetime::Hold;
+
+} // namespace
+
+ThumbnailPanel::ThumbnailPanel(const Shot& shot, std::optional<QSizeF> imageBox, std::shared_ptr<PDFSession> pdf)
+    : ThumbnailPanel(shot, imageBox, std::move(pdf), Services{}) {}
+
+ThumbnailPanel::ThumbnailPanel(const Shot& shot, std::optional<QSizeF> imageBox, std::shared_ptr<PDFSession> pdf,
+                               Services given)
+    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus |
+                           Qt::NoDropShadowWindowHint),
+      services(std::move(given)) {
+    if (!services.defaults)
+        services.defaults = &Defaults::standard();
+    if (!services.clock)
+        services.clock = std::make_unique<SystemCardClock>();
+    if (!services.pointerWatch)
+        services.pointerWatch = [] { return PointerWatch::create(); };
+    if (!services.escape)
+        services.escape = EscapeKeyGrab::create();
+
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setAttribute(Qt::WA_TranslucentBackground);
+    setFocusPolicy(Qt::NoFocus);
+    setWindowTitle(QStringLiteral("Pictolarium Card"));
+    setObjectName(QStringLiteral("ThumbnailPanel"));
+
+    const bool isPdf = pdf != nullptr;
+    life = std::make_unique<CardLifetime>(
+        *services.clock, isPdf, CardLifetime::Hooks{[this] { return pointerInside(); }, [this] { fadeOut(); }});
+
+    content = new ThumbnailView(shot, imageBox, *services.defaults, this);
+    content->pdf = std::move(pdf);
+    resize(content->size());
+    content->move(0, 0);
+    content->placeSubviews();
+
+    // The view's callbacks hold the panel weakly: a late call after the card is gone does nothing.
+    QPointer<ThumbnailPanel> self(this);
+    content->onDone = [self] {
+        if (self)
+            self->close();
+    };
+    content->onHover = [self](bool inside) {
+        if (self)
+            self->hover(inside);
+    };
+    content->onHold = [self](Hold reason, bool on) {
+        if (!self)
+            return;
+        if (on)
+            self->life->hold(reason);
+        else
+            self->life->release(reason);
+    };
+    content->onHide = [self](bool hide) {
+        if (!self)
+            return;
+        self->life->setHidden(hide);
+        if (hide) {
+            self->hide();
+        } else if (!self->closed) {
+            self->setWindowOpacity(1.0);
+            self->QWidget::show();
+            self->raise();
+        }
+    };
+    content->onEngage = [self] {
+        if (self)
+            self->life->restart();
+    };
+    connect(content, &ThumbnailView::settled, this, [this] {
+        if (retiring)
+            deleteWhenSettled();
+    });
+    connect(services.escape.get(), &EscapeKeyGrab::pressed, this, [this] {
+        if (!closed && content->isHovering())
+            content->escapePressed();
+    });
+}
+
+ThumbnailPanel::~ThumbnailPanel() {
+    services.escape->setActive(false);
+}
+
+const Shot& ThumbnailPanel::shot() const {
+    return content->shot();
+}
+
+std::shared_ptr<PDFSession> ThumbnailPanel::pdf() const {
+    return content->pdf;
+}
+
+QPoint ThumbnailPanel::pointer() const {
+    return services.pointer ? services.pointer() : QCursor::pos();
+}
+
+QList<CardGeometry::Screen> ThumbnailPanel::screens() const {
+    if (services.screens)
+        return services.screens();
+    QList<CardGeometry::Screen> list;
+    // The primary screen first: it is the one a point on no screen falls back to.
+    if (QScreen* primary = QGuiApplication::primaryScreen())
+        list.append({QRectF(primary->geometry()), QRectF(primary->availableGeometry())});
+    for (QScreen* screen : QGuiApplication::screens())
+        if (screen != QGuiApplication::primaryScreen())
+            list.append({QRectF(screen->geometry()), QRectF(screen->availableGeometry())});
+    return list;
+}
+
+bool ThumbnailPanel::pointerInside() const {
+    return frameGeometry().contains(pointer());
+}
+
+void ThumbnailPanel::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (content && content->size() != size())
+        content->resize(size());
+}
+
+void ThumbnailPanel::show(QPointF at) {
+    if (closed)
+        return;
+    move(CardGeometry::placeAt(at, QSizeF(size()), screens()).toPoint());
+    setWindowOpacity(0.0);
+    QWidget::show();
+    raise();
+    auto* fadeIn = new QPropertyAnimation(this, "windowOpacity", this);
+    fadeIn->setDuration(fadeInMs);
+    fadeIn->setStartValue(0.0);
+    fadeIn->setEndValue(1.0);
+    fade = fadeIn;
+    fadeIn->start(QAbstractAnimation::DeleteWhenStopped);
+    life->shown();
+    startClickAway();
+}
+
+void ThumbnailPanel::hover(bool inside) {
+    // Escape reaches a card that never has the focus only while the pointer rests on it.
+    services.escape->setActive(inside && !closed);
+    life->setHovering(inside);
+}
+
+void ThumbnailPanel::fadeOut() {
+    if (closed)
+        return;
+    fading = true;
+    if (fade)
+        fade->stop();
+    auto* out = new QPropertyAnimation(this, "windowOpacity", this);
+    out->setDuration(fadeOutMs);
+    out->setStartValue(windowOpacity());
+    out->setEndValue(0.0);
+    QPointer<ThumbnailPanel> self(this);
+    connect(out, &QPropertyAnimation::finished, this, [self] {
+        if (self)
+            self->close();
+    });
+    fade = out;
+    out->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+void ThumbnailPanel::startClickAway() {
+    if (clickMonitor)
+        return;
+    clickMonitor = services.pointerWatch();
+    if (!clickMonitor)
+        return;
+    connect(clickMonitor.get(), &PointerWatch::pressed, this, &ThumbnailPanel::pressedSomewhere);
+}
+
+void ThumbnailPanel::pressedSomewhere(const PointerPress& press) {
+    if (press.ownWindow && press.positionKnown) {
+        // Work in the card itself, in an editor or in the colour chooser never dismisses the card.
+        QWidget* window = QApplication::topLevelAt(press.position);
+        if (window == this || qobject_cast<EditorWindow*>(window) || qobject_cast<QColorDialog*>(window))
+            return;
+    }
+    // Decided on the main queue once the press itself has had its effect.
+    Dispatch::after(0, this, [this] { clickedAway(); });
+}
+
+void ThumbnailPanel::clickedAway() {
+    if (closed || !isVisible())
+        return;
+    life->clickedAway();
+}
+
+void ThumbnailPanel::collapse(QRectF below) {
+    life->pause();
+    content->setPillOnly(true);
+    content->layout(false);
+    content->placeSubviews();
+    move(CardGeometry::collapsedTopLeft(below, content->cardLayout()).toPoint());
+    QWidget::show();
+    raise();
+}
+
+void ThumbnailPanel::expand(QRectF imageAt) {
+    content->setPillOnly(false);
+    content->layout(false);
+    content->placeSubviews();
+    if (fade)
+        fade->stop();
+    setWindowOpacity(1.0);
+    move(CardGeometry::expandedTopLeft(imageAt, content->cardLayout(), QSizeF(size()), screens()).toPoint());
+    QWidget::show();
+    raise();
+    startClickAway();
+}
+
+bool ThumbnailPanel::close() {
+    return QWidget::close();
+}
+
+void ThumbnailPanel::closeEvent(QCloseEvent* event) {
+    closed = true;
+    clickMonitor.reset();
+    services.escape->setActive(false);
+    life->close();
+    if (fade)
+        fade->stop();
+    content->closeEditors();
+    content->finishPDF();
+    QWidget::closeEvent(event);
+}
+
+void ThumbnailPanel::retire() {
+    close();
+    retiring = true;
+    deleteWhenSettled();
+}
+
+void ThumbnailPanel::deleteWhenSettled() {
+    // A drag-out runs a nested event loop inside the view, and a running tool will still apply its result:
+    // the card stays allocated until both are over.
+    if (content->isDragging() || content->isBusy())
+        return;
+    deleteLater();
+}

@@ -1,0 +1,93 @@
+#pragma once
+// The card's window: a frameless, stay-on-top tool window that never takes the focus from the application
+// under it. It places the card at the pointer, fades it in and out, runs its lifetime, dismisses it on a
+// click elsewhere once that lifetime has passed, shrinks it to its pill under an editor and grows it back.
+
+#include "app/Shot.h"
+#include "card/CardGeometry.h"
+#include "card/CardLifetime.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <memory>
+#include <optional>
+
+class Defaults;
+class EscapeKeyGrab;
+class PDFSession;
+class PointerWatch;
+class QPropertyAnimation;
+class ThumbnailView;
+struct PointerPress;
+
+class ThumbnailPanel : public QWidget {
+    Q_OBJECT
+public:
+    // What the card is built with; tests hand in a clock, a pointer watch and an Escape grab of their own.
+    struct Services {
+        Defaults* defaults = nullptr; // the standard settings when null
+        std::unique_ptr<CardClock> clock;
+        std::function<std::unique_ptr<PointerWatch>()> pointerWatch;
+        std::unique_ptr<EscapeKeyGrab> escape;
+        // Where the pointer is; the real pointer when unset.
+        std::function<QPoint()> pointer;
+        // The screens to place the card on; the real ones when unset.
+        std::function<QList<CardGeometry::Screen>()> screens;
+    };
+
+    static constexpr int fadeInMs = 180;
+    static constexpr int fadeOutMs = 300;
+
+    ThumbnailPanel(const Shot& shot, std::optional<QSizeF> imageBox, std::shared_ptr<PDFSession> pdf);
+    ThumbnailPanel(const Shot& shot, std::optional<QSizeF> imageBox, std::shared_ptr<PDFSession> pdf,
+                   Services services);
+    ~ThumbnailPanel() override;
+
+    // Places the card centred on the point, clamped into the point's screen, fades it in and starts its
+    // lifetime and the click-away watching.
+    void show(QPointF at);
+    // Ends everything the card started; safe to call again on a card that already closed.
+    bool close();
+    // Closes the card and deletes it as soon as nothing still works on it (a drag-out, a running tool).
+    void retire();
+
+    // Under an editor: only the pill, centred 32 below the editor's canvas; and back to the whole card with
+    // its picture on the canvas when the editor closes.
+    void collapse(QRectF below);
+    void expand(QRectF imageAt);
+
+    ThumbnailView* view() const { return content; }
+    const Shot& shot() const;
+    std::shared_ptr<PDFSession> pdf() const;
+    CardLifetime& lifetime() { return *life; }
+    bool isClosed() const { return closed; }
+    bool isFading() const { return fading; }
+    qint64 lifetimeMs() const { return life->lifetimeMs(); }
+
+    // The click-away rule for one press, as the pointer watch reports it. Public for the tests' presses.
+    void pressedSomewhere(const PointerPress& press);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void hover(bool inside);
+    void fadeOut();
+    void startClickAway();
+    void clickedAway();
+    bool pointerInside() const;
+    QPoint pointer() const;
+    QList<CardGeometry::Screen> screens() const;
+    void deleteWhenSettled();
+
+    Services services;
+    std::unique_ptr<CardLifetime> life;
+    ThumbnailView* content = nullptr;
+    std::unique_ptr<PointerWatch> clickMonitor;
+    QPointer<QPropertyAnimation> fade;
+    bool closed = false;
+    bool fading = false;
+    bool retiring = false;
+};

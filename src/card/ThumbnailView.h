@@ -1,0 +1,160 @@
+#pragma once
+// The whole content of a card: the picture with its shadow, the format badge under it, the close button on
+// its corner, and beneath it the pill of tools in the user's order with a label naming the tool under the
+// pointer. It takes the pointer and the keys, drags the file out, and runs the file-changing tools.
+
+#include "app/Shot.h"
+#include "card/CardGeometry.h"
+#include "card/CardLifetime.h"
+
+#include <QHash>
+#include <QImage>
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class CardRunner;
+class Defaults;
+class EditorWindow;
+class FormatBadge;
+class GhostButton;
+class PDFSession;
+class Pill;
+class QAbstractButton;
+class QGraphicsOpacityEffect;
+class QLabel;
+class QPropertyAnimation;
+
+class ThumbnailView : public QWidget {
+    Q_OBJECT
+public:
+    // `imageBox` replaces the default box the picture is fitted into.
+    ThumbnailView(const Shot& shot, std::optional<QSizeF> imageBox, Defaults& defaults, QWidget* parent = nullptr);
+    ~ThumbnailView() override;
+
+    // Wired by the card window; each does nothing while unset.
+    std::function<void()> onDone;
+    std::function<void(bool)> onHover;
+    std::function<void(CardLifetime::Hold, bool)> onHold;
+    std::function<void(bool)> onHide;
+    std::function<void()> onEngage;
+
+    // A file size as the result toasts show it: "Zero KB", "512 bytes", "245 KB", "1.2 MB", "1.05 GB".
+    static QString byteCount(qint64 bytes);
+
+    // The default box a picture is fitted into, from the stored size setting.
+    static QSizeF maxImage(const Defaults& defaults);
+
+    // Takes a new picture file into the card: badge, format button and size follow it, and the basket is
+    // told that pictures changed.
+    void apply(const Shot& shot);
+    void setHoverLabel(const std::optional<QString>& text);
+
+    // Computes the picture's size and the card's; `initial` sizes the view itself, otherwise the window is
+    // resized keeping its top-left corner.
+    void layout(bool initial);
+    void placeSubviews();
+    // Lays the card out again and moves its window so that the picture stays where it is on screen.
+    void relayoutKeepingImage();
+    // Puts a view beside the picture (replacing one shown there) and holds the card while it shows;
+    // removeSide() takes it away again and releases the card.
+    void showSide(QWidget* view);
+    void removeSide();
+
+    // Escape backs out one level; at the top it closes the card.
+    void escapePressed();
+    // The runner through which every file-changing tool goes.
+    bool run(const QString& label, std::function<std::pair<Shot, QString>()> work, std::function<void()> then = {});
+    // Where card toasts go: the top centre of the picture on screen, or the pointer without a window.
+    QPoint anchorPoint() const;
+
+    void closeEditors();
+    // Pages of a PDF are put back into the document by a later stage; nothing is written yet.
+    void finishPDF();
+
+    void setPillOnly(bool value);
+
+    const Shot& shot() const { return current; }
+    QRectF imageRect() const { return cardGeometry.imageRect; }
+    const CardGeometry::Layout& cardLayout() const { return cardGeometry; }
+    bool isPillOnly() const { return pillOnly; }
+    bool isHovering() const { return hovering; }
+    bool isBusy() const;
+    // A drag-out is under way: the view must outlive it.
+    bool isDragging() const { return dragging; }
+
+    double pillHeight = 0;
+    Pill* pill = nullptr;
+    Pill* hoverPill = nullptr;
+    QLabel* hoverLabel = nullptr;
+    FormatBadge* badge = nullptr;
+    QAbstractButton* closeButton = nullptr;
+    GhostButton* formatButton = nullptr;
+    GhostButton* compressButton = nullptr;
+    QWidget* pillStack = nullptr;
+    // Every tool built, hidden ones included, by id.
+    QHash<QString, GhostButton*> tools;
+    // The row as shown, left to right: tool ids, "|" for a divider and "format" for the format button.
+    QStringList rowOrder() const;
+
+    QPointer<QWidget> sideView;
+    std::shared_ptr<PDFSession> pdf;
+    QPointer<EditorWindow> currentEditor;
+    std::optional<QString> currentTool;
+
+    // The tools' actions; those whose work belongs to a later stage only count as use of the card.
+    void triggerTool(const QString& id);
+    void showFormats();
+    void convertTo(const QString& rawFormat);
+    void compressTapped();
+    void openLibrary();
+    void closeTapped();
+
+signals:
+    // A drag-out or a run finished: a card closed meanwhile may now be deleted.
+    void settled();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    GhostButton* tool(const QString& id, const QString& symbol, const QString& title);
+    void buildPill();
+    QString formatName() const;
+    void hold(CardLifetime::Hold reason, bool on);
+    void engage();
+    void startDragOut();
+    void updateMask();
+    const QImage& shadowImage();
+    const QImage& shownPicture();
+
+    Defaults& defaults;
+    Shot current;
+    double barScale = 1;
+    double sizeScale = 0;
+    QSizeF imageBox;
+    QSizeF normalBox;
+    bool large = false;
+    bool pillOnly = false;
+    bool hovering = false;
+    bool dragging = false;
+    bool switching = false;
+    bool composited = false;
+    bool hoverWanted = false;           // a tool's name is (or is becoming) shown
+    std::optional<QPointF> mouseDownAt; // the press that may become a drag-out, in view coordinates
+    CardGeometry::Layout cardGeometry;
+    std::unique_ptr<CardRunner> runner;
+    QGraphicsOpacityEffect* hoverFade = nullptr;
+    QPointer<QPropertyAnimation> hoverAnimation;
+    QImage shadowCache;
+    QImage pictureCache;
+};

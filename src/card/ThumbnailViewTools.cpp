@@ -1,0 +1,149 @@
+// The actions behind the card's buttons: the file-changing tools that are run through the card's runner,
+// the basket, the format menu and the close button.
+
+#include "card/ThumbnailView.h"
+
+#include "app/Brand.h"
+#include "app/GhostButton.h"
+#include "app/ImageConvert.h"
+#include "app/ImageFormat.h"
+#include "library/LibraryPanel.h"
+#include "platform/Dispatch.h"
+
+#include <QAction>
+#include <QMenu>
+
+namespace {
+
+using Hold = CardLifetime::Hold;
+
+// The replaced file could not go to the Trash: the result stands, and the user learns why two files remain.
+QString withTrashNote(QString message, const QString& trashFailure) {
+    if (!trashFailure.isEmpty())
+        message += QStringLiteral(" \u2014 ") + trashFailure;
+    return message;
+}
+
+QString decimal(double value, int places) {
+    QString text = QString::number(value, 'f', places);
+    if (text.contains(QLatin1Char('.'))) {
+        while (text.endsWith(QLatin1Char('0')))
+            text.chop(1);
+        if (text.endsWith(QLatin1Char('.')))
+            text.chop(1);
+    }
+    return text;
+}
+
+} // namespace
+
+QString ThumbnailView::byteCount(qint64 bytes) {
+    if (bytes <= 0)
+        return QStringLiteral("Zero KB");
+    if (bytes == 1)
+        return QStringLiteral("1 byte");
+    if (bytes < 1000)
+        return QStringLiteral("%1 bytes").arg(bytes);
+    // Decimal units, as file sizes are shown on the desktop; whole kilobytes, then more places as units grow.
+    static const char* const units[] = {"KB", "MB", "GB", "TB"};
+    double value = double(bytes) / 1000;
+    int unit = 0;
+    while (value >= 999.5 && unit < 3) {
+        value /= 1000;
+        ++unit;
+    }
+    return decimal(value, unit) + QLatin1Char(' ') + QLatin1String(units[unit]);
+}
+
+void ThumbnailView::triggerTool(const QString& id) {
+    if (id == QLatin1String("compress")) {
+        compressTapped();
+        return;
+    }
+    if (id == QLatin1String("library")) {
+        openLibrary();
+        return;
+    }
+    // The other tools arrive with their editors and services; until then a press only counts as use.
+    closeEditors();
+    engage();
+}
+
+void ThumbnailView::showFormats() {
+    closeEditors();
+    engage();
+    QMenu menu(this);
+    QPalette dark = menu.palette();
+    dark.setColor(QPalette::Window, Brand::background());
+    dark.setColor(QPalette::Base, Brand::background());
+    dark.setColor(QPalette::WindowText, Brand::text());
+    dark.setColor(QPalette::Text, Brand::text());
+    dark.setColor(QPalette::ButtonText, Brand::text());
+    dark.setColor(QPalette::Highlight, Brand::greenDeep());
+    dark.setColor(QPalette::HighlightedText, Brand::text());
+    menu.setPalette(dark);
+    const std::optional<ImageFormat> shown = ImageFormat::of(current.fileURL);
+    for (const ImageFormat format : ImageFormat::available()) {
+        QAction* item = menu.addAction(format.title());
+        item->setCheckable(true);
+        item->setChecked(shown && *shown == format);
+        item->setData(format.rawValue());
+    }
+    hold(Hold::Picker, true);
+    QPointer<ThumbnailView> self(this);
+    QAction* chosen = menu.exec(formatButton->mapToGlobal(QPoint(0, formatButton->height() + 6)));
+    if (!self)
+        return;
+    const QString raw = chosen ? chosen->data().toString() : QString();
+    hold(Hold::Picker, false);
+    if (!raw.isEmpty())
+        convertTo(raw);
+}
+
+void ThumbnailView::convertTo(const QString& rawFormat) {
+    closeEditors();
+    const std::optional<ImageFormat> format = ImageFormat::fromRawValue(rawFormat);
+    if (!format || ImageFormat::of(current.fileURL) == format)
+        return;
+    const Shot base = current;
+    const ImageFormat target = *format;
+    run(QStringLiteral("Converting"), [base, target] {
+        const ImageConvert::Replaced done = ImageConvert::convert(base.fileURL, target, 0.9);
+        Shot next = base;
+        next.fileURL = done.url;
+        const QString message =
+            target.title() + QStringLiteral(" \u00B7 ") + byteCount(ImageConvert::fileSize(done.url));
+        return std::pair<Shot, QString>(next, withTrashNote(message, done.trashFailure));
+    });
+}
+
+void ThumbnailView::compressTapped() {
+    closeEditors();
+    engage();
+    const Shot base = current;
+    run(QStringLiteral("Compressing"), [base] {
+        const ImageConvert::Compressed done = ImageConvert::compress(base.fileURL);
+        Shot next = base;
+        next.fileURL = done.url;
+        const QString message = byteCount(done.bytesBefore) + QStringLiteral(" \u2192 ") + byteCount(done.bytesAfter);
+        return std::pair<Shot, QString>(next, withTrashNote(message, done.trashFailure));
+    });
+    // Lit from shortly after the press until the card's picture next changes, also when the press was
+    // dropped because another tool was running.
+    QPointer<GhostButton> button(compressButton);
+    Dispatch::after(50, this, [button] {
+        if (button)
+            button->setActive(true);
+    });
+}
+
+void ThumbnailView::openLibrary() {
+    LibraryPanel::shared().toggle();
+    if (onDone)
+        onDone();
+}
+
+void ThumbnailView::closeTapped() {
+    if (onDone)
+        onDone();
+}

@@ -1,0 +1,353 @@
+#include "card/ThumbnailPanel.h"
+
+#include "app/FormatBadge.h"
+#include "app/Pill.h"
+#include "card/EscapeKeyGrab.h"
+#include "card/PDFSession.h"
+#include "card/Thumbnail.h"
+#include "card/ThumbnailView.h"
+#include "platform/Defaults.h"
+#include "platform/PointerWatch.h"
+#include "platform/fake/FakePointerWatch.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QEnterEvent>
+#include <QFile>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <atomic>
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace {
+
+using Hold = CardLifetime::Hold;
+using Phase = CardLifetime::Phase;
+
+class FakeClock : public CardClock {
+public:
+    qint64 now() const override { return time; }
+    void start(qint64 ms, std::function<void()> fire) override {
+        deadline = time + ms;
+        pending = std::move(fire);
+    }
+    void stop() override {
+        deadline.reset();
+        pending = nullptr;
+    }
+    void advance(qint64 ms) {
+        const qint64 target = time + ms;
+        while (deadline && *deadline <= target) {
+            time = *deadline;
+            deadline.reset();
+            auto fire = std::move(pending);
+            pending = nullptr;
+            if (fire)
+                fire();
+        }
+        time = target;
+    }
+    qint64 time = 50'000;
+    std::optional<qint64> deadline;
+    std::function<void()> pending;
+};
+
+class FakeEscape : public EscapeKeyGrab {
+public:
+    bool setActive(bool on) override {
+        active = on;
+        return true;
+    }
+    bool isActive() const override { return active; }
+    void press() { emit pressed(); }
+    bool active = false;
+};
+
+const QRectF screenFrame(0, 0, 1280, 800);
+const QRectF freeArea(0, 0, 1280, 770); // a panel along the bottom
+
+struct Card {
+    explicit Card(bool pdf = false, QSize picture = QSize(800, 500)) {
+        ThumbnailPanel::Services s;
+        auto ownedClock = std::make_unique<FakeClock>();
+        clock = ownedClock.get();
+        s.clock = std::move(ownedClock);
+        auto ownedEscape = std::make_unique<FakeEscape>();
+        escape = ownedEscape.get();
+        s.escape = std::move(ownedEscape);
+        s.pointerWatch = [this] {
+            auto w = std::make_unique<FakePointerWatch>();
+            watch = w.get();
+            ++watches;
+            return w;
+        };
+        s.pointer = [this] { return pointer; };
+        s.screens = [this] { return screens; };
+        QImage image(picture, QImage::Format_RGB32);
+        image.fill(Qt::gray);
+        panel = new ThumbnailPanel(Shot{QUrl::fromLocalFile(QStringLiteral("/tmp/Card.png")), image, {}, {}},
+                                   std::nullopt, pdf ? fakeSession() : nullptr, std::move(s));
+    }
+    ~Card() { delete panel.data(); }
+
+    static std::shared_ptr<PDFSession> fakeSession();
+
+    ThumbnailView* view() const { return panel->view(); }
+    void hover(bool inside) { view()->onHover(inside); }
+
+    QPointer<ThumbnailPanel> panel;
+    FakeClock* clock = nullptr;
+    FakeEscape* escape = nullptr;
+    FakePointerWatch* watch = nullptr;
+    int watches = 0;
+    QPoint pointer{1200, 700};
+    QList<CardGeometry::Screen> screens{{screenFrame, freeArea}};
+};
+
+// A one-page PDF written by the test, opened as the capture road opens one.
+std::shared_ptr<PDFSession> Card::fakeSession() {
+    static QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("doc.pdf"));
+    if (!QFile::exists(path)) {
+        QPdfWriter writer(path);
+        QPainter painter(&writer);
+        painter.drawText(100, 100, QStringLiteral("page"));
+    }
+    return PDFSession::open(QUrl::fromLocalFile(path));
+}
+
+} // namespace
+
+TEST(ThumbnailPanel, PlacedCentredOnThePointAndKeptOnItsScreen) {
+    struct Case {
+        const char* name;
+        QPointF at;
+        bool noScreens;
+        QPoint topLeft;
+    };
+    // The card is 540 × 302.
+    const Case cases[] = {
+        {"centred on the point", {400, 300}, false, {130, 149}},
+        {"kept 8 from the right edge", {1270, 300}, false, {1280 - 8 - 540, 149}},
+        {"kept 8 above the panel", {400, 760}, false, {130, 770 - 8 - 302}},
+        {"kept 8 from the top-left", {10, 10}, false, {8, 8}},
+        {"a point on no screen falls into the first screen", {-500, 300}, false, {8, 149}},
+        {"no screen at all: unclamped", {-500, 300}, true, {-770, 149}},
+    };
+    for (const Case& c : cases) {
+        Card card;
+        if (c.noScreens)
+            card.screens.clear();
+        card.panel->show(c.at);
+        EXPECT_EQ(card.panel->size(), QSize(540, 302)) << c.name;
+        EXPECT_EQ(card.panel->pos(), c.topLeft) << c.name;
+        EXPECT_TRUE(card.panel->isVisible()) << c.name;
+    }
+}
+
+TEST(ThumbnailPanel, LifetimeRunsOutUnlessHoveredOrHeld) {
+    Card card;
+    card.panel->show(QPointF(400, 300));
+    EXPECT_EQ(card.panel->lifetimeMs(), 4000);
+    card.clock->advance(3999);
+    EXPECT_FALSE(card.panel->isFading());
+
+    // Hovered: no timer at all, and Escape reaches the card only now.
+    card.hover(true);
+    EXPECT_TRUE(card.escape->active);
+    card.clock->advance(60'000);
+    EXPECT_FALSE(card.panel->isFading());
+    card.hover(false);
+    EXPECT_FALSE(card.escape->active);
+
+    // Two holders: the first to finish does not free the card for the other.
+    card.view()->onHold(Hold::Runner, true);
+    card.view()->onHold(Hold::Picker, true);
+    card.clock->advance(10'000);
+    card.view()->onHold(Hold::Runner, false);
+    card.clock->advance(10'000);
+    EXPECT_FALSE(card.panel->isFading());
+    card.view()->onHold(Hold::Picker, false);
+    card.clock->advance(3999);
+    EXPECT_FALSE(card.panel->isFading());
+    // Use restarts the lifetime.
+    card.view()->onEngage();
+    card.clock->advance(3999);
+    EXPECT_FALSE(card.panel->isFading());
+    card.clock->advance(1);
+    EXPECT_TRUE(card.panel->isFading());
+    QTRY_VERIFY_WITH_TIMEOUT(card.panel->isClosed(), 3000);
+    EXPECT_FALSE(card.panel->isVisible());
+}
+
+TEST(ThumbnailPanel, APdfCardLivesTwoMinutes) {
+    Card card(true);
+    ASSERT_NE(card.panel->pdf(), nullptr);
+    card.panel->show(QPointF(400, 300));
+    EXPECT_EQ(card.panel->lifetimeMs(), 120'000);
+    card.clock->advance(119'999);
+    EXPECT_FALSE(card.panel->isFading());
+    card.clock->advance(1);
+    EXPECT_TRUE(card.panel->isFading());
+}
+
+TEST(ThumbnailPanel, EscapeWhileHoveredAndTheCloseButtonCloseAtOnce) {
+    {
+        Card card;
+        card.panel->show(QPointF(400, 300));
+        card.escape->press(); // the pointer is elsewhere: not for this card
+        EXPECT_FALSE(card.panel->isClosed());
+        QEnterEvent enter(QPointF(100, 100), QPointF(100, 100), QPointF(500, 400));
+        QApplication::sendEvent(card.view(), &enter);
+        card.escape->press();
+        EXPECT_TRUE(card.panel->isClosed());
+        EXPECT_FALSE(card.panel->isFading()) << "closed at once, no fade";
+        EXPECT_FALSE(card.escape->active);
+        EXPECT_EQ(card.panel->lifetime().phase(), Phase::Closed);
+    }
+    {
+        Card card;
+        card.panel->show(QPointF(400, 300));
+        card.view()->closeButton->click();
+        EXPECT_TRUE(card.panel->isClosed());
+        // Closing again is harmless.
+        card.panel->close();
+        EXPECT_TRUE(card.panel->isClosed());
+    }
+}
+
+TEST(ThumbnailPanel, ClickAwayOnlyOnceTheLifetimeHasPassed) {
+    Card card;
+    card.panel->show(QPointF(400, 300));
+    ASSERT_NE(card.watch, nullptr);
+    // Within the lifetime a click elsewhere does nothing.
+    card.watch->press(QPoint(1000, 100));
+    QTest::qWait(20);
+    EXPECT_FALSE(card.panel->isFading());
+
+    // Held past its lifetime and released with the pointer on it: no timer runs, so only a click can end it.
+    card.view()->onHold(Hold::Picker, true);
+    card.clock->advance(5000);
+    card.pointer = QPoint(400, 300);
+    card.view()->onHold(Hold::Picker, false);
+    card.watch->press(QPoint(400, 300), true); // the pointer is inside
+    QTest::qWait(20);
+    EXPECT_FALSE(card.panel->isFading());
+    card.pointer = QPoint(1000, 100);
+    card.view()->onHold(Hold::Picker, true);
+    card.watch->press(QPoint(1000, 100)); // held: ignored
+    QTest::qWait(20);
+    EXPECT_FALSE(card.panel->isFading());
+    card.view()->onHold(Hold::Picker, false); // restarts the lifetime: the pointer is outside
+    card.watch->press(QPoint(1000, 100));
+    QTest::qWait(20);
+    EXPECT_FALSE(card.panel->isFading());
+    card.clock->time += 4000; // the lifetime passed without the timer (say the event loop was busy)
+    card.watch->press(QPoint(1000, 100));
+    QTRY_VERIFY_WITH_TIMEOUT(card.panel->isFading(), 1000);
+    // One watch only, however often watching is started.
+    card.panel->expand(QRectF(300, 200, 400, 250));
+    EXPECT_EQ(card.watches, 1);
+}
+
+TEST(ThumbnailPanel, ALateResultDoesNotReviveAClosedCard) {
+    Card card;
+    card.panel->show(QPointF(400, 300));
+    std::atomic<bool> release{false};
+    ASSERT_TRUE(card.view()->run(QStringLiteral("Compressing"), [&] {
+        while (!release)
+            QThread::msleep(5);
+        Shot next = card.view()->shot();
+        next.fileURL = QUrl::fromLocalFile(QStringLiteral("/tmp/Card.jpg"));
+        return std::pair<Shot, QString>(next, QStringLiteral("done"));
+    }));
+    card.clock->advance(60'000);
+    EXPECT_FALSE(card.panel->isFading()) << "held while the work runs";
+    card.panel->close();
+    release = true;
+    QTRY_VERIFY_WITH_TIMEOUT(!card.view()->isBusy(), 5000);
+    EXPECT_EQ(card.view()->shot().fileURL.fileName(), QStringLiteral("Card.jpg"));
+    EXPECT_EQ(card.panel->lifetime().phase(), Phase::Closed);
+    EXPECT_FALSE(card.panel->lifetime().isTimerRunning());
+    EXPECT_FALSE(card.clock->deadline.has_value());
+    EXPECT_FALSE(card.panel->isVisible());
+}
+
+TEST(ThumbnailPanel, CollapsesToItsPillUnderAnEditorAndGrowsBack) {
+    Card card;
+    card.panel->show(QPointF(400, 300));
+    card.view()->onHold(Hold::Editor, true);
+    const QRectF canvas(300, 100, 600, 400);
+    card.panel->collapse(canvas);
+    const QRect pill = card.view()->pill->geometry().translated(card.panel->pos());
+    EXPECT_EQ(card.panel->height(), qCeil(card.view()->pillHeight + 44));
+    EXPECT_EQ(pill.top(), 100 + 400 + 32);
+    EXPECT_NEAR(pill.center().x() + 0.5, canvas.center().x(), 1);
+    EXPECT_FALSE(card.view()->badge->isVisibleTo(card.view()));
+
+    card.panel->expand(QRectF(500, 300, 320, 200));
+    const QRectF image = card.view()->imageRect().translated(card.panel->pos());
+    EXPECT_NEAR(image.center().x(), 660, 1);
+    EXPECT_NEAR(image.center().y(), 400, 1);
+    EXPECT_TRUE(card.view()->badge->isVisibleTo(card.view()));
+}
+
+TEST(Thumbnail, OneCardAtATime) {
+    QImage image(300, 200, QImage::Format_RGB32);
+    image.fill(Qt::blue);
+    const Shot a{QUrl::fromLocalFile(QStringLiteral("/tmp/a.png")), image, {}, {}};
+    const Shot b{QUrl::fromLocalFile(QStringLiteral("/tmp/b.png")), image, {}, {}};
+    Thumbnail::open(a, nullptr, QPoint(400, 300));
+    QPointer<ThumbnailPanel> first = Thumbnail::current();
+    ASSERT_TRUE(first);
+    EXPECT_TRUE(first->isVisible());
+    Thumbnail::open(b, nullptr, QPoint(500, 300));
+    QPointer<ThumbnailPanel> second = Thumbnail::current();
+    ASSERT_TRUE(second);
+    EXPECT_NE(first, second);
+    EXPECT_EQ(second->shot().fileURL.fileName(), QStringLiteral("b.png"));
+    EXPECT_TRUE(!first || first->isClosed());
+    QTRY_VERIFY(!first); // the replaced card is deleted
+    // A card put back where a sticky note was: its picture lands on the note's rectangle.
+    Thumbnail::show(a, QRect(300, 200, 150, 100));
+    ThumbnailPanel* note = Thumbnail::current();
+    ASSERT_NE(note, nullptr);
+    const QRectF picture = note->view()->imageRect().translated(note->pos());
+    EXPECT_EQ(picture.size(), QSizeF(150, 100));
+    EXPECT_NEAR(picture.center().x(), 375, 1);
+    EXPECT_NEAR(picture.center().y(), 250, 1);
+    Thumbnail::dismiss();
+    EXPECT_EQ(Thumbnail::current(), nullptr);
+}
+
+TEST(ThumbnailPanel, ASideViewKeepsThePictureInPlaceAndHoldsTheCard) {
+    Card card(false, QSize(200, 100));
+    card.panel->show(QPointF(300, 300));
+    const int height = card.panel->height();
+    const QPointF picture = card.view()->imageRect().topLeft() + card.panel->pos();
+
+    auto* side = new QWidget;
+    card.view()->showSide(side);
+    // 14 to the right of the picture, 330 wide, at least 380 high, the picture's top-left where it was.
+    EXPECT_EQ(side->geometry().left(), qRound(card.view()->imageRect().right()) + 14);
+    EXPECT_EQ(side->size(), QSize(330, 380));
+    EXPECT_EQ(card.view()->imageRect().topLeft() + card.panel->pos(), picture);
+    EXPECT_TRUE(card.panel->lifetime().isHeldFor(Hold::SideView));
+    card.clock->advance(60'000);
+    EXPECT_FALSE(card.panel->isFading());
+
+    QPointer<QWidget> gone(side);
+    card.view()->removeSide();
+    // Back to its own height; its width is now the pill's, no longer the room kept before the pill existed.
+    EXPECT_EQ(card.panel->height(), height);
+    EXPECT_EQ(card.panel->width(), card.view()->pill->width() + 44);
+    EXPECT_EQ(card.view()->imageRect().topLeft() + card.panel->pos(), picture);
+    EXPECT_FALSE(card.panel->lifetime().isHeld());
+    QTRY_VERIFY(!gone);
+}

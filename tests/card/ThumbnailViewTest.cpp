@@ -1,0 +1,307 @@
+#include "card/ThumbnailView.h"
+
+#include "app/FormatBadge.h"
+#include "app/GhostButton.h"
+#include "app/Pill.h"
+#include "app/Toast.h"
+#include "card/ToolbarPrefs.h"
+#include "card/ToolbarPrefsWindow.h"
+#include "library/LibraryPanel.h"
+#include "platform/Defaults.h"
+#include "platform/Notifications.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QEnterEvent>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMimeData>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+// The chrome of buttons reads the standard settings, so the view is built on them too.
+Defaults& settings() {
+    return Defaults::standard();
+}
+
+void resetSettings(double sizeScale = 0, std::optional<QStringList> order = {},
+                   std::optional<QStringList> hidden = {}) {
+    Defaults& d = settings();
+    d.remove(QStringLiteral("picto.sizeScale"));
+    d.remove(ToolbarPrefs::orderKey);
+    d.remove(ToolbarPrefs::hiddenKey);
+    if (sizeScale != 0)
+        d.set(QStringLiteral("picto.sizeScale"), sizeScale);
+    if (order)
+        d.set(ToolbarPrefs::orderKey, QVariant(*order));
+    if (hidden)
+        d.set(ToolbarPrefs::hiddenKey, QVariant(*hidden));
+}
+
+Shot shot(QSize size, const QString& name = QStringLiteral("/tmp/Screen.png")) {
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    return Shot{QUrl::fromLocalFile(name), image, QStringLiteral("Screen"), std::nullopt};
+}
+
+const QStringList fullRow = {"annotate",  "crop",   "resize",   "rotate", "text",   "pin",
+                             "translate", "redact", "cutout",   "scroll", "rename", "|",
+                             "format",    "|",      "compress", "share",  "library"};
+
+QString toastText() {
+    QWidget* toast = Toast::current();
+    if (!toast)
+        return {};
+    const QList<QLabel*> labels = toast->findChildren<QLabel*>();
+    return labels.isEmpty() ? QString() : labels.first()->text();
+}
+
+} // namespace
+
+TEST(ThumbnailView, PillFollowsTheUsersOrderAndLeavesHiddenToolsOut) {
+    struct Case {
+        const char* name;
+        std::optional<QStringList> order;
+        std::optional<QStringList> hidden;
+        QStringList row;
+    };
+    const Case cases[] = {
+        {"catalogue order, nothing hidden", {}, {}, fullRow},
+        {"stored order with an unknown id and a repeat",
+         QStringList{"share", "bogus", "share", "crop"},
+         {},
+         {"crop", "annotate", "resize", "rotate", "text", "pin", "translate", "redact", "cutout", "scroll", "rename",
+          "|", "format", "|", "share", "compress", "library"}},
+        {"trailing tools hidden: no divider after the format button",
+         {},
+         QStringList{"compress", "share", "library"},
+         fullRow.mid(0, 13)},
+        {"every main tool hidden: no divider before the format button",
+         {},
+         QStringList{"annotate", "crop", "resize", "rotate", "text", "pin", "translate", "redact", "cutout", "scroll",
+                     "rename"},
+         {"format", "|", "compress", "share", "library"}},
+        {"everything hidden leaves the format button alone",
+         {},
+         ToolbarPrefs::order(Defaults(QDir::tempPath(), QStringLiteral("none"))),
+         {"format"}},
+    };
+    for (const Case& c : cases) {
+        resetSettings(0, c.order, c.hidden);
+        ThumbnailView view(shot(QSize(800, 500)), std::nullopt, settings());
+        EXPECT_EQ(view.rowOrder(), c.row) << c.name;
+        // Every tool is built, hidden ones too, and compress is always at hand for its mark.
+        EXPECT_EQ(view.tools.size(), 14) << c.name;
+        ASSERT_NE(view.compressButton, nullptr) << c.name;
+        EXPECT_EQ(view.compressButton, view.tools.value(QStringLiteral("compress"))) << c.name;
+        EXPECT_EQ(view.tools.value(QStringLiteral("rotate"))->label, QStringLiteral("Rotate & flip")) << c.name;
+    }
+    resetSettings();
+}
+
+TEST(ThumbnailView, SizesThePictureAndTheCard) {
+    struct Case {
+        const char* name;
+        double sizeScale;
+        QSize picture;
+        QSizeF shown;
+        QSize card;
+        double pillHeight;
+        int buttonWidth;
+    };
+    const Case cases[] = {
+        // 496 reserved for the pill before the row exists: 540 wide whatever the picture.
+        {"unset size, a screen", 0, {1440, 900}, {320, 200}, {540, 302}, 31.32, 26},
+        {"a small picture is never enlarged", 0, {200, 100}, {200, 100}, {540, 202}, 31.32, 26},
+        {"a thin strip is raised to 56 within 608", 0, {2000, 40}, {608, 12}, {652, 114}, 31.32, 26},
+        {"size 1", 1.0, {800, 500}, {400, 250}, {540, 356}, 36, 30},
+        {"size 0.5", 0.5, {800, 500}, {200, 125}, {540, 220}, 24.3, 20},
+    };
+    for (const Case& c : cases) {
+        resetSettings(c.sizeScale);
+        ThumbnailView view(shot(c.picture), std::nullopt, settings());
+        EXPECT_EQ(view.imageRect().size(), c.shown) << c.name;
+        EXPECT_EQ(view.size(), c.card) << c.name;
+        EXPECT_DOUBLE_EQ(view.pillHeight, c.pillHeight) << c.name;
+        EXPECT_EQ(view.tools.value(QStringLiteral("crop"))->width(), c.buttonWidth) << c.name;
+        // The picture hangs 22 below the top; the pill stands 22 above the bottom, centred.
+        EXPECT_NEAR(view.imageRect().top(), 22, 1e-9) << c.name;
+        EXPECT_EQ(view.pill->geometry().bottom() + 1, c.card.height() - 22) << c.name;
+        EXPECT_NEAR(view.pill->geometry().center().x() + 0.5, c.card.width() / 2.0, 1) << c.name;
+        EXPECT_EQ(view.pill->width(), view.pillStack->sizeHint().width() + 16) << c.name;
+        // The badge hangs under the picture's right edge; the close button sits on its top-right corner.
+        EXPECT_EQ(view.badge->geometry().right() + 1, qRound(view.imageRect().right())) << c.name;
+        EXPECT_EQ(view.badge->geometry().top(), qRound(view.imageRect().bottom()) + 5) << c.name;
+        EXPECT_EQ(view.closeButton->geometry().center() + QPoint(1, 1), view.imageRect().topRight().toPoint())
+            << c.name;
+    }
+    resetSettings();
+}
+
+TEST(ThumbnailView, FormatNamesForKnownAndUnknownExtensions) {
+    resetSettings();
+    const struct {
+        const char* file;
+        const char* name;
+    } cases[] = {{"/tmp/a.png", "PNG"},
+                 {"/tmp/a.JPG", "JPEG"},
+                 {"/tmp/a.heic", "HEIC"},
+                 {"/tmp/a.xyz", "XYZ"},
+                 {"/tmp/noextension", ""}};
+    for (const auto& c : cases) {
+        ThumbnailView view(shot(QSize(100, 80), QString::fromLatin1(c.file)), std::nullopt, settings());
+        EXPECT_EQ(view.badge->text(), QString::fromLatin1(c.name)) << c.file;
+        EXPECT_EQ(view.badge->isVisibleTo(&view), *c.name != 0) << c.file;
+        EXPECT_EQ(view.formatButton->text(), QString::fromLatin1(c.name) + QStringLiteral(" \u25BE")) << c.file;
+    }
+}
+
+TEST(ThumbnailView, ApplyTakesTheNewFileAndTellsTheBasket) {
+    resetSettings();
+    QObject observer;
+    int posts = 0;
+    Notifications::defaultCenter().observe(LibraryPanel::changed(), &observer, [&](const QVariant&) { ++posts; });
+
+    QWidget window;
+    auto* view = new ThumbnailView(shot(QSize(1440, 900)), std::nullopt, settings(), &window);
+    window.resize(view->size());
+    window.move(100, 120);
+    view->compressButton->setActive(true);
+
+    view->apply(shot(QSize(1440, 900), QStringLiteral("/tmp/Screen.jpg")));
+    EXPECT_EQ(posts, 1);
+    EXPECT_EQ(view->badge->text(), QStringLiteral("JPEG"));
+    EXPECT_EQ(view->formatButton->text(), QStringLiteral("JPEG \u25BE"));
+    EXPECT_FALSE(view->compressButton->active());
+    EXPECT_EQ(window.size(), QSize(540, 302)) << "same picture size, same card";
+
+    // The same file again still tells the basket; a new size lays the card out again from its top-left.
+    view->apply(shot(QSize(400, 400), QStringLiteral("/tmp/Screen.jpg")));
+    EXPECT_EQ(posts, 2);
+    EXPECT_EQ(view->imageRect().size(), QSizeF(208, 208));
+    EXPECT_EQ(window.pos(), QPoint(100, 120));
+    EXPECT_EQ(window.size(), view->size());
+    EXPECT_EQ(window.width(), view->pill->width() + 44) << "later layouts use the row's own width";
+}
+
+TEST(ThumbnailView, EscapeAndTheCloseButtonEndTheCardAndPlaceholdersCountAsUse) {
+    resetSettings();
+    ThumbnailView view(shot(QSize(640, 400)), std::nullopt, settings());
+    int done = 0, engaged = 0;
+    view.onDone = [&] { ++done; };
+    view.onEngage = [&] { ++engaged; };
+
+    QTest::keyClick(&view, Qt::Key_Delete);
+    EXPECT_EQ(done, 0);
+    QTest::keyClick(&view, Qt::Key_Escape);
+    EXPECT_EQ(done, 1);
+    view.closeButton->click();
+    EXPECT_EQ(done, 2);
+
+    for (const char* id : {"annotate", "crop", "text", "pin", "rename", "share"})
+        view.tools.value(QString::fromLatin1(id))->click();
+    EXPECT_EQ(engaged, 6);
+    EXPECT_EQ(done, 2);
+}
+
+TEST(ThumbnailView, HoveringAToolNamesItAndShowsTheCloseButton) {
+    resetSettings();
+    ThumbnailView view(shot(QSize(640, 400)), std::nullopt, settings());
+    QStringList hovers;
+    view.onHover = [&](bool in) { hovers.append(in ? QStringLiteral("in") : QStringLiteral("out")); };
+    view.show();
+    QEnterEvent enter(QPointF(50, 50), QPointF(50, 50), QPointF(50, 50));
+    QApplication::sendEvent(&view, &enter);
+    EXPECT_TRUE(view.closeButton->isVisibleTo(&view));
+    QApplication::sendEvent(view.tools.value(QStringLiteral("redact")), &enter);
+    EXPECT_EQ(view.hoverLabel->text(), QStringLiteral("Redact sensitive data"));
+    // The small pill is sized to the label and centred over the tool pill.
+    EXPECT_EQ(view.hoverPill->width(), view.hoverLabel->sizeHint().width() + 18);
+    EXPECT_NEAR(view.hoverPill->geometry().center().x(), view.pill->geometry().center().x(), 1);
+    EXPECT_EQ(view.hoverPill->geometry().bottom() + 1, view.pill->geometry().top() - 6);
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(&view, &leave);
+    EXPECT_FALSE(view.closeButton->isVisibleTo(&view));
+    EXPECT_EQ(hovers, (QStringList{"in", "out"}));
+}
+
+TEST(ThumbnailView, ConvertWritesTheNewFormatThroughTheRunner) {
+    resetSettings();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Shot.png"));
+    QImage picture(120, 80, QImage::Format_RGB32);
+    picture.fill(QColor(200, 60, 60));
+    ASSERT_TRUE(picture.save(path));
+
+    QObject observer;
+    int posts = 0;
+    Notifications::defaultCenter().observe(LibraryPanel::changed(), &observer, [&](const QVariant&) { ++posts; });
+    ThumbnailView view(Shot{QUrl::fromLocalFile(path), picture, QStringLiteral("App"), std::nullopt}, std::nullopt,
+                       settings());
+    QStringList holds;
+    view.onHold = [&](CardLifetime::Hold reason, bool on) {
+        if (reason == CardLifetime::Hold::Runner)
+            holds.append(on ? QStringLiteral("hold") : QStringLiteral("release"));
+    };
+
+    view.convertTo(QStringLiteral("png")); // the format it already has: nothing happens
+    view.convertTo(QStringLiteral("gif")); // no such format: nothing happens
+    EXPECT_FALSE(view.isBusy());
+    EXPECT_TRUE(holds.isEmpty());
+
+    view.convertTo(QStringLiteral("jpeg"));
+    EXPECT_TRUE(view.isBusy());
+    EXPECT_EQ(toastText(), QStringLiteral("Converting\u2026"));
+    view.compressTapped(); // dropped while the conversion runs
+    QTRY_VERIFY_WITH_TIMEOUT(!view.isBusy(), 10000);
+    EXPECT_EQ(view.shot().fileURL.fileName(), QStringLiteral("Shot.jpg"));
+    EXPECT_EQ(view.shot().appName, QStringLiteral("App"));
+    EXPECT_EQ(view.badge->text(), QStringLiteral("JPEG"));
+    EXPECT_TRUE(toastText().startsWith(QStringLiteral("JPEG \u00B7 "))) << toastText().toStdString();
+    EXPECT_TRUE(toastText().endsWith(QStringLiteral(" KB")) || toastText().endsWith(QStringLiteral(" bytes")));
+    EXPECT_EQ(posts, 1);
+    EXPECT_EQ(holds, (QStringList{"hold", "release"}));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("Shot.jpg")});
+}
+
+TEST(ThumbnailView, ByteCountsReadLikeTheDesktopsFileSizes) {
+    const struct {
+        qint64 bytes;
+        const char* text;
+    } cases[] = {{0, "Zero KB"},        {1, "1 byte"},
+                 {999, "999 bytes"},    {1000, "1 KB"},
+                 {245'400, "245 KB"},   {999'499, "999 KB"},
+                 {999'500, "1 MB"},     {1'250'000, "1.3 MB"},
+                 {12'000'000, "12 MB"}, {1'050'000'000, "1.05 GB"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(ThumbnailView::byteCount(c.bytes), QString::fromLatin1(c.text)) << c.bytes;
+}
+
+TEST(ThumbnailView, TheNextCardFollowsTheToolbarWindow) {
+    resetSettings();
+    ToolbarPrefsWindow window(settings());
+    ThumbnailView before(shot(QSize(640, 400)), std::nullopt, settings());
+
+    // Hide "pin" by its row, then drag "library" (row 13) to the top.
+    window.rowClicked(5);
+    QMimeData drag;
+    drag.setData(ToolbarPrefsWindow::dragType, QByteArray("13"));
+    ASSERT_TRUE(window.acceptDrop(&drag, 0));
+    const Defaults onDisk(QFileInfo(settings().filePath()).absolutePath(),
+                          QFileInfo(settings().filePath()).completeBaseName());
+    EXPECT_EQ(ToolbarPrefs::order(onDisk).first(), QStringLiteral("library"));
+    EXPECT_EQ(ToolbarPrefs::hidden(onDisk), QSet<QString>{QStringLiteral("pin")});
+
+    ThumbnailView after(shot(QSize(640, 400)), std::nullopt, settings());
+    EXPECT_EQ(after.rowOrder(),
+              (QStringList{"annotate", "crop", "resize", "rotate", "text", "translate", "redact", "cutout", "scroll",
+                           "rename", "|", "format", "|", "library", "compress", "share"}));
+    // An open card keeps the pill it was built with.
+    EXPECT_EQ(before.rowOrder(), fullRow);
+    resetSettings();
+}
