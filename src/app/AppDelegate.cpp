@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 
+#include "app/HotKeys.h"
 #include "app/MenuIcon.h"
 #include "card/ToolbarPrefs.h"
 #include "library/FormatWheel.h"
@@ -20,6 +21,10 @@
 AppDelegate::AppDelegate(Defaults& store, QObject* parent) : QObject(parent), defaults(store) {}
 
 AppDelegate::~AppDelegate() {
+    // The registry outlives us: give its grabs back so the combinations are free again.
+    for (const quint32 id : std::as_const(tokens))
+        registry().unregister(id);
+    tokens.clear();
     if (menu)
         delete menu;
 }
