@@ -61,6 +61,17 @@ public:
     QMenu* makeMenu();
     void registerHotKeys();
 
+    // Panel menu actions.
+    void showLibrary();
+    void openFolder();
+    void chooseLanguage();
+    void customizeToolbar();
+    void showTour();
+    void pickWheelKey(QAction* sender);
+    void toggleLogin();
+    // The menu the panel icon shows; replaced whenever a hot action or the login item changes.
+    QMenu* currentMenu() const;
+
     // Stores the flag, registers the hot keys anew and rebuilds the menu.
     void setEnabled(const QString& key, bool on);
     // Runs the change dialog; true when a shortcut was saved or reset.

@@ -30,6 +30,8 @@ SizeSliderView::SizeSliderView(Defaults& store, QWidget* parent) : QWidget(paren
     slider->setRange(qRound(kMin * kSteps), qRound(kMax * kSteps));
     slider->setGeometry(14, 24, 222, 20);
     slider->setTracking(true);
+    // In a menu a focused slider would keep the arrow keys from the menu after one drag.
+    slider->setFocusPolicy(Qt::NoFocus);
     setValue(std::isnan(initial) ? 0.8 : initial);
     connect(slider, &QSlider::valueChanged, this, &SizeSliderView::changed);
 }

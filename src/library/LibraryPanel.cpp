@@ -2,6 +2,7 @@
 
 #include "app/Brand.h"
 #include "app/UI.h"
+#include "card/Thumbnail.h"
 
 #include <QCursor>
 #include <QGuiApplication>
@@ -33,6 +34,7 @@ LibraryPanel::LibraryPanel() : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHi
 }
 
 void LibraryPanel::toggle(std::optional<QPoint> near) {
+    Thumbnail::dismiss();
     if (isVisible() && isActiveWindow()) {
         hide();
         return;

@@ -50,7 +50,8 @@ void writeSettings(Desktop& desktop, double sizeScale, const QStringList& order 
     QJsonObject settings;
     if (sizeScale != 0)
         settings[QStringLiteral("picto.sizeScale")] = typed("double", sizeScale);
-    for (const char* flag : {"picto.toolShareSecondLastV6", "picto.toolResizeRotateV5", "picto.toolOrderV2"})
+    for (const char* flag :
+         {"picto.toolShareSecondLastV6", "picto.toolResizeRotateV5", "picto.toolOrderV2", "onboardingSeen"})
         settings[QLatin1String(flag)] = typed("bool", true);
     if (!order.isEmpty())
         settings[QStringLiteral("picto.toolOrder")] = stringArray(order);

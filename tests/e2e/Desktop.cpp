@@ -46,6 +46,12 @@ Desktop::Desktop(Options options) : opts(options) { launch(options); }
 Desktop::~Desktop() { stopAll(); }
 
 QString Desktop::home() const { return dir.path() + QStringLiteral("/home"); }
+QString Desktop::folder(const QString& name) const {
+    const QString path = dir.path() + QLatin1Char('/') + name;
+    QDir().mkpath(path);
+    return path;
+}
+
 QString Desktop::runtimeDir() const { return dir.path() + QStringLiteral("/runtime"); }
 QString Desktop::configHome() const { return dir.path() + QStringLiteral("/config"); }
 
@@ -66,6 +72,12 @@ void Desktop::launch(const Options& options) {
     for (const char* sub : {"home", "config", "data", "cache", "runtime"})
         QDir().mkpath(dir.path() + QLatin1Char('/') + QLatin1String(sub));
     QFile::setPermissions(runtimeDir(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    if (!options.firstRun) {
+        QDir().mkpath(configHome() + QStringLiteral("/Pictolarium"));
+        QFile settings(configHome() + QStringLiteral("/Pictolarium/org.pictolarium.Pictolarium.json"));
+        if (settings.open(QIODevice::WriteOnly))
+            settings.write(R"({"onboardingSeen": {"t": "bool", "v": true}})");
+    }
 
     env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), home());

@@ -20,6 +20,8 @@ public:
         bool windowManager = true;
         bool tray = true;
         bool compositor = false;
+        // A first run shows the welcome tour; other tests start as a returning user.
+        bool firstRun = false;
         QSize size{1280, 800};
     };
 
@@ -37,6 +39,10 @@ public:
     QString configHome() const;
     QString shotsFolder() const { return home() + QStringLiteral("/Pictures/Pictolarium"); }
     QProcessEnvironment environment() const { return env; }
+    // For programs started afterwards, the app among them.
+    void setEnvironment(const QString& name, const QString& value) { env.insert(name, value); }
+    // A folder of the temporary tree, created on first use.
+    QString folder(const QString& name) const;
 
     // Starts a program on this desktop; it is ended when the desktop goes.
     QProcess* start(const QString& program, const QStringList& args = {});

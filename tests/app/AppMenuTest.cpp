@@ -1,0 +1,133 @@
+#include "app/AppDelegate.h"
+#include "app/HotKeys.h"
+#include "platform/Defaults.h"
+#include "platform/LoginItem.h"
+#include "platform/fake/FakeGlobalKeys.h"
+
+#include <QFileInfo>
+#include <QMenu>
+#include <QTemporaryDir>
+#include <QWidgetAction>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Fixture {
+    Fixture() : defaults(dir.path(), QStringLiteral("test")), registry(keys), delegate(defaults) {
+        delegate.hotKeys = &registry;
+    }
+    QStringList titles(QMenu* menu) {
+        QStringList out;
+        for (QAction* a : menu->actions())
+            out << (a->isSeparator() ? QStringLiteral("---")
+                    : qobject_cast<QWidgetAction*>(a) ? QStringLiteral("[slider]")
+                                                       : a->text());
+        return out;
+    }
+    QAction* find(QMenu* menu, const QString& prefix) {
+        for (QAction* a : menu->actions())
+            if (a->text().startsWith(prefix))
+                return a;
+        return nullptr;
+    }
+    QTemporaryDir dir;
+    Defaults defaults;
+    FakeGlobalKeys keys;
+    HotKeys registry;
+    AppDelegate delegate;
+};
+
+} // namespace
+
+TEST(PanelMenu, ListsEveryItemInOrderWithTheCurrentShortcuts) {
+    Fixture f;
+    std::unique_ptr<QMenu> menu(f.delegate.makeMenu());
+    const QStringList expected{
+        QStringLiteral("Capture  \u00b7  window under the cursor\tSuper+Shift+D"),
+        QStringLiteral("Slice  \u00b7  drag a selection  (hold Super+Shift+D)"),
+        QStringLiteral("Basket  \u00b7  your screenshots\tSuper+Shift+S"),
+        QStringLiteral("Latest  \u00b7  open the newest as a card  (hold Super+Shift+S)"),
+        QStringLiteral("Tools sit on the card at the cursor \u00b7 Open a file with Pictolarium to get its card"),
+        QStringLiteral("---"),
+        QStringLiteral("Open Pictolarium Folder  \u00b7  ~/Pictures/Pictolarium"),
+        QStringLiteral("---"),
+        QStringLiteral("Shortcuts"),
+        QStringLiteral("Translation Language\u2026"),
+        QStringLiteral("[slider]"),
+        QStringLiteral("Customize Toolbar\u2026"),
+        QStringLiteral("Saved Annotate Colours"),
+        QStringLiteral("Convert Wheel Key"),
+        QStringLiteral("---"),
+        QStringLiteral("Launch at Login"),
+        QStringLiteral("Welcome Tour\u2026"),
+        QStringLiteral("---"),
+        QStringLiteral("Quit Pictolarium"),
+    };
+    EXPECT_EQ(f.titles(menu.get()), expected);
+    EXPECT_FALSE(menu->actions().at(4)->isEnabled());
+
+    QMenu* shortcuts = f.find(menu.get(), QStringLiteral("Shortcuts"))->menu();
+    ASSERT_NE(shortcuts, nullptr);
+    EXPECT_EQ(f.titles(shortcuts),
+              (QStringList{QStringLiteral("Capture  \u00b7  tap = window, hold = drag a piece   Super+Shift+D"),
+                           QStringLiteral("Basket  \u00b7  tap = screenshots, hold = latest   Super+Shift+S")}));
+    QMenu* capture = shortcuts->actions().first()->menu();
+    EXPECT_EQ(f.titles(capture),
+              (QStringList{QStringLiteral("Enabled"), QStringLiteral("Change Shortcut\u2026  Super+Shift+D")}));
+    EXPECT_TRUE(capture->actions().first()->isChecked());
+}
+
+TEST(PanelMenu, ADisabledActionLosesItsKeyButKeepsItsHoldHint) {
+    Fixture f;
+    f.defaults.set(QStringLiteral("shortcut.enabled.capture"), false);
+    // A key whose name is longer than one character shows no key either.
+    f.defaults.set(QStringLiteral("shortcut.library"), QByteArray(R"({"keyCode":49,"modifiers":768,"keyName":"Space"})"));
+    std::unique_ptr<QMenu> menu(f.delegate.makeMenu());
+    EXPECT_EQ(menu->actions().at(0)->text(), QStringLiteral("Capture  \u00b7  window under the cursor"));
+    EXPECT_EQ(menu->actions().at(1)->text(), QStringLiteral("Slice  \u00b7  drag a selection  (hold Super+Shift+D)"));
+    EXPECT_EQ(menu->actions().at(2)->text(), QStringLiteral("Basket  \u00b7  your screenshots"));
+    QMenu* shortcuts = f.find(menu.get(), QStringLiteral("Shortcuts"))->menu();
+    EXPECT_TRUE(shortcuts->actions().first()->text().endsWith(QStringLiteral("   off")));
+    EXPECT_FALSE(shortcuts->actions().first()->menu()->actions().first()->isChecked());
+}
+
+TEST(PanelMenu, PickingAWheelKeyStoresItAndMovesTheCheckInPlace) {
+    Fixture f;
+    std::unique_ptr<QMenu> menu(f.delegate.makeMenu());
+    QMenu* wheel = f.find(menu.get(), QStringLiteral("Convert Wheel Key"))->menu();
+    ASSERT_EQ(wheel->actions().size(), 4);
+    auto checked = [&] {
+        QList<bool> out;
+        for (QAction* a : wheel->actions())
+            out << a->isChecked();
+        return out;
+    };
+    EXPECT_EQ(checked(), (QList<bool>{true, false, false, false})) << "nothing stored means Shift";
+    EXPECT_EQ(wheel->actions().at(3)->text(), QStringLiteral("Super  \u00b7  hold while dragging an image"));
+
+    wheel->actions().at(3)->trigger();
+    EXPECT_EQ(f.defaults.integer(QStringLiteral("wheelModifier")), 1048576);
+    EXPECT_EQ(checked(), (QList<bool>{false, false, false, true}));
+    EXPECT_EQ(f.delegate.currentMenu(), nullptr) << "the menu is not rebuilt";
+}
+
+TEST(PanelMenu, LaunchAtLoginWritesAndRemovesTheAutostartEntry) {
+    Fixture f;
+    QFile::remove(LoginItem::entryPath());
+    std::unique_ptr<QMenu> menu(f.delegate.makeMenu());
+    QAction* login = f.find(menu.get(), QStringLiteral("Launch at Login"));
+    EXPECT_FALSE(login->isChecked());
+    login->trigger();
+    EXPECT_TRUE(QFileInfo::exists(LoginItem::entryPath()));
+    ASSERT_NE(f.delegate.currentMenu(), nullptr);
+    EXPECT_TRUE(f.find(f.delegate.currentMenu(), QStringLiteral("Launch at Login"))->isChecked());
+
+    QFile entry(LoginItem::entryPath());
+    ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(entry.readAll().contains("Exec=\""));
+    entry.close();
+
+    f.find(f.delegate.currentMenu(), QStringLiteral("Launch at Login"))->trigger();
+    EXPECT_FALSE(QFileInfo::exists(LoginItem::entryPath()));
+    EXPECT_FALSE(f.find(f.delegate.currentMenu(), QStringLiteral("Launch at Login"))->isChecked());
+}
