@@ -1,9 +1,321 @@
 #include "card/ScrollRecorder.h"
 
-ScrollRecorder& ScrollRecorder::shared() {
-    static ScrollRecorder recorder;
-    return recorder;
+#include "app/Capture.h"
+#include "app/ImageConvert.h"
+#include "app/Shortcut.h"
+#include "app/ShotFiles.h"
+#include "card/ScrollHint.h"
+#include "card/Stitcher.h"
+#include "platform/Defaults.h"
+#include "platform/Dispatch.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTimer>
+#include <QWidget>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+// The capture action's own default, so the hint names the key that ends the recording even before the user
+// ever stored one.
+const Shortcut captureDefault{2, Shortcut::command | Shortcut::shift, QStringLiteral("D")};
+
+// Every frame cut above its fixed bottom rows, then those rows once, from the last frame. The cut frames share
+// the frames' pixels: nothing is copied before the stitcher writes the picture.
+QImage stitchAboveFixedRows(const QList<QImage>& kept, const QList<int>& offsets) {
+    const int height = kept.front().height();
+    const int largest = offsets.isEmpty() ? 0 : *std::max_element(offsets.begin(), offsets.end());
+    // Every frame must still hold its new rows above the cut, and the last frame's fixed rows must lie below it.
+    const int fixed = std::min({ScrollCapture::fixedBottomRows(kept), height - largest, height / 2});
+    if (fixed <= 0)
+        return Stitcher::stitch(kept, offsets);
+    const int cut = height - fixed;
+    QList<QImage> views;
+    views.reserve(kept.size() + 1);
+    for (const QImage& frame : kept)
+        views.append(QImage(frame.constBits(), frame.width(), cut, frame.bytesPerLine(), frame.format()));
+    // Rows [fixed, height) of the last frame: its bottom `fixed` rows are the fixed rows themselves.
+    const QImage& last = kept.back();
+    views.append(QImage(last.constScanLine(fixed), last.width(), cut, last.bytesPerLine(), last.format()));
+    QList<int> withFixed = offsets;
+    withFixed.append(fixed);
+    return Stitcher::stitch(views, withFixed);
 }
 
-// Recording starts from the card's scroll tool, which is not on the card yet.
-void ScrollRecorder::finish() { shared().recording = false; }
+} // namespace
+
+namespace ScrollCapture {
+
+int fixedBottomRows(const QList<QImage>& frames) {
+    if (frames.size() < 2)
+        return 0;
+    const QImage& first = frames.front();
+    for (const QImage& frame : frames)
+        if (frame.isNull() || frame.size() != first.size() || frame.format() != first.format())
+            return 0;
+    const size_t rowBytes = (size_t(first.width()) * size_t(first.depth()) + 7) / 8;
+    int rows = 0;
+    for (int y = first.height() - 1; y >= 0; --y) {
+        for (qsizetype i = 1; i < frames.size(); ++i)
+            if (std::memcmp(first.constScanLine(y), frames[i].constScanLine(y), rowBytes) != 0)
+                return rows;
+        ++rows;
+    }
+    return rows;
+}
+
+std::pair<Shot, QString> stitch(const Shot& base, const QList<QImage>& frames, bool stoppedAtLimit) {
+    QList<QImage> kept;
+    QList<int> offsets;
+    if (!frames.isEmpty())
+        kept.append(frames.front());
+    // A frame that cannot be lined up is dropped, and the next one is compared with the last frame kept.
+    for (qsizetype i = 1; i < frames.size(); ++i) {
+        const std::optional<int> rows = Stitcher::newRows(kept.back(), frames[i]);
+        if (rows && *rows > 0) {
+            kept.append(frames[i]);
+            offsets.append(*rows);
+        }
+    }
+    if (kept.size() < 2)
+        throw Failure(QStringLiteral("Couldn't line up the frames \u2014 scroll a little slower next time"));
+
+    QImage image = stitchAboveFixedRows(kept, offsets);
+    // Screen grabs have no alpha, but their padding byte is whatever the display left there; taken over as
+    // alpha it would make parts of the page transparent (a window frame drawn by the window manager, say).
+    if (std::none_of(kept.begin(), kept.end(), [](const QImage& frame) { return frame.hasAlphaChannel(); }))
+        image.reinterpretAsFormat(QImage::Format_RGB32);
+    const QUrl url = ShotFiles::savePNG(image, base.fileURL, QStringLiteral("full"));
+    Shot next = base;
+    next.fileURL = url;
+    QImage loaded;
+    try {
+        loaded = ImageConvert::load(url);
+    } catch (const UserError&) {
+    }
+    // The file holds this very picture: should it not load back, the card still shows what was written.
+    next.image = loaded.isNull() ? image : loaded;
+    QString message = QStringLiteral("Full page \u00B7 %1 frames").arg(kept.size());
+    if (stoppedAtLimit)
+        message += QStringLiteral(" \u2014 the recording stopped at its size limit");
+    return {next, message};
+}
+
+} // namespace ScrollCapture
+
+ScrollRecorder& ScrollRecorder::shared() {
+    // Never destroyed: grab results and the capture hot key may still reach it while the program ends.
+    static ScrollRecorder* recorder = new ScrollRecorder();
+    return *recorder;
+}
+
+ScrollRecorder::ScrollRecorder() : ScrollRecorder(Services{}) {}
+
+ScrollRecorder::ScrollRecorder(Services given) : self(std::make_shared<ScrollRecorder*>(this)) {
+    setServices(std::move(given));
+}
+
+ScrollRecorder::~ScrollRecorder() {
+    *self = nullptr;
+    if (hint)
+        delete hint.data();
+}
+
+void ScrollRecorder::setServices(Services given) {
+    if (recording)
+        return;
+    if (!given.grab)
+        given.grab = [](quint32 id) { return Capture::captureWindowModern(id); };
+    if (!given.background)
+        given.background = [](std::function<void()> block) { Dispatch::global(std::move(block)); };
+    if (!given.mainThread)
+        given.mainThread = [](std::function<void()> block) { Dispatch::main(std::move(block)); };
+    services = std::move(given);
+}
+
+ScrollRecorder::Limits ScrollRecorder::effectiveLimits() const {
+    Limits limits = services.limits;
+    if (limits.bytes <= 0)
+        limits.bytes = Stitcher::maxStitchBytes;
+    if (limits.rows <= 0)
+        limits.rows = Stitcher::maxStitchRows;
+    return limits;
+}
+
+QString ScrollRecorder::shortcutDisplay() const {
+    const Defaults& defaults = services.defaults ? *services.defaults : Defaults::standard();
+    return Shortcut::load(QStringLiteral("capture"), captureDefault, defaults).display();
+}
+
+QString ScrollRecorder::hintText() const {
+    return QStringLiteral("Scroll the page, then press ") + shortcutDisplay() + QStringLiteral(" again");
+}
+
+void ScrollRecorder::start(const Capture::WindowInfo& recorded, Completion completion, QObject* starter) {
+    if (recording)
+        return;
+    recording = true;
+    ++number;
+    window = recorded;
+    frames.clear();
+    keptBytes = 0;
+    keptRows = 0;
+    stoppedAtLimit = false;
+    onFinish = std::move(completion);
+    owner = starter;
+    if (starter) {
+        // Nobody is left to take the frames: grabbing on would only pile them up.
+        ownerGone = connect(starter, &QObject::destroyed, this, [this, started = number] {
+            if (recording && number == started) {
+                onFinish = nullptr;
+                frames.clear();
+                stopRecording();
+            }
+        });
+    }
+    if (services.showHint)
+        showHint(recorded);
+    if (services.settleMs > 0)
+        QTimer::singleShot(services.settleMs, this, [this, started = number] {
+            if (recording && number == started)
+                startGrabbing();
+        });
+    else
+        startGrabbing();
+}
+
+void ScrollRecorder::startGrabbing() {
+    grab();
+    if (services.intervalMs > 0) {
+        timer = new QTimer(this);
+        timer->setTimerType(Qt::PreciseTimer);
+        timer->setInterval(services.intervalMs);
+        connect(timer, &QTimer::timeout, this, &ScrollRecorder::grab);
+        timer->start();
+    }
+}
+
+void ScrollRecorder::finish() {
+    shared().end();
+}
+
+void ScrollRecorder::end() {
+    if (!recording)
+        return;
+    stopRecording();
+    const Completion done = std::move(onFinish);
+    onFinish = nullptr;
+    const QString display = shortcutDisplay();
+    // The frames go to the completion; the recorder keeps none of them once it is idle.
+    Frames result{std::move(frames), stoppedAtLimit};
+    frames.clear();
+    keptBytes = 0;
+    keptRows = 0;
+    if (!done)
+        return;
+    if (result.images.size() < 2)
+        done(ScrollCapture::Failure(QStringLiteral("Nothing changed on screen while recording \u2014 scroll the page, "
+                                                   "then press ") +
+                                    display + QStringLiteral(" again")));
+    else
+        done(result);
+}
+
+void ScrollRecorder::cancel(QObject* starter) {
+    if (!recording || (starter && owner != starter))
+        return;
+    onFinish = nullptr;
+    frames.clear();
+    keptBytes = 0;
+    keptRows = 0;
+    stopRecording();
+}
+
+void ScrollRecorder::stopRecording() {
+    recording = false;
+    if (timer) {
+        timer->stop();
+        timer->deleteLater();
+        timer = nullptr;
+    }
+    if (hint)
+        hint->hide();
+    if (ownerGone)
+        disconnect(ownerGone);
+    owner = nullptr;
+}
+
+void ScrollRecorder::grab() {
+    if (!recording || !window || grabbing)
+        return;
+    grabbing = true;
+    const quint32 id = window->id;
+    const quint64 recordingNumber = number;
+    const QImage last = frames.isEmpty() ? QImage() : frames.back();
+    std::weak_ptr<ScrollRecorder*> weak = self;
+    services.background([weak, id, recordingNumber, last, grabWindow = services.grab, back = services.mainThread] {
+        QImage image;
+        try {
+            image = grabWindow(id);
+        } catch (...) {
+            // A window that went away or a screen that cannot be read: the tick is skipped.
+            image = QImage();
+        }
+        // Compared here, off the main thread: no other grab runs meanwhile, so the last kept frame cannot
+        // change before this result is back.
+        const bool differs = image.isNull() || last.isNull() || Stitcher::changed(last, image);
+        back([weak, recordingNumber, image, differs] {
+            if (const std::shared_ptr<ScrollRecorder*> alive = weak.lock(); alive && *alive)
+                (*alive)->grabbed(recordingNumber, image, differs);
+        });
+    });
+}
+
+void ScrollRecorder::grabbed(quint64 recordingNumber, const QImage& image, bool differs) {
+    grabbing = false;
+    if (!recording || recordingNumber != number || image.isNull())
+        return;
+    if (!frames.isEmpty() && !differs)
+        return;
+    const Limits limits = effectiveLimits();
+    const qint64 bytes = qint64(image.width()) * image.height() * 4;
+    if (frames.size() >= limits.frames || keptBytes + bytes > limits.bytes || keptRows + image.height() > limits.rows) {
+        // Keeping more would give a picture too large to write and read back: stitch what there is.
+        stoppedAtLimit = true;
+        end();
+        return;
+    }
+    frames.append(image);
+    keptBytes += bytes;
+    keptRows += image.height();
+}
+
+QPoint ScrollRecorder::hintPosition(const QRect& window, const QSize& size, const QRect& visible) {
+    const int x = int(std::lround(window.x() + window.width() / 2.0 - size.width() / 2.0));
+    const int visibleBottom = visible.y() + visible.height();
+    int y = window.y() + window.height() + 10;
+    if (y + size.height() > visibleBottom)
+        y = window.y() - 10 - size.height();
+    if (y < visible.y())
+        y = visibleBottom - 10 - size.height();
+    return QPoint(x, y);
+}
+
+void ScrollRecorder::showHint(const Capture::WindowInfo& recorded) {
+    QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    if (hint)
+        hint->deleteLater();
+    QWidget* panel = ScrollHint::create(hintText());
+    panel->move(hintPosition(recorded.bounds, panel->size(), screen->availableGeometry()));
+    panel->show();
+    hint = panel;
+}

@@ -1,14 +1,144 @@
 #pragma once
-// Records a scrolling window into one tall picture.
+// Records one window while the user scrolls it: the window is grabbed every 80 ms, each grab that differs from
+// the last kept one is kept, and when the recording ends its starter gets the kept frames to stitch into one
+// tall picture. The capture hot key ends a running recording instead of capturing.
 
-class ScrollRecorder {
+#include "app/Shot.h"
+#include "app/UserError.h"
+
+#include <QImage>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <utility>
+#include <variant>
+
+class Defaults;
+class QTimer;
+class QWidget;
+
+namespace ScrollCapture {
+
+// Why a recording gave no picture; the card shows the message.
+class Failure : public UserError {
 public:
+    using UserError::UserError;
+};
+
+// Turns the kept frames into the full page beside the card's file (runs off the main thread): frames that
+// cannot be lined up with the last one kept are dropped, the rest are stitched, and the picture is written as
+// "<name> full.png". Returns the card's next shot and the message to show. Throws Failure when fewer than two
+// frames line up, and passes on the stitcher's and the file writer's errors.
+std::pair<Shot, QString> stitch(const Shot& base, const QList<QImage>& frames, bool stoppedAtLimit = false);
+
+// How many rows at the bottom are the same, pixel for pixel, in every frame: a window's bottom border, a
+// horizontal scroll bar or a status bar. Those rows stand still while the page moves above them, so they must
+// end the picture once rather than follow every frame's new rows.
+int fixedBottomRows(const QList<QImage>& frames);
+
+} // namespace ScrollCapture
+
+class ScrollRecorder : public QObject {
+    Q_OBJECT
+public:
+    // The kept frames of a recording, in grab order; stoppedAtLimit when the recording was ended because
+    // keeping more would have gone past the limits.
+    struct Frames {
+        QList<QImage> images;
+        bool stoppedAtLimit = false;
+    };
+    using Result = std::variant<Frames, ScrollCapture::Failure>;
+    using Completion = std::function<void(const Result&)>;
+
+    // What a recording may keep. The stitched picture is never larger than the frames it comes from, so
+    // frames within the stitcher's limits also give a picture that can be written and read back.
+    struct Limits {
+        int frames = 1000;
+        qint64 bytes = 0; // frame pixels at 4 bytes each; the stitcher's limit when 0
+        qint64 rows = 0;  // the stitcher's limit when 0
+    };
+
+    // Collaborators; tests hand in fakes.
+    struct Services {
+        // One grab of a window by id. Blocks, may run on any thread, throws when the window cannot be grabbed.
+        std::function<QImage(quint32)> grab;
+        // Where a grab runs, and how its result comes back to the main thread.
+        std::function<void(std::function<void()>)> background;
+        std::function<void(std::function<void()>)> mainThread;
+        // Between grabs; no timer at all when 0 (tests call tick()).
+        int intervalMs = 80;
+        // Before the first grab. Grabs read the screen, so whatever was just taken off it (the card that
+        // started the recording) must be gone and the window under it redrawn. At once when 0.
+        int settleMs = 150;
+        bool showHint = true;
+        Defaults* defaults = nullptr; // the standard settings when null
+        Limits limits;
+    };
+
     static ScrollRecorder& shared();
+    ScrollRecorder();
+    explicit ScrollRecorder(Services services);
+    ~ScrollRecorder() override;
+
+    // Replaces the collaborators; ignored while recording.
+    void setServices(Services services);
+
     bool active() const { return recording; }
-    // Ends the running recording and hands its picture to the card.
+
+    // Begins recording the window; ignored (and the completion dropped) while a recording runs. When owner is
+    // given and goes away meanwhile, the recording is cancelled.
+    void start(const Capture::WindowInfo& window, Completion onFinish, QObject* owner = nullptr);
+
+    // Ends the shared recorder's running recording and calls its completion; nothing when none runs.
     static void finish();
+    // The same for this recorder.
+    void end();
+
+    // Ends the recording without calling its completion, when it was started for owner (any recording when
+    // owner is null): the one who would take the frames is gone.
+    void cancel(QObject* owner = nullptr);
+
+    // One timer tick: starts a grab unless one is in flight.
+    void tick() { grab(); }
+
+    // "Scroll the page, then press Super+Shift+D again", with the stored capture shortcut.
+    QString hintText() const;
+    // Where the hint goes for a window, all in screen coordinates: 10 below the window, else 10 above it,
+    // else 10 above the bottom of the visible area.
+    static QPoint hintPosition(const QRect& window, const QSize& hint, const QRect& visible);
+
+    int frameCount() const { return int(frames.size()); }
+    bool isGrabbing() const { return grabbing; }
+    QWidget* hintPanel() const { return hint; }
 
 private:
-    ScrollRecorder() = default;
+    void startGrabbing();
+    void grab();
+    void grabbed(quint64 recordingNumber, const QImage& image, bool differs);
+    void showHint(const Capture::WindowInfo& window);
+    void stopRecording();
+    QString shortcutDisplay() const;
+    Limits effectiveLimits() const;
+
+    Services services;
     bool recording = false;
+    QTimer* timer = nullptr;
+    QList<QImage> frames;
+    std::optional<Capture::WindowInfo> window;
+    QPointer<QWidget> hint;
+    Completion onFinish;
+    bool grabbing = false;
+
+    QPointer<QObject> owner;
+    QMetaObject::Connection ownerGone;
+    quint64 number = 0; // counts recordings: a grab that returns into a later one is dropped
+    qint64 keptBytes = 0;
+    qint64 keptRows = 0;
+    bool stoppedAtLimit = false;
+    // Grab results travel back holding this weakly, so none reaches a recorder that is gone.
+    std::shared_ptr<ScrollRecorder*> self;
 };

@@ -112,6 +112,9 @@ public:
     void compressTapped();
     void openLibrary();
     void closeTapped();
+    // Starts recording the card's window while the user scrolls it, or ends the running recording. The card
+    // hides while it records and comes back with the full page.
+    void scrollCapture();
 
 signals:
     // A drag-out or a run finished: a card closed meanwhile may now be deleted.
@@ -125,6 +128,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     GhostButton* tool(const QString& id, const QString& symbol, const QString& title);

@@ -7,10 +7,13 @@
 #include "app/GhostButton.h"
 #include "app/ImageConvert.h"
 #include "app/ImageFormat.h"
+#include "app/Toast.h"
+#include "card/ScrollRecorder.h"
 #include "library/LibraryPanel.h"
 #include "platform/Dispatch.h"
 
 #include <QAction>
+#include <QEvent>
 #include <QMenu>
 
 namespace {
@@ -62,6 +65,10 @@ void ThumbnailView::triggerTool(const QString& id) {
     }
     if (id == QLatin1String("library")) {
         openLibrary();
+        return;
+    }
+    if (id == QLatin1String("scroll")) {
+        scrollCapture();
         return;
     }
     // The other tools arrive with their editors and services; until then a press only counts as use.
@@ -146,4 +153,65 @@ void ThumbnailView::openLibrary() {
 void ThumbnailView::closeTapped() {
     if (onDone)
         onDone();
+}
+
+void ThumbnailView::scrollCapture() {
+    closeEditors();
+    engage();
+    ScrollRecorder& recorder = ScrollRecorder::shared();
+    if (recorder.active()) {
+        ScrollRecorder::finish();
+        return;
+    }
+    if (!current.window) {
+        Toast::show(QStringLiteral("No window to scroll"), anchorPoint(), 1.6);
+        return;
+    }
+    hold(Hold::Recording, true);
+    // Closing the card ends its recording: nobody would take the frames.
+    if (QWidget* card = window(); card != this)
+        card->installEventFilter(this);
+    if (onHide)
+        onHide(true);
+    if (GhostButton* button = tools.value(QStringLiteral("scroll")))
+        button->setActive(true);
+
+    QPointer<ThumbnailView> self(this);
+    recorder.start(
+        *current.window,
+        [self](const ScrollRecorder::Result& result) {
+            if (!self)
+                return;
+            if (self->onHide)
+                self->onHide(false);
+            if (GhostButton* button = self->tools.value(QStringLiteral("scroll")))
+                button->setActive(false);
+            if (const auto* failure = std::get_if<ScrollCapture::Failure>(&result)) {
+                self->hold(Hold::Recording, false);
+                Toast::show(failure->message, self->anchorPoint(), 3.0);
+                return;
+            }
+            const auto& recorded = std::get<ScrollRecorder::Frames>(result);
+            const Shot base = self->current;
+            self->run(QStringLiteral("Stitching"), [base, frames = recorded.images, limited = recorded.stoppedAtLimit] {
+                return ScrollCapture::stitch(base, frames, limited);
+            });
+            // Released only now, so the runner's own hold follows without a gap.
+            self->hold(Hold::Recording, false);
+        },
+        this);
+}
+
+bool ThumbnailView::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Close && watched == window()) {
+        ScrollRecorder& recorder = ScrollRecorder::shared();
+        const bool recording = recorder.active();
+        recorder.cancel(this);
+        if (recording && !recorder.active()) {
+            hold(Hold::Recording, false);
+            if (GhostButton* button = tools.value(QStringLiteral("scroll")))
+                button->setActive(false);
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }

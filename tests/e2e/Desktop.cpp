@@ -5,6 +5,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QThread>
 
@@ -72,12 +74,6 @@ void Desktop::launch(const Options& options) {
     for (const char* sub : {"home", "config", "data", "cache", "runtime"})
         QDir().mkpath(dir.path() + QLatin1Char('/') + QLatin1String(sub));
     QFile::setPermissions(runtimeDir(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    if (!options.firstRun) {
-        QDir().mkpath(configHome() + QStringLiteral("/Pictolarium"));
-        QFile settings(configHome() + QStringLiteral("/Pictolarium/org.pictolarium.Pictolarium.json"));
-        if (settings.open(QIODevice::WriteOnly))
-            settings.write(R"({"onboardingSeen": {"t": "bool", "v": true}})");
-    }
 
     env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), home());
@@ -203,6 +199,22 @@ QString Desktop::run(const QString& program, const QStringList& args, int* exitC
 }
 
 QProcess* Desktop::startApp(const QStringList& args) {
+    // A returning user unless the test asks for a first run: the tour would cover the screen.
+    if (!opts.firstRun) {
+        const QString folder = configHome() + QStringLiteral("/Pictolarium");
+        QDir().mkpath(folder);
+        QFile file(folder + QStringLiteral("/org.pictolarium.Pictolarium.json"));
+        QJsonObject settings;
+        if (file.open(QIODevice::ReadOnly))
+            settings = QJsonDocument::fromJson(file.readAll()).object();
+        file.close();
+        if (!settings.contains(QStringLiteral("onboardingSeen"))) {
+            settings[QStringLiteral("onboardingSeen")] =
+                QJsonObject{{QStringLiteral("t"), QStringLiteral("bool")}, {QStringLiteral("v"), true}};
+            if (file.open(QIODevice::WriteOnly))
+                file.write(QJsonDocument(settings).toJson());
+        }
+    }
     auto* p = new QProcess();
     p->setProcessEnvironment(env);
     p->setStandardOutputFile(QProcess::nullDevice());

@@ -79,3 +79,17 @@ TEST(Startup, RunsWithoutATrayAndSaysSoOnce) {
     EXPECT_EQ(err.count(QStringLiteral("no system tray")), 1) << err.toStdString();
     EXPECT_EQ(desktop.app()->state(), QProcess::Running);
 }
+
+TEST(Startup, AFirstRunGreetsWithTheTourAndALaterOneDoesNot) {
+    for (bool first : {true, false}) {
+        Desktop::Options options;
+        options.firstRun = first;
+        Desktop desktop(options);
+        ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
+        desktop.startApp();
+        ASSERT_TRUE(desktop.waitForApp());
+        const bool shown = Desktop::waitUntil(
+            [&] { return !desktop.windowsByName(QStringLiteral("^Pictolarium Tour$")).isEmpty(); }, first ? 5000 : 2000);
+        EXPECT_EQ(shown, first);
+    }
+}
