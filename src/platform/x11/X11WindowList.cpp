@@ -301,11 +301,13 @@ QImage X11WindowList::grab(const QRect& rect, QString* error) {
     QImage image(pixels.width, pixels.height, QImage::Format_RGB32);
     if (image.isNull())
         return fail(QStringLiteral("Out of memory"));
-    if (image.bytesPerLine() == pixels.stride) {
-        std::memcpy(image.bits(), pixels.data, size_t(pixels.stride) * size_t(pixels.height));
-    } else {
-        for (int y = 0; y < pixels.height; ++y)
-            std::memcpy(image.scanLine(y), pixels.data + size_t(y) * size_t(pixels.stride), size_t(pixels.width) * 4);
+    // The server leaves the top byte of a depth-24 pixel undefined, while RGB32 promises 0xff there;
+    // code that copies rows into a picture with alpha would otherwise see holes.
+    for (int y = 0; y < pixels.height; ++y) {
+        const auto* from = reinterpret_cast<const quint32*>(pixels.data + size_t(y) * size_t(pixels.stride));
+        auto* to = reinterpret_cast<quint32*>(image.scanLine(y));
+        for (int x = 0; x < pixels.width; ++x)
+            to[x] = from[x] | 0xff000000u;
     }
     return image;
 }
