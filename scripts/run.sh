@@ -20,7 +20,12 @@ if [ -z "${DISPLAY:-}" ]; then
     echo "No display was set: started a virtual one at DISPLAY=:$n (1920x1080)."
     echo "Reach it with, for example:  DISPLAY=:$n import -window root shot.png"
     echo "                          or DISPLAY=:$n xdotool key super+shift+d"
-    sleep 0.5
+    # Let the panel take the tray first, so the icon docks at once.
+    for _ in $(seq 30); do
+        xdotool search --classname tint2 >/dev/null 2>&1 && break
+        sleep 0.1
+    done
+    sleep 0.3
 fi
 
 "$app" "${@:2}"
