@@ -1,19 +1,11 @@
 #include "app/Toast.h"
 
-#include "app/Pill.h"
-#include "app/UI.h"
+#include "app/MessagePill.h"
 #include "platform/Dispatch.h"
-#include "platform/x11/Compositor.h"
 
-#include <QFontMetricsF>
-#include <QLabel>
-#include <QPainterPath>
 #include <QPointer>
 #include <QPropertyAnimation>
-#include <QRegion>
 #include <QWidget>
-
-#include <cmath>
 
 namespace {
 
@@ -34,47 +26,8 @@ void dispose(QWidget* window) {
     window->deleteLater();
 }
 
-// A rounded region a pixel at a time: without a compositor the window's clear corners would
-// show black, so the window itself is cut to the pill's outline.
-QRegion roundedRegion(const QSize& size, double radius) {
-    QPainterPath path;
-    path.addRoundedRect(QRectF(QPointF(0, 0), QSizeF(size)), radius, radius);
-    return QRegion(path.toFillPolygon().toPolygon());
-}
-
 QWidget* makeWindow(const QString& text) {
-    const bool composited = Compositor::active();
-    // Unmanaged (override-redirect): a window manager's frame around the toast would catch the
-    // clicks that the toast itself lets through, and could hand it the focus.
-    auto* window = new QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
-                                            Qt::WindowDoesNotAcceptFocus | Qt::WindowTransparentForInput |
-                                            Qt::BypassWindowManagerHint);
-    window->setAttribute(Qt::WA_ShowWithoutActivating);
-    window->setAttribute(Qt::WA_TranslucentBackground);
-    window->setFocusPolicy(Qt::NoFocus);
-    window->setObjectName(QStringLiteral("toast"));
-    window->setWindowTitle(QStringLiteral("Pictolarium Toast"));
-
-    auto* label = new QLabel(text);
-    label->setFont(UI::font(12, QFont::Medium));
-    label->setTextFormat(Qt::PlainText);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, Qt::white);
-    label->setPalette(palette);
-    label->setAttribute(Qt::WA_TransparentForMouseEvents);
-    // The label's fitted size: its text's advance, whole pixels.
-    const QFontMetricsF metrics(label->font());
-    const int labelWidth = int(std::ceil(metrics.horizontalAdvance(text)));
-    const int labelHeight = int(std::ceil(metrics.height()));
-    const int w = labelWidth + 2 * kPadding;
-
-    auto* pill = new Pill(QRect(0, 0, w, kHeight), window);
-    label->setParent(pill);
-    label->setGeometry(kPadding, (kHeight - labelHeight) / 2, labelWidth, labelHeight);
-    window->resize(w, kHeight);
-    if (!composited)
-        window->setMask(roundedRegion(window->size(), pill->cornerRadius()));
-    return window;
+    return MessagePill::make(text, kHeight, kPadding, QStringLiteral("Pictolarium Toast"), QStringLiteral("toast"));
 }
 
 void fadeOut(QWidget* window) {

@@ -8,7 +8,7 @@
 namespace {
 QString fromEnv(const char* name, const QString& fallback) {
     const QString value = qEnvironmentVariable(name);
-    // The base directory specification says relative paths are invalid and must be ignored.
+    // Relative paths in these variables are invalid by the XDG rules and must be ignored.
     if (value.isEmpty() || !QDir::isAbsolutePath(value))
         return fallback;
     return value;
