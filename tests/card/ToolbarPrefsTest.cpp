@@ -51,7 +51,6 @@ TEST(ToolbarOrder, IsAlwaysAPermutationOfTheCatalogue) {
         {"empty list", QVariantList{}, catalogueOrder},
         {"unknown ids and repeats dropped", array(ids({"share", "sparkle", "share", "crop"})), shareCropFirst},
         {"not a list", QStringLiteral("share,crop"), catalogueOrder},
-        {"a dictionary", QVariantMap{{QStringLiteral("share"), true}}, catalogueOrder},
         {"entries that are not strings skipped",
          QVariantList{qlonglong(3), QStringLiteral("share"), true, QStringLiteral("crop")}, shareCropFirst},
         {"case matters", array(ids({"Share", "CROP"})), catalogueOrder},
