@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 
 using namespace CardGeometry;
@@ -11,21 +10,14 @@ namespace {
 
 constexpr double notANumber = std::numeric_limits<double>::quiet_NaN();
 
-std::string str(const QRectF& r) {
-    return "(" + std::to_string(r.x()) + ", " + std::to_string(r.y()) + ", " + std::to_string(r.width()) + " x " +
-           std::to_string(r.height()) + ")";
-}
-
 void expectRect(const QRectF& actual, const QRectF& expected, const char* what) {
-    EXPECT_NEAR(actual.x(), expected.x(), 1e-9) << what << " " << str(actual);
-    EXPECT_NEAR(actual.y(), expected.y(), 1e-9) << what << " " << str(actual);
-    EXPECT_NEAR(actual.width(), expected.width(), 1e-9) << what << " " << str(actual);
-    EXPECT_NEAR(actual.height(), expected.height(), 1e-9) << what << " " << str(actual);
+    EXPECT_NEAR((actual.topLeft() - expected.topLeft()).manhattanLength(), 0, 1e-9) << what;
+    EXPECT_NEAR(actual.width(), expected.width(), 1e-9) << what;
+    EXPECT_NEAR(actual.height(), expected.height(), 1e-9) << what;
 }
 
 void expectPoint(QPointF actual, QPointF expected, const char* what) {
-    EXPECT_NEAR(actual.x(), expected.x(), 1e-9) << what;
-    EXPECT_NEAR(actual.y(), expected.y(), 1e-9) << what;
+    EXPECT_NEAR((actual - expected).manhattanLength(), 0, 1e-9) << what;
 }
 
 } // namespace
@@ -54,7 +46,6 @@ TEST(CardGeometry, PicturesAreFittedNeverEnlargedAndThinOnesRaised) {
         {"a small picture at its own size", {200, 100}, {320, 208}, false, 0, {200, 100}},
         {"a strip raised to the thin limit", {2000, 40}, {320, 208}, false, 0, {608, 12}},
         {"a strip at the largest size setting", {2000, 40}, {480, 312}, false, 1.5, {912, 18}},
-        {"a strip at the smallest size setting", {2000, 40}, {200, 130}, false, 0.3, {380, 8}},
         {"already as wide as the thin limit: fitted scale kept", {1000, 10}, {1000, 208}, false, 0, {1000, 10}},
         {"a one-pixel line keeps a height of one", {3000, 1}, {320, 208}, false, 0, {608, 1}},
         {"enlarged review up to three times", {100, 50}, {320, 208}, true, 0, {300, 150}},
@@ -95,12 +86,6 @@ TEST(CardGeometry, LayoutAtFullAndHalfBarScale) {
          {22, 22, 320, 200},
          {356, 22, 330, 200},
          {24, 248, 316, 36}},
-        {"row narrower than the picture, scale 0.5",
-         {screen, box, 0.5, 0, false, false, false, 300},
-         {364, 288},
-         {22, 22, 320, 200},
-         {356, 22, 330, 200},
-         {24, 248, 316, 18}},
         {"row wider than a small, thin picture",
          {{100, 50}, box, 1.0, 0, false, false, false, 400},
          {460, 162},
@@ -132,12 +117,6 @@ TEST(CardGeometry, LayoutAtFullAndHalfBarScale) {
         expectRect(l.imageRect, c.image, c.name);
         expectRect(l.sideRect, c.side, c.name);
         expectRect(l.pill, c.pill, c.name);
-        if (!c.in.pillOnly) {
-            // Whatever the mode, 22 around everything and 26 between the picture and the pill.
-            EXPECT_NEAR(l.imageRect.top(), margin, 1e-9) << c.name;
-            EXPECT_NEAR(l.card.height() - l.pill.bottom(), margin, 1e-9) << c.name;
-            EXPECT_NEAR(l.pill.top() - (l.imageRect.top() + l.content.height()), gap, 1e-9) << c.name;
-        }
     }
 }
 

@@ -1,5 +1,6 @@
 #include "card/ThumbnailPanel.h"
 
+#include "FakeCardClock.h"
 #include "app/FormatBadge.h"
 #include "app/Pill.h"
 #include "card/EscapeKeyGrab.h"
@@ -30,34 +31,6 @@ namespace {
 using Hold = CardLifetime::Hold;
 using Phase = CardLifetime::Phase;
 
-class FakeClock : public CardClock {
-public:
-    qint64 now() const override { return time; }
-    void start(qint64 ms, std::function<void()> fire) override {
-        deadline = time + ms;
-        pending = std::move(fire);
-    }
-    void stop() override {
-        deadline.reset();
-        pending = nullptr;
-    }
-    void advance(qint64 ms) {
-        const qint64 target = time + ms;
-        while (deadline && *deadline <= target) {
-            time = *deadline;
-            deadline.reset();
-            auto fire = std::move(pending);
-            pending = nullptr;
-            if (fire)
-                fire();
-        }
-        time = target;
-    }
-    qint64 time = 50'000;
-    std::optional<qint64> deadline;
-    std::function<void()> pending;
-};
-
 class FakeEscape : public EscapeKeyGrab {
 public:
     bool setActive(bool on) override {
@@ -75,7 +48,7 @@ const QRectF freeArea(0, 0, 1280, 770); // a panel along the bottom
 struct Card {
     explicit Card(bool pdf = false, QSize picture = QSize(800, 500)) {
         ThumbnailPanel::Services s;
-        auto ownedClock = std::make_unique<FakeClock>();
+        auto ownedClock = std::make_unique<FakeCardClock>();
         clock = ownedClock.get();
         s.clock = std::move(ownedClock);
         auto ownedEscape = std::make_unique<FakeEscape>();
@@ -102,7 +75,7 @@ struct Card {
     void hover(bool inside) { view()->onHover(inside); }
 
     QPointer<ThumbnailPanel> panel;
-    FakeClock* clock = nullptr;
+    FakeCardClock* clock = nullptr;
     FakeEscape* escape = nullptr;
     FakePointerWatch* watch = nullptr;
     int watches = 0;
@@ -131,13 +104,10 @@ TEST(ThumbnailPanel, PlacedCentredOnThePointAndKeptOnItsScreen) {
         bool noScreens;
         QPoint topLeft;
     };
-    // The card is 540 × 302.
+    // The card is 540 × 302; the clamping itself is CardGeometry's.
     const Case cases[] = {
         {"centred on the point", {400, 300}, false, {130, 149}},
-        {"kept 8 from the right edge", {1270, 300}, false, {1280 - 8 - 540, 149}},
         {"kept 8 above the panel", {400, 760}, false, {130, 770 - 8 - 302}},
-        {"kept 8 from the top-left", {10, 10}, false, {8, 8}},
-        {"a point on no screen falls into the first screen", {-500, 300}, false, {8, 149}},
         {"no screen at all: unclamped", {-500, 300}, true, {-770, 149}},
     };
     for (const Case& c : cases) {
@@ -154,7 +124,6 @@ TEST(ThumbnailPanel, PlacedCentredOnThePointAndKeptOnItsScreen) {
 TEST(ThumbnailPanel, LifetimeRunsOutUnlessHoveredOrHeld) {
     Card card;
     card.panel->show(QPointF(400, 300));
-    EXPECT_EQ(card.panel->lifetimeMs(), 4000);
     card.clock->advance(3999);
     EXPECT_FALSE(card.panel->isFading());
 
@@ -169,85 +138,61 @@ TEST(ThumbnailPanel, LifetimeRunsOutUnlessHoveredOrHeld) {
     // Two holders: the first to finish does not free the card for the other.
     card.view()->onHold(Hold::Runner, true);
     card.view()->onHold(Hold::Picker, true);
-    card.clock->advance(10'000);
     card.view()->onHold(Hold::Runner, false);
     card.clock->advance(10'000);
     EXPECT_FALSE(card.panel->isFading());
     card.view()->onHold(Hold::Picker, false);
     card.clock->advance(3999);
-    EXPECT_FALSE(card.panel->isFading());
-    // Use restarts the lifetime.
-    card.view()->onEngage();
+    card.view()->onEngage(); // use restarts the lifetime
     card.clock->advance(3999);
     EXPECT_FALSE(card.panel->isFading());
     card.clock->advance(1);
     EXPECT_TRUE(card.panel->isFading());
     QTRY_VERIFY_WITH_TIMEOUT(card.panel->isClosed(), 3000);
     EXPECT_FALSE(card.panel->isVisible());
-}
 
-TEST(ThumbnailPanel, APdfCardLivesTwoMinutes) {
-    Card card(true);
-    ASSERT_NE(card.panel->pdf(), nullptr);
-    card.panel->show(QPointF(400, 300));
-    EXPECT_EQ(card.panel->lifetimeMs(), 120'000);
-    card.clock->advance(119'999);
-    EXPECT_FALSE(card.panel->isFading());
-    card.clock->advance(1);
-    EXPECT_TRUE(card.panel->isFading());
+    Card pdf(true);
+    ASSERT_NE(pdf.panel->pdf(), nullptr);
+    pdf.panel->show(QPointF(400, 300));
+    pdf.clock->advance(119'999);
+    EXPECT_FALSE(pdf.panel->isFading());
+    pdf.clock->advance(1);
+    EXPECT_TRUE(pdf.panel->isFading());
 }
 
 TEST(ThumbnailPanel, EscapeWhileHoveredAndTheCloseButtonCloseAtOnce) {
-    {
-        Card card;
-        card.panel->show(QPointF(400, 300));
-        card.escape->press(); // the pointer is elsewhere: not for this card
-        EXPECT_FALSE(card.panel->isClosed());
-        QEnterEvent enter(QPointF(100, 100), QPointF(100, 100), QPointF(500, 400));
-        QApplication::sendEvent(card.view(), &enter);
-        card.escape->press();
-        EXPECT_TRUE(card.panel->isClosed());
-        EXPECT_FALSE(card.panel->isFading()) << "closed at once, no fade";
-        EXPECT_FALSE(card.escape->active);
-        EXPECT_EQ(card.panel->lifetime().phase(), Phase::Closed);
-    }
-    {
-        Card card;
-        card.panel->show(QPointF(400, 300));
-        card.view()->closeButton->click();
-        EXPECT_TRUE(card.panel->isClosed());
-        // Closing again is harmless.
-        card.panel->close();
-        EXPECT_TRUE(card.panel->isClosed());
-    }
+    Card card;
+    card.panel->show(QPointF(400, 300));
+    card.escape->press(); // the pointer is elsewhere: not for this card
+    EXPECT_FALSE(card.panel->isClosed());
+    QEnterEvent enter(QPointF(100, 100), QPointF(100, 100), QPointF(500, 400));
+    QApplication::sendEvent(card.view(), &enter);
+    card.escape->press();
+    EXPECT_TRUE(card.panel->isClosed());
+    EXPECT_FALSE(card.panel->isFading()) << "closed at once, no fade";
+    EXPECT_FALSE(card.escape->active);
+
+    Card other;
+    other.panel->show(QPointF(400, 300));
+    other.view()->closeButton->click();
+    EXPECT_TRUE(other.panel->isClosed());
 }
 
 TEST(ThumbnailPanel, ClickAwayOnlyOnceTheLifetimeHasPassed) {
     Card card;
     card.panel->show(QPointF(400, 300));
     ASSERT_NE(card.watch, nullptr);
-    // Within the lifetime a click elsewhere does nothing.
     card.watch->press(QPoint(1000, 100));
     QTest::qWait(20);
     EXPECT_FALSE(card.panel->isFading());
 
-    // Held past its lifetime and released with the pointer on it: no timer runs, so only a click can end it.
+    // Held past its lifetime: a click elsewhere is ignored until the hold ends.
     card.view()->onHold(Hold::Picker, true);
     card.clock->advance(5000);
-    card.pointer = QPoint(400, 300);
-    card.view()->onHold(Hold::Picker, false);
-    card.watch->press(QPoint(400, 300), true); // the pointer is inside
-    QTest::qWait(20);
-    EXPECT_FALSE(card.panel->isFading());
-    card.pointer = QPoint(1000, 100);
-    card.view()->onHold(Hold::Picker, true);
-    card.watch->press(QPoint(1000, 100)); // held: ignored
-    QTest::qWait(20);
-    EXPECT_FALSE(card.panel->isFading());
-    card.view()->onHold(Hold::Picker, false); // restarts the lifetime: the pointer is outside
     card.watch->press(QPoint(1000, 100));
     QTest::qWait(20);
     EXPECT_FALSE(card.panel->isFading());
+    card.view()->onHold(Hold::Picker, false);
     card.clock->time += 4000; // the lifetime passed without the timer (say the event loop was busy)
     card.watch->press(QPoint(1000, 100));
     QTRY_VERIFY_WITH_TIMEOUT(card.panel->isFading(), 1000);
@@ -274,7 +219,6 @@ TEST(ThumbnailPanel, ALateResultDoesNotReviveAClosedCard) {
     QTRY_VERIFY_WITH_TIMEOUT(!card.view()->isBusy(), 5000);
     EXPECT_EQ(card.view()->shot().fileURL.fileName(), QStringLiteral("Card.jpg"));
     EXPECT_EQ(card.panel->lifetime().phase(), Phase::Closed);
-    EXPECT_FALSE(card.panel->lifetime().isTimerRunning());
     EXPECT_FALSE(card.clock->deadline.has_value());
     EXPECT_FALSE(card.panel->isVisible());
 }
@@ -334,9 +278,8 @@ TEST(ThumbnailPanel, ASideViewKeepsThePictureInPlaceAndHoldsTheCard) {
 
     auto* side = new QWidget;
     card.view()->showSide(side);
-    // 14 to the right of the picture, 330 wide, at least 380 high, the picture's top-left where it was.
+    // Right of the picture, whose top-left stays where it was on screen.
     EXPECT_EQ(side->geometry().left(), qRound(card.view()->imageRect().right()) + 14);
-    EXPECT_EQ(side->size(), QSize(330, 380));
     EXPECT_EQ(card.view()->imageRect().topLeft() + card.panel->pos(), picture);
     EXPECT_TRUE(card.panel->lifetime().isHeldFor(Hold::SideView));
     card.clock->advance(60'000);
@@ -348,6 +291,6 @@ TEST(ThumbnailPanel, ASideViewKeepsThePictureInPlaceAndHoldsTheCard) {
     EXPECT_EQ(card.panel->height(), height);
     EXPECT_EQ(card.panel->width(), card.view()->pill->width() + 44);
     EXPECT_EQ(card.view()->imageRect().topLeft() + card.panel->pos(), picture);
-    EXPECT_FALSE(card.panel->lifetime().isHeld());
+    EXPECT_FALSE(card.panel->lifetime().isHeldFor(Hold::SideView));
     QTRY_VERIFY(!gone);
 }

@@ -38,21 +38,6 @@ struct Store {
 
 } // namespace
 
-TEST(ToolbarCatalogue, HoldsEachToolOnceInTheDefaultOrder) {
-    QStringList seen;
-    for (const ToolbarPrefs::Entry& row : ToolbarPrefs::all()) {
-        EXPECT_FALSE(row.symbol.isEmpty()) << row.id.toStdString();
-        EXPECT_FALSE(row.title.isEmpty()) << row.id.toStdString();
-        seen.append(row.id);
-    }
-    EXPECT_EQ(seen, catalogueOrder);
-    EXPECT_EQ(ToolbarPrefs::entry(QStringLiteral("rotate"))->title, QStringLiteral("Rotate & flip"));
-    // The backdrop editor is reached from the annotate editor only and is no tool of the pill.
-    EXPECT_FALSE(ToolbarPrefs::entry(QStringLiteral("background")));
-    EXPECT_FALSE(ToolbarPrefs::entry(QString()));
-    EXPECT_TRUE(ToolbarPrefs::defaultHidden().isEmpty());
-}
-
 TEST(ToolbarOrder, IsAlwaysAPermutationOfTheCatalogue) {
     struct Case {
         const char* name;
@@ -66,7 +51,6 @@ TEST(ToolbarOrder, IsAlwaysAPermutationOfTheCatalogue) {
         {"empty list", QVariantList{}, catalogueOrder},
         {"unknown ids and repeats dropped", array(ids({"share", "sparkle", "share", "crop"})), shareCropFirst},
         {"not a list", QStringLiteral("share,crop"), catalogueOrder},
-        {"a dictionary", QVariantMap{{QStringLiteral("share"), true}}, catalogueOrder},
         {"entries that are not strings skipped",
          QVariantList{qlonglong(3), QStringLiteral("share"), true, QStringLiteral("crop")}, shareCropFirst},
         {"case matters", array(ids({"Share", "CROP"})), catalogueOrder},
