@@ -64,30 +64,27 @@ protected:
 };
 
 TEST_F(CaptureTest, ListsOnlyWindowsWorthCapturingAndPicksTheFrontOneUnderThePointer) {
+    const auto with = [](auto tweak, QString app = QStringLiteral("App")) {
+        Window w = window(1, QRect(0, 0, 300, 300), std::move(app));
+        tweak(w);
+        return w;
+    };
     struct Case {
         const char* name;
         Window w;
         bool listed;
     };
-    Window thin = window(1, QRect(0, 0, 40, 300));
-    Window low = window(2, QRect(0, 0, 300, 40));
-    Window small = window(3, QRect(0, 0, 41, 41));
-    Window faint = window(4, QRect(0, 0, 300, 300));
-    faint.opacity = 0.05;
-    Window seen = window(5, QRect(0, 0, 300, 300));
-    seen.opacity = 0.06;
-    Window own = window(6, QRect(0, 0, 300, 300));
-    own.pid = qint32(QCoreApplication::applicationPid());
-    Window dock = window(7, QRect(0, 0, 300, 300));
-    dock.normal = false;
-    Window hidden = window(8, QRect(0, 0, 300, 300));
-    hidden.visible = false;
-    Window unnamed = window(9, QRect(0, 0, 300, 300), QString());
-    unnamed.pid = 0; // the window does not say: still listed
     const Case cases[] = {
-        {"40 wide", thin, false},     {"40 high", low, false},      {"41 x 41", small, true},
-        {"alpha 0.05", faint, false}, {"alpha 0.06", seen, true},   {"our own", own, false},
-        {"a dock", dock, false},      {"minimised", hidden, false}, {"no class", unnamed, true},
+        {"40 wide", window(1, QRect(0, 0, 40, 300)), false},
+        {"40 high", window(2, QRect(0, 0, 300, 40)), false},
+        {"41 x 41", window(3, QRect(0, 0, 41, 41)), true},
+        {"alpha 0.05", with([](Window& w) { w.opacity = 0.05; }), false},
+        {"alpha 0.06", with([](Window& w) { w.opacity = 0.06; }), true},
+        {"our own", with([](Window& w) { w.pid = qint32(QCoreApplication::applicationPid()); }), false},
+        {"a dock", with([](Window& w) { w.normal = false; }), false},
+        {"minimised", with([](Window& w) { w.visible = false; }), false},
+        // the window does not say: still listed
+        {"no class", with([](Window& w) { w.pid = 0; }, QString()), true},
     };
     for (const Case& c : cases) {
         desktop.list = {c.w};
@@ -96,7 +93,7 @@ TEST_F(CaptureTest, ListsOnlyWindowsWorthCapturingAndPicksTheFrontOneUnderThePoi
         EXPECT_EQ(listed.size(), c.listed ? 1 : 0) << c.name;
         EXPECT_EQ(Capture::windowUnderCursor().has_value(), c.listed) << c.name;
     }
-    desktop.list = {unnamed};
+    desktop.list = {cases[std::size(cases) - 1].w};
     EXPECT_EQ(Capture::windows().value(0).app, QStringLiteral("Window"));
 
     // Front to back: the first window holding the point wins; right and bottom edges are outside.
@@ -105,8 +102,7 @@ TEST_F(CaptureTest, ListsOnlyWindowsWorthCapturingAndPicksTheFrontOneUnderThePoi
     const struct {
         QPoint mouse;
         const char* expected;
-    } points[] = {{{100, 100}, "Front"}, {{299, 199}, "Front"}, {{300, 150}, "Back"},
-                  {{150, 200}, "Back"},  {{49, 60}, nullptr},   {{450, 60}, nullptr}};
+    } points[] = {{{100, 100}, "Front"}, {{299, 199}, "Front"}, {{300, 150}, "Back"}, {{49, 60}, nullptr}};
     for (const auto& p : points) {
         desktop.mouse = p.mouse;
         const auto under = Capture::windowUnderCursor();
@@ -169,15 +165,12 @@ TEST_F(CaptureTest, WindowCaptureReportsEveryFailureOfTheTool) {
             EXPECT_EQ(e.message, c.error) << c.name;
             EXPECT_FALSE(e.needsPermission) << c.name;
         }
+        // Whatever the tool wrote is left where it is, picture or not.
+        EXPECT_EQ(shots().size(), c.body.contains(QStringLiteral("$target")) ? 1 : 0) << c.name;
         EXPECT_TRUE(toolArguments().startsWith(QStringLiteral("-l 77 -o -x -t png ") + AppDelegate::shotsFolder() +
                                                QStringLiteral("/Tea-Pot 20")))
             << c.name << " " << toolArguments().toStdString();
     }
-    // A file the tool wrote that is not a picture is left where it is.
-    fakeTool(QStringLiteral("echo garbage > \"$target\""));
-    QDir(AppDelegate::shotsFolder()).removeRecursively();
-    EXPECT_THROW(Capture::capture(info), CaptureError);
-    EXPECT_EQ(shots().size(), 1);
 
     Capture::setTool(dir.filePath(QStringLiteral("no-such-tool")));
     try {

