@@ -16,12 +16,6 @@
 
 namespace {
 
-QString shotsDir() {
-    const QString dir = QStringLiteral(E2E_SHOTS_DIR);
-    QDir().mkpath(dir);
-    return dir;
-}
-
 QJsonObject settings(Desktop& desktop) {
     QFile file(desktop.configHome() + QStringLiteral("/Pictolarium/org.pictolarium.Pictolarium.json"));
     if (!file.open(QIODevice::ReadOnly))
@@ -39,8 +33,8 @@ QStringList shots(Desktop& desktop) {
 
 bool visible(Desktop& desktop, const QString& title) {
     const QString out = desktop.run(QStringLiteral("xdotool"),
-                                    {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                                     QStringLiteral("^") + title + QStringLiteral("$")});
+                                    {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                     QStringLiteral("--name"), QStringLiteral("^") + title + QStringLiteral("$")});
     return !out.trimmed().isEmpty();
 }
 
@@ -66,8 +60,9 @@ public:
 
     // The panel icon: our 22 × 22 window docked in the tray.
     QPoint icon() {
-        const QString out = desktop.run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--classname"),
-                                                                    QStringLiteral("pictolarium")});
+        const QString out =
+            desktop.run(QStringLiteral("xdotool"),
+                        {QStringLiteral("search"), QStringLiteral("--classname"), QStringLiteral("pictolarium")});
         for (const QString& id : out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
             const QRect r = desktop.windowGeometry(id.toUInt());
             if (r.width() <= 32 && r.height() <= 32 && r.top() > 700)
@@ -115,7 +110,7 @@ TEST(PanelMenu, EveryItemDoesItsJob) {
     Menu menu(desktop);
 
     menu.open();
-    desktop.screenshot(shotsDir() + QStringLiteral("/menu-open.png"));
+    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/menu-open.png"));
     desktop.xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
 
     // Convert Wheel Key → Super: stored, the check moves.
@@ -191,15 +186,16 @@ TEST(PanelMenu, EveryItemDoesItsJob) {
     menu.pick(repeat("Down", 6) << QStringLiteral("Right") << QStringLiteral("Right"));
     EXPECT_EQ(setting(desktop, "shortcut.enabled.capture"), QJsonValue(false));
     menu.pick(repeat("Down", 6) << QStringLiteral("Right") << QStringLiteral("Right") << QStringLiteral("Down"));
-    const QString dialog = QStringLiteral("Shortcut for \u201cCapture  \u00b7  tap = window, hold = drag a piece\u201d");
+    const QString dialog =
+        QStringLiteral("Shortcut for \u201cCapture  \u00b7  tap = window, hold = drag a piece\u201d");
     EXPECT_TRUE(waitVisible(desktop, dialog));
-    desktop.screenshot(shotsDir() + QStringLiteral("/menu-shortcut-dialog.png"));
+    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/menu-shortcut-dialog.png"));
     desktop.xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
     EXPECT_TRUE(Desktop::waitUntil([&] { return !visible(desktop, dialog); }, 5000));
 
     // The size slider stores what it shows: click the right end of its groove.
     menu.open();
-    const QImage screen = desktop.screenshot(shotsDir() + QStringLiteral("/menu-slider.png"));
+    const QImage screen = desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/menu-slider.png"));
     QPoint grooveEnd;
     for (int y = 300; y < screen.height() - 40 && grooveEnd.isNull(); ++y)
         for (int x = screen.width() - 1; x > screen.width() / 2; --x) {
@@ -224,7 +220,7 @@ TEST(PanelMenu, EveryItemDoesItsJob) {
 
     // Quit.
     menu.pick(repeat("Up", 1));
-    desktop.screenshot(shotsDir() + QStringLiteral("/menu-quit.png"));
+    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/menu-quit.png"));
     EXPECT_TRUE(desktop.app()->waitForFinished(5000));
     EXPECT_EQ(desktop.app()->exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(desktop.app()->exitCode(), 0);
@@ -239,9 +235,9 @@ TEST(CaptureRoad, TheCaptureKeyTakesTheWindowUnderThePointerAndShowsIt) {
     quint32 xterm = 0;
     ASSERT_TRUE(Desktop::waitUntil(
         [&] {
-            const QString out = desktop.run(QStringLiteral("xdotool"),
-                                            {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                             QStringLiteral("--class"), QStringLiteral("xterm")});
+            const QString out =
+                desktop.run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                                        QStringLiteral("--class"), QStringLiteral("xterm")});
             xterm = out.split(QLatin1Char('\n'), Qt::SkipEmptyParts).value(0).toUInt();
             return xterm != 0;
         },
@@ -255,7 +251,7 @@ TEST(CaptureRoad, TheCaptureKeyTakesTheWindowUnderThePointerAndShowsIt) {
     ASSERT_EQ(files.size(), 1);
     EXPECT_TRUE(files.first().startsWith(QStringLiteral("XTerm 20"))) << files.first().toStdString();
     EXPECT_TRUE(waitVisible(desktop, QStringLiteral("Pictolarium Card")));
-    desktop.screenshot(shotsDir() + QStringLiteral("/capture-key-card.png"));
+    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/capture-key-card.png"));
 }
 
 TEST(CaptureRoad, FilesHandedToTheProgramAreCopiedAndShown) {
@@ -306,7 +302,7 @@ TEST(CaptureRoad, FilesHandedToTheProgramAreCopiedAndShown) {
     EXPECT_TRUE(Desktop::waitUntil(
         [&] { return QFileInfo::exists(desktop.shotsFolder() + QStringLiteral("/.pages/three pages p1.png")); }, 5000));
     EXPECT_TRUE(waitVisible(desktop, QStringLiteral("Pictolarium Toast")));
-    desktop.screenshot(shotsDir() + QStringLiteral("/open-pdf.png"));
+    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/open-pdf.png"));
 
     // The same file again takes the next free name; an unreadable one only says so.
     desktop.run(QStringLiteral(PICTOLARIUM_BIN), {inputs.first()});
@@ -318,7 +314,7 @@ TEST(CaptureRoad, FilesHandedToTheProgramAreCopiedAndShown) {
     junk.close();
     desktop.run(QStringLiteral(PICTOLARIUM_BIN), {broken});
     EXPECT_TRUE(waitVisible(desktop, QStringLiteral("Pictolarium Toast")));
-    desktop.screenshot(shotsDir() + QStringLiteral("/open-broken.png"));
+    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/open-broken.png"));
     EXPECT_EQ(desktop.app()->state(), QProcess::Running);
 }
 

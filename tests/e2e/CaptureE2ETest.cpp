@@ -17,12 +17,6 @@
 
 namespace {
 
-QString shotsDir() {
-    const QString dir = QStringLiteral(E2E_SHOTS_DIR);
-    QDir().mkpath(dir);
-    return dir;
-}
-
 QString stampPattern(const char* word) {
     return QStringLiteral("^%1 \\d{4}-\\d\\d-\\d\\d at \\d\\d\\.\\d\\d\\.\\d\\d\\.png$").arg(QLatin1String(word));
 }
@@ -57,15 +51,11 @@ std::optional<Capture::WindowInfo> waitForApp(const QString& app) {
 }
 
 // Lets time pass with the event loop running, so queued completions are delivered meanwhile.
-void pause(int ms) {
-    Desktop::waitUntil([] { return false; }, ms);
-}
-
 // Waits for the slice overlay to be up and holding the pointer.
 bool waitForOverlay(Desktop& desktop) {
     const bool up = Desktop::waitUntil(
         [&] { return !desktop.windowsByName(QStringLiteral("^pictolarium-screencapture$")).isEmpty(); }, 10000);
-    pause(200);
+    Desktop::pause(200);
     return up;
 }
 
@@ -137,7 +127,7 @@ TEST(CaptureE2E, WindowUnderThePointerIsCapturedWithItsFrame) {
     ASSERT_TRUE(under.has_value());
     EXPECT_EQ(under->id, listed->id);
 
-    const QImage screen = settledScreen(desktop, shotsDir() + QStringLiteral("/capture-window-desktop.png"));
+    const QImage screen = settledScreen(desktop, Desktop::shotsDir() + QStringLiteral("/capture-window-desktop.png"));
     const Shot shot = Capture::capture(*under);
     const QString name = shot.fileURL.fileName();
     EXPECT_TRUE(QRegularExpression(stampPattern("XTerm")).match(name).hasMatch()) << name.toStdString();
@@ -146,7 +136,7 @@ TEST(CaptureE2E, WindowUnderThePointerIsCapturedWithItsFrame) {
     EXPECT_EQ(QImage(shot.fileURL.toLocalFile()).size(), under->bounds.size());
     // The file holds exactly what the screen shows there.
     EXPECT_EQ(differentPixels(shot.image, screen.copy(under->bounds)), 0);
-    shot.image.save(shotsDir() + QStringLiteral("/capture-window.png"));
+    shot.image.save(Desktop::shotsDir() + QStringLiteral("/capture-window.png"));
 
     // The in-process grab sees the same pixels without a file.
     const QImage grabbed = Capture::captureWindowModern(under->id);
@@ -187,7 +177,8 @@ TEST(CaptureE2E, WithACompositorAWindowIsCapturedAloneWhereOthersCoverIt) {
     const QList<Capture::WindowInfo> listed = Capture::windows();
     const Capture::WindowInfo front = listed.at(0), back = listed.at(1);
     ASSERT_TRUE(back.bounds.intersects(front.bounds));
-    const QImage screen = settledScreen(desktop, shotsDir() + QStringLiteral("/capture-composited-desktop.png"));
+    const QImage screen =
+        settledScreen(desktop, Desktop::shotsDir() + QStringLiteral("/capture-composited-desktop.png"));
 
     desktop.xdotool({QStringLiteral("mousemove"), QString::number(back.bounds.left() + 20),
                      QString::number(back.bounds.top() + 60)});
@@ -196,7 +187,7 @@ TEST(CaptureE2E, WithACompositorAWindowIsCapturedAloneWhereOthersCoverIt) {
     ASSERT_TRUE(under.has_value());
     ASSERT_EQ(under->id, back.id);
     const Shot shot = Capture::capture(*under);
-    shot.image.save(shotsDir() + QStringLiteral("/capture-composited-window.png"));
+    shot.image.save(Desktop::shotsDir() + QStringLiteral("/capture-composited-window.png"));
     ASSERT_EQ(shot.image.size(), back.bounds.size());
 
     // Outside the front window the picture is the screen; inside it, the back window's own pixels.
@@ -224,7 +215,7 @@ TEST(CaptureE2E, ScreenCapturesAreWholeAndThreeInASecondAreNumbered) {
         << one.fileURL.fileName().toStdString();
     EXPECT_EQ(one.image.size(), QSize(1280, 800));
     EXPECT_FALSE(one.window.has_value());
-    one.image.save(shotsDir() + QStringLiteral("/capture-screen.png"));
+    one.image.save(Desktop::shotsDir() + QStringLiteral("/capture-screen.png"));
 
     // Three captures inside one second; a second boundary in between spoils a round, so try again.
     bool sameSecond = false;
@@ -294,16 +285,16 @@ TEST(CaptureE2E, DraggedSliceIsWrittenAndEscapeWritesNothing) {
         slice.shot = std::move(shot);
     });
     ASSERT_TRUE(waitForOverlay(desktop));
-    pause(300);
+    Desktop::pause(300);
     xcb_ungrab_keyboard(holder, XCB_CURRENT_TIME);
     xcb_flush(holder);
-    pause(200);
-    desktop.screenshot(shotsDir() + QStringLiteral("/capture-slice-overlay.png"));
+    Desktop::pause(200);
+    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/capture-slice-overlay.png"));
     desktop.xdotool({QStringLiteral("mousemove"), QStringLiteral("100"), QStringLiteral("100"),
                      QStringLiteral("mousedown"), QStringLiteral("1"), QStringLiteral("mousemove"),
                      QStringLiteral("250"), QStringLiteral("180"), QStringLiteral("mousemove"), QStringLiteral("400"),
                      QStringLiteral("300")});
-    desktop.screenshot(shotsDir() + QStringLiteral("/capture-slice-dragging.png"));
+    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/capture-slice-dragging.png"));
     desktop.xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
     ASSERT_TRUE(Desktop::waitUntil([&] { return slice.calls > 0; }, 10000));
     xcb_disconnect(holder);
@@ -313,7 +304,7 @@ TEST(CaptureE2E, DraggedSliceIsWrittenAndEscapeWritesNothing) {
     EXPECT_EQ(slice.shot->image.size(), QSize(300, 200));
     // The frozen screen, not the overlay's outline.
     EXPECT_EQ(differentPixels(slice.shot->image, before.copy(100, 100, 300, 200)), 0);
-    slice.shot->image.save(shotsDir() + QStringLiteral("/capture-slice.png"));
+    slice.shot->image.save(Desktop::shotsDir() + QStringLiteral("/capture-slice.png"));
 
     // Escape, and a click that does not drag: the completion runs once, with nothing, and no file.
     const QStringList cancels[] = {{QStringLiteral("key"), QStringLiteral("Escape")},
@@ -329,7 +320,7 @@ TEST(CaptureE2E, DraggedSliceIsWrittenAndEscapeWritesNothing) {
         ASSERT_TRUE(waitForOverlay(desktop));
         desktop.xdotool(cancel);
         ASSERT_TRUE(Desktop::waitUntil([&] { return cancelled.calls > 0; }, 10000)) << cancel.first().toStdString();
-        pause(200);
+        Desktop::pause(200);
         EXPECT_EQ(cancelled.calls, 1);
         EXPECT_FALSE(cancelled.shot.has_value());
         EXPECT_TRUE(shots().isEmpty()) << shots().join(QLatin1Char('|')).toStdString();

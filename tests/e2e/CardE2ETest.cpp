@@ -23,25 +23,11 @@ namespace {
 const QString cardTitle = QStringLiteral("Pictolarium Card");
 const QColor rootColour(80, 128, 192);
 
-QString shotsDir() {
-    const QString dir = QStringLiteral(E2E_SHOTS_DIR);
-    QDir().mkpath(dir);
-    return dir;
-}
-
-void pause(int ms) {
-    Desktop::waitUntil([] { return false; }, ms);
-}
-
-QJsonObject typed(const char* type, const QJsonValue& value) {
-    return QJsonObject{{QStringLiteral("t"), QLatin1String(type)}, {QStringLiteral("v"), value}};
-}
-
 QJsonObject stringArray(const QStringList& items) {
     QJsonArray array;
     for (const QString& item : items)
-        array.append(typed("string", item));
-    return typed("array", array);
+        array.append(Desktop::typed("string", item));
+    return Desktop::typed("array", array);
 }
 
 // The settings file as the program keeps it; the one-time toolbar steps are marked done so that a stored
@@ -49,10 +35,10 @@ QJsonObject stringArray(const QStringList& items) {
 void writeSettings(Desktop& desktop, double sizeScale, const QStringList& order = {}, const QStringList& hidden = {}) {
     QJsonObject settings;
     if (sizeScale != 0)
-        settings[QStringLiteral("picto.sizeScale")] = typed("double", sizeScale);
+        settings[QStringLiteral("picto.sizeScale")] = Desktop::typed("double", sizeScale);
     for (const char* flag :
          {"picto.toolShareSecondLastV6", "picto.toolResizeRotateV5", "picto.toolOrderV2", "onboardingSeen"})
-        settings[QLatin1String(flag)] = typed("bool", true);
+        settings[QLatin1String(flag)] = Desktop::typed("bool", true);
     if (!order.isEmpty())
         settings[QStringLiteral("picto.toolOrder")] = stringArray(order);
     settings[QStringLiteral("picto.toolHidden")] = stringArray(hidden);
@@ -168,7 +154,7 @@ public:
             },
             8000, 100);
         // Past the fade-in.
-        pause(400);
+        Desktop::pause(400);
         return id;
     }
 
@@ -198,7 +184,7 @@ TEST_P(CardDesktop, AppearsAtThePointerLivesFadesAndCloses) {
     EXPECT_EQ(frame.size(), QSize(540, 302));
     // Centred on the pointer.
     EXPECT_EQ(frame.topLeft(), QPoint(130, 149));
-    const QImage screen = desktop.screenshot(shotsDir() + QStringLiteral("/card-%1.png").arg(mode()));
+    const QImage screen = desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/card-%1.png").arg(mode()));
     // The picture: 320 × 200, its left edge at the content's left, 22 below the card's top.
     const QRect image(frame.x() + 110, frame.y() + 22, 320, 200);
     EXPECT_TRUE(near(screen.pixelColor(image.x() + 80, image.y() + 50), QColor(220, 40, 40)));
@@ -214,7 +200,7 @@ TEST_P(CardDesktop, AppearsAtThePointerLivesFadesAndCloses) {
 
     // With the pointer away the card lives 4 s and fades.
     moveTo(desktop, QPoint(1000, 700));
-    pause(2500);
+    Desktop::pause(2500);
     EXPECT_EQ(visibleCards(desktop).size(), 1) << "gone before its lifetime";
     EXPECT_TRUE(waitForCards(desktop, 0, 5000)) << "still there long after its lifetime";
 
@@ -222,9 +208,9 @@ TEST_P(CardDesktop, AppearsAtThePointerLivesFadesAndCloses) {
     ASSERT_NE(app.openCard(pointer), 0u);
     moveTo(desktop, image.center() + QPoint(0, 60) - QPoint(0, 0));
     moveTo(desktop, QPoint(frame.x() + 200, frame.y() + 100));
-    pause(6000);
+    Desktop::pause(6000);
     EXPECT_EQ(visibleCards(desktop).size(), 1) << "faded while hovered";
-    desktop.screenshot(shotsDir() + QStringLiteral("/card-hovered-%1.png").arg(mode()));
+    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/card-hovered-%1.png").arg(mode()));
 
     // Escape with the pointer over it closes it, though it never had the focus.
     desktop.xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
@@ -233,9 +219,9 @@ TEST_P(CardDesktop, AppearsAtThePointerLivesFadesAndCloses) {
     // The close button on the picture's top-right corner.
     ASSERT_NE(app.openCard(pointer), 0u);
     moveTo(desktop, QPoint(frame.x() + 200, frame.y() + 100));
-    pause(300);
+    Desktop::pause(300);
     moveTo(desktop, QPoint(image.right() - 1, image.top() + 1));
-    pause(300);
+    Desktop::pause(300);
     desktop.xdotool({QStringLiteral("click"), QStringLiteral("1")});
     EXPECT_TRUE(waitForCards(desktop, 0, 3000)) << "the close button did not close the card";
 
@@ -267,7 +253,7 @@ TEST_P(CardDesktop, DraggingTheCardDropsItsFileAndClosesIt) {
             return output.contains(QStringLiteral("ready"));
         },
         8000));
-    pause(500);
+    Desktop::pause(500);
 
     const quint32 card = app.openCard(QPoint(350, 400));
     ASSERT_NE(card, 0u);
@@ -278,13 +264,13 @@ TEST_P(CardDesktop, DraggingTheCardDropsItsFileAndClosesIt) {
 
     const QPoint from(frame.x() + 200, frame.y() + 100), to(980, 250);
     moveTo(desktop, from);
-    pause(200);
+    Desktop::pause(200);
     desktop.xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
     for (int step = 1; step <= 20; ++step) {
         moveTo(desktop, from + (to - from) * step / 20);
-        pause(40);
+        Desktop::pause(40);
     }
-    pause(300);
+    Desktop::pause(300);
     desktop.xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
 
     Desktop::waitUntil(
@@ -312,7 +298,7 @@ TEST_P(CardDesktop, CompressRunsInTheBackgroundWithItsToasts) {
     const QRect frame = clientGeometry(desktop, card);
     // Size setting 1: the picture fits 400 × 260, the chrome factor is 1.
     EXPECT_EQ(frame.size(), QSize(540, 356));
-    const QImage screen = desktop.screenshot(shotsDir() + QStringLiteral("/card-scale1-%1.png").arg(mode()));
+    const QImage screen = desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/card-scale1-%1.png").arg(mode()));
     const auto [pillLeft, pillRight] = darkRun(screen, frame.bottom() - 22 - 18, frame.x(), frame.right() + 1);
     EXPECT_NEAR(pillRight - pillLeft, 534, 2);
 
@@ -321,8 +307,8 @@ TEST_P(CardDesktop, CompressRunsInTheBackgroundWithItsToasts) {
     const QPoint compress(rowLeft + 11 * 32 + 1 + 2 + 64 + 2 + 15 + 2, frame.bottom() - 22 - 18);
     moveTo(desktop, QPoint(frame.x() + 200, frame.y() + 100));
     moveTo(desktop, compress);
-    pause(300);
-    desktop.screenshot(shotsDir() + QStringLiteral("/card-hover-compress-%1.png").arg(mode()));
+    Desktop::pause(300);
+    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/card-hover-compress-%1.png").arg(mode()));
     desktop.xdotool({QStringLiteral("click"), QStringLiteral("1")});
     desktop.xdotool({QStringLiteral("click"), QStringLiteral("1")});
     QStringList toasts;
@@ -334,8 +320,8 @@ TEST_P(CardDesktop, CompressRunsInTheBackgroundWithItsToasts) {
             return done;
         },
         8000, 20);
-    pause(300);
-    desktop.screenshot(shotsDir() + QStringLiteral("/card-compressed-%1.png").arg(mode()));
+    Desktop::pause(300);
+    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/card-compressed-%1.png").arg(mode()));
     const QStringList files = QDir(desktop.shotsFolder()).entryList(QDir::Files);
     // One compressed copy in the place of the original, however often the button was pressed.
     EXPECT_EQ(files, QStringList{QStringLiteral("Sample.jpg")});
@@ -345,18 +331,18 @@ TEST_P(CardDesktop, CompressRunsInTheBackgroundWithItsToasts) {
     // The format button's menu, worked with the keyboard it grabs: the first entry is PNG.
     const QPoint formatButton(rowLeft + 11 * 32 + 3 + 32, compress.y());
     moveTo(desktop, formatButton);
-    pause(200);
+    Desktop::pause(200);
     desktop.xdotool({QStringLiteral("click"), QStringLiteral("1")});
-    pause(500);
-    desktop.screenshot(shotsDir() + QStringLiteral("/card-format-menu-%1.png").arg(mode()));
+    Desktop::pause(500);
+    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/card-format-menu-%1.png").arg(mode()));
     desktop.xdotool({QStringLiteral("key"), QStringLiteral("Down")});
     desktop.xdotool({QStringLiteral("key"), QStringLiteral("Return")});
     EXPECT_TRUE(Desktop::waitUntil(
         [&] { return QDir(desktop.shotsFolder()).entryList(QDir::Files) == QStringList{QStringLiteral("Sample.png")}; },
         8000))
         << QDir(desktop.shotsFolder()).entryList(QDir::Files).join(QLatin1Char(' ')).toStdString();
-    pause(300);
-    desktop.screenshot(shotsDir() + QStringLiteral("/card-converted-%1.png").arg(mode()));
+    Desktop::pause(300);
+    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/card-converted-%1.png").arg(mode()));
     EXPECT_EQ(visibleCards(desktop).size(), 1);
 }
 
@@ -375,7 +361,7 @@ TEST(CardSizes, SmallSizeSettingAndTheUsersToolOrder) {
     const QRect frame = clientGeometry(desktop, card);
     // Size setting 0.5: the picture fits 200 × 130, the chrome factor is 0.675.
     EXPECT_EQ(frame.size(), QSize(540, 220));
-    const QImage screen = desktop.screenshot(shotsDir() + QStringLiteral("/card-small-order.png"));
+    const QImage screen = desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/card-small-order.png"));
     const QRect image(frame.x() + 170, frame.y() + 22, 200, 125);
     EXPECT_TRUE(near(screen.pixelColor(image.x() + 50, image.y() + 30), QColor(220, 40, 40)));
     EXPECT_TRUE(near(screen.pixelColor(image.right() - 50, image.bottom() - 30), QColor(240, 240, 240)));

@@ -43,19 +43,29 @@ struct Connection {
 
 Desktop::Desktop() : Desktop(Options{}) {}
 
-Desktop::Desktop(Options options) : opts(options) { launch(options); }
+Desktop::Desktop(Options options) : opts(options) {
+    launch(options);
+}
 
-Desktop::~Desktop() { stopAll(); }
+Desktop::~Desktop() {
+    stopAll();
+}
 
-QString Desktop::home() const { return dir.path() + QStringLiteral("/home"); }
+QString Desktop::home() const {
+    return dir.path() + QStringLiteral("/home");
+}
 QString Desktop::folder(const QString& name) const {
     const QString path = dir.path() + QLatin1Char('/') + name;
     QDir().mkpath(path);
     return path;
 }
 
-QString Desktop::runtimeDir() const { return dir.path() + QStringLiteral("/runtime"); }
-QString Desktop::configHome() const { return dir.path() + QStringLiteral("/config"); }
+QString Desktop::runtimeDir() const {
+    return dir.path() + QStringLiteral("/runtime");
+}
+QString Desktop::configHome() const {
+    return dir.path() + QStringLiteral("/config");
+}
 
 bool Desktop::waitUntil(const std::function<bool()>& condition, int timeoutMs, int stepMs) {
     QElapsedTimer timer;
@@ -68,6 +78,20 @@ bool Desktop::waitUntil(const std::function<bool()>& condition, int timeoutMs, i
         QCoreApplication::processEvents(QEventLoop::AllEvents, stepMs);
         QThread::msleep(stepMs);
     }
+}
+
+void Desktop::pause(int ms) {
+    waitUntil([] { return false; }, ms);
+}
+
+QString Desktop::shotsDir() {
+    const QString dir = QStringLiteral(E2E_SHOTS_DIR);
+    QDir().mkpath(dir);
+    return dir;
+}
+
+QJsonObject Desktop::typed(const char* type, const QJsonValue& value) {
+    return QJsonObject{{QStringLiteral("t"), QLatin1String(type)}, {QStringLiteral("v"), value}};
 }
 
 void Desktop::launch(const Options& options) {
@@ -138,8 +162,8 @@ void Desktop::launch(const Options& options) {
                     return false;
                 const xcb_atom_t check = c.atom("_NET_SUPPORTING_WM_CHECK");
                 xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c.c)).data->root;
-                Reply<xcb_get_property_reply_t> r(xcb_get_property_reply(
-                    c.c, xcb_get_property(c.c, 0, root, check, XCB_ATOM_WINDOW, 0, 1), nullptr));
+                Reply<xcb_get_property_reply_t> r(
+                    xcb_get_property_reply(c.c, xcb_get_property(c.c, 0, root, check, XCB_ATOM_WINDOW, 0, 1), nullptr));
                 return r && xcb_get_property_value_length(r.get()) == 4;
             },
             10000);
@@ -230,8 +254,8 @@ QProcess* Desktop::startApp(const QStringList& args) {
 bool Desktop::waitForApp(int timeoutMs) {
     const QString socket = runtimeDir() + QStringLiteral("/pictolarium.socket");
     return waitUntil(
-        [&] { return QFileInfo::exists(socket) || (appProcess && appProcess->state() != QProcess::Running); },
-        timeoutMs) &&
+               [&] { return QFileInfo::exists(socket) || (appProcess && appProcess->state() != QProcess::Running); },
+               timeoutMs) &&
            appProcess && appProcess->state() == QProcess::Running;
 }
 
@@ -241,7 +265,9 @@ QString Desktop::appStderr() {
     return QString::fromUtf8(appErr);
 }
 
-void Desktop::xdotool(const QStringList& args) { run(QStringLiteral("xdotool"), args); }
+void Desktop::xdotool(const QStringList& args) {
+    run(QStringLiteral("xdotool"), args);
+}
 
 QImage Desktop::screenshot(const QString& savePath) {
     const QString path = savePath.isEmpty() ? dir.path() + QStringLiteral("/screen.png") : savePath;
@@ -261,7 +287,8 @@ bool Desktop::selectionOwned(const QString& selection) const {
 
 QList<quint32> Desktop::windowsByName(const QString& pattern) {
     int code = 0;
-    const QString out = run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--name"), pattern}, &code);
+    const QString out =
+        run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--name"), pattern}, &code);
     QList<quint32> ids;
     for (const QString& line : out.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
         ids.append(line.trimmed().toUInt());
@@ -269,8 +296,7 @@ QList<quint32> Desktop::windowsByName(const QString& pattern) {
 }
 
 QRect Desktop::windowGeometry(quint32 window) {
-    const QString out =
-        run(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"), QString::number(window)});
+    const QString out = run(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"), QString::number(window)});
     static const QRegularExpression pos(QStringLiteral("Position: (-?\\d+),(-?\\d+)"));
     static const QRegularExpression size(QStringLiteral("Geometry: (\\d+)x(\\d+)"));
     const auto p = pos.match(out), s = size.match(out);

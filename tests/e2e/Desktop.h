@@ -4,6 +4,8 @@
 // starts is ended by pid when it goes.
 
 #include <QImage>
+#include <QJsonObject>
+#include <QJsonValue>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QSize>
@@ -65,6 +67,12 @@ public:
     quint32 activeWindow();
 
     static bool waitUntil(const std::function<bool()>& condition, int timeoutMs, int stepMs = 50);
+    // Lets the event loop and the other programs run for a while.
+    static void pause(int ms);
+    // Where screenshots for a person to look at are kept (created on first use).
+    static QString shotsDir();
+    // One stored setting as the program writes it: {"t": type, "v": value}.
+    static QJsonObject typed(const char* type, const QJsonValue& value);
 
 private:
     void launch(const Options& options);

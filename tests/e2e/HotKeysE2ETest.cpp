@@ -14,12 +14,6 @@ namespace {
 
 const QString grabkey = QStringLiteral(GRABKEY_BIN);
 
-QString shotsDir() {
-    const QString dir = QStringLiteral(E2E_SHOTS_DIR);
-    QDir().mkpath(dir);
-    return dir;
-}
-
 // The trace lines of tap and hold go to standard error; the tests start everything with it on.
 void traceOn() {
     qputenv("PICTOLARIUM_TRACE", "1");
@@ -81,8 +75,8 @@ TEST(HotKeys, TapHoldLockKeysAndQuickTaps) {
     const Step steps[] = {
         {"tap released after 0.1 s", QStringLiteral("keydown super+shift+d sleep 0.1 keyup super+shift+d"), 1, 0},
         // The capture hold starts a slice, which takes the keyboard until Escape ends it.
-        {"hold for 1.5 s", QStringLiteral("keydown super+shift+d sleep 1.5 keyup super+shift+d sleep 1 key Escape"),
-         1, 1},
+        {"hold for 1.5 s", QStringLiteral("keydown super+shift+d sleep 1.5 keyup super+shift+d sleep 1 key Escape"), 1,
+         1},
         {"tap with NumLock on",
          QStringLiteral("key Num_Lock keydown super+shift+d sleep 0.1 keyup super+shift+d key Num_Lock"), 2, 1},
         {"tap with CapsLock on",
@@ -180,7 +174,7 @@ TEST(HotKeys, ACombinationHeldElsewhereShowsTheAlertAndKeepsNothing) {
                            "Capture  \u00b7  tap = window, hold = drag a piece\u201d under Shortcuts in the menu.");
         EXPECT_TRUE(Desktop::waitUntil([&] { return desktop.appStderr().contains(said); }, 3000))
             << desktop.appStderr().toStdString();
-        desktop.screenshot(shotsDir() + QStringLiteral("/hotkeys-alert-%1.png").arg(&c == cases ? 1 : 2));
+        desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/hotkeys-alert-%1.png").arg(&c == cases ? 1 : 2));
 
         // Nothing of ours is left on the plain combination: another client can take it, and a press
         // runs nothing.
@@ -269,16 +263,16 @@ TEST(HotKeys, TheDialogRecordsSavesResetsAndCancelsAndTheGrabFollows) {
 
     // The combination registered now is recorded, not fired; then a new one replaces it.
     ASSERT_TRUE(openDialog());
-    desktop.screenshot(shotsDir() + QStringLiteral("/hotkeys-dialog-open.png"));
+    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/hotkeys-dialog-open.png"));
     type(desktop, QStringLiteral("keydown super+shift+d sleep 0.1 keyup super+shift+d"));
     EXPECT_EQ(out.settledCount(tap) + out.count(hold), 0) << "the global key fired inside the recorder";
     type(desktop, QStringLiteral("keydown ctrl+alt+k sleep 0.05 keyup ctrl+alt+k"));
     type(desktop, QStringLiteral("keydown ctrl+shift"));
     Desktop::waitUntil([] { return false; }, 300);
-    desktop.screenshot(shotsDir() + QStringLiteral("/hotkeys-dialog-modifiers.png"));
+    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/hotkeys-dialog-modifiers.png"));
     type(desktop, QStringLiteral("keyup ctrl+shift"));
     Desktop::waitUntil([] { return false; }, 300);
-    desktop.screenshot(shotsDir() + QStringLiteral("/hotkeys-dialog-recorded.png"));
+    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/hotkeys-dialog-recorded.png"));
     desktop.xdotool({QStringLiteral("key"), QStringLiteral("Return")}); // Save is the default button
     ASSERT_TRUE(host.waitForLine(QStringLiteral("changed 1")));
     EXPECT_TRUE(out.count(QStringLiteral("shortcut of capture: Ctrl+Alt+K")) == 1) << host.errors().toStdString();

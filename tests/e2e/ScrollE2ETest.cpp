@@ -20,28 +20,15 @@
 
 namespace {
 
-QString shotsDir() {
-    const QString dir = QStringLiteral(E2E_SHOTS_DIR);
-    QDir().mkpath(dir);
-    return dir;
-}
-
-void pause(int ms) {
-    Desktop::waitUntil([] { return false; }, ms);
-}
-
-QJsonObject typed(const char* type, const QJsonValue& value) {
-    return QJsonObject{{QStringLiteral("t"), QLatin1String(type)}, {QStringLiteral("v"), value}};
-}
-
 // The scroll tool first in the pill, so its button sits at the pill's left end; the one-time toolbar steps are
 // marked done so that the stored order survives the launch.
 void writeSettings(Desktop& desktop) {
     QJsonObject settings;
     for (const char* flag : {"picto.toolShareSecondLastV6", "picto.toolResizeRotateV5", "picto.toolOrderV2"})
-        settings[QLatin1String(flag)] = typed("bool", true);
-    settings[QStringLiteral("picto.toolOrder")] = typed("array", QJsonArray{typed("string", QStringLiteral("scroll"))});
-    settings[QStringLiteral("picto.toolHidden")] = typed("array", QJsonArray{});
+        settings[QLatin1String(flag)] = Desktop::typed("bool", true);
+    settings[QStringLiteral("picto.toolOrder")] =
+        Desktop::typed("array", QJsonArray{Desktop::typed("string", QStringLiteral("scroll"))});
+    settings[QStringLiteral("picto.toolHidden")] = Desktop::typed("array", QJsonArray{});
     const QString folder = desktop.configHome() + QStringLiteral("/Pictolarium");
     QDir().mkpath(folder);
     QFile file(folder + QStringLiteral("/org.pictolarium.Pictolarium.json"));
@@ -162,17 +149,17 @@ TEST(ScrollE2E, RecordingAScrolledWindowGivesTheWholePageOnce) {
     const QList<quint32> ids = visibleWindows(desktop, QStringLiteral("^Long Page$"));
     ASSERT_EQ(ids.size(), 1);
     const QRect client = clientGeometry(desktop, ids.first());
-    pause(300);
+    Desktop::pause(300);
 
     // A window capture of the page opens its card at the pointer, here near the window's bottom edge, so
     // that the card's pill lies below the window, on the plain background.
     const QPoint inside = client.center();
     moveTo(desktop, QPoint(client.center().x(), client.bottom() - 10));
-    pause(200);
+    Desktop::pause(200);
     pressCaptureKey(desktop);
     ASSERT_TRUE(Desktop::waitUntil([&] { return visibleCards(desktop).size() == 1; }, 10000))
         << desktop.appStderr().toStdString();
-    pause(400);
+    Desktop::pause(400);
     ASSERT_EQ(pngs(desktop).size(), 1);
     const QString captureName = pngs(desktop).first();
     const QImage capture =
@@ -182,7 +169,7 @@ TEST(ScrollE2E, RecordingAScrolledWindowGivesTheWholePageOnce) {
 
     const quint32 card = visibleCards(desktop).first();
     const QRect cardFrame = clientGeometry(desktop, card);
-    const QImage screen = desktop.screenshot(shotsDir() + QStringLiteral("/scroll-card.png"));
+    const QImage screen = desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/scroll-card.png"));
     // The scroll tool leads the pill, which is the dark run across the card's bottom.
     const int pillY = cardFrame.bottom() - 22 - 18;
     int pillLeft = -1;
@@ -194,7 +181,7 @@ TEST(ScrollE2E, RecordingAScrolledWindowGivesTheWholePageOnce) {
     ASSERT_GE(pillLeft, 0) << "no pill on the card";
     const QPoint scrollTool(pillLeft + 21, pillY);
     moveTo(desktop, scrollTool);
-    pause(300);
+    Desktop::pause(300);
     desktop.xdotool({QStringLiteral("click"), QStringLiteral("1")});
 
     // Recording: the card is gone from the screen and the hint shows under the window.
@@ -209,13 +196,13 @@ TEST(ScrollE2E, RecordingAScrolledWindowGivesTheWholePageOnce) {
     EXPECT_LT(hint.top(), client.bottom() + 40);
 
     moveTo(desktop, inside);
-    pause(300);
+    Desktop::pause(300);
     desktop.xdotool({QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("8"),
                      QStringLiteral("--delay"), QStringLiteral("250"), QStringLiteral("5")});
-    desktop.screenshot(shotsDir() + QStringLiteral("/scroll-recording.png"));
+    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/scroll-recording.png"));
     desktop.xdotool({QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("8"),
                      QStringLiteral("--delay"), QStringLiteral("250"), QStringLiteral("5")});
-    pause(600);
+    Desktop::pause(600);
     const int scrolled = window.scroll();
     ASSERT_GT(scrolled, 2 * view.height()) << window.output.toStdString();
 
@@ -233,8 +220,8 @@ TEST(ScrollE2E, RecordingAScrolledWindowGivesTheWholePageOnce) {
     EXPECT_EQ(fullName, QFileInfo(captureName).completeBaseName() + QStringLiteral(" full.png"));
     EXPECT_TRUE(Desktop::waitUntil([&] { return visibleCards(desktop).size() == 1; }, 5000));
     EXPECT_TRUE(visibleWindows(desktop, QStringLiteral("^Pictolarium Scroll Hint$")).isEmpty());
-    pause(1000);
-    desktop.screenshot(shotsDir() + QStringLiteral("/scroll-done.png"));
+    Desktop::pause(1000);
+    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/scroll-done.png"));
 
     QImage full;
     ASSERT_TRUE(Desktop::waitUntil(
@@ -244,7 +231,7 @@ TEST(ScrollE2E, RecordingAScrolledWindowGivesTheWholePageOnce) {
         },
         5000));
     full = full.convertToFormat(QImage::Format_RGB32);
-    full.save(shotsDir() + QStringLiteral("/scroll-full.png"));
+    full.save(Desktop::shotsDir() + QStringLiteral("/scroll-full.png"));
     std::printf("window capture %dx%d, page at (%d, %d) in it, view %dx%d, scrolled %d rows, full page %dx%d\n",
                 capture.width(), capture.height(), pageAt->x(), pageAt->y(), view.width(), view.height(), scrolled,
                 full.width(), full.height());

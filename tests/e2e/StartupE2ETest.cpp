@@ -7,12 +7,6 @@
 
 namespace {
 
-QString shotsDir() {
-    const QString dir = QStringLiteral(E2E_SHOTS_DIR);
-    QDir().mkpath(dir);
-    return dir;
-}
-
 // Bright pixels in the panel's tray area: the aperture is drawn light on the dark panel.
 int brightPixels(const QImage& screen, const QRect& area) {
     int count = 0;
@@ -38,7 +32,7 @@ TEST(Startup, ShowsTheApertureInTheTrayAndCreatesTheFolder) {
     QImage screen;
     const bool docked = Desktop::waitUntil(
         [&] {
-            screen = desktop.screenshot(shotsDir() + QStringLiteral("/startup-tray.png"));
+            screen = desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/startup-tray.png"));
             return !screen.isNull() && brightPixels(screen, tray) > 30;
         },
         8000, 300);
@@ -88,8 +82,9 @@ TEST(Startup, AFirstRunGreetsWithTheTourAndALaterOneDoesNot) {
         ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
         desktop.startApp();
         ASSERT_TRUE(desktop.waitForApp());
-        const bool shown = Desktop::waitUntil(
-            [&] { return !desktop.windowsByName(QStringLiteral("^Pictolarium Tour$")).isEmpty(); }, first ? 5000 : 2000);
+        const bool shown =
+            Desktop::waitUntil([&] { return !desktop.windowsByName(QStringLiteral("^Pictolarium Tour$")).isEmpty(); },
+                               first ? 5000 : 2000);
         EXPECT_EQ(shown, first);
     }
 }

@@ -10,12 +10,6 @@
 
 namespace {
 
-QString shotsDir() {
-    const QString dir = QStringLiteral(E2E_SHOTS_DIR);
-    QDir().mkpath(dir);
-    return dir;
-}
-
 // The widget probe on the desktop: commands in, reports out.
 class Probe {
 public:
@@ -164,7 +158,7 @@ TEST_P(ToastDesktop, AppearsAboveThePointerAndLeavesTheFocusAlone) {
     QImage screen;
     Desktop::waitUntil(
         [&] {
-            screen = desktop.screenshot(shotsDir() + QStringLiteral("/toast-%1.png").arg(mode()));
+            screen = desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/toast-%1.png").arg(mode()));
             // Faded in: the middle of the pill is dark.
             return !screen.isNull() && qGray(screen.pixel(frame.x() + 6, frame.center().y())) < 50;
         },
@@ -226,7 +220,7 @@ TEST_P(ToastDesktop, IsReplacedByTheNextAndFadesOnItsTimers) {
     // Well after the first one's time is up, the second still shows.
     QThread::msleep(1800);
     EXPECT_EQ(visibleWindows(desktop, QStringLiteral("Pictolarium Toast")), QList<quint32>{second});
-    desktop.screenshot(shotsDir() + QStringLiteral("/toast-replaced-%1.png").arg(mode()));
+    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/toast-replaced-%1.png").arg(mode()));
 
     // Then it fades and is ordered out, whether or not the fade can be seen.
     EXPECT_TRUE(Desktop::waitUntil(
@@ -249,7 +243,7 @@ TEST_P(ToastDesktop, ClickAwayClosesOnAClickInAnotherClientOnly) {
     const quint32 watched = waitForWindow(desktop, QStringLiteral("Probe ClickAway"));
     ASSERT_NE(watched, 0u);
     const QRect frame = desktop.windowGeometry(watched);
-    desktop.screenshot(shotsDir() + QStringLiteral("/clickaway-%1.png").arg(mode()));
+    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/clickaway-%1.png").arg(mode()));
 
     // Inside it, or in another window of the same program: it stays.
     click(desktop, frame.center());
@@ -288,12 +282,12 @@ TEST(WidgetGallery, ShowsEveryLookAtTwoSizes) {
     ASSERT_FALSE(probe.waitFor(QStringLiteral("gallery-shown")).isEmpty());
     Desktop::waitUntil([&] { return visibleWindows(desktop, QStringLiteral("Probe Gallery")).size() == 2; }, 5000);
     QThread::msleep(500);
-    const QImage screen = desktop.screenshot(shotsDir() + QStringLiteral("/widgets-gallery.png"));
+    const QImage screen = desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/widgets-gallery.png"));
     ASSERT_FALSE(screen.isNull());
 
     probe.send(QStringLiteral("symbols 660 20"));
     ASSERT_FALSE(probe.waitFor(QStringLiteral("symbols-shown")).isEmpty());
     ASSERT_NE(waitForWindow(desktop, QStringLiteral("Probe Symbols")), 0u);
     QThread::msleep(300);
-    ASSERT_FALSE(desktop.screenshot(shotsDir() + QStringLiteral("/widgets-symbols.png")).isNull());
+    ASSERT_FALSE(desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/widgets-symbols.png")).isNull());
 }
