@@ -3,7 +3,7 @@
 // the scroll recorder repeats. The screen shows a painted desktop (windows, text, a photo-like
 // area) so that PNG compression has realistic work to do.
 
-#include "app/Capture.h"
+#include "capture/Capture.h"
 #include "platform/x11/X11WindowList.h"
 #include "platform/x11/XcbReply.h"
 

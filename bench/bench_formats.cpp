@@ -3,10 +3,10 @@
 // 1920 × 1080 and 3840 × 2160, drawn like screenshots (flat panels, text, a soft gradient behind).
 // A summary of every figure and its ratio to its peer follows the benchmark table.
 
-#include "app/HeifCodec.h"
-#include "app/ImageConvert.h"
-#include "app/PngWriter.h"
-#include "app/ShotFiles.h"
+#include "imaging/HeifCodec.h"
+#include "imaging/ImageConvert.h"
+#include "imaging/PngWriter.h"
+#include "imaging/ShotFiles.h"
 
 #include <QBuffer>
 #include <QDir>

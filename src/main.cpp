@@ -1,15 +1,23 @@
-// Wires the program together: one instance per session, settings carried over once, fonts,
-// the application delegate and the hand-over of files from later launches.
+// Wires the program together: one instance per session, settings carried over once, fonts, the
+// desktop's backends handed to what needs them, the application delegate and the hand-over of files
+// from later launches. The only place that chooses backends.
 
 #include "app/AppDelegate.h"
 #include "app/Migration.h"
-#include "app/UI.h"
+#include "capture/Capture.h"
+#include "card/Thumbnail.h"
+#include "library/LibraryPanel.h"
 #include "platform/Defaults.h"
+#include "platform/EscapeKeyGrab.h"
+#include "platform/PointerWatch.h"
 #include "platform/SingleInstance.h"
+#include "platform/x11/X11Platform.h"
+#include "ui/UI.h"
 
 #include <QApplication>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <cstdio>
@@ -62,7 +70,18 @@ int main(int argc, char** argv) {
     Migration::migrateFromPictolite(defaults);
     UI::registerFonts();
 
-    AppDelegate delegate(defaults);
+    X11Platform platform;
+    UI::setCompositor(&platform.compositor());
+    Capture::setWindowList(&platform.windows());
+    Thumbnail::setServices([&platform] {
+        ThumbnailPanel::Services services;
+        services.pointerWatch = [&platform] { return platform.watchPointer(); };
+        services.escape = std::make_unique<EscapeKeyGrab>(&platform.keys());
+        services.openLibrary = [] { LibraryPanel::shared().toggle(); };
+        return services;
+    });
+
+    AppDelegate delegate(defaults, platform);
     QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate,
                      [&delegate] { delegate.applicationShouldHandleReopen(); });
     QObject::connect(&instance, &SingleInstance::openRequested, &delegate,
@@ -74,5 +93,9 @@ int main(int argc, char** argv) {
         if (!files.isEmpty())
             delegate.openFiles(toUrls(files));
     });
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    // Grabs still running on the pool read the desktop: the application object would wait for them
+    // too, but only after the backends had gone.
+    QThreadPool::globalInstance()->waitForDone();
+    return status;
 }

@@ -1,13 +1,15 @@
 #include "app/AppDelegate.h"
 
-#include "app/HotKeys.h"
 #include "app/MenuIcon.h"
 #include "card/ToolbarPrefs.h"
+#include "imaging/ShotFiles.h"
 #include "library/FormatWheel.h"
 #include "library/LibraryPanel.h"
 #include "onboarding/Onboarding.h"
 #include "platform/Defaults.h"
 #include "platform/Dispatch.h"
+#include "platform/Platform.h"
+#include "shortcuts/HotKeys.h"
 #include "text/LocalLLM.h"
 
 #include <QCursor>
@@ -18,10 +20,11 @@
 
 #include <cstdio>
 
-AppDelegate::AppDelegate(Defaults& store, QObject* parent) : QObject(parent), defaults(store) {}
+AppDelegate::AppDelegate(Defaults& store, Platform& desktop, QObject* parent)
+    : QObject(parent), defaults(store), platform(desktop) {}
 
 AppDelegate::~AppDelegate() {
-    // The registry outlives us: give its grabs back so the combinations are free again.
+    // The global keys outlive us: give the grabs back so the combinations are free again.
     for (const quint32 id : std::as_const(tokens))
         registry().unregister(id);
     tokens.clear();
@@ -40,15 +43,7 @@ const QList<AppDelegate::HotAction>& AppDelegate::actions() {
 }
 
 QString AppDelegate::shotsFolder() {
-    const QDir home = QDir::home();
-    const QString folder = home.filePath(QStringLiteral("Pictures/Pictolarium"));
-    for (const char* legacy : {"Pictures/Merin", "Pictures/Tallowcap"}) {
-        const QString old = home.filePath(QString::fromLatin1(legacy));
-        if (!QFileInfo::exists(folder) && QFileInfo(old).isDir())
-            QDir().rename(old, folder); // a failed move leaves both as they were
-    }
-    QDir().mkpath(folder);
-    return folder;
+    return ShotFiles::shotsFolder();
 }
 
 void AppDelegate::applicationDidFinishLaunching() {
@@ -62,7 +57,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     FormatWheel::shared().start();
     Dispatch::after(600, this, [] { Onboarding::showIfFirstRun(); });
 
-    statusItem = new QSystemTrayIcon(MenuIcon::make(), this);
+    statusItem = new QSystemTrayIcon(MenuIcon::make(platform.trayColors()), this);
     statusItem->setToolTip(QStringLiteral("Pictolarium"));
     connect(statusItem, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context)

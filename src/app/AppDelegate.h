@@ -2,7 +2,7 @@
 // The spine of the program: the launch sequence, the panel icon and its menu, the hot actions
 // and the road from a key press to a card. One instance lives for the life of the process.
 
-#include "app/Shortcut.h"
+#include "shortcuts/Shortcut.h"
 
 #include <QHash>
 #include <QObject>
@@ -13,10 +13,11 @@
 #include <QUrl>
 #include <optional>
 
-#include "app/Shot.h"
+#include "imaging/Shot.h"
 
 class Defaults;
 class HotKeys;
+class Platform;
 class QAction;
 class QMenu;
 class TapHold;
@@ -35,7 +36,8 @@ public:
         bool enabled(const Defaults& defaults) const;
     };
 
-    explicit AppDelegate(Defaults& defaults, QObject* parent = nullptr);
+    // The desktop's backends come from the program's start (or a test's fakes) and outlive us.
+    AppDelegate(Defaults& defaults, Platform& platform, QObject* parent = nullptr);
     ~AppDelegate() override;
 
     // The screenshot folder ~/Pictures/Pictolarium, created (or moved from a legacy name) on every read.
@@ -80,7 +82,8 @@ public:
     void toggleShortcutEnabled(QAction* item);
     void changeShortcut(QAction* item);
 
-    // The hot-key registry; HotKeys::shared() unless a test hands in another before launch.
+    // The hot-key registry; one on the platform's global keys unless a test hands in another
+    // before launch.
     HotKeys* hotKeys = nullptr;
 
     QSystemTrayIcon* statusItem = nullptr;
@@ -107,5 +110,6 @@ private:
     TapHold* tapHold = nullptr;
 
     Defaults& defaults;
+    Platform& platform;
     QPointer<QMenu> menu;
 };

@@ -1,9 +1,5 @@
 #include "app/AppDelegate.h"
 
-#include "app/Brand.h"
-#include "app/ShortcutDialog.h"
-#include "app/UI.h"
-#include "app/SizeSliderView.h"
 #include "card/ToolbarPrefsWindow.h"
 #include "editors/SavedColorsMenu.h"
 #include "library/FormatWheel.h"
@@ -12,7 +8,11 @@
 #include "platform/Defaults.h"
 #include "platform/FileManager.h"
 #include "platform/LoginItem.h"
+#include "shortcuts/ShortcutDialog.h"
 #include "text/TranslateModel.h"
+#include "ui/Brand.h"
+#include "ui/SizeSliderView.h"
+#include "ui/UI.h"
 
 #include <QApplication>
 #include <QCursor>

@@ -1,13 +1,13 @@
 #include "app/AppDelegate.h"
 
-#include "app/Capture.h"
-#include "app/ImageConvert.h"
-#include "app/ImageFormat.h"
-#include "app/Toast.h"
+#include "capture/Capture.h"
 #include "card/PDFSession.h"
 #include "card/ScrollRecorder.h"
 #include "card/Thumbnail.h"
+#include "imaging/ImageConvert.h"
+#include "imaging/ImageFormat.h"
 #include "library/LibraryPanel.h"
+#include "ui/Toast.h"
 
 #include <QCursor>
 #include <QDateTime>

@@ -2,12 +2,13 @@
 
 #include "app/AppDelegate.h"
 
-#include "app/HotKeys.h"
-#include "app/ShortcutDialog.h"
-#include "app/TapHold.h"
 #include "library/LibraryPanel.h"
 #include "platform/Defaults.h"
 #include "platform/Dispatch.h"
+#include "platform/Platform.h"
+#include "shortcuts/HotKeys.h"
+#include "shortcuts/ShortcutDialog.h"
+#include "shortcuts/TapHold.h"
 
 #include <QAction>
 #include <QCursor>
@@ -47,7 +48,7 @@ bool AppDelegate::HotAction::enabled(const Defaults& store) const {
 
 HotKeys& AppDelegate::registry() {
     if (!hotKeys)
-        hotKeys = &HotKeys::shared();
+        hotKeys = new HotKeys(platform.keys(), this);
     return *hotKeys;
 }
 

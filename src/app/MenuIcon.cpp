@@ -1,7 +1,7 @@
 #include "app/MenuIcon.h"
 
-#include "app/Brand.h"
-#include "platform/x11/TrayColors.h"
+#include "platform/TrayColors.h"
+#include "ui/Brand.h"
 
 #include <QPainter>
 #include <QPainterPath>
@@ -46,8 +46,8 @@ QImage draw(const QColor& color, double scale) {
     return image;
 }
 
-QColor panelTextColor() {
-    if (const auto published = TrayColors::foreground())
+QColor panelTextColor(const TrayColors& tray) {
+    if (const auto published = tray.foreground())
         return *published;
     // Most Linux panels are dark; the look's own text colour reads well on them.
     return Brand::text();
@@ -60,6 +60,6 @@ QIcon make(const QColor& color) {
     return icon;
 }
 
-QIcon make() { return make(panelTextColor()); }
+QIcon make(const TrayColors& tray) { return make(panelTextColor(tray)); }
 
 } // namespace MenuIcon

@@ -2,7 +2,7 @@
 // Runs one file-changing tool of a card at a time: a progress toast, the work on the worker pool, then on
 // the main thread the new picture taken into the card and a result or error toast.
 
-#include "app/Shot.h"
+#include "imaging/Shot.h"
 
 #include <QPoint>
 #include <QString>

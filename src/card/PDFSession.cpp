@@ -1,7 +1,7 @@
 #include "card/PDFSession.h"
 
-#include "app/ShotFiles.h"
-#include "app/UserError.h"
+#include "imaging/ShotFiles.h"
+#include "imaging/UserError.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "card/ScrollHint.h"
 
-#include "app/MessagePill.h"
+#include "ui/MessagePill.h"
 
 #include <QWidget>
 

@@ -1,13 +1,13 @@
 #include "card/ScrollRecorder.h"
 
-#include "app/Capture.h"
-#include "app/ImageConvert.h"
-#include "app/Shortcut.h"
-#include "app/ShotFiles.h"
+#include "capture/Capture.h"
 #include "card/ScrollHint.h"
 #include "card/Stitcher.h"
+#include "imaging/ImageConvert.h"
+#include "imaging/ShotFiles.h"
 #include "platform/Defaults.h"
 #include "platform/Dispatch.h"
+#include "shortcuts/Shortcut.h"
 
 #include <QCursor>
 #include <QGuiApplication>

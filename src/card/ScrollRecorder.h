@@ -3,8 +3,8 @@
 // the last kept one is kept, and when the recording ends its starter gets the kept frames to stitch into one
 // tall picture. The capture hot key ends a running recording instead of capturing.
 
-#include "app/Shot.h"
-#include "app/UserError.h"
+#include "imaging/Shot.h"
+#include "imaging/UserError.h"
 
 #include <QImage>
 #include <QList>

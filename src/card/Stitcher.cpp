@@ -1,6 +1,6 @@
 #include "card/Stitcher.h"
 
-#include "app/UserError.h"
+#include "imaging/UserError.h"
 
 #include <QString>
 #include <algorithm>

@@ -1,8 +1,9 @@
 #include "card/Thumbnail.h"
 
 #include "card/PDFSession.h"
-#include "card/ThumbnailPanel.h"
 #include "card/ThumbnailView.h"
+#include "platform/EscapeKeyGrab.h"
+#include "platform/PointerWatch.h"
 
 #include <QPointer>
 
@@ -11,6 +12,15 @@ namespace {
 QPointer<ThumbnailPanel>& slot() {
     static QPointer<ThumbnailPanel> panel;
     return panel;
+}
+
+std::function<ThumbnailPanel::Services()>& servicesMaker() {
+    static std::function<ThumbnailPanel::Services()> make;
+    return make;
+}
+
+ThumbnailPanel::Services services() {
+    return servicesMaker() ? servicesMaker()() : ThumbnailPanel::Services{};
 }
 
 void retireCurrent() {
@@ -23,16 +33,20 @@ void retireCurrent() {
 
 namespace Thumbnail {
 
+void setServices(std::function<ThumbnailPanel::Services()> make) {
+    servicesMaker() = std::move(make);
+}
+
 void open(const Shot& shot, std::shared_ptr<PDFSession> pdf, QPoint at) {
     retireCurrent();
-    auto* panel = new ThumbnailPanel(shot, std::nullopt, std::move(pdf));
+    auto* panel = new ThumbnailPanel(shot, std::nullopt, std::move(pdf), services());
     slot() = panel;
     panel->show(QPointF(at));
 }
 
 void show(const Shot& shot, QRect replacing) {
     retireCurrent();
-    auto* panel = new ThumbnailPanel(shot, QSizeF(replacing.size()), nullptr);
+    auto* panel = new ThumbnailPanel(shot, QSizeF(replacing.size()), nullptr, services());
     slot() = panel;
     const QPointF at =
         CardGeometry::pointForPictureOn(QRectF(replacing), panel->view()->cardLayout(), QSizeF(panel->size()));

@@ -1,17 +1,22 @@
 #pragma once
 // The one card on screen. Every producer of a card goes through open(), show() or dismiss().
 
-#include "app/Shot.h"
+#include "card/ThumbnailPanel.h"
+#include "imaging/Shot.h"
 
 #include <QPoint>
 #include <QRect>
 
+#include <functional>
 #include <memory>
 
 class PDFSession;
-class ThumbnailPanel;
 
 namespace Thumbnail {
+
+// What every card opened from now on is built with; the program sets it once at start. Until then cards
+// watch only our own windows and take Escape only with the focus.
+void setServices(std::function<ThumbnailPanel::Services()> make);
 
 // Closes the current card at once (no fade) and opens a card for the shot centred on the point.
 void open(const Shot& shot, std::shared_ptr<PDFSession> pdf, QPoint at);

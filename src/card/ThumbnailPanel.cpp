@@ -1,12 +1,12 @@
 #include "card/ThumbnailPanel.h"
 
-#include "card/EscapeKeyGrab.h"
 #include "card/PDFSession.h"
 #include "card/ThumbnailView.h"
 #include "editors/EditorWindow.h"
 #include "platform/Defaults.h"
 #include "platform/Dispatch.h"
-#include "platform/PointerWatch.h"
+#include "platform/EscapeKeyGrab.h"
+#include "platform/FocusPointerWatch.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -35,9 +35,9 @@ ThumbnailPanel::ThumbnailPanel(const Shot& shot, std::optional<QSizeF> imageBox,
     if (!services.clock)
         services.clock = std::make_unique<SystemCardClock>();
     if (!services.pointerWatch)
-        services.pointerWatch = [] { return PointerWatch::create(); };
+        services.pointerWatch = [] { return std::make_unique<FocusPointerWatch>(); };
     if (!services.escape)
-        services.escape = EscapeKeyGrab::create();
+        services.escape = std::make_unique<EscapeKeyGrab>();
 
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_TranslucentBackground);
@@ -85,6 +85,7 @@ ThumbnailPanel::ThumbnailPanel(const Shot& shot, std::optional<QSizeF> imageBox,
             self->raise();
         }
     };
+    content->onOpenLibrary = services.openLibrary;
     content->onEngage = [self] {
         if (self)
             self->life->restart();

@@ -3,9 +3,9 @@
 // under it. It places the card at the pointer, fades it in and out, runs its lifetime, dismisses it on a
 // click elsewhere once that lifetime has passed, shrinks it to its pill under an editor and grows it back.
 
-#include "app/Shot.h"
 #include "card/CardGeometry.h"
 #include "card/CardLifetime.h"
+#include "imaging/Shot.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -24,12 +24,17 @@ struct PointerPress;
 class ThumbnailPanel : public QWidget {
     Q_OBJECT
 public:
-    // What the card is built with; tests hand in a clock, a pointer watch and an Escape grab of their own.
+    // What the card is built with: the program hands in the desktop's pointer watch and Escape grab, tests
+    // a clock, a pointer watch and an Escape grab of their own.
     struct Services {
         Defaults* defaults = nullptr; // the standard settings when null
         std::unique_ptr<CardClock> clock;
+        // Presses in our own windows and the loss of focus when unset.
         std::function<std::unique_ptr<PointerWatch>()> pointerWatch;
+        // Escape only while the card has the focus when unset.
         std::unique_ptr<EscapeKeyGrab> escape;
+        // Opens or closes the basket, for the card's basket tool.
+        std::function<void()> openLibrary;
         // Where the pointer is; the real pointer when unset.
         std::function<QPoint()> pointer;
         // The screens to place the card on; the real ones when unset.

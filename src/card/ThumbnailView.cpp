@@ -1,22 +1,21 @@
 #include "card/ThumbnailView.h"
 
-#include "app/Brand.h"
-#include "app/Divider.h"
-#include "app/FormatBadge.h"
-#include "app/GhostButton.h"
-#include "app/ImageFormat.h"
-#include "app/Pill.h"
-#include "app/Prefs.h"
-#include "app/Symbols.h"
-#include "app/Toast.h"
-#include "app/UI.h"
 #include "card/CardRunner.h"
 #include "card/ToolbarPrefs.h"
 #include "editors/EditorWindow.h"
-#include "library/LibraryPanel.h"
+#include "imaging/ImageFormat.h"
+#include "imaging/ShotFiles.h"
 #include "platform/Defaults.h"
 #include "platform/Notifications.h"
-#include "platform/x11/Compositor.h"
+#include "ui/Brand.h"
+#include "ui/Divider.h"
+#include "ui/FormatBadge.h"
+#include "ui/GhostButton.h"
+#include "ui/Pill.h"
+#include "ui/Prefs.h"
+#include "ui/Symbols.h"
+#include "ui/Toast.h"
+#include "ui/UI.h"
 
 #include <QAbstractButton>
 #include <QCursor>
@@ -120,7 +119,7 @@ ThumbnailView::ThumbnailView(const Shot& shot, std::optional<QSizeF> box, Defaul
     setFocusPolicy(Qt::ClickFocus);
     setAttribute(Qt::WA_Hover);
     // Asked once: the answer costs a connection to the display, and the shape is updated on every hover.
-    composited = Compositor::active();
+    composited = UI::composited();
 
     // Hooks hold the view weakly: a completion that arrives after the card went only tells the basket.
     QPointer<ThumbnailView> self(this);
@@ -137,7 +136,7 @@ ThumbnailView::ThumbnailView(const Shot& shot, std::optional<QSizeF> box, Defaul
         if (self)
             self->apply(next);
         else
-            Notifications::defaultCenter().post(LibraryPanel::changed());
+            Notifications::defaultCenter().post(ShotFiles::changed());
     };
     hooks.toast = [](const QString& text, QPoint at, double seconds) { Toast::show(text, at, seconds); };
     runner = std::make_unique<CardRunner>(std::move(hooks));
@@ -536,7 +535,7 @@ void ThumbnailView::apply(const Shot& next) {
     const QSizeF before = current.image.deviceIndependentSize();
     current = next;
     pictureCache = QImage();
-    Notifications::defaultCenter().post(LibraryPanel::changed());
+    Notifications::defaultCenter().post(ShotFiles::changed());
     badge->setText(formatName());
     formatButton->setText(formatName() + QStringLiteral(" \u25BE"));
     compressButton->setActive(false);

@@ -3,9 +3,9 @@
 // its corner, and beneath it the pill of tools in the user's order with a label naming the tool under the
 // pointer. It takes the pointer and the keys, drags the file out, and runs the file-changing tools.
 
-#include "app/Shot.h"
 #include "card/CardGeometry.h"
 #include "card/CardLifetime.h"
+#include "imaging/Shot.h"
 
 #include <QHash>
 #include <QImage>
@@ -41,6 +41,8 @@ public:
     std::function<void(CardLifetime::Hold, bool)> onHold;
     std::function<void(bool)> onHide;
     std::function<void()> onEngage;
+    // The basket tool: opens or closes the basket.
+    std::function<void()> onOpenLibrary;
 
     // A file size as the result toasts show it: "Zero KB", "512 bytes", "245 KB", "1.2 MB", "1.05 GB".
     static QString byteCount(qint64 bytes);

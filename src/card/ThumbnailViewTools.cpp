@@ -3,14 +3,13 @@
 
 #include "card/ThumbnailView.h"
 
-#include "app/Brand.h"
-#include "app/GhostButton.h"
-#include "app/ImageConvert.h"
-#include "app/ImageFormat.h"
-#include "app/Toast.h"
 #include "card/ScrollRecorder.h"
-#include "library/LibraryPanel.h"
+#include "imaging/ImageConvert.h"
+#include "imaging/ImageFormat.h"
 #include "platform/Dispatch.h"
+#include "ui/Brand.h"
+#include "ui/GhostButton.h"
+#include "ui/Toast.h"
 
 #include <QAction>
 #include <QEvent>
@@ -145,7 +144,8 @@ void ThumbnailView::compressTapped() {
 }
 
 void ThumbnailView::openLibrary() {
-    LibraryPanel::shared().toggle();
+    if (onOpenLibrary)
+        onOpenLibrary();
     if (onDone)
         onDone();
 }

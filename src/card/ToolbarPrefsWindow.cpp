@@ -1,10 +1,10 @@
 #include "card/ToolbarPrefsWindow.h"
 
-#include "app/Brand.h"
-#include "app/Symbols.h"
-#include "app/UI.h"
 #include "card/ToolbarPrefs.h"
 #include "platform/Defaults.h"
+#include "ui/Brand.h"
+#include "ui/Symbols.h"
+#include "ui/UI.h"
 
 #include <QAbstractListModel>
 #include <QCursor>

@@ -1,8 +1,9 @@
 #include "library/LibraryPanel.h"
 
-#include "app/Brand.h"
-#include "app/UI.h"
 #include "card/Thumbnail.h"
+#include "imaging/ShotFiles.h"
+#include "ui/Brand.h"
+#include "ui/UI.h"
 
 #include <QCursor>
 #include <QGuiApplication>
@@ -15,7 +16,7 @@ LibraryPanel& LibraryPanel::shared() {
     return *panel;
 }
 
-QString LibraryPanel::changed() { return QStringLiteral("picto.shotsChanged"); }
+QString LibraryPanel::changed() { return ShotFiles::changed(); }
 
 LibraryPanel::LibraryPanel() : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
     setWindowTitle(QStringLiteral("Pictolarium Basket"));

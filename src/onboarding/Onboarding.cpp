@@ -1,9 +1,9 @@
 #include "onboarding/Onboarding.h"
 
-#include "app/Brand.h"
-#include "app/UI.h"
 #include "library/LibraryPanel.h"
 #include "platform/Defaults.h"
+#include "ui/Brand.h"
+#include "ui/UI.h"
 
 #include <QLabel>
 #include <QPointer>

@@ -14,8 +14,8 @@ public:
     ~GlobalKeys() override = default;
 
     // Takes the combination for this process. Returns a handle (never 0), or 0 when it cannot be
-    // had: another client holds it, the keysym is on no key of the current keyboard, or there is
-    // no display. A refused grab leaves nothing grabbed.
+    // had: another client or this process already holds it, the keysym is on no key of the current
+    // keyboard, or there is no display. A refused grab leaves nothing grabbed.
     virtual quint32 grab(quint32 keysym, quint32 modifiers) = 0;
     // Gives a combination back; an unknown handle does nothing.
     virtual void ungrab(quint32 handle) = 0;

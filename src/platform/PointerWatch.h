@@ -5,8 +5,6 @@
 #include <QObject>
 #include <QPoint>
 
-#include <memory>
-
 struct PointerPress {
     // Where the pointer was, in screen coordinates (device-independent pixels). Meaningless when
     // !positionKnown.
@@ -21,12 +19,6 @@ struct PointerPress {
 class PointerWatch : public QObject {
     Q_OBJECT
 public:
-    // The X11 backend (raw button events of every device, from a private connection) when the
-    // application runs on an X display that has XInput 2.2; otherwise a watch that sees presses in
-    // this application's windows and reports the application losing focus as a press elsewhere.
-    // Never returns null.
-    static std::unique_ptr<PointerWatch> create();
-
     ~PointerWatch() override;
 
     // True when presses in other applications are reported with their position.

@@ -2,7 +2,7 @@
 // Text recognition on Tesseract: warm engines on worker threads read a picture in horizontal
 // bands at once and hand back lines with per-character boxes.
 
-#include "app/UserError.h"
+#include "imaging/UserError.h"
 #include "text/TextLine.h"
 
 #include <QImage>

@@ -1,6 +1,6 @@
 #include "text/Redaction.h"
 
-#include "app/UserError.h"
+#include "imaging/UserError.h"
 
 #include <QPainter>
 #include <QPainterPath>

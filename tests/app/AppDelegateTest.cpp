@@ -1,7 +1,8 @@
 #include "app/AppDelegate.h"
-#include "app/HotKeys.h"
-#include "platform/fake/FakeGlobalKeys.h"
 #include "platform/Defaults.h"
+#include "platform/fake/FakeGlobalKeys.h"
+#include "platform/fake/FakePlatform.h"
+#include "shortcuts/HotKeys.h"
 
 #include <QDir>
 #include <QFile>
@@ -67,8 +68,9 @@ TEST(Launch, DropsStoredShortcutsOnceThenKeepsThem) {
     defaults.set(QStringLiteral("onboardingSeen"), true);
     FakeGlobalKeys keys;
     HotKeys registry(keys);
+    FakePlatform platform;
     {
-        AppDelegate delegate(defaults);
+        AppDelegate delegate(defaults, platform);
         delegate.hotKeys = &registry;
         delegate.applicationDidFinishLaunching();
     }
@@ -79,7 +81,7 @@ TEST(Launch, DropsStoredShortcutsOnceThenKeepsThem) {
     // A shortcut chosen after the reset survives the next launch.
     defaults.set(QStringLiteral("shortcut.capture"), QByteArray(R"({"keyCode":0,"modifiers":256,"keyName":"A"})"));
     {
-        AppDelegate delegate(defaults);
+        AppDelegate delegate(defaults, platform);
         delegate.hotKeys = &registry;
         delegate.applicationDidFinishLaunching();
     }

@@ -1,8 +1,9 @@
 #include "app/AppDelegate.h"
-#include "app/HotKeys.h"
 #include "platform/Defaults.h"
 #include "platform/LoginItem.h"
 #include "platform/fake/FakeGlobalKeys.h"
+#include "platform/fake/FakePlatform.h"
+#include "shortcuts/HotKeys.h"
 
 #include <QFileInfo>
 #include <QMenu>
@@ -13,7 +14,7 @@
 namespace {
 
 struct Fixture {
-    Fixture() : defaults(dir.path(), QStringLiteral("test")), registry(keys), delegate(defaults) {
+    Fixture() : defaults(dir.path(), QStringLiteral("test")), registry(keys), delegate(defaults, platform) {
         delegate.hotKeys = &registry;
     }
     QStringList titles(QMenu* menu) {
@@ -34,6 +35,7 @@ struct Fixture {
     Defaults defaults;
     FakeGlobalKeys keys;
     HotKeys registry;
+    FakePlatform platform;
     AppDelegate delegate;
 };
 

@@ -1,7 +1,8 @@
-#include "app/HotKeys.h"
 #include "app/AppDelegate.h"
 #include "platform/Defaults.h"
 #include "platform/fake/FakeGlobalKeys.h"
+#include "platform/fake/FakePlatform.h"
+#include "shortcuts/HotKeys.h"
 
 #include <QAction>
 #include <QApplication>
@@ -38,7 +39,7 @@ private:
 };
 
 struct Fixture {
-    Fixture() : defaults(dir.path(), QStringLiteral("test")), registry(keys), delegate(defaults) {
+    Fixture() : defaults(dir.path(), QStringLiteral("test")), registry(keys), delegate(defaults, platform) {
         delegate.hotKeys = &registry;
         QObject::connect(&delegate, &AppDelegate::hotActionRan, &delegate, [this](const QString& key, bool hold) {
             ran << key + (hold ? QStringLiteral(" hold") : QStringLiteral(" tap"));
@@ -55,6 +56,7 @@ struct Fixture {
     Defaults defaults;
     FakeGlobalKeys keys;
     HotKeys registry;
+    FakePlatform platform;
     AppDelegate delegate;
     QStringList ran;
 };

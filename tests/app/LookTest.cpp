@@ -1,9 +1,9 @@
-#include "app/Brand.h"
 #include "app/MenuIcon.h"
-#include "app/Prefs.h"
-#include "app/SizeSliderView.h"
-#include "app/UI.h"
 #include "platform/Defaults.h"
+#include "ui/Brand.h"
+#include "ui/Prefs.h"
+#include "ui/SizeSliderView.h"
+#include "ui/UI.h"
 
 #include <QDir>
 #include <QFile>

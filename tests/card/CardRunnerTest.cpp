@@ -1,6 +1,6 @@
 #include "card/CardRunner.h"
 
-#include "app/UserError.h"
+#include "imaging/UserError.h"
 
 #include <gtest/gtest.h>
 

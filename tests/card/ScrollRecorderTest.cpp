@@ -1,11 +1,12 @@
 #include "card/ScrollRecorder.h"
 
-#include "app/Capture.h"
-#include "app/GhostButton.h"
-#include "app/Shortcut.h"
-#include "app/Toast.h"
+#include "capture/Capture.h"
 #include "card/ThumbnailView.h"
 #include "platform/Defaults.h"
+#include "shortcuts/Shortcut.h"
+#include "support/UniqueRowsPage.h"
+#include "ui/GhostButton.h"
+#include "ui/Toast.h"
 
 #include <QDir>
 #include <QFile>
@@ -30,26 +31,9 @@ constexpr int viewRows = 100;
 constexpr int footerRows = 6;
 constexpr int frameRows = titleRows + viewRows + footerRows;
 
-quint32 mix(quint32 x) {
-    x ^= x >> 16;
-    x *= 0x7feb352dU;
-    x ^= x >> 15;
-    x *= 0x846ca68bU;
-    x ^= x >> 16;
-    return x;
-}
-
 // A page in which every row differs from every other, so that frames of it line up at one shift only.
 QImage page(int rows = 1200) {
-    QImage image(pageWidth, rows, QImage::Format_RGB32);
-    for (int y = 0; y < rows; ++y) {
-        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < pageWidth; ++x) {
-            const quint32 h = mix(quint32(y) * 131u + quint32(x / 4));
-            line[x] = qRgb(int(h & 0xff), int((h >> 8) & 0xff), int((h >> 16) & 0xff));
-        }
-    }
-    return image;
+    return UniqueRowsPage::make(pageWidth, rows, 4);
 }
 
 // A window showing `rows` rows of the page from the row `scroll`: a title bar above them and a fixed bar under

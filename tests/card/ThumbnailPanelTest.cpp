@@ -1,15 +1,15 @@
 #include "card/ThumbnailPanel.h"
 
 #include "FakeCardClock.h"
-#include "app/FormatBadge.h"
-#include "app/Pill.h"
-#include "card/EscapeKeyGrab.h"
 #include "card/PDFSession.h"
 #include "card/Thumbnail.h"
 #include "card/ThumbnailView.h"
 #include "platform/Defaults.h"
+#include "platform/EscapeKeyGrab.h"
 #include "platform/PointerWatch.h"
 #include "platform/fake/FakePointerWatch.h"
+#include "ui/FormatBadge.h"
+#include "ui/Pill.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,13 +1,13 @@
 #include "card/ThumbnailView.h"
 
-#include "app/FormatBadge.h"
-#include "app/GhostButton.h"
-#include "app/Pill.h"
-#include "app/Toast.h"
 #include "card/ToolbarPrefs.h"
-#include "library/LibraryPanel.h"
+#include "imaging/ShotFiles.h"
 #include "platform/Defaults.h"
 #include "platform/Notifications.h"
+#include "ui/FormatBadge.h"
+#include "ui/GhostButton.h"
+#include "ui/Pill.h"
+#include "ui/Toast.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -150,7 +150,7 @@ TEST(ThumbnailView, ApplyTakesTheNewFileAndTellsTheBasket) {
     resetSettings();
     QObject observer;
     int posts = 0;
-    Notifications::defaultCenter().observe(LibraryPanel::changed(), &observer, [&](const QVariant&) { ++posts; });
+    Notifications::defaultCenter().observe(ShotFiles::changed(), &observer, [&](const QVariant&) { ++posts; });
 
     QWidget window;
     auto* view = new ThumbnailView(shot(QSize(1440, 900)), std::nullopt, settings(), &window);
@@ -221,7 +221,7 @@ TEST(ThumbnailView, ConvertWritesTheNewFormatThroughTheRunner) {
 
     QObject observer;
     int posts = 0;
-    Notifications::defaultCenter().observe(LibraryPanel::changed(), &observer, [&](const QVariant&) { ++posts; });
+    Notifications::defaultCenter().observe(ShotFiles::changed(), &observer, [&](const QVariant&) { ++posts; });
     ThumbnailView view(Shot{QUrl::fromLocalFile(path), picture, QStringLiteral("App"), std::nullopt}, std::nullopt,
                        settings());
     view.convertTo(QStringLiteral("png")); // the format it already has: nothing happens

@@ -2,7 +2,7 @@
 
 #include "Desktop.h"
 
-#include "app/ImageConvert.h"
+#include "imaging/ImageConvert.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,8 +2,8 @@
 // pointer with its frame, whole screens, dragged slices, and the in-process window grab.
 
 #include "Desktop.h"
-#include "app/AppDelegate.h"
-#include "app/Capture.h"
+#include "capture/Capture.h"
+#include "imaging/ShotFiles.h"
 #include "platform/x11/X11WindowList.h"
 
 #include <QDir>
@@ -86,18 +86,8 @@ QImage settledScreen(Desktop& desktop, const QString& savePath = {}) {
     return last;
 }
 
-// The client area as the server has it (xdotool reports reparented windows off by the frame).
-QRect clientGeometry(Desktop& desktop, quint32 id) {
-    const QString out = desktop.run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), QString::number(id)});
-    auto field = [&](const char* name) {
-        const QRegularExpression re(QStringLiteral("%1:\\s+(-?\\d+)").arg(QLatin1String(name)));
-        return re.match(out).captured(1).toInt();
-    };
-    return QRect(field("Absolute upper-left X"), field("Absolute upper-left Y"), field("Width"), field("Height"));
-}
-
 QStringList shots() {
-    return QDir(AppDelegate::shotsFolder()).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    return QDir(ShotFiles::shotsFolder()).entryList(QDir::Files | QDir::Hidden, QDir::Name);
 }
 
 struct SliceResult {
@@ -114,7 +104,7 @@ TEST(CaptureE2E, WindowUnderThePointerIsCapturedWithItsFrame) {
     desktop.start(QStringLiteral("xterm"), {QStringLiteral("-geometry"), QStringLiteral("70x20+160+120")});
     const auto listed = waitForApp(QStringLiteral("XTerm"));
     ASSERT_TRUE(listed.has_value());
-    const QRect client = clientGeometry(desktop, listed->id);
+    const QRect client = desktop.clientGeometry(listed->id);
     ASSERT_FALSE(client.isEmpty());
     // The frame holds the client and a title bar above it.
     EXPECT_TRUE(listed->bounds.contains(client));
@@ -220,7 +210,7 @@ TEST(CaptureE2E, ScreenCapturesAreWholeAndThreeInASecondAreNumbered) {
     // Three captures inside one second; a second boundary in between spoils a round, so try again.
     bool sameSecond = false;
     for (int round = 0; round < 5 && !sameSecond; ++round) {
-        QDir(AppDelegate::shotsFolder()).removeRecursively();
+        QDir(ShotFiles::shotsFolder()).removeRecursively();
         QStringList names;
         for (int i = 0; i < 3; ++i)
             names.append(Capture::screenUnderCursor().fileURL.fileName());
@@ -311,7 +301,7 @@ TEST(CaptureE2E, DraggedSliceIsWrittenAndEscapeWritesNothing) {
                                    {QStringLiteral("mousemove"), QStringLiteral("300"), QStringLiteral("300"),
                                     QStringLiteral("click"), QStringLiteral("1")}};
     for (const QStringList& cancel : cancels) {
-        QDir(AppDelegate::shotsFolder()).removeRecursively();
+        QDir(ShotFiles::shotsFolder()).removeRecursively();
         SliceResult cancelled;
         Capture::region([&](std::optional<Shot> shot) {
             ++cancelled.calls;
@@ -351,7 +341,7 @@ TEST(CaptureE2E, WithoutAWorkingWindowManagerTheWindowTreeIsRead) {
             return bare && bare->bounds != framed->bounds;
         },
         5000));
-    EXPECT_EQ(bare->bounds, clientGeometry(desktop, bare->id));
+    EXPECT_EQ(bare->bounds, desktop.clientGeometry(bare->id));
     desktop.xdotool({QStringLiteral("mousemove"), QString::number(bare->bounds.center().x()),
                      QString::number(bare->bounds.center().y())});
     Desktop::waitUntil([&] { return Capture::mouseCG() == bare->bounds.center(); }, 3000);

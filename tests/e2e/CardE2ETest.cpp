@@ -77,19 +77,6 @@ bool waitForCards(Desktop& desktop, int count, int timeoutMs = 8000) {
     return Desktop::waitUntil([&] { return visibleCards(desktop).size() == count; }, timeoutMs, 100);
 }
 
-// The client area as the server has it, whatever frame the window manager put around it.
-QRect clientGeometry(Desktop& desktop, quint32 id) {
-    const QString out = desktop.run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), QString::number(id)});
-    auto field = [&](const char* name) {
-        const QRegularExpression re(QStringLiteral("%1:\\s+(-?\\d+)").arg(QLatin1String(name)));
-        return re.match(out).captured(1).toInt();
-    };
-    return QRect(field("Absolute upper-left X"), field("Absolute upper-left Y"), field("Width"), field("Height"));
-}
-
-void moveTo(Desktop& desktop, QPoint p) {
-    desktop.xdotool({QStringLiteral("mousemove"), QString::number(p.x()), QString::number(p.y())});
-}
 
 bool near(QColor a, QColor b, int tolerance = 40) {
     return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue()) <= tolerance;
@@ -140,7 +127,7 @@ public:
 
     // Opens the picture as a card through a second launch, with the pointer at `at`; the card's id.
     quint32 openCard(QPoint at, const QString& file = {}) {
-        moveTo(desktop, at);
+        desktop.moveTo(at);
         const int before = visibleCards(desktop).size();
         desktop.run(QStringLiteral(PICTOLARIUM_BIN), {file.isEmpty() ? picture : file});
         quint32 id = 0;
@@ -180,7 +167,7 @@ TEST_P(CardDesktop, AppearsAtThePointerLivesFadesAndCloses) {
     const QPoint pointer(400, 300);
     const quint32 card = app.openCard(pointer);
     ASSERT_NE(card, 0u) << desktop.appStderr().toStdString();
-    const QRect frame = clientGeometry(desktop, card);
+    const QRect frame = desktop.clientGeometry(card);
     EXPECT_EQ(frame.size(), QSize(540, 302));
     // Centred on the pointer.
     EXPECT_EQ(frame.topLeft(), QPoint(130, 149));
@@ -199,15 +186,15 @@ TEST_P(CardDesktop, AppearsAtThePointerLivesFadesAndCloses) {
     EXPECT_NEAR((pillLeft + pillRight) / 2.0, frame.center().x() + 0.5, 2);
 
     // With the pointer away the card lives 4 s and fades.
-    moveTo(desktop, QPoint(1000, 700));
+    desktop.moveTo(QPoint(1000, 700));
     Desktop::pause(2500);
     EXPECT_EQ(visibleCards(desktop).size(), 1) << "gone before its lifetime";
     EXPECT_TRUE(waitForCards(desktop, 0, 5000)) << "still there long after its lifetime";
 
     // While hovered it stays, however long.
     ASSERT_NE(app.openCard(pointer), 0u);
-    moveTo(desktop, image.center() + QPoint(0, 60) - QPoint(0, 0));
-    moveTo(desktop, QPoint(frame.x() + 200, frame.y() + 100));
+    desktop.moveTo(image.center() + QPoint(0, 60) - QPoint(0, 0));
+    desktop.moveTo(QPoint(frame.x() + 200, frame.y() + 100));
     Desktop::pause(6000);
     EXPECT_EQ(visibleCards(desktop).size(), 1) << "faded while hovered";
     desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/card-hovered-%1.png").arg(mode()));
@@ -218,9 +205,9 @@ TEST_P(CardDesktop, AppearsAtThePointerLivesFadesAndCloses) {
 
     // The close button on the picture's top-right corner.
     ASSERT_NE(app.openCard(pointer), 0u);
-    moveTo(desktop, QPoint(frame.x() + 200, frame.y() + 100));
+    desktop.moveTo(QPoint(frame.x() + 200, frame.y() + 100));
     Desktop::pause(300);
-    moveTo(desktop, QPoint(image.right() - 1, image.top() + 1));
+    desktop.moveTo(QPoint(image.right() - 1, image.top() + 1));
     Desktop::pause(300);
     desktop.xdotool({QStringLiteral("click"), QStringLiteral("1")});
     EXPECT_TRUE(waitForCards(desktop, 0, 3000)) << "the close button did not close the card";
@@ -232,7 +219,7 @@ TEST_P(CardDesktop, AppearsAtThePointerLivesFadesAndCloses) {
     ASSERT_NE(second, 0u);
     EXPECT_NE(first, second);
     EXPECT_EQ(visibleCards(desktop), QList<quint32>{second});
-    EXPECT_EQ(clientGeometry(desktop, second).topLeft(), QPoint(700 - 270, 450 - 151));
+    EXPECT_EQ(desktop.clientGeometry(second).topLeft(), QPoint(700 - 270, 450 - 151));
 }
 
 TEST_P(CardDesktop, DraggingTheCardDropsItsFileAndClosesIt) {
@@ -257,17 +244,17 @@ TEST_P(CardDesktop, DraggingTheCardDropsItsFileAndClosesIt) {
 
     const quint32 card = app.openCard(QPoint(350, 400));
     ASSERT_NE(card, 0u);
-    const QRect frame = clientGeometry(desktop, card);
+    const QRect frame = desktop.clientGeometry(card);
     const QStringList names = QDir(desktop.shotsFolder()).entryList(QDir::Files);
     ASSERT_EQ(names.size(), 1);
     const QString file = QDir(desktop.shotsFolder()).filePath(names.first());
 
     const QPoint from(frame.x() + 200, frame.y() + 100), to(980, 250);
-    moveTo(desktop, from);
+    desktop.moveTo(from);
     Desktop::pause(200);
     desktop.xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
     for (int step = 1; step <= 20; ++step) {
-        moveTo(desktop, from + (to - from) * step / 20);
+        desktop.moveTo(from + (to - from) * step / 20);
         Desktop::pause(40);
     }
     Desktop::pause(300);
@@ -295,7 +282,7 @@ TEST_P(CardDesktop, CompressRunsInTheBackgroundWithItsToasts) {
 
     const quint32 card = app.openCard(QPoint(500, 400));
     ASSERT_NE(card, 0u);
-    const QRect frame = clientGeometry(desktop, card);
+    const QRect frame = desktop.clientGeometry(card);
     // Size setting 1: the picture fits 400 × 260, the chrome factor is 1.
     EXPECT_EQ(frame.size(), QSize(540, 356));
     const QImage screen = desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/card-scale1-%1.png").arg(mode()));
@@ -305,8 +292,8 @@ TEST_P(CardDesktop, CompressRunsInTheBackgroundWithItsToasts) {
     // In the pill: 14 tools of 30 with 2 between; compress is the 12th, after the format button.
     const int rowLeft = pillLeft + 8;
     const QPoint compress(rowLeft + 11 * 32 + 1 + 2 + 64 + 2 + 15 + 2, frame.bottom() - 22 - 18);
-    moveTo(desktop, QPoint(frame.x() + 200, frame.y() + 100));
-    moveTo(desktop, compress);
+    desktop.moveTo(QPoint(frame.x() + 200, frame.y() + 100));
+    desktop.moveTo(compress);
     Desktop::pause(300);
     desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/card-hover-compress-%1.png").arg(mode()));
     desktop.xdotool({QStringLiteral("click"), QStringLiteral("1")});
@@ -330,7 +317,7 @@ TEST_P(CardDesktop, CompressRunsInTheBackgroundWithItsToasts) {
 
     // The format button's menu, worked with the keyboard it grabs: the first entry is PNG.
     const QPoint formatButton(rowLeft + 11 * 32 + 3 + 32, compress.y());
-    moveTo(desktop, formatButton);
+    desktop.moveTo(formatButton);
     Desktop::pause(200);
     desktop.xdotool({QStringLiteral("click"), QStringLiteral("1")});
     Desktop::pause(500);
@@ -358,7 +345,7 @@ TEST(CardSizes, SmallSizeSettingAndTheUsersToolOrder) {
     Desktop& desktop = app.desktop;
     const quint32 card = app.openCard(QPoint(500, 400));
     ASSERT_NE(card, 0u);
-    const QRect frame = clientGeometry(desktop, card);
+    const QRect frame = desktop.clientGeometry(card);
     // Size setting 0.5: the picture fits 200 × 130, the chrome factor is 0.675.
     EXPECT_EQ(frame.size(), QSize(540, 220));
     const QImage screen = desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/card-small-order.png"));

@@ -295,6 +295,19 @@ QList<quint32> Desktop::windowsByName(const QString& pattern) {
     return ids;
 }
 
+QRect Desktop::clientGeometry(quint32 window) {
+    const QString out = run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), QString::number(window)});
+    auto field = [&](const char* name) {
+        const QRegularExpression re(QStringLiteral("%1:\\s+(-?\\d+)").arg(QLatin1String(name)));
+        return re.match(out).captured(1).toInt();
+    };
+    return QRect(field("Absolute upper-left X"), field("Absolute upper-left Y"), field("Width"), field("Height"));
+}
+
+void Desktop::moveTo(QPoint point) {
+    xdotool({QStringLiteral("mousemove"), QString::number(point.x()), QString::number(point.y())});
+}
+
 QRect Desktop::windowGeometry(quint32 window) {
     const QString out = run(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"), QString::number(window)});
     static const QRegularExpression pos(QStringLiteral("Position: (-?\\d+),(-?\\d+)"));

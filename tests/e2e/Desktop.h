@@ -4,6 +4,8 @@
 // starts is ended by pid when it goes.
 
 #include <QImage>
+#include <QPoint>
+#include <QRect>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QProcess>
@@ -58,12 +60,16 @@ public:
     QString appStderr();
 
     void xdotool(const QStringList& args);
+    void moveTo(QPoint point);
     QImage screenshot(const QString& savePath = {});
 
     // X queries through our own connection.
     bool selectionOwned(const QString& selection) const;
     QList<quint32> windowsByName(const QString& pattern);
     QRect windowGeometry(quint32 window);
+    // The client area as the server has it, whatever frame the window manager put around it
+    // (xdotool reports reparented windows off by the frame).
+    QRect clientGeometry(quint32 window);
     quint32 activeWindow();
 
     static bool waitUntil(const std::function<bool()>& condition, int timeoutMs, int stepMs = 50);

@@ -50,19 +50,6 @@ QList<quint32> visibleCards(Desktop& desktop) {
     return visibleWindows(desktop, QStringLiteral("^Pictolarium Card$"));
 }
 
-// The client area as the server has it, whatever frame the window manager put around it.
-QRect clientGeometry(Desktop& desktop, quint32 id) {
-    const QString out = desktop.run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), QString::number(id)});
-    auto field = [&](const char* name) {
-        const QRegularExpression re(QStringLiteral("%1:\\s+(-?\\d+)").arg(QLatin1String(name)));
-        return re.match(out).captured(1).toInt();
-    };
-    return QRect(field("Absolute upper-left X"), field("Absolute upper-left Y"), field("Width"), field("Height"));
-}
-
-void moveTo(Desktop& desktop, QPoint p) {
-    desktop.xdotool({QStringLiteral("mousemove"), QString::number(p.x()), QString::number(p.y())});
-}
 
 void pressCaptureKey(Desktop& desktop) {
     desktop.xdotool({QStringLiteral("key"), QStringLiteral("super+shift+d")});
@@ -148,13 +135,13 @@ TEST(ScrollE2E, RecordingAScrolledWindowGivesTheWholePageOnce) {
     ASSERT_TRUE(view.isValid()) << window.output.toStdString();
     const QList<quint32> ids = visibleWindows(desktop, QStringLiteral("^Long Page$"));
     ASSERT_EQ(ids.size(), 1);
-    const QRect client = clientGeometry(desktop, ids.first());
+    const QRect client = desktop.clientGeometry(ids.first());
     Desktop::pause(300);
 
     // A window capture of the page opens its card at the pointer, here near the window's bottom edge, so
     // that the card's pill lies below the window, on the plain background.
     const QPoint inside = client.center();
-    moveTo(desktop, QPoint(client.center().x(), client.bottom() - 10));
+    desktop.moveTo(QPoint(client.center().x(), client.bottom() - 10));
     Desktop::pause(200);
     pressCaptureKey(desktop);
     ASSERT_TRUE(Desktop::waitUntil([&] { return visibleCards(desktop).size() == 1; }, 10000))
@@ -168,7 +155,7 @@ TEST(ScrollE2E, RecordingAScrolledWindowGivesTheWholePageOnce) {
     ASSERT_TRUE(pageAt.has_value()) << "the capture does not show the page's top";
 
     const quint32 card = visibleCards(desktop).first();
-    const QRect cardFrame = clientGeometry(desktop, card);
+    const QRect cardFrame = desktop.clientGeometry(card);
     const QImage screen = desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/scroll-card.png"));
     // The scroll tool leads the pill, which is the dark run across the card's bottom.
     const int pillY = cardFrame.bottom() - 22 - 18;
@@ -180,7 +167,7 @@ TEST(ScrollE2E, RecordingAScrolledWindowGivesTheWholePageOnce) {
     }
     ASSERT_GE(pillLeft, 0) << "no pill on the card";
     const QPoint scrollTool(pillLeft + 21, pillY);
-    moveTo(desktop, scrollTool);
+    desktop.moveTo(scrollTool);
     Desktop::pause(300);
     desktop.xdotool({QStringLiteral("click"), QStringLiteral("1")});
 
@@ -189,13 +176,13 @@ TEST(ScrollE2E, RecordingAScrolledWindowGivesTheWholePageOnce) {
     ASSERT_TRUE(Desktop::waitUntil(
         [&] { return !visibleWindows(desktop, QStringLiteral("^Pictolarium Scroll Hint$")).isEmpty(); }, 5000));
     const QRect hint =
-        clientGeometry(desktop, visibleWindows(desktop, QStringLiteral("^Pictolarium Scroll Hint$")).first());
+        desktop.clientGeometry(visibleWindows(desktop, QStringLiteral("^Pictolarium Scroll Hint$")).first());
     EXPECT_EQ(hint.height(), 34);
     EXPECT_NEAR(hint.center().x(), client.center().x(), 40);
     EXPECT_GT(hint.top(), client.bottom());
     EXPECT_LT(hint.top(), client.bottom() + 40);
 
-    moveTo(desktop, inside);
+    desktop.moveTo(inside);
     Desktop::pause(300);
     desktop.xdotool({QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("8"),
                      QStringLiteral("--delay"), QStringLiteral("250"), QStringLiteral("5")});

@@ -2,7 +2,7 @@
 
 quint32 FakeGlobalKeys::grab(quint32 keysym, quint32 modifiers) {
     ++grabCalls;
-    if (taken.contains({keysym, modifiers}))
+    if (taken.contains({keysym, modifiers}) || handleOf(keysym, modifiers))
         return 0;
     const quint32 handle = nextHandle++;
     grabs.insert(handle, {keysym, modifiers});

@@ -134,6 +134,13 @@ quint32 X11GlobalKeys::grab(quint32 sym, quint32 modifiers) {
     }
     if (grab.keycodes.isEmpty())
         return 0;
+    // The server lets a client grab a combination it holds already, and one ungrab would then end
+    // both: a combination this process holds is refused like one another program holds.
+    for (const Grab& held : std::as_const(grabs))
+        if (held.mask == grab.mask)
+            for (quint8 code : std::as_const(grab.keycodes))
+                if (held.keycodes.contains(code))
+                    return 0;
 
     QList<xcb_void_cookie_t> cookies;
     for (quint8 code : std::as_const(grab.keycodes))

@@ -4,6 +4,8 @@
 // "viewport W H" and "ready" once shown, and "scroll N" whenever the page moves (N: the page row at the
 // top of the view).
 
+#include "support/UniqueRowsPage.h"
+
 #include <QApplication>
 #include <QLabel>
 #include <QPainter>
@@ -25,26 +27,10 @@ void say(const QString& line) {
     std::fflush(stdout);
 }
 
-quint32 mix(quint32 x) {
-    x ^= x >> 16;
-    x *= 0x7feb352dU;
-    x ^= x >> 15;
-    x *= 0x846ca68bU;
-    x ^= x >> 16;
-    return x;
-}
-
 // Every pixel row differs from every other: 30 bands of colours drawn from the row and band numbers. A
 // labelled box every 250 rows makes a screenshot easy to read.
 QImage page() {
-    QImage image(pageWidth, pageHeight, QImage::Format_RGB32);
-    for (int y = 0; y < pageHeight; ++y) {
-        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < pageWidth; ++x) {
-            const quint32 h = mix(quint32(y) * 131u + quint32(x / 20));
-            line[x] = qRgb(int(h & 0xff), int((h >> 8) & 0xff), int((h >> 16) & 0xff));
-        }
-    }
+    QImage image = UniqueRowsPage::make(pageWidth, pageHeight, 20);
     QPainter painter(&image);
     QFont font = painter.font();
     font.setPixelSize(22);

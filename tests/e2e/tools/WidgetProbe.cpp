@@ -11,17 +11,18 @@
 //   symbols X Y                 every symbol of the icon table, with its name
 //   quit
 
-#include "app/ClickAway.h"
-#include "app/Divider.h"
-#include "app/FillImageView.h"
-#include "app/FormatBadge.h"
-#include "app/GhostButton.h"
-#include "app/Pill.h"
-#include "app/Symbols.h"
-#include "app/Toast.h"
-#include "app/UI.h"
 #include "platform/Defaults.h"
 #include "platform/PointerWatch.h"
+#include "platform/x11/X11Platform.h"
+#include "ui/ClickAway.h"
+#include "ui/Divider.h"
+#include "ui/FillImageView.h"
+#include "ui/FormatBadge.h"
+#include "ui/GhostButton.h"
+#include "ui/Pill.h"
+#include "ui/Symbols.h"
+#include "ui/Toast.h"
+#include "ui/UI.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -66,13 +67,13 @@ protected:
 
 class ClickAwayWindow : public QWidget {
 public:
-    ClickAwayWindow() {
+    explicit ClickAwayWindow(Platform& platform) {
         setWindowTitle(QStringLiteral("Probe ClickAway"));
         QPalette p = palette();
         p.setColor(QPalette::Window, QColor(140, 70, 70));
         setPalette(p);
         setAutoFillBackground(true);
-        away = new ClickAway(this);
+        away = new ClickAway(this, platform.watchPointer());
         say(QStringLiteral("clickaway-watch %1").arg(away->monitor->seesOtherApplications() ? u"x11" : u"focus"));
     }
     ~ClickAwayWindow() override { delete away; }
@@ -226,7 +227,7 @@ QRect rectArgs(const QStringList& words, int from) {
                  words.value(from + 3).toInt());
 }
 
-void command(const QString& line) {
+void command(const QString& line, Platform& platform) {
     const QStringList words = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
     if (words.isEmpty())
         return;
@@ -244,7 +245,7 @@ void command(const QString& line) {
         w->show();
         say(verb + QStringLiteral("-shown"));
     } else if (verb == u"clickaway") {
-        auto* w = new ClickAwayWindow;
+        auto* w = new ClickAwayWindow(platform);
         w->setGeometry(rectArgs(words, 1));
         w->show();
         say(QStringLiteral("clickaway-shown"));
@@ -270,6 +271,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Pictolarium Probe"));
     QApplication::setQuitOnLastWindowClosed(false);
     UI::registerFonts();
+    X11Platform platform;
+    UI::setCompositor(&platform.compositor());
 
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QByteArray pending;
@@ -285,7 +288,7 @@ int main(int argc, char** argv) {
         while ((end = pending.indexOf('\n')) >= 0) {
             const QString line = QString::fromUtf8(pending.left(end)).trimmed();
             pending.remove(0, end + 1);
-            command(line);
+            command(line, platform);
         }
     });
     say(QStringLiteral("ready"));

@@ -6,8 +6,9 @@
 // PICTOLARIUM_TRACE set.
 
 #include "app/AppDelegate.h"
-#include "app/UI.h"
 #include "platform/Defaults.h"
+#include "platform/x11/X11Platform.h"
+#include "ui/UI.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -21,7 +22,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     UI::registerFonts();
-    AppDelegate delegate(Defaults::standard());
+    X11Platform platform;
+    AppDelegate delegate(Defaults::standard(), platform);
 
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     std::string pending;

@@ -1,0 +1,146 @@
+#include "imaging/HeifCodec.h"
+
+#include "imaging/ImageCodec.h"
+
+#include <libheif/heif.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+namespace HeifCodec {
+
+namespace {
+
+void initOnce() {
+    static const bool done = [] {
+        heif_init(nullptr);
+        return true;
+    }();
+    Q_UNUSED(done);
+}
+
+struct ContextFree {
+    void operator()(heif_context* c) const { heif_context_free(c); }
+};
+struct HandleFree {
+    void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
+};
+struct ImageFree {
+    void operator()(heif_image* i) const { heif_image_release(i); }
+};
+struct EncoderFree {
+    void operator()(heif_encoder* e) const { heif_encoder_release(e); }
+};
+using Context = std::unique_ptr<heif_context, ContextFree>;
+using Handle = std::unique_ptr<heif_image_handle, HandleFree>;
+using Image = std::unique_ptr<heif_image, ImageFree>;
+using Encoder = std::unique_ptr<heif_encoder, EncoderFree>;
+
+heif_error appendBytes(heif_context*, const void* data, size_t size, void* userdata) {
+    static_cast<QByteArray*>(userdata)->append(static_cast<const char*>(data), qsizetype(size));
+    return heif_error{heif_error_Ok, heif_suberror_Unspecified, "ok"};
+}
+
+} // namespace
+
+bool recognizes(const QByteArray& bytes) {
+    if (bytes.size() < 12)
+        return false;
+    initOnce();
+    const int probe = int(std::min<qsizetype>(bytes.size(), 64));
+    return heif_check_filetype(reinterpret_cast<const uint8_t*>(bytes.constData()), probe) ==
+           heif_filetype_yes_supported;
+}
+
+QImage decode(const QByteArray& bytes) {
+    initOnce();
+    Context ctx(heif_context_alloc());
+    if (!ctx)
+        return {};
+    if (heif_context_read_from_memory_without_copy(ctx.get(), bytes.constData(), size_t(bytes.size()), nullptr).code !=
+        heif_error_Ok)
+        return {};
+    heif_image_handle* rawHandle = nullptr;
+    if (heif_context_get_primary_image_handle(ctx.get(), &rawHandle).code != heif_error_Ok)
+        return {};
+    Handle handle(rawHandle);
+    const int w = heif_image_handle_get_width(handle.get());
+    const int h = heif_image_handle_get_height(handle.get());
+    // The size may be before or after a quarter turn: check the larger square so neither can slip through.
+    const int side = std::max(w, h);
+    if (w <= 0 || h <= 0 || !ImageCodec::fitsBudget(QSize(side, side)))
+        return {};
+    const bool alpha = heif_image_handle_has_alpha_channel(handle.get());
+    heif_image* rawImage = nullptr;
+    if (heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB,
+                          alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, nullptr)
+            .code != heif_error_Ok)
+        return {};
+    Image image(rawImage);
+    const int outW = heif_image_get_width(image.get(), heif_channel_interleaved);
+    const int outH = heif_image_get_height(image.get(), heif_channel_interleaved);
+    int stride = 0;
+    const uint8_t* plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+    if (!plane || outW <= 0 || outH <= 0)
+        return {};
+    QImage result(outW, outH, alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
+    if (result.isNull())
+        return {};
+    const size_t rowBytes = size_t(outW) * (alpha ? 4 : 3);
+    for (int y = 0; y < outH; ++y)
+        std::memcpy(result.scanLine(y), plane + size_t(y) * size_t(stride), rowBytes);
+    return result;
+}
+
+bool canEncode() {
+    initOnce();
+    return heif_have_encoder_for_format(heif_compression_HEVC) != 0;
+}
+
+QByteArray encode(const QImage& source, double quality) {
+    initOnce();
+    if (source.isNull())
+        return {};
+    const bool alpha = source.hasAlphaChannel();
+    const QImage pixels = source.convertToFormat(alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
+    if (pixels.isNull())
+        return {};
+    Context ctx(heif_context_alloc());
+    if (!ctx)
+        return {};
+    heif_encoder* rawEncoder = nullptr;
+    if (heif_context_get_encoder_for_format(ctx.get(), heif_compression_HEVC, &rawEncoder).code != heif_error_Ok)
+        return {};
+    Encoder encoder(rawEncoder);
+    heif_encoder_set_lossy_quality(encoder.get(), std::clamp(int(quality * 100.0 + 0.5), 0, 100));
+
+    heif_image* rawImage = nullptr;
+    if (heif_image_create(pixels.width(), pixels.height(), heif_colorspace_RGB,
+                          alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, &rawImage)
+            .code != heif_error_Ok)
+        return {};
+    Image image(rawImage);
+    if (heif_image_add_plane(image.get(), heif_channel_interleaved, pixels.width(), pixels.height(), 8).code !=
+        heif_error_Ok)
+        return {};
+    int stride = 0;
+    uint8_t* plane = heif_image_get_plane(image.get(), heif_channel_interleaved, &stride);
+    if (!plane)
+        return {};
+    const size_t rowBytes = size_t(pixels.width()) * (alpha ? 4 : 3);
+    for (int y = 0; y < pixels.height(); ++y)
+        std::memcpy(plane + size_t(y) * size_t(stride), pixels.constScanLine(y), rowBytes);
+
+    if (heif_context_encode_image(ctx.get(), image.get(), encoder.get(), nullptr, nullptr).code != heif_error_Ok)
+        return {};
+    QByteArray bytes;
+    heif_writer writer{};
+    writer.writer_api_version = 1;
+    writer.write = appendBytes;
+    if (heif_context_write(ctx.get(), &writer, &bytes).code != heif_error_Ok)
+        return {};
+    return bytes;
+}
+
+} // namespace HeifCodec

@@ -1,0 +1,225 @@
+#include "imaging/ImageCodec.h"
+
+#include "imaging/ExifOrientation.h"
+#include "imaging/HeifCodec.h"
+#include "imaging/PngWriter.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QTransform>
+
+#include <algorithm>
+#include <cmath>
+
+namespace ImageCodec {
+
+namespace {
+
+// No picture file we could decode within the budget is larger than this; refusing bigger files early keeps
+// a stray disk image or video named .png from being read into memory.
+constexpr qint64 largestFile = qint64(1) << 30;
+
+qint64 budgetBytes() {
+    const int mb = QImageReader::allocationLimit();
+    return mb <= 0 ? std::numeric_limits<qint64>::max() : qint64(mb) * 1024 * 1024;
+}
+
+const unsigned char* raw(const QByteArray& a) {
+    return reinterpret_cast<const unsigned char*>(a.constData());
+}
+
+// libjpeg pads a cut-off JPEG with grey and calls it a success; we want a cut-off file to be an error. The
+// entropy-coded data can hold 0xFFD9 only as the end marker, so a complete file has one after its last scan.
+bool jpegComplete(const QByteArray& bytes) {
+    const unsigned char* d = raw(bytes);
+    qsizetype lastScan = -1;
+    for (qsizetype i = bytes.size() - 2; i >= 2; --i)
+        if (d[i] == 0xFF && d[i + 1] == 0xDA) {
+            lastScan = i;
+            break;
+        }
+    if (lastScan < 0)
+        return false;
+    for (qsizetype i = lastScan + 2; i + 1 < bytes.size(); ++i)
+        if (d[i] == 0xFF && d[i + 1] == 0xD9)
+            return true;
+    return false;
+}
+
+// A PNG that stops before its end chunk has lost rows; libpng would hand back what it had.
+bool pngComplete(const QByteArray& bytes) {
+    return bytes.lastIndexOf("IEND") >= 0;
+}
+
+bool complete(const QByteArray& bytes, const QByteArray& format) {
+    if (format == "jpeg" || format == "jpg")
+        return jpegComplete(bytes);
+    if (format == "png")
+        return pngComplete(bytes);
+    return true;
+}
+
+QByteArray writerName(ImageFormat format) {
+    switch (format) {
+    case ImageFormat::jpeg:
+        return "jpeg";
+    case ImageFormat::webp:
+        return "webp";
+    case ImageFormat::tiff:
+        return "tiff";
+    default:
+        return {};
+    }
+}
+
+QSize fitted(QSize size, int maxPixels) {
+    const int longer = std::max(size.width(), size.height());
+    if (longer <= maxPixels)
+        return size;
+    const double f = double(maxPixels) / longer;
+    return QSize(std::max(1, int(std::lround(size.width() * f))), std::max(1, int(std::lround(size.height() * f))));
+}
+
+// Opens a reader over the bytes, refusing content whose header promises more pixels than the budget allows.
+bool openReader(QImageReader& reader, const QByteArray& bytes) {
+    reader.setDecideFormatFromContent(true);
+    // We turn pictures by their EXIF orientation ourselves, the same way for every format.
+    reader.setAutoTransform(false);
+    if (!reader.canRead())
+        return false;
+    const QSize size = reader.size();
+    if (size.isValid() && !fitsBudget(size))
+        return false;
+    return complete(bytes, reader.format());
+}
+
+} // namespace
+
+bool readFile(const QString& path, QByteArray* bytes) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const qint64 size = file.size();
+    if (size <= 0 || size > largestFile)
+        return false;
+    *bytes = file.readAll();
+    return bytes->size() == size && file.error() == QFileDevice::NoError;
+}
+
+bool fitsBudget(QSize size) {
+    if (size.width() <= 0 || size.height() <= 0)
+        return false;
+    return qint64(size.width()) * qint64(size.height()) * 4 <= budgetBytes();
+}
+
+QImage normalized(const QImage& image) {
+    if (image.isNull())
+        return {};
+    const QImage::Format want = image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+    return image.format() == want ? image : image.convertToFormat(want);
+}
+
+QImage upright(const QImage& image, int orientation) {
+    const QTransform quarter = QTransform().rotate(90); // clockwise on screen, y down
+    switch (orientation) {
+    case 2:
+        return image.mirrored(true, false);
+    case 3:
+        return image.mirrored(true, true);
+    case 4:
+        return image.mirrored(false, true);
+    case 5:
+        return image.transformed(quarter).mirrored(true, false);
+    case 6:
+        return image.transformed(quarter);
+    case 7:
+        return image.transformed(quarter).mirrored(false, true);
+    case 8:
+        return image.transformed(QTransform().rotate(270));
+    default:
+        return image;
+    }
+}
+
+QImage decode(const QByteArray& bytes) {
+    if (HeifCodec::recognizes(bytes))
+        return normalized(HeifCodec::decode(bytes));
+    QBuffer buffer(const_cast<QByteArray*>(&bytes));
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    if (!openReader(reader, bytes))
+        return {};
+    QImage image;
+    if (!reader.read(&image) || image.isNull())
+        return {};
+    return normalized(upright(image, ExifOrientation::of(bytes)));
+}
+
+QImage decodeThumbnail(const QByteArray& bytes, int maxPixels) {
+    if (maxPixels <= 0)
+        return {};
+    QImage image;
+    if (HeifCodec::recognizes(bytes)) {
+        image = HeifCodec::decode(bytes);
+    } else {
+        QBuffer buffer(const_cast<QByteArray*>(&bytes));
+        buffer.open(QIODevice::ReadOnly);
+        QImageReader reader(&buffer);
+        if (!openReader(reader, bytes))
+            return {};
+        const QSize size = reader.size();
+        // JPEG decodes straight to a smaller size through its DCT scaling. Other readers would only decode in
+        // full and scale afterwards, some of them slower than the smooth scaling below.
+        if (size.isValid() && reader.format() == "jpeg")
+            reader.setScaledSize(fitted(size, maxPixels));
+        if (!reader.read(&image) || image.isNull())
+            return {};
+        image = upright(image, ExifOrientation::of(bytes));
+    }
+    if (image.isNull())
+        return {};
+    const QSize target = fitted(image.size(), maxPixels);
+    if (target != image.size())
+        image = image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return normalized(image);
+}
+
+bool canEncode(ImageFormat format) {
+    switch (format) {
+    case ImageFormat::png:
+        return true;
+    case ImageFormat::heic:
+        return HeifCodec::canEncode();
+    case ImageFormat::pdf:
+        return false;
+    default:
+        return QImageWriter::supportedMimeTypes().contains(format.utType().value_or(QString()).toLatin1());
+    }
+}
+
+QByteArray encode(const QImage& image, ImageFormat format, double quality) {
+    if (image.isNull())
+        return {};
+    switch (format) {
+    case ImageFormat::png:
+        return PngWriter::encode(image);
+    case ImageFormat::heic:
+        return HeifCodec::encode(image, quality);
+    case ImageFormat::pdf:
+        return {};
+    default:
+        break;
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, writerName(format));
+    writer.setQuality(std::clamp(int(std::lround(quality * 100.0)), 0, 100));
+    if (!writer.write(image))
+        return {};
+    return bytes;
+}
+
+} // namespace ImageCodec

@@ -1,0 +1,41 @@
+#pragma once
+// Reading and writing picture bytes for ImageConvert, ShotFiles and Cropper: one place that knows which codec
+// handles which format and how much memory a picture may take.
+
+#include "imaging/ImageFormat.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QSize>
+
+namespace ImageCodec {
+
+// The whole file, read once so every later step sees the same bytes even if the file changes meanwhile.
+// Nothing (and false) when the file can't be read or is too large to be a picture we could decode.
+bool readFile(const QString& path, QByteArray* bytes);
+
+// Whether a decoded picture of this size stays within the decoding budget (QImageReader::allocationLimit),
+// so that a header claiming 100000 × 100000 pixels is refused before anything is allocated.
+bool fitsBudget(QSize size);
+
+// Decodes the first picture of a file by its content (not its name) and turns it upright by its EXIF
+// orientation. HEIC/HEIF files come out upright from their own rotation boxes and are not turned again.
+// Null when the bytes are not a complete picture. The result is RGB32, or ARGB32_Premultiplied with alpha.
+QImage decode(const QByteArray& bytes);
+
+// Like decode(), but at most maxPixels on the longer side (never enlarged); JPEG is decoded scaled down.
+QImage decodeThumbnail(const QByteArray& bytes, int maxPixels);
+
+// Turns a picture by an EXIF orientation (1 to 8); anything else gives it unchanged.
+QImage upright(const QImage& image, int orientation);
+
+// Pixels in the formats loading hands out: ARGB32_Premultiplied when there is alpha, else RGB32.
+QImage normalized(const QImage& image);
+
+// Whether this machine can encode the format now (always false for PDF, which is not a picture codec).
+bool canEncode(ImageFormat format);
+
+// The file bytes of the picture in the format; quality 0 to 1 for lossy codecs. Empty on failure.
+QByteArray encode(const QImage& image, ImageFormat format, double quality);
+
+} // namespace ImageCodec

@@ -1,0 +1,282 @@
+#include "imaging/ImageConvert.h"
+
+#include "imaging/ImageCodec.h"
+#include "imaging/NewFiles.h"
+#include "platform/FileOps.h"
+#include "platform/Trash.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QPageSize>
+#include <QPainter>
+#include <QPdfDocument>
+#include <QPdfWriter>
+
+#include <algorithm>
+#include <cmath>
+
+namespace ImageConvert {
+
+namespace {
+
+constexpr int compressedSide = 1800;
+constexpr double compressedQuality = 0.68;
+constexpr double resizeQuality = 0.9;
+
+QString localPath(const QUrl& url) {
+    return url.isLocalFile() ? url.toLocalFile() : QString();
+}
+
+QString fileName(const QString& path) {
+    return QFileInfo(path).fileName();
+}
+
+bool isPdfName(const QString& path) {
+    return QFileInfo(path).suffix().toLower() == QLatin1String("pdf");
+}
+
+[[noreturn]] void fail(const QString& message) {
+    throw ConvertError(message);
+}
+
+QString folderOf(const QString& path) {
+    return QFileInfo(path).absolutePath();
+}
+
+// Opens a PDF and checks that it has a first page; an encrypted or damaged document counts as unreadable.
+bool openPdf(QPdfDocument& doc, const QString& path) {
+    return !path.isEmpty() && doc.load(path) == QPdfDocument::Error::None && doc.pageCount() > 0;
+}
+
+QImage renderPage(QPdfDocument& doc, QSize size) {
+    if (size.isEmpty() || !ImageCodec::fitsBudget(size))
+        return {};
+    return doc.render(0, size);
+}
+
+QImage loadPdf(const QString& path) {
+    QPdfDocument doc;
+    if (!openPdf(doc, path))
+        fail(QStringLiteral("Can't read ") + fileName(path));
+    const QSizeF points = doc.pagePointSize(0);
+    const QSize pixels(int(std::lround(std::clamp(points.width() * 2, 0.0, 1e9))),
+                       int(std::lround(std::clamp(points.height() * 2, 0.0, 1e9))));
+    const QImage page = renderPage(doc, pixels);
+    if (page.isNull())
+        fail(QStringLiteral("Can't render PDF"));
+    return ImageCodec::normalized(page);
+}
+
+QUrl writePdf(const QImage& image, const QString& source) {
+    QString failed;
+    const QString path = NewFiles::reserve(
+        NewFiles::numbered(folderOf(source), NewFiles::baseName(source), QStringLiteral("pdf")), &failed);
+    if (path.isEmpty())
+        fail(QStringLiteral("Can't write PDF"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        QFile::remove(path);
+        fail(QStringLiteral("Can't write PDF"));
+    }
+    bool drawn = false;
+    {
+        // One point per pixel, so the page is the picture's size and the picture is stored unscaled.
+        QPdfWriter writer(&file);
+        writer.setResolution(72);
+        writer.setPageSize(
+            QPageSize(QSizeF(image.width(), image.height()), QPageSize::Point, QString(), QPageSize::ExactMatch));
+        writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+        QPainter painter;
+        if (painter.begin(&writer)) {
+            painter.setRenderHint(QPainter::LosslessImageRendering);
+            painter.drawImage(QRectF(0, 0, image.width(), image.height()), image);
+            drawn = painter.end();
+        }
+    }
+    if (!drawn) {
+        file.close();
+        QFile::remove(path);
+        fail(QStringLiteral("Can't create PDF page"));
+    }
+    const bool written = file.flush() && file.error() == QFileDevice::NoError;
+    file.close();
+    if (!written || file.error() != QFileDevice::NoError) {
+        QFile::remove(path);
+        fail(QStringLiteral("Can't write PDF"));
+    }
+    return QUrl::fromLocalFile(path);
+}
+
+// Encodes and writes a picture as the first free name of the sequence.
+QString writeNew(const QImage& image, ImageFormat format, double quality, const NewFiles::Candidates& names) {
+    QString failed;
+    const QString path = NewFiles::reserve(names, &failed);
+    if (path.isEmpty())
+        fail(QStringLiteral("Couldn't write ") + failed);
+    const QByteArray bytes = ImageCodec::encode(image, format, quality);
+    if (bytes.isEmpty() || !NewFiles::fill(path, bytes)) {
+        QFile::remove(path);
+        fail(QStringLiteral("Couldn't write ") + fileName(path));
+    }
+    return path;
+}
+
+} // namespace
+
+QImage load(const QUrl& url) {
+    const QString path = localPath(url);
+    if (isPdfName(path))
+        return loadPdf(path);
+    QByteArray bytes;
+    QImage image;
+    if (!path.isEmpty() && ImageCodec::readFile(path, &bytes))
+        image = ImageCodec::decode(bytes);
+    if (image.isNull())
+        fail(QStringLiteral("Can't read ") + fileName(path.isEmpty() ? url.path() : path));
+    return image;
+}
+
+QUrl writeBeside(const QImage& image, const QUrl& source, ImageFormat format, double quality) {
+    if (format == ImageFormat::pdf || !ImageCodec::canEncode(format))
+        fail(QStringLiteral("This computer can't write ") + format.title());
+    const QImage pixels = format == ImageFormat::jpeg ? flatten(image) : image;
+    const QString path = localPath(source);
+    return QUrl::fromLocalFile(
+        writeNew(pixels, format, quality, NewFiles::numbered(folderOf(path), NewFiles::baseName(path), format.ext())));
+}
+
+Replaced convert(const QUrl& source, ImageFormat format, double quality) {
+    const QImage image = load(source);
+    const QUrl written =
+        format == ImageFormat::pdf ? writePdf(image, localPath(source)) : writeBeside(image, source, format, quality);
+    return replace(source, written);
+}
+
+Compressed compress(const QUrl& source) {
+    Compressed result;
+    result.bytesBefore = fileSize(source);
+    QImage image = load(source);
+    const int longer = std::max(image.width(), image.height());
+    if (longer > compressedSide) {
+        // Whole-number arithmetic: the longer side is exactly the limit, the shorter one cut toward zero
+        // (a floating factor lands on 1799 for many widths), and never below one pixel.
+        const auto shorten = [longer](int side) {
+            return int(std::max<qint64>(1, qint64(side) * compressedSide / longer));
+        };
+        const int w = image.width() >= image.height() ? compressedSide : shorten(image.width());
+        const int h = image.width() >= image.height() ? shorten(image.height()) : compressedSide;
+        image = scaled(image, w, h);
+    }
+    if (!ImageCodec::canEncode(ImageFormat::jpeg))
+        fail(QStringLiteral("Can't write JPEG"));
+    const QString path = localPath(source);
+    const QString written = writeNew(
+        flatten(image), ImageFormat::jpeg, compressedQuality,
+        NewFiles::numbered(folderOf(path), NewFiles::baseName(path) + QStringLiteral(" small"), QStringLiteral("jpg")));
+    result.bytesAfter = fileSize(QUrl::fromLocalFile(written));
+    const Replaced placed = replace(source, QUrl::fromLocalFile(written));
+    result.url = placed.url;
+    result.trashFailure = placed.trashFailure;
+    return result;
+}
+
+Replaced resize(const QUrl& source, int width, int height) {
+    const std::optional<ImageFormat> format = ImageFormat::of(source);
+    if (!format || !format->utType())
+        fail(QStringLiteral("Resize works on images, not PDFs"));
+    if (width <= 0 || height <= 0)
+        fail(QStringLiteral("Too small"));
+    const QImage image = load(source);
+    if (image.width() == width && image.height() == height)
+        fail(QStringLiteral("Already %1 × %2").arg(width).arg(height));
+    return replace(source, writeBeside(scaled(image, width, height), source, *format, resizeQuality));
+}
+
+Resized resize(const QUrl& source, int maxWidth) {
+    const QImage image = load(source);
+    const int w = image.width();
+    if (maxWidth <= 0 || w <= maxWidth)
+        fail(QStringLiteral("Already %1 px wide").arg(w));
+    const int h = int(std::max<long>(1, std::lround(double(image.height()) * maxWidth / w)));
+    const Replaced placed = resize(source, maxWidth, h);
+    return Resized{placed.url, maxWidth, h, placed.trashFailure};
+}
+
+QImage scaled(const QImage& image, int width, int height) {
+    if (image.isNull() || width <= 0 || height <= 0 || !ImageCodec::fitsBudget(QSize(width, height)))
+        fail(QStringLiteral("Can't resize"));
+    const QImage result = image.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                              .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    if (result.isNull() || result.width() != width || result.height() != height)
+        fail(QStringLiteral("Can't resize"));
+    return result;
+}
+
+QImage flatten(const QImage& image) {
+    QImage result(image.size(), QImage::Format_RGB32);
+    if (image.isNull() || result.isNull())
+        fail(QStringLiteral("Can't create bitmap"));
+    result.fill(Qt::white);
+    QPainter painter;
+    if (!painter.begin(&result))
+        fail(QStringLiteral("Can't flatten image"));
+    painter.drawImage(0, 0, image);
+    if (!painter.end())
+        fail(QStringLiteral("Can't flatten image"));
+    return result;
+}
+
+QUrl uniqueURL(const QUrl& beside, const QString& ext) {
+    const QString path = localPath(beside);
+    const NewFiles::Candidates names = NewFiles::numbered(folderOf(path), NewFiles::baseName(path), ext);
+    for (int n = 1;; ++n) {
+        const QString candidate = names(n);
+        if (!NewFiles::taken(candidate))
+            return QUrl::fromLocalFile(candidate);
+    }
+}
+
+Replaced replace(const QUrl& source, const QUrl& newFile) {
+    const QString sourcePath = localPath(source);
+    const QString newPath = localPath(newFile);
+    const Trash::Result trashed = Trash::moveToTrash(sourcePath);
+    if (!trashed.ok())
+        return Replaced{newFile, trashed.error + QStringLiteral(", so both files were kept")};
+    const QString target = folderOf(sourcePath) + QLatin1Char('/') + NewFiles::baseName(sourcePath) + QLatin1Char('.') +
+                           QFileInfo(newPath).suffix();
+    if (QFileInfo(target).absoluteFilePath() == QFileInfo(newPath).absoluteFilePath() || NewFiles::taken(target))
+        return Replaced{newFile, {}};
+    // Never over another file: one that appeared after the test keeps its name, and so does ours.
+    if (FileOps::renameNoReplace(newPath, target) == 0)
+        return Replaced{QUrl::fromLocalFile(target), {}};
+    return Replaced{newFile, {}};
+}
+
+qint64 fileSize(const QUrl& url) {
+    const QFileInfo info(localPath(url));
+    return info.exists() && info.isFile() ? info.size() : 0;
+}
+
+QImage thumbnail(const QUrl& url, int maxPixels) {
+    const QString path = localPath(url);
+    if (path.isEmpty() || maxPixels <= 0)
+        return {};
+    if (isPdfName(path)) {
+        QPdfDocument doc;
+        if (!openPdf(doc, path))
+            return {};
+        const QSizeF points = doc.pagePointSize(0);
+        if (points.isEmpty())
+            return {};
+        const QSizeF fitted = points.scaled(QSizeF(maxPixels, maxPixels), Qt::KeepAspectRatio);
+        const QSize pixels(std::max(1, int(std::lround(fitted.width()))),
+                           std::max(1, int(std::lround(fitted.height()))));
+        return ImageCodec::normalized(renderPage(doc, pixels));
+    }
+    QByteArray bytes;
+    if (!ImageCodec::readFile(path, &bytes))
+        return {};
+    return ImageCodec::decodeThumbnail(bytes, maxPixels);
+}
+
+} // namespace ImageConvert

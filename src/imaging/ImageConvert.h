@@ -1,0 +1,81 @@
+#pragma once
+// The picture operations shared by the card, the editors and the basket: load, convert, compress, resize,
+// flatten, thumbnails, free names beside a file and putting a new version in the place of the old.
+// Every operation is synchronous, keeps no state and may run on any thread; failures throw ConvertError
+// with the text shown to the user, and leave the source file untouched.
+
+#include "imaging/ImageFormat.h"
+#include "imaging/UserError.h"
+
+#include <QImage>
+#include <QString>
+#include <QUrl>
+
+namespace ImageConvert {
+
+// Where a new version of a picture ended up. `trashFailure` is empty when the previous file went to the
+// Trash; otherwise it could not, both files were kept, and it says so in words for the user.
+struct Replaced {
+    QUrl url;
+    QString trashFailure;
+};
+
+struct Compressed {
+    QUrl url;
+    qint64 bytesBefore = 0;
+    qint64 bytesAfter = 0;
+    QString trashFailure;
+};
+
+struct Resized {
+    QUrl url;
+    int width = 0;
+    int height = 0;
+    QString trashFailure;
+};
+
+// The first picture of the file, upright by its EXIF orientation; a PDF gives its first page rendered at twice
+// its size in points. Any picture the decoders know loads, whatever its extension.
+QImage load(const QUrl& url);
+
+// Writes the picture in the format beside the source (a PDF as a one-page document), then replace()s the
+// source with it. Every caller passes quality 0.9.
+Replaced convert(const QUrl& source, ImageFormat format, double quality);
+
+// A JPEG at quality 0.68 whose longer side is at most 1800 pixels, put in the source's place.
+Compressed compress(const QUrl& source);
+
+// The picture at exactly width × height, in its own format, put in the source's place.
+Replaced resize(const QUrl& source, int width, int height);
+
+// The picture at maxWidth pixels wide with its proportions kept; refused when it is not wider already.
+Resized resize(const QUrl& source, int maxWidth);
+
+// Redrawn at exactly width × height with smooth filtering (ARGB32_Premultiplied).
+QImage scaled(const QImage& image, int width, int height);
+
+// Drawn over opaque white: transparent areas become white (RGB32).
+QImage flatten(const QImage& image);
+
+// Writes the picture as a new file in the format (not PDF) beside the source, named uniqueURL(source,
+// format.ext()), JPEG flattened onto white first. Throws "This computer can't write " + title when the machine
+// has no writer, "Couldn't write " + file name when the file can't be written.
+QUrl writeBeside(const QImage& image, const QUrl& source, ImageFormat format, double quality);
+
+// In the file's folder: its name without the last extension, with ext; while taken, " 2", " 3", … added
+// to the name. Creates nothing.
+QUrl uniqueURL(const QUrl& beside, const QString& ext);
+
+// Moves the source to the Trash, then gives the new file the source's name with the new file's extension
+// when that name is free. Never throws and never replaces a file. When the source cannot go to the Trash,
+// both files stay as they are and the result says so.
+Replaced replace(const QUrl& source, const QUrl& newFile);
+
+// The file's size in bytes; 0 when it can't be read.
+qint64 fileSize(const QUrl& url);
+
+// A picture of at most maxPixels on its longer side made from the full picture, upright; for a PDF its first
+// page fitted into maxPixels × maxPixels. Null when the file can't be read.
+QImage thumbnail(const QUrl& url, int maxPixels);
+
+} // namespace ImageConvert

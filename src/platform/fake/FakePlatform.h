@@ -1,0 +1,43 @@
+#pragma once
+// A desktop in memory for tests: keys the test presses, a window list it fills, a compositor it
+// switches on and off, no tray colours, and pointer watches it presses by hand.
+
+#include "platform/Compositor.h"
+#include "platform/Platform.h"
+#include "platform/TrayColors.h"
+#include "platform/fake/FakeGlobalKeys.h"
+#include "platform/fake/FakePointerWatch.h"
+#include "platform/fake/FakeWindowList.h"
+
+#include <QPointer>
+
+class FakeCompositor final : public Compositor {
+public:
+    bool active() const override { return on; }
+    bool on = false;
+};
+
+class FakeTrayColors final : public TrayColors {
+public:
+    std::optional<QColor> foreground() const override { return color; }
+    std::optional<QColor> color;
+};
+
+class FakePlatform final : public Platform {
+public:
+    GlobalKeys& keys() override { return globalKeys; }
+    WindowList& windows() override { return windowList; }
+    const Compositor& compositor() override { return compositing; }
+    const TrayColors& trayColors() override { return tray; }
+    std::unique_ptr<PointerWatch> watchPointer() override {
+        auto watch = std::make_unique<FakePointerWatch>();
+        lastWatch = watch.get();
+        return watch;
+    }
+
+    FakeGlobalKeys globalKeys;
+    FakeWindowList windowList;
+    FakeCompositor compositing;
+    FakeTrayColors tray;
+    QPointer<FakePointerWatch> lastWatch; // the newest watch handed out, while it lives
+};

@@ -1,0 +1,39 @@
+#include "platform/x11/X11Platform.h"
+
+#include "platform/FocusPointerWatch.h"
+#include "platform/x11/X11Compositor.h"
+#include "platform/x11/X11GlobalKeys.h"
+#include "platform/x11/X11TrayColors.h"
+#include "platform/x11/X11WindowList.h"
+#include "platform/x11/XInputPointerWatch.h"
+
+#include <QGuiApplication>
+
+X11Platform::X11Platform()
+    : globalKeys(std::make_unique<X11GlobalKeys>()), windowList(std::make_unique<X11WindowList>()),
+      compositing(std::make_unique<X11Compositor>()), tray(std::make_unique<X11TrayColors>()) {}
+
+X11Platform::~X11Platform() = default;
+
+GlobalKeys& X11Platform::keys() {
+    return *globalKeys;
+}
+
+WindowList& X11Platform::windows() {
+    return *windowList;
+}
+
+const Compositor& X11Platform::compositor() {
+    return *compositing;
+}
+
+const TrayColors& X11Platform::trayColors() {
+    return *tray;
+}
+
+std::unique_ptr<PointerWatch> X11Platform::watchPointer() {
+    if (QGuiApplication::platformName() == u"xcb")
+        if (auto watch = XInputPointerWatch::open())
+            return watch;
+    return std::make_unique<FocusPointerWatch>();
+}

@@ -1,0 +1,94 @@
+#include "ui/Toast.h"
+
+#include "platform/Dispatch.h"
+#include "ui/MessagePill.h"
+
+#include <QPointer>
+#include <QPropertyAnimation>
+#include <QWidget>
+
+namespace {
+
+constexpr int kHeight = 32;
+constexpr int kPadding = 13;
+constexpr int kLift = 14;
+
+// The only toast there is. A replaced one is deleted, which also cancels its pending fade.
+QPointer<QWidget>& slot() {
+    static QPointer<QWidget> window;
+    return window;
+}
+
+void dispose(QWidget* window) {
+    if (!window)
+        return;
+    window->hide();
+    window->deleteLater();
+}
+
+QWidget* makeWindow(const QString& text) {
+    return MessagePill::make(text, kHeight, kPadding, QStringLiteral("Pictolarium Toast"), QStringLiteral("toast"));
+}
+
+void fadeOut(QWidget* window) {
+    auto* fade = new QPropertyAnimation(window, "windowOpacity", window);
+    fade->setDuration(Toast::fadeOutMs);
+    fade->setStartValue(window->windowOpacity());
+    fade->setEndValue(0.0);
+    // Ordered out when the fade ends, whether or not the opacity was ever visible.
+    QObject::connect(fade, &QPropertyAnimation::finished, window, [window] { window->hide(); });
+    fade->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+} // namespace
+
+void Toast::show(const QString& text, QPoint at, double duration) {
+    // Windows live on the main thread; a report from a worker is carried over rather than crash.
+    if (!Dispatch::isMainThread()) {
+        Dispatch::main([text, at, duration] { show(text, at, duration); });
+        return;
+    }
+    QWidget* previous = slot();
+    slot() = nullptr;
+    dispose(previous);
+
+    QWidget* window = makeWindow(text);
+    // Centred on the point, its bottom edge kLift above it; not clamped to the screen.
+    window->move(at.x() - window->width() / 2, at.y() - kLift - kHeight);
+    window->setWindowOpacity(0.0);
+    window->show();
+    auto* fadeIn = new QPropertyAnimation(window, "windowOpacity", window);
+    fadeIn->setObjectName(QStringLiteral("fadeIn"));
+    fadeIn->setDuration(fadeInMs);
+    fadeIn->setStartValue(0.0);
+    fadeIn->setEndValue(1.0);
+    fadeIn->start(QAbstractAnimation::DeleteWhenStopped);
+    slot() = window;
+
+    const int ms = std::isfinite(duration) && duration > 0 ? int(std::lround(std::min(duration, 86400.0) * 1000)) : 0;
+    QPointer<QPropertyAnimation> fadeInGuard(fadeIn);
+    // Tied to the window: a toast replaced meanwhile was deleted and its timer dies with it.
+    Dispatch::after(ms, window, [window, fadeInGuard] {
+        if (slot() != window)
+            return;
+        if (fadeInGuard)
+            fadeInGuard->stop();
+        fadeOut(window);
+    });
+}
+
+void Toast::hide() {
+    if (!Dispatch::isMainThread()) {
+        Dispatch::main([] { hide(); });
+        return;
+    }
+    QWidget* window = slot();
+    if (!window)
+        return;
+    slot() = nullptr;
+    dispose(window);
+}
+
+QWidget* Toast::current() {
+    return slot();
+}

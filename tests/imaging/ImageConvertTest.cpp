@@ -1,0 +1,222 @@
+// Converting, compressing and resizing: the new file, its name, what lands in the Trash, and the refusals.
+
+#include "PictureFiles.h"
+#include "imaging/ImageConvert.h"
+#include "platform/Trash.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+using namespace PictureFiles;
+
+namespace {
+
+QStringList trashed() {
+    QStringList names = QDir(Trash::homeTrash() + QStringLiteral("/files")).entryList(QDir::Files);
+    names.sort();
+    return names;
+}
+
+class ImageConvertTest : public testing::Test {
+protected:
+    void SetUp() override { QDir(Trash::homeTrash()).removeRecursively(); }
+    Folder folder;
+};
+
+} // namespace
+
+TEST_F(ImageConvertTest, EveryWritableFormatRoundTrips) {
+    const QList<ImageFormat> formats = ImageFormat::available();
+    ASSERT_TRUE(formats.contains(ImageFormat::png));
+    ASSERT_TRUE(formats.contains(ImageFormat::jpeg));
+    ASSERT_EQ(formats.last(), ImageFormat::pdf);
+    for (ImageFormat format : formats) {
+        SCOPED_TRACE(format.title().toStdString());
+        // Odd sizes: the HEVC encoder works on even ones and must pad and crop.
+        const QUrl source = folder.write(QStringLiteral("shot.png"), markers(4, 3, 16).copy(0, 0, 63, 47));
+        const QUrl result = ImageConvert::convert(source, format, 0.9).url;
+        EXPECT_EQ(result.fileName(), QStringLiteral("shot.") + format.ext());
+        const QImage back = ImageConvert::load(result);
+        const int scale = format == ImageFormat::pdf ? 2 : 1;
+        ASSERT_EQ(back.size(), QSize(63, 47) * scale);
+        EXPECT_TRUE(near(back.pixelColor(8 * scale, 8 * scale), Qt::red));
+        EXPECT_TRUE(near(back.pixelColor(24 * scale, 8 * scale), Qt::green));
+        QFile::remove(result.toLocalFile());
+    }
+}
+
+TEST_F(ImageConvertTest, TransparencyIsWhiteInJpegAndKeptElsewhere) {
+    for (ImageFormat format : ImageFormat::available()) {
+        if (format == ImageFormat::pdf)
+            continue;
+        SCOPED_TRACE(format.title().toStdString());
+        const QUrl source = folder.write(QStringLiteral("clear.png"), halfTransparent(64, 32));
+        const QImage back = ImageConvert::load(ImageConvert::convert(source, format, 0.9).url);
+        EXPECT_TRUE(near(back.pixelColor(16, 16), Qt::red));
+        const QColor right = back.pixelColor(48, 16);
+        if (format == ImageFormat::jpeg)
+            EXPECT_TRUE(near(right, Qt::white)) << right.name().toStdString();
+        else
+            EXPECT_EQ(right.alpha(), 0) << right.name(QColor::HexArgb).toStdString();
+    }
+}
+
+TEST_F(ImageConvertTest, ReplacePutsTheSourceInTheTrashAndTakesItsName) {
+    struct Case {
+        QStringList existing;
+        ImageFormat format;
+        QString result;
+        QStringList after;
+    };
+    const Case cases[] = {
+        {{"photo.png"}, ImageFormat::png, "photo.png", {"photo.png"}},
+        {{"photo.png"}, ImageFormat::jpeg, "photo.jpg", {"photo.jpg"}},
+        {{"photo.png", "photo.jpg"}, ImageFormat::jpeg, "photo 2.jpg", {"photo 2.jpg", "photo.jpg"}},
+        {{"photo.png", "photo.tiff"}, ImageFormat::png, "photo.png", {"photo.png", "photo.tiff"}},
+    };
+    for (const Case& c : cases) {
+        Folder here;
+        QDir(Trash::homeTrash()).removeRecursively();
+        for (const QString& name : c.existing)
+            here.write(name, markers(2, 2, 8));
+        const QByteArray original = here.read(QStringLiteral("photo.png"));
+        const ImageConvert::Replaced r = ImageConvert::convert(here.url(QStringLiteral("photo.png")), c.format, 0.9);
+        EXPECT_EQ(r.url.fileName(), c.result);
+        EXPECT_TRUE(r.trashFailure.isEmpty());
+        EXPECT_EQ(here.names(), c.after);
+        ASSERT_EQ(trashed(), QStringList{QStringLiteral("photo.png")});
+        QFile kept(Trash::homeTrash() + QStringLiteral("/files/photo.png"));
+        ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+        EXPECT_EQ(kept.readAll(), original);
+    }
+}
+
+TEST_F(ImageConvertTest, AFailedMoveToTheTrashKeepsBothFilesAndSaysSo) {
+    // A plain file where the Trash folder should be makes every move to it fail.
+    QDir(Trash::homeTrash()).removeRecursively();
+    QFile blocker(Trash::homeTrash());
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const QUrl source = folder.write(QStringLiteral("photo.png"), markers(2, 2, 8));
+    const ImageConvert::Replaced png = ImageConvert::convert(source, ImageFormat::png, 0.9);
+    EXPECT_EQ(png.url.fileName(), QStringLiteral("photo 2.png"));
+    EXPECT_TRUE(png.trashFailure.startsWith(QStringLiteral("Couldn't move photo.png to the Trash")))
+        << png.trashFailure.toStdString();
+    const ImageConvert::Compressed small = ImageConvert::compress(source);
+    EXPECT_EQ(small.url.fileName(), QStringLiteral("photo small.jpg"));
+    EXPECT_FALSE(small.trashFailure.isEmpty());
+    EXPECT_EQ(folder.names(), (QStringList{"photo 2.png", "photo small.jpg", "photo.png"}));
+    QFile::remove(Trash::homeTrash());
+}
+
+TEST_F(ImageConvertTest, CompressKeepsTheLongerSideAtExactly1800) {
+    struct Case {
+        QSize in, out;
+    };
+    const Case cases[] = {
+        {{3600, 1200}, {1800, 600}}, {{1800, 1000}, {1800, 1000}}, {{4001, 3}, {1800, 1}},
+        {{2700, 7}, {1800, 4}},      {{7, 5999}, {2, 1800}},       {{1801, 1801}, {1800, 1800}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.in.width() << "x" << c.in.height());
+        QImage picture(c.in, QImage::Format_RGB32);
+        picture.fill(Qt::darkCyan);
+        const QUrl source = folder.write(QStringLiteral("big.png"), picture);
+        const qint64 before = ImageConvert::fileSize(source);
+        const ImageConvert::Compressed r = ImageConvert::compress(source);
+        EXPECT_EQ(r.url.fileName(), QStringLiteral("big.jpg"));
+        EXPECT_EQ(ImageConvert::load(r.url).size(), c.out);
+        EXPECT_EQ(r.bytesBefore, before);
+        QFile::remove(r.url.toLocalFile());
+    }
+}
+
+TEST_F(ImageConvertTest, CompressingAJpegTakesItsPlace) {
+    QImage noise(300, 200, QImage::Format_RGB32);
+    for (int y = 0; y < noise.height(); ++y)
+        for (int x = 0; x < noise.width(); ++x)
+            noise.setPixel(x, y, qRgb((x * 37 + y * 11) % 256, (x * y) % 256, (x ^ y) % 256));
+    const QUrl source = folder.write(QStringLiteral("photo.jpg"), encoded(noise, "jpeg", 100));
+    const ImageConvert::Compressed r = ImageConvert::compress(source);
+    EXPECT_EQ(r.url.fileName(), QStringLiteral("photo.jpg"));
+    EXPECT_EQ(folder.names(), QStringList{QStringLiteral("photo.jpg")});
+    EXPECT_EQ(trashed(), QStringList{QStringLiteral("photo.jpg")});
+    EXPECT_LT(r.bytesAfter, r.bytesBefore);
+}
+
+TEST_F(ImageConvertTest, ResizeRefusals) {
+    const QUrl png = folder.write(QStringLiteral("a.png"), markers(3, 2, 16));
+    const QUrl gif = folder.write(QStringLiteral("a.gif"), markers(3, 2, 16));
+    const QUrl doc = folder.url(QStringLiteral("missing.pdf"));
+    struct Case {
+        std::function<void()> op;
+        const char* message;
+    };
+    const Case cases[] = {
+        {[&] { ImageConvert::resize(doc, 10, 10); }, "Resize works on images, not PDFs"},
+        {[&] { ImageConvert::resize(gif, 10, 10); }, "Resize works on images, not PDFs"},
+        {[&] { ImageConvert::resize(png, 0, 10); }, "Too small"},
+        {[&] { ImageConvert::resize(png, 48, 32); }, "Already 48 × 32"},
+        {[&] { ImageConvert::resize(png, 100); }, "Already 48 px wide"},
+        {[&] { ImageConvert::resize(png, 0); }, "Already 48 px wide"},
+        {[&] { ImageConvert::resize(png, 100000, 100000); }, "Can't resize"},
+        {[&] { ImageConvert::resize(folder.url(QStringLiteral("gone.png")), 5, 5); }, "Can't read gone.png"},
+        {[&] { ImageConvert::writeBeside(markers(1, 1, 2), png, ImageFormat::pdf, 0.9); },
+         "This computer can't write PDF"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(errorOf(c.op), QString::fromUtf8(c.message));
+    EXPECT_EQ(folder.names(), (QStringList{"a.gif", "a.png"}));
+    EXPECT_TRUE(trashed().isEmpty());
+}
+
+TEST_F(ImageConvertTest, ResizeWritesTheFormatsOwnExtension) {
+    folder.write(QStringLiteral("photo.jpeg"), encoded(markers(3, 2, 16), "jpeg"));
+    const ImageConvert::Resized r = ImageConvert::resize(folder.url(QStringLiteral("photo.jpeg")), 24);
+    EXPECT_EQ(r.url.fileName(), QStringLiteral("photo.jpg"));
+    EXPECT_EQ(QSize(r.width, r.height), QSize(24, 16));
+    EXPECT_EQ(ImageConvert::load(r.url).size(), QSize(24, 16));
+
+    QImage line(3000, 1, QImage::Format_RGB32);
+    line.fill(Qt::black);
+    const QUrl thin = folder.write(QStringLiteral("line.png"), line);
+    const ImageConvert::Resized t = ImageConvert::resize(thin, 1000);
+    EXPECT_EQ(QSize(t.width, t.height), QSize(1000, 1));
+}
+
+TEST_F(ImageConvertTest, ThumbnailsFitWithoutEnlarging) {
+    const QUrl big = folder.write(QStringLiteral("big.jpg"), encoded(markers(60, 40, 20), "jpeg"));
+    EXPECT_EQ(ImageConvert::thumbnail(big, 480).size(), QSize(480, 320));
+    const QUrl small = folder.write(QStringLiteral("small.png"), markers(3, 2, 16));
+    EXPECT_EQ(ImageConvert::thumbnail(small, 480).size(), QSize(48, 32));
+}
+
+TEST_F(ImageConvertTest, ASourceGoneBeforeTheReplaceKeepsTheNewFile) {
+    const QUrl source = folder.write(QStringLiteral("photo.png"), markers(2, 2, 8));
+    const QUrl fresh = folder.write(QStringLiteral("photo 2.png"), markers(2, 2, 8));
+    QFile::remove(source.toLocalFile());
+    const ImageConvert::Replaced r = ImageConvert::replace(source, fresh);
+    EXPECT_EQ(r.url, fresh);
+    EXPECT_FALSE(r.trashFailure.isEmpty());
+    EXPECT_EQ(folder.names(), QStringList{QStringLiteral("photo 2.png")});
+}
+
+TEST_F(ImageConvertTest, AReadOnlyFolderRefusesTheNewFileAndKeepsTheSource) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "permissions do not bind root";
+    const QUrl source = folder.write(QStringLiteral("photo.png"), markers(2, 2, 8));
+    const QByteArray original = folder.read(QStringLiteral("photo.png"));
+    QFile::setPermissions(folder.root(), QFile::ReadOwner | QFile::ExeOwner);
+    EXPECT_EQ(errorOf([&] { ImageConvert::convert(source, ImageFormat::jpeg, 0.9); }),
+              QStringLiteral("Couldn't write photo.jpg"));
+    EXPECT_EQ(errorOf([&] { ImageConvert::convert(source, ImageFormat::pdf, 0.9); }),
+              QStringLiteral("Can't write PDF"));
+    EXPECT_EQ(errorOf([&] { ImageConvert::compress(source); }), QStringLiteral("Couldn't write photo small.jpg"));
+    QFile::setPermissions(folder.root(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    EXPECT_EQ(folder.names(), QStringList{QStringLiteral("photo.png")});
+    EXPECT_EQ(folder.read(QStringLiteral("photo.png")), original);
+}

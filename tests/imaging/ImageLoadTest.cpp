@@ -1,0 +1,169 @@
+// Loading pictures: EXIF orientations turned exactly once, PDFs rendered, and broken files refused.
+
+#include "PictureFiles.h"
+#include "imaging/ImageConvert.h"
+
+#include <QBuffer>
+#include <QImageWriter>
+
+#include <gtest/gtest.h>
+
+using namespace PictureFiles;
+
+namespace {
+
+constexpr int block = 16;
+
+enum Corner { TL, TR, BR, BL };
+
+// Where the stored top-left pixel shows and which ways its row and column run, as the EXIF standard
+// defines each orientation by the visual sides of the 0th row and 0th column.
+struct Orientation {
+    int tag;
+    Corner red;
+    QPoint along; // green: the stored block right of red
+    QPoint down;  // blue: the stored block below red
+};
+
+const Orientation orientations[] = {
+    {1, TL, {1, 0}, {0, 1}}, {2, TR, {-1, 0}, {0, 1}}, {3, BR, {-1, 0}, {0, -1}}, {4, BL, {1, 0}, {0, -1}},
+    {5, TL, {0, 1}, {1, 0}}, {6, TR, {0, 1}, {-1, 0}}, {7, BR, {0, -1}, {-1, 0}}, {8, BL, {0, -1}, {1, 0}},
+};
+
+void expectUpright(const QImage& image, const Orientation& o, const char* container) {
+    SCOPED_TRACE(testing::Message() << container << " orientation " << o.tag);
+    const QImage stored = markers(3, 2, block);
+    const QSize want = o.tag >= 5 ? stored.size().transposed() : stored.size();
+    ASSERT_EQ(image.size(), want);
+    const int w = image.width(), h = image.height(), c = block / 2;
+    const QPoint corner[] = {{c, c}, {w - c, c}, {w - c, h - c}, {c, h - c}};
+    const QPoint red = corner[o.red];
+    EXPECT_TRUE(near(image.pixelColor(red), Qt::red));
+    EXPECT_TRUE(near(image.pixelColor(red + o.along * block), Qt::green));
+    EXPECT_TRUE(near(image.pixelColor(red + o.down * block), Qt::blue));
+}
+
+// TIFF keeps its orientation in its own header; Qt's writer sets it from a transformation.
+QByteArray tiffWithOrientation(const QImage& image, int tag) {
+    const QImageIOHandler::Transformations byTag[] = {
+        QImageIOHandler::TransformationNone,      QImageIOHandler::TransformationNone,
+        QImageIOHandler::TransformationMirror,    QImageIOHandler::TransformationRotate180,
+        QImageIOHandler::TransformationFlip,      QImageIOHandler::TransformationFlipAndRotate90,
+        QImageIOHandler::TransformationRotate90,  QImageIOHandler::TransformationMirrorAndRotate90,
+        QImageIOHandler::TransformationRotate270,
+    };
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "tiff");
+    writer.setTransformation(byTag[tag]);
+    writer.write(image);
+    return bytes;
+}
+
+} // namespace
+
+TEST(ImageLoad, AppliesEveryExifOrientationOnceInJpegPngAndTiff) {
+    Folder folder;
+    const QImage stored = markers(3, 2, block);
+    const QByteArray jpeg = encoded(stored, "jpeg", 95);
+    const QByteArray png = encoded(stored, "png");
+    for (const Orientation& o : orientations) {
+        const QUrl j = folder.write(QStringLiteral("o%1.jpg").arg(o.tag), jpegWithOrientation(jpeg, o.tag));
+        expectUpright(ImageConvert::load(j), o, "jpeg");
+        const QUrl p = folder.write(QStringLiteral("o%1.png").arg(o.tag), pngWithOrientation(png, o.tag));
+        expectUpright(ImageConvert::load(p), o, "png");
+        const QUrl t = folder.write(QStringLiteral("o%1.tiff").arg(o.tag), tiffWithOrientation(stored, o.tag));
+        expectUpright(ImageConvert::load(t), o, "tiff");
+        // The thumbnail path decodes differently (scaled JPEG) but must turn the same way.
+        const QImage thumb = ImageConvert::thumbnail(j, 480);
+        EXPECT_EQ(thumb.size(), o.tag >= 5 ? stored.size().transposed() : stored.size()) << o.tag;
+    }
+}
+
+TEST(ImageLoad, HeicIsTurnedByItsOwnBoxesAndNotAgainByExif) {
+    Folder folder;
+    for (const Orientation& o : orientations) {
+        const QUrl url = folder.write(QStringLiteral("o%1.heic").arg(o.tag), heic(markers(3, 2, block), o.tag, true));
+        expectUpright(ImageConvert::load(url), o, "heic");
+    }
+}
+
+TEST(ImageLoad, ReadsByContentWhateverTheExtension) {
+    Folder folder;
+    const QUrl url = folder.write(QStringLiteral("really a png.jpg"), markers(3, 2, block));
+    EXPECT_EQ(ImageConvert::load(url).size(), QSize(48, 32));
+}
+
+TEST(ImageLoad, RendersTheFirstPdfPageAtTwiceItsSize) {
+    Folder folder;
+    const QUrl url = folder.write(QStringLiteral("doc.pdf"), pdf({QSizeF(100, 50), QSizeF(300, 300), QSizeF(10, 10)}));
+    const QImage page = ImageConvert::load(url);
+    ASSERT_EQ(page.size(), QSize(200, 100));
+    EXPECT_TRUE(near(page.pixelColor(100, 50), Qt::red));
+    const QImage thumb = ImageConvert::thumbnail(url, 64);
+    EXPECT_EQ(thumb.size(), QSize(64, 32));
+}
+
+TEST(ImageLoad, BrokenFilesGiveAnErrorAndStayUntouched) {
+    const QImage picture = markers(8, 6, block);
+    const QByteArray png = encoded(picture, "png");
+    const QByteArray jpeg = encoded(picture, "jpeg", 90);
+    const QByteArray webp = encoded(picture, "webp", 90);
+    const QByteArray tiff = encoded(picture, "tiff");
+    const QByteArray heif = heic(picture);
+    const QByteArray doc = pdf({QSizeF(200, 200)});
+    const auto half = [](const QByteArray& b) { return b.left(b.size() / 2); };
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"empty.png", {}, "Can't read empty.png"},
+        {"empty.pdf", {}, "Can't read empty.pdf"},
+        {"cut.png", half(png), "Can't read cut.png"},
+        {"cut.jpg", half(jpeg), "Can't read cut.jpg"},
+        {"cut.webp", half(webp), "Can't read cut.webp"},
+        {"cut.tiff", half(tiff), "Can't read cut.tiff"},
+        {"cut.heic", half(heif), "Can't read cut.heic"},
+        {"cut.pdf", half(doc), "Can't read cut.pdf"},
+        {"text.png", "just some words, not a picture", "Can't read text.png"},
+        {"photo.pdf", jpeg, "Can't read photo.pdf"},
+        {"huge.png", pngClaiming(100000, 100000), "Can't read huge.png"},
+        {"wide.png", pngClaiming(0x7fffffff, 1), "Can't read wide.png"},
+        {"nopages.pdf", pdfWithoutPages(), "Can't read nopages.pdf"},
+        {"locked.pdf", encryptedPdf(), "Can't read locked.pdf"},
+    };
+    Folder folder;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString name = QString::fromUtf8(c.name);
+        const QUrl url = folder.write(name, c.bytes);
+        try {
+            ImageConvert::load(url);
+            ADD_FAILURE() << "loaded";
+        } catch (const ConvertError& e) {
+            EXPECT_EQ(e.message, QString::fromUtf8(c.message));
+        }
+        EXPECT_TRUE(ImageConvert::thumbnail(url, 480).isNull());
+        EXPECT_THROW(ImageConvert::convert(url, ImageFormat::png, 0.9), ConvertError);
+        EXPECT_EQ(folder.read(name), c.bytes);
+    }
+    EXPECT_EQ(folder.names().size(), qsizetype(std::size(cases)));
+}
+
+TEST(ImageLoad, MissingFileOrFolder) {
+    Folder folder;
+    const QUrl cases[] = {folder.url(QStringLiteral("gone.png")),
+                          QUrl::fromLocalFile(folder.root() + QStringLiteral("/no such folder/a.png"))};
+    for (const QUrl& url : cases) {
+        try {
+            ImageConvert::load(url);
+            ADD_FAILURE() << "loaded " << url.toString().toStdString();
+        } catch (const ConvertError& e) {
+            EXPECT_EQ(e.message, QStringLiteral("Can't read ") + url.fileName());
+        }
+        EXPECT_EQ(ImageConvert::fileSize(url), 0);
+    }
+}

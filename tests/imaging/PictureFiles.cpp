@@ -1,0 +1,225 @@
+#include "PictureFiles.h"
+
+#include "imaging/UserError.h"
+#include "support/TestEnv.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QImageWriter>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QtEndian>
+
+#define POINTERHOLDER_TRANSITION 4 // only the current qpdf interfaces
+#include <libheif/heif.h>
+#include <qpdf/Buffer.hh>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFWriter.hh>
+
+#include <zlib.h>
+
+namespace PictureFiles {
+
+QImage markers(int columns, int rows, int block) {
+    QImage image(columns * block, rows * block, QImage::Format_RGB32);
+    image.fill(QColor(128, 128, 128));
+    QPainter p(&image);
+    p.fillRect(0, 0, block, block, Qt::red);
+    p.fillRect(block, 0, block, block, Qt::green);
+    p.fillRect(0, block, block, block, Qt::blue);
+    return image;
+}
+
+QImage halfTransparent(int w, int h) {
+    QImage image(w, h, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.fillRect(0, 0, w / 2, h, Qt::red);
+    return image;
+}
+
+QByteArray encoded(const QImage& image, const char* qtFormat, int quality) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, qtFormat);
+    writer.setQuality(quality);
+    writer.write(image);
+    return bytes;
+}
+
+namespace {
+
+QByteArray tiffBlock(int orientation) {
+    // Little-endian TIFF header, one IFD with one SHORT entry: the orientation.
+    QByteArray b("II*\0\x08\0\0\0", 8);
+    auto u16 = [&b](quint16 v) { b.append(char(v & 0xFF)).append(char(v >> 8)); };
+    auto u32 = [&](quint32 v) { u16(quint16(v & 0xFFFF)), u16(quint16(v >> 16)); };
+    u16(1);
+    u16(0x0112);
+    u16(3);
+    u32(1);
+    u16(quint16(orientation));
+    u16(0);
+    u32(0);
+    return b;
+}
+
+heif_error appendTo(heif_context*, const void* data, size_t size, void* userdata) {
+    static_cast<QByteArray*>(userdata)->append(static_cast<const char*>(data), qsizetype(size));
+    return heif_error{heif_error_Ok, heif_suberror_Unspecified, "ok"};
+}
+
+} // namespace
+
+QByteArray jpegWithOrientation(const QByteArray& jpeg, int orientation) {
+    const QByteArray tiff = tiffBlock(orientation);
+    QByteArray segment("\xFF\xE1", 2);
+    const quint16 length = quint16(2 + 6 + tiff.size());
+    segment.append(char(length >> 8)).append(char(length & 0xFF));
+    segment.append("Exif\0\0", 6).append(tiff);
+    return jpeg.left(2) + segment + jpeg.mid(2);
+}
+
+QByteArray pngWithOrientation(const QByteArray& png, int orientation) {
+    const QByteArray data = tiffBlock(orientation);
+    QByteArray chunk(4, '\0');
+    qToBigEndian(quint32(data.size()), chunk.data());
+    const QByteArray typed = QByteArray("eXIf") + data;
+    chunk += typed;
+    QByteArray crc(4, '\0');
+    qToBigEndian(quint32(crc32(0, reinterpret_cast<const Bytef*>(typed.constData()), uInt(typed.size()))), crc.data());
+    chunk += crc;
+    const qsizetype afterHeader = 8 + 25; // signature, then IHDR (4 length + 4 type + 13 data + 4 crc)
+    return png.left(afterHeader) + chunk + png.mid(afterHeader);
+}
+
+QByteArray heic(const QImage& image, int orientation, bool exifToo) {
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    heif_context* ctx = heif_context_alloc();
+    heif_encoder* encoder = nullptr;
+    heif_context_get_encoder_for_format(ctx, heif_compression_HEVC, &encoder);
+    heif_encoder_set_lossy_quality(encoder, 90);
+    heif_image* img = nullptr;
+    heif_image_create(rgb.width(), rgb.height(), heif_colorspace_RGB, heif_chroma_interleaved_RGB, &img);
+    heif_image_add_plane(img, heif_channel_interleaved, rgb.width(), rgb.height(), 8);
+    int stride = 0;
+    uint8_t* plane = heif_image_get_plane(img, heif_channel_interleaved, &stride);
+    for (int y = 0; y < rgb.height(); ++y)
+        memcpy(plane + y * stride, rgb.constScanLine(y), size_t(rgb.width()) * 3);
+    heif_encoding_options* options = heif_encoding_options_alloc();
+    options->image_orientation = heif_orientation(orientation);
+    heif_image_handle* handle = nullptr;
+    heif_context_encode_image(ctx, img, encoder, options, &handle);
+    if (exifToo) {
+        const QByteArray exif = QByteArray("\0\0\0\0", 4) + tiffBlock(orientation);
+        heif_context_add_exif_metadata(ctx, handle, exif.constData(), int(exif.size()));
+    }
+    QByteArray bytes;
+    heif_writer writer{};
+    writer.writer_api_version = 1;
+    writer.write = appendTo;
+    heif_context_write(ctx, &writer, &bytes);
+    heif_image_handle_release(handle);
+    heif_encoding_options_free(options);
+    heif_image_release(img);
+    heif_encoder_release(encoder);
+    heif_context_free(ctx);
+    return bytes;
+}
+
+QByteArray pdf(const QList<QSizeF>& pages) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QPdfWriter writer(&buffer);
+    writer.setResolution(72);
+    writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+    QPainter painter;
+    const QColor colours[] = {Qt::red, Qt::green, Qt::blue};
+    for (qsizetype i = 0; i < pages.size(); ++i) {
+        writer.setPageSize(QPageSize(pages[i], QPageSize::Point, QString(), QPageSize::ExactMatch));
+        if (i == 0)
+            painter.begin(&writer);
+        else
+            writer.newPage();
+        painter.fillRect(QRectF(QPointF(0, 0), pages[i]), colours[i % 3]);
+    }
+    painter.end();
+    return bytes;
+}
+
+QByteArray pdfWithoutPages() {
+    // Built by hand: every writer adds a page. The reader rebuilds the missing cross-reference table.
+    return QByteArray("%PDF-1.4\n"
+                      "1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\n"
+                      "2 0 obj << /Type /Pages /Kids [] /Count 0 >> endobj\n"
+                      "trailer << /Root 1 0 R /Size 3 >>\n%%EOF\n");
+}
+
+QByteArray encryptedPdf() {
+    const QByteArray plain = pdf({QSizeF(100, 100)});
+    QPDF doc;
+    doc.processMemoryFile("plain.pdf", plain.constData(), size_t(plain.size()));
+    QPDFWriter writer(doc);
+    writer.setOutputMemory();
+    writer.setR6EncryptionParameters("secret", "owner", true, true, true, true, true, true, qpdf_r3p_full, true);
+    writer.write();
+    Buffer* out = writer.getBuffer();
+    const QByteArray bytes(reinterpret_cast<const char*>(out->getBuffer()), qsizetype(out->getSize()));
+    delete out;
+    return bytes;
+}
+
+QByteArray pngClaiming(quint32 w, quint32 h) {
+    QByteArray png = encoded(QImage(1, 1, QImage::Format_RGB32), "png");
+    qToBigEndian(w, png.data() + 16);
+    qToBigEndian(h, png.data() + 20);
+    qToBigEndian(quint32(crc32(0, reinterpret_cast<const Bytef*>(png.constData() + 12), 17)), png.data() + 29);
+    return png;
+}
+
+Folder::Folder() : dir(TestEnv::home() + QStringLiteral("/pictures-XXXXXX")) {}
+
+QString Folder::path(const QString& name) const {
+    return dir.path() + QLatin1Char('/') + name;
+}
+
+QUrl Folder::write(const QString& name, const QByteArray& bytes) const {
+    QFile file(path(name));
+    file.open(QIODevice::WriteOnly);
+    file.write(bytes);
+    return url(name);
+}
+
+QUrl Folder::write(const QString& name, const QImage& image) const {
+    return write(name, encoded(image, "png"));
+}
+
+QStringList Folder::names() const {
+    QStringList list = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    list.sort();
+    return list;
+}
+
+QByteArray Folder::read(const QString& name) const {
+    QFile file(path(name));
+    file.open(QIODevice::ReadOnly);
+    return file.readAll();
+}
+
+QString errorOf(const std::function<void()>& op) {
+    try {
+        op();
+    } catch (const ConvertError& e) {
+        return e.message;
+    }
+    return QStringLiteral("(no error)");
+}
+
+bool near(QColor a, QColor b, int tol) {
+    return std::abs(a.red() - b.red()) <= tol && std::abs(a.green() - b.green()) <= tol &&
+           std::abs(a.blue() - b.blue()) <= tol && std::abs(a.alpha() - b.alpha()) <= tol;
+}
+
+} // namespace PictureFiles
