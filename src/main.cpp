@@ -6,6 +6,7 @@
 #include "app/Migration.h"
 #include "capture/Capture.h"
 #include "card/Thumbnail.h"
+#include "editors/EditorWindow.h"
 #include "library/LibraryPanel.h"
 #include "platform/Defaults.h"
 #include "platform/EscapeKeyGrab.h"
@@ -73,6 +74,7 @@ int main(int argc, char** argv) {
     X11Platform platform;
     UI::setCompositor(&platform.compositor());
     Capture::setWindowList(&platform.windows());
+    EditorWindow::setWindowFocus(&platform.windowFocus());
     Thumbnail::setServices([&platform] {
         ThumbnailPanel::Services services;
         services.pointerWatch = [&platform] { return platform.watchPointer(); };

@@ -167,6 +167,7 @@ ThumbnailView::ThumbnailView(const Shot& shot, std::optional<QSizeF> box, Defaul
     connect(closeButton, &QAbstractButton::clicked, this, &ThumbnailView::closeTapped);
 
     placeSubviews();
+    installEditors();
 }
 
 ThumbnailView::~ThumbnailView() = default;
@@ -590,16 +591,6 @@ void ThumbnailView::removeSide() {
     sideView = nullptr;
     relayoutKeepingImage();
     hold(Hold::SideView, false);
-}
-
-void ThumbnailView::closeEditors() {
-    if (currentEditor) {
-        switching = true;
-        currentEditor->closeEditor();
-        switching = false;
-    }
-    currentEditor = nullptr;
-    currentTool.reset();
 }
 
 void ThumbnailView::finishPDF() {}

@@ -73,6 +73,27 @@ public:
     // Where card toasts go: the top centre of the picture on screen, or the pointer without a window.
     QPoint anchorPoint() const;
 
+    // What an editor is given: where its result goes and, for the annotate editor, the way to the backdrop
+    // editor. Every hook holds the card weakly.
+    struct EditorHooks {
+        // A written file and the message the card shows (crop, resize, rotate).
+        std::function<void(const QUrl&, const QString&)> done;
+        // A written file and the picture as rendered (annotate, backdrop).
+        std::function<void(const QUrl&, const QImage&)> rendered;
+        // "Add a backdrop": called once the annotate editor has closed.
+        std::function<void()> backdrop;
+    };
+    // Makes an editor for a copy of the card's shot, not yet shown; throws UserError when it can't be made.
+    using EditorMaker = std::function<EditorWindow*(const Shot&, const EditorHooks&)>;
+    // The editors by tool id; a tool without one only counts as use of the card.
+    QHash<QString, EditorMaker> editorMakers;
+
+    // Opens the tool's editor, growing from the picture (or the open editor's canvas, which it replaces), and
+    // docks the card's pill under it; the tool of the open editor closes it instead.
+    void openEditor(const QString& tool);
+    // Closes the open editor the ordinary way: the card grows back where the canvas was and runs again.
+    void closeEditor();
+    // The card's own close: the editor goes without the card growing back, and nothing reopens one.
     void closeEditors();
     // Pages of a PDF are put back into the document by a later stage; nothing is written yet.
     void finishPDF();
@@ -137,6 +158,11 @@ private:
     void buildPill();
     QString formatName() const;
     void hold(CardLifetime::Hold reason, bool on);
+    void editorClosed(const QString& tool);
+    void backdropClosed();
+    QRect pictureOnScreen() const;
+    EditorHooks editorHooks(const QString& tool);
+    void installEditors();
     void engage();
     void startDragOut();
     void updateMask();
@@ -153,7 +179,9 @@ private:
     bool pillOnly = false;
     bool hovering = false;
     bool dragging = false;
-    bool switching = false;
+    bool switching = false;         // the open editor closes because another replaces it
+    bool returnToAnnotate = false;  // the backdrop editor came from the annotate editor
+    bool closedForGood = false;     // the card has closed: no editor opens for it any more
     bool composited = false;
     bool hoverWanted = false;           // a tool's name is (or is becoming) shown
     std::optional<QPointF> mouseDownAt; // the press that may become a drag-out, in view coordinates

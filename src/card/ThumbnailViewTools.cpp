@@ -4,6 +4,8 @@
 #include "card/ThumbnailView.h"
 
 #include "card/ScrollRecorder.h"
+#include "card/ThumbnailPanel.h"
+#include "editors/EditorWindow.h"
 #include "imaging/ImageConvert.h"
 #include "imaging/ImageFormat.h"
 #include "platform/Dispatch.h"
@@ -70,13 +72,17 @@ void ThumbnailView::triggerTool(const QString& id) {
         scrollCapture();
         return;
     }
+    if (editorMakers.contains(id)) {
+        openEditor(id);
+        return;
+    }
     // The other tools arrive with their editors and services; until then a press only counts as use.
-    closeEditors();
+    closeEditor();
     engage();
 }
 
 void ThumbnailView::showFormats() {
-    closeEditors();
+    closeEditor();
     engage();
     QMenu menu(this);
     QPalette dark = menu.palette();
@@ -107,7 +113,7 @@ void ThumbnailView::showFormats() {
 }
 
 void ThumbnailView::convertTo(const QString& rawFormat) {
-    closeEditors();
+    closeEditor();
     const std::optional<ImageFormat> format = ImageFormat::fromRawValue(rawFormat);
     if (!format || ImageFormat::of(current.fileURL) == format)
         return;
@@ -124,7 +130,7 @@ void ThumbnailView::convertTo(const QString& rawFormat) {
 }
 
 void ThumbnailView::compressTapped() {
-    closeEditors();
+    closeEditor();
     engage();
     const Shot base = current;
     run(QStringLiteral("Compressing"), [base] {
@@ -156,7 +162,7 @@ void ThumbnailView::closeTapped() {
 }
 
 void ThumbnailView::scrollCapture() {
-    closeEditors();
+    closeEditor();
     engage();
     ScrollRecorder& recorder = ScrollRecorder::shared();
     if (recorder.active()) {
@@ -203,6 +209,13 @@ void ThumbnailView::scrollCapture() {
 }
 
 bool ThumbnailView::eventFilter(QObject* watched, QEvent* event) {
+    // The docked pill follows the open editor, and only that one.
+    if ((event->type() == QEvent::Move || event->type() == QEvent::Resize) && currentEditor &&
+        watched == currentEditor.data()) {
+        if (auto* panel = qobject_cast<ThumbnailPanel*>(window()); panel && !closedForGood)
+            panel->collapse(QRectF(currentEditor->canvasFrame()));
+        return false;
+    }
     if (event->type() == QEvent::Close && watched == window()) {
         ScrollRecorder& recorder = ScrollRecorder::shared();
         const bool recording = recorder.active();

@@ -1,6 +1,11 @@
 #pragma once
-// The window every picture editor derives from.
+// The window every picture editor is built on: it fits the canvas to the screen, opens with the canvas
+// centred on what the user was looking at, lays the canvas out with its pills of buttons on a dark backing,
+// and reports its closing, a cancel and failed edits. Editors add their canvas and buttons and write results.
 
+#include "imaging/Shot.h"
+
+#include <QImage>
 #include <QList>
 #include <QPointer>
 #include <QRect>
@@ -9,30 +14,108 @@
 #include <functional>
 #include <optional>
 
+class GhostButton;
+class Pill;
+class WindowFocus;
+
 class EditorWindow : public QWidget {
     Q_OBJECT
 public:
-    explicit EditorWindow(QWidget* parent = nullptr);
     ~EditorWindow() override;
 
-    // Called once when the window closes for any reason, then cleared.
+    // Called once when the window closes, whatever the reason, then cleared.
     std::function<void()> onClose;
-    // While set during an editor's construction, the editor uses it as its canvas size.
-    static std::optional<QSize> forcedCanvas;
-    // The editors on screen.
-    static QList<QPointer<EditorWindow>>& open();
+    // Called once when the user cancels (the close button or Escape), just before the window closes.
+    std::function<void()> onCancel;
 
-    // Adds the window to open(), shows it with its canvas centred on the source, inside the available area of
-    // the screen the source meets with reserveBelow pixels left free at the bottom, and makes it active.
+    // While set during an editor's construction, its canvas is fitted into exactly this size.
+    static std::optional<QSizeF> forcedCanvas;
+    // The editors presented and not yet closed, in order of presentation.
+    static QList<QPointer<EditorWindow>>& open();
+    // How a window that could not make itself active asks the window manager for the focus; set once at start.
+    static void setWindowFocus(WindowFocus* focus);
+
+    // What decides the canvas size; `visible` is the screen without panels.
+    struct Sizing {
+        QSize pixels;
+        QRectF visible{0, 0, 1440, 900};
+        double sizeScale = 0; // the stored "picto.sizeScale"
+        double extraHeight = 0;
+        bool sideBars = false;
+        std::optional<QSizeF> forced;
+    };
+    // The canvas in whole pixels: the picture fitted into the forced size (enlarged if need be), or into a
+    // share of the screen (never enlarged), each side at least one pixel.
+    static QSize canvasSizeFor(const Sizing& in);
+    // The canvas's share of the screen: 0.8 when unset, else the stored value within 0.5 … 1.2.
+    static double sizeFactor(double stored);
+    // Where a window of `size` goes so that its canvas (at `canvasOrigin`, `canvasSize` inside it) is centred
+    // on `source`, kept inside `visible` less `reserveBelow` at the bottom; when it is too large, its left
+    // and bottom edges stay inside. Without a screen the centred place as it is.
+    static QPoint placedAt(const QRectF& source, QSize size, QPoint canvasOrigin, QSize canvasSize,
+                           const std::optional<QRect>& visible, int reserveBelow);
+
+    // Shows the window with its canvas centred on `growingFrom` (screen coordinates), on the screen that
+    // rectangle meets, with `reserveBelow` pixels kept free at the bottom of that screen, and makes it active.
     void present(const QRect& growingFrom, int reserveBelow);
-    // The canvas on screen: the picture's view for the crop and annotate editors, the whole window otherwise.
-    virtual QRect canvasFrame() const;
-    // Leaves open(), calls onClose once and closes the window.
-    void closeEditor();
+    // Centred on the primary screen.
+    void present();
+    // The canvas on screen: the first child widget that carries the canvas mark; the window without one.
+    QRect canvasFrame() const;
+    // The canvas's top-left corner inside the window.
+    QPoint canvasOrigin() const { return origin; }
+    QSize canvasSize() const { return canvas; }
+    const Shot& shot() const { return editedShot; }
+    // The picture's pixels as loaded at creation, upright.
+    const QImage& image() const { return pixels; }
+    bool sideBars() const { return withSideBars; }
+
+    // The cancel sequence of the close button and Escape: onCancel once, then close().
+    void cancel();
+    // Shows a failed edit 30 pixels above the middle of the window's bottom edge for 2.5 s; the window stays.
+    void fail(const std::exception& error);
+
+    // The message of a result that replaced the file: the word, and when the old file could not go to the
+    // Trash, why, and that both files were kept.
+    static QString resultMessage(const QString& word, const QString& trashFailure);
+
+    // "Close (Esc)", the button every editor's pills end with.
+    GhostButton* closeButton();
 
 protected:
+    // Loads the picture (the file, else the shot's picture in memory) and fixes the canvas size. Throws
+    // ConvertError "Can't read <name>" when neither gives pixels: such an editor can't be shown.
+    EditorWindow(const Shot& shot, double extraHeight, bool sideBars, const QString& title);
+
+    // One horizontal pill above the canvas: the views, a divider and the close button. Sizes the window.
+    Pill* addToolbar(const QList<QWidget*>& views);
+    // A vertical pill on each side of the canvas; the close button heads the right one. Sizes the window.
+    void addSideBars(const QList<QWidget*>& left, const QList<QWidget*>& right);
+
+    // Return and Done. Escape cancels in every editor.
+    virtual void finish() = 0;
+
+    void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
-    void finish();
+    void placeCanvas(QPoint at);
+    void floatingPill(QWidget* stack, const QRect& frame);
+    void updateMask();
+    void closed();
+    void makeActive();
+
+    Shot editedShot;
+    QImage pixels;
+    QSize canvas;
+    QPoint origin{20, 20};
+    bool withSideBars = false;
+    bool composited = false;
+    bool isClosed = false;
+    QList<Pill*> pills;
+    std::optional<QPoint> dragFrom; // a move by hand where the window manager can't take it
 };

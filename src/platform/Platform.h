@@ -9,6 +9,7 @@ class GlobalKeys;
 class PointerWatch;
 class TrayColors;
 class WindowList;
+class WindowFocus;
 
 class Platform {
 public:
@@ -22,4 +23,6 @@ public:
     virtual const TrayColors& trayColors() = 0;
     // A new watch of mouse-button presses anywhere on the screen (as well as can be seen). Never null.
     virtual std::unique_ptr<PointerWatch> watchPointer() = 0;
+    // Asking the window manager to make one of our windows active.
+    virtual WindowFocus& windowFocus() = 0;
 };

@@ -5,6 +5,7 @@
 #include "platform/Compositor.h"
 #include "platform/Platform.h"
 #include "platform/TrayColors.h"
+#include "platform/WindowFocus.h"
 #include "platform/fake/FakeGlobalKeys.h"
 #include "platform/fake/FakePointerWatch.h"
 #include "platform/fake/FakeWindowList.h"
@@ -23,6 +24,16 @@ public:
     std::optional<QColor> color;
 };
 
+// Remembers the windows it was asked to make active.
+class FakeWindowFocus final : public WindowFocus {
+public:
+    bool activate(quint32 window) override {
+        asked.append(window);
+        return true;
+    }
+    QList<quint32> asked;
+};
+
 class FakePlatform final : public Platform {
 public:
     GlobalKeys& keys() override { return globalKeys; }
@@ -39,5 +50,8 @@ public:
     FakeWindowList windowList;
     FakeCompositor compositing;
     FakeTrayColors tray;
+    WindowFocus& windowFocus() override { return focus; }
+
     QPointer<FakePointerWatch> lastWatch; // the newest watch handed out, while it lives
+    FakeWindowFocus focus;
 };

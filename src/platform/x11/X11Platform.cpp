@@ -5,13 +5,15 @@
 #include "platform/x11/X11GlobalKeys.h"
 #include "platform/x11/X11TrayColors.h"
 #include "platform/x11/X11WindowList.h"
+#include "platform/x11/X11WindowFocus.h"
 #include "platform/x11/XInputPointerWatch.h"
 
 #include <QGuiApplication>
 
 X11Platform::X11Platform()
     : globalKeys(std::make_unique<X11GlobalKeys>()), windowList(std::make_unique<X11WindowList>()),
-      compositing(std::make_unique<X11Compositor>()), tray(std::make_unique<X11TrayColors>()) {}
+      compositing(std::make_unique<X11Compositor>()), tray(std::make_unique<X11TrayColors>()),
+      focus(std::make_unique<X11WindowFocus>()) {}
 
 X11Platform::~X11Platform() = default;
 
@@ -36,4 +38,8 @@ std::unique_ptr<PointerWatch> X11Platform::watchPointer() {
         if (auto watch = XInputPointerWatch::open())
             return watch;
     return std::make_unique<FocusPointerWatch>();
+}
+
+WindowFocus& X11Platform::windowFocus() {
+    return *focus;
 }

@@ -1,0 +1,195 @@
+// The card's side of its editors: one editor at a time, opened growing out of what the user was looking at,
+// the card shrunk to its pill docked under the editor's canvas and held while it is open, and the editor's
+// result taken back as the card's new picture.
+
+#include "card/ThumbnailPanel.h"
+#include "card/ThumbnailView.h"
+
+#include "editors/CropWindow.h"
+#include "editors/EditorWindow.h"
+#include "editors/ResizeWindow.h"
+#include "editors/RotateWindow.h"
+#include "imaging/ImageConvert.h"
+#include "platform/Dispatch.h"
+#include "ui/GhostButton.h"
+#include "ui/Toast.h"
+
+#include <QCursor>
+#include <QScopeGuard>
+
+#include <cmath>
+
+namespace {
+
+using Hold = CardLifetime::Hold;
+
+const QString annotateTool = QStringLiteral("annotate");
+const QString backgroundTool = QStringLiteral("background");
+
+// Room kept free under the editor for the docked pill: its margins and the gap to the canvas.
+constexpr double pillReserve = 44 + 14;
+
+template <typename Editor> ThumbnailView::EditorMaker fileEditor() {
+    return [](const Shot& shot, const ThumbnailView::EditorHooks& hooks) -> EditorWindow* {
+        return new Editor(shot, hooks.done);
+    };
+}
+
+} // namespace
+
+void ThumbnailView::installEditors() {
+    editorMakers.insert(QStringLiteral("crop"), fileEditor<CropWindow>());
+    editorMakers.insert(QStringLiteral("resize"), fileEditor<ResizeWindow>());
+    editorMakers.insert(QStringLiteral("rotate"), fileEditor<RotateWindow>());
+}
+
+QRect ThumbnailView::pictureOnScreen() const {
+    const QRectF image = cardGeometry.imageRect;
+    return QRect(mapToGlobal(image.topLeft()).toPoint(), image.size().toSize());
+}
+
+ThumbnailView::EditorHooks ThumbnailView::editorHooks(const QString& tool) {
+    QPointer<ThumbnailView> self(this);
+    EditorHooks hooks;
+    hooks.done = [self](const QUrl& url, const QString& message) {
+        if (!self)
+            return;
+        // Re-read from the file the editor wrote; a file that can't be read leaves the picture as it was.
+        Shot next = self->current;
+        next.fileURL = url;
+        try {
+            next.image = ImageConvert::load(url);
+        } catch (const UserError&) {
+        }
+        self->apply(next);
+        Toast::show(message, self->anchorPoint(), 1.6);
+    };
+    const QString renderedMessage =
+        tool == backgroundTool ? QStringLiteral("Background added") : QStringLiteral("Annotated");
+    hooks.rendered = [self, renderedMessage](const QUrl& url, const QImage& image) {
+        if (!self)
+            return;
+        Shot next = self->current;
+        next.fileURL = url;
+        next.image = image;
+        self->apply(next);
+        Toast::show(renderedMessage, self->anchorPoint(), 1.6);
+    };
+    hooks.backdrop = [self] {
+        if (!self || self->closedForGood)
+            return;
+        self->returnToAnnotate = true;
+        self->openEditor(backgroundTool);
+    };
+    return hooks;
+}
+
+void ThumbnailView::openEditor(const QString& tool) {
+    engage();
+    if (closedForGood)
+        return;
+    if (currentTool == tool) {
+        closeEditor();
+        return;
+    }
+    const EditorMaker maker = editorMakers.value(tool);
+    if (!maker)
+        return;
+
+    const QRect source = currentEditor ? currentEditor->canvasFrame() : pictureOnScreen();
+    const std::optional<QString> previousTool = currentTool;
+    if (currentEditor) {
+        switching = true;
+        currentEditor->close();
+        switching = false;
+    }
+    hold(Hold::Editor, true);
+
+    EditorWindow* editor = nullptr;
+    QString failure;
+    {
+        EditorWindow::forcedCanvas =
+            large ? std::optional<QSizeF>(cardGeometry.imageRect.size()) : std::optional<QSizeF>();
+        // Only the editor made here may see the forced size, also when making it throws.
+        const auto clearForced = qScopeGuard([] { EditorWindow::forcedCanvas.reset(); });
+        try {
+            editor = maker(current, editorHooks(tool));
+        } catch (const UserError& error) {
+            failure = error.message;
+        }
+    }
+    auto* panel = qobject_cast<ThumbnailPanel*>(window());
+    if (!editor) {
+        // Nothing to show: the card comes back as if the editor had closed.
+        currentEditor = nullptr;
+        currentTool.reset();
+        if (previousTool && panel)
+            panel->expand(QRectF(source));
+        hold(Hold::Editor, false);
+        Toast::show(failure.isEmpty() ? QStringLiteral("Can't open the editor") : failure, anchorPoint(), 3.0);
+        return;
+    }
+
+    QPointer<ThumbnailView> self(this);
+    if (tool == backgroundTool)
+        editor->onClose = [self] {
+            if (self)
+                self->backdropClosed();
+        };
+    else
+        editor->onClose = [self, tool] {
+            if (self)
+                self->editorClosed(tool);
+        };
+    editor->present(source, int(std::lround(pillHeight + pillReserve)));
+    currentEditor = editor;
+    currentTool = tool;
+    if (GhostButton* button = tools.value(tool))
+        button->setActive(true);
+    if (panel)
+        panel->collapse(QRectF(editor->canvasFrame()));
+    editor->installEventFilter(this);
+}
+
+void ThumbnailView::editorClosed(const QString& tool) {
+    if (GhostButton* button = tools.value(tool))
+        button->setActive(false);
+    if (currentEditor)
+        currentEditor->removeEventFilter(this);
+    if (switching)
+        return;
+    const QRect landing = currentEditor ? currentEditor->canvasFrame() : pictureOnScreen();
+    currentEditor = nullptr;
+    currentTool.reset();
+    if (auto* panel = qobject_cast<ThumbnailPanel*>(window()); panel && !closedForGood)
+        panel->expand(QRectF(landing));
+    hold(Hold::Editor, false);
+}
+
+void ThumbnailView::backdropClosed() {
+    editorClosed(backgroundTool);
+    if (!std::exchange(returnToAnnotate, false) || switching)
+        return;
+    QPointer<ThumbnailView> self(this);
+    Dispatch::after(0, this, [self] {
+        if (self && !self->closedForGood)
+            self->openEditor(annotateTool);
+    });
+}
+
+void ThumbnailView::closeEditor() {
+    if (currentEditor)
+        currentEditor->close();
+}
+
+void ThumbnailView::closeEditors() {
+    closedForGood = true;
+    returnToAnnotate = false;
+    if (currentEditor) {
+        switching = true;
+        currentEditor->close();
+        switching = false;
+    }
+    currentEditor = nullptr;
+    currentTool.reset();
+}

@@ -1,0 +1,14 @@
+#pragma once
+// Giving the keyboard focus to one of our own windows when the window manager would not hand it over on the
+// application's own request (a tray program is seldom in front).
+
+#include <QtGlobal>
+
+class WindowFocus {
+public:
+    virtual ~WindowFocus() = default;
+
+    // Asks the window manager to make the top-level window active, as a pager or task bar asks for it.
+    // False when the request could not be sent (no display); the window manager may still decline.
+    virtual bool activate(quint32 window) = 0;
+};
