@@ -1,0 +1,336 @@
+// The editor window's sizing and placement, and the crop, resize and rotate editors on real files.
+
+#include "editors/CropCanvas.h"
+#include "editors/CropWindow.h"
+#include "editors/ResizeWindow.h"
+#include "editors/RotateCanvas.h"
+#include "editors/RotateWindow.h"
+#include "editors/Transform.h"
+#include "imaging/PictureFiles.h"
+#include "platform/Trash.h"
+#include "ui/GhostButton.h"
+#include "ui/Pill.h"
+#include "ui/Toast.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace PictureFiles;
+
+namespace {
+
+using Done = std::function<void(const QUrl&, const QString&)>;
+
+QString toastText() {
+    QWidget* toast = Toast::current();
+    const QList<QLabel*> labels = toast ? toast->findChildren<QLabel*>() : QList<QLabel*>();
+    return labels.isEmpty() ? QString() : labels.first()->text();
+}
+
+Shot shotOf(const QUrl& url, const QImage& image = {}) {
+    return Shot{url, image, QStringLiteral("Test"), std::nullopt};
+}
+
+QImage plain(int w, int h) {
+    QImage image(w, h, QImage::Format_RGB32);
+    image.fill(Qt::gray);
+    return image;
+}
+
+void type(ResizeWindow& editor, QLineEdit* field, const QString& text) {
+    field->setText(text);
+    editor.fieldEdited(field);
+}
+
+} // namespace
+
+TEST(EditorWindow, CanvasFitsTheScreenShareOrTheForcedSize) {
+    struct Case {
+        QSize pixels;
+        double sizeScale;
+        double extra;
+        bool sideBars;
+        std::optional<QSizeF> forced;
+        QSize canvas;
+    };
+    const Case cases[] = {
+        {{4000, 1000}, 0, 100, false, {}, {691, 173}},      // scale 0.1728: 691.2 × 172.8
+        {{4000, 1000}, 2, 100, false, {}, {1037, 259}},     // share 1.2
+        {{4000, 1000}, 0.3, 100, false, {}, {432, 108}},    // share 0.5
+        {{400, 300}, 0, 100, false, {}, {400, 300}},        // never enlarged
+        {{400, 200}, 0, 100, false, QSizeF(800, 800), {800, 400}}, // forced: enlarged to fill
+        {{10000, 100}, 0, 40, true, {}, {605, 6}},          // 691.2 less the bars' 86.64
+        {{1, 1}, 0, 100, false, {}, {1, 1}},
+        {{20000, 40}, 0, 100, false, {}, {691, 1}},
+    };
+    for (const Case& c : cases) {
+        EditorWindow::Sizing in;
+        in.pixels = c.pixels;
+        in.sizeScale = c.sizeScale;
+        in.extraHeight = c.extra;
+        in.sideBars = c.sideBars;
+        in.forced = c.forced;
+        EXPECT_EQ(EditorWindow::canvasSizeFor(in), c.canvas) << c.pixels.width() << "x" << c.pixels.height();
+    }
+    EditorWindow::Sizing tiny;
+    tiny.pixels = {1000, 1000};
+    tiny.visible = QRectF(0, 0, 100, 100);
+    EXPECT_EQ(EditorWindow::canvasSizeFor(tiny), QSize(160, 160)) << "each side may use at least 160";
+}
+
+TEST(EditorWindow, PlacedOnTheSourceAndKeptAboveTheReserve) {
+    const QRect screen(0, 0, 1280, 800);
+    const QSize size(300, 200), canvas(260, 100);
+    const QPoint origin(20, 58);
+    EXPECT_EQ(EditorWindow::placedAt(QRectF(100, 100, 200, 100), size, origin, canvas, screen, 94), QPoint(50, 42));
+    EXPECT_EQ(EditorWindow::placedAt(QRectF(600, 760, 80, 60), size, origin, canvas, screen, 94).y(), 800 - 94 - 200);
+    EXPECT_EQ(EditorWindow::placedAt(QRectF(1250, 300, 80, 60), size, origin, canvas, screen, 94).x(), 980);
+    // Too large: the left and bottom edges stay on the screen, above the reserve.
+    EXPECT_EQ(EditorWindow::placedAt(QRectF(600, 300, 80, 60), QSize(1400, 900), origin, canvas, screen, 94),
+              QPoint(0, 800 - 94 - 900));
+    EXPECT_EQ(EditorWindow::placedAt(QRectF(5000, 5000, 0, 0), size, origin, canvas, std::nullopt, 94),
+              QPoint(5000 - 150, 5000 - 108));
+}
+
+TEST(EditorWindow, CanvasFrameCloseAndCancel) {
+    Folder folder;
+    const QUrl url = folder.write(QStringLiteral("shot.png"), markers(4, 3, 100));
+    auto* editor = new CropWindow(shotOf(url), {});
+    int closed = 0, cancelled = 0;
+    editor->onClose = [&] { ++closed; };
+    editor->onCancel = [&] { ++cancelled; };
+    editor->present(QRect(100, 100, 400, 300), 94);
+    EXPECT_EQ(EditorWindow::open().size(), 1);
+    const QRect canvas = editor->canvasFrame();
+    EXPECT_EQ(canvas.size(), editor->canvasSize());
+    EXPECT_EQ(canvas.topLeft(), editor->canvas->mapToGlobal(QPoint()));
+    const Pill* pill = editor->findChild<Pill*>();
+    ASSERT_TRUE(pill);
+    EXPECT_NEAR(pill->geometry().center().x(), editor->canvas->geometry().center().x(), 1);
+    EXPECT_EQ(editor->canvas->geometry().top() - pill->geometry().bottom() - 1, 12);
+
+    QPointer<EditorWindow> alive(editor);
+    QTest::keyClick(editor->canvas, Qt::Key_Escape);
+    editor->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(cancelled, 1);
+    EXPECT_EQ(closed, 1);
+    EXPECT_TRUE(EditorWindow::open().isEmpty());
+    EXPECT_FALSE(alive) << "an editor deletes itself once closed";
+
+    // Neither the file nor the shot gives pixels: no editor.
+    EXPECT_EQ(errorOf([&] { delete new RotateWindow(shotOf(folder.url(QStringLiteral("gone.png"))), {}); }),
+              QStringLiteral("Can't read gone.png"));
+}
+
+TEST(CropCanvas, SelectionsAndOutlines) {
+    CropCanvas canvas(plain(1440, 900));
+    canvas.resize(400, 200);
+    struct Case {
+        QPointF from, to;
+        std::optional<QRectF> selection;
+    };
+    const Case cases[] = {
+        {{10, 10}, {10, 10}, {}},                           // a click
+        {{10, 10}, {14, 110}, {}},                          // 4 wide
+        {{10, 10}, {15, 110}, QRectF(10, 10, 5, 100)},      // 5 wide
+        {{300, 150}, {100, 50}, QRectF(100, 50, 200, 100)}, // dragged backwards
+        {{300, 150}, {500, -40}, QRectF(300, 0, 100, 150)}, // clipped to the canvas
+    };
+    for (const Case& c : cases) {
+        canvas.start = c.from;
+        canvas.current = c.to;
+        EXPECT_EQ(canvas.selection(), c.selection);
+    }
+    canvas.start = QPointF(100, 50);
+    canvas.current = QPointF(300, 150);
+    EXPECT_EQ(canvas.normalizedSelection(), QRectF(0.25, 0.25, 0.5, 0.5)) << "y counts from the bottom";
+    canvas.current = QPointF(300, 100);
+    EXPECT_EQ(canvas.normalizedSelection(), QRectF(0.25, 0.5, 0.5, 0.25));
+
+    canvas.setMode(CropCanvas::Mode::lasso);
+    EXPECT_FALSE(canvas.selection());
+    QTest::mousePress(&canvas, Qt::LeftButton, {}, QPoint(40, 0));
+    for (const QPoint p : {QPoint(41, 1), QPoint(42, 0), QPoint(400, 0), QPoint(400, 200)})
+        QTest::mouseMove(&canvas, p);
+    EXPECT_FALSE(canvas.normalizedLasso()) << "moves of 2 or less add nothing";
+    QTest::mouseMove(&canvas, QPoint(-40, 200));
+    EXPECT_EQ(canvas.normalizedLasso(), (QList<QPointF>{{0.1, 1}, {1, 1}, {1, 0}, {-0.1, 0}}));
+}
+
+TEST(CropWindow, KeysAndWritingThePiece) {
+    Folder folder;
+    const QUrl url = folder.write(QStringLiteral("shot.png"), markers(4, 2, 100));
+    std::vector<std::pair<QUrl, QString>> results;
+    auto* editor = new CropWindow(shotOf(url), [&](const QUrl& u, const QString& m) { results.emplace_back(u, m); });
+    QPointer<CropWindow> alive(editor);
+    editor->present(QRect(0, 0, 400, 200), 0);
+    CropCanvas* canvas = editor->canvas;
+    for (const auto& [modifiers, text] : {std::pair(Qt::ShiftModifier, "L"), std::pair(Qt::ControlModifier, "l")}) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_L, modifiers, QString::fromLatin1(text));
+        QApplication::sendEvent(canvas, &press);
+    }
+    EXPECT_EQ(canvas->mode, CropCanvas::Mode::rect);
+    QTest::keyClick(canvas, Qt::Key_L);
+    EXPECT_EQ(canvas->mode, CropCanvas::Mode::lasso);
+    EXPECT_TRUE(editor->lassoButton->active());
+    QTest::keyClick(canvas, Qt::Key_R);
+    EXPECT_TRUE(editor->rectButton->active());
+
+    // The left half: 200 × 200 of the 400 × 200 picture.
+    canvas->start = QPointF(0, 0);
+    canvas->current = QPointF(canvas->width() / 2.0, canvas->height());
+    QFile::rename(url.toLocalFile(), folder.path(QStringLiteral("away.png")));
+    QTest::keyClick(canvas, Qt::Key_Return);
+    EXPECT_EQ(toastText(), QStringLiteral("Can't read shot.png"));
+    EXPECT_TRUE(alive && editor->isVisible() && canvas->selection()) << "a failed crop keeps the editor as it was";
+    QFile::rename(folder.path(QStringLiteral("away.png")), url.toLocalFile());
+    QTest::keyClick(canvas, Qt::Key_Enter);
+    EXPECT_TRUE(results.empty()) << "the keypad's Enter is not Return";
+    QTest::keyClick(canvas, Qt::Key_Return);
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].first.fileName(), QStringLiteral("shot crop.png"));
+    EXPECT_EQ(results[0].second, QStringLiteral("Cropped"));
+    EXPECT_EQ(QImage(results[0].first.toLocalFile()).size(), QSize(200, 200));
+
+    // Without a usable selection Done only closes.
+    auto* empty = new CropWindow(shotOf(url), [&](const QUrl& u, const QString& m) { results.emplace_back(u, m); });
+    empty->finish();
+    EXPECT_EQ(results.size(), 1u);
+    EXPECT_EQ(folder.names(), (QStringList{"shot crop.png", "shot.png"}));
+}
+
+TEST(ResizeWindow, FieldsFollowTheLockAndKeepTheirBounds) {
+    Folder folder;
+    ResizeWindow editor(shotOf(folder.write(QStringLiteral("a.png"), plain(1280, 720))), {});
+    QLineEdit *w = editor.wField, *h = editor.hField;
+    struct Step {
+        QLineEdit* field;
+        const char* text;
+        qint64 width, height;
+    };
+    const Step steps[] = {
+        {w, "640", 640, 360},   {h, "360", 640, 360},    {w, "12.5", 125, 70},  {w, "-300", 300, 169},
+        {w, "1,024", 1024, 576}, {w, "abc", 1024, 576},  {w, "0", 1024, 576},   {w, "\u0663\u0660\u0660", 1024, 576},
+        {w, "99999", 16000, 9000}, {h, "99999", 16000, 16000}, {w, "99999999999999999999", 16000, 16000},
+    };
+    for (const Step& s : steps) {
+        type(editor, s.field, QString::fromUtf8(s.text));
+        EXPECT_EQ(std::make_pair(editor.targetW, editor.targetH), std::make_pair(s.width, s.height)) << s.text;
+        EXPECT_EQ(w->text(), QString::number(s.width));
+        EXPECT_EQ(h->text(), QString::number(s.height));
+    }
+
+    ResizeWindow wide(shotOf(folder.write(QStringLiteral("b.png"), plain(200, 100))), {});
+    wide.toggleLock();
+    type(wide, wide.wField, QStringLiteral("100"));
+    EXPECT_EQ(std::make_pair(wide.targetW, wide.targetH), std::make_pair(qint64(100), qint64(100)));
+    wide.toggleLock();
+    EXPECT_EQ(wide.targetH, 50);
+    ResizeWindow thin(shotOf(folder.write(QStringLiteral("c.png"), plain(3, 1))), {});
+    type(thin, thin.wField, QStringLiteral("1"));
+    EXPECT_EQ(thin.targetH, 1);
+}
+
+TEST(ResizeWindow, DoneReplacesTheFileOrSaysWhyNot) {
+    Folder folder;
+    QList<QString> messages;
+    const Done done = [&](const QUrl& url, const QString& message) { messages.append(url.fileName() + ": " + message); };
+    const QUrl tall = folder.write(QStringLiteral("tall.png"), plain(100, 20000));
+    auto* editor = new ResizeWindow(shotOf(tall), done);
+    QPointer<ResizeWindow> alive(editor);
+    editor->present(QRect(0, 0, 100, 100), 0);
+    editor->toggleLock();
+    type(*editor, editor->wField, QStringLiteral("16000"));
+    editor->toggleLock();
+    EXPECT_EQ(editor->targetH, 3200000);
+    editor->finish();
+    EXPECT_EQ(toastText(), QStringLiteral("Can't resize"));
+    EXPECT_TRUE(alive && editor->isVisible());
+    type(*editor, editor->wField, QStringLiteral("50"));
+    editor->finish();
+    EXPECT_EQ(messages, QStringList{QStringLiteral("tall.png: Resized")});
+    EXPECT_EQ(QImage(tall.toLocalFile()).size(), QSize(50, 10000));
+    EXPECT_TRUE(QFile::exists(Trash::homeTrash() + QStringLiteral("/files/tall.png")));
+
+    // The Trash unusable: the result stands beside the kept original, and the message says so.
+    QFile::remove(Trash::homeTrash() + QStringLiteral("/files/tall.png"));
+    QDir(Trash::homeTrash()).removeRecursively();
+    QFile blocker(Trash::homeTrash());
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    auto* again = new ResizeWindow(shotOf(tall), done);
+    type(*again, again->wField, QStringLiteral("25"));
+    again->finish();
+    QFile::remove(Trash::homeTrash());
+    EXPECT_TRUE(messages.last().startsWith(QStringLiteral("tall 2.png: Resized \u2014 Couldn't move tall.png")));
+    EXPECT_TRUE(messages.last().endsWith(QStringLiteral("so both files were kept")));
+
+    auto* document = new ResizeWindow(shotOf(folder.write(QStringLiteral("doc.pdf"), pdf({QSizeF(100, 100)}))), done);
+    type(*document, document->wField, QStringLiteral("50"));
+    document->finish();
+    EXPECT_EQ(toastText(), QStringLiteral("Resize works on images, not PDFs"));
+    document->close();
+}
+
+TEST(Transform, EverySixteenStatesAgreeInFileAndPreview) {
+    // 3 × 2 pixels, each its own colour.
+    QImage source(3, 2, QImage::Format_RGB32);
+    for (int i = 0; i < 6; ++i)
+        source.setPixelColor(i % 3, i / 3, QColor::fromHsv(i * 60, 255, 255));
+    Folder folder;
+    for (int state = 0; state < 16; ++state) {
+        const int turns = state % 4;
+        const bool flipH = state & 4, flipV = state & 8;
+        // The expected picture: mirrored, then each quarter turn clockwise moves (x, y) to (h − 1 − y, x).
+        QImage expected = source.mirrored(flipH, flipV);
+        for (int t = 0; t < turns; ++t) {
+            QImage next(expected.height(), expected.width(), QImage::Format_RGB32);
+            for (int y = 0; y < expected.height(); ++y)
+                for (int x = 0; x < expected.width(); ++x)
+                    next.setPixel(expected.height() - 1 - y, x, expected.pixel(x, y));
+            expected = next;
+        }
+        const QString name = QStringLiteral("p%1.png").arg(state);
+        const ImageConvert::Replaced written = ImageConvert::transform(folder.write(name, source), turns, flipH, flipV);
+        EXPECT_EQ(written.url.fileName(), name);
+        EXPECT_EQ(QImage(written.url.toLocalFile()).convertToFormat(QImage::Format_RGB32), expected) << state;
+
+        RotateCanvas canvas(source);
+        canvas.resize(300, 300);
+        canvas.turns = turns;
+        canvas.flipH = flipH;
+        canvas.flipV = flipV;
+        const QImage shown = canvas.grab().toImage();
+        const double cell = 300.0 / std::max(expected.width(), expected.height());
+        const QPointF corner(150 - cell * expected.width() / 2, 150 - cell * expected.height() / 2);
+        for (int y = 0; y < expected.height(); ++y)
+            for (int x = 0; x < expected.width(); ++x)
+                EXPECT_TRUE(near(shown.pixelColor((corner + QPointF((x + 0.5) * cell, (y + 0.5) * cell)).toPoint()),
+                                 expected.pixelColor(x, y), 8))
+                    << "preview of state " << state << " at " << x << "," << y;
+    }
+}
+
+TEST(Transform, RefusalsAndTurnedOnce) {
+    Folder folder;
+    EXPECT_EQ(errorOf([&] { ImageConvert::transform(folder.write(QStringLiteral("d.pdf"), pdf({QSizeF(50, 50)})), 1, false, false); }),
+              QStringLiteral("Rotate works on images, not PDFs"));
+    EXPECT_EQ(errorOf([&] { ImageConvert::transform(folder.write(QStringLiteral("x.xyz"), markers(2, 2, 8)), 1, false, false); }),
+              QStringLiteral("Rotate works on images, not PDFs"));
+    // Stored sideways (orientation 6): shown upright as 32 × 48, then turned once: 48 × 32, red top-right.
+    const QUrl jpeg = folder.write(QStringLiteral("photo.jpeg"),
+                                   jpegWithOrientation(encoded(markers(3, 2, 16), "JPEG", 95), 6));
+    const QImage upright = ImageConvert::load(jpeg);
+    ASSERT_EQ(upright.size(), QSize(32, 48));
+    const QUrl turned = ImageConvert::transform(jpeg, 1, false, false).url;
+    EXPECT_EQ(turned.fileName(), QStringLiteral("photo.jpg"));
+    const QImage result = ImageConvert::load(turned);
+    EXPECT_EQ(result.size(), QSize(48, 32));
+    EXPECT_TRUE(near(result.pixelColor(39, 8), upright.pixelColor(8, 8), 60)) << "turned once, not twice";
+}
