@@ -170,7 +170,10 @@ ThumbnailView::ThumbnailView(const Shot& shot, std::optional<QSizeF> box, Defaul
     installEditors();
 }
 
-ThumbnailView::~ThumbnailView() = default;
+ThumbnailView::~ThumbnailView() {
+    // An editor of a card that is gone could hand its result to nobody.
+    closeEditors();
+}
 
 QString ThumbnailView::formatName() const {
     if (const std::optional<ImageFormat> format = ImageFormat::of(current.fileURL))

@@ -1,0 +1,235 @@
+// The card and its editors, with editors of the test's own: one at a time, the pill docked under the open one,
+// the hold, the result taken back, and the backdrop detour.
+
+#include "FakeCardClock.h"
+#include "card/ThumbnailPanel.h"
+#include "card/ThumbnailView.h"
+#include "editors/EditorCanvasMarker.h"
+#include "editors/EditorWindow.h"
+#include "imaging/ShotFiles.h"
+#include "platform/EscapeKeyGrab.h"
+#include "platform/fake/FakePointerWatch.h"
+#include "ui/GhostButton.h"
+#include "ui/Pill.h"
+#include "ui/Toast.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+using Hold = CardLifetime::Hold;
+using Hooks = ThumbnailView::EditorHooks;
+
+class Canvas : public QWidget, public EditorCanvasMarker {
+public:
+    using QWidget::QWidget;
+};
+
+// An editor that does nothing but hand back what the test tells it.
+class FakeEditor : public EditorWindow {
+public:
+    FakeEditor(const Shot& shot, Hooks given, const QString& tool)
+        : EditorWindow(shot, 100, false, tool), hooks(std::move(given)), forced(forcedCanvas) {
+        (new Canvas(this))->setGeometry(QRect(QPoint(20, 20), canvasSize()));
+        addToolbar({});
+    }
+    void finish() override {}
+    Hooks hooks;
+    std::optional<QSizeF> forced; // what the card had set while making it
+};
+
+class NoEscape : public EscapeKeyGrab {
+public:
+    bool setActive(bool) override { return true; }
+    bool isActive() const override { return false; }
+};
+
+struct Card {
+    Card() {
+        picture = QImage(800, 500, QImage::Format_RGB32);
+        picture.fill(Qt::gray);
+        const QString path = dir.filePath(QStringLiteral("shot.png"));
+        picture.save(path);
+        ThumbnailPanel::Services s;
+        s.clock = std::make_unique<FakeCardClock>();
+        s.escape = std::make_unique<NoEscape>();
+        s.pointerWatch = [] { return std::make_unique<FakePointerWatch>(); };
+        s.pointer = [] { return QPoint(5, 5); };
+        panel = new ThumbnailPanel(Shot{QUrl::fromLocalFile(path), picture, {}, {}}, std::nullopt, nullptr, std::move(s));
+        panel->show(QPointF(400, 300));
+        for (const char* tool : {"crop", "rotate", "annotate", "background"})
+            view()->editorMakers.insert(QString::fromLatin1(tool), [this, tool](const Shot& shot, const Hooks& hooks) {
+                ++made;
+                return editor = new FakeEditor(shot, hooks, QString::fromLatin1(tool));
+            });
+    }
+    ~Card() {
+        delete panel.data();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    ThumbnailView* view() const { return panel->view(); }
+    bool held() const { return panel->lifetime().isHeldFor(Hold::Editor); }
+    bool tinted(const char* tool) const { return view()->tools.value(QString::fromLatin1(tool))->active(); }
+    QString tool() const { return view()->currentTool.value_or(QString()); }
+
+    QTemporaryDir dir;
+    QImage picture;
+    QPointer<ThumbnailPanel> panel;
+    QPointer<FakeEditor> editor;
+    int made = 0;
+};
+
+QString toastText() {
+    QWidget* toast = Toast::current();
+    const QList<QLabel*> labels = toast ? toast->findChildren<QLabel*>() : QList<QLabel*>();
+    return labels.isEmpty() ? QString() : labels.first()->text();
+}
+
+void settle() {
+    for (int i = 0; i < 3; ++i) // queued blocks start their own timers
+        QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+} // namespace
+
+TEST(EditorHandOff, ToolsToggleAndSwitchEditorsOneAtATime) {
+    Card card;
+    card.view()->triggerTool(QStringLiteral("crop"));
+    QPointer<FakeEditor> crop = card.editor;
+    ASSERT_TRUE(crop && crop->isVisible());
+    EXPECT_FALSE(crop->forced) << "outside the large review the editor sizes itself";
+    EXPECT_FALSE(EditorWindow::forcedCanvas);
+    EXPECT_TRUE(card.view()->isPillOnly());
+    EXPECT_TRUE(card.held());
+    EXPECT_TRUE(card.tinted("crop"));
+    // Docked: the pill's top 32 below the canvas, centred under it.
+    const QRect canvas = crop->canvasFrame();
+    const QRect pill = card.view()->pill->geometry().translated(card.panel->pos());
+    EXPECT_EQ(pill.top(), canvas.bottom() + 1 + 32);
+    EXPECT_NEAR(pill.center().x(), canvas.center().x(), 1);
+
+    // Rotate replaces crop, growing from its canvas; the card never grows back in between.
+    card.view()->triggerTool(QStringLiteral("rotate"));
+    settle();
+    EXPECT_FALSE(crop);
+    EXPECT_EQ(card.tool(), QStringLiteral("rotate"));
+    EXPECT_EQ(card.editor->canvasFrame().center(), canvas.center());
+    EXPECT_TRUE(card.view()->isPillOnly());
+    EXPECT_TRUE(card.held());
+    EXPECT_FALSE(card.tinted("crop"));
+    EXPECT_TRUE(card.tinted("rotate"));
+
+    // The same tool again closes it: the card grows back on the canvas and runs again.
+    card.view()->triggerTool(QStringLiteral("rotate"));
+    EXPECT_FALSE(card.view()->isPillOnly());
+    EXPECT_FALSE(card.held());
+    EXPECT_FALSE(card.tinted("rotate"));
+    const QRectF image = card.view()->imageRect().translated(card.panel->pos());
+    EXPECT_NEAR(image.center().x(), canvas.center().x(), 1);
+    EXPECT_NEAR(image.center().y(), canvas.center().y(), 1);
+    EXPECT_TRUE(EditorWindow::open().isEmpty());
+}
+
+TEST(EditorHandOff, ThePillFollowsOnlyTheOpenEditor) {
+    Card card;
+    card.view()->triggerTool(QStringLiteral("crop"));
+    const QPoint docked = card.panel->pos();
+    FakeEditor other(card.view()->shot(), {}, QStringLiteral("other"));
+    other.show();
+    other.move(other.pos() + QPoint(50, 50));
+    settle();
+    EXPECT_EQ(card.panel->pos(), docked);
+    card.editor->move(card.editor->pos() + QPoint(-30, 20));
+    settle();
+    EXPECT_EQ(card.panel->pos(), docked + QPoint(-30, 20));
+}
+
+TEST(EditorHandOff, ResultsBecomeTheCardsPicture) {
+    Card card;
+    card.view()->triggerTool(QStringLiteral("crop"));
+    QImage smaller(300, 200, QImage::Format_RGB32);
+    smaller.fill(Qt::red);
+    const QString written = card.dir.filePath(QStringLiteral("shot crop.png"));
+    smaller.save(written);
+    card.editor->hooks.done(QUrl::fromLocalFile(written), QStringLiteral("Cropped"));
+    card.editor->close();
+    EXPECT_EQ(card.view()->shot().fileURL.fileName(), QStringLiteral("shot crop.png"));
+    EXPECT_EQ(card.view()->shot().image.size(), QSize(300, 200)) << "read back from the file";
+    EXPECT_EQ(toastText(), QStringLiteral("Cropped"));
+    EXPECT_FALSE(card.held());
+
+    // A file that can't be read: the URL is taken, the picture stays.
+    card.view()->triggerTool(QStringLiteral("rotate"));
+    card.editor->hooks.done(QUrl::fromLocalFile(card.dir.filePath(QStringLiteral("gone.png"))), QStringLiteral("Rotated"));
+    EXPECT_EQ(card.view()->shot().fileURL.fileName(), QStringLiteral("gone.png"));
+    EXPECT_EQ(card.view()->shot().image.size(), QSize(300, 200));
+
+    // A tool of the card itself closes the editor the ordinary way.
+    card.view()->triggerTool(QStringLiteral("pin"));
+    EXPECT_FALSE(card.editor->isVisible());
+    EXPECT_FALSE(card.view()->isPillOnly());
+    EXPECT_FALSE(card.held());
+}
+
+TEST(EditorHandOff, AnEditorThatCantBeMadeLeavesTheCardWhole) {
+    Card card;
+    card.view()->triggerTool(QStringLiteral("crop"));
+    card.view()->editorMakers.insert(QStringLiteral("rotate"), [](const Shot&, const Hooks&) -> EditorWindow* {
+        throw ConvertError(QStringLiteral("Can't read shot.png"));
+    });
+    card.view()->triggerTool(QStringLiteral("rotate"));
+    EXPECT_EQ(toastText(), QStringLiteral("Can't read shot.png"));
+    EXPECT_FALSE(EditorWindow::forcedCanvas);
+    EXPECT_FALSE(card.view()->currentEditor);
+    EXPECT_FALSE(card.view()->isPillOnly());
+    EXPECT_FALSE(card.held());
+}
+
+TEST(EditorHandOff, TheBackdropDetourReturnsToAnnotateUnlessAnotherToolWasChosen) {
+    Card card;
+    const auto annotateThenBackdrop = [&] {
+        card.view()->triggerTool(QStringLiteral("annotate"));
+        // As the annotate editor does it: its result, its close, then the backdrop on the main queue.
+        FakeEditor* annotate = card.editor;
+        annotate->hooks.rendered(card.view()->shot().fileURL, card.picture);
+        annotate->close();
+        QMetaObject::invokeMethod(qApp, annotate->hooks.backdrop, Qt::QueuedConnection);
+        EXPECT_EQ(toastText(), QStringLiteral("Annotated"));
+        EXPECT_FALSE(card.view()->isPillOnly());
+        settle();
+        EXPECT_EQ(card.tool(), QStringLiteral("background"));
+    };
+    annotateThenBackdrop();
+    card.editor->hooks.rendered(card.view()->shot().fileURL, card.picture);
+    card.editor->close();
+    EXPECT_EQ(toastText(), QStringLiteral("Background added"));
+    settle();
+    EXPECT_EQ(card.tool(), QStringLiteral("annotate")) << "back to annotate once the backdrop is done";
+
+    card.view()->triggerTool(QStringLiteral("annotate"));
+    annotateThenBackdrop();
+    card.editor->cancel();
+    settle();
+    EXPECT_EQ(card.tool(), QStringLiteral("annotate")) << "and when it was cancelled";
+
+    card.view()->triggerTool(QStringLiteral("annotate"));
+    annotateThenBackdrop();
+    card.view()->triggerTool(QStringLiteral("crop"));
+    settle();
+    EXPECT_EQ(card.tool(), QStringLiteral("crop")) << "not when another tool replaced the backdrop editor";
+
+    // A backdrop asked for after the card closed opens nothing.
+    card.view()->triggerTool(QStringLiteral("annotate"));
+    const std::function<void()> backdrop = card.editor->hooks.backdrop;
+    card.panel->close();
+    const int made = card.made;
+    backdrop();
+    settle();
+    EXPECT_EQ(card.made, made);
+    EXPECT_TRUE(EditorWindow::open().isEmpty());
+}
