@@ -10,8 +10,8 @@
 
 namespace {
 
-constexpr double leastSide = 4;    // a rectangle must be wider and higher than this
-constexpr double lassoStep = 2;    // closer points add nothing to the outline
+constexpr double leastSide = 4; // a rectangle must be wider and higher than this
+constexpr double lassoStep = 2; // closer points add nothing to the outline
 constexpr double cornerRadius = 8;
 
 const QColor dim(0, 0, 0, int(std::lround(0.55 * 255)));

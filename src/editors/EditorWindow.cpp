@@ -148,7 +148,8 @@ QString EditorWindow::resultMessage(const QString& word, const QString& trashFai
 }
 
 GhostButton* EditorWindow::closeButton() {
-    auto* button = new GhostButton(QStringLiteral("Close (Esc)"), QStringLiteral("xmark"), QString(), QSizeF(30, 28), 12);
+    auto* button =
+        new GhostButton(QStringLiteral("Close (Esc)"), QStringLiteral("xmark"), QString(), QSizeF(30, 28), 12);
     button->setGlass(GhostButton::Glass::close);
     connect(button, &QAbstractButton::clicked, this, &EditorWindow::cancel);
     return button;

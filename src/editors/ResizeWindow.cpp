@@ -47,14 +47,15 @@ ResizeWindow::ResizeWindow(const Shot& shot, std::function<void(const QUrl&, con
     wField = numberField();
     hField = numberField();
 
-    lockButton = new GhostButton(QStringLiteral("Keep proportions"), QStringLiteral("link"), QString(), QSizeF(30, 28), 13);
+    lockButton =
+        new GhostButton(QStringLiteral("Keep proportions"), QStringLiteral("link"), QString(), QSizeF(30, 28), 13);
     auto* opacity = new QGraphicsOpacityEffect(lockButton);
     opacity->setOpacity(1.0);
     lockButton->setGraphicsEffect(opacity);
     connect(lockButton, &QAbstractButton::clicked, this, &ResizeWindow::toggleLock);
 
-    auto* doneButton = new GhostButton(QStringLiteral("Done (\u21A9)"), QStringLiteral("checkmark"), QString(),
-                                       QSizeF(30, 28), 14);
+    auto* doneButton =
+        new GhostButton(QStringLiteral("Done (\u21A9)"), QStringLiteral("checkmark"), QString(), QSizeF(30, 28), 14);
     doneButton->setGlass(GhostButton::Glass::done);
     connect(doneButton, &QAbstractButton::clicked, this, &ResizeWindow::finish);
 

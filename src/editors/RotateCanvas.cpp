@@ -2,6 +2,7 @@
 
 #include "editors/Transform.h"
 
+#include <QMouseEvent>
 #include <QPainter>
 
 #include <algorithm>
@@ -9,6 +10,12 @@
 
 RotateCanvas::RotateCanvas(const QImage& image, QWidget* parent) : QWidget(parent), picture(image) {
     setFocusPolicy(Qt::StrongFocus);
+}
+
+void RotateCanvas::mousePressEvent(QMouseEvent* event) {
+    // Taken here so that a drag on the picture never moves the window.
+    setFocus();
+    event->accept();
 }
 
 void RotateCanvas::paintEvent(QPaintEvent*) {

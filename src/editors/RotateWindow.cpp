@@ -15,17 +15,18 @@ RotateWindow::RotateWindow(const Shot& shot, std::function<void(const QUrl&, con
         connect(made, &QAbstractButton::clicked, this, action);
         return made;
     };
-    GhostButton* doneButton = button(QStringLiteral("Done (\u21A9)"), QStringLiteral("checkmark"), &RotateWindow::finish);
+    GhostButton* doneButton =
+        button(QStringLiteral("Done (\u21A9)"), QStringLiteral("checkmark"), &RotateWindow::finish);
     doneButton->setGlass(GhostButton::Glass::done);
-    addToolbar({button(QStringLiteral("Rotate left"), QStringLiteral("rotate.left"), &RotateWindow::rotateLeft),
-                button(QStringLiteral("Rotate right"), QStringLiteral("rotate.right"), &RotateWindow::rotateRight),
-                button(QStringLiteral("Flip horizontally"),
-                       QStringLiteral("arrow.left.and.right.righttriangle.left.righttriangle.right"),
-                       &RotateWindow::flipHorizontally),
-                button(QStringLiteral("Flip vertically"),
-                       QStringLiteral("arrow.up.and.down.righttriangle.up.righttriangle.down"),
-                       &RotateWindow::flipVertically),
-                new Divider(16, false), doneButton});
+    addToolbar(
+        {button(QStringLiteral("Rotate left"), QStringLiteral("rotate.left"), &RotateWindow::rotateLeft),
+         button(QStringLiteral("Rotate right"), QStringLiteral("rotate.right"), &RotateWindow::rotateRight),
+         button(QStringLiteral("Flip horizontally"),
+                QStringLiteral("arrow.left.and.right.righttriangle.left.righttriangle.right"),
+                &RotateWindow::flipHorizontally),
+         button(QStringLiteral("Flip vertically"),
+                QStringLiteral("arrow.up.and.down.righttriangle.up.righttriangle.down"), &RotateWindow::flipVertically),
+         new Divider(16, false), doneButton});
     canvas->setFocus();
 }
 

@@ -59,7 +59,8 @@ struct Card {
         s.escape = std::make_unique<NoEscape>();
         s.pointerWatch = [] { return std::make_unique<FakePointerWatch>(); };
         s.pointer = [] { return QPoint(5, 5); };
-        panel = new ThumbnailPanel(Shot{QUrl::fromLocalFile(path), picture, {}, {}}, std::nullopt, nullptr, std::move(s));
+        panel =
+            new ThumbnailPanel(Shot{QUrl::fromLocalFile(path), picture, {}, {}}, std::nullopt, nullptr, std::move(s));
         panel->show(QPointF(400, 300));
         for (const char* tool : {"crop", "rotate", "annotate", "background"})
             view()->editorMakers.insert(QString::fromLatin1(tool), [this, tool](const Shot& shot, const Hooks& hooks) {
@@ -165,7 +166,8 @@ TEST(EditorHandOff, ResultsBecomeTheCardsPicture) {
 
     // A file that can't be read: the URL is taken, the picture stays.
     card.view()->triggerTool(QStringLiteral("rotate"));
-    card.editor->hooks.done(QUrl::fromLocalFile(card.dir.filePath(QStringLiteral("gone.png"))), QStringLiteral("Rotated"));
+    card.editor->hooks.done(QUrl::fromLocalFile(card.dir.filePath(QStringLiteral("gone.png"))),
+                            QStringLiteral("Rotated"));
     EXPECT_EQ(card.view()->shot().fileURL.fileName(), QStringLiteral("gone.png"));
     EXPECT_EQ(card.view()->shot().image.size(), QSize(300, 200));
 

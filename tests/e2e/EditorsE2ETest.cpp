@@ -56,8 +56,9 @@ protected:
         return Desktop::shotsDir() + QStringLiteral("/editor-%1-%2.png").arg(name, GetParam() ? "composited" : "plain");
     }
     quint32 visible(const QString& title) {
-        const QString out = desktop->run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                                                     QStringLiteral("--name"), title});
+        const QString out =
+            desktop->run(QStringLiteral("xdotool"),
+                         {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"), title});
         return out.split(QLatin1Char('\n'), Qt::SkipEmptyParts).value(0).trimmed().toUInt();
     }
     quint32 waitVisible(const QString& title, bool shown = true) {
@@ -182,7 +183,8 @@ TEST_P(EditorApp, CropResizeAndRotateFromTheCard) {
     drag({canvas.topLeft() + QPoint(40, 60), canvas.topLeft() + QPoint(190, 260)});
     desktop->screenshot(shot(QStringLiteral("crop-rect")));
     key("Return");
-    EXPECT_TRUE(Desktop::waitUntil([&] { return !desktop->windowsByName(QStringLiteral("^Pictolarium Toast$")).isEmpty(); }, 3000));
+    EXPECT_TRUE(Desktop::waitUntil(
+        [&] { return !desktop->windowsByName(QStringLiteral("^Pictolarium Toast$")).isEmpty(); }, 3000));
     const QImage piece(shotPath(QStringLiteral("shot crop.png")));
     EXPECT_NEAR(piece.width(), 150 * 500 / 248.0, 1.5);
     EXPECT_NEAR(piece.height(), 200 * 800 / 396.0, 1.5);
@@ -201,7 +203,8 @@ TEST_P(EditorApp, CropResizeAndRotateFromTheCard) {
     desktop->screenshot(shot(QStringLiteral("crop-lasso")));
     key("Return");
     QImage lasso;
-    Desktop::waitUntil([&] { return !(lasso = QImage(shotPath(QStringLiteral("shot crop crop.png")))).isNull(); }, 3000);
+    Desktop::waitUntil([&] { return !(lasso = QImage(shotPath(QStringLiteral("shot crop crop.png")))).isNull(); },
+                       3000);
     ASSERT_FALSE(lasso.isNull());
     EXPECT_EQ(lasso.pixelColor(1, 1).alpha(), 0);
     EXPECT_EQ(lasso.pixelColor(lasso.width() / 2, lasso.height() / 2).alpha(), 255);

@@ -59,12 +59,12 @@ TEST(EditorWindow, CanvasFitsTheScreenShareOrTheForcedSize) {
         QSize canvas;
     };
     const Case cases[] = {
-        {{4000, 1000}, 0, 100, false, {}, {691, 173}},      // scale 0.1728: 691.2 × 172.8
-        {{4000, 1000}, 2, 100, false, {}, {1037, 259}},     // share 1.2
-        {{4000, 1000}, 0.3, 100, false, {}, {432, 108}},    // share 0.5
-        {{400, 300}, 0, 100, false, {}, {400, 300}},        // never enlarged
+        {{4000, 1000}, 0, 100, false, {}, {691, 173}},             // scale 0.1728: 691.2 × 172.8
+        {{4000, 1000}, 2, 100, false, {}, {1037, 259}},            // share 1.2
+        {{4000, 1000}, 0.3, 100, false, {}, {432, 108}},           // share 0.5
+        {{400, 300}, 0, 100, false, {}, {400, 300}},               // never enlarged
         {{400, 200}, 0, 100, false, QSizeF(800, 800), {800, 400}}, // forced: enlarged to fill
-        {{10000, 100}, 0, 40, true, {}, {605, 6}},          // 691.2 less the bars' 86.64
+        {{10000, 100}, 0, 40, true, {}, {605, 6}},                 // 691.2 less the bars' 86.64
         {{1, 1}, 0, 100, false, {}, {1, 1}},
         {{20000, 40}, 0, 100, false, {}, {691, 1}},
     };
@@ -215,9 +215,17 @@ TEST(ResizeWindow, FieldsFollowTheLockAndKeepTheirBounds) {
         qint64 width, height;
     };
     const Step steps[] = {
-        {w, "640", 640, 360},   {h, "360", 640, 360},    {w, "12.5", 125, 70},  {w, "-300", 300, 169},
-        {w, "1,024", 1024, 576}, {w, "abc", 1024, 576},  {w, "0", 1024, 576},   {w, "\u0663\u0660\u0660", 1024, 576},
-        {w, "99999", 16000, 9000}, {h, "99999", 16000, 16000}, {w, "99999999999999999999", 16000, 16000},
+        {w, "640", 640, 360},
+        {h, "360", 640, 360},
+        {w, "12.5", 125, 70},
+        {w, "-300", 300, 169},
+        {w, "1,024", 1024, 576},
+        {w, "abc", 1024, 576},
+        {w, "0", 1024, 576},
+        {w, "\u0663\u0660\u0660", 1024, 576},
+        {w, "99999", 16000, 9000},
+        {h, "99999", 16000, 16000},
+        {w, "99999999999999999999", 16000, 16000},
     };
     for (const Step& s : steps) {
         type(editor, s.field, QString::fromUtf8(s.text));
@@ -240,7 +248,9 @@ TEST(ResizeWindow, FieldsFollowTheLockAndKeepTheirBounds) {
 TEST(ResizeWindow, DoneReplacesTheFileOrSaysWhyNot) {
     Folder folder;
     QList<QString> messages;
-    const Done done = [&](const QUrl& url, const QString& message) { messages.append(url.fileName() + ": " + message); };
+    const Done done = [&](const QUrl& url, const QString& message) {
+        messages.append(url.fileName() + ": " + message);
+    };
     const QUrl tall = folder.write(QStringLiteral("tall.png"), plain(100, 20000));
     auto* editor = new ResizeWindow(shotOf(tall), done);
     QPointer<ResizeWindow> alive(editor);
@@ -319,13 +329,18 @@ TEST(Transform, EverySixteenStatesAgreeInFileAndPreview) {
 
 TEST(Transform, RefusalsAndTurnedOnce) {
     Folder folder;
-    EXPECT_EQ(errorOf([&] { ImageConvert::transform(folder.write(QStringLiteral("d.pdf"), pdf({QSizeF(50, 50)})), 1, false, false); }),
+    EXPECT_EQ(errorOf([&] {
+                  ImageConvert::transform(folder.write(QStringLiteral("d.pdf"), pdf({QSizeF(50, 50)})), 1, false,
+                                          false);
+              }),
               QStringLiteral("Rotate works on images, not PDFs"));
-    EXPECT_EQ(errorOf([&] { ImageConvert::transform(folder.write(QStringLiteral("x.xyz"), markers(2, 2, 8)), 1, false, false); }),
+    EXPECT_EQ(errorOf([&] {
+                  ImageConvert::transform(folder.write(QStringLiteral("x.xyz"), markers(2, 2, 8)), 1, false, false);
+              }),
               QStringLiteral("Rotate works on images, not PDFs"));
     // Stored sideways (orientation 6): shown upright as 32 × 48, then turned once: 48 × 32, red top-right.
-    const QUrl jpeg = folder.write(QStringLiteral("photo.jpeg"),
-                                   jpegWithOrientation(encoded(markers(3, 2, 16), "JPEG", 95), 6));
+    const QUrl jpeg =
+        folder.write(QStringLiteral("photo.jpeg"), jpegWithOrientation(encoded(markers(3, 2, 16), "JPEG", 95), 6));
     const QImage upright = ImageConvert::load(jpeg);
     ASSERT_EQ(upright.size(), QSize(32, 48));
     const QUrl turned = ImageConvert::transform(jpeg, 1, false, false).url;

@@ -35,8 +35,7 @@ bool X11WindowFocus::activate(quint32 window) {
         message.data.data32[0] = 2; // source: a pager, which focus-stealing prevention lets through
         message.data.data32[1] = XCB_CURRENT_TIME;
         const xcb_void_cookie_t cookie = xcb_send_event_checked(
-            c, 0, screens.data->root,
-            XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+            c, 0, screens.data->root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
             reinterpret_cast<const char*>(&message));
         XcbReply<xcb_generic_error_t> error(xcb_request_check(c, cookie));
         sent = !error;
