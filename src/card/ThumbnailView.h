@@ -163,6 +163,7 @@ private:
     QRect pictureOnScreen() const;
     EditorHooks editorHooks(const QString& tool);
     void installEditors();
+    void toastAfterEditor(const QString& message);
     void engage();
     void startDragOut();
     void updateMask();

@@ -62,7 +62,7 @@ ThumbnailView::EditorHooks ThumbnailView::editorHooks(const QString& tool) {
         } catch (const UserError&) {
         }
         self->apply(next);
-        Toast::show(message, self->anchorPoint(), 1.6);
+        self->toastAfterEditor(message);
     };
     const QString renderedMessage =
         tool == backgroundTool ? QStringLiteral("Background added") : QStringLiteral("Annotated");
@@ -73,7 +73,7 @@ ThumbnailView::EditorHooks ThumbnailView::editorHooks(const QString& tool) {
         next.fileURL = url;
         next.image = image;
         self->apply(next);
-        Toast::show(renderedMessage, self->anchorPoint(), 1.6);
+        self->toastAfterEditor(renderedMessage);
     };
     hooks.backdrop = [self] {
         if (!self || self->closedForGood)
@@ -82,6 +82,16 @@ ThumbnailView::EditorHooks ThumbnailView::editorHooks(const QString& tool) {
         self->openEditor(backgroundTool);
     };
     return hooks;
+}
+
+void ThumbnailView::toastAfterEditor(const QString& message) {
+    // An editor hands its result over just before it closes: the message waits for the card to grow back,
+    // so that it shows above the picture rather than where the docked pill was.
+    QPointer<ThumbnailView> self(this);
+    Dispatch::after(0, this, [self, message] {
+        if (self)
+            Toast::show(message, self->anchorPoint(), 1.6);
+    });
 }
 
 void ThumbnailView::openEditor(const QString& tool) {

@@ -159,6 +159,7 @@ TEST(EditorHandOff, ResultsBecomeTheCardsPicture) {
     smaller.save(written);
     card.editor->hooks.done(QUrl::fromLocalFile(written), QStringLiteral("Cropped"));
     card.editor->close();
+    settle();
     EXPECT_EQ(card.view()->shot().fileURL.fileName(), QStringLiteral("shot crop.png"));
     EXPECT_EQ(card.view()->shot().image.size(), QSize(300, 200)) << "read back from the file";
     EXPECT_EQ(toastText(), QStringLiteral("Cropped"));
@@ -201,16 +202,16 @@ TEST(EditorHandOff, TheBackdropDetourReturnsToAnnotateUnlessAnotherToolWasChosen
         annotate->hooks.rendered(card.view()->shot().fileURL, card.picture);
         annotate->close();
         QMetaObject::invokeMethod(qApp, annotate->hooks.backdrop, Qt::QueuedConnection);
-        EXPECT_EQ(toastText(), QStringLiteral("Annotated"));
         EXPECT_FALSE(card.view()->isPillOnly());
         settle();
+        EXPECT_EQ(toastText(), QStringLiteral("Annotated"));
         EXPECT_EQ(card.tool(), QStringLiteral("background"));
     };
     annotateThenBackdrop();
     card.editor->hooks.rendered(card.view()->shot().fileURL, card.picture);
     card.editor->close();
-    EXPECT_EQ(toastText(), QStringLiteral("Background added"));
     settle();
+    EXPECT_EQ(toastText(), QStringLiteral("Background added"));
     EXPECT_EQ(card.tool(), QStringLiteral("annotate")) << "back to annotate once the backdrop is done";
 
     card.view()->triggerTool(QStringLiteral("annotate"));

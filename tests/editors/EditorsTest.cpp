@@ -188,6 +188,9 @@ TEST(CropWindow, KeysAndWritingThePiece) {
     QFile::rename(url.toLocalFile(), folder.path(QStringLiteral("away.png")));
     QTest::keyClick(canvas, Qt::Key_Return);
     EXPECT_EQ(toastText(), QStringLiteral("Can't read shot.png"));
+    const QRect frame = editor->frameGeometry();
+    EXPECT_EQ(Toast::current()->geometry().center().x(), frame.center().x());
+    EXPECT_EQ(Toast::current()->geometry().bottom() + 1 + 14, frame.bottom() + 1 - 30) << "30 above the bottom edge";
     EXPECT_TRUE(alive && editor->isVisible() && canvas->selection()) << "a failed crop keeps the editor as it was";
     QFile::rename(folder.path(QStringLiteral("away.png")), url.toLocalFile());
     QTest::keyClick(canvas, Qt::Key_Enter);
