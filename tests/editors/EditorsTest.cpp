@@ -50,37 +50,18 @@ void type(ResizeWindow& editor, QLineEdit* field, const QString& text) {
 } // namespace
 
 TEST(EditorWindow, CanvasFitsTheScreenShareOrTheForcedSize) {
-    struct Case {
-        QSize pixels;
-        double sizeScale;
-        double extra;
-        bool sideBars;
-        std::optional<QSizeF> forced;
-        QSize canvas;
+    const auto fit = [](QSize pixels, double sizeScale, std::optional<QSizeF> forced = {}, bool bars = false) {
+        return EditorWindow::canvasSizeFor(
+            {pixels, QRectF(0, 0, 1440, 900), sizeScale, bars ? 40.0 : 100.0, bars, forced});
     };
-    const Case cases[] = {
-        {{4000, 1000}, 0, 100, false, {}, {691, 173}},             // scale 0.1728: 691.2 × 172.8
-        {{4000, 1000}, 2, 100, false, {}, {1037, 259}},            // share 1.2
-        {{4000, 1000}, 0.3, 100, false, {}, {432, 108}},           // share 0.5
-        {{400, 300}, 0, 100, false, {}, {400, 300}},               // never enlarged
-        {{400, 200}, 0, 100, false, QSizeF(800, 800), {800, 400}}, // forced: enlarged to fill
-        {{10000, 100}, 0, 40, true, {}, {605, 6}},                 // 691.2 less the bars' 86.64
-        {{1, 1}, 0, 100, false, {}, {1, 1}},
-        {{20000, 40}, 0, 100, false, {}, {691, 1}},
-    };
-    for (const Case& c : cases) {
-        EditorWindow::Sizing in;
-        in.pixels = c.pixels;
-        in.sizeScale = c.sizeScale;
-        in.extraHeight = c.extra;
-        in.sideBars = c.sideBars;
-        in.forced = c.forced;
-        EXPECT_EQ(EditorWindow::canvasSizeFor(in), c.canvas) << c.pixels.width() << "x" << c.pixels.height();
-    }
-    EditorWindow::Sizing tiny;
-    tiny.pixels = {1000, 1000};
-    tiny.visible = QRectF(0, 0, 100, 100);
-    EXPECT_EQ(EditorWindow::canvasSizeFor(tiny), QSize(160, 160)) << "each side may use at least 160";
+    EXPECT_EQ(fit({4000, 1000}, 0), QSize(691, 173)); // scale 0.1728: 691.2 × 172.8
+    EXPECT_EQ(fit({4000, 1000}, 2), QSize(1037, 259));
+    EXPECT_EQ(fit({4000, 1000}, 0.3), QSize(432, 108));
+    EXPECT_EQ(fit({400, 300}, 0), QSize(400, 300)) << "never enlarged";
+    EXPECT_EQ(fit({400, 200}, 0, QSizeF(800, 800)), QSize(800, 400)) << "a forced size is filled";
+    EXPECT_EQ(fit({10000, 100}, 0, {}, true), QSize(605, 6)) << "691.2 less the side bars' 86.64";
+    EXPECT_EQ(fit({20000, 40}, 0), QSize(691, 1));
+    EXPECT_EQ(EditorWindow::canvasSizeFor({{1000, 1000}, QRectF(0, 0, 100, 100), 0, 100, false, {}}), QSize(160, 160));
 }
 
 TEST(EditorWindow, PlacedOnTheSourceAndKeptAboveTheReserve) {
@@ -107,8 +88,7 @@ TEST(EditorWindow, CanvasFrameCloseAndCancel) {
     editor->present(QRect(100, 100, 400, 300), 94);
     EXPECT_EQ(EditorWindow::open().size(), 1);
     const QRect canvas = editor->canvasFrame();
-    EXPECT_EQ(canvas.size(), editor->canvasSize());
-    EXPECT_EQ(canvas.topLeft(), editor->canvas->mapToGlobal(QPoint()));
+    EXPECT_EQ(canvas, QRect(editor->canvas->mapToGlobal(QPoint()), editor->canvasSize()));
     const Pill* pill = editor->findChild<Pill*>();
     ASSERT_TRUE(pill);
     EXPECT_NEAR(pill->geometry().center().x(), editor->canvas->geometry().center().x(), 1);
@@ -131,27 +111,20 @@ TEST(EditorWindow, CanvasFrameCloseAndCancel) {
 TEST(CropCanvas, SelectionsAndOutlines) {
     CropCanvas canvas(plain(1440, 900));
     canvas.resize(400, 200);
-    struct Case {
-        QPointF from, to;
-        std::optional<QRectF> selection;
-    };
-    const Case cases[] = {
+    const std::tuple<QPointF, QPointF, std::optional<QRectF>> cases[] = {
         {{10, 10}, {10, 10}, {}},                           // a click
         {{10, 10}, {14, 110}, {}},                          // 4 wide
         {{10, 10}, {15, 110}, QRectF(10, 10, 5, 100)},      // 5 wide
         {{300, 150}, {100, 50}, QRectF(100, 50, 200, 100)}, // dragged backwards
         {{300, 150}, {500, -40}, QRectF(300, 0, 100, 150)}, // clipped to the canvas
     };
-    for (const Case& c : cases) {
-        canvas.start = c.from;
-        canvas.current = c.to;
-        EXPECT_EQ(canvas.selection(), c.selection);
+    for (const auto& [from, to, selection] : cases) {
+        std::tie(canvas.start, canvas.current) = std::pair(from, to);
+        EXPECT_EQ(canvas.selection(), selection);
     }
     canvas.start = QPointF(100, 50);
-    canvas.current = QPointF(300, 150);
-    EXPECT_EQ(canvas.normalizedSelection(), QRectF(0.25, 0.25, 0.5, 0.5)) << "y counts from the bottom";
     canvas.current = QPointF(300, 100);
-    EXPECT_EQ(canvas.normalizedSelection(), QRectF(0.25, 0.5, 0.5, 0.25));
+    EXPECT_EQ(canvas.normalizedSelection(), QRectF(0.25, 0.5, 0.5, 0.25)) << "y counts from the bottom";
 
     canvas.setMode(CropCanvas::Mode::lasso);
     EXPECT_FALSE(canvas.selection());
@@ -193,12 +166,9 @@ TEST(CropWindow, KeysAndWritingThePiece) {
     EXPECT_EQ(Toast::current()->geometry().bottom() + 1 + 14, frame.bottom() + 1 - 30) << "30 above the bottom edge";
     EXPECT_TRUE(alive && editor->isVisible() && canvas->selection()) << "a failed crop keeps the editor as it was";
     QFile::rename(folder.path(QStringLiteral("away.png")), url.toLocalFile());
-    QTest::keyClick(canvas, Qt::Key_Enter);
-    EXPECT_TRUE(results.empty()) << "the keypad's Enter is not Return";
     QTest::keyClick(canvas, Qt::Key_Return);
     ASSERT_EQ(results.size(), 1u);
-    EXPECT_EQ(results[0].first.fileName(), QStringLiteral("shot crop.png"));
-    EXPECT_EQ(results[0].second, QStringLiteral("Cropped"));
+    EXPECT_EQ(results[0], std::pair(folder.url(QStringLiteral("shot crop.png")), QStringLiteral("Cropped")));
     EXPECT_EQ(QImage(results[0].first.toLocalFile()).size(), QSize(200, 200));
 
     // Without a usable selection Done only closes.
@@ -212,12 +182,7 @@ TEST(ResizeWindow, FieldsFollowTheLockAndKeepTheirBounds) {
     Folder folder;
     ResizeWindow editor(shotOf(folder.write(QStringLiteral("a.png"), plain(1280, 720))), {});
     QLineEdit *w = editor.wField, *h = editor.hField;
-    struct Step {
-        QLineEdit* field;
-        const char* text;
-        qint64 width, height;
-    };
-    const Step steps[] = {
+    const std::tuple<QLineEdit*, const char*, qint64, qint64> steps[] = {
         {w, "640", 640, 360},
         {h, "360", 640, 360},
         {w, "12.5", 125, 70},
@@ -230,22 +195,17 @@ TEST(ResizeWindow, FieldsFollowTheLockAndKeepTheirBounds) {
         {h, "99999", 16000, 16000},
         {w, "99999999999999999999", 16000, 16000},
     };
-    for (const Step& s : steps) {
-        type(editor, s.field, QString::fromUtf8(s.text));
-        EXPECT_EQ(std::make_pair(editor.targetW, editor.targetH), std::make_pair(s.width, s.height)) << s.text;
-        EXPECT_EQ(w->text(), QString::number(s.width));
-        EXPECT_EQ(h->text(), QString::number(s.height));
+    for (const auto& [field, text, width, height] : steps) {
+        type(editor, field, QString::fromUtf8(text));
+        EXPECT_EQ(w->text() + QLatin1Char('x') + h->text(), QStringLiteral("%1x%2").arg(width).arg(height)) << text;
     }
-
+    // Unlocked the preview may distort; locking again derives the height from the width.
     ResizeWindow wide(shotOf(folder.write(QStringLiteral("b.png"), plain(200, 100))), {});
     wide.toggleLock();
     type(wide, wide.wField, QStringLiteral("100"));
-    EXPECT_EQ(std::make_pair(wide.targetW, wide.targetH), std::make_pair(qint64(100), qint64(100)));
+    EXPECT_EQ(wide.targetH, 100);
     wide.toggleLock();
     EXPECT_EQ(wide.targetH, 50);
-    ResizeWindow thin(shotOf(folder.write(QStringLiteral("c.png"), plain(3, 1))), {});
-    type(thin, thin.wField, QStringLiteral("1"));
-    EXPECT_EQ(thin.targetH, 1);
 }
 
 TEST(ResizeWindow, DoneReplacesTheFileOrSaysWhyNot) {
@@ -283,12 +243,6 @@ TEST(ResizeWindow, DoneReplacesTheFileOrSaysWhyNot) {
     QFile::remove(Trash::homeTrash());
     EXPECT_TRUE(messages.last().startsWith(QStringLiteral("tall 2.png: Resized \u2014 Couldn't move tall.png")));
     EXPECT_TRUE(messages.last().endsWith(QStringLiteral("so both files were kept")));
-
-    auto* document = new ResizeWindow(shotOf(folder.write(QStringLiteral("doc.pdf"), pdf({QSizeF(100, 100)}))), done);
-    type(*document, document->wField, QStringLiteral("50"));
-    document->finish();
-    EXPECT_EQ(toastText(), QStringLiteral("Resize works on images, not PDFs"));
-    document->close();
 }
 
 TEST(Transform, EverySixteenStatesAgreeInFileAndPreview) {
@@ -316,9 +270,7 @@ TEST(Transform, EverySixteenStatesAgreeInFileAndPreview) {
 
         RotateCanvas canvas(source);
         canvas.resize(300, 300);
-        canvas.turns = turns;
-        canvas.flipH = flipH;
-        canvas.flipV = flipV;
+        std::tie(canvas.turns, canvas.flipH, canvas.flipV) = std::tuple(turns, flipH, flipV);
         const QImage shown = canvas.grab().toImage();
         const double cell = 300.0 / std::max(expected.width(), expected.height());
         const QPointF corner(150 - cell * expected.width() / 2, 150 - cell * expected.height() / 2);
@@ -332,15 +284,10 @@ TEST(Transform, EverySixteenStatesAgreeInFileAndPreview) {
 
 TEST(Transform, RefusalsAndTurnedOnce) {
     Folder folder;
-    EXPECT_EQ(errorOf([&] {
-                  ImageConvert::transform(folder.write(QStringLiteral("d.pdf"), pdf({QSizeF(50, 50)})), 1, false,
-                                          false);
-              }),
-              QStringLiteral("Rotate works on images, not PDFs"));
-    EXPECT_EQ(errorOf([&] {
-                  ImageConvert::transform(folder.write(QStringLiteral("x.xyz"), markers(2, 2, 8)), 1, false, false);
-              }),
-              QStringLiteral("Rotate works on images, not PDFs"));
+    for (const QUrl& url : {folder.write(QStringLiteral("d.pdf"), pdf({QSizeF(50, 50)})),
+                            folder.write(QStringLiteral("x.xyz"), markers(2, 2, 8))})
+        EXPECT_EQ(errorOf([&] { ImageConvert::transform(url, 1, false, false); }),
+                  QStringLiteral("Rotate works on images, not PDFs"));
     // Stored sideways (orientation 6): shown upright as 32 × 48, then turned once: 48 × 32, red top-right.
     const QUrl jpeg =
         folder.write(QStringLiteral("photo.jpeg"), jpegWithOrientation(encoded(markers(3, 2, 16), "JPEG", 95), 6));
