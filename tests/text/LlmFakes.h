@@ -1,0 +1,71 @@
+#pragma once
+// The language model's test fakes: a download host and the stand-in server program, both on
+// 127.0.0.1 in programs of their own, and archives made to order.
+
+#include "text/LocalLLM.h"
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <ostream>
+#include <vector>
+
+namespace LlmFakes {
+
+quint16 freePort();
+
+// A private model folder and port, with timings short enough for tests.
+LocalLLM::Config testConfig(const QString& folder);
+
+// Writes the stand-in server at engine-<tag>/llama-<tag>/llama-server below the model folder.
+QString installServer(const QString& modelFolder);
+QString copyProgram(const QString& from, const QString& to);
+void writeFile(const QString& path, const QByteArray& data);
+QByteArray readFile(const QString& path);
+// This user's processes whose program is path.
+QList<int> processesOf(const QString& path);
+
+struct TarEntry {
+    QByteArray name;
+    QByteArray data;
+    char type = '0'; // '0' file, '2' symbolic link, '5' folder
+    QByteArray link;
+    int mode = 0755;
+};
+QByteArray tarGz(const std::vector<TarEntry>& entries);
+
+class Host {
+public:
+    // Serves the files of root; every request path is logged.
+    explicit Host(const QString& root);
+    ~Host();
+    bool ok() const { return port != 0; }
+    QUrl url(const char* mode, const QString& name) const;
+    QStringList requests() const;
+
+private:
+    QProcess process;
+    QString logPath;
+    quint16 port = 0;
+};
+
+// Collects every status text the channel sends.
+struct StatusLog {
+    StatusLog();
+    ~StatusLog();
+    QStringList texts() const;
+    // Texts without a progress figure.
+    QStringList steps() const;
+
+private:
+    std::shared_ptr<QStringList> list;
+};
+
+} // namespace LlmFakes
+
+// Readable failures.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
