@@ -61,8 +61,10 @@ HttpCall::Result HttpCall::run() {
     QNetworkReply* r = reply.get();
 
     const auto status = [r] { return r->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(); };
+    qint64 delivered = 0;
     QObject::connect(r, &QNetworkReply::readyRead, r, [&] {
         const QByteArray chunk = r->readAll();
+        delivered += chunk.size();
         // A refused or redirecting reply's body is of no use to the reader.
         if (status() >= 300 || result.stoppedByReader || !reader)
             return;
@@ -102,6 +104,13 @@ HttpCall::Result HttpCall::run() {
         loop.exec();
 
     result.status = status();
+    // Qt takes a closed connection for the end of a reply that said "Connection: close", even when
+    // fewer bytes came than the reply announced: a cut download must not pass for a whole one.
+    const QVariant length = r->header(QNetworkRequest::ContentLengthHeader);
+    const QByteArray coding = r->rawHeader("Content-Encoding");
+    if (r->error() == QNetworkReply::NoError && !result.stoppedByReader && result.status < 300 && reader &&
+        length.isValid() && (coding.isEmpty() || coding == "identity") && delivered < length.toLongLong())
+        result.error = QStringLiteral("Connection closed before the end");
     if (r->error() != QNetworkReply::NoError && !result.stoppedByReader) {
         result.error = r->errorString();
         if (overTime)
