@@ -39,7 +39,9 @@ bool ChatReply::partialDue(qint64 nowMs) {
     return true;
 }
 
-QString ChatReply::finalText() const { return clean(text); }
+QString ChatReply::finalText() const {
+    return clean(text);
+}
 
 QString ChatReply::clean(const QString& raw) {
     static const QRegularExpression reasoning(QStringLiteral("<think>[\\s\\S]*?</think>"));

@@ -47,8 +47,8 @@ ChildProcess::ChildProcess(const QString& program, const QStringList& arguments)
     posix_spawn_file_actions_destroy(&actions);
     if (error != 0) {
         id = -1;
-        throw UserError(program + QStringLiteral(" could not be started (") + QString::fromLocal8Bit(std::strerror(error)) +
-                        QLatin1Char(')'));
+        throw UserError(program + QStringLiteral(" could not be started (") +
+                        QString::fromLocal8Bit(std::strerror(error)) + QLatin1Char(')'));
     }
 }
 
@@ -77,7 +77,9 @@ bool ChildProcess::reap(bool block) {
     return exited;
 }
 
-bool ChildProcess::running() { return id > 0 && !reap(false); }
+bool ChildProcess::running() {
+    return id > 0 && !reap(false);
+}
 
 bool ChildProcess::waitFor(int timeoutMs) {
     if (id <= 0)

@@ -59,7 +59,9 @@ QString folderOf(const Config& c) {
     return standard;
 }
 
-QString systemError(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+QString systemError(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
 
 void makeFolder(const QString& path) {
     if (!QDir().mkpath(path))
@@ -121,7 +123,8 @@ void download(const QUrl& source, const QString& destination, const std::functio
         fail(QStringLiteral("Download failed (") + QString::number(result.status) +
              QStringLiteral(") \u2014 check your internet connection"));
     if (!result.error.isEmpty() || result.status == 0)
-        fail(QStringLiteral("Download failed (") + (result.error.isEmpty() ? QStringLiteral("no answer") : result.error) +
+        fail(QStringLiteral("Download failed (") +
+             (result.error.isEmpty() ? QStringLiteral("no answer") : result.error) +
              QStringLiteral(") \u2014 check your internet connection"));
     if (!file.flush() || ::fsync(file.handle()) != 0)
         fail(QStringLiteral("Couldn't save the download (") + file.errorString() + QLatin1Char(')'));
@@ -208,13 +211,21 @@ Config config() {
     return *current;
 }
 
-QString dir() { return folderOf(config()); }
+QString dir() {
+    return folderOf(config());
+}
 
-QString engineFolder() { return dir() + QStringLiteral("/engine-") + QString::fromLatin1(releaseTag); }
+QString engineFolder() {
+    return dir() + QStringLiteral("/engine-") + QString::fromLatin1(releaseTag);
+}
 
-QString modelPath() { return dir() + QLatin1Char('/') + QString::fromLatin1(modelFileName); }
+QString modelPath() {
+    return dir() + QLatin1Char('/') + QString::fromLatin1(modelFileName);
+}
 
-bool isInstalled() { return QFileInfo::exists(modelPath()) && !serverBinary().isEmpty(); }
+bool isInstalled() {
+    return QFileInfo::exists(modelPath()) && !serverBinary().isEmpty();
+}
 
 QString serverBinary() {
     QDirIterator it(engineFolder(), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,

@@ -20,8 +20,9 @@ QString chat(const QString& system, const QString& user, int maxTokens,
     const Config c = config();
     const QJsonObject body{
         {QStringLiteral("messages"),
-         QJsonArray{QJsonObject{{QStringLiteral("role"), QStringLiteral("system")}, {QStringLiteral("content"), system}},
-                    QJsonObject{{QStringLiteral("role"), QStringLiteral("user")}, {QStringLiteral("content"), user}}}},
+         QJsonArray{
+             QJsonObject{{QStringLiteral("role"), QStringLiteral("system")}, {QStringLiteral("content"), system}},
+             QJsonObject{{QStringLiteral("role"), QStringLiteral("user")}, {QStringLiteral("content"), user}}}},
         {QStringLiteral("temperature"), 0},
         {QStringLiteral("max_tokens"), maxTokens},
         {QStringLiteral("stream"), true}};

@@ -116,18 +116,20 @@ void startOnce() {
 
 } // namespace
 
-int workerThreads(int processors) { return std::max(2, processors / 2); }
+int workerThreads(int processors) {
+    return std::max(2, processors / 2);
+}
 
 QStringList serverArguments() {
     const Config c = config();
-    return {QStringLiteral("-m"),   modelPath(),
-            QStringLiteral("--host"), QStringLiteral("127.0.0.1"),
-            QStringLiteral("--port"), QString::number(c.port),
-            QStringLiteral("-c"),   QStringLiteral("8192"),
-            QStringLiteral("-np"),  QStringLiteral("4"),
-            QStringLiteral("-ngl"), QStringLiteral("99"),
-            QStringLiteral("-fa"),  QStringLiteral("on"),
-            QStringLiteral("-t"),   QString::number(workerThreads(QThread::idealThreadCount())),
+    return {QStringLiteral("-m"),         modelPath(),
+            QStringLiteral("--host"),     QStringLiteral("127.0.0.1"),
+            QStringLiteral("--port"),     QString::number(c.port),
+            QStringLiteral("-c"),         QStringLiteral("8192"),
+            QStringLiteral("-np"),        QStringLiteral("4"),
+            QStringLiteral("-ngl"),       QStringLiteral("99"),
+            QStringLiteral("-fa"),        QStringLiteral("on"),
+            QStringLiteral("-t"),         QString::number(workerThreads(QThread::idealThreadCount())),
             QStringLiteral("--no-webui"), QStringLiteral("--no-warmup")};
 }
 

@@ -23,7 +23,9 @@ QByteArray digest(const QString& path) {
                                           : QByteArray();
 }
 
-bool alive(QProcess* process) { return process->state() == QProcess::Running && ::kill(process->processId(), 0) == 0; }
+bool alive(QProcess* process) {
+    return process->state() == QProcess::Running && ::kill(process->processId(), 0) == 0;
+}
 
 } // namespace
 
@@ -48,7 +50,8 @@ TEST(LocalModel, InstallsFromItsHostAtLaunchAndEndsOnlyItsOwnStrayServers) {
     model.close();
 
     const QString port = QString::number(freePort());
-    desktop.start(QStringLiteral(FAKE_DOWNLOAD_HOST), {QStringLiteral("--root"), files, QStringLiteral("--port"), port});
+    desktop.start(QStringLiteral(FAKE_DOWNLOAD_HOST),
+                  {QStringLiteral("--root"), files, QStringLiteral("--port"), port});
     const QString host = QStringLiteral("http://127.0.0.1:") + port;
     desktop.setEnvironment(QStringLiteral("PICTOLARIUM_LLM_ENGINE_URL"), host + QStringLiteral("/moved/engine.tar.gz"));
     desktop.setEnvironment(QStringLiteral("PICTOLARIUM_LLM_MODEL_URL"), host + QStringLiteral("/files/model.gguf"));

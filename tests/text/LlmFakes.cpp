@@ -59,8 +59,8 @@ QString copyProgram(const QString& from, const QString& to) {
 QString installServer(const QString& modelFolder) {
     const QString tag = QString::fromLatin1(LocalLLM::releaseTag);
     return copyProgram(QStringLiteral(FAKE_LLAMA_SERVER), modelFolder + QStringLiteral("/engine-") + tag +
-                                                               QStringLiteral("/llama-") + tag +
-                                                               QStringLiteral("/llama-server"));
+                                                              QStringLiteral("/llama-") + tag +
+                                                              QStringLiteral("/llama-server"));
 }
 
 QList<int> processesOf(const QString& path) {
@@ -122,7 +122,8 @@ QByteArray tarGz(const std::vector<TarEntry>& entries) {
 }
 
 Host::Host(const QString& root) : logPath(root + QStringLiteral("/../requests.log")) {
-    process.start(QStringLiteral(FAKE_DOWNLOAD_HOST), {QStringLiteral("--root"), root, QStringLiteral("--log"), logPath});
+    process.start(QStringLiteral(FAKE_DOWNLOAD_HOST),
+                  {QStringLiteral("--root"), root, QStringLiteral("--log"), logPath});
     if (process.waitForReadyRead(10000))
         port = quint16(process.readLine().trimmed().toUInt());
 }
@@ -133,8 +134,8 @@ Host::~Host() {
 }
 
 QUrl Host::url(const char* mode, const QString& name) const {
-    return QUrl(QStringLiteral("http://127.0.0.1:") + QString::number(port) + QLatin1Char('/') +
-                QLatin1String(mode) + QLatin1Char('/') + name);
+    return QUrl(QStringLiteral("http://127.0.0.1:") + QString::number(port) + QLatin1Char('/') + QLatin1String(mode) +
+                QLatin1Char('/') + name);
 }
 
 QStringList Host::requests() const {
@@ -148,7 +149,9 @@ StatusLog::StatusLog() : list(std::make_shared<QStringList>()) {
     });
 }
 
-StatusLog::~StatusLog() { LocalLLM::setProgressHandler({}); }
+StatusLog::~StatusLog() {
+    LocalLLM::setProgressHandler({});
+}
 
 QStringList StatusLog::texts() const {
     std::lock_guard guard(logLock);

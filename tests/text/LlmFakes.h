@@ -68,4 +68,6 @@ private:
 } // namespace LlmFakes
 
 // Readable failures.
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}

@@ -25,10 +25,9 @@ struct Install {
     LocalLLM::Config config = testConfig(folder);
 
     Install() {
-        serve(QStringLiteral("engine.tar.gz"),
-              tarGz({{"llama-" + tag.toUtf8() + "/", {}, '5'},
-                     {"llama-" + tag.toUtf8() + "/llama-server", "#!/bin/sh\n"},
-                     {"llama-" + tag.toUtf8() + "/libllama.so", "lib"}}));
+        serve(QStringLiteral("engine.tar.gz"), tarGz({{"llama-" + tag.toUtf8() + "/", {}, '5'},
+                                                      {"llama-" + tag.toUtf8() + "/llama-server", "#!/bin/sh\n"},
+                                                      {"llama-" + tag.toUtf8() + "/libllama.so", "lib"}}));
         serve(QStringLiteral("model.gguf"), QByteArray(300 * 1024, 'm'));
         host = std::make_unique<Host>(files);
         config.engineUrl = host->url("files", QStringLiteral("engine.tar.gz"));

@@ -47,7 +47,9 @@ QString failureOf(const std::function<void()>& work) {
     return {};
 }
 
-bool gone(int pid) { return ::kill(pid, 0) != 0; }
+bool gone(int pid) {
+    return ::kill(pid, 0) != 0;
+}
 
 } // namespace
 
@@ -56,15 +58,16 @@ TEST(LocalLLMServer, StartsWithTheEighteenArgumentsAndReusesAHealthyServer) {
     StatusLog log;
     LocalLLM::startServer();
     EXPECT_EQ(log.texts(), QStringList{loading});
-    const QStringList expected{QStringLiteral("-m"),     LocalLLM::modelPath(),
-                               QStringLiteral("--host"), QStringLiteral("127.0.0.1"),
-                               QStringLiteral("--port"), QString::number(installed.config.port),
-                               QStringLiteral("-c"),     QStringLiteral("8192"),
-                               QStringLiteral("-np"),    QStringLiteral("4"),
-                               QStringLiteral("-ngl"),   QStringLiteral("99"),
-                               QStringLiteral("-fa"),    QStringLiteral("on"),
-                               QStringLiteral("-t"),     QString::number(LocalLLM::workerThreads(QThread::idealThreadCount())),
-                               QStringLiteral("--no-webui"), QStringLiteral("--no-warmup")};
+    const QStringList expected{
+        QStringLiteral("-m"),         LocalLLM::modelPath(),
+        QStringLiteral("--host"),     QStringLiteral("127.0.0.1"),
+        QStringLiteral("--port"),     QString::number(installed.config.port),
+        QStringLiteral("-c"),         QStringLiteral("8192"),
+        QStringLiteral("-np"),        QStringLiteral("4"),
+        QStringLiteral("-ngl"),       QStringLiteral("99"),
+        QStringLiteral("-fa"),        QStringLiteral("on"),
+        QStringLiteral("-t"),         QString::number(LocalLLM::workerThreads(QThread::idealThreadCount())),
+        QStringLiteral("--no-webui"), QStringLiteral("--no-warmup")};
     EXPECT_EQ(QString::fromUtf8(readFile(LocalLLM::modelPath() + QStringLiteral(".args")))
                   .split(QLatin1Char('\n'), Qt::SkipEmptyParts),
               expected);
@@ -144,8 +147,8 @@ TEST(LocalLLMServer, StopsAfterTheIdleTime) {
 
 TEST(LocalLLMServer, KillStrayEndsOnlyServersOfOurEngineFolder) {
     Installed installed;
-    const QString elsewhere = copyProgram(QStringLiteral(FAKE_LLAMA_SERVER),
-                                          installed.tmp.path() + QStringLiteral("/other/llama-server"));
+    const QString elsewhere =
+        copyProgram(QStringLiteral(FAKE_LLAMA_SERVER), installed.tmp.path() + QStringLiteral("/other/llama-server"));
     const QString sleeper =
         copyProgram(QStringLiteral("/usr/bin/sleep"), installed.tmp.path() + QStringLiteral("/sleep/llama-server"));
     QProcess stray, other, sleeping;

@@ -54,27 +54,37 @@ Script readScript(const QString& path) {
         const qsizetype eq = line.indexOf('=');
         const QByteArray key = eq < 0 ? line : line.left(eq);
         const QByteArray value = eq < 0 ? QByteArray() : line.mid(eq + 1);
-        if (key == "load_ms") s.loadMs = value.toInt();
-        else if (key == "exit_ms") s.exitMs = value.toInt();
-        else if (key == "never_healthy") s.neverHealthy = true;
-        else if (key == "status") s.status = value.toInt();
+        if (key == "load_ms")
+            s.loadMs = value.toInt();
+        else if (key == "exit_ms")
+            s.exitMs = value.toInt();
+        else if (key == "never_healthy")
+            s.neverHealthy = true;
+        else if (key == "status")
+            s.status = value.toInt();
         else if (key == "chunks") {
             s.chunks.clear();
             for (const QByteArray& piece : value.split('|'))
                 s.chunks.append(QByteArray(piece).replace("\\n", "\n"));
-        } else if (key == "delay_ms") s.delayMs = value.toInt();
-        else if (key == "think") s.think = true;
-        else if (key == "noise") s.noise = true;
-        else if (key == "drop_after") s.dropAfter = value.toInt();
-        else if (key == "crlf") s.crlf = true;
-        else if (key == "split") s.split = true;
+        } else if (key == "delay_ms")
+            s.delayMs = value.toInt();
+        else if (key == "think")
+            s.think = true;
+        else if (key == "noise")
+            s.noise = true;
+        else if (key == "drop_after")
+            s.dropAfter = value.toInt();
+        else if (key == "crlf")
+            s.crlf = true;
+        else if (key == "split")
+            s.split = true;
     }
     return s;
 }
 
 QByteArray chunkLine(const QJsonObject& delta, const QJsonValue& finish = QJsonValue::Null) {
-    const QJsonObject choice{{QStringLiteral("index"), 0}, {QStringLiteral("delta"), delta},
-                             {QStringLiteral("finish_reason"), finish}};
+    const QJsonObject choice{
+        {QStringLiteral("index"), 0}, {QStringLiteral("delta"), delta}, {QStringLiteral("finish_reason"), finish}};
     const QJsonObject object{{QStringLiteral("object"), QStringLiteral("chat.completion.chunk")},
                              {QStringLiteral("choices"), QJsonArray{choice}}};
     return "data: " + QJsonDocument(object).toJson(QJsonDocument::Compact);
@@ -123,8 +133,10 @@ public:
 
 private:
     void reply(QTcpSocket* socket, int status, const QByteArray& body) {
-        socket->write("HTTP/1.1 " + QByteArray::number(status) + " X\r\nContent-Type: application/json\r\n"
-                      "Content-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+        socket->write("HTTP/1.1 " + QByteArray::number(status) +
+                      " X\r\nContent-Type: application/json\r\n"
+                      "Content-Length: " +
+                      QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
         socket->disconnectFromHost();
     }
 
@@ -173,7 +185,11 @@ private:
                 break;
             }
             if (script.noise)
-                lines << ": keep-alive" << "event: message" << "" << "data: {\"choices\": [" << "data:[DONE]"
+                lines << ": keep-alive"
+                      << "event: message"
+                      << ""
+                      << "data: {\"choices\": ["
+                      << "data:[DONE]"
                       << "data: [DONE] ";
             lines.append(chunkLine(QJsonObject{{QStringLiteral("content"), QString::fromUtf8(piece)}}));
         }
