@@ -33,6 +33,11 @@ HttpCall& HttpCall::post(QByteArray data, QByteArray contentType) {
     return *this;
 }
 
+HttpCall& HttpCall::header(QByteArray name, QByteArray value) {
+    headers.append({std::move(name), std::move(value)});
+    return *this;
+}
+
 HttpCall& HttpCall::onData(std::function<bool(const QByteArray&)> r) {
     reader = std::move(r);
     return *this;
@@ -57,6 +62,8 @@ HttpCall::Result HttpCall::run() {
     request.setTransferTimeout(stallMs);
     if (isPost)
         request.setHeader(QNetworkRequest::ContentTypeHeader, type);
+    for (const auto& [name, value] : std::as_const(headers))
+        request.setRawHeader(name, value);
     std::unique_ptr<QNetworkReply> reply(isPost ? manager.post(request, body) : manager.get(request));
     QNetworkReply* r = reply.get();
 

@@ -29,6 +29,7 @@ public:
     HttpCall& totalTimeout(qint64 ms);
     HttpCall& cancelFlag(const std::atomic<bool>* flag);
     HttpCall& post(QByteArray body, QByteArray contentType);
+    HttpCall& header(QByteArray name, QByteArray value);
     // Receives the body of a successful response (status below 300) as it arrives; returning false
     // ends the transfer (not an error).
     HttpCall& onData(std::function<bool(const QByteArray&)> reader);
@@ -45,6 +46,7 @@ private:
     bool isPost = false;
     QByteArray body;
     QByteArray type;
+    QList<std::pair<QByteArray, QByteArray>> headers;
     std::function<bool(const QByteArray&)> reader;
     std::function<void(qint64, qint64)> progress;
 };

@@ -91,6 +91,8 @@ void download(const QUrl& source, const QString& destination, const std::functio
     bool unstated = false;
     HttpCall call(source);
     call.stallTimeout(c.downloadStallMs).totalTimeout(c.downloadCapMs).cancelFlag(&quitting);
+    // The bytes as the host keeps them: Qt would otherwise unpack a gzip the host labels as encoded.
+    call.header("Accept-Encoding", "identity");
     call.onData([&](const QByteArray& chunk) {
         if (file.write(chunk) == chunk.size())
             return true;

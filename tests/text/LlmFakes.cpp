@@ -63,18 +63,6 @@ QString installServer(const QString& modelFolder) {
                                                               QStringLiteral("/llama-server"));
 }
 
-QList<int> processesOf(const QString& path) {
-    QList<int> pids;
-    const QString wanted = QFileInfo(path).canonicalFilePath();
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        bool number = false;
-        const int pid = entry.toInt(&number);
-        if (number && QFile::symLinkTarget(QStringLiteral("/proc/") + entry + QStringLiteral("/exe")) == wanted)
-            pids.append(pid);
-    }
-    return pids;
-}
-
 QByteArray tarGz(const std::vector<TarEntry>& entries) {
     QByteArray tar;
     for (const TarEntry& e : entries) {

@@ -26,8 +26,6 @@ QString installServer(const QString& modelFolder);
 QString copyProgram(const QString& from, const QString& to);
 void writeFile(const QString& path, const QByteArray& data);
 QByteArray readFile(const QString& path);
-// This user's processes whose program is path.
-QList<int> processesOf(const QString& path);
 
 struct TarEntry {
     QByteArray name;

@@ -121,7 +121,6 @@ TEST(LocalLLMChat, StreamsTheReplyFromTheServer) {
     } cases[] = {
         {"chunks=Hel|lo| world\n", QStringLiteral("Hello world")},
         {"chunks=Hel|lo\nthink\nnoise\n", QStringLiteral("Hello")},
-        {"chunks=a|b|c\ncrlf\nsplit\n", QStringLiteral("abc")},
         {"chunks=\n", QString()},
         {"status=500\n", {}, QStringLiteral("Model error (500)")},
         // Cut mid-stream: an error, or what came before the cut, never the whole text.

@@ -9,8 +9,6 @@
 //   think            a reasoning block comes first
 //   noise            comment, other-field and malformed lines between the pieces
 //   drop_after=N     the connection is cut after N pieces, mid-stream
-//   crlf             lines end in "\r\n"
-//   split            each line is written in two halves, a moment apart
 // Each start appends its pid to "<model>.pid", each probe a line to "<model>.health".
 // It keeps the most requests it served at once in "<model>.inflight". Ends on SIGTERM.
 
@@ -40,8 +38,6 @@ struct Script {
     bool think = false;
     bool noise = false;
     int dropAfter = -1;
-    bool crlf = false;
-    bool split = false;
 };
 
 Script readScript(const QString& path) {
@@ -74,10 +70,6 @@ Script readScript(const QString& path) {
             s.noise = true;
         else if (key == "drop_after")
             s.dropAfter = value.toInt();
-        else if (key == "crlf")
-            s.crlf = true;
-        else if (key == "split")
-            s.split = true;
     }
     return s;
 }
@@ -221,26 +213,11 @@ private:
             socket->abort();
             return;
         }
-        const QByteArray end = script.crlf ? "\r\n" : "\n";
-        const QByteArray line = lines.at(at) + end + (lines.at(at).isEmpty() ? QByteArray() : end);
-        const bool isPiece = lines.at(at).contains("\"content\"");
-        const int delay = isPiece ? script.delayMs : 0;
+        const QByteArray line = lines.at(at) + (lines.at(at).isEmpty() ? "\n" : "\n\n");
+        const int delay = lines.at(at).contains("\"content\"") ? script.delayMs : 0;
         QTimer::singleShot(delay, this, [this, socket, lines, at, line] {
-            if (!socket) {
-                --inFlight;
-                return;
-            }
-            if (script.split && line.size() > 2) {
-                writeChunk(socket, line.left(line.size() / 2));
-                const QByteArray rest = line.mid(line.size() / 2);
-                QTimer::singleShot(15, this, [this, socket, lines, at, rest] {
-                    if (socket)
-                        writeChunk(socket, rest);
-                    send(socket, lines, at + 1);
-                });
-                return;
-            }
-            writeChunk(socket, line);
+            if (socket)
+                writeChunk(socket, line);
             send(socket, lines, at + 1);
         });
     }
