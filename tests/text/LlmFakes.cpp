@@ -8,7 +8,6 @@
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 namespace LlmFakes {
 
@@ -63,50 +62,13 @@ QString installServer(const QString& modelFolder) {
                                                               QStringLiteral("/llama-server"));
 }
 
-QByteArray tarGz(const std::vector<TarEntry>& entries) {
-    QByteArray tar;
-    for (const TarEntry& e : entries) {
-        QByteArray header(512, '\0');
-        const auto put = [&](int at, int width, const QByteArray& value) {
-            header.replace(at, std::min<int>(width, value.size()), value.left(width));
-        };
-        const auto octal = [&](int at, int width, qint64 value) {
-            put(at, width, QByteArray::number(value, 8).rightJustified(width - 1, '0'));
-        };
-        put(0, 100, e.name);
-        octal(100, 8, e.mode);
-        octal(108, 8, 0);
-        octal(116, 8, 0);
-        octal(124, 12, e.type == '0' ? e.data.size() : 0);
-        octal(136, 12, 1700000000);
-        put(148, 8, QByteArray(8, ' '));
-        header[156] = e.type;
-        put(157, 100, e.link);
-        put(257, 6, QByteArray("ustar", 6));
-        put(263, 2, "00");
-        int sum = 0;
-        for (char ch : header)
-            sum += static_cast<unsigned char>(ch);
-        put(148, 7, QByteArray::number(sum, 8).rightJustified(6, '0') + '\0');
-        tar += header;
-        if (e.type == '0') {
-            tar += e.data;
-            tar += QByteArray((512 - e.data.size() % 512) % 512, '\0');
-        }
-    }
-    tar += QByteArray(1024, '\0');
-
-    z_stream z{};
-    deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
-    QByteArray out(int(deflateBound(&z, uLong(tar.size()))) + 64, '\0');
-    z.next_in = reinterpret_cast<Bytef*>(tar.data());
-    z.avail_in = uInt(tar.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = uInt(out.size());
-    deflate(&z, Z_FINISH);
-    out.resize(qsizetype(z.total_out));
-    deflateEnd(&z);
-    return out;
+QByteArray tarGz(const QString& folder, const QStringList& members) {
+    QProcess tar;
+    // -P keeps member names as given, ".." included, as a hostile archive would have them.
+    tar.start(QStringLiteral("tar"),
+              QStringList{QStringLiteral("-czPf"), QStringLiteral("-"), QStringLiteral("-C"), folder} + members);
+    tar.waitForFinished(10000);
+    return tar.readAllStandardOutput();
 }
 
 Host::Host(const QString& root) : logPath(root + QStringLiteral("/../requests.log")) {

@@ -12,7 +12,6 @@
 
 #include <memory>
 #include <ostream>
-#include <vector>
 
 namespace LlmFakes {
 
@@ -27,14 +26,8 @@ QString copyProgram(const QString& from, const QString& to);
 void writeFile(const QString& path, const QByteArray& data);
 QByteArray readFile(const QString& path);
 
-struct TarEntry {
-    QByteArray name;
-    QByteArray data;
-    char type = '0'; // '0' file, '2' symbolic link, '5' folder
-    QByteArray link;
-    int mode = 0755;
-};
-QByteArray tarGz(const std::vector<TarEntry>& entries);
+// A gzip-compressed tar of the members below folder.
+QByteArray tarGz(const QString& folder, const QStringList& members);
 
 class Host {
 public:
