@@ -108,6 +108,9 @@ void Desktop::launch(const Options& options) {
     env.remove(QStringLiteral("QT_QPA_PLATFORM"));
     env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    // The language model's warm-up at launch goes nowhere unless a test gives it a host of its own.
+    env.insert(QStringLiteral("PICTOLARIUM_LLM_MODEL_URL"), QStringLiteral("http://127.0.0.1:1/model"));
+    env.insert(QStringLiteral("PICTOLARIUM_LLM_ENGINE_URL"), QStringLiteral("http://127.0.0.1:1/engine"));
 
     // Parallel test processes race for displays; Xvfb refuses a taken one and we try the next.
     const int base = 200 + int(getpid() % 500);

@@ -29,6 +29,9 @@ void isolate() {
     qputenv("XDG_DATA_HOME", (root + QStringLiteral("/data")).toUtf8());
     qputenv("XDG_CACHE_HOME", (root + QStringLiteral("/cache")).toUtf8());
     qputenv("XDG_RUNTIME_DIR", (root + QStringLiteral("/runtime")).toUtf8());
+    // A launch warms the language model up: its downloads must find nothing listening, not the internet.
+    qputenv("PICTOLARIUM_LLM_MODEL_URL", "http://127.0.0.1:1/model");
+    qputenv("PICTOLARIUM_LLM_ENGINE_URL", "http://127.0.0.1:1/engine");
 }
 
 QString home() { return qEnvironmentVariable("HOME"); }

@@ -1,0 +1,28 @@
+#pragma once
+// The reply of one streamed chat request: reads its event lines, gathers the text, says when the
+// caller should see the text so far, and cleans the final text.
+
+#include <QByteArray>
+#include <QString>
+
+class ChatReply {
+public:
+    explicit ChatReply(int partialIntervalMs) : interval(partialIntervalMs) {}
+
+    enum class Line { Ignored, Text, Done };
+    // One line of the stream, without its end.
+    Line read(const QByteArray& line);
+    // After a Text line: true when the caller is due a report at nowMs (the first one at once).
+    bool partialDue(qint64 nowMs);
+
+    const QString& received() const { return text; }
+    // Trimmed, without the first reasoning block.
+    QString finalText() const;
+    static QString clean(const QString& text);
+
+private:
+    int interval;
+    QString text;
+    bool reported = false;
+    qint64 lastReport = 0;
+};

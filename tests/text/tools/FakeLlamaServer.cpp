@@ -1,0 +1,267 @@
+// Stands in for the model server in tests: takes the real program's arguments, writes them beside its
+// "model" file, and behaves as the script in that file says. Script lines, all optional:
+//   load_ms=N        /health answers 503 for N ms, then 200
+//   exit_ms=N        exits with status 1 after N ms
+//   never_healthy    /health always answers 503
+//   status=N         chat requests are refused with status N
+//   chunks=a|b|c     the reply's pieces ("\n" stands for a line end)
+//   delay_ms=N       pause before each piece
+//   think            a reasoning block comes first
+//   noise            comment, other-field and malformed lines between the pieces
+//   drop_after=N     the connection is cut after N pieces, mid-stream
+// Each start appends its pid to "<model>.pid", each probe a line to "<model>.health".
+// It keeps the most requests it served at once in "<model>.inflight". Ends on SIGTERM.
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+struct Script {
+    int loadMs = 0;
+    int exitMs = -1;
+    bool neverHealthy = false;
+    int status = 200;
+    QList<QByteArray> chunks{"Hello", " world"};
+    int delayMs = 0;
+    bool think = false;
+    bool noise = false;
+    int dropAfter = -1;
+};
+
+Script readScript(const QString& path) {
+    Script s;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return s;
+    for (const QByteArray& raw : file.readAll().split('\n')) {
+        const QByteArray line = raw.trimmed();
+        const qsizetype eq = line.indexOf('=');
+        const QByteArray key = eq < 0 ? line : line.left(eq);
+        const QByteArray value = eq < 0 ? QByteArray() : line.mid(eq + 1);
+        if (key == "load_ms")
+            s.loadMs = value.toInt();
+        else if (key == "exit_ms")
+            s.exitMs = value.toInt();
+        else if (key == "never_healthy")
+            s.neverHealthy = true;
+        else if (key == "status")
+            s.status = value.toInt();
+        else if (key == "chunks") {
+            s.chunks.clear();
+            for (const QByteArray& piece : value.split('|'))
+                s.chunks.append(QByteArray(piece).replace("\\n", "\n"));
+        } else if (key == "delay_ms")
+            s.delayMs = value.toInt();
+        else if (key == "think")
+            s.think = true;
+        else if (key == "noise")
+            s.noise = true;
+        else if (key == "drop_after")
+            s.dropAfter = value.toInt();
+    }
+    return s;
+}
+
+QByteArray chunkLine(const QJsonObject& delta, const QJsonValue& finish = QJsonValue::Null) {
+    const QJsonObject choice{
+        {QStringLiteral("index"), 0}, {QStringLiteral("delta"), delta}, {QStringLiteral("finish_reason"), finish}};
+    const QJsonObject object{{QStringLiteral("object"), QStringLiteral("chat.completion.chunk")},
+                             {QStringLiteral("choices"), QJsonArray{choice}}};
+    return "data: " + QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+bool wellFormed(const QByteArray& body) {
+    const QJsonObject o = QJsonDocument::fromJson(body).object();
+    const QJsonArray messages = o.value(QStringLiteral("messages")).toArray();
+    if (messages.size() != 2 || !o.value(QStringLiteral("stream")).toBool() ||
+        !o.value(QStringLiteral("max_tokens")).isDouble() || o.value(QStringLiteral("temperature")).toDouble(-1) != 0)
+        return false;
+    const char* roles[] = {"system", "user"};
+    for (int i = 0; i < 2; ++i) {
+        const QJsonObject m = messages.at(i).toObject();
+        if (m.size() != 2 || m.value(QStringLiteral("role")).toString() != QLatin1String(roles[i]) ||
+            !m.value(QStringLiteral("content")).isString())
+            return false;
+    }
+    return true;
+}
+
+class Server : public QObject {
+public:
+    Server(Script s, QString model) : script(std::move(s)), modelPath(std::move(model)) { clock.start(); }
+
+    void serve(QTcpSocket* socket) {
+        auto buffer = std::make_shared<QByteArray>();
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket, buffer] {
+            buffer->append(socket->readAll());
+            const qsizetype head = buffer->indexOf("\r\n\r\n");
+            if (head < 0)
+                return;
+            qsizetype length = 0;
+            for (const QByteArray& line : buffer->left(head).split('\n'))
+                if (line.toLower().startsWith("content-length:"))
+                    length = line.mid(15).trimmed().toLongLong();
+            if (buffer->size() < head + 4 + length)
+                return;
+            const QByteArray requestLine = buffer->left(buffer->indexOf("\r\n"));
+            const QByteArray body = buffer->mid(head + 4, length);
+            QObject::disconnect(socket, &QTcpSocket::readyRead, nullptr, nullptr);
+            answer(socket, requestLine, body);
+        });
+        QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    }
+
+private:
+    void reply(QTcpSocket* socket, int status, const QByteArray& body) {
+        socket->write("HTTP/1.1 " + QByteArray::number(status) +
+                      " X\r\nContent-Type: application/json\r\n"
+                      "Content-Length: " +
+                      QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+        socket->disconnectFromHost();
+    }
+
+    void answer(QTcpSocket* socket, const QByteArray& requestLine, const QByteArray& body) {
+        if (requestLine.startsWith("GET /health ")) {
+            QFile count(modelPath + QStringLiteral(".health"));
+            if (count.open(QIODevice::Append))
+                count.write("probe\n");
+            const bool ready = !script.neverHealthy && clock.elapsed() >= script.loadMs;
+            reply(socket, ready ? 200 : 503, ready ? "{\"status\":\"ok\"}" : "{\"error\":\"loading\"}");
+            return;
+        }
+        if (!requestLine.startsWith("POST /v1/chat/completions ")) {
+            reply(socket, 404, "{}");
+            return;
+        }
+        if (!wellFormed(body)) {
+            reply(socket, 400, "{\"error\":\"bad request\"}");
+            return;
+        }
+        if (script.status != 200) {
+            reply(socket, script.status, "{\"error\":\"refused\"}");
+            return;
+        }
+        stream(socket);
+    }
+
+    void stream(QTcpSocket* socket) {
+        ++inFlight;
+        if (inFlight > mostInFlight) {
+            mostInFlight = inFlight;
+            QFile out(modelPath + QStringLiteral(".inflight"));
+            if (out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                out.write(QByteArray::number(mostInFlight));
+        }
+        socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nTransfer-Encoding: chunked\r\n"
+                      "\r\n");
+        QList<QByteArray> lines{chunkLine(QJsonObject{{QStringLiteral("role"), QStringLiteral("assistant")}})};
+        QList<QByteArray> pieces = script.chunks;
+        if (script.think)
+            pieces.prepend("<think>\nweighing the words\n</think>\n\n");
+        int index = 0;
+        for (const QByteArray& piece : pieces) {
+            if (script.dropAfter >= 0 && index++ == script.dropAfter) {
+                lines.append(QByteArray("DROP"));
+                break;
+            }
+            if (script.noise)
+                lines << ": keep-alive"
+                      << "event: message"
+                      << ""
+                      << "data: {\"choices\": ["
+                      << "data:[DONE]"
+                      << "data: [DONE] ";
+            lines.append(chunkLine(QJsonObject{{QStringLiteral("content"), QString::fromUtf8(piece)}}));
+        }
+        if (script.dropAfter < 0 || script.dropAfter >= pieces.size()) {
+            lines.append(chunkLine(QJsonObject{}, QStringLiteral("stop")));
+            lines.append("data: [DONE]");
+        }
+        send(QPointer<QTcpSocket>(socket), lines, 0);
+    }
+
+    void writeChunk(QTcpSocket* socket, const QByteArray& data) {
+        socket->write(QByteArray::number(data.size(), 16) + "\r\n" + data + "\r\n");
+        socket->flush();
+    }
+
+    void send(QPointer<QTcpSocket> socket, QList<QByteArray> lines, int at) {
+        if (!socket) {
+            --inFlight;
+            return;
+        }
+        if (at == lines.size()) {
+            writeChunk(socket, "");
+            --inFlight;
+            socket->disconnectFromHost();
+            return;
+        }
+        if (lines.at(at) == "DROP") {
+            --inFlight;
+            socket->abort();
+            return;
+        }
+        const QByteArray line = lines.at(at) + (lines.at(at).isEmpty() ? "\n" : "\n\n");
+        const int delay = lines.at(at).contains("\"content\"") ? script.delayMs : 0;
+        QTimer::singleShot(delay, this, [this, socket, lines, at, line] {
+            if (socket)
+                writeChunk(socket, line);
+            send(socket, lines, at + 1);
+        });
+    }
+
+    Script script;
+    QString modelPath;
+    QElapsedTimer clock;
+    int inFlight = 0;
+    int mostInFlight = 0;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = QCoreApplication::arguments();
+    QString model;
+    quint16 port = 0;
+    for (qsizetype i = 1; i + 1 < args.size(); ++i) {
+        if (args.at(i) == QLatin1String("-m"))
+            model = args.at(i + 1);
+        else if (args.at(i) == QLatin1String("--port"))
+            port = quint16(args.at(i + 1).toUInt());
+    }
+    if (!model.isEmpty()) {
+        QFile record(model + QStringLiteral(".args"));
+        if (record.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            record.write(args.mid(1).join(QLatin1Char('\n')).toUtf8() + '\n');
+        QFile starts(model + QStringLiteral(".pid"));
+        if (starts.open(QIODevice::Append))
+            starts.write(QByteArray::number(QCoreApplication::applicationPid()) + '\n');
+    }
+    const Script script = readScript(model);
+    if (script.exitMs >= 0)
+        QTimer::singleShot(script.exitMs, [] { std::exit(1); });
+    Server server(script, model);
+    QTcpServer listener;
+    if (!listener.listen(QHostAddress::LocalHost, port)) {
+        std::fprintf(stderr, "fake server: cannot listen on %u\n", unsigned(port));
+        return 2;
+    }
+    QObject::connect(&listener, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket* socket = listener.nextPendingConnection())
+            server.serve(socket);
+    });
+    return app.exec();
+}
