@@ -312,6 +312,8 @@ void AnnotateCanvas::commitText() {
     update();
 }
 
+AnnotateTextField* AnnotateCanvas::textField() const { return field.data(); }
+
 // ---- words ----
 
 void AnnotateCanvas::prepareWords() {

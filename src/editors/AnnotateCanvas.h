@@ -80,7 +80,7 @@ public:
     void beginText(QPointF viewPoint, std::optional<QString> initial = {}, std::optional<Color> color = {},
                    std::optional<double> width = {});
     void commitText();
-    AnnotateTextField* textField() const { return field; }
+    AnnotateTextField* textField() const;
 
     // Starts word recognition once; strokes drawn before it ends become highlights.
     void prepareWords();
