@@ -65,6 +65,7 @@ public:
     // The picture with its shapes at its own pixel size; commits typed text first.
     // Throws ConvertError "Can't render".
     QImage render();
+    using QWidget::render;
     // Draws into a painter whose user space is the picture's pixel grid; the preview adds the shape
     // being drawn and the selection.
     void drawContent(QPainter& painter, bool preview) const;
