@@ -40,8 +40,9 @@ QImage screenshot(int w, int h) {
     p.setFont(UI::font(h / 50.0));
     p.setPen(QColor(40, 40, 50));
     for (int y = h / 30; y < h; y += h / 30)
-        p.drawText(20, y, QStringLiteral("Meeting notes: the review moves to Thursday; numbers attached below, "
-                                         "reply before Friday with questions on the quarterly figures."));
+        p.drawText(20, y,
+                   QStringLiteral("Meeting notes: the review moves to Thursday; numbers attached below, "
+                                  "reply before Friday with questions on the quarterly figures."));
     return image;
 }
 
@@ -72,10 +73,18 @@ std::vector<Shape> scene(int w, int h) {
             s.kind = Highlight{{{x0, y0}, {x0 + bw / 2, y0 + 4}, {x0 + bw, y0}}};
         } else {
             switch (i % 8) {
-            case 0: s.kind = Arrow{{x0, y0}, {x0 + bw, y0 + bh}}; break;
-            case 1: s.kind = Line{{x0, y0}, {x0 + bw, y0 - bh}}; break;
-            case 2: s.kind = Box{QRectF(x0, y0, bw, bh)}; break;
-            case 3: s.kind = Ellipse{QRectF(x0, y0, bw, bh)}; break;
+            case 0:
+                s.kind = Arrow{{x0, y0}, {x0 + bw, y0 + bh}};
+                break;
+            case 1:
+                s.kind = Line{{x0, y0}, {x0 + bw, y0 - bh}};
+                break;
+            case 2:
+                s.kind = Box{QRectF(x0, y0, bw, bh)};
+                break;
+            case 3:
+                s.kind = Ellipse{QRectF(x0, y0, bw, bh)};
+                break;
             case 4: {
                 QList<QPointF> pts;
                 for (int k = 0; k < 60; ++k)
@@ -83,9 +92,16 @@ std::vector<Shape> scene(int w, int h) {
                 s.kind = Pen{pts};
                 break;
             }
-            case 5: s.kind = Marker{{QRectF(x0, y0, bw, h / 50.0), QRectF(x0, y0 - h / 30.0, bw / 2, h / 50.0)}}; break;
-            case 6: s.kind = Number{i, {x0, y0}}; break;
-            default: s.kind = Signature{QRectF(x0, y0, 160, 60)}; s.image = sig; break;
+            case 5:
+                s.kind = Marker{{QRectF(x0, y0, bw, h / 50.0), QRectF(x0, y0 - h / 30.0, bw / 2, h / 50.0)}};
+                break;
+            case 6:
+                s.kind = Number{i, {x0, y0}};
+                break;
+            default:
+                s.kind = Signature{QRectF(x0, y0, 160, 60)};
+                s.image = sig;
+                break;
             }
         }
         shapes.push_back(s);
@@ -135,8 +151,8 @@ Drag startDrag(int w, int h, int viewWidth, bool top) {
     d.canvas->shapes = scene(w, h);
     d.moving = top ? 199 : 100;
     // Move a box so that the press lands on its outline.
-    d.canvas->shapes[size_t(d.moving)] = Shape{Box{QRectF(w / 3.0, h / 3.0, w / 8.0, h / 8.0)}, palette()[0],
-                                               strokeUnit(h), false, {}};
+    d.canvas->shapes[size_t(d.moving)] =
+        Shape{Box{QRectF(w / 3.0, h / 3.0, w / 8.0, h / 8.0)}, palette()[0], strokeUnit(h), false, {}};
     const double s = double(viewWidth) / w;
     d.canvas->resize(viewWidth, int(std::lround(h * s)));
     d.canvas->setTool(Tool::Select);
@@ -188,12 +204,18 @@ void baselineFrames(benchmark::State& state, const std::string& name, int w, int
     }
 }
 
-void DragFrame1080_Top(benchmark::State& state) { dragFrames(state, "DragFrame1080_Top", 1920, 1080, 1920, true); }
+void DragFrame1080_Top(benchmark::State& state) {
+    dragFrames(state, "DragFrame1080_Top", 1920, 1080, 1920, true);
+}
 void DragFrame1080_Middle(benchmark::State& state) {
     dragFrames(state, "DragFrame1080_Middle", 1920, 1080, 1920, false);
 }
-void DragFrame1080_Baseline(benchmark::State& state) { baselineFrames(state, "DragFrame1080_Baseline", 1920, 1080, 1920); }
-void DragFrame4KFitted_Top(benchmark::State& state) { dragFrames(state, "DragFrame4KFitted_Top", 3840, 2160, 1100, true); }
+void DragFrame1080_Baseline(benchmark::State& state) {
+    baselineFrames(state, "DragFrame1080_Baseline", 1920, 1080, 1920);
+}
+void DragFrame4KFitted_Top(benchmark::State& state) {
+    dragFrames(state, "DragFrame4KFitted_Top", 3840, 2160, 1100, true);
+}
 void DragFrame4KFitted_Middle(benchmark::State& state) {
     dragFrames(state, "DragFrame4KFitted_Middle", 3840, 2160, 1100, false);
 }

@@ -40,9 +40,13 @@ AnnotateCanvas::~AnnotateCanvas() = default;
 
 // ---- coordinates ----
 
-double AnnotateCanvas::scale() const { return double(width()) / std::max(1, picture.width()); }
+double AnnotateCanvas::scale() const {
+    return double(width()) / std::max(1, picture.width());
+}
 
-double AnnotateCanvas::defaultWidth() const { return strokeUnit(picture.height()) * toolThickness; }
+double AnnotateCanvas::defaultWidth() const {
+    return strokeUnit(picture.height()) * toolThickness;
+}
 
 QPointF AnnotateCanvas::toPicture(QPointF v) const {
     const double s = scale() > 0 ? scale() : 1;
@@ -64,7 +68,9 @@ QRectF AnnotateCanvas::handleBox(const Shape& shape) const {
                   b.height() + 2 * Geo::handlePad);
 }
 
-bool AnnotateCanvas::validSelection() const { return selected && *selected >= 0 && *selected < int(shapes.size()); }
+bool AnnotateCanvas::validSelection() const {
+    return selected && *selected >= 0 && *selected < int(shapes.size());
+}
 
 std::optional<int> AnnotateCanvas::hit(QPointF p) const {
     return Geo::hit(shapes, p, picture.height(), defaultWidth());
@@ -204,7 +210,9 @@ void AnnotateCanvas::load(const std::vector<ShapeRecord>& records) {
     update();
 }
 
-void AnnotateCanvas::registerSnapshot() { registerSnapshot(shapes); }
+void AnnotateCanvas::registerSnapshot() {
+    registerSnapshot(shapes);
+}
 
 void AnnotateCanvas::registerSnapshot(std::vector<Shape> saved) {
     QPointer<AnnotateCanvas> self(this);
@@ -236,8 +244,12 @@ void AnnotateCanvas::deleteSelected() {
     update();
 }
 
-void AnnotateCanvas::undo() { undoHistory.undo(); }
-void AnnotateCanvas::redo() { undoHistory.redo(); }
+void AnnotateCanvas::undo() {
+    undoHistory.undo();
+}
+void AnnotateCanvas::redo() {
+    undoHistory.redo();
+}
 
 void AnnotateCanvas::add(Shape shape) {
     shapes.push_back(std::move(shape));
@@ -287,7 +299,8 @@ void AnnotateCanvas::commitText() {
             registerSnapshot(std::move(before));
     } else {
         registerSnapshot(std::move(before));
-        Shape shape{Text{text, textOrigin}, editColor.value_or(newColor), editWidth.value_or(defaultWidth()), false, {}};
+        Shape shape{
+            Text{text, textOrigin}, editColor.value_or(newColor), editWidth.value_or(defaultWidth()), false, {}};
         if (!editBackup) {
             add(std::move(shape));
             QTimer::singleShot(0, this, [this] {
@@ -312,7 +325,9 @@ void AnnotateCanvas::commitText() {
     update();
 }
 
-AnnotateTextField* AnnotateCanvas::textField() const { return field.data(); }
+AnnotateTextField* AnnotateCanvas::textField() const {
+    return field.data();
+}
 
 // ---- words ----
 
@@ -337,7 +352,9 @@ void AnnotateCanvas::prepareWords() {
     });
 }
 
-std::vector<QRectF> AnnotateCanvas::snap(const QList<QPointF>& stroke) const { return Geo::snap(stroke, words); }
+std::vector<QRectF> AnnotateCanvas::snap(const QList<QPointF>& stroke) const {
+    return Geo::snap(stroke, words);
+}
 
 // ---- pointer ----
 
@@ -505,8 +522,8 @@ void AnnotateCanvas::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void AnnotateCanvas::wheelEvent(QWheelEvent* event) {
-    const double d = !event->pixelDelta().isNull() ? event->pixelDelta().y() * 0.008
-                                                   : event->angleDelta().y() / 120.0 * 0.06;
+    const double d =
+        !event->pixelDelta().isNull() ? event->pixelDelta().y() * 0.008 : event->angleDelta().y() / 120.0 * 0.06;
     if (d != 0)
         nudgeThickness(std::exp(d));
     event->accept();
@@ -528,7 +545,8 @@ void AnnotateCanvas::keyPressEvent(QKeyEvent* event) {
         QWidget::keyPressEvent(event);
         return;
     }
-    const auto mods = event->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier | Qt::MetaModifier);
+    const auto mods =
+        event->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier | Qt::MetaModifier);
     if (event->key() == Qt::Key_Z && mods == Qt::ControlModifier) {
         undo();
     } else if ((event->key() == Qt::Key_Z && mods == (Qt::ControlModifier | Qt::ShiftModifier)) ||

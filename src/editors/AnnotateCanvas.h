@@ -37,9 +37,9 @@ public:
     // Called after the user added a shape.
     std::function<void()> onDrawn;
 
-    std::vector<Shape> shapes;        // bottom to top
-    std::optional<int> selected;      // index into shapes
-    std::optional<QString> hintText;  // shown at the top while set
+    std::vector<Shape> shapes;       // bottom to top
+    std::optional<int> selected;     // index into shapes
+    std::optional<QString> hintText; // shown at the top while set
 
     const QImage& image() const { return picture; }
     Tool tool() const { return currentTool; }

@@ -19,8 +19,9 @@ AnnotateTextField::AnnotateTextField(QWidget* parent) : QPlainTextEdit(parent) {
     document()->setDocumentMargin(0);
     setViewportMargins(0, 0, 0, 0);
     setContentsMargins(1, 1, 1, 1);
-    setStyleSheet(QStringLiteral("QPlainTextEdit { background: transparent; border: 1px solid %1; border-radius: 2px; }")
-                      .arg(UI::accent().name()));
+    setStyleSheet(
+        QStringLiteral("QPlainTextEdit { background: transparent; border: 1px solid %1; border-radius: 2px; }")
+            .arg(UI::accent().name()));
     connect(this, &QPlainTextEdit::textChanged, this, &AnnotateTextField::fit);
 }
 
@@ -45,7 +46,8 @@ void AnnotateTextField::fit() {
     const QFontMetricsF metrics(font());
     double widest = 0;
     for (const QString& line : lines)
-        widest = std::max(widest, metrics.horizontalAdvance(line.isEmpty() && lines.size() == 1 ? placeholderText() : line));
+        widest =
+            std::max(widest, metrics.horizontalAdvance(line.isEmpty() && lines.size() == 1 ? placeholderText() : line));
     const int canvasWidth = parentWidget() ? parentWidget()->width() : 10000;
     const double width = std::max(std::min(widest + 18, double(canvasWidth - x() - 4)), 60.0);
     const double height = double(std::max<qsizetype>(lines.size(), 1)) * size * 1.2 + 4;

@@ -27,10 +27,9 @@ struct ToolName {
 };
 
 constexpr ToolName toolNames[] = {
-    {Tool::Select, u"select"}, {Tool::Arrow, u"arrow"},         {Tool::Line, u"line"},
-    {Tool::Box, u"box"},       {Tool::Ellipse, u"ellipse"},     {Tool::Pen, u"pen"},
-    {Tool::Highlight, u"highlight"}, {Tool::Marker, u"marker"}, {Tool::Blur, u"blur"},
-    {Tool::Text, u"text"},     {Tool::Number, u"number"},
+    {Tool::Select, u"select"},   {Tool::Arrow, u"arrow"}, {Tool::Line, u"line"},           {Tool::Box, u"box"},
+    {Tool::Ellipse, u"ellipse"}, {Tool::Pen, u"pen"},     {Tool::Highlight, u"highlight"}, {Tool::Marker, u"marker"},
+    {Tool::Blur, u"blur"},       {Tool::Text, u"text"},   {Tool::Number, u"number"},
 };
 
 } // namespace
@@ -49,15 +48,30 @@ std::optional<Tool> toolFromRawValue(const QString& name) {
     return std::nullopt;
 }
 
-Color white() { return {1, 1, 1, 1}; }
-Color black() { return {0, 0, 0, 1}; }
-Color systemRed() { return {1.0, 0.231, 0.188, 1}; }
+Color white() {
+    return {1, 1, 1, 1};
+}
+Color black() {
+    return {0, 0, 0, 1};
+}
+Color systemRed() {
+    return {1.0, 0.231, 0.188, 1};
+}
 
 const std::vector<Color>& palette() {
     static const std::vector<Color> colors = {
-        {0.93, 0.31, 0.2, 1}, {1.0, 0.75, 0.0, 1},  {0.0, 0.41, 0.87, 1}, {0.04, 0.56, 0.24, 1},
-        black(),              white(),              {1.0, 0.55, 0.0, 1},  {0.98, 0.36, 0.62, 1},
-        {0.55, 0.32, 0.85, 1}, {0.0, 0.65, 0.65, 1}, {0.5, 0.33, 0.2, 1},  {0.5, 0.5, 0.5, 1},
+        {0.93, 0.31, 0.2, 1},
+        {1.0, 0.75, 0.0, 1},
+        {0.0, 0.41, 0.87, 1},
+        {0.04, 0.56, 0.24, 1},
+        black(),
+        white(),
+        {1.0, 0.55, 0.0, 1},
+        {0.98, 0.36, 0.62, 1},
+        {0.55, 0.32, 0.85, 1},
+        {0.0, 0.65, 0.65, 1},
+        {0.5, 0.33, 0.2, 1},
+        {0.5, 0.5, 0.5, 1},
     };
     return colors;
 }
@@ -74,6 +88,8 @@ Color paletteMatch(const Color& color) {
     return color;
 }
 
-double strokeUnit(int pictureHeight) { return std::max(pictureHeight / 300.0, 2.0); }
+double strokeUnit(int pictureHeight) {
+    return std::max(pictureHeight / 300.0, 2.0);
+}
 
 } // namespace Annotation

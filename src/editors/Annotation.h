@@ -78,7 +78,7 @@ using Kind = std::variant<Arrow, Line, Box, Ellipse, Pen, Highlight, Marker, Blu
 struct Shape {
     Kind kind;
     Color color;
-    double width = 2; // stroke width in picture pixels; every other size derives from it
+    double width = 2;    // stroke width in picture pixels; every other size derives from it
     bool filled = false; // read by box and ellipse only
     QImage image;        // the signature's picture; null for every other kind
 

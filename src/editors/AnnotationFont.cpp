@@ -2,9 +2,9 @@
 
 #include "ui/UI.h"
 
-#include <QHash>
 #include <QFontDatabase>
 #include <QFontMetricsF>
+#include <QHash>
 #include <QTransform>
 
 namespace AnnotationFont {

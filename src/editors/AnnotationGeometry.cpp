@@ -15,9 +15,7 @@ namespace AnnotationGeometry {
 
 namespace {
 
-template <class... F> struct Overload : F... {
-    using F::operator()...;
-};
+template <class... F> struct Overload : F... { using F::operator()...; };
 template <class... F> Overload(F...) -> Overload<F...>;
 
 QRectF span(QPointF a, QPointF b) {
@@ -44,13 +42,21 @@ double segmentDistance(QPointF p, QPointF a, QPointF b) {
 }
 
 // Picture rectangles keep y up: "top" is the larger y, which QRectF calls bottom().
-double minY(const QRectF& r) { return r.top(); }
-double maxY(const QRectF& r) { return r.bottom(); }
+double minY(const QRectF& r) {
+    return r.top();
+}
+double maxY(const QRectF& r) {
+    return r.bottom();
+}
 
 } // namespace
 
-double textSize(double width) { return std::max(14 * width, 28.0); }
-double numberRadius(double width) { return 0.75 * std::max(7 * width, 12.0); }
+double textSize(double width) {
+    return std::max(14 * width, 28.0);
+}
+double numberRadius(double width) {
+    return 0.75 * std::max(7 * width, 12.0);
+}
 
 TextLayout textLayout(const QString& text, double size) {
     TextLayout layout;
@@ -64,34 +70,33 @@ TextLayout textLayout(const QString& text, double size) {
 }
 
 QRectF bounds(const Kind& kind, double width) {
-    return std::visit(
-        Overload{
-            [](const Arrow& k) { return span(k.tail, k.head); },
-            [](const Line& k) { return span(k.start, k.end); },
-            [](const Box& k) { return k.rect; },
-            [](const Ellipse& k) { return k.rect; },
-            [](const Blur& k) { return k.rect; },
-            [](const Signature& k) { return k.rect; },
-            [](const Pen& k) { return pointsBox(k.points); },
-            [](const Highlight& k) { return pointsBox(k.points); },
-            [](const Marker& k) {
-                QRectF out = R::null();
-                for (const QRectF& r : k.rects)
-                    out = R::unite(out, r.normalized());
-                return out;
-            },
-            [width](const Text& k) {
-                const TextLayout layout = textLayout(k.text, textSize(width));
-                const double n = double(layout.lines.size());
-                return QRectF(k.anchor.x(), k.anchor.y() + 0.5 * layout.lineH - n * layout.lineH, layout.width,
-                              n * layout.lineH);
-            },
-            [width](const Number& k) {
-                const double r = numberRadius(width);
-                return QRectF(k.centre.x() - r, k.centre.y() - r, 2 * r, 2 * r);
-            },
-        },
-        kind);
+    return std::visit(Overload{
+                          [](const Arrow& k) { return span(k.tail, k.head); },
+                          [](const Line& k) { return span(k.start, k.end); },
+                          [](const Box& k) { return k.rect; },
+                          [](const Ellipse& k) { return k.rect; },
+                          [](const Blur& k) { return k.rect; },
+                          [](const Signature& k) { return k.rect; },
+                          [](const Pen& k) { return pointsBox(k.points); },
+                          [](const Highlight& k) { return pointsBox(k.points); },
+                          [](const Marker& k) {
+                              QRectF out = R::null();
+                              for (const QRectF& r : k.rects)
+                                  out = R::unite(out, r.normalized());
+                              return out;
+                          },
+                          [width](const Text& k) {
+                              const TextLayout layout = textLayout(k.text, textSize(width));
+                              const double n = double(layout.lines.size());
+                              return QRectF(k.anchor.x(), k.anchor.y() + 0.5 * layout.lineH - n * layout.lineH,
+                                            layout.width, n * layout.lineH);
+                          },
+                          [width](const Number& k) {
+                              const double r = numberRadius(width);
+                              return QRectF(k.centre.x() - r, k.centre.y() - r, 2 * r, 2 * r);
+                          },
+                      },
+                      kind);
 }
 
 std::optional<int> hit(const std::vector<Shape>& shapes, QPointF p, int pictureHeight, double defaultWidth) {
@@ -122,7 +127,7 @@ std::optional<int> hit(const std::vector<Shape>& shapes, QPointF p, int pictureH
 std::array<QPointF, 8> handles(const QRectF& b) {
     const double midX = b.center().x(), midY = b.center().y();
     return {QPointF(b.left(), maxY(b)), QPointF(b.right(), maxY(b)), QPointF(b.right(), minY(b)),
-            QPointF(b.left(), minY(b)), QPointF(midX, maxY(b)),  QPointF(b.right(), midY),
+            QPointF(b.left(), minY(b)), QPointF(midX, maxY(b)),      QPointF(b.right(), midY),
             QPointF(midX, minY(b)),     QPointF(b.left(), midY)};
 }
 
@@ -165,36 +170,43 @@ std::optional<int> handleHit(const Shape& shape, QPointF p, double s, double def
 }
 
 Kind moved(const Kind& kind, QPointF d) {
-    return std::visit(
-        Overload{
-            [d](const Arrow& k) -> Kind { return Arrow{k.tail + d, k.head + d}; },
-            [d](const Line& k) -> Kind { return Line{k.start + d, k.end + d}; },
-            [d](const Box& k) -> Kind { return Box{k.rect.translated(d)}; },
-            [d](const Ellipse& k) -> Kind { return Ellipse{k.rect.translated(d)}; },
-            [d](const Blur& k) -> Kind { return Blur{k.rect.translated(d)}; },
-            [d](const Signature& k) -> Kind { return Signature{k.rect.translated(d)}; },
-            [d](const Pen& k) -> Kind {
-                Pen out{k.points};
-                for (QPointF& q : out.points)
-                    q += d;
-                return out;
-            },
-            [d](const Highlight& k) -> Kind {
-                Highlight out{k.points};
-                for (QPointF& q : out.points)
-                    q += d;
-                return out;
-            },
-            [d](const Marker& k) -> Kind {
-                Marker out{k.rects};
-                for (QRectF& r : out.rects)
-                    r.translate(d);
-                return out;
-            },
-            [d](const Text& k) -> Kind { return Text{k.text, k.anchor + d}; },
-            [d](const Number& k) -> Kind { return Number{k.n, k.centre + d}; },
-        },
-        kind);
+    return std::visit(Overload{
+                          [d](const Arrow& k) -> Kind {
+                              return Arrow{k.tail + d, k.head + d};
+                          },
+                          [d](const Line& k) -> Kind {
+                              return Line{k.start + d, k.end + d};
+                          },
+                          [d](const Box& k) -> Kind { return Box{k.rect.translated(d)}; },
+                          [d](const Ellipse& k) -> Kind { return Ellipse{k.rect.translated(d)}; },
+                          [d](const Blur& k) -> Kind { return Blur{k.rect.translated(d)}; },
+                          [d](const Signature& k) -> Kind { return Signature{k.rect.translated(d)}; },
+                          [d](const Pen& k) -> Kind {
+                              Pen out{k.points};
+                              for (QPointF& q : out.points)
+                                  q += d;
+                              return out;
+                          },
+                          [d](const Highlight& k) -> Kind {
+                              Highlight out{k.points};
+                              for (QPointF& q : out.points)
+                                  q += d;
+                              return out;
+                          },
+                          [d](const Marker& k) -> Kind {
+                              Marker out{k.rects};
+                              for (QRectF& r : out.rects)
+                                  r.translate(d);
+                              return out;
+                          },
+                          [d](const Text& k) -> Kind {
+                              return Text{k.text, k.anchor + d};
+                          },
+                          [d](const Number& k) -> Kind {
+                              return Number{k.n, k.centre + d};
+                          },
+                      },
+                      kind);
 }
 
 QRectF resizedBox(const QRectF& box, int handle, QPointF p) {
@@ -222,53 +234,58 @@ Kind fitted(const Kind& kind, const QRectF& from, const QRectF& to) {
     const auto map = [&](QPointF q) {
         return QPointF(to.left() + (q.x() - from.left()) * sx, minY(to) + (q.y() - minY(from)) * sy);
     };
-    return std::visit(
-        Overload{
-            [&](const Arrow& k) -> Kind { return Arrow{map(k.tail), map(k.head)}; },
-            [&](const Line& k) -> Kind { return Line{map(k.start), map(k.end)}; },
-            [&](const Pen& k) -> Kind {
-                Pen out{k.points};
-                for (QPointF& q : out.points)
-                    q = map(q);
-                return out;
-            },
-            [&](const Highlight& k) -> Kind {
-                Highlight out{k.points};
-                for (QPointF& q : out.points)
-                    q = map(q);
-                return out;
-            },
-            [&](const Marker& k) -> Kind {
-                Marker out{k.rects};
-                for (QRectF& r : out.rects)
-                    r = QRectF(map(r.topLeft()), QSizeF(r.width() * sx, r.height() * sy));
-                return out;
-            },
-            [&](const Box&) -> Kind { return Box{to}; },
-            [&](const Ellipse&) -> Kind { return Ellipse{to}; },
-            [&](const Blur&) -> Kind { return Blur{to}; },
-            [&](const Number& k) -> Kind { return Number{k.n, to.center()}; },
-            [&](const Text& k) -> Kind {
-                const double n = std::max<qsizetype>(1, k.text.split(QLatin1Char('\n')).size());
-                return Text{k.text, QPointF(to.left(), maxY(to) - 0.5 * to.height() / n)};
-            },
-            [&](const Signature&) -> Kind {
-                const double a = from.width() != 0 ? from.height() / from.width() : 1;
-                double w, h;
-                if (std::abs(to.width() / std::max(from.width(), 1.0) - 1) >=
-                    std::abs(to.height() / std::max(from.height(), 1.0) - 1)) {
-                    w = to.width();
-                    h = w * a;
-                } else {
-                    h = to.height();
-                    w = h / std::max(a, 0.001);
-                }
-                const double x = std::abs(to.left() - from.left()) < 0.5 ? to.left() : to.right() - w;
-                const double y = std::abs(minY(to) - minY(from)) < 0.5 ? minY(to) : maxY(to) - h;
-                return Signature{QRectF(x, y, w, h)};
-            },
-        },
-        kind);
+    return std::visit(Overload{
+                          [&](const Arrow& k) -> Kind {
+                              return Arrow{map(k.tail), map(k.head)};
+                          },
+                          [&](const Line& k) -> Kind {
+                              return Line{map(k.start), map(k.end)};
+                          },
+                          [&](const Pen& k) -> Kind {
+                              Pen out{k.points};
+                              for (QPointF& q : out.points)
+                                  q = map(q);
+                              return out;
+                          },
+                          [&](const Highlight& k) -> Kind {
+                              Highlight out{k.points};
+                              for (QPointF& q : out.points)
+                                  q = map(q);
+                              return out;
+                          },
+                          [&](const Marker& k) -> Kind {
+                              Marker out{k.rects};
+                              for (QRectF& r : out.rects)
+                                  r = QRectF(map(r.topLeft()), QSizeF(r.width() * sx, r.height() * sy));
+                              return out;
+                          },
+                          [&](const Box&) -> Kind { return Box{to}; },
+                          [&](const Ellipse&) -> Kind { return Ellipse{to}; },
+                          [&](const Blur&) -> Kind { return Blur{to}; },
+                          [&](const Number& k) -> Kind {
+                              return Number{k.n, to.center()};
+                          },
+                          [&](const Text& k) -> Kind {
+                              const double n = std::max<qsizetype>(1, k.text.split(QLatin1Char('\n')).size());
+                              return Text{k.text, QPointF(to.left(), maxY(to) - 0.5 * to.height() / n)};
+                          },
+                          [&](const Signature&) -> Kind {
+                              const double a = from.width() != 0 ? from.height() / from.width() : 1;
+                              double w, h;
+                              if (std::abs(to.width() / std::max(from.width(), 1.0) - 1) >=
+                                  std::abs(to.height() / std::max(from.height(), 1.0) - 1)) {
+                                  w = to.width();
+                                  h = w * a;
+                              } else {
+                                  h = to.height();
+                                  w = h / std::max(a, 0.001);
+                              }
+                              const double x = std::abs(to.left() - from.left()) < 0.5 ? to.left() : to.right() - w;
+                              const double y = std::abs(minY(to) - minY(from)) < 0.5 ? minY(to) : maxY(to) - h;
+                              return Signature{QRectF(x, y, w, h)};
+                          },
+                      },
+                      kind);
 }
 
 std::vector<QRectF> snap(const QList<QPointF>& path, const std::vector<std::vector<QRectF>>& wordLines) {

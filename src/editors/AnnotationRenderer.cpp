@@ -145,7 +145,9 @@ QColor haloColor(const Color& color) {
     return color == white() ? QColor::fromRgbF(0, 0, 0, 0.5f) : QColor::fromRgbF(1, 1, 1, 0.55f);
 }
 
-double haloWidth(double width) { return width + std::max(0.6 * width, 1.5); }
+double haloWidth(double width) {
+    return width + std::max(0.6 * width, 1.5);
+}
 
 void pixelate(QPainter& painter, const QRectF& rect, const QImage& picture) {
     const int W = picture.width(), H = picture.height();

@@ -22,7 +22,6 @@ void drawShape(QPainter& painter, const Annotation::Shape& shape, const QImage& 
 // Draws the region of the picture (rect in picture space, y up) as coarse blocks.
 void pixelate(QPainter& painter, const QRectF& rect, const QImage& picture);
 // The selection's outline and handles, s being view pixels per picture pixel.
-void drawSelection(QPainter& painter, const Annotation::Shape& shape, double s, int pictureHeight,
-                   double defaultWidth);
+void drawSelection(QPainter& painter, const Annotation::Shape& shape, double s, int pictureHeight, double defaultWidth);
 
 } // namespace AnnotationRenderer

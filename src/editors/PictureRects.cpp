@@ -11,7 +11,9 @@ QRectF null() {
     return QRectF(inf, inf, 0, 0);
 }
 
-bool isNull(const QRectF& r) { return std::isinf(r.x()) || std::isinf(r.y()); }
+bool isNull(const QRectF& r) {
+    return std::isinf(r.x()) || std::isinf(r.y());
+}
 
 QRectF unite(const QRectF& a, const QRectF& b) {
     if (isNull(a))
@@ -23,7 +25,9 @@ QRectF unite(const QRectF& a, const QRectF& b) {
     return QRectF(left, top, right - left, bottom - top);
 }
 
-QRectF pointRect(const QPointF& p) { return QRectF(p, QSizeF(0, 0)); }
+QRectF pointRect(const QPointF& p) {
+    return QRectF(p, QSizeF(0, 0));
+}
 
 bool intersects(const QRectF& a, const QRectF& b) {
     if (isNull(a) || isNull(b))

@@ -23,8 +23,12 @@ void put(std::vector<double>& p, const QRectF& rect) {
     p.insert(p.end(), {r.x(), r.y(), r.width(), r.height()});
 }
 
-QPointF pointAt(const std::vector<double>& p, size_t i) { return {p[i], p[i + 1]}; }
-QRectF rectAt(const std::vector<double>& p, size_t i) { return {p[i], p[i + 1], p[i + 2], p[i + 3]}; }
+QPointF pointAt(const std::vector<double>& p, size_t i) {
+    return {p[i], p[i + 1]};
+}
+QRectF rectAt(const std::vector<double>& p, size_t i) {
+    return {p[i], p[i + 1], p[i + 2], p[i + 3]};
+}
 
 QList<QPointF> points(const std::vector<double>& p) {
     QList<QPointF> out;
@@ -197,12 +201,8 @@ std::optional<QJsonObject> ShapeRecord::toJson() const {
     if (!finite(p) || !finite(color) || !std::isfinite(width))
         return std::nullopt;
     QJsonObject object{
-        {QStringLiteral("type"), type},
-        {QStringLiteral("p"), numbers(p)},
-        {QStringLiteral("text"), text},
-        {QStringLiteral("n"), n},
-        {QStringLiteral("color"), numbers(color)},
-        {QStringLiteral("width"), width},
+        {QStringLiteral("type"), type},     {QStringLiteral("p"), numbers(p)},         {QStringLiteral("text"), text},
+        {QStringLiteral("n"), n},           {QStringLiteral("color"), numbers(color)}, {QStringLiteral("width"), width},
         {QStringLiteral("filled"), filled},
     };
     if (png)
@@ -239,7 +239,8 @@ std::optional<ShapeRecord> ShapeRecord::fromJson(const QJsonValue& value) {
     record.filled = filled.toBool();
     const QJsonValue png = o.value(QStringLiteral("png"));
     if (png.isString()) {
-        auto decoded = QByteArray::fromBase64Encoding(png.toString().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+        auto decoded =
+            QByteArray::fromBase64Encoding(png.toString().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
         if (!decoded)
             return std::nullopt;
         record.png = std::move(*decoded);

@@ -40,7 +40,9 @@ QImage drawn(const QImage& picture, const std::vector<Shape>& shapes) {
     return canvas.render();
 }
 
-bool reddish(QRgb p) { return qRed(p) > 180 && qGreen(p) < 120 && qBlue(p) < 120; }
+bool reddish(QRgb p) {
+    return qRed(p) > 180 && qGreen(p) < 120 && qBlue(p) < 120;
+}
 
 // Rows (or columns) between the first and the last pixel that passes, inside a band.
 std::pair<int, int> extent(const QImage& image, const QRect& band, bool rows, const std::function<bool(QRgb)>& ink) {
@@ -69,9 +71,7 @@ const Color red = palette()[0];
 TEST_F(AnnotationRenderTest, ArrowHeadSpansItsLastFourAndAHalfWidths) {
     // Width 4 from (20, 50) to (120, 50): the head runs from x = 102 to 120 and is 18 pixels across.
     const QImage out = drawn(plain(200, 100), {Shape{Arrow{{20, 50}, {120, 50}}, red, 4, false, {}}});
-    const auto [left, right] = extent(out, QRect(90, 30, 40, 40), false, [](QRgb p) {
-        return reddish(p);
-    });
+    const auto [left, right] = extent(out, QRect(90, 30, 40, 40), false, [](QRgb p) { return reddish(p); });
     EXPECT_NEAR(right, 119, 1);
     const auto [top, bottom] = extent(out, QRect(103, 30, 1, 40), true, reddish);
     EXPECT_NEAR(bottom - top + 1, 17, 2); // just behind the base the head is nearly its full 18
@@ -125,8 +125,9 @@ TEST_F(AnnotationRenderTest, TextSizeLinesAndNumberMarkers) {
     Q_UNUSED(thirdBottom);
 
     // Width 4: a circle of radius 20 with digits of size 25, white on colours, black on white.
-    const QImage number = drawn(plain(100, 100), {Shape{Number{8, {50, 50}}, red, 4, false, {}},
-                                                  });
+    const QImage number = drawn(plain(100, 100), {
+                                                     Shape{Number{8, {50, 50}}, red, 4, false, {}},
+                                                 });
     const auto [circleLeft, circleRight] = extent(number, QRect(0, 50, 100, 1), false, reddish);
     EXPECT_NEAR(circleRight - circleLeft + 1, 40, 2);
     const auto whiteInk = [](QRgb p) { return qRed(p) > 200 && qGreen(p) > 200 && qBlue(p) > 200; };
@@ -194,8 +195,9 @@ TEST_F(AnnotationRenderTest, SheetOfEveryKind) {
         p.setFont(UI::font(22));
         p.setPen(QColor(40, 40, 48));
         for (int y = 40; y < H; y += 60)
-            p.drawText(20, y, QStringLiteral("Quarterly numbers are in the attached sheet; reply before Friday please. "
-                                              "The review moves to Thursday at ten."));
+            p.drawText(20, y,
+                       QStringLiteral("Quarterly numbers are in the attached sheet; reply before Friday please. "
+                                      "The review moves to Thursday at ten."));
     }
     QImage sig(120, 50, QImage::Format_ARGB32_Premultiplied);
     sig.fill(Qt::transparent);

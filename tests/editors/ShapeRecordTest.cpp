@@ -18,7 +18,9 @@ QByteArray golden() {
     return file.readAll();
 }
 
-QByteArray compact(const QByteArray& json) { return QJsonDocument::fromJson(json).toJson(QJsonDocument::Compact); }
+QByteArray compact(const QByteArray& json) {
+    return QJsonDocument::fromJson(json).toJson(QJsonDocument::Compact);
+}
 
 // A document of one valid box record after the change.
 QByteArray document(const std::function<void(QJsonObject&)>& change = {}) {
@@ -110,7 +112,8 @@ TEST(ShapeRecordTest, RecordsThatMakeNoShapeAreDroppedAlone) {
     ShapeRecord bogusPng = record(QStringLiteral("signature"), {0, 0, 10, 10});
     bogusPng.png = QByteArray("not a picture");
     ShapeRecord hugePng = record(QStringLiteral("signature"), {0, 0, 10, 10});
-    hugePng.png = QByteArray::fromBase64("iVBORw0KGgoAAAANSUhEUgABhqAAAYagCAYAAACoUgvIAAAAC0lEQVR4nGNggAEAAAoAAX+AdF4AAAAASUVORK5CYII=");
+    hugePng.png = QByteArray::fromBase64(
+        "iVBORw0KGgoAAAANSUhEUgABhqAAAYagCAYAAACoUgvIAAAAC0lEQVR4nGNggAEAAAoAAX+AdF4AAAAASUVORK5CYII=");
     const std::vector<Case> cases = {
         {record(QStringLiteral("box"), {1, 2, 3, 4}, {0, 0, 0}), false, "three colour values"},
         {record(QStringLiteral("box"), {1, 2, 3, 4}, {0, 0, 0, 1, 0}), false, "five colour values"},
