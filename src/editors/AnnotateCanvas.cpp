@@ -3,6 +3,7 @@
 #include "editors/AnnotateTextField.h"
 #include "editors/AnnotationGeometry.h"
 #include "editors/AnnotationRenderer.h"
+#include "editors/PictureRects.h"
 #include "imaging/UserError.h"
 #include "ui/UI.h"
 
@@ -13,6 +14,7 @@
 #include <QNativeGestureEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QRegion>
 #include <QThreadPool>
 #include <QWheelEvent>
 
@@ -631,6 +633,66 @@ void AnnotateCanvas::drawHint(QPainter& painter) const {
     painter.restore();
 }
 
+QRect AnnotateCanvas::reach(const Shape& shape, double s) const {
+    const QRectF r = AnnotationRenderer::drawnBounds(shape);
+    if (PictureRects::isNull(r))
+        return {};
+    if (!std::isfinite(r.x()) || !std::isfinite(r.y()) || !std::isfinite(r.width()) || !std::isfinite(r.height()))
+        return frame.rect();
+    // Clamped before conversion so absurd coordinates cannot overflow integers.
+    const double limit = 1e6;
+    const auto clampX = [&](double v) { return std::clamp(v * s, -limit, limit); };
+    const auto clampY = [&](double v) { return std::clamp((picture.height() - v) * s, -limit, limit); };
+    const QRectF view(QPointF(clampX(r.left()), clampY(r.bottom())), QPointF(clampX(r.right()), clampY(r.top())));
+    return view.toAlignedRect().adjusted(-2, -2, 2, 2);
+}
+
+QRect AnnotateCanvas::selectionReach(const Shape& shape, double s) const {
+    // Handles and end rings reach 9 view pixels past the handle box; the pad covers them at any scale.
+    const double dpr = devicePixelRatioF();
+    const int pad = int(std::ceil(12 * dpr));
+    Shape box = shape;
+    box.kind = Box{handleBox(shape)};
+    box.width = 0;
+    if (std::holds_alternative<Arrow>(shape.kind) || std::holds_alternative<Line>(shape.kind))
+        box.kind = Box{Geo::bounds(shape.kind, 0)};
+    return reach(box, s).adjusted(-pad, -pad, pad, pad);
+}
+
+QRect AnnotateCanvas::hintReach(const QString& hint, double dpr) const {
+    const QFontMetricsF metrics(UI::font(11, QFont::DemiBold));
+    const double tw = metrics.horizontalAdvance(hint), th = metrics.height();
+    const QRectF pill(width() / 2.0 - tw / 2 - 9, 10, tw + 18, th + 6);
+    return QRectF(pill.topLeft() * dpr, pill.size() * dpr).toAlignedRect().adjusted(-2, -2, 2, 2);
+}
+
+QRegion AnnotateCanvas::changedSince(const Drawn& before, const Drawn& now, double s, double dpr) const {
+    QRegion dirty;
+    const size_t count = std::max(before.above.size(), now.above.size());
+    for (size_t i = 0; i < count; ++i) {
+        const bool old = i < before.above.size(), fresh = i < now.above.size();
+        if (old && fresh && before.above[i] == now.above[i])
+            continue;
+        if (old)
+            dirty += reach(before.above[i], s);
+        if (fresh)
+            dirty += reach(now.above[i], s);
+    }
+    if (before.selection != now.selection) {
+        if (before.selection)
+            dirty += selectionReach(*before.selection, s);
+        if (now.selection)
+            dirty += selectionReach(*now.selection, s);
+    }
+    if (before.hint != now.hint) {
+        if (before.hint)
+            dirty += hintReach(*before.hint, dpr);
+        if (now.hint)
+            dirty += hintReach(*now.hint, dpr);
+    }
+    return dirty;
+}
+
 void AnnotateCanvas::paintEvent(QPaintEvent*) {
     const double dpr = devicePixelRatioF();
     const QSize pixels = (QSizeF(size()) * dpr).toSize();
@@ -645,34 +707,56 @@ void AnnotateCanvas::paintEvent(QPaintEvent*) {
     const bool layerFits = layer.size() == pixels && layerShapes.size() == changing &&
                            std::equal(layerShapes.begin(), layerShapes.end(), shapes.begin());
     if (!layerFits) {
-        layer = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
-        layer.fill(Qt::transparent);
+        if (shownPicture.size() != pixels)
+            shownPicture = picture.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                               .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        layer = shownPicture.copy();
         QPainter painter(&layer);
         painter.scale(s, s);
-        painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
-        painter.drawImage(QRectF(0, 0, picture.width(), picture.height()), picture);
         for (size_t i = 0; i < changing; ++i)
             AnnotationRenderer::drawShape(painter, shapes[i], picture);
         layerShapes.assign(shapes.begin(), shapes.begin() + ptrdiff_t(changing));
+        lastDrawn.reset();
     }
-    if (frame.size() != pixels)
+    Drawn now;
+    now.above.assign(shapes.begin() + ptrdiff_t(changing), shapes.end());
+    for (Shape& shape : previewShapes())
+        now.above.push_back(std::move(shape));
+    if (validSelection())
+        now.selection = shapes[size_t(*selected)];
+    now.hint = hintText;
+
+    // Pixels outside the changed region were drawn by the same shapes in the same order last time.
+    QRegion dirty(QRect(QPoint(0, 0), pixels));
+    if (lastDrawn && frame.size() == pixels)
+        dirty = changedSince(*lastDrawn, now, s, dpr) & QRect(QPoint(0, 0), pixels);
+    else
         frame = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
-    std::memcpy(frame.bits(), layer.constBits(), size_t(layer.sizeInBytes()));
-    {
+    if (!dirty.isEmpty()) {
         QPainter painter(&frame);
+        painter.setClipRegion(dirty);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        for (const QRect& r : dirty)
+            painter.drawImage(r.topLeft(), layer, r);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
         painter.save();
         painter.scale(s, s);
-        drawFrom(painter, shapes, changing, true);
+        const QRect bounds = dirty.boundingRect();
+        for (const Shape& shape : now.above)
+            if (reach(shape, s).intersects(bounds))
+                AnnotationRenderer::drawShape(painter, shape, picture);
+        if (now.selection)
+            AnnotationRenderer::drawSelection(painter, *now.selection, scale(), picture.height(), defaultWidth());
         painter.restore();
         painter.scale(dpr, dpr);
         drawHint(painter);
     }
-    frame.setDevicePixelRatio(dpr);
+    lastDrawn = std::move(now);
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing, true);
     QPainterPath rounded;
     rounded.addRoundedRect(QRectF(rect()), 8, 8);
     painter.fillRect(rect(), palette().window());
     painter.setClipPath(rounded);
-    painter.drawImage(QPointF(0, 0), frame);
+    painter.drawImage(QRectF(rect()), frame);
 }

@@ -154,8 +154,20 @@ private:
     bool wordsRequested = false;
     SnapshotHistory undoHistory;
 
+    // What the last frame drew over the layer, so the next one repaints only where that changed.
+    struct Drawn {
+        std::vector<Shape> above; // shapes from the changing one up, then the shapes in progress
+        std::optional<Shape> selection;
+        std::optional<QString> hint;
+    };
+    QRect reach(const Shape& shape, double s) const;
+    QRect selectionReach(const Shape& shape, double s) const;
+    QRect hintReach(const QString& hint, double dpr) const;
+    QRegion changedSince(const Drawn& before, const Drawn& now, double s, double dpr) const;
+
     // The picture and the shapes below the one being changed, at the view's size: a drag repaints
-    // only what lies above.
-    QImage layer, frame;
+    // only what lies above, and only where it changed.
+    QImage layer, frame, shownPicture;
     std::vector<Shape> layerShapes;
+    std::optional<Drawn> lastDrawn;
 };

@@ -180,9 +180,14 @@ void pixelate(QPainter& painter, const QRectF& rect, const QImage& picture) {
             cache.clear();
         cache.insert(key, small);
     }
+    // A texture fill samples by device pixel, so a repaint clipped to part of the region draws the
+    // same blocks as a whole one (a scaled image blit would not).
+    QBrush blocks(small);
+    blocks.setTransform(
+        QTransform(double(w) / small.width(), 0, 0, double(h) / small.height(), region.x(), region.y()));
     painter.save();
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-    painter.drawImage(QRectF(region), small);
+    painter.fillRect(QRectF(region), blocks);
     painter.restore();
 }
 
@@ -228,6 +233,35 @@ void drawShape(QPainter& painter, const Shape& shape, const QImage& picture) {
         }
     }
     painter.restore();
+}
+
+QRectF drawnBounds(const Shape& shape) {
+    namespace R = PictureRects;
+    const double w = std::max(shape.width, 0.0);
+    QRectF box = AnnotationGeometry::bounds(shape.kind, w);
+    double pad = haloWidth(w) / 2 + 2;
+    if (std::holds_alternative<Arrow>(shape.kind)) {
+        // The head's back corners stand 2.25 widths off the shaft.
+        pad += 2.25 * w;
+    } else if (std::holds_alternative<Highlight>(shape.kind)) {
+        pad = 3 * w + 2;
+    } else if (std::holds_alternative<Marker>(shape.kind) || std::holds_alternative<Signature>(shape.kind)) {
+        pad = 2;
+    } else if (auto* b = std::get_if<Blur>(&shape.kind)) {
+        box = b->rect.normalized();
+        pad = 2;
+    } else if (std::holds_alternative<Text>(shape.kind)) {
+        pad = 0.4 * AnnotationGeometry::textSize(w) + 2;
+    } else if (auto* n = std::get_if<Number>(&shape.kind)) {
+        const double r = 5 * w;
+        const QRectF label = AnnotationFont::linePath(QString::number(n->n), 1.25 * r, true).boundingRect();
+        const double half = std::max({r + 0.25 * w, label.width() / 2 + std::abs(label.x()), label.height() / 2});
+        box = QRectF(n->centre.x() - half, n->centre.y() - half, 2 * half, 2 * half);
+        pad = 2;
+    }
+    if (R::isNull(box))
+        return box;
+    return R::inset(box.normalized(), -pad, -pad);
 }
 
 void drawSelection(QPainter& painter, const Shape& shape, double s, int pictureHeight, double defaultWidth) {

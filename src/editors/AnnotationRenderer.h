@@ -21,6 +21,9 @@ double haloWidth(double width);
 void drawShape(QPainter& painter, const Annotation::Shape& shape, const QImage& picture);
 // Draws the region of the picture (rect in picture space, y up) as coarse blocks.
 void pixelate(QPainter& painter, const QRectF& rect, const QImage& picture);
+// Where drawing the shape can change pixels, in picture space (y up), generously: whatever lies
+// outside it is untouched by the shape. Null for shapes that draw nothing.
+QRectF drawnBounds(const Annotation::Shape& shape);
 // The selection's outline and handles, s being view pixels per picture pixel.
 void drawSelection(QPainter& painter, const Annotation::Shape& shape, double s, int pictureHeight, double defaultWidth);
 

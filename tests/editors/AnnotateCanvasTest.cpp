@@ -361,3 +361,54 @@ TEST_F(AnnotateCanvasTest, StyleChangesAndUndoKeys) {
     EXPECT_TRUE(canvas->shapes[0].filled);
     EXPECT_EQ(canvas->shapes[0].color, palette()[2]);
 }
+
+TEST_F(AnnotateCanvasTest, DragFramesLookExactlyLikeAFullRepaint) {
+    // One shape of each kind in a grid; each is dragged across its neighbours, and every frame is
+    // compared with a canvas that draws the same shapes from scratch.
+    canvas->resize(450, 225); // shown at 0.75
+    QImage sig(30, 12, QImage::Format_ARGB32_Premultiplied);
+    sig.fill(QColor(20, 20, 20, 200));
+    const std::vector<Kind> kinds = {
+        Arrow{{20, 260}, {120, 220}},
+        Line{{170, 260}, {270, 220}},
+        Box{QRectF(320, 210, 100, 60)},
+        Ellipse{QRectF(470, 210, 100, 60)},
+        Pen{{{20, 110}, {60, 180}, {120, 120}}},
+        Highlight{{{170, 150}, {270, 150}}},
+        Marker{{QRectF(320, 140, 100, 20)}},
+        Blur{QRectF(470, 110, 100, 80)},
+        Text{QStringLiteral("Ag\nyo"), {20, 80}},
+        Number{42, {220, 50}},
+        Signature{QRectF(320, 20, 100, 40)},
+        Box{QRectF(470, 20, 100, 60)},
+    };
+    for (size_t i = 0; i < kinds.size(); ++i)
+        canvas->shapes.push_back(Shape{kinds[i], palette()[i % 12], 3, true, i == 10 ? sig : QImage()});
+    canvas->setTool(Tool::Select);
+    const auto expectFresh = [&](const char* when, size_t i) {
+        AnnotateCanvas fresh(canvas->image());
+        fresh.resize(canvas->size());
+        fresh.shapes = canvas->shapes;
+        fresh.selected = canvas->selected;
+        const QImage got = canvas->grab().toImage(), want = fresh.grab().toImage();
+        QRect differs;
+        for (int y = 0; y < got.height(); ++y)
+            for (int x = 0; x < got.width(); ++x)
+                if (got.pixel(x, y) != want.pixel(x, y))
+                    differs |= QRect(x, y, 1, 1);
+        ASSERT_TRUE(differs.isNull()) << when << " shape " << i << " differs in " << differs.x() << "," << differs.y()
+                                      << " " << differs.width() << "x" << differs.height();
+    };
+    for (size_t i = 0; i < kinds.size(); ++i) {
+        const QPointF at = AnnotationGeometry::bounds(canvas->shapes[i].kind, 3).center();
+        press(at);
+        for (int step = 1; step <= 3; ++step) {
+            mouse(QEvent::MouseMove, at + QPointF(50 * step, -30 * step), Qt::LeftButton);
+            expectFresh("moving", i);
+        }
+        release(at + QPointF(150, -90));
+        expectFresh("dropped", i);
+        canvas->undo();
+        expectFresh("undone", i);
+    }
+}
