@@ -54,6 +54,48 @@ QPainterPath polyline(const QList<QPointF>& points, const Flip& flip) {
     return path;
 }
 
+// Rasterising one outline of a very long, self-crossing stroke costs far more than its length: such
+// strokes are drawn piecewise as coverage into a mask of their own, which is then coloured and put
+// down once, so the stroke still blends as one.
+constexpr qsizetype longStroke = 10000;
+
+void strokeLong(QPainter& painter, const QList<QPointF>& points, const Flip& flip, const QColor& color, double width) {
+    const QTransform device = painter.combinedTransform();
+    QRectF reach = PictureRects::null();
+    for (const QPointF& p : points)
+        reach = PictureRects::unite(reach, PictureRects::pointRect(device.map(flip(p))));
+    if (!std::isfinite(reach.width()) || !std::isfinite(reach.height()))
+        return;
+    const double grow = width * std::sqrt(std::abs(device.determinant())) / 2 + 2;
+    const QRectF inside =
+        reach.adjusted(-grow, -grow, grow, grow) & QRectF(0, 0, painter.device()->width(), painter.device()->height());
+    const QRect target = inside.toAlignedRect();
+    if (target.isEmpty())
+        return;
+    QImage mask(target.size(), QImage::Format_ARGB32_Premultiplied);
+    mask.fill(Qt::transparent);
+    {
+        QPainter piece(&mask);
+        piece.setRenderHint(QPainter::Antialiasing, true);
+        piece.setTransform(device * QTransform::fromTranslate(-target.x(), -target.y()));
+        piece.setPen(QPen(Qt::black, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        constexpr qsizetype chunk = 1000;
+        for (qsizetype from = 0; from + 1 < points.size(); from += chunk) {
+            QPolygonF part;
+            for (qsizetype i = from; i < std::min(points.size(), from + chunk + 1); ++i)
+                part.push_back(flip(points[i]));
+            piece.drawPolyline(part);
+        }
+        piece.resetTransform();
+        piece.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        piece.fillRect(mask.rect(), color);
+    }
+    painter.save();
+    painter.resetTransform();
+    painter.drawImage(target.topLeft(), mask);
+    painter.restore();
+}
+
 QPainterPath roundedBox(const QRectF& rect, double radius) {
     QPainterPath path;
     path.addRoundedRect(rect, radius, radius);
@@ -204,7 +246,12 @@ void drawShape(QPainter& painter, const Shape& shape, const QImage& picture) {
         path.lineTo(flip(k->end));
         haloAndStroke(painter, path, shape);
     } else if (auto* k = std::get_if<Pen>(&shape.kind)) {
-        haloAndStroke(painter, polyline(k->points, flip), shape);
+        if (k->points.size() > longStroke) {
+            strokeLong(painter, k->points, flip, haloColor(shape.color), haloWidth(w));
+            strokeLong(painter, k->points, flip, shape.color.qcolor(), w);
+        } else {
+            haloAndStroke(painter, polyline(k->points, flip), shape);
+        }
     } else if (auto* k = std::get_if<Box>(&shape.kind)) {
         const QRectF r = flip(k->rect);
         boxLike(painter, roundedBox(r, std::min({w, r.width() / 2, r.height() / 2})), shape);
@@ -212,7 +259,10 @@ void drawShape(QPainter& painter, const Shape& shape, const QImage& picture) {
         boxLike(painter, ellipse(flip(k->rect)), shape);
     } else if (auto* k = std::get_if<Highlight>(&shape.kind)) {
         painter.setCompositionMode(QPainter::CompositionMode_Multiply);
-        strokePath(painter, polyline(k->points, flip), withAlpha(shape.color, 0.45), 6 * w);
+        if (k->points.size() > longStroke)
+            strokeLong(painter, k->points, flip, withAlpha(shape.color, 0.45), 6 * w);
+        else
+            strokePath(painter, polyline(k->points, flip), withAlpha(shape.color, 0.45), 6 * w);
     } else if (auto* k = std::get_if<Marker>(&shape.kind)) {
         painter.setCompositionMode(QPainter::CompositionMode_Multiply);
         const QColor fill = withAlpha(shape.color, 0.5);

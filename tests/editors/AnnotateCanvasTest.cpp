@@ -8,6 +8,8 @@
 
 #include <QApplication>
 #include <QMouseEvent>
+#include <QNativeGestureEvent>
+#include <QPointingDevice>
 #include <QSignalSpy>
 #include <QTest>
 #include <QWheelEvent>
@@ -331,6 +333,12 @@ TEST_F(AnnotateCanvasTest, ThicknessByNudgeAndWheelStopsAtItsLimits) {
     EXPECT_NEAR(canvas->thickness(), std::exp(0.86), 1e-9);
     wheel({5, 0}, {0, 0});
     EXPECT_NEAR(canvas->thickness(), std::exp(0.86), 1e-9);
+    // A pinch never more than halves in one event.
+    canvas->setThickness(2);
+    QNativeGestureEvent pinch(Qt::ZoomNativeGesture, QPointingDevice::primaryPointingDevice(), 2, QPointF(10, 10),
+                              QPointF(10, 10), canvas->mapToGlobal(QPointF(10, 10)), -0.8, QPointF());
+    QApplication::sendEvent(canvas.get(), &pinch);
+    EXPECT_NEAR(canvas->thickness(), 1, 1e-9);
 }
 
 TEST_F(AnnotateCanvasTest, StyleChangesAndUndoKeys) {

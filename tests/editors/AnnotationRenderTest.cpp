@@ -149,6 +149,16 @@ TEST_F(AnnotationRenderTest, HighlighterMultipliesAtSixWidths) {
     // Multiply at 0.45: blue 200 -> 200 x (1 - 0.45) = 110; red stays.
     EXPECT_NEAR(qBlue(out.pixel(100, 50)), 110, 3);
     EXPECT_NEAR(qRed(out.pixel(100, 50)), 200, 3);
+    // A stroke of many points is drawn in pieces but still blends once, also where pieces meet.
+    QList<QPointF> many;
+    for (int i = 0; i <= 20000; ++i)
+        many.push_back(QPointF(20 + i * 0.008, 50));
+    const QImage long_ = drawn(picture, {Shape{Highlight{many}, halfYellow, 3, false, {}}});
+    for (int x : {28, 36, 100})
+        EXPECT_NEAR(qBlue(long_.pixel(x, 50)), 110, 3) << x;
+    EXPECT_NEAR(extent(long_, QRect(100, 0, 1, 100), true, [](QRgb p) { return qBlue(p) < 190; }).second -
+                    extent(long_, QRect(100, 0, 1, 100), true, [](QRgb p) { return qBlue(p) < 190; }).first + 1,
+                18, 1);
 }
 
 TEST_F(AnnotationRenderTest, FlattenedPictureHoldsNoDecoration) {
