@@ -26,7 +26,7 @@ using namespace Annotation;
 namespace Geo = AnnotationGeometry;
 
 AnnotateCanvas::AnnotateCanvas(const QImage& image, WordBoxes boxes, QWidget* parent)
-    : QWidget(parent), picture(image.convertToFormat(QImage::Format_ARGB32_Premultiplied)),
+    : QWidget(parent), original(image), picture(image.convertToFormat(QImage::Format_ARGB32_Premultiplied)),
       wordBoxes(std::move(boxes)) {
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -263,6 +263,7 @@ void AnnotateCanvas::add(Shape shape) {
 
 void AnnotateCanvas::beginText(QPointF v, std::optional<QString> initial, std::optional<Color> color,
                                std::optional<double> width) {
+    commitText();
     editWidth = width;
     editColor = color;
     const double w = width.value_or(defaultWidth());
@@ -340,7 +341,7 @@ void AnnotateCanvas::prepareWords() {
     if (!wordBoxes)
         return;
     QPointer<AnnotateCanvas> self(this);
-    QThreadPool::globalInstance()->start([self, boxes = wordBoxes, image = picture] {
+    QThreadPool::globalInstance()->start([self, boxes = wordBoxes, image = original] {
         WordLines found = boxes(image);
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),

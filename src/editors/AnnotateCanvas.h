@@ -41,7 +41,8 @@ public:
     std::optional<int> selected;     // index into shapes
     std::optional<QString> hintText; // shown at the top while set
 
-    const QImage& image() const { return picture; }
+    // The unannotated picture as it was given; never replaced.
+    const QImage& image() const { return original; }
     Tool tool() const { return currentTool; }
     void setTool(Tool tool);
     bool filled() const { return fillNew; }
@@ -129,7 +130,8 @@ private:
     void drawHint(QPainter& painter) const;
     void applyCursor();
 
-    QImage picture;
+    QImage original;
+    QImage picture; // the same in the format drawing is fastest with
     WordBoxes wordBoxes;
     Tool currentTool = Tool::Arrow;
     bool fillNew = true;
