@@ -239,9 +239,10 @@ std::optional<ShapeRecord> ShapeRecord::fromJson(const QJsonValue& value) {
     record.filled = filled.toBool();
     const QJsonValue png = o.value(QStringLiteral("png"));
     if (png.isString()) {
-        auto decoded =
-            QByteArray::fromBase64Encoding(png.toString().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
-        if (!decoded)
+        // Padding is required: text of the standard alphabet always comes in groups of four.
+        const QByteArray text = png.toString().toLatin1();
+        auto decoded = QByteArray::fromBase64Encoding(text, QByteArray::AbortOnBase64DecodingErrors);
+        if (!decoded || text.size() % 4 != 0)
             return std::nullopt;
         record.png = std::move(*decoded);
     } else if (!png.isNull() && !png.isUndefined()) {

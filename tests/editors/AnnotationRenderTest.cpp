@@ -75,8 +75,11 @@ TEST_F(AnnotationRenderTest, ArrowHeadSpansItsLastFourAndAHalfWidths) {
     EXPECT_NEAR(right, 119, 1);
     const auto [top, bottom] = extent(out, QRect(103, 30, 1, 40), true, reddish);
     EXPECT_NEAR(bottom - top + 1, 17, 2); // just behind the base the head is nearly its full 18
-    const auto [shaftTop, shaftBottom] = extent(out, QRect(60, 30, 1, 40), true, reddish);
-    EXPECT_NEAR(shaftBottom - shaftTop + 1, 4, 1);
+    // The shaft ends where the head begins: just before it, only the 4 wide shaft is red.
+    for (int x : {60, 99}) {
+        const auto [shaftTop, shaftBottom] = extent(out, QRect(x, 30, 1, 40), true, reddish);
+        EXPECT_NEAR(shaftBottom - shaftTop + 1, 4, 1) << x;
+    }
     Q_UNUSED(left);
     // The halo: white at 0.55 behind colours, black at 0.5 behind white.
     EXPECT_EQ(AnnotationRenderer::haloColor(red), QColor::fromRgbF(1, 1, 1, 0.55f));

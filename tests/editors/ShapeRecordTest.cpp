@@ -93,6 +93,7 @@ TEST(ShapeRecordTest, MalformedDocumentsAreRefusedWhole) {
         {document(set("type", 3)), "type a number"},
         {document(set("png", QStringLiteral("@@@"))), "png not base64"},
         {document(set("png", 5)), "png a number"},
+        {document(set("png", QStringLiteral("QUI"))), "png without padding"},
     };
     for (const auto& [json, why] : cases)
         EXPECT_FALSE(ShapeRecords::decode(json)) << why;
