@@ -321,7 +321,6 @@ void AnnotateCanvas::commitText() {
     editColor.reset();
     AnnotateTextField* old = field;
     field = nullptr;
-    old->onCommit = nullptr;
     old->hide();
     old->deleteLater();
     setFocus(Qt::OtherFocusReason);
