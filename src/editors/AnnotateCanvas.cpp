@@ -603,14 +603,14 @@ void AnnotateCanvas::drawContent(QPainter& painter, bool preview) const {
 
 QImage AnnotateCanvas::render() {
     commitText();
-    QImage out(picture.size(), QImage::Format_ARGB32_Premultiplied);
-    if (out.isNull() || picture.isNull())
+    // The picture put down over nothing is the picture itself: start from a copy.
+    QImage out = picture.copy();
+    if (out.isNull())
         throw ConvertError(QStringLiteral("Can't render"));
-    out.fill(Qt::transparent);
     QPainter painter(&out);
     if (!painter.isActive())
         throw ConvertError(QStringLiteral("Can't render"));
-    drawContent(painter, false);
+    drawFrom(painter, shapes, 0, false);
     painter.end();
     return out;
 }
