@@ -1,0 +1,82 @@
+#pragma once
+// The animated illustration at the top of every tour page: a drifting glow and a 544 × 300 stage,
+// scaled to fit and centred, on which the scene of the current kind is built from layers. Layers a
+// scene registers follow the pointer a little. The view ticks at 60 Hz only while it is shown.
+
+#include "onboarding/LayerRenderer.h"
+#include "onboarding/TourKit.h"
+
+#include <QList>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+#include <utility>
+
+class TourScene : public QWidget {
+    Q_OBJECT
+public:
+    enum class Kind { welcome, pick, slice, card, basket, latest, wheel, permissions };
+    static constexpr double stageWidth = 544;
+    static constexpr double stageHeight = 300;
+
+    // clock gives the media time in seconds; the steady clock when none is given.
+    explicit TourScene(QWidget* parent = nullptr, std::function<double()> clock = {});
+
+    Kind kind = Kind::pick;
+
+    // Throws the old tree away and builds the glow, the stage and the scene of kind anew; every
+    // animation starts over.
+    void rebuild();
+
+    // The page fade of the panel, multiplied into everything the scene paints.
+    void setFade(double alpha);
+    double fade() const { return fadeAlpha; }
+    // Rounds the corners of what the scene paints (the card it sits in is rounded).
+    void setCornerRadius(double radius);
+
+    // The tree under the view's own layer, and the stage of the current scene.
+    const tour::Layer& backing() const { return *root; }
+    tour::LayerPtr stage() const { return stageLayer; }
+    // The pointer-follow offset at time t, each axis between -0.5 and 0.5.
+    QPointF shiftAt(double t) const;
+    // Layers registered to follow the pointer, with their travel in points.
+    const QList<std::pair<tour::LayerPtr, double>>& parallaxLayers() const { return parallax; }
+    bool ticking() const { return ticker.isActive(); }
+
+    // Paints the scene at media time t (for tests and benchmarks; the view paints at the clock's time).
+    void render(QPainter& painter, double t);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    // Moves the registered layers towards dx, dy (fractions of the view, 0 in the centre) in 0.35 s.
+    void shift(double dx, double dy);
+
+    void buildWelcome(tour::Layer& stage);
+    void buildPick(tour::Layer& stage);
+    void buildSlice(tour::Layer& stage);
+    void buildCard(tour::Layer& stage);
+    void buildBasket(tour::Layer& stage);
+    void buildLatest(tour::Layer& stage);
+    void buildWheel(tour::Layer& stage);
+    void buildPermissions(tour::Layer& stage);
+
+    std::function<double()> clock;
+    TourKit kit;
+    tour::LayerPtr root;
+    tour::LayerPtr stageLayer;
+    QList<std::pair<tour::LayerPtr, double>> parallax;
+    tour::LayerRenderer renderer;
+    QTimer ticker;
+    double fadeAlpha = 1;
+    double radius = 0;
+    QPointF shiftFrom, shiftTo;
+    double shiftStart = 0;
+};
