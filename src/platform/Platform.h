@@ -5,6 +5,7 @@
 #include <memory>
 
 class Compositor;
+class DesktopChecks;
 class GlobalKeys;
 class PointerWatch;
 class TrayColors;
@@ -22,4 +23,6 @@ public:
     virtual const TrayColors& trayColors() = 0;
     // A new watch of mouse-button presses anywhere on the screen (as well as can be seen). Never null.
     virtual std::unique_ptr<PointerWatch> watchPointer() = 0;
+    // Whether captures, the tray and the session will work, for the tour's setup page.
+    virtual const DesktopChecks& checks() = 0;
 };

@@ -3,6 +3,7 @@
 // switches on and off, no tray colours, and pointer watches it presses by hand.
 
 #include "platform/Compositor.h"
+#include "platform/DesktopChecks.h"
 #include "platform/Platform.h"
 #include "platform/TrayColors.h"
 #include "platform/fake/FakeGlobalKeys.h"
@@ -23,6 +24,16 @@ public:
     std::optional<QColor> color;
 };
 
+class FakeDesktopChecks final : public DesktopChecks {
+public:
+    bool wayland() const override { return waylandSession; }
+    bool screenReadable() const override { return readable; }
+    bool trayPresent() const override { return tray; }
+    bool waylandSession = false;
+    bool readable = true;
+    bool tray = true;
+};
+
 class FakePlatform final : public Platform {
 public:
     GlobalKeys& keys() override { return globalKeys; }
@@ -35,9 +46,12 @@ public:
         return watch;
     }
 
+    const DesktopChecks& checks() override { return desktopChecks; }
+
     FakeGlobalKeys globalKeys;
     FakeWindowList windowList;
     FakeCompositor compositing;
     FakeTrayColors tray;
     QPointer<FakePointerWatch> lastWatch; // the newest watch handed out, while it lives
+    FakeDesktopChecks desktopChecks;
 };
