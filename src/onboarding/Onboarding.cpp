@@ -25,6 +25,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <cstdio>
 
 namespace {
 
@@ -44,6 +45,13 @@ QPointer<Onboarding>& currentPanel() {
 
 Defaults& storeOf(const Onboarding::Services& services) {
     return services.defaults ? *services.defaults : Defaults::standard();
+}
+
+// End-to-end tests follow the tour through standard error.
+void trace(const QString& line) {
+    static const bool on = qEnvironmentVariableIsSet("PICTOLARIUM_TRACE");
+    if (on)
+        std::fprintf(stderr, "%s\n", qPrintable(line));
 }
 
 QColor accent(double alpha) {
@@ -347,6 +355,7 @@ void Onboarding::applyPage() {
         permTimer.stop();
     }
 
+    trace(QStringLiteral("tour: ") + eyebrowWord(p.kind) + QStringLiteral(" | ") + p.title);
     sceneView->kind = p.kind;
     layoutContent(tour::MediaClock::now());
     sceneView->rebuild();
@@ -414,12 +423,14 @@ void Onboarding::showTrayHint(const Services& services) {
     const QPoint topCentre(area.center().x(), area.top() + 80);
     const std::optional<QRect> icon = services.trayIcon ? services.trayIcon() : std::optional<QRect>(QRect());
     if (!icon) {
+        trace(QStringLiteral("tour hint: no tray"));
         Toast::show(QStringLiteral("Pictolarium is running, but this desktop shows no tray icons. The shortcuts work "
                                    "anyway."),
                     topCentre, 9.0);
         return;
     }
     const QString text = QStringLiteral("Pictolarium lives here, in your panel. Click the icon any time.");
+    trace(QStringLiteral("tour hint: panel"));
     if (icon->isEmpty()) {
         Toast::show(text, topCentre, 6.0);
         return;

@@ -136,6 +136,7 @@ private:
     QTimer permTimer;
     QTimer animation;
     int grantedCount = -1;
+    QString lastTraced;
     bool onTop = true;
     bool composited = false;
     // Page change: fading out until fadeOutEnd, then the new page fades in over 0.18 s.

@@ -5,6 +5,8 @@
 
 #include <QGridLayout>
 
+#include <cstdio>
+
 void Onboarding::buildPermissionButtons() {
     delete permBox->layout();
     qDeleteAll(permBox->findChildren<QWidget*>(Qt::FindDirectChildrenOnly));
@@ -50,11 +52,19 @@ void Onboarding::refreshPermissions() {
     const CapabilityProbe::Result results[] = {probe.screenCapture(), probe.hotKeys(), probe.trayIcon(),
                                                probe.compositor()};
     int passing = 0;
+    QStringList said;
     for (int i = 0; i < 4; ++i) {
+        said << results[i].pill;
         const bool canChange = i == 1 && !results[i].ok && bool(services.changeShortcut);
         rows.at(i)->setResult(results[i].ok, results[i].pill, canChange);
         passing += results[i].ok;
     }
+    // End-to-end tests read the checks from standard error, once per change.
+    static const bool tracing = qEnvironmentVariableIsSet("PICTOLARIUM_TRACE");
+    const QString line = QStringLiteral("setup: ") + said.join(QStringLiteral(" | "));
+    if (tracing && line != lastTraced)
+        std::fprintf(stderr, "%s\n", qPrintable(line));
+    lastTraced = line;
     // Something the user just fixed elsewhere: bring the page back to the front.
     if (grantedCount >= 0 && passing > grantedCount) {
         activateWindow();
