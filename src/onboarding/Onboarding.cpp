@@ -60,24 +60,6 @@ QColor accent(double alpha) {
     return c;
 }
 
-// A white rounded card the scene sits in.
-class HeroCard : public QWidget {
-public:
-    using QWidget::QWidget;
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        QPainterPath box;
-        box.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 16, 16);
-        QColor fill = Brand::background();
-        fill.setAlphaF(0.7f);
-        p.fillPath(box, fill);
-        p.strokePath(box, QPen(Brand::lineStrong(), 1));
-    }
-};
-
 } // namespace
 
 void Onboarding::setServices(Services services) { shared() = std::move(services); }
@@ -154,7 +136,7 @@ Onboarding::Onboarding(const Services& given, Defaults& store)
         setMask(QRegion(shape.toFillPolygon().toPolygon()));
     }
 
-    hero = new HeroCard(this);
+    hero = new QWidget(this);
     hero->setGeometry(28, 20, 544, 300);
     sceneView = new TourScene(hero);
     sceneView->setCornerRadius(16);
@@ -272,9 +254,16 @@ void Onboarding::tick() {
 
 void Onboarding::layoutContent(double now) {
     const int heroHeight = onPermissions() ? 216 : 300;
-    if (hero->height() != heroHeight) {
+    if (hero->height() != heroHeight || backgroundHero != heroHeight) {
         hero->setGeometry(28, 20, 544, heroHeight);
         sceneView->setGeometry(hero->rect());
+        // The scene paints over a copy of what lies under it, so the panel stays still.
+        const QImage& under = backgroundImage();
+        const qreal dpr = under.devicePixelRatio();
+        QImage part = under.copy(QRectF(QPointF(hero->pos()) * dpr, QSizeF(hero->size()) * dpr).toRect());
+        part.setDevicePixelRatio(dpr);
+        sceneView->setBackdrop(part);
+        update();
     }
     const int top = 20 + heroHeight + 24;
     content->setGeometry(28, top, 544, kHeight - top - 22);
@@ -460,8 +449,16 @@ void Onboarding::keyPressEvent(QKeyEvent* event) {
     }
 }
 
-void Onboarding::paintEvent(QPaintEvent*) {
-    QPainter p(this);
+const QImage& Onboarding::backgroundImage() {
+    const int heroHeight = hero->height();
+    const qreal dpr = devicePixelRatioF();
+    if (!background.isNull() && backgroundHero == heroHeight && background.devicePixelRatio() == dpr)
+        return background;
+    backgroundHero = heroHeight;
+    background = QImage(size() * dpr, QImage::Format_ARGB32_Premultiplied);
+    background.setDevicePixelRatio(dpr);
+    background.fill(Qt::transparent);
+    QPainter p(&background);
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF r = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
     QPainterPath box;
@@ -479,6 +476,24 @@ void Onboarding::paintEvent(QPaintEvent*) {
                        QTransform::fromTranslate(0.15 * width(), 0.1 * height()));
     p.fillPath(box, brush);
     p.strokePath(box, QPen(Brand::lineStrong(), 1));
+
+    // The card the scene sits in.
+    QPainterPath card;
+    card.addRoundedRect(QRectF(hero->geometry()).adjusted(0.5, 0.5, -0.5, -0.5), 16, 16);
+    QColor fill = Brand::background();
+    fill.setAlphaF(0.7f);
+    p.fillPath(card, fill);
+    p.strokePath(card, QPen(Brand::lineStrong(), 1));
+    return background;
+}
+
+void Onboarding::paintEvent(QPaintEvent* event) {
+    QPainter p(this);
+    p.setCompositionMode(QPainter::CompositionMode_Source);
+    p.drawImage(event->rect(), backgroundImage(), QRectF(QPointF(event->rect().topLeft()) * devicePixelRatioF(),
+                                                         QSizeF(event->rect().size()) * devicePixelRatioF()));
+    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    p.setRenderHint(QPainter::Antialiasing);
 
     // Page dots, level with the buttons.
     const int count = int(pages().size());

@@ -8,6 +8,7 @@
 #include "onboarding/TourScene.h"
 #include "shortcuts/Shortcut.h"
 
+#include <QImage>
 #include <QList>
 #include <QPointer>
 #include <QRect>
@@ -111,6 +112,8 @@ private:
     void tick();
     void layoutContent(double now);
     bool onPermissions() const;
+    // The panel's glass and the scene's card, drawn once per card height.
+    const QImage& backgroundImage();
     static void showTrayHint(const Services& services);
 
     Services services;
@@ -137,6 +140,8 @@ private:
     QTimer animation;
     int grantedCount = -1;
     QString lastTraced;
+    QImage background;
+    int backgroundHero = 0;
     bool onTop = true;
     bool composited = false;
     // Page change: fading out until fadeOutEnd, then the new page fades in over 0.18 s.

@@ -5,6 +5,8 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QSemaphore>
+#include <QThreadPool>
 
 #include <algorithm>
 
@@ -107,6 +109,7 @@ void TourScene::setFade(double alpha) {
 
 void TourScene::setCornerRadius(double value) {
     radius = std::max(0.0, value);
+    cornerMask = QImage();
     update();
 }
 
@@ -134,28 +137,73 @@ void TourScene::render(QPainter& painter, double t) {
     painter.restore();
 }
 
-void TourScene::paintEvent(QPaintEvent*) {
-    if (fadeAlpha <= 0)
-        return;
+void TourScene::setBackdrop(const QImage& image) {
+    backdrop = image;
+    setAttribute(Qt::WA_OpaquePaintEvent, !backdrop.isNull());
+    setAttribute(Qt::WA_TranslucentBackground, backdrop.isNull());
+    update();
+}
+
+void TourScene::composeFrame(double t) {
     const qreal dpr = devicePixelRatioF();
-    QImage frame(size() * dpr, QImage::Format_ARGB32_Premultiplied);
+    const QSize pixels = size() * dpr;
+    if (content.size() != pixels) {
+        content = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+        frame = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+        cornerMask = QImage();
+    }
+    if (content.isNull())
+        return;
+    content.setDevicePixelRatio(dpr);
+    frame.setDevicePixelRatio(dpr);
+    if (cornerMask.isNull()) {
+        // Antialiased corners: a clip path would leave them jagged.
+        cornerMask = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+        cornerMask.setDevicePixelRatio(dpr);
+        cornerMask.fill(Qt::transparent);
+        QPainter m(&cornerMask);
+        m.setRenderHint(QPainter::Antialiasing);
+        m.setPen(Qt::NoPen);
+        m.setBrush(Qt::black);
+        m.drawRoundedRect(QRectF(rect()), radius, radius);
+    }
+    content.fill(Qt::transparent);
+    {
+        QPainter p(&content);
+        render(p, t);
+        p.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+        p.drawImage(QPointF(0, 0), cornerMask);
+    }
+    QPainter f(&frame);
+    f.setCompositionMode(QPainter::CompositionMode_Source);
+    if (backdrop.size() == pixels)
+        f.drawImage(QPointF(0, 0), backdrop);
+    else
+        f.fillRect(QRectF(rect()), Qt::transparent);
+    f.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    f.setOpacity(fadeAlpha);
+    f.drawImage(QPointF(0, 0), content);
+}
+
+void TourScene::paintEvent(QPaintEvent*) {
+    const double t = clock();
+    // Painting on a pool thread keeps Qt from splitting every fill across the pool, which costs more
+    // in hand-overs than it saves on a picture this size. The view waits: the tree is not shared.
+    QSemaphore done;
+    const bool offloaded = QThreadPool::globalInstance()->tryStart([this, t, &done] {
+        composeFrame(t);
+        done.release();
+    });
+    if (offloaded)
+        done.acquire();
+    else
+        composeFrame(t);
     if (frame.isNull())
         return;
-    frame.setDevicePixelRatio(dpr);
-    frame.fill(Qt::transparent);
-    {
-        QPainter p(&frame);
-        render(p, clock());
-    }
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setOpacity(fadeAlpha);
-    // A picture brush through a rounded path keeps the corners smooth, where a clip would not.
-    painter.setPen(Qt::NoPen);
-    QBrush brush(frame);
-    brush.setTransform(QTransform::fromScale(1 / dpr, 1 / dpr));
-    painter.setBrush(brush);
-    painter.drawRoundedRect(QRectF(rect()), radius, radius);
+    if (backdrop.size() == frame.size())
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(QPointF(0, 0), frame);
 }
 
 void TourScene::resizeEvent(QResizeEvent* event) {

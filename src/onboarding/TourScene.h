@@ -6,6 +6,7 @@
 #include "onboarding/LayerRenderer.h"
 #include "onboarding/TourKit.h"
 
+#include <QImage>
 #include <QList>
 #include <QTimer>
 #include <QWidget>
@@ -34,6 +35,9 @@ public:
     double fade() const { return fadeAlpha; }
     // Rounds the corners of what the scene paints (the card it sits in is rounded).
     void setCornerRadius(double radius);
+    // What lies under the view, at its size and pixel ratio. With it the view paints opaquely and
+    // nothing behind it is repainted on every frame.
+    void setBackdrop(const QImage& image);
 
     // The tree under the view's own layer, and the stage of the current scene.
     const tour::Layer& backing() const { return *root; }
@@ -56,6 +60,9 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    // Paints one frame into `frame`: the scene at time t with its corners rounded, faded, over the
+    // backdrop when there is one.
+    void composeFrame(double t);
     // Moves the registered layers towards dx, dy (fractions of the view, 0 in the centre) in 0.35 s.
     void shift(double dx, double dy);
 
@@ -77,6 +84,11 @@ private:
     QTimer ticker;
     double fadeAlpha = 1;
     double radius = 0;
+    QImage backdrop;
+    QImage content;     // the scene alone, reused between frames
+    QImage frame;       // what is shown
+    QImage cornerMask;  // alpha of the rounded box
+
     QPointF shiftFrom, shiftTo;
     double shiftStart = 0;
 };
