@@ -72,6 +72,9 @@ TEST(Tour, AFirstRunPagesByKeysAndEndsWithTheTrayHint) {
         EXPECT_EQ(frame.size(), QSize(600, 560));
         EXPECT_NEAR(frame.left(), (1280 - 600) / 2, 1) << "centred";
         EXPECT_TRUE(tour.says(QStringLiteral("tour: WELCOME | Meet Pictolarium")));
+        const QString state = tour.desktop.run(QStringLiteral("xprop"), {QStringLiteral("-id"),
+                                               QString::number(tour.window()), QStringLiteral("_NET_WM_STATE")});
+        EXPECT_TRUE(state.contains(QStringLiteral("_NET_WM_STATE_ABOVE"))) << "the tour stays above other windows";
         if (tray) {
             Desktop::pause(600);
             tour.desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/tour-welcome.png"));

@@ -46,18 +46,23 @@ TEST(TourScene, TheStageFitsTheViewAndStaysCentred) {
     }
 }
 
-TEST(TourScene, RebuildsOnANewSizeOnlyAndStartsOver) {
+TEST(TourScene, RebuildsOnANewSizeOnlyAndTicksOnlyWhileShown) {
     Clock clock;
     TourScene scene(nullptr, clock.fn());
+    EXPECT_FALSE(scene.ticking());
+    scene.show();
+    EXPECT_TRUE(scene.ticking());
     scene.resize(544, 300);
     const LayerPtr first = scene.stage();
     clock.t = 105;
     scene.resize(544, 300);
     EXPECT_EQ(scene.stage(), first) << "the same size keeps the running scene";
-    scene.rebuild();
-    EXPECT_NE(scene.stage(), first);
-    EXPECT_DOUBLE_EQ(scene.stage()->animation(QStringLiteral("enter"))->beginTime, 105);
+    scene.resize(600, 300);
+    ASSERT_NE(scene.stage(), first) << "a new size builds anew";
+    EXPECT_DOUBLE_EQ(scene.stage()->animation(QStringLiteral("enter"))->beginTime, 105) << "and starts over";
     EXPECT_EQ(scene.backing().sublayers().size(), 2) << "the glow and the stage, nothing left over";
+    scene.hide();
+    EXPECT_FALSE(scene.ticking());
 }
 
 TEST(TourScene, ThePointerShiftsRegisteredLayersWithinHalfTheirDepth) {
