@@ -25,6 +25,9 @@ public:
     explicit TourScene(QWidget* parent = nullptr, std::function<double()> clock = {});
 
     Kind kind = Kind::pick;
+    // The accent, for highlights and buttons, and the dark fill of pills and caption chips.
+    const QColor sage = TourKit::sage();
+    const QColor glass = TourKit::glass();
 
     // Throws the old tree away and builds the glow, the stage and the scene of kind anew; every
     // animation starts over.
@@ -65,6 +68,24 @@ private:
     void composeFrame(double t);
     // Moves the registered layers towards dx, dy (fractions of the view, 0 in the centre) in 0.35 s.
     void shift(double dx, double dy);
+
+    // The kit, for the builders; animations they add count from the rebuild's time.
+    double now() const { return kit.now; }
+    tour::LayerPtr glassTile(const QRectF& rect, double hue, bool flip) const { return kit.glassTile(rect, hue, flip); }
+    std::pair<tour::LayerPtr, QList<double>> pill(double width, double height, std::optional<int> highlight = {},
+                                                  std::optional<QStringList> icons = {}) const {
+        return kit.pill(width, height, highlight, std::move(icons));
+    }
+    tour::LayerPtr label(const QString& text, const QPointF& at, double minWidth) const {
+        return kit.label(text, at, minWidth);
+    }
+    tour::LayerPtr icon(const QString& symbol, double size, const QColor& colour) const {
+        return kit.icon(symbol, size, colour);
+    }
+    tour::LayerPtr cursor(const QPointF& at) const { return kit.cursor(at); }
+    static QImage tourImage(const QString& name) { return TourKit::tourImage(name); }
+    static QStringList toolIcons() { return TourKit::toolIcons(); }
+    static QStringList toolNames() { return TourKit::toolNames(); }
 
     void buildWelcome(tour::Layer& stage);
     void buildPick(tour::Layer& stage);
