@@ -59,8 +59,7 @@ Animation Animation::basic(const QString& keyPath, Value from, Value to, double 
     return a;
 }
 
-Animation Animation::keyframes(const QString& keyPath, QList<Value> values, QList<double> keyTimes,
-                               double duration) {
+Animation Animation::keyframes(const QString& keyPath, QList<Value> values, QList<double> keyTimes, double duration) {
     Animation a;
     a.kind = Kind::keyframe;
     a.keyPath = keyPath;

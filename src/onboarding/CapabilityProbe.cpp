@@ -15,9 +15,13 @@ CapabilityProbe::CapabilityProbe(const DesktopChecks* checks, const Compositor* 
                                  std::function<QStringList()> refusedHotKeys)
     : desktop(checks), compositing(compositor), refusedKeys(std::move(refusedHotKeys)) {}
 
-QString CapabilityProbe::readyText() { return QStringLiteral("\u2713  Ready"); }
+QString CapabilityProbe::readyText() {
+    return QStringLiteral("\u2713  Ready");
+}
 
-bool CapabilityProbe::wayland() const { return desktop && desktop->wayland(); }
+bool CapabilityProbe::wayland() const {
+    return desktop && desktop->wayland();
+}
 
 CapabilityProbe::Result CapabilityProbe::screenCapture() const {
     // Under Wayland a root read succeeds through Xwayland but sees none of the native windows.
@@ -26,7 +30,9 @@ CapabilityProbe::Result CapabilityProbe::screenCapture() const {
     return judge(desktop && desktop->screenReadable(), QStringLiteral("Off"));
 }
 
-QStringList CapabilityProbe::refused() const { return refusedKeys ? refusedKeys() : QStringList(); }
+QStringList CapabilityProbe::refused() const {
+    return refusedKeys ? refusedKeys() : QStringList();
+}
 
 CapabilityProbe::Result CapabilityProbe::hotKeys() const {
     return judge(refusedKeys && refused().isEmpty(), QStringLiteral("Taken"));

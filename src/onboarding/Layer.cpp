@@ -14,8 +14,8 @@ QTransform Transform::matrix() const {
 
 void Layer::setFrame(const QRectF& rect) {
     model.bounds = QRectF(model.bounds.topLeft(), rect.size());
-    model.position = QPointF(rect.x() + model.anchorPoint.x() * rect.width(),
-                             rect.y() + model.anchorPoint.y() * rect.height());
+    model.position =
+        QPointF(rect.x() + model.anchorPoint.x() * rect.width(), rect.y() + model.anchorPoint.y() * rect.height());
 }
 
 QRectF Layer::frame() const {

@@ -25,8 +25,7 @@ QGradientStops stopsOf(const Layer& layer) {
 }
 
 // Draws with y down inside rect, so pictures and text come out upright in the y-up space.
-template <typename Draw>
-void upright(QPainter& painter, const QRectF& rect, Draw draw) {
+template <typename Draw> void upright(QPainter& painter, const QRectF& rect, Draw draw) {
     painter.save();
     painter.translate(rect.left(), rect.bottom());
     painter.scale(1, -1);
@@ -41,8 +40,8 @@ QRectF placeContents(const QSizeF& picture, const QRectF& box, Layer::Gravity gr
     case Layer::Gravity::resize:
         return box;
     case Layer::Gravity::center:
-        return QRectF(box.center().x() - picture.width() / 2, box.center().y() - picture.height() / 2,
-                      picture.width(), picture.height());
+        return QRectF(box.center().x() - picture.width() / 2, box.center().y() - picture.height() / 2, picture.width(),
+                      picture.height());
     case Layer::Gravity::resizeAspect:
     case Layer::Gravity::resizeAspectFill: {
         const double sx = box.width() / picture.width();
@@ -56,7 +55,9 @@ QRectF placeContents(const QSizeF& picture, const QRectF& box, Layer::Gravity gr
     return box;
 }
 
-bool visible(const QColor& c) { return c.isValid() && c.alpha() > 0; }
+bool visible(const QColor& c) {
+    return c.isValid() && c.alpha() > 0;
+}
 
 } // namespace
 
@@ -142,8 +143,7 @@ void LayerRenderer::paint(QPainter& painter, const Layer& layer, double t) {
     painter.restore();
 }
 
-void LayerRenderer::paintLayer(QPainter& painter, const Layer& layer, double t, double parentOpacity,
-                               bool withShadow) {
+void LayerRenderer::paintLayer(QPainter& painter, const Layer& layer, double t, double parentOpacity, bool withShadow) {
     if (layer.hidden)
         return;
     const Props p = presentation(layer, t);
@@ -243,8 +243,8 @@ void LayerRenderer::paintOwn(QPainter& painter, const Layer& layer, const Props&
     painter.setOpacity(opacity);
     if (p.borderWidth > 0 && visible(p.borderColor)) {
         const double half = p.borderWidth / 2;
-        const QPainterPath edge = roundedBox(r.adjusted(half, half, -half, -half),
-                                             std::max(0.0, p.cornerRadius - half), layer.maskedCorners);
+        const QPainterPath edge =
+            roundedBox(r.adjusted(half, half, -half, -half), std::max(0.0, p.cornerRadius - half), layer.maskedCorners);
         painter.strokePath(edge, QPen(p.borderColor, p.borderWidth));
     }
     painter.restore();

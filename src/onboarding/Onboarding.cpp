@@ -62,9 +62,13 @@ QColor accent(double alpha) {
 
 } // namespace
 
-void Onboarding::setServices(Services services) { shared() = std::move(services); }
+void Onboarding::setServices(Services services) {
+    shared() = std::move(services);
+}
 
-Onboarding* Onboarding::current() { return currentPanel(); }
+Onboarding* Onboarding::current() {
+    return currentPanel();
+}
 
 void Onboarding::showIfFirstRun() {
     const Defaults& store = storeOf(shared());
@@ -174,7 +178,8 @@ Onboarding::Onboarding(const Services& given, Defaults& store)
     connect(backButtonView, &QAbstractButton::clicked, this, &Onboarding::backTapped);
     connect(skipButtonView, &QAbstractButton::clicked, this, &Onboarding::finishTour);
 
-    closeButton = new GhostButton(QStringLiteral("Close"), QStringLiteral("xmark"), QString(), QSizeF(30, 28), 11, this);
+    closeButton =
+        new GhostButton(QStringLiteral("Close"), QStringLiteral("xmark"), QString(), QSizeF(30, 28), 11, this);
     closeButton->setContentTintColor(Qt::white);
     closeButton->setFocusPolicy(Qt::NoFocus);
     closeButton->move(kWidth - 34 - closeButton->width(), 28);
@@ -490,8 +495,9 @@ const QImage& Onboarding::backgroundImage() {
 void Onboarding::paintEvent(QPaintEvent* event) {
     QPainter p(this);
     p.setCompositionMode(QPainter::CompositionMode_Source);
-    p.drawImage(event->rect(), backgroundImage(), QRectF(QPointF(event->rect().topLeft()) * devicePixelRatioF(),
-                                                         QSizeF(event->rect().size()) * devicePixelRatioF()));
+    p.drawImage(event->rect(), backgroundImage(),
+                QRectF(QPointF(event->rect().topLeft()) * devicePixelRatioF(),
+                       QSizeF(event->rect().size()) * devicePixelRatioF()));
     p.setCompositionMode(QPainter::CompositionMode_SourceOver);
     p.setRenderHint(QPainter::Antialiasing);
 

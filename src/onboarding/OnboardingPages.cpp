@@ -53,39 +53,57 @@ QList<Onboarding::Page> Onboarding::pages() const {
     const QString tap = QStringLiteral("tap"), hold = QStringLiteral("hold");
     const QString wayland = QStringLiteral("This desktop runs on Wayland; capture needs an X11 desktop.");
     return {
-        {Kind::welcome, QStringLiteral("Meet Pictolarium"), std::nullopt,
+        {Kind::welcome,
+         QStringLiteral("Meet Pictolarium"),
+         std::nullopt,
          QStringLiteral("Screenshots that appear where you are, get edited where they land, and never leave your "
                         "computer."),
-         {}, {}},
+         {},
+         {}},
         {Kind::pick, QStringLiteral("Tap to grab a window"), capture,
          QStringLiteral("Point at a window and tap. A card appears at your cursor; drag it straight into any app. "
                         "Open a PDF or image with Pictolarium to get its card."),
          QStringLiteral("capture"), tap},
-        {Kind::slice, QStringLiteral("Hold to slice a piece"), capture,
+        {Kind::slice,
+         QStringLiteral("Hold to slice a piece"),
+         capture,
          QStringLiteral("Keep the key down, then drag over anything on screen. The piece lands on the same card."),
-         {}, hold},
-        {Kind::card, QStringLiteral("Edit right on the card"), std::nullopt,
+         {},
+         hold},
+        {Kind::card,
+         QStringLiteral("Edit right on the card"),
+         std::nullopt,
          QStringLiteral("Annotate, sign, crop, resize, rotate, copy or translate text, redact, cut out, pin, "
                         "convert. Every tool sits in the pill under the image; reorder or hide them in the menu "
                         "(Customize Toolbar)."),
-         {}, {}},
+         {},
+         {}},
         {Kind::basket, QStringLiteral("Tap for your basket"), library,
          QStringLiteral("Screenshots and every image that landed on this computer in the last 24 hours. Nothing is "
                         "deleted; older files stay in your folder. Double-click a tile for its card, or drag it into "
                         "an app."),
          QStringLiteral("library"), tap},
-        {Kind::latest, QStringLiteral("Hold for the latest"), library,
+        {Kind::latest,
+         QStringLiteral("Hold for the latest"),
+         library,
          QStringLiteral("Keep the key down and the newest screenshot opens as a card to edit, or drag it straight "
                         "into a message."),
-         {}, hold},
-        {Kind::wheel, FormatWheel::modifierSymbol(defaults) + QStringLiteral("-drag to convert"), std::nullopt,
+         {},
+         hold},
+        {Kind::wheel,
+         FormatWheel::modifierSymbol(defaults) + QStringLiteral("-drag to convert"),
+         std::nullopt,
          QStringLiteral("Hold ") + FormatWheel::modifierSymbol(defaults) +
              QStringLiteral(" while dragging any image and a wheel of formats appears. Drop on a segment. Works in "
                             "your file manager too."),
-         {}, {}},
-        {Kind::permissions, QStringLiteral("Ready to capture"), std::nullopt,
+         {},
+         {}},
+        {Kind::permissions,
+         QStringLiteral("Ready to capture"),
+         std::nullopt,
          probe.wayland() ? wayland : QStringLiteral("Nothing to allow on X11. Everything stays on this computer."),
-         {}, {}},
+         {},
+         {}},
     };
 }
 
@@ -118,7 +136,9 @@ QStringList Onboarding::capWords(const Shortcut& shortcut) {
     return words;
 }
 
-QWidget* Onboarding::keycap(const QString& text) { return new KeyCap(text, keycaps); }
+QWidget* Onboarding::keycap(const QString& text) {
+    return new KeyCap(text, keycaps);
+}
 
 void Onboarding::addHotActionControls(QHBoxLayout* row, const QString& key) {
     row->addSpacing(6);
@@ -129,9 +149,8 @@ void Onboarding::addHotActionControls(QHBoxLayout* row, const QString& key) {
     connect(change, &QAbstractButton::clicked, this, &Onboarding::changeShortcut);
     row->addWidget(change, 0, Qt::AlignVCenter);
 
-    const bool on = services.isEnabled
-                        ? services.isEnabled(key)
-                        : defaults.boolean(QStringLiteral("shortcut.enabled.") + key).value_or(true);
+    const bool on = services.isEnabled ? services.isEnabled(key)
+                                       : defaults.boolean(QStringLiteral("shortcut.enabled.") + key).value_or(true);
     auto* toggle = new ShadButton(on ? QStringLiteral("On") : QStringLiteral("Off"), on, !on, keycaps);
     toggle->setFixedSize(52, 26);
     toggle->setToolTip(QStringLiteral("Turn this shortcut on or off (you can change it later in the menu: Shortcuts)"));

@@ -11,7 +11,9 @@ namespace {
 
 constexpr double kDefaultDuration = 0.25;
 
-double lerp(double a, double b, double p) { return a + (b - a) * p; }
+double lerp(double a, double b, double p) {
+    return a + (b - a) * p;
+}
 
 QColor lerpColor(const QColor& a, const QColor& b, double p) {
     // Colours may overshoot on a spring; keep the channels in range.
@@ -74,7 +76,9 @@ Value minus(const Value& a, const Value& b) {
     return a;
 }
 
-bool given(const Value& v) { return !std::holds_alternative<std::monostate>(v); }
+bool given(const Value& v) {
+    return !std::holds_alternative<std::monostate>(v);
+}
 
 // Seconds into the current cycle of an animation (between 0 and its duration), or nothing when it
 // has no effect at time t. parentDuration stands in for a missing duration inside a group.

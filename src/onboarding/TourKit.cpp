@@ -14,7 +14,9 @@ using tour::LayerPtr;
 
 namespace {
 
-QColor white(double alpha) { return QColor::fromRgbF(1, 1, 1, float(alpha)); }
+QColor white(double alpha) {
+    return QColor::fromRgbF(1, 1, 1, float(alpha));
+}
 
 LayerPtr box(const QRectF& frame, double radius, const QColor& fill) {
     LayerPtr layer = Layer::make();
@@ -40,9 +42,13 @@ QImage symbolPicture(const QString& name, double size, const QColor& colour) {
 
 } // namespace
 
-QColor TourKit::sage() { return UI::accent(); }
+QColor TourKit::sage() {
+    return UI::accent();
+}
 
-QColor TourKit::glass() { return QColor::fromRgbF(0.12f, 0.125f, 0.13f, 0.96f); }
+QColor TourKit::glass() {
+    return QColor::fromRgbF(0.12f, 0.125f, 0.13f, 0.96f);
+}
 
 LayerPtr TourKit::glassTile(const QRectF& rect, double hue, bool flip) const {
     const double W = rect.width(), H = rect.height();
@@ -101,8 +107,8 @@ LayerPtr TourKit::glassTile(const QRectF& rect, double hue, bool flip) const {
     clip->model.cornerRadius = 14;
     clip->masksToBounds = true;
     LayerPtr streak = gradient({-0.4 * W, 0, 0.3 * W, H}, {white(0), white(0.35), white(0)}, {0, 0.5}, {1, 0.5});
-    Animation sweep = Animation::group({Animation::basic(QStringLiteral("position.x"), -0.25 * W, 1.25 * W, 1.4)},
-                                       6 + 3 * hue);
+    Animation sweep =
+        Animation::group({Animation::basic(QStringLiteral("position.x"), -0.25 * W, 1.25 * W, 1.4)}, 6 + 3 * hue);
     sweep.repeatCount = tour::repeatForever;
     sweep.beginTime = now + 1.5 + 4 * hue;
     streak->addAnimation(QStringLiteral("streak"), sweep, now);

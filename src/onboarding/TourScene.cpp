@@ -69,8 +69,7 @@ void TourScene::rebuild() {
     enter.additive = true;
     enter.timing = tour::Easing::curve(0.2, 0.9, 0.2, 1.0);
     stageLayer->addAnimation(QStringLiteral("enter"), enter, now);
-    stageLayer->addAnimation(QStringLiteral("fade"), Animation::basic(QStringLiteral("opacity"), 0.0, 1.0, 0.35),
-                             now);
+    stageLayer->addAnimation(QStringLiteral("fade"), Animation::basic(QStringLiteral("opacity"), 0.0, 1.0, 0.35), now);
 
     Layer& stage = *stageLayer;
     switch (kind) {
@@ -220,8 +219,14 @@ void TourScene::mouseMoveEvent(QMouseEvent* event) {
     shift(fx - 0.5, fy - 0.5);
 }
 
-void TourScene::leaveEvent(QEvent*) { shift(0, 0); }
+void TourScene::leaveEvent(QEvent*) {
+    shift(0, 0);
+}
 
-void TourScene::showEvent(QShowEvent*) { ticker.start(); }
+void TourScene::showEvent(QShowEvent*) {
+    ticker.start();
+}
 
-void TourScene::hideEvent(QHideEvent*) { ticker.stop(); }
+void TourScene::hideEvent(QHideEvent*) {
+    ticker.stop();
+}

@@ -106,9 +106,9 @@ private:
     double fadeAlpha = 1;
     double radius = 0;
     QImage backdrop;
-    QImage content;     // the scene alone, reused between frames
-    QImage frame;       // what is shown
-    QImage cornerMask;  // alpha of the rounded box
+    QImage content;    // the scene alone, reused between frames
+    QImage frame;      // what is shown
+    QImage cornerMask; // alpha of the rounded box
 
     QPointF shiftFrom, shiftTo;
     double shiftStart = 0;

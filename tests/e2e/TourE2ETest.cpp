@@ -31,8 +31,8 @@ void leftAtSetup(Desktop& desktop) {
     QDir().mkpath(folder);
     QFile file(folder + QStringLiteral("/org.pictolarium.Pictolarium.json"));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QJsonDocument(QJsonObject{{QStringLiteral("onboardingAtPermissions"), Desktop::typed("bool", true)}})
-                   .toJson());
+    file.write(
+        QJsonDocument(QJsonObject{{QStringLiteral("onboardingAtPermissions"), Desktop::typed("bool", true)}}).toJson());
 }
 
 struct Tour {
@@ -72,8 +72,9 @@ TEST(Tour, AFirstRunPagesByKeysAndEndsWithTheTrayHint) {
         EXPECT_EQ(frame.size(), QSize(600, 560));
         EXPECT_NEAR(frame.left(), (1280 - 600) / 2, 1) << "centred";
         EXPECT_TRUE(tour.says(QStringLiteral("tour: WELCOME | Meet Pictolarium")));
-        const QString state = tour.desktop.run(QStringLiteral("xprop"), {QStringLiteral("-id"),
-                                               QString::number(tour.window()), QStringLiteral("_NET_WM_STATE")});
+        const QString state =
+            tour.desktop.run(QStringLiteral("xprop"),
+                             {QStringLiteral("-id"), QString::number(tour.window()), QStringLiteral("_NET_WM_STATE")});
         EXPECT_TRUE(state.contains(QStringLiteral("_NET_WM_STATE_ABOVE"))) << "the tour stays above other windows";
         if (tray) {
             Desktop::pause(600);
@@ -146,8 +147,8 @@ TEST(Tour, TheSetupPageChecksThisDesktopAndIsWhereItReopens) {
         QProcess other;
         if (c.grabbed) {
             other.setProcessEnvironment(tour.desktop.environment());
-            other.start(QStringLiteral(GRABKEY_BIN), {QStringLiteral("d"), QStringLiteral("super,shift"),
-                                                      QStringLiteral("--hold")});
+            other.start(QStringLiteral(GRABKEY_BIN),
+                        {QStringLiteral("d"), QStringLiteral("super,shift"), QStringLiteral("--hold")});
             ASSERT_TRUE(other.waitForReadyRead(5000));
         }
         if (c.wayland)
@@ -160,8 +161,9 @@ TEST(Tour, TheSetupPageChecksThisDesktopAndIsWhereItReopens) {
             Desktop::pause(900);
             tour.desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/tour-setup.png"));
             // Below other windows' reach of "always on top": the user may need the desktop's settings.
-            const QString state = tour.desktop.run(
-                QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(tour.window()), QStringLiteral("_NET_WM_STATE")});
+            const QString state =
+                tour.desktop.run(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(tour.window()),
+                                                           QStringLiteral("_NET_WM_STATE")});
             EXPECT_FALSE(state.contains(QStringLiteral("_NET_WM_STATE_ABOVE"))) << state.toStdString();
             // Quitting here brings the user back here.
             tour.desktop.app()->terminate();

@@ -8,7 +8,9 @@ using namespace tour;
 
 namespace {
 
-double number(const Props& p, const char* path) { return std::get<double>(get(p, QString::fromLatin1(path))); }
+double number(const Props& p, const char* path) {
+    return std::get<double>(get(p, QString::fromLatin1(path)));
+}
 
 // One layer with an opacity of 0.5 and the given animations added at t = 10.
 Props at(const QList<Animation>& animations, double t, double now = 10) {
@@ -137,8 +139,8 @@ TEST(LayerEngine, KeyframesEaseEachSegmentOrJump) {
     EXPECT_NEAR(presentation(layer, 2.5).position.x(), 20, 1e-6) << "the middle of an eased segment";
     EXPECT_LT(presentation(layer, 2.1).position.x(), 12) << "an eased segment starts slowly";
 
-    Animation caption = Animation::keyframes(QStringLiteral("string"), {QStringLiteral("A"), QStringLiteral("B")},
-                                             {0, 0.5, 1}, 2);
+    Animation caption =
+        Animation::keyframes(QStringLiteral("string"), {QStringLiteral("A"), QStringLiteral("B")}, {0, 0.5, 1}, 2);
     caption.discrete = true;
     Layer text(Layer::Type::text);
     text.addAnimation(QStringLiteral("c"), caption, 1);

@@ -1,5 +1,5 @@
-#include "onboarding/CheckRow.h"
 #include "onboarding/Onboarding.h"
+#include "onboarding/CheckRow.h"
 #include "onboarding/ShadButton.h"
 #include "onboarding/StatusPill.h"
 #include "platform/Defaults.h"

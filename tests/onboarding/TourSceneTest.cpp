@@ -1,6 +1,6 @@
+#include "onboarding/TourScene.h"
 #include "onboarding/LayerRenderer.h"
 #include "onboarding/TourKit.h"
-#include "onboarding/TourScene.h"
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -18,7 +18,9 @@ struct Clock {
     }
 };
 
-double hueOf(const QColor& c) { return c.hsvHueF(); }
+double hueOf(const QColor& c) {
+    return c.hsvHueF();
+}
 
 } // namespace
 
