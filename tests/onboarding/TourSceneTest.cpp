@@ -209,3 +209,41 @@ TEST(LayerRenderer, BlursAShadowOncePerLayerAndSize) {
     EXPECT_LT(qGray(image.pixel(120, 200 - 34)), 235);
     EXPECT_EQ(qGray(image.pixel(290, 10)), 255) << "nothing far away";
 }
+
+TEST(LayerRenderer, MasksByAlphaAndStretchesRadialGradientsToTheBox) {
+    QImage image(200, 100, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::black);
+    Layer root;
+    root.setFrame({0, 0, 200, 100});
+    // Opaque at the bottom, clear from the middle up (y up).
+    LayerPtr red = Layer::make();
+    red->setFrame({0, 0, 100, 100});
+    red->model.backgroundColor = Qt::red;
+    LayerPtr fade = Layer::make(Layer::Type::gradient);
+    fade->setFrame({0, 0, 100, 100});
+    fade->colors = {Qt::black, Qt::black, Qt::transparent};
+    fade->locations = {0, 0.4, 0.5};
+    fade->startPoint = {0.5, 0};
+    fade->endPoint = {0.5, 1};
+    red->mask = fade;
+    root.addSublayer(red);
+    // A glow twice as wide as high: white in the middle, gone at the sides and the top.
+    LayerPtr glow = Layer::make(Layer::Type::gradient);
+    glow->radial = true;
+    glow->setFrame({100, 0, 100, 50});
+    glow->colors = {Qt::white, QColor(255, 255, 255, 0)};
+    glow->startPoint = {0.5, 0.5};
+    glow->endPoint = {1, 1};
+    root.addSublayer(glow);
+    {
+        QPainter p(&image);
+        p.translate(0, 100);
+        p.scale(1, -1);
+        LayerRenderer().paint(p, root, 0);
+    }
+    EXPECT_EQ(image.pixelColor(50, 90), QColor(Qt::red)) << "kept at the bottom";
+    EXPECT_EQ(image.pixelColor(50, 10), QColor(Qt::black)) << "masked away at the top";
+    EXPECT_GT(image.pixelColor(150, 75).red(), 230) << "the centre of the glow";
+    EXPECT_LT(image.pixelColor(198, 75).red(), 25) << "its side, 50 points out";
+    EXPECT_LT(image.pixelColor(150, 52).red(), 40) << "its top, 25 points up";
+}
