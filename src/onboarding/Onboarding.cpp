@@ -83,17 +83,8 @@ void Onboarding::show(bool resumeAtPermissions) {
         open->close();
     LibraryPanel::shared().hide();
 
-    auto* panel = new Onboarding(shared(), storeOf(shared()));
+    auto* panel = new Onboarding(shared(), storeOf(shared()), resumeAtPermissions);
     currentPanel() = panel;
-    if (resumeAtPermissions) {
-        const QList<Page> all = panel->pages();
-        for (qsizetype i = 0; i < all.size(); ++i)
-            if (all.at(i).kind == TourScene::Kind::permissions) {
-                panel->index = int(i);
-                panel->render(false);
-                break;
-            }
-    }
     // When the user comes back from fixing something, bring the setup page up again.
     QPointer<Onboarding> weak(panel);
     panel->activation = connect(qApp, &QGuiApplication::applicationStateChanged, panel, [weak](Qt::ApplicationState s) {
@@ -123,7 +114,7 @@ void Onboarding::show(bool resumeAtPermissions) {
     fade->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
-Onboarding::Onboarding(const Services& given, Defaults& store)
+Onboarding::Onboarding(const Services& given, Defaults& store, bool resumeAtPermissions)
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint), services(given),
       defaults(store), probe(given.checks, given.compositor, given.refusedHotKeys) {
     setWindowTitle(QStringLiteral("Pictolarium Tour"));
@@ -190,6 +181,14 @@ Onboarding::Onboarding(const Services& given, Defaults& store)
     animation.setInterval(16);
     connect(&animation, &QTimer::timeout, this, &Onboarding::tick);
 
+    if (resumeAtPermissions) {
+        const QList<Page> all = pages();
+        for (qsizetype i = 0; i < all.size(); ++i)
+            if (all.at(i).kind == TourScene::Kind::permissions) {
+                index = int(i);
+                break;
+            }
+    }
     render(false);
 }
 
@@ -313,7 +312,12 @@ void Onboarding::applyPage() {
 
     // Key caps, the gesture word, then the hot action's own buttons.
     delete keycaps->layout();
-    qDeleteAll(keycaps->findChildren<QWidget*>(Qt::FindDirectChildrenOnly));
+    // The switch that asked for this render is among them: let it finish its click first.
+    for (QWidget* old : keycaps->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        old->hide();
+        old->setParent(nullptr);
+        old->deleteLater();
+    }
     auto* row = new QHBoxLayout(keycaps);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(4);

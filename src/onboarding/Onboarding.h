@@ -98,7 +98,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    Onboarding(const Services& services, Defaults& defaults);
+    Onboarding(const Services& services, Defaults& defaults, bool resumeAtPermissions);
 
     void render(bool animated);
     void applyPage();
