@@ -238,8 +238,7 @@ void LayerRenderer::paintOwn(QPainter& painter, const Layer& layer, const Props&
         break;
     }
     }
-    for (const LayerPtr& sub : layer.sublayers())
-        paintLayer(painter, *sub, t, opacity, !buildingShadow);
+    paintSublayers(painter, layer, t, opacity);
     painter.setOpacity(opacity);
     if (p.borderWidth > 0 && visible(p.borderColor)) {
         const double half = p.borderWidth / 2;
@@ -248,6 +247,111 @@ void LayerRenderer::paintOwn(QPainter& painter, const Layer& layer, const Props&
         painter.strokePath(edge, QPen(p.borderColor, p.borderWidth));
     }
     painter.restore();
+}
+
+bool LayerRenderer::isStill(const Layer& layer) {
+    if (!layer.animations().isEmpty() || !layer.offset.isNull())
+        return false;
+    for (const LayerPtr& sub : layer.sublayers())
+        if (!isStill(*sub))
+            return false;
+    return true;
+}
+
+QRectF LayerRenderer::extent(const Layer& layer, double t) {
+    const Props p = presentation(layer, t);
+    QRectF r(p.bounds.topLeft(), p.bounds.size());
+    if (layer.type == Layer::Type::shape && !layer.path.isEmpty()) {
+        const double pad = p.lineWidth;
+        r |= layer.path.controlPointRect().adjusted(-pad, -pad, pad, pad);
+    }
+    if (!layer.contents.isNull())
+        r |= placeContents(layer.contents.deviceIndependentSize(), QRectF(p.bounds.topLeft(), p.bounds.size()),
+                           layer.contentsGravity);
+    if (!layer.masksToBounds)
+        for (const LayerPtr& sub : layer.sublayers())
+            r |= extent(*sub, t);
+    if (p.shadowOpacity > 0) {
+        const double m = 1.5 * p.shadowRadius + 2;
+        r |= r.adjusted(-m, -m, m, m).translated(p.shadowOffset);
+    }
+    return placement(layer, p).mapRect(r);
+}
+
+void LayerRenderer::paintSublayers(QPainter& painter, const Layer& layer, double t, double opacity) {
+    const QList<LayerPtr>& subs = layer.sublayers();
+    if (buildingShadow || buildingStill) {
+        for (const LayerPtr& sub : subs)
+            paintLayer(painter, *sub, t, opacity, !buildingShadow);
+        return;
+    }
+    // Sublayers that nothing moves are painted once into a picture and then only copied: a window
+    // tile's dozen fills become one.
+    qsizetype i = 0;
+    while (i < subs.size()) {
+        qsizetype end = i;
+        int count = 0;
+        while (end < subs.size() && isStill(*subs.at(end))) {
+            count += 1 + int(subs.at(end)->sublayers().size());
+            ++end;
+        }
+        if (end == i) {
+            paintLayer(painter, *subs.at(i), t, opacity, true);
+            ++i;
+            continue;
+        }
+        if (count < 3 || !paintStill(painter, layer, i, end, t, opacity))
+            for (qsizetype k = i; k < end; ++k)
+                paintLayer(painter, *subs.at(k), t, opacity, true);
+        i = end;
+    }
+}
+
+bool LayerRenderer::paintStill(QPainter& painter, const Layer& layer, qsizetype from, qsizetype to, double t,
+                               double opacity) {
+    const double raw = std::sqrt(std::abs(painter.deviceTransform().determinant()));
+    // Few sizes, so a layer that springs up does not draw a picture at every step of the way.
+    double scale = 4;
+    for (const double step : {0.25, 0.5, 1.0, 2.0, 3.0})
+        if (raw <= step * 1.02) {
+            scale = step;
+            break;
+        }
+    const QString key = QString::number(quintptr(&layer)) + u'/' + QString::number(from) + u'-' + QString::number(to) +
+                        u'@' + QString::number(scale);
+    auto it = stills.find(key);
+    if (it == stills.end()) {
+        QRectF area;
+        for (qsizetype k = from; k < to; ++k)
+            area |= extent(*layer.sublayers().at(k), t);
+        area = area.toAlignedRect();
+        const QSize pixels(int(std::ceil(area.width() * scale)), int(std::ceil(area.height() * scale)));
+        if (pixels.isEmpty() || qint64(pixels.width()) * pixels.height() > 2048 * 2048)
+            return false;
+        if (stills.size() > 64)
+            stills.clear();
+        QImage picture(pixels, QImage::Format_ARGB32_Premultiplied);
+        picture.fill(Qt::transparent);
+        {
+            QPainter q(&picture);
+            q.setRenderHint(QPainter::Antialiasing);
+            q.setRenderHint(QPainter::SmoothPixmapTransform);
+            q.scale(scale, scale);
+            q.translate(-area.x(), -area.y());
+            buildingStill = true;
+            for (qsizetype k = from; k < to; ++k)
+                paintLayer(q, *layer.sublayers().at(k), t, 1.0, true);
+            buildingStill = false;
+        }
+        it = stills.insert(key, Still{picture, area.topLeft(), scale});
+    }
+    painter.save();
+    painter.translate(it->origin);
+    painter.scale(1 / it->scale, 1 / it->scale);
+    painter.setOpacity(opacity);
+    painter.drawImage(QPointF(0, 0), it->image);
+    painter.restore();
+    return true;
 }
 
 void LayerRenderer::paintMasked(QPainter& painter, const Layer& layer, const Props& p, double t, double opacity) {

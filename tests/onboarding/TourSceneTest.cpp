@@ -247,3 +247,39 @@ TEST(LayerRenderer, MasksByAlphaAndStretchesRadialGradientsToTheBox) {
     EXPECT_LT(image.pixelColor(198, 75).red(), 25) << "its side, 50 points out";
     EXPECT_LT(image.pixelColor(150, 52).red(), 40) << "its top, 25 points up";
 }
+
+TEST(LayerRenderer, PaintsStillLayersOnceAndKeepsMovingOnesMoving) {
+    Layer root;
+    root.setFrame({0, 0, 100, 100});
+    for (int i = 0; i < 3; ++i) {
+        LayerPtr box = Layer::make();
+        box->setFrame({10.0 + 30 * i, 10, 20, 20});
+        box->model.backgroundColor = Qt::blue;
+        root.addSublayer(box);
+    }
+    LayerPtr mover = Layer::make();
+    mover->setFrame({0, 60, 20, 20});
+    mover->model.backgroundColor = Qt::red;
+    mover->addAnimation(QStringLiteral("x"), Animation::basic(QStringLiteral("position.x"), 10.0, 90.0, 1), 1);
+    root.addSublayer(mover);
+
+    LayerRenderer renderer;
+    const auto frame = [&](double t) {
+        QImage image(100, 100, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::black);
+        QPainter p(&image);
+        p.translate(0, 100);
+        p.scale(1, -1);
+        renderer.paint(p, root, t);
+        return image;
+    };
+    const QImage early = frame(1.0);
+    const QImage late = frame(1.9);
+    EXPECT_EQ(renderer.cachedStills(), 1);
+    for (const QImage& image : {early, late})
+        for (const int x : {20, 50, 80})
+            EXPECT_EQ(image.pixelColor(x, 80), QColor(Qt::blue)) << x;
+    EXPECT_EQ(early.pixelColor(10, 30), QColor(Qt::red));
+    EXPECT_EQ(late.pixelColor(82, 30), QColor(Qt::red));
+    EXPECT_EQ(late.pixelColor(10, 30), QColor(Qt::black)) << "not frozen where it was first painted";
+}
