@@ -10,6 +10,6 @@ public:
     virtual bool wayland() const = 0;
     // True when one pixel of the screen can be read back. False without a display.
     virtual bool screenReadable() const = 0;
-    // True when a system tray owns the tray selection of the screen. False without a display.
+    // True when a panel can show our icon: a system tray on the screen or a StatusNotifier host.
     virtual bool trayPresent() const = 0;
 };

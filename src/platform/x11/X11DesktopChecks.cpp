@@ -3,6 +3,9 @@
 #include "platform/x11/XcbReply.h"
 
 #include <QByteArray>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusInterface>
 #include <QGuiApplication>
 #include <QtGlobal>
 
@@ -61,7 +64,23 @@ bool X11DesktopChecks::screenReadable() const {
     return pixel && xcb_get_image_data_length(pixel.get()) > 0;
 }
 
+namespace {
+
+// Panels that show StatusNotifier items instead of docking windows, as Qt's tray icon uses them.
+bool statusNotifierHost() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+    if (!bus.isConnected() || !bus.interface() || !bus.interface()->isServiceRegistered(watcher).value())
+        return false;
+    QDBusInterface iface(watcher, QStringLiteral("/StatusNotifierWatcher"), watcher, bus);
+    return iface.isValid() && iface.property("IsStatusNotifierHostRegistered").toBool();
+}
+
+} // namespace
+
 bool X11DesktopChecks::trayPresent() const {
+    if (statusNotifierHost())
+        return true;
     Connection c;
     if (!c.get())
         return false;

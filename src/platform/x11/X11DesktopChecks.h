@@ -1,5 +1,6 @@
 #pragma once
-// The desktop checks of an X screen: a one-pixel read of the root window and the tray selection.
+// The desktop checks of an X screen: a one-pixel read of the root window, and a tray that either
+// owns the tray selection or hosts StatusNotifier items on the session bus.
 
 #include "platform/DesktopChecks.h"
 
