@@ -83,7 +83,13 @@ void Onboarding::show(bool resumeAtPermissions) {
         open->close();
     LibraryPanel::shared().hide();
 
-    auto* panel = new Onboarding(shared(), storeOf(shared()), resumeAtPermissions);
+    QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->availableGeometry() : QRect();
+    // A screen too short for the whole panel gets a shorter picture, so the buttons stay in reach.
+    const int shrink = screen ? std::clamp(kHeight - area.height(), 0, 120) : 0;
+    auto* panel = new Onboarding(shared(), storeOf(shared()), resumeAtPermissions, shrink);
     currentPanel() = panel;
     // When the user comes back from fixing something, bring the setup page up again.
     QPointer<Onboarding> weak(panel);
@@ -92,12 +98,8 @@ void Onboarding::show(bool resumeAtPermissions) {
             weak->raise();
     });
 
-    QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
-    if (!screen)
-        screen = QGuiApplication::primaryScreen();
     if (screen) {
-        const QRect area = screen->availableGeometry();
-        QPoint at = area.center() - QPoint(kWidth / 2, kHeight / 2);
+        QPoint at = area.center() - QPoint(kWidth / 2, panel->height() / 2);
         // On a small screen keep the top left (the close button) reachable.
         at.setX(std::max(at.x(), area.left()));
         at.setY(std::max(at.y(), area.top()));
@@ -114,12 +116,12 @@ void Onboarding::show(bool resumeAtPermissions) {
     fade->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
-Onboarding::Onboarding(const Services& given, Defaults& store, bool resumeAtPermissions)
+Onboarding::Onboarding(const Services& given, Defaults& store, bool resumeAtPermissions, int shorter)
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint), services(given),
-      defaults(store), probe(given.checks, given.compositor, given.refusedHotKeys) {
+      defaults(store), probe(given.checks, given.compositor, given.refusedHotKeys), shrink(shorter) {
     setWindowTitle(QStringLiteral("Pictolarium Tour"));
     setAttribute(Qt::WA_DeleteOnClose);
-    setFixedSize(kWidth, kHeight);
+    setFixedSize(kWidth, kHeight - shrink);
     setFocusPolicy(Qt::StrongFocus);
     composited = UI::composited();
     if (composited) {
@@ -127,12 +129,12 @@ Onboarding::Onboarding(const Services& given, Defaults& store, bool resumeAtPerm
     } else {
         // Without a compositor clear pixels show black: cut the corners off instead.
         QPainterPath shape;
-        shape.addRoundedRect(QRectF(0, 0, kWidth, kHeight), 18, 18);
+        shape.addRoundedRect(QRectF(0, 0, kWidth, height()), 18, 18);
         setMask(QRegion(shape.toFillPolygon().toPolygon()));
     }
 
     hero = new QWidget(this);
-    hero->setGeometry(28, 20, 544, 300);
+    hero->setGeometry(28, 20, 544, 300 - shrink);
     sceneView = new TourScene(hero);
     sceneView->setCornerRadius(16);
     sceneView->setGeometry(hero->rect());
@@ -204,7 +206,7 @@ void Onboarding::render(bool animated) {
     skipButtonView->setVisible(index < count - 1);
     // The row is right-aligned and hidden buttons take no room.
     int right = kWidth - 28;
-    const int top = kHeight - 22 - 32;
+    const int top = height() - 22 - 32;
     for (ShadButton* b : {nextButtonView, backButtonView, skipButtonView}) {
         if (b->isHidden())
             continue;
@@ -257,7 +259,7 @@ void Onboarding::tick() {
 }
 
 void Onboarding::layoutContent(double now) {
-    const int heroHeight = onPermissions() ? 216 : 300;
+    const int heroHeight = (onPermissions() ? 216 : 300) - shrink;
     if (hero->height() != heroHeight || backgroundHero != heroHeight) {
         hero->setGeometry(28, 20, 544, heroHeight);
         sceneView->setGeometry(hero->rect());
@@ -270,7 +272,7 @@ void Onboarding::layoutContent(double now) {
         update();
     }
     const int top = 20 + heroHeight + 24;
-    content->setGeometry(28, top, 544, kHeight - top - 22);
+    content->setGeometry(28, top, 544, height() - top - 22);
     const tour::Easing curve = tour::Easing::curve(0.2, 0.9, 0.2, 1.0);
     const double delay = revealWelcome ? 0.3 : 0.0;
     const QList<QWidget*> column{eyebrow, title, keycaps, body};
@@ -508,7 +510,7 @@ void Onboarding::paintEvent(QPaintEvent* event) {
     // Page dots, level with the buttons.
     const int count = int(pages().size());
     double x = 28;
-    const double cy = kHeight - 22 - 16;
+    const double cy = height() - 22 - 16;
     for (int i = 0; i < count; ++i) {
         const double w = i == index ? 18 : 6;
         QPainterPath dot;

@@ -98,7 +98,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    Onboarding(const Services& services, Defaults& defaults, bool resumeAtPermissions);
+    Onboarding(const Services& services, Defaults& defaults, bool resumeAtPermissions, int shrink);
 
     void render(bool animated);
     void applyPage();
@@ -138,6 +138,7 @@ private:
     QList<QGraphicsOpacityEffect*> reveals;
     QTimer permTimer;
     QTimer animation;
+    const int shrink; // points taken off the picture on a short screen
     int grantedCount = -1;
     QString lastTraced;
     QImage background;

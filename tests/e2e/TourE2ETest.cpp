@@ -178,3 +178,18 @@ TEST(Tour, TheSetupPageChecksThisDesktopAndIsWhereItReopens) {
         }
     }
 }
+
+TEST(Tour, FitsAShortScreenWithItsButtonsInReach) {
+    Desktop::Options options;
+    options.size = QSize(1024, 480);
+    Tour tour(options);
+    ASSERT_TRUE(tour.desktop.ok()) << tour.desktop.error().toStdString();
+    ASSERT_TRUE(tour.start());
+    ASSERT_TRUE(tour.says(QStringLiteral("tour: WELCOME")));
+    Desktop::pause(900);
+    tour.desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/tour-short-screen.png"));
+    const QRect frame = tour.desktop.clientGeometry(tour.window());
+    EXPECT_EQ(frame.width(), 600);
+    EXPECT_GE(frame.top(), 0);
+    EXPECT_LE(frame.bottom(), 480 - 1) << "the buttons at the bottom are on the screen";
+}
