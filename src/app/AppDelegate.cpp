@@ -8,6 +8,7 @@
 #include "onboarding/Onboarding.h"
 #include "platform/Defaults.h"
 #include "platform/Dispatch.h"
+#include "platform/DesktopChecks.h"
 #include "platform/Platform.h"
 #include "shortcuts/HotKeys.h"
 #include "text/LocalLLM.h"
@@ -55,6 +56,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     LocalLLM::killStray();
     LocalLLM::warmUp();
     FormatWheel::shared().start();
+    handTourItsServices();
     Dispatch::after(600, this, [] { Onboarding::showIfFirstRun(); });
 
     statusItem = new QSystemTrayIcon(MenuIcon::make(platform.trayColors()), this);
@@ -71,6 +73,40 @@ void AppDelegate::applicationDidFinishLaunching() {
     registerHotKeys();
     attachMenu(makeMenu());
     emit launched();
+}
+
+void AppDelegate::handTourItsServices() {
+    Onboarding::Services services;
+    services.defaults = &defaults;
+    services.checks = &platform.checks();
+    services.compositor = &platform.compositor();
+    const QPointer<AppDelegate> self(this);
+    services.isEnabled = [self](const QString& key) {
+        for (const HotAction& action : actions())
+            if (action.key == key)
+                return self ? action.enabled(self->defaults) : action.enabled();
+        return true;
+    };
+    services.setEnabled = [self](const QString& key, bool on) {
+        if (self)
+            self->setEnabled(key, on);
+    };
+    services.changeShortcut = [self](const QString& key) { return self && self->changeShortcut(key); };
+    services.refusedHotKeys = [self] {
+        QStringList refused;
+        if (!self)
+            return refused;
+        for (const HotAction& action : actions())
+            if (action.enabled(self->defaults) && !self->tokens.contains(action.key))
+                refused.append(action.key);
+        return refused;
+    };
+    services.trayIcon = [self]() -> std::optional<QRect> {
+        if (!self || !self->statusItem || !QSystemTrayIcon::isSystemTrayAvailable())
+            return std::nullopt;
+        return self->statusItem->geometry();
+    };
+    Onboarding::setServices(std::move(services));
 }
 
 void AppDelegate::resetShortcutsOnce() {

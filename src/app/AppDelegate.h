@@ -99,6 +99,8 @@ signals:
 
 private:
     void resetShortcutsOnce();
+    // The tour reaches the hot actions, the tray icon and the desktop checks through these.
+    void handTourItsServices();
     void attachMenu(QMenu* menu);
     void popUpMenu();
     void keyPressed(const QString& key);

@@ -1,5 +1,7 @@
 #include "library/FormatWheel.h"
 
+#include "platform/Defaults.h"
+
 FormatWheel& FormatWheel::shared() {
     static FormatWheel wheel;
     return wheel;
@@ -16,3 +18,13 @@ const QList<FormatWheel::ModifierChoice>& FormatWheel::modifierChoices() {
 }
 
 void FormatWheel::start() { watching = true; }
+
+QString FormatWheel::modifierSymbol() { return modifierSymbol(Defaults::standard()); }
+
+QString FormatWheel::modifierSymbol(const Defaults& defaults) {
+    const qlonglong stored = defaults.integer(QStringLiteral("wheelModifier")).value_or(0);
+    for (const ModifierChoice& choice : modifierChoices())
+        if (choice.flag == stored)
+            return choice.title;
+    return modifierChoices().first().title;
+}

@@ -4,6 +4,8 @@
 #include <QList>
 #include <QString>
 
+class Defaults;
+
 class FormatWheel {
 public:
     struct ModifierChoice {
@@ -15,6 +17,11 @@ public:
     // The keys the user may choose to summon the wheel, as flags compatible with the stored
     // "wheelModifier" (absent or 0 means shift).
     static const QList<ModifierChoice>& modifierChoices();
+
+    // The word of the chosen wheel key ("Shift", "Alt", "Ctrl", "Super"); Shift when nothing or
+    // something unknown is stored.
+    static QString modifierSymbol();
+    static QString modifierSymbol(const Defaults& defaults);
 
     // Starts watching drags. Until the wheel is built this only records that it was asked to.
     void start();

@@ -5,6 +5,7 @@
 #include <memory>
 
 class Compositor;
+class DesktopChecks;
 class GlobalKeys;
 class PointerWatch;
 class TrayColors;
@@ -25,4 +26,6 @@ public:
     virtual std::unique_ptr<PointerWatch> watchPointer() = 0;
     // Asking the window manager to make one of our windows active.
     virtual WindowFocus& windowFocus() = 0;
+    // Whether captures, the tray and the session will work, for the tour's setup page.
+    virtual const DesktopChecks& checks() = 0;
 };

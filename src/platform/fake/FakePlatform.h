@@ -3,6 +3,7 @@
 // switches on and off, no tray colours, and pointer watches it presses by hand.
 
 #include "platform/Compositor.h"
+#include "platform/DesktopChecks.h"
 #include "platform/Platform.h"
 #include "platform/TrayColors.h"
 #include "platform/WindowFocus.h"
@@ -34,6 +35,16 @@ public:
     QList<quint32> asked;
 };
 
+class FakeDesktopChecks final : public DesktopChecks {
+public:
+    bool wayland() const override { return waylandSession; }
+    bool screenReadable() const override { return readable; }
+    bool trayPresent() const override { return tray; }
+    bool waylandSession = false;
+    bool readable = true;
+    bool tray = true;
+};
+
 class FakePlatform final : public Platform {
 public:
     GlobalKeys& keys() override { return globalKeys; }
@@ -45,13 +56,14 @@ public:
         lastWatch = watch.get();
         return watch;
     }
+    WindowFocus& windowFocus() override { return focus; }
+    const DesktopChecks& checks() override { return desktopChecks; }
 
     FakeGlobalKeys globalKeys;
     FakeWindowList windowList;
     FakeCompositor compositing;
     FakeTrayColors tray;
-    WindowFocus& windowFocus() override { return focus; }
-
-    QPointer<FakePointerWatch> lastWatch; // the newest watch handed out, while it lives
     FakeWindowFocus focus;
+    FakeDesktopChecks desktopChecks;
+    QPointer<FakePointerWatch> lastWatch; // the newest watch handed out, while it lives
 };

@@ -2,6 +2,7 @@
 
 #include "platform/FocusPointerWatch.h"
 #include "platform/x11/X11Compositor.h"
+#include "platform/x11/X11DesktopChecks.h"
 #include "platform/x11/X11GlobalKeys.h"
 #include "platform/x11/X11TrayColors.h"
 #include "platform/x11/X11WindowList.h"
@@ -13,7 +14,7 @@
 X11Platform::X11Platform()
     : globalKeys(std::make_unique<X11GlobalKeys>()), windowList(std::make_unique<X11WindowList>()),
       compositing(std::make_unique<X11Compositor>()), tray(std::make_unique<X11TrayColors>()),
-      focus(std::make_unique<X11WindowFocus>()) {}
+      focus(std::make_unique<X11WindowFocus>()), desktopChecks(std::make_unique<X11DesktopChecks>()) {}
 
 X11Platform::~X11Platform() = default;
 
@@ -42,4 +43,8 @@ std::unique_ptr<PointerWatch> X11Platform::watchPointer() {
 
 WindowFocus& X11Platform::windowFocus() {
     return *focus;
+}
+
+const DesktopChecks& X11Platform::checks() {
+    return *desktopChecks;
 }

@@ -4,6 +4,7 @@
 #include "platform/Platform.h"
 
 class X11Compositor;
+class X11DesktopChecks;
 class X11GlobalKeys;
 class X11TrayColors;
 class X11WindowList;
@@ -22,6 +23,7 @@ public:
     // lacks it, presses in our own windows and the loss of focus.
     std::unique_ptr<PointerWatch> watchPointer() override;
     WindowFocus& windowFocus() override;
+    const DesktopChecks& checks() override;
 
 private:
     std::unique_ptr<X11GlobalKeys> globalKeys;
@@ -29,4 +31,5 @@ private:
     std::unique_ptr<X11Compositor> compositing;
     std::unique_ptr<X11TrayColors> tray;
     std::unique_ptr<X11WindowFocus> focus;
+    std::unique_ptr<X11DesktopChecks> desktopChecks;
 };

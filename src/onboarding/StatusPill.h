@@ -1,0 +1,18 @@
+#pragma once
+// A capsule that says whether one setup check passes: green text on a faint tint when it does,
+// the green button look when it does not.
+
+#include <QWidget>
+
+class StatusPill : public QWidget {
+    Q_OBJECT
+public:
+    explicit StatusPill(QWidget* parent = nullptr);
+
+    // The owner sets both and calls update().
+    QString text;
+    bool on = false;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
