@@ -6,6 +6,7 @@
 #include "app/Migration.h"
 #include "capture/Capture.h"
 #include "card/Thumbnail.h"
+#include "library/FormatWheel.h"
 #include "library/LibraryPanel.h"
 #include "platform/Defaults.h"
 #include "platform/EscapeKeyGrab.h"
@@ -80,6 +81,8 @@ int main(int argc, char** argv) {
         services.openLibrary = [] { LibraryPanel::shared().toggle(); };
         return services;
     });
+
+    FormatWheel::shared().setProbe(platform.dragProbe());
 
     AppDelegate delegate(defaults, platform);
     QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate,

@@ -2,6 +2,7 @@
 
 #include "platform/FocusPointerWatch.h"
 #include "platform/x11/X11Compositor.h"
+#include "platform/x11/X11DragProbe.h"
 #include "platform/x11/X11GlobalKeys.h"
 #include "platform/x11/X11TrayColors.h"
 #include "platform/x11/X11WindowList.h"
@@ -36,4 +37,11 @@ std::unique_ptr<PointerWatch> X11Platform::watchPointer() {
         if (auto watch = XInputPointerWatch::open())
             return watch;
     return std::make_unique<FocusPointerWatch>();
+}
+
+DragProbe* X11Platform::dragProbe() {
+    if (!dragsOpened && QGuiApplication::platformName() == u"xcb")
+        drags = X11DragProbe::open();
+    dragsOpened = true;
+    return drags.get();
 }
