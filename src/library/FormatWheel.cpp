@@ -263,6 +263,7 @@ void FormatWheel::show(const QList<QUrl>& files, QPoint at) {
     wheel->label = source ? source->title() : QStringLiteral("%1 images").arg(files.size());
     wheel->options = choices;
     wheel->highlighted.reset();
+    window->reshape();
     wheel->update();
     window->show();
     window->raise();

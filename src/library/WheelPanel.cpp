@@ -3,6 +3,7 @@
 #include "library/WheelView.h"
 #include "ui/UI.h"
 
+#include <QPolygon>
 #include <QRegion>
 
 WheelPanel::WheelPanel()
@@ -15,6 +16,20 @@ WheelPanel::WheelPanel()
     setFixedSize(diameter, diameter);
     wheel = new WheelView(this);
     wheel->setGeometry(0, 0, diameter, diameter);
-    if (!UI::composited())
-        setMask(QRegion(0, 0, diameter, diameter, QRegion::Ellipse));
+    composited = UI::composited();
+    reshape();
+}
+
+void WheelPanel::reshape() {
+    if (composited)
+        return;
+    const double disc = 48;
+    QRegion shape(
+        QRect(QPoint(diameter / 2 - int(disc), diameter / 2 - int(disc)), QSize(2 * int(disc), 2 * int(disc))),
+        QRegion::Ellipse);
+    for (int i = 0; i < wheel->options.size(); ++i)
+        shape += QRegion(wheel->segmentPath(i).toFillPolygon().toPolygon());
+    if (wheel->options.isEmpty())
+        shape = QRegion(0, 0, diameter, diameter, QRegion::Ellipse);
+    setMask(shape);
 }

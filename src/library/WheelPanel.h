@@ -14,7 +14,11 @@ public:
 
     WheelPanel();
     WheelView* view() const { return wheel; }
+    // Fits the shape mask to the segments the view now has; without a compositor the gaps between
+    // them would show black.
+    void reshape();
 
 private:
     WheelView* wheel;
+    bool composited;
 };

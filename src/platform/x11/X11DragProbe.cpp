@@ -8,6 +8,7 @@
 
 #include <xcb/xcb.h>
 #include <xcb/xfixes.h>
+#include <xcb/xinput.h>
 
 #include <array>
 #include <cstring>
@@ -17,6 +18,8 @@ namespace {
 constexpr xcb_keysym_t altL = 0xffe9, altR = 0xffea, superL = 0xffeb, superR = 0xffec;
 // Four million bytes: a list of many thousands of files; longer lists are cut at a line.
 constexpr uint32_t maxListWords = 1 << 20;
+// Motions and key presses kept to ask with: about a second of steady movement.
+constexpr size_t keptMotions = 48;
 
 } // namespace
 
@@ -44,12 +47,20 @@ std::unique_ptr<X11DragProbe> X11DragProbe::open(const QByteArray& display) {
         xcb_xfixes_query_version_reply(c, xcb_xfixes_query_version(c, 5, 0), nullptr));
     if (!version || version->major_version < 1)
         return fail();
+    int xiOpcode = -1;
+    const xcb_query_extension_reply_t* xi = xcb_get_extension_data(c, &xcb_input_id);
+    if (xi && xi->present) {
+        XcbReply<xcb_input_xi_query_version_reply_t> xiVersion(
+            xcb_input_xi_query_version_reply(c, xcb_input_xi_query_version(c, 2, 2), nullptr));
+        if (xiVersion && xiVersion->major_version >= 2)
+            xiOpcode = xi->major_opcode;
+    }
     return std::unique_ptr<X11DragProbe>(
-        new X11DragProbe(c, it.data->root, quint8(ext->first_event + XCB_XFIXES_SELECTION_NOTIFY)));
+        new X11DragProbe(c, it.data->root, quint8(ext->first_event + XCB_XFIXES_SELECTION_NOTIFY), xiOpcode));
 }
 
-X11DragProbe::X11DragProbe(xcb_connection_t* c, quint32 rootWindow, quint8 xfixesEvent)
-    : connection(c), root(rootWindow), xfixesSelectionNotify(xfixesEvent) {
+X11DragProbe::X11DragProbe(xcb_connection_t* c, quint32 rootWindow, quint8 xfixesEvent, int xi)
+    : connection(c), root(rootWindow), xfixesSelectionNotify(xfixesEvent), xiOpcode(xi) {
     clock.start();
     if (qGuiApp && qGuiApp->primaryScreen())
         pixelRatio = qGuiApp->primaryScreen()->devicePixelRatio();
@@ -96,17 +107,38 @@ void X11DragProbe::handle(const xcb_generic_event_t* event) {
     const quint8 type = event->response_type & 0x7f;
     if (type == xfixesSelectionNotify) {
         ++count;
+        // Owners answer only for the drag they run: Qt, for one, compares the request's time with the
+        // time it took the selection.
+        ownedSince = reinterpret_cast<const xcb_xfixes_selection_notify_event_t*>(event)->selection_timestamp;
     } else if (type == XCB_SELECTION_NOTIFY) {
         const auto* notify = reinterpret_cast<const xcb_selection_notify_event_t*>(event);
         if (notify->requestor != window || notify->selection != xdndSelection || askedFor < 0)
             return;
-        if (askedFor == count) {
-            answeredFor = askedFor;
-            answer.clear();
-            if (notify->property != XCB_ATOM_NONE)
-                readSelection(notify->property);
+        if (askedFor != count) {
+            askedFor = -1;
+            return;
         }
+        if (notify->property == XCB_ATOM_NONE && !askTimes.empty()) {
+            askNext(); // refused at that time: try the next
+            return;
+        }
+        answeredFor = askedFor;
+        answer.clear();
+        if (notify->property != XCB_ATOM_NONE)
+            readSelection(notify->property);
         askedFor = -1;
+    } else if (type == XCB_GE_GENERIC && xiOpcode >= 0) {
+        const auto* ge = reinterpret_cast<const xcb_ge_generic_event_t*>(event);
+        if (ge->extension != xiOpcode ||
+            (ge->event_type != XCB_INPUT_RAW_MOTION && ge->event_type != XCB_INPUT_RAW_KEY_PRESS &&
+             ge->event_type != XCB_INPUT_RAW_KEY_RELEASE))
+            return;
+        // The raw events share their layout and their time with the events the drag's owner is sent.
+        const quint32 time = reinterpret_cast<const xcb_input_raw_motion_event_t*>(event)->time;
+        if (motionTimes.empty() || motionTimes.front() != time)
+            motionTimes.push_front(time);
+        if (motionTimes.size() > keptMotions)
+            motionTimes.pop_back();
     } else if (type == XCB_MAPPING_NOTIFY) {
         readModifierMap();
     }
@@ -177,6 +209,7 @@ DragProbe::Pointer X11DragProbe::pointer() {
         return result;
     const uint16_t mask = reply->mask;
     result.buttonDown = mask & XCB_KEY_BUT_MASK_BUTTON_1;
+    watchMotion(result.buttonDown);
     if (mask & XCB_MOD_MASK_SHIFT)
         result.modifiers |= shift;
     if (mask & XCB_MOD_MASK_CONTROL)
@@ -213,8 +246,38 @@ std::optional<QList<QUrl>> X11DragProbe::fileURLs() {
     }
     askedFor = count;
     askedAt = now();
-    xcb_delete_property(connection, window, property);
-    xcb_convert_selection(connection, window, xdndSelection, uriList, property, XCB_CURRENT_TIME);
-    xcb_flush(connection);
+    askTimes.clear();
+    askTimes.push_back(ownedSince);
+    for (const quint32 time : motionTimes)
+        if (time > ownedSince)
+            askTimes.push_back(time);
+    askTimes.push_back(XCB_CURRENT_TIME);
+    askNext();
     return std::nullopt;
+}
+
+void X11DragProbe::askNext() {
+    const quint32 time = askTimes.front();
+    askTimes.erase(askTimes.begin());
+    xcb_delete_property(connection, window, property);
+    xcb_convert_selection(connection, window, xdndSelection, uriList, property, time);
+    xcb_flush(connection);
+}
+
+void X11DragProbe::watchMotion(bool on) {
+    // Motions and keys matter only while a button is down; watching them always would wake us for nothing.
+    if (xiOpcode < 0 || on == motionWatched)
+        return;
+    motionWatched = on;
+    if (!on)
+        motionTimes.clear();
+    struct {
+        xcb_input_event_mask_t head;
+        uint32_t bits;
+    } mask{{XCB_INPUT_DEVICE_ALL, 1},
+           on ? uint32_t(XCB_INPUT_XI_EVENT_MASK_RAW_MOTION | XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS |
+                         XCB_INPUT_XI_EVENT_MASK_RAW_KEY_RELEASE)
+              : 0u};
+    xcb_input_xi_select_events(connection, root, 1, &mask.head);
+    xcb_flush(connection);
 }

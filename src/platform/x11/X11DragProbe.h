@@ -2,11 +2,20 @@
 // Drags of other programs as the X server sees them, on a connection of the probe's own: the pointer
 // from QueryPointer, new drags from XFixes owner changes of the XdndSelection, and the dragged files
 // asked of the drag's owner as "text/uri-list".
+//
+// Owners may refuse a request whose time is not one they expect: Qt answers only for the time of the
+// last position it sent to a drop target, which is the time of a recent pointer motion or key press.
+// So the probe keeps the times of the motions and keys seen while the button is down (XInput raw
+// events) and asks with the owner's own time, those times from the newest, then the current time, one
+// after the other until one request is answered.
 
 #include "platform/DragProbe.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
+
+#include <deque>
+#include <vector>
 
 #include <xcb/xcb.h>
 
@@ -26,8 +35,10 @@ public:
     static constexpr qint64 answerTimeoutMs = 200;
 
 private:
-    X11DragProbe(xcb_connection_t* connection, quint32 root, quint8 xfixesEvent);
+    X11DragProbe(xcb_connection_t* connection, quint32 root, quint8 xfixesEvent, int xiOpcode);
     void drain();
+    void askNext();
+    void watchMotion(bool on);
     void handle(const xcb_generic_event_t* event);
     void readSelection(quint32 property);
     void readModifierMap();
@@ -36,13 +47,18 @@ private:
     quint32 root;
     quint32 window = 0; // receives the owner's answers
     quint8 xfixesSelectionNotify;
+    int xiOpcode; // -1 without XInput 2
     quint32 xdndSelection = 0, uriList = 0, incr = 0, property = 0;
     quint16 altMask = 0, superMask = 0;
     double pixelRatio = 1;
 
     qint64 count = 0;
-    qint64 askedFor = -1; // the count whose files were asked for, while no answer came
+    quint32 ownedSince = 0; // server time of the last owner change; 0 is CurrentTime
+    qint64 askedFor = -1;   // the count whose files were asked for, while no answer came
     qint64 askedAt = 0;
+    std::vector<quint32> askTimes; // still to try for this drag, next first
+    bool motionWatched = false;
+    std::deque<quint32> motionTimes; // of motions and keys, newest first
     qint64 answeredFor = -1;
     QList<QUrl> answer;
     QElapsedTimer clock;
