@@ -11,6 +11,7 @@
 #include "ui/Toast.h"
 
 #include <QCursor>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QPointer>
@@ -18,6 +19,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -34,7 +36,11 @@ struct Outcome {
 };
 
 // The batch behind a drop; runs on the worker pool and touches nothing of the wheel.
-Outcome convertAll(const WheelView::Option& option, const QList<QUrl>& files) {
+// `progress` hears of long batches about once a second, with the number of files done.
+Outcome convertAll(const WheelView::Option& option, const QList<QUrl>& files,
+                   const std::function<void(qsizetype done)>& progress) {
+    QElapsedTimer sinceReport;
+    sinceReport.start();
     Outcome outcome;
     const qsizetype n = files.size();
     QString trashNote;
@@ -59,6 +65,10 @@ Outcome convertAll(const WheelView::Option& option, const QList<QUrl>& files) {
             }
             if (trashNote.isEmpty())
                 trashNote = trashFailure;
+            if (sinceReport.elapsed() >= 1000 && outcome.written.size() < n) {
+                progress(outcome.written.size());
+                sinceReport.restart();
+            }
         } catch (const UserError& error) {
             outcome.message = error.message;
             return outcome;
@@ -292,7 +302,11 @@ void FormatWheel::perform(const WheelView::Option& option, const QList<QUrl>& dr
         return;
     const QPoint dropPoint = probe ? probe->pointer().position : QCursor::pos();
     Dispatch::global([option, files, dropPoint] {
-        const Outcome outcome = convertAll(option, files);
+        const QString verb = option.isCompress() ? QStringLiteral("Compressing") : QStringLiteral("Converting");
+        const Outcome outcome = convertAll(option, files, [&](qsizetype done) {
+            const QString text = QStringLiteral("%1 %2 of %3\u2026").arg(verb).arg(done + 1).arg(files.size());
+            Dispatch::main([text, dropPoint] { Toast::show(text, dropPoint, toastSeconds); });
+        });
         Dispatch::main([outcome, dropPoint] {
             // One post per written file: a result may have taken its source's name, and the basket must
             // not keep the old picture under it.

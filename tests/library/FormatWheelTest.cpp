@@ -7,11 +7,13 @@
 #include "imaging/ShotFiles.h"
 #include "platform/Defaults.h"
 #include "platform/Notifications.h"
+#include "platform/XdgPaths.h"
 #include "platform/fake/FakeDragProbe.h"
 #include "ui/Toast.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QLabel>
 #include <QRegularExpression>
@@ -317,4 +319,22 @@ TEST_F(WheelPoll, AFailureStopsTheBatchAndKeepsWhatWasDone) {
                                     {QUrl::fromLocalFile(batch.dir.filePath("x.png"))});
     EXPECT_TRUE(gone.contains(QStringLiteral("x.png"))) << gone.toStdString();
     EXPECT_TRUE(batch.posted.isEmpty());
+}
+
+TEST_F(WheelPoll, KeepsBothFilesAndSaysSoWhenTheOriginalCannotGoToTheTrash) {
+    Batch batch;
+    const QString trash = QFileInfo(XdgPaths::dataDir()).path() + QStringLiteral("/Trash");
+    const QString kept = trash + QStringLiteral(".kept");
+    QDir().rename(trash, kept);
+    {
+        QFile blocker(trash); // a file where the Trash folder should be
+        ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    }
+    const QString message = batch.drop(wheel, WheelView::Option::format(ImageFormat::jpeg),
+                                       {batch.picture("a.png"), batch.picture("b.png")});
+    QFile::remove(trash);
+    QDir().rename(kept, trash);
+    EXPECT_TRUE(message.startsWith(QStringLiteral("2 → JPEG — "))) << message.toStdString();
+    EXPECT_EQ(batch.names(), (QStringList{"a.jpg", "a.png", "b.jpg", "b.png"}));
+    EXPECT_EQ(batch.posted.size(), 2);
 }
