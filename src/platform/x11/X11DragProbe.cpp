@@ -123,6 +123,7 @@ void X11DragProbe::handle(const xcb_generic_event_t* event) {
             return;
         }
         answeredFor = askedFor;
+        answeredAt = now();
         answer.clear();
         if (notify->property != XCB_ATOM_NONE)
             readSelection(notify->property);
@@ -236,7 +237,9 @@ std::optional<QList<QUrl>> X11DragProbe::fileURLs() {
     drain();
     if (xcb_connection_has_error(connection))
         return QList<QUrl>();
-    if (answeredFor == count)
+    // A refusal may turn into an answer once the drag has moved on (its owner's time with it): ask again
+    // now and then, never on every call.
+    if (answeredFor == count && (!answer.isEmpty() || now() - answeredAt < answerTimeoutMs))
         return answer;
     if (askedFor == count) {
         if (now() - askedAt <= answerTimeoutMs)

@@ -27,8 +27,8 @@ public:
 
     Pointer pointer() override;
     qint64 changeCount() override;
-    // Asks the owner once per drag; an answer arrives on a later call. No answer within 200 ms reads as
-    // no files, and the next call asks again. A transfer in increments is dropped, never waited on.
+    // Asks the owner once per drag (again after 200 ms while it names no files); an answer arrives on a
+    // later call. No answer within 200 ms reads as no files, and the next call asks again. A transfer in increments is dropped, never waited on.
     std::optional<QList<QUrl>> fileURLs() override;
     qint64 now() override;
 
@@ -60,6 +60,7 @@ private:
     bool motionWatched = false;
     std::deque<quint32> motionTimes; // of motions and keys, newest first
     qint64 answeredFor = -1;
+    qint64 answeredAt = 0;
     QList<QUrl> answer;
     QElapsedTimer clock;
 };
