@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -118,10 +119,8 @@ void X11DragProbe::handle(const xcb_generic_event_t* event) {
             askedFor = -1;
             return;
         }
-        if (notify->property == XCB_ATOM_NONE && !askTimes.empty()) {
-            askNext(); // refused at that time: try the next
-            return;
-        }
+        if (notify->property == XCB_ATOM_NONE && --unanswered > 0)
+            return; // refused at that time; another request may be taken
         answeredFor = askedFor;
         answeredAt = now();
         answer.clear();
@@ -249,22 +248,18 @@ std::optional<QList<QUrl>> X11DragProbe::fileURLs() {
     }
     askedFor = count;
     askedAt = now();
-    askTimes.clear();
-    askTimes.push_back(ownedSince);
+    // All at once, so the owner answers them in one go; each answer carries the time it was asked with.
+    std::vector<quint32> times{ownedSince};
     for (const quint32 time : motionTimes)
         if (time > ownedSince)
-            askTimes.push_back(time);
-    askTimes.push_back(XCB_CURRENT_TIME);
-    askNext();
-    return std::nullopt;
-}
-
-void X11DragProbe::askNext() {
-    const quint32 time = askTimes.front();
-    askTimes.erase(askTimes.begin());
+            times.push_back(time);
+    times.push_back(XCB_CURRENT_TIME);
+    unanswered = int(times.size());
     xcb_delete_property(connection, window, property);
-    xcb_convert_selection(connection, window, xdndSelection, uriList, property, time);
+    for (const quint32 time : times)
+        xcb_convert_selection(connection, window, xdndSelection, uriList, property, time);
     xcb_flush(connection);
+    return std::nullopt;
 }
 
 void X11DragProbe::watchMotion(bool on) {

@@ -6,8 +6,8 @@
 // Owners may refuse a request whose time is not one they expect: Qt answers only for the time of the
 // last position it sent to a drop target, which is the time of a recent pointer motion or key press.
 // So the probe keeps the times of the motions and keys seen while the button is down (XInput raw
-// events) and asks with the owner's own time, those times from the newest, then the current time, one
-// after the other until one request is answered.
+// events) and asks with the owner's own time, each of those times and the current time all at once;
+// the first request answered gives the files.
 
 #include "platform/DragProbe.h"
 
@@ -15,7 +15,6 @@
 #include <QElapsedTimer>
 
 #include <deque>
-#include <vector>
 
 #include <xcb/xcb.h>
 
@@ -28,7 +27,8 @@ public:
     Pointer pointer() override;
     qint64 changeCount() override;
     // Asks the owner once per drag (again after 200 ms while it names no files); an answer arrives on a
-    // later call. No answer within 200 ms reads as no files, and the next call asks again. A transfer in increments is dropped, never waited on.
+    // later call. No answer within 200 ms reads as no files, and the next call asks again. A transfer in increments is
+    // dropped, never waited on.
     std::optional<QList<QUrl>> fileURLs() override;
     qint64 now() override;
 
@@ -37,7 +37,6 @@ public:
 private:
     X11DragProbe(xcb_connection_t* connection, quint32 root, quint8 xfixesEvent, int xiOpcode);
     void drain();
-    void askNext();
     void watchMotion(bool on);
     void handle(const xcb_generic_event_t* event);
     void readSelection(quint32 property);
@@ -56,7 +55,7 @@ private:
     quint32 ownedSince = 0; // server time of the last owner change; 0 is CurrentTime
     qint64 askedFor = -1;   // the count whose files were asked for, while no answer came
     qint64 askedAt = 0;
-    std::vector<quint32> askTimes; // still to try for this drag, next first
+    int unanswered = 0; // requests of this drag still to be answered
     bool motionWatched = false;
     std::deque<quint32> motionTimes; // of motions and keys, newest first
     qint64 answeredFor = -1;
