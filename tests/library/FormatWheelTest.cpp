@@ -129,14 +129,6 @@ TEST_F(WheelPoll, HidesWithTheKeyAtOnceAndAfterAReleaseLater) {
     EXPECT_FALSE(wheel.isVisible());
 }
 
-TEST_F(WheelPoll, AnswersOnlyToTheChosenKey) {
-    defaults.set(QStringLiteral("wheelModifier"), qlonglong(DragProbe::alt));
-    drag({file("a.png")}, DragProbe::shift);
-    EXPECT_FALSE(wheel.isVisible());
-    press(DragProbe::alt | DragProbe::super);
-    EXPECT_TRUE(wheel.isVisible());
-}
-
 TEST_F(WheelPoll, BasketDragsShowTheirPicturesWithoutAskingTheOwner) {
     press(0); // the button goes down on a tile
     wheel.libraryDragBegan({file("a.png"), file("notes.txt"), file("b.heic")});
