@@ -7,6 +7,7 @@
 #include "capture/Capture.h"
 #include "card/Thumbnail.h"
 #include "editors/EditorWindow.h"
+#include "library/FormatWheel.h"
 #include "library/LibraryPanel.h"
 #include "platform/Defaults.h"
 #include "platform/EscapeKeyGrab.h"
@@ -82,6 +83,7 @@ int main(int argc, char** argv) {
         services.openLibrary = [] { LibraryPanel::shared().toggle(); };
         return services;
     });
+    FormatWheel::shared().setProbe(platform.dragProbe());
 
     AppDelegate delegate(defaults, platform);
     QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate,

@@ -6,6 +6,7 @@
 
 class Compositor;
 class DesktopChecks;
+class DragProbe;
 class GlobalKeys;
 class PointerWatch;
 class TrayColors;
@@ -28,4 +29,6 @@ public:
     virtual WindowFocus& windowFocus() = 0;
     // Whether captures, the tray and the session will work, for the tour's setup page.
     virtual const DesktopChecks& checks() = 0;
+    // Drags of every program, for the format wheel. Null where the desktop can't show them.
+    virtual DragProbe* dragProbe() = 0;
 };

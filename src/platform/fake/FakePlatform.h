@@ -7,6 +7,7 @@
 #include "platform/Platform.h"
 #include "platform/TrayColors.h"
 #include "platform/WindowFocus.h"
+#include "platform/fake/FakeDragProbe.h"
 #include "platform/fake/FakeGlobalKeys.h"
 #include "platform/fake/FakePointerWatch.h"
 #include "platform/fake/FakeWindowList.h"
@@ -58,6 +59,7 @@ public:
     }
     WindowFocus& windowFocus() override { return focus; }
     const DesktopChecks& checks() override { return desktopChecks; }
+    DragProbe* dragProbe() override { return &drags; }
 
     FakeGlobalKeys globalKeys;
     FakeWindowList windowList;
@@ -65,5 +67,6 @@ public:
     FakeTrayColors tray;
     FakeWindowFocus focus;
     FakeDesktopChecks desktopChecks;
+    FakeDragProbe drags;
     QPointer<FakePointerWatch> lastWatch; // the newest watch handed out, while it lives
 };

@@ -1,14 +1,13 @@
 #include "platform/x11/X11Platform.h"
-
 #include "platform/FocusPointerWatch.h"
 #include "platform/x11/X11Compositor.h"
 #include "platform/x11/X11DesktopChecks.h"
+#include "platform/x11/X11DragProbe.h"
 #include "platform/x11/X11GlobalKeys.h"
 #include "platform/x11/X11TrayColors.h"
 #include "platform/x11/X11WindowList.h"
 #include "platform/x11/X11WindowFocus.h"
 #include "platform/x11/XInputPointerWatch.h"
-
 #include <QGuiApplication>
 
 X11Platform::X11Platform()
@@ -47,4 +46,11 @@ WindowFocus& X11Platform::windowFocus() {
 
 const DesktopChecks& X11Platform::checks() {
     return *desktopChecks;
+}
+
+DragProbe* X11Platform::dragProbe() {
+    if (!dragsOpened && QGuiApplication::platformName() == u"xcb")
+        drags = X11DragProbe::open();
+    dragsOpened = true;
+    return drags.get();
 }

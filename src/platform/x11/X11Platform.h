@@ -5,6 +5,7 @@
 
 class X11Compositor;
 class X11DesktopChecks;
+class X11DragProbe;
 class X11GlobalKeys;
 class X11TrayColors;
 class X11WindowList;
@@ -24,6 +25,8 @@ public:
     std::unique_ptr<PointerWatch> watchPointer() override;
     WindowFocus& windowFocus() override;
     const DesktopChecks& checks() override;
+    // On a connection of its own, made on first use; null without XFixes or off X11.
+    DragProbe* dragProbe() override;
 
 private:
     std::unique_ptr<X11GlobalKeys> globalKeys;
@@ -32,4 +35,6 @@ private:
     std::unique_ptr<X11TrayColors> tray;
     std::unique_ptr<X11WindowFocus> focus;
     std::unique_ptr<X11DesktopChecks> desktopChecks;
+    std::unique_ptr<X11DragProbe> drags;
+    bool dragsOpened = false;
 };
