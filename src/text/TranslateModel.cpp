@@ -7,6 +7,9 @@
 #include "text/LocalLLM.h"
 #include "text/LocalLLMTranslate.h"
 
+#include <QCursor>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QThread>
 
 #include <algorithm>
@@ -330,6 +333,10 @@ void TranslateModel::setDefaultLanguage(const std::optional<Language>& language)
 
 bool TranslateModel::chooseDefault(bool firstTime) {
     LanguageChooser chooser(firstTime);
+    chooser.adjustSize();
+    // Where the user is looking: the middle of the screen under the pointer.
+    if (const QScreen* screen = QGuiApplication::screenAt(QCursor::pos()))
+        chooser.move(screen->availableGeometry().center() - chooser.rect().center());
     chooser.show();
     chooser.raise();
     chooser.activateWindow();
