@@ -9,9 +9,7 @@
 #include <QThread>
 
 #include <condition_variable>
-#include <memory>
 #include <mutex>
-#include <vector>
 
 namespace TranslateFakes {
 
@@ -19,79 +17,67 @@ namespace TranslateFakes {
 inline bool waitFor(const std::function<bool()>& condition, int ms = 5000) {
     QElapsedTimer clock;
     clock.start();
-    while (!condition()) {
-        if (clock.elapsed() > ms)
-            return false;
+    while (!condition() && clock.elapsed() < ms) {
         QCoreApplication::processEvents();
         QThread::msleep(2);
     }
-    return true;
+    return condition();
 }
 
-// Every call waits until the test answers it: a text, a failure, and partial texts before either.
 struct FakeEngine : std::enable_shared_from_this<FakeEngine> {
     struct Call {
-        QString to;
+        QString to; // the target name, or a summary's system prompt
         TranslateModel::Callback progress, partial;
-        std::optional<QString> result;
-        std::optional<QString> failure;
+        std::optional<QString> result, failure;
     };
+    using Calls = QList<std::shared_ptr<Call>>;
     std::mutex lock;
     std::condition_variable changed;
-    std::vector<std::shared_ptr<Call>> translations, summaries;
+    Calls translations, summaries;
     bool closing = false;
 
-    // The engine keeps the fake alive for threads that end after the test.
+    // The engine keeps the fake alive for threads that end after the test; close() lets them all go.
     TranslateModel::Engine engine() {
         TranslateModel::Engine e;
         e.translate = [this, keep = shared_from_this()](const QString&, const std::optional<QString>&,
-                                                        const QString& to, const TranslateModel::Callback& progress,
-                                                        const TranslateModel::Callback& partial) {
+                                                        const QString& to, const auto& progress, const auto& partial) {
             return wait(translations, to, progress, partial);
         };
         e.prepare = [] {};
-        e.chat = [this, keep = shared_from_this()](const QString& system, const QString&, int,
-                                                   const TranslateModel::Callback& partial) {
+        e.chat = [this, keep = shared_from_this()](const QString& system, const QString&, int, const auto& partial) {
             return wait(summaries, system, {}, partial);
         };
         return e;
     }
-    QString wait(std::vector<std::shared_ptr<Call>>& list, const QString& to, const TranslateModel::Callback& progress,
+    QString wait(Calls& list, const QString& to, const TranslateModel::Callback& progress,
                  const TranslateModel::Callback& partial) {
         auto call = std::make_shared<Call>(Call{to, progress, partial, {}, {}});
         std::unique_lock guard(lock);
-        list.push_back(call);
-        changed.notify_all();
+        list.append(call);
         changed.wait(guard, [&] { return call->result || call->failure || closing; });
         if (call->failure)
             throw UserError(*call->failure);
         return call->result.value_or(QString());
     }
+    // The i-th call, once made (the event loop runs meanwhile).
+    std::shared_ptr<Call> at(Calls& list, qsizetype i) {
+        waitFor([&] { return count(list) > i; });
+        std::lock_guard guard(lock);
+        return list.value(i);
+    }
+    qsizetype count(const Calls& list) {
+        std::lock_guard guard(lock);
+        return list.size();
+    }
+    void answer(const std::shared_ptr<Call>& call, const QString& text, bool failed = false) {
+        std::lock_guard guard(lock);
+        (failed ? call->failure : call->result) = text;
+        changed.notify_all();
+    }
     void close() {
         std::lock_guard guard(lock);
         closing = true;
         changed.notify_all();
-    }
-    std::shared_ptr<Call> translation(size_t i) { return at(translations, i); }
-    std::shared_ptr<Call> summary(size_t i) { return at(summaries, i); }
-    std::shared_ptr<Call> at(std::vector<std::shared_ptr<Call>>& list, size_t i) {
-        std::unique_lock guard(lock);
-        changed.wait_for(guard, std::chrono::seconds(5), [&] { return list.size() > i; });
-        return list.size() > i ? list[i] : nullptr;
-    }
-    void finish(const std::shared_ptr<Call>& call, const QString& text) {
-        std::lock_guard guard(lock);
-        call->result = text;
-        changed.notify_all();
-    }
-    void fail(const std::shared_ptr<Call>& call, const QString& text) {
-        std::lock_guard guard(lock);
-        call->failure = text;
-        changed.notify_all();
-    }
-    size_t count(std::vector<std::shared_ptr<Call>>& list) {
-        std::lock_guard guard(lock);
-        return list.size();
     }
 };
 

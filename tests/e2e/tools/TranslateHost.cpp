@@ -32,9 +32,9 @@ void say(const QString& line) {
     logFile.flush();
 }
 
-const QString text = QStringLiteral(
-    "The weather was lovely this morning, so we walked along the river to the old market.\n\n"
-    "In the afternoon we visited the museum and had coffee with friends near the station.");
+const QString text =
+    QStringLiteral("The weather was lovely this morning, so we walked along the river to the old market.\n\n"
+                   "In the afternoon we visited the museum and had coffee with friends near the station.");
 
 } // namespace
 
@@ -70,15 +70,16 @@ int main(int argc, char** argv) {
             {QStringLiteral("copy"), view->copyButton()->isEnabled()},
             {QStringLiteral("source"), view->sourceLabel()->text()},
             {QStringLiteral("target"), view->languagePicker()->currentText()},
-            {QStringLiteral("mode"), view->model().mode() == TranslateModel::Mode::summary ? QStringLiteral("summary")
-                                                                                           : QStringLiteral("translation")},
+            {QStringLiteral("mode"), view->model().mode() == TranslateModel::Mode::summary
+                                         ? QStringLiteral("summary")
+                                         : QStringLiteral("translation")},
         };
         say(QStringLiteral("state ") + QString::fromUtf8(QJsonDocument(state).toJson(QJsonDocument::Compact)));
     };
     TranslateModel* model = &view->model();
-    for (auto signal : {&TranslateModel::modeChanged, &TranslateModel::translationChanged, &TranslateModel::summaryChanged,
-                        &TranslateModel::statusChanged, &TranslateModel::finishedChanged, &TranslateModel::busyChanged,
-                        &TranslateModel::targetChanged})
+    for (auto signal : {&TranslateModel::modeChanged, &TranslateModel::translationChanged,
+                        &TranslateModel::summaryChanged, &TranslateModel::statusChanged,
+                        &TranslateModel::finishedChanged, &TranslateModel::busyChanged, &TranslateModel::targetChanged})
         QObject::connect(model, signal, &window, report, Qt::QueuedConnection);
     report();
     QObject::connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, &window, [] {
