@@ -16,6 +16,7 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextCursor>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -233,12 +234,22 @@ void TranslateView::refresh() {
     modes->button(int(owned->mode()))->setChecked(true);
     const bool wait = waiting();
     const QString text = shown();
-    if (result->toPlainText() != text)
+    const QString old = result->toPlainText();
+    if (!old.isEmpty() && text.startsWith(old) && text != old) {
+        // A growing result: add the new end, so the reader's place and selection stay where they are.
+        QTextCursor end(result->document());
+        end.movePosition(QTextCursor::End);
+        end.insertText(text.mid(old.size()));
+    } else if (text != old) {
         result->setPlainText(text);
-    QFont font = UI::font(12 * TranslatePanel::scale());
-    result->setFont(font);
-    result->setStyleSheet(
-        QStringLiteral("QPlainTextEdit { color: %1; }").arg(wait ? Brand::muted().name() : Brand::text().name()));
+    }
+    const QFont font = UI::font(12 * TranslatePanel::scale());
+    if (result->font() != font)
+        result->setFont(font);
+    const QString colour =
+        QStringLiteral("QPlainTextEdit { color: %1; }").arg(wait ? Brand::muted().name() : Brand::text().name());
+    if (result->styleSheet() != colour)
+        result->setStyleSheet(colour);
     copyShown->setEnabled(!wait);
     // A job that has ended has nothing more to wait for, even when it left no result.
     const bool working = owned->mode() == TranslateModel::Mode::translation ? !owned->finished() : owned->busy();
