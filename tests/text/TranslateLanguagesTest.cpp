@@ -61,6 +61,21 @@ TEST_F(TranslateLanguages, IdentifiersCodesAndTheListsEntries) {
     EXPECT_EQ(list.last().englishName(), QStringLiteral("Vietnamese"));
 }
 
+TEST(TranslateDetection, ReliableAnswersOnlyUnderTheListsNames) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"The committee will publish its annual report on the state of the national parks next week.", "en"},
+        {"הוועדה תפרסם בשבוע הבא את הדוח השנתי שלה על מצב הגנים הלאומיים ברחבי הארץ כולה.", "he"},
+        {"委员会将于下周发布关于全国国家公园状况的年度报告，届时公众可以在网上阅读全文。", "zh-Hans"},
+        {"Komiteen vil publisere sin årlige rapport om tilstanden til nasjonalparkene i hele landet neste uke.", "nb"},
+        {"12:30 — 4.5 % / 7 + 8", nullptr},
+        {"", nullptr},
+    };
+    for (const auto& [text, id] : cases) {
+        const std::optional<Language> found = Language::detect(QString::fromUtf8(text));
+        EXPECT_EQ(found ? found->identifier() : QString(), QString::fromLatin1(id)) << text;
+    }
+}
+
 TEST_F(TranslateLanguages, FavouritesFromDefaultRecentAndPreferred) {
     // This run's system (LANG=en_US.UTF-8) prefers English alone.
     EXPECT_EQ(ids(TranslateModel::favouriteLanguages()), words("en"));

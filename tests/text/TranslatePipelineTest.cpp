@@ -51,6 +51,18 @@ TEST(TranslatePipeline, KeepsParagraphsAndLinesInANormalisedLayout) {
     }
 }
 
+TEST(TranslatePipeline, LongPagesRightToLeftAndCjkComeBackWholeAndInOrder) {
+    QStringList page;
+    for (int i = 0; page.join(u'\n').size() < 20000; ++i)
+        page.append(QStringLiteral("Line %1 of a long page with some words").arg(i));
+    page.append(QStringLiteral("שלום עולם, מה שלומך היום"));
+    page.append(QStringLiteral("这是一个测试句子"));
+    Recorder r;
+    const QString result = r.run(page.join(u'\n'));
+    EXPECT_EQ(r.sent.size(), page.size());
+    EXPECT_EQ(result, QStringLiteral("Xq ") + page.join(QStringLiteral("\nXq ")));
+}
+
 TEST(TranslatePipeline, SendsOnlyPiecesWithLettersAndEnoughNaturalWords) {
     const char* cases[][2] = {
         {"a 12 / 34", nullptr},
