@@ -2,6 +2,7 @@
 // A language as a BCP 47 identifier, with what translation needs of it: its language and script
 // codes, its shortest identifier, and its names in the user's language and in English (by ICU).
 
+#include <QMetaType>
 #include <QString>
 #include <QStringList>
 
@@ -44,3 +45,5 @@ private:
     std::optional<QString> writing;
     QString minimal;
 };
+
+Q_DECLARE_METATYPE(Language)

@@ -25,6 +25,8 @@ class TranslateModel : public QObject {
     Q_PROPERTY(QString status READ status NOTIFY statusChanged)
     Q_PROPERTY(bool busy READ busy NOTIFY busyChanged)
     Q_PROPERTY(bool finished READ finished NOTIFY finishedChanged)
+    Q_PROPERTY(Language target READ target WRITE setTarget NOTIFY targetChanged)
+    Q_PROPERTY(QList<Language> favourites READ favourites NOTIFY favouritesChanged)
 
 public:
     enum class Mode { translation, summary };

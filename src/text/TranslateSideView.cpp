@@ -21,6 +21,10 @@ void TranslateSideView::resizeEvent(QResizeEvent* event) {
     close->move(width() - 16 - close->width(), 18);
 }
 
+bool TranslateSideView::handleKey(int key, Qt::KeyboardModifiers modifiers) {
+    return view->handleKey(key, modifiers);
+}
+
 void TranslateSideView::closeTapped() {
     // A copy, so that an owner who lets the side view go from inside the call (deleteLater) keeps
     // the callback alive until it returns.

@@ -20,6 +20,8 @@ public:
                       TranslateModel::Engine engine = TranslateModel::Engine::local(), QWidget* parent = nullptr);
 
     TranslateView* host() const { return view; }
+    // A key the card's grab caught while the pointer was over the side view; true when taken.
+    bool handleKey(int key, Qt::KeyboardModifiers modifiers);
     GhostButton* closeButton() const { return close; }
 
 protected:

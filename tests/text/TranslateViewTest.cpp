@@ -46,7 +46,7 @@ TEST(TranslateCard, AFailureStopsTheSpinnerAndCopyFollowsTheResult) {
     fake->at(fake->translations, 1)->partial(QStringLiteral("Le renard"));
     ASSERT_TRUE(waitFor([&] { return view->copyButton()->isEnabled(); }));
     EXPECT_TRUE(view->spinner()->isHidden());
-    EXPECT_TRUE(view->handleKey(Qt::Key_C, Qt::ControlModifier));
+    EXPECT_TRUE(side.handleKey(Qt::Key_C, Qt::ControlModifier));
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("Le renard"));
 
     // The close button's top-right corner: 16 from the right, 18 from the top; every click calls back.
