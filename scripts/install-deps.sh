@@ -17,6 +17,7 @@ packages=(
     libpng-dev zlib1g-dev libheif-dev libexif-dev libqpdf-dev
     libtesseract-dev libleptonica-dev tesseract-ocr tesseract-ocr-eng
     libzxing-dev libcld2-dev libopencv-imgproc-dev libopencv-core-dev
+    libicu-dev
     # look
     fonts-inter fonts-jetbrains-mono bootstrap-icons
     # tests and benchmarks

@@ -9,6 +9,9 @@
 //   think            a reasoning block comes first
 //   noise            comment, other-field and malformed lines between the pieces
 //   drop_after=N     the connection is cut after N pieces, mid-stream
+//   mirror           replies "<target>: <text>" to a translation, word by word, and the summary line
+//   summary=TEXT     to a summary request (default "A short summary.")
+// Each chat request appends its system and user messages as one JSON line to "<model>.prompts".
 // Each start appends its pid to "<model>.pid", each probe a line to "<model>.health".
 // It keeps the most requests it served at once in "<model>.inflight". Ends on SIGTERM.
 
@@ -38,6 +41,8 @@ struct Script {
     bool think = false;
     bool noise = false;
     int dropAfter = -1;
+    bool mirror = false;
+    QByteArray summary = "A short summary.";
 };
 
 Script readScript(const QString& path) {
@@ -70,6 +75,10 @@ Script readScript(const QString& path) {
             s.noise = true;
         else if (key == "drop_after")
             s.dropAfter = value.toInt();
+        else if (key == "mirror")
+            s.mirror = true;
+        else if (key == "summary")
+            s.summary = value;
     }
     return s;
 }
@@ -153,10 +162,33 @@ private:
             reply(socket, script.status, "{\"error\":\"refused\"}");
             return;
         }
-        stream(socket);
+        const QJsonArray messages = QJsonDocument::fromJson(body).object().value(QStringLiteral("messages")).toArray();
+        const QString system = messages.at(0).toObject().value(QStringLiteral("content")).toString();
+        const QString user = messages.at(1).toObject().value(QStringLiteral("content")).toString();
+        QFile prompts(modelPath + QStringLiteral(".prompts"));
+        if (prompts.open(QIODevice::Append))
+            prompts.write(QJsonDocument(QJsonObject{{QStringLiteral("system"), system}, {QStringLiteral("user"), user}})
+                              .toJson(QJsonDocument::Compact) +
+                          '\n');
+        stream(socket, script.mirror ? mirrored(system, user) : script.chunks);
     }
 
-    void stream(QTcpSocket* socket) {
+    // A stand-in translation that shows what was asked: the target's name, then the text, word by word.
+    QList<QByteArray> mirrored(const QString& system, const QString& user) const {
+        QString text = QString::fromUtf8(script.summary);
+        if (!system.startsWith(QStringLiteral("You summarize"))) {
+            const qsizetype into = user.indexOf(QStringLiteral("into "));
+            const qsizetype colon = user.indexOf(QStringLiteral(":\n\n"));
+            text = user.mid(into + 5, colon - into - 5) + QStringLiteral(": ") + user.mid(colon + 3);
+        }
+        QList<QByteArray> pieces;
+        const QStringList words = text.split(QLatin1Char(' '));
+        for (qsizetype i = 0; i < words.size(); ++i)
+            pieces.append((i ? QStringLiteral(" ") : QString()).toUtf8() + words.at(i).toUtf8());
+        return pieces;
+    }
+
+    void stream(QTcpSocket* socket, const QList<QByteArray>& chosen) {
         ++inFlight;
         if (inFlight > mostInFlight) {
             mostInFlight = inFlight;
@@ -167,7 +199,7 @@ private:
         socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nTransfer-Encoding: chunked\r\n"
                       "\r\n");
         QList<QByteArray> lines{chunkLine(QJsonObject{{QStringLiteral("role"), QStringLiteral("assistant")}})};
-        QList<QByteArray> pieces = script.chunks;
+        QList<QByteArray> pieces = chosen;
         if (script.think)
             pieces.prepend("<think>\nweighing the words\n</think>\n\n");
         int index = 0;

@@ -1,0 +1,120 @@
+#include "text/Language.h"
+
+#include <QLocale>
+
+#include <cld2/public/compact_lang_det.h>
+#include <unicode/uloc.h>
+
+namespace {
+
+constexpr int32_t capacity = ULOC_FULLNAME_CAPACITY + 1;
+
+// The ICU locale id ("zh_Hant_TW") of a BCP 47 tag, or empty when the tag does not parse whole.
+QByteArray localeId(const QByteArray& tag) {
+    char id[capacity] = {};
+    int32_t parsed = 0;
+    UErrorCode status = U_ZERO_ERROR;
+    uloc_forLanguageTag(tag.constData(), id, capacity, &parsed, &status);
+    if (U_FAILURE(status) || parsed != tag.size())
+        return {};
+    return QByteArray(id);
+}
+
+QByteArray toTag(const QByteArray& id) {
+    char tag[capacity] = {};
+    UErrorCode status = U_ZERO_ERROR;
+    uloc_toLanguageTag(id.constData(), tag, capacity, false, &status);
+    return U_FAILURE(status) ? QByteArray() : QByteArray(tag);
+}
+
+QByteArray likely(const QByteArray& id) {
+    char out[capacity] = {};
+    UErrorCode status = U_ZERO_ERROR;
+    uloc_addLikelySubtags(id.constData(), out, capacity, &status);
+    return U_FAILURE(status) ? id : QByteArray(out);
+}
+
+QByteArray part(const QByteArray& id, int32_t (*get)(const char*, char*, int32_t, UErrorCode*)) {
+    char out[capacity] = {};
+    UErrorCode status = U_ZERO_ERROR;
+    get(id.constData(), out, capacity, &status);
+    return U_FAILURE(status) ? QByteArray() : QByteArray(out);
+}
+
+// uloc_minimizeSubtags trades a script for a region ("zh_Hant" → "zh_TW"); a language list wants
+// the script, so the shortest of language, language-script, language-region that means the same.
+QByteArray minimize(const QByteArray& id) {
+    const QByteArray full = likely(id);
+    const QByteArray lang = part(full, uloc_getLanguage);
+    const QByteArray script = part(full, uloc_getScript);
+    const QByteArray region = part(full, uloc_getCountry);
+    const QByteArray rest = part(id, uloc_getVariant);
+    if (!rest.isEmpty())
+        return id;
+    for (const QByteArray& candidate : {lang, lang + '_' + script, lang + '_' + region})
+        if (likely(candidate) == full)
+            return candidate;
+    char out[capacity] = {};
+    UErrorCode status = U_ZERO_ERROR;
+    uloc_minimizeSubtags(id.constData(), out, capacity, &status);
+    return U_FAILURE(status) ? id : QByteArray(out);
+}
+
+} // namespace
+
+Language::Language(const QString& identifier) : tag(identifier), minimal(identifier) {
+    const QByteArray given = identifier.trimmed().replace(QLatin1Char('_'), QLatin1Char('-')).toUtf8();
+    const QByteArray id = given.isEmpty() ? QByteArray() : localeId(given);
+    const QByteArray lang = id.isEmpty() ? QByteArray() : part(id, uloc_getLanguage);
+    if (lang.isEmpty())
+        return;
+    tag = QString::fromUtf8(toTag(id));
+    code = QString::fromUtf8(lang);
+    QByteArray script = part(id, uloc_getScript);
+    if (script.isEmpty())
+        script = part(likely(id), uloc_getScript);
+    if (!script.isEmpty())
+        writing = QString::fromUtf8(script);
+    minimal = QString::fromUtf8(toTag(minimize(id)));
+}
+
+QString Language::name(const QString& locale) const {
+    if (!code)
+        return minimal;
+    UChar out[256] = {};
+    UErrorCode status = U_ZERO_ERROR;
+    const QByteArray id = localeId(minimal.toUtf8());
+    const QByteArray in = localeId(locale.toUtf8());
+    const int32_t length = uloc_getDisplayName(id.constData(), in.constData(), out, 256, &status);
+    if (U_FAILURE(status) || length <= 0)
+        return minimal;
+    return QString(reinterpret_cast<const QChar*>(out), length);
+}
+
+std::optional<Language> Language::detect(const QString& text) {
+    const QByteArray utf8 = text.toUtf8();
+    bool reliable = false;
+    const CLD2::Language found = CLD2::DetectLanguage(utf8.constData(), int(utf8.size()), true, &reliable);
+    // CLD2 answers English for what it cannot tell; only a reliable answer counts.
+    if (!reliable || found == CLD2::UNKNOWN_LANGUAGE)
+        return std::nullopt;
+    QString identifier = QString::fromLatin1(CLD2::LanguageCode(found));
+    if (identifier == QLatin1String("zh"))
+        identifier = QStringLiteral("zh-Hans");
+    else if (identifier == QLatin1String("iw"))
+        identifier = QStringLiteral("he");
+    else if (identifier == QLatin1String("no"))
+        identifier = QStringLiteral("nb");
+    Language language(identifier);
+    if (!language.valid())
+        return std::nullopt;
+    return language;
+}
+
+QString Language::userLocale() {
+    return QLocale::system().bcp47Name();
+}
+
+QStringList Language::preferredLanguages() {
+    return QLocale::system().uiLanguages();
+}

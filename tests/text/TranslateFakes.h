@@ -1,0 +1,84 @@
+#pragma once
+// A translation engine that holds every call until the test answers it, for the card's model and views.
+
+#include "imaging/UserError.h"
+#include "text/TranslateModel.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <condition_variable>
+#include <mutex>
+
+namespace TranslateFakes {
+
+// Runs the event loop until the condition holds or the time is up.
+inline bool waitFor(const std::function<bool()>& condition, int ms = 5000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition() && clock.elapsed() < ms) {
+        QCoreApplication::processEvents();
+        QThread::msleep(2);
+    }
+    return condition();
+}
+
+struct FakeEngine : std::enable_shared_from_this<FakeEngine> {
+    struct Call {
+        QString to; // the target name, or a summary's system prompt
+        TranslateModel::Callback progress, partial;
+        std::optional<QString> result, failure;
+    };
+    using Calls = QList<std::shared_ptr<Call>>;
+    std::mutex lock;
+    std::condition_variable changed;
+    Calls translations, summaries;
+    bool closing = false;
+
+    // The engine keeps the fake alive for threads that end after the test; close() lets them all go.
+    TranslateModel::Engine engine() {
+        TranslateModel::Engine e;
+        e.translate = [this, keep = shared_from_this()](const QString&, const std::optional<QString>&,
+                                                        const QString& to, const auto& progress, const auto& partial) {
+            return wait(translations, to, progress, partial);
+        };
+        e.prepare = [] {};
+        e.chat = [this, keep = shared_from_this()](const QString& system, const QString&, int, const auto& partial) {
+            return wait(summaries, system, {}, partial);
+        };
+        return e;
+    }
+    QString wait(Calls& list, const QString& to, const TranslateModel::Callback& progress,
+                 const TranslateModel::Callback& partial) {
+        auto call = std::make_shared<Call>(Call{to, progress, partial, {}, {}});
+        std::unique_lock guard(lock);
+        list.append(call);
+        changed.wait(guard, [&] { return call->result || call->failure || closing; });
+        if (call->failure)
+            throw UserError(*call->failure);
+        return call->result.value_or(QString());
+    }
+    // The i-th call, once made (the event loop runs meanwhile).
+    std::shared_ptr<Call> at(Calls& list, qsizetype i) {
+        waitFor([&] { return count(list) > i; });
+        std::lock_guard guard(lock);
+        return list.value(i);
+    }
+    qsizetype count(const Calls& list) {
+        std::lock_guard guard(lock);
+        return list.size();
+    }
+    void answer(const std::shared_ptr<Call>& call, const QString& text, bool failed = false) {
+        std::lock_guard guard(lock);
+        (failed ? call->failure : call->result) = text;
+        changed.notify_all();
+    }
+    void close() {
+        std::lock_guard guard(lock);
+        closing = true;
+        changed.notify_all();
+    }
+};
+
+} // namespace TranslateFakes

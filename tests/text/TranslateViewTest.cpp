@@ -1,0 +1,61 @@
+// The translate card's views over a model on a held engine.
+
+#include "text/TranslateView.h"
+#include "platform/Defaults.h"
+#include "text/TranslateFakes.h"
+#include "text/TranslatePanel.h"
+#include "text/TranslateSideView.h"
+#include "ui/GhostButton.h"
+#include "ui/Prefs.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include <cmath>
+#include <gtest/gtest.h>
+
+using namespace TranslateFakes;
+
+TEST(TranslatePanel, ScaleFollowsTheSizeSetting) {
+    const std::pair<double, double> table[] = {{0, 1.0},   {0.5, 0.8}, {0.64, 0.8}, {0.8, 1.0}, {0.96, 1.2},
+                                               {1.2, 1.2}, {1.5, 1.2}, {0.3, 0.8},  {-1, 0.8},  {std::nan(""), 0.8}};
+    for (const auto& [stored, scale] : table)
+        EXPECT_DOUBLE_EQ(TranslatePanel::scaleFor(stored), scale) << stored;
+}
+
+TEST(TranslateCard, AFailureStopsTheSpinnerAndCopyFollowsTheResult) {
+    auto fake = std::make_shared<FakeEngine>();
+    int closes = 0;
+    TranslateSideView side(
+        QStringLiteral("The quick brown fox jumps over the lazy dog near the river bank today."), [&] { ++closes; },
+        fake->engine());
+    side.resize(330, 420);
+    side.show();
+    TranslateView* view = side.host();
+    EXPECT_FALSE(view->handleKey(Qt::Key_C, Qt::ControlModifier)) << "nothing to copy while waiting";
+    fake->answer(fake->at(fake->translations, 0), QStringLiteral("Translation engine missing"), true);
+    ASSERT_TRUE(waitFor([&] { return view->model().finished(); }));
+    EXPECT_EQ(view->resultText()->toPlainText(), QStringLiteral("Translation engine missing"));
+    EXPECT_TRUE(view->spinner()->isHidden());
+    EXPECT_FALSE(view->copyButton()->isEnabled());
+
+    view->model().setTarget(Language(QStringLiteral("fr")));
+    EXPECT_FALSE(view->spinner()->isHidden());
+    fake->at(fake->translations, 1)->partial(QStringLiteral("Le renard"));
+    ASSERT_TRUE(waitFor([&] { return view->copyButton()->isEnabled(); }));
+    EXPECT_TRUE(view->spinner()->isHidden());
+    EXPECT_TRUE(side.handleKey(Qt::Key_C, Qt::ControlModifier));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("Le renard"));
+
+    // The close button's top-right corner: 16 from the right, 18 from the top; every click calls back.
+    const QRect close = side.closeButton()->geometry();
+    EXPECT_EQ(close.size(), QSize(qRound(24 * Prefs::barScale()), qRound(24 * Prefs::barScale())));
+    EXPECT_EQ(QPoint(side.width() - close.right() - 1, close.top()), QPoint(16, 18));
+    side.closeButton()->click();
+    side.closeButton()->click();
+    EXPECT_EQ(closes, 2);
+    fake->close();
+    Defaults::standard().remove(QStringLiteral("translateRecent"));
+}
