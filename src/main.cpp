@@ -82,6 +82,11 @@ int main(int argc, char** argv) {
     });
 
     AppDelegate delegate(defaults, platform);
+    LibraryPanel::Services basket;
+    basket.pointerWatch = [&platform] { return platform.watchPointer(); };
+    basket.desktops = &platform.desktops();
+    basket.makeMenu = [&delegate] { return delegate.makeMenu(); };
+    LibraryPanel::setServices(std::move(basket));
     QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate,
                      [&delegate] { delegate.applicationShouldHandleReopen(); });
     QObject::connect(&instance, &SingleInstance::openRequested, &delegate,

@@ -5,6 +5,7 @@
 #include <memory>
 
 class Compositor;
+class Desktops;
 class GlobalKeys;
 class PointerWatch;
 class TrayColors;
@@ -22,4 +23,6 @@ public:
     virtual const TrayColors& trayColors() = 0;
     // A new watch of mouse-button presses anywhere on the screen (as well as can be seen). Never null.
     virtual std::unique_ptr<PointerWatch> watchPointer() = 0;
+    // Virtual desktops: windows on all of them, and switches between them.
+    virtual Desktops& desktops() = 0;
 };

@@ -5,6 +5,7 @@
 #include "platform/Compositor.h"
 #include "platform/Platform.h"
 #include "platform/TrayColors.h"
+#include "platform/fake/FakeDesktops.h"
 #include "platform/fake/FakeGlobalKeys.h"
 #include "platform/fake/FakePointerWatch.h"
 #include "platform/fake/FakeWindowList.h"
@@ -34,10 +35,12 @@ public:
         lastWatch = watch.get();
         return watch;
     }
+    Desktops& desktops() override { return virtualDesktops; }
 
     FakeGlobalKeys globalKeys;
     FakeWindowList windowList;
     FakeCompositor compositing;
     FakeTrayColors tray;
     QPointer<FakePointerWatch> lastWatch; // the newest watch handed out, while it lives
+    FakeDesktops virtualDesktops;
 };
