@@ -102,7 +102,8 @@ void Search::consider(int dirFd, const char* name, const QByteArray& path) {
         return;
     // The date before the screenshot test: the test may read the file.
     const QString decoded = QFile::decodeName(path);
-    if (ScreenshotSources::isScreenshot(decoded))
+    // A name that is not valid in the locale's encoding could not be opened by the path we hand on.
+    if (QFile::encodeName(decoded) != path || ScreenshotSources::isScreenshot(decoded))
         return;
     seen.insert(path);
     result.found.append({decoded, added});
