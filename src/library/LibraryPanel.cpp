@@ -129,7 +129,7 @@ void LibraryPanel::toggle(std::optional<QPoint> near) {
         screen = QGuiApplication::primaryScreen();
     if (screen) {
         const QRect area = screen->availableGeometry();
-        move(area.center().x() - width() / 2, area.center().y() - height() / 2);
+        move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
     }
     // Asked before the window is mapped, so the window manager places it on every desktop at once.
     winId();

@@ -52,8 +52,8 @@ private:
 
 } // namespace
 
-ShotGrid::ShotGrid(QWidget* parent) : QListView(parent), model(new QStringListModel(this)) {
-    setModel(model);
+ShotGrid::ShotGrid(QWidget* parent) : QListView(parent), names(new QStringListModel(this)) {
+    setModel(names);
     setItemDelegate(new NameTile(this));
     setViewMode(QListView::ListMode);
     setFlow(QListView::LeftToRight);
@@ -71,7 +71,9 @@ ShotGrid::ShotGrid(QWidget* parent) : QListView(parent), model(new QStringListMo
     viewport()->setAutoFillBackground(false);
     setAutoFillBackground(false);
     setStyleSheet(QStringLiteral("QListView { background: transparent; }"));
-    setViewportMargins(insetLeft - half, insetTop - half, insetRight - half, insetBottom - half);
+    // The list view wraps a row once it reaches the last pixel, not past it: one pixel less
+    // margin on the right lets a row that fits exactly stay whole.
+    setViewportMargins(insetLeft - half, insetTop - half, insetRight - half - 1, insetBottom - half);
     // The grid's own bar would take its width from the tiles and wrap the rows early: it stays
     // off, and a thin one lies over the right inset instead.
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -95,12 +97,12 @@ ShotGrid::ShotGrid(QWidget* parent) : QListView(parent), model(new QStringListMo
 }
 
 void ShotGrid::setItems(const QStringList& files) {
-    model->setStringList(files);
+    names->setStringList(files);
     emit selectionCountChanged();
 }
 
 QStringList ShotGrid::files() const {
-    return model->stringList();
+    return names->stringList();
 }
 
 QStringList ShotGrid::selectedFiles() const {
@@ -120,7 +122,7 @@ void ShotGrid::setTileSize(QSize size) {
 }
 
 QRect ShotGrid::tileRect(int index) const {
-    const QRect cell = visualRect(model->index(index));
+    const QRect cell = visualRect(names->index(index));
     if (!cell.isValid())
         return {};
     // visualRect is in the viewport; the viewport sits inside the margins.

@@ -39,7 +39,7 @@ protected:
 private:
     void placeScrollBar();
 
-    QStringListModel* model = nullptr;
+    QStringListModel* names = nullptr;
     QScrollBar* bar = nullptr;
     QSize tile{236, 150};
 };

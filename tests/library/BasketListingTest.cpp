@@ -3,9 +3,9 @@
 #include "LibraryFixtures.h"
 
 #include <QSemaphore>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <memory>
