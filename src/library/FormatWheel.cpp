@@ -15,4 +15,6 @@ const QList<FormatWheel::ModifierChoice>& FormatWheel::modifierChoices() {
     return choices;
 }
 
-void FormatWheel::start() { watching = true; }
+void FormatWheel::start() {
+    watching = true;
+}

@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
@@ -25,8 +26,16 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace {
+
+// End-to-end tests read what the basket lists from standard error.
+void trace(const QString& line) {
+    static const bool on = qEnvironmentVariableIsSet("PICTOLARIUM_TRACE");
+    if (on)
+        std::fprintf(stderr, "basket: %s\n", qPrintable(line));
+}
 
 LibraryPanel::Services& pendingServices() {
     static LibraryPanel::Services services;
@@ -55,7 +64,7 @@ QString LibraryPanel::changed() {
 LibraryPanel::LibraryPanel(Services given)
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint), services(std::move(given)) {
     setObjectName(QStringLiteral("LibraryPanel"));
-    setWindowTitle(QStringLiteral("Screenshots"));
+    setWindowTitle(QStringLiteral("Pictolarium Basket"));
     setAttribute(Qt::WA_DeleteOnClose, false);
     composited = UI::composited();
     if (composited)
@@ -91,7 +100,11 @@ QSize LibraryPanel::tileSizeFor(int width) {
 }
 
 void LibraryPanel::fitTiles() {
-    collection->setTileSize(tileSizeFor(width()));
+    const QSize tile = tileSizeFor(width());
+    if (tile == collection->tileSize())
+        return;
+    collection->setTileSize(tile);
+    trace(QStringLiteral("%1 columns of %2 x %3").arg(columnsFor(width())).arg(tile.width()).arg(tile.height()));
 }
 
 void LibraryPanel::toggle(std::optional<QPoint> near) {
@@ -176,6 +189,11 @@ void LibraryPanel::closeFromButton() {
 
 void LibraryPanel::showListing() {
     collection->setItems(files->items);
+    QStringList names;
+    for (const QString& file : std::as_const(files->items))
+        names.append(QFileInfo(file).fileName());
+    trace((files->showingRecent ? QStringLiteral("recent: ") : QStringLiteral("screenshots: ")) +
+          names.join(QStringLiteral(" | ")));
     // Tiles of files new since the last look sparkle once when drawn; the plain tiles have
     // nothing to play, so they are simply marked seen.
     files->fresh.clear();
@@ -185,6 +203,13 @@ void LibraryPanel::showState() {
     emptyView->setVisible(files->emptyShown);
     emptyTitle->setText(files->emptyTitle);
     emptyDetail->setText(files->emptyDetail);
+    // A wrapping label asks for too little width of its own: as wide as its longest line, up to 380.
+    int widest = 0;
+    for (const QString& line : files->emptyDetail.split(u'\n'))
+        widest = std::max(widest, emptyDetail->fontMetrics().horizontalAdvance(line));
+    emptyDetail->setFixedWidth(std::min(380, widest + 4));
+    if (files->emptyShown)
+        trace(QStringLiteral("empty: ") + files->emptyTitle + QStringLiteral(" / ") + files->emptyDetail);
     updateCount();
 }
 

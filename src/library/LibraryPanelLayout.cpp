@@ -34,19 +34,34 @@ QColor secondaryText() {
     return QColor(255, 255, 255, 140);
 }
 
+// The brand mark; else the program's icon; else a menu glyph, so the button is never an empty
+// square that opens a menu.
 QIcon appIcon() {
     QPixmap crest(QStringLiteral(":/CrestMark.png"));
     if (!crest.isNull())
         return QIcon(crest);
-    return QApplication::windowIcon();
+    if (!QApplication::windowIcon().isNull())
+        return QApplication::windowIcon();
+    const QIcon themed = QIcon::fromTheme(QStringLiteral("pictolarium"));
+    if (!themed.isNull())
+        return themed;
+    const QImage glyph = Symbols::image(QStringLiteral("line.3.horizontal"), 18, Brand::text());
+    return glyph.isNull() ? QIcon() : QIcon(QPixmap::fromImage(glyph));
 }
 
-QPixmap heroPicture() {
+// Fitted into the hero's box, larger or smaller, keeping its proportions.
+QPixmap heroPicture(QSize box) {
     QPixmap hero(QStringLiteral(":/Tour/hero-crest.png"));
-    if (!hero.isNull())
-        return hero;
-    const QImage symbol = Symbols::image(QStringLiteral("photo.on.rectangle"), 28, Brand::muted());
-    return symbol.isNull() ? QPixmap() : QPixmap::fromImage(symbol);
+    if (hero.isNull()) {
+        const QImage symbol = Symbols::image(QStringLiteral("photo.on.rectangle"), 28, Brand::muted());
+        if (symbol.isNull())
+            return {};
+        // Drawn large from the vector, not blown up from a small bitmap.
+        const QImage large =
+            Symbols::image(QStringLiteral("photo.on.rectangle"), 28.0 * box.height() / symbol.height(), Brand::muted());
+        hero = QPixmap::fromImage(large.isNull() ? symbol : large);
+    }
+    return hero.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation);
 }
 
 } // namespace
@@ -145,7 +160,6 @@ void LibraryPanel::buildUI() {
     separator->setPalette(line);
 
     collection = new ShotGrid(this);
-    collection->setTileSize(tileSizeFor(width()));
     connect(collection, &ShotGrid::selectionCountChanged, this, &LibraryPanel::updateCount);
 
     // The empty state: a picture, a title and the places looked in.
@@ -155,11 +169,9 @@ void LibraryPanel::buildUI() {
     auto* hero = new QLabel(emptyView);
     hero->setFixedSize(260, 146);
     hero->setAlignment(Qt::AlignCenter);
-    const QPixmap picture = heroPicture();
+    const QPixmap picture = heroPicture(hero->size());
     if (!picture.isNull())
-        hero->setPixmap(picture.width() > 260 || picture.height() > 146
-                            ? picture.scaled(260, 146, Qt::KeepAspectRatio, Qt::SmoothTransformation)
-                            : picture);
+        hero->setPixmap(picture);
     emptyTitle = styledLabel(new QLabel(files->emptyTitle, emptyView), UI::font(17, QFont::DemiBold), Brand::text());
     emptyTitle->setAlignment(Qt::AlignCenter);
     QFont mono = UI::monoFont(11);
