@@ -2,6 +2,7 @@
 
 #include "card/Thumbnail.h"
 #include "imaging/ShotFiles.h"
+#include "library/OwnAreaWatch.h"
 #include "library/ShotGrid.h"
 #include "platform/Desktops.h"
 #include "platform/Dispatch.h"
@@ -128,7 +129,9 @@ void LibraryPanel::toggle(std::optional<QPoint> near) {
         return;
     }
     if (!outsideClicks)
-        outsideClicks = std::make_unique<ClickAway>(this, services.pointerWatch ? services.pointerWatch() : nullptr);
+        outsideClicks = std::make_unique<ClickAway>(
+            this, std::make_unique<OwnAreaWatch>(services.pointerWatch ? services.pointerWatch() : nullptr,
+                                                 services.statusItemArea));
     fitTiles();
     reload();
     if (isVisible()) {

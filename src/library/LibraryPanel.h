@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 #include <QPoint>
+#include <QRect>
 #include <QString>
 #include <QWidget>
 
@@ -30,7 +31,9 @@ public:
         std::function<std::unique_ptr<PointerWatch>()> pointerWatch; // presses anywhere, for click-away
         Desktops* desktops = nullptr;                                // sticky window, desktop switches
         std::function<QMenu*()> makeMenu;                            // the panel menu, made anew each call
-        std::optional<BasketListing::Sources> sources;               // where files are listed from
+        // Where the panel icon is: it sits in another program\'s window, yet a press on it is ours.
+        std::function<QRect()> statusItemArea;
+        std::optional<BasketListing::Sources> sources; // where files are listed from
     };
     static void setServices(Services services);
     static LibraryPanel& shared();

@@ -29,6 +29,7 @@ struct Panel {
         LibraryPanel::Services services;
         services.pointerWatch = [this] { return platform.watchPointer(); };
         services.desktops = &platform.desktops();
+        services.statusItemArea = [] { return QRect(0, 0, 24, 24); };
         BasketListing::Sources sources;
         sources.home = dir.path();
         sources.shotsFolder = [shots] { return shots; };
@@ -106,6 +107,9 @@ TEST(LibraryPanel, ToggleShowsCentredOnEveryDesktopAndAClickElsewhereHidesIt) {
     p.platform.lastWatch->press(p.panel->geometry().center());
     QTest::qWait(20);
     EXPECT_TRUE(p.panel->isVisible()) << "a press inside its frame";
+    p.platform.lastWatch->press({5, 5});
+    QTest::qWait(20);
+    EXPECT_TRUE(p.panel->isVisible()) << "a press on the panel icon, docked in another program";
     p.platform.lastWatch->press(p.panel->geometry().bottomRight() + QPoint(5, 5));
     QTRY_VERIFY(!p.panel->isVisible());
 }
