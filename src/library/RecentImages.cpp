@@ -9,6 +9,8 @@
 #include <QXmlStreamReader>
 
 #include <algorithm>
+#include <cctype>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -25,6 +27,17 @@ QDateTime fromTimestamp(const statx_timestamp& t) {
 bool hasPictureExt(const QString& name) {
     const qsizetype dot = name.lastIndexOf(u'.');
     return dot >= 0 && pictureExts().contains(name.mid(dot + 1).toLower());
+}
+
+// The same test on a raw name, without decoding it: every extension is plain ASCII.
+bool hasPictureExt(const char* name) {
+    const char* dot = strrchr(name, '.');
+    if (!dot || strlen(dot + 1) > 4)
+        return false;
+    char ext[5] = {};
+    for (int i = 0; dot[1 + i]; ++i)
+        ext[i] = char(tolower(static_cast<unsigned char>(dot[1 + i])));
+    return pictureExts().contains(QLatin1String(ext));
 }
 
 // Mount points strictly below the home folder: never entered, so a hung network mount there
@@ -66,6 +79,7 @@ public:
     }
 
     void walk();
+    void walkFolder(int fd, const QByteArray& path, int depth);
     void readRecentlyUsed();
     void scanFolders();
     Result finish();
@@ -87,6 +101,8 @@ private:
     QSet<QByteArray> seen;
     QElapsedTimer clock;
     Result result;
+    dev_t homeDevice = 0;
+    qint64 sinceSeconds = 0;
 };
 
 void Search::consider(int dirFd, const char* name, const QByteArray& path) {
@@ -114,65 +130,64 @@ void Search::walk() {
     struct stat homeStat {};
     if (stat(home.constData(), &homeStat) != 0)
         return;
-    const qint64 sinceSeconds = since.toSecsSinceEpoch();
-    struct Pending {
-        QByteArray path;
-        int depth;
-    };
-    std::vector<Pending> stack{{home, 0}};
-    while (!stack.empty()) {
-        if (overBudget()) {
-            result.cutShort = true;
-            return;
-        }
-        const Pending dir = std::move(stack.back());
-        stack.pop_back();
-        const int fd = open(dir.path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-        if (fd < 0)
-            continue;
-        struct stat dirStat {};
-        if (fstat(fd, &dirStat) != 0 || dirStat.st_dev != homeStat.st_dev) {
-            close(fd);
-            continue;
-        }
-        // A folder whose entries did not change since the cut holds no new arrivals; its
-        // subfolders still may.
-        const bool changed = dirStat.st_mtim.tv_sec >= sinceSeconds;
-        DIR* d = fdopendir(fd);
-        if (!d) {
-            close(fd);
-            continue;
-        }
-        const int dfd = dirfd(d);
-        while (dirent* entry = readdir(d)) {
-            if ((++result.entriesSeen & 1023) == 0 && overBudget())
-                break;
-            const char* name = entry->d_name;
-            if (name[0] == '.')
-                continue;
-            unsigned char type = entry->d_type;
-            if (type == DT_UNKNOWN) {
-                struct stat st {};
-                if (fstatat(dfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-                    continue;
-                type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_LNK;
-            }
-            if (type == DT_DIR) {
-                if (dir.depth + 1 > config.maxDepth || !strcmp(name, "node_modules"))
-                    continue;
-                QByteArray child = dir.path + '/' + name;
-                if (mounts.contains(child) || isExcluded(child + '/'))
-                    continue;
-                stack.push_back({std::move(child), dir.depth + 1});
-            } else if (type == DT_REG && changed) {
-                const QByteArray raw(name);
-                if (!hasPictureExt(QFile::decodeName(raw)))
-                    continue;
-                consider(dfd, name, dir.path + '/' + raw);
-            }
-        }
-        closedir(d);
+    homeDevice = homeStat.st_dev;
+    sinceSeconds = since.toSecsSinceEpoch();
+    const int fd = open(home.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
+    if (fd >= 0)
+        walkFolder(fd, home, 0);
+}
+
+// Depth first, each folder opened relative to its parent: no path is resolved twice, and at most
+// maxDepth + 1 folders are open at once.
+void Search::walkFolder(int fd, const QByteArray& path, int depth) {
+    if (result.cutShort || overBudget()) {
+        result.cutShort = true;
+        close(fd);
+        return;
     }
+    struct stat dirStat {};
+    if (fstat(fd, &dirStat) != 0 || dirStat.st_dev != homeDevice) {
+        close(fd);
+        return;
+    }
+    // A folder whose entries did not change since the cut holds no new arrivals; its subfolders
+    // still may.
+    const bool changed = dirStat.st_mtim.tv_sec >= sinceSeconds;
+    DIR* d = fdopendir(fd);
+    if (!d) {
+        close(fd);
+        return;
+    }
+    const int dfd = dirfd(d);
+    while (dirent* entry = readdir(d)) {
+        if ((++result.entriesSeen & 1023) == 0 && overBudget())
+            result.cutShort = true;
+        if (result.cutShort)
+            break;
+        const char* name = entry->d_name;
+        if (name[0] == '.')
+            continue;
+        unsigned char type = entry->d_type;
+        if (type == DT_UNKNOWN) {
+            struct stat st {};
+            if (fstatat(dfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_LNK;
+        }
+        if (type == DT_DIR) {
+            if (depth + 1 > config.maxDepth || !strcmp(name, "node_modules"))
+                continue;
+            const QByteArray child = path + '/' + name;
+            if (mounts.contains(child) || isExcluded(child + '/'))
+                continue;
+            const int childFd = openat(dfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+            if (childFd >= 0)
+                walkFolder(childFd, child, depth + 1);
+        } else if (type == DT_REG && changed && hasPictureExt(name)) {
+            consider(dfd, name, path + '/' + name);
+        }
+    }
+    closedir(d);
 }
 
 void Search::readRecentlyUsed() {
@@ -213,26 +228,37 @@ void Search::scanFolders() {
             return;
         while (dirent* entry = readdir(d))
             if (entry->d_name[0] != '.')
-                each(dirfd(d), entry->d_name);
+                each(dirfd(d), entry);
         closedir(d);
     };
+    const QByteArray homeSlash = home + '/';
     for (const QString& folderName : config.scanFolders) {
         const QByteArray folder = QFile::encodeName(folderName);
+        // A walk that went all the way has seen these two levels already.
+        if (!result.cutShort && folder.startsWith(homeSlash) &&
+            std::none_of(mounts.begin(), mounts.end(),
+                         [&](const QByteArray& m) { return (folder + '/').startsWith(m + '/'); }))
+            continue;
         if (isExcluded(folder + '/'))
             continue;
-        list(folder, [&](int fd, const char* name) {
+        list(folder, [&](int fd, const dirent* entry) {
+            const char* name = entry->d_name;
             const QByteArray path = folder + '/' + name;
-            struct stat st {};
-            if (fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-                return;
-            if (S_ISDIR(st.st_mode)) {
-                if (isExcluded(path + '/') || mounts.contains(path) || st.st_dev == 0)
+            unsigned char type = entry->d_type;
+            if (type == DT_UNKNOWN) {
+                struct stat st {};
+                if (fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
                     return;
-                list(path, [&](int innerFd, const char* innerName) {
-                    if (hasPictureExt(QFile::decodeName(innerName)))
-                        consider(innerFd, innerName, path + '/' + innerName);
+                type = S_ISDIR(st.st_mode) ? DT_DIR : DT_REG;
+            }
+            if (type == DT_DIR) {
+                if (isExcluded(path + '/') || mounts.contains(path))
+                    return;
+                list(path, [&](int innerFd, const dirent* inner) {
+                    if (inner->d_type != DT_DIR && hasPictureExt(inner->d_name))
+                        consider(innerFd, inner->d_name, path + '/' + inner->d_name);
                 });
-            } else if (hasPictureExt(QFile::decodeName(name))) {
+            } else if (hasPictureExt(name)) {
                 consider(fd, name, path);
             }
         });

@@ -77,7 +77,10 @@ TEST(Basket, ListsScreenshotsAndNewPicturesAndHidesWhenLeft) {
     const QString copied = home + "/Documents/a/b/c/copied.png";
     QDir().mkpath(QFileInfo(copied).path());
     QFile::copy(picture(desktop.folder("elsewhere") + "/old.png", Qt::gray), copied);
-    QFile(copied).setFileTime(QDateTime::currentDateTime().addDays(-30), QFileDevice::FileModificationTime);
+    QFile old(copied);
+    ASSERT_TRUE(old.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(old.setFileTime(QDateTime::currentDateTime().addDays(-30), QFileDevice::FileModificationTime));
+    old.close();
     picture(home + "/Music/cover.png", Qt::darkCyan);
     picture(home + "/Code/node_modules/pkg/icon.png", Qt::darkRed);
     picture(home + "/Pictures/Pictolarium X/copy.png", Qt::darkMagenta);
