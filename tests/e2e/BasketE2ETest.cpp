@@ -61,6 +61,16 @@ void toggle(Desktop& desktop) {
     desktop.xdotool({QStringLiteral("key"), QStringLiteral("super+shift+s")});
 }
 
+// The first press may come before the program has grabbed its keys: press again until it shows.
+bool showBasket(Desktop& desktop) {
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        toggle(desktop);
+        if (Desktop::waitUntil([&] { return shown(desktop); }, 1500))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 TEST(Basket, ListsScreenshotsAndNewPicturesAndHidesWhenLeft) {
@@ -94,8 +104,7 @@ TEST(Basket, ListsScreenshotsAndNewPicturesAndHidesWhenLeft) {
     desktop.startApp();
     ASSERT_TRUE(desktop.waitForApp());
     desktop.moveTo({640, 400});
-    toggle(desktop);
-    ASSERT_TRUE(Desktop::waitUntil([&] { return shown(desktop); }, 5000));
+    ASSERT_TRUE(showBasket(desktop));
     const QString listed = waitTrace(desktop, "screenshots: ", [](const QString& l) { return l.contains("Slice"); });
     EXPECT_EQ(listed, "basket: screenshots: IMG_1.png | Screenshot from 2026-12-07 09-00-01.png | "
                       "Slice 2026-12-07 at 09.00.00.png");
@@ -160,6 +169,13 @@ TEST(Basket, ListsScreenshotsAndNewPicturesAndHidesWhenLeft) {
     QThread::msleep(300);
     toggle(desktop);
     EXPECT_TRUE(Desktop::waitUntil([&] { return !shown(desktop); }, 3000)) << "toggled off";
+
+    // On every desktop: a switch leaves it up.
+    toggle(desktop);
+    ASSERT_TRUE(Desktop::waitUntil([&] { return shown(desktop); }, 5000));
+    desktop.xdotool({QStringLiteral("set_desktop"), QStringLiteral("1")});
+    QThread::msleep(1500);
+    EXPECT_TRUE(shown(desktop)) << "after a desktop switch";
 }
 
 TEST(Basket, EmptyTabsSayWhereTheyLooked) {
@@ -169,8 +185,7 @@ TEST(Basket, EmptyTabsSayWhereTheyLooked) {
     desktop.startApp();
     ASSERT_TRUE(desktop.waitForApp());
     desktop.moveTo({640, 400});
-    toggle(desktop);
-    ASSERT_TRUE(Desktop::waitUntil([&] { return shown(desktop); }, 5000));
+    ASSERT_TRUE(showBasket(desktop));
     const QString empty = waitTrace(desktop, "empty: ", [](const QString&) { return true; });
     EXPECT_EQ(empty, "basket: empty: No screenshots in the last 24 hours / Looking in ~/Pictures/Pictolarium "
                      "and ~/Pictures");

@@ -34,6 +34,7 @@ X11Desktops::X11Desktops() {
     const quint32 mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
     xcb_change_window_attributes(connection, root, XCB_CW_EVENT_MASK, &mask);
     xcb_flush(connection);
+    lastDesktop = currentDesktopNumber();
     notifier = new QSocketNotifier(xcb_get_file_descriptor(connection), QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, &X11Desktops::readEvents);
 }
@@ -64,8 +65,12 @@ void X11Desktops::readEvents() {
         if (notify->window == root && notify->atom == currentDesktop)
             switched = true;
     }
-    if (switched)
+    // Window managers rewrite the property with the same value now and then (openbox does when
+    // windows map): only a new desktop number is a switch.
+    if (switched && currentDesktopNumber() != lastDesktop) {
+        lastDesktop = currentDesktopNumber();
         emit currentDesktopChanged();
+    }
 }
 
 void X11Desktops::showOnAllDesktops(QWindow* window) {
@@ -85,4 +90,12 @@ void X11Desktops::showOnAllDesktops(QWindow* window) {
     xcb_send_event(connection, 0, root, XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
                    reinterpret_cast<const char*>(&message));
     xcb_flush(connection);
+}
+
+qint64 X11Desktops::currentDesktopNumber() {
+    XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+        connection, xcb_get_property(connection, 0, root, currentDesktop, XCB_ATOM_CARDINAL, 0, 1), nullptr));
+    if (!reply || reply->format != 32 || xcb_get_property_value_length(reply.get()) < 4)
+        return -1;
+    return *static_cast<const quint32*>(xcb_get_property_value(reply.get()));
 }

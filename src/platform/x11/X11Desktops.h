@@ -20,10 +20,13 @@ public:
 private:
     void readEvents();
     xcb_atom_t atom(const char* name);
+    // -1 when the window manager does not say.
+    qint64 currentDesktopNumber();
 
     xcb_connection_t* connection = nullptr;
     xcb_window_t root = 0;
     xcb_atom_t currentDesktop = 0;
     xcb_atom_t wmDesktop = 0;
     QSocketNotifier* notifier = nullptr;
+    qint64 lastDesktop = -1;
 };
