@@ -255,37 +255,64 @@ Qt::Edges LibraryPanel::edgesAt(QPoint local) const {
 }
 
 bool LibraryPanel::eventFilter(QObject* watched, QEvent* event) {
-    // The panel has no frame of its own: presses along its edges resize it, whichever child
-    // lies there.
+    // The panel has no frame of its own: a drag from along its edges resizes it, whichever child
+    // lies there. Done here rather than by the window manager, which not every one offers for a
+    // frameless window.
     const QEvent::Type type = event->type();
-    if (type != QEvent::MouseButtonPress && type != QEvent::MouseMove)
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseMove && type != QEvent::MouseButtonRelease)
         return false;
     auto* widget = qobject_cast<QWidget*>(watched);
     if (!widget || widget->window() != this)
         return false;
     auto* mouse = static_cast<QMouseEvent*>(event);
-    const Qt::Edges edges = edgesAt(mapFromGlobal(mouse->globalPosition().toPoint()));
-    if (type == QEvent::MouseMove) {
-        if (mouse->buttons() == Qt::NoButton) {
-            const bool diagonalDown =
-                edges == (Qt::LeftEdge | Qt::TopEdge) || edges == (Qt::RightEdge | Qt::BottomEdge);
-            const bool diagonalUp = edges == (Qt::RightEdge | Qt::TopEdge) || edges == (Qt::LeftEdge | Qt::BottomEdge);
-            if (diagonalDown)
-                setCursor(Qt::SizeFDiagCursor);
-            else if (diagonalUp)
-                setCursor(Qt::SizeBDiagCursor);
-            else if (edges & (Qt::LeftEdge | Qt::RightEdge))
-                setCursor(Qt::SizeHorCursor);
-            else if (edges)
-                setCursor(Qt::SizeVerCursor);
-            else
-                unsetCursor();
-        }
-        return false;
+    const QPoint global = mouse->globalPosition().toPoint();
+    if (type == QEvent::MouseButtonRelease) {
+        const bool ended = edgeDrag.has_value();
+        edgeDrag.reset();
+        return ended;
     }
-    if (edges && mouse->button() == Qt::LeftButton && windowHandle())
-        return windowHandle()->startSystemResize(edges);
+    if (type == QEvent::MouseMove && edgeDrag) {
+        resizeByDrag(global);
+        return true;
+    }
+    const Qt::Edges edges = edgesAt(mapFromGlobal(global));
+    if (type == QEvent::MouseButtonPress) {
+        if (!edges || mouse->button() != Qt::LeftButton)
+            return false;
+        edgeDrag = EdgeDrag{edges, global, geometry()};
+        return true;
+    }
+    if (mouse->buttons() == Qt::NoButton) {
+        const bool diagonalDown = edges == (Qt::LeftEdge | Qt::TopEdge) || edges == (Qt::RightEdge | Qt::BottomEdge);
+        const bool diagonalUp = edges == (Qt::RightEdge | Qt::TopEdge) || edges == (Qt::LeftEdge | Qt::BottomEdge);
+        if (diagonalDown)
+            setCursor(Qt::SizeFDiagCursor);
+        else if (diagonalUp)
+            setCursor(Qt::SizeBDiagCursor);
+        else if (edges & (Qt::LeftEdge | Qt::RightEdge))
+            setCursor(Qt::SizeHorCursor);
+        else if (edges)
+            setCursor(Qt::SizeVerCursor);
+        else
+            unsetCursor();
+    }
     return false;
+}
+
+void LibraryPanel::resizeByDrag(QPoint global) {
+    const QPoint delta = global - edgeDrag->start;
+    QRect frame = edgeDrag->geometry;
+    const QSize least = minimumSize();
+    // The opposite edge stays where it was; the panel never gets smaller than its minimum.
+    if (edgeDrag->edges & Qt::LeftEdge)
+        frame.setLeft(std::min(frame.left() + delta.x(), frame.right() + 1 - least.width()));
+    if (edgeDrag->edges & Qt::RightEdge)
+        frame.setRight(std::max(frame.right() + delta.x(), frame.left() - 1 + least.width()));
+    if (edgeDrag->edges & Qt::TopEdge)
+        frame.setTop(std::min(frame.top() + delta.y(), frame.bottom() + 1 - least.height()));
+    if (edgeDrag->edges & Qt::BottomEdge)
+        frame.setBottom(std::max(frame.bottom() + delta.y(), frame.top() - 1 + least.height()));
+    setGeometry(frame);
 }
 
 void LibraryPanel::resizeEvent(QResizeEvent* event) {

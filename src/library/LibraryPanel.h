@@ -89,6 +89,7 @@ private:
     void showState();
     bool sinceDesktopChange(qint64 milliseconds) const;
     Qt::Edges edgesAt(QPoint local) const;
+    void resizeByDrag(QPoint global);
 
     Services services;
     BasketListing* files = nullptr;
@@ -96,4 +97,10 @@ private:
     bool observing = false;
     bool composited = false;
     QElapsedTimer desktopChangedAt; // invalid until the first switch
+    struct EdgeDrag {
+        Qt::Edges edges;
+        QPoint start;
+        QRect geometry;
+    };
+    std::optional<EdgeDrag> edgeDrag; // while an edge is dragged
 };

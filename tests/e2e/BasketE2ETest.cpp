@@ -121,6 +121,18 @@ TEST(Basket, ListsScreenshotsAndNewPicturesAndHidesWhenLeft) {
     QThread::msleep(400);
     desktop.screenshot(Desktop::shotsDir() + "/basket-hover-delete.png");
 
+    // Its edges resize it, whatever lies under them.
+    desktop.moveTo({frame.right() - 2, frame.center().y()});
+    desktop.xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
+    QThread::msleep(200);
+    desktop.moveTo({frame.right() + 60, frame.center().y()});
+    QThread::msleep(200);
+    desktop.moveTo({frame.right() + 120, frame.center().y()});
+    QThread::msleep(300);
+    desktop.xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
+    EXPECT_TRUE(Desktop::waitUntil([&] { return desktop.clientGeometry(basketWindow(desktop)).width() >= 940; }, 3000))
+        << "dragged edge: " << desktop.clientGeometry(basketWindow(desktop)).width();
+
     for (const int width : {520, 1200}) {
         desktop.xdotool({"windowsize", QString::number(basketWindow(desktop)), QString::number(width), "586"});
         const QString columns = QString::number(width == 520 ? 2 : 4) + " columns";
