@@ -15,6 +15,4 @@ const QList<FormatWheel::ModifierChoice>& FormatWheel::modifierChoices() {
     return choices;
 }
 
-void FormatWheel::start() {
-    watching = true;
-}
+void FormatWheel::start() { watching = true; }
