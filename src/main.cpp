@@ -86,6 +86,12 @@ int main(int argc, char** argv) {
     FormatWheel::shared().setProbe(platform.dragProbe());
 
     AppDelegate delegate(defaults, platform);
+    LibraryPanel::Services basket;
+    basket.pointerWatch = [&platform] { return platform.watchPointer(); };
+    basket.desktops = &platform.desktops();
+    basket.makeMenu = [&delegate] { return delegate.makeMenu(); };
+    basket.statusItemArea = [&delegate] { return delegate.statusItemGeometry(); };
+    LibraryPanel::setServices(std::move(basket));
     QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate,
                      [&delegate] { delegate.applicationShouldHandleReopen(); });
     QObject::connect(&instance, &SingleInstance::openRequested, &delegate,

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QPoint>
 #include <QPointer>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -61,6 +62,8 @@ public:
     void openFiles(const QList<QUrl>& urls);
 
     QMenu* makeMenu();
+    // Where the panel icon is on the screen; empty while there is none.
+    QRect statusItemGeometry() const;
     void registerHotKeys();
 
     // Panel menu actions.

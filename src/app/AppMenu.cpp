@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QCursor>
 #include <QMenu>
+#include <QSystemTrayIcon>
 #include <QWidgetAction>
 
 // The panel menu, built from scratch from the current settings every time it is attached.
@@ -182,3 +183,5 @@ void AppDelegate::toggleLogin() {
                                                        "writable."));
     attachMenu(makeMenu());
 }
+
+QRect AppDelegate::statusItemGeometry() const { return statusItem ? statusItem->geometry() : QRect(); }

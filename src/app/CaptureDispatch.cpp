@@ -7,6 +7,7 @@
 #include "imaging/ImageConvert.h"
 #include "imaging/ImageFormat.h"
 #include "library/LibraryPanel.h"
+#include "platform/Notifications.h"
 #include "ui/Toast.h"
 
 #include <QCursor>
@@ -33,6 +34,8 @@ void AppDelegate::capture() {
         const auto window = Capture::windowUnderCursor();
         const Shot shot = window ? Capture::capture(*window) : Capture::screenUnderCursor();
         Thumbnail::open(shot, nullptr, at);
+        // A basket on screen lists the new capture at once.
+        Notifications::defaultCenter().post(LibraryPanel::changed());
     } catch (const UserError& error) {
         // There is no permission to ask for here, so every failure is shown.
         Toast::show(error.message, at, 2.5);
@@ -41,8 +44,10 @@ void AppDelegate::capture() {
 
 void AppDelegate::captureRegion() {
     Capture::region([](std::optional<Shot> shot) {
-        if (shot)
+        if (shot) {
             Thumbnail::open(*shot, nullptr, QCursor::pos());
+            Notifications::defaultCenter().post(LibraryPanel::changed());
+        }
     });
 }
 
@@ -146,7 +151,8 @@ void AppDelegate::openFiles(const QList<QUrl>& urls) {
         }
         Thumbnail::open(Shot{page.url, page.image, appName, std::nullopt}, session, QCursor::pos());
         if (session->pageCount() >= 2)
-            Toast::show(QString::number(session->pageCount()) + QStringLiteral(" pages \u00b7 use \u2039 \u203a under the picture"),
+            Toast::show(QString::number(session->pageCount()) +
+                            QStringLiteral(" pages \u00b7 use \u2039 \u203a under the picture"),
                         QCursor::pos(), 1.6);
         return;
     }

@@ -2,46 +2,141 @@
 
 #include "card/Thumbnail.h"
 #include "imaging/ShotFiles.h"
+#include "library/OwnAreaWatch.h"
+#include "library/ShotGrid.h"
+#include "platform/Desktops.h"
+#include "platform/Dispatch.h"
+#include "platform/Notifications.h"
+#include "platform/PointerWatch.h"
 #include "ui/Brand.h"
+#include "ui/ClickAway.h"
+#include "ui/GhostButton.h"
 #include "ui/UI.h"
 
+#include <QApplication>
 #include <QCursor>
-#include <QGuiApplication>
+#include <QFileInfo>
 #include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
 #include <QScreen>
-#include <QVBoxLayout>
+#include <QUrl>
+#include <QWindow>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+// End-to-end tests read what the basket lists from standard error.
+void trace(const QString& line) {
+    static const bool on = qEnvironmentVariableIsSet("PICTOLARIUM_TRACE");
+    if (on)
+        std::fprintf(stderr, "basket: %s\n", qPrintable(line));
+}
+
+LibraryPanel::Services& pendingServices() {
+    static LibraryPanel::Services services;
+    return services;
+}
+
+constexpr int edgeGrip = 6;
+constexpr qint64 desktopGraceMs = 1000;
+
+} // namespace
+
+void LibraryPanel::setServices(Services services) {
+    pendingServices() = std::move(services);
+}
 
 LibraryPanel& LibraryPanel::shared() {
-    static LibraryPanel* panel = new LibraryPanel();
+    // Never deleted: hiding is the only way it goes away.
+    static LibraryPanel* panel = new LibraryPanel(pendingServices());
     return *panel;
 }
 
-QString LibraryPanel::changed() { return ShotFiles::changed(); }
+QString LibraryPanel::changed() {
+    return ShotFiles::changed();
+}
 
-LibraryPanel::LibraryPanel() : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
-    setWindowTitle(QStringLiteral("Pictolarium Basket"));
+LibraryPanel::LibraryPanel(Services given)
+    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint), services(std::move(given)) {
     setObjectName(QStringLiteral("LibraryPanel"));
-    auto* layout = new QVBoxLayout(this);
-    auto* label = new QLabel(QStringLiteral("Basket"), this);
-    label->setFont(UI::font(15, QFont::DemiBold));
-    label->setAlignment(Qt::AlignCenter);
-    layout->addWidget(label);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, Brand::background());
-    pal.setColor(QPalette::WindowText, Brand::text());
-    setPalette(pal);
-    setAutoFillBackground(true);
-    resize(560, 380);
+    setWindowTitle(QStringLiteral("Pictolarium Basket"));
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    composited = UI::composited();
+    if (composited)
+        setAttribute(Qt::WA_TranslucentBackground);
+    setMinimumSize(minimumPanelSize);
+    resize(initialSize);
+
+    BasketListing::Sources sources = services.sources ? *services.sources : BasketListing::standardSources({});
+    QPointer<LibraryPanel> self(this);
+    sources.visible = [self] { return self && self->isVisible(); };
+    files = new BasketListing(std::move(sources), this);
+    connect(files, &BasketListing::itemsChanged, this, &LibraryPanel::showListing);
+    connect(files, &BasketListing::stateChanged, this, &LibraryPanel::showState);
+
+    if (services.desktops)
+        connect(services.desktops, &Desktops::currentDesktopChanged, this, [this] { desktopChangedAt.start(); });
+
+    buildUI();
+    qApp->installEventFilter(this);
+}
+
+LibraryPanel::~LibraryPanel() = default;
+
+int LibraryPanel::columnsFor(int width) {
+    const int columns = (width - 2 * ShotGrid::insetLeft + ShotGrid::spacing) / 264;
+    return columns < 3 ? 2 : columns;
+}
+
+QSize LibraryPanel::tileSizeFor(int width) {
+    const int c = columnsFor(width);
+    const int tileWidth = int(std::floor(double(width - 2 * ShotGrid::insetLeft - (c - 1) * ShotGrid::spacing) / c));
+    return {tileWidth, int(std::floor(0.63 * tileWidth)) + 22};
+}
+
+void LibraryPanel::fitTiles() {
+    const QSize tile = tileSizeFor(width());
+    if (tile == collection->tileSize())
+        return;
+    collection->setTileSize(tile);
+    trace(QStringLiteral("%1 columns of %2 x %3").arg(columnsFor(width())).arg(tile.width()).arg(tile.height()));
 }
 
 void LibraryPanel::toggle(std::optional<QPoint> near) {
     Thumbnail::dismiss();
+    if (!observing) {
+        observing = true;
+        QPointer<LibraryPanel> self(this);
+        Notifications::defaultCenter().observe(changed(), this, [self](const QVariant& object) {
+            if (!self)
+                return;
+            QString path;
+            if (object.canConvert<QUrl>() && object.toUrl().isLocalFile())
+                path = object.toUrl().toLocalFile();
+            else if (object.typeId() == QMetaType::QString)
+                path = object.toString();
+            self->files->fileChanged(path);
+        });
+    }
     if (isVisible() && isActiveWindow()) {
         hide();
         return;
     }
+    if (!outsideClicks)
+        outsideClicks = std::make_unique<ClickAway>(
+            this, std::make_unique<OwnAreaWatch>(services.pointerWatch ? services.pointerWatch() : nullptr,
+                                                 services.statusItemArea));
+    fitTiles();
+    reload();
     if (isVisible()) {
-        hide();
+        raise();
+        activateWindow();
         return;
     }
     const QPoint point = near.value_or(QCursor::pos());
@@ -49,11 +144,211 @@ void LibraryPanel::toggle(std::optional<QPoint> near) {
     if (!screen)
         screen = QGuiApplication::primaryScreen();
     if (screen) {
-        QRect frame = geometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        setGeometry(frame);
+        const QRect area = screen->availableGeometry();
+        move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
     }
+    // Asked before the window is mapped, so the window manager places it on every desktop at once.
+    winId();
+    if (services.desktops)
+        services.desktops->showOnAllDesktops(windowHandle());
     show();
     raise();
     activateWindow();
+}
+
+void LibraryPanel::reload() {
+    files->reload();
+}
+
+void LibraryPanel::pickTab(GhostButton* sender) {
+    for (GhostButton* button : std::as_const(tabButtons)) {
+        button->setActive(button == sender);
+        button->setContentTintColor(button == sender ? UI::accent() : QColor(Qt::white));
+    }
+    files->pickTab(sender ? tabButtons.indexOf(sender) : 0);
+}
+
+void LibraryPanel::updateCount() {
+    const qsizetype n = collection->selectedFiles().size();
+    countLabel->setText(n > 0 ? QString::number(n) + QStringLiteral(" selected") : QString());
+    QPalette pal = countLabel->palette();
+    pal.setColor(QPalette::WindowText, UI::accent());
+    countLabel->setPalette(pal);
+}
+
+void LibraryPanel::showAppMenu(QWidget* sender) {
+    if (!services.makeMenu || !sender)
+        return;
+    QMenu* menu = services.makeMenu();
+    if (!menu)
+        return;
+    connect(menu, &QMenu::aboutToHide, menu, &QObject::deleteLater);
+    menu->popup(sender->mapToGlobal(QPoint(0, sender->height() + 6)));
+}
+
+void LibraryPanel::closeFromButton() {
+    hide();
+}
+
+void LibraryPanel::showListing() {
+    collection->setItems(files->items);
+    QStringList names;
+    for (const QString& file : std::as_const(files->items))
+        names.append(QFileInfo(file).fileName());
+    trace((files->showingRecent ? QStringLiteral("recent: ") : QStringLiteral("screenshots: ")) +
+          names.join(QStringLiteral(" | ")));
+    // Tiles of files new since the last look sparkle once when drawn; the plain tiles have
+    // nothing to play, so they are simply marked seen.
+    files->fresh.clear();
+}
+
+void LibraryPanel::showState() {
+    emptyView->setVisible(files->emptyShown);
+    emptyTitle->setText(files->emptyTitle);
+    emptyDetail->setText(files->emptyDetail);
+    // A wrapping label asks for too little width of its own: as wide as its longest line, up to 380.
+    int widest = 0;
+    for (const QString& line : files->emptyDetail.split(u'\n'))
+        widest = std::max(widest, emptyDetail->fontMetrics().horizontalAdvance(line));
+    emptyDetail->setFixedWidth(std::min(380, widest + 4));
+    if (files->emptyShown)
+        trace(QStringLiteral("empty: ") + files->emptyTitle + QStringLiteral(" / ") + files->emptyDetail);
+    updateCount();
+}
+
+bool LibraryPanel::sinceDesktopChange(qint64 milliseconds) const {
+    return !desktopChangedAt.isValid() || desktopChangedAt.elapsed() >= milliseconds;
+}
+
+void LibraryPanel::lostKey() {
+    // Switching desktops takes the focus for a moment; the panel is on every desktop and stays.
+    if (!sinceDesktopChange(desktopGraceMs))
+        return;
+    QPointer<LibraryPanel> self(this);
+    Dispatch::after(50, this, [self] {
+        if (!self || !self->isVisible() || self->isActiveWindow() || !self->sinceDesktopChange(desktopGraceMs))
+            return;
+        // Another of our own windows took the focus: stay.
+        if (QApplication::activeWindow())
+            return;
+        self->hide();
+    });
+}
+
+bool LibraryPanel::event(QEvent* event) {
+    if (event->type() == QEvent::WindowDeactivate)
+        lostKey();
+    return QWidget::event(event);
+}
+
+Qt::Edges LibraryPanel::edgesAt(QPoint local) const {
+    Qt::Edges edges;
+    if (local.x() < edgeGrip)
+        edges |= Qt::LeftEdge;
+    if (local.x() >= width() - edgeGrip)
+        edges |= Qt::RightEdge;
+    if (local.y() < edgeGrip)
+        edges |= Qt::TopEdge;
+    if (local.y() >= height() - edgeGrip)
+        edges |= Qt::BottomEdge;
+    return edges;
+}
+
+bool LibraryPanel::eventFilter(QObject* watched, QEvent* event) {
+    // The panel has no frame of its own: a drag from along its edges resizes it, whichever child
+    // lies there. Done here rather than by the window manager, which not every one offers for a
+    // frameless window.
+    const QEvent::Type type = event->type();
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseMove && type != QEvent::MouseButtonRelease)
+        return false;
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (!widget || widget->window() != this)
+        return false;
+    auto* mouse = static_cast<QMouseEvent*>(event);
+    const QPoint global = mouse->globalPosition().toPoint();
+    if (type == QEvent::MouseButtonRelease) {
+        const bool ended = edgeDrag.has_value();
+        edgeDrag.reset();
+        return ended;
+    }
+    if (type == QEvent::MouseMove && edgeDrag) {
+        resizeByDrag(global);
+        return true;
+    }
+    const Qt::Edges edges = edgesAt(mapFromGlobal(global));
+    if (type == QEvent::MouseButtonPress) {
+        if (!edges || mouse->button() != Qt::LeftButton)
+            return false;
+        edgeDrag = EdgeDrag{edges, global, geometry()};
+        return true;
+    }
+    if (mouse->buttons() == Qt::NoButton) {
+        const bool diagonalDown = edges == (Qt::LeftEdge | Qt::TopEdge) || edges == (Qt::RightEdge | Qt::BottomEdge);
+        const bool diagonalUp = edges == (Qt::RightEdge | Qt::TopEdge) || edges == (Qt::LeftEdge | Qt::BottomEdge);
+        if (diagonalDown)
+            setCursor(Qt::SizeFDiagCursor);
+        else if (diagonalUp)
+            setCursor(Qt::SizeBDiagCursor);
+        else if (edges & (Qt::LeftEdge | Qt::RightEdge))
+            setCursor(Qt::SizeHorCursor);
+        else if (edges)
+            setCursor(Qt::SizeVerCursor);
+        else
+            unsetCursor();
+    }
+    return false;
+}
+
+void LibraryPanel::resizeByDrag(QPoint global) {
+    const QPoint delta = global - edgeDrag->start;
+    QRect frame = edgeDrag->geometry;
+    const QSize least = minimumSize();
+    // The opposite edge stays where it was; the panel never gets smaller than its minimum.
+    if (edgeDrag->edges & Qt::LeftEdge)
+        frame.setLeft(std::min(frame.left() + delta.x(), frame.right() + 1 - least.width()));
+    if (edgeDrag->edges & Qt::RightEdge)
+        frame.setRight(std::max(frame.right() + delta.x(), frame.left() - 1 + least.width()));
+    if (edgeDrag->edges & Qt::TopEdge)
+        frame.setTop(std::min(frame.top() + delta.y(), frame.bottom() + 1 - least.height()));
+    if (edgeDrag->edges & Qt::BottomEdge)
+        frame.setBottom(std::max(frame.bottom() + delta.y(), frame.top() - 1 + least.height()));
+    setGeometry(frame);
+}
+
+void LibraryPanel::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    fitTiles();
+    if (!composited) {
+        // Without a compositor the clear corners would show black: cut them off instead.
+        QPainterPath path;
+        path.addRoundedRect(QRectF(rect()), 12, 12);
+        setMask(QRegion(path.toFillPolygon().toPolygon()));
+    }
+}
+
+void LibraryPanel::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath shape;
+    shape.addRoundedRect(QRectF(rect()), 12, 12);
+    QColor backdrop = Brand::background();
+    backdrop.setAlphaF(composited ? 0.92 : 1.0);
+    painter.fillPath(shape, backdrop);
+    // A soft green glow from above the top edge: an ellipse half as wide as the panel and most
+    // of its height deep.
+    const double rx = 0.5 * width();
+    const double ry = 0.85 * height();
+    const QPointF centre(0.5 * width(), -0.1 * height());
+    QRadialGradient glow(QPointF(0, 0), 1.0);
+    QColor green = Brand::green();
+    green.setAlphaF(0.14);
+    glow.setColorAt(0, green);
+    green.setAlphaF(0);
+    glow.setColorAt(1, green);
+    painter.save();
+    painter.setClipPath(shape);
+    painter.translate(centre);
+    painter.scale(rx, ry);
+    painter.fillRect(QRectF(-1, -1, 2, 2), glow);
+    painter.restore();
 }

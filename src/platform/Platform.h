@@ -6,6 +6,7 @@
 
 class Compositor;
 class DesktopChecks;
+class Desktops;
 class DragProbe;
 class GlobalKeys;
 class PointerWatch;
@@ -31,4 +32,6 @@ public:
     virtual const DesktopChecks& checks() = 0;
     // Drags of every program, for the format wheel. Null where the desktop can't show them.
     virtual DragProbe* dragProbe() = 0;
+    // Virtual desktops: windows on all of them, and switches between them.
+    virtual Desktops& desktops() = 0;
 };

@@ -7,6 +7,7 @@
 #include "platform/Platform.h"
 #include "platform/TrayColors.h"
 #include "platform/WindowFocus.h"
+#include "platform/fake/FakeDesktops.h"
 #include "platform/fake/FakeDragProbe.h"
 #include "platform/fake/FakeGlobalKeys.h"
 #include "platform/fake/FakePointerWatch.h"
@@ -60,6 +61,7 @@ public:
     WindowFocus& windowFocus() override { return focus; }
     const DesktopChecks& checks() override { return desktopChecks; }
     DragProbe* dragProbe() override { return &drags; }
+    Desktops& desktops() override { return virtualDesktops; }
 
     FakeGlobalKeys globalKeys;
     FakeWindowList windowList;
@@ -69,4 +71,5 @@ public:
     FakeDesktopChecks desktopChecks;
     FakeDragProbe drags;
     QPointer<FakePointerWatch> lastWatch; // the newest watch handed out, while it lives
+    FakeDesktops virtualDesktops;
 };

@@ -1,19 +1,23 @@
 #include "platform/x11/X11Platform.h"
+
 #include "platform/FocusPointerWatch.h"
 #include "platform/x11/X11Compositor.h"
 #include "platform/x11/X11DesktopChecks.h"
+#include "platform/x11/X11Desktops.h"
 #include "platform/x11/X11DragProbe.h"
 #include "platform/x11/X11GlobalKeys.h"
 #include "platform/x11/X11TrayColors.h"
-#include "platform/x11/X11WindowList.h"
 #include "platform/x11/X11WindowFocus.h"
+#include "platform/x11/X11WindowList.h"
 #include "platform/x11/XInputPointerWatch.h"
+
 #include <QGuiApplication>
 
 X11Platform::X11Platform()
     : globalKeys(std::make_unique<X11GlobalKeys>()), windowList(std::make_unique<X11WindowList>()),
       compositing(std::make_unique<X11Compositor>()), tray(std::make_unique<X11TrayColors>()),
-      focus(std::make_unique<X11WindowFocus>()), desktopChecks(std::make_unique<X11DesktopChecks>()) {}
+      focus(std::make_unique<X11WindowFocus>()), desktopChecks(std::make_unique<X11DesktopChecks>()),
+      virtualDesktops(std::make_unique<X11Desktops>()) {}
 
 X11Platform::~X11Platform() = default;
 
@@ -53,4 +57,8 @@ DragProbe* X11Platform::dragProbe() {
         drags = X11DragProbe::open();
     dragsOpened = true;
     return drags.get();
+}
+
+Desktops& X11Platform::desktops() {
+    return *virtualDesktops;
 }

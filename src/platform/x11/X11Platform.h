@@ -6,6 +6,7 @@
 class X11Compositor;
 class X11DesktopChecks;
 class X11DragProbe;
+class X11Desktops;
 class X11GlobalKeys;
 class X11TrayColors;
 class X11WindowList;
@@ -27,6 +28,7 @@ public:
     const DesktopChecks& checks() override;
     // On a connection of its own, made on first use; null without XFixes or off X11.
     DragProbe* dragProbe() override;
+    Desktops& desktops() override;
 
 private:
     std::unique_ptr<X11GlobalKeys> globalKeys;
@@ -37,4 +39,5 @@ private:
     std::unique_ptr<X11DesktopChecks> desktopChecks;
     std::unique_ptr<X11DragProbe> drags;
     bool dragsOpened = false;
+    std::unique_ptr<X11Desktops> virtualDesktops;
 };

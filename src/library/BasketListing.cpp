@@ -1,0 +1,184 @@
+#include "library/BasketListing.h"
+
+#include "imaging/ShotFiles.h"
+#include "library/RecentConfig.h"
+#include "library/RecentImages.h"
+#include "library/ScreenshotSources.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+#include <QThreadPool>
+
+#include <algorithm>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace {
+
+// When the file was made: its birth time, or its last change where the file system keeps no
+// birth time (else nothing would ever be listed there). Null when the file cannot be read.
+QDateTime createdAt(const QString& path) {
+    struct statx st {};
+    if (statx(AT_FDCWD, QFile::encodeName(path).constData(), AT_NO_AUTOMOUNT, STATX_BTIME | STATX_MTIME, &st) != 0)
+        return {};
+    const statx_timestamp& t = (st.stx_mask & STATX_BTIME) ? st.stx_btime : st.stx_mtime;
+    return QDateTime::fromMSecsSinceEpoch(t.tv_sec * 1000 + t.tv_nsec / 1000000, Qt::UTC);
+}
+
+} // namespace
+
+BasketListing::Sources BasketListing::standardSources(std::function<bool()> visible) {
+    Sources s;
+    s.home = QDir::homePath();
+    s.shotsFolder = [] { return ShotFiles::shotsFolder(); };
+    s.systemFolder = [] { return ScreenshotSources::systemFolder(); };
+    s.recent = [](const QDateTime& since) {
+        return RecentImages::added(since, RecentConfig::standard(ShotFiles::shotsFolder()));
+    };
+    s.now = [] { return QDateTime::currentDateTimeUtc(); };
+    s.visible = std::move(visible);
+    return s;
+}
+
+BasketListing::BasketListing(Sources given, QObject* parent) : QObject(parent), sources(std::move(given)) {}
+
+QString BasketListing::tilde(const QString& path) const {
+    QString shown = path;
+    if (!sources.home.isEmpty())
+        shown.replace(sources.home, QStringLiteral("~"));
+    return shown;
+}
+
+void BasketListing::reload() {
+    const QDateTime cutoff = sources.now().addSecs(-lookBackSeconds);
+    if (showingRecent)
+        searchRecent(cutoff);
+    else
+        listScreenshots(cutoff);
+}
+
+void BasketListing::pickTab(int tab) {
+    showingRecent = tab == 1;
+    reload();
+}
+
+void BasketListing::fileChanged(const QString& path) {
+    if (!path.isEmpty())
+        thumbCache.remove(path);
+    if (sources.visible && sources.visible())
+        reload();
+}
+
+void BasketListing::listScreenshots(const QDateTime& cutoff) {
+    ++reloadGeneration; // a Recent search under way is no longer wanted
+    emptyTitle = QStringLiteral("No screenshots in the last 24 hours");
+
+    struct Entry {
+        QString path;
+        QDateTime date;
+    };
+    QList<Entry> kept;
+    QSet<QString> taken;
+    QStringList errors;
+    const QString systemFolder = sources.systemFolder();
+    const QString folders[] = {sources.shotsFolder(), systemFolder};
+    for (int source = 0; source < 2; ++source) {
+        const ScreenshotSources::Listing listing = ScreenshotSources::images(folders[source]);
+        if (listing.error) {
+            errors.append(tilde(folders[source]) + QStringLiteral(": ") + listing.errorText());
+            continue;
+        }
+        for (const QString& file : listing.files) {
+            const QString key = QDir::cleanPath(QFileInfo(file).absoluteFilePath());
+            if (taken.contains(key))
+                continue;
+            const QDateTime date = createdAt(file);
+            if (date.isNull() || date < cutoff)
+                continue;
+            // The date first: the screenshot test may have to read the file.
+            if (source == 1 && !ScreenshotSources::isScreenshot(file))
+                continue;
+            taken.insert(key);
+            kept.append({file, date});
+        }
+    }
+    std::stable_sort(kept.begin(), kept.end(), [](const Entry& a, const Entry& b) { return a.date > b.date; });
+    if (kept.size() > maxFiles)
+        kept.resize(maxFiles);
+
+    items.clear();
+    for (const Entry& entry : kept)
+        items.append(entry.path);
+    markFresh();
+    const QSet<QString> listed(items.begin(), items.end());
+    for (auto it = thumbCache.begin(); it != thumbCache.end();)
+        it = listed.contains(it.key()) ? std::next(it) : thumbCache.erase(it);
+    emit itemsChanged();
+
+    emptyShown = items.isEmpty();
+    if (emptyShown) {
+        QStringList lines{QStringLiteral("Looking in ~/Pictures/Pictolarium and ") + tilde(systemFolder)};
+        lines += errors;
+        emptyDetail = lines.join(u'\n');
+    }
+    emit stateChanged();
+}
+
+void BasketListing::searchRecent(const QDateTime& cutoff) {
+    items = recentCache;
+    emit itemsChanged();
+    emptyShown = false;
+    emit stateChanged();
+
+    const int generation = ++reloadGeneration;
+    QPointer<BasketListing> self(this);
+    auto search = sources.recent;
+    QThreadPool::globalInstance()->start([self, search, cutoff, generation] {
+        const QStringList result = search(cutoff);
+        // Handed to the UI thread, where the weak pointer is safe to read.
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, generation, result] {
+                if (self)
+                    self->takeRecent(generation, result);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void BasketListing::takeRecent(int generation, const QStringList& result) {
+    if (!showingRecent || generation != reloadGeneration)
+        return;
+    const QSet<QString> found(result.begin(), result.end());
+    QStringList merged;
+    for (const QString& item : std::as_const(items))
+        if (!found.contains(item) && QFileInfo::exists(item))
+            merged.append(item);
+    merged += result;
+    if (merged.size() > maxFiles)
+        merged.resize(maxFiles);
+    recentCache = merged;
+    if (merged != items) {
+        items = merged;
+        markFresh();
+        emit itemsChanged();
+    }
+    emptyShown = result.isEmpty();
+    if (emptyShown) {
+        emptyTitle = QStringLiteral("No new images in the last 24 hours");
+        emptyDetail = QStringLiteral("Downloads and saves anywhere in your home folder show up here.");
+    }
+    emit stateChanged();
+}
+
+void BasketListing::markFresh() {
+    const QSet<QString> current(items.begin(), items.end());
+    if (sources.visible && sources.visible() && !known.isEmpty())
+        for (const QString& file : current)
+            if (!known.contains(file))
+                fresh.insert(file);
+    known = current;
+}

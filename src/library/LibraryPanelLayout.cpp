@@ -1,0 +1,200 @@
+// The basket's view tree: header row (menu button, tabs, count, hovered action's name, action
+// pill, close), a separator, and the grid with the empty state centred over it.
+
+#include "library/LibraryPanel.h"
+
+#include "library/ShotGrid.h"
+#include "ui/Brand.h"
+#include "ui/GhostButton.h"
+#include "ui/Pill.h"
+#include "ui/Symbols.h"
+#include "ui/UI.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+QLabel* styledLabel(QLabel* label, const QFont& font, const QColor& colour) {
+    label->setFont(font);
+    QPalette pal = label->palette();
+    pal.setColor(QPalette::WindowText, colour);
+    label->setPalette(pal);
+    return label;
+}
+
+QColor secondaryText() {
+    return QColor(255, 255, 255, 140);
+}
+
+// The brand mark; else the program's icon; else a menu glyph, so the button is never an empty
+// square that opens a menu.
+QIcon appIcon() {
+    QPixmap crest(QStringLiteral(":/CrestMark.png"));
+    if (!crest.isNull())
+        return QIcon(crest);
+    if (!QApplication::windowIcon().isNull())
+        return QApplication::windowIcon();
+    const QIcon themed = QIcon::fromTheme(QStringLiteral("pictolarium"));
+    if (!themed.isNull())
+        return themed;
+    const QImage glyph = Symbols::image(QStringLiteral("line.3.horizontal"), 18, Brand::text());
+    return glyph.isNull() ? QIcon() : QIcon(QPixmap::fromImage(glyph));
+}
+
+// Fitted into the hero's box, larger or smaller, keeping its proportions.
+QPixmap heroPicture(QSize box) {
+    QPixmap hero(QStringLiteral(":/Tour/hero-crest.png"));
+    if (hero.isNull()) {
+        const QImage symbol = Symbols::image(QStringLiteral("photo.on.rectangle"), 28, Brand::muted());
+        if (symbol.isNull())
+            return {};
+        // Drawn large from the vector, not blown up from a small bitmap.
+        const QImage large =
+            Symbols::image(QStringLiteral("photo.on.rectangle"), 28.0 * box.height() / symbol.height(), Brand::muted());
+        hero = QPixmap::fromImage(large.isNull() ? symbol : large);
+    }
+    return hero.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
+} // namespace
+
+void LibraryPanel::buildUI() {
+
+    countLabel = styledLabel(new QLabel(this), UI::font(13, QFont::Normal), secondaryText());
+    actionLabel = styledLabel(new QLabel(this), UI::font(11, QFont::Medium), secondaryText());
+    actionLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+
+    // The action pill. Its buttons stay disabled until the tile actions are wired to them.
+    auto* pill = new Pill(QRect(), this);
+    auto* actions = new QHBoxLayout(pill);
+    actions->setContentsMargins(6, 5, 6, 5);
+    actions->setSpacing(4);
+    const struct {
+        const char* label;
+        const char* symbol;
+    } actionTable[] = {
+        {"Copy", "doc.on.doc"},
+        {"Convert", "arrow.triangle.2.circlepath"},
+        {"Compress", "arrow.down.right.and.arrow.up.left"},
+        {"Share", "square.and.arrow.up"},
+        {"Show in Files", "folder"},
+        {"Delete", "trash"},
+    };
+    for (const auto& row : actionTable) {
+        auto* button = new GhostButton(QString::fromUtf8(row.label), QString::fromUtf8(row.symbol), QString(),
+                                       QSizeF(38, 34), 15, pill);
+        button->setEnabled(false);
+        QPointer<LibraryPanel> self(this);
+        QPointer<GhostButton> weak(button);
+        button->onHoverChange = [self, weak](bool hovering) {
+            if (self)
+                self->actionLabel->setText(hovering && weak ? weak->label : QString());
+        };
+        actions->addWidget(button);
+        actionButtons.append(button);
+        if (button->label == u"Convert")
+            convertButton = button;
+    }
+
+    // Tabs: the titles stay at 13 px whatever the chrome factor.
+    auto* tabs = new QHBoxLayout();
+    tabs->setSpacing(2);
+    for (const QString& title : {QStringLiteral("Screenshots"), QStringLiteral("Recent images")}) {
+        auto* tab = new GhostButton(title, QString(), title, QSizeF(title.size() > 11 ? 118 : 104, 30), 0, this);
+        tab->setFont(UI::font(13, QFont::DemiBold));
+        tab->setContentTintColor(Qt::white);
+        connect(tab, &QAbstractButton::clicked, this, [this, tab] { pickTab(tab); });
+        tabs->addWidget(tab);
+        tabButtons.append(tab);
+    }
+    tabButtons.first()->setActive(true);
+    tabButtons.first()->setContentTintColor(UI::accent());
+
+    appButton = new QPushButton(this);
+    appButton->setFlat(true);
+    appButton->setFixedSize(26, 26);
+    appButton->setIcon(appIcon());
+    appButton->setIconSize(QSize(26, 26));
+    appButton->setToolTip(QStringLiteral("Pictolarium settings"));
+    appButton->setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; }"));
+    connect(appButton, &QPushButton::clicked, this, [this] { showAppMenu(appButton); });
+
+    closeButton =
+        new GhostButton(QStringLiteral("Close"), QStringLiteral("xmark"), QString(), QSizeF(24, 24), 11, this);
+    closeButton->setGlass(GhostButton::Glass::close);
+    connect(closeButton, &QAbstractButton::clicked, this, &LibraryPanel::closeFromButton);
+
+    auto* header = new QHBoxLayout();
+    header->setContentsMargins(20, 0, 20, 0);
+    header->setSpacing(0);
+    header->addWidget(appButton);
+    header->addSpacing(4);
+    header->addLayout(tabs);
+    header->addSpacing(8);
+    header->addWidget(countLabel);
+    header->addSpacing(10);
+    header->addStretch(1);
+    header->addSpacing(10);
+    header->addWidget(actionLabel);
+    header->addSpacing(10);
+    header->addWidget(pill);
+    header->addSpacing(12);
+    header->addWidget(closeButton);
+    auto* headerRow = new QWidget(this);
+    headerRow->setLayout(header);
+    headerRow->setFixedHeight(44);
+
+    auto* separator = new QWidget(this);
+    separator->setFixedHeight(1);
+    separator->setAutoFillBackground(true);
+    QPalette line = separator->palette();
+    line.setColor(QPalette::Window, QColor(255, 255, 255, 26));
+    separator->setPalette(line);
+
+    collection = new ShotGrid(this);
+    connect(collection, &ShotGrid::selectionCountChanged, this, &LibraryPanel::updateCount);
+
+    // The empty state: a picture, a title and the places looked in.
+    emptyView = new QWidget(this);
+    auto* empty = new QVBoxLayout(emptyView);
+    empty->setSpacing(6);
+    auto* hero = new QLabel(emptyView);
+    hero->setFixedSize(260, 146);
+    hero->setAlignment(Qt::AlignCenter);
+    const QPixmap picture = heroPicture(hero->size());
+    if (!picture.isNull())
+        hero->setPixmap(picture);
+    emptyTitle = styledLabel(new QLabel(files->emptyTitle, emptyView), UI::font(17, QFont::DemiBold), Brand::text());
+    emptyTitle->setAlignment(Qt::AlignCenter);
+    QFont mono = UI::monoFont(11);
+    emptyDetail = styledLabel(new QLabel(emptyView), mono, Brand::muted());
+    emptyDetail->setAlignment(Qt::AlignCenter);
+    emptyDetail->setWordWrap(true);
+    emptyDetail->setMaximumWidth(380);
+    empty->addWidget(hero, 0, Qt::AlignHCenter);
+    empty->addWidget(emptyTitle, 0, Qt::AlignHCenter);
+    empty->addSpacing(2); // 8 after the title in all
+    empty->addWidget(emptyDetail, 0, Qt::AlignHCenter);
+    emptyView->hide();
+
+    auto* body = new QGridLayout();
+    body->setContentsMargins(0, 0, 0, 0);
+    body->addWidget(collection, 0, 0);
+    body->addWidget(emptyView, 0, 0, Qt::AlignCenter);
+
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 18, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(headerRow);
+    column->addSpacing(12);
+    column->addWidget(separator);
+    column->addLayout(body, 1);
+}

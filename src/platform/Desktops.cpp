@@ -1,0 +1,5 @@
+#include "platform/Desktops.h"
+
+Desktops::Desktops(QObject* parent) : QObject(parent) {}
+
+Desktops::~Desktops() = default;

@@ -1,0 +1,215 @@
+// The basket in the real program: what it lists from a prepared home folder, its size and place,
+// columns at three widths, the hovered action's name, a capture arriving, and the ways it hides.
+
+#include "Desktop.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QRegularExpression>
+#include <QThread>
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString basketTitle = QStringLiteral("Pictolarium Basket");
+
+QString picture(const QString& path, const QColor& colour, const QString& software = {}) {
+    QDir().mkpath(QFileInfo(path).path());
+    QImage image(320, 200, QImage::Format_RGB32);
+    image.fill(colour);
+    if (!software.isEmpty())
+        image.setText(QStringLiteral("Software"), software);
+    image.save(path, "PNG");
+    QThread::msleep(30); // birth times a little apart, so the order is known
+    return path;
+}
+
+// The newest line the basket traced that starts with the prefix and matches, waited for.
+QString waitTrace(Desktop& desktop, const QString& prefix, const std::function<bool(const QString&)>& ok,
+                  int ms = 6000) {
+    QString last;
+    Desktop::waitUntil(
+        [&] {
+            const QStringList lines = desktop.appStderr().split(u'\n');
+            for (qsizetype i = lines.size() - 1; i >= 0; --i)
+                if (lines[i].startsWith(QStringLiteral("basket: ") + prefix)) {
+                    last = lines[i];
+                    if (ok(last))
+                        return true;
+                }
+            return false;
+        },
+        ms, 100);
+    return last;
+}
+
+quint32 basketWindow(Desktop& desktop) {
+    const QList<quint32> ids = desktop.windowsByName(basketTitle);
+    return ids.isEmpty() ? 0 : ids.first();
+}
+
+bool shown(Desktop& desktop) {
+    return !desktop
+                .run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                                 QStringLiteral("--name"), QStringLiteral("^") + basketTitle + u'$'})
+                .trimmed()
+                .isEmpty();
+}
+
+void toggle(Desktop& desktop) {
+    desktop.xdotool({QStringLiteral("key"), QStringLiteral("super+shift+s")});
+}
+
+// The first press may come before the program has grabbed its keys: press again until it shows.
+bool showBasket(Desktop& desktop) {
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        toggle(desktop);
+        if (Desktop::waitUntil([&] { return shown(desktop); }, 1500))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+TEST(Basket, ListsScreenshotsAndNewPicturesAndHidesWhenLeft) {
+    Desktop desktop;
+    ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
+    desktop.setEnvironment(QStringLiteral("PICTOLARIUM_TRACE"), QStringLiteral("1"));
+    const QString home = desktop.home();
+    picture(desktop.shotsFolder() + "/Slice 2026-12-07 at 09.00.00.png", QColor(200, 60, 60));
+    picture(home + "/Pictures/Screenshots/Screenshot from 2026-12-07 09-00-01.png", QColor(60, 160, 60));
+    picture(home + "/Pictures/Screenshots/IMG_1.png", QColor(60, 60, 200), QStringLiteral("gnome-screenshot"));
+    picture(home + "/Pictures/Screenshots/holiday.png", QColor(200, 200, 60));
+    // Recent: copied in with its old modification time kept, named in the recent list, and where
+    // nothing belongs.
+    const QString copied = home + "/Documents/a/b/c/copied.png";
+    QDir().mkpath(QFileInfo(copied).path());
+    QFile::copy(picture(desktop.folder("elsewhere") + "/old.png", Qt::gray), copied);
+    QFile old(copied);
+    ASSERT_TRUE(old.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(old.setFileTime(QDateTime::currentDateTime().addDays(-30), QFileDevice::FileModificationTime));
+    old.close();
+    picture(home + "/Music/cover.png", Qt::darkCyan);
+    picture(home + "/Code/node_modules/pkg/icon.png", Qt::darkRed);
+    picture(home + "/Pictures/Pictolarium X/copy.png", Qt::darkMagenta);
+    const QString xbel = QFileInfo(desktop.environment().value("XDG_DATA_HOME") + "/recently-used.xbel").filePath();
+    QFile list(xbel);
+    ASSERT_TRUE(list.open(QIODevice::WriteOnly));
+    list.write("<?xml version=\"1.0\"?><xbel version=\"1.0\"><bookmark href=\"file://" + home.toUtf8() +
+               "/Music/cover.png\"/></xbel>");
+    list.close();
+
+    desktop.startApp();
+    ASSERT_TRUE(desktop.waitForApp());
+    desktop.moveTo({640, 400});
+    ASSERT_TRUE(showBasket(desktop));
+    const QString listed = waitTrace(desktop, "screenshots: ", [](const QString& l) { return l.contains("Slice"); });
+    EXPECT_EQ(listed, "basket: screenshots: IMG_1.png | Screenshot from 2026-12-07 09-00-01.png | "
+                      "Slice 2026-12-07 at 09.00.00.png");
+
+    const QRect frame = desktop.clientGeometry(basketWindow(desktop));
+    EXPECT_EQ(frame.size(), QSize(840, 586));
+    EXPECT_NEAR(frame.center().x(), 640, 2);
+    EXPECT_NEAR(frame.center().y(), 400, 40) << "centred on the screen's free area";
+    EXPECT_TRUE(waitTrace(desktop, "", [](const QString& l) { return l.contains("3 columns"); }).contains("3 columns"));
+
+    // The hovered action's name, left of the pill: Delete is the pill's last button.
+    const double s = 0.87;
+    desktop.moveTo({frame.right() - 20 - int(24 * s) - 12 - 6 - int(19 * s), frame.top() + 18 + 22});
+    QThread::msleep(400);
+    desktop.screenshot(Desktop::shotsDir() + "/basket-hover-delete.png");
+
+    // Its edges resize it, whatever lies under them.
+    desktop.moveTo({frame.right() - 2, frame.center().y()});
+    desktop.xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
+    QThread::msleep(200);
+    desktop.moveTo({frame.right() + 60, frame.center().y()});
+    QThread::msleep(200);
+    desktop.moveTo({frame.right() + 120, frame.center().y()});
+    QThread::msleep(300);
+    desktop.xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
+    EXPECT_TRUE(Desktop::waitUntil([&] { return desktop.clientGeometry(basketWindow(desktop)).width() >= 940; }, 3000))
+        << "dragged edge: " << desktop.clientGeometry(basketWindow(desktop)).width();
+
+    for (const int width : {520, 1200}) {
+        desktop.xdotool({"windowsize", QString::number(basketWindow(desktop)), QString::number(width), "586"});
+        const QString columns = QString::number(width == 520 ? 2 : 4) + " columns";
+        EXPECT_TRUE(waitTrace(desktop, "", [&](const QString& l) { return l.contains(columns); }).contains(columns))
+            << width;
+        QThread::msleep(300);
+        desktop.screenshot(Desktop::shotsDir() + QString("/basket-width-%1.png").arg(width));
+    }
+    desktop.xdotool({"windowsize", QString::number(basketWindow(desktop)), "840", "586"});
+
+    // A capture while the basket is up lists the new file first.
+    desktop.moveTo({640, 400});
+    desktop.xdotool({QStringLiteral("key"), QStringLiteral("super+shift+d")});
+    const QString after = waitTrace(desktop, "screenshots: ", [](const QString& l) { return l.count(" | ") == 3; });
+    EXPECT_EQ(after.count(" | "), 3) << after.toStdString();
+    EXPECT_TRUE(after.endsWith("| Slice 2026-12-07 at 09.00.00.png")) << after.toStdString();
+
+    // Recent images, from the tab.
+    const QRect now = desktop.clientGeometry(basketWindow(desktop));
+    desktop.xdotool({QStringLiteral("key"), QStringLiteral("Escape")}); // the capture's card
+    desktop.moveTo({now.left() + 20 + 26 + 4 + int(104 * s) + 2 + int(59 * s), now.top() + 18 + 22});
+    desktop.xdotool({QStringLiteral("click"), QStringLiteral("1")});
+    const QString recent = waitTrace(desktop, "recent: ", [](const QString& l) { return l.contains("cover.png"); });
+    EXPECT_TRUE(recent.contains("copied.png")) << recent.toStdString();
+    EXPECT_TRUE(recent.contains("cover.png")) << recent.toStdString();
+    for (const char* never : {"icon.png", "copy.png", "IMG_1.png", "Screenshot from", "Slice"})
+        EXPECT_FALSE(recent.contains(QLatin1String(never))) << never;
+    QThread::msleep(300);
+    desktop.screenshot(Desktop::shotsDir() + "/basket-recent.png");
+
+    // A click elsewhere hides it; so does another program's window taking the focus.
+    desktop.moveTo({30, 30});
+    desktop.xdotool({QStringLiteral("click"), QStringLiteral("1")});
+    EXPECT_TRUE(Desktop::waitUntil([&] { return !shown(desktop); }, 3000)) << "click outside";
+    toggle(desktop);
+    ASSERT_TRUE(Desktop::waitUntil([&] { return shown(desktop); }, 5000));
+    desktop.start(QStringLiteral("xmessage"),
+                  {QStringLiteral("-geometry"), QStringLiteral("+10+10"), QStringLiteral("another program")});
+    QThread::msleep(800);
+    desktop.xdotool({QStringLiteral("search"), QStringLiteral("--name"), QStringLiteral("^xmessage$"),
+                     QStringLiteral("windowactivate")});
+    EXPECT_TRUE(Desktop::waitUntil([&] { return !shown(desktop); }, 3000)) << "another window activated";
+    // Hidden by the toggle itself while shown and active.
+    toggle(desktop);
+    ASSERT_TRUE(Desktop::waitUntil([&] { return shown(desktop); }, 5000));
+    QThread::msleep(300);
+    toggle(desktop);
+    EXPECT_TRUE(Desktop::waitUntil([&] { return !shown(desktop); }, 3000)) << "toggled off";
+
+    // On every desktop: a switch leaves it up.
+    toggle(desktop);
+    ASSERT_TRUE(Desktop::waitUntil([&] { return shown(desktop); }, 5000));
+    desktop.xdotool({QStringLiteral("set_desktop"), QStringLiteral("1")});
+    QThread::msleep(1500);
+    EXPECT_TRUE(shown(desktop)) << "after a desktop switch";
+}
+
+TEST(Basket, EmptyTabsSayWhereTheyLooked) {
+    Desktop desktop;
+    ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
+    desktop.setEnvironment(QStringLiteral("PICTOLARIUM_TRACE"), QStringLiteral("1"));
+    desktop.startApp();
+    ASSERT_TRUE(desktop.waitForApp());
+    desktop.moveTo({640, 400});
+    ASSERT_TRUE(showBasket(desktop));
+    const QString empty = waitTrace(desktop, "empty: ", [](const QString&) { return true; });
+    EXPECT_EQ(empty, "basket: empty: No screenshots in the last 24 hours / Looking in ~/Pictures/Pictolarium "
+                     "and ~/Pictures");
+    QThread::msleep(300);
+    desktop.screenshot(Desktop::shotsDir() + "/basket-empty.png");
+
+    const QRect frame = desktop.clientGeometry(basketWindow(desktop));
+    desktop.moveTo({frame.left() + 20 + 26 + 4 + int(104 * 0.87) + 2 + int(59 * 0.87), frame.top() + 40});
+    desktop.xdotool({QStringLiteral("click"), QStringLiteral("1")});
+    EXPECT_EQ(waitTrace(desktop, "empty: No new", [](const QString&) { return true; }),
+              "basket: empty: No new images in the last 24 hours / Downloads and saves anywhere in your home "
+              "folder show up here.");
+    QThread::msleep(300);
+    desktop.screenshot(Desktop::shotsDir() + "/basket-recent-empty.png");
+}

@@ -1,0 +1,115 @@
+#include "library/LibraryPanel.h"
+
+#include "library/ShotGrid.h"
+#include "platform/fake/FakePlatform.h"
+#include "ui/GhostButton.h"
+
+#include <QApplication>
+#include <QEnterEvent>
+#include <QLabel>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Panel {
+    QTemporaryDir dir;
+    FakePlatform platform;
+    std::unique_ptr<LibraryPanel> panel;
+
+    explicit Panel(int files = 0) {
+        const QString shots = dir.filePath("shots");
+        QDir().mkpath(shots);
+        for (int i = 0; i < files; ++i) {
+            QFile file(shots + QString("/Slice %1.png").arg(i));
+            file.open(QIODevice::WriteOnly);
+        }
+        LibraryPanel::Services services;
+        services.pointerWatch = [this] { return platform.watchPointer(); };
+        services.desktops = &platform.desktops();
+        services.statusItemArea = [] { return QRect(0, 0, 24, 24); };
+        BasketListing::Sources sources;
+        sources.home = dir.path();
+        sources.shotsFolder = [shots] { return shots; };
+        sources.systemFolder = [this] { return dir.filePath("none"); };
+        sources.recent = [](const QDateTime&) { return QStringList(); };
+        sources.now = [] { return QDateTime::currentDateTimeUtc(); };
+        services.sources = sources;
+        panel = std::make_unique<LibraryPanel>(services);
+    }
+};
+
+} // namespace
+
+TEST(LibraryPanel, TilesFillTheWidthInColumnsAndRowsWrapWhereTheyShould) {
+    struct Case {
+        int width, columns, tileWidth, tileHeight;
+    };
+    const Case cases[] = {{520, 2, 231, 167}, {840, 3, 256, 183}, {1200, 4, 278, 197}, {1400, 5, 260, 185}};
+    Panel p(7);
+    p.panel->reload();
+    for (const Case& c : cases) {
+        EXPECT_EQ(LibraryPanel::columnsFor(c.width), c.columns) << c.width;
+        EXPECT_EQ(LibraryPanel::tileSizeFor(c.width), QSize(c.tileWidth, c.tileHeight)) << c.width;
+
+        p.panel->resize(c.width, 700);
+        p.panel->show();
+        QApplication::processEvents();
+        ShotGrid* grid = p.panel->collection;
+        EXPECT_EQ(grid->width(), c.width);
+        for (int i = 0; i < 7; ++i) {
+            const int col = i % c.columns, row = i / c.columns;
+            EXPECT_EQ(grid->tileRect(i),
+                      QRect(22 + col * (c.tileWidth + 14), 18 + row * (c.tileHeight + 14), c.tileWidth, c.tileHeight))
+                << "width " << c.width << " tile " << i;
+        }
+    }
+}
+
+TEST(LibraryPanel, HeaderShowsTheHoveredActionTheTabAndTheSelection) {
+    Panel p(3);
+    p.panel->show();
+    p.panel->reload();
+    GhostButton* remove = p.panel->actionButtons.last();
+    QEnterEvent enter(QPointF(2, 2), QPointF(2, 2), QPointF(2, 2));
+    QApplication::sendEvent(remove, &enter);
+    EXPECT_EQ(p.panel->actionLabel->text(), "Delete");
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(remove, &leave);
+    EXPECT_EQ(p.panel->actionLabel->text(), "");
+
+    EXPECT_TRUE(p.panel->tabButtons[0]->active());
+    p.panel->pickTab(p.panel->tabButtons[1]);
+    EXPECT_FALSE(p.panel->tabButtons[0]->active());
+    EXPECT_TRUE(p.panel->tabButtons[1]->active());
+    EXPECT_TRUE(p.panel->listing().showingRecent);
+    p.panel->pickTab(p.panel->tabButtons[0]);
+
+    EXPECT_EQ(p.panel->countLabel->text(), "");
+    p.panel->collection->selectionModel()->select(p.panel->collection->model()->index(1, 0),
+                                                  QItemSelectionModel::Select);
+    EXPECT_EQ(p.panel->countLabel->text(), "1 selected");
+}
+
+TEST(LibraryPanel, ToggleShowsCentredOnEveryDesktopAndAClickElsewhereHidesIt) {
+    Panel p(1);
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    p.panel->toggle(area.center());
+    ASSERT_TRUE(p.panel->isVisible());
+    EXPECT_EQ(p.panel->size(), QSize(840, 586));
+    EXPECT_EQ(p.panel->pos(), QPoint(area.x() + (area.width() - 840) / 2, area.y() + (area.height() - 586) / 2));
+    EXPECT_EQ(p.platform.virtualDesktops.everywhere.size(), 1);
+    EXPECT_EQ(p.panel->collection->files().size(), 1);
+
+    ASSERT_TRUE(p.platform.lastWatch);
+    p.platform.lastWatch->press(p.panel->geometry().center());
+    QTest::qWait(20);
+    EXPECT_TRUE(p.panel->isVisible()) << "a press inside its frame";
+    p.platform.lastWatch->press({5, 5});
+    QTest::qWait(20);
+    EXPECT_TRUE(p.panel->isVisible()) << "a press on the panel icon, docked in another program";
+    p.platform.lastWatch->press(p.panel->geometry().bottomRight() + QPoint(5, 5));
+    QTRY_VERIFY(!p.panel->isVisible());
+}
