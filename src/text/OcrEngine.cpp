@@ -7,6 +7,7 @@
 #include <dlfcn.h>
 #include <exception>
 #include <latch>
+#include <map>
 #include <leptonica/allheaders.h>
 #include <memory>
 #include <mutex>
@@ -78,9 +79,9 @@ QString chooseLanguages() {
 
 class Engine {
 public:
-    Engine() {
+    explicit Engine(const QString& names) {
         keepThisThreadSingle();
-        const QByteArray languages = recognitionLanguages().toUtf8();
+        const QByteArray languages = names.toUtf8();
         if (api.Init(nullptr, languages.constData(), tesseract::OEM_LSTM_ONLY) != 0)
             throw RecognitionError(
                 QStringLiteral("Text recognition is unavailable: the Tesseract language data \"%1\" could not be "
@@ -133,10 +134,11 @@ private:
     tesseract::TessBaseAPI api;
 };
 
-Engine& engineOfThisThread() {
-    thread_local std::unique_ptr<Engine> engine;
+Engine& engineOfThisThread(const QString& languages) {
+    thread_local std::map<QString, std::unique_ptr<Engine>> engines;
+    std::unique_ptr<Engine>& engine = engines[languages];
     if (!engine)
-        engine = std::make_unique<Engine>();
+        engine = std::make_unique<Engine>(languages);
     return *engine;
 }
 
@@ -258,13 +260,14 @@ std::vector<Line> recognise(const QImage& image, const RecognitionOptions& optio
                                         ? scan.bands(options.bands > 0 ? options.bands : 2 * recognitionThreads())
                                         : scan.bandsAt(options.cuts);
 
+    const QString languages = options.languages.isEmpty() ? recognitionLanguages() : options.languages;
     std::vector<std::vector<PixelLine>> results(bands.size());
     std::vector<std::exception_ptr> errors(bands.size());
     std::latch done(qsizetype(bands.size()));
     for (size_t i = 0; i < bands.size(); ++i)
         workers().start([&, i] {
             try {
-                results[i] = splitAtWideGaps(engineOfThisThread().read(scan.grey(), bands[i].extent, scale));
+                results[i] = splitAtWideGaps(engineOfThisThread(languages).read(scan.grey(), bands[i].extent, scale));
             } catch (...) {
                 errors[i] = std::current_exception();
             }

@@ -21,6 +21,7 @@ struct RecognitionOptions {
     int bands = 0;         // 0 chooses by size and cores; 1 reads the picture whole
     std::vector<int> cuts; // band boundaries as picture rows, used as given
     double scale = 0;      // 0 chooses from the estimated text height
+    QString languages;     // Tesseract languages ("eng+deu"); empty uses recognitionLanguages()
 };
 
 // The lines of text in the picture, band by band in the engine's order. Throws RecognitionError.
