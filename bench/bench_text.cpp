@@ -130,7 +130,7 @@ int main(int argc, char** argv) {
     double sum[6] = {};
     int counted = 0;
     for (const Row& row : rows) {
-        if (!row.ours.runs || !row.command.runs)
+        if (!row.ours.runs)
             continue;
         const double f[6] = {TextCorpus::characterErrorRate(row.page.text, row.ours.text),
                              TextCorpus::wordErrorRate(row.page.text, row.ours.text),
@@ -139,7 +139,7 @@ int main(int argc, char** argv) {
                              TextCorpus::wordErrorRate(row.page.text, row.command.text),
                              row.command.mean() * 1000};
         std::printf("%-32s %6lld | %6.3f %6.3f %7.0f | %6.3f %6.3f %7.0f | %5.2f\n", row.page.name.toUtf8().constData(),
-                    static_cast<long long>(row.page.text.size()), f[0], f[1], f[2], f[3], f[4], f[5], f[2] / f[5]);
+                    static_cast<long long>(row.page.text.size()), f[0], f[1], f[2], f[3], f[4], f[5], f[5] > 0 ? f[2] / f[5] : 0.0);
         for (int i = 0; i < 6; ++i)
             sum[i] += f[i];
         ++counted;
@@ -147,7 +147,7 @@ int main(int argc, char** argv) {
     if (counted) {
         std::printf("%-32s %6s | %6.3f %6.3f %7.0f | %6.3f %6.3f %7.0f | %5.2f\n", "mean", "", sum[0] / counted,
                     sum[1] / counted, sum[2] / counted, sum[3] / counted, sum[4] / counted, sum[5] / counted,
-                    sum[2] / sum[5]);
+                    sum[5] > 0 ? sum[2] / sum[5] : 0.0);
         std::printf("%d recognition threads; first call with cold engines %.0f ms\n", TextVision::recognitionThreads(),
                     firstCall * 1000);
     }

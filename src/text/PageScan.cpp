@@ -1,6 +1,7 @@
 #include "text/PageScan.h"
 
-#include <QPainter>
+#include "text/InkImage.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -16,34 +17,9 @@ constexpr double maxScale = 3;
 constexpr double maxScaledPixels = 40e6;
 constexpr qint64 smallPicture = 300'000; // pixels below which one band is quickest
 
-QImage greyOf(const QImage& image) {
-    QImage flat = image;
-    if (image.hasAlphaChannel()) {
-        flat = QImage(image.size(), QImage::Format_RGB32);
-        flat.fill(Qt::white);
-        QPainter painter(&flat);
-        painter.drawImage(0, 0, image);
-    }
-    QImage grey = flat.convertToFormat(QImage::Format_Grayscale8);
-    std::array<qint64, 256> histogram{};
-    for (int y = 0; y < grey.height(); ++y) {
-        const uchar* row = grey.constScanLine(y);
-        for (int x = 0; x < grey.width(); ++x)
-            ++histogram[row[x]];
-    }
-    qint64 seen = 0, half = qint64(grey.width()) * grey.height() / 2;
-    int median = 0;
-    while (median < 255 && (seen += histogram[size_t(median)]) <= half)
-        ++median;
-    // The engine reads dark text on light ground best; a dark-mode picture is turned around.
-    if (median < 128)
-        grey.invertPixels();
-    return grey;
-}
-
 } // namespace
 
-PageScan::PageScan(const QImage& image) : greyImage(greyOf(image)) {
+PageScan::PageScan(const QImage& image) : greyImage(inkImage(image)) {
     const int w = greyImage.width(), h = greyImage.height();
     rowInk.resize(size_t(h));
     for (int y = 0; y < h; ++y) {
