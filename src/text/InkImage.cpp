@@ -9,9 +9,9 @@ namespace TextVision {
 
 namespace {
 
-// A pixel is open ground when it lies in a run of one colour at least this long both across and
-// down: panels, bubbles and margins are, the strokes of text up to bold headings are not.
-constexpr int groundRun = 8;
+// A pixel is open ground when the square of this radius around it is all one colour: panels,
+// bubbles and margins are, the strokes and joints of text up to bold headings are not.
+constexpr int groundRadius = 4;
 constexpr int sameColour = 3;   // per channel, what still counts as one colour (dithering, JPEG)
 constexpr double fullInk = 255; // the difference from the ground is the ink, as the picture shows it
 
@@ -20,26 +20,18 @@ bool alike(QRgb a, QRgb b) {
            std::abs(qBlue(a) - qBlue(b)) <= sameColour;
 }
 
-// For each pixel, the length of the run of alike pixels it belongs to along one direction.
-void runLengths(const std::vector<QRgb>& px, int w, int h, bool across, std::vector<uint8_t>& out) {
-    const int lines = across ? h : w, length = across ? w : h;
-    const size_t step = across ? 1 : size_t(w);
-    for (int l = 0; l < lines; ++l) {
-        const size_t first = across ? size_t(l) * size_t(w) : size_t(l);
-        int start = 0;
-        for (int i = 1; i <= length; ++i) {
-            if (i < length && alike(px[first + size_t(i) * step], px[first + size_t(i - 1) * step]))
-                continue;
-            const auto run = uint8_t(std::min(i - start, 255));
-            for (int k = start; k < i; ++k)
-                out[first + size_t(k) * step] = run;
-            start = i;
-        }
-    }
-}
-
 int difference(QRgb a, QRgb b) {
     return std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)), std::abs(qBlue(a) - qBlue(b))});
+}
+
+// How far a colour lies from every blend of two others (max over channels).
+int blendResidual(QRgb colour, QRgb a, QRgb b) {
+    const double v[3] = {double(qRed(colour) - qRed(a)), double(qGreen(colour) - qGreen(a)),
+                         double(qBlue(colour) - qBlue(a))};
+    const double d[3] = {double(qRed(b) - qRed(a)), double(qGreen(b) - qGreen(a)), double(qBlue(b) - qBlue(a))};
+    const double length = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
+    const double t = length > 0 ? std::clamp((v[0] * d[0] + v[1] * d[1] + v[2] * d[2]) / length, 0.0, 1.0) : 0;
+    return int(std::max({std::abs(v[0] - t * d[0]), std::abs(v[1] - t * d[1]), std::abs(v[2] - t * d[2])}));
 }
 
 } // namespace
@@ -58,23 +50,36 @@ QImage inkImage(const QImage& image) {
         std::copy_n(reinterpret_cast<const QRgb*>(flat.constScanLine(y)), w, px.begin() + qsizetype(y) * w);
     flat = QImage();
 
-    std::vector<uint8_t> across(n), down(n);
-    runLengths(px, w, h, true, across);
-    runLengths(px, w, h, false, down);
+    // Summed counts of colour changes to the right or below, so any square is checked at once.
+    std::vector<int32_t> changes(size_t(w + 1) * size_t(h + 1), 0);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const size_t i = size_t(y) * size_t(w) + size_t(x);
+            const bool change = (x + 1 < w && !alike(px[i], px[i + 1])) || (y + 1 < h && !alike(px[i], px[i + size_t(w)]));
+            changes[size_t(y + 1) * size_t(w + 1) + size_t(x + 1)] = change + changes[size_t(y) * size_t(w + 1) + size_t(x + 1)] +
+                                                                    changes[size_t(y + 1) * size_t(w + 1) + size_t(x)] -
+                                                                    changes[size_t(y) * size_t(w + 1) + size_t(x)];
+        }
+    auto changesIn = [&](int left, int top, int right, int bottom) { // [left, right) x [top, bottom)
+        const auto at = [&](int x, int y) { return changes[size_t(y) * size_t(w + 1) + size_t(x)]; };
+        return at(right, bottom) - at(left, bottom) - at(right, top) + at(left, top);
+    };
 
     // Every pixel takes the colour of the nearest open ground (two chamfer passes).
     constexpr uint16_t far = 0xffff;
     std::vector<uint16_t> distance(n, far);
     std::vector<QRgb> ground(n, qRgb(255, 255, 255));
     bool any = false;
-    for (size_t i = 0; i < n; ++i)
-        if (across[i] >= groundRun && down[i] >= groundRun) {
-            distance[i] = 0;
-            ground[i] = px[i];
-            any = true;
-        }
-    across = {};
-    down = {};
+    const int r = groundRadius;
+    for (int y = r; y + r < h; ++y)
+        for (int x = r; x + r < w; ++x)
+            if (changesIn(x - r, y - r, x + r, y + r) == 0) {
+                const size_t i = size_t(y) * size_t(w) + size_t(x);
+                distance[i] = 0;
+                ground[i] = px[i];
+                any = true;
+            }
+    changes = {};
     if (!any) {
         // No open ground at all (a photograph, a tiny crop): the picture's corner stands in.
         std::fill(ground.begin(), ground.end(), px.front());
@@ -118,8 +123,20 @@ QImage inkImage(const QImage& image) {
         uchar* row = out.scanLine(y);
         for (int x = 0; x < w; ++x) {
             const size_t i = size_t(y) * size_t(w) + size_t(x);
-            const double ink = std::min(255.0, difference(px[i], ground[i]) * 255.0 / fullInk);
-            row[x] = uchar(255 - int(ink));
+            int ink = difference(px[i], ground[i]);
+            // Where two grounds meet (a bubble's rim, a selected row's edge) the pixels blend
+            // the two; that is an edge, not ink, and would read as a bar or a bracket.
+            if (ink > 0 && distance[i] > 0)
+                for (int dy = -2; dy <= 2 && ink > 0; ++dy)
+                    for (int dx = -2; dx <= 2 && ink > 0; ++dx) {
+                        const int nx = x + dx, ny = y + dy;
+                        if (nx < 0 || ny < 0 || nx >= w || ny >= h)
+                            continue;
+                        const QRgb other = ground[size_t(ny) * size_t(w) + size_t(nx)];
+                        if (other != ground[i])
+                            ink = std::min(ink, blendResidual(px[i], ground[i], other));
+                    }
+            row[x] = uchar(255 - int(std::min(255.0, ink * 255.0 / fullInk)));
         }
     }
     return out;
