@@ -1,6 +1,9 @@
 #include "text/PageScan.h"
 
+#include "text/Barcodes.h"
 #include "text/InkImage.h"
+
+#include <QPainter>
 
 #include <algorithm>
 #include <array>
@@ -20,6 +23,23 @@ constexpr qint64 smallPicture = 300'000; // pixels below which one band is quick
 } // namespace
 
 PageScan::PageScan(const QImage& image) : greyImage(inkImage(image)) {
+    // A code's modules read as rows of stray letters; its payload comes from the code reader.
+    // They are looked for in the picture's own brightness, either way round: the ground of the
+    // ink picture takes the larger light or dark modules for ground of their own.
+    QImage plain = image.convertToFormat(QImage::Format_Grayscale8);
+    std::vector<QPolygon> codes = codeAreas(plain);
+    plain.invertPixels();
+    for (QPolygon& code : codeAreas(plain))
+        codes.push_back(std::move(code));
+    if (!codes.empty()) {
+        QPainter painter(&greyImage);
+        for (const QPolygon& code : codes) {
+            // The quiet zone and the finder patterns' outer rings lie just outside the corners found.
+            const QRect box = code.boundingRect();
+            const int margin = std::max(4, box.width() / 12);
+            painter.fillRect(box.adjusted(-margin, -margin, margin, margin), Qt::white);
+        }
+    }
     const int w = greyImage.width(), h = greyImage.height();
     rowInk.resize(size_t(h));
     for (int y = 0; y < h; ++y) {
