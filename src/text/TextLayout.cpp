@@ -240,10 +240,17 @@ std::vector<Block> order(std::vector<Block> blocks) {
             else
                 groups.push_back(cols[c]);
         }
-        return recurse(groups.size() >= 2 ? groups : bands);
+        if (groups.size() >= 2)
+            return recurse(groups);
     }
-    if (bands.size() >= 2)
-        return recurse(bands);
+    if (bands.size() >= 2) {
+        // Only the top band is cut off: below a heading that spans them, the columns underneath
+        // may be cut apart again, whose gaps can meet by chance.
+        std::vector<std::vector<size_t>> rest{bands.front(), {}};
+        for (size_t b = 1; b < bands.size(); ++b)
+            rest.back().insert(rest.back().end(), bands[b].begin(), bands[b].end());
+        return recurse(rest);
+    }
     if (cols.size() >= 2)
         return recurse(cols);
 
