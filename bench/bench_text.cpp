@@ -37,7 +37,7 @@ std::vector<Row> rows;
 TextVision::RecognitionOptions optionsFor(const TextCorpus::Page& page) {
     TextVision::RecognitionOptions options;
     if (page.language != QStringLiteral("eng"))
-        options.languages = QStringLiteral("eng+") + page.language;
+        options.languages = page.language + QStringLiteral("+eng");
     return options;
 }
 

@@ -1,5 +1,7 @@
 #include "text/InkImage.h"
 
+#include "text/SharedWork.h"
+
 #include <QPainter>
 #include <algorithm>
 #include <cstdint>
@@ -12,8 +14,7 @@ namespace {
 // A pixel is open ground when the square of this radius around it is all one colour: panels,
 // bubbles and margins are, the strokes and joints of text up to bold headings are not.
 constexpr int groundRadius = 4;
-constexpr int sameColour = 3;   // per channel, what still counts as one colour (dithering, JPEG)
-constexpr double fullInk = 255; // the difference from the ground is the ink, as the picture shows it
+constexpr int sameColour = 3; // per channel, what still counts as one colour (dithering, JPEG)
 
 bool alike(QRgb a, QRgb b) {
     return std::abs(qRed(a) - qRed(b)) <= sameColour && std::abs(qGreen(a) - qGreen(b)) <= sameColour &&
@@ -34,57 +35,80 @@ int blendResidual(QRgb colour, QRgb a, QRgb b) {
     return int(std::max({std::abs(v[0] - t * d[0]), std::abs(v[1] - t * d[1]), std::abs(v[2] - t * d[2])}));
 }
 
+QImage opaque(const QImage& image) {
+    if (!image.hasAlphaChannel())
+        return image.convertToFormat(QImage::Format_RGB32);
+    QImage flat(image.size(), QImage::Format_RGB32);
+    flat.fill(Qt::white);
+    QPainter painter(&flat);
+    painter.drawImage(0, 0, image);
+    return flat;
+}
+
 } // namespace
 
 QImage inkImage(const QImage& image) {
-    QImage flat(image.size(), QImage::Format_RGB32);
-    flat.fill(Qt::white);
-    {
-        QPainter painter(&flat);
-        painter.drawImage(0, 0, image);
-    }
+    const QImage flat = opaque(image);
     const int w = flat.width(), h = flat.height();
     const size_t n = size_t(w) * size_t(h);
-    std::vector<QRgb> px(n);
-    for (int y = 0; y < h; ++y)
-        std::copy_n(reinterpret_cast<const QRgb*>(flat.constScanLine(y)), w, px.begin() + qsizetype(y) * w);
-    flat = QImage();
+    const auto* bits = reinterpret_cast<const QRgb*>(flat.constBits());
+    const size_t stride = size_t(flat.bytesPerLine()) / sizeof(QRgb);
+    const auto pixel = [bits, stride](int x, int y) { return bits[size_t(y) * stride + size_t(x)]; };
 
-    // Summed counts of colour changes to the right or below, so any square is checked at once.
-    std::vector<int32_t> changes(size_t(w + 1) * size_t(h + 1), 0);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const size_t i = size_t(y) * size_t(w) + size_t(x);
-            const bool change = (x + 1 < w && !alike(px[i], px[i + 1])) || (y + 1 < h && !alike(px[i], px[i + size_t(w)]));
-            changes[size_t(y + 1) * size_t(w + 1) + size_t(x + 1)] = change + changes[size_t(y) * size_t(w + 1) + size_t(x + 1)] +
-                                                                    changes[size_t(y + 1) * size_t(w + 1) + size_t(x)] -
-                                                                    changes[size_t(y) * size_t(w + 1) + size_t(x)];
+    // Colour changes to the right or below, then their count over a window across and down:
+    // where a whole square holds none, the pixel is open ground.
+    const int side = 2 * groundRadius;
+    std::vector<uint8_t> across(n);
+    shareRows(h, [&](int first, int end) {
+        std::vector<uint8_t> change(static_cast<size_t>(w));
+        for (int y = first; y < end; ++y) {
+            for (int x = 0; x < w; ++x)
+                change[size_t(x)] = (x + 1 < w && !alike(pixel(x, y), pixel(x + 1, y))) ||
+                                    (y + 1 < h && !alike(pixel(x, y), pixel(x, y + 1)));
+            uint8_t* row = &across[size_t(y) * size_t(w)];
+            int sum = 0;
+            for (int x = 0; x < w; ++x) {
+                sum += change[size_t(x)];
+                if (x >= side)
+                    sum -= change[size_t(x - side)];
+                row[x] = uint8_t(std::min(sum, 255));
+            }
         }
-    auto changesIn = [&](int left, int top, int right, int bottom) { // [left, right) x [top, bottom)
-        const auto at = [&](int x, int y) { return changes[size_t(y) * size_t(w + 1) + size_t(x)]; };
-        return at(right, bottom) - at(left, bottom) - at(right, top) + at(left, top);
-    };
-
-    // Every pixel takes the colour of the nearest open ground (two chamfer passes).
+    });
     constexpr uint16_t far = 0xffff;
     std::vector<uint16_t> distance(n, far);
     std::vector<QRgb> ground(n, qRgb(255, 255, 255));
-    bool any = false;
-    const int r = groundRadius;
-    for (int y = r; y + r < h; ++y)
-        for (int x = r; x + r < w; ++x)
-            if (changesIn(x - r, y - r, x + r, y + r) == 0) {
-                const size_t i = size_t(y) * size_t(w) + size_t(x);
-                distance[i] = 0;
-                ground[i] = px[i];
-                any = true;
+    std::atomic<bool> any = false;
+    shareRows(h, [&](int first, int end) {
+        // Column sums over the last `side` rows, started `side` rows above the slice.
+        std::vector<int> sum(static_cast<size_t>(w), 0);
+        bool found = false;
+        const int start = std::max(0, first - side);
+        for (int y = start; y < end; ++y) {
+            const uint8_t* row = &across[size_t(y) * size_t(w)];
+            const uint8_t* gone = y - side >= start ? &across[size_t(y - side) * size_t(w)] : nullptr;
+            for (int x = 0; x < w; ++x) {
+                sum[size_t(x)] += row[x] - (gone ? gone[x] : 0);
+                // The window just summed ends at (x, y); its centre is the pixel tested.
+                if (y >= first && y >= side && x >= side && sum[size_t(x)] == 0) {
+                    const size_t i = size_t(y - groundRadius) * size_t(w) + size_t(x - groundRadius);
+                    distance[i] = 0;
+                    ground[i] = pixel(x - groundRadius, y - groundRadius);
+                    found = true;
+                }
             }
-    changes = {};
+        }
+        if (found)
+            any = true;
+    });
+    across = {};
     if (!any) {
         // No open ground at all (a photograph, a tiny crop): the picture's corner stands in.
-        std::fill(ground.begin(), ground.end(), px.front());
+        std::fill(ground.begin(), ground.end(), pixel(0, 0));
         std::fill(distance.begin(), distance.end(), 0);
     }
+
+    // Every pixel takes the colour of the nearest open ground (two chamfer passes).
     auto relax = [&](size_t i, size_t from, uint16_t cost) {
         if (distance[from] != far && distance[from] + cost < distance[i]) {
             distance[i] = uint16_t(std::min(int(far) - 1, distance[from] + cost));
@@ -94,6 +118,8 @@ QImage inkImage(const QImage& image) {
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             const size_t i = size_t(y) * size_t(w) + size_t(x);
+            if (distance[i] == 0)
+                continue;
             if (x > 0)
                 relax(i, i - 1, 2);
             if (y > 0) {
@@ -107,6 +133,8 @@ QImage inkImage(const QImage& image) {
     for (int y = h - 1; y >= 0; --y)
         for (int x = w - 1; x >= 0; --x) {
             const size_t i = size_t(y) * size_t(w) + size_t(x);
+            if (distance[i] == 0)
+                continue;
             if (x + 1 < w)
                 relax(i, i + 1, 2);
             if (y + 1 < h) {
@@ -119,14 +147,14 @@ QImage inkImage(const QImage& image) {
         }
 
     QImage out(w, h, QImage::Format_Grayscale8);
-    for (int y = 0; y < h; ++y) {
-        uchar* row = out.scanLine(y);
-        for (int x = 0; x < w; ++x) {
-            const size_t i = size_t(y) * size_t(w) + size_t(x);
-            int ink = difference(px[i], ground[i]);
-            // Where two grounds meet (a bubble's rim, a selected row's edge) the pixels blend
-            // the two; that is an edge, not ink, and would read as a bar or a bracket.
-            if (ink > 0 && distance[i] > 0)
+    shareRows(h, [&](int first, int end) {
+        for (int y = first; y < end; ++y) {
+            uchar* row = out.scanLine(y);
+            for (int x = 0; x < w; ++x) {
+                const size_t i = size_t(y) * size_t(w) + size_t(x);
+                int ink = distance[i] == 0 ? 0 : difference(pixel(x, y), ground[i]);
+                // Where two grounds meet (a bubble's rim, a selected row's edge) the pixels blend
+                // the two; that is an edge, not ink, and would read as a bar or a bracket.
                 for (int dy = -2; dy <= 2 && ink > 0; ++dy)
                     for (int dx = -2; dx <= 2 && ink > 0; ++dx) {
                         const int nx = x + dx, ny = y + dy;
@@ -134,11 +162,12 @@ QImage inkImage(const QImage& image) {
                             continue;
                         const QRgb other = ground[size_t(ny) * size_t(w) + size_t(nx)];
                         if (other != ground[i])
-                            ink = std::min(ink, blendResidual(px[i], ground[i], other));
+                            ink = std::min(ink, blendResidual(pixel(x, y), ground[i], other));
                     }
-            row[x] = uchar(255 - int(std::min(255.0, ink * 255.0 / fullInk)));
+                row[x] = uchar(255 - ink);
+            }
         }
-    }
+    });
     return out;
 }
 

@@ -2,6 +2,7 @@
 
 #include "text/Barcodes.h"
 #include "text/InkImage.h"
+#include "text/SharedWork.h"
 
 #include <QPainter>
 
@@ -14,7 +15,7 @@ namespace TextVision {
 namespace {
 
 constexpr int edgeStep = 40;          // brightness step that counts as an edge of ink
-constexpr double readableHeight = 18; // ink height of a line the engine reads well as it is
+constexpr double readableHeight = 16; // ink height of a line the engine reads well as it is
 constexpr double enlargedHeight = 26; // what smaller text is enlarged to
 constexpr double maxScale = 3;
 constexpr double maxScaledPixels = 40e6;
@@ -22,23 +23,30 @@ constexpr qint64 smallPicture = 300'000; // pixels below which one band is quick
 
 } // namespace
 
-PageScan::PageScan(const QImage& image) : greyImage(inkImage(image)) {
+PageScan::PageScan(const QImage& image) {
     // A code's modules read as rows of stray letters; its payload comes from the code reader.
-    // They are looked for in the picture's own brightness, either way round: the ground of the
-    // ink picture takes the larger light or dark modules for ground of their own.
-    QImage plain = image.convertToFormat(QImage::Format_Grayscale8);
-    std::vector<QPolygon> codes = codeAreas(plain);
-    plain.invertPixels();
-    for (QPolygon& code : codeAreas(plain))
-        codes.push_back(std::move(code));
-    if (!codes.empty()) {
-        QPainter painter(&greyImage);
-        for (const QPolygon& code : codes) {
-            // The quiet zone and the finder patterns' outer rings lie just outside the corners found.
-            const QRect box = code.boundingRect();
-            const int margin = std::max(4, box.width() / 12);
-            painter.fillRect(box.adjusted(-margin, -margin, margin, margin), Qt::white);
+    // Codes are looked for in the picture's own brightness, either way round: in the ink picture
+    // the larger light or dark module patches pass for ground of their own.
+    std::vector<QPolygon> codes[2];
+    shareWork(3, [&](int item) {
+        if (item == 2) {
+            greyImage = inkImage(image);
+            return;
         }
+        QImage plain = image.convertToFormat(QImage::Format_Grayscale8);
+        if (item == 1)
+            plain.invertPixels();
+        codes[item] = codeAreas(plain);
+    });
+    if (!codes[0].empty() || !codes[1].empty()) {
+        QPainter painter(&greyImage);
+        for (const auto& found : codes)
+            for (const QPolygon& code : found) {
+                // The quiet zone and the finder patterns' outer rings lie just outside the corners found.
+                const QRect box = code.boundingRect();
+                const int margin = std::max(4, box.width() / 12);
+                painter.fillRect(box.adjusted(-margin, -margin, margin, margin), Qt::white);
+            }
     }
     const int w = greyImage.width(), h = greyImage.height();
     rowInk.resize(size_t(h));
