@@ -33,7 +33,7 @@ struct Row {
 };
 std::vector<Row> rows;
 
-// What a user whose preferred language is the page's gets: English plus that language.
+// What a user whose preferred language is the page's gets: that language, then English.
 TextVision::RecognitionOptions optionsFor(const TextCorpus::Page& page) {
     TextVision::RecognitionOptions options;
     if (page.language != QStringLiteral("eng"))

@@ -61,20 +61,15 @@ QString tesseractCode(const QLocale& locale) {
 
 QString chooseLanguages() {
     keepThisThreadSingle();
-    QStringList chosen{QStringLiteral("eng")};
     tesseract::TessBaseAPI probe;
     if (probe.Init(nullptr, "eng", tesseract::OEM_LSTM_ONLY) != 0)
-        return chosen.join(u'+');
+        return QStringLiteral("eng");
     std::vector<std::string> installed;
     probe.GetAvailableLanguagesAsVector(&installed);
-    for (const QString& name : QLocale::system().uiLanguages()) {
-        const QString code = tesseractCode(QLocale(name));
-        if (code.isEmpty() || chosen.contains(code))
-            continue;
-        if (std::find(installed.begin(), installed.end(), code.toStdString()) != installed.end())
-            chosen << code;
-    }
-    return chosen.join(u'+');
+    QStringList available;
+    for (const std::string& name : installed)
+        available << QString::fromStdString(name);
+    return tesseractLanguages(QLocale::system().uiLanguages(), available);
 }
 
 class Engine {
@@ -239,7 +234,47 @@ Line toLine(const PixelLine& pixels, QSizeF size) {
     return {std::move(text), box, std::move(candidate)};
 }
 
+bool hasLetterOrDigit(const PixelLine& line) {
+    for (const Word& word : line.words)
+        for (const auto& symbol : word.symbols)
+            for (const QChar c : symbol.first)
+                if (c.isLetterOrNumber())
+                    return true;
+    return false;
+}
+
+// A corner of a panel or a speck of an icon reads as a lone full stop or dash: a line of
+// punctuation alone, much lower than the picture's lines of words, is not text. A closing brace
+// or a rule of dashes keeps a full line's height and stays.
+void dropSpecks(std::vector<const PixelLine*>& lines) {
+    std::vector<double> heights;
+    for (const PixelLine* line : lines)
+        if (hasLetterOrDigit(*line))
+            heights.push_back(line->box.height());
+    if (heights.empty())
+        return;
+    const double typical = median(heights);
+    std::erase_if(lines, [&](const PixelLine* line) {
+        return !hasLetterOrDigit(*line) && line->box.height() < 0.6 * typical;
+    });
+}
+
 } // namespace
+
+QString tesseractLanguages(const QStringList& uiLanguages, const QStringList& installed) {
+    QStringList chosen;
+    for (const QString& name : uiLanguages) {
+        const QString code = tesseractCode(QLocale(name));
+        if (!code.isEmpty() && !chosen.contains(code) && installed.contains(code))
+            chosen << code;
+    }
+    // English last: the engine tries the languages in turn and keeps the first that reads a word
+    // well, so the user's own language first costs English pages little and saves its own pages
+    // a second reading of most words.
+    chosen.removeAll(QStringLiteral("eng"));
+    chosen << QStringLiteral("eng");
+    return chosen.join(u'+');
+}
 
 QString recognitionLanguages() {
     static const QString languages = chooseLanguages();
@@ -280,12 +315,16 @@ std::vector<Line> recognise(const QImage& image, const RecognitionOptions& optio
 
     // Bands overlap where a cut could not avoid text; a line belongs to the band whose own rows
     // hold its middle, so a line read twice is kept once and a line cut in half is dropped.
-    std::vector<Line> lines;
-    const QSizeF size = image.size();
+    std::vector<const PixelLine*> kept;
     for (size_t i = 0; i < bands.size(); ++i)
         for (const PixelLine& line : results[i])
             if (bands[i].ownsRow(line.box.center().y()))
-                lines.push_back(toLine(line, size));
+                kept.push_back(&line);
+    dropSpecks(kept);
+    std::vector<Line> lines;
+    const QSizeF size = image.size();
+    for (const PixelLine* line : kept)
+        lines.push_back(toLine(*line, size));
     return lines;
 }
 

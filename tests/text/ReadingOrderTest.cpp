@@ -128,7 +128,7 @@ TEST_F(ReadingPictures, CorpusReadsWithinItsErrorBudget) {
     for (const TextCorpus::Page& page : pages) {
         RecognitionOptions options;
         if (page.language != QStringLiteral("eng"))
-            options.languages = QStringLiteral("eng+") + page.language;
+            options.languages = page.language + QStringLiteral("+eng");
         const double cer = TextCorpus::characterErrorRate(page.text, fullText(recognise(page.image, options)));
         EXPECT_LT(cer, 0.2) << page.name.toStdString();
         sum += cer;
