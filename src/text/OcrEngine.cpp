@@ -175,7 +175,8 @@ QRectF lineBox(const std::vector<Word>& words) {
     return QRectF(left, top, right - left, std::max(0.0, bottom - top));
 }
 
-// Tesseract runs words far apart on one row into a line (table cells, a toolbar); split there.
+// Tesseract runs words far apart on one row into a line (table cells, a toolbar, two columns);
+// split there.
 std::vector<PixelLine> splitAtWideGaps(std::vector<PixelLine> lines) {
     std::vector<PixelLine> out;
     for (PixelLine& line : lines) {
@@ -183,10 +184,25 @@ std::vector<PixelLine> splitAtWideGaps(std::vector<PixelLine> lines) {
         if (line.words.empty())
             continue;
         const double height = lineBox(line.words).height();
+        // In a wide empty gap the engine now and then sees an underscore that is not there.
+        for (size_t i = 1; i + 1 < line.words.size(); ++i) {
+            const Word& word = line.words[i];
+            const bool phantom = word.symbols.size() == 1 && word.symbols.front().first == u"_" &&
+                                 word.box.left() - line.words[i - 1].box.right() > 0.3 * height &&
+                                 line.words[i + 1].box.left() - word.box.right() > 0.3 * height;
+            if (phantom)
+                line.words.erase(line.words.begin() + qsizetype(i--));
+        }
+        // A gutter between columns can be as narrow as a line's height, but it is always several
+        // of the line's own word spaces wide.
+        std::vector<double> gaps;
+        for (size_t i = 1; i < line.words.size(); ++i)
+            gaps.push_back(line.words[i].box.left() - line.words[i - 1].box.right());
+        const double wordSpace = gaps.size() >= 3 ? median(gaps) : height;
         size_t start = 0;
         for (size_t i = 1; i <= line.words.size(); ++i) {
-            const bool end =
-                i == line.words.size() || line.words[i].box.left() - line.words[i - 1].box.right() > 1.5 * height;
+            const double gap = i < line.words.size() ? gaps[i - 1] : 0;
+            const bool end = i == line.words.size() || gap > 1.5 * height || (gap > height && gap > 2.5 * wordSpace);
             if (!end)
                 continue;
             PixelLine part;
@@ -231,7 +247,7 @@ Line toLine(const PixelLine& pixels, QSizeF size) {
     }
     const QRectF box = normalised(pixels.box.left(), pixels.box.right());
     auto candidate = std::make_shared<const Candidate>(text, std::move(unitBoxes));
-    return {std::move(text), box, std::move(candidate)};
+    return {std::move(text), box, std::move(candidate), size.width() / size.height()};
 }
 
 bool hasLetterOrDigit(const PixelLine& line) {

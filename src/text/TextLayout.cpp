@@ -66,7 +66,7 @@ QRectF frameOf(const Block& block) {
     return frame;
 }
 
-bool joined(const QRectF& a, const QRectF& b) {
+bool joined(const QRectF& a, const QRectF& b, double aspect) {
     const double h = std::min(a.height(), b.height());
     const double H = std::max(a.height(), b.height());
     if (H > 1.8 * h)
@@ -78,7 +78,10 @@ bool joined(const QRectF& a, const QRectF& b) {
             return false;
         return overlap > 0.25 * std::min(a.width(), b.width()) || std::abs(minX(a) - minX(b)) < 0.03;
     }
-    return overlap <= 0 && -overlap < 1.2 * h;
+    // Side by side: the gap is measured in the picture's heights, like the line height it is
+    // held against. On a wide screen a gutter between columns would otherwise count for less
+    // than it shows and every row would run across it.
+    return overlap <= 0 && -overlap * aspect < 1.2 * h;
 }
 
 // Row cut: blocks sorted by top; a block whose top lies strictly below the lowest bottom so far
@@ -186,7 +189,7 @@ std::vector<Block> segment(const std::vector<Line>& lines) {
     };
     for (size_t a = 0; a + 1 < n; ++a)
         for (size_t b = a + 1; b < n; ++b)
-            if (joined(lines[a].box, lines[b].box))
+            if (joined(lines[a].box, lines[b].box, std::max(lines[a].aspect, lines[b].aspect)))
                 parent[root(a)] = root(b);
 
     std::vector<Block> blocks;

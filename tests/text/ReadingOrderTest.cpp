@@ -73,6 +73,20 @@ TEST(ReadingOrder, RowsOfAGridAndAlternatingSidesReadTopToBottom) {
     EXPECT_EQ(flat(fullText(chat)), "one two three four");
 }
 
+TEST(ReadingOrder, GutterIsWeighedInThePictureHeights) {
+    // Rows of two columns on a 16:9 screen: line height 0.02 of the height, gutter 0.02 of the
+    // width, which is 1.8 line heights as the picture shows it.
+    std::vector<Line> lines;
+    for (int row = 0; row < 3; ++row) {
+        lines.push_back(makeLine(QStringLiteral("L%1").arg(row), 0.10, 0.8 - 0.03 * row, 0.38, 0.02));
+        lines.push_back(makeLine(QStringLiteral("R%1").arg(row), 0.50, 0.8 - 0.03 * row, 0.38, 0.02));
+    }
+    EXPECT_EQ(flat(fullText(lines)), "L0 R0 L1 R1 L2 R2"); // size of the picture unknown
+    for (Line& line : lines)
+        line.aspect = 16.0 / 9.0;
+    EXPECT_EQ(flat(fullText(lines)), "L0 L1 L2 R0 R1 R2");
+}
+
 class ReadingPictures : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(TextCorpus::facesInstalled()) << "fonts-inter or fonts-dejavu-core missing"; }

@@ -144,7 +144,7 @@ void proseColumns(Sheet& sheet, const std::vector<QRectF>& columns, const QFont&
             QStringList drawn;
             const QRectF area(columns[c].left(), top, columns[c].width(), columns[c].bottom() - top);
             const double bottom =
-                sheet.paragraph(area, TextFixtures::prose(45 + int((seed + p) % 4) * 12, seed + 7 * unsigned(c) + p),
+                sheet.paragraph(area, TextFixtures::prose(45 + int((seed + 3 * unsigned(c) + p) % 4) * 12, seed + 7 * unsigned(c) + p),
                                 face, colour, lineGap, &drawn);
             if (drawn.isEmpty())
                 break;
@@ -169,6 +169,16 @@ Page twoColumnArticle() {
     s.fill(QRectF(80, 212, 1240, 1), QColor(220, 218, 210));
     proseColumns(s, {QRectF(80, 240, 600, 870), QRectF(730, 240, 600, 870)}, font(Face::Serif, 17), ink, 8, 16, 101);
     return done("article, two columns", s);
+}
+
+// A wide screen of a web page whose columns stand only two line heights apart.
+Page wideArticle() {
+    Sheet s(QSize(1920, 1080), QColor(250, 250, 250));
+    const QColor ink(33, 33, 36);
+    s.text(560, 60, QStringLiteral("Field notes from the coast"), bold(Face::Inter, 32), ink);
+    s.blocks << QStringLiteral("Field notes from the coast");
+    proseColumns(s, {QRectF(560, 130, 392, 900), QRectF(976, 130, 392, 900)}, font(Face::Inter, 16), ink, 8, 16, 211);
+    return done("web article, narrow gutter", s);
 }
 
 Page documentationPage() {
@@ -721,6 +731,7 @@ bool facesInstalled() {
 std::vector<Page> pages() {
     std::vector<Page> out;
     out.push_back(twoColumnArticle());
+    out.push_back(wideArticle());
     out.push_back(documentationPage());
     out.push_back(darkSettings());
     out.push_back(terminal());
