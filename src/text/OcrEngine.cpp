@@ -84,6 +84,9 @@ public:
                     .arg(QString::fromUtf8(languages)));
         api.SetPageSegMode(tesseract::PSM_AUTO);
         api.SetVariable("debug_file", "/dev/null");
+        // The picture it reads is always dark ink on white, so a second reading of doubtful
+        // lines inverted would only cost time.
+        api.SetVariable("tessedit_do_invert", "0");
     }
     ~Engine() { api.End(); }
 
