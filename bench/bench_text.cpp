@@ -71,9 +71,9 @@ void dump(const QString& folder) {
     for (size_t i = 0; i < rows.size(); ++i) {
         const QString stem = QDir(folder).filePath(QStringLiteral("%1").arg(i, 2, 10, QLatin1Char('0')));
         rows[i].page.image.save(stem + QStringLiteral(".png"));
-        for (const auto& [suffix, text] : {std::pair{".truth.txt", rows[i].page.text},
-                                           std::pair{".ours.txt", rows[i].ours.text},
-                                           std::pair{".command.txt", rows[i].command.text}}) {
+        for (const auto& [suffix, text] :
+             {std::pair{".truth.txt", rows[i].page.text}, std::pair{".ours.txt", rows[i].ours.text},
+              std::pair{".command.txt", rows[i].command.text}}) {
             QFile file(stem + QString::fromLatin1(suffix));
             if (file.open(QIODevice::WriteOnly))
                 file.write(text.toUtf8());
@@ -108,10 +108,9 @@ int main(int argc, char** argv) {
 
     for (Row& row : rows) {
         const std::string name = row.page.name.toStdString();
-        benchmark::RegisterBenchmark(("ours/" + name).c_str(),
-                                     [&row](benchmark::State& state) {
-                                         timed(state, row.page, row.ours, [&row] { return ourText(row.page); });
-                                     })
+        benchmark::RegisterBenchmark(
+            ("ours/" + name).c_str(),
+            [&row](benchmark::State& state) { timed(state, row.page, row.ours, [&row] { return ourText(row.page); }); })
             ->Unit(benchmark::kMillisecond)
             ->Iterations(3);
         benchmark::RegisterBenchmark(("command/" + name).c_str(),
@@ -125,8 +124,8 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
 
-    std::printf("\n%-32s %6s | %6s %6s %7s | %6s %6s %7s | %5s\n", "picture", "chars", "CER", "WER", "ms",
-                "cmdCER", "cmdWER", "cmd ms", "time");
+    std::printf("\n%-32s %6s | %6s %6s %7s | %6s %6s %7s | %5s\n", "picture", "chars", "CER", "WER", "ms", "cmdCER",
+                "cmdWER", "cmd ms", "time");
     double sum[6] = {};
     int counted = 0;
     for (const Row& row : rows) {
@@ -139,7 +138,8 @@ int main(int argc, char** argv) {
                              TextCorpus::wordErrorRate(row.page.text, row.command.text),
                              row.command.mean() * 1000};
         std::printf("%-32s %6lld | %6.3f %6.3f %7.0f | %6.3f %6.3f %7.0f | %5.2f\n", row.page.name.toUtf8().constData(),
-                    static_cast<long long>(row.page.text.size()), f[0], f[1], f[2], f[3], f[4], f[5], f[5] > 0 ? f[2] / f[5] : 0.0);
+                    static_cast<long long>(row.page.text.size()), f[0], f[1], f[2], f[3], f[4], f[5],
+                    f[5] > 0 ? f[2] / f[5] : 0.0);
         for (int i = 0; i < 6; ++i)
             sum[i] += f[i];
         ++counted;

@@ -50,8 +50,8 @@ std::vector<QPolygon> codeAreas(const QImage& grey) {
         return {};
     try {
         ZXing::DecodeHints hints;
-        hints.setFormats(ZXing::BarcodeFormat::QRCode | ZXing::BarcodeFormat::DataMatrix |
-                         ZXing::BarcodeFormat::Aztec | ZXing::BarcodeFormat::PDF417);
+        hints.setFormats(ZXing::BarcodeFormat::QRCode | ZXing::BarcodeFormat::DataMatrix | ZXing::BarcodeFormat::Aztec |
+                         ZXing::BarcodeFormat::PDF417);
         hints.setTryHarder(false);
         hints.setTryRotate(false);
         std::vector<QPolygon> out;

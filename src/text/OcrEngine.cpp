@@ -7,8 +7,8 @@
 #include <dlfcn.h>
 #include <exception>
 #include <latch>
-#include <map>
 #include <leptonica/allheaders.h>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <tesseract/baseapi.h>
@@ -273,9 +273,8 @@ void dropSpecks(std::vector<const PixelLine*>& lines) {
     if (heights.empty())
         return;
     const double typical = median(heights);
-    std::erase_if(lines, [&](const PixelLine* line) {
-        return !hasLetterOrDigit(*line) && line->box.height() < 0.6 * typical;
-    });
+    std::erase_if(
+        lines, [&](const PixelLine* line) { return !hasLetterOrDigit(*line) && line->box.height() < 0.6 * typical; });
 }
 
 } // namespace
@@ -315,9 +314,8 @@ std::vector<Line> recognise(const QImage& image, const RecognitionOptions& optio
     prepareOnce();
     const PageScan scan(image);
     const double scale = options.scale > 0 ? options.scale : scan.scale();
-    const std::vector<Band> bands = options.cuts.empty()
-                                        ? scan.bands(options.bands > 0 ? options.bands : bandCount)
-                                        : scan.bandsAt(options.cuts);
+    const std::vector<Band> bands =
+        options.cuts.empty() ? scan.bands(options.bands > 0 ? options.bands : bandCount) : scan.bandsAt(options.cuts);
 
     const QString languages = options.languages.isEmpty() ? recognitionLanguages() : options.languages;
     std::vector<std::vector<PixelLine>> results(bands.size());

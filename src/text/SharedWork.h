@@ -49,8 +49,7 @@ template <typename Work> void shareWork(int count, const Work& work) {
 // Runs work(first, end) over [0, rows) in slices of a few dozen rows.
 template <typename Work> void shareRows(int rows, const Work& work) {
     const int slice = std::max(32, rows / (4 * std::max(1, QThread::idealThreadCount())));
-    shareWork((rows + slice - 1) / slice,
-              [&](int item) { work(item * slice, std::min(rows, (item + 1) * slice)); });
+    shareWork((rows + slice - 1) / slice, [&](int item) { work(item * slice, std::min(rows, (item + 1) * slice)); });
 }
 
 } // namespace TextVision

@@ -102,7 +102,8 @@ TEST_F(ReadingPictures, TextOnColouredAndDarkGroundIsRead) {
     };
     const Patch patches[] = {
         {QRect(420, 20, 440, 40), QColor(10, 132, 255), Qt::white, QStringLiteral("Great, thanks for the new icons.")},
-        {QRect(20, 90, 440, 40), QColor(233, 233, 235), QColor(28, 28, 30), QStringLiteral("Could the crop be lighter?")},
+        {QRect(20, 90, 440, 40), QColor(233, 233, 235), QColor(28, 28, 30),
+         QStringLiteral("Could the crop be lighter?")},
         {QRect(20, 160, 300, 34), QColor(47, 111, 237), Qt::white, QStringLiteral("Quarterly report.pdf")},
         {QRect(560, 160, 300, 34), QColor(30, 31, 34), QColor(138, 138, 142), QStringLiteral("Hold to drag a slice.")},
     };
@@ -132,7 +133,8 @@ TEST_F(ReadingPictures, CodesGiveNoStrayLettersAndInvertedOnesAreFound) {
         canvas.line(310, 130, words, TextCorpus::font(TextCorpus::Face::Inter, 16),
                     dark ? QColor(232, 234, 237) : QColor(28, 28, 30));
         EXPECT_EQ(TextVision::text(canvas.picture).simplified(), words) << (dark ? "dark" : "light");
-        EXPECT_EQ(TextVision::codes(canvas.picture), QStringList{QStringLiteral("PAIR-7F3K")}) << (dark ? "dark" : "light");
+        EXPECT_EQ(TextVision::codes(canvas.picture), QStringList{QStringLiteral("PAIR-7F3K")})
+            << (dark ? "dark" : "light");
     }
 }
 

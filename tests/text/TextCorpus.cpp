@@ -143,9 +143,9 @@ void proseColumns(Sheet& sheet, const std::vector<QRectF>& columns, const QFont&
         for (unsigned p = 0;; ++p) {
             QStringList drawn;
             const QRectF area(columns[c].left(), top, columns[c].width(), columns[c].bottom() - top);
-            const double bottom =
-                sheet.paragraph(area, TextFixtures::prose(45 + int((seed + 3 * unsigned(c) + p) % 4) * 12, seed + 7 * unsigned(c) + p),
-                                face, colour, lineGap, &drawn);
+            const double bottom = sheet.paragraph(
+                area, TextFixtures::prose(45 + int((seed + 3 * unsigned(c) + p) % 4) * 12, seed + 7 * unsigned(c) + p),
+                face, colour, lineGap, &drawn);
             if (drawn.isEmpty())
                 break;
             sheet.blocks << drawn.join(u' ');
@@ -207,9 +207,9 @@ Page documentationPage() {
         }
         y += 14;
     };
-    section(QStringLiteral("GETTING STARTED"), {QStringLiteral("Installation"), QStringLiteral("First capture"),
-                                                QStringLiteral("Keyboard shortcuts"), QStringLiteral("The basket"),
-                                                QStringLiteral("Format wheel")});
+    section(QStringLiteral("GETTING STARTED"),
+            {QStringLiteral("Installation"), QStringLiteral("First capture"), QStringLiteral("Keyboard shortcuts"),
+             QStringLiteral("The basket"), QStringLiteral("Format wheel")});
     section(QStringLiteral("REFERENCE"), {QStringLiteral("Settings file"), QStringLiteral("Command line"),
                                           QStringLiteral("Plugins"), QStringLiteral("Troubleshooting")});
     s.blocks << side.join(u'\n');
@@ -287,9 +287,9 @@ Page darkSettings() {
     s.fill(QRectF(0, 40, 260, 720), QColor(37, 38, 42));
     QStringList categories;
     double y = 64;
-    for (const QString& c : {QStringLiteral("General"), QStringLiteral("Capture"), QStringLiteral("Shortcuts"),
-                             QStringLiteral("Basket"), QStringLiteral("Text & language"), QStringLiteral("Privacy"),
-                             QStringLiteral("About")}) {
+    for (const QString& c :
+         {QStringLiteral("General"), QStringLiteral("Capture"), QStringLiteral("Shortcuts"), QStringLiteral("Basket"),
+          QStringLiteral("Text & language"), QStringLiteral("Privacy"), QStringLiteral("About")}) {
         const bool selected = c == QStringLiteral("Shortcuts");
         if (selected)
             s.fill(QRectF(10, y - 8, 240, 34), QColor(61, 111, 214), 6);
@@ -422,7 +422,8 @@ Page chat() {
         QString who, text;
     };
     const Message messages[] = {
-        {false, QStringLiteral("Tomas"), QStringLiteral("Morning! I pushed the new toolbar icons to the shared folder.")},
+        {false, QStringLiteral("Tomas"),
+         QStringLiteral("Morning! I pushed the new toolbar icons to the shared folder.")},
         {false, QStringLiteral("Tomas"), QStringLiteral("They come in two sizes, the small ones are for the menu.")},
         {true, QString(), QStringLiteral("Great, thanks. I'll try them in the next build today.")},
         {false, QStringLiteral("Ines"), QStringLiteral("Could we make the crop icon a little lighter?")},
@@ -477,11 +478,11 @@ Page qrDialog(bool dark) {
                                                "straight to it.");
     double y = s.paragraph(QRectF(320, 92, 540, 120), lead, font(Face::Inter, 15), ink, 6, &drawn);
     s.blocks << drawn.join(u' ');
-    const QStringList steps = dark ? QStringList{QStringLiteral("The code expires in 5 minutes."),
-                                                 QStringLiteral("Never share it with anyone.")}
-                                   : QStringList{QStringLiteral("1. Open the camera app."),
-                                                 QStringLiteral("2. Point it at the code."),
-                                                 QStringLiteral("3. Tap the link that appears.")};
+    const QStringList steps =
+        dark ? QStringList{QStringLiteral("The code expires in 5 minutes."),
+                           QStringLiteral("Never share it with anyone.")}
+             : QStringList{QStringLiteral("1. Open the camera app."), QStringLiteral("2. Point it at the code."),
+                           QStringLiteral("3. Tap the link that appears.")};
     y += 14;
     for (const QString& step : steps) {
         s.text(320, y, step, font(Face::Inter, 14), grey);
@@ -707,7 +708,8 @@ template <typename T> double editDistance(const std::vector<T>& a, const std::ve
     for (size_t i = 1; i <= a.size(); ++i) {
         current[0] = int(i);
         for (size_t j = 1; j <= b.size(); ++j)
-            current[j] = std::min({previous[j] + 1, current[j - 1] + 1, previous[j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            current[j] =
+                std::min({previous[j] + 1, current[j - 1] + 1, previous[j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
         std::swap(previous, current);
     }
     return previous[b.size()];
