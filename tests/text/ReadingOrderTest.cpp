@@ -87,6 +87,23 @@ TEST(ReadingOrder, GutterIsWeighedInThePictureHeights) {
     EXPECT_EQ(flat(fullText(lines)), "L0 L1 L2 R0 R1 R2");
 }
 
+TEST(Recognition, UsersLanguagesComeFirstWhenTheirPacksAreInstalled) {
+    const QStringList installed{"eng", "deu", "fra", "chi_tra", "osd"};
+    struct Case {
+        QStringList preferred;
+        QString languages;
+    };
+    const Case cases[] = {
+        {{"de-DE", "en-US"}, "deu+eng"},
+        {{"fr-CA", "de-AT", "fr-FR"}, "fra+deu+eng"},
+        {{"pt-BR"}, "eng"}, // no pack installed
+        {{"zh-TW"}, "chi_tra+eng"},
+        {{}, "eng"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(tesseractLanguages(c.preferred, installed), c.languages) << c.preferred.join(u',').toStdString();
+}
+
 class ReadingPictures : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(TextCorpus::facesInstalled()) << "fonts-inter or fonts-dejavu-core missing"; }
