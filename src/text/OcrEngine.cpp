@@ -253,6 +253,31 @@ Line toLine(const PixelLine& pixels, QSizeF size) {
     return {std::move(text), box, std::move(candidate), size.width() / size.height()};
 }
 
+// A line on a cut is read by both bands; when its middle sits just past the cut, the band that
+// saw only part of it may own that part while the other owns the whole. The engine also reads
+// a few lines twice over itself. Text does not lie on text on a screen: of two lines that mostly
+// cover each other the larger is the reading.
+void dropDoubleReadings(std::vector<const PixelLine*>& lines) {
+    std::vector<bool> drop(lines.size(), false);
+    for (size_t a = 0; a < lines.size(); ++a)
+        for (size_t b = a + 1; b < lines.size(); ++b) {
+            if (drop[a] || drop[b])
+                continue;
+            const QRectF& p = lines[a]->box;
+            const QRectF& q = lines[b]->box;
+            const QRectF common = p.intersected(q);
+            const double smaller = std::min(p.width() * p.height(), q.width() * q.height());
+            if (common.isEmpty() || common.width() * common.height() < 0.5 * smaller)
+                continue;
+            drop[p.width() * p.height() < q.width() * q.height() ? a : b] = true;
+        }
+    std::vector<const PixelLine*> out;
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (!drop[i])
+            out.push_back(lines[i]);
+    lines = std::move(out);
+}
+
 bool hasLetterOrDigit(const PixelLine& line) {
     for (const Word& word : line.words)
         for (const auto& symbol : word.symbols)
@@ -342,6 +367,7 @@ std::vector<Line> recognise(const QImage& image, const RecognitionOptions& optio
         for (const PixelLine& line : results[i])
             if (bands[i].ownsRow(line.box.center().y()))
                 kept.push_back(&line);
+    dropDoubleReadings(kept);
     dropSpecks(kept);
     std::vector<Line> lines;
     const QSizeF size = image.size();
