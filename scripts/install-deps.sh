@@ -15,11 +15,13 @@ packages=(
     libxcb-ewmh-dev libxcb-image0-dev libxcb-util-dev libxkbcommon-dev
     # pictures, documents, text
     libpng-dev zlib1g-dev libheif-dev libexif-dev libqpdf-dev
-    libtesseract-dev libleptonica-dev tesseract-ocr tesseract-ocr-eng
+    libtesseract-dev libleptonica-dev tesseract-ocr tesseract-ocr-eng tesseract-ocr-deu tesseract-ocr-fra
     libzxing-dev libcld2-dev libopencv-imgproc-dev libopencv-core-dev
     libicu-dev
     # look
     fonts-inter fonts-jetbrains-mono bootstrap-icons
+    # the recognition tests draw their pages in these too (DejaVu Sans and Serif)
+    fonts-dejavu-core
     # tests and benchmarks
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     xvfb xauth openbox tint2 xcompmgr xdotool x11-utils x11-xserver-utils xterm
@@ -27,6 +29,28 @@ packages=(
     # the Recent search benchmark compares with fd
     fd-find
 )
+
+# Text recognition reads the language of the machine's locale as well, when Debian has its pack.
+localePack() {
+    local lang="${LC_ALL:-${LC_MESSAGES:-${LANG:-}}}"
+    lang="${lang%%[_.@]*}"
+    local code=""
+    case "$lang" in
+        de) code=deu ;; fr) code=fra ;; es) code=spa ;; it) code=ita ;; pt) code=por ;; nl) code=nld ;;
+        sv) code=swe ;; da) code=dan ;; nb|no) code=nor ;; fi) code=fin ;; pl) code=pol ;; cs) code=ces ;;
+        sk) code=slk ;; sl) code=slv ;; hu) code=hun ;; ro) code=ron ;; hr) code=hrv ;; sr) code=srp ;;
+        bg) code=bul ;; ru) code=rus ;; uk) code=ukr ;; el) code=ell ;; tr) code=tur ;; et) code=est ;;
+        lv) code=lav ;; lt) code=lit ;; ca) code=cat ;; eu) code=eus ;; gl) code=glg ;; ga) code=gle ;;
+        is) code=isl ;; he) code=heb ;; ar) code=ara ;; fa) code=fas ;; hi) code=hin ;; bn) code=ben ;;
+        ta) code=tam ;; th) code=tha ;; vi) code=vie ;; id) code=ind ;; ms) code=msa ;; ja) code=jpn ;;
+        ko) code=kor ;; zh) case "${LC_ALL:-${LC_MESSAGES:-${LANG:-}}}" in zh_TW*|zh_HK*) code=chi_tra ;; *) code=chi_sim ;; esac ;;
+    esac
+    if [ -n "$code" ] && apt-cache show "tesseract-ocr-$code" >/dev/null 2>&1; then
+        echo "tesseract-ocr-$code"
+    fi
+}
+pack="$(localePack)"
+if [ -n "$pack" ]; then packages+=("$pack"); fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -8,6 +8,7 @@
 #include <exception>
 #include <latch>
 #include <leptonica/allheaders.h>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <tesseract/baseapi.h>
@@ -60,27 +61,22 @@ QString tesseractCode(const QLocale& locale) {
 
 QString chooseLanguages() {
     keepThisThreadSingle();
-    QStringList chosen{QStringLiteral("eng")};
     tesseract::TessBaseAPI probe;
     if (probe.Init(nullptr, "eng", tesseract::OEM_LSTM_ONLY) != 0)
-        return chosen.join(u'+');
+        return QStringLiteral("eng");
     std::vector<std::string> installed;
     probe.GetAvailableLanguagesAsVector(&installed);
-    for (const QString& name : QLocale::system().uiLanguages()) {
-        const QString code = tesseractCode(QLocale(name));
-        if (code.isEmpty() || chosen.contains(code))
-            continue;
-        if (std::find(installed.begin(), installed.end(), code.toStdString()) != installed.end())
-            chosen << code;
-    }
-    return chosen.join(u'+');
+    QStringList available;
+    for (const std::string& name : installed)
+        available << QString::fromStdString(name);
+    return tesseractLanguages(QLocale::system().uiLanguages(), available);
 }
 
 class Engine {
 public:
-    Engine() {
+    explicit Engine(const QString& names) {
         keepThisThreadSingle();
-        const QByteArray languages = recognitionLanguages().toUtf8();
+        const QByteArray languages = names.toUtf8();
         if (api.Init(nullptr, languages.constData(), tesseract::OEM_LSTM_ONLY) != 0)
             throw RecognitionError(
                 QStringLiteral("Text recognition is unavailable: the Tesseract language data \"%1\" could not be "
@@ -88,6 +84,9 @@ public:
                     .arg(QString::fromUtf8(languages)));
         api.SetPageSegMode(tesseract::PSM_AUTO);
         api.SetVariable("debug_file", "/dev/null");
+        // The picture it reads is always dark ink on white, so a second reading of doubtful
+        // lines inverted would only cost time.
+        api.SetVariable("tessedit_do_invert", "0");
     }
     ~Engine() { api.End(); }
 
@@ -133,10 +132,11 @@ private:
     tesseract::TessBaseAPI api;
 };
 
-Engine& engineOfThisThread() {
-    thread_local std::unique_ptr<Engine> engine;
+Engine& engineOfThisThread(const QString& languages) {
+    thread_local std::map<QString, std::unique_ptr<Engine>> engines;
+    std::unique_ptr<Engine>& engine = engines[languages];
     if (!engine)
-        engine = std::make_unique<Engine>();
+        engine = std::make_unique<Engine>(languages);
     return *engine;
 }
 
@@ -178,7 +178,8 @@ QRectF lineBox(const std::vector<Word>& words) {
     return QRectF(left, top, right - left, std::max(0.0, bottom - top));
 }
 
-// Tesseract runs words far apart on one row into a line (table cells, a toolbar); split there.
+// Tesseract runs words far apart on one row into a line (table cells, a toolbar, two columns);
+// split there.
 std::vector<PixelLine> splitAtWideGaps(std::vector<PixelLine> lines) {
     std::vector<PixelLine> out;
     for (PixelLine& line : lines) {
@@ -186,10 +187,25 @@ std::vector<PixelLine> splitAtWideGaps(std::vector<PixelLine> lines) {
         if (line.words.empty())
             continue;
         const double height = lineBox(line.words).height();
+        // In a wide empty gap the engine now and then sees an underscore that is not there.
+        for (size_t i = 1; i + 1 < line.words.size(); ++i) {
+            const Word& word = line.words[i];
+            const bool phantom = word.symbols.size() == 1 && word.symbols.front().first == u"_" &&
+                                 word.box.left() - line.words[i - 1].box.right() > 0.3 * height &&
+                                 line.words[i + 1].box.left() - word.box.right() > 0.3 * height;
+            if (phantom)
+                line.words.erase(line.words.begin() + qsizetype(i--));
+        }
+        // A gutter between columns can be as narrow as a line's height, but it is always several
+        // of the line's own word spaces wide.
+        std::vector<double> gaps;
+        for (size_t i = 1; i < line.words.size(); ++i)
+            gaps.push_back(line.words[i].box.left() - line.words[i - 1].box.right());
+        const double wordSpace = gaps.size() >= 3 ? median(gaps) : height;
         size_t start = 0;
         for (size_t i = 1; i <= line.words.size(); ++i) {
-            const bool end =
-                i == line.words.size() || line.words[i].box.left() - line.words[i - 1].box.right() > 1.5 * height;
+            const double gap = i < line.words.size() ? gaps[i - 1] : 0;
+            const bool end = i == line.words.size() || gap > 1.5 * height || (gap > height && gap > 2.5 * wordSpace);
             if (!end)
                 continue;
             PixelLine part;
@@ -234,10 +250,79 @@ Line toLine(const PixelLine& pixels, QSizeF size) {
     }
     const QRectF box = normalised(pixels.box.left(), pixels.box.right());
     auto candidate = std::make_shared<const Candidate>(text, std::move(unitBoxes));
-    return {std::move(text), box, std::move(candidate)};
+    return {std::move(text), box, std::move(candidate), size.width() / size.height()};
+}
+
+// A line on a cut is read by both bands; when its middle sits just past the cut, the band that
+// saw only part of it may own that part while the other owns the whole. The engine also reads
+// a few lines twice over itself. Text does not lie on text on a screen: of two lines that mostly
+// cover each other the larger is the reading.
+void dropDoubleReadings(std::vector<const PixelLine*>& lines) {
+    std::vector<bool> drop(lines.size(), false);
+    for (size_t a = 0; a < lines.size(); ++a)
+        for (size_t b = a + 1; b < lines.size(); ++b) {
+            if (drop[a] || drop[b])
+                continue;
+            const QRectF& p = lines[a]->box;
+            const QRectF& q = lines[b]->box;
+            const QRectF common = p.intersected(q);
+            const double smaller = std::min(p.width() * p.height(), q.width() * q.height());
+            if (common.isEmpty() || common.width() * common.height() < 0.5 * smaller)
+                continue;
+            drop[p.width() * p.height() < q.width() * q.height() ? a : b] = true;
+        }
+    std::vector<const PixelLine*> out;
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (!drop[i])
+            out.push_back(lines[i]);
+    lines = std::move(out);
+}
+
+bool hasLetterOrDigit(const PixelLine& line) {
+    for (const Word& word : line.words)
+        for (const auto& symbol : word.symbols)
+            for (const QChar c : symbol.first)
+                if (c.isLetterOrNumber())
+                    return true;
+    return false;
+}
+
+// A corner of a panel or a speck of an icon reads as a lone full stop or dash: a line of
+// punctuation alone, much lower than the picture's lines of words, is not text. A closing brace
+// or a rule of dashes keeps a full line's height and stays.
+void dropSpecks(std::vector<const PixelLine*>& lines) {
+    std::vector<double> heights;
+    for (const PixelLine* line : lines)
+        if (hasLetterOrDigit(*line))
+            heights.push_back(line->box.height());
+    if (heights.empty())
+        return;
+    const double typical = median(heights);
+    std::erase_if(
+        lines, [&](const PixelLine* line) { return !hasLetterOrDigit(*line) && line->box.height() < 0.6 * typical; });
 }
 
 } // namespace
+
+QString tesseractLanguages(const QStringList& uiLanguages, const QStringList& installed) {
+    QStringList chosen;
+    for (const QString& name : uiLanguages) {
+        const QString code = tesseractCode(QLocale(name));
+        if (!code.isEmpty() && !chosen.contains(code) && installed.contains(code))
+            chosen << code;
+    }
+    // English last: the engine tries the languages in turn and keeps the first that reads a word
+    // well, so the user's own language first costs English pages little and saves its own pages
+    // a second reading of most words.
+    chosen.removeAll(QStringLiteral("eng"));
+    chosen << QStringLiteral("eng");
+    return chosen.join(u'+');
+}
+
+// Bands per picture, whatever the number of cores: where the cuts fall changes what the engine
+// makes of a table or a code block next to them, and one picture should read the same on every
+// machine. Two bands per engine on eight cores keeps the engines evenly busy.
+constexpr int bandCount = 16;
 
 QString recognitionLanguages() {
     static const QString languages = chooseLanguages();
@@ -254,17 +339,17 @@ std::vector<Line> recognise(const QImage& image, const RecognitionOptions& optio
     prepareOnce();
     const PageScan scan(image);
     const double scale = options.scale > 0 ? options.scale : scan.scale();
-    const std::vector<Band> bands = options.cuts.empty()
-                                        ? scan.bands(options.bands > 0 ? options.bands : 2 * recognitionThreads())
-                                        : scan.bandsAt(options.cuts);
+    const std::vector<Band> bands =
+        options.cuts.empty() ? scan.bands(options.bands > 0 ? options.bands : bandCount) : scan.bandsAt(options.cuts);
 
+    const QString languages = options.languages.isEmpty() ? recognitionLanguages() : options.languages;
     std::vector<std::vector<PixelLine>> results(bands.size());
     std::vector<std::exception_ptr> errors(bands.size());
     std::latch done(qsizetype(bands.size()));
     for (size_t i = 0; i < bands.size(); ++i)
         workers().start([&, i] {
             try {
-                results[i] = splitAtWideGaps(engineOfThisThread().read(scan.grey(), bands[i].extent, scale));
+                results[i] = splitAtWideGaps(engineOfThisThread(languages).read(scan.grey(), bands[i].extent, scale));
             } catch (...) {
                 errors[i] = std::current_exception();
             }
@@ -277,12 +362,17 @@ std::vector<Line> recognise(const QImage& image, const RecognitionOptions& optio
 
     // Bands overlap where a cut could not avoid text; a line belongs to the band whose own rows
     // hold its middle, so a line read twice is kept once and a line cut in half is dropped.
-    std::vector<Line> lines;
-    const QSizeF size = image.size();
+    std::vector<const PixelLine*> kept;
     for (size_t i = 0; i < bands.size(); ++i)
         for (const PixelLine& line : results[i])
             if (bands[i].ownsRow(line.box.center().y()))
-                lines.push_back(toLine(line, size));
+                kept.push_back(&line);
+    dropDoubleReadings(kept);
+    dropSpecks(kept);
+    std::vector<Line> lines;
+    const QSizeF size = image.size();
+    for (const PixelLine* line : kept)
+        lines.push_back(toLine(*line, size));
     return lines;
 }
 

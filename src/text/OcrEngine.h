@@ -6,6 +6,7 @@
 #include "text/TextLine.h"
 
 #include <QImage>
+#include <QStringList>
 #include <vector>
 
 namespace TextVision {
@@ -21,13 +22,18 @@ struct RecognitionOptions {
     int bands = 0;         // 0 chooses by size and cores; 1 reads the picture whole
     std::vector<int> cuts; // band boundaries as picture rows, used as given
     double scale = 0;      // 0 chooses from the estimated text height
+    QString languages;     // Tesseract languages ("deu+eng"); empty uses recognitionLanguages()
 };
 
 // The lines of text in the picture, band by band in the engine's order. Throws RecognitionError.
 std::vector<Line> recognise(const QImage& image, const RecognitionOptions& options = {});
 
-// The Tesseract language string in use, English first ("eng", "eng+deu").
+// The Tesseract language string in use: the installed packs of the user's preferred languages,
+// then English ("eng", "deu+eng").
 QString recognitionLanguages();
+
+// The same from a list of preferred languages (BCP 47 names) and the installed packs.
+QString tesseractLanguages(const QStringList& uiLanguages, const QStringList& installed);
 
 // How many engines may read at once.
 int recognitionThreads();

@@ -1,6 +1,11 @@
 #include "text/PageScan.h"
 
+#include "text/Barcodes.h"
+#include "text/InkImage.h"
+#include "text/SharedWork.h"
+
 #include <QPainter>
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -10,40 +15,39 @@ namespace TextVision {
 namespace {
 
 constexpr int edgeStep = 40;          // brightness step that counts as an edge of ink
-constexpr double readableHeight = 18; // ink height of a line the engine reads well as it is
+constexpr double readableHeight = 16; // ink height of a line the engine reads well as it is
 constexpr double enlargedHeight = 26; // what smaller text is enlarged to
 constexpr double maxScale = 3;
 constexpr double maxScaledPixels = 40e6;
 constexpr qint64 smallPicture = 300'000; // pixels below which one band is quickest
 
-QImage greyOf(const QImage& image) {
-    QImage flat = image;
-    if (image.hasAlphaChannel()) {
-        flat = QImage(image.size(), QImage::Format_RGB32);
-        flat.fill(Qt::white);
-        QPainter painter(&flat);
-        painter.drawImage(0, 0, image);
-    }
-    QImage grey = flat.convertToFormat(QImage::Format_Grayscale8);
-    std::array<qint64, 256> histogram{};
-    for (int y = 0; y < grey.height(); ++y) {
-        const uchar* row = grey.constScanLine(y);
-        for (int x = 0; x < grey.width(); ++x)
-            ++histogram[row[x]];
-    }
-    qint64 seen = 0, half = qint64(grey.width()) * grey.height() / 2;
-    int median = 0;
-    while (median < 255 && (seen += histogram[size_t(median)]) <= half)
-        ++median;
-    // The engine reads dark text on light ground best; a dark-mode picture is turned around.
-    if (median < 128)
-        grey.invertPixels();
-    return grey;
-}
-
 } // namespace
 
-PageScan::PageScan(const QImage& image) : greyImage(greyOf(image)) {
+PageScan::PageScan(const QImage& image) {
+    // A code's modules read as rows of stray letters; its payload comes from the code reader.
+    // Codes are looked for in the picture's own brightness, either way round: in the ink picture
+    // the larger light or dark module patches pass for ground of their own.
+    std::vector<QPolygon> codes[2];
+    shareWork(3, [&](int item) {
+        if (item == 2) {
+            greyImage = inkImage(image);
+            return;
+        }
+        QImage plain = image.convertToFormat(QImage::Format_Grayscale8);
+        if (item == 1)
+            plain.invertPixels();
+        codes[item] = codeAreas(plain);
+    });
+    if (!codes[0].empty() || !codes[1].empty()) {
+        QPainter painter(&greyImage);
+        for (const auto& found : codes)
+            for (const QPolygon& code : found) {
+                // The quiet zone and the finder patterns' outer rings lie just outside the corners found.
+                const QRect box = code.boundingRect();
+                const int margin = std::max(4, box.width() / 12);
+                painter.fillRect(box.adjusted(-margin, -margin, margin, margin), Qt::white);
+            }
+    }
     const int w = greyImage.width(), h = greyImage.height();
     rowInk.resize(size_t(h));
     for (int y = 0; y < h; ++y) {

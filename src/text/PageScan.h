@@ -18,7 +18,7 @@ class PageScan {
 public:
     explicit PageScan(const QImage& image);
 
-    // 8-bit grey, dark text on a light ground (a dark picture is inverted).
+    // 8-bit grey, dark text on a light ground whatever the colours of the picture.
     const QImage& grey() const { return greyImage; }
 
     // Typical height of a line of text in pixels; 0 when no text-like rows were found.

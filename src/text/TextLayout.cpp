@@ -66,7 +66,7 @@ QRectF frameOf(const Block& block) {
     return frame;
 }
 
-bool joined(const QRectF& a, const QRectF& b) {
+bool joined(const QRectF& a, const QRectF& b, double aspect) {
     const double h = std::min(a.height(), b.height());
     const double H = std::max(a.height(), b.height());
     if (H > 1.8 * h)
@@ -78,7 +78,88 @@ bool joined(const QRectF& a, const QRectF& b) {
             return false;
         return overlap > 0.25 * std::min(a.width(), b.width()) || std::abs(minX(a) - minX(b)) < 0.03;
     }
-    return overlap <= 0 && -overlap < 1.2 * h;
+    // Side by side: the gap is measured in the picture's heights, like the line height it is
+    // held against. On a wide screen a gutter between columns would otherwise count for less
+    // than it shows and every row would run across it.
+    return overlap <= 0 && -overlap * aspect < 1.2 * h;
+}
+
+// Row cut: blocks sorted by top; a block whose top lies strictly below the lowest bottom so far
+// opens a new band.
+std::vector<std::vector<size_t>> rowBands(const std::vector<QRectF>& frames, std::vector<size_t> indexes) {
+    std::stable_sort(indexes.begin(), indexes.end(),
+                     [&](size_t a, size_t b) { return maxY(frames[a]) > maxY(frames[b]); });
+    std::vector<std::vector<size_t>> bands{{indexes.front()}};
+    double floor = minY(frames[indexes.front()]);
+    for (size_t k = 1; k < indexes.size(); ++k) {
+        const QRectF& frame = frames[indexes[k]];
+        if (maxY(frame) < floor) {
+            bands.push_back({indexes[k]});
+            floor = minY(frame);
+        } else {
+            bands.back().push_back(indexes[k]);
+            floor = std::min(floor, minY(frame));
+        }
+    }
+    return bands;
+}
+
+// Column cut: blocks sorted by left edge; a block starting right of everything so far (with a
+// little tolerance) opens a new column.
+std::vector<std::vector<size_t>> columnCuts(const std::vector<QRectF>& frames, std::vector<size_t> indexes) {
+    std::stable_sort(indexes.begin(), indexes.end(),
+                     [&](size_t a, size_t b) { return minX(frames[a]) < minX(frames[b]); });
+    std::vector<std::vector<size_t>> cols{{indexes.front()}};
+    double edge = maxX(frames[indexes.front()]);
+    for (size_t k = 1; k < indexes.size(); ++k) {
+        const QRectF& frame = frames[indexes[k]];
+        if (minX(frame) > edge + 0.005) {
+            cols.push_back({indexes[k]});
+            edge = maxX(frame);
+        } else {
+            cols.back().push_back(indexes[k]);
+            edge = std::max(edge, maxX(frame));
+        }
+    }
+    return cols;
+}
+
+const Line& topLine(const Block& block) {
+    return *std::max_element(block.begin(), block.end(),
+                             [](const Line& a, const Line& b) { return maxY(a.box) < maxY(b.box); });
+}
+
+// Whether two blocks start on one row: their top lines overlap by a quarter of the lower one's
+// height (a value centred beside a label sits a little lower than it).
+bool startTogether(const Block& a, const Block& b) {
+    const QRectF& p = topLine(a).box;
+    const QRectF& q = topLine(b).box;
+    const double overlap = std::min(maxY(p), maxY(q)) - std::max(minY(p), minY(q));
+    return overlap >= 0.25 * std::min(p.height(), q.height());
+}
+
+// Whether the blocks of two neighbouring columns read as rows: either they never stand side by
+// side (a conversation whose bubbles alternate sides), or most bands holding both are rows whose
+// blocks each start level with one on the other side (a table, a form, a label and its value).
+bool readAsRows(const std::vector<Block>& blocks, const std::vector<QRectF>& frames, const std::vector<size_t>& left,
+                const std::vector<size_t>& right) {
+    std::vector<size_t> both = left;
+    both.insert(both.end(), right.begin(), right.end());
+    const auto isLeft = [&](size_t i) { return std::find(left.begin(), left.end(), i) != left.end(); };
+    int shared = 0, rows = 0;
+    for (const auto& band : rowBands(frames, both)) {
+        const bool hasLeft = std::any_of(band.begin(), band.end(), isLeft);
+        const bool hasRight = std::any_of(band.begin(), band.end(), [&](size_t i) { return !isLeft(i); });
+        if (!hasLeft || !hasRight)
+            continue;
+        ++shared;
+        const bool aligned = std::all_of(band.begin(), band.end(), [&](size_t i) {
+            return std::any_of(band.begin(), band.end(),
+                               [&](size_t j) { return isLeft(i) != isLeft(j) && startTogether(blocks[i], blocks[j]); });
+        });
+        rows += aligned;
+    }
+    return shared == 0 || 3 * rows >= 2 * shared;
 }
 
 QString trimmedText(const QString& text) {
@@ -108,7 +189,7 @@ std::vector<Block> segment(const std::vector<Line>& lines) {
     };
     for (size_t a = 0; a + 1 < n; ++a)
         for (size_t b = a + 1; b < n; ++b)
-            if (joined(lines[a].box, lines[b].box))
+            if (joined(lines[a].box, lines[b].box, std::max(lines[a].aspect, lines[b].aspect)))
                 parent[root(a)] = root(b);
 
     std::vector<Block> blocks;
@@ -147,36 +228,31 @@ std::vector<Block> order(std::vector<Block> blocks) {
         return out;
     };
 
-    std::stable_sort(indexes.begin(), indexes.end(),
-                     [&](size_t a, size_t b) { return maxY(frames[a]) > maxY(frames[b]); });
-    std::vector<std::vector<size_t>> bands{{indexes.front()}};
-    double floor = minY(frames[indexes.front()]);
-    for (size_t k = 1; k < indexes.size(); ++k) {
-        const QRectF& frame = frames[indexes[k]];
-        if (maxY(frame) < floor) {
-            bands.push_back({indexes[k]});
-            floor = minY(frame);
-        } else {
-            bands.back().push_back(indexes[k]);
-            floor = std::min(floor, minY(frame));
+    const std::vector<std::vector<size_t>> bands = rowBands(frames, indexes);
+    const std::vector<std::vector<size_t>> cols = columnCuts(frames, indexes);
+    if (cols.size() >= 2 && bands.size() >= 2) {
+        // Both cuts are possible: a page of independent columns (an article, a sidebar beside a
+        // chat) or a grid read by rows (a table, a form). Cutting rows first would put each column's
+        // paragraphs between the other's wherever their gaps happen to line up; columns whose
+        // blocks sit in aligned rows, or that never stand side by side, stay together and are read
+        // by rows.
+        std::vector<std::vector<size_t>> groups{cols.front()};
+        for (size_t c = 1; c < cols.size(); ++c) {
+            if (readAsRows(blocks, frames, groups.back(), cols[c]))
+                groups.back().insert(groups.back().end(), cols[c].begin(), cols[c].end());
+            else
+                groups.push_back(cols[c]);
         }
+        if (groups.size() >= 2)
+            return recurse(groups);
     }
-    if (bands.size() >= 2)
-        return recurse(bands);
-
-    std::stable_sort(indexes.begin(), indexes.end(),
-                     [&](size_t a, size_t b) { return minX(frames[a]) < minX(frames[b]); });
-    std::vector<std::vector<size_t>> cols{{indexes.front()}};
-    double edge = maxX(frames[indexes.front()]);
-    for (size_t k = 1; k < indexes.size(); ++k) {
-        const QRectF& frame = frames[indexes[k]];
-        if (minX(frame) > edge + 0.005) {
-            cols.push_back({indexes[k]});
-            edge = maxX(frame);
-        } else {
-            cols.back().push_back(indexes[k]);
-            edge = std::max(edge, maxX(frame));
-        }
+    if (bands.size() >= 2) {
+        // Only the top band is cut off: below a heading that spans them, the columns underneath
+        // may be cut apart again, whose gaps can meet by chance.
+        std::vector<std::vector<size_t>> rest{bands.front(), {}};
+        for (size_t b = 1; b < bands.size(); ++b)
+            rest.back().insert(rest.back().end(), bands[b].begin(), bands[b].end());
+        return recurse(rest);
     }
     if (cols.size() >= 2)
         return recurse(cols);

@@ -55,6 +55,9 @@ struct Line {
     QString text;
     QRectF box;
     std::shared_ptr<const Candidate> candidate;
+    // The picture's width over its height, so a horizontal gap can be weighed against a line's
+    // height; 1 where the picture is not known.
+    double aspect = 1;
 };
 
 using Block = std::vector<Line>;

@@ -1,0 +1,170 @@
+// Reading order on multi-column pages, and reading text on coloured ground and beside codes.
+
+#include "text/OcrEngine.h"
+#include "text/SyntheticLines.h"
+#include "text/TextCorpus.h"
+#include "text/TextFixtures.h"
+#include "text/TextLayout.h"
+#include "text/TextVision.h"
+
+#include <gtest/gtest.h>
+
+using namespace TextVision;
+
+namespace {
+
+// Lines of one column at the given rows (row 0 at the top, 0.03 apart, 0.02 high); a skipped
+// row ends a paragraph. Each line is named by its column and row.
+std::vector<Line> column(const QString& name, double x, std::vector<int> rows, double width = 0.28) {
+    std::vector<Line> out;
+    for (int row : rows)
+        out.push_back(makeLine(name + QString::number(row), x, 0.9 - 0.03 * row, width, 0.02));
+    return out;
+}
+
+std::vector<Line> joined(std::initializer_list<std::vector<Line>> parts) {
+    std::vector<Line> out;
+    for (const auto& part : parts)
+        out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
+QString flat(const QString& text) {
+    return QString(text).replace(u'\n', u' ').simplified();
+}
+
+} // namespace
+
+TEST(ReadingOrder, ColumnsStayWholeWhereRowsDoNotLineUp) {
+    // Paragraph gaps of all three columns meet at row 7, so a cut into rows is possible there.
+    const auto c1 = column("a", 0.05, {0, 1, 2, 4, 5, 6, 8, 9, 10, 11, 12});
+    const auto c2 = column("b", 0.37, {0, 1, 2, 3, 4, 5, 6, 8, 9, 10, 11, 12});
+    const auto c3 = column("c", 0.69, {0, 1, 3, 4, 5, 6, 8, 9, 10, 11, 12});
+    const Line heading = makeLine("Head", 0.05, 0.95, 0.60, 0.03);
+    struct Case {
+        const char* name;
+        std::vector<Line> lines;
+        QString text;
+    };
+    const Case cases[] = {
+        {"three columns", joined({c3, c1, c2}),
+         "a0 a1 a2 a4 a5 a6 a8 a9 a10 a11 a12 b0 b1 b2 b3 b4 b5 b6 b8 b9 b10 b11 b12 "
+         "c0 c1 c3 c4 c5 c6 c8 c9 c10 c11 c12"},
+        {"heading across two columns", joined({c2, c1, {heading}}),
+         "Head a0 a1 a2 a4 a5 a6 a8 a9 a10 a11 a12 b0 b1 b2 b3 b4 b5 b6 b8 b9 b10 b11 b12"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(flat(fullText(c.lines)), c.text) << c.name;
+}
+
+TEST(ReadingOrder, RowsOfAGridAndAlternatingSidesReadTopToBottom) {
+    // A form: labels on the left, their values centred a little lower on the right.
+    std::vector<Line> form;
+    const char* fields[][2] = {{"Name", "Ada"}, {"City", "Oslo"}, {"Role", "Pilot"}};
+    for (int i = 0; i < 3; ++i) {
+        form.push_back(makeLine(fields[i][0], 0.1, 0.8 - 0.1 * i, 0.2, 0.02));
+        form.push_back(makeLine(fields[i][1], 0.6, 0.8 - 0.1 * i - 0.008, 0.1, 0.02));
+    }
+    EXPECT_EQ(flat(fullText(form)), "Name Ada City Oslo Role Pilot");
+
+    // A conversation: bubbles on either side, never level with each other.
+    const std::vector<Line> chat{makeLine("one", 0.05, 0.8, 0.3, 0.02), makeLine("two", 0.6, 0.7, 0.3, 0.02),
+                                 makeLine("three", 0.05, 0.6, 0.3, 0.02), makeLine("four", 0.6, 0.5, 0.3, 0.02)};
+    EXPECT_EQ(flat(fullText(chat)), "one two three four");
+}
+
+TEST(ReadingOrder, GutterIsWeighedInThePictureHeights) {
+    // Rows of two columns on a 16:9 screen: line height 0.02 of the height, gutter 0.02 of the
+    // width, which is 1.8 line heights as the picture shows it.
+    std::vector<Line> lines;
+    for (int row = 0; row < 3; ++row) {
+        lines.push_back(makeLine(QStringLiteral("L%1").arg(row), 0.10, 0.8 - 0.03 * row, 0.38, 0.02));
+        lines.push_back(makeLine(QStringLiteral("R%1").arg(row), 0.50, 0.8 - 0.03 * row, 0.38, 0.02));
+    }
+    EXPECT_EQ(flat(fullText(lines)), "L0 R0 L1 R1 L2 R2"); // size of the picture unknown
+    for (Line& line : lines)
+        line.aspect = 16.0 / 9.0;
+    EXPECT_EQ(flat(fullText(lines)), "L0 L1 L2 R0 R1 R2");
+}
+
+TEST(Recognition, UsersLanguagesComeFirstWhenTheirPacksAreInstalled) {
+    const QStringList installed{"eng", "deu", "fra", "chi_tra", "osd"};
+    struct Case {
+        QStringList preferred;
+        QString languages;
+    };
+    const Case cases[] = {
+        {{"de-DE", "en-US"}, "deu+eng"},
+        {{"fr-CA", "de-AT", "fr-FR"}, "fra+deu+eng"},
+        {{"pt-BR"}, "eng"}, // no pack installed
+        {{"zh-TW"}, "chi_tra+eng"},
+        {{}, "eng"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(tesseractLanguages(c.preferred, installed), c.languages) << c.preferred.join(u',').toStdString();
+}
+
+class ReadingPictures : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(TextCorpus::facesInstalled()) << "fonts-inter or fonts-dejavu-core missing"; }
+};
+
+TEST_F(ReadingPictures, TextOnColouredAndDarkGroundIsRead) {
+    TextFixtures::Canvas canvas(QSize(900, 260), Qt::white);
+    const QFont font = TextCorpus::font(TextCorpus::Face::Inter, 14);
+    struct Patch {
+        QRect area;
+        QColor fill, ink;
+        QString text;
+    };
+    const Patch patches[] = {
+        {QRect(420, 20, 440, 40), QColor(10, 132, 255), Qt::white, QStringLiteral("Great, thanks for the new icons.")},
+        {QRect(20, 90, 440, 40), QColor(233, 233, 235), QColor(28, 28, 30),
+         QStringLiteral("Could the crop be lighter?")},
+        {QRect(20, 160, 300, 34), QColor(47, 111, 237), Qt::white, QStringLiteral("Quarterly report.pdf")},
+        {QRect(560, 160, 300, 34), QColor(30, 31, 34), QColor(138, 138, 142), QStringLiteral("Hold to drag a slice.")},
+    };
+    QString want;
+    for (const Patch& p : patches) {
+        QImage fill(p.area.size(), QImage::Format_RGB32);
+        fill.fill(p.fill);
+        canvas.image(p.area, fill);
+        canvas.line(p.area.left() + 14, p.area.top() + 10, p.text, font, p.ink);
+        want += p.text + u' ';
+    }
+    const QString text = TextVision::text(canvas.picture);
+    EXPECT_LT(TextCorpus::characterErrorRate(want, text), 0.03) << text.toStdString();
+    // The rims of the patches are edges, not bars or brackets.
+    EXPECT_FALSE(text.contains(u'|')) << text.toStdString();
+}
+
+TEST_F(ReadingPictures, CodesGiveNoStrayLettersAndInvertedOnesAreFound) {
+    for (const bool dark : {false, true}) {
+        const QColor ground = dark ? QColor(32, 33, 36) : Qt::white;
+        TextFixtures::Canvas canvas(QSize(700, 300), ground);
+        QImage code = TextFixtures::qrCode(QStringLiteral("PAIR-7F3K"), 240);
+        if (dark)
+            code.invertPixels();
+        canvas.image(QRect(30, 30, 240, 240), code);
+        const QString words = QStringLiteral("Scan the code with your phone");
+        canvas.line(310, 130, words, TextCorpus::font(TextCorpus::Face::Inter, 16),
+                    dark ? QColor(232, 234, 237) : QColor(28, 28, 30));
+        EXPECT_EQ(TextVision::text(canvas.picture).simplified(), words) << (dark ? "dark" : "light");
+        EXPECT_EQ(TextVision::codes(canvas.picture), QStringList{QStringLiteral("PAIR-7F3K")})
+            << (dark ? "dark" : "light");
+    }
+}
+
+TEST_F(ReadingPictures, CorpusReadsWithinItsErrorBudget) {
+    double sum = 0;
+    const auto pages = TextCorpus::pages();
+    for (const TextCorpus::Page& page : pages) {
+        RecognitionOptions options;
+        if (page.language != QStringLiteral("eng"))
+            options.languages = page.language + QStringLiteral("+eng");
+        const double cer = TextCorpus::characterErrorRate(page.text, fullText(recognise(page.image, options)));
+        EXPECT_LT(cer, 0.2) << page.name.toStdString();
+        sum += cer;
+    }
+    EXPECT_LT(sum / double(pages.size()), 0.08);
+}
