@@ -54,11 +54,18 @@ int main(int argc, char** argv) {
     const QStringList files = fileArguments(QApplication::arguments());
 
     SingleInstance instance;
-    if (instance.forward(files))
+    const SingleInstance::Forwarded forwarded = instance.send(files);
+    if (forwarded == SingleInstance::Forwarded::Pending)
+        std::fprintf(stderr, "pictolarium: the running copy is busy; it takes this request when it can.\n");
+    if (forwarded != SingleInstance::Forwarded::NobodyRuns)
         return 0;
-    if (!instance.listen())
+    if (!instance.listen()) {
+        // Another copy may have started between our question and our listening: it takes the request.
+        if (instance.forward(files))
+            return 0;
         std::fprintf(stderr, "pictolarium: cannot listen on %s; later launches will start a second copy.\n",
                      qPrintable(instance.socketPath()));
+    }
 
     // Stitched pages and camera pictures are larger than Qt's default 256 MB allowance.
     QImageReader::setAllocationLimit(2048);

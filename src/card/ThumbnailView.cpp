@@ -603,3 +603,12 @@ void ThumbnailView::closeEditors() {
 }
 
 void ThumbnailView::finishPDF() {}
+
+ThumbnailView::NestedLoop::NestedLoop(ThumbnailView* view) : view(view) {
+    ++view->nestedLoops;
+}
+
+ThumbnailView::NestedLoop::~NestedLoop() {
+    if (view && --view->nestedLoops == 0)
+        emit view->settled();
+}

@@ -88,6 +88,20 @@ public:
     // A drag-out is under way: the view must outlive it.
     bool isDragging() const { return dragging; }
 
+    // Held across every nested event loop the card runs (menus, dialogs, pickers): a card replaced or
+    // dismissed meanwhile stays allocated until the loop has returned, then goes.
+    class NestedLoop {
+    public:
+        explicit NestedLoop(ThumbnailView* view);
+        ~NestedLoop();
+        NestedLoop(const NestedLoop&) = delete;
+        NestedLoop& operator=(const NestedLoop&) = delete;
+
+    private:
+        QPointer<ThumbnailView> view;
+    };
+    bool inNestedLoop() const { return nestedLoops > 0 || dragging; }
+
     double pillHeight = 0;
     Pill* pill = nullptr;
     Pill* hoverPill = nullptr;
@@ -153,6 +167,7 @@ private:
     bool pillOnly = false;
     bool hovering = false;
     bool dragging = false;
+    int nestedLoops = 0;
     bool switching = false;
     bool composited = false;
     bool hoverWanted = false;           // a tool's name is (or is becoming) shown

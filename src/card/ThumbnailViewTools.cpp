@@ -97,12 +97,14 @@ void ThumbnailView::showFormats() {
     }
     hold(Hold::Picker, true);
     QPointer<ThumbnailView> self(this);
+    const NestedLoop loop(this);
     QAction* chosen = menu.exec(formatButton->mapToGlobal(QPoint(0, formatButton->height() + 6)));
     if (!self)
         return;
     const QString raw = chosen ? chosen->data().toString() : QString();
     hold(Hold::Picker, false);
-    if (!raw.isEmpty())
+    // A card replaced or dismissed while the menu was open converts nothing.
+    if (!raw.isEmpty() && isVisible())
         convertTo(raw);
 }
 
