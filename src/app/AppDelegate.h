@@ -4,6 +4,7 @@
 
 #include "shortcuts/Shortcut.h"
 
+#include <QFileInfo>
 #include <QHash>
 #include <QObject>
 #include <QPoint>
@@ -13,6 +14,7 @@
 #include <QUrl>
 #include <optional>
 
+#include "imaging/IsolatedDecode.h"
 #include "imaging/Shot.h"
 
 class Defaults;
@@ -98,6 +100,8 @@ signals:
     void hotActionRan(const QString& key, bool hold);
 
 private:
+    // The decoder's answer for a file handed over: the staged copy gets its name and becomes a card, or goes.
+    void finishOpening(const QFileInfo& info, const QString& stagingPath, const IsolatedDecode::Result& result);
     void resetShortcutsOnce();
     void attachMenu(QMenu* menu);
     void popUpMenu();

@@ -157,6 +157,35 @@ QImage decode(const QByteArray& bytes) {
     return normalized(upright(image, ExifOrientation::of(bytes)));
 }
 
+QImage decodeAs(const QByteArray& bytes, ImageFormat format, bool* tooLarge) {
+    if (tooLarge)
+        *tooLarge = false;
+    if (format == ImageFormat::heic)
+        return HeifCodec::recognizes(bytes) ? normalized(HeifCodec::decode(bytes)) : QImage();
+    const QByteArray name = format == ImageFormat::png ? QByteArray("png") : writerName(format);
+    if (name.isEmpty())
+        return {};
+    QBuffer buffer(const_cast<QByteArray*>(&bytes));
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, name);
+    reader.setDecideFormatFromContent(false);
+    reader.setAutoTransform(false);
+    if (!reader.canRead())
+        return {};
+    const QSize size = reader.size();
+    if (size.isValid() && !fitsBudget(size)) {
+        if (tooLarge)
+            *tooLarge = true;
+        return {};
+    }
+    if (!complete(bytes, name))
+        return {};
+    QImage image;
+    if (!reader.read(&image) || image.isNull())
+        return {};
+    return normalized(upright(image, ExifOrientation::of(bytes)));
+}
+
 QImage decodeThumbnail(const QByteArray& bytes, int maxPixels) {
     if (maxPixels <= 0)
         return {};
