@@ -4,17 +4,21 @@
 
 #include "app/AppDelegate.h"
 #include "app/Migration.h"
+#include "app/UtilityWindows.h"
 #include "capture/Capture.h"
 #include "card/Thumbnail.h"
 #include "library/LibraryPanel.h"
 #include "platform/Defaults.h"
 #include "platform/EscapeKeyGrab.h"
 #include "platform/PointerWatch.h"
+#include "platform/QuitSignals.h"
 #include "platform/SingleInstance.h"
+#include "platform/XdgPaths.h"
 #include "platform/x11/X11Platform.h"
 #include "ui/UI.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QThreadPool>
@@ -42,9 +46,23 @@ QStringList fileArguments(const QStringList& arguments) {
     return files;
 }
 
+// Without a session bus, the first use of D-Bus (the toolkit's accessibility and tray look for one) would
+// start a bus daemon that outlives us. Where none runs, point D-Bus at an address nobody listens on, so
+// nothing is started: the file manager call and the tray fall back to what works without a bus.
+void startNoSessionBus() {
+    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
+        return;
+    const QString runtime = XdgPaths::runtimeDir();
+    if (QFileInfo(runtime + QStringLiteral("/bus")).exists())
+        return; // the standard per-user bus, found without autolaunching
+    qputenv("DBUS_SESSION_BUS_ADDRESS", QFile::encodeName(QStringLiteral("unix:path=") + runtime +
+                                                          QStringLiteral("/pictolarium-no-session-bus")));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    startNoSessionBus();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pictolarium"));
     QApplication::setOrganizationName(QStringLiteral("Pictolarium"));
@@ -78,6 +96,7 @@ int main(int argc, char** argv) {
     UI::registerFonts();
 
     X11Platform platform;
+    const UtilityWindows utilityWindows(platform.windowHints());
     UI::setCompositor(&platform.compositor());
     Capture::setWindowList(&platform.windows());
     Thumbnail::setServices([&platform] {
@@ -94,6 +113,8 @@ int main(int argc, char** argv) {
     QObject::connect(&instance, &SingleInstance::openRequested, &delegate,
                      [&delegate](const QStringList& paths) { delegate.openFiles(toUrls(paths)); });
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] { delegate.applicationWillTerminate(); });
+    const QuitSignals quitSignals;
+    QObject::connect(&quitSignals, &QuitSignals::quitRequested, &app, [] { QApplication::quit(); });
 
     QTimer::singleShot(0, &delegate, [&delegate, files] {
         delegate.applicationDidFinishLaunching();

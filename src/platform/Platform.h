@@ -9,6 +9,7 @@ class GlobalKeys;
 class PointerWatch;
 class TrayColors;
 class WindowList;
+class WindowHints;
 
 class Platform {
 public:
@@ -22,4 +23,6 @@ public:
     virtual const TrayColors& trayColors() = 0;
     // A new watch of mouse-button presses anywhere on the screen (as well as can be seen). Never null.
     virtual std::unique_ptr<PointerWatch> watchPointer() = 0;
+    // Hints to the window manager beyond Qt's flags (kept off the task list).
+    virtual WindowHints& windowHints() = 0;
 };

@@ -5,11 +5,14 @@
 #include "platform/Compositor.h"
 #include "platform/Platform.h"
 #include "platform/TrayColors.h"
+#include "platform/WindowHints.h"
 #include "platform/fake/FakeGlobalKeys.h"
 #include "platform/fake/FakePointerWatch.h"
 #include "platform/fake/FakeWindowList.h"
 
+#include <QList>
 #include <QPointer>
+#include <QWindow>
 
 class FakeCompositor final : public Compositor {
 public:
@@ -21,6 +24,15 @@ class FakeTrayColors final : public TrayColors {
 public:
     std::optional<QColor> foreground() const override { return color; }
     std::optional<QColor> color;
+};
+
+class FakeWindowHints final : public WindowHints {
+public:
+    bool keepOffTaskbar(QWindow* window) override {
+        offTaskbar.append(window);
+        return true;
+    }
+    QList<QPointer<QWindow>> offTaskbar;
 };
 
 class FakePlatform final : public Platform {
@@ -40,4 +52,6 @@ public:
     FakeCompositor compositing;
     FakeTrayColors tray;
     QPointer<FakePointerWatch> lastWatch; // the newest watch handed out, while it lives
+    WindowHints& windowHints() override { return hints; }
+    FakeWindowHints hints;
 };

@@ -4,6 +4,7 @@
 #include "platform/x11/X11Compositor.h"
 #include "platform/x11/X11GlobalKeys.h"
 #include "platform/x11/X11TrayColors.h"
+#include "platform/x11/X11WindowHints.h"
 #include "platform/x11/X11WindowList.h"
 #include "platform/x11/XInputPointerWatch.h"
 
@@ -11,7 +12,8 @@
 
 X11Platform::X11Platform()
     : globalKeys(std::make_unique<X11GlobalKeys>()), windowList(std::make_unique<X11WindowList>()),
-      compositing(std::make_unique<X11Compositor>()), tray(std::make_unique<X11TrayColors>()) {}
+      compositing(std::make_unique<X11Compositor>()), tray(std::make_unique<X11TrayColors>()),
+      hints(std::make_unique<X11WindowHints>()) {}
 
 X11Platform::~X11Platform() = default;
 
@@ -36,4 +38,8 @@ std::unique_ptr<PointerWatch> X11Platform::watchPointer() {
         if (auto watch = XInputPointerWatch::open())
             return watch;
     return std::make_unique<FocusPointerWatch>();
+}
+
+WindowHints& X11Platform::windowHints() {
+    return *hints;
 }

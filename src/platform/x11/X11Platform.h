@@ -7,6 +7,7 @@ class X11Compositor;
 class X11GlobalKeys;
 class X11TrayColors;
 class X11WindowList;
+class X11WindowHints;
 
 class X11Platform final : public Platform {
 public:
@@ -20,10 +21,12 @@ public:
     // Raw button presses from XInput 2.2 on a connection of the watch's own; where the display
     // lacks it, presses in our own windows and the loss of focus.
     std::unique_ptr<PointerWatch> watchPointer() override;
+    WindowHints& windowHints() override;
 
 private:
     std::unique_ptr<X11GlobalKeys> globalKeys;
     std::unique_ptr<X11WindowList> windowList;
     std::unique_ptr<X11Compositor> compositing;
     std::unique_ptr<X11TrayColors> tray;
+    std::unique_ptr<X11WindowHints> hints;
 };
