@@ -7,6 +7,7 @@
 #include "app/UtilityWindows.h"
 #include "capture/Capture.h"
 #include "card/Thumbnail.h"
+#include "card/ToolbarPrefsWindow.h"
 #include "library/LibraryPanel.h"
 #include "platform/Defaults.h"
 #include "platform/EscapeKeyGrab.h"
@@ -106,6 +107,8 @@ int main(int argc, char** argv) {
         services.openLibrary = [] { LibraryPanel::shared().toggle(); };
         return services;
     });
+
+    ToolbarPrefsWindow::setPointerWatch([&platform] { return platform.watchPointer(); });
 
     AppDelegate delegate(defaults, platform);
     QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate,

@@ -539,6 +539,7 @@ void ThumbnailView::apply(const Shot& next) {
     badge->setText(formatName());
     formatButton->setText(formatName() + QStringLiteral(" \u25BE"));
     compressButton->setActive(false);
+    ++pictureChanges;
     if (current.image.deviceIndependentSize() != before)
         layout(false);
     placeSubviews();

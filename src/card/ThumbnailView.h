@@ -168,6 +168,8 @@ private:
     bool hovering = false;
     bool dragging = false;
     int nestedLoops = 0;
+    // Counts every new picture the card took, so late work can tell whether the picture changed meanwhile.
+    int pictureChanges = 0;
     bool switching = false;
     bool composited = false;
     bool hoverWanted = false;           // a tool's name is (or is becoming) shown

@@ -139,8 +139,9 @@ void ThumbnailView::compressTapped() {
     // Lit from shortly after the press until the card's picture next changes, also when the press was
     // dropped because another tool was running.
     QPointer<GhostButton> button(compressButton);
-    Dispatch::after(50, this, [button] {
-        if (button)
+    // A result that came within those 50 ms has already put the button out: it stays out.
+    Dispatch::after(50, this, [this, button, pressedAt = pictureChanges] {
+        if (button && pictureChanges == pressedAt)
             button->setActive(true);
     });
 }
