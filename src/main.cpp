@@ -78,6 +78,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "pictolarium: the running copy is busy; it takes this request when it can.\n");
     if (forwarded != SingleInstance::Forwarded::NobodyRuns)
         return 0;
+    // From here on this is the running copy: a quit signal ends it in order (the socket goes with it). Set
+    // before listening, so that whoever sees the socket can stop us cleanly.
+    const QuitSignals quitSignals;
+    QObject::connect(&quitSignals, &QuitSignals::quitRequested, &app, [] { QApplication::quit(); });
     if (!instance.listen()) {
         // Another copy may have started between our question and our listening: it takes the request.
         if (instance.forward(files))
@@ -116,8 +120,6 @@ int main(int argc, char** argv) {
     QObject::connect(&instance, &SingleInstance::openRequested, &delegate,
                      [&delegate](const QStringList& paths) { delegate.openFiles(toUrls(paths)); });
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] { delegate.applicationWillTerminate(); });
-    const QuitSignals quitSignals;
-    QObject::connect(&quitSignals, &QuitSignals::quitRequested, &app, [] { QApplication::quit(); });
 
     QTimer::singleShot(0, &delegate, [&delegate, files] {
         delegate.applicationDidFinishLaunching();

@@ -241,6 +241,14 @@ TEST(ThumbnailPanel, CollapsesToItsPillUnderAnEditorAndGrowsBack) {
     EXPECT_NEAR(image.center().x(), 660, 1);
     EXPECT_NEAR(image.center().y(), 400, 1);
     EXPECT_TRUE(card.view()->badge->isVisibleTo(card.view()));
+
+    // An editor on a second screen: the card grows back there, under the editor, not on the primary screen.
+    card.screens.append({QRectF(1280, 0, 1920, 1080), QRectF(1280, 0, 1920, 1050)});
+    card.panel->collapse(QRectF(1800, 300, 600, 400));
+    card.panel->expand(QRectF(2000, 500, 320, 200));
+    const QRectF there = card.view()->imageRect().translated(card.panel->pos());
+    EXPECT_NEAR(there.center().x(), 2160, 1);
+    EXPECT_NEAR(there.center().y(), 600, 1);
 }
 
 TEST(Thumbnail, OneCardAtATime) {
