@@ -131,6 +131,11 @@ void AppDelegate::openFiles(const QList<QUrl>& urls) {
     const QString folder = shotsFolder();
     const ImageFormat format = *ImageFormat::of(source);
     QDir().mkpath(folder);
+    // Staged copies of a run that ended while decoding; a live one is at most the decoder's time limit old.
+    const QDateTime stale = QDateTime::currentDateTime().addSecs(-60);
+    for (const QFileInfo& left : QDir(folder).entryInfoList({QStringLiteral(".opening-*")}, QDir::Files | QDir::Hidden))
+        if (left.lastModified() < stale)
+            QFile::remove(left.absoluteFilePath());
     // The decoder writes the very bytes it decoded into a hidden file of the folder; only a file that decoded
     // is given its visible name, so nothing unreadable lands among the screenshots.
     QTemporaryFile staging(QDir(folder).filePath(QStringLiteral(".opening-XXXXXX.") + info.suffix()));

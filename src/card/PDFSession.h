@@ -25,7 +25,8 @@ public:
         QImage image;
     };
     // Writes the page as "<base> p<n>.png" in the work folder and makes it the current page.
-    // Throws ConvertError ("No such page", "Can't render page", or the writer's own message).
+    // Throws ConvertError ("No such page", "Can't render page: " and why, or the writer's own message).
+    // Renders in the decoding child and waits for it, at most its time limit: off the UI thread where it can.
     Rendered render(int index);
 
     int pageCount() const;

@@ -181,8 +181,12 @@ QImage decodeAs(const QByteArray& bytes, ImageFormat format, bool* tooLarge) {
     if (!complete(bytes, name))
         return {};
     QImage image;
-    if (!reader.read(&image) || image.isNull())
+    if (!reader.read(&image) || image.isNull()) {
+        // A decoder holds about two copies of the pixels at its peak: past the budget, the memory ran out.
+        if (tooLarge && size.isValid() && qint64(size.width()) * size.height() * 8 > budgetBytes())
+            *tooLarge = true;
         return {};
+    }
     return normalized(upright(image, ExifOrientation::of(bytes)));
 }
 

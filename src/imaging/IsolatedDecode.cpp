@@ -290,7 +290,8 @@ Result run(const Job& job) {
     }
     out.close();
     QProcess child;
-    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // The codecs' own complaints about a broken file say nothing the exit code does not.
+    child.setStandardErrorFile(QProcess::nullDevice());
     child.start(program(), arguments(job, out.fileName()));
     bool timedOut = false;
     QElapsedTimer clock;
@@ -341,7 +342,7 @@ void start(const Job& job, QObject* context, std::function<void(const Result&)> 
         if (error == QProcess::FailedToStart)
             finish();
     });
-    child->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child->setStandardErrorFile(QProcess::nullDevice());
     child->start(program(), arguments(job, out->fileName()));
     limit->start(job.timeLimitMs);
 }
