@@ -4,8 +4,8 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
-#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
@@ -43,24 +43,6 @@ Forwarded launch(const QString& path, const QStringList& files, int timeoutMs, b
         loop.exec();
     sender->wait();
     return result;
-}
-
-// Serves events until the condition holds; false when it never does (the deadline is only a safety net).
-template <typename Condition> bool serveUntil(Condition done) {
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-    poll.start(1);
-    deadline.start(20000);
-    if (!done())
-        loop.exec();
-    return done();
 }
 
 // A socket file as a crashed copy leaves it: bound once, nobody listening any more.
@@ -110,7 +92,7 @@ TEST(SingleInstance, ABusyCopyKeepsItsSocketAndHandlesTheRequestOnceItRunsAgain)
     EXPECT_FALSE(third.listen());
     EXPECT_TRUE(QFileInfo::exists(path));
 
-    ASSERT_TRUE(serveUntil([&] { return !got.opened.isEmpty(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !got.opened.isEmpty(); }, 20000));
     EXPECT_EQ(got.opened.first(), files);
     EXPECT_EQ(launch(path, {}, 5000, true), Forwarded::Handled);
 }
