@@ -11,9 +11,9 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QColorDialog>
-#include <QMenu>
 #include <QCursor>
 #include <QGuiApplication>
+#include <QMenu>
 #include <QPropertyAnimation>
 #include <QScreen>
 

@@ -117,7 +117,8 @@ Result readOutput(const Job& job, QFile& out) {
     }
     const QSize size(int(header.width), int(header.height));
     const auto format = QImage::Format(header.format);
-    if (!ImageCodec::fitsBudget(size) || (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32_Premultiplied)) {
+    if (!ImageCodec::fitsBudget(size) ||
+        (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32_Premultiplied)) {
         result.failure = failureText(job, TooLarge);
         return result;
     }

@@ -21,19 +21,27 @@ constexpr int timeLimitMs = 10'000;
 constexpr qint64 memoryLimit = qint64(1536) * 1024 * 1024;
 
 struct Job {
-    QString source;       // a regular file; anything else is refused without being opened for long
-    bool pdf = false;     // a PDF page instead of a picture
-    ImageFormat format = ImageFormat::png; // the format the file claims; only its reader is used
-    int page = 0;         // the zero-based page of a PDF
-    QString copyTo;       // when set: an existing empty file that receives the exact bytes that were decoded
+    // A regular file; anything else is refused without being opened for long.
+    QString source;
+    // A PDF page instead of a picture.
+    bool pdf = false;
+    // The format the file claims: only its reader is used.
+    ImageFormat format = ImageFormat::png;
+    // The zero-based page of a PDF.
+    int page = 0;
+    // When set: an existing empty file that receives the exact bytes that were decoded.
+    QString copyTo;
     int timeLimitMs = IsolatedDecode::timeLimitMs;
 };
 
 struct Result {
-    QImage image;         // null on failure
-    QString failure;      // why, in words that follow "Can't open <name>: "
-    int pageCount = 0;    // PDFs: the document's pages
-    QSizeF pagePoints;    // PDFs: the page's size in points
+    // Null on failure.
+    QImage image;
+    // Why, in words that follow "Can't open <name>: ".
+    QString failure;
+    // PDFs: the document's page count and this page's size in points.
+    int pageCount = 0;
+    QSizeF pagePoints;
     bool ok() const { return !image.isNull(); }
 };
 

@@ -83,7 +83,8 @@ bool SingleInstance::listen() {
                 while (guarded && guarded->canReadLine()) {
                     const QByteArray line = guarded->readLine();
                     // Queued first, answered after: a sender that got "ok" may exit at once.
-                    QMetaObject::invokeMethod(this, [this, line] { handle(line); }, Qt::QueuedConnection);
+                    QMetaObject::invokeMethod(
+                        this, [this, line] { handle(line); }, Qt::QueuedConnection);
                     guarded->write("ok\n");
                     guarded->flush();
                 }

@@ -25,7 +25,9 @@ public:
     Forwarded send(const QStringList& files, int timeoutMs = 5000) const;
 
     // True when a running copy has the request (handled or pending): this launch should exit.
-    bool forward(const QStringList& files, int timeoutMs = 5000) const { return send(files, timeoutMs) != Forwarded::NobodyRuns; }
+    bool forward(const QStringList& files, int timeoutMs = 5000) const {
+        return send(files, timeoutMs) != Forwarded::NobodyRuns;
+    }
 
     // Starts listening as the running instance. A socket file is removed only when connecting to it is
     // refused (it was left by a copy that is gone); false when another copy listens or the socket could not

@@ -31,17 +31,20 @@ TEST(OpenFiles, OnlyWhatDecodesLandsInTheFolderAndTheRestSaysWhy) {
         return f.fileName();
     };
     const auto shots = [] {
-        return QDir(AppDelegate::shotsFolder()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+        return QDir(AppDelegate::shotsFolder())
+            .entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
     };
     const auto toastFor = [&](const QString& path) {
         Toast::hide();
         delegate.openFiles({QUrl::fromLocalFile(path)});
         QString text;
-        QTest::qWaitFor([&] {
-            if (QWidget* toast = Toast::current())
-                text = toast->findChild<QLabel*>()->text();
-            return !text.isEmpty();
-        }, 15000);
+        QTest::qWaitFor(
+            [&] {
+                if (QWidget* toast = Toast::current())
+                    text = toast->findChild<QLabel*>()->text();
+                return !text.isEmpty();
+            },
+            15000);
         return text.toStdString();
     };
     QImage picture(40, 30, QImage::Format_RGB32);
@@ -53,7 +56,8 @@ TEST(OpenFiles, OnlyWhatDecodesLandsInTheFolderAndTheRestSaysWhy) {
     EXPECT_EQ(toastFor(write(QStringLiteral("cut.png"), png.left(png.size() / 2))),
               "Can't open cut.png: it is not a readable PNG picture");
     EXPECT_EQ(toastFor(write(QStringLiteral("zero.png"), {})), "Can't open zero.png: the file is empty");
-    EXPECT_EQ(toastFor(write(QStringLiteral("notes.txt"), "hello")), "Can't open notes.txt: it is not a picture or PDF");
+    EXPECT_EQ(toastFor(write(QStringLiteral("notes.txt"), "hello")),
+              "Can't open notes.txt: it is not a picture or PDF");
     EXPECT_EQ(toastFor(outside.path()),
               "Can't open " + QDir(outside.path()).dirName().toStdString() + ": it is a folder, not a picture or PDF");
     EXPECT_EQ(toastFor(pipe), "Can't open x.png: it is not a regular file");

@@ -88,7 +88,7 @@ TEST(Robustness, AStoppedCopyKeepsItsPlaceAndTakesTheRequestOnceItRuns) {
     EXPECT_EQ(visibleFiles(desktop.shotsFolder()), QStringList{QStringLiteral("late.png")});
     // The card stays off the panel's task list and the pager.
     const QString state = desktop.run(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(cards.first()),
-                                                                 QStringLiteral("_NET_WM_STATE")});
+                                                                QStringLiteral("_NET_WM_STATE")});
     EXPECT_TRUE(state.contains(QStringLiteral("_NET_WM_STATE_SKIP_TASKBAR"))) << state.toStdString();
     EXPECT_TRUE(state.contains(QStringLiteral("_NET_WM_STATE_SKIP_PAGER"))) << state.toStdString();
     EXPECT_TRUE(launchAgain(desktop).answered);

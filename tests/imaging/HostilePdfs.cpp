@@ -39,7 +39,8 @@ QByteArray document(const QByteArray& stream) {
         "<< /Type /Catalog /Pages 2 0 R >>",
         "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>",
-        "<< /Length " + QByteArray::number(stream.size()) + " /Filter /FlateDecode >>\nstream\n" + stream + "\nendstream",
+        "<< /Length " + QByteArray::number(stream.size()) + " /Filter /FlateDecode >>\nstream\n" + stream +
+            "\nendstream",
     };
     QByteArray pdf = "%PDF-1.4\n";
     QList<qsizetype> offsets;

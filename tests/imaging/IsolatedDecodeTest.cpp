@@ -6,7 +6,6 @@
 #include <QFile>
 #include <gtest/gtest.h>
 
-
 using namespace PictureFiles;
 
 namespace {
@@ -30,11 +29,11 @@ QByteArray oneColourWebp(int width, int height) {
     };
     put(quint32(width - 1), 14);
     put(quint32(height - 1), 14);
-    put(0, 4); // no alpha hint, version 0
-    put(0, 3); // no transform, no colour cache, no meta prefix codes
+    put(0, 4);                                                 // no alpha hint, version 0
+    put(0, 3);                                                 // no transform, no colour cache, no meta prefix codes
     for (const quint32 symbol : {128u, 48u, 192u, 255u, 0u}) { // green, red, blue, alpha, distance
-        put(1, 2);                                            // a simple code of one symbol
-        put(1, 1);                                            // an 8-bit symbol
+        put(1, 2);                                             // a simple code of one symbol
+        put(1, 1);                                             // an 8-bit symbol
         put(symbol, 8);
     }
     QByteArray data(1, '\x2f');
@@ -60,7 +59,8 @@ TEST(IsolatedDecode, DecodesWithTheClaimedReaderAndCopiesTheBytesItDecoded) {
     const QByteArray jpeg = encoded(picture, "jpeg", 95);
     folder.write(QStringLiteral("a.jpg"), jpeg);
     folder.write(QStringLiteral("copy.jpg"), QByteArray());
-    const auto result = decode(folder.path(QStringLiteral("a.jpg")), ImageFormat::jpeg, folder.path(QStringLiteral("copy.jpg")));
+    const auto result =
+        decode(folder.path(QStringLiteral("a.jpg")), ImageFormat::jpeg, folder.path(QStringLiteral("copy.jpg")));
     ASSERT_TRUE(result.ok()) << result.failure.toStdString();
     EXPECT_EQ(result.image.size(), QSize(64, 48));
     EXPECT_TRUE(near(result.image.pixelColor(8, 8), Qt::red));

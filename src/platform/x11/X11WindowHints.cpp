@@ -56,7 +56,8 @@ bool X11WindowHints::keepOffTaskbar(QWindow* window) {
         for (const xcb_atom_t a : wanted)
             if (std::find(atoms.begin(), atoms.end(), a) == atoms.end())
                 atoms.push_back(a);
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, state, XCB_ATOM_ATOM, 32, uint32_t(atoms.size()), atoms.data());
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, state, XCB_ATOM_ATOM, 32, uint32_t(atoms.size()),
+                            atoms.data());
     } else {
         // Mapped: only the window manager may change the state, on our request to the root window.
         const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
