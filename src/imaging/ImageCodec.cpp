@@ -89,6 +89,11 @@ bool openReader(QImageReader& reader, const QByteArray& bytes) {
     reader.setAutoTransform(false);
     if (!reader.canRead())
         return false;
+    // Only the picture formats we handle: a vector drawing (SVG) would follow the references it holds to
+    // other files, and the rarer readers are not worth their risk.
+    static const QList<QByteArray> handled{"png", "jpeg", "jpg", "webp", "tiff", "tif"};
+    if (!handled.contains(reader.format()))
+        return false;
     const QSize size = reader.size();
     if (size.isValid() && !fitsBudget(size))
         return false;

@@ -93,6 +93,10 @@ TEST(ImageLoad, ReadsByContentWhateverTheExtension) {
     Folder folder;
     const QUrl url = folder.write(QStringLiteral("really a png.jpg"), markers(3, 2, block));
     EXPECT_EQ(ImageConvert::load(url).size(), QSize(48, 32));
+    // But only as one of our formats: a drawing is never parsed, whatever its name.
+    const QUrl drawing = folder.write(QStringLiteral("drawing.png"),
+                                      QByteArray("<svg xmlns='http://www.w3.org/2000/svg' width='8' height='8'/>"));
+    EXPECT_TRUE(errorOf([&] { ImageConvert::load(drawing); }).startsWith(QStringLiteral("Can't")));
 }
 
 TEST(ImageLoad, RendersTheFirstPdfPageAtTwiceItsSize) {
