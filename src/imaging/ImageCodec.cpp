@@ -12,6 +12,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace ImageCodec {
 
@@ -103,9 +106,17 @@ bool openReader(QImageReader& reader, const QByteArray& bytes) {
 } // namespace
 
 bool readFile(const QString& path, QByteArray* bytes) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Regular files only, opened without blocking: a pipe named like a picture would stall the open for good.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
         return false;
+    struct stat st {};
+    QFile file;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
     const qint64 size = file.size();
     if (size <= 0 || size > largestFile)
         return false;

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 using namespace PictureFiles;
 
 namespace {
@@ -157,10 +159,14 @@ TEST(ImageLoad, BrokenFilesGiveAnErrorAndStayUntouched) {
     EXPECT_EQ(folder.names().size(), qsizetype(std::size(cases)));
 }
 
-TEST(ImageLoad, MissingFileOrFolder) {
+TEST(ImageLoad, MissingFileOrFolderOrAPipe) {
     Folder folder;
+    // Pipes are never opened: reading one would wait for a writer for good.
+    for (const char* pipe : {"pipe.png", "pipe.pdf"})
+        ASSERT_EQ(::mkfifo(QFile::encodeName(folder.path(QString::fromLatin1(pipe))).constData(), 0600), 0);
     const QUrl cases[] = {folder.url(QStringLiteral("gone.png")),
-                          QUrl::fromLocalFile(folder.root() + QStringLiteral("/no such folder/a.png"))};
+                          QUrl::fromLocalFile(folder.root() + QStringLiteral("/no such folder/a.png")),
+                          folder.url(QStringLiteral("pipe.png")), folder.url(QStringLiteral("pipe.pdf"))};
     for (const QUrl& url : cases) {
         try {
             ImageConvert::load(url);
