@@ -28,4 +28,8 @@ if [ -z "${DISPLAY:-}" ]; then
     sleep 0.3
 fi
 
-"$app" "${@:2}"
+status=0
+"$app" "${@:2}" || status=$?
+# Stopped by the user (Ctrl+C, kill): the end of a run, not a failure for make to report.
+case "$status" in 130 | 143) status=0 ;; esac
+exit "$status"

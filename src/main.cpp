@@ -4,24 +4,28 @@
 
 #include "app/AppDelegate.h"
 #include "app/Migration.h"
+#include "app/UtilityWindows.h"
 #include "capture/Capture.h"
 #include "card/Thumbnail.h"
+#include "card/ToolbarPrefsWindow.h"
 #include "editors/EditorWindow.h"
 #include "library/FormatWheel.h"
 #include "library/LibraryPanel.h"
 #include "platform/Defaults.h"
 #include "platform/EscapeKeyGrab.h"
 #include "platform/PointerWatch.h"
+#include "platform/QuitSignals.h"
 #include "platform/SingleInstance.h"
+#include "platform/XdgPaths.h"
 #include "platform/x11/X11Platform.h"
 #include "ui/UI.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QThreadPool>
 #include <QTimer>
-
 #include <cstdio>
 
 namespace {
@@ -44,9 +48,23 @@ QStringList fileArguments(const QStringList& arguments) {
     return files;
 }
 
+// Without a session bus, the first use of D-Bus (the toolkit's accessibility and tray look for one) would
+// start a bus daemon that outlives us. Where none runs, point D-Bus at an address nobody listens on, so
+// nothing is started: the file manager call and the tray fall back to what works without a bus.
+void startNoSessionBus() {
+    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
+        return;
+    const QString runtime = XdgPaths::runtimeDir();
+    if (QFileInfo(runtime + QStringLiteral("/bus")).exists())
+        return; // the standard per-user bus, found without autolaunching
+    qputenv("DBUS_SESSION_BUS_ADDRESS", QFile::encodeName(QStringLiteral("unix:path=") + runtime +
+                                                          QStringLiteral("/pictolarium-no-session-bus")));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    startNoSessionBus();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pictolarium"));
     QApplication::setOrganizationName(QStringLiteral("Pictolarium"));
@@ -56,11 +74,22 @@ int main(int argc, char** argv) {
     const QStringList files = fileArguments(QApplication::arguments());
 
     SingleInstance instance;
-    if (instance.forward(files))
+    const SingleInstance::Forwarded forwarded = instance.send(files);
+    if (forwarded == SingleInstance::Forwarded::Pending)
+        std::fprintf(stderr, "pictolarium: the running copy is busy; it takes this request when it can.\n");
+    if (forwarded != SingleInstance::Forwarded::NobodyRuns)
         return 0;
-    if (!instance.listen())
+    // From here on this is the running copy: a quit signal ends it in order (the socket goes with it). Set
+    // before listening, so that whoever sees the socket can stop us cleanly.
+    const QuitSignals quitSignals;
+    QObject::connect(&quitSignals, &QuitSignals::quitRequested, &app, [] { QApplication::quit(); });
+    if (!instance.listen()) {
+        // Another copy may have started between our question and our listening: it takes the request.
+        if (instance.forward(files))
+            return 0;
         std::fprintf(stderr, "pictolarium: cannot listen on %s; later launches will start a second copy.\n",
                      qPrintable(instance.socketPath()));
+    }
 
     // Stitched pages and camera pictures are larger than Qt's default 256 MB allowance.
     QImageReader::setAllocationLimit(2048);
@@ -73,6 +102,7 @@ int main(int argc, char** argv) {
     UI::registerFonts();
 
     X11Platform platform;
+    const UtilityWindows utilityWindows(platform.windowHints());
     UI::setCompositor(&platform.compositor());
     Capture::setWindowList(&platform.windows());
     EditorWindow::setWindowFocus(&platform.windowFocus());
@@ -84,6 +114,8 @@ int main(int argc, char** argv) {
         return services;
     });
     FormatWheel::shared().setProbe(platform.dragProbe());
+
+    ToolbarPrefsWindow::setPointerWatch([&platform] { return platform.watchPointer(); });
 
     AppDelegate delegate(defaults, platform);
     LibraryPanel::Services basket;

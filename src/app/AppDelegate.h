@@ -4,6 +4,7 @@
 
 #include "shortcuts/Shortcut.h"
 
+#include <QFileInfo>
 #include <QHash>
 #include <QObject>
 #include <QPoint>
@@ -14,6 +15,7 @@
 #include <QUrl>
 #include <optional>
 
+#include "imaging/IsolatedDecode.h"
 #include "imaging/Shot.h"
 
 class Defaults;
@@ -101,6 +103,8 @@ signals:
     void hotActionRan(const QString& key, bool hold);
 
 private:
+    // The decoder's answer for a file handed over: the staged copy gets its name and becomes a card, or goes.
+    void finishOpening(const QFileInfo& info, const QString& stagingPath, const IsolatedDecode::Result& result);
     void resetShortcutsOnce();
     // The tour reaches the hot actions, the tray icon and the desktop checks through these.
     void handTourItsServices();

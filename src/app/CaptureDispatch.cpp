@@ -6,6 +6,8 @@
 #include "card/Thumbnail.h"
 #include "imaging/ImageConvert.h"
 #include "imaging/ImageFormat.h"
+#include "imaging/IsolatedDecode.h"
+#include "platform/FileOps.h"
 #include "library/LibraryPanel.h"
 #include "platform/Notifications.h"
 #include "ui/Toast.h"
@@ -15,6 +17,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryFile>
+
+#include <cerrno>
 
 // What a capture request turns into: a window or screen grab, a slice, the newest screenshot, or a
 // file handed to the program. Each request ends by opening at most one card.
@@ -110,43 +115,94 @@ void AppDelegate::openFiles(const QList<QUrl>& urls) {
             break;
         }
     }
-    if (source.isEmpty())
+    if (source.isEmpty()) {
+        // Something was handed over, so say what it is rather than nothing at all.
+        for (const QUrl& url : urls) {
+            if (!url.isLocalFile())
+                continue;
+            const QFileInfo info(url.toLocalFile());
+            const QString name = info.fileName().isEmpty() ? info.absoluteFilePath() : info.fileName();
+            Toast::show(QStringLiteral("Can't open ") + name +
+                            (info.isDir() ? QStringLiteral(": it is a folder, not a picture or PDF")
+                                          : QStringLiteral(": it is not a picture or PDF")),
+                        QCursor::pos(), 2.5);
+            return;
+        }
         return;
+    }
 
     const QFileInfo info(source.toLocalFile());
-    const QString cantOpen = QStringLiteral("Can't open ") + info.fileName();
+    const QString name = info.fileName();
     const QString folder = shotsFolder();
+    const ImageFormat format = *ImageFormat::of(source);
+    QDir().mkpath(folder);
+    // Staged copies of a run that ended while decoding; a live one is at most the decoder's time limit old.
+    const QDateTime stale = QDateTime::currentDateTime().addSecs(-60);
+    for (const QFileInfo& left : QDir(folder).entryInfoList({QStringLiteral(".opening-*")}, QDir::Files | QDir::Hidden))
+        if (left.lastModified() < stale)
+            QFile::remove(left.absoluteFilePath());
+    // The decoder writes the very bytes it decoded into a hidden file of the folder; only a file that decoded
+    // is given its visible name, so nothing unreadable lands among the screenshots.
+    QTemporaryFile staging(QDir(folder).filePath(QStringLiteral(".opening-XXXXXX.") + info.suffix()));
+    if (!staging.open()) {
+        Toast::show(QStringLiteral("Can't open ") + name + QStringLiteral(": the screenshot folder is not writable"),
+                    QCursor::pos(), 2.5);
+        return;
+    }
+    staging.setAutoRemove(false);
+    const QString stagingPath = staging.fileName();
+    staging.close();
+
+    IsolatedDecode::Job job;
+    job.source = info.absoluteFilePath();
+    job.pdf = format == ImageFormat::pdf;
+    job.format = format;
+    job.copyTo = stagingPath;
+    IsolatedDecode::start(job, this, [this, info, stagingPath](const IsolatedDecode::Result& result) {
+        finishOpening(info, stagingPath, result);
+    });
+}
+
+void AppDelegate::finishOpening(const QFileInfo& info, const QString& stagingPath,
+                                const IsolatedDecode::Result& result) {
+    const QString cantOpen = QStringLiteral("Can't open ") + info.fileName() + QStringLiteral(": ");
+    if (!result.ok()) {
+        QFile::remove(stagingPath);
+        Toast::show(cantOpen + result.failure, QCursor::pos(), 2.5);
+        return;
+    }
+    const QString folder = QFileInfo(stagingPath).absolutePath();
     const QString ext = info.suffix();
     const QString base = info.completeBaseName();
     QString destination;
     for (int n = 1;; ++n) {
-        const QString name = n == 1 ? base + QLatin1Char('.') + ext
-                                    : base + QLatin1Char(' ') + QString::number(n) + QLatin1Char('.') + ext;
-        destination = QDir(folder).filePath(name);
-        if (!QFileInfo::exists(destination) && !QFileInfo(destination).isSymLink())
+        destination = QDir(folder).filePath(n == 1 ? base + QLatin1Char('.') + ext
+                                                   : base + QLatin1Char(' ') + QString::number(n) + QLatin1Char('.') + ext);
+        // Never replaces a file: a name taken meanwhile moves on to the next number.
+        const int error = FileOps::renameNoReplace(stagingPath, destination);
+        if (error == 0)
             break;
+        if (error != EEXIST) {
+            QFile::remove(stagingPath);
+            Toast::show(cantOpen + FileOps::errorText(error), QCursor::pos(), 2.5);
+            return;
+        }
     }
-    // QFile::copy never replaces an existing file, so a name taken meanwhile fails here instead of
-    // overwriting someone's picture.
-    if (!QDir().mkpath(folder) || !QFile::copy(info.absoluteFilePath(), destination)) {
-        Toast::show(cantOpen, QCursor::pos(), 1.6);
-        return;
-    }
+    // A copy keeps the permissions of what was opened, as a copy made by the file manager would.
+    QFile::setPermissions(destination, info.permissions());
     const QUrl copy = QUrl::fromLocalFile(destination);
     const QString appName = base;
     LibraryPanel::shared().hide();
 
     if (ext.toLower() == u"pdf") {
-        const auto session = PDFSession::open(copy);
-        if (!session) {
-            Toast::show(cantOpen, QCursor::pos(), 1.6);
-            return;
-        }
+        const auto session = PDFSession::adopt(copy, result.pageCount, result.image, result.pagePoints);
         PDFSession::Rendered page;
         try {
+            if (!session)
+                throw ConvertError(QStringLiteral("it is not a readable PDF"));
             page = session->render(0);
-        } catch (const UserError&) {
-            Toast::show(cantOpen, QCursor::pos(), 1.6);
+        } catch (const UserError& error) {
+            Toast::show(cantOpen + error.message, QCursor::pos(), 2.5);
             return;
         }
         Thumbnail::open(Shot{page.url, page.image, appName, std::nullopt}, session, QCursor::pos());
@@ -156,13 +212,5 @@ void AppDelegate::openFiles(const QList<QUrl>& urls) {
                         QCursor::pos(), 1.6);
         return;
     }
-
-    QImage image;
-    try {
-        image = ImageConvert::load(copy);
-    } catch (const UserError&) {
-        Toast::show(cantOpen, QCursor::pos(), 1.6);
-        return;
-    }
-    Thumbnail::open(Shot{copy, image, appName, std::nullopt}, nullptr, QCursor::pos());
+    Thumbnail::open(Shot{copy, result.image, appName, std::nullopt}, nullptr, QCursor::pos());
 }

@@ -1,22 +1,17 @@
 #include "card/PDFSession.h"
 
+#include "imaging/IsolatedDecode.h"
 #include "imaging/ShotFiles.h"
 #include "imaging/UserError.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QPainter>
-#include <QPdfDocument>
 
 #include <algorithm>
 
-std::shared_ptr<PDFSession> PDFSession::open(const QUrl& pdfURL) {
-    if (!pdfURL.isLocalFile())
-        return nullptr;
+std::shared_ptr<PDFSession> PDFSession::made(const QUrl& pdfURL, int pageCount) {
     std::shared_ptr<PDFSession> session(new PDFSession());
-    session->doc = std::make_unique<QPdfDocument>();
-    if (session->doc->load(pdfURL.toLocalFile()) != QPdfDocument::Error::None || session->doc->pageCount() < 1)
-        return nullptr;
+    session->pages = pageCount;
     session->pdfURL = pdfURL;
     const QString folder = QFileInfo(pdfURL.toLocalFile()).absolutePath() + QStringLiteral("/.pages");
     QDir().mkpath(folder); // a failure shows when the first page is written
@@ -25,9 +20,37 @@ std::shared_ptr<PDFSession> PDFSession::open(const QUrl& pdfURL) {
     return session;
 }
 
+std::shared_ptr<PDFSession> PDFSession::open(const QUrl& pdfURL, QString* failure) {
+    if (!pdfURL.isLocalFile()) {
+        if (failure)
+            *failure = QStringLiteral("it is not a local file");
+        return nullptr;
+    }
+    IsolatedDecode::Job job;
+    job.source = pdfURL.toLocalFile();
+    job.pdf = true;
+    const IsolatedDecode::Result first = IsolatedDecode::run(job);
+    if (!first.ok() || first.pageCount < 1) {
+        if (failure)
+            *failure = first.failure;
+        return nullptr;
+    }
+    return adopt(pdfURL, first.pageCount, first.image, first.pagePoints);
+}
+
+std::shared_ptr<PDFSession> PDFSession::adopt(const QUrl& pdfURL, int pageCount, const QImage& firstPage,
+                                              QSizeF firstPagePoints) {
+    if (!pdfURL.isLocalFile() || pageCount < 1)
+        return nullptr;
+    auto session = made(pdfURL, pageCount);
+    session->firstPage = firstPage;
+    session->firstPagePoints = firstPagePoints;
+    return session;
+}
+
 PDFSession::~PDFSession() = default;
 
-int PDFSession::pageCount() const { return doc ? doc->pageCount() : 0; }
+int PDFSession::pageCount() const { return pages; }
 
 QString PDFSession::pageFileName(const QUrl& pdfURL, int index) {
     return QFileInfo(pdfURL.toLocalFile()).completeBaseName() + QStringLiteral(" p") + QString::number(index + 1) +
@@ -35,22 +58,23 @@ QString PDFSession::pageFileName(const QUrl& pdfURL, int index) {
 }
 
 PDFSession::Rendered PDFSession::render(int page) {
-    if (!doc || page < 0 || page >= doc->pageCount())
+    if (page < 0 || page >= pages)
         throw ConvertError(QStringLiteral("No such page"));
-    const QSizeF points = doc->pagePointSize(page);
-    const double longest = std::max(points.width(), points.height());
-    const double scale = longest <= 1 ? 2.0 : std::min(2.0, 3200.0 / longest);
-    const QSize pixels(std::max(1, qRound(points.width() * scale)), std::max(1, qRound(points.height() * scale)));
-    QImage bitmap = doc->render(page, pixels);
-    if (bitmap.isNull())
-        throw ConvertError(QStringLiteral("Can't render page"));
-    // Pages without a background of their own are white on paper, not transparent.
-    if (bitmap.hasAlphaChannel()) {
-        QImage flat(bitmap.size(), QImage::Format_RGB32);
-        flat.fill(Qt::white);
-        QPainter(&flat).drawImage(0, 0, bitmap);
-        bitmap = flat;
+    if (page == 0 && !firstPage.isNull()) {
+        const QImage bitmap = std::exchange(firstPage, QImage());
+        return place(page, bitmap, firstPagePoints);
     }
+    IsolatedDecode::Job job;
+    job.source = pdfURL.toLocalFile();
+    job.pdf = true;
+    job.page = page;
+    const IsolatedDecode::Result rendered = IsolatedDecode::run(job);
+    if (!rendered.ok())
+        throw ConvertError(QStringLiteral("Can't render page: ") + rendered.failure);
+    return place(page, rendered.image, rendered.pagePoints);
+}
+
+PDFSession::Rendered PDFSession::place(int page, QImage bitmap, QSizeF points) {
     const QUrl file = QUrl::fromLocalFile(QDir(workDir.toLocalFile()).filePath(pageFileName(pdfURL, page)));
     ShotFiles::write(bitmap, file);
     index = page;

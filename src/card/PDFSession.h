@@ -4,17 +4,20 @@
 
 #include <QDateTime>
 #include <QImage>
+#include <QSizeF>
 #include <QString>
 #include <QUrl>
 #include <memory>
 #include <optional>
 
-class QPdfDocument;
-
 class PDFSession {
 public:
-    // Nothing when the document cannot be opened or has no pages.
-    static std::shared_ptr<PDFSession> open(const QUrl& pdfURL);
+    // Nothing when the document cannot be opened or has no pages; *failure then says why. The document is
+    // read by the decoding child only, so a hostile file cannot stall the program.
+    static std::shared_ptr<PDFSession> open(const QUrl& pdfURL, QString* failure = nullptr);
+    // A session on a document whose first page the caller already rendered through the decoding child.
+    static std::shared_ptr<PDFSession> adopt(const QUrl& pdfURL, int pageCount, const QImage& firstPage,
+                                             QSizeF firstPagePoints);
     ~PDFSession();
 
     struct Rendered {
@@ -22,7 +25,8 @@ public:
         QImage image;
     };
     // Writes the page as "<base> p<n>.png" in the work folder and makes it the current page.
-    // Throws ConvertError ("No such page", "Can't render page", or the writer's own message).
+    // Throws ConvertError ("No such page", "Can't render page: " and why, or the writer's own message).
+    // Renders in the decoding child and waits for it, at most its time limit: off the UI thread where it can.
     Rendered render(int index);
 
     int pageCount() const;
@@ -38,5 +42,11 @@ public:
 
 private:
     PDFSession() = default;
-    std::unique_ptr<QPdfDocument> doc;
+    static std::shared_ptr<PDFSession> made(const QUrl& pdfURL, int pageCount);
+    Rendered place(int page, QImage bitmap, QSizeF points);
+
+    int pages = 0;
+    // The first page as rendered while opening, used by the first render(0).
+    QImage firstPage;
+    QSizeF firstPagePoints;
 };

@@ -13,6 +13,7 @@
 #include <QColorDialog>
 #include <QCursor>
 #include <QGuiApplication>
+#include <QMenu>
 #include <QPropertyAnimation>
 #include <QScreen>
 
@@ -243,6 +244,9 @@ void ThumbnailPanel::closeEvent(QCloseEvent* event) {
         fade->stop();
     content->closeEditors();
     content->finishPDF();
+    // A menu the card opened ends its loop now; the card lives on until that loop has returned.
+    for (QMenu* menu : content->findChildren<QMenu*>())
+        menu->close();
     QWidget::closeEvent(event);
 }
 
@@ -255,7 +259,7 @@ void ThumbnailPanel::retire() {
 void ThumbnailPanel::deleteWhenSettled() {
     // A drag-out runs a nested event loop inside the view, and a running tool will still apply its result:
     // the card stays allocated until both are over.
-    if (content->isDragging() || content->isBusy())
+    if (content->inNestedLoop() || content->isBusy())
         return;
     deleteLater();
 }

@@ -543,6 +543,7 @@ void ThumbnailView::apply(const Shot& next) {
     badge->setText(formatName());
     formatButton->setText(formatName() + QStringLiteral(" \u25BE"));
     compressButton->setActive(false);
+    ++pictureChanges;
     if (current.image.deviceIndependentSize() != before)
         layout(false);
     placeSubviews();
@@ -597,3 +598,12 @@ void ThumbnailView::removeSide() {
 }
 
 void ThumbnailView::finishPDF() {}
+
+ThumbnailView::NestedLoop::NestedLoop(ThumbnailView* view) : view(view) {
+    ++view->nestedLoops;
+}
+
+ThumbnailView::NestedLoop::~NestedLoop() {
+    if (view && --view->nestedLoops == 0)
+        emit view->settled();
+}

@@ -109,6 +109,20 @@ public:
     // A drag-out is under way: the view must outlive it.
     bool isDragging() const { return dragging; }
 
+    // Held across every nested event loop the card runs (menus, dialogs, pickers): a card replaced or
+    // dismissed meanwhile stays allocated until the loop has returned, then goes.
+    class NestedLoop {
+    public:
+        explicit NestedLoop(ThumbnailView* view);
+        ~NestedLoop();
+        NestedLoop(const NestedLoop&) = delete;
+        NestedLoop& operator=(const NestedLoop&) = delete;
+
+    private:
+        QPointer<ThumbnailView> view;
+    };
+    bool inNestedLoop() const { return nestedLoops > 0 || dragging; }
+
     double pillHeight = 0;
     Pill* pill = nullptr;
     Pill* hoverPill = nullptr;
@@ -180,6 +194,9 @@ private:
     bool pillOnly = false;
     bool hovering = false;
     bool dragging = false;
+    int nestedLoops = 0;
+    // Counts every new picture the card took, so late work can tell whether the picture changed meanwhile.
+    int pictureChanges = 0;
     bool switching = false;         // the open editor closes because another replaces it
     bool returnToAnnotate = false;  // the backdrop editor came from the annotate editor
     bool closedForGood = false;     // the card has closed: no editor opens for it any more

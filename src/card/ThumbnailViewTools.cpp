@@ -103,12 +103,14 @@ void ThumbnailView::showFormats() {
     }
     hold(Hold::Picker, true);
     QPointer<ThumbnailView> self(this);
+    const NestedLoop loop(this);
     QAction* chosen = menu.exec(formatButton->mapToGlobal(QPoint(0, formatButton->height() + 6)));
     if (!self)
         return;
     const QString raw = chosen ? chosen->data().toString() : QString();
     hold(Hold::Picker, false);
-    if (!raw.isEmpty())
+    // A card replaced or dismissed while the menu was open converts nothing.
+    if (!raw.isEmpty() && isVisible())
         convertTo(raw);
 }
 
@@ -143,8 +145,9 @@ void ThumbnailView::compressTapped() {
     // Lit from shortly after the press until the card's picture next changes, also when the press was
     // dropped because another tool was running.
     QPointer<GhostButton> button(compressButton);
-    Dispatch::after(50, this, [button] {
-        if (button)
+    // A result that came within those 50 ms has already put the button out: it stays out.
+    Dispatch::after(50, this, [this, button, pressedAt = pictureChanges] {
+        if (button && pictureChanges == pressedAt)
             button->setActive(true);
     });
 }

@@ -1,5 +1,8 @@
 #include "card/ToolbarPrefsWindow.h"
 
+#include "platform/PointerWatch.h"
+#include "ui/ClickAway.h"
+
 #include "card/ToolbarPrefs.h"
 #include "platform/Defaults.h"
 #include "ui/Brand.h"
@@ -176,11 +179,8 @@ protected:
     void dropEvent(QDropEvent* event) override {
         const QPoint at = event->position().toPoint();
         const QModelIndex index = indexAt(at);
-        int row = model()->rowCount();
-        if (index.isValid()) {
-            const QRect rect = visualRect(index);
-            row = at.y() - rect.top() < rect.height() / 2 ? index.row() : index.row() + 1;
-        }
+        // A drop on a row lands above it, wherever on the row it falls; below the last row, at the end.
+        const int row = index.isValid() ? index.row() : model()->rowCount();
         if (owner->acceptDrop(event->mimeData(), row)) {
             event->setDropAction(Qt::MoveAction);
             event->accept();
@@ -221,7 +221,8 @@ ToolbarPrefsWindow::ToolbarPrefsWindow(Defaults& store, QWidget* parent)
     table = list;
     table->setModel(rows);
     table->setItemDelegate(new RowDelegate(table));
-    table->setGeometry(18, 8, rowWidth, 14 * rowHeight);
+    // 400 high: the 14 rows and a strip below the last one to drop a row at the end.
+    table->setGeometry(18, 8, rowWidth, 400);
     table->setFrameShape(QFrame::NoFrame);
     table->setFocusPolicy(Qt::NoFocus);
     table->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -250,6 +251,20 @@ ToolbarPrefsWindow::ToolbarPrefsWindow(Defaults& store, QWidget* parent)
     reset->adjustSize();
     reset->move(width() - 14 - reset->width(), hint->geometry().center().y() - reset->height() / 2);
     connect(reset, &QPushButton::clicked, this, &ToolbarPrefsWindow::resetTapped);
+
+    // A click elsewhere on the screen, outside our windows, closes (hides) the window.
+    clickAway = std::make_unique<ClickAway>(this, pointerWatchMaker() ? pointerWatchMaker()() : nullptr);
+}
+
+ToolbarPrefsWindow::~ToolbarPrefsWindow() = default;
+
+std::function<std::unique_ptr<PointerWatch>()>& ToolbarPrefsWindow::pointerWatchMaker() {
+    static std::function<std::unique_ptr<PointerWatch>()> make;
+    return make;
+}
+
+void ToolbarPrefsWindow::setPointerWatch(std::function<std::unique_ptr<PointerWatch>()> make) {
+    pointerWatchMaker() = std::move(make);
 }
 
 ToolbarPrefsWindow& ToolbarPrefsWindow::shared() {

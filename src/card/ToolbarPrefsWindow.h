@@ -6,7 +6,12 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <functional>
+#include <memory>
+
+class ClickAway;
 class Defaults;
+class PointerWatch;
 class QListView;
 class QMimeData;
 class QPushButton;
@@ -19,6 +24,11 @@ public:
     static const QString dragType;
 
     explicit ToolbarPrefsWindow(Defaults& defaults, QWidget* parent = nullptr);
+    ~ToolbarPrefsWindow() override;
+
+    // Where windows made from now on see clicks elsewhere on the screen; the program sets it once at start.
+    // Without it, only clicks in our own windows and the loss of focus close the window.
+    static void setPointerWatch(std::function<std::unique_ptr<PointerWatch>()> make);
 
     // The one window of the program on the standard settings, made on first use and kept for the
     // process. Closing it only hides it.
@@ -57,4 +67,6 @@ private:
     QListView* table = nullptr;
     QPushButton* reset = nullptr;
     ToolRows* rows = nullptr;
+    std::unique_ptr<ClickAway> clickAway;
+    static std::function<std::unique_ptr<PointerWatch>()>& pointerWatchMaker();
 };

@@ -12,6 +12,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace ImageCodec {
 
@@ -89,6 +92,11 @@ bool openReader(QImageReader& reader, const QByteArray& bytes) {
     reader.setAutoTransform(false);
     if (!reader.canRead())
         return false;
+    // Only the picture formats we handle: a vector drawing (SVG) would follow the references it holds to
+    // other files, and the rarer readers are not worth their risk.
+    static const QList<QByteArray> handled{"png", "jpeg", "jpg", "webp", "tiff", "tif"};
+    if (!handled.contains(reader.format()))
+        return false;
     const QSize size = reader.size();
     if (size.isValid() && !fitsBudget(size))
         return false;
@@ -98,9 +106,17 @@ bool openReader(QImageReader& reader, const QByteArray& bytes) {
 } // namespace
 
 bool readFile(const QString& path, QByteArray* bytes) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Regular files only, opened without blocking: a pipe named like a picture would stall the open for good.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
         return false;
+    struct stat st {};
+    QFile file;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
     const qint64 size = file.size();
     if (size <= 0 || size > largestFile)
         return false;
@@ -154,6 +170,39 @@ QImage decode(const QByteArray& bytes) {
     QImage image;
     if (!reader.read(&image) || image.isNull())
         return {};
+    return normalized(upright(image, ExifOrientation::of(bytes)));
+}
+
+QImage decodeAs(const QByteArray& bytes, ImageFormat format, bool* tooLarge) {
+    if (tooLarge)
+        *tooLarge = false;
+    if (format == ImageFormat::heic)
+        return HeifCodec::recognizes(bytes) ? normalized(HeifCodec::decode(bytes)) : QImage();
+    const QByteArray name = format == ImageFormat::png ? QByteArray("png") : writerName(format);
+    if (name.isEmpty())
+        return {};
+    QBuffer buffer(const_cast<QByteArray*>(&bytes));
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, name);
+    reader.setDecideFormatFromContent(false);
+    reader.setAutoTransform(false);
+    if (!reader.canRead())
+        return {};
+    const QSize size = reader.size();
+    if (size.isValid() && !fitsBudget(size)) {
+        if (tooLarge)
+            *tooLarge = true;
+        return {};
+    }
+    if (!complete(bytes, name))
+        return {};
+    QImage image;
+    if (!reader.read(&image) || image.isNull()) {
+        // A decoder holds about two copies of the pixels at its peak: past the budget, the memory ran out.
+        if (tooLarge && size.isValid() && qint64(size.width()) * size.height() * 8 > budgetBytes())
+            *tooLarge = true;
+        return {};
+    }
     return normalized(upright(image, ExifOrientation::of(bytes)));
 }
 

@@ -23,6 +23,11 @@ bool fitsBudget(QSize size);
 // Null when the bytes are not a complete picture. The result is RGB32, or ARGB32_Premultiplied with alpha.
 QImage decode(const QByteArray& bytes);
 
+// Like decode(), but only with the reader of the format the file claims to be (never one chosen by content, so a
+// file named .png that holds something else is refused). *tooLarge is set when the header promises more pixels
+// than the budget allows.
+QImage decodeAs(const QByteArray& bytes, ImageFormat format, bool* tooLarge = nullptr);
+
 // Like decode(), but at most maxPixels on the longer side (never enlarged); JPEG is decoded scaled down.
 QImage decodeThumbnail(const QByteArray& bytes, int maxPixels);
 

@@ -45,7 +45,9 @@ QString folderOf(const QString& path) {
 
 // Opens a PDF and checks that it has a first page; an encrypted or damaged document counts as unreadable.
 bool openPdf(QPdfDocument& doc, const QString& path) {
-    return !path.isEmpty() && doc.load(path) == QPdfDocument::Error::None && doc.pageCount() > 0;
+    // A pipe named .pdf would block the document's open for good.
+    return !path.isEmpty() && QFileInfo(path).isFile() && doc.load(path) == QPdfDocument::Error::None &&
+           doc.pageCount() > 0;
 }
 
 QImage renderPage(QPdfDocument& doc, QSize size) {

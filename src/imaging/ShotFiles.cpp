@@ -2,6 +2,7 @@
 
 #include "imaging/NewFiles.h"
 #include "imaging/PngWriter.h"
+#include "platform/FileOps.h"
 
 #include <QDir>
 #include <QFile>
@@ -39,7 +40,7 @@ QUrl write(const QImage& image, const QUrl& to) {
         file.commit();
         throw ConvertError(QStringLiteral("Couldn't write ") + name);
     }
-    if (!file.commit())
+    if (!FileOps::commit(file))
         throw ConvertError(QStringLiteral("Couldn't write ") + name);
     return to;
 }

@@ -1,5 +1,6 @@
 #include "platform/Defaults.h"
 
+#include "platform/FileOps.h"
 #include "platform/XdgPaths.h"
 
 #include <QDateTime>
@@ -230,7 +231,7 @@ bool Defaults::save() {
     if (!file.open(QIODevice::WriteOnly))
         return false;
     file.write(QJsonDocument(root).toJson(QJsonDocument::Indented));
-    return file.commit();
+    return FileOps::commit(file);
 }
 
 bool Defaults::isStorable(const QVariant& value) { return encode(value).has_value(); }

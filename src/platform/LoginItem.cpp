@@ -1,5 +1,6 @@
 #include "platform/LoginItem.h"
 
+#include "platform/FileOps.h"
 #include "platform/XdgPaths.h"
 
 #include <QDir>
@@ -49,7 +50,7 @@ QString enable(const QString& executable) {
                                          "X-GNOME-Autostart-enabled=true\n")
                               .arg(quoteExec(executable));
     file.write(entry.toUtf8());
-    if (!file.commit())
+    if (!FileOps::commit(file))
         return QStringLiteral("%1 could not be written: %2").arg(path, file.errorString());
     return {};
 }

@@ -13,6 +13,7 @@ class PointerWatch;
 class TrayColors;
 class WindowList;
 class WindowFocus;
+class WindowHints;
 
 class Platform {
 public:
@@ -34,4 +35,6 @@ public:
     virtual DragProbe* dragProbe() = 0;
     // Virtual desktops: windows on all of them, and switches between them.
     virtual Desktops& desktops() = 0;
+    // Hints to the window manager beyond Qt's flags (kept off the task list).
+    virtual WindowHints& windowHints() = 0;
 };

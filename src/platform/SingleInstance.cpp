@@ -2,15 +2,30 @@
 
 #include "platform/XdgPaths.h"
 
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QPointer>
 
 // Each message is one line of JSON: {"cmd": "reopen"} or {"cmd": "open", "files": [...]}.
 // The receiver answers "ok\n" once it has queued the request, so the sender can exit knowing
 // nothing was lost.
+
+namespace {
+
+// How long a connection attempt may wait for a copy whose listen queue is full before we take it as
+// alive but busy. Connecting itself never needs the other copy to run: the kernel accepts for it.
+constexpr int connectMs = 2000;
+
+bool refused(QLocalSocket::LocalSocketError error) {
+    return error == QLocalSocket::ConnectionRefusedError || error == QLocalSocket::ServerNotFoundError;
+}
+
+} // namespace
 
 SingleInstance::SingleInstance(QString socketPath, QObject* parent)
     : QObject(parent),
@@ -18,11 +33,11 @@ SingleInstance::SingleInstance(QString socketPath, QObject* parent)
 
 SingleInstance::~SingleInstance() = default;
 
-bool SingleInstance::forward(const QStringList& files, int timeoutMs) const {
+SingleInstance::Forwarded SingleInstance::send(const QStringList& files, int timeoutMs) const {
     QLocalSocket socket;
     socket.connectToServer(path);
-    if (!socket.waitForConnected(timeoutMs))
-        return false;
+    if (!socket.waitForConnected(std::min(timeoutMs, connectMs)))
+        return refused(socket.error()) ? Forwarded::NobodyRuns : Forwarded::Pending;
     QJsonObject message;
     if (files.isEmpty()) {
         message[QStringLiteral("cmd")] = QStringLiteral("reopen");
@@ -31,35 +46,53 @@ bool SingleInstance::forward(const QStringList& files, int timeoutMs) const {
         message[QStringLiteral("files")] = QJsonArray::fromStringList(files);
     }
     socket.write(QJsonDocument(message).toJson(QJsonDocument::Compact) + '\n');
-    if (!socket.waitForBytesWritten(timeoutMs))
-        return false;
-    while (!socket.canReadLine()) {
-        if (!socket.waitForReadyRead(timeoutMs))
-            return false;
+    // From here on a copy is known to run: whatever happens, this launch must not start a second one.
+    QElapsedTimer waited;
+    waited.start();
+    while (socket.bytesToWrite() > 0) {
+        const qint64 left = timeoutMs - waited.elapsed();
+        if (left <= 0 || !socket.waitForBytesWritten(int(left)))
+            return Forwarded::Pending;
     }
-    return socket.readLine().trimmed() == "ok";
+    while (!socket.canReadLine()) {
+        const qint64 left = timeoutMs - waited.elapsed();
+        if (left <= 0 || !socket.waitForReadyRead(int(left)))
+            return Forwarded::Pending;
+    }
+    return socket.readLine().trimmed() == "ok" ? Forwarded::Handled : Forwarded::Pending;
 }
 
 bool SingleInstance::listen() {
+    // Listening with access options binds elsewhere and renames the socket into place, replacing whatever
+    // is there: so ask first. Only a socket nobody listens on may go; a copy that is merely slow keeps it.
+    if (QFileInfo::exists(path)) {
+        QLocalSocket probe;
+        probe.connectToServer(path);
+        if (probe.waitForConnected(connectMs) || !refused(probe.error()))
+            return false;
+        QLocalServer::removeServer(path);
+    }
     server = new QLocalServer(this);
     server->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!server->listen(path)) {
-        // A socket left by a crashed run: nobody answered forward(), so it is stale.
-        QLocalServer::removeServer(path);
-        if (!server->listen(path))
-            return false;
-    }
+    if (!server->listen(path))
+        return false;
     connect(server, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* socket = server->nextPendingConnection()) {
-            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-            connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-                while (socket->canReadLine()) {
-                    const QByteArray line = socket->readLine();
-                    socket->write("ok\n");
-                    socket->flush();
-                    handle(line);
+            const QPointer<QLocalSocket> guarded(socket);
+            const auto readLines = [this, guarded] {
+                while (guarded && guarded->canReadLine()) {
+                    const QByteArray line = guarded->readLine();
+                    // Queued first, answered after: a sender that got "ok" may exit at once.
+                    QMetaObject::invokeMethod(
+                        this, [this, line] { handle(line); }, Qt::QueuedConnection);
+                    guarded->write("ok\n");
+                    guarded->flush();
                 }
-            });
+            };
+            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+            connect(socket, &QLocalSocket::readyRead, this, readLines);
+            // A sender that gave up waiting may already have written and gone: its line is here now.
+            readLines();
         }
     });
     return true;

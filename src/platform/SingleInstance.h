@@ -13,11 +13,25 @@ public:
     explicit SingleInstance(QString socketPath = {}, QObject* parent = nullptr);
     ~SingleInstance() override;
 
-    // Sends "reopen" (no files) or "open" with the files to a running instance.
-    // True when one was running and acknowledged the request within the timeout.
-    bool forward(const QStringList& files, int timeoutMs = 800) const;
+    enum class Forwarded {
+        Handled,   // a running copy queued the request and said so
+        Pending,   // a running copy took the connection but has not answered yet (busy or stopped); the
+                   // request waits in its socket and is handled when it gets to it
+        NobodyRuns // nobody listens: this launch is the running copy
+    };
 
-    // Starts listening as the running instance. False when the socket could not be made.
+    // Sends "reopen" (no files) or "open" with the files to a running instance, waiting at most timeoutMs
+    // for the answer.
+    Forwarded send(const QStringList& files, int timeoutMs = 5000) const;
+
+    // True when a running copy has the request (handled or pending): this launch should exit.
+    bool forward(const QStringList& files, int timeoutMs = 5000) const {
+        return send(files, timeoutMs) != Forwarded::NobodyRuns;
+    }
+
+    // Starts listening as the running instance. A socket file is removed only when connecting to it is
+    // refused (it was left by a copy that is gone); false when another copy listens or the socket could not
+    // be made.
     bool listen();
 
     QString socketPath() const { return path; }

@@ -88,6 +88,28 @@ TEST(HotKeys, RefusesWhatCannotBeHadAndSpendsTheIdAnyway) {
     EXPECT_EQ(registry.registerShortcut(d, {}, {}), 6u);
 }
 
+TEST(HotKeys, EachStoredModifierGrabsItsOwnKey) {
+    struct Case {
+        const char* name;
+        int stored;
+        quint32 grabbed;
+    };
+    const Case cases[] = {
+        {"Command is Super", Shortcut::command, GlobalKeys::Super},
+        {"Shift", Shortcut::shift, GlobalKeys::Shift},
+        {"Option is Alt, never Control", Shortcut::option, GlobalKeys::Alt},
+        {"Control", Shortcut::control, GlobalKeys::Control},
+        {"all four", Shortcut::command | Shortcut::shift | Shortcut::option | Shortcut::control,
+         GlobalKeys::Super | GlobalKeys::Shift | GlobalKeys::Alt | GlobalKeys::Control},
+    };
+    for (const Case& c : cases) {
+        FakeGlobalKeys keys;
+        HotKeys registry(keys);
+        ASSERT_TRUE(registry.registerShortcut(Shortcut{2, c.stored, QStringLiteral("D")}, {}, {})) << c.name;
+        EXPECT_TRUE(keys.holds('d', c.grabbed)) << c.name;
+    }
+}
+
 TEST(HotKeys, HandlersRunLaterAndNotAfterUnregistering) {
     FakeGlobalKeys keys;
     HotKeys registry(keys);

@@ -20,6 +20,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 
 #include <atomic>
 #include <gtest/gtest.h>
@@ -240,6 +241,14 @@ TEST(ThumbnailPanel, CollapsesToItsPillUnderAnEditorAndGrowsBack) {
     EXPECT_NEAR(image.center().x(), 660, 1);
     EXPECT_NEAR(image.center().y(), 400, 1);
     EXPECT_TRUE(card.view()->badge->isVisibleTo(card.view()));
+
+    // An editor on a second screen: the card grows back there, under the editor, not on the primary screen.
+    card.screens.append({QRectF(1280, 0, 1920, 1080), QRectF(1280, 0, 1920, 1050)});
+    card.panel->collapse(QRectF(1800, 300, 600, 400));
+    card.panel->expand(QRectF(2000, 500, 320, 200));
+    const QRectF there = card.view()->imageRect().translated(card.panel->pos());
+    EXPECT_NEAR(there.center().x(), 2160, 1);
+    EXPECT_NEAR(there.center().y(), 600, 1);
 }
 
 TEST(Thumbnail, OneCardAtATime) {
@@ -293,4 +302,30 @@ TEST(ThumbnailPanel, ASideViewKeepsThePictureInPlaceAndHoldsTheCard) {
     EXPECT_EQ(card.view()->imageRect().topLeft() + card.panel->pos(), picture);
     EXPECT_FALSE(card.panel->lifetime().isHeldFor(Hold::SideView));
     QTRY_VERIFY(!gone);
+}
+
+TEST(Thumbnail, ReplacedOrDismissedWhileItsFormatMenuIsOpen) {
+    QImage image(300, 200, QImage::Format_RGB32);
+    image.fill(Qt::green);
+    const Shot a{QUrl::fromLocalFile(QStringLiteral("/tmp/a.png")), image, {}, {}};
+    const Shot b{QUrl::fromLocalFile(QStringLiteral("/tmp/b.png")), image, {}, {}};
+    for (const bool replace : {true, false}) {
+        Thumbnail::open(a, nullptr, QPoint(400, 300));
+        QPointer<ThumbnailPanel> first = Thumbnail::current();
+        ASSERT_TRUE(first);
+        bool ranInsideTheMenu = false;
+        // A hot key arriving while the menu's own loop runs.
+        QTimer::singleShot(0, [&] {
+            ranInsideTheMenu = QApplication::activePopupWidget() != nullptr;
+            if (replace)
+                Thumbnail::open(b, nullptr, QPoint(500, 300));
+            else
+                Thumbnail::dismiss();
+        });
+        first->view()->showFormats();
+        EXPECT_TRUE(ranInsideTheMenu) << replace;
+        QTRY_VERIFY(!first); // gone once the menu's loop has returned, and only once
+        EXPECT_EQ(Thumbnail::current() != nullptr, replace);
+        Thumbnail::dismiss();
+    }
 }

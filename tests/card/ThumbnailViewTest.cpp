@@ -252,3 +252,19 @@ TEST(ThumbnailView, ByteCountsReadLikeTheDesktopsFileSizes) {
     for (const auto& c : cases)
         EXPECT_EQ(ThumbnailView::byteCount(c.bytes), QString::fromLatin1(c.text)) << c.bytes;
 }
+
+TEST(ThumbnailView, CompressLightsItsButtonUntilThePictureChangesEvenWhenTheResultComesAtOnce) {
+    resetSettings();
+    ThumbnailView view(shot(QSize(120, 80), QStringLiteral("/nonexistent/Shot.png")), std::nullopt, settings());
+    view.compressTapped(); // fails at once (no such file), but the press still lights the button
+    QTRY_VERIFY(view.compressButton->active());
+    view.apply(shot(QSize(120, 80), QStringLiteral("/tmp/Other.png")));
+    EXPECT_FALSE(view.compressButton->active());
+
+    // A result within the button's short delay: it must not light up afterwards and stay lit.
+    QTRY_VERIFY(!view.isBusy());
+    view.compressTapped();
+    view.apply(shot(QSize(120, 80), QStringLiteral("/tmp/Third.png")));
+    QTest::qWait(150); // past the delay
+    EXPECT_FALSE(view.compressButton->active());
+}

@@ -1,6 +1,7 @@
 #include "card/ToolbarPrefsWindow.h"
 #include "card/ToolbarPrefs.h"
 #include "platform/Defaults.h"
+#include "platform/fake/FakePointerWatch.h"
 
 #include <QApplication>
 #include <QDropEvent>
@@ -115,7 +116,7 @@ TEST(ToolbarPrefsWindow, DropsMoveARowAndRefuseUnreadablePayloads) {
     EXPECT_FALSE(f.defaults.contains(ToolbarPrefs::orderKey));
 }
 
-TEST(ToolbarPrefsWindow, ADropOnTheListLandsAboveOrBelowTheRowUnderThePointer) {
+TEST(ToolbarPrefsWindow, ADropOnARowLandsAboveItAndBelowTheLastRowAtTheEnd) {
     struct Case {
         const char* name;
         int overRow;
@@ -124,7 +125,7 @@ TEST(ToolbarPrefsWindow, ADropOnTheListLandsAboveOrBelowTheRowUnderThePointer) {
     };
     const Case cases[] = {
         {"upper half of a row below: above it", 5, false, 4},
-        {"lower half of a row below: below it", 5, true, 5},
+        {"lower half of a row below: still above it", 5, true, 4},
         {"upper half of a row above: above it", 0, false, 0},
         {"below every row: at the end", -1, false, 13},
     };
@@ -133,9 +134,7 @@ TEST(ToolbarPrefsWindow, ADropOnTheListLandsAboveOrBelowTheRowUnderThePointer) {
         f.window->present();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(f.window.get()));
         QListView* table = f.window->tableView();
-        // The list is exactly 14 rows high; widen it so there is room below the last row.
-        table->resize(table->width(), table->height() + 40);
-        const QRect row = c.overRow < 0 ? QRect(0, f.rowRect(13).bottom() + 10, 10, 10) : f.rowRect(c.overRow);
+        const QRect row = c.overRow < 0 ? QRect(0, f.rowRect(13).bottom() + 2, 10, 6) : f.rowRect(c.overRow);
         const QPoint at(row.center().x(), c.lowerHalf ? row.bottom() - 3 : row.top() + 3);
         std::unique_ptr<QMimeData> data(f.window->dragData(2));
         ASSERT_TRUE(data);
@@ -171,4 +170,27 @@ TEST(ToolbarPrefsWindow, ResetForgetsOrderAndHiddenAndPresentRereadsTheSettings)
     f.window->present();
     EXPECT_EQ(f.window->shownOrder().first(), QStringLiteral("library"));
     EXPECT_FALSE(f.rowTicked(f.window->shownOrder().indexOf(QStringLiteral("pin"))));
+}
+
+TEST(ToolbarPrefsWindow, AClickElsewhereClosesItButNotAClickInsideOrInOurWindows) {
+    FakePointerWatch* watch = nullptr;
+    ToolbarPrefsWindow::setPointerWatch([&watch] {
+        auto made = std::make_unique<FakePointerWatch>();
+        watch = made.get();
+        return made;
+    });
+    Fixture f;
+    ToolbarPrefsWindow::setPointerWatch({});
+    ASSERT_NE(watch, nullptr);
+    f.window->present();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(f.window.get()));
+    watch->press(f.window->frameGeometry().center());
+    watch->press(QPoint(5000, 5000), true);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(f.window->isVisible());
+    watch->press(f.window->frameGeometry().bottomRight() + QPoint(40, 40));
+    QTRY_VERIFY(!f.window->isVisible());
+    // Closing only hides it: the next present() brings the same window back, still watching.
+    f.window->present();
+    EXPECT_TRUE(f.window->isVisible());
 }

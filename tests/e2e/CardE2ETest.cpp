@@ -128,13 +128,14 @@ public:
     // Opens the picture as a card through a second launch, with the pointer at `at`; the card's id.
     quint32 openCard(QPoint at, const QString& file = {}) {
         desktop.moveTo(at);
-        const int before = visibleCards(desktop).size();
+        const QList<quint32> before = visibleCards(desktop);
         desktop.run(QStringLiteral(PICTOLARIUM_BIN), {file.isEmpty() ? picture : file});
         quint32 id = 0;
+        // The file is decoded first, so the card on screen stays until the new one replaces it.
         Desktop::waitUntil(
             [&] {
                 const QList<quint32> ids = visibleCards(desktop);
-                if (ids.isEmpty() || (before > 0 && ids.size() != 1))
+                if (ids.size() != 1 || before.contains(ids.last()))
                     return false;
                 id = ids.last();
                 return true;

@@ -1,6 +1,7 @@
 // Converting, compressing and resizing: the new file, its name, what lands in the Trash, and the refusals.
 
 #include "PictureFiles.h"
+#include "support/NoRoomToWrite.h"
 #include "imaging/ImageConvert.h"
 #include "platform/Trash.h"
 
@@ -206,16 +207,18 @@ TEST_F(ImageConvertTest, ASourceGoneBeforeTheReplaceKeepsTheNewFile) {
 }
 
 TEST_F(ImageConvertTest, AReadOnlyFolderRefusesTheNewFileAndKeepsTheSource) {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "permissions do not bind root";
     const QUrl source = folder.write(QStringLiteral("photo.png"), markers(2, 2, 8));
     const QByteArray original = folder.read(QStringLiteral("photo.png"));
     QFile::setPermissions(folder.root(), QFile::ReadOwner | QFile::ExeOwner);
-    EXPECT_EQ(errorOf([&] { ImageConvert::convert(source, ImageFormat::jpeg, 0.9); }),
-              QStringLiteral("Couldn't write photo.jpg"));
-    EXPECT_EQ(errorOf([&] { ImageConvert::convert(source, ImageFormat::pdf, 0.9); }),
-              QStringLiteral("Can't write PDF"));
-    EXPECT_EQ(errorOf([&] { ImageConvert::compress(source); }), QStringLiteral("Couldn't write photo small.jpg"));
+    {
+        // The folder's mode does not bind root; no room to write binds everyone.
+        const NoRoomToWrite full;
+        EXPECT_EQ(errorOf([&] { ImageConvert::convert(source, ImageFormat::jpeg, 0.9); }),
+                  QStringLiteral("Couldn't write photo.jpg"));
+        EXPECT_EQ(errorOf([&] { ImageConvert::convert(source, ImageFormat::pdf, 0.9); }),
+                  QStringLiteral("Can't write PDF"));
+        EXPECT_EQ(errorOf([&] { ImageConvert::compress(source); }), QStringLiteral("Couldn't write photo small.jpg"));
+    }
     QFile::setPermissions(folder.root(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     EXPECT_EQ(folder.names(), QStringList{QStringLiteral("photo.png")});
     EXPECT_EQ(folder.read(QStringLiteral("photo.png")), original);

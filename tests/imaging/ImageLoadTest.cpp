@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 using namespace PictureFiles;
 
 namespace {
@@ -93,6 +95,10 @@ TEST(ImageLoad, ReadsByContentWhateverTheExtension) {
     Folder folder;
     const QUrl url = folder.write(QStringLiteral("really a png.jpg"), markers(3, 2, block));
     EXPECT_EQ(ImageConvert::load(url).size(), QSize(48, 32));
+    // But only as one of our formats: a drawing is never parsed, whatever its name.
+    const QUrl drawing = folder.write(QStringLiteral("drawing.png"),
+                                      QByteArray("<svg xmlns='http://www.w3.org/2000/svg' width='8' height='8'/>"));
+    EXPECT_TRUE(errorOf([&] { ImageConvert::load(drawing); }).startsWith(QStringLiteral("Can't")));
 }
 
 TEST(ImageLoad, RendersTheFirstPdfPageAtTwiceItsSize) {
@@ -153,10 +159,14 @@ TEST(ImageLoad, BrokenFilesGiveAnErrorAndStayUntouched) {
     EXPECT_EQ(folder.names().size(), qsizetype(std::size(cases)));
 }
 
-TEST(ImageLoad, MissingFileOrFolder) {
+TEST(ImageLoad, MissingFileOrFolderOrAPipe) {
     Folder folder;
+    // Pipes are never opened: reading one would wait for a writer for good.
+    for (const char* pipe : {"pipe.png", "pipe.pdf"})
+        ASSERT_EQ(::mkfifo(QFile::encodeName(folder.path(QString::fromLatin1(pipe))).constData(), 0600), 0);
     const QUrl cases[] = {folder.url(QStringLiteral("gone.png")),
-                          QUrl::fromLocalFile(folder.root() + QStringLiteral("/no such folder/a.png"))};
+                          QUrl::fromLocalFile(folder.root() + QStringLiteral("/no such folder/a.png")),
+                          folder.url(QStringLiteral("pipe.png")), folder.url(QStringLiteral("pipe.pdf"))};
     for (const QUrl& url : cases) {
         try {
             ImageConvert::load(url);

@@ -1,75 +1,114 @@
 #include "platform/SingleInstance.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QFileInfo>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
 #include <gtest/gtest.h>
 
-#include <QFile>
-#include <QLocalServer>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <memory>
+
+// The listener lives on this thread; each launch sends from a thread of its own, and every result is read
+// here only after that thread has finished, so nothing depends on timing or on reads across threads.
 
 namespace {
 
-// forward() blocks, so the listening side runs on its own thread with its own event loop.
-struct Listener {
-    explicit Listener(const QString& path) {
-        thread.start();
-        instance = new SingleInstance(path);
-        instance->moveToThread(&thread);
-        QMetaObject::invokeMethod(instance, [this] { listening = instance->listen(); }, Qt::BlockingQueuedConnection);
-        QObject::connect(instance, &SingleInstance::reopenRequested, instance, [this] { ++reopens; });
-        QObject::connect(instance, &SingleInstance::openRequested, instance,
-                         [this](const QStringList& f) { files = f; });
+using Forwarded = SingleInstance::Forwarded;
+
+struct Received {
+    int reopens = 0;
+    QList<QStringList> opened;
+    void watch(SingleInstance& instance) {
+        QObject::connect(&instance, &SingleInstance::reopenRequested, [this] { ++reopens; });
+        QObject::connect(&instance, &SingleInstance::openRequested, [this](const QStringList& f) { opened.append(f); });
     }
-    ~Listener() {
-        QMetaObject::invokeMethod(instance, [this] { delete instance; }, Qt::BlockingQueuedConnection);
-        thread.quit();
-        thread.wait();
-    }
-    QThread thread;
-    SingleInstance* instance = nullptr;
-    bool listening = false;
-    std::atomic<int> reopens{0};
-    QStringList files;
 };
+
+// A second launch: sends from its own thread. With serve, this thread answers meanwhile; without, it stays
+// as busy as a copy that is stopped or stuck in long work.
+Forwarded launch(const QString& path, const QStringList& files, int timeoutMs, bool serve) {
+    Forwarded result = Forwarded::NobodyRuns;
+    std::unique_ptr<QThread> sender(QThread::create([&] { result = SingleInstance(path).send(files, timeoutMs); }));
+    QEventLoop loop;
+    QObject::connect(sender.get(), &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+    sender->start();
+    if (serve)
+        loop.exec();
+    sender->wait();
+    return result;
+}
+
+// A socket file as a crashed copy leaves it: bound once, nobody listening any more.
+bool leaveStaleSocket(const QString& path) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray native = path.toLocal8Bit();
+    std::strncpy(address.sun_path, native.constData(), sizeof(address.sun_path) - 1);
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    ::close(fd);
+    return bound && QFileInfo::exists(path);
+}
 
 } // namespace
 
-TEST(SingleInstance, ASecondLaunchHandsOverReopenOrItsFiles) {
+TEST(SingleInstance, ASecondLaunchHandsOverReopenOrItsFilesAndIsAnsweredAfterQueuing) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("socket"));
-    Listener first(path);
-    ASSERT_TRUE(first.listening);
+    SingleInstance first(path);
+    ASSERT_TRUE(first.listen());
+    Received got;
+    got.watch(first);
 
-    SingleInstance second(path);
-    EXPECT_TRUE(second.forward({}));
-    EXPECT_EQ(first.reopens.load(), 1);
-
+    EXPECT_EQ(launch(path, {}, 5000, true), Forwarded::Handled);
     const QStringList files{QStringLiteral("/tmp/a b.png"), QStringLiteral("/tmp/ü.heic")};
-    EXPECT_TRUE(second.forward(files));
-    QThread::msleep(50);
-    EXPECT_EQ(first.files, files);
+    EXPECT_EQ(launch(path, files, 5000, true), Forwarded::Handled);
+    // "ok" comes once the request is queued; the request itself runs on the next turn of the loop.
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(got.reopens, 1);
+    ASSERT_EQ(got.opened.size(), 1);
+    EXPECT_EQ(got.opened.first(), files);
+}
+
+TEST(SingleInstance, ABusyCopyKeepsItsSocketAndHandlesTheRequestOnceItRunsAgain) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("socket"));
+    SingleInstance first(path);
+    ASSERT_TRUE(first.listen());
+    Received got;
+    got.watch(first);
+
+    const QStringList files{QStringLiteral("/tmp/late.png")};
+    EXPECT_EQ(launch(path, files, 150, false), Forwarded::Pending);
+    // The launch that follows must neither remove the socket nor start listening beside the busy copy.
+    SingleInstance third(path);
+    EXPECT_FALSE(third.listen());
+    EXPECT_TRUE(QFileInfo::exists(path));
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !got.opened.isEmpty(); }, 20000));
+    EXPECT_EQ(got.opened.first(), files);
+    EXPECT_EQ(launch(path, {}, 5000, true), Forwarded::Handled);
 }
 
 TEST(SingleInstance, NobodyListeningMeansThisLaunchRunsAndTakesOverAStaleSocket) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("socket"));
-    SingleInstance lone(path);
-    EXPECT_FALSE(lone.forward({}, 200));
+    EXPECT_EQ(SingleInstance(path).send({}, 200), Forwarded::NobodyRuns);
 
-    // A socket file left behind by a crashed run.
-    {
-        QLocalServer crashed;
-        ASSERT_TRUE(crashed.listen(path));
-        crashed.setMaxPendingConnections(0);
-        crashed.close();
-    }
-    QFile stale(path);
-    if (!stale.exists()) {
-        ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
-        stale.close();
-    }
+    ASSERT_TRUE(leaveStaleSocket(path));
     SingleInstance fresh(path);
-    EXPECT_FALSE(fresh.forward({}, 200));
+    EXPECT_EQ(fresh.send({}, 200), Forwarded::NobodyRuns);
     EXPECT_TRUE(fresh.listen());
+    Received got;
+    got.watch(fresh);
+    EXPECT_EQ(launch(path, {}, 5000, true), Forwarded::Handled);
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(got.reopens, 1);
 }

@@ -92,6 +92,14 @@ TEST_F(TrashTest, SameNamesGetTheirOwnEntriesAndNothingIsReplaced) {
     QStringList infos = QDir(Trash::homeTrash() + QStringLiteral("/info")).entryList(QDir::Files);
     infos.sort();
     EXPECT_EQ(infos, (QStringList{"shot 3.png.trashinfo", "shot 4.png.trashinfo", "shot.png.trashinfo"}));
+
+    // A dotfile is all name: its second copy is ".hidden 2", not " 2.hidden".
+    for (const char* folder : {"a", "b"})
+        put(dir.path() + QLatin1Char('/') + QLatin1String(folder) + QStringLiteral("/.hidden"), folder);
+    ASSERT_TRUE(Trash::moveToTrash(dir.path() + QStringLiteral("/a/.hidden")).ok());
+    const Trash::Result hidden = Trash::moveToTrash(dir.path() + QStringLiteral("/b/.hidden"));
+    ASSERT_TRUE(hidden.ok());
+    EXPECT_EQ(QFileInfo(hidden.trashedPath).fileName(), QStringLiteral(".hidden 2"));
 }
 
 TEST_F(TrashTest, FailuresLeaveTheFileAndNoRecord) {

@@ -7,13 +7,16 @@
 #include "platform/Platform.h"
 #include "platform/TrayColors.h"
 #include "platform/WindowFocus.h"
+#include "platform/WindowHints.h"
 #include "platform/fake/FakeDesktops.h"
 #include "platform/fake/FakeDragProbe.h"
 #include "platform/fake/FakeGlobalKeys.h"
 #include "platform/fake/FakePointerWatch.h"
 #include "platform/fake/FakeWindowList.h"
 
+#include <QList>
 #include <QPointer>
+#include <QWindow>
 
 class FakeCompositor final : public Compositor {
 public:
@@ -47,6 +50,15 @@ public:
     bool tray = true;
 };
 
+class FakeWindowHints final : public WindowHints {
+public:
+    bool keepOffTaskbar(QWindow* window) override {
+        offTaskbar.append(window);
+        return true;
+    }
+    QList<QPointer<QWindow>> offTaskbar;
+};
+
 class FakePlatform final : public Platform {
 public:
     GlobalKeys& keys() override { return globalKeys; }
@@ -62,6 +74,7 @@ public:
     const DesktopChecks& checks() override { return desktopChecks; }
     DragProbe* dragProbe() override { return &drags; }
     Desktops& desktops() override { return virtualDesktops; }
+    WindowHints& windowHints() override { return hints; }
 
     FakeGlobalKeys globalKeys;
     FakeWindowList windowList;
@@ -72,4 +85,5 @@ public:
     FakeDragProbe drags;
     QPointer<FakePointerWatch> lastWatch; // the newest watch handed out, while it lives
     FakeDesktops virtualDesktops;
+    FakeWindowHints hints;
 };

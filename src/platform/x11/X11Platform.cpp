@@ -8,6 +8,7 @@
 #include "platform/x11/X11GlobalKeys.h"
 #include "platform/x11/X11TrayColors.h"
 #include "platform/x11/X11WindowFocus.h"
+#include "platform/x11/X11WindowHints.h"
 #include "platform/x11/X11WindowList.h"
 #include "platform/x11/XInputPointerWatch.h"
 
@@ -17,7 +18,7 @@ X11Platform::X11Platform()
     : globalKeys(std::make_unique<X11GlobalKeys>()), windowList(std::make_unique<X11WindowList>()),
       compositing(std::make_unique<X11Compositor>()), tray(std::make_unique<X11TrayColors>()),
       focus(std::make_unique<X11WindowFocus>()), desktopChecks(std::make_unique<X11DesktopChecks>()),
-      virtualDesktops(std::make_unique<X11Desktops>()) {}
+      virtualDesktops(std::make_unique<X11Desktops>()), hints(std::make_unique<X11WindowHints>()) {}
 
 X11Platform::~X11Platform() = default;
 
@@ -61,4 +62,8 @@ DragProbe* X11Platform::dragProbe() {
 
 Desktops& X11Platform::desktops() {
     return *virtualDesktops;
+}
+
+WindowHints& X11Platform::windowHints() {
+    return *hints;
 }

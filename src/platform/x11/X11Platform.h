@@ -11,6 +11,7 @@ class X11GlobalKeys;
 class X11TrayColors;
 class X11WindowList;
 class X11WindowFocus;
+class X11WindowHints;
 
 class X11Platform final : public Platform {
 public:
@@ -29,6 +30,7 @@ public:
     // On a connection of its own, made on first use; null without XFixes or off X11.
     DragProbe* dragProbe() override;
     Desktops& desktops() override;
+    WindowHints& windowHints() override;
 
 private:
     std::unique_ptr<X11GlobalKeys> globalKeys;
@@ -40,4 +42,5 @@ private:
     std::unique_ptr<X11DragProbe> drags;
     bool dragsOpened = false;
     std::unique_ptr<X11Desktops> virtualDesktops;
+    std::unique_ptr<X11WindowHints> hints;
 };

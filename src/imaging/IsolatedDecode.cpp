@@ -1,0 +1,373 @@
+#include "imaging/IsolatedDecode.h"
+
+#include "imaging/ImageCodec.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QPainter>
+#include <QPdfDocument>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryFile>
+#include <QTimer>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+#include <new>
+
+// The child reads the source once, writes those very bytes to the copy when asked, decodes them and writes
+// the pixels to a file the parent names: a small header, then the rows as QImage keeps them. Its exit code
+// says what went wrong; a child that runs out of time or memory is killed or dies, and says so that way.
+
+namespace IsolatedDecode {
+
+namespace {
+
+enum Exit { Ok = 0, Unreadable = 2, TooLarge = 3, NoPage = 4, NotRegular = 5, Usage = 6, Empty = 7, CopyFailed = 8 };
+
+struct Header {
+    quint64 magic = 0;
+    quint64 width = 0;
+    quint64 height = 0;
+    quint64 format = 0;
+    quint64 bytesPerLine = 0;
+    quint64 pageCount = 0;
+    double pointsWidth = 0;
+    double pointsHeight = 0;
+};
+constexpr quint64 headerMagic = 0x31444f4345444950ULL; // "PIDECOD1"
+
+// No picture file we could decode within the limit is larger than this.
+constexpr qint64 largestFile = qint64(1) << 30;
+
+QString& injectedProgram() {
+    static QString path;
+    return path;
+}
+
+QString program() {
+    if (!injectedProgram().isEmpty())
+        return injectedProgram();
+    const QString name = QStringLiteral("pictolarium-decode");
+    const QString here = QCoreApplication::applicationDirPath();
+    for (const QString& candidate : {here + QLatin1Char('/') + name, here + QStringLiteral("/../tools/decode/") + name})
+        if (QFileInfo(candidate).isExecutable())
+            return QDir::cleanPath(candidate);
+    const QString onPath = QStandardPaths::findExecutable(name);
+    return onPath.isEmpty() ? name : onPath;
+}
+
+QStringList arguments(const Job& job, const QString& out) {
+    return {job.pdf ? QStringLiteral("pdf") : QStringLiteral("picture"), job.source,
+            job.pdf ? QString::number(job.page) : job.format.rawValue(),
+            job.copyTo.isEmpty() ? QStringLiteral("-") : job.copyTo, out};
+}
+
+// Refused before any child runs: folders, pipes, devices, sockets and files that vanished. stat() on a pipe
+// does not block; opening one would.
+QString notAFile(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QStringLiteral("the file is gone");
+    if (info.isDir())
+        return QStringLiteral("it is a folder");
+    if (!info.isFile())
+        return QStringLiteral("it is not a regular file");
+    return {};
+}
+
+QString failureText(const Job& job, int code) {
+    switch (code) {
+    case Unreadable:
+        return job.pdf ? QStringLiteral("it is not a readable PDF")
+                       : QStringLiteral("it is not a readable ") + job.format.title() + QStringLiteral(" picture");
+    case TooLarge:
+        return job.pdf ? QStringLiteral("the page is too large to show") : QStringLiteral("the picture is too large");
+    case NoPage:
+        return QStringLiteral("there is no such page");
+    case NotRegular:
+        return QStringLiteral("it is not a regular file");
+    case Empty:
+        return QStringLiteral("the file is empty");
+    case CopyFailed:
+        return QStringLiteral("it could not be copied into the screenshot folder");
+    default:
+        return QStringLiteral("it could not be read");
+    }
+}
+
+Result readOutput(const Job& job, QFile& out) {
+    Result result;
+    Header header;
+    if (!out.open(QIODevice::ReadOnly) || out.read(reinterpret_cast<char*>(&header), sizeof header) != sizeof header ||
+        header.magic != headerMagic || header.width == 0 || header.height == 0 || header.width > 1u << 20 ||
+        header.height > 1u << 20) {
+        result.failure = QStringLiteral("it could not be read");
+        return result;
+    }
+    const QSize size(int(header.width), int(header.height));
+    const auto format = QImage::Format(header.format);
+    if (!ImageCodec::fitsBudget(size) ||
+        (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32_Premultiplied)) {
+        result.failure = failureText(job, TooLarge);
+        return result;
+    }
+    QImage image(size, format);
+    if (image.isNull() || quint64(image.bytesPerLine()) != header.bytesPerLine) {
+        result.failure = failureText(job, TooLarge);
+        return result;
+    }
+    const qint64 bytes = qint64(image.sizeInBytes());
+    if (out.read(reinterpret_cast<char*>(image.bits()), bytes) != bytes) {
+        result.failure = QStringLiteral("it could not be read");
+        return result;
+    }
+    result.image = image;
+    result.pageCount = int(header.pageCount);
+    result.pagePoints = QSizeF(header.pointsWidth, header.pointsHeight);
+    return result;
+}
+
+Result finished(const Job& job, QProcess& child, QFile& out, bool timedOut) {
+    Result result;
+    if (timedOut) {
+        result.failure = QStringLiteral("it takes too long to read");
+    } else if (child.error() == QProcess::FailedToStart) {
+        result.failure = QStringLiteral("the decoder could not be started");
+    } else if (child.exitStatus() == QProcess::CrashExit) {
+        // Out of memory shows as a crash or an abort; out of processor time as SIGXCPU, which is the same to us.
+        result.failure = QStringLiteral("it needs more memory or time than allowed");
+    } else if (child.exitCode() != Ok) {
+        result.failure = failureText(job, child.exitCode());
+    } else {
+        result = readOutput(job, out);
+    }
+    return result;
+}
+
+// ---- the child
+
+int readSource(const QString& path, QByteArray* bytes) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return Unreadable;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return NotRegular;
+    }
+    if (st.st_size <= 0) {
+        ::close(fd);
+        return Empty;
+    }
+    if (st.st_size > largestFile) {
+        ::close(fd);
+        return TooLarge;
+    }
+    bytes->resize(qsizetype(st.st_size));
+    qsizetype have = 0;
+    while (have < bytes->size()) {
+        const ssize_t n = ::read(fd, bytes->data() + have, size_t(bytes->size() - have));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        have += n;
+    }
+    ::close(fd);
+    // A file cut short while we read is damaged as far as we are concerned.
+    return have == bytes->size() ? Ok : Unreadable;
+}
+
+bool writeAll(int fd, const char* data, qint64 size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size_t(std::min<qint64>(size, 1 << 24)));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= n;
+    }
+    return true;
+}
+
+bool writeFile(const QString& path, const char* data, qint64 size, const Header* header = nullptr) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool ok = !header || writeAll(fd, reinterpret_cast<const char*>(header), sizeof *header);
+    ok = ok && writeAll(fd, data, size);
+    return ::close(fd) == 0 && ok;
+}
+
+int renderPage(const QString& path, int page, QImage* image, Header* header) {
+    QPdfDocument doc;
+    if (doc.load(path) != QPdfDocument::Error::None || doc.pageCount() < 1)
+        return Unreadable;
+    if (page < 0 || page >= doc.pageCount())
+        return NoPage;
+    const QSizeF points = doc.pagePointSize(page);
+    // Twice the page's size in points, but never more than 3200 pixels on the longer side.
+    const double longest = std::max(points.width(), points.height());
+    const double scale = longest <= 1 ? 2.0 : std::min(2.0, 3200.0 / longest);
+    const QSize pixels(std::max(1, qRound(points.width() * scale)), std::max(1, qRound(points.height() * scale)));
+    if (!ImageCodec::fitsBudget(pixels))
+        return TooLarge;
+    QImage bitmap = doc.render(page, pixels);
+    if (bitmap.isNull())
+        return Unreadable;
+    // Pages without a background of their own are white on paper, not transparent.
+    QImage flat(bitmap.size(), QImage::Format_RGB32);
+    flat.fill(Qt::white);
+    QPainter(&flat).drawImage(0, 0, bitmap);
+    *image = flat;
+    header->pageCount = quint64(doc.pageCount());
+    header->pointsWidth = points.width();
+    header->pointsHeight = points.height();
+    return Ok;
+}
+
+int childRun(const QStringList& args) {
+    const QString mode = args.at(0), source = args.at(1), what = args.at(2), copyTo = args.at(3), out = args.at(4);
+    QByteArray bytes;
+    if (const int read = readSource(source, &bytes); read != Ok)
+        return read;
+    const bool copying = copyTo != u"-";
+    if (copying && !writeFile(copyTo, bytes.constData(), bytes.size()))
+        return CopyFailed;
+    QImage image;
+    Header header;
+    if (mode == u"pdf") {
+        bytes = QByteArray(); // the document reads its file itself
+        bool isNumber = false;
+        const int page = what.toInt(&isNumber);
+        if (!isNumber)
+            return Usage;
+        if (const int rendered = renderPage(copying ? copyTo : source, page, &image, &header); rendered != Ok)
+            return rendered;
+    } else {
+        const auto format = ImageFormat::fromRawValue(what);
+        if (!format || *format == ImageFormat::pdf)
+            return Usage;
+        bool tooLarge = false;
+        image = ImageCodec::decodeAs(bytes, *format, &tooLarge);
+        bytes = QByteArray();
+        if (image.isNull())
+            return tooLarge ? TooLarge : Unreadable;
+    }
+    header.magic = headerMagic;
+    header.width = quint64(image.width());
+    header.height = quint64(image.height());
+    header.format = quint64(image.format());
+    header.bytesPerLine = quint64(image.bytesPerLine());
+    if (!writeFile(out, reinterpret_cast<const char*>(image.constBits()), qint64(image.sizeInBytes()), &header))
+        return Unreadable;
+    return Ok;
+}
+
+} // namespace
+
+Result run(const Job& job) {
+    Result result;
+    if (const QString why = notAFile(job.source); !why.isEmpty()) {
+        result.failure = why;
+        return result;
+    }
+    QTemporaryFile out(QDir::tempPath() + QStringLiteral("/pictolarium-decode-XXXXXX"));
+    if (!out.open()) {
+        result.failure = QStringLiteral("there is no room for a temporary file");
+        return result;
+    }
+    out.close();
+    QProcess child;
+    // The codecs' own complaints about a broken file say nothing the exit code does not.
+    child.setStandardErrorFile(QProcess::nullDevice());
+    child.start(program(), arguments(job, out.fileName()));
+    bool timedOut = false;
+    QElapsedTimer clock;
+    clock.start();
+    if (child.waitForStarted(job.timeLimitMs) &&
+        !child.waitForFinished(int(std::max<qint64>(1, job.timeLimitMs - clock.elapsed())))) {
+        timedOut = child.state() != QProcess::NotRunning;
+        child.kill();
+        child.waitForFinished(-1);
+    }
+    return finished(job, child, out, timedOut);
+}
+
+void start(const Job& job, QObject* context, std::function<void(const Result&)> done) {
+    if (const QString why = notAFile(job.source); !why.isEmpty()) {
+        Result result;
+        result.failure = why;
+        QTimer::singleShot(0, context, [done, result] { done(result); });
+        return;
+    }
+    auto out = std::make_shared<QTemporaryFile>(QDir::tempPath() + QStringLiteral("/pictolarium-decode-XXXXXX"));
+    if (!out->open()) {
+        Result result;
+        result.failure = QStringLiteral("there is no room for a temporary file");
+        QTimer::singleShot(0, context, [done, result] { done(result); });
+        return;
+    }
+    out->close();
+    // Owned by the context: when it goes, the child is killed with it.
+    auto* child = new QProcess(context);
+    auto* limit = new QTimer(child);
+    auto timedOut = std::make_shared<bool>(false);
+    limit->setSingleShot(true);
+    QObject::connect(limit, &QTimer::timeout, child, [child, timedOut] {
+        *timedOut = true;
+        child->kill();
+    });
+    const auto finish = [job, child, out, timedOut, done] {
+        if (child->property("reported").toBool())
+            return;
+        child->setProperty("reported", true);
+        const Result result = finished(job, *child, *out, *timedOut);
+        child->deleteLater();
+        done(result);
+    };
+    QObject::connect(child, &QProcess::finished, child, finish);
+    QObject::connect(child, &QProcess::errorOccurred, child, [child, finish](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            finish();
+    });
+    child->setStandardErrorFile(QProcess::nullDevice());
+    child->start(program(), arguments(job, out->fileName()));
+    limit->start(job.timeLimitMs);
+}
+
+void setProgram(const QString& path) {
+    injectedProgram() = path;
+}
+
+int childMain(int argc, char** argv) {
+    // The limits come first, before anything is read.
+    const rlimit memory{rlim_t(memoryLimit), rlim_t(memoryLimit)};
+    ::setrlimit(RLIMIT_DATA, &memory);
+    const rlim_t seconds = rlim_t(timeLimitMs / 1000 + 1);
+    const rlimit cpu{seconds, seconds + 1};
+    ::setrlimit(RLIMIT_CPU, &cpu);
+    if (argc != 6)
+        return Usage;
+    QCoreApplication app(argc, argv);
+    QImageReader::setAllocationLimit(int(memoryLimit >> 20));
+    try {
+        return childRun(QCoreApplication::arguments().mid(1));
+    } catch (const std::bad_alloc&) {
+        return TooLarge;
+    }
+}
+
+} // namespace IsolatedDecode

@@ -1,0 +1,61 @@
+#pragma once
+// Decoding files a user hands us in a child process with limits on time and memory, so that no file can
+// stall the program or keep its memory: a page with millions of drawing operations, a stream that inflates
+// to gigabytes or a picture header promising more pixels than fit are refused with a reason in words.
+
+#include "imaging/ImageFormat.h"
+
+#include <QImage>
+#include <QObject>
+#include <QSizeF>
+#include <QString>
+
+#include <functional>
+
+class QProcess;
+
+namespace IsolatedDecode {
+
+// How long one decode may take and how much memory the child may allocate.
+constexpr int timeLimitMs = 10'000;
+constexpr qint64 memoryLimit = qint64(1536) * 1024 * 1024;
+
+struct Job {
+    // A regular file; anything else is refused without being opened for long.
+    QString source;
+    // A PDF page instead of a picture.
+    bool pdf = false;
+    // The format the file claims: only its reader is used.
+    ImageFormat format = ImageFormat::png;
+    // The zero-based page of a PDF.
+    int page = 0;
+    // When set: an existing empty file that receives the exact bytes that were decoded.
+    QString copyTo;
+    int timeLimitMs = IsolatedDecode::timeLimitMs;
+};
+
+struct Result {
+    // Null on failure.
+    QImage image;
+    // Why, in words that follow "Can't open <name>: ".
+    QString failure;
+    // PDFs: the document's page count and this page's size in points.
+    int pageCount = 0;
+    QSizeF pagePoints;
+    bool ok() const { return !image.isNull(); }
+};
+
+// Runs the job and waits for it, at most timeLimitMs. For worker threads: it blocks.
+Result run(const Job& job);
+
+// Runs the job without blocking; `done` is called on the calling thread's event loop with the result, unless
+// `context` was deleted first (the child is then killed).
+void start(const Job& job, QObject* context, std::function<void(const Result&)> done);
+
+// The decoding program; the one beside the running program unless a test names another.
+void setProgram(const QString& path);
+
+// The child's side: the whole of the decoding program's main().
+int childMain(int argc, char** argv);
+
+} // namespace IsolatedDecode

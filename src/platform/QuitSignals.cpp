@@ -1,0 +1,53 @@
+#include "platform/QuitSignals.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int handled[] = {SIGTERM, SIGINT, SIGHUP};
+int pipeEnds[2] = {-1, -1};
+struct sigaction previous[std::size(handled)];
+
+void onSignal(int signal) {
+    const int saved = errno;
+    const unsigned char byte = static_cast<unsigned char>(signal);
+    // Async-signal-safe; a full pipe means a quit is already on its way.
+    [[maybe_unused]] const ssize_t n = ::write(pipeEnds[1], &byte, 1);
+    errno = saved;
+}
+
+} // namespace
+
+QuitSignals::QuitSignals(QObject* parent) : QObject(parent) {
+    if (::pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    notifier = new QSocketNotifier(pipeEnds[0], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [this] {
+        unsigned char byte = 0;
+        while (::read(pipeEnds[0], &byte, 1) == 1)
+            emit quitRequested(int(byte));
+    });
+    for (size_t i = 0; i < std::size(handled); ++i) {
+        struct sigaction action {};
+        action.sa_handler = onSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        ::sigaction(handled[i], &action, &previous[i]);
+    }
+}
+
+QuitSignals::~QuitSignals() {
+    if (!notifier)
+        return;
+    for (size_t i = 0; i < std::size(handled); ++i)
+        ::sigaction(handled[i], &previous[i], nullptr);
+    delete notifier;
+    ::close(pipeEnds[0]);
+    ::close(pipeEnds[1]);
+    pipeEnds[0] = pipeEnds[1] = -1;
+}

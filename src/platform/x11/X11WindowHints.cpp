@@ -1,0 +1,78 @@
+#include "platform/x11/X11WindowHints.h"
+
+#include "platform/x11/XcbReply.h"
+
+#include <QByteArray>
+#include <QGuiApplication>
+#include <QHash>
+#include <QWindow>
+
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+namespace {
+
+// Atoms live as long as the server: asked once per name (windows are shown often).
+xcb_atom_t atom(xcb_connection_t* c, const char* name) {
+    static QHash<QByteArray, xcb_atom_t> known;
+    if (const auto found = known.constFind(name); found != known.constEnd())
+        return *found;
+    XcbReply<xcb_intern_atom_reply_t> reply(
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(qstrlen(name)), name), nullptr));
+    const xcb_atom_t value = reply ? reply->atom : XCB_ATOM_NONE;
+    if (value != XCB_ATOM_NONE)
+        known.insert(name, value);
+    return value;
+}
+
+} // namespace
+
+bool X11WindowHints::keepOffTaskbar(QWindow* window) {
+    if (!window || QGuiApplication::platformName() != u"xcb")
+        return false;
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t* c = x11 ? x11->connection() : nullptr;
+    if (!c)
+        return false;
+    const auto w = xcb_window_t(window->winId());
+    const xcb_atom_t state = atom(c, "_NET_WM_STATE");
+    const std::array<xcb_atom_t, 2> wanted{atom(c, "_NET_WM_STATE_SKIP_TASKBAR"), atom(c, "_NET_WM_STATE_SKIP_PAGER")};
+    if (state == XCB_ATOM_NONE || wanted[0] == XCB_ATOM_NONE || wanted[1] == XCB_ATOM_NONE)
+        return false;
+
+    if (!window->isVisible()) {
+        // Unmapped: the window manager reads the property when the window is mapped. Qt adds its own states
+        // (above, modal) to what it finds there, so ours stay.
+        std::vector<xcb_atom_t> atoms;
+        XcbReply<xcb_get_property_reply_t> reply(
+            xcb_get_property_reply(c, xcb_get_property(c, 0, w, state, XCB_ATOM_ATOM, 0, 1024), nullptr));
+        if (reply && reply->format == 32 && reply->type == XCB_ATOM_ATOM) {
+            const auto* data = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply.get()));
+            atoms.assign(data, data + xcb_get_property_value_length(reply.get()) / 4);
+        }
+        for (const xcb_atom_t a : wanted)
+            if (std::find(atoms.begin(), atoms.end(), a) == atoms.end())
+                atoms.push_back(a);
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, state, XCB_ATOM_ATOM, 32, uint32_t(atoms.size()),
+                            atoms.data());
+    } else {
+        // Mapped: only the window manager may change the state, on our request to the root window.
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+        xcb_client_message_event_t event{};
+        event.response_type = XCB_CLIENT_MESSAGE;
+        event.format = 32;
+        event.window = w;
+        event.type = state;
+        event.data.data32[0] = 1; // add
+        event.data.data32[1] = wanted[0];
+        event.data.data32[2] = wanted[1];
+        event.data.data32[3] = 1; // from an application
+        xcb_send_event(c, 0, screen->root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                       reinterpret_cast<const char*>(&event));
+    }
+    xcb_flush(c);
+    return true;
+}

@@ -1,0 +1,28 @@
+#include "app/UtilityWindows.h"
+
+#include "editors/EditorWindow.h"
+#include "platform/fake/FakePlatform.h"
+
+#include <QMenu>
+#include <gtest/gtest.h>
+
+TEST(UtilityWindows, EveryShownWindowButDocumentsAndPopupsStaysOffTheTaskList) {
+    FakePlatform platform;
+    const UtilityWindows filter(platform.windowHints());
+    QWidget card(nullptr, Qt::Tool | Qt::FramelessWindowHint);
+    QWidget settings(nullptr, Qt::Window);
+    EditorWindow editor;
+    QMenu menu;
+    menu.addAction(QStringLiteral("PNG"));
+    for (QWidget* w : {&card, &settings, static_cast<QWidget*>(&editor), static_cast<QWidget*>(&menu)})
+        w->show();
+    const auto marked = [&](QWidget* w) { return platform.hints.offTaskbar.contains(w->windowHandle()); };
+    EXPECT_TRUE(marked(&card));
+    EXPECT_TRUE(marked(&settings));
+    EXPECT_FALSE(marked(&editor));
+    EXPECT_FALSE(marked(&menu));
+    // Shown again after a hide: the window manager forgot the state when the window was withdrawn.
+    card.hide();
+    card.show();
+    EXPECT_EQ(platform.hints.offTaskbar.count(card.windowHandle()), 2);
+}

@@ -1,0 +1,179 @@
+#include "Desktop.h"
+
+#include "imaging/HostilePdfs.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/stat.h>
+
+// The running copy stays up and answers: a stopped copy keeps its place, hostile files are refused within
+// their limits while later launches are still answered, and nothing is left running after the app ends.
+
+namespace {
+
+QString write(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.write(bytes);
+    return path;
+}
+
+QByteArray png(QSize size) {
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(QColor(40, 140, 210));
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+qint64 residentKb(qint64 pid) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    return -1;
+}
+
+// A later launch handing over a reopen: whether the running copy answered it (a busy copy leaves it
+// pending and the launcher says so), and how long that took.
+struct Answer {
+    bool answered = false;
+    qint64 ms = 0;
+};
+Answer launchAgain(Desktop& desktop) {
+    QProcess p;
+    p.setProcessEnvironment(desktop.environment());
+    QElapsedTimer clock;
+    clock.start();
+    p.start(QStringLiteral(PICTOLARIUM_BIN), {});
+    p.waitForFinished(15000);
+    return {p.exitCode() == 0 && !p.readAllStandardError().contains("busy"), clock.elapsed()};
+}
+
+QStringList visibleFiles(const QString& folder) {
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+} // namespace
+
+TEST(Robustness, AStoppedCopyKeepsItsPlaceAndTakesTheRequestOnceItRuns) {
+    Desktop desktop;
+    ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
+    desktop.startApp();
+    ASSERT_TRUE(desktop.waitForApp());
+    const QString picture = write(desktop.folder(QStringLiteral("in")) + QStringLiteral("/late.png"), png({200, 150}));
+
+    const qint64 pid = desktop.app()->processId();
+    ::kill(pid_t(pid), SIGSTOP);
+    int code = -1;
+    // Returns only when the launcher gave up waiting: a second copy would keep running until the timeout.
+    desktop.run(QStringLiteral(PICTOLARIUM_BIN), {picture}, &code, 20000);
+    EXPECT_EQ(code, 0);
+    EXPECT_TRUE(QFileInfo::exists(desktop.runtimeDir() + QStringLiteral("/pictolarium.socket")));
+    ::kill(pid_t(pid), SIGCONT);
+
+    QList<quint32> cards;
+    ASSERT_TRUE(Desktop::waitUntil(
+        [&] { return !(cards = desktop.windowsByName(QStringLiteral("Pictolarium Card"))).isEmpty(); }, 10000));
+    EXPECT_EQ(visibleFiles(desktop.shotsFolder()), QStringList{QStringLiteral("late.png")});
+    // The card stays off the panel's task list and the pager.
+    const QString state = desktop.run(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(cards.first()),
+                                                                QStringLiteral("_NET_WM_STATE")});
+    EXPECT_TRUE(state.contains(QStringLiteral("_NET_WM_STATE_SKIP_TASKBAR"))) << state.toStdString();
+    EXPECT_TRUE(state.contains(QStringLiteral("_NET_WM_STATE_SKIP_PAGER"))) << state.toStdString();
+    EXPECT_TRUE(launchAgain(desktop).answered);
+    EXPECT_EQ(desktop.app()->state(), QProcess::Running);
+}
+
+TEST(Robustness, HostileFilesAreRefusedWithinTheirLimitsWhileTheAppAnswers) {
+    Desktop desktop;
+    ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
+    desktop.startApp();
+    ASSERT_TRUE(desktop.waitForApp());
+    const QString in = desktop.folder(QStringLiteral("in"));
+    QDir().mkpath(desktop.shotsFolder());
+
+    QStringList hostile{
+        write(in + QStringLiteral("/busy.pdf"), HostilePdfs::busyPage(1'400'000)),
+        write(in + QStringLiteral("/inflating.pdf"), HostilePdfs::inflating(qint64(1) << 30)),
+        write(in + QStringLiteral("/random.png"), QByteArray(100000, '\x33')),
+    };
+    const QString pipe = in + QStringLiteral("/x.png");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    hostile << pipe;
+
+    for (const QString& file : hostile) {
+        int code = -1;
+        desktop.run(QStringLiteral(PICTOLARIUM_BIN), {file}, &code, 5000);
+        EXPECT_EQ(code, 0) << file.toStdString();
+        // While the decoder works (up to its ten seconds), later launches are still answered at once.
+        qint64 slowest = 0;
+        for (int i = 0; i < 3; ++i) {
+            const Answer answer = launchAgain(desktop);
+            EXPECT_TRUE(answer.answered) << file.toStdString();
+            slowest = std::max(slowest, answer.ms);
+        }
+        std::printf("%s: later launches answered within %lld ms\n", qPrintable(QFileInfo(file).fileName()),
+                    static_cast<long long>(slowest));
+        // Its message comes as a toast, and no card.
+        EXPECT_TRUE(Desktop::waitUntil(
+            [&] { return !desktop.windowsByName(QStringLiteral("Pictolarium Toast")).isEmpty(); }, 15000))
+            << file.toStdString();
+        EXPECT_TRUE(desktop.windowsByName(QStringLiteral("Pictolarium Card")).isEmpty()) << file.toStdString();
+        Desktop::pause(300);
+    }
+    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/robustness-refused.png"));
+    // Nothing unreadable was copied in, and the memory went back.
+    EXPECT_EQ(visibleFiles(desktop.shotsFolder()), QStringList());
+    const qint64 rss = residentKb(desktop.app()->processId());
+    std::printf("resident after the hostile files: %lld kB\n", static_cast<long long>(rss));
+    EXPECT_GT(rss, 0);
+    EXPECT_LT(rss, 100 * 1024);
+    EXPECT_EQ(desktop.app()->state(), QProcess::Running);
+}
+
+TEST(Robustness, StartsAndQuitsLeaveNoBusDaemonAndEndAtOnce) {
+    Desktop desktop;
+    ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
+    // Daemons started for this desktop carry its display in their environment.
+    const QByteArray ours = "DISPLAY=" + desktop.display().toUtf8();
+    const auto busDaemons = [&] {
+        int count = 0;
+        for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+            QFile comm(QStringLiteral("/proc/%1/comm").arg(entry));
+            if (!comm.open(QIODevice::ReadOnly) || !comm.readAll().startsWith("dbus-"))
+                continue;
+            QFile environ(QStringLiteral("/proc/%1/environ").arg(entry));
+            if (environ.open(QIODevice::ReadOnly) && environ.readAll().split('\0').contains(ours))
+                ++count;
+        }
+        return count;
+    };
+    qint64 slowest = 0;
+    for (int i = 0; i < 20; ++i) {
+        QProcess* app = desktop.startApp();
+        ASSERT_TRUE(desktop.waitForApp()) << i;
+        QElapsedTimer clock;
+        clock.start();
+        ::kill(pid_t(app->processId()), i % 2 ? SIGINT : SIGTERM);
+        ASSERT_TRUE(app->waitForFinished(10000)) << i;
+        slowest = std::max(slowest, clock.elapsed());
+        EXPECT_EQ(app->exitStatus(), QProcess::NormalExit) << i;
+        EXPECT_EQ(app->exitCode(), 0) << i;
+        // An orderly end takes the socket with it, so the next start does not mistake it for a running copy.
+        EXPECT_FALSE(QFileInfo::exists(desktop.runtimeDir() + QStringLiteral("/pictolarium.socket"))) << i;
+        Desktop::pause(100);
+    }
+    std::printf("slowest quit on a signal: %lld ms\n", static_cast<long long>(slowest));
+    EXPECT_EQ(busDaemons(), 0);
+}

@@ -1,0 +1,130 @@
+#include "imaging/IsolatedDecode.h"
+
+#include "HostilePdfs.h"
+#include "PictureFiles.h"
+
+#include <QFile>
+#include <gtest/gtest.h>
+
+using namespace PictureFiles;
+
+namespace {
+
+IsolatedDecode::Result decode(const QString& path, ImageFormat format, const QString& copyTo = {}) {
+    IsolatedDecode::Job job;
+    job.source = path;
+    job.pdf = format == ImageFormat::pdf;
+    job.format = format;
+    job.copyTo = copyTo;
+    return IsolatedDecode::run(job);
+}
+
+// A lossless WebP of one colour: every prefix code has a single symbol, so each pixel costs no bits and a
+// picture of any size fits in a few bytes, while decoding it takes its full size in memory.
+QByteArray oneColourWebp(int width, int height) {
+    QList<bool> bits;
+    const auto put = [&](quint32 value, int count) {
+        for (int i = 0; i < count; ++i)
+            bits.append((value >> i) & 1);
+    };
+    put(quint32(width - 1), 14);
+    put(quint32(height - 1), 14);
+    put(0, 4);                                                 // no alpha hint, version 0
+    put(0, 3);                                                 // no transform, no colour cache, no meta prefix codes
+    for (const quint32 symbol : {128u, 48u, 192u, 255u, 0u}) { // green, red, blue, alpha, distance
+        put(1, 2);                                             // a simple code of one symbol
+        put(1, 1);                                             // an 8-bit symbol
+        put(symbol, 8);
+    }
+    QByteArray data(1, '\x2f');
+    for (qsizetype i = 0; i < bits.size(); i += 8) {
+        char byte = 0;
+        for (int j = 0; j < 8 && i + j < bits.size(); ++j)
+            byte = char(byte | (bits[i + j] << j));
+        data.append(byte);
+    }
+    const quint32 size = quint32(data.size());
+    if (data.size() % 2)
+        data.append('\0');
+    const auto le = [](quint32 v) { return QByteArray(reinterpret_cast<const char*>(&v), 4); };
+    QByteArray chunk = "VP8L" + le(size) + data;
+    return "RIFF" + le(quint32(4 + chunk.size())) + "WEBP" + chunk;
+}
+
+} // namespace
+
+TEST(IsolatedDecode, DecodesWithTheClaimedReaderAndCopiesTheBytesItDecoded) {
+    Folder folder;
+    const QImage picture = markers(4, 3, 16);
+    const QByteArray jpeg = encoded(picture, "jpeg", 95);
+    folder.write(QStringLiteral("a.jpg"), jpeg);
+    folder.write(QStringLiteral("copy.jpg"), QByteArray());
+    const auto result =
+        decode(folder.path(QStringLiteral("a.jpg")), ImageFormat::jpeg, folder.path(QStringLiteral("copy.jpg")));
+    ASSERT_TRUE(result.ok()) << result.failure.toStdString();
+    EXPECT_EQ(result.image.size(), QSize(64, 48));
+    EXPECT_TRUE(near(result.image.pixelColor(8, 8), Qt::red));
+    EXPECT_EQ(folder.read(QStringLiteral("copy.jpg")), jpeg);
+
+    // A PDF gives its first page, white where it draws nothing, with its page count and size.
+    folder.write(QStringLiteral("doc.pdf"), pdf({QSizeF(300, 200), QSizeF(100, 100)}));
+    folder.write(QStringLiteral("small.webp"), oneColourWebp(64, 48));
+    const auto small = decode(folder.path(QStringLiteral("small.webp")), ImageFormat::webp);
+    ASSERT_TRUE(small.ok()) << small.failure.toStdString();
+    EXPECT_EQ(small.image.size(), QSize(64, 48));
+    EXPECT_EQ(small.image.pixelColor(10, 10), QColor(48, 128, 192));
+
+    const auto page = decode(folder.path(QStringLiteral("doc.pdf")), ImageFormat::pdf);
+    ASSERT_TRUE(page.ok()) << page.failure.toStdString();
+    EXPECT_EQ(page.pageCount, 2);
+    EXPECT_EQ(page.pagePoints, QSizeF(300, 200));
+    EXPECT_EQ(page.image.size(), QSize(600, 400));
+}
+
+TEST(IsolatedDecode, RefusesHostileAndBrokenFilesWithAReason) {
+    Folder folder;
+    const QByteArray png = encoded(markers(2, 2, 8), "png");
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        ImageFormat format;
+        const char* failure;
+    };
+    const Case cases[] = {
+        {"cut.png", png.left(png.size() / 2), ImageFormat::png, "it is not a readable PNG picture"},
+        {"huge.png", pngClaiming(60000, 60000), ImageFormat::png, "the picture is too large"},
+        // 32 bytes that decode to a gigabyte: the memory limit holds for every decoder.
+        {"huge.webp", oneColourWebp(16383, 16383), ImageFormat::webp, "the picture is too large"},
+        // Only the reader of the claimed format runs: a vector drawing named .png is no PNG, whatever it links.
+        {"drawing.png",
+         "<svg xmlns='http://www.w3.org/2000/svg' xmlns:xlink='http://www.w3.org/1999/xlink' width='8' height='8'>"
+         "<image xlink:href='file:///etc/passwd' width='8' height='8'/></svg>",
+         ImageFormat::png, "it is not a readable PNG picture"},
+        {"png-named.jpg", png, ImageFormat::jpeg, "it is not a readable JPEG picture"},
+        {"broken.pdf", QByteArray("%PDF-1.4\nnothing else"), ImageFormat::pdf, "it is not a readable PDF"},
+    };
+    for (const Case& c : cases) {
+        const QString name = QString::fromLatin1(c.name);
+        folder.write(name, c.bytes);
+        const auto result = decode(folder.path(name), c.format);
+        EXPECT_FALSE(result.ok()) << c.name;
+        EXPECT_EQ(result.failure.toStdString(), c.failure) << c.name;
+    }
+}
+
+TEST(IsolatedDecode, APageThatTakesTooLongOrInflatesTooFarIsStoppedWithinItsLimits) {
+    Folder folder;
+    folder.write(QStringLiteral("busy.pdf"), HostilePdfs::busyPage(2'000'000));
+    IsolatedDecode::Job job;
+    job.source = folder.path(QStringLiteral("busy.pdf"));
+    job.pdf = true;
+    job.timeLimitMs = 1000;
+    const auto busy = IsolatedDecode::run(job);
+    EXPECT_FALSE(busy.ok());
+    EXPECT_EQ(busy.failure.toStdString(), "it takes too long to read");
+
+    folder.write(QStringLiteral("bomb.pdf"), HostilePdfs::inflating(qint64(1) << 30));
+    const auto bomb = decode(folder.path(QStringLiteral("bomb.pdf")), ImageFormat::pdf);
+    EXPECT_FALSE(bomb.ok());
+    EXPECT_FALSE(bomb.failure.isEmpty());
+}

@@ -1,0 +1,28 @@
+#pragma once
+// While it lives, no file of this process can grow: every write fails with EFBIG, for root as well, so a
+// test of a refused write runs wherever CI runs it (a read-only folder binds every user but root).
+
+#include <csignal>
+#include <sys/resource.h>
+
+class NoRoomToWrite {
+public:
+    NoRoomToWrite() {
+        ::getrlimit(RLIMIT_FSIZE, &before);
+        rlimit none = before;
+        none.rlim_cur = 0;
+        ::setrlimit(RLIMIT_FSIZE, &none);
+        // The write fails instead of the process being stopped.
+        previous = std::signal(SIGXFSZ, SIG_IGN);
+    }
+    ~NoRoomToWrite() {
+        ::setrlimit(RLIMIT_FSIZE, &before);
+        std::signal(SIGXFSZ, previous);
+    }
+    NoRoomToWrite(const NoRoomToWrite&) = delete;
+    NoRoomToWrite& operator=(const NoRoomToWrite&) = delete;
+
+private:
+    rlimit before{};
+    void (*previous)(int) = nullptr;
+};
