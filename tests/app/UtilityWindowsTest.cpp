@@ -6,12 +6,31 @@
 #include <QMenu>
 #include <gtest/gtest.h>
 
+namespace {
+
+class PlainEditor : public EditorWindow {
+public:
+    PlainEditor() : EditorWindow(picture(), 0, false, QStringLiteral("Pictolarium Crop")) {}
+
+protected:
+    void finish() override {}
+
+private:
+    static Shot picture() {
+        QImage image(40, 30, QImage::Format_RGB32);
+        image.fill(Qt::gray);
+        return Shot{QUrl(), image, {}, {}};
+    }
+};
+
+} // namespace
+
 TEST(UtilityWindows, EveryShownWindowButDocumentsAndPopupsStaysOffTheTaskList) {
     FakePlatform platform;
     const UtilityWindows filter(platform.windowHints());
     QWidget card(nullptr, Qt::Tool | Qt::FramelessWindowHint);
     QWidget settings(nullptr, Qt::Window);
-    EditorWindow editor;
+    PlainEditor editor;
     QMenu menu;
     menu.addAction(QStringLiteral("PNG"));
     for (QWidget* w : {&card, &settings, static_cast<QWidget*>(&editor), static_cast<QWidget*>(&menu)})

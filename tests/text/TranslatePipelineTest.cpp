@@ -141,7 +141,10 @@ struct Gate {
         started.append(piece);
         most = std::max(most, ++running);
         changed.notify_all();
-        changed.wait(guard, [&] { return released.contains(piece) || *cancel || piece == failOn; });
+        // The pipeline raises the cancel flag without a word to us: look at it now and then, as the real
+        // chat does between reads.
+        while (!(released.contains(piece) || *cancel || piece == failOn))
+            changed.wait_for(guard, std::chrono::milliseconds(10));
         --running;
         if (piece == failOn || *cancel)
             throw Failure(piece == failOn ? QStringLiteral("Model error (500)") : QStringLiteral("Cancelled"));
