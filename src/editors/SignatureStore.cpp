@@ -1,0 +1,132 @@
+#include "editors/SignatureStore.h"
+
+#include "platform/XdgPaths.h"
+
+#include <QBuffer>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QImageReader>
+
+#include <algorithm>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// A signature is a small picture; a file claiming more is not decoded at all.
+constexpr qint64 maxPixels = 40'000'000;
+
+} // namespace
+
+QString SignatureStore::dir() {
+    const QString path = XdgPaths::dataDir() + QStringLiteral("/Signatures");
+    QDir().mkpath(path);
+    return path;
+}
+
+QList<QString> SignatureStore::all() {
+    const QDir folder(dir());
+    QStringList names = folder.entryList(QDir::Files | QDir::Hidden, QDir::NoSort);
+    names.erase(std::remove_if(names.begin(), names.end(),
+                               [](const QString& name) { return !name.endsWith(QLatin1String(".png")); }),
+                names.end());
+    std::stable_sort(names.begin(), names.end());
+    QList<QString> paths;
+    for (const QString& name : names)
+        paths.append(folder.filePath(name));
+    return paths;
+}
+
+std::optional<QString> SignatureStore::save(const QImage& image, qint64 nowMs) {
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    if (image.isNull() || !image.save(&buffer, "PNG"))
+        return std::nullopt;
+    const QString folder = dir();
+    // Two signatures within one millisecond take the next free one rather than replace each other.
+    for (qint64 ms = nowMs; ms < nowMs + 1000; ++ms) {
+        const QString path = folder + QStringLiteral("/sig-%1.png").arg(ms);
+        const QByteArray native = QFile::encodeName(path);
+        const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            if (errno == EEXIST)
+                continue;
+            return std::nullopt;
+        }
+        QFile file;
+        const bool written = file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle) &&
+                             file.write(png) == png.size() && file.flush();
+        file.close();
+        if (!written) {
+            QFile::remove(path);
+            return std::nullopt;
+        }
+        return path;
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> SignatureStore::save(const QImage& image) {
+    return save(image, QDateTime::currentMSecsSinceEpoch());
+}
+
+std::optional<QImage> SignatureStore::cleaned(const QImage& source) {
+    if (source.width() <= 0 || source.height() <= 0)
+        return std::nullopt;
+    QImage image = source.convertToFormat(QImage::Format_ARGB32);
+    if (image.isNull())
+        return std::nullopt;
+    const int w = image.width(), h = image.height();
+    bool opaque = true;
+    for (int y = 0; y < h && opaque; ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < w; ++x)
+            if (qAlpha(line[x]) < 250) {
+                opaque = false;
+                break;
+            }
+    }
+    // Paper lighter than 0.92 of white vanishes, ink darker than 0.37 is fully black, tones between fade.
+    if (opaque) {
+        for (int y = 0; y < h; ++y) {
+            auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+            for (int x = 0; x < w; ++x) {
+                const double l = (0.299 * qRed(line[x]) + 0.587 * qGreen(line[x]) + 0.114 * qBlue(line[x])) / 255;
+                const double a = (0.92 - l) / 0.55;
+                const int alpha = a >= 1 ? 255 : int(std::max(a, 0.0) * 255);
+                line[x] = qRgba(0, 0, 0, alpha);
+            }
+        }
+    }
+    int minX = w, minY = h, maxX = -1, maxY = -1;
+    for (int y = 0; y < h; ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < w; ++x)
+            if (qAlpha(line[x]) > 20) {
+                minX = std::min(minX, x);
+                maxX = std::max(maxX, x);
+                minY = std::min(minY, y);
+                maxY = std::max(maxY, y);
+            }
+    }
+    if (maxX < 0)
+        return std::nullopt;
+    return image.copy(minX, minY, maxX - minX + 1, maxY - minY + 1);
+}
+
+void SignatureStore::remove(const QString& path) {
+    QFile::remove(path);
+}
+
+std::optional<QImage> SignatureStore::read(const QString& path) {
+    QImageReader reader(path);
+    const QSize size = reader.size();
+    if (!size.isValid() || qint64(size.width()) * size.height() > maxPixels)
+        return std::nullopt;
+    QImage image = reader.read();
+    if (image.isNull())
+        return std::nullopt;
+    return image;
+}
