@@ -116,6 +116,8 @@ AnnotateWindow::AnnotateWindow(const Shot& shot, std::function<void(const QUrl&,
         self->canvas->setTool(Tool::Select);
         self->showActiveTool();
     };
+    // Picking the tool the canvas already has would turn it off: start from select.
+    canvas->setTool(Tool::Select);
     pickTool(Tool::Arrow);
     setColor(Annotation::palette()[0].qcolor());
     canvas->setFocus();
