@@ -16,7 +16,7 @@ namespace {
 class AnnotateApp : public ::testing::Test {
 protected:
     void SetUp() override {
-        desktop = std::make_unique<Desktop>(Desktop::Options{.tray = false});
+        desktop = std::make_unique<Desktop>(Desktop::Options{});
         ASSERT_TRUE(desktop->ok()) << desktop->error().toStdString();
         QJsonObject settings;
         settings[QStringLiteral("picto.sizeScale")] = Desktop::typed("double", 1.0);
@@ -102,6 +102,36 @@ protected:
         return got > 0 ? QString::fromUtf8(buffer, int(got)) : QString();
     }
 
+    // The right bar's buttons, from the window's middle: fill, colour, size, signature, backdrop.
+    QPoint barButton(quint32 editor, int index) {
+        const QRect window = desktop->clientGeometry(editor);
+        return QPoint(window.x() + window.width() - 40, window.y() + window.height() / 2 - 75 + 30 * index);
+    }
+    QJsonValue setting(const char* key) {
+        QFile file(desktop->configHome() + QStringLiteral("/Pictolarium/org.pictolarium.Pictolarium.json"));
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        return QJsonDocument::fromJson(file.readAll()).object().value(QLatin1String(key)).toObject().value(
+            QStringLiteral("v"));
+    }
+    QPoint trayIcon() {
+        QPoint at;
+        Desktop::waitUntil(
+            [&] {
+                const QString out = desktop->run(QStringLiteral("xdotool"), {QStringLiteral("search"),
+                                                                             QStringLiteral("--classname"),
+                                                                             QStringLiteral("pictolarium")});
+                for (const QString& id : out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+                    const QRect r = desktop->windowGeometry(id.toUInt());
+                    if (r.width() <= 32 && r.height() <= 32 && r.top() > 700)
+                        at = r.center();
+                }
+                return !at.isNull();
+            },
+            8000, 200);
+        return at;
+    }
+
     std::unique_ptr<Desktop> desktop;
 };
 
@@ -161,4 +191,93 @@ TEST_F(AnnotateApp, DrawWriteReopenAndMove) {
     EXPECT_EQ(rewritten.pixelColor(pixel(canvas, middle)), QColor(235, 235, 235)) << "the arrow left";
     EXPECT_NE(rewritten.pixelColor(pixel(canvas, middle + QPoint(0, 150))), QColor(235, 235, 235));
     EXPECT_EQ(link(written), id);
+}
+
+TEST_F(AnnotateApp, CustomColourSignatureAndBackdrop) {
+    desktop->moveTo(QPoint(640, 400));
+    desktop->run(QStringLiteral(PICTOLARIUM_BIN), {desktop->home() + QStringLiteral("/shot.png")});
+    ASSERT_NE(waitVisible(QStringLiteral("^Pictolarium Card$")), 0u) << desktop->appStderr().toStdString();
+    click(annotateTool());
+    const quint32 editor = waitVisible(QStringLiteral("^Pictolarium Annotate$"));
+    ASSERT_NE(editor, 0u) << desktop->appStderr().toStdString();
+    const QRect canvas = canvasOf(editor);
+
+    // The colour menu's "+" opens the colour dialog; a typed colour and Return close it and save the colour.
+    const QPoint colour = barButton(editor, 1);
+    Desktop::pause(500);
+    click(colour);
+    Desktop::pause(600);
+    desktop->screenshot(shot(QStringLiteral("colour-menu")));
+    click(colour + QPoint(-15 + 23 + 2, 14 + 6 + 89 + 2));
+    const quint32 dialog = waitVisible(QStringLiteral("^Select Colou?r$"));
+    ASSERT_NE(dialog, 0u);
+    key("alt+h");
+    key("ctrl+a");
+    desktop->xdotool({QStringLiteral("type"), QStringLiteral("#3366cc")});
+    Desktop::pause(200);
+    desktop->screenshot(shot(QStringLiteral("colour-dialog")));
+    key("Return");
+    EXPECT_EQ(waitVisible(QStringLiteral("^Select Colou?r$"), false), 0u);
+    EXPECT_NE(visible(QStringLiteral("^Pictolarium Annotate$")), 0u) << "Return in the dialog does not commit";
+    EXPECT_TRUE(Desktop::waitUntil([&] {
+        return setting("picto.customColors").toArray().first().toObject().value(QStringLiteral("v")).toString() ==
+               QStringLiteral("#3366CC");
+    }, 3000));
+    click(colour);
+    Desktop::pause(400);
+    desktop->screenshot(shot(QStringLiteral("colour-saved")));
+    key("Escape");
+
+    // "Create signature…": drawn on the pad, saved, placed on the picture; undo takes it off again.
+    click(barButton(editor, 3));
+    Desktop::pause(400);
+    key("Down");
+    key("Return");
+    const quint32 pad = waitVisible(QStringLiteral("^Create signature$"));
+    ASSERT_NE(pad, 0u);
+    const QRect padWindow = desktop->clientGeometry(pad);
+    drag(padWindow.topLeft() + QPoint(60, 120), padWindow.topLeft() + QPoint(380, 90));
+    desktop->screenshot(shot(QStringLiteral("signature-pad")));
+    click(padWindow.topLeft() + QPoint(400, 220));
+    EXPECT_EQ(waitVisible(QStringLiteral("^Create signature$"), false), 0u);
+    const QString signatures =
+        desktop->environment().value(QStringLiteral("XDG_DATA_HOME")) + QStringLiteral("/Pictolarium/Signatures");
+    const QStringList stored = QDir(signatures).entryList({QStringLiteral("sig-*.png")}, QDir::Files);
+    EXPECT_EQ(stored.size(), 1);
+    Desktop::pause(300);
+    const QImage placed = desktop->screenshot(shot(QStringLiteral("signature-placed")));
+    EXPECT_NE(placed.pixelColor(canvas.center()), QColor(235, 235, 235)) << "ink in the middle of the picture";
+    key("ctrl+z");
+    Desktop::pause(300);
+    EXPECT_EQ(desktop->screenshot().pixelColor(canvas.center()), QColor(235, 235, 235)) << "undone";
+
+    // Text still being typed when "Add a backdrop" is pressed goes into the written picture.
+    key("t");
+    click(canvas.topLeft() + QPoint(80, 80));
+    Desktop::pause(200);
+    desktop->xdotool({QStringLiteral("type"), QStringLiteral("Typed")});
+    Desktop::pause(200);
+    click(barButton(editor, 4));
+    EXPECT_EQ(waitVisible(QStringLiteral("^Pictolarium Annotate$"), false), 0u);
+    const QImage written(shotPath(QStringLiteral("shot annotated.png")));
+    ASSERT_FALSE(written.isNull());
+    int ink = 0;
+    const QRect around(pixel(canvas, canvas.topLeft() + QPoint(70, 60)), QSize(200, 80));
+    for (int y = around.top(); y <= around.bottom(); ++y)
+        for (int x = around.left(); x <= around.right(); ++x)
+            ink += written.pixelColor(x, y) != QColor(235, 235, 235);
+    EXPECT_GT(ink, 100) << "the typed text";
+
+    // The saved colour is listed in the panel menu and removed from there.
+    const QPoint icon = trayIcon();
+    ASSERT_FALSE(icon.isNull());
+    click(icon);
+    Desktop::pause(500);
+    for (const char* step : {"Up", "Up", "Up", "Up", "Up", "Right"})
+        desktop->xdotool({QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("60"),
+                          QString::fromLatin1(step)});
+    Desktop::pause(300);
+    desktop->screenshot(shot(QStringLiteral("panel-colours")));
+    key("Return");
+    EXPECT_TRUE(Desktop::waitUntil([&] { return setting("picto.customColors").toArray().isEmpty(); }, 3000));
 }
