@@ -73,8 +73,8 @@ void BM_LaterSave(benchmark::State& state) {
     }
     for (auto _ : state) {
         state.PauseTiming();
-        auto window = std::make_unique<AnnotateWindow>(
-            Shot{annotated, QImage(), QStringLiteral("B"), std::nullopt}, [](const QUrl&, const QImage&) {});
+        auto window = std::make_unique<AnnotateWindow>(Shot{annotated, QImage(), QStringLiteral("B"), std::nullopt},
+                                                       [](const QUrl&, const QImage&) {});
         window->setAttribute(Qt::WA_DeleteOnClose, false);
         if (!window->editID)
             state.SkipWithError("the edit did not reopen");

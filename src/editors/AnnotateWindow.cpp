@@ -138,8 +138,8 @@ AnnotateWindow::AnnotateWindow(const Shot& shot, std::function<void(const QUrl&,
 }
 
 AnnotateWindow::~AnnotateWindow() {
-    if (panel)
-        delete panel.data();
+    // The colour dialog goes with the window as its child; its key filter must not outlive it.
+    qApp->removeEventFilter(this);
 }
 
 void AnnotateWindow::pickTool(Tool chosen) {
@@ -203,8 +203,12 @@ void AnnotateWindow::keyPressEvent(QKeyEvent* event) {
     if (arrow && canvas->selected && *canvas->selected >= 0 && *canvas->selected < int(canvas->shapes.size())) {
         const double step = (event->modifiers() & Qt::ShiftModifier) ? 10 : 1;
         // Shapes keep y growing upwards: up is a positive step.
-        const QPointF by(key == Qt::Key_Left ? -step : key == Qt::Key_Right ? step : 0,
-                         key == Qt::Key_Up ? step : key == Qt::Key_Down ? -step : 0);
+        const QPointF by(key == Qt::Key_Left    ? -step
+                         : key == Qt::Key_Right ? step
+                                                : 0,
+                         key == Qt::Key_Up     ? step
+                         : key == Qt::Key_Down ? -step
+                                               : 0);
         canvas->nudge(by);
         return;
     }

@@ -7,9 +7,9 @@
 #include "editors/AnnotateCanvas.h"
 #include "editors/EditorWindow.h"
 
-#include <map>
 #include <QPointer>
 #include <QUrl>
+#include <map>
 
 #include <QColorDialog>
 class QMenu;

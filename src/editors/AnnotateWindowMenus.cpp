@@ -49,9 +49,9 @@ QIcon sizeIcon(double value) {
 
 QIcon thumbnail(const QImage& image, double height, double maxWidth, const QColor& ink) {
     const double width = std::min(maxWidth, image.width() * height / std::max(1, image.height()));
-    QImage tinted = image.convertToFormat(QImage::Format_ARGB32_Premultiplied)
-                        .scaled(QSize(int(width * 2), int(height * 2)), Qt::IgnoreAspectRatio,
-                                Qt::SmoothTransformation);
+    QImage tinted =
+        image.convertToFormat(QImage::Format_ARGB32_Premultiplied)
+            .scaled(QSize(int(width * 2), int(height * 2)), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     // Drawn in the menu's text colour, as the ink is black on nothing.
     QPainter painter(&tinted);
     painter.setCompositionMode(QPainter::CompositionMode_SourceIn);

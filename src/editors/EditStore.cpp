@@ -96,8 +96,8 @@ void index(const QString& id, const QUrl& file) {
     if (!stamp)
         return;
     links.insert(canonical(file), QJsonObject{{QStringLiteral("id"), id},
-                                               {sizeKey, double(stamp->size)},
-                                               {modifiedKey, double(stamp->modified)}});
+                                              {sizeKey, double(stamp->size)},
+                                              {modifiedKey, double(stamp->modified)}});
     writeIndex(links);
 }
 

@@ -49,6 +49,5 @@ void SavedColorsMenu::fill(QMenu* menu, Defaults& defaults) {
     }
     menu->addSeparator();
     QAction* all = menu->addAction(QStringLiteral("Remove All"));
-    QObject::connect(all, &QAction::triggered, menu,
-                     [store] { store->remove(QStringLiteral("picto.customColors")); });
+    QObject::connect(all, &QAction::triggered, menu, [store] { store->remove(QStringLiteral("picto.customColors")); });
 }

@@ -9,9 +9,9 @@
 #include <QImageReader>
 
 #include <algorithm>
-#include <vector>
 #include <fcntl.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 

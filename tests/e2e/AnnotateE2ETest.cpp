@@ -44,7 +44,9 @@ protected:
     QString editsDir() const {
         return desktop->environment().value(QStringLiteral("XDG_DATA_HOME")) + QStringLiteral("/Pictolarium/Edits");
     }
-    static QString shot(const QString& name) { return Desktop::shotsDir() + QStringLiteral("/annotate-%1.png").arg(name); }
+    static QString shot(const QString& name) {
+        return Desktop::shotsDir() + QStringLiteral("/annotate-%1.png").arg(name);
+    }
     quint32 visible(const QString& title) {
         const QString out =
             desktop->run(QStringLiteral("xdotool"),
@@ -97,8 +99,8 @@ protected:
     }
     QString link(const QString& path) {
         char buffer[64] = {};
-        const ssize_t got = ::getxattr(QFile::encodeName(path).constData(), "user.com.quillmerette.picto.edit",
-                                       buffer, sizeof buffer);
+        const ssize_t got =
+            ::getxattr(QFile::encodeName(path).constData(), "user.com.quillmerette.picto.edit", buffer, sizeof buffer);
         return got > 0 ? QString::fromUtf8(buffer, int(got)) : QString();
     }
 
@@ -111,21 +113,23 @@ protected:
         QFile file(desktop->configHome() + QStringLiteral("/Pictolarium/org.pictolarium.Pictolarium.json"));
         if (!file.open(QIODevice::ReadOnly))
             return {};
-        return QJsonDocument::fromJson(file.readAll()).object().value(QLatin1String(key)).toObject().value(
-            QStringLiteral("v"));
+        return QJsonDocument::fromJson(file.readAll())
+            .object()
+            .value(QLatin1String(key))
+            .toObject()
+            .value(QStringLiteral("v"));
     }
+    // Our 22 × 22 icon docked in the tray at the bottom of the screen.
     QPoint trayIcon() {
         QPoint at;
         Desktop::waitUntil(
             [&] {
-                const QString out = desktop->run(QStringLiteral("xdotool"), {QStringLiteral("search"),
-                                                                             QStringLiteral("--classname"),
-                                                                             QStringLiteral("pictolarium")});
-                for (const QString& id : out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-                    const QRect r = desktop->windowGeometry(id.toUInt());
-                    if (r.width() <= 32 && r.height() <= 32 && r.top() > 700)
+                const QString out =
+                    desktop->run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--classname"),
+                                                             QStringLiteral("pictolarium")});
+                for (const QString& id : out.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+                    if (const QRect r = desktop->windowGeometry(id.toUInt()); r.width() <= 32 && r.top() > 700)
                         at = r.center();
-                }
                 return !at.isNull();
             },
             8000, 200);
@@ -219,10 +223,12 @@ TEST_F(AnnotateApp, CustomColourSignatureAndBackdrop) {
     key("Return");
     EXPECT_EQ(waitVisible(QStringLiteral("^Select Colou?r$"), false), 0u);
     EXPECT_NE(visible(QStringLiteral("^Pictolarium Annotate$")), 0u) << "Return in the dialog does not commit";
-    EXPECT_TRUE(Desktop::waitUntil([&] {
-        return setting("picto.customColors").toArray().first().toObject().value(QStringLiteral("v")).toString() ==
-               QStringLiteral("#3366CC");
-    }, 3000));
+    EXPECT_TRUE(Desktop::waitUntil(
+        [&] {
+            return setting("picto.customColors").toArray().first().toObject().value(QStringLiteral("v")).toString() ==
+                   QStringLiteral("#3366CC");
+        },
+        3000));
     click(colour);
     Desktop::pause(400);
     desktop->screenshot(shot(QStringLiteral("colour-saved")));
@@ -274,8 +280,8 @@ TEST_F(AnnotateApp, CustomColourSignatureAndBackdrop) {
     click(icon);
     Desktop::pause(500);
     for (const char* step : {"Up", "Up", "Up", "Up", "Up", "Right"})
-        desktop->xdotool({QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("60"),
-                          QString::fromLatin1(step)});
+        desktop->xdotool(
+            {QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("60"), QString::fromLatin1(step)});
     Desktop::pause(300);
     desktop->screenshot(shot(QStringLiteral("panel-colours")));
     key("Return");

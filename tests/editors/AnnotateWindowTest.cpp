@@ -1,7 +1,7 @@
 // The annotate editor on real files: writing, reopening, its keys and the backdrop hand-off.
 
-#include "editors/AnnotateTextField.h"
 #include "editors/AnnotateWindow.h"
+#include "editors/AnnotateTextField.h"
 #include "editors/EditStore.h"
 #include "imaging/ShotFiles.h"
 #include "platform/Defaults.h"
