@@ -163,7 +163,7 @@ void AnnotateWindow::showSizes() {
 QMenu* AnnotateWindow::signatureMenu() {
     QMenu* menu = darkMenu(this);
     signatureURLs = SignatureStore::all();
-    const QColor ink = menu->palette().color(QPalette::Text);
+    const QColor ink(Qt::white); // the menus are dark
     QList<std::optional<QImage>> pictures;
     for (int i = 0; i < signatureURLs.size(); ++i) {
         pictures.append(SignatureStore::read(signatureURLs[i]));
