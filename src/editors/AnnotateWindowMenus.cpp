@@ -16,6 +16,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QTimer>
+#include <QToolButton>
 #include <QWidgetAction>
 
 #include <cmath>
@@ -29,6 +30,7 @@ QMenu* darkMenu(QWidget* parent) {
     menu->setStyleSheet(QStringLiteral("QMenu { background: #262626; color: white; border: 1px solid #3c3c3c; }"
                                        "QMenu::item { padding: 4px 18px 4px 8px; }"
                                        "QMenu::item:selected { background: #3d3d3d; }"
+                                       "QMenu::item:checked { color: #9ad17a; font-weight: 600; }"
                                        "QMenu::item:disabled { color: #8a8a8a; }"
                                        "QMenu::separator { height: 1px; background: #3c3c3c; margin: 4px 6px; }"));
     return menu;
@@ -169,8 +171,19 @@ QMenu* AnnotateWindow::signatureMenu() {
         pictures.append(SignatureStore::read(signatureURLs[i]));
         if (!pictures.last())
             continue;
-        QAction* item = menu->addAction(thumbnail(*pictures.last(), 36, 180, ink), QString());
-        connect(item, &QAction::triggered, this, [this, i] { placeSavedSignature(i); });
+        // A menu item's icon is too small for a signature: the entry is a flat button of its own.
+        auto* button = new QToolButton;
+        const QIcon picture = thumbnail(*pictures.last(), 36, 180, ink);
+        button->setIcon(picture);
+        button->setIconSize(picture.availableSizes().value(0) / 2);
+        button->setAutoRaise(true);
+        auto* item = new QWidgetAction(menu);
+        item->setDefaultWidget(button);
+        menu->addAction(item);
+        connect(button, &QToolButton::clicked, this, [this, menu, i] {
+            menu->hide();
+            placeSavedSignature(i);
+        });
     }
     if (!signatureURLs.isEmpty())
         menu->addSeparator();
