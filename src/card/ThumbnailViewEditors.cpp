@@ -5,12 +5,14 @@
 #include "card/ThumbnailPanel.h"
 #include "card/ThumbnailView.h"
 
+#include "editors/AnnotateWindow.h"
 #include "editors/CropWindow.h"
 #include "editors/EditorWindow.h"
 #include "editors/ResizeWindow.h"
 #include "editors/RotateWindow.h"
 #include "imaging/ImageConvert.h"
 #include "platform/Dispatch.h"
+#include "text/TextVision.h"
 #include "ui/GhostButton.h"
 #include "ui/Toast.h"
 
@@ -41,6 +43,13 @@ void ThumbnailView::installEditors() {
     editorMakers.insert(QStringLiteral("crop"), fileEditor<CropWindow>());
     editorMakers.insert(QStringLiteral("resize"), fileEditor<ResizeWindow>());
     editorMakers.insert(QStringLiteral("rotate"), fileEditor<RotateWindow>());
+    editorMakers.insert(annotateTool, [](const Shot& shot, const EditorHooks& hooks) -> EditorWindow* {
+        auto* editor = new AnnotateWindow(shot, hooks.rendered, [](const QImage& image) {
+            return TextVision::wordBoxes(image);
+        });
+        editor->onBackdrop = hooks.backdrop;
+        return editor;
+    });
 }
 
 QRect ThumbnailView::pictureOnScreen() const {

@@ -74,6 +74,12 @@ public:
     void restore(const std::vector<Shape>& saved);
     void clear();
     void deleteSelected();
+    // Moves the selected shape by picture pixels (y up); one undo step.
+    void nudge(QPointF by);
+    // Adds the picture as a selected signature shape, centred and scaled to the picture; one undo step.
+    void placeSignature(const QImage& signature);
+    // Where a signature of that pixel size lands on a picture of that size (picture pixels).
+    static QRectF signatureRect(QSize picture, QSize signature);
     SnapshotHistory& history() { return undoHistory; }
     void undo();
     void redo();

@@ -185,3 +185,11 @@ void GhostButton::drawContent(QPainter& painter) const {
     }
     painter.restore();
 }
+
+void GhostButton::setSymbol(const QString& name) {
+    if (symbol == name)
+        return;
+    symbol = name;
+    hasPicture = Symbols::has(symbol);
+    update();
+}

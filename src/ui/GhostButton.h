@@ -41,6 +41,8 @@ public:
     QColor titleColor() const;
     QString symbolName() const { return symbol; }
     bool hasSymbolImage() const { return hasPicture; }
+    // Shows another symbol of the icon table at the same size (the fill button's two looks).
+    void setSymbol(const QString& name);
 
     QSize sizeHint() const override { return size(); }
 

@@ -1,0 +1,82 @@
+#pragma once
+// The annotate editor: the canvas between a bar of drawing tools and a bar of fill, colour, size,
+// signature, backdrop, undo and Done. It reopens a stored edit of the picture with its shapes still
+// editable, writes the annotated picture (beside the file, or a reopened PNG in place), stores the shapes
+// and hands the result back; "Add a backdrop" does the same and then hands over to the backdrop editor.
+
+#include "editors/AnnotateCanvas.h"
+#include "editors/EditorWindow.h"
+
+#include <QPointer>
+#include <QUrl>
+#include <map>
+
+#include <QColorDialog>
+class QMenu;
+
+class AnnotateWindow : public EditorWindow {
+    Q_OBJECT
+public:
+    using Tool = AnnotateCanvas::Tool;
+
+    AnnotateWindow(const Shot& shot, std::function<void(const QUrl&, const QImage&)> onDone,
+                   AnnotateCanvas::WordBoxes wordBoxes = {});
+    ~AnnotateWindow() override;
+
+    AnnotateCanvas* canvas = nullptr;
+    std::function<void(const QUrl&, const QImage&)> onDone;
+    std::map<Tool, GhostButton*> toolButtons;
+    GhostButton* colorButton = nullptr;
+    GhostButton* fillButton = nullptr;
+    GhostButton* sizeButton = nullptr;
+    GhostButton* signatureButton = nullptr;
+    std::function<void()> onBackdrop;
+    // The stored edit this window reopened; fixed at construction.
+    std::optional<QString> editID;
+    QList<QString> signatureURLs;
+
+    // The sizes of the size menu, in thickness units.
+    struct Size {
+        QString name;
+        double value;
+    };
+    static const QList<Size>& sizes();
+    static QList<QColor> paletteColors();
+
+    void pickTool(Tool tool);
+    void toggleFill();
+    void setColor(const QColor& color);
+    void updateFillButton();
+    void pickSize(int index);
+    void backdropTapped();
+    void finish() override;
+
+    // The menus are built anew at every opening; tests inspect them without showing them.
+    QMenu* colorMenu();
+    QMenu* sizeMenu();
+    QMenu* signatureMenu();
+    void showColors();
+    void showSizes();
+    void showSignatures();
+    // The colour dialog, opened on the canvas colour; changes apply live.
+    QColorDialog* openColorPanel();
+    QColorDialog* colorPanel() const { return panel; }
+
+    void placeSavedSignature(int index);
+    void newSignature();
+    void importSignature();
+    void removeSignature(int index);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // Renders, writes the picture and stores the shapes; throws what writing throws.
+    void commit();
+    void showActiveTool();
+    void popUnder(QMenu* menu, QWidget* button);
+    void colorPanelClosed();
+
+    QPointer<QColorDialog> panel;
+};

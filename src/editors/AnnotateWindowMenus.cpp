@@ -1,0 +1,262 @@
+// The annotate editor's pop-ups: the colour grid and the colour dialog, the size menu and the signatures.
+
+#include "editors/AnnotateWindow.h"
+
+#include "editors/ColorGridView.h"
+#include "editors/CustomColors.h"
+#include "editors/SignaturePad.h"
+#include "editors/SignatureStore.h"
+#include "imaging/ImageConvert.h"
+#include "ui/GhostButton.h"
+
+#include <QApplication>
+#include <QColorDialog>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPainter>
+#include <QTimer>
+#include <QToolButton>
+#include <QWidgetAction>
+
+#include <cmath>
+
+namespace {
+
+QMenu* darkMenu(QWidget* parent) {
+    auto* menu = new QMenu(parent);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    // The grid draws light on dark, like the editor's bars.
+    menu->setStyleSheet(QStringLiteral("QMenu { background: #262626; color: white; border: 1px solid #3c3c3c; }"
+                                       "QMenu::item { padding: 4px 18px 4px 8px; }"
+                                       "QMenu::item:selected { background: #3d3d3d; }"
+                                       "QMenu::item:checked { color: #9ad17a; font-weight: 600; }"
+                                       "QMenu::item:disabled { color: #8a8a8a; }"
+                                       "QMenu::separator { height: 1px; background: #3c3c3c; margin: 4px 6px; }"));
+    return menu;
+}
+
+QIcon sizeIcon(double value) {
+    QPixmap pixmap(68, 28);
+    pixmap.setDevicePixelRatio(2);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(Qt::white);
+    const double height = std::max(1.0, 1.6 * value);
+    painter.drawRoundedRect(QRectF(0, 7 - height / 2, 34, height), 1, 1);
+    return QIcon(pixmap);
+}
+
+QIcon thumbnail(const QImage& image, double height, double maxWidth, const QColor& ink) {
+    const double width = std::min(maxWidth, image.width() * height / std::max(1, image.height()));
+    QImage tinted =
+        image.convertToFormat(QImage::Format_ARGB32_Premultiplied)
+            .scaled(QSize(int(width * 2), int(height * 2)), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    // Drawn in the menu's text colour, as the ink is black on nothing.
+    QPainter painter(&tinted);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    painter.fillRect(tinted.rect(), ink);
+    painter.end();
+    QPixmap pixmap = QPixmap::fromImage(tinted);
+    pixmap.setDevicePixelRatio(2);
+    return QIcon(pixmap);
+}
+
+} // namespace
+
+void AnnotateWindow::popUnder(QMenu* menu, QWidget* button) {
+    menu->popup(button->mapToGlobal(QPoint(0, button->height() + 6)));
+}
+
+QMenu* AnnotateWindow::colorMenu() {
+    QMenu* menu = darkMenu(this);
+    auto* grid = new ColorGridView(paletteColors(), CustomColors::all(), canvas->color().qcolor());
+    QPointer<AnnotateWindow> self(this);
+    grid->onPick = [self](const QColor& colour) {
+        if (self)
+            self->setColor(colour);
+    };
+    grid->onCustom = [self] {
+        QTimer::singleShot(0, self, [self] {
+            if (self)
+                self->openColorPanel();
+        });
+    };
+    grid->onRemove = [](const QColor& colour) { CustomColors::remove(colour); };
+    auto* action = new QWidgetAction(menu);
+    action->setDefaultWidget(grid);
+    menu->addAction(action);
+    return menu;
+}
+
+void AnnotateWindow::showColors() {
+    popUnder(colorMenu(), colorButton);
+}
+
+QColorDialog* AnnotateWindow::openColorPanel() {
+    if (!panel) {
+        panel = new QColorDialog(this);
+        panel->setOptions(QColorDialog::DontUseNativeDialog);
+        panel->setWindowFlag(Qt::WindowStaysOnTopHint);
+        panel->setModal(false);
+        connect(panel, &QColorDialog::currentColorChanged, this, [this](const QColor& colour) {
+            if (colour.isValid())
+                setColor(colour);
+        });
+        connect(panel, &QDialog::finished, this, &AnnotateWindow::colorPanelClosed);
+    }
+    {
+        const QSignalBlocker quiet(panel);
+        panel->setCurrentColor(canvas->color().qcolor());
+    }
+    // Return in the dialog takes its colour back to the editor; it must not reach the editor's own Return.
+    qApp->removeEventFilter(this);
+    qApp->installEventFilter(this);
+    panel->show();
+    panel->raise();
+    panel->activateWindow();
+    return panel;
+}
+
+bool AnnotateWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && panel && panel->isVisible()) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (widget && widget->window() == panel && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
+            setColor(panel->currentColor());
+            panel->accept();
+            raise();
+            activateWindow();
+            canvas->setFocus();
+            return true;
+        }
+    }
+    return EditorWindow::eventFilter(watched, event);
+}
+
+void AnnotateWindow::colorPanelClosed() {
+    qApp->removeEventFilter(this);
+    const Annotation::Color current = canvas->color();
+    for (const Annotation::Color& colour : Annotation::palette())
+        if (Annotation::sameColor(colour, current))
+            return;
+    CustomColors::add(current.qcolor());
+}
+
+QMenu* AnnotateWindow::sizeMenu() {
+    QMenu* menu = darkMenu(this);
+    const double current = canvas->currentThickness();
+    for (int i = 0; i < sizes().size(); ++i) {
+        const Size& size = sizes()[i];
+        QAction* item = menu->addAction(sizeIcon(size.value), size.name);
+        item->setCheckable(true);
+        item->setChecked(std::abs(current - size.value) < 0.2 * size.value);
+        connect(item, &QAction::triggered, this, [this, i] { pickSize(i); });
+    }
+    return menu;
+}
+
+void AnnotateWindow::showSizes() {
+    popUnder(sizeMenu(), sizeButton);
+}
+
+QMenu* AnnotateWindow::signatureMenu() {
+    QMenu* menu = darkMenu(this);
+    signatureURLs = SignatureStore::all();
+    const QColor ink(Qt::white); // the menus are dark
+    QList<std::optional<QImage>> pictures;
+    for (int i = 0; i < signatureURLs.size(); ++i) {
+        pictures.append(SignatureStore::read(signatureURLs[i]));
+        if (!pictures.last())
+            continue;
+        // A menu item's icon is too small for a signature: the entry is a flat button of its own.
+        auto* button = new QToolButton;
+        const QIcon picture = thumbnail(*pictures.last(), 36, 180, ink);
+        button->setIcon(picture);
+        button->setIconSize(picture.availableSizes().value(0) / 2);
+        button->setAutoRaise(true);
+        auto* item = new QWidgetAction(menu);
+        item->setDefaultWidget(button);
+        menu->addAction(item);
+        connect(button, &QToolButton::clicked, this, [this, menu, i] {
+            menu->hide();
+            placeSavedSignature(i);
+        });
+    }
+    if (!signatureURLs.isEmpty())
+        menu->addSeparator();
+    QPointer<AnnotateWindow> self(this);
+    connect(menu->addAction(QStringLiteral("Create signature\u2026")), &QAction::triggered, this, [self] {
+        QTimer::singleShot(0, self, [self] {
+            if (self)
+                self->newSignature();
+        });
+    });
+    connect(menu->addAction(QStringLiteral("Import image\u2026")), &QAction::triggered, this, [self] {
+        QTimer::singleShot(0, self, [self] {
+            if (self)
+                self->importSignature();
+        });
+    });
+    if (!signatureURLs.isEmpty()) {
+        QMenu* remove = menu->addMenu(QStringLiteral("Remove"));
+        for (int i = 0; i < signatureURLs.size(); ++i) {
+            QAction* item = remove->addAction(QStringLiteral("Signature %1").arg(i + 1));
+            if (pictures[i])
+                item->setIcon(thumbnail(*pictures[i], 22, 120, ink));
+            connect(item, &QAction::triggered, this, [this, i] { removeSignature(i); });
+        }
+    }
+    return menu;
+}
+
+void AnnotateWindow::showSignatures() {
+    popUnder(signatureMenu(), signatureButton);
+}
+
+void AnnotateWindow::placeSavedSignature(int index) {
+    if (index < 0 || index >= signatureURLs.size())
+        return;
+    const std::optional<QImage> picture = SignatureStore::read(signatureURLs[index]);
+    if (!picture)
+        return;
+    canvas->placeSignature(*picture);
+}
+
+void AnnotateWindow::newSignature() {
+    const std::optional<QImage> drawn = SignatureDialog::draw(this);
+    if (!drawn)
+        return;
+    SignatureStore::save(*drawn);
+    canvas->placeSignature(*drawn);
+    canvas->setFocus();
+}
+
+void AnnotateWindow::importSignature() {
+    QFileDialog dialog(this, QStringLiteral("Pick a picture of your signature (dark ink on white paper works)"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setWindowFlag(Qt::WindowStaysOnTopHint);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilter(QStringLiteral("Pictures (*.png *.jpg *.jpeg *.heic *.tif *.tiff)"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    QImage picture;
+    try {
+        picture = ImageConvert::load(QUrl::fromLocalFile(dialog.selectedFiles().first()));
+    } catch (const UserError&) {
+        return;
+    }
+    const std::optional<QImage> ink = SignatureStore::cleaned(picture);
+    if (!ink)
+        return;
+    SignatureStore::save(*ink);
+    canvas->placeSignature(*ink);
+    canvas->setFocus();
+}
+
+void AnnotateWindow::removeSignature(int index) {
+    if (index >= 0 && index < signatureURLs.size())
+        SignatureStore::remove(signatureURLs[index]);
+}

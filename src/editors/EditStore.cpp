@@ -1,0 +1,245 @@
+#include "editors/EditStore.h"
+
+#include "imaging/ImageConvert.h"
+#include "imaging/ShotFiles.h"
+#include "platform/XdgPaths.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QUuid>
+
+#include <sys/types.h>
+#include <sys/xattr.h>
+
+namespace {
+
+constexpr qint64 keepSeconds = 2'592'000;
+// An id is 36 bytes; anything much longer is not one and is not worth reading.
+constexpr size_t attributeLimit = 256;
+
+const QString sizeKey = QStringLiteral("fileSize");
+const QString modifiedKey = QStringLiteral("fileModified");
+
+QString recordPath(const QString& id, const QString& ext) {
+    return EditStore::dir() + QLatin1Char('/') + id + ext;
+}
+
+// What a file looked like when it was written: a file changed since then no longer shows its record.
+struct Stamp {
+    qint64 size = -1;
+    qint64 modified = -1;
+    bool operator==(const Stamp&) const = default;
+};
+
+std::optional<Stamp> stampOf(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.exists())
+        return std::nullopt;
+    return Stamp{info.size(), info.lastModified().toMSecsSinceEpoch()};
+}
+
+std::optional<Stamp> stampIn(const QJsonObject& object) {
+    if (!object.value(sizeKey).isDouble() || !object.value(modifiedKey).isDouble())
+        return std::nullopt;
+    return Stamp{qint64(object.value(sizeKey).toDouble()), qint64(object.value(modifiedKey).toDouble())};
+}
+
+QString canonical(const QUrl& file) {
+    const QString path = file.toLocalFile();
+    const QString resolved = QFileInfo(path).canonicalFilePath();
+    return resolved.isEmpty() ? QFileInfo(path).absoluteFilePath() : resolved;
+}
+
+QJsonObject readIndex() {
+    QFile file(EditStore::indexPath());
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
+    return document.isObject() ? document.object() : QJsonObject();
+}
+
+bool writeIndex(const QJsonObject& index) {
+    QDir().mkpath(QFileInfo(EditStore::indexPath()).absolutePath());
+    QSaveFile file(EditStore::indexPath());
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(QJsonDocument(index).toJson(QJsonDocument::Compact));
+    return file.commit();
+}
+
+std::optional<QString> indexedID(const QUrl& file) {
+    const QJsonObject entry = readIndex().value(canonical(file)).toObject();
+    const QString id = entry.value(QStringLiteral("id")).toString();
+    const std::optional<Stamp> stored = stampIn(entry);
+    if (!EditStore::isID(id) || !stored || stampOf(file.toLocalFile()) != stored)
+        return std::nullopt;
+    return id;
+}
+
+void index(const QString& id, const QUrl& file) {
+    QJsonObject links = readIndex();
+    // Links whose record is gone lead nowhere: drop them while rewriting.
+    for (auto it = links.begin(); it != links.end();) {
+        const QString linked = it.value().toObject().value(QStringLiteral("id")).toString();
+        if (!EditStore::isID(linked) || !QFileInfo::exists(recordPath(linked, QStringLiteral(".json"))))
+            it = links.erase(it);
+        else
+            ++it;
+    }
+    const std::optional<Stamp> stamp = stampOf(file.toLocalFile());
+    if (!stamp)
+        return;
+    links.insert(canonical(file), QJsonObject{{QStringLiteral("id"), id},
+                                              {sizeKey, double(stamp->size)},
+                                              {modifiedKey, double(stamp->modified)}});
+    writeIndex(links);
+}
+
+} // namespace
+
+EditStore::Attributes EditStore::systemAttributes() {
+    Attributes system;
+    system.read = [](const QString& path) -> std::optional<QByteArray> {
+        const QByteArray native = QFile::encodeName(path);
+        char buffer[attributeLimit];
+        const ssize_t got = ::getxattr(native.constData(), attributeName(), buffer, sizeof buffer);
+        if (got <= 0)
+            return std::nullopt;
+        return QByteArray(buffer, int(got));
+    };
+    system.write = [](const QString& path, const QByteArray& value) {
+        const QByteArray native = QFile::encodeName(path);
+        return ::setxattr(native.constData(), attributeName(), value.constData(), size_t(value.size()), 0) == 0;
+    };
+    return system;
+}
+
+EditStore::Attributes& EditStore::attributes() {
+    static Attributes current = systemAttributes();
+    return current;
+}
+
+const char* EditStore::attributeName() {
+    return "user.com.quillmerette.picto.edit";
+}
+
+QString EditStore::dir() {
+    return XdgPaths::dataDir() + QStringLiteral("/Edits");
+}
+
+QString EditStore::indexPath() {
+    return XdgPaths::dataDir() + QStringLiteral("/EditLinks.json");
+}
+
+bool EditStore::isID(const QString& text) {
+    // The id names files in the edits folder: nothing but the form we write may reach a path.
+    static const QRegularExpression uuid(
+        QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"));
+    return uuid.match(text).hasMatch();
+}
+
+std::optional<QString> EditStore::id(const QUrl& file) {
+    const QString path = file.toLocalFile();
+    if (path.isEmpty())
+        return std::nullopt;
+    if (attributes().read) {
+        if (const std::optional<QByteArray> value = attributes().read(path)) {
+            const QString text = QString::fromUtf8(*value);
+            return isID(text) ? std::optional<QString>(text) : std::nullopt;
+        }
+    }
+    return indexedID(file);
+}
+
+void EditStore::setID(const QString& id, const QUrl& file) {
+    if (!isID(id))
+        return;
+    const QString path = file.toLocalFile();
+    if (attributes().write && attributes().write(path, id.toUtf8()))
+        return;
+    index(id, file);
+}
+
+std::optional<EditStore::Edit> EditStore::load(const QUrl& file) {
+    const std::optional<QString> found = id(file);
+    if (!found)
+        return std::nullopt;
+    QFile json(recordPath(*found, QStringLiteral(".json")));
+    if (!json.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray text = json.readAll();
+    std::optional<std::vector<ShapeRecord>> shapes = ShapeRecords::decode(text);
+    if (!shapes)
+        return std::nullopt;
+    // Another program may have rewritten the picture in place, keeping the attribute: the record then
+    // describes a picture that is no longer there.
+    const QJsonObject document = QJsonDocument::fromJson(text).object();
+    if (const std::optional<Stamp> stored = stampIn(document); stored && stampOf(file.toLocalFile()) != stored)
+        return std::nullopt;
+    const QString basePath = recordPath(*found, QStringLiteral(".png"));
+    if (!QFileInfo::exists(basePath))
+        return std::nullopt;
+    try {
+        QImage base = ImageConvert::load(QUrl::fromLocalFile(basePath));
+        if (base.isNull())
+            return std::nullopt;
+        return Edit{*found, std::move(base), std::move(*shapes)};
+    } catch (const UserError&) {
+        return std::nullopt;
+    }
+}
+
+std::optional<QString> EditStore::save(const std::optional<QString>& given, const QImage& base,
+                                       const std::vector<ShapeRecord>& shapes, const QUrl& file) {
+    const QString id = given && isID(*given) ? *given : QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    QDir().mkpath(dir());
+    const QString basePath = recordPath(id, QStringLiteral(".png"));
+    if (!QFileInfo::exists(basePath)) {
+        try {
+            ShotFiles::write(base, QUrl::fromLocalFile(basePath));
+        } catch (const UserError&) {
+            return std::nullopt;
+        }
+    }
+    const std::optional<QByteArray> encoded = ShapeRecords::encode(shapes);
+    if (!encoded)
+        return std::nullopt;
+    QJsonObject document = QJsonDocument::fromJson(*encoded).object();
+    if (const std::optional<Stamp> stamp = stampOf(file.toLocalFile())) {
+        document.insert(sizeKey, double(stamp->size));
+        document.insert(modifiedKey, double(stamp->modified));
+    }
+    QSaveFile json(recordPath(id, QStringLiteral(".json")));
+    if (!json.open(QIODevice::WriteOnly))
+        return std::nullopt;
+    json.write(QJsonDocument(document).toJson(QJsonDocument::Compact));
+    if (!json.commit())
+        return std::nullopt;
+    setID(id, file);
+    prune();
+    return id;
+}
+
+void EditStore::prune(const QDateTime& now) {
+    const QDateTime cutoff = now.addSecs(-keepSeconds);
+    QDir folder(dir());
+    if (!folder.exists())
+        return;
+    const QFileInfoList entries =
+        folder.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo& entry : entries) {
+        const QDateTime modified = entry.lastModified();
+        if (!modified.isValid() || modified >= cutoff)
+            continue;
+        if (entry.isDir() && !entry.isSymLink())
+            QDir(entry.absoluteFilePath()).removeRecursively();
+        else
+            QFile::remove(entry.absoluteFilePath());
+    }
+}
