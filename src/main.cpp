@@ -5,6 +5,7 @@
 #include "app/AppDelegate.h"
 #include "app/Migration.h"
 #include "capture/Capture.h"
+#include "card/RenamePanel.h"
 #include "card/Thumbnail.h"
 #include "editors/EditorWindow.h"
 #include "library/LibraryPanel.h"
@@ -75,6 +76,7 @@ int main(int argc, char** argv) {
     UI::setCompositor(&platform.compositor());
     Capture::setWindowList(&platform.windows());
     EditorWindow::setWindowFocus(&platform.windowFocus());
+    RenamePanel::setWindowFocus(&platform.windowFocus());
     Thumbnail::setServices([&platform] {
         ThumbnailPanel::Services services;
         services.pointerWatch = [&platform] { return platform.watchPointer(); };
