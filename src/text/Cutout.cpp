@@ -9,8 +9,8 @@
 
 namespace {
 
-// grabCut is costly per pixel: it sees the picture at most this long, which keeps a 1080p screenshot well
-// under a second.
+// grabCut is costly per pixel: it sees the picture at most this long, so its cost does not grow with the
+// picture's size.
 constexpr int segmentSide = 480;
 // The edge-following filter is worked out at most this large and applied to every pixel of the picture.
 constexpr double guideSide = 2048;
@@ -189,8 +189,8 @@ QImage mask(const QImage& image, bool refine) {
         gray.convertTo(guide, CV_32F, 1.0 / 255.0);
         cv::resize(coarse, p, guide.size(), 0, 0, cv::INTER_LINEAR);
         const double cell = double(guide.cols) / double(coarse.cols);
-        const int radius = std::max(2, int(std::lround(cell * 1.5)));
-        guidedCoefficients(guide, p, radius, 1e-3, a, b);
+        const int radius = std::max(2, int(std::lround(cell * 3.5)));
+        guidedCoefficients(guide, p, radius, 1e-2, a, b);
     } else {
         a = cv::Mat::zeros(coarse.size(), CV_32F);
         b = coarse;
