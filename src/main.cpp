@@ -5,6 +5,7 @@
 #include "app/AppDelegate.h"
 #include "app/Migration.h"
 #include "capture/Capture.h"
+#include "card/PinWindow.h"
 #include "card/RenamePanel.h"
 #include "card/Thumbnail.h"
 #include "editors/EditorWindow.h"
@@ -77,6 +78,7 @@ int main(int argc, char** argv) {
     Capture::setWindowList(&platform.windows());
     EditorWindow::setWindowFocus(&platform.windowFocus());
     RenamePanel::setWindowFocus(&platform.windowFocus());
+    PinWindow::setWindowDesktops(&platform.windowDesktops());
     Thumbnail::setServices([&platform] {
         ThumbnailPanel::Services services;
         services.pointerWatch = [&platform] { return platform.watchPointer(); };

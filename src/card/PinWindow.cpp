@@ -2,6 +2,7 @@
 
 #include "card/PinView.h"
 #include "card/Thumbnail.h"
+#include "platform/WindowDesktops.h"
 #include "ui/UI.h"
 
 #include <QPainterPath>
@@ -12,6 +13,11 @@
 #include <algorithm>
 
 namespace {
+
+WindowDesktops*& allDesktops() {
+    static WindowDesktops* desktops = nullptr;
+    return desktops;
+}
 
 std::vector<PinWindow*>& openPins() {
     static std::vector<PinWindow*> list;
@@ -58,12 +64,18 @@ PinWindow::PinWindow(const Shot& shot, QRect frame)
 PinWindow* PinWindow::pin(const Shot& shot, QRect rect) {
     auto* window = new PinWindow(shot, rect);
     openPins().push_back(window);
+    if (WindowDesktops* desktops = allDesktops())
+        desktops->showOnAllDesktops(quint32(window->winId()));
     window->show();
     return window;
 }
 
 const std::vector<PinWindow*>& PinWindow::pins() {
     return openPins();
+}
+
+void PinWindow::setWindowDesktops(WindowDesktops* desktops) {
+    allDesktops() = desktops;
 }
 
 void PinWindow::unpin() {

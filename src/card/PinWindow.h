@@ -10,6 +10,7 @@
 #include <vector>
 
 class PinView;
+class WindowDesktops;
 
 class PinWindow : public QWidget {
     Q_OBJECT
@@ -18,6 +19,8 @@ public:
     static PinWindow* pin(const Shot& shot, QRect rect);
     // The open pins, oldest first.
     static const std::vector<PinWindow*>& pins();
+    // How pins are kept on every desktop; set once at start (without it they stay on the one they open on).
+    static void setWindowDesktops(WindowDesktops* desktops);
 
     PinView* view() const { return content; }
     // Takes the pin off the screen and lets it go.

@@ -10,6 +10,7 @@ class PointerWatch;
 class TrayColors;
 class WindowList;
 class WindowFocus;
+class WindowDesktops;
 
 class Platform {
 public:
@@ -25,4 +26,6 @@ public:
     virtual std::unique_ptr<PointerWatch> watchPointer() = 0;
     // Asking the window manager to make one of our windows active.
     virtual WindowFocus& windowFocus() = 0;
+    // Keeping one of our windows on every virtual desktop.
+    virtual WindowDesktops& windowDesktops() = 0;
 };

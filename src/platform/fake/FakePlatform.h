@@ -6,6 +6,7 @@
 #include "platform/Platform.h"
 #include "platform/TrayColors.h"
 #include "platform/WindowFocus.h"
+#include "platform/WindowDesktops.h"
 #include "platform/fake/FakeGlobalKeys.h"
 #include "platform/fake/FakePointerWatch.h"
 #include "platform/fake/FakeWindowList.h"
@@ -34,6 +35,16 @@ public:
     QList<quint32> asked;
 };
 
+// Remembers the windows it was asked to keep on every desktop.
+class FakeWindowDesktops final : public WindowDesktops {
+public:
+    bool showOnAllDesktops(quint32 window) override {
+        asked.append(window);
+        return true;
+    }
+    QList<quint32> asked;
+};
+
 class FakePlatform final : public Platform {
 public:
     GlobalKeys& keys() override { return globalKeys; }
@@ -54,4 +65,6 @@ public:
 
     QPointer<FakePointerWatch> lastWatch; // the newest watch handed out, while it lives
     FakeWindowFocus focus;
+    WindowDesktops& windowDesktops() override { return desktops; }
+    FakeWindowDesktops desktops;
 };

@@ -6,6 +6,7 @@
 #include "platform/x11/X11TrayColors.h"
 #include "platform/x11/X11WindowList.h"
 #include "platform/x11/X11WindowFocus.h"
+#include "platform/x11/X11WindowDesktops.h"
 #include "platform/x11/XInputPointerWatch.h"
 
 #include <QGuiApplication>
@@ -13,7 +14,8 @@
 X11Platform::X11Platform()
     : globalKeys(std::make_unique<X11GlobalKeys>()), windowList(std::make_unique<X11WindowList>()),
       compositing(std::make_unique<X11Compositor>()), tray(std::make_unique<X11TrayColors>()),
-      focus(std::make_unique<X11WindowFocus>()) {}
+      focus(std::make_unique<X11WindowFocus>()),
+      desktops(std::make_unique<X11WindowDesktops>()) {}
 
 X11Platform::~X11Platform() = default;
 
@@ -42,4 +44,8 @@ std::unique_ptr<PointerWatch> X11Platform::watchPointer() {
 
 WindowFocus& X11Platform::windowFocus() {
     return *focus;
+}
+
+WindowDesktops& X11Platform::windowDesktops() {
+    return *desktops;
 }

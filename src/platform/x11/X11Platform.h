@@ -8,6 +8,7 @@ class X11GlobalKeys;
 class X11TrayColors;
 class X11WindowList;
 class X11WindowFocus;
+class X11WindowDesktops;
 
 class X11Platform final : public Platform {
 public:
@@ -22,6 +23,7 @@ public:
     // lacks it, presses in our own windows and the loss of focus.
     std::unique_ptr<PointerWatch> watchPointer() override;
     WindowFocus& windowFocus() override;
+    WindowDesktops& windowDesktops() override;
 
 private:
     std::unique_ptr<X11GlobalKeys> globalKeys;
@@ -29,4 +31,5 @@ private:
     std::unique_ptr<X11Compositor> compositing;
     std::unique_ptr<X11TrayColors> tray;
     std::unique_ptr<X11WindowFocus> focus;
+    std::unique_ptr<X11WindowDesktops> desktops;
 };
