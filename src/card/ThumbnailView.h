@@ -43,6 +43,10 @@ public:
     std::function<void()> onEngage;
     // The basket tool: opens or closes the basket.
     std::function<void()> onOpenLibrary;
+    // The translate tool's language and side view (see ThumbnailPanel::Services).
+    std::function<bool()> translationLanguageChosen;
+    std::function<bool()> chooseTranslationLanguage;
+    std::function<QWidget*(const QString& text, std::function<void()> onClose)> makeTranslateView;
 
     // A file size as the result toasts show it: "Zero KB", "512 bytes", "245 KB", "1.2 MB", "1.05 GB".
     static QString byteCount(qint64 bytes);

@@ -1,5 +1,5 @@
-// The card's tools that read the picture's text: copy text and rename (whose suggestion comes from the
-// text). Recognition runs on the worker pool under the runner's busy flag; the card is held weakly.
+// The card's tools that read the picture's text: copy text, translate and rename (whose suggestion comes
+// from the text). Recognition runs on the worker pool under the runner's busy flag; the card is held weakly.
 
 #include "card/ThumbnailView.h"
 
@@ -66,6 +66,61 @@ void ThumbnailView::copyText() {
             if (result.clipboard)
                 QGuiApplication::clipboard()->setText(*result.clipboard);
             Toast::show(result.message, anchorOf(self), result.seconds);
+        });
+    });
+}
+
+void ThumbnailView::translate() {
+    closeEditor();
+    engage();
+    if (runner->busy() || !makeTranslateView)
+        return;
+    QPointer<ThumbnailView> self(this);
+    if (translationLanguageChosen && !translationLanguageChosen() && chooseTranslationLanguage) {
+        // The chooser is modal: the card steps aside while it is up.
+        hold(Hold::Picker, true);
+        if (onHide)
+            onHide(true);
+        const bool chosen = chooseTranslationLanguage();
+        if (!self)
+            return;
+        if (onHide)
+            onHide(false);
+        hold(Hold::Picker, false);
+        if (!chosen)
+            return;
+    }
+    runner->setBusy(true);
+    const QPoint at = anchorPoint();
+    Toast::show(QStringLiteral("Reading\u2026"), at, CardRunner::progressSeconds);
+
+    const QUrl file = current.fileURL;
+    Dispatch::global([self, file, at] {
+        QString text;
+        try {
+            text = TextVision::mainText(ImageConvert::load(file));
+        } catch (const std::exception&) {
+            // Unreadable or unrecognisable: the same as a picture without text.
+        }
+        Dispatch::main([self, text, at] {
+            if (self)
+                self->runner->setBusy(false);
+            if (text.trimmed().isEmpty()) {
+                Toast::show(QStringLiteral("No text found"), at, CardRunner::resultSeconds);
+                return;
+            }
+            if (!self)
+                return;
+            Toast::hide();
+            // A side view's close takes away only itself, not one that has replaced it since.
+            auto made = std::make_shared<QPointer<QWidget>>();
+            QPointer<ThumbnailView> weak = self;
+            *made = self->makeTranslateView(text, [weak, made] {
+                if (weak && *made && weak->sideView == *made)
+                    weak->removeSide();
+            });
+            if (*made)
+                self->showSide(*made);
         });
     });
 }

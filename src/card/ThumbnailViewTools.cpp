@@ -81,7 +81,7 @@ void ThumbnailView::triggerTool(const QString& id) {
     static const QHash<QString, void (ThumbnailView::*)()> actions = {
         {QStringLiteral("text"), &ThumbnailView::copyText},   {QStringLiteral("cutout"), &ThumbnailView::cutout},
         {QStringLiteral("share"), &ThumbnailView::share},     {QStringLiteral("rename"), &ThumbnailView::rename},
-        {QStringLiteral("pin"), &ThumbnailView::pin},
+        {QStringLiteral("pin"), &ThumbnailView::pin},         {QStringLiteral("translate"), &ThumbnailView::translate},
     };
     if (const auto action = actions.value(id)) {
         (this->*action)();

@@ -21,6 +21,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QPainter>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -302,4 +304,61 @@ TEST(CardTools, PinLandsOnThePictureAndClosesTheCard) {
     QTest::mouseDClick(pin->view(), Qt::LeftButton, {}, QPoint(60, 40));
     EXPECT_EQ(reopenedAt, expected);
     EXPECT_TRUE(PinWindow::pins().empty());
+}
+
+TEST(CardTools, TranslateAsksForALanguageOnceReadsAndShowsTheSideView) {
+    Card card;
+    QStringList steps;
+    bool chosen = false, accept = false;
+    QString translated;
+    card.view()->onHide = [&](bool hide) { steps << (hide ? QStringLiteral("hide") : QStringLiteral("show")); };
+    card.view()->translationLanguageChosen = [&] { return chosen; };
+    card.view()->chooseTranslationLanguage = [&] {
+        steps << (card.holds.contains(int(Hold::Picker)) ? QStringLiteral("chooser, held") : QStringLiteral("chooser"));
+        chosen = accept;
+        return accept;
+    };
+    card.view()->makeTranslateView = [&](const QString& text, std::function<void()> onClose) {
+        translated = text;
+        auto* side = new QPushButton(QStringLiteral("close"));
+        QObject::connect(side, &QPushButton::clicked, side, [onClose] { onClose(); });
+        return side;
+    };
+
+    // Cancelled: the card comes back and nothing is read.
+    card.view()->translate();
+    EXPECT_EQ(steps, (QStringList{"hide", "chooser, held", "show"}));
+    EXPECT_FALSE(card.view()->isBusy());
+    EXPECT_TRUE(card.holds.isEmpty());
+
+    // Chosen, on a picture without text: "No text found" where "Reading…" was, and no side view.
+    accept = true;
+    steps.clear();
+    card.view()->translate();
+    EXPECT_EQ(steps.size(), 3);
+    EXPECT_EQ(toastText(), QStringLiteral("Reading\u2026"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !card.view()->isBusy(); }, 20000));
+    EXPECT_EQ(toastText(), QStringLiteral("No text found"));
+    EXPECT_FALSE(card.view()->sideView);
+
+    // With text: no chooser any more; the side view shows it and its close takes it away again.
+    QImage text(1200, 400, QImage::Format_RGB32);
+    text.fill(Qt::white);
+    QPainter painter(&text);
+    QFont font;
+    font.setPixelSize(64);
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    painter.drawText(QPoint(60, 220), QStringLiteral("Good morning everyone"));
+    painter.end();
+    text.save(card.path);
+    steps.clear();
+    card.view()->translate();
+    EXPECT_TRUE(steps.isEmpty());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return card.view()->sideView != nullptr; }, 20000));
+    EXPECT_TRUE(translated.contains(QStringLiteral("morning"))) << translated.toStdString();
+    EXPECT_TRUE(card.holds.contains(int(Hold::SideView)));
+    qobject_cast<QPushButton*>(card.view()->sideView.data())->click();
+    EXPECT_FALSE(card.view()->sideView);
+    EXPECT_FALSE(card.holds.contains(int(Hold::SideView)));
 }
