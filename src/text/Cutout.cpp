@@ -61,6 +61,9 @@ cv::Mat segment(const cv::Mat& bgra) {
         return {};
     cv::Mat mask(bgr.size(), CV_8UC1, cv::Scalar(cv::GC_BGD));
     cv::Mat bgModel, fgModel;
+    // grabCut seeds its colour models with k-means on the thread's random generator: a fixed seed gives the
+    // same picture the same cut every time.
+    cv::theRNG() = cv::RNG(3);
     cv::grabCut(bgr, mask, inner, bgModel, fgModel, iterations, cv::GC_INIT_WITH_RECT);
 
     // A region fenced in by strong edges (a sidebar, a title bar, a block of text on the page) can come out
@@ -153,12 +156,16 @@ std::vector<Tap> taps(int full, int small) {
     return out;
 }
 
-float sample(const cv::Mat& m, const Tap& y, const Tap& x) {
+// One row of the coefficients, interpolated between the two rows of the smaller grid around it.
+void blendRows(const cv::Mat& m, const Tap& y, std::vector<float>& out) {
     const float* r0 = m.ptr<float>(y.lo);
     const float* r1 = m.ptr<float>(y.hi);
-    const float top = r0[x.lo] + (r0[x.hi] - r0[x.lo]) * x.t;
-    const float bottom = r1[x.lo] + (r1[x.hi] - r1[x.lo]) * x.t;
-    return top + (bottom - top) * y.t;
+    for (int i = 0; i < m.cols; ++i)
+        out[size_t(i)] = r0[i] + (r1[i] - r0[i]) * y.t;
+}
+
+float across(const std::vector<float>& row, const Tap& x) {
+    return row[size_t(x.lo)] + (row[size_t(x.hi)] - row[size_t(x.lo)]) * x.t;
 }
 
 QImage mask(const QImage& image, bool refine) {
@@ -198,13 +205,15 @@ QImage mask(const QImage& image, bool refine) {
 
     const std::vector<Tap> xs = taps(argb.width(), a.cols);
     const std::vector<Tap> ys = taps(argb.height(), a.rows);
+    std::vector<float> rowA(size_t(a.cols)), rowB(size_t(b.cols));
     for (int y = 0; y < argb.height(); ++y) {
         const QRgb* src = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
         uchar* dst = out.scanLine(y);
-        const Tap& ty = ys[size_t(y)];
+        blendRows(a, ys[size_t(y)], rowA);
+        blendRows(b, ys[size_t(y)], rowB);
         for (int x = 0; x < argb.width(); ++x) {
             const Tap& tx = xs[size_t(x)];
-            const float alpha = sample(a, ty, tx) * lumaOf(src[x]) + sample(b, ty, tx);
+            const float alpha = across(rowA, tx) * lumaOf(src[x]) + across(rowB, tx);
             dst[x] = refine ? toByte(alpha) : uchar(std::lround(std::clamp(alpha, 0.0f, 1.0f) * 255.0f));
         }
     }
