@@ -43,10 +43,10 @@ QRect PinView::dragged(QRect start, Grab g, QPoint delta) const {
     double w = g.y == 0 ? wx : g.x == 0 ? wy : std::max(wx, wy);
     w = std::clamp(w, double(minWidth), double(maxWidth));
     const double h = w / aspect;
-    const double left = g.x == -1 ? start.x() + start.width() - w
+    const double left = g.x == -1  ? start.x() + start.width() - w
                         : g.x == 0 ? start.x() + start.width() / 2.0 - w / 2
                                    : start.x();
-    const double top = g.y == -1 ? start.y()
+    const double top = g.y == -1  ? start.y()
                        : g.y == 0 ? start.y() + start.height() / 2.0 - h / 2
                                   : start.y() + start.height() - h;
     return QRect(int(std::lround(left)), int(std::lround(top)), int(std::lround(w)), int(std::lround(h)));

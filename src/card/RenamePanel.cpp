@@ -57,7 +57,8 @@ RenamePanel::RenamePanel(const QString& suggestion)
     field->installEventFilter(this);
     connect(field, &QLineEdit::returnPressed, this, &RenamePanel::commit);
 
-    auto* button = new GhostButton(QStringLiteral("Rename"), QString(), QStringLiteral("Rename"), QSizeF(68, 28), 0, body);
+    auto* button =
+        new GhostButton(QStringLiteral("Rename"), QString(), QStringLiteral("Rename"), QSizeF(68, 28), 0, body);
     button->move(302, 9);
     button->setActive(true);
     connect(button, &QAbstractButton::clicked, this, &RenamePanel::commit);

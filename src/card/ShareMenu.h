@@ -23,8 +23,8 @@ public:
     static Actions desktopActions();
 
     // `report` is told what went wrong (a vanished file, nothing to open it with).
-    ShareMenu(const QString& file, const QImage& image, Actions actions,
-              std::function<void(const QString&)> report, QWidget* parent = nullptr);
+    ShareMenu(const QString& file, const QImage& image, Actions actions, std::function<void(const QString&)> report,
+              QWidget* parent = nullptr);
 
     // The dark look of the card's menus.
     static void darken(QMenu& menu);

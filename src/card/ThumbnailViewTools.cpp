@@ -17,8 +17,8 @@
 #include "ui/Toast.h"
 
 #include <QAction>
-#include <QEvent>
 #include <QCursor>
+#include <QEvent>
 #include <QHash>
 #include <QMenu>
 #include <QPointer>
@@ -79,9 +79,9 @@ void ThumbnailView::triggerTool(const QString& id) {
         return;
     }
     static const QHash<QString, void (ThumbnailView::*)()> actions = {
-        {QStringLiteral("text"), &ThumbnailView::copyText},   {QStringLiteral("cutout"), &ThumbnailView::cutout},
-        {QStringLiteral("share"), &ThumbnailView::share},     {QStringLiteral("rename"), &ThumbnailView::rename},
-        {QStringLiteral("pin"), &ThumbnailView::pin},         {QStringLiteral("translate"), &ThumbnailView::translate},
+        {QStringLiteral("text"), &ThumbnailView::copyText}, {QStringLiteral("cutout"), &ThumbnailView::cutout},
+        {QStringLiteral("share"), &ThumbnailView::share},   {QStringLiteral("rename"), &ThumbnailView::rename},
+        {QStringLiteral("pin"), &ThumbnailView::pin},       {QStringLiteral("translate"), &ThumbnailView::translate},
     };
     if (const auto action = actions.value(id)) {
         (this->*action)();
@@ -174,14 +174,13 @@ void ThumbnailView::share() {
     closeEditor();
     engage();
     QPointer<ThumbnailView> self(this);
-    ShareMenu menu(current.fileURL.toLocalFile(), current.image, ShareMenu::desktopActions(),
-                   [self](const QString& message) {
-                       Toast::show(message, self ? self->anchorPoint() : QCursor::pos(), 3.0);
-                   });
+    ShareMenu menu(
+        current.fileURL.toLocalFile(), current.image, ShareMenu::desktopActions(),
+        [self](const QString& message) { Toast::show(message, self ? self->anchorPoint() : QCursor::pos(), 3.0); });
     hold(Hold::Picker, true);
     QWidget* button = tools.value(QStringLiteral("share"));
-    const QPoint at = button && button->isVisible() ? button->mapToGlobal(QPoint(0, button->height() + 6))
-                                                    : QCursor::pos();
+    const QPoint at =
+        button && button->isVisible() ? button->mapToGlobal(QPoint(0, button->height() + 6)) : QCursor::pos();
     menu.exec(at);
     // Held until the menu has gone, whether an item was chosen or not.
     if (self)

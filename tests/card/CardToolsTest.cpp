@@ -55,8 +55,8 @@ struct Card {
         s.clock = std::make_unique<FakeCardClock>();
         s.pointerWatch = [] { return std::make_unique<FakePointerWatch>(); };
         s.pointer = [] { return QPoint(5, 5); };
-        panel = new ThumbnailPanel(Shot{QUrl::fromLocalFile(path), picture, {}, {}}, std::nullopt, nullptr,
-                                   std::move(s));
+        panel =
+            new ThumbnailPanel(Shot{QUrl::fromLocalFile(path), picture, {}, {}}, std::nullopt, nullptr, std::move(s));
         panel->show(QPointF(400, 300));
         view()->onHold = [this](Hold reason, bool on) {
             if (on)

@@ -30,8 +30,8 @@ protected:
              {"picto.toolShareSecondLastV6", "picto.toolResizeRotateV5", "picto.toolOrderV2", "onboardingSeen"})
             settings[QLatin1String(flag)] = Desktop::typed("bool", true);
         QJsonArray hidden;
-        for (const char* id : {"annotate", "crop", "resize", "rotate", "translate", "redact", "scroll", "compress",
-                               "share", "library"})
+        for (const char* id :
+             {"annotate", "crop", "resize", "rotate", "translate", "redact", "scroll", "compress", "share", "library"})
             hidden.append(Desktop::typed("string", QString::fromLatin1(id)));
         settings[QStringLiteral("picto.toolHidden")] = Desktop::typed("array", hidden);
         QDir().mkpath(desktop->configHome() + QStringLiteral("/Pictolarium"));

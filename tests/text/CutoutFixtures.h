@@ -20,14 +20,15 @@ inline CutoutScene cutoutScene(QSize size) {
     QPainter p(&scene.picture);
     p.setRenderHint(QPainter::Antialiasing);
     p.fillRect(scene.picture.rect(), QColor(236, 238, 241));
-    p.fillRect(QRectF(0, 0, w, h * 0.05), QColor(52, 56, 64)); // title bar
+    p.fillRect(QRectF(0, 0, w, h * 0.05), QColor(52, 56, 64));                  // title bar
     p.fillRect(QRectF(0, h * 0.05, w * 0.16, h * 0.95), QColor(222, 225, 230)); // sidebar
     p.setPen(QColor(70, 74, 80));
     QFont font;
     font.setPixelSize(std::max(6, int(h / 60)));
     p.setFont(font);
     for (int line = 0; line < 18; ++line)
-        p.drawText(QPointF(w * 0.19, h * 0.12 + line * h / 24), QStringLiteral("Quarterly figures, line %1 of the report").arg(line));
+        p.drawText(QPointF(w * 0.19, h * 0.12 + line * h / 24),
+                   QStringLiteral("Quarterly figures, line %1 of the report").arg(line));
 
     // The subject: a warm shape with a soft rim, right of the text.
     const QRectF body(w * 0.58, h * 0.22, w * 0.3, h * 0.6);

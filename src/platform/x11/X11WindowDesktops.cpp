@@ -27,8 +27,8 @@ bool X11WindowDesktops::showOnAllDesktops(quint32 window) {
     bool sent = false;
     if (screens.rem && atom && atom->atom != XCB_ATOM_NONE) {
         const uint32_t all = 0xFFFFFFFF;
-        const xcb_void_cookie_t set = xcb_change_property_checked(c, XCB_PROP_MODE_REPLACE, window, atom->atom,
-                                                                  XCB_ATOM_CARDINAL, 32, 1, &all);
+        const xcb_void_cookie_t set =
+            xcb_change_property_checked(c, XCB_PROP_MODE_REPLACE, window, atom->atom, XCB_ATOM_CARDINAL, 32, 1, &all);
         XcbReply<xcb_generic_error_t> setError(xcb_request_check(c, set));
 
         xcb_client_message_event_t message;
