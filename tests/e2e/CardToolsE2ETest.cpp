@@ -23,7 +23,7 @@ protected:
         o.tray = false;
         desktop = std::make_unique<Desktop>(o);
         ASSERT_TRUE(desktop->ok()) << desktop->error().toStdString();
-        // Chrome factor 1 and a pill of text, pin, cut-out and rename alone.
+        // Chrome factor 1 and a pill of text, pin, cut-out and rename, the format button and share.
         QJsonObject settings;
         settings[QStringLiteral("picto.sizeScale")] = Desktop::typed("double", 1.0);
         for (const char* flag :
@@ -31,7 +31,7 @@ protected:
             settings[QLatin1String(flag)] = Desktop::typed("bool", true);
         QJsonArray hidden;
         for (const char* id :
-             {"annotate", "crop", "resize", "rotate", "translate", "redact", "scroll", "compress", "share", "library"})
+             {"annotate", "crop", "resize", "rotate", "translate", "redact", "scroll", "compress", "library"})
             hidden.append(Desktop::typed("string", QString::fromLatin1(id)));
         settings[QStringLiteral("picto.toolHidden")] = Desktop::typed("array", hidden);
         QDir().mkpath(desktop->configHome() + QStringLiteral("/Pictolarium"));
@@ -96,11 +96,14 @@ protected:
         desktop->xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
         Desktop::pause(300);
     }
-    // text, pin, cut-out and rename from the left of the pill (30 wide, 2 apart), then the format button.
+    // text, pin, cut-out and rename from the left of the pill (30 wide, 2 apart), then a divider, the format
+    // button, another divider and share.
     QPoint tool(int index) {
         const QRect frame = desktop->clientGeometry(card);
-        const int pillWidth = 4 * 30 + 3 * 2 + 2 + 1 + 2 + 64 + 16;
-        return QPoint(frame.center().x() - pillWidth / 2 + 8 + index * 32 + 15, frame.bottom() - 22 - 18);
+        const int pillWidth = 4 * 30 + 3 * 2 + 5 + 64 + 5 + 30 + 16;
+        const int left = frame.center().x() - pillWidth / 2 + 8;
+        const int x = index < 4 ? left + index * 32 + 15 : left + 4 * 32 - 2 + 5 + 64 + 5 + 15;
+        return QPoint(x, frame.bottom() - 22 - 18);
     }
 
     std::unique_ptr<Desktop> desktop;
@@ -185,7 +188,18 @@ TEST_F(CardTools, RenameTakesTheNextFreeNumberAndAClickElsewhereGivesUp) {
     EXPECT_TRUE(Desktop::waitUntil([&] { return QFile::exists(shots(QStringLiteral("Report 3.png"))); }, 5000));
     EXPECT_FALSE(QFile::exists(shots(QStringLiteral("Shot.png"))));
 
-    // Again, then a click on the desktop: the box goes, the card is let go and fades on its own.
+    // The share menu holds the card while it is up; Escape closes it and the card fades on its own.
+    click(tool(4));
+    Desktop::pause(600);
+    desktop->screenshot(shot(QStringLiteral("share-menu")));
+    desktop->xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+    Desktop::pause(300);
+    desktop->moveTo(QPoint(1200, 700));
+    EXPECT_TRUE(Desktop::waitUntil([&] { return visible(QStringLiteral("^Pictolarium Card$")) == 0; }, 8000, 200));
+
+    // Again from a new card, then a click on the desktop: the box goes, the card is let go and fades.
+    picture.save(home(QStringLiteral("Second.png")));
+    openCard(home(QStringLiteral("Second.png")), QSize(400, 250));
     click(tool(3));
     ASSERT_NE(waitVisible(QStringLiteral("^Rename$"), true, 15000), 0u);
     click(QPoint(1200, 80));
