@@ -6,6 +6,8 @@
 #include "app/Migration.h"
 #include "app/UtilityWindows.h"
 #include "capture/Capture.h"
+#include "card/PinWindow.h"
+#include "card/RenamePanel.h"
 #include "card/Thumbnail.h"
 #include "card/ToolbarPrefsWindow.h"
 #include "editors/EditorWindow.h"
@@ -18,6 +20,8 @@
 #include "platform/SingleInstance.h"
 #include "platform/XdgPaths.h"
 #include "platform/x11/X11Platform.h"
+#include "text/TranslateModel.h"
+#include "text/TranslateSideView.h"
 #include "ui/UI.h"
 
 #include <QApplication>
@@ -106,11 +110,18 @@ int main(int argc, char** argv) {
     UI::setCompositor(&platform.compositor());
     Capture::setWindowList(&platform.windows());
     EditorWindow::setWindowFocus(&platform.windowFocus());
+    RenamePanel::setWindowFocus(&platform.windowFocus());
+    PinWindow::setDesktops(&platform.desktops());
     Thumbnail::setServices([&platform] {
         ThumbnailPanel::Services services;
         services.pointerWatch = [&platform] { return platform.watchPointer(); };
         services.escape = std::make_unique<EscapeKeyGrab>(&platform.keys());
         services.openLibrary = [] { LibraryPanel::shared().toggle(); };
+        services.translationLanguageChosen = [] { return TranslateModel::defaultLanguage().has_value(); };
+        services.chooseTranslationLanguage = [] { return TranslateModel::chooseDefault(true); };
+        services.translateView = [](const QString& text, std::function<void()> onClose) -> QWidget* {
+            return new TranslateSideView(text, std::move(onClose));
+        };
         return services;
     });
     FormatWheel::shared().setProbe(platform.dragProbe());

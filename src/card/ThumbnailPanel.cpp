@@ -87,6 +87,9 @@ ThumbnailPanel::ThumbnailPanel(const Shot& shot, std::optional<QSizeF> imageBox,
         }
     };
     content->onOpenLibrary = services.openLibrary;
+    content->translationLanguageChosen = services.translationLanguageChosen;
+    content->chooseTranslationLanguage = services.chooseTranslationLanguage;
+    content->makeTranslateView = services.translateView;
     content->onEngage = [self] {
         if (self)
             self->life->restart();

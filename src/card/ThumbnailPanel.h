@@ -39,6 +39,12 @@ public:
         std::function<QPoint()> pointer;
         // The screens to place the card on; the real ones when unset.
         std::function<QList<CardGeometry::Screen>()> screens;
+        // The translate tool: whether a target language is chosen, the chooser asked when not (false:
+        // cancelled), and the side view that translates a text and calls its argument from its close
+        // button. The tool stays idle while the side view is unset.
+        std::function<bool()> translationLanguageChosen;
+        std::function<bool()> chooseTranslationLanguage;
+        std::function<QWidget*(const QString& text, std::function<void()> onClose)> translateView;
     };
 
     static constexpr int fadeInMs = 180;

@@ -43,6 +43,10 @@ public:
     std::function<void()> onEngage;
     // The basket tool: opens or closes the basket.
     std::function<void()> onOpenLibrary;
+    // The translate tool's language and side view (see ThumbnailPanel::Services).
+    std::function<bool()> translationLanguageChosen;
+    std::function<bool()> chooseTranslationLanguage;
+    std::function<QWidget*(const QString& text, std::function<void()> onClose)> makeTranslateView;
 
     // A file size as the result toasts show it: "Zero KB", "512 bytes", "245 KB", "1.2 MB", "1.05 GB".
     static QString byteCount(qint64 bytes);
@@ -152,6 +156,18 @@ public:
     // Starts recording the card's window while the user scrolls it, or ends the running recording. The card
     // hides while it records and comes back with the full page.
     void scrollCapture();
+    // Reads the picture's text and codes off the UI thread and puts them on the clipboard.
+    void copyText();
+    // Reads the picture's main text and shows its translation beside the picture.
+    void translate();
+    // Writes "<name> cutout.png" with the background made transparent.
+    void cutout();
+    // The share menu under the share button.
+    void share();
+    // Suggests a name from the picture's text and renames the file in its folder.
+    void rename();
+    // Turns the picture into a sticky note on the same place of the screen and closes the card.
+    void pin();
 
 signals:
     // A drag-out or a run finished: a card closed meanwhile may now be deleted.
@@ -178,6 +194,7 @@ private:
     EditorHooks editorHooks(const QString& tool);
     void installEditors();
     void toastAfterEditor(const QString& message);
+    void renameTo(const QString& name);
     void engage();
     void startDragOut();
     void updateMask();

@@ -3,19 +3,25 @@
 
 #include "card/ThumbnailView.h"
 
+#include "card/PinWindow.h"
 #include "card/ScrollRecorder.h"
+#include "card/ShareMenu.h"
 #include "card/ThumbnailPanel.h"
 #include "editors/EditorWindow.h"
 #include "imaging/ImageConvert.h"
 #include "imaging/ImageFormat.h"
+#include "imaging/ShotFiles.h"
 #include "platform/Dispatch.h"
-#include "ui/Brand.h"
+#include "text/Cutout.h"
 #include "ui/GhostButton.h"
 #include "ui/Toast.h"
 
 #include <QAction>
+#include <QCursor>
 #include <QEvent>
+#include <QHash>
 #include <QMenu>
+#include <QPointer>
 
 namespace {
 
@@ -72,6 +78,15 @@ void ThumbnailView::triggerTool(const QString& id) {
         scrollCapture();
         return;
     }
+    static const QHash<QString, void (ThumbnailView::*)()> actions = {
+        {QStringLiteral("text"), &ThumbnailView::copyText}, {QStringLiteral("cutout"), &ThumbnailView::cutout},
+        {QStringLiteral("share"), &ThumbnailView::share},   {QStringLiteral("rename"), &ThumbnailView::rename},
+        {QStringLiteral("pin"), &ThumbnailView::pin},       {QStringLiteral("translate"), &ThumbnailView::translate},
+    };
+    if (const auto action = actions.value(id)) {
+        (this->*action)();
+        return;
+    }
     if (editorMakers.contains(id)) {
         openEditor(id);
         return;
@@ -85,15 +100,7 @@ void ThumbnailView::showFormats() {
     closeEditor();
     engage();
     QMenu menu(this);
-    QPalette dark = menu.palette();
-    dark.setColor(QPalette::Window, Brand::background());
-    dark.setColor(QPalette::Base, Brand::background());
-    dark.setColor(QPalette::WindowText, Brand::text());
-    dark.setColor(QPalette::Text, Brand::text());
-    dark.setColor(QPalette::ButtonText, Brand::text());
-    dark.setColor(QPalette::Highlight, Brand::greenDeep());
-    dark.setColor(QPalette::HighlightedText, Brand::text());
-    menu.setPalette(dark);
+    ShareMenu::darken(menu);
     const std::optional<ImageFormat> shown = ImageFormat::of(current.fileURL);
     for (const ImageFormat format : ImageFormat::available()) {
         QAction* item = menu.addAction(format.title());
@@ -150,6 +157,45 @@ void ThumbnailView::compressTapped() {
         if (button && pictureChanges == pressedAt)
             button->setActive(true);
     });
+}
+
+void ThumbnailView::cutout() {
+    closeEditor();
+    engage();
+    const Shot base = current;
+    run(QStringLiteral("Cutting out"), [base] {
+        QImage cut = Cutout::removeBackground(ImageConvert::load(base.fileURL));
+        cut.setDevicePixelRatio(1);
+        Shot next = base;
+        next.fileURL = ShotFiles::savePNG(cut, base.fileURL, QStringLiteral("cutout"));
+        next.image = cut;
+        return std::pair<Shot, QString>(next, QStringLiteral("Background removed"));
+    });
+}
+
+void ThumbnailView::share() {
+    closeEditor();
+    engage();
+    QPointer<ThumbnailView> self(this);
+    ShareMenu menu(
+        current.fileURL.toLocalFile(), current.image, ShareMenu::desktopActions(),
+        [self](const QString& message) { Toast::show(message, self ? self->anchorPoint() : QCursor::pos(), 3.0); });
+    hold(Hold::Picker, true);
+    QWidget* button = tools.value(QStringLiteral("share"));
+    const QPoint at =
+        button && button->isVisible() ? button->mapToGlobal(QPoint(0, button->height() + 6)) : QCursor::pos();
+    menu.exec(at);
+    // Held until the menu has gone, whether an item was chosen or not.
+    if (self)
+        hold(Hold::Picker, false);
+}
+
+void ThumbnailView::pin() {
+    closeEditor();
+    const QRect place = parentWidget() ? pictureOnScreen() : QRect();
+    PinWindow::pin(current, place);
+    if (onDone)
+        onDone();
 }
 
 void ThumbnailView::openLibrary() {

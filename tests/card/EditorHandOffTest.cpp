@@ -159,7 +159,7 @@ TEST(EditorHandOff, ResultsBecomeTheCardsPicture) {
     EXPECT_EQ(card.view()->shot().image.size(), QSize(300, 200));
 
     // A tool of the card itself closes the editor the ordinary way.
-    card.view()->triggerTool(QStringLiteral("pin"));
+    card.view()->triggerTool(QStringLiteral("redact"));
     EXPECT_FALSE(card.editor->isVisible());
     EXPECT_FALSE(card.view()->isPillOnly());
     EXPECT_FALSE(card.held());

@@ -1,0 +1,320 @@
+// The card's text, translate, rename, share and pin tools: what reaches the clipboard and the toasts, file
+// names that never replace another file, the holds they take and give back, and the pin's geometry.
+
+#include "FakeCardClock.h"
+#include "card/CopiedText.h"
+#include "card/PinView.h"
+#include "card/RenameFile.h"
+#include "card/RenamePanel.h"
+#include "card/ShareMenu.h"
+#include "card/ThumbnailPanel.h"
+#include "card/ThumbnailView.h"
+#include "platform/EscapeKeyGrab.h"
+#include "platform/fake/FakePointerWatch.h"
+#include "ui/Toast.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPainter>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+using Hold = CardLifetime::Hold;
+
+QString toastText() {
+    QWidget* toast = Toast::current();
+    const QList<QLabel*> labels = toast ? toast->findChildren<QLabel*>() : QList<QLabel*>();
+    return labels.isEmpty() ? QString() : labels.first()->text();
+}
+
+void touch(const QString& path) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("x");
+}
+
+struct Card {
+    explicit Card(const QString& name = QStringLiteral("Shot.png")) {
+        picture = QImage(400, 250, QImage::Format_RGB32);
+        picture.fill(Qt::gray);
+        path = dir.filePath(name);
+        picture.save(path);
+        ThumbnailPanel::Services s;
+        s.clock = std::make_unique<FakeCardClock>();
+        s.pointerWatch = [] { return std::make_unique<FakePointerWatch>(); };
+        s.pointer = [] { return QPoint(5, 5); };
+        panel =
+            new ThumbnailPanel(Shot{QUrl::fromLocalFile(path), picture, {}, {}}, std::nullopt, nullptr, std::move(s));
+        panel->show(QPointF(400, 300));
+        view()->onHold = [this](Hold reason, bool on) {
+            if (on)
+                holds.insert(int(reason));
+            else
+                holds.remove(int(reason));
+        };
+    }
+    ~Card() { delete panel; }
+    ThumbnailView* view() const { return panel->view(); }
+
+    QTemporaryDir dir;
+    QString path;
+    QImage picture;
+    ThumbnailPanel* panel = nullptr;
+    QSet<int> holds;
+};
+
+} // namespace
+
+TEST(CopiedText, ClipboardAndMessageFollowWhatWasRead) {
+    const QString forty(40, QLatin1Char('p'));
+    struct Case {
+        const char* name;
+        QString text;
+        QStringList codes;
+        std::optional<QString> clipboard;
+        QString message;
+    };
+    const Case cases[] = {
+        {"nothing", {}, {}, std::nullopt, "No text found"},
+        {"one word still says words", "Hello", {}, "Hello", "1 words copied"},
+        {"line breaks and tabs split words", "a b\nc\t\td  ", {}, "a b\nc\t\td  ", "4 words copied"},
+        {"text and two codes", "two words", {"one", "two"}, "two words\n\none\n\ntwo", "2 words + QR copied"},
+        {"a lone short payload", {}, {"https://x.test"}, "https://x.test", "QR: https://x.test"},
+        {"a lone 40-character payload is cut", {}, {forty}, forty, "QR: " + forty.left(34) + QChar(0x2026)},
+        {"three payloads", {}, {"a", "b", "c"}, "a\n\nb\n\nc", "3 QR codes copied"},
+    };
+    for (const Case& c : cases) {
+        const CopiedText::Result result = CopiedText::compose(c.text, c.codes);
+        EXPECT_EQ(result.clipboard, c.clipboard) << c.name;
+        EXPECT_EQ(result.message, c.message) << c.name;
+    }
+    // 34 characters stay whole, 35 are cut; a cut never splits a character made of several code points.
+    EXPECT_EQ(CopiedText::shortened(QString(34, u'x')), QString(34, u'x'));
+    const QString flags = QString::fromUtf8("\U0001F1E9\U0001F1EA").repeated(36);
+    EXPECT_EQ(CopiedText::shortened(flags), flags.left(34 * 4) + QChar(0x2026));
+}
+
+TEST(CardTools, CopyTextOfAVanishedFileSaysWhyAndLeavesTheClipboard) {
+    Card card;
+    QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+    QFile::remove(card.path);
+    card.view()->copyText();
+    EXPECT_TRUE(card.view()->isBusy());
+    EXPECT_EQ(toastText(), QStringLiteral("Reading\u2026"));
+    // A second press while reading does nothing.
+    card.view()->copyText();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !card.view()->isBusy(); }, 10000));
+    EXPECT_NE(toastText(), QStringLiteral("Reading\u2026"));
+    EXPECT_FALSE(toastText().isEmpty());
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
+}
+
+TEST(RenameFile, NeverReplacesAFileAndKeepsTheExtension) {
+    struct Case {
+        const char* name;
+        QString file;
+        QStringList existing;
+        QString typed;
+        QString result;
+    };
+    const Case cases[] = {
+        {"next free number", "Shot.png", {"Report.png", "Report 2.png"}, "Report", "Report 3.png"},
+        {"its own name takes a number", "Shot.png", {}, "Shot", "Shot 2.png"},
+        {"separators become dashes, blanks trimmed", "Shot.png", {}, "  a/b:c\\d ", "a-b-c-d.png"},
+        {"no extension, no trailing dot", "Notes", {}, "Plan", "Plan"},
+        {"only the last extension is kept", "a.tar.png", {}, "b", "b.png"},
+    };
+    for (const Case& c : cases) {
+        QTemporaryDir dir;
+        touch(dir.filePath(c.file));
+        for (const QString& other : c.existing)
+            touch(dir.filePath(other));
+        const RenameFile::Result moved = RenameFile::move(dir.filePath(c.file), c.typed);
+        EXPECT_EQ(moved.path, dir.filePath(c.result)) << c.name << ": " << moved.error.toStdString();
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), c.existing.size() + 1) << c.name;
+    }
+
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("Shot.png"));
+    touch(file);
+    // A name longer than the file system takes is shortened, not refused.
+    const RenameFile::Result longName = RenameFile::move(file, QString(300, u'n'));
+    ASSERT_FALSE(longName.path.isEmpty()) << longName.error.toStdString();
+    EXPECT_LE(QFileInfo(longName.path).fileName().toUtf8().size(), 255);
+    EXPECT_TRUE(QFileInfo(longName.path).fileName().endsWith(u".png"));
+    // Blanks only: nothing moves.
+    EXPECT_TRUE(RenameFile::move(longName.path, QStringLiteral("   ")).path.isEmpty());
+    EXPECT_TRUE(QFile::exists(longName.path));
+}
+
+TEST(CardTools, RenameBoxEndsTheHoldHoweverItCloses) {
+    Card card;
+    touch(card.dir.filePath(QStringLiteral("Report.png")));
+    card.view()->rename();
+    EXPECT_TRUE(card.holds.contains(int(Hold::Rename)));
+    ASSERT_TRUE(QTest::qWaitFor([] { return RenamePanel::current() != nullptr; }, 10000));
+    RenamePanel* box = RenamePanel::current();
+    // A picture without text suggests its name; the move and the box's place are the end-to-end test's.
+    EXPECT_EQ(box->field->text(), QStringLiteral("Shot"));
+    box->field->setText(QStringLiteral("Report"));
+    box->commit();
+    EXPECT_FALSE(card.holds.contains(int(Hold::Rename)));
+    EXPECT_EQ(card.view()->shot().fileURL.fileName(), QStringLiteral("Report 2.png"));
+
+    // An empty name and Escape both give up and let the card go.
+    for (const bool escape : {false, true}) {
+        card.view()->rename();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return RenamePanel::current() && RenamePanel::current() != box; }, 10000));
+        box = RenamePanel::current();
+        if (escape) {
+            QTest::keyClick(box->field, Qt::Key_Escape);
+        } else {
+            box->field->setText(QStringLiteral("  "));
+            box->commit();
+        }
+        EXPECT_FALSE(card.holds.contains(int(Hold::Rename))) << escape;
+        EXPECT_EQ(card.view()->shot().fileURL.fileName(), QStringLiteral("Report 2.png")) << escape;
+    }
+}
+
+TEST(ShareMenu, CopiesTheFileForFileManagersAndReportsAVanishedOne) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("My Shot.png"));
+    QImage picture(10, 10, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    picture.save(file);
+    QStringList opened, reports;
+    ShareMenu::Actions actions;
+    actions.openWithDefault = [&](const QString& f) {
+        opened << f;
+        return false;
+    };
+    actions.showInFolder = [&](const QString& f) {
+        opened << f;
+        return true;
+    };
+    ShareMenu menu(file, picture, actions, [&](const QString& m) { reports << m; });
+    QStringList titles;
+    for (QAction* item : menu.actions())
+        titles << item->text();
+    // No mailer: no e-mail item.
+    EXPECT_EQ(titles, (QStringList{"Copy File", "Copy Image", "Open With Default App", "Show in Folder"}));
+
+    menu.actions().at(0)->trigger();
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+    ASSERT_TRUE(data);
+    EXPECT_EQ(data->urls(), QList<QUrl>{QUrl::fromLocalFile(file)});
+    EXPECT_EQ(data->data(QStringLiteral("x-special/gnome-copied-files")),
+              "copy\n" + QUrl::fromLocalFile(file).toEncoded());
+
+    menu.actions().at(2)->trigger();
+    EXPECT_EQ(reports, QStringList{"No application opens this file"});
+
+    QFile::remove(file);
+    QGuiApplication::clipboard()->setText(QStringLiteral("kept"));
+    reports.clear();
+    menu.actions().at(1)->trigger();
+    menu.actions().at(3)->trigger();
+    EXPECT_EQ(reports.size(), 2);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("kept"));
+    EXPECT_EQ(opened.size(), 1);
+}
+
+TEST(PinView, EdgesDragsAndZoomKeepTheProportions) {
+    QImage picture(400, 200, QImage::Format_RGB32);
+    PinView view(Shot{QUrl::fromLocalFile(QStringLiteral("/tmp/x.png")), picture, {}, {}});
+    view.resize(400, 200);
+    using G = PinView::Grab;
+    // Named as on screen: y -1 is the bottom edge. Near a corner the band reaches 26 along the side.
+    EXPECT_EQ(view.edges(QPoint(10, 200 - 20)), (G{-1, -1}));
+    EXPECT_EQ(view.edges(QPoint(10, 200 - 30)), (G{-1, 0}));
+    EXPECT_EQ(view.edges(QPoint(200, 100)), (G{0, 0}));
+    EXPECT_EQ(view.edges(QPoint(380, 5)), (G{1, 1}));
+    EXPECT_EQ(view.edges(QPoint(200, 195)), (G{0, -1}));
+
+    const QRect start(100, 100, 400, 200);
+    struct Case {
+        const char* name;
+        G grab;
+        QPoint delta;
+        QRect frame;
+    };
+    const Case cases[] = {
+        // Moves, the left edge and a corner are the end-to-end test's.
+        {"top edge upwards: bottom stays, centred across", {0, 1}, {0, -50}, {50, 50, 500, 250}},
+        {"never narrower than 120", {1, 0}, {-1000, 0}, {100, 170, 120, 60}},
+        {"never wider than 4000", {1, 0}, {9000, 0}, {100, -800, 4000, 2000}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(view.dragged(start, c.grab, c.delta), c.frame) << c.name;
+    // A wheel step zooms by e^0.05 about the centre.
+    const QRect step = view.zoomed(start, std::exp(0.05));
+    EXPECT_EQ(step.width(), 421);
+    EXPECT_LE((QRectF(step).center() - QRectF(start).center()).manhattanLength(), 1.0);
+}
+
+TEST(CardTools, TranslateAsksForALanguageOnceReadsAndShowsTheSideView) {
+    Card card;
+    QStringList steps;
+    bool chosen = false, accept = false;
+    QString translated;
+    card.view()->onHide = [&](bool hide) { steps << (hide ? QStringLiteral("hide") : QStringLiteral("show")); };
+    card.view()->translationLanguageChosen = [&] { return chosen; };
+    card.view()->chooseTranslationLanguage = [&] {
+        steps << (card.holds.contains(int(Hold::Picker)) ? QStringLiteral("chooser, held") : QStringLiteral("chooser"));
+        chosen = accept;
+        return accept;
+    };
+    card.view()->makeTranslateView = [&](const QString& text, std::function<void()> onClose) {
+        translated = text;
+        auto* side = new QPushButton(QStringLiteral("close"));
+        QObject::connect(side, &QPushButton::clicked, side, [onClose] { onClose(); });
+        return side;
+    };
+
+    // Cancelled: the card comes back and nothing is read.
+    card.view()->translate();
+    EXPECT_EQ(steps, (QStringList{"hide", "chooser, held", "show"}));
+    EXPECT_FALSE(card.view()->isBusy());
+    EXPECT_TRUE(card.holds.isEmpty());
+
+    // Chosen, on a picture without text: "No text found" where "Reading…" was, and no side view.
+    accept = true;
+    steps.clear();
+    card.view()->translate();
+    EXPECT_EQ(steps.size(), 3);
+    EXPECT_EQ(toastText(), QStringLiteral("Reading\u2026"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !card.view()->isBusy(); }, 20000));
+    EXPECT_EQ(toastText(), QStringLiteral("No text found"));
+    EXPECT_FALSE(card.view()->sideView);
+
+    // With text: no chooser any more; the side view shows it and its close takes it away again.
+    QImage text(1200, 400, QImage::Format_RGB32);
+    text.fill(Qt::white);
+    QPainter painter(&text);
+    QFont font;
+    font.setPixelSize(64);
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    painter.drawText(QPoint(60, 220), QStringLiteral("Good morning everyone"));
+    painter.end();
+    text.save(card.path);
+    steps.clear();
+    card.view()->translate();
+    EXPECT_TRUE(steps.isEmpty());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return card.view()->sideView != nullptr; }, 20000));
+    EXPECT_TRUE(translated.contains(QStringLiteral("morning"))) << translated.toStdString();
+    EXPECT_TRUE(card.holds.contains(int(Hold::SideView)));
+    qobject_cast<QPushButton*>(card.view()->sideView.data())->click();
+    EXPECT_FALSE(card.view()->sideView);
+    EXPECT_FALSE(card.holds.contains(int(Hold::SideView)));
+}
