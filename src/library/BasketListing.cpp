@@ -114,8 +114,7 @@ void BasketListing::listScreenshots(const QDateTime& cutoff) {
         items.append(entry.path);
     markFresh();
     const QSet<QString> listed(items.begin(), items.end());
-    for (auto it = thumbCache.begin(); it != thumbCache.end();)
-        it = listed.contains(it.key()) ? std::next(it) : thumbCache.erase(it);
+    thumbCache.retainOnly(listed);
     emit itemsChanged();
 
     emptyShown = items.isEmpty();
