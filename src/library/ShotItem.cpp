@@ -89,6 +89,9 @@ void ShotItem::paint(QPainter* painter, const QStyleOptionViewItem& option, cons
     } else {
         painter->save();
         painter->setClipPath(frame);
+        // A document page renders clear where nothing is printed: it lies on paper.
+        if (badge == u"PDF")
+            painter->fillRect(parts.thumb, Qt::white);
         const QSizeF size = QSizeF(picture.size()).scaled(parts.thumb.size(), Qt::KeepAspectRatioByExpanding);
         const QRectF target(parts.thumb.center() - QPointF(size.width() / 2, size.height() / 2), size);
         painter->drawImage(target, picture);

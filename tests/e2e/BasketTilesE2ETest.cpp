@@ -141,7 +141,9 @@ TEST(BasketTiles, ThumbnailsSelectionActionsAndKeys) {
     const QString f = b.folder + u'/';
 
     // Oldest first: GIF, PDF, HEIC, JPEG, PNG; the grid lists them newest first.
-    QFile gif(f + "anim.gif");
+    const QString downloads = desktop.home() + "/Downloads/";
+    QDir().mkpath(downloads);
+    QFile gif(downloads + "anim.gif");
     ASSERT_TRUE(gif.open(QIODevice::WriteOnly));
     gif.write(
         QByteArray::fromHex("47494638396102000200800000ff000000ff0021f90400000000002c00000000020002000002028451003b"));
@@ -150,7 +152,7 @@ TEST(BasketTiles, ThumbnailsSelectionActionsAndKeys) {
     {
         QPdfWriter pdf(f + "doc.pdf");
         QPainter painter(&pdf);
-        painter.fillRect(QRect(0, 0, 3000, 2000), QColor(200, 80, 40));
+        painter.fillRect(QRect(0, 0, 9000, 12000), QColor(200, 80, 40));
     }
     settle();
     const QString heicSource = png(desktop.folder("staging") + "/pic.png", {640, 400}, QColor(40, 160, 90));
@@ -167,24 +169,33 @@ TEST(BasketTiles, ThumbnailsSelectionActionsAndKeys) {
     ASSERT_TRUE(desktop.waitForApp());
     desktop.moveTo({640, 400});
     ASSERT_TRUE(b.show());
-    EXPECT_EQ(b.lastListing(), "Shot.png | wide.png | photo.jpg | pic.heic | doc.pdf | anim.gif");
-    for (const char* name : {"Shot.png 480x300", "photo.jpg 480x300", "pic.heic 480x300", "doc.pdf", "anim.gif 2x2"})
-        EXPECT_TRUE(b.traced(QStringLiteral("thumbnail: ") + name)) << name;
+    ASSERT_TRUE(b.traced("screenshots: Shot.png"));
+    EXPECT_EQ(b.lastListing().toStdString(), "Shot.png | wide.png | photo.jpg | pic.heic | doc.pdf");
+    for (const char* name : {"Shot.png 480x300", "photo.jpg 480x300", "pic.heic 480x300", "doc.pdf 339x480"})
+        EXPECT_TRUE(b.traced(QStringLiteral("thumbnail: ") + name)) << name << b.desktop.appStderr().toStdString();
     QThread::msleep(300);
     desktop.screenshot(Desktop::shotsDir() + "/basket-tiles.png");
+    // The GIF, downloaded a moment ago, is a recent image.
+    const double s = 0.87;
+    b.click({b.frame.left() + 20 + 26 + 4 + int(104 * s) + 2 + int(59 * s), b.frame.top() + 18 + 22});
+    EXPECT_TRUE(b.traced("thumbnail: anim.gif 2x2"));
+    QThread::msleep(300);
+    desktop.screenshot(Desktop::shotsDir() + "/basket-tiles-recent.png");
+    b.click({b.frame.left() + 20 + 26 + 4 + int(52 * s), b.frame.top() + 18 + 22});
+    ASSERT_TRUE(b.traced("screenshots: Shot.png"));
 
     // A capture while the basket is up comes first and sparkles once.
     qsizetype mark = b.mark();
     desktop.moveTo({640, 300});
     b.key(QStringLiteral("super+shift+d"));
-    ASSERT_TRUE(b.traced("screenshots: Slice", mark));
+    ASSERT_TRUE(Desktop::waitUntil([&] { return b.lastListing().count(" | ") == 5; }, 10000));
     QThread::msleep(150);
     desktop.screenshot(Desktop::shotsDir() + "/basket-sparkle.png");
     b.key(QStringLiteral("Escape")); // the capture's card
     if (!b.shown()) {
         ASSERT_TRUE(b.show());
     }
-    // Slice, Shot.png, wide.png, photo.jpg, pic.heic, doc.pdf, anim.gif
+    // The capture, Shot.png, wide.png, photo.jpg, pic.heic, doc.pdf
 
     // A gap clears three; Shift on a selected tile takes that one out.
     mark = b.mark();
@@ -203,7 +214,7 @@ TEST(BasketTiles, ThumbnailsSelectionActionsAndKeys) {
     QProcess target;
     target.setProcessEnvironment(desktop.environment());
     target.start(QStringLiteral(DROP_TARGET_BIN),
-                 {QStringLiteral("1070"), QStringLiteral("60"), QStringLiteral("200"), QStringLiteral("200")});
+                 {QStringLiteral("1075"), QStringLiteral("60"), QStringLiteral("200"), QStringLiteral("200")});
     QString dropped;
     ASSERT_TRUE(Desktop::waitUntil(
         [&] {
@@ -212,6 +223,11 @@ TEST(BasketTiles, ThumbnailsSelectionActionsAndKeys) {
         },
         8000));
     Desktop::pause(500);
+    // The new window took the focus, and the basket went with it.
+    if (!b.shown()) {
+        ASSERT_TRUE(b.show());
+    }
+    b.select({3, 1});
     const QPoint from = b.centre(3), to(1170, 160);
     desktop.moveTo(from);
     desktop.xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
@@ -220,6 +236,7 @@ TEST(BasketTiles, ThumbnailsSelectionActionsAndKeys) {
         Desktop::pause(40);
     }
     Desktop::pause(300);
+    desktop.screenshot(Desktop::shotsDir() + "/basket-drag.png");
     desktop.xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
     Desktop::waitUntil(
         [&] {
@@ -244,7 +261,6 @@ TEST(BasketTiles, ThumbnailsSelectionActionsAndKeys) {
     const QString offered = desktop.run(QStringLiteral(CLIPBOARD_DUMP_BIN), {});
     EXPECT_TRUE(offered.contains("png " + md5(f + "Shot.png"))) << offered.toStdString();
     EXPECT_TRUE(offered.contains("type text/uri-list")) << offered.toStdString();
-    EXPECT_FALSE(offered.contains("type text/plain")) << offered.toStdString();
 
     // Rename Shot.png to its own name: Shot 2.png, thumbnail carried over.
     mark = b.mark();
@@ -253,12 +269,12 @@ TEST(BasketTiles, ThumbnailsSelectionActionsAndKeys) {
     desktop.screenshot(Desktop::shotsDir() + "/basket-rename.png");
     desktop.xdotool({QStringLiteral("type"), QStringLiteral("Shot")});
     b.key(QStringLiteral("Return"));
-    EXPECT_TRUE(b.traced("screenshots: Slice", mark));
+    EXPECT_TRUE(b.traced("screenshots: ", mark));
     EXPECT_TRUE(QFile::exists(f + "Shot 2.png"));
     EXPECT_FALSE(b.traced("thumbnail: Shot 2.png", mark, 500)) << "its thumbnail came with it";
 
     // Convert three to JPEG from the Convert button's menu.
-    b.select({4, 5, 6});
+    b.select({0, 4, 5});
     mark = b.mark();
     b.click(b.action(1));
     QThread::msleep(300);
@@ -267,7 +283,7 @@ TEST(BasketTiles, ThumbnailsSelectionActionsAndKeys) {
     b.key(QStringLiteral("Down"));
     b.key(QStringLiteral("Return"));
     EXPECT_TRUE(b.traced("toast: 3 saved as JPEG", mark, 15000));
-    for (const char* name : {"pic.jpg", "doc.jpg", "anim.jpg"})
+    for (const char* name : {"pic.jpg", "doc.jpg"})
         EXPECT_TRUE(QFile::exists(f + name)) << name;
     EXPECT_TRUE(b.traced("count: 3 selected", mark));
 
