@@ -61,6 +61,9 @@ void BasketListing::reload() {
 }
 
 void BasketListing::pickTab(int tab) {
+    // The other tab's files were never seen here: forgetting them keeps a switch from sparkling every tile.
+    if (showingRecent != (tab == 1))
+        known.clear();
     showingRecent = tab == 1;
     reload();
 }

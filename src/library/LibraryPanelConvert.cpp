@@ -172,6 +172,11 @@ void LibraryPanel::formatMenu(const QString& file, const QRect& tile) {
     const std::optional<ImageFormat> current = ImageFormat::of(QUrl::fromLocalFile(file));
     auto* menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
+    // Dark, like the tile it opens from.
+    menu->setStyleSheet(QStringLiteral(
+        "QMenu { background: #1e2021; color: white; border: 1px solid rgba(255,255,255,40); padding: 4px 0; }"
+        "QMenu::item { padding: 4px 18px 4px 26px; } QMenu::item:selected { background: rgba(255,255,255,30); }"
+        "QMenu::indicator { width: 12px; height: 12px; left: 8px; }"));
     for (const ImageFormat format : ImageFormat::available()) {
         QAction* item = menu->addAction(format.title(), this, [this, file, format] { convertOne(file, format); });
         item->setCheckable(true);

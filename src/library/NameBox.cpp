@@ -41,6 +41,8 @@ NameBox::NameBox(const QString& title, const QString& text, const QString& place
                                         "solid rgba(255,255,255,40); border-radius: 6px; padding: 4px 6px; }"));
     commitButton = new QPushButton(button, this);
     commitButton->setDefault(true);
+    commitButton->setStyleSheet(QStringLiteral("QPushButton { background: rgba(255,255,255,30); color: white; border: "
+                                               "none; border-radius: 6px; padding: 4px 14px; }"));
     column->addWidget(heading);
     column->addWidget(field);
     column->addWidget(commitButton, 0, Qt::AlignRight);
