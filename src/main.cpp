@@ -14,6 +14,8 @@
 #include "library/FormatWheel.h"
 #include "library/LibraryPanel.h"
 #include "platform/Defaults.h"
+#include "platform/FileManager.h"
+#include "platform/Trash.h"
 #include "platform/EscapeKeyGrab.h"
 #include "platform/PointerWatch.h"
 #include "platform/QuitSignals.h"
@@ -134,6 +136,9 @@ int main(int argc, char** argv) {
     basket.desktops = &platform.desktops();
     basket.makeMenu = [&delegate] { return delegate.makeMenu(); };
     basket.statusItemArea = [&delegate] { return delegate.statusItemGeometry(); };
+    basket.trash = [](const QString& path) { return Trash::moveToTrash(path); };
+    basket.reveal = [](const QString& file) { return FileManager::showItem(file); };
+    basket.showFolder = [](const QString& folder) { return FileManager::showFolder(folder); };
     LibraryPanel::setServices(std::move(basket));
     QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate,
                      [&delegate] { delegate.applicationShouldHandleReopen(); });

@@ -61,6 +61,9 @@ void BasketListing::reload() {
 }
 
 void BasketListing::pickTab(int tab) {
+    // The other tab's files were never seen here: forgetting them keeps a switch from sparkling every tile.
+    if (showingRecent != (tab == 1))
+        known.clear();
     showingRecent = tab == 1;
     reload();
 }
@@ -114,8 +117,7 @@ void BasketListing::listScreenshots(const QDateTime& cutoff) {
         items.append(entry.path);
     markFresh();
     const QSet<QString> listed(items.begin(), items.end());
-    for (auto it = thumbCache.begin(); it != thumbCache.end();)
-        it = listed.contains(it.key()) ? std::next(it) : thumbCache.erase(it);
+    thumbCache.retainOnly(listed);
     emit itemsChanged();
 
     emptyShown = items.isEmpty();

@@ -3,6 +3,8 @@
 // that chooses between them, which files are new since the last look, and the cached thumbnails
 // of listed files. Lives on the UI thread; the Recent search runs on the thread pool.
 
+#include "library/ThumbCache.h"
+
 #include <QDateTime>
 #include <QHash>
 #include <QImage>
@@ -36,11 +38,13 @@ public:
     void reload();
     // 0: Screenshots, 1: Recent images.
     void pickTab(int tab);
+    // The program's own screenshot folder.
+    QString shotsFolder() const { return sources.shotsFolder ? sources.shotsFolder() : QString(); }
     // A file was written or changed: forget its thumbnail, and list anew while on screen.
     void fileChanged(const QString& path);
 
     QStringList items;
-    QHash<QString, QImage> thumbCache;
+    ThumbCache thumbCache;
     bool showingRecent = false;
     QStringList recentCache;
     QSet<QString> known;

@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QCursor>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
@@ -171,6 +172,7 @@ void LibraryPanel::pickTab(GhostButton* sender) {
 void LibraryPanel::updateCount() {
     const qsizetype n = collection->selectedFiles().size();
     countLabel->setText(n > 0 ? QString::number(n) + QStringLiteral(" selected") : QString());
+    trace(QStringLiteral("count: ") + countLabel->text());
     QPalette pal = countLabel->palette();
     pal.setColor(QPalette::WindowText, UI::accent());
     countLabel->setPalette(pal);
@@ -197,9 +199,7 @@ void LibraryPanel::showListing() {
         names.append(QFileInfo(file).fileName());
     trace((files->showingRecent ? QStringLiteral("recent: ") : QStringLiteral("screenshots: ")) +
           names.join(QStringLiteral(" | ")));
-    // Tiles of files new since the last look sparkle once when drawn; the plain tiles have
-    // nothing to play, so they are simply marked seen.
-    files->fresh.clear();
+    // Tiles of files new since the last look sparkle once, when first drawn.
 }
 
 void LibraryPanel::showState() {
@@ -259,6 +259,11 @@ bool LibraryPanel::eventFilter(QObject* watched, QEvent* event) {
     // lies there. Done here rather than by the window manager, which not every one offers for a
     // frameless window.
     const QEvent::Type type = event->type();
+    // The basket's keys come before the grid's own Space and Ctrl+A.
+    if (type == QEvent::KeyPress) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        return widget && widget->window() == this && handleKey(static_cast<QKeyEvent*>(event));
+    }
     if (type != QEvent::MouseButtonPress && type != QEvent::MouseMove && type != QEvent::MouseButtonRelease)
         return false;
     auto* widget = qobject_cast<QWidget*>(watched);

@@ -2,12 +2,16 @@
 // The basket: the user's screenshots and recent pictures in one floating panel that takes keys,
 // shows on every desktop, and hides when the user turns elsewhere.
 
+#include "imaging/ImageFormat.h"
 #include "library/BasketListing.h"
+#include "platform/Trash.h"
 
 #include <QElapsedTimer>
 #include <QPoint>
 #include <QRect>
+#include <QSet>
 #include <QString>
+#include <QUrl>
 #include <QWidget>
 
 #include <functional>
@@ -20,7 +24,10 @@ class GhostButton;
 class PointerWatch;
 class QLabel;
 class QMenu;
+class PreviewPanel;
+class QKeyEvent;
 class QPushButton;
+class QThreadPool;
 class ShotGrid;
 
 class LibraryPanel : public QWidget {
@@ -34,6 +41,13 @@ public:
         // Where the panel icon is: it sits in another program\'s window, yet a press on it is ours.
         std::function<QRect()> statusItemArea;
         std::optional<BasketListing::Sources> sources; // where files are listed from
+        // File work handed out by main; the desktop's own when left empty.
+        std::function<Trash::Result(const QString&)> trash;
+        std::function<bool(const QString&)> reveal;     // a file selected in the file manager
+        std::function<bool(const QString&)> showFolder; // a folder in the file manager
+        std::function<bool(const QUrl&)> openUrl;       // with the file's default application
+        // Asks for a line of text (title, placeholder, button); nothing when cancelled.
+        std::function<std::optional<QString>(const QString&, const QString&, const QString&)> ask;
     };
     static void setServices(Services services);
     static LibraryPanel& shared();
@@ -56,6 +70,46 @@ public:
     void updateCount();
     void showAppMenu(QWidget* sender);
     void closeFromButton();
+
+    // The selected files in grid order.
+    QStringList selectedURLs() const;
+    // Newly written files go first in the grid, marked fresh and known; already listed ones stay put.
+    void insertNew(const QStringList& newFiles);
+    // Selects exactly the tiles of these files that are listed, and updates the count.
+    void selectFiles(const QStringList& chosen);
+    void copySelected();
+    void shareSelected(QWidget* sender);
+    void revealSelected();
+    void deleteSelected();
+    void showConvertMenu();
+    void convertSelected(ImageFormat format);
+    void resizeSelected();
+    void compressSelected();
+    // The tile's own menu of formats, at the tile's bottom right; tile is in screen coordinates.
+    void formatMenu(const QString& file, const QRect& tile);
+    void convertOne(const QString& file, ImageFormat format);
+    void rename(const QString& file, const QRect& tile);
+    // Moves the file to the name typed (extension kept, next free number when taken); the new path.
+    std::optional<QString> commitRename(const QString& file, const QString& name);
+    void openCard(const QString& file);
+    void escape();
+    void quickLook();
+    // Keys the basket answers itself, ahead of the grid's own; true when taken.
+    bool handleKey(QKeyEvent* event);
+    // The basket's message, centred 24 px above its bottom edge, for 1.6 s.
+    void toast(const QString& text);
+    // Width typed into the resize prompt: its digits ("1,600 px" is 1600); nothing below 16.
+    static std::optional<int> widthFromAnswer(const QString& answer);
+
+    // For the end-to-end tests: a line on standard error when PICTOLARIUM_TRACE is set.
+    static void traceLine(const QString& line);
+    // Thumbnails render here: min(4, cores) threads.
+    static QThreadPool& thumbQueue();
+    static constexpr int thumbPixels = 480;
+    QImage thumbnailFor(const QString& file);
+    QSet<QString> thumbsLoading;
+    QStringList previewURLs;
+    PreviewPanel* preview = nullptr;
 
     BasketListing& listing() { return *files; }
     ShotGrid* collection = nullptr;
@@ -87,6 +141,10 @@ private:
     void lostKey();
     void showListing();
     void showState();
+    void startThumbnail(const QString& file);
+    void takeThumbnail(const QString& file, const QImage& image);
+    void wireTiles();
+    QList<QUrl> targetFiles() const;
     bool sinceDesktopChange(qint64 milliseconds) const;
     Qt::Edges edgesAt(QPoint local) const;
     void resizeByDrag(QPoint global);

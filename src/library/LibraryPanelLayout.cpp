@@ -72,7 +72,7 @@ void LibraryPanel::buildUI() {
     actionLabel = styledLabel(new QLabel(this), UI::font(11, QFont::Medium), secondaryText());
     actionLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
-    // The action pill. Its buttons stay disabled until the tile actions are wired to them.
+    // The action pill.
     auto* pill = new Pill(QRect(), this);
     auto* actions = new QHBoxLayout(pill);
     actions->setContentsMargins(6, 5, 6, 5);
@@ -91,7 +91,6 @@ void LibraryPanel::buildUI() {
     for (const auto& row : actionTable) {
         auto* button = new GhostButton(QString::fromUtf8(row.label), QString::fromUtf8(row.symbol), QString(),
                                        QSizeF(38, 34), 15, pill);
-        button->setEnabled(false);
         QPointer<LibraryPanel> self(this);
         QPointer<GhostButton> weak(button);
         button->onHoverChange = [self, weak](bool hovering) {
@@ -103,6 +102,13 @@ void LibraryPanel::buildUI() {
         if (button->label == u"Convert")
             convertButton = button;
     }
+    const std::function<void()> act[] = {
+        [this] { copySelected(); },     [this] { showConvertMenu(); },
+        [this] { compressSelected(); }, [this] { shareSelected(actionButtons.at(3)); },
+        [this] { revealSelected(); },   [this] { deleteSelected(); },
+    };
+    for (int i = 0; i < actionButtons.size(); ++i)
+        connect(actionButtons.at(i), &QAbstractButton::clicked, this, act[i]);
 
     // Tabs: the titles stay at 13 px whatever the chrome factor.
     auto* tabs = new QHBoxLayout();
@@ -161,6 +167,7 @@ void LibraryPanel::buildUI() {
 
     collection = new ShotGrid(this);
     connect(collection, &ShotGrid::selectionCountChanged, this, &LibraryPanel::updateCount);
+    wireTiles();
 
     // The empty state: a picture, a title and the places looked in.
     emptyView = new QWidget(this);

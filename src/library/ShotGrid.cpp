@@ -1,14 +1,18 @@
 #include "library/ShotGrid.h"
 
-#include "ui/Brand.h"
-#include "ui/UI.h"
+#include "library/FormatWheel.h"
+#include "library/ShotItem.h"
 
-#include <QFileInfo>
-#include <QPainter>
-#include <QPainterPath>
+#include <QApplication>
+#include <QDrag>
+#include <QHelpEvent>
+#include <QMimeData>
+#include <QMouseEvent>
 #include <QScrollBar>
 #include <QStringListModel>
-#include <QStyledItemDelegate>
+#include <QTimer>
+#include <QToolTip>
+#include <QUrl>
 
 #include <algorithm>
 
@@ -18,43 +22,11 @@ namespace {
 // spacing apart and the grid's margins make up the rest of the insets.
 constexpr int half = ShotGrid::spacing / 2;
 
-class NameTile final : public QStyledItemDelegate {
-public:
-    NameTile(ShotGrid* grid) : QStyledItemDelegate(grid), grid(grid) {}
-
-    QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const override {
-        return grid->tileSize() + QSize(ShotGrid::spacing, ShotGrid::spacing);
-    }
-
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        const QRectF rect = QRectF(option.rect).adjusted(half, half, -half, -half);
-        const bool selected = option.state & QStyle::State_Selected;
-        const bool hovered = option.state & QStyle::State_MouseOver;
-        painter->save();
-        painter->setRenderHint(QPainter::Antialiasing);
-        QPainterPath path;
-        path.addRoundedRect(rect.adjusted(0.5, 0.5, -0.5, -0.5), 12, 12);
-        painter->fillPath(path, QColor(255, 255, 255, hovered ? 26 : 15));
-        painter->setPen(selected ? QPen(UI::accent(), 2) : QPen(QColor(255, 255, 255, 28), 1));
-        painter->drawPath(path);
-        painter->setFont(UI::font(12, QFont::Medium));
-        painter->setPen(Brand::text());
-        const QString name = QFileInfo(index.data().toString()).fileName();
-        const QRectF text = rect.adjusted(12, 0, -12, -10);
-        painter->drawText(text, Qt::AlignHCenter | Qt::AlignBottom,
-                          painter->fontMetrics().elidedText(name, Qt::ElideMiddle, int(text.width())));
-        painter->restore();
-    }
-
-private:
-    ShotGrid* grid;
-};
-
 } // namespace
 
 ShotGrid::ShotGrid(QWidget* parent) : QListView(parent), names(new QStringListModel(this)) {
     setModel(names);
-    setItemDelegate(new NameTile(this));
+    setItemDelegate(new ShotItem(this));
     setViewMode(QListView::ListMode);
     setFlow(QListView::LeftToRight);
     setWrapping(true);
@@ -64,6 +36,9 @@ ShotGrid::ShotGrid(QWidget* parent) : QListView(parent), names(new QStringListMo
     setMovement(QListView::Static);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setDragEnabled(true);
+    setDragDropMode(QAbstractItemView::DragOnly);
+    setDefaultDropAction(Qt::CopyAction);
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     setFrameShape(QFrame::NoFrame);
     setMouseTracking(true);
@@ -94,9 +69,20 @@ ShotGrid::ShotGrid(QWidget* parent) : QListView(parent), names(new QStringListMo
     connect(bar, &QScrollBar::valueChanged, inner, &QScrollBar::setValue);
     bar->hide();
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &ShotGrid::selectionCountChanged);
+
+    sparkleTimer = new QTimer(this);
+    sparkleTimer->setInterval(16);
+    connect(sparkleTimer, &QTimer::timeout, this, [this] {
+        for (auto it = sparkles.begin(); it != sparkles.end();)
+            it = it->elapsed() > ShotItem::sparkleMs ? sparkles.erase(it) : std::next(it);
+        if (sparkles.isEmpty())
+            sparkleTimer->stop();
+        viewport()->update();
+    });
 }
 
 void ShotGrid::setItems(const QStringList& files) {
+    shiftPress.reset();
     names->setStringList(files);
     emit selectionCountChanged();
 }
@@ -105,13 +91,33 @@ QStringList ShotGrid::files() const {
     return names->stringList();
 }
 
+QList<int> ShotGrid::selectedRows() const {
+    QList<int> rows;
+    for (const QModelIndex& index : selectionModel()->selectedIndexes())
+        rows.append(index.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
 QStringList ShotGrid::selectedFiles() const {
-    QModelIndexList rows = selectionModel()->selectedIndexes();
-    std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    const QStringList all = names->stringList();
     QStringList files;
-    for (const QModelIndex& row : rows)
-        files.append(row.data().toString());
+    for (int row : selectedRows())
+        if (row >= 0 && row < all.size())
+            files.append(all.at(row));
     return files;
+}
+
+void ShotGrid::selectRows(const QList<int>& rows) {
+    QItemSelection selection;
+    for (int row : rows) {
+        const QModelIndex index = names->index(row);
+        if (index.isValid())
+            selection.select(index, index);
+    }
+    selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    if (!rows.isEmpty())
+        selectionModel()->setCurrentIndex(names->index(rows.first()), QItemSelectionModel::NoUpdate);
 }
 
 void ShotGrid::setTileSize(QSize size) {
@@ -127,6 +133,152 @@ QRect ShotGrid::tileRect(int index) const {
         return {};
     // visualRect is in the viewport; the viewport sits inside the margins.
     return cell.adjusted(half, half, -half, -half).translated(viewport()->pos());
+}
+
+QRectF ShotGrid::paintedTile(const QModelIndex& index) const {
+    return QRectF(visualRect(index)).adjusted(half, half, -half, -half);
+}
+
+QRect ShotGrid::globalTile(const QModelIndex& index) const {
+    const QRect local = paintedTile(index).toRect();
+    return QRect(viewport()->mapToGlobal(local.topLeft()), local.size());
+}
+
+QModelIndex ShotGrid::indexAt(const QPoint& point) const {
+    const QModelIndex index = QListView::indexAt(point);
+    if (index.isValid() && !paintedTile(index).contains(point))
+        return {};
+    return index;
+}
+
+void ShotGrid::refreshFile(const QString& file) {
+    const int row = int(names->stringList().indexOf(file));
+    if (row >= 0)
+        update(names->index(row));
+}
+
+void ShotGrid::sparkle(const QString& file) {
+    QElapsedTimer clock;
+    clock.start();
+    sparkles.insert(file, clock);
+    if (!sparkleTimer->isActive())
+        sparkleTimer->start();
+}
+
+double ShotGrid::sparkleProgress(const QString& file) const {
+    const auto it = sparkles.constFind(file);
+    if (it == sparkles.constEnd())
+        return -1;
+    return std::min(1.0, double(it->elapsed()) / ShotItem::sparkleMs);
+}
+
+void ShotGrid::mousePressEvent(QMouseEvent* event) {
+    shiftPress.reset();
+    const QPoint point = event->position().toPoint();
+    const QModelIndex index = indexAt(point);
+    const Qt::KeyboardModifiers keys = event->modifiers();
+    const bool shift = keys & Qt::ShiftModifier;
+    const bool command = keys & Qt::ControlModifier;
+    if (event->button() == Qt::LeftButton && !shift && !command) {
+        if (!index.isValid()) {
+            clearSelection();
+            emit selectionCleared();
+            return;
+        }
+        const QString file = index.data().toString();
+        switch (ShotItem::partAt(paintedTile(index), file, event->position())) {
+        case ShotItem::Part::edit:
+            emit openRequested(file);
+            return;
+        case ShotItem::Part::rename:
+            emit renameRequested(file, globalTile(index));
+            return;
+        case ShotItem::Part::badge:
+            emit formatRequested(file, globalTile(index));
+            return;
+        default:
+            break;
+        }
+    }
+    if (event->button() == Qt::LeftButton && shift && index.isValid() && selectionModel()->isSelected(index)) {
+        // Decided when the button comes up or the pointer moves: a release takes this one tile
+        // out, a move drags the whole selection as it stands.
+        shiftPress = ShiftPress{index, point};
+        return;
+    }
+    QListView::mousePressEvent(event);
+}
+
+void ShotGrid::mouseMoveEvent(QMouseEvent* event) {
+    if (shiftPress) {
+        if ((event->position().toPoint() - shiftPress->at).manhattanLength() >= QApplication::startDragDistance()) {
+            shiftPress.reset();
+            startDrag(Qt::CopyAction);
+        }
+        return;
+    }
+    QListView::mouseMoveEvent(event);
+}
+
+void ShotGrid::mouseReleaseEvent(QMouseEvent* event) {
+    if (shiftPress) {
+        const QPersistentModelIndex index = shiftPress->index;
+        shiftPress.reset();
+        if (index.isValid())
+            selectionModel()->select(QModelIndex(index), QItemSelectionModel::Deselect);
+        return;
+    }
+    QListView::mouseReleaseEvent(event);
+}
+
+void ShotGrid::mouseDoubleClickEvent(QMouseEvent* event) {
+    const QModelIndex index = indexAt(event->position().toPoint());
+    if (event->button() == Qt::LeftButton && index.isValid() &&
+        ShotItem::partAt(paintedTile(index), index.data().toString(), event->position()) == ShotItem::Part::tile) {
+        emit openRequested(index.data().toString());
+        return;
+    }
+    QListView::mouseDoubleClickEvent(event);
+}
+
+void ShotGrid::startDrag(Qt::DropActions) {
+    const QStringList files = selectedFiles();
+    if (files.isEmpty())
+        return;
+    QList<QUrl> urls;
+    for (const QString& file : files)
+        urls.append(QUrl::fromLocalFile(file));
+    FormatWheel::shared().libraryDragBegan(urls);
+    auto* data = new QMimeData;
+    data->setUrls(urls);
+    auto* drag = new QDrag(this);
+    drag->setMimeData(data);
+    const QImage picture = thumbnailFor(files.first());
+    if (!picture.isNull())
+        drag->setPixmap(QPixmap::fromImage(picture.scaled(96, 96, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+    drag->exec(Qt::CopyAction);
+}
+
+bool ShotGrid::viewportEvent(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        auto* help = static_cast<QHelpEvent*>(event);
+        const QModelIndex index = indexAt(help->pos());
+        const auto* item = static_cast<ShotItem*>(itemDelegate());
+        QString tip;
+        if (index.isValid()) {
+            const ShotItem::Part part = ShotItem::partAt(paintedTile(index), index.data().toString(), help->pos());
+            if (part == ShotItem::Part::edit)
+                tip = item->editButton.tip();
+            else if (part == ShotItem::Part::rename)
+                tip = item->renameButton.tip();
+        }
+        if (tip.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(help->globalPos(), tip, viewport());
+        return true;
+    }
+    return QListView::viewportEvent(event);
 }
 
 void ShotGrid::resizeEvent(QResizeEvent* event) {

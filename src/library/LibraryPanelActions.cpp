@@ -1,0 +1,168 @@
+// The basket's file actions on the selection: copy, share, show in the file manager, delete.
+
+#include "library/LibraryPanel.h"
+
+#include "imaging/ImageConvert.h"
+#include "library/ShotGrid.h"
+#include "platform/FileManager.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QFile>
+#include <QFileInfo>
+#include <QMenu>
+#include <QMimeData>
+#include <QPointer>
+#include <QProcess>
+#include <QSet>
+
+namespace {
+
+// Files as a file manager pastes them: a URI list and the GNOME copy marker, with no text.
+QMimeData* fileData(const QList<QUrl>& urls) {
+    auto* data = new QMimeData;
+    QByteArray uris;
+    QByteArray gnome = "copy";
+    for (const QUrl& url : urls) {
+        uris += url.toEncoded() + "\r\n";
+        gnome += '\n' + url.toEncoded();
+    }
+    data->setData(QStringLiteral("text/uri-list"), uris);
+    data->setData(QStringLiteral("x-special/gnome-copied-files"), gnome);
+    return data;
+}
+
+QByteArray pngBytes(const QUrl& url) {
+    const QString path = url.toLocalFile();
+    if (QFileInfo(path).suffix().toLower() == u"png") {
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly))
+            return file.readAll();
+    }
+    const QImage image = ImageConvert::load(url);
+    if (image.isNull())
+        return {};
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+} // namespace
+
+void LibraryPanel::copySelected() {
+    const QList<QUrl> urls = targetFiles();
+    if (urls.isEmpty())
+        return;
+    QMimeData* data = fileData(urls);
+    if (urls.size() == 1) {
+        const QByteArray png = pngBytes(urls.first());
+        if (!png.isEmpty())
+            data->setData(QStringLiteral("image/png"), png);
+    }
+    QGuiApplication::clipboard()->setMimeData(data);
+    toast(urls.size() == 1 ? QStringLiteral("Copied")
+                           : QStringLiteral("Copied ") + QString::number(urls.size()) + QStringLiteral(" files"));
+}
+
+void LibraryPanel::shareSelected(QWidget* sender) {
+    const QList<QUrl> urls = targetFiles();
+    if (urls.isEmpty())
+        return;
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    QPointer<LibraryPanel> self(this);
+    menu->addAction(urls.size() == 1 ? QStringLiteral("Copy File") : QStringLiteral("Copy Files"), this, [self, urls] {
+        if (!self)
+            return;
+        QGuiApplication::clipboard()->setMimeData(fileData(urls));
+        self->toast(QStringLiteral("Copied"));
+    });
+    if (urls.size() == 1) {
+        menu->addAction(QStringLiteral("Copy Image"), this, [self, url = urls.first()] {
+            if (!self)
+                return;
+            const QImage image = ImageConvert::load(url);
+            if (image.isNull()) {
+                self->toast(QStringLiteral("Couldn't read ") + QFileInfo(url.toLocalFile()).fileName());
+                return;
+            }
+            QGuiApplication::clipboard()->setImage(image);
+            self->toast(QStringLiteral("Copied"));
+        });
+    }
+    menu->addAction(QStringLiteral("Open With Default App"), this, [self, urls] {
+        if (!self)
+            return;
+        for (const QUrl& url : urls)
+            if (!(self->services.openUrl ? self->services.openUrl(url) : QDesktopServices::openUrl(url)))
+                self->toast(QStringLiteral("Couldn't open ") + QFileInfo(url.toLocalFile()).fileName());
+    });
+    menu->addAction(QStringLiteral("Email"), this, [self, urls] {
+        QStringList arguments;
+        for (const QUrl& url : urls)
+            arguments << QStringLiteral("--attach") << url.toLocalFile();
+        if (!QProcess::startDetached(QStringLiteral("xdg-email"), arguments) && self)
+            self->toast(QStringLiteral("No e-mail program is set up"));
+    });
+    menu->addAction(QStringLiteral("Show in Files"), this, [self] {
+        if (self)
+            self->revealSelected();
+    });
+    const QPoint at = sender ? sender->mapToGlobal(QPoint(0, sender->height() + 4)) : QCursor::pos();
+    menu->popup(at);
+}
+
+void LibraryPanel::revealSelected() {
+    const QStringList chosen = selectedURLs();
+    bool shown = true;
+    if (chosen.isEmpty()) {
+        const QString folder = files->shotsFolder();
+        shown = services.showFolder ? services.showFolder(folder) : FileManager::showFolder(folder);
+    } else {
+        // One window a folder: the file manager shows the first chosen file of each.
+        QSet<QString> folders;
+        for (const QString& file : chosen) {
+            const QString folder = QFileInfo(file).absolutePath();
+            if (folders.contains(folder))
+                continue;
+            folders.insert(folder);
+            shown = (services.reveal ? services.reveal(file) : FileManager::showItem(file)) && shown;
+        }
+    }
+    if (!shown)
+        toast(QStringLiteral("Couldn't open the file manager"));
+}
+
+void LibraryPanel::deleteSelected() {
+    const QStringList chosen = selectedURLs();
+    if (chosen.isEmpty())
+        return;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QStringList moved;
+    QString firstFailure;
+    for (const QString& file : chosen) {
+        const Trash::Result result = services.trash ? services.trash(file) : Trash::moveToTrash(file);
+        if (!result.ok()) {
+            if (firstFailure.isEmpty())
+                firstFailure = QFileInfo(file).fileName() + QStringLiteral(": ") + result.error;
+            continue;
+        }
+        moved.append(file);
+        files->thumbCache.remove(file);
+    }
+    QApplication::restoreOverrideCursor();
+    for (const QString& file : std::as_const(moved))
+        files->items.removeAll(file);
+    QStringList message;
+    if (!moved.isEmpty())
+        message.append(chosen.size() == 1 ? QStringLiteral("Moved to Trash")
+                                          : QString::number(moved.size()) + QStringLiteral(" moved to Trash"));
+    if (!firstFailure.isEmpty())
+        message.append(firstFailure);
+    toast(message.join(QStringLiteral(" \u00B7 ")));
+    reload();
+}

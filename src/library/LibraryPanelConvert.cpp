@@ -1,0 +1,207 @@
+// The basket's conversions: convert, resize and compress the selection, and a tile's own format menu.
+// Each new file takes its source's place (the source goes to the Trash), comes first and is selected.
+
+#include "library/LibraryPanel.h"
+
+#include "card/ThumbnailView.h"
+#include "imaging/ImageConvert.h"
+#include "library/NameBox.h"
+#include "library/ShotGrid.h"
+#include "ui/GhostButton.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QMenu>
+
+namespace {
+
+// A wait cursor for as long as a batch holds the event loop.
+struct Busy {
+    Busy() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~Busy() { QApplication::restoreOverrideCursor(); }
+};
+
+QString withNote(const QString& message, const QString& trashFailure) {
+    return trashFailure.isEmpty() ? message : message + QStringLiteral(" \u00B7 ") + trashFailure;
+}
+
+} // namespace
+
+std::optional<int> LibraryPanel::widthFromAnswer(const QString& answer) {
+    QString digits;
+    for (const QChar c : answer)
+        if (c.isNumber())
+            digits.append(c);
+    // Only plain decimal digits read as a number; digits of other scripts do not.
+    for (const QChar c : std::as_const(digits))
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+    bool ok = false;
+    const int width = digits.toInt(&ok);
+    if (!ok || width < 16)
+        return std::nullopt;
+    return width;
+}
+
+void LibraryPanel::showConvertMenu() {
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    for (const ImageFormat format : ImageFormat::available())
+        menu->addAction(format.title(), this, [this, format] { convertSelected(format); });
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Resize\u2026"), this, &LibraryPanel::resizeSelected);
+    QWidget* anchor = convertButton ? static_cast<QWidget*>(convertButton) : this;
+    menu->popup(anchor->mapToGlobal(QPoint(0, anchor->height() + 4)));
+}
+
+void LibraryPanel::convertSelected(ImageFormat format) {
+    const QStringList chosen = selectedURLs();
+    if (chosen.isEmpty()) {
+        toast(QStringLiteral("Select screenshots first"));
+        return;
+    }
+    QStringList made;
+    QString trashFailure;
+    {
+        Busy busy;
+        for (const QString& file : chosen) {
+            try {
+                const ImageConvert::Replaced done = ImageConvert::convert(QUrl::fromLocalFile(file), format, 0.9);
+                made.append(done.url.toLocalFile());
+                if (trashFailure.isEmpty())
+                    trashFailure = done.trashFailure;
+            } catch (const ConvertError&) {
+                // A file that fails is skipped; the count says how many were written.
+            }
+            files->thumbCache.remove(file);
+        }
+    }
+    for (const QString& file : std::as_const(made))
+        files->thumbCache.remove(file);
+    insertNew(made);
+    reload();
+    selectFiles(made);
+    toast(withNote(QString::number(made.size()) + QStringLiteral(" saved as ") + format.title(), trashFailure));
+}
+
+void LibraryPanel::resizeSelected() {
+    const QStringList chosen = selectedURLs();
+    if (chosen.isEmpty()) {
+        toast(QStringLiteral("Select screenshots first"));
+        return;
+    }
+    const QString title = QStringLiteral("Resize to max width (px)");
+    const QString placeholder = QStringLiteral("e.g. 1600");
+    const QString button = QStringLiteral("Resize");
+    const std::optional<QString> answer =
+        services.ask ? services.ask(title, placeholder, button) : NameBox::ask(title, placeholder, button, this);
+    if (!answer)
+        return;
+    const std::optional<int> width = widthFromAnswer(*answer);
+    if (!width)
+        return;
+    QStringList made;
+    QString trashFailure;
+    QString otherError;
+    {
+        Busy busy;
+        for (const QString& file : chosen) {
+            try {
+                const ImageConvert::Resized done = ImageConvert::resize(QUrl::fromLocalFile(file), *width);
+                made.append(done.url.toLocalFile());
+                files->thumbCache.remove(file);
+                files->thumbCache.remove(done.url.toLocalFile());
+                if (trashFailure.isEmpty())
+                    trashFailure = done.trashFailure;
+            } catch (const ConvertError& error) {
+                // Narrow enough already is no error; anything else is worth saying when nothing was written.
+                if (otherError.isEmpty() && !error.message.startsWith(QStringLiteral("Already ")))
+                    otherError = QFileInfo(file).fileName() + QStringLiteral(": ") + error.message;
+            }
+        }
+    }
+    if (made.isEmpty()) {
+        toast(!otherError.isEmpty()
+                  ? otherError
+                  : QStringLiteral("Already smaller than ") + QString::number(*width) + QStringLiteral(" px"));
+        return;
+    }
+    insertNew(made);
+    reload();
+    selectFiles(made);
+    toast(withNote(QString::number(made.size()) + QStringLiteral(" resized to ") + QString::number(*width) +
+                       QStringLiteral(" px wide"),
+                   trashFailure));
+}
+
+void LibraryPanel::compressSelected() {
+    const QStringList chosen = selectedURLs();
+    if (chosen.isEmpty()) {
+        toast(QStringLiteral("Select screenshots first"));
+        return;
+    }
+    QStringList made;
+    QString trashFailure;
+    qint64 before = 0;
+    qint64 after = 0;
+    {
+        Busy busy;
+        for (const QString& file : chosen) {
+            try {
+                const ImageConvert::Compressed done = ImageConvert::compress(QUrl::fromLocalFile(file));
+                made.append(done.url.toLocalFile());
+                before += done.bytesBefore;
+                after += done.bytesAfter;
+                files->thumbCache.remove(file);
+                // A compressed photo.jpg keeps its name: its old thumbnail must not stay.
+                files->thumbCache.remove(done.url.toLocalFile());
+                if (trashFailure.isEmpty())
+                    trashFailure = done.trashFailure;
+            } catch (const ConvertError&) {
+            }
+        }
+    }
+    insertNew(made);
+    reload();
+    selectFiles(made);
+    toast(withNote(ThumbnailView::byteCount(before) + QStringLiteral(" \u2192 ") + ThumbnailView::byteCount(after),
+                   trashFailure));
+}
+
+void LibraryPanel::formatMenu(const QString& file, const QRect& tile) {
+    const std::optional<ImageFormat> current = ImageFormat::of(QUrl::fromLocalFile(file));
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    // Dark, like the tile it opens from.
+    menu->setStyleSheet(QStringLiteral(
+        "QMenu { background: #1e2021; color: white; border: 1px solid rgba(255,255,255,40); padding: 4px 0; }"
+        "QMenu::item { padding: 4px 18px 4px 26px; } QMenu::item:selected { background: rgba(255,255,255,30); }"
+        "QMenu::indicator { width: 12px; height: 12px; left: 8px; }"));
+    for (const ImageFormat format : ImageFormat::available()) {
+        QAction* item = menu->addAction(format.title(), this, [this, file, format] { convertOne(file, format); });
+        item->setCheckable(true);
+        item->setChecked(current && *current == format);
+    }
+    menu->popup(QPoint(tile.right() + 1 - 70, tile.bottom() + 1 - 8));
+}
+
+void LibraryPanel::convertOne(const QString& file, ImageFormat format) {
+    const std::optional<ImageFormat> current = ImageFormat::of(QUrl::fromLocalFile(file));
+    if (current && *current == format)
+        return;
+    ImageConvert::Replaced done;
+    try {
+        Busy busy;
+        done = ImageConvert::convert(QUrl::fromLocalFile(file), format, 0.9);
+    } catch (const ConvertError& error) {
+        toast(error.message);
+        return;
+    }
+    const QString made = done.url.toLocalFile();
+    files->items.removeAll(file);
+    files->thumbCache.remove(file);
+    files->thumbCache.remove(made);
+    insertNew({made});
+    reload();
+    toast(withNote(format.title(), done.trashFailure));
+}

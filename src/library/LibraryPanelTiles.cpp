@@ -1,0 +1,162 @@
+// The basket's tiles: thumbnails rendered on the thread pool and cached, the selection read out
+// in grid order, new files put first, and the grid's requests wired to the panel's actions.
+
+#include "library/LibraryPanel.h"
+
+#include "imaging/ImageConvert.h"
+#include "library/ShotGrid.h"
+#include "ui/Toast.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QMutex>
+#include <QPointer>
+#include <QSemaphore>
+#include <QThread>
+#include <QThreadPool>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+// Pictures bigger than this get no thumbnail: decoding one would hold gigabytes for a while.
+constexpr qint64 thumbPixelLimit = 64LL * 1000 * 1000;
+// Above this, one decode at a time, so four large ones never sit in memory together.
+constexpr qint64 largePixels = 16LL * 1000 * 1000;
+
+QImage renderThumbnail(const QString& file) {
+    QImageReader header(file);
+    const QSize claimed = header.size();
+    const qint64 pixels = claimed.isValid() ? qint64(claimed.width()) * claimed.height() : 0;
+    if (pixels > thumbPixelLimit)
+        return {};
+    if (pixels > largePixels) {
+        static QSemaphore large(1);
+        QSemaphoreReleaser held(large);
+        large.acquire();
+        return ImageConvert::thumbnail(QUrl::fromLocalFile(file), LibraryPanel::thumbPixels);
+    }
+    return ImageConvert::thumbnail(QUrl::fromLocalFile(file), LibraryPanel::thumbPixels);
+}
+
+} // namespace
+
+void LibraryPanel::traceLine(const QString& line) {
+    static const bool on = qEnvironmentVariableIsSet("PICTOLARIUM_TRACE");
+    if (on)
+        std::fprintf(stderr, "basket: %s\n", qPrintable(line));
+}
+
+QThreadPool& LibraryPanel::thumbQueue() {
+    static QThreadPool* pool = [] {
+        auto* made = new QThreadPool;
+        made->setObjectName(QStringLiteral("picto.thumbs"));
+        made->setMaxThreadCount(std::clamp(QThread::idealThreadCount(), 1, 4));
+        return made;
+    }();
+    return *pool;
+}
+
+QImage LibraryPanel::thumbnailFor(const QString& file) {
+    // A file new since the last look plays its arrival the first time its tile is drawn.
+    if (files->fresh.remove(file))
+        collection->sparkle(file);
+    if (files->thumbCache.contains(file))
+        return files->thumbCache.value(file);
+    startThumbnail(file);
+    return {};
+}
+
+void LibraryPanel::startThumbnail(const QString& file) {
+    if (thumbsLoading.contains(file))
+        return;
+    thumbsLoading.insert(file);
+    QPointer<LibraryPanel> self(this);
+    thumbQueue().start([self, file] {
+        const QImage image = renderThumbnail(file);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, file, image] {
+                if (self)
+                    self->takeThumbnail(file, image);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void LibraryPanel::takeThumbnail(const QString& file, const QImage& image) {
+    thumbsLoading.remove(file);
+    if (!image.isNull())
+        files->thumbCache.insert(file, image);
+    traceLine(
+        QStringLiteral("thumbnail: ") + QFileInfo(file).fileName() +
+        (image.isNull() ? QStringLiteral(" none") : QStringLiteral(" %1x%2").arg(image.width()).arg(image.height())));
+    // The tile found by the file's place now, so a tile reused for another file is never touched.
+    // Without a picture the tile stays bare; it asks again the next time it is drawn.
+    if (!image.isNull())
+        collection->refreshFile(file);
+}
+
+QStringList LibraryPanel::selectedURLs() const {
+    QStringList chosen;
+    for (int row : collection->selectedRows())
+        if (row < files->items.size())
+            chosen.append(files->items.at(row));
+    return chosen;
+}
+
+void LibraryPanel::insertNew(const QStringList& newFiles) {
+    QStringList added;
+    for (const QString& file : newFiles)
+        if (!files->items.contains(file) && !added.contains(file))
+            added.append(file);
+    if (added.isEmpty())
+        return;
+    files->items = added + files->items;
+    if (files->showingRecent)
+        files->recentCache = files->items;
+    for (const QString& file : std::as_const(added)) {
+        files->fresh.insert(file);
+        files->known.insert(file);
+    }
+    collection->setItems(files->items);
+    emptyView->hide();
+}
+
+void LibraryPanel::selectFiles(const QStringList& chosen) {
+    QList<int> rows;
+    for (const QString& file : chosen) {
+        const int row = int(files->items.indexOf(file));
+        if (row >= 0)
+            rows.append(row);
+    }
+    collection->selectRows(rows);
+    updateCount();
+}
+
+QList<QUrl> LibraryPanel::targetFiles() const {
+    QStringList chosen = selectedURLs();
+    if (chosen.isEmpty() && !files->items.isEmpty())
+        chosen.append(files->items.first());
+    QList<QUrl> urls;
+    for (const QString& file : std::as_const(chosen))
+        urls.append(QUrl::fromLocalFile(file));
+    return urls;
+}
+
+void LibraryPanel::toast(const QString& text) {
+    const QRect frame = geometry();
+    traceLine(QStringLiteral("toast: ") + text);
+    Toast::show(text, QPoint(frame.center().x(), frame.bottom() + 1 - 24), 1.6);
+}
+
+void LibraryPanel::wireTiles() {
+    QPointer<LibraryPanel> self(this);
+    collection->thumbnail = [self](const QString& file) { return self ? self->thumbnailFor(file) : QImage(); };
+    connect(collection, &ShotGrid::selectionCleared, this, &LibraryPanel::updateCount);
+    connect(collection, &ShotGrid::openRequested, this, &LibraryPanel::openCard);
+    connect(collection, &ShotGrid::renameRequested, this, &LibraryPanel::rename);
+    connect(collection, &ShotGrid::formatRequested, this, &LibraryPanel::formatMenu);
+}

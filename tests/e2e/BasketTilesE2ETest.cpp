@@ -1,0 +1,366 @@
+// The basket's tiles in the real program: thumbnails of every kind of file, a capture arriving,
+// mouse selection, dragging tiles out, copy, rename, convert, resize, a tile's format menu,
+// delete to the Trash, opening a card, the preview and Escape.
+
+#include "Desktop.h"
+
+#include "imaging/ImageConvert.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QImageReader>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QProcess>
+#include <QThread>
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString basketTitle = QStringLiteral("Pictolarium Basket");
+
+void settle() {
+    QThread::msleep(40); // birth times apart, so the listing's order is known
+}
+
+QString png(const QString& path, QSize size, const QColor& colour) {
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(colour);
+    QPainter painter(&image);
+    painter.fillRect(QRect(QPoint(0, 0), size / 2), Qt::white);
+    painter.end();
+    image.save(path, "PNG");
+    settle();
+    return path;
+}
+
+struct Basket {
+    Desktop desktop;
+    QString folder;
+    QRect frame;
+
+    Basket() {
+        desktop.setEnvironment(QStringLiteral("PICTOLARIUM_TRACE"), QStringLiteral("1"));
+        folder = desktop.shotsFolder();
+        QDir().mkpath(folder);
+    }
+
+    QStringList lines() { return desktop.appStderr().split(u'\n'); }
+    // Waits for a traced line after the mark that contains the text.
+    bool traced(const QString& text, qsizetype mark = 0, int ms = 6000) {
+        return Desktop::waitUntil(
+            [&] {
+                const QStringList all = lines();
+                for (qsizetype i = mark; i < all.size(); ++i)
+                    if (all[i].startsWith(QStringLiteral("basket: ")) && all[i].contains(text))
+                        return true;
+                return false;
+            },
+            ms, 100);
+    }
+    qsizetype mark() { return lines().size() - 1; }
+    QString lastListing() {
+        const QStringList all = lines();
+        for (qsizetype i = all.size() - 1; i >= 0; --i)
+            if (all[i].startsWith(QStringLiteral("basket: screenshots: ")))
+                return all[i].mid(21);
+        return {};
+    }
+
+    bool shown() {
+        return !desktop
+                    .run(QStringLiteral("xdotool"),
+                         {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                          QStringLiteral("^") + basketTitle + u'$'})
+                    .trimmed()
+                    .isEmpty();
+    }
+    bool show() {
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            desktop.xdotool({QStringLiteral("key"), QStringLiteral("super+shift+s")});
+            if (Desktop::waitUntil([&] { return shown(); }, 1500)) {
+                const QList<quint32> ids = desktop.windowsByName(basketTitle);
+                frame = desktop.clientGeometry(ids.first());
+                QThread::msleep(300);
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Tiles of an 840-wide basket: three columns of 256 × 183 below the 75-px header.
+    QRect tile(int i) const {
+        return QRect(frame.x() + 22 + (i % 3) * 270, frame.y() + 75 + 18 + (i / 3) * 197, 256, 183);
+    }
+    QPoint centre(int i) const { return tile(i).center() - QPoint(0, 20); }
+    QPoint renameButton(int i) const { return tile(i).topLeft() + QPoint(166, 140); }
+    QPoint badge(int i) const { return tile(i).topLeft() + QPoint(229, 140); }
+    // The action pill's buttons, counted from Copy (0) to Delete (5).
+    QPoint action(int i) const {
+        const double s = 0.87;
+        const int deleteX = frame.right() - 20 - int(24 * s) - 12 - 6 - int(19 * s);
+        return {deleteX - (5 - i) * (int(38 * s) + 4), frame.top() + 18 + 22};
+    }
+
+    void click(QPoint at, const QString& keys = {}) {
+        desktop.moveTo(at);
+        QThread::msleep(120);
+        if (!keys.isEmpty())
+            desktop.xdotool({QStringLiteral("keydown"), keys});
+        desktop.xdotool({QStringLiteral("click"), QStringLiteral("1")});
+        if (!keys.isEmpty())
+            desktop.xdotool({QStringLiteral("keyup"), keys});
+        QThread::msleep(200);
+    }
+    void key(const QString& keys) {
+        desktop.xdotool({QStringLiteral("key"), keys});
+        QThread::msleep(250);
+    }
+    // Selects these tiles alone.
+    void select(const QList<int>& tiles) {
+        click(centre(tiles.first()));
+        for (int i = 1; i < tiles.size(); ++i)
+            click(centre(tiles[i]), QStringLiteral("ctrl"));
+    }
+};
+
+QByteArray md5(const QString& path) {
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Md5).toHex();
+}
+
+} // namespace
+
+TEST(BasketTiles, ThumbnailsSelectionActionsAndKeys) {
+    Basket b;
+    ASSERT_TRUE(b.desktop.ok()) << b.desktop.error().toStdString();
+    Desktop& desktop = b.desktop;
+    const QString f = b.folder + u'/';
+
+    // Oldest first: GIF, PDF, HEIC, JPEG, PNG; the grid lists them newest first.
+    const QString downloads = desktop.home() + "/Downloads/";
+    QDir().mkpath(downloads);
+    QFile gif(downloads + "anim.gif");
+    ASSERT_TRUE(gif.open(QIODevice::WriteOnly));
+    gif.write(
+        QByteArray::fromHex("47494638396102000200800000ff000000ff0021f90400000000002c00000000020002000002028451003b"));
+    gif.close();
+    settle();
+    {
+        QPdfWriter pdf(f + "doc.pdf");
+        QPainter painter(&pdf);
+        painter.fillRect(QRect(0, 0, 9000, 12000), QColor(200, 80, 40));
+    }
+    settle();
+    const QString heicSource = png(desktop.folder("staging") + "/pic.png", {640, 400}, QColor(40, 160, 90));
+    const QUrl heic =
+        ImageConvert::writeBeside(QImage(heicSource), QUrl::fromLocalFile(heicSource), ImageFormat::heic, 0.9);
+    ASSERT_TRUE(QFile::rename(heic.toLocalFile(), f + "pic.heic"));
+    settle();
+    QImage(heicSource).save(f + "photo.jpg", "JPEG");
+    settle();
+    png(f + "wide.png", {2400, 300}, QColor(120, 60, 200));
+    png(f + "Shot.png", {640, 400}, QColor(60, 90, 200));
+
+    desktop.startApp();
+    ASSERT_TRUE(desktop.waitForApp());
+    desktop.moveTo({640, 400});
+    ASSERT_TRUE(b.show());
+    ASSERT_TRUE(b.traced("screenshots: Shot.png"));
+    EXPECT_EQ(b.lastListing().toStdString(), "Shot.png | wide.png | photo.jpg | pic.heic | doc.pdf");
+    for (const char* name : {"Shot.png 480x300", "photo.jpg 480x300", "pic.heic 480x300", "doc.pdf 339x480"})
+        EXPECT_TRUE(b.traced(QStringLiteral("thumbnail: ") + name)) << name << b.desktop.appStderr().toStdString();
+    QThread::msleep(300);
+    desktop.screenshot(Desktop::shotsDir() + "/basket-tiles.png");
+    // The GIF, downloaded a moment ago, is a recent image.
+    const double s = 0.87;
+    b.click({b.frame.left() + 20 + 26 + 4 + int(104 * s) + 2 + int(59 * s), b.frame.top() + 18 + 22});
+    EXPECT_TRUE(b.traced("thumbnail: anim.gif 2x2"));
+    QThread::msleep(300);
+    desktop.screenshot(Desktop::shotsDir() + "/basket-tiles-recent.png");
+    b.click({b.frame.left() + 20 + 26 + 4 + int(52 * s), b.frame.top() + 18 + 22});
+    ASSERT_TRUE(b.traced("screenshots: Shot.png"));
+
+    // A capture while the basket is up comes first and sparkles once.
+    qsizetype mark = b.mark();
+    desktop.moveTo({640, 300});
+    b.key(QStringLiteral("super+shift+d"));
+    ASSERT_TRUE(Desktop::waitUntil([&] { return b.lastListing().count(" | ") == 5; }, 10000));
+    QThread::msleep(150);
+    desktop.screenshot(Desktop::shotsDir() + "/basket-sparkle.png");
+    b.key(QStringLiteral("Escape")); // the capture's card
+    if (!b.shown()) {
+        ASSERT_TRUE(b.show());
+    }
+    // The capture, Shot.png, wide.png, photo.jpg, pic.heic, doc.pdf
+
+    // A gap clears three; Shift on a selected tile takes that one out.
+    mark = b.mark();
+    b.select({1, 2, 3});
+    EXPECT_TRUE(b.traced("count: 3 selected", mark));
+    mark = b.mark();
+    b.click(QPoint(b.tile(1).right() + 7, b.tile(1).center().y()));
+    EXPECT_TRUE(b.traced("count: ", mark)) << "gap";
+    EXPECT_FALSE(b.traced("count: 3", mark, 300));
+    b.select({1, 2, 3});
+    mark = b.mark();
+    b.click(b.centre(2), QStringLiteral("shift"));
+    EXPECT_TRUE(b.traced("count: 2 selected", mark));
+
+    // Tiles 1 and 3 dragged onto another window arrive in grid order.
+    QProcess target;
+    target.setProcessEnvironment(desktop.environment());
+    target.start(QStringLiteral(DROP_TARGET_BIN),
+                 {QStringLiteral("1075"), QStringLiteral("60"), QStringLiteral("200"), QStringLiteral("200")});
+    QString dropped;
+    ASSERT_TRUE(Desktop::waitUntil(
+        [&] {
+            dropped += QString::fromUtf8(target.readAllStandardOutput());
+            return dropped.contains(QStringLiteral("ready"));
+        },
+        8000));
+    Desktop::pause(500);
+    // The new window took the focus, and the basket went with it.
+    if (!b.shown()) {
+        ASSERT_TRUE(b.show());
+    }
+    b.select({3, 1});
+    const QPoint from = b.centre(3), to(1170, 160);
+    desktop.moveTo(from);
+    desktop.xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
+    for (int step = 1; step <= 20; ++step) {
+        desktop.moveTo(from + (to - from) * step / 20);
+        Desktop::pause(40);
+    }
+    Desktop::pause(300);
+    desktop.screenshot(Desktop::shotsDir() + "/basket-drag.png");
+    desktop.xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
+    Desktop::waitUntil(
+        [&] {
+            dropped += QString::fromUtf8(target.readAllStandardOutput());
+            return dropped.contains(QStringLiteral("dropped"));
+        },
+        5000);
+    const qsizetype first = dropped.indexOf("Shot.png"), second = dropped.indexOf("photo.jpg");
+    EXPECT_TRUE(first > 0 && second > first) << dropped.toStdString();
+    EXPECT_EQ(dropped.count(QStringLiteral("url ")), 2) << dropped.toStdString();
+    target.kill();
+    target.waitForFinished(2000);
+    if (!b.shown()) {
+        ASSERT_TRUE(b.show());
+    }
+
+    // Ctrl+C on the PNG: its own bytes as image/png.
+    b.click(b.centre(1));
+    mark = b.mark();
+    b.key(QStringLiteral("ctrl+c"));
+    EXPECT_TRUE(b.traced("toast: Copied", mark));
+    const QString offered = desktop.run(QStringLiteral(CLIPBOARD_DUMP_BIN), {});
+    EXPECT_TRUE(offered.contains("png " + md5(f + "Shot.png"))) << offered.toStdString();
+    EXPECT_TRUE(offered.contains("type text/uri-list")) << offered.toStdString();
+
+    // Rename Shot.png to its own name: Shot 2.png, thumbnail carried over.
+    mark = b.mark();
+    b.click(b.renameButton(1));
+    QThread::msleep(400);
+    desktop.screenshot(Desktop::shotsDir() + "/basket-rename.png");
+    desktop.xdotool({QStringLiteral("type"), QStringLiteral("Shot")});
+    b.key(QStringLiteral("Return"));
+    EXPECT_TRUE(b.traced("screenshots: ", mark));
+    EXPECT_TRUE(QFile::exists(f + "Shot 2.png"));
+    EXPECT_FALSE(b.traced("thumbnail: Shot 2.png", mark, 500)) << "its thumbnail came with it";
+
+    // Convert three to JPEG from the Convert button's menu.
+    b.select({0, 4, 5});
+    mark = b.mark();
+    b.click(b.action(1));
+    QThread::msleep(300);
+    desktop.screenshot(Desktop::shotsDir() + "/basket-convert-menu.png");
+    b.key(QStringLiteral("Down"));
+    b.key(QStringLiteral("Down"));
+    b.key(QStringLiteral("Return"));
+    EXPECT_TRUE(b.traced("toast: 3 saved as JPEG", mark, 15000));
+    for (const char* name : {"pic.jpg", "doc.jpg"})
+        EXPECT_TRUE(QFile::exists(f + name)) << name;
+    EXPECT_TRUE(b.traced("count: 3 selected", mark));
+
+    // Resize the wide one with an answer typed the way people type it.
+    const QStringList listing = b.lastListing().split(" | ");
+    const int wide = int(listing.indexOf("wide.png"));
+    ASSERT_GE(wide, 0);
+    b.click(b.centre(wide));
+    mark = b.mark();
+    b.click(b.action(1));
+    b.key(QStringLiteral("Up"));
+    b.key(QStringLiteral("Return"));
+    QThread::msleep(400);
+    desktop.xdotool({QStringLiteral("type"), QStringLiteral("1,600 px")});
+    b.key(QStringLiteral("Return"));
+    EXPECT_TRUE(b.traced("toast: 1 resized to 1600 px wide", mark, 15000));
+    EXPECT_EQ(QImageReader(f + "wide.png").size(), QSize(1600, 200));
+
+    // A PNG tile's badge: "PNG" checked; "JPEG" converts it.
+    const QStringList now = b.lastListing().split(" | ");
+    const int shot2 = int(now.indexOf("Shot 2.png"));
+    ASSERT_GE(shot2, 0);
+    mark = b.mark();
+    b.click(b.badge(shot2));
+    QThread::msleep(300);
+    desktop.screenshot(Desktop::shotsDir() + "/basket-format-menu.png");
+    b.key(QStringLiteral("Down"));
+    b.key(QStringLiteral("Down"));
+    b.key(QStringLiteral("Return"));
+    EXPECT_TRUE(b.traced("toast: JPEG", mark, 15000));
+    EXPECT_TRUE(QFile::exists(f + "Shot 2.jpg"));
+
+    // Two deleted: both in the Trash, their paths percent-encoded.
+    const QStringList before = b.lastListing().split(" | ");
+    ASSERT_GE(before.size(), 2);
+    b.select({0, 1});
+    mark = b.mark();
+    b.key(QStringLiteral("Delete"));
+    EXPECT_TRUE(b.traced("toast: 2 moved to Trash", mark));
+    const QString trash = desktop.environment().value("XDG_DATA_HOME") + "/Trash";
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_TRUE(QFile::exists(trash + "/files/" + before[i])) << before[i].toStdString();
+        QFile info(trash + "/info/" + before[i] + ".trashinfo");
+        ASSERT_TRUE(info.open(QIODevice::ReadOnly)) << before[i].toStdString();
+        const QByteArray record = info.readAll();
+        EXPECT_TRUE(record.contains("Path=" + QUrl::toPercentEncoding(f + before[i], "/"))) << record.constData();
+    }
+
+    // Space previews the selection; arrows step; Escape closes it, then clears, then hides.
+    b.select({0, 1, 2});
+    mark = b.mark();
+    b.key(QStringLiteral("space"));
+    EXPECT_TRUE(b.traced("preview: 1 of 3", mark));
+    QThread::msleep(500);
+    desktop.screenshot(Desktop::shotsDir() + "/basket-preview.png");
+    b.key(QStringLiteral("Right"));
+    EXPECT_TRUE(b.traced("preview: 2 of 3", mark));
+    b.key(QStringLiteral("Escape"));
+    ASSERT_TRUE(b.shown());
+    desktop.xdotool({QStringLiteral("search"), QStringLiteral("--name"), QStringLiteral("^") + basketTitle + u'$',
+                     QStringLiteral("windowactivate")});
+    QThread::msleep(300);
+    mark = b.mark();
+    b.key(QStringLiteral("Escape"));
+    EXPECT_TRUE(b.traced("count: ", mark));
+    EXPECT_TRUE(b.shown());
+    b.key(QStringLiteral("Escape"));
+    EXPECT_TRUE(Desktop::waitUntil([&] { return !b.shown(); }, 3000));
+
+    // A double click opens the card at the pointer and hides the basket.
+    ASSERT_TRUE(b.show());
+    const QPoint at = b.centre(0);
+    desktop.moveTo(at);
+    QThread::msleep(150);
+    desktop.xdotool({QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("2"), QStringLiteral("1")});
+    EXPECT_TRUE(Desktop::waitUntil([&] { return !b.shown(); }, 3000));
+    EXPECT_TRUE(Desktop::waitUntil([&] { return !desktop.windowsByName("Pictolarium Card").isEmpty(); }, 3000));
+    QThread::msleep(400);
+    desktop.screenshot(Desktop::shotsDir() + "/basket-open-card.png");
+}

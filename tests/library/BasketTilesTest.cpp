@@ -1,0 +1,327 @@
+#include "library/LibraryPanel.h"
+
+#include "LibraryFixtures.h"
+#include "library/NameBox.h"
+#include "library/PreviewPanel.h"
+#include "library/ShotGrid.h"
+#include "library/ShotItem.h"
+#include "library/ThumbCache.h"
+#include "platform/fake/FakePlatform.h"
+#include "ui/Toast.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QImageReader>
+#include <QLabel>
+#include <QMimeData>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThreadPool>
+#include <gtest/gtest.h>
+
+namespace {
+
+QString toastText() {
+    QWidget* toast = Toast::current();
+    const QList<QLabel*> labels = toast ? toast->findChildren<QLabel*>() : QList<QLabel*>();
+    return labels.isEmpty() ? QString() : labels.first()->text();
+}
+
+QString picture(const QString& path, int width = 64, int height = 40, const char* format = nullptr) {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(QColor(40, 120, 200));
+    image.save(path, format);
+    return path;
+}
+
+// A basket over a folder of the test's own, with the trash and the prompt in the test's hands.
+struct Basket {
+    QTemporaryDir dir{qEnvironmentVariable("HOME") + QStringLiteral("/basket-XXXXXX")};
+    QString shots = dir.filePath(QStringLiteral("shots"));
+    FakePlatform platform;
+    QStringList trashed;
+    QHash<QString, QString> refuse; // file name → reason the trash gives
+    std::optional<QString> answer;
+    std::unique_ptr<LibraryPanel> panel;
+
+    explicit Basket(const QStringList& names = {}) {
+        QDir().mkpath(shots);
+        for (const QString& name : names)
+            picture(shots + u'/' + name);
+        LibraryPanel::Services services;
+        services.pointerWatch = [this] { return platform.watchPointer(); };
+        services.desktops = &platform.desktops();
+        services.statusItemArea = [] { return QRect(0, 0, 24, 24); };
+        services.trash = [this](const QString& path) {
+            Trash::Result result;
+            if (refuse.contains(QFileInfo(path).fileName()))
+                result.error = refuse.value(QFileInfo(path).fileName());
+            else if (QFile::remove(path))
+                trashed.append(path);
+            return result;
+        };
+        services.reveal = [](const QString&) { return true; };
+        services.showFolder = [](const QString&) { return true; };
+        services.ask = [this](const QString&, const QString&, const QString&) { return answer; };
+        BasketListing::Sources sources;
+        sources.home = dir.path();
+        sources.shotsFolder = [this] { return shots; };
+        sources.systemFolder = [this] { return dir.filePath(QStringLiteral("none")); };
+        sources.recent = [](const QDateTime&) { return QStringList(); };
+        sources.now = [] { return QDateTime::currentDateTimeUtc(); };
+        services.sources = sources;
+        panel = std::make_unique<LibraryPanel>(services);
+        panel->show();
+        panel->reload();
+        QApplication::processEvents();
+    }
+    ~Basket() { LibraryPanel::thumbQueue().waitForDone(); }
+
+    QString path(const QString& name) const { return shots + u'/' + name; }
+    void select(const QStringList& names) {
+        QStringList files;
+        for (const QString& name : names)
+            files.append(path(name));
+        panel->selectFiles(files);
+    }
+    QPoint centreOf(int row) const { return panel->collection->tileRect(row).center(); }
+    QWidget* viewport() const { return panel->collection->viewport(); }
+    QPoint inViewport(QPoint gridPoint) const { return gridPoint - viewport()->pos(); }
+};
+
+} // namespace
+
+TEST(BasketTiles, CacheKeepsTheMostRecentlyUsedWithinItsBound) {
+    ThumbCache cache(3);
+    const QImage one(1, 1, QImage::Format_RGB32);
+    cache.insert("a", one);
+    cache.insert("b", one);
+    cache.insert("c", one);
+    EXPECT_FALSE(cache.value("a").isNull()); // a is now the freshest
+    cache.insert("d", one);
+    EXPECT_EQ(cache.size(), 3);
+    EXPECT_TRUE(cache.contains("a"));
+    EXPECT_FALSE(cache.contains("b")) << "the least recently used goes first";
+    cache.retainOnly({"a", "d"});
+    EXPECT_EQ(cache.keys(), QStringList({"d", "a"}));
+    cache.remove("d");
+    cache.insert("e", one);
+    cache.insert("f", one);
+    EXPECT_EQ(cache.size(), 3);
+}
+
+TEST(BasketTiles, TilePartsSitAtTheBottomRightOfThePictureAndTheGapIsNoTile) {
+    const QRectF tile(100, 50, 236, 150);
+    const ShotItem::Layout parts = ShotItem::layout(tile, "PNG");
+    EXPECT_EQ(parts.thumb, QRectF(104, 54, 228, 120));
+    EXPECT_DOUBLE_EQ(parts.badge.right(), parts.thumb.right() - 8);
+    EXPECT_DOUBLE_EQ(parts.badge.bottom(), parts.thumb.bottom() - 8);
+    EXPECT_DOUBLE_EQ(parts.edit.right(), parts.badge.left() - 6);
+    EXPECT_DOUBLE_EQ(parts.rename.right(), parts.edit.left() - 4);
+    EXPECT_EQ(parts.edit.size(), QSizeF(26, 18));
+
+    const QString file = "/x/Shot.png";
+    EXPECT_EQ(ShotItem::partAt(tile, file, parts.edit.center()), ShotItem::Part::edit);
+    EXPECT_EQ(ShotItem::partAt(tile, file, parts.rename.center()), ShotItem::Part::rename);
+    EXPECT_EQ(ShotItem::partAt(tile, file, parts.badge.center()), ShotItem::Part::badge);
+    EXPECT_EQ(ShotItem::partAt(tile, file, parts.thumb.topLeft() + QPointF(5, 5)), ShotItem::Part::tile);
+    EXPECT_EQ(ShotItem::partAt(tile, file, QPointF(99, 60)), ShotItem::Part::none);
+
+    const struct {
+        const char* file;
+        const char* badge;
+        const char* name;
+    } names[] = {{"/a/Shot.png", "PNG", "Shot"},    {"/a/b.JPG", "JPEG", "b"},   {"/a/c.gif", "GIF", "c"},
+                 {"/a/d.heic", "HEIC", "d"},        {"/a/README", "", "README"}, {"/a/x.y.pdf", "PDF", "x.y"},
+                 {"/a/photo.jpeg", "JPEG", "photo"}};
+    for (const auto& n : names) {
+        EXPECT_EQ(ShotItem::badgeText(n.file), n.badge) << n.file;
+        EXPECT_EQ(ShotItem::displayName(n.file), n.name) << n.file;
+    }
+}
+
+TEST(BasketTiles, ThumbnailsRenderOnceOffTheUIThreadAndHugePicturesAreSkipped) {
+    Basket b({"a.png", "b.png"});
+    // A PNG whose header claims 65535 × 65535: no thumbnail, no stall, the tile keeps its name.
+    QByteArray ihdr = QByteArray::fromHex("0000ffff0000ffff0806000000");
+    LibraryFixtures::put(b.path("huge.png"),
+                         QByteArray::fromHex("89504e470d0a1a0a") + LibraryFixtures::chunk("IHDR", ihdr) +
+                             LibraryFixtures::chunk("IDAT", QByteArray(16, 0)) + LibraryFixtures::chunk("IEND", {}));
+    ASSERT_EQ(QImageReader(b.path("huge.png")).size(), QSize(65535, 65535));
+    b.panel->reload();
+    QApplication::processEvents();
+    QTRY_VERIFY(b.panel->thumbsLoading.isEmpty());
+    EXPECT_EQ(b.panel->thumbnailFor(b.path("a.png")).size(), QSize(64, 40));
+    EXPECT_TRUE(b.panel->listing().thumbCache.contains(b.path("b.png")));
+    EXPECT_FALSE(b.panel->listing().thumbCache.contains(b.path("huge.png")));
+
+    // Asked again while the first render runs: still one render.
+    b.panel->listing().thumbCache.remove(b.path("a.png"));
+    EXPECT_TRUE(b.panel->thumbnailFor(b.path("a.png")).isNull());
+    EXPECT_TRUE(b.panel->thumbnailFor(b.path("a.png")).isNull());
+    EXPECT_EQ(b.panel->thumbsLoading.size(), 1);
+    QTRY_VERIFY(b.panel->listing().thumbCache.contains(b.path("a.png")));
+}
+
+TEST(BasketTiles, GapClickClearsAndShiftClickTakesOneTileOut) {
+    Basket b({"a.png", "b.png", "c.png"});
+    ShotGrid* grid = b.panel->collection;
+    b.select({"a.png", "b.png", "c.png"});
+    EXPECT_EQ(b.panel->countLabel->text(), "3 selected");
+
+    const QRect first = grid->tileRect(0);
+    const QPoint gap = b.inViewport(QPoint(first.right() + 7, first.center().y()));
+    QTest::mouseClick(b.viewport(), Qt::LeftButton, Qt::ShiftModifier, gap);
+    EXPECT_EQ(b.panel->countLabel->text(), "3 selected") << "a Shift press in a gap is the standard one";
+    QTest::mouseClick(b.viewport(), Qt::LeftButton, {}, gap);
+    EXPECT_EQ(b.panel->countLabel->text(), "");
+
+    b.select({"a.png", "b.png", "c.png"});
+    QTest::mouseClick(b.viewport(), Qt::LeftButton, Qt::ShiftModifier, b.inViewport(b.centreOf(1)));
+    EXPECT_EQ(b.panel->countLabel->text(), "2 selected");
+    EXPECT_EQ(b.panel->selectedURLs(), QStringList({grid->files()[0], grid->files()[2]}));
+
+    QSignalSpy opened(grid, &ShotGrid::openRequested);
+    QTest::mouseDClick(b.viewport(), Qt::LeftButton, {}, b.inViewport(b.centreOf(2)));
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_EQ(opened[0][0].toString(), grid->files()[2]);
+}
+
+TEST(BasketTiles, CopyOffersTheFileAndForOneFileItsPng) {
+    Basket b({"a.png", "b.png", "c.png"});
+    b.select({"b.png"});
+    b.panel->copySelected();
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+    ASSERT_TRUE(data);
+    QFile file(b.path("b.png"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(data->data("image/png"), file.readAll());
+    EXPECT_EQ(data->urls(), QList<QUrl>({QUrl::fromLocalFile(b.path("b.png"))}));
+    EXPECT_TRUE(data->data("x-special/gnome-copied-files").startsWith("copy\nfile://"));
+    EXPECT_FALSE(data->formats().contains("text/plain"));
+    EXPECT_EQ(toastText(), "Copied");
+
+    b.select({"a.png", "b.png", "c.png"});
+    b.panel->copySelected();
+    data = QGuiApplication::clipboard()->mimeData();
+    EXPECT_EQ(data->urls().size(), 3);
+    EXPECT_FALSE(data->hasFormat("image/png"));
+    EXPECT_EQ(toastText(), "Copied 3 files");
+}
+
+TEST(BasketTiles, DeleteCountsOnlyWhatWentAndKeepsTheTileThatStayed) {
+    Basket b({"a.png", "b.png", "c.png"});
+    b.refuse.insert("b.png", "Permission denied");
+    b.select({"a.png", "b.png", "c.png"});
+    b.panel->deleteSelected();
+    EXPECT_EQ(b.trashed.size(), 2);
+    EXPECT_EQ(toastText(), QString::fromUtf8("2 moved to Trash \u00B7 b.png: Permission denied"));
+    EXPECT_EQ(b.panel->collection->files(), QStringList({b.path("b.png")}));
+
+    b.select({"b.png"});
+    b.refuse.clear();
+    b.panel->deleteSelected();
+    EXPECT_EQ(toastText(), "Moved to Trash");
+    b.panel->deleteSelected();
+    EXPECT_EQ(toastText(), "Moved to Trash") << "nothing selected: nothing happens";
+}
+
+TEST(BasketTiles, ConvertPutsTheNewFilesFirstSelectedAndResizeReadsTheWidthTyped) {
+    Basket b({"a.png", "b.png", "c.png"});
+    b.select({"a.png", "b.png", "c.png"});
+    b.panel->convertSelected(ImageFormat::jpeg);
+    EXPECT_EQ(toastText(), "3 saved as JPEG");
+    const QStringList chosen = b.panel->selectedURLs();
+    ASSERT_EQ(chosen.size(), 3);
+    for (const QString& file : chosen)
+        EXPECT_TRUE(file.endsWith(".jpg")) << file.toStdString();
+    EXPECT_TRUE(b.panel->collection->files().mid(0, 3) == chosen);
+
+    // Wide enough for one of them only.
+    picture(b.path("wide.png"), 2000, 500);
+    b.panel->reload();
+    b.select({"wide.png", "a.jpg"});
+    b.answer = QStringLiteral("1,600 px");
+    b.panel->resizeSelected();
+    EXPECT_EQ(toastText(), "1 resized to 1600 px wide");
+    ASSERT_EQ(b.panel->selectedURLs().size(), 1);
+    EXPECT_EQ(QImageReader(b.panel->selectedURLs().first()).size(), QSize(1600, 400));
+
+    b.select({"b.jpg"});
+    b.panel->resizeSelected();
+    EXPECT_EQ(toastText(), "Already smaller than 1600 px");
+    QFile::resize(b.path("b.jpg"), 10); // truncated behind the basket's back
+    b.panel->resizeSelected();
+    EXPECT_TRUE(toastText().startsWith("b.jpg: ")) << toastText().toStdString();
+
+    const struct {
+        const char* answer;
+        int width;
+    } answers[] = {
+        {"1,600 px", 1600},         {"15", 0}, {"16", 16}, {"", 0}, {"px", 0}, {"\u0661\u0666\u0660\u0660", 0},
+        {"99999999999999999999", 0}};
+    for (const auto& a : answers)
+        EXPECT_EQ(LibraryPanel::widthFromAnswer(QString::fromUtf8(a.answer)).value_or(0), a.width) << a.answer;
+}
+
+TEST(BasketTiles, TileFormatMenuConvertsThatFileAlone) {
+    Basket b({"a.png", "b.png"});
+    b.panel->convertOne(b.path("a.png"), ImageFormat::png);
+    EXPECT_TRUE(QFile::exists(b.path("a.png"))) << "its own format does nothing";
+    b.panel->convertOne(b.path("a.png"), ImageFormat::jpeg);
+    EXPECT_EQ(toastText(), "JPEG");
+    EXPECT_EQ(b.panel->collection->files().first(), b.path("a.jpg"));
+    EXPECT_FALSE(b.panel->collection->files().contains(b.path("a.png")));
+}
+
+TEST(BasketTiles, RenameTakesTheNextFreeNumberAndKeepsTheThumbnail) {
+    Basket b({"Shot.png", "A.png", "A 2.png"});
+    const QImage thumb(8, 8, QImage::Format_RGB32);
+    b.panel->listing().thumbCache.insert(b.path("Shot.png"), thumb);
+    EXPECT_EQ(b.panel->commitRename(b.path("Shot.png"), "Shot"), b.path("Shot 2.png"));
+    EXPECT_TRUE(b.panel->listing().thumbCache.contains(b.path("Shot 2.png")));
+    EXPECT_FALSE(b.panel->listing().fresh.contains(b.path("Shot 2.png"))) << "a renamed file is no new file";
+    EXPECT_EQ(b.panel->commitRename(b.path("Shot 2.png"), "A"), b.path("A 3.png"));
+    EXPECT_EQ(b.panel->commitRename(b.path("A.png"), "pic.jpg"), b.path("pic.jpg.png"));
+    EXPECT_EQ(NameBox::cleanName("  a/b:c\\d  "), "a-b-c-d");
+    EXPECT_EQ(NameBox::cleanName(" \n"), "");
+
+    // Gone behind the basket's back: said so, nothing else moves.
+    QFile::remove(b.path("A 3.png"));
+    EXPECT_FALSE(b.panel->commitRename(b.path("A 3.png"), "B"));
+    EXPECT_TRUE(toastText().startsWith("Couldn't rename A 3.png: ")) << toastText().toStdString();
+    EXPECT_FALSE(QFile::exists(b.path("B.png")));
+}
+
+TEST(BasketTiles, KeysSelectPreviewAndEscapeStepByStep) {
+    Basket b({"a.png", "b.png", "c.png"});
+    auto press = [&](int key, Qt::KeyboardModifiers mods = {}) {
+        QTest::keyClick(b.panel->collection, Qt::Key(key), mods);
+    };
+    press(Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(b.panel->countLabel->text(), "3 selected");
+    press(Qt::Key_A, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(b.panel->countLabel->text(), "");
+
+    press(Qt::Key_Space);
+    ASSERT_TRUE(b.panel->preview);
+    EXPECT_EQ(b.panel->preview->caption(), "1 of 1") << "nothing selected: the first tile alone";
+    press(Qt::Key_A, Qt::ControlModifier);
+    press(Qt::Key_Space);
+    EXPECT_EQ(b.panel->preview->caption(), "1 of 3");
+    b.panel->preview->step(1);
+    EXPECT_EQ(b.panel->preview->caption(), "2 of 3");
+    QTRY_VERIFY(!b.panel->preview->loading());
+    EXPECT_FALSE(b.panel->preview->picture().isNull());
+    QTest::keyClick(b.panel->preview, Qt::Key_Escape);
+    EXPECT_FALSE(b.panel->preview->isVisible());
+
+    press(Qt::Key_Escape);
+    EXPECT_EQ(b.panel->countLabel->text(), "");
+    EXPECT_TRUE(b.panel->isVisible());
+    press(Qt::Key_Escape);
+    EXPECT_FALSE(b.panel->isVisible());
+}
