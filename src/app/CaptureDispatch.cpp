@@ -40,10 +40,12 @@ void AppDelegate::capture() {
 }
 
 void AppDelegate::captureRegion() {
-    Capture::region([](std::optional<Shot> shot) {
-        if (shot)
-            Thumbnail::open(*shot, nullptr, QCursor::pos());
-    });
+    Capture::region(
+        [](std::optional<Shot> shot) {
+            if (shot)
+                Thumbnail::open(*shot, nullptr, QCursor::pos());
+        },
+        [](const QString& why) { Toast::show(why, QCursor::pos(), 2.5); });
 }
 
 QList<QUrl> AppDelegate::finderSelection() {
