@@ -28,6 +28,10 @@ std::function<void()> hideOver(const QRect& area) {
     for (QWidget* window : QApplication::topLevelWidgets()) {
         if (!window->isVisible() || window->windowType() == Qt::Desktop)
             continue;
+        // The panel icon lives docked in the panel's tray, which is part of the desktop pictured;
+        // hidden, it would leave the tray and not come back.
+        if (window->inherits("QSystemTrayIconSys"))
+            continue;
         if (!area.isEmpty() && !window->frameGeometry().intersects(area))
             continue;
         hidden.append({window, window->pos()});

@@ -50,6 +50,19 @@ X11GlobalKeys::X11GlobalKeys(const QByteArray& display, QObject* parent, bool as
             c, xcb_xkb_per_client_flags(c, XCB_XKB_ID_USE_CORE_KBD, flag, flag, 0, 0, 0), nullptr));
         detectable = flags && (flags->value & flag);
     }
+    // A client that speaks XKB is told of layout switches (setxkbmap, the session applying the
+    // user's layout) by XKB's events, not always by the core MappingNotify.
+    if (xkb && xkb->supported) {
+        if (const xcb_query_extension_reply_t* ext = xcb_get_extension_data(c, &xcb_xkb_id); ext && ext->present) {
+            xkbEvent = ext->first_event;
+            const uint16_t events = XCB_XKB_EVENT_TYPE_NEW_KEYBOARD_NOTIFY | XCB_XKB_EVENT_TYPE_MAP_NOTIFY;
+            const uint16_t parts = XCB_XKB_MAP_PART_KEY_TYPES | XCB_XKB_MAP_PART_KEY_SYMS |
+                                   XCB_XKB_MAP_PART_MODIFIER_MAP | XCB_XKB_MAP_PART_VIRTUAL_MODS |
+                                   XCB_XKB_MAP_PART_VIRTUAL_MOD_MAP;
+            xcb_xkb_select_events(c, XCB_XKB_ID_USE_CORE_KBD, events, 0, events, parts, parts, nullptr);
+            xcb_flush(c);
+        }
+    }
 
     notifier = new QSocketNotifier(xcb_get_file_descriptor(c), QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, &X11GlobalKeys::readEvents);
@@ -276,16 +289,28 @@ void X11GlobalKeys::handle(xcb_generic_event_t* event) {
             emit released(id);
         return;
     }
+    default:
+        if (xkbEvent && eventType(event) == xkbEvent) {
+            // The whole map may be new: read it afresh rather than patch it.
+            xcb_key_symbols_free(symbols);
+            symbols = xcb_key_symbols_alloc(c);
+            readModifierMap();
+            scheduleRegrab();
+        }
+        return;
     case XCB_MAPPING_NOTIFY:
         xcb_refresh_keyboard_mapping(symbols, reinterpret_cast<xcb_mapping_notify_event_t*>(event));
         readModifierMap();
-        // A layout switch sends several of these at once: grab again once, after the last.
-        if (!regrabPending && reinterpret_cast<xcb_mapping_notify_event_t*>(event)->request != XCB_MAPPING_POINTER) {
-            regrabPending = true;
-            QTimer::singleShot(0, this, &X11GlobalKeys::regrabAll);
-        }
-        return;
-    default:
+        if (reinterpret_cast<xcb_mapping_notify_event_t*>(event)->request != XCB_MAPPING_POINTER)
+            scheduleRegrab();
         return;
     }
+}
+
+void X11GlobalKeys::scheduleRegrab() {
+    // A layout switch sends several notices at once: grab again once, after the last.
+    if (regrabPending)
+        return;
+    regrabPending = true;
+    QTimer::singleShot(0, this, &X11GlobalKeys::regrabAll);
 }

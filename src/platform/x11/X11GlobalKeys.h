@@ -49,6 +49,7 @@ private:
     QList<quint8> keycodesOf(quint32 sym) const;
     // After the keyboard map or the modifier map changed, the same keys sit on other key codes.
     void regrabAll();
+    void scheduleRegrab();
 
     xcb_connection_t* c = nullptr;
     quint32 root = 0;
@@ -60,4 +61,5 @@ private:
     QHash<quint8, quint32> down; // keycode → handle whose press has not been released yet
     quint32 nextHandle = 1;
     bool regrabPending = false;
+    quint8 xkbEvent = 0; // XKB's event code on this connection; 0 without XKB
 };
