@@ -9,6 +9,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <gtest/gtest.h>
 
@@ -70,6 +74,79 @@ QString waitForNewPng(Desktop& desktop, const QStringList& before, int ms = 8000
         },
         ms);
     return found;
+}
+
+// The scroll tool first in the pill, at its left end; the one-time toolbar steps marked done so that
+// the stored order survives the launch.
+void scrollToolFirst(Desktop& desktop) {
+    QJsonObject settings;
+    for (const char* flag : {"picto.toolShareSecondLastV6", "picto.toolResizeRotateV5", "picto.toolOrderV2"})
+        settings[QLatin1String(flag)] = Desktop::typed("bool", true);
+    settings[QStringLiteral("picto.toolOrder")] =
+        Desktop::typed("array", QJsonArray{Desktop::typed("string", QStringLiteral("scroll"))});
+    settings[QStringLiteral("picto.toolHidden")] = Desktop::typed("array", QJsonArray{});
+    const QString folder = desktop.configHome() + QStringLiteral("/Pictolarium");
+    QDir().mkpath(folder);
+    QFile file(folder + QStringLiteral("/org.pictolarium.Pictolarium.json"));
+    if (file.open(QIODevice::WriteOnly))
+        file.write(QJsonDocument(settings).toJson());
+}
+
+// Clicks the card's scroll tool: the first button of the dark pill across the card's bottom.
+bool clickScrollTool(Desktop& desktop) {
+    const QList<quint32> cards = visible(desktop, QStringLiteral("^Pictolarium Card$"));
+    if (cards.isEmpty())
+        return false;
+    const QRect card = desktop.clientGeometry(cards.first());
+    const QImage screen = desktop.screenshot();
+    const int pillY = card.bottom() - 22 - 18;
+    for (int x = card.left(); x <= card.right(); ++x) {
+        const QColor c = screen.pixelColor(x, pillY);
+        if (c.red() + c.green() + c.blue() < 200) {
+            desktop.moveTo(QPoint(x + 21, pillY));
+            Desktop::pause(300);
+            desktop.xdotool({QStringLiteral("click"), QStringLiteral("1")});
+            return true;
+        }
+    }
+    return false;
+}
+
+// xterm's colour cube: index 16 + 36 r + 6 g + b, each step one of these levels.
+int cubeIndex(QRgb colour) {
+    static const int levels[] = {0, 95, 135, 175, 215, 255};
+    auto step = [](int v) {
+        for (int i = 0; i < 6; ++i)
+            if (levels[i] == v)
+                return i;
+        return -1;
+    };
+    const int r = step(qRed(colour)), g = step(qGreen(colour)), b = step(qBlue(colour));
+    return r < 0 || g < 0 || b < 0 ? -1 : 16 + 36 * r + 6 * g + b;
+}
+
+// The terminal line each row of a picture shows, read from its background colour (the commonest colour
+// of the row's band), with runs of one line collapsed; lines are numbered from 1.
+QList<int> linesShown(const QImage& image, int left, int width) {
+    QList<int> lines;
+    for (int y = 0; y < image.height(); ++y) {
+        QHash<QRgb, int> counts;
+        for (int x = left; x < left + width && x < image.width(); ++x)
+            ++counts[image.pixel(x, y) & 0xffffff];
+        QRgb common = 0;
+        int most = 0;
+        for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+            if (it.value() > most) {
+                most = it.value();
+                common = it.key();
+            }
+        const int index = cubeIndex(common | 0xff000000u);
+        // Black and white are the terminal's own colours, not a line's.
+        const int line = index <= 16 || index >= 231 || most < width / 2 ? -1 : index - 16;
+        if (line > 0 && (lines.isEmpty() || lines.last() != line))
+            lines.append(line);
+    }
+    return lines;
 }
 
 } // namespace
@@ -238,4 +315,77 @@ TEST(RealDesktop, ASeeThroughFramelessWindowIsCapturedAsAWindowWithItsAlphaAndNo
     EXPECT_EQ(qAlpha(image.pixel(240, 90)), 0) << "the clear half is not clear";
     Capture::setWindowList(nullptr);
     Capture::setTool({});
+}
+
+TEST(RealDesktop, ATerminalScrolledInBurstsAndBackUpGivesEveryLineOnceInOrder) {
+    Desktop::Options options;
+    options.tray = false;
+    Desktop desktop(options);
+    ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
+    desktop.run(QStringLiteral("xsetroot"), {QStringLiteral("-solid"), QStringLiteral("#5080c0")});
+    scrollToolFirst(desktop);
+    desktop.startApp();
+    ASSERT_TRUE(desktop.waitForApp());
+    // 150 lines, each on a background colour of its own.
+    const QString script = QStringLiteral(
+        "i=1; while [ $i -le 150 ]; do printf '\\033[48;5;%dm%-50s\\033[0m\\n' $((16+i)) \"line $i\"; i=$((i+1)); done; "
+        "sleep 600");
+    const QRect client = startXterm(desktop, {QStringLiteral("-geometry"), QStringLiteral("60x30+100+40"), QStringLiteral("-e"),
+                                              QStringLiteral("sh"), QStringLiteral("-c"), script});
+    ASSERT_FALSE(client.isEmpty());
+    desktop.moveTo(client.center());
+    Desktop::pause(200);
+    desktop.xdotool({QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("40"), QStringLiteral("--delay"),
+                     QStringLiteral("20"), QStringLiteral("4")});
+    Desktop::pause(500);
+
+    // The card opens at the pointer near the window's bottom, so its pill lies below the window.
+    desktop.moveTo(QPoint(client.center().x(), client.bottom() - 10));
+    Desktop::pause(200);
+    key(desktop, QStringLiteral("super+shift+d"));
+    const QString capture = waitForNewPng(desktop, {});
+    ASSERT_FALSE(capture.isEmpty()) << desktop.appStderr().toStdString();
+    ASSERT_TRUE(Desktop::waitUntil([&] { return !visible(desktop, QStringLiteral("^Pictolarium Card$")).isEmpty(); }, 5000));
+    Desktop::pause(400);
+    ASSERT_TRUE(clickScrollTool(desktop));
+    ASSERT_TRUE(Desktop::waitUntil([&] { return !visible(desktop, QStringLiteral("^Pictolarium Scroll Hint$")).isEmpty(); }, 5000));
+
+    desktop.moveTo(client.center());
+    Desktop::pause(400);
+    auto wheel = [&](const char* button, int clicks) {
+        desktop.xdotool({QStringLiteral("click"), QStringLiteral("--repeat"), QString::number(clicks), QStringLiteral("--delay"),
+                         QStringLiteral("40"), QLatin1String(button)});
+        Desktop::pause(400);
+    };
+    for (int burst = 0; burst < 4; ++burst)
+        wheel("5", 3);
+    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/scroll-xterm-recording.png"));
+    wheel("4", 2); // back up a little
+    wheel("5", 3); // and down past where it was
+    wheel("4", 1);
+    key(desktop, QStringLiteral("super+shift+d"));
+    QString full;
+    ASSERT_TRUE(Desktop::waitUntil(
+        [&] {
+            for (const QString& name : pngs(desktop))
+                if (name.endsWith(QStringLiteral(" full.png")))
+                    full = name;
+            return !full.isEmpty();
+        },
+        20000))
+        << desktop.appStderr().toStdString();
+    Desktop::pause(500);
+    const QImage page(QDir(desktop.shotsFolder()).filePath(full));
+    page.save(Desktop::shotsDir() + QStringLiteral("/scroll-xterm-full.png"));
+    ASSERT_FALSE(page.isNull());
+    // The text band starts a few pixels into the client, which lies inside the captured frame.
+    const QImage first(QDir(desktop.shotsFolder()).filePath(capture));
+    const int inset = first.width() - client.width(); // the frame's left and right borders together
+    const QList<int> lines = linesShown(page, inset / 2 + 10, 250);
+    std::printf("full page %dx%d, lines %d..%d, %lld runs\n", page.width(), page.height(), lines.value(0),
+                lines.isEmpty() ? 0 : lines.last(), qint64(lines.size()));
+    ASSERT_GE(lines.size(), 60) << "too few lines recorded";
+    EXPECT_EQ(lines.first(), 1);
+    for (qsizetype i = 1; i < lines.size(); ++i)
+        EXPECT_EQ(lines[i], lines[i - 1] + 1) << "after line " << lines[i - 1];
 }
