@@ -24,6 +24,8 @@ packages=(
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     xvfb xauth openbox tint2 xcompmgr xdotool x11-utils x11-xserver-utils xterm
     imagemagick scrot hyperfine xdg-utils dbus-x11 procps python3
+    # a real browser for the full-page recording test
+    chromium
 )
 
 missing=()

@@ -32,10 +32,14 @@ constexpr int agreeTolerance = 14;
 constexpr int agreeTenths = 7; // a row matches when 70 % of its columns agree
 constexpr int minTested = 8;
 constexpr double minRatio = 0.72;
-// Among shifts whose probes agree, the one whose whole overlap has the fewest disagreeing samples is the
-// true one: lines of text that look alike (numbered lines, a list) agree at many shifts, but only one
-// lines up every row. A larger shift must do better by this share of samples to be preferred.
-constexpr double overlapPreference = 0.002;
+// Among shifts whose probes agree, the one whose whole overlap differs least (mean grey difference per
+// sample) is the true one: lines of text that look alike (numbered lines, a list, bands of similar
+// colour) agree within the probes' tolerance at many shifts, but only one repeats every row exactly.
+// One overlap beats another when it differs clearly less: by a quarter, and at least by a tenth of a
+// grey level (a moving scrollbar thumb keeps even the true shift from a perfect 0).
+bool clearlyBetter(double mean, double than) {
+    return mean < than - std::max(0.1, than * 0.25);
+}
 
 QString cantStitch() {
     return QStringLiteral("Can't stitch");
@@ -206,7 +210,7 @@ ColumnFlags staticColumns(const Signature& prev, const Signature& next) {
 
 namespace {
 
-// The shift from prev to next (0 when nothing moved) and the share of disagreeing samples at it.
+// The shift from prev to next (0 when nothing moved) and the mean difference of its overlap.
 std::optional<std::pair<int, double>> bestShift(const Signature& prev, const Signature& next) {
     if (prev.size() < size_t(minRows) || prev.size() > size_t(INT_MAX) || next.size() < prev.size())
         return std::nullopt;
@@ -261,13 +265,13 @@ std::optional<std::pair<int, double>> bestShift(const Signature& prev, const Sig
         // Every changed row of the overlap, sample by sample; rows that stay put (a title bar, a status
         // line) say nothing about the shift and are left out as the probes are.
         const int compared = int(std::lower_bound(changedRows.begin(), changedRows.end(), rows - s) - changedRows.begin());
-        qint64 missing = 0;
+        qint64 difference = 0;
         for (int k = 0; k < compared; ++k) {
             const int r = changedRows[size_t(k)];
-            missing += listed - agreeing(prev[size_t(r + s)], next[size_t(r)], mask);
+            difference += listedDistance(prev[size_t(r + s)], next[size_t(r)], mask);
         }
-        const double mismatch = double(missing) / (double(compared) * listed);
-        if (!best || mismatch < bestMismatch - overlapPreference) {
+        const double mismatch = double(difference) / (double(compared) * listed);
+        if (!best || clearlyBetter(mismatch, bestMismatch)) {
             best = s;
             bestMismatch = mismatch;
         }
@@ -286,7 +290,7 @@ std::optional<int> newRows(const Signature& prev, const Signature& next) {
     // A window scrolled back up also lines up, badly, at some downward shift when its rows look alike;
     // when the content lines up better moved down, that is what happened, and nothing is new below.
     const auto backward = bestShift(next, prev);
-    if (backward && backward->first > 0 && backward->second < forward->second - overlapPreference)
+    if (backward && backward->first > 0 && clearlyBetter(backward->second, forward->second))
         return std::nullopt;
     return forward->first;
 }

@@ -14,6 +14,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QStandardPaths>
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -388,4 +389,150 @@ TEST(RealDesktop, ATerminalScrolledInBurstsAndBackUpGivesEveryLineOnceInOrder) {
     EXPECT_EQ(lines.first(), 1);
     for (qsizetype i = 1; i < lines.size(); ++i)
         EXPECT_EQ(lines[i], lines[i - 1] + 1) << "after line " << lines[i - 1];
+}
+
+namespace {
+
+// Paragraph n's background: each channel one of ten light steps, so the colour gives the number back
+// and the card's dark pill stands out against any of them.
+QColor paragraphColour(int n) {
+    return QColor(80 + (n % 10) * 19, 80 + (n / 10 % 10) * 19, 80 + (n / 100 % 10) * 19);
+}
+
+int paragraphOf(QRgb c) {
+    auto step = [](int v) {
+        const int s = (v - 80 + 9) / 19;
+        return v >= 77 && s < 10 && std::abs(80 + s * 19 - v) <= 3 ? s : -1;
+    };
+    const int a = step(qRed(c)), b = step(qGreen(c)), d = step(qBlue(c));
+    return a < 0 || b < 0 || d < 0 ? -1 : a + 10 * b + 100 * d;
+}
+
+QString findBrowser() {
+    for (const char* name : {"chromium", "chromium-browser"}) {
+        const QString path = QStandardPaths::findExecutable(QLatin1String(name));
+        if (!path.isEmpty())
+            return path;
+    }
+    return {};
+}
+
+} // namespace
+
+TEST(RealDesktop, ABrowserPageScrolledSmoothlyInBurstsGivesEveryParagraphOnceAndNoHint) {
+    const QString browser = findBrowser();
+    if (browser.isEmpty())
+        GTEST_SKIP() << "no chromium installed (scripts/install-deps.sh installs it)";
+    Desktop::Options options;
+    options.tray = false;
+    Desktop desktop(options);
+    ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
+    scrollToolFirst(desktop);
+    desktop.startApp();
+    ASSERT_TRUE(desktop.waitForApp());
+
+    QString html = QStringLiteral("<!doctype html><html><head><style>body{margin:0}div{height:70px;margin:0;"
+                                  "padding-left:16px;font:20px sans-serif;line-height:70px;color:#fff}</style></head><body>");
+    for (int n = 1; n <= 200; ++n)
+        html += QStringLiteral("<div style=\"background:%1\">Paragraph %2</div>").arg(paragraphColour(n).name()).arg(n);
+    html += QStringLiteral("</body></html>");
+    const QString pagePath = desktop.home() + QStringLiteral("/page.html");
+    QFile file(pagePath);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(html.toUtf8());
+    file.close();
+    // A window that fills the screen, so the recording's hint has to go over it.
+    desktop.start(browser, {QStringLiteral("--no-sandbox"), QStringLiteral("--no-first-run"), QStringLiteral("--disable-gpu"),
+                            QStringLiteral("--no-default-browser-check"), QStringLiteral("--password-store=basic"),
+                            QStringLiteral("--enable-smooth-scrolling"), QStringLiteral("--window-position=0,0"),
+                            QStringLiteral("--window-size=1280,800"),
+                            QStringLiteral("--user-data-dir=") + desktop.folder(QStringLiteral("chromium")),
+                            QStringLiteral("--app=file://") + pagePath});
+    quint32 id = 0;
+    ASSERT_TRUE(Desktop::waitUntil(
+        [&] {
+            const QList<quint32> ids = visible(desktop, QStringLiteral("chromium"), QStringLiteral("--class"));
+            for (quint32 w : ids)
+                if (desktop.clientGeometry(w).width() > 600)
+                    id = w;
+            return id != 0;
+        },
+        30000));
+    Desktop::pause(3000);
+    const QRect client = desktop.clientGeometry(id);
+    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/scroll-browser-start.png"));
+
+    desktop.moveTo(QPoint(client.center().x(), client.bottom() - 60));
+    Desktop::pause(200);
+    key(desktop, QStringLiteral("super+shift+d"));
+    const QString capture = waitForNewPng(desktop, {});
+    ASSERT_FALSE(capture.isEmpty()) << desktop.appStderr().toStdString();
+    ASSERT_TRUE(Desktop::waitUntil([&] { return !visible(desktop, QStringLiteral("^Pictolarium Card$")).isEmpty(); }, 5000));
+    Desktop::pause(400);
+    ASSERT_TRUE(clickScrollTool(desktop));
+    ASSERT_TRUE(Desktop::waitUntil([&] { return !visible(desktop, QStringLiteral("^Pictolarium Scroll Hint$")).isEmpty(); }, 5000));
+    desktop.moveTo(QPoint(client.center().x(), client.top() + 200));
+    Desktop::pause(500);
+    auto wheel = [&](const char* button, int clicks) {
+        desktop.xdotool({QStringLiteral("click"), QStringLiteral("--repeat"), QString::number(clicks), QStringLiteral("--delay"),
+                         QStringLiteral("40"), QLatin1String(button)});
+        Desktop::pause(700);
+    };
+    for (int burst = 0; burst < 5; ++burst)
+        wheel("5", 3);
+    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/scroll-browser-recording.png"));
+    wheel("4", 2);
+    wheel("5", 1);
+    key(desktop, QStringLiteral("super+shift+d"));
+    QString full;
+    ASSERT_TRUE(Desktop::waitUntil(
+        [&] {
+            for (const QString& name : pngs(desktop))
+                if (name.endsWith(QStringLiteral(" full.png")))
+                    full = name;
+            return !full.isEmpty();
+        },
+        30000))
+        << desktop.appStderr().toStdString();
+    Desktop::pause(500);
+    const QImage page(QDir(desktop.shotsFolder()).filePath(full));
+    page.save(Desktop::shotsDir() + QStringLiteral("/scroll-browser-full.png"));
+    ASSERT_FALSE(page.isNull());
+
+    // Every row from the first paragraph's to the last one's, read across the middle where the hint
+    // would be, is a paragraph's colour: no hint, no gap; and the paragraphs come once each, in order.
+    QList<int> seen;
+    int firstRow = -1, lastRow = -1;
+    QList<int> rowParagraph;
+    for (int y = 0; y < page.height(); ++y) {
+        QHash<QRgb, int> counts;
+        for (int x = page.width() / 2 - 200; x < page.width() / 2 + 200; ++x)
+            ++counts[page.pixel(x, y)];
+        QRgb common = 0;
+        int most = 0;
+        for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+            if (it.value() > most) {
+                most = it.value();
+                common = it.key();
+            }
+        const int n = most == 400 ? paragraphOf(common) : -1;
+        rowParagraph.append(n);
+        if (n > 0) {
+            if (firstRow < 0)
+                firstRow = y;
+            lastRow = y;
+            if (seen.isEmpty() || seen.last() != n)
+                seen.append(n);
+        }
+    }
+    std::printf("full page %dx%d, paragraphs %d..%d in %lld runs, rows %d..%d\n", page.width(), page.height(),
+                seen.value(0), seen.isEmpty() ? 0 : seen.last(), qint64(seen.size()), firstRow, lastRow);
+    ASSERT_GE(seen.size(), 20);
+    EXPECT_EQ(seen.first(), 1);
+    for (qsizetype i = 1; i < seen.size(); ++i)
+        EXPECT_EQ(seen[i], seen[i - 1] + 1) << "after paragraph " << seen[i - 1];
+    int foreign = 0;
+    for (int y = firstRow; y <= lastRow; ++y)
+        foreign += rowParagraph[y] <= 0;
+    EXPECT_EQ(foreign, 0) << "rows that are no paragraph's (a hint, a seam) between the first and the last";
 }
