@@ -322,6 +322,20 @@ TEST(ScrollRecorder, HintNamesTheStoredShortcutAndSitsBesideTheWindow) {
     for (const Case& c : cases)
         EXPECT_EQ(ScrollRecorder::hintPosition(c.window, hint, c.visible), c.at) << c.name;
 
+    // Where the hint has to go over the window, every grab keeps only the larger part clear of it.
+    struct Clear {
+        const char* name;
+        QRect window, hintAt;
+        QRect rows;
+    } clear[] = {
+        {"beside the window", {100, 100, 400, 300}, {150, 410, 300, 34}, {}},
+        {"over its bottom", {0, 20, 1280, 740}, {490, 726, 300, 34}, {0, 0, 1280, 704}},
+        {"over its top", {0, 0, 1280, 740}, {490, 10, 300, 34}, {0, 46, 1280, 694}},
+        {"the window partly off the desktop", {0, -100, 1280, 900}, {490, 726, 300, 34}, {0, 0, 1280, 724}},
+    };
+    for (const Clear& c : clear)
+        EXPECT_EQ(ScrollRecorder::rowsClearOfHint(c.window, c.hintAt, QRect(0, 0, 1280, 800)), c.rows) << c.name;
+
     // The panel goes when the recording ends.
     FakeScreen screen;
     ScrollRecorder::Services services = screen.services();
