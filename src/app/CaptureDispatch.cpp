@@ -148,7 +148,8 @@ void AppDelegate::openFiles(const QList<QUrl>& urls) {
         }
         Thumbnail::open(Shot{page.url, page.image, appName, std::nullopt}, session, QCursor::pos());
         if (session->pageCount() >= 2)
-            Toast::show(QString::number(session->pageCount()) + QStringLiteral(" pages \u00b7 use \u2039 \u203a under the picture"),
+            Toast::show(QString::number(session->pageCount()) +
+                            QStringLiteral(" pages \u00b7 use \u2039 \u203a under the picture"),
                         QCursor::pos(), 1.6);
         return;
     }

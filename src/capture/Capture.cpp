@@ -87,11 +87,13 @@ QString quoted(const QString& path) {
 QString ourWords(const QString& toolText, const QString& folder) {
     if (toolText.contains(QStringLiteral("No space left")) || toolText.contains(QStringLiteral("quota exceeded")))
         return QStringLiteral("Can't save the screenshot in ") + quoted(folder) + QStringLiteral(": the disk is full.");
-    if (toolText.contains(QStringLiteral("Read-only file system")) || toolText.contains(QStringLiteral("Permission denied")) ||
+    if (toolText.contains(QStringLiteral("Read-only file system")) ||
+        toolText.contains(QStringLiteral("Permission denied")) ||
         toolText.contains(QStringLiteral("Operation not permitted")))
         return QStringLiteral("Can't save the screenshot in ") + quoted(folder) +
                QStringLiteral(": the folder is read-only.");
-    if (toolText.contains(QStringLiteral("No such file or directory")) || toolText.contains(QStringLiteral("Not a directory")))
+    if (toolText.contains(QStringLiteral("No such file or directory")) ||
+        toolText.contains(QStringLiteral("Not a directory")))
         return QStringLiteral("Can't save the screenshot: the folder ") + quoted(folder) + QStringLiteral(" is gone.");
     if (toolText.contains(QStringLiteral("cannot write")))
         return QStringLiteral("Can't save the screenshot in ") + quoted(folder) + QLatin1Char('.');
@@ -212,7 +214,8 @@ QString folderProblem(const QString& folder) {
                QStringLiteral(" can't be made, because ") + quoted(existing) + QStringLiteral(" is read-only.");
     }
     if (!info.isWritable())
-        return QStringLiteral("Can't save screenshots in ") + quoted(folder) + QStringLiteral(": the folder is read-only.");
+        return QStringLiteral("Can't save screenshots in ") + quoted(folder) +
+               QStringLiteral(": the folder is read-only.");
     return {};
 }
 
@@ -301,7 +304,8 @@ Shot screenUnderCursor() {
         if (!image.isNull())
             return Shot{QUrl::fromLocalFile(written), std::move(image), QStringLiteral("Screen"), std::nullopt};
     }
-    throw CaptureError(text.isEmpty() ? QStringLiteral("Capture failed") : ourWords(text, QFileInfo(target).absolutePath()));
+    throw CaptureError(text.isEmpty() ? QStringLiteral("Capture failed")
+                                      : ourWords(text, QFileInfo(target).absolutePath()));
 }
 
 void region(std::function<void(std::optional<Shot>)> completion, std::function<void(QString)> failed) {

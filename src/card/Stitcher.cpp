@@ -264,7 +264,8 @@ std::optional<std::pair<int, double>> bestShift(const Signature& prev, const Sig
             continue;
         // Every changed row of the overlap, sample by sample; rows that stay put (a title bar, a status
         // line) say nothing about the shift and are left out as the probes are.
-        const int compared = int(std::lower_bound(changedRows.begin(), changedRows.end(), rows - s) - changedRows.begin());
+        const int compared =
+            int(std::lower_bound(changedRows.begin(), changedRows.end(), rows - s) - changedRows.begin());
         qint64 difference = 0;
         for (int k = 0; k < compared; ++k) {
             const int r = changedRows[size_t(k)];

@@ -43,8 +43,7 @@ QWidget* make(const QString& text, int height, int padding, const QString& title
         const int margin = std::max(0, (height - labelHeight) / 2);
         labelWidth = std::max(1, maxWidth - 2 * padding);
         label->setWordWrap(true);
-        const QRectF lines =
-            metrics.boundingRect(QRectF(0, 0, labelWidth, 1e6), Qt::TextWordWrap, text);
+        const QRectF lines = metrics.boundingRect(QRectF(0, 0, labelWidth, 1e6), Qt::TextWordWrap, text);
         labelHeight = int(std::ceil(lines.height()));
         labelWidth = std::min(labelWidth, int(std::ceil(lines.width())) + 1);
         height = std::max(height, labelHeight + 2 * margin);

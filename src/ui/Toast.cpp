@@ -4,12 +4,12 @@
 #include "ui/MessagePill.h"
 
 #include <QGuiApplication>
+#include <QPointer>
+#include <QPropertyAnimation>
+#include <QScreen>
+#include <QWidget>
 #include <algorithm>
 #include <cmath>
-#include <QPointer>
-#include <QScreen>
-#include <QPropertyAnimation>
-#include <QWidget>
 
 namespace {
 

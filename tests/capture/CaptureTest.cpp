@@ -147,9 +147,11 @@ TEST_F(CaptureTest, WindowCaptureReportsEveryFailureOfTheTool) {
         // The tool's reports become sentences of ours, never its raw words.
         {"window gone", QStringLiteral("printf 'pictolarium-screencapture: no window 77 \\n\\n' >&2; exit 1"),
          QStringLiteral("The window was gone before it could be captured.")},
-        {"full disk", QStringLiteral("echo \"pictolarium-screencapture: cannot write X.png: No space left on device\" >&2; exit 1"),
+        {"full disk",
+         QStringLiteral("echo \"pictolarium-screencapture: cannot write X.png: No space left on device\" >&2; exit 1"),
          QStringLiteral("Can't save the screenshot in \u201c~/Pictures/Pictolarium\u201d: the disk is full.")},
-        {"read-only", QStringLiteral("echo \"pictolarium-screencapture: cannot write X.png: Read-only file system\" >&2; exit 1"),
+        {"read-only",
+         QStringLiteral("echo \"pictolarium-screencapture: cannot write X.png: Read-only file system\" >&2; exit 1"),
          QStringLiteral("Can't save the screenshot in \u201c~/Pictures/Pictolarium\u201d: the folder is read-only.")},
         {"unknown words", QStringLiteral("echo 'pictolarium-screencapture: something odd' >&2; exit 1"),
          QStringLiteral("Capture failed")},
@@ -318,7 +320,8 @@ TEST_F(CaptureTest, AFolderThatCannotTakeScreenshotsIsNamedWithTheCause) {
     EXPECT_TRUE(QFileInfo(root + QStringLiteral("/a/b")).isDir());
     // A file where the folder goes, or where one of its parents goes.
     ASSERT_TRUE(touch(root + QStringLiteral("/file")));
-    EXPECT_TRUE(Capture::folderProblem(root + QStringLiteral("/file")).contains(QStringLiteral("is a file, not a folder")));
+    EXPECT_TRUE(
+        Capture::folderProblem(root + QStringLiteral("/file")).contains(QStringLiteral("is a file, not a folder")));
     const QString under = Capture::folderProblem(root + QStringLiteral("/file/Pictolarium"));
     EXPECT_TRUE(under.contains(QStringLiteral("/file\u201d is a file, not a folder"))) << under.toStdString();
     // Under the home folder the path is shown the short way.
@@ -329,7 +332,8 @@ TEST_F(CaptureTest, AFolderThatCannotTakeScreenshotsIsNamedWithTheCause) {
         ASSERT_TRUE(QDir().mkpath(locked));
         QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner);
         EXPECT_TRUE(Capture::folderProblem(locked).contains(QStringLiteral("read-only")));
-        EXPECT_TRUE(Capture::folderProblem(locked + QStringLiteral("/Pictolarium")).contains(QStringLiteral("read-only")));
+        EXPECT_TRUE(
+            Capture::folderProblem(locked + QStringLiteral("/Pictolarium")).contains(QStringLiteral("read-only")));
         QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 }

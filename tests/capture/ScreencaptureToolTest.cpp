@@ -74,7 +74,8 @@ TEST(ScreencaptureTool, WritesAlphaWhenTheWindowHasIt) {
     XGrab::Pixels pixels = pixelsOf(premultiplied);
     pixels.alpha = true;
     std::string written, why;
-    ASSERT_TRUE(PngFile::writeNew(pixels, dir.filePath(QStringLiteral("clear.png")).toStdString(), written, why)) << why;
+    ASSERT_TRUE(PngFile::writeNew(pixels, dir.filePath(QStringLiteral("clear.png")).toStdString(), written, why))
+        << why;
     const QImage back(QString::fromStdString(written));
     ASSERT_TRUE(back.hasAlphaChannel());
     const QImage expected = premultiplied.convertToFormat(QImage::Format_ARGB32);

@@ -26,7 +26,8 @@ QStringList pngs(const Desktop& desktop) {
 }
 
 QList<quint32> visible(Desktop& desktop, const QString& pattern, const QString& by = QStringLiteral("--name")) {
-    const QString out = desktop.run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"), by, pattern});
+    const QString out = desktop.run(QStringLiteral("xdotool"),
+                                    {QStringLiteral("search"), QStringLiteral("--onlyvisible"), by, pattern});
     QList<quint32> ids;
     for (const QString& line : out.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
         ids.append(line.trimmed().toUInt());
@@ -157,9 +158,9 @@ TEST(RealDesktop, OurCardIsNeverInTheNextCaptureOfTheWindow) {
     ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
     desktop.startApp();
     ASSERT_TRUE(desktop.waitForApp());
-    const QRect client = startXterm(desktop, {QStringLiteral("-geometry"), QStringLiteral("90x30+80+60"),
-                                               QStringLiteral("-e"), QStringLiteral("sh"), QStringLiteral("-c"),
-                                               QStringLiteral("seq 1 40; sleep 600")});
+    const QRect client =
+        startXterm(desktop, {QStringLiteral("-geometry"), QStringLiteral("90x30+80+60"), QStringLiteral("-e"),
+                             QStringLiteral("sh"), QStringLiteral("-c"), QStringLiteral("seq 1 40; sleep 600")});
     ASSERT_FALSE(client.isEmpty());
     desktop.moveTo(client.center());
     Desktop::pause(300);
@@ -167,7 +168,8 @@ TEST(RealDesktop, OurCardIsNeverInTheNextCaptureOfTheWindow) {
     key(desktop, QStringLiteral("super+shift+d"));
     const QString first = waitForNewPng(desktop, {});
     ASSERT_FALSE(first.isEmpty()) << desktop.appStderr().toStdString();
-    ASSERT_TRUE(Desktop::waitUntil([&] { return !visible(desktop, QStringLiteral("^Pictolarium Card$")).isEmpty(); }, 5000));
+    ASSERT_TRUE(
+        Desktop::waitUntil([&] { return !visible(desktop, QStringLiteral("^Pictolarium Card$")).isEmpty(); }, 5000));
     Desktop::pause(1000);
     desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/own-windows-card-over-window.png"));
     // The card sits over the window, under the pointer.
@@ -182,7 +184,8 @@ TEST(RealDesktop, OurCardIsNeverInTheNextCaptureOfTheWindow) {
     b.save(Desktop::shotsDir() + QStringLiteral("/own-windows-second-capture.png"));
     EXPECT_EQ(differentPixels(a, b), 0) << "the second capture differs from the first";
     // The card is back after the grab, showing the new capture.
-    EXPECT_TRUE(Desktop::waitUntil([&] { return !visible(desktop, QStringLiteral("^Pictolarium Card$")).isEmpty(); }, 5000));
+    EXPECT_TRUE(
+        Desktop::waitUntil([&] { return !visible(desktop, QStringLiteral("^Pictolarium Card$")).isEmpty(); }, 5000));
 }
 
 TEST(RealDesktop, ASliceHeldForSecondsShowsItsOutlineAndGivesTheDraggedSize) {
@@ -249,7 +252,8 @@ TEST(RealDesktop, AScreenshotFolderThatCannotTakeFilesIsToldInOurWordsOnScreen) 
     desktop.moveTo(QPoint(1270, 400));
     Desktop::pause(300);
     key(desktop, QStringLiteral("super+shift+d"));
-    ASSERT_TRUE(Desktop::waitUntil([&] { return !visible(desktop, QStringLiteral("^Pictolarium Toast$")).isEmpty(); }, 5000));
+    ASSERT_TRUE(
+        Desktop::waitUntil([&] { return !visible(desktop, QStringLiteral("^Pictolarium Toast$")).isEmpty(); }, 5000));
     Desktop::pause(400);
     desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/folder-is-a-file-toast.png"));
     const QRect toast = desktop.clientGeometry(visible(desktop, QStringLiteral("^Pictolarium Toast$")).first());
@@ -265,7 +269,8 @@ TEST(RealDesktop, AScreenshotFolderThatCannotTakeFilesIsToldInOurWordsOnScreen) 
     QFile::setPermissions(desktop.shotsFolder(), QFile::ReadOwner | QFile::ExeOwner);
     Desktop::pause(3000);
     key(desktop, QStringLiteral("super+shift+d"));
-    ASSERT_TRUE(Desktop::waitUntil([&] { return !visible(desktop, QStringLiteral("^Pictolarium Toast$")).isEmpty(); }, 5000));
+    ASSERT_TRUE(
+        Desktop::waitUntil([&] { return !visible(desktop, QStringLiteral("^Pictolarium Toast$")).isEmpty(); }, 5000));
     Desktop::pause(400);
     desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/folder-read-only-toast.png"));
     QFile::setPermissions(desktop.shotsFolder(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -284,14 +289,18 @@ TEST(RealDesktop, ASeeThroughFramelessWindowIsCapturedAsAWindowWithItsAlphaAndNo
     Capture::setTool(QStringLiteral(SCREENCAPTURE_BIN));
     desktop.start(QStringLiteral(CLEAR_WINDOW_BIN), {QStringLiteral("200"), QStringLiteral("150")});
     QList<quint32> ids;
-    ASSERT_TRUE(Desktop::waitUntil([&] { return !(ids = visible(desktop, QStringLiteral("^Clear Window$"))).isEmpty(); }, 8000));
+    ASSERT_TRUE(Desktop::waitUntil(
+        [&] { return !(ids = visible(desktop, QStringLiteral("^Clear Window$"))).isEmpty(); }, 8000));
     const quint32 id = ids.first();
     // The toolkit's own type comes first in the list, before the standard one.
-    const QString types = desktop.run(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(id), QStringLiteral("_NET_WM_WINDOW_TYPE")});
-    EXPECT_TRUE(types.contains(QStringLiteral("_KDE_NET_WM_WINDOW_TYPE_OVERRIDE, _NET_WM_WINDOW_TYPE_NORMAL"))) << types.toStdString();
-    desktop.run(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(id), QStringLiteral("-f"), QStringLiteral("_GTK_FRAME_EXTENTS"),
-                                          QStringLiteral("32c"), QStringLiteral("-set"), QStringLiteral("_GTK_FRAME_EXTENTS"),
-                                          QStringLiteral("10, 10, 10, 10")});
+    const QString types = desktop.run(
+        QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(id), QStringLiteral("_NET_WM_WINDOW_TYPE")});
+    EXPECT_TRUE(types.contains(QStringLiteral("_KDE_NET_WM_WINDOW_TYPE_OVERRIDE, _NET_WM_WINDOW_TYPE_NORMAL")))
+        << types.toStdString();
+    desktop.run(QStringLiteral("xprop"),
+                {QStringLiteral("-id"), QString::number(id), QStringLiteral("-f"), QStringLiteral("_GTK_FRAME_EXTENTS"),
+                 QStringLiteral("32c"), QStringLiteral("-set"), QStringLiteral("_GTK_FRAME_EXTENTS"),
+                 QStringLiteral("10, 10, 10, 10")});
     Desktop::pause(500);
     const QRect client = desktop.clientGeometry(id);
     // On the shadow the pointer is not on the window.
@@ -328,16 +337,17 @@ TEST(RealDesktop, ATerminalScrolledInBurstsAndBackUpGivesEveryLineOnceInOrder) {
     desktop.startApp();
     ASSERT_TRUE(desktop.waitForApp());
     // 150 lines, each on a background colour of its own.
-    const QString script = QStringLiteral(
-        "i=1; while [ $i -le 150 ]; do printf '\\033[48;5;%dm%-50s\\033[0m\\n' $((16+i)) \"line $i\"; i=$((i+1)); done; "
-        "sleep 600");
-    const QRect client = startXterm(desktop, {QStringLiteral("-geometry"), QStringLiteral("60x30+100+40"), QStringLiteral("-e"),
-                                              QStringLiteral("sh"), QStringLiteral("-c"), script});
+    const QString script = QStringLiteral("i=1; while [ $i -le 150 ]; do printf '\\033[48;5;%dm%-50s\\033[0m\\n' "
+                                          "$((16+i)) \"line $i\"; i=$((i+1)); done; "
+                                          "sleep 600");
+    const QRect client =
+        startXterm(desktop, {QStringLiteral("-geometry"), QStringLiteral("60x30+100+40"), QStringLiteral("-e"),
+                             QStringLiteral("sh"), QStringLiteral("-c"), script});
     ASSERT_FALSE(client.isEmpty());
     desktop.moveTo(client.center());
     Desktop::pause(200);
-    desktop.xdotool({QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("40"), QStringLiteral("--delay"),
-                     QStringLiteral("20"), QStringLiteral("4")});
+    desktop.xdotool({QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("40"),
+                     QStringLiteral("--delay"), QStringLiteral("20"), QStringLiteral("4")});
     Desktop::pause(500);
 
     // The card opens at the pointer near the window's bottom, so its pill lies below the window.
@@ -346,16 +356,18 @@ TEST(RealDesktop, ATerminalScrolledInBurstsAndBackUpGivesEveryLineOnceInOrder) {
     key(desktop, QStringLiteral("super+shift+d"));
     const QString capture = waitForNewPng(desktop, {});
     ASSERT_FALSE(capture.isEmpty()) << desktop.appStderr().toStdString();
-    ASSERT_TRUE(Desktop::waitUntil([&] { return !visible(desktop, QStringLiteral("^Pictolarium Card$")).isEmpty(); }, 5000));
+    ASSERT_TRUE(
+        Desktop::waitUntil([&] { return !visible(desktop, QStringLiteral("^Pictolarium Card$")).isEmpty(); }, 5000));
     Desktop::pause(400);
     ASSERT_TRUE(clickScrollTool(desktop));
-    ASSERT_TRUE(Desktop::waitUntil([&] { return !visible(desktop, QStringLiteral("^Pictolarium Scroll Hint$")).isEmpty(); }, 5000));
+    ASSERT_TRUE(Desktop::waitUntil(
+        [&] { return !visible(desktop, QStringLiteral("^Pictolarium Scroll Hint$")).isEmpty(); }, 5000));
 
     desktop.moveTo(client.center());
     Desktop::pause(400);
     auto wheel = [&](const char* button, int clicks) {
-        desktop.xdotool({QStringLiteral("click"), QStringLiteral("--repeat"), QString::number(clicks), QStringLiteral("--delay"),
-                         QStringLiteral("40"), QLatin1String(button)});
+        desktop.xdotool({QStringLiteral("click"), QStringLiteral("--repeat"), QString::number(clicks),
+                         QStringLiteral("--delay"), QStringLiteral("40"), QLatin1String(button)});
         Desktop::pause(400);
     };
     for (int burst = 0; burst < 4; ++burst)
@@ -431,8 +443,9 @@ TEST(RealDesktop, ABrowserPageScrolledSmoothlyInBurstsGivesEveryParagraphOnceAnd
     desktop.startApp();
     ASSERT_TRUE(desktop.waitForApp());
 
-    QString html = QStringLiteral("<!doctype html><html><head><style>body{margin:0}div{height:70px;margin:0;"
-                                  "padding-left:16px;font:20px sans-serif;line-height:70px;color:#fff}</style></head><body>");
+    QString html =
+        QStringLiteral("<!doctype html><html><head><style>body{margin:0}div{height:70px;margin:0;"
+                       "padding-left:16px;font:20px sans-serif;line-height:70px;color:#fff}</style></head><body>");
     for (int n = 1; n <= 200; ++n)
         html += QStringLiteral("<div style=\"background:%1\">Paragraph %2</div>").arg(paragraphColour(n).name()).arg(n);
     html += QStringLiteral("</body></html>");
@@ -442,10 +455,10 @@ TEST(RealDesktop, ABrowserPageScrolledSmoothlyInBurstsGivesEveryParagraphOnceAnd
     file.write(html.toUtf8());
     file.close();
     // A window that fills the screen, so the recording's hint has to go over it.
-    desktop.start(browser, {QStringLiteral("--no-sandbox"), QStringLiteral("--no-first-run"), QStringLiteral("--disable-gpu"),
-                            QStringLiteral("--no-default-browser-check"), QStringLiteral("--password-store=basic"),
-                            QStringLiteral("--enable-smooth-scrolling"), QStringLiteral("--window-position=0,0"),
-                            QStringLiteral("--window-size=1280,800"),
+    desktop.start(browser, {QStringLiteral("--no-sandbox"), QStringLiteral("--no-first-run"),
+                            QStringLiteral("--disable-gpu"), QStringLiteral("--no-default-browser-check"),
+                            QStringLiteral("--password-store=basic"), QStringLiteral("--enable-smooth-scrolling"),
+                            QStringLiteral("--window-position=0,0"), QStringLiteral("--window-size=1280,800"),
                             QStringLiteral("--user-data-dir=") + desktop.folder(QStringLiteral("chromium")),
                             QStringLiteral("--app=file://") + pagePath});
     quint32 id = 0;
@@ -467,15 +480,17 @@ TEST(RealDesktop, ABrowserPageScrolledSmoothlyInBurstsGivesEveryParagraphOnceAnd
     key(desktop, QStringLiteral("super+shift+d"));
     const QString capture = waitForNewPng(desktop, {});
     ASSERT_FALSE(capture.isEmpty()) << desktop.appStderr().toStdString();
-    ASSERT_TRUE(Desktop::waitUntil([&] { return !visible(desktop, QStringLiteral("^Pictolarium Card$")).isEmpty(); }, 5000));
+    ASSERT_TRUE(
+        Desktop::waitUntil([&] { return !visible(desktop, QStringLiteral("^Pictolarium Card$")).isEmpty(); }, 5000));
     Desktop::pause(400);
     ASSERT_TRUE(clickScrollTool(desktop));
-    ASSERT_TRUE(Desktop::waitUntil([&] { return !visible(desktop, QStringLiteral("^Pictolarium Scroll Hint$")).isEmpty(); }, 5000));
+    ASSERT_TRUE(Desktop::waitUntil(
+        [&] { return !visible(desktop, QStringLiteral("^Pictolarium Scroll Hint$")).isEmpty(); }, 5000));
     desktop.moveTo(QPoint(client.center().x(), client.top() + 200));
     Desktop::pause(500);
     auto wheel = [&](const char* button, int clicks) {
-        desktop.xdotool({QStringLiteral("click"), QStringLiteral("--repeat"), QString::number(clicks), QStringLiteral("--delay"),
-                         QStringLiteral("40"), QLatin1String(button)});
+        desktop.xdotool({QStringLiteral("click"), QStringLiteral("--repeat"), QString::number(clicks),
+                         QStringLiteral("--delay"), QStringLiteral("40"), QLatin1String(button)});
         Desktop::pause(700);
     };
     for (int burst = 0; burst < 5; ++burst)

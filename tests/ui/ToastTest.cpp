@@ -2,9 +2,9 @@
 
 #include <QApplication>
 #include <QGuiApplication>
-#include <QScreen>
 #include <QLabel>
 #include <QPointer>
+#include <QScreen>
 #include <QTest>
 #include <QWidget>
 #include <gtest/gtest.h>
@@ -78,7 +78,7 @@ TEST_F(ToastTest, StaysOnItsScreenAndWrapsWhatIsWiderThanIt) {
         // Every line of the text shows inside the pill.
         EXPECT_LE(label->geometry().bottom(), window->height());
         EXPECT_GE(label->height(), label->heightForWidth(label->width()) > 0 ? label->heightForWidth(label->width())
-                                                                              : label->sizeHint().height());
+                                                                             : label->sizeHint().height());
     }
 }
 

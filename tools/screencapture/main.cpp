@@ -16,11 +16,11 @@
 
 #include <xcb/composite.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <array>
 #include <optional>
 #include <string>
 
@@ -141,8 +141,8 @@ std::optional<std::array<int, 4>> shadowMargins(const Display& d, xcb_window_t w
         xcb_intern_atom_reply(d.c, xcb_intern_atom(d.c, 1, uint16_t(sizeof name - 1), name), nullptr));
     if (!atom || atom->atom == XCB_ATOM_NONE)
         return std::nullopt;
-    XcbReply<xcb_get_property_reply_t> value(xcb_get_property_reply(
-        d.c, xcb_get_property(d.c, 0, window, atom->atom, XCB_ATOM_CARDINAL, 0, 4), nullptr));
+    XcbReply<xcb_get_property_reply_t> value(
+        xcb_get_property_reply(d.c, xcb_get_property(d.c, 0, window, atom->atom, XCB_ATOM_CARDINAL, 0, 4), nullptr));
     if (!value || value->format != 32 || xcb_get_property_value_length(value.get()) != 16)
         return std::nullopt;
     const auto* v = static_cast<const uint32_t*>(xcb_get_property_value(value.get()));

@@ -89,19 +89,12 @@ bool X11WindowList::connect() {
         XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(c, cookies[i], nullptr));
         *targets[i] = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
     }
-    const char* extra[] = {"_GTK_FRAME_EXTENTS",
-                           "_NET_WM_WINDOW_TYPE_DESKTOP",
-                           "_NET_WM_WINDOW_TYPE_DOCK",
-                           "_NET_WM_WINDOW_TYPE_TOOLBAR",
-                           "_NET_WM_WINDOW_TYPE_MENU",
-                           "_NET_WM_WINDOW_TYPE_UTILITY",
-                           "_NET_WM_WINDOW_TYPE_SPLASH",
-                           "_NET_WM_WINDOW_TYPE_DROPDOWN_MENU",
-                           "_NET_WM_WINDOW_TYPE_POPUP_MENU",
-                           "_NET_WM_WINDOW_TYPE_TOOLTIP",
-                           "_NET_WM_WINDOW_TYPE_NOTIFICATION",
-                           "_NET_WM_WINDOW_TYPE_COMBO",
-                           "_NET_WM_WINDOW_TYPE_DND"};
+    const char* extra[] = {
+        "_GTK_FRAME_EXTENTS",          "_NET_WM_WINDOW_TYPE_DESKTOP",       "_NET_WM_WINDOW_TYPE_DOCK",
+        "_NET_WM_WINDOW_TYPE_TOOLBAR", "_NET_WM_WINDOW_TYPE_MENU",          "_NET_WM_WINDOW_TYPE_UTILITY",
+        "_NET_WM_WINDOW_TYPE_SPLASH",  "_NET_WM_WINDOW_TYPE_DROPDOWN_MENU", "_NET_WM_WINDOW_TYPE_POPUP_MENU",
+        "_NET_WM_WINDOW_TYPE_TOOLTIP", "_NET_WM_WINDOW_TYPE_NOTIFICATION",  "_NET_WM_WINDOW_TYPE_COMBO",
+        "_NET_WM_WINDOW_TYPE_DND"};
     xcb_intern_atom_cookie_t more[std::size(extra)];
     for (size_t i = 0; i < std::size(extra); ++i)
         more[i] = xcb_intern_atom(c, 0, uint16_t(std::strlen(extra[i])), extra[i]);
@@ -232,8 +225,9 @@ QList<WindowList::Window> X11WindowList::describe(const QList<quint32>& clients,
         }
         const QList<quint32> types = values<quint32>(type.get());
         // The first type we know is the one the window prefers; none known means a normal window.
-        const auto known = std::find_if(types.cbegin(), types.cend(),
-                                        [this](quint32 t) { return t != XCB_ATOM_NONE && atoms->knownTypes.contains(t); });
+        const auto known = std::find_if(types.cbegin(), types.cend(), [this](quint32 t) {
+            return t != XCB_ATOM_NONE && atoms->knownTypes.contains(t);
+        });
         w.normal = known == types.cend() || *known == atoms->typeNormal || *known == atoms->typeDialog;
         const QList<quint32> states = values<quint32>(state.get());
         w.visible = attributes->map_state == XCB_MAP_STATE_VIEWABLE && !states.contains(atoms->stateHidden);

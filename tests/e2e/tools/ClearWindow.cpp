@@ -24,8 +24,9 @@ protected:
         p.fillRect(rect(), QColor(0, 0, 0, 60));
         const QRect inner = rect().adjusted(10, 10, -10, -10);
         p.fillRect(QRect(inner.left(), inner.top(), inner.width() / 2, inner.height()), QColor(255, 0, 0));
-        p.fillRect(QRect(inner.left() + inner.width() / 2, inner.top(), inner.width() - inner.width() / 2, inner.height()),
-                   Qt::transparent);
+        p.fillRect(
+            QRect(inner.left() + inner.width() / 2, inner.top(), inner.width() - inner.width() / 2, inner.height()),
+            Qt::transparent);
     }
 };
 
