@@ -3,6 +3,7 @@
 #include "imaging/ShotFiles.h"
 #include "platform/WindowList.h"
 #include "ui/OwnWindows.h"
+#include "ui/UI.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -256,7 +257,9 @@ QString screencapture(quint32 window, const QString& target) {
 
 Shot capture(const WindowInfo& window) {
     const QString target = shotPath(readyFolder(), window.app, QDateTime::currentDateTime());
-    const auto showAgain = OwnWindows::hideOver(window.bounds);
+    // Under a compositor the tool copies the window's own picture, which nothing of ours covers: the
+    // card stays put. Without one it copies the screen, so our windows must step aside for the moment.
+    const std::function<void()> showAgain = UI::composited() ? [] {} : OwnWindows::hideOver(window.bounds);
     QString written;
     try {
         written = screencapture(window.id, target);
