@@ -84,6 +84,13 @@ std::pair<Shot, QString> stitch(const Shot& base, const QList<QImage>& frames, b
     }
     if (kept.size() < 2)
         throw Failure(QStringLiteral("Couldn't line up the frames \u2014 scroll a little slower next time"));
+    // The last frame not joined, and not one scrolled back above the page so far: the page stops short of
+    // where the recording ended, which the user is told rather than left to find out.
+    bool endLost = false;
+    if (frames.size() > 1 && frames.back().constBits() != kept.back().constBits()) {
+        const std::optional<int> back = Stitcher::newRows(frames.back(), kept.back());
+        endLost = !Stitcher::newRows(kept.back(), frames.back()) && !(back && *back > 0);
+    }
 
     QImage image = stitchAboveFixedRows(kept, offsets);
     // Screen grabs have no alpha, but their padding byte is whatever the display left there; taken over as
@@ -103,6 +110,8 @@ std::pair<Shot, QString> stitch(const Shot& base, const QList<QImage>& frames, b
     QString message = QStringLiteral("Full page \u00B7 %1 frames").arg(kept.size());
     if (stoppedAtLimit)
         message += QStringLiteral(" \u2014 the recording stopped at its size limit");
+    else if (endLost)
+        message += QStringLiteral(" \u2014 the end scrolled too fast to be joined; scroll a little slower next time");
     return {next, message};
 }
 

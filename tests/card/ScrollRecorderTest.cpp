@@ -376,6 +376,15 @@ TEST(ScrollCapture, StitchesTheKeptFramesIntoThePageBesideTheCardsFile) {
     const auto [again, cutShort] = ScrollCapture::stitch(base, frames, true);
     EXPECT_EQ(again.fileURL.fileName(), QStringLiteral("Editor 2024-01-01 at 10.00.00 full 2.png"));
     EXPECT_EQ(cutShort, QStringLiteral("Full page \u00B7 5 frames \u2014 the recording stopped at its size limit"));
+
+    // A last jump too far to join is said, not silently left out; a last frame scrolled back up is not.
+    const auto [lost, tooFast] = ScrollCapture::stitch(base, {frameAt(source, 0), frameAt(source, 37),
+                                                              frameAt(source, 37 + viewRows + 40)});
+    EXPECT_EQ(tooFast, QStringLiteral("Full page \u00B7 2 frames \u2014 the end scrolled too fast to be joined; scroll a "
+                                      "little slower next time"));
+    const auto [backUp, fine] =
+        ScrollCapture::stitch(base, {frameAt(source, 0), frameAt(source, 60), frameAt(source, 30)});
+    EXPECT_EQ(fine, QStringLiteral("Full page \u00B7 2 frames"));
 }
 
 TEST(ScrollCapture, FailsWithTheUsersWordsAndWritesNothing) {
