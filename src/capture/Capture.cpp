@@ -105,6 +105,12 @@ QString ourWords(const QString& toolText, const QString& folder) {
         return QStringLiteral("Can't reach the display to capture it.");
     if (toolText.contains(QStringLiteral("could not grab")))
         return QStringLiteral("Another program holds the keyboard or the pointer, so the slice could not start.");
+    if (toolText.contains(QStringLiteral("left open too long")))
+        return QStringLiteral("The slice was left open too long and was closed.");
+    if (toolText.contains(QStringLiteral("slice overlay")))
+        return QStringLiteral("The slice could not start: its overlay did not appear on the screen.");
+    if (toolText.contains(QStringLiteral("lost the connection")))
+        return QStringLiteral("The connection to the display was lost during the capture.");
     if (toolText.contains(QStringLiteral("not supported")))
         return QStringLiteral("The display's colour format is not supported.");
     return QStringLiteral("Capture failed");
