@@ -28,6 +28,9 @@ packages=(
     imagemagick scrot hyperfine xdg-utils dbus-x11 procps python3
     # the Recent search benchmark compares with fd
     fd-find
+
+    # a real browser for the full-page recording test
+    chromium
 )
 
 # Text recognition reads the language of the machine's locale as well, when Debian has its pack.

@@ -48,12 +48,14 @@ void AppDelegate::capture() {
 }
 
 void AppDelegate::captureRegion() {
-    Capture::region([](std::optional<Shot> shot) {
-        if (shot) {
-            Thumbnail::open(*shot, nullptr, QCursor::pos());
-            Notifications::defaultCenter().post(LibraryPanel::changed());
-        }
-    });
+    Capture::region(
+        [](std::optional<Shot> shot) {
+            if (shot) {
+                Thumbnail::open(*shot, nullptr, QCursor::pos());
+                Notifications::defaultCenter().post(LibraryPanel::changed());
+            }
+        },
+        [](const QString& why) { Toast::show(why, QCursor::pos(), 2.5); });
 }
 
 QList<QUrl> AppDelegate::finderSelection() {

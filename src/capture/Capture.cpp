@@ -2,6 +2,8 @@
 
 #include "imaging/ShotFiles.h"
 #include "platform/WindowList.h"
+#include "ui/OwnWindows.h"
+#include "ui/UI.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -11,6 +13,7 @@
 #include <QPointer>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTimer>
 
 #include <memory>
 
@@ -21,6 +24,9 @@ namespace {
 // A window or screen capture takes well under a second; a tool stuck far longer than that must not
 // freeze the program for good.
 constexpr int toolTimeoutMs = 20000;
+// Nobody drags one slice for ten minutes; a slice left open that long was forgotten (or is stuck)
+// and must not keep the screen frozen under its overlay.
+constexpr int sliceTimeoutMs = 10 * 60 * 1000;
 
 WindowList* injectedList = nullptr;
 QString injectedTool;
@@ -61,6 +67,53 @@ QString writtenPath(const QString& target, const QByteArray& output) {
             return reported;
     }
     return target;
+}
+
+// The folder as people say it: under the home folder it starts with "~".
+QString shown(const QString& path) {
+    const QString home = QDir::homePath();
+    if (path == home)
+        return QStringLiteral("~");
+    if (path.startsWith(home + QLatin1Char('/')))
+        return QLatin1Char('~') + path.mid(home.size());
+    return path;
+}
+
+QString quoted(const QString& path) {
+    return QStringLiteral("\u201c") + shown(path) + QStringLiteral("\u201d");
+}
+
+// The tool's own report, after "pictolarium-screencapture: ", turned into a sentence for the user.
+// Its system errors come in the C locale's words, which is what is matched here.
+QString ourWords(const QString& toolText, const QString& folder) {
+    if (toolText.contains(QStringLiteral("No space left")) || toolText.contains(QStringLiteral("quota exceeded")))
+        return QStringLiteral("Can't save the screenshot in ") + quoted(folder) + QStringLiteral(": the disk is full.");
+    if (toolText.contains(QStringLiteral("Read-only file system")) ||
+        toolText.contains(QStringLiteral("Permission denied")) ||
+        toolText.contains(QStringLiteral("Operation not permitted")))
+        return QStringLiteral("Can't save the screenshot in ") + quoted(folder) +
+               QStringLiteral(": the folder is read-only.");
+    if (toolText.contains(QStringLiteral("No such file or directory")) ||
+        toolText.contains(QStringLiteral("Not a directory")))
+        return QStringLiteral("Can't save the screenshot: the folder ") + quoted(folder) + QStringLiteral(" is gone.");
+    if (toolText.contains(QStringLiteral("cannot write")))
+        return QStringLiteral("Can't save the screenshot in ") + quoted(folder) + QLatin1Char('.');
+    if (toolText.contains(QStringLiteral("not on screen")) || toolText.contains(QStringLiteral("no window ")) ||
+        toolText.contains(QStringLiteral("off screen")))
+        return QStringLiteral("The window was gone before it could be captured.");
+    if (toolText.contains(QStringLiteral("cannot open the display")))
+        return QStringLiteral("Can't reach the display to capture it.");
+    if (toolText.contains(QStringLiteral("could not grab")))
+        return QStringLiteral("Another program holds the keyboard or the pointer, so the slice could not start.");
+    if (toolText.contains(QStringLiteral("left open too long")))
+        return QStringLiteral("The slice was left open too long and was closed.");
+    if (toolText.contains(QStringLiteral("slice overlay")))
+        return QStringLiteral("The slice could not start: its overlay did not appear on the screen.");
+    if (toolText.contains(QStringLiteral("lost the connection")))
+        return QStringLiteral("The connection to the display was lost during the capture.");
+    if (toolText.contains(QStringLiteral("not supported")))
+        return QStringLiteral("The display's colour format is not supported.");
+    return QStringLiteral("Capture failed");
 }
 
 QStringList common(const QString& target) {
@@ -148,23 +201,79 @@ QString shotPath(const QString& folder, const QString& source, const QDateTime& 
     return path;
 }
 
+QString folderProblem(const QString& folder) {
+    const QFileInfo info(folder);
+    if (info.exists() && !info.isDir())
+        return QStringLiteral("Can't save screenshots: ") + quoted(folder) +
+               QStringLiteral(" is a file, not a folder. Move it away and try again.");
+    if (!info.exists()) {
+        // Made here rather than by the folder's getter, which has no way to say why it failed.
+        if (QDir().mkpath(folder) && QFileInfo(folder).isDir())
+            return {};
+        // The deepest part of the path that exists is where it went wrong.
+        QString existing = info.absolutePath();
+        while (!QFileInfo::exists(existing) && QFileInfo(existing).absolutePath() != existing)
+            existing = QFileInfo(existing).absolutePath();
+        if (!QFileInfo(existing).isDir())
+            return QStringLiteral("Can't save screenshots in ") + quoted(folder) + QStringLiteral(": ") +
+                   quoted(existing) + QStringLiteral(" is a file, not a folder.");
+        return QStringLiteral("Can't save screenshots: the folder ") + quoted(folder) +
+               QStringLiteral(" can't be made, because ") + quoted(existing) + QStringLiteral(" is read-only.");
+    }
+    if (!info.isWritable())
+        return QStringLiteral("Can't save screenshots in ") + quoted(folder) +
+               QStringLiteral(": the folder is read-only.");
+    return {};
+}
+
+namespace {
+
+// The screenshot folder, ready to take a file, or a CaptureError saying why it is not.
+QString readyFolder() {
+    const QString folder = ShotFiles::shotsFolder();
+    const QString problem = folderProblem(folder);
+    if (!problem.isEmpty())
+        throw CaptureError(problem);
+    return folder;
+}
+
+QString toolReport(QProcess& process) {
+    QString text = QString::fromUtf8(process.readAllStandardError()).trimmed();
+    const QString prefix = QStringLiteral("pictolarium-screencapture: ");
+    if (text.startsWith(prefix))
+        text = text.mid(prefix.size());
+    return text;
+}
+
+} // namespace
+
 QString screencapture(quint32 window, const QString& target) {
     QProcess process;
     launch(process, QStringList{QStringLiteral("-l"), QString::number(window), QStringLiteral("-o")} + common(target));
     const bool exited = finish(process);
-    const QString text = QString::fromUtf8(process.readAllStandardError()).trimmed();
+    const QString text = toolReport(process);
     const QString written = writtenPath(target, process.readAllStandardOutput());
     if (exited && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0 && QFileInfo::exists(written))
         return written;
     if (!text.isEmpty() && !text.contains(QStringLiteral("could not create image")))
-        throw CaptureError(text);
+        throw CaptureError(ourWords(text, QFileInfo(target).absolutePath()));
     // There is no permission to ask for here: a tool that fails without saying why still failed.
     throw CaptureError(QStringLiteral("Capture failed"));
 }
 
 Shot capture(const WindowInfo& window) {
-    const QString target = shotPath(ShotFiles::shotsFolder(), window.app, QDateTime::currentDateTime());
-    const QString written = screencapture(window.id, target);
+    const QString target = shotPath(readyFolder(), window.app, QDateTime::currentDateTime());
+    // Under a compositor the tool copies the window's own picture, which nothing of ours covers: the
+    // card stays put. Without one it copies the screen, so our windows must step aside for the moment.
+    const std::function<void()> showAgain = UI::composited() ? [] {} : OwnWindows::hideOver(window.bounds);
+    QString written;
+    try {
+        written = screencapture(window.id, target);
+    } catch (...) {
+        showAgain();
+        throw;
+    }
+    showAgain();
     QImage image = load(written);
     if (image.isNull())
         throw CaptureError(QStringLiteral("Capture failed"));
@@ -183,51 +292,91 @@ Shot screenUnderCursor() {
             break;
         }
     }
-    const QString target = shotPath(ShotFiles::shotsFolder(), QStringLiteral("Screen"), QDateTime::currentDateTime());
+    const QString target = shotPath(readyFolder(), QStringLiteral("Screen"), QDateTime::currentDateTime());
     const qsizetype position = list().screens().indexOf(chosen);
     const int display = position < 0 ? 1 : int(position) + 1;
 
     QProcess process;
-    process.setStandardErrorFile(QProcess::nullDevice());
-    launch(process, QStringList{QStringLiteral("-D"), QString::number(display)} + common(target));
+    const auto showAgain = OwnWindows::hideOver(chosen);
+    try {
+        launch(process, QStringList{QStringLiteral("-D"), QString::number(display)} + common(target));
+    } catch (...) {
+        showAgain();
+        throw;
+    }
     finish(process);
+    showAgain();
+    const QString text = toolReport(process);
     const QString written = writtenPath(target, process.readAllStandardOutput());
     if (QFileInfo::exists(written)) {
         QImage image = load(written);
         if (!image.isNull())
             return Shot{QUrl::fromLocalFile(written), std::move(image), QStringLiteral("Screen"), std::nullopt};
     }
-    throw CaptureError(QStringLiteral("Capture failed"));
+    throw CaptureError(text.isEmpty() ? QStringLiteral("Capture failed")
+                                      : ourWords(text, QFileInfo(target).absolutePath()));
 }
 
-void region(std::function<void(std::optional<Shot>)> completion) {
-    const QString target = shotPath(ShotFiles::shotsFolder(), QStringLiteral("Slice"), QDateTime::currentDateTime());
+void region(std::function<void(std::optional<Shot>)> completion, std::function<void(QString)> failed) {
     auto done = std::make_shared<std::function<void(std::optional<Shot>)>>(std::move(completion));
+    auto tell = std::make_shared<std::function<void(QString)>>(std::move(failed));
+    auto fail = [done, tell](const QString& why) {
+        if (*tell)
+            (*tell)(why);
+        (*done)(std::nullopt);
+    };
+    QString target;
+    try {
+        target = shotPath(readyFolder(), QStringLiteral("Slice"), QDateTime::currentDateTime());
+    } catch (const UserError& error) {
+        fail(error.message);
+        return;
+    }
+    // The overlay freezes the screen as it opens: our windows must be gone by then. They come back
+    // when the slice ends, just before its card replaces the old one.
+    auto showAgain = std::make_shared<std::function<void()>>(OwnWindows::hideOver({}));
     auto* process = new QProcess();
-    process->setStandardErrorFile(QProcess::nullDevice());
     process->setProgram(tool());
     process->setArguments(QStringList{QStringLiteral("-i"), QStringLiteral("-s")} + common(target));
     // The process object lives on the calling thread, but the result belongs to the main thread.
     QObject::connect(
         process, &QProcess::finished, QCoreApplication::instance(),
-        [process, target, done] {
+        [process, target, done, fail, showAgain](int code, QProcess::ExitStatus status) {
             const QString written = writtenPath(target, process->readAllStandardOutput());
+            const QString text = toolReport(*process);
+            const bool timedOut = process->property("timedOut").toBool();
             process->deleteLater();
+            (*showAgain)();
             std::optional<Shot> shot;
-            if (QFileInfo::exists(written)) {
+            if (code == 0 && status == QProcess::NormalExit && QFileInfo::exists(written)) {
                 QImage image = load(written);
                 if (!image.isNull())
                     shot = Shot{QUrl::fromLocalFile(written), std::move(image), QStringLiteral("Slice"), std::nullopt};
+                else
+                    return fail(QStringLiteral("The slice was saved, but it can't be read back."));
             }
-            (*done)(std::move(shot));
+            if (shot)
+                return (*done)(std::move(shot));
+            if (timedOut)
+                return fail(QStringLiteral("The slice was left open too long and was closed."));
+            // A cancelled slice (Escape, a click without a drag) exits without a word: nothing to say.
+            if (text.isEmpty())
+                return (*done)(std::nullopt);
+            fail(ourWords(text, QFileInfo(target).absolutePath()));
         },
         Qt::QueuedConnection);
+    QTimer::singleShot(sliceTimeoutMs, process, [process] {
+        process->setProperty("timedOut", true);
+        process->kill();
+    });
     process->start();
     if (!process->waitForStarted(toolTimeoutMs)) {
         // Neither finished nor our handler will come for a process that never ran.
         QObject::disconnect(process, &QProcess::finished, nullptr, nullptr);
+        const QString why = process->errorString();
         delete process;
-        (*done)(std::nullopt);
+        (*showAgain)();
+        fail(QStringLiteral("The slice tool can't be started: ") + why);
     }
 }
 

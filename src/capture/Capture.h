@@ -42,8 +42,14 @@ QString screencapture(quint32 window, const QString& target);
 // Captures the monitor under the pointer (the primary one when the pointer is on none).
 Shot screenUnderCursor();
 // Lets the user drag a slice of the screen; returns at once. The completion runs once, on the
-// main thread, with the shot or with nothing when the slice was cancelled or failed.
-void region(std::function<void(std::optional<Shot>)> completion);
+// main thread, with the shot or with nothing when the slice was cancelled or failed; before it, a
+// failure (not a cancel by the user) is told to failed in words for the user. A slice left open
+// for minutes is closed.
+void region(std::function<void(std::optional<Shot>)> completion, std::function<void(QString)> failed = {});
+
+// Why no screenshot can be saved in folder (a file in its place, a read-only folder or parent),
+// in words for the user; empty when it is ready (it is made when missing).
+QString folderProblem(const QString& folder);
 // The current pixels of one window, frame included, without a file. Blocks; safe on any thread
 // (the scroll recorder calls it from the worker pool on every tick). Throws CaptureError
 // "Window is gone" when the window is no longer on screen, UserError when the screen cannot be read.

@@ -84,6 +84,13 @@ std::pair<Shot, QString> stitch(const Shot& base, const QList<QImage>& frames, b
     }
     if (kept.size() < 2)
         throw Failure(QStringLiteral("Couldn't line up the frames \u2014 scroll a little slower next time"));
+    // The last frame not joined, and not one scrolled back above the page so far: the page stops short of
+    // where the recording ended, which the user is told rather than left to find out.
+    bool endLost = false;
+    if (frames.size() > 1 && frames.back().constBits() != kept.back().constBits()) {
+        const std::optional<int> back = Stitcher::newRows(frames.back(), kept.back());
+        endLost = !Stitcher::newRows(kept.back(), frames.back()) && !(back && *back > 0);
+    }
 
     QImage image = stitchAboveFixedRows(kept, offsets);
     // Screen grabs have no alpha, but their padding byte is whatever the display left there; taken over as
@@ -103,6 +110,8 @@ std::pair<Shot, QString> stitch(const Shot& base, const QList<QImage>& frames, b
     QString message = QStringLiteral("Full page \u00B7 %1 frames").arg(kept.size());
     if (stoppedAtLimit)
         message += QStringLiteral(" \u2014 the recording stopped at its size limit");
+    else if (endLost)
+        message += QStringLiteral(" \u2014 the end scrolled too fast to be joined; scroll a little slower next time");
     return {next, message};
 }
 
@@ -166,6 +175,7 @@ void ScrollRecorder::start(const Capture::WindowInfo& recorded, Completion compl
     keptBytes = 0;
     keptRows = 0;
     stoppedAtLimit = false;
+    clearRows = QRect();
     onFinish = std::move(completion);
     owner = starter;
     if (starter) {
@@ -258,13 +268,20 @@ void ScrollRecorder::grab() {
     const quint64 recordingNumber = number;
     const QImage last = frames.isEmpty() ? QImage() : frames.back();
     std::weak_ptr<ScrollRecorder*> weak = self;
-    services.background([weak, id, recordingNumber, last, grabWindow = services.grab, back = services.mainThread] {
+    services.background([weak, id, recordingNumber, last, clear = clearRows, grabWindow = services.grab,
+                         back = services.mainThread] {
         QImage image;
         try {
             image = grabWindow(id);
         } catch (...) {
             // A window that went away or a screen that cannot be read: the tick is skipped.
             image = QImage();
+        }
+        // The hint is our own window: where it had to go over the recorded one, its rows are left out
+        // of every frame rather than stitched into the page.
+        if (!image.isNull() && !clear.isNull()) {
+            const QRect inside = clear.intersected(image.rect());
+            image = inside.isEmpty() ? QImage() : image.copy(inside);
         }
         // Compared here, off the main thread: no other grab runs meanwhile, so the last kept frame cannot
         // change before this result is back.
@@ -314,8 +331,23 @@ void ScrollRecorder::showHint(const Capture::WindowInfo& recorded) {
         return;
     if (hint)
         hint->deleteLater();
+    clearRows = QRect();
     QWidget* panel = ScrollHint::create(hintText());
     panel->move(hintPosition(recorded.bounds, panel->size(), screen->availableGeometry()));
+    clearRows = rowsClearOfHint(recorded.bounds, panel->frameGeometry(), screen->virtualGeometry());
     panel->show();
     hint = panel;
+}
+
+QRect ScrollRecorder::rowsClearOfHint(const QRect& window, const QRect& hint, const QRect& desktop) {
+    const QRect grabbed = window.intersected(desktop);
+    // A couple of rows more on either side: the pill's shadow and antialiased edge.
+    const QRect covered = hint.adjusted(0, -2, 0, 2).intersected(grabbed);
+    if (grabbed.isEmpty() || covered.isEmpty())
+        return {};
+    const int above = covered.top() - grabbed.top();
+    const int below = grabbed.bottom() - covered.bottom();
+    if (above >= below)
+        return QRect(0, 0, grabbed.width(), above);
+    return QRect(0, covered.bottom() + 1 - grabbed.top(), grabbed.width(), below);
 }

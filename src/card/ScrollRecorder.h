@@ -110,6 +110,9 @@ public:
     // Where the hint goes for a window, all in screen coordinates: 10 below the window, else 10 above it,
     // else 10 above the bottom of the visible area.
     static QPoint hintPosition(const QRect& window, const QSize& hint, const QRect& visible);
+    // The rows of a grab of window (clipped to the desktop) that the hint does not cover: all of them when
+    // it lies outside, else the larger part above or below it. In the grab's own coordinates.
+    static QRect rowsClearOfHint(const QRect& window, const QRect& hint, const QRect& desktop);
 
     int frameCount() const { return int(frames.size()); }
     bool isGrabbing() const { return grabbing; }
@@ -130,6 +133,7 @@ private:
     QList<QImage> frames;
     std::optional<Capture::WindowInfo> window;
     QPointer<QWidget> hint;
+    QRect clearRows; // of every grab, the rows the hint leaves alone; all when null
     Completion onFinish;
     bool grabbing = false;
 

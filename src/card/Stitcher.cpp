@@ -31,8 +31,15 @@ constexpr int bottomMargin = 11; // the largest shift tried is R - 11
 constexpr int agreeTolerance = 14;
 constexpr int agreeTenths = 7; // a row matches when 70 % of its columns agree
 constexpr int minTested = 8;
-constexpr double sureRatio = 0.95;
 constexpr double minRatio = 0.72;
+// Among shifts whose probes agree, the one whose whole overlap differs least (mean grey difference per
+// sample) is the true one: lines of text that look alike (numbered lines, a list, bands of similar
+// colour) agree within the probes' tolerance at many shifts, but only one repeats every row exactly.
+// One overlap beats another when it differs clearly less: by a quarter, and at least by a tenth of a
+// grey level (a moving scrollbar thumb keeps even the true shift from a perfect 0).
+bool clearlyBetter(double mean, double than) {
+    return mean < than - std::max(0.1, than * 0.25);
+}
 
 QString cantStitch() {
     return QStringLiteral("Can't stitch");
@@ -201,7 +208,10 @@ ColumnFlags staticColumns(const Signature& prev, const Signature& next) {
     return flags;
 }
 
-std::optional<int> newRows(const Signature& prev, const Signature& next) {
+namespace {
+
+// The shift from prev to next (0 when nothing moved) and the mean difference of its overlap.
+std::optional<std::pair<int, double>> bestShift(const Signature& prev, const Signature& next) {
     if (prev.size() < size_t(minRows) || prev.size() > size_t(INT_MAX) || next.size() < prev.size())
         return std::nullopt;
     const int rows = int(prev.size());
@@ -224,46 +234,66 @@ std::optional<int> newRows(const Signature& prev, const Signature& next) {
             changedRows.push_back(r);
     }
     if (qint64(changedRows.size()) < rows / changedRowDivisor)
-        return 0;
+        return std::make_pair(0, 0.0);
 
     std::vector<int> probes;
     for (size_t i = 0; i < changedRows.size(); i += 2)
         probes.push_back(changedRows[i]);
 
     std::optional<int> best;
-    double bestRatio = 0;
+    double bestMismatch = 0;
     for (int s = minShift; s <= rows - bottomMargin; ++s) {
         // Probes are in increasing order, so those that stay inside prev are a prefix.
         const int tested = int(std::lower_bound(probes.begin(), probes.end(), rows - s) - probes.begin());
         if (tested < minTested)
             break; // fewer still for every larger shift
-        // A shift that cannot beat the best so far, nor the acceptance ratio, changes nothing; give it up
-        // as soon as its misses say so. Ratios use the same division as below, so the bound is exact.
-        const double bar = best ? std::max(bestRatio, minRatio) : minRatio;
+        // The probes only pick the candidates: a shift whose misses already rule out the acceptance ratio
+        // is given up at once. Ratios use the same division as below, so the bound is exact.
         int matched = 0;
         bool hopeless = false;
         for (int k = 0; k < tested; ++k) {
             const int r = probes[size_t(k)];
             if (agreeing(prev[size_t(r + s)], next[size_t(r)], mask) * 10 >= listed * agreeTenths)
                 ++matched;
-            if (double(matched + tested - 1 - k) / tested <= bar) {
+            if (double(matched + tested - 1 - k) / tested <= minRatio) {
                 hopeless = true;
                 break;
             }
         }
-        if (hopeless)
+        if (hopeless || double(matched) / tested <= minRatio)
             continue;
-        const double ratio = double(matched) / tested;
-        if (ratio > sureRatio)
-            return s;
-        if (!best || ratio > bestRatio) {
+        // Every changed row of the overlap, sample by sample; rows that stay put (a title bar, a status
+        // line) say nothing about the shift and are left out as the probes are.
+        const int compared =
+            int(std::lower_bound(changedRows.begin(), changedRows.end(), rows - s) - changedRows.begin());
+        qint64 difference = 0;
+        for (int k = 0; k < compared; ++k) {
+            const int r = changedRows[size_t(k)];
+            difference += listedDistance(prev[size_t(r + s)], next[size_t(r)], mask);
+        }
+        const double mismatch = double(difference) / (double(compared) * listed);
+        if (!best || clearlyBetter(mismatch, bestMismatch)) {
             best = s;
-            bestRatio = ratio;
+            bestMismatch = mismatch;
         }
     }
-    if (!best || bestRatio <= minRatio)
+    if (!best)
         return std::nullopt;
-    return best;
+    return std::make_pair(*best, bestMismatch);
+}
+
+} // namespace
+
+std::optional<int> newRows(const Signature& prev, const Signature& next) {
+    const auto forward = bestShift(prev, next);
+    if (!forward || forward->first == 0)
+        return forward ? std::optional<int>(0) : std::nullopt;
+    // A window scrolled back up also lines up, badly, at some downward shift when its rows look alike;
+    // when the content lines up better moved down, that is what happened, and nothing is new below.
+    const auto backward = bestShift(next, prev);
+    if (backward && backward->first > 0 && clearlyBetter(backward->second, forward->second))
+        return std::nullopt;
+    return forward->first;
 }
 
 std::optional<int> newRows(const QImage& prev, const QImage& next) {

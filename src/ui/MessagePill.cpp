@@ -13,7 +13,8 @@
 
 namespace MessagePill {
 
-QWidget* make(const QString& text, int height, int padding, const QString& title, const QString& objectName) {
+QWidget* make(const QString& text, int height, int padding, const QString& title, const QString& objectName,
+              int maxWidth) {
     // Unmanaged (override-redirect): a window manager's frame would catch the clicks the pill lets
     // through, and could hand it the focus.
     auto* window = new QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
@@ -35,8 +36,18 @@ QWidget* make(const QString& text, int height, int padding, const QString& title
     label->setAttribute(Qt::WA_TransparentForMouseEvents);
     // The label's fitted size: its text's advance, whole pixels.
     const QFontMetricsF metrics(label->font());
-    const int labelWidth = int(std::ceil(metrics.horizontalAdvance(text)));
-    const int labelHeight = int(std::ceil(metrics.height()));
+    int labelWidth = int(std::ceil(metrics.horizontalAdvance(text)));
+    int labelHeight = int(std::ceil(metrics.height()));
+    if (maxWidth > 0 && labelWidth + 2 * padding > maxWidth) {
+        // Wrapped: the lines keep the one-line pill's margin above and below them.
+        const int margin = std::max(0, (height - labelHeight) / 2);
+        labelWidth = std::max(1, maxWidth - 2 * padding);
+        label->setWordWrap(true);
+        const QRectF lines = metrics.boundingRect(QRectF(0, 0, labelWidth, 1e6), Qt::TextWordWrap, text);
+        labelHeight = int(std::ceil(lines.height()));
+        labelWidth = std::min(labelWidth, int(std::ceil(lines.width())) + 1);
+        height = std::max(height, labelHeight + 2 * margin);
+    }
     const int width = labelWidth + 2 * padding;
 
     auto* pill = new Pill(QRect(0, 0, width, height), window);

@@ -3,15 +3,21 @@
 #include "platform/Dispatch.h"
 #include "ui/MessagePill.h"
 
+#include <QGuiApplication>
 #include <QPointer>
 #include <QPropertyAnimation>
+#include <QScreen>
 #include <QWidget>
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
 constexpr int kHeight = 32;
 constexpr int kPadding = 13;
 constexpr int kLift = 14;
+// Kept between a toast and the edges of its screen.
+constexpr int kMargin = 8;
 
 // The only toast there is. A replaced one is deleted, which also cancels its pending fade.
 QPointer<QWidget>& slot() {
@@ -26,8 +32,27 @@ void dispose(QWidget* window) {
     window->deleteLater();
 }
 
-QWidget* makeWindow(const QString& text) {
-    return MessagePill::make(text, kHeight, kPadding, QStringLiteral("Pictolarium Toast"), QStringLiteral("toast"));
+QWidget* makeWindow(const QString& text, int maxWidth) {
+    return MessagePill::make(text, kHeight, kPadding, QStringLiteral("Pictolarium Toast"), QStringLiteral("toast"),
+                             maxWidth);
+}
+
+// The usable part of the screen the point is on (the nearest screen's when it is on none).
+QRect screenArea(QPoint at) {
+    const QScreen* screen = QGuiApplication::screenAt(at);
+    if (!screen) {
+        qint64 best = -1;
+        for (const QScreen* s : QGuiApplication::screens()) {
+            const QRect r = s->geometry();
+            const qint64 dx = std::max({0, r.left() - at.x(), at.x() - r.right()});
+            const qint64 dy = std::max({0, r.top() - at.y(), at.y() - r.bottom()});
+            if (best < 0 || dx * dx + dy * dy < best) {
+                best = dx * dx + dy * dy;
+                screen = s;
+            }
+        }
+    }
+    return screen ? screen->availableGeometry() : QRect();
 }
 
 void fadeOut(QWidget* window) {
@@ -52,9 +77,17 @@ void Toast::show(const QString& text, QPoint at, double duration) {
     slot() = nullptr;
     dispose(previous);
 
-    QWidget* window = makeWindow(text);
-    // Centred on the point, its bottom edge kLift above it; not clamped to the screen.
-    window->move(at.x() - window->width() / 2, at.y() - kLift - kHeight);
+    const QRect area = screenArea(at);
+    QWidget* window = makeWindow(text, area.isEmpty() ? 0 : area.width() - 2 * kMargin);
+    // Centred on the point, its bottom edge kLift above it, and moved in to stay on the screen.
+    QPoint place(at.x() - window->width() / 2, at.y() - kLift - window->height());
+    if (!area.isEmpty()) {
+        place.setX(std::clamp(place.x(), area.left() + kMargin,
+                              std::max(area.left() + kMargin, area.right() + 1 - kMargin - window->width())));
+        place.setY(std::clamp(place.y(), area.top() + kMargin,
+                              std::max(area.top() + kMargin, area.bottom() + 1 - kMargin - window->height())));
+    }
+    window->move(place);
     window->setWindowOpacity(0.0);
     window->show();
     auto* fadeIn = new QPropertyAnimation(window, "windowOpacity", window);

@@ -12,7 +12,8 @@ public:
     Toast() = delete;
 
     // Shows the text centred on at, its bottom edge 14 pixels above it, for duration seconds,
-    // and returns at once. at is in screen coordinates; the toast is not kept on the screen.
+    // and returns at once. at is in screen coordinates. A toast stays on the screen of at: moved in
+    // from its edges, and a text wider than the screen wraps onto more lines.
     static void show(const QString& text, QPoint at, double duration);
 
     // Takes the current toast off the screen at once, without a fade.

@@ -10,6 +10,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 namespace {
 
 using Window = WindowList::Window;
@@ -142,7 +144,17 @@ TEST_F(CaptureTest, WindowCaptureReportsEveryFailureOfTheTool) {
         {"exit 1, silent", QStringLiteral("exit 1"), QStringLiteral("Capture failed")},
         {"cannot create image", QStringLiteral("echo 'could not create image from window' >&2; exit 1"),
          QStringLiteral("Capture failed")},
-        {"own words", QStringLiteral("printf '  no window 77 \\n\\n' >&2; exit 1"), QStringLiteral("no window 77")},
+        // The tool's reports become sentences of ours, never its raw words.
+        {"window gone", QStringLiteral("printf 'pictolarium-screencapture: no window 77 \\n\\n' >&2; exit 1"),
+         QStringLiteral("The window was gone before it could be captured.")},
+        {"full disk",
+         QStringLiteral("echo \"pictolarium-screencapture: cannot write X.png: No space left on device\" >&2; exit 1"),
+         QStringLiteral("Can't save the screenshot in \u201c~/Pictures/Pictolarium\u201d: the disk is full.")},
+        {"read-only",
+         QStringLiteral("echo \"pictolarium-screencapture: cannot write X.png: Read-only file system\" >&2; exit 1"),
+         QStringLiteral("Can't save the screenshot in \u201c~/Pictures/Pictolarium\u201d: the folder is read-only.")},
+        {"unknown words", QStringLiteral("echo 'pictolarium-screencapture: something odd' >&2; exit 1"),
+         QStringLiteral("Capture failed")},
         {"words but a file and exit 0", QStringLiteral("cp \"$fixture\" \"$target\"; echo warning >&2"), {}},
         {"file written, exit 1", QStringLiteral("cp \"$fixture\" \"$target\"; exit 1"),
          QStringLiteral("Capture failed")},
@@ -246,27 +258,35 @@ TEST_F(CaptureTest, SliceCallsTheCompletionOnceOnTheMainThread) {
         const char* name;
         QString body;
         bool shot;
+        QString told; // what the user is told; empty for nothing
     } cases[] = {
-        {"dragged", QStringLiteral("cp \"$fixture\" \"$target\""), true},
-        {"cancelled", QStringLiteral("exit 1"), false},
-        {"unreadable", QStringLiteral("echo x > \"$target\""), false},
+        {"dragged", QStringLiteral("cp \"$fixture\" \"$target\""), true, {}},
+        {"cancelled", QStringLiteral("exit 1"), false, {}},
+        {"unreadable", QStringLiteral("echo x > \"$target\""), false,
+         QStringLiteral("The slice was saved, but it can't be read back.")},
+        {"failed", QStringLiteral("echo 'pictolarium-screencapture: could not grab the pointer' >&2; exit 1"), false,
+         QStringLiteral("Another program holds the keyboard or the pointer, so the slice could not start.")},
     };
     for (const Case& c : cases) {
         fakeTool(c.body);
         int calls = 0;
         std::optional<Shot> result;
         bool onMain = false;
-        Capture::region([&](std::optional<Shot> shot) {
-            ++calls;
-            result = std::move(shot);
-            onMain = QThread::currentThread() == QCoreApplication::instance()->thread();
-        });
+        QString told;
+        Capture::region(
+            [&](std::optional<Shot> shot) {
+                ++calls;
+                result = std::move(shot);
+                onMain = QThread::currentThread() == QCoreApplication::instance()->thread();
+            },
+            [&](const QString& why) { told = why; });
         EXPECT_EQ(calls, 0) << c.name << ": returns before the tool is done";
         ASSERT_TRUE(QTest::qWaitFor([&] { return calls > 0; }, 10000)) << c.name;
         QTest::qWait(100);
         EXPECT_EQ(calls, 1) << c.name;
         EXPECT_TRUE(onMain) << c.name;
         EXPECT_EQ(result.has_value(), c.shot) << c.name;
+        EXPECT_EQ(told, c.told) << c.name;
         if (result) {
             EXPECT_EQ(result->appName, QStringLiteral("Slice"));
             EXPECT_TRUE(result->fileURL.fileName().startsWith(QStringLiteral("Slice 20")));
@@ -285,6 +305,37 @@ TEST_F(CaptureTest, SliceCallsTheCompletionOnceOnTheMainThread) {
     EXPECT_TRUE(empty);
     QTest::qWait(50);
     EXPECT_EQ(calls, 1);
+}
+
+TEST_F(CaptureTest, AFolderThatCannotTakeScreenshotsIsNamedWithTheCause) {
+    const QString home = QDir::homePath();
+    const QString root = dir.filePath(QStringLiteral("pictures"));
+    ASSERT_TRUE(QDir().mkpath(root));
+    auto touch = [](const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::WriteOnly);
+    };
+    // Missing: made, and fine.
+    EXPECT_EQ(Capture::folderProblem(root + QStringLiteral("/a/b")), QString());
+    EXPECT_TRUE(QFileInfo(root + QStringLiteral("/a/b")).isDir());
+    // A file where the folder goes, or where one of its parents goes.
+    ASSERT_TRUE(touch(root + QStringLiteral("/file")));
+    EXPECT_TRUE(
+        Capture::folderProblem(root + QStringLiteral("/file")).contains(QStringLiteral("is a file, not a folder")));
+    const QString under = Capture::folderProblem(root + QStringLiteral("/file/Pictolarium"));
+    EXPECT_TRUE(under.contains(QStringLiteral("/file\u201d is a file, not a folder"))) << under.toStdString();
+    // Under the home folder the path is shown the short way.
+    if (root.startsWith(home))
+        EXPECT_TRUE(under.contains(QStringLiteral("\u201c~/"))) << under.toStdString();
+    if (geteuid() != 0) { // permissions do not stop root
+        const QString locked = root + QStringLiteral("/locked");
+        ASSERT_TRUE(QDir().mkpath(locked));
+        QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner);
+        EXPECT_TRUE(Capture::folderProblem(locked).contains(QStringLiteral("read-only")));
+        EXPECT_TRUE(
+            Capture::folderProblem(locked + QStringLiteral("/Pictolarium")).contains(QStringLiteral("read-only")));
+        QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
 }
 
 TEST_F(CaptureTest, WindowGrabReturnsTheFrameOrSaysTheWindowIsGone) {

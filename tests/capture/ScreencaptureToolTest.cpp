@@ -63,6 +63,32 @@ TEST(ScreencaptureTool, WritesPixelsExactly) {
     EXPECT_EQ(QFile(dir.filePath(QStringLiteral("shot 1.png"))).permissions(), plain.permissions());
 }
 
+TEST(ScreencaptureTool, WritesAlphaWhenTheWindowHasIt) {
+    // Premultiplied pixels as a depth-32 window gives them: clear, faint, half and opaque.
+    QImage premultiplied(4, 70, QImage::Format_ARGB32_Premultiplied);
+    const QRgb colours[] = {qRgba(0, 0, 0, 0), qRgba(200, 100, 50, 10), qRgba(30, 60, 90, 128), qRgba(255, 0, 0, 255)};
+    for (int y = 0; y < premultiplied.height(); ++y)
+        for (int x = 0; x < 4; ++x)
+            premultiplied.setPixelColor(x, y, QColor::fromRgba(colours[x]));
+    QTemporaryDir dir;
+    XGrab::Pixels pixels = pixelsOf(premultiplied);
+    pixels.alpha = true;
+    std::string written, why;
+    ASSERT_TRUE(PngFile::writeNew(pixels, dir.filePath(QStringLiteral("clear.png")).toStdString(), written, why))
+        << why;
+    const QImage back(QString::fromStdString(written));
+    ASSERT_TRUE(back.hasAlphaChannel());
+    const QImage expected = premultiplied.convertToFormat(QImage::Format_ARGB32);
+    for (int y : {0, 69})
+        for (int x = 0; x < 4; ++x) {
+            const QRgb a = back.convertToFormat(QImage::Format_ARGB32).pixel(x, y), b = expected.pixel(x, y);
+            EXPECT_EQ(qAlpha(a), qAlpha(b)) << x;
+            if (qAlpha(b) > 0)
+                for (int d : {qRed(a) - qRed(b), qGreen(a) - qGreen(b), qBlue(a) - qBlue(b)})
+                    EXPECT_LE(std::abs(d), 255 / qAlpha(b) + 1) << x;
+        }
+}
+
 TEST(ScreencaptureTool, NeverReplacesAFileAndTakesTheNextFreeName) {
     QTemporaryDir dir;
     const QString target = dir.filePath(QStringLiteral("Screen 2026-12-06 at 13.05.09.png"));

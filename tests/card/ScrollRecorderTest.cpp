@@ -322,6 +322,20 @@ TEST(ScrollRecorder, HintNamesTheStoredShortcutAndSitsBesideTheWindow) {
     for (const Case& c : cases)
         EXPECT_EQ(ScrollRecorder::hintPosition(c.window, hint, c.visible), c.at) << c.name;
 
+    // Where the hint has to go over the window, every grab keeps only the larger part clear of it.
+    struct Clear {
+        const char* name;
+        QRect window, hintAt;
+        QRect rows;
+    } clear[] = {
+        {"beside the window", {100, 100, 400, 300}, {150, 410, 300, 34}, {}},
+        {"over its bottom", {0, 20, 1280, 740}, {490, 726, 300, 34}, {0, 0, 1280, 704}},
+        {"over its top", {0, 0, 1280, 740}, {490, 10, 300, 34}, {0, 46, 1280, 694}},
+        {"the window partly off the desktop", {0, -100, 1280, 900}, {490, 726, 300, 34}, {0, 0, 1280, 724}},
+    };
+    for (const Clear& c : clear)
+        EXPECT_EQ(ScrollRecorder::rowsClearOfHint(c.window, c.hintAt, QRect(0, 0, 1280, 800)), c.rows) << c.name;
+
     // The panel goes when the recording ends.
     FakeScreen screen;
     ScrollRecorder::Services services = screen.services();
@@ -362,6 +376,15 @@ TEST(ScrollCapture, StitchesTheKeptFramesIntoThePageBesideTheCardsFile) {
     const auto [again, cutShort] = ScrollCapture::stitch(base, frames, true);
     EXPECT_EQ(again.fileURL.fileName(), QStringLiteral("Editor 2024-01-01 at 10.00.00 full 2.png"));
     EXPECT_EQ(cutShort, QStringLiteral("Full page \u00B7 5 frames \u2014 the recording stopped at its size limit"));
+
+    // A last jump too far to join is said, not silently left out; a last frame scrolled back up is not.
+    const auto [lost, tooFast] = ScrollCapture::stitch(base, {frameAt(source, 0), frameAt(source, 37),
+                                                              frameAt(source, 37 + viewRows + 40)});
+    EXPECT_EQ(tooFast, QStringLiteral("Full page \u00B7 2 frames \u2014 the end scrolled too fast to be joined; scroll a "
+                                      "little slower next time"));
+    const auto [backUp, fine] =
+        ScrollCapture::stitch(base, {frameAt(source, 0), frameAt(source, 60), frameAt(source, 30)});
+    EXPECT_EQ(fine, QStringLiteral("Full page \u00B7 2 frames"));
 }
 
 TEST(ScrollCapture, FailsWithTheUsersWordsAndWritesNothing) {

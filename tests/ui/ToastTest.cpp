@@ -1,8 +1,10 @@
 #include "ui/Toast.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPointer>
+#include <QScreen>
 #include <QTest>
 #include <QWidget>
 #include <gtest/gtest.h>
@@ -29,8 +31,7 @@ TEST_F(ToastTest, SitsCentredAboveThePointAndFitsItsText) {
     };
     const Case cases[] = {
         {QStringLiteral("Copied"), {400, 300}},
-        {QStringLiteral("A rather longer message about what went wrong"), {10, 10}},
-        {QStringLiteral("Top edge"), {640, 0}}, // partly off the screen: not pulled back
+        {QStringLiteral("A rather longer message"), {300, 200}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text.toStdString());
@@ -46,6 +47,38 @@ TEST_F(ToastTest, SitsCentredAboveThePointAndFitsItsText) {
         // The whole text shows.
         EXPECT_LE(label->geometry().right(), window->width());
         EXPECT_GE(label->width(), label->sizeHint().width());
+    }
+}
+
+TEST_F(ToastTest, StaysOnItsScreenAndWrapsWhatIsWiderThanIt) {
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    QString longText;
+    for (int i = 0; i < 40; ++i)
+        longText += QStringLiteral("Can't save the screenshot in the folder ");
+    struct Case {
+        QString text;
+        QPoint at;
+    };
+    const Case cases[] = {
+        {QStringLiteral("A rather longer message about what went wrong"), screen.topLeft() + QPoint(2, 2)},
+        {QStringLiteral("Near the right edge"), QPoint(screen.right(), screen.center().y())},
+        {QStringLiteral("Top edge"), QPoint(screen.center().x(), screen.top())},
+        {longText, screen.center()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text.left(40).toStdString());
+        Toast::show(c.text, c.at, 5);
+        QWidget* window = Toast::current();
+        ASSERT_NE(window, nullptr);
+        EXPECT_TRUE(screen.contains(window->geometry())) << window->geometry().x() << "," << window->geometry().y()
+                                                         << " " << window->width() << "x" << window->height();
+        const auto* label = window->findChild<QLabel*>();
+        ASSERT_NE(label, nullptr);
+        EXPECT_EQ(label->text(), c.text);
+        // Every line of the text shows inside the pill.
+        EXPECT_LE(label->geometry().bottom(), window->height());
+        EXPECT_GE(label->height(), label->heightForWidth(label->width()) > 0 ? label->heightForWidth(label->width())
+                                                                             : label->sizeHint().height());
     }
 }
 

@@ -51,29 +51,47 @@ struct Band {
     bool ok = false;
 };
 
-void encodeBand(const XGrab::Pixels& pixels, Band& band) {
-    const size_t rowBytes = size_t(pixels.width) * 3 + 1;
-    std::vector<uint8_t> raw(rowBytes * size_t(band.last - band.first));
-    std::vector<uint8_t> above(size_t(pixels.width) * 3, 0);
-    if (band.first > 0) {
-        const uint8_t* prev = pixels.data + size_t(band.first - 1) * size_t(pixels.stride);
+int channelsOf(const XGrab::Pixels& pixels) {
+    return pixels.alpha ? 4 : 3;
+}
+
+// One row as PNG wants it: red, green, blue (and alpha, not premultiplied, for a picture with alpha).
+void unpackRow(const XGrab::Pixels& pixels, const uint8_t* src, uint8_t* out) {
+    if (!pixels.alpha) {
         for (int x = 0; x < pixels.width; ++x) {
-            above[size_t(x) * 3] = prev[x * 4 + 2];
-            above[size_t(x) * 3 + 1] = prev[x * 4 + 1];
-            above[size_t(x) * 3 + 2] = prev[x * 4];
+            out[size_t(x) * 3] = src[x * 4 + 2];
+            out[size_t(x) * 3 + 1] = src[x * 4 + 1];
+            out[size_t(x) * 3 + 2] = src[x * 4];
+        }
+        return;
+    }
+    for (int x = 0; x < pixels.width; ++x) {
+        const unsigned a = src[x * 4 + 3];
+        uint8_t* o = out + size_t(x) * 4;
+        o[3] = uint8_t(a);
+        for (int i = 0; i < 3; ++i) {
+            // The server keeps colour premultiplied by alpha: undone with rounding, capped for the
+            // odd pixel whose colour exceeds its alpha.
+            const unsigned v = src[x * 4 + 2 - i];
+            o[i] = a == 0 ? 0 : uint8_t(std::min(255u, (v * 255 + a / 2) / a));
         }
     }
+}
+
+void encodeBand(const XGrab::Pixels& pixels, Band& band) {
+    const size_t pixelBytes = size_t(channelsOf(pixels));
+    const size_t rowBytes = size_t(pixels.width) * pixelBytes + 1;
+    std::vector<uint8_t> raw(rowBytes * size_t(band.last - band.first));
+    std::vector<uint8_t> above(size_t(pixels.width) * pixelBytes, 0);
+    if (band.first > 0)
+        unpackRow(pixels, pixels.data + size_t(band.first - 1) * size_t(pixels.stride), above.data());
     std::vector<uint8_t> current(above.size());
     // The Up filter: screens repeat vertically (window edges, backgrounds, columns of text), and
     // it costs one subtraction per byte.
     for (int y = band.first; y < band.last; ++y) {
         const uint8_t* src = pixels.data + size_t(y) * size_t(pixels.stride);
         uint8_t* dst = raw.data() + size_t(y - band.first) * rowBytes;
-        for (int x = 0; x < pixels.width; ++x) {
-            current[size_t(x) * 3] = src[x * 4 + 2];
-            current[size_t(x) * 3 + 1] = src[x * 4 + 1];
-            current[size_t(x) * 3 + 2] = src[x * 4];
-        }
+        unpackRow(pixels, src, current.data());
         dst[0] = 2;
         for (size_t i = 0; i < current.size(); ++i)
             dst[i + 1] = uint8_t(current[i] - above[i]);
@@ -106,7 +124,7 @@ bool encode(const XGrab::Pixels& pixels, std::FILE* file, std::string& error) {
     // Bands of at least 64 rows and at most one per core: a 4K screen compresses in a fraction of
     // the single-threaded time, at the cost of a dictionary restart per band.
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    const size_t rowBytes = size_t(pixels.width) * 3 + 1;
+    const size_t rowBytes = size_t(pixels.width) * size_t(channelsOf(pixels)) + 1;
     // Each band's input must fit zlib's 32-bit counters.
     const int maxRows = int(std::min<size_t>(size_t(pixels.height), (size_t(1) << 30) / rowBytes));
     int bandCount = std::max(1, std::min<int>(int(cores), pixels.height / 64));
@@ -142,7 +160,8 @@ bool encode(const XGrab::Pixels& pixels, std::FILE* file, std::string& error) {
     std::vector<uint8_t> header;
     putBig32(header, uint32_t(pixels.width));
     putBig32(header, uint32_t(pixels.height));
-    header.insert(header.end(), {8, 2, 0, 0, 0}); // 8-bit RGB, deflate, adaptive filters, not interlaced
+    // 8-bit RGB or RGBA, deflate, adaptive filters, not interlaced
+    header.insert(header.end(), {8, uint8_t(pixels.alpha ? 6 : 2), 0, 0, 0});
     bool ok = std::fwrite(signature, 1, sizeof signature, file) == sizeof signature &&
               writeChunk(file, "IHDR", header.data(), header.size());
     // IDAT chunks of at most 1 MiB: any reader accepts them, and no length nears the 2^31 limit.

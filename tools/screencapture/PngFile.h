@@ -8,7 +8,8 @@
 
 namespace PngFile {
 
-// Encodes 32-bit pixels (blue, green, red, unused) as an 8-bit RGB PNG. Compression favours speed:
+// Encodes 32-bit pixels (blue, green, red, unused) as an 8-bit RGB PNG, or with alpha (premultiplied
+// blue, green, red, alpha) as RGBA. Compression favours speed:
 // a screenshot is written while the user waits, so bands of rows are deflated at the fastest level
 // on all cores at once; the flat areas of a screen compress well even so.
 bool encode(const XGrab::Pixels& pixels, std::FILE* file, std::string& error);

@@ -4,6 +4,8 @@
 
 #include <xcb/xcb_keysyms.h>
 
+#include <poll.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -15,6 +17,14 @@ namespace {
 
 constexpr xcb_keysym_t escapeKey = 0xff1b;
 constexpr uint16_t crosshairGlyph = 34; // in the standard cursor font
+// The server answers a map within milliseconds; one that never reports it must not hang us.
+constexpr int mapWaitMs = 5000;
+// A slice nobody finishes ends by itself, so a forgotten overlay never holds the screen for good.
+constexpr auto idleLimit = std::chrono::minutes(10);
+// How often the keyboard is asked for while the hot key that started us still holds it.
+constexpr auto keyboardRetry = std::chrono::milliseconds(100);
+
+using Clock = std::chrono::steady_clock;
 
 struct Selection {
     int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
@@ -76,26 +86,48 @@ public:
                                        XCB_EVENT_MASK_BUTTON_RELEASE | XCB_EVENT_MASK_POINTER_MOTION |
                                        XCB_EVENT_MASK_STRUCTURE_NOTIFY,
                                    cursor};
-        xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, w, h, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
-                          screen->root_visual,
-                          XCB_CW_BACK_PIXMAP | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK | XCB_CW_CURSOR, values);
+        const xcb_void_cookie_t created = xcb_create_window_checked(
+            c, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, w, h, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+            screen->root_visual, XCB_CW_BACK_PIXMAP | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK | XCB_CW_CURSOR,
+            values);
         const char title[] = "pictolarium-screencapture";
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, sizeof title - 1,
                             title);
-        xcb_map_window(c, window);
-        xcb_flush(c);
+        const xcb_void_cookie_t mapped = xcb_map_window_checked(c, window);
+        for (const xcb_void_cookie_t& cookie : {created, mapped}) {
+            XcbReply<xcb_generic_error_t> problem(xcb_request_check(c, cookie));
+            if (problem) {
+                error = "could not open the slice overlay (X error " + std::to_string(int(problem->error_code)) + ")";
+                return false;
+            }
+        }
         symbols = xcb_key_symbols_alloc(c);
-        return waitMapped(error) && grabInput(error);
+        return waitMapped(error) && grabPointer(error);
     }
 
     Outcome loop(XGrab::Pixels& out, std::string& error) {
         Selection selection;
         bool dragging = false;
+        const Clock::time_point giveUp = Clock::now() + idleLimit;
+        Clock::time_point nextKeyboardTry = Clock::now();
         while (true) {
-            XcbReply<xcb_generic_event_t> event(xcb_wait_for_event(c));
-            if (!event) {
+            // Without the keyboard the slice still works with the pointer; Escape counts once the
+            // key that started us is up and the keyboard is ours.
+            if (!keyboard && Clock::now() >= nextKeyboardTry) {
+                keyboard = grabKeyboard();
+                nextKeyboardTry = Clock::now() + keyboardRetry;
+            }
+            XcbReply<xcb_generic_event_t> event(nextEvent(keyboard ? 500 : 50));
+            if (xcb_connection_has_error(c)) {
                 error = "lost the connection to the display";
                 return Outcome::Failed;
+            }
+            if (!event) {
+                if (Clock::now() >= giveUp) {
+                    error = "the slice was left open too long";
+                    return Outcome::Failed;
+                }
+                continue;
             }
             switch (event->response_type & 0x7f) {
             case XCB_EXPOSE:
@@ -148,48 +180,61 @@ public:
     }
 
 private:
+    // The next event, or nothing when none came within ms.
+    xcb_generic_event_t* nextEvent(int ms) {
+        if (xcb_generic_event_t* event = xcb_poll_for_event(c))
+            return event;
+        if (xcb_connection_has_error(c))
+            return nullptr;
+        pollfd fd{xcb_get_file_descriptor(c), POLLIN, 0};
+        ::poll(&fd, 1, ms);
+        return xcb_poll_for_event(c);
+    }
+
     bool waitMapped(std::string& error) {
-        while (true) {
-            XcbReply<xcb_generic_event_t> event(xcb_wait_for_event(c));
-            if (!event) {
+        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(mapWaitMs);
+        while (Clock::now() < deadline) {
+            XcbReply<xcb_generic_event_t> event(nextEvent(50));
+            if (xcb_connection_has_error(c)) {
                 error = "lost the connection to the display";
                 return false;
             }
-            if ((event->response_type & 0x7f) == XCB_MAP_NOTIFY)
+            if (event && (event->response_type & 0x7f) == XCB_MAP_NOTIFY)
                 return true;
         }
+        error = "the slice overlay did not appear";
+        return false;
     }
 
-    // The capture key that started us is usually still held, and the hot-key grab that saw it
-    // press keeps the keyboard until it is released: keep asking for a while.
-    bool grabInput(std::string& error) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
-        bool pointer = false, keyboard = false;
+    // Another client may hold the pointer for a moment (a menu closing): keep asking for a while.
+    bool grabPointer(std::string& error) {
+        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(waitMs);
         while (true) {
-            if (!pointer) {
-                XcbReply<xcb_grab_pointer_reply_t> reply(xcb_grab_pointer_reply(
-                    c,
-                    xcb_grab_pointer(
-                        c, 0, window,
-                        XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE | XCB_EVENT_MASK_POINTER_MOTION,
-                        XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC, XCB_WINDOW_NONE, cursor, XCB_CURRENT_TIME),
-                    nullptr));
-                pointer = reply && reply->status == XCB_GRAB_STATUS_SUCCESS;
-            }
-            if (!keyboard) {
-                XcbReply<xcb_grab_keyboard_reply_t> reply(xcb_grab_keyboard_reply(
-                    c, xcb_grab_keyboard(c, 0, window, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
-                    nullptr));
-                keyboard = reply && reply->status == XCB_GRAB_STATUS_SUCCESS;
-            }
-            if (pointer && keyboard)
-                return true;
-            if (std::chrono::steady_clock::now() >= deadline) {
-                error = keyboard ? "could not grab the pointer" : "could not grab the keyboard";
+            XcbReply<xcb_grab_pointer_reply_t> reply(xcb_grab_pointer_reply(
+                c,
+                xcb_grab_pointer(c, 0, window,
+                                 XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE |
+                                     XCB_EVENT_MASK_POINTER_MOTION,
+                                 XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC, XCB_WINDOW_NONE, cursor, XCB_CURRENT_TIME),
+                nullptr));
+            if (reply && reply->status == XCB_GRAB_STATUS_SUCCESS)
+                break;
+            if (Clock::now() >= deadline) {
+                error = "could not grab the pointer";
                 return false;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
+        // The capture key that started us is usually still held, and the hot-key grab that saw it
+        // press keeps the keyboard until it is released: the loop asks again until then.
+        keyboard = grabKeyboard();
+        return true;
+    }
+
+    bool grabKeyboard() {
+        XcbReply<xcb_grab_keyboard_reply_t> reply(xcb_grab_keyboard_reply(
+            c, xcb_grab_keyboard(c, 0, window, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC), nullptr));
+        return reply && reply->status == XCB_GRAB_STATUS_SUCCESS;
     }
 
     void restore(const XGrab::Rect& r) {
@@ -221,6 +266,7 @@ private:
     xcb_gcontext_t copyGc = 0, lightGc = 0, darkGc = 0;
     xcb_cursor_t cursor = 0;
     xcb_key_symbols_t* symbols = nullptr;
+    bool keyboard = false;
 };
 
 } // namespace

@@ -16,6 +16,7 @@
 
 #include <xcb/composite.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -129,7 +130,35 @@ struct Display {
 struct Source {
     xcb_drawable_t drawable = XCB_NONE;
     XGrab::Rect area;
+    bool alpha = false;
 };
+
+// The invisible shadow margins a window that draws its own frame declares (left, right, top,
+// bottom); nothing when it declares none.
+std::optional<std::array<int, 4>> shadowMargins(const Display& d, xcb_window_t window) {
+    static const char name[] = "_GTK_FRAME_EXTENTS";
+    XcbReply<xcb_intern_atom_reply_t> atom(
+        xcb_intern_atom_reply(d.c, xcb_intern_atom(d.c, 1, uint16_t(sizeof name - 1), name), nullptr));
+    if (!atom || atom->atom == XCB_ATOM_NONE)
+        return std::nullopt;
+    XcbReply<xcb_get_property_reply_t> value(
+        xcb_get_property_reply(d.c, xcb_get_property(d.c, 0, window, atom->atom, XCB_ATOM_CARDINAL, 0, 4), nullptr));
+    if (!value || value->format != 32 || xcb_get_property_value_length(value.get()) != 16)
+        return std::nullopt;
+    const auto* v = static_cast<const uint32_t*>(xcb_get_property_value(value.get()));
+    std::array<int, 4> margins{};
+    for (size_t i = 0; i < 4; ++i) {
+        if (v[i] > 1000)
+            return std::nullopt; // not margins anyone draws
+        margins[i] = int(v[i]);
+    }
+    return margins;
+}
+
+// The window's own rectangle (in the coordinates of frame) without its shadow margins.
+XGrab::Rect withoutShadow(const XGrab::Rect& client, const std::array<int, 4>& m) {
+    return {client.x + m[0], client.y + m[2], client.width - m[0] - m[1], client.height - m[2] - m[3]};
+}
 
 // With a compositor at work every window keeps its own picture, so the window comes out alone:
 // whole where others cover it or it runs off the edge of the screen. Nothing without one.
@@ -157,7 +186,8 @@ std::optional<Source> ownPicture(const Display& d, xcb_window_t top, xcb_pixmap_
     XcbReply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(d.c, xcb_get_geometry(d.c, named), nullptr));
     if (!geometry || !XGrab::supportedDepth(d.c, geometry->depth))
         return std::nullopt;
-    return Source{named, {0, 0, geometry->width, geometry->height}};
+    // A window with an alpha channel keeps it: clear parts stay clear in the picture.
+    return Source{named, {0, 0, geometry->width, geometry->height}, geometry->depth == 32};
 }
 
 // The pixels to read, or a message saying why there are none.
@@ -181,11 +211,22 @@ std::string sourceOf(const Display& d, const Request& request, Source& source, x
         xcb_get_window_attributes_reply(d.c, xcb_get_window_attributes(d.c, top), nullptr));
     if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE)
         return "window " + std::to_string(request.window) + " is not on screen";
+    const std::optional<std::array<int, 4>> margins = shadowMargins(d, request.window);
+    const XGrab::Rect frame = XGrab::geometryInRoot(d.c, d.screen->root, top);
     if (const std::optional<Source> own = ownPicture(d, top, pixmap)) {
         source = *own;
+        if (margins) {
+            XGrab::Rect client = XGrab::geometryInRoot(d.c, d.screen->root, request.window);
+            client.x -= frame.x;
+            client.y -= frame.y;
+            source.area = withoutShadow(client, *margins).intersected(source.area);
+            if (source.area.empty())
+                return "window " + std::to_string(request.window) + " is all shadow";
+        }
         return {};
     }
-    area = XGrab::geometryInRoot(d.c, d.screen->root, top).intersected(whole);
+    area = margins ? withoutShadow(XGrab::geometryInRoot(d.c, d.screen->root, request.window), *margins) : frame;
+    area = area.intersected(whole);
     return area.empty() ? "window " + std::to_string(request.window) + " is off screen" : std::string();
 }
 
@@ -219,6 +260,7 @@ int main(int argc, char** argv) {
         xcb_pixmap_t pixmap = XCB_NONE;
         const std::string why = sourceOf(d, request, source, pixmap);
         const bool grabbed = why.empty() && grabber.grab(source.drawable, source.area, pixels, error, true);
+        pixels.alpha = grabbed && source.alpha;
         if (pixmap != XCB_NONE)
             xcb_free_pixmap(d.c, pixmap);
         if (!why.empty())

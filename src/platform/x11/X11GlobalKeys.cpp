@@ -50,6 +50,19 @@ X11GlobalKeys::X11GlobalKeys(const QByteArray& display, QObject* parent, bool as
             c, xcb_xkb_per_client_flags(c, XCB_XKB_ID_USE_CORE_KBD, flag, flag, 0, 0, 0), nullptr));
         detectable = flags && (flags->value & flag);
     }
+    // A client that speaks XKB is told of layout switches (setxkbmap, the session applying the
+    // user's layout) by XKB's events, not always by the core MappingNotify.
+    if (xkb && xkb->supported) {
+        if (const xcb_query_extension_reply_t* ext = xcb_get_extension_data(c, &xcb_xkb_id); ext && ext->present) {
+            xkbEvent = ext->first_event;
+            const uint16_t events = XCB_XKB_EVENT_TYPE_NEW_KEYBOARD_NOTIFY | XCB_XKB_EVENT_TYPE_MAP_NOTIFY;
+            const uint16_t parts = XCB_XKB_MAP_PART_KEY_TYPES | XCB_XKB_MAP_PART_KEY_SYMS |
+                                   XCB_XKB_MAP_PART_MODIFIER_MAP | XCB_XKB_MAP_PART_VIRTUAL_MODS |
+                                   XCB_XKB_MAP_PART_VIRTUAL_MOD_MAP;
+            xcb_xkb_select_events(c, XCB_XKB_ID_USE_CORE_KBD, events, 0, events, parts, parts, nullptr);
+            xcb_flush(c);
+        }
+    }
 
     notifier = new QSocketNotifier(xcb_get_file_descriptor(c), QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, &X11GlobalKeys::readEvents);
@@ -121,32 +134,23 @@ QList<quint16> X11GlobalKeys::lockVariants() const {
     return {0, XCB_MOD_MASK_LOCK, numLockMask, quint16(XCB_MOD_MASK_LOCK | numLockMask)};
 }
 
-quint32 X11GlobalKeys::grab(quint32 sym, quint32 modifiers) {
-    if (!connected())
-        return 0;
-    Grab grab;
-    grab.mask = maskOf(modifiers);
+QList<quint8> X11GlobalKeys::keycodesOf(quint32 sym) const {
+    QList<quint8> result;
     if (xcb_keycode_t* codes = xcb_key_symbols_get_keycode(symbols, sym)) {
         for (xcb_keycode_t* code = codes; *code != XCB_NO_SYMBOL; ++code)
-            if (!grab.keycodes.contains(*code))
-                grab.keycodes.append(*code);
+            if (!result.contains(*code))
+                result.append(*code);
         std::free(codes);
     }
-    if (grab.keycodes.isEmpty())
-        return 0;
-    // The server lets a client grab a combination it holds already, and one ungrab would then end
-    // both: a combination this process holds is refused like one another program holds.
-    for (const Grab& held : std::as_const(grabs))
-        if (held.mask == grab.mask)
-            for (quint8 code : std::as_const(grab.keycodes))
-                if (held.keycodes.contains(code))
-                    return 0;
+    return result;
+}
 
+bool X11GlobalKeys::grabKeys(const QList<quint8>& keycodes, quint16 mask) {
     QList<xcb_void_cookie_t> cookies;
-    for (quint8 code : std::as_const(grab.keycodes))
+    for (quint8 code : keycodes)
         for (quint16 lock : lockVariants())
             cookies.append(
-                xcb_grab_key_checked(c, 1, root, grab.mask | lock, code, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+                xcb_grab_key_checked(c, 1, root, mask | lock, code, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
     bool refused = false;
     for (const xcb_void_cookie_t& cookie : std::as_const(cookies)) {
         XcbReply<xcb_generic_error_t> error(xcb_request_check(c, cookie));
@@ -158,19 +162,61 @@ quint32 X11GlobalKeys::grab(quint32 sym, quint32 modifiers) {
     }
     // Replies may have pulled key events into xcb's queue, where the socket notifier cannot see them.
     QTimer::singleShot(0, this, &X11GlobalKeys::readEvents);
-    if (refused) {
-        // Ungrabbing also covers the variants another client holds; the server only drops our own.
-        ungrabKeys(grab.keycodes, grab.mask);
+    if (refused) // ungrabbing also covers the variants another client holds; the server only drops our own
+        ungrabKeys(keycodes, mask, numLockMask);
+    return !refused;
+}
+
+quint32 X11GlobalKeys::grab(quint32 sym, quint32 modifiers) {
+    if (!connected())
         return 0;
-    }
+    Grab grab;
+    grab.mask = maskOf(modifiers);
+    grab.numLock = numLockMask;
+    grab.keysym = sym;
+    grab.modifiers = modifiers;
+    grab.keycodes = keycodesOf(sym);
+    if (grab.keycodes.isEmpty())
+        return 0;
+    // The server lets a client grab a combination it holds already, and one ungrab would then end
+    // both: a combination this process holds is refused like one another program holds.
+    for (const Grab& held : std::as_const(grabs))
+        if (held.mask == grab.mask)
+            for (quint8 code : std::as_const(grab.keycodes))
+                if (held.keycodes.contains(code))
+                    return 0;
+    if (!grabKeys(grab.keycodes, grab.mask))
+        return 0;
     const quint32 handle = nextHandle++;
     grabs.insert(handle, grab);
     return handle;
 }
 
-void X11GlobalKeys::ungrabKeys(const QList<quint8>& keycodes, quint16 mask) {
+void X11GlobalKeys::regrabAll() {
+    regrabPending = false;
+    if (!connected())
+        return;
+    // Presses seen under the old map cannot be matched with their releases any more.
+    down.clear();
+    for (auto it = grabs.begin(); it != grabs.end(); ++it)
+        ungrabKeys(it->keycodes, it->mask, it->numLock);
+    for (auto it = grabs.begin(); it != grabs.end(); ++it) {
+        it->mask = maskOf(it->modifiers);
+        it->numLock = numLockMask;
+        it->keycodes = keycodesOf(it->keysym);
+        // The handle stays: its owner keeps listening. A key the new map no longer has, or one
+        // another program took meanwhile, simply stays silent until the map changes again.
+        if (it->keycodes.isEmpty() || !grabKeys(it->keycodes, it->mask)) {
+            std::fprintf(stderr, "pictolarium: a hot key could not be grabbed again after the keyboard map changed.\n");
+            it->keycodes.clear();
+        }
+    }
+}
+
+void X11GlobalKeys::ungrabKeys(const QList<quint8>& keycodes, quint16 mask, quint16 numLock) {
+    const quint16 variants[] = {0, XCB_MOD_MASK_LOCK, numLock, quint16(XCB_MOD_MASK_LOCK | numLock)};
     for (quint8 code : keycodes)
-        for (quint16 lock : lockVariants())
+        for (quint16 lock : variants)
             xcb_ungrab_key(c, code, root, mask | lock);
     xcb_flush(c);
 }
@@ -180,7 +226,7 @@ void X11GlobalKeys::ungrab(quint32 handle) {
     if (it == grabs.cend())
         return;
     if (connected())
-        ungrabKeys(it->keycodes, it->mask);
+        ungrabKeys(it->keycodes, it->mask, it->numLock);
     grabs.erase(it);
     for (auto d = down.begin(); d != down.end();)
         d = d.value() == handle ? down.erase(d) : std::next(d);
@@ -243,11 +289,28 @@ void X11GlobalKeys::handle(xcb_generic_event_t* event) {
             emit released(id);
         return;
     }
+    default:
+        if (xkbEvent && eventType(event) == xkbEvent) {
+            // The whole map may be new: read it afresh rather than patch it.
+            xcb_key_symbols_free(symbols);
+            symbols = xcb_key_symbols_alloc(c);
+            readModifierMap();
+            scheduleRegrab();
+        }
+        return;
     case XCB_MAPPING_NOTIFY:
         xcb_refresh_keyboard_mapping(symbols, reinterpret_cast<xcb_mapping_notify_event_t*>(event));
         readModifierMap();
-        return;
-    default:
+        if (reinterpret_cast<xcb_mapping_notify_event_t*>(event)->request != XCB_MAPPING_POINTER)
+            scheduleRegrab();
         return;
     }
+}
+
+void X11GlobalKeys::scheduleRegrab() {
+    // A layout switch sends several notices at once: grab again once, after the last.
+    if (regrabPending)
+        return;
+    regrabPending = true;
+    QTimer::singleShot(0, this, &X11GlobalKeys::regrabAll);
 }

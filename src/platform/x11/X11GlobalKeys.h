@@ -33,6 +33,9 @@ private:
     struct Grab {
         QList<quint8> keycodes;
         quint16 mask = 0;
+        quint16 numLock = 0; // the NumLock mask its lock variants were grabbed with
+        quint32 keysym = 0;
+        quint32 modifiers = 0;
     };
 
     void readEvents();
@@ -40,7 +43,13 @@ private:
     void readModifierMap();
     quint16 maskOf(quint32 modifiers) const;
     QList<quint16> lockVariants() const;
-    void ungrabKeys(const QList<quint8>& keycodes, quint16 mask);
+    void ungrabKeys(const QList<quint8>& keycodes, quint16 mask, quint16 numLock);
+    // Grabs every variant of a combination; false when any was refused (the others are let go).
+    bool grabKeys(const QList<quint8>& keycodes, quint16 mask);
+    QList<quint8> keycodesOf(quint32 sym) const;
+    // After the keyboard map or the modifier map changed, the same keys sit on other key codes.
+    void regrabAll();
+    void scheduleRegrab();
 
     xcb_connection_t* c = nullptr;
     quint32 root = 0;
@@ -51,4 +60,6 @@ private:
     QHash<quint32, Grab> grabs;
     QHash<quint8, quint32> down; // keycode → handle whose press has not been released yet
     quint32 nextHandle = 1;
+    bool regrabPending = false;
+    quint8 xkbEvent = 0; // XKB's event code on this connection; 0 without XKB
 };

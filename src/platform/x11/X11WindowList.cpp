@@ -31,7 +31,10 @@ template <typename T> QList<T> values(const xcb_get_property_reply_t* reply) {
 
 struct X11WindowList::Atoms {
     xcb_atom_t check = 0, stacking = 0, clientList = 0, extents = 0, pid = 0, type = 0, typeNormal = 0, typeDialog = 0,
-               state = 0, stateHidden = 0, opacity = 0, wmState = 0;
+               state = 0, stateHidden = 0, opacity = 0, wmState = 0, shadow = 0;
+    // Every window type the desktop standard names: the first of a window's list that is among
+    // them is its type. Others (a toolkit's private types put first) are passed over.
+    QList<xcb_atom_t> knownTypes;
 };
 
 X11WindowList::X11WindowList(QString display) : displayName(std::move(display)) {}
@@ -86,6 +89,25 @@ bool X11WindowList::connect() {
         XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(c, cookies[i], nullptr));
         *targets[i] = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
     }
+    const char* extra[] = {
+        "_GTK_FRAME_EXTENTS",          "_NET_WM_WINDOW_TYPE_DESKTOP",       "_NET_WM_WINDOW_TYPE_DOCK",
+        "_NET_WM_WINDOW_TYPE_TOOLBAR", "_NET_WM_WINDOW_TYPE_MENU",          "_NET_WM_WINDOW_TYPE_UTILITY",
+        "_NET_WM_WINDOW_TYPE_SPLASH",  "_NET_WM_WINDOW_TYPE_DROPDOWN_MENU", "_NET_WM_WINDOW_TYPE_POPUP_MENU",
+        "_NET_WM_WINDOW_TYPE_TOOLTIP", "_NET_WM_WINDOW_TYPE_NOTIFICATION",  "_NET_WM_WINDOW_TYPE_COMBO",
+        "_NET_WM_WINDOW_TYPE_DND"};
+    xcb_intern_atom_cookie_t more[std::size(extra)];
+    for (size_t i = 0; i < std::size(extra); ++i)
+        more[i] = xcb_intern_atom(c, 0, uint16_t(std::strlen(extra[i])), extra[i]);
+    for (size_t i = 0; i < std::size(extra); ++i) {
+        XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(c, more[i], nullptr));
+        const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        if (i == 0)
+            atoms->shadow = atom;
+        else
+            atoms->knownTypes.append(atom);
+    }
+    atoms->knownTypes.append(atoms->typeNormal);
+    atoms->knownTypes.append(atoms->typeDialog);
     grabber = std::make_unique<XGrab::Grabber>(c);
     return true;
 }
@@ -134,7 +156,7 @@ QList<WindowList::Window> X11WindowList::describe(const QList<quint32>& clients,
         xcb_get_window_attributes_cookie_t attributes;
         xcb_get_geometry_cookie_t geometry;
         xcb_translate_coordinates_cookie_t origin;
-        xcb_get_property_cookie_t extents, pid, wmClass, type, state, opacity;
+        xcb_get_property_cookie_t extents, pid, wmClass, type, state, opacity, shadow;
     };
     // Every request goes out before the first answer is read: one round trip for the whole list.
     QList<Cookies> cookies;
@@ -149,7 +171,8 @@ QList<WindowList::Window> X11WindowList::describe(const QList<quint32>& clients,
                         xcb_get_property(c, 0, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256),
                         xcb_get_property(c, 0, w, atoms->type, XCB_ATOM_ATOM, 0, 32),
                         xcb_get_property(c, 0, w, atoms->state, XCB_ATOM_ATOM, 0, 32),
-                        xcb_get_property(c, 0, w, atoms->opacity, XCB_ATOM_CARDINAL, 0, 1)});
+                        xcb_get_property(c, 0, w, atoms->opacity, XCB_ATOM_CARDINAL, 0, 1),
+                        xcb_get_property(c, 0, w, atoms->shadow, XCB_ATOM_CARDINAL, 0, 4)});
     }
     QList<Window> result;
     for (qsizetype i = 0; i < clients.size(); ++i) {
@@ -164,6 +187,7 @@ QList<WindowList::Window> X11WindowList::describe(const QList<quint32>& clients,
         XcbReply<xcb_get_property_reply_t> type(xcb_get_property_reply(c, k.type, nullptr));
         XcbReply<xcb_get_property_reply_t> state(xcb_get_property_reply(c, k.state, nullptr));
         XcbReply<xcb_get_property_reply_t> opacity(xcb_get_property_reply(c, k.opacity, nullptr));
+        XcbReply<xcb_get_property_reply_t> shadow(xcb_get_property_reply(c, k.shadow, nullptr));
         // A window destroyed while we asked answers with errors: it is simply not listed.
         if (!attributes || !geometry || !origin)
             continue;
@@ -181,6 +205,14 @@ QList<WindowList::Window> X11WindowList::describe(const QList<quint32>& clients,
             if (e.size() == 4)
                 w.frame.adjust(-int(e[0]), -int(e[2]), int(e[1]), int(e[3])); // left, right, top, bottom
         }
+        // A window that draws its own frame paints a shadow around it, invisible but inside its
+        // rectangle: what the user sees as the window (and points at) is without it.
+        const QList<quint32> margins = values<quint32>(shadow.get());
+        if (margins.size() == 4 && std::all_of(margins.cbegin(), margins.cend(), [](quint32 m) { return m <= 1000; })) {
+            const QRect inner = w.frame.adjusted(int(margins[0]), int(margins[2]), -int(margins[1]), -int(margins[3]));
+            if (!inner.isEmpty())
+                w.frame = inner;
+        }
         const QList<qint32> pids = values<qint32>(pid.get());
         w.pid = pids.isEmpty() ? 0 : pids.first();
         if (wmClass && wmClass->format == 8) {
@@ -192,8 +224,11 @@ QList<WindowList::Window> X11WindowList::describe(const QList<quint32>& clients,
                 w.app = entries.nameFor(QString::fromUtf8(parts[1]).trimmed(), QString::fromUtf8(parts[0]).trimmed());
         }
         const QList<quint32> types = values<quint32>(type.get());
-        // The first type is the one the window prefers; no type at all means a normal window.
-        w.normal = types.isEmpty() || types.first() == atoms->typeNormal || types.first() == atoms->typeDialog;
+        // The first type we know is the one the window prefers; none known means a normal window.
+        const auto known = std::find_if(types.cbegin(), types.cend(), [this](quint32 t) {
+            return t != XCB_ATOM_NONE && atoms->knownTypes.contains(t);
+        });
+        w.normal = known == types.cend() || *known == atoms->typeNormal || *known == atoms->typeDialog;
         const QList<quint32> states = values<quint32>(state.get());
         w.visible = attributes->map_state == XCB_MAP_STATE_VIEWABLE && !states.contains(atoms->stateHidden);
         const QList<quint32> alpha = values<quint32>(opacity.get());

@@ -29,6 +29,8 @@ struct Pixels {
     int stride = 0;
     const uint8_t* data = nullptr;
     std::shared_ptr<void> owner;
+    // The fourth byte is alpha (premultiplied colour), as read from a depth-32 window.
+    bool alpha = false;
 };
 
 // The monitors in the order users count them: the primary first, then RandR's order. When RandR
