@@ -51,6 +51,7 @@ ThumbnailPanel::ThumbnailPanel(const Shot& shot, std::optional<QSizeF> imageBox,
 
     content = new ThumbnailView(shot, imageBox, *services.defaults, this);
     content->pdf = std::move(pdf);
+    content->buildPageBar();
     resize(content->size());
     content->move(0, 0);
     content->placeSubviews();
