@@ -212,8 +212,10 @@ void PDFSession::write() {
     const QString cantWrite = QStringLiteral("Couldn't write ") + fileName(pdfURL);
     loadQpdf();
     const QFileInfo info(target);
-    // The rename would replace a file the user may not change: a read-only PDF stays as it is.
-    if (info.exists() && !info.isWritable())
+    // The rename would replace a file the user may not change: a read-only PDF stays as it is, also for
+    // a user whom the system would let write it.
+    const QFile::Permissions anyWrite = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
+    if (info.exists() && (!info.isWritable() || !(info.permissions() & anyWrite)))
         throw ConvertError(cantWrite);
     QTemporaryFile temp(info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".XXXXXX"));
     if (!temp.open())

@@ -226,6 +226,8 @@ void ThumbnailView::buildRedactBar() {
 }
 
 void ThumbnailView::updateRedactBar() {
+    if (review)
+        review->imageRect = cardGeometry.imageRect;
     const bool show = reviewActive() && !pillOnly;
     if (show)
         buildRedactBar();

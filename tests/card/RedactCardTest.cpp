@@ -1,0 +1,167 @@
+#include "card/RedactMarks.h"
+#include "card/RedactReview.h"
+#include "card/ThumbnailPanel.h"
+#include "card/ThumbnailView.h"
+#include "imaging/ShotFiles.h"
+#include "platform/EscapeKeyGrab.h"
+#include "platform/fake/FakePointerWatch.h"
+#include "ui/GhostButton.h"
+#include "ui/Pill.h"
+#include "ui/Toast.h"
+
+#include <QDir>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class QuietEscape : public EscapeKeyGrab {
+public:
+    bool setActive(bool) override { return true; }
+};
+
+QString toastText() {
+    QWidget* toast = Toast::current();
+    QLabel* label = toast ? toast->findChild<QLabel*>() : nullptr;
+    return label ? label->text() : QString();
+}
+
+// A white picture with an e-mail address and a card number in plain dark type.
+QUrl secrets(const QTemporaryDir& dir, bool withText = true) {
+    QImage image(900, 200, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    if (withText) {
+        QPainter painter(&image);
+        QFont font(QStringLiteral("DejaVu Sans"));
+        font.setPixelSize(26);
+        painter.setFont(font);
+        painter.setPen(QColor(20, 20, 20));
+        painter.drawText(30, 60, QStringLiteral("Write to jane.doe@example.com today"));
+        painter.drawText(30, 140, QStringLiteral("Card 4111 1111 1111 1111 expires soon"));
+    }
+    return ShotFiles::write(image, QUrl::fromLocalFile(dir.filePath(QStringLiteral("Notes.png"))));
+}
+
+struct Card {
+    explicit Card(const QUrl& file) {
+        ThumbnailPanel::Services s;
+        s.escape = std::make_unique<QuietEscape>();
+        s.pointerWatch = [] { return std::make_unique<FakePointerWatch>(); };
+        QImage image(file.toLocalFile());
+        panel = new ThumbnailPanel(Shot{file, image, QStringLiteral("Notes"), std::nullopt}, std::nullopt, nullptr,
+                                   std::move(s));
+        panel->show(QPointF(600, 400));
+    }
+    ~Card() { delete panel.data(); }
+    ThumbnailView* view() const { return panel->view(); }
+    void settle() const {
+        EXPECT_TRUE(QTest::qWaitFor([this] { return !view()->isBusy(); }, 60000));
+    }
+    bool waitCommitted() const {
+        return QTest::qWaitFor([this] { return !view()->reviewState()->committing; }, 10000);
+    }
+    // A click on a review box's centre.
+    void clickBox(int i) const {
+        RedactReview* review = view()->reviewState();
+        const QPoint at = review->markRect(review->rs->boxes[size_t(i)]).center().toPoint();
+        QTest::mousePress(view(), Qt::LeftButton, {}, at);
+        QTest::mouseRelease(view(), Qt::LeftButton, {}, at);
+    }
+    void key(int code) const {
+        QKeyEvent press(QEvent::KeyPress, code, Qt::NoModifier);
+        QApplication::sendEvent(view(), &press);
+    }
+    QPointer<ThumbnailPanel> panel;
+};
+
+} // namespace
+
+TEST(RedactCard, RedactsReviewsAndBacksOutWithEscape) {
+    QTemporaryDir dir;
+    const QUrl source = secrets(dir);
+    Card card(source);
+    card.view()->redact();
+    card.settle();
+    EXPECT_EQ(toastText(), QStringLiteral("2 items redacted \u00b7 double-click the picture to review"));
+    const QUrl redacted = card.view()->shot().fileURL;
+    EXPECT_EQ(redacted.fileName(), QStringLiteral("Notes redacted.png"));
+    const std::optional<RedactMarks::State> record = RedactMarks::find(redacted);
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->original, source);
+    ASSERT_EQ(record->boxes.size(), 2u);
+    // Both secrets are covered in the file: the middle of each box is dark where the original was white.
+    const QImage written(redacted.toLocalFile());
+    for (const QRectF& box : record->boxes) {
+        const QPoint centre(qRound((box.x() + box.width() * 0.1) * written.width()),
+                            qRound((1 - box.y() - box.height() / 2) * written.height()));
+        EXPECT_LT(qGray(written.pixel(centre)), 40);
+    }
+
+    // A double-click opens the review.
+    const QPoint middle = card.view()->imageRect().center().toPoint() + QPoint(0, 30);
+    QTest::mouseClick(card.view(), Qt::LeftButton, {}, middle);
+    QTest::mouseDClick(card.view(), Qt::LeftButton, {}, middle);
+    QTest::mouseRelease(card.view(), Qt::LeftButton, {}, middle);
+    ASSERT_TRUE(card.view()->isLarge());
+    ASSERT_TRUE(card.view()->redactBar && card.view()->redactBar->isVisible());
+    EXPECT_EQ(card.view()->barLabel->text(), QStringLiteral("2 boxes \u00b7 click one to edit"));
+    EXPECT_FALSE(card.view()->deleteBoxButton->isEnabled());
+
+    // Delete removes the selected box and the file is rendered again in place.
+    card.clickBox(0);
+    ASSERT_TRUE(card.waitCommitted());
+    card.key(Qt::Key_Delete);
+    ASSERT_TRUE(card.waitCommitted());
+    EXPECT_EQ(card.view()->shot().fileURL, redacted);
+    EXPECT_EQ(RedactMarks::find(redacted)->boxes.size(), 1u);
+
+    // Escape: the selection, then the normal size, then the card.
+    card.clickBox(0);
+    ASSERT_TRUE(card.waitCommitted());
+    card.view()->escapePressed();
+    EXPECT_FALSE(card.view()->reviewState()->selMark.has_value());
+    EXPECT_TRUE(card.view()->isLarge());
+    card.view()->escapePressed();
+    EXPECT_FALSE(card.view()->isLarge());
+    EXPECT_FALSE(card.panel->isClosed());
+    card.view()->escapePressed();
+    EXPECT_TRUE(card.panel->isClosed());
+}
+
+TEST(RedactCard, ReviewWithoutFindingsAndLosingTheOriginal) {
+    QTemporaryDir dir;
+    const QUrl source = secrets(dir, false);
+    Card card(source);
+    card.view()->redact();
+    card.settle();
+    EXPECT_EQ(toastText(), QStringLiteral("Nothing sensitive found"));
+    EXPECT_EQ(card.view()->shot().fileURL, source);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 1);
+
+    // The review still opens, empty; a box drawn by hand writes a new redacted file.
+    card.view()->toggleLarge();
+    EXPECT_EQ(card.view()->barLabel->text(), QStringLiteral("0 boxes \u00b7 click one to edit"));
+    card.view()->addBoxButton->click();
+    const QRectF image = card.view()->imageRect();
+    QTest::mousePress(card.view(), Qt::LeftButton, {}, image.topLeft().toPoint() + QPoint(20, 20));
+    QTest::mouseMove(card.view(), image.topLeft().toPoint() + QPoint(80, 50));
+    QTest::mouseRelease(card.view(), Qt::LeftButton, {}, image.topLeft().toPoint() + QPoint(80, 50));
+    ASSERT_TRUE(card.waitCommitted());
+    const QUrl redacted = card.view()->shot().fileURL;
+    EXPECT_EQ(redacted.fileName(), QStringLiteral("Notes redacted.png"));
+    ASSERT_TRUE(RedactMarks::find(redacted));
+
+    // The unredacted file vanished: the next render says so and the card and record stay.
+    QFile::remove(source.toLocalFile());
+    card.clickBox(0);
+    ASSERT_TRUE(card.waitCommitted());
+    EXPECT_EQ(toastText(), QStringLiteral("Can't read Notes.png"));
+    EXPECT_EQ(card.view()->shot().fileURL, redacted);
+    EXPECT_TRUE(RedactMarks::find(redacted));
+}
