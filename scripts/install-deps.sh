@@ -24,6 +24,7 @@ packages=(
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     xvfb xauth openbox tint2 xcompmgr xdotool x11-utils x11-xserver-utils xterm
     imagemagick scrot hyperfine xdg-utils dbus-x11 procps python3
+    qpdf
 )
 
 missing=()

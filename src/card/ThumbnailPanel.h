@@ -39,6 +39,9 @@ public:
         std::function<QPoint()> pointer;
         // The screens to place the card on; the real ones when unset.
         std::function<QList<CardGeometry::Screen>()> screens;
+        // Delete and BackSpace while a review box is selected and the pointer is on the card; with none
+        // they reach the card only with the focus.
+        std::unique_ptr<EscapeKeyGrab> deleteKeys;
     };
 
     static constexpr int fadeInMs = 180;
@@ -95,4 +98,5 @@ private:
     bool closed = false;
     bool fading = false;
     bool retiring = false;
+    bool deleteWanted = false;
 };

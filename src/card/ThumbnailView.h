@@ -46,6 +46,8 @@ public:
     std::function<void()> onEngage;
     // The basket tool: opens or closes the basket.
     std::function<void()> onOpenLibrary;
+    // The Delete keys are wanted: a review box is selected.
+    std::function<void(bool)> onDeleteKeys;
 
     // A file size as the result toasts show it: "Zero KB", "512 bytes", "245 KB", "1.2 MB", "1.05 GB".
     static QString byteCount(qint64 bytes);

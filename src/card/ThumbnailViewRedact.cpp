@@ -229,6 +229,8 @@ void ThumbnailView::updateRedactBar() {
     if (review)
         review->imageRect = cardGeometry.imageRect;
     const bool show = reviewActive() && !pillOnly;
+    if (onDeleteKeys)
+        onDeleteKeys(show && review->selMark.has_value());
     if (show)
         buildRedactBar();
     if (!redactBar)
