@@ -1,3 +1,4 @@
+#include "card/PDFSession.h"
 #include "card/RedactMarks.h"
 #include "card/RedactReview.h"
 #include "card/ThumbnailPanel.h"
@@ -14,10 +15,12 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
+#include <QPdfWriter>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -48,14 +51,34 @@ QUrl secrets(const QTemporaryDir& dir, bool withText = true) {
     return ShotFiles::write(image, QUrl::fromLocalFile(dir.filePath(QStringLiteral("Notes.png"))));
 }
 
+// Four pages; an e-mail address on the first and a card number on the third.
+QString pdfWithSecrets(const QTemporaryDir& dir) {
+    const QString path = dir.filePath(QStringLiteral("Four.pdf"));
+    QPdfWriter writer(path);
+    writer.setPageSize(QPageSize(QPageSize::A5));
+    writer.setResolution(72);
+    QPainter painter(&writer);
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(16);
+    painter.setFont(font);
+    const QString lines[] = {QStringLiteral("Mail jane.doe@example.com now"), QStringLiteral("Nothing here"),
+                             QStringLiteral("Card 4111 1111 1111 1111 ok"), QStringLiteral("The end")};
+    for (int i = 0; i < 4; ++i) {
+        if (i)
+            writer.newPage();
+        painter.drawText(30, 60, lines[i]);
+    }
+    return path;
+}
+
 struct Card {
-    explicit Card(const QUrl& file) {
+    explicit Card(const QUrl& file, std::shared_ptr<PDFSession> pdf = nullptr) {
         ThumbnailPanel::Services s;
         s.escape = std::make_unique<QuietEscape>();
         s.pointerWatch = [] { return std::make_unique<FakePointerWatch>(); };
         QImage image(file.toLocalFile());
-        panel = new ThumbnailPanel(Shot{file, image, QStringLiteral("Notes"), std::nullopt}, std::nullopt, nullptr,
-                                   std::move(s));
+        panel = new ThumbnailPanel(Shot{file, image, QStringLiteral("Notes"), std::nullopt}, std::nullopt,
+                                   std::move(pdf), std::move(s));
         panel->show(QPointF(600, 400));
     }
     ~Card() { delete panel.data(); }
@@ -164,4 +187,37 @@ TEST(RedactCard, ReviewWithoutFindingsAndLosingTheOriginal) {
     EXPECT_EQ(toastText(), QStringLiteral("Can't read Notes.png"));
     EXPECT_EQ(card.view()->shot().fileURL, redacted);
     EXPECT_TRUE(RedactMarks::find(redacted));
+}
+
+TEST(RedactCard, OtherPdfPagesAreRedactedInTheFileOrTheRunFails) {
+    QTemporaryDir dir;
+    const QString path = pdfWithSecrets(dir);
+    {
+        const auto session = PDFSession::open(QUrl::fromLocalFile(path));
+        Card card(session->render(0).url, session);
+        card.view()->redact();
+        card.settle();
+        EXPECT_EQ(toastText(), QStringLiteral("2 items redacted on 2 of 4 pages \u00b7 double-click the picture to review"));
+        EXPECT_EQ(card.view()->shot().fileURL.fileName(), QStringLiteral("Four p1 redacted.png"));
+        // The third page is now a picture with the number covered; the shown document was opened again.
+        const QImage third = session->render(2).image;
+        EXPECT_EQ(session->pageCount(), 4);
+        int dark = 0;
+        for (int x = 0; x < third.width(); ++x)
+            dark += qGray(third.pixel(x, 125)) < 40;
+        EXPECT_GT(dark, third.width() / 4) << "a long dark block across the number";
+    }
+
+    // A PDF that may not be changed: the run fails with the write's message, and nothing is made.
+    QTemporaryDir other;
+    const QString locked = pdfWithSecrets(other);
+    const auto session = PDFSession::open(QUrl::fromLocalFile(locked));
+    Card card(session->render(0).url, session);
+    ::chmod(QFile::encodeName(locked).constData(), 0444);
+    card.view()->redact();
+    card.settle();
+    EXPECT_EQ(toastText(), QStringLiteral("Couldn't write Four.pdf"));
+    EXPECT_EQ(card.view()->shot().fileURL.fileName(), QStringLiteral("Four p1.png"));
+    EXPECT_FALSE(QFileInfo::exists(other.filePath(QStringLiteral(".pages/Four p1 redacted.png"))));
+    EXPECT_TRUE(RedactMarks::store().isEmpty() || !RedactMarks::find(card.view()->shot().fileURL));
 }
