@@ -111,11 +111,13 @@ QSize PDFSession::renderSize(QSizeF points) {
     return {std::max(1, qRound(points.width() * scale)), std::max(1, qRound(points.height() * scale))};
 }
 
-PDFSession::Rendered PDFSession::render(int page) {
-    if (!doc || page < 0 || page >= doc->pageCount())
+namespace {
+
+PDFSession::Page renderWith(QPdfDocument& doc, const QUrl& pdfURL, const QUrl& workDir, int page) {
+    if (page < 0 || page >= doc.pageCount())
         throw ConvertError(QStringLiteral("No such page"));
-    const QSizeF points = doc->pagePointSize(page);
-    QImage bitmap = doc->render(page, renderSize(points));
+    const QSizeF points = doc.pagePointSize(page);
+    QImage bitmap = doc.render(page, PDFSession::renderSize(points));
     if (bitmap.isNull())
         throw ConvertError(QStringLiteral("Can't render page"));
     // Pages without a background of their own are white on paper, not transparent.
@@ -125,13 +127,33 @@ PDFSession::Rendered PDFSession::render(int page) {
         QPainter(&flat).drawImage(0, 0, bitmap);
         bitmap = flat;
     }
-    const QUrl file = QUrl::fromLocalFile(QDir(workDir.toLocalFile()).filePath(pageFileName(pdfURL, page)));
+    const QUrl file =
+        QUrl::fromLocalFile(QDir(workDir.toLocalFile()).filePath(PDFSession::pageFileName(pdfURL, page)));
     ShotFiles::write(bitmap, file);
-    index = page;
-    renderedURL = file;
+    return {page, file, bitmap, bitmap.width() / std::max(points.width(), 1.0)};
+}
+
+} // namespace
+
+PDFSession::Rendered PDFSession::render(int page) {
+    if (!doc)
+        throw ConvertError(QStringLiteral("No such page"));
+    return accept(renderWith(*doc, pdfURL, workDir, page));
+}
+
+PDFSession::Page PDFSession::renderFile(const QUrl& pdfURL, const QUrl& workDir, int page) {
+    QPdfDocument own;
+    if (own.load(pdfURL.toLocalFile()) != QPdfDocument::Error::None)
+        throw ConvertError(QStringLiteral("Can't render page"));
+    return renderWith(own, pdfURL, workDir, page);
+}
+
+PDFSession::Rendered PDFSession::accept(const Page& page) {
+    index = page.index;
+    renderedURL = page.url;
     renderedAt = QDateTime::currentDateTime();
-    pixelsPerPoint = bitmap.width() / std::max(points.width(), 1.0);
-    return {file, bitmap};
+    pixelsPerPoint = page.pixelsPerPoint;
+    return {page.url, page.image};
 }
 
 bool PDFSession::commit(const QUrl& from) {

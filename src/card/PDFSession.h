@@ -30,6 +30,17 @@ public:
     // Throws ConvertError ("No such page", "Can't render page", or the writer's own message).
     Rendered render(int index);
 
+    // A page rendered off the main thread, with a document of that thread's own: nothing of the session
+    // is touched until accept() makes it the current page on the main thread. Throws as render() does.
+    struct Page {
+        int index = 0;
+        QUrl url;
+        QImage image;
+        double pixelsPerPoint = 2.0;
+    };
+    static Page renderFile(const QUrl& pdfURL, const QUrl& workDir, int index);
+    Rendered accept(const Page& page);
+
     // Puts the picture file back into the PDF as the current page when it changed since the last render
     // or commit (another file, or the same file modified later). True when the PDF was rewritten; false
     // when nothing changed or the write failed, in which case failure() says why and the PDF is untouched.

@@ -579,6 +579,10 @@ void ThumbnailView::engage() {
 
 void ThumbnailView::apply(const Shot& next) {
     const QSizeF before = current.image.deviceIndependentSize();
+    // A redacted file renamed (gone from its old name, the same kind of file) keeps its review record.
+    if (next.fileURL != current.fileURL && !QFileInfo::exists(current.fileURL.toLocalFile()) &&
+        QFileInfo(next.fileURL.fileName()).suffix() == QFileInfo(current.fileURL.fileName()).suffix())
+        RedactMarks::moved(current.fileURL, next.fileURL);
     current = next;
     pictureCache = QImage();
     Notifications::defaultCenter().post(ShotFiles::changed());

@@ -5,7 +5,9 @@
 #include "card/PDFSession.h"
 #include "card/PageBar.h"
 #include "editors/EditorWindow.h"
+#include "card/CardRunner.h"
 #include "imaging/UserError.h"
+#include "platform/Dispatch.h"
 #include "ui/Toast.h"
 
 #include <QCursor>
@@ -44,15 +46,37 @@ void ThumbnailView::stepPage(int delta) {
         Toast::show(pdf->failure(), anchorPoint(), 3.0);
         return;
     }
-    try {
-        const PDFSession::Rendered page = pdf->render(target);
-        apply(Shot{page.url, page.image, current.appName, std::nullopt});
-    } catch (const UserError& error) {
-        Toast::show(error.message, anchorPoint(), 3.0);
-        return;
-    }
-    if (pageBar)
-        pageBar->set(target + 1, pdf->pageCount());
+    // A page of a hostile PDF may take long to draw: it is drawn off the main thread, with the card busy
+    // meanwhile so that neither a tool nor another step starts.
+    runner->setBusy(true);
+    hold(CardLifetime::Hold::Runner, true);
+    QPointer<ThumbnailView> self(this);
+    const std::shared_ptr<PDFSession> session = pdf;
+    const QUrl pdfURL = pdf->pdfURL, workDir = pdf->workDir;
+    Dispatch::global([self, session, pdfURL, workDir, target] {
+        std::optional<PDFSession::Page> page;
+        QString failure;
+        try {
+            page = PDFSession::renderFile(pdfURL, workDir, target);
+        } catch (const UserError& error) {
+            failure = error.message;
+        }
+        Dispatch::main([self, session, page, failure] {
+            if (!self)
+                return;
+            self->runner->setBusy(false);
+            self->hold(CardLifetime::Hold::Runner, false);
+            emit self->settled();
+            if (!page) {
+                Toast::show(failure, self->anchorPoint(), 3.0);
+                return;
+            }
+            const PDFSession::Rendered shown = session->accept(*page);
+            self->apply(Shot{shown.url, shown.image, self->current.appName, std::nullopt});
+            if (self->pageBar)
+                self->pageBar->set(page->index + 1, session->pageCount());
+        });
+    });
 }
 
 void ThumbnailView::finishPDF() {

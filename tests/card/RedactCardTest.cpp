@@ -187,6 +187,15 @@ TEST(RedactCard, ReviewWithoutFindingsAndLosingTheOriginal) {
     EXPECT_EQ(toastText(), QStringLiteral("Can't read Notes.png"));
     EXPECT_EQ(card.view()->shot().fileURL, redacted);
     EXPECT_TRUE(RedactMarks::find(redacted));
+
+    // Renamed, the redacted file keeps its record.
+    const QUrl renamed = QUrl::fromLocalFile(dir.filePath(QStringLiteral("Renamed.png")));
+    ASSERT_TRUE(QFile::rename(redacted.toLocalFile(), renamed.toLocalFile()));
+    Shot moved = card.view()->shot();
+    moved.fileURL = renamed;
+    card.view()->apply(moved);
+    EXPECT_TRUE(RedactMarks::find(renamed));
+    EXPECT_FALSE(RedactMarks::find(redacted));
 }
 
 TEST(RedactCard, OtherPdfPagesAreRedactedInTheFileOrTheRunFails) {
