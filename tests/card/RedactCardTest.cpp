@@ -230,3 +230,23 @@ TEST(RedactCard, OtherPdfPagesAreRedactedInTheFileOrTheRunFails) {
     EXPECT_FALSE(QFileInfo::exists(other.filePath(QStringLiteral(".pages/Four p1 redacted.png"))));
     EXPECT_TRUE(RedactMarks::store().isEmpty() || !RedactMarks::find(card.view()->shot().fileURL));
 }
+
+TEST(RedactCard, ClosingWhileOtherPagesAreRedactedLeavesOneWholeDocument) {
+    QTemporaryDir dir;
+    const QString path = pdfWithSecrets(dir);
+    const auto session = PDFSession::open(QUrl::fromLocalFile(path));
+    const QUrl page = session->render(0).url;
+    Card card(page, session);
+    QImage edited(QImage(page.toLocalFile()).size(), QImage::Format_RGB32);
+    edited.fill(Qt::green);
+    QTest::qWait(20);
+    ShotFiles::write(edited, page);
+    card.view()->redact();
+    // The close commits the shown page into the same document while the worker replaces page 3.
+    card.panel->close();
+    card.settle();
+    const auto reopened = PDFSession::open(QUrl::fromLocalFile(path));
+    ASSERT_TRUE(reopened);
+    EXPECT_EQ(reopened->pageCount(), 4);
+    EXPECT_EQ(reopened->render(0).image.pixelColor(5, 5), QColor(Qt::green));
+}
