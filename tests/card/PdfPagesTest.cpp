@@ -123,13 +123,6 @@ TEST(PdfPages, OnlyAChangedPageIsWrittenBackAndTheFileStaysSound) {
     EXPECT_EQ(centreOf(session->render(1).image), QColor(Qt::red));
     EXPECT_EQ(centreOf(session->render(2).image), QColor(Qt::white));
 
-    // The card showing another file (an editor's result beside the page) counts as a change too.
-    const QUrl beside = QUrl::fromLocalFile(dir.filePath(QStringLiteral("annotated.png")));
-    QImage blue(200, 100, QImage::Format_RGB32);
-    blue.fill(Qt::blue);
-    ShotFiles::write(blue, beside);
-    ASSERT_TRUE(session->commit(beside));
-    EXPECT_EQ(centreOf(session->render(2).image), QColor(Qt::blue));
     EXPECT_EQ(session->pageCount(), 4);
     EXPECT_TRUE(qpdfCheckClean(path));
 }
@@ -235,15 +228,4 @@ TEST(PdfPages, CardStepsThroughPagesWithItsBar) {
     view->stepPage(-3);
     settle();
     EXPECT_EQ(session->index, 2) << "past either end nothing happens";
-
-    // An edit of the shown page goes into the PDF when the card steps away and when it closes.
-    editPage(view->shot().fileURL, Qt::red);
-    view->stepPage(-1);
-    settle();
-    EXPECT_NE(digest(path), before);
-    editPage(view->shot().fileURL, Qt::blue);
-    card->close();
-    EXPECT_EQ(centreOf(session->render(1).image), QColor(Qt::blue));
-    EXPECT_EQ(centreOf(session->render(2).image), QColor(Qt::red));
-    EXPECT_TRUE(qpdfCheckClean(path));
 }

@@ -175,12 +175,6 @@ TEST(PdfRedactE2E, StepsThroughAPdfAndWritesAnEditedPageBack) {
     desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/pdf-saved.png"));
     EXPECT_NE(digest(pdf), beforeClose);
     EXPECT_TRUE(windows(desktop, QStringLiteral("Pictolarium Card")).isEmpty());
-
-    // Opened again, page 2 renders as the red picture.
-    app.open(pdf);
-    app.click(next);
-    ASSERT_TRUE(Desktop::waitUntil(
-        [&] { return QImage(pages + QStringLiteral("Four p2.png")).pixelColor(10, 10) == QColor(220, 30, 30); }, 5000));
 }
 
 TEST(PdfRedactE2E, RedactsAndReviewsOnTheEnlargedCard) {
@@ -241,9 +235,12 @@ TEST(PdfRedactE2E, RedactsAndReviewsOnTheEnlargedCard) {
     ASSERT_TRUE(Desktop::waitUntil([&] { return digest(redacted) != before; }, 5000));
     EXPECT_GT(qGray(QImage(redacted).pixel(400, 50)), 60) << "the address shows again";
 
-    // Escape: the card returns to its size, then closes.
-    desktop.moveTo(big.center());
-    Desktop::pause(200);
+    // Escape with the card number's box selected: the selection goes, then the size, then the card.
+    app.click(QPoint(big.left() + int(300 * scale), big.top() + int(120 * scale)));
+    Desktop::pause(300);
+    desktop.xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+    Desktop::pause(300);
+    EXPECT_EQ(desktop.windowGeometry(card).width(), large.width());
     desktop.xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
     EXPECT_TRUE(Desktop::waitUntil([&] { return desktop.windowGeometry(card).width() < large.width(); }, 3000));
     desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/redact-escaped.png"));
