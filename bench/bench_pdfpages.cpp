@@ -88,10 +88,9 @@ void BM_QpdfCommandReplacesOnePage(benchmark::State& state) {
     }
     const QString out = folder().filePath(QStringLiteral("out.pdf"));
     for (auto _ : state) {
-        const int status = QProcess::execute(QStringLiteral("qpdf"),
-                                             {path, QStringLiteral("--pages"), path, QStringLiteral("1-9"), page,
-                                              QStringLiteral("1"), path, QStringLiteral("11-z"), QStringLiteral("--"),
-                                              out});
+        const int status = QProcess::execute(
+            QStringLiteral("qpdf"), {path, QStringLiteral("--pages"), path, QStringLiteral("1-9"), page,
+                                     QStringLiteral("1"), path, QStringLiteral("11-z"), QStringLiteral("--"), out});
         if (status != 0)
             state.SkipWithError("qpdf failed (is the qpdf command installed?)");
     }

@@ -98,7 +98,9 @@ std::shared_ptr<PDFSession> PDFSession::open(const QUrl& pdfURL) {
 
 PDFSession::~PDFSession() = default;
 
-int PDFSession::pageCount() const { return doc ? doc->pageCount() : 0; }
+int PDFSession::pageCount() const {
+    return doc ? doc->pageCount() : 0;
+}
 
 QString PDFSession::pageFileName(const QUrl& pdfURL, int index) {
     return QFileInfo(pdfURL.toLocalFile()).completeBaseName() + QStringLiteral(" p") + QString::number(index + 1) +
@@ -127,8 +129,7 @@ PDFSession::Page renderWith(QPdfDocument& doc, const QUrl& pdfURL, const QUrl& w
         QPainter(&flat).drawImage(0, 0, bitmap);
         bitmap = flat;
     }
-    const QUrl file =
-        QUrl::fromLocalFile(QDir(workDir.toLocalFile()).filePath(PDFSession::pageFileName(pdfURL, page)));
+    const QUrl file = QUrl::fromLocalFile(QDir(workDir.toLocalFile()).filePath(PDFSession::pageFileName(pdfURL, page)));
     ShotFiles::write(bitmap, file);
     return {page, file, bitmap, bitmap.width() / std::max(points.width(), 1.0)};
 }

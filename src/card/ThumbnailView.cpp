@@ -192,7 +192,8 @@ GhostButton* ThumbnailView::tool(const QString& id, const QString& symbol, const
             return;
         self->setHoverLabel(inside ? std::optional<QString>(weakButton->label) : std::nullopt);
     };
-    connect(button, &QAbstractButton::clicked, this, [this, id] { id == QLatin1String("redact") ? redact() : triggerTool(id); });
+    connect(button, &QAbstractButton::clicked, this,
+            [this, id] { id == QLatin1String("redact") ? redact() : triggerTool(id); });
     tools.insert(id, button);
     return button;
 }

@@ -2,10 +2,10 @@
 
 #include "card/ThumbnailView.h"
 
+#include "card/CardRunner.h"
 #include "card/PDFSession.h"
 #include "card/PageBar.h"
 #include "editors/EditorWindow.h"
-#include "card/CardRunner.h"
 #include "imaging/UserError.h"
 #include "platform/Dispatch.h"
 #include "ui/Toast.h"

@@ -107,7 +107,8 @@ void ThumbnailView::redact() {
             const int total = n + pages.items;
             if (total == 0)
                 return std::pair<Shot, QString>(base, QStringLiteral("Nothing sensitive found"));
-            QString message = QString::number(total) + (total == 1 ? QStringLiteral(" item") : QStringLiteral(" items")) +
+            QString message = QString::number(total) +
+                              (total == 1 ? QStringLiteral(" item") : QStringLiteral(" items")) +
                               QStringLiteral(" redacted");
             if (session)
                 message += QStringLiteral(" on ") + QString::number(pages.pages + (n > 0 ? 1 : 0)) +

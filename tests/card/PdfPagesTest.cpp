@@ -187,8 +187,8 @@ ThumbnailPanel* pdfCard(const std::shared_ptr<PDFSession>& session) {
     ThumbnailPanel::Services s;
     s.escape = std::make_unique<QuietEscape>();
     s.pointerWatch = [] { return std::make_unique<FakePointerWatch>(); };
-    return new ThumbnailPanel(Shot{page.url, page.image, QStringLiteral("Report"), std::nullopt}, std::nullopt,
-                              session, std::move(s));
+    return new ThumbnailPanel(Shot{page.url, page.image, QStringLiteral("Report"), std::nullopt}, std::nullopt, session,
+                              std::move(s));
 }
 
 } // namespace

@@ -175,7 +175,8 @@ TEST(RedactCard, OtherPdfPagesAreRedactedInTheFileOrTheRunFails) {
         Card card(session->render(0).url, session);
         card.view()->redact();
         card.settle();
-        EXPECT_EQ(toastText(), QStringLiteral("2 items redacted on 2 of 4 pages \u00b7 double-click the picture to review"));
+        EXPECT_EQ(toastText(),
+                  QStringLiteral("2 items redacted on 2 of 4 pages \u00b7 double-click the picture to review"));
         EXPECT_EQ(card.view()->shot().fileURL.fileName(), QStringLiteral("Four p1 redacted.png"));
         // The third page is now a picture with the number covered; the shown document was opened again.
         const QImage third = session->render(2).image;

@@ -40,16 +40,16 @@ TEST(RedactReview, HitTesting) {
         QPointF p;
         std::optional<int> box;
     } cases[] = {
-        {{150, 70}, 1},            // the later box lies on top
+        {{150, 70}, 1}, // the later box lies on top
         {{125, 70}, 0},
-        {{117, 70}, 0},            // 3 points outside still hits
+        {{117, 70}, 0}, // 3 points outside still hits
         {{116.5, 70}, std::nullopt},
         {{250, 140}, std::nullopt},
     };
     for (const Case& c : cases)
         EXPECT_EQ(review.markIndex(c.p), c.box) << c.p.x() << "," << c.p.y();
-    EXPECT_EQ(review.handle({141, 81}, 1), 0);  // within 9 of the bottom-left corner (140, 80)
-    EXPECT_EQ(review.handle({180, 52}, 1), 7);  // top right (180, 60)
+    EXPECT_EQ(review.handle({141, 81}, 1), 0); // within 9 of the bottom-left corner (140, 80)
+    EXPECT_EQ(review.handle({180, 52}, 1), 7); // top right (180, 60)
     EXPECT_EQ(review.handle({150, 70}, 1), std::nullopt);
     EXPECT_EQ(review.handle({140, 80}, 5), std::nullopt) << "no such box";
 }

@@ -30,8 +30,9 @@ void writeSettings(Desktop& desktop) {
 }
 
 QList<quint32> windows(Desktop& desktop, const QString& title) {
-    const QString out = desktop.run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                                                QStringLiteral("--name"), QLatin1Char('^') + title + QLatin1Char('$')});
+    const QString out =
+        desktop.run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                                QStringLiteral("--name"), QLatin1Char('^') + title + QLatin1Char('$')});
     QList<quint32> ids;
     for (const QString& line : out.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
         ids.append(line.trimmed().toUInt());
@@ -247,5 +248,6 @@ TEST(PdfRedactE2E, RedactsAndReviewsOnTheEnlargedCard) {
     desktop.moveTo(desktop.windowGeometry(card).center());
     Desktop::pause(200);
     desktop.xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
-    EXPECT_TRUE(Desktop::waitUntil([&] { return windows(desktop, QStringLiteral("Pictolarium Card")).isEmpty(); }, 3000));
+    EXPECT_TRUE(
+        Desktop::waitUntil([&] { return windows(desktop, QStringLiteral("Pictolarium Card")).isEmpty(); }, 3000));
 }
