@@ -31,6 +31,9 @@ packages=(
 
     # a real browser for the full-page recording test
     chromium
+
+    # PDF pages written back are checked with the qpdf command
+    qpdf
 )
 
 # Text recognition reads the language of the machine's locale as well, when Debian has its pack.

@@ -118,6 +118,7 @@ int main(int argc, char** argv) {
         ThumbnailPanel::Services services;
         services.pointerWatch = [&platform] { return platform.watchPointer(); };
         services.escape = std::make_unique<EscapeKeyGrab>(&platform.keys());
+        services.deleteKeys = std::make_unique<EscapeKeyGrab>(&platform.keys(), QList<quint32>{0xffff, 0xff08});
         services.openLibrary = [] { LibraryPanel::shared().toggle(); };
         services.translationLanguageChosen = [] { return TranslateModel::defaultLanguage().has_value(); };
         services.chooseTranslationLanguage = [] { return TranslateModel::chooseDefault(true); };

@@ -5,6 +5,7 @@
 #include "platform/EscapeKeyGrab.h"
 #include "platform/PointerWatch.h"
 
+#include <QCoreApplication>
 #include <QPointer>
 
 namespace {
@@ -38,6 +39,13 @@ void setServices(std::function<ThumbnailPanel::Services()> make) {
 }
 
 void open(const Shot& shot, std::shared_ptr<PDFSession> pdf, QPoint at) {
+    // Quitting closes the card the ordinary way, so a PDF page shown on it is written back first.
+    static const bool dismissOnQuit = [] {
+        if (QCoreApplication* app = QCoreApplication::instance())
+            QObject::connect(app, &QCoreApplication::aboutToQuit, app, [] { dismiss(); });
+        return true;
+    }();
+    Q_UNUSED(dismissOnQuit);
     retireCurrent();
     auto* panel = new ThumbnailPanel(shot, std::nullopt, std::move(pdf), services());
     slot() = panel;

@@ -39,6 +39,8 @@ ThumbnailPanel::ThumbnailPanel(const Shot& shot, std::optional<QSizeF> imageBox,
         services.pointerWatch = [] { return std::make_unique<FocusPointerWatch>(); };
     if (!services.escape)
         services.escape = std::make_unique<EscapeKeyGrab>();
+    if (!services.deleteKeys)
+        services.deleteKeys = std::make_unique<EscapeKeyGrab>();
 
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_TranslucentBackground);
@@ -52,6 +54,7 @@ ThumbnailPanel::ThumbnailPanel(const Shot& shot, std::optional<QSizeF> imageBox,
 
     content = new ThumbnailView(shot, imageBox, *services.defaults, this);
     content->pdf = std::move(pdf);
+    content->buildPageBar();
     resize(content->size());
     content->move(0, 0);
     content->placeSubviews();
@@ -102,10 +105,21 @@ ThumbnailPanel::ThumbnailPanel(const Shot& shot, std::optional<QSizeF> imageBox,
         if (!closed && content->isHovering())
             content->escapePressed();
     });
+    content->onDeleteKeys = [self](bool wanted) {
+        if (!self)
+            return;
+        self->deleteWanted = wanted;
+        self->services.deleteKeys->setActive(wanted && !self->closed && self->content->isHovering());
+    };
+    connect(services.deleteKeys.get(), &EscapeKeyGrab::pressed, this, [this] {
+        if (!closed && content->isHovering())
+            content->deleteSelected();
+    });
 }
 
 ThumbnailPanel::~ThumbnailPanel() {
     services.escape->setActive(false);
+    services.deleteKeys->setActive(false);
 }
 
 const Shot& ThumbnailPanel::shot() const {
@@ -163,6 +177,7 @@ void ThumbnailPanel::show(QPointF at) {
 void ThumbnailPanel::hover(bool inside) {
     // Escape reaches a card that never has the focus only while the pointer rests on it.
     services.escape->setActive(inside && !closed);
+    services.deleteKeys->setActive(inside && deleteWanted && !closed);
     life->setHovering(inside);
 }
 
@@ -242,6 +257,7 @@ void ThumbnailPanel::closeEvent(QCloseEvent* event) {
     closed = true;
     clickMonitor.reset();
     services.escape->setActive(false);
+    services.deleteKeys->setActive(false);
     life->close();
     if (fade)
         fade->stop();

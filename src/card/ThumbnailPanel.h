@@ -45,6 +45,9 @@ public:
         std::function<bool()> translationLanguageChosen;
         std::function<bool()> chooseTranslationLanguage;
         std::function<QWidget*(const QString& text, std::function<void()> onClose)> translateView;
+        // Delete and BackSpace while a review box is selected and the pointer is on the card; with none
+        // they reach the card only with the focus.
+        std::unique_ptr<EscapeKeyGrab> deleteKeys;
     };
 
     static constexpr int fadeInMs = 180;
@@ -101,4 +104,5 @@ private:
     bool closed = false;
     bool fading = false;
     bool retiring = false;
+    bool deleteWanted = false;
 };

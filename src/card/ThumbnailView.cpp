@@ -1,6 +1,8 @@
 #include "card/ThumbnailView.h"
 
 #include "card/CardRunner.h"
+#include "card/PageBar.h"
+#include "card/RedactReview.h"
 #include "card/ToolbarPrefs.h"
 #include "editors/EditorWindow.h"
 #include "imaging/ImageFormat.h"
@@ -190,7 +192,8 @@ GhostButton* ThumbnailView::tool(const QString& id, const QString& symbol, const
             return;
         self->setHoverLabel(inside ? std::optional<QString>(weakButton->label) : std::nullopt);
     };
-    connect(button, &QAbstractButton::clicked, this, [this, id] { triggerTool(id); });
+    connect(button, &QAbstractButton::clicked, this,
+            [this, id] { id == QLatin1String("redact") ? redact() : triggerTool(id); });
     tools.insert(id, button);
     return button;
 }
@@ -304,11 +307,17 @@ void ThumbnailView::placeSubviews() {
     hoverPill->setGeometry(whole(hover));
     hoverLabel->setGeometry(whole(CardGeometry::hoverLabel(hover, hoverLabel->sizeHint().height())));
 
+    updateRedactBar();
     closeButton->setGeometry(whole(CardGeometry::closeButton(cardGeometry)));
     closeButton->setVisible(hovering && !pillOnly);
 
     badge->setGeometry(whole(CardGeometry::badge(cardGeometry, badge->label->sizeHint().width())));
     badge->setVisible(!pillOnly && !badge->text().isEmpty());
+
+    if (pageBar) {
+        pageBar->setGeometry(whole(CardGeometry::pageBar(cardGeometry)));
+        pageBar->setVisible(!pillOnly);
+    }
 
     if (sideView) {
         sideView->setGeometry(whole(cardGeometry.sideRect));
@@ -333,6 +342,8 @@ void ThumbnailView::updateMask() {
             region += badge->geometry();
         if (closeButton->isVisibleTo(this))
             region += QRegion(closeButton->geometry(), QRegion::Ellipse);
+        if (pageBar && pageBar->isVisibleTo(this))
+            region += roundedRegion(QRectF(pageBar->geometry()), 8);
         if (sideView && sideView->isVisibleTo(this))
             region += roundedRegion(QRectF(sideView->geometry()), 18);
     }
@@ -420,7 +431,7 @@ void ThumbnailView::paintEvent(QPaintEvent*) {
     painter.setClipPath(outline);
     painter.fillPath(outline, Brand::background());
     const QImage& picture = shownPicture();
-    if (!picture.isNull())
+    if (!paintReview(painter) && !picture.isNull())
         painter.drawImage(image, picture);
     painter.restore();
 
@@ -428,6 +439,7 @@ void ThumbnailView::paintEvent(QPaintEvent*) {
     painter.setBrush(Qt::NoBrush);
     painter.drawRoundedRect(image.adjusted(0.5, 0.5, -0.5, -0.5), CardGeometry::cornerRadius,
                             CardGeometry::cornerRadius);
+    drawRedactEdit(painter);
 }
 
 void ThumbnailView::enterEvent(QEnterEvent* event) {
@@ -450,9 +462,14 @@ void ThumbnailView::leaveEvent(QEvent* event) {
 
 void ThumbnailView::mousePressEvent(QMouseEvent* event) {
     mouseDownAt.reset();
+    secondClick = false;
     // Only a press on the picture may become a drag-out; the pill and the margins are not the picture.
     if (event->button() != Qt::LeftButton || pillOnly || !cardGeometry.imageRect.contains(event->position())) {
         QWidget::mousePressEvent(event);
+        return;
+    }
+    if (redactMouseDown(event->position())) {
+        event->accept();
         return;
     }
     mouseDownAt = event->position();
@@ -460,6 +477,10 @@ void ThumbnailView::mousePressEvent(QMouseEvent* event) {
 }
 
 void ThumbnailView::mouseMoveEvent(QMouseEvent* event) {
+    if (redactDragging()) {
+        redactDragged(event->position());
+        return;
+    }
     if (!mouseDownAt || !(event->buttons() & Qt::LeftButton))
         return;
     const QPointF moved = event->position() - *mouseDownAt;
@@ -470,8 +491,23 @@ void ThumbnailView::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void ThumbnailView::mouseReleaseEvent(QMouseEvent* event) {
+    if (redactDragging()) {
+        redactMouseUp();
+        return;
+    }
+    const bool doubleClick = mouseDownAt && secondClick;
     mouseDownAt.reset();
+    secondClick = false;
+    if (doubleClick) {
+        toggleLarge();
+        return;
+    }
     QWidget::mouseReleaseEvent(event);
+}
+
+void ThumbnailView::mouseDoubleClickEvent(QMouseEvent* event) {
+    mousePressEvent(event);
+    secondClick = mouseDownAt.has_value();
 }
 
 void ThumbnailView::keyPressEvent(QKeyEvent* event) {
@@ -480,10 +516,17 @@ void ThumbnailView::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
+    if ((event->key() == Qt::Key_Delete || event->key() == Qt::Key_Backspace) && review && review->selMark) {
+        deleteSelected();
+        event->accept();
+        return;
+    }
     QWidget::keyPressEvent(event);
 }
 
 void ThumbnailView::escapePressed() {
+    if (escapeReview())
+        return;
     if (onDone)
         onDone();
 }
@@ -537,6 +580,10 @@ void ThumbnailView::engage() {
 
 void ThumbnailView::apply(const Shot& next) {
     const QSizeF before = current.image.deviceIndependentSize();
+    // A redacted file renamed (gone from its old name, the same kind of file) keeps its review record.
+    if (next.fileURL != current.fileURL && !QFileInfo::exists(current.fileURL.toLocalFile()) &&
+        QFileInfo(next.fileURL.fileName()).suffix() == QFileInfo(current.fileURL.fileName()).suffix())
+        RedactMarks::moved(current.fileURL, next.fileURL);
     current = next;
     pictureCache = QImage();
     Notifications::defaultCenter().post(ShotFiles::changed());
@@ -547,6 +594,8 @@ void ThumbnailView::apply(const Shot& next) {
     if (current.image.deviceIndependentSize() != before)
         layout(false);
     placeSubviews();
+    if (large)
+        syncRedact();
     update();
 }
 
@@ -596,8 +645,6 @@ void ThumbnailView::removeSide() {
     relayoutKeepingImage();
     hold(Hold::SideView, false);
 }
-
-void ThumbnailView::finishPDF() {}
 
 ThumbnailView::NestedLoop::NestedLoop(ThumbnailView* view) : view(view) {
     ++view->nestedLoops;

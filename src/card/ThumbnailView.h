@@ -22,11 +22,14 @@ class EditorWindow;
 class FormatBadge;
 class GhostButton;
 class PDFSession;
+class PageBar;
 class Pill;
 class QAbstractButton;
 class QGraphicsOpacityEffect;
 class QLabel;
 class QPropertyAnimation;
+class QPainter;
+class RedactReview;
 
 class ThumbnailView : public QWidget {
     Q_OBJECT
@@ -47,6 +50,8 @@ public:
     std::function<bool()> translationLanguageChosen;
     std::function<bool()> chooseTranslationLanguage;
     std::function<QWidget*(const QString& text, std::function<void()> onClose)> makeTranslateView;
+    // The Delete keys are wanted: a review box is selected.
+    std::function<void(bool)> onDeleteKeys;
 
     // A file size as the result toasts show it: "Zero KB", "512 bytes", "245 KB", "1.2 MB", "1.05 GB".
     static QString byteCount(qint64 bytes);
@@ -99,8 +104,12 @@ public:
     void closeEditor();
     // The card's own close: the editor goes without the card growing back, and nothing reopens one.
     void closeEditors();
-    // Pages of a PDF are put back into the document by a later stage; nothing is written yet.
+    // On close: the shown PDF page goes back into the document when it changed, and "Saved <name>" shows.
     void finishPDF();
+    // The page stepper under the picture, for a PDF of two pages or more.
+    void buildPageBar();
+    // Commits the shown page and shows the page `delta` away; nothing while a tool runs or past either end.
+    void stepPage(int delta);
 
     void setPillOnly(bool value);
 
@@ -143,6 +152,7 @@ public:
 
     QPointer<QWidget> sideView;
     std::shared_ptr<PDFSession> pdf;
+    PageBar* pageBar = nullptr;
     QPointer<EditorWindow> currentEditor;
     std::optional<QString> currentTool;
 
@@ -169,6 +179,26 @@ public:
     // Turns the picture into a sticky note on the same place of the screen and closes the card.
     void pin();
 
+    // Paints over sensitive text found in the picture (and on the PDF's other pages) into a new file beside
+    // it, and keeps the boxes for the review.
+    void redact();
+    // Enlarges the card, or returns it to its normal size; enlarged, a redacted picture can be reviewed.
+    void toggleLarge();
+    // Reads the review's record for the shown file.
+    void syncRedact();
+    void updateRedactBar();
+    // Removes the selected review box and renders the file again.
+    void deleteSelected();
+    // Renders the redacted file again from the unredacted one with the review's boxes, off the main thread.
+    void commitBoxes();
+    bool isLarge() const { return large; }
+    // The review as it stands, for the tests; null until the card was first enlarged or redacted.
+    RedactReview* reviewState() const { return review.get(); }
+    Pill* redactBar = nullptr;
+    GhostButton* addBoxButton = nullptr;
+    GhostButton* deleteBoxButton = nullptr;
+    QLabel* barLabel = nullptr;
+
 signals:
     // A drag-out or a run finished: a card closed meanwhile may now be deleted.
     void settled();
@@ -181,6 +211,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -200,6 +231,19 @@ private:
     void updateMask();
     const QImage& shadowImage();
     const QImage& shownPicture();
+    bool reviewActive() const;
+    void setDrawMode(bool on);
+    void buildRedactBar();
+    void addBoxTapped();
+    void deleteBoxTapped();
+    bool redactMouseDown(QPointF p);
+    bool redactDragging() const;
+    void redactDragged(QPointF p);
+    void redactMouseUp();
+    // Escape's steps inside the enlarged card; false when there is none left and the card should close.
+    bool escapeReview();
+    bool paintReview(QPainter& painter);
+    void drawRedactEdit(QPainter& painter);
 
     Defaults& defaults;
     Shot current;
@@ -226,4 +270,12 @@ private:
     QPointer<QPropertyAnimation> hoverAnimation;
     QImage shadowCache;
     QImage pictureCache;
+    // The redaction review.
+    std::unique_ptr<RedactReview> review;
+    QImage rsImage; // the unredacted picture
+    QUrl rsURL;
+    bool redactTouched = false;
+    bool secondClick = false; // the press held is the second of a double-click
+    std::optional<QPointF> smallCenter;
+    QWidget* barStack = nullptr;
 };

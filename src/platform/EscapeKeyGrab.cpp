@@ -11,9 +11,15 @@ constexpr quint32 escapeKeysym = 0xff1b;
 EscapeKeyGrab::EscapeKeyGrab(GlobalKeys* globalKeys, QObject* parent) : QObject(parent), keys(globalKeys) {
     if (keys)
         connect(keys, &GlobalKeys::pressed, this, [this](quint32 pressedHandle) {
-            if (handle && pressedHandle == handle)
+            if (handle && (pressedHandle == handle || extra.contains(pressedHandle)))
                 emit pressed();
         });
+}
+
+EscapeKeyGrab::EscapeKeyGrab(GlobalKeys* globalKeys, QList<quint32> keysyms, QObject* parent)
+    : EscapeKeyGrab(globalKeys, parent) {
+    if (!keysyms.isEmpty())
+        symbols = std::move(keysyms);
 }
 
 EscapeKeyGrab::~EscapeKeyGrab() {
@@ -27,10 +33,17 @@ bool EscapeKeyGrab::setActive(bool on) {
         return false;
     if (!on) {
         keys->ungrab(handle);
+        for (const quint32 other : extra)
+            keys->ungrab(other);
+        extra.clear();
         handle = 0;
         return true;
     }
-    handle = keys->grab(escapeKeysym, 0);
+    handle = keys->grab(symbols.value(0, escapeKeysym), 0);
+    if (handle)
+        for (qsizetype i = 1; i < symbols.size(); ++i)
+            if (const quint32 other = keys->grab(symbols[i], 0))
+                extra.append(other);
     return handle != 0;
 }
 

@@ -1,8 +1,9 @@
 #pragma once
-// Escape for a window that never takes the keyboard focus: while active, the Escape key is taken as a
-// global key, so every Escape press reaches us whatever window has the focus. Every other key keeps
-// going to the focused application.
+// Escape (or other plain keys) for a window that never takes the keyboard focus: while active, the keys
+// are taken as global keys, so every press reaches us whatever window has the focus. Every other key
+// keeps going to the focused application.
 
+#include <QList>
 #include <QObject>
 #include <QPointer>
 
@@ -13,6 +14,8 @@ class EscapeKeyGrab : public QObject {
 public:
     // Grabs through the process's global keys; with none, it never grabs.
     explicit EscapeKeyGrab(GlobalKeys* keys = nullptr, QObject* parent = nullptr);
+    // The same for other unmodified keys, named by keysym (Delete and BackSpace for the card's review).
+    EscapeKeyGrab(GlobalKeys* keys, QList<quint32> keysyms, QObject* parent = nullptr);
     ~EscapeKeyGrab() override;
 
     // Grabs or lets go of the key. Returns false when the key could not be grabbed (another client
@@ -26,4 +29,6 @@ signals:
 private:
     QPointer<GlobalKeys> keys;
     quint32 handle = 0;
+    QList<quint32> symbols{0xff1b};
+    QList<quint32> extra; // handles of the keys after the first
 };

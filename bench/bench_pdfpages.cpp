@@ -1,0 +1,109 @@
+// Putting one edited page back into a 50-page, 10 MB PDF: the card's commit (it runs on the UI thread)
+// against the qpdf command doing the same replacement.
+
+#include "card/PDFSession.h"
+#include "imaging/ShotFiles.h"
+
+#include <QDir>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+
+#include <random>
+
+namespace {
+
+QTemporaryDir& folder() {
+    static QTemporaryDir dir;
+    return dir;
+}
+
+// 50 letter pages, each with a block of noise that does not compress: about 10 MB.
+QString bigPdf(const QString& name) {
+    const QString path = folder().filePath(name);
+    if (QFile::exists(path))
+        QFile::remove(path);
+    QPdfWriter writer(path);
+    writer.setPageSize(QPageSize(QPageSize::Letter));
+    writer.setResolution(72);
+    QPainter painter(&writer);
+    painter.setRenderHint(QPainter::LosslessImageRendering);
+    std::mt19937 rng(7);
+    for (int page = 0; page < 50; ++page) {
+        if (page > 0)
+            writer.newPage();
+        QImage noise(260, 260, QImage::Format_RGB32);
+        for (int y = 0; y < noise.height(); ++y) {
+            auto* line = reinterpret_cast<QRgb*>(noise.scanLine(y));
+            for (int x = 0; x < noise.width(); ++x)
+                line[x] = rng() | 0xff000000u;
+        }
+        painter.drawImage(QRectF(50, 50, 400, 400), noise);
+        painter.drawText(60, 500, QStringLiteral("Page ") + QString::number(page + 1));
+    }
+    return path;
+}
+
+// Two different page pictures at the size page 10 renders at.
+std::pair<QUrl, QUrl> pagePictures() {
+    QImage a(1224, 1584, QImage::Format_RGB32), b(1224, 1584, QImage::Format_RGB32);
+    a.fill(Qt::white);
+    b.fill(Qt::lightGray);
+    QPainter(&a).drawText(100, 100, QStringLiteral("edited"));
+    QPainter(&b).drawText(100, 100, QStringLiteral("edited again"));
+    return {ShotFiles::write(a, QUrl::fromLocalFile(folder().filePath(QStringLiteral("a.png")))),
+            ShotFiles::write(b, QUrl::fromLocalFile(folder().filePath(QStringLiteral("b.png"))))};
+}
+
+void BM_CommitOnePage(benchmark::State& state) {
+    const QString path = bigPdf(QStringLiteral("commit.pdf"));
+    const auto session = PDFSession::open(QUrl::fromLocalFile(path));
+    session->render(9);
+    const auto [a, b] = pagePictures();
+    bool flip = false;
+    for (auto _ : state) {
+        // Another file than the last one committed always counts as a change.
+        if (!session->commit(flip ? a : b))
+            state.SkipWithError(session->failure().toUtf8().constData());
+        flip = !flip;
+    }
+    state.counters["MB"] = double(QFileInfo(path).size()) / 1e6;
+}
+BENCHMARK(BM_CommitOnePage)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_QpdfCommandReplacesOnePage(benchmark::State& state) {
+    const QString path = bigPdf(QStringLiteral("command.pdf"));
+    const QString page = folder().filePath(QStringLiteral("page.pdf"));
+    {
+        QPdfWriter writer(page);
+        writer.setPageSize(QPageSize(QPageSize::Letter));
+        writer.setResolution(72);
+        QPainter painter(&writer);
+        QImage picture(1224, 1584, QImage::Format_RGB32);
+        picture.fill(Qt::white);
+        painter.drawImage(QRectF(0, 0, 612, 792), picture);
+    }
+    const QString out = folder().filePath(QStringLiteral("out.pdf"));
+    for (auto _ : state) {
+        const int status = QProcess::execute(
+            QStringLiteral("qpdf"), {path, QStringLiteral("--pages"), path, QStringLiteral("1-9"), page,
+                                     QStringLiteral("1"), path, QStringLiteral("11-z"), QStringLiteral("--"), out});
+        if (status != 0)
+            state.SkipWithError("qpdf failed (is the qpdf command installed?)");
+    }
+}
+BENCHMARK(BM_QpdfCommandReplacesOnePage)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,405 @@
+// Redaction on the card: the redact tool, the enlarged card and the review of the painted boxes.
+
+#include "card/ThumbnailView.h"
+
+#include "card/PDFSession.h"
+#include "card/RedactReview.h"
+#include "editors/EditorWindow.h"
+#include "imaging/ImageConvert.h"
+#include "imaging/ShotFiles.h"
+#include "imaging/UserError.h"
+#include "platform/Dispatch.h"
+#include "text/TextVision.h"
+#include "ui/Divider.h"
+#include "ui/GhostButton.h"
+#include "ui/Pill.h"
+#include "ui/Toast.h"
+#include "ui/UI.h"
+
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScreen>
+
+namespace {
+
+using Hold = CardLifetime::Hold;
+
+// A picture as the card shows it: its pixels at one point each.
+QImage inPoints(QImage image) {
+    image.setDevicePixelRatio(1.0);
+    return image;
+}
+
+struct PagesDone {
+    int pages = 0;
+    int items = 0;
+};
+
+// Scans every page but the shown one, each drawn by the decoding child, and replaces the pages with findings
+// in the session's document; the file is written once, at the end. A page that cannot be drawn fails the
+// run: it could not be searched, and a count that left it out would claim more than was done.
+PagesDone redactOtherPages(PDFSession& session, const QUrl& pdfURL, int shown, int pageCount) {
+    PagesDone done;
+    try {
+        for (int i = 0; i < pageCount; ++i) {
+            if (i == shown)
+                continue;
+            const PDFSession::Bitmap page = PDFSession::renderBitmap(pdfURL, i);
+            if (page.image.isNull())
+                throw ConvertError(QStringLiteral("Can't scan page ") + QString::number(i + 1) + QStringLiteral(": ") +
+                                   page.failure);
+            const auto [painted, boxes] = TextVision::redactWithBoxes(page.image);
+            if (boxes.empty())
+                continue;
+            session.replacePage(i, painted, page.pixelsPerPoint);
+            done.items += int(boxes.size());
+            ++done.pages;
+        }
+        if (done.pages > 0)
+            session.write();
+    } catch (...) {
+        session.discardEdits();
+        throw;
+    }
+    return done;
+}
+
+} // namespace
+
+bool ThumbnailView::reviewActive() const {
+    return large && review && review->rs;
+}
+
+void ThumbnailView::redact() {
+    closeEditor();
+    engage();
+    redactTouched = true;
+    const Shot base = current;
+    const std::optional<RedactMarks::State> record = RedactMarks::find(base.fileURL);
+    const QUrl source = record ? record->original : base.fileURL;
+    const std::shared_ptr<PDFSession> session = pdf && pdf->pageCount() >= 2 ? pdf : nullptr;
+    const int shownPage = session ? session->index : 0;
+    const int pageCount = session ? session->pageCount() : 0;
+    // The record is stored on the main thread, once the card has taken the new file.
+    auto made = std::make_shared<std::optional<std::pair<QString, RedactMarks::State>>>();
+    QPointer<ThumbnailView> self(this);
+    run(
+        QStringLiteral("Scanning"),
+        [base, record, source, session, shownPage, pageCount, made] {
+            const QImage picture = ImageConvert::load(source);
+            const std::vector<QRectF> found = TextVision::redactWithBoxes(picture).second;
+            std::vector<QRectF> all = record ? record->boxes : std::vector<QRectF>();
+            all.insert(all.end(), found.begin(), found.end());
+            const int n = int(found.size());
+            const QImage result = n == 0 ? picture : TextVision::paint(picture, all);
+            // The PDF goes first: when it cannot be written the run fails before any file is made.
+            const PagesDone pages =
+                session ? redactOtherPages(*session, session->pdfURL, shownPage, pageCount) : PagesDone{};
+            const int total = n + pages.items;
+            if (total == 0)
+                return std::pair<Shot, QString>(base, QStringLiteral("Nothing sensitive found"));
+            QString message = QString::number(total) +
+                              (total == 1 ? QStringLiteral(" item") : QStringLiteral(" items")) +
+                              QStringLiteral(" redacted");
+            if (session)
+                message += QStringLiteral(" on ") + QString::number(pages.pages + (n > 0 ? 1 : 0)) +
+                           QStringLiteral(" of ") + QString::number(pageCount) + QStringLiteral(" pages");
+            message += QStringLiteral(" \u00b7 double-click the picture to review");
+            if (n == 0)
+                return std::pair<Shot, QString>(base, message);
+            const QUrl written = ShotFiles::savePNG(result, base.fileURL, QStringLiteral("redacted"));
+            *made = std::pair<QString, RedactMarks::State>(written.toLocalFile(), RedactMarks::State{source, all});
+            return std::pair<Shot, QString>(Shot{written, inPoints(result), base.appName, base.window}, message);
+        },
+        [self, session, made] {
+            if (session)
+                session->reload();
+            if (*made)
+                RedactMarks::store().insert((*made)->first, (*made)->second);
+            if (self)
+                self->syncRedact();
+        });
+}
+
+void ThumbnailView::toggleLarge() {
+    if (currentEditor || pillOnly || !parentWidget())
+        return;
+    QWidget* card = window();
+    engage();
+    if (!large)
+        smallCenter = QRectF(card->frameGeometry()).center();
+    large = !large;
+    QRectF visible(0, 0, 1440, 900);
+    if (const QScreen* screen = card->screen() ? card->screen() : QGuiApplication::primaryScreen())
+        visible = QRectF(screen->availableGeometry());
+    imageBox = large ? QSizeF(visible.width() * 0.8, visible.height() - (pillHeight + 44 + 14) - 120) : normalBox;
+    layout(false);
+    placeSubviews();
+    const QSizeF size(card->size());
+    if (large) {
+        card->move((visible.center() - QPointF(size.width() / 2, size.height() / 2)).toPoint());
+    } else if (smallCenter) {
+        const QPointF topLeft = *smallCenter - QPointF(size.width() / 2, size.height() / 2);
+        card->move(CardGeometry::clampInto(topLeft, size, visible).toPoint());
+    }
+    if (!review)
+        review = std::make_unique<RedactReview>();
+    review->selMark.reset();
+    setDrawMode(false);
+    syncRedact();
+    hold(Hold::Review, large);
+    update();
+}
+
+void ThumbnailView::syncRedact() {
+    if (!review)
+        review = std::make_unique<RedactReview>();
+    std::optional<RedactMarks::State> rs = RedactMarks::find(current.fileURL);
+    if (!rs && redactTouched)
+        rs = RedactMarks::State{current.fileURL, {}};
+    review->rs = rs;
+    if (!rs) {
+        rsImage = QImage();
+        rsURL = QUrl();
+    } else if (rsImage.isNull() || rsURL != rs->original) {
+        try {
+            rsImage = ImageConvert::load(rs->original);
+        } catch (const UserError&) {
+            rsImage = QImage();
+        }
+        rsURL = rs->original;
+    }
+    review->validateSelection();
+    updateRedactBar();
+}
+
+void ThumbnailView::setDrawMode(bool on) {
+    if (!review)
+        return;
+    review->setDrawMode(on);
+    if (addBoxButton) {
+        addBoxButton->setActive(on);
+        addBoxButton->setContentTintColor(on ? UI::accent() : QColor(Qt::white));
+    }
+    updateRedactBar();
+    update();
+}
+
+void ThumbnailView::buildRedactBar() {
+    if (redactBar)
+        return;
+    redactBar = new Pill(QRect(0, 0, 300, 34), this);
+    const auto button = [this](const QString& label, const QString& symbol, void (ThumbnailView::*action)()) {
+        auto* b = new GhostButton(label, symbol, QString(), QSizeF(30, 28), 13, barStack);
+        connect(b, &QAbstractButton::clicked, this, action);
+        return b;
+    };
+    barStack = new QWidget(redactBar);
+    auto* row = new QHBoxLayout(barStack);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(6);
+    row->setSizeConstraint(QLayout::SetFixedSize);
+    addBoxButton = button(QStringLiteral("Add box"), QStringLiteral("plus.rectangle"), &ThumbnailView::addBoxTapped);
+    deleteBoxButton = button(QStringLiteral("Delete box"), QStringLiteral("trash"), &ThumbnailView::deleteBoxTapped);
+    GhostButton* shrink = button(QStringLiteral("Back to small"), QStringLiteral("arrow.down.right.and.arrow.up.left"),
+                                 &ThumbnailView::toggleLarge);
+    barLabel = new QLabel(barStack);
+    barLabel->setFont(UI::font(12, QFont::Medium));
+    barLabel->setTextFormat(Qt::PlainText);
+    QPalette colours = barLabel->palette();
+    colours.setColor(QPalette::WindowText, QColor(255, 255, 255, qRound(0.75 * 255)));
+    barLabel->setPalette(colours);
+    row->addWidget(addBoxButton);
+    row->addWidget(deleteBoxButton);
+    row->addWidget(new Divider(16, false, barStack), 0, Qt::AlignVCenter);
+    row->addWidget(barLabel);
+    row->addWidget(new Divider(16, false, barStack), 0, Qt::AlignVCenter);
+    row->addWidget(shrink);
+}
+
+void ThumbnailView::updateRedactBar() {
+    if (review)
+        review->imageRect = cardGeometry.imageRect;
+    const bool show = reviewActive() && !pillOnly;
+    if (onDeleteKeys)
+        onDeleteKeys(show && review->selMark.has_value());
+    if (show)
+        buildRedactBar();
+    if (!redactBar)
+        return;
+    redactBar->setVisible(show);
+    if (!show)
+        return;
+    barLabel->setText(review->barText());
+    deleteBoxButton->setEnabled(review->selMark.has_value());
+    barStack->adjustSize();
+    const QSize row = barStack->sizeHint();
+    const int w = row.width() + 24;
+    const QRectF image = cardGeometry.imageRect;
+    redactBar->setGeometry(qRound(image.center().x() - w / 2.0), qRound(image.top() + 12), w, 34);
+    barStack->setGeometry((w - row.width()) / 2, (34 - row.height()) / 2, row.width(), row.height());
+    redactBar->raise();
+}
+
+void ThumbnailView::addBoxTapped() {
+    engage();
+    setDrawMode(!(review && review->drawMode()));
+}
+
+void ThumbnailView::deleteBoxTapped() {
+    engage();
+    deleteSelected();
+}
+
+void ThumbnailView::deleteSelected() {
+    if (!reviewActive() || !review->deleteSelected())
+        return;
+    updateRedactBar();
+    update();
+    commitBoxes();
+}
+
+bool ThumbnailView::redactMouseDown(QPointF p) {
+    if (!reviewActive())
+        return false;
+    review->imageRect = cardGeometry.imageRect;
+    const bool hadSelection = review->selMark.has_value();
+    const bool taken = review->press(p);
+    if (taken || hadSelection) {
+        updateRedactBar();
+        update();
+    }
+    return taken;
+}
+
+bool ThumbnailView::redactDragging() const {
+    return review && review->dragKind != RedactReview::Drag::None;
+}
+
+void ThumbnailView::redactDragged(QPointF p) {
+    review->drag(p);
+    update();
+}
+
+void ThumbnailView::redactMouseUp() {
+    const bool creating = review->dragKind == RedactReview::Drag::Create;
+    const bool commit = review->release();
+    if (creating && commit)
+        setDrawMode(false);
+    updateRedactBar();
+    update();
+    if (commit)
+        commitBoxes();
+}
+
+bool ThumbnailView::escapeReview() {
+    if (review && review->drawMode()) {
+        setDrawMode(false);
+        return true;
+    }
+    if (review && review->selMark) {
+        review->selMark.reset();
+        updateRedactBar();
+        update();
+        return true;
+    }
+    if (large) {
+        toggleLarge();
+        return true;
+    }
+    return false;
+}
+
+void ThumbnailView::commitBoxes() {
+    if (!review || !review->rs)
+        return;
+    const RedactMarks::State state = *review->rs;
+    const Shot base = current;
+    const bool existing = RedactMarks::find(base.fileURL).has_value();
+    review->committing = true;
+    QPointer<ThumbnailView> self(this);
+    const auto finish = [self](std::function<void(ThumbnailView&)> then) {
+        Dispatch::main([self, then] {
+            if (!self)
+                return;
+            self->review->committing = false;
+            then(*self);
+            self->update();
+        });
+    };
+    Dispatch::global([state, base, existing, finish] {
+        try {
+            const QImage original = ImageConvert::load(state.original);
+            if (state.boxes.empty()) {
+                finish([state, base, existing, original](ThumbnailView& view) {
+                    RedactMarks::store().remove(base.fileURL.toLocalFile());
+                    if (existing)
+                        view.apply(Shot{state.original, inPoints(original), view.current.appName, view.current.window});
+                    view.syncRedact();
+                });
+                return;
+            }
+            const QImage painted = TextVision::paint(original, state.boxes);
+            const QUrl target = existing ? ShotFiles::write(painted, base.fileURL)
+                                         : ShotFiles::savePNG(painted, base.fileURL, QStringLiteral("redacted"));
+            finish([state, target, painted](ThumbnailView& view) {
+                RedactMarks::State kept = view.review->rs ? *view.review->rs : state;
+                RedactMarks::store().insert(target.toLocalFile(), kept);
+                view.apply(Shot{target, inPoints(painted), view.current.appName, view.current.window});
+            });
+        } catch (const std::exception& error) {
+            const QString message = QString::fromUtf8(error.what());
+            finish([message](ThumbnailView& view) { Toast::show(message, view.anchorPoint(), 3.0); });
+        }
+    });
+}
+
+bool ThumbnailView::paintReview(QPainter& painter) {
+    if (!reviewActive() || rsImage.isNull())
+        return false;
+    review->imageRect = cardGeometry.imageRect;
+    const QRectF image = cardGeometry.imageRect;
+    painter.drawImage(image, rsImage);
+    const QColor block = QColor::fromRgbF(0.08f, 0.08f, 0.08f);
+    for (const QRectF& box : review->rs->boxes)
+        painter.fillRect(review->markRect(box), block);
+    if (review->newRect)
+        painter.fillRect(*review->newRect, block);
+    return true;
+}
+
+void ThumbnailView::drawRedactEdit(QPainter& painter) {
+    if (!reviewActive())
+        return;
+    review->imageRect = cardGeometry.imageRect;
+    painter.save();
+    QPainterPath clip;
+    clip.addRoundedRect(cardGeometry.imageRect, 10, 10);
+    painter.setClipPath(clip);
+    if (review->newRect) {
+        painter.setPen(QPen(Qt::white, 1.5));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(review->newRect->adjusted(0.5, 0.5, -0.5, -0.5));
+    }
+    painter.restore();
+    if (!review->selMark || *review->selMark >= int(review->rs->boxes.size()))
+        return;
+    const QRectF r = review->markRect(review->rs->boxes[size_t(*review->selMark)]);
+    painter.save();
+    painter.setPen(QPen(Qt::white, 1.5));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(r.adjusted(-0.5, -0.5, 0.5, 0.5));
+    for (int h = 0; h < 8; ++h) {
+        const QPointF c = RedactReview::handleCentre(r, h);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(Qt::white);
+        painter.drawEllipse(c, 4.5, 4.5);
+        painter.setPen(QPen(QColor::fromRgbF(0.1f, 0.1f, 0.1f), 1));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawEllipse(c, 4, 4);
+    }
+    painter.restore();
+}
