@@ -70,8 +70,9 @@ void Shadow_ImageMagick5K(benchmark::State& state) {
     const QString sigma = QString::number(state.range(0) / 2.0);
     for (auto _ : state) {
         QProcess process;
-        process.start(convert, {input, QStringLiteral("-background"), QStringLiteral("black"), QStringLiteral("-shadow"),
-                                QStringLiteral("40x") + sigma + QStringLiteral("+0+0"), QStringLiteral("null:")});
+        process.start(convert,
+                      {input, QStringLiteral("-background"), QStringLiteral("black"), QStringLiteral("-shadow"),
+                       QStringLiteral("40x") + sigma + QStringLiteral("+0+0"), QStringLiteral("null:")});
         process.waitForFinished(300000);
     }
     state.SetLabel("includes its start and reading the picture");

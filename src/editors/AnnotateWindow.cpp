@@ -109,8 +109,8 @@ AnnotateWindow::AnnotateWindow(const Shot& shot, std::function<void(const QUrl&,
     doneButton->setGlass(GhostButton::Glass::done);
     connect(doneButton, &QAbstractButton::clicked, this, &AnnotateWindow::finish);
     updateFillButton();
-    addSideBars(left, {fillButton, colorButton, sizeButton, signatureButton, backdrop, presets, new Divider(16, true), undo,
-                       doneButton});
+    addSideBars(left, {fillButton, colorButton, sizeButton, signatureButton, backdrop, presets,
+                       new Divider(16, true), undo, doneButton});
 
     QPointer<AnnotateWindow> self(this);
     canvas->onDrawn = [self] {

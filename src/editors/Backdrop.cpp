@@ -37,13 +37,20 @@ private:
 
 const QList<Backdrop::Fill>& Backdrop::all() {
     static const QList<Fill> fills{
-        two("Sage", 0xA8D5C2, 0x5E8F7F, 315),     two("Sunset", 0xFFB88C, 0xDE6262, 315),
-        two("Ocean", 0x74EBD5, 0x9FACE6, 315),    two("Lavender", 0xC9B8F0, 0x8E7CC3, 315),
-        two("Peach", 0xFFECD2, 0xFCB69F, 315),    two("Midnight", 0x3A4A7A, 0x12162B, 315),
-        two("Aurora", 0xA8EDEA, 0xFED6E3, 315),   two("Candy", 0xF6D365, 0xFDA085, 315),
-        two("Slate", 0x485563, 0x29323C, 315),    two("Mist", 0xE8EEFB, 0xC5D5F0, 315),
-        two("Citrus", 0xD4FC79, 0x96E6A1, 315),   two("Rose", 0xFBC2EB, 0xA6C1EE, 315),
-        two("White", 0xFFFFFF, 0xFFFFFF, 0),      two("Black", 0x141414, 0x141414, 0),
+        two("Sage", 0xA8D5C2, 0x5E8F7F, 315),
+        two("Sunset", 0xFFB88C, 0xDE6262, 315),
+        two("Ocean", 0x74EBD5, 0x9FACE6, 315),
+        two("Lavender", 0xC9B8F0, 0x8E7CC3, 315),
+        two("Peach", 0xFFECD2, 0xFCB69F, 315),
+        two("Midnight", 0x3A4A7A, 0x12162B, 315),
+        two("Aurora", 0xA8EDEA, 0xFED6E3, 315),
+        two("Candy", 0xF6D365, 0xFDA085, 315),
+        two("Slate", 0x485563, 0x29323C, 315),
+        two("Mist", 0xE8EEFB, 0xC5D5F0, 315),
+        two("Citrus", 0xD4FC79, 0x96E6A1, 315),
+        two("Rose", 0xFBC2EB, 0xA6C1EE, 315),
+        two("White", 0xFFFFFF, 0xFFFFFF, 0),
+        two("Black", 0x141414, 0x141414, 0),
         Fill{QStringLiteral("Transparent"), std::nullopt, 0},
     };
     return fills;

@@ -4,8 +4,8 @@
 #include <QColor>
 #include <QIcon>
 #include <QLinearGradient>
-#include <QPainter>
 #include <QList>
+#include <QPainter>
 #include <QString>
 
 #include <optional>

@@ -51,8 +51,8 @@ std::optional<BackgroundCanvas::Geometry> BackgroundCanvas::geometry() const {
     g.imageRect = QRectF(QPointF(width() / 2.0 - size.width() / 2, height() / 2.0 - size.height() / 2), size);
     const double inset = double(std::llround(style.padding * previewLonger())) * g.scale;
     g.pictureRect = g.imageRect.adjusted(inset, inset, -inset, -inset);
-    g.radius = std::min({previewLonger() * style.corners * g.scale, g.pictureRect.width() / 2,
-                         g.pictureRect.height() / 2});
+    g.radius =
+        std::min({previewLonger() * style.corners * g.scale, g.pictureRect.width() / 2, g.pictureRect.height() / 2});
     return g;
 }
 
@@ -113,8 +113,8 @@ void BackgroundCanvas::mousePressEvent(QMouseEvent* event) {
         return;
     const Zone z = zone(event->position(), *g);
     if (z.kind == Zone::Kind::padding)
-        drag = Drag{Drag::Kind::padding, z.sideX, z.sideY, event->position(), previewLonger() * style.padding, 0,
-                    g->scale};
+        drag = Drag{
+            Drag::Kind::padding, z.sideX, z.sideY, event->position(), previewLonger() * style.padding, 0, g->scale};
     else if (z.kind == Zone::Kind::corner)
         drag = Drag{Drag::Kind::corners, 0, 0, event->position(), 0, g->radius, g->scale};
 }

@@ -31,8 +31,8 @@ BackgroundWindow::BackgroundWindow(const Shot& shot, std::function<void(const QU
     shadowButton = new GhostButton(QStringLiteral("Shadow"), QString(), QStringLiteral("Shadow"), QSizeF(66, 28), 14);
     shadowButton->setFont(font);
     connect(shadowButton, &QAbstractButton::clicked, this, &BackgroundWindow::toggleShadow);
-    presetsButton = new GhostButton(QStringLiteral("Style presets"), QStringLiteral("bookmark"), QString(),
-                                    QSizeF(30, 28), 14);
+    presetsButton =
+        new GhostButton(QStringLiteral("Style presets"), QStringLiteral("bookmark"), QString(), QSizeF(30, 28), 14);
     connect(presetsButton, &QAbstractButton::clicked, this, [this] { showPresets(presetsButton); });
     auto* doneButton =
         new GhostButton(QStringLiteral("Done (\u21A9)"), QStringLiteral("checkmark"), QString(), QSizeF(30, 28), 14);
@@ -81,7 +81,8 @@ QMenu* BackgroundWindow::fillsMenu(QWidget* parent) {
     QMenu* menu = PresetMenu::darkMenu(parent);
     const QList<Backdrop::Fill>& fills = Backdrop::all();
     for (int i = 0; i < fills.size(); ++i) {
-        QAction* item = menu->addAction(Backdrop::swatch(fills[i], 14), fills[i].name, this, [this, i] { pickFill(i); });
+        QAction* item =
+            menu->addAction(Backdrop::swatch(fills[i], 14), fills[i].name, this, [this, i] { pickFill(i); });
         item->setCheckable(true);
         item->setChecked(!current.customHex && current.fill == i);
     }

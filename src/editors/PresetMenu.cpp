@@ -92,10 +92,10 @@ void PresetMenu::deleteItem(const QString& id) {
 }
 
 void PresetMenu::saveCurrent() {
-    const std::optional<QString> name = NamePrompt::ask(
-        QStringLiteral("Name this style"),
-        kind == Kind::annotate ? QStringLiteral("e.g. Brand red") : QStringLiteral("e.g. Blog backdrop"),
-        QStringLiteral("Save"));
+    const std::optional<QString> name = NamePrompt::ask(QStringLiteral("Name this style"),
+                                                        kind == Kind::annotate ? QStringLiteral("e.g. Brand red")
+                                                                               : QStringLiteral("e.g. Blog backdrop"),
+                                                        QStringLiteral("Save"));
     if (name)
         save(*name);
 }

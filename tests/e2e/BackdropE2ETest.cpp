@@ -39,7 +39,9 @@ protected:
     }
 
     QString shotPath(const QString& name) const { return desktop->shotsFolder() + QLatin1Char('/') + name; }
-    static QString shot(const QString& name) { return Desktop::shotsDir() + QStringLiteral("/backdrop-%1.png").arg(name); }
+    static QString shot(const QString& name) {
+        return Desktop::shotsDir() + QStringLiteral("/backdrop-%1.png").arg(name);
+    }
     quint32 visible(const QString& title) {
         const QString out =
             desktop->run(QStringLiteral("xdotool"),
@@ -79,8 +81,11 @@ protected:
         QFile file(desktop->configHome() + QStringLiteral("/Pictolarium/org.pictolarium.Pictolarium.json"));
         if (!file.open(QIODevice::ReadOnly))
             return {};
-        return QJsonDocument::fromJson(file.readAll()).object().value(QLatin1String(key)).toObject().value(
-            QStringLiteral("v"));
+        return QJsonDocument::fromJson(file.readAll())
+            .object()
+            .value(QLatin1String(key))
+            .toObject()
+            .value(QStringLiteral("v"));
     }
     QJsonArray presets() {
         return QJsonDocument::fromJson(QByteArray::fromBase64(setting("picto.stylePresets").toString().toLatin1()))
@@ -132,7 +137,8 @@ TEST_F(BackdropApp, FromAnnotateStyledWrittenAndAnnotateBack) {
     Desktop::pause(500);
     desktop->screenshot(shot(QStringLiteral("fills")));
     for (const char* step : {"Down", "Down", "Down", "Return"})
-        desktop->xdotool({QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("60"), QString::fromLatin1(step)});
+        desktop->xdotool(
+            {QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("60"), QString::fromLatin1(step)});
     Desktop::pause(300);
     click(toolbar(editor, 1));
     Desktop::pause(300);

@@ -195,8 +195,10 @@ TEST_F(PresetsTest, AnnotateStylesApplyWithinTheirRanges) {
         AnnotateStyle in;
         int color;
         double thickness;
-    } cases[] = {{{99, -5, true}, 11, 0.25},  {{-3, 1e308, false}, 0, 10},
-                 {{4, std::nullopt, true}, 4, 1}, {{2, std::numeric_limits<double>::infinity(), false}, 2, 1}};
+    } cases[] = {{{99, -5, true}, 11, 0.25},
+                 {{-3, 1e308, false}, 0, 10},
+                 {{4, std::nullopt, true}, 4, 1},
+                 {{2, std::numeric_limits<double>::infinity(), false}, 2, 1}};
     for (const Case& c : cases) {
         window.applyStyle(c.in);
         const AnnotateStyle now = window.currentStyle();

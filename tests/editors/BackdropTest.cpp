@@ -19,8 +19,10 @@ QImage solid(int w, int h, QColor colour = QColor(40, 90, 200)) {
 }
 
 bool near(QRgb pixel, QRgb expected, int tolerance = 2) {
-    return std::abs(qRed(pixel) - qRed(expected)) <= tolerance && std::abs(qGreen(pixel) - qGreen(expected)) <= tolerance &&
-           std::abs(qBlue(pixel) - qBlue(expected)) <= tolerance && std::abs(qAlpha(pixel) - qAlpha(expected)) <= tolerance;
+    return std::abs(qRed(pixel) - qRed(expected)) <= tolerance &&
+           std::abs(qGreen(pixel) - qGreen(expected)) <= tolerance &&
+           std::abs(qBlue(pixel) - qBlue(expected)) <= tolerance &&
+           std::abs(qAlpha(pixel) - qAlpha(expected)) <= tolerance;
 }
 
 BackdropStyle styled(int fill, double padding, double corners, bool shadow, std::optional<QString> hex = {}) {
@@ -36,8 +38,8 @@ TEST(BackdropStyle, ClampsEveryFieldAndCatchesNotANumber) {
         int fill;
         double padding, corners;
     } cases[] = {
-        {styled(0, 0, 0.024, true), 0, 0.02, 0.024},   {styled(0, 1, 0.024, true), 0, 0.32, 0.024},
-        {styled(0, nan, nan, true), 0, 0.02, 0},       {styled(99, 0.09, -1, true), 14, 0.09, 0},
+        {styled(0, 0, 0.024, true), 0, 0.02, 0.024}, {styled(0, 1, 0.024, true), 0, 0.32, 0.024},
+        {styled(0, nan, nan, true), 0, 0.02, 0},     {styled(99, 0.09, -1, true), 14, 0.09, 0},
         {styled(-3, 0.09, 5, true), 0, 0.09, 0.08},
     };
     for (const Case& c : cases) {
@@ -51,9 +53,7 @@ TEST(BackdropStyle, ClampsEveryFieldAndCatchesNotANumber) {
 }
 
 TEST(BackdropStyle, JsonNeedsEveryKeyButTheCustomColour) {
-    const auto read = [](const char* text) {
-        return BackdropStyle::fromJson(QJsonDocument::fromJson(text).object());
-    };
+    const auto read = [](const char* text) { return BackdropStyle::fromJson(QJsonDocument::fromJson(text).object()); };
     EXPECT_FALSE(read(R"({"fill":0,"padding":0.1,"corners":0.02})"));
     EXPECT_FALSE(read(R"({"fill":"0","padding":0.1,"corners":0.02,"shadow":true})"));
     EXPECT_FALSE(read(R"({"fill":1.5,"padding":0.1,"corners":0.02,"shadow":true})"));
@@ -94,10 +94,11 @@ TEST(Beautify, SizesRadiiAndFills) {
     // Fill 99 is transparent, −3 is the first; a readable custom colour replaces the fill, an unreadable one not.
     EXPECT_EQ(qAlpha(Beautify::render(solid(100, 100), styled(99, 0.1, 0, false))->pixel(0, 0)), 0);
     EXPECT_TRUE(near(Beautify::render(solid(100, 100), styled(-3, 0.1, 0, false))->pixel(0, 0), 0xFFA8D5C2));
-    EXPECT_TRUE(near(Beautify::render(solid(100, 100), styled(5, 0.1, 0, false, QStringLiteral("#FF0000")))
-                         ->pixel(99, 119), 0xFFFF0000));
-    EXPECT_TRUE(near(Beautify::render(solid(100, 100), styled(12, 0.1, 0, false, QStringLiteral("red")))
-                         ->pixel(0, 0), 0xFFFFFFFF));
+    EXPECT_TRUE(
+        near(Beautify::render(solid(100, 100), styled(5, 0.1, 0, false, QStringLiteral("#FF0000")))->pixel(99, 119),
+             0xFFFF0000));
+    EXPECT_TRUE(near(Beautify::render(solid(100, 100), styled(12, 0.1, 0, false, QStringLiteral("red")))->pixel(0, 0),
+                     0xFFFFFFFF));
     // Over the pixel budget: nothing, rather than gigabytes.
     EXPECT_GT(qint64(Beautify::outputSize(QSize(16000, 16000), 0.32).width()) *
                   Beautify::outputSize(QSize(16000, 16000), 0.32).height(),
