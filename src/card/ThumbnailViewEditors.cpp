@@ -6,6 +6,7 @@
 #include "card/ThumbnailView.h"
 
 #include "editors/AnnotateWindow.h"
+#include "editors/BackgroundWindow.h"
 #include "editors/CropWindow.h"
 #include "editors/EditorWindow.h"
 #include "editors/ResizeWindow.h"
@@ -49,6 +50,9 @@ void ThumbnailView::installEditors() {
         });
         editor->onBackdrop = hooks.backdrop;
         return editor;
+    });
+    editorMakers.insert(backgroundTool, [](const Shot& shot, const EditorHooks& hooks) -> EditorWindow* {
+        return new BackgroundWindow(shot, hooks.rendered);
     });
 }
 

@@ -1,6 +1,7 @@
 #include "editors/AnnotateWindow.h"
 
 #include "editors/EditStore.h"
+#include "editors/PresetMenu.h"
 #include "imaging/ShotFiles.h"
 #include "platform/Defaults.h"
 #include "platform/Notifications.h"
@@ -100,14 +101,16 @@ AnnotateWindow::AnnotateWindow(const Shot& shot, std::function<void(const QUrl&,
     connect(signatureButton, &QAbstractButton::clicked, this, &AnnotateWindow::showSignatures);
     GhostButton* backdrop = barButton(QStringLiteral("Add a backdrop"), QStringLiteral("photo.artframe"), 13);
     connect(backdrop, &QAbstractButton::clicked, this, &AnnotateWindow::backdropTapped);
+    GhostButton* presets = barButton(QStringLiteral("Style presets"), QStringLiteral("bookmark"), 14);
+    connect(presets, &QAbstractButton::clicked, this, [this, presets] { showPresets(presets); });
     GhostButton* undo = barButton(QStringLiteral("Undo"), QStringLiteral("arrow.uturn.backward"), 13);
     connect(undo, &QAbstractButton::clicked, canvas, &AnnotateCanvas::undo);
     GhostButton* doneButton = barButton(QStringLiteral("Done (\u21A9)"), QStringLiteral("checkmark"), 14);
     doneButton->setGlass(GhostButton::Glass::done);
     connect(doneButton, &QAbstractButton::clicked, this, &AnnotateWindow::finish);
     updateFillButton();
-    addSideBars(left, {fillButton, colorButton, sizeButton, signatureButton, backdrop, new Divider(16, true), undo,
-                       doneButton});
+    addSideBars(left, {fillButton, colorButton, sizeButton, signatureButton, backdrop, presets,
+                       new Divider(16, true), undo, doneButton});
 
     QPointer<AnnotateWindow> self(this);
     canvas->onDrawn = [self] {
@@ -120,6 +123,19 @@ AnnotateWindow::AnnotateWindow(const Shot& shot, std::function<void(const QUrl&,
     canvas->setTool(Tool::Select);
     pickTool(Tool::Arrow);
     setColor(Annotation::palette()[0].qcolor());
+    presetMenu = new PresetMenu(
+        PresetMenu::Kind::annotate,
+        [self](const QString& name) {
+            StylePreset preset{QUuid::createUuid(), name, std::nullopt, std::nullopt};
+            if (self)
+                preset.annotate = self->currentStyle();
+            return preset;
+        },
+        [self](const StylePreset& preset) {
+            if (self && preset.annotate)
+                self->applyStyle(*preset.annotate);
+        },
+        this);
     canvas->setFocus();
 
     if (editID) {

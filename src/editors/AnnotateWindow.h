@@ -5,6 +5,7 @@
 // and hands the result back; "Add a backdrop" does the same and then hands over to the backdrop editor.
 
 #include "editors/AnnotateCanvas.h"
+#include "editors/AnnotateStyle.h"
 #include "editors/EditorWindow.h"
 
 #include <QPointer>
@@ -12,6 +13,7 @@
 #include <map>
 
 #include <QColorDialog>
+class PresetMenu;
 class QMenu;
 
 class AnnotateWindow : public EditorWindow {
@@ -50,6 +52,12 @@ public:
     void pickSize(int index);
     void backdropTapped();
     void finish() override;
+
+    // Style presets: the colour as a palette index, the thickness and the fill flag, captured and applied.
+    PresetMenu* presetMenu = nullptr;
+    AnnotateStyle currentStyle() const;
+    void applyStyle(const AnnotateStyle& style);
+    void showPresets(QWidget* sender);
 
     // The menus are built anew at every opening; tests inspect them without showing them.
     QMenu* colorMenu();

@@ -4,6 +4,7 @@
 
 #include "editors/ColorGridView.h"
 #include "editors/CustomColors.h"
+#include "editors/PresetMenu.h"
 #include "editors/SignaturePad.h"
 #include "editors/SignatureStore.h"
 #include "imaging/ImageConvert.h"
@@ -19,6 +20,7 @@
 #include <QToolButton>
 #include <QWidgetAction>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -259,4 +261,35 @@ void AnnotateWindow::importSignature() {
 void AnnotateWindow::removeSignature(int index) {
     if (index >= 0 && index < signatureURLs.size())
         SignatureStore::remove(signatureURLs[index]);
+}
+
+AnnotateStyle AnnotateWindow::currentStyle() const {
+    AnnotateStyle style;
+    const QColor now = canvas->color().qcolor().toRgb();
+    const QList<QColor> palette = paletteColors();
+    for (int i = 0; i < palette.size(); ++i) {
+        const QColor p = palette[i].toRgb();
+        if (std::abs(p.redF() - now.redF()) < 0.01 && std::abs(p.greenF() - now.greenF()) < 0.01 &&
+            std::abs(p.blueF() - now.blueF()) < 0.01 && std::abs(p.alphaF() - now.alphaF()) < 0.01) {
+            style.color = i;
+            break;
+        }
+    }
+    style.thickness = canvas->thickness();
+    style.filled = canvas->filled();
+    return style;
+}
+
+void AnnotateWindow::applyStyle(const AnnotateStyle& style) {
+    const QList<QColor> palette = paletteColors();
+    setColor(palette[std::clamp(style.color, 0, int(palette.size()) - 1)]);
+    colorButton->update();
+    canvas->setThickness(style.appliedThickness());
+    canvas->setFilled(style.filled);
+    updateFillButton();
+}
+
+void AnnotateWindow::showPresets(QWidget* sender) {
+    if (presetMenu)
+        presetMenu->show(sender);
 }

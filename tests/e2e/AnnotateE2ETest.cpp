@@ -104,10 +104,10 @@ protected:
         return got > 0 ? QString::fromUtf8(buffer, int(got)) : QString();
     }
 
-    // The right bar's buttons, from the window's middle: fill, colour, size, signature, backdrop.
+    // The right bar's buttons, from the window's middle: fill, colour, size, signature, backdrop, presets.
     QPoint barButton(quint32 editor, int index) {
         const QRect window = desktop->clientGeometry(editor);
-        return QPoint(window.x() + window.width() - 40, window.y() + window.height() / 2 - 75 + 30 * index);
+        return QPoint(window.x() + window.width() - 40, window.y() + window.height() / 2 - 91 + 30 * index);
     }
     QJsonValue setting(const char* key) {
         QFile file(desktop->configHome() + QStringLiteral("/Pictolarium/org.pictolarium.Pictolarium.json"));
