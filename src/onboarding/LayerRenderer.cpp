@@ -223,6 +223,22 @@ void LayerRenderer::paintOwn(QPainter& painter, const Layer& layer, const Props&
         }
         break;
     }
+    case Layer::Type::emitter: {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(Qt::white);
+        for (const Particle& dot : particles(layer, t)) {
+            const QImage& picture = layer.cells.at(dot.cell).contents;
+            const QSizeF size = (picture.isNull() ? QSizeF(1, 1) : picture.deviceIndependentSize()) * dot.scale;
+            const QRectF at(dot.position - QPointF(size.width() / 2, size.height() / 2), size);
+            painter.setOpacity(opacity * dot.alpha);
+            if (picture.isNull())
+                painter.drawEllipse(at);
+            else
+                painter.drawImage(at, picture);
+        }
+        painter.setOpacity(opacity);
+        break;
+    }
     case Layer::Type::text: {
         if (p.string.isEmpty() || !visible(p.foregroundColor))
             break;
@@ -250,7 +266,7 @@ void LayerRenderer::paintOwn(QPainter& painter, const Layer& layer, const Props&
 }
 
 bool LayerRenderer::isStill(const Layer& layer) {
-    if (!layer.animations().isEmpty() || !layer.offset.isNull())
+    if (!layer.animations().isEmpty() || !layer.offset.isNull() || layer.type == Layer::Type::emitter)
         return false;
     for (const LayerPtr& sub : layer.sublayers())
         if (!isStill(*sub))
