@@ -380,6 +380,11 @@ void LayerRenderer::paintSublayers(QPainter& painter, const Layer& layer, double
         int count = 0;
         while (end < subs.size() && isStill(*subs.at(end))) {
             count += 1 + int(subs.at(end)->sublayers().size());
+            // Laying out text costs more than copying a picture of it, even for one small chip.
+            if (subs.at(end)->type == Layer::Type::text ||
+                std::any_of(subs.at(end)->sublayers().begin(), subs.at(end)->sublayers().end(),
+                            [](const LayerPtr& sub) { return sub->type == Layer::Type::text; }))
+                count += 3;
             ++end;
         }
         if (end == i) {
