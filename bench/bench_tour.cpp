@@ -152,10 +152,7 @@ void BM_Scene(benchmark::State& state) {
     reportTimes(state, ms, "wall");
     reportTimes(state, cpu, "cpu");
 }
-BENCHMARK(BM_Scene)
-    ->ArgsProduct({{0, 1, 2, 3, 4, 5, 6, 7}, {1, 2}})
-    ->Iterations(600)
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Scene)->ArgsProduct({{0, 1, 2, 3, 4, 5, 6, 7}, {1, 2}})->Iterations(600)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -78,8 +78,8 @@ void TourScene::buildPick(tour::Layer& stage) {
     scene::loop(*flash, QStringLiteral("opacity"), {0.0, 0.0, 0.55, 0.0, 0.0}, {0, 0.46, 0.48, 0.54, 1}, period, t0);
     scene::loop(*veil, QStringLiteral("opacity"), {0.0, 0.0, 1.0, 1.0, 0.0}, {0, 0.48, 0.54, 0.9, 1}, period, t0);
     scene::loop(*card, QStringLiteral("opacity"), {0.0, 0.0, 1.0, 1.0, 0.0}, {0, 0.48, 0.54, 0.9, 1}, period, t0);
-    scene::loop(*card, QStringLiteral("transform.scale"), {0.6, 0.6, 1.05, 1.0, 1.0, 0.6},
-                {0, 0.48, 0.54, 0.6, 0.9, 1}, period, t0);
+    scene::loop(*card, QStringLiteral("transform.scale"), {0.6, 0.6, 1.05, 1.0, 1.0, 0.6}, {0, 0.48, 0.54, 0.6, 0.9, 1},
+                period, t0);
 }
 
 void TourScene::buildSlice(tour::Layer& stage) {
@@ -214,8 +214,8 @@ void TourScene::buildBasket(tour::Layer& stage) {
     LayerPtr tab = scene::box({42, 218, 92, 26}, sage, 13);
     tab->addSublayer(scene::text(QStringLiteral("Screenshots"), {0, 6, 92, 14}, tabFont, 11, UI::onAccent()));
     basket->addSublayer(tab);
-    basket->addSublayer(
-        scene::text(QStringLiteral("Recent images"), {146, 224, 100, 14}, tabFont, 11, scene::white(0.8), Qt::AlignLeft));
+    basket->addSublayer(scene::text(QStringLiteral("Recent images"), {146, 224, 100, 14}, tabFont, 11,
+                                    scene::white(0.8), Qt::AlignLeft));
 
     const double hues[] = {0.58, 0.08, 0.33, 0.75, 0, 0.5};
     QList<LayerPtr> tiles;
@@ -300,6 +300,6 @@ void TourScene::buildLatest(tour::Layer& stage) {
                 t0);
     scene::loop(*card, QStringLiteral("opacity"), {0.0, 0.0, 1.0, 1.0, 0.0, 0.0}, {0, 0.22, 0.3, 0.9, 0.96, 1}, period,
                 t0);
-    scene::loop(*card, QStringLiteral("transform.scale"), {0.6, 0.6, 1.05, 1.0, 1.0, 0.6},
-                {0, 0.22, 0.3, 0.36, 0.9, 1}, period, t0);
+    scene::loop(*card, QStringLiteral("transform.scale"), {0.6, 0.6, 1.05, 1.0, 1.0, 0.6}, {0, 0.22, 0.3, 0.36, 0.9, 1},
+                period, t0);
 }

@@ -35,9 +35,8 @@ TEST(TourScenes, EveryPageShowsItsSceneAndTheArtwork) {
         if (i > 0)
             desktop.xdotool({QStringLiteral("key"), QStringLiteral("Right")});
         Desktop::pause(2500);
-        const QImage shot = desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/tour-scene-%1-%2.png")
-                                                                         .arg(i)
-                                                                         .arg(QString::fromLatin1(pages[i])));
+        const QImage shot = desktop.screenshot(
+            Desktop::shotsDir() + QStringLiteral("/tour-scene-%1-%2.png").arg(i).arg(QString::fromLatin1(pages[i])));
         ASSERT_FALSE(shot.isNull());
         if (i == 0) {
             // The crest's hub at the stage's centre (272, 168 from the bottom of the 300-point stage).

@@ -1,9 +1,9 @@
 // The tour's eight scenes evaluated at the moments their storyboards name, and a few painted pixels.
 
+#include "card/ToolbarPrefs.h"
 #include "onboarding/LayerRenderer.h"
 #include "onboarding/TourKit.h"
 #include "onboarding/TourScene.h"
-#include "card/ToolbarPrefs.h"
 #include "platform/Defaults.h"
 #include "shortcuts/Shortcut.h"
 #include "ui/UI.h"
