@@ -2,6 +2,7 @@
 
 #include "card/ToolbarPrefs.h"
 #include "onboarding/LayerRenderer.h"
+#include "onboarding/SceneLoops.h"
 #include "onboarding/TourKit.h"
 #include "onboarding/TourScene.h"
 #include "platform/Defaults.h"
@@ -328,4 +329,52 @@ TEST(TourScenes, ArtworkRendersAtItsSizeAndMissingArtworkIsEmpty) {
     EXPECT_GT(centre.greenF(), 0.5) << centre.name().toStdString();
     const QImage early = paint(w.scene, 0.02);
     EXPECT_LT(early.pixelColor(272, 300 - 168).greenF(), centre.greenF()) << "before it springs up";
+}
+
+TEST(TourScenes, EngineAdditionsTheScenesRelyOn) {
+    // A group's timing function bends the time its members see.
+    Layer ring;
+    ring.model.opacity = 0;
+    Animation group = Animation::group({Animation::basic(QStringLiteral("opacity"), 0.0, 1.0, 0)}, 2);
+    group.timing = Easing::easeOut();
+    ring.addAnimation(QStringLiteral("g"), group, 10);
+    EXPECT_NEAR(presentation(ring, 11).opacity, Easing::easeOut()(0.5), 1e-9);
+
+    // insertSublayer puts a layer at the back, or at the front past the end.
+    const LayerPtr parent = Layer::make(), a = Layer::make(), b = Layer::make();
+    parent->addSublayer(a);
+    parent->insertSublayer(b, 0);
+    EXPECT_EQ(parent->sublayers().first(), b);
+    parent->insertSublayer(b, 99);
+    EXPECT_EQ(parent->sublayers().last(), b);
+
+    // A large translucent stroke looks as a direct one would: half-white on black is mid-grey, and a
+    // clipping layer whose content is parked outside draws nothing.
+    const LayerPtr root = Layer::make();
+    root->setFrame({0, 0, 300, 300});
+    const LayerPtr circle = Layer::make(Layer::Type::shape);
+    QPainterPath path;
+    path.addEllipse(QRectF(-100, -100, 200, 200));
+    circle->path = path;
+    circle->model.position = {150, 150};
+    circle->model.fillColor = QColor();
+    circle->model.strokeColor = QColor::fromRgbF(1, 1, 1, 0.5);
+    circle->model.lineWidth = 10;
+    circle->model.opacity = 0.8;
+    root->addSublayer(circle);
+    const LayerPtr clip = Layer::make();
+    clip->setFrame({20, 20, 60, 60});
+    clip->masksToBounds = true;
+    clip->addSublayer(scene::box({-100, 0, 50, 60}, Qt::white));
+    root->addSublayer(clip);
+    QImage image(300, 300, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::black);
+    {
+        QPainter painter(&image);
+        painter.translate(0, 300);
+        painter.scale(1, -1);
+        LayerRenderer().paint(painter, *root, 1);
+    }
+    EXPECT_NEAR(image.pixelColor(250, 150).red(), 0.4 * 255, 3) << "0.5 × 0.8 of white";
+    EXPECT_EQ(image.pixelColor(50, 250), QColor(Qt::black));
 }
