@@ -1,8 +1,10 @@
 // Cost of one frame of the tour: a kit stage (four shadowed tiles, the 14-tool pill, captions and a
-// pointer) evaluated and painted at 1× and 2×, and the evaluation of the whole tree alone.
+// pointer) evaluated and painted at 1× and 2×, and the evaluation of the whole tree alone; then each
+// of the eight real scenes painted at 1× and 2× over several seconds of its loop.
 
 #include "onboarding/LayerRenderer.h"
 #include "onboarding/TourKit.h"
+#include "onboarding/TourScene.h"
 #include "ui/UI.h"
 
 #include <QApplication>
@@ -113,6 +115,44 @@ void BM_Presentation(benchmark::State& state) {
     benchmark::DoNotOptimize(sink);
 }
 BENCHMARK(BM_Presentation)->Unit(benchmark::kMicrosecond);
+
+const char* const kSceneNames[] = {"welcome", "pick", "slice", "card", "basket", "latest", "wheel", "permissions"};
+
+// A real scene as the tour view paints it, a frame every 1/60 s from 0.5 s after it was built, so
+// the entrances and every part of the loops are in the sample.
+void BM_Scene(benchmark::State& state) {
+    const auto kind = TourScene::Kind(state.range(0));
+    const double scale = double(state.range(1));
+    double t = 100;
+    TourScene scene(nullptr, [&t] { return t; });
+    scene.kind = kind;
+    scene.resize(544, 300);
+    scene.rebuild();
+    QImage frame(QSize(int(544 * scale), int(300 * scale)), QImage::Format_ARGB32_Premultiplied);
+    std::vector<double> ms, cpu;
+    double at = t + 0.5;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        QSemaphore done;
+        QThreadPool::globalInstance()->start([&] {
+            const double begin = threadMs();
+            frame.fill(Qt::transparent);
+            QPainter p(&frame);
+            p.scale(scale, scale);
+            scene.render(p, at);
+            p.end();
+            cpu.push_back(threadMs() - begin);
+            done.release();
+        });
+        done.acquire();
+        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        at += 1.0 / 60;
+    }
+    state.SetLabel(kSceneNames[state.range(0)]);
+    reportTimes(state, ms, "wall");
+    reportTimes(state, cpu, "cpu");
+}
+BENCHMARK(BM_Scene)->ArgsProduct({{0, 1, 2, 3, 4, 5, 6, 7}, {1, 2}})->Iterations(600)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

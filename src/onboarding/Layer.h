@@ -60,7 +60,7 @@ bool set(Props& props, const QString& keyPath, const Value& value);
 
 class Layer {
 public:
-    enum class Type { plain, gradient, shape, text };
+    enum class Type { plain, gradient, shape, text, emitter };
     enum class Gravity { resize, resizeAspect, resizeAspectFill, center };
     enum Corner { minXMinY = 1, maxXMinY = 2, minXMaxY = 4, maxXMaxY = 8, allCorners = 15 };
 
@@ -105,7 +105,28 @@ public:
     Qt::Alignment alignment = Qt::AlignLeft;
     bool truncateEnd = false;
 
+    // emitter: particles are born evenly from emitterBegin on, anywhere along a line of emitterSize
+    // centred on emitterPosition, and fly straight off at the cell's velocity, each fading by
+    // alphaSpeed a second until its lifetime is over. Every value with a range varies by up to that
+    // much either way. The cell's picture is drawn centred on each particle at its scale.
+    struct EmitterCell {
+        double birthRate = 0; // a second
+        double lifetime = 1;
+        double velocity = 0, velocityRange = 0;
+        double emissionLongitude = 0, emissionRange = 0; // radians, counter-clockwise from +x
+        double scale = 1, scaleRange = 0;
+        double alpha = 1, alphaSpeed = 0;
+        QImage contents; // a white dot when null
+    };
+    QPointF emitterPosition;
+    QSizeF emitterSize;
+    double emitterBegin = 0;
+    quint64 seed = 1;
+    QList<EmitterCell> cells;
+
     void addSublayer(const std::shared_ptr<Layer>& layer);
+    // Puts the layer at index among the sublayers (0 is the back), or at the front past the end.
+    void insertSublayer(const std::shared_ptr<Layer>& layer, qsizetype index);
     void removeFromSuperlayer();
     void removeAllSublayers();
     const QList<std::shared_ptr<Layer>>& sublayers() const { return children; }
@@ -127,6 +148,18 @@ private:
 };
 
 using LayerPtr = std::shared_ptr<Layer>;
+
+// One dot a particle layer gives off, in the layer's own space.
+struct Particle {
+    QPointF position;
+    double scale = 1;
+    double alpha = 1;
+    int cell = 0;
+};
+
+// Where the particles of an emitter layer are at media time t. Every particle's path comes from the
+// layer's seed and its birth number, so the same moment always shows the same dots.
+QList<Particle> particles(const Layer& layer, double t);
 
 // The layer's state at media time t: the model with every animation applied in the order added.
 Props presentation(const Layer& layer, double t);

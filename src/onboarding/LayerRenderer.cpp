@@ -59,6 +59,74 @@ bool visible(const QColor& c) {
     return c.isValid() && c.alpha() > 0;
 }
 
+// Fills or strokes a path in a solid colour. Qt draws an antialiased path several times slower in a
+// translucent colour than in an opaque one, so a large translucent shape is drawn opaque into a
+// scratch picture and laid down at the colour's alpha (one shape covers each pixel once, so the
+// look is the same).
+void paintPath(QPainter& painter, const QPainterPath& path, QColor colour, const QPen* stroke) {
+    const double alpha = colour.alphaF() * painter.opacity();
+    const double opacity = painter.opacity();
+    const QTransform device = painter.deviceTransform();
+    QRectF bound = path.controlPointRect();
+    if (stroke) {
+        const double m = stroke->widthF() + 1;
+        bound.adjust(-m, -m, m, m);
+    }
+    QRect area = device.mapRect(bound).toAlignedRect().adjusted(-1, -1, 1, 1);
+    const QPaintDevice* target = painter.device();
+    const double dpr = target ? target->devicePixelRatioF() : 1.0;
+    if (target)
+        area &= QRect(0, 0, int(target->width() * dpr), int(target->height() * dpr));
+    const bool direct = alpha >= 0.999 || qint64(area.width()) * area.height() < 4096 ||
+                        painter.compositionMode() != QPainter::CompositionMode_SourceOver;
+    if (direct || area.isEmpty()) {
+        colour.setAlphaF(float(alpha));
+        painter.setOpacity(1);
+        if (stroke) {
+            QPen pen(*stroke);
+            pen.setColor(colour);
+            painter.strokePath(path, pen);
+        } else {
+            painter.fillPath(path, colour);
+        }
+        painter.setOpacity(opacity);
+        return;
+    }
+    QImage scratch(area.size(), QImage::Format_ARGB32_Premultiplied);
+    scratch.fill(Qt::transparent);
+    {
+        QPainter q(&scratch);
+        q.setRenderHint(QPainter::Antialiasing);
+        q.setTransform(device * QTransform::fromTranslate(-area.x(), -area.y()));
+        colour.setAlpha(255);
+        if (stroke) {
+            QPen pen(*stroke);
+            pen.setColor(colour);
+            q.strokePath(path, pen);
+        } else {
+            q.fillPath(path, colour);
+        }
+    }
+    painter.save();
+    painter.setWorldTransform(QTransform());
+    painter.setOpacity(alpha);
+    painter.drawImage(QRectF(area.x() / dpr, area.y() / dpr, area.width() / dpr, area.height() / dpr), scratch);
+    painter.restore();
+}
+
+// A layer that clips to its box and draws nothing of its own, whose sublayers all lie outside the
+// box at this moment, shows nothing: a tile's band of light spends most of its time parked there.
+bool clipsAllAway(const Layer& layer, const Props& p, const QRectF& box, double t,
+                  QRectF (*extentOf)(const Layer&, double)) {
+    if (!layer.masksToBounds || layer.type != Layer::Type::plain || !layer.contents.isNull() ||
+        visible(p.backgroundColor) || layer.sublayers().isEmpty())
+        return false;
+    for (const LayerPtr& sub : layer.sublayers())
+        if (extentOf(*sub, t).intersects(box))
+            return false;
+    return true;
+}
+
 } // namespace
 
 QPainterPath LayerRenderer::roundedBox(const QRectF& r, double radius, int corners) {
@@ -167,12 +235,13 @@ void LayerRenderer::paintLayer(QPainter& painter, const Layer& layer, double t, 
 void LayerRenderer::paintOwn(QPainter& painter, const Layer& layer, const Props& p, double t, double opacity) {
     const QRectF r(p.bounds.topLeft(), p.bounds.size());
     const QPainterPath box = roundedBox(r, p.cornerRadius, layer.maskedCorners);
+    const bool empty = clipsAllAway(layer, p, r, t, &LayerRenderer::extent);
     painter.save();
     painter.setOpacity(opacity);
-    if (layer.masksToBounds)
+    if (layer.masksToBounds && !empty)
         painter.setClipPath(box, Qt::IntersectClip);
     if (visible(p.backgroundColor))
-        painter.fillPath(box, p.backgroundColor);
+        paintPath(painter, box, p.backgroundColor, nullptr);
     if (!layer.contents.isNull()) {
         const QSizeF picture = layer.contents.deviceIndependentSize();
         upright(painter, placeContents(picture, r, layer.contentsGravity),
@@ -207,7 +276,7 @@ void LayerRenderer::paintOwn(QPainter& painter, const Layer& layer, const Props&
         if (layer.path.isEmpty())
             break;
         if (visible(p.fillColor))
-            painter.fillPath(layer.path, p.fillColor);
+            paintPath(painter, layer.path, p.fillColor, nullptr);
         if (visible(p.strokeColor) && p.lineWidth > 0) {
             QPen pen(p.strokeColor, p.lineWidth, Qt::SolidLine, layer.lineCap, layer.lineJoin);
             if (!layer.lineDashPattern.isEmpty()) {
@@ -219,8 +288,24 @@ void LayerRenderer::paintOwn(QPainter& painter, const Layer& layer, const Props&
                     dashes += dashes;
                 pen.setDashPattern(dashes);
             }
-            painter.strokePath(layer.path, pen);
+            paintPath(painter, layer.path, p.strokeColor, &pen);
         }
+        break;
+    }
+    case Layer::Type::emitter: {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(Qt::white);
+        for (const Particle& dot : particles(layer, t)) {
+            const QImage& picture = layer.cells.at(dot.cell).contents;
+            const QSizeF size = (picture.isNull() ? QSizeF(1, 1) : picture.deviceIndependentSize()) * dot.scale;
+            const QRectF at(dot.position - QPointF(size.width() / 2, size.height() / 2), size);
+            painter.setOpacity(opacity * dot.alpha);
+            if (picture.isNull())
+                painter.drawEllipse(at);
+            else
+                painter.drawImage(at, picture);
+        }
+        painter.setOpacity(opacity);
         break;
     }
     case Layer::Type::text: {
@@ -238,19 +323,21 @@ void LayerRenderer::paintOwn(QPainter& painter, const Layer& layer, const Props&
         break;
     }
     }
-    paintSublayers(painter, layer, t, opacity);
+    if (!empty)
+        paintSublayers(painter, layer, t, opacity);
     painter.setOpacity(opacity);
     if (p.borderWidth > 0 && visible(p.borderColor)) {
         const double half = p.borderWidth / 2;
         const QPainterPath edge =
             roundedBox(r.adjusted(half, half, -half, -half), std::max(0.0, p.cornerRadius - half), layer.maskedCorners);
-        painter.strokePath(edge, QPen(p.borderColor, p.borderWidth));
+        const QPen pen(p.borderColor, p.borderWidth);
+        paintPath(painter, edge, p.borderColor, &pen);
     }
     painter.restore();
 }
 
 bool LayerRenderer::isStill(const Layer& layer) {
-    if (!layer.animations().isEmpty() || !layer.offset.isNull())
+    if (!layer.animations().isEmpty() || !layer.offset.isNull() || layer.type == Layer::Type::emitter)
         return false;
     for (const LayerPtr& sub : layer.sublayers())
         if (!isStill(*sub))
@@ -293,6 +380,11 @@ void LayerRenderer::paintSublayers(QPainter& painter, const Layer& layer, double
         int count = 0;
         while (end < subs.size() && isStill(*subs.at(end))) {
             count += 1 + int(subs.at(end)->sublayers().size());
+            // Laying out text costs more than copying a picture of it, even for one small chip.
+            if (subs.at(end)->type == Layer::Type::text ||
+                std::any_of(subs.at(end)->sublayers().begin(), subs.at(end)->sublayers().end(),
+                            [](const LayerPtr& sub) { return sub->type == Layer::Type::text; }))
+                count += 3;
             ++end;
         }
         if (end == i) {

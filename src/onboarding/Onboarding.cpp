@@ -137,6 +137,7 @@ Onboarding::Onboarding(const Services& given, Defaults& store, bool resumeAtPerm
     hero->setGeometry(28, 20, 544, 300 - shrink);
     sceneView = new TourScene(hero);
     sceneView->setCornerRadius(16);
+    sceneView->setDefaults(defaults);
     sceneView->setGeometry(hero->rect());
 
     content = new QWidget(this);

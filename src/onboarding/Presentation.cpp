@@ -152,9 +152,11 @@ void apply(const Animation& a, Props& props, double t, double fallbackDuration) 
         return;
     const double d = a.duration > 0 ? a.duration : fallbackDuration;
     if (a.kind == Animation::Kind::group) {
-        // Members count their begin times from the group's start and fill what they leave unset.
+        // Members count their begin times from the group's start and fill what they leave unset; the
+        // group's timing function bends the time they all see.
+        const double local = a.timing ? (*a.timing)(*at / d) * d : *at;
         for (const Animation& member : a.animations)
-            apply(member, props, *at, d);
+            apply(member, props, local, d);
         return;
     }
     const Value current = get(props, a.keyPath);

@@ -4,7 +4,11 @@
 #include "ui/Symbols.h"
 #include "ui/UI.h"
 
+#include <QFile>
 #include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QSvgRenderer>
 
 #include <cmath>
 
@@ -199,7 +203,29 @@ LayerPtr TourKit::cursor(const QPointF& at) const {
 }
 
 QImage TourKit::tourImage(const QString& name) {
-    QImage picture(QStringLiteral(":/Tour/") + name + QStringLiteral(".png"));
+    return artwork(QStringLiteral(":/Tour/") + name);
+}
+
+QImage TourKit::artwork(const QString& path) {
+    QImage png(path + QStringLiteral(".png"));
+    if (!png.isNull())
+        return png;
+    const QString file = path + QStringLiteral(".svg");
+    if (!QFile::exists(file))
+        return {};
+    QSvgRenderer svg(file);
+    const QSize size = svg.defaultSize();
+    if (!svg.isValid() || size.isEmpty())
+        return {};
+    const double dpr = std::max(1.0, qGuiApp ? qGuiApp->devicePixelRatio() : 1.0);
+    QImage picture((QSizeF(size) * dpr).toSize(), QImage::Format_ARGB32_Premultiplied);
+    picture.fill(Qt::transparent);
+    {
+        QPainter painter(&picture);
+        painter.setRenderHint(QPainter::Antialiasing);
+        svg.render(&painter);
+    }
+    picture.setDevicePixelRatio(dpr);
     return picture;
 }
 

@@ -39,6 +39,9 @@ public:
     tour::LayerPtr cursor(const QPointF& at) const;
     // A picture of the tour's artwork by name; a null image when it is missing or unreadable.
     static QImage tourImage(const QString& name);
+    // One of our pictures by resource path without extension: the PNG when there is one, else the
+    // SVG drawn at its own size in points, sharp at the screen's pixel ratio; null when neither reads.
+    static QImage artwork(const QString& path);
 
     // The symbols and titles of the card's tools, in catalogue order, whatever the user's order.
     static QStringList toolIcons();

@@ -14,6 +14,8 @@
 #include <functional>
 #include <utility>
 
+class Defaults;
+
 class TourScene : public QWidget {
     Q_OBJECT
 public:
@@ -28,6 +30,9 @@ public:
     // The accent, for highlights and buttons, and the dark fill of pills and caption chips.
     const QColor sage = TourKit::sage();
     const QColor glass = TourKit::glass();
+
+    // Where the scenes read the basket's shortcut and the wheel key; the standard store by default.
+    void setDefaults(const Defaults& store) { settings = &store; }
 
     // Throws the old tree away and builds the glow, the stage and the scene of kind anew; every
     // animation starts over.
@@ -97,6 +102,7 @@ private:
     void buildPermissions(tour::Layer& stage);
 
     std::function<double()> clock;
+    const Defaults* settings = nullptr;
     TourKit kit;
     tour::LayerPtr root;
     tour::LayerPtr stageLayer;
