@@ -93,8 +93,9 @@ bool openReader(QImageReader& reader, const QByteArray& bytes) {
     if (!reader.canRead())
         return false;
     // Only the picture formats we handle: a vector drawing (SVG) would follow the references it holds to
-    // other files, and the rarer readers are not worth their risk.
-    static const QList<QByteArray> handled{"png", "jpeg", "jpg", "webp", "tiff", "tif"};
+    // other files, and the rarer readers are not worth their risk. GIF and BMP are among ours: the basket
+    // lists them as recent pictures and the format wheel converts them.
+    static const QList<QByteArray> handled{"png", "jpeg", "jpg", "webp", "tiff", "tif", "gif", "bmp"};
     if (!handled.contains(reader.format()))
         return false;
     const QSize size = reader.size();

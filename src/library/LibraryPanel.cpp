@@ -11,6 +11,7 @@
 #include "ui/Brand.h"
 #include "ui/ClickAway.h"
 #include "ui/GhostButton.h"
+#include "ui/OwnWindows.h"
 #include "ui/UI.h"
 
 #include <QApplication>
@@ -221,12 +222,15 @@ bool LibraryPanel::sinceDesktopChange(qint64 milliseconds) const {
 }
 
 void LibraryPanel::lostKey() {
-    // Switching desktops takes the focus for a moment; the panel is on every desktop and stays.
-    if (!sinceDesktopChange(desktopGraceMs))
+    // Switching desktops takes the focus for a moment; the panel is on every desktop and stays. So does a
+    // capture that hides the panel for the moment of its grab: the loss of focus that brings is told late,
+    // often once the panel is back.
+    if (!sinceDesktopChange(desktopGraceMs) || OwnWindows::steppedAside(this, desktopGraceMs))
         return;
     QPointer<LibraryPanel> self(this);
     Dispatch::after(50, this, [self] {
-        if (!self || !self->isVisible() || self->isActiveWindow() || !self->sinceDesktopChange(desktopGraceMs))
+        if (!self || !self->isVisible() || self->isActiveWindow() || !self->sinceDesktopChange(desktopGraceMs) ||
+            OwnWindows::steppedAside(self, desktopGraceMs))
             return;
         // Another of our own windows took the focus: stay.
         if (QApplication::activeWindow())

@@ -2,10 +2,13 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QThread>
 #include <QWidget>
+
+#include <limits>
 
 namespace OwnWindows {
 
@@ -14,6 +17,10 @@ namespace {
 // Without a compositor a window capture copies the screen, so what was under our window must be
 // painted again by its owner first. A terminal or browser needs a few frames for that.
 constexpr int repaintMs = 150;
+
+// On each window hidden for a grab: when it was shown again, or stillAside while the grab lasts.
+constexpr char asideProperty[] = "ownWindowsShownAgainAt";
+constexpr qint64 stillAside = std::numeric_limits<qint64>::max();
 
 } // namespace
 
@@ -38,8 +45,10 @@ std::function<void()> hideOver(const QRect& area) {
     }
     if (hidden.isEmpty())
         return [] {};
-    for (const Hidden& h : std::as_const(hidden))
+    for (const Hidden& h : std::as_const(hidden)) {
+        h.window->setProperty(asideProperty, stillAside);
         h.window->hide();
+    }
     // Sends the unmaps to the server; input stays queued for after the grab.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     QThread::msleep(repaintMs);
@@ -49,8 +58,17 @@ std::function<void()> hideOver(const QRect& area) {
                 continue;
             h.window->move(h.position);
             h.window->show();
+            h.window->setProperty(asideProperty, QDateTime::currentMSecsSinceEpoch());
         }
     };
+}
+
+bool steppedAside(const QWidget* window, qint64 milliseconds) {
+    const QVariant at = window ? window->property(asideProperty) : QVariant();
+    if (!at.isValid())
+        return false;
+    const qint64 shownAgain = at.toLongLong();
+    return shownAgain == stillAside || QDateTime::currentMSecsSinceEpoch() - shownAgain < milliseconds;
 }
 
 } // namespace OwnWindows

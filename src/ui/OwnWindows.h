@@ -3,7 +3,10 @@
 // for the moment of a grab and shown again where they were.
 
 #include <QRect>
+#include <QtGlobal>
 #include <functional>
+
+class QWidget;
 
 namespace OwnWindows {
 
@@ -11,5 +14,9 @@ namespace OwnWindows {
 // desktop), waits until the programs beneath had time to paint what they uncovered, and returns
 // what shows them again. Does nothing, at once, when none overlaps. Main thread only.
 std::function<void()> hideOver(const QRect& area);
+
+// Whether window is hidden for a grab now, or was shown again at most milliseconds ago. The focus it lost
+// with that was taken by the grab, not by the user; the news of that loss may come late.
+bool steppedAside(const QWidget* window, qint64 milliseconds);
 
 } // namespace OwnWindows

@@ -99,6 +99,16 @@ TEST(ImageLoad, ReadsByContentWhateverTheExtension) {
     const QUrl drawing = folder.write(QStringLiteral("drawing.png"),
                                       QByteArray("<svg xmlns='http://www.w3.org/2000/svg' width='8' height='8'/>"));
     EXPECT_TRUE(errorOf([&] { ImageConvert::load(drawing); }).startsWith(QStringLiteral("Can't")));
+    // GIF and BMP are ours: the basket lists them among recent pictures and shows their thumbnails.
+    const QUrl gif = folder.write(QStringLiteral("anim.gif"),
+                                  QByteArray::fromHex("47494638396102000200800000ff000000ff0021f90400000000002c000000"
+                                                      "00020002000002028451003b"));
+    EXPECT_EQ(ImageConvert::thumbnail(gif, 480).size(), QSize(2, 2));
+    QByteArray bmp;
+    QBuffer buffer(&bmp);
+    buffer.open(QIODevice::WriteOnly);
+    QImage(6, 4, QImage::Format_RGB32).save(&buffer, "BMP");
+    EXPECT_EQ(ImageConvert::load(folder.write(QStringLiteral("old.bmp"), bmp)).size(), QSize(6, 4));
 }
 
 TEST(ImageLoad, RendersTheFirstPdfPageAtTwiceItsSize) {
