@@ -106,6 +106,9 @@ public:
     // Thumbnails render here: min(4, cores) threads.
     static QThreadPool& thumbQueue();
     static constexpr int thumbPixels = 480;
+    // A picture of the file at most maxPixels a side, for the tiles and the preview; null for what is not a
+    // regular file, is not a picture, or claims too many pixels. Blocks only on reading a regular file.
+    static QImage renderThumbnail(const QString& file, int maxPixels);
     QImage thumbnailFor(const QString& file);
     QSet<QString> thumbsLoading;
     QStringList previewURLs;

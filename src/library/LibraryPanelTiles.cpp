@@ -3,10 +3,13 @@
 
 #include "library/LibraryPanel.h"
 
+#include "imaging/ImageCodec.h"
 #include "imaging/ImageConvert.h"
+#include "imaging/ImageFormat.h"
 #include "library/ShotGrid.h"
 #include "ui/Toast.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QImageReader>
@@ -26,8 +29,20 @@ constexpr qint64 thumbPixelLimit = 64LL * 1000 * 1000;
 // Above this, one decode at a time, so four large ones never sit in memory together.
 constexpr qint64 largePixels = 16LL * 1000 * 1000;
 
-QImage renderThumbnail(const QString& file) {
-    QImageReader header(file);
+} // namespace
+
+QImage LibraryPanel::renderThumbnail(const QString& file, int maxPixels) {
+    const QUrl url = QUrl::fromLocalFile(file);
+    if (ImageFormat::of(url) == ImageFormat::pdf)
+        return ImageConvert::thumbnail(url, maxPixels);
+    // Read once, without blocking and from a regular file only: a listed name that has become a pipe would
+    // otherwise hold this thread for good. The decode below refuses what exceeds the decoding budget.
+    QByteArray bytes;
+    if (!ImageCodec::readFile(file, &bytes))
+        return {};
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader header(&buffer);
     const QSize claimed = header.size();
     const qint64 pixels = claimed.isValid() ? qint64(claimed.width()) * claimed.height() : 0;
     if (pixels > thumbPixelLimit)
@@ -36,12 +51,10 @@ QImage renderThumbnail(const QString& file) {
         static QSemaphore large(1);
         QSemaphoreReleaser held(large);
         large.acquire();
-        return ImageConvert::thumbnail(QUrl::fromLocalFile(file), LibraryPanel::thumbPixels);
+        return ImageCodec::decodeThumbnail(bytes, maxPixels);
     }
-    return ImageConvert::thumbnail(QUrl::fromLocalFile(file), LibraryPanel::thumbPixels);
+    return ImageCodec::decodeThumbnail(bytes, maxPixels);
 }
-
-} // namespace
 
 void LibraryPanel::traceLine(const QString& line) {
     static const bool on = qEnvironmentVariableIsSet("PICTOLARIUM_TRACE");
@@ -75,7 +88,7 @@ void LibraryPanel::startThumbnail(const QString& file) {
     thumbsLoading.insert(file);
     QPointer<LibraryPanel> self(this);
     thumbQueue().start([self, file] {
-        const QImage image = renderThumbnail(file);
+        const QImage image = renderThumbnail(file, thumbPixels);
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [self, file, image] {

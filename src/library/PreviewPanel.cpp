@@ -1,7 +1,6 @@
 #include "library/PreviewPanel.h"
 
 #include "card/ThumbnailView.h"
-#include "imaging/ImageConvert.h"
 #include "library/LibraryPanel.h"
 #include "ui/Brand.h"
 #include "ui/UI.h"
@@ -9,7 +8,6 @@
 #include <QCursor>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QImageReader>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -74,12 +72,8 @@ void PreviewPanel::load() {
     const QString file = list.at(at);
     QPointer<PreviewPanel> self(this);
     LibraryPanel::thumbQueue().start([self, ticket, file] {
-        QImage decoded;
-        QImageReader header(file);
-        const QSize claimed = header.size();
-        // The same bound as the tiles: a picture claiming tens of thousands of pixels a side is not decoded.
-        if (!claimed.isValid() || qint64(claimed.width()) * claimed.height() <= 64LL * 1000 * 1000)
-            decoded = ImageConvert::thumbnail(QUrl::fromLocalFile(file), previewPixels);
+        // The same bounds as the tiles: no pipe is opened, no picture of too many pixels decoded.
+        const QImage decoded = LibraryPanel::renderThumbnail(file, previewPixels);
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [self, ticket, decoded] {

@@ -22,6 +22,10 @@
 #include <QThreadPool>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 QString toastText() {
@@ -164,6 +168,22 @@ TEST(BasketTiles, ThumbnailsRenderOnceOffTheUIThreadAndHugePicturesAreSkipped) {
     EXPECT_TRUE(b.panel->thumbnailFor(b.path("a.png")).isNull());
     EXPECT_EQ(b.panel->thumbsLoading.size(), 1);
     QTRY_VERIFY(b.panel->listing().thumbCache.contains(b.path("a.png")));
+}
+
+TEST(BasketTiles, AListedFileTurnedIntoAPipeGetsNoThumbnailAndHoldsNoThread) {
+    Basket b({"x.png"});
+    QTRY_VERIFY(b.panel->listing().thumbCache.contains(b.path("x.png")));
+    const QByteArray name = QFile::encodeName(b.path("x.png"));
+    ASSERT_TRUE(QFile::remove(b.path("x.png")));
+    ASSERT_EQ(mkfifo(name.constData(), 0600), 0);
+    b.panel->listing().thumbCache.remove(b.path("x.png"));
+    EXPECT_TRUE(b.panel->thumbnailFor(b.path("x.png")).isNull());
+    QTRY_VERIFY_WITH_TIMEOUT(b.panel->thumbsLoading.isEmpty(), 3000);
+    EXPECT_FALSE(b.panel->listing().thumbCache.contains(b.path("x.png")));
+    // Wakes a reader left waiting in open(), should there be one.
+    const int writer = open(name.constData(), O_WRONLY | O_NONBLOCK);
+    if (writer >= 0)
+        close(writer);
 }
 
 TEST(BasketTiles, GapClickClearsAndShiftClickTakesOneTileOut) {
