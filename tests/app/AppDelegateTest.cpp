@@ -1,4 +1,5 @@
 #include "app/AppDelegate.h"
+#include "library/LibraryFixtures.h"
 #include "platform/Defaults.h"
 #include "platform/fake/FakeGlobalKeys.h"
 #include "platform/fake/FakePlatform.h"
@@ -86,4 +87,19 @@ TEST(Launch, DropsStoredShortcutsOnceThenKeepsThem) {
         delegate.applicationDidFinishLaunching();
     }
     EXPECT_TRUE(defaults.contains(QStringLiteral("shortcut.capture")));
+}
+
+TEST(LatestShot, RefusesAPictureWhoseHeaderClaimsMoreThanTheDecodingBudget) {
+    ScopedHome home;
+    QTemporaryDir dir;
+    Defaults defaults(dir.path(), QStringLiteral("standard"));
+    FakePlatform platform;
+    AppDelegate delegate(defaults, platform);
+    // 65535 × 65535 pixels claimed, no pixels given.
+    const QString huge = AppDelegate::shotsFolder() + QStringLiteral("/huge.png");
+    LibraryFixtures::put(huge, QByteArray::fromHex("89504e470d0a1a0a") +
+                                   LibraryFixtures::chunk("IHDR", QByteArray::fromHex("0000ffff0000ffff0806000000")) +
+                                   LibraryFixtures::chunk("IDAT", QByteArray(16, 0)) +
+                                   LibraryFixtures::chunk("IEND", {}));
+    EXPECT_FALSE(delegate.latestShot().has_value());
 }
