@@ -4,8 +4,8 @@
 #include "library/LibraryPanel.h"
 
 #include "card/ThumbnailView.h"
+#include "editors/NamePrompt.h"
 #include "imaging/ImageConvert.h"
-#include "library/NameBox.h"
 #include "library/ShotGrid.h"
 #include "ui/GhostButton.h"
 
@@ -94,7 +94,7 @@ void LibraryPanel::resizeSelected() {
     const QString placeholder = QStringLiteral("e.g. 1600");
     const QString button = QStringLiteral("Resize");
     const std::optional<QString> answer =
-        services.ask ? services.ask(title, placeholder, button) : NameBox::ask(title, placeholder, button, this);
+        services.ask ? services.ask(title, placeholder, button) : NamePrompt::ask(title, placeholder, button);
     if (!answer)
         return;
     const std::optional<int> width = widthFromAnswer(*answer);

@@ -2,9 +2,9 @@
 
 #include "library/LibraryPanel.h"
 
+#include "card/RenamePanel.h"
 #include "card/Thumbnail.h"
 #include "imaging/ImageConvert.h"
-#include "library/NameBox.h"
 #include "library/PreviewPanel.h"
 #include "library/ShotGrid.h"
 #include "library/ShotItem.h"
@@ -22,14 +22,14 @@
 void LibraryPanel::rename(const QString& file, const QRect& tile) {
     const QRect anchor = tile.isValid() ? tile : geometry();
     QPointer<LibraryPanel> self(this);
-    // Centred under the tile, the box's bottom 48 px below the tile's.
-    NameBox::showRename(ShotItem::displayName(file), QPoint(anchor.center().x(), anchor.bottom() + 1 + 48),
-                        [self, file](const QString& name) {
-                            if (self)
-                                self->commitRename(file, name);
-                        });
+    // Centred under the tile, the box's bottom 48 px below the tile's (the box stands 12 px above its point).
+    RenamePanel::show(ShotItem::displayName(file), QPoint(anchor.center().x(), anchor.bottom() + 1 + 48 + 12),
+                      [self, file](const QString& name) {
+                          if (self)
+                              self->commitRename(file, name);
+                      });
     // The keys come back to the basket once the box is gone, whichever way it went.
-    if (NameBox* box = NameBox::current())
+    if (RenamePanel* box = RenamePanel::current())
         connect(box, &QObject::destroyed, this, [self] {
             if (self && self->isVisible())
                 self->activateWindow();

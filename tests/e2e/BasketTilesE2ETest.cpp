@@ -258,7 +258,7 @@ TEST(BasketTiles, ThumbnailsSelectionActionsAndKeys) {
     mark = b.mark();
     b.key(QStringLiteral("ctrl+c"));
     EXPECT_TRUE(b.traced("toast: Copied", mark));
-    const QString offered = desktop.run(QStringLiteral(CLIPBOARD_DUMP_BIN), {});
+    const QString offered = desktop.run(QStringLiteral(CLIPBOARD_PROBE_BIN), {QStringLiteral("--formats")});
     EXPECT_TRUE(offered.contains("png " + md5(f + "Shot.png"))) << offered.toStdString();
     EXPECT_TRUE(offered.contains("type text/uri-list")) << offered.toStdString();
 

@@ -1,7 +1,7 @@
 #include "library/LibraryPanel.h"
 
 #include "LibraryFixtures.h"
-#include "library/NameBox.h"
+#include "card/RenameFile.h"
 #include "library/PreviewPanel.h"
 #include "library/ShotGrid.h"
 #include "library/ShotItem.h"
@@ -306,8 +306,8 @@ TEST(BasketTiles, RenameTakesTheNextFreeNumberAndKeepsTheThumbnail) {
     EXPECT_FALSE(b.panel->listing().fresh.contains(b.path("Shot 2.png"))) << "a renamed file is no new file";
     EXPECT_EQ(b.panel->commitRename(b.path("Shot 2.png"), "A"), b.path("A 3.png"));
     EXPECT_EQ(b.panel->commitRename(b.path("A.png"), "pic.jpg"), b.path("pic.jpg.png"));
-    EXPECT_EQ(NameBox::cleanName("  a/b:c\\d  "), "a-b-c-d");
-    EXPECT_EQ(NameBox::cleanName(" \n"), "");
+    EXPECT_EQ(RenameFile::cleaned("  a/b:c\\d  "), "a-b-c-d");
+    EXPECT_EQ(RenameFile::cleaned(" \n"), "");
 
     // Gone behind the basket's back: said so, nothing else moves.
     QFile::remove(b.path("A 3.png"));

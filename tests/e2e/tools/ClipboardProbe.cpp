@@ -1,17 +1,32 @@
-// Prints the text on the desktop's clipboard, for tests that check what the program copied.
+// Prints what is on the desktop's clipboard, for tests that check what the program copied.
+// Without arguments: the clipboard's text, as it stands. With --formats: one "type <mime>" line per format
+// offered, then "png <md5>" of the image/png bytes when there are any.
 
 #include <QClipboard>
+#include <QCryptographicHash>
 #include <QGuiApplication>
+#include <QMimeData>
 #include <QTimer>
 
 #include <cstdio>
 
 int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
-    // The clipboard is asked once the connection to the display runs.
-    QTimer::singleShot(0, &app, [] {
-        const QByteArray text = QGuiApplication::clipboard()->text().toUtf8();
-        std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
+    const bool formats = QCoreApplication::arguments().contains(QStringLiteral("--formats"));
+    // The owner answers through the event loop: ask once it runs.
+    QTimer::singleShot(200, &app, [formats] {
+        const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+        if (!formats) {
+            const QByteArray text = QGuiApplication::clipboard()->text().toUtf8();
+            std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
+        } else if (data) {
+            for (const QString& format : data->formats())
+                std::printf("type %s\n", qPrintable(format));
+            const QByteArray png = data->data(QStringLiteral("image/png"));
+            if (!png.isEmpty())
+                std::printf("png %s\n", QCryptographicHash::hash(png, QCryptographicHash::Md5).toHex().constData());
+        }
+        std::fflush(stdout);
         QCoreApplication::quit();
     });
     return QGuiApplication::exec();
