@@ -18,21 +18,8 @@ protected:
     void SetUp() override {
         desktop = std::make_unique<Desktop>(Desktop::Options{});
         ASSERT_TRUE(desktop->ok()) << desktop->error().toStdString();
-        QJsonObject settings;
-        settings[QStringLiteral("picto.sizeScale")] = Desktop::typed("double", 1.0);
-        for (const char* flag :
-             {"picto.toolShareSecondLastV6", "picto.toolResizeRotateV5", "picto.toolOrderV2", "onboardingSeen"})
-            settings[QLatin1String(flag)] = Desktop::typed("bool", true);
-        QJsonArray hidden;
-        for (const char* id : {"crop", "resize", "rotate", "text", "pin", "translate", "redact", "cutout", "scroll",
-                               "rename", "compress", "share", "library"})
-            hidden.append(Desktop::typed("string", QString::fromLatin1(id)));
-        settings[QStringLiteral("picto.toolHidden")] = Desktop::typed("array", hidden);
-        QDir().mkpath(desktop->configHome() + QStringLiteral("/Pictolarium"));
-        QFile file(desktop->configHome() + QStringLiteral("/Pictolarium/org.pictolarium.Pictolarium.json"));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QJsonDocument(settings).toJson());
-        file.close();
+        ASSERT_TRUE(desktop->writeCardSettings({"crop", "resize", "rotate", "text", "pin", "translate", "redact",
+                                                "cutout", "scroll", "rename", "compress", "share", "library"}));
         QImage picture(1600, 1000, QImage::Format_RGB32);
         picture.fill(QColor(235, 235, 235));
         picture.save(desktop->home() + QStringLiteral("/shot.png"));
@@ -47,42 +34,13 @@ protected:
     static QString shot(const QString& name) {
         return Desktop::shotsDir() + QStringLiteral("/annotate-%1.png").arg(name);
     }
-    quint32 visible(const QString& title) {
-        const QString out =
-            desktop->run(QStringLiteral("xdotool"),
-                         {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"), title});
-        return out.split(QLatin1Char('\n'), Qt::SkipEmptyParts).value(0).trimmed().toUInt();
-    }
-    quint32 waitVisible(const QString& title, bool shown = true) {
-        quint32 id = 0;
-        Desktop::waitUntil([&] { return ((id = visible(title)) != 0) == shown; }, 5000, 100);
-        Desktop::pause(300);
-        return id;
-    }
     bool toastShows() {
         return Desktop::waitUntil(
             [&] { return !desktop->windowsByName(QStringLiteral("^Pictolarium Toast$")).isEmpty(); }, 3000, 50);
     }
-    void click(QPoint at) {
-        desktop->moveTo(at);
-        Desktop::pause(150);
-        desktop->xdotool({QStringLiteral("click"), QStringLiteral("1")});
-    }
-    void drag(QPoint from, QPoint to) {
-        desktop->moveTo(from);
-        Desktop::pause(100);
-        desktop->xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
-        for (int step = 1; step <= 10; ++step) {
-            desktop->moveTo(from + (to - from) * step / 10);
-            Desktop::pause(15);
-        }
-        desktop->xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
-        Desktop::pause(200);
-    }
-    void key(const char* name) { desktop->xdotool({QStringLiteral("key"), QString::fromLatin1(name)}); }
     // The card's one tool, annotate, at the left of its pill.
     QPoint annotateTool() {
-        const QRect card = desktop->clientGeometry(waitVisible(QStringLiteral("^Pictolarium Card$")));
+        const QRect card = desktop->clientGeometry(desktop->waitVisible(QStringLiteral("^Pictolarium Card$")));
         const int pillWidth = 30 + 2 + 1 + 2 + 64 + 16;
         return QPoint(card.center().x() - pillWidth / 2 + 8 + 15, card.bottom() - 22 - 18);
     }
@@ -144,27 +102,27 @@ protected:
 TEST_F(AnnotateApp, DrawWriteReopenAndMove) {
     desktop->moveTo(QPoint(640, 400));
     desktop->run(QStringLiteral(PICTOLARIUM_BIN), {desktop->home() + QStringLiteral("/shot.png")});
-    ASSERT_NE(waitVisible(QStringLiteral("^Pictolarium Card$")), 0u) << desktop->appStderr().toStdString();
-    click(annotateTool());
-    quint32 editor = waitVisible(QStringLiteral("^Pictolarium Annotate$"));
+    ASSERT_NE(desktop->waitVisible(QStringLiteral("^Pictolarium Card$")), 0u) << desktop->appStderr().toStdString();
+    desktop->click(annotateTool());
+    quint32 editor = desktop->waitVisible(QStringLiteral("^Pictolarium Annotate$"));
     ASSERT_NE(editor, 0u) << desktop->appStderr().toStdString();
     QRect canvas = canvasOf(editor);
 
     // An arrow (the tool the editor opens with), a box and a text.
     const QPoint tail = canvas.topLeft() + QPoint(40, 40), head = canvas.topLeft() + QPoint(200, 120);
-    drag(tail, head);
-    key("b");
-    drag(canvas.topLeft() + QPoint(260, 60), canvas.topLeft() + QPoint(400, 160));
-    key("t");
-    click(canvas.topLeft() + QPoint(80, 250));
+    desktop->drag({tail, head});
+    desktop->key("b");
+    desktop->drag({canvas.topLeft() + QPoint(260, 60), canvas.topLeft() + QPoint(400, 160)});
+    desktop->key("t");
+    desktop->click(canvas.topLeft() + QPoint(80, 250));
     Desktop::pause(200);
     desktop->xdotool({QStringLiteral("type"), QStringLiteral("Hello")});
-    key("Escape"); // ends the typing, keeping the text
+    desktop->key("Escape"); // ends the typing, keeping the text
     Desktop::pause(200);
     desktop->screenshot(shot(QStringLiteral("drawn")));
-    key("Return");
+    desktop->key("Return");
     EXPECT_TRUE(toastShows());
-    EXPECT_EQ(waitVisible(QStringLiteral("^Pictolarium Annotate$"), false), 0u);
+    EXPECT_EQ(desktop->waitVisible(QStringLiteral("^Pictolarium Annotate$"), false), 0u);
 
     const QString written = shotPath(QStringLiteral("shot annotated.png"));
     const QImage annotated(written);
@@ -179,17 +137,17 @@ TEST_F(AnnotateApp, DrawWriteReopenAndMove) {
     desktop->screenshot(shot(QStringLiteral("annotated-card")));
 
     // Again: the shapes come back as objects; the arrow moved by a drag on its middle, then Done.
-    click(annotateTool());
-    editor = waitVisible(QStringLiteral("^Pictolarium Annotate$"));
+    desktop->click(annotateTool());
+    editor = desktop->waitVisible(QStringLiteral("^Pictolarium Annotate$"));
     ASSERT_NE(editor, 0u);
     EXPECT_TRUE(toastShows()) << "Reopened with editable objects";
     desktop->screenshot(shot(QStringLiteral("reopened")));
     canvas = canvasOf(editor);
     const QPoint middle = canvas.topLeft() + QPoint(120, 80);
-    drag(middle, middle + QPoint(0, 150));
+    desktop->drag({middle, middle + QPoint(0, 150)});
     desktop->screenshot(shot(QStringLiteral("moved")));
-    key("Return");
-    EXPECT_EQ(waitVisible(QStringLiteral("^Pictolarium Annotate$"), false), 0u);
+    desktop->key("Return");
+    EXPECT_EQ(desktop->waitVisible(QStringLiteral("^Pictolarium Annotate$"), false), 0u);
     EXPECT_FALSE(QFile::exists(shotPath(QStringLiteral("shot annotated 2.png"))));
     const QImage rewritten(written);
     EXPECT_EQ(rewritten.pixelColor(pixel(canvas, middle)), QColor(235, 235, 235)) << "the arrow left";
@@ -200,52 +158,53 @@ TEST_F(AnnotateApp, DrawWriteReopenAndMove) {
 TEST_F(AnnotateApp, CustomColourSignatureAndBackdrop) {
     desktop->moveTo(QPoint(640, 400));
     desktop->run(QStringLiteral(PICTOLARIUM_BIN), {desktop->home() + QStringLiteral("/shot.png")});
-    ASSERT_NE(waitVisible(QStringLiteral("^Pictolarium Card$")), 0u) << desktop->appStderr().toStdString();
-    click(annotateTool());
-    const quint32 editor = waitVisible(QStringLiteral("^Pictolarium Annotate$"));
+    ASSERT_NE(desktop->waitVisible(QStringLiteral("^Pictolarium Card$")), 0u) << desktop->appStderr().toStdString();
+    desktop->click(annotateTool());
+    const quint32 editor = desktop->waitVisible(QStringLiteral("^Pictolarium Annotate$"));
     ASSERT_NE(editor, 0u) << desktop->appStderr().toStdString();
     const QRect canvas = canvasOf(editor);
 
     // The colour menu's "+" opens the colour dialog; a typed colour and Return close it and save the colour.
     const QPoint colour = barButton(editor, 1);
     Desktop::pause(500);
-    click(colour);
+    desktop->click(colour);
     Desktop::pause(600);
     desktop->screenshot(shot(QStringLiteral("colour-menu")));
-    click(colour + QPoint(-15 + 23 + 2, 14 + 6 + 89 + 2));
-    const quint32 dialog = waitVisible(QStringLiteral("^Select Colou?r$"));
+    desktop->click(colour + QPoint(-15 + 23 + 2, 14 + 6 + 89 + 2));
+    const quint32 dialog = desktop->waitVisible(QStringLiteral("^Select Colou?r$"));
     ASSERT_NE(dialog, 0u);
-    key("alt+h");
-    key("ctrl+a");
+    desktop->key("alt+h");
+    desktop->key("ctrl+a");
     desktop->xdotool({QStringLiteral("type"), QStringLiteral("#3366cc")});
     Desktop::pause(200);
     desktop->screenshot(shot(QStringLiteral("colour-dialog")));
-    key("Return");
-    EXPECT_EQ(waitVisible(QStringLiteral("^Select Colou?r$"), false), 0u);
-    EXPECT_NE(visible(QStringLiteral("^Pictolarium Annotate$")), 0u) << "Return in the dialog does not commit";
+    desktop->key("Return");
+    EXPECT_EQ(desktop->waitVisible(QStringLiteral("^Select Colou?r$"), false), 0u);
+    EXPECT_NE(desktop->visibleWindow(QStringLiteral("^Pictolarium Annotate$")), 0u)
+        << "Return in the dialog does not commit";
     EXPECT_TRUE(Desktop::waitUntil(
         [&] {
             return setting("picto.customColors").toArray().first().toObject().value(QStringLiteral("v")).toString() ==
                    QStringLiteral("#3366CC");
         },
         3000));
-    click(colour);
+    desktop->click(colour);
     Desktop::pause(400);
     desktop->screenshot(shot(QStringLiteral("colour-saved")));
-    key("Escape");
+    desktop->key("Escape");
 
     // "Create signature…": drawn on the pad, saved, placed on the picture; undo takes it off again.
-    click(barButton(editor, 3));
+    desktop->click(barButton(editor, 3));
     Desktop::pause(400);
-    key("Down");
-    key("Return");
-    const quint32 pad = waitVisible(QStringLiteral("^Create signature$"));
+    desktop->key("Down");
+    desktop->key("Return");
+    const quint32 pad = desktop->waitVisible(QStringLiteral("^Create signature$"));
     ASSERT_NE(pad, 0u);
     const QRect padWindow = desktop->clientGeometry(pad);
-    drag(padWindow.topLeft() + QPoint(60, 120), padWindow.topLeft() + QPoint(380, 90));
+    desktop->drag({padWindow.topLeft() + QPoint(60, 120), padWindow.topLeft() + QPoint(380, 90)});
     desktop->screenshot(shot(QStringLiteral("signature-pad")));
-    click(padWindow.topLeft() + QPoint(400, 220));
-    EXPECT_EQ(waitVisible(QStringLiteral("^Create signature$"), false), 0u);
+    desktop->click(padWindow.topLeft() + QPoint(400, 220));
+    EXPECT_EQ(desktop->waitVisible(QStringLiteral("^Create signature$"), false), 0u);
     const QString signatures =
         desktop->environment().value(QStringLiteral("XDG_DATA_HOME")) + QStringLiteral("/Pictolarium/Signatures");
     const QStringList stored = QDir(signatures).entryList({QStringLiteral("sig-*.png")}, QDir::Files);
@@ -253,18 +212,18 @@ TEST_F(AnnotateApp, CustomColourSignatureAndBackdrop) {
     Desktop::pause(300);
     const QImage placed = desktop->screenshot(shot(QStringLiteral("signature-placed")));
     EXPECT_NE(placed.pixelColor(canvas.center()), QColor(235, 235, 235)) << "ink in the middle of the picture";
-    key("ctrl+z");
+    desktop->key("ctrl+z");
     Desktop::pause(300);
     EXPECT_EQ(desktop->screenshot().pixelColor(canvas.center()), QColor(235, 235, 235)) << "undone";
 
     // Text still being typed when "Add a backdrop" is pressed goes into the written picture.
-    key("t");
-    click(canvas.topLeft() + QPoint(80, 80));
+    desktop->key("t");
+    desktop->click(canvas.topLeft() + QPoint(80, 80));
     Desktop::pause(200);
     desktop->xdotool({QStringLiteral("type"), QStringLiteral("Typed")});
     Desktop::pause(200);
-    click(barButton(editor, 4));
-    EXPECT_EQ(waitVisible(QStringLiteral("^Pictolarium Annotate$"), false), 0u);
+    desktop->click(barButton(editor, 4));
+    EXPECT_EQ(desktop->waitVisible(QStringLiteral("^Pictolarium Annotate$"), false), 0u);
     const QImage written(shotPath(QStringLiteral("shot annotated.png")));
     ASSERT_FALSE(written.isNull());
     int ink = 0;
@@ -277,13 +236,13 @@ TEST_F(AnnotateApp, CustomColourSignatureAndBackdrop) {
     // The saved colour is listed in the panel menu and removed from there.
     const QPoint icon = trayIcon();
     ASSERT_FALSE(icon.isNull());
-    click(icon);
+    desktop->click(icon);
     Desktop::pause(500);
     for (const char* step : {"Up", "Up", "Up", "Up", "Up", "Right"})
         desktop->xdotool(
             {QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("60"), QString::fromLatin1(step)});
     Desktop::pause(300);
     desktop->screenshot(shot(QStringLiteral("panel-colours")));
-    key("Return");
+    desktop->key("Return");
     EXPECT_TRUE(Desktop::waitUntil([&] { return setting("picto.customColors").toArray().isEmpty(); }, 3000));
 }

@@ -16,21 +16,8 @@ protected:
     void SetUp() override {
         desktop = std::make_unique<Desktop>(Desktop::Options{});
         ASSERT_TRUE(desktop->ok()) << desktop->error().toStdString();
-        QJsonObject settings;
-        settings[QStringLiteral("picto.sizeScale")] = Desktop::typed("double", 1.0);
-        for (const char* flag :
-             {"picto.toolShareSecondLastV6", "picto.toolResizeRotateV5", "picto.toolOrderV2", "onboardingSeen"})
-            settings[QLatin1String(flag)] = Desktop::typed("bool", true);
-        QJsonArray hidden;
-        for (const char* id : {"crop", "resize", "rotate", "text", "pin", "translate", "redact", "cutout", "scroll",
-                               "rename", "compress", "share", "library"})
-            hidden.append(Desktop::typed("string", QString::fromLatin1(id)));
-        settings[QStringLiteral("picto.toolHidden")] = Desktop::typed("array", hidden);
-        QDir().mkpath(desktop->configHome() + QStringLiteral("/Pictolarium"));
-        QFile file(desktop->configHome() + QStringLiteral("/Pictolarium/org.pictolarium.Pictolarium.json"));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QJsonDocument(settings).toJson());
-        file.close();
+        ASSERT_TRUE(desktop->writeCardSettings({"crop", "resize", "rotate", "text", "pin", "translate", "redact",
+                                                "cutout", "scroll", "rename", "compress", "share", "library"}));
         QImage picture(1600, 1000, QImage::Format_RGB32);
         picture.fill(QColor(235, 235, 235));
         picture.save(desktop->home() + QStringLiteral("/shot.png"));
@@ -42,26 +29,8 @@ protected:
     static QString shot(const QString& name) {
         return Desktop::shotsDir() + QStringLiteral("/backdrop-%1.png").arg(name);
     }
-    quint32 visible(const QString& title) {
-        const QString out =
-            desktop->run(QStringLiteral("xdotool"),
-                         {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"), title});
-        return out.split(QLatin1Char('\n'), Qt::SkipEmptyParts).value(0).trimmed().toUInt();
-    }
-    quint32 waitVisible(const QString& title, bool shown = true) {
-        quint32 id = 0;
-        Desktop::waitUntil([&] { return ((id = visible(title)) != 0) == shown; }, 5000, 100);
-        Desktop::pause(300);
-        return id;
-    }
-    void click(QPoint at) {
-        desktop->moveTo(at);
-        Desktop::pause(150);
-        desktop->xdotool({QStringLiteral("click"), QStringLiteral("1")});
-    }
-    void key(const char* name) { desktop->xdotool({QStringLiteral("key"), QString::fromLatin1(name)}); }
     QPoint annotateTool() {
-        const QRect card = desktop->clientGeometry(waitVisible(QStringLiteral("^Pictolarium Card$")));
+        const QRect card = desktop->clientGeometry(desktop->waitVisible(QStringLiteral("^Pictolarium Card$")));
         const int pillWidth = 30 + 2 + 1 + 2 + 64 + 16;
         return QPoint(card.center().x() - pillWidth / 2 + 8 + 15, card.bottom() - 22 - 18);
     }
@@ -96,12 +65,12 @@ protected:
             [&] { return !desktop->windowsByName(QStringLiteral("^Pictolarium Toast$")).isEmpty(); }, 3000, 50);
     }
     quint32 openBackdrop() {
-        const quint32 annotate = waitVisible(QStringLiteral("^Pictolarium Annotate$"));
+        const quint32 annotate = desktop->waitVisible(QStringLiteral("^Pictolarium Annotate$"));
         if (!annotate)
             return 0;
         Desktop::pause(300);
-        click(annotateBar(annotate, 4));
-        return waitVisible(QStringLiteral("^Pictolarium Backdrop$"));
+        desktop->click(annotateBar(annotate, 4));
+        return desktop->waitVisible(QStringLiteral("^Pictolarium Backdrop$"));
     }
 
     std::unique_ptr<Desktop> desktop;
@@ -112,10 +81,10 @@ protected:
 TEST_F(BackdropApp, FromAnnotateStyledWrittenAndAnnotateBack) {
     desktop->moveTo(QPoint(640, 400));
     desktop->run(QStringLiteral(PICTOLARIUM_BIN), {desktop->home() + QStringLiteral("/shot.png")});
-    ASSERT_NE(waitVisible(QStringLiteral("^Pictolarium Card$")), 0u) << desktop->appStderr().toStdString();
-    click(annotateTool());
+    ASSERT_NE(desktop->waitVisible(QStringLiteral("^Pictolarium Card$")), 0u) << desktop->appStderr().toStdString();
+    desktop->click(annotateTool());
     // An arrow drawn across the middle, so that annotate writes its file before the hand-over.
-    const quint32 annotate0 = waitVisible(QStringLiteral("^Pictolarium Annotate$"));
+    const quint32 annotate0 = desktop->waitVisible(QStringLiteral("^Pictolarium Annotate$"));
     ASSERT_NE(annotate0, 0u);
     const QPoint middle = desktop->clientGeometry(annotate0).center();
     desktop->moveTo(middle - QPoint(100, 50));
@@ -133,14 +102,14 @@ TEST_F(BackdropApp, FromAnnotateStyledWrittenAndAnnotateBack) {
     desktop->screenshot(shot(QStringLiteral("opened")));
 
     // "Ocean" is the fourth fill of the menu.
-    click(toolbar(editor, 0));
+    desktop->click(toolbar(editor, 0));
     Desktop::pause(500);
     desktop->screenshot(shot(QStringLiteral("fills")));
     for (const char* step : {"Down", "Down", "Down", "Return"})
         desktop->xdotool(
             {QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("60"), QString::fromLatin1(step)});
     Desktop::pause(300);
-    click(toolbar(editor, 1));
+    desktop->click(toolbar(editor, 1));
     Desktop::pause(300);
 
     // The left band dragged 30 px inwards, its chip shown meanwhile. The canvas sits 58 down, centred.
@@ -166,9 +135,9 @@ TEST_F(BackdropApp, FromAnnotateStyledWrittenAndAnnotateBack) {
     EXPECT_LT(chip.lightness(), 60) << "no chip while dragging";
     const int pad = int(std::lround((144 + 30 / scale) / 1600 * 1600));
 
-    click(toolbar(editor, 3));
+    desktop->click(toolbar(editor, 3));
     EXPECT_TRUE(toastSays());
-    EXPECT_EQ(waitVisible(QStringLiteral("^Pictolarium Backdrop$"), false), 0u);
+    EXPECT_EQ(desktop->waitVisible(QStringLiteral("^Pictolarium Backdrop$"), false), 0u);
     const QImage styled(shotPath(QStringLiteral("shot annotated styled.png")));
     ASSERT_FALSE(styled.isNull());
     EXPECT_NEAR(styled.width(), 1600 + 2 * pad, 4);
@@ -183,37 +152,38 @@ TEST_F(BackdropApp, FromAnnotateStyledWrittenAndAnnotateBack) {
     editor = openBackdrop();
     ASSERT_NE(editor, 0u) << "annotate did not come back after Done";
     desktop->screenshot(shot(QStringLiteral("again")));
-    key("Escape");
-    EXPECT_NE(waitVisible(QStringLiteral("^Pictolarium Annotate$")), 0u) << "annotate did not come back after Escape";
+    desktop->key("Escape");
+    EXPECT_NE(desktop->waitVisible(QStringLiteral("^Pictolarium Annotate$")), 0u)
+        << "annotate did not come back after Escape";
     EXPECT_FALSE(QFile::exists(shotPath(QStringLiteral("shot annotated styled styled.png"))));
     EXPECT_FALSE(QFile::exists(shotPath(QStringLiteral("shot annotated styled annotated styled.png"))));
 
     // A preset saved in the backdrop editor: stored with its backdrop only, and not listed by annotate.
     editor = openBackdrop();
     ASSERT_NE(editor, 0u);
-    click(toolbar(editor, 2));
+    desktop->click(toolbar(editor, 2));
     Desktop::pause(400);
     desktop->screenshot(shot(QStringLiteral("presets-empty")));
-    key("Down");
-    key("Return");
-    ASSERT_NE(waitVisible(QStringLiteral("^Name this style$")), 0u);
+    desktop->key("Down");
+    desktop->key("Return");
+    ASSERT_NE(desktop->waitVisible(QStringLiteral("^Name this style$")), 0u);
     desktop->xdotool({QStringLiteral("type"), QStringLiteral("Blog")});
     desktop->screenshot(shot(QStringLiteral("prompt")));
-    key("Return");
+    desktop->key("Return");
     EXPECT_TRUE(Desktop::waitUntil([&] { return presets().size() == 1; }, 3000));
     const QJsonObject blog = presets().first().toObject();
     EXPECT_EQ(blog.value(QStringLiteral("name")).toString(), QStringLiteral("Blog"));
     EXPECT_TRUE(blog.contains(QStringLiteral("background")));
     EXPECT_FALSE(blog.contains(QStringLiteral("annotate")));
-    click(toolbar(editor, 2));
+    desktop->click(toolbar(editor, 2));
     Desktop::pause(400);
     desktop->screenshot(shot(QStringLiteral("presets-blog")));
-    key("Escape");
-    key("Escape");
-    const quint32 annotate = waitVisible(QStringLiteral("^Pictolarium Annotate$"));
+    desktop->key("Escape");
+    desktop->key("Escape");
+    const quint32 annotate = desktop->waitVisible(QStringLiteral("^Pictolarium Annotate$"));
     ASSERT_NE(annotate, 0u);
-    click(annotateBar(annotate, 5));
+    desktop->click(annotateBar(annotate, 5));
     Desktop::pause(400);
     desktop->screenshot(shot(QStringLiteral("annotate-presets")));
-    key("Escape");
+    desktop->key("Escape");
 }

@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -340,4 +341,59 @@ void Desktop::stopAll() {
     for (auto it = processes.rbegin(); it != processes.rend(); ++it)
         terminate(it->get());
     processes.clear();
+}
+
+bool Desktop::writeCardSettings(const QStringList& hiddenTools, const QJsonObject& extra) {
+    QJsonObject settings = extra;
+    settings[QStringLiteral("picto.sizeScale")] = typed("double", 1.0);
+    for (const char* flag :
+         {"picto.toolShareSecondLastV6", "picto.toolResizeRotateV5", "picto.toolOrderV2", "onboardingSeen"})
+        settings[QLatin1String(flag)] = typed("bool", true);
+    QJsonArray hidden;
+    for (const QString& id : hiddenTools)
+        hidden.append(typed("string", id));
+    settings[QStringLiteral("picto.toolHidden")] = typed("array", hidden);
+    QDir().mkpath(configHome() + QStringLiteral("/Pictolarium"));
+    QFile file(configHome() + QStringLiteral("/Pictolarium/org.pictolarium.Pictolarium.json"));
+    return file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(settings).toJson()) > 0 && file.flush();
+}
+
+quint32 Desktop::visibleWindow(const QString& title) {
+    const QString out = run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                                        QStringLiteral("--name"), title});
+    return out.split(QLatin1Char('\n'), Qt::SkipEmptyParts).value(0).trimmed().toUInt();
+}
+
+quint32 Desktop::waitVisible(const QString& title, bool shown, int timeoutMs) {
+    quint32 id = 0;
+    waitUntil([&] { return ((id = visibleWindow(title)) != 0) == shown; }, timeoutMs, 100);
+    pause(300);
+    return id;
+}
+
+void Desktop::click(QPoint at, int count) {
+    moveTo(at);
+    pause(150);
+    QStringList args{QStringLiteral("click")};
+    if (count > 1)
+        args << QStringLiteral("--repeat") << QString::number(count) << QStringLiteral("--delay")
+             << QStringLiteral("80");
+    xdotool(args << QStringLiteral("1"));
+}
+
+void Desktop::drag(const QList<QPoint>& path, int steps) {
+    moveTo(path.first());
+    pause(100);
+    xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
+    for (qsizetype i = 1; i < path.size(); ++i)
+        for (int step = 1; step <= steps; ++step) {
+            moveTo(path[i - 1] + (path[i] - path[i - 1]) * step / steps);
+            pause(15);
+        }
+    xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
+    pause(200);
+}
+
+void Desktop::key(const QString& keys) {
+    xdotool({QStringLiteral("key"), keys});
 }

@@ -4,12 +4,12 @@
 // starts is ended by pid when it goes.
 
 #include <QImage>
-#include <QPoint>
-#include <QRect>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QPoint>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRect>
 #include <QSize>
 #include <QString>
 #include <QStringList>
@@ -79,6 +79,17 @@ public:
     static QString shotsDir();
     // One stored setting as the program writes it: {"t": type, "v": value}.
     static QJsonObject typed(const char* type, const QJsonValue& value);
+
+    // For tests that work a card and its editors: the settings of a returning user at size 1 with every pill
+    // tool in `hiddenTools` hidden (the tour and the tool-order migrations already done), plus `extra`.
+    bool writeCardSettings(const QStringList& hiddenTools, const QJsonObject& extra = {});
+    // The first visible window whose name matches, 0 if none; waiting until one is (or none is) shown.
+    quint32 visibleWindow(const QString& title);
+    quint32 waitVisible(const QString& title, bool shown = true, int timeoutMs = 5000);
+    void click(QPoint at, int count = 1);
+    // Button 1 held along the path, each leg in `steps` moves.
+    void drag(const QList<QPoint>& path, int steps = 10);
+    void key(const QString& keys);
 
 private:
     void launch(const Options& options);

@@ -27,21 +27,8 @@ protected:
         desktop = std::make_unique<Desktop>(o);
         ASSERT_TRUE(desktop->ok()) << desktop->error().toStdString();
         // Size setting 1 (chrome factor 1) and a pill of crop, resize and rotate alone.
-        QJsonObject settings;
-        settings[QStringLiteral("picto.sizeScale")] = Desktop::typed("double", 1.0);
-        for (const char* flag :
-             {"picto.toolShareSecondLastV6", "picto.toolResizeRotateV5", "picto.toolOrderV2", "onboardingSeen"})
-            settings[QLatin1String(flag)] = Desktop::typed("bool", true);
-        QJsonArray hidden;
-        for (const char* id : {"annotate", "text", "pin", "translate", "redact", "cutout", "scroll", "rename",
-                               "compress", "share", "library"})
-            hidden.append(Desktop::typed("string", QString::fromLatin1(id)));
-        settings[QStringLiteral("picto.toolHidden")] = Desktop::typed("array", hidden);
-        QDir().mkpath(desktop->configHome() + QStringLiteral("/Pictolarium"));
-        QFile file(desktop->configHome() + QStringLiteral("/Pictolarium/org.pictolarium.Pictolarium.json"));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QJsonDocument(settings).toJson());
-        file.close();
+        ASSERT_TRUE(desktop->writeCardSettings({"annotate", "text", "pin", "translate", "redact", "cutout", "scroll",
+                                                "rename", "compress", "share", "library"}));
         // Grey, with a red mark in the top-left corner to follow through the turns.
         QImage picture(1600, 1000, QImage::Format_RGB32);
         picture.fill(QColor(128, 128, 128));
@@ -55,39 +42,9 @@ protected:
     QString shot(const QString& name) const {
         return Desktop::shotsDir() + QStringLiteral("/editor-%1-%2.png").arg(name, GetParam() ? "composited" : "plain");
     }
-    quint32 visible(const QString& title) {
-        const QString out =
-            desktop->run(QStringLiteral("xdotool"),
-                         {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"), title});
-        return out.split(QLatin1Char('\n'), Qt::SkipEmptyParts).value(0).trimmed().toUInt();
-    }
-    quint32 waitVisible(const QString& title, bool shown = true) {
-        quint32 id = 0;
-        Desktop::waitUntil([&] { return ((id = visible(title)) != 0) == shown; }, 5000, 100);
-        Desktop::pause(300);
-        return id;
-    }
-    void click(QPoint at) {
-        desktop->moveTo(at);
-        Desktop::pause(150);
-        desktop->xdotool({QStringLiteral("click"), QStringLiteral("1")});
-    }
-    void drag(const QList<QPoint>& path) {
-        desktop->moveTo(path.first());
-        Desktop::pause(100);
-        desktop->xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
-        for (int i = 1; i < path.size(); ++i)
-            for (int step = 1; step <= 8; ++step) {
-                desktop->moveTo(path[i - 1] + (path[i] - path[i - 1]) * step / 8);
-                Desktop::pause(15);
-            }
-        desktop->xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
-        Desktop::pause(200);
-    }
-    void key(const char* name) { desktop->xdotool({QStringLiteral("key"), QString::fromLatin1(name)}); }
     // The tool buttons of the card: crop, resize, rotate from the left of its pill (all 30 wide, 2 apart).
     QPoint tool(int index) {
-        const QRect card = desktop->clientGeometry(waitVisible(QStringLiteral("^Pictolarium Card$")));
+        const QRect card = desktop->clientGeometry(desktop->waitVisible(QStringLiteral("^Pictolarium Card$")));
         const int pillWidth = 3 * 30 + 2 * 2 + 2 + 1 + 2 + 64 + 16;
         return QPoint(card.center().x() - pillWidth / 2 + 8 + index * 32 + 15, card.bottom() - 22 - 18);
     }
@@ -105,14 +62,14 @@ protected:
 TEST_P(EditorApp, CropResizeAndRotateFromTheCard) {
     desktop->moveTo(QPoint(640, 400));
     desktop->run(QStringLiteral(PICTOLARIUM_BIN), {desktop->home() + QStringLiteral("/shot.png")});
-    const quint32 card = waitVisible(QStringLiteral("^Pictolarium Card$"));
+    const quint32 card = desktop->waitVisible(QStringLiteral("^Pictolarium Card$"));
     ASSERT_NE(card, 0u) << desktop->appStderr().toStdString();
     const QRect cardFrame = desktop->clientGeometry(card);
     const QRect picture(cardFrame.x() + 70, cardFrame.y() + 22, 400, 250);
 
     // Crop opens active, its 634 × 396 canvas centred on the card's picture, the pill docked under it.
-    click(tool(0));
-    quint32 editor = waitVisible(QStringLiteral("^Pictolarium Crop$"));
+    desktop->click(tool(0));
+    quint32 editor = desktop->waitVisible(QStringLiteral("^Pictolarium Crop$"));
     ASSERT_NE(editor, 0u) << desktop->appStderr().toStdString();
     EXPECT_TRUE(Desktop::waitUntil([&] { return desktop->activeWindow() == editor; }, 3000));
     QRect window = desktop->clientGeometry(editor);
@@ -126,15 +83,15 @@ TEST_P(EditorApp, CropResizeAndRotateFromTheCard) {
 
     // Dragging the editor by its pill drags the card's pill along.
     const QPoint grip(window.center().x(), window.y() + 10 + 18); // on the hint in the pill
-    drag({grip, grip + QPoint(-60, -40)});
+    desktop->drag({grip, grip + QPoint(-60, -40)}, 8);
     Desktop::pause(400);
     const QRect moved = desktop->clientGeometry(editor);
     EXPECT_EQ(moved.topLeft() - window.topLeft(), QPoint(-60, -40));
     EXPECT_EQ(desktop->clientGeometry(card).topLeft() - docked.topLeft(), QPoint(-60, -40));
 
     // Escape writes nothing, and the card grows back with its picture on the canvas.
-    key("Escape");
-    EXPECT_EQ(waitVisible(QStringLiteral("^Pictolarium Crop$"), false), 0u);
+    desktop->key("Escape");
+    EXPECT_EQ(desktop->waitVisible(QStringLiteral("^Pictolarium Crop$"), false), 0u);
     const QRect back = desktop->clientGeometry(card);
     const QRect landed = canvasOf(moved, QSize(634, 396));
     EXPECT_EQ(back.height(), cardFrame.height());
@@ -143,46 +100,46 @@ TEST_P(EditorApp, CropResizeAndRotateFromTheCard) {
     EXPECT_EQ(QDir(desktop->shotsFolder()).entryList(QDir::Files), QStringList{QStringLiteral("shot.png")});
 
     // Resize to the width 800: the proportions follow, the file takes the old one's place, which goes to the Trash.
-    click(tool(1));
-    editor = waitVisible(QStringLiteral("^Pictolarium Resize$"));
+    desktop->click(tool(1));
+    editor = desktop->waitVisible(QStringLiteral("^Pictolarium Resize$"));
     ASSERT_NE(editor, 0u);
     window = desktop->clientGeometry(editor);
-    click(QPoint((window.width() - 256) / 2 + window.x() + 12 + 32, window.y() + 28));
-    key("ctrl+a");
+    desktop->click(QPoint((window.width() - 256) / 2 + window.x() + 12 + 32, window.y() + 28));
+    desktop->key("ctrl+a");
     desktop->xdotool({QStringLiteral("type"), QStringLiteral("800")});
-    key("Return");
+    desktop->key("Return");
     Desktop::pause(200);
     desktop->screenshot(shot(QStringLiteral("resize")));
-    key("Return");
-    EXPECT_EQ(waitVisible(QStringLiteral("^Pictolarium Resize$"), false), 0u);
+    desktop->key("Return");
+    EXPECT_EQ(desktop->waitVisible(QStringLiteral("^Pictolarium Resize$"), false), 0u);
     EXPECT_EQ(QImage(shotPath(QStringLiteral("shot.png"))).size(), QSize(800, 500));
     EXPECT_EQ(QDir(desktop->environment().value(QStringLiteral("XDG_DATA_HOME")) + QStringLiteral("/Trash/files"))
                   .entryList(QDir::Files),
               QStringList{QStringLiteral("shot.png")});
 
     // Rotate right: 500 × 800, the red corner now top right.
-    click(tool(2));
-    editor = waitVisible(QStringLiteral("^Pictolarium Rotate$"));
+    desktop->click(tool(2));
+    editor = desktop->waitVisible(QStringLiteral("^Pictolarium Rotate$"));
     ASSERT_NE(editor, 0u);
     window = desktop->clientGeometry(editor);
-    click(QPoint(window.x() + (window.width() - 220) / 2 + 12 + 32 + 15, window.y() + 28));
+    desktop->click(QPoint(window.x() + (window.width() - 220) / 2 + 12 + 32 + 15, window.y() + 28));
     Desktop::pause(300);
     desktop->screenshot(shot(QStringLiteral("rotate")));
-    key("Return");
-    EXPECT_EQ(waitVisible(QStringLiteral("^Pictolarium Rotate$"), false), 0u);
+    desktop->key("Return");
+    EXPECT_EQ(desktop->waitVisible(QStringLiteral("^Pictolarium Rotate$"), false), 0u);
     const QImage turned(shotPath(QStringLiteral("shot.png")));
     EXPECT_EQ(turned.size(), QSize(500, 800));
     EXPECT_TRUE(near(turned.pixelColor(450, 50), red));
     EXPECT_FALSE(near(turned.pixelColor(50, 50), red));
 
     // A dragged rectangle and Return: "shot crop.png" of the dragged size, and the toast.
-    click(tool(0));
-    editor = waitVisible(QStringLiteral("^Pictolarium Crop$"));
+    desktop->click(tool(0));
+    editor = desktop->waitVisible(QStringLiteral("^Pictolarium Crop$"));
     ASSERT_NE(editor, 0u);
     canvas = canvasOf(desktop->clientGeometry(editor), QSize(248, 396));
-    drag({canvas.topLeft() + QPoint(40, 60), canvas.topLeft() + QPoint(190, 260)});
+    desktop->drag({canvas.topLeft() + QPoint(40, 60), canvas.topLeft() + QPoint(190, 260)}, 8);
     desktop->screenshot(shot(QStringLiteral("crop-rect")));
-    key("Return");
+    desktop->key("Return");
     EXPECT_TRUE(Desktop::waitUntil(
         [&] { return !desktop->windowsByName(QStringLiteral("^Pictolarium Toast$")).isEmpty(); }, 3000));
     const QImage piece(shotPath(QStringLiteral("shot crop.png")));
@@ -192,16 +149,17 @@ TEST_P(EditorApp, CropResizeAndRotateFromTheCard) {
     desktop->screenshot(shot(QStringLiteral("cropped")));
 
     // A lasso diamond on the cropped picture leaves its corners transparent.
-    click(tool(0));
-    editor = waitVisible(QStringLiteral("^Pictolarium Crop$"));
+    desktop->click(tool(0));
+    editor = desktop->waitVisible(QStringLiteral("^Pictolarium Crop$"));
     ASSERT_NE(editor, 0u);
     const QRect cropWindow = desktop->clientGeometry(editor);
-    key("l");
+    desktop->key("l");
     const QPoint middle(cropWindow.center().x(), cropWindow.y() + 58 + 150);
-    drag({middle + QPoint(0, -100), middle + QPoint(100, 0), middle + QPoint(0, 100), middle + QPoint(-100, 0),
-          middle + QPoint(0, -100)});
+    desktop->drag({middle + QPoint(0, -100), middle + QPoint(100, 0), middle + QPoint(0, 100), middle + QPoint(-100, 0),
+                   middle + QPoint(0, -100)},
+                  8);
     desktop->screenshot(shot(QStringLiteral("crop-lasso")));
-    key("Return");
+    desktop->key("Return");
     QImage lasso;
     Desktop::waitUntil([&] { return !(lasso = QImage(shotPath(QStringLiteral("shot crop crop.png")))).isNull(); },
                        3000);
