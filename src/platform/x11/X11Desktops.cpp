@@ -1,5 +1,6 @@
 #include "platform/x11/X11Desktops.h"
 
+#include "platform/x11/XcbConnect.h"
 #include "platform/x11/XcbReply.h"
 
 #include <QGuiApplication>
@@ -11,23 +12,11 @@
 X11Desktops::X11Desktops() {
     if (QGuiApplication::platformName() != u"xcb")
         return;
-    int screenNumber = 0;
-    connection = xcb_connect(nullptr, &screenNumber);
-    if (!connection || xcb_connection_has_error(connection)) {
-        if (connection)
-            xcb_disconnect(connection);
-        connection = nullptr;
+    const XcbConnection x = xcbConnect();
+    connection = x.connection;
+    if (!connection)
         return;
-    }
-    xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(connection));
-    for (int i = 0; i < screenNumber && it.rem; ++i)
-        xcb_screen_next(&it);
-    if (!it.rem) {
-        xcb_disconnect(connection);
-        connection = nullptr;
-        return;
-    }
-    root = it.data->root;
+    root = x.screen->root;
     currentDesktop = atom("_NET_CURRENT_DESKTOP");
     wmDesktop = atom("_NET_WM_DESKTOP");
     // Selecting on the root adds to what other clients selected; each connection has its own mask.

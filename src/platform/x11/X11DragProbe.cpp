@@ -1,6 +1,7 @@
 #include "platform/x11/X11DragProbe.h"
 
 #include "platform/UriList.h"
+#include "platform/x11/XcbConnect.h"
 #include "platform/x11/XcbReply.h"
 
 #include <QGuiApplication>
@@ -25,22 +26,14 @@ constexpr size_t keptMotions = 48;
 } // namespace
 
 std::unique_ptr<X11DragProbe> X11DragProbe::open(const QByteArray& display) {
-    int screenNumber = 0;
-    xcb_connection_t* c = xcb_connect(display.isEmpty() ? nullptr : display.constData(), &screenNumber);
-    if (!c || xcb_connection_has_error(c)) {
-        if (c)
-            xcb_disconnect(c);
+    const XcbConnection x = xcbConnect(display);
+    xcb_connection_t* c = x.connection;
+    if (!c)
         return nullptr;
-    }
     auto fail = [c]() -> std::unique_ptr<X11DragProbe> {
         xcb_disconnect(c);
         return nullptr;
     };
-    xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(c));
-    for (int i = 0; i < screenNumber && it.rem; ++i)
-        xcb_screen_next(&it);
-    if (!it.rem)
-        return fail();
     const xcb_query_extension_reply_t* ext = xcb_get_extension_data(c, &xcb_xfixes_id);
     if (!ext || !ext->present)
         return fail();
@@ -57,7 +50,7 @@ std::unique_ptr<X11DragProbe> X11DragProbe::open(const QByteArray& display) {
             xiOpcode = xi->major_opcode;
     }
     return std::unique_ptr<X11DragProbe>(
-        new X11DragProbe(c, it.data->root, quint8(ext->first_event + XCB_XFIXES_SELECTION_NOTIFY), xiOpcode));
+        new X11DragProbe(c, x.screen->root, quint8(ext->first_event + XCB_XFIXES_SELECTION_NOTIFY), xiOpcode));
 }
 
 X11DragProbe::X11DragProbe(xcb_connection_t* c, quint32 rootWindow, quint8 xfixesEvent, int xi)

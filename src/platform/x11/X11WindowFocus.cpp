@@ -1,5 +1,6 @@
 #include "platform/x11/X11WindowFocus.h"
 
+#include "platform/x11/XcbConnect.h"
 #include "platform/x11/XcbReply.h"
 
 #include <QGuiApplication>
@@ -11,21 +12,15 @@
 bool X11WindowFocus::activate(quint32 window) {
     if (QGuiApplication::platformName() != u"xcb" || window == 0)
         return false;
-    int screenNumber = 0;
-    xcb_connection_t* c = xcb_connect(nullptr, &screenNumber);
-    if (!c || xcb_connection_has_error(c)) {
-        if (c)
-            xcb_disconnect(c);
+    const XcbConnection x = xcbConnect();
+    xcb_connection_t* c = x.connection;
+    if (!c)
         return false;
-    }
-    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(c));
-    for (int i = 0; i < screenNumber && screens.rem; ++i)
-        xcb_screen_next(&screens);
     bool sent = false;
     static const char name[] = "_NET_ACTIVE_WINDOW";
     XcbReply<xcb_intern_atom_reply_t> atom(
         xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(sizeof name - 1), name), nullptr));
-    if (screens.rem && atom && atom->atom != XCB_ATOM_NONE) {
+    if (atom && atom->atom != XCB_ATOM_NONE) {
         xcb_client_message_event_t message;
         std::memset(&message, 0, sizeof message);
         message.response_type = XCB_CLIENT_MESSAGE;
@@ -35,7 +30,7 @@ bool X11WindowFocus::activate(quint32 window) {
         message.data.data32[0] = 2; // source: a pager, which focus-stealing prevention lets through
         message.data.data32[1] = XCB_CURRENT_TIME;
         const xcb_void_cookie_t cookie = xcb_send_event_checked(
-            c, 0, screens.data->root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+            c, 0, x.screen->root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
             reinterpret_cast<const char*>(&message));
         XcbReply<xcb_generic_error_t> error(xcb_request_check(c, cookie));
         sent = !error;

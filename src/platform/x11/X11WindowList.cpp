@@ -1,6 +1,7 @@
 #include "platform/x11/X11WindowList.h"
 
 #include "platform/x11/XGrab.h"
+#include "platform/x11/XcbConnect.h"
 #include "platform/x11/XcbReply.h"
 
 #include <QMutexLocker>
@@ -52,18 +53,11 @@ bool X11WindowList::connect() {
     grabber.reset();
     if (c)
         xcb_disconnect(c);
-    int number = 0;
-    const QByteArray name = displayName.toLocal8Bit();
-    c = xcb_connect(name.isEmpty() ? nullptr : name.constData(), &number);
-    if (xcb_connection_has_error(c)) {
-        xcb_disconnect(c);
-        c = nullptr;
+    const XcbConnection x = xcbConnect(displayName.toLocal8Bit());
+    c = x.connection;
+    if (!c)
         return false;
-    }
-    auto it = xcb_setup_roots_iterator(xcb_get_setup(c));
-    for (int i = 0; i < number && it.rem; ++i)
-        xcb_screen_next(&it);
-    screen = it.data;
+    screen = x.screen;
 
     const char* names[] = {"_NET_SUPPORTING_WM_CHECK",
                            "_NET_CLIENT_LIST_STACKING",

@@ -1,5 +1,6 @@
 #include "platform/x11/XInputPointerWatch.h"
 
+#include "platform/x11/XcbConnect.h"
 #include "platform/x11/XcbReply.h"
 
 #include <QGuiApplication>
@@ -23,24 +24,15 @@ bool isWheel(quint32 button) {
 } // namespace
 
 std::unique_ptr<XInputPointerWatch> XInputPointerWatch::open(const QByteArray& display) {
-    int screenNumber = 0;
-    xcb_connection_t* c = xcb_connect(display.isEmpty() ? nullptr : display.constData(), &screenNumber);
-    if (!c || xcb_connection_has_error(c)) {
-        if (c)
-            xcb_disconnect(c);
+    const XcbConnection x = xcbConnect(display);
+    xcb_connection_t* c = x.connection;
+    if (!c)
         return nullptr;
-    }
     auto fail = [c]() -> std::unique_ptr<XInputPointerWatch> {
         xcb_disconnect(c);
         return nullptr;
     };
-
-    xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(c));
-    for (int i = 0; i < screenNumber && it.rem; ++i)
-        xcb_screen_next(&it);
-    if (!it.rem)
-        return fail();
-    const xcb_window_t root = it.data->root;
+    const xcb_window_t root = x.screen->root;
 
     const xcb_query_extension_reply_t* ext = xcb_get_extension_data(c, &xcb_input_id);
     if (!ext || !ext->present)
