@@ -15,10 +15,15 @@ std::optional<State> find(const QUrl& file) {
 }
 
 void moved(const QUrl& from, const QUrl& to) {
-    const QString key = from.toLocalFile();
-    if (!store().contains(key) || from == to)
+    if (from == to)
         return;
-    store().insert(to.toLocalFile(), store().take(key));
+    const QString key = from.toLocalFile();
+    if (store().contains(key))
+        store().insert(to.toLocalFile(), store().take(key));
+    // A renamed unredacted file stays the source its redacted copies are rendered from.
+    for (State& state : store())
+        if (state.original == from)
+            state.original = to;
 }
 
 } // namespace RedactMarks

@@ -21,7 +21,7 @@ struct State {
 // Keyed by the redacted file's path.
 QHash<QString, State>& store();
 std::optional<State> find(const QUrl& file);
-// A renamed redacted file keeps its record.
+// A renamed redacted file keeps its record, and records rendered from a renamed unredacted file follow it.
 void moved(const QUrl& from, const QUrl& to);
 
 } // namespace RedactMarks

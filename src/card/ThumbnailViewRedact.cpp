@@ -316,9 +316,13 @@ bool ThumbnailView::escapeReview() {
 void ThumbnailView::commitBoxes() {
     if (!review || !review->rs)
         return;
-    const RedactMarks::State state = *review->rs;
+    RedactMarks::State state = *review->rs;
     const Shot base = current;
-    const bool existing = RedactMarks::find(base.fileURL).has_value();
+    const std::optional<RedactMarks::State> stored = RedactMarks::find(base.fileURL);
+    const bool existing = stored.has_value();
+    // The unredacted file may have been renamed since the review opened.
+    if (stored)
+        state.original = review->rs->original = stored->original;
     review->committing = true;
     QPointer<ThumbnailView> self(this);
     const auto finish = [self](std::function<void(ThumbnailView&)> then) {

@@ -5,6 +5,7 @@
 
 #include "card/CardRunner.h"
 #include "card/CopiedText.h"
+#include "card/RedactMarks.h"
 #include "card/RenameFile.h"
 #include "card/RenamePanel.h"
 #include "editors/EditorWindow.h"
@@ -168,7 +169,10 @@ void ThumbnailView::renameTo(const QString& name) {
         Toast::show(moved.error, anchorPoint(), CardRunner::errorSeconds);
         return;
     }
+    RedactMarks::moved(current.fileURL, QUrl::fromLocalFile(moved.path));
     current.fileURL = QUrl::fromLocalFile(moved.path);
+    if (review)
+        syncRedact();
     Notifications::defaultCenter().post(ShotFiles::changed(), current.fileURL);
     Toast::show(QFileInfo(moved.path).fileName(), anchorPoint(), CardRunner::resultSeconds);
 }

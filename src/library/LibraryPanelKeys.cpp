@@ -2,6 +2,7 @@
 
 #include "library/LibraryPanel.h"
 
+#include "card/RedactMarks.h"
 #include "card/RenamePanel.h"
 #include "card/Thumbnail.h"
 #include "imaging/ImageConvert.h"
@@ -63,6 +64,7 @@ std::optional<QString> LibraryPanel::commitRename(const QString& file, const QSt
     else
         files->thumbCache.remove(target);
     files->known.insert(target);
+    RedactMarks::moved(QUrl::fromLocalFile(file), QUrl::fromLocalFile(target));
     reload();
     return target;
 }

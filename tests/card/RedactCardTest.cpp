@@ -1,6 +1,7 @@
 #include "card/PDFSession.h"
 #include "card/RedactMarks.h"
 #include "card/RedactReview.h"
+#include "card/RenamePanel.h"
 #include "card/ThumbnailPanel.h"
 #include "card/ThumbnailView.h"
 #include "imaging/IsolatedDecode.h"
@@ -13,6 +14,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QLabel>
 #include <QPainter>
 #include <QPdfWriter>
@@ -252,4 +254,55 @@ TEST(RedactCard, ClosingWhileOtherPagesAreRedactedLeavesOneWholeDocument) {
     ASSERT_TRUE(reopened);
     EXPECT_EQ(reopened->pageCount(), 4);
     EXPECT_EQ(reopened->render(0).image.pixelColor(5, 5), QColor(Qt::green));
+}
+
+TEST(RedactCard, RenamingFromTheCardKeepsTheReviewWorking) {
+    QTemporaryDir dir;
+    const QUrl source = secrets(dir);
+    Card card(source);
+    card.view()->redact();
+    card.settle();
+    const QUrl redacted = card.view()->shot().fileURL;
+    ASSERT_EQ(redacted.fileName(), QStringLiteral("Notes redacted.png"));
+    const std::optional<RedactMarks::State> before = RedactMarks::find(redacted);
+    ASSERT_TRUE(before && !before->boxes.empty());
+
+    // The card's rename box: the record goes with the file.
+    card.view()->rename();
+    ASSERT_TRUE(QTest::qWaitFor([] { return RenamePanel::current() != nullptr; }, 20000));
+    RenamePanel::current()->field->setText(QStringLiteral("Safe"));
+    RenamePanel::current()->commit();
+    const QUrl renamed = card.view()->shot().fileURL;
+    ASSERT_EQ(renamed.fileName(), QStringLiteral("Safe.png"));
+    EXPECT_FALSE(RedactMarks::find(redacted));
+    ASSERT_TRUE(RedactMarks::find(renamed));
+    EXPECT_EQ(RedactMarks::find(renamed)->boxes.size(), before->boxes.size());
+
+    // Unredacting a box in the review renders the renamed file again, not a second redacted copy.
+    const size_t boxes = before->boxes.size();
+    ASSERT_GE(boxes, 2u);
+    card.view()->toggleLarge();
+    ASSERT_TRUE(card.view()->reviewState()->rs);
+    const auto unredactFirst = [&] {
+        card.clickBox(0);
+        ASSERT_TRUE(card.waitCommitted());
+        card.view()->deleteSelected();
+        ASSERT_TRUE(card.waitCommitted());
+    };
+    unredactFirst();
+    EXPECT_EQ(card.view()->shot().fileURL, renamed);
+    EXPECT_EQ(RedactMarks::find(renamed)->boxes.size(), boxes - 1);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), (QStringList{"Notes.png", "Safe.png"}));
+
+    // The unredacted file renamed as well (as the basket does): the record renders from its new name.
+    const QUrl plain = QUrl::fromLocalFile(dir.filePath(QStringLiteral("Plain.png")));
+    ASSERT_TRUE(QFile::rename(source.toLocalFile(), plain.toLocalFile()));
+    RedactMarks::moved(source, plain);
+    EXPECT_EQ(RedactMarks::find(renamed)->original, plain);
+    unredactFirst();
+    EXPECT_NE(toastText(), QStringLiteral("Can't read Notes.png"));
+    if (boxes > 2)
+        EXPECT_EQ(RedactMarks::find(renamed)->boxes.size(), boxes - 2);
+    else // the last box gone: the card shows the unredacted file
+        EXPECT_EQ(card.view()->shot().fileURL, plain);
 }

@@ -1,7 +1,8 @@
-// The translate card with the real runtime against the stand-in server, and the default-language
-// chooser of the program's panel menu.
+// The translate card with the real runtime against the stand-in server, the default-language
+// chooser of the program's panel menu, and the card's translate tool in the program.
 
 #include "Desktop.h"
+#include "text/TextVision.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPainter>
 #include <QTcpServer>
 #include <QThread>
 
@@ -58,6 +60,84 @@ struct Card {
             if (line.startsWith(QStringLiteral("place ") + QLatin1String(name) + u' '))
                 desktop.xdotool({QStringLiteral("mousemove"), line.section(u' ', 2, 2), line.section(u' ', 3, 3),
                                  QStringLiteral("click"), QStringLiteral("1")});
+    }
+};
+
+// The program with a pill of the translate tool, the format button and share, and a card of a picture
+// with one line of large text at the middle of the screen.
+struct TranslateTool {
+    Desktop desktop{[] {
+        Desktop::Options o;
+        o.tray = false;
+        return o;
+    }()};
+    quint32 card = 0;
+
+    void start(const QJsonObject& extra = {}) {
+        QJsonObject settings = extra;
+        settings[QStringLiteral("picto.sizeScale")] = Desktop::typed("double", 1.0);
+        for (const char* flag :
+             {"picto.toolShareSecondLastV6", "picto.toolResizeRotateV5", "picto.toolOrderV2", "onboardingSeen"})
+            settings[QLatin1String(flag)] = Desktop::typed("bool", true);
+        QJsonArray hidden;
+        for (const char* id : {"annotate", "crop", "resize", "rotate", "text", "pin", "redact", "cutout", "scroll",
+                               "rename", "compress", "library"})
+            hidden.append(Desktop::typed("string", QString::fromLatin1(id)));
+        settings[QStringLiteral("picto.toolHidden")] = Desktop::typed("array", hidden);
+        QDir().mkpath(desktop.configHome() + QStringLiteral("/Pictolarium"));
+        QFile file(desktop.configHome() + QStringLiteral("/Pictolarium/org.pictolarium.Pictolarium.json"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QJsonDocument(settings).toJson());
+        file.close();
+        desktop.startApp();
+        ASSERT_TRUE(desktop.waitForApp()) << desktop.appStderr().toStdString();
+
+        QImage picture(1200, 400, QImage::Format_RGB32);
+        picture.fill(Qt::white);
+        QPainter painter(&picture);
+        QFont font(QStringLiteral("DejaVu Sans"));
+        font.setPixelSize(72);
+        painter.setFont(font);
+        painter.setPen(Qt::black);
+        painter.drawText(QPoint(60, 230), QStringLiteral("Good morning everyone"));
+        painter.end();
+        const QString path = desktop.home() + QStringLiteral("/greeting.png");
+        ASSERT_TRUE(picture.save(path));
+        desktop.moveTo(QPoint(640, 400));
+        desktop.run(QStringLiteral(PICTOLARIUM_BIN), {path});
+        Desktop::waitUntil([&] { return (card = visible(QStringLiteral("^Pictolarium Card$"))) != 0; }, 5000, 100);
+        Desktop::pause(400);
+        ASSERT_NE(card, 0u) << desktop.appStderr().toStdString();
+    }
+    quint32 visible(const QString& title) {
+        return desktop
+            .run(QStringLiteral("xdotool"),
+                 {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"), title})
+            .split(u'\n', Qt::SkipEmptyParts)
+            .value(0)
+            .trimmed()
+            .toUInt();
+    }
+    // The translate button: the pill's first tool (30 wide), then a divider, the format button, a divider and
+    // share, centred under the picture.
+    void pressTranslate() {
+        const QRect frame = desktop.clientGeometry(card);
+        const int pillWidth = 30 + 5 + 64 + 5 + 30 + 16;
+        desktop.moveTo(QPoint(frame.center().x() - pillWidth / 2 + 8 + 15, frame.bottom() - 22 - 18));
+        Desktop::pause(150);
+        desktop.xdotool({QStringLiteral("click"), QStringLiteral("1")});
+    }
+    // What the card shows right of its picture, read back from the screen (light type on a dark pill).
+    QImage side() {
+        const QRect frame = desktop.clientGeometry(card);
+        QImage shot = desktop.screenshot().copy(frame.adjusted(frame.width() / 2, 0, 0, 0));
+        shot.invertPixels();
+        return shot;
+    }
+    QString sideText() {
+        QImage shot = side();
+        return TextVision::text(shot.scaled(shot.size() * 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation))
+            .simplified();
     }
 };
 
@@ -188,4 +268,78 @@ TEST(TranslateCard, PanelMenuChooserStoresTheDefaultLanguage) {
     EXPECT_TRUE(Desktop::waitUntil([&] { return !chooserShown(); }, 5000));
     EXPECT_TRUE(Desktop::waitUntil(
         [&] { return setting(desktop, "translateDefault") == QJsonValue(QStringLiteral("sv")); }, 5000));
+}
+
+TEST(TranslateCard, CardToolAsksForTheLanguageThenShowsTheTranslationBesideThePicture) {
+    TranslateTool tool;
+    ASSERT_TRUE(tool.desktop.ok()) << tool.desktop.error().toStdString();
+    setup(tool.desktop);
+    const QString llm = tool.desktop.folder(QStringLiteral("data")) + QStringLiteral("/Pictolarium/llm");
+    QDir().mkpath(llm + QStringLiteral("/engine-b11669/llama-b11669"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(FAKE_LLAMA_SERVER),
+                            llm + QStringLiteral("/engine-b11669/llama-b11669/llama-server")));
+    const QString model = llm + QStringLiteral("/gemma-3-1b-it-Q4_K_M.gguf");
+    QFile script(model);
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write("mirror\n");
+    script.close();
+    tool.start();
+    const QRect before = tool.desktop.clientGeometry(tool.card);
+
+    // No language chosen yet: the first-time chooser, with the card out of the way; Return uses English.
+    tool.pressTranslate();
+    const bool chooser = Desktop::waitUntil(
+        [&] { return tool.visible(QStringLiteral("^Which language should Pictolarium translate into")) != 0; }, 5000,
+        100);
+    tool.desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/translate-tool-chooser.png"));
+    ASSERT_TRUE(chooser) << tool.desktop.appStderr().toStdString();
+    EXPECT_EQ(tool.visible(QStringLiteral("^Pictolarium Card$")), 0u);
+    tool.desktop.xdotool({QStringLiteral("key"), QStringLiteral("Return")});
+
+    // The card comes back and widens for the side view, which shows the server's translation into German.
+    ASSERT_TRUE(Desktop::waitUntil(
+        [&] { return tool.desktop.clientGeometry(tool.card).width() > before.width() + 100; }, 20000, 200));
+    const QStringList prompts = [&] {
+        Desktop::waitUntil([&] { return lines(model + QStringLiteral(".prompts")).size() == 1; }, 20000, 200);
+        return lines(model + QStringLiteral(".prompts"));
+    }();
+    ASSERT_EQ(prompts.size(), 1);
+    EXPECT_TRUE(prompts[0].contains(QStringLiteral("Good morning everyone"))) << prompts[0].toStdString();
+    EXPECT_TRUE(prompts[0].contains(QStringLiteral("to German"))) << prompts[0].toStdString();
+    QString shown;
+    EXPECT_TRUE(Desktop::waitUntil(
+        [&] { return (shown = tool.sideText()).contains(QStringLiteral("German: Good morning everyone")); }, 20000,
+        500))
+        << shown.toStdString();
+    tool.desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/translate-tool-done.png"));
+    EXPECT_EQ(setting(tool.desktop, "translateDefault"), QJsonValue(QStringLiteral("en")));
+    for (const QString& pid : lines(model + QStringLiteral(".pid")))
+        ::kill(pid.toInt(), SIGTERM);
+}
+
+TEST(TranslateCard, CardToolWithoutAModelShowsTheFailedDownloadAndStopsTurning) {
+    TranslateTool tool;
+    ASSERT_TRUE(tool.desktop.ok()) << tool.desktop.error().toStdString();
+    setup(tool.desktop);
+    // Nothing installed, and nothing listens where the downloads come from.
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const QString closed = QStringLiteral("http://127.0.0.1:%1").arg(probe.serverPort());
+    probe.close();
+    tool.desktop.setEnvironment(QStringLiteral("PICTOLARIUM_LLM_ENGINE_URL"), closed + QStringLiteral("/engine.tar.gz"));
+    tool.desktop.setEnvironment(QStringLiteral("PICTOLARIUM_LLM_MODEL_URL"), closed + QStringLiteral("/model.gguf"));
+    tool.start({{QStringLiteral("translateDefault"), Desktop::typed("string", QStringLiteral("de"))}});
+
+    tool.pressTranslate();
+    QString shown;
+    EXPECT_TRUE(Desktop::waitUntil(
+        [&] { return (shown = tool.sideText()).contains(QStringLiteral("Download failed")); }, 30000, 500))
+        << shown.toStdString();
+    EXPECT_EQ(tool.visible(QStringLiteral("^Which language")), 0u) << "a language was chosen before";
+    tool.desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/translate-tool-failed.png"));
+    // Nothing on the side view moves once it has failed: no spinner turning for ever.
+    Desktop::pause(500);
+    const QImage first = tool.side();
+    Desktop::pause(700);
+    EXPECT_EQ(first, tool.side());
 }

@@ -1,6 +1,7 @@
 #include "library/LibraryPanel.h"
 
 #include "LibraryFixtures.h"
+#include "card/RedactMarks.h"
 #include "card/RenameFile.h"
 #include "library/PreviewPanel.h"
 #include "library/ShotGrid.h"
@@ -306,6 +307,13 @@ TEST(BasketTiles, RenameTakesTheNextFreeNumberAndKeepsTheThumbnail) {
     EXPECT_FALSE(b.panel->listing().fresh.contains(b.path("Shot 2.png"))) << "a renamed file is no new file";
     EXPECT_EQ(b.panel->commitRename(b.path("Shot 2.png"), "A"), b.path("A 3.png"));
     EXPECT_EQ(b.panel->commitRename(b.path("A.png"), "pic.jpg"), b.path("pic.jpg.png"));
+    // A redacted file's review record goes with it.
+    const QUrl redacted = QUrl::fromLocalFile(b.path("pic.jpg.png"));
+    RedactMarks::store().insert(redacted.toLocalFile(), {QUrl::fromLocalFile(b.path("A 3.png")), {{0, 0, 1, 1}}});
+    EXPECT_EQ(b.panel->commitRename(b.path("pic.jpg.png"), "Safe"), b.path("Safe.png"));
+    EXPECT_FALSE(RedactMarks::find(redacted));
+    ASSERT_TRUE(RedactMarks::find(QUrl::fromLocalFile(b.path("Safe.png"))));
+    RedactMarks::store().clear();
     EXPECT_EQ(RenameFile::cleaned("  a/b:c\\d  "), "a-b-c-d");
     EXPECT_EQ(RenameFile::cleaned(" \n"), "");
 
