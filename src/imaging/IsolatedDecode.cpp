@@ -163,7 +163,8 @@ Result finished(const Job& job, QProcess& child, QFile& out, bool timedOut) {
     Result result;
     const bool rewriting = !job.rewriteList.isEmpty();
     if (timedOut) {
-        result.failure = rewriting ? QStringLiteral("it takes too long to edit") : QStringLiteral("it takes too long to read");
+        result.failure =
+            rewriting ? QStringLiteral("it takes too long to edit") : QStringLiteral("it takes too long to read");
     } else if (child.error() == QProcess::FailedToStart) {
         result.failure = QStringLiteral("the decoder could not be started");
     } else if (child.exitStatus() == QProcess::CrashExit) {

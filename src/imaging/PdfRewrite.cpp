@@ -54,8 +54,9 @@ QByteArray deflated(const std::string& raw) {
 bool readList(const QString& path, std::vector<Page>* pages) {
     QFile file(path);
     ListHeader header;
-    if (!file.open(QIODevice::ReadOnly) || file.read(reinterpret_cast<char*>(&header), sizeof header) != sizeof header ||
-        header.magic != listMagic || header.count == 0 || header.count > mostPages)
+    if (!file.open(QIODevice::ReadOnly) ||
+        file.read(reinterpret_cast<char*>(&header), sizeof header) != sizeof header || header.magic != listMagic ||
+        header.count == 0 || header.count > mostPages)
         return false;
     const qint64 total = file.size();
     for (quint64 i = 0; i < header.count; ++i) {
@@ -152,7 +153,7 @@ bool save(const QString& path, const std::vector<Page>& pages) {
     for (const Page& page : pages) {
         if (page.rgb.isEmpty())
             return false;
-        const Entry entry{page.index,      page.width,        page.height,        page.pointsWidth,
+        const Entry entry{page.index,        page.width,      page.height,     page.pointsWidth,
                           page.pointsHeight, page.rgb.size(), page.mask.size()};
         ok = ok && file.write(reinterpret_cast<const char*>(&entry), sizeof entry) == sizeof entry &&
              file.write(page.rgb) == page.rgb.size() && file.write(page.mask) == page.mask.size();

@@ -15,8 +15,8 @@
 #include <QPainter>
 #include <QPdfWriter>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 
 #define POINTERHOLDER_TRANSITION 4
 #include <qpdf/QPDF.hh>
