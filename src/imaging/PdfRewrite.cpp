@@ -45,7 +45,7 @@ QByteArray deflated(const std::string& raw) {
     uLongf size = compressBound(uLong(raw.size()));
     QByteArray out(qsizetype(size), Qt::Uninitialized);
     if (compress2(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(raw.data()),
-                  uLong(raw.size()), Z_DEFAULT_COMPRESSION) != Z_OK)
+                  uLong(raw.size()), Z_BEST_SPEED) != Z_OK)
         return {};
     out.resize(qsizetype(size));
     return out;
