@@ -1,5 +1,5 @@
-// Putting one edited page back into a 50-page, 10 MB PDF: the card's commit (it runs on the UI thread)
-// against the qpdf command doing the same replacement.
+// Putting one edited page back into a 50-page, 10 MB PDF: the card's commit (on a worker, the document
+// parsed and written by the decoding child) against the qpdf command doing the same replacement.
 
 #include "card/PDFSession.h"
 #include "imaging/ShotFiles.h"

@@ -2,26 +2,19 @@
 
 #include "imaging/ImageConvert.h"
 #include "imaging/IsolatedDecode.h"
+#include "imaging/PdfRewrite.h"
 #include "imaging/ShotFiles.h"
 #include "imaging/UserError.h"
+#include "platform/Dispatch.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryFile>
 
-#define POINTERHOLDER_TRANSITION 4 // only the current qpdf interfaces
-#include <qpdf/Buffer.hh>
-#include <qpdf/Pl_Buffer.hh>
-#include <qpdf/Pl_Flate.hh>
-#include <qpdf/QPDF.hh>
-#include <qpdf/QPDFPageDocumentHelper.hh>
-#include <qpdf/QPDFPageObjectHelper.hh>
-#include <qpdf/QPDFWriter.hh>
-
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
-#include <unistd.h>
 
 namespace {
 
@@ -29,53 +22,16 @@ QString fileName(const QUrl& url) {
     return QFileInfo(url.toLocalFile()).fileName();
 }
 
-// Flate-compressed bytes, as the image stream carries them.
-std::string deflate(const std::string& raw) {
-    Pl_Buffer out("deflated");
-    Pl_Flate flate("deflate", &out, Pl_Flate::a_deflate);
-    flate.write(reinterpret_cast<const unsigned char*>(raw.data()), raw.size());
-    flate.finish();
-    std::unique_ptr<Buffer> buffer(out.getBuffer());
-    return std::string(reinterpret_cast<const char*>(buffer->getBuffer()), buffer->getSize());
-}
+// Work queued by background() and not yet done, for quitting.
+struct Pending {
+    std::mutex mutex;
+    std::condition_variable idle;
+    int count = 0;
+};
 
-QPDFObjectHandle imageStream(QPDF& pdf, const QImage& picture, bool alpha) {
-    const QImage rgba = picture.convertToFormat(QImage::Format_RGBA8888);
-    const int w = rgba.width(), h = rgba.height();
-    std::string rgb, mask;
-    rgb.reserve(size_t(w) * h * 3);
-    if (alpha)
-        mask.reserve(size_t(w) * h);
-    for (int y = 0; y < h; ++y) {
-        const uchar* line = rgba.constScanLine(y);
-        for (int x = 0; x < w; ++x) {
-            rgb.append(reinterpret_cast<const char*>(line + 4 * x), 3);
-            if (alpha)
-                mask.push_back(char(line[4 * x + 3]));
-        }
-    }
-    QPDFObjectHandle image = QPDFObjectHandle::newStream(&pdf, deflate(rgb));
-    QPDFObjectHandle dict = image.getDict();
-    dict.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
-    dict.replaceKey("/Subtype", QPDFObjectHandle::newName("/Image"));
-    dict.replaceKey("/Width", QPDFObjectHandle::newInteger(w));
-    dict.replaceKey("/Height", QPDFObjectHandle::newInteger(h));
-    dict.replaceKey("/ColorSpace", QPDFObjectHandle::newName("/DeviceRGB"));
-    dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(8));
-    dict.replaceKey("/Filter", QPDFObjectHandle::newName("/FlateDecode"));
-    if (alpha) {
-        QPDFObjectHandle soft = QPDFObjectHandle::newStream(&pdf, deflate(mask));
-        QPDFObjectHandle sd = soft.getDict();
-        sd.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
-        sd.replaceKey("/Subtype", QPDFObjectHandle::newName("/Image"));
-        sd.replaceKey("/Width", QPDFObjectHandle::newInteger(w));
-        sd.replaceKey("/Height", QPDFObjectHandle::newInteger(h));
-        sd.replaceKey("/ColorSpace", QPDFObjectHandle::newName("/DeviceGray"));
-        sd.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(8));
-        sd.replaceKey("/Filter", QPDFObjectHandle::newName("/FlateDecode"));
-        dict.replaceKey("/SMask", soft);
-    }
-    return image;
+Pending& pending() {
+    static Pending state;
+    return state;
 }
 
 } // namespace
@@ -157,7 +113,7 @@ IsolatedDecode::Result drawn(const QUrl& pdfURL, int page) {
 PDFSession::Rendered PDFSession::render(int page) {
     if (page < 0 || page >= pages)
         throw ConvertError(QStringLiteral("No such page"));
-    if (page == 0 && !firstPage.isNull()) {
+    if (page == 0 && !firstPage.isNull() && !rewritten) {
         const QImage bitmap = std::exchange(firstPage, QImage());
         return accept(placed(pdfURL, workDir, page, bitmap, firstPagePoints, pages));
     }
@@ -191,6 +147,7 @@ PDFSession::Rendered PDFSession::accept(const Page& page) {
 }
 
 bool PDFSession::commit(const QUrl& from) {
+    std::lock_guard guard(lock);
     lastFailure.clear();
     if (!renderedURL)
         return false;
@@ -199,74 +156,41 @@ bool PDFSession::commit(const QUrl& from) {
     if (from == *renderedURL && modified <= renderedAt)
         return false;
     try {
-        const QImage picture = ImageConvert::load(from);
-        std::lock_guard guard(lock);
-        replacePage(index, picture, pixelsPerPoint);
+        replacePage(index, ImageConvert::load(from), pixelsPerPoint);
         write();
     } catch (const UserError& error) {
         lastFailure = error.message;
         return false;
     }
-    reload();
     renderedURL = from;
     renderedAt = QDateTime::currentDateTime();
     return true;
 }
 
-void PDFSession::loadQpdf() {
-    if (editable)
-        return;
-    auto pdf = std::make_unique<QPDF>();
-    pdf->setSuppressWarnings(true);
-    try {
-        pdf->processFile(QFile::encodeName(pdfURL.toLocalFile()).constData());
-        pdf->getAllPages();
-    } catch (const std::exception&) {
-        throw ConvertError(QStringLiteral("Can't edit ") + fileName(pdfURL));
-    }
-    editable = std::move(pdf);
-}
-
 void PDFSession::replacePage(int page, const QImage& picture, double ppp) {
-    std::lock_guard guard(lock);
     if (picture.isNull())
         throw ConvertError(QStringLiteral("Can't draw"));
-    loadQpdf();
-    try {
-        QPDF& pdf = *editable;
-        QPDFPageDocumentHelper pages(pdf);
-        std::vector<QPDFPageObjectHelper> all = pages.getAllPages();
-        if (page < 0 || size_t(page) >= all.size())
-            throw ConvertError(QStringLiteral("No such page"));
-        const double scale = ppp > 0 ? ppp : 2.0;
-        const double w = picture.width() / scale, h = picture.height() / scale;
-        QPDFObjectHandle image = imageStream(pdf, picture, picture.hasAlphaChannel());
-        const std::string drawing = "q " + std::to_string(w) + " 0 0 " + std::to_string(h) + " 0 0 cm /Im0 Do Q";
-        QPDFObjectHandle content = QPDFObjectHandle::newStream(&pdf, drawing);
-        QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
-        xobjects.replaceKey("/Im0", image);
-        QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
-        resources.replaceKey("/XObject", xobjects);
-        QPDFObjectHandle dict = QPDFObjectHandle::newDictionary();
-        dict.replaceKey("/Type", QPDFObjectHandle::newName("/Page"));
-        dict.replaceKey("/MediaBox", QPDFObjectHandle::newArray(QPDFObjectHandle::Rectangle(0, 0, w, h)));
-        dict.replaceKey("/Resources", resources);
-        dict.replaceKey("/Contents", content);
-        QPDFPageObjectHelper fresh(pdf.makeIndirectObject(dict));
-        pages.addPageAt(fresh, true, all[size_t(page)]);
-        pages.removePage(all[size_t(page)]);
-    } catch (const UserError&) {
-        throw;
-    } catch (const std::exception&) {
-        throw ConvertError(QStringLiteral("Can't edit ") + fileName(pdfURL));
-    }
+    if (page < 0)
+        throw ConvertError(QStringLiteral("No such page"));
+    // Compressed before the lock is taken: another thread's write need not wait for it.
+    PdfRewrite::Page edit = PdfRewrite::page(page, picture, ppp);
+    std::lock_guard guard(lock);
+    const auto same = std::find_if(edits.begin(), edits.end(), [page](const auto& e) { return e.index == page; });
+    if (same != edits.end())
+        *same = std::move(edit);
+    else
+        edits.push_back(std::move(edit));
 }
 
 void PDFSession::write() {
     std::lock_guard guard(lock);
+    // Written or not, these edits are done with: a failed write carries nothing into the next one.
+    const std::vector<PdfRewrite::Page> pages = std::exchange(edits, {});
+    if (pages.empty())
+        return;
     const QString target = pdfURL.toLocalFile();
     const QString cantWrite = QStringLiteral("Couldn't write ") + fileName(pdfURL);
-    loadQpdf();
+    const QString cantEdit = QStringLiteral("Can't edit ") + fileName(pdfURL) + QStringLiteral(": ");
     const QFileInfo info(target);
     // The rename would replace a file the user may not change: a read-only PDF stays as it is, also for
     // a user whom the system would let write it.
@@ -276,40 +200,61 @@ void PDFSession::write() {
     QTemporaryFile temp(info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".XXXXXX"));
     if (!temp.open())
         throw ConvertError(cantWrite);
-    const int fd = ::dup(temp.handle());
-    FILE* out = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
-    if (!out) {
-        if (fd >= 0)
-            ::close(fd);
-        throw ConvertError(cantWrite);
-    }
-    bool written = false;
-    try {
-        QPDFWriter writer(*editable);
-        writer.setOutputFile(QFile::encodeName(temp.fileName()).constData(), out, false);
-        writer.setObjectStreamMode(qpdf_o_preserve);
-        writer.write();
-        written = std::fflush(out) == 0 && ::fsync(fd) == 0;
-    } catch (const std::exception&) {
-        written = false;
-    }
-    std::fclose(out);
-    if (!written)
-        throw ConvertError(cantWrite);
+    temp.close();
+    QTemporaryFile list(QDir::tempPath() + QStringLiteral("/pictolarium-pages-XXXXXX"));
+    const QString noRoom = cantEdit + QStringLiteral("there is no room for a temporary file");
+    if (!list.open())
+        throw ConvertError(noRoom);
+    list.close();
+    if (!PdfRewrite::save(list.fileName(), pages))
+        throw ConvertError(noRoom);
+    // The document is parsed and written by the decoding child, under its limits: a file with millions of
+    // objects or streams that inflate to gigabytes is refused instead of holding the program.
+    IsolatedDecode::Job job;
+    job.source = target;
+    job.pdf = true;
+    job.rewriteList = list.fileName();
+    job.copyTo = temp.fileName();
+    job.timeLimitMs = editTimeLimitMs;
+    const IsolatedDecode::Result result = IsolatedDecode::run(job);
+    if (!result.written)
+        throw ConvertError(cantEdit + result.failure);
     if (info.exists())
         temp.setPermissions(info.permissions());
     // The rename swaps the whole file at once: readers see the old document or the new one.
     if (std::rename(QFile::encodeName(temp.fileName()).constData(), QFile::encodeName(target).constData()) != 0)
         throw ConvertError(cantWrite);
     temp.setAutoRemove(false);
+    rewritten = true;
 }
 
 void PDFSession::discardEdits() {
     std::lock_guard guard(lock);
-    editable.reset();
+    edits.clear();
 }
 
 void PDFSession::reload() {
     // Pages are drawn from the file each time; only the first page kept from opening would show the old one.
     firstPage = QImage();
+}
+
+void PDFSession::background(std::function<void()> work) {
+    {
+        std::lock_guard guard(pending().mutex);
+        ++pending().count;
+    }
+    Dispatch::global([work = std::move(work)] {
+        try {
+            work();
+        } catch (...) {
+        }
+        std::lock_guard guard(pending().mutex);
+        if (--pending().count == 0)
+            pending().idle.notify_all();
+    });
+}
+
+bool PDFSession::waitForBackground(int timeoutMs) {
+    std::unique_lock guard(pending().mutex);
+    return pending().idle.wait_for(guard, std::chrono::milliseconds(timeoutMs), [] { return pending().count == 0; });
 }

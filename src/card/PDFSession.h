@@ -3,19 +3,23 @@
 // beside the PDF, so every tool works on a page as on a screenshot. A page whose picture changed goes back
 // into the PDF as an image page; the file on disk is always either the old or the new document.
 //
-// Pages are drawn by the decoding child only (IsolatedDecode), under its limits on time and memory, so a
-// hostile file cannot stall the program; the program itself reads the document only to write pages back.
+// Pages are drawn, and the document is parsed and written back, by the decoding child only (IsolatedDecode),
+// under its limits on time and memory, so a hostile file cannot stall the program or hold its memory.
 
 #include <QDateTime>
 #include <QImage>
 #include <QSizeF>
 #include <QString>
 #include <QUrl>
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <vector>
 
-class QPDF;
+#include "imaging/IsolatedDecode.h"
+#include "imaging/PdfRewrite.h"
 
 class PDFSession {
 public:
@@ -61,13 +65,16 @@ public:
     // Puts the picture file back into the PDF as the current page when it changed since the last render
     // or commit (another file, or the same file modified later). True when the PDF was rewritten; false
     // when nothing changed or the write failed, in which case failure() says why and the PDF is untouched.
+    // Blocks while the decoding child rewrites the document, at most editTimeLimitMs: the card calls it on
+    // a worker, while nothing else touches the session.
     bool commit(const QUrl& from);
     // Why the last commit or write failed; empty after a success or an unchanged page.
     QString failure() const { return lastFailure; }
 
-    // The pieces a worker uses to change other pages: replacePage() swaps page `index` for an image of the
-    // picture at `pixelsPerPoint`, in memory only; write() then puts the whole document on disk once. Both
-    // take the session's lock and may run on any thread; they throw ConvertError with the reason.
+    // The pieces a worker uses to change other pages: replacePage() queues page `index` to be swapped for an
+    // image of the picture at `pixelsPerPoint`; write() then has the decoding child put them all into the
+    // document, written once. Both take the session's lock and may run on any thread; they throw ConvertError
+    // with the reason ("Can't edit <name>: " and why when the document can't be parsed or rewritten).
     void replacePage(int index, const QImage& picture, double pixelsPerPoint);
     void write();
     // Forgets replacements not yet written, so that a worker that failed halfway leaves nothing for the
@@ -76,6 +83,11 @@ public:
     // After a write from another thread: nothing drawn from the old file is shown again (main thread).
     void reload();
 
+    // Page work the card starts on the worker pool; quitting waits for all of it with waitForBackground(),
+    // true when it all ended within the time.
+    static void background(std::function<void()> work);
+    static bool waitForBackground(int timeoutMs);
+
     int pageCount() const;
     int index = 0;
     QUrl pdfURL;
@@ -83,6 +95,8 @@ public:
     std::optional<QUrl> renderedURL;
     QDateTime renderedAt;
     double pixelsPerPoint = 2.0;
+    // How long the child may take to parse and rewrite the document.
+    int editTimeLimitMs = IsolatedDecode::timeLimitMs;
 
     // The page image's file name for a zero-based page index.
     static QString pageFileName(const QUrl& pdfURL, int index);
@@ -90,15 +104,15 @@ public:
 private:
     PDFSession() = default;
     static std::shared_ptr<PDFSession> made(const QUrl& pdfURL, int pageCount);
-    void loadQpdf();
 
     int pages = 0;
     // The first page as rendered while opening, used by the first render(0) of the unchanged file.
     QImage firstPage;
     QSizeF firstPagePoints;
-    // The document as qpdf edits and writes it; read on the first edit. Guarded by `lock`, as is every
-    // write of the file.
-    std::unique_ptr<QPDF> editable;
+    // Pages replaced but not yet written. Guarded by `lock`, as is every write of the file and commit().
+    std::vector<PdfRewrite::Page> edits;
     std::recursive_mutex lock;
+    // Set once the file was rewritten: the first page kept from opening is then out of date.
+    std::atomic<bool> rewritten = false;
     QString lastFailure;
 };

@@ -42,7 +42,12 @@ void open(const Shot& shot, std::shared_ptr<PDFSession> pdf, QPoint at) {
     // Quitting closes the card the ordinary way, so a PDF page shown on it is written back first.
     static const bool dismissOnQuit = [] {
         if (QCoreApplication* app = QCoreApplication::instance())
-            QObject::connect(app, &QCoreApplication::aboutToQuit, app, [] { dismiss(); });
+            QObject::connect(app, &QCoreApplication::aboutToQuit, app, [] {
+                dismiss();
+                // Each page write has the decoding child's time limit; the file is the old or the new one
+                // even if the wait ends first.
+                PDFSession::waitForBackground(3 * IsolatedDecode::timeLimitMs);
+            });
         return true;
     }();
     Q_UNUSED(dismissOnQuit);

@@ -153,6 +153,8 @@ public:
     QPointer<QWidget> sideView;
     std::shared_ptr<PDFSession> pdf;
     PageBar* pageBar = nullptr;
+    // A page step is putting the shown page back or drawing the next one on a worker.
+    bool stepping = false;
     QPointer<EditorWindow> currentEditor;
     std::optional<QString> currentTool;
 

@@ -40,30 +40,32 @@ void ThumbnailView::stepPage(int delta) {
         return;
     closeEditor();
     engage();
-    // A page that could not go back into the PDF stays on the card: rendering it again later would
-    // overwrite its picture.
-    if (!pdf->commit(current.fileURL) && !pdf->failure().isEmpty()) {
-        Toast::show(pdf->failure(), anchorPoint(), 3.0);
-        return;
-    }
-    // A page of a hostile PDF may take long to draw: it is drawn off the main thread, with the card busy
-    // meanwhile so that neither a tool nor another step starts.
+    // Putting a changed page back and drawing the next one may both take long with a hostile PDF: they run
+    // off the main thread, with the card busy meanwhile so that neither a tool nor another step starts.
     runner->setBusy(true);
     hold(CardLifetime::Hold::Runner, true);
+    stepping = true;
     QPointer<ThumbnailView> self(this);
     const std::shared_ptr<PDFSession> session = pdf;
-    const QUrl pdfURL = pdf->pdfURL, workDir = pdf->workDir;
-    Dispatch::global([self, session, pdfURL, workDir, target] {
+    const QUrl shown = current.fileURL, pdfURL = pdf->pdfURL, workDir = pdf->workDir;
+    PDFSession::background([self, session, shown, pdfURL, workDir, target] {
         std::optional<PDFSession::Page> page;
         QString failure;
-        try {
-            page = PDFSession::renderFile(pdfURL, workDir, target);
-        } catch (const UserError& error) {
-            failure = error.message;
+        // A page that could not go back into the PDF stays on the card: rendering it again later would
+        // overwrite its picture.
+        if (!session->commit(shown) && !session->failure().isEmpty()) {
+            failure = session->failure();
+        } else {
+            try {
+                page = PDFSession::renderFile(pdfURL, workDir, target);
+            } catch (const UserError& error) {
+                failure = error.message;
+            }
         }
         Dispatch::main([self, session, page, failure] {
             if (!self)
                 return;
+            self->stepping = false;
             self->runner->setBusy(false);
             self->hold(CardLifetime::Hold::Runner, false);
             emit self->settled();
@@ -80,10 +82,24 @@ void ThumbnailView::stepPage(int delta) {
 }
 
 void ThumbnailView::finishPDF() {
-    if (!pdf)
+    // A step under way has already put the shown page back.
+    if (!pdf || stepping)
         return;
-    if (pdf->commit(current.fileURL))
-        Toast::show(QStringLiteral("Saved ") + QFileInfo(pdf->pdfURL.toLocalFile()).fileName(), QCursor::pos(), 1.6);
-    else if (!pdf->failure().isEmpty())
-        Toast::show(pdf->failure(), QCursor::pos(), 3.0);
+    const std::shared_ptr<PDFSession> session = pdf;
+    const QUrl shown = current.fileURL;
+    // The card is going away; the page goes back on a worker and the outcome shows where the pointer is.
+    // Quitting waits for it (PDFSession::waitForBackground).
+    PDFSession::background([session, shown] {
+        const bool saved = session->commit(shown);
+        const QString failure = session->failure();
+        if (!saved && failure.isEmpty())
+            return;
+        const QString name = QFileInfo(session->pdfURL.toLocalFile()).fileName();
+        Dispatch::main([saved, failure, name] {
+            if (saved)
+                Toast::show(QStringLiteral("Saved ") + name, QCursor::pos(), 1.6);
+            else
+                Toast::show(failure, QCursor::pos(), 3.0);
+        });
+    });
 }

@@ -1,6 +1,7 @@
 #include "imaging/ImageConvert.h"
 
 #include "imaging/ImageCodec.h"
+#include "imaging/IsolatedDecode.h"
 #include "imaging/NewFiles.h"
 #include "platform/FileOps.h"
 #include "platform/Trash.h"
@@ -9,7 +10,6 @@
 #include <QFileInfo>
 #include <QPageSize>
 #include <QPainter>
-#include <QPdfDocument>
 #include <QPdfWriter>
 
 #include <algorithm>
@@ -43,30 +43,20 @@ QString folderOf(const QString& path) {
     return QFileInfo(path).absolutePath();
 }
 
-// Opens a PDF and checks that it has a first page; an encrypted or damaged document counts as unreadable.
-bool openPdf(QPdfDocument& doc, const QString& path) {
-    // A pipe named .pdf would block the document's open for good.
-    return !path.isEmpty() && QFileInfo(path).isFile() && doc.load(path) == QPdfDocument::Error::None &&
-           doc.pageCount() > 0;
-}
-
-QImage renderPage(QPdfDocument& doc, QSize size) {
-    if (size.isEmpty() || !ImageCodec::fitsBudget(size))
-        return {};
-    return doc.render(0, size);
+// The first page as the decoding child draws it (twice its size in points, at most 3200 pixels on the
+// longer side, on white): a PDF the user hands us is never parsed in this process.
+IsolatedDecode::Result firstPage(const QString& path) {
+    IsolatedDecode::Job job;
+    job.source = path;
+    job.pdf = true;
+    return IsolatedDecode::run(job);
 }
 
 QImage loadPdf(const QString& path) {
-    QPdfDocument doc;
-    if (!openPdf(doc, path))
+    const IsolatedDecode::Result page = firstPage(path);
+    if (!page.ok())
         fail(QStringLiteral("Can't read ") + fileName(path));
-    const QSizeF points = doc.pagePointSize(0);
-    const QSize pixels(int(std::lround(std::clamp(points.width() * 2, 0.0, 1e9))),
-                       int(std::lround(std::clamp(points.height() * 2, 0.0, 1e9))));
-    const QImage page = renderPage(doc, pixels);
-    if (page.isNull())
-        fail(QStringLiteral("Can't render PDF"));
-    return ImageCodec::normalized(page);
+    return ImageCodec::normalized(page.image);
 }
 
 QUrl writePdf(const QImage& image, const QString& source) {
@@ -264,16 +254,13 @@ QImage thumbnail(const QUrl& url, int maxPixels) {
     if (path.isEmpty() || maxPixels <= 0)
         return {};
     if (isPdfName(path)) {
-        QPdfDocument doc;
-        if (!openPdf(doc, path))
+        const IsolatedDecode::Result page = firstPage(path);
+        if (!page.ok())
             return {};
-        const QSizeF points = doc.pagePointSize(0);
-        if (points.isEmpty())
-            return {};
-        const QSizeF fitted = points.scaled(QSizeF(maxPixels, maxPixels), Qt::KeepAspectRatio);
-        const QSize pixels(std::max(1, int(std::lround(fitted.width()))),
-                           std::max(1, int(std::lround(fitted.height()))));
-        return ImageCodec::normalized(renderPage(doc, pixels));
+        const QImage& full = page.image;
+        if (full.width() <= maxPixels && full.height() <= maxPixels)
+            return ImageCodec::normalized(full);
+        return ImageCodec::normalized(full.scaled(maxPixels, maxPixels, Qt::KeepAspectRatio, Qt::SmoothTransformation));
     }
     QByteArray bytes;
     if (!ImageCodec::readFile(path, &bytes))

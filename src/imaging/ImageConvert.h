@@ -35,7 +35,8 @@ struct Resized {
 };
 
 // The first picture of the file, upright by its EXIF orientation; a PDF gives its first page rendered at twice
-// its size in points. Any picture the decoders know loads, whatever its extension.
+// its size in points (at most 3200 pixels on the longer side) by the decoding child, which blocks for up to
+// its time limit. Any picture the decoders know loads, whatever its extension.
 QImage load(const QUrl& url);
 
 // Writes the picture in the format beside the source (a PDF as a one-page document), then replace()s the
@@ -75,7 +76,7 @@ Replaced replace(const QUrl& source, const QUrl& newFile);
 qint64 fileSize(const QUrl& url);
 
 // A picture of at most maxPixels on its longer side made from the full picture, upright; for a PDF its first
-// page fitted into maxPixels × maxPixels. Null when the file can't be read.
+// page drawn by the decoding child, shrunk to fit maxPixels × maxPixels. Null when the file can't be read.
 QImage thumbnail(const QUrl& url, int maxPixels);
 
 } // namespace ImageConvert

@@ -2,6 +2,7 @@
 #include "card/PageBar.h"
 #include "card/ThumbnailPanel.h"
 #include "card/ThumbnailView.h"
+#include "imaging/IsolatedDecode.h"
 #include "imaging/ShotFiles.h"
 #include "platform/EscapeKeyGrab.h"
 #include "platform/fake/FakePointerWatch.h"
@@ -15,6 +16,7 @@
 #include <QPdfWriter>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #define POINTERHOLDER_TRANSITION 4
 #include <qpdf/QPDF.hh>
@@ -78,6 +80,28 @@ void editPage(const QUrl& page, QColor colour, bool alpha = false) {
 
 QColor centreOf(const QImage& image) {
     return image.pixelColor(image.width() / 2, image.height() / 2);
+}
+
+// A decoding program that runs `body` first, then the real one; it is used while alive.
+class ChildScript {
+public:
+    ChildScript(const QTemporaryDir& dir, const QByteArray& body) {
+        const QString path = dir.filePath(QStringLiteral("decode.sh"));
+        QFile script(path);
+        script.open(QIODevice::WriteOnly);
+        script.write("#!/bin/sh\n" + body + "\nexec '" +
+                     QFile::encodeName(QCoreApplication::applicationDirPath() +
+                                       QStringLiteral("/../tools/decode/pictolarium-decode")) +
+                     "' \"$@\"\n");
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        IsolatedDecode::setProgram(path);
+    }
+    ~ChildScript() { IsolatedDecode::setProgram(QString()); }
+};
+
+QStringList filesIn(const QString& folder) {
+    return QDir(folder).entryList(QDir::Hidden | QDir::Files);
 }
 
 } // namespace
@@ -185,8 +209,33 @@ TEST(PdfPages, DamagedFileFailsWithAMessage) {
     file.close();
     const QByteArray before = digest(path);
     EXPECT_FALSE(session->commit(page));
-    EXPECT_EQ(session->failure(), QStringLiteral("Can't edit Report.pdf"));
+    EXPECT_EQ(session->failure(), QStringLiteral("Can't edit Report.pdf: it is not a readable PDF"));
     EXPECT_EQ(digest(path), before);
+}
+
+// A document the child cannot rewrite within its time (millions of objects, streams that inflate to
+// gigabytes) is refused with a message, and nothing of the attempt is left beside it.
+TEST(PdfPages, AnEditOverTheTimeLimitLeavesTheFileAsItWas) {
+    QTemporaryDir dir;
+    const QString path = makePdf(dir, 2);
+    const auto session = PDFSession::open(QUrl::fromLocalFile(path));
+    ASSERT_TRUE(session);
+    const QUrl page = session->render(1).url;
+    editPage(page, Qt::green);
+    const QByteArray before = digest(path);
+    {
+        const ChildScript stuck(dir, "[ \"$1\" = rewrite ] && exec sleep 30");
+        session->editTimeLimitMs = 300;
+        EXPECT_FALSE(session->commit(page));
+    }
+    EXPECT_EQ(session->failure(), QStringLiteral("Can't edit Report.pdf: it takes too long to edit"));
+    EXPECT_EQ(digest(path), before);
+    EXPECT_EQ(filesIn(dir.path()).size(), 2) << "the PDF and the script, no temporary file";
+
+    // The same edit goes through once the child has its time.
+    session->editTimeLimitMs = IsolatedDecode::timeLimitMs;
+    ASSERT_TRUE(session->commit(page)) << session->failure().toStdString();
+    EXPECT_EQ(centreOf(PDFSession::renderFile(session->pdfURL, session->workDir, 1).image), QColor(Qt::green));
 }
 
 namespace {
@@ -242,4 +291,49 @@ TEST(PdfPages, CardStepsThroughPagesWithItsBar) {
     view->stepPage(-3);
     settle();
     EXPECT_EQ(session->index, 2) << "past either end nothing happens";
+}
+
+// Putting a page back runs off the main thread: the card keeps handling events, refuses another step, and
+// the PDF changes only once the child is done. Closing hands its page to a worker that quitting waits for.
+TEST(PdfPages, PagesGoBackWhileTheCardStaysResponsive) {
+    QTemporaryDir dir;
+    const QString path = makePdf(dir, 3);
+    const auto session = PDFSession::open(QUrl::fromLocalFile(path));
+    std::unique_ptr<ThumbnailPanel> card(pdfCard(session));
+    ThumbnailView* view = card->view();
+    editPage(view->shot().fileURL, Qt::blue);
+    const QByteArray before = digest(path);
+    const QString gate = dir.filePath(QStringLiteral("gate"));
+    {
+        // Every child waits for the gate file.
+        const ChildScript held(dir, "while [ ! -e '" + QFile::encodeName(gate) + "' ]; do sleep 0.02; done");
+        view->stepPage(1);
+        int ticks = 0;
+        QTimer probe;
+        probe.callOnTimeout([&ticks] { ++ticks; });
+        probe.start(0);
+        ASSERT_TRUE(QTest::qWaitFor([&ticks] { return ticks >= 20; }, 10000));
+        EXPECT_TRUE(view->isBusy());
+        view->stepPage(1);
+        EXPECT_EQ(session->index, 0);
+        EXPECT_EQ(digest(path), before);
+        QFile(gate).open(QIODevice::WriteOnly);
+        ASSERT_TRUE(QTest::qWaitFor([view] { return !view->isBusy(); }, 20000));
+    }
+    EXPECT_EQ(session->index, 1);
+    EXPECT_NE(digest(path), before);
+    EXPECT_TRUE(qpdfCheckClean(path));
+
+    QFile::remove(gate);
+    editPage(view->shot().fileURL, Qt::red);
+    const QByteArray stepped = digest(path);
+    {
+        const ChildScript held(dir, "while [ ! -e '" + QFile::encodeName(gate) + "' ]; do sleep 0.02; done");
+        card->close();
+        EXPECT_EQ(digest(path), stepped) << "the close did not wait for the child";
+        EXPECT_FALSE(PDFSession::waitForBackground(50));
+        QFile(gate).open(QIODevice::WriteOnly);
+        EXPECT_TRUE(PDFSession::waitForBackground(20000));
+    }
+    EXPECT_EQ(centreOf(PDFSession::renderFile(session->pdfURL, session->workDir, 1).image), QColor(Qt::red));
 }

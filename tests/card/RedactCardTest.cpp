@@ -250,6 +250,7 @@ TEST(RedactCard, ClosingWhileOtherPagesAreRedactedLeavesOneWholeDocument) {
     // The close commits the shown page into the same document while the worker replaces page 3.
     card.panel->close();
     card.settle();
+    ASSERT_TRUE(PDFSession::waitForBackground(30000));
     const auto reopened = PDFSession::open(QUrl::fromLocalFile(path));
     ASSERT_TRUE(reopened);
     EXPECT_EQ(reopened->pageCount(), 4);
