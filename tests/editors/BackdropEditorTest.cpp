@@ -18,9 +18,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLabel>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QTemporaryDir>
