@@ -135,6 +135,7 @@ int main(int argc, char** argv) {
     LibraryPanel::Services basket;
     basket.pointerWatch = [&platform] { return platform.watchPointer(); };
     basket.desktops = &platform.desktops();
+    basket.focus = &platform.windowFocus();
     basket.makeMenu = [&delegate] { return delegate.makeMenu(); };
     basket.statusItemArea = [&delegate] { return delegate.statusItemGeometry(); };
     basket.trash = [](const QString& path) { return Trash::moveToTrash(path); };

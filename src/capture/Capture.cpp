@@ -93,6 +93,10 @@ QString ourWords(const QString& toolText, const QString& folder) {
         toolText.contains(QStringLiteral("Operation not permitted")))
         return QStringLiteral("Can't save the screenshot in ") + quoted(folder) +
                QStringLiteral(": the folder is read-only.");
+    // A file-size limit of the session or of the folder's file system.
+    if (toolText.contains(QStringLiteral("File too large")))
+        return QStringLiteral("Can't save the screenshot in ") + quoted(folder) +
+               QStringLiteral(": the file is larger than this system allows.");
     if (toolText.contains(QStringLiteral("No such file or directory")) ||
         toolText.contains(QStringLiteral("Not a directory")))
         return QStringLiteral("Can't save the screenshot: the folder ") + quoted(folder) + QStringLiteral(" is gone.");

@@ -8,6 +8,7 @@
 #include "platform/Dispatch.h"
 #include "platform/Notifications.h"
 #include "platform/PointerWatch.h"
+#include "platform/WindowFocus.h"
 #include "ui/Brand.h"
 #include "ui/ClickAway.h"
 #include "ui/GhostButton.h"
@@ -137,8 +138,7 @@ void LibraryPanel::toggle(std::optional<QPoint> near) {
     fitTiles();
     reload();
     if (isVisible()) {
-        raise();
-        activateWindow();
+        makeActive();
         return;
     }
     const QPoint point = near.value_or(QCursor::pos());
@@ -154,8 +154,21 @@ void LibraryPanel::toggle(std::optional<QPoint> near) {
     if (services.desktops)
         services.desktops->showOnAllDesktops(windowHandle());
     show();
+    makeActive();
+}
+
+void LibraryPanel::makeActive() {
     raise();
     activateWindow();
+    // Openbox keeps the keyboard from a program that is not in front, notably just after a desktop
+    // switch: then ask as a pager would, or Escape and the arrows would go to another window.
+    QPointer<LibraryPanel> self(this);
+    Dispatch::after(150, this, [self] {
+        if (!self || !self->isVisible() || self->isActiveWindow())
+            return;
+        if (WindowFocus* focus = self->services.focus)
+            focus->activate(quint32(self->winId()));
+    });
 }
 
 void LibraryPanel::reload() {

@@ -20,6 +20,7 @@
 
 class ClickAway;
 class Desktops;
+class WindowFocus;
 class GhostButton;
 class PointerWatch;
 class QLabel;
@@ -48,6 +49,8 @@ public:
         std::function<bool(const QUrl&)> openUrl;       // with the file's default application
         // Asks for a line of text (title, placeholder, button); nothing when cancelled.
         std::function<std::optional<QString>(const QString&, const QString&, const QString&)> ask;
+        // Asks the window manager for the keyboard when it ignores our own request (after a desktop switch).
+        WindowFocus* focus = nullptr;
     };
     static void setServices(Services services);
     static LibraryPanel& shared();
@@ -142,6 +145,7 @@ protected:
 private:
     void buildUI();
     void lostKey();
+    void makeActive();
     void showListing();
     void showState();
     void startThumbnail(const QString& file);

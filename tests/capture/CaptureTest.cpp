@@ -153,6 +153,10 @@ TEST_F(CaptureTest, WindowCaptureReportsEveryFailureOfTheTool) {
         {"read-only",
          QStringLiteral("echo \"pictolarium-screencapture: cannot write X.png: Read-only file system\" >&2; exit 1"),
          QStringLiteral("Can't save the screenshot in \u201c~/Pictures/Pictolarium\u201d: the folder is read-only.")},
+        {"file-size limit",
+         QStringLiteral("echo \"pictolarium-screencapture: cannot write X.png: File too large\" >&2; exit 1"),
+         QStringLiteral("Can't save the screenshot in \u201c~/Pictures/Pictolarium\u201d: the file is larger than "
+                        "this system allows.")},
         {"unknown words", QStringLiteral("echo 'pictolarium-screencapture: something odd' >&2; exit 1"),
          QStringLiteral("Capture failed")},
         {"words but a file and exit 0", QStringLiteral("cp \"$fixture\" \"$target\"; echo warning >&2"), {}},

@@ -1,5 +1,6 @@
 // The basket in the real program: what it lists from a prepared home folder, its size and place,
-// columns at three widths, the hovered action's name, a capture arriving, and the ways it hides.
+// columns at three widths, the hovered action's name, a capture arriving, the ways it hides, and its keys
+// after a desktop switch.
 
 #include "Desktop.h"
 
@@ -188,6 +189,22 @@ TEST(Basket, ListsScreenshotsAndNewPicturesAndHidesWhenLeft) {
     desktop.xdotool({QStringLiteral("set_desktop"), QStringLiteral("1")});
     QThread::msleep(1500);
     EXPECT_TRUE(shown(desktop)) << "after a desktop switch";
+
+    // Opened just after a switch, when the window manager keeps the keyboard from a program behind,
+    // it still takes the keys: Escape closes it.
+    desktop.moveTo({30, 30});
+    desktop.xdotool({QStringLiteral("click"), QStringLiteral("1")});
+    ASSERT_TRUE(Desktop::waitUntil([&] { return !shown(desktop); }, 3000));
+    desktop.moveTo({640, 400});
+    // The window manager's own key to the next desktop, then ours at once, as a quick hand gives them.
+    desktop.xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+Right"), QStringLiteral("super+shift+s")});
+    ASSERT_TRUE(Desktop::waitUntil([&] { return shown(desktop); }, 5000));
+    EXPECT_EQ(desktop.run(QStringLiteral("xdotool"), {QStringLiteral("get_desktop")}).trimmed(), "2");
+    EXPECT_TRUE(Desktop::waitUntil([&] { return desktop.activeWindow() == basketWindow(desktop); }, 3000))
+        << "active: " << desktop.activeWindow() << ", basket: " << basketWindow(desktop);
+    desktop.screenshot(Desktop::shotsDir() + "/basket-after-desktop-switch.png");
+    desktop.xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+    EXPECT_TRUE(Desktop::waitUntil([&] { return !shown(desktop); }, 3000)) << "Escape after a desktop switch";
 }
 
 TEST(Basket, EmptyTabsSayWhereTheyLooked) {

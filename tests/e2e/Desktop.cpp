@@ -1,4 +1,5 @@
 #include "Desktop.h"
+#include "support/NoRoomToWrite.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -248,6 +249,8 @@ QProcess* Desktop::startApp(const QStringList& args) {
     p->setStandardOutputFile(QProcess::nullDevice());
     p->setReadChannel(QProcess::StandardError);
     QObject::connect(p, &QProcess::readyReadStandardError, [this, p] { appErr += p->readAllStandardError(); });
+    if (opts.noRoomToWrite)
+        p->setChildProcessModifier([] { NoRoomToWrite::forThisChild(); });
     p->start(QStringLiteral(PICTOLARIUM_BIN), args);
     p->waitForStarted(5000);
     processes.emplace_back(p);

@@ -26,6 +26,8 @@ public:
         bool compositor = false;
         // A first run shows the welcome tour; other tests start as a returning user.
         bool firstRun = false;
+        // The program (and its tools) can write no file, which binds root as a read-only folder does not.
+        bool noRoomToWrite = false;
         QSize size{1280, 800};
     };
 

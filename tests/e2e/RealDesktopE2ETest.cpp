@@ -68,6 +68,13 @@ int differentPixels(const QImage& a, const QImage& b) {
     return count;
 }
 
+// What the picture says, read by OCR at three times the size, the lines joined by spaces.
+QString textIn(Desktop& desktop, const QImage& picture) {
+    const QString path = desktop.folder(QStringLiteral("ocr")) + QStringLiteral("/text.png");
+    picture.scaled(picture.size() * 3, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).save(path);
+    return desktop.run(QStringLiteral("tesseract"), {path, QStringLiteral("stdout")}).simplified();
+}
+
 QString waitForNewPng(Desktop& desktop, const QStringList& before, int ms = 8000) {
     QString found;
     Desktop::waitUntil(
@@ -344,20 +351,37 @@ TEST(RealDesktop, AScreenshotFolderThatCannotTakeFilesIsToldInOurWordsOnScreen) 
     EXPECT_TRUE(QRect(0, 0, 1280, 800).contains(toast)) << toast.x() << "," << toast.y() << " " << toast.width();
     EXPECT_TRUE(QFileInfo(desktop.shotsFolder()).isFile()) << "the file in the folder's place is left alone";
     EXPECT_FALSE(desktop.appStderr().contains(QStringLiteral("pictolarium-screencapture:")));
+}
 
-    // A read-only folder: root writes anyway, so only a user can see this one.
-    if (geteuid() == 0)
-        return;
-    QFile::remove(desktop.shotsFolder());
+TEST(RealDesktop, AScreenshotFolderThatTakesNoFilesSaysSoOnScreenAndKeepsNothing) {
+    // The folder's mode binds a user; the program starting with no room to write binds root as well.
+    Desktop::Options options;
+    options.noRoomToWrite = true;
+    Desktop desktop(options);
+    ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
+    desktop.run(QStringLiteral("xsetroot"), {QStringLiteral("-solid"), QStringLiteral("#406080")});
     QDir().mkpath(desktop.shotsFolder());
     QFile::setPermissions(desktop.shotsFolder(), QFile::ReadOwner | QFile::ExeOwner);
-    Desktop::pause(3000);
+    desktop.startApp();
+    ASSERT_TRUE(desktop.waitForApp()) << desktop.appStderr().toStdString();
+    desktop.moveTo(QPoint(640, 400));
+    Desktop::pause(300);
     key(desktop, QStringLiteral("super+shift+d"));
     ASSERT_TRUE(
-        Desktop::waitUntil([&] { return !visible(desktop, QStringLiteral("^Pictolarium Toast$")).isEmpty(); }, 5000));
+        Desktop::waitUntil([&] { return !visible(desktop, QStringLiteral("^Pictolarium Toast$")).isEmpty(); }, 5000))
+        << desktop.appStderr().toStdString();
     Desktop::pause(400);
-    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/folder-read-only-toast.png"));
+    const QImage screen = desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/folder-takes-no-files-toast.png"));
+    const QRect toast = desktop.clientGeometry(visible(desktop, QStringLiteral("^Pictolarium Toast$")).first());
+    const QString shown = textIn(desktop, screen.copy(toast));
+    EXPECT_TRUE(shown.contains(QStringLiteral("Pictures/Pictolarium"))) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(geteuid() == 0 ? QStringLiteral("larger than this system allows")
+                                              : QStringLiteral("the folder is read-only")))
+        << shown.toStdString();
+    EXPECT_FALSE(desktop.appStderr().contains(QStringLiteral("pictolarium-screencapture:")));
     QFile::setPermissions(desktop.shotsFolder(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    EXPECT_EQ(QDir(desktop.shotsFolder()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList());
 }
 
 TEST(RealDesktop, ASeeThroughFramelessWindowIsCapturedAsAWindowWithItsAlphaAndNoShadow) {

@@ -9,13 +9,18 @@
 #include "editors/PresetStore.h"
 #include "imaging/ShotFiles.h"
 #include "platform/Defaults.h"
+#include "support/NoRoomToWrite.h"
 #include "ui/GhostButton.h"
+#include "ui/Toast.h"
 
 #include <QLineEdit>
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QTemporaryDir>
@@ -120,6 +125,22 @@ TEST_F(PresetsTest, BackdropEditorWritesStyledBesideAndKeepsOpenOnFailure) {
     EXPECT_EQ(window.canvas->style, window.style());
     window.toggleShadow();
     EXPECT_FALSE(window.shadowButton->active());
+    // No room to write (a read-only folder, for root as well): a toast, nothing written, nothing handed on.
+    QFile picture(file.toLocalFile());
+    ASSERT_TRUE(picture.open(QIODevice::ReadOnly));
+    const QByteArray original = picture.readAll();
+    picture.close();
+    {
+        const NoRoomToWrite full;
+        window.finish();
+    }
+    EXPECT_EQ(calls, 0);
+    QLabel* toast = Toast::current() ? Toast::current()->findChild<QLabel*>() : nullptr;
+    EXPECT_EQ(toast ? toast->text() : QString(), QStringLiteral("Couldn't write shot annotated styled 2.png"));
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+    ASSERT_TRUE(picture.open(QIODevice::ReadOnly));
+    EXPECT_EQ(picture.readAll(), original);
+    picture.close();
     window.finish();
     ASSERT_EQ(calls, 1);
     // The taken name is never overwritten: the next number is used.

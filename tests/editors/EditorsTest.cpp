@@ -8,6 +8,7 @@
 #include "editors/Transform.h"
 #include "imaging/PictureFiles.h"
 #include "platform/Trash.h"
+#include "support/NoRoomToWrite.h"
 #include "ui/GhostButton.h"
 #include "ui/Pill.h"
 #include "ui/Toast.h"
@@ -204,6 +205,17 @@ TEST(ResizeWindow, DoneReplacesTheFileOrSaysWhyNot) {
     EXPECT_EQ(toastText(), QStringLiteral("Can't resize"));
     EXPECT_TRUE(alive && editor->isVisible());
     type(*editor, editor->wField, QStringLiteral("50"));
+    // No room to write (a read-only folder, for root as well): the editor stays, the file as it was.
+    const QByteArray original = folder.read(QStringLiteral("tall.png"));
+    {
+        const NoRoomToWrite full;
+        editor->finish();
+    }
+    EXPECT_EQ(toastText(), QStringLiteral("Couldn't write tall 2.png"));
+    EXPECT_TRUE(messages.isEmpty());
+    EXPECT_TRUE(alive && editor->isVisible());
+    EXPECT_EQ(folder.names(), QStringList{QStringLiteral("tall.png")});
+    EXPECT_EQ(folder.read(QStringLiteral("tall.png")), original);
     editor->finish();
     EXPECT_EQ(messages, QStringList{QStringLiteral("tall.png: Resized")});
     EXPECT_EQ(QImage(tall.toLocalFile()).size(), QSize(50, 10000));

@@ -29,6 +29,7 @@ struct Panel {
         LibraryPanel::Services services;
         services.pointerWatch = [this] { return platform.watchPointer(); };
         services.desktops = &platform.desktops();
+        services.focus = &platform.windowFocus();
         services.statusItemArea = [] { return QRect(0, 0, 24, 24); };
         BasketListing::Sources sources;
         sources.home = dir.path();
@@ -112,4 +113,14 @@ TEST(LibraryPanel, ToggleShowsCentredOnEveryDesktopAndAClickElsewhereHidesIt) {
     EXPECT_TRUE(p.panel->isVisible()) << "a press on the panel icon, docked in another program";
     p.platform.lastWatch->press(p.panel->geometry().bottomRight() + QPoint(5, 5));
     QTRY_VERIFY(!p.panel->isVisible());
+
+    // The window manager keeps the keyboard elsewhere (here with another window of ours): the panel
+    // asks for it as a pager would.
+    QWidget elsewhere;
+    p.panel->toggle(area.center());
+    elsewhere.show();
+    elsewhere.activateWindow();
+    const auto& asked = static_cast<FakeWindowFocus&>(p.platform.windowFocus()).asked;
+    QTRY_COMPARE(asked, QList<quint32>{quint32(p.panel->winId())});
+    EXPECT_TRUE(p.panel->isVisible());
 }
