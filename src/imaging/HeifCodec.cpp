@@ -93,6 +93,22 @@ QImage decode(const QByteArray& bytes) {
     return result;
 }
 
+QSize size(const QByteArray& bytes) {
+    initOnce();
+    Context ctx(heif_context_alloc());
+    if (!ctx ||
+        heif_context_read_from_memory_without_copy(ctx.get(), bytes.constData(), size_t(bytes.size()), nullptr).code !=
+            heif_error_Ok)
+        return {};
+    heif_image_handle* rawHandle = nullptr;
+    if (heif_context_get_primary_image_handle(ctx.get(), &rawHandle).code != heif_error_Ok)
+        return {};
+    Handle handle(rawHandle);
+    const int w = heif_image_handle_get_width(handle.get());
+    const int h = heif_image_handle_get_height(handle.get());
+    return w > 0 && h > 0 ? QSize(w, h) : QSize();
+}
+
 bool canEncode() {
     initOnce();
     return heif_have_encoder_for_format(heif_compression_HEVC) != 0;

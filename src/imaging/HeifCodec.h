@@ -13,6 +13,10 @@ bool recognizes(const QByteArray& bytes);
 // EXIF orientation inside must not be applied again). Null when undecodable or over the decoding budget.
 QImage decode(const QByteArray& bytes);
 
+// The primary picture's size as decoded (after its rotation boxes), from the file's boxes alone; invalid when
+// the bytes are not a readable HEIF file.
+QSize size(const QByteArray& bytes);
+
 bool canEncode();
 
 // One HEVC-coded picture, alpha kept; quality 0 to 1. Empty on failure.

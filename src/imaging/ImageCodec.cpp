@@ -2,6 +2,7 @@
 
 #include "imaging/ExifOrientation.h"
 #include "imaging/HeifCodec.h"
+#include "imaging/PngThumbnail.h"
 #include "imaging/PngWriter.h"
 
 #include <QBuffer>
@@ -210,6 +211,16 @@ QImage decodeAs(const QByteArray& bytes, ImageFormat format, bool* tooLarge) {
 QImage decodeThumbnail(const QByteArray& bytes, int maxPixels) {
     if (maxPixels <= 0)
         return {};
+    // A large PNG is averaged down row by row, never held at full size. Should that reader fail, the ordinary
+    // one below decides.
+    const QSize pngSize = PngThumbnail::size(bytes);
+    if (pngSize.isValid() && PngThumbnail::applies(bytes, fitted(pngSize, maxPixels))) {
+        if (!fitsBudget(pngSize))
+            return {};
+        const QImage small = PngThumbnail::decode(bytes, fitted(pngSize, maxPixels));
+        if (!small.isNull())
+            return normalized(upright(small, ExifOrientation::of(bytes)));
+    }
     QImage image;
     if (HeifCodec::recognizes(bytes)) {
         image = HeifCodec::decode(bytes);
@@ -234,6 +245,31 @@ QImage decodeThumbnail(const QByteArray& bytes, int maxPixels) {
     if (target != image.size())
         image = image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     return normalized(image);
+}
+
+QSize pictureSize(const QByteArray& bytes) {
+    if (HeifCodec::recognizes(bytes))
+        return HeifCodec::size(bytes);
+    QBuffer buffer(const_cast<QByteArray*>(&bytes));
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    reader.setAutoTransform(false);
+    return reader.size();
+}
+
+qint64 thumbnailDecodePixels(const QByteArray& bytes, int maxPixels) {
+    const QSize size = pictureSize(bytes);
+    if (!size.isValid())
+        return 0;
+    const qint64 full = qint64(size.width()) * size.height();
+    const QSize target = fitted(size, maxPixels);
+    const qint64 small = qint64(target.width()) * target.height();
+    if (PngThumbnail::applies(bytes, target))
+        return small;
+    // libjpeg scales by halves down to an eighth, to at least the size asked for.
+    if (bytes.startsWith("\xFF\xD8"))
+        return std::min(full, std::max(4 * small, full / 64));
+    return full;
 }
 
 bool canEncode(ImageFormat format) {

@@ -28,8 +28,16 @@ QImage decode(const QByteArray& bytes);
 // than the budget allows.
 QImage decodeAs(const QByteArray& bytes, ImageFormat format, bool* tooLarge = nullptr);
 
-// Like decode(), but at most maxPixels on the longer side (never enlarged); JPEG is decoded scaled down.
+// Like decode(), but at most maxPixels on the longer side (never enlarged); JPEG is decoded scaled down and a
+// PNG reduced row by row, so neither is held at full size.
 QImage decodeThumbnail(const QByteArray& bytes, int maxPixels);
+
+// The size a picture's header claims (before any EXIF turn), HEIC included; invalid when unknown.
+QSize pictureSize(const QByteArray& bytes);
+
+// About how many pixels decodeThumbnail() holds at once for these bytes: the whole picture, but much less for
+// a PNG or JPEG, which are read reduced. 0 when the size is unknown.
+qint64 thumbnailDecodePixels(const QByteArray& bytes, int maxPixels);
 
 // Turns a picture by an EXIF orientation (1 to 8); anything else gives it unchanged.
 QImage upright(const QImage& image, int orientation);

@@ -9,10 +9,8 @@
 #include "library/ShotGrid.h"
 #include "ui/Toast.h"
 
-#include <QBuffer>
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QImageReader>
 #include <QMutex>
 #include <QPointer>
 #include <QSemaphore>
@@ -26,8 +24,16 @@ namespace {
 
 // Pictures bigger than this get no thumbnail: decoding one would hold gigabytes for a while.
 constexpr qint64 thumbPixelLimit = 64LL * 1000 * 1000;
-// Above this, one decode at a time, so four large ones never sit in memory together.
-constexpr qint64 largePixels = 16LL * 1000 * 1000;
+// The pixels all threads together may hold at full size while decoding, in blocks of 64 K pixels: a picture
+// over the whole budget (or of unknown size) decodes alone, and two 4K HEIC files at most decode at once. PNG
+// and JPEG are read reduced and take little of it.
+constexpr qint64 pixelBlock = 64 * 1024;
+constexpr int decodeBudgetBlocks = 256;
+
+QSemaphore& decodeBudget() {
+    static QSemaphore budget(decodeBudgetBlocks);
+    return budget;
+}
 
 } // namespace
 
@@ -40,19 +46,15 @@ QImage LibraryPanel::renderThumbnail(const QString& file, int maxPixels) {
     QByteArray bytes;
     if (!ImageCodec::readFile(file, &bytes))
         return {};
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader header(&buffer);
-    const QSize claimed = header.size();
-    const qint64 pixels = claimed.isValid() ? qint64(claimed.width()) * claimed.height() : 0;
-    if (pixels > thumbPixelLimit)
+    // HEIC included: its size comes from its boxes, which the image reader can't read.
+    const QSize claimed = ImageCodec::pictureSize(bytes);
+    if (claimed.isValid() && qint64(claimed.width()) * claimed.height() > thumbPixelLimit)
         return {};
-    if (pixels > largePixels) {
-        static QSemaphore large(1);
-        QSemaphoreReleaser held(large);
-        large.acquire();
-        return ImageCodec::decodeThumbnail(bytes, maxPixels);
-    }
+    const qint64 held = ImageCodec::thumbnailDecodePixels(bytes, maxPixels);
+    const int blocks =
+        held <= 0 ? decodeBudgetBlocks : int(std::min<qint64>(decodeBudgetBlocks, (held + pixelBlock - 1) / pixelBlock));
+    decodeBudget().acquire(blocks);
+    const QSemaphoreReleaser release(decodeBudget(), blocks);
     return ImageCodec::decodeThumbnail(bytes, maxPixels);
 }
 
