@@ -41,6 +41,18 @@ void key(Desktop& desktop, const QString& keys) {
     desktop.xdotool({QStringLiteral("key"), keys});
 }
 
+// Taps the capture key until a toast shows. On a busy machine the program can answer its socket before it holds
+// the key, and a tap in that gap is lost; a second tap after that is harmless where nothing can be written.
+bool captureGivesToast(Desktop& desktop) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        key(desktop, QStringLiteral("super+shift+d"));
+        if (Desktop::waitUntil([&] { return !visible(desktop, QStringLiteral("^Pictolarium Toast$")).isEmpty(); },
+                               attempt == 0 ? 3000 : 5000))
+            return true;
+    }
+    return false;
+}
+
 // An xterm showing lines of text, its client area returned once it is up.
 QRect startXterm(Desktop& desktop, const QStringList& args) {
     desktop.start(QStringLiteral("xterm"), args);
@@ -342,9 +354,7 @@ TEST(RealDesktop, AScreenshotFolderThatCannotTakeFilesIsToldInOurWordsOnScreen) 
     // Near the right edge, where a toast centred on the pointer would run off the screen.
     desktop.moveTo(QPoint(1270, 400));
     Desktop::pause(300);
-    key(desktop, QStringLiteral("super+shift+d"));
-    ASSERT_TRUE(
-        Desktop::waitUntil([&] { return !visible(desktop, QStringLiteral("^Pictolarium Toast$")).isEmpty(); }, 5000));
+    ASSERT_TRUE(captureGivesToast(desktop));
     Desktop::pause(400);
     desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/folder-is-a-file-toast.png"));
     const QRect toast = desktop.clientGeometry(visible(desktop, QStringLiteral("^Pictolarium Toast$")).first());
@@ -366,10 +376,7 @@ TEST(RealDesktop, AScreenshotFolderThatTakesNoFilesSaysSoOnScreenAndKeepsNothing
     ASSERT_TRUE(desktop.waitForApp()) << desktop.appStderr().toStdString();
     desktop.moveTo(QPoint(640, 400));
     Desktop::pause(300);
-    key(desktop, QStringLiteral("super+shift+d"));
-    ASSERT_TRUE(
-        Desktop::waitUntil([&] { return !visible(desktop, QStringLiteral("^Pictolarium Toast$")).isEmpty(); }, 5000))
-        << desktop.appStderr().toStdString();
+    ASSERT_TRUE(captureGivesToast(desktop)) << desktop.appStderr().toStdString();
     Desktop::pause(400);
     const QImage screen = desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/folder-takes-no-files-toast.png"));
     const QRect toast = desktop.clientGeometry(visible(desktop, QStringLiteral("^Pictolarium Toast$")).first());
