@@ -425,8 +425,8 @@ bool LayerRenderer::paintStill(QPainter& painter, const Layer& layer, qsizetype 
         }
     const QString run = QString::number(quintptr(&layer)) + u'/' + QString::number(from) + u'-' + QString::number(to);
     const auto keyAt = [&run](double step) { return run + u'@' + QString::number(step); };
-    const QString key = keyAt(scale);
-    if (!stills.contains(key) && turning(u'R' + run, painter.deviceTransform()))
+    const double exact = scale;
+    if (!stills.contains(keyAt(scale)) && turning(u'R' + run, painter.deviceTransform()))
         // While it springs, a picture a size or so off does, rather than a new one every few frames.
         for (const double step : {0.25, 0.5, 1.0, 2.0, 3.0, 4.0})
             if (step >= raw / 1.25 && stills.contains(keyAt(step))) {
@@ -465,7 +465,8 @@ bool LayerRenderer::paintStill(QPainter& painter, const Layer& layer, qsizetype 
         q.scale(1 / still.scale, 1 / still.scale);
         q.drawImage(QPointF(0, 0), still.image);
     };
-    if (paintSnapshot(painter, u'R' + run, QRectF(still.origin, QSizeF(still.image.size()) / still.scale), opacity, draw))
+    const QRectF local(still.origin, QSizeF(still.image.size()) / still.scale);
+    if (paintSnapshot(painter, u'R' + run, local, opacity, draw, scale == exact))
         return true;
     painter.save();
     painter.setOpacity(opacity);
@@ -506,12 +507,16 @@ void LayerRenderer::paintShadow(QPainter& painter, const Layer& layer, const Pro
     const QTransform device = painter.deviceTransform();
     const double raw = std::sqrt(std::abs(device.determinant()));
     double scale = std::clamp(std::round(raw * 4) / 4, 0.25, 4.0);
+    const double exact = scale;
     const QRectF r(p.bounds.topLeft(), p.bounds.size());
     const QString base = QString::number(quintptr(&layer)) + u':' + QString::number(r.width()) + u'x' +
                          QString::number(r.height()) + u':' + QString::number(p.shadowRadius) + u':' +
                          QString::number(p.shadowColor.rgba());
     const auto keyAt = [&base](double step) { return base + u'@' + QString::number(step); };
-    if (!shadows.contains(keyAt(scale)) && turning(u'S' + base, device)) {
+    // Its copy in screen pixels also depends on where the shadow falls.
+    const QString copy =
+        u'S' + base + u'+' + QString::number(p.shadowOffset.x()) + u',' + QString::number(p.shadowOffset.y());
+    if (!shadows.contains(keyAt(scale)) && turning(copy, device)) {
         // A blur looks the same a little larger or smaller: while the layer springs, the nearest
         // one blurred so far does.
         double best = 0;
@@ -565,7 +570,7 @@ void LayerRenderer::paintShadow(QPainter& painter, const Layer& layer, const Pro
     };
     const double alpha = opacity * std::clamp(p.shadowOpacity, 0.0, 1.0) * p.shadowColor.alphaF();
     const QRectF local(shadow.origin + p.shadowOffset, QSizeF(shadow.image.size()) / shadow.scale);
-    if (paintSnapshot(painter, u'S' + base, local, alpha, draw))
+    if (paintSnapshot(painter, copy, local, alpha, draw, scale == exact))
         return;
     painter.save();
     painter.setOpacity(alpha);
@@ -602,7 +607,7 @@ bool LayerRenderer::turning(const QString& key, const QTransform& device) const 
 }
 
 bool LayerRenderer::paintSnapshot(QPainter& painter, const QString& key, const QRectF& local, double opacity,
-                                  const std::function<void(QPainter&)>& draw) {
+                                  const std::function<void(QPainter&)>& draw, bool exact) {
     if (!copyGliding || buildingShadow || buildingStill || buildingSnapshot || local.isEmpty())
         return false;
     const QTransform device = painter.deviceTransform();
@@ -629,8 +634,9 @@ bool LayerRenderer::paintSnapshot(QPainter& painter, const QString& key, const Q
         return false;
     if (shot.image.isNull() || !same(shot.linear)) {
         shot.image = QImage();
-        // Only a layer that held its turn and scale since the last frame is worth a picture.
-        if (!steady)
+        // Only a layer that held its turn and scale since the last frame is worth a picture, and
+        // only from a drawing at its own size.
+        if (!steady || !exact)
             return false;
         const QPointF fraction(device.dx() - std::floor(device.dx()), device.dy() - std::floor(device.dy()));
         const QRect area = spread.translated(fraction).toAlignedRect();

@@ -73,8 +73,9 @@ private:
 
     // Copies what draw paints inside local (in the painter's space) from a screen-pixel picture, at
     // the given opacity. False, having drawn nothing, while the turn or scale is still changing.
+    // A drawing that is not exact (a picture of a neighbouring size) is never kept.
     bool paintSnapshot(QPainter& painter, const QString& key, const QRectF& local, double opacity,
-                       const std::function<void(QPainter&)>& draw);
+                       const std::function<void(QPainter&)>& draw, bool exact = true);
     // The turn or scale asked for under key differs from the last frame's.
     bool turning(const QString& key, const QTransform& device) const;
     // Only the layer's place and opacity move: its picture stays the same wherever it goes.
