@@ -623,20 +623,49 @@ bool LayerRenderer::paintSnapshot(QPainter& painter, const QString& key, const Q
                                    std::abs(m.m21() - linear.m21()), std::abs(m.m22() - linear.m22())});
         return d * reach < 0.2;
     };
+    // How much larger than under m the picture is now, when that is all that changed; 0 otherwise.
+    const auto grownFrom = [&](const QTransform& m) {
+        const double was = std::sqrt(std::abs(m.determinant()));
+        if (was <= 0)
+            return 0.0;
+        const double k = std::sqrt(std::abs(linear.determinant())) / was;
+        const double d = std::max({std::abs(k * m.m11() - linear.m11()), std::abs(k * m.m12() - linear.m12()),
+                                   std::abs(k * m.m21() - linear.m21()), std::abs(k * m.m22() - linear.m22())});
+        return d * reach < 0.2 ? k : 0.0;
+    };
     if (snapshots.size() > 256 && !snapshots.contains(key))
         snapshots.clear();
     Snapshot& shot = snapshots[key];
     const bool steady = shot.seen && same(shot.lastLinear);
+    // Growing or shrinking in place, as a layer springing up does, rather than turning.
+    const bool springing = !steady && shot.seen && grownFrom(shot.lastLinear) > 0;
     shot.lastLinear = linear;
     shot.seen = true;
     // Small pictures are drawn afresh: a copy would save next to nothing.
     if (spread.width() * spread.height() < 64 * 64 || spread.width() > 2048 || spread.height() > 2048)
         return false;
-    if (shot.image.isNull() || !same(shot.linear)) {
+    const double dpr = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
+    const bool fits = !shot.image.isNull() && same(shot.linear) && (shot.exact || !steady || !exact);
+    if (!fits && !steady && !shot.image.isNull()) {
+        // While it springs, the picture is stretched to the moment's size when that is close.
+        const double k = grownFrom(shot.linear);
+        if (k >= 0.7 && k <= 1.15) {
+            const QPointF corner = k * (QPointF(shot.corner) - shot.fraction);
+            painter.save();
+            painter.setWorldTransform(QTransform(k / dpr, 0, 0, k / dpr, (corner.x() + device.dx()) / dpr,
+                                                 (corner.y() + device.dy()) / dpr));
+            painter.setOpacity(opacity);
+            painter.setRenderHint(QPainter::SmoothPixmapTransform);
+            painter.drawImage(QPointF(0, 0), shot.image);
+            painter.restore();
+            return true;
+        }
+    }
+    if (!fits) {
         shot.image = QImage();
-        // Only a layer that held its turn and scale since the last frame is worth a picture, and
-        // only from a drawing at its own size.
-        if (!steady || !exact)
+        // A layer that held its turn and scale since the last frame is worth a picture drawn at its
+        // own size; one that springs, a picture to stretch over the next few frames.
+        if (!(steady && exact) && !springing)
             return false;
         const QPointF fraction(device.dx() - std::floor(device.dx()), device.dy() - std::floor(device.dy()));
         const QRect area = spread.translated(fraction).toAlignedRect();
@@ -655,10 +684,10 @@ bool LayerRenderer::paintSnapshot(QPainter& painter, const QString& key, const Q
         shot.linear = linear;
         shot.corner = area.topLeft();
         shot.fraction = fraction;
+        shot.exact = exact && steady;
     }
     const QPoint at = shot.corner + QPoint(int(std::lround(device.dx() - shot.fraction.x())),
                                            int(std::lround(device.dy() - shot.fraction.y())));
-    const double dpr = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
     painter.save();
     painter.setWorldTransform(QTransform());
     painter.setOpacity(opacity);

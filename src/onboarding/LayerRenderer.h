@@ -69,6 +69,7 @@ private:
         QPointF fraction;       // where in that pixel the origin fell
         QTransform lastLinear;  // the turn and scale of the last frame that asked for it
         bool seen = false;
+        bool exact = false;     // drawn from a picture at its own size, while the layer held still
     };
 
     // Copies what draw paints inside local (in the painter's space) from a screen-pixel picture, at
