@@ -9,7 +9,8 @@
 // shadow, its still sublayers and, when nothing but its place and opacity moves, the layer itself
 // are copied from pictures kept in screen pixels: a plain copy costs far less than turning a picture
 // or filling a gradient again. Such a copy lands on whole pixels, so it may sit up to half a pixel
-// from where a fresh drawing would.
+// from where a fresh drawing would. While a layer springs in place (only its size changing), its
+// picture is stretched over the next few frames and drawn anew once it is more than a little off.
 
 #include "onboarding/Layer.h"
 
