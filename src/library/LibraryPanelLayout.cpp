@@ -15,10 +15,13 @@
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QImageReader>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -34,10 +37,27 @@ QColor secondaryText() {
     return QColor(255, 255, 255, 140);
 }
 
+// A picture of ours: the PNG when there is one, else the SVG drawn to fit box, sharp at the
+// screen's pixel ratio. Null when neither loads.
+QPixmap artwork(const QString& path, QSize box) {
+    QPixmap png(path + QStringLiteral(".png"));
+    if (!png.isNull())
+        return png.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    QImageReader reader(path + QStringLiteral(".svg"));
+    const QSize size = reader.size();
+    if (!size.isValid() || size.isEmpty())
+        return {};
+    const double dpr = std::max(1.0, qApp ? qApp->devicePixelRatio() : 1.0);
+    reader.setScaledSize(size.scaled(box * dpr, Qt::KeepAspectRatio));
+    QPixmap picture = QPixmap::fromImage(reader.read());
+    picture.setDevicePixelRatio(dpr);
+    return picture;
+}
+
 // The brand mark; else the program's icon; else a menu glyph, so the button is never an empty
 // square that opens a menu.
 QIcon appIcon() {
-    QPixmap crest(QStringLiteral(":/CrestMark.png"));
+    const QPixmap crest = artwork(QStringLiteral(":/CrestMark"), QSize(26, 26));
     if (!crest.isNull())
         return QIcon(crest);
     if (!QApplication::windowIcon().isNull())
@@ -51,17 +71,17 @@ QIcon appIcon() {
 
 // Fitted into the hero's box, larger or smaller, keeping its proportions.
 QPixmap heroPicture(QSize box) {
-    QPixmap hero(QStringLiteral(":/Tour/hero-crest.png"));
-    if (hero.isNull()) {
-        const QImage symbol = Symbols::image(QStringLiteral("photo.on.rectangle"), 28, Brand::muted());
-        if (symbol.isNull())
-            return {};
-        // Drawn large from the vector, not blown up from a small bitmap.
-        const QImage large =
-            Symbols::image(QStringLiteral("photo.on.rectangle"), 28.0 * box.height() / symbol.height(), Brand::muted());
-        hero = QPixmap::fromImage(large.isNull() ? symbol : large);
-    }
-    return hero.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    const QPixmap drawn = artwork(QStringLiteral(":/Tour/hero-crest"), box);
+    if (!drawn.isNull())
+        return drawn;
+    const QImage symbol = Symbols::image(QStringLiteral("photo.on.rectangle"), 28, Brand::muted());
+    if (symbol.isNull())
+        return {};
+    // Drawn large from the vector, not blown up from a small bitmap.
+    const QImage large =
+        Symbols::image(QStringLiteral("photo.on.rectangle"), 28.0 * box.height() / symbol.height(), Brand::muted());
+    return QPixmap::fromImage(large.isNull() ? symbol : large)
+        .scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation);
 }
 
 } // namespace

@@ -225,6 +225,16 @@ void LayerRenderer::paintLayer(QPainter& painter, const Layer& layer, double t, 
     painter.setTransform(place, true);
     if (withShadow && p.shadowOpacity > 0 && visible(p.shadowColor))
         paintShadow(painter, layer, p, t, opacity);
+    if (!layer.mask && onlyGlides(layer)) {
+        Props bare = p; // the shadow is drawn apart, above
+        bare.shadowOpacity = 0;
+        const QRectF own = ownExtent(layer, bare, t);
+        const QString key = u'L' + QString::number(quintptr(&layer));
+        if (paintSnapshot(painter, key, own, opacity, [&](QPainter& q) { paintOwn(q, layer, p, t, 1.0); })) {
+            painter.restore();
+            return;
+        }
+    }
     if (layer.mask)
         paintMasked(painter, layer, p, t, opacity);
     else
@@ -347,6 +357,10 @@ bool LayerRenderer::isStill(const Layer& layer) {
 
 QRectF LayerRenderer::extent(const Layer& layer, double t) {
     const Props p = presentation(layer, t);
+    return placement(layer, p).mapRect(ownExtent(layer, p, t));
+}
+
+QRectF LayerRenderer::ownExtent(const Layer& layer, const Props& p, double t) {
     QRectF r(p.bounds.topLeft(), p.bounds.size());
     if (layer.type == Layer::Type::shape && !layer.path.isEmpty()) {
         const double pad = p.lineWidth;
@@ -362,7 +376,7 @@ QRectF LayerRenderer::extent(const Layer& layer, double t) {
         const double m = 1.5 * p.shadowRadius + 2;
         r |= r.adjusted(-m, -m, m, m).translated(p.shadowOffset);
     }
-    return placement(layer, p).mapRect(r);
+    return r;
 }
 
 void LayerRenderer::paintSublayers(QPainter& painter, const Layer& layer, double t, double opacity) {
@@ -409,9 +423,17 @@ bool LayerRenderer::paintStill(QPainter& painter, const Layer& layer, qsizetype 
             scale = step;
             break;
         }
-    const QString key = QString::number(quintptr(&layer)) + u'/' + QString::number(from) + u'-' + QString::number(to) +
-                        u'@' + QString::number(scale);
-    auto it = stills.find(key);
+    const QString run = QString::number(quintptr(&layer)) + u'/' + QString::number(from) + u'-' + QString::number(to);
+    const auto keyAt = [&run](double step) { return run + u'@' + QString::number(step); };
+    const double exact = scale;
+    if (!stills.contains(keyAt(scale)) && turning(u'R' + run, painter.deviceTransform()))
+        // While it springs, a picture a size or so off does, rather than a new one every few frames.
+        for (const double step : {0.25, 0.5, 1.0, 2.0, 3.0, 4.0})
+            if (step >= raw / 1.25 && stills.contains(keyAt(step))) {
+                scale = step;
+                break;
+            }
+    auto it = stills.find(keyAt(scale));
     if (it == stills.end()) {
         QRectF area;
         for (qsizetype k = from; k < to; ++k)
@@ -435,13 +457,20 @@ bool LayerRenderer::paintStill(QPainter& painter, const Layer& layer, qsizetype 
                 paintLayer(q, *layer.sublayers().at(k), t, 1.0, true);
             buildingStill = false;
         }
-        it = stills.insert(key, Still{picture, area.topLeft(), scale});
+        it = stills.insert(keyAt(scale), Still{picture, area.topLeft(), scale});
     }
+    const Still& still = *it;
+    const auto draw = [&still](QPainter& q) {
+        q.translate(still.origin);
+        q.scale(1 / still.scale, 1 / still.scale);
+        q.drawImage(QPointF(0, 0), still.image);
+    };
+    const QRectF local(still.origin, QSizeF(still.image.size()) / still.scale);
+    if (paintSnapshot(painter, u'R' + run, local, opacity, draw, scale == exact))
+        return true;
     painter.save();
-    painter.translate(it->origin);
-    painter.scale(1 / it->scale, 1 / it->scale);
     painter.setOpacity(opacity);
-    painter.drawImage(QPointF(0, 0), it->image);
+    draw(painter);
     painter.restore();
     return true;
 }
@@ -477,11 +506,27 @@ void LayerRenderer::paintMasked(QPainter& painter, const Layer& layer, const Pro
 void LayerRenderer::paintShadow(QPainter& painter, const Layer& layer, const Props& p, double t, double opacity) {
     const QTransform device = painter.deviceTransform();
     const double raw = std::sqrt(std::abs(device.determinant()));
-    const double scale = std::clamp(std::round(raw * 4) / 4, 0.25, 4.0);
+    double scale = std::clamp(std::round(raw * 4) / 4, 0.25, 4.0);
+    const double exact = scale;
     const QRectF r(p.bounds.topLeft(), p.bounds.size());
-    const QString key = QString::number(quintptr(&layer)) + u':' + QString::number(r.width()) + u'x' +
-                        QString::number(r.height()) + u':' + QString::number(p.shadowRadius) + u':' +
-                        QString::number(scale) + u':' + QString::number(p.shadowColor.rgba());
+    const QString base = QString::number(quintptr(&layer)) + u':' + QString::number(r.width()) + u'x' +
+                         QString::number(r.height()) + u':' + QString::number(p.shadowRadius) + u':' +
+                         QString::number(p.shadowColor.rgba());
+    const auto keyAt = [&base](double step) { return base + u'@' + QString::number(step); };
+    // Its copy in screen pixels also depends on where the shadow falls.
+    const QString copy =
+        u'S' + base + u'+' + QString::number(p.shadowOffset.x()) + u',' + QString::number(p.shadowOffset.y());
+    if (!shadows.contains(keyAt(scale)) && turning(copy, device)) {
+        // A blur looks the same a little larger or smaller: while the layer springs, the nearest
+        // one blurred so far does.
+        double best = 0;
+        for (int k = 1; k <= 16; ++k)
+            if (shadows.contains(keyAt(k / 4.0)) && (best == 0 || std::abs(k / 4.0 - raw) < std::abs(best - raw)))
+                best = k / 4.0;
+        if (best > 0 && best >= raw / 1.5 && best <= raw * 1.5)
+            scale = best;
+    }
+    const QString key = keyAt(scale);
     auto it = shadows.find(key);
     if (it == shadows.end()) {
         // Three box passes reach about 1.5 radii out.
@@ -514,15 +559,145 @@ void LayerRenderer::paintShadow(QPainter& painter, const Layer& layer, const Pro
         }
         it = shadows.insert(key, Shadow{tinted, area.topLeft(), scale});
     }
+    const Shadow& shadow = *it;
+    const auto draw = [&shadow, &p](QPainter& q) {
+        q.translate(p.shadowOffset);
+        q.translate(shadow.origin);
+        q.scale(1 / shadow.scale, 1 / shadow.scale);
+        // A blur has no edges to smooth: the nearest pixel looks the same and costs far less when turned.
+        q.setRenderHint(QPainter::SmoothPixmapTransform, false);
+        q.drawImage(QPointF(0, 0), shadow.image);
+    };
+    const double alpha = opacity * std::clamp(p.shadowOpacity, 0.0, 1.0) * p.shadowColor.alphaF();
+    const QRectF local(shadow.origin + p.shadowOffset, QSizeF(shadow.image.size()) / shadow.scale);
+    if (paintSnapshot(painter, copy, local, alpha, draw, scale == exact))
+        return;
     painter.save();
-    painter.translate(p.shadowOffset);
-    painter.translate(it->origin);
-    painter.scale(1 / it->scale, 1 / it->scale);
-    painter.setOpacity(opacity * std::clamp(p.shadowOpacity, 0.0, 1.0) * p.shadowColor.alphaF());
-    // A blur has no edges to smooth: the nearest pixel looks the same and costs far less when turned.
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-    painter.drawImage(QPointF(0, 0), it->image);
+    painter.setOpacity(alpha);
+    draw(painter);
     painter.restore();
+}
+
+bool LayerRenderer::onlyGlides(const Layer& layer) {
+    if (layer.type == Layer::Type::emitter)
+        return false;
+    const auto moves = [](const Animation& a, const auto& self) -> bool {
+        if (a.kind == Animation::Kind::group)
+            return std::all_of(a.animations.begin(), a.animations.end(),
+                               [&](const Animation& sub) { return self(sub, self); });
+        return a.keyPath == u"position" || a.keyPath == u"position.x" || a.keyPath == u"position.y" ||
+               a.keyPath == u"opacity";
+    };
+    for (const auto& [key, animation] : layer.animations())
+        if (!moves(animation, moves))
+            return false;
+    for (const LayerPtr& sub : layer.sublayers())
+        if (!isStill(*sub))
+            return false;
+    return true;
+}
+
+bool LayerRenderer::turning(const QString& key, const QTransform& device) const {
+    const auto it = snapshots.constFind(key);
+    if (it == snapshots.cend() || !it->seen)
+        return false;
+    const QTransform& m = it->lastLinear;
+    return std::max({std::abs(m.m11() - device.m11()), std::abs(m.m12() - device.m12()),
+                     std::abs(m.m21() - device.m21()), std::abs(m.m22() - device.m22())}) > 1e-4;
+}
+
+bool LayerRenderer::paintSnapshot(QPainter& painter, const QString& key, const QRectF& local, double opacity,
+                                  const std::function<void(QPainter&)>& draw, bool exact) {
+    if (!copyGliding || buildingShadow || buildingStill || buildingSnapshot || local.isEmpty())
+        return false;
+    const QTransform device = painter.deviceTransform();
+    if (!device.isAffine())
+        return false;
+    const QTransform linear(device.m11(), device.m12(), device.m21(), device.m22(), 0, 0);
+    const QRectF spread = linear.mapRect(local);
+    // Turns and scales closer than a fifth of a pixel at the picture's far edge count as the same.
+    const double reach = std::max({std::abs(spread.left()), std::abs(spread.right()), std::abs(spread.top()),
+                                   std::abs(spread.bottom())});
+    const auto same = [&](const QTransform& m) {
+        const double d = std::max({std::abs(m.m11() - linear.m11()), std::abs(m.m12() - linear.m12()),
+                                   std::abs(m.m21() - linear.m21()), std::abs(m.m22() - linear.m22())});
+        return d * reach < 0.2;
+    };
+    // How much larger than under m the picture is now, when that is all that changed; 0 otherwise.
+    const auto grownFrom = [&](const QTransform& m) {
+        const double was = std::sqrt(std::abs(m.determinant()));
+        if (was <= 0)
+            return 0.0;
+        const double k = std::sqrt(std::abs(linear.determinant())) / was;
+        const double d = std::max({std::abs(k * m.m11() - linear.m11()), std::abs(k * m.m12() - linear.m12()),
+                                   std::abs(k * m.m21() - linear.m21()), std::abs(k * m.m22() - linear.m22())});
+        return d * reach < 0.2 ? k : 0.0;
+    };
+    if (snapshots.size() > 256 && !snapshots.contains(key))
+        snapshots.clear();
+    Snapshot& shot = snapshots[key];
+    const bool steady = shot.seen && same(shot.lastLinear);
+    // Growing or shrinking in place, as a layer springing up does, rather than turning.
+    const bool springing = !steady && shot.seen && grownFrom(shot.lastLinear) > 0;
+    shot.lastLinear = linear;
+    shot.seen = true;
+    // Small pictures are drawn afresh: a copy would save next to nothing.
+    if (spread.width() * spread.height() < 64 * 64 || spread.width() > 2048 || spread.height() > 2048)
+        return false;
+    const double dpr = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
+    const bool fits = !shot.image.isNull() && same(shot.linear) && (shot.exact || !steady || !exact);
+    if (!fits && !steady && !shot.image.isNull()) {
+        // While it springs, the picture is stretched to the moment's size when that is close.
+        const double k = grownFrom(shot.linear);
+        if (k >= 0.7 && k <= 1.15) {
+            const QPointF corner = k * (QPointF(shot.corner) - shot.fraction);
+            painter.save();
+            painter.setWorldTransform(QTransform(k / dpr, 0, 0, k / dpr, (corner.x() + device.dx()) / dpr,
+                                                 (corner.y() + device.dy()) / dpr));
+            painter.setOpacity(opacity);
+            painter.setRenderHint(QPainter::SmoothPixmapTransform);
+            painter.drawImage(QPointF(0, 0), shot.image);
+            painter.restore();
+            return true;
+        }
+    }
+    if (!fits) {
+        shot.image = QImage();
+        // A layer that held its turn and scale since the last frame is worth a picture drawn at its
+        // own size; one that springs, a picture to stretch over the next few frames.
+        if (!(steady && exact) && !springing)
+            return false;
+        const QPointF fraction(device.dx() - std::floor(device.dx()), device.dy() - std::floor(device.dy()));
+        const QRect area = spread.translated(fraction).toAlignedRect();
+        QImage picture(area.size(), QImage::Format_ARGB32_Premultiplied);
+        picture.fill(Qt::transparent);
+        {
+            QPainter q(&picture);
+            q.setRenderHint(QPainter::Antialiasing);
+            q.setRenderHint(QPainter::SmoothPixmapTransform);
+            q.setTransform(linear * QTransform::fromTranslate(fraction.x() - area.x(), fraction.y() - area.y()));
+            buildingSnapshot = true;
+            draw(q);
+            buildingSnapshot = false;
+        }
+        shot.image = picture;
+        shot.linear = linear;
+        shot.corner = area.topLeft();
+        shot.fraction = fraction;
+        shot.exact = exact && steady;
+    }
+    const QPoint at = shot.corner + QPoint(int(std::lround(device.dx() - shot.fraction.x())),
+                                           int(std::lround(device.dy() - shot.fraction.y())));
+    painter.save();
+    painter.setWorldTransform(QTransform());
+    painter.setOpacity(opacity);
+    if (dpr == 1.0)
+        painter.drawImage(at, shot.image);
+    else
+        painter.drawImage(QRectF(at.x() / dpr, at.y() / dpr, shot.image.width() / dpr, shot.image.height() / dpr),
+                          shot.image);
+    painter.restore();
+    return true;
 }
 
 } // namespace tour

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QEnterEvent>
 #include <QLabel>
+#include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
@@ -92,6 +93,26 @@ TEST(LibraryPanel, HeaderShowsTheHoveredActionTheTabAndTheSelection) {
     p.panel->collection->selectionModel()->select(p.panel->collection->model()->index(1, 0),
                                                   QItemSelectionModel::Select);
     EXPECT_EQ(p.panel->countLabel->text(), "1 selected");
+
+    // The header's button carries our mark and the empty state our crest, both drawn from the
+    // project's own pictures rather than a stand-in glyph.
+    const auto greenShare = [](const QImage& image) {
+        int green = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                green += c.alpha() > 128 && c.green() > c.red() + 20 && c.green() > c.blue() + 40;
+            }
+        return double(green) / (image.width() * image.height());
+    };
+    const QImage mark = p.panel->appButton->icon().pixmap(26, 26).toImage();
+    ASSERT_FALSE(mark.isNull());
+    EXPECT_GT(greenShare(mark), 0.05);
+    const QLabel* hero = p.panel->emptyView->findChild<QLabel*>();
+    ASSERT_NE(hero, nullptr);
+    const QPixmap crest = hero->pixmap();
+    EXPECT_EQ(crest.deviceIndependentSize().toSize(), QSize(260, 146)) << "the crest fills the box";
+    EXPECT_GT(greenShare(crest.toImage()), 0.01);
 }
 
 TEST(LibraryPanel, ToggleShowsCentredOnEveryDesktopAndAClickElsewhereHidesIt) {

@@ -283,3 +283,51 @@ TEST(LayerRenderer, PaintsStillLayersOnceAndKeepsMovingOnesMoving) {
     EXPECT_EQ(late.pixelColor(82, 30), QColor(Qt::red));
     EXPECT_EQ(late.pixelColor(10, 30), QColor(Qt::black)) << "not frozen where it was first painted";
 }
+
+TEST(LayerRenderer, CopiesFollowAShadowThatMovesAndAMoverThatSprings) {
+    // A gliding card whose shadow jumps down half-way, and one that springs up and then glides.
+    Layer root;
+    root.setFrame({0, 0, 300, 200});
+    LayerPtr card = Layer::make();
+    card->setFrame({40, 80, 100, 80});
+    card->model.backgroundColor = Qt::white;
+    card->model.shadowOpacity = 1;
+    card->model.shadowRadius = 4;
+    Animation drop = Animation::keyframes(QStringLiteral("shadowOffset"), {QPointF(0, -4), QPointF(0, -40)}, {0, 0.5}, 1);
+    drop.discrete = true;
+    card->addAnimation(QStringLiteral("drop"), drop, 1);
+    card->addAnimation(QStringLiteral("glide"), Animation::basic(QStringLiteral("position.x"), 90.0, 100.0, 1), 1);
+    root.addSublayer(card);
+    LayerPtr springy = TourKit().glassTile({170, 60, 110, 80}, 0.3, false);
+    Animation pop = Animation::spring(QStringLiteral("transform.scale"), 0.3, 1.0, 1, 110, 11);
+    pop.beginTime = 1;
+    springy->addAnimation(QStringLiteral("pop"), pop, 1);
+    springy->addAnimation(QStringLiteral("glide"), Animation::basic(QStringLiteral("position.y"), 100.0, 110.0, 3), 1);
+    root.addSublayer(springy);
+
+    LayerRenderer copying, fresh;
+    fresh.copyGliding = false;
+    const auto frame = [&root](LayerRenderer& renderer, double t) {
+        QImage image(300, 200, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::gray);
+        QPainter p(&image);
+        p.translate(0, 200);
+        p.scale(1, -1);
+        renderer.paint(p, root, t);
+        return image;
+    };
+    for (int f = 0; f <= 150; ++f) {
+        const double t = 1 + f / 60.0;
+        const QImage copied = frame(copying, t);
+        if (f != 20 && f != 45 && f != 150)
+            continue;
+        const QImage reference = frame(fresh, t);
+        int far = 0;
+        for (int y = 0; y < 200; ++y)
+            for (int x = 0; x < 300; ++x)
+                far += std::abs(qGray(copied.pixel(x, y)) - qGray(reference.pixel(x, y))) > 40;
+        // Half-pixel steps of the copies touch a few edge pixels, never a whole shadow.
+        EXPECT_LT(far, 150) << "frame " << f;
+    }
+    EXPECT_GT(copying.cachedCopies(), 0);
+}

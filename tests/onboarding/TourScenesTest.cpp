@@ -378,3 +378,59 @@ TEST(TourScenes, EngineAdditionsTheScenesRelyOn) {
     EXPECT_NEAR(image.pixelColor(250, 150).red(), 0.4 * 255, 3) << "0.5 × 0.8 of white";
     EXPECT_EQ(image.pixelColor(50, 250), QColor(Qt::black));
 }
+
+// Gliding layers are copied from pictures kept in screen pixels; the copies must look like fresh
+// drawing, through the entrances, the springs and the loops, at 1× and 2×, with the pointer moved.
+TEST(TourScenes, CopiedLayersLookLikeFreshDrawing) {
+    // Copies land on whole pixels and a springing layer may borrow a picture of a neighbouring
+    // size, so edges may move by half a pixel: compared over blocks of 4 × 4 points, which that
+    // leaves alike while anything missing, stale or out of place shows.
+    const auto blockDiff = [](const QImage& a, const QImage& b, int block) {
+        int worst = 0;
+        for (int by = 0; by + block <= a.height(); by += block)
+            for (int bx = 0; bx + block <= a.width(); bx += block) {
+                int sums[2][3] = {};
+                for (int y = by; y < by + block; ++y)
+                    for (int x = bx; x < bx + block; ++x)
+                        for (int k = 0; k < 2; ++k) {
+                            const QRgb c = (k ? b : a).pixel(x, y);
+                            sums[k][0] += qRed(c);
+                            sums[k][1] += qGreen(c);
+                            sums[k][2] += qBlue(c);
+                        }
+                for (int c = 0; c < 3; ++c)
+                    worst = std::max(worst, std::abs(sums[0][c] - sums[1][c]) / (block * block));
+            }
+        return worst;
+    };
+    for (const auto kind : {TourScene::Kind::welcome, TourScene::Kind::pick, TourScene::Kind::basket,
+                            TourScene::Kind::latest, TourScene::Kind::permissions}) {
+        for (const int scale : {1, 2}) {
+            Built built(kind);
+            LayerRenderer copying, fresh;
+            fresh.copyGliding = false;
+            const auto frame = [&](LayerRenderer& renderer, double seconds) {
+                QImage image(QSize(544, 300) * scale, QImage::Format_ARGB32_Premultiplied);
+                image.fill(Qt::black);
+                QPainter painter(&image);
+                painter.scale(scale, scale);
+                painter.translate(0, 300);
+                painter.scale(1, -1);
+                renderer.paint(painter, built.scene.backing(), T0 + seconds);
+                return image;
+            };
+            int worst = 0;
+            for (int f = 0; f < 150; ++f) {
+                const double seconds = 0.1 + f / 30.0;
+                // The pointer drifts across the view in the second half.
+                for (const auto& [layer, depth] : built.scene.parallaxLayers())
+                    layer->offset = QPointF(f > 75 ? (f - 75) * 0.013 * depth : 0, 0);
+                const QImage copied = frame(copying, seconds);
+                if (f % 15 == 14)
+                    worst = std::max(worst, blockDiff(copied, frame(fresh, seconds), 4 * scale));
+            }
+            EXPECT_GT(copying.cachedCopies(), 0) << int(kind) << " at " << scale << "×: nothing was copied";
+            EXPECT_LE(worst, 32) << int(kind) << " at " << scale << "×";
+        }
+    }
+}
