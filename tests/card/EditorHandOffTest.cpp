@@ -1,27 +1,19 @@
 // The card and its editors, with editors of the test's own: one at a time, the pill docked under the open one,
 // the hold, the result taken back, and the backdrop detour.
 
-#include "FakeCardClock.h"
-#include "card/ThumbnailPanel.h"
-#include "card/ThumbnailView.h"
+#include "CardFixtures.h"
 #include "editors/EditorCanvasMarker.h"
 #include "editors/EditorWindow.h"
-#include "imaging/ShotFiles.h"
-#include "platform/EscapeKeyGrab.h"
-#include "platform/fake/FakePointerWatch.h"
 #include "ui/GhostButton.h"
 #include "ui/Pill.h"
-#include "ui/Toast.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QLabel>
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
+
+using namespace CardFixtures;
 
 namespace {
 
-using Hold = CardLifetime::Hold;
 using Hooks = ThumbnailView::EditorHooks;
 
 class Canvas : public QWidget, public EditorCanvasMarker {
@@ -42,46 +34,22 @@ public:
     std::optional<QSizeF> forced; // what the card had set while making it
 };
 
-struct Card {
-    Card() {
-        picture = QImage(800, 500, QImage::Format_RGB32);
-        picture.fill(Qt::gray);
-        const QString path = dir.filePath(QStringLiteral("shot.png"));
-        picture.save(path);
-        ThumbnailPanel::Services s;
-        s.clock = std::make_unique<FakeCardClock>();
-        s.pointerWatch = [] { return std::make_unique<FakePointerWatch>(); };
-        s.pointer = [] { return QPoint(5, 5); };
-        panel =
-            new ThumbnailPanel(Shot{QUrl::fromLocalFile(path), picture, {}, {}}, std::nullopt, nullptr, std::move(s));
-        panel->show(QPointF(400, 300));
+// A grey 800 × 500 "shot.png" on a card whose editors are fakes.
+struct EditorCard : QTemporaryDir, Card {
+    EditorCard() : Card(greyFile(*this, QStringLiteral("shot.png"), QSize(800, 500))) {
         for (const char* tool : {"crop", "rotate", "annotate", "background"})
             view()->editorMakers.insert(QString::fromLatin1(tool), [this, tool](const Shot& shot, const Hooks& hooks) {
                 ++made;
                 return editor = new FakeEditor(shot, hooks, QString::fromLatin1(tool));
             });
     }
-    ~Card() {
-        delete panel.data();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-    ThumbnailView* view() const { return panel->view(); }
-    bool held() const { return panel->lifetime().isHeldFor(Hold::Editor); }
+    bool held() const { return Card::held(Hold::Editor); }
     bool tinted(const char* tool) const { return view()->tools.value(QString::fromLatin1(tool))->active(); }
     QString tool() const { return view()->currentTool.value_or(QString()); }
 
-    QTemporaryDir dir;
-    QImage picture;
-    QPointer<ThumbnailPanel> panel;
     QPointer<FakeEditor> editor;
     int made = 0;
 };
-
-QString toastText() {
-    QWidget* toast = Toast::current();
-    const QList<QLabel*> labels = toast ? toast->findChildren<QLabel*>() : QList<QLabel*>();
-    return labels.isEmpty() ? QString() : labels.first()->text();
-}
 
 void settle() {
     for (int i = 0; i < 3; ++i) // queued blocks start their own timers
@@ -92,7 +60,7 @@ void settle() {
 } // namespace
 
 TEST(EditorHandOff, ToolsToggleAndSwitchEditorsOneAtATime) {
-    Card card;
+    EditorCard card;
     card.view()->triggerTool(QStringLiteral("crop"));
     QPointer<FakeEditor> crop = card.editor;
     ASSERT_TRUE(crop && crop->isVisible());
@@ -137,11 +105,11 @@ TEST(EditorHandOff, ToolsToggleAndSwitchEditorsOneAtATime) {
 }
 
 TEST(EditorHandOff, ResultsBecomeTheCardsPicture) {
-    Card card;
+    EditorCard card;
     card.view()->triggerTool(QStringLiteral("crop"));
     QImage smaller(300, 200, QImage::Format_RGB32);
     smaller.fill(Qt::red);
-    const QString written = card.dir.filePath(QStringLiteral("shot crop.png"));
+    const QString written = card.filePath(QStringLiteral("shot crop.png"));
     smaller.save(written);
     card.editor->hooks.done(QUrl::fromLocalFile(written), QStringLiteral("Cropped"));
     card.editor->close();
@@ -153,8 +121,7 @@ TEST(EditorHandOff, ResultsBecomeTheCardsPicture) {
 
     // A file that can't be read: the URL is taken, the picture stays.
     card.view()->triggerTool(QStringLiteral("rotate"));
-    card.editor->hooks.done(QUrl::fromLocalFile(card.dir.filePath(QStringLiteral("gone.png"))),
-                            QStringLiteral("Rotated"));
+    card.editor->hooks.done(QUrl::fromLocalFile(card.filePath(QStringLiteral("gone.png"))), QStringLiteral("Rotated"));
     EXPECT_EQ(card.view()->shot().fileURL.fileName(), QStringLiteral("gone.png"));
     EXPECT_EQ(card.view()->shot().image.size(), QSize(300, 200));
 
@@ -178,12 +145,12 @@ TEST(EditorHandOff, ResultsBecomeTheCardsPicture) {
 }
 
 TEST(EditorHandOff, TheBackdropDetourReturnsToAnnotateUnlessAnotherToolWasChosen) {
-    Card card;
+    EditorCard card;
     const auto annotateThenBackdrop = [&] {
         card.view()->triggerTool(QStringLiteral("annotate"));
         // As the annotate editor does it: its result, its close, then the backdrop on the main queue.
         FakeEditor* annotate = card.editor;
-        annotate->hooks.rendered(card.view()->shot().fileURL, card.picture);
+        annotate->hooks.rendered(card.view()->shot().fileURL, card.view()->shot().image);
         annotate->close();
         QMetaObject::invokeMethod(qApp, annotate->hooks.backdrop, Qt::QueuedConnection);
         EXPECT_FALSE(card.view()->isPillOnly());
@@ -192,7 +159,7 @@ TEST(EditorHandOff, TheBackdropDetourReturnsToAnnotateUnlessAnotherToolWasChosen
         EXPECT_EQ(card.tool(), QStringLiteral("background"));
     };
     annotateThenBackdrop();
-    card.editor->hooks.rendered(card.view()->shot().fileURL, card.picture);
+    card.editor->hooks.rendered(card.view()->shot().fileURL, card.view()->shot().image);
     card.editor->close();
     settle();
     EXPECT_EQ(toastText(), QStringLiteral("Background added"));

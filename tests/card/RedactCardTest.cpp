@@ -1,41 +1,18 @@
-#include "card/PDFSession.h"
+#include "CardFixtures.h"
 #include "card/RedactMarks.h"
 #include "card/RedactReview.h"
 #include "card/RenamePanel.h"
-#include "card/ThumbnailPanel.h"
-#include "card/ThumbnailView.h"
-#include "imaging/IsolatedDecode.h"
-#include "imaging/ShotFiles.h"
-#include "platform/EscapeKeyGrab.h"
-#include "platform/fake/FakePointerWatch.h"
 #include "ui/GhostButton.h"
 #include "ui/Pill.h"
-#include "ui/Toast.h"
 
 #include <QDir>
-#include <QFile>
 #include <QLineEdit>
-#include <QLabel>
-#include <QPainter>
-#include <QPdfWriter>
-#include <QTemporaryDir>
-#include <QTest>
 
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 
+using namespace CardFixtures;
+
 namespace {
-
-class QuietEscape : public EscapeKeyGrab {
-public:
-    bool setActive(bool) override { return true; }
-};
-
-QString toastText() {
-    QWidget* toast = Toast::current();
-    QLabel* label = toast ? toast->findChild<QLabel*>() : nullptr;
-    return label ? label->text() : QString();
-}
 
 // A white picture with an e-mail address and a card number in plain dark type.
 QUrl secrets(const QTemporaryDir& dir, bool withText = true) {
@@ -55,39 +32,22 @@ QUrl secrets(const QTemporaryDir& dir, bool withText = true) {
 
 // Four pages; an e-mail address on the first and a card number on the third.
 QString pdfWithSecrets(const QTemporaryDir& dir) {
-    const QString path = dir.filePath(QStringLiteral("Four.pdf"));
-    QPdfWriter writer(path);
-    writer.setPageSize(QPageSize(QPageSize::A5));
-    writer.setResolution(72);
-    QPainter painter(&writer);
-    QFont font(QStringLiteral("DejaVu Sans"));
-    font.setPixelSize(16);
-    painter.setFont(font);
-    const QString lines[] = {QStringLiteral("Mail jane.doe@example.com now"), QStringLiteral("Nothing here"),
-                             QStringLiteral("Card 4111 1111 1111 1111 ok"), QStringLiteral("The end")};
-    for (int i = 0; i < 4; ++i) {
-        if (i)
-            writer.newPage();
-        painter.drawText(30, 60, lines[i]);
-    }
-    return path;
+    return pdfOf(dir, QStringLiteral("Four.pdf"),
+                 {QStringLiteral("Mail jane.doe@example.com now"), QStringLiteral("Nothing here"),
+                  QStringLiteral("Card 4111 1111 1111 1111 ok"), QStringLiteral("The end")});
 }
 
-struct Card {
-    explicit Card(const QUrl& file, std::shared_ptr<PDFSession> pdf = nullptr) {
-        ThumbnailPanel::Services s;
-        s.escape = std::make_unique<QuietEscape>();
-        s.pointerWatch = [] { return std::make_unique<FakePointerWatch>(); };
-        QImage image(file.toLocalFile());
-        panel = new ThumbnailPanel(Shot{file, image, QStringLiteral("Notes"), std::nullopt}, std::nullopt,
-                                   std::move(pdf), std::move(s));
-        panel->show(QPointF(600, 400));
-    }
-    ~Card() { delete panel.data(); }
-    ThumbnailView* view() const { return panel->view(); }
-    void settle() const {
-        EXPECT_TRUE(QTest::qWaitFor([this] { return !view()->isBusy(); }, 60000));
-    }
+// Whether a long dark block lies across the row of the third page's card number.
+bool numberCovered(const QImage& page) {
+    int dark = 0;
+    for (int x = 0; x < page.width(); ++x)
+        dark += qGray(page.pixel(x, 125)) < 40;
+    return dark > page.width() / 4;
+}
+
+struct ReviewCard : Card {
+    explicit ReviewCard(const QUrl& file, std::shared_ptr<PDFSession> pdf = nullptr)
+        : Card(file, std::move(pdf), QStringLiteral("Notes")) {}
     bool waitCommitted() const {
         return QTest::qWaitFor([this] { return !view()->reviewState()->committing; }, 10000);
     }
@@ -98,7 +58,6 @@ struct Card {
         QTest::mousePress(view(), Qt::LeftButton, {}, at);
         QTest::mouseRelease(view(), Qt::LeftButton, {}, at);
     }
-    QPointer<ThumbnailPanel> panel;
 };
 
 } // namespace
@@ -109,7 +68,7 @@ TEST(RedactCard, EscapeBacksOutOfTheReviewOneStepAtATime) {
     QImage painted(QImage(original.toLocalFile()));
     const QUrl redacted = ShotFiles::savePNG(painted, original, QStringLiteral("redacted"));
     RedactMarks::store().insert(redacted.toLocalFile(), RedactMarks::State{original, {{0.1, 0.7, 0.2, 0.2}}});
-    Card card(redacted);
+    ReviewCard card(redacted);
     card.view()->toggleLarge();
     ASSERT_TRUE(card.view()->isLarge());
     EXPECT_EQ(card.view()->barLabel->text(), QStringLiteral("1 box \u00b7 click one to edit"));
@@ -132,7 +91,7 @@ TEST(RedactCard, EscapeBacksOutOfTheReviewOneStepAtATime) {
 TEST(RedactCard, ReviewWithoutFindingsAndLosingTheOriginal) {
     QTemporaryDir dir;
     const QUrl source = secrets(dir, false);
-    Card card(source);
+    ReviewCard card(source);
     card.view()->redact();
     card.settle();
     EXPECT_EQ(toastText(), QStringLiteral("Nothing sensitive found"));
@@ -175,26 +134,22 @@ TEST(RedactCard, OtherPdfPagesAreRedactedInTheFileOrTheRunFails) {
     const QString path = pdfWithSecrets(dir);
     {
         const auto session = PDFSession::open(QUrl::fromLocalFile(path));
-        Card card(session->render(0).url, session);
+        ReviewCard card(session->render(0).url, session);
         card.view()->redact();
         card.settle();
         EXPECT_EQ(toastText(),
                   QStringLiteral("2 items redacted on 2 of 4 pages \u00b7 double-click the picture to review"));
         EXPECT_EQ(card.view()->shot().fileURL.fileName(), QStringLiteral("Four p1 redacted.png"));
         // The third page is now a picture with the number covered; the shown document was opened again.
-        const QImage third = session->render(2).image;
+        EXPECT_TRUE(numberCovered(session->render(2).image));
         EXPECT_EQ(session->pageCount(), 4);
-        int dark = 0;
-        for (int x = 0; x < third.width(); ++x)
-            dark += qGray(third.pixel(x, 125)) < 40;
-        EXPECT_GT(dark, third.width() / 4) << "a long dark block across the number";
     }
 
     // A PDF that may not be changed: the run fails with the write's message, and nothing is made.
     QTemporaryDir other;
     const QString locked = pdfWithSecrets(other);
     const auto session = PDFSession::open(QUrl::fromLocalFile(locked));
-    Card card(session->render(0).url, session);
+    ReviewCard card(session->render(0).url, session);
     ::chmod(QFile::encodeName(locked).constData(), 0444);
     card.view()->redact();
     card.settle();
@@ -206,34 +161,19 @@ TEST(RedactCard, OtherPdfPagesAreRedactedInTheFileOrTheRunFails) {
     // A page the decoding child cannot draw (the last) was not searched: the run fails rather than count it
     // clean, and the third page it had already painted does not reach the file with a later write.
     QTemporaryDir third;
-    const QString refused = pdfWithSecrets(third);
-    const QString child = third.filePath(QStringLiteral("decode.sh"));
-    QFile script(child);
-    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-    script.write("#!/bin/sh\n[ \"$3\" = 3 ] && exit 1\nexec '" +
-                 QFile::encodeName(QCoreApplication::applicationDirPath() + "/../tools/decode/pictolarium-decode") +
-                 "' \"$@\"\n");
-    script.close();
-    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    const auto drawn = PDFSession::open(QUrl::fromLocalFile(refused));
+    const auto drawn = PDFSession::open(QUrl::fromLocalFile(pdfWithSecrets(third)));
     const QUrl page = drawn->render(0).url;
-    Card shown(page, drawn);
-    IsolatedDecode::setProgram(child);
-    shown.view()->redact();
-    shown.settle();
-    IsolatedDecode::setProgram(QString());
+    ReviewCard shown(page, drawn);
+    {
+        const ChildScript refuses(third, "[ \"$3\" = 3 ] && exit 1");
+        shown.view()->redact();
+        shown.settle();
+    }
     EXPECT_TRUE(toastText().startsWith(QStringLiteral("Can't scan page 4: "))) << toastText().toStdString();
     EXPECT_FALSE(QFileInfo::exists(third.filePath(QStringLiteral(".pages/Four p1 redacted.png"))));
-    QImage edited(QImage(page.toLocalFile()).size(), QImage::Format_RGB32);
-    edited.fill(Qt::green);
-    QTest::qWait(20);
-    ShotFiles::write(edited, page);
+    repaint(page, Qt::green);
     ASSERT_TRUE(drawn->commit(page)) << drawn->failure().toStdString();
-    const QImage number = drawn->render(2).image;
-    int dark = 0;
-    for (int x = 0; x < number.width(); ++x)
-        dark += qGray(number.pixel(x, 125)) < 40;
-    EXPECT_LT(dark, number.width() / 4) << "the number is shown as it was, not covered";
+    EXPECT_FALSE(numberCovered(drawn->render(2).image)) << "the number is shown as it was";
 }
 
 TEST(RedactCard, ClosingWhileOtherPagesAreRedactedLeavesOneWholeDocument) {
@@ -241,11 +181,8 @@ TEST(RedactCard, ClosingWhileOtherPagesAreRedactedLeavesOneWholeDocument) {
     const QString path = pdfWithSecrets(dir);
     const auto session = PDFSession::open(QUrl::fromLocalFile(path));
     const QUrl page = session->render(0).url;
-    Card card(page, session);
-    QImage edited(QImage(page.toLocalFile()).size(), QImage::Format_RGB32);
-    edited.fill(Qt::green);
-    QTest::qWait(20);
-    ShotFiles::write(edited, page);
+    ReviewCard card(page, session);
+    repaint(page, Qt::green);
     card.view()->redact();
     // The close commits the shown page into the same document while the worker replaces page 3.
     card.panel->close();
@@ -260,7 +197,7 @@ TEST(RedactCard, ClosingWhileOtherPagesAreRedactedLeavesOneWholeDocument) {
 TEST(RedactCard, RenamingFromTheCardKeepsTheReviewWorking) {
     QTemporaryDir dir;
     const QUrl source = secrets(dir);
-    Card card(source);
+    ReviewCard card(source);
     card.view()->redact();
     card.settle();
     const QUrl redacted = card.view()->shot().fileURL;

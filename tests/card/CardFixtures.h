@@ -1,0 +1,119 @@
+#pragma once
+// What the card tests share: a card of their own on a picture file, the toast's text, a page picture changed
+// in place, and a decoding child that runs a few lines of shell first.
+
+#include "FakeCardClock.h"
+#include "card/PDFSession.h"
+#include "card/ThumbnailPanel.h"
+#include "card/ThumbnailView.h"
+#include "imaging/IsolatedDecode.h"
+#include "imaging/ShotFiles.h"
+#include "platform/EscapeKeyGrab.h"
+#include "platform/fake/FakePointerWatch.h"
+#include "ui/Toast.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QLabel>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QPointer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace CardFixtures {
+
+using Hold = CardLifetime::Hold;
+
+inline QString toastText() {
+    QWidget* toast = Toast::current();
+    QLabel* label = toast ? toast->findChild<QLabel*>() : nullptr;
+    return label ? label->text() : QString();
+}
+
+class QuietEscape : public EscapeKeyGrab {
+public:
+    bool setActive(bool) override { return true; }
+};
+
+// A card shown on `file` (a PDF's page when `pdf` is given), with time and pointer of the test's own.
+struct Card {
+    explicit Card(const QUrl& file, std::shared_ptr<PDFSession> pdf = nullptr, const QString& appName = {}) {
+        ThumbnailPanel::Services s;
+        s.clock = std::make_unique<FakeCardClock>();
+        s.escape = std::make_unique<QuietEscape>();
+        s.pointerWatch = [] { return std::make_unique<FakePointerWatch>(); };
+        s.pointer = [] { return QPoint(5, 5); };
+        panel = new ThumbnailPanel(Shot{file, QImage(file.toLocalFile()), appName, std::nullopt}, std::nullopt,
+                                   std::move(pdf), std::move(s));
+        panel->show(QPointF(400, 300));
+    }
+    ~Card() {
+        delete panel.data();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    ThumbnailView* view() const { return panel->view(); }
+    bool held(Hold reason) const { return panel->lifetime().isHeldFor(reason); }
+    void settle() const {
+        EXPECT_TRUE(QTest::qWaitFor([this] { return !view()->isBusy(); }, 60000));
+    }
+    QPointer<ThumbnailPanel> panel;
+};
+
+// A PDF of `pages` A5 pages, each with its line of text in plain dark type.
+inline QString pdfOf(const QTemporaryDir& dir, const QString& name, const QStringList& pages) {
+    const QString path = dir.filePath(name);
+    QPdfWriter writer(path);
+    writer.setPageSize(QPageSize(QPageSize::A5));
+    writer.setResolution(72);
+    QPainter painter(&writer);
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(16);
+    painter.setFont(font);
+    for (qsizetype i = 0; i < pages.size(); ++i) {
+        if (i > 0)
+            writer.newPage();
+        painter.drawText(30, 60, pages[i]);
+    }
+    return path;
+}
+
+// A grey picture of `size` saved as `name` in `dir`.
+inline QUrl greyFile(const QTemporaryDir& dir, const QString& name, QSize size) {
+    QImage picture(size, QImage::Format_RGB32);
+    picture.fill(Qt::gray);
+    picture.save(dir.filePath(name));
+    return QUrl::fromLocalFile(dir.filePath(name));
+}
+
+// A picture of one colour written over `page`, dated clearly after it was drawn.
+inline void repaint(const QUrl& page, QColor colour, bool alpha = false) {
+    QImage picture(QImage(page.toLocalFile()).size(), alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    picture.fill(colour);
+    if (alpha)
+        picture.setPixelColor(0, 0, Qt::transparent);
+    QTest::qWait(20);
+    ShotFiles::write(picture, page);
+}
+
+// A decoding program that runs `body` first, then the real one; it is used while alive.
+class ChildScript {
+public:
+    ChildScript(const QTemporaryDir& dir, const QByteArray& body) {
+        const QString path = dir.filePath(QStringLiteral("decode.sh"));
+        QFile script(path);
+        script.open(QIODevice::WriteOnly);
+        script.write("#!/bin/sh\n" + body + "\nexec '" +
+                     QFile::encodeName(QCoreApplication::applicationDirPath() +
+                                       QStringLiteral("/../tools/decode/pictolarium-decode")) +
+                     "' \"$@\"\n");
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        IsolatedDecode::setProgram(path);
+    }
+    ~ChildScript() { IsolatedDecode::setProgram(QString()); }
+};
+
+} // namespace CardFixtures
