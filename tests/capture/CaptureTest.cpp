@@ -312,7 +312,6 @@ TEST_F(CaptureTest, SliceCallsTheCompletionOnceOnTheMainThread) {
 }
 
 TEST_F(CaptureTest, AFolderThatCannotTakeScreenshotsIsNamedWithTheCause) {
-    const QString home = QDir::homePath();
     const QString root = dir.filePath(QStringLiteral("pictures"));
     ASSERT_TRUE(QDir().mkpath(root));
     auto touch = [](const QString& path) {
@@ -328,9 +327,6 @@ TEST_F(CaptureTest, AFolderThatCannotTakeScreenshotsIsNamedWithTheCause) {
         Capture::folderProblem(root + QStringLiteral("/file")).contains(QStringLiteral("is a file, not a folder")));
     const QString under = Capture::folderProblem(root + QStringLiteral("/file/Pictolarium"));
     EXPECT_TRUE(under.contains(QStringLiteral("/file\u201d is a file, not a folder"))) << under.toStdString();
-    // Under the home folder the path is shown the short way.
-    if (root.startsWith(home))
-        EXPECT_TRUE(under.contains(QStringLiteral("\u201c~/"))) << under.toStdString();
     if (geteuid() != 0) { // permissions do not stop root
         const QString locked = root + QStringLiteral("/locked");
         ASSERT_TRUE(QDir().mkpath(locked));

@@ -66,19 +66,12 @@ TEST(IsolatedDecode, DecodesWithTheClaimedReaderAndCopiesTheBytesItDecoded) {
     EXPECT_TRUE(near(result.image.pixelColor(8, 8), Qt::red));
     EXPECT_EQ(folder.read(QStringLiteral("copy.jpg")), jpeg);
 
-    // A PDF gives its first page, white where it draws nothing, with its page count and size.
-    folder.write(QStringLiteral("doc.pdf"), pdf({QSizeF(300, 200), QSizeF(100, 100)}));
+    // Small, a one-colour WebP decodes: refused when huge, it is the memory limit that stops it.
     folder.write(QStringLiteral("small.webp"), oneColourWebp(64, 48));
     const auto small = decode(folder.path(QStringLiteral("small.webp")), ImageFormat::webp);
     ASSERT_TRUE(small.ok()) << small.failure.toStdString();
     EXPECT_EQ(small.image.size(), QSize(64, 48));
     EXPECT_EQ(small.image.pixelColor(10, 10), QColor(48, 128, 192));
-
-    const auto page = decode(folder.path(QStringLiteral("doc.pdf")), ImageFormat::pdf);
-    ASSERT_TRUE(page.ok()) << page.failure.toStdString();
-    EXPECT_EQ(page.pageCount, 2);
-    EXPECT_EQ(page.pagePoints, QSizeF(300, 200));
-    EXPECT_EQ(page.image.size(), QSize(600, 400));
 }
 
 TEST(IsolatedDecode, RefusesHostileAndBrokenFilesWithAReason) {
@@ -91,7 +84,6 @@ TEST(IsolatedDecode, RefusesHostileAndBrokenFilesWithAReason) {
         const char* failure;
     };
     const Case cases[] = {
-        {"cut.png", png.left(png.size() / 2), ImageFormat::png, "it is not a readable PNG picture"},
         {"huge.png", pngClaiming(60000, 60000), ImageFormat::png, "the picture is too large"},
         // 32 bytes that decode to a gigabyte: the memory limit holds for every decoder.
         {"huge.webp", oneColourWebp(16383, 16383), ImageFormat::webp, "the picture is too large"},

@@ -97,7 +97,6 @@ TEST(PngThumbnail, HeaderSizesIncludeHeicAsShown) {
     const QImage stored = markers(3, 2, 16);
     EXPECT_EQ(ImageCodec::pictureSize(heic(stored)), QSize(48, 32));
     EXPECT_EQ(ImageCodec::pictureSize(heic(stored, 6)), QSize(32, 48));
-    EXPECT_EQ(ImageCodec::pictureSize(encoded(stored, "png")), QSize(48, 32));
     EXPECT_EQ(ImageCodec::pictureSize(pngClaiming(65535, 65535)), QSize(65535, 65535));
     EXPECT_FALSE(ImageCodec::pictureSize(heic(stored).left(40)).isValid());
 }
