@@ -10,17 +10,12 @@ namespace {
 
 class PlainEditor : public EditorWindow {
 public:
-    PlainEditor() : EditorWindow(picture(), 0, false, QStringLiteral("Pictolarium Crop")) {}
+    PlainEditor()
+        : EditorWindow(Shot{QUrl(), QImage(40, 30, QImage::Format_RGB32), {}, {}}, 0, false,
+                       QStringLiteral("Pictolarium Crop")) {}
 
 protected:
     void finish() override {}
-
-private:
-    static Shot picture() {
-        QImage image(40, 30, QImage::Format_RGB32);
-        image.fill(Qt::gray);
-        return Shot{QUrl(), image, {}, {}};
-    }
 };
 
 } // namespace

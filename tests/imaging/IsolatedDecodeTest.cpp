@@ -10,12 +10,14 @@ using namespace PictureFiles;
 
 namespace {
 
-IsolatedDecode::Result decode(const QString& path, ImageFormat format, const QString& copyTo = {}) {
+IsolatedDecode::Result decode(const QString& path, ImageFormat format, const QString& copyTo = {},
+                              int timeLimitMs = IsolatedDecode::timeLimitMs) {
     IsolatedDecode::Job job;
     job.source = path;
     job.pdf = format == ImageFormat::pdf;
     job.format = format;
     job.copyTo = copyTo;
+    job.timeLimitMs = timeLimitMs;
     return IsolatedDecode::run(job);
 }
 
@@ -107,11 +109,7 @@ TEST(IsolatedDecode, RefusesHostileAndBrokenFilesWithAReason) {
 TEST(IsolatedDecode, APageThatTakesTooLongOrInflatesTooFarIsStoppedWithinItsLimits) {
     Folder folder;
     folder.write(QStringLiteral("busy.pdf"), HostilePdfs::busyPage(2'000'000));
-    IsolatedDecode::Job job;
-    job.source = folder.path(QStringLiteral("busy.pdf"));
-    job.pdf = true;
-    job.timeLimitMs = 1000;
-    const auto busy = IsolatedDecode::run(job);
+    const auto busy = decode(folder.path(QStringLiteral("busy.pdf")), ImageFormat::pdf, {}, 1000);
     EXPECT_FALSE(busy.ok());
     EXPECT_EQ(busy.failure.toStdString(), "it takes too long to read");
 
