@@ -339,9 +339,8 @@ TEST_F(AnnotateCanvasTest, StyleChangesAndUndoKeys) {
     canvas->setFilled(true);
     EXPECT_EQ(undoSteps(), 3);
 
-    QTest::keyClick(canvas.get(), Qt::Key_Z, Qt::ControlModifier);
-    QTest::keyClick(canvas.get(), Qt::Key_Z, Qt::ControlModifier);
-    QTest::keyClick(canvas.get(), Qt::Key_Z, Qt::ControlModifier);
+    for (int i = 0; i < 3; ++i)
+        QTest::keyClick(canvas.get(), Qt::Key_Z, Qt::ControlModifier);
     EXPECT_FALSE(canvas->shapes[0].filled);
     EXPECT_EQ(canvas->shapes[0].color, palette()[0]);
     QTest::keyClick(canvas.get(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);

@@ -188,7 +188,9 @@ TEST_F(AnnotationRenderTest, SheetOfEveryKind) {
     QPainter text(&picture);
     text.setFont(UI::font(22));
     for (int y = 40; y < H; y += 60)
-        text.drawText(20, y, QStringLiteral("Quarterly numbers are in the attached sheet; reply before Friday."));
+        text.drawText(20, y,
+                      QStringLiteral("Quarterly numbers are in the attached sheet; reply before Friday please. "
+                                     "The review moves to Thursday at ten."));
     text.end();
     QImage sig = plain(120, 50, Qt::transparent);
     QPainter ink(&sig);
