@@ -83,6 +83,7 @@ TEST_F(AnnotateCanvasTest, TwoPointToolsNeedARealDrag) {
     drag({100, 100}, {105, 100});
     ASSERT_EQ(canvas->shapes.size(), 1u);
     EXPECT_EQ(std::get<Arrow>(canvas->shapes[0].kind).head, QPointF(105, 100));
+    EXPECT_EQ(canvas->shapes[0].width, 2) << "one stroke unit";
     canvas->setTool(Tool::Box);
     drag({300, 100}, {400, 103});
     EXPECT_EQ(canvas->shapes.size(), 1u);
@@ -306,6 +307,8 @@ TEST_F(AnnotateCanvasTest, ThicknessByNudgeAndWheelStopsAtItsLimits) {
     EXPECT_FALSE(canvas->history().canUndo());
     // With nothing selected the tool's own thickness moves.
     canvas->selected.reset();
+    canvas->nudgeThickness(1.15);
+    EXPECT_EQ(canvas->hintText, QStringLiteral("Thickness 115 %"));
     nudge(1.15);
     EXPECT_EQ(canvas->thickness(), 10);
 
