@@ -44,24 +44,18 @@ bool reddish(QRgb p) {
     return qRed(p) > 180 && qGreen(p) < 120 && qBlue(p) < 120;
 }
 
-// Rows (or columns) between the first and the last pixel that passes, inside a band.
-std::pair<int, int> extent(const QImage& image, const QRect& band, bool rows, const std::function<bool(QRgb)>& ink) {
-    int first = -1, last = -1;
-    const int count = rows ? band.height() : band.width();
-    for (int i = 0; i < count; ++i) {
-        bool any = false;
-        const int other = rows ? band.width() : band.height();
-        for (int j = 0; j < other && !any; ++j) {
-            const QPoint at = rows ? QPoint(band.x() + j, band.y() + i) : QPoint(band.x() + i, band.y() + j);
-            any = ink(image.pixel(at));
-        }
-        if (any) {
-            last = (rows ? band.y() : band.x()) + i;
-            if (first < 0)
-                first = last;
-        }
-    }
-    return {first, last};
+// The bounding box of the pixels inside a band that pass.
+QRect inked(const QImage& image, const QRect& band, const std::function<bool(QRgb)>& ink) {
+    QRect box;
+    for (int y = band.top(); y <= band.bottom(); ++y)
+        for (int x = band.left(); x <= band.right(); ++x)
+            if (ink(image.pixel(x, y)))
+                box |= QRect(x, y, 1, 1);
+    return box;
+}
+
+double middle(const QRect& r) {
+    return (r.top() + r.bottom() + 1) / 2.0;
 }
 
 const Color red = palette()[0];
@@ -71,16 +65,11 @@ const Color red = palette()[0];
 TEST_F(AnnotationRenderTest, ArrowHeadSpansItsLastFourAndAHalfWidths) {
     // Width 4 from (20, 50) to (120, 50): the head runs from x = 102 to 120 and is 18 pixels across.
     const QImage out = drawn(plain(200, 100), {Shape{Arrow{{20, 50}, {120, 50}}, red, 4, false, {}}});
-    const auto [left, right] = extent(out, QRect(90, 30, 40, 40), false, [](QRgb p) { return reddish(p); });
-    EXPECT_NEAR(right, 119, 1);
-    const auto [top, bottom] = extent(out, QRect(103, 30, 1, 40), true, reddish);
-    EXPECT_NEAR(bottom - top + 1, 17, 2); // just behind the base the head is nearly its full 18
+    EXPECT_NEAR(inked(out, QRect(90, 30, 40, 40), reddish).right(), 119, 1);
+    EXPECT_NEAR(inked(out, QRect(103, 30, 1, 40), reddish).height(), 17, 2); // just behind the base: nearly 18
     // The shaft ends where the head begins: just before it, only the 4 wide shaft is red.
-    for (int x : {60, 99}) {
-        const auto [shaftTop, shaftBottom] = extent(out, QRect(x, 30, 1, 40), true, reddish);
-        EXPECT_NEAR(shaftBottom - shaftTop + 1, 4, 1) << x;
-    }
-    Q_UNUSED(left);
+    for (int x : {60, 99})
+        EXPECT_NEAR(inked(out, QRect(x, 30, 1, 40), reddish).height(), 4, 1) << x;
     // The halo: white at 0.55 behind colours, black at 0.5 behind white.
     EXPECT_EQ(AnnotationRenderer::haloColor(red), QColor::fromRgbF(1, 1, 1, 0.55f));
     EXPECT_EQ(AnnotationRenderer::haloColor(white()), QColor::fromRgbF(0, 0, 0, 0.5f));
@@ -114,41 +103,37 @@ TEST_F(AnnotationRenderTest, TextSizeLinesAndNumberMarkers) {
     for (double width : {1.0, 3.0}) {
         const double size = width == 1 ? 28 : 42;
         const QImage out = drawn(plain(300, 300), {Shape{Text{QStringLiteral("H"), {20, 200}}, red, width, false, {}}});
-        const auto [top, bottom] = extent(out, QRect(0, 0, 300, 300), true, inkOf);
-        EXPECT_NEAR(bottom - top + 1, AnnotationFont::capHeight(size), 1.5) << width;
+        const QRect ink = inked(out, out.rect(), inkOf);
+        EXPECT_NEAR(ink.height(), AnnotationFont::capHeight(size), 1.5) << width;
         // The anchor sits half a cap height above the baseline.
-        EXPECT_NEAR((top + bottom + 1) / 2.0, 300 - 200, 1.5) << width;
+        EXPECT_NEAR(middle(ink), 300 - 200, 1.5) << width;
     }
     // "H\n\nH" draws three lines 1.2 x 28 apart, the middle one empty.
     const QImage lines = drawn(plain(300, 300), {Shape{Text{QStringLiteral("H\n\nH"), {20, 250}}, red, 1, false, {}}});
-    const auto [firstTop, firstBottom] = extent(lines, QRect(0, 0, 300, 110), true, inkOf);
-    const auto [thirdTop, thirdBottom] = extent(lines, QRect(0, 90, 300, 210), true, inkOf);
-    EXPECT_NEAR(thirdTop - firstTop, 2 * 1.2 * 28, 1.5);
-    EXPECT_EQ(extent(lines, QRect(0, firstBottom + 3, 300, thirdTop - firstBottom - 6), true, inkOf).first, -1);
-    Q_UNUSED(thirdBottom);
+    const QRect first = inked(lines, QRect(0, 0, 300, 110), inkOf), third = inked(lines, QRect(0, 90, 300, 210), inkOf);
+    EXPECT_NEAR(third.top() - first.top(), 2 * 1.2 * 28, 1.5);
+    EXPECT_TRUE(inked(lines, QRect(0, first.bottom() + 3, 300, third.top() - first.bottom() - 6), inkOf).isNull());
 
     // Width 4: a circle of radius 20 with digits of size 25, white on colours, black on white.
-    const QImage number = drawn(plain(100, 100), {
-                                                     Shape{Number{8, {50, 50}}, red, 4, false, {}},
-                                                 });
-    const auto [circleLeft, circleRight] = extent(number, QRect(0, 50, 100, 1), false, reddish);
-    EXPECT_NEAR(circleRight - circleLeft + 1, 40, 2);
+    const QImage number = drawn(plain(100, 100), {Shape{Number{8, {50, 50}}, red, 4, false, {}}});
+    EXPECT_NEAR(inked(number, QRect(0, 50, 100, 1), reddish).width(), 40, 2);
     const auto whiteInk = [](QRgb p) { return qRed(p) > 200 && qGreen(p) > 200 && qBlue(p) > 200; };
-    const auto [digitTop, digitBottom] = extent(number, QRect(35, 35, 30, 30), true, whiteInk);
-    EXPECT_NEAR(digitBottom - digitTop + 1, AnnotationFont::capHeight(25, true), 1.5);
-    EXPECT_NEAR((digitTop + digitBottom + 1) / 2.0, 50, 1);
+    const QRect digit = inked(number, QRect(35, 35, 30, 30), whiteInk);
+    EXPECT_NEAR(digit.height(), AnnotationFont::capHeight(25, true), 1.5);
+    EXPECT_NEAR(middle(digit), 50, 1);
     const QImage onWhite = drawn(plain(100, 100), {Shape{Number{8, {50, 50}}, white(), 4, false, {}}});
-    const auto darkInk = [](QRgb p) { return qRed(p) < 60; };
-    const auto [darkTop, darkBottom] = extent(onWhite, QRect(42, 36, 16, 28), true, darkInk);
-    EXPECT_NEAR(darkBottom - darkTop + 1, AnnotationFont::capHeight(25, true), 1.5);
+    EXPECT_NEAR(inked(onWhite, QRect(42, 36, 16, 28), [](QRgb p) { return qRed(p) < 60; }).height(),
+                AnnotationFont::capHeight(25, true), 1.5);
 }
 
 TEST_F(AnnotationRenderTest, HighlighterMultipliesAtSixWidths) {
     const QImage picture = plain(200, 100, QColor(200, 200, 200));
     const Color halfYellow{1, 0.75, 0, 0.2}; // the colour's own alpha is replaced by 0.45
+    const auto height = [](const QImage& out) {
+        return inked(out, QRect(100, 0, 1, 100), [](QRgb p) { return qBlue(p) < 190; }).height();
+    };
     const QImage out = drawn(picture, {Shape{Highlight{{{20, 50}, {180, 50}}}, halfYellow, 3, false, {}}});
-    const auto [top, bottom] = extent(out, QRect(100, 0, 1, 100), true, [](QRgb p) { return qBlue(p) < 190; });
-    EXPECT_NEAR(bottom - top + 1, 18, 1);
+    EXPECT_NEAR(height(out), 18, 1);
     // Multiply at 0.45: blue 200 -> 200 x (1 - 0.45) = 110; red stays.
     EXPECT_NEAR(qBlue(out.pixel(100, 50)), 110, 3);
     EXPECT_NEAR(qRed(out.pixel(100, 50)), 200, 3);
@@ -159,9 +144,7 @@ TEST_F(AnnotationRenderTest, HighlighterMultipliesAtSixWidths) {
     const QImage long_ = drawn(picture, {Shape{Highlight{many}, halfYellow, 3, false, {}}});
     for (int x : {28, 36, 100})
         EXPECT_NEAR(qBlue(long_.pixel(x, 50)), 110, 3) << x;
-    EXPECT_NEAR(extent(long_, QRect(100, 0, 1, 100), true, [](QRgb p) { return qBlue(p) < 190; }).second -
-                    extent(long_, QRect(100, 0, 1, 100), true, [](QRgb p) { return qBlue(p) < 190; }).first + 1,
-                18, 1);
+    EXPECT_NEAR(height(long_), 18, 1);
 }
 
 TEST_F(AnnotationRenderTest, FlattenedPictureHoldsNoDecoration) {
@@ -200,31 +183,24 @@ TEST_F(AnnotationRenderTest, HostileShapesDrawWithoutHarm) {
 
 TEST_F(AnnotationRenderTest, SheetOfEveryKind) {
     // Three rows at thickness 1, 3 and 5 over a picture with text to blur and highlight.
-    const int W = 2000, H = 1100;
-    QImage picture(W, H, QImage::Format_ARGB32_Premultiplied);
-    picture.fill(QColor(236, 238, 242));
-    {
-        QPainter p(&picture);
-        p.setFont(UI::font(22));
-        p.setPen(QColor(40, 40, 48));
-        for (int y = 40; y < H; y += 60)
-            p.drawText(20, y,
-                       QStringLiteral("Quarterly numbers are in the attached sheet; reply before Friday please. "
-                                      "The review moves to Thursday at ten."));
-    }
-    QImage sig(120, 50, QImage::Format_ARGB32_Premultiplied);
-    sig.fill(Qt::transparent);
-    {
-        QPainter p(&sig);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setPen(QPen(Qt::black, 3));
-        p.drawPath([] {
-            QPainterPath path(QPointF(5, 40));
-            path.cubicTo(30, -10, 40, 60, 70, 20);
-            path.cubicTo(85, 0, 95, 45, 115, 15);
-            return path;
-        }());
-    }
+    const int H = 1100;
+    QImage picture = plain(2000, H, QColor(236, 238, 242));
+    QPainter text(&picture);
+    text.setFont(UI::font(22));
+    for (int y = 40; y < H; y += 60)
+        text.drawText(20, y,
+                      QStringLiteral("Quarterly numbers are in the attached sheet; reply before Friday please. "
+                                     "The review moves to Thursday at ten."));
+    text.end();
+    QImage sig = plain(120, 50, Qt::transparent);
+    QPainter ink(&sig);
+    ink.setRenderHint(QPainter::Antialiasing);
+    ink.setPen(QPen(Qt::black, 3));
+    QPainterPath stroke(QPointF(5, 40));
+    stroke.cubicTo(30, -10, 40, 60, 70, 20);
+    stroke.cubicTo(85, 0, 95, 45, 115, 15);
+    ink.drawPath(stroke);
+    ink.end();
     const double u = strokeUnit(H);
     std::vector<Shape> shapes;
     int row = 0;
