@@ -18,8 +18,21 @@ struct Clock {
     }
 };
 
-double hueOf(const QColor& c) {
-    return c.hsvHueF();
+// The layer tree painted at a moment into an image of its size, y up as the layers are laid out.
+QImage paint(LayerRenderer& renderer, const Layer& root, double t, QColor fill = Qt::black) {
+    const QSize size = root.frame().size().toSize();
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(fill);
+    QPainter p(&image);
+    p.translate(0, size.height());
+    p.scale(1, -1);
+    renderer.paint(p, root, t);
+    return image;
+}
+
+QImage paint(const Layer& root, double t) {
+    LayerRenderer renderer;
+    return paint(renderer, root, t);
 }
 
 } // namespace
@@ -101,7 +114,7 @@ TEST(TourKit, GlassTilesTakeTheirColoursAndRhythmFromTheHue) {
         const LayerPtr tile = kit.glassTile({0, 0, 160, 110}, hue, flip);
         return tile->sublayers().at(1)->colors;
     };
-    EXPECT_NEAR(hueOf(pictureColours(0.9, false).at(1)), 0.02, 1e-3);
+    EXPECT_NEAR(pictureColours(0.9, false).at(1).hsvHueF(), 0.02, 1e-3);
     EXPECT_EQ(pictureColours(0.3, true).at(0), pictureColours(0.3, false).at(1));
 
     for (const auto& [hue, begin, period] : {std::tuple{0.0, 51.5, 6.0}, std::tuple{1.0, 55.5, 9.0}}) {
@@ -119,10 +132,6 @@ TEST(TourKit, GlassTilesTakeTheirColoursAndRhythmFromTheHue) {
 
 TEST(TourKit, PillSpacesItsIconsAndLightsOnlyARealOne) {
     TourKit kit;
-    EXPECT_EQ(kit.pill(600, 40).second.size(), 14);
-    EXPECT_EQ(TourKit::toolNames().first(), QStringLiteral("Annotate"));
-    EXPECT_EQ(TourKit::toolIcons().last(), QStringLiteral("square.grid.2x2"));
-
     const auto [bare, none] = kit.pill(300, 40, 0, QStringList{});
     EXPECT_TRUE(none.isEmpty());
     EXPECT_TRUE(bare->sublayers().isEmpty());
@@ -143,12 +152,9 @@ TEST(TourKit, LabelsAreAtLeastTheirMinimumWide) {
     const LayerPtr wide = kit.label(QStringLiteral("Translate & summarize (beta)"), {100, 50}, 20);
     EXPECT_GT(wide->frame().width(), 120);
     EXPECT_DOUBLE_EQ(wide->frame().center().x(), 100);
-    EXPECT_TRUE(TourKit::tourImage(QStringLiteral("no-such-picture")).isNull());
 }
 
 TEST(LayerRenderer, PaintsYUpWithRotationsCounterClockwise) {
-    QImage image(100, 100, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::black);
     Layer root;
     root.setFrame({0, 0, 100, 100});
     LayerPtr red = Layer::make();
@@ -173,12 +179,7 @@ TEST(LayerRenderer, PaintsYUpWithRotationsCounterClockwise) {
     dashes->model.lineWidth = 2;
     dashes->lineDashPattern = {3, 5};
     root.addSublayer(dashes);
-    {
-        QPainter p(&image);
-        p.translate(0, 100);
-        p.scale(1, -1);
-        LayerRenderer().paint(p, root, 0);
-    }
+    const QImage image = paint(root, 0);
     EXPECT_EQ(image.pixelColor(5, 95), QColor(Qt::red)) << "the origin is at the bottom left";
     EXPECT_EQ(image.pixelColor(50, 20), QColor(Qt::green)) << "up on the screen";
     EXPECT_EQ(image.pixelColor(80, 50), QColor(Qt::black));
@@ -195,15 +196,10 @@ TEST(LayerRenderer, BlursAShadowOncePerLayerAndSize) {
     Layer root;
     root.setFrame({0, 0, 300, 200});
     root.addSublayer(kit.glassTile({40, 40, 160, 110}, 0.3, false));
-    QImage image(300, 200, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::white);
     LayerRenderer renderer;
-    for (int frame = 0; frame < 3; ++frame) {
-        QPainter p(&image);
-        p.translate(0, 200);
-        p.scale(1, -1);
-        renderer.paint(p, root, frame * 0.1);
-    }
+    QImage image;
+    for (int frame = 0; frame < 3; ++frame)
+        image = paint(renderer, root, frame * 0.1, Qt::white);
     EXPECT_EQ(renderer.cachedShadows(), 1);
     // The shadow falls below the tile (offset -8 with y up), darkening the white under it.
     EXPECT_LT(qGray(image.pixel(120, 200 - 34)), 235);
@@ -211,8 +207,6 @@ TEST(LayerRenderer, BlursAShadowOncePerLayerAndSize) {
 }
 
 TEST(LayerRenderer, MasksByAlphaAndStretchesRadialGradientsToTheBox) {
-    QImage image(200, 100, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::black);
     Layer root;
     root.setFrame({0, 0, 200, 100});
     // Opaque at the bottom, clear from the middle up (y up).
@@ -235,12 +229,7 @@ TEST(LayerRenderer, MasksByAlphaAndStretchesRadialGradientsToTheBox) {
     glow->startPoint = {0.5, 0.5};
     glow->endPoint = {1, 1};
     root.addSublayer(glow);
-    {
-        QPainter p(&image);
-        p.translate(0, 100);
-        p.scale(1, -1);
-        LayerRenderer().paint(p, root, 0);
-    }
+    const QImage image = paint(root, 0);
     EXPECT_EQ(image.pixelColor(50, 90), QColor(Qt::red)) << "kept at the bottom";
     EXPECT_EQ(image.pixelColor(50, 10), QColor(Qt::black)) << "masked away at the top";
     EXPECT_GT(image.pixelColor(150, 75).red(), 230) << "the centre of the glow";
@@ -264,17 +253,8 @@ TEST(LayerRenderer, PaintsStillLayersOnceAndKeepsMovingOnesMoving) {
     root.addSublayer(mover);
 
     LayerRenderer renderer;
-    const auto frame = [&](double t) {
-        QImage image(100, 100, QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::black);
-        QPainter p(&image);
-        p.translate(0, 100);
-        p.scale(1, -1);
-        renderer.paint(p, root, t);
-        return image;
-    };
-    const QImage early = frame(1.0);
-    const QImage late = frame(1.9);
+    const QImage early = paint(renderer, root, 1.0);
+    const QImage late = paint(renderer, root, 1.9);
     EXPECT_EQ(renderer.cachedStills(), 1);
     for (const QImage& image : {early, late})
         for (const int x : {20, 50, 80})
@@ -307,21 +287,12 @@ TEST(LayerRenderer, CopiesFollowAShadowThatMovesAndAMoverThatSprings) {
 
     LayerRenderer copying, fresh;
     fresh.copyGliding = false;
-    const auto frame = [&root](LayerRenderer& renderer, double t) {
-        QImage image(300, 200, QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::gray);
-        QPainter p(&image);
-        p.translate(0, 200);
-        p.scale(1, -1);
-        renderer.paint(p, root, t);
-        return image;
-    };
     for (int f = 0; f <= 150; ++f) {
         const double t = 1 + f / 60.0;
-        const QImage copied = frame(copying, t);
+        const QImage copied = paint(copying, root, t, Qt::gray);
         if (f != 20 && f != 45 && f != 150)
             continue;
-        const QImage reference = frame(fresh, t);
+        const QImage reference = paint(fresh, root, t, Qt::gray);
         int far = 0;
         for (int y = 0; y < 200; ++y)
             for (int x = 0; x < 300; ++x)

