@@ -1,5 +1,6 @@
 #include "onboarding/TourScene.h"
 #include "onboarding/LayerRenderer.h"
+#include "onboarding/SceneLoops.h"
 #include "onboarding/TourKit.h"
 
 #include <QMouseEvent>
@@ -157,10 +158,7 @@ TEST(TourKit, LabelsAreAtLeastTheirMinimumWide) {
 TEST(LayerRenderer, PaintsYUpWithRotationsCounterClockwise) {
     Layer root;
     root.setFrame({0, 0, 100, 100});
-    LayerPtr red = Layer::make();
-    red->setFrame({0, 0, 20, 20});
-    red->model.backgroundColor = Qt::red;
-    root.addSublayer(red);
+    root.addSublayer(scene::box({0, 0, 20, 20}, Qt::red));
     // A bar pointing right from the centre, turned a quarter counter-clockwise, points up.
     LayerPtr bar = Layer::make();
     bar->model.anchorPoint = {0, 0.5};
@@ -210,9 +208,7 @@ TEST(LayerRenderer, MasksByAlphaAndStretchesRadialGradientsToTheBox) {
     Layer root;
     root.setFrame({0, 0, 200, 100});
     // Opaque at the bottom, clear from the middle up (y up).
-    LayerPtr red = Layer::make();
-    red->setFrame({0, 0, 100, 100});
-    red->model.backgroundColor = Qt::red;
+    LayerPtr red = scene::box({0, 0, 100, 100}, Qt::red);
     LayerPtr fade = Layer::make(Layer::Type::gradient);
     fade->setFrame({0, 0, 100, 100});
     fade->colors = {Qt::black, Qt::black, Qt::transparent};
@@ -240,15 +236,9 @@ TEST(LayerRenderer, MasksByAlphaAndStretchesRadialGradientsToTheBox) {
 TEST(LayerRenderer, PaintsStillLayersOnceAndKeepsMovingOnesMoving) {
     Layer root;
     root.setFrame({0, 0, 100, 100});
-    for (int i = 0; i < 3; ++i) {
-        LayerPtr box = Layer::make();
-        box->setFrame({10.0 + 30 * i, 10, 20, 20});
-        box->model.backgroundColor = Qt::blue;
-        root.addSublayer(box);
-    }
-    LayerPtr mover = Layer::make();
-    mover->setFrame({0, 60, 20, 20});
-    mover->model.backgroundColor = Qt::red;
+    for (int i = 0; i < 3; ++i)
+        root.addSublayer(scene::box({10.0 + 30 * i, 10, 20, 20}, Qt::blue));
+    LayerPtr mover = scene::box({0, 60, 20, 20}, Qt::red);
     mover->addAnimation(QStringLiteral("x"), Animation::basic(QStringLiteral("position.x"), 10.0, 90.0, 1), 1);
     root.addSublayer(mover);
 
@@ -268,9 +258,7 @@ TEST(LayerRenderer, CopiesFollowAShadowThatMovesAndAMoverThatSprings) {
     // A gliding card whose shadow jumps down half-way, and one that springs up and then glides.
     Layer root;
     root.setFrame({0, 0, 300, 200});
-    LayerPtr card = Layer::make();
-    card->setFrame({40, 80, 100, 80});
-    card->model.backgroundColor = Qt::white;
+    LayerPtr card = scene::box({40, 80, 100, 80}, Qt::white);
     card->model.shadowOpacity = 1;
     card->model.shadowRadius = 4;
     Animation drop = Animation::keyframes(QStringLiteral("shadowOffset"), {QPointF(0, -4), QPointF(0, -40)}, {0, 0.5}, 1);

@@ -98,12 +98,8 @@ TEST(TourScenes, WelcomeEntrancesSweepAndDust) {
     const QList<Particle> dust = particles(w.at(0), T0 + 30);
     EXPECT_GE(dust.size(), 40);
     EXPECT_LE(dust.size(), 50);
-    for (const Particle& d : dust) {
-        EXPECT_GT(d.alpha, 0);
-        EXPECT_LE(d.alpha, 0.7);
-        EXPECT_GE(d.position.y(), -7);
-        EXPECT_LE(d.scale, 0.09 + 1e-9);
-    }
+    for (const Particle& d : dust)
+        EXPECT_TRUE(d.alpha > 0 && d.alpha <= 0.7 && d.position.y() >= -7 && d.scale <= 0.09 + 1e-9);
     EXPECT_TRUE(particles(w.at(0), T0).isEmpty()) << "dust only starts with the scene";
 
     EXPECT_EQ(w.scene.parallaxLayers().size(), 6);
@@ -222,9 +218,8 @@ TEST(TourScenes, LatestChipReadsTheBasketShortcut) {
         EXPECT_TRUE(near(p(chip, 1.0).backgroundColor, TourKit::sage()));
         const Layer &veil = l.at(1), &card = l.at(2);
         EXPECT_EQ(veil.frame(), l.at(0).frame()) << "the veil covers the chat window exactly";
-        for (const double t : {0.0, 1.3, 5.8, 6.0}) {
+        for (const double t : {0.0, 1.3, 5.8, 6.0})
             EXPECT_NEAR(p(card, t).opacity, 0, 1e-9) << t;
-        }
         EXPECT_NEAR(p(card, 0).transform.sx, 0.6, 1e-9);
         EXPECT_NEAR(p(card, 3).transform.sx, 1, 1e-9);
         EXPECT_NEAR(p(veil, 3).opacity, 1, 1e-9);
