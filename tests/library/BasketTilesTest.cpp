@@ -73,7 +73,7 @@ TEST(BasketTiles, TilePartsSitAtTheBottomRightOfThePictureAndTheGapIsNoTile) {
 
     const struct {
         const char *file, *badge, *name;
-    } names[] = {{"/a/b.JPG", "JPEG", "b"},  {"/a/c.gif", "GIF", "c"},       {"/a/d.heic", "HEIC", "d"},
+    } names[] = {{"/a/b.JPG", "JPEG", "b"},   {"/a/c.gif", "GIF", "c"},     {"/a/d.heic", "HEIC", "d"},
                  {"/a/README", "", "README"}, {"/a/x.y.pdf", "PDF", "x.y"}, {"/a/photo.jpeg", "JPEG", "photo"}};
     for (const auto& n : names) {
         EXPECT_EQ(ShotItem::badgeText(n.file), n.badge) << n.file;

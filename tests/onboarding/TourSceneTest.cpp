@@ -261,7 +261,8 @@ TEST(LayerRenderer, CopiesFollowAShadowThatMovesAndAMoverThatSprings) {
     LayerPtr card = scene::box({40, 80, 100, 80}, Qt::white);
     card->model.shadowOpacity = 1;
     card->model.shadowRadius = 4;
-    Animation drop = Animation::keyframes(QStringLiteral("shadowOffset"), {QPointF(0, -4), QPointF(0, -40)}, {0, 0.5}, 1);
+    Animation drop =
+        Animation::keyframes(QStringLiteral("shadowOffset"), {QPointF(0, -4), QPointF(0, -40)}, {0, 0.5}, 1);
     drop.discrete = true;
     card->addAnimation(QStringLiteral("drop"), drop, 1);
     card->addAnimation(QStringLiteral("glide"), Animation::basic(QStringLiteral("position.x"), 90.0, 100.0, 1), 1);
