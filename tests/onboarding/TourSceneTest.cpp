@@ -193,10 +193,15 @@ TEST(LayerRenderer, BlursAShadowOncePerLayerAndSize) {
     Layer root;
     root.setFrame({0, 0, 300, 200});
     root.addSublayer(kit.glassTile({40, 40, 160, 110}, 0.3, false));
+    QImage image(300, 200, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::white);
     LayerRenderer renderer;
-    QImage image;
-    for (int frame = 0; frame < 3; ++frame)
-        image = paint(renderer, root, frame * 0.1, Qt::white);
+    for (int frame = 0; frame < 3; ++frame) {
+        QPainter p(&image);
+        p.translate(0, 200);
+        p.scale(1, -1);
+        renderer.paint(p, root, frame * 0.1);
+    }
     EXPECT_EQ(renderer.cachedShadows(), 1);
     // The shadow falls below the tile (offset -8 with y up), darkening the white under it.
     EXPECT_LT(qGray(image.pixel(120, 200 - 34)), 235);
