@@ -73,8 +73,9 @@ TEST(BasketTiles, TilePartsSitAtTheBottomRightOfThePictureAndTheGapIsNoTile) {
 
     const struct {
         const char *file, *badge, *name;
-    } names[] = {{"/a/b.JPG", "JPEG", "b"},   {"/a/c.gif", "GIF", "c"},     {"/a/d.heic", "HEIC", "d"},
-                 {"/a/README", "", "README"}, {"/a/x.y.pdf", "PDF", "x.y"}, {"/a/photo.jpeg", "JPEG", "photo"}};
+    } names[] = {{"/a/Shot.png", "PNG", "Shot"},    {"/a/b.JPG", "JPEG", "b"},   {"/a/c.gif", "GIF", "c"},
+                 {"/a/d.heic", "HEIC", "d"},        {"/a/README", "", "README"}, {"/a/x.y.pdf", "PDF", "x.y"},
+                 {"/a/photo.jpeg", "JPEG", "photo"}};
     for (const auto& n : names) {
         EXPECT_EQ(ShotItem::badgeText(n.file), n.badge) << n.file;
         EXPECT_EQ(ShotItem::displayName(n.file), n.name) << n.file;

@@ -86,12 +86,13 @@ TEST(LayerEngine, LaterAnimationsWinAndAdditiveOnesAdd) {
     to.duration = 1;
     EXPECT_NEAR(number(at({to}, 10.5), "opacity"), 0.75, 1e-9);
 
-    // Replacing a key moves it last, so it wins over those added since.
+    // Replacing a key moves it last, so it wins over those added since; a begin time of zero means now.
     Layer layer;
     layer.addAnimation(QStringLiteral("a"), fade(0, 0, 10), 3);
     layer.addAnimation(QStringLiteral("b"), fade(1, 1, 10), 3);
     layer.addAnimation(QStringLiteral("a"), fade(0.25, 0.25, 10), 3);
     ASSERT_EQ(layer.animations().size(), 2);
+    EXPECT_DOUBLE_EQ(layer.animation(QStringLiteral("a"))->beginTime, 3);
     EXPECT_DOUBLE_EQ(presentation(layer, 4).opacity, 0.25);
 }
 

@@ -78,6 +78,7 @@ TEST(Onboarding, PagesShowTheUsersOwnKeysAndWheelKey) {
     Onboarding& tour = f.open();
     const QList<Onboarding::Page> pages = tour.pages();
     ASSERT_EQ(pages.size(), 8);
+    EXPECT_EQ(pages.at(0).title, QStringLiteral("Meet Pictolarium"));
     EXPECT_EQ(Onboarding::capWords(*pages.at(1).keys), (QStringList{"Ctrl", "Alt", "K"}));
     EXPECT_EQ(Onboarding::capWords(*pages.at(2).keys), (QStringList{"Ctrl", "Alt", "K"}));
     EXPECT_EQ(Onboarding::capWords(*pages.at(4).keys), (QStringList{"Super", "Shift", "S"})) << "damaged: the default";
