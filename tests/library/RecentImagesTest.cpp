@@ -96,21 +96,11 @@ TEST(RecentImages, ACutShortWalkStillHasTheRecentListAndTheUsualFolders) {
     put(h + "/Music/unlisted.png");
     put(h + "/Code/node_modules/listed.png");
     put(h + "/Documents/a/b/too-deep-for-the-scan.png");
-    const QByteArray hb = h.toUtf8();
-    const QByteArray xbel = "<?xml version=\"1.0\"?>\n<xbel version=\"1.0\">\n"
-                            "<bookmark href=\"file://" +
-                            hb +
-                            "/Music/cover.png\"/>\n"
-                            "<bookmark href=\"file://" +
-                            hb +
-                            "/Code/node_modules/listed.png\"/>\n"
-                            "<bookmark href=\"file://" +
-                            hb +
-                            "/../outside.png\"/>\n"
-                            "<bookmark href=\"file:///etc/hostname.png\"/>\n"
-                            "<bookmark href=\"https://example.org/x.png\"/>\n"
-                            "<bookmark href=\"file://" +
-                            hb + "/Music/unlisted.png\"/>\n";
+    QByteArray xbel = "<?xml version=\"1.0\"?>\n<xbel version=\"1.0\">\n";
+    for (const QString& href : {"file://" + h + "/Music/cover.png", "file://" + h + "/Code/node_modules/listed.png",
+                                "file://" + h + "/../outside.png", QString("file:///etc/hostname.png"),
+                                QString("https://example.org/x.png"), "file://" + h + "/Music/unlisted.png"})
+        xbel += "<bookmark href=\"" + href.toUtf8() + "\"/>\n";
     // Cut off in the middle of the last entry: what came before it still counts.
     put(home.config.xbelPath, xbel.left(xbel.size() - 20));
     put(h + "/../outside.png");

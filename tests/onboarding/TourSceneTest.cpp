@@ -1,5 +1,6 @@
 #include "onboarding/TourScene.h"
 #include "onboarding/LayerRenderer.h"
+#include "onboarding/SceneLoops.h"
 #include "onboarding/TourKit.h"
 
 #include <QMouseEvent>
@@ -18,8 +19,21 @@ struct Clock {
     }
 };
 
-double hueOf(const QColor& c) {
-    return c.hsvHueF();
+// The layer tree painted at a moment into an image of its size, y up as the layers are laid out.
+QImage paint(LayerRenderer& renderer, const Layer& root, double t, QColor fill = Qt::black) {
+    const QSize size = root.frame().size().toSize();
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(fill);
+    QPainter p(&image);
+    p.translate(0, size.height());
+    p.scale(1, -1);
+    renderer.paint(p, root, t);
+    return image;
+}
+
+QImage paint(const Layer& root, double t) {
+    LayerRenderer renderer;
+    return paint(renderer, root, t);
 }
 
 } // namespace
@@ -101,7 +115,7 @@ TEST(TourKit, GlassTilesTakeTheirColoursAndRhythmFromTheHue) {
         const LayerPtr tile = kit.glassTile({0, 0, 160, 110}, hue, flip);
         return tile->sublayers().at(1)->colors;
     };
-    EXPECT_NEAR(hueOf(pictureColours(0.9, false).at(1)), 0.02, 1e-3);
+    EXPECT_NEAR(pictureColours(0.9, false).at(1).hsvHueF(), 0.02, 1e-3);
     EXPECT_EQ(pictureColours(0.3, true).at(0), pictureColours(0.3, false).at(1));
 
     for (const auto& [hue, begin, period] : {std::tuple{0.0, 51.5, 6.0}, std::tuple{1.0, 55.5, 9.0}}) {
@@ -119,10 +133,6 @@ TEST(TourKit, GlassTilesTakeTheirColoursAndRhythmFromTheHue) {
 
 TEST(TourKit, PillSpacesItsIconsAndLightsOnlyARealOne) {
     TourKit kit;
-    EXPECT_EQ(kit.pill(600, 40).second.size(), 14);
-    EXPECT_EQ(TourKit::toolNames().first(), QStringLiteral("Annotate"));
-    EXPECT_EQ(TourKit::toolIcons().last(), QStringLiteral("square.grid.2x2"));
-
     const auto [bare, none] = kit.pill(300, 40, 0, QStringList{});
     EXPECT_TRUE(none.isEmpty());
     EXPECT_TRUE(bare->sublayers().isEmpty());
@@ -132,7 +142,6 @@ TEST(TourKit, PillSpacesItsIconsAndLightsOnlyARealOne) {
     const auto [bar, centres] = kit.pill(300, 40, {}, four);
     EXPECT_EQ(centres, (QList<double>{46.5, 115.5, 184.5, 253.5}));
     EXPECT_EQ(bar->sublayers().size(), 4) << "an unknown symbol still takes its slot";
-    EXPECT_EQ(bar->sublayers().at(2)->model.position, QPointF(184.5, 20));
     EXPECT_EQ(kit.pill(300, 40, 1, four).first->sublayers().size(), 5) << "one plate";
     EXPECT_EQ(kit.pill(300, 40, 4, four).first->sublayers().size(), 4) << "no plate outside the icons";
 }
@@ -143,18 +152,12 @@ TEST(TourKit, LabelsAreAtLeastTheirMinimumWide) {
     const LayerPtr wide = kit.label(QStringLiteral("Translate & summarize (beta)"), {100, 50}, 20);
     EXPECT_GT(wide->frame().width(), 120);
     EXPECT_DOUBLE_EQ(wide->frame().center().x(), 100);
-    EXPECT_TRUE(TourKit::tourImage(QStringLiteral("no-such-picture")).isNull());
 }
 
 TEST(LayerRenderer, PaintsYUpWithRotationsCounterClockwise) {
-    QImage image(100, 100, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::black);
     Layer root;
     root.setFrame({0, 0, 100, 100});
-    LayerPtr red = Layer::make();
-    red->setFrame({0, 0, 20, 20});
-    red->model.backgroundColor = Qt::red;
-    root.addSublayer(red);
+    root.addSublayer(scene::box({0, 0, 20, 20}, Qt::red));
     // A bar pointing right from the centre, turned a quarter counter-clockwise, points up.
     LayerPtr bar = Layer::make();
     bar->model.anchorPoint = {0, 0.5};
@@ -173,12 +176,7 @@ TEST(LayerRenderer, PaintsYUpWithRotationsCounterClockwise) {
     dashes->model.lineWidth = 2;
     dashes->lineDashPattern = {3, 5};
     root.addSublayer(dashes);
-    {
-        QPainter p(&image);
-        p.translate(0, 100);
-        p.scale(1, -1);
-        LayerRenderer().paint(p, root, 0);
-    }
+    const QImage image = paint(root, 0);
     EXPECT_EQ(image.pixelColor(5, 95), QColor(Qt::red)) << "the origin is at the bottom left";
     EXPECT_EQ(image.pixelColor(50, 20), QColor(Qt::green)) << "up on the screen";
     EXPECT_EQ(image.pixelColor(80, 50), QColor(Qt::black));
@@ -211,14 +209,10 @@ TEST(LayerRenderer, BlursAShadowOncePerLayerAndSize) {
 }
 
 TEST(LayerRenderer, MasksByAlphaAndStretchesRadialGradientsToTheBox) {
-    QImage image(200, 100, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::black);
     Layer root;
     root.setFrame({0, 0, 200, 100});
     // Opaque at the bottom, clear from the middle up (y up).
-    LayerPtr red = Layer::make();
-    red->setFrame({0, 0, 100, 100});
-    red->model.backgroundColor = Qt::red;
+    LayerPtr red = scene::box({0, 0, 100, 100}, Qt::red);
     LayerPtr fade = Layer::make(Layer::Type::gradient);
     fade->setFrame({0, 0, 100, 100});
     fade->colors = {Qt::black, Qt::black, Qt::transparent};
@@ -235,12 +229,7 @@ TEST(LayerRenderer, MasksByAlphaAndStretchesRadialGradientsToTheBox) {
     glow->startPoint = {0.5, 0.5};
     glow->endPoint = {1, 1};
     root.addSublayer(glow);
-    {
-        QPainter p(&image);
-        p.translate(0, 100);
-        p.scale(1, -1);
-        LayerRenderer().paint(p, root, 0);
-    }
+    const QImage image = paint(root, 0);
     EXPECT_EQ(image.pixelColor(50, 90), QColor(Qt::red)) << "kept at the bottom";
     EXPECT_EQ(image.pixelColor(50, 10), QColor(Qt::black)) << "masked away at the top";
     EXPECT_GT(image.pixelColor(150, 75).red(), 230) << "the centre of the glow";
@@ -251,30 +240,15 @@ TEST(LayerRenderer, MasksByAlphaAndStretchesRadialGradientsToTheBox) {
 TEST(LayerRenderer, PaintsStillLayersOnceAndKeepsMovingOnesMoving) {
     Layer root;
     root.setFrame({0, 0, 100, 100});
-    for (int i = 0; i < 3; ++i) {
-        LayerPtr box = Layer::make();
-        box->setFrame({10.0 + 30 * i, 10, 20, 20});
-        box->model.backgroundColor = Qt::blue;
-        root.addSublayer(box);
-    }
-    LayerPtr mover = Layer::make();
-    mover->setFrame({0, 60, 20, 20});
-    mover->model.backgroundColor = Qt::red;
+    for (int i = 0; i < 3; ++i)
+        root.addSublayer(scene::box({10.0 + 30 * i, 10, 20, 20}, Qt::blue));
+    LayerPtr mover = scene::box({0, 60, 20, 20}, Qt::red);
     mover->addAnimation(QStringLiteral("x"), Animation::basic(QStringLiteral("position.x"), 10.0, 90.0, 1), 1);
     root.addSublayer(mover);
 
     LayerRenderer renderer;
-    const auto frame = [&](double t) {
-        QImage image(100, 100, QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::black);
-        QPainter p(&image);
-        p.translate(0, 100);
-        p.scale(1, -1);
-        renderer.paint(p, root, t);
-        return image;
-    };
-    const QImage early = frame(1.0);
-    const QImage late = frame(1.9);
+    const QImage early = paint(renderer, root, 1.0);
+    const QImage late = paint(renderer, root, 1.9);
     EXPECT_EQ(renderer.cachedStills(), 1);
     for (const QImage& image : {early, late})
         for (const int x : {20, 50, 80})
@@ -288,12 +262,11 @@ TEST(LayerRenderer, CopiesFollowAShadowThatMovesAndAMoverThatSprings) {
     // A gliding card whose shadow jumps down half-way, and one that springs up and then glides.
     Layer root;
     root.setFrame({0, 0, 300, 200});
-    LayerPtr card = Layer::make();
-    card->setFrame({40, 80, 100, 80});
-    card->model.backgroundColor = Qt::white;
+    LayerPtr card = scene::box({40, 80, 100, 80}, Qt::white);
     card->model.shadowOpacity = 1;
     card->model.shadowRadius = 4;
-    Animation drop = Animation::keyframes(QStringLiteral("shadowOffset"), {QPointF(0, -4), QPointF(0, -40)}, {0, 0.5}, 1);
+    Animation drop =
+        Animation::keyframes(QStringLiteral("shadowOffset"), {QPointF(0, -4), QPointF(0, -40)}, {0, 0.5}, 1);
     drop.discrete = true;
     card->addAnimation(QStringLiteral("drop"), drop, 1);
     card->addAnimation(QStringLiteral("glide"), Animation::basic(QStringLiteral("position.x"), 90.0, 100.0, 1), 1);
@@ -307,21 +280,12 @@ TEST(LayerRenderer, CopiesFollowAShadowThatMovesAndAMoverThatSprings) {
 
     LayerRenderer copying, fresh;
     fresh.copyGliding = false;
-    const auto frame = [&root](LayerRenderer& renderer, double t) {
-        QImage image(300, 200, QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::gray);
-        QPainter p(&image);
-        p.translate(0, 200);
-        p.scale(1, -1);
-        renderer.paint(p, root, t);
-        return image;
-    };
     for (int f = 0; f <= 150; ++f) {
         const double t = 1 + f / 60.0;
-        const QImage copied = frame(copying, t);
+        const QImage copied = paint(copying, root, t, Qt::gray);
         if (f != 20 && f != 45 && f != 150)
             continue;
-        const QImage reference = frame(fresh, t);
+        const QImage reference = paint(fresh, root, t, Qt::gray);
         int far = 0;
         for (int y = 0; y < 200; ++y)
             for (int x = 0; x < 300; ++x)
