@@ -48,15 +48,6 @@ struct Install {
     }
 };
 
-QString failureOf(const std::function<void()>& work) {
-    try {
-        work();
-    } catch (const LocalLLM::Failure& failure) {
-        return failure.message;
-    }
-    return {};
-}
-
 } // namespace
 
 TEST(LocalLLMInstall, EachInstallStateFetchesOnlyWhatIsMissing) {
@@ -154,7 +145,6 @@ TEST(LocalLLMInstall, AFailedDownloadLeavesNoPartialFileAndTheNextCallStartsAgai
         QString message;
     } cases[] = {
         {"cut", QStringLiteral("Download failed (")},
-        {"missing", QStringLiteral("Download failed (404) \u2014 check your internet connection")},
         {"closed", QStringLiteral("Download failed (Connection refused) \u2014 check your internet connection")},
     };
     for (const Case& c : cases) {

@@ -38,15 +38,6 @@ struct Installed {
     int probes() const { return int(readFile(LocalLLM::modelPath() + QStringLiteral(".health")).count('\n')); }
 };
 
-QString failureOf(const std::function<void()>& work) {
-    try {
-        work();
-    } catch (const LocalLLM::Failure& failure) {
-        return failure.message;
-    }
-    return {};
-}
-
 bool gone(int pid) {
     return ::kill(pid, 0) != 0;
 }
