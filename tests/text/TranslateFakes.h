@@ -2,6 +2,7 @@
 // A translation engine that holds every call until the test answers it, for the card's model and views.
 
 #include "imaging/UserError.h"
+#include "platform/Defaults.h"
 #include "text/TranslateModel.h"
 
 #include <QCoreApplication>
@@ -22,6 +23,12 @@ inline bool waitFor(const std::function<bool()>& condition, int ms = 5000) {
         QThread::msleep(2);
     }
     return condition();
+}
+
+// Forgets the stored default and recent target languages.
+inline void forgetLanguages() {
+    Defaults::standard().remove(QStringLiteral("translateDefault"));
+    Defaults::standard().remove(QStringLiteral("translateRecent"));
 }
 
 struct FakeEngine : std::enable_shared_from_this<FakeEngine> {

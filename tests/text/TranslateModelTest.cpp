@@ -17,15 +17,11 @@ const QString german = QStringLiteral("Der schnelle braune Fuchs springt über d
 
 class TranslateModelTest : public ::testing::Test {
 protected:
-    void SetUp() override { clear(); }
+    void SetUp() override { forgetLanguages(); }
     void TearDown() override {
         fake.close();
         waitFor([] { return false; }, 50);
-        clear();
-    }
-    static void clear() {
-        Defaults::standard().remove(QStringLiteral("translateDefault"));
-        Defaults::standard().remove(QStringLiteral("translateRecent"));
+        forgetLanguages();
     }
     std::shared_ptr<FakeEngine> holder = std::make_shared<FakeEngine>();
     FakeEngine& fake = *holder;

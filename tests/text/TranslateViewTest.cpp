@@ -1,12 +1,10 @@
 // The translate card's views over a model on a held engine.
 
 #include "text/TranslateView.h"
-#include "platform/Defaults.h"
 #include "text/TranslateFakes.h"
 #include "text/TranslatePanel.h"
 #include "text/TranslateSideView.h"
 #include "ui/GhostButton.h"
-#include "ui/Prefs.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -49,13 +47,10 @@ TEST(TranslateCard, AFailureStopsTheSpinnerAndCopyFollowsTheResult) {
     EXPECT_TRUE(side.handleKey(Qt::Key_C, Qt::ControlModifier));
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("Le renard"));
 
-    // The close button's top-right corner: 16 from the right, 18 from the top; every click calls back.
-    const QRect close = side.closeButton()->geometry();
-    EXPECT_EQ(close.size(), QSize(qRound(24 * Prefs::barScale()), qRound(24 * Prefs::barScale())));
-    EXPECT_EQ(QPoint(side.width() - close.right() - 1, close.top()), QPoint(16, 18));
+    // Every click of the close button calls back.
     side.closeButton()->click();
     side.closeButton()->click();
     EXPECT_EQ(closes, 2);
     fake->close();
-    Defaults::standard().remove(QStringLiteral("translateRecent"));
+    forgetLanguages();
 }
