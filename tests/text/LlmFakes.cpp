@@ -117,12 +117,4 @@ QStringList StatusLog::texts() const {
     return *list;
 }
 
-QStringList StatusLog::steps() const {
-    QStringList result;
-    for (const QString& text : texts())
-        if (text.endsWith(QChar(0x2026)))
-            result.append(text);
-    return result;
-}
-
 } // namespace LlmFakes

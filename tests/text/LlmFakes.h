@@ -53,8 +53,6 @@ struct StatusLog {
     StatusLog();
     ~StatusLog();
     QStringList texts() const;
-    // Texts without a progress figure.
-    QStringList steps() const;
 
 private:
     std::shared_ptr<QStringList> list;

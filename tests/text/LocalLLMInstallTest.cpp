@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -71,7 +72,7 @@ TEST(LocalLLMInstall, EachInstallStateFetchesOnlyWhatIsMissing) {
         LocalLLM::ensureDownloaded();
 
         SCOPED_TRACE(c.requests.join(QLatin1Char(' ')).toStdString());
-        EXPECT_EQ(log.steps(), c.steps);
+        EXPECT_EQ(log.texts().filter(QRegularExpression(QStringLiteral("\u2026$"))), c.steps) << "steps, no figures";
         EXPECT_EQ(install.host->requests(), c.requests);
         EXPECT_TRUE(LocalLLM::isInstalled());
         EXPECT_FALSE(LocalLLM::lastProgress().has_value());

@@ -34,7 +34,7 @@ TEST(TranslateCard, AFailureStopsTheSpinnerAndCopyFollowsTheResult) {
     TranslateView* view = side.host();
     EXPECT_FALSE(view->handleKey(Qt::Key_C, Qt::ControlModifier)) << "nothing to copy while waiting";
     fake->answer(fake->at(fake->translations, 0), QStringLiteral("Translation engine missing"), true);
-    ASSERT_TRUE(waitFor([&] { return view->model().finished(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->model().finished(); }));
     EXPECT_EQ(view->resultText()->toPlainText(), QStringLiteral("Translation engine missing"));
     EXPECT_TRUE(view->spinner()->isHidden());
     EXPECT_FALSE(view->copyButton()->isEnabled());
@@ -42,7 +42,7 @@ TEST(TranslateCard, AFailureStopsTheSpinnerAndCopyFollowsTheResult) {
     view->model().setTarget(Language(QStringLiteral("fr")));
     EXPECT_FALSE(view->spinner()->isHidden());
     fake->at(fake->translations, 1)->partial(QStringLiteral("Le renard"));
-    ASSERT_TRUE(waitFor([&] { return view->copyButton()->isEnabled(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->copyButton()->isEnabled(); }));
     EXPECT_TRUE(view->spinner()->isHidden());
     EXPECT_TRUE(side.handleKey(Qt::Key_C, Qt::ControlModifier));
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("Le renard"));

@@ -218,19 +218,14 @@ private:
     }
 
     void send(QPointer<QTcpSocket> socket, QList<QByteArray> lines, int at) {
-        if (!socket) {
+        if (!socket || at == lines.size() || lines.at(at) == "DROP") {
             --inFlight;
-            return;
-        }
-        if (at == lines.size()) {
-            writeChunk(socket, "");
-            --inFlight;
-            socket->disconnectFromHost();
-            return;
-        }
-        if (lines.at(at) == "DROP") {
-            --inFlight;
-            socket->abort();
+            if (socket && at == lines.size()) {
+                writeChunk(socket, "");
+                socket->disconnectFromHost();
+            } else if (socket) {
+                socket->abort();
+            }
             return;
         }
         const QByteArray line = lines.at(at) + (lines.at(at).isEmpty() ? "\n" : "\n\n");
