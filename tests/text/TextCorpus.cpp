@@ -88,6 +88,16 @@ public:
         return text(x, y, line, font, colour);
     }
 
+    // Lines step apart, one block together; returns the y after the last step.
+    double lines(double x, double y, double step, const QStringList& lines, const QFont& font, QColor colour) {
+        for (const QString& line : lines) {
+            text(x, y, line, font, colour);
+            y += step;
+        }
+        blocks << lines.join(u'\n');
+        return y;
+    }
+
     // Right-aligned at right.
     void textRight(double right, double y, const QString& line, const QFont& font, QColor colour) {
         text(right - QFontMetricsF(font).horizontalAdvance(line), y, line, font, colour);
@@ -254,23 +264,14 @@ Page documentationPage() {
                            QStringLiteral("library = \"Super+Shift+S\"  # hold: newest"),
                            QStringLiteral("wheel_key = \"Alt\""), QStringLiteral("sound = false")};
     s.fill(QRectF(left, y + 12, width, 30.0 + 22 * code.size()), QColor(246, 248, 250), 6);
-    double cy = y + 27;
-    for (const QString& c : code) {
-        s.text(left + 18, cy, c, font(Face::Mono, 13), QColor(36, 41, 47));
-        cy += 22;
-    }
-    s.blocks << code.join(u'\n');
+    s.lines(left + 18, y + 27, 22, code, font(Face::Mono, 13), QColor(36, 41, 47));
 
     s.text(1240, 88, QStringLiteral("On this page"), bold(Face::Inter, 12), ink);
-    QStringList toc{QStringLiteral("On this page")};
-    double ty = 116;
-    for (const QString& item : {QStringLiteral("Default keys"), QStringLiteral("Changing a key"),
-                                QStringLiteral("Conflicts"), QStringLiteral("Resetting keys")}) {
-        s.text(1240, ty, item, font(Face::Inter, 13), grey);
-        toc << item;
-        ty += 26;
-    }
-    s.blocks << toc.join(u'\n');
+    s.lines(1240, 116, 26,
+            {QStringLiteral("Default keys"), QStringLiteral("Changing a key"), QStringLiteral("Conflicts"),
+             QStringLiteral("Resetting keys")},
+            font(Face::Inter, 13), grey);
+    s.blocks.last().prepend(QStringLiteral("On this page\n"));
     return done("docs, three columns", s);
 }
 
@@ -471,15 +472,9 @@ Page qrDialog(bool dark) {
                            QStringLiteral("Never share it with anyone.")}
              : QStringList{QStringLiteral("1. Open the camera app."), QStringLiteral("2. Point it at the code."),
                            QStringLiteral("3. Tap the link that appears.")};
-    y += 14;
-    for (const QString& step : steps) {
-        s.text(320, y, step, font(Face::Inter, 14), grey);
-        y += 26;
-    }
-    s.blocks << steps.join(u'\n');
-    if (!dark) {
+    y = s.lines(320, y + 14, 26, steps, font(Face::Inter, 14), grey);
+    if (!dark)
         s.block(320, y + 16, QStringLiteral("Pairing code: 7F3K-92QD"), font(Face::Mono, 15), ink);
-    }
     auto button = [&](double right, const QString& label, QColor fill, QColor colour) {
         const QFont f = font(Face::Inter, 14);
         const double w = QFontMetricsF(f).horizontalAdvance(label) + 36;
