@@ -62,6 +62,15 @@ QString installServer(const QString& modelFolder) {
                                                               QStringLiteral("/llama-server"));
 }
 
+QString failureOf(const std::function<void()>& work) {
+    try {
+        work();
+    } catch (const LocalLLM::Failure& failure) {
+        return failure.message;
+    }
+    return {};
+}
+
 QByteArray tarGz(const QString& folder, const QStringList& members) {
     QProcess tar;
     // -P keeps member names as given, ".." included, as a hostile archive would have them.
@@ -106,14 +115,6 @@ StatusLog::~StatusLog() {
 QStringList StatusLog::texts() const {
     std::lock_guard guard(logLock);
     return *list;
-}
-
-QStringList StatusLog::steps() const {
-    QStringList result;
-    for (const QString& text : texts())
-        if (text.endsWith(QChar(0x2026)))
-            result.append(text);
-    return result;
 }
 
 } // namespace LlmFakes

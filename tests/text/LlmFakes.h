@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
 #include <ostream>
 
@@ -25,6 +26,9 @@ QString installServer(const QString& modelFolder);
 QString copyProgram(const QString& from, const QString& to);
 void writeFile(const QString& path, const QByteArray& data);
 QByteArray readFile(const QString& path);
+
+// The message of the failure the work ends with, or nothing.
+QString failureOf(const std::function<void()>& work);
 
 // A gzip-compressed tar of the members below folder.
 QByteArray tarGz(const QString& folder, const QStringList& members);
@@ -49,8 +53,6 @@ struct StatusLog {
     StatusLog();
     ~StatusLog();
     QStringList texts() const;
-    // Texts without a progress figure.
-    QStringList steps() const;
 
 private:
     std::shared_ptr<QStringList> list;

@@ -79,7 +79,7 @@ struct Outcome {
 
 Outcome chat(const std::atomic<bool>* cancel = nullptr, std::function<void()> onPartial = {}) {
     Outcome out;
-    try {
+    out.failure = failureOf([&] {
         out.text = LocalLLM::chat(
             QStringLiteral("Translate."), QStringLiteral("Hallo"), 64,
             [&](const QString& text) {
@@ -88,9 +88,7 @@ Outcome chat(const std::atomic<bool>* cancel = nullptr, std::function<void()> on
                     onPartial();
             },
             cancel);
-    } catch (const LocalLLM::Failure& failure) {
-        out.failure = failure.message;
-    }
+    });
     return out;
 }
 

@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -48,15 +49,6 @@ struct Install {
     }
 };
 
-QString failureOf(const std::function<void()>& work) {
-    try {
-        work();
-    } catch (const LocalLLM::Failure& failure) {
-        return failure.message;
-    }
-    return {};
-}
-
 } // namespace
 
 TEST(LocalLLMInstall, EachInstallStateFetchesOnlyWhatIsMissing) {
@@ -80,7 +72,7 @@ TEST(LocalLLMInstall, EachInstallStateFetchesOnlyWhatIsMissing) {
         LocalLLM::ensureDownloaded();
 
         SCOPED_TRACE(c.requests.join(QLatin1Char(' ')).toStdString());
-        EXPECT_EQ(log.steps(), c.steps);
+        EXPECT_EQ(log.texts().filter(QRegularExpression(QStringLiteral("\u2026$"))), c.steps) << "steps, no figures";
         EXPECT_EQ(install.host->requests(), c.requests);
         EXPECT_TRUE(LocalLLM::isInstalled());
         EXPECT_FALSE(LocalLLM::lastProgress().has_value());
@@ -154,7 +146,6 @@ TEST(LocalLLMInstall, AFailedDownloadLeavesNoPartialFileAndTheNextCallStartsAgai
         QString message;
     } cases[] = {
         {"cut", QStringLiteral("Download failed (")},
-        {"missing", QStringLiteral("Download failed (404) \u2014 check your internet connection")},
         {"closed", QStringLiteral("Download failed (Connection refused) \u2014 check your internet connection")},
     };
     for (const Case& c : cases) {

@@ -82,14 +82,31 @@ public:
         return x + metrics.horizontalAdvance(line);
     }
 
+    // A line that is a block of its own.
+    double block(double x, double y, const QString& line, const QFont& font, QColor colour) {
+        blocks << line;
+        return text(x, y, line, font, colour);
+    }
+
+    // Lines step apart, one block together; returns the y after the last step.
+    double lines(double x, double y, double step, const QStringList& lines, const QFont& font, QColor colour) {
+        for (const QString& line : lines) {
+            text(x, y, line, font, colour);
+            y += step;
+        }
+        blocks << lines.join(u'\n');
+        return y;
+    }
+
     // Right-aligned at right.
     void textRight(double right, double y, const QString& line, const QFont& font, QColor colour) {
         text(right - QFontMetricsF(font).horizontalAdvance(line), y, line, font, colour);
     }
 
-    // Words wrapped to the width; returns the y below the last line.
-    double paragraph(QRectF area, const QString& words, const QFont& font, QColor colour, double lineGap,
-                     QStringList* drawn = nullptr) {
+    // Words wrapped to the width, a block of their own (empty when no line fits); returns the y below the
+    // last line.
+    double paragraph(QRectF area, const QString& words, const QFont& font, QColor colour, double lineGap) {
+        QStringList drawn;
         const QFontMetricsF metrics(font);
         QStringList lines;
         QString current;
@@ -109,10 +126,10 @@ public:
             if (y + metrics.height() > area.bottom())
                 break;
             text(area.left(), y, line, font, colour);
-            if (drawn)
-                *drawn << line;
+            drawn << line;
             y += metrics.height() + lineGap;
         }
+        blocks << drawn.join(u' ');
         return y;
     }
 
@@ -141,14 +158,14 @@ void proseColumns(Sheet& sheet, const std::vector<QRectF>& columns, const QFont&
     for (size_t c = 0; c < columns.size(); ++c) {
         double top = columns[c].top();
         for (unsigned p = 0;; ++p) {
-            QStringList drawn;
             const QRectF area(columns[c].left(), top, columns[c].width(), columns[c].bottom() - top);
             const double bottom = sheet.paragraph(
                 area, TextFixtures::prose(45 + int((seed + 3 * unsigned(c) + p) % 4) * 12, seed + 7 * unsigned(c) + p),
-                face, colour, lineGap, &drawn);
-            if (drawn.isEmpty())
+                face, colour, lineGap);
+            if (sheet.blocks.last().isEmpty()) {
+                sheet.blocks.removeLast();
                 break;
-            sheet.blocks << drawn.join(u' ');
+            }
             top = bottom + paragraphGap;
         }
     }
@@ -157,13 +174,10 @@ void proseColumns(Sheet& sheet, const std::vector<QRectF>& columns, const QFont&
 Page twoColumnArticle() {
     Sheet s(QSize(1400, 1150), QColor(255, 253, 248));
     const QColor ink(28, 28, 30), grey(105, 105, 110);
-    s.text(80, 50, QStringLiteral("SCIENCE"), bold(Face::Inter, 12), QColor(185, 28, 28));
-    s.blocks << QStringLiteral("SCIENCE");
-    s.text(80, 76, QStringLiteral("How rivers shape the towns along their banks"), bold(Face::Serif, 38), ink);
-    s.blocks << QStringLiteral("How rivers shape the towns along their banks");
-    s.text(80, 136, QStringLiteral("A long look at floods, bridges and the people who rebuild them every spring"),
-           font(Face::Serif, 20), grey);
-    s.blocks << QStringLiteral("A long look at floods, bridges and the people who rebuild them every spring");
+    s.block(80, 50, QStringLiteral("SCIENCE"), bold(Face::Inter, 12), QColor(185, 28, 28));
+    s.block(80, 76, QStringLiteral("How rivers shape the towns along their banks"), bold(Face::Serif, 38), ink);
+    s.block(80, 136, QStringLiteral("A long look at floods, bridges and the people who rebuild them every spring"),
+            font(Face::Serif, 20), grey);
     s.text(80, 178, QStringLiteral("By the field desk  ·  12 min read"), font(Face::Inter, 13), grey);
     s.blocks << QStringLiteral("By the field desk · 12 min read");
     s.fill(QRectF(80, 212, 1240, 1), QColor(220, 218, 210));
@@ -175,8 +189,7 @@ Page twoColumnArticle() {
 Page wideArticle() {
     Sheet s(QSize(1920, 1080), QColor(250, 250, 250));
     const QColor ink(33, 33, 36);
-    s.text(560, 60, QStringLiteral("Field notes from the coast"), bold(Face::Inter, 32), ink);
-    s.blocks << QStringLiteral("Field notes from the coast");
+    s.block(560, 60, QStringLiteral("Field notes from the coast"), bold(Face::Inter, 32), ink);
     proseColumns(s, {QRectF(560, 130, 392, 900), QRectF(976, 130, 392, 900)}, font(Face::Inter, 16), ink, 8, 16, 211);
     return done("web article, narrow gutter", s);
 }
@@ -216,17 +229,13 @@ Page documentationPage() {
     s.fill(QRectF(256, 57, 1, 943), line);
 
     const double left = 300, width = 880;
-    s.text(left, 84, QStringLiteral("Keyboard shortcuts"), bold(Face::Inter, 30), ink);
-    s.blocks << QStringLiteral("Keyboard shortcuts");
-    QStringList drawn;
+    s.block(left, 84, QStringLiteral("Keyboard shortcuts"), bold(Face::Inter, 30), ink);
     y = s.paragraph(QRectF(left, 140, width, 200),
                     QStringLiteral("Every capture starts from one of two keys. A short tap acts at once, while holding "
                                    "the key a little longer opens a second action, so each key does two jobs without "
                                    "getting in the way of the programs you use."),
-                    font(Face::Inter, 15), ink, 7, &drawn);
-    s.blocks << drawn.join(u' ');
-    s.text(left, y + 18, QStringLiteral("Default keys"), bold(Face::Inter, 20), ink);
-    s.blocks << QStringLiteral("Default keys");
+                    font(Face::Inter, 15), ink, 7);
+    s.block(left, y + 18, QStringLiteral("Default keys"), bold(Face::Inter, 20), ink);
     y += 64;
     const QStringList rows[] = {
         {QStringLiteral("Action"), QStringLiteral("Keys"), QStringLiteral("Notes")},
@@ -246,35 +255,23 @@ Page documentationPage() {
         s.blocks << rows[r].join(u' ');
         y += 41;
     }
-    s.text(left, y + 28, QStringLiteral("Changing a key"), bold(Face::Inter, 20), ink);
-    s.blocks << QStringLiteral("Changing a key");
-    drawn.clear();
+    s.block(left, y + 28, QStringLiteral("Changing a key"), bold(Face::Inter, 20), ink);
     y = s.paragraph(QRectF(left, y + 72, width, 200),
                     QStringLiteral("Keys live in the settings file beside your other preferences. Edit the two lines "
                                    "below and the new keys take effect the next time the program starts."),
-                    font(Face::Inter, 15), ink, 7, &drawn);
-    s.blocks << drawn.join(u' ');
+                    font(Face::Inter, 15), ink, 7);
     const QStringList code{QStringLiteral("[shortcuts]"), QStringLiteral("capture = \"Super+Shift+D\"  # tap: window"),
                            QStringLiteral("library = \"Super+Shift+S\"  # hold: newest"),
                            QStringLiteral("wheel_key = \"Alt\""), QStringLiteral("sound = false")};
     s.fill(QRectF(left, y + 12, width, 30.0 + 22 * code.size()), QColor(246, 248, 250), 6);
-    double cy = y + 27;
-    for (const QString& c : code) {
-        s.text(left + 18, cy, c, font(Face::Mono, 13), QColor(36, 41, 47));
-        cy += 22;
-    }
-    s.blocks << code.join(u'\n');
+    s.lines(left + 18, y + 27, 22, code, font(Face::Mono, 13), QColor(36, 41, 47));
 
     s.text(1240, 88, QStringLiteral("On this page"), bold(Face::Inter, 12), ink);
-    QStringList toc{QStringLiteral("On this page")};
-    double ty = 116;
-    for (const QString& item : {QStringLiteral("Default keys"), QStringLiteral("Changing a key"),
-                                QStringLiteral("Conflicts"), QStringLiteral("Resetting keys")}) {
-        s.text(1240, ty, item, font(Face::Inter, 13), grey);
-        toc << item;
-        ty += 26;
-    }
-    s.blocks << toc.join(u'\n');
+    s.lines(1240, 116, 26,
+            {QStringLiteral("Default keys"), QStringLiteral("Changing a key"), QStringLiteral("Conflicts"),
+             QStringLiteral("Resetting keys")},
+            font(Face::Inter, 13), grey);
+    s.blocks.last().prepend(QStringLiteral("On this page\n"));
     return done("docs, three columns", s);
 }
 
@@ -282,8 +279,7 @@ Page darkSettings() {
     Sheet s(QSize(1200, 760), QColor(30, 31, 34));
     const QColor light(230, 230, 232), hint(138, 138, 142);
     s.fill(QRectF(0, 0, 1200, 40), QColor(43, 45, 49));
-    s.text(560, 12, QStringLiteral("Settings"), bold(Face::Inter, 13), QColor(200, 200, 204));
-    s.blocks << QStringLiteral("Settings");
+    s.block(560, 12, QStringLiteral("Settings"), bold(Face::Inter, 13), QColor(200, 200, 204));
     s.fill(QRectF(0, 40, 260, 720), QColor(37, 38, 42));
     QStringList categories;
     double y = 64;
@@ -299,8 +295,7 @@ Page darkSettings() {
     }
     s.blocks << categories.join(u'\n');
 
-    s.text(300, 64, QStringLiteral("Shortcuts"), bold(Face::Inter, 22), Qt::white);
-    s.blocks << QStringLiteral("Shortcuts");
+    s.block(300, 64, QStringLiteral("Shortcuts"), bold(Face::Inter, 22), Qt::white);
     struct Row {
         QString label, hint, value;
     };
@@ -342,8 +337,7 @@ Page terminal() {
     Sheet s(QSize(1100, 620), QColor(29, 31, 33));
     const QColor text(197, 200, 198), green(181, 189, 104), blue(129, 162, 190), bright(240, 240, 240);
     s.fill(QRectF(0, 0, 1100, 34), QColor(45, 47, 49));
-    s.text(400, 9, QStringLiteral("ada@workstation: ~/projects/pictolarium"), font(Face::Inter, 13), text);
-    s.blocks << QStringLiteral("ada@workstation: ~/projects/pictolarium");
+    s.block(400, 9, QStringLiteral("ada@workstation: ~/projects/pictolarium"), font(Face::Inter, 13), text);
     const QFont mono = font(Face::Mono, 14), monoBold = font(Face::Mono, 14, QFont::Bold);
     QStringList lines;
     double y = 48;
@@ -388,8 +382,7 @@ Page chat() {
     s.fill(QRectF(0, 0, 330, 820), QColor(244, 245, 247));
     s.fill(QRectF(330, 0, 1, 820), QColor(222, 222, 226));
     s.fill(QRectF(16, 16, 298, 34), Qt::white, 8);
-    s.text(30, 25, QStringLiteral("Search"), font(Face::Inter, 13), QColor(150, 150, 155));
-    s.blocks << QStringLiteral("Search");
+    s.block(30, 25, QStringLiteral("Search"), font(Face::Inter, 13), QColor(150, 150, 155));
     struct Entry {
         QString name, time, preview;
     };
@@ -446,8 +439,7 @@ Page chat() {
     }
     s.fill(QRectF(360, 760, 910, 40), Qt::white, 20);
     s.frame(QRectF(360, 760, 910, 40), QColor(210, 210, 215), 20);
-    s.text(380, 771, QStringLiteral("Write a message"), font(Face::Inter, 14), QColor(150, 150, 155));
-    s.blocks << QStringLiteral("Write a message");
+    s.block(380, 771, QStringLiteral("Write a message"), font(Face::Inter, 14), QColor(150, 150, 155));
     return done("chat, bubbles and selection", s);
 }
 
@@ -461,8 +453,7 @@ Page qrDialog(bool dark) {
     const QColor ink = dark ? QColor(232, 234, 237) : QColor(28, 28, 30);
     const QColor grey = dark ? QColor(154, 160, 166) : QColor(95, 99, 104);
     const QString title = dark ? QStringLiteral("Sign in on another device") : QStringLiteral("Connect your phone");
-    s.text(40, 32, title, bold(Face::Inter, 20), ink);
-    s.blocks << title;
+    s.block(40, 32, title, bold(Face::Inter, 20), ink);
     const QImage code = TextFixtures::qrCode(
         dark ? QStringLiteral("https://pictolarium.example/signin?t=Q8ZK2M") : QStringLiteral("PAIR-7F3K-92QD"), 240);
     if (dark) {
@@ -471,28 +462,19 @@ Page qrDialog(bool dark) {
     } else {
         s.image(QRectF(40, 90, 240, 240), code);
     }
-    QStringList drawn;
     const QString lead = dark ? QStringLiteral("Open Settings on your other computer, choose Accounts and scan this "
                                                "code with its camera.")
                               : QStringLiteral("Scan the code with the camera of your phone to send screenshots "
                                                "straight to it.");
-    double y = s.paragraph(QRectF(320, 92, 540, 120), lead, font(Face::Inter, 15), ink, 6, &drawn);
-    s.blocks << drawn.join(u' ');
+    double y = s.paragraph(QRectF(320, 92, 540, 120), lead, font(Face::Inter, 15), ink, 6);
     const QStringList steps =
         dark ? QStringList{QStringLiteral("The code expires in 5 minutes."),
                            QStringLiteral("Never share it with anyone.")}
              : QStringList{QStringLiteral("1. Open the camera app."), QStringLiteral("2. Point it at the code."),
                            QStringLiteral("3. Tap the link that appears.")};
-    y += 14;
-    for (const QString& step : steps) {
-        s.text(320, y, step, font(Face::Inter, 14), grey);
-        y += 26;
-    }
-    s.blocks << steps.join(u'\n');
-    if (!dark) {
-        s.text(320, y + 16, QStringLiteral("Pairing code: 7F3K-92QD"), font(Face::Mono, 15), ink);
-        s.blocks << QStringLiteral("Pairing code: 7F3K-92QD");
-    }
+    y = s.lines(320, y + 14, 26, steps, font(Face::Inter, 14), grey);
+    if (!dark)
+        s.block(320, y + 16, QStringLiteral("Pairing code: 7F3K-92QD"), font(Face::Mono, 15), ink);
     auto button = [&](double right, const QString& label, QColor fill, QColor colour) {
         const QFont f = font(Face::Inter, 14);
         const double w = QFontMetricsF(f).horizontalAdvance(label) + 36;
@@ -550,15 +532,11 @@ Page article(const char* name, const char* language, const QString& title, const
              const QStringList& paragraphs, Face face) {
     Sheet s(QSize(1000, 820), QColor(252, 252, 250));
     const QColor ink(30, 30, 32);
-    s.text(60, 44, title, bold(Face::Sans, 28), ink);
-    s.text(60, 94, meta, font(Face::Inter, 13), QColor(110, 110, 116));
-    s.blocks << title << meta;
+    s.block(60, 44, title, bold(Face::Sans, 28), ink);
+    s.block(60, 94, meta, font(Face::Inter, 13), QColor(110, 110, 116));
     double y = 136;
-    for (const QString& p : paragraphs) {
-        QStringList drawn;
-        y = s.paragraph(QRectF(60, y, 860, 800 - y), p, font(face, 17), ink, 9, &drawn) + 16;
-        s.blocks << drawn.join(u' ');
-    }
+    for (const QString& p : paragraphs)
+        y = s.paragraph(QRectF(60, y, 860, 800 - y), p, font(face, 17), ink, 9) + 16;
     return done(name, s, language);
 }
 
@@ -600,21 +578,16 @@ Page lightBesideDark() {
     // A light editor window on the left.
     s.fill(QRectF(20, 20, 670, 660), Qt::white, 8);
     s.fill(QRectF(20, 20, 670, 36), QColor(236, 236, 238), 8);
-    s.text(280, 30, QStringLiteral("notes.txt - Editor"), font(Face::Inter, 13), QColor(60, 60, 64));
-    s.blocks << QStringLiteral("notes.txt - Editor");
+    s.block(280, 30, QStringLiteral("notes.txt - Editor"), font(Face::Inter, 13), QColor(60, 60, 64));
     double y = 76;
-    for (unsigned p = 0; p < 3; ++p) {
-        QStringList drawn;
+    for (unsigned p = 0; p < 3; ++p)
         y = s.paragraph(QRectF(44, y, 620, 660 - y), TextFixtures::prose(48, 300 + p), font(Face::Sans, 14),
-                        QColor(34, 34, 34), 6, &drawn) +
+                        QColor(34, 34, 34), 6) +
             14;
-        s.blocks << drawn.join(u' ');
-    }
     // A dark list window on the right.
     s.fill(QRectF(710, 20, 670, 660), QColor(30, 30, 30), 8);
     s.fill(QRectF(710, 20, 670, 36), QColor(50, 50, 52), 8);
-    s.text(1000, 30, QStringLiteral("Reading list"), font(Face::Inter, 13), QColor(200, 200, 204));
-    s.blocks << QStringLiteral("Reading list");
+    s.block(1000, 30, QStringLiteral("Reading list"), font(Face::Inter, 13), QColor(200, 200, 204));
     QStringList items;
     y = 80;
     for (const QString& item :
@@ -671,8 +644,7 @@ Page toolbarForm() {
     s.text(214, y + 6, QStringLiteral("In review"), font(Face::Inter, 13), QColor(146, 64, 14));
     s.blocks << QStringLiteral("Status In review");
     y += 60;
-    s.text(40, y, QStringLiteral("Attachments"), bold(Face::Inter, 15), ink);
-    s.blocks << QStringLiteral("Attachments");
+    s.block(40, y, QStringLiteral("Attachments"), bold(Face::Inter, 15), ink);
     y += 34;
     QStringList files;
     for (const QString& f : {QStringLiteral("Site photos.zip"), QStringLiteral("Quarterly report.pdf"),

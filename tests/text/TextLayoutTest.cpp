@@ -74,19 +74,6 @@ TEST(TextLayout, OrderCutsBandsThenColumns) {
             lines.push_back(makeLine(QStringLiteral("Head"), 0.1, 0.85, 0.4, 0.06));
         EXPECT_EQ(fullText(lines), c.text) << c.name;
     }
-
-    // Three columns, given right, left, middle: read left to right, each top to bottom.
-    auto narrow = [](const QString& name, double x) {
-        std::vector<Line> lines;
-        for (int i = 0; i < 3; ++i)
-            lines.push_back(makeLine(name + QString::number(i), x, 0.7 - 0.04 * i, 0.2, 0.03));
-        return lines;
-    };
-    std::vector<Line> three;
-    for (const auto& [name, x] : {std::pair{"R", 0.65}, std::pair{"L", 0.05}, std::pair{"M", 0.35}})
-        for (const Line& l : narrow(QString::fromLatin1(name), x))
-            three.push_back(l);
-    EXPECT_EQ(fullText(three), QStringLiteral("L0 L1 L2\n\nM0 M1 M2\n\nR0 R1 R2"));
 }
 
 TEST(TextLayout, OrderBandFloorIsStrictAndColumnsHaveTolerance) {

@@ -2,26 +2,20 @@
 // A translation engine that holds every call until the test answers it, for the card's model and views.
 
 #include "imaging/UserError.h"
+#include "platform/Defaults.h"
 #include "text/TranslateModel.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QThread>
+#include <QTest>
 
 #include <condition_variable>
 #include <mutex>
 
 namespace TranslateFakes {
 
-// Runs the event loop until the condition holds or the time is up.
-inline bool waitFor(const std::function<bool()>& condition, int ms = 5000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition() && clock.elapsed() < ms) {
-        QCoreApplication::processEvents();
-        QThread::msleep(2);
-    }
-    return condition();
+// Forgets the stored default and recent target languages.
+inline void forgetLanguages() {
+    Defaults::standard().remove(QStringLiteral("translateDefault"));
+    Defaults::standard().remove(QStringLiteral("translateRecent"));
 }
 
 struct FakeEngine : std::enable_shared_from_this<FakeEngine> {
@@ -61,7 +55,7 @@ struct FakeEngine : std::enable_shared_from_this<FakeEngine> {
     }
     // The i-th call, once made (the event loop runs meanwhile).
     std::shared_ptr<Call> at(Calls& list, qsizetype i) {
-        waitFor([&] { return count(list) > i; });
+        QTest::qWaitFor([&] { return count(list) > i; });
         std::lock_guard guard(lock);
         return list.value(i);
     }

@@ -2,7 +2,7 @@
 
 #include "platform/Defaults.h"
 #include "text/LanguageChooser.h"
-#include "text/TranslateModel.h"
+#include "text/TranslateFakes.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -26,11 +26,8 @@ QStringList words(const char* text) {
 
 class TranslateLanguages : public ::testing::Test {
 protected:
-    void SetUp() override { TearDown(); }
-    void TearDown() override {
-        Defaults::standard().remove(QStringLiteral("translateDefault"));
-        Defaults::standard().remove(QStringLiteral("translateRecent"));
-    }
+    void SetUp() override { TranslateFakes::forgetLanguages(); }
+    void TearDown() override { TranslateFakes::forgetLanguages(); }
     static void setRecent(const QVariant& value) { Defaults::standard().set(QStringLiteral("translateRecent"), value); }
 };
 
@@ -99,9 +96,6 @@ TEST_F(TranslateLanguages, FavouritesFromDefaultRecentAndPreferred) {
 TEST_F(TranslateLanguages, ChooserListsEachLanguageOnceAndCancelStoresNothing) {
     setRecent(QVariantList{QStringLiteral("fr")});
     LanguageChooser first(true);
-    EXPECT_EQ(first.windowTitle(), QStringLiteral("Which language should Pictolarium translate into?"));
-    EXPECT_EQ(first.confirmButton()->text(), QStringLiteral("Use This Language"));
-    EXPECT_EQ(first.popup()->size(), QSize(240, 26));
     QStringList titles;
     for (int i = 0; i < first.popup()->count(); ++i)
         titles.append(first.popup()->itemText(i));

@@ -17,15 +17,11 @@ const QString german = QStringLiteral("Der schnelle braune Fuchs springt über d
 
 class TranslateModelTest : public ::testing::Test {
 protected:
-    void SetUp() override { clear(); }
+    void SetUp() override { forgetLanguages(); }
     void TearDown() override {
         fake.close();
-        waitFor([] { return false; }, 50);
-        clear();
-    }
-    static void clear() {
-        Defaults::standard().remove(QStringLiteral("translateDefault"));
-        Defaults::standard().remove(QStringLiteral("translateRecent"));
+        QTest::qWait(50);
+        forgetLanguages();
     }
     std::shared_ptr<FakeEngine> holder = std::make_shared<FakeEngine>();
     FakeEngine& fake = *holder;
@@ -56,7 +52,7 @@ TEST_F(TranslateModelTest, ATargetChangeDropsEverythingTheOldJobStillSends) {
     auto first = fake.at(fake.translations, 0);
     EXPECT_EQ(first->to, QStringLiteral("German"));
     first->partial(QStringLiteral("Der schnelle"));
-    ASSERT_TRUE(waitFor([&] { return model->translation() == QStringLiteral("Der schnelle"); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->translation() == QStringLiteral("Der schnelle"); }));
 
     model->setTarget(Language(QStringLiteral("fr")));
     auto second = fake.at(fake.translations, 1);
@@ -66,17 +62,17 @@ TEST_F(TranslateModelTest, ATargetChangeDropsEverythingTheOldJobStillSends) {
     first->partial(QStringLiteral("Der schnelle braune"));
     fake.answer(first, QStringLiteral("Der schnelle braune Fuchs"));
     second->partial(QStringLiteral("Le renard"));
-    ASSERT_TRUE(waitFor([&] { return model->translation() == QStringLiteral("Le renard"); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->translation() == QStringLiteral("Le renard"); }));
     EXPECT_EQ(model->status(), QStringLiteral("Translating\u2026"));
     fake.answer(second, QStringLiteral("Model error (500)"), true);
-    ASSERT_TRUE(waitFor([&] { return model->finished(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->finished(); }));
     EXPECT_EQ(model->status(), QStringLiteral("Model error (500)"));
     EXPECT_EQ(model->translation(), QStringLiteral("Le renard")) << "a failure keeps the partial text";
     EXPECT_EQ(Defaults::standard().array(QStringLiteral("translateRecent")), QVariantList{QStringLiteral("fr")});
     EXPECT_EQ(model->favourites().first().minimalIdentifier(), QStringLiteral("fr"));
 
     model->setTarget(Language(QStringLiteral("fr")));
-    waitFor([] { return false; }, 50);
+    QTest::qWait(50);
     EXPECT_EQ(fake.count(fake.translations), 2) << "the same target again starts nothing";
 }
 
@@ -88,11 +84,11 @@ TEST_F(TranslateModelTest, SummaryIsMadeOnceAndAFailureTakesItsPlace) {
     model->setMode(Mode::translation);
     model->setMode(Mode::summary);
     fake.answer(summary, QStringLiteral("Language model failed to start"), true);
-    ASSERT_TRUE(waitFor([&] { return !model->busy(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model->busy(); }));
     EXPECT_EQ(model->summary(), QStringLiteral("Language model failed to start"));
     model->setMode(Mode::translation);
     model->setMode(Mode::summary);
-    waitFor([] { return false; }, 50);
+    QTest::qWait(50);
     EXPECT_EQ(fake.count(fake.summaries), 1);
 }
 
@@ -108,7 +104,7 @@ TEST_F(TranslateModelTest, ASummaryOvertakenByATargetChangeMakesWayForTheNewOne)
     EXPECT_TRUE(fresh->to.contains(QStringLiteral("Reply in Spanish")));
     EXPECT_EQ(model->summary(), QString());
     fake.answer(fresh, QStringLiteral("Un resumen."));
-    EXPECT_TRUE(waitFor([&] { return model->summary() == QStringLiteral("Un resumen."); }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return model->summary() == QStringLiteral("Un resumen."); }));
 }
 
 TEST_F(TranslateModelTest, TheRunningJobKeepsAModelItsOwnerLetGo) {
@@ -117,5 +113,5 @@ TEST_F(TranslateModelTest, TheRunningJobKeepsAModelItsOwnerLetGo) {
     EXPECT_FALSE(weak.expired());
     call->partial(QStringLiteral("Der"));
     fake.answer(call, QStringLiteral("Der Fuchs"));
-    EXPECT_TRUE(waitFor([&] { return weak.expired(); }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return weak.expired(); }));
 }

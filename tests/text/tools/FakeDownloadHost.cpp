@@ -35,23 +35,17 @@ void trickle(QPointer<QTcpSocket> socket, std::shared_ptr<QByteArray> body, qsiz
 }
 
 void answer(QTcpSocket* socket, const QByteArray& path) {
-    if (!logPath.isEmpty()) {
-        QFile log(logPath);
-        if (log.open(QIODevice::Append))
-            log.write(path + '\n');
-    }
+    if (QFile log(logPath); !logPath.isEmpty() && log.open(QIODevice::Append))
+        log.write(path + '\n');
     const qsizetype slash = path.indexOf('/', 1);
     const QByteArray mode = path.mid(1, slash - 1);
     const QByteArray name = path.mid(slash + 1);
     QFile file(root + QLatin1Char('/') + QString::fromUtf8(name));
-    if (mode == "moved") {
-        socket->write("HTTP/1.1 302 Found\r\nLocation: /files/" + name +
-                      "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-        socket->disconnectFromHost();
-        return;
-    }
-    if (mode == "missing" || name.contains("..") || !file.open(QIODevice::ReadOnly)) {
-        socket->write("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\nConnection: close\r\n\r\nnot found");
+    const bool moved = mode == "moved";
+    if (moved || mode == "missing" || name.contains("..") || !file.open(QIODevice::ReadOnly)) {
+        socket->write(moved ? "HTTP/1.1 302 Found\r\nLocation: /files/" + name +
+                                  "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"
+                            : "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\nConnection: close\r\n\r\nnot found");
         socket->disconnectFromHost();
         return;
     }

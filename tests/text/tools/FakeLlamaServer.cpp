@@ -18,6 +18,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -46,41 +47,42 @@ struct Script {
 };
 
 Script readScript(const QString& path) {
-    Script s;
+    QHash<QByteArray, QByteArray> said;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return s;
-    for (const QByteArray& raw : file.readAll().split('\n')) {
-        const QByteArray line = raw.trimmed();
-        const qsizetype eq = line.indexOf('=');
-        const QByteArray key = eq < 0 ? line : line.left(eq);
-        const QByteArray value = eq < 0 ? QByteArray() : line.mid(eq + 1);
-        if (key == "load_ms")
-            s.loadMs = value.toInt();
-        else if (key == "exit_ms")
-            s.exitMs = value.toInt();
-        else if (key == "never_healthy")
-            s.neverHealthy = true;
-        else if (key == "status")
-            s.status = value.toInt();
-        else if (key == "chunks") {
-            s.chunks.clear();
-            for (const QByteArray& piece : value.split('|'))
-                s.chunks.append(QByteArray(piece).replace("\\n", "\n"));
-        } else if (key == "delay_ms")
-            s.delayMs = value.toInt();
-        else if (key == "think")
-            s.think = true;
-        else if (key == "noise")
-            s.noise = true;
-        else if (key == "drop_after")
-            s.dropAfter = value.toInt();
-        else if (key == "mirror")
-            s.mirror = true;
-        else if (key == "summary")
-            s.summary = value;
+    if (file.open(QIODevice::ReadOnly))
+        for (const QByteArray& raw : file.readAll().split('\n')) {
+            const QByteArray line = raw.trimmed();
+            const qsizetype eq = line.indexOf('=');
+            said.insert(eq < 0 ? line : line.left(eq), eq < 0 ? QByteArray() : line.mid(eq + 1));
+        }
+    Script s;
+    auto number = [&](const char* key, int& to) {
+        if (said.contains(key))
+            to = said.value(key).toInt();
+    };
+    number("load_ms", s.loadMs);
+    number("exit_ms", s.exitMs);
+    number("status", s.status);
+    number("delay_ms", s.delayMs);
+    number("drop_after", s.dropAfter);
+    s.neverHealthy = said.contains("never_healthy");
+    s.think = said.contains("think");
+    s.noise = said.contains("noise");
+    s.mirror = said.contains("mirror");
+    s.summary = said.value("summary", s.summary);
+    if (said.contains("chunks")) {
+        s.chunks.clear();
+        for (const QByteArray& piece : said.value("chunks").split('|'))
+            s.chunks.append(QByteArray(piece).replace("\\n", "\n"));
     }
     return s;
+}
+
+// Adds to the file beside the model, or replaces what it holds.
+void record(const QString& path, const QByteArray& data, bool append = true) {
+    QFile file(path);
+    if (file.open(append ? QIODevice::Append : QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(data);
 }
 
 QByteArray chunkLine(const QJsonObject& delta, const QJsonValue& finish = QJsonValue::Null) {
@@ -143,33 +145,23 @@ private:
 
     void answer(QTcpSocket* socket, const QByteArray& requestLine, const QByteArray& body) {
         if (requestLine.startsWith("GET /health ")) {
-            QFile count(modelPath + QStringLiteral(".health"));
-            if (count.open(QIODevice::Append))
-                count.write("probe\n");
+            record(modelPath + QStringLiteral(".health"), "probe\n");
             const bool ready = !script.neverHealthy && clock.elapsed() >= script.loadMs;
-            reply(socket, ready ? 200 : 503, ready ? "{\"status\":\"ok\"}" : "{\"error\":\"loading\"}");
-            return;
+            return reply(socket, ready ? 200 : 503, ready ? "{\"status\":\"ok\"}" : "{\"error\":\"loading\"}");
         }
-        if (!requestLine.startsWith("POST /v1/chat/completions ")) {
-            reply(socket, 404, "{}");
-            return;
-        }
-        if (!wellFormed(body)) {
-            reply(socket, 400, "{\"error\":\"bad request\"}");
-            return;
-        }
-        if (script.status != 200) {
-            reply(socket, script.status, "{\"error\":\"refused\"}");
-            return;
-        }
+        if (!requestLine.startsWith("POST /v1/chat/completions "))
+            return reply(socket, 404, "{}");
+        if (!wellFormed(body))
+            return reply(socket, 400, "{\"error\":\"bad request\"}");
+        if (script.status != 200)
+            return reply(socket, script.status, "{\"error\":\"refused\"}");
         const QJsonArray messages = QJsonDocument::fromJson(body).object().value(QStringLiteral("messages")).toArray();
         const QString system = messages.at(0).toObject().value(QStringLiteral("content")).toString();
         const QString user = messages.at(1).toObject().value(QStringLiteral("content")).toString();
-        QFile prompts(modelPath + QStringLiteral(".prompts"));
-        if (prompts.open(QIODevice::Append))
-            prompts.write(QJsonDocument(QJsonObject{{QStringLiteral("system"), system}, {QStringLiteral("user"), user}})
-                              .toJson(QJsonDocument::Compact) +
-                          '\n');
+        record(modelPath + QStringLiteral(".prompts"),
+               QJsonDocument(QJsonObject{{QStringLiteral("system"), system}, {QStringLiteral("user"), user}})
+                       .toJson(QJsonDocument::Compact) +
+                   '\n');
         stream(socket, script.mirror ? mirrored(system, user) : script.chunks);
     }
 
@@ -190,12 +182,8 @@ private:
 
     void stream(QTcpSocket* socket, const QList<QByteArray>& chosen) {
         ++inFlight;
-        if (inFlight > mostInFlight) {
-            mostInFlight = inFlight;
-            QFile out(modelPath + QStringLiteral(".inflight"));
-            if (out.open(QIODevice::WriteOnly | QIODevice::Truncate))
-                out.write(QByteArray::number(mostInFlight));
-        }
+        if (inFlight > mostInFlight)
+            record(modelPath + QStringLiteral(".inflight"), QByteArray::number(mostInFlight = inFlight), false);
         socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nTransfer-Encoding: chunked\r\n"
                       "\r\n");
         QList<QByteArray> lines{chunkLine(QJsonObject{{QStringLiteral("role"), QStringLiteral("assistant")}})};
@@ -230,19 +218,14 @@ private:
     }
 
     void send(QPointer<QTcpSocket> socket, QList<QByteArray> lines, int at) {
-        if (!socket) {
+        if (!socket || at == lines.size() || lines.at(at) == "DROP") {
             --inFlight;
-            return;
-        }
-        if (at == lines.size()) {
-            writeChunk(socket, "");
-            --inFlight;
-            socket->disconnectFromHost();
-            return;
-        }
-        if (lines.at(at) == "DROP") {
-            --inFlight;
-            socket->abort();
+            if (socket && at == lines.size()) {
+                writeChunk(socket, "");
+                socket->disconnectFromHost();
+            } else if (socket) {
+                socket->abort();
+            }
             return;
         }
         const QByteArray line = lines.at(at) + (lines.at(at).isEmpty() ? "\n" : "\n\n");
@@ -275,12 +258,8 @@ int main(int argc, char** argv) {
             port = quint16(args.at(i + 1).toUInt());
     }
     if (!model.isEmpty()) {
-        QFile record(model + QStringLiteral(".args"));
-        if (record.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            record.write(args.mid(1).join(QLatin1Char('\n')).toUtf8() + '\n');
-        QFile starts(model + QStringLiteral(".pid"));
-        if (starts.open(QIODevice::Append))
-            starts.write(QByteArray::number(QCoreApplication::applicationPid()) + '\n');
+        record(model + QStringLiteral(".args"), args.mid(1).join(QLatin1Char('\n')).toUtf8() + '\n', false);
+        record(model + QStringLiteral(".pid"), QByteArray::number(QCoreApplication::applicationPid()) + '\n');
     }
     const Script script = readScript(model);
     if (script.exitMs >= 0)
