@@ -5,8 +5,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QPainter>
 #include <gtest/gtest.h>
 
@@ -44,9 +42,7 @@ protected:
     }
     // The tool buttons of the card: crop, resize, rotate from the left of its pill (all 30 wide, 2 apart).
     QPoint tool(int index) {
-        const QRect card = desktop->clientGeometry(desktop->waitVisible(QStringLiteral("^Pictolarium Card$")));
-        const int pillWidth = 3 * 30 + 2 * 2 + 2 + 1 + 2 + 64 + 16;
-        return QPoint(card.center().x() - pillWidth / 2 + 8 + index * 32 + 15, card.bottom() - 22 - 18);
+        return desktop->pillButton(desktop->waitVisible(QStringLiteral("^Pictolarium Card$")), 3, false, index);
     }
     // An editor's canvas: centred across the window, 58 below its top (the pill and the gaps above it).
     static QRect canvasOf(const QRect& window, QSize canvas) {
@@ -60,9 +56,7 @@ protected:
 } // namespace
 
 TEST_P(EditorApp, CropResizeAndRotateFromTheCard) {
-    desktop->moveTo(QPoint(640, 400));
-    desktop->run(QStringLiteral(PICTOLARIUM_BIN), {desktop->home() + QStringLiteral("/shot.png")});
-    const quint32 card = desktop->waitVisible(QStringLiteral("^Pictolarium Card$"));
+    const quint32 card = desktop->openCard(desktop->home() + QStringLiteral("/shot.png"));
     ASSERT_NE(card, 0u) << desktop->appStderr().toStdString();
     const QRect cardFrame = desktop->clientGeometry(card);
     const QRect picture(cardFrame.x() + 70, cardFrame.y() + 22, 400, 250);
@@ -140,8 +134,7 @@ TEST_P(EditorApp, CropResizeAndRotateFromTheCard) {
     desktop->drag({canvas.topLeft() + QPoint(40, 60), canvas.topLeft() + QPoint(190, 260)}, 8);
     desktop->screenshot(shot(QStringLiteral("crop-rect")));
     desktop->key("Return");
-    EXPECT_TRUE(Desktop::waitUntil(
-        [&] { return !desktop->windowsByName(QStringLiteral("^Pictolarium Toast$")).isEmpty(); }, 3000));
+    EXPECT_TRUE(desktop->waitToast());
     const QImage piece(shotPath(QStringLiteral("shot crop.png")));
     EXPECT_NEAR(piece.width(), 150 * 500 / 248.0, 1.5);
     EXPECT_NEAR(piece.height(), 200 * 800 / 396.0, 1.5);
