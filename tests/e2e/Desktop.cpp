@@ -405,15 +405,8 @@ quint32 Desktop::openCard(const QString& path, quint32 previous) {
     moveTo(QPoint(640, 400));
     run(QStringLiteral(PICTOLARIUM_BIN), {path});
     quint32 card = 0;
-    waitUntil(
-        [&] {
-            const QString out =
-                run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                                QStringLiteral("--name"), QStringLiteral("^Pictolarium Card$")});
-            card = out.split(QLatin1Char('\n'), Qt::SkipEmptyParts).value(0).trimmed().toUInt();
-            return card != 0 && card != previous;
-        },
-        8000, 100);
+    waitUntil([&] { return (card = visibleWindow(QStringLiteral("^Pictolarium Card$"))) != 0 && card != previous; },
+              8000, 100);
     pause(400);
     return card != previous ? card : 0;
 }

@@ -44,6 +44,11 @@ protected:
     QPoint tool(int index) {
         return desktop->pillButton(desktop->waitVisible(QStringLiteral("^Pictolarium Card$")), 3, false, index);
     }
+    // Opens the editor of the card's tool `index`, with this title.
+    quint32 openEditor(int index, const char* title) {
+        desktop->click(tool(index));
+        return desktop->waitVisible(QStringLiteral("^Pictolarium %1$").arg(QLatin1String(title)));
+    }
     // An editor's canvas: centred across the window, 58 below its top (the pill and the gaps above it).
     static QRect canvasOf(const QRect& window, QSize canvas) {
         return QRect(window.x() + (window.width() - canvas.width()) / 2, window.y() + 58, canvas.width(),
@@ -62,8 +67,7 @@ TEST_P(EditorApp, CropResizeAndRotateFromTheCard) {
     const QRect picture(cardFrame.x() + 70, cardFrame.y() + 22, 400, 250);
 
     // Crop opens active, its 634 × 396 canvas centred on the card's picture, the pill docked under it.
-    desktop->click(tool(0));
-    quint32 editor = desktop->waitVisible(QStringLiteral("^Pictolarium Crop$"));
+    quint32 editor = openEditor(0, "Crop");
     ASSERT_NE(editor, 0u) << desktop->appStderr().toStdString();
     EXPECT_TRUE(Desktop::waitUntil([&] { return desktop->activeWindow() == editor; }, 3000));
     QRect window = desktop->clientGeometry(editor);
@@ -94,9 +98,7 @@ TEST_P(EditorApp, CropResizeAndRotateFromTheCard) {
     EXPECT_EQ(QDir(desktop->shotsFolder()).entryList(QDir::Files), QStringList{QStringLiteral("shot.png")});
 
     // Resize to the width 800: the proportions follow, the file takes the old one's place, which goes to the Trash.
-    desktop->click(tool(1));
-    editor = desktop->waitVisible(QStringLiteral("^Pictolarium Resize$"));
-    ASSERT_NE(editor, 0u);
+    ASSERT_NE(editor = openEditor(1, "Resize"), 0u);
     window = desktop->clientGeometry(editor);
     desktop->click(QPoint((window.width() - 256) / 2 + window.x() + 12 + 32, window.y() + 28));
     desktop->key("ctrl+a");
@@ -112,9 +114,7 @@ TEST_P(EditorApp, CropResizeAndRotateFromTheCard) {
               QStringList{QStringLiteral("shot.png")});
 
     // Rotate right: 500 × 800, the red corner now top right.
-    desktop->click(tool(2));
-    editor = desktop->waitVisible(QStringLiteral("^Pictolarium Rotate$"));
-    ASSERT_NE(editor, 0u);
+    ASSERT_NE(editor = openEditor(2, "Rotate"), 0u);
     window = desktop->clientGeometry(editor);
     desktop->click(QPoint(window.x() + (window.width() - 220) / 2 + 12 + 32 + 15, window.y() + 28));
     Desktop::pause(300);
@@ -127,9 +127,7 @@ TEST_P(EditorApp, CropResizeAndRotateFromTheCard) {
     EXPECT_FALSE(near(turned.pixelColor(50, 50), red));
 
     // A dragged rectangle and Return: "shot crop.png" of the dragged size, and the toast.
-    desktop->click(tool(0));
-    editor = desktop->waitVisible(QStringLiteral("^Pictolarium Crop$"));
-    ASSERT_NE(editor, 0u);
+    ASSERT_NE(editor = openEditor(0, "Crop"), 0u);
     canvas = canvasOf(desktop->clientGeometry(editor), QSize(248, 396));
     desktop->drag({canvas.topLeft() + QPoint(40, 60), canvas.topLeft() + QPoint(190, 260)}, 8);
     desktop->screenshot(shot(QStringLiteral("crop-rect")));
@@ -142,9 +140,7 @@ TEST_P(EditorApp, CropResizeAndRotateFromTheCard) {
     desktop->screenshot(shot(QStringLiteral("cropped")));
 
     // A lasso diamond on the cropped picture leaves its corners transparent.
-    desktop->click(tool(0));
-    editor = desktop->waitVisible(QStringLiteral("^Pictolarium Crop$"));
-    ASSERT_NE(editor, 0u);
+    ASSERT_NE(editor = openEditor(0, "Crop"), 0u);
     const QRect cropWindow = desktop->clientGeometry(editor);
     desktop->key("l");
     const QPoint middle(cropWindow.center().x(), cropWindow.y() + 58 + 150);

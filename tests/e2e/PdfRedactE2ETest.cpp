@@ -4,11 +4,8 @@
 #include "Desktop.h"
 
 #include <QCryptographicHash>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QPainter>
 #include <QPdfWriter>
 #include <gtest/gtest.h>
@@ -51,14 +48,6 @@ protected:
         ASSERT_TRUE(desktop->ok()) << desktop->error().toStdString();
         desktop->run(QStringLiteral("xsetroot"), {QStringLiteral("-solid"), QStringLiteral("#5080c0")});
         // A returning user with the pill as it comes, at the size it comes.
-        QJsonObject settings;
-        for (const char* flag :
-             {"picto.toolShareSecondLastV6", "picto.toolResizeRotateV5", "picto.toolOrderV2", "onboardingSeen"})
-            settings[QLatin1String(flag)] = Desktop::typed("bool", true);
-        QDir().mkpath(desktop->configHome() + QStringLiteral("/Pictolarium"));
-        QFile file(desktop->configHome() + QStringLiteral("/Pictolarium/org.pictolarium.Pictolarium.json"));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(settings).toJson()) > 0);
-        file.close();
         desktop->startApp();
         ASSERT_TRUE(desktop->waitForApp()) << desktop->appStderr().toStdString();
     }
@@ -103,7 +92,6 @@ TEST_F(PdfRedactE2E, StepsThroughAPdfAndWritesAnEditedPageBack) {
     const QByteArray untouched = digest(pdf);
 
     click(next);
-    desktop->screenshot(Desktop::shotsDir() + QStringLiteral("/pdf-clicked.png"));
     ASSERT_TRUE(Desktop::waitUntil([&] { return QFileInfo::exists(pages + QStringLiteral("Four p2.png")); }, 5000))
         << next.x() << "," << next.y() << " " << desktop->appStderr().toStdString();
     desktop->screenshot(Desktop::shotsDir() + QStringLiteral("/pdf-page2.png"));
