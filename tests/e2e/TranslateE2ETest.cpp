@@ -24,14 +24,6 @@ QStringList lines(const QString& path) {
                                           : QStringList();
 }
 
-void setup(Desktop& desktop) {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    desktop.setEnvironment(QStringLiteral("PICTOLARIUM_LLM_PORT"), QString::number(probe.serverPort()));
-    desktop.setEnvironment(QStringLiteral("LANG"), QStringLiteral("en_US.UTF-8"));
-    desktop.setEnvironment(QStringLiteral("LC_ALL"), QStringLiteral("en_US.UTF-8"));
-}
-
 // The stand-in server installed as a download would have left it, following `script`; the model's path,
 // beside which the server logs what it was asked.
 QString installServer(Desktop& desktop, const QByteArray& script) {
@@ -75,14 +67,19 @@ struct Card {
     }
 };
 
-// The program with a pill of the translate tool, the format button and share, and a card of a picture
-// with one line of large text at the middle of the screen.
-class TranslateTool : public ::testing::Test {
+// A desktop with the runtime's server on a free port and an English locale.
+class Translate : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
-        setup(desktop);
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        desktop.setEnvironment(QStringLiteral("PICTOLARIUM_LLM_PORT"), QString::number(probe.serverPort()));
+        desktop.setEnvironment(QStringLiteral("LANG"), QStringLiteral("en_US.UTF-8"));
+        desktop.setEnvironment(QStringLiteral("LC_ALL"), QStringLiteral("en_US.UTF-8"));
     }
+    // The program with a pill of the translate tool, the format button and share, and a card of a picture
+    // with one line of large text at the middle of the screen.
     void start(const QJsonObject& extra = {}) {
         ASSERT_TRUE(desktop.writeCardSettings({"annotate", "crop", "resize", "rotate", "text", "pin", "redact",
                                                "cutout", "scroll", "rename", "compress", "library"},
@@ -119,20 +116,13 @@ protected:
             .simplified();
     }
 
-    Desktop desktop{[] {
-        Desktop::Options o;
-        o.tray = false;
-        return o;
-    }()};
+    Desktop desktop;
     quint32 card = 0;
 };
 
 } // namespace
 
-TEST(TranslateCard, TranslatesSummarizesAndTranslatesAnewThroughTheRuntime) {
-    Desktop desktop;
-    ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
-    setup(desktop);
+TEST_F(Translate, CardTranslatesSummarizesAndTranslatesAnewThroughTheRuntime) {
     // The stand-in server answering word by word.
     const QString model =
         installServer(desktop, "mirror\ndelay_ms=120\nload_ms=600\nsummary=Two walks and a museum visit in one day.\n");
@@ -193,10 +183,7 @@ TEST(TranslateCard, TranslatesSummarizesAndTranslatesAnewThroughTheRuntime) {
     endServers(model);
 }
 
-TEST(TranslateCard, PanelMenuChooserStoresTheDefaultLanguage) {
-    Desktop desktop;
-    ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
-    setup(desktop);
+TEST_F(Translate, PanelMenuChooserStoresTheDefaultLanguage) {
     desktop.setEnvironment(QStringLiteral("LANGUAGE"), QStringLiteral("en_US:sv_SE"));
     desktop.startApp();
     ASSERT_TRUE(desktop.waitForApp());
@@ -228,7 +215,7 @@ TEST(TranslateCard, PanelMenuChooserStoresTheDefaultLanguage) {
         [&] { return desktop.setting("translateDefault") == QJsonValue(QStringLiteral("sv")); }, 5000));
 }
 
-TEST_F(TranslateTool, AsksForTheLanguageThenShowsTheTranslationBesideThePicture) {
+TEST_F(Translate, CardToolAsksForTheLanguageThenShowsTheTranslationBesideThePicture) {
     const QString model = installServer(desktop, "mirror\n");
     ASSERT_FALSE(model.isEmpty());
     start();
@@ -261,7 +248,7 @@ TEST_F(TranslateTool, AsksForTheLanguageThenShowsTheTranslationBesideThePicture)
     endServers(model);
 }
 
-TEST_F(TranslateTool, WithoutAModelShowsTheFailedDownloadAndStopsTurning) {
+TEST_F(Translate, CardToolWithoutAModelShowsTheFailedDownloadAndStopsTurning) {
     // Nothing installed, and nothing listens where the downloads come from.
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
