@@ -1,5 +1,7 @@
-// The annotate editor opened from a card of the real program: shapes drawn with the mouse and keys, the
-// annotated file with its stored edit, reopening it editable, and "Add a backdrop" taking typed text along.
+// The annotate and backdrop editors opened from a card of the real program: shapes drawn with the mouse and
+// keys, the annotated file with its stored edit, reopening it editable, "Add a backdrop" taking typed text along;
+// in the backdrop editor a fill picked, the shadow switched, the padding dragged, the styled file written and
+// annotate back again, and a preset saved and listed.
 
 #include "Desktop.h"
 
@@ -13,6 +15,8 @@
 
 namespace {
 
+const QColor grey(235, 235, 235);
+
 class AnnotateApp : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -21,28 +25,27 @@ protected:
         ASSERT_TRUE(desktop->writeCardSettings({"crop", "resize", "rotate", "text", "pin", "translate", "redact",
                                                 "cutout", "scroll", "rename", "compress", "share", "library"}));
         QImage picture(1600, 1000, QImage::Format_RGB32);
-        picture.fill(QColor(235, 235, 235));
+        picture.fill(grey);
         picture.save(desktop->home() + QStringLiteral("/shot.png"));
         desktop->startApp();
         ASSERT_TRUE(desktop->waitForApp()) << desktop->appStderr().toStdString();
     }
 
     QString shotPath(const QString& name) const { return desktop->shotsFolder() + QLatin1Char('/') + name; }
-    QString editsDir() const {
-        return desktop->environment().value(QStringLiteral("XDG_DATA_HOME")) + QStringLiteral("/Pictolarium/Edits");
-    }
+    QString dataHome() const { return desktop->environment().value(QStringLiteral("XDG_DATA_HOME")); }
     static QString shot(const QString& name) {
         return Desktop::shotsDir() + QStringLiteral("/annotate-%1.png").arg(name);
     }
-    bool toastShows() {
-        return Desktop::waitUntil(
-            [&] { return !desktop->windowsByName(QStringLiteral("^Pictolarium Toast$")).isEmpty(); }, 3000, 50);
-    }
-    // The card's one tool, annotate, at the left of its pill.
+    // The card's one tool, annotate, once the card shows.
     QPoint annotateTool() {
-        const QRect card = desktop->clientGeometry(desktop->waitVisible(QStringLiteral("^Pictolarium Card$")));
-        const int pillWidth = 30 + 2 + 1 + 2 + 64 + 16;
-        return QPoint(card.center().x() - pillWidth / 2 + 8 + 15, card.bottom() - 22 - 18);
+        return desktop->pillButton(desktop->waitVisible(QStringLiteral("^Pictolarium Card$")), 1, false, 0);
+    }
+    // A card of "shot.png" and the annotate editor opened from it.
+    quint32 openAnnotate() {
+        if (!desktop->openCard(desktop->home() + QStringLiteral("/shot.png")))
+            return 0;
+        desktop->click(annotateTool());
+        return desktop->waitVisible(QStringLiteral("^Pictolarium Annotate$"));
     }
     // The canvas of the 1600 × 1000 picture between the two 40 wide bars, 32 from each, centred down.
     QRect canvasOf(quint32 editor) {
@@ -61,37 +64,31 @@ protected:
             ::getxattr(QFile::encodeName(path).constData(), "user.com.quillmerette.picto.edit", buffer, sizeof buffer);
         return got > 0 ? QString::fromUtf8(buffer, int(got)) : QString();
     }
-
-    // The right bar's buttons, from the window's middle: fill, colour, size, signature, backdrop, presets.
+    // The annotate editor's right bar, from the window's middle: fill, colour, size, signature, backdrop, presets.
     QPoint barButton(quint32 editor, int index) {
         const QRect window = desktop->clientGeometry(editor);
         return QPoint(window.x() + window.width() - 40, window.y() + window.height() / 2 - 91 + 30 * index);
     }
-    QJsonValue setting(const char* key) {
-        QFile file(desktop->configHome() + QStringLiteral("/Pictolarium/org.pictolarium.Pictolarium.json"));
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        return QJsonDocument::fromJson(file.readAll())
-            .object()
-            .value(QLatin1String(key))
-            .toObject()
-            .value(QStringLiteral("v"));
+    // The backdrop toolbar, left to right: fill, shadow, presets, done; a 224 wide pill centred 10 down.
+    QPoint toolbar(quint32 editor, int index) {
+        const QRect window = desktop->clientGeometry(editor);
+        const int left = window.x() + (window.width() - 224) / 2 + 12;
+        const int centres[] = {15, 32 + 33, 100 + 15, 135 + 15};
+        return QPoint(left + centres[index], window.y() + 28);
     }
-    // Our 22 × 22 icon docked in the tray at the bottom of the screen.
-    QPoint trayIcon() {
-        QPoint at;
-        Desktop::waitUntil(
-            [&] {
-                const QString out =
-                    desktop->run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--classname"),
-                                                             QStringLiteral("pictolarium")});
-                for (const QString& id : out.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-                    if (const QRect r = desktop->windowGeometry(id.toUInt()); r.width() <= 32 && r.top() > 700)
-                        at = r.center();
-                return !at.isNull();
-            },
-            8000, 200);
-        return at;
+    QJsonArray presets() {
+        return QJsonDocument::fromJson(
+                   QByteArray::fromBase64(desktop->setting(QStringLiteral("picto.stylePresets")).toString().toLatin1()))
+            .array();
+    }
+    // "Add a backdrop" from the annotate editor once it shows; the backdrop editor.
+    quint32 openBackdrop() {
+        const quint32 annotate = desktop->waitVisible(QStringLiteral("^Pictolarium Annotate$"));
+        if (!annotate)
+            return 0;
+        Desktop::pause(300);
+        desktop->click(barButton(annotate, 4));
+        return desktop->waitVisible(QStringLiteral("^Pictolarium Backdrop$"));
     }
 
     std::unique_ptr<Desktop> desktop;
@@ -100,11 +97,7 @@ protected:
 } // namespace
 
 TEST_F(AnnotateApp, DrawWriteReopenAndMove) {
-    desktop->moveTo(QPoint(640, 400));
-    desktop->run(QStringLiteral(PICTOLARIUM_BIN), {desktop->home() + QStringLiteral("/shot.png")});
-    ASSERT_NE(desktop->waitVisible(QStringLiteral("^Pictolarium Card$")), 0u) << desktop->appStderr().toStdString();
-    desktop->click(annotateTool());
-    quint32 editor = desktop->waitVisible(QStringLiteral("^Pictolarium Annotate$"));
+    quint32 editor = openAnnotate();
     ASSERT_NE(editor, 0u) << desktop->appStderr().toStdString();
     QRect canvas = canvasOf(editor);
 
@@ -121,18 +114,18 @@ TEST_F(AnnotateApp, DrawWriteReopenAndMove) {
     Desktop::pause(200);
     desktop->screenshot(shot(QStringLiteral("drawn")));
     desktop->key("Return");
-    EXPECT_TRUE(toastShows());
+    EXPECT_TRUE(desktop->waitToast());
     EXPECT_EQ(desktop->waitVisible(QStringLiteral("^Pictolarium Annotate$"), false), 0u);
 
     const QString written = shotPath(QStringLiteral("shot annotated.png"));
     const QImage annotated(written);
     ASSERT_FALSE(annotated.isNull());
     const QPoint boxEdge = pixel(canvas, canvas.topLeft() + QPoint(330, 60));
-    EXPECT_NE(annotated.pixelColor(boxEdge), QColor(235, 235, 235)) << "the box's top edge";
+    EXPECT_NE(annotated.pixelColor(boxEdge), grey) << "the box's top edge";
     const QString id = link(written);
     EXPECT_EQ(id.size(), 36);
-    EXPECT_TRUE(QFile::exists(editsDir() + QLatin1Char('/') + id + QStringLiteral(".json")));
-    EXPECT_TRUE(QFile::exists(editsDir() + QLatin1Char('/') + id + QStringLiteral(".png")));
+    for (const char* kind : {".json", ".png"})
+        EXPECT_TRUE(QFile::exists(dataHome() + QStringLiteral("/Pictolarium/Edits/") + id + QLatin1String(kind)));
     Desktop::pause(400);
     desktop->screenshot(shot(QStringLiteral("annotated-card")));
 
@@ -140,7 +133,7 @@ TEST_F(AnnotateApp, DrawWriteReopenAndMove) {
     desktop->click(annotateTool());
     editor = desktop->waitVisible(QStringLiteral("^Pictolarium Annotate$"));
     ASSERT_NE(editor, 0u);
-    EXPECT_TRUE(toastShows()) << "Reopened with editable objects";
+    EXPECT_TRUE(desktop->waitToast()) << "Reopened with editable objects";
     desktop->screenshot(shot(QStringLiteral("reopened")));
     canvas = canvasOf(editor);
     const QPoint middle = canvas.topLeft() + QPoint(120, 80);
@@ -150,17 +143,13 @@ TEST_F(AnnotateApp, DrawWriteReopenAndMove) {
     EXPECT_EQ(desktop->waitVisible(QStringLiteral("^Pictolarium Annotate$"), false), 0u);
     EXPECT_FALSE(QFile::exists(shotPath(QStringLiteral("shot annotated 2.png"))));
     const QImage rewritten(written);
-    EXPECT_EQ(rewritten.pixelColor(pixel(canvas, middle)), QColor(235, 235, 235)) << "the arrow left";
-    EXPECT_NE(rewritten.pixelColor(pixel(canvas, middle + QPoint(0, 150))), QColor(235, 235, 235));
+    EXPECT_EQ(rewritten.pixelColor(pixel(canvas, middle)), grey) << "the arrow left";
+    EXPECT_NE(rewritten.pixelColor(pixel(canvas, middle + QPoint(0, 150))), grey);
     EXPECT_EQ(link(written), id);
 }
 
 TEST_F(AnnotateApp, CustomColourSignatureAndBackdrop) {
-    desktop->moveTo(QPoint(640, 400));
-    desktop->run(QStringLiteral(PICTOLARIUM_BIN), {desktop->home() + QStringLiteral("/shot.png")});
-    ASSERT_NE(desktop->waitVisible(QStringLiteral("^Pictolarium Card$")), 0u) << desktop->appStderr().toStdString();
-    desktop->click(annotateTool());
-    const quint32 editor = desktop->waitVisible(QStringLiteral("^Pictolarium Annotate$"));
+    const quint32 editor = openAnnotate();
     ASSERT_NE(editor, 0u) << desktop->appStderr().toStdString();
     const QRect canvas = canvasOf(editor);
 
@@ -182,12 +171,10 @@ TEST_F(AnnotateApp, CustomColourSignatureAndBackdrop) {
     EXPECT_EQ(desktop->waitVisible(QStringLiteral("^Select Colou?r$"), false), 0u);
     EXPECT_NE(desktop->visibleWindow(QStringLiteral("^Pictolarium Annotate$")), 0u)
         << "Return in the dialog does not commit";
-    EXPECT_TRUE(Desktop::waitUntil(
-        [&] {
-            return setting("picto.customColors").toArray().first().toObject().value(QStringLiteral("v")).toString() ==
-                   QStringLiteral("#3366CC");
-        },
-        3000));
+    const auto firstColour = [&] {
+        return desktop->setting(QStringLiteral("picto.customColors"))[0][QStringLiteral("v")];
+    };
+    EXPECT_TRUE(Desktop::waitUntil([&] { return firstColour() == QJsonValue(QStringLiteral("#3366CC")); }, 3000));
     desktop->click(colour);
     Desktop::pause(400);
     desktop->screenshot(shot(QStringLiteral("colour-saved")));
@@ -205,16 +192,16 @@ TEST_F(AnnotateApp, CustomColourSignatureAndBackdrop) {
     desktop->screenshot(shot(QStringLiteral("signature-pad")));
     desktop->click(padWindow.topLeft() + QPoint(400, 220));
     EXPECT_EQ(desktop->waitVisible(QStringLiteral("^Create signature$"), false), 0u);
-    const QString signatures =
-        desktop->environment().value(QStringLiteral("XDG_DATA_HOME")) + QStringLiteral("/Pictolarium/Signatures");
-    const QStringList stored = QDir(signatures).entryList({QStringLiteral("sig-*.png")}, QDir::Files);
-    EXPECT_EQ(stored.size(), 1);
+    EXPECT_EQ(QDir(dataHome() + QStringLiteral("/Pictolarium/Signatures"))
+                  .entryList({QStringLiteral("sig-*.png")}, QDir::Files)
+                  .size(),
+              1);
     Desktop::pause(300);
     const QImage placed = desktop->screenshot(shot(QStringLiteral("signature-placed")));
-    EXPECT_NE(placed.pixelColor(canvas.center()), QColor(235, 235, 235)) << "ink in the middle of the picture";
+    EXPECT_NE(placed.pixelColor(canvas.center()), grey) << "ink in the middle of the picture";
     desktop->key("ctrl+z");
     Desktop::pause(300);
-    EXPECT_EQ(desktop->screenshot().pixelColor(canvas.center()), QColor(235, 235, 235)) << "undone";
+    EXPECT_EQ(desktop->screenshot().pixelColor(canvas.center()), grey) << "undone";
 
     // Text still being typed when "Add a backdrop" is pressed goes into the written picture.
     desktop->key("t");
@@ -230,19 +217,116 @@ TEST_F(AnnotateApp, CustomColourSignatureAndBackdrop) {
     const QRect around(pixel(canvas, canvas.topLeft() + QPoint(70, 60)), QSize(200, 80));
     for (int y = around.top(); y <= around.bottom(); ++y)
         for (int x = around.left(); x <= around.right(); ++x)
-            ink += written.pixelColor(x, y) != QColor(235, 235, 235);
+            ink += written.pixelColor(x, y) != grey;
     EXPECT_GT(ink, 100) << "the typed text";
 
     // The saved colour is listed in the panel menu and removed from there.
-    const QPoint icon = trayIcon();
+    const QPoint icon = desktop->trayIcon();
     ASSERT_FALSE(icon.isNull());
     desktop->click(icon);
     Desktop::pause(500);
-    for (const char* step : {"Up", "Up", "Up", "Up", "Up", "Right"})
-        desktop->xdotool(
-            {QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("60"), QString::fromLatin1(step)});
+    desktop->xdotool({QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("60"), QStringLiteral("Up"),
+                      QStringLiteral("Up"), QStringLiteral("Up"), QStringLiteral("Up"), QStringLiteral("Up"),
+                      QStringLiteral("Right")});
     Desktop::pause(300);
     desktop->screenshot(shot(QStringLiteral("panel-colours")));
     desktop->key("Return");
-    EXPECT_TRUE(Desktop::waitUntil([&] { return setting("picto.customColors").toArray().isEmpty(); }, 3000));
+    EXPECT_TRUE(Desktop::waitUntil([&] { return firstColour().isUndefined(); }, 3000));
+}
+
+TEST_F(AnnotateApp, BackdropFromAnnotateStyledWrittenAndAnnotateBack) {
+    const quint32 annotate0 = openAnnotate();
+    ASSERT_NE(annotate0, 0u) << desktop->appStderr().toStdString();
+    // An arrow drawn across the middle, so that annotate writes its file before the hand-over.
+    const QPoint middle = desktop->clientGeometry(annotate0).center();
+    desktop->drag({middle - QPoint(100, 50), middle + QPoint(100, 50)});
+    quint32 editor = openBackdrop();
+    ASSERT_NE(editor, 0u) << desktop->appStderr().toStdString();
+    EXPECT_TRUE(QFile::exists(shotPath(QStringLiteral("shot annotated.png"))));
+    desktop->screenshot(shot(QStringLiteral("backdrop-opened")));
+
+    // "Ocean" is the fourth fill of the menu.
+    desktop->click(toolbar(editor, 0));
+    Desktop::pause(500);
+    desktop->screenshot(shot(QStringLiteral("backdrop-fills")));
+    desktop->xdotool({QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("60"), QStringLiteral("Down"),
+                      QStringLiteral("Down"), QStringLiteral("Down"), QStringLiteral("Return")});
+    Desktop::pause(300);
+    desktop->click(toolbar(editor, 1));
+    Desktop::pause(300);
+
+    // The left band dragged 30 px inwards, its chip shown meanwhile. The canvas sits 58 down, centred.
+    const QRect window = desktop->clientGeometry(editor);
+    const int canvasHeight = window.height() - 78;
+    const int canvasWidth = int(std::lround(canvasHeight * 1600 / 1000.0));
+    const QRectF canvas(window.x() + (window.width() - canvasWidth) / 2.0, window.y() + 58, canvasWidth, canvasHeight);
+    const double scale = std::min(canvas.width() / 1888, canvas.height() / 1288);
+    const double left = canvas.center().x() - 1888 * scale / 2 + 144 * scale;
+    const QPoint from(int(left + 2), int(canvas.center().y()));
+    desktop->moveTo(from);
+    Desktop::pause(200);
+    desktop->xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
+    for (int step = 1; step <= 10; ++step) {
+        desktop->moveTo(from + QPoint(3 * step, 0));
+        Desktop::pause(20);
+    }
+    Desktop::pause(300);
+    const QImage dragging = desktop->screenshot(shot(QStringLiteral("backdrop-dragging")));
+    desktop->xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
+    // The chip: a dark pill near the canvas's top edge, over the Ocean backdrop.
+    const QColor chip = dragging.pixelColor(int(canvas.center().x()), int(canvas.top() + 16 + 4));
+    EXPECT_LT(chip.lightness(), 60) << "no chip while dragging";
+    const int pad = int(std::lround((144 + 30 / scale) / 1600 * 1600));
+
+    desktop->click(toolbar(editor, 3));
+    EXPECT_TRUE(desktop->waitToast());
+    EXPECT_EQ(desktop->waitVisible(QStringLiteral("^Pictolarium Backdrop$"), false), 0u);
+    const QImage styled(shotPath(QStringLiteral("shot annotated styled.png")));
+    ASSERT_FALSE(styled.isNull());
+    EXPECT_NEAR(styled.width(), 1600 + 2 * pad, 4);
+    EXPECT_NEAR(styled.height(), 1000 + 2 * pad, 4);
+    // Ocean's first stop at the top left; no shadow under the picture, only the gradient.
+    const QColor corner = styled.pixelColor(0, 0);
+    EXPECT_NEAR(corner.red(), 0x74, 3);
+    EXPECT_NEAR(corner.green(), 0xEB, 3);
+    EXPECT_NEAR(corner.blue(), 0xD5, 3);
+
+    // Annotate comes back after Done, and again after Escape, where nothing is written.
+    editor = openBackdrop();
+    ASSERT_NE(editor, 0u) << "annotate did not come back after Done";
+    desktop->screenshot(shot(QStringLiteral("backdrop-again")));
+    desktop->key("Escape");
+    EXPECT_NE(desktop->waitVisible(QStringLiteral("^Pictolarium Annotate$")), 0u)
+        << "annotate did not come back after Escape";
+    EXPECT_FALSE(QFile::exists(shotPath(QStringLiteral("shot annotated styled styled.png"))));
+    EXPECT_FALSE(QFile::exists(shotPath(QStringLiteral("shot annotated styled annotated styled.png"))));
+
+    // A preset saved in the backdrop editor: stored with its backdrop only, and not listed by annotate.
+    editor = openBackdrop();
+    ASSERT_NE(editor, 0u);
+    desktop->click(toolbar(editor, 2));
+    Desktop::pause(400);
+    desktop->screenshot(shot(QStringLiteral("backdrop-presets-empty")));
+    desktop->key("Down");
+    desktop->key("Return");
+    ASSERT_NE(desktop->waitVisible(QStringLiteral("^Name this style$")), 0u);
+    desktop->xdotool({QStringLiteral("type"), QStringLiteral("Blog")});
+    desktop->screenshot(shot(QStringLiteral("backdrop-prompt")));
+    desktop->key("Return");
+    EXPECT_TRUE(Desktop::waitUntil([&] { return presets().size() == 1; }, 3000));
+    const QJsonObject blog = presets().first().toObject();
+    EXPECT_EQ(blog.value(QStringLiteral("name")).toString(), QStringLiteral("Blog"));
+    EXPECT_TRUE(blog.contains(QStringLiteral("background")));
+    EXPECT_FALSE(blog.contains(QStringLiteral("annotate")));
+    desktop->click(toolbar(editor, 2));
+    Desktop::pause(400);
+    desktop->screenshot(shot(QStringLiteral("backdrop-presets-blog")));
+    desktop->key("Escape");
+    desktop->key("Escape");
+    const quint32 annotate = desktop->waitVisible(QStringLiteral("^Pictolarium Annotate$"));
+    ASSERT_NE(annotate, 0u);
+    desktop->click(barButton(annotate, 5));
+    Desktop::pause(400);
+    desktop->screenshot(shot(QStringLiteral("backdrop-annotate-presets")));
+    desktop->key("Escape");
 }

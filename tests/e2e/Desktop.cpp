@@ -400,3 +400,50 @@ void Desktop::drag(const QList<QPoint>& path, int steps) {
 void Desktop::key(const QString& keys) {
     xdotool({QStringLiteral("key"), keys});
 }
+
+quint32 Desktop::openCard(const QString& path, quint32 previous) {
+    moveTo(QPoint(640, 400));
+    run(QStringLiteral(PICTOLARIUM_BIN), {path});
+    quint32 card = 0;
+    waitUntil([&] { return (card = visibleWindow(QStringLiteral("^Pictolarium Card$"))) != 0 && card != previous; },
+              8000, 100);
+    pause(400);
+    return card != previous ? card : 0;
+}
+
+QPoint Desktop::pillButton(quint32 card, int tools, bool share, int index) {
+    const QRect frame = clientGeometry(card);
+    const int width = 8 + tools * 32 - 2 + 5 + 64 + (share ? 5 + 30 : 0) + 8;
+    const int left = frame.center().x() - width / 2 + 8;
+    const int x = index < tools    ? left + index * 32 + 15
+                  : index == tools ? left + tools * 32 - 2 + 5 + 32
+                                   : left + tools * 32 - 2 + 5 + 64 + 5 + 15;
+    return QPoint(x, frame.bottom() - 22 - 18);
+}
+
+QJsonValue Desktop::setting(const QString& key) {
+    QFile file(configHome() + QStringLiteral("/Pictolarium/org.pictolarium.Pictolarium.json"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QJsonValue(QJsonValue::Undefined);
+    return QJsonDocument::fromJson(file.readAll()).object().value(key).toObject().value(QStringLiteral("v"));
+}
+
+bool Desktop::waitToast(bool shown, int timeoutMs) {
+    return waitUntil([&] { return (visibleWindow(QStringLiteral("^Pictolarium Toast$")) != 0) == shown; }, timeoutMs,
+                     50);
+}
+
+QPoint Desktop::trayIcon() {
+    QPoint at;
+    waitUntil(
+        [&] {
+            const QString out = run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--classname"),
+                                                                QStringLiteral("pictolarium")});
+            for (const QString& id : out.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+                if (const QRect r = windowGeometry(id.toUInt()); r.width() <= 32 && r.top() > opts.size.height() - 100)
+                    at = r.center();
+            return !at.isNull();
+        },
+        8000, 200);
+    return at;
+}

@@ -108,4 +108,19 @@ private:
     QProcess* appProcess = nullptr;
     QByteArray appErr;
     std::vector<std::unique_ptr<QProcess>> processes;
+
+public:
+    // For tests that work a card and its tools.
+    // Opens a picture as a card with the pointer mid-screen: the card's window once shown, other than `previous`
+    // (which may still be fading out); 0 if none came.
+    quint32 openCard(const QString& path, quint32 previous = 0);
+    // The centre of a button of a card's pill at size 1: `tools` tools 30 wide and 2 apart, a divider, the format
+    // button, and with `share` another divider and share. Index `tools` is the format button, `tools + 1` share.
+    QPoint pillButton(quint32 card, int tools, bool share, int index);
+    // One stored setting's value; undefined when it is not stored.
+    QJsonValue setting(const QString& key);
+    // Waits until a toast is shown (or none is).
+    bool waitToast(bool shown = true, int timeoutMs = 3000);
+    // The centre of our icon docked in the panel's tray at the bottom; null if none came.
+    QPoint trayIcon();
 };

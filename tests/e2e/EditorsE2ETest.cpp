@@ -5,8 +5,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QPainter>
 #include <gtest/gtest.h>
 
@@ -44,9 +42,12 @@ protected:
     }
     // The tool buttons of the card: crop, resize, rotate from the left of its pill (all 30 wide, 2 apart).
     QPoint tool(int index) {
-        const QRect card = desktop->clientGeometry(desktop->waitVisible(QStringLiteral("^Pictolarium Card$")));
-        const int pillWidth = 3 * 30 + 2 * 2 + 2 + 1 + 2 + 64 + 16;
-        return QPoint(card.center().x() - pillWidth / 2 + 8 + index * 32 + 15, card.bottom() - 22 - 18);
+        return desktop->pillButton(desktop->waitVisible(QStringLiteral("^Pictolarium Card$")), 3, false, index);
+    }
+    // Opens the editor of the card's tool `index`, with this title.
+    quint32 openEditor(int index, const char* title) {
+        desktop->click(tool(index));
+        return desktop->waitVisible(QStringLiteral("^Pictolarium %1$").arg(QLatin1String(title)));
     }
     // An editor's canvas: centred across the window, 58 below its top (the pill and the gaps above it).
     static QRect canvasOf(const QRect& window, QSize canvas) {
@@ -60,16 +61,13 @@ protected:
 } // namespace
 
 TEST_P(EditorApp, CropResizeAndRotateFromTheCard) {
-    desktop->moveTo(QPoint(640, 400));
-    desktop->run(QStringLiteral(PICTOLARIUM_BIN), {desktop->home() + QStringLiteral("/shot.png")});
-    const quint32 card = desktop->waitVisible(QStringLiteral("^Pictolarium Card$"));
+    const quint32 card = desktop->openCard(desktop->home() + QStringLiteral("/shot.png"));
     ASSERT_NE(card, 0u) << desktop->appStderr().toStdString();
     const QRect cardFrame = desktop->clientGeometry(card);
     const QRect picture(cardFrame.x() + 70, cardFrame.y() + 22, 400, 250);
 
     // Crop opens active, its 634 × 396 canvas centred on the card's picture, the pill docked under it.
-    desktop->click(tool(0));
-    quint32 editor = desktop->waitVisible(QStringLiteral("^Pictolarium Crop$"));
+    quint32 editor = openEditor(0, "Crop");
     ASSERT_NE(editor, 0u) << desktop->appStderr().toStdString();
     EXPECT_TRUE(Desktop::waitUntil([&] { return desktop->activeWindow() == editor; }, 3000));
     QRect window = desktop->clientGeometry(editor);
@@ -100,9 +98,7 @@ TEST_P(EditorApp, CropResizeAndRotateFromTheCard) {
     EXPECT_EQ(QDir(desktop->shotsFolder()).entryList(QDir::Files), QStringList{QStringLiteral("shot.png")});
 
     // Resize to the width 800: the proportions follow, the file takes the old one's place, which goes to the Trash.
-    desktop->click(tool(1));
-    editor = desktop->waitVisible(QStringLiteral("^Pictolarium Resize$"));
-    ASSERT_NE(editor, 0u);
+    ASSERT_NE(editor = openEditor(1, "Resize"), 0u);
     window = desktop->clientGeometry(editor);
     desktop->click(QPoint((window.width() - 256) / 2 + window.x() + 12 + 32, window.y() + 28));
     desktop->key("ctrl+a");
@@ -118,9 +114,7 @@ TEST_P(EditorApp, CropResizeAndRotateFromTheCard) {
               QStringList{QStringLiteral("shot.png")});
 
     // Rotate right: 500 × 800, the red corner now top right.
-    desktop->click(tool(2));
-    editor = desktop->waitVisible(QStringLiteral("^Pictolarium Rotate$"));
-    ASSERT_NE(editor, 0u);
+    ASSERT_NE(editor = openEditor(2, "Rotate"), 0u);
     window = desktop->clientGeometry(editor);
     desktop->click(QPoint(window.x() + (window.width() - 220) / 2 + 12 + 32 + 15, window.y() + 28));
     Desktop::pause(300);
@@ -133,15 +127,12 @@ TEST_P(EditorApp, CropResizeAndRotateFromTheCard) {
     EXPECT_FALSE(near(turned.pixelColor(50, 50), red));
 
     // A dragged rectangle and Return: "shot crop.png" of the dragged size, and the toast.
-    desktop->click(tool(0));
-    editor = desktop->waitVisible(QStringLiteral("^Pictolarium Crop$"));
-    ASSERT_NE(editor, 0u);
+    ASSERT_NE(editor = openEditor(0, "Crop"), 0u);
     canvas = canvasOf(desktop->clientGeometry(editor), QSize(248, 396));
     desktop->drag({canvas.topLeft() + QPoint(40, 60), canvas.topLeft() + QPoint(190, 260)}, 8);
     desktop->screenshot(shot(QStringLiteral("crop-rect")));
     desktop->key("Return");
-    EXPECT_TRUE(Desktop::waitUntil(
-        [&] { return !desktop->windowsByName(QStringLiteral("^Pictolarium Toast$")).isEmpty(); }, 3000));
+    EXPECT_TRUE(desktop->waitToast());
     const QImage piece(shotPath(QStringLiteral("shot crop.png")));
     EXPECT_NEAR(piece.width(), 150 * 500 / 248.0, 1.5);
     EXPECT_NEAR(piece.height(), 200 * 800 / 396.0, 1.5);
@@ -149,9 +140,7 @@ TEST_P(EditorApp, CropResizeAndRotateFromTheCard) {
     desktop->screenshot(shot(QStringLiteral("cropped")));
 
     // A lasso diamond on the cropped picture leaves its corners transparent.
-    desktop->click(tool(0));
-    editor = desktop->waitVisible(QStringLiteral("^Pictolarium Crop$"));
-    ASSERT_NE(editor, 0u);
+    ASSERT_NE(editor = openEditor(0, "Crop"), 0u);
     const QRect cropWindow = desktop->clientGeometry(editor);
     desktop->key("l");
     const QPoint middle(cropWindow.center().x(), cropWindow.y() + 58 + 150);

@@ -4,40 +4,13 @@
 #include "Desktop.h"
 
 #include <QCryptographicHash>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QPainter>
 #include <QPdfWriter>
 #include <gtest/gtest.h>
 
 namespace {
-
-const QColor rootColour(80, 128, 192);
-
-void writeSettings(Desktop& desktop) {
-    QJsonObject settings;
-    for (const char* flag :
-         {"picto.toolShareSecondLastV6", "picto.toolResizeRotateV5", "picto.toolOrderV2", "onboardingSeen"})
-        settings[QLatin1String(flag)] = Desktop::typed("bool", true);
-    const QString folder = desktop.configHome() + QStringLiteral("/Pictolarium");
-    QDir().mkpath(folder);
-    QFile file(folder + QStringLiteral("/org.pictolarium.Pictolarium.json"));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QJsonDocument(settings).toJson());
-}
-
-QList<quint32> windows(Desktop& desktop, const QString& title) {
-    const QString out =
-        desktop.run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                                QStringLiteral("--name"), QLatin1Char('^') + title + QLatin1Char('$')});
-    QList<quint32> ids;
-    for (const QString& line : out.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-        ids.append(line.trimmed().toUInt());
-    return ids;
-}
 
 QByteArray digest(const QString& path) {
     QFile file(path);
@@ -66,54 +39,29 @@ QRect pictureOnScreen(const QImage& screen, const QRect& card) {
     return found;
 }
 
-class App {
-public:
-    App() {
+class PdfRedactE2E : public ::testing::Test {
+protected:
+    void SetUp() override {
         Desktop::Options o;
         o.tray = false;
-        o.compositor = false;
         desktop = std::make_unique<Desktop>(o);
-        if (!desktop->ok())
-            return;
-        desktop->run(QStringLiteral("xsetroot"), {QStringLiteral("-solid"), rootColour.name()});
-        writeSettings(*desktop);
+        ASSERT_TRUE(desktop->ok()) << desktop->error().toStdString();
+        desktop->run(QStringLiteral("xsetroot"), {QStringLiteral("-solid"), QStringLiteral("#5080c0")});
+        // A returning user with the pill as it comes, at the size it comes.
         desktop->startApp();
-        ready = desktop->waitForApp();
-    }
-    quint32 open(const QString& file) {
-        desktop->moveTo({640, 400});
-        desktop->run(QStringLiteral(PICTOLARIUM_BIN), {file});
-        quint32 id = 0;
-        Desktop::waitUntil(
-            [&] {
-                const QList<quint32> ids = windows(*desktop, QStringLiteral("Pictolarium Card"));
-                id = ids.isEmpty() ? 0 : ids.last();
-                return id != 0;
-            },
-            8000, 100);
-        Desktop::pause(500);
-        return id;
+        ASSERT_TRUE(desktop->waitForApp()) << desktop->appStderr().toStdString();
     }
     void click(QPoint at, int times = 1) {
-        desktop->moveTo(at);
-        Desktop::pause(150);
-        desktop->xdotool({QStringLiteral("click"), QStringLiteral("--repeat"), QString::number(times),
-                          QStringLiteral("--delay"), QStringLiteral("80"), QStringLiteral("1")});
+        desktop->click(at, times);
         Desktop::pause(300);
     }
-    bool toastShown() { return !windows(*desktop, QStringLiteral("Pictolarium Toast")).isEmpty(); }
     std::unique_ptr<Desktop> desktop;
-    bool ready = false;
 };
 
 } // namespace
 
-TEST(PdfRedactE2E, StepsThroughAPdfAndWritesAnEditedPageBack) {
-    App app;
-    ASSERT_TRUE(app.desktop->ok()) << app.desktop->error().toStdString();
-    ASSERT_TRUE(app.ready);
-    Desktop& desktop = *app.desktop;
-    const QString source = desktop.home() + QStringLiteral("/Four.pdf");
+TEST_F(PdfRedactE2E, StepsThroughAPdfAndWritesAnEditedPageBack) {
+    const QString source = desktop->home() + QStringLiteral("/Four.pdf");
     {
         QPdfWriter writer(source);
         writer.setPageSize(QPageSize(QPageSize::A6));
@@ -128,26 +76,25 @@ TEST(PdfRedactE2E, StepsThroughAPdfAndWritesAnEditedPageBack) {
             painter.drawText(40, 120, QStringLiteral("Page %1").arg(page + 1));
         }
     }
-    const quint32 card = app.open(source);
+    const quint32 card = desktop->openCard(source);
     ASSERT_NE(card, 0u);
-    const QString pdf = desktop.shotsFolder() + QStringLiteral("/Four.pdf");
-    const QString pages = desktop.shotsFolder() + QStringLiteral("/.pages/");
+    const QString pdf = desktop->shotsFolder() + QStringLiteral("/Four.pdf");
+    const QString pages = desktop->shotsFolder() + QStringLiteral("/.pages/");
     ASSERT_TRUE(Desktop::waitUntil([&] { return QFileInfo::exists(pages + QStringLiteral("Four p1.png")); }, 5000));
     // Let the opening toast go before looking.
-    Desktop::waitUntil([&] { return !app.toastShown(); }, 4000, 100);
-    const QRect frame = desktop.windowGeometry(card);
-    const QImage screen = desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/pdf-page1.png"));
+    desktop->waitToast(false, 4000);
+    const QRect frame = desktop->windowGeometry(card);
+    const QImage screen = desktop->screenshot(Desktop::shotsDir() + QStringLiteral("/pdf-page1.png"));
     const QRect picture = pictureOnScreen(screen, frame);
     ASSERT_FALSE(picture.isEmpty());
     // The page bar hangs under the picture at its left edge: previous, "1 / 4", next.
     const QPoint next(picture.left() + 96 - 13, picture.bottom() + 1 + 4 + 10);
     const QByteArray untouched = digest(pdf);
 
-    app.click(next);
-    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/pdf-clicked.png"));
+    click(next);
     ASSERT_TRUE(Desktop::waitUntil([&] { return QFileInfo::exists(pages + QStringLiteral("Four p2.png")); }, 5000))
-        << next.x() << "," << next.y() << " " << desktop.appStderr().toStdString();
-    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/pdf-page2.png"));
+        << next.x() << "," << next.y() << " " << desktop->appStderr().toStdString();
+    desktop->screenshot(Desktop::shotsDir() + QStringLiteral("/pdf-page2.png"));
     EXPECT_EQ(digest(pdf), untouched) << "an unchanged page is not written";
 
     // The page picture changed on disk, then a step: the PDF's page 2 is now that picture.
@@ -155,12 +102,12 @@ TEST(PdfRedactE2E, StepsThroughAPdfAndWritesAnEditedPageBack) {
     red.fill(QColor(220, 30, 30));
     Desktop::pause(50);
     ASSERT_TRUE(red.save(pages + QStringLiteral("Four p2.png")));
-    app.click(next);
+    click(next);
     ASSERT_TRUE(Desktop::waitUntil([&] { return digest(pdf) != untouched; }, 5000));
     int code = -1;
-    const QString check = desktop.run(QStringLiteral("qpdf"), {QStringLiteral("--check"), pdf}, &code);
+    const QString check = desktop->run(QStringLiteral("qpdf"), {QStringLiteral("--check"), pdf}, &code);
     EXPECT_EQ(code, 0) << check.toStdString();
-    const QString count = desktop.run(QStringLiteral("qpdf"), {QStringLiteral("--show-npages"), pdf});
+    const QString count = desktop->run(QStringLiteral("qpdf"), {QStringLiteral("--show-npages"), pdf});
     EXPECT_EQ(count.trimmed(), QStringLiteral("4"));
 
     // Changed, then closed with Escape: "Saved Four.pdf".
@@ -169,21 +116,17 @@ TEST(PdfRedactE2E, StepsThroughAPdfAndWritesAnEditedPageBack) {
     Desktop::pause(50);
     ASSERT_TRUE(blue.save(pages + QStringLiteral("Four p3.png")));
     const QByteArray beforeClose = digest(pdf);
-    desktop.moveTo(picture.center());
+    desktop->moveTo(picture.center());
     Desktop::pause(200);
-    desktop.xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
-    EXPECT_TRUE(Desktop::waitUntil([&] { return app.toastShown(); }, 3000, 50));
-    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/pdf-saved.png"));
+    desktop->key("Escape");
+    EXPECT_TRUE(desktop->waitToast());
+    desktop->screenshot(Desktop::shotsDir() + QStringLiteral("/pdf-saved.png"));
     EXPECT_NE(digest(pdf), beforeClose);
-    EXPECT_TRUE(windows(desktop, QStringLiteral("Pictolarium Card")).isEmpty());
+    EXPECT_EQ(desktop->visibleWindow(QStringLiteral("^Pictolarium Card$")), 0u);
 }
 
-TEST(PdfRedactE2E, RedactsAndReviewsOnTheEnlargedCard) {
-    App app;
-    ASSERT_TRUE(app.desktop->ok()) << app.desktop->error().toStdString();
-    ASSERT_TRUE(app.ready);
-    Desktop& desktop = *app.desktop;
-    const QString source = desktop.home() + QStringLiteral("/Notes.png");
+TEST_F(PdfRedactE2E, RedactsAndReviewsOnTheEnlargedCard) {
+    const QString source = desktop->home() + QStringLiteral("/Notes.png");
     {
         QImage image(900, 400, QImage::Format_RGB32);
         image.fill(Qt::white);
@@ -197,20 +140,20 @@ TEST(PdfRedactE2E, RedactsAndReviewsOnTheEnlargedCard) {
         painter.end();
         ASSERT_TRUE(image.save(source));
     }
-    const quint32 card = app.open(source);
+    const quint32 card = desktop->openCard(source);
     ASSERT_NE(card, 0u);
-    Desktop::waitUntil([&] { return !app.toastShown(); }, 4000, 100);
-    const QRect frame = desktop.windowGeometry(card);
+    desktop->waitToast(false, 4000);
+    const QRect frame = desktop->windowGeometry(card);
     // The pill: every tool in the default order, redact the eighth of the eleven before the format button.
     const QPoint redact(frame.center().x() - 20, frame.bottom() + 1 - 22 - 18);
-    desktop.moveTo(redact);
+    desktop->moveTo(redact);
     Desktop::pause(400);
-    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/redact-hover.png"));
-    app.click(redact);
-    const QString redacted = desktop.shotsFolder() + QStringLiteral("/Notes redacted.png");
+    desktop->screenshot(Desktop::shotsDir() + QStringLiteral("/redact-hover.png"));
+    click(redact);
+    const QString redacted = desktop->shotsFolder() + QStringLiteral("/Notes redacted.png");
     ASSERT_TRUE(Desktop::waitUntil([&] { return QFileInfo::exists(redacted); }, 60000, 200));
     Desktop::pause(300);
-    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/redact-done.png"));
+    desktop->screenshot(Desktop::shotsDir() + QStringLiteral("/redact-done.png"));
     // Both secrets are covered: dark in the middle of where the text was, the words around them not.
     const QImage result(redacted);
     EXPECT_LT(qGray(result.pixel(400, 50)), 60) << "the address";
@@ -218,36 +161,36 @@ TEST(PdfRedactE2E, RedactsAndReviewsOnTheEnlargedCard) {
     EXPECT_GT(qGray(result.pixel(850, 300)), 200);
 
     // A double-click on an empty part of the picture opens the review.
-    const QRect picture = pictureOnScreen(desktop.screenshot(), desktop.windowGeometry(card));
-    app.click(QPoint(picture.center().x(), picture.bottom() - 10), 2);
-    const QRect large = desktop.windowGeometry(card);
+    const QRect picture = pictureOnScreen(desktop->screenshot(), desktop->windowGeometry(card));
+    click(QPoint(picture.center().x(), picture.bottom() - 10), 2);
+    const QRect large = desktop->windowGeometry(card);
     EXPECT_GT(large.width(), frame.width());
-    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/redact-review.png"));
+    desktop->screenshot(Desktop::shotsDir() + QStringLiteral("/redact-review.png"));
 
     // The box over the address, on the enlarged picture: select it and delete it with the Delete key.
-    const QRect big = pictureOnScreen(desktop.screenshot(), large);
+    const QRect big = pictureOnScreen(desktop->screenshot(), large);
     const double scale = big.width() / 900.0;
     const QPoint address(big.left() + int(400 * scale), big.top() + int(50 * scale));
-    app.click(address);
+    click(address);
     Desktop::pause(500);
-    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/redact-selected.png"));
+    desktop->screenshot(Desktop::shotsDir() + QStringLiteral("/redact-selected.png"));
     const QByteArray before = digest(redacted);
-    desktop.xdotool({QStringLiteral("key"), QStringLiteral("Delete")});
+    desktop->key("Delete");
     ASSERT_TRUE(Desktop::waitUntil([&] { return digest(redacted) != before; }, 5000));
     EXPECT_GT(qGray(QImage(redacted).pixel(400, 50)), 60) << "the address shows again";
 
     // Escape with the card number's box selected: the selection goes, then the size, then the card.
-    app.click(QPoint(big.left() + int(300 * scale), big.top() + int(120 * scale)));
+    click(QPoint(big.left() + int(300 * scale), big.top() + int(120 * scale)));
     Desktop::pause(300);
-    desktop.xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+    desktop->key("Escape");
     Desktop::pause(300);
-    EXPECT_EQ(desktop.windowGeometry(card).width(), large.width());
-    desktop.xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
-    EXPECT_TRUE(Desktop::waitUntil([&] { return desktop.windowGeometry(card).width() < large.width(); }, 3000));
-    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/redact-escaped.png"));
-    desktop.moveTo(desktop.windowGeometry(card).center());
+    EXPECT_EQ(desktop->windowGeometry(card).width(), large.width());
+    desktop->key("Escape");
+    EXPECT_TRUE(Desktop::waitUntil([&] { return desktop->windowGeometry(card).width() < large.width(); }, 3000));
+    desktop->screenshot(Desktop::shotsDir() + QStringLiteral("/redact-escaped.png"));
+    desktop->moveTo(desktop->windowGeometry(card).center());
     Desktop::pause(200);
-    desktop.xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+    desktop->key("Escape");
     EXPECT_TRUE(
-        Desktop::waitUntil([&] { return windows(desktop, QStringLiteral("Pictolarium Card")).isEmpty(); }, 3000));
+        Desktop::waitUntil([&] { return desktop->visibleWindow(QStringLiteral("^Pictolarium Card$")) == 0; }, 3000));
 }

@@ -6,7 +6,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -25,18 +24,23 @@ QStringList lines(const QString& path) {
                                           : QStringList();
 }
 
-QJsonValue setting(Desktop& desktop, const char* key) {
-    QFile file(desktop.configHome() + QStringLiteral("/Pictolarium/org.pictolarium.Pictolarium.json"));
-    file.open(QIODevice::ReadOnly);
-    return QJsonDocument::fromJson(file.readAll())[QLatin1String(key)][QStringLiteral("v")];
+// The stand-in server installed as a download would have left it, following `script`; the model's path,
+// beside which the server logs what it was asked.
+QString installServer(Desktop& desktop, const QByteArray& script) {
+    const QString llm = desktop.folder(QStringLiteral("data")) + QStringLiteral("/Pictolarium/llm");
+    QDir().mkpath(llm + QStringLiteral("/engine-b11669/llama-b11669"));
+    QFile model(llm + QStringLiteral("/gemma-3-1b-it-Q4_K_M.gguf"));
+    if (!QFile::copy(QStringLiteral(FAKE_LLAMA_SERVER),
+                     llm + QStringLiteral("/engine-b11669/llama-b11669/llama-server")) ||
+        !model.open(QIODevice::WriteOnly) || model.write(script) != script.size())
+        return {};
+    return model.fileName();
 }
 
-void setup(Desktop& desktop) {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    desktop.setEnvironment(QStringLiteral("PICTOLARIUM_LLM_PORT"), QString::number(probe.serverPort()));
-    desktop.setEnvironment(QStringLiteral("LANG"), QStringLiteral("en_US.UTF-8"));
-    desktop.setEnvironment(QStringLiteral("LC_ALL"), QStringLiteral("en_US.UTF-8"));
+// The servers the runtime started; the rest goes with the desktop.
+void endServers(const QString& model) {
+    for (const QString& pid : lines(model + QStringLiteral(".pid")))
+        ::kill(pid.toInt(), SIGTERM);
 }
 
 // What the host's card shows, from its log.
@@ -63,32 +67,23 @@ struct Card {
     }
 };
 
-// The program with a pill of the translate tool, the format button and share, and a card of a picture
-// with one line of large text at the middle of the screen.
-struct TranslateTool {
-    Desktop desktop{[] {
-        Desktop::Options o;
-        o.tray = false;
-        return o;
-    }()};
-    quint32 card = 0;
-
+// A desktop with the runtime's server on a free port and an English locale.
+class Translate : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        desktop.setEnvironment(QStringLiteral("PICTOLARIUM_LLM_PORT"), QString::number(probe.serverPort()));
+        desktop.setEnvironment(QStringLiteral("LANG"), QStringLiteral("en_US.UTF-8"));
+        desktop.setEnvironment(QStringLiteral("LC_ALL"), QStringLiteral("en_US.UTF-8"));
+    }
+    // The program with a pill of the translate tool, the format button and share, and a card of a picture
+    // with one line of large text at the middle of the screen.
     void start(const QJsonObject& extra = {}) {
-        QJsonObject settings = extra;
-        settings[QStringLiteral("picto.sizeScale")] = Desktop::typed("double", 1.0);
-        for (const char* flag :
-             {"picto.toolShareSecondLastV6", "picto.toolResizeRotateV5", "picto.toolOrderV2", "onboardingSeen"})
-            settings[QLatin1String(flag)] = Desktop::typed("bool", true);
-        QJsonArray hidden;
-        for (const char* id : {"annotate", "crop", "resize", "rotate", "text", "pin", "redact", "cutout", "scroll",
-                               "rename", "compress", "library"})
-            hidden.append(Desktop::typed("string", QString::fromLatin1(id)));
-        settings[QStringLiteral("picto.toolHidden")] = Desktop::typed("array", hidden);
-        QDir().mkpath(desktop.configHome() + QStringLiteral("/Pictolarium"));
-        QFile file(desktop.configHome() + QStringLiteral("/Pictolarium/org.pictolarium.Pictolarium.json"));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QJsonDocument(settings).toJson());
-        file.close();
+        ASSERT_TRUE(desktop.writeCardSettings({"annotate", "crop", "resize", "rotate", "text", "pin", "redact",
+                                               "cutout", "scroll", "rename", "compress", "library"},
+                                              extra));
         desktop.startApp();
         ASSERT_TRUE(desktop.waitForApp()) << desktop.appStderr().toStdString();
 
@@ -103,30 +98,11 @@ struct TranslateTool {
         painter.end();
         const QString path = desktop.home() + QStringLiteral("/greeting.png");
         ASSERT_TRUE(picture.save(path));
-        desktop.moveTo(QPoint(640, 400));
-        desktop.run(QStringLiteral(PICTOLARIUM_BIN), {path});
-        Desktop::waitUntil([&] { return (card = visible(QStringLiteral("^Pictolarium Card$"))) != 0; }, 5000, 100);
-        Desktop::pause(400);
+        card = desktop.openCard(path);
         ASSERT_NE(card, 0u) << desktop.appStderr().toStdString();
     }
-    quint32 visible(const QString& title) {
-        return desktop
-            .run(QStringLiteral("xdotool"),
-                 {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"), title})
-            .split(u'\n', Qt::SkipEmptyParts)
-            .value(0)
-            .trimmed()
-            .toUInt();
-    }
-    // The translate button: the pill's first tool (30 wide), then a divider, the format button, a divider and
-    // share, centred under the picture.
-    void pressTranslate() {
-        const QRect frame = desktop.clientGeometry(card);
-        const int pillWidth = 30 + 5 + 64 + 5 + 30 + 16;
-        desktop.moveTo(QPoint(frame.center().x() - pillWidth / 2 + 8 + 15, frame.bottom() - 22 - 18));
-        Desktop::pause(150);
-        desktop.xdotool({QStringLiteral("click"), QStringLiteral("1")});
-    }
+    // The pill's one tool, then the format button and share.
+    void pressTranslate() { desktop.click(desktop.pillButton(card, 1, true, 0)); }
     // What the card shows right of its picture, read back from the screen (light type on a dark pill).
     QImage side() {
         const QRect frame = desktop.clientGeometry(card);
@@ -139,24 +115,18 @@ struct TranslateTool {
         return TextVision::text(shot.scaled(shot.size() * 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation))
             .simplified();
     }
+
+    Desktop desktop;
+    quint32 card = 0;
 };
 
 } // namespace
 
-TEST(TranslateCard, TranslatesSummarizesAndTranslatesAnewThroughTheRuntime) {
-    Desktop desktop;
-    ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
-    setup(desktop);
-    // The stand-in server, installed as a download would have left it, answering word by word.
-    const QString llm = desktop.folder(QStringLiteral("data")) + QStringLiteral("/Pictolarium/llm");
-    QDir().mkpath(llm + QStringLiteral("/engine-b11669/llama-b11669"));
-    ASSERT_TRUE(QFile::copy(QStringLiteral(FAKE_LLAMA_SERVER),
-                            llm + QStringLiteral("/engine-b11669/llama-b11669/llama-server")));
-    const QString model = llm + QStringLiteral("/gemma-3-1b-it-Q4_K_M.gguf");
-    QFile script(model);
-    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-    script.write("mirror\ndelay_ms=120\nload_ms=600\nsummary=Two walks and a museum visit in one day.\n");
-    script.close();
+TEST_F(Translate, CardTranslatesSummarizesAndTranslatesAnewThroughTheRuntime) {
+    // The stand-in server answering word by word.
+    const QString model =
+        installServer(desktop, "mirror\ndelay_ms=120\nload_ms=600\nsummary=Two walks and a museum visit in one day.\n");
+    ASSERT_FALSE(model.isEmpty());
 
     const Card card{desktop, desktop.folder(QStringLiteral("host")) + QStringLiteral("/card.log")};
     desktop.start(QStringLiteral(TRANSLATE_HOST_BIN), {QStringLiteral("--log"), card.log});
@@ -204,142 +174,100 @@ TEST(TranslateCard, TranslatesSummarizesAndTranslatesAnewThroughTheRuntime) {
     desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/translate-picker.png"));
     desktop.xdotool(
         {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("80"), QStringLiteral("French")});
-    desktop.xdotool({QStringLiteral("key"), QStringLiteral("Return")});
+    desktop.key("Return");
     EXPECT_TRUE(card.waitShown([](const QString& s) { return s.count(QStringLiteral("French:")) == 2; }))
         << card.shown().toStdString();
     desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/translate-french.png"));
-    EXPECT_EQ(setting(desktop, "translateRecent"),
+    EXPECT_EQ(desktop.setting("translateRecent"),
               QJsonValue(QJsonArray{Desktop::typed("string", QStringLiteral("fr"))}));
-    // The servers the runtime started; the host goes with the desktop.
-    for (const QString& pid : lines(model + QStringLiteral(".pid")))
-        ::kill(pid.toInt(), SIGTERM);
+    endServers(model);
 }
 
-TEST(TranslateCard, PanelMenuChooserStoresTheDefaultLanguage) {
-    Desktop desktop;
-    ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
-    setup(desktop);
+TEST_F(Translate, PanelMenuChooserStoresTheDefaultLanguage) {
     desktop.setEnvironment(QStringLiteral("LANGUAGE"), QStringLiteral("en_US:sv_SE"));
     desktop.startApp();
     ASSERT_TRUE(desktop.waitForApp());
-    QPoint icon; // our small window docked in the tray at the bottom
-    Desktop::waitUntil(
-        [&] {
-            for (const QString& id :
-                 desktop
-                     .run(QStringLiteral("xdotool"),
-                          {QStringLiteral("search"), QStringLiteral("--classname"), QStringLiteral("pictolarium")})
-                     .split(u'\n', Qt::SkipEmptyParts))
-                if (const QRect r = desktop.windowGeometry(id.toUInt()); r.width() <= 32 && r.top() > 700)
-                    icon = r.center();
-            return !icon.isNull();
-        },
-        8000, 200);
+    const QPoint icon = desktop.trayIcon();
     ASSERT_FALSE(icon.isNull()) << "no panel icon";
-    const auto chooserShown = [&] {
-        return !desktop
-                    .run(QStringLiteral("xdotool"),
-                         {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                          QStringLiteral("^Translation Language$")})
-                    .trimmed()
-                    .isEmpty();
-    };
+    const auto chooserShown = [&] { return desktop.visibleWindow(QStringLiteral("^Translation Language$")) != 0; };
     // The item lies above the size slider and six more items; whether the slider takes a key step
     // depends on the style, so try both.
     for (int ups : {7, 8}) {
         desktop.xdotool({QStringLiteral("mousemove"), QString::number(icon.x()), QString::number(icon.y()),
                          QStringLiteral("click"), QStringLiteral("1")});
         QThread::msleep(500);
-        for (int i = 0; i < ups; ++i)
-            desktop.xdotool(
-                {QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("60"), QStringLiteral("Up")});
-        desktop.xdotool({QStringLiteral("key"), QStringLiteral("Return")});
+        desktop.xdotool(QStringList{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("60")} +
+                        QStringList(ups, QStringLiteral("Up")));
+        desktop.key("Return");
         if (Desktop::waitUntil(chooserShown, 3000, 100))
             break;
-        desktop.xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+        desktop.key("Escape");
     }
     ASSERT_TRUE(chooserShown());
     QThread::msleep(300);
     desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/translate-chooser.png"));
-    EXPECT_TRUE(setting(desktop, "translateDefault").isUndefined());
+    EXPECT_TRUE(desktop.setting("translateDefault").isUndefined());
     // Down from English to Swedish, the second favourite; Return is "Save".
-    desktop.xdotool({QStringLiteral("key"), QStringLiteral("Down")});
-    desktop.xdotool({QStringLiteral("key"), QStringLiteral("Return")});
+    desktop.key("Down");
+    desktop.key("Return");
     EXPECT_TRUE(Desktop::waitUntil([&] { return !chooserShown(); }, 5000));
     EXPECT_TRUE(Desktop::waitUntil(
-        [&] { return setting(desktop, "translateDefault") == QJsonValue(QStringLiteral("sv")); }, 5000));
+        [&] { return desktop.setting("translateDefault") == QJsonValue(QStringLiteral("sv")); }, 5000));
 }
 
-TEST(TranslateCard, CardToolAsksForTheLanguageThenShowsTheTranslationBesideThePicture) {
-    TranslateTool tool;
-    ASSERT_TRUE(tool.desktop.ok()) << tool.desktop.error().toStdString();
-    setup(tool.desktop);
-    const QString llm = tool.desktop.folder(QStringLiteral("data")) + QStringLiteral("/Pictolarium/llm");
-    QDir().mkpath(llm + QStringLiteral("/engine-b11669/llama-b11669"));
-    ASSERT_TRUE(QFile::copy(QStringLiteral(FAKE_LLAMA_SERVER),
-                            llm + QStringLiteral("/engine-b11669/llama-b11669/llama-server")));
-    const QString model = llm + QStringLiteral("/gemma-3-1b-it-Q4_K_M.gguf");
-    QFile script(model);
-    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-    script.write("mirror\n");
-    script.close();
-    tool.start();
-    const QRect before = tool.desktop.clientGeometry(tool.card);
+TEST_F(Translate, CardToolAsksForTheLanguageThenShowsTheTranslationBesideThePicture) {
+    const QString model = installServer(desktop, "mirror\n");
+    ASSERT_FALSE(model.isEmpty());
+    start();
+    const QRect before = desktop.clientGeometry(card);
 
     // No language chosen yet: the first-time chooser, with the card out of the way; Return uses English.
-    tool.pressTranslate();
+    pressTranslate();
     const bool chooser = Desktop::waitUntil(
-        [&] { return tool.visible(QStringLiteral("^Which language should Pictolarium translate into")) != 0; }, 5000,
-        100);
-    tool.desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/translate-tool-chooser.png"));
-    ASSERT_TRUE(chooser) << tool.desktop.appStderr().toStdString();
-    EXPECT_EQ(tool.visible(QStringLiteral("^Pictolarium Card$")), 0u);
-    tool.desktop.xdotool({QStringLiteral("key"), QStringLiteral("Return")});
+        [&] { return desktop.visibleWindow(QStringLiteral("^Which language should Pictolarium translate into")) != 0; },
+        5000, 100);
+    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/translate-tool-chooser.png"));
+    ASSERT_TRUE(chooser) << desktop.appStderr().toStdString();
+    EXPECT_EQ(desktop.visibleWindow(QStringLiteral("^Pictolarium Card$")), 0u);
+    desktop.key("Return");
 
     // The card comes back and widens for the side view, which shows the server's translation into German.
-    ASSERT_TRUE(Desktop::waitUntil(
-        [&] { return tool.desktop.clientGeometry(tool.card).width() > before.width() + 100; }, 20000, 200));
-    const QStringList prompts = [&] {
-        Desktop::waitUntil([&] { return lines(model + QStringLiteral(".prompts")).size() == 1; }, 20000, 200);
-        return lines(model + QStringLiteral(".prompts"));
-    }();
+    ASSERT_TRUE(
+        Desktop::waitUntil([&] { return desktop.clientGeometry(card).width() > before.width() + 100; }, 20000, 200));
+    Desktop::waitUntil([&] { return lines(model + QStringLiteral(".prompts")).size() == 1; }, 20000, 200);
+    const QStringList prompts = lines(model + QStringLiteral(".prompts"));
     ASSERT_EQ(prompts.size(), 1);
     EXPECT_TRUE(prompts[0].contains(QStringLiteral("Good morning everyone"))) << prompts[0].toStdString();
     EXPECT_TRUE(prompts[0].contains(QStringLiteral("to German"))) << prompts[0].toStdString();
     QString shown;
     EXPECT_TRUE(Desktop::waitUntil(
-        [&] { return (shown = tool.sideText()).contains(QStringLiteral("German: Good morning everyone")); }, 20000,
-        500))
+        [&] { return (shown = sideText()).contains(QStringLiteral("German: Good morning everyone")); }, 20000, 500))
         << shown.toStdString();
-    tool.desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/translate-tool-done.png"));
-    EXPECT_EQ(setting(tool.desktop, "translateDefault"), QJsonValue(QStringLiteral("en")));
-    for (const QString& pid : lines(model + QStringLiteral(".pid")))
-        ::kill(pid.toInt(), SIGTERM);
+    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/translate-tool-done.png"));
+    EXPECT_EQ(desktop.setting("translateDefault"), QJsonValue(QStringLiteral("en")));
+    endServers(model);
 }
 
-TEST(TranslateCard, CardToolWithoutAModelShowsTheFailedDownloadAndStopsTurning) {
-    TranslateTool tool;
-    ASSERT_TRUE(tool.desktop.ok()) << tool.desktop.error().toStdString();
-    setup(tool.desktop);
+TEST_F(Translate, CardToolWithoutAModelShowsTheFailedDownloadAndStopsTurning) {
     // Nothing installed, and nothing listens where the downloads come from.
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
     const QString closed = QStringLiteral("http://127.0.0.1:%1").arg(probe.serverPort());
     probe.close();
-    tool.desktop.setEnvironment(QStringLiteral("PICTOLARIUM_LLM_ENGINE_URL"), closed + QStringLiteral("/engine.tar.gz"));
-    tool.desktop.setEnvironment(QStringLiteral("PICTOLARIUM_LLM_MODEL_URL"), closed + QStringLiteral("/model.gguf"));
-    tool.start({{QStringLiteral("translateDefault"), Desktop::typed("string", QStringLiteral("de"))}});
+    desktop.setEnvironment(QStringLiteral("PICTOLARIUM_LLM_ENGINE_URL"), closed + QStringLiteral("/engine.tar.gz"));
+    desktop.setEnvironment(QStringLiteral("PICTOLARIUM_LLM_MODEL_URL"), closed + QStringLiteral("/model.gguf"));
+    start({{QStringLiteral("translateDefault"), Desktop::typed("string", QStringLiteral("de"))}});
 
-    tool.pressTranslate();
+    pressTranslate();
     QString shown;
-    EXPECT_TRUE(Desktop::waitUntil(
-        [&] { return (shown = tool.sideText()).contains(QStringLiteral("Download failed")); }, 30000, 500))
+    EXPECT_TRUE(Desktop::waitUntil([&] { return (shown = sideText()).contains(QStringLiteral("Download failed")); },
+                                   30000, 500))
         << shown.toStdString();
-    EXPECT_EQ(tool.visible(QStringLiteral("^Which language")), 0u) << "a language was chosen before";
-    tool.desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/translate-tool-failed.png"));
+    EXPECT_EQ(desktop.visibleWindow(QStringLiteral("^Which language")), 0u) << "a language was chosen before";
+    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/translate-tool-failed.png"));
     // Nothing on the side view moves once it has failed: no spinner turning for ever.
     Desktop::pause(500);
-    const QImage first = tool.side();
+    const QImage first = side();
     Desktop::pause(700);
-    EXPECT_EQ(first, tool.side());
+    EXPECT_EQ(first, side());
 }

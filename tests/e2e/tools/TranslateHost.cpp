@@ -1,6 +1,6 @@
 // A small program for the end-to-end tests: shows the translate card for a two-paragraph text in a
 // window of its own, with the real language-model runtime, and writes what the card shows to a log:
-//   state {"shown": …, "waiting": …, "spinner": …, "copy": …, "source": …, "target": …, "mode": …}
+//   state {"shown": …, "spinner": …, "copy": …, "source": …, "target": …}
 //   place NAME X Y        the screen centre of a control, once shown
 //   clipboard TEXT        whenever the clipboard changes
 // Usage: pictolarium_translate_host --log PATH
@@ -65,14 +65,10 @@ int main(int argc, char** argv) {
     const auto report = [view] {
         QJsonObject state{
             {QStringLiteral("shown"), view->shown()},
-            {QStringLiteral("waiting"), view->waiting()},
             {QStringLiteral("spinner"), !view->spinner()->isHidden()},
             {QStringLiteral("copy"), view->copyButton()->isEnabled()},
             {QStringLiteral("source"), view->sourceLabel()->text()},
             {QStringLiteral("target"), view->languagePicker()->currentText()},
-            {QStringLiteral("mode"), view->model().mode() == TranslateModel::Mode::summary
-                                         ? QStringLiteral("summary")
-                                         : QStringLiteral("translation")},
         };
         say(QStringLiteral("state ") + QString::fromUtf8(QJsonDocument(state).toJson(QJsonDocument::Compact)));
     };
