@@ -393,6 +393,8 @@ void Desktop::drag(const QList<QPoint>& path, int steps) {
             moveTo(path[i - 1] + (path[i] - path[i - 1]) * step / steps);
             pause(15);
         }
+    // Let the last step land first: a window manager moving a window drops motion that comes after the release.
+    pause(80);
     xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
     pause(200);
 }
