@@ -1,5 +1,5 @@
 // The basket in the real program: what it lists from a prepared home folder, its size and place,
-// columns at three widths, the hovered action's name, a capture arriving, the ways it hides, and its keys
+// columns at three widths, the hovered action's name, the ways it hides, and its keys
 // after a desktop switch.
 
 #include "Desktop.h"
@@ -13,14 +13,14 @@
 
 namespace {
 
-const QString basketTitle = QStringLiteral("Pictolarium Basket");
+const QString basketTitle = "Pictolarium Basket";
 
 QString picture(const QString& path, const QColor& colour, const QString& software = {}) {
     QDir().mkpath(QFileInfo(path).path());
     QImage image(320, 200, QImage::Format_RGB32);
     image.fill(colour);
     if (!software.isEmpty())
-        image.setText(QStringLiteral("Software"), software);
+        image.setText("Software", software);
     image.save(path, "PNG");
     QThread::msleep(30); // birth times a little apart, so the order is known
     return path;
@@ -46,30 +46,35 @@ QString waitTrace(Desktop& desktop, const QString& prefix, const std::function<b
 }
 
 quint32 basketWindow(Desktop& desktop) {
-    const QList<quint32> ids = desktop.windowsByName(basketTitle);
-    return ids.isEmpty() ? 0 : ids.first();
+    return desktop.windowsByName(basketTitle).value(0);
 }
 
 bool shown(Desktop& desktop) {
-    return !desktop
-                .run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                                 QStringLiteral("--name"), QStringLiteral("^") + basketTitle + u'$'})
-                .trimmed()
-                .isEmpty();
+    return desktop.visibleWindow(QStringLiteral("^") + basketTitle + u'$') != 0;
 }
 
-void toggle(Desktop& desktop) {
-    desktop.xdotool({QStringLiteral("key"), QStringLiteral("super+shift+s")});
+bool hidden(Desktop& desktop) {
+    return Desktop::waitUntil([&] { return !shown(desktop); }, 3000);
+}
+
+bool toggledOn(Desktop& desktop) {
+    desktop.key("super+shift+s");
+    return Desktop::waitUntil([&] { return shown(desktop); }, 5000);
 }
 
 // The first press may come before the program has grabbed its keys: press again until it shows.
 bool showBasket(Desktop& desktop) {
     for (int attempt = 0; attempt < 4; ++attempt) {
-        toggle(desktop);
+        desktop.key("super+shift+s");
         if (Desktop::waitUntil([&] { return shown(desktop); }, 1500))
             return true;
     }
     return false;
+}
+
+// The header's "Recent" tab.
+QPoint recentTab(const QRect& frame) {
+    return {frame.left() + 20 + 26 + 4 + int(104 * 0.87) + 2 + int(59 * 0.87), frame.top() + 18 + 22};
 }
 
 } // namespace
@@ -77,11 +82,11 @@ bool showBasket(Desktop& desktop) {
 TEST(Basket, ListsScreenshotsAndNewPicturesAndHidesWhenLeft) {
     Desktop desktop;
     ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
-    desktop.setEnvironment(QStringLiteral("PICTOLARIUM_TRACE"), QStringLiteral("1"));
+    desktop.setEnvironment("PICTOLARIUM_TRACE", "1");
     const QString home = desktop.home();
     picture(desktop.shotsFolder() + "/Slice 2026-12-07 at 09.00.00.png", QColor(200, 60, 60));
     picture(home + "/Pictures/Screenshots/Screenshot from 2026-12-07 09-00-01.png", QColor(60, 160, 60));
-    picture(home + "/Pictures/Screenshots/IMG_1.png", QColor(60, 60, 200), QStringLiteral("gnome-screenshot"));
+    picture(home + "/Pictures/Screenshots/IMG_1.png", QColor(60, 60, 200), "gnome-screenshot");
     picture(home + "/Pictures/Screenshots/holiday.png", QColor(200, 200, 60));
     // Recent: copied in with its old modification time kept, named in the recent list, and where
     // nothing belongs.
@@ -117,20 +122,12 @@ TEST(Basket, ListsScreenshotsAndNewPicturesAndHidesWhenLeft) {
     EXPECT_TRUE(waitTrace(desktop, "", [](const QString& l) { return l.contains("3 columns"); }).contains("3 columns"));
 
     // The hovered action's name, left of the pill: Delete is the pill's last button.
-    const double s = 0.87;
-    desktop.moveTo({frame.right() - 20 - int(24 * s) - 12 - 6 - int(19 * s), frame.top() + 18 + 22});
+    desktop.moveTo({frame.right() - 20 - int(24 * 0.87) - 12 - 6 - int(19 * 0.87), frame.top() + 18 + 22});
     QThread::msleep(400);
     desktop.screenshot(Desktop::shotsDir() + "/basket-hover-delete.png");
 
     // Its edges resize it, whatever lies under them.
-    desktop.moveTo({frame.right() - 2, frame.center().y()});
-    desktop.xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
-    QThread::msleep(200);
-    desktop.moveTo({frame.right() + 60, frame.center().y()});
-    QThread::msleep(200);
-    desktop.moveTo({frame.right() + 120, frame.center().y()});
-    QThread::msleep(300);
-    desktop.xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
+    desktop.drag({{frame.right() - 2, frame.center().y()}, {frame.right() + 120, frame.center().y()}});
     EXPECT_TRUE(Desktop::waitUntil([&] { return desktop.clientGeometry(basketWindow(desktop)).width() >= 940; }, 3000))
         << "dragged edge: " << desktop.clientGeometry(basketWindow(desktop)).width();
 
@@ -144,18 +141,8 @@ TEST(Basket, ListsScreenshotsAndNewPicturesAndHidesWhenLeft) {
     }
     desktop.xdotool({"windowsize", QString::number(basketWindow(desktop)), "840", "586"});
 
-    // A capture while the basket is up lists the new file first.
-    desktop.moveTo({640, 400});
-    desktop.xdotool({QStringLiteral("key"), QStringLiteral("super+shift+d")});
-    const QString after = waitTrace(desktop, "screenshots: ", [](const QString& l) { return l.count(" | ") == 3; });
-    EXPECT_EQ(after.count(" | "), 3) << after.toStdString();
-    EXPECT_TRUE(after.endsWith("| Slice 2026-12-07 at 09.00.00.png")) << after.toStdString();
-
     // Recent images, from the tab.
-    const QRect now = desktop.clientGeometry(basketWindow(desktop));
-    desktop.xdotool({QStringLiteral("key"), QStringLiteral("Escape")}); // the capture's card
-    desktop.moveTo({now.left() + 20 + 26 + 4 + int(104 * s) + 2 + int(59 * s), now.top() + 18 + 22});
-    desktop.xdotool({QStringLiteral("click"), QStringLiteral("1")});
+    desktop.click(recentTab(desktop.clientGeometry(basketWindow(desktop))));
     const QString recent = waitTrace(desktop, "recent: ", [](const QString& l) { return l.contains("cover.png"); });
     EXPECT_TRUE(recent.contains("copied.png")) << recent.toStdString();
     EXPECT_TRUE(recent.contains("cover.png")) << recent.toStdString();
@@ -165,52 +152,45 @@ TEST(Basket, ListsScreenshotsAndNewPicturesAndHidesWhenLeft) {
     desktop.screenshot(Desktop::shotsDir() + "/basket-recent.png");
 
     // A click elsewhere hides it; so does another program's window taking the focus.
-    desktop.moveTo({30, 30});
-    desktop.xdotool({QStringLiteral("click"), QStringLiteral("1")});
-    EXPECT_TRUE(Desktop::waitUntil([&] { return !shown(desktop); }, 3000)) << "click outside";
-    toggle(desktop);
-    ASSERT_TRUE(Desktop::waitUntil([&] { return shown(desktop); }, 5000));
-    desktop.start(QStringLiteral("xmessage"),
-                  {QStringLiteral("-geometry"), QStringLiteral("+10+10"), QStringLiteral("another program")});
+    desktop.click({30, 30});
+    EXPECT_TRUE(hidden(desktop)) << "click outside";
+    ASSERT_TRUE(toggledOn(desktop));
+    desktop.start("xmessage", {"-geometry", "+10+10", "another program"});
     QThread::msleep(800);
-    desktop.xdotool({QStringLiteral("search"), QStringLiteral("--name"), QStringLiteral("^xmessage$"),
-                     QStringLiteral("windowactivate")});
-    EXPECT_TRUE(Desktop::waitUntil([&] { return !shown(desktop); }, 3000)) << "another window activated";
+    desktop.xdotool({"search", "--name", "^xmessage$", "windowactivate"});
+    EXPECT_TRUE(hidden(desktop)) << "another window activated";
     // Hidden by the toggle itself while shown and active.
-    toggle(desktop);
-    ASSERT_TRUE(Desktop::waitUntil([&] { return shown(desktop); }, 5000));
+    ASSERT_TRUE(toggledOn(desktop));
     QThread::msleep(300);
-    toggle(desktop);
-    EXPECT_TRUE(Desktop::waitUntil([&] { return !shown(desktop); }, 3000)) << "toggled off";
+    desktop.key("super+shift+s");
+    EXPECT_TRUE(hidden(desktop)) << "toggled off";
 
     // On every desktop: a switch leaves it up.
-    toggle(desktop);
-    ASSERT_TRUE(Desktop::waitUntil([&] { return shown(desktop); }, 5000));
-    desktop.xdotool({QStringLiteral("set_desktop"), QStringLiteral("1")});
+    ASSERT_TRUE(toggledOn(desktop));
+    desktop.xdotool({"set_desktop", "1"});
     QThread::msleep(1500);
     EXPECT_TRUE(shown(desktop)) << "after a desktop switch";
 
     // Opened just after a switch, when the window manager keeps the keyboard from a program behind,
     // it still takes the keys: Escape closes it.
-    desktop.moveTo({30, 30});
-    desktop.xdotool({QStringLiteral("click"), QStringLiteral("1")});
-    ASSERT_TRUE(Desktop::waitUntil([&] { return !shown(desktop); }, 3000));
+    desktop.click({30, 30});
+    ASSERT_TRUE(hidden(desktop));
     desktop.moveTo({640, 400});
     // The window manager's own key to the next desktop, then ours at once, as a quick hand gives them.
-    desktop.xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+Right"), QStringLiteral("super+shift+s")});
+    desktop.xdotool({"key", "ctrl+alt+Right", "super+shift+s"});
     ASSERT_TRUE(Desktop::waitUntil([&] { return shown(desktop); }, 5000));
-    EXPECT_EQ(desktop.run(QStringLiteral("xdotool"), {QStringLiteral("get_desktop")}).trimmed(), "2");
+    EXPECT_EQ(desktop.run("xdotool", {"get_desktop"}).trimmed(), "2");
     EXPECT_TRUE(Desktop::waitUntil([&] { return desktop.activeWindow() == basketWindow(desktop); }, 3000))
         << "active: " << desktop.activeWindow() << ", basket: " << basketWindow(desktop);
     desktop.screenshot(Desktop::shotsDir() + "/basket-after-desktop-switch.png");
-    desktop.xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
-    EXPECT_TRUE(Desktop::waitUntil([&] { return !shown(desktop); }, 3000)) << "Escape after a desktop switch";
+    desktop.key("Escape");
+    EXPECT_TRUE(hidden(desktop)) << "Escape after a desktop switch";
 }
 
 TEST(Basket, EmptyTabsSayWhereTheyLooked) {
     Desktop desktop;
     ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
-    desktop.setEnvironment(QStringLiteral("PICTOLARIUM_TRACE"), QStringLiteral("1"));
+    desktop.setEnvironment("PICTOLARIUM_TRACE", "1");
     desktop.startApp();
     ASSERT_TRUE(desktop.waitForApp());
     desktop.moveTo({640, 400});
@@ -221,9 +201,7 @@ TEST(Basket, EmptyTabsSayWhereTheyLooked) {
     QThread::msleep(300);
     desktop.screenshot(Desktop::shotsDir() + "/basket-empty.png");
 
-    const QRect frame = desktop.clientGeometry(basketWindow(desktop));
-    desktop.moveTo({frame.left() + 20 + 26 + 4 + int(104 * 0.87) + 2 + int(59 * 0.87), frame.top() + 40});
-    desktop.xdotool({QStringLiteral("click"), QStringLiteral("1")});
+    desktop.click(recentTab(desktop.clientGeometry(basketWindow(desktop))));
     EXPECT_EQ(waitTrace(desktop, "empty: No new", [](const QString&) { return true; }),
               "basket: empty: No new images in the last 24 hours / Downloads and saves anywhere in your home "
               "folder show up here.");

@@ -34,49 +34,45 @@ TEST(LocalModel, InstallsFromItsHostAtLaunchAndEndsOnlyItsOwnStrayServers) {
     ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
 
     // The host offers a release archive holding the stand-in server, and a model file.
-    const QString files = desktop.folder(QStringLiteral("host"));
-    const QString staging = desktop.folder(QStringLiteral("staging"));
-    QDir().mkpath(staging + QStringLiteral("/llama-b11669"));
-    QFile::copy(QStringLiteral(FAKE_LLAMA_SERVER), staging + QStringLiteral("/llama-b11669/llama-server"));
+    const QString files = desktop.folder("host");
+    const QString staging = desktop.folder("staging");
+    QDir().mkpath(staging + "/llama-b11669");
+    QFile::copy(FAKE_LLAMA_SERVER, staging + "/llama-b11669/llama-server");
     int code = -1;
-    desktop.run(QStringLiteral("tar"),
-                {QStringLiteral("-czf"), files + QStringLiteral("/engine.tar.gz"), QStringLiteral("-C"), staging,
-                 QStringLiteral("llama-b11669")},
-                &code);
+    desktop.run("tar", {"-czf", files + "/engine.tar.gz", "-C", staging, "llama-b11669"}, &code);
     ASSERT_EQ(code, 0);
-    QFile model(files + QStringLiteral("/model.gguf"));
+    QFile model(files + "/model.gguf");
     ASSERT_TRUE(model.open(QIODevice::WriteOnly));
     model.write(QByteArray(2 * 1024 * 1024, 'g'));
     model.close();
 
     const QString port = QString::number(freePort());
-    desktop.start(QStringLiteral(FAKE_DOWNLOAD_HOST),
-                  {QStringLiteral("--root"), files, QStringLiteral("--port"), port});
+    desktop.start(FAKE_DOWNLOAD_HOST, {"--root", files, "--port", port});
     const QString host = QStringLiteral("http://127.0.0.1:") + port;
-    desktop.setEnvironment(QStringLiteral("PICTOLARIUM_LLM_ENGINE_URL"), host + QStringLiteral("/moved/engine.tar.gz"));
-    desktop.setEnvironment(QStringLiteral("PICTOLARIUM_LLM_MODEL_URL"), host + QStringLiteral("/files/model.gguf"));
-    desktop.setEnvironment(QStringLiteral("PICTOLARIUM_LLM_PORT"), QString::number(freePort()));
+    desktop.setEnvironment("PICTOLARIUM_LLM_ENGINE_URL", host + "/moved/engine.tar.gz");
+    desktop.setEnvironment("PICTOLARIUM_LLM_MODEL_URL", host + "/files/model.gguf");
+    desktop.setEnvironment("PICTOLARIUM_LLM_PORT", QString::number(freePort()));
 
     desktop.startApp();
     ASSERT_TRUE(desktop.waitForApp());
-    const QString llm = QDir::cleanPath(desktop.home() + QStringLiteral("/../data/Pictolarium/llm"));
-    const QString server = llm + QStringLiteral("/engine-b11669/llama-b11669/llama-server");
-    const QString installed = llm + QStringLiteral("/gemma-3-1b-it-Q4_K_M.gguf");
+    const QString llm = QDir::cleanPath(desktop.home() + "/../data/Pictolarium/llm");
+    const QString server = llm + "/engine-b11669/llama-b11669/llama-server";
+    const QString installed = llm + "/gemma-3-1b-it-Q4_K_M.gguf";
     EXPECT_TRUE(Desktop::waitUntil([&] { return QFileInfo::exists(installed); }, 30000, 200));
-    EXPECT_EQ(digest(server), digest(QStringLiteral(FAKE_LLAMA_SERVER)));
+    EXPECT_EQ(digest(server), digest(FAKE_LLAMA_SERVER));
     EXPECT_TRUE(QFileInfo(server).isExecutable());
     EXPECT_EQ(QFileInfo(installed).size(), 2 * 1024 * 1024);
-    EXPECT_FALSE(QFileInfo::exists(llm + QStringLiteral("/engine.tar.gz")));
-    EXPECT_TRUE(QDir(llm).entryList({QStringLiteral("picto-*")}).isEmpty());
-    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/localmodel-installed.png"));
+    EXPECT_FALSE(QFileInfo::exists(llm + "/engine.tar.gz"));
+    EXPECT_TRUE(QDir(llm).entryList({"picto-*"}).isEmpty());
+    desktop.screenshot(Desktop::shotsDir() + "/localmodel-installed.png");
     desktop.app()->terminate();
     ASSERT_TRUE(desktop.app()->waitForFinished(5000));
 
     // A server left running from our folder, and one run from elsewhere for other work.
-    const QString other = desktop.folder(QStringLiteral("other")) + QStringLiteral("/llama-server");
-    QFile::copy(QStringLiteral(FAKE_LLAMA_SERVER), other);
-    QProcess* ours = desktop.start(server, {QStringLiteral("--port"), QString::number(freePort())});
-    QProcess* theirs = desktop.start(other, {QStringLiteral("--port"), QString::number(freePort())});
+    const QString other = desktop.folder("other") + "/llama-server";
+    QFile::copy(FAKE_LLAMA_SERVER, other);
+    QProcess* ours = desktop.start(server, {"--port", QString::number(freePort())});
+    QProcess* theirs = desktop.start(other, {"--port", QString::number(freePort())});
     ASSERT_TRUE(alive(ours) && alive(theirs));
 
     desktop.startApp();

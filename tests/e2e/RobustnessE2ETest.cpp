@@ -2,11 +2,11 @@
 
 #include "imaging/HostilePdfs.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -22,16 +22,6 @@ QString write(const QString& path, const QByteArray& bytes) {
     f.open(QIODevice::WriteOnly);
     f.write(bytes);
     return path;
-}
-
-QByteArray png(QSize size) {
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(QColor(40, 140, 210));
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
 }
 
 qint64 residentKb(qint64 pid) {
@@ -55,7 +45,7 @@ Answer launchAgain(Desktop& desktop) {
     p.setProcessEnvironment(desktop.environment());
     QElapsedTimer clock;
     clock.start();
-    p.start(QStringLiteral(PICTOLARIUM_BIN), {});
+    p.start(PICTOLARIUM_BIN, {});
     p.waitForFinished(15000);
     return {p.exitCode() == 0 && !p.readAllStandardError().contains("busy"), clock.elapsed()};
 }
@@ -71,26 +61,28 @@ TEST(Robustness, AStoppedCopyKeepsItsPlaceAndTakesTheRequestOnceItRuns) {
     ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
     desktop.startApp();
     ASSERT_TRUE(desktop.waitForApp());
-    const QString picture = write(desktop.folder(QStringLiteral("in")) + QStringLiteral("/late.png"), png({200, 150}));
+    const QString picture = desktop.folder("in") + "/late.png";
+    QImage image(200, 150, QImage::Format_RGB32);
+    image.fill(QColor(40, 140, 210));
+    ASSERT_TRUE(image.save(picture));
 
     const qint64 pid = desktop.app()->processId();
     ::kill(pid_t(pid), SIGSTOP);
     int code = -1;
     // Returns only when the launcher gave up waiting: a second copy would keep running until the timeout.
-    desktop.run(QStringLiteral(PICTOLARIUM_BIN), {picture}, &code, 20000);
+    desktop.run(PICTOLARIUM_BIN, {picture}, &code, 20000);
     EXPECT_EQ(code, 0);
-    EXPECT_TRUE(QFileInfo::exists(desktop.runtimeDir() + QStringLiteral("/pictolarium.socket")));
+    EXPECT_TRUE(QFileInfo::exists(desktop.runtimeDir() + "/pictolarium.socket"));
     ::kill(pid_t(pid), SIGCONT);
 
     QList<quint32> cards;
-    ASSERT_TRUE(Desktop::waitUntil(
-        [&] { return !(cards = desktop.windowsByName(QStringLiteral("Pictolarium Card"))).isEmpty(); }, 10000));
-    EXPECT_EQ(visibleFiles(desktop.shotsFolder()), QStringList{QStringLiteral("late.png")});
+    ASSERT_TRUE(
+        Desktop::waitUntil([&] { return !(cards = desktop.windowsByName("Pictolarium Card")).isEmpty(); }, 10000));
+    EXPECT_EQ(visibleFiles(desktop.shotsFolder()), QStringList{"late.png"});
     // The card stays off the panel's task list and the pager.
-    const QString state = desktop.run(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(cards.first()),
-                                                                QStringLiteral("_NET_WM_STATE")});
-    EXPECT_TRUE(state.contains(QStringLiteral("_NET_WM_STATE_SKIP_TASKBAR"))) << state.toStdString();
-    EXPECT_TRUE(state.contains(QStringLiteral("_NET_WM_STATE_SKIP_PAGER"))) << state.toStdString();
+    const QString state = desktop.run("xprop", {"-id", QString::number(cards.first()), "_NET_WM_STATE"});
+    EXPECT_TRUE(state.contains("_NET_WM_STATE_SKIP_TASKBAR")) << state.toStdString();
+    EXPECT_TRUE(state.contains("_NET_WM_STATE_SKIP_PAGER")) << state.toStdString();
     EXPECT_TRUE(launchAgain(desktop).answered);
     EXPECT_EQ(desktop.app()->state(), QProcess::Running);
 }
@@ -100,21 +92,21 @@ TEST(Robustness, HostileFilesAreRefusedWithinTheirLimitsWhileTheAppAnswers) {
     ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
     desktop.startApp();
     ASSERT_TRUE(desktop.waitForApp());
-    const QString in = desktop.folder(QStringLiteral("in"));
+    const QString in = desktop.folder("in");
     QDir().mkpath(desktop.shotsFolder());
 
     QStringList hostile{
-        write(in + QStringLiteral("/busy.pdf"), HostilePdfs::busyPage(1'400'000)),
-        write(in + QStringLiteral("/inflating.pdf"), HostilePdfs::inflating(qint64(1) << 30)),
-        write(in + QStringLiteral("/random.png"), QByteArray(100000, '\x33')),
+        write(in + "/busy.pdf", HostilePdfs::busyPage(1'400'000)),
+        write(in + "/inflating.pdf", HostilePdfs::inflating(qint64(1) << 30)),
+        write(in + "/random.png", QByteArray(100000, '\x33')),
     };
-    const QString pipe = in + QStringLiteral("/x.png");
+    const QString pipe = in + "/x.png";
     ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
     hostile << pipe;
 
     for (const QString& file : hostile) {
         int code = -1;
-        desktop.run(QStringLiteral(PICTOLARIUM_BIN), {file}, &code, 5000);
+        desktop.run(PICTOLARIUM_BIN, {file}, &code, 5000);
         EXPECT_EQ(code, 0) << file.toStdString();
         // While the decoder works (up to its ten seconds), later launches are still answered at once.
         qint64 slowest = 0;
@@ -126,13 +118,12 @@ TEST(Robustness, HostileFilesAreRefusedWithinTheirLimitsWhileTheAppAnswers) {
         std::printf("%s: later launches answered within %lld ms\n", qPrintable(QFileInfo(file).fileName()),
                     static_cast<long long>(slowest));
         // Its message comes as a toast, and no card.
-        EXPECT_TRUE(Desktop::waitUntil(
-            [&] { return !desktop.windowsByName(QStringLiteral("Pictolarium Toast")).isEmpty(); }, 15000))
+        EXPECT_TRUE(Desktop::waitUntil([&] { return !desktop.windowsByName("Pictolarium Toast").isEmpty(); }, 15000))
             << file.toStdString();
-        EXPECT_TRUE(desktop.windowsByName(QStringLiteral("Pictolarium Card")).isEmpty()) << file.toStdString();
+        EXPECT_TRUE(desktop.windowsByName("Pictolarium Card").isEmpty()) << file.toStdString();
         Desktop::pause(300);
     }
-    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/robustness-refused.png"));
+    desktop.screenshot(Desktop::shotsDir() + "/robustness-refused.png");
     // Nothing unreadable was copied in, and the memory went back.
     EXPECT_EQ(visibleFiles(desktop.shotsFolder()), QStringList());
     const qint64 rss = residentKb(desktop.app()->processId());
@@ -149,7 +140,7 @@ TEST(Robustness, StartsAndQuitsLeaveNoBusDaemonAndEndAtOnce) {
     const QByteArray ours = "DISPLAY=" + desktop.display().toUtf8();
     const auto busDaemons = [&] {
         int count = 0;
-        for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
             QFile comm(QStringLiteral("/proc/%1/comm").arg(entry));
             if (!comm.open(QIODevice::ReadOnly) || !comm.readAll().startsWith("dbus-"))
                 continue;
@@ -171,7 +162,7 @@ TEST(Robustness, StartsAndQuitsLeaveNoBusDaemonAndEndAtOnce) {
         EXPECT_EQ(app->exitStatus(), QProcess::NormalExit) << i;
         EXPECT_EQ(app->exitCode(), 0) << i;
         // An orderly end takes the socket with it, so the next start does not mistake it for a running copy.
-        EXPECT_FALSE(QFileInfo::exists(desktop.runtimeDir() + QStringLiteral("/pictolarium.socket"))) << i;
+        EXPECT_FALSE(QFileInfo::exists(desktop.runtimeDir() + "/pictolarium.socket")) << i;
         Desktop::pause(100);
     }
     std::printf("slowest quit on a signal: %lld ms\n", static_cast<long long>(slowest));

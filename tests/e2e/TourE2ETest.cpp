@@ -1,5 +1,5 @@
 // The first-run tour on a real desktop: its window, its keys, the hot-action switch, the setup
-// checks and where it reopens.
+// checks and where it reopens, and every page's scene (kept for a person to look at) with its artwork.
 
 #include "Desktop.h"
 
@@ -10,34 +10,35 @@
 #include <QProcess>
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace {
 
-const QString kTour = QStringLiteral("^Pictolarium Tour$");
+const QString kTour = "^Pictolarium Tour$";
 
 QJsonObject settings(Desktop& desktop) {
-    QFile file(desktop.configHome() + QStringLiteral("/Pictolarium/org.pictolarium.Pictolarium.json"));
+    QFile file(desktop.configHome() + "/Pictolarium/org.pictolarium.Pictolarium.json");
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return QJsonDocument::fromJson(file.readAll()).object();
 }
 
 QJsonValue setting(Desktop& desktop, const char* key) {
-    return settings(desktop).value(QLatin1String(key)).toObject().value(QStringLiteral("v"));
+    return settings(desktop).value(QLatin1String(key)).toObject().value("v");
 }
 
 // A first run that left off at the setup page.
 void leftAtSetup(Desktop& desktop) {
-    const QString folder = desktop.configHome() + QStringLiteral("/Pictolarium");
+    const QString folder = desktop.configHome() + "/Pictolarium";
     QDir().mkpath(folder);
-    QFile file(folder + QStringLiteral("/org.pictolarium.Pictolarium.json"));
+    QFile file(folder + "/org.pictolarium.Pictolarium.json");
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(
-        QJsonDocument(QJsonObject{{QStringLiteral("onboardingAtPermissions"), Desktop::typed("bool", true)}}).toJson());
+    file.write(QJsonDocument(QJsonObject{{"onboardingAtPermissions", Desktop::typed("bool", true)}}).toJson());
 }
 
 struct Tour {
     explicit Tour(Desktop::Options options = {}) : desktop((options.firstRun = true, options)) {
-        desktop.setEnvironment(QStringLiteral("PICTOLARIUM_TRACE"), QStringLiteral("1"));
+        desktop.setEnvironment("PICTOLARIUM_TRACE", "1");
     }
     bool start() {
         desktop.startApp();
@@ -49,14 +50,16 @@ struct Tour {
     bool says(const QString& line, int times = 1, int timeoutMs = 3000) {
         return Desktop::waitUntil([&] { return desktop.appStderr().count(line) >= times; }, timeoutMs);
     }
-    void key(const char* name) { desktop.xdotool({QStringLiteral("key"), QString::fromLatin1(name)}); }
-    void clickAt(QPoint inWindow) {
-        const QPoint at = desktop.clientGeometry(window()).topLeft() + inWindow;
-        desktop.xdotool({QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y()),
-                         QStringLiteral("click"), QStringLiteral("1")});
-    }
+    void key(const char* name) { desktop.key(QString::fromLatin1(name)); }
+    void clickAt(QPoint inWindow) { desktop.click(desktop.clientGeometry(window()).topLeft() + inWindow); }
+    QString state() { return desktop.run("xprop", {"-id", QString::number(window()), "_NET_WM_STATE"}); }
     Desktop desktop;
 };
+
+// Green stands well above red and blue: the program's greens, not the dark card or a grey.
+bool greenish(const QColor& c) {
+    return c.green() > 110 && c.green() > c.blue() + 40;
+}
 
 } // namespace
 
@@ -71,33 +74,28 @@ TEST(Tour, AFirstRunPagesByKeysAndEndsWithTheTrayHint) {
         const QRect frame = tour.desktop.clientGeometry(tour.window());
         EXPECT_EQ(frame.size(), QSize(600, 560));
         EXPECT_NEAR(frame.left(), (1280 - 600) / 2, 1) << "centred";
-        EXPECT_TRUE(tour.says(QStringLiteral("tour: WELCOME | Meet Pictolarium")));
-        const QString state =
-            tour.desktop.run(QStringLiteral("xprop"),
-                             {QStringLiteral("-id"), QString::number(tour.window()), QStringLiteral("_NET_WM_STATE")});
-        EXPECT_TRUE(state.contains(QStringLiteral("_NET_WM_STATE_ABOVE"))) << "the tour stays above other windows";
+        EXPECT_TRUE(tour.says("tour: WELCOME | Meet Pictolarium"));
+        EXPECT_TRUE(tour.state().contains("_NET_WM_STATE_ABOVE")) << "the tour stays above others";
         if (tray) {
             Desktop::pause(600);
-            tour.desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/tour-welcome.png"));
+            tour.desktop.screenshot(Desktop::shotsDir() + "/tour-welcome.png");
         }
 
-        tour.key("Right");
-        EXPECT_TRUE(tour.says(QStringLiteral("tour: PICK | Tap to grab a window")));
-        tour.key("Return");
-        EXPECT_TRUE(tour.says(QStringLiteral("tour: SLICE | Hold to slice a piece")));
-        tour.key("space");
-        EXPECT_TRUE(tour.says(QStringLiteral("tour: THE CARD | Edit right on the card")));
-        tour.key("Left");
-        EXPECT_TRUE(tour.says(QStringLiteral("tour: SLICE | Hold to slice a piece"), 2));
+        for (const auto& [key, page, times] : {std::tuple{"Right", "PICK | Tap to grab a window", 1},
+                                               {"Return", "SLICE | Hold to slice a piece", 1},
+                                               {"space", "THE CARD | Edit right on the card", 1},
+                                               {"Left", "SLICE | Hold to slice a piece", 2}}) {
+            tour.key(key);
+            EXPECT_TRUE(tour.says(QStringLiteral("tour: ") + QLatin1String(page), times)) << key;
+        }
 
         tour.key("Escape");
         EXPECT_TRUE(Desktop::waitUntil([&] { return tour.desktop.windowsByName(kTour).isEmpty(); }, 3000));
         EXPECT_EQ(setting(tour.desktop, "onboardingSeen"), QJsonValue(true));
         EXPECT_EQ(setting(tour.desktop, "onboardingAtPermissions"), QJsonValue(false));
-        EXPECT_TRUE(tour.says(tray ? QStringLiteral("tour hint: panel") : QStringLiteral("tour hint: no tray")));
+        EXPECT_TRUE(tour.says(tray ? "tour hint: panel" : "tour hint: no tray"));
         Desktop::pause(400);
-        tour.desktop.screenshot(Desktop::shotsDir() +
-                                (tray ? QStringLiteral("/tour-hint.png") : QStringLiteral("/tour-hint-no-tray.png")));
+        tour.desktop.screenshot(Desktop::shotsDir() + (tray ? "/tour-hint.png" : "/tour-hint-no-tray.png"));
     }
 }
 
@@ -106,22 +104,23 @@ TEST(Tour, TheSwitchStopsAndRestoresTheCaptureKey) {
     ASSERT_TRUE(tour.desktop.ok()) << tour.desktop.error().toStdString();
     ASSERT_TRUE(tour.start());
     tour.key("Right");
-    ASSERT_TRUE(tour.says(QStringLiteral("tour: PICK")));
+    ASSERT_TRUE(tour.says("tour: PICK"));
     Desktop::pause(900);
-    tour.desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/tour-pick.png"));
+    tour.desktop.screenshot(Desktop::shotsDir() + "/tour-pick.png");
     const QPoint toggle(338, 427); // "On" beside the key caps and "Change"
-    const QString tap = QStringLiteral("hot action: capture tap");
+    const QString tap = "hot action: capture tap";
 
-    tour.clickAt(toggle);
-    ASSERT_TRUE(Desktop::waitUntil([&] { return setting(tour.desktop, "shortcut.enabled.capture") == false; }, 3000));
-    tour.desktop.xdotool({QStringLiteral("key"), QStringLiteral("super+shift+d")});
-    Desktop::pause(1000);
-    EXPECT_EQ(tour.desktop.appStderr().count(tap), 0) << "switched off";
-
-    tour.clickAt(toggle);
-    ASSERT_TRUE(Desktop::waitUntil([&] { return setting(tour.desktop, "shortcut.enabled.capture") == true; }, 3000));
-    tour.desktop.xdotool({QStringLiteral("key"), QStringLiteral("super+shift+d")});
-    EXPECT_TRUE(tour.says(tap)) << "switched on again";
+    for (const bool on : {false, true}) {
+        tour.clickAt(toggle);
+        ASSERT_TRUE(Desktop::waitUntil([&] { return setting(tour.desktop, "shortcut.enabled.capture") == on; }, 3000));
+        tour.key("super+shift+d");
+        if (on) {
+            EXPECT_TRUE(tour.says(tap)) << "switched on again";
+        } else {
+            Desktop::pause(1000);
+            EXPECT_EQ(tour.desktop.appStderr().count(tap), 0) << "switched off";
+        }
+    }
 }
 
 TEST(Tour, TheSetupPageChecksThisDesktopAndIsWhereItReopens) {
@@ -147,29 +146,25 @@ TEST(Tour, TheSetupPageChecksThisDesktopAndIsWhereItReopens) {
         QProcess other;
         if (c.grabbed) {
             other.setProcessEnvironment(tour.desktop.environment());
-            other.start(QStringLiteral(GRABKEY_BIN),
-                        {QStringLiteral("d"), QStringLiteral("super,shift"), QStringLiteral("--hold")});
+            other.start(GRABKEY_BIN, {"d", "super,shift", "--hold"});
             ASSERT_TRUE(other.waitForReadyRead(5000));
         }
         if (c.wayland)
-            tour.desktop.setEnvironment(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-0"));
+            tour.desktop.setEnvironment("WAYLAND_DISPLAY", "wayland-0");
         ASSERT_TRUE(tour.start());
-        EXPECT_TRUE(tour.says(QStringLiteral("tour: SETUP | Ready to capture")));
+        EXPECT_TRUE(tour.says("tour: SETUP | Ready to capture"));
         EXPECT_TRUE(tour.says(QString::fromUtf8(c.said))) << tour.desktop.appStderr().toStdString();
 
         if (&c == cases) {
             Desktop::pause(900);
-            tour.desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/tour-setup.png"));
+            tour.desktop.screenshot(Desktop::shotsDir() + "/tour-setup.png");
             // Below other windows' reach of "always on top": the user may need the desktop's settings.
-            const QString state =
-                tour.desktop.run(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(tour.window()),
-                                                           QStringLiteral("_NET_WM_STATE")});
-            EXPECT_FALSE(state.contains(QStringLiteral("_NET_WM_STATE_ABOVE"))) << state.toStdString();
+            EXPECT_FALSE(tour.state().contains("_NET_WM_STATE_ABOVE"));
             // Quitting here brings the user back here.
             tour.desktop.app()->terminate();
             tour.desktop.app()->waitForFinished(5000);
             ASSERT_TRUE(tour.start());
-            EXPECT_TRUE(tour.says(QStringLiteral("tour: SETUP | Ready to capture")));
+            EXPECT_TRUE(tour.says("tour: SETUP | Ready to capture"));
             EXPECT_EQ(setting(tour.desktop, "onboardingAtPermissions"), QJsonValue(true));
         }
         if (c.grabbed) {
@@ -185,11 +180,38 @@ TEST(Tour, FitsAShortScreenWithItsButtonsInReach) {
     Tour tour(options);
     ASSERT_TRUE(tour.desktop.ok()) << tour.desktop.error().toStdString();
     ASSERT_TRUE(tour.start());
-    ASSERT_TRUE(tour.says(QStringLiteral("tour: WELCOME")));
+    ASSERT_TRUE(tour.says("tour: WELCOME"));
     Desktop::pause(900);
-    tour.desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/tour-short-screen.png"));
+    tour.desktop.screenshot(Desktop::shotsDir() + "/tour-short-screen.png");
     const QRect frame = tour.desktop.clientGeometry(tour.window());
     EXPECT_EQ(frame.width(), 600);
     EXPECT_GE(frame.top(), 0);
     EXPECT_LE(frame.bottom(), 480 - 1) << "the buttons at the bottom are on the screen";
+}
+
+TEST(Tour, EveryPageShowsItsSceneAndTheArtwork) {
+    Tour tour;
+    ASSERT_TRUE(tour.desktop.ok()) << tour.desktop.error().toStdString();
+    ASSERT_TRUE(tour.start());
+    Desktop& desktop = tour.desktop;
+    // Away from the scene, so nothing follows the pointer.
+    desktop.moveTo(QPoint(2, 2));
+    // The scene sits 28 points in from the window's left and 20 down, 544 wide.
+    const QPoint scene = desktop.clientGeometry(tour.window()).topLeft() + QPoint(28, 20);
+    const char* pages[] = {"welcome", "pick", "slice", "card", "basket", "latest", "wheel", "setup"};
+    for (int i = 0; i < 8; ++i) {
+        if (i > 0)
+            tour.key("Right");
+        Desktop::pause(2500);
+        const QImage shot =
+            desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/tour-scene-%1-%2.png").arg(i).arg(pages[i]));
+        ASSERT_FALSE(shot.isNull());
+        // The crest's hub at the stage's centre (272, 168 from the bottom of the 300-point stage). The setup card
+        // is 216 high: the stage is shown at 0.72, centred; the shield's upper left, below where its picture
+        // fades out, is at (237, 197) on the stage.
+        const QPoint crest(272, 300 - 168), shield(int(272 + (237 - 272) * 0.72), int(216 - (108 + 47 * 0.72)));
+        if (i == 0 || i == 7) {
+            EXPECT_TRUE(greenish(shot.pixelColor(scene + (i == 0 ? crest : shield)))) << pages[i];
+        }
+    }
 }

@@ -1,11 +1,9 @@
 // A frameless, partly see-through window for capture tests: a 10-pixel faint shadow all round, then
-// an opaque red left half and a fully clear right half. Prints "ready" once shown.
+// an opaque red left half and a fully clear right half.
 
 #include <QApplication>
 #include <QPainter>
 #include <QWidget>
-
-#include <cstdio>
 
 namespace {
 
@@ -35,9 +33,7 @@ protected:
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     ClearWindow window;
-    window.move(argc > 2 ? QPoint(atoi(argv[1]), atoi(argv[2])) : QPoint(200, 150));
+    window.move(200, 150);
     window.show();
-    std::printf("ready\n");
-    std::fflush(stdout);
     return app.exec();
 }
