@@ -388,6 +388,9 @@ void Desktop::drag(const QList<QPoint>& path, int steps) {
     moveTo(path.first());
     pause(100);
     xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
+    // A press that starts a window move is handed to the window manager, which takes the pointer where it finds it:
+    // give it the time, on a busy machine, to take it before the first step.
+    pause(120);
     for (qsizetype i = 1; i < path.size(); ++i)
         for (int step = 1; step <= steps; ++step) {
             moveTo(path[i - 1] + (path[i] - path[i - 1]) * step / steps);
