@@ -13,6 +13,7 @@
 #include <QImage>
 #include <QString>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QThreadPool>
 #include <QtEndian>
 #include <zlib.h>
@@ -74,6 +75,9 @@ struct BasketPanel {
         QDir().mkpath(shots);
         for (const QString& name : names)
             picture(path(name));
+        // File times move in clock ticks of a few milliseconds: what a test writes next must come out newer.
+        if (!names.isEmpty())
+            QThread::msleep(20);
         LibraryPanel::Services services;
         services.pointerWatch = [this] { return platform.watchPointer(); };
         services.desktops = &platform.desktops();
