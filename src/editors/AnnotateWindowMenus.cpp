@@ -26,15 +26,8 @@
 namespace {
 
 QMenu* darkMenu(QWidget* parent) {
-    auto* menu = new QMenu(parent);
+    QMenu* menu = PresetMenu::darkMenu(parent);
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    // The grid draws light on dark, like the editor's bars.
-    menu->setStyleSheet(QStringLiteral("QMenu { background: #262626; color: white; border: 1px solid #3c3c3c; }"
-                                       "QMenu::item { padding: 4px 18px 4px 8px; }"
-                                       "QMenu::item:selected { background: #3d3d3d; }"
-                                       "QMenu::item:checked { color: #9ad17a; font-weight: 600; }"
-                                       "QMenu::item:disabled { color: #8a8a8a; }"
-                                       "QMenu::separator { height: 1px; background: #3c3c3c; margin: 4px 6px; }"));
     return menu;
 }
 

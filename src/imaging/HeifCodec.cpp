@@ -42,6 +42,17 @@ heif_error appendBytes(heif_context*, const void* data, size_t size, void* userd
     return heif_error{heif_error_Ok, heif_suberror_Unspecified, "ok"};
 }
 
+// The main picture of a file held in `bytes`, which the context reads in place and so must outlive.
+Handle primaryHandle(const Context& ctx, const QByteArray& bytes) {
+    heif_image_handle* raw = nullptr;
+    if (!ctx ||
+        heif_context_read_from_memory_without_copy(ctx.get(), bytes.constData(), size_t(bytes.size()), nullptr).code !=
+            heif_error_Ok ||
+        heif_context_get_primary_image_handle(ctx.get(), &raw).code != heif_error_Ok)
+        return Handle();
+    return Handle(raw);
+}
+
 } // namespace
 
 bool recognizes(const QByteArray& bytes) {
@@ -56,15 +67,9 @@ bool recognizes(const QByteArray& bytes) {
 QImage decode(const QByteArray& bytes) {
     initOnce();
     Context ctx(heif_context_alloc());
-    if (!ctx)
+    const Handle handle = primaryHandle(ctx, bytes);
+    if (!handle)
         return {};
-    if (heif_context_read_from_memory_without_copy(ctx.get(), bytes.constData(), size_t(bytes.size()), nullptr).code !=
-        heif_error_Ok)
-        return {};
-    heif_image_handle* rawHandle = nullptr;
-    if (heif_context_get_primary_image_handle(ctx.get(), &rawHandle).code != heif_error_Ok)
-        return {};
-    Handle handle(rawHandle);
     const int w = heif_image_handle_get_width(handle.get());
     const int h = heif_image_handle_get_height(handle.get());
     // The size may be before or after a quarter turn: check the larger square so neither can slip through.
@@ -96,14 +101,9 @@ QImage decode(const QByteArray& bytes) {
 QSize size(const QByteArray& bytes) {
     initOnce();
     Context ctx(heif_context_alloc());
-    if (!ctx ||
-        heif_context_read_from_memory_without_copy(ctx.get(), bytes.constData(), size_t(bytes.size()), nullptr).code !=
-            heif_error_Ok)
+    const Handle handle = primaryHandle(ctx, bytes);
+    if (!handle)
         return {};
-    heif_image_handle* rawHandle = nullptr;
-    if (heif_context_get_primary_image_handle(ctx.get(), &rawHandle).code != heif_error_Ok)
-        return {};
-    Handle handle(rawHandle);
     const int w = heif_image_handle_get_width(handle.get());
     const int h = heif_image_handle_get_height(handle.get());
     return w > 0 && h > 0 ? QSize(w, h) : QSize();
