@@ -5,8 +5,45 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 
+namespace {
+
+// A server's words for the user: one line, not a page.
+QString tidy(const QString& text) {
+    QString out = text.simplified();
+    if (out.size() > 200)
+        out = out.left(199) + QChar(0x2026);
+    return out;
+}
+
+// {"code", "message"} itself, or wrapped in "error".
+std::pair<int, QString> reasonOf(const QJsonValue& value) {
+    QJsonObject object = value.toObject();
+    if (object.value(QStringLiteral("error")).isObject())
+        object = object.value(QStringLiteral("error")).toObject();
+    QString text = object.value(QStringLiteral("message")).toString();
+    if (text.isEmpty() && value.toObject().value(QStringLiteral("error")).isString())
+        text = value.toObject().value(QStringLiteral("error")).toString();
+    return {object.value(QStringLiteral("code")).toInt(), tidy(text)};
+}
+
+} // namespace
+
+QString ChatReply::refusalReason(const QByteArray& body) {
+    return reasonOf(QJsonDocument::fromJson(body).object()).second;
+}
+
 ChatReply::Line ChatReply::read(const QByteArray& line) {
     static const QByteArray prefix("data: ");
+    static const QByteArray error("error:");
+    if (line.startsWith(error)) {
+        const QByteArray payload = line.mid(error.size()).trimmed();
+        const QJsonDocument document = QJsonDocument::fromJson(payload);
+        if (document.isObject())
+            std::tie(code, message) = reasonOf(document.object());
+        else
+            message = tidy(QString::fromUtf8(payload));
+        return Line::Error;
+    }
     if (!line.startsWith(prefix))
         return Line::Ignored;
     const QByteArray payload = line.mid(prefix.size());

@@ -9,9 +9,14 @@ class ChatReply {
 public:
     explicit ChatReply(int partialIntervalMs) : interval(partialIntervalMs) {}
 
-    enum class Line { Ignored, Text, Done };
-    // One line of the stream, without its end.
+    enum class Line { Ignored, Text, Done, Error };
+    // One line of the stream, without its end. An "error:" event ends the reply with the server's reason.
     Line read(const QByteArray& line);
+    // After an Error line: the code the server gave (0 when none) and its message, tidied and shortened.
+    int errorCode() const { return code; }
+    const QString& errorMessage() const { return message; }
+    // The reason a refused reply's JSON body gives ({"error": {"code", "message"}}), or empty.
+    static QString refusalReason(const QByteArray& body);
     // After a Text line: true when the caller is due a report at nowMs (the first one at once).
     bool partialDue(qint64 nowMs);
 
@@ -24,5 +29,7 @@ private:
     int interval;
     QString text;
     bool reported = false;
+    int code = 0;
+    QString message;
     qint64 lastReport = 0;
 };

@@ -3,6 +3,7 @@
 #include "imaging/UserError.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QThread>
 
 #include <cerrno>
@@ -15,7 +16,15 @@
 
 extern char** environ;
 
-ChildProcess::ChildProcess(const QString& program, const QStringList& arguments) {
+namespace {
+thread_local int lastSpawnError = 0;
+}
+
+int ChildProcess::spawnError() {
+    return lastSpawnError;
+}
+
+ChildProcess::ChildProcess(const QString& program, const QStringList& arguments, const QString& outputPath) {
     const QByteArray path = program.toLocal8Bit();
     std::vector<QByteArray> storage;
     storage.reserve(arguments.size() + 1);
@@ -30,8 +39,9 @@ ChildProcess::ChildProcess(const QString& program, const QStringList& arguments)
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    const QByteArray output = outputPath.isEmpty() ? QByteArray("/dev/null") : QFile::encodeName(outputPath);
+    posix_spawn_file_actions_addopen(&actions, 1, output.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
     // The child starts with default signal handling and nothing blocked, whatever this thread has.
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
@@ -45,6 +55,7 @@ ChildProcess::ChildProcess(const QString& program, const QStringList& arguments)
     const int error = posix_spawn(&id, path.constData(), &actions, &attributes, argv.data(), environ);
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
+    lastSpawnError = error;
     if (error != 0) {
         id = -1;
         throw UserError(program + QStringLiteral(" could not be started (") +

@@ -10,9 +10,13 @@
 
 class ChildProcess {
 public:
-    // Starts program with arguments; stdin, stdout and stderr on the null device. Throws UserError
-    // with the system's reason when the program cannot be started.
-    ChildProcess(const QString& program, const QStringList& arguments);
+    // The errno of the last start that failed on this thread (0 after a good one).
+    static int spawnError();
+
+    // Starts program with arguments; stdin on the null device, stdout and stderr too, or both into
+    // the file at outputPath (made anew). Throws UserError with the system's reason when the program
+    // cannot be started; spawnError() tells which.
+    ChildProcess(const QString& program, const QStringList& arguments, const QString& outputPath = {});
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;

@@ -9,6 +9,10 @@
 
 #include <memory>
 
+namespace {
+constexpr qsizetype refusalLimit = 64 * 1024;
+}
+
 HttpCall::HttpCall(QUrl url) : address(std::move(url)) {}
 
 HttpCall& HttpCall::stallTimeout(int ms) {
@@ -72,8 +76,12 @@ HttpCall::Result HttpCall::run() {
     QObject::connect(r, &QNetworkReply::readyRead, r, [&] {
         const QByteArray chunk = r->readAll();
         delivered += chunk.size();
-        // A refused or redirecting reply's body is of no use to the reader.
-        if (status() >= 300 || result.stoppedByReader || !reader)
+        // A refused or redirecting reply's body is of no use to the reader; a little of it may say why.
+        if (status() >= 300) {
+            result.refusal.append(chunk.left(refusalLimit - result.refusal.size()));
+            return;
+        }
+        if (result.stoppedByReader || !reader)
             return;
         if (!reader(chunk)) {
             result.stoppedByReader = true;
@@ -122,6 +130,10 @@ HttpCall::Result HttpCall::run() {
         result.error = r->errorString();
         if (overTime)
             result.error = QStringLiteral("The transfer took longer than allowed");
+        // Qt reports its own transfer time-out as a cancel, which the user never asked for.
+        result.stalled = r->error() == QNetworkReply::OperationCanceledError && !result.cancelled && !overTime;
+        if (result.stalled)
+            result.error = QStringLiteral("no data for %1 s").arg((stallMs + 999) / 1000);
         if (result.error.isEmpty())
             result.error = QStringLiteral("Network error");
     }

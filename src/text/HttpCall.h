@@ -18,6 +18,10 @@ public:
         QString error;
         bool cancelled = false;
         bool stoppedByReader = false;
+        // No data came for the stall time-out.
+        bool stalled = false;
+        // The start of a refused reply's body (status 300 or more), for its reason.
+        QByteArray refusal;
         bool ok() const { return error.isEmpty() || stoppedByReader; }
     };
 

@@ -9,6 +9,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QSysInfo>
 #include <QUuid>
 
 #include <cerrno>
@@ -74,6 +75,21 @@ void removeTree(const QString& path) {
         QDir(path).removeRecursively();
     else
         QFile::remove(path);
+}
+
+QString serverBelow(const QString& folder) {
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        if (it.fileName() == QLatin1String("llama-server"))
+            return it.filePath();
+    }
+    return {};
+}
+
+bool holdsServer(const QString& folder) {
+    return !serverBelow(folder).isEmpty();
 }
 
 // Fetches source into destination through "picto-<UUID>" beside it, so that the destination only
@@ -154,20 +170,53 @@ void unpack(const QString& archive, const QString& folder) {
         throw Failure(tar + QStringLiteral(" failed (") + QString::number(status) + QLatin1Char(')'));
 }
 
+// Downloads cut short by a hard end of an earlier run, and an unpacking that never finished.
+void removeLeftovers() {
+    const QFileInfoList entries =
+        QDir(dir()).entryInfoList({QStringLiteral("picto-*")}, QDir::AllEntries | QDir::Hidden | QDir::System);
+    for (const QFileInfo& entry : entries)
+        removeTree(entry.filePath());
+}
+
+void installEngine(const Config& c) {
+    if (!engineAvailable())
+        throw Failure(QStringLiteral("Translation is not available on this computer: the translation engine "
+                                     "runs only on x86-64 processors"));
+    sendStatus(engineStatus);
+    const QString archive = dir() + QStringLiteral("/engine.tar.gz");
+    download(c.engineUrl, archive, [](const QString& p) { sendStatus(engineStatus + QLatin1Char(' ') + p); });
+    // Unpacked beside the engine and moved into place whole: an archive refused halfway leaves no
+    // half engine that would count as installed.
+    const QString staging =
+        dir() + QStringLiteral("/picto-unpack-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    makeFolder(staging);
+    try {
+        unpack(archive, staging);
+    } catch (...) {
+        removeTree(staging);
+        QFile::remove(archive);
+        throw;
+    }
+    QFile::remove(archive);
+    if (!holdsServer(staging)) {
+        removeTree(staging);
+        throw Failure(QStringLiteral("Translation engine download looked wrong \u2014 try again"));
+    }
+    removeTree(engineFolder());
+    if (std::rename(QFile::encodeName(staging).constData(), QFile::encodeName(engineFolder()).constData()) != 0) {
+        const int error = errno;
+        removeTree(staging);
+        throw Failure(QStringLiteral("Couldn't set up the translation engine (") + systemError(error) +
+                      QLatin1Char(')'));
+    }
+}
+
 void setup() {
     const Config c = config();
     makeFolder(dir());
-    if (serverBinary().isEmpty()) {
-        sendStatus(engineStatus);
-        const QString archive = dir() + QStringLiteral("/engine.tar.gz");
-        download(c.engineUrl, archive, [](const QString& p) { sendStatus(engineStatus + QLatin1Char(' ') + p); });
-        removeTree(engineFolder());
-        makeFolder(engineFolder());
-        unpack(archive, engineFolder());
-        QFile::remove(archive);
-        if (serverBinary().isEmpty())
-            throw Failure(QStringLiteral("Translation engine download looked wrong \u2014 try again"));
-    }
+    removeLeftovers();
+    if (serverBinary().isEmpty())
+        installEngine(c);
     if (QFileInfo::exists(modelPath()))
         return;
     sendStatus(modelStatus);
@@ -230,14 +279,17 @@ bool isInstalled() {
 }
 
 QString serverBinary() {
-    QDirIterator it(engineFolder(), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        if (it.fileName() == QLatin1String("llama-server"))
-            return it.filePath();
-    }
-    return {};
+    return serverBelow(engineFolder());
+}
+
+void discardEngine() {
+    removeTree(engineFolder());
+}
+
+bool engineAvailable() {
+    const Config c = config();
+    const QString architecture = c.architecture.isEmpty() ? QSysInfo::currentCpuArchitecture() : c.architecture;
+    return architecture == QLatin1String("x86_64");
 }
 
 void setProgressHandler(std::function<void(const QString&)> handler) {
@@ -293,7 +345,9 @@ void ensureDownloaded() {
 }
 
 void warmUp() {
-    if (isInstalled() || warmingUp.exchange(true))
+    if (!warmingUp && QFileInfo::exists(dir()))
+        removeLeftovers();
+    if (isInstalled() || !engineAvailable() || warmingUp.exchange(true))
         return;
     std::lock_guard guard(warmLock);
     if (warmThread.joinable())

@@ -37,6 +37,11 @@ struct Config {
     qint64 downloadCapMs = qint64(6) * 3600 * 1000;
     int chatStallMs = 300 * 1000;
     int partialIntervalMs = 80;
+    // The longest reply line and the most reply bytes taken before a reply counts as runaway.
+    qsizetype maxLineBytes = 1024 * 1024;
+    qint64 maxReplyBytes = 16 * 1024 * 1024;
+    // The processor the engine download must run on; empty means this machine's.
+    QString architecture;
     // Milliseconds on a monotonic clock; empty means the steady clock.
     std::function<qint64()> clock;
 
@@ -65,7 +70,12 @@ QString serverBinary();
 // outcome; after a failure the next call starts again. Blocks; throws Failure.
 void ensureDownloaded();
 // Starts the installation on a thread of its own when something is missing; returns at once.
+// Leftovers of downloads cut short in an earlier run go first.
 void warmUp();
+// Removes the engine, so that the next installation sets it up anew.
+void discardEngine();
+// Whether the engine release runs on this machine's processor.
+bool engineAvailable();
 
 // The status channel. The handler is called on whichever thread sends, never under our lock;
 // a caller that sets one replays lastProgress() itself.
@@ -78,8 +88,13 @@ void sendStatus(const QString& text);
 // Starts the server or reuses a healthy one; returns once it answers its probe. One start at a time:
 // callers arriving during a start share its outcome. Blocks; throws Failure.
 void startServer();
-// GET /health answered with 200 within the probe time.
+// GET /health on the server's port answered with 200 within the probe time.
 bool healthy();
+// The port our server listens on: the configured one, or a free one when another program held it
+// at the start.
+quint16 serverPort();
+// The server's own output of its latest start, beside the engine.
+QString serverLog();
 // Ends this user's processes whose program lies in our engine folder (a server left from an earlier
 // run, or ours), waits a bounded time for them to go and reaps our own. Servers run from anywhere
 // else, by anyone, are left alone.
@@ -93,6 +108,7 @@ bool serverRunning();
 
 int workerThreads(int processors);
 QStringList serverArguments();
+QStringList serverArguments(quint16 port);
 
 // --- Chat ---
 

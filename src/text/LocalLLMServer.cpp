@@ -12,10 +12,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
+#include <QSet>
+#include <QTcpServer>
 #include <QThread>
 #include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <future>
 #include <memory>
@@ -29,6 +32,8 @@ namespace {
 
 std::mutex processLock;
 std::shared_ptr<ChildProcess> process;
+// The port the recorded server listens on: the configured one unless another program holds it.
+quint16 processPort = 0;
 
 std::mutex startLock;
 std::optional<std::shared_future<void>> startTask;
@@ -41,9 +46,10 @@ std::shared_ptr<ChildProcess> recorded() {
     return process;
 }
 
-void record(std::shared_ptr<ChildProcess> child) {
+void record(std::shared_ptr<ChildProcess> child, quint16 port) {
     std::lock_guard guard(processLock);
     process = std::move(child);
+    processPort = port;
 }
 
 std::shared_ptr<ChildProcess> takeRecorded() {
@@ -82,25 +88,126 @@ QStringList serversIn(const QString& folder) {
     return pids;
 }
 
+// The inodes of the sockets listening on the loopback or any address at this port.
+QSet<QByteArray> listeners(quint16 port) {
+    QSet<QByteArray> inodes;
+    const QByteArray hexPort = QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        QFile file(QString::fromLatin1(table));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QList<QByteArray> rows = file.readAll().split('\n');
+        for (const QByteArray& row : rows) {
+            const QList<QByteArray> fields = row.simplified().split(' ');
+            // sl local remote st tx:rx tr:when retrnsmt uid timeout inode
+            if (fields.size() < 10 || fields.at(3) != "0A" || !fields.at(1).endsWith(':' + hexPort))
+                continue;
+            inodes.insert(fields.at(9));
+        }
+    }
+    return inodes;
+}
+
+// Whether the process itself holds a socket listening on the port: a health answer there is its own,
+// not that of some other program that had the port first.
+bool listensOn(pid_t pid, quint16 port) {
+    const QSet<QByteArray> inodes = listeners(port);
+    if (inodes.isEmpty())
+        return false;
+    const QString fds = QStringLiteral("/proc/%1/fd").arg(pid);
+    const QStringList entries =
+        QDir(fds).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
+    for (const QString& fd : entries) {
+        char link[64] = {};
+        const QByteArray path = QFile::encodeName(fds + QLatin1Char('/') + fd);
+        const ssize_t got = ::readlink(path.constData(), link, sizeof link - 1);
+        if (got <= 0)
+            continue;
+        const QByteArray text(link, got);
+        if (text.startsWith("socket:[") && inodes.contains(text.mid(8, text.size() - 9)))
+            return true;
+    }
+    return false;
+}
+
+bool portFree(quint16 port) {
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost, port);
+}
+
+quint16 anyFreePort() {
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
+}
+
+bool probe(quint16 port) {
+    const Config c = config();
+    QUrl url;
+    url.setScheme(QStringLiteral("http"));
+    url.setHost(QStringLiteral("127.0.0.1"));
+    url.setPort(port);
+    url.setPath(QStringLiteral("/health"));
+    const HttpCall::Result result = HttpCall(url).stallTimeout(c.probeTimeoutMs).totalTimeout(c.probeTimeoutMs).run();
+    return result.status == 200 && result.error.isEmpty();
+}
+
+// Why the server ended, from the last lines it wrote: the last one that names an error, else the last.
+QString reasonInLog() {
+    QFile file(serverLog());
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    if (file.size() > 64 * 1024)
+        file.seek(file.size() - 64 * 1024);
+    QStringList lines;
+    for (const QByteArray& raw : file.readAll().split('\n')) {
+        const QString line = QString::fromUtf8(raw).simplified();
+        if (!line.isEmpty())
+            lines.append(line);
+    }
+    lines = lines.mid(std::max<qsizetype>(0, lines.size() - 20));
+    QString reason = lines.isEmpty() ? QString() : lines.last();
+    for (const QString& line : std::as_const(lines))
+        if (line.contains(QStringLiteral("error"), Qt::CaseInsensitive))
+            reason = line;
+    if (reason.size() > 200)
+        reason = reason.left(199) + QChar(0x2026);
+    return reason;
+}
+
 void startOnce() {
     const Config c = config();
-    if (const auto running = recorded(); running && running->running() && healthy())
-        return;
+    if (const auto running = recorded(); running && running->running()) {
+        const quint16 port = serverPort();
+        if (probe(port) && listensOn(running->pid(), port))
+            return;
+    }
     killStray();
     const QString binary = serverBinary();
     if (binary.isEmpty())
         throw Failure(QStringLiteral("Translation engine missing"));
+    // Another program on our port would answer our probe and read every text sent to it.
+    quint16 port = c.port;
+    if (!portFree(port))
+        port = anyFreePort();
+    if (port == 0)
+        throw Failure(QStringLiteral("Language model failed to start: no free port on 127.0.0.1"));
     sendStatus(QStringLiteral("Loading language model\u2026"));
     std::shared_ptr<ChildProcess> child;
     try {
-        child = std::make_shared<ChildProcess>(binary, serverArguments());
+        child = std::make_shared<ChildProcess>(binary, serverArguments(port), serverLog());
     } catch (const UserError& error) {
+        // A program that cannot run at all (a broken or foreign file) is set up anew on the next use.
+        const int why = ChildProcess::spawnError();
+        if (why == ENOEXEC || why == EACCES || why == ENOENT) {
+            discardEngine();
+            throw Failure(error.message + QStringLiteral(" \u2014 it will be set up again on the next try"));
+        }
         throw Failure(error.message);
     }
-    record(child);
-    for (int probe = 0; probe < c.probeCount; ++probe) {
+    record(child, port);
+    for (int round = 0; round < c.probeCount; ++round) {
         QThread::msleep(c.probePauseMs);
-        if (healthy())
+        if (probe(port) && listensOn(child->pid(), port))
             return;
         if (!child->running())
             break;
@@ -111,7 +218,9 @@ void startOnce() {
             process.reset();
     }
     child->end(2000);
-    throw Failure(QStringLiteral("Language model failed to start"));
+    const QString reason = reasonInLog();
+    throw Failure(QStringLiteral("Language model failed to start") +
+                  (reason.isEmpty() ? QString() : QStringLiteral(": ") + reason));
 }
 
 } // namespace
@@ -121,10 +230,13 @@ int workerThreads(int processors) {
 }
 
 QStringList serverArguments() {
-    const Config c = config();
+    return serverArguments(config().port);
+}
+
+QStringList serverArguments(quint16 port) {
     return {QStringLiteral("-m"),         modelPath(),
             QStringLiteral("--host"),     QStringLiteral("127.0.0.1"),
-            QStringLiteral("--port"),     QString::number(c.port),
+            QStringLiteral("--port"),     QString::number(port),
             QStringLiteral("-c"),         QStringLiteral("8192"),
             QStringLiteral("-np"),        QStringLiteral("4"),
             QStringLiteral("-ngl"),       QStringLiteral("99"),
@@ -134,14 +246,20 @@ QStringList serverArguments() {
 }
 
 bool healthy() {
-    const Config c = config();
-    QUrl url;
-    url.setScheme(QStringLiteral("http"));
-    url.setHost(QStringLiteral("127.0.0.1"));
-    url.setPort(c.port);
-    url.setPath(QStringLiteral("/health"));
-    const HttpCall::Result result = HttpCall(url).stallTimeout(c.probeTimeoutMs).totalTimeout(c.probeTimeoutMs).run();
-    return result.status == 200 && result.error.isEmpty();
+    return probe(serverPort());
+}
+
+quint16 serverPort() {
+    {
+        std::lock_guard guard(processLock);
+        if (process && processPort != 0)
+            return processPort;
+    }
+    return config().port;
+}
+
+QString serverLog() {
+    return dir() + QStringLiteral("/server.log");
 }
 
 void startServer() {

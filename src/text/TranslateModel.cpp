@@ -21,6 +21,8 @@
 namespace {
 
 const QString defaultKey = QStringLiteral("translateDefault");
+// An empty reply would otherwise leave the progress line standing for good.
+const QString noText = QStringLiteral("No text came back from the language model");
 const QString recentKey = QStringLiteral("translateRecent");
 
 QString messageOf(const std::exception& error) {
@@ -135,8 +137,10 @@ void TranslateModel::translate() {
                 return;
             if (result)
                 model->setTranslation(*result);
-            else
+            if (!result)
                 model->setStatus(failure);
+            else if (result->isEmpty())
+                model->setStatus(noText);
             model->setFinished(true);
         });
     };
@@ -162,6 +166,8 @@ void TranslateModel::summarize() {
                                  QStringLiteral(" with 2\u20134 short plain sentences giving the gist. Keep names "
                                                 "and numbers. No markdown, no preamble."),
                              input, 1024, partial);
+            if (outcome.isEmpty())
+                outcome = noText;
         } catch (const std::exception& error) {
             outcome = messageOf(error);
         }

@@ -6,6 +6,7 @@
 #include "ui/UI.h"
 
 #include <QAbstractItemView>
+
 #include <QAction>
 #include <QButtonGroup>
 #include <QClipboard>
@@ -16,10 +17,12 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTextCursor>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 
@@ -235,11 +238,26 @@ void TranslateView::refresh() {
     const bool wait = waiting();
     const QString text = shown();
     const QString old = result->toPlainText();
-    if (!old.isEmpty() && text.startsWith(old) && text != old) {
-        // A growing result: add the new end, so the reader's place and selection stay where they are.
-        QTextCursor end(result->document());
-        end.movePosition(QTextCursor::End);
-        end.insertText(text.mid(old.size()));
+    const int kind = int(owned->mode()) * 2 + (wait ? 1 : 0);
+    const bool sameResult = kind == shownKind;
+    shownKind = kind;
+    if (!old.isEmpty() && !wait && sameResult && text != old) {
+        // A result that changes while the reader is in it (pieces arrive in any order): replace only
+        // what differs, so the place in the text and the selection stay where they are.
+        qsizetype head = 0;
+        const qsizetype shorter = std::min(old.size(), text.size());
+        while (head < shorter && old.at(head) == text.at(head))
+            ++head;
+        qsizetype tail = 0;
+        while (tail < shorter - head && old.at(old.size() - 1 - tail) == text.at(text.size() - 1 - tail))
+            ++tail;
+        QScrollBar* bar = result->verticalScrollBar();
+        const int place = bar->value();
+        QTextCursor change(result->document());
+        change.setPosition(int(head));
+        change.setPosition(int(old.size() - tail), QTextCursor::KeepAnchor);
+        change.insertText(text.mid(head, text.size() - tail - head));
+        bar->setValue(place);
     } else if (text != old) {
         result->setPlainText(text);
     }

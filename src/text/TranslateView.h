@@ -52,4 +52,6 @@ private:
     QPushButton* copyInput = nullptr;
     QWidget* spin = nullptr;
     QLabel* beta = nullptr;
+    // Which text the result area holds: the mode, and whether it is the status line.
+    int shownKind = -1;
 };

@@ -26,6 +26,24 @@ TEST(LocalLLMChat, LinesSurviveAnySplitAndCarriageReturns) {
     }
 }
 
+TEST(LocalLLMChat, ALineLongerThanTheBoundStopsTheReader) {
+    // However the endless line arrives, the reader gives it up once it passes the bound.
+    for (int piece : {1, 7, 64, 1000}) {
+        LineReader reader(100);
+        QList<QByteArray> lines = reader.push("data: short\n");
+        const QByteArray endless(1000, 'x');
+        for (qsizetype at = 0; at < endless.size(); at += piece)
+            lines += reader.push(endless.mid(at, piece));
+        lines += reader.push("\ndata: after\n");
+        EXPECT_TRUE(reader.overflowed()) << piece;
+        EXPECT_EQ(lines, QList<QByteArray>{"data: short"}) << piece;
+        EXPECT_TRUE(reader.rest().isEmpty());
+    }
+    LineReader exact(10);
+    EXPECT_EQ(exact.push("0123456789\r\n"), QList<QByteArray>{"0123456789"});
+    EXPECT_FALSE(exact.overflowed());
+}
+
 TEST(LocalLLMChat, ReportsTheFirstIncrementAtOnceThenAtMostEveryInterval) {
     // Increments 50 ms apart: the first at once, then one about every 100 ms.
     ChatReply timed(80);
@@ -103,7 +121,14 @@ TEST(LocalLLMChat, StreamsTheReplyFromTheServer) {
         {"chunks=Hel|lo| world\n", QStringLiteral("Hello world")},
         {"chunks=Hel|lo\nthink\nnoise\n", QStringLiteral("Hello")},
         {"chunks=\n", QString()},
-        {"status=500\n", {}, QStringLiteral("Model error (500)")},
+        {"status=503\nmessage=Loading model\n", {}, QStringLiteral("Model error (503): Loading model")},
+        {"status=500\nmessage=\n", {}, QStringLiteral("Model error (500)")},
+        // The real server's way of refusing a request once the reply has begun.
+        {"chunks=a|b|c\nerror_after=1\n",
+         {},
+         QStringLiteral("Model error (400): the request exceeds the available context size, try increasing it")},
+        {"chunks=a|b\nno_done\nclose\n", QStringLiteral("ab")},
+        {"chunks=a|b\nno_done\n", QStringLiteral("ab")},
         // Cut mid-stream: an error, or what came before the cut, never the whole text.
         {"chunks=a|b|c\ndrop_after=2\n", QStringLiteral("*"), QStringLiteral("*")},
     };
@@ -139,5 +164,28 @@ TEST(LocalLLMChat, PartialsCarryTheRawTextAndACancelEndsTheReply) {
         const Outcome out = chat(&cancel, [&] { cancel = true; });
         EXPECT_EQ(out.failure, QStringLiteral("Cancelled"));
         EXPECT_EQ(out.partials, QStringList{QStringLiteral("a")});
+    }
+}
+
+TEST(LocalLLMChat, AServerThatStallsOrRunsOnIsStoppedWithAMessage) {
+    struct Case {
+        QByteArray script;
+        QString failure;
+    } cases[] = {
+        {"stall\n", QStringLiteral("The language model gave no answer for 1 s")},
+        {"endless=5000000\n", QStringLiteral("The language model's reply was too long")},
+        // Many short lines that add up past the bound for a whole reply.
+        {"chunks=" + QByteArray(2000, 'y') + "|" + QByteArray(2000, 'y') + "|" + QByteArray(2000, 'y') + "\n",
+         QStringLiteral("The language model's reply was too long")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.script.left(20).constData());
+        Running server(c.script);
+        LocalLLM::Config bounded = server.config;
+        bounded.chatStallMs = 1000;
+        bounded.maxLineBytes = 64 * 1024;
+        bounded.maxReplyBytes = 5000;
+        LocalLLM::setConfig(bounded);
+        EXPECT_EQ(chat().failure, c.failure);
     }
 }

@@ -183,3 +183,71 @@ TEST(LocalLLMInstall, ABadArchiveIsReportedAndWritesNothingOutsideTheEngineFolde
     EXPECT_EQ(failureOf(LocalLLM::ensureDownloaded), QStringLiteral("/usr/bin/tar failed (2)"));
     EXPECT_FALSE(QFileInfo::exists(hostile.folder + QStringLiteral("/escaped")));
 }
+
+TEST(LocalLLMInstall, AnArchiveRefusedHalfwayLeavesNoEngineAndTheNextCallInstallsAgain) {
+    Install install;
+    // The server comes first in the archive and is written whole; the archive breaks in the file after it.
+    const QString staging = install.tmp.path() + QStringLiteral("/staging/in/llama-") + tag;
+    writeFile(staging + QStringLiteral("/llama-server"), "#!/bin/sh\n");
+    QByteArray noise(512 * 1024, Qt::Uninitialized);
+    for (qsizetype i = 0; i < noise.size(); ++i)
+        noise[i] = char((i * 7919) >> 3);
+    writeFile(staging + QStringLiteral("/libllama.so"), noise);
+    const QByteArray whole = tarGz(install.tmp.path() + QStringLiteral("/staging/in"),
+                                   {QStringLiteral("llama-") + tag + QStringLiteral("/llama-server"),
+                                    QStringLiteral("llama-") + tag + QStringLiteral("/libllama.so")});
+    install.serve(QStringLiteral("engine.tar.gz"), whole.left(whole.size() / 2));
+    EXPECT_EQ(failureOf(LocalLLM::ensureDownloaded), QStringLiteral("/usr/bin/tar failed (2)"));
+    EXPECT_EQ(LocalLLM::serverBinary(), QString());
+    EXPECT_TRUE(QDir(install.folder).entryList({QStringLiteral("picto-*")}, QDir::AllEntries).isEmpty());
+    EXPECT_TRUE(install.leftovers().isEmpty());
+
+    install.serve(QStringLiteral("engine.tar.gz"), whole);
+    LocalLLM::ensureDownloaded();
+    EXPECT_TRUE(LocalLLM::isInstalled());
+}
+
+TEST(LocalLLMInstall, AnEngineThatCannotRunIsRemovedAndSetUpAgain) {
+    Install install;
+    writeFile(LocalLLM::modelPath(), "here");
+    // A file in the server's place that is no program at all.
+    const QString bad = installServer(install.folder);
+    writeFile(bad, QByteArray(4096, '\x7f'));
+    ASSERT_TRUE(LocalLLM::isInstalled());
+    const QString failure = failureOf(LocalLLM::startServer);
+    EXPECT_TRUE(failure.contains(QStringLiteral("Exec format error"))) << failure.toStdString();
+    EXPECT_FALSE(LocalLLM::isInstalled());
+    LocalLLM::ensureDownloaded();
+    EXPECT_EQ(install.host->requests(), QStringList{"/files/engine.tar.gz"});
+    EXPECT_TRUE(LocalLLM::isInstalled());
+}
+
+TEST(LocalLLMInstall, LeftoversOfAnEarlierRunGoAtTheStart) {
+    Install install;
+    installServer(install.folder);
+    writeFile(LocalLLM::modelPath(), "here");
+    const QString partial = install.folder + QStringLiteral("/picto-0A1B2C3D-0000-4000-8000-000000000000");
+    writeFile(partial, QByteArray(1024, 'p'));
+    writeFile(install.folder + QStringLiteral("/picto-unpack-X/llama-b11669/llama-server"), "x");
+    LocalLLM::warmUp();
+    EXPECT_FALSE(QFileInfo::exists(partial));
+    EXPECT_TRUE(QDir(install.folder).entryList({QStringLiteral("picto-*")}, QDir::AllEntries).isEmpty());
+    EXPECT_TRUE(LocalLLM::isInstalled());
+}
+
+TEST(LocalLLMInstall, OnlyAnX8664ProcessorGetsTheEngineAndAStalledDownloadSaysSo) {
+    Install install;
+    install.config.architecture = QStringLiteral("aarch64");
+    install.apply();
+    EXPECT_EQ(failureOf(LocalLLM::ensureDownloaded),
+              QStringLiteral("Translation is not available on this computer: the translation engine runs only on "
+                             "x86-64 processors"));
+    EXPECT_TRUE(install.host->requests().isEmpty());
+
+    install.config.architecture = QStringLiteral("x86_64");
+    install.config.engineUrl = install.host->url("stall", QStringLiteral("engine.tar.gz"));
+    install.config.downloadStallMs = 500;
+    install.apply();
+    EXPECT_EQ(failureOf(LocalLLM::ensureDownloaded),
+              QStringLiteral("Download failed (no data for 1 s) \u2014 check your internet connection"));
+}

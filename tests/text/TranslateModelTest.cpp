@@ -115,3 +115,17 @@ TEST_F(TranslateModelTest, TheRunningJobKeepsAModelItsOwnerLetGo) {
     fake.answer(call, QStringLiteral("Der Fuchs"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return weak.expired(); }));
 }
+
+TEST_F(TranslateModelTest, AnEmptyReplySaysThatNoTextCameBack) {
+    const QString noText = QStringLiteral("No text came back from the language model");
+    auto model = TranslateModel::make(english, fake.engine());
+    fake.answer(fake.at(fake.translations, 0), QString());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->finished(); }));
+    EXPECT_EQ(model->translation(), QString());
+    EXPECT_EQ(model->status(), noText);
+
+    model->setMode(Mode::summary);
+    fake.answer(fake.at(fake.summaries, 0), QString());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model->busy(); }));
+    EXPECT_EQ(model->summary(), noText);
+}

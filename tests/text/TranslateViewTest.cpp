@@ -10,6 +10,8 @@
 #include <QGuiApplication>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTextBlock>
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -51,6 +53,37 @@ TEST(TranslateCard, AFailureStopsTheSpinnerAndCopyFollowsTheResult) {
     side.closeButton()->click();
     side.closeButton()->click();
     EXPECT_EQ(closes, 2);
+    fake->close();
+    forgetLanguages();
+}
+
+TEST(TranslateCard, TextGrowingAnywhereKeepsTheReadersPlaceAndSelection) {
+    auto fake = std::make_shared<FakeEngine>();
+    TranslateSideView side(QStringLiteral("The quick brown fox jumps over the lazy dog near the river bank today."), {},
+                           fake->engine());
+    side.resize(330, 420);
+    side.show();
+    QPlainTextEdit* text = side.host()->resultText();
+    auto call = fake->at(fake->translations, 0);
+    // Three hundred lines, of which the first and the one at 150 are still streaming.
+    QStringList lines;
+    for (int i = 0; i < 300; ++i)
+        lines.append(QStringLiteral("Zeile %1 der Übersetzung").arg(i));
+    call->partial(lines.join(u'\n'));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return text->document()->blockCount() == 300; }));
+    text->verticalScrollBar()->setValue(200);
+    QTextCursor selection(text->document()->findBlockByNumber(210));
+    selection.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    text->setTextCursor(selection);
+
+    for (const QString& more : {QStringLiteral(" wächst"), QStringLiteral(" weiter")}) {
+        lines[0] += more;
+        lines[150] += more;
+        call->partial(lines.join(u'\n'));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return text->toPlainText() == lines.join(u'\n'); }));
+        EXPECT_EQ(text->verticalScrollBar()->value(), 200);
+        EXPECT_EQ(text->textCursor().selectedText(), QStringLiteral("Zeile 210 der Übersetzung"));
+    }
     fake->close();
     forgetLanguages();
 }

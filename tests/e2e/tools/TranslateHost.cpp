@@ -1,9 +1,9 @@
 // A small program for the end-to-end tests: shows the translate card for a two-paragraph text in a
 // window of its own, with the real language-model runtime, and writes what the card shows to a log:
-//   state {"shown": …, "spinner": …, "copy": …, "source": …, "target": …}
+//   state {"shown": …, "spinner": …, "copy": …, "source": …, "target": …, "scroll": …, "lines": …}
 //   place NAME X Y        the screen centre of a control, once shown
 //   clipboard TEXT        whenever the clipboard changes
-// Usage: pictolarium_translate_host --log PATH
+// Usage: pictolarium_translate_host --log PATH [--lines N]   (N numbered lines instead of the two paragraphs)
 
 #include "text/LocalLLM.h"
 #include "text/TranslateSideView.h"
@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -32,7 +33,7 @@ void say(const QString& line) {
     logFile.flush();
 }
 
-const QString text =
+const QString twoParagraphs =
     QStringLiteral("The weather was lovely this morning, so we walked along the river to the old market.\n\n"
                    "In the afternoon we visited the museum and had coffee with friends near the station.");
 
@@ -46,6 +47,13 @@ int main(int argc, char** argv) {
     if (!logFile.open(QIODevice::WriteOnly | QIODevice::Append))
         return 2;
     UI::registerFonts();
+    QString text = twoParagraphs;
+    if (const qsizetype n = args.indexOf(QStringLiteral("--lines")); n >= 0 && n + 1 < args.size()) {
+        QStringList lines;
+        for (int i = 1; i <= args.at(n + 1).toInt(); ++i)
+            lines.append(QStringLiteral("Line %1 of the long letter about the garden.").arg(i));
+        text = lines.join(u'\n');
+    }
 
     QWidget window;
     window.setWindowTitle(QStringLiteral("Translate Host"));
@@ -69,6 +77,8 @@ int main(int argc, char** argv) {
             {QStringLiteral("copy"), view->copyButton()->isEnabled()},
             {QStringLiteral("source"), view->sourceLabel()->text()},
             {QStringLiteral("target"), view->languagePicker()->currentText()},
+            {QStringLiteral("scroll"), view->resultText()->verticalScrollBar()->value()},
+            {QStringLiteral("lines"), view->resultText()->document()->blockCount()},
         };
         say(QStringLiteral("state ") + QString::fromUtf8(QJsonDocument(state).toJson(QJsonDocument::Compact)));
     };
@@ -90,6 +100,7 @@ int main(int argc, char** argv) {
         place("summary", view->modeButton(TranslateModel::Mode::summary));
         place("translation", view->modeButton(TranslateModel::Mode::translation));
         place("copy", view->copyButton());
+        place("result", view->resultText());
     });
     QObject::connect(&app, &QApplication::aboutToQuit, [] { LocalLLM::stop(); });
     return app.exec();

@@ -5,6 +5,8 @@
 //   /moved/NAME     302 to /files/NAME
 //   /trickle/NAME   the file with its length, in 1000 pieces a millisecond apart
 //   /cut/NAME       the length of the whole file, then half of it and a closed connection
+//   /stall/NAME     the head with the file's length, then nothing
+//   /slow/NAME      the file with its length, in 100 pieces 50 ms apart
 // Prints its port on the first line of standard output; appends each request's path to --log.
 
 #include <QCoreApplication>
@@ -22,7 +24,8 @@ namespace {
 QString root;
 QString logPath;
 
-void trickle(QPointer<QTcpSocket> socket, std::shared_ptr<QByteArray> body, qsizetype at, qsizetype step) {
+void trickle(QPointer<QTcpSocket> socket, std::shared_ptr<QByteArray> body, qsizetype at, qsizetype step,
+             int pauseMs = 1) {
     if (!socket)
         return;
     if (at >= body->size()) {
@@ -31,7 +34,8 @@ void trickle(QPointer<QTcpSocket> socket, std::shared_ptr<QByteArray> body, qsiz
     }
     socket->write(body->mid(at, step));
     socket->flush();
-    QTimer::singleShot(1, socket, [socket, body, at, step] { trickle(socket, body, at + step, step); });
+    QTimer::singleShot(pauseMs, socket,
+                       [socket, body, at, step, pauseMs] { trickle(socket, body, at + step, step, pauseMs); });
 }
 
 void answer(QTcpSocket* socket, const QByteArray& path) {
@@ -58,6 +62,12 @@ void answer(QTcpSocket* socket, const QByteArray& path) {
         trickle(socket, std::make_shared<QByteArray>(body), 0, std::max<qsizetype>(1, body.size() / 1000));
         return;
     }
+    if (mode == "slow") {
+        trickle(socket, std::make_shared<QByteArray>(body), 0, std::max<qsizetype>(1, body.size() / 100), 50);
+        return;
+    }
+    if (mode == "stall")
+        return;
     if (mode == "cut") {
         socket->write(body.left(body.size() / 2));
         socket->flush();

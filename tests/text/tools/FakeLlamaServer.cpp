@@ -3,7 +3,14 @@
 //   load_ms=N        /health answers 503 for N ms, then 200
 //   exit_ms=N        exits with status 1 after N ms
 //   never_healthy    /health always answers 503
-//   status=N         chat requests are refused with status N
+//   status=N         chat requests are refused with status N and a JSON error body
+//   message=TEXT     the refusal's or the error event's message
+//   stall            chat requests get no answer at all
+//   error_after=N    an "error:" event after N pieces ends the stream
+//   no_done          the stream ends without its end marker
+//   endless=N        one line of N bytes without an end instead of the pieces
+//   stderr=TEXT      written to standard error at start (before an exit_ms)
+//   close            each answer closes its connection (the real server keeps it open)
 //   chunks=a|b|c     the reply's pieces ("\n" stands for a line end)
 //   delay_ms=N       pause before each piece
 //   think            a reasoning block comes first
@@ -44,6 +51,13 @@ struct Script {
     int dropAfter = -1;
     bool mirror = false;
     QByteArray summary = "A short summary.";
+    QByteArray message = "the request exceeds the available context size, try increasing it";
+    bool stall = false;
+    int errorAfter = -1;
+    bool noDone = false;
+    qint64 endless = -1;
+    QByteArray stderrText;
+    bool close = false;
 };
 
 Script readScript(const QString& path) {
@@ -70,6 +84,14 @@ Script readScript(const QString& path) {
     s.noise = said.contains("noise");
     s.mirror = said.contains("mirror");
     s.summary = said.value("summary", s.summary);
+    s.message = said.value("message", s.message);
+    s.stall = said.contains("stall");
+    number("error_after", s.errorAfter);
+    s.noDone = said.contains("no_done");
+    if (said.contains("endless"))
+        s.endless = said.value("endless").toLongLong();
+    s.stderrText = said.value("stderr");
+    s.close = said.contains("close");
     if (said.contains("chunks")) {
         s.chunks.clear();
         for (const QByteArray& piece : said.value("chunks").split('|'))
@@ -113,34 +135,53 @@ class Server : public QObject {
 public:
     Server(Script s, QString model) : script(std::move(s)), modelPath(std::move(model)) { clock.start(); }
 
+    // Reads requests one after another on a kept-alive connection.
     void serve(QTcpSocket* socket) {
         auto buffer = std::make_shared<QByteArray>();
         QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket, buffer] {
             buffer->append(socket->readAll());
-            const qsizetype head = buffer->indexOf("\r\n\r\n");
-            if (head < 0)
-                return;
-            qsizetype length = 0;
-            for (const QByteArray& line : buffer->left(head).split('\n'))
-                if (line.toLower().startsWith("content-length:"))
-                    length = line.mid(15).trimmed().toLongLong();
-            if (buffer->size() < head + 4 + length)
-                return;
-            const QByteArray requestLine = buffer->left(buffer->indexOf("\r\n"));
-            const QByteArray body = buffer->mid(head + 4, length);
-            QObject::disconnect(socket, &QTcpSocket::readyRead, nullptr, nullptr);
-            answer(socket, requestLine, body);
+            next(socket, buffer);
         });
         QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     }
 
 private:
+    void next(QTcpSocket* socket, const std::shared_ptr<QByteArray>& buffer) {
+        if (socket->property("busy").toBool())
+            return;
+        const qsizetype head = buffer->indexOf("\r\n\r\n");
+        if (head < 0)
+            return;
+        qsizetype length = 0;
+        for (const QByteArray& line : buffer->left(head).split('\n'))
+            if (line.toLower().startsWith("content-length:"))
+                length = line.mid(15).trimmed().toLongLong();
+        if (buffer->size() < head + 4 + length)
+            return;
+        const QByteArray requestLine = buffer->left(buffer->indexOf("\r\n"));
+        const QByteArray body = buffer->mid(head + 4, length);
+        buffer->remove(0, head + 4 + length);
+        socket->setProperty("busy", true);
+        answer(socket, requestLine, body);
+    }
+
+    // The answer is out: close, or wait for the connection's next request.
+    void done(QTcpSocket* socket) {
+        if (script.close) {
+            socket->disconnectFromHost();
+            return;
+        }
+        socket->setProperty("busy", false);
+        QTimer::singleShot(0, socket, [socket] { emit socket->readyRead(); });
+    }
+
     void reply(QTcpSocket* socket, int status, const QByteArray& body) {
         socket->write("HTTP/1.1 " + QByteArray::number(status) +
                       " X\r\nContent-Type: application/json\r\n"
                       "Content-Length: " +
-                      QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
-        socket->disconnectFromHost();
+                      QByteArray::number(body.size()) + (script.close ? "\r\nConnection: close" : "") + "\r\n\r\n" +
+                      body);
+        done(socket);
     }
 
     void answer(QTcpSocket* socket, const QByteArray& requestLine, const QByteArray& body) {
@@ -153,8 +194,13 @@ private:
             return reply(socket, 404, "{}");
         if (!wellFormed(body))
             return reply(socket, 400, "{\"error\":\"bad request\"}");
-        if (script.status != 200)
-            return reply(socket, script.status, "{\"error\":\"refused\"}");
+        if (script.status != 200) {
+            const QJsonObject error{{QStringLiteral("code"), script.status},
+                                    {QStringLiteral("message"), QString::fromUtf8(script.message)},
+                                    {QStringLiteral("type"), QStringLiteral("server_error")}};
+            return reply(socket, script.status,
+                         QJsonDocument(QJsonObject{{QStringLiteral("error"), error}}).toJson(QJsonDocument::Compact));
+        }
         const QJsonArray messages = QJsonDocument::fromJson(body).object().value(QStringLiteral("messages")).toArray();
         const QString system = messages.at(0).toObject().value(QStringLiteral("content")).toString();
         const QString user = messages.at(1).toObject().value(QStringLiteral("content")).toString();
@@ -162,6 +208,8 @@ private:
                QJsonDocument(QJsonObject{{QStringLiteral("system"), system}, {QStringLiteral("user"), user}})
                        .toJson(QJsonDocument::Compact) +
                    '\n');
+        if (script.stall)
+            return;
         stream(socket, script.mirror ? mirrored(system, user) : script.chunks);
     }
 
@@ -190,12 +238,27 @@ private:
         QList<QByteArray> pieces = chosen;
         if (script.think)
             pieces.prepend("<think>\nweighing the words\n</think>\n\n");
+        if (script.endless >= 0) {
+            endless(QPointer<QTcpSocket>(socket), "data: {\"choices\":[{\"delta\":{\"content\":\"", script.endless);
+            return;
+        }
         int index = 0;
+        bool ended = false;
         for (const QByteArray& piece : pieces) {
-            if (script.dropAfter >= 0 && index++ == script.dropAfter) {
+            if (script.dropAfter >= 0 && index == script.dropAfter) {
                 lines.append(QByteArray("DROP"));
+                ended = true;
                 break;
             }
+            if (script.errorAfter >= 0 && index == script.errorAfter) {
+                const QJsonObject error{{QStringLiteral("code"), 400},
+                                        {QStringLiteral("message"), QString::fromUtf8(script.message)},
+                                        {QStringLiteral("type"), QStringLiteral("exceed_context_size_error")}};
+                lines.append("error: " + QJsonDocument(error).toJson(QJsonDocument::Compact));
+                ended = true;
+                break;
+            }
+            ++index;
             if (script.noise)
                 lines << ": keep-alive"
                       << "event: message"
@@ -205,11 +268,27 @@ private:
                       << "data: [DONE] ";
             lines.append(chunkLine(QJsonObject{{QStringLiteral("content"), QString::fromUtf8(piece)}}));
         }
-        if (script.dropAfter < 0 || script.dropAfter >= pieces.size()) {
+        if (!ended && !script.noDone) {
             lines.append(chunkLine(QJsonObject{}, QStringLiteral("stop")));
             lines.append("data: [DONE]");
         }
         send(QPointer<QTcpSocket>(socket), lines, 0);
+    }
+
+    // One line that never ends, written in pieces as the client takes them; then the stream closes.
+    void endless(QPointer<QTcpSocket> socket, QByteArray start, qint64 left) {
+        if (!socket)
+            return --inFlight, void();
+        if (left <= 0) {
+            --inFlight;
+            writeChunk(socket, "");
+            return done(socket);
+        }
+        const qint64 size = std::min<qint64>(left, 64 * 1024);
+        writeChunk(socket, start + QByteArray(int(size - start.size()), 'x'));
+        // Never more than a few pieces waiting in the socket.
+        const int wait = socket->bytesToWrite() > 1024 * 1024 ? 10 : 0;
+        QTimer::singleShot(wait, this, [this, socket, left, size] { endless(socket, {}, left - size); });
     }
 
     void writeChunk(QTcpSocket* socket, const QByteArray& data) {
@@ -222,7 +301,7 @@ private:
             --inFlight;
             if (socket && at == lines.size()) {
                 writeChunk(socket, "");
-                socket->disconnectFromHost();
+                done(socket);
             } else if (socket) {
                 socket->abort();
             }
@@ -262,6 +341,10 @@ int main(int argc, char** argv) {
         record(model + QStringLiteral(".pid"), QByteArray::number(QCoreApplication::applicationPid()) + '\n');
     }
     const Script script = readScript(model);
+    if (!script.stderrText.isEmpty()) {
+        std::fprintf(stderr, "%s\n", script.stderrText.constData());
+        std::fflush(stderr);
+    }
     if (script.exitMs >= 0)
         QTimer::singleShot(script.exitMs, [] { std::exit(1); });
     Server server(script, model);
