@@ -214,9 +214,7 @@ TEST_F(ModelServer, AfterARefusedUnpackTheNextTranslateInstallsAgainAndWorks) {
         return TextVision::text(shot.scaled(shot.size() * 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation))
             .simplified();
     };
-    // The picture, and the pill under it, stay in place when the card opens its side view.
-    const QPoint tool = desktop.pillButton(window, 1, true, 0);
-    const auto translate = [&] { desktop.click(tool); };
+    const auto translate = [&] { desktop.click(desktop.pillButton(window, 1, true, 0)); };
 
     // The download's progress shows in the card, then the refusal.
     translate();
