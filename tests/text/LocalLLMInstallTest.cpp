@@ -184,29 +184,6 @@ TEST(LocalLLMInstall, ABadArchiveIsReportedAndWritesNothingOutsideTheEngineFolde
     EXPECT_FALSE(QFileInfo::exists(hostile.folder + QStringLiteral("/escaped")));
 }
 
-TEST(LocalLLMInstall, AnArchiveRefusedHalfwayLeavesNoEngineAndTheNextCallInstallsAgain) {
-    Install install;
-    // The server comes first in the archive and is written whole; the archive breaks in the file after it.
-    const QString staging = install.tmp.path() + QStringLiteral("/staging/in/llama-") + tag;
-    writeFile(staging + QStringLiteral("/llama-server"), "#!/bin/sh\n");
-    QByteArray noise(512 * 1024, Qt::Uninitialized);
-    for (qsizetype i = 0; i < noise.size(); ++i)
-        noise[i] = char((i * 7919) >> 3);
-    writeFile(staging + QStringLiteral("/libllama.so"), noise);
-    const QByteArray whole = tarGz(install.tmp.path() + QStringLiteral("/staging/in"),
-                                   {QStringLiteral("llama-") + tag + QStringLiteral("/llama-server"),
-                                    QStringLiteral("llama-") + tag + QStringLiteral("/libllama.so")});
-    install.serve(QStringLiteral("engine.tar.gz"), whole.left(whole.size() / 2));
-    EXPECT_EQ(failureOf(LocalLLM::ensureDownloaded), QStringLiteral("/usr/bin/tar failed (2)"));
-    EXPECT_EQ(LocalLLM::serverBinary(), QString());
-    EXPECT_TRUE(QDir(install.folder).entryList({QStringLiteral("picto-*")}, QDir::AllEntries).isEmpty());
-    EXPECT_TRUE(install.leftovers().isEmpty());
-
-    install.serve(QStringLiteral("engine.tar.gz"), whole);
-    LocalLLM::ensureDownloaded();
-    EXPECT_TRUE(LocalLLM::isInstalled());
-}
-
 TEST(LocalLLMInstall, AnEngineThatCannotRunIsRemovedAndSetUpAgain) {
     Install install;
     writeFile(LocalLLM::modelPath(), "here");

@@ -151,28 +151,6 @@ TEST(LocalLLMServer, KillStrayEndsOnlyServersOfOurEngineFolder) {
     sleeping.waitForFinished();
 }
 
-TEST(LocalLLMServer, AnotherProgramOnThePortNeverSeesAPrompt) {
-    Installed installed("chunks=Hallo\n");
-    // Someone else's server answers the health probe on our port first.
-    const QString foreign = installed.tmp.path() + QStringLiteral("/foreign.gguf");
-    writeFile(foreign, "chunks=stolen\n");
-    QProcess other;
-    other.start(QStringLiteral(FAKE_LLAMA_SERVER),
-                {QStringLiteral("-m"), foreign, QStringLiteral("--port"), QString::number(installed.config.port)});
-    ASSERT_TRUE(other.waitForStarted());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return LocalLLM::healthy(); }, 5000));
-
-    LocalLLM::startServer();
-    EXPECT_NE(LocalLLM::serverPort(), installed.config.port);
-    EXPECT_EQ(LocalLLM::chat(QStringLiteral("Translate."), QStringLiteral("Hallo"), 64, {}), QStringLiteral("Hallo"));
-    // The running server is ours and is reused where it is.
-    LocalLLM::startServer();
-    EXPECT_EQ(installed.starts().size(), 1);
-    EXPECT_EQ(readFile(foreign + QStringLiteral(".prompts")), QByteArray());
-    other.terminate();
-    other.waitForFinished(3000);
-}
-
 TEST(LocalLLMServer, AFailedStartSaysWhyInTheServersOwnWords) {
     Installed installed("stderr=llama-server: error while loading shared libraries: libgomp.so.1: cannot open "
                         "shared object file\nexit_ms=0\n");
