@@ -18,11 +18,14 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
 #include <future>
 #include <memory>
 #include <mutex>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -130,14 +133,25 @@ bool listensOn(pid_t pid, quint16 port) {
     return false;
 }
 
-bool portFree(quint16 port) {
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost, port);
-}
-
-quint16 anyFreePort() {
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
+// Binds the loopback address at the port (0: any free one) as a server would, and gives the port
+// bound, or 0 when another socket holds it. The socket is closed again at once.
+quint16 bindable(quint16 port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return 0;
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    socklen_t length = sizeof address;
+    quint16 bound = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        bound = ntohs(address.sin_port);
+    ::close(fd);
+    return bound;
 }
 
 bool probe(quint16 port) {
@@ -187,8 +201,8 @@ void startOnce() {
         throw Failure(QStringLiteral("Translation engine missing"));
     // Another program on our port would answer our probe and read every text sent to it.
     quint16 port = c.port;
-    if (!portFree(port))
-        port = anyFreePort();
+    if (bindable(port) == 0)
+        port = bindable(0);
     if (port == 0)
         throw Failure(QStringLiteral("Language model failed to start: no free port on 127.0.0.1"));
     sendStatus(QStringLiteral("Loading language model\u2026"));

@@ -141,6 +141,8 @@ TranslateView::TranslateView(std::shared_ptr<TranslateModel> model, QWidget* par
 
     result = new QPlainTextEdit(this);
     result->setReadOnly(true);
+    // The text is replaced piece by piece as it streams; nobody undoes that, so keep no history of it.
+    result->setUndoRedoEnabled(false);
     result->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     result->setFocusPolicy(Qt::NoFocus);
     result->setFrameShape(QFrame::NoFrame);
