@@ -107,7 +107,6 @@ void touchIdle();
 bool serverRunning();
 
 int workerThreads(int processors);
-QStringList serverArguments();
 QStringList serverArguments(quint16 port);
 
 // --- Chat ---

@@ -13,7 +13,6 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <QSet>
-#include <QTcpServer>
 #include <QThread>
 #include <QTimer>
 
@@ -241,10 +240,6 @@ void startOnce() {
 
 int workerThreads(int processors) {
     return std::max(2, processors / 2);
-}
-
-QStringList serverArguments() {
-    return serverArguments(config().port);
 }
 
 QStringList serverArguments(quint16 port) {
