@@ -6,7 +6,6 @@
 #include "ui/UI.h"
 
 #include <QAbstractItemView>
-
 #include <QAction>
 #include <QButtonGroup>
 #include <QClipboard>
@@ -22,6 +21,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+
 #include <algorithm>
 
 namespace {
@@ -250,9 +250,14 @@ void TranslateView::refresh() {
         const qsizetype shorter = std::min(old.size(), text.size());
         while (head < shorter && old.at(head) == text.at(head))
             ++head;
+        // Never cut a character in two.
+        while (head > 0 && old.at(head - 1).isHighSurrogate())
+            --head;
         qsizetype tail = 0;
         while (tail < shorter - head && old.at(old.size() - 1 - tail) == text.at(text.size() - 1 - tail))
             ++tail;
+        while (tail > 0 && old.at(old.size() - tail).isLowSurrogate())
+            --tail;
         QScrollBar* bar = result->verticalScrollBar();
         const int place = bar->value();
         QTextCursor change(result->document());
