@@ -1,5 +1,5 @@
-#include "text/Redaction.h"
 #include "imaging/UserError.h"
+#include "text/Redaction.h"
 #include "text/SuggestedName.h"
 #include "text/SyntheticLines.h"
 #include "text/TextVision.h"
