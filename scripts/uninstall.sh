@@ -22,7 +22,11 @@ done <"$list"
 rm -f -- "$list"
 rmdir "$prefix/share/pictolarium" 2>/dev/null || true
 
-if command -v update-desktop-database >/dev/null 2>&1 && [ -d "$prefix/share/applications" ]; then
-    update-desktop-database -q "$prefix/share/applications" || true
+# The desktop database's cache: refreshed without our entry, or gone with the last entry it listed.
+apps="$prefix/share/applications"
+if [ -d "$apps" ] && ! compgen -G "$apps/*.desktop" >/dev/null; then
+    rm -f -- "$apps/mimeinfo.cache"
+elif [ -d "$apps" ] && command -v update-desktop-database >/dev/null 2>&1; then
+    update-desktop-database -q "$apps" || true
 fi
 echo "Removed Pictolarium from $prefix."

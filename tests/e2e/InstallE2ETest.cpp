@@ -90,7 +90,7 @@ TEST(Install, TheDesktopFindsTheProgramOpensPicturesWithItAndUninstallTakesItAwa
     // The entry as desktops check it, and offered for every kind of file the program opens.
     const QString validation = desktop.run(QStringLiteral("desktop-file-validate"), {entryPath}, &code);
     EXPECT_EQ(code, 0) << validation.toStdString();
-    EXPECT_EQ(validation.trimmed(), QString()) << validation.toStdString();
+    EXPECT_EQ(validation.trimmed().toStdString(), "");
     for (const char* type : {"image/png", "image/jpeg", "image/webp", "image/heic", "image/tiff", "application/pdf"}) {
         const QString apps = desktop.run(QStringLiteral("gio"), {QStringLiteral("mime"), QLatin1String(type)});
         const QString registered = apps.section(QStringLiteral("Registered applications:"), 1);
@@ -143,13 +143,5 @@ TEST(Install, TheDesktopFindsTheProgramOpensPicturesWithItAndUninstallTakesItAwa
     app->waitForFinished(5000);
     const QString removed = desktop.run(QStringLiteral(SOURCE_DIR "/scripts/uninstall.sh"), {prefix}, &code, 60000);
     ASSERT_EQ(code, 0) << removed.toStdString();
-    QSet<QString> left = filesUnder(prefix);
-    // The desktop database's cache is the system tool's own, rewritten without our entry.
-    const QString cache = share + QStringLiteral("/applications/mimeinfo.cache");
-    if (left.remove(cache)) {
-        QFile file(cache);
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        EXPECT_FALSE(file.readAll().contains("pictolarium")) << "the desktop database still offers the program";
-    }
-    EXPECT_EQ(left, before);
+    EXPECT_EQ(filesUnder(prefix), before);
 }
