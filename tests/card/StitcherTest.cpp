@@ -507,3 +507,43 @@ TEST(StitcherPage, ScrolledPageIsStitchedBackExactly) {
     EXPECT_EQ(Stitcher::newRows(a, a.copy(0, 0, 100, 59)), std::nullopt);
     EXPECT_EQ(Stitcher::newRows(QImage(), QImage()), std::nullopt);
 }
+
+// A scrollbar down the window's right edge: its arrows and thumb belong to the window, not the page. They are
+// drawn once, with the first frame; the strips joined below carry only the track beside the page.
+TEST(StitcherPage, ScrollbarArrowsAreNotRepeatedOnEveryStrip) {
+    const QSize window(400, 300);
+    const int bar = 14, pageWidth = window.width() - bar;
+    const QImage page = makePage(pageWidth, 1400, 16);
+    const QRgb track = qRgb(235, 235, 235), arrow = qRgb(80, 80, 80), thumb = qRgb(160, 160, 160);
+    auto frameAt = [&](int top) {
+        QImage frame(window, QImage::Format_RGB32);
+        QPainter p(&frame);
+        p.drawImage(0, 0, page, 0, top, pageWidth, window.height());
+        p.fillRect(pageWidth, 0, bar, window.height(), track);
+        p.fillRect(pageWidth, 0, bar, bar, arrow);
+        p.fillRect(pageWidth, window.height() - bar, bar, bar, arrow);
+        p.fillRect(pageWidth + 2, bar + top * (window.height() - 2 * bar) / page.height(), bar - 4, 60, thumb);
+        return frame;
+    };
+    QList<QImage> frames{frameAt(0)};
+    QList<int> offsets;
+    int top = 0;
+    for (int scroll : {30, 30, 45, 30, 8, 28, 31, 30}) {
+        top += scroll;
+        frames.append(frameAt(top));
+        offsets.append(scroll);
+    }
+    const QImage out = Stitcher::stitch(frames, offsets).convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(out.size(), QSize(window.width(), window.height() + top));
+    EXPECT_EQ(out.copy(0, 0, pageWidth, out.height()), page.copy(0, 0, pageWidth, out.height()))
+        << "the page itself is joined whole";
+    EXPECT_EQ(out.copy(0, 0, window.width(), window.height()), frames.front()) << "the first frame as it was";
+    int arrows = 0, notTrack = 0;
+    for (int y = window.height(); y < out.height(); ++y)
+        for (int x = pageWidth; x < window.width(); ++x) {
+            arrows += out.pixel(x, y) == arrow;
+            notTrack += out.pixel(x, y) != track;
+        }
+    EXPECT_EQ(arrows, 0) << "the down arrow came back on the joined strips";
+    EXPECT_EQ(notTrack, 0);
+}
