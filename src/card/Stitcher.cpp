@@ -307,38 +307,48 @@ std::optional<int> newRows(const QImage& prev, const QImage& next) {
 
 namespace {
 
-// Fixed parts of the window (a scrollbar with its arrows, a still margin) stand in the same place in every
-// frame while the page moves under them. A pixel column is fixed for a strip when it is the same in both
-// frames on nearly every row and on every row of the strip: page content that scrolled into the strip
-// changes its column there, so it is never taken for a fixed part.
-constexpr int fixedPercent = 90;
+// Fixed parts of the window (a scrollbar with its arrows and thumb, a still sidebar) stand in the same place
+// in every frame while the page moves under them. Over the rows both frames show, a pixel column of the page
+// matches the earlier frame `shift` rows further down; a fixed column matches it in the same place, and
+// clearly better so. Plain page (a margin, a wide band of one colour) matches both ways alike and is kept
+// as page. A column counts as fixed only where the new rows, too, are what the earlier frame showed there.
+constexpr int fixedPercent = 90;  // at least this share of the overlap the same in place
 constexpr int fixedTolerance = 6; // per colour channel
 
 inline bool samePixel(QRgb a, QRgb b) {
-    return std::abs(qRed(a) - qRed(b)) <= fixedTolerance && std::abs(qGreen(a) - qGreen(b)) <= fixedTolerance &&
-           std::abs(qBlue(a) - qBlue(b)) <= fixedTolerance && std::abs(qAlpha(a) - qAlpha(b)) <= fixedTolerance;
+    return a == b ||
+           (std::abs(qRed(a) - qRed(b)) <= fixedTolerance && std::abs(qGreen(a) - qGreen(b)) <= fixedTolerance &&
+            std::abs(qBlue(a) - qBlue(b)) <= fixedTolerance && std::abs(qAlpha(a) - qAlpha(b)) <= fixedTolerance);
 }
 
-// Which columns of `next`'s bottom `rows` rows are fixed parts, compared with `prev` (same size, both
-// premultiplied 32-bit).
-std::vector<bool> fixedColumns(const QImage& prev, const QImage& next, int rows) {
+// Which columns of `next`'s bottom `shift` rows belong to fixed parts, `next` being `prev` scrolled up by
+// `shift` rows (same size, both premultiplied 32-bit, shift less than the height).
+std::vector<bool> fixedColumns(const QImage& prev, const QImage& next, int shift) {
     const int width = prev.width(), height = prev.height();
-    std::vector<int> same(size_t(width), 0);
-    std::vector<bool> stripSame(size_t(width), true);
+    const int overlap = height - shift;
+    std::vector<int> inPlace(static_cast<size_t>(width), 0), moved(static_cast<size_t>(width), 0);
+    std::vector<bool> stripSame(static_cast<size_t>(width), true);
     for (int y = 0; y < height; ++y) {
         const auto* a = reinterpret_cast<const QRgb*>(prev.constScanLine(y));
         const auto* b = reinterpret_cast<const QRgb*>(next.constScanLine(y));
-        const bool inStrip = y >= height - rows;
-        for (int x = 0; x < width; ++x) {
-            const bool equal = a[x] == b[x] || samePixel(a[x], b[x]);
-            same[size_t(x)] += equal;
-            if (inStrip && !equal)
-                stripSame[size_t(x)] = false;
+        if (y < overlap) {
+            const auto* below = reinterpret_cast<const QRgb*>(prev.constScanLine(y + shift));
+            for (int x = 0; x < width; ++x) {
+                inPlace[size_t(x)] += samePixel(a[x], b[x]);
+                moved[size_t(x)] += samePixel(below[x], b[x]);
+            }
+        } else {
+            for (int x = 0; x < width; ++x)
+                if (!samePixel(a[x], b[x]))
+                    stripSame[size_t(x)] = false;
         }
     }
     std::vector<bool> fixed(static_cast<size_t>(width), false);
-    for (int x = 0; x < width; ++x)
-        fixed[size_t(x)] = stripSame[size_t(x)] && qint64(same[size_t(x)]) * 100 >= qint64(height) * fixedPercent;
+    for (int x = 0; x < width; ++x) {
+        const qint64 stillMisses = overlap - inPlace[size_t(x)], movedMisses = overlap - moved[size_t(x)];
+        fixed[size_t(x)] = stripSame[size_t(x)] && qint64(inPlace[size_t(x)]) * 100 >= qint64(overlap) * fixedPercent &&
+                           movedMisses >= 2 && movedMisses > 2 * stillMisses;
+    }
     return fixed;
 }
 
