@@ -1,12 +1,15 @@
 # make run   installs what is missing, builds and starts Pictolarium (on a virtual display when there is none)
 # make test  installs what is missing, builds and runs every test
 # make bench builds and runs the benchmarks
+# make install    builds and installs for daily use into ~/.local (PREFIX=/usr/local for all users)
+# make uninstall  removes what make install put into PREFIX
 
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
+PREFIX ?= $(HOME)/.local
 
-.PHONY: all deps configure build run test bench clean
+.PHONY: all deps configure build run test bench install uninstall clean
 
 all: build
 
@@ -27,6 +30,12 @@ test: build
 
 bench: build
 	@./scripts/bench.sh $(BUILD)
+
+install: build
+	@./scripts/install.sh "$(BUILD)" "$(PREFIX)"
+
+uninstall:
+	@./scripts/uninstall.sh "$(PREFIX)"
 
 clean:
 	rm -rf $(BUILD)

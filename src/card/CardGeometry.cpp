@@ -83,8 +83,8 @@ Layout layout(const Input& in) {
     };
     const double x = (out.card.width() - out.content.width()) / 2;
     const double contentBottom = margin + out.pillHeight + gap;
-    out.imageRect = fromBottom(x, contentBottom + (out.content.height() - out.shown.height()), out.shown.width(),
-                               out.shown.height());
+    // The picture sits at the bottom of the content, just above its pill; a taller side panel reaches up past it.
+    out.imageRect = fromBottom(x, contentBottom, out.shown.width(), out.shown.height());
     out.sideRect = fromBottom(x + out.shown.width() + sideGap, contentBottom, sideWidth, out.content.height());
     out.pill = fromBottom((out.card.width() - pw) / 2, margin, pw, out.pillHeight);
     return out;

@@ -305,6 +305,76 @@ std::optional<int> newRows(const QImage& prev, const QImage& next) {
     return newRows(p, signatures(next));
 }
 
+namespace {
+
+// Fixed parts of the window (a scrollbar with its arrows and thumb, a still sidebar) stand in the same place
+// in every frame while the page moves under them. Over the rows both frames show, a pixel column of the page
+// matches the earlier frame `shift` rows further down; a fixed column matches it in the same place, and
+// clearly better so. Plain page (a margin, a wide band of one colour) matches both ways alike and is kept
+// as page. A column counts as fixed only where the new rows, too, are what the earlier frame showed there.
+constexpr int fixedPercent = 90;  // at least this share of the overlap the same in place
+constexpr int fixedTolerance = 6; // per colour channel
+
+inline bool samePixel(QRgb a, QRgb b) {
+    return a == b ||
+           (std::abs(qRed(a) - qRed(b)) <= fixedTolerance && std::abs(qGreen(a) - qGreen(b)) <= fixedTolerance &&
+            std::abs(qBlue(a) - qBlue(b)) <= fixedTolerance && std::abs(qAlpha(a) - qAlpha(b)) <= fixedTolerance);
+}
+
+// Which columns of `next`'s bottom `shift` rows belong to fixed parts, `next` being `prev` scrolled up by
+// `shift` rows (same size, both premultiplied 32-bit, shift less than the height).
+std::vector<bool> fixedColumns(const QImage& prev, const QImage& next, int shift) {
+    const int width = prev.width(), height = prev.height();
+    const int overlap = height - shift;
+    std::vector<int> inPlace(static_cast<size_t>(width), 0), moved(static_cast<size_t>(width), 0);
+    std::vector<bool> stripSame(static_cast<size_t>(width), true);
+    for (int y = 0; y < height; ++y) {
+        const auto* a = reinterpret_cast<const QRgb*>(prev.constScanLine(y));
+        const auto* b = reinterpret_cast<const QRgb*>(next.constScanLine(y));
+        if (y < overlap) {
+            const auto* below = reinterpret_cast<const QRgb*>(prev.constScanLine(y + shift));
+            for (int x = 0; x < width; ++x) {
+                inPlace[size_t(x)] += samePixel(a[x], b[x]);
+                moved[size_t(x)] += samePixel(below[x], b[x]);
+            }
+        } else {
+            for (int x = 0; x < width; ++x)
+                if (!samePixel(a[x], b[x]))
+                    stripSame[size_t(x)] = false;
+        }
+    }
+    std::vector<bool> fixed(static_cast<size_t>(width), false);
+    for (int x = 0; x < width; ++x) {
+        const qint64 stillMisses = overlap - inPlace[size_t(x)], movedMisses = overlap - moved[size_t(x)];
+        fixed[size_t(x)] = stripSame[size_t(x)] && qint64(inPlace[size_t(x)]) * 100 >= qint64(overlap) * fixedPercent &&
+                           movedMisses >= 2 && movedMisses > 2 * stillMisses;
+    }
+    return fixed;
+}
+
+// The colour a fixed column shows most often in a frame: the scrollbar's track, a margin's ground.
+QRgb commonColour(const QImage& frame, int x) {
+    std::vector<QRgb> column(size_t(frame.height()));
+    for (int y = 0; y < frame.height(); ++y)
+        column[size_t(y)] = reinterpret_cast<const QRgb*>(frame.constScanLine(y))[x];
+    std::sort(column.begin(), column.end());
+    QRgb best = column.front();
+    size_t bestRun = 0;
+    for (size_t i = 0; i < column.size();) {
+        size_t j = i;
+        while (j < column.size() && column[j] == column[i])
+            ++j;
+        if (j - i > bestRun) {
+            bestRun = j - i;
+            best = column[i];
+        }
+        i = j;
+    }
+    return best;
+}
+
+} // namespace
+
 QImage stitch(const QList<QImage>& frames, const QList<int>& offsets) {
     if (frames.isEmpty())
         throw ConvertError(cantStitch());
@@ -344,25 +414,53 @@ QImage stitch(const QList<QImage>& frames, const QList<int>& offsets) {
             std::memcpy(out.scanLine(to + i), band.constScanLine(i), rowBytes);
     };
 
+    // Frames as premultiplied 32-bit pixels of the first frame's size, for comparing them with each other.
+    auto comparable = [&](QImage frame) {
+        if (!frame.isNull() && frame.size() != first.size())
+            frame = frame.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        if (!frame.isNull() && !readableAsIs(frame.format()))
+            frame = frame.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        return frame;
+    };
+
     place(first, 0, height, 0);
+    const QImage firstPixels = comparable(first);
+    QImage previous = firstPixels;
+    std::vector<QRgb> ground(static_cast<size_t>(width), 0);
+    std::vector<bool> groundKnown(size_t(width), false);
     int y = height;
     for (qsizetype i = 0; i < used; ++i) {
         const int offset = std::max(0, offsets[i]);
         if (offset == 0)
             continue;
-        QImage frame = frames[i + 1];
-        if (!frame.isNull() && frame.size() != first.size()) {
-            frame = frame.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-            if (frame.isNull())
-                throw ConvertError(cantStitch());
-        }
+        const QImage frame = comparable(frames[i + 1]);
+        if (!frames[i + 1].isNull() && frame.isNull())
+            throw ConvertError(cantStitch());
         // The frame's bottom edge sits on the bottom of its band; a band taller than a frame keeps a
         // transparent gap above it, and a frame that is no picture leaves the whole band transparent.
         const int rows = frame.isNull() ? 0 : std::min(offset, height);
         for (int g = 0; g < offset - rows; ++g)
             std::memset(out.scanLine(y + g), 0, rowBytes);
-        if (rows > 0)
-            place(frame, height - rows, rows, y + offset - rows);
+        if (rows > 0) {
+            const int top = y + offset - rows;
+            place(frame, height - rows, rows, top);
+            // The window's fixed parts were placed once, with the first frame; in a joined strip their columns
+            // show what those columns show most, so a scrollbar's arrow does not come back on every strip.
+            if (rows < height && !previous.isNull()) {
+                const std::vector<bool> fixed = fixedColumns(previous, frame, rows);
+                for (int x = 0; x < width; ++x) {
+                    if (!fixed[size_t(x)])
+                        continue;
+                    if (!groundKnown[size_t(x)]) {
+                        ground[size_t(x)] = commonColour(firstPixels, x);
+                        groundKnown[size_t(x)] = true;
+                    }
+                    for (int r = 0; r < rows; ++r)
+                        reinterpret_cast<QRgb*>(out.scanLine(top + r))[x] = ground[size_t(x)];
+                }
+            }
+        }
+        previous = frame;
         y += offset;
     }
     return out;

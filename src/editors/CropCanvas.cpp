@@ -1,5 +1,6 @@
 #include "editors/CropCanvas.h"
 
+#include "imaging/Cropper.h"
 #include "ui/UI.h"
 
 #include <QMouseEvent>
@@ -50,6 +51,18 @@ std::optional<QList<QPointF>> CropCanvas::normalizedLasso() const {
     for (const QPointF& p : lasso)
         points.append(QPointF(p.x() / w, (h - p.y()) / h));
     return points;
+}
+
+QString CropCanvas::sizeLabel() const {
+    const std::optional<QRectF> normalized = normalizedSelection();
+    if (!normalized)
+        return {};
+    // In the picture's own units, whatever the canvas's size: the size of the piece the crop will write.
+    const QSize piece = Cropper::pixelRect(*normalized, picture.size()).size();
+    const double ratio = picture.devicePixelRatio();
+    return QStringLiteral("%1 \u00D7 %2")
+        .arg(std::lround(piece.width() / ratio))
+        .arg(std::lround(piece.height() / ratio));
 }
 
 void CropCanvas::setMode(Mode value) {
@@ -150,15 +163,10 @@ void CropCanvas::paintEvent(QPaintEvent*) {
     }
     painter.drawPath(grid);
 
-    // In the picture's own units, whatever the canvas's size.
-    const QSizeF units = picture.deviceIndependentSize();
-    const int w = int(s->width() / bounds.width() * units.width());
-    const int h = int(s->height() / bounds.height() * units.height());
     const QFont font = UI::monoFont(11);
     painter.setFont(font);
     painter.setPen(Qt::white);
     const QFontMetricsF metrics(font);
     // Just above the selection's top-left corner; the canvas cuts off whatever lies above its edge.
-    painter.drawText(QPointF(s->left() + 6, s->top() - 4 - metrics.descent()),
-                     QStringLiteral("%1 \u00D7 %2").arg(w).arg(h));
+    painter.drawText(QPointF(s->left() + 6, s->top() - 4 - metrics.descent()), sizeLabel());
 }

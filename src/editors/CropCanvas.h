@@ -31,6 +31,10 @@ public:
     // The outline's points as fractions (bottom-left origin, y up, not clamped); nothing below 4 points.
     std::optional<QList<QPointF>> normalizedLasso() const;
 
+    // The selection's size as the label above it shows it, "w × h" in the picture's units: the size of the
+    // piece a crop of the selection writes. Empty without a selection.
+    QString sizeLabel() const;
+
     // Switches the mode and forgets both kinds of selection.
     void setMode(Mode value);
 

@@ -24,10 +24,9 @@ qint64 roundedPixels(double v) {
 
 } // namespace
 
-QUrl crop(const QUrl& source, const QRectF& normalized) {
-    const QImage image = ImageConvert::load(source);
-    const int W = image.width();
-    const int H = image.height();
+QRect pixelRect(const QRectF& normalized, const QSize& picture) {
+    const int W = picture.width();
+    const int H = picture.height();
     const qint64 x = roundedPixels(normalized.left() * W);
     const qint64 y = roundedPixels((1.0 - (normalized.top() + normalized.height())) * H);
     const qint64 w = std::max<qint64>(roundedPixels(normalized.width() * W), 1);
@@ -36,8 +35,16 @@ QUrl crop(const QUrl& source, const QRectF& normalized) {
     const qint64 left = std::max<qint64>(x, 0), top = std::max<qint64>(y, 0);
     const qint64 right = std::min<qint64>(x + w, W), bottom = std::min<qint64>(y + h, H);
     if (right <= left || bottom <= top)
+        return {};
+    return QRect(int(left), int(top), int(right - left), int(bottom - top));
+}
+
+QUrl crop(const QUrl& source, const QRectF& normalized) {
+    const QImage image = ImageConvert::load(source);
+    const QRect area = pixelRect(normalized, image.size());
+    if (area.isEmpty())
         throw ConvertError(QStringLiteral("Couldn't crop"));
-    const QImage piece = image.copy(QRect(int(left), int(top), int(right - left), int(bottom - top)));
+    const QImage piece = image.copy(area);
     if (piece.isNull())
         throw ConvertError(QStringLiteral("Couldn't crop"));
     return ShotFiles::savePNG(piece, source, suffix);

@@ -7,10 +7,17 @@
 
 #include <QList>
 #include <QPointF>
+#include <QRect>
 #include <QRectF>
+#include <QSize>
 #include <QUrl>
 
 namespace Cropper {
+
+// The pixels crop() takes from a picture of that size (rows counted from the top): the rectangle rounded to
+// whole pixels, halves away from zero, and cut to the picture; empty when no part lies on it. Throws
+// "Couldn't crop" for a rectangle that is not a number.
+QRect pixelRect(const QRectF& normalized, const QSize& picture);
 
 // `normalized` is (minX, minY, width, height) in the fractions above. Throws "Couldn't crop" when no part of
 // it lies on the picture, and the load error when the file can't be read.

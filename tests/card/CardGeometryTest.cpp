@@ -92,10 +92,10 @@ TEST(CardGeometry, LayoutAtFullAndHalfBarScale) {
          {174, 22, 112, 56},
          {300, 22, 330, 56},
          {22, 104, 416, 36}},
-        {"side panel: picture at the top of a tall content area",
+        {"side panel: the picture stays on its pill, the panel reaches up",
          {screen, box, 1.0, 0, false, true, false, 300},
          {708, 486},
-         {22, 22, 320, 200},
+         {22, 202, 320, 200},
          {356, 22, 330, 380},
          {196, 428, 316, 36}},
         {"pill only, scale 0.5",
@@ -117,6 +117,9 @@ TEST(CardGeometry, LayoutAtFullAndHalfBarScale) {
         expectRect(l.imageRect, c.image, c.name);
         expectRect(l.sideRect, c.side, c.name);
         expectRect(l.pill, c.pill, c.name);
+        if (!c.in.pillOnly) {
+            EXPECT_DOUBLE_EQ(l.pill.top() - l.imageRect.bottom(), gap) << c.name << ": the pill comes off its picture";
+        }
     }
 }
 
@@ -199,7 +202,7 @@ TEST(CardGeometry, MovingTheCardForEditorsAndSideViews) {
     const QPointF picture(500, 300);
     expectPoint(keepingPicture(picture, wide, wideWindow, std::nullopt) + wide.imageRect.topLeft(), picture,
                 "picture kept in place");
-    expectPoint(keepingPicture({1700, 300}, wide, wideWindow, QRectF(0, 0, 1920, 1050)), {1204, 278},
+    expectPoint(keepingPicture({1700, 300}, wide, wideWindow, QRectF(0, 0, 1920, 1050)), {1204, 98},
                 "clamped at the right edge");
 
     // Laid out again on screen: the top-left corner stays.

@@ -73,8 +73,7 @@ TEST(CardTools, CopyTextOfAVanishedFileSaysWhyAndLeavesTheClipboard) {
     // A second press while reading does nothing.
     card.view()->copyText();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !card.view()->isBusy(); }, 10000));
-    EXPECT_NE(toastText(), QStringLiteral("Reading\u2026"));
-    EXPECT_FALSE(toastText().isEmpty());
+    EXPECT_EQ(toastText().toStdString(), "Can't read Shot.png");
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
 }
 

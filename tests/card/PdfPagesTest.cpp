@@ -171,13 +171,16 @@ TEST(PdfPages, AnEditThatCannotBeMadeLeavesTheFileAsItWas) {
 
 TEST(PdfPages, CardStepsThroughPagesWithItsBar) {
     QTemporaryDir dir, single;
+    QString failure;
     {
-        const auto one = PDFSession::open(QUrl::fromLocalFile(makePdf(single, 1)));
+        const auto one = PDFSession::open(QUrl::fromLocalFile(makePdf(single, 1)), &failure);
+        ASSERT_TRUE(one) << failure.toStdString();
         const Card card(one->render(0).url, one);
         EXPECT_EQ(card.view()->pageBar, nullptr) << "a one-page PDF has no bar";
     }
     const QString path = makePdf(dir, 3);
-    const auto session = PDFSession::open(QUrl::fromLocalFile(path));
+    const auto session = PDFSession::open(QUrl::fromLocalFile(path), &failure);
+    ASSERT_TRUE(session) << failure.toStdString();
     const Card card(session->render(0).url, session, QStringLiteral("Report"));
     ThumbnailView* view = card.view();
     PageBar* bar = view->pageBar;
@@ -209,7 +212,9 @@ TEST(PdfPages, CardStepsThroughPagesWithItsBar) {
 TEST(PdfPages, PagesGoBackWhileTheCardStaysResponsive) {
     QTemporaryDir dir;
     const QString path = makePdf(dir, 3);
-    const auto session = PDFSession::open(QUrl::fromLocalFile(path));
+    QString failure;
+    const auto session = PDFSession::open(QUrl::fromLocalFile(path), &failure);
+    ASSERT_TRUE(session) << failure.toStdString();
     const Card card(session->render(0).url, session, QStringLiteral("Report"));
     ThumbnailView* view = card.view();
     repaint(view->shot().fileURL, Qt::blue);

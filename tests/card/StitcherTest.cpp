@@ -507,3 +507,51 @@ TEST(StitcherPage, ScrolledPageIsStitchedBackExactly) {
     EXPECT_EQ(Stitcher::newRows(a, a.copy(0, 0, 100, 59)), std::nullopt);
     EXPECT_EQ(Stitcher::newRows(QImage(), QImage()), std::nullopt);
 }
+
+// A scrollbar down the window's right edge: its arrows and thumb belong to the window, not the page. They are
+// drawn once, with the first frame; the strips joined below carry only the track beside the page. A page of
+// wide bands of one colour, scrolled a few rows at a time, looks still in most of its columns too: it must
+// still be joined as it is.
+TEST(StitcherPage, ScrollbarArrowsAreNotRepeatedOnEveryStrip) {
+    const QSize window(400, 300);
+    const int bar = 14, pageWidth = window.width() - bar;
+    QImage bands(pageWidth, 1400, QImage::Format_RGB32);
+    for (int y = 0; y < bands.height(); ++y)
+        for (int x = 0; x < pageWidth; ++x)
+            bands.setPixel(x, y, qRgb(90 + y / 70 * 8, 80, 70 + (y / 70 % 2) * 60));
+    const QRgb track = qRgb(235, 235, 235), arrow = qRgb(80, 80, 80), thumb = qRgb(160, 160, 160);
+    for (const QImage& page : {makePage(pageWidth, 1400, 16), bands}) {
+        SCOPED_TRACE(&page == &bands ? "bands" : "text");
+        auto frameAt = [&](int top) {
+            QImage frame(window, QImage::Format_RGB32);
+            QPainter p(&frame);
+            p.drawImage(0, 0, page, 0, top, pageWidth, window.height());
+            p.fillRect(pageWidth, 0, bar, window.height(), track);
+            p.fillRect(pageWidth, 0, bar, bar, arrow);
+            p.fillRect(pageWidth, window.height() - bar, bar, bar, arrow);
+            p.fillRect(pageWidth + 2, bar + top * (window.height() - 2 * bar) / page.height(), bar - 4, 60, thumb);
+            return frame;
+        };
+        QList<QImage> frames{frameAt(0)};
+        QList<int> offsets;
+        int top = 0;
+        for (int scroll : {30, 30, 45, 5, 5, 5, 30, 8, 28, 31, 30, 4, 6}) {
+            top += scroll;
+            frames.append(frameAt(top));
+            offsets.append(scroll);
+        }
+        const QImage out = Stitcher::stitch(frames, offsets).convertToFormat(QImage::Format_RGB32);
+        ASSERT_EQ(out.size(), QSize(window.width(), window.height() + top));
+        EXPECT_EQ(out.copy(0, 0, pageWidth, out.height()), page.copy(0, 0, pageWidth, out.height()))
+            << "the page itself is joined whole";
+        EXPECT_EQ(out.copy(0, 0, window.width(), window.height()), frames.front()) << "the first frame as it was";
+        int arrows = 0, notTrack = 0;
+        for (int y = window.height(); y < out.height(); ++y)
+            for (int x = pageWidth; x < window.width(); ++x) {
+                arrows += out.pixel(x, y) == arrow;
+                notTrack += out.pixel(x, y) != track;
+            }
+        EXPECT_EQ(arrows, 0) << "the down arrow came back on the joined strips";
+        EXPECT_EQ(notTrack, 0);
+    }
+}

@@ -281,7 +281,8 @@ TEST(Thumbnail, OneCardAtATime) {
 
 TEST(ThumbnailPanel, ASideViewKeepsThePictureInPlaceAndHoldsTheCard) {
     Card card(false, QSize(200, 100));
-    card.panel->show(QPointF(300, 300));
+    // Low enough on the screen for the taller card to grow upwards from its picture, which stays on its pill.
+    card.panel->show(QPointF(300, 400));
     const int height = card.panel->height();
     const QPointF picture = card.view()->imageRect().topLeft() + card.panel->pos();
 

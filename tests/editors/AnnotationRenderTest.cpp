@@ -3,6 +3,7 @@
 
 #include "editors/AnnotateCanvas.h"
 #include "editors/AnnotationFont.h"
+#include "editors/AnnotationGeometry.h"
 #include "editors/AnnotationRenderer.h"
 #include "ui/UI.h"
 
@@ -160,25 +161,61 @@ TEST_F(AnnotationRenderTest, FlattenedPictureHoldsNoDecoration) {
     EXPECT_EQ(selected, unselected);
 }
 
+// The pixels of `out` that differ from `picture` in an area (both premultiplied 32-bit).
+int changedIn(const QImage& out, const QImage& picture, const QRect& area) {
+    int n = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            n += out.pixel(x, y) != picture.pixel(x, y);
+    return n;
+}
+
+// Shapes far outside the picture, enormous, or of a million points: each draws what of it lies on the picture
+// and leaves the rest as it was.
 TEST_F(AnnotationRenderTest, HostileShapesDrawWithoutHarm) {
+    const QImage picture = noise(300, 300);
+    const QRect all = picture.rect();
+    const double far = 1e12;
+    const auto alone = [&](const Shape& shape) { return drawn(picture, {shape}); };
+
+    // Nothing of these lies on the picture: an outline whose edges are far away, and marks placed far off.
+    for (const Shape& shape : {Shape{Box{QRectF(-far, -far, 2 * far, 2 * far)}, red, 2, false, {}},
+                               Shape{Ellipse{QRectF(far, far, far, far)}, red, 2, true, {}},
+                               Shape{Text{QStringLiteral("far"), {far, -far}}, red, 2, false, {}},
+                               Shape{Number{1, {-far, far}}, red, 2, false, {}}})
+        EXPECT_EQ(changedIn(alone(shape), picture, all), 0) << shape.kind.index();
+
+    // An arrow from far below-left to far above-right crosses the picture on its diagonal, and only there.
+    const QImage arrow = alone(Shape{Arrow{{-far, -far}, {far, far}}, red, 2, false, {}});
+    EXPECT_TRUE(reddish(arrow.pixel(150, 149)) || reddish(arrow.pixel(150, 150)));
+    EXPECT_EQ(changedIn(arrow, picture, QRect(200, 200, 100, 100)), 0) << "off the diagonal";
+    // A highlight band along the bottom edge, as wide as the world: the bottom rows change, the rest stays.
+    const QImage band = alone(Shape{Marker{{QRectF(-far, 0, 2 * far, 10)}}, red, 2, false, {}});
+    EXPECT_GT(changedIn(band, picture, QRect(0, 292, 300, 8)), 300 * 8 * 9 / 10);
+    EXPECT_EQ(changedIn(band, picture, QRect(0, 0, 300, 280)), 0);
+    // A blur over everything pixelates the whole picture: blocks of one colour, not one colour overall.
+    const QImage blurred = alone(Shape{Blur{QRectF(-far, -far, 2 * far, 2 * far)}, red, 2, false, {}});
+    EXPECT_GT(changedIn(blurred, picture, all), 300 * 300 * 9 / 10);
+    EXPECT_EQ(blurred.pixel(101, 101), blurred.pixel(102, 102)) << "not pixelated";
+    EXPECT_NE(blurred.pixel(20, 20), blurred.pixel(280, 280)) << "flattened to one colour";
+    // A pen through a million points, back and forth over the picture, inks nearly all of it.
     QList<QPointF> million;
     million.reserve(1000000);
     for (int i = 0; i < 1000000; ++i)
         million.push_back(QPointF(i % 997, (i / 997) % 300));
-    const double far = 1e12;
-    std::vector<Shape> shapes = {
-        Shape{Pen{million}, red, 2, false, {}},
-        Shape{Arrow{{-far, -far}, {far, far}}, red, 2, false, {}},
-        Shape{Box{QRectF(-far, -far, 2 * far, 2 * far)}, red, 2, false, {}},
-        Shape{Ellipse{QRectF(far, far, far, far)}, red, 2, true, {}},
-        Shape{Blur{QRectF(-far, -far, 2 * far, 2 * far)}, red, 2, false, {}},
-        Shape{Text{QStringLiteral("far"), {far, -far}}, red, 2, false, {}},
-        Shape{Number{1, {-far, far}}, red, 2, false, {}},
-        Shape{Marker{{QRectF(-far, 0, 2 * far, 10)}}, red, 2, false, {}},
-        Shape{Signature{QRectF(0, 0, far, far)}, red, 2, false, plain(4, 4)},
-    };
-    const QImage out = drawn(noise(300, 300), shapes);
-    EXPECT_EQ(out.size(), QSize(300, 300));
+    const QImage pen = alone(Shape{Pen{million}, red, 2, false, {}});
+    int inked = 0;
+    for (int y = 0; y < 300; y += 3)
+        for (int x = 0; x < 300; x += 3)
+            inked += reddish(pen.pixel(x, y));
+    EXPECT_GT(inked, 100 * 100 * 9 / 10);
+    // A plain grey signature stretched from the picture's corner far past it covers all of it in its grey.
+    const QImage sig = alone(Shape{Signature{QRectF(0, 0, far, far)}, red, 2, false, plain(4, 4)});
+    int grey = 0;
+    for (int y = 0; y < 300; ++y)
+        for (int x = 0; x < 300; ++x)
+            grey += sig.pixel(x, y) == qRgb(60, 60, 60);
+    EXPECT_EQ(grey, 300 * 300);
 }
 
 TEST_F(AnnotationRenderTest, SheetOfEveryKind) {
@@ -225,4 +262,13 @@ TEST_F(AnnotationRenderTest, SheetOfEveryKind) {
     const QString dir = QStringLiteral(E2E_SHOTS_DIR);
     QDir().mkpath(dir);
     EXPECT_TRUE(out.save(dir + QStringLiteral("/annotation-kinds.png")));
+    // Every kind at every thickness shows on the sheet: its box (y up in the shapes, down in the picture) has
+    // visibly changed.
+    for (const Shape& shape : shapes) {
+        const QRectF box = AnnotationGeometry::bounds(shape.kind, shape.width);
+        const QRect area = QRectF(box.left(), H - box.bottom(), box.width(), box.height()).toAlignedRect() & out.rect();
+        ASSERT_FALSE(area.isEmpty()) << shape.kind.index();
+        EXPECT_GT(changedIn(out, picture, area), area.width() * area.height() / 50)
+            << "kind " << shape.kind.index() << " at width " << shape.width;
+    }
 }

@@ -7,6 +7,7 @@
 #include "editors/RotateCanvas.h"
 #include "editors/RotateWindow.h"
 #include "editors/Transform.h"
+#include "imaging/Cropper.h"
 #include "imaging/PictureFiles.h"
 #include "platform/Trash.h"
 #include "support/NoRoomToWrite.h"
@@ -114,6 +115,28 @@ TEST(CropCanvas, SelectionsAndOutlines) {
     EXPECT_FALSE(canvas.normalizedLasso()) << "moves of 2 or less add nothing";
     QTest::mouseMove(&canvas, QPoint(-40, 200));
     EXPECT_EQ(canvas.normalizedLasso(), (QList<QPointF>{{0.1, 1}, {1, 1}, {1, 0}, {-0.1, 0}}));
+}
+
+// The label over a selection and the piece written from it agree, fractions of a pixel included.
+TEST(CropCanvas, SizeLabelNamesThePieceTheCropWrites) {
+    Folder folder;
+    const QUrl url = folder.write(QStringLiteral("wide.png"), filled(1440, 900));
+    CropCanvas canvas(QImage(url.toLocalFile()));
+    canvas.resize(400, 200);
+    EXPECT_EQ(canvas.sizeLabel(), QString()) << "no selection, no label";
+    const std::pair<QPointF, QPointF> drags[] = {
+        {{10.1, 20}, {191.1, 85.8}},  // 651.6 pixels wide
+        {{0.3, 0.3}, {399.9, 199.9}}, // all but slivers at the edges
+        {{250.2, 10.7}, {420, 230}},  // past the canvas's corner
+        {{33.33, 66.67}, {66.66, 99.99}},
+    };
+    for (const auto& [from, to] : drags) {
+        std::tie(canvas.start, canvas.current) = std::pair(from, to);
+        const QImage piece(Cropper::crop(url, canvas.normalizedSelection().value()).toLocalFile());
+        EXPECT_EQ(canvas.sizeLabel().toStdString(),
+                  QStringLiteral("%1 \u00D7 %2").arg(piece.width()).arg(piece.height()).toStdString())
+            << from.x() << "," << from.y();
+    }
 }
 
 TEST(CropWindow, KeysAndWritingThePiece) {

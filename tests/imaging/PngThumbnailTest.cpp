@@ -66,6 +66,41 @@ TEST(PngThumbnail, LargePngReducedLikeTheFullDecodeAtItsShape) {
     }
 }
 
+// Every 4 × 4 block of the file is one colour, so each thumbnail pixel has one right value: the first and last
+// rows and columns are checked like the rest, where a reduction that is a row or a column off shows.
+TEST(PngThumbnail, EachPixelIsItsBlockEdgesIncluded) {
+    const auto colour = [](int x, int y) { return QColor((x * 7) % 256, (y * 11 + 40) % 256, (x + y) * 5 % 256); };
+    for (const QImage::Format format : {QImage::Format_RGB32, QImage::Format_ARGB32}) {
+        SCOPED_TRACE(testing::Message() << "format " << format);
+        QImage source(1920, 864, format);
+        QPainter p(&source);
+        for (int y = 0; y < 216; ++y)
+            for (int x = 0; x < 480; ++x) {
+                QColor c = colour(x, y);
+                if (format == QImage::Format_ARGB32)
+                    c.setAlpha(255 - (x + y) % 3 * 40);
+                p.setCompositionMode(QPainter::CompositionMode_Source);
+                p.fillRect(x * 4, y * 4, 4, 4, c);
+            }
+        p.end();
+        const QImage thumb = ImageCodec::decodeThumbnail(encoded(source, "png"), 480)
+                                 .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        ASSERT_EQ(thumb.size(), QSize(480, 216));
+        int wrong = 0;
+        for (int y = 0; y < 216; ++y)
+            for (int x = 0; x < 480; ++x) {
+                QColor want = colour(x, y);
+                if (format == QImage::Format_ARGB32)
+                    want.setAlpha(255 - (x + y) % 3 * 40);
+                const QColor got = QColor::fromRgba(qUnpremultiply(thumb.pixel(x, y)));
+                if (!near(got, want, 3) && wrong++ < 5)
+                    ADD_FAILURE() << "pixel " << x << "," << y << " is " << got.name(QColor::HexArgb).toStdString()
+                                  << ", not " << want.name(QColor::HexArgb).toStdString();
+            }
+        EXPECT_EQ(wrong, 0);
+    }
+}
+
 TEST(PngThumbnail, OrientationAndSixteenMegapixelsStillGiveAFittedThumbnail) {
     // Stored wide, shown tall: the top-left red block ends top right.
     const QImage stored = markers(3, 2, 400).convertToFormat(QImage::Format_RGB32);

@@ -1,0 +1,147 @@
+// Installed for daily use: `make install`'s step into a throw-away prefix, the desktop entry as a desktop
+// reads it, the program started by its Exec line with a picture, the login item pointing at the installed
+// program, and `make uninstall` taking away exactly what was put there.
+
+#include "Desktop.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QSet>
+#include <QThread>
+#include <gtest/gtest.h>
+
+namespace {
+
+QSet<QString> filesUnder(const QString& root) {
+    QSet<QString> files;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files.insert(it.next());
+    return files;
+}
+
+QString entryValue(const QString& entry, const QString& key) {
+    for (const QString& line : entry.split(QLatin1Char('\n')))
+        if (line.startsWith(key + QLatin1Char('=')))
+            return line.mid(key.size() + 1);
+    return {};
+}
+
+// An Exec value split into its arguments: blanks separate them, double quotes hold blanks, and inside
+// quotes a backslash takes the next character as it is.
+QStringList execArguments(const QString& exec) {
+    QStringList args;
+    QString current;
+    bool quoted = false, any = false;
+    for (qsizetype i = 0; i < exec.size(); ++i) {
+        const QChar c = exec[i];
+        if (quoted && c == QLatin1Char('\\') && i + 1 < exec.size()) {
+            current += exec[++i];
+        } else if (c == QLatin1Char('"')) {
+            quoted = !quoted;
+            any = true;
+        } else if (c == QLatin1Char(' ') && !quoted) {
+            if (any || !current.isEmpty())
+                args << current;
+            current.clear();
+            any = false;
+        } else {
+            current += c;
+        }
+    }
+    if (any || !current.isEmpty())
+        args << current;
+    return args;
+}
+
+} // namespace
+
+TEST(Install, TheDesktopFindsTheProgramOpensPicturesWithItAndUninstallTakesItAway) {
+    Desktop desktop;
+    ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
+    // The prefix has a space in its name, as a user's folder may; the desktop reads its entries from there.
+    const QString prefix = desktop.folder(QStringLiteral("my prefix"));
+    const QString share = prefix + QStringLiteral("/share");
+    desktop.setEnvironment(QStringLiteral("XDG_DATA_HOME"), share);
+    desktop.setEnvironment(QStringLiteral("XDG_DATA_DIRS"), share + QStringLiteral(":/usr/share"));
+    // Something of the user's already in the prefix stays there through install and uninstall.
+    QDir().mkpath(prefix + QStringLiteral("/bin"));
+    QFile own(prefix + QStringLiteral("/bin/users-own-tool"));
+    ASSERT_TRUE(own.open(QIODevice::WriteOnly));
+    own.write("#!/bin/sh\n");
+    own.close();
+    const QSet<QString> before = filesUnder(prefix);
+
+    int code = -1;
+    const QString said = desktop.run(QStringLiteral(SOURCE_DIR "/scripts/install.sh"),
+                                     {QStringLiteral(BUILD_DIR), prefix}, &code, 120000);
+    ASSERT_EQ(code, 0) << said.toStdString();
+    for (const char* file : {"/bin/pictolarium", "/bin/pictolarium-screencapture", "/bin/pictolarium-decode"})
+        EXPECT_TRUE(QFileInfo(prefix + QLatin1String(file)).isExecutable()) << file;
+    EXPECT_TRUE(QFileInfo::exists(share + QStringLiteral("/icons/hicolor/scalable/apps/pictolarium.svg")));
+    const QString entryPath = share + QStringLiteral("/applications/pictolarium.desktop");
+    QFile entryFile(entryPath);
+    ASSERT_TRUE(entryFile.open(QIODevice::ReadOnly));
+    const QString entry = QString::fromUtf8(entryFile.readAll());
+
+    // The entry as desktops check it, and offered for every kind of file the program opens.
+    const QString validation = desktop.run(QStringLiteral("desktop-file-validate"), {entryPath}, &code);
+    EXPECT_EQ(code, 0) << validation.toStdString();
+    EXPECT_EQ(validation.trimmed().toStdString(), "");
+    for (const char* type : {"image/png", "image/jpeg", "image/webp", "image/heic", "image/tiff", "application/pdf"}) {
+        const QString apps = desktop.run(QStringLiteral("gio"), {QStringLiteral("mime"), QLatin1String(type)});
+        const QString registered = apps.section(QStringLiteral("Registered applications:"), 1);
+        EXPECT_TRUE(registered.contains(QStringLiteral("pictolarium.desktop"))) << type << ": " << apps.toStdString();
+    }
+
+    // Opened from the file manager: the Exec line with the picture for %F starts the installed program,
+    // which shows the picture as a card (decoded by its own helper program beside it).
+    ASSERT_TRUE(desktop.writeCardSettings({}));
+    QImage picture(300, 200, QImage::Format_RGB32);
+    picture.fill(QColor(200, 40, 160));
+    const QString png = desktop.home() + QStringLiteral("/Holiday photo.png");
+    ASSERT_TRUE(picture.save(png));
+    QStringList command = execArguments(entryValue(entry, QStringLiteral("Exec")));
+    ASSERT_FALSE(command.isEmpty()) << entry.toStdString();
+    EXPECT_EQ(command.first(), prefix + QStringLiteral("/bin/pictolarium"));
+    command.replaceInStrings(QStringLiteral("%F"), png);
+    desktop.moveTo(QPoint(640, 400));
+    QProcess* app = desktop.start(command.first(), command.mid(1));
+    ASSERT_TRUE(app->state() == QProcess::Running);
+    const quint32 card = desktop.waitVisible(QStringLiteral("^Pictolarium Card$"), true, 10000);
+    ASSERT_NE(card, 0u) << "no card for the picture";
+    const QImage screen = desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/installed-open-with.png"));
+    const QRect shown = desktop.clientGeometry(card);
+    int magenta = 0;
+    for (int y = shown.top(); y <= shown.bottom(); y += 4)
+        for (int x = shown.left(); x <= shown.right(); x += 4)
+            magenta += screen.pixelColor(x, y) == QColor(200, 40, 160);
+    EXPECT_GT(magenta, 1000) << "the card does not show the picture";
+
+    // Launch at Login from the panel menu: the autostart entry names the installed program.
+    desktop.key(QStringLiteral("Escape"));
+    const QPoint icon = desktop.trayIcon();
+    ASSERT_FALSE(icon.isNull()) << "no panel icon";
+    desktop.click(icon);
+    Desktop::pause(500);
+    for (int i = 0; i < 3; ++i)
+        desktop.key(QStringLiteral("Up"));
+    desktop.key(QStringLiteral("Return"));
+    const QString autostart = desktop.configHome() + QStringLiteral("/autostart/pictolarium.desktop");
+    ASSERT_TRUE(Desktop::waitUntil([&] { return QFileInfo::exists(autostart); }, 5000));
+    QFile login(autostart);
+    ASSERT_TRUE(login.open(QIODevice::ReadOnly));
+    const QStringList loginCommand =
+        execArguments(entryValue(QString::fromUtf8(login.readAll()), QStringLiteral("Exec")));
+    EXPECT_EQ(loginCommand, QStringList{prefix + QStringLiteral("/bin/pictolarium")});
+
+    // Uninstalled: every file the install added is gone, the user's own file stays.
+    app->terminate();
+    app->waitForFinished(5000);
+    const QString removed = desktop.run(QStringLiteral(SOURCE_DIR "/scripts/uninstall.sh"), {prefix}, &code, 60000);
+    ASSERT_EQ(code, 0) << removed.toStdString();
+    EXPECT_EQ(filesUnder(prefix), before);
+}
