@@ -78,7 +78,7 @@ int main() {
         const QImage prev = page.copy(0, 0, width, height), next = page.copy(0, scroll, width, height);
         bool right = true;
         const SideBySide::Pair times = SideBySide::interleaved(
-            15, [&] { right = right && Stitcher::newRows(prev, next) == scroll; },
+            25, [&] { right = right && Stitcher::newRows(prev, next) == scroll; },
             [&] { right = right && matchedOffset(prev, next) == scroll; });
         if (!right)
             std::printf("bench_offset: a wrong offset at %d rows\n", height);

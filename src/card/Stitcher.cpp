@@ -13,6 +13,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__SSE2__) && defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace Stitcher {
 
@@ -218,6 +221,62 @@ inline int listedDistance(const SignatureRow& a, const SignatureRow& b, const By
 
 #endif
 
+// How many of the first `tested` probes match at shift s, or most when more misses than tested - most
+// have already ruled the shift out.
+template <typename Agreeing>
+inline int countMatched(const Signature& prev, const Signature& next, const int* probes, int tested, int s, int needed,
+                        int most, Agreeing agree) {
+    int matched = 0;
+    for (int k = 0; k < tested; ++k) {
+        const int r = probes[k];
+        matched += agree(prev[size_t(r + s)], next[size_t(r)]) >= needed;
+        if (matched + tested - 1 - k <= most)
+            return most;
+    }
+    return matched;
+}
+
+#if defined(__SSE2__) && defined(__GNUC__) && defined(__x86_64__)
+// The same count with 32 samples at a time, on processors that have the wider registers.
+__attribute__((target("avx2,popcnt"))) int matchedProbesWide(const Signature& prev, const Signature& next,
+                                                             const int* probes, int tested, int s, const ByteMask& mask,
+                                                             int needed, int most) {
+    const __m256i tolerance = _mm256_set1_epi8(char(agreeTolerance));
+    const __m256i m0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(mask.data()));
+    const __m256i m1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(mask.data() + 32));
+    int matched = 0;
+    for (int k = 0; k < tested; ++k) {
+        const quint8* a = prev[size_t(probes[k] + s)].data();
+        const quint8* b = next[size_t(probes[k])].data();
+        const __m256i x0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a));
+        const __m256i y0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b));
+        const __m256i x1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + 32));
+        const __m256i y1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + 32));
+        const __m256i d0 = _mm256_or_si256(_mm256_subs_epu8(x0, y0), _mm256_subs_epu8(y0, x0));
+        const __m256i d1 = _mm256_or_si256(_mm256_subs_epu8(x1, y1), _mm256_subs_epu8(y1, x1));
+        const __m256i c0 = _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_min_epu8(d0, tolerance), d0), m0);
+        const __m256i c1 = _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_min_epu8(d1, tolerance), d1), m1);
+        const quint64 bits =
+            quint64(quint32(_mm256_movemask_epi8(c0))) | (quint64(quint32(_mm256_movemask_epi8(c1))) << 32);
+        matched += int(_mm_popcnt_u64(bits)) >= needed;
+        if (matched + tested - 1 - k <= most)
+            return most;
+    }
+    return matched;
+}
+#endif
+
+int matchedProbes(const Signature& prev, const Signature& next, const int* probes, int tested, int s,
+                  const ByteMask& mask, int needed, int most) {
+#if defined(__SSE2__) && defined(__GNUC__) && defined(__x86_64__)
+    static const bool wide = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
+    if (wide)
+        return matchedProbesWide(prev, next, probes, tested, s, mask, needed, most);
+#endif
+    return countMatched(prev, next, probes, tested, s, needed, most,
+                        [&](const SignatureRow& a, const SignatureRow& b) { return agreeing(a, b, mask); });
+}
+
 // The most matches out of `tested` that still leave a shift at or below the acceptance ratio, found
 // with the very division the ratio is judged by, so whole numbers can stand in for it in the loop.
 int mostRejected(int tested) {
@@ -336,17 +395,7 @@ std::optional<std::pair<int, double>> bestShift(const Signature& prev, const Sig
         // The probes only pick the candidates: a shift whose misses already rule out the acceptance ratio
         // is given up at once. The bound is the acceptance ratio's own, so it is exact.
         const int most = mostRejected(tested);
-        int matched = 0;
-        bool hopeless = false;
-        for (int k = 0; k < tested; ++k) {
-            const int r = probes[size_t(k)];
-            matched += agreeing(prev[size_t(r + s)], next[size_t(r)], mask) >= needed;
-            if (matched + tested - 1 - k <= most) {
-                hopeless = true;
-                break;
-            }
-        }
-        if (hopeless || matched <= most)
+        if (matchedProbes(prev, next, probes.data(), tested, s, mask, needed, most) <= most)
             continue;
         // Every changed row of the overlap, sample by sample; rows that stay put (a title bar, a status
         // line) say nothing about the shift and are left out as the probes are.
