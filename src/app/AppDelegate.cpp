@@ -63,7 +63,8 @@ void AppDelegate::applicationDidFinishLaunching() {
         std::fprintf(stderr, "pictolarium: no system tray found; the hot keys still work, and the panel icon "
                              "appears when a tray starts.\n");
     statusItem->show();
-    registerHotKeys();
+    // Scheduled first: an alert about a refused hot key waits for the user, and the rest of the start
+    // (the tour among it) must not wait with it.
     if (tray)
         finishWhenDocked(0);
     else
@@ -71,6 +72,7 @@ void AppDelegate::applicationDidFinishLaunching() {
             if (self)
                 self->finishLaunching();
         });
+    registerHotKeys();
 }
 
 void AppDelegate::finishWhenDocked(int waited) {
