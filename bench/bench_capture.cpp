@@ -3,10 +3,13 @@
 // the scroll recorder repeats. The screen shows a painted desktop (windows, text, a photo-like
 // area) so that PNG compression has realistic work to do.
 
+#include "SideBySide.h"
 #include "capture/Capture.h"
+#include "imaging/PngWriter.h"
 #include "platform/x11/X11WindowList.h"
 #include "platform/x11/XcbReply.h"
 
+#include <QFileInfo>
 #include <QFont>
 #include <QGuiApplication>
 #include <QImage>
@@ -217,6 +220,39 @@ void registerFor(const std::string& size, Screen& screen, const QString& folder)
         ->MinTime(1.0);
 }
 
+// The side-by-side rows: the whole-screen capture as a process against scrot, taken in turn, and our PNG
+// writer on the very pixels scrot saved, its size and time against scrot's file and wall time.
+void sideBySide(const std::string& size, const QString& folder) {
+    const std::string ours = (folder + QStringLiteral("/ours.png")).toStdString();
+    const std::string theirs = (folder + QStringLiteral("/scrot.png")).toStdString();
+    const std::vector<std::string> screencapture = {SCREENCAPTURE_BIN, "-D", "1", "-x", "-t", "png", ours};
+    const std::vector<std::string> scrot = {"scrot", "-o", theirs};
+    bool failed = false;
+    const SideBySide::Pair capture = SideBySide::interleaved(
+        7, [&] { failed = runToEnd(screencapture) != 0 || failed; }, [&] { failed = runToEnd(scrot) != 0 || failed; });
+    if (failed) {
+        std::printf("bench_capture: screencapture or scrot failed\n");
+        return;
+    }
+    SideBySide::row("whole-screen capture as a process, " + size, SideBySide::ms(capture.ours),
+                    SideBySide::ms(capture.anchor) + " (scrot)", capture.ours / capture.anchor, "<= 0.20",
+                    capture.loadFrom, capture.loadTo);
+
+    const QImage pixels = QImage(QString::fromStdString(theirs)).convertToFormat(QImage::Format_RGB32);
+    const qint64 scrotBytes = QFileInfo(QString::fromStdString(theirs)).size();
+    QByteArray encoded;
+    const SideBySide::Pair write = SideBySide::interleaved(
+        7, [&] { encoded = PngWriter::encode(pixels); }, [&] { runToEnd(scrot); });
+    const auto kb = [](qint64 bytes) { return std::to_string((bytes + 512) / 1024) + " KiB"; };
+    SideBySide::row("PNG size of the same pixels, " + size, kb(encoded.size()), kb(scrotBytes) + " (scrot's file)",
+                    scrotBytes > 0 ? double(encoded.size()) / double(scrotBytes) : -1, "<= 1.00", write.loadFrom,
+                    write.loadTo);
+    const bool large = size.rfind("3840", 0) == 0;
+    SideBySide::row("PNG write against scrot's wall time, " + size, SideBySide::ms(write.ours),
+                    SideBySide::ms(write.anchor) + " (scrot, whole run)", write.ours / write.anchor,
+                    large ? "<= 0.25, <= 25 ms" : "<= 0.25", write.loadFrom, write.loadTo);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -236,6 +272,7 @@ int main(int argc, char** argv) {
         registerFor(size, screen, folder.path());
         benchmark::RunSpecifiedBenchmarks(&reporter);
         benchmark::ClearRegisteredBenchmarks();
+        sideBySide(size, folder.path());
     }
     std::printf("\nsummary (mean wall time per capture):\n");
     for (const auto& [width, height] : sizes) {

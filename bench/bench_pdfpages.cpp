@@ -1,6 +1,7 @@
 // Putting one edited page back into a 50-page, 10 MB PDF: the card's commit (on a worker, the document
 // parsed and written by the decoding child) against the qpdf command doing the same replacement.
 
+#include "SideBySide.h"
 #include "card/PDFSession.h"
 #include "imaging/ShotFiles.h"
 
@@ -97,6 +98,45 @@ void BM_QpdfCommandReplacesOnePage(benchmark::State& state) {
 }
 BENCHMARK(BM_QpdfCommandReplacesOnePage)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The side-by-side row: the card's commit and the qpdf command, taken in turn on documents alike.
+void sideBySide() {
+    const QString path = bigPdf(QStringLiteral("row.pdf"));
+    const auto session = PDFSession::open(QUrl::fromLocalFile(path));
+    session->render(9);
+    const auto [a, b] = pagePictures();
+    const QString command = bigPdf(QStringLiteral("row-command.pdf"));
+    const QString page = folder().filePath(QStringLiteral("row-page.pdf"));
+    {
+        QPdfWriter writer(page);
+        writer.setPageSize(QPageSize(QPageSize::Letter));
+        writer.setResolution(72);
+        QPainter painter(&writer);
+        painter.fillRect(QRectF(0, 0, 612, 792), Qt::white);
+    }
+    const QString out = folder().filePath(QStringLiteral("row-out.pdf"));
+    bool flip = false, failed = false;
+    const SideBySide::Pair times = SideBySide::interleaved(
+        5,
+        [&] {
+            failed = !session->commit(flip ? a : b) || failed;
+            flip = !flip;
+        },
+        [&] {
+            failed = QProcess::execute(QStringLiteral("qpdf"),
+                                       {command, QStringLiteral("--pages"), command, QStringLiteral("1-9"), page,
+                                        QStringLiteral("1"), command, QStringLiteral("11-z"), QStringLiteral("--"),
+                                        out}) != 0 ||
+                     failed;
+        });
+    if (failed) {
+        std::printf("bench_pdfpages: the commit or qpdf failed\n");
+        return;
+    }
+    SideBySide::row("PDF page commit, 50 pages / 10 MB", SideBySide::ms(times.ours),
+                    SideBySide::ms(times.anchor) + " (qpdf --pages)", times.ours / times.anchor, "<= 1.00",
+                    times.loadFrom, times.loadTo);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -104,6 +144,7 @@ int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
+    sideBySide();
     benchmark::Shutdown();
     return 0;
 }

@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
-# Runs every benchmark the build produced, one after another.
+# Runs every benchmark the build produced, one after another, then prints the side-by-side table the
+# benchmarks that race an outside tool filled in.
 set -euo pipefail
 build="$1"
+rows="$(mktemp)"
+trap 'rm -f "$rows"' EXIT
+export PICTOLARIUM_BENCH_ROWS="$rows"
 found=0
 for b in "$build"/bench/bench_*; do
     [ -f "$b" ] && [ -x "$b" ] || continue
@@ -10,3 +14,8 @@ for b in "$build"/bench/bench_*; do
     "$b"
 done
 [ "$found" = 1 ] || echo "No benchmarks were built."
+if [ -s "$rows" ]; then
+    echo
+    echo "== side by side (medians of runs taken in turn; load = 1-minute load average while the row ran)"
+    { printf 'work\tours\tanchor\tours/anchor\tgoal\tload\n'; cat "$rows"; } | column -t -s $'\t'
+fi

@@ -36,6 +36,9 @@ packages=(
 
     # PDF pages written back are checked with the qpdf command
     qpdf
+
+    # the side-by-side benchmark's start-up anchor: another tray screenshot tool's cold start
+    flameshot
 )
 
 # Text recognition reads the language of the machine's locale as well, when Debian has its pack.

@@ -7,8 +7,8 @@
 #include "library/LibraryPanel.h"
 #include "onboarding/Onboarding.h"
 #include "platform/Defaults.h"
-#include "platform/Dispatch.h"
 #include "platform/DesktopChecks.h"
+#include "platform/Dispatch.h"
 #include "platform/Platform.h"
 #include "shortcuts/HotKeys.h"
 #include "text/LocalLLM.h"
@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMenu>
+#include <QPointer>
 #include <QSystemTrayIcon>
 
 #include <cstdio>
@@ -48,9 +49,45 @@ QString AppDelegate::shotsFolder() {
 }
 
 void AppDelegate::applicationDidFinishLaunching() {
+    // Only the icon and the hot keys come before the icon shows: the rest of the start waits until the
+    // tray has taken the icon, so that a slow start never keeps either waiting.
+    resetShortcutsOnce(); // the hot keys are read after it
+    statusItem = new QSystemTrayIcon(MenuIcon::make(platform.trayColors()), this);
+    statusItem->setToolTip(QStringLiteral("Pictolarium"));
+    connect(statusItem, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context)
+            popUpMenu();
+    });
+    const bool tray = QSystemTrayIcon::isSystemTrayAvailable();
+    if (!tray)
+        std::fprintf(stderr, "pictolarium: no system tray found; the hot keys still work, and the panel icon "
+                             "appears when a tray starts.\n");
+    statusItem->show();
+    // Scheduled first: an alert about a refused hot key waits for the user, and the rest of the start
+    // (the tour among it) must not wait with it.
+    if (tray)
+        finishWhenDocked(0);
+    else
+        Dispatch::main([self = QPointer<AppDelegate>(this)] {
+            if (self)
+                self->finishLaunching();
+        });
+    registerHotKeys();
+}
+
+void AppDelegate::finishWhenDocked(int waited) {
+    // The tray gives the icon a place (and so a geometry) when it docks it; the icon paints right after.
+    constexpr int step = 10, patience = 1000;
+    if (statusItem->geometry().isValid() || waited >= patience) {
+        Dispatch::after(step, this, [this] { finishLaunching(); });
+        return;
+    }
+    Dispatch::after(step, this, [this, waited] { finishWhenDocked(waited + step); });
+}
+
+void AppDelegate::finishLaunching() {
     // Qt's text fields carry their own editing keys, so no Edit menu is installed, and there
     // is no update framework to start.
-    resetShortcutsOnce();
     shotsFolder(); // so the folder is there for the file manager before the first capture
     ToolbarPrefs::adoptNewDefaultOrderOnce();
     LocalLLM::killStray();
@@ -58,19 +95,6 @@ void AppDelegate::applicationDidFinishLaunching() {
     FormatWheel::shared().start();
     handTourItsServices();
     Dispatch::after(600, this, [] { Onboarding::showIfFirstRun(); });
-
-    statusItem = new QSystemTrayIcon(MenuIcon::make(platform.trayColors()), this);
-    statusItem->setToolTip(QStringLiteral("Pictolarium"));
-    connect(statusItem, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context)
-            popUpMenu();
-    });
-    if (!QSystemTrayIcon::isSystemTrayAvailable())
-        std::fprintf(stderr, "pictolarium: no system tray found; the hot keys still work, and the panel icon "
-                             "appears when a tray starts.\n");
-    statusItem->show();
-
-    registerHotKeys();
     attachMenu(makeMenu());
     emit launched();
 }
@@ -128,7 +152,9 @@ void AppDelegate::popUpMenu() {
         menu->popup(QCursor::pos());
 }
 
-void AppDelegate::applicationWillTerminate() { LocalLLM::stop(); }
+void AppDelegate::applicationWillTerminate() {
+    LocalLLM::stop();
+}
 
 bool AppDelegate::applicationShouldHandleReopen() {
     LibraryPanel::shared().toggle(QCursor::pos());

@@ -108,6 +108,9 @@ private:
     void resetShortcutsOnce();
     // The tour reaches the hot actions, the tray icon and the desktop checks through these.
     void handTourItsServices();
+    // The part of the start that waits for the tray icon to show (or a second, or no tray).
+    void finishWhenDocked(int waited);
+    void finishLaunching();
     void attachMenu(QMenu* menu);
     void popUpMenu();
     void keyPressed(const QString& key);

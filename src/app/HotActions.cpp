@@ -55,7 +55,11 @@ HotKeys& AppDelegate::registry() {
 TapHold& AppDelegate::machine() {
     if (!tapHold)
         tapHold = new TapHold(
-            held, fired, &Dispatch::after, [this](const QString& key) { runHotAction(key, false); },
+            held, fired,
+            [this](int ms, const QObject* owner, std::function<void()> block) {
+                registry().settleThen(ms, owner, std::move(block));
+            },
+            [this](const QString& key) { runHotAction(key, false); },
             [this](const QString& key) { runHotAction(key, true); }, this);
     return *tapHold;
 }
@@ -96,11 +100,11 @@ void AppDelegate::registerHotKeys() {
 }
 
 void AppDelegate::keyPressed(const QString& key) {
-    machine().keyPressed(key);
+    machine().keyPressed(key, registry().eventTime());
 }
 
 void AppDelegate::keyReleased(const QString& key) {
-    machine().keyReleased(key);
+    machine().keyReleased(key, registry().eventTime());
 }
 
 void AppDelegate::runHotAction(const QString& key, bool hold) {

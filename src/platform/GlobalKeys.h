@@ -22,10 +22,14 @@ public:
     // The keysym a key (its X keycode, as key events report it) carries in a column of the keyboard
     // map: 0 is the plain symbol, 1 the shifted one. 0 when the key has none there.
     virtual quint32 keysym(quint32 keycode, int column) const = 0;
+    // Reports now, through pressed and released, every key event the server sent before this call,
+    // also those still waiting behind a busy main thread.
+    virtual void catchUp() {}
 
 signals:
-    // The combination went down: once per press, auto-repeat is filtered out.
-    void pressed(quint32 handle);
+    // The combination went down: once per press, auto-repeat is filtered out. time is the server's
+    // time of the event in milliseconds (it wraps), 0 when unknown.
+    void pressed(quint32 handle, quint32 time = 0);
     // Its key came up again, whatever modifiers were let go first.
-    void released(quint32 handle);
+    void released(quint32 handle, quint32 time = 0);
 };

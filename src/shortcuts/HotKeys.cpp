@@ -24,8 +24,10 @@ quint32 HotKeys::platformModifiers(int mask) {
 std::optional<quint32> HotKeys::registerShortcut(const Shortcut& shortcut, std::function<void()> onRelease,
                                                  std::function<void()> handler) {
     if (!installed) {
-        connect(&globalKeys, &GlobalKeys::pressed, this, [this](quint32 handle) { dispatch(handle, false); });
-        connect(&globalKeys, &GlobalKeys::released, this, [this](quint32 handle) { dispatch(handle, true); });
+        connect(&globalKeys, &GlobalKeys::pressed, this,
+                [this](quint32 handle, quint32 time) { dispatch(handle, false, time); });
+        connect(&globalKeys, &GlobalKeys::released, this,
+                [this](quint32 handle, quint32 time) { dispatch(handle, true, time); });
         installed = true;
     }
     const quint32 id = nextID++;
@@ -57,18 +59,37 @@ void HotKeys::unregister(quint32 id) {
     registered.remove(id);
 }
 
-void HotKeys::dispatch(quint32 handle, bool released) {
+void HotKeys::settleThen(int milliseconds, const QObject* owner, std::function<void()> block) {
+    Dispatch::after(milliseconds, owner,
+                    [self = QPointer<HotKeys>(this), tied = owner != nullptr, owner = QPointer<const QObject>(owner),
+                     block = std::move(block)] {
+                        if (self)
+                            // Events read now queue their handlers like any other; the block
+                            // queues behind them.
+                            self->globalKeys.catchUp();
+                        Dispatch::main([tied, owner, block] {
+                            if (!tied || owner)
+                                block();
+                        });
+                    });
+}
+
+void HotKeys::dispatch(quint32 handle, bool released, quint32 time) {
     const quint32 id = refs.key(handle, 0);
     if (!id)
         return;
     // Looked up when the queued call runs, so a handler unregistered in between does nothing.
-    Dispatch::main([self = QPointer<HotKeys>(this), id, released] {
+    Dispatch::main([self = QPointer<HotKeys>(this), id, released, time] {
         if (!self)
             return;
         const auto& table = released ? self->releaseHandlers : self->handlers;
         // A copy: the handler may re-register and so replace the table entry it runs from.
         const std::function<void()> handler = table.value(id);
-        if (handler)
-            handler();
+        if (!handler)
+            return;
+        self->currentTime = time;
+        handler();
+        if (self)
+            self->currentTime = 0;
     });
 }

@@ -24,6 +24,13 @@ public:
     void unregister(quint32 id);
 
     GlobalKeys& keys() const { return globalKeys; }
+    // The server's time of the key event whose handler is running (milliseconds, wrapping), 0 when
+    // unknown or outside a handler.
+    quint32 eventTime() const { return currentTime; }
+    // Runs the block on the main thread after the delay, unless owner is gone by then, and only once
+    // every key event the server sent by then has reached its handler: a decision taken on a timer
+    // sees a release that waited behind a busy main thread.
+    void settleThen(int milliseconds, const QObject* owner, std::function<void()> block);
     // The platform's modifier flags for a stored mask.
     static quint32 platformModifiers(int mask);
 
@@ -34,8 +41,9 @@ public:
     quint32 nextID = 1;
 
 private:
-    void dispatch(quint32 handle, bool released);
+    void dispatch(quint32 handle, bool released, quint32 time);
 
     GlobalKeys& globalKeys;
     QHash<quint32, Shortcut> registered; // id → its combination, to refuse a second registration
+    quint32 currentTime = 0;
 };

@@ -98,6 +98,34 @@ TEST(StitcherSignature, PixelFormatsGiveTheSameSignature) {
     }
 }
 
+// Each sample by the definition: the rounded mean Rec. 601 luma of its band, summed pixel by pixel.
+TEST(StitcherSignature, EverySampleIsItsBandsRoundedMeanWhateverTheWidth) {
+    std::mt19937 rng(11);
+    // Bands of 1 to 4 pixels (tails of the four-at-a-time sums), uneven bands, and bands of 257 and
+    // more pixels, which are divided the long way.
+    for (const int width : {61, 64, 67, 130, 1366, 1921, 3843, 16448, 17000}) {
+        SCOPED_TRACE(width);
+        QImage image = noise(width, 2, rng);
+        if (width > 16000) // a bright band and a dark one: the sums reach their largest
+            for (int x = 0; x < width; ++x)
+                image.setPixel(x, 1, x < width / 2 ? qRgb(255, 255, 255) : qRgb(255, 0, 3));
+        const Signature sig = Stitcher::signatures(image);
+        ASSERT_EQ(sig.size(), 2u);
+        for (int y = 0; y < 2; ++y) {
+            const auto* px = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+            for (int c = 0; c < 64; ++c) {
+                const qint64 start = qint64(c) * width / 64;
+                const qint64 end = std::max(start + 1, qint64(c + 1) * width / 64);
+                quint64 luma = 0;
+                for (qint64 x = start; x < end; ++x)
+                    luma += 77 * quint64(qRed(px[x])) + 150 * quint64(qGreen(px[x])) + 29 * quint64(qBlue(px[x]));
+                const quint64 n = quint64(end - start);
+                ASSERT_EQ(sig[size_t(y)][c], (luma + 128 * n) / (256 * n)) << "row " << y << ", column " << c;
+            }
+        }
+    }
+}
+
 TEST(StitcherChanged, SampledDifferenceAgainstTheLimit) {
     // Puts `total` grey steps of difference into row `row` of an otherwise identical copy.
     auto withDifference = [](const Signature& a, int row, int total) {
@@ -466,6 +494,8 @@ TEST(StitcherPage, ScrolledPageIsStitchedBackExactly) {
         {"fixed sidebar", {640, 400}, 0, 140},
         {"header and sidebar", {800, 360}, 40, 200},
         {"narrow", {200, 300}, 0, 0},
+        // over a million pixels: the two frames are squeezed on two threads
+        {"large", {1600, 700}, 30, 0},
     };
     const std::vector<int> scrolls = {2, 37, 120, 5, 213, 64, 250, 3, 180};
     for (const auto& c : cases) {

@@ -44,13 +44,16 @@ struct Machine {
               [this](const QString& key) { log << key + QStringLiteral(" hold"); }) {}
 
     // "P" and "R" press and release the capture key, "p"/"r" the library key, "F" forgets the
-    // capture key's registration, a number moves the clock on by that many milliseconds.
+    // capture key's registration, a number moves the clock on by that many milliseconds. "P@t" and
+    // "R@t" carry the server's time t of the key event.
     void play(const QString& script) {
-        for (const QString& step : script.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        for (QString step : script.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            const quint32 time = step.contains(QLatin1Char('@')) ? step.section(QLatin1Char('@'), 1).toUInt() : 0;
+            step = step.section(QLatin1Char('@'), 0, 0);
             if (step == u"P")
-                tapHold.keyPressed(QStringLiteral("capture"));
+                tapHold.keyPressed(QStringLiteral("capture"), time);
             else if (step == u"R")
-                tapHold.keyReleased(QStringLiteral("capture"));
+                tapHold.keyReleased(QStringLiteral("capture"), time);
             else if (step == u"p")
                 tapHold.keyPressed(QStringLiteral("library"));
             else if (step == u"r")
@@ -94,6 +97,16 @@ TEST(TapHold, RunsOneActionPerPressByItsLength) {
         {"P 100 F R 1000", ""},
         {"P 100 F 100 P 50 R 1000", "capture tap"},
         {"P 300 F P 100 R", "capture hold,capture tap"},
+        // with the server's times, they decide: events read together after a busy spell
+        {"P@1000 R@1400 1000", "capture hold"},
+        {"P@1000 R@1040 1000", "capture tap"},
+        {"P@1000 R@1279", "capture tap"},
+        {"P@1000 R@1280", "capture hold"},
+        // the server's clock wraps
+        {"P@4294967200 R@104 1000", "capture tap"},
+        {"P@4294967200 R@300 1000", "capture hold"},
+        // a release without a press time counts by the clock here
+        {"P R@5000 1000", "capture tap"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.script);

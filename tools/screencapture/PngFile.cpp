@@ -81,35 +81,47 @@ void unpackRow(const XGrab::Pixels& pixels, const uint8_t* src, uint8_t* out) {
 void encodeBand(const XGrab::Pixels& pixels, Band& band) {
     const size_t pixelBytes = size_t(channelsOf(pixels));
     const size_t rowBytes = size_t(pixels.width) * pixelBytes + 1;
-    std::vector<uint8_t> raw(rowBytes * size_t(band.last - band.first));
+    band.rawSize = rowBytes * size_t(band.last - band.first);
     std::vector<uint8_t> above(size_t(pixels.width) * pixelBytes, 0);
     if (band.first > 0)
         unpackRow(pixels, pixels.data + size_t(band.first - 1) * size_t(pixels.stride), above.data());
     std::vector<uint8_t> current(above.size());
-    // The Up filter: screens repeat vertically (window edges, backgrounds, columns of text), and
-    // it costs one subtraction per byte.
-    for (int y = band.first; y < band.last; ++y) {
-        const uint8_t* src = pixels.data + size_t(y) * size_t(pixels.stride);
-        uint8_t* dst = raw.data() + size_t(y - band.first) * rowBytes;
-        unpackRow(pixels, src, current.data());
-        dst[0] = 2;
-        for (size_t i = 0; i < current.size(); ++i)
-            dst[i + 1] = uint8_t(current[i] - above[i]);
-        above.swap(current);
-    }
-    band.rawSize = raw.size();
-    band.adler = adler32_z(1, raw.data(), raw.size());
 
     z_stream z{};
     if (deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         return;
-    band.compressed.resize(deflateBound(&z, uLong(raw.size())) + 16);
-    z.next_in = raw.data();
-    z.avail_in = uInt(raw.size());
+    band.compressed.resize(deflateBound(&z, uLong(band.rawSize)) + 16);
     z.next_out = band.compressed.data();
     z.avail_out = uInt(band.compressed.size());
-    const int result = deflate(&z, band.final ? Z_FINISH : Z_SYNC_FLUSH);
-    band.ok = band.final ? result == Z_STREAM_END : result == Z_OK && z.avail_in == 0;
+    // Rows go to the compressor a few at a time, while they are still in the cache, rather than as one
+    // filtered copy of the whole band.
+    constexpr int batchRows = 16;
+    std::vector<uint8_t> raw(rowBytes * batchRows);
+    int result = Z_OK;
+    for (int y = band.first; y < band.last && result == Z_OK;) {
+        const int rows = std::min(batchRows, band.last - y);
+        for (int i = 0; i < rows; ++i, ++y) {
+            // The Up filter: screens repeat vertically (window edges, backgrounds, columns of text),
+            // and it costs one subtraction per byte.
+            uint8_t* dst = raw.data() + size_t(i) * rowBytes;
+            unpackRow(pixels, pixels.data + size_t(y) * size_t(pixels.stride), current.data());
+            dst[0] = 2;
+            for (size_t k = 0; k < current.size(); ++k)
+                dst[k + 1] = uint8_t(current[k] - above[k]);
+            above.swap(current);
+        }
+        const size_t bytes = rowBytes * size_t(rows);
+        band.adler = adler32_z(band.adler, raw.data(), bytes);
+        z.next_in = raw.data();
+        z.avail_in = uInt(bytes);
+        const int flush = y < band.last ? Z_NO_FLUSH : (band.final ? Z_FINISH : Z_SYNC_FLUSH);
+        result = deflate(&z, flush);
+        if (z.avail_in != 0)
+            result = Z_BUF_ERROR;
+        else if (result == Z_STREAM_END)
+            result = Z_OK;
+    }
+    band.ok = result == Z_OK;
     band.compressed.resize(z.total_out);
     deflateEnd(&z);
 }

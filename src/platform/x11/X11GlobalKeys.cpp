@@ -238,6 +238,15 @@ quint32 X11GlobalKeys::keysym(quint32 keycode, int column) const {
     return xcb_key_symbols_get_keysym(symbols, xcb_keycode_t(keycode), column);
 }
 
+void X11GlobalKeys::catchUp() {
+    if (!c || xcb_connection_has_error(c))
+        return;
+    // A round trip: the server sends its reply after every event it sent before, so they are all
+    // in our queue once the reply is.
+    XcbReply<xcb_get_input_focus_reply_t> reply{xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr)};
+    readEvents();
+}
+
 void X11GlobalKeys::readEvents() {
     if (!c)
         return;
@@ -276,7 +285,7 @@ void X11GlobalKeys::handle(xcb_generic_event_t* event) {
         for (auto it = grabs.cbegin(); it != grabs.cend(); ++it) {
             if (it->mask == state && it->keycodes.contains(press->detail)) {
                 down.insert(press->detail, it.key());
-                emit pressed(it.key());
+                emit pressed(it.key(), press->time);
                 return;
             }
         }
@@ -286,7 +295,7 @@ void X11GlobalKeys::handle(xcb_generic_event_t* event) {
         const auto* release = reinterpret_cast<const xcb_key_release_event_t*>(event);
         const quint32 id = down.take(release->detail);
         if (id)
-            emit released(id);
+            emit released(id, release->time);
         return;
     }
     default:

@@ -24,6 +24,7 @@ public:
     quint32 grab(quint32 keysym, quint32 modifiers) override;
     void ungrab(quint32 handle) override;
     quint32 keysym(quint32 keycode, int column) const override;
+    void catchUp() override;
 
     bool connected() const;
     // The server reports a held key as presses only, without a release before each repeat.

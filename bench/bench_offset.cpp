@@ -1,0 +1,90 @@
+// How far a scroll frame moved, at 1080p and 2160p: the stitcher's offset search against a plain
+// squeeze-and-match done with OpenCV (both frames squeezed to 64 grey columns, the top quarter of the
+// new frame matched over the old one by summed squared differences), taken in turn in one process.
+
+#include "SideBySide.h"
+#include "card/Stitcher.h"
+
+#include <QImage>
+
+#include <opencv2/imgproc.hpp>
+
+#include <cstdio>
+#include <random>
+
+namespace {
+
+// A page of text-like lines (dark runs whose grey changes every row) with a few picture blocks.
+QImage makePage(int width, int height, unsigned seed) {
+    std::mt19937 rng(seed);
+    QImage page(width, height, QImage::Format_RGB32);
+    page.fill(Qt::white);
+    auto run = [&](int y, int x0, int x1, QRgb c) {
+        QRgb* line = reinterpret_cast<QRgb*>(page.scanLine(y));
+        std::fill(line + x0, line + x1, c);
+    };
+    const int scale = width / 960;
+    int y = 10;
+    while (y < height) {
+        if (rng() % 12 == 0) {
+            const int rows = (30 + int(rng() % 60)) * scale;
+            for (int k = 0; k < rows && y + k < height; ++k)
+                run(y + k, 40 * scale, width - 40 * scale, qRgb(int(rng() % 256), int(rng() % 256), int(rng() % 256)));
+            y += rows + 10 * scale;
+            continue;
+        }
+        const int lineRows = (8 + int(rng() % 9)) * scale;
+        int x = (16 + int(rng() % 24)) * scale;
+        while (x < width - 40 * scale) {
+            const int w = std::min(width - 40 * scale - x, (12 + int(rng() % 70)) * scale);
+            for (int k = 0; k < lineRows && y + k < height; ++k) {
+                const int grey = int(rng() % 170);
+                run(y + k, x, x + w, qRgb(grey, grey, grey + 40));
+            }
+            x += w + (6 + int(rng() % 14)) * scale;
+        }
+        y += lineRows + (4 + int(rng() % 9)) * scale;
+    }
+    return page;
+}
+
+cv::Mat squeezed(const QImage& frame) {
+    const cv::Mat bgra(frame.height(), frame.width(), CV_8UC4, const_cast<uchar*>(frame.constBits()),
+                       size_t(frame.bytesPerLine()));
+    cv::Mat grey, narrow;
+    cv::cvtColor(bgra, grey, cv::COLOR_BGRA2GRAY);
+    cv::resize(grey, narrow, cv::Size(Stitcher::signatureWidth, frame.height()), 0, 0, cv::INTER_AREA);
+    return narrow;
+}
+
+// The anchor: where the new frame's top quarter sits in the old frame.
+int matchedOffset(const QImage& prev, const QImage& next) {
+    const cv::Mat a = squeezed(prev), b = squeezed(next);
+    const cv::Mat top = b.rowRange(0, b.rows / 4);
+    cv::Mat scores;
+    cv::matchTemplate(a, top, scores, cv::TM_SQDIFF);
+    cv::Point at;
+    cv::minMaxLoc(scores, nullptr, nullptr, &at, nullptr);
+    return at.y;
+}
+
+} // namespace
+
+int main() {
+    for (const int height : {1080, 2160}) {
+        const int width = height * 16 / 9;
+        const int scroll = height / 5;
+        const QImage page = makePage(width, height * 2, 1);
+        const QImage prev = page.copy(0, 0, width, height), next = page.copy(0, scroll, width, height);
+        bool right = true;
+        const SideBySide::Pair times = SideBySide::interleaved(
+            25, [&] { right = right && Stitcher::newRows(prev, next) == scroll; },
+            [&] { right = right && matchedOffset(prev, next) == scroll; });
+        if (!right)
+            std::printf("bench_offset: a wrong offset at %d rows\n", height);
+        SideBySide::row("scroll frame offset, " + std::to_string(height) + "p", SideBySide::ms(times.ours),
+                        SideBySide::ms(times.anchor) + " (OpenCV squeeze + match)", times.ours / times.anchor,
+                        "<= 0.80", times.loadFrom, times.loadTo);
+    }
+    return 0;
+}
