@@ -277,7 +277,8 @@ void AnnotateWindow::applyStyle(const AnnotateStyle& style) {
     const QList<QColor> palette = paletteColors();
     setColor(palette[std::clamp(style.color, 0, int(palette.size()) - 1)]);
     colorButton->update();
-    canvas->setThickness(style.appliedThickness());
+    // A style is for what is drawn next: the selected shape keeps its width.
+    canvas->setToolThickness(style.appliedThickness());
     canvas->setFilled(style.filled);
     updateFillButton();
 }
