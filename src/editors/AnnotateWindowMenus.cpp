@@ -172,6 +172,9 @@ QMenu* AnnotateWindow::signatureMenu() {
         button->setIcon(picture);
         button->setIconSize(picture.availableSizes().value(0) / 2);
         button->setAutoRaise(true);
+        // The menu's own dark highlight under the pointer: the style's light panel would hide the white ink.
+        button->setStyleSheet(QStringLiteral("QToolButton { background: transparent; border: none; padding: 4px 8px; }"
+                                             "QToolButton:hover, QToolButton:pressed { background: #3d3d3d; }"));
         auto* item = new QWidgetAction(menu);
         item->setDefaultWidget(button);
         menu->addAction(item);

@@ -13,8 +13,11 @@
 #include <QColorDialog>
 #include <QDir>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenu>
+#include <QPushButton>
 #include <QTest>
+#include <QWidgetAction>
 #include <gtest/gtest.h>
 
 using namespace EditorFixtures;
@@ -207,4 +210,46 @@ TEST(Signatures, PadRendersAndPlacingIsOneUndoStep) {
     EXPECT_EQ(window->canvas->tool(), AnnotateCanvas::Tool::Select);
     window->canvas->undo();
     EXPECT_TRUE(window->canvas->shapes.empty());
+}
+
+// The dialog's hint is whole beside its buttons, and a saved signature stays visible when the pointer rests on
+// its entry: white ink on the menu's own dark highlight.
+TEST(Signatures, TheHintIsWholeAndASavedSignatureShowsOnHover) {
+    SignatureDialog dialog(nullptr);
+    QLabel* hint = nullptr;
+    QPushButton* clear = nullptr;
+    for (QLabel* label : dialog.findChildren<QLabel*>())
+        if (label->text().startsWith(QStringLiteral("Draw with")))
+            hint = label;
+    for (QPushButton* button : dialog.findChildren<QPushButton*>())
+        if (button->text() == QStringLiteral("Clear"))
+            clear = button;
+    ASSERT_TRUE(hint && clear);
+    EXPECT_FALSE(hint->geometry().intersects(clear->geometry()));
+    // Whole: each word within the width, and every line of it within the height.
+    for (const QString& word : hint->text().split(QLatin1Char(' ')))
+        EXPECT_LE(hint->fontMetrics().horizontalAdvance(word), hint->contentsRect().width());
+    const bool oneLine = hint->fontMetrics().horizontalAdvance(hint->text()) <= hint->contentsRect().width();
+    EXPECT_TRUE(oneLine || hint->wordWrap());
+    EXPECT_LE(hint->heightForWidth(hint->width()), hint->height());
+
+    QDir(SignatureStore::dir()).removeRecursively();
+    QImage ink = filled(90, 30, Qt::transparent, QImage::Format_ARGB32);
+    ink.fill(Qt::transparent);
+    for (int x = 5; x < 85; ++x)
+        ink.setPixelColor(x, 15, Qt::black);
+    ASSERT_TRUE(SignatureStore::save(ink, 1000));
+    QTemporaryDir folder;
+    std::unique_ptr<AnnotateWindow> window = editorOn(folder);
+    std::unique_ptr<QMenu> menu(window->signatureMenu());
+    auto* entry = qobject_cast<QWidgetAction*>(menu->actions().value(0));
+    ASSERT_TRUE(entry);
+    QWidget* button = entry->defaultWidget();
+    button->resize(button->sizeHint());
+    button->setAttribute(Qt::WA_UnderMouse, true);
+    const QImage hovered = button->grab().toImage();
+    // Away from the ink line, the highlight behind it.
+    const QColor behind = hovered.pixelColor(hovered.width() / 2, 2);
+    EXPECT_LT(behind.lightness(), 100) << behind.name().toStdString();
+    QDir(SignatureStore::dir()).removeRecursively();
 }
