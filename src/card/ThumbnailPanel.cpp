@@ -287,7 +287,7 @@ void ThumbnailPanel::retire() {
 void ThumbnailPanel::deleteWhenSettled() {
     // A drag-out runs a nested event loop inside the view, and a running tool will still apply its result:
     // the card stays allocated until both are over.
-    if (content->inNestedLoop() || content->isBusy())
+    if (content->inNestedLoop() || content->isBusy() || content->dropInFlight())
         return;
     deleteLater();
 }
