@@ -212,33 +212,19 @@ TEST(Signatures, PadRendersAndPlacingIsOneUndoStep) {
     EXPECT_TRUE(window->canvas->shapes.empty());
 }
 
-// The dialog's hint is whole beside its buttons, and a saved signature stays visible when the pointer rests on
-// its entry: white ink on the menu's own dark highlight.
+// The dialog's hint is whole beside its buttons, and a saved signature's white ink stays visible on hover.
 TEST(Signatures, TheHintIsWholeAndASavedSignatureShowsOnHover) {
     SignatureDialog dialog(nullptr);
-    QLabel* hint = nullptr;
-    QPushButton* clear = nullptr;
-    for (QLabel* label : dialog.findChildren<QLabel*>())
-        if (label->text().startsWith(QStringLiteral("Draw with")))
-            hint = label;
-    for (QPushButton* button : dialog.findChildren<QPushButton*>())
-        if (button->text() == QStringLiteral("Clear"))
-            clear = button;
-    ASSERT_TRUE(hint && clear);
+    QLabel* hint = dialog.findChild<QLabel*>();
+    QPushButton* clear = dialog.findChildren<QPushButton*>().value(0);
+    ASSERT_TRUE(hint && clear && clear->text() == QStringLiteral("Clear"));
     EXPECT_FALSE(hint->geometry().intersects(clear->geometry()));
-    // Whole: each word within the width, and every line of it within the height.
     for (const QString& word : hint->text().split(QLatin1Char(' ')))
         EXPECT_LE(hint->fontMetrics().horizontalAdvance(word), hint->contentsRect().width());
-    const bool oneLine = hint->fontMetrics().horizontalAdvance(hint->text()) <= hint->contentsRect().width();
-    EXPECT_TRUE(oneLine || hint->wordWrap());
-    EXPECT_LE(hint->heightForWidth(hint->width()), hint->height());
+    EXPECT_LE(hint->heightForWidth(hint->width()), hint->height()) << "every line within the height";
 
     QDir(SignatureStore::dir()).removeRecursively();
-    QImage ink = filled(90, 30, Qt::transparent, QImage::Format_ARGB32);
-    ink.fill(Qt::transparent);
-    for (int x = 5; x < 85; ++x)
-        ink.setPixelColor(x, 15, Qt::black);
-    ASSERT_TRUE(SignatureStore::save(ink, 1000));
+    ASSERT_TRUE(SignatureStore::save(filled(90, 30, Qt::black, QImage::Format_ARGB32), 1000));
     QTemporaryDir folder;
     std::unique_ptr<AnnotateWindow> window = editorOn(folder);
     std::unique_ptr<QMenu> menu(window->signatureMenu());
@@ -247,9 +233,7 @@ TEST(Signatures, TheHintIsWholeAndASavedSignatureShowsOnHover) {
     QWidget* button = entry->defaultWidget();
     button->resize(button->sizeHint());
     button->setAttribute(Qt::WA_UnderMouse, true);
-    const QImage hovered = button->grab().toImage();
-    // Away from the ink line, the highlight behind it.
-    const QColor behind = hovered.pixelColor(hovered.width() / 2, 2);
-    EXPECT_LT(behind.lightness(), 100) << behind.name().toStdString();
+    // The padding above the ink shows the highlight.
+    EXPECT_LT(button->grab().toImage().pixelColor(button->width() / 2, 1).lightness(), 100);
     QDir(SignatureStore::dir()).removeRecursively();
 }
