@@ -15,6 +15,7 @@
 #include "library/LibraryPanel.h"
 #include "platform/Defaults.h"
 #include "platform/FileManager.h"
+#include "platform/Memory.h"
 #include "platform/Trash.h"
 #include "platform/EscapeKeyGrab.h"
 #include "platform/PointerWatch.h"
@@ -70,6 +71,7 @@ void startNoSessionBus() {
 } // namespace
 
 int main(int argc, char** argv) {
+    Memory::tuneAllocator();
     startNoSessionBus();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pictolarium"));

@@ -4,6 +4,7 @@
 #include "card/PDFSession.h"
 #include "card/ScrollRecorder.h"
 #include "card/Thumbnail.h"
+#include "editors/EditStore.h"
 #include "imaging/ImageConvert.h"
 #include "imaging/ImageFormat.h"
 #include "imaging/IsolatedDecode.h"
@@ -193,6 +194,8 @@ void AppDelegate::finishOpening(const QFileInfo& info, const QString& stagingPat
     // A copy keeps the permissions of what was opened, as a copy made by the file manager would.
     QFile::setPermissions(destination, info.permissions());
     const QUrl copy = QUrl::fromLocalFile(destination);
+    // An annotated picture stays annotated in its copy: annotate reopens it with its shapes editable.
+    EditStore::linkCopy(QUrl::fromLocalFile(info.absoluteFilePath()), copy);
     const QString appName = base;
     LibraryPanel::shared().hide();
 

@@ -53,6 +53,7 @@ void open(const Shot& shot, std::shared_ptr<PDFSession> pdf, QPoint at) {
     Q_UNUSED(dismissOnQuit);
     retireCurrent();
     auto* panel = new ThumbnailPanel(shot, std::nullopt, std::move(pdf), services());
+    panel->releaseWhenClosed = true;
     slot() = panel;
     panel->show(QPointF(at));
 }
@@ -60,6 +61,7 @@ void open(const Shot& shot, std::shared_ptr<PDFSession> pdf, QPoint at) {
 void show(const Shot& shot, QRect replacing) {
     retireCurrent();
     auto* panel = new ThumbnailPanel(shot, QSizeF(replacing.size()), nullptr, services());
+    panel->releaseWhenClosed = true;
     slot() = panel;
     const QPointF at =
         CardGeometry::pointForPictureOn(QRectF(replacing), panel->view()->cardLayout(), QSizeF(panel->size()));

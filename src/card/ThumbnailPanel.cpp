@@ -7,6 +7,7 @@
 #include "platform/Dispatch.h"
 #include "platform/EscapeKeyGrab.h"
 #include "platform/FocusPointerWatch.h"
+#include "platform/Memory.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -120,6 +121,8 @@ ThumbnailPanel::ThumbnailPanel(const Shot& shot, std::optional<QSizeF> imageBox,
 ThumbnailPanel::~ThumbnailPanel() {
     services.escape->setActive(false);
     services.deleteKeys->setActive(false);
+    // The card's pictures are freed with it.
+    Memory::giveBackSoon();
 }
 
 const Shot& ThumbnailPanel::shot() const {
@@ -267,10 +270,16 @@ void ThumbnailPanel::closeEvent(QCloseEvent* event) {
     for (QMenu* menu : content->findChildren<QMenu*>())
         menu->close();
     QWidget::closeEvent(event);
+    if (releaseWhenClosed && !retiring) {
+        retiring = true;
+        deleteWhenSettled();
+    }
 }
 
 void ThumbnailPanel::retire() {
     close();
+    if (retiring)
+        return;
     retiring = true;
     deleteWhenSettled();
 }
@@ -278,7 +287,7 @@ void ThumbnailPanel::retire() {
 void ThumbnailPanel::deleteWhenSettled() {
     // A drag-out runs a nested event loop inside the view, and a running tool will still apply its result:
     // the card stays allocated until both are over.
-    if (content->inNestedLoop() || content->isBusy())
+    if (content->inNestedLoop() || content->isBusy() || content->dropInFlight())
         return;
     deleteLater();
 }

@@ -65,6 +65,9 @@ public:
     bool close();
     // Closes the card and deletes it as soon as nothing still works on it (a drag-out, a running tool).
     void retire();
+    // Deletes the card once it has closed, however it closed, so that its picture is not kept until the next
+    // card replaces it. Set for cards that nothing else owns.
+    bool releaseWhenClosed = false;
 
     // Under an editor: only the pill, centred 32 below the editor's canvas; and back to the whole card with
     // its picture on the canvas when the editor closes.

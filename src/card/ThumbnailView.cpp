@@ -548,6 +548,11 @@ void ThumbnailView::startDragOut() {
     if (!self)
         return;
     dragging = false;
+    if (action != Qt::IgnoreAction) {
+        // The window system lets the drag go once the receiver has read what was dropped.
+        droppedDrag = drag;
+        connect(drag, &QObject::destroyed, this, &ThumbnailView::settled);
+    }
     if (action != Qt::IgnoreAction && onDone)
         onDone();
     emit settled();

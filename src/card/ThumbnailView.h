@@ -7,6 +7,7 @@
 #include "card/CardLifetime.h"
 #include "imaging/Shot.h"
 
+#include <QDrag>
 #include <QHash>
 #include <QImage>
 #include <QPointer>
@@ -135,6 +136,8 @@ public:
         QPointer<ThumbnailView> view;
     };
     bool inNestedLoop() const { return nestedLoops > 0 || dragging; }
+    // A dropped file is read by the receiving program after the drop: the drag answers it until it is done.
+    bool dropInFlight() const { return !droppedDrag.isNull(); }
 
     double pillHeight = 0;
     Pill* pill = nullptr;
@@ -257,6 +260,7 @@ private:
     bool pillOnly = false;
     bool hovering = false;
     bool dragging = false;
+    QPointer<QDrag> droppedDrag;
     int nestedLoops = 0;
     // Counts every new picture the card took, so late work can tell whether the picture changed meanwhile.
     int pictureChanges = 0;

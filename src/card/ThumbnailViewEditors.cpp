@@ -14,6 +14,7 @@
 #include "imaging/ImageConvert.h"
 #include "platform/Dispatch.h"
 #include "text/TextVision.h"
+#include "ui/BusyWork.h"
 #include "ui/GhostButton.h"
 #include "ui/Toast.h"
 
@@ -118,6 +119,8 @@ void ThumbnailView::openEditor(const QString& tool) {
     const EditorMaker maker = editorMakers.value(tool);
     if (!maker)
         return;
+    // A very large picture takes seconds to read and to draw the first time.
+    const BusyWork busy(this);
 
     const QRect source = currentEditor ? currentEditor->canvasFrame() : pictureOnScreen();
     const std::optional<QString> previousTool = currentTool;
@@ -165,6 +168,8 @@ void ThumbnailView::openEditor(const QString& tool) {
                 self->editorClosed(tool);
         };
     editor->present(source, int(std::lround(pillHeight + pillReserve)));
+    // Its first drawing scales the whole picture down: done now, under the busy cursor, not after it.
+    editor->repaint();
     currentEditor = editor;
     currentTool = tool;
     if (GhostButton* button = tools.value(tool))

@@ -29,7 +29,8 @@ AnnotateCanvas::AnnotateCanvas(const QImage& image, WordBoxes boxes, QWidget* pa
     : QWidget(parent), original(image), picture(image.convertToFormat(QImage::Format_ARGB32_Premultiplied)),
       wordBoxes(std::move(boxes)) {
     setFocusPolicy(Qt::StrongFocus);
-    setAttribute(Qt::WA_OpaquePaintEvent);
+    // Not opaque: outside its rounded corners the window's dark backing shows.
+    setAttribute(Qt::WA_OpaquePaintEvent, false);
     hintTimer.setSingleShot(true);
     connect(&hintTimer, &QTimer::timeout, this, [this] {
         hintText.reset();
@@ -756,7 +757,6 @@ void AnnotateCanvas::paintEvent(QPaintEvent*) {
     painter.setRenderHint(QPainter::Antialiasing, true);
     QPainterPath rounded;
     rounded.addRoundedRect(QRectF(rect()), 8, 8);
-    painter.fillRect(rect(), palette().window());
     painter.setClipPath(rounded);
     painter.drawImage(QRectF(rect()), frame);
 }

@@ -56,6 +56,8 @@ public:
     double thickness() const { return toolThickness; }
     double currentThickness() const;
     void setThickness(double units);
+    // The thickness new shapes get, whatever is selected or being typed.
+    void setToolThickness(double units) { toolThickness = units; }
     // Scales the selected shape's width (or the tool's thickness) and shows the new size as a hint.
     void nudgeThickness(double factor);
     void showHint(const QString& text, double seconds);

@@ -17,7 +17,9 @@ AnnotateTextField::AnnotateTextField(QWidget* parent) : QPlainTextEdit(parent) {
     setPlaceholderText(QStringLiteral("Text"));
     setTabChangesFocus(true);
     document()->setDocumentMargin(0);
-    setViewportMargins(0, 0, 0, 0);
+    // The text stands where the committed shape will draw it: the border and the field's own inset would put
+    // it two pixels left of that.
+    setViewportMargins(2, 0, 0, 0);
     setContentsMargins(1, 1, 1, 1);
     setStyleSheet(
         QStringLiteral("QPlainTextEdit { background: transparent; border: 1px solid %1; border-radius: 2px; }")

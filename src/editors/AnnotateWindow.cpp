@@ -5,6 +5,7 @@
 #include "imaging/ShotFiles.h"
 #include "platform/Defaults.h"
 #include "platform/Notifications.h"
+#include "ui/BusyWork.h"
 #include "ui/Divider.h"
 #include "ui/GhostButton.h"
 #include "ui/Toast.h"
@@ -274,6 +275,8 @@ void AnnotateWindow::commit() {
 
 void AnnotateWindow::finish() {
     try {
+        // Reading, rendering and writing a very large picture take seconds.
+        const BusyWork busy(this);
         commit();
         close();
     } catch (const UserError& error) {
@@ -286,6 +289,7 @@ void AnnotateWindow::backdropTapped() {
     canvas->commitText();
     if (!canvas->shapes.empty() || editID) {
         try {
+            const BusyWork busy(this);
             commit();
         } catch (const UserError& error) {
             fail(error);

@@ -172,6 +172,9 @@ QMenu* AnnotateWindow::signatureMenu() {
         button->setIcon(picture);
         button->setIconSize(picture.availableSizes().value(0) / 2);
         button->setAutoRaise(true);
+        // The menu's own dark highlight under the pointer: the style's light panel would hide the white ink.
+        button->setStyleSheet(QStringLiteral("QToolButton { background: transparent; border: none; padding: 4px 8px; }"
+                                             "QToolButton:hover, QToolButton:pressed { background: #3d3d3d; }"));
         auto* item = new QWidgetAction(menu);
         item->setDefaultWidget(button);
         menu->addAction(item);
@@ -277,7 +280,8 @@ void AnnotateWindow::applyStyle(const AnnotateStyle& style) {
     const QList<QColor> palette = paletteColors();
     setColor(palette[std::clamp(style.color, 0, int(palette.size()) - 1)]);
     colorButton->update();
-    canvas->setThickness(style.appliedThickness());
+    // A style is for what is drawn next: the selected shape keeps its width.
+    canvas->setToolThickness(style.appliedThickness());
     canvas->setFilled(style.filled);
     updateFillButton();
 }

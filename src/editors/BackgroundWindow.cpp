@@ -7,6 +7,7 @@
 #include "editors/PresetMenu.h"
 #include "imaging/ShotFiles.h"
 #include "imaging/UserError.h"
+#include "ui/BusyWork.h"
 #include "ui/Divider.h"
 #include "ui/GhostButton.h"
 #include "ui/Prefs.h"
@@ -133,6 +134,8 @@ void BackgroundWindow::showPresets(QWidget* sender) {
 
 void BackgroundWindow::finish() {
     try {
+        // Reading, rendering and writing a very large picture take seconds.
+        const BusyWork busy(this);
         const std::optional<QImage> result = Beautify::render(canvas->source, canvas->style);
         if (!result)
             throw ConvertError(QStringLiteral("Can't render"));

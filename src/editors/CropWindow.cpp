@@ -2,6 +2,7 @@
 
 #include "editors/CropCanvas.h"
 #include "imaging/Cropper.h"
+#include "ui/BusyWork.h"
 #include "ui/Divider.h"
 #include "ui/GhostButton.h"
 
@@ -60,6 +61,8 @@ void CropWindow::pickLasso() {
 
 void CropWindow::finish() {
     try {
+        // Reading, rendering and writing a very large picture take seconds.
+        const BusyWork busy(this);
         QUrl written;
         if (canvas->mode == CropCanvas::Mode::lasso) {
             const std::optional<QList<QPointF>> points = canvas->normalizedLasso();

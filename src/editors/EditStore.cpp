@@ -16,6 +16,7 @@
 
 #include <sys/types.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 namespace {
 
@@ -224,6 +225,50 @@ std::optional<QString> EditStore::save(const std::optional<QString>& given, cons
     setID(id, file);
     prune();
     return id;
+}
+
+bool EditStore::linkCopy(const QUrl& original, const QUrl& copy) {
+    const std::optional<QString> found = id(original);
+    if (!found)
+        return false;
+    QFile json(recordPath(*found, QStringLiteral(".json")));
+    if (!json.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = json.readAll();
+    json.close();
+    if (!ShapeRecords::decode(text))
+        return false;
+    QJsonObject document = QJsonDocument::fromJson(text).object();
+    // The edit describes the original as it was written; a copy of anything else would reopen with shapes
+    // drawn for another picture.
+    const std::optional<Stamp> stored = stampIn(document);
+    const std::optional<Stamp> copied = stampOf(copy.toLocalFile());
+    if (!copied || (stored && (stampOf(original.toLocalFile()) != stored || copied->size != stored->size)))
+        return false;
+    const QString basePath = recordPath(*found, QStringLiteral(".png"));
+    if (!QFileInfo::exists(basePath))
+        return false;
+
+    const QString newID = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    const QString newBase = recordPath(newID, QStringLiteral(".png"));
+    // A base is never rewritten once stored, so both records may share its bytes.
+    if (::link(QFile::encodeName(basePath).constData(), QFile::encodeName(newBase).constData()) != 0 &&
+        !QFile::copy(basePath, newBase))
+        return false;
+    document.insert(sizeKey, double(copied->size));
+    document.insert(modifiedKey, double(copied->modified));
+    QSaveFile target(recordPath(newID, QStringLiteral(".json")));
+    if (!target.open(QIODevice::WriteOnly)) {
+        QFile::remove(newBase);
+        return false;
+    }
+    target.write(QJsonDocument(document).toJson(QJsonDocument::Compact));
+    if (!target.commit()) {
+        QFile::remove(newBase);
+        return false;
+    }
+    setID(newID, copy);
+    return true;
 }
 
 void EditStore::prune(const QDateTime& now) {

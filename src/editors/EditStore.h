@@ -47,6 +47,11 @@ public:
     static std::optional<QString> save(const std::optional<QString>& id, const QImage& base,
                                        const std::vector<ShapeRecord>& shapes, const QUrl& file);
 
+    // Gives a byte-for-byte copy of a linked picture an edit of its own, a new record holding the same base
+    // and shapes, so that the copy reopens editable and editing either leaves the other's record alone.
+    // False when the original has no intact edit or the copy is not the picture that edit describes.
+    static bool linkCopy(const QUrl& original, const QUrl& copy);
+
     // The id the file is linked to; only an upper-case UUID counts.
     static std::optional<QString> id(const QUrl& file);
     // Links the file to the id: the attribute, else the index.

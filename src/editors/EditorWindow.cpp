@@ -4,6 +4,7 @@
 #include "imaging/ImageConvert.h"
 #include "platform/Defaults.h"
 #include "platform/Dispatch.h"
+#include "platform/Memory.h"
 #include "platform/WindowFocus.h"
 #include "ui/Divider.h"
 #include "ui/GhostButton.h"
@@ -141,6 +142,8 @@ EditorWindow::EditorWindow(const Shot& shot, double extraHeight, bool sideBars, 
 
 EditorWindow::~EditorWindow() {
     closed();
+    // An editor holds the picture several times over (loaded, shown, drawn on): give those pages back.
+    Memory::giveBackSoon();
 }
 
 QString EditorWindow::resultMessage(const QString& word, const QString& trashFailure) {

@@ -9,7 +9,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
-#include <QTimer>
 #include <QVBoxLayout>
 
 NamePrompt::NamePrompt(const QString& title, const QString& placeholder, const QString& button, QWidget* parent)
@@ -40,11 +39,6 @@ NamePrompt::NamePrompt(const QString& title, const QString& placeholder, const Q
     field->setFocus();
 }
 
-std::function<void(NamePrompt&)>& NamePrompt::testHook() {
-    static std::function<void(NamePrompt&)> hook;
-    return hook;
-}
-
 std::optional<QString> NamePrompt::answer(bool accepted, const QString& text) {
     if (!accepted)
         return std::nullopt;
@@ -64,9 +58,6 @@ std::optional<QString> NamePrompt::ask(const QString& title, const QString& plac
         prompt.adjustSize();
         if (QScreen* screen = QGuiApplication::primaryScreen())
             prompt.move(screen->availableGeometry().center() - prompt.rect().center());
-    }
-    if (testHook()) {
-        QTimer::singleShot(0, &prompt, [&prompt] { testHook()(prompt); });
     }
     prompt.show();
     prompt.raise();

@@ -5,7 +5,6 @@
 #include <QDialog>
 #include <QString>
 
-#include <functional>
 #include <optional>
 
 class QLineEdit;
@@ -19,9 +18,6 @@ public:
     static std::optional<QString> ask(const QString& title, const QString& placeholder, const QString& button);
     // The text as ask() would return it after the dialog ended with `accepted`.
     static std::optional<QString> answer(bool accepted, const QString& text);
-
-    // Tests answer the prompt here instead of running it; called with the dialog once it is shown.
-    static std::function<void(NamePrompt&)>& testHook();
 
     QLineEdit* field = nullptr;
 };

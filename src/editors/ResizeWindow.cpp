@@ -2,6 +2,7 @@
 
 #include "editors/ResizeCanvas.h"
 #include "imaging/ImageConvert.h"
+#include "ui/BusyWork.h"
 #include "ui/Divider.h"
 #include "ui/GhostButton.h"
 #include "ui/UI.h"
@@ -134,6 +135,8 @@ void ResizeWindow::finish() {
         return;
     }
     try {
+        // Reading, rendering and writing a very large picture take seconds.
+        const BusyWork busy(this);
         // Beyond what an int holds no picture can be made; the budget check gives the same answer.
         if (targetW > std::numeric_limits<int>::max() || targetH > std::numeric_limits<int>::max())
             throw ConvertError(QStringLiteral("Can't resize"));

@@ -2,6 +2,7 @@
 
 #include "editors/RotateCanvas.h"
 #include "editors/Transform.h"
+#include "ui/BusyWork.h"
 #include "ui/Divider.h"
 #include "ui/GhostButton.h"
 
@@ -56,6 +57,8 @@ void RotateWindow::finish() {
         return;
     }
     try {
+        // Reading, rendering and writing a very large picture take seconds.
+        const BusyWork busy(this);
         const ImageConvert::Replaced written =
             ImageConvert::transform(shot().fileURL, canvas->turns, canvas->flipH, canvas->flipV);
         if (onDone)

@@ -130,7 +130,10 @@ SignatureDialog::SignatureDialog(QWidget* over) : QDialog(over) {
     font.setPixelSize(11);
     label->setFont(font);
     label->setForegroundRole(QPalette::PlaceholderText);
-    label->setGeometry(20, 212, 200, 16);
+    // Up to the Clear button, which would otherwise cover its end, on two lines where one is too short.
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    label->setGeometry(20, 204, 172, 32);
 
     auto* clear = new QPushButton(QStringLiteral("Clear"), this);
     clear->setGeometry(200, 206, 70, 28);

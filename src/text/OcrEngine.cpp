@@ -1,5 +1,6 @@
 #include "text/OcrEngine.h"
 
+#include "platform/Memory.h"
 #include "text/PageScan.h"
 
 #include <QLocale>
@@ -132,20 +133,35 @@ private:
     tesseract::TessBaseAPI api;
 };
 
+// A worker that has read nothing for this long lets its engines go: warm engines make a second reading
+// soon after the first quick, but each holds tens of megabytes that an idle program should not keep.
+constexpr int idleEngineMs = 15000;
+
+// The engines of one worker thread, gone with the thread; their memory then goes back to the system.
+struct ThreadEngines {
+    std::map<QString, std::unique_ptr<Engine>> byLanguages;
+    ~ThreadEngines() {
+        if (byLanguages.empty())
+            return;
+        byLanguages.clear();
+        Memory::giveBack();
+    }
+};
+
 Engine& engineOfThisThread(const QString& languages) {
-    thread_local std::map<QString, std::unique_ptr<Engine>> engines;
-    std::unique_ptr<Engine>& engine = engines[languages];
+    thread_local ThreadEngines engines;
+    std::unique_ptr<Engine>& engine = engines.byLanguages[languages];
     if (!engine)
         engine = std::make_unique<Engine>(languages);
     return *engine;
 }
 
 QThreadPool& workers() {
-    // Threads are never retired, so each keeps its engine loaded between pictures.
+    // A worker retires after a while without work, and its engines with it.
     static QThreadPool* pool = [] {
         auto* p = new QThreadPool;
         p->setMaxThreadCount(recognitionThreads());
-        p->setExpiryTimeout(-1);
+        p->setExpiryTimeout(idleEngineMs);
         return p;
     }();
     return *pool;

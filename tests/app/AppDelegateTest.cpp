@@ -1,5 +1,8 @@
 #include "app/AppDelegate.h"
 #include "card/Thumbnail.h"
+#include "editors/AnnotateCanvas.h"
+#include "editors/AnnotateWindow.h"
+#include "editors/EditStore.h"
 #include "imaging/PngWriter.h"
 #include "library/LibraryFixtures.h"
 #include "platform/Defaults.h"
@@ -169,4 +172,46 @@ TEST(OpenFiles, OnlyWhatDecodesLandsInTheFolderAndTheRestSaysWhy) {
     EXPECT_EQ(shots(), (QStringList{QStringLiteral("a 2.png"), QStringLiteral("a.png")}));
     Thumbnail::dismiss();
     Toast::hide();
+}
+
+// An annotated picture handed to the program keeps its edit in the copy: annotate reopens the copy with
+// the shapes editable, and editing the copy leaves the original's edit as it was.
+TEST(OpenFiles, AnAnnotatedPictureReopensEditableFromItsCopy) {
+    ScopedHome home;
+    QTemporaryDir outside, settings;
+    Defaults defaults(settings.path(), QStringLiteral("standard"));
+    FakePlatform platform;
+    AppDelegate delegate(defaults, platform);
+    QImage base(60, 40, QImage::Format_RGB32);
+    base.fill(Qt::white);
+    QImage flat = base;
+    flat.fill(Qt::red);
+    const QString source =
+        LibraryFixtures::put(outside.filePath(QStringLiteral("shot annotated.png")), PngWriter::encode(flat));
+    const QUrl original = QUrl::fromLocalFile(source);
+    const std::vector<ShapeRecord> shapes{
+        ShapeRecord::of({Annotation::Box{{5, 5, 20, 10}}, Annotation::palette()[0], 4, false, {}})};
+    ASSERT_TRUE(EditStore::save(std::nullopt, base, shapes, original));
+
+    Thumbnail::dismiss();
+    delegate.openFiles({original});
+    ASSERT_TRUE(QTest::qWaitFor([] { return Thumbnail::current() != nullptr; }, 15000));
+    const Shot shot = Thumbnail::current()->shot();
+    Thumbnail::dismiss();
+    ASSERT_NE(shot.fileURL, original);
+    {
+        auto window = std::make_unique<AnnotateWindow>(shot, nullptr);
+        window->setAttribute(Qt::WA_DeleteOnClose, false);
+        ASSERT_EQ(window->canvas->shapes.size(), 1u) << "the copy opens with its shape editable";
+        EXPECT_EQ(window->canvas->image().pixelColor(1, 1), QColor(Qt::white)) << "drawn on the unannotated base";
+        window->canvas->shapes.clear();
+        window->finish();
+    }
+    const std::optional<EditStore::Edit> copied = EditStore::load(shot.fileURL);
+    ASSERT_TRUE(copied);
+    EXPECT_TRUE(copied->shapes.empty());
+    const std::optional<EditStore::Edit> kept = EditStore::load(original);
+    ASSERT_TRUE(kept) << "editing the copy leaves the original linked";
+    EXPECT_EQ(kept->shapes, shapes);
+    EXPECT_NE(kept->id, copied->id);
 }

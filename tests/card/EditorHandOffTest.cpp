@@ -4,6 +4,8 @@
 #include "CardFixtures.h"
 #include "editors/EditorCanvasMarker.h"
 #include "editors/EditorWindow.h"
+#include "editors/RotateCanvas.h"
+#include "editors/RotateWindow.h"
 #include "ui/GhostButton.h"
 #include "ui/Pill.h"
 
@@ -186,4 +188,37 @@ TEST(EditorHandOff, TheBackdropDetourReturnsToAnnotateUnlessAnotherToolWasChosen
     settle();
     EXPECT_EQ(card.made, made);
     EXPECT_TRUE(EditorWindow::open().isEmpty());
+}
+
+// A very large picture takes seconds to open in an editor and to write: the busy cursor shows for both, and
+// is gone once the editor stands and once the result is back on the card.
+TEST(EditorHandOff, TheBusyCursorShowsWhileAnEditorOpensAndWhileItWrites) {
+    QTemporaryDir dir;
+    Card card(greyFile(dir, QStringLiteral("shot.png"), QSize(800, 500)));
+    const auto busy = [] {
+        const QCursor* cursor = QGuiApplication::overrideCursor();
+        return cursor && cursor->shape() == Qt::WaitCursor;
+    };
+    bool busyOpening = false, busyWriting = false;
+    const ThumbnailView::EditorMaker rotate = card.view()->editorMakers.value(QStringLiteral("rotate"));
+    card.view()->editorMakers.insert(QStringLiteral("rotate"), [&](const Shot& shot, const Hooks& hooks) {
+        busyOpening = busy();
+        Hooks watched = hooks;
+        watched.done = [&, done = hooks.done](const QUrl& url, const QString& message) {
+            busyWriting = busy();
+            done(url, message);
+        };
+        return rotate(shot, watched);
+    });
+    card.view()->triggerTool(QStringLiteral("rotate"));
+    auto* editor = qobject_cast<RotateWindow*>(card.view()->currentEditor.data());
+    ASSERT_NE(editor, nullptr);
+    EXPECT_TRUE(busyOpening);
+    EXPECT_FALSE(QGuiApplication::overrideCursor());
+    editor->canvas->turns = 1;
+    editor->finish();
+    EXPECT_TRUE(busyWriting);
+    EXPECT_FALSE(QGuiApplication::overrideCursor());
+    EXPECT_EQ(card.view()->shot().image.size(), QSize(500, 800));
+    settle();
 }

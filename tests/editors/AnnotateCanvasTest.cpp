@@ -402,3 +402,44 @@ TEST_F(AnnotateCanvasTest, DragFramesLookExactlyLikeAFullRepaint) {
         expectFresh("undone", i);
     }
 }
+
+namespace {
+
+// The box of the pixels of the text colour in a grab of the canvas and its field.
+QRect inkBox(QWidget* widget, QColor ink) {
+    const QImage shot = widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QRect box;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x) {
+            const QColor c = shot.pixelColor(x, y);
+            if (std::abs(c.red() - ink.red()) + std::abs(c.green() - ink.green()) + std::abs(c.blue() - ink.blue()) <
+                90)
+                box |= QRect(x, y, 1, 1);
+        }
+    return box;
+}
+
+} // namespace
+
+// What is typed stays where it stood in the field once it becomes a shape, at any size.
+TEST_F(AnnotateCanvasTest, CommittedTextStaysWhereItWasTyped) {
+    canvas->setTool(Tool::Text);
+    const QColor ink = canvas->color().qcolor();
+    for (double thickness : {1.0, 2.5, 5.0}) {
+        canvas->shapes.clear();
+        canvas->selected.reset();
+        canvas->setThickness(thickness);
+        click({120, 90});
+        ASSERT_TRUE(canvas->textField());
+        QTest::keyClicks(canvas->textField(), QStringLiteral("Hxg"));
+        const QRect typed = inkBox(canvas.get(), ink);
+        QTest::keyClick(canvas->textField(), Qt::Key_Escape);
+        canvas->selected.reset();
+        canvas->update();
+        const QRect drawn = inkBox(canvas.get(), ink);
+        ASSERT_FALSE(typed.isEmpty());
+        EXPECT_LE(std::abs(drawn.left() - typed.left()), 1) << thickness;
+        EXPECT_LE(std::abs(drawn.top() - typed.top()), 1) << thickness;
+        EXPECT_LE(std::abs(drawn.bottom() - typed.bottom()), 1) << thickness;
+    }
+}

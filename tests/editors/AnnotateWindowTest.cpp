@@ -187,3 +187,18 @@ TEST_F(AnnotateWindowTest, TheHintShowsOnTheFirstFourOpeningsAndSurvivesAString)
     }
     EXPECT_EQ(defaults.integer(QStringLiteral("picto.annotateHint")), 4);
 }
+
+// The canvas's rounded corners show the window's dark backing, also around a dark picture.
+TEST_F(AnnotateWindowTest, TheCanvasCornersShowTheDarkBacking) {
+    const QUrl dark = written(folder, QStringLiteral("dark.png"), filled(400, 300, QColor(20, 20, 24)));
+    Result result;
+    std::unique_ptr<AnnotateWindow> window = open(dark, result);
+    const QImage look = window->grab().toImage();
+    const QRect canvas(window->canvasOrigin(), window->canvasSize());
+    for (const QPoint corner :
+         {canvas.topLeft() + QPoint(2, 2), canvas.bottomRight() - QPoint(2, 2),
+          QPoint(canvas.right() - 2, canvas.top() + 2), QPoint(canvas.left() + 2, canvas.bottom() - 2)}) {
+        const QColor c = look.pixelColor(corner);
+        EXPECT_LT(c.lightness(), 60) << corner.x() << "," << corner.y() << " is " << c.name().toStdString();
+    }
+}

@@ -12,6 +12,7 @@
 #include "support/NoRoomToWrite.h"
 #include "ui/GhostButton.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -19,6 +20,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using namespace EditorFixtures;
@@ -187,6 +189,27 @@ TEST_F(PresetsTest, AnnotateStylesApplyWithinTheirRanges) {
     EXPECT_EQ(window.currentStyle().color, 0);
 }
 
+// A preset picked from the menu while a shape is selected sets up the next shape: the selected one keeps
+// its width, and the tool takes the preset's thickness.
+TEST_F(PresetsTest, APresetSetsTheToolsThicknessNotTheSelectedShapes) {
+    PresetStore::setAll(
+        {StylePreset{QUuid::createUuid(), QStringLiteral("Thick"), AnnotateStyle{3, 4.0, false}, std::nullopt}});
+    AnnotateWindow window(shotOf(file), {});
+    window.setAttribute(Qt::WA_DeleteOnClose, false);
+    window.canvas->shapes.push_back({Annotation::Box{{10, 10, 40, 30}}, Annotation::palette()[0], 3, false, {}});
+    window.canvas->selected = 0;
+    std::unique_ptr<QMenu> menu(window.presetMenu->build(nullptr));
+    QAction* thick = nullptr;
+    for (QAction* action : menu->actions())
+        if (action->text() == QStringLiteral("Thick"))
+            thick = action;
+    ASSERT_NE(thick, nullptr);
+    thick->trigger();
+    EXPECT_DOUBLE_EQ(window.canvas->thickness(), 4.0);
+    EXPECT_DOUBLE_EQ(window.canvas->shapes[0].width, 3) << "the selected shape keeps its width";
+    EXPECT_EQ(window.currentStyle().thickness, 4.0);
+}
+
 TEST_F(PresetsTest, UnreadableStoreReadsEmptyButIsKeptWhenASaveReplacesIt) {
     Defaults& defaults = Defaults::standard();
     const char* bad[] = {
@@ -215,15 +238,32 @@ TEST_F(PresetsTest, UnreadableStoreReadsEmptyButIsKeptWhenASaveReplacesIt) {
     EXPECT_TRUE(defaults.data(PresetStore::key())->contains(PresetStore::all()[0].idString().toUtf8()));
 }
 
+namespace {
+
+// Answers the next name prompt as the user would, by typing into it once it is up and waiting.
+void whenPromptShows(std::function<void(NamePrompt&)> answer) {
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, answer] {
+        auto* prompt = qobject_cast<NamePrompt*>(QApplication::activeModalWidget());
+        if (!prompt || !prompt->isVisible())
+            return;
+        poll->deleteLater();
+        poll->stop();
+        answer(*prompt);
+    });
+    poll->start(10);
+}
+
+} // namespace
+
 TEST(NamePrompt, ReturnsTheTrimmedNameOrNothing) {
     EXPECT_FALSE(NamePrompt::answer(true, QStringLiteral("   ")));
-    NamePrompt::testHook() = [](NamePrompt& prompt) {
+    whenPromptShows([](NamePrompt& prompt) {
         QTest::keyClicks(prompt.field, QStringLiteral(" Blog  "));
         QTest::keyClick(prompt.field, Qt::Key_Return);
-    };
+    });
     EXPECT_EQ(NamePrompt::ask(QStringLiteral("Name this style"), QString(), QStringLiteral("Save")),
               QStringLiteral("Blog"));
-    NamePrompt::testHook() = [](NamePrompt& prompt) { QTest::keyClick(prompt.field, Qt::Key_Escape); };
+    whenPromptShows([](NamePrompt& prompt) { QTest::keyClick(prompt.field, Qt::Key_Escape); });
     EXPECT_FALSE(NamePrompt::ask(QStringLiteral("Name this style"), QString(), QStringLiteral("Save")));
-    NamePrompt::testHook() = {};
 }

@@ -13,8 +13,11 @@
 #include <QColorDialog>
 #include <QDir>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenu>
+#include <QPushButton>
 #include <QTest>
+#include <QWidgetAction>
 #include <gtest/gtest.h>
 
 using namespace EditorFixtures;
@@ -207,4 +210,30 @@ TEST(Signatures, PadRendersAndPlacingIsOneUndoStep) {
     EXPECT_EQ(window->canvas->tool(), AnnotateCanvas::Tool::Select);
     window->canvas->undo();
     EXPECT_TRUE(window->canvas->shapes.empty());
+}
+
+// The dialog's hint is whole beside its buttons, and a saved signature's white ink stays visible on hover.
+TEST(Signatures, TheHintIsWholeAndASavedSignatureShowsOnHover) {
+    SignatureDialog dialog(nullptr);
+    QLabel* hint = dialog.findChild<QLabel*>();
+    QPushButton* clear = dialog.findChildren<QPushButton*>().value(0);
+    ASSERT_TRUE(hint && clear && clear->text() == QStringLiteral("Clear"));
+    EXPECT_FALSE(hint->geometry().intersects(clear->geometry()));
+    for (const QString& word : hint->text().split(QLatin1Char(' ')))
+        EXPECT_LE(hint->fontMetrics().horizontalAdvance(word), hint->contentsRect().width());
+    EXPECT_LE(hint->heightForWidth(hint->width()), hint->height()) << "every line within the height";
+
+    QDir(SignatureStore::dir()).removeRecursively();
+    ASSERT_TRUE(SignatureStore::save(filled(90, 30, Qt::black, QImage::Format_ARGB32), 1000));
+    QTemporaryDir folder;
+    std::unique_ptr<AnnotateWindow> window = editorOn(folder);
+    std::unique_ptr<QMenu> menu(window->signatureMenu());
+    auto* entry = qobject_cast<QWidgetAction*>(menu->actions().value(0));
+    ASSERT_TRUE(entry);
+    QWidget* button = entry->defaultWidget();
+    button->resize(button->sizeHint());
+    button->setAttribute(Qt::WA_UnderMouse, true);
+    // The padding above the ink shows the highlight.
+    EXPECT_LT(button->grab().toImage().pixelColor(button->width() / 2, 1).lightness(), 100);
+    QDir(SignatureStore::dir()).removeRecursively();
 }
