@@ -134,7 +134,9 @@ void BM_BasketThumbnailsOnThePool(benchmark::State& state) {
         const QString shots = folder + QStringLiteral("/shots");
         sources.shotsFolder = [shots] { return shots; };
         sources.systemFolder = [] { return QString(); };
-        sources.recent = [](const QDateTime&) { return QStringList(); };
+        sources.recent = [](const QDateTime&, bool, const std::function<bool()>&) {
+            return BasketListing::RecentFound();
+        };
         sources.now = [] { return QDateTime::currentDateTimeUtc(); };
         services.sources = sources;
         LibraryPanel panel(services);

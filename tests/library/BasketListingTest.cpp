@@ -43,13 +43,13 @@ struct Basket {
         s.now = [this] { return now; };
         s.visible = [this] { return visible; };
         auto script = this->script;
-        s.recent = [script](const QDateTime&) {
+        s.recent = [script](const QDateTime&, bool, const std::function<bool()>&) {
             QMutexLocker hold(&script->lock);
             const QStringList answer = script->answers.isEmpty() ? QStringList() : script->answers.takeFirst();
             hold.unlock();
             script->started.fetchAndAddOrdered(1);
             script->go.acquire();
-            return answer;
+            return BasketListing::RecentFound{answer};
         };
         listing = std::make_unique<BasketListing>(s);
     }
