@@ -35,8 +35,15 @@ BasketListing::Sources BasketListing::standardSources(std::function<bool()> visi
     s.home = QDir::homePath();
     s.shotsFolder = [] { return ShotFiles::shotsFolder(); };
     s.systemFolder = [] { return ScreenshotSources::systemFolder(); };
-    s.recent = [](const QDateTime& since, bool thorough, const std::function<bool()>& cancelled) {
-        RecentConfig config = RecentConfig::standard(ShotFiles::shotsFolder());
+    s.recent = recentSearch([] { return RecentConfig::standard(ShotFiles::shotsFolder()); });
+    s.now = [] { return QDateTime::currentDateTimeUtc(); };
+    s.visible = std::move(visible);
+    return s;
+}
+
+decltype(BasketListing::Sources::recent) BasketListing::recentSearch(std::function<RecentConfig()> makeConfig) {
+    return [makeConfig](const QDateTime& since, bool thorough, const std::function<bool()>& cancelled) {
+        RecentConfig config = makeConfig();
         if (thorough)
             config.makeThorough();
         config.cancelled = cancelled;
@@ -47,9 +54,6 @@ BasketListing::Sources BasketListing::standardSources(std::function<bool()> visi
         found.cutShort = result.cutShort;
         return found;
     };
-    s.now = [] { return QDateTime::currentDateTimeUtc(); };
-    s.visible = std::move(visible);
-    return s;
 }
 
 BasketListing::BasketListing(Sources given, QObject* parent) : QObject(parent), sources(std::move(given)) {}

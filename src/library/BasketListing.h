@@ -3,6 +3,7 @@
 // that chooses between them, which files are new since the last look, and the cached thumbnails
 // of listed files. Lives on the UI thread; the Recent search runs on the thread pool.
 
+#include "library/RecentConfig.h"
 #include "library/ThumbCache.h"
 
 #include <QDateTime>
@@ -37,6 +38,8 @@ public:
     };
     // The sources of this session.
     static Sources standardSources(std::function<bool()> visible);
+    // The Recent search of RecentImages on what `config` gives; a thorough search has a far larger budget.
+    static decltype(Sources::recent) recentSearch(std::function<RecentConfig()> config);
 
     static constexpr int lookBackSeconds = 86400;
     static constexpr int maxFiles = 1000;

@@ -166,3 +166,55 @@ TEST(BasketListing, OnlyFilesThatAppearWhileShownAreFresh) {
     EXPECT_EQ(b.listing->fresh, QSet<QString>({shown}));
     EXPECT_EQ(b.listing->items.size(), 3);
 }
+
+TEST(BasketListing, RecentFindsWhatAQuickSearchCutShortMissedAndSaysWhenItCannot) {
+    // A big home: two thousand files ahead of the search, and new pictures deep down where only the walk goes.
+    QTemporaryDir dir;
+    const QString home = dir.path();
+    for (int folder = 0; folder < 20; ++folder)
+        for (int file = 0; file < 100; ++file)
+            put(home + QStringLiteral("/src/m%1/f%2.txt").arg(folder).arg(file));
+    // One in each of 15 of the 20 folders: a walk that stops after half of them misses some, whatever order
+    // the folders come in.
+    QStringList pictures;
+    for (int i = 0; i < 15; ++i)
+        pictures.append(put(home + QStringLiteral("/src/m%1/deep/in/new%1.png").arg(i), png()));
+    pictures.sort();
+    const auto listingWith = [&](qint64 maxEntries) {
+        BasketListing::Sources s;
+        s.home = home;
+        s.shotsFolder = [home] { return home + QStringLiteral("/Pictures/Pictolarium"); };
+        s.systemFolder = [] { return QString(); };
+        s.now = [] { return QDateTime::currentDateTimeUtc(); };
+        s.recent = BasketListing::recentSearch([home, maxEntries] {
+            RecentConfig config = RecentConfig::forHome(home, home + QStringLiteral("/Pictures/Pictolarium"));
+            config.maxEntries = maxEntries;
+            return config;
+        });
+        return std::make_unique<BasketListing>(s);
+    };
+    const auto sorted = [](QStringList files) {
+        files.sort();
+        return files;
+    };
+
+    // The quick search stops at its budget; the thorough one that follows lists every picture.
+    auto listing = listingWith(500);
+    QStringList notes;
+    QObject::connect(listing.get(), &BasketListing::stateChanged, [&] { notes << listing->note; });
+    listing->pickTab(1);
+    // (QtTest's QTRY macros only return on failure here: gtest never hears of it.)
+    EXPECT_TRUE(QTest::qWaitFor([&] { return sorted(listing->items) == pictures; }, 20000))
+        << listing->items.size() << " of 15";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return listing->note.isEmpty(); }, 5000)) << listing->note.toStdString();
+    EXPECT_TRUE(notes.contains(QStringLiteral("Still searching your home folder\u2026")))
+        << notes.join('|').toStdString();
+
+    // Too big even for the thorough one: the tab says the list may miss pictures.
+    listing = listingWith(20);
+    listing->pickTab(1);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return listing->note == u"Your home folder is too big to search whole: some pictures may be missing"; },
+        20000))
+        << listing->note.toStdString();
+}

@@ -121,6 +121,26 @@ TEST(BasketTiles, AListedFileTurnedIntoAPipeGetsNoThumbnailAndHoldsNoThread) {
         close(writer);
 }
 
+TEST(BasketTiles, HidingLetsTheThumbnailsGoButTheFirstScreenful) {
+    QStringList names;
+    for (int i = 0; i < 40; ++i)
+        names.append(QStringLiteral("p%1.png").arg(i, 2, 10, QLatin1Char('0')));
+    Basket b(names);
+    const QStringList items = b.panel->listing().items;
+    ASSERT_EQ(items.size(), 40);
+    for (const QString& file : items)
+        b.panel->thumbnailFor(file);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.panel->thumbsLoading.isEmpty(); }, 10000));
+    ASSERT_EQ(b.panel->listing().thumbCache.size(), 40);
+
+    b.panel->hide();
+    const ThumbCache& cache = b.panel->listing().thumbCache;
+    EXPECT_LT(cache.size(), 20);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_TRUE(cache.contains(items[i])) << i << " is on the first screen";
+    EXPECT_FALSE(cache.contains(items.last()));
+}
+
 TEST(BasketTiles, GapClickClearsAndShiftClickTakesOneTileOut) {
     Basket b({"a.png", "b.png", "c.png"});
     ShotGrid* grid = b.panel->collection;
