@@ -193,18 +193,19 @@ void BasketListing::takeRecent(int generation, const RecentFound& found, bool la
         markFresh();
         emit itemsChanged();
     }
+    // Short: the note shares the header with the tabs and the action pill.
     if (!last)
-        note = QStringLiteral("Still searching your home folder\u2026");
+        note = QStringLiteral("Still searching\u2026");
     else if (found.cutShort)
-        note = QStringLiteral("Your home folder is too big to search whole: some pictures may be missing");
+        note = QStringLiteral("List may be incomplete");
     else
         note.clear();
     emptyShown = last && result.isEmpty();
     if (emptyShown) {
         emptyTitle = QStringLiteral("No new images in the last 24 hours");
         emptyDetail = QStringLiteral("Downloads and saves anywhere in your home folder show up here.");
-        if (!note.isEmpty())
-            emptyDetail += u'\n' + note;
+        if (found.cutShort)
+            emptyDetail += QStringLiteral("\nYour home folder is too big to search whole: some may be missing.");
     }
     emit stateChanged();
 }

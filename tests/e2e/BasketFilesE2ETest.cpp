@@ -178,6 +178,7 @@ TEST(BasketFiles, CopyOfDamagedGoneAndPipeFilesAndOfAClipboardAnotherProgramKeep
         said = b.traced("toast: ", mark);
     }
     EXPECT_TRUE(said.contains("Couldn't copy: another program kept the clipboard")) << said.toStdString();
+    b.desktop.screenshot(Desktop::shotsDir() + "/basket-copy-refused.png");
     EXPECT_FALSE(b.clipboard().contains("type text/uri-list"));
     hog.kill();
     hog.waitForFinished(3000);
@@ -238,6 +239,7 @@ TEST(BasketFiles, ConversionsKeepWhatTheyMustAndTheRecentTabKeepsTheNewTilesSele
     b.click(b.action(2));
     EXPECT_FALSE(
         b.traced("toast: cutout.png: Kept as it is: a JPEG would lose its transparency", mark, 15000).isEmpty());
+    b.desktop.screenshot(Desktop::shotsDir() + "/basket-compress-kept.png");
     EXPECT_EQ(md5(b.folder + "sheet.webp"), sheetBefore);
     EXPECT_EQ(md5(b.folder + "cutout.png"), cutBefore);
     EXPECT_EQ(QDir(b.folder).entryList({"*.jpg"}, QDir::Files), QStringList());
