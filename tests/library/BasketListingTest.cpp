@@ -119,21 +119,21 @@ TEST(BasketListing, RecentTakesOnlyTheNewestSearchAndKeepsWhatStillExists) {
     b.answer({kept, vanished});
     b.listing->pickTab(1);
     b.script->go.release();
-    QTRY_COMPARE(b.listing->items, QStringList({kept, vanished}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.listing->items == QStringList({kept, vanished}); }));
     EXPECT_EQ(b.listing->recentCache, b.listing->items);
 
     // A search overtaken by a tab switch and a newer search is dropped.
     b.answer({first});
     b.answer({second});
     b.listing->reload();
-    QTRY_COMPARE(b.script->started.loadAcquire(), 2);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.script->started.loadAcquire() == 2; }));
     b.listing->pickTab(0);
     b.listing->pickTab(1);
     EXPECT_EQ(b.listing->items, QStringList({kept, vanished})) << "the cached list at once";
-    QTRY_COMPARE(b.script->started.loadAcquire(), 3);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.script->started.loadAcquire() == 3; }));
     QFile::remove(vanished);
     b.script->go.release(2);
-    QTRY_COMPARE(b.listing->items, QStringList({kept, second}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.listing->items == QStringList({kept, second}); }));
     QTest::qWait(50);
     EXPECT_EQ(b.listing->items, QStringList({kept, second})) << "the overtaken result never lands";
 
@@ -141,7 +141,7 @@ TEST(BasketListing, RecentTakesOnlyTheNewestSearchAndKeepsWhatStillExists) {
     b.answer({});
     b.listing->reload();
     b.script->go.release();
-    QTRY_VERIFY(b.listing->emptyShown);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.listing->emptyShown; }));
     EXPECT_EQ(b.listing->items, QStringList({kept, second}));
     EXPECT_EQ(b.listing->emptyTitle, "No new images in the last 24 hours");
     EXPECT_EQ(b.listing->emptyDetail, "Downloads and saves anywhere in your home folder show up here.");
