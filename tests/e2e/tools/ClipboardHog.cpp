@@ -54,6 +54,6 @@ int main() {
         }
         if (xcb_connection_has_error(c))
             return 1;
-        usleep(1000);
+        usleep(200);
     }
 }
