@@ -134,7 +134,9 @@ void BM_BasketThumbnailsOnThePool(benchmark::State& state) {
         const QString shots = folder + QStringLiteral("/shots");
         sources.shotsFolder = [shots] { return shots; };
         sources.systemFolder = [] { return QString(); };
-        sources.recent = [](const QDateTime&) { return QStringList(); };
+        sources.recent = [](const QDateTime&, bool, const std::function<bool()>&) {
+            return BasketListing::RecentFound();
+        };
         sources.now = [] { return QDateTime::currentDateTimeUtc(); };
         services.sources = sources;
         LibraryPanel panel(services);
@@ -189,6 +191,12 @@ void BM_BasketThumbnailsOnThePool(benchmark::State& state) {
         state.counters["peak_MB"] = peakMegabytes();
         state.counters["start_MB"] = startMB;
         state.counters["threads"] = LibraryPanel::thumbQueue().maxThreadCount();
+        // What a hidden basket keeps: its first screenful of thumbnails.
+        state.counters["shown_MB"] = residentMegabytes();
+        panel.hide();
+        QApplication::processEvents();
+        state.counters["hidden_MB"] = residentMegabytes();
+        state.counters["thumbnails_kept"] = double(panel.listing().thumbCache.size());
     }
 }
 

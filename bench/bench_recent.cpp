@@ -5,6 +5,7 @@
 //
 //   bench_recent                       generate, compare, and run the in-process benchmarks
 //   bench_recent --search HOME MS      one search since MS (ms since the epoch); prints the count
+//   bench_recent --basket HOME MS      the basket's quick search, then its thorough one: counts and times
 
 #include "library/BasketListing.h"
 #include "library/RecentImages.h"
@@ -12,6 +13,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -147,6 +149,21 @@ int main(int argc, char** argv) {
         const QDateTime since = QDateTime::fromMSecsSinceEpoch(QByteArray(argv[3]).toLongLong(), Qt::UTC);
         const RecentConfig config = RecentConfig::forHome(home, home + QStringLiteral("/Pictures/Pictolarium"));
         std::printf("%lld\n", qlonglong(RecentImages::added(since, config).size()));
+        return 0;
+    }
+    // The basket's two steps: the quick search, and the thorough one when the quick one was cut short.
+    if (argc == 4 && QByteArray(argv[1]) == "--basket") {
+        const QString home = QString::fromLocal8Bit(argv[2]);
+        const QDateTime since = QDateTime::fromMSecsSinceEpoch(QByteArray(argv[3]).toLongLong(), Qt::UTC);
+        const auto search = BasketListing::recentSearch(
+            [home] { return RecentConfig::forHome(home, home + QStringLiteral("/Pictures/Pictolarium")); });
+        for (const bool thorough : {false, true}) {
+            QElapsedTimer clock;
+            clock.start();
+            const BasketListing::RecentFound found = search(since, thorough, {});
+            std::printf("%s: %lld found in %lld ms%s\n", thorough ? "thorough" : "quick", qlonglong(found.files.size()),
+                        clock.elapsed(), found.cutShort ? ", cut short" : "");
+        }
         return 0;
     }
 

@@ -1,11 +1,11 @@
 #include "card/ShareMenu.h"
 
 #include "imaging/ImageConvert.h"
+#include "platform/DesktopHelper.h"
 #include "platform/FileManager.h"
 #include "ui/Brand.h"
 
 #include <QClipboard>
-#include <QDesktopServices>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMimeData>
@@ -13,13 +13,35 @@
 #include <QStandardPaths>
 #include <QUrl>
 
-ShareMenu::Actions ShareMenu::desktopActions() {
+QString ShareMenu::openFailure(int status, const QString& file) {
+    // xdg-open's own statuses: 2 the file is missing, 3 nothing on the desktop opens its kind.
+    if (status == 2)
+        return QStringLiteral("The file is no longer there");
+    if (status == 3)
+        return QStringLiteral("No application opens this file");
+    return QStringLiteral("Couldn't open ") + QFileInfo(file).fileName();
+}
+
+QString ShareMenu::emailFailure(int status) {
+    // xdg-email ends with 3 when no mail program is set up.
+    return status == 3 ? QStringLiteral("No e-mail program is set up") : QStringLiteral("Couldn't start e-mail");
+}
+
+ShareMenu::Actions ShareMenu::desktopActions(std::function<void(const QString&)> report) {
     Actions actions;
-    actions.openWithDefault = [](const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
+    actions.openWithDefault = [report](const QString& path) {
+        return DesktopHelper::start(QStringLiteral("xdg-open"), {path}, [report, path](int status) {
+            if (report)
+                report(openFailure(status, path));
+        });
+    };
     const QString mailer = QStandardPaths::findExecutable(QStringLiteral("xdg-email"));
     if (!mailer.isEmpty())
-        actions.email = [mailer](const QString& path) {
-            return QProcess::startDetached(mailer, {QStringLiteral("--attach"), path});
+        actions.email = [mailer, report](const QString& path) {
+            return DesktopHelper::start(mailer, {QStringLiteral("--attach"), path}, [report](int status) {
+                if (report)
+                    report(emailFailure(status));
+            });
         };
     actions.showInFolder = [](const QString& path) { return FileManager::showItem(path); };
     return actions;

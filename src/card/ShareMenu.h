@@ -19,8 +19,12 @@ public:
         std::function<bool(const QString& file)> showInFolder;
     };
 
-    // The desktop's ways: xdg-open through Qt, xdg-email when it is installed, the file manager.
-    static Actions desktopActions();
+    // The desktop's ways: xdg-open, xdg-email when it is installed, the file manager. A helper that starts and
+    // then fails tells `report` later, in the words below.
+    static Actions desktopActions(std::function<void(const QString&)> report);
+    // What to say when xdg-open or xdg-email ended with this status (-1: it crashed).
+    static QString openFailure(int status, const QString& file);
+    static QString emailFailure(int status);
 
     // `report` is told what went wrong (a vanished file, nothing to open it with).
     ShareMenu(const QString& file, const QImage& image, Actions actions, std::function<void(const QString&)> report,

@@ -177,9 +177,11 @@ void ThumbnailView::share() {
     closeEditor();
     engage();
     QPointer<ThumbnailView> self(this);
-    ShareMenu menu(
-        current.fileURL.toLocalFile(), current.image, ShareMenu::desktopActions(),
-        [self](const QString& message) { Toast::show(message, self ? self->anchorPoint() : QCursor::pos(), 3.0); });
+    // Also told after the menu has gone, when a helper it started fails.
+    const auto report = [self](const QString& message) {
+        Toast::show(message, self ? self->anchorPoint() : QCursor::pos(), 3.0);
+    };
+    ShareMenu menu(current.fileURL.toLocalFile(), current.image, ShareMenu::desktopActions(report), report);
     hold(Hold::Picker, true);
     QWidget* button = tools.value(QStringLiteral("share"));
     const QPoint at =

@@ -17,6 +17,9 @@
 
 namespace ImageConvert {
 
+const QString keptTransparent = QStringLiteral("Kept as it is: a JPEG would lose its transparency");
+const QString keptNotSmaller = QStringLiteral("Kept as it is: a JPEG would not be smaller");
+
 namespace {
 
 constexpr int compressedSide = 1800;
@@ -52,11 +55,45 @@ IsolatedDecode::Result firstPage(const QString& path) {
     return IsolatedDecode::run(job);
 }
 
-QImage loadPdf(const QString& path) {
+QImage loadPdf(const QString& path, int* pages = nullptr) {
     const IsolatedDecode::Result page = firstPage(path);
     if (!page.ok())
         fail(QStringLiteral("Can't read ") + fileName(path));
+    if (pages)
+        *pages = page.pageCount;
     return ImageCodec::normalized(page.image);
+}
+
+// The picture, and for a PDF how many pages it has (1 for any other file).
+QImage loadCounting(const QUrl& url, int* pages) {
+    *pages = 1;
+    const QString path = localPath(url);
+    return isPdfName(path) ? loadPdf(path, pages) : load(url);
+}
+
+// A new picture made of a PDF holds its first page alone: the PDF stays where it is when it has more.
+Replaced placeUnlessPaged(const QUrl& source, const QUrl& written, int pages, const QString& done) {
+    if (pages <= 1)
+        return replace(source, written);
+    return Replaced{
+        written,
+        QStringLiteral("only page 1 of %1 was %2, so %3 was kept").arg(pages).arg(done, fileName(localPath(source)))};
+}
+
+bool hasTransparency(const QImage& image) {
+    if (!image.hasAlphaChannel())
+        return false;
+    const QImage pixels =
+        image.format() == QImage::Format_ARGB32 || image.format() == QImage::Format_ARGB32_Premultiplied
+            ? image
+            : image.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < pixels.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(pixels.constScanLine(y));
+        for (int x = 0; x < pixels.width(); ++x)
+            if (qAlpha(line[x]) != 255)
+                return true;
+    }
+    return false;
 }
 
 QUrl writePdf(const QImage& image, const QString& source) {
@@ -138,16 +175,21 @@ QUrl writeBeside(const QImage& image, const QUrl& source, ImageFormat format, do
 }
 
 Replaced convert(const QUrl& source, ImageFormat format, double quality) {
-    const QImage image = load(source);
+    int pages = 1;
+    const QImage image = loadCounting(source, &pages);
     const QUrl written =
         format == ImageFormat::pdf ? writePdf(image, localPath(source)) : writeBeside(image, source, format, quality);
-    return replace(source, written);
+    return placeUnlessPaged(source, written, pages, QStringLiteral("converted"));
 }
 
 Compressed compress(const QUrl& source) {
     Compressed result;
     result.bytesBefore = fileSize(source);
-    QImage image = load(source);
+    int pages = 1;
+    QImage image = loadCounting(source, &pages);
+    // A JPEG has no transparency: a cut-out would come out on white, its white parts lost.
+    if (hasTransparency(image))
+        fail(keptTransparent);
     const int longer = std::max(image.width(), image.height());
     if (longer > compressedSide) {
         // Whole-number arithmetic: the longer side is exactly the limit, the shorter one cut toward zero
@@ -166,7 +208,12 @@ Compressed compress(const QUrl& source) {
         flatten(image), ImageFormat::jpeg, compressedQuality,
         NewFiles::numbered(folderOf(path), NewFiles::baseName(path) + QStringLiteral(" small"), QStringLiteral("jpg")));
     result.bytesAfter = fileSize(QUrl::fromLocalFile(written));
-    const Replaced placed = replace(source, QUrl::fromLocalFile(written));
+    // A file already small in its own format (a WebP, a flat PNG) can grow as a JPEG: no gain, only loss.
+    if (result.bytesAfter >= result.bytesBefore) {
+        QFile::remove(written);
+        fail(keptNotSmaller);
+    }
+    const Replaced placed = placeUnlessPaged(source, QUrl::fromLocalFile(written), pages, QStringLiteral("compressed"));
     result.url = placed.url;
     result.trashFailure = placed.trashFailure;
     return result;

@@ -14,7 +14,8 @@
 namespace ImageConvert {
 
 // Where a new version of a picture ended up. `trashFailure` is empty when the previous file went to the
-// Trash; otherwise it could not, both files were kept, and it says so in words for the user.
+// Trash; otherwise both files were kept (it could not go, or it is a PDF of several pages of which the new
+// picture holds the first), and it says why in words for the user.
 struct Replaced {
     QUrl url;
     QString trashFailure;
@@ -40,11 +41,16 @@ struct Resized {
 QImage load(const QUrl& url);
 
 // Writes the picture in the format beside the source (a PDF as a one-page document), then replace()s the
-// source with it. Every caller passes quality 0.9.
+// source with it; a PDF source of several pages stays (its first page is what was converted). Every caller passes
+// quality 0.9.
 Replaced convert(const QUrl& source, ImageFormat format, double quality);
 
-// A JPEG at quality 0.68 whose longer side is at most 1800 pixels, put in the source's place.
+// A JPEG at quality 0.68 whose longer side is at most 1800 pixels, put in the source's place. Refused, with the
+// source left alone and nothing written, when the picture has transparency (keptTransparent) or the JPEG is not
+// smaller than the source (keptNotSmaller).
 Compressed compress(const QUrl& source);
+extern const QString keptTransparent;
+extern const QString keptNotSmaller;
 
 // The picture at exactly width × height, in its own format, put in the source's place.
 Replaced resize(const QUrl& source, int width, int height);

@@ -35,12 +35,25 @@ BasketListing::Sources BasketListing::standardSources(std::function<bool()> visi
     s.home = QDir::homePath();
     s.shotsFolder = [] { return ShotFiles::shotsFolder(); };
     s.systemFolder = [] { return ScreenshotSources::systemFolder(); };
-    s.recent = [](const QDateTime& since) {
-        return RecentImages::added(since, RecentConfig::standard(ShotFiles::shotsFolder()));
-    };
+    s.recent = recentSearch([] { return RecentConfig::standard(ShotFiles::shotsFolder()); });
     s.now = [] { return QDateTime::currentDateTimeUtc(); };
     s.visible = std::move(visible);
     return s;
+}
+
+decltype(BasketListing::Sources::recent) BasketListing::recentSearch(std::function<RecentConfig()> makeConfig) {
+    return [makeConfig](const QDateTime& since, bool thorough, const std::function<bool()>& cancelled) {
+        RecentConfig config = makeConfig();
+        if (thorough)
+            config.makeThorough();
+        config.cancelled = cancelled;
+        const RecentImages::Result result = RecentImages::search(since, config);
+        RecentFound found;
+        for (const RecentImages::Found& file : result.found)
+            found.files.append(file.path);
+        found.cutShort = result.cutShort;
+        return found;
+    };
 }
 
 BasketListing::BasketListing(Sources given, QObject* parent) : QObject(parent), sources(std::move(given)) {}
@@ -76,8 +89,9 @@ void BasketListing::fileChanged(const QString& path) {
 }
 
 void BasketListing::listScreenshots(const QDateTime& cutoff) {
-    ++reloadGeneration; // a Recent search under way is no longer wanted
+    latest->storeRelaxed(++reloadGeneration); // a Recent search under way is no longer wanted
     emptyTitle = QStringLiteral("No screenshots in the last 24 hours");
+    note.clear();
 
     struct Entry {
         QString path;
@@ -136,28 +150,39 @@ void BasketListing::searchRecent(const QDateTime& cutoff) {
     emit stateChanged();
 
     const int generation = ++reloadGeneration;
+    latest->storeRelaxed(generation);
     QPointer<BasketListing> self(this);
     auto search = sources.recent;
-    QThreadPool::globalInstance()->start([self, search, cutoff, generation] {
-        const QStringList result = search(cutoff);
+    const std::shared_ptr<QAtomicInt> newest = latest;
+    QThreadPool::globalInstance()->start([self, search, cutoff, generation, newest] {
+        const std::function<bool()> cancelled = [newest, generation] { return newest->loadRelaxed() != generation; };
         // Handed to the UI thread, where the weak pointer is safe to read.
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, generation, result] {
-                if (self)
-                    self->takeRecent(generation, result);
-            },
-            Qt::QueuedConnection);
+        const auto hand = [self, generation](const RecentFound& found, bool last) {
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [self, generation, found, last] {
+                    if (self)
+                        self->takeRecent(generation, found, last);
+                },
+                Qt::QueuedConnection);
+        };
+        const RecentFound quick = search(cutoff, false, cancelled);
+        hand(quick, !quick.cutShort);
+        // A big home outlasts the quick walk's budget: the rest is found by a thorough walk, its tiles added
+        // when it ends.
+        if (quick.cutShort && !cancelled())
+            hand(search(cutoff, true, cancelled), true);
     });
 }
 
-void BasketListing::takeRecent(int generation, const QStringList& result) {
+void BasketListing::takeRecent(int generation, const RecentFound& found, bool last) {
     if (!showingRecent || generation != reloadGeneration)
         return;
-    const QSet<QString> found(result.begin(), result.end());
+    const QStringList& result = found.files;
+    const QSet<QString> seen(result.begin(), result.end());
     QStringList merged;
     for (const QString& item : std::as_const(items))
-        if (!found.contains(item) && QFileInfo::exists(item))
+        if (!seen.contains(item) && QFileInfo::exists(item))
             merged.append(item);
     merged += result;
     if (merged.size() > maxFiles)
@@ -168,10 +193,19 @@ void BasketListing::takeRecent(int generation, const QStringList& result) {
         markFresh();
         emit itemsChanged();
     }
-    emptyShown = result.isEmpty();
+    // Short: the note shares the header with the tabs and the action pill.
+    if (!last)
+        note = QStringLiteral("Still searching\u2026");
+    else if (found.cutShort)
+        note = QStringLiteral("List may be incomplete");
+    else
+        note.clear();
+    emptyShown = last && result.isEmpty();
     if (emptyShown) {
         emptyTitle = QStringLiteral("No new images in the last 24 hours");
         emptyDetail = QStringLiteral("Downloads and saves anywhere in your home folder show up here.");
+        if (found.cutShort)
+            emptyDetail += QStringLiteral("\nYour home folder is too big to search whole: some may be missing.");
     }
     emit stateChanged();
 }

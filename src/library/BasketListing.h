@@ -3,6 +3,7 @@
 // that chooses between them, which files are new since the last look, and the cached thumbnails
 // of listed files. Lives on the UI thread; the Recent search runs on the thread pool.
 
+#include "library/RecentConfig.h"
 #include "library/ThumbCache.h"
 
 #include <QDateTime>
@@ -13,22 +14,32 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
 class BasketListing : public QObject {
     Q_OBJECT
 public:
+    struct RecentFound {
+        QStringList files; // newest first
+        bool cutShort = false;
+    };
     struct Sources {
         QString home;
         std::function<QString()> shotsFolder;  // the program's own folder, listed without the screenshot test
         std::function<QString()> systemFolder; // where the desktop saves screenshots
-        // Blocking; runs on the thread pool with the moment a day back.
-        std::function<QStringList(const QDateTime& since)> recent;
+        // Blocking; runs on the thread pool with the moment a day back. A quick search first; when it could not
+        // look everywhere, a thorough one follows (`thorough`). `cancelled` turns true once a newer listing
+        // started: the search may stop then.
+        std::function<RecentFound(const QDateTime& since, bool thorough, const std::function<bool()>& cancelled)>
+            recent;
         std::function<QDateTime()> now;
         // Whether the basket is on screen: only then do new files sparkle.
         std::function<bool()> visible;
     };
     // The sources of this session.
     static Sources standardSources(std::function<bool()> visible);
+    // The Recent search of RecentImages on what `config` gives; a thorough search has a far larger budget.
+    static decltype(Sources::recent) recentSearch(std::function<RecentConfig()> config);
 
     static constexpr int lookBackSeconds = 86400;
     static constexpr int maxFiles = 1000;
@@ -54,6 +65,8 @@ public:
     QString emptyTitle = QStringLiteral("No screenshots in the last 24 hours");
     QString emptyDetail;
     bool emptyShown = false;
+    // Said beside the tiles while the list is known to be incomplete; empty otherwise.
+    QString note;
 
 signals:
     // items was replaced: the grid lists it anew.
@@ -64,9 +77,11 @@ signals:
 private:
     void listScreenshots(const QDateTime& cutoff);
     void searchRecent(const QDateTime& cutoff);
-    void takeRecent(int generation, const QStringList& result);
+    void takeRecent(int generation, const RecentFound& result, bool last);
     void markFresh();
     QString tilde(const QString& path) const;
 
     Sources sources;
+    // The generation of the newest listing, for searches running on the pool.
+    std::shared_ptr<QAtomicInt> latest = std::make_shared<QAtomicInt>(0);
 };

@@ -185,7 +185,8 @@ void LibraryPanel::pickTab(GhostButton* sender) {
 
 void LibraryPanel::updateCount() {
     const qsizetype n = collection->selectedFiles().size();
-    countLabel->setText(n > 0 ? QString::number(n) + QStringLiteral(" selected") : QString());
+    // With nothing selected, the label says what the listing knows it lacks.
+    countLabel->setText(n > 0 ? QString::number(n) + QStringLiteral(" selected") : files->note);
     trace(QStringLiteral("count: ") + countLabel->text());
     QPalette pal = countLabel->palette();
     pal.setColor(QPalette::WindowText, UI::accent());
@@ -207,7 +208,12 @@ void LibraryPanel::closeFromButton() {
 }
 
 void LibraryPanel::showListing() {
+    // Listing anew keeps the chosen tiles that are still listed: the Recent search comes back after a
+    // conversion has selected its new files.
+    const QStringList chosen = collection->selectedFiles();
     collection->setItems(files->items);
+    if (!chosen.isEmpty())
+        selectFiles(chosen);
     QStringList names;
     for (const QString& file : std::as_const(files->items))
         names.append(QFileInfo(file).fileName());
@@ -255,6 +261,8 @@ void LibraryPanel::lostKey() {
 bool LibraryPanel::event(QEvent* event) {
     if (event->type() == QEvent::WindowDeactivate)
         lostKey();
+    else if (event->type() == QEvent::Hide && !event->spontaneous())
+        releaseThumbnails();
     return QWidget::event(event);
 }
 

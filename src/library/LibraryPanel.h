@@ -113,6 +113,8 @@ public:
     // regular file, is not a picture, or claims too many pixels. Blocks only on reading a regular file.
     static QImage renderThumbnail(const QString& file, int maxPixels);
     QImage thumbnailFor(const QString& file);
+    // On hiding: the thumbnails go but those of the first screenful, which the next show draws at once.
+    void releaseThumbnails();
     QSet<QString> thumbsLoading;
     QStringList previewURLs;
     PreviewPanel* preview = nullptr;

@@ -2,20 +2,22 @@
 
 #include "library/LibraryPanel.h"
 
+#include "card/ShareMenu.h"
+#include "imaging/ImageCodec.h"
 #include "imaging/ImageConvert.h"
 #include "library/ShotGrid.h"
+#include "platform/ClipboardOwner.h"
+#include "platform/DesktopHelper.h"
 #include "platform/FileManager.h"
 
 #include <QApplication>
 #include <QBuffer>
 #include <QClipboard>
-#include <QDesktopServices>
 #include <QFile>
 #include <QFileInfo>
 #include <QMenu>
 #include <QMimeData>
 #include <QPointer>
-#include <QProcess>
 #include <QSet>
 
 namespace {
@@ -34,22 +36,38 @@ QMimeData* fileData(const QList<QUrl>& urls) {
     return data;
 }
 
+// The picture of a copied file as PNG: the file's own bytes when it is a PNG, else the picture encoded. Empty when
+// the file is no picture that reads (damaged, gone, a pipe or a device): the file itself is copied all the same.
+// Reads only regular files, without blocking, and never throws.
 QByteArray pngBytes(const QUrl& url) {
     const QString path = url.toLocalFile();
     if (QFileInfo(path).suffix().toLower() == u"png") {
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly))
-            return file.readAll();
-    }
-    const QImage image = ImageConvert::load(url);
-    if (image.isNull())
+        QByteArray bytes;
+        if (ImageCodec::readFile(path, &bytes) && !ImageCodec::decode(bytes).isNull())
+            return bytes;
         return {};
+    }
+    QImage image;
+    try {
+        image = ImageConvert::load(url);
+    } catch (const ConvertError&) {
+        return {};
+    }
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "PNG");
     return bytes;
 }
+
+// Another program may hold on to the clipboard (a stale timestamp of ours loses to its newer one): then
+// nothing was copied, and saying "Copied" would be a lie.
+bool copied(QMimeData* data) {
+    QGuiApplication::clipboard()->setMimeData(data);
+    return ClipboardOwner::held();
+}
+
+const QString notCopied = QStringLiteral("Couldn't copy: another program kept the clipboard");
 
 } // namespace
 
@@ -63,7 +81,10 @@ void LibraryPanel::copySelected() {
         if (!png.isEmpty())
             data->setData(QStringLiteral("image/png"), png);
     }
-    QGuiApplication::clipboard()->setMimeData(data);
+    if (!copied(data)) {
+        toast(notCopied);
+        return;
+    }
     toast(urls.size() == 1 ? QStringLiteral("Copied")
                            : QStringLiteral("Copied ") + QString::number(urls.size()) + QStringLiteral(" files"));
 }
@@ -78,34 +99,50 @@ void LibraryPanel::shareSelected(QWidget* sender) {
     menu->addAction(urls.size() == 1 ? QStringLiteral("Copy File") : QStringLiteral("Copy Files"), this, [self, urls] {
         if (!self)
             return;
-        QGuiApplication::clipboard()->setMimeData(fileData(urls));
-        self->toast(QStringLiteral("Copied"));
+        self->toast(copied(fileData(urls)) ? QStringLiteral("Copied") : notCopied);
     });
     if (urls.size() == 1) {
         menu->addAction(QStringLiteral("Copy Image"), this, [self, url = urls.first()] {
             if (!self)
                 return;
-            const QImage image = ImageConvert::load(url);
-            if (image.isNull()) {
-                self->toast(QStringLiteral("Couldn't read ") + QFileInfo(url.toLocalFile()).fileName());
+            QImage image;
+            try {
+                image = ImageConvert::load(url);
+            } catch (const ConvertError& error) {
+                self->toast(error.message);
                 return;
             }
-            QGuiApplication::clipboard()->setImage(image);
-            self->toast(QStringLiteral("Copied"));
+            auto* data = new QMimeData;
+            data->setImageData(image);
+            self->toast(copied(data) ? QStringLiteral("Copied") : notCopied);
         });
     }
     menu->addAction(QStringLiteral("Open With Default App"), this, [self, urls] {
         if (!self)
             return;
-        for (const QUrl& url : urls)
-            if (!(self->services.openUrl ? self->services.openUrl(url) : QDesktopServices::openUrl(url)))
-                self->toast(QStringLiteral("Couldn't open ") + QFileInfo(url.toLocalFile()).fileName());
+        for (const QUrl& url : urls) {
+            const QString file = url.toLocalFile();
+            // The helper may start and then give up: that is told when it ends.
+            const bool started =
+                self->services.openUrl
+                    ? self->services.openUrl(url)
+                    : DesktopHelper::start(QStringLiteral("xdg-open"), {file}, [self, file](int status) {
+                          if (self)
+                              self->toast(ShareMenu::openFailure(status, file));
+                      });
+            if (!started)
+                self->toast(QStringLiteral("Couldn't open ") + QFileInfo(file).fileName());
+        }
     });
-    menu->addAction(QStringLiteral("Email"), this, [self, urls] {
+    menu->addAction(QStringLiteral("Email\u2026"), this, [self, urls] {
         QStringList arguments;
         for (const QUrl& url : urls)
             arguments << QStringLiteral("--attach") << url.toLocalFile();
-        if (!QProcess::startDetached(QStringLiteral("xdg-email"), arguments) && self)
+        const bool started = DesktopHelper::start(QStringLiteral("xdg-email"), arguments, [self](int status) {
+            if (self)
+                self->toast(ShareMenu::emailFailure(status));
+        });
+        if (!started && self)
             self->toast(QStringLiteral("No e-mail program is set up"));
     });
     menu->addAction(QStringLiteral("Show in Files"), this, [self] {

@@ -22,7 +22,20 @@ struct Busy {
 };
 
 QString withNote(const QString& message, const QString& trashFailure) {
+    if (message.isEmpty())
+        return trashFailure;
     return trashFailure.isEmpty() ? message : message + QStringLiteral(" \u00B7 ") + trashFailure;
+}
+
+// Sources that went to the Trash leave the list at once: the Recent tab lists its last list again until its
+// search comes back, which would show them meanwhile.
+void dropGone(BasketListing& listing, const QStringList& sources) {
+    for (const QString& file : sources) {
+        if (QFileInfo::exists(file))
+            continue;
+        listing.items.removeAll(file);
+        listing.recentCache.removeAll(file);
+    }
 }
 
 } // namespace
@@ -78,6 +91,7 @@ void LibraryPanel::convertSelected(ImageFormat format) {
     }
     for (const QString& file : std::as_const(made))
         files->thumbCache.remove(file);
+    dropGone(*files, chosen);
     insertNew(made);
     reload();
     selectFiles(made);
@@ -126,6 +140,7 @@ void LibraryPanel::resizeSelected() {
                   : QStringLiteral("Already smaller than ") + QString::number(*width) + QStringLiteral(" px"));
         return;
     }
+    dropGone(*files, chosen);
     insertNew(made);
     reload();
     selectFiles(made);
@@ -144,6 +159,8 @@ void LibraryPanel::compressSelected() {
     QString trashFailure;
     qint64 before = 0;
     qint64 after = 0;
+    QString keptNote;
+    int kept = 0;
     {
         Busy busy;
         for (const QString& file : chosen) {
@@ -157,15 +174,28 @@ void LibraryPanel::compressSelected() {
                 files->thumbCache.remove(done.url.toLocalFile());
                 if (trashFailure.isEmpty())
                     trashFailure = done.trashFailure;
-            } catch (const ConvertError&) {
+            } catch (const ConvertError& error) {
+                // Kept files (transparent, or no smaller as a JPEG) and failures are told, the first by name.
+                if (keptNote.isEmpty())
+                    keptNote = QFileInfo(file).fileName() + QStringLiteral(": ") + error.message;
+                ++kept;
             }
         }
     }
+    if (kept > 1)
+        keptNote += QStringLiteral(" (%1 files kept)").arg(kept);
+    if (made.isEmpty()) {
+        toast(keptNote);
+        return;
+    }
+    dropGone(*files, chosen);
     insertNew(made);
     reload();
     selectFiles(made);
-    toast(withNote(ThumbnailView::byteCount(before) + QStringLiteral(" \u2192 ") + ThumbnailView::byteCount(after),
-                   trashFailure));
+    toast(withNote(
+        withNote(ThumbnailView::byteCount(before) + QStringLiteral(" \u2192 ") + ThumbnailView::byteCount(after),
+                 trashFailure),
+        keptNote));
 }
 
 void LibraryPanel::formatMenu(const QString& file, const QRect& tile) {
@@ -198,7 +228,7 @@ void LibraryPanel::convertOne(const QString& file, ImageFormat format) {
         return;
     }
     const QString made = done.url.toLocalFile();
-    files->items.removeAll(file);
+    dropGone(*files, {file});
     files->thumbCache.remove(file);
     files->thumbCache.remove(made);
     insertNew({made});

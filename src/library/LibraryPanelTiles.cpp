@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <malloc.h>
 
 namespace {
 
@@ -112,6 +113,19 @@ void LibraryPanel::takeThumbnail(const QString& file, const QImage& image) {
     // Without a picture the tile stays bare; it asks again the next time it is drawn.
     if (!image.isNull())
         collection->refreshFile(file);
+}
+
+void LibraryPanel::releaseThumbnails() {
+    // What the next show draws first stays: the tiles of one grid height, counted from the top, plus a row.
+    const QSize tile = collection->tileSize();
+    const int columns = columnsFor(width());
+    const int rows = tile.height() > 0 ? collection->viewport()->height() / (tile.height() + ShotGrid::spacing) + 2 : 4;
+    const qsizetype kept = std::min<qsizetype>(files->items.size(), qsizetype(columns) * rows);
+    const QStringList first = files->items.mid(0, kept);
+    files->thumbCache.retainOnly(QSet<QString>(first.begin(), first.end()));
+    // The freed pictures are many small blocks: without a trim the heap keeps them from the system.
+    malloc_trim(0);
+    traceLine(QStringLiteral("thumbnails kept: %1").arg(files->thumbCache.size()));
 }
 
 QStringList LibraryPanel::selectedURLs() const {

@@ -23,6 +23,14 @@ struct RecentConfig {
     qint64 maxXbelBytes = 16 << 20;
 
     std::function<QDateTime()> now = [] { return QDateTime::currentDateTimeUtc(); };
+    // Asked along the walk: true ends it as the budget would (the result is no longer wanted).
+    std::function<bool()> cancelled;
+
+    // The budget of a walk that may take its time, in the background, after a quick one was cut short.
+    void makeThorough() {
+        maxEntries *= 20;
+        maxMillis = 60000;
+    }
 
     // The home folder and the XDG folders of this session; shotsFolder is the program's own.
     static RecentConfig standard(const QString& shotsFolder);

@@ -88,7 +88,10 @@ private:
     bool isExcluded(const QByteArray& path) const {
         return std::any_of(excluded.begin(), excluded.end(), [&](const QByteArray& p) { return path.startsWith(p); });
     }
-    bool overBudget() const { return result.entriesSeen >= config.maxEntries || clock.elapsed() >= config.maxMillis; }
+    bool overBudget() const {
+        return result.entriesSeen >= config.maxEntries || clock.elapsed() >= config.maxMillis ||
+               (config.cancelled && config.cancelled());
+    }
     // The file's arrival (its inode change: creation, copy, move in) when it is a regular file
     // that arrived since the cut and is no screenshot; the name has passed the cheap tests.
     void consider(int dirFd, const char* name, const QByteArray& path);

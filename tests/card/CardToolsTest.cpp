@@ -15,6 +15,8 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
 
 using namespace CardFixtures;
 
@@ -179,6 +181,38 @@ TEST(ShareMenu, CopiesTheFileForFileManagersAndReportsAVanishedOne) {
     menu.actions().at(3)->trigger();
     EXPECT_EQ(reports.size(), 2);
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("kept"));
+}
+
+TEST(ShareMenu, HelpersThatStartAndThenGiveUpAreReported) {
+    // xdg-open and xdg-email as they end on a desktop where nothing opens pictures and no mail program is set.
+    QTemporaryDir bin;
+    for (const char* helper : {"xdg-open", "xdg-email"}) {
+        QFile script(bin.filePath(QString::fromLatin1(helper)));
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\nsleep 0.2\nexit 3\n");
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(bin.path()) + ':' + path);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("shot.png"));
+    QImage picture(10, 10, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    picture.save(file);
+    QStringList reports;
+    const auto report = [&](const QString& message) { reports << message; };
+    {
+        ShareMenu menu(file, picture, ShareMenu::desktopActions(report), report);
+        for (QAction* item : menu.actions())
+            if (item->text() == u"Open With Default App" || item->text() == u"Email\u2026")
+                item->trigger();
+    }
+    qputenv("PATH", path);
+    // Told after the menu has gone, once each helper has ended.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return reports.size() == 2; }, 5000));
+    reports.sort();
+    EXPECT_EQ(reports, (QStringList{"No application opens this file", "No e-mail program is set up"}));
 }
 
 TEST(PinView, EdgesDragsAndZoomKeepTheProportions) {

@@ -102,7 +102,7 @@ TEST_F(ImageConvertTest, AFailedMoveToTheTrashKeepsBothFilesAndSaysSo) {
     QFile blocker(Trash::homeTrash());
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    const QUrl source = folder.write(QStringLiteral("photo.png"), markers(2, 2, 8));
+    const QUrl source = folder.write(QStringLiteral("photo.png"), noise(64, 48));
     const ImageConvert::Replaced png = ImageConvert::convert(source, ImageFormat::png, 0.9);
     EXPECT_EQ(png.url.fileName(), QStringLiteral("photo 2.png"));
     EXPECT_TRUE(png.trashFailure.startsWith(QStringLiteral("Couldn't move photo.png to the Trash")))
@@ -124,8 +124,7 @@ TEST_F(ImageConvertTest, CompressKeepsTheLongerSideAtExactly1800) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.in.width() << "x" << c.in.height());
-        QImage picture(c.in, QImage::Format_RGB32);
-        picture.fill(Qt::darkCyan);
+        const QImage picture = noise(c.in.width(), c.in.height());
         const QUrl source = folder.write(QStringLiteral("big.png"), picture);
         const qint64 before = ImageConvert::fileSize(source);
         const ImageConvert::Compressed r = ImageConvert::compress(source);
@@ -136,12 +135,42 @@ TEST_F(ImageConvertTest, CompressKeepsTheLongerSideAtExactly1800) {
     }
 }
 
+TEST_F(ImageConvertTest, CompressKeepsWhatAJpegWouldSpoilAndAPdfOfSeveralPagesStays) {
+    // A cut-out would lose its transparency; a flat picture stored losslessly would only grow.
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        const QString& reason;
+    } kept[] = {
+        {"cut.png", encoded(halfTransparent(200, 100), "png"), ImageConvert::keptTransparent},
+        {"flat.webp", encoded(markers(40, 30, 32), "webp", 100), ImageConvert::keptNotSmaller},
+    };
+    for (const auto& c : kept) {
+        SCOPED_TRACE(c.name);
+        const QUrl source = folder.write(QString::fromLatin1(c.name), c.bytes);
+        try {
+            ImageConvert::compress(source);
+            ADD_FAILURE() << "compressed";
+        } catch (const ConvertError& error) {
+            EXPECT_EQ(error.message, c.reason);
+        }
+        EXPECT_EQ(folder.names(), QStringList{QString::fromLatin1(c.name)});
+        EXPECT_EQ(folder.read(QString::fromLatin1(c.name)), c.bytes);
+        QFile::remove(source.toLocalFile());
+    }
+    EXPECT_EQ(trashed(), QStringList());
+
+    const QUrl paged = folder.write(QStringLiteral("report.pdf"), pdf({{200, 100}, {200, 100}}));
+    const ImageConvert::Replaced png = ImageConvert::convert(paged, ImageFormat::png, 0.9);
+    EXPECT_EQ(png.trashFailure, QStringLiteral("only page 1 of 2 was converted, so report.pdf was kept"));
+    EXPECT_EQ(folder.names(), (QStringList{"report.pdf", "report.png"}));
+    const QUrl single = folder.write(QStringLiteral("single.pdf"), pdf({{200, 100}}));
+    EXPECT_EQ(ImageConvert::convert(single, ImageFormat::png, 0.9).trashFailure, QString());
+    EXPECT_EQ(trashed(), QStringList{QStringLiteral("single.pdf")});
+}
+
 TEST_F(ImageConvertTest, CompressingAJpegTakesItsPlace) {
-    QImage noise(300, 200, QImage::Format_RGB32);
-    for (int y = 0; y < noise.height(); ++y)
-        for (int x = 0; x < noise.width(); ++x)
-            noise.setPixel(x, y, qRgb((x * 37 + y * 11) % 256, (x * y) % 256, (x ^ y) % 256));
-    const QUrl source = folder.write(QStringLiteral("photo.jpg"), encoded(noise, "jpeg", 100));
+    const QUrl source = folder.write(QStringLiteral("photo.jpg"), encoded(noise(300, 200), "jpeg", 100));
     const ImageConvert::Compressed r = ImageConvert::compress(source);
     EXPECT_EQ(r.url.fileName(), QStringLiteral("photo.jpg"));
     EXPECT_EQ(folder.names(), QStringList{QStringLiteral("photo.jpg")});

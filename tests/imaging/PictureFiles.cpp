@@ -8,7 +8,9 @@
 #include <QImageWriter>
 #include <QPainter>
 #include <QPdfWriter>
+
 #include <QtEndian>
+#include <algorithm>
 
 #define POINTERHOLDER_TRANSITION 4 // only the current qpdf interfaces
 #include <libheif/heif.h>
@@ -27,6 +29,21 @@ QImage markers(int columns, int rows, int block) {
     p.fillRect(0, 0, block, block, Qt::red);
     p.fillRect(block, 0, block, block, Qt::green);
     p.fillRect(0, block, block, block, Qt::blue);
+    return image;
+}
+
+QImage noise(int w, int h) {
+    // Like a photo: smooth colour with grain, which a lossless coder has to store and a JPEG smooths away.
+    QImage image(w, h, QImage::Format_RGB32);
+    quint32 seed = 12345;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            const int grain = int(seed >> 27) - 16;
+            image.setPixel(x, y,
+                           qRgb(std::clamp(x * 255 / w + grain, 0, 255), std::clamp(y * 255 / h - grain, 0, 255),
+                                std::clamp(128 + grain, 0, 255)));
+        }
     return image;
 }
 

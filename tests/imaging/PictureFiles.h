@@ -16,6 +16,9 @@ namespace PictureFiles {
 // blue, all others grey; a lossy codec keeps the middle of each block recognisable.
 QImage markers(int columns, int rows, int block);
 
+// Smooth colour with grain, as in a photo: a JPEG of it is far smaller than a PNG.
+QImage noise(int w, int h);
+
 // Left half opaque red, right half fully transparent.
 QImage halfTransparent(int w, int h);
 

@@ -43,13 +43,13 @@ struct Basket {
         s.now = [this] { return now; };
         s.visible = [this] { return visible; };
         auto script = this->script;
-        s.recent = [script](const QDateTime&) {
+        s.recent = [script](const QDateTime&, bool, const std::function<bool()>&) {
             QMutexLocker hold(&script->lock);
             const QStringList answer = script->answers.isEmpty() ? QStringList() : script->answers.takeFirst();
             hold.unlock();
             script->started.fetchAndAddOrdered(1);
             script->go.acquire();
-            return answer;
+            return BasketListing::RecentFound{answer};
         };
         listing = std::make_unique<BasketListing>(s);
     }
@@ -119,21 +119,21 @@ TEST(BasketListing, RecentTakesOnlyTheNewestSearchAndKeepsWhatStillExists) {
     b.answer({kept, vanished});
     b.listing->pickTab(1);
     b.script->go.release();
-    QTRY_COMPARE(b.listing->items, QStringList({kept, vanished}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.listing->items == QStringList({kept, vanished}); }));
     EXPECT_EQ(b.listing->recentCache, b.listing->items);
 
     // A search overtaken by a tab switch and a newer search is dropped.
     b.answer({first});
     b.answer({second});
     b.listing->reload();
-    QTRY_COMPARE(b.script->started.loadAcquire(), 2);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.script->started.loadAcquire() == 2; }));
     b.listing->pickTab(0);
     b.listing->pickTab(1);
     EXPECT_EQ(b.listing->items, QStringList({kept, vanished})) << "the cached list at once";
-    QTRY_COMPARE(b.script->started.loadAcquire(), 3);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.script->started.loadAcquire() == 3; }));
     QFile::remove(vanished);
     b.script->go.release(2);
-    QTRY_COMPARE(b.listing->items, QStringList({kept, second}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.listing->items == QStringList({kept, second}); }));
     QTest::qWait(50);
     EXPECT_EQ(b.listing->items, QStringList({kept, second})) << "the overtaken result never lands";
 
@@ -141,7 +141,7 @@ TEST(BasketListing, RecentTakesOnlyTheNewestSearchAndKeepsWhatStillExists) {
     b.answer({});
     b.listing->reload();
     b.script->go.release();
-    QTRY_VERIFY(b.listing->emptyShown);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.listing->emptyShown; }));
     EXPECT_EQ(b.listing->items, QStringList({kept, second}));
     EXPECT_EQ(b.listing->emptyTitle, "No new images in the last 24 hours");
     EXPECT_EQ(b.listing->emptyDetail, "Downloads and saves anywhere in your home folder show up here.");
@@ -165,4 +165,53 @@ TEST(BasketListing, OnlyFilesThatAppearWhileShownAreFresh) {
     b.listing->fileChanged({});
     EXPECT_EQ(b.listing->fresh, QSet<QString>({shown}));
     EXPECT_EQ(b.listing->items.size(), 3);
+}
+
+TEST(BasketListing, RecentFindsWhatAQuickSearchCutShortMissedAndSaysWhenItCannot) {
+    // A big home: two thousand files ahead of the search, and new pictures deep down where only the walk goes.
+    QTemporaryDir dir;
+    const QString home = dir.path();
+    for (int folder = 0; folder < 20; ++folder)
+        for (int file = 0; file < 100; ++file)
+            put(home + QStringLiteral("/src/m%1/f%2.txt").arg(folder).arg(file));
+    // One in each of 15 of the 20 folders: a walk that stops after half of them misses some, whatever order
+    // the folders come in.
+    QStringList pictures;
+    for (int i = 0; i < 15; ++i)
+        pictures.append(put(home + QStringLiteral("/src/m%1/deep/in/new%1.png").arg(i), png()));
+    pictures.sort();
+    const auto listingWith = [&](qint64 maxEntries) {
+        BasketListing::Sources s;
+        s.home = home;
+        s.shotsFolder = [home] { return home + QStringLiteral("/Pictures/Pictolarium"); };
+        s.systemFolder = [] { return QString(); };
+        s.now = [] { return QDateTime::currentDateTimeUtc(); };
+        s.recent = BasketListing::recentSearch([home, maxEntries] {
+            RecentConfig config = RecentConfig::forHome(home, home + QStringLiteral("/Pictures/Pictolarium"));
+            config.maxEntries = maxEntries;
+            return config;
+        });
+        return std::make_unique<BasketListing>(s);
+    };
+    const auto sorted = [](QStringList files) {
+        files.sort();
+        return files;
+    };
+
+    // The quick search stops at its budget; the thorough one that follows lists every picture.
+    auto listing = listingWith(500);
+    QStringList notes;
+    QObject::connect(listing.get(), &BasketListing::stateChanged, [&] { notes << listing->note; });
+    listing->pickTab(1);
+    // (QtTest's QTRY macros only return on failure here: gtest never hears of it.)
+    EXPECT_TRUE(QTest::qWaitFor([&] { return sorted(listing->items) == pictures; }, 20000))
+        << listing->items.size() << " of 15";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return listing->note.isEmpty(); }, 5000)) << listing->note.toStdString();
+    EXPECT_TRUE(notes.contains(QStringLiteral("Still searching\u2026"))) << notes.join('|').toStdString();
+
+    // Too big even for the thorough one: the tab says the list may miss pictures.
+    listing = listingWith(20);
+    listing->pickTab(1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return listing->note == u"List may be incomplete"; }, 20000))
+        << listing->note.toStdString();
 }

@@ -92,7 +92,7 @@ TEST(BasketTiles, ThumbnailsRenderOnceOffTheUIThreadAndHugePicturesAreSkipped) {
     ASSERT_EQ(QImageReader(b.path("huge.png")).size(), QSize(65535, 65535));
     b.panel->reload();
     QApplication::processEvents();
-    QTRY_VERIFY(b.panel->thumbsLoading.isEmpty());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.panel->thumbsLoading.isEmpty(); }));
     EXPECT_EQ(b.panel->thumbnailFor(b.path("a.png")).size(), QSize(64, 40));
     EXPECT_TRUE(b.panel->listing().thumbCache.contains(b.path("b.png")));
     EXPECT_FALSE(b.panel->listing().thumbCache.contains(b.path("huge.png")));
@@ -102,23 +102,43 @@ TEST(BasketTiles, ThumbnailsRenderOnceOffTheUIThreadAndHugePicturesAreSkipped) {
     EXPECT_TRUE(b.panel->thumbnailFor(b.path("a.png")).isNull());
     EXPECT_TRUE(b.panel->thumbnailFor(b.path("a.png")).isNull());
     EXPECT_EQ(b.panel->thumbsLoading.size(), 1);
-    QTRY_VERIFY(b.panel->listing().thumbCache.contains(b.path("a.png")));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.panel->listing().thumbCache.contains(b.path("a.png")); }));
 }
 
 TEST(BasketTiles, AListedFileTurnedIntoAPipeGetsNoThumbnailAndHoldsNoThread) {
     Basket b({"x.png"});
-    QTRY_VERIFY(b.panel->listing().thumbCache.contains(b.path("x.png")));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.panel->listing().thumbCache.contains(b.path("x.png")); }));
     const QByteArray name = QFile::encodeName(b.path("x.png"));
     ASSERT_TRUE(QFile::remove(b.path("x.png")));
     ASSERT_EQ(mkfifo(name.constData(), 0600), 0);
     b.panel->listing().thumbCache.remove(b.path("x.png"));
     EXPECT_TRUE(b.panel->thumbnailFor(b.path("x.png")).isNull());
-    QTRY_VERIFY_WITH_TIMEOUT(b.panel->thumbsLoading.isEmpty(), 3000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.panel->thumbsLoading.isEmpty(); }, 3000));
     EXPECT_FALSE(b.panel->listing().thumbCache.contains(b.path("x.png")));
     // Wakes a reader left waiting in open(), should there be one.
     const int writer = open(name.constData(), O_WRONLY | O_NONBLOCK);
     if (writer >= 0)
         close(writer);
+}
+
+TEST(BasketTiles, HidingLetsTheThumbnailsGoButTheFirstScreenful) {
+    QStringList names;
+    for (int i = 0; i < 40; ++i)
+        names.append(QStringLiteral("p%1.png").arg(i, 2, 10, QLatin1Char('0')));
+    Basket b(names);
+    const QStringList items = b.panel->listing().items;
+    ASSERT_EQ(items.size(), 40);
+    for (const QString& file : items)
+        b.panel->thumbnailFor(file);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.panel->thumbsLoading.isEmpty(); }, 10000));
+    ASSERT_EQ(b.panel->listing().thumbCache.size(), 40);
+
+    b.panel->hide();
+    const ThumbCache& cache = b.panel->listing().thumbCache;
+    EXPECT_LT(cache.size(), 20);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_TRUE(cache.contains(items[i])) << i << " is on the first screen";
+    EXPECT_FALSE(cache.contains(items.last()));
 }
 
 TEST(BasketTiles, GapClickClearsAndShiftClickTakesOneTileOut) {
@@ -274,7 +294,7 @@ TEST(BasketTiles, KeysSelectPreviewAndEscapeStepByStep) {
     EXPECT_EQ(b.panel->preview->caption(), "1 of 3");
     b.panel->preview->step(1);
     EXPECT_EQ(b.panel->preview->caption(), "2 of 3");
-    QTRY_VERIFY(!b.panel->preview->loading());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !b.panel->preview->loading(); }));
     EXPECT_FALSE(b.panel->preview->picture().isNull());
     QTest::keyClick(b.panel->preview, Qt::Key_Escape);
     EXPECT_FALSE(b.panel->preview->isVisible());

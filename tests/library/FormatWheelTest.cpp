@@ -198,8 +198,14 @@ struct Batch {
                                                [this](const QVariant& object) { posted.append(object.toUrl()); });
     }
     QUrl picture(const QString& name, bool broken = false) {
+        // Grain, as in a photo: a JPEG of it is smaller than the PNG.
         QImage image(400, 300, QImage::Format_RGB32);
-        image.fill(QColor(30, 140, 220));
+        quint32 seed = 7;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                seed = seed * 1664525u + 1013904223u;
+                image.setPixel(x, y, qRgb(30 + x / 4, 140, 120 + int(seed >> 27)));
+            }
         QFile f(dir.filePath(name));
         if (broken && f.open(QIODevice::WriteOnly))
             f.write("not a picture");

@@ -98,7 +98,9 @@ struct BasketPanel {
         sources.home = dir.path();
         sources.shotsFolder = [this] { return shots; };
         sources.systemFolder = [this] { return dir.filePath(QStringLiteral("none")); };
-        sources.recent = [](const QDateTime&) { return QStringList(); };
+        sources.recent = [](const QDateTime&, bool, const std::function<bool()>&) {
+            return BasketListing::RecentFound();
+        };
         sources.now = [] { return QDateTime::currentDateTimeUtc(); };
         services.sources = sources;
         panel = std::make_unique<LibraryPanel>(services);

@@ -1,12 +1,13 @@
 // Prints what is on the desktop's clipboard, for tests that check what the program copied.
 // Without arguments: the clipboard's text, as it stands. With --formats: one "type <mime>" line per format
-// offered, then "png <md5>" of the image/png bytes when there are any.
+// offered, one "url <url>" line per file, then "png <md5>" of the image/png bytes when there are any.
 
 #include <QClipboard>
 #include <QCryptographicHash>
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QTimer>
+#include <QUrl>
 
 #include <cstdio>
 
@@ -22,6 +23,8 @@ int main(int argc, char** argv) {
         } else if (data) {
             for (const QString& format : data->formats())
                 std::printf("type %s\n", qPrintable(format));
+            for (const QUrl& url : data->urls())
+                std::printf("url %s\n", url.toEncoded().constData());
             const QByteArray png = data->data(QStringLiteral("image/png"));
             if (!png.isEmpty())
                 std::printf("png %s\n", QCryptographicHash::hash(png, QCryptographicHash::Md5).toHex().constData());
