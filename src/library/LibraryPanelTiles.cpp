@@ -7,6 +7,7 @@
 #include "imaging/ImageConvert.h"
 #include "imaging/ImageFormat.h"
 #include "library/ShotGrid.h"
+#include "platform/Memory.h"
 #include "ui/Toast.h"
 
 #include <QCoreApplication>
@@ -19,7 +20,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <malloc.h>
 
 namespace {
 
@@ -124,7 +124,7 @@ void LibraryPanel::releaseThumbnails() {
     const QStringList first = files->items.mid(0, kept);
     files->thumbCache.retainOnly(QSet<QString>(first.begin(), first.end()));
     // The freed pictures are many small blocks: without a trim the heap keeps them from the system.
-    malloc_trim(0);
+    Memory::giveBack();
     traceLine(QStringLiteral("thumbnails kept: %1").arg(files->thumbCache.size()));
 }
 
