@@ -2,7 +2,9 @@
 // our screenshot tool): our recognition on warm engines against the tesseract command, per picture
 // and in the mean, in two tables: the half the reading rules may be tuned on, and the half that is
 // only ever checked. BENCH_SCREENS_HALF=tune (or checked) prints one; BENCH_SCREENS_COMMAND=0 leaves
-// the command out; BENCH_SCREENS_DUMP=folder keeps what both read.
+// the command out; BENCH_SCREENS_DUMP=folder keeps what both read; BENCH_SCREENS_MATCH=part picks
+// the pictures whose names hold it; BENCH_SCREENS_LINES prints the lines read (left, top, width,
+// height in pixels).
 
 #include "text/OcrEngine.h"
 #include "text/TextCorpus.h"
@@ -61,7 +63,13 @@ QString languagesFor(const Screen& screen) {
 QString ourText(const Screen& screen) {
     TextVision::RecognitionOptions options;
     options.languages = languagesFor(screen);
-    return TextVision::fullText(TextVision::recognise(screen.image, options));
+    const auto lines = TextVision::recognise(screen.image, options);
+    if (qEnvironmentVariableIsSet("BENCH_SCREENS_LINES"))
+        for (const auto& line : lines)
+            std::fprintf(stderr, "%5.0f %5.0f %5.0f %4.0f  %s\n", line.box.x() * screen.image.width(),
+                         (1 - line.box.bottom()) * screen.image.height(), line.box.width() * screen.image.width(),
+                         line.box.height() * screen.image.height(), line.text.toUtf8().constData());
+    return TextVision::fullText(lines);
 }
 
 QString commandText(const Screen& screen) {
@@ -119,12 +127,13 @@ int main(int argc, char** argv) {
     }
     const QString only = qEnvironmentVariable("BENCH_SCREENS_HALF");
     const bool withCommand = qEnvironmentVariable("BENCH_SCREENS_COMMAND") != u"0";
+    const QString match = qEnvironmentVariable("BENCH_SCREENS_MATCH");
     std::vector<Screen> screens;
     for (const QByteArray& raw : list.readAll().split('\n')) {
         const QStringList fields = QString::fromUtf8(raw).split(u'\t');
         if (raw.startsWith('#') || fields.size() < 3)
             continue;
-        if (!only.isEmpty() && fields[2] != only)
+        if ((!only.isEmpty() && fields[2] != only) || !fields[0].contains(match))
             continue;
         Screen screen{fields[0], fields[1], fields[2], {}, {}, folder.filePath(fields[0] + QStringLiteral(".png")),
                       {}, {}, {}, {}};

@@ -1,5 +1,6 @@
 // Reading order on multi-column pages, and reading text on coloured ground and beside codes.
 
+#include "text/Language.h"
 #include "text/OcrEngine.h"
 #include "text/SyntheticLines.h"
 #include "text/TextCorpus.h"
@@ -92,6 +93,18 @@ TEST(Recognition, UsersLanguagesComeFirstWhenTheirPacksAreInstalled) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(tesseractLanguages(c.preferred, installed), c.languages) << c.preferred.join(u',').toStdString();
+}
+
+TEST(Recognition, EveryLocaleVariableOfTheDesktopNamesAPreferredLanguage) {
+    const QStringList installed{"eng", "deu", "fra", "osd"};
+    // Qt alone reads the first set variable only: German in LANG was lost beside English messages.
+    EXPECT_EQ(tesseractLanguages(Language::preferredLanguages("", "", "en_US.UTF-8", "de_DE.UTF-8", {"en-US"}),
+                                 installed),
+              "deu+eng");
+    EXPECT_EQ(tesseractLanguages(Language::preferredLanguages("fr:en_GB", "", "", "C.UTF-8", {"fr", "en-GB"}),
+                                 installed),
+              "fra+eng");
+    EXPECT_EQ(Language::preferredLanguages("", "de_AT.UTF-8@euro", "C", "POSIX", {"de-AT"}), QStringList{"de-AT"});
 }
 
 class ReadingPictures : public ::testing::Test {
