@@ -27,6 +27,9 @@ struct Word {
 struct PixelLine {
     std::vector<Word> words;
     QRectF box;
+    // Where the engine puts the line's letters whatever letters it holds: from the top of its
+    // tall letters to the bottom of its descenders. Empty when the engine gave no baseline.
+    double letterTop = 0, letterBottom = 0;
 };
 
 // Engines run side by side, one per worker; OpenMP inside each would only fight them for cores.
@@ -120,8 +123,17 @@ public:
             do {
                 if (it->Empty(tesseract::RIL_SYMBOL))
                     continue;
-                if (lines.empty() || it->IsAtBeginningOf(tesseract::RIL_TEXTLINE))
+                if (lines.empty() || it->IsAtBeginningOf(tesseract::RIL_TEXTLINE)) {
                     lines.emplace_back();
+                    float rowHeight = 0, descenders = 0, ascenders = 0;
+                    int x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+                    it->RowAttributes(&rowHeight, &descenders, &ascenders);
+                    if (it->Baseline(tesseract::RIL_TEXTLINE, &x1, &y1, &x2, &y2) && rowHeight > 0) {
+                        const double base = (y1 + y2) / 2.0;
+                        lines.back().letterTop = band.y() + (base - rowHeight) / scale;
+                        lines.back().letterBottom = band.y() + (base - std::min(0.0f, descenders)) / scale;
+                    }
+                }
                 auto& words = lines.back().words;
                 if (words.empty() || it->IsAtBeginningOf(tesseract::RIL_WORD))
                     words.push_back({toPicture(tesseract::RIL_WORD), {}});
@@ -218,6 +230,12 @@ std::vector<PixelLine> splitAtWideGaps(std::vector<PixelLine> lines) {
             part.words.assign(std::make_move_iterator(line.words.begin() + qsizetype(start)),
                               std::make_move_iterator(line.words.begin() + qsizetype(i)));
             part.box = lineBox(part.words);
+            // The letters' height rather than the ink's: a line of small letters without
+            // ascenders, or one whose ink touches a rule, would otherwise seem smaller or larger
+            // than its neighbours in the same type, and lists and tables fall apart or run together.
+            const double letters = line.letterBottom - line.letterTop;
+            if (letters > 0.6 * part.box.height() && letters < 1.8 * part.box.height() && letters > 0)
+                part.box.setCoords(part.box.left(), line.letterTop, part.box.right(), line.letterBottom);
             out.push_back(std::move(part));
             start = i;
         }
