@@ -82,8 +82,8 @@ QString commandText(const Screen& screen) {
 
 void table(const std::vector<Screen>& screens, const QString& half, bool withCommand) {
     std::printf("\nScreens of real programs, %s half\n", half == u"tune" ? "tuning" : "checked (never tuned on)");
-    std::printf("%-28s %5s | %6s %6s %7s %7s | %6s %6s %7s %7s | %5s %5s %6s\n", "picture", "chars", "CER", "WER",
-                "ms", "cpu ms", "cmdCER", "cmdWER", "cmd ms", "cpu ms", "time", "cpu", "ΔCER");
+    std::printf("%-28s %5s | %6s %6s %7s %7s | %6s %6s %7s %7s | %5s %5s %6s\n", "picture", "chars", "CER", "WER", "ms",
+                "cpu ms", "cmdCER", "cmdWER", "cmd ms", "cpu ms", "time", "cpu", "ΔCER");
     double sum[8] = {};
     int count = 0, worse = 0;
     for (const Screen& s : screens) {
@@ -95,8 +95,7 @@ void table(const std::vector<Screen>& screens, const QString& half, bool withCom
                     s.name.toUtf8().constData(), static_cast<long long>(s.truth.size()), s.ours[0], s.ours[1],
                     s.ours[2], s.ours[3], s.command[0], s.command[1], s.command[2], s.command[3],
                     s.command[2] > 0 ? s.ours[2] / s.command[2] : 0.0,
-                    s.command[3] > 0 ? s.ours[3] / s.command[3] : 0.0, delta,
-                    withCommand && delta > 0.02 ? " *" : "");
+                    s.command[3] > 0 ? s.ours[3] / s.command[3] : 0.0, delta, withCommand && delta > 0.02 ? " *" : "");
         for (int i = 0; i < 4; ++i) {
             sum[i] += s.ours[i];
             sum[4 + i] += s.command[i];
@@ -136,7 +135,7 @@ int main(int argc, char** argv) {
         if ((!only.isEmpty() && fields[2] != only) || !fields[0].contains(match))
             continue;
         Screen screen{fields[0], fields[1], fields[2], {}, {}, folder.filePath(fields[0] + QStringLiteral(".png")),
-                      {}, {}, {}, {}};
+                      {},        {},        {},        {}};
         QFile truth(folder.filePath(fields[0] + QStringLiteral(".txt")));
         screen.image = QImage(screen.file);
         if (screen.image.isNull() || !truth.open(QIODevice::ReadOnly)) {
@@ -162,7 +161,8 @@ int main(int argc, char** argv) {
     if (const QString dump = qEnvironmentVariable("BENCH_SCREENS_DUMP"); !dump.isEmpty()) {
         QDir().mkpath(dump);
         for (const Screen& s : screens)
-            for (const auto& [suffix, text] : {std::pair{".ours.txt", s.ourText}, std::pair{".command.txt", s.commandText}}) {
+            for (const auto& [suffix, text] :
+                 {std::pair{".ours.txt", s.ourText}, std::pair{".command.txt", s.commandText}}) {
                 QFile out(QDir(dump).filePath(s.name + QString::fromLatin1(suffix)));
                 if (out.open(QIODevice::WriteOnly))
                     out.write(text.toUtf8());

@@ -159,9 +159,11 @@ bool readAsRows(const std::vector<Block>& blocks, const std::vector<QRectF>& fra
         ++shared;
         // A row starts with a label, a name or a cell: a list of several lines on the left is a
         // sidebar beside the page, however its top meets the page's.
-        const bool shortLeft = std::all_of(band.begin(), band.end(), [&](size_t i) { return !isLeft(i) || blocks[i].size() <= 2; });
+        const bool shortLeft =
+            std::all_of(band.begin(), band.end(), [&](size_t i) { return !isLeft(i) || blocks[i].size() <= 2; });
         rows += shortLeft && startTogether(blocks[*firstLeft], blocks[*firstRight]);
-        singleLines = singleLines && std::all_of(band.begin(), band.end(), [&](size_t i) { return blocks[i].size() == 1; });
+        singleLines =
+            singleLines && std::all_of(band.begin(), band.end(), [&](size_t i) { return blocks[i].size() == 1; });
     }
     return shared == 0 || (3 * rows >= 2 * shared && (rows >= 2 || singleLines));
 }
@@ -181,9 +183,8 @@ bool isBarAbove(const std::vector<Block>& blocks, const std::vector<QRectF>& fra
                 return false;
     }
     return std::any_of(cols.begin(), cols.end(), [&](const std::vector<size_t>& col) {
-        return std::count_if(col.begin(), col.end(), [&](size_t i) {
-                   return std::find(band.begin(), band.end(), i) != band.end();
-               }) >= 2;
+        return std::count_if(col.begin(), col.end(),
+                             [&](size_t i) { return std::find(band.begin(), band.end(), i) != band.end(); }) >= 2;
     });
 }
 
