@@ -122,7 +122,7 @@ def main():
                 width, height = (1280, 800) if scale == 1 else (960, 640)
                 process = subprocess.Popen(
                     ["chromium", "--no-sandbox", "--disable-gpu", "--no-first-run", "--disable-background-networking",
-                     "--disable-component-update", "--disable-sync", "--test-type", "--hide-scrollbars", "--disable-features=Translate", f"--user-data-dir={profile}",
+                     "--disable-component-update", "--disable-sync", "--test-type", "--hide-scrollbars", f"--user-data-dir={profile}",
                      f"--force-device-scale-factor={scale}", f"--window-size={width},{height}", "--window-position=0,0",
                      f"--app=file://{page_file}"],
                     env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)

@@ -31,7 +31,8 @@ def style(dark, font="'DejaVu Sans', sans-serif", size=14):
 
 def doc(title, dark, body, font="'DejaVu Sans', sans-serif", size=14, lang="en", direction="ltr", extra=""):
     return (
-        f"<!doctype html><html lang='{lang}' dir='{direction}'><head><meta charset='utf-8'><title>{E(title)}</title>"
+        f"<!doctype html><html lang='{lang}' dir='{direction}' translate='no'><head><meta charset='utf-8'>"
+        f"<meta name='google' content='notranslate'><title>{E(title)}</title>"
         f"<style>{style(dark, font, size)}{extra}</style></head><body>{body}</body></html>"
     )
 

@@ -192,6 +192,50 @@ QString trimmedText(const QString& text) {
     return text.trimmed();
 }
 
+double wordsPerLine(const Block& block) {
+    qsizetype words = 0;
+    for (const Line& line : block)
+        words += line.text.split(u' ', Qt::SkipEmptyParts).size();
+    return double(words) / double(block.size());
+}
+
+// Whether most lines of a have a line of b level with them (their middles within half the smaller
+// height).
+bool pairedByRows(const Block& a, const Block& b) {
+    const auto paired = std::count_if(a.begin(), a.end(), [&](const Line& p) {
+        return std::any_of(b.begin(), b.end(), [&](const Line& q) {
+            return std::abs(midY(p.box) - midY(q.box)) < 0.5 * std::min(p.box.height(), q.box.height());
+        });
+    });
+    return 10 * paired >= 9 * qsizetype(a.size());
+}
+
+// A table or a terminal whose fields the recogniser took apart into columns gives blocks side by
+// side whose lines are level with each other row by row, one for one, and one of them holds only a
+// field or two per line. They are one block, read row by row. Two columns of prose can stand level
+// line for line too, but every line of each holds a run of words.
+std::vector<Block> joinRowPairedBlocks(std::vector<Block> blocks) {
+    for (bool merged = true; merged;) {
+        merged = false;
+        for (size_t a = 0; a < blocks.size() && !merged; ++a)
+            for (size_t b = a + 1; b < blocks.size() && !merged; ++b) {
+                if (blocks[a].size() < 3 || blocks[b].size() < 3)
+                    continue;
+                const QRectF p = frameOf(blocks[a]), q = frameOf(blocks[b]);
+                if (std::min(maxX(p), maxX(q)) > std::max(minX(p), minX(q)))
+                    continue;
+                if (std::min(wordsPerLine(blocks[a]), wordsPerLine(blocks[b])) > 3)
+                    continue;
+                if (!pairedByRows(blocks[a], blocks[b]) || !pairedByRows(blocks[b], blocks[a]))
+                    continue;
+                blocks[a].insert(blocks[a].end(), blocks[b].begin(), blocks[b].end());
+                blocks.erase(blocks.begin() + qsizetype(b));
+                merged = true;
+            }
+    }
+    return blocks;
+}
+
 } // namespace
 
 void sortByLineOrder(std::vector<Line>& lines) {
@@ -228,7 +272,7 @@ std::vector<Block> segment(const std::vector<Line>& lines) {
         }
         blocks[size_t(blockOfRoot[r])].push_back(lines[i]);
     }
-    return blocks;
+    return joinRowPairedBlocks(std::move(blocks));
 }
 
 std::vector<Block> order(std::vector<Block> blocks) {
@@ -357,10 +401,17 @@ QString blockText(std::vector<Line> lines) {
     sortByLineOrder(lines);
     if (!keepsLineBreaks(lines))
         return paragraphs(std::move(lines));
-    QStringList texts;
-    for (const Line& line : lines)
-        texts << line.text;
-    return trimmedText(texts.join(u'\n'));
+    // Pieces of one row (a table's cells, a terminal line cut at its fields) stay on one line.
+    QString out;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (i > 0) {
+            const QRectF& a = lines[i - 1].box;
+            const QRectF& b = lines[i].box;
+            out += std::abs(midY(a) - midY(b)) <= 0.5 * std::min(a.height(), b.height()) ? u' ' : u'\n';
+        }
+        out += lines[i].text;
+    }
+    return trimmedText(out);
 }
 
 QString fullText(const std::vector<Line>& lines) {
