@@ -211,9 +211,9 @@ bool pairedByRows(const Block& a, const Block& b) {
 }
 
 // A table or a terminal whose fields the recogniser took apart into columns gives blocks side by
-// side whose lines are level with each other row by row, one for one, and one of them holds only a
-// field or two per line. They are one block, read row by row. Two columns of prose can stand level
-// line for line too, but every line of each holds a run of words.
+// side whose lines are level with each other row by row, one for one: a column of a field or two
+// per line beside the rest of each row. They are one block, read row by row. Two columns of prose,
+// or two lists, can stand level line for line too, but their lines are alike on both sides.
 std::vector<Block> joinRowPairedBlocks(std::vector<Block> blocks) {
     for (bool merged = true; merged;) {
         merged = false;
@@ -224,7 +224,9 @@ std::vector<Block> joinRowPairedBlocks(std::vector<Block> blocks) {
                 const QRectF p = frameOf(blocks[a]), q = frameOf(blocks[b]);
                 if (std::min(maxX(p), maxX(q)) > std::max(minX(p), minX(q)))
                     continue;
-                if (std::min(wordsPerLine(blocks[a]), wordsPerLine(blocks[b])) > 3)
+                const double fewer = std::min(wordsPerLine(blocks[a]), wordsPerLine(blocks[b]));
+                const double more = std::max(wordsPerLine(blocks[a]), wordsPerLine(blocks[b]));
+                if (fewer > 3 || more <= 3)
                     continue;
                 if (!pairedByRows(blocks[a], blocks[b]) || !pairedByRows(blocks[b], blocks[a]))
                     continue;
