@@ -115,6 +115,28 @@ QString Language::userLocale() {
     return QLocale::system().bcp47Name();
 }
 
+QStringList Language::preferredLanguages(const QString& language, const QString& lcAll, const QString& lcMessages,
+                                         const QString& lang, const QStringList& system) {
+    // Qt reads only the first of these that is set, so a desktop that speaks German (LANG) but
+    // shows its menus in English (LC_MESSAGES) would lose German. Every one of them counts.
+    QStringList out;
+    auto add = [&](QString name) {
+        name = name.section(u'.', 0, 0).section(u'@', 0, 0).replace(u'_', u'-');
+        if (name.isEmpty() || name == u"C" || name == u"POSIX" || out.contains(name))
+            return;
+        out << name;
+    };
+    for (const QString& name : language.split(u':', Qt::SkipEmptyParts))
+        add(name);
+    for (const QString& name : {lcAll, lcMessages, lang})
+        add(name);
+    for (const QString& name : system)
+        add(name);
+    return out;
+}
+
 QStringList Language::preferredLanguages() {
-    return QLocale::system().uiLanguages();
+    return preferredLanguages(qEnvironmentVariable("LANGUAGE"), qEnvironmentVariable("LC_ALL"),
+                              qEnvironmentVariable("LC_MESSAGES"), qEnvironmentVariable("LANG"),
+                              QLocale::system().uiLanguages());
 }

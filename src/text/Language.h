@@ -36,8 +36,12 @@ public:
     static std::optional<Language> detect(const QString& text);
     // The user's language for names and sorting, from the system locale.
     static QString userLocale();
-    // The system's preferred languages, most preferred first.
+    // The system's preferred languages, most preferred first: the desktop's LANGUAGE list, then
+    // the locales of LC_ALL, LC_MESSAGES and LANG, then what Qt makes of them.
     static QStringList preferredLanguages();
+    // The same from given values of those variables ("de_DE.UTF-8", "fr:en_GB") and Qt's list.
+    static QStringList preferredLanguages(const QString& language, const QString& lcAll, const QString& lcMessages,
+                                          const QString& lang, const QStringList& system);
 
 private:
     QString tag;

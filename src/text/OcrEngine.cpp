@@ -1,6 +1,7 @@
 #include "text/OcrEngine.h"
 
 #include "platform/Memory.h"
+#include "text/Language.h"
 #include "text/PageScan.h"
 
 #include <QLocale>
@@ -27,6 +28,9 @@ struct Word {
 struct PixelLine {
     std::vector<Word> words;
     QRectF box;
+    // Where the engine puts the line's letters whatever letters it holds: from the top of its
+    // tall letters to the bottom of its descenders. Empty when the engine gave no baseline.
+    double letterTop = 0, letterBottom = 0;
 };
 
 // Engines run side by side, one per worker; OpenMP inside each would only fight them for cores.
@@ -70,7 +74,7 @@ QString chooseLanguages() {
     QStringList available;
     for (const std::string& name : installed)
         available << QString::fromStdString(name);
-    return tesseractLanguages(QLocale::system().uiLanguages(), available);
+    return tesseractLanguages(Language::preferredLanguages(), available);
 }
 
 class Engine {
@@ -88,11 +92,16 @@ public:
         // The picture it reads is always dark ink on white, so a second reading of doubtful
         // lines inverted would only cost time.
         api.SetVariable("tessedit_do_invert", "0");
+        // A screen holds no vertical writing: a column of short aligned words (the link counts and
+        // owners of a file listing, a table's figures) would otherwise be read top to bottom as one word.
+        api.SetVariable("textord_tabfind_vertical_text", "0");
     }
     ~Engine() { api.End(); }
 
-    // Reads one band of the grey picture, scaled, and returns its lines in picture pixels.
-    std::vector<PixelLine> read(const QImage& grey, const QRect& band, double scale) {
+    // Reads one band of the grey picture, scaled, and returns its lines in picture pixels. With
+    // asBlock the band is taken as one block of lines, without looking for columns.
+    std::vector<PixelLine> read(const QImage& grey, const QRect& band, double scale, bool asBlock = false) {
+        api.SetPageSegMode(asBlock ? tesseract::PSM_SINGLE_BLOCK : tesseract::PSM_AUTO);
         QImage part = grey.copy(band);
         if (scale != 1.0)
             part = part.scaled(qRound(band.width() * scale), qRound(band.height() * scale), Qt::IgnoreAspectRatio,
@@ -115,8 +124,17 @@ public:
             do {
                 if (it->Empty(tesseract::RIL_SYMBOL))
                     continue;
-                if (lines.empty() || it->IsAtBeginningOf(tesseract::RIL_TEXTLINE))
+                if (lines.empty() || it->IsAtBeginningOf(tesseract::RIL_TEXTLINE)) {
                     lines.emplace_back();
+                    float rowHeight = 0, descenders = 0, ascenders = 0;
+                    int x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+                    it->RowAttributes(&rowHeight, &descenders, &ascenders);
+                    if (it->Baseline(tesseract::RIL_TEXTLINE, &x1, &y1, &x2, &y2) && rowHeight > 0) {
+                        const double base = (y1 + y2) / 2.0;
+                        lines.back().letterTop = band.y() + (base - rowHeight) / scale;
+                        lines.back().letterBottom = band.y() + (base - std::min(0.0f, descenders)) / scale;
+                    }
+                }
                 auto& words = lines.back().words;
                 if (words.empty() || it->IsAtBeginningOf(tesseract::RIL_WORD))
                     words.push_back({toPicture(tesseract::RIL_WORD), {}});
@@ -228,11 +246,37 @@ std::vector<PixelLine> splitAtWideGaps(std::vector<PixelLine> lines) {
             part.words.assign(std::make_move_iterator(line.words.begin() + qsizetype(start)),
                               std::make_move_iterator(line.words.begin() + qsizetype(i)));
             part.box = lineBox(part.words);
+            // The letters' height rather than the ink's: a line of small letters without
+            // ascenders, or one whose ink touches a rule, would otherwise seem smaller or larger
+            // than its neighbours in the same type, and lists and tables fall apart or run together.
+            const double letters = line.letterBottom - line.letterTop;
+            if (letters > 0.6 * part.box.height() && letters < 1.8 * part.box.height() && letters > 0)
+                part.box.setCoords(part.box.left(), line.letterTop, part.box.right(), line.letterBottom);
             out.push_back(std::move(part));
             start = i;
         }
     }
     return out;
+}
+
+// Whether the engine cut rows apart at spaces no wider than a word's: it took aligned words for
+// columns (the fields of a file listing, a process table, a compiler's message under its source
+// line). Such a band reads right as one block of lines.
+bool rowsCutAtWordSpaces(const std::vector<PixelLine>& lines) {
+    int cut = 0;
+    for (size_t a = 0; a < lines.size(); ++a)
+        for (size_t b = 0; b < lines.size(); ++b) {
+            const QRectF& p = lines[a].box;
+            const QRectF& q = lines[b].box;
+            const double h = std::min(p.height(), q.height());
+            const double level = std::min(p.bottom(), q.bottom()) - std::max(p.top(), q.top());
+            const double gap = q.left() - p.right();
+            if (a != b && level > 0.6 * h && gap >= 0 && gap < 1.2 * h) {
+                ++cut;
+                break;
+            }
+        }
+    return cut >= 3 && 5 * cut >= int(lines.size());
 }
 
 // Builds the line's text (words joined by single spaces) with a box for each of its UTF-16
@@ -365,7 +409,10 @@ std::vector<Line> recognise(const QImage& image, const RecognitionOptions& optio
     for (size_t i = 0; i < bands.size(); ++i)
         workers().start([&, i] {
             try {
-                results[i] = splitAtWideGaps(engineOfThisThread(languages).read(scan.grey(), bands[i].extent, scale));
+                Engine& engine = engineOfThisThread(languages);
+                results[i] = splitAtWideGaps(engine.read(scan.grey(), bands[i].extent, scale));
+                if (rowsCutAtWordSpaces(results[i]))
+                    results[i] = splitAtWideGaps(engine.read(scan.grey(), bands[i].extent, scale, true));
             } catch (...) {
                 errors[i] = std::current_exception();
             }

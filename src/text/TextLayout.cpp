@@ -140,30 +140,102 @@ bool startTogether(const Block& a, const Block& b) {
 
 // Whether the blocks of two neighbouring columns read as rows: either they never stand side by
 // side (a conversation whose bubbles alternate sides), or most bands holding both are rows whose
-// blocks each start level with one on the other side (a table, a form, a label and its value).
+// first blocks on either side start level (a table, a form, a label with its description beside
+// its switch, an author and date beside a post). One such band alone is no grid: a navigation
+// list or an outline beside an article also starts level with it.
 bool readAsRows(const std::vector<Block>& blocks, const std::vector<QRectF>& frames, const std::vector<size_t>& left,
                 const std::vector<size_t>& right) {
     std::vector<size_t> both = left;
     both.insert(both.end(), right.begin(), right.end());
     const auto isLeft = [&](size_t i) { return std::find(left.begin(), left.end(), i) != left.end(); };
     int shared = 0, rows = 0;
+    bool singleLines = true;
     for (const auto& band : rowBands(frames, both)) {
-        const bool hasLeft = std::any_of(band.begin(), band.end(), isLeft);
-        const bool hasRight = std::any_of(band.begin(), band.end(), [&](size_t i) { return !isLeft(i); });
-        if (!hasLeft || !hasRight)
+        // The band is in top-first order, so the first block met on each side is that side's top.
+        const auto firstLeft = std::find_if(band.begin(), band.end(), isLeft);
+        const auto firstRight = std::find_if(band.begin(), band.end(), [&](size_t i) { return !isLeft(i); });
+        if (firstLeft == band.end() || firstRight == band.end())
             continue;
         ++shared;
-        const bool aligned = std::all_of(band.begin(), band.end(), [&](size_t i) {
-            return std::any_of(band.begin(), band.end(),
-                               [&](size_t j) { return isLeft(i) != isLeft(j) && startTogether(blocks[i], blocks[j]); });
-        });
-        rows += aligned;
+        // A row starts with a label, a name or a cell: a list of several lines on the left is a
+        // sidebar beside the page, however its top meets the page's.
+        const bool shortLeft =
+            std::all_of(band.begin(), band.end(), [&](size_t i) { return !isLeft(i) || blocks[i].size() <= 2; });
+        rows += shortLeft && startTogether(blocks[*firstLeft], blocks[*firstRight]);
+        singleLines =
+            singleLines && std::all_of(band.begin(), band.end(), [&](size_t i) { return blocks[i].size() == 1; });
     }
-    return shared == 0 || 3 * rows >= 2 * shared;
+    return shared == 0 || (3 * rows >= 2 * shared && (rows >= 2 || singleLines));
+}
+
+// Whether a band is a bar of items in one row above the page (links, tabs, a search field): its
+// blocks are single lines level with one another, and more than one of them stands over the same
+// column below, so they cannot be the columns' own headings.
+bool isBarAbove(const std::vector<Block>& blocks, const std::vector<QRectF>& frames, const std::vector<size_t>& band,
+                const std::vector<std::vector<size_t>>& cols) {
+    if (band.size() < 2)
+        return false;
+    for (size_t i : band) {
+        if (blocks[i].size() != 1)
+            return false;
+        for (size_t j : band)
+            if (minY(frames[i]) > maxY(frames[j]) || minY(frames[j]) > maxY(frames[i]))
+                return false;
+    }
+    return std::any_of(cols.begin(), cols.end(), [&](const std::vector<size_t>& col) {
+        return std::count_if(col.begin(), col.end(),
+                             [&](size_t i) { return std::find(band.begin(), band.end(), i) != band.end(); }) >= 2;
+    });
 }
 
 QString trimmedText(const QString& text) {
     return text.trimmed();
+}
+
+double wordsPerLine(const Block& block) {
+    qsizetype words = 0;
+    for (const Line& line : block)
+        words += line.text.split(u' ', Qt::SkipEmptyParts).size();
+    return double(words) / double(block.size());
+}
+
+// Whether most lines of a have a line of b level with them (their middles within half the smaller
+// height).
+bool pairedByRows(const Block& a, const Block& b) {
+    const auto paired = std::count_if(a.begin(), a.end(), [&](const Line& p) {
+        return std::any_of(b.begin(), b.end(), [&](const Line& q) {
+            return std::abs(midY(p.box) - midY(q.box)) < 0.5 * std::min(p.box.height(), q.box.height());
+        });
+    });
+    return 10 * paired >= 9 * qsizetype(a.size());
+}
+
+// A table or a terminal whose fields the recogniser took apart into columns gives blocks side by
+// side whose lines are level with each other row by row, one for one: a column of a field or two
+// per line beside the rest of each row. They are one block, read row by row. Two columns of prose,
+// or two lists, can stand level line for line too, but their lines are alike on both sides.
+std::vector<Block> joinRowPairedBlocks(std::vector<Block> blocks) {
+    for (bool merged = true; merged;) {
+        merged = false;
+        for (size_t a = 0; a < blocks.size() && !merged; ++a)
+            for (size_t b = a + 1; b < blocks.size() && !merged; ++b) {
+                if (blocks[a].size() < 3 || blocks[b].size() < 3)
+                    continue;
+                const QRectF p = frameOf(blocks[a]), q = frameOf(blocks[b]);
+                if (std::min(maxX(p), maxX(q)) > std::max(minX(p), minX(q)))
+                    continue;
+                const double fewer = std::min(wordsPerLine(blocks[a]), wordsPerLine(blocks[b]));
+                const double more = std::max(wordsPerLine(blocks[a]), wordsPerLine(blocks[b]));
+                if (fewer > 3 || more <= 3)
+                    continue;
+                if (!pairedByRows(blocks[a], blocks[b]) || !pairedByRows(blocks[b], blocks[a]))
+                    continue;
+                blocks[a].insert(blocks[a].end(), blocks[b].begin(), blocks[b].end());
+                blocks.erase(blocks.begin() + qsizetype(b));
+                merged = true;
+            }
+    }
+    return blocks;
 }
 
 } // namespace
@@ -202,7 +274,7 @@ std::vector<Block> segment(const std::vector<Line>& lines) {
         }
         blocks[size_t(blockOfRoot[r])].push_back(lines[i]);
     }
-    return blocks;
+    return joinRowPairedBlocks(std::move(blocks));
 }
 
 std::vector<Block> order(std::vector<Block> blocks) {
@@ -230,6 +302,12 @@ std::vector<Block> order(std::vector<Block> blocks) {
 
     const std::vector<std::vector<size_t>> bands = rowBands(frames, indexes);
     const std::vector<std::vector<size_t>> cols = columnCuts(frames, indexes);
+    if (cols.size() >= 2 && bands.size() >= 2 && isBarAbove(blocks, frames, bands.front(), cols)) {
+        std::vector<std::vector<size_t>> rest{bands.front(), {}};
+        for (size_t b = 1; b < bands.size(); ++b)
+            rest.back().insert(rest.back().end(), bands[b].begin(), bands[b].end());
+        return recurse(rest);
+    }
     if (cols.size() >= 2 && bands.size() >= 2) {
         // Both cuts are possible: a page of independent columns (an article, a sidebar beside a
         // chat) or a grid read by rows (a table, a form). Cutting rows first would put each column's
@@ -325,10 +403,17 @@ QString blockText(std::vector<Line> lines) {
     sortByLineOrder(lines);
     if (!keepsLineBreaks(lines))
         return paragraphs(std::move(lines));
-    QStringList texts;
-    for (const Line& line : lines)
-        texts << line.text;
-    return trimmedText(texts.join(u'\n'));
+    // Pieces of one row (a table's cells, a terminal line cut at its fields) stay on one line.
+    QString out;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (i > 0) {
+            const QRectF& a = lines[i - 1].box;
+            const QRectF& b = lines[i].box;
+            out += std::abs(midY(a) - midY(b)) <= 0.5 * std::min(a.height(), b.height()) ? u' ' : u'\n';
+        }
+        out += lines[i].text;
+    }
+    return trimmedText(out);
 }
 
 QString fullText(const std::vector<Line>& lines) {

@@ -1,5 +1,6 @@
 // Reading order on multi-column pages, and reading text on coloured ground and beside codes.
 
+#include "text/Language.h"
 #include "text/OcrEngine.h"
 #include "text/SyntheticLines.h"
 #include "text/TextCorpus.h"
@@ -77,6 +78,50 @@ TEST(ReadingOrder, GutterIsWeighedInThePictureHeights) {
     EXPECT_EQ(flat(fullText(lines)), "L0 L1 L2 R0 R1 R2");
 }
 
+TEST(ReadingOrder, LabelsWithASmallerLineUnderThemReadInRowsBesideTheirSidebar) {
+    // A sidebar list; rows of a label with a much smaller line under it (too small to join it:
+    // a description, a date) and, at the right, a control level with the label or a paragraph.
+    const auto page = [](const QString& right, bool paragraph) {
+        std::vector<Line> lines;
+        const char* side[] = {"General", "Privacy", "Storage", "About", "Help"};
+        for (int i = 0; i < 5; ++i)
+            lines.push_back(makeLine(side[i], 0.02, 0.90 - 0.03 * i, 0.10, 0.02));
+        for (int i = 0; i < 3; ++i) {
+            const double top = 0.88 - 0.14 * i;
+            lines.push_back(makeLine(QStringLiteral("label%1").arg(i), 0.25, top, 0.12, 0.024));
+            lines.push_back(makeLine(QStringLiteral("small%1").arg(i), 0.25, top - 0.020, 0.14, 0.012));
+            lines.push_back(
+                makeLine(right + QString::number(i), paragraph ? 0.45 : 0.85, top, paragraph ? 0.5 : 0.08, 0.024));
+            if (paragraph)
+                lines.push_back(makeLine(right + QString::number(i) + u'b', 0.45, top - 0.03, 0.5, 0.024));
+        }
+        return flat(fullText(lines));
+    };
+    EXPECT_EQ(page("button", false), "General Privacy Storage About Help label0 button0 small0 label1 button1 small1 "
+                                     "label2 button2 small2");
+    EXPECT_EQ(page("post", true), "General Privacy Storage About Help label0 small0 post0 post0b label1 small1 post1 "
+                                  "post1b label2 small2 post2 post2b");
+}
+
+TEST(ReadingOrder, DocsPageReadsBarThenNavigationArticleAndOutline) {
+    std::vector<Line> lines;
+    // A bar of links above the page, spaced wider than words; the search field at the right.
+    const char* bar[] = {"Loom", "Guides", "Reference", "Releases"};
+    for (int i = 0; i < 4; ++i)
+        lines.push_back(makeLine(bar[i], 0.02 + 0.12 * i, 0.95, 0.08, 0.02));
+    lines.push_back(makeLine("Search", 0.80, 0.95, 0.15, 0.02));
+    lines.insert(lines.end(), {makeLine("Start", 0.02, 0.80, 0.10, 0.02), makeLine("Install", 0.02, 0.77, 0.10, 0.02),
+                               makeLine("Plugins", 0.02, 0.74, 0.10, 0.02)});
+    lines.push_back(makeLine("Configuration", 0.22, 0.825, 0.30, 0.03));
+    for (int row = 0; row < 6; ++row)
+        lines.push_back(makeLine(QStringLiteral("a%1").arg(row), 0.22, 0.80 - 0.03 * row, 0.50, 0.02));
+    // The outline's heading starts level with the article's.
+    lines.insert(lines.end(), {makeLine("On this page", 0.80, 0.85, 0.15, 0.02),
+                               makeLine("Tables", 0.80, 0.82, 0.10, 0.02), makeLine("Keys", 0.80, 0.79, 0.10, 0.02)});
+    EXPECT_EQ(flat(fullText(lines)), "Loom Guides Reference Releases Search Start Install Plugins Configuration a0 a1 "
+                                     "a2 a3 a4 a5 On this page Tables Keys");
+}
+
 TEST(Recognition, UsersLanguagesComeFirstWhenTheirPacksAreInstalled) {
     const QStringList installed{"eng", "deu", "fra", "chi_tra", "osd"};
     struct Case {
@@ -92,6 +137,18 @@ TEST(Recognition, UsersLanguagesComeFirstWhenTheirPacksAreInstalled) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(tesseractLanguages(c.preferred, installed), c.languages) << c.preferred.join(u',').toStdString();
+}
+
+TEST(Recognition, EveryLocaleVariableOfTheDesktopNamesAPreferredLanguage) {
+    const QStringList installed{"eng", "deu", "fra", "osd"};
+    // Qt alone reads the first set variable only: German in LANG was lost beside English messages.
+    EXPECT_EQ(
+        tesseractLanguages(Language::preferredLanguages("", "", "en_US.UTF-8", "de_DE.UTF-8", {"en-US"}), installed),
+        "deu+eng");
+    EXPECT_EQ(
+        tesseractLanguages(Language::preferredLanguages("fr:en_GB", "", "", "C.UTF-8", {"fr", "en-GB"}), installed),
+        "fra+eng");
+    EXPECT_EQ(Language::preferredLanguages("", "de_AT.UTF-8@euro", "C", "POSIX", {"de-AT"}), QStringList{"de-AT"});
 }
 
 class ReadingPictures : public ::testing::Test {
@@ -143,6 +200,28 @@ TEST_F(ReadingPictures, CodesGiveNoStrayLettersAndInvertedOnesAreFound) {
         EXPECT_EQ(TextVision::codes(canvas.picture), QStringList{QStringLiteral("PAIR-7F3K")})
             << (dark ? "dark" : "light");
     }
+}
+
+TEST_F(ReadingPictures, TerminalListingKeepsItsColumnsInTheirRows) {
+    // A file listing in a terminal: the fields line up in columns a single space apart.
+    TextFixtures::Canvas canvas(QSize(760, 200), QColor(30, 31, 34));
+    const QFont mono = TextCorpus::font(TextCorpus::Face::Mono, 14);
+    const QStringList rows{
+        "-rw-r--r-- 1 mara staff    1288 Nov  3 09:02 Makefile",
+        "-rw-r--r-- 1 mara staff    2310 Dec  1 14:15 README.md",
+        "-rwxr-xr-x 1 mara staff     512 Dec  3 11:22 build.sh",
+        "drwxr-xr-x 2 mara staff    4096 Oct 19 09:40 docs",
+        "-rw-r--r-- 1 mara staff   96512 Nov 30 00:01 report.pdf",
+        "-rw-r--r-- 1 mara staff 1203445 Nov 28 17:33 data.csv",
+        "drwxr-xr-x 2 mara staff    4096 Dec  3 18:41 src",
+    };
+    for (int i = 0; i < rows.size(); ++i)
+        canvas.line(6, 8 + 26 * i, rows[i], mono, QColor(216, 216, 216));
+    // Each row's fields from the owner on, in their row's order (the engine may take an r of the
+    // permissions for a p; that is not what is tested here).
+    const QString text = TextVision::text(canvas.picture).simplified();
+    for (const QString& row : rows)
+        EXPECT_TRUE(text.contains(row.mid(row.indexOf(u"mara")).simplified())) << text.toStdString();
 }
 
 TEST_F(ReadingPictures, CorpusReadsWithinItsErrorBudget) {

@@ -1,0 +1,172 @@
+// Reading screens of real programs (bench/screens: terminals, web pages, a Qt dialog, captured with
+// our screenshot tool): our recognition on warm engines against the tesseract command, per picture
+// and in the mean, in two tables: the half the reading rules may be tuned on, and the half that is
+// only ever checked. BENCH_SCREENS_HALF=tune (or checked) prints one; BENCH_SCREENS_COMMAND=0 leaves
+// the command out; BENCH_SCREENS_DUMP=folder keeps what both read; BENCH_SCREENS_MATCH=part picks
+// the pictures whose names hold it; BENCH_SCREENS_LINES prints the lines read (left, top, width,
+// height in pixels).
+
+#include "text/OcrEngine.h"
+#include "text/TextCorpus.h"
+#include "text/TextLayout.h"
+
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QProcess>
+#include <chrono>
+#include <cstdio>
+#include <sys/resource.h>
+
+namespace {
+
+struct Screen {
+    QString name, language, half, truth;
+    QImage image;
+    QString file;
+    double ours[4] = {}, command[4] = {}; // CER, WER, wall ms, cpu ms
+    QString ourText, commandText;
+};
+
+double cpuSeconds() {
+    double total = 0;
+    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+        rusage usage{};
+        getrusage(who, &usage);
+        total += double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                 double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    }
+    return total;
+}
+
+template <typename Run> void measure(int runs, double* figures, QString& text, const QString& truth, Run run) {
+    double wall = 0, cpu = 0;
+    for (int i = 0; i < runs; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        const double cpuStart = cpuSeconds();
+        text = run();
+        wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        cpu += cpuSeconds() - cpuStart;
+    }
+    figures[0] = TextCorpus::characterErrorRate(truth, text);
+    figures[1] = TextCorpus::wordErrorRate(truth, text);
+    figures[2] = wall / runs * 1000;
+    figures[3] = cpu / runs * 1000;
+}
+
+// What a user whose desktop prefers the screen's language gets: that language, then English.
+QString languagesFor(const Screen& screen) {
+    return screen.language == QStringLiteral("eng") ? QStringLiteral("eng") : screen.language + QStringLiteral("+eng");
+}
+
+QString ourText(const Screen& screen) {
+    TextVision::RecognitionOptions options;
+    options.languages = languagesFor(screen);
+    const auto lines = TextVision::recognise(screen.image, options);
+    if (qEnvironmentVariableIsSet("BENCH_SCREENS_LINES"))
+        for (const auto& line : lines)
+            std::fprintf(stderr, "%5.0f %5.0f %5.0f %4.0f  %s\n", line.box.x() * screen.image.width(),
+                         (1 - line.box.bottom()) * screen.image.height(), line.box.width() * screen.image.width(),
+                         line.box.height() * screen.image.height(), line.text.toUtf8().constData());
+    return TextVision::fullText(lines);
+}
+
+QString commandText(const Screen& screen) {
+    QProcess process;
+    process.start(QStringLiteral("tesseract"),
+                  {screen.file, QStringLiteral("stdout"), QStringLiteral("-l"), languagesFor(screen)});
+    process.waitForFinished(-1);
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+void table(const std::vector<Screen>& screens, const QString& half, bool withCommand) {
+    std::printf("\nScreens of real programs, %s half\n", half == u"tune" ? "tuning" : "checked (never tuned on)");
+    std::printf("%-28s %5s | %6s %6s %7s %7s | %6s %6s %7s %7s | %5s %5s %6s\n", "picture", "chars", "CER", "WER", "ms",
+                "cpu ms", "cmdCER", "cmdWER", "cmd ms", "cpu ms", "time", "cpu", "ΔCER");
+    double sum[8] = {};
+    int count = 0, worse = 0;
+    for (const Screen& s : screens) {
+        if (s.half != half)
+            continue;
+        const double delta = s.ours[0] - s.command[0];
+        worse += withCommand && delta > 0.02;
+        std::printf("%-28s %5lld | %6.3f %6.3f %7.0f %7.0f | %6.3f %6.3f %7.0f %7.0f | %5.2f %5.2f %+6.3f%s\n",
+                    s.name.toUtf8().constData(), static_cast<long long>(s.truth.size()), s.ours[0], s.ours[1],
+                    s.ours[2], s.ours[3], s.command[0], s.command[1], s.command[2], s.command[3],
+                    s.command[2] > 0 ? s.ours[2] / s.command[2] : 0.0,
+                    s.command[3] > 0 ? s.ours[3] / s.command[3] : 0.0, delta, withCommand && delta > 0.02 ? " *" : "");
+        for (int i = 0; i < 4; ++i) {
+            sum[i] += s.ours[i];
+            sum[4 + i] += s.command[i];
+        }
+        ++count;
+    }
+    if (!count)
+        return;
+    std::printf("%-28s %5s | %6.3f %6.3f %7.0f %7.0f | %6.3f %6.3f %7.0f %7.0f | %5.2f %5.2f %+6.3f\n", "mean", "",
+                sum[0] / count, sum[1] / count, sum[2] / count, sum[3] / count, sum[4] / count, sum[5] / count,
+                sum[6] / count, sum[7] / count, sum[6] > 0 ? sum[2] / sum[6] : 0.0, sum[7] > 0 ? sum[3] / sum[7] : 0.0,
+                (sum[0] - sum[4]) / count);
+    if (withCommand)
+        std::printf("%d of %d pictures read worse than the command by more than 0.02 (marked *)\n", worse, count);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    const QDir folder(QStringLiteral(SCREENS_DIR));
+    QFile list(folder.filePath(QStringLiteral("screens.tsv")));
+    if (!list.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "No screen list in %s (bench/screens/capture.py makes it).\n", SCREENS_DIR);
+        return 1;
+    }
+    const QString only = qEnvironmentVariable("BENCH_SCREENS_HALF");
+    const bool withCommand = qEnvironmentVariable("BENCH_SCREENS_COMMAND") != u"0";
+    const QString match = qEnvironmentVariable("BENCH_SCREENS_MATCH");
+    std::vector<Screen> screens;
+    for (const QByteArray& raw : list.readAll().split('\n')) {
+        const QStringList fields = QString::fromUtf8(raw).split(u'\t');
+        if (raw.startsWith('#') || fields.size() < 3)
+            continue;
+        if ((!only.isEmpty() && fields[2] != only) || !fields[0].contains(match))
+            continue;
+        Screen screen{fields[0], fields[1], fields[2], {}, {}, folder.filePath(fields[0] + QStringLiteral(".png")),
+                      {},        {},        {},        {}};
+        QFile truth(folder.filePath(fields[0] + QStringLiteral(".txt")));
+        screen.image = QImage(screen.file);
+        if (screen.image.isNull() || !truth.open(QIODevice::ReadOnly)) {
+            std::fprintf(stderr, "Cannot read %s\n", screen.file.toUtf8().constData());
+            return 1;
+        }
+        screen.truth = QString::fromUtf8(truth.readAll());
+        screens.push_back(std::move(screen));
+    }
+
+    // Warm every engine the screens ask for before anything is timed.
+    for (const Screen& screen : screens)
+        ourText(screen);
+    for (Screen& s : screens) {
+        measure(3, s.ours, s.ourText, s.truth, [&] { return ourText(s); });
+        if (withCommand)
+            measure(1, s.command, s.commandText, s.truth, [&] { return commandText(s); });
+    }
+    for (const QString half : {QStringLiteral("tune"), QStringLiteral("checked")})
+        table(screens, half, withCommand);
+    std::printf("%d recognition threads\n", TextVision::recognitionThreads());
+
+    if (const QString dump = qEnvironmentVariable("BENCH_SCREENS_DUMP"); !dump.isEmpty()) {
+        QDir().mkpath(dump);
+        for (const Screen& s : screens)
+            for (const auto& [suffix, text] :
+                 {std::pair{".ours.txt", s.ourText}, std::pair{".command.txt", s.commandText}}) {
+                QFile out(QDir(dump).filePath(s.name + QString::fromLatin1(suffix)));
+                if (out.open(QIODevice::WriteOnly))
+                    out.write(text.toUtf8());
+            }
+    }
+    return 0;
+}

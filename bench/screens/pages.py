@@ -1,0 +1,246 @@
+"""The web pages of the screen set: each page's HTML and the text a reader takes from it, in reading order.
+
+Every page is built from the same lists that give its truth, so the two cannot drift apart.
+"""
+
+import html
+
+E = html.escape
+
+
+def style(dark, font="'DejaVu Sans', sans-serif", size=14):
+    bg, fg, muted, line, panel, accent = (
+        ("#1b1d21", "#e6e6e6", "#9aa0a8", "#33363c", "#24272c", "#7fb4ff")
+        if dark
+        else ("#ffffff", "#1d1f23", "#5f6670", "#dde1e6", "#f5f6f8", "#1a5fd0")
+    )
+    return f"""
+    * {{ box-sizing: border-box; }}
+    body {{ margin: 0; background: {bg}; color: {fg}; font-family: {font}; font-size: {size}px; line-height: 1.45; }}
+    a {{ color: {accent}; text-decoration: none; }}
+    .muted {{ color: {muted}; }}
+    .panel {{ background: {panel}; }}
+    .rule {{ border-color: {line} !important; }}
+    code, pre {{ font-family: 'JetBrains Mono', 'DejaVu Sans Mono', monospace; font-size: 13px; }}
+    pre {{ background: {panel}; padding: 10px 12px; border-radius: 6px; }}
+    button {{ font: inherit; color: {fg}; background: {panel}; border: 1px solid {line}; border-radius: 6px; padding: 5px 12px; }}
+    input {{ font: inherit; color: {muted}; background: {panel}; border: 1px solid {line}; border-radius: 6px; padding: 4px 8px; }}
+    .switch {{ display: inline-block; width: 34px; height: 18px; border-radius: 9px; background: {accent}; }}
+    """
+
+
+def doc(title, dark, body, font="'DejaVu Sans', sans-serif", size=14, lang="en", direction="ltr", extra=""):
+    return (
+        f"<!doctype html><html lang='{lang}' dir='{direction}' translate='no'><head><meta charset='utf-8'>"
+        f"<meta name='google' content='notranslate'><title>{E(title)}</title>"
+        f"<style>{style(dark, font, size)}{extra}</style></head><body>{body}</body></html>"
+    )
+
+
+def docs_page(dark):
+    top = ["Loomwork", "Guides", "Reference", "Releases", "Community"]
+    search = "Search the docs"
+    nav = ["Getting started", "Installing", "First project", "Configuration", "Plugins", "Deploying",
+           "Troubleshooting", "Upgrading from 2.x"]
+    title = "Configuration"
+    paras = [
+        "Loomwork reads its settings from a file named loom.toml in the root of your project. Every key has a "
+        "default, so an empty file is a valid configuration.",
+        "Settings are grouped into tables. The build table controls where output goes and which targets are "
+        "made; the serve table controls the development server.",
+    ]
+    code = ["[build]", "output = \"dist\"", "targets = [\"web\", \"docs\"]", "", "[serve]", "port = 8040"]
+    paras2 = [
+        "When a key appears twice, the last value wins and a warning is printed. Unknown keys are reported "
+        "but do not stop the build.",
+    ]
+    onpage = ["On this page", "The build table", "The serve table", "Environment overrides", "Validation"]
+    body = f"""
+    <div class='rule' style='display:flex;align-items:center;gap:28px;padding:12px 24px;border-bottom:1px solid'>
+      <b style='font-size:17px'>{E(top[0])}</b>{''.join(f"<a>{E(t)}</a>" for t in top[1:])}
+      <span style='flex:1'></span><input value='{E(search)}' size='22'></div>
+    <div style='display:flex'>
+      <div class='panel' style='width:220px;padding:18px 20px;min-height:700px'>
+        {''.join(f"<div style='padding:5px 0'>{E(n)}</div>" for n in nav)}</div>
+      <div style='flex:1;padding:18px 40px;max-width:680px'>
+        <h1 style='font-size:28px;margin:6px 0 14px'>{E(title)}</h1>
+        {''.join(f"<p>{E(p)}</p>" for p in paras)}
+        <pre>{E(chr(10).join(code))}</pre>
+        {''.join(f"<p>{E(p)}</p>" for p in paras2)}</div>
+      <div style='width:220px;padding:22px 20px'>
+        <div class='muted' style='font-size:12px;text-transform:uppercase;margin-bottom:6px'>{E(onpage[0])}</div>
+        {''.join(f"<div style='padding:4px 0'><a>{E(o)}</a></div>" for o in onpage[1:])}</div>
+    </div>"""
+    truth = [" ".join(top[:]) + " " + search, "\n".join(nav), title, *paras, "\n".join(c for c in code if c), *paras2,
+             onpage[0].upper() + "\n" + "\n".join(onpage[1:])]
+    return doc("Docs", dark, body), "\n\n".join(truth)
+
+
+def settings_page(dark, lang="en"):
+    if lang == "fr":
+        side = ["Général", "Apparence", "Notifications", "Confidentialité", "Comptes", "À propos"]
+        heading = "Notifications"
+        sections = [
+            ("Alertes", [("Afficher les alertes", "Une bannière apparaît en haut de l'écran pendant cinq secondes", None),
+                         ("Son des alertes", "Joue un court signal quand un message arrive", "Choisir"),
+                         ("Ne pas déranger", "Aucune alerte entre vingt-deux heures et sept heures", None)]),
+            ("Résumé", [("Résumé quotidien", "Un courriel récapitulatif chaque matin à huit heures", "Modifier"),
+                        ("Langue du résumé", "Le résumé est écrit dans la langue de votre compte", "Français")]),
+        ]
+        footer = ["Rétablir les valeurs", "Annuler", "Enregistrer"]
+    else:
+        side = ["General", "Appearance", "Notifications", "Privacy", "Accounts", "Storage", "About"]
+        heading = "Privacy"
+        sections = [
+            ("Sharing", [("Share usage statistics", "Anonymous counts of which features are used, sent once a week", None),
+                         ("Crash reports", "Send a report after the app closes unexpectedly", None),
+                         ("Connected devices", "Two devices can read your shared folders", "Manage")]),
+            ("History", [("Keep history for", "Older entries are removed when the app starts", "30 days"),
+                         ("Clear history", "Removes every entry and every cached preview", "Clear now")]),
+        ]
+        footer = ["Restore defaults", "Cancel", "Save"]
+    rows_html, truth_rows = "", []
+    for name, rows in sections:
+        rows_html += (f"<div class='muted' style='font-size:12px;letter-spacing:1px;text-transform:uppercase;"
+                      f"margin:22px 0 8px'>{E(name)}</div>")
+        truth_rows.append(name.upper())
+        for label, desc, action in rows:
+            right = f"<button>{E(action)}</button>" if action else "<span class='switch'></span>"
+            rows_html += (f"<div class='rule' style='display:flex;align-items:center;padding:10px 0;border-bottom:1px solid'>"
+                          f"<div style='flex:1'><div>{E(label)}</div><div class='muted' style='font-size:12px'>{E(desc)}</div>"
+                          f"</div>{right}</div>")
+            truth_rows.append("\n".join([label, desc] + ([action] if action else [])))
+    body = f"""
+    <div style='display:flex;min-height:100vh'>
+      <div class='panel' style='width:210px;padding:20px 14px'>
+        {''.join(f"<div style='padding:7px 10px'>{E(s)}</div>" for s in side)}</div>
+      <div style='flex:1;padding:20px 36px;display:flex;flex-direction:column'>
+        <div style='font-size:22px;font-weight:600'>{E(heading)}</div>
+        {rows_html}
+        <div style='flex:1'></div>
+        <div style='display:flex;gap:10px;padding-top:18px'><button>{E(footer[0])}</button><span style='flex:1'></span>
+          <button>{E(footer[1])}</button><button>{E(footer[2])}</button></div></div></div>"""
+    truth = ["\n".join(side), heading, *truth_rows, " ".join(footer)]
+    return doc("Settings", dark, body, font="Inter, sans-serif", lang=lang), "\n\n".join(truth)
+
+
+def mail_page(dark):
+    folders = ["Inbox 12", "Starred", "Sent", "Drafts 2", "Archive", "Spam", "Trash"]
+    mails = [
+        ("Mara Lindqvist", "09:41", "Quarterly numbers", "The figures for the third quarter are in the shared folder"),
+        ("Build server", "08:15", "Nightly build failed", "Step 4 of 7 stopped with exit code 2 after 11 minutes"),
+        ("Tomas Eberle", "Yesterday", "Lunch on Thursday?", "There is a new place near the station that opens at noon"),
+        ("Office team", "Yesterday", "Heating maintenance", "The second floor will be cold on Monday morning"),
+        ("Priya Raman", "Dec 3", "Slides for the review", "I moved the timeline to the end and cut two pages"),
+        ("Calendar", "Dec 2", "Invitation: Planning", "Tuesday at 14:00 in room Birch, one hour"),
+    ]
+    rows = "".join(
+        f"<div class='rule' style='padding:10px 18px;border-bottom:1px solid'>"
+        f"<div style='display:flex'><b style='flex:1'>{E(s)}</b><span class='muted'>{E(d)}</span></div>"
+        f"<div>{E(t)}</div><div class='muted'>{E(p)}</div></div>" for s, d, t, p in mails)
+    body = f"""
+    <div style='display:flex;min-height:100vh'>
+      <div class='panel' style='width:190px;padding:16px'><button style='margin-bottom:14px'>Compose</button>
+        {''.join(f"<div style='padding:5px 4px'>{E(f)}</div>" for f in folders)}</div>
+      <div style='flex:1'>{rows}</div></div>"""
+    truth = ["Compose\n" + "\n".join(folders)] + [f"{s} {d}\n{t}\n{p}" for s, d, t, p in mails]
+    return doc("Mail", dark, body, font="'Nimbus Sans', sans-serif"), "\n\n".join(truth)
+
+
+def forum_page(dark):
+    title = "Backups stop after the disk is renamed"
+    crumbs = "Forum › Storage › Backups"
+    posts = [
+        ("wrenfield", "Dec 4, 10:12",
+         ["After I renamed my external disk the nightly backup stopped running. The log only says that the "
+          "target could not be found.", "Is there a way to point the job at the new name without starting over?"]),
+        ("ostrander", "Dec 4, 11:03",
+         ["Open the job's settings and choose the disk again under Destination. The history is kept because it "
+          "is stored on the disk itself."]),
+        ("wrenfield", "Dec 4, 11:40", ["That worked, thank you. The next run took only four minutes."]),
+    ]
+    body = f"<div style='max-width:860px;margin:0 auto;padding:18px 24px'><div class='muted'>{E(crumbs)}</div>"
+    body += f"<h2 style='margin:8px 0 16px'>{E(title)}</h2>"
+    truth = [crumbs, title]
+    for who, when, paras in posts:
+        body += (f"<div class='rule' style='display:flex;gap:20px;padding:14px 0;border-top:1px solid'>"
+                 f"<div style='width:120px'><b>{E(who)}</b><div class='muted' style='font-size:12px'>{E(when)}</div></div>"
+                 f"<div style='flex:1'>{''.join(f'<p style=margin-top:0>{E(p)}</p>' for p in paras)}</div></div>")
+        truth.append(f"{who}\n{when}")
+        truth.append("\n".join(paras))
+    body += "<div style='display:flex;gap:10px'><button>Reply</button><button>Follow</button></div></div>"
+    truth.append("Reply Follow")
+    return doc("Forum", dark, body), "\n\n".join(truth)
+
+
+def report_page(dark):
+    title = "Regional sales, fourth quarter"
+    note = "All amounts in thousands. Figures for December are provisional."
+    head = ["Region", "October", "November", "December", "Total", "Change"]
+    data = [
+        ["North", "412", "398", "455", "1265", "+4.1%"],
+        ["East", "287", "301", "322", "910", "+6.8%"],
+        ["South", "530", "512", "498", "1540", "-2.3%"],
+        ["West", "199", "215", "241", "655", "+9.0%"],
+        ["Central", "344", "351", "339", "1034", "+0.4%"],
+        ["Online", "621", "688", "790", "2099", "+12.5%"],
+        ["All regions", "2393", "2465", "2645", "7503", "+5.2%"],
+    ]
+    table = "<table style='border-collapse:collapse;margin-top:10px'>"
+    table += "<tr>" + "".join(f"<th class='rule' style='text-align:left;padding:6px 18px 6px 0;border-bottom:2px solid'>{E(h)}</th>" for h in head) + "</tr>"
+    for row in data:
+        table += "<tr>" + "".join(f"<td class='rule' style='padding:6px 18px 6px 0;border-bottom:1px solid'>{E(c)}</td>" for c in row) + "</tr>"
+    table += "</table>"
+    body = f"<div style='padding:20px 30px'><h2 style='margin:0 0 6px'>{E(title)}</h2><div class='muted'>{E(note)}</div>{table}</div>"
+    truth = [title, note, "\n".join(" ".join(r) for r in [head] + data)]
+    return doc("Report", dark, body, font="Inter, sans-serif"), "\n\n".join(truth)
+
+
+def rtl_page(dark):
+    links = ["Home", "Timetable", "Tickets", "Contact"]
+    title = "Winter timetable"
+    paras = ["From the first of December the early ferry leaves at six thirty instead of six",
+             "On public holidays the Sunday timetable applies and the last crossing is at eight in the evening",
+             "Bicycles travel free of charge on every crossing before nine in the morning"]
+    body = f"""
+    <div class='rule' style='display:flex;gap:26px;padding:12px 28px;border-bottom:1px solid'>
+      {''.join(f"<a>{E(l)}</a>" for l in links)}</div>
+    <div style='padding:18px 28px;max-width:820px'><h1 style='font-size:26px'>{E(title)}</h1>
+      {''.join(f"<p>{E(p)}</p>" for p in paras)}</div>"""
+    # Laid out right to left: the first link stands at the right edge, so the row reads last link first.
+    truth = [" ".join(reversed(links)), title, *paras]
+    return doc("RTL", dark, body, lang="en", direction="rtl"), "\n\n".join(truth)
+
+
+def german_help(dark):
+    crumbs = "Hilfe › Konto › Passwort"
+    title = "Passwort ändern"
+    intro = ("Ein sicheres Passwort schützt Ihre Daten. Ändern Sie es regelmäßig und verwenden Sie es für keinen "
+             "anderen Dienst.")
+    steps = ["Öffnen Sie die Einstellungen und wählen Sie „Konto“.", "Klicken Sie auf „Passwort ändern“.",
+             "Geben Sie das bisherige und zweimal das neue Passwort ein.", "Bestätigen Sie mit „Speichern“."]
+    outro = "Nach der Änderung werden Sie auf allen anderen Geräten abgemeldet."
+    related = ["Verwandte Artikel", "Zwei-Faktor-Anmeldung einrichten", "Konto löschen", "E-Mail-Adresse ändern",
+               "Gesperrtes Konto entsperren"]
+    body = f"""
+    <div style='display:flex;gap:40px;padding:20px 34px'>
+      <div style='flex:1;max-width:620px'><div class='muted'>{E(crumbs)}</div>
+        <h1 style='font-size:26px'>{E(title)}</h1><p>{E(intro)}</p>
+        <ol>{''.join(f"<li style='margin:4px 0'>{E(s)}</li>" for s in steps)}</ol><p>{E(outro)}</p></div>
+      <div class='panel' style='width:260px;padding:16px 18px;align-self:flex-start'>
+        <b>{E(related[0])}</b>{''.join(f"<div style='padding:5px 0'><a>{E(r)}</a></div>" for r in related[1:])}</div>
+    </div>"""
+    truth = [crumbs, title, intro, "\n".join(f"{i + 1}. {s}" for i, s in enumerate(steps)), outro, "\n".join(related)]
+    return doc("Hilfe", dark, body, lang="de"), "\n\n".join(truth)
+
+
+PAGES = {
+    "docs": docs_page,
+    "settings": settings_page,
+    "mail": mail_page,
+    "forum": forum_page,
+    "report": report_page,
+    "rtl": rtl_page,
+    "help-de": german_help,
+    "settings-fr": lambda dark: settings_page(dark, "fr"),
+}
