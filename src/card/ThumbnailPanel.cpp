@@ -7,6 +7,8 @@
 #include "platform/Dispatch.h"
 #include "platform/EscapeKeyGrab.h"
 #include "platform/FocusPointerWatch.h"
+#include "text/TranslateSideView.h"
+#include "ui/KeyRoute.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -41,6 +43,8 @@ ThumbnailPanel::ThumbnailPanel(const Shot& shot, std::optional<QSizeF> imageBox,
         services.escape = std::make_unique<EscapeKeyGrab>();
     if (!services.deleteKeys)
         services.deleteKeys = std::make_unique<EscapeKeyGrab>();
+    if (!services.copyKey)
+        services.copyKey = std::make_unique<EscapeKeyGrab>();
 
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_TranslucentBackground);
@@ -76,6 +80,8 @@ ThumbnailPanel::ThumbnailPanel(const Shot& shot, std::optional<QSizeF> imageBox,
             self->life->hold(reason);
         else
             self->life->release(reason);
+        if (reason == Hold::SideView)
+            self->updateKeys();
     };
     content->onHide = [self](bool hide) {
         if (!self)
@@ -101,25 +107,34 @@ ThumbnailPanel::ThumbnailPanel(const Shot& shot, std::optional<QSizeF> imageBox,
         if (retiring)
             deleteWhenSettled();
     });
-    connect(services.escape.get(), &EscapeKeyGrab::pressed, this, [this] {
-        if (!closed && content->isHovering())
+    // A grab's press is checked against the same rule again: a press already queued when a window of ours took
+    // the keyboard is not the card's.
+    auto mine = [this] { return !closed && content->isHovering() && !KeyRoute::ownWindowHasKeys(); };
+    connect(services.escape.get(), &EscapeKeyGrab::pressed, this, [this, mine] {
+        if (mine())
             content->escapePressed();
     });
     content->onDeleteKeys = [self](bool wanted) {
         if (!self)
             return;
         self->deleteWanted = wanted;
-        self->services.deleteKeys->setActive(wanted && !self->closed && self->content->isHovering());
+        self->updateKeys();
     };
-    connect(services.deleteKeys.get(), &EscapeKeyGrab::pressed, this, [this] {
-        if (!closed && content->isHovering())
+    connect(services.deleteKeys.get(), &EscapeKeyGrab::pressed, this, [this, mine] {
+        if (mine())
             content->deleteSelected();
     });
+    connect(services.copyKey.get(), &EscapeKeyGrab::pressed, this, [this, mine] {
+        if (auto* side = qobject_cast<TranslateSideView*>(content->sideView.data()); side && mine())
+            side->handleKey(Qt::Key_C, Qt::ControlModifier);
+    });
+    connect(&KeyRoute::instance(), &KeyRoute::changed, this, &ThumbnailPanel::updateKeys);
 }
 
 ThumbnailPanel::~ThumbnailPanel() {
     services.escape->setActive(false);
     services.deleteKeys->setActive(false);
+    services.copyKey->setActive(false);
 }
 
 const Shot& ThumbnailPanel::shot() const {
@@ -175,10 +190,17 @@ void ThumbnailPanel::show(QPointF at) {
 }
 
 void ThumbnailPanel::hover(bool inside) {
-    // Escape reaches a card that never has the focus only while the pointer rests on it.
-    services.escape->setActive(inside && !closed);
-    services.deleteKeys->setActive(inside && deleteWanted && !closed);
+    updateKeys();
     life->setHovering(inside);
+}
+
+void ThumbnailPanel::updateKeys() {
+    // The card never has the focus: its keys reach it as grabs, taken only while the pointer rests on it and
+    // given back the moment one of our windows that takes typing has (or asks for) the keyboard.
+    const bool on = !closed && content->isHovering() && !KeyRoute::ownWindowHasKeys();
+    services.escape->setActive(on);
+    services.deleteKeys->setActive(on && deleteWanted);
+    services.copyKey->setActive(on && content->sideView);
 }
 
 void ThumbnailPanel::fadeOut() {
@@ -258,6 +280,7 @@ void ThumbnailPanel::closeEvent(QCloseEvent* event) {
     clickMonitor.reset();
     services.escape->setActive(false);
     services.deleteKeys->setActive(false);
+    services.copyKey->setActive(false);
     life->close();
     if (fade)
         fade->stop();

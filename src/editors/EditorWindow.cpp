@@ -4,9 +4,9 @@
 #include "imaging/ImageConvert.h"
 #include "platform/Defaults.h"
 #include "platform/Dispatch.h"
-#include "platform/WindowFocus.h"
 #include "ui/Divider.h"
 #include "ui/GhostButton.h"
+#include "ui/KeyRoute.h"
 #include "ui/Pill.h"
 #include "ui/Prefs.h"
 #include "ui/Toast.h"
@@ -30,11 +30,6 @@ namespace {
 constexpr double backingRadius = 4;
 constexpr double shadowRadius = 14;
 constexpr double shadowDrop = 4;
-
-WindowFocus*& windowFocus() {
-    static WindowFocus* focus = nullptr;
-    return focus;
-}
 
 QWidget* stackOf(const QList<QWidget*>& views, QBoxLayout::Direction direction, QWidget* parent) {
     auto* stack = new QWidget(parent);
@@ -62,10 +57,6 @@ std::optional<QSizeF> EditorWindow::forcedCanvas;
 QList<QPointer<EditorWindow>>& EditorWindow::open() {
     static QList<QPointer<EditorWindow>> windows;
     return windows;
-}
-
-void EditorWindow::setWindowFocus(WindowFocus* focus) {
-    windowFocus() = focus;
 }
 
 double EditorWindow::sizeFactor(double stored) {
@@ -285,15 +276,7 @@ void EditorWindow::present() {
 }
 
 void EditorWindow::makeActive() {
-    activateWindow();
-    // The window manager may refuse a program that is not in front; then ask it as a pager would.
-    QPointer<EditorWindow> self(this);
-    Dispatch::after(150, this, [self] {
-        if (!self || self->isClosed || !self->isVisible() || self->isActiveWindow())
-            return;
-        if (WindowFocus* focus = windowFocus())
-            focus->activate(quint32(self->winId()));
-    });
+    KeyRoute::takeKeys(this);
 }
 
 void EditorWindow::cancel() {

@@ -9,6 +9,7 @@
 #include "library/PreviewPanel.h"
 #include "library/ShotGrid.h"
 #include "library/ShotItem.h"
+#include "ui/KeyRoute.h"
 #include "platform/FileOps.h"
 
 #include <QCursor>
@@ -33,7 +34,7 @@ void LibraryPanel::rename(const QString& file, const QRect& tile) {
     if (RenamePanel* box = RenamePanel::current())
         connect(box, &QObject::destroyed, this, [self] {
             if (self && self->isVisible())
-                self->activateWindow();
+                KeyRoute::takeKeys(self);
         });
 }
 

@@ -1,0 +1,82 @@
+#include "ui/KeyRoute.h"
+
+#include "platform/WindowFocus.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QTimer>
+#include <QWidget>
+#include <QWindow>
+
+namespace {
+
+// How long the window manager is given to hand over the focus on the application's own request.
+constexpr int askAgainMs = 150;
+
+} // namespace
+
+KeyRoute::KeyRoute() {
+    connect(qApp, &QGuiApplication::focusWindowChanged, this, &KeyRoute::changed);
+}
+
+KeyRoute& KeyRoute::instance() {
+    static KeyRoute* route = new KeyRoute; // lives as long as the process; its parent would be the application
+    return *route;
+}
+
+void KeyRoute::setWindowFocus(WindowFocus* windowFocus) {
+    instance().focus = windowFocus;
+}
+
+void KeyRoute::takeKeys(QWidget* window) {
+    if (!window)
+        return;
+    KeyRoute& route = instance();
+    window = window->window();
+    bool known = false;
+    for (const QPointer<QWidget>& claim : std::as_const(route.claims))
+        known = known || claim == window;
+    if (!known) {
+        route.claims.append(window);
+        window->installEventFilter(&route);
+        connect(window, &QObject::destroyed, &route, &KeyRoute::forget);
+    }
+    emit route.changed();
+    window->raise();
+    window->activateWindow();
+    // Openbox keeps the keyboard from a program that is not in front: then ask as a pager would, at once when
+    // another program has the keyboard now, else once the window manager has had time to answer.
+    QPointer<QWidget> asked(window);
+    if (!QGuiApplication::focusWindow() && route.focus) {
+        route.focus->activate(quint32(window->winId()));
+        return;
+    }
+    QTimer::singleShot(askAgainMs, &route, [asked] {
+        if (!asked || !asked->isVisible() || asked->isActiveWindow())
+            return;
+        if (WindowFocus* windowFocus = instance().focus)
+            windowFocus->activate(quint32(asked->winId()));
+    });
+}
+
+bool KeyRoute::ownWindowHasKeys() {
+    if (QGuiApplication::focusWindow() || QApplication::activeModalWidget())
+        return true;
+    for (const QPointer<QWidget>& claim : std::as_const(instance().claims))
+        if (claim && claim->isVisible())
+            return true;
+    return false;
+}
+
+bool KeyRoute::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Hide)
+        forget(watched);
+    return QObject::eventFilter(watched, event);
+}
+
+void KeyRoute::forget(QObject* window) {
+    const qsizetype before = claims.size();
+    claims.removeIf([window](const QPointer<QWidget>& claim) { return !claim || claim == window; });
+    if (claims.size() != before)
+        emit changed();
+}
