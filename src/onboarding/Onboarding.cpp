@@ -8,6 +8,7 @@
 #include "platform/Dispatch.h"
 #include "ui/Brand.h"
 #include "ui/GhostButton.h"
+#include "ui/KeyRoute.h"
 #include "ui/Toast.h"
 #include "ui/UI.h"
 
@@ -107,8 +108,8 @@ void Onboarding::show(bool resumeAtPermissions) {
     }
     panel->setWindowOpacity(0);
     panel->QWidget::show();
-    panel->raise();
-    panel->activateWindow();
+    KeyRoute::setFront(panel);
+    KeyRoute::takeKeys(panel);
     auto* fade = new QPropertyAnimation(panel, "windowOpacity", panel);
     fade->setDuration(250);
     fade->setStartValue(0.0);
@@ -402,12 +403,21 @@ void Onboarding::backTapped() {
     render(true);
 }
 
-void Onboarding::finishTour() {
+void Onboarding::markSeen() {
+    if (finished)
+        return;
+    finished = true;
     permTimer.stop();
     defaults.set(QStringLiteral("onboardingSeen"), true);
     defaults.set(QStringLiteral("onboardingAtPermissions"), false);
     const Services hinted = services;
     Dispatch::after(400, nullptr, [hinted] { showTrayHint(hinted); });
+}
+
+void Onboarding::finishTour() {
+    if (finished)
+        return;
+    markSeen();
     auto* fade = new QPropertyAnimation(this, "windowOpacity", this);
     fade->setDuration(150);
     fade->setEndValue(0.0);
@@ -524,17 +534,37 @@ void Onboarding::paintEvent(QPaintEvent* event) {
 void Onboarding::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton)
         return;
-    if (QWindow* window = windowHandle(); window && window->startSystemMove())
-        return;
-    dragFrom = event->globalPosition().toPoint() - pos();
+    // Not moved yet: a plain click on the background must not leave the window manager moving the panel until
+    // the next click (which would then be lost on a button).
+    pressAt = event->globalPosition().toPoint();
+    dragFrom = QPoint();
 }
 
 void Onboarding::mouseMoveEvent(QMouseEvent* event) {
-    if ((event->buttons() & Qt::LeftButton) && !dragFrom.isNull())
-        move(event->globalPosition().toPoint() - dragFrom);
+    if (!(event->buttons() & Qt::LeftButton))
+        return;
+    const QPoint at = event->globalPosition().toPoint();
+    if (pressAt && (at - *pressAt).manhattanLength() >= QApplication::startDragDistance()) {
+        const QPoint from = *pressAt;
+        pressAt.reset();
+        if (QWindow* window = windowHandle(); window && window->startSystemMove())
+            return;
+        dragFrom = from - pos();
+    }
+    if (!dragFrom.isNull())
+        move(at - dragFrom);
+}
+
+void Onboarding::mouseReleaseEvent(QMouseEvent* event) {
+    pressAt.reset();
+    dragFrom = QPoint();
+    QWidget::mouseReleaseEvent(event);
 }
 
 void Onboarding::closeEvent(QCloseEvent* event) {
+    // Closed by the window manager (Alt+F4, a close button of its own): the same as Skip.
+    if (event->spontaneous())
+        markSeen();
     permTimer.stop();
     animation.stop();
     disconnect(activation);

@@ -2,6 +2,7 @@
 
 #include "shortcuts/ShortcutRecorderView.h"
 #include "ui/Brand.h"
+#include "ui/KeyRoute.h"
 #include "ui/UI.h"
 
 #include <QDialog>
@@ -55,10 +56,13 @@ QPushButton* addButton(QDialog* dialog, QHBoxLayout* row, const QString& title, 
 }
 
 int runModally(QDialog* dialog) {
+    KeyRoute::standDialog(dialog);
     dialog->show();
-    dialog->raise();
-    dialog->activateWindow();
-    return dialog->exec();
+    KeyRoute::takeKeys(dialog);
+    const int response = dialog->exec();
+    dialog->hide();
+    KeyRoute::backToFront();
+    return response;
 }
 
 } // namespace

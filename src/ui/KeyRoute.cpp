@@ -80,3 +80,31 @@ void KeyRoute::forget(QObject* window) {
     if (claims.size() != before)
         emit changed();
 }
+
+void KeyRoute::setFront(QWidget* window) {
+    instance().front = window;
+    if (QWidget* modal = QApplication::activeModalWidget(); modal && window && modal != window) {
+        standDialog(modal);
+        takeKeys(modal);
+    }
+}
+
+void KeyRoute::standDialog(QWidget* dialog) {
+    QWidget* on = instance().front;
+    if (!dialog || !on || !on->isVisible() || dialog == on)
+        return;
+    dialog->winId();
+    QWindow* handle = dialog->windowHandle();
+    if (!handle)
+        return;
+    // Above a window that stays on top the dialog must stay on top too, or the window manager keeps it under.
+    // Set on the window itself: changing a shown widget's flags would hide it.
+    handle->setFlag(Qt::WindowStaysOnTopHint, on->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    handle->setTransientParent(on->windowHandle());
+    dialog->raise();
+}
+
+void KeyRoute::backToFront() {
+    if (QWidget* on = instance().front; on && on->isVisible())
+        takeKeys(on);
+}

@@ -26,6 +26,14 @@ public:
     // Whether a window of ours holds the keyboard, has asked for it and shows, or is a modal dialog.
     static bool ownWindowHasKeys();
 
+    // A window that stays above the others (the tour) while it shows: our dialogs stand on it rather than open
+    // under it, and it has the keyboard back when they close. A modal dialog already up is stood on it at once.
+    static void setFront(QWidget* window);
+    // Before a dialog of ours shows: makes it transient for the front window, and as high.
+    static void standDialog(QWidget* dialog);
+    // After a dialog closed: the keyboard back to the front window, if one shows.
+    static void backToFront();
+
 signals:
     // ownWindowHasKeys() may have changed.
     void changed();
@@ -38,5 +46,6 @@ private:
     void forget(QObject* window);
 
     QList<QPointer<QWidget>> claims;
+    QPointer<QWidget> front;
     WindowFocus* focus = nullptr;
 };
