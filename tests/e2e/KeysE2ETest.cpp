@@ -1,0 +1,144 @@
+// Which window the keys go to, with another program holding the keyboard first: a terminal whose shell logs
+// every key it gets. Keys typed into our rename box, the basket and its preview, and the tour's dialogs land
+// there and nowhere else; the card takes only what it grabs while the pointer rests on it.
+
+#include "Desktop.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPainter>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray digest(const QString& path) {
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+}
+
+QByteArray logged(const QString& log) {
+    QFile file(log);
+    file.open(QIODevice::ReadOnly);
+    return file.readAll();
+}
+
+// The white picture inside the card's window: rows with a long white run above the pill.
+QRect pictureOnScreen(const QImage& screen, const QRect& card) {
+    QRect found;
+    for (int y = card.top(); y <= card.bottom() - 84; ++y) {
+        int start = -1;
+        for (int x = card.left(); x <= card.right() + 1; ++x) {
+            const QColor c = screen.rect().contains(x, y) ? screen.pixelColor(x, y) : QColor(Qt::black);
+            const bool white = x <= card.right() && c.red() > 245 && c.green() > 245 && c.blue() > 245;
+            if (white && start < 0)
+                start = x;
+            if (!white && start >= 0) {
+                if (x - start >= 40)
+                    found |= QRect(start, y, x - start, 1);
+                start = -1;
+            }
+        }
+    }
+    return found;
+}
+
+QString shot(const QString& name) {
+    return Desktop::shotsDir() + QStringLiteral("/keys-%1.png").arg(name);
+}
+
+} // namespace
+
+// A redacted picture under review with a box selected, and the rename box opened from the pill with the pointer
+// left on the card: Escape and BackSpace are the box's. The review box and the redacted file stay as they were.
+TEST(Keys, TheRenameBoxTakesItsKeysOverACardUnderReview) {
+    Desktop::Options o;
+    o.tray = false;
+    Desktop desktop(o);
+    ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
+    // Redact and rename, the format button and share.
+    ASSERT_TRUE(desktop.writeCardSettings({"annotate", "crop", "resize", "rotate", "text", "pin", "translate", "cutout",
+                                           "scroll", "compress", "library"}));
+    desktop.startApp();
+    ASSERT_TRUE(desktop.waitForApp()) << desktop.appStderr().toStdString();
+    const QString log = desktop.home() + QStringLiteral("/keys.log");
+    const quint32 terminal = desktop.keyLogTerminal(log);
+    ASSERT_NE(terminal, 0u);
+
+    const QString source = desktop.home() + QStringLiteral("/Notes.png");
+    {
+        QImage image(900, 400, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        QFont font(QStringLiteral("DejaVu Sans"));
+        font.setPixelSize(28);
+        painter.setFont(font);
+        painter.setPen(QColor(20, 20, 20));
+        painter.drawText(30, 60, QStringLiteral("Write to jane.doe@example.com today"));
+        painter.drawText(30, 130, QStringLiteral("Card 4111 1111 1111 1111 expires soon"));
+        painter.end();
+        ASSERT_TRUE(image.save(source));
+    }
+    const quint32 card = desktop.openCard(source);
+    ASSERT_NE(card, 0u);
+    desktop.waitToast(false, 4000);
+    EXPECT_EQ(desktop.activeWindow(), terminal) << "the card leaves the keyboard where it was";
+    desktop.click(desktop.pillButton(card, 2, true, 0));
+    const QString redacted = desktop.shotsFolder() + QStringLiteral("/Notes redacted.png");
+    ASSERT_TRUE(Desktop::waitUntil([&] { return QFileInfo::exists(redacted); }, 60000, 200));
+    Desktop::pause(500);
+    ASSERT_LT(qGray(QImage(redacted).pixel(400, 50)), 60) << "the address is covered";
+
+    // Review on the enlarged card, the address's box selected.
+    const QRect small = desktop.clientGeometry(card);
+    const QRect picture = pictureOnScreen(desktop.screenshot(), small);
+    desktop.click(QPoint(picture.center().x(), picture.bottom() - 10), 2);
+    ASSERT_TRUE(Desktop::waitUntil([&] { return desktop.clientGeometry(card).width() > small.width(); }, 3000));
+    Desktop::pause(400);
+    const QRect large = desktop.clientGeometry(card);
+    const QRect big = pictureOnScreen(desktop.screenshot(), large);
+    const double scale = big.width() / 900.0;
+    desktop.click(QPoint(big.left() + int(400 * scale), big.top() + int(50 * scale)));
+    Desktop::pause(500);
+    const QByteArray before = digest(redacted);
+
+    // Rename from the pill; the pointer stays on the card. Escape closes the box and only the box.
+    auto openRename = [&] {
+        desktop.click(desktop.pillButton(card, 2, true, 1));
+        const quint32 box = desktop.waitVisible(QStringLiteral("^Rename$"), true, 15000);
+        EXPECT_TRUE(Desktop::waitUntil([&] { return box && desktop.activeWindow() == box; }, 3000));
+        return box;
+    };
+    ASSERT_NE(openRename(), 0u) << desktop.appStderr().toStdString();
+    desktop.screenshot(shot(QStringLiteral("rename-over-review")));
+    desktop.key("Escape");
+    desktop.waitVisible(QStringLiteral("^Rename$"), false);
+    EXPECT_EQ(desktop.visibleWindow(QStringLiteral("^Rename$")), 0u) << "Escape closes the box";
+    EXPECT_NE(desktop.visibleWindow(QStringLiteral("^Pictolarium Card$")), 0u) << "and leaves the card";
+    EXPECT_EQ(desktop.clientGeometry(card).width(), large.width()) << "still under review";
+
+    // BackSpace empties the box's selected name; the selected review box stays.
+    ASSERT_NE(openRename(), 0u);
+    desktop.key("BackSpace");
+    desktop.xdotool({QStringLiteral("type"), QStringLiteral("Kept")});
+    desktop.key("Return");
+    const QString renamed = desktop.shotsFolder() + QStringLiteral("/Kept.png");
+    EXPECT_TRUE(Desktop::waitUntil([&] { return QFileInfo::exists(renamed); }, 5000)) << "BackSpace reached the box";
+    Desktop::pause(800);
+    desktop.screenshot(shot(QStringLiteral("renamed-under-review")));
+    EXPECT_EQ(digest(QFileInfo::exists(renamed) ? renamed : redacted), before) << "the redaction was rewritten";
+    EXPECT_LT(qGray(QImage(QFileInfo::exists(renamed) ? renamed : redacted).pixel(400, 50)), 60)
+        << "the address shows again";
+
+    // With the box gone the card's own keys are back while the pointer rests on it: Delete removes the selected
+    // box, and nothing of all this reached the terminal.
+    desktop.moveTo(QPoint(big.left() + int(400 * scale), big.top() + int(50 * scale)));
+    Desktop::pause(300);
+    desktop.key("Delete");
+    EXPECT_TRUE(Desktop::waitUntil([&] { return digest(renamed) != before; }, 5000)) << "Delete on the review box";
+    EXPECT_TRUE(logged(log).isEmpty()) << logged(log).toStdString();
+}
