@@ -5,6 +5,7 @@
 #include "Desktop.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -140,5 +141,56 @@ TEST(Keys, TheRenameBoxTakesItsKeysOverACardUnderReview) {
     Desktop::pause(300);
     desktop.key("Delete");
     EXPECT_TRUE(Desktop::waitUntil([&] { return digest(renamed) != before; }, 5000)) << "Delete on the review box";
+    EXPECT_TRUE(logged(log).isEmpty()) << logged(log).toStdString();
+}
+
+// The basket's quick look with a terminal open: Space opens it, Space or Escape closes it, and the basket has
+// the keyboard again each time (Escape then clears its selection rather than going anywhere else).
+TEST(Keys, TheBasketKeepsTheKeyboardAcrossItsPreview) {
+    Desktop::Options o;
+    o.tray = false;
+    Desktop desktop(o);
+    ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
+    desktop.setEnvironment(QStringLiteral("PICTOLARIUM_TRACE"), QStringLiteral("1"));
+    for (const QString& name : {QStringLiteral("One.png"), QStringLiteral("Two.png")}) {
+        QDir().mkpath(desktop.shotsFolder());
+        QImage image(320, 200, QImage::Format_RGB32);
+        image.fill(name == u"One.png" ? QColor(200, 60, 60) : QColor(60, 60, 200));
+        ASSERT_TRUE(image.save(desktop.shotsFolder() + u'/' + name));
+    }
+    desktop.startApp();
+    ASSERT_TRUE(desktop.waitForApp()) << desktop.appStderr().toStdString();
+    const QString log = desktop.home() + QStringLiteral("/keys.log");
+    ASSERT_NE(desktop.keyLogTerminal(log), 0u);
+
+    const QString title = QStringLiteral("^Pictolarium Basket$");
+    quint32 basket = 0;
+    for (int attempt = 0; attempt < 4 && !basket; ++attempt) {
+        desktop.key("super+shift+s");
+        Desktop::waitUntil([&] { return (basket = desktop.visibleWindow(title)) != 0; }, 1500);
+    }
+    ASSERT_NE(basket, 0u);
+    ASSERT_TRUE(Desktop::waitUntil([&] { return desktop.activeWindow() == basket; }, 3000));
+    desktop.key("ctrl+a");
+    ASSERT_TRUE(Desktop::waitUntil([&] { return desktop.appStderr().contains("count: 2 selected"); }, 3000));
+
+    for (const char* close : {"space", "Escape", "space"}) {
+        SCOPED_TRACE(close);
+        desktop.key("space");
+        const quint32 preview = desktop.waitVisible(QStringLiteral("^Pictolarium Preview$"), true, 3000);
+        ASSERT_NE(preview, 0u);
+        EXPECT_TRUE(Desktop::waitUntil([&] { return desktop.activeWindow() == preview; }, 3000));
+        desktop.key(QString::fromLatin1(close));
+        desktop.waitVisible(QStringLiteral("^Pictolarium Preview$"), false, 3000);
+        EXPECT_TRUE(Desktop::waitUntil([&] { return desktop.activeWindow() == basket; }, 3000))
+            << "the keyboard went to " << desktop.activeWindow();
+        EXPECT_NE(desktop.visibleWindow(title), 0u) << "the basket stays";
+    }
+    const qsizetype cleared = desktop.appStderr().count(QStringLiteral("count: \n"));
+    desktop.key("Escape");
+    EXPECT_TRUE(Desktop::waitUntil(
+        [&] { return desktop.appStderr().count(QStringLiteral("count: \n")) > cleared; }, 3000))
+        << "the basket's Escape clears its selection";
+    EXPECT_NE(desktop.visibleWindow(title), 0u);
     EXPECT_TRUE(logged(log).isEmpty()) << logged(log).toStdString();
 }
