@@ -215,3 +215,70 @@ TEST(Tour, EveryPageShowsItsSceneAndTheArtwork) {
         }
     }
 }
+
+// With a terminal holding the keyboard first and the capture key held by another program: the start-up alert and
+// the Change dialog stand above the tour and take the keyboard, each is clicked through, and the tour has the
+// keyboard back after. The window manager's close (Alt+F4) then ends the tour as Skip does.
+TEST(Tour, OurDialogsStandAboveItAndAWindowManagerCloseCountsAsSkip) {
+    Tour tour;
+    Desktop& desktop = tour.desktop;
+    ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
+    const QString log = desktop.home() + "/keys.log";
+    ASSERT_NE(desktop.keyLogTerminal(log), 0u);
+    QProcess other;
+    other.setProcessEnvironment(desktop.environment());
+    other.start(GRABKEY_BIN, {"d", "super,shift", "--hold"});
+    ASSERT_TRUE(other.waitForReadyRead(5000));
+    ASSERT_TRUE(tour.start());
+    ASSERT_TRUE(tour.says("tour: WELCOME"));
+
+    // A dialog's own window by its title, its button at (right - x, bottom - y) clicked once it has the keyboard.
+    auto clickThrough = [&](const QString& title, QPoint fromBottomRight, const QString& name) {
+        const quint32 dialog = desktop.waitVisible(title, true, 5000);
+        ASSERT_NE(dialog, 0u) << name.toStdString();
+        EXPECT_TRUE(Desktop::waitUntil([&] { return desktop.activeWindow() == dialog; }, 3000)) << name.toStdString();
+        Desktop::pause(300);
+        desktop.screenshot(Desktop::shotsDir() + "/tour-" + name + ".png");
+        const QRect frame = desktop.clientGeometry(dialog);
+        desktop.click(frame.bottomRight() - fromBottomRight);
+        EXPECT_EQ(desktop.waitVisible(title, false, 3000), 0u) << name.toStdString() << ": the click was lost";
+        EXPECT_TRUE(Desktop::waitUntil([&] { return desktop.activeWindow() == tour.window(); }, 3000))
+            << name.toStdString() << ": the tour has the keyboard back";
+    };
+    clickThrough("^Couldn't register", QPoint(65, 33), "alert");
+    tour.key("Right");
+    ASSERT_TRUE(tour.says("tour: PICK"));
+    Desktop::pause(900);
+    tour.clickAt(QPoint(274, 427)); // "Change" beside the key caps
+    clickThrough("^Shortcut for", QPoint(278, 33), "change-dialog");
+    EXPECT_TRUE(tour.says("tour: PICK", 1)) << "the tour stayed where it was";
+
+    tour.key("alt+F4");
+    EXPECT_TRUE(Desktop::waitUntil([&] { return desktop.windowsByName(kTour).isEmpty(); }, 3000));
+    EXPECT_EQ(setting(desktop, "onboardingSeen"), QJsonValue(true));
+    EXPECT_EQ(setting(desktop, "onboardingAtPermissions"), QJsonValue(false));
+    QFile typed(log);
+    ASSERT_TRUE(typed.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(typed.readAll().isEmpty());
+    other.terminate();
+    other.waitForFinished(2000);
+}
+
+// On the setup page without a compositor, a click on the "Off" note does nothing, and one press of "Let's go"
+// then ends the tour.
+TEST(Tour, OnePressOfLetsGoEndsItAfterAClickOnACheck) {
+    Tour tour;
+    ASSERT_TRUE(tour.desktop.ok()) << tour.desktop.error().toStdString();
+    leftAtSetup(tour.desktop);
+    ASSERT_TRUE(tour.start());
+    ASSERT_TRUE(tour.says("tour: SETUP | Ready to capture"));
+    ASSERT_TRUE(tour.says("| Off"));
+    Desktop::pause(900);
+    const QRect before = tour.desktop.clientGeometry(tour.window());
+    tour.clickAt(QPoint(523, 459)); // the compositor's "Off"
+    Desktop::pause(400);
+    tour.clickAt(QPoint(525, 522)); // "Let's go"
+    EXPECT_TRUE(Desktop::waitUntil([&] { return tour.desktop.windowsByName(kTour).isEmpty(); }, 3000))
+        << "moved by " << (tour.desktop.clientGeometry(tour.window()).topLeft() - before.topLeft()).manhattanLength();
+    EXPECT_EQ(setting(tour.desktop, "onboardingSeen"), QJsonValue(true));
+}
