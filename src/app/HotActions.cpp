@@ -156,8 +156,14 @@ bool AppDelegate::changeShortcut(const QString& key) {
     const HotAction* action = actionFor(key);
     if (!action)
         return false;
-    const ShortcutDialog::Result result =
-        ShortcutDialog::run(action->title, Shortcut::load(key, action->def, defaults), action->def, registry().keys());
+    // Our other actions' combinations are refused in the recorder, by name, rather than reported later as taken
+    // by another program.
+    ShortcutDialog::Taken ours;
+    for (const HotAction& other : actions())
+        if (other.key != key)
+            ours.append({other.title, Shortcut::load(other.key, other.def, defaults)});
+    const ShortcutDialog::Result result = ShortcutDialog::run(
+        action->title, Shortcut::load(key, action->def, defaults), action->def, registry().keys(), ours);
     switch (result.kind) {
     case ShortcutDialog::Result::cancel:
         return false;

@@ -109,7 +109,7 @@ ThumbnailPanel::ThumbnailPanel(const Shot& shot, std::optional<QSizeF> imageBox,
     });
     // A grab's press is checked against the same rule again: a press already queued when a window of ours took
     // the keyboard is not the card's.
-    auto mine = [this] { return !closed && content->isHovering() && !KeyRoute::ownWindowHasKeys(); };
+    auto mine = [this] { return !closed && hovered && !KeyRoute::ownWindowHasKeys(); };
     connect(services.escape.get(), &EscapeKeyGrab::pressed, this, [this, mine] {
         if (mine())
             content->escapePressed();
@@ -190,6 +190,7 @@ void ThumbnailPanel::show(QPointF at) {
 }
 
 void ThumbnailPanel::hover(bool inside) {
+    hovered = inside;
     updateKeys();
     life->setHovering(inside);
 }
@@ -197,7 +198,7 @@ void ThumbnailPanel::hover(bool inside) {
 void ThumbnailPanel::updateKeys() {
     // The card never has the focus: its keys reach it as grabs, taken only while the pointer rests on it and
     // given back the moment one of our windows that takes typing has (or asks for) the keyboard.
-    const bool on = !closed && content->isHovering() && !KeyRoute::ownWindowHasKeys();
+    const bool on = !closed && hovered && !KeyRoute::ownWindowHasKeys();
     services.escape->setActive(on);
     services.deleteKeys->setActive(on && deleteWanted);
     services.copyKey->setActive(on && content->sideView);

@@ -110,4 +110,5 @@ private:
     bool fading = false;
     bool retiring = false;
     bool deleteWanted = false;
+    bool hovered = false;
 };

@@ -60,7 +60,10 @@ void KeyRoute::takeKeys(QWidget* window) {
 }
 
 bool KeyRoute::ownWindowHasKeys() {
-    if (QGuiApplication::focusWindow() || QApplication::activeModalWidget())
+    // A window that never takes the focus, or no longer shows, is not holding it, whatever the platform says.
+    const QWindow* focused = QGuiApplication::focusWindow();
+    if ((focused && focused->isVisible() && !focused->flags().testFlag(Qt::WindowDoesNotAcceptFocus)) ||
+        QApplication::activeModalWidget())
         return true;
     for (const QPointer<QWidget>& claim : std::as_const(instance().claims))
         if (claim && claim->isVisible())

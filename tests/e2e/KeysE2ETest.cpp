@@ -188,8 +188,8 @@ TEST(Keys, TheBasketKeepsTheKeyboardAcrossItsPreview) {
     }
     const qsizetype cleared = desktop.appStderr().count(QStringLiteral("count: \n"));
     desktop.key("Escape");
-    EXPECT_TRUE(Desktop::waitUntil(
-        [&] { return desktop.appStderr().count(QStringLiteral("count: \n")) > cleared; }, 3000))
+    EXPECT_TRUE(
+        Desktop::waitUntil([&] { return desktop.appStderr().count(QStringLiteral("count: \n")) > cleared; }, 3000))
         << "the basket's Escape clears its selection";
     EXPECT_NE(desktop.visibleWindow(title), 0u);
     EXPECT_TRUE(logged(log).isEmpty()) << logged(log).toStdString();
