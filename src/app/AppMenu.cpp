@@ -11,6 +11,7 @@
 #include "shortcuts/ShortcutDialog.h"
 #include "text/TranslateModel.h"
 #include "ui/Brand.h"
+#include "ui/KeyRoute.h"
 #include "ui/SizeSliderView.h"
 #include "ui/UI.h"
 
@@ -143,6 +144,7 @@ QMenu* AppDelegate::makeMenu() {
     QAction* quit = made->addAction(QStringLiteral("Quit Pictolarium"));
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(quit, &QAction::triggered, qApp, &QApplication::quit, Qt::QueuedConnection);
+    KeyRoute::passShortcuts(made);
     return made;
 }
 

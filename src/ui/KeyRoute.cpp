@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
@@ -12,6 +14,48 @@ namespace {
 
 // How long the window manager is given to hand over the focus on the application's own request.
 constexpr int askAgainMs = 150;
+
+// The enabled item of the menu or its submenus whose shortcut is this key; null if none.
+QAction* itemFor(const QMenu* menu, const QKeySequence& pressed) {
+    for (QAction* action : menu->actions()) {
+        if (!action->isEnabled() || !action->isVisible())
+            continue;
+        if (const QMenu* sub = action->menu()) {
+            if (QAction* found = itemFor(sub, pressed))
+                return found;
+        } else if (!action->shortcut().isEmpty() && action->shortcut().matches(pressed) == QKeySequence::ExactMatch) {
+            return action;
+        }
+    }
+    return nullptr;
+}
+
+class MenuShortcuts : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        auto* key = static_cast<QKeyEvent*>(event);
+        const Qt::KeyboardModifiers held = key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+        // Plain keys move through the menu and pick items by their letters.
+        if (!held || key->key() == Qt::Key_unknown)
+            return false;
+        auto* menu = static_cast<QMenu*>(parent());
+        QAction* action = itemFor(menu, QKeySequence(key->keyCombination()));
+        if (!action)
+            return false;
+        // Every open level closes, as a click on the item would close them.
+        for (int level = 0; level < 8 && QApplication::activePopupWidget(); ++level)
+            QApplication::activePopupWidget()->close();
+        menu->close();
+        Q_UNUSED(watched);
+        action->trigger();
+        return true;
+    }
+};
 
 } // namespace
 
@@ -110,4 +154,14 @@ void KeyRoute::standDialog(QWidget* dialog) {
 void KeyRoute::backToFront() {
     if (QWidget* on = instance().front; on && on->isVisible())
         takeKeys(on);
+}
+
+void KeyRoute::passShortcuts(QMenu* menu) {
+    if (!menu)
+        return;
+    auto* filter = new MenuShortcuts(menu);
+    menu->installEventFilter(filter);
+    // Submenus get the keys while they are the open level.
+    for (QMenu* sub : menu->findChildren<QMenu*>())
+        sub->installEventFilter(filter);
 }

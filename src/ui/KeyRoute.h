@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QPointer>
 
+class QMenu;
 class QWidget;
 class WindowFocus;
 
@@ -33,6 +34,10 @@ public:
     static void standDialog(QWidget* dialog);
     // After a dialog closed: the keyboard back to the front window, if one shows.
     static void backToFront();
+
+    // A menu holds the keyboard while it is open: the shortcuts it shows beside its items (Ctrl+Q beside Quit)
+    // still work then, closing the menu first.
+    static void passShortcuts(QMenu* menu);
 
 signals:
     // ownWindowHasKeys() may have changed.

@@ -194,3 +194,18 @@ TEST(Keys, TheBasketKeepsTheKeyboardAcrossItsPreview) {
     EXPECT_NE(desktop.visibleWindow(title), 0u);
     EXPECT_TRUE(logged(log).isEmpty()) << logged(log).toStdString();
 }
+
+// The tray menu holds the keyboard while it is open: Ctrl+Q, shown beside Quit, quits from there.
+TEST(Keys, CtrlQQuitsFromTheOpenTrayMenu) {
+    Desktop desktop;
+    ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
+    desktop.startApp();
+    ASSERT_TRUE(desktop.waitForApp()) << desktop.appStderr().toStdString();
+    const QPoint icon = desktop.trayIcon();
+    ASSERT_FALSE(icon.isNull());
+    desktop.click(icon);
+    Desktop::pause(600);
+    desktop.screenshot(shot(QStringLiteral("tray-menu")));
+    desktop.key("ctrl+q");
+    EXPECT_TRUE(desktop.app()->waitForFinished(5000)) << "still running";
+}
