@@ -168,4 +168,13 @@ private:
         QRect geometry;
     };
     std::optional<EdgeDrag> edgeDrag; // while an edge is dragged
+    // The top strip works as a title bar: a press there and the panel's top-left then, while it is held; the
+    // panel moves once the pointer has gone a few pixels.
+    struct StripDrag {
+        QPoint start;
+        QPoint topLeft;
+        bool moving = false;
+    };
+    std::optional<StripDrag> stripDrag;
+    void moveByDrag(QPoint global);
 };

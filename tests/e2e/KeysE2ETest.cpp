@@ -193,6 +193,20 @@ TEST(Keys, TheBasketKeepsTheKeyboardAcrossItsPreview) {
         << "the basket's Escape clears its selection";
     EXPECT_NE(desktop.visibleWindow(title), 0u);
     EXPECT_TRUE(logged(log).isEmpty()) << logged(log).toStdString();
+
+    // The strip along its top moves it, as a title bar would, and keeps it on the screen.
+    const QRect frame = desktop.clientGeometry(basket);
+    const QPoint strip(frame.center().x(), frame.top() + 8);
+    desktop.drag({strip, strip + QPoint(-150, 60)});
+    EXPECT_TRUE(Desktop::waitUntil(
+        [&] { return desktop.clientGeometry(basket).topLeft() == frame.topLeft() + QPoint(-150, 60); }, 3000))
+        << "moved to " << desktop.clientGeometry(basket).x() << "," << desktop.clientGeometry(basket).y();
+    const QPoint moved = strip + QPoint(-150, 60);
+    desktop.drag({moved, moved + QPoint(2000, 2000)});
+    Desktop::pause(300);
+    const QRect kept = desktop.clientGeometry(basket);
+    EXPECT_TRUE(QRect(0, 0, 1280, 800).contains(kept)) << kept.x() << "," << kept.y();
+    EXPECT_NE(desktop.visibleWindow(title), 0u);
 }
 
 // The tray menu holds the keyboard while it is open: Ctrl+Q, shown beside Quit, quits from there.
