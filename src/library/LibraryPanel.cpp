@@ -188,8 +188,10 @@ void LibraryPanel::pickTab(GhostButton* sender) {
 
 void LibraryPanel::updateCount() {
     const qsizetype n = collection->selectedFiles().size();
-    countLabel->setText(n > 0 ? QString::number(n) + QStringLiteral(" selected") : QString());
-    trace(QStringLiteral("count: ") + countLabel->text());
+    const QString count = n > 0 ? QString::number(n) + QStringLiteral(" selected") : QString();
+    countLabel->setText(count);
+    fitHeader();
+    trace(QStringLiteral("count: ") + count);
     QPalette pal = countLabel->palette();
     pal.setColor(QPalette::WindowText, UI::accent());
     countLabel->setPalette(pal);
@@ -369,6 +371,7 @@ void LibraryPanel::resizeByDrag(QPoint global) {
 void LibraryPanel::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     fitTiles();
+    fitHeader();
     if (!composited) {
         // Without a compositor the clear corners would show black: cut them off instead.
         QPainterPath path;

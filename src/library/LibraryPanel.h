@@ -70,6 +70,8 @@ public:
     void pickTab(GhostButton* sender);
     // Tile size and columns from the panel's width.
     void fitTiles();
+    // Keeps the header's parts from being drawn over each other at narrow widths.
+    void fitHeader();
     void updateCount();
     void showAppMenu(QWidget* sender);
     void closeFromButton();
