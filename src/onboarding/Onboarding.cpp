@@ -261,7 +261,18 @@ void Onboarding::tick() {
 }
 
 void Onboarding::layoutContent(double now) {
-    const int heroHeight = (onPermissions() ? 216 : 300) - shrink;
+    const QList<QWidget*> column{eyebrow, title, keycaps, body};
+    const int gaps[] = {6, 12, 10, 10};
+    // The text ends above the row of dots and buttons: a long page gives the picture less height.
+    int needed = 0;
+    for (qsizetype i = 0; i < column.size(); ++i)
+        if (QWidget* part = column.at(i); !part->isHidden())
+            needed += (part->hasHeightForWidth() ? part->heightForWidth(544) : part->sizeHint().height()) + gaps[i];
+    if (!permBox->isHidden())
+        needed += permBox->sizeHint().height();
+    const int buttonsTop = height() - 22 - 32;
+    const int room = buttonsTop - 8 - needed - 24 - 20;
+    const int heroHeight = std::max(120, std::min((onPermissions() ? 216 : 300) - shrink, room));
     if (hero->height() != heroHeight || backgroundHero != heroHeight) {
         hero->setGeometry(28, 20, 544, heroHeight);
         sceneView->setGeometry(hero->rect());
@@ -277,8 +288,6 @@ void Onboarding::layoutContent(double now) {
     content->setGeometry(28, top, 544, height() - top - 22);
     const tour::Easing curve = tour::Easing::curve(0.2, 0.9, 0.2, 1.0);
     const double delay = revealWelcome ? 0.3 : 0.0;
-    const QList<QWidget*> column{eyebrow, title, keycaps, body};
-    const int gaps[] = {6, 12, 10, 10};
     int y = 0;
     for (qsizetype i = 0; i < column.size(); ++i) {
         QWidget* part = column.at(i);
