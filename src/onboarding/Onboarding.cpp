@@ -495,7 +495,7 @@ const QImage& Onboarding::backgroundImage() {
     QPainterPath box;
     box.addRoundedRect(r, 18, 18);
     // A dark glass: the panel's fill, the brand tint over it, and a soft green light from the top left.
-    p.fillPath(box, QColor(28, 30, 29, composited ? 235 : 255));
+    p.fillPath(box, QColor(28, 30, 29, composited ? 250 : 255)); // nearly opaque: there is no blur behind it
     QColor tint = Brand::background();
     tint.setAlphaF(0.78f);
     p.fillPath(box, tint);

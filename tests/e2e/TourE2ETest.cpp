@@ -170,6 +170,9 @@ TEST(Tour, TheSetupPageChecksThisDesktopAndIsWhereItReopens) {
         if (c.grabbed) {
             other.terminate();
             other.waitForFinished(2000);
+            // Let go by the other program: the check takes the key on its next poll.
+            EXPECT_TRUE(tour.says("setup: \u2713  Ready | \u2713  Ready | \u2713  Ready | Off", 1, 5000))
+                << tour.desktop.appStderr().toStdString();
         }
     }
 }
@@ -281,4 +284,37 @@ TEST(Tour, OnePressOfLetsGoEndsItAfterAClickOnACheck) {
     EXPECT_TRUE(Desktop::waitUntil([&] { return tour.desktop.windowsByName(kTour).isEmpty(); }, 3000))
         << "moved by " << (tour.desktop.clientGeometry(tour.window()).topLeft() - before.topLeft()).manhattanLength();
     EXPECT_EQ(setting(tour.desktop, "onboardingSeen"), QJsonValue(true));
+}
+
+// Every page at twice the scale and on a short screen, kept for a person to look at: the window stays on the
+// screen with its buttons in reach.
+TEST(Tour, EveryPageAtTwiceTheScaleAndOnAShortScreen) {
+    const struct {
+        const char* name;
+        QSize screen;
+        const char* scale;
+    } cases[] = {{"2x", QSize(2560, 1600), "2"}, {"1024x600", QSize(1024, 600), "1"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Desktop::Options options;
+        options.size = c.screen;
+        Tour tour(options);
+        ASSERT_TRUE(tour.desktop.ok()) << tour.desktop.error().toStdString();
+        tour.desktop.setEnvironment("QT_SCALE_FACTOR", c.scale);
+        ASSERT_TRUE(tour.start());
+        ASSERT_TRUE(tour.says("tour: WELCOME"));
+        tour.desktop.moveTo(QPoint(2, 2));
+        for (int page = 1; page <= 8; ++page) {
+            if (page > 1) {
+                tour.key("Right");
+                ASSERT_TRUE(Desktop::waitUntil(
+                    [&] { return tour.desktop.appStderr().count("tour: ") >= page; }, 3000));
+            }
+            Desktop::pause(1200);
+            const QRect frame = tour.desktop.clientGeometry(tour.window());
+            EXPECT_TRUE(QRect(QPoint(0, 0), c.screen).contains(frame)) << page;
+            tour.desktop.screenshot().copy(frame).save(
+                Desktop::shotsDir() + QStringLiteral("/tour-%1-page%2.png").arg(QLatin1String(c.name)).arg(page));
+        }
+    }
 }
