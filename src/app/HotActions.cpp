@@ -162,8 +162,8 @@ bool AppDelegate::changeShortcut(const QString& key) {
     for (const HotAction& other : actions())
         if (other.key != key)
             ours.append({other.title, Shortcut::load(other.key, other.def, defaults)});
-    const ShortcutDialog::Result result = ShortcutDialog::run(
-        action->title, Shortcut::load(key, action->def, defaults), action->def, registry().keys(), ours);
+    const ShortcutDialog::Result result = ShortcutDialog::run(action->title, Shortcut::load(key, action->def, defaults),
+                                                              action->def, registry().keys(), ours);
     switch (result.kind) {
     case ShortcutDialog::Result::cancel:
         return false;

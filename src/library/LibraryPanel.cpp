@@ -15,8 +15,8 @@
 #include "ui/OwnWindows.h"
 #include "ui/UI.h"
 
-#include <QApplication>
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCursor>
 #include <QFileInfo>
 #include <QKeyEvent>

@@ -9,8 +9,8 @@
 #include "library/PreviewPanel.h"
 #include "library/ShotGrid.h"
 #include "library/ShotItem.h"
-#include "ui/KeyRoute.h"
 #include "platform/FileOps.h"
+#include "ui/KeyRoute.h"
 
 #include <QCursor>
 #include <QDesktopServices>

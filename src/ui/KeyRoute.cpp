@@ -39,7 +39,8 @@ protected:
         if (event->type() != QEvent::KeyPress)
             return false;
         auto* key = static_cast<QKeyEvent*>(event);
-        const Qt::KeyboardModifiers held = key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+        const Qt::KeyboardModifiers held =
+            key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
         // Plain keys move through the menu and pick items by their letters.
         if (!held || key->key() == Qt::Key_unknown)
             return false;

@@ -8,8 +8,8 @@
 #include "platform/EscapeKeyGrab.h"
 #include "platform/PointerWatch.h"
 #include "platform/fake/FakePointerWatch.h"
-#include "ui/KeyRoute.h"
 #include "ui/FormatBadge.h"
+#include "ui/KeyRoute.h"
 #include "ui/Pill.h"
 
 #include <QAbstractButton>

@@ -207,6 +207,13 @@ TEST(Keys, TheBasketKeepsTheKeyboardAcrossItsPreview) {
     const QRect kept = desktop.clientGeometry(basket);
     EXPECT_TRUE(QRect(0, 0, 1280, 800).contains(kept)) << kept.x() << "," << kept.y();
     EXPECT_NE(desktop.visibleWindow(title), 0u);
+
+    // At its least width with a selection, kept for a person to look at: the header's parts side by side.
+    desktop.xdotool(
+        {QStringLiteral("windowsize"), QString::number(basket), QStringLiteral("520"), QStringLiteral("586")});
+    desktop.key("ctrl+a");
+    Desktop::pause(800);
+    desktop.screenshot().copy(desktop.clientGeometry(basket)).save(shot(QStringLiteral("basket-520")));
 }
 
 // The tray menu holds the keyboard while it is open: Ctrl+Q, shown beside Quit, quits from there.

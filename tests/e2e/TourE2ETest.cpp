@@ -307,8 +307,7 @@ TEST(Tour, EveryPageAtTwiceTheScaleAndOnAShortScreen) {
         for (int page = 1; page <= 8; ++page) {
             if (page > 1) {
                 tour.key("Right");
-                ASSERT_TRUE(Desktop::waitUntil(
-                    [&] { return tour.desktop.appStderr().count("tour: ") >= page; }, 3000));
+                ASSERT_TRUE(Desktop::waitUntil([&] { return tour.desktop.appStderr().count("tour: ") >= page; }, 3000));
             }
             Desktop::pause(1200);
             const QRect frame = tour.desktop.clientGeometry(tour.window());
