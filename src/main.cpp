@@ -18,6 +18,7 @@
 #include "platform/Memory.h"
 #include "platform/Trash.h"
 #include "platform/EscapeKeyGrab.h"
+#include "platform/GlobalKeys.h"
 #include "platform/PointerWatch.h"
 #include "platform/QuitSignals.h"
 #include "platform/SingleInstance.h"
@@ -25,6 +26,7 @@
 #include "platform/x11/X11Platform.h"
 #include "text/TranslateModel.h"
 #include "text/TranslateSideView.h"
+#include "ui/KeyRoute.h"
 #include "ui/UI.h"
 
 #include <QApplication>
@@ -113,14 +115,14 @@ int main(int argc, char** argv) {
     const UtilityWindows utilityWindows(platform.windowHints());
     UI::setCompositor(&platform.compositor());
     Capture::setWindowList(&platform.windows());
-    EditorWindow::setWindowFocus(&platform.windowFocus());
-    RenamePanel::setWindowFocus(&platform.windowFocus());
+    KeyRoute::setWindowFocus(&platform.windowFocus());
     PinWindow::setDesktops(&platform.desktops());
     Thumbnail::setServices([&platform] {
         ThumbnailPanel::Services services;
         services.pointerWatch = [&platform] { return platform.watchPointer(); };
         services.escape = std::make_unique<EscapeKeyGrab>(&platform.keys());
         services.deleteKeys = std::make_unique<EscapeKeyGrab>(&platform.keys(), QList<quint32>{0xffff, 0xff08});
+        services.copyKey = std::make_unique<EscapeKeyGrab>(&platform.keys(), QList<quint32>{0x63}, GlobalKeys::Control);
         services.openLibrary = [] { LibraryPanel::shared().toggle(); };
         services.translationLanguageChosen = [] { return TranslateModel::defaultLanguage().has_value(); };
         services.chooseTranslationLanguage = [] { return TranslateModel::chooseDefault(true); };

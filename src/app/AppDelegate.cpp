@@ -120,6 +120,7 @@ void AppDelegate::handTourItsServices() {
         QStringList refused;
         if (!self)
             return refused;
+        self->retryRefusedHotKeys();
         for (const HotAction& action : actions())
             if (action.enabled(self->defaults) && !self->tokens.contains(action.key))
                 refused.append(action.key);

@@ -67,6 +67,9 @@ public:
     // Where the panel icon is on the screen; empty while there is none.
     QRect statusItemGeometry() const;
     void registerHotKeys();
+    // Registers one enabled action's shortcut; false when another program holds it.
+    bool registerOne(const HotAction& action);
+    void retryRefusedHotKeys();
 
     // Panel menu actions.
     void showLibrary();

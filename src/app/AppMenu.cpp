@@ -11,6 +11,7 @@
 #include "shortcuts/ShortcutDialog.h"
 #include "text/TranslateModel.h"
 #include "ui/Brand.h"
+#include "ui/KeyRoute.h"
 #include "ui/MenuPlacement.h"
 #include "ui/SizeSliderView.h"
 #include "ui/UI.h"
@@ -145,6 +146,7 @@ QMenu* AppDelegate::makeMenu() {
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(quit, &QAction::triggered, qApp, &QApplication::quit, Qt::QueuedConnection);
     MenuPlacement::keepBeside(made);
+    KeyRoute::passShortcuts(made);
     return made;
 }
 

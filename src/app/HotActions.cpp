@@ -71,25 +71,9 @@ void AppDelegate::registerHotKeys() {
             registry().unregister(tokens.take(key));
             machine().forget(key);
         }
-        if (!action.enabled(defaults))
+        if (!action.enabled(defaults) || registerOne(action))
             continue;
         const Shortcut shortcut = Shortcut::load(key, action.def, defaults);
-        const QPointer<AppDelegate> self(this);
-        const std::optional<quint32> id = registry().registerShortcut(
-            shortcut,
-            [self, key] {
-                if (self)
-                    self->keyReleased(key);
-            },
-            [self, key] {
-                if (self)
-                    self->keyPressed(key);
-            });
-        if (id) {
-            tokens.insert(key, *id);
-            continue;
-        }
-        tokens.remove(key);
         const QString message = QStringLiteral("Couldn't register ") + shortcut.display();
         const QString informative =
             QStringLiteral("Another app probably uses that shortcut. Pick a different one for \u201c") + action.title +
@@ -97,6 +81,35 @@ void AppDelegate::registerHotKeys() {
         trace(QStringLiteral("alert: ") + message + QStringLiteral(" | ") + informative);
         ShortcutDialog::alert(message, informative);
     }
+}
+
+bool AppDelegate::registerOne(const HotAction& action) {
+    const QString key = action.key;
+    const QPointer<AppDelegate> self(this);
+    const std::optional<quint32> id = registry().registerShortcut(
+        Shortcut::load(key, action.def, defaults),
+        [self, key] {
+            if (self)
+                self->keyReleased(key);
+        },
+        [self, key] {
+            if (self)
+                self->keyPressed(key);
+        });
+    if (!id) {
+        tokens.remove(key);
+        return false;
+    }
+    tokens.insert(key, *id);
+    return true;
+}
+
+void AppDelegate::retryRefusedHotKeys() {
+    // A combination another program held may have been let go since: taken now without a word, as if it had
+    // been free at start.
+    for (const HotAction& action : actions())
+        if (action.enabled(defaults) && !tokens.contains(action.key))
+            registerOne(action);
 }
 
 void AppDelegate::keyPressed(const QString& key) {
@@ -147,8 +160,14 @@ bool AppDelegate::changeShortcut(const QString& key) {
     const HotAction* action = actionFor(key);
     if (!action)
         return false;
-    const ShortcutDialog::Result result =
-        ShortcutDialog::run(action->title, Shortcut::load(key, action->def, defaults), action->def, registry().keys());
+    // Our other actions' combinations are refused in the recorder, by name, rather than reported later as taken
+    // by another program.
+    ShortcutDialog::Taken ours;
+    for (const HotAction& other : actions())
+        if (other.key != key)
+            ours.append({other.title, Shortcut::load(other.key, other.def, defaults)});
+    const ShortcutDialog::Result result = ShortcutDialog::run(action->title, Shortcut::load(key, action->def, defaults),
+                                                              action->def, registry().keys(), ours);
     switch (result.kind) {
     case ShortcutDialog::Result::cancel:
         return false;

@@ -2,8 +2,8 @@
 
 #include "card/RenameFile.h"
 #include "platform/Dispatch.h"
-#include "platform/WindowFocus.h"
 #include "ui/GhostButton.h"
+#include "ui/KeyRoute.h"
 #include "ui/Pill.h"
 #include "ui/UI.h"
 
@@ -18,11 +18,6 @@ namespace {
 QPointer<RenamePanel>& shown() {
     static QPointer<RenamePanel> box;
     return box;
-}
-
-WindowFocus*& windowFocus() {
-    static WindowFocus* focus = nullptr;
-    return focus;
 }
 
 } // namespace
@@ -86,22 +81,9 @@ RenamePanel* RenamePanel::current() {
     return shown();
 }
 
-void RenamePanel::setWindowFocus(WindowFocus* focus) {
-    windowFocus() = focus;
-}
-
 void RenamePanel::makeActive() {
-    raise();
-    activateWindow();
-    // A tray program is seldom in front, and the window manager may not hand it the keyboard on its own
-    // request: ask as a pager would.
-    QPointer<RenamePanel> self(this);
-    Dispatch::after(150, this, [self] {
-        if (!self || self->finished || self->isActiveWindow())
-            return;
-        if (WindowFocus* focus = windowFocus())
-            focus->activate(quint32(self->winId()));
-    });
+    // Typing goes to the box alone: the card under the pointer lets go of its keys while the box shows.
+    KeyRoute::takeKeys(this);
 }
 
 void RenamePanel::commit() {

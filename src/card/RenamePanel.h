@@ -9,7 +9,6 @@
 #include <functional>
 
 class QLineEdit;
-class WindowFocus;
 
 class RenamePanel : public QWidget {
     Q_OBJECT
@@ -23,8 +22,6 @@ public:
                              std::function<void()> onDismiss = {});
     // The box on screen, if any.
     static RenamePanel* current();
-    // How a box that could not make itself active asks the window manager for the focus; set once at start.
-    static void setWindowFocus(WindowFocus* focus);
 
     QLineEdit* field = nullptr;
     std::function<void(const QString&)> onCommit;

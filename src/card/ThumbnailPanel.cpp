@@ -8,6 +8,8 @@
 #include "platform/EscapeKeyGrab.h"
 #include "platform/FocusPointerWatch.h"
 #include "platform/Memory.h"
+#include "text/TranslateSideView.h"
+#include "ui/KeyRoute.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -42,6 +44,8 @@ ThumbnailPanel::ThumbnailPanel(const Shot& shot, std::optional<QSizeF> imageBox,
         services.escape = std::make_unique<EscapeKeyGrab>();
     if (!services.deleteKeys)
         services.deleteKeys = std::make_unique<EscapeKeyGrab>();
+    if (!services.copyKey)
+        services.copyKey = std::make_unique<EscapeKeyGrab>();
 
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_TranslucentBackground);
@@ -77,6 +81,8 @@ ThumbnailPanel::ThumbnailPanel(const Shot& shot, std::optional<QSizeF> imageBox,
             self->life->hold(reason);
         else
             self->life->release(reason);
+        if (reason == Hold::SideView)
+            self->updateKeys();
     };
     content->onHide = [self](bool hide) {
         if (!self)
@@ -102,20 +108,28 @@ ThumbnailPanel::ThumbnailPanel(const Shot& shot, std::optional<QSizeF> imageBox,
         if (retiring)
             deleteWhenSettled();
     });
-    connect(services.escape.get(), &EscapeKeyGrab::pressed, this, [this] {
-        if (!closed && content->isHovering())
+    // A grab's press is checked against the same rule again: a press already queued when a window of ours took
+    // the keyboard is not the card's.
+    auto mine = [this] { return !closed && hovered && !KeyRoute::ownWindowHasKeys(); };
+    connect(services.escape.get(), &EscapeKeyGrab::pressed, this, [this, mine] {
+        if (mine())
             content->escapePressed();
     });
     content->onDeleteKeys = [self](bool wanted) {
         if (!self)
             return;
         self->deleteWanted = wanted;
-        self->services.deleteKeys->setActive(wanted && !self->closed && self->content->isHovering());
+        self->updateKeys();
     };
-    connect(services.deleteKeys.get(), &EscapeKeyGrab::pressed, this, [this] {
-        if (!closed && content->isHovering())
+    connect(services.deleteKeys.get(), &EscapeKeyGrab::pressed, this, [this, mine] {
+        if (mine())
             content->deleteSelected();
     });
+    connect(services.copyKey.get(), &EscapeKeyGrab::pressed, this, [this, mine] {
+        if (auto* side = qobject_cast<TranslateSideView*>(content->sideView.data()); side && mine())
+            side->handleKey(Qt::Key_C, Qt::ControlModifier);
+    });
+    connect(&KeyRoute::instance(), &KeyRoute::changed, this, &ThumbnailPanel::updateKeys);
 }
 
 ThumbnailPanel::~ThumbnailPanel() {
@@ -123,6 +137,7 @@ ThumbnailPanel::~ThumbnailPanel() {
     services.deleteKeys->setActive(false);
     // The card's pictures are freed with it.
     Memory::giveBackSoon();
+    services.copyKey->setActive(false);
 }
 
 const Shot& ThumbnailPanel::shot() const {
@@ -178,10 +193,18 @@ void ThumbnailPanel::show(QPointF at) {
 }
 
 void ThumbnailPanel::hover(bool inside) {
-    // Escape reaches a card that never has the focus only while the pointer rests on it.
-    services.escape->setActive(inside && !closed);
-    services.deleteKeys->setActive(inside && deleteWanted && !closed);
+    hovered = inside;
+    updateKeys();
     life->setHovering(inside);
+}
+
+void ThumbnailPanel::updateKeys() {
+    // The card never has the focus: its keys reach it as grabs, taken only while the pointer rests on it and
+    // given back the moment one of our windows that takes typing has (or asks for) the keyboard.
+    const bool on = !closed && hovered && !KeyRoute::ownWindowHasKeys();
+    services.escape->setActive(on);
+    services.deleteKeys->setActive(on && deleteWanted);
+    services.copyKey->setActive(on && content->sideView);
 }
 
 void ThumbnailPanel::fadeOut() {
@@ -261,6 +284,7 @@ void ThumbnailPanel::closeEvent(QCloseEvent* event) {
     clickMonitor.reset();
     services.escape->setActive(false);
     services.deleteKeys->setActive(false);
+    services.copyKey->setActive(false);
     life->close();
     if (fade)
         fade->stop();

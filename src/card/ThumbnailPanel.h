@@ -48,6 +48,8 @@ public:
         // Delete and BackSpace while a review box is selected and the pointer is on the card; with none
         // they reach the card only with the focus.
         std::unique_ptr<EscapeKeyGrab> deleteKeys;
+        // Ctrl+C while the translate side view shows and the pointer is on the card: copies its text.
+        std::unique_ptr<EscapeKeyGrab> copyKey;
     };
 
     static constexpr int fadeInMs = 180;
@@ -91,6 +93,9 @@ protected:
 
 private:
     void hover(bool inside);
+    // Takes or lets go of the card's keys: only while the pointer rests on the card and no window of ours has
+    // the keyboard (a key typed into our rename box or a dialog is never the card's).
+    void updateKeys();
     void fadeOut();
     void startClickAway();
     void clickedAway();
@@ -108,4 +113,5 @@ private:
     bool fading = false;
     bool retiring = false;
     bool deleteWanted = false;
+    bool hovered = false;
 };

@@ -5,9 +5,9 @@
 #include "platform/Defaults.h"
 #include "platform/Dispatch.h"
 #include "platform/Memory.h"
-#include "platform/WindowFocus.h"
 #include "ui/Divider.h"
 #include "ui/GhostButton.h"
+#include "ui/KeyRoute.h"
 #include "ui/Pill.h"
 #include "ui/Prefs.h"
 #include "ui/Toast.h"
@@ -31,11 +31,6 @@ namespace {
 constexpr double backingRadius = 4;
 constexpr double shadowRadius = 14;
 constexpr double shadowDrop = 4;
-
-WindowFocus*& windowFocus() {
-    static WindowFocus* focus = nullptr;
-    return focus;
-}
 
 QWidget* stackOf(const QList<QWidget*>& views, QBoxLayout::Direction direction, QWidget* parent) {
     auto* stack = new QWidget(parent);
@@ -63,10 +58,6 @@ std::optional<QSizeF> EditorWindow::forcedCanvas;
 QList<QPointer<EditorWindow>>& EditorWindow::open() {
     static QList<QPointer<EditorWindow>> windows;
     return windows;
-}
-
-void EditorWindow::setWindowFocus(WindowFocus* focus) {
-    windowFocus() = focus;
 }
 
 double EditorWindow::sizeFactor(double stored) {
@@ -288,15 +279,7 @@ void EditorWindow::present() {
 }
 
 void EditorWindow::makeActive() {
-    activateWindow();
-    // The window manager may refuse a program that is not in front; then ask it as a pager would.
-    QPointer<EditorWindow> self(this);
-    Dispatch::after(150, this, [self] {
-        if (!self || self->isClosed || !self->isVisible() || self->isActiveWindow())
-            return;
-        if (WindowFocus* focus = windowFocus())
-            focus->activate(quint32(self->winId()));
-    });
+    KeyRoute::takeKeys(this);
 }
 
 void EditorWindow::cancel() {

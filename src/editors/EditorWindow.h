@@ -16,7 +16,6 @@
 
 class GhostButton;
 class Pill;
-class WindowFocus;
 
 class EditorWindow : public QWidget {
     Q_OBJECT
@@ -32,8 +31,6 @@ public:
     static std::optional<QSizeF> forcedCanvas;
     // The editors presented and not yet closed, in order of presentation.
     static QList<QPointer<EditorWindow>>& open();
-    // How a window that could not make itself active asks the window manager for the focus; set once at start.
-    static void setWindowFocus(WindowFocus* focus);
 
     // What decides the canvas size; `visible` is the screen without panels.
     struct Sizing {

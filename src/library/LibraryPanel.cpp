@@ -15,6 +15,7 @@
 #include "ui/OwnWindows.h"
 #include "ui/UI.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCursor>
 #include <QFileInfo>
@@ -47,6 +48,8 @@ LibraryPanel::Services& pendingServices() {
 }
 
 constexpr int edgeGrip = 6;
+// The header row and the margin above it: the part of the panel a title bar would be.
+constexpr int topStrip = 18 + 44;
 constexpr qint64 desktopGraceMs = 1000;
 
 } // namespace
@@ -187,6 +190,7 @@ void LibraryPanel::updateCount() {
     const qsizetype n = collection->selectedFiles().size();
     // With nothing selected, the label says what the listing knows it lacks.
     countLabel->setText(n > 0 ? QString::number(n) + QStringLiteral(" selected") : files->note);
+    fitHeader();
     trace(QStringLiteral("count: ") + countLabel->text());
     QPalette pal = countLabel->palette();
     pal.setColor(QPalette::WindowText, UI::accent());
@@ -297,18 +301,29 @@ bool LibraryPanel::eventFilter(QObject* watched, QEvent* event) {
     auto* mouse = static_cast<QMouseEvent*>(event);
     const QPoint global = mouse->globalPosition().toPoint();
     if (type == QEvent::MouseButtonRelease) {
-        const bool ended = edgeDrag.has_value();
+        const bool ended = edgeDrag.has_value() || (stripDrag && stripDrag->moving);
         edgeDrag.reset();
+        stripDrag.reset();
         return ended;
     }
     if (type == QEvent::MouseMove && edgeDrag) {
         resizeByDrag(global);
         return true;
     }
+    if (type == QEvent::MouseMove && stripDrag && (mouse->buttons() & Qt::LeftButton)) {
+        moveByDrag(global);
+        return stripDrag->moving;
+    }
     const Qt::Edges edges = edgesAt(mapFromGlobal(global));
     if (type == QEvent::MouseButtonPress) {
-        if (!edges || mouse->button() != Qt::LeftButton)
+        if (mouse->button() != Qt::LeftButton)
             return false;
+        if (!edges) {
+            // The strip above the separator, away from its buttons, moves the panel as a title bar would.
+            if (mapFromGlobal(global).y() < topStrip && !qobject_cast<QAbstractButton*>(widget))
+                stripDrag = StripDrag{global, pos()};
+            return false;
+        }
         edgeDrag = EdgeDrag{edges, global, geometry()};
         return true;
     }
@@ -327,6 +342,21 @@ bool LibraryPanel::eventFilter(QObject* watched, QEvent* event) {
             unsetCursor();
     }
     return false;
+}
+
+void LibraryPanel::moveByDrag(QPoint global) {
+    const QPoint delta = global - stripDrag->start;
+    if (!stripDrag->moving && delta.manhattanLength() < QApplication::startDragDistance())
+        return;
+    stripDrag->moving = true;
+    QRect frame(stripDrag->topLeft + delta, size());
+    // Kept on the screen the pointer is on: all of it when it fits, else its top strip.
+    if (const QScreen* screen = QGuiApplication::screenAt(global)) {
+        const QRect area = screen->availableGeometry();
+        frame.moveLeft(std::clamp(frame.left(), area.left(), std::max(area.left(), area.right() + 1 - frame.width())));
+        frame.moveTop(std::clamp(frame.top(), area.top(), std::max(area.top(), area.bottom() + 1 - frame.height())));
+    }
+    move(frame.topLeft());
 }
 
 void LibraryPanel::resizeByDrag(QPoint global) {
@@ -348,6 +378,7 @@ void LibraryPanel::resizeByDrag(QPoint global) {
 void LibraryPanel::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     fitTiles();
+    fitHeader();
     if (!composited) {
         // Without a compositor the clear corners would show black: cut them off instead.
         QPainterPath path;
@@ -362,7 +393,8 @@ void LibraryPanel::paintEvent(QPaintEvent*) {
     QPainterPath shape;
     shape.addRoundedRect(QRectF(rect()), 12, 12);
     QColor backdrop = Brand::background();
-    backdrop.setAlphaF(composited ? 0.92 : 1.0);
+    // Without a blur behind it, only a trace of what lies under it shows, or the tiles' names would not read.
+    backdrop.setAlphaF(composited ? 0.97 : 1.0);
     painter.fillPath(shape, backdrop);
     // A soft green glow from above the top edge: an ellipse half as wide as the panel and most
     // of its height deep.

@@ -70,6 +70,8 @@ public:
     void pickTab(GhostButton* sender);
     // Tile size and columns from the panel's width.
     void fitTiles();
+    // Keeps the header's parts from being drawn over each other at narrow widths.
+    void fitHeader();
     void updateCount();
     void showAppMenu(QWidget* sender);
     void closeFromButton();
@@ -170,4 +172,13 @@ private:
         QRect geometry;
     };
     std::optional<EdgeDrag> edgeDrag; // while an edge is dragged
+    // The top strip works as a title bar: a press there and the panel's top-left then, while it is held; the
+    // panel moves once the pointer has gone a few pixels.
+    struct StripDrag {
+        QPoint start;
+        QPoint topLeft;
+        bool moving = false;
+    };
+    std::optional<StripDrag> stripDrag;
+    void moveByDrag(QPoint global);
 };

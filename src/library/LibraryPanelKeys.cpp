@@ -10,6 +10,7 @@
 #include "library/ShotGrid.h"
 #include "library/ShotItem.h"
 #include "platform/FileOps.h"
+#include "ui/KeyRoute.h"
 
 #include <QCursor>
 #include <QDesktopServices>
@@ -33,7 +34,7 @@ void LibraryPanel::rename(const QString& file, const QRect& tile) {
     if (RenamePanel* box = RenamePanel::current())
         connect(box, &QObject::destroyed, this, [self] {
             if (self && self->isVisible())
-                self->activateWindow();
+                KeyRoute::takeKeys(self);
         });
 }
 

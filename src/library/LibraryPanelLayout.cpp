@@ -225,3 +225,31 @@ void LibraryPanel::buildUI() {
     column->addWidget(separator);
     column->addLayout(body, 1);
 }
+
+void LibraryPanel::fitHeader() {
+    if (!countLabel || tabButtons.size() != 2 || !countLabel->parentWidget() || !countLabel->parentWidget()->layout())
+        return;
+    QLayout* row = countLabel->parentWidget()->layout();
+    const qsizetype n = collection->selectedFiles().size();
+    const QString number = n > 0 ? QString::number(n) : QString();
+    // With nothing selected, the place holds what the listing knows it lacks.
+    const QString full = n > 0 ? number + QStringLiteral(" selected") : files->note;
+    // Narrower steps until the row fits the panel: the tabs at their titles' width rather than their own, then the
+    // count as its number alone, then none.
+    const struct {
+        bool compactTabs;
+        QString count;
+    } steps[] = {{false, full}, {true, full}, {true, number}, {true, QString()}};
+    for (const auto& step : steps) {
+        for (GhostButton* tab : std::as_const(tabButtons)) {
+            const int design = tab->label.size() > 11 ? 118 : 104;
+            const int titled = tab->fontMetrics().horizontalAdvance(tab->label) + 12;
+            tab->setFixedWidth(step.compactTabs ? std::min(design, titled) : design);
+        }
+        countLabel->setText(step.count);
+        countLabel->setMinimumWidth(countLabel->fontMetrics().horizontalAdvance(step.count));
+        row->invalidate();
+        if (row->minimumSize().width() <= width())
+            return;
+    }
+}

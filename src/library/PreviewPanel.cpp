@@ -3,6 +3,7 @@
 #include "card/ThumbnailView.h"
 #include "library/LibraryPanel.h"
 #include "ui/Brand.h"
+#include "ui/KeyRoute.h"
 #include "ui/UI.h"
 
 #include <QCursor>
@@ -46,9 +47,8 @@ void PreviewPanel::showFiles(const QStringList& files) {
     }
     load();
     show();
-    raise();
-    activateWindow();
     setFocus();
+    KeyRoute::takeKeys(this);
 }
 
 void PreviewPanel::step(int by) {
@@ -97,10 +97,11 @@ void PreviewPanel::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
     case Qt::Key_Space:
     case Qt::Key_Escape:
-        hide();
-        // Back to the basket, which would otherwise sit there without the keys.
+        // The keys go back to the basket, asked for before the preview goes so that the window manager does not
+        // hand them to the window behind in between.
         if (parentWidget() && parentWidget()->isVisible())
-            parentWidget()->activateWindow();
+            KeyRoute::takeKeys(parentWidget());
+        hide();
         return;
     case Qt::Key_Right:
         step(1);

@@ -26,9 +26,10 @@ CheckRow::CheckRow(const QString& titleText, const QString& detailText, const QS
 }
 
 void CheckRow::setResult(bool ok, const QString& pillText, bool act) {
-    if (pill->on != ok || pill->text != pillText) {
+    if (pill->on != ok || pill->text != pillText || pill->actionable != act) {
         pill->on = ok;
         pill->text = pillText;
+        pill->actionable = act;
         pill->update();
     }
     canAct = act;

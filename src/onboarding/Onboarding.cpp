@@ -8,6 +8,7 @@
 #include "platform/Dispatch.h"
 #include "ui/Brand.h"
 #include "ui/GhostButton.h"
+#include "ui/KeyRoute.h"
 #include "ui/Toast.h"
 #include "ui/UI.h"
 
@@ -107,8 +108,8 @@ void Onboarding::show(bool resumeAtPermissions) {
     }
     panel->setWindowOpacity(0);
     panel->QWidget::show();
-    panel->raise();
-    panel->activateWindow();
+    KeyRoute::setFront(panel);
+    KeyRoute::takeKeys(panel);
     auto* fade = new QPropertyAnimation(panel, "windowOpacity", panel);
     fade->setDuration(250);
     fade->setStartValue(0.0);
@@ -260,7 +261,18 @@ void Onboarding::tick() {
 }
 
 void Onboarding::layoutContent(double now) {
-    const int heroHeight = (onPermissions() ? 216 : 300) - shrink;
+    const QList<QWidget*> column{eyebrow, title, keycaps, body};
+    const int gaps[] = {6, 12, 10, 10};
+    // The text ends above the row of dots and buttons: a long page gives the picture less height.
+    int needed = 0;
+    for (qsizetype i = 0; i < column.size(); ++i)
+        if (QWidget* part = column.at(i); !part->isHidden())
+            needed += (part->hasHeightForWidth() ? part->heightForWidth(544) : part->sizeHint().height()) + gaps[i];
+    if (!permBox->isHidden())
+        needed += permBox->sizeHint().height();
+    const int buttonsTop = height() - 22 - 32;
+    const int room = buttonsTop - 8 - needed - 24 - 20;
+    const int heroHeight = std::max(120, std::min((onPermissions() ? 216 : 300) - shrink, room));
     if (hero->height() != heroHeight || backgroundHero != heroHeight) {
         hero->setGeometry(28, 20, 544, heroHeight);
         sceneView->setGeometry(hero->rect());
@@ -276,8 +288,6 @@ void Onboarding::layoutContent(double now) {
     content->setGeometry(28, top, 544, height() - top - 22);
     const tour::Easing curve = tour::Easing::curve(0.2, 0.9, 0.2, 1.0);
     const double delay = revealWelcome ? 0.3 : 0.0;
-    const QList<QWidget*> column{eyebrow, title, keycaps, body};
-    const int gaps[] = {6, 12, 10, 10};
     int y = 0;
     for (qsizetype i = 0; i < column.size(); ++i) {
         QWidget* part = column.at(i);
@@ -402,12 +412,21 @@ void Onboarding::backTapped() {
     render(true);
 }
 
-void Onboarding::finishTour() {
+void Onboarding::markSeen() {
+    if (finished)
+        return;
+    finished = true;
     permTimer.stop();
     defaults.set(QStringLiteral("onboardingSeen"), true);
     defaults.set(QStringLiteral("onboardingAtPermissions"), false);
     const Services hinted = services;
     Dispatch::after(400, nullptr, [hinted] { showTrayHint(hinted); });
+}
+
+void Onboarding::finishTour() {
+    if (finished)
+        return;
+    markSeen();
     auto* fade = new QPropertyAnimation(this, "windowOpacity", this);
     fade->setDuration(150);
     fade->setEndValue(0.0);
@@ -476,7 +495,7 @@ const QImage& Onboarding::backgroundImage() {
     QPainterPath box;
     box.addRoundedRect(r, 18, 18);
     // A dark glass: the panel's fill, the brand tint over it, and a soft green light from the top left.
-    p.fillPath(box, QColor(28, 30, 29, composited ? 235 : 255));
+    p.fillPath(box, QColor(28, 30, 29, composited ? 250 : 255)); // nearly opaque: there is no blur behind it
     QColor tint = Brand::background();
     tint.setAlphaF(0.78f);
     p.fillPath(box, tint);
@@ -524,17 +543,37 @@ void Onboarding::paintEvent(QPaintEvent* event) {
 void Onboarding::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton)
         return;
-    if (QWindow* window = windowHandle(); window && window->startSystemMove())
-        return;
-    dragFrom = event->globalPosition().toPoint() - pos();
+    // Not moved yet: a plain click on the background must not leave the window manager moving the panel until
+    // the next click (which would then be lost on a button).
+    pressAt = event->globalPosition().toPoint();
+    dragFrom = QPoint();
 }
 
 void Onboarding::mouseMoveEvent(QMouseEvent* event) {
-    if ((event->buttons() & Qt::LeftButton) && !dragFrom.isNull())
-        move(event->globalPosition().toPoint() - dragFrom);
+    if (!(event->buttons() & Qt::LeftButton))
+        return;
+    const QPoint at = event->globalPosition().toPoint();
+    if (pressAt && (at - *pressAt).manhattanLength() >= QApplication::startDragDistance()) {
+        const QPoint from = *pressAt;
+        pressAt.reset();
+        if (QWindow* window = windowHandle(); window && window->startSystemMove())
+            return;
+        dragFrom = from - pos();
+    }
+    if (!dragFrom.isNull())
+        move(at - dragFrom);
+}
+
+void Onboarding::mouseReleaseEvent(QMouseEvent* event) {
+    pressAt.reset();
+    dragFrom = QPoint();
+    QWidget::mouseReleaseEvent(event);
 }
 
 void Onboarding::closeEvent(QCloseEvent* event) {
+    // Closed by the window manager (Alt+F4, a close button of its own): the same as Skip.
+    if (event->spontaneous())
+        markSeen();
     permTimer.stop();
     animation.stop();
     disconnect(activation);

@@ -95,6 +95,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -109,6 +110,8 @@ private:
     void toggleEnabled();
     void changeShortcut();
     void setLevel(bool top);
+    // Stores the tour as seen and points at the tray icon, once, however the tour ended.
+    void markSeen();
     void tick();
     void layoutContent(double now);
     bool onPermissions() const;
@@ -151,5 +154,8 @@ private:
     double revealStart = 0;
     bool revealWelcome = false;
     QPoint dragFrom;
+    // Where a press on the panel's background went down; the panel moves once the pointer has gone a few pixels.
+    std::optional<QPoint> pressAt;
+    bool finished = false;
     QMetaObject::Connection activation;
 };

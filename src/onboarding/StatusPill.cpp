@@ -21,10 +21,13 @@ void StatusPill::paintEvent(QPaintEvent*) {
         QColor edge = accent;
         edge.setAlphaF(0.5f);
         painter.strokePath(path, QPen(edge, 1));
-    } else {
+    } else if (actionable) {
         Brand::fillPrimary(painter, path, r, false);
+    } else {
+        painter.fillPath(path, QColor::fromRgbF(1, 1, 1, 0.06f));
+        painter.strokePath(path, QPen(QColor::fromRgbF(1, 1, 1, 0.22f), 1));
     }
     painter.setFont(UI::font(12, QFont::DemiBold));
-    painter.setPen(on ? accent : UI::onAccent());
+    painter.setPen(on ? accent : actionable ? UI::onAccent() : QColor::fromRgbF(1, 1, 1, 0.78f));
     painter.drawText(rect(), Qt::AlignCenter, text);
 }

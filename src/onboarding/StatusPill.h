@@ -12,6 +12,8 @@ public:
     // The owner sets both and calls update().
     QString text;
     bool on = false;
+    // A failing check that offers nothing to do looks like a note, not like a button.
+    bool actionable = false;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -22,6 +22,11 @@ EscapeKeyGrab::EscapeKeyGrab(GlobalKeys* globalKeys, QList<quint32> keysyms, QOb
         symbols = std::move(keysyms);
 }
 
+EscapeKeyGrab::EscapeKeyGrab(GlobalKeys* globalKeys, QList<quint32> keysyms, quint32 held, QObject* parent)
+    : EscapeKeyGrab(globalKeys, std::move(keysyms), parent) {
+    modifiers = held;
+}
+
 EscapeKeyGrab::~EscapeKeyGrab() {
     setActive(false);
 }
@@ -39,10 +44,10 @@ bool EscapeKeyGrab::setActive(bool on) {
         handle = 0;
         return true;
     }
-    handle = keys->grab(symbols.value(0, escapeKeysym), 0);
+    handle = keys->grab(symbols.value(0, escapeKeysym), modifiers);
     if (handle)
         for (qsizetype i = 1; i < symbols.size(); ++i)
-            if (const quint32 other = keys->grab(symbols[i], 0))
+            if (const quint32 other = keys->grab(symbols[i], modifiers))
                 extra.append(other);
     return handle != 0;
 }

@@ -16,6 +16,8 @@ public:
     explicit EscapeKeyGrab(GlobalKeys* keys = nullptr, QObject* parent = nullptr);
     // The same for other unmodified keys, named by keysym (Delete and BackSpace for the card's review).
     EscapeKeyGrab(GlobalKeys* keys, QList<quint32> keysyms, QObject* parent = nullptr);
+    // Keys held with modifiers (GlobalKeys::Modifier), such as Ctrl+C.
+    EscapeKeyGrab(GlobalKeys* keys, QList<quint32> keysyms, quint32 modifiers, QObject* parent = nullptr);
     ~EscapeKeyGrab() override;
 
     // Grabs or lets go of the key. Returns false when the key could not be grabbed (another client
@@ -30,5 +32,6 @@ private:
     QPointer<GlobalKeys> keys;
     quint32 handle = 0;
     QList<quint32> symbols{0xff1b};
+    quint32 modifiers = 0;
     QList<quint32> extra; // handles of the keys after the first
 };

@@ -2,6 +2,7 @@
 
 #include "shortcuts/ShortcutRecorderView.h"
 #include "ui/Brand.h"
+#include "ui/KeyRoute.h"
 #include "ui/UI.h"
 
 #include <QDialog>
@@ -55,10 +56,13 @@ QPushButton* addButton(QDialog* dialog, QHBoxLayout* row, const QString& title, 
 }
 
 int runModally(QDialog* dialog) {
+    KeyRoute::standDialog(dialog);
     dialog->show();
-    dialog->raise();
-    dialog->activateWindow();
-    return dialog->exec();
+    KeyRoute::takeKeys(dialog);
+    const int response = dialog->exec();
+    dialog->hide();
+    KeyRoute::backToFront();
+    return response;
 }
 
 } // namespace
@@ -76,7 +80,8 @@ QString styleSheet() {
              rgba(Brand::lineStrong()), Brand::green().name(), Brand::onGreen().name(), Brand::greenDeep().name());
 }
 
-Result run(const QString& title, const Shortcut& current, const Shortcut& def, const GlobalKeys& keys) {
+Result run(const QString& title, const Shortcut& current, const Shortcut& def, const GlobalKeys& keys,
+           const Taken& ours) {
     QVBoxLayout* layout = nullptr;
     std::unique_ptr<QDialog> dialog(makeWindow(
         QStringLiteral("Shortcut for \u201c") + title + QStringLiteral("\u201d"),
@@ -91,6 +96,15 @@ Result run(const QString& title, const Shortcut& current, const Shortcut& def, c
     recorder->shortcut = current;
     layout->addSpacing(4);
     layout->addWidget(recorder, 0, Qt::AlignHCenter);
+    // Where a combination one of our own actions has is refused.
+    auto* clash = new QLabel(dialog.get());
+    clash->setObjectName(QStringLiteral("clash"));
+    clash->setFont(UI::font(12));
+    clash->setWordWrap(true);
+    clash->setAlignment(Qt::AlignHCenter);
+    clash->setStyleSheet(QStringLiteral("color: #ff8a80;"));
+    clash->hide();
+    layout->addWidget(clash);
     layout->addSpacing(8);
 
     auto* row = new QHBoxLayout();
@@ -113,6 +127,19 @@ Result run(const QString& title, const Shortcut& current, const Shortcut& def, c
     QWidget::setTabOrder(reset, save);
     layout->addLayout(row);
     recorder->setFocus(Qt::OtherFocusReason);
+    QObject::connect(recorder, &ShortcutRecorderView::recorded, dialog.get(), [recorder, clash, ours, current] {
+        for (const auto& [other, combination] : ours) {
+            if (recorder->shortcut != combination)
+                continue;
+            clash->setText(combination.display() + QStringLiteral(" is already the shortcut for \u201c") + other +
+                           QStringLiteral("\u201d."));
+            clash->show();
+            recorder->shortcut = current;
+            recorder->update();
+            return;
+        }
+        clash->hide();
+    });
 
     const int response = runModally(dialog.get());
     Result result;

@@ -4,6 +4,8 @@
 
 #include "shortcuts/Shortcut.h"
 
+#include <QList>
+#include <QPair>
 #include <QString>
 
 class GlobalKeys;
@@ -17,9 +19,13 @@ struct Result {
     Shortcut shortcut; // the recorded combination, for save
 };
 
+// Our other actions' shortcuts, by title: a combination one of them has is refused in the recorder.
+using Taken = QList<QPair<QString, Shortcut>>;
+
 // Runs the dialog for the action's title with its current and default shortcuts. keys reads the
 // keyboard map for the recorder.
-Result run(const QString& title, const Shortcut& current, const Shortcut& def, const GlobalKeys& keys);
+Result run(const QString& title, const Shortcut& current, const Shortcut& def, const GlobalKeys& keys,
+           const Taken& ours = {});
 
 // A modal message with one OK button, in the dialog's look.
 void alert(const QString& message, const QString& informative);

@@ -9,9 +9,9 @@
 
 namespace {
 
-// There is no blur of what lies behind a window here; this dark, slightly see-through grey
-// stands in for the platform's heads-up material.
-const QColor kMaterial(28, 29, 28, 214);
+// There is no blur of what lies behind a window here: this dark grey, standing in for the platform's heads-up
+// material, lets only a trace of it through, so that text on it reads over any page.
+const QColor kMaterial(28, 29, 28, 246);
 
 // The shade is clipped to the pill's rounded outline like every other child would be.
 class Shade final : public QWidget {

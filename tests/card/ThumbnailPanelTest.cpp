@@ -9,6 +9,7 @@
 #include "platform/PointerWatch.h"
 #include "platform/fake/FakePointerWatch.h"
 #include "ui/FormatBadge.h"
+#include "ui/KeyRoute.h"
 #include "ui/Pill.h"
 
 #include <QAbstractButton>
@@ -55,6 +56,9 @@ struct Card {
         auto ownedEscape = std::make_unique<FakeEscape>();
         escape = ownedEscape.get();
         s.escape = std::move(ownedEscape);
+        auto ownedDelete = std::make_unique<FakeEscape>();
+        deleteKeys = ownedDelete.get();
+        s.deleteKeys = std::move(ownedDelete);
         s.pointerWatch = [this] {
             auto w = std::make_unique<FakePointerWatch>();
             watch = w.get();
@@ -78,6 +82,7 @@ struct Card {
     QPointer<ThumbnailPanel> panel;
     FakeCardClock* clock = nullptr;
     FakeEscape* escape = nullptr;
+    FakeEscape* deleteKeys = nullptr;
     FakePointerWatch* watch = nullptr;
     int watches = 0;
     QPoint pointer{1200, 700};
@@ -329,4 +334,33 @@ TEST(Thumbnail, ReplacedOrDismissedWhileItsFormatMenuIsOpen) {
         EXPECT_EQ(Thumbnail::current() != nullptr, replace);
         Thumbnail::dismiss();
     }
+}
+
+// A window of ours that takes typing (the rename box, a dialog) has the keys while it shows, even before the
+// window manager hands it the focus: the hovered card lets go of its grabs, and a press already on its way is
+// not the card's.
+TEST(ThumbnailPanel, LetsGoOfItsKeysWhileAWindowOfOursTakesTyping) {
+    Card card;
+    card.panel->show(QPointF(400, 300));
+    card.hover(true);
+    card.view()->onDeleteKeys(true);
+    ASSERT_TRUE(card.escape->active);
+    ASSERT_TRUE(card.deleteKeys->active);
+
+    QWidget box(nullptr, Qt::Tool);
+    box.show();
+    KeyRoute::takeKeys(&box);
+    EXPECT_FALSE(card.escape->active);
+    EXPECT_FALSE(card.deleteKeys->active);
+    bool done = false;
+    card.view()->onDone = [&done] { done = true; };
+    card.escape->press();
+    EXPECT_FALSE(done) << "Escape typed into the box closed the card";
+
+    box.hide();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(card.escape->active) << "the card's keys are back once the box is gone";
+    EXPECT_TRUE(card.deleteKeys->active);
+    card.escape->press();
+    EXPECT_TRUE(done);
 }

@@ -123,4 +123,7 @@ public:
     bool waitToast(bool shown = true, int timeoutMs = 3000);
     // The centre of our icon docked in the panel's tray at the bottom; null if none came.
     QPoint trayIcon();
+    // Another program holding the keyboard: an xterm titled "keylog" whose shell writes every byte typed into
+    // it to `log`, and "INT" for an interrupt (Ctrl+C), which it survives. Focused; its window id, or 0.
+    quint32 keyLogTerminal(const QString& log, QPoint at = {20, 560});
 };

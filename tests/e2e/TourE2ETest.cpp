@@ -170,6 +170,9 @@ TEST(Tour, TheSetupPageChecksThisDesktopAndIsWhereItReopens) {
         if (c.grabbed) {
             other.terminate();
             other.waitForFinished(2000);
+            // Let go by the other program: the check takes the key on its next poll.
+            EXPECT_TRUE(tour.says("setup: \u2713  Ready | \u2713  Ready | \u2713  Ready | Off", 1, 5000))
+                << tour.desktop.appStderr().toStdString();
         }
     }
 }
@@ -212,6 +215,105 @@ TEST(Tour, EveryPageShowsItsSceneAndTheArtwork) {
         const QPoint crest(272, 300 - 168), shield(int(272 + (237 - 272) * 0.72), int(216 - (108 + 47 * 0.72)));
         if (i == 0 || i == 7) {
             EXPECT_TRUE(greenish(shot.pixelColor(scene + (i == 0 ? crest : shield)))) << pages[i];
+        }
+    }
+}
+
+// With a terminal holding the keyboard first and the capture key held by another program: the start-up alert and
+// the Change dialog stand above the tour and take the keyboard, each is clicked through, and the tour has the
+// keyboard back after. The window manager's close (Alt+F4) then ends the tour as Skip does.
+TEST(Tour, OurDialogsStandAboveItAndAWindowManagerCloseCountsAsSkip) {
+    Tour tour;
+    Desktop& desktop = tour.desktop;
+    ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
+    const QString log = desktop.home() + "/keys.log";
+    ASSERT_NE(desktop.keyLogTerminal(log), 0u);
+    QProcess other;
+    other.setProcessEnvironment(desktop.environment());
+    other.start(GRABKEY_BIN, {"d", "super,shift", "--hold"});
+    ASSERT_TRUE(other.waitForReadyRead(5000));
+    ASSERT_TRUE(tour.start());
+    ASSERT_TRUE(tour.says("tour: WELCOME"));
+
+    // A dialog's own window by its title, its button at (right - x, bottom - y) clicked once it has the keyboard.
+    auto clickThrough = [&](const QString& title, QPoint fromBottomRight, const QString& name) {
+        const quint32 dialog = desktop.waitVisible(title, true, 5000);
+        ASSERT_NE(dialog, 0u) << name.toStdString();
+        EXPECT_TRUE(Desktop::waitUntil([&] { return desktop.activeWindow() == dialog; }, 3000)) << name.toStdString();
+        Desktop::pause(300);
+        desktop.screenshot(Desktop::shotsDir() + "/tour-" + name + ".png");
+        const QRect frame = desktop.clientGeometry(dialog);
+        desktop.click(frame.bottomRight() - fromBottomRight);
+        EXPECT_EQ(desktop.waitVisible(title, false, 3000), 0u) << name.toStdString() << ": the click was lost";
+        EXPECT_TRUE(Desktop::waitUntil([&] { return desktop.activeWindow() == tour.window(); }, 3000))
+            << name.toStdString() << ": the tour has the keyboard back";
+    };
+    clickThrough("^Couldn't register", QPoint(65, 33), "alert");
+    tour.key("Right");
+    ASSERT_TRUE(tour.says("tour: PICK"));
+    Desktop::pause(900);
+    tour.clickAt(QPoint(274, 427)); // "Change" beside the key caps
+    clickThrough("^Shortcut for", QPoint(278, 33), "change-dialog");
+    EXPECT_TRUE(tour.says("tour: PICK", 1)) << "the tour stayed where it was";
+
+    tour.key("alt+F4");
+    EXPECT_TRUE(Desktop::waitUntil([&] { return desktop.windowsByName(kTour).isEmpty(); }, 3000));
+    EXPECT_EQ(setting(desktop, "onboardingSeen"), QJsonValue(true));
+    EXPECT_EQ(setting(desktop, "onboardingAtPermissions"), QJsonValue(false));
+    QFile typed(log);
+    ASSERT_TRUE(typed.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(typed.readAll().isEmpty());
+    other.terminate();
+    other.waitForFinished(2000);
+}
+
+// On the setup page without a compositor, a click on the "Off" note does nothing, and one press of "Let's go"
+// then ends the tour.
+TEST(Tour, OnePressOfLetsGoEndsItAfterAClickOnACheck) {
+    Tour tour;
+    ASSERT_TRUE(tour.desktop.ok()) << tour.desktop.error().toStdString();
+    leftAtSetup(tour.desktop);
+    ASSERT_TRUE(tour.start());
+    ASSERT_TRUE(tour.says("tour: SETUP | Ready to capture"));
+    ASSERT_TRUE(tour.says("| Off"));
+    Desktop::pause(900);
+    const QRect before = tour.desktop.clientGeometry(tour.window());
+    tour.clickAt(QPoint(523, 459)); // the compositor's "Off"
+    Desktop::pause(400);
+    tour.clickAt(QPoint(525, 522)); // "Let's go"
+    EXPECT_TRUE(Desktop::waitUntil([&] { return tour.desktop.windowsByName(kTour).isEmpty(); }, 3000))
+        << "moved by " << (tour.desktop.clientGeometry(tour.window()).topLeft() - before.topLeft()).manhattanLength();
+    EXPECT_EQ(setting(tour.desktop, "onboardingSeen"), QJsonValue(true));
+}
+
+// Every page at twice the scale and on a short screen, kept for a person to look at: the window stays on the
+// screen with its buttons in reach.
+TEST(Tour, EveryPageAtTwiceTheScaleAndOnAShortScreen) {
+    const struct {
+        const char* name;
+        QSize screen;
+        const char* scale;
+    } cases[] = {{"2x", QSize(2560, 1600), "2"}, {"1024x600", QSize(1024, 600), "1"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Desktop::Options options;
+        options.size = c.screen;
+        Tour tour(options);
+        ASSERT_TRUE(tour.desktop.ok()) << tour.desktop.error().toStdString();
+        tour.desktop.setEnvironment("QT_SCALE_FACTOR", c.scale);
+        ASSERT_TRUE(tour.start());
+        ASSERT_TRUE(tour.says("tour: WELCOME"));
+        tour.desktop.moveTo(QPoint(2, 2));
+        for (int page = 1; page <= 8; ++page) {
+            if (page > 1) {
+                tour.key("Right");
+                ASSERT_TRUE(Desktop::waitUntil([&] { return tour.desktop.appStderr().count("tour: ") >= page; }, 3000));
+            }
+            Desktop::pause(1200);
+            const QRect frame = tour.desktop.clientGeometry(tour.window());
+            EXPECT_TRUE(QRect(QPoint(0, 0), c.screen).contains(frame)) << page;
+            tour.desktop.screenshot().copy(frame).save(
+                Desktop::shotsDir() + QStringLiteral("/tour-%1-page%2.png").arg(QLatin1String(c.name)).arg(page));
         }
     }
 }

@@ -271,3 +271,35 @@ TEST_F(Translate, CardToolWithoutAModelShowsTheFailedDownloadAndStopsTurning) {
     Desktop::pause(700);
     EXPECT_EQ(first, side());
 }
+
+// Ctrl+C with the pointer on the side view copies what it shows, while a terminal keeps the keyboard: the key
+// never reaches the terminal (whose shell would take it as an interrupt).
+TEST_F(Translate, CtrlCOnTheSideViewCopiesItsTextAndLeavesTheTerminalAlone) {
+    const QString model = installServer(desktop, "mirror\n");
+    ASSERT_FALSE(model.isEmpty());
+    const QString log = desktop.home() + QStringLiteral("/keys.log");
+    start({{QStringLiteral("translateDefault"), Desktop::typed("string", QStringLiteral("en"))}});
+    const quint32 terminal = desktop.keyLogTerminal(log);
+    ASSERT_NE(terminal, 0u);
+    const QRect before = desktop.clientGeometry(card);
+    pressTranslate();
+    ASSERT_TRUE(
+        Desktop::waitUntil([&] { return desktop.clientGeometry(card).width() > before.width() + 100; }, 20000, 200));
+    ASSERT_TRUE(Desktop::waitUntil([&] { return lines(model + QStringLiteral(".prompts")).size() == 1; }, 20000, 200));
+    const QRect frame = desktop.clientGeometry(card);
+    desktop.moveTo(QPoint(frame.right() - 80, frame.center().y()));
+    QString copied;
+    EXPECT_TRUE(Desktop::waitUntil(
+        [&] {
+            desktop.key("ctrl+c");
+            copied = desktop.run(QStringLiteral(CLIPBOARD_PROBE_BIN), {});
+            return copied.contains(QStringLiteral("Good morning everyone"));
+        },
+        20000, 1000))
+        << copied.toStdString();
+    EXPECT_EQ(desktop.activeWindow(), terminal);
+    QFile file(log);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll().isEmpty()) << "the terminal got a key";
+    endServers(model);
+}

@@ -235,7 +235,9 @@ TEST(TourControls, LooksFollowTheirState) {
     StatusPill pill;
     pill.resize(72, 26);
     pill.text = QStringLiteral("Off");
-    EXPECT_GT(pixel(pill, {6, 13}).green(), 150) << "a failing check is the green call to action";
+    EXPECT_LT(pixel(pill, {6, 13}).green(), 60) << "a failing check with nothing to do is not drawn as a button";
+    pill.actionable = true;
+    EXPECT_GT(pixel(pill, {6, 13}).green(), 150) << "one that offers a change is the green call to action";
     pill.on = true;
     EXPECT_LT(pixel(pill, {8, 13}).green(), 60) << "a passing one is a faint tint";
 }

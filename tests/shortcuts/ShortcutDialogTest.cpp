@@ -13,7 +13,7 @@
 namespace {
 
 // X keycodes of a US keyboard for the keys the tests press.
-constexpr quint32 keycodeD = 40, keycodeK = 45, keycodeKeypad1 = 87, keycodeF5 = 71, keycodeShift = 50;
+constexpr quint32 keycodeD = 40, keycodeK = 45, keycodeS = 39, keycodeKeypad1 = 87, keycodeF5 = 71, keycodeShift = 50;
 
 FakeGlobalKeys& keyboard() {
     static FakeGlobalKeys keys;
@@ -21,6 +21,7 @@ FakeGlobalKeys& keyboard() {
         keys.keyboard.insert({keycodeD, 0}, 'd');
         keys.keyboard.insert({keycodeD, 1}, 'D');
         keys.keyboard.insert({keycodeK, 0}, 'k');
+        keys.keyboard.insert({keycodeS, 0}, 's');
         keys.keyboard.insert({keycodeKeypad1, 0}, 0xff9c); // KP_End
         keys.keyboard.insert({keycodeKeypad1, 1}, 0xffb1); // KP_1
         keys.keyboard.insert({keycodeF5, 0}, 0xffc2);
@@ -160,4 +161,23 @@ TEST(ShortcutDialog, ReturnsWhatTheUserChose) {
         EXPECT_EQ(informative, QStringLiteral("Click the box and press the new key combination (needs Super, Ctrl or "
                                               "Alt, or a function key).\nDefault: Super+Shift+S"));
     }
+}
+
+TEST(ShortcutDialog, RefusesACombinationOfOurOwnNamingTheAction) {
+    const Shortcut current{2, 0x300, QStringLiteral("D")};
+    const Shortcut basket{1, 0x300, QStringLiteral("S")};
+    QString clash;
+    whenModal([&](QWidget* dialog) {
+        auto* recorder = dialog->findChild<ShortcutRecorderView*>();
+        // The basket's Super+Shift+S: refused, the recorder back at the current combination.
+        press(recorder, Qt::Key_S, Qt::MetaModifier | Qt::ShiftModifier, keycodeS);
+        clash = dialog->findChild<QLabel*>(QStringLiteral("clash"))->text();
+        EXPECT_EQ(recorder->shortcut, current);
+        dialog->findChild<QPushButton*>(QStringLiteral("save"))->click();
+    });
+    const ShortcutDialog::Result result = ShortcutDialog::run(QStringLiteral("Capture"), current, current, keyboard(),
+                                                              {{QStringLiteral("Basket"), basket}});
+    EXPECT_EQ(clash, QStringLiteral("Super+Shift+S is already the shortcut for \u201cBasket\u201d."));
+    EXPECT_EQ(result.kind, ShortcutDialog::Result::save);
+    EXPECT_EQ(result.shortcut, current) << "not the basket's combination";
 }

@@ -1,0 +1,232 @@
+// Which window the keys go to, with another program holding the keyboard first: a terminal whose shell logs
+// every key it gets. Keys typed into our rename box, the basket and its preview, and the tour's dialogs land
+// there and nowhere else; the card takes only what it grabs while the pointer rests on it.
+
+#include "Desktop.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPainter>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray digest(const QString& path) {
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+}
+
+QByteArray logged(const QString& log) {
+    QFile file(log);
+    file.open(QIODevice::ReadOnly);
+    return file.readAll();
+}
+
+// The white picture inside the card's window: rows with a long white run above the pill.
+QRect pictureOnScreen(const QImage& screen, const QRect& card) {
+    QRect found;
+    for (int y = card.top(); y <= card.bottom() - 84; ++y) {
+        int start = -1;
+        for (int x = card.left(); x <= card.right() + 1; ++x) {
+            const QColor c = screen.rect().contains(x, y) ? screen.pixelColor(x, y) : QColor(Qt::black);
+            const bool white = x <= card.right() && c.red() > 245 && c.green() > 245 && c.blue() > 245;
+            if (white && start < 0)
+                start = x;
+            if (!white && start >= 0) {
+                if (x - start >= 40)
+                    found |= QRect(start, y, x - start, 1);
+                start = -1;
+            }
+        }
+    }
+    return found;
+}
+
+QString shot(const QString& name) {
+    return Desktop::shotsDir() + QStringLiteral("/keys-%1.png").arg(name);
+}
+
+} // namespace
+
+// A redacted picture under review with a box selected, and the rename box opened from the pill with the pointer
+// left on the card: Escape and BackSpace are the box's. The review box and the redacted file stay as they were.
+TEST(Keys, TheRenameBoxTakesItsKeysOverACardUnderReview) {
+    Desktop::Options o;
+    o.tray = false;
+    Desktop desktop(o);
+    ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
+    // Redact and rename, the format button and share.
+    ASSERT_TRUE(desktop.writeCardSettings({"annotate", "crop", "resize", "rotate", "text", "pin", "translate", "cutout",
+                                           "scroll", "compress", "library"}));
+    desktop.startApp();
+    ASSERT_TRUE(desktop.waitForApp()) << desktop.appStderr().toStdString();
+    const QString log = desktop.home() + QStringLiteral("/keys.log");
+    const quint32 terminal = desktop.keyLogTerminal(log);
+    ASSERT_NE(terminal, 0u);
+
+    const QString source = desktop.home() + QStringLiteral("/Notes.png");
+    {
+        QImage image(900, 400, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        QFont font(QStringLiteral("DejaVu Sans"));
+        font.setPixelSize(28);
+        painter.setFont(font);
+        painter.setPen(QColor(20, 20, 20));
+        painter.drawText(30, 60, QStringLiteral("Write to jane.doe@example.com today"));
+        painter.drawText(30, 130, QStringLiteral("Card 4111 1111 1111 1111 expires soon"));
+        painter.end();
+        ASSERT_TRUE(image.save(source));
+    }
+    const quint32 card = desktop.openCard(source);
+    ASSERT_NE(card, 0u);
+    desktop.waitToast(false, 4000);
+    EXPECT_EQ(desktop.activeWindow(), terminal) << "the card leaves the keyboard where it was";
+    desktop.click(desktop.pillButton(card, 2, true, 0));
+    const QString redacted = desktop.shotsFolder() + QStringLiteral("/Notes redacted.png");
+    ASSERT_TRUE(Desktop::waitUntil([&] { return QFileInfo::exists(redacted); }, 60000, 200));
+    Desktop::pause(500);
+    ASSERT_LT(qGray(QImage(redacted).pixel(400, 50)), 60) << "the address is covered";
+
+    // Review on the enlarged card, the address's box selected.
+    const QRect small = desktop.clientGeometry(card);
+    const QRect picture = pictureOnScreen(desktop.screenshot(), small);
+    desktop.click(QPoint(picture.center().x(), picture.bottom() - 10), 2);
+    ASSERT_TRUE(Desktop::waitUntil([&] { return desktop.clientGeometry(card).width() > small.width(); }, 3000));
+    Desktop::pause(400);
+    const QRect large = desktop.clientGeometry(card);
+    const QRect big = pictureOnScreen(desktop.screenshot(), large);
+    const double scale = big.width() / 900.0;
+    desktop.click(QPoint(big.left() + int(400 * scale), big.top() + int(50 * scale)));
+    Desktop::pause(500);
+    const QByteArray before = digest(redacted);
+
+    // Rename from the pill; the pointer stays on the card. Escape closes the box and only the box.
+    auto openRename = [&] {
+        desktop.click(desktop.pillButton(card, 2, true, 1));
+        const quint32 box = desktop.waitVisible(QStringLiteral("^Rename$"), true, 15000);
+        EXPECT_TRUE(Desktop::waitUntil([&] { return box && desktop.activeWindow() == box; }, 3000));
+        return box;
+    };
+    ASSERT_NE(openRename(), 0u) << desktop.appStderr().toStdString();
+    desktop.screenshot(shot(QStringLiteral("rename-over-review")));
+    desktop.key("Escape");
+    desktop.waitVisible(QStringLiteral("^Rename$"), false);
+    EXPECT_EQ(desktop.visibleWindow(QStringLiteral("^Rename$")), 0u) << "Escape closes the box";
+    EXPECT_NE(desktop.visibleWindow(QStringLiteral("^Pictolarium Card$")), 0u) << "and leaves the card";
+    EXPECT_EQ(desktop.clientGeometry(card).width(), large.width()) << "still under review";
+
+    // BackSpace empties the box's selected name; the selected review box stays.
+    ASSERT_NE(openRename(), 0u);
+    desktop.key("BackSpace");
+    desktop.xdotool({QStringLiteral("type"), QStringLiteral("Kept")});
+    desktop.key("Return");
+    const QString renamed = desktop.shotsFolder() + QStringLiteral("/Kept.png");
+    EXPECT_TRUE(Desktop::waitUntil([&] { return QFileInfo::exists(renamed); }, 5000)) << "BackSpace reached the box";
+    Desktop::pause(800);
+    desktop.screenshot(shot(QStringLiteral("renamed-under-review")));
+    EXPECT_EQ(digest(QFileInfo::exists(renamed) ? renamed : redacted), before) << "the redaction was rewritten";
+    EXPECT_LT(qGray(QImage(QFileInfo::exists(renamed) ? renamed : redacted).pixel(400, 50)), 60)
+        << "the address shows again";
+
+    // With the box gone the card's own keys are back while the pointer rests on it: Delete removes the selected
+    // box, and nothing of all this reached the terminal.
+    desktop.moveTo(QPoint(big.left() + int(400 * scale), big.top() + int(50 * scale)));
+    Desktop::pause(300);
+    desktop.key("Delete");
+    EXPECT_TRUE(Desktop::waitUntil([&] { return digest(renamed) != before; }, 5000)) << "Delete on the review box";
+    EXPECT_TRUE(logged(log).isEmpty()) << logged(log).toStdString();
+}
+
+// The basket's quick look with a terminal open: Space opens it, Space or Escape closes it, and the basket has
+// the keyboard again each time (Escape then clears its selection rather than going anywhere else).
+TEST(Keys, TheBasketKeepsTheKeyboardAcrossItsPreview) {
+    Desktop::Options o;
+    o.tray = false;
+    Desktop desktop(o);
+    ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
+    desktop.setEnvironment(QStringLiteral("PICTOLARIUM_TRACE"), QStringLiteral("1"));
+    for (const QString& name : {QStringLiteral("One.png"), QStringLiteral("Two.png")}) {
+        QDir().mkpath(desktop.shotsFolder());
+        QImage image(320, 200, QImage::Format_RGB32);
+        image.fill(name == u"One.png" ? QColor(200, 60, 60) : QColor(60, 60, 200));
+        ASSERT_TRUE(image.save(desktop.shotsFolder() + u'/' + name));
+    }
+    desktop.startApp();
+    ASSERT_TRUE(desktop.waitForApp()) << desktop.appStderr().toStdString();
+    const QString log = desktop.home() + QStringLiteral("/keys.log");
+    ASSERT_NE(desktop.keyLogTerminal(log), 0u);
+
+    const QString title = QStringLiteral("^Pictolarium Basket$");
+    quint32 basket = 0;
+    for (int attempt = 0; attempt < 4 && !basket; ++attempt) {
+        desktop.key("super+shift+s");
+        Desktop::waitUntil([&] { return (basket = desktop.visibleWindow(title)) != 0; }, 1500);
+    }
+    ASSERT_NE(basket, 0u);
+    ASSERT_TRUE(Desktop::waitUntil([&] { return desktop.activeWindow() == basket; }, 3000));
+    desktop.key("ctrl+a");
+    ASSERT_TRUE(Desktop::waitUntil([&] { return desktop.appStderr().contains("count: 2 selected"); }, 3000));
+
+    for (const char* close : {"space", "Escape", "space"}) {
+        SCOPED_TRACE(close);
+        desktop.key("space");
+        const quint32 preview = desktop.waitVisible(QStringLiteral("^Pictolarium Preview$"), true, 3000);
+        ASSERT_NE(preview, 0u);
+        EXPECT_TRUE(Desktop::waitUntil([&] { return desktop.activeWindow() == preview; }, 3000));
+        desktop.key(QString::fromLatin1(close));
+        desktop.waitVisible(QStringLiteral("^Pictolarium Preview$"), false, 3000);
+        EXPECT_TRUE(Desktop::waitUntil([&] { return desktop.activeWindow() == basket; }, 3000))
+            << "the keyboard went to " << desktop.activeWindow();
+        EXPECT_NE(desktop.visibleWindow(title), 0u) << "the basket stays";
+    }
+    const qsizetype cleared = desktop.appStderr().count(QStringLiteral("count: \n"));
+    desktop.key("Escape");
+    EXPECT_TRUE(
+        Desktop::waitUntil([&] { return desktop.appStderr().count(QStringLiteral("count: \n")) > cleared; }, 3000))
+        << "the basket's Escape clears its selection";
+    EXPECT_NE(desktop.visibleWindow(title), 0u);
+    EXPECT_TRUE(logged(log).isEmpty()) << logged(log).toStdString();
+
+    // The strip along its top moves it, as a title bar would, and keeps it on the screen.
+    const QRect frame = desktop.clientGeometry(basket);
+    const QPoint strip(frame.center().x(), frame.top() + 8);
+    desktop.drag({strip, strip + QPoint(-150, 60)});
+    EXPECT_TRUE(Desktop::waitUntil(
+        [&] { return desktop.clientGeometry(basket).topLeft() == frame.topLeft() + QPoint(-150, 60); }, 3000))
+        << "moved to " << desktop.clientGeometry(basket).x() << "," << desktop.clientGeometry(basket).y();
+    const QPoint moved = strip + QPoint(-150, 60);
+    desktop.drag({moved, moved + QPoint(2000, 2000)});
+    Desktop::pause(300);
+    const QRect kept = desktop.clientGeometry(basket);
+    EXPECT_TRUE(QRect(0, 0, 1280, 800).contains(kept)) << kept.x() << "," << kept.y();
+    EXPECT_NE(desktop.visibleWindow(title), 0u);
+
+    // At its least width with a selection, kept for a person to look at: the header's parts side by side.
+    desktop.xdotool(
+        {QStringLiteral("windowsize"), QString::number(basket), QStringLiteral("520"), QStringLiteral("586")});
+    desktop.key("ctrl+a");
+    Desktop::pause(800);
+    desktop.screenshot().copy(desktop.clientGeometry(basket)).save(shot(QStringLiteral("basket-520")));
+}
+
+// The tray menu holds the keyboard while it is open: Ctrl+Q, shown beside Quit, quits from there.
+TEST(Keys, CtrlQQuitsFromTheOpenTrayMenu) {
+    Desktop desktop;
+    ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
+    desktop.startApp();
+    ASSERT_TRUE(desktop.waitForApp()) << desktop.appStderr().toStdString();
+    const QPoint icon = desktop.trayIcon();
+    ASSERT_FALSE(icon.isNull());
+    desktop.click(icon);
+    Desktop::pause(600);
+    desktop.screenshot(shot(QStringLiteral("tray-menu")));
+    desktop.key("ctrl+q");
+    EXPECT_TRUE(desktop.app()->waitForFinished(5000)) << "still running";
+}
