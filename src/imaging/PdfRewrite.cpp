@@ -192,9 +192,11 @@ Outcome rewrite(const QString& source, const QString& listPath, const QString& t
         return Outcome::WriteFailed;
     }
     Outcome outcome = Outcome::Written;
+    // The writer keeps the name's pointer, not a copy, and reads it while it writes.
+    const QByteArray targetName = QFile::encodeName(target);
     try {
         QPDFWriter writer(pdf);
-        writer.setOutputFile(QFile::encodeName(target).constData(), out, false);
+        writer.setOutputFile(targetName.constData(), out, false);
         writer.setObjectStreamMode(qpdf_o_preserve);
         writer.write();
         if (std::fflush(out) != 0 || ::fsync(fd) != 0)
