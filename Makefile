@@ -1,12 +1,14 @@
 # make run   installs what is missing, builds and starts Pictolarium (on a virtual display when there is none)
 # make test  installs what is missing, builds and runs every test
 # make bench builds and runs the benchmarks
+# make memcheck builds everything with AddressSanitizer and UndefinedBehaviorSanitizer in build-memcheck and
+#              runs every test there; reports land in build-memcheck/memcheck/<test>/
 
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps configure build run test bench clean
+.PHONY: all deps configure build run test bench memcheck clean
 
 all: build
 
@@ -27,6 +29,15 @@ test: build
 
 bench: build
 	@./scripts/bench.sh $(BUILD)
+
+MEMCHECK_BUILD ?= build-memcheck
+TEST_JOBS ?= $(JOBS)
+
+memcheck: deps
+	@cmake -S . -B $(MEMCHECK_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPICTOLARIUM_SANITIZE=ON \
+		-DPICTOLARIUM_BENCH=OFF >/dev/null
+	@cmake --build $(MEMCHECK_BUILD) -j $(JOBS)
+	@./scripts/memcheck.sh $(MEMCHECK_BUILD) $(TEST_JOBS)
 
 clean:
 	rm -rf $(BUILD)
