@@ -154,7 +154,7 @@ TEST_F(TextVisionTest, SecretsTheRecogniserReadsApartAreCoveredWhole) {
     int readApart = 0;
     for (const Item& item : items) {
         const QString text = item.label == u"Owner:" ? QStringLiteral("Owner: %1 (finance)").arg(item.secret)
-                                                      : QStringLiteral("Secret key: %1").arg(item.secret);
+                                                     : QStringLiteral("Secret key: %1").arg(item.secret);
         QFont font{QString::fromLatin1(item.family)};
         font.setPixelSize(item.size);
         // A screen's height: boxes grow by a share of it.

@@ -266,11 +266,12 @@ std::string sourceOf(const Display& d, const Request& request, Source& source, x
 void blankParts(XGrab::Pixels& pixels, const std::vector<XGrab::Rect>& parts, int originX, int originY) {
     if (parts.empty())
         return;
-    auto copy = std::make_shared<std::vector<uint8_t>>(pixels.data, pixels.data + size_t(pixels.stride) *
-                                                                                   size_t(pixels.height));
+    auto copy = std::make_shared<std::vector<uint8_t>>(pixels.data,
+                                                       pixels.data + size_t(pixels.stride) * size_t(pixels.height));
     const XGrab::Rect bounds{0, 0, pixels.width, pixels.height};
     for (const XGrab::Rect& part : parts) {
-        const XGrab::Rect r = XGrab::Rect{part.x - originX, part.y - originY, part.width, part.height}.intersected(bounds);
+        const XGrab::Rect r =
+            XGrab::Rect{part.x - originX, part.y - originY, part.width, part.height}.intersected(bounds);
         for (int y = r.y; y < r.y + r.height; ++y)
             std::memset(copy->data() + size_t(y) * size_t(pixels.stride) + size_t(r.x) * 4, 0, size_t(r.width) * 4);
     }
