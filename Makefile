@@ -3,13 +3,15 @@
 # make bench builds and runs the benchmarks
 # make install    builds and installs for daily use into ~/.local (PREFIX=/usr/local for all users)
 # make uninstall  removes what make install put into PREFIX
+# make memcheck builds everything with AddressSanitizer and UndefinedBehaviorSanitizer in build-memcheck and
+#              runs every test there; reports land in build-memcheck/memcheck/<test>/
 
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 PREFIX ?= $(HOME)/.local
 
-.PHONY: all deps configure build run test bench install uninstall clean
+.PHONY: all deps configure build run test bench memcheck install uninstall clean
 
 all: build
 
@@ -36,6 +38,15 @@ install: build
 
 uninstall:
 	@./scripts/uninstall.sh "$(PREFIX)"
+
+MEMCHECK_BUILD ?= build-memcheck
+TEST_JOBS ?= $(JOBS)
+
+memcheck: deps
+	@cmake -S . -B $(MEMCHECK_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPICTOLARIUM_SANITIZE=ON \
+		-DPICTOLARIUM_BENCH=OFF >/dev/null
+	@cmake --build $(MEMCHECK_BUILD) -j $(JOBS)
+	@./scripts/memcheck.sh $(MEMCHECK_BUILD) $(TEST_JOBS)
 
 clean:
 	rm -rf $(BUILD)

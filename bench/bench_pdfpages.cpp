@@ -13,7 +13,12 @@
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <cstdio>
 #include <random>
+#include <vector>
 
 namespace {
 
@@ -75,24 +80,35 @@ void BM_CommitOnePage(benchmark::State& state) {
 }
 BENCHMARK(BM_CommitOnePage)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// A ready-made page PDF for the command, of the size the page renders at.
+QString pagePdf() {
+    const QString page = folder().filePath(QStringLiteral("page.pdf"));
+    QPdfWriter writer(page);
+    writer.setPageSize(QPageSize(QPageSize::Letter));
+    writer.setResolution(72);
+    QPainter painter(&writer);
+    QImage picture(1224, 1584, QImage::Format_RGB32);
+    picture.fill(Qt::white);
+    painter.drawImage(QRectF(0, 0, 612, 792), picture);
+    return page;
+}
+
+// The command replacing page 10; with `flush`, its output is also flushed to disk as ours is before the
+// rename (sync FILE).
+bool qpdfReplaces(const QString& path, const QString& page, const QString& out, bool flush) {
+    const bool written =
+        QProcess::execute(QStringLiteral("qpdf"),
+                          {path, QStringLiteral("--pages"), path, QStringLiteral("1-9"), page, QStringLiteral("1"),
+                           path, QStringLiteral("11-z"), QStringLiteral("--"), out}) == 0;
+    return written && (!flush || QProcess::execute(QStringLiteral("sync"), {out}) == 0);
+}
+
 void BM_QpdfCommandReplacesOnePage(benchmark::State& state) {
     const QString path = bigPdf(QStringLiteral("command.pdf"));
-    const QString page = folder().filePath(QStringLiteral("page.pdf"));
-    {
-        QPdfWriter writer(page);
-        writer.setPageSize(QPageSize(QPageSize::Letter));
-        writer.setResolution(72);
-        QPainter painter(&writer);
-        QImage picture(1224, 1584, QImage::Format_RGB32);
-        picture.fill(Qt::white);
-        painter.drawImage(QRectF(0, 0, 612, 792), picture);
-    }
+    const QString page = pagePdf();
     const QString out = folder().filePath(QStringLiteral("out.pdf"));
     for (auto _ : state) {
-        const int status = QProcess::execute(
-            QStringLiteral("qpdf"), {path, QStringLiteral("--pages"), path, QStringLiteral("1-9"), page,
-                                     QStringLiteral("1"), path, QStringLiteral("11-z"), QStringLiteral("--"), out});
-        if (status != 0)
+        if (!qpdfReplaces(path, page, out, false))
             state.SkipWithError("qpdf failed (is the qpdf command installed?)");
     }
 }
@@ -137,11 +153,67 @@ void sideBySide() {
                     times.loadFrom, times.loadTo);
 }
 
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// One line for the side-by-side table: ours and the command in turn, the median of each over `rounds`.
+int sideBySideLine(int rounds) {
+    const QString path = bigPdf(QStringLiteral("commit.pdf"));
+    const QString copy = bigPdf(QStringLiteral("command.pdf"));
+    const QString page = pagePdf();
+    const QString out = folder().filePath(QStringLiteral("out.pdf"));
+    const auto session = PDFSession::open(QUrl::fromLocalFile(path));
+    if (!session) {
+        std::fprintf(stderr, "the test document could not be opened\n");
+        return 1;
+    }
+    session->render(9);
+    const auto [a, b] = pagePictures();
+    std::vector<double> ours, command, flushed;
+    QElapsedTimer timer;
+    for (int i = 0; i < rounds; ++i) {
+        timer.start();
+        if (!session->commit(i % 2 ? a : b)) {
+            std::fprintf(stderr, "commit failed: %s\n", qPrintable(session->failure()));
+            return 1;
+        }
+        ours.push_back(double(timer.nsecsElapsed()) / 1e6);
+        timer.start();
+        if (!qpdfReplaces(copy, page, out, false)) {
+            std::fprintf(stderr, "qpdf failed (is the qpdf command installed?)\n");
+            return 1;
+        }
+        command.push_back(double(timer.nsecsElapsed()) / 1e6);
+        timer.start();
+        qpdfReplaces(copy, page, out, true);
+        flushed.push_back(double(timer.nsecsElapsed()) / 1e6);
+    }
+    double load = 0;
+    if (FILE* f = std::fopen("/proc/loadavg", "r")) {
+        if (std::fscanf(f, "%lf", &load) != 1)
+            load = 0;
+        std::fclose(f);
+    }
+    std::printf("pdf-page-commit ours_ms=%.1f qpdf_ms=%.1f ratio=%.2f qpdf_sync_ms=%.1f ratio_sync=%.2f load=%.2f "
+                "rounds=%d\n",
+                median(ours), median(command), median(ours) / median(command), median(flushed),
+                median(ours) / median(flushed), load, rounds);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
+    // --side-by-side[=N]: one line comparing ours with the command, N rounds each in turn (7 unless given).
+    for (int i = 1; i < argc; ++i)
+        if (QByteArray(argv[i]).startsWith("--side-by-side")) {
+            const QByteArray rounds = QByteArray(argv[i]).mid(int(sizeof "--side-by-side"));
+            return sideBySideLine(std::max(5, rounds.isEmpty() ? 7 : rounds.toInt()));
+        }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     sideBySide();

@@ -12,7 +12,7 @@ packages=(
     # X11
     libx11-dev libx11-xcb-dev libxcb1-dev libxcb-keysyms1-dev libxcb-xkb-dev libxcb-xinput-dev
     libxcb-xfixes0-dev libxcb-shm0-dev libxcb-composite0-dev libxcb-randr0-dev libxcb-icccm4-dev
-    libxcb-ewmh-dev libxcb-image0-dev libxcb-util-dev libxkbcommon-dev
+    libxcb-ewmh-dev libxcb-image0-dev libxcb-util-dev libxkbcommon-dev libxcb-damage0-dev
     # pictures, documents, text
     libpng-dev zlib1g-dev libheif-dev libexif-dev libqpdf-dev
     libtesseract-dev libleptonica-dev tesseract-ocr tesseract-ocr-eng tesseract-ocr-deu tesseract-ocr-fra

@@ -161,7 +161,7 @@ public:
     QPointer<EditorWindow> currentEditor;
     std::optional<QString> currentTool;
 
-    // The tools' actions; those whose work belongs to a later stage only count as use of the card.
+    // The tools' actions, each run by its id from the tool row.
     void triggerTool(const QString& id);
     void showFormats();
     void convertTo(const QString& rawFormat);

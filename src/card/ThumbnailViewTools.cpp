@@ -91,7 +91,7 @@ void ThumbnailView::triggerTool(const QString& id) {
         openEditor(id);
         return;
     }
-    // The other tools arrive with their editors and services; until then a press only counts as use.
+    // An id no tool answers to (a row saved by another version) only counts as use of the card.
     closeEditor();
     engage();
 }

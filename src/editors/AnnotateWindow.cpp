@@ -85,10 +85,13 @@ AnnotateWindow::AnnotateWindow(const Shot& shot, std::function<void(const QUrl&,
         const Tool tool = row.tool;
         connect(button, &QAbstractButton::clicked, this, [this, tool] { pickTool(tool); });
         toolButtons[row.tool] = button;
-        if (row.tool != Tool::Select)
+        if (row.tool != Tool::Select) {
             left.append(button);
-        else
+        } else {
+            // Not on the bar, but the window's all the same, so that it goes with the window.
+            button->setParent(this);
             button->hide();
+        }
     }
 
     fillButton = barButton(QStringLiteral("Fill for boxes & circles"), QStringLiteral("square.fill"), 13);

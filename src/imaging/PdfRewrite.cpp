@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -116,19 +117,27 @@ QPDFPageObjectHelper imagePage(QPDF& pdf, const Page& page) {
 } // namespace
 
 Page page(int index, const QImage& picture, double pixelsPerPoint) {
-    const QImage rgba = picture.convertToFormat(QImage::Format_RGBA8888);
     const bool alpha = picture.hasAlphaChannel();
-    const int w = rgba.width(), h = rgba.height();
-    std::string rgb, mask;
-    rgb.reserve(size_t(w) * size_t(h) * 3);
+    // Qt's own conversions are the quick way to tightly packed samples; rows are then copied without their
+    // padding, or split into colour and alpha.
+    const QImage samples = picture.convertToFormat(alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
+    const int w = samples.width(), h = samples.height();
+    std::string rgb(size_t(w) * size_t(h) * 3, '\0'), mask;
     if (alpha)
-        mask.reserve(size_t(w) * size_t(h));
+        mask.resize(size_t(w) * size_t(h));
     for (int y = 0; y < h; ++y) {
-        const uchar* line = rgba.constScanLine(y);
+        const uchar* line = samples.constScanLine(y);
+        char* colour = rgb.data() + size_t(y) * size_t(w) * 3;
+        if (!alpha) {
+            std::memcpy(colour, line, size_t(w) * 3);
+            continue;
+        }
+        char* opacity = mask.data() + size_t(y) * size_t(w);
         for (int x = 0; x < w; ++x) {
-            rgb.append(reinterpret_cast<const char*>(line + 4 * x), 3);
-            if (alpha)
-                mask.push_back(char(line[4 * x + 3]));
+            colour[3 * x] = char(line[4 * x]);
+            colour[3 * x + 1] = char(line[4 * x + 1]);
+            colour[3 * x + 2] = char(line[4 * x + 2]);
+            opacity[x] = char(line[4 * x + 3]);
         }
     }
     const double scale = pixelsPerPoint > 0 ? pixelsPerPoint : 2.0;
@@ -192,9 +201,11 @@ Outcome rewrite(const QString& source, const QString& listPath, const QString& t
         return Outcome::WriteFailed;
     }
     Outcome outcome = Outcome::Written;
+    // The writer keeps the name's pointer, not a copy, and reads it while it writes.
+    const QByteArray targetName = QFile::encodeName(target);
     try {
         QPDFWriter writer(pdf);
-        writer.setOutputFile(QFile::encodeName(target).constData(), out, false);
+        writer.setOutputFile(targetName.constData(), out, false);
         writer.setObjectStreamMode(qpdf_o_preserve);
         writer.write();
         if (std::fflush(out) != 0 || ::fsync(fd) != 0)

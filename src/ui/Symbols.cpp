@@ -1,5 +1,6 @@
 #include "ui/Symbols.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QHash>
 #include <QMutex>
@@ -8,6 +9,8 @@
 #include <QSvgRenderer>
 
 #include <cmath>
+#include <memory>
+#include <unordered_map>
 
 namespace Symbols {
 
@@ -43,18 +46,30 @@ QMutex& lock() {
     return mutex;
 }
 
+// Kept until the application goes (a picture missing from the resources stays null), so that a
+// symbol is parsed once however often it is drawn.
+std::unordered_map<QString, std::unique_ptr<QSvgRenderer>>& renderers() {
+    static std::unordered_map<QString, std::unique_ptr<QSvgRenderer>> parsed;
+    return parsed;
+}
+
+// With the application's own objects, not after them at the process's exit.
+void dropRenderers() {
+    QMutexLocker locked(&lock());
+    renderers().clear();
+}
+
 QSvgRenderer* renderer(const QString& file) {
-    static QHash<QString, QSvgRenderer*> renderers; // kept for the life of the process
-    auto it = renderers.constFind(file);
-    if (it != renderers.constEnd())
-        return *it;
-    auto* made = new QSvgRenderer(kFolder + file);
-    if (!made->isValid()) {
-        delete made;
-        made = nullptr;
-    }
-    renderers.insert(file, made);
-    return made;
+    auto& parsed = renderers();
+    if (parsed.empty())
+        qAddPostRoutine(dropRenderers);
+    auto it = parsed.find(file);
+    if (it != parsed.end())
+        return it->second.get();
+    auto made = std::make_unique<QSvgRenderer>(kFolder + file);
+    if (!made->isValid())
+        made.reset();
+    return parsed.emplace(file, std::move(made)).first->second.get();
 }
 
 } // namespace

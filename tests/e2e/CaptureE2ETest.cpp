@@ -15,6 +15,8 @@
 
 #include <cstdlib>
 
+#include <signal.h>
+
 namespace {
 
 QString stampPattern(const char* word) {
@@ -191,6 +193,64 @@ TEST(CaptureE2E, WithACompositorAWindowIsCapturedAloneWhereOthersCoverIt) {
         }
     EXPECT_EQ(outsideDiffer, 0);
     EXPECT_GT(insideDiffer, covered.width() * 20) << "the front window's title bar should not be in the picture";
+}
+
+TEST(CaptureE2E, WithoutACompositorACoveredWindowHoldsNoneOfTheWindowInFront) {
+    Desktop desktop;
+    ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
+    ASSERT_FALSE(desktop.selectionOwned(QStringLiteral("_NET_WM_CM_S0")));
+    CaptureOn on(desktop);
+    // A toolkit window paints nothing of its own until asked (no server background), as browsers do.
+    QProcess* back = desktop.start(QStringLiteral(WIDGET_PROBE_BIN));
+    back->write("target 120 100 400 300\n");
+    ASSERT_TRUE(Desktop::waitUntil([&] { return Capture::windows().size() == 1; }, 10000));
+    desktop.start(QStringLiteral("xterm"), {QStringLiteral("-bg"), QStringLiteral("#ff00ff"),
+                                            QStringLiteral("-geometry"), QStringLiteral("40x12+320+240")});
+    ASSERT_TRUE(Desktop::waitUntil([&] { return Capture::windows().size() == 2; }, 10000));
+    const Capture::WindowInfo front = Capture::windows().at(0), covered = Capture::windows().at(1);
+    const QRect client = desktop.clientGeometry(covered.id);
+    ASSERT_TRUE(client.intersects(front.bounds));
+    const QImage screen = settledScreen(desktop, Desktop::shotsDir() + QStringLiteral("/capture-covered-desktop.png"));
+    const QRgb own = screen.pixel(client.topLeft() + QPoint(10, 10));
+    const QRect hidden = client.intersected(front.bounds).translated(-covered.bounds.topLeft());
+
+    auto magenta = [](const QImage& image) {
+        int count = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                count += c.red() > 200 && c.green() < 80 && c.blue() > 200 ? 1 : 0;
+            }
+        return count;
+    };
+    const Shot shot = Capture::capture(covered);
+    shot.image.save(Desktop::shotsDir() + QStringLiteral("/capture-covered-window.png"));
+    ASSERT_EQ(shot.image.size(), covered.bounds.size());
+    EXPECT_EQ(magenta(shot.image), 0);
+    // Where the terminal lies over it, the picture holds the window's own colour.
+    int ownColour = 0;
+    for (int y = hidden.top(); y <= hidden.bottom(); ++y)
+        for (int x = hidden.left(); x <= hidden.right(); ++x)
+            ownColour += (shot.image.pixel(x, y) & 0xffffff) == (own & 0xffffff) ? 1 : 0;
+    EXPECT_EQ(ownColour, hidden.width() * hidden.height());
+    // The rest is what the screen shows; and the screen itself is left as it was.
+    int outsideDiffer = 0;
+    for (int y = 0; y < shot.image.height(); ++y)
+        for (int x = 0; x < shot.image.width(); ++x)
+            if (!front.bounds.contains(covered.bounds.topLeft() + QPoint(x, y)))
+                outsideDiffer += (shot.image.pixel(x, y) & 0xffffff) !=
+                                         (screen.pixel(covered.bounds.topLeft() + QPoint(x, y)) & 0xffffff)
+                                     ? 1
+                                     : 0;
+    EXPECT_EQ(outsideDiffer, 0);
+    EXPECT_EQ(differentPixels(desktop.screenshot(), screen), 0);
+
+    // A window whose program does not paint keeps blank parts, never the other window's.
+    ::kill(pid_t(back->processId()), SIGSTOP);
+    const Shot stalled = Capture::capture(covered);
+    ::kill(pid_t(back->processId()), SIGCONT);
+    stalled.image.save(Desktop::shotsDir() + QStringLiteral("/capture-covered-stalled.png"));
+    EXPECT_EQ(magenta(stalled.image), 0);
 }
 
 TEST(CaptureE2E, ScreenCapturesAreWholeAndThreeInASecondAreNumbered) {

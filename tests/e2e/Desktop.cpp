@@ -12,9 +12,11 @@
 #include <QRegularExpression>
 #include <QThread>
 
+#include <gtest/gtest.h>
 #include <xcb/xcb.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <unistd.h>
@@ -50,7 +52,22 @@ Desktop::Desktop(Options options) : opts(options) {
 }
 
 Desktop::~Desktop() {
+    const QString app = appStderr();
     stopAll();
+    // What the programs said on their error output helps to read a failure; a passing test keeps quiet.
+    if (!::testing::Test::HasFailure())
+        return;
+    auto tell = [](const QString& who, const QByteArray& text) {
+        if (!text.trimmed().isEmpty())
+            std::fprintf(stderr, "---- %s said:\n%s\n", qPrintable(who), text.right(4000).constData());
+    };
+    tell(QStringLiteral("pictolarium"), app.toUtf8());
+    const QDir logs(dir.path() + QStringLiteral("/logs"));
+    for (const QFileInfo& log : logs.entryInfoList(QDir::Files, QDir::Name)) {
+        QFile file(log.filePath());
+        if (file.open(QIODevice::ReadOnly))
+            tell(log.completeBaseName(), file.readAll());
+    }
 }
 
 QString Desktop::home() const {
@@ -204,7 +221,8 @@ QProcess* Desktop::start(const QString& program, const QStringList& args) {
     auto* p = new QProcess();
     p->setProcessEnvironment(env);
     p->setStandardOutputFile(QProcess::nullDevice());
-    p->setStandardErrorFile(QProcess::nullDevice());
+    p->setStandardErrorFile(folder(QStringLiteral("logs")) + QLatin1Char('/') + QFileInfo(program).fileName() +
+                            QLatin1Char('-') + QString::number(processes.size()) + QStringLiteral(".err"));
     p->start(program, args);
     p->waitForStarted(5000);
     processes.emplace_back(p);

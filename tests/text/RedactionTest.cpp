@@ -1,10 +1,13 @@
-#include "imaging/UserError.h"
 #include "text/Redaction.h"
+#include "imaging/UserError.h"
 #include "text/SuggestedName.h"
 #include "text/SyntheticLines.h"
 #include "text/TextVision.h"
 
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <set>
 
 using namespace TextVision;
 
@@ -83,6 +86,40 @@ TEST(Redaction, FindingsFollowPatternOrderWithinALine) {
     // Each line is searched by itself: a number broken over two lines is not found.
     EXPECT_TRUE(sensitiveFindings({makeLine("4111 1111", 0, 0.5, 0.1, 0.02), makeLine("1111 1111", 0, 0.47, 0.1, 0.02)})
                     .empty());
+}
+
+TEST(Redaction, FindingsSpanTheBlanksRecognitionMakesUp) {
+    struct Case {
+        const char* read;
+        QStringList covered;
+    };
+    const Case cases[] = {
+        {"mail dana.whitfield@example. com now", {"dana.whitfield@example. com"}},
+        {"Owner: billing. team@pictolarium.io (x)", {"billing. team@pictolarium.io"}},
+        {"to ann @ example .org", {"ann @ example .org"}},
+        {"key sk live aBcDeFgHijKlMnOpQrSt", {"sk live aBcDeFgHijKlMnOpQrSt"}},
+        {"key sk_ live aBcDeFgHi jKlMnOpQrSt.", {"sk_ live aBcDeFgHi jKlMnOpQrSt."}},
+        {"API: AIzaSyD-9tSrke72PouQMnMX-a7eZSWOj KFMBWY", {"AIzaSyD-9tSrke72PouQMnMX-a7eZSWOj KFMBWY"}},
+        // The second half alone is a long token as well.
+        {"token=ghp_16C7e42F 292c6912E7710c838347Ae178B4a",
+         {"ghp_16C7e42F 292c6912E7710c838347Ae178B4a", "292c6912E7710c838347Ae178B4a"}},
+        {"rk_live_5IMz8Tj|KQfLOWRrHyXgPqNc2 ok", {"rk_live_5IMz8Tj|KQfLOWRrHyXgPqNc2"}},
+        // What reads as words stays as it was read.
+        {"Mail ann@example.com. Then we meet", {"ann@example.com"}},
+        {"sk live then go home today", {}},
+        {"e.g. the sk team", {}},
+        {"iPhone 12 and McDonald JavaScript", {}},
+    };
+    for (const Case& c : cases) {
+        const QString text = QString::fromUtf8(c.read);
+        const double unit = 1.0 / double(text.size());
+        std::set<std::pair<long, long>> found, wanted;
+        for (const QRectF& box : sensitiveFindings({makeLine(text, 0, 0.5, 1.0, 0.02)}))
+            found.insert({std::lround(box.x() / unit), std::lround(box.width() / unit)});
+        for (const QString& part : c.covered)
+            wanted.insert({long(text.indexOf(part)), long(part.size())});
+        EXPECT_EQ(found, wanted) << c.read;
+    }
 }
 
 TEST(Redaction, BoxesGrowByMarginsOfThePictureHeight) {

@@ -116,6 +116,7 @@ TEST(TranslatePipeline, PutsProtectedWordsBackOnceEach) {
         EXPECT_EQ(r.run(piece), piece);
     }
     // A plain piece answered with nothing disappears with its paragraph.
+    r.reply = [](const QString&) { return QString(); };
     EXPECT_EQ(r.run(QStringLiteral("Hello there\n\nsecond one")), QString());
     // A literal "[1]" takes the first protected word too, even from a refused reply.
     r.reply = [](const QString& s) { return s; };

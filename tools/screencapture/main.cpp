@@ -9,6 +9,7 @@
 // is never replaced: when the name is taken, " 2", " 3", ... go before the extension. The path
 // written is printed on standard output; failures are told on standard error with a non-zero exit.
 
+#include "Covered.h"
 #include "PngFile.h"
 #include "Slice.h"
 #include "platform/x11/XGrab.h"
@@ -21,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -131,6 +133,10 @@ struct Source {
     xcb_drawable_t drawable = XCB_NONE;
     XGrab::Rect area;
     bool alpha = false;
+    // Keeps a covered window's own picture until it is read.
+    std::unique_ptr<Covered::OwnPixels> own;
+    // Parts of the area (in the drawable's coordinates) that hold other windows' pixels: left blank.
+    std::vector<XGrab::Rect> blank;
 };
 
 // The invisible shadow margins a window that draws its own frame declares (left, right, top,
@@ -187,7 +193,11 @@ std::optional<Source> ownPicture(const Display& d, xcb_window_t top, xcb_pixmap_
     if (!geometry || !XGrab::supportedDepth(d.c, geometry->depth))
         return std::nullopt;
     // A window with an alpha channel keeps it: clear parts stay clear in the picture.
-    return Source{named, {0, 0, geometry->width, geometry->height}, geometry->depth == 32};
+    Source source;
+    source.drawable = named;
+    source.area = {0, 0, geometry->width, geometry->height};
+    source.alpha = geometry->depth == 32;
+    return source;
 }
 
 // The pixels to read, or a message saying why there are none.
@@ -213,8 +223,8 @@ std::string sourceOf(const Display& d, const Request& request, Source& source, x
         return "window " + std::to_string(request.window) + " is not on screen";
     const std::optional<std::array<int, 4>> margins = shadowMargins(d, request.window);
     const XGrab::Rect frame = XGrab::geometryInRoot(d.c, d.screen->root, top);
-    if (const std::optional<Source> own = ownPicture(d, top, pixmap)) {
-        source = *own;
+    if (std::optional<Source> own = ownPicture(d, top, pixmap)) {
+        source = std::move(*own);
         if (margins) {
             XGrab::Rect client = XGrab::geometryInRoot(d.c, d.screen->root, request.window);
             client.x -= frame.x;
@@ -227,7 +237,46 @@ std::string sourceOf(const Display& d, const Request& request, Source& source, x
     }
     area = margins ? withoutShadow(XGrab::geometryInRoot(d.c, d.screen->root, request.window), *margins) : frame;
     area = area.intersected(whole);
-    return area.empty() ? "window " + std::to_string(request.window) + " is off screen" : std::string();
+    if (area.empty())
+        return "window " + std::to_string(request.window) + " is off screen";
+    // Where other windows lie over it, the screen shows theirs: read the window from a picture of its own.
+    const std::vector<XGrab::Rect> hidden = Covered::parts(d.c, d.screen->root, top, frame);
+    if (hidden.empty())
+        return {};
+    XcbReply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(d.c, xcb_get_geometry(d.c, top), nullptr));
+    auto own = geometry && XGrab::supportedDepth(d.c, geometry->depth)
+                   ? std::make_unique<Covered::OwnPixels>(d.c, top, frame, hidden)
+                   : nullptr;
+    if (!own || !own->ok()) {
+        // Nothing to read the hidden parts from: better blank than another window's content.
+        for (const XGrab::Rect& part : hidden)
+            source.blank.push_back({part.x + frame.x, part.y + frame.y, part.width, part.height});
+        return {};
+    }
+    source.drawable = own->picture();
+    source.area = {area.x - frame.x, area.y - frame.y, area.width, area.height};
+    source.alpha = geometry->depth == 32;
+    source.blank = own->unpainted();
+    source.own = std::move(own);
+    return {};
+}
+
+// The pixels with the given parts (in the coordinates the pixels were read from, whose origin is at
+// `origin`) made black, or clear where the picture has alpha.
+void blankParts(XGrab::Pixels& pixels, const std::vector<XGrab::Rect>& parts, int originX, int originY) {
+    if (parts.empty())
+        return;
+    auto copy = std::make_shared<std::vector<uint8_t>>(pixels.data,
+                                                       pixels.data + size_t(pixels.stride) * size_t(pixels.height));
+    const XGrab::Rect bounds{0, 0, pixels.width, pixels.height};
+    for (const XGrab::Rect& part : parts) {
+        const XGrab::Rect r =
+            XGrab::Rect{part.x - originX, part.y - originY, part.width, part.height}.intersected(bounds);
+        for (int y = r.y; y < r.y + r.height; ++y)
+            std::memset(copy->data() + size_t(y) * size_t(pixels.stride) + size_t(r.x) * 4, 0, size_t(r.width) * 4);
+    }
+    pixels.data = copy->data();
+    pixels.owner = copy;
 }
 
 } // namespace
@@ -261,6 +310,9 @@ int main(int argc, char** argv) {
         const std::string why = sourceOf(d, request, source, pixmap);
         const bool grabbed = why.empty() && grabber.grab(source.drawable, source.area, pixels, error, true);
         pixels.alpha = grabbed && source.alpha;
+        if (grabbed)
+            blankParts(pixels, source.blank, source.area.x, source.area.y);
+        source.own.reset();
         if (pixmap != XCB_NONE)
             xcb_free_pixmap(d.c, pixmap);
         if (!why.empty())
