@@ -196,8 +196,6 @@ void X11GlobalKeys::regrabAll() {
     regrabPending = false;
     if (!connected())
         return;
-    // Presses seen under the old map cannot be matched with their releases any more.
-    down.clear();
     for (auto it = grabs.begin(); it != grabs.end(); ++it)
         ungrabKeys(it->keycodes, it->mask, it->numLock);
     for (auto it = grabs.begin(); it != grabs.end(); ++it) {
@@ -210,6 +208,13 @@ void X11GlobalKeys::regrabAll() {
             std::fprintf(stderr, "pictolarium: a hot key could not be grabbed again after the keyboard map changed.\n");
             it->keycodes.clear();
         }
+    }
+    // A key held through the change (a program that types remaps a spare key for a moment) still has
+    // its release to come: forgetting its press would turn a tap into a hold. Only presses on keys the
+    // new map moved elsewhere cannot be matched any more.
+    for (auto d = down.begin(); d != down.end();) {
+        const auto grab = grabs.constFind(d.value());
+        d = grab != grabs.cend() && grab->keycodes.contains(d.key()) ? std::next(d) : down.erase(d);
     }
 }
 
