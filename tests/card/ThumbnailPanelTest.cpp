@@ -154,7 +154,7 @@ TEST(ThumbnailPanel, LifetimeRunsOutUnlessHoveredOrHeld) {
     EXPECT_FALSE(card.panel->isFading());
     card.clock->advance(1);
     EXPECT_TRUE(card.panel->isFading());
-    QTRY_VERIFY_WITH_TIMEOUT(card.panel->isClosed(), 3000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return card.panel->isClosed(); }, 3000));
     EXPECT_FALSE(card.panel->isVisible());
 
     Card pdf(true);
@@ -201,7 +201,7 @@ TEST(ThumbnailPanel, ClickAwayOnlyOnceTheLifetimeHasPassed) {
     card.view()->onHold(Hold::Picker, false);
     card.clock->time += 4000; // the lifetime passed without the timer (say the event loop was busy)
     card.watch->press(QPoint(1000, 100));
-    QTRY_VERIFY_WITH_TIMEOUT(card.panel->isFading(), 1000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return card.panel->isFading(); }, 1000));
     // One watch only, however often watching is started.
     card.panel->expand(QRectF(300, 200, 400, 250));
     EXPECT_EQ(card.watches, 1);
@@ -222,7 +222,7 @@ TEST(ThumbnailPanel, ALateResultDoesNotReviveAClosedCard) {
     EXPECT_FALSE(card.panel->isFading()) << "held while the work runs";
     card.panel->close();
     release = true;
-    QTRY_VERIFY_WITH_TIMEOUT(!card.view()->isBusy(), 5000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !card.view()->isBusy(); }, 5000));
     EXPECT_EQ(card.view()->shot().fileURL.fileName(), QStringLiteral("Card.jpg"));
     EXPECT_EQ(card.panel->lifetime().phase(), Phase::Closed);
     EXPECT_FALSE(card.clock->deadline.has_value());
@@ -271,7 +271,7 @@ TEST(Thumbnail, OneCardAtATime) {
     EXPECT_NE(first, second);
     EXPECT_EQ(second->shot().fileURL.fileName(), QStringLiteral("b.png"));
     EXPECT_TRUE(!first || first->isClosed());
-    QTRY_VERIFY(!first); // the replaced card is deleted
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !first; })); // the replaced card is deleted
     // A card put back where a sticky note was: its picture lands on the note's rectangle.
     Thumbnail::show(a, QRect(300, 200, 150, 100));
     ThumbnailPanel* note = Thumbnail::current();
@@ -307,7 +307,7 @@ TEST(ThumbnailPanel, ASideViewKeepsThePictureInPlaceAndHoldsTheCard) {
     EXPECT_EQ(card.panel->width(), card.view()->pill->width() + 44);
     EXPECT_EQ(card.view()->imageRect().topLeft() + card.panel->pos(), picture);
     EXPECT_FALSE(card.panel->lifetime().isHeldFor(Hold::SideView));
-    QTRY_VERIFY(!gone);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !gone; }));
 }
 
 TEST(Thumbnail, ReplacedOrDismissedWhileItsFormatMenuIsOpen) {
@@ -330,7 +330,7 @@ TEST(Thumbnail, ReplacedOrDismissedWhileItsFormatMenuIsOpen) {
         });
         first->view()->showFormats();
         EXPECT_TRUE(ranInsideTheMenu) << replace;
-        QTRY_VERIFY(!first); // gone once the menu's loop has returned, and only once
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !first; })); // gone once the menu's loop has returned, and only once
         EXPECT_EQ(Thumbnail::current() != nullptr, replace);
         Thumbnail::dismiss();
     }
