@@ -288,6 +288,15 @@ TEST_F(Translate, CtrlCOnTheSideViewCopiesItsTextAndLeavesTheTerminalAlone) {
     ASSERT_TRUE(Desktop::waitUntil([&] { return lines(model + QStringLiteral(".prompts")).size() == 1; }, 20000, 200));
     const QRect frame = desktop.clientGeometry(card);
     desktop.moveTo(QPoint(frame.right() - 80, frame.center().y()));
+    // The card takes Ctrl+C once it sees the pointer; a key pressed before that is the terminal's, as it should be.
+    ASSERT_TRUE(Desktop::waitUntil(
+        [&] {
+            int code = -1;
+            desktop.run(QStringLiteral(GRABKEY_BIN), {QStringLiteral("c"), QStringLiteral("ctrl")}, &code);
+            return code != 0;
+        },
+        10000, 200))
+        << "the side view never took Ctrl+C";
     QString copied;
     EXPECT_TRUE(Desktop::waitUntil(
         [&] {
