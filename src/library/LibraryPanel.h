@@ -24,6 +24,7 @@ class WindowFocus;
 class GhostButton;
 class PointerWatch;
 class QLabel;
+class QSpacerItem;
 class QMenu;
 class PreviewPanel;
 class QKeyEvent;
@@ -130,6 +131,8 @@ public:
     QPushButton* appButton = nullptr;
     QLabel* countLabel = nullptr;
     QLabel* actionLabel = nullptr;
+    // The header's gaps either side of its spacer and before the action pill, narrowed on a narrow panel.
+    QList<QSpacerItem*> headerGaps;
     QWidget* emptyView = nullptr;
     QLabel* emptyTitle = nullptr;
     QLabel* emptyDetail = nullptr;

@@ -166,11 +166,15 @@ void LibraryPanel::buildUI() {
     header->addLayout(tabs);
     header->addSpacing(8);
     header->addWidget(countLabel);
-    header->addSpacing(10);
+    const auto gap = [&] {
+        headerGaps.append(new QSpacerItem(10, 0, QSizePolicy::Fixed, QSizePolicy::Minimum));
+        header->addSpacerItem(headerGaps.last());
+    };
+    gap();
     header->addStretch(1);
-    header->addSpacing(10);
+    gap();
     header->addWidget(actionLabel);
-    header->addSpacing(10);
+    gap();
     header->addWidget(pill);
     header->addSpacing(12);
     header->addWidget(closeButton);
@@ -235,19 +239,33 @@ void LibraryPanel::fitHeader() {
     // With nothing selected, the place holds what the listing knows it lacks.
     const QString full = n > 0 ? number + QStringLiteral(" selected") : files->note;
     // Narrower steps until the row fits the panel: the tabs at their titles' width rather than their own, then the
-    // count as its number alone, then none.
+    // action buttons closer together, then the count as its number alone, then none.
     const struct {
         bool compactTabs;
+        bool compactActions;
         QString count;
-    } steps[] = {{false, full}, {true, full}, {true, number}, {true, QString()}};
+    } steps[] = {{false, false, full}, {true, false, full}, {true, true, full}, {true, true, number}, {true, true, {}}};
+    QLayout* actions = actionButtons.isEmpty() ? nullptr : actionButtons.first()->parentWidget()->layout();
     for (const auto& step : steps) {
         for (GhostButton* tab : std::as_const(tabButtons)) {
             const int design = tab->label.size() > 11 ? 118 : 104;
             const int titled = tab->fontMetrics().horizontalAdvance(tab->label) + 12;
             tab->setFixedWidth(step.compactTabs ? std::min(design, titled) : design);
         }
+        // The buttons are 38 by 34 at the bar's scale; 30 wide still leaves their symbols room. The row's edges
+        // and the gaps around its spacer narrow with them.
+        for (GhostButton* button : std::as_const(actionButtons))
+            button->setFixedWidth(qRound(button->height() * (step.compactActions ? 30.0 : 38.0) / 34.0));
+        if (actions)
+            actions->setSpacing(step.compactActions ? 1 : 4);
+        const int edge = step.compactActions ? 12 : 20;
+        row->setContentsMargins(edge, 0, edge, 0);
+        for (QSpacerItem* gap : std::as_const(headerGaps))
+            gap->changeSize(step.compactActions ? 4 : 10, 0, QSizePolicy::Fixed, QSizePolicy::Minimum);
         countLabel->setText(step.count);
         countLabel->setMinimumWidth(countLabel->fontMetrics().horizontalAdvance(step.count));
+        // The tabs' and the pill's own layouts answer for their new widths only once they have run.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
         row->invalidate();
         if (row->minimumSize().width() <= width())
             return;

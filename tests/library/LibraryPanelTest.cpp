@@ -52,6 +52,27 @@ TEST(LibraryPanel, TilesFillTheWidthInColumnsAndRowsWrapWhereTheyShould) {
     }
 }
 
+// A narrow panel's header gives up width step by step, but a selection's count always shows, clear of the tabs
+// and the action buttons: as its number alone at the narrowest, in words from a little wider.
+TEST(LibraryPanel, HeaderKeepsTheSelectionCountAtTheNarrowestWidth) {
+    Panel p(3);
+    p.panel->reload();
+    p.panel->show();
+    p.panel->collection->selectRows({0, 1});
+    const auto inPanel = [&](const QWidget* w) { return QRect(w->mapTo(p.panel.get(), QPoint()), w->size()); };
+    for (const int width : {520, 600}) {
+        p.panel->resize(width, 700);
+        QApplication::processEvents();
+        QLabel* count = p.panel->countLabel;
+        EXPECT_EQ(count->text(), width == 520 ? "2" : "2 selected") << width;
+        const QRect label = inPanel(count);
+        EXPECT_GE(label.width(), count->fontMetrics().horizontalAdvance(count->text())) << width;
+        EXPECT_LT(inPanel(p.panel->tabButtons.last()).right(), label.left()) << width;
+        EXPECT_LT(label.right(), inPanel(p.panel->actionButtons.first()).left()) << width;
+        EXPECT_LE(inPanel(p.panel->closeButton).right(), width) << width;
+    }
+}
+
 TEST(LibraryPanel, HeaderShowsTheHoveredActionTheTabAndTheSelection) {
     Panel p(3);
     p.panel->show();
