@@ -2,6 +2,7 @@
 #include "support/NoRoomToWrite.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -9,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPainter>
 #include <QRegularExpression>
 #include <QThread>
 
@@ -111,6 +113,12 @@ QString Desktop::shotsDir() {
 
 QJsonObject Desktop::typed(const char* type, const QJsonValue& value) {
     return QJsonObject{{QStringLiteral("t"), QLatin1String(type)}, {QStringLiteral("v"), value}};
+}
+
+QByteArray Desktop::digest(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256)
+                                          : QByteArray();
 }
 
 void Desktop::launch(const Options& options) {
@@ -449,6 +457,39 @@ QJsonValue Desktop::setting(const QString& key) {
     if (!file.open(QIODevice::ReadOnly))
         return QJsonValue(QJsonValue::Undefined);
     return QJsonDocument::fromJson(file.readAll()).object().value(key).toObject().value(QStringLiteral("v"));
+}
+
+QRect Desktop::pictureOnScreen(const QImage& screen, const QRect& card) {
+    QRect found;
+    for (int y = card.top(); y <= card.bottom() - 84; ++y) {
+        int start = -1;
+        for (int x = card.left(); x <= card.right() + 1; ++x) {
+            const QColor c = screen.rect().contains(x, y) ? screen.pixelColor(x, y) : QColor(Qt::black);
+            const bool white = x <= card.right() && c.red() > 245 && c.green() > 245 && c.blue() > 245;
+            if (white && start < 0)
+                start = x;
+            if (!white && start >= 0) {
+                if (x - start >= 40)
+                    found |= QRect(start, y, x - start, 1);
+                start = -1;
+            }
+        }
+    }
+    return found;
+}
+
+bool Desktop::writeSecretsPicture(const QString& path) {
+    QImage image(900, 400, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(28);
+    painter.setFont(font);
+    painter.setPen(QColor(20, 20, 20));
+    painter.drawText(30, 60, QStringLiteral("Write to jane.doe@example.com today"));
+    painter.drawText(30, 130, QStringLiteral("Card 4111 1111 1111 1111 expires soon"));
+    painter.end();
+    return image.save(path);
 }
 
 bool Desktop::waitToast(bool shown, int timeoutMs) {
