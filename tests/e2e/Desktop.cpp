@@ -532,5 +532,15 @@ quint32 Desktop::keyLogTerminal(const QString& log, QPoint at) {
     waitUntil([&] { return activeWindow() == id; }, 3000);
     // The shell is reading before the first key is typed.
     pause(300);
+    // A key of our own must reach the log, or a test that finds it empty would prove nothing; emptied again after.
+    const auto logged = [&] {
+        QFile file(log);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    key(QStringLiteral("x"));
+    if (!waitUntil([&] { return logged() == "x"; }, 5000))
+        return 0;
+    QFile(log).open(QIODevice::WriteOnly | QIODevice::Truncate);
+    pause(100);
     return id;
 }

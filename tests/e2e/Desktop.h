@@ -132,6 +132,7 @@ public:
     // The centre of our icon docked in the panel's tray at the bottom; null if none came.
     QPoint trayIcon();
     // Another program holding the keyboard: an xterm titled "keylog" whose shell writes every byte typed into
-    // it to `log`, and "INT" for an interrupt (Ctrl+C), which it survives. Focused; its window id, or 0.
+    // it to `log`, and "INT" for an interrupt (Ctrl+C), which it survives. Focused, and seen to log a key of its
+    // own before the log is emptied; its window id, or 0.
     quint32 keyLogTerminal(const QString& log, QPoint at = {20, 560});
 };
