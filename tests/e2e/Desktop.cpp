@@ -121,6 +121,17 @@ QByteArray Desktop::digest(const QString& path) {
                                           : QByteArray();
 }
 
+qint64 Desktop::memoryKb(qint64 pid, const char* field) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray prefix = QByteArray(field) + ':';
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).trimmed().split(' ').first().toLongLong();
+    return -1;
+}
+
 void Desktop::launch(const Options& options) {
     for (const char* sub : {"home", "config", "data", "cache", "runtime"})
         QDir().mkpath(dir.path() + QLatin1Char('/') + QLatin1String(sub));

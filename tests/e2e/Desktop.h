@@ -83,6 +83,9 @@ public:
     static QJsonObject typed(const char* type, const QJsonValue& value);
     // A file's SHA-256; empty when it cannot be read.
     static QByteArray digest(const QString& path);
+    // A figure of a process's memory in kB from /proc: "VmRSS" what it holds now, "VmHWM" the most it held;
+    // -1 when it cannot be read.
+    static qint64 memoryKb(qint64 pid, const char* field = "VmRSS");
 
     // For tests that work a card and its editors: the settings of a returning user at size 1 with every pill
     // tool in `hiddenTools` hidden (the tour and the tool-order migrations already done), plus `extra`.

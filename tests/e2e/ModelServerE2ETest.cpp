@@ -18,14 +18,6 @@ bool writeFile(const QString& path, const QByteArray& data) {
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
 }
 
-// The most memory a process has held, in kB.
-qint64 peakMemory(qint64 pid) {
-    for (const QString& line : fileLines(QStringLiteral("/proc/%1/status").arg(pid)))
-        if (line.startsWith(QStringLiteral("VmHWM:")))
-            return line.section(u' ', 1, -1, QString::SectionSkipEmpty).section(u' ', 0, 0).toLongLong();
-    return -1;
-}
-
 using ModelServer = ModelDesktop;
 
 TEST_F(ModelServer, AnotherProgramOnThePortNeverReceivesAPrompt) {
@@ -55,7 +47,7 @@ TEST_F(ModelServer, AFiveMegabyteLineGivesAMessageAndTheMemoryStaysBounded) {
         [](const QString& s) { return s == QStringLiteral("The language model's reply was too long"); }, 20000))
         << hostCard.shown().toStdString();
     desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/modelserver-runaway-line.png"));
-    const qint64 peak = peakMemory(host->processId());
+    const qint64 peak = Desktop::memoryKb(host->processId(), "VmHWM");
     EXPECT_GT(peak, 0);
 #ifndef PICTOLARIUM_SANITIZED
     EXPECT_LT(peak, 150 * 1024) << peak << " kB";
