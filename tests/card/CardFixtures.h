@@ -10,6 +10,7 @@
 #include "imaging/ShotFiles.h"
 #include "platform/EscapeKeyGrab.h"
 #include "platform/fake/FakePointerWatch.h"
+#include "support/ToastText.h"
 #include "ui/Toast.h"
 
 #include <QCoreApplication>
@@ -26,12 +27,6 @@
 namespace CardFixtures {
 
 using Hold = CardLifetime::Hold;
-
-inline QString toastText() {
-    QWidget* toast = Toast::current();
-    QLabel* label = toast ? toast->findChild<QLabel*>() : nullptr;
-    return label ? label->text() : QString();
-}
 
 class QuietEscape : public EscapeKeyGrab {
 public:

@@ -6,6 +6,7 @@
 #include "shortcuts/Shortcut.h"
 #include "support/UniqueRowsPage.h"
 #include "ui/GhostButton.h"
+#include "support/ToastText.h"
 #include "ui/Toast.h"
 
 #include <QDir>
@@ -60,14 +61,6 @@ QImage solid(QColor colour, QSize size = QSize(64, 40)) {
     QImage image(size, QImage::Format_RGB32);
     image.fill(colour);
     return image;
-}
-
-QString toastText() {
-    QWidget* toast = Toast::current();
-    if (!toast)
-        return {};
-    const QList<QLabel*> labels = toast->findChildren<QLabel*>();
-    return labels.isEmpty() ? QString() : labels.first()->text();
 }
 
 const QString stillFailure =

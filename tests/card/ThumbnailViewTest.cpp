@@ -4,6 +4,7 @@
 #include "imaging/ShotFiles.h"
 #include "platform/Defaults.h"
 #include "platform/Notifications.h"
+#include "support/ToastText.h"
 #include "ui/FormatBadge.h"
 #include "ui/GhostButton.h"
 #include "ui/Pill.h"
@@ -49,14 +50,6 @@ Shot shot(QSize size, const QString& name = QStringLiteral("/tmp/Screen.png")) {
 const QStringList fullRow = {"annotate",  "crop",   "resize",   "rotate", "text",   "pin",
                              "translate", "redact", "cutout",   "scroll", "rename", "|",
                              "format",    "|",      "compress", "share",  "library"};
-
-QString toastText() {
-    QWidget* toast = Toast::current();
-    if (!toast)
-        return {};
-    const QList<QLabel*> labels = toast->findChildren<QLabel*>();
-    return labels.isEmpty() ? QString() : labels.first()->text();
-}
 
 } // namespace
 

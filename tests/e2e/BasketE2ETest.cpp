@@ -2,7 +2,7 @@
 // columns at three widths, the hovered action's name, the ways it hides, and its keys
 // after a desktop switch.
 
-#include "Desktop.h"
+#include "BasketDriver.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,8 +12,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-const QString basketTitle = "Pictolarium Basket";
 
 QString picture(const QString& path, const QColor& colour, const QString& software = {}) {
     QDir().mkpath(QFileInfo(path).path());
@@ -26,63 +24,17 @@ QString picture(const QString& path, const QColor& colour, const QString& softwa
     return path;
 }
 
-// The newest line the basket traced that starts with the prefix and matches, waited for.
-QString waitTrace(Desktop& desktop, const QString& prefix, const std::function<bool(const QString&)>& ok,
-                  int ms = 6000) {
-    QString last;
-    Desktop::waitUntil(
-        [&] {
-            const QStringList lines = desktop.appStderr().split(u'\n');
-            for (qsizetype i = lines.size() - 1; i >= 0; --i)
-                if (lines[i].startsWith(QStringLiteral("basket: ") + prefix)) {
-                    last = lines[i];
-                    if (ok(last))
-                        return true;
-                }
-            return false;
-        },
-        ms, 100);
-    return last;
-}
-
-quint32 basketWindow(Desktop& desktop) {
-    return desktop.windowsByName(basketTitle).value(0);
-}
-
-bool shown(Desktop& desktop) {
-    return desktop.visibleWindow(QStringLiteral("^") + basketTitle + u'$') != 0;
-}
-
-bool hidden(Desktop& desktop) {
-    return Desktop::waitUntil([&] { return !shown(desktop); }, 3000);
-}
-
-bool toggledOn(Desktop& desktop) {
-    desktop.key("super+shift+s");
-    return Desktop::waitUntil([&] { return shown(desktop); }, 5000);
-}
-
-// The first press may come before the program has grabbed its keys: press again until it shows.
-bool showBasket(Desktop& desktop) {
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        desktop.key("super+shift+s");
-        if (Desktop::waitUntil([&] { return shown(desktop); }, 1500))
-            return true;
-    }
-    return false;
-}
-
-// The header's "Recent" tab.
-QPoint recentTab(const QRect& frame) {
-    return {frame.left() + 20 + 26 + 4 + int(104 * 0.87) + 2 + int(59 * 0.87), frame.top() + 18 + 22};
+bool toggledOn(Basket& b) {
+    b.desktop.key("super+shift+s");
+    return Desktop::waitUntil([&] { return b.shown(); }, 5000);
 }
 
 } // namespace
 
 TEST(Basket, ListsScreenshotsAndNewPicturesAndHidesWhenLeft) {
-    Desktop desktop;
+    Basket b;
+    Desktop& desktop = b.desktop;
     ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
-    desktop.setEnvironment("PICTOLARIUM_TRACE", "1");
     const QString home = desktop.home();
     picture(desktop.shotsFolder() + "/Slice 2026-12-07 at 09.00.00.png", QColor(200, 60, 60));
     picture(home + "/Pictures/Screenshots/Screenshot from 2026-12-07 09-00-01.png", QColor(60, 160, 60));
@@ -107,19 +59,16 @@ TEST(Basket, ListsScreenshotsAndNewPicturesAndHidesWhenLeft) {
                "/Music/cover.png\"/></xbel>");
     list.close();
 
-    desktop.startApp();
-    ASSERT_TRUE(desktop.waitForApp());
-    desktop.moveTo({640, 400});
-    ASSERT_TRUE(showBasket(desktop));
-    const QString listed = waitTrace(desktop, "screenshots: ", [](const QString& l) { return l.contains("Slice"); });
+    ASSERT_TRUE(b.start());
+    const QString listed = b.newest("screenshots: ", [](const QString& l) { return l.contains("Slice"); });
     EXPECT_EQ(listed, "basket: screenshots: IMG_1.png | Screenshot from 2026-12-07 09-00-01.png | "
                       "Slice 2026-12-07 at 09.00.00.png");
 
-    const QRect frame = desktop.clientGeometry(basketWindow(desktop));
+    const QRect frame = desktop.clientGeometry(b.window());
     EXPECT_EQ(frame.size(), QSize(840, 586));
     EXPECT_NEAR(frame.center().x(), 640, 2);
     EXPECT_NEAR(frame.center().y(), 400, 40) << "centred on the screen's free area";
-    EXPECT_TRUE(waitTrace(desktop, "", [](const QString& l) { return l.contains("3 columns"); }).contains("3 columns"));
+    EXPECT_TRUE(b.newest("", [](const QString& l) { return l.contains("3 columns"); }).contains("3 columns"));
 
     // The hovered action's name, left of the pill: Delete is the pill's last button.
     desktop.moveTo({frame.right() - 20 - int(24 * 0.87) - 12 - 6 - int(19 * 0.87), frame.top() + 18 + 22});
@@ -128,22 +77,22 @@ TEST(Basket, ListsScreenshotsAndNewPicturesAndHidesWhenLeft) {
 
     // Its edges resize it, whatever lies under them.
     desktop.drag({{frame.right() - 2, frame.center().y()}, {frame.right() + 120, frame.center().y()}});
-    EXPECT_TRUE(Desktop::waitUntil([&] { return desktop.clientGeometry(basketWindow(desktop)).width() >= 940; }, 3000))
-        << "dragged edge: " << desktop.clientGeometry(basketWindow(desktop)).width();
+    EXPECT_TRUE(Desktop::waitUntil([&] { return desktop.clientGeometry(b.window()).width() >= 940; }, 3000))
+        << "dragged edge: " << desktop.clientGeometry(b.window()).width();
 
     for (const int width : {520, 1200}) {
-        desktop.xdotool({"windowsize", QString::number(basketWindow(desktop)), QString::number(width), "586"});
+        desktop.xdotool({"windowsize", QString::number(b.window()), QString::number(width), "586"});
         const QString columns = QString::number(width == 520 ? 2 : 4) + " columns";
-        EXPECT_TRUE(waitTrace(desktop, "", [&](const QString& l) { return l.contains(columns); }).contains(columns))
-            << width;
+        EXPECT_TRUE(b.newest("", [&](const QString& l) { return l.contains(columns); }).contains(columns)) << width;
         QThread::msleep(300);
         desktop.screenshot(Desktop::shotsDir() + QString("/basket-width-%1.png").arg(width));
     }
-    desktop.xdotool({"windowsize", QString::number(basketWindow(desktop)), "840", "586"});
+    desktop.xdotool({"windowsize", QString::number(b.window()), "840", "586"});
 
     // Recent images, from the tab.
-    desktop.click(recentTab(desktop.clientGeometry(basketWindow(desktop))));
-    const QString recent = waitTrace(desktop, "recent: ", [](const QString& l) { return l.contains("cover.png"); });
+    b.frame = desktop.clientGeometry(b.window());
+    desktop.click(b.recentTab());
+    const QString recent = b.newest("recent: ", [](const QString& l) { return l.contains("cover.png"); });
     EXPECT_TRUE(recent.contains("copied.png")) << recent.toStdString();
     EXPECT_TRUE(recent.contains("cover.png")) << recent.toStdString();
     for (const char* never : {"icon.png", "copy.png", "IMG_1.png", "Screenshot from", "Slice"})
@@ -153,56 +102,53 @@ TEST(Basket, ListsScreenshotsAndNewPicturesAndHidesWhenLeft) {
 
     // A click elsewhere hides it; so does another program's window taking the focus.
     desktop.click({30, 30});
-    EXPECT_TRUE(hidden(desktop)) << "click outside";
-    ASSERT_TRUE(toggledOn(desktop));
+    EXPECT_TRUE(b.hidden()) << "click outside";
+    ASSERT_TRUE(toggledOn(b));
     desktop.start("xmessage", {"-geometry", "+10+10", "another program"});
     QThread::msleep(800);
     desktop.xdotool({"search", "--name", "^xmessage$", "windowactivate"});
-    EXPECT_TRUE(hidden(desktop)) << "another window activated";
+    EXPECT_TRUE(b.hidden()) << "another window activated";
     // Hidden by the toggle itself while shown and active.
-    ASSERT_TRUE(toggledOn(desktop));
+    ASSERT_TRUE(toggledOn(b));
     QThread::msleep(300);
     desktop.key("super+shift+s");
-    EXPECT_TRUE(hidden(desktop)) << "toggled off";
+    EXPECT_TRUE(b.hidden()) << "toggled off";
 
     // On every desktop: a switch leaves it up.
-    ASSERT_TRUE(toggledOn(desktop));
+    ASSERT_TRUE(toggledOn(b));
     desktop.xdotool({"set_desktop", "1"});
     QThread::msleep(1500);
-    EXPECT_TRUE(shown(desktop)) << "after a desktop switch";
+    EXPECT_TRUE(b.shown()) << "after a desktop switch";
 
     // Opened just after a switch, when the window manager keeps the keyboard from a program behind,
     // it still takes the keys: Escape closes it.
     desktop.click({30, 30});
-    ASSERT_TRUE(hidden(desktop));
+    ASSERT_TRUE(b.hidden());
     desktop.moveTo({640, 400});
     // The window manager's own key to the next desktop, then ours at once, as a quick hand gives them.
     desktop.xdotool({"key", "ctrl+alt+Right", "super+shift+s"});
-    ASSERT_TRUE(Desktop::waitUntil([&] { return shown(desktop); }, 5000));
+    ASSERT_TRUE(Desktop::waitUntil([&] { return b.shown(); }, 5000));
     EXPECT_EQ(desktop.run("xdotool", {"get_desktop"}).trimmed(), "2");
-    EXPECT_TRUE(Desktop::waitUntil([&] { return desktop.activeWindow() == basketWindow(desktop); }, 3000))
-        << "active: " << desktop.activeWindow() << ", basket: " << basketWindow(desktop);
+    EXPECT_TRUE(Desktop::waitUntil([&] { return desktop.activeWindow() == b.window(); }, 3000))
+        << "active: " << desktop.activeWindow() << ", basket: " << b.window();
     desktop.screenshot(Desktop::shotsDir() + "/basket-after-desktop-switch.png");
     desktop.key("Escape");
-    EXPECT_TRUE(hidden(desktop)) << "Escape after a desktop switch";
+    EXPECT_TRUE(b.hidden()) << "Escape after a desktop switch";
 }
 
 TEST(Basket, EmptyTabsSayWhereTheyLooked) {
-    Desktop desktop;
+    Basket b;
+    Desktop& desktop = b.desktop;
     ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
-    desktop.setEnvironment("PICTOLARIUM_TRACE", "1");
-    desktop.startApp();
-    ASSERT_TRUE(desktop.waitForApp());
-    desktop.moveTo({640, 400});
-    ASSERT_TRUE(showBasket(desktop));
-    const QString empty = waitTrace(desktop, "empty: ", [](const QString&) { return true; });
+    ASSERT_TRUE(b.start());
+    const QString empty = b.newest("empty: ", [](const QString&) { return true; });
     EXPECT_EQ(empty, "basket: empty: No screenshots in the last 24 hours / Looking in ~/Pictures/Pictolarium "
                      "and ~/Pictures");
     QThread::msleep(300);
     desktop.screenshot(Desktop::shotsDir() + "/basket-empty.png");
 
-    desktop.click(recentTab(desktop.clientGeometry(basketWindow(desktop))));
-    EXPECT_EQ(waitTrace(desktop, "empty: No new", [](const QString&) { return true; }),
+    desktop.click(b.recentTab());
+    EXPECT_EQ(b.newest("empty: No new", [](const QString&) { return true; }),
               "basket: empty: No new images in the last 24 hours / Downloads and saves anywhere in your home "
               "folder show up here.");
     QThread::msleep(300);

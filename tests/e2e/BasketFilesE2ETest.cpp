@@ -3,9 +3,8 @@
 // conversions that must keep their source: a transparent cut-out, a file that a JPEG would not shrink, a PDF
 // of several pages. On the Recent tab a conversion's new tiles stay selected once the search comes back.
 
-#include "Desktop.h"
+#include "BasketDriver.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -18,115 +17,18 @@
 
 namespace {
 
-const QString basketTitle = "Pictolarium Basket";
-
-QString picture(const QString& path, QSize size = {640, 400}) {
-    QDir().mkpath(QFileInfo(path).path());
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(QColor(40, 120, 200));
-    QPainter(&image).fillRect(QRect(QPoint(0, 0), size / 2), Qt::white);
-    image.save(path);
-    QThread::msleep(40); // birth times apart, so the listing's order is known
-    return path;
+QString clipboard(Basket& b) {
+    return b.desktop.run(CLIPBOARD_PROBE_BIN, {"--formats"});
 }
-
-QByteArray md5(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Md5) : "";
-}
-
-struct Basket {
-    Desktop desktop;
-    QString folder;
-    QRect frame;
-
-    Basket() {
-        desktop.setEnvironment("PICTOLARIUM_TRACE", "1");
-        folder = desktop.shotsFolder() + u'/';
-        QDir().mkpath(folder);
-    }
-    bool start() {
-        desktop.startApp();
-        if (!desktop.waitForApp())
-            return false;
-        desktop.moveTo({640, 400});
-        return show();
-    }
-    QStringList lines() { return desktop.appStderr().split(u'\n'); }
-    qsizetype mark() { return lines().size() - 1; }
-    // The first traced line after the mark that contains the text; empty when none came in time.
-    QString traced(const QString& text, qsizetype mark, int ms = 6000) {
-        QString found;
-        Desktop::waitUntil(
-            [&] {
-                const QStringList all = lines();
-                for (qsizetype i = std::max<qsizetype>(0, mark); i < all.size(); ++i)
-                    if (all[i].startsWith("basket: ") && all[i].contains(text)) {
-                        found = all[i];
-                        return true;
-                    }
-                return false;
-            },
-            ms, 100);
-        return found;
-    }
-    bool alive() { return desktop.app() && desktop.app()->state() == QProcess::Running; }
-    bool shown() { return desktop.visibleWindow(QStringLiteral("^") + basketTitle + u'$') != 0; }
-    bool show() {
-        for (int attempt = 0; attempt < 4; ++attempt) {
-            desktop.xdotool({"key", "super+shift+s"});
-            if (Desktop::waitUntil([&] { return shown(); }, 1500)) {
-                frame = desktop.clientGeometry(desktop.windowsByName(basketTitle).first());
-                QThread::msleep(300);
-                return true;
-            }
-        }
-        return false;
-    }
-    QPoint centre(int i) const {
-        return QPoint(frame.x() + 22 + (i % 3) * 270 + 128, frame.y() + 75 + 18 + (i / 3) * 197 + 71);
-    }
-    // The action pill's buttons, counted from Copy (0) to Delete (5).
-    QPoint action(int i) const {
-        const int deleteX = frame.right() - 20 - int(24 * 0.87) - 12 - 6 - int(19 * 0.87);
-        return {deleteX - (5 - i) * (int(38 * 0.87) + 4), frame.top() + 18 + 22};
-    }
-    QPoint recentTab() const {
-        return {frame.left() + 20 + 26 + 4 + int(104 * 0.87) + 2 + int(59 * 0.87), frame.top() + 40};
-    }
-    void click(QPoint at, const QString& held = {}) {
-        desktop.moveTo(at);
-        QThread::msleep(120);
-        if (!held.isEmpty())
-            desktop.xdotool({"keydown", held});
-        desktop.xdotool({"click", "1"});
-        if (!held.isEmpty())
-            desktop.xdotool({"keyup", held});
-        QThread::msleep(200);
-    }
-    void key(const QString& keys) {
-        desktop.xdotool({"key", keys});
-        QThread::msleep(250);
-    }
-    // Opens the button's menu and picks an item by keys.
-    void choose(QPoint button, int downs) {
-        click(button);
-        QThread::msleep(300);
-        for (int i = 0; i < downs; ++i)
-            key("Down");
-        key("Return");
-    }
-    QString clipboard() { return desktop.run(CLIPBOARD_PROBE_BIN, {"--formats"}); }
-};
 
 } // namespace
 
 TEST(BasketFiles, CopyOfDamagedGoneAndPipeFilesAndOfAClipboardAnotherProgramKeeps) {
     Basket b;
     ASSERT_TRUE(b.desktop.ok()) << b.desktop.error().toStdString();
-    const QString pipe = picture(b.folder + "pipe.png");
-    const QString gone = picture(b.folder + "gone.png");
-    const QString damaged = picture(b.folder + "damaged.png");
+    const QString pipe = tilePicture(b.folder + "pipe.png");
+    const QString gone = tilePicture(b.folder + "gone.png");
+    const QString damaged = tilePicture(b.folder + "damaged.png");
     {
         // Cut off halfway: the rows and the end are lost.
         QFile file(damaged);
@@ -148,7 +50,7 @@ TEST(BasketFiles, CopyOfDamagedGoneAndPipeFilesAndOfAClipboardAnotherProgramKeep
         EXPECT_FALSE(b.traced("toast: Copied", mark).isEmpty()) << names[tile].toStdString();
         ASSERT_TRUE(b.alive()) << names[tile].toStdString();
         // The file all the same, and no picture that isn't there.
-        const QString offered = b.clipboard();
+        const QString offered = clipboard(b);
         EXPECT_TRUE(offered.contains("url " + QUrl::fromLocalFile(b.folder + names[tile]).toEncoded()))
             << offered.toStdString();
         EXPECT_FALSE(offered.contains("png ")) << offered.toStdString();
@@ -167,7 +69,7 @@ TEST(BasketFiles, CopyOfDamagedGoneAndPipeFilesAndOfAClipboardAnotherProgramKeep
     hog.start(CLIPBOARD_HOG_BIN);
     ASSERT_TRUE(Desktop::waitUntil([&] { return hog.readAllStandardOutput().contains("ready"); }, 5000));
     const QString other = b.folder + "other.png";
-    picture(other);
+    tilePicture(other);
     b.click(b.centre(0));
     // On a busy machine ours may land while the other program waits for the processor, and hold for that
     // moment: then it was copied, and a later try meets the refusal.
@@ -179,22 +81,23 @@ TEST(BasketFiles, CopyOfDamagedGoneAndPipeFilesAndOfAClipboardAnotherProgramKeep
     }
     EXPECT_TRUE(said.contains("Couldn't copy: another program kept the clipboard")) << said.toStdString();
     b.desktop.screenshot(Desktop::shotsDir() + "/basket-copy-refused.png");
-    EXPECT_FALSE(b.clipboard().contains("type text/uri-list"));
+    EXPECT_FALSE(clipboard(b).contains("type text/uri-list"));
     hog.kill();
     hog.waitForFinished(3000);
 
     mark = b.mark();
     b.key("ctrl+c");
     EXPECT_FALSE(b.traced("toast: Copied", mark).isEmpty());
-    EXPECT_TRUE(b.clipboard().contains("url " + QUrl::fromLocalFile(damaged).toEncoded()));
+    EXPECT_TRUE(clipboard(b).contains("url " + QUrl::fromLocalFile(damaged).toEncoded()));
 }
 
 TEST(BasketFiles, ConversionsKeepWhatTheyMustAndTheRecentTabKeepsTheNewTilesSelected) {
     Basket b;
     ASSERT_TRUE(b.desktop.ok()) << b.desktop.error().toStdString();
     const QString downloads = b.desktop.home() + "/Downloads/";
-    picture(downloads + "a.png", {1600, 1000});
-    picture(downloads + "b.png", {1600, 1000});
+    tilePicture(downloads + "a.png", {1600, 1000});
+    tilePicture(downloads + "b.png", {1600, 1000});
+    QDir().mkpath(b.folder);
     {
         QPdfWriter pdf(b.folder + "report.pdf");
         QPainter painter(&pdf);
@@ -225,7 +128,8 @@ TEST(BasketFiles, ConversionsKeepWhatTheyMustAndTheRecentTabKeepsTheNewTilesSele
         painter.end();
         sheet.save(b.folder + "sheet.webp", "WEBP", 100);
     }
-    const QByteArray sheetBefore = md5(b.folder + "sheet.webp"), cutBefore = md5(b.folder + "cutout.png");
+    const QByteArray sheetBefore = md5Hex(b.folder + "sheet.webp"), cutBefore = md5Hex(b.folder + "cutout.png");
+    ASSERT_FALSE(sheetBefore.isEmpty() || cutBefore.isEmpty()) << "the pictures were not written";
     ASSERT_TRUE(b.start());
     ASSERT_FALSE(b.traced("screenshots: sheet.webp | cutout.png | report.pdf", 0).isEmpty());
 
@@ -240,8 +144,8 @@ TEST(BasketFiles, ConversionsKeepWhatTheyMustAndTheRecentTabKeepsTheNewTilesSele
     EXPECT_FALSE(
         b.traced("toast: cutout.png: Kept as it is: a JPEG would lose its transparency", mark, 15000).isEmpty());
     b.desktop.screenshot(Desktop::shotsDir() + "/basket-compress-kept.png");
-    EXPECT_EQ(md5(b.folder + "sheet.webp"), sheetBefore);
-    EXPECT_EQ(md5(b.folder + "cutout.png"), cutBefore);
+    EXPECT_EQ(md5Hex(b.folder + "sheet.webp"), sheetBefore);
+    EXPECT_EQ(md5Hex(b.folder + "cutout.png"), cutBefore);
     EXPECT_EQ(QDir(b.folder).entryList({"*.jpg"}, QDir::Files), QStringList());
 
     // The PDF's first page becomes a picture; the PDF and its second page stay.

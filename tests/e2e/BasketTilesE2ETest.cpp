@@ -2,11 +2,10 @@
 // mouse selection, dragging tiles out, copy, rename, convert, resize, a tile's format menu,
 // delete to the Trash, opening a card, the preview and Escape.
 
-#include "Desktop.h"
+#include "BasketDriver.h"
 
 #include "imaging/ImageConvert.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -17,134 +16,13 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
-namespace {
-
-const QString basketTitle = "Pictolarium Basket";
-
-void settle() {
-    QThread::msleep(40); // birth times apart, so the listing's order is known
-}
-
-QString png(const QString& path, QSize size, const QColor& colour) {
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(colour);
-    QPainter painter(&image);
-    painter.fillRect(QRect(QPoint(0, 0), size / 2), Qt::white);
-    painter.end();
-    image.save(path, "PNG");
-    settle();
-    return path;
-}
-
-struct Basket {
-    Desktop desktop;
-    QString folder;
-    QRect frame;
-
-    Basket() {
-        desktop.setEnvironment("PICTOLARIUM_TRACE", "1");
-        folder = desktop.shotsFolder();
-        QDir().mkpath(folder);
-    }
-
-    QStringList lines() { return desktop.appStderr().split(u'\n'); }
-    // Waits for a traced line after the mark that contains the text.
-    bool traced(const QString& text, qsizetype mark = 0, int ms = 6000) {
-        return Desktop::waitUntil(
-            [&] {
-                const QStringList all = lines();
-                for (qsizetype i = mark; i < all.size(); ++i)
-                    if (all[i].startsWith("basket: ") && all[i].contains(text))
-                        return true;
-                return false;
-            },
-            ms, 100);
-    }
-    qsizetype mark() { return lines().size() - 1; }
-    QString lastListing() {
-        const QStringList all = lines();
-        for (qsizetype i = all.size() - 1; i >= 0; --i)
-            if (all[i].startsWith("basket: screenshots: "))
-                return all[i].mid(21);
-        return {};
-    }
-
-    bool shown() { return desktop.visibleWindow(QStringLiteral("^") + basketTitle + u'$') != 0; }
-    bool show() {
-        for (int attempt = 0; attempt < 4; ++attempt) {
-            desktop.xdotool({"key", "super+shift+s"});
-            if (Desktop::waitUntil([&] { return shown(); }, 1500)) {
-                const QList<quint32> ids = desktop.windowsByName(basketTitle);
-                frame = desktop.clientGeometry(ids.first());
-                QThread::msleep(300);
-                return true;
-            }
-        }
-        return false;
-    }
-    // Another window may have taken the focus, and the basket gone with it.
-    bool up() { return shown() || show(); }
-
-    // Tiles of an 840-wide basket: three columns of 256 × 183 below the 75-px header.
-    QRect tile(int i) const {
-        return QRect(frame.x() + 22 + (i % 3) * 270, frame.y() + 75 + 18 + (i / 3) * 197, 256, 183);
-    }
-    QPoint centre(int i) const { return tile(i).center() - QPoint(0, 20); }
-    QPoint renameButton(int i) const { return tile(i).topLeft() + QPoint(166, 140); }
-    QPoint badge(int i) const { return tile(i).topLeft() + QPoint(229, 140); }
-    // The action pill's buttons, counted from Copy (0) to Delete (5).
-    QPoint action(int i) const {
-        const int deleteX = frame.right() - 20 - int(24 * s) - 12 - 6 - int(19 * s);
-        return {deleteX - (5 - i) * (int(38 * s) + 4), frame.top() + 18 + 22};
-    }
-    QPoint shotsTab() const { return {frame.left() + 20 + 26 + 4 + int(52 * s), frame.top() + 18 + 22}; }
-    QPoint recentTab() const { return shotsTab() + QPoint(int(52 * s) + 2 + int(59 * s), 0); }
-    static constexpr double s = 0.87;
-
-    void click(QPoint at, const QString& keys = {}) {
-        desktop.moveTo(at);
-        QThread::msleep(120);
-        if (!keys.isEmpty())
-            desktop.xdotool({"keydown", keys});
-        desktop.xdotool({"click", "1"});
-        if (!keys.isEmpty())
-            desktop.xdotool({"keyup", keys});
-        QThread::msleep(200);
-    }
-    void key(const QString& keys) {
-        desktop.xdotool({"key", keys});
-        QThread::msleep(250);
-    }
-    // Opens the menu of the button, kept for a person to look at when named, and picks by keys.
-    void choose(QPoint button, const QStringList& keys, const QString& shot = {}) {
-        click(button);
-        QThread::msleep(300);
-        if (!shot.isEmpty())
-            desktop.screenshot(Desktop::shotsDir() + shot);
-        for (const QString& k : keys)
-            key(k);
-    }
-    // Selects these tiles alone.
-    void select(const QList<int>& tiles) {
-        click(centre(tiles.first()));
-        for (int i = 1; i < tiles.size(); ++i)
-            click(centre(tiles[i]), "ctrl");
-    }
-};
-
-QByteArray md5(const QString& path) {
-    QFile file(path);
-    file.open(QIODevice::ReadOnly);
-    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Md5).toHex();
-}
-
-} // namespace
-
 TEST(BasketTiles, ThumbnailsSelectionActionsAndKeys) {
     Basket b;
     ASSERT_TRUE(b.desktop.ok()) << b.desktop.error().toStdString();
     Desktop& desktop = b.desktop;
-    const QString f = b.folder + u'/';
+    const QString f = b.folder;
+    QDir().mkpath(f);
+    const auto settle = [] { QThread::msleep(40); }; // birth times apart, so the listing's order is known
 
     // Oldest first: GIF, PDF, HEIC, JPEG, PNG; the grid lists them newest first.
     const QString downloads = desktop.home() + "/Downloads/";
@@ -161,33 +39,30 @@ TEST(BasketTiles, ThumbnailsSelectionActionsAndKeys) {
         painter.fillRect(QRect(0, 0, 9000, 12000), QColor(200, 80, 40));
     }
     settle();
-    const QString heicSource = png(desktop.folder("staging") + "/pic.png", {640, 400}, QColor(40, 160, 90));
+    const QString heicSource = tilePicture(desktop.folder("staging") + "/pic.png", {640, 400}, QColor(40, 160, 90));
     const QUrl heic =
         ImageConvert::writeBeside(QImage(heicSource), QUrl::fromLocalFile(heicSource), ImageFormat::heic, 0.9);
     ASSERT_TRUE(QFile::rename(heic.toLocalFile(), f + "pic.heic"));
     settle();
     QImage(heicSource).save(f + "photo.jpg", "JPEG");
     settle();
-    png(f + "wide.png", {2400, 300}, QColor(120, 60, 200));
-    png(f + "Shot.png", {640, 400}, QColor(60, 90, 200));
+    tilePicture(f + "wide.png", {2400, 300}, QColor(120, 60, 200));
+    tilePicture(f + "Shot.png", {640, 400}, QColor(60, 90, 200));
 
-    desktop.startApp();
-    ASSERT_TRUE(desktop.waitForApp());
-    desktop.moveTo({640, 400});
-    ASSERT_TRUE(b.show());
-    ASSERT_TRUE(b.traced("screenshots: Shot.png"));
+    ASSERT_TRUE(b.start());
+    ASSERT_TRUE(b.saw("screenshots: Shot.png"));
     EXPECT_EQ(b.lastListing().toStdString(), "Shot.png | wide.png | photo.jpg | pic.heic | doc.pdf");
     for (const char* name : {"Shot.png 480x300", "photo.jpg 480x300", "pic.heic 480x300", "doc.pdf 339x480"})
-        EXPECT_TRUE(b.traced(QStringLiteral("thumbnail: ") + name)) << name << b.desktop.appStderr().toStdString();
+        EXPECT_TRUE(b.saw(QStringLiteral("thumbnail: ") + name)) << name << b.desktop.appStderr().toStdString();
     QThread::msleep(300);
     desktop.screenshot(Desktop::shotsDir() + "/basket-tiles.png");
     // The GIF, downloaded a moment ago, is a recent image.
     b.click(b.recentTab());
-    EXPECT_TRUE(b.traced("thumbnail: anim.gif 2x2"));
+    EXPECT_TRUE(b.saw("thumbnail: anim.gif 2x2"));
     QThread::msleep(300);
     desktop.screenshot(Desktop::shotsDir() + "/basket-tiles-recent.png");
     b.click(b.shotsTab());
-    ASSERT_TRUE(b.traced("screenshots: Shot.png"));
+    ASSERT_TRUE(b.saw("screenshots: Shot.png"));
 
     // A capture while the basket is up comes first and sparkles once.
     qsizetype mark = b.mark();
@@ -204,15 +79,15 @@ TEST(BasketTiles, ThumbnailsSelectionActionsAndKeys) {
     // A gap clears three; Shift on a selected tile takes that one out.
     mark = b.mark();
     b.select({1, 2, 3});
-    EXPECT_TRUE(b.traced("count: 3 selected", mark));
+    EXPECT_TRUE(b.saw("count: 3 selected", mark));
     mark = b.mark();
     b.click(QPoint(b.tile(1).right() + 7, b.tile(1).center().y()));
-    EXPECT_TRUE(b.traced("count: ", mark)) << "gap";
-    EXPECT_FALSE(b.traced("count: 3", mark, 300));
+    EXPECT_TRUE(b.saw("count: ", mark)) << "gap";
+    EXPECT_FALSE(b.saw("count: 3", mark, 300));
     b.select({1, 2, 3});
     mark = b.mark();
     b.click(b.centre(2), "shift");
-    EXPECT_TRUE(b.traced("count: 2 selected", mark));
+    EXPECT_TRUE(b.saw("count: 2 selected", mark));
 
     // Tiles 1 and 3 dragged onto another window arrive in grid order.
     QProcess target;
@@ -249,9 +124,11 @@ TEST(BasketTiles, ThumbnailsSelectionActionsAndKeys) {
     b.click(b.centre(1));
     mark = b.mark();
     b.key("ctrl+c");
-    EXPECT_TRUE(b.traced("toast: Copied", mark));
+    EXPECT_TRUE(b.saw("toast: Copied", mark));
     const QString offered = desktop.run(CLIPBOARD_PROBE_BIN, {"--formats"});
-    EXPECT_TRUE(offered.contains("png " + md5(f + "Shot.png"))) << offered.toStdString();
+    const QByteArray shotSum = md5Hex(f + "Shot.png");
+    ASSERT_FALSE(shotSum.isEmpty());
+    EXPECT_TRUE(offered.contains("png " + shotSum)) << offered.toStdString();
     EXPECT_TRUE(offered.contains("type text/uri-list")) << offered.toStdString();
 
     // Rename Shot.png to its own name: Shot 2.png, thumbnail carried over.
@@ -261,18 +138,18 @@ TEST(BasketTiles, ThumbnailsSelectionActionsAndKeys) {
     desktop.screenshot(Desktop::shotsDir() + "/basket-rename.png");
     desktop.xdotool({"type", "Shot"});
     b.key("Return");
-    EXPECT_TRUE(b.traced("screenshots: ", mark));
+    EXPECT_TRUE(b.saw("screenshots: ", mark));
     EXPECT_TRUE(QFile::exists(f + "Shot 2.png"));
-    EXPECT_FALSE(b.traced("thumbnail: Shot 2.png", mark, 500)) << "its thumbnail came with it";
+    EXPECT_FALSE(b.saw("thumbnail: Shot 2.png", mark, 500)) << "its thumbnail came with it";
 
     // Convert three to JPEG from the Convert button's menu.
     b.select({0, 4, 5});
     mark = b.mark();
     b.choose(b.action(1), {"Down", "Down", "Return"}, "/basket-convert-menu.png");
-    EXPECT_TRUE(b.traced("toast: 3 saved as JPEG", mark, 15000));
+    EXPECT_TRUE(b.saw("toast: 3 saved as JPEG", mark, 15000));
     for (const char* name : {"pic.jpg", "doc.jpg"})
         EXPECT_TRUE(QFile::exists(f + name)) << name;
-    EXPECT_TRUE(b.traced("count: 3 selected", mark));
+    EXPECT_TRUE(b.saw("count: 3 selected", mark));
 
     // Resize the wide one with an answer typed the way people type it.
     const QStringList listing = b.lastListing().split(" | ");
@@ -284,7 +161,7 @@ TEST(BasketTiles, ThumbnailsSelectionActionsAndKeys) {
     QThread::msleep(400);
     desktop.xdotool({"type", "1,600 px"});
     b.key("Return");
-    EXPECT_TRUE(b.traced("toast: 1 resized to 1600 px wide", mark, 15000));
+    EXPECT_TRUE(b.saw("toast: 1 resized to 1600 px wide", mark, 15000));
     EXPECT_EQ(QImageReader(f + "wide.png").size(), QSize(1600, 200));
 
     // A PNG tile's badge: "PNG" checked; "JPEG" converts it.
@@ -293,7 +170,7 @@ TEST(BasketTiles, ThumbnailsSelectionActionsAndKeys) {
     ASSERT_GE(shot2, 0);
     mark = b.mark();
     b.choose(b.badge(shot2), {"Down", "Down", "Return"}, "/basket-format-menu.png");
-    EXPECT_TRUE(b.traced("toast: JPEG", mark, 15000));
+    EXPECT_TRUE(b.saw("toast: JPEG", mark, 15000));
     EXPECT_TRUE(QFile::exists(f + "Shot 2.jpg"));
 
     // Two deleted: both in the Trash, their paths percent-encoded.
@@ -302,7 +179,7 @@ TEST(BasketTiles, ThumbnailsSelectionActionsAndKeys) {
     b.select({0, 1});
     mark = b.mark();
     b.key("Delete");
-    EXPECT_TRUE(b.traced("toast: 2 moved to Trash", mark));
+    EXPECT_TRUE(b.saw("toast: 2 moved to Trash", mark));
     const QString trash = desktop.environment().value("XDG_DATA_HOME") + "/Trash";
     for (int i = 0; i < 2; ++i) {
         EXPECT_TRUE(QFile::exists(trash + "/files/" + before[i])) << before[i].toStdString();
@@ -316,18 +193,18 @@ TEST(BasketTiles, ThumbnailsSelectionActionsAndKeys) {
     b.select({0, 1, 2});
     mark = b.mark();
     b.key("space");
-    EXPECT_TRUE(b.traced("preview: 1 of 3", mark));
+    EXPECT_TRUE(b.saw("preview: 1 of 3", mark));
     QThread::msleep(500);
     desktop.screenshot(Desktop::shotsDir() + "/basket-preview.png");
     b.key("Right");
-    EXPECT_TRUE(b.traced("preview: 2 of 3", mark));
+    EXPECT_TRUE(b.saw("preview: 2 of 3", mark));
     b.key("Escape");
     ASSERT_TRUE(b.shown());
-    desktop.xdotool({"search", "--name", QStringLiteral("^") + basketTitle + u'$', "windowactivate"});
+    desktop.xdotool({"search", "--name", QStringLiteral("^") + Basket::title + u'$', "windowactivate"});
     QThread::msleep(300);
     mark = b.mark();
     b.key("Escape");
-    EXPECT_TRUE(b.traced("count: ", mark));
+    EXPECT_TRUE(b.saw("count: ", mark));
     EXPECT_TRUE(b.shown());
     b.key("Escape");
     EXPECT_TRUE(Desktop::waitUntil([&] { return !b.shown(); }, 3000));

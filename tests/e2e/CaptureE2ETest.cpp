@@ -92,9 +92,17 @@ QStringList shots() {
     return QDir(ShotFiles::shotsFolder()).entryList(QDir::Files | QDir::Hidden, QDir::Name);
 }
 
+// A slice of the screen, and what its completion was handed.
 struct SliceResult {
     int calls = 0;
     std::optional<Shot> shot;
+
+    void start() {
+        Capture::region([this](std::optional<Shot> got) {
+            ++calls;
+            shot = std::move(got);
+        });
+    }
 };
 
 } // namespace
@@ -330,10 +338,7 @@ TEST(CaptureE2E, DraggedSliceIsWrittenAndEscapeWritesNothing) {
         nullptr));
 
     SliceResult slice;
-    Capture::region([&](std::optional<Shot> shot) {
-        ++slice.calls;
-        slice.shot = std::move(shot);
-    });
+    slice.start();
     ASSERT_TRUE(waitForOverlay(desktop));
     Desktop::pause(300);
     xcb_ungrab_keyboard(holder, XCB_CURRENT_TIME);
@@ -363,10 +368,7 @@ TEST(CaptureE2E, DraggedSliceIsWrittenAndEscapeWritesNothing) {
     for (const QStringList& cancel : cancels) {
         QDir(ShotFiles::shotsFolder()).removeRecursively();
         SliceResult cancelled;
-        Capture::region([&](std::optional<Shot> shot) {
-            ++cancelled.calls;
-            cancelled.shot = std::move(shot);
-        });
+        cancelled.start();
         ASSERT_TRUE(waitForOverlay(desktop));
         desktop.xdotool(cancel);
         ASSERT_TRUE(Desktop::waitUntil([&] { return cancelled.calls > 0; }, 10000)) << cancel.first().toStdString();

@@ -2,6 +2,7 @@
 #include "support/NoRoomToWrite.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -9,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPainter>
 #include <QRegularExpression>
 #include <QThread>
 
@@ -111,6 +113,23 @@ QString Desktop::shotsDir() {
 
 QJsonObject Desktop::typed(const char* type, const QJsonValue& value) {
     return QJsonObject{{QStringLiteral("t"), QLatin1String(type)}, {QStringLiteral("v"), value}};
+}
+
+QByteArray Desktop::digest(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256)
+                                          : QByteArray();
+}
+
+qint64 Desktop::memoryKb(qint64 pid, const char* field) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray prefix = QByteArray(field) + ':';
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).trimmed().split(' ').first().toLongLong();
+    return -1;
 }
 
 void Desktop::launch(const Options& options) {
@@ -451,6 +470,39 @@ QJsonValue Desktop::setting(const QString& key) {
     return QJsonDocument::fromJson(file.readAll()).object().value(key).toObject().value(QStringLiteral("v"));
 }
 
+QRect Desktop::pictureOnScreen(const QImage& screen, const QRect& card) {
+    QRect found;
+    for (int y = card.top(); y <= card.bottom() - 84; ++y) {
+        int start = -1;
+        for (int x = card.left(); x <= card.right() + 1; ++x) {
+            const QColor c = screen.rect().contains(x, y) ? screen.pixelColor(x, y) : QColor(Qt::black);
+            const bool white = x <= card.right() && c.red() > 245 && c.green() > 245 && c.blue() > 245;
+            if (white && start < 0)
+                start = x;
+            if (!white && start >= 0) {
+                if (x - start >= 40)
+                    found |= QRect(start, y, x - start, 1);
+                start = -1;
+            }
+        }
+    }
+    return found;
+}
+
+bool Desktop::writeSecretsPicture(const QString& path) {
+    QImage image(900, 400, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(28);
+    painter.setFont(font);
+    painter.setPen(QColor(20, 20, 20));
+    painter.drawText(30, 60, QStringLiteral("Write to jane.doe@example.com today"));
+    painter.drawText(30, 130, QStringLiteral("Card 4111 1111 1111 1111 expires soon"));
+    painter.end();
+    return image.save(path);
+}
+
 bool Desktop::waitToast(bool shown, int timeoutMs) {
     return waitUntil([&] { return (visibleWindow(QStringLiteral("^Pictolarium Toast$")) != 0) == shown; }, timeoutMs,
                      50);
@@ -491,5 +543,15 @@ quint32 Desktop::keyLogTerminal(const QString& log, QPoint at) {
     waitUntil([&] { return activeWindow() == id; }, 3000);
     // The shell is reading before the first key is typed.
     pause(300);
+    // A key of our own must reach the log, or a test that finds it empty would prove nothing; emptied again after.
+    const auto logged = [&] {
+        QFile file(log);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    key(QStringLiteral("x"));
+    if (!waitUntil([&] { return logged() == "x"; }, 5000))
+        return 0;
+    QFile(log).open(QIODevice::WriteOnly | QIODevice::Truncate);
+    pause(100);
     return id;
 }

@@ -81,6 +81,11 @@ public:
     static QString shotsDir();
     // One stored setting as the program writes it: {"t": type, "v": value}.
     static QJsonObject typed(const char* type, const QJsonValue& value);
+    // A file's SHA-256; empty when it cannot be read.
+    static QByteArray digest(const QString& path);
+    // A figure of a process's memory in kB from /proc: "VmRSS" what it holds now, "VmHWM" the most it held;
+    // -1 when it cannot be read.
+    static qint64 memoryKb(qint64 pid, const char* field = "VmRSS");
 
     // For tests that work a card and its editors: the settings of a returning user at size 1 with every pill
     // tool in `hiddenTools` hidden (the tour and the tool-order migrations already done), plus `extra`.
@@ -119,11 +124,18 @@ public:
     QPoint pillButton(quint32 card, int tools, bool share, int index);
     // One stored setting's value; undefined when it is not stored.
     QJsonValue setting(const QString& key);
+    // The white picture inside a card's window, found on the screen: rows with a long white run above the pill
+    // (whose symbols and the close button's cross are white too, but short).
+    static QRect pictureOnScreen(const QImage& screen, const QRect& card);
+    // A white 900 × 400 picture with an e-mail address (across 400, 50) and a card number (across 300, 120) in
+    // plain dark type, for the redact tool.
+    static bool writeSecretsPicture(const QString& path);
     // Waits until a toast is shown (or none is).
     bool waitToast(bool shown = true, int timeoutMs = 3000);
     // The centre of our icon docked in the panel's tray at the bottom; null if none came.
     QPoint trayIcon();
     // Another program holding the keyboard: an xterm titled "keylog" whose shell writes every byte typed into
-    // it to `log`, and "INT" for an interrupt (Ctrl+C), which it survives. Focused; its window id, or 0.
+    // it to `log`, and "INT" for an interrupt (Ctrl+C), which it survives. Focused, and seen to log a key of its
+    // own before the log is emptied; its window id, or 0.
     quint32 keyLogTerminal(const QString& log, QPoint at = {20, 560});
 };

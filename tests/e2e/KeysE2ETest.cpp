@@ -2,50 +2,19 @@
 // every key it gets. Keys typed into our rename box, the basket and its preview, and the tour's dialogs land
 // there and nowhere else; the card takes only what it grabs while the pointer rests on it.
 
-#include "Desktop.h"
+#include "BasketDriver.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QPainter>
-#include <QProcess>
 #include <gtest/gtest.h>
 
 namespace {
-
-QByteArray digest(const QString& path) {
-    QFile file(path);
-    file.open(QIODevice::ReadOnly);
-    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
-}
 
 QByteArray logged(const QString& log) {
     QFile file(log);
     file.open(QIODevice::ReadOnly);
     return file.readAll();
-}
-
-// The white picture inside the card's window: rows with a long white run above the pill.
-QRect pictureOnScreen(const QImage& screen, const QRect& card) {
-    QRect found;
-    for (int y = card.top(); y <= card.bottom() - 84; ++y) {
-        int start = -1;
-        for (int x = card.left(); x <= card.right() + 1; ++x) {
-            const QColor c = screen.rect().contains(x, y) ? screen.pixelColor(x, y) : QColor(Qt::black);
-            const bool white = x <= card.right() && c.red() > 245 && c.green() > 245 && c.blue() > 245;
-            if (white && start < 0)
-                start = x;
-            if (!white && start >= 0) {
-                if (x - start >= 40)
-                    found |= QRect(start, y, x - start, 1);
-                start = -1;
-            }
-        }
-    }
-    return found;
 }
 
 QString shot(const QString& name) {
@@ -71,19 +40,7 @@ TEST(Keys, TheRenameBoxTakesItsKeysOverACardUnderReview) {
     ASSERT_NE(terminal, 0u);
 
     const QString source = desktop.home() + QStringLiteral("/Notes.png");
-    {
-        QImage image(900, 400, QImage::Format_RGB32);
-        image.fill(Qt::white);
-        QPainter painter(&image);
-        QFont font(QStringLiteral("DejaVu Sans"));
-        font.setPixelSize(28);
-        painter.setFont(font);
-        painter.setPen(QColor(20, 20, 20));
-        painter.drawText(30, 60, QStringLiteral("Write to jane.doe@example.com today"));
-        painter.drawText(30, 130, QStringLiteral("Card 4111 1111 1111 1111 expires soon"));
-        painter.end();
-        ASSERT_TRUE(image.save(source));
-    }
+    ASSERT_TRUE(Desktop::writeSecretsPicture(source));
     const quint32 card = desktop.openCard(source);
     ASSERT_NE(card, 0u);
     desktop.waitToast(false, 4000);
@@ -96,16 +53,16 @@ TEST(Keys, TheRenameBoxTakesItsKeysOverACardUnderReview) {
 
     // Review on the enlarged card, the address's box selected.
     const QRect small = desktop.clientGeometry(card);
-    const QRect picture = pictureOnScreen(desktop.screenshot(), small);
+    const QRect picture = Desktop::pictureOnScreen(desktop.screenshot(), small);
     desktop.click(QPoint(picture.center().x(), picture.bottom() - 10), 2);
     ASSERT_TRUE(Desktop::waitUntil([&] { return desktop.clientGeometry(card).width() > small.width(); }, 3000));
     Desktop::pause(400);
     const QRect large = desktop.clientGeometry(card);
-    const QRect big = pictureOnScreen(desktop.screenshot(), large);
+    const QRect big = Desktop::pictureOnScreen(desktop.screenshot(), large);
     const double scale = big.width() / 900.0;
     desktop.click(QPoint(big.left() + int(400 * scale), big.top() + int(50 * scale)));
     Desktop::pause(500);
-    const QByteArray before = digest(redacted);
+    const QByteArray before = Desktop::digest(redacted);
 
     // Rename from the pill; the pointer stays on the card. Escape closes the box and only the box.
     auto openRename = [&] {
@@ -131,7 +88,8 @@ TEST(Keys, TheRenameBoxTakesItsKeysOverACardUnderReview) {
     EXPECT_TRUE(Desktop::waitUntil([&] { return QFileInfo::exists(renamed); }, 5000)) << "BackSpace reached the box";
     Desktop::pause(800);
     desktop.screenshot(shot(QStringLiteral("renamed-under-review")));
-    EXPECT_EQ(digest(QFileInfo::exists(renamed) ? renamed : redacted), before) << "the redaction was rewritten";
+    EXPECT_EQ(Desktop::digest(QFileInfo::exists(renamed) ? renamed : redacted), before)
+        << "the redaction was rewritten";
     EXPECT_LT(qGray(QImage(QFileInfo::exists(renamed) ? renamed : redacted).pixel(400, 50)), 60)
         << "the address shows again";
 
@@ -140,7 +98,13 @@ TEST(Keys, TheRenameBoxTakesItsKeysOverACardUnderReview) {
     desktop.moveTo(QPoint(big.left() + int(400 * scale), big.top() + int(50 * scale)));
     Desktop::pause(300);
     desktop.key("Delete");
-    EXPECT_TRUE(Desktop::waitUntil([&] { return digest(renamed) != before; }, 5000)) << "Delete on the review box";
+    EXPECT_TRUE(Desktop::waitUntil(
+        [&] {
+            const QByteArray now = Desktop::digest(renamed);
+            return !now.isEmpty() && now != before;
+        },
+        5000))
+        << "Delete on the review box";
     EXPECT_TRUE(logged(log).isEmpty()) << logged(log).toStdString();
 }
 
@@ -149,9 +113,9 @@ TEST(Keys, TheRenameBoxTakesItsKeysOverACardUnderReview) {
 TEST(Keys, TheBasketKeepsTheKeyboardAcrossItsPreview) {
     Desktop::Options o;
     o.tray = false;
-    Desktop desktop(o);
+    Basket b(o);
+    Desktop& desktop = b.desktop;
     ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
-    desktop.setEnvironment(QStringLiteral("PICTOLARIUM_TRACE"), QStringLiteral("1"));
     for (const QString& name : {QStringLiteral("One.png"), QStringLiteral("Two.png")}) {
         QDir().mkpath(desktop.shotsFolder());
         QImage image(320, 200, QImage::Format_RGB32);
@@ -164,11 +128,8 @@ TEST(Keys, TheBasketKeepsTheKeyboardAcrossItsPreview) {
     ASSERT_NE(desktop.keyLogTerminal(log), 0u);
 
     const QString title = QStringLiteral("^Pictolarium Basket$");
-    quint32 basket = 0;
-    for (int attempt = 0; attempt < 4 && !basket; ++attempt) {
-        desktop.key("super+shift+s");
-        Desktop::waitUntil([&] { return (basket = desktop.visibleWindow(title)) != 0; }, 1500);
-    }
+    ASSERT_TRUE(b.show());
+    const quint32 basket = desktop.visibleWindow(title);
     ASSERT_NE(basket, 0u);
     ASSERT_TRUE(Desktop::waitUntil([&] { return desktop.activeWindow() == basket; }, 3000));
     desktop.key("ctrl+a");

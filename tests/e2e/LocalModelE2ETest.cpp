@@ -1,27 +1,13 @@
-#include "Desktop.h"
+#include "ModelDesktop.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTcpServer>
 
 #include <csignal>
 #include <gtest/gtest.h>
 
 namespace {
-
-quint16 freePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
-QByteArray digest(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256)
-                                          : QByteArray();
-}
 
 bool alive(QProcess* process) {
     return process->state() == QProcess::Running && ::kill(process->processId(), 0) == 0;
@@ -35,20 +21,13 @@ TEST(LocalModel, InstallsFromItsHostAtLaunchAndEndsOnlyItsOwnStrayServers) {
 
     // The host offers a release archive holding the stand-in server, and a model file.
     const QString files = desktop.folder("host");
-    const QString staging = desktop.folder("staging");
-    QDir().mkpath(staging + "/llama-b11669");
-    QFile::copy(FAKE_LLAMA_SERVER, staging + "/llama-b11669/llama-server");
-    int code = -1;
-    desktop.run("tar", {"-czf", files + "/engine.tar.gz", "-C", staging, "llama-b11669"}, &code);
-    ASSERT_EQ(code, 0);
+    ASSERT_TRUE(packEngine(desktop, files + "/engine.tar.gz"));
     QFile model(files + "/model.gguf");
     ASSERT_TRUE(model.open(QIODevice::WriteOnly));
     model.write(QByteArray(2 * 1024 * 1024, 'g'));
     model.close();
 
-    const QString port = QString::number(freePort());
-    desktop.start(FAKE_DOWNLOAD_HOST, {"--root", files, "--port", port});
-    const QString host = QStringLiteral("http://127.0.0.1:") + port;
+    const QString host = startDownloadHost(desktop, files);
     desktop.setEnvironment("PICTOLARIUM_LLM_ENGINE_URL", host + "/moved/engine.tar.gz");
     desktop.setEnvironment("PICTOLARIUM_LLM_MODEL_URL", host + "/files/model.gguf");
     desktop.setEnvironment("PICTOLARIUM_LLM_PORT", QString::number(freePort()));
@@ -59,7 +38,7 @@ TEST(LocalModel, InstallsFromItsHostAtLaunchAndEndsOnlyItsOwnStrayServers) {
     const QString server = llm + "/engine-b11669/llama-b11669/llama-server";
     const QString installed = llm + "/gemma-3-1b-it-Q4_K_M.gguf";
     EXPECT_TRUE(Desktop::waitUntil([&] { return QFileInfo::exists(installed); }, 30000, 200));
-    EXPECT_EQ(digest(server), digest(FAKE_LLAMA_SERVER));
+    EXPECT_EQ(Desktop::digest(server), Desktop::digest(FAKE_LLAMA_SERVER));
     EXPECT_TRUE(QFileInfo(server).isExecutable());
     EXPECT_EQ(QFileInfo(installed).size(), 2 * 1024 * 1024);
     EXPECT_FALSE(QFileInfo::exists(llm + "/engine.tar.gz"));

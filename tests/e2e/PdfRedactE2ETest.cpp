@@ -3,7 +3,6 @@
 
 #include "Desktop.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QPainter>
@@ -11,33 +10,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-QByteArray digest(const QString& path) {
-    QFile file(path);
-    file.open(QIODevice::ReadOnly);
-    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
-}
-
-// The white picture inside the card's window, found on the screen: rows with a long white run above the
-// pill (whose symbols and the close button's cross are white too, but short).
-QRect pictureOnScreen(const QImage& screen, const QRect& card) {
-    QRect found;
-    for (int y = card.top(); y <= card.bottom() - 84; ++y) {
-        int start = -1;
-        for (int x = card.left(); x <= card.right() + 1; ++x) {
-            const QColor c = screen.rect().contains(x, y) ? screen.pixelColor(x, y) : QColor(Qt::black);
-            const bool white = x <= card.right() && c.red() > 245 && c.green() > 245 && c.blue() > 245;
-            if (white && start < 0)
-                start = x;
-            if (!white && start >= 0) {
-                if (x - start >= 40)
-                    found |= QRect(start, y, x - start, 1);
-                start = -1;
-            }
-        }
-    }
-    return found;
-}
 
 class PdfRedactE2E : public ::testing::Test {
 protected:
@@ -85,17 +57,18 @@ TEST_F(PdfRedactE2E, StepsThroughAPdfAndWritesAnEditedPageBack) {
     desktop->waitToast(false, 4000);
     const QRect frame = desktop->windowGeometry(card);
     const QImage screen = desktop->screenshot(Desktop::shotsDir() + QStringLiteral("/pdf-page1.png"));
-    const QRect picture = pictureOnScreen(screen, frame);
+    const QRect picture = Desktop::pictureOnScreen(screen, frame);
     ASSERT_FALSE(picture.isEmpty());
     // The page bar hangs under the picture at its left edge: previous, "1 / 4", next.
     const QPoint next(picture.left() + 96 - 13, picture.bottom() + 1 + 4 + 10);
-    const QByteArray untouched = digest(pdf);
+    const QByteArray untouched = Desktop::digest(pdf);
+    ASSERT_FALSE(untouched.isEmpty()) << "no copy of the PDF in the folder";
 
     click(next);
     ASSERT_TRUE(Desktop::waitUntil([&] { return QFileInfo::exists(pages + QStringLiteral("Four p2.png")); }, 5000))
         << next.x() << "," << next.y() << " " << desktop->appStderr().toStdString();
     desktop->screenshot(Desktop::shotsDir() + QStringLiteral("/pdf-page2.png"));
-    EXPECT_EQ(digest(pdf), untouched) << "an unchanged page is not written";
+    EXPECT_EQ(Desktop::digest(pdf), untouched) << "an unchanged page is not written";
 
     // The page picture changed on disk, then a step: the PDF's page 2 is now that picture.
     QImage red(QImage(pages + QStringLiteral("Four p2.png")).size(), QImage::Format_RGB32);
@@ -103,7 +76,7 @@ TEST_F(PdfRedactE2E, StepsThroughAPdfAndWritesAnEditedPageBack) {
     Desktop::pause(50);
     ASSERT_TRUE(red.save(pages + QStringLiteral("Four p2.png")));
     click(next);
-    ASSERT_TRUE(Desktop::waitUntil([&] { return digest(pdf) != untouched; }, 5000));
+    ASSERT_TRUE(Desktop::waitUntil([&] { return Desktop::digest(pdf) != untouched; }, 5000));
     int code = -1;
     const QString check = desktop->run(QStringLiteral("qpdf"), {QStringLiteral("--check"), pdf}, &code);
     EXPECT_EQ(code, 0) << check.toStdString();
@@ -115,31 +88,19 @@ TEST_F(PdfRedactE2E, StepsThroughAPdfAndWritesAnEditedPageBack) {
     blue.fill(QColor(30, 30, 220));
     Desktop::pause(50);
     ASSERT_TRUE(blue.save(pages + QStringLiteral("Four p3.png")));
-    const QByteArray beforeClose = digest(pdf);
+    const QByteArray beforeClose = Desktop::digest(pdf);
     desktop->moveTo(picture.center());
     Desktop::pause(200);
     desktop->key("Escape");
     EXPECT_TRUE(desktop->waitToast());
     desktop->screenshot(Desktop::shotsDir() + QStringLiteral("/pdf-saved.png"));
-    EXPECT_NE(digest(pdf), beforeClose);
+    EXPECT_NE(Desktop::digest(pdf), beforeClose);
     EXPECT_EQ(desktop->visibleWindow(QStringLiteral("^Pictolarium Card$")), 0u);
 }
 
 TEST_F(PdfRedactE2E, RedactsAndReviewsOnTheEnlargedCard) {
     const QString source = desktop->home() + QStringLiteral("/Notes.png");
-    {
-        QImage image(900, 400, QImage::Format_RGB32);
-        image.fill(Qt::white);
-        QPainter painter(&image);
-        QFont font(QStringLiteral("DejaVu Sans"));
-        font.setPixelSize(28);
-        painter.setFont(font);
-        painter.setPen(QColor(20, 20, 20));
-        painter.drawText(30, 60, QStringLiteral("Write to jane.doe@example.com today"));
-        painter.drawText(30, 130, QStringLiteral("Card 4111 1111 1111 1111 expires soon"));
-        painter.end();
-        ASSERT_TRUE(image.save(source));
-    }
+    ASSERT_TRUE(Desktop::writeSecretsPicture(source));
     const quint32 card = desktop->openCard(source);
     ASSERT_NE(card, 0u);
     desktop->waitToast(false, 4000);
@@ -161,22 +122,22 @@ TEST_F(PdfRedactE2E, RedactsAndReviewsOnTheEnlargedCard) {
     EXPECT_GT(qGray(result.pixel(850, 300)), 200);
 
     // A double-click on an empty part of the picture opens the review.
-    const QRect picture = pictureOnScreen(desktop->screenshot(), desktop->windowGeometry(card));
+    const QRect picture = Desktop::pictureOnScreen(desktop->screenshot(), desktop->windowGeometry(card));
     click(QPoint(picture.center().x(), picture.bottom() - 10), 2);
     const QRect large = desktop->windowGeometry(card);
     EXPECT_GT(large.width(), frame.width());
     desktop->screenshot(Desktop::shotsDir() + QStringLiteral("/redact-review.png"));
 
     // The box over the address, on the enlarged picture: select it and delete it with the Delete key.
-    const QRect big = pictureOnScreen(desktop->screenshot(), large);
+    const QRect big = Desktop::pictureOnScreen(desktop->screenshot(), large);
     const double scale = big.width() / 900.0;
     const QPoint address(big.left() + int(400 * scale), big.top() + int(50 * scale));
     click(address);
     Desktop::pause(500);
     desktop->screenshot(Desktop::shotsDir() + QStringLiteral("/redact-selected.png"));
-    const QByteArray before = digest(redacted);
+    const QByteArray before = Desktop::digest(redacted);
     desktop->key("Delete");
-    ASSERT_TRUE(Desktop::waitUntil([&] { return digest(redacted) != before; }, 5000));
+    ASSERT_TRUE(Desktop::waitUntil([&] { return Desktop::digest(redacted) != before; }, 5000));
     EXPECT_GT(qGray(QImage(redacted).pixel(400, 50)), 60) << "the address shows again";
 
     // Escape with the card number's box selected: the selection goes, then the size, then the card.

@@ -24,16 +24,6 @@ QString write(const QString& path, const QByteArray& bytes) {
     return path;
 }
 
-qint64 residentKb(qint64 pid) {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    return -1;
-}
-
 // A later launch handing over a reopen: whether the running copy answered it (a busy copy leaves it
 // pending and the launcher says so), and how long that took.
 struct Answer {
@@ -126,7 +116,7 @@ TEST(Robustness, HostileFilesAreRefusedWithinTheirLimitsWhileTheAppAnswers) {
     desktop.screenshot(Desktop::shotsDir() + "/robustness-refused.png");
     // Nothing unreadable was copied in, and the memory went back.
     EXPECT_EQ(visibleFiles(desktop.shotsFolder()), QStringList());
-    const qint64 rss = residentKb(desktop.app()->processId());
+    const qint64 rss = Desktop::memoryKb(desktop.app()->processId());
     std::printf("resident after the hostile files: %lld kB\n", static_cast<long long>(rss));
     EXPECT_GT(rss, 0);
 #ifndef PICTOLARIUM_SANITIZED

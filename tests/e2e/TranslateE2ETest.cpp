@@ -1,186 +1,71 @@
 // The translate card with the real runtime against the stand-in server, the default-language
 // chooser of the program's panel menu, and the card's translate tool in the program.
 
-#include "Desktop.h"
-#include "text/TextVision.h"
+#include "ModelDesktop.h"
 
-#include <QDir>
 #include <QFile>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QPainter>
-#include <QTcpServer>
 #include <QThread>
 
-#include <csignal>
 #include <gtest/gtest.h>
 
-namespace {
-
-QStringList lines(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts)
-                                          : QStringList();
-}
-
-// The stand-in server installed as a download would have left it, following `script`; the model's path,
-// beside which the server logs what it was asked.
-QString installServer(Desktop& desktop, const QByteArray& script) {
-    const QString llm = desktop.folder(QStringLiteral("data")) + QStringLiteral("/Pictolarium/llm");
-    QDir().mkpath(llm + QStringLiteral("/engine-b11669/llama-b11669"));
-    QFile model(llm + QStringLiteral("/gemma-3-1b-it-Q4_K_M.gguf"));
-    if (!QFile::copy(QStringLiteral(FAKE_LLAMA_SERVER),
-                     llm + QStringLiteral("/engine-b11669/llama-b11669/llama-server")) ||
-        !model.open(QIODevice::WriteOnly) || model.write(script) != script.size())
-        return {};
-    return model.fileName();
-}
-
-// The servers the runtime started; the rest goes with the desktop.
-void endServers(const QString& model) {
-    for (const QString& pid : lines(model + QStringLiteral(".pid")))
-        ::kill(pid.toInt(), SIGTERM);
-}
-
-// What the host's card shows, from its log.
-struct Card {
-    Desktop& desktop;
-    QString log;
-
-    QJsonObject state() const {
-        QJsonObject last;
-        for (const QString& line : lines(log))
-            if (line.startsWith(QStringLiteral("state ")))
-                last = QJsonDocument::fromJson(line.mid(6).toUtf8()).object();
-        return last;
-    }
-    QString shown() const { return state()[QStringLiteral("shown")].toString(); }
-    bool waitShown(const std::function<bool(const QString&)>& test) const {
-        return Desktop::waitUntil([&] { return test(shown()); }, 15000);
-    }
-    void click(const char* name) const {
-        for (const QString& line : lines(log))
-            if (line.startsWith(QStringLiteral("place ") + QLatin1String(name) + u' '))
-                desktop.xdotool({QStringLiteral("mousemove"), line.section(u' ', 2, 2), line.section(u' ', 3, 3),
-                                 QStringLiteral("click"), QStringLiteral("1")});
-    }
-};
-
-// A desktop with the runtime's server on a free port and an English locale.
-class Translate : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost, 0);
-        desktop.setEnvironment(QStringLiteral("PICTOLARIUM_LLM_PORT"), QString::number(probe.serverPort()));
-        desktop.setEnvironment(QStringLiteral("LANG"), QStringLiteral("en_US.UTF-8"));
-        desktop.setEnvironment(QStringLiteral("LC_ALL"), QStringLiteral("en_US.UTF-8"));
-    }
-    // The program with a pill of the translate tool, the format button and share, and a card of a picture
-    // with one line of large text at the middle of the screen.
-    void start(const QJsonObject& extra = {}) {
-        ASSERT_TRUE(desktop.writeCardSettings({"annotate", "crop", "resize", "rotate", "text", "pin", "redact",
-                                               "cutout", "scroll", "rename", "compress", "library"},
-                                              extra));
-        desktop.startApp();
-        ASSERT_TRUE(desktop.waitForApp()) << desktop.appStderr().toStdString();
-
-        QImage picture(1200, 400, QImage::Format_RGB32);
-        picture.fill(Qt::white);
-        QPainter painter(&picture);
-        QFont font(QStringLiteral("DejaVu Sans"));
-        font.setPixelSize(72);
-        painter.setFont(font);
-        painter.setPen(Qt::black);
-        painter.drawText(QPoint(60, 230), QStringLiteral("Good morning everyone"));
-        painter.end();
-        const QString path = desktop.home() + QStringLiteral("/greeting.png");
-        ASSERT_TRUE(picture.save(path));
-        card = desktop.openCard(path);
-        ASSERT_NE(card, 0u) << desktop.appStderr().toStdString();
-    }
-    // The pill's one tool, then the format button and share.
-    void pressTranslate() { desktop.click(desktop.pillButton(card, 1, true, 0)); }
-    // What the card shows right of its picture, read back from the screen (light type on a dark pill).
-    QImage side() {
-        const QRect frame = desktop.clientGeometry(card);
-        QImage shot = desktop.screenshot().copy(frame.adjusted(frame.width() / 2, 0, 0, 0));
-        shot.invertPixels();
-        return shot;
-    }
-    QString sideText() {
-        QImage shot = side();
-        return TextVision::text(shot.scaled(shot.size() * 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation))
-            .simplified();
-    }
-
-    Desktop desktop;
-    quint32 card = 0;
-};
-
-} // namespace
+using Translate = ModelDesktop;
 
 TEST_F(Translate, CardTranslatesSummarizesAndTranslatesAnewThroughTheRuntime) {
     // The stand-in server answering word by word.
-    const QString model =
-        installServer(desktop, "mirror\ndelay_ms=120\nload_ms=600\nsummary=Two walks and a museum visit in one day.\n");
-    ASSERT_FALSE(model.isEmpty());
-
-    const Card card{desktop, desktop.folder(QStringLiteral("host")) + QStringLiteral("/card.log")};
-    desktop.start(QStringLiteral(TRANSLATE_HOST_BIN), {QStringLiteral("--log"), card.log});
-    ASSERT_TRUE(
-        Desktop::waitUntil([&] { return lines(card.log).join(u' ').contains(QStringLiteral("place copy")); }, 10000));
-    QJsonObject state = card.state();
+    ASSERT_TRUE(install("mirror\ndelay_ms=120\nload_ms=600\nsummary=Two walks and a museum visit in one day.\n"));
+    ASSERT_NE(startHost(), nullptr);
+    QJsonObject state = hostCard.state();
     EXPECT_EQ(state[QStringLiteral("source")].toString(), QStringLiteral("English \u2192"));
     EXPECT_EQ(state[QStringLiteral("target")].toString(), QStringLiteral("German"));
     EXPECT_TRUE(state[QStringLiteral("spinner")].toBool());
     EXPECT_FALSE(state[QStringLiteral("copy")].toBool());
-    EXPECT_TRUE(card.shown().endsWith(QChar(0x2026))) << card.shown().toStdString();
+    EXPECT_TRUE(hostCard.shown().endsWith(QChar(0x2026))) << hostCard.shown().toStdString();
     desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/translate-waiting.png"));
 
     // Growing text, then both paragraphs.
-    ASSERT_TRUE(card.waitShown([](const QString& s) { return s.startsWith(QStringLiteral("German:")); }));
+    ASSERT_TRUE(hostCard.waitShown([](const QString& s) { return s.startsWith(QStringLiteral("German:")); }));
     desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/translate-growing.png"));
     const QString done = QStringLiteral(
         "German: The weather was lovely this morning, so we walked along the river to the old market.\n\n"
         "German: In the afternoon we visited the museum and had coffee with friends near the station.");
-    ASSERT_TRUE(card.waitShown([&](const QString& s) { return s == done; })) << card.shown().toStdString();
-    EXPECT_FALSE(card.state()[QStringLiteral("spinner")].toBool());
+    ASSERT_TRUE(hostCard.waitShown([&](const QString& s) { return s == done; })) << hostCard.shown().toStdString();
+    EXPECT_FALSE(hostCard.state()[QStringLiteral("spinner")].toBool());
     desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/translate-done.png"));
-    const QStringList prompts = lines(model + QStringLiteral(".prompts"));
+    const QStringList prompts = fileLines(model + QStringLiteral(".prompts"));
     ASSERT_EQ(prompts.size(), 2);
     for (const QString& prompt : prompts)
         EXPECT_TRUE(prompt.contains(QStringLiteral("from English to German translator"))) << prompt.toStdString();
-    EXPECT_LE(lines(model + QStringLiteral(".inflight")).value(0).toInt(), 4);
+    EXPECT_LE(fileLines(model + QStringLiteral(".inflight")).value(0).toInt(), 4);
 
-    card.click("copy");
+    hostCard.click("copy");
     EXPECT_TRUE(Desktop::waitUntil(
-        [&] { return lines(card.log).contains(QStringLiteral("clipboard ") + QString(done).replace(u'\n', u'¶')); },
+        [&] {
+            return fileLines(hostCard.log).contains(QStringLiteral("clipboard ") + QString(done).replace(u'\n', u'¶'));
+        },
         5000));
 
-    card.click("summary");
-    ASSERT_TRUE(card.waitShown(
+    hostCard.click("summary");
+    ASSERT_TRUE(hostCard.waitShown(
         [](const QString& s) { return s == QStringLiteral("Two walks and a museum visit in one day."); }));
     desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/translate-summary.png"));
-    EXPECT_TRUE(lines(model + QStringLiteral(".prompts")).last().contains(QStringLiteral("Reply in German")));
-    card.click("translation");
-    EXPECT_TRUE(card.waitShown([&](const QString& s) { return s == done; }));
+    EXPECT_TRUE(fileLines(model + QStringLiteral(".prompts")).last().contains(QStringLiteral("Reply in German")));
+    hostCard.click("translation");
+    EXPECT_TRUE(hostCard.waitShown([&](const QString& s) { return s == done; }));
 
     // French, typed into the picker's open list.
-    card.click("picker");
+    hostCard.click("picker");
     QThread::msleep(600);
     desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/translate-picker.png"));
     desktop.xdotool(
         {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("80"), QStringLiteral("French")});
     desktop.key("Return");
-    EXPECT_TRUE(card.waitShown([](const QString& s) { return s.count(QStringLiteral("French:")) == 2; }))
-        << card.shown().toStdString();
+    EXPECT_TRUE(hostCard.waitShown([](const QString& s) { return s.count(QStringLiteral("French:")) == 2; }))
+        << hostCard.shown().toStdString();
     desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/translate-french.png"));
     EXPECT_EQ(desktop.setting("translateRecent"),
               QJsonValue(QJsonArray{Desktop::typed("string", QStringLiteral("fr"))}));
-    endServers(model);
 }
 
 TEST_F(Translate, PanelMenuChooserStoresTheDefaultLanguage) {
@@ -216,9 +101,8 @@ TEST_F(Translate, PanelMenuChooserStoresTheDefaultLanguage) {
 }
 
 TEST_F(Translate, CardToolAsksForTheLanguageThenShowsTheTranslationBesideThePicture) {
-    const QString model = installServer(desktop, "mirror\n");
-    ASSERT_FALSE(model.isEmpty());
-    start();
+    ASSERT_TRUE(install("mirror\n"));
+    ASSERT_NO_FATAL_FAILURE(openGreetingCard());
     const QRect before = desktop.clientGeometry(card);
 
     // No language chosen yet: the first-time chooser, with the card out of the way; Return uses English.
@@ -234,8 +118,8 @@ TEST_F(Translate, CardToolAsksForTheLanguageThenShowsTheTranslationBesideThePict
     // The card comes back and widens for the side view, which shows the server's translation into German.
     ASSERT_TRUE(
         Desktop::waitUntil([&] { return desktop.clientGeometry(card).width() > before.width() + 100; }, 20000, 200));
-    Desktop::waitUntil([&] { return lines(model + QStringLiteral(".prompts")).size() == 1; }, 20000, 200);
-    const QStringList prompts = lines(model + QStringLiteral(".prompts"));
+    Desktop::waitUntil([&] { return fileLines(model + QStringLiteral(".prompts")).size() == 1; }, 20000, 200);
+    const QStringList prompts = fileLines(model + QStringLiteral(".prompts"));
     ASSERT_EQ(prompts.size(), 1);
     EXPECT_TRUE(prompts[0].contains(QStringLiteral("Good morning everyone"))) << prompts[0].toStdString();
     EXPECT_TRUE(prompts[0].contains(QStringLiteral("to German"))) << prompts[0].toStdString();
@@ -245,18 +129,15 @@ TEST_F(Translate, CardToolAsksForTheLanguageThenShowsTheTranslationBesideThePict
         << shown.toStdString();
     desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/translate-tool-done.png"));
     EXPECT_EQ(desktop.setting("translateDefault"), QJsonValue(QStringLiteral("en")));
-    endServers(model);
 }
 
 TEST_F(Translate, CardToolWithoutAModelShowsTheFailedDownloadAndStopsTurning) {
     // Nothing installed, and nothing listens where the downloads come from.
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    const QString closed = QStringLiteral("http://127.0.0.1:%1").arg(probe.serverPort());
-    probe.close();
+    const QString closed = QStringLiteral("http://127.0.0.1:%1").arg(freePort());
     desktop.setEnvironment(QStringLiteral("PICTOLARIUM_LLM_ENGINE_URL"), closed + QStringLiteral("/engine.tar.gz"));
     desktop.setEnvironment(QStringLiteral("PICTOLARIUM_LLM_MODEL_URL"), closed + QStringLiteral("/model.gguf"));
-    start({{QStringLiteral("translateDefault"), Desktop::typed("string", QStringLiteral("de"))}});
+    ASSERT_NO_FATAL_FAILURE(
+        openGreetingCard({{QStringLiteral("translateDefault"), Desktop::typed("string", QStringLiteral("de"))}}));
 
     pressTranslate();
     QString shown;
@@ -275,17 +156,18 @@ TEST_F(Translate, CardToolWithoutAModelShowsTheFailedDownloadAndStopsTurning) {
 // Ctrl+C with the pointer on the side view copies what it shows, while a terminal keeps the keyboard: the key
 // never reaches the terminal (whose shell would take it as an interrupt).
 TEST_F(Translate, CtrlCOnTheSideViewCopiesItsTextAndLeavesTheTerminalAlone) {
-    const QString model = installServer(desktop, "mirror\n");
-    ASSERT_FALSE(model.isEmpty());
+    ASSERT_TRUE(install("mirror\n"));
     const QString log = desktop.home() + QStringLiteral("/keys.log");
-    start({{QStringLiteral("translateDefault"), Desktop::typed("string", QStringLiteral("en"))}});
+    ASSERT_NO_FATAL_FAILURE(
+        openGreetingCard({{QStringLiteral("translateDefault"), Desktop::typed("string", QStringLiteral("en"))}}));
     const quint32 terminal = desktop.keyLogTerminal(log);
     ASSERT_NE(terminal, 0u);
     const QRect before = desktop.clientGeometry(card);
     pressTranslate();
     ASSERT_TRUE(
         Desktop::waitUntil([&] { return desktop.clientGeometry(card).width() > before.width() + 100; }, 20000, 200));
-    ASSERT_TRUE(Desktop::waitUntil([&] { return lines(model + QStringLiteral(".prompts")).size() == 1; }, 20000, 200));
+    ASSERT_TRUE(
+        Desktop::waitUntil([&] { return fileLines(model + QStringLiteral(".prompts")).size() == 1; }, 20000, 200));
     const QRect frame = desktop.clientGeometry(card);
     desktop.moveTo(QPoint(frame.right() - 80, frame.center().y()));
     // The card takes Ctrl+C once it sees the pointer; a key pressed before that is the terminal's, as it should be.
@@ -310,5 +192,4 @@ TEST_F(Translate, CtrlCOnTheSideViewCopiesItsTextAndLeavesTheTerminalAlone) {
     QFile file(log);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_TRUE(file.readAll().isEmpty()) << "the terminal got a key";
-    endServers(model);
 }

@@ -5,6 +5,7 @@
 #include "editors/EditStore.h"
 #include "imaging/Shot.h"
 #include "imaging/ShotFiles.h"
+#include "support/ToastText.h"
 #include "ui/Toast.h"
 
 #include <QApplication>
@@ -30,12 +31,6 @@ inline QUrl written(const QTemporaryDir& folder, const QString& name, const QIma
     const QUrl url = QUrl::fromLocalFile(folder.filePath(name));
     ShotFiles::write(image, url);
     return url;
-}
-
-inline QString toastText() {
-    QWidget* toast = Toast::current();
-    const QList<QLabel*> labels = toast ? toast->findChildren<QLabel*>() : QList<QLabel*>();
-    return labels.isEmpty() ? QString() : labels.first()->text();
 }
 
 // A left-button press, move or release at a point of the widget.

@@ -7,6 +7,7 @@
 #include "library/ShotGrid.h"
 #include "library/ShotItem.h"
 #include "library/ThumbCache.h"
+#include "support/ToastText.h"
 #include "ui/Toast.h"
 
 #include <QClipboard>
@@ -23,12 +24,6 @@
 #include <unistd.h>
 
 namespace {
-
-QString toastText() {
-    QWidget* toast = Toast::current();
-    const QList<QLabel*> labels = toast ? toast->findChildren<QLabel*>() : QList<QLabel*>();
-    return labels.isEmpty() ? QString() : labels.first()->text();
-}
 
 struct Basket : LibraryFixtures::BasketPanel {
     using BasketPanel::BasketPanel;
