@@ -192,7 +192,7 @@ std::optional<Page> pngPage(int index, const QString& path, double pixelsPerPoin
         }
         at += length + 12;
     }
-    if (!rowsCheckOut(rows, 1 + 3 * width, height))
+    if (rows.isEmpty())
         return std::nullopt;
     const double scale = pixelsPerPoint > 0 ? pixelsPerPoint : 2.0;
     Page result;
@@ -250,6 +250,15 @@ Result write(const QString& source, const std::vector<Page>& pages, const QStrin
     child.start(program(), {source, list.fileName(), target});
     QElapsedTimer clock;
     clock.start();
+    // While the child starts and reads the document: rows taken as a PNG file holds them must inflate to
+    // exactly the picture, or the page would show something else. What is written is then not used.
+    for (const Page& page : pages)
+        if (page.pngRows && !rowsCheckOut(page.rgb, 1 + 3 * qint64(page.width), page.height)) {
+            child.kill();
+            child.waitForFinished(-1);
+            result.failure = QStringLiteral("the picture of page %1 is damaged").arg(page.index + 1);
+            return result;
+        }
     // A child still starting when the time is up counts as too slow as much as one still running.
     const bool started = child.waitForStarted(timeLimitMs);
     if ((started && !child.waitForFinished(int(std::max<qint64>(1, timeLimitMs - clock.elapsed())))) ||

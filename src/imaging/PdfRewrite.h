@@ -31,8 +31,8 @@ struct Page {
 Page page(int index, const QImage& picture, double pixelsPerPoint);
 
 // The picture file as a page without decoding it, when it is a PNG file of opaque 8-bit RGB rows, not
-// interlaced, carrying nothing that changes how its pixels load, and its image data inflates whole to
-// exactly its rows. Nothing otherwise: the caller then loads the picture and uses page().
+// interlaced, with sound chunks and nothing that changes how its pixels load. Nothing otherwise: the caller
+// then loads the picture and uses page(). write() checks that the rows inflate to exactly the picture.
 std::optional<Page> pngPage(int index, const QString& path, double pixelsPerPoint);
 
 // The pages as the child reads them. False when the file can't be written.
@@ -47,7 +47,8 @@ struct Result {
 
 // Has the writer child put the pages into the document at `source`, each new page in place of the page of
 // its index, and write the whole new document to `target`, an existing empty file. `source` is never
-// written. Blocks for up to `timeLimitMs`: for worker threads.
+// written. A page of PNG rows that do not inflate to exactly its picture fails the whole write, and the
+// target then holds nothing of use. Blocks for up to `timeLimitMs`: for worker threads.
 Result write(const QString& source, const std::vector<Page>& pages, const QString& target, int timeLimitMs);
 
 // The writer program; the one beside the running program unless a test names another.

@@ -215,9 +215,11 @@ TEST(PdfRewrite, APngPageKeepsItsRowsAndShowsThePicture) {
     }
 }
 
-// Anything but plain opaque 8-bit RGB rows that inflate whole, exactly to the picture, is decoded instead.
-TEST(PdfRewrite, APngThatIsNotPlainRowsIsDecodedInstead) {
+// Anything but plain opaque 8-bit RGB rows in sound chunks is decoded instead; rows that do not inflate to
+// exactly the picture fail the write.
+TEST(PdfRewrite, APngThatIsNotPlainRowsIsDecodedOrRefused) {
     Folder folder;
+    folder.write(QStringLiteral("doc.pdf"), pdf({QSizeF(100, 100)}));
     QByteArray rows;
     for (int y = 0; y < 4; ++y)
         rows += char(y) + QByteArray(3 * 5, char(40 * y)); // filters none, sub, up, average
@@ -231,37 +233,48 @@ TEST(PdfRewrite, APngThatIsNotPlainRowsIsDecodedInstead) {
     QByteArray badCrc = png({header(5, 4), chunk("IDAT", data), end});
     badCrc[8 + 25 + 8 + 2] = char(badCrc[8 + 25 + 8 + 2] ^ 1);
     const QByteArray opaque = PictureFiles::encoded(solid(5, 4, Qt::blue), "png");
+    enum Fate { Taken, Decoded, Refused };
     struct Case {
         const char* what;
         QByteArray bytes;
-        bool taken;
+        Fate fate;
     };
     const Case cases[] = {
         {"plain rows, text after them",
-         png({header(5, 4), chunk("IDAT", data.left(7)), chunk("IDAT", data.mid(7)), text, end}), true},
-        {"Qt's own file", opaque, true},
-        {"alpha", PictureFiles::encoded(halfTransparent(5, 4), "png"), false},
-        {"an orientation", pngWithOrientation(opaque, 6), false},
-        {"a colour key", png({header(5, 4), chunk("tRNS", QByteArray(6, '\0')), chunk("IDAT", data), end}), false},
-        {"16 bits", png({header(5, 4, 16), chunk("IDAT", data), end}), false},
-        {"a palette", png({header(5, 4, 8, 3), chunk("PLTE", QByteArray(3, '\0')), chunk("IDAT", data), end}), false},
-        {"interlaced", png({header(5, 4, 8, 2, 1), chunk("IDAT", data), end}), false},
-        {"a filter no reader knows", png({header(5, 4), chunk("IDAT", zlibbed(badFilter)), end}), false},
-        {"a row short", png({header(5, 4), chunk("IDAT", zlibbed(rows.chopped(1))), end}), false},
-        {"a row too many", png({header(5, 3), chunk("IDAT", data), end}), false},
-        {"damaged data", png({header(5, 4), chunk("IDAT", flipped), end}), false},
-        {"a wrong checksum", badCrc, false},
-        {"data apart", png({header(5, 4), chunk("IDAT", data.left(7)), text, chunk("IDAT", data.mid(7)), end}), false},
-        {"cut short", png({header(5, 4), chunk("IDAT", data), end}).chopped(20), false},
-        {"no end", png({header(5, 4), chunk("IDAT", data)}), false},
-        {"a JPEG", PictureFiles::encoded(solid(5, 4, Qt::blue), "jpg"), false},
+         png({header(5, 4), chunk("IDAT", data.left(7)), chunk("IDAT", data.mid(7)), text, end}), Taken},
+        {"Qt's own file", opaque, Taken},
+        {"alpha", PictureFiles::encoded(halfTransparent(5, 4), "png"), Decoded},
+        {"an orientation", pngWithOrientation(opaque, 6), Decoded},
+        {"a colour key", png({header(5, 4), chunk("tRNS", QByteArray(6, '\0')), chunk("IDAT", data), end}), Decoded},
+        {"16 bits", png({header(5, 4, 16), chunk("IDAT", data), end}), Decoded},
+        {"a palette", png({header(5, 4, 8, 3), chunk("PLTE", QByteArray(3, '\0')), chunk("IDAT", data), end}), Decoded},
+        {"interlaced", png({header(5, 4, 8, 2, 1), chunk("IDAT", data), end}), Decoded},
+        {"a wrong checksum", badCrc, Decoded},
+        {"data apart", png({header(5, 4), chunk("IDAT", data.left(7)), text, chunk("IDAT", data.mid(7)), end}),
+         Decoded},
+        {"cut short", png({header(5, 4), chunk("IDAT", data), end}).chopped(20), Decoded},
+        {"no end", png({header(5, 4), chunk("IDAT", data)}), Decoded},
+        {"a JPEG", PictureFiles::encoded(solid(5, 4, Qt::blue), "jpg"), Decoded},
+        {"a filter no reader knows", png({header(5, 4), chunk("IDAT", zlibbed(badFilter)), end}), Refused},
+        {"a row short", png({header(5, 4), chunk("IDAT", zlibbed(rows.chopped(1))), end}), Refused},
+        {"a row too many", png({header(5, 3), chunk("IDAT", data), end}), Refused},
+        {"damaged data", png({header(5, 4), chunk("IDAT", flipped), end}), Refused},
     };
+    const QString out = folder.path(QStringLiteral("out.pdf"));
     for (const Case& c : cases) {
         folder.write(QStringLiteral("page.png"), c.bytes);
         const auto page = PdfRewrite::pngPage(0, folder.path(QStringLiteral("page.png")), 2.0);
-        EXPECT_EQ(bool(page), c.taken) << c.what;
-        if (page && c.what == std::string("plain rows, text after them"))
+        ASSERT_EQ(bool(page), c.fate != Decoded) << c.what;
+        if (!page)
+            continue;
+        if (c.what == std::string("plain rows, text after them"))
             EXPECT_EQ(page->rgb, data);
+        folder.write(QStringLiteral("out.pdf"), QByteArray());
+        const PdfRewrite::Result result =
+            PdfRewrite::write(folder.path(QStringLiteral("doc.pdf")), {*page}, out, limit);
+        EXPECT_EQ(result.written, c.fate == Taken) << c.what;
+        if (c.fate == Refused)
+            EXPECT_EQ(result.failure.toStdString(), "the picture of page 1 is damaged") << c.what;
     }
     EXPECT_FALSE(PdfRewrite::pngPage(0, folder.path(QStringLiteral("missing.png")), 2.0));
 }
