@@ -170,7 +170,7 @@ private:
         started = written;
     }
 
-    static constexpr size_t chunk = size_t(1) << 18;
+    static constexpr size_t chunk = size_t(1) << 20;
     const int fd;
     std::string buffer;
     off_t written = 0;
