@@ -164,7 +164,7 @@ private:
             written += n;
         }
     }
-    // Has the disk start on what was written since the last time.
+    // Starts the disk on what was written since the last time.
     void startDisk() {
         ::sync_file_range(fd, started, written - started, SYNC_FILE_RANGE_WRITE);
         started = written;
@@ -181,7 +181,7 @@ private:
 // on leaving. qpdf then reads it as memory: no read or seek per object.
 class Source {
 public:
-    Source(const char* path) {
+    explicit Source(const char* path) {
         const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0)
             return;
