@@ -1,5 +1,6 @@
 // Putting one edited page back into a 50-page, 10 MB PDF: the card's commit (on a worker, the document
-// parsed and written by the decoding child) against the qpdf command doing the same replacement.
+// parsed and written by the writer child, flushed to disk) against the qpdf command doing the same
+// replacement, which leaves its file to the system to flush.
 
 #include "SideBySide.h"
 #include "card/PDFSession.h"

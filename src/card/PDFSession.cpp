@@ -156,7 +156,11 @@ bool PDFSession::commit(const QUrl& from) {
     if (from == *renderedURL && modified <= renderedAt)
         return false;
     try {
-        replacePage(index, ImageConvert::load(from), pixelsPerPoint);
+        // A PNG of plain RGB rows goes in as it is: nothing to decode or compress again.
+        if (std::optional<PdfRewrite::Page> page = PdfRewrite::pngPage(index, from.toLocalFile(), pixelsPerPoint))
+            queue(std::move(*page));
+        else
+            replacePage(index, ImageConvert::load(from), pixelsPerPoint);
         write();
     } catch (const UserError& error) {
         lastFailure = error.message;
@@ -173,8 +177,12 @@ void PDFSession::replacePage(int page, const QImage& picture, double ppp) {
     if (page < 0)
         throw ConvertError(QStringLiteral("No such page"));
     // Compressed before the lock is taken: another thread's write need not wait for it.
-    PdfRewrite::Page edit = PdfRewrite::page(page, picture, ppp);
+    queue(PdfRewrite::page(page, picture, ppp));
+}
+
+void PDFSession::queue(PdfRewrite::Page edit) {
     std::lock_guard guard(lock);
+    const int page = edit.index;
     const auto same = std::find_if(edits.begin(), edits.end(), [page](const auto& e) { return e.index == page; });
     if (same != edits.end())
         *same = std::move(edit);
@@ -201,22 +209,9 @@ void PDFSession::write() {
     if (!temp.open())
         throw ConvertError(cantWrite);
     temp.close();
-    QTemporaryFile list(QDir::tempPath() + QStringLiteral("/pictolarium-pages-XXXXXX"));
-    const QString noRoom = cantEdit + QStringLiteral("there is no room for a temporary file");
-    if (!list.open())
-        throw ConvertError(noRoom);
-    list.close();
-    if (!PdfRewrite::save(list.fileName(), pages))
-        throw ConvertError(noRoom);
-    // The document is parsed and written by the decoding child, under its limits: a file with millions of
+    // The document is parsed and written by the writer child, under its limits: a file with millions of
     // objects or streams that inflate to gigabytes is refused instead of holding the program.
-    IsolatedDecode::Job job;
-    job.source = target;
-    job.pdf = true;
-    job.rewriteList = list.fileName();
-    job.copyTo = temp.fileName();
-    job.timeLimitMs = editTimeLimitMs;
-    const IsolatedDecode::Result result = IsolatedDecode::run(job);
+    const PdfRewrite::Result result = PdfRewrite::write(target, pages, temp.fileName(), editTimeLimitMs);
     if (!result.written)
         throw ConvertError(cantEdit + result.failure);
     if (info.exists())

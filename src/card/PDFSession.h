@@ -3,8 +3,9 @@
 // beside the PDF, so every tool works on a page as on a screenshot. A page whose picture changed goes back
 // into the PDF as an image page; the file on disk is always either the old or the new document.
 //
-// Pages are drawn, and the document is parsed and written back, by the decoding child only (IsolatedDecode),
-// under its limits on time and memory, so a hostile file cannot stall the program or hold its memory.
+// Pages are drawn by the decoding child only (IsolatedDecode), and the document is parsed and written back by
+// the writer child only (PdfRewrite), each under its limits on time and memory, so a hostile file cannot stall
+// the program or hold its memory.
 
 #include <QDateTime>
 #include <QImage>
@@ -65,14 +66,14 @@ public:
     // Puts the picture file back into the PDF as the current page when it changed since the last render
     // or commit (another file, or the same file modified later). True when the PDF was rewritten; false
     // when nothing changed or the write failed, in which case failure() says why and the PDF is untouched.
-    // Blocks while the decoding child rewrites the document, at most editTimeLimitMs: the card calls it on
+    // Blocks while the writer child rewrites the document, at most editTimeLimitMs: the card calls it on
     // a worker, while nothing else touches the session.
     bool commit(const QUrl& from);
     // Why the last commit or write failed; empty after a success or an unchanged page.
     QString failure() const { return lastFailure; }
 
     // The pieces a worker uses to change other pages: replacePage() queues page `index` to be swapped for an
-    // image of the picture at `pixelsPerPoint`; write() then has the decoding child put them all into the
+    // image of the picture at `pixelsPerPoint`; write() then has the writer child put them all into the
     // document, written once. Both take the session's lock and may run on any thread; they throw ConvertError
     // with the reason ("Can't edit <name>: " and why when the document can't be parsed or rewritten).
     void replacePage(int index, const QImage& picture, double pixelsPerPoint);
@@ -104,6 +105,8 @@ public:
 private:
     PDFSession() = default;
     static std::shared_ptr<PDFSession> made(const QUrl& pdfURL, int pageCount);
+    // Queues a prepared page, in place of one of the same index not yet written.
+    void queue(PdfRewrite::Page edit);
 
     int pages = 0;
     // The first page as rendered while opening, used by the first render(0) of the unchanged file.

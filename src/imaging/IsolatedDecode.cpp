@@ -1,7 +1,6 @@
 #include "imaging/IsolatedDecode.h"
 
 #include "imaging/ImageCodec.h"
-#include "imaging/PdfRewrite.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -70,8 +69,6 @@ QString program() {
 }
 
 QStringList arguments(const Job& job, const QString& out) {
-    if (!job.rewriteList.isEmpty())
-        return {QStringLiteral("rewrite"), job.source, job.rewriteList, job.copyTo, out};
     return {job.pdf ? QStringLiteral("pdf") : QStringLiteral("picture"), job.source,
             job.pdf ? QString::number(job.page) : job.format.rawValue(),
             job.copyTo.isEmpty() ? QStringLiteral("-") : job.copyTo, out};
@@ -91,24 +88,6 @@ QString notAFile(const QString& path) {
 }
 
 QString failureText(const Job& job, int code) {
-    if (!job.rewriteList.isEmpty()) {
-        switch (code) {
-        case Unreadable:
-            return QStringLiteral("it is not a readable PDF");
-        case TooLarge:
-            return QStringLiteral("it is too large to edit");
-        case NoPage:
-            return QStringLiteral("there is no such page");
-        case NotRegular:
-            return QStringLiteral("it is not a regular file");
-        case Empty:
-            return QStringLiteral("the file is empty");
-        case CopyFailed:
-            return QStringLiteral("the new version could not be written");
-        default:
-            return QStringLiteral("it could not be edited");
-        }
-    }
     switch (code) {
     case Unreadable:
         return job.pdf ? QStringLiteral("it is not a readable PDF")
@@ -162,10 +141,8 @@ Result readOutput(const Job& job, QFile& out) {
 
 Result finished(const Job& job, QProcess& child, QFile& out, bool timedOut) {
     Result result;
-    const bool rewriting = !job.rewriteList.isEmpty();
     if (timedOut) {
-        result.failure =
-            rewriting ? QStringLiteral("it takes too long to edit") : QStringLiteral("it takes too long to read");
+        result.failure = QStringLiteral("it takes too long to read");
     } else if (child.error() == QProcess::FailedToStart) {
         result.failure = QStringLiteral("the decoder could not be started");
     } else if (child.exitStatus() == QProcess::CrashExit) {
@@ -173,8 +150,6 @@ Result finished(const Job& job, QProcess& child, QFile& out, bool timedOut) {
         result.failure = QStringLiteral("it needs more memory or time than allowed");
     } else if (child.exitCode() != Ok) {
         result.failure = failureText(job, child.exitCode());
-    } else if (rewriting) {
-        result.written = true;
     } else {
         result = readOutput(job, out);
     }
@@ -193,32 +168,6 @@ qint64 sourceSize(int fd) {
     if (st.st_size > largestFile)
         return -TooLarge;
     return st.st_size;
-}
-
-// A PDF rewritten with pages put back: qpdf reads the file itself, so only its kind and size are checked here.
-int rewritePdf(const QString& source, const QString& list, const QString& target) {
-    const int fd = ::open(QFile::encodeName(source).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return Unreadable;
-    const qint64 size = sourceSize(fd);
-    ::close(fd);
-    if (size < 0)
-        return int(-size);
-    switch (PdfRewrite::rewrite(source, list, target)) {
-    case PdfRewrite::Outcome::Written:
-        return Ok;
-    case PdfRewrite::Outcome::BadList:
-        return Usage;
-    case PdfRewrite::Outcome::Unreadable:
-        return Unreadable;
-    case PdfRewrite::Outcome::TooLarge:
-        return TooLarge;
-    case PdfRewrite::Outcome::NoPage:
-        return NoPage;
-    case PdfRewrite::Outcome::WriteFailed:
-        return CopyFailed;
-    }
-    return Usage;
 }
 
 int readSource(const QString& path, QByteArray* bytes) {
@@ -296,8 +245,6 @@ int renderPage(const QString& path, int page, QImage* image, Header* header) {
 
 int childRun(const QStringList& args) {
     const QString mode = args.at(0), source = args.at(1), what = args.at(2), copyTo = args.at(3), out = args.at(4);
-    if (mode == u"rewrite")
-        return rewritePdf(source, what, copyTo);
     QByteArray bytes;
     if (const int read = readSource(source, &bytes); read != Ok)
         return read;

@@ -31,9 +31,6 @@ struct Job {
     int page = 0;
     // When set: an existing empty file that receives the exact bytes that were decoded.
     QString copyTo;
-    // When set: no page is drawn; the PDF's pages listed in this file (PdfRewrite::save) are replaced and
-    // the whole document is written to copyTo instead.
-    QString rewriteList;
     int timeLimitMs = IsolatedDecode::timeLimitMs;
 };
 
@@ -45,8 +42,6 @@ struct Result {
     // PDFs: the document's page count and this page's size in points.
     int pageCount = 0;
     QSizeF pagePoints;
-    // A rewrite: the new document is in copyTo, complete and flushed.
-    bool written = false;
     bool ok() const { return !image.isNull(); }
 };
 

@@ -1,46 +1,31 @@
 #include "imaging/PdfRewrite.h"
 
-#include <QFile>
+#include "imaging/IsolatedDecode.h"
+#include "imaging/PdfRewriteList.h"
 
-#define POINTERHOLDER_TRANSITION 4 // only the current qpdf interfaces
-#include <qpdf/QPDF.hh>
-#include <qpdf/QPDFExc.hh>
-#include <qpdf/QPDFPageDocumentHelper.hh>
-#include <qpdf/QPDFPageObjectHelper.hh>
-#include <qpdf/QPDFWriter.hh>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryFile>
+#include <QtEndian>
 
 #include <zlib.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstdio>
+#include <algorithm>
 #include <cstring>
-#include <new>
 #include <string>
 
 namespace PdfRewrite {
 
-namespace {
+using namespace PdfRewriteList;
 
-// The list file: this header, then per page an Entry followed by its rgb and mask bytes.
-struct ListHeader {
-    quint64 magic = 0;
-    quint64 count = 0;
-};
-struct Entry {
-    qint64 index = 0;
-    qint64 width = 0;
-    qint64 height = 0;
-    double pointsWidth = 0;
-    double pointsHeight = 0;
-    qint64 rgbSize = 0;
-    qint64 maskSize = 0;
-};
-constexpr quint64 listMagic = 0x3154494445444950ULL; // "PIDEDIT1"
-// More pages than any document we are asked to change at once, and larger than any page we write.
-constexpr quint64 mostPages = 100'000;
-constexpr qint64 largestSide = 1 << 16;
+static_assert(memoryLimit == IsolatedDecode::memoryLimit, "the writer child has the decoder's memory limit");
+
+namespace {
 
 QByteArray deflated(const std::string& raw) {
     uLongf size = compressBound(uLong(raw.size()));
@@ -52,66 +37,69 @@ QByteArray deflated(const std::string& raw) {
     return out;
 }
 
-bool readList(const QString& path, std::vector<Page>* pages) {
-    QFile file(path);
-    ListHeader header;
-    if (!file.open(QIODevice::ReadOnly) ||
-        file.read(reinterpret_cast<char*>(&header), sizeof header) != sizeof header || header.magic != listMagic ||
-        header.count == 0 || header.count > mostPages)
-        return false;
-    const qint64 total = file.size();
-    for (quint64 i = 0; i < header.count; ++i) {
-        Entry entry;
-        if (file.read(reinterpret_cast<char*>(&entry), sizeof entry) != sizeof entry || entry.index < 0 ||
-            entry.width <= 0 || entry.height <= 0 || entry.width > largestSide || entry.height > largestSide ||
-            entry.rgbSize <= 0 || entry.maskSize < 0 || entry.rgbSize > total || entry.maskSize > total ||
-            !(entry.pointsWidth > 0) || !(entry.pointsHeight > 0))
-            return false;
-        Page page;
-        page.index = int(entry.index);
-        page.width = int(entry.width);
-        page.height = int(entry.height);
-        page.pointsWidth = entry.pointsWidth;
-        page.pointsHeight = entry.pointsHeight;
-        page.rgb = file.read(entry.rgbSize);
-        page.mask = file.read(entry.maskSize);
-        if (page.rgb.size() != entry.rgbSize || page.mask.size() != entry.maskSize)
-            return false;
-        pages->push_back(std::move(page));
+QString& injectedProgram() {
+    static QString path;
+    return path;
+}
+
+QString program() {
+    if (!injectedProgram().isEmpty())
+        return injectedProgram();
+    const QString name = QStringLiteral("pictolarium-pdfwrite");
+    const QString here = QCoreApplication::applicationDirPath();
+    for (const QString& candidate :
+         {here + QLatin1Char('/') + name, here + QStringLiteral("/../tools/pdfwrite/") + name})
+        if (QFileInfo(candidate).isExecutable())
+            return QDir::cleanPath(candidate);
+    const QString onPath = QStandardPaths::findExecutable(name);
+    return onPath.isEmpty() ? name : onPath;
+}
+
+QString failureText(int code) {
+    switch (code) {
+    case Unreadable:
+        return QStringLiteral("it is not a readable PDF");
+    case TooLarge:
+        return QStringLiteral("it is too large to edit");
+    case NoPage:
+        return QStringLiteral("there is no such page");
+    case NotRegular:
+        return QStringLiteral("it is not a regular file");
+    case Empty:
+        return QStringLiteral("the file is empty");
+    case WriteFailed:
+        return QStringLiteral("the new version could not be written");
+    default:
+        return QStringLiteral("it could not be edited");
     }
-    return true;
 }
 
-QPDFObjectHandle imageObject(QPDF& pdf, const QByteArray& data, int w, int h, const char* colourSpace) {
-    QPDFObjectHandle image = QPDFObjectHandle::newStream(&pdf, data.toStdString());
-    QPDFObjectHandle dict = image.getDict();
-    dict.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
-    dict.replaceKey("/Subtype", QPDFObjectHandle::newName("/Image"));
-    dict.replaceKey("/Width", QPDFObjectHandle::newInteger(w));
-    dict.replaceKey("/Height", QPDFObjectHandle::newInteger(h));
-    dict.replaceKey("/ColorSpace", QPDFObjectHandle::newName(colourSpace));
-    dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(8));
-    dict.replaceKey("/Filter", QPDFObjectHandle::newName("/FlateDecode"));
-    return image;
-}
-
-// A page of the picture's size in points showing nothing but the picture.
-QPDFPageObjectHelper imagePage(QPDF& pdf, const Page& page) {
-    QPDFObjectHandle image = imageObject(pdf, page.rgb, page.width, page.height, "/DeviceRGB");
-    if (!page.mask.isEmpty())
-        image.getDict().replaceKey("/SMask", imageObject(pdf, page.mask, page.width, page.height, "/DeviceGray"));
-    const double w = page.pointsWidth, h = page.pointsHeight;
-    const std::string drawing = "q " + std::to_string(w) + " 0 0 " + std::to_string(h) + " 0 0 cm /Im0 Do Q";
-    QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
-    xobjects.replaceKey("/Im0", image);
-    QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
-    resources.replaceKey("/XObject", xobjects);
-    QPDFObjectHandle dict = QPDFObjectHandle::newDictionary();
-    dict.replaceKey("/Type", QPDFObjectHandle::newName("/Page"));
-    dict.replaceKey("/MediaBox", QPDFObjectHandle::newArray(QPDFObjectHandle::Rectangle(0, 0, w, h)));
-    dict.replaceKey("/Resources", resources);
-    dict.replaceKey("/Contents", QPDFObjectHandle::newStream(&pdf, drawing));
-    return QPDFPageObjectHelper(pdf.makeIndirectObject(dict));
+// The PNG data's rows inflate to exactly `height` rows of `rowBytes` bytes, each led by a filter the format
+// knows, and the stream ends there with its checksum right.
+bool rowsCheckOut(const QByteArray& data, qint64 rowBytes, qint64 height) {
+    z_stream stream{};
+    if (inflateInit(&stream) != Z_OK)
+        return false;
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
+    stream.avail_in = uInt(data.size());
+    const qint64 total = rowBytes * height;
+    unsigned char out[1 << 16];
+    qint64 done = 0, nextRow = 0;
+    int status = Z_OK;
+    while (status == Z_OK) {
+        stream.next_out = out;
+        stream.avail_out = sizeof out;
+        status = inflate(&stream, Z_NO_FLUSH);
+        const qint64 got = qint64(sizeof out - stream.avail_out);
+        if ((status != Z_OK && status != Z_STREAM_END) || done + got > total)
+            break;
+        for (; nextRow < done + got; nextRow += rowBytes)
+            if (out[nextRow - done] > 4)
+                status = Z_DATA_ERROR;
+        done += got;
+    }
+    inflateEnd(&stream);
+    return status == Z_STREAM_END && done == total && stream.avail_in == 0;
 }
 
 } // namespace
@@ -153,6 +141,71 @@ Page page(int index, const QImage& picture, double pixelsPerPoint) {
     return result;
 }
 
+std::optional<Page> pngPage(int index, const QString& path, double pixelsPerPoint) {
+    QFile file(path);
+    // Far larger than any page we render; a file this size goes the long way.
+    constexpr qint64 largest = qint64(256) << 20;
+    if (!file.open(QIODevice::ReadOnly) || file.size() > largest)
+        return std::nullopt;
+    const QByteArray bytes = file.readAll();
+    static const char signature[] = "\x89PNG\r\n\x1a\n";
+    if (bytes.size() < 8 || std::memcmp(bytes.constData(), signature, 8) != 0)
+        return std::nullopt;
+    // Chunks that change nothing of the pixels as the decoder gives them: colour space notes, resolution,
+    // text and time. Anything else (transparency, orientation, a palette, chunks we do not know) is decoded.
+    static const char* const harmless[] = {"gAMA", "cHRM", "sRGB", "iCCP", "pHYs", "tEXt", "zTXt", "iTXt", "tIME"};
+    const auto* data = reinterpret_cast<const uchar*>(bytes.constData());
+    qint64 at = 8, width = 0, height = 0;
+    QByteArray rows;
+    bool header = false, ended = false, rowsDone = false;
+    while (!ended) {
+        if (bytes.size() - at < 12)
+            return std::nullopt;
+        const qint64 length = qFromBigEndian<quint32>(data + at);
+        if (length > bytes.size() - at - 12)
+            return std::nullopt;
+        const QByteArray type = bytes.mid(at + 4, 4);
+        const uchar* body = data + at + 8;
+        if (qFromBigEndian<quint32>(body + length) != quint32(crc32(0, data + at + 4, uInt(length + 4))))
+            return std::nullopt;
+        if (!header) {
+            // 8-bit RGB, the only compression and filter method, not interlaced.
+            if (type != "IHDR" || length != 13 || body[8] != 8 || body[9] != 2 || body[10] != 0 || body[11] != 0 ||
+                body[12] != 0)
+                return std::nullopt;
+            width = qFromBigEndian<quint32>(body);
+            height = qFromBigEndian<quint32>(body + 4);
+            if (width < 1 || height < 1 || width > largestSide || height > largestSide)
+                return std::nullopt;
+            header = true;
+        } else if (type == "IDAT") {
+            if (rowsDone)
+                return std::nullopt;
+            rows.append(reinterpret_cast<const char*>(body), qsizetype(length));
+        } else if (type == "IEND") {
+            ended = true;
+        } else if (std::none_of(std::begin(harmless), std::end(harmless),
+                                [&type](const char* name) { return type == name; })) {
+            return std::nullopt;
+        } else if (!rows.isEmpty()) {
+            rowsDone = true;
+        }
+        at += length + 12;
+    }
+    if (rows.isEmpty())
+        return std::nullopt;
+    const double scale = pixelsPerPoint > 0 ? pixelsPerPoint : 2.0;
+    Page result;
+    result.index = index;
+    result.width = int(width);
+    result.height = int(height);
+    result.pointsWidth = double(width) / scale;
+    result.pointsHeight = double(height) / scale;
+    result.rgb = rows;
+    result.pngRows = true;
+    return result;
+}
+
 bool save(const QString& path, const std::vector<Page>& pages) {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -160,67 +213,78 @@ bool save(const QString& path, const std::vector<Page>& pages) {
     const ListHeader header{listMagic, quint64(pages.size())};
     bool ok = file.write(reinterpret_cast<const char*>(&header), sizeof header) == sizeof header;
     for (const Page& page : pages) {
-        if (page.rgb.isEmpty())
+        if (page.rgb.isEmpty() || (page.pngRows && !page.mask.isEmpty()))
             return false;
-        const Entry entry{page.index,        page.width,      page.height,     page.pointsWidth,
-                          page.pointsHeight, page.rgb.size(), page.mask.size()};
+        const Entry entry{page.index,        page.width,      page.height,      page.pointsWidth,
+                          page.pointsHeight, page.rgb.size(), page.mask.size(), page.pngRows ? 1 : 0};
         ok = ok && file.write(reinterpret_cast<const char*>(&entry), sizeof entry) == sizeof entry &&
              file.write(page.rgb) == page.rgb.size() && file.write(page.mask) == page.mask.size();
     }
     return file.flush() && ok;
 }
 
-Outcome rewrite(const QString& source, const QString& listPath, const QString& target) {
-    std::vector<Page> pages;
-    if (!readList(listPath, &pages))
-        return Outcome::BadList;
-    QPDF pdf;
-    pdf.setSuppressWarnings(true);
-    try {
-        pdf.processFile(QFile::encodeName(source).constData());
-        QPDFPageDocumentHelper document(pdf);
-        std::vector<QPDFPageObjectHelper> all = document.getAllPages();
-        for (const Page& page : pages) {
-            if (size_t(page.index) >= all.size())
-                return Outcome::NoPage;
-            QPDFPageObjectHelper fresh = imagePage(pdf, page);
-            document.addPageAt(fresh, true, all[size_t(page.index)]);
-            document.removePage(all[size_t(page.index)]);
-            all[size_t(page.index)] = fresh;
+Result write(const QString& source, const std::vector<Page>& pages, const QString& target, int timeLimitMs) {
+    Result result;
+    // Refused before any child runs: folders, pipes, devices and files that vanished. stat() on a pipe does
+    // not block; opening one would.
+    const QFileInfo info(source);
+    if (!info.exists()) {
+        result.failure = QStringLiteral("the file is gone");
+        return result;
+    }
+    if (!info.isFile()) {
+        result.failure = info.isDir() ? QStringLiteral("it is a folder") : QStringLiteral("it is not a regular file");
+        return result;
+    }
+    QTemporaryFile list(QDir::tempPath() + QStringLiteral("/pictolarium-pages-XXXXXX"));
+    const bool listed = list.open();
+    list.close();
+    if (!listed || !save(list.fileName(), pages)) {
+        result.failure = QStringLiteral("there is no room for a temporary file");
+        return result;
+    }
+    QProcess child;
+    // qpdf's own complaints about a broken file say nothing the exit code does not.
+    child.setStandardOutputFile(QProcess::nullDevice());
+    child.setStandardErrorFile(QProcess::nullDevice());
+    child.start(program(), {source, list.fileName(), target});
+    QElapsedTimer clock;
+    clock.start();
+    // While the child starts and reads the document: rows taken as a PNG file holds them must inflate to
+    // exactly the picture, or the page would show something else. What is written is then not used.
+    for (const Page& page : pages)
+        if (page.pngRows && !rowsCheckOut(page.rgb, 1 + 3 * qint64(page.width), page.height)) {
+            child.kill();
+            child.waitForFinished(-1);
+            result.failure = QStringLiteral("the picture of page %1 is damaged").arg(page.index + 1);
+            return result;
         }
-    } catch (const std::bad_alloc&) {
-        return Outcome::TooLarge;
-    } catch (const std::exception&) {
-        return Outcome::Unreadable;
+    // A child still starting when the time is up counts as too slow as much as one still running.
+    const bool started = child.waitForStarted(timeLimitMs);
+    if ((started && !child.waitForFinished(int(std::max<qint64>(1, timeLimitMs - clock.elapsed())))) ||
+        (!started && child.state() != QProcess::NotRunning)) {
+        const bool timedOut = child.state() != QProcess::NotRunning;
+        child.kill();
+        child.waitForFinished(-1);
+        if (timedOut) {
+            result.failure = QStringLiteral("it takes too long to edit");
+            return result;
+        }
     }
-    const int fd = ::open(QFile::encodeName(target).constData(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
-    FILE* out = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
-    if (!out) {
-        if (fd >= 0)
-            ::close(fd);
-        return Outcome::WriteFailed;
-    }
-    Outcome outcome = Outcome::Written;
-    // The writer keeps the name's pointer, not a copy, and reads it while it writes.
-    const QByteArray targetName = QFile::encodeName(target);
-    try {
-        QPDFWriter writer(pdf);
-        writer.setOutputFile(targetName.constData(), out, false);
-        writer.setObjectStreamMode(qpdf_o_preserve);
-        writer.write();
-        if (std::fflush(out) != 0 || ::fsync(fd) != 0)
-            outcome = Outcome::WriteFailed;
-    } catch (const std::bad_alloc&) {
-        outcome = Outcome::TooLarge;
-    } catch (const QPDFExc&) {
-        // Objects the writer reaches only now, damaged beyond what qpdf recovers.
-        outcome = Outcome::Unreadable;
-    } catch (const std::exception&) {
-        outcome = Outcome::WriteFailed;
-    }
-    if (std::fclose(out) != 0 && outcome == Outcome::Written)
-        outcome = Outcome::WriteFailed;
-    return outcome;
+    if (child.error() == QProcess::FailedToStart)
+        result.failure = QStringLiteral("the writer could not be started");
+    else if (child.exitStatus() == QProcess::CrashExit)
+        // Out of memory shows as a crash or an abort; out of processor time as SIGXCPU, the same to us.
+        result.failure = QStringLiteral("it needs more memory or time than allowed");
+    else if (child.exitCode() != Written)
+        result.failure = failureText(child.exitCode());
+    else
+        result.written = true;
+    return result;
+}
+
+void setProgram(const QString& path) {
+    injectedProgram() = path;
 }
 
 } // namespace PdfRewrite

@@ -1,13 +1,14 @@
 #pragma once
-// Putting pictures back into a PDF as whole pages. The program prepares each page (its pixels deflated, its
-// size in points) and hands the list to the decoding child, which parses the document, swaps the pages and
-// writes the new document to a file the program then renames over the old one. Parsing a file the user
-// handed us happens in the child only, under its limits on time and memory.
+// Putting pictures back into a PDF as whole pages. The program prepares each page (its pixels compressed, its
+// size in points) and hands the list to the writer child, pictolarium-pdfwrite, which parses the document,
+// swaps the pages and writes the new document to a file the program then renames over the old one. Parsing a
+// file the user handed us happens in the child only, under its limits on time and memory.
 
 #include <QByteArray>
 #include <QImage>
 #include <QString>
 
+#include <optional>
 #include <vector>
 
 namespace PdfRewrite {
@@ -22,18 +23,35 @@ struct Page {
     // Flate-compressed: the RGB samples, and the alpha samples when the picture has any (else empty).
     QByteArray rgb;
     QByteArray mask;
+    // The RGB bytes are a PNG file's image data as it stands: each row led by its filter byte.
+    bool pngRows = false;
 };
 
 // The picture as a page of its size at `pixelsPerPoint`, compressed on the calling thread.
 Page page(int index, const QImage& picture, double pixelsPerPoint);
 
+// The picture file as a page without decoding it, when it is a PNG file of opaque 8-bit RGB rows, not
+// interlaced, with sound chunks and nothing that changes how its pixels load. Nothing otherwise: the caller
+// then loads the picture and uses page(). write() checks that the rows inflate to exactly the picture.
+std::optional<Page> pngPage(int index, const QString& path, double pixelsPerPoint);
+
 // The pages as the child reads them. False when the file can't be written.
 bool save(const QString& path, const std::vector<Page>& pages);
 
-enum class Outcome { Written, BadList, Unreadable, TooLarge, NoPage, WriteFailed };
+struct Result {
+    // The new document is in the target, complete and flushed to disk.
+    bool written = false;
+    // Why not, in words that follow "Can't edit <name>: ".
+    QString failure;
+};
 
-// The child's side: the document at `source` with the listed pages replaced, each new page in front of the
-// old one, which is removed, written to `target` (an existing empty file) and flushed to disk.
-Outcome rewrite(const QString& source, const QString& listPath, const QString& target);
+// Has the writer child put the pages into the document at `source`, each new page in place of the page of
+// its index, and write the whole new document to `target`, an existing empty file. `source` is never
+// written. A page of PNG rows that do not inflate to exactly its picture fails the whole write, and the
+// target then holds nothing of use. Blocks for up to `timeLimitMs`: for worker threads.
+Result write(const QString& source, const std::vector<Page>& pages, const QString& target, int timeLimitMs);
+
+// The writer program; the one beside the running program unless a test names another.
+void setProgram(const QString& path);
 
 } // namespace PdfRewrite

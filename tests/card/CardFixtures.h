@@ -7,6 +7,7 @@
 #include "card/ThumbnailPanel.h"
 #include "card/ThumbnailView.h"
 #include "imaging/IsolatedDecode.h"
+#include "imaging/PdfRewrite.h"
 #include "imaging/ShotFiles.h"
 #include "platform/EscapeKeyGrab.h"
 #include "platform/fake/FakePointerWatch.h"
@@ -93,22 +94,35 @@ inline void repaint(const QUrl& page, QColor colour, bool alpha = false) {
     ShotFiles::write(picture, page);
 }
 
-// A decoding program that runs `body` first, then the real one; it is used while alive.
+// Child programs that run `body` first, then the real one; they are used while alive. `which` picks the
+// decoder, the PDF writer or both.
 class ChildScript {
 public:
-    ChildScript(const QTemporaryDir& dir, const QByteArray& body) {
-        const QString path = dir.filePath(QStringLiteral("decode.sh"));
+    enum Which { Decoder = 1, Writer = 2, Both = 3 };
+    ChildScript(const QTemporaryDir& dir, const QByteArray& body, Which which = Both) {
+        if (which & Decoder)
+            IsolatedDecode::setProgram(wrap(dir, QStringLiteral("decode.sh"), "decode/pictolarium-decode", body));
+        if (which & Writer)
+            PdfRewrite::setProgram(wrap(dir, QStringLiteral("pdfwrite.sh"), "pdfwrite/pictolarium-pdfwrite", body));
+    }
+    ~ChildScript() {
+        IsolatedDecode::setProgram(QString());
+        PdfRewrite::setProgram(QString());
+    }
+
+private:
+    static QString wrap(const QTemporaryDir& dir, const QString& name, const char* program, const QByteArray& body) {
+        const QString path = dir.filePath(name);
         QFile script(path);
         script.open(QIODevice::WriteOnly);
         script.write("#!/bin/sh\n" + body + "\nexec '" +
-                     QFile::encodeName(QCoreApplication::applicationDirPath() +
-                                       QStringLiteral("/../tools/decode/pictolarium-decode")) +
+                     QFile::encodeName(QCoreApplication::applicationDirPath() + QStringLiteral("/../tools/") +
+                                       QLatin1String(program)) +
                      "' \"$@\"\n");
         script.close();
         script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        IsolatedDecode::setProgram(path);
+        return path;
     }
-    ~ChildScript() { IsolatedDecode::setProgram(QString()); }
 };
 
 } // namespace CardFixtures

@@ -79,7 +79,8 @@ TEST(Install, TheDesktopFindsTheProgramOpensPicturesWithItAndUninstallTakesItAwa
     const QString said = desktop.run(QStringLiteral(SOURCE_DIR "/scripts/install.sh"),
                                      {QStringLiteral(BUILD_DIR), prefix}, &code, 120000);
     ASSERT_EQ(code, 0) << said.toStdString();
-    for (const char* file : {"/bin/pictolarium", "/bin/pictolarium-screencapture", "/bin/pictolarium-decode"})
+    for (const char* file :
+         {"/bin/pictolarium", "/bin/pictolarium-screencapture", "/bin/pictolarium-decode", "/bin/pictolarium-pdfwrite"})
         EXPECT_TRUE(QFileInfo(prefix + QLatin1String(file)).isExecutable()) << file;
     EXPECT_TRUE(QFileInfo::exists(share + QStringLiteral("/icons/hicolor/scalable/apps/pictolarium.svg")));
     const QString entryPath = share + QStringLiteral("/applications/pictolarium.desktop");

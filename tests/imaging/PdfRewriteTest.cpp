@@ -3,10 +3,19 @@
 
 #include "imaging/PdfRewrite.h"
 #include "PictureFiles.h"
+#include "imaging/ShotFiles.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QPdfDocument>
+#include <QProcess>
+#include <QtEndian>
 #include <gtest/gtest.h>
+
+#define POINTERHOLDER_TRANSITION 4
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFWriter.hh>
 
 #include <zlib.h>
 
@@ -35,6 +44,54 @@ QImage rendered(const QString& path, int page, QSize pixels) {
     if (doc.load(path) != QPdfDocument::Error::None)
         return {};
     return doc.render(page, pixels).convertToFormat(QImage::Format_ARGB32);
+}
+
+constexpr int limit = 10'000;
+
+// A PNG file put together chunk by chunk: the signature, then each chunk with its length and checksum.
+QByteArray chunk(const QByteArray& type, const QByteArray& data) {
+    QByteArray out(4, '\0');
+    qToBigEndian(quint32(data.size()), out.data());
+    const QByteArray typed = type + data;
+    QByteArray crc(4, '\0');
+    qToBigEndian(quint32(crc32(0, reinterpret_cast<const Bytef*>(typed.constData()), uInt(typed.size()))), crc.data());
+    return out + typed + crc;
+}
+
+QByteArray header(int w, int h, int depth = 8, int colourType = 2, int interlace = 0) {
+    QByteArray data(13, '\0');
+    qToBigEndian(quint32(w), data.data());
+    qToBigEndian(quint32(h), data.data() + 4);
+    data[8] = char(depth);
+    data[9] = char(colourType);
+    data[12] = char(interlace);
+    return chunk("IHDR", data);
+}
+
+QByteArray zlibbed(const QByteArray& raw) {
+    uLongf size = compressBound(uLong(raw.size()));
+    QByteArray out(qsizetype(size), '\0');
+    compress(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(raw.constData()),
+             uLong(raw.size()));
+    out.resize(qsizetype(size));
+    return out;
+}
+
+QByteArray png(const QList<QByteArray>& chunks) {
+    QByteArray out("\x89PNG\r\n\x1a\n");
+    for (const QByteArray& c : chunks)
+        out += c;
+    return out;
+}
+
+// A page's content stream as it is stored in the file, filters and all.
+std::string storedContents(QPDF& pdf, size_t page) {
+    QPDFObjectHandle contents =
+        QPDFPageDocumentHelper(pdf).getAllPages().at(page).getObjectHandle().getKey("/Contents");
+    if (contents.isArray())
+        contents = contents.getArrayItem(0);
+    const auto data = contents.getRawStreamData();
+    return std::string(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
 }
 
 } // namespace
@@ -71,9 +128,22 @@ TEST(PdfRewrite, APageHoldsThePictureAtItsSizeInPoints) {
     EXPECT_DOUBLE_EQ(flat.pointsHeight, 45.0);
 }
 
-TEST(PdfRewrite, ReplacesTheListedPagesAndKeepsTheOthers) {
+TEST(PdfRewrite, ReplacesTheListedPagesAndCopiesTheRestAsItIs) {
     Folder folder;
-    const QByteArray source = pdf({QSizeF(200, 300), QSizeF(400, 250), QSizeF(300, 300)});
+    // Content streams stored without compression: they stay so, byte for byte.
+    QByteArray source;
+    {
+        const QByteArray made = pdf({QSizeF(200, 300), QSizeF(400, 250), QSizeF(300, 300)});
+        QPDF plain;
+        plain.processMemoryFile("made", made.constData(), size_t(made.size()));
+        QPDFWriter writer(plain);
+        writer.setOutputMemory();
+        writer.setCompressStreams(false);
+        writer.setDecodeLevel(qpdf_dl_generalized);
+        writer.write();
+        const auto buffer = writer.getBufferSharedPointer();
+        source = QByteArray(reinterpret_cast<const char*>(buffer->getBuffer()), qsizetype(buffer->getSize()));
+    }
     folder.write(QStringLiteral("doc.pdf"), source);
     folder.write(QStringLiteral("out.pdf"), QByteArray());
     // Page 2 becomes half yellow and half see-through, page 3 a tall magenta page.
@@ -83,14 +153,17 @@ TEST(PdfRewrite, ReplacesTheListedPagesAndKeepsTheOthers) {
             cutout.setPixelColor(x, y, Qt::yellow);
     const std::vector<PdfRewrite::Page> pages{PdfRewrite::page(1, cutout, 2.0),
                                               PdfRewrite::page(2, solid(100, 300, Qt::magenta), 1.0)};
-    ASSERT_TRUE(PdfRewrite::save(folder.path(QStringLiteral("list")), pages));
-
-    ASSERT_EQ(PdfRewrite::rewrite(folder.path(QStringLiteral("doc.pdf")), folder.path(QStringLiteral("list")),
-                                  folder.path(QStringLiteral("out.pdf"))),
-              PdfRewrite::Outcome::Written);
+    const QString out = folder.path(QStringLiteral("out.pdf"));
+    const PdfRewrite::Result result = PdfRewrite::write(folder.path(QStringLiteral("doc.pdf")), pages, out, limit);
+    ASSERT_TRUE(result.written) << result.failure.toStdString();
     EXPECT_EQ(folder.read(QStringLiteral("doc.pdf")), source);
 
-    const QString out = folder.path(QStringLiteral("out.pdf"));
+    QPDF before, after;
+    before.processMemoryFile("before", source.constData(), size_t(source.size()));
+    after.processFile(QFile::encodeName(out).constData());
+    EXPECT_EQ(storedContents(after, 0), storedContents(before, 0));
+    EXPECT_NE(storedContents(after, 0).find(" re"), std::string::npos) << "stored as plain text";
+
     QPdfDocument doc;
     ASSERT_EQ(doc.load(out), QPdfDocument::Error::None);
     ASSERT_EQ(doc.pageCount(), 3);
@@ -112,42 +185,145 @@ TEST(PdfRewrite, ReplacesTheListedPagesAndKeepsTheOthers) {
     EXPECT_TRUE(near(third.pixelColor(50, 295), Qt::magenta));
 }
 
+// A PNG of plain RGB rows goes into the page as its file holds them, whichever writer filtered its rows,
+// and the page shows the very pixels.
+TEST(PdfRewrite, APngPageKeepsItsRowsAndShowsThePicture) {
+    Folder folder;
+    folder.write(QStringLiteral("doc.pdf"), pdf({QSizeF(100, 100), QSizeF(100, 100)}));
+    const QImage picture = noise(97, 61).convertToFormat(QImage::Format_RGB32);
+    const QString ours = ShotFiles::write(picture, folder.url(QStringLiteral("ours.png"))).toLocalFile();
+    const QString qts = folder.write(QStringLiteral("qt.png"), picture).toLocalFile();
+    for (const QString& file : {ours, qts}) {
+        const std::optional<PdfRewrite::Page> page = PdfRewrite::pngPage(1, file, 1.0);
+        ASSERT_TRUE(page) << file.toStdString();
+        EXPECT_TRUE(page->pngRows);
+        EXPECT_TRUE(page->mask.isEmpty());
+        EXPECT_EQ(QSize(page->width, page->height), picture.size());
+        EXPECT_DOUBLE_EQ(page->pointsWidth, 97.0);
+        folder.write(QStringLiteral("out.pdf"), QByteArray());
+        const QString out = folder.path(QStringLiteral("out.pdf"));
+        const PdfRewrite::Result result =
+            PdfRewrite::write(folder.path(QStringLiteral("doc.pdf")), {*page}, out, limit);
+        ASSERT_TRUE(result.written) << result.failure.toStdString();
+        const QImage shown = rendered(out, 1, picture.size());
+        ASSERT_EQ(shown.size(), picture.size());
+        int off = 0;
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x)
+                off += !near(shown.pixelColor(x, y), picture.pixelColor(x, y), 12);
+        EXPECT_EQ(off, 0) << file.toStdString();
+    }
+}
+
+// Anything but plain opaque 8-bit RGB rows in sound chunks is decoded instead; rows that do not inflate to
+// exactly the picture fail the write.
+TEST(PdfRewrite, APngThatIsNotPlainRowsIsDecodedOrRefused) {
+    Folder folder;
+    folder.write(QStringLiteral("doc.pdf"), pdf({QSizeF(100, 100)}));
+    QByteArray rows;
+    for (int y = 0; y < 4; ++y)
+        rows += char(y) + QByteArray(3 * 5, char(40 * y)); // filters none, sub, up, average
+    const QByteArray data = zlibbed(rows);
+    const QByteArray end = chunk("IEND", {});
+    const QByteArray text = chunk("tEXt", "Title\0page");
+    QByteArray badFilter = rows;
+    badFilter[16] = 5;
+    QByteArray flipped = data;
+    flipped[flipped.size() / 2] = char(flipped[flipped.size() / 2] ^ 0x10);
+    QByteArray badCrc = png({header(5, 4), chunk("IDAT", data), end});
+    badCrc[8 + 25 + 8 + 2] = char(badCrc[8 + 25 + 8 + 2] ^ 1);
+    const QByteArray opaque = PictureFiles::encoded(solid(5, 4, Qt::blue), "png");
+    enum Fate { Taken, Decoded, Refused };
+    struct Case {
+        const char* what;
+        QByteArray bytes;
+        Fate fate;
+    };
+    const Case cases[] = {
+        {"plain rows, text after them",
+         png({header(5, 4), chunk("IDAT", data.left(7)), chunk("IDAT", data.mid(7)), text, end}), Taken},
+        {"Qt's own file", opaque, Taken},
+        {"alpha", PictureFiles::encoded(halfTransparent(5, 4), "png"), Decoded},
+        {"an orientation", pngWithOrientation(opaque, 6), Decoded},
+        {"a colour key", png({header(5, 4), chunk("tRNS", QByteArray(6, '\0')), chunk("IDAT", data), end}), Decoded},
+        {"16 bits", png({header(5, 4, 16), chunk("IDAT", data), end}), Decoded},
+        {"a palette", png({header(5, 4, 8, 3), chunk("PLTE", QByteArray(3, '\0')), chunk("IDAT", data), end}), Decoded},
+        {"interlaced", png({header(5, 4, 8, 2, 1), chunk("IDAT", data), end}), Decoded},
+        {"a wrong checksum", badCrc, Decoded},
+        {"data apart", png({header(5, 4), chunk("IDAT", data.left(7)), text, chunk("IDAT", data.mid(7)), end}),
+         Decoded},
+        {"cut short", png({header(5, 4), chunk("IDAT", data), end}).chopped(20), Decoded},
+        {"no end", png({header(5, 4), chunk("IDAT", data)}), Decoded},
+        {"a JPEG", PictureFiles::encoded(solid(5, 4, Qt::blue), "jpg"), Decoded},
+        {"a filter no reader knows", png({header(5, 4), chunk("IDAT", zlibbed(badFilter)), end}), Refused},
+        {"a row short", png({header(5, 4), chunk("IDAT", zlibbed(rows.chopped(1))), end}), Refused},
+        {"a row too many", png({header(5, 3), chunk("IDAT", data), end}), Refused},
+        {"damaged data", png({header(5, 4), chunk("IDAT", flipped), end}), Refused},
+    };
+    const QString out = folder.path(QStringLiteral("out.pdf"));
+    for (const Case& c : cases) {
+        folder.write(QStringLiteral("page.png"), c.bytes);
+        const auto page = PdfRewrite::pngPage(0, folder.path(QStringLiteral("page.png")), 2.0);
+        ASSERT_EQ(bool(page), c.fate != Decoded) << c.what;
+        if (!page)
+            continue;
+        if (c.what == std::string("plain rows, text after them"))
+            EXPECT_EQ(page->rgb, data);
+        folder.write(QStringLiteral("out.pdf"), QByteArray());
+        const PdfRewrite::Result result =
+            PdfRewrite::write(folder.path(QStringLiteral("doc.pdf")), {*page}, out, limit);
+        EXPECT_EQ(result.written, c.fate == Taken) << c.what;
+        if (c.fate == Refused)
+            EXPECT_EQ(result.failure.toStdString(), "the picture of page 1 is damaged") << c.what;
+    }
+    EXPECT_FALSE(PdfRewrite::pngPage(0, folder.path(QStringLiteral("missing.png")), 2.0));
+}
+
 TEST(PdfRewrite, RefusesWhatItCannotDoAndWritesNothing) {
     Folder folder;
     folder.write(QStringLiteral("doc.pdf"), pdf({QSizeF(100, 100), QSizeF(100, 100)}));
     folder.write(QStringLiteral("text.pdf"), QByteArray("plain words, no document"));
     folder.write(QStringLiteral("out.pdf"), QByteArray());
-    folder.write(QStringLiteral("junk"), QByteArray(64, 'x'));
-    const QString list = folder.path(QStringLiteral("list"));
-    ASSERT_TRUE(PdfRewrite::save(list, {PdfRewrite::page(0, solid(20, 20, Qt::green), 1.0)}));
-    const QString farList = folder.path(QStringLiteral("far"));
-    ASSERT_TRUE(PdfRewrite::save(farList, {PdfRewrite::page(2, solid(20, 20, Qt::green), 1.0)}));
+    QDir(folder.root()).mkdir(QStringLiteral("folder.pdf"));
+    const PdfRewrite::Page green = PdfRewrite::page(0, solid(20, 20, Qt::green), 1.0);
+    PdfRewrite::Page far = green;
+    far.index = 2;
     QFile::link(folder.path(QStringLiteral("out.pdf")), folder.path(QStringLiteral("link.pdf")));
 
     struct Case {
         const char* source;
-        QString list;
+        PdfRewrite::Page page;
         const char* target;
-        PdfRewrite::Outcome outcome;
+        const char* failure;
     };
     const Case cases[] = {
-        {"doc.pdf", folder.path(QStringLiteral("junk")), "out.pdf", PdfRewrite::Outcome::BadList},
-        {"doc.pdf", folder.path(QStringLiteral("missing")), "out.pdf", PdfRewrite::Outcome::BadList},
-        {"doc.pdf", farList, "out.pdf", PdfRewrite::Outcome::NoPage},
-        {"text.pdf", list, "out.pdf", PdfRewrite::Outcome::Unreadable},
+        {"doc.pdf", far, "out.pdf", "there is no such page"},
+        {"text.pdf", green, "out.pdf", "it is not a readable PDF"},
+        {"gone.pdf", green, "out.pdf", "the file is gone"},
+        {"folder.pdf", green, "out.pdf", "it is a folder"},
         // The target is made by the caller; a missing one or a link is not written through.
-        {"doc.pdf", list, "none.pdf", PdfRewrite::Outcome::WriteFailed},
-        {"doc.pdf", list, "link.pdf", PdfRewrite::Outcome::WriteFailed},
+        {"doc.pdf", green, "none.pdf", "the new version could not be written"},
+        {"doc.pdf", green, "link.pdf", "the new version could not be written"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(PdfRewrite::rewrite(folder.path(QString::fromLatin1(c.source)), c.list,
-                                      folder.path(QString::fromLatin1(c.target))),
-                  c.outcome)
-            << c.source << " " << c.target;
+        const PdfRewrite::Result result = PdfRewrite::write(folder.path(QString::fromLatin1(c.source)), {c.page},
+                                                            folder.path(QString::fromLatin1(c.target)), limit);
+        EXPECT_FALSE(result.written) << c.source << " " << c.target;
+        EXPECT_EQ(result.failure.toStdString(), c.failure) << c.source << " " << c.target;
         EXPECT_TRUE(folder.read(QStringLiteral("out.pdf")).isEmpty()) << c.source << " " << c.target;
     }
     EXPECT_FALSE(QFile::exists(folder.path(QStringLiteral("none.pdf"))));
 
-    // A page without pixels is never listed.
+    // A page without pixels is never listed, and the writer refuses a list that is not one.
     EXPECT_FALSE(PdfRewrite::save(folder.path(QStringLiteral("empty")), {PdfRewrite::Page{}}));
+    folder.write(QStringLiteral("junk"), QByteArray(64, 'x'));
+    const QString writer =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/../tools/pdfwrite/pictolarium-pdfwrite");
+    for (const char* list : {"junk", "missing"})
+        EXPECT_EQ(
+            QProcess::execute(writer, {folder.path(QStringLiteral("doc.pdf")), folder.path(QString::fromLatin1(list)),
+                                       folder.path(QStringLiteral("out.pdf"))}),
+            6)
+            << list;
+    EXPECT_TRUE(folder.read(QStringLiteral("out.pdf")).isEmpty());
 }

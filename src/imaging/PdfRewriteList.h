@@ -1,0 +1,51 @@
+#pragma once
+// The list of pages the program hands to pictolarium-pdfwrite, and the writer's exit codes. Plain C++:
+// the writer links no toolkit.
+//
+// The list file is a ListHeader, then per page an Entry followed by its colour bytes and its mask bytes.
+
+#include <cstdint>
+
+namespace PdfRewriteList {
+
+struct ListHeader {
+    std::uint64_t magic = 0;
+    std::uint64_t count = 0;
+};
+
+struct Entry {
+    // Zero-based.
+    std::int64_t index = 0;
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    double pointsWidth = 0;
+    double pointsHeight = 0;
+    std::int64_t rgbSize = 0;
+    std::int64_t maskSize = 0;
+    // 1: the colour bytes are a PNG file's image data, each row led by its filter byte, not plain samples.
+    std::int64_t pngRows = 0;
+};
+
+constexpr std::uint64_t listMagic = 0x3254494445444950ULL; // "PIDEDIT2"
+// More pages than any document we are asked to change at once, and larger than any page we write.
+constexpr std::uint64_t mostPages = 100'000;
+constexpr std::int64_t largestSide = 1 << 16;
+// No document we could rewrite within the limits is larger than this.
+constexpr std::int64_t largestFile = std::int64_t(1) << 30;
+// What the writer may allocate and how much processor time it may take; the program also stops waiting for it
+// after its own time limit.
+constexpr std::int64_t memoryLimit = std::int64_t(1536) << 20;
+constexpr int cpuSeconds = 11;
+
+enum Exit {
+    Written = 0,
+    Unreadable = 2,
+    TooLarge = 3,
+    NoPage = 4,
+    NotRegular = 5,
+    BadList = 6,
+    Empty = 7,
+    WriteFailed = 8,
+};
+
+} // namespace PdfRewriteList

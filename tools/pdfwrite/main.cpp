@@ -1,0 +1,320 @@
+// pictolarium-pdfwrite: puts edited pages back into a PDF the user opened, under limits on time and memory,
+// so that a hostile document costs at most this process. It links qpdf and nothing of the toolkit, so that
+// it starts at once.
+//
+//   pictolarium-pdfwrite SOURCE LIST TARGET
+//
+// Reads the document at SOURCE, puts each page of LIST (written by the program) in place of the page of its
+// index and writes the whole document to TARGET, an existing empty file, flushed to disk before it exits.
+// SOURCE is never written. The exit code says what went wrong (PdfRewriteList::Exit).
+
+#include "imaging/PdfRewriteList.h"
+
+#define POINTERHOLDER_TRANSITION 4 // only the current qpdf interfaces
+#include <qpdf/Pipeline.hh>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFExc.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFPageObjectHelper.hh>
+#include <qpdf/QPDFWriter.hh>
+
+#include <fcntl.h>
+#include <malloc.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+using namespace PdfRewriteList;
+
+namespace {
+
+struct Page {
+    Entry entry;
+    std::string rgb;
+    std::string mask;
+};
+
+bool readAll(int fd, char* data, std::int64_t size) {
+    while (size > 0) {
+        const ssize_t n = ::read(fd, data, size_t(std::min<std::int64_t>(size, 1 << 24)));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= n;
+    }
+    return true;
+}
+
+bool readList(const char* path, std::vector<Page>* pages) {
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    ListHeader header;
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+              readAll(fd, reinterpret_cast<char*>(&header), sizeof header) && header.magic == listMagic &&
+              header.count > 0 && header.count <= mostPages;
+    const std::int64_t total = st.st_size;
+    for (std::uint64_t i = 0; ok && i < header.count; ++i) {
+        Page page;
+        Entry& e = page.entry;
+        ok = readAll(fd, reinterpret_cast<char*>(&e), sizeof e) && e.index >= 0 && e.width > 0 && e.height > 0 &&
+             e.width <= largestSide && e.height <= largestSide && e.rgbSize > 0 && e.maskSize >= 0 &&
+             e.rgbSize <= total && e.maskSize <= total && e.pointsWidth > 0 && e.pointsHeight > 0 &&
+             (e.pngRows == 0 || (e.pngRows == 1 && e.maskSize == 0));
+        if (!ok)
+            break;
+        page.rgb.resize(size_t(e.rgbSize));
+        page.mask.resize(size_t(e.maskSize));
+        ok = readAll(fd, page.rgb.data(), e.rgbSize) && readAll(fd, page.mask.data(), e.maskSize);
+        pages->push_back(std::move(page));
+    }
+    ::close(fd);
+    return ok;
+}
+
+QPDFObjectHandle imageObject(QPDF& pdf, std::string data, const Entry& e, const char* colourSpace) {
+    QPDFObjectHandle image = QPDFObjectHandle::newStream(&pdf, std::move(data));
+    QPDFObjectHandle dict = image.getDict();
+    dict.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
+    dict.replaceKey("/Subtype", QPDFObjectHandle::newName("/Image"));
+    dict.replaceKey("/Width", QPDFObjectHandle::newInteger(e.width));
+    dict.replaceKey("/Height", QPDFObjectHandle::newInteger(e.height));
+    dict.replaceKey("/ColorSpace", QPDFObjectHandle::newName(colourSpace));
+    dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(8));
+    dict.replaceKey("/Filter", QPDFObjectHandle::newName("/FlateDecode"));
+    return image;
+}
+
+// A page of the picture's size in points showing nothing but the picture.
+QPDFPageObjectHelper imagePage(QPDF& pdf, Page& page) {
+    const Entry& e = page.entry;
+    QPDFObjectHandle image = imageObject(pdf, std::move(page.rgb), e, "/DeviceRGB");
+    if (e.pngRows) {
+        // Rows as a PNG file keeps them: the reader undoes each row's filter.
+        QPDFObjectHandle parms = QPDFObjectHandle::newDictionary();
+        parms.replaceKey("/Predictor", QPDFObjectHandle::newInteger(15));
+        parms.replaceKey("/Colors", QPDFObjectHandle::newInteger(3));
+        parms.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(8));
+        parms.replaceKey("/Columns", QPDFObjectHandle::newInteger(e.width));
+        image.getDict().replaceKey("/DecodeParms", parms);
+    }
+    if (!page.mask.empty())
+        image.getDict().replaceKey("/SMask", imageObject(pdf, std::move(page.mask), e, "/DeviceGray"));
+    const double w = e.pointsWidth, h = e.pointsHeight;
+    const std::string drawing = "q " + std::to_string(w) + " 0 0 " + std::to_string(h) + " 0 0 cm /Im0 Do Q";
+    QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
+    xobjects.replaceKey("/Im0", image);
+    QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
+    resources.replaceKey("/XObject", xobjects);
+    QPDFObjectHandle dict = QPDFObjectHandle::newDictionary();
+    dict.replaceKey("/Type", QPDFObjectHandle::newName("/Page"));
+    dict.replaceKey("/MediaBox", QPDFObjectHandle::newArray(QPDFObjectHandle::Rectangle(0, 0, w, h)));
+    dict.replaceKey("/Resources", resources);
+    dict.replaceKey("/Contents", QPDFObjectHandle::newStream(&pdf, drawing));
+    return QPDFPageObjectHelper(pdf.makeIndirectObject(dict));
+}
+
+// The writer's output, in large writes straight to the file. The disk starts on each part as soon as it is
+// written, so that the flush at the end waits for little more than the last part.
+class FileOut : public Pipeline {
+public:
+    explicit FileOut(int fd) : Pipeline("output", nullptr), fd(fd) { buffer.reserve(chunk); }
+    void write(unsigned char const* data, size_t len) override {
+        if (buffer.size() + len < chunk) {
+            buffer.append(reinterpret_cast<const char*>(data), len);
+            return;
+        }
+        // A large piece goes out from where it is, without a copy.
+        put(buffer.data(), buffer.size());
+        buffer.clear();
+        put(reinterpret_cast<const char*>(data), len);
+        startDisk();
+    }
+    // The writer finishes its pipelines after every object; the rest goes out with close().
+    void finish() override {}
+    void close() {
+        put(buffer.data(), buffer.size());
+        buffer.clear();
+    }
+
+private:
+    void put(const char* data, size_t left) {
+        while (left > 0) {
+            const ssize_t n = ::write(fd, data, left);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                throw std::runtime_error("the document could not be written");
+            data += n;
+            left -= size_t(n);
+            written += n;
+        }
+    }
+    // Starts the disk on what was written since the last time.
+    void startDisk() {
+        ::sync_file_range(fd, started, written - started, SYNC_FILE_RANGE_WRITE);
+        started = written;
+    }
+
+    static constexpr size_t chunk = size_t(1) << 20;
+    const int fd;
+    std::string buffer;
+    off_t written = 0;
+    off_t started = 0;
+};
+
+// The source, opened once, checked to be a regular file of a size we would read and mapped whole; unmapped
+// on leaving. qpdf then reads it as memory: no read or seek per object.
+class Source {
+public:
+    explicit Source(const char* path) {
+        const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            return;
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+            failure = NotRegular;
+        else if (st.st_size <= 0)
+            failure = Empty;
+        else if (st.st_size > largestFile)
+            failure = TooLarge;
+        else if (void* at = ::mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+                 at != MAP_FAILED) {
+            data = static_cast<const char*>(at);
+            size = size_t(st.st_size);
+            failure = Written;
+        }
+        ::close(fd);
+    }
+    ~Source() {
+        if (data)
+            ::munmap(const_cast<char*>(data), size);
+    }
+    Source(const Source&) = delete;
+    Source& operator=(const Source&) = delete;
+
+    int failure = Unreadable;
+    const char* data = nullptr;
+    size_t size = 0;
+};
+
+// A file cut short by another program while we read it: the bytes past its new end are gone.
+void cutShort(int) {
+    ::_exit(Unreadable);
+}
+
+int rewrite(const char* source, const char* listPath, const char* target) {
+    std::vector<Page> pages;
+    if (!readList(listPath, &pages))
+        return BadList;
+    const Source in(source);
+    if (in.failure != Written)
+        return in.failure;
+    ::signal(SIGBUS, cutShort);
+    QPDF pdf;
+    pdf.setSuppressWarnings(true);
+    try {
+        pdf.processMemoryFile(source, in.data, in.size);
+        QPDFPageDocumentHelper document(pdf);
+        std::vector<QPDFPageObjectHelper> all = document.getAllPages();
+        for (Page& page : pages) {
+            const auto at = size_t(page.entry.index);
+            if (at >= all.size())
+                return NoPage;
+            QPDFPageObjectHelper fresh = imagePage(pdf, page);
+            document.addPageAt(fresh, true, all[at]);
+            document.removePage(all[at]);
+            all[at] = fresh;
+        }
+    } catch (const std::bad_alloc&) {
+        return TooLarge;
+    } catch (const std::exception&) {
+        return Unreadable;
+    }
+    const int fd = ::open(target, O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return WriteFailed;
+    int outcome = Written;
+    try {
+        FileOut out(fd);
+        QPDFWriter writer(pdf);
+        writer.setOutputPipeline(&out);
+        // Every stream of the document is copied as it is: only the new pages are ours to compress.
+        writer.setCompressStreams(false);
+        writer.setDecodeLevel(qpdf_dl_none);
+        writer.setObjectStreamMode(qpdf_o_preserve);
+        writer.write();
+        out.close();
+        if (::fsync(fd) != 0)
+            outcome = WriteFailed;
+    } catch (const std::bad_alloc&) {
+        outcome = TooLarge;
+    } catch (const QPDFExc&) {
+        // Objects the writer reaches only now, damaged beyond what qpdf recovers.
+        outcome = Unreadable;
+    } catch (const std::exception&) {
+        outcome = WriteFailed;
+    }
+    if (::close(fd) != 0 && outcome == Written)
+        outcome = WriteFailed;
+    // The process ends here: taking the parsed document apart would only cost time.
+    std::_Exit(outcome);
+}
+
+// Data the process has mapped before it reads anything: nothing worth counting in a normal build. A build
+// with AddressSanitizer maps its shadow of the whole address space before main; the limit then counts what
+// the writer maps from here on.
+std::int64_t dataMappedAtStart() {
+#if defined(__SANITIZE_ADDRESS__)
+    std::FILE* status = std::fopen("/proc/self/status", "re");
+    if (!status)
+        return 0;
+    char line[256];
+    long long kilobytes = 0;
+    while (std::fgets(line, sizeof line, status))
+        if (std::sscanf(line, "VmData: %lld kB", &kilobytes) == 1)
+            break;
+    std::fclose(status);
+    return std::int64_t(kilobytes) * 1024;
+#else
+    return 0;
+#endif
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // The limits come first, before anything is read. A limit on data counts what parsing allocates, not
+    // the libraries' mappings.
+    const auto data = rlim_t(dataMappedAtStart() + memoryLimit);
+    const rlimit memory{data, data};
+    ::setrlimit(RLIMIT_DATA, &memory);
+    const rlimit cpu{rlim_t(cpuSeconds), rlim_t(cpuSeconds + 1)};
+    ::setrlimit(RLIMIT_CPU, &cpu);
+    // The writer holds each stream in a buffer of its own while it copies it: freed memory is kept for the
+    // next one instead of mapped afresh and cleared by the system every time.
+    ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    ::mallopt(M_TRIM_THRESHOLD, 256 << 20);
+    ::mallopt(M_TOP_PAD, 64 << 20);
+    if (argc != 4)
+        return BadList;
+    try {
+        return rewrite(argv[1], argv[2], argv[3]);
+    } catch (const std::bad_alloc&) {
+        return TooLarge;
+    }
+}
