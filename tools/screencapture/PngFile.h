@@ -3,16 +3,13 @@
 
 #include "platform/x11/XGrab.h"
 
-#include <cstdio>
 #include <string>
 
 namespace PngFile {
 
-// Encodes 32-bit pixels (blue, green, red, unused) as an 8-bit RGB PNG, or with alpha (premultiplied
-// blue, green, red, alpha) as RGBA. Compression favours speed:
-// a screenshot is written while the user waits, so bands of rows are deflated at the fastest level
-// on all cores at once; the flat areas of a screen compress well even so.
-bool encode(const XGrab::Pixels& pixels, std::FILE* file, std::string& error);
+// Writes 32-bit pixels (blue, green, red, unused) as an 8-bit RGB PNG, or with alpha (premultiplied
+// blue, green, red, alpha) as RGBA, to the file descriptor. False with the reason when it fails.
+bool encode(const XGrab::Pixels& pixels, int fd, std::string& error);
 
 // The name with " n" before the extension: "a/b.png", 3 gives "a/b 3.png". n < 2 gives the name.
 std::string numbered(const std::string& path, int n);
