@@ -131,36 +131,58 @@ struct Strip {
     const char* failure = nullptr;
 };
 
-void compressStrip(const Source& source, Strip& strip) {
-    Filter filter(source, strip.first);
-    const size_t line = filter.lineBytes();
+// What one thread keeps from strip to strip: setting up a compressor and its buffers anew for each would cost
+// more in fresh pages than some strips take to compress.
+class Worker {
+public:
+    explicit Worker(size_t line) : rowsPerBatch(std::max<size_t>(1, batchBytes / line)) {
+        // Room for a batch, or for the rows that make the dictionary, whichever is more.
+        const size_t rows = std::max(rowsPerBatch, (window + line - 1) / line);
+        batch.reset(new (std::nothrow) uint8_t[rows * line]);
+        ready = batch && deflateInit2(&z, zlibLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+    }
+    ~Worker() {
+        if (ready)
+            deflateEnd(&z);
+    }
+    Worker(const Worker&) = delete;
+    Worker& operator=(const Worker&) = delete;
+
     z_stream z{};
-    if (deflateInit2(&z, zlibLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+    std::unique_ptr<uint8_t[]> batch;
+    const size_t rowsPerBatch;
+    bool ready = false;
+};
+
+void compressStrip(const Source& source, Strip& strip, Worker& worker) {
+    if (!worker.ready) {
         strip.failure = "out of memory";
         return;
     }
+    if (source.awaitRows && !source.awaitRows(strip.last)) {
+        strip.failure = "the pixels could not be read";
+        return;
+    }
+    Filter filter(source, strip.first);
+    const size_t line = filter.lineBytes();
+    z_stream& z = worker.z;
+    uint8_t* const batch = worker.batch.get();
+    const size_t rowsPerBatch = worker.rowsPerBatch;
+    deflateReset(&z);
     // The previous strip's last 32 KiB as the dictionary, so matches reach back across the seam.
-    std::unique_ptr<uint8_t[]> batch;
-    const size_t rowsPerBatch = std::max<size_t>(1, batchBytes / line);
     if (strip.first > 0) {
         const int back = int(std::min<size_t>(size_t(strip.first), (window + line - 1) / line));
         Filter before(source, strip.first - back);
-        batch.reset(new (std::nothrow) uint8_t[std::max<size_t>(rowsPerBatch, size_t(back)) * line]);
-        if (batch) {
-            for (int i = 0; i < back; ++i)
-                before.line(batch.get() + size_t(i) * line);
-            const size_t use = std::min(size_t(back) * line, window);
-            deflateSetDictionary(&z, batch.get() + size_t(back) * line - use, uInt(use));
-        }
-    } else {
-        batch.reset(new (std::nothrow) uint8_t[rowsPerBatch * line]);
+        for (int i = 0; i < back; ++i)
+            before.line(batch + size_t(i) * line);
+        const size_t use = std::min(size_t(back) * line, window);
+        deflateSetDictionary(&z, batch + size_t(back) * line - use, uInt(use));
     }
     strip.raw = size_t(strip.last - strip.first) * line;
     // Untouched, so that only the pages the compressed data fills are ever mapped.
     const size_t capacity = 8 + 2 + deflateBound(&z, uLong(strip.raw)) + 64 + 4 + 4;
     strip.buffer.reset(new (std::nothrow) uint8_t[capacity]);
-    if (!batch || !strip.buffer) {
-        deflateEnd(&z);
+    if (!strip.buffer) {
         strip.failure = "out of memory";
         return;
     }
@@ -178,11 +200,11 @@ void compressStrip(const Source& source, Strip& strip) {
     for (int y = strip.first; y < strip.last && status == Z_OK;) {
         const int rows = int(std::min<size_t>(rowsPerBatch, size_t(strip.last - y)));
         for (int i = 0; i < rows; ++i)
-            filter.line(batch.get() + size_t(i) * line);
+            filter.line(batch + size_t(i) * line);
         y += rows;
         const size_t bytes = size_t(rows) * line;
-        strip.adler = adler32_z(strip.adler, batch.get(), bytes);
-        z.next_in = batch.get();
+        strip.adler = adler32_z(strip.adler, batch, bytes);
+        z.next_in = batch;
         z.avail_in = uInt(bytes);
         status = deflate(&z, y < strip.last ? Z_NO_FLUSH : strip.closes ? Z_FINISH : Z_SYNC_FLUSH);
         if (status == Z_STREAM_END)
@@ -190,7 +212,6 @@ void compressStrip(const Source& source, Strip& strip) {
         if (z.avail_in != 0)
             status = Z_BUF_ERROR;
     }
-    deflateEnd(&z);
     if (status != Z_OK) {
         strip.failure = "could not compress the picture";
         return;
@@ -267,8 +288,9 @@ bool encode(const Source& source, Encoded& out, std::string& error, int strips) 
     const int threads = std::min(count, std::max(1, int(std::thread::hardware_concurrency())));
     std::atomic<int> next{0};
     auto work = [&] {
+        Worker worker(line);
         for (int i = next++; i < count; i = next++)
-            compressStrip(source, parts[size_t(i)]);
+            compressStrip(source, parts[size_t(i)], worker);
     };
     std::vector<std::thread> helpers;
     for (int i = 1; i < threads; ++i) {

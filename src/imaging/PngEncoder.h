@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,6 +25,9 @@ struct Source {
     int height = 0;
     ptrdiff_t stride = 0; // bytes from one row to the next
     Layout layout = Layout::Opaque;
+    // For pixels still arriving: called (from the encoding threads) before rows above `rows` are read, it
+    // returns once they are there, or false when they never will be, which fails the encoding.
+    std::function<bool(int rows)> awaitRows;
 };
 
 // The finished file as pieces to be written in order; they live as long as this object.

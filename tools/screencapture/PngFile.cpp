@@ -45,13 +45,14 @@ bool writeAll(int fd, const std::vector<PngEncoder::Encoded::Piece>& pieces) {
 
 } // namespace
 
-bool encode(const XGrab::Pixels& pixels, int fd, std::string& error) {
+bool encode(const XGrab::Pixels& pixels, int fd, std::string& error, const std::function<bool(int rows)>& awaitRows) {
     PngEncoder::Source source;
     source.data = pixels.data;
     source.width = pixels.width;
     source.height = pixels.height;
     source.stride = pixels.stride;
     source.layout = pixels.alpha ? PngEncoder::Layout::Premultiplied : PngEncoder::Layout::Opaque;
+    source.awaitRows = awaitRows;
     PngEncoder::Encoded encoded;
     if (!PngEncoder::encode(source, encoded, error))
         return false;
@@ -74,7 +75,8 @@ std::string numbered(const std::string& path, int n) {
     return base + " " + std::to_string(n) + extension;
 }
 
-bool writeNew(const XGrab::Pixels& pixels, const std::string& target, std::string& written, std::string& error) {
+bool writeNew(const XGrab::Pixels& pixels, const std::string& target, std::string& written, std::string& error,
+              const std::function<bool(int rows)>& awaitRows) {
     const size_t slash = target.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string(".")
                                : slash == 0               ? std::string("/")
@@ -94,7 +96,7 @@ bool writeNew(const XGrab::Pixels& pixels, const std::string& target, std::strin
     umask(mask);
     fchmod(fd, 0666 & ~mask);
     std::string why;
-    const bool encoded = encode(pixels, fd, why);
+    const bool encoded = encode(pixels, fd, why, awaitRows);
     // A full disk can also show up only at the close.
     const bool closed = close(fd) == 0;
     if (!encoded || !closed) {

@@ -186,6 +186,55 @@ bool Grabber::grab(xcb_drawable_t drawable, const Rect& rect, Pixels& out, std::
     return grabPlain(drawable, rect, out, error);
 }
 
+bool Grabber::requestBands(xcb_drawable_t drawable, const Rect& rect, int bands, Pixels& out) {
+    const size_t stride = size_t(rect.width) * 4;
+    if (rect.empty() || !shmAvailable || !ensureSegment(stride * size_t(rect.height)))
+        return false;
+    pending.clear();
+    bands = std::clamp(bands, 1, rect.height);
+    for (int i = 0; i < bands; ++i) {
+        const int from = int(int64_t(rect.height) * i / bands), to = int(int64_t(rect.height) * (i + 1) / bands);
+        const xcb_shm_get_image_cookie_t cookie = xcb_shm_get_image(
+            c, drawable, int16_t(rect.x), int16_t(rect.y + from), uint16_t(rect.width), uint16_t(to - from), ~0u,
+            XCB_IMAGE_FORMAT_Z_PIXMAP, segment, uint32_t(stride * size_t(from)));
+        pending.push_back({cookie, to});
+    }
+    xcb_flush(c);
+    out.width = rect.width;
+    out.height = rect.height;
+    out.stride = int(stride);
+    out.data = memory;
+    out.owner.reset();
+    return true;
+}
+
+bool Grabber::receiveBands(const std::function<void(int rows)>& arrived, std::string& error) {
+    bool ok = true;
+    bool unusable = false;
+    // Every reply is collected, also after a failure, so none is left queued on the connection.
+    for (const Band& band : pending) {
+        xcb_generic_error_t* raw = nullptr;
+        XcbReply<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(c, band.cookie, &raw));
+        XcbReply<xcb_generic_error_t> failure(raw);
+        if (ok && reply) {
+            arrived(band.rowsTo);
+            continue;
+        }
+        if (!reply && (!failure || failure->error_code != XCB_MATCH))
+            unusable = true;
+        ok = false;
+    }
+    pending.clear();
+    if (!ok) {
+        error = "could not create image from the display";
+        if (unusable) {
+            dropSegment();
+            shmAvailable = false;
+        }
+    }
+    return ok;
+}
+
 bool Grabber::grabPlain(xcb_drawable_t drawable, const Rect& rect, Pixels& out, std::string& error) {
     xcb_generic_error_t* raw = nullptr;
     auto* reply = xcb_get_image_reply(c,
