@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstring>
 #include <new>
+#include <sched.h>
 #include <system_error>
 #include <thread>
 
@@ -44,6 +45,15 @@ uLong crcOf(uLong crc, const uint8_t* data, size_t size) {
         size -= piece;
     }
     return crc;
+}
+
+// The cores this process may run on, which in a container or under taskset can be fewer than the machine has.
+int usableCores() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return CPU_COUNT(&set);
+    return int(std::max(1u, std::thread::hardware_concurrency()));
 }
 
 int channelsOf(Layout layout) {
@@ -224,7 +234,7 @@ int stripCount(const Source& source, size_t line, int asked) {
     const size_t raw = line * size_t(source.height);
     int count = asked;
     if (count <= 0) {
-        const int cores = int(std::max(1u, std::thread::hardware_concurrency()));
+        const int cores = usableCores();
         count = int(
             std::clamp<size_t>(raw / stripBytesAtLeast, 1, size_t(std::min(cores * stripsPerThread, stripsAtMost))));
     }
@@ -285,7 +295,7 @@ bool encode(const Source& source, Encoded& out, std::string& error, int strips) 
     }
     // More strips than threads, taken in order as each thread gets free: a strip of noise costs many times one
     // of flat colour, and no thread should sit idle while another still has half the screen to do.
-    const int threads = std::min(count, std::max(1, int(std::thread::hardware_concurrency())));
+    const int threads = std::min(count, usableCores());
     std::atomic<int> next{0};
     auto work = [&] {
         Worker worker(line);
