@@ -28,7 +28,7 @@ constexpr int stripsAtMost = 64;
 // Keeps each strip's input and output inside zlib's 32-bit counters and a chunk's length.
 constexpr size_t stripBytesAtMost = size_t(1) << 30;
 // Rows go to the compressor in batches of about this size, filtered while still in the cache.
-constexpr size_t batchBytes = 256 * 1024;
+constexpr size_t batchBytes = 64 * 1024;
 
 void putBig32(uint8_t* at, uint32_t value) {
     at[0] = uint8_t(value >> 24);

@@ -8,7 +8,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <sys/ipc.h>
+#include <sys/mman.h>
 #include <sys/shm.h>
+#include <unistd.h>
+
+#ifndef MADV_POPULATE_READ
+#define MADV_POPULATE_READ 22 // Linux 5.14; older kernels refuse it and the pages are mapped as they are read
+#endif
 
 namespace XGrab {
 
@@ -197,7 +203,7 @@ bool Grabber::requestBands(xcb_drawable_t drawable, const Rect& rect, int bands,
         const xcb_shm_get_image_cookie_t cookie = xcb_shm_get_image(
             c, drawable, int16_t(rect.x), int16_t(rect.y + from), uint16_t(rect.width), uint16_t(to - from), ~0u,
             XCB_IMAGE_FORMAT_Z_PIXMAP, segment, uint32_t(stride * size_t(from)));
-        pending.push_back({cookie, to});
+        pending.push_back({cookie, to, stride * size_t(from), stride * size_t(to)});
     }
     xcb_flush(c);
     out.width = rect.width;
@@ -217,6 +223,12 @@ bool Grabber::receiveBands(const std::function<void(int rows)>& arrived, std::st
         XcbReply<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(c, band.cookie, &raw));
         XcbReply<xcb_generic_error_t> failure(raw);
         if (ok && reply) {
+            // Our side of the segment is mapped a page at a time as it is read, which on some machines costs
+            // more than the compression: the band's pages are mapped in one call here, while the server is
+            // busy with the next band, rather than one fault at a time by the threads that read them.
+            const size_t page = size_t(sysconf(_SC_PAGESIZE));
+            const size_t from = band.bytesFrom & ~(page - 1);
+            madvise(memory + from, band.bytesTo - from, MADV_POPULATE_READ);
             arrived(band.rowsTo);
             continue;
         }

@@ -87,6 +87,7 @@ private:
     struct Band {
         xcb_shm_get_image_cookie_t cookie;
         int rowsTo;
+        size_t bytesFrom, bytesTo; // where its rows lie in the segment
     };
     std::vector<Band> pending;
 };
