@@ -31,6 +31,10 @@ bool writeAll(int fd, const std::vector<PngEncoder::Encoded::Piece>& pieces) {
                 continue;
             return false;
         }
+        if (written == 0) {
+            errno = EIO; // nothing taken and no reason given: better a failure than waiting for ever
+            return false;
+        }
         // A short write leaves the rest of a piece to go: skip what went.
         size_t left = size_t(written);
         while (done < rest.size() && left >= rest[done].iov_len)
