@@ -3,22 +3,23 @@
 
 #include "platform/x11/XGrab.h"
 
-#include <cstdio>
+#include <functional>
 #include <string>
 
 namespace PngFile {
 
-// Encodes 32-bit pixels (blue, green, red, unused) as an 8-bit RGB PNG, or with alpha (premultiplied
-// blue, green, red, alpha) as RGBA. Compression favours speed:
-// a screenshot is written while the user waits, so bands of rows are deflated at the fastest level
-// on all cores at once; the flat areas of a screen compress well even so.
-bool encode(const XGrab::Pixels& pixels, std::FILE* file, std::string& error);
+// Writes 32-bit pixels (blue, green, red, unused) as an 8-bit RGB PNG, or with alpha (premultiplied
+// blue, green, red, alpha) as RGBA, to the file descriptor. False with the reason when it fails.
+// awaitRows, when given, is the encoder's wait for pixels that are still arriving (see PngEncoder::Source).
+bool encode(const XGrab::Pixels& pixels, int fd, std::string& error,
+            const std::function<bool(int rows)>& awaitRows = {});
 
 // The name with " n" before the extension: "a/b.png", 3 gives "a/b 3.png". n < 2 gives the name.
 std::string numbered(const std::string& path, int n);
 
 // Writes the PNG to a temporary file beside target, then gives it the name target, or " 2", " 3",
 // ... when that is taken, without ever replacing a file. Returns the path written in written.
-bool writeNew(const XGrab::Pixels& pixels, const std::string& target, std::string& written, std::string& error);
+bool writeNew(const XGrab::Pixels& pixels, const std::string& target, std::string& written, std::string& error,
+              const std::function<bool(int rows)>& awaitRows = {});
 
 } // namespace PngFile

@@ -17,14 +17,19 @@
 
 #include <xcb/composite.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <system_error>
+#include <thread>
 
 namespace {
 
@@ -279,6 +284,78 @@ void blankParts(XGrab::Pixels& pixels, const std::vector<XGrab::Rect>& parts, in
     pixels.owner = copy;
 }
 
+// The rows that have come in from the server so far, for the encoding threads to wait on.
+class Arrival {
+public:
+    void set(int rows) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            ready = rows;
+        }
+        changed.notify_all();
+    }
+    void fail() {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            failed = true;
+        }
+        changed.notify_all();
+    }
+    bool wait(int rows) {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return failed || ready >= rows; });
+        return ready >= rows;
+    }
+
+private:
+    std::mutex mutex;
+    std::condition_variable changed;
+    int ready = 0;
+    bool failed = false;
+};
+
+enum class Streamed { Written, WriteFailed, NotPossible };
+
+// Grabs the area in bands and compresses each strip of rows as soon as they are in, so that the server's
+// copy and our compression overlap. NotPossible, with nothing written, when this way is closed (no shared
+// memory, a band that could not be read): the caller then grabs the plain way.
+Streamed grabWhileWriting(XGrab::Grabber& grabber, const Source& source, const std::string& target,
+                          std::string& written, std::string& error) {
+    if (!source.blank.empty())
+        return Streamed::NotPossible; // the blanked copy needs every row first
+    XGrab::Pixels pixels;
+    // About a megabyte a band: the first rows are soon there, and the requests stay few.
+    const size_t bytes = size_t(source.area.width) * size_t(source.area.height) * 4;
+    const int bands = int(std::clamp<size_t>(bytes >> 20, 1, 32));
+    if (!grabber.requestBands(source.drawable, source.area, bands, pixels))
+        return Streamed::NotPossible;
+    pixels.alpha = source.alpha;
+    Arrival arrival;
+    bool wrote = false;
+    std::string why;
+    std::string grabError;
+    std::thread writer;
+    try {
+        writer = std::thread([&] {
+            wrote = PngFile::writeNew(pixels, target, written, why, [&](int rows) { return arrival.wait(rows); });
+        });
+    } catch (const std::system_error&) {
+        grabber.receiveBands([](int) {}, grabError);
+        return Streamed::NotPossible;
+    }
+    const bool received = grabber.receiveBands([&](int rows) { arrival.set(rows); }, grabError);
+    if (!received)
+        arrival.fail();
+    writer.join();
+    if (!received)
+        return Streamed::NotPossible;
+    if (!wrote) {
+        error = why;
+        return Streamed::WriteFailed;
+    }
+    return Streamed::Written;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -308,7 +385,11 @@ int main(int argc, char** argv) {
         Source source;
         xcb_pixmap_t pixmap = XCB_NONE;
         const std::string why = sourceOf(d, request, source, pixmap);
-        const bool grabbed = why.empty() && grabber.grab(source.drawable, source.area, pixels, error, true);
+        std::string written;
+        const Streamed streamed =
+            why.empty() ? grabWhileWriting(grabber, source, request.target, written, error) : Streamed::NotPossible;
+        const bool grabbed = why.empty() && streamed == Streamed::NotPossible &&
+                             grabber.grab(source.drawable, source.area, pixels, error, true);
         pixels.alpha = grabbed && source.alpha;
         if (grabbed)
             blankParts(pixels, source.blank, source.area.x, source.area.y);
@@ -317,6 +398,12 @@ int main(int argc, char** argv) {
             xcb_free_pixmap(d.c, pixmap);
         if (!why.empty())
             return fail(failed, why);
+        if (streamed == Streamed::WriteFailed)
+            return fail(failed, error);
+        if (streamed == Streamed::Written) {
+            std::printf("%s\n", written.c_str());
+            return 0;
+        }
         if (!grabbed)
             return fail(failed, error);
     }

@@ -8,7 +8,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <sys/ipc.h>
+#include <sys/mman.h>
 #include <sys/shm.h>
+#include <unistd.h>
+
+#ifndef MADV_POPULATE_READ
+#define MADV_POPULATE_READ 22 // Linux 5.14; older kernels refuse it and the pages are mapped as they are read
+#endif
 
 namespace XGrab {
 
@@ -184,6 +190,61 @@ bool Grabber::grab(xcb_drawable_t drawable, const Rect& rect, Pixels& out, std::
         }
     }
     return grabPlain(drawable, rect, out, error);
+}
+
+bool Grabber::requestBands(xcb_drawable_t drawable, const Rect& rect, int bands, Pixels& out) {
+    const size_t stride = size_t(rect.width) * 4;
+    if (rect.empty() || !shmAvailable || !ensureSegment(stride * size_t(rect.height)))
+        return false;
+    pending.clear();
+    bands = std::clamp(bands, 1, rect.height);
+    for (int i = 0; i < bands; ++i) {
+        const int from = int(int64_t(rect.height) * i / bands), to = int(int64_t(rect.height) * (i + 1) / bands);
+        const xcb_shm_get_image_cookie_t cookie = xcb_shm_get_image(
+            c, drawable, int16_t(rect.x), int16_t(rect.y + from), uint16_t(rect.width), uint16_t(to - from), ~0u,
+            XCB_IMAGE_FORMAT_Z_PIXMAP, segment, uint32_t(stride * size_t(from)));
+        pending.push_back({cookie, to, stride * size_t(from), stride * size_t(to)});
+    }
+    xcb_flush(c);
+    out.width = rect.width;
+    out.height = rect.height;
+    out.stride = int(stride);
+    out.data = memory;
+    out.owner.reset();
+    return true;
+}
+
+bool Grabber::receiveBands(const std::function<void(int rows)>& arrived, std::string& error) {
+    bool ok = true;
+    bool unusable = false;
+    // Every reply is collected, also after a failure, so none is left queued on the connection.
+    for (const Band& band : pending) {
+        xcb_generic_error_t* raw = nullptr;
+        XcbReply<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(c, band.cookie, &raw));
+        XcbReply<xcb_generic_error_t> failure(raw);
+        if (ok && reply) {
+            // Our side of the segment is mapped a page at a time as it is read, which on some machines costs
+            // more than the compression: the band's pages are mapped in one call here, while the server is
+            // busy with the next band, rather than one fault at a time by the threads that read them.
+            const size_t page = size_t(sysconf(_SC_PAGESIZE));
+            const size_t from = band.bytesFrom & ~(page - 1);
+            madvise(memory + from, band.bytesTo - from, MADV_POPULATE_READ);
+            arrived(band.rowsTo);
+            continue;
+        }
+        if (!reply && (!failure || failure->error_code != XCB_MATCH))
+            unusable = true;
+        ok = false;
+    }
+    pending.clear();
+    if (!ok) {
+        error = "could not create image from the display";
+        if (unusable) {
+            dropSegment();
+            shmAvailable = false;
+        }
+    }
+    return ok;
 }
 
 bool Grabber::grabPlain(xcb_drawable_t drawable, const Rect& rect, Pixels& out, std::string& error) {

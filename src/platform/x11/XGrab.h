@@ -6,6 +6,7 @@
 #include <xcb/xcb.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -62,6 +63,14 @@ public:
     // With borrow, the pixels point into the shared segment and stay valid only until the next grab.
     bool grab(xcb_drawable_t drawable, const Rect& rect, Pixels& out, std::string& error, bool borrow = false);
 
+    // A grab whose rows come in bands, so that work on the top of the picture can start while the server
+    // still copies the rest. requestBands sends one request per band and points out at the shared segment
+    // (valid until the next grab); false when shared memory cannot be used (grab() then).
+    bool requestBands(xcb_drawable_t drawable, const Rect& rect, int bands, Pixels& out);
+    // Waits for the bands in order and calls arrived(rows) with the rows from the top that are in. False,
+    // with the reason, when a band could not be read; the segment is then dropped when it is unusable.
+    bool receiveBands(const std::function<void(int rows)>& arrived, std::string& error);
+
     bool usesSharedMemory() const { return segment != 0; }
 
 private:
@@ -75,6 +84,12 @@ private:
     int shmId = -1;
     uint8_t* memory = nullptr;
     size_t capacity = 0;
+    struct Band {
+        xcb_shm_get_image_cookie_t cookie;
+        int rowsTo;
+        size_t bytesFrom, bytesTo; // where its rows lie in the segment
+    };
+    std::vector<Band> pending;
 };
 
 } // namespace XGrab
