@@ -24,9 +24,20 @@ QString programFolder() {
     return self.canonicalFilePath().isEmpty() ? QString() : QFileInfo(self.canonicalFilePath()).absolutePath();
 }
 
+QStringList& injectedFolders() {
+    static QStringList folders;
+    return folders;
+}
+
 } // namespace
 
+void setFolders(const QStringList& folders) {
+    injectedFolders() = folders;
+}
+
 QStringList folders() {
+    if (!injectedFolders().isEmpty())
+        return injectedFolders();
     const QString here = programFolder();
     if (here.isEmpty())
         return {};

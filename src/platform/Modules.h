@@ -12,6 +12,9 @@ namespace Modules {
 // The folders a module is looked for in, in order.
 QStringList folders();
 
+// Looks in these folders instead, for tests; before the first module is loaded.
+void setFolders(const QStringList& folders);
+
 // The named entry point of module `file` (e.g. "pictolarium-vision.so"), loaded once per process; null
 // when the module is missing or cannot be loaded, with the reason in `error`. Safe from any thread.
 void* entry(const QString& file, const char* symbol, QString* error);

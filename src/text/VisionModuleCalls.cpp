@@ -45,7 +45,7 @@ namespace TextVision {
 std::vector<Line> recognise(const QImage& image, const RecognitionOptions& options) {
     VisionModule* vision = module();
     if (!vision)
-        throw RecognitionError(QStringLiteral("Text recognition is not installed: %1").arg(loadError()));
+        throw RecognitionError(QStringLiteral("Text recognition is not available: %1").arg(loadError()));
     QString failure;
     std::vector<Line> lines = vision->recognise(image, options, &failure);
     if (!failure.isEmpty())
@@ -78,7 +78,7 @@ namespace {
 QImage cut(const std::function<QImage(VisionModule*, QString*)>& work) {
     VisionModule* vision = module();
     if (!vision)
-        throw Failure(QStringLiteral("Background removal is not installed: %1").arg(loadError()));
+        throw Failure(QStringLiteral("Background removal is not available: %1").arg(loadError()));
     QString failure;
     QImage result = work(vision, &failure);
     if (!failure.isEmpty())
