@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
     # toolchain
     build-essential cmake ninja-build ccache pkg-config git
+    # the program is linked with lld, which leaves out libraries only unused code needed
+    lld
     # Qt
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-pdf-dev qt6-image-formats-plugins
     libqt6svg6 libqt6pdf6 libqt6opengl6-dev libgl-dev

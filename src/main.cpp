@@ -1,4 +1,4 @@
-// Wires the program together: one instance per session, settings carried over once, fonts, the
+// Wires the program together: one instance per session, settings carried over once, the
 // desktop's backends handed to what needs them, the application delegate and the hand-over of files
 // from later launches. The only place that chooses backends.
 
@@ -109,7 +109,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "pictolarium: the settings file was damaged and was kept as %s.\n",
                      qPrintable(defaults.damagedCopy()));
     Migration::migrateFromPictolite(defaults);
-    UI::registerFonts();
 
     X11Platform platform;
     const UtilityWindows utilityWindows(platform.windowHints());

@@ -25,11 +25,6 @@ namespace {
 // a stray disk image or video named .png from being read into memory.
 constexpr qint64 largestFile = qint64(1) << 30;
 
-qint64 budgetBytes() {
-    const int mb = QImageReader::allocationLimit();
-    return mb <= 0 ? std::numeric_limits<qint64>::max() : qint64(mb) * 1024 * 1024;
-}
-
 const unsigned char* raw(const QByteArray& a) {
     return reinterpret_cast<const unsigned char*>(a.constData());
 }
@@ -124,12 +119,6 @@ bool readFile(const QString& path, QByteArray* bytes) {
         return false;
     *bytes = file.readAll();
     return bytes->size() == size && file.error() == QFileDevice::NoError;
-}
-
-bool fitsBudget(QSize size) {
-    if (size.width() <= 0 || size.height() <= 0)
-        return false;
-    return qint64(size.width()) * qint64(size.height()) * 4 <= budgetBytes();
 }
 
 QImage normalized(const QImage& image) {

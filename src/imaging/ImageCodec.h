@@ -18,6 +18,9 @@ bool readFile(const QString& path, QByteArray* bytes);
 // so that a header claiming 100000 × 100000 pixels is refused before anything is allocated.
 bool fitsBudget(QSize size);
 
+// The decoding budget in bytes (QImageReader::allocationLimit); no limit when that is 0.
+qint64 budgetBytes();
+
 // Decodes the first picture of a file by its content (not its name) and turns it upright by its EXIF
 // orientation. HEIC/HEIF files come out upright from their own rotation boxes and are not turned again.
 // Null when the bytes are not a complete picture. The result is RGB32, or ARGB32_Premultiplied with alpha.

@@ -2,7 +2,6 @@
 
 #include <QLocale>
 
-#include <cld2/public/compact_lang_det.h>
 #include <unicode/uloc.h>
 
 namespace {
@@ -89,26 +88,6 @@ QString Language::name(const QString& locale) const {
     if (U_FAILURE(status) || length <= 0)
         return minimal;
     return QString(reinterpret_cast<const QChar*>(out), length);
-}
-
-std::optional<Language> Language::detect(const QString& text) {
-    const QByteArray utf8 = text.toUtf8();
-    bool reliable = false;
-    const CLD2::Language found = CLD2::DetectLanguage(utf8.constData(), int(utf8.size()), true, &reliable);
-    // CLD2 answers English for what it cannot tell; only a reliable answer counts.
-    if (!reliable || found == CLD2::UNKNOWN_LANGUAGE)
-        return std::nullopt;
-    QString identifier = QString::fromLatin1(CLD2::LanguageCode(found));
-    if (identifier == QLatin1String("zh"))
-        identifier = QStringLiteral("zh-Hans");
-    else if (identifier == QLatin1String("iw"))
-        identifier = QStringLiteral("he");
-    else if (identifier == QLatin1String("no"))
-        identifier = QStringLiteral("nb");
-    Language language(identifier);
-    if (!language.valid())
-        return std::nullopt;
-    return language;
 }
 
 QString Language::userLocale() {

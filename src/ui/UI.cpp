@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <mutex>
 
 namespace UI {
 
@@ -121,9 +122,17 @@ QMutex& cacheMutex() {
     return mutex;
 }
 
+// The program's own faces are registered when the first font is asked for, not at start: reading them
+// would hold up the tray icon, which needs no text.
+void registerOwnFontsOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { registerFonts(); });
+}
+
 } // namespace
 
 QFont font(double size, QFont::Weight weight) {
+    registerOwnFontsOnce();
     const QString face = faceName(weight);
     const QString key = cacheKey(face, size);
     QMutexLocker lock(&cacheMutex());
@@ -136,6 +145,7 @@ QFont font(double size, QFont::Weight weight) {
 }
 
 QFont monoFont(double size) {
+    registerOwnFontsOnce();
     const QString key = cacheKey(QStringLiteral("JetBrainsMono-Regular"), size);
     QMutexLocker lock(&cacheMutex());
     auto it = cache().constFind(key);

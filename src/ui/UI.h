@@ -15,7 +15,8 @@ QColor onAccent();
 
 // Registers every font file in the folder (the program's own ":/Fonts" by default) for this
 // process. Only files whose extension is exactly "ttf" or "otf" are taken.
-// Returns the number of faces registered.
+// Returns the number of faces registered. font() and monoFont() register the program's own the
+// first time either is called.
 int registerFonts(const QString& folder = QStringLiteral(":/Fonts"));
 
 // Inter in the face that matches the weight (Bold for bold and heavier, SemiBold, Medium, else

@@ -3,6 +3,8 @@
 // program, and `make uninstall` taking away exactly what was put there.
 
 #include "Desktop.h"
+#include "imaging/HeifCodec.h"
+#include "imaging/IsolatedDecode.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -121,6 +123,25 @@ TEST(Install, TheDesktopFindsTheProgramOpensPicturesWithItAndUninstallTakesItAwa
         for (int x = shown.left(); x <= shown.right(); x += 4)
             magenta += screen.pixelColor(x, y) == QColor(200, 40, 160);
     EXPECT_GT(magenta, 1000) << "the card does not show the picture";
+
+    // The large libraries' modules are installed with the program and found from its prefix: the installed
+    // decoding helper reads a HEIC picture through the prefix's HEIC module (the build tree is not nearby).
+    for (const char* module : {"/lib/pictolarium/pictolarium-vision.so", "/lib/pictolarium/pictolarium-heif.so"})
+        EXPECT_TRUE(QFileInfo::exists(prefix + QLatin1String(module))) << module;
+    const QString heic = desktop.home() + QStringLiteral("/Holiday photo.heic");
+    QFile heicFile(heic);
+    ASSERT_TRUE(heicFile.open(QIODevice::WriteOnly));
+    ASSERT_GT(heicFile.write(HeifCodec::encode(picture, 0.9)), 0);
+    heicFile.close();
+    IsolatedDecode::setProgram(prefix + QStringLiteral("/bin/pictolarium-decode"));
+    IsolatedDecode::Job job;
+    job.source = heic;
+    job.format = ImageFormat::heic;
+    const IsolatedDecode::Result decoded = IsolatedDecode::run(job);
+    ASSERT_TRUE(decoded.ok()) << decoded.failure.toStdString();
+    const QColor middle = decoded.image.pixelColor(150, 100);
+    EXPECT_NEAR(middle.red(), 200, 16);
+    EXPECT_NEAR(middle.blue(), 160, 16);
 
     // Launch at Login from the panel menu: the autostart entry names the installed program.
     desktop.key(QStringLiteral("Escape"));

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <gtest/gtest.h>
 
@@ -22,7 +23,7 @@ int brightPixels(const QImage& screen, const QRect& area) {
 TEST(Startup, ShowsTheApertureInTheTrayAndCreatesTheFolder) {
     Desktop desktop;
     ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
-    desktop.startApp();
+    QProcess* app = desktop.startApp();
     ASSERT_TRUE(desktop.waitForApp());
 
     EXPECT_TRUE(Desktop::waitUntil([&] { return QFileInfo(desktop.shotsFolder()).isDir(); }, 5000));
@@ -38,6 +39,15 @@ TEST(Startup, ShowsTheApertureInTheTrayAndCreatesTheFolder) {
         8000, 300);
     EXPECT_TRUE(docked) << "no light icon in the tray area";
     EXPECT_FALSE(desktop.appStderr().contains(QStringLiteral("no system tray")));
+
+    // A start loads what the icon and the hot keys need: none of the large libraries behind recognition,
+    // codes, cut-outs, HEIC and PDF pages, until one of them is used.
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(app->processId()));
+    ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
+    const QString mapped = QString::fromUtf8(maps.readAll());
+    for (const char* library : {"libtesseract", "libZXing", "libcld2", "libopencv", "libheif", "libqpdf", "libQt6Pdf",
+                                "pictolarium-vision", "pictolarium-heif"})
+        EXPECT_FALSE(mapped.contains(QLatin1String(library))) << library << " is loaded at start";
 }
 
 TEST(Startup, ASecondLaunchHandsOverReopenAndExitsAtOnce) {

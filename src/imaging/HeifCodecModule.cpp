@@ -1,0 +1,55 @@
+// The program's HeifCodec: the HEIC module, loaded the first time a HEIF file or a HEIC write comes along.
+
+#include "imaging/HeifCodec.h"
+#include "imaging/HeifModule.h"
+#include "platform/Modules.h"
+
+#include <cstdio>
+
+namespace HeifCodec {
+
+namespace {
+
+HeifModule* module() {
+    static HeifModule* const loaded = []() -> HeifModule* {
+        QString error;
+        const auto entry = reinterpret_cast<HeifModuleEntry>(
+            Modules::entry(QStringLiteral(PICTOLARIUM_HEIF_MODULE_FILE), PICTOLARIUM_HEIF_MODULE_ENTRY, &error));
+        HeifModule* codec = entry ? entry(HeifModule::version) : nullptr;
+        if (entry && !codec)
+            error = QStringLiteral("its module belongs to another build of the program");
+        if (!codec)
+            std::fprintf(stderr, "pictolarium: HEIC pictures can be neither read nor written: %s\n", qPrintable(error));
+        return codec;
+    }();
+    return loaded;
+}
+
+// Every HEIF file opens with its file-type box; no other file is worth loading the codec for.
+bool fileTypeBox(const QByteArray& bytes) {
+    return bytes.size() >= 12 && bytes.mid(4, 4) == "ftyp";
+}
+
+} // namespace
+
+bool recognizes(const QByteArray& bytes) {
+    return fileTypeBox(bytes) && module() && module()->recognizes(bytes);
+}
+
+QImage decode(const QByteArray& bytes) {
+    return fileTypeBox(bytes) && module() ? module()->decode(bytes) : QImage();
+}
+
+QSize size(const QByteArray& bytes) {
+    return fileTypeBox(bytes) && module() ? module()->size(bytes) : QSize();
+}
+
+bool canEncode() {
+    return module() && module()->canEncode();
+}
+
+QByteArray encode(const QImage& image, double quality) {
+    return module() ? module()->encode(image, quality) : QByteArray();
+}
+
+} // namespace HeifCodec
