@@ -267,14 +267,16 @@ TEST(PdfRewrite, APngThatIsNotPlainRowsIsDecodedOrRefused) {
         ASSERT_EQ(bool(page), c.fate != Decoded) << c.what;
         if (!page)
             continue;
-        if (c.what == std::string("plain rows, text after them"))
+        if (c.what == std::string("plain rows, text after them")) {
             EXPECT_EQ(page->rgb, data);
+        }
         folder.write(QStringLiteral("out.pdf"), QByteArray());
         const PdfRewrite::Result result =
             PdfRewrite::write(folder.path(QStringLiteral("doc.pdf")), {*page}, out, limit);
         EXPECT_EQ(result.written, c.fate == Taken) << c.what;
-        if (c.fate == Refused)
+        if (c.fate == Refused) {
             EXPECT_EQ(result.failure.toStdString(), "the picture of page 1 is damaged") << c.what;
+        }
     }
     EXPECT_FALSE(PdfRewrite::pngPage(0, folder.path(QStringLiteral("missing.png")), 2.0));
 }
