@@ -103,6 +103,29 @@ TEST(ReadingOrder, LabelsWithASmallerLineUnderThemReadInRowsBesideTheirSidebar) 
                                   "post1b label2 small2 post2 post2b");
 }
 
+TEST(ReadingOrder, TableColumnTakenApartJoinsItsRowsButAListBesideProseDoesNot) {
+    // A process table whose first column the engine cut off: the rest of each row sits right of
+    // it, and lines of a summary stand above the rest only. Both end on the table's last row.
+    std::vector<Line> lines;
+    for (int row = 0; row < 8; ++row)
+        lines.push_back(makeLine(QStringLiteral("r%1 20 0 312M S").arg(row), 0.30, 0.9 - 0.03 * row, 0.50, 0.02));
+    for (int row = 3; row < 8; ++row)
+        lines.push_back(makeLine(QStringLiteral("n%1").arg(row), 0.05, 0.9 - 0.03 * row, 0.10, 0.02));
+    EXPECT_EQ(flat(fullText(lines)), "r0 20 0 312M S r1 20 0 312M S r2 20 0 312M S n3 r3 20 0 312M S n4 r4 20 0 "
+                                     "312M S n5 r5 20 0 312M S n6 r6 20 0 312M S n7 r7 20 0 312M S");
+
+    // A list of links beside an article whose lines happen to fall level with the list's, from
+    // its first line on.
+    std::vector<Line> page;
+    for (int row = 0; row < 8; ++row)
+        page.push_back(
+            makeLine(QStringLiteral("a%1 words of the article").arg(row), 0.05, 0.9 - 0.03 * row, 0.6, 0.02));
+    for (int row = 0; row < 3; ++row)
+        page.push_back(makeLine(QStringLiteral("link%1").arg(row), 0.75, 0.9 - 0.03 * row, 0.15, 0.02));
+    EXPECT_TRUE(flat(fullText(page)).endsWith("a7 words of the article link0 link1 link2"))
+        << fullText(page).toStdString();
+}
+
 TEST(ReadingOrder, DocsPageReadsBarThenNavigationArticleAndOutline) {
     std::vector<Line> lines;
     // A bar of links above the page, spaced wider than words; the search field at the right.
