@@ -225,6 +225,20 @@ TEST_F(ReadingPictures, CodesGiveNoStrayLettersAndInvertedOnesAreFound) {
     }
 }
 
+TEST_F(ReadingPictures, HighlightedRowOnlyALittleTallerThanItsLettersIsRead) {
+    // A process table's header: dark letters on a bright bar, on a terminal's dark ground whose
+    // colour lies near the letters'.
+    TextFixtures::Canvas canvas(QSize(640, 90), QColor(30, 31, 34));
+    const QFont mono = TextCorpus::font(TextCorpus::Face::Mono, 14);
+    QImage bar(QSize(600, 19), QImage::Format_RGB32);
+    bar.fill(QColor(0, 205, 0));
+    canvas.image(QRect(10, 30, 600, 19), bar);
+    const QString header = QStringLiteral("PID USER      PRI  NI  VIRT   RES   SHR S CPU%");
+    const QRect box = canvas.line(14, 30, header, mono, Qt::black);
+    ASSERT_TRUE(QRect(10, 30, 600, 19).contains(box)) << "the letters fill the bar but for a few rows";
+    EXPECT_EQ(TextVision::text(canvas.picture).simplified(), header.simplified());
+}
+
 TEST_F(ReadingPictures, TerminalListingKeepsItsColumnsInTheirRows) {
     // A file listing in a terminal: the fields line up in columns a single space apart.
     TextFixtures::Canvas canvas(QSize(760, 200), QColor(30, 31, 34));
