@@ -261,6 +261,23 @@ TEST_F(ReadingPictures, TerminalListingKeepsItsColumnsInTheirRows) {
         EXPECT_TRUE(text.contains(row.mid(row.indexOf(u"mara")).simplified())) << text.toStdString();
 }
 
+TEST_F(ReadingPictures, FiguresBesideRowsOfBarsReadInRowOrder) {
+    // A monitor's meters: rows of bars in brackets with a figure at the right, a line apart. The
+    // engine takes the bars' rows for much taller letters than they are.
+    TextFixtures::Canvas canvas(QSize(520, 110), QColor(30, 31, 34));
+    const QFont mono = TextCorpus::font(TextCorpus::Face::Mono, 14);
+    const QStringList rows{"1 [||||||||||           34.2%]", "2 [|||                  11.0%]",
+                           "3 [|||||||||||||||||||  72.5%]", "4 [|                     5.1%]"};
+    for (int i = 0; i < rows.size(); ++i)
+        canvas.line(10, 8 + 19 * i, rows[i], mono, QColor(216, 216, 216));
+    const QStringList read = TextVision::text(canvas.picture).split(u'\n', Qt::SkipEmptyParts);
+    QStringList figures;
+    for (const QString& line : read)
+        if (line.contains(u'%'))
+            figures << line.section(u' ', -1).section(u'%', 0, 0);
+    EXPECT_EQ(figures, (QStringList{"34.2", "11.0", "72.5", "5.1"})) << read.join(u'|').toStdString();
+}
+
 TEST_F(ReadingPictures, CorpusReadsWithinItsErrorBudget) {
     double sum = 0;
     const auto pages = TextCorpus::pages();
