@@ -108,7 +108,39 @@ QImage inkImage(const QImage& image) {
         std::fill(distance.begin(), distance.end(), 0);
     }
 
-    // Every pixel takes the colour of the nearest open ground (two chamfer passes).
+    // Ground runs on through every pixel of its own colour next to it: a highlighted row only a
+    // little taller than its letters holds no open square above or below them, and its letters
+    // would otherwise take the ground outside the row, nearer than the row's own between its words.
+    // A pass down and one back up reach the strips over and under the letters from the gaps
+    // between words.
+    auto spread = [&](size_t i, size_t from, QRgb colour) {
+        if (distance[from] == 0 && alike(colour, ground[from])) {
+            distance[i] = 0;
+            ground[i] = ground[from];
+        }
+    };
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const size_t i = size_t(y) * size_t(w) + size_t(x);
+            if (distance[i] == 0)
+                continue;
+            if (x > 0)
+                spread(i, i - 1, pixel(x, y));
+            if (y > 0 && distance[i] != 0)
+                spread(i, i - size_t(w), pixel(x, y));
+        }
+    for (int y = h - 1; y >= 0; --y)
+        for (int x = w - 1; x >= 0; --x) {
+            const size_t i = size_t(y) * size_t(w) + size_t(x);
+            if (distance[i] == 0)
+                continue;
+            if (x + 1 < w)
+                spread(i, i + 1, pixel(x, y));
+            if (y + 1 < h && distance[i] != 0)
+                spread(i, i + size_t(w), pixel(x, y));
+        }
+
+    // Every pixel takes the colour of the nearest ground (two chamfer passes).
     auto relax = [&](size_t i, size_t from, uint16_t cost) {
         if (distance[from] != far && distance[from] + cost < distance[i]) {
             distance[i] = uint16_t(std::min(int(far) - 1, distance[from] + cost));

@@ -6,6 +6,7 @@
 
 #include <QLocale>
 #include <QThreadPool>
+#include <cstring>
 #include <dlfcn.h>
 #include <exception>
 #include <latch>
@@ -28,6 +29,7 @@ struct Word {
 struct PixelLine {
     std::vector<Word> words;
     QRectF box;
+    QRectF ink; // the words' own extent, where box is the letters'
     // Where the engine puts the line's letters whatever letters it holds: from the top of its
     // tall letters to the bottom of its descenders. Empty when the engine gave no baseline.
     double letterTop = 0, letterBottom = 0;
@@ -106,7 +108,14 @@ public:
         if (scale != 1.0)
             part = part.scaled(qRound(band.width() * scale), qRound(band.height() * scale), Qt::IgnoreAspectRatio,
                                Qt::SmoothTransformation);
-        api.SetImage(part.constBits(), part.width(), part.height(), 1, int(part.bytesPerLine()));
+        // A margin of ground round the band: text at a cut edge is read as badly as text at the
+        // edge of a page without one.
+        const int margin = 10;
+        QImage framed(part.width() + 2 * margin, part.height() + 2 * margin, QImage::Format_Grayscale8);
+        framed.fill(255);
+        for (int y = 0; y < part.height(); ++y)
+            std::memcpy(framed.scanLine(y + margin) + margin, part.constScanLine(y), size_t(part.width()));
+        api.SetImage(framed.constBits(), framed.width(), framed.height(), 1, int(framed.bytesPerLine()));
         api.SetSourceResolution(qRound(96 * scale));
         if (api.Recognize(nullptr) != 0) {
             api.Clear();
@@ -118,6 +127,10 @@ public:
             auto toPicture = [&](tesseract::PageIteratorLevel level) {
                 int left = 0, top = 0, right = 0, bottom = 0;
                 it->BoundingBox(level, &left, &top, &right, &bottom);
+                left -= margin;
+                top -= margin;
+                right -= margin;
+                bottom -= margin;
                 return QRectF(band.x() + left / scale, band.y() + top / scale, (right - left) / scale,
                               (bottom - top) / scale);
             };
@@ -130,7 +143,7 @@ public:
                     int x1 = 0, y1 = 0, x2 = 0, y2 = 0;
                     it->RowAttributes(&rowHeight, &descenders, &ascenders);
                     if (it->Baseline(tesseract::RIL_TEXTLINE, &x1, &y1, &x2, &y2) && rowHeight > 0) {
-                        const double base = (y1 + y2) / 2.0;
+                        const double base = (y1 + y2) / 2.0 - margin;
                         lines.back().letterTop = band.y() + (base - rowHeight) / scale;
                         lines.back().letterBottom = band.y() + (base - std::min(0.0f, descenders)) / scale;
                     }
@@ -249,6 +262,7 @@ std::vector<PixelLine> splitAtWideGaps(std::vector<PixelLine> lines) {
             // The letters' height rather than the ink's: a line of small letters without
             // ascenders, or one whose ink touches a rule, would otherwise seem smaller or larger
             // than its neighbours in the same type, and lists and tables fall apart or run together.
+            part.ink = part.box;
             const double letters = line.letterBottom - line.letterTop;
             if (letters > 0.6 * part.box.height() && letters < 1.8 * part.box.height() && letters > 0)
                 part.box.setCoords(part.box.left(), line.letterTop, part.box.right(), line.letterBottom);
@@ -336,6 +350,30 @@ void dropDoubleReadings(std::vector<const PixelLine*>& lines) {
         if (!drop[i])
             out.push_back(lines[i]);
     lines = std::move(out);
+}
+
+// The engine's estimate of a line's letters, from a row of odd glyphs (bars, boxes, figures), can
+// run well past its ink into the rows above and below. Text does not lie on text: lines whose
+// letters cover each other while their ink does not keep their ink.
+void keepLettersApart(std::vector<const PixelLine*>& kept, std::vector<PixelLine>& fixed) {
+    std::vector<bool> clash(kept.size(), false);
+    for (size_t a = 0; a < kept.size(); ++a)
+        for (size_t b = a + 1; b < kept.size(); ++b) {
+            const PixelLine& p = *kept[a];
+            const PixelLine& q = *kept[b];
+            const bool across = std::min(p.box.right(), q.box.right()) > std::max(p.box.left(), q.box.left());
+            const bool lettersMeet = std::min(p.box.bottom(), q.box.bottom()) > std::max(p.box.top(), q.box.top());
+            const bool inkMeets = std::min(p.ink.bottom(), q.ink.bottom()) > std::max(p.ink.top(), q.ink.top());
+            if (across && lettersMeet && !inkMeets)
+                clash[a] = clash[b] = true;
+        }
+    fixed.reserve(kept.size());
+    for (size_t i = 0; i < kept.size(); ++i)
+        if (clash[i]) {
+            fixed.push_back(*kept[i]);
+            fixed.back().box = fixed.back().ink;
+            kept[i] = &fixed.back();
+        }
 }
 
 bool hasLetterOrDigit(const PixelLine& line) {
@@ -432,6 +470,8 @@ std::vector<Line> recognise(const QImage& image, const RecognitionOptions& optio
                 kept.push_back(&line);
     dropDoubleReadings(kept);
     dropSpecks(kept);
+    std::vector<PixelLine> apart;
+    keepLettersApart(kept, apart);
     std::vector<Line> lines;
     const QSizeF size = image.size();
     for (const PixelLine* line : kept)

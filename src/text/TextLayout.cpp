@@ -192,28 +192,90 @@ QString trimmedText(const QString& text) {
     return text.trimmed();
 }
 
-double wordsPerLine(const Block& block) {
+bool level(const Line& p, const Line& q) {
+    return std::abs(midY(p.box) - midY(q.box)) < 0.5 * std::min(p.box.height(), q.box.height());
+}
+
+// The block's lines in rows: a line level with a row's first line belongs to that row.
+std::vector<std::vector<const Line*>> rowsOf(const Block& block) {
+    std::vector<const Line*> sorted;
+    for (const Line& line : block)
+        sorted.push_back(&line);
+    std::stable_sort(sorted.begin(), sorted.end(), [](const Line* a, const Line* b) { return lineBefore(*a, *b); });
+    std::vector<std::vector<const Line*>> rows;
+    for (const Line* line : sorted) {
+        if (rows.empty() || !level(*rows.back().front(), *line))
+            rows.emplace_back();
+        rows.back().push_back(line);
+    }
+    return rows;
+}
+
+double wordsPerRow(const Block& block) {
     qsizetype words = 0;
     for (const Line& line : block)
         words += line.text.split(u' ', Qt::SkipEmptyParts).size();
-    return double(words) / double(block.size());
+    return double(words) / double(rowsOf(block).size());
 }
 
-// Whether most lines of a have a line of b level with them (their middles within half the smaller
-// height).
+// Whether most of the block's rows are several pieces, as a table's or a terminal's are.
+bool piecedRows(const Block& block) {
+    const auto rows = rowsOf(block);
+    const auto pieced = std::count_if(rows.begin(), rows.end(), [](const auto& row) { return row.size() >= 2; });
+    return rows.size() >= 3 && 2 * pieced >= qsizetype(rows.size());
+}
+
+// Whether two blocks stand side by side no further apart than a table's columns: three line
+// heights at most.
+bool near(const Block& a, const Block& b) {
+    const QRectF p = frameOf(a), q = frameOf(b);
+    const double gap = std::max({0.0, minX(q) - maxX(p), minX(p) - maxX(q)}) * a.front().aspect;
+    return gap < 3 * std::min(a.front().box.height(), b.front().box.height());
+}
+
+// Whether the lines of a and b are level row by row: at least three lines on either side and
+// nearly all of them have a line of the other level with them, and no two level lines cover each
+// other. Where the blocks end on one row, as a table's columns do, lines above the other block (a
+// table's header rows over a column of names) do not count; where a table's rows start level with
+// a column of a few, the rows below it do not (a terminal's meters beside its summary lines over a
+// process table). A list beside an article, whose lines may happen to fall level with the
+// article's, starts and ends among them, and prose is not rows of pieces.
 bool pairedByRows(const Block& a, const Block& b) {
-    const auto paired = std::count_if(a.begin(), a.end(), [&](const Line& p) {
-        return std::any_of(b.begin(), b.end(), [&](const Line& q) {
-            return std::abs(midY(p.box) - midY(q.box)) < 0.5 * std::min(p.box.height(), q.box.height());
-        });
-    });
-    return 10 * paired >= 9 * qsizetype(a.size());
+    const auto bottomLine = [](const Block& block) -> const Line& {
+        return *std::min_element(block.begin(), block.end(),
+                                 [](const Line& x, const Line& y) { return minY(x.box) < minY(y.box); });
+    };
+    const QRectF p = frameOf(a), q = frameOf(b);
+    const bool endTogether = level(bottomLine(a), bottomLine(b));
+    const bool startTogether = level(topLine(a), topLine(b)) && (piecedRows(a) || piecedRows(b));
+    const double high = endTogether ? std::min(maxY(p), maxY(q)) : 1;
+    const double low = startTogether ? std::max(minY(p), minY(q)) : 0;
+    const auto pairedShare = [&](const Block& one, const Block& other) {
+        qsizetype beside = 0, paired = 0;
+        for (const Line& line : one) {
+            if (midY(line.box) > high || midY(line.box) < low)
+                continue;
+            ++beside;
+            bool found = false;
+            for (const Line& next : other) {
+                if (!level(line, next))
+                    continue;
+                if (std::min(maxX(line.box), maxX(next.box)) > std::max(minX(line.box), minX(next.box)))
+                    return false;
+                found = true;
+            }
+            paired += found;
+        }
+        return beside >= 3 && 10 * paired >= 9 * beside;
+    };
+    return pairedShare(a, b) && pairedShare(b, a);
 }
 
 // A table or a terminal whose fields the recogniser took apart into columns gives blocks side by
 // side whose lines are level with each other row by row, one for one: a column of a field or two
-// per line beside the rest of each row. They are one block, read row by row. Two columns of prose,
-// or two lists, can stand level line for line too, but their lines are alike on both sides.
+// per row beside the rest of each row, or two parts of a table whose rows are pieces already.
+// They are one block, read row by row. Two columns of prose, or two lists, can stand level line
+// for line too, but their rows are alike on both sides and whole.
 std::vector<Block> joinRowPairedBlocks(std::vector<Block> blocks) {
     for (bool merged = true; merged;) {
         merged = false;
@@ -221,14 +283,12 @@ std::vector<Block> joinRowPairedBlocks(std::vector<Block> blocks) {
             for (size_t b = a + 1; b < blocks.size() && !merged; ++b) {
                 if (blocks[a].size() < 3 || blocks[b].size() < 3)
                     continue;
-                const QRectF p = frameOf(blocks[a]), q = frameOf(blocks[b]);
-                if (std::min(maxX(p), maxX(q)) > std::max(minX(p), minX(q)))
+                const double fewer = std::min(wordsPerRow(blocks[a]), wordsPerRow(blocks[b]));
+                const double more = std::max(wordsPerRow(blocks[a]), wordsPerRow(blocks[b]));
+                if ((fewer > 3 || more <= 3) &&
+                    !(near(blocks[a], blocks[b]) && (piecedRows(blocks[a]) || piecedRows(blocks[b]))))
                     continue;
-                const double fewer = std::min(wordsPerLine(blocks[a]), wordsPerLine(blocks[b]));
-                const double more = std::max(wordsPerLine(blocks[a]), wordsPerLine(blocks[b]));
-                if (fewer > 3 || more <= 3)
-                    continue;
-                if (!pairedByRows(blocks[a], blocks[b]) || !pairedByRows(blocks[b], blocks[a]))
+                if (!pairedByRows(blocks[a], blocks[b]))
                     continue;
                 blocks[a].insert(blocks[a].end(), blocks[b].begin(), blocks[b].end());
                 blocks.erase(blocks.begin() + qsizetype(b));

@@ -103,6 +103,29 @@ TEST(ReadingOrder, LabelsWithASmallerLineUnderThemReadInRowsBesideTheirSidebar) 
                                   "post1b label2 small2 post2 post2b");
 }
 
+TEST(ReadingOrder, TableColumnTakenApartJoinsItsRowsButAListBesideProseDoesNot) {
+    // A process table whose first column the engine cut off: the rest of each row sits right of
+    // it, and lines of a summary stand above the rest only. Both end on the table's last row.
+    std::vector<Line> lines;
+    for (int row = 0; row < 8; ++row)
+        lines.push_back(makeLine(QStringLiteral("r%1 20 0 312M S").arg(row), 0.30, 0.9 - 0.03 * row, 0.50, 0.02));
+    for (int row = 3; row < 8; ++row)
+        lines.push_back(makeLine(QStringLiteral("n%1").arg(row), 0.05, 0.9 - 0.03 * row, 0.10, 0.02));
+    EXPECT_EQ(flat(fullText(lines)), "r0 20 0 312M S r1 20 0 312M S r2 20 0 312M S n3 r3 20 0 312M S n4 r4 20 0 "
+                                     "312M S n5 r5 20 0 312M S n6 r6 20 0 312M S n7 r7 20 0 312M S");
+
+    // A list of links beside an article whose lines happen to fall level with the list's, from
+    // its first line on.
+    std::vector<Line> page;
+    for (int row = 0; row < 8; ++row)
+        page.push_back(
+            makeLine(QStringLiteral("a%1 words of the article").arg(row), 0.05, 0.9 - 0.03 * row, 0.6, 0.02));
+    for (int row = 0; row < 3; ++row)
+        page.push_back(makeLine(QStringLiteral("link%1").arg(row), 0.75, 0.9 - 0.03 * row, 0.15, 0.02));
+    EXPECT_TRUE(flat(fullText(page)).endsWith("a7 words of the article link0 link1 link2"))
+        << fullText(page).toStdString();
+}
+
 TEST(ReadingOrder, DocsPageReadsBarThenNavigationArticleAndOutline) {
     std::vector<Line> lines;
     // A bar of links above the page, spaced wider than words; the search field at the right.
@@ -202,6 +225,20 @@ TEST_F(ReadingPictures, CodesGiveNoStrayLettersAndInvertedOnesAreFound) {
     }
 }
 
+TEST_F(ReadingPictures, HighlightedRowOnlyALittleTallerThanItsLettersIsRead) {
+    // A process table's header: dark letters on a bright bar, on a terminal's dark ground whose
+    // colour lies near the letters'.
+    TextFixtures::Canvas canvas(QSize(640, 90), QColor(30, 31, 34));
+    const QFont mono = TextCorpus::font(TextCorpus::Face::Mono, 14);
+    QImage bar(QSize(600, 19), QImage::Format_RGB32);
+    bar.fill(QColor(0, 205, 0));
+    canvas.image(QRect(10, 30, 600, 19), bar);
+    const QString header = QStringLiteral("PID USER      PRI  NI  VIRT   RES   SHR S CPU%");
+    const QRect box = canvas.line(14, 30, header, mono, Qt::black);
+    ASSERT_TRUE(QRect(10, 30, 600, 19).contains(box)) << "the letters fill the bar but for a few rows";
+    EXPECT_EQ(TextVision::text(canvas.picture).simplified(), header.simplified());
+}
+
 TEST_F(ReadingPictures, TerminalListingKeepsItsColumnsInTheirRows) {
     // A file listing in a terminal: the fields line up in columns a single space apart.
     TextFixtures::Canvas canvas(QSize(760, 200), QColor(30, 31, 34));
@@ -222,6 +259,23 @@ TEST_F(ReadingPictures, TerminalListingKeepsItsColumnsInTheirRows) {
     const QString text = TextVision::text(canvas.picture).simplified();
     for (const QString& row : rows)
         EXPECT_TRUE(text.contains(row.mid(row.indexOf(u"mara")).simplified())) << text.toStdString();
+}
+
+TEST_F(ReadingPictures, FiguresBesideRowsOfBarsReadInRowOrder) {
+    // A monitor's meters: rows of bars in brackets with a figure at the right, a line apart. The
+    // engine takes the bars' rows for much taller letters than they are.
+    TextFixtures::Canvas canvas(QSize(520, 110), QColor(30, 31, 34));
+    const QFont mono = TextCorpus::font(TextCorpus::Face::Mono, 14);
+    const QStringList rows{"1 [||||||||||           34.2%]", "2 [|||                  11.0%]",
+                           "3 [|||||||||||||||||||  72.5%]", "4 [|                     5.1%]"};
+    for (int i = 0; i < rows.size(); ++i)
+        canvas.line(10, 8 + 19 * i, rows[i], mono, QColor(216, 216, 216));
+    const QStringList read = TextVision::text(canvas.picture).split(u'\n', Qt::SkipEmptyParts);
+    QStringList figures;
+    for (const QString& line : read)
+        if (line.contains(u'%'))
+            figures << line.section(u' ', -1).section(u'%', 0, 0);
+    EXPECT_EQ(figures, (QStringList{"34.2", "11.0", "72.5", "5.1"})) << read.join(u'|').toStdString();
 }
 
 TEST_F(ReadingPictures, CorpusReadsWithinItsErrorBudget) {
