@@ -4,11 +4,9 @@
 // only ever checked. BENCH_SCREENS_HALF=tune (or checked) prints one; BENCH_SCREENS_COMMAND=0 leaves
 // the command out; BENCH_SCREENS_DUMP=folder keeps what both read; BENCH_SCREENS_MATCH=part picks
 // the pictures whose names hold it; BENCH_SCREENS_LINES prints the lines read (left, top, width,
-// height in pixels); BENCH_SCREENS_INK=folder keeps the grey pictures the engines read;
-// BENCH_SCREENS_BANDS=n reads every picture in n bands.
+// height in pixels); BENCH_SCREENS_BANDS=n reads every picture in n bands.
 
 #include "text/OcrEngine.h"
-#include "text/PageScan.h"
 #include "text/TextCorpus.h"
 #include "text/TextLayout.h"
 
@@ -67,13 +65,6 @@ QString ourText(const Screen& screen) {
     options.languages = languagesFor(screen);
     options.bands = qEnvironmentVariableIntValue("BENCH_SCREENS_BANDS");
     const auto lines = TextVision::recognise(screen.image, options);
-    if (const QString ink = qEnvironmentVariable("BENCH_SCREENS_INK"); !ink.isEmpty()) {
-        QDir().mkpath(ink);
-        const TextVision::PageScan scan(screen.image);
-        scan.grey().save(QDir(ink).filePath(screen.name + QStringLiteral(".png")));
-        std::fprintf(stderr, "%s: text height %.0f, scale %.2f\n", screen.name.toUtf8().constData(), scan.textHeight(),
-                     scan.scale());
-    }
     if (qEnvironmentVariableIsSet("BENCH_SCREENS_LINES"))
         for (const auto& line : lines)
             std::fprintf(stderr, "%5.0f %5.0f %5.0f %4.0f  %s\n", line.box.x() * screen.image.width(),
