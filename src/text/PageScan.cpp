@@ -116,21 +116,74 @@ std::vector<Band> PageScan::bandsAt(std::vector<int> cuts) const {
     return out;
 }
 
+std::vector<std::pair<int, int>> PageScan::blockEdges() const {
+    // The blank runs between lines of text, as [first, last] rows. A run of a row or two inside a
+    // line (the dots over its i's, an accent) is no gap.
+    const int h = greyImage.height();
+    const int within = std::max(1, int(lineHeight / 6));
+    std::vector<std::pair<int, int>> gaps;
+    for (int y = 0; y < h;) {
+        if (!blank(y)) {
+            ++y;
+            continue;
+        }
+        const int first = y;
+        while (y < h && blank(y))
+            ++y;
+        if (y - first > within)
+            gaps.emplace_back(first, y - 1);
+    }
+    // Lines set close together form a block; a gap clearly wider than the spacing of the lines
+    // around it ends one. Cut inside a block, a band may hold only a line or two of it, which the
+    // engine, without the rest of the block to measure columns and spacing by, reads badly.
+    std::vector<std::pair<int, int>> edges;
+    const auto width = [&](size_t i) { return gaps[i].second - gaps[i].first + 1; };
+    for (size_t i = 0; i < gaps.size(); ++i) {
+        std::vector<int> around;
+        for (size_t j = i >= 2 ? i - 2 : 0; j <= std::min(gaps.size() - 1, i + 2); ++j)
+            if (j != i)
+                around.push_back(width(j));
+        int spacing = 0;
+        if (!around.empty()) {
+            std::nth_element(around.begin(), around.begin() + qsizetype(around.size() / 2), around.end());
+            spacing = around[around.size() / 2];
+        }
+        if (width(i) >= 1.5 * spacing + std::max(2.0, lineHeight / 4))
+            edges.push_back(gaps[i]);
+    }
+    return edges;
+}
+
 std::vector<Band> PageScan::bands(int count) const {
     const int h = greyImage.height();
     const double minHeight = std::max(96.0, 8 * lineHeight);
     if (qint64(greyImage.width()) * h < smallPicture)
         count = 1;
     count = std::clamp(count, 1, std::max(1, int(h / minHeight)));
+    const std::vector<std::pair<int, int>> edges = blockEdges();
     std::vector<int> cuts;
-    const int radius = h / (4 * count);
     for (int k = 1; k < count; ++k) {
         const int nominal = int(qint64(h) * k / count);
-        int best = nominal;
-        for (int d = 0; d <= radius; ++d)
-            for (int row : {nominal - d, nominal + d})
-                if (row > 0 && row < h && rowInk[size_t(row)] < rowInk[size_t(best)])
-                    best = row;
+        // The nearest edge of a block within half a band; inside a block that runs further than
+        // that both bands keep several of its lines, and the emptiest row near the even cut will do.
+        int best = -1, distance = h / (2 * count) + 1;
+        for (const auto& [first, last] : edges) {
+            const int row = std::clamp(nominal, first, last);
+            if (std::abs(row - nominal) < distance) {
+                distance = std::abs(row - nominal);
+                // Clear of the lines either side, since a cut in blank rows is read with no overlap.
+                const int clear = std::min((last - first) / 2, int(std::max(4.0, lineHeight / 2)));
+                best = std::clamp(nominal, first + clear, last - clear);
+            }
+        }
+        if (best < 0) {
+            best = nominal;
+            const int radius = h / (4 * count);
+            for (int d = 0; d <= radius; ++d)
+                for (int row : {nominal - d, nominal + d})
+                    if (row > 0 && row < h && rowInk[size_t(row)] < rowInk[size_t(best)])
+                        best = row;
+        }
         cuts.push_back(best);
     }
     return bandsAt(std::move(cuts));

@@ -4,6 +4,7 @@
 
 #include <QImage>
 #include <QRect>
+#include <utility>
 #include <vector>
 
 namespace TextVision {
@@ -27,7 +28,8 @@ public:
     // Enlargement that brings small text to a size the recogniser reads reliably.
     double scale() const;
 
-    // About count bands of similar height, cut at the emptiest row near each even cut; fewer for small pictures.
+    // About count bands of similar height, cut at the edge of a block of lines near each even cut,
+    // or where there is none near, at the emptiest row; fewer for small pictures.
     std::vector<Band> bands(int count) const;
 
     // Bands cut exactly at the given rows.
@@ -36,6 +38,7 @@ public:
 private:
     bool blank(int row) const;
     int overlapAt(int cut) const;
+    std::vector<std::pair<int, int>> blockEdges() const;
 
     QImage greyImage;
     std::vector<int> rowInk; // sharp horizontal changes of brightness per row
