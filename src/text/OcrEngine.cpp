@@ -80,7 +80,7 @@ QString chooseLanguages() {
 }
 
 std::vector<PixelLine> splitAtWideGaps(std::vector<PixelLine> lines);
-bool rowsCutAtWordSpaces(const std::vector<PixelLine>& lines);
+bool rowsCutAtWordSpaces(const std::vector<PixelLine>& lines, double letters);
 
 class Engine {
 public:
@@ -106,8 +106,10 @@ public:
     // Reads one band of the grey picture, scaled, and returns its lines in picture pixels. Where
     // the engine's layout cuts rows apart at spaces no wider than a word's, the band is read as one
     // block of lines instead, without looking for columns; the layout alone tells, before any
-    // letter is recognised.
-    std::vector<PixelLine> read(const QImage& grey, const QRect& band, double scale) {
+    // letter is recognised, or where it does not, the lines recognised (which are seldom so cut when
+    // the layout's are not). letters is the picture's usual height of a line's letters.
+    std::vector<PixelLine> read(const QImage& grey, const QRect& band, double scale, double letters,
+                                bool forceBlock = false) {
         QImage part = grey.copy(band);
         if (scale != 1.0)
             part = part.scaled(qRound(band.width() * scale), qRound(band.height() * scale), Qt::IgnoreAspectRatio,
@@ -122,10 +124,10 @@ public:
             api.SetImage(framed.constBits(), framed.width(), framed.height(), 1, int(framed.bytesPerLine()));
             api.SetSourceResolution(qRound(96 * scale));
         };
-        api.SetPageSegMode(tesseract::PSM_AUTO);
+        api.SetPageSegMode(forceBlock ? tesseract::PSM_SINGLE_BLOCK : tesseract::PSM_AUTO);
         show();
-        bool asBlock = false;
-        {
+        bool asBlock = forceBlock;
+        if (!forceBlock) {
             std::unique_ptr<tesseract::PageIterator> layout(api.AnalyseLayout());
             if (layout) {
                 std::vector<PixelLine> pieces;
@@ -135,7 +137,7 @@ public:
                     const QRectF box = toPicture(*layout, tesseract::RIL_WORD, band, scale);
                     pieces.back().words.push_back({box, {{QStringLiteral("?"), box}}});
                 } while (layout->Next(tesseract::RIL_WORD));
-                asBlock = rowsCutAtWordSpaces(splitAtWideGaps(std::move(pieces)));
+                asBlock = rowsCutAtWordSpaces(splitAtWideGaps(std::move(pieces)), letters);
             }
         }
         if (asBlock) {
@@ -174,7 +176,10 @@ public:
             } while (it->Next(tesseract::RIL_SYMBOL));
         }
         api.Clear();
-        return splitAtWideGaps(std::move(lines));
+        lines = splitAtWideGaps(std::move(lines));
+        if (!asBlock && rowsCutAtWordSpaces(lines, 0))
+            return read(grey, band, scale, letters, true);
+        return lines;
     }
 
 private:
@@ -303,7 +308,10 @@ std::vector<PixelLine> splitAtWideGaps(std::vector<PixelLine> lines) {
 // Whether the engine cut rows apart at spaces no wider than a word's: it took aligned words for
 // columns (the fields of a file listing, a process table, a compiler's message under its source
 // line). Such a band reads right as one block of lines.
-bool rowsCutAtWordSpaces(const std::vector<PixelLine>& lines) {
+// The layout gives only the ink of the pieces, lower than their letters where they have no tall
+// letters or descenders ("-rw-r--r--", "root", "0"): a space is held against the line height usual
+// in the picture where that is more.
+bool rowsCutAtWordSpaces(const std::vector<PixelLine>& lines, double letters) {
     int cut = 0;
     for (size_t a = 0; a < lines.size(); ++a)
         for (size_t b = 0; b < lines.size(); ++b) {
@@ -312,7 +320,7 @@ bool rowsCutAtWordSpaces(const std::vector<PixelLine>& lines) {
             const double h = std::min(p.height(), q.height());
             const double level = std::min(p.bottom(), q.bottom()) - std::max(p.top(), q.top());
             const double gap = q.left() - p.right();
-            if (a != b && level > 0.6 * h && gap >= 0 && gap < 1.2 * h) {
+            if (a != b && level > 0.6 * h && gap >= 0 && gap < 1.2 * std::max(h, letters)) {
                 ++cut;
                 break;
             }
@@ -475,7 +483,7 @@ std::vector<Line> recognise(const QImage& image, const RecognitionOptions& optio
         workers().start([&, i] {
             try {
                 Engine& engine = engineOfThisThread(languages);
-                results[i] = engine.read(scan.grey(), bands[i].extent, scale);
+                results[i] = engine.read(scan.grey(), bands[i].extent, scale, scan.textHeight());
             } catch (...) {
                 errors[i] = std::current_exception();
             }
