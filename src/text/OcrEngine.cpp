@@ -79,6 +79,9 @@ QString chooseLanguages() {
     return tesseractLanguages(Language::preferredLanguages(), available);
 }
 
+std::vector<PixelLine> splitAtWideGaps(std::vector<PixelLine> lines);
+bool rowsCutAtWordSpaces(const std::vector<PixelLine>& lines, double letters);
+
 class Engine {
 public:
     explicit Engine(const QString& names) {
@@ -100,23 +103,48 @@ public:
     }
     ~Engine() { api.End(); }
 
-    // Reads one band of the grey picture, scaled, and returns its lines in picture pixels. With
-    // asBlock the band is taken as one block of lines, without looking for columns.
-    std::vector<PixelLine> read(const QImage& grey, const QRect& band, double scale, bool asBlock = false) {
-        api.SetPageSegMode(asBlock ? tesseract::PSM_SINGLE_BLOCK : tesseract::PSM_AUTO);
+    // Reads one band of the grey picture, scaled, and returns its lines in picture pixels. Where
+    // the engine's layout cuts rows apart at spaces no wider than a word's, the band is read as one
+    // block of lines instead, without looking for columns; the layout alone tells, before any
+    // letter is recognised, or where it does not, the lines recognised (which are seldom so cut when
+    // the layout's are not). letters is the picture's usual height of a line's letters.
+    std::vector<PixelLine> read(const QImage& grey, const QRect& band, double scale, double letters,
+                                bool forceBlock = false) {
         QImage part = grey.copy(band);
         if (scale != 1.0)
             part = part.scaled(qRound(band.width() * scale), qRound(band.height() * scale), Qt::IgnoreAspectRatio,
                                Qt::SmoothTransformation);
         // A margin of ground round the band: text at a cut edge is read as badly as text at the
         // edge of a page without one.
-        const int margin = 10;
         QImage framed(part.width() + 2 * margin, part.height() + 2 * margin, QImage::Format_Grayscale8);
         framed.fill(255);
         for (int y = 0; y < part.height(); ++y)
             std::memcpy(framed.scanLine(y + margin) + margin, part.constScanLine(y), size_t(part.width()));
-        api.SetImage(framed.constBits(), framed.width(), framed.height(), 1, int(framed.bytesPerLine()));
-        api.SetSourceResolution(qRound(96 * scale));
+        const auto show = [&] {
+            api.SetImage(framed.constBits(), framed.width(), framed.height(), 1, int(framed.bytesPerLine()));
+            api.SetSourceResolution(qRound(96 * scale));
+        };
+        api.SetPageSegMode(forceBlock ? tesseract::PSM_SINGLE_BLOCK : tesseract::PSM_AUTO);
+        show();
+        bool asBlock = forceBlock;
+        if (!forceBlock) {
+            std::unique_ptr<tesseract::PageIterator> layout(api.AnalyseLayout());
+            if (layout) {
+                std::vector<PixelLine> pieces;
+                do {
+                    if (pieces.empty() || layout->IsAtBeginningOf(tesseract::RIL_TEXTLINE))
+                        pieces.emplace_back();
+                    const QRectF box = toPicture(*layout, tesseract::RIL_WORD, band, scale);
+                    pieces.back().words.push_back({box, {{QStringLiteral("?"), box}}});
+                } while (layout->Next(tesseract::RIL_WORD));
+                asBlock = rowsCutAtWordSpaces(splitAtWideGaps(std::move(pieces)), letters);
+            }
+        }
+        if (asBlock) {
+            api.Clear();
+            api.SetPageSegMode(tesseract::PSM_SINGLE_BLOCK);
+            show();
+        }
         if (api.Recognize(nullptr) != 0) {
             api.Clear();
             throw RecognitionError(QStringLiteral("Text recognition failed on this picture."));
@@ -124,16 +152,6 @@ public:
         std::vector<PixelLine> lines;
         std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
         if (it) {
-            auto toPicture = [&](tesseract::PageIteratorLevel level) {
-                int left = 0, top = 0, right = 0, bottom = 0;
-                it->BoundingBox(level, &left, &top, &right, &bottom);
-                left -= margin;
-                top -= margin;
-                right -= margin;
-                bottom -= margin;
-                return QRectF(band.x() + left / scale, band.y() + top / scale, (right - left) / scale,
-                              (bottom - top) / scale);
-            };
             do {
                 if (it->Empty(tesseract::RIL_SYMBOL))
                     continue;
@@ -150,17 +168,31 @@ public:
                 }
                 auto& words = lines.back().words;
                 if (words.empty() || it->IsAtBeginningOf(tesseract::RIL_WORD))
-                    words.push_back({toPicture(tesseract::RIL_WORD), {}});
+                    words.push_back({toPicture(*it, tesseract::RIL_WORD, band, scale), {}});
                 std::unique_ptr<char[]> text(it->GetUTF8Text(tesseract::RIL_SYMBOL));
                 if (text && *text.get())
-                    words.back().symbols.emplace_back(QString::fromUtf8(text.get()), toPicture(tesseract::RIL_SYMBOL));
+                    words.back().symbols.emplace_back(QString::fromUtf8(text.get()),
+                                                      toPicture(*it, tesseract::RIL_SYMBOL, band, scale));
             } while (it->Next(tesseract::RIL_SYMBOL));
         }
         api.Clear();
+        lines = splitAtWideGaps(std::move(lines));
+        if (!asBlock && rowsCutAtWordSpaces(lines, 0))
+            return read(grey, band, scale, letters, true);
         return lines;
     }
 
 private:
+    static constexpr int margin = 10;
+
+    static QRectF toPicture(const tesseract::PageIterator& it, tesseract::PageIteratorLevel level, const QRect& band,
+                            double scale) {
+        int left = 0, top = 0, right = 0, bottom = 0;
+        it.BoundingBox(level, &left, &top, &right, &bottom);
+        return QRectF(band.x() + (left - margin) / scale, band.y() + (top - margin) / scale, (right - left) / scale,
+                      (bottom - top) / scale);
+    }
+
     tesseract::TessBaseAPI api;
 };
 
@@ -276,7 +308,10 @@ std::vector<PixelLine> splitAtWideGaps(std::vector<PixelLine> lines) {
 // Whether the engine cut rows apart at spaces no wider than a word's: it took aligned words for
 // columns (the fields of a file listing, a process table, a compiler's message under its source
 // line). Such a band reads right as one block of lines.
-bool rowsCutAtWordSpaces(const std::vector<PixelLine>& lines) {
+// The layout gives only the ink of the pieces, lower than their letters where they have no tall
+// letters or descenders ("-rw-r--r--", "root", "0"): a space is held against the line height usual
+// in the picture where that is more.
+bool rowsCutAtWordSpaces(const std::vector<PixelLine>& lines, double letters) {
     int cut = 0;
     for (size_t a = 0; a < lines.size(); ++a)
         for (size_t b = 0; b < lines.size(); ++b) {
@@ -285,7 +320,7 @@ bool rowsCutAtWordSpaces(const std::vector<PixelLine>& lines) {
             const double h = std::min(p.height(), q.height());
             const double level = std::min(p.bottom(), q.bottom()) - std::max(p.top(), q.top());
             const double gap = q.left() - p.right();
-            if (a != b && level > 0.6 * h && gap >= 0 && gap < 1.2 * h) {
+            if (a != b && level > 0.6 * h && gap >= 0 && gap < 1.2 * std::max(h, letters)) {
                 ++cut;
                 break;
             }
@@ -448,9 +483,7 @@ std::vector<Line> recognise(const QImage& image, const RecognitionOptions& optio
         workers().start([&, i] {
             try {
                 Engine& engine = engineOfThisThread(languages);
-                results[i] = splitAtWideGaps(engine.read(scan.grey(), bands[i].extent, scale));
-                if (rowsCutAtWordSpaces(results[i]))
-                    results[i] = splitAtWideGaps(engine.read(scan.grey(), bands[i].extent, scale, true));
+                results[i] = engine.read(scan.grey(), bands[i].extent, scale, scan.textHeight());
             } catch (...) {
                 errors[i] = std::current_exception();
             }

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 
 namespace TextVision {
 
@@ -116,22 +117,100 @@ std::vector<Band> PageScan::bandsAt(std::vector<int> cuts) const {
     return out;
 }
 
+std::vector<PageScan::Gap> PageScan::gaps() const {
+    // The blank runs between lines of text. A run of a row or two inside a line (the dots over its
+    // i's, an accent) is no gap.
+    const int h = greyImage.height();
+    const int within = std::max(1, int(lineHeight / 6));
+    std::vector<Gap> out;
+    for (int y = 0; y < h;) {
+        if (!blank(y)) {
+            ++y;
+            continue;
+        }
+        const int first = y;
+        while (y < h && blank(y))
+            ++y;
+        if (y - first > within)
+            out.push_back({first, y - 1, false});
+    }
+    // Lines set close together form a block; a gap clearly wider than the spacing of the lines on
+    // either side of it ends one (the picture's top and bottom margins are edges too).
+    const auto width = [&](size_t i) { return out[i].last - out[i].first + 1; };
+    for (size_t i = 0; i < out.size(); ++i) {
+        int spacing = std::numeric_limits<int>::max();
+        if (i > 0 && out[i].first > 0)
+            spacing = std::min(spacing, width(i - 1));
+        if (i + 1 < out.size() && out[i].last + 1 < h)
+            spacing = std::min(spacing, width(i + 1));
+        out[i].edge =
+            spacing == std::numeric_limits<int>::max() || width(i) >= 1.5 * spacing + std::max(2.0, lineHeight / 4);
+    }
+    return out;
+}
+
 std::vector<Band> PageScan::bands(int count) const {
     const int h = greyImage.height();
     const double minHeight = std::max(96.0, 8 * lineHeight);
     if (qint64(greyImage.width()) * h < smallPicture)
         count = 1;
     count = std::clamp(count, 1, std::max(1, int(h / minHeight)));
+    const std::vector<Gap> blanks = gaps();
     std::vector<int> cuts;
-    const int radius = h / (4 * count);
     for (int k = 1; k < count; ++k) {
         const int nominal = int(qint64(h) * k / count);
         int best = nominal;
+        const int radius = h / (4 * count);
         for (int d = 0; d <= radius; ++d)
             for (int row : {nominal - d, nominal + d})
                 if (row > 0 && row < h && rowInk[size_t(row)] < rowInk[size_t(best)])
                     best = row;
-        cuts.push_back(best);
+        // Cut inside a block of lines set close together, a band may hold only a line or two of
+        // it, which the engine, without the rest of the block to measure columns and spacing by,
+        // reads badly: the cut moves to the block's edge, when that is near.
+        const auto inside = std::find_if(blanks.begin(), blanks.end(), [&](const Gap& g) { return g.last >= best; });
+        if (inside != blanks.end() && inside->first <= best && inside->edge) {
+            cuts.push_back(best);
+            continue;
+        }
+        // The lines of the block on either side of the cut, and the edges that end it. A run of
+        // inked rows several lines tall holds as many lines (of columns side by side, say).
+        const auto linesIn = [&](int from, int to) {
+            return std::max(1, int(std::lround((to - from) / std::max(1.0, lineHeight))));
+        };
+        const bool inGap = inside != blanks.end() && inside->first <= best;
+        const Gap* below = nullptr;
+        int linesBelow = 0;
+        int from = inGap ? inside->last + 1 : best;
+        for (auto g = inGap ? inside + 1 : inside; g != blanks.end() && !below; ++g) {
+            linesBelow += linesIn(from, g->first);
+            from = g->last + 1;
+            if (g->edge)
+                below = &*g;
+        }
+        const Gap* above = nullptr;
+        int linesAbove = 0;
+        int to = inGap ? inside->first : best;
+        for (auto g = std::make_reverse_iterator(inside); g != blanks.rend() && !above; ++g) {
+            linesAbove += linesIn(g->last + 1, to);
+            to = g->first;
+            if (g->edge)
+                above = &*g;
+        }
+        // A short paragraph holds no columns to lose.
+        int moved = -1, distance = std::numeric_limits<int>::max();
+        for (const auto& [g, lines] : {std::pair{below, linesBelow}, std::pair{above, linesAbove}}) {
+            if (!g || lines > 2 || linesAbove + linesBelow < 5)
+                continue;
+            const int row = std::clamp(best, g->first, g->last);
+            if (std::abs(row - best) < distance) {
+                distance = std::abs(row - best);
+                // Clear of the lines either side, since a cut in blank rows is read with no overlap.
+                const int clear = std::min((g->last - g->first) / 2, int(std::max(4.0, lineHeight / 2)));
+                moved = std::clamp(best, g->first + clear, g->last - clear);
+            }
+        }
+        cuts.push_back(moved >= 0 ? moved : best);
     }
     return bandsAt(std::move(cuts));
 }

@@ -4,6 +4,7 @@
 
 #include <QImage>
 #include <QRect>
+#include <utility>
 #include <vector>
 
 namespace TextVision {
@@ -27,7 +28,8 @@ public:
     // Enlargement that brings small text to a size the recogniser reads reliably.
     double scale() const;
 
-    // About count bands of similar height, cut at the emptiest row near each even cut; fewer for small pictures.
+    // About count bands of similar height, cut at the emptiest row near each even cut, or at the
+    // edge of a block of lines where that would leave a line or two of it apart; fewer for small pictures.
     std::vector<Band> bands(int count) const;
 
     // Bands cut exactly at the given rows.
@@ -36,6 +38,11 @@ public:
 private:
     bool blank(int row) const;
     int overlapAt(int cut) const;
+    struct Gap {
+        int first, last; // blank rows between lines of text
+        bool edge;       // clearly wider than the spacing of the lines around it: a block ends here
+    };
+    std::vector<Gap> gaps() const;
 
     QImage greyImage;
     std::vector<int> rowInk; // sharp horizontal changes of brightness per row

@@ -291,3 +291,28 @@ TEST_F(ReadingPictures, CorpusReadsWithinItsErrorBudget) {
     }
     EXPECT_LT(sum / double(pages.size()), 0.08);
 }
+
+TEST_F(ReadingPictures, TableRowsNearABandCutReadAsWellAsTheRest) {
+    // A process table in a terminal whose last rows lie just past where the picture would be cut
+    // into bands: they are read with the rest of the table, not as a band of their own.
+    TextFixtures::Canvas canvas(QSize(900, 700), QColor(30, 31, 34));
+    const QFont mono = TextCorpus::font(TextCorpus::Face::Mono, 14);
+    const QStringList rows{
+        "2211 mara  20   0 1204M  312M   88M S 41.3  3.9 12:04.51 chromium",
+        "1873 mara  20   0  734M  121M   64M S 12.0  1.5  3:11.02 editor",
+        "1022 root  20   0  288M   96M   52M S  6.4  1.2 41:57.80 Xorg",
+        "3340 mara  20   0   98M   14M    9M R  3.1  0.2  0:01.77 monitor",
+        " 911 root  20   0   23M    7M    6M S  0.7  0.1  1:09.33 journald",
+        "2602 mara  39  19  510M   61M   30M S  0.3  0.8  0:44.10 indexer",
+        "1450 mara  20   0   41M   11M    8M S  0.0  0.1  0:02.95 bash",
+        "   1 root  20   0  163M   12M    8M S  0.0  0.2  0:05.61 init",
+    };
+    for (int i = 0; i < rows.size(); ++i)
+        canvas.line(10, 168 + 19 * i, rows[i], mono, QColor(216, 216, 216));
+    RecognitionOptions options;
+    options.bands = 5;
+    const QString text = fullText(recognise(canvas.picture, options));
+    const QString last = text.section(QStringLiteral("1450"), 1);
+    EXPECT_LT(TextCorpus::characterErrorRate(rows.mid(6).join(u' ').simplified(), QStringLiteral("1450") + last), 0.15)
+        << text.toStdString();
+}
