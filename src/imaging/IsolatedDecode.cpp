@@ -1,22 +1,22 @@
 #include "imaging/IsolatedDecode.h"
 
+#include "imaging/ChildLimits.h"
+#include "imaging/ChildProcesses.h"
+
 #include "imaging/ImageCodec.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QImageReader>
 #include <QPainter>
 #include <QPdfDocument>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryFile>
 #include <QTimer>
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -57,34 +57,14 @@ QString& injectedProgram() {
 }
 
 QString program() {
-    if (!injectedProgram().isEmpty())
-        return injectedProgram();
-    const QString name = QStringLiteral("pictolarium-decode");
-    const QString here = QCoreApplication::applicationDirPath();
-    for (const QString& candidate : {here + QLatin1Char('/') + name, here + QStringLiteral("/../tools/decode/") + name})
-        if (QFileInfo(candidate).isExecutable())
-            return QDir::cleanPath(candidate);
-    const QString onPath = QStandardPaths::findExecutable(name);
-    return onPath.isEmpty() ? name : onPath;
+    return injectedProgram().isEmpty() ? ChildProcesses::find(QStringLiteral("pictolarium-decode"), QStringLiteral("decode"))
+                                       : injectedProgram();
 }
 
 QStringList arguments(const Job& job, const QString& out) {
     return {job.pdf ? QStringLiteral("pdf") : QStringLiteral("picture"), job.source,
             job.pdf ? QString::number(job.page) : job.format.rawValue(),
             job.copyTo.isEmpty() ? QStringLiteral("-") : job.copyTo, out};
-}
-
-// Refused before any child runs: folders, pipes, devices, sockets and files that vanished. stat() on a pipe
-// does not block; opening one would.
-QString notAFile(const QString& path) {
-    const QFileInfo info(path);
-    if (!info.exists())
-        return QStringLiteral("the file is gone");
-    if (info.isDir())
-        return QStringLiteral("it is a folder");
-    if (!info.isFile())
-        return QStringLiteral("it is not a regular file");
-    return {};
 }
 
 QString failureText(const Job& job, int code) {
@@ -285,7 +265,7 @@ int childRun(const QStringList& args) {
 
 Result run(const Job& job) {
     Result result;
-    if (const QString why = notAFile(job.source); !why.isEmpty()) {
+    if (const QString why = ChildProcesses::notAFile(job.source); !why.isEmpty()) {
         result.failure = why;
         return result;
     }
@@ -299,22 +279,14 @@ Result run(const Job& job) {
     // The codecs' own complaints about a broken file say nothing the exit code does not.
     child.setStandardErrorFile(QProcess::nullDevice());
     child.start(program(), arguments(job, out.fileName()));
-    bool timedOut = false;
     QElapsedTimer clock;
     clock.start();
-    // A child still starting when the time is up counts as too slow as much as one still running.
-    const bool started = child.waitForStarted(job.timeLimitMs);
-    if ((started && !child.waitForFinished(int(std::max<qint64>(1, job.timeLimitMs - clock.elapsed())))) ||
-        (!started && child.state() != QProcess::NotRunning)) {
-        timedOut = child.state() != QProcess::NotRunning;
-        child.kill();
-        child.waitForFinished(-1);
-    }
+    const bool timedOut = ChildProcesses::waitWithin(child, job.timeLimitMs, clock);
     return finished(job, child, out, timedOut);
 }
 
 void start(const Job& job, QObject* context, std::function<void(const Result&)> done) {
-    if (const QString why = notAFile(job.source); !why.isEmpty()) {
+    if (const QString why = ChildProcesses::notAFile(job.source); !why.isEmpty()) {
         Result result;
         result.failure = why;
         QTimer::singleShot(0, context, [done, result] { done(result); });
@@ -359,35 +331,9 @@ void setProgram(const QString& path) {
     injectedProgram() = path;
 }
 
-// Data the process has mapped before it reads anything: nothing worth counting in a normal build. A
-// build with AddressSanitizer maps its shadow of the whole address space before main, far more than
-// the limit; the limit then counts what the child maps from here on.
-qint64 dataMappedAtStart() {
-#if defined(__SANITIZE_ADDRESS__)
-    std::FILE* status = std::fopen("/proc/self/status", "re");
-    if (!status)
-        return 0;
-    char line[256];
-    long long kilobytes = 0;
-    while (std::fgets(line, sizeof line, status))
-        if (std::sscanf(line, "VmData: %lld kB", &kilobytes) == 1)
-            break;
-    std::fclose(status);
-    return qint64(kilobytes) * 1024;
-#else
-    return 0;
-#endif
-}
-
 int childMain(int argc, char** argv) {
-    // The limits come first, before anything is read. A limit on the address space would count every
-    // library mapping and a checker's shadow; one on data counts what decoding allocates.
-    const rlim_t data = rlim_t(dataMappedAtStart() + memoryLimit);
-    const rlimit memory{data, data};
-    ::setrlimit(RLIMIT_DATA, &memory);
-    const rlim_t seconds = rlim_t(timeLimitMs / 1000 + 1);
-    const rlimit cpu{seconds, seconds + 1};
-    ::setrlimit(RLIMIT_CPU, &cpu);
+    // The limits come first, before anything is read.
+    ChildLimits::apply(memoryLimit, timeLimitMs / 1000 + 1);
     if (argc != 6)
         return Usage;
     QCoreApplication app(argc, argv);

@@ -1,15 +1,14 @@
 #include "imaging/PdfRewrite.h"
 
+#include "imaging/ChildProcesses.h"
+
 #include "imaging/IsolatedDecode.h"
 #include "imaging/PdfRewriteList.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryFile>
 #include <QtEndian>
 
@@ -43,16 +42,9 @@ QString& injectedProgram() {
 }
 
 QString program() {
-    if (!injectedProgram().isEmpty())
-        return injectedProgram();
-    const QString name = QStringLiteral("pictolarium-pdfwrite");
-    const QString here = QCoreApplication::applicationDirPath();
-    for (const QString& candidate :
-         {here + QLatin1Char('/') + name, here + QStringLiteral("/../tools/pdfwrite/") + name})
-        if (QFileInfo(candidate).isExecutable())
-            return QDir::cleanPath(candidate);
-    const QString onPath = QStandardPaths::findExecutable(name);
-    return onPath.isEmpty() ? name : onPath;
+    return injectedProgram().isEmpty()
+               ? ChildProcesses::find(QStringLiteral("pictolarium-pdfwrite"), QStringLiteral("pdfwrite"))
+               : injectedProgram();
 }
 
 QString failureText(int code) {
@@ -225,15 +217,8 @@ bool save(const QString& path, const std::vector<Page>& pages) {
 
 Result write(const QString& source, const std::vector<Page>& pages, const QString& target, int timeLimitMs) {
     Result result;
-    // Refused before any child runs: folders, pipes, devices and files that vanished. stat() on a pipe does
-    // not block; opening one would.
-    const QFileInfo info(source);
-    if (!info.exists()) {
-        result.failure = QStringLiteral("the file is gone");
-        return result;
-    }
-    if (!info.isFile()) {
-        result.failure = info.isDir() ? QStringLiteral("it is a folder") : QStringLiteral("it is not a regular file");
+    if (const QString why = ChildProcesses::notAFile(source); !why.isEmpty()) {
+        result.failure = why;
         return result;
     }
     QTemporaryFile list(QDir::tempPath() + QStringLiteral("/pictolarium-pages-XXXXXX"));
@@ -259,17 +244,9 @@ Result write(const QString& source, const std::vector<Page>& pages, const QStrin
             result.failure = QStringLiteral("the picture of page %1 is damaged").arg(page.index + 1);
             return result;
         }
-    // A child still starting when the time is up counts as too slow as much as one still running.
-    const bool started = child.waitForStarted(timeLimitMs);
-    if ((started && !child.waitForFinished(int(std::max<qint64>(1, timeLimitMs - clock.elapsed())))) ||
-        (!started && child.state() != QProcess::NotRunning)) {
-        const bool timedOut = child.state() != QProcess::NotRunning;
-        child.kill();
-        child.waitForFinished(-1);
-        if (timedOut) {
-            result.failure = QStringLiteral("it takes too long to edit");
-            return result;
-        }
+    if (ChildProcesses::waitWithin(child, timeLimitMs, clock)) {
+        result.failure = QStringLiteral("it takes too long to edit");
+        return result;
     }
     if (child.error() == QProcess::FailedToStart)
         result.failure = QStringLiteral("the writer could not be started");

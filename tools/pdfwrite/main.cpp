@@ -8,6 +8,7 @@
 // index and writes the whole document to TARGET, an existing empty file, flushed to disk before it exits.
 // SOURCE is never written. The exit code says what went wrong (PdfRewriteList::Exit).
 
+#include "imaging/ChildLimits.h"
 #include "imaging/PdfRewriteList.h"
 
 #define POINTERHOLDER_TRANSITION 4 // only the current qpdf interfaces
@@ -21,7 +22,6 @@
 #include <fcntl.h>
 #include <malloc.h>
 #include <sys/mman.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -275,36 +275,11 @@ int rewrite(const char* source, const char* listPath, const char* target) {
     std::_Exit(outcome);
 }
 
-// Data the process has mapped before it reads anything: nothing worth counting in a normal build. A build
-// with AddressSanitizer maps its shadow of the whole address space before main; the limit then counts what
-// the writer maps from here on.
-std::int64_t dataMappedAtStart() {
-#if defined(__SANITIZE_ADDRESS__)
-    std::FILE* status = std::fopen("/proc/self/status", "re");
-    if (!status)
-        return 0;
-    char line[256];
-    long long kilobytes = 0;
-    while (std::fgets(line, sizeof line, status))
-        if (std::sscanf(line, "VmData: %lld kB", &kilobytes) == 1)
-            break;
-    std::fclose(status);
-    return std::int64_t(kilobytes) * 1024;
-#else
-    return 0;
-#endif
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
-    // The limits come first, before anything is read. A limit on data counts what parsing allocates, not
-    // the libraries' mappings.
-    const auto data = rlim_t(dataMappedAtStart() + memoryLimit);
-    const rlimit memory{data, data};
-    ::setrlimit(RLIMIT_DATA, &memory);
-    const rlimit cpu{rlim_t(cpuSeconds), rlim_t(cpuSeconds + 1)};
-    ::setrlimit(RLIMIT_CPU, &cpu);
+    // The limits come first, before anything is read.
+    ChildLimits::apply(memoryLimit, cpuSeconds);
     // The writer holds each stream in a buffer of its own while it copies it: freed memory is kept for the
     // next one instead of mapped afresh and cleared by the system every time.
     ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
