@@ -9,9 +9,23 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <sys/resource.h>
 #include <vector>
 
 namespace SideBySide {
+
+// Processor time of this process's threads and of its finished children: a measure of the work done that a
+// busy machine does not change.
+inline double cpuSeconds() {
+    double total = 0;
+    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+        rusage usage{};
+        getrusage(who, &usage);
+        total += double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                 double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    }
+    return total;
+}
 
 // The one-minute load average now, -1 when it cannot be read.
 inline double load() {

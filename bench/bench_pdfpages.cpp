@@ -12,15 +12,14 @@
 #include <QPdfWriter>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <unistd.h>
 #include <benchmark/benchmark.h>
 
 #include <QElapsedTimer>
 
 #include <algorithm>
-#include <unistd.h>
 #include <cstdio>
 #include <random>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -144,11 +143,11 @@ void sideBySide() {
             flip = !flip;
         },
         [&] {
-            failed = QProcess::execute(QStringLiteral("qpdf"),
-                                       {command, QStringLiteral("--pages"), command, QStringLiteral("1-9"), page,
-                                        QStringLiteral("1"), command, QStringLiteral("11-z"), QStringLiteral("--"),
-                                        out}) != 0 ||
-                     failed;
+            failed =
+                QProcess::execute(QStringLiteral("qpdf"), {command, QStringLiteral("--pages"), command,
+                                                           QStringLiteral("1-9"), page, QStringLiteral("1"), command,
+                                                           QStringLiteral("11-z"), QStringLiteral("--"), out}) != 0 ||
+                failed;
         });
     if (failed) {
         std::printf("bench_pdfpages: the commit or qpdf failed\n");
@@ -157,11 +156,6 @@ void sideBySide() {
     SideBySide::row("PDF page commit, 50 pages / 10 MB", SideBySide::ms(times.ours),
                     SideBySide::ms(times.anchor) + " (qpdf --pages)", times.ours / times.anchor, "<= 1.00",
                     times.loadFrom, times.loadTo);
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 // One line for the side-by-side table: ours and the command in turn, the median of each over `rounds`.
@@ -196,16 +190,12 @@ int sideBySideLine(int rounds) {
         qpdfReplaces(copy, page, out, true);
         flushed.push_back(double(timer.nsecsElapsed()) / 1e6);
     }
-    double load = 0;
-    if (FILE* f = std::fopen("/proc/loadavg", "r")) {
-        if (std::fscanf(f, "%lf", &load) != 1)
-            load = 0;
-        std::fclose(f);
-    }
+    const double load = SideBySide::load();
     std::printf("pdf-page-commit ours_ms=%.1f qpdf_ms=%.1f ratio=%.2f qpdf_sync_ms=%.1f ratio_sync=%.2f load=%.2f "
                 "rounds=%d\n",
-                median(ours), median(command), median(ours) / median(command), median(flushed),
-                median(ours) / median(flushed), load, rounds);
+                SideBySide::median(ours), SideBySide::median(command),
+                SideBySide::median(ours) / SideBySide::median(command), SideBySide::median(flushed),
+                SideBySide::median(ours) / SideBySide::median(flushed), load, rounds);
     return 0;
 }
 

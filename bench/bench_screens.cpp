@@ -6,6 +6,7 @@
 // the pictures whose names hold it; BENCH_SCREENS_LINES prints the lines read (left, top, width,
 // height in pixels); BENCH_SCREENS_BANDS=n reads every picture in n bands.
 
+#include "SideBySide.h"
 #include "text/OcrEngine.h"
 #include "text/TextCorpus.h"
 #include "text/TextLayout.h"
@@ -17,7 +18,6 @@
 #include <QProcess>
 #include <chrono>
 #include <cstdio>
-#include <sys/resource.h>
 
 namespace {
 
@@ -29,25 +29,14 @@ struct Screen {
     QString ourText, commandText;
 };
 
-double cpuSeconds() {
-    double total = 0;
-    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
-        rusage usage{};
-        getrusage(who, &usage);
-        total += double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                 double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    }
-    return total;
-}
-
 template <typename Run> void measure(int runs, double* figures, QString& text, const QString& truth, Run run) {
     double wall = 0, cpu = 0;
     for (int i = 0; i < runs; ++i) {
         const auto start = std::chrono::steady_clock::now();
-        const double cpuStart = cpuSeconds();
+        const double cpuStart = SideBySide::cpuSeconds();
         text = run();
         wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        cpu += cpuSeconds() - cpuStart;
+        cpu += SideBySide::cpuSeconds() - cpuStart;
     }
     figures[0] = TextCorpus::characterErrorRate(truth, text);
     figures[1] = TextCorpus::wordErrorRate(truth, text);

@@ -2,6 +2,7 @@
 // tesseract command on the same pictures, with character and word error rates of each, and a
 // table of both per picture at the end. BENCH_TEXT_DUMP=folder keeps the pictures and texts.
 
+#include "SideBySide.h"
 #include "text/OcrEngine.h"
 #include "text/TextCorpus.h"
 #include "text/TextLayout.h"
@@ -16,7 +17,6 @@
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cstdio>
-#include <sys/resource.h>
 
 namespace {
 
@@ -27,19 +27,6 @@ struct Figures {
     double mean() const { return runs ? seconds / runs : 0; }
     double meanCpu() const { return runs ? cpu / runs : 0; }
 };
-
-// Processor time of this process's threads and of its finished children: a measure of the work
-// done that a busy machine does not change.
-double cpuSeconds() {
-    double total = 0;
-    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
-        rusage usage{};
-        getrusage(who, &usage);
-        total += double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                 double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    }
-    return total;
-}
 
 struct Row {
     TextCorpus::Page page;
@@ -73,10 +60,10 @@ QString commandText(const Row& row) {
 template <typename Run> void timed(benchmark::State& state, const TextCorpus::Page& page, Figures& figures, Run run) {
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
-        const double cpuStart = cpuSeconds();
+        const double cpuStart = SideBySide::cpuSeconds();
         figures.text = run();
         figures.seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        figures.cpu += cpuSeconds() - cpuStart;
+        figures.cpu += SideBySide::cpuSeconds() - cpuStart;
         ++figures.runs;
     }
     state.counters["CER"] = TextCorpus::characterErrorRate(page.text, figures.text);
