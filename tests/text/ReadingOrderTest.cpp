@@ -177,6 +177,15 @@ TEST(Recognition, EveryLocaleVariableOfTheDesktopNamesAPreferredLanguage) {
 class ReadingPictures : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(TextCorpus::facesInstalled()) << "fonts-inter or fonts-dejavu-core missing"; }
+
+    // Rows of a terminal: light monospaced text on its dark ground, `step` pixels apart from `top`.
+    static TextFixtures::Canvas terminal(QSize size, const QStringList& rows, int left, int top, int step) {
+        TextFixtures::Canvas canvas(size, QColor(30, 31, 34));
+        const QFont mono = TextCorpus::font(TextCorpus::Face::Mono, 14);
+        for (int i = 0; i < rows.size(); ++i)
+            canvas.line(left, top + step * i, rows[i], mono, QColor(216, 216, 216));
+        return canvas;
+    }
 };
 
 TEST_F(ReadingPictures, TextOnColouredAndDarkGroundIsRead) {
@@ -241,8 +250,6 @@ TEST_F(ReadingPictures, HighlightedRowOnlyALittleTallerThanItsLettersIsRead) {
 
 TEST_F(ReadingPictures, TerminalListingKeepsItsColumnsInTheirRows) {
     // A file listing in a terminal: the fields line up in columns a single space apart.
-    TextFixtures::Canvas canvas(QSize(760, 200), QColor(30, 31, 34));
-    const QFont mono = TextCorpus::font(TextCorpus::Face::Mono, 14);
     const QStringList rows{
         "-rw-r--r-- 1 mara staff    1288 Nov  3 09:02 Makefile",
         "-rw-r--r-- 1 mara staff    2310 Dec  1 14:15 README.md",
@@ -252,8 +259,7 @@ TEST_F(ReadingPictures, TerminalListingKeepsItsColumnsInTheirRows) {
         "-rw-r--r-- 1 mara staff 1203445 Nov 28 17:33 data.csv",
         "drwxr-xr-x 2 mara staff    4096 Dec  3 18:41 src",
     };
-    for (int i = 0; i < rows.size(); ++i)
-        canvas.line(6, 8 + 26 * i, rows[i], mono, QColor(216, 216, 216));
+    const TextFixtures::Canvas canvas = terminal(QSize(760, 200), rows, 6, 8, 26);
     // Each row's fields from the owner on, in their row's order (the engine may take an r of the
     // permissions for a p; that is not what is tested here).
     const QString text = TextVision::text(canvas.picture).simplified();
@@ -264,12 +270,10 @@ TEST_F(ReadingPictures, TerminalListingKeepsItsColumnsInTheirRows) {
 TEST_F(ReadingPictures, FiguresBesideRowsOfBarsReadInRowOrder) {
     // A monitor's meters: rows of bars in brackets with a figure at the right, a line apart. The
     // engine takes the bars' rows for much taller letters than they are.
-    TextFixtures::Canvas canvas(QSize(520, 110), QColor(30, 31, 34));
-    const QFont mono = TextCorpus::font(TextCorpus::Face::Mono, 14);
-    const QStringList rows{"1 [||||||||||           34.2%]", "2 [|||                  11.0%]",
-                           "3 [|||||||||||||||||||  72.5%]", "4 [|                     5.1%]"};
-    for (int i = 0; i < rows.size(); ++i)
-        canvas.line(10, 8 + 19 * i, rows[i], mono, QColor(216, 216, 216));
+    const TextFixtures::Canvas canvas = terminal(QSize(520, 110),
+                                                 {"1 [||||||||||           34.2%]", "2 [|||                  11.0%]",
+                                                  "3 [|||||||||||||||||||  72.5%]", "4 [|                     5.1%]"},
+                                                 10, 8, 19);
     const QStringList read = TextVision::text(canvas.picture).split(u'\n', Qt::SkipEmptyParts);
     QStringList figures;
     for (const QString& line : read)
@@ -295,8 +299,6 @@ TEST_F(ReadingPictures, CorpusReadsWithinItsErrorBudget) {
 TEST_F(ReadingPictures, TableRowsNearABandCutReadAsWellAsTheRest) {
     // A process table in a terminal whose last rows lie just past where the picture would be cut
     // into bands: they are read with the rest of the table, not as a band of their own.
-    TextFixtures::Canvas canvas(QSize(900, 700), QColor(30, 31, 34));
-    const QFont mono = TextCorpus::font(TextCorpus::Face::Mono, 14);
     const QStringList rows{
         "2211 mara  20   0 1204M  312M   88M S 41.3  3.9 12:04.51 chromium",
         "1873 mara  20   0  734M  121M   64M S 12.0  1.5  3:11.02 editor",
@@ -307,8 +309,7 @@ TEST_F(ReadingPictures, TableRowsNearABandCutReadAsWellAsTheRest) {
         "1450 mara  20   0   41M   11M    8M S  0.0  0.1  0:02.95 bash",
         "   1 root  20   0  163M   12M    8M S  0.0  0.2  0:05.61 init",
     };
-    for (int i = 0; i < rows.size(); ++i)
-        canvas.line(10, 168 + 19 * i, rows[i], mono, QColor(216, 216, 216));
+    const TextFixtures::Canvas canvas = terminal(QSize(900, 700), rows, 10, 168, 19);
     RecognitionOptions options;
     options.bands = 5;
     const QString text = fullText(recognise(canvas.picture, options));
