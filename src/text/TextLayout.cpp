@@ -233,14 +233,16 @@ bool near(const Block& a, const Block& b) {
     return gap < 3 * std::min(a.front().box.height(), b.front().box.height());
 }
 
-// Whether the lines of a and b are level row by row: at least three lines on either side and
+// Whether the lines of a and b are level row by row: at least `fewest` lines on either side and
 // nearly all of them have a line of the other level with them, and no two level lines cover each
 // other. Where the blocks end on one row, as a table's columns do, lines above the other block (a
 // table's header rows over a column of names) do not count; where a table's rows start level with
 // a column of a few, the rows below it do not (a terminal's meters beside its summary lines over a
-// process table). A list beside an article, whose lines may happen to fall level with the
-// article's, starts and ends among them, and prose is not rows of pieces.
-bool pairedByRows(const Block& a, const Block& b) {
+// process table). Two blocks of pieced rows side by side count only the rows they share (a
+// terminal's last meter rows beside the summary lines atop a process table). A list beside an
+// article, whose lines may happen to fall level with the article's, starts and ends among them,
+// and prose is not rows of pieces.
+bool pairedByRows(const Block& a, const Block& b, qsizetype fewest = 3) {
     const auto bottomLine = [](const Block& block) -> const Line& {
         return *std::min_element(block.begin(), block.end(),
                                  [](const Line& x, const Line& y) { return minY(x.box) < minY(y.box); });
@@ -248,8 +250,9 @@ bool pairedByRows(const Block& a, const Block& b) {
     const QRectF p = frameOf(a), q = frameOf(b);
     const bool endTogether = level(bottomLine(a), bottomLine(b));
     const bool startTogether = level(topLine(a), topLine(b)) && (piecedRows(a) || piecedRows(b));
-    const double high = endTogether ? std::min(maxY(p), maxY(q)) : 1;
-    const double low = startTogether ? std::max(minY(p), minY(q)) : 0;
+    const bool bothPieced = piecedRows(a) && piecedRows(b) && near(a, b);
+    const double high = endTogether || bothPieced ? std::min(maxY(p), maxY(q)) : 1;
+    const double low = startTogether || bothPieced ? std::max(minY(p), minY(q)) : 0;
     const auto pairedShare = [&](const Block& one, const Block& other) {
         qsizetype beside = 0, paired = 0;
         for (const Line& line : one) {
@@ -266,29 +269,42 @@ bool pairedByRows(const Block& a, const Block& b) {
             }
             paired += found;
         }
-        return beside >= 3 && 10 * paired >= 9 * beside;
+        return beside >= fewest && 10 * paired >= 9 * beside;
     };
     return pairedShare(a, b) && pairedShare(b, a);
 }
 
+// Whether every line of the block is a figure (a share, a size, a time, a count): more digits
+// than letters.
+bool figures(const Block& block) {
+    return std::all_of(block.begin(), block.end(), [](const Line& line) {
+        const auto digits = std::count_if(line.text.begin(), line.text.end(), [](QChar c) { return c.isDigit(); });
+        const auto letters = std::count_if(line.text.begin(), line.text.end(), [](QChar c) { return c.isLetter(); });
+        return digits > letters;
+    });
+}
+
 // A table or a terminal whose fields the recogniser took apart into columns gives blocks side by
 // side whose lines are level with each other row by row, one for one: a column of a field or two
-// per row beside the rest of each row, or two parts of a table whose rows are pieces already.
-// They are one block, read row by row. Two columns of prose, or two lists, can stand level line
-// for line too, but their rows are alike on both sides and whole.
+// per row beside the rest of each row, a column of figures beside the rows they belong to, or two
+// parts of a table whose rows are pieces already (the rest of a row may be two lines only, as a
+// summary beside a meter's last rows is). They are one block, read row by row. Two columns of
+// prose, or two lists, can stand level line for line too, but their rows are alike on both sides
+// and whole.
 std::vector<Block> joinRowPairedBlocks(std::vector<Block> blocks) {
     for (bool merged = true; merged;) {
         merged = false;
         for (size_t a = 0; a < blocks.size() && !merged; ++a)
             for (size_t b = a + 1; b < blocks.size() && !merged; ++b) {
-                if (blocks[a].size() < 3 || blocks[b].size() < 3)
+                const bool pieces = near(blocks[a], blocks[b]) && (piecedRows(blocks[a]) || piecedRows(blocks[b]));
+                const size_t fewest = pieces ? 2 : 3;
+                if (blocks[a].size() < fewest || blocks[b].size() < fewest)
                     continue;
                 const double fewer = std::min(wordsPerRow(blocks[a]), wordsPerRow(blocks[b]));
                 const double more = std::max(wordsPerRow(blocks[a]), wordsPerRow(blocks[b]));
-                if ((fewer > 3 || more <= 3) &&
-                    !(near(blocks[a], blocks[b]) && (piecedRows(blocks[a]) || piecedRows(blocks[b]))))
+                if ((fewer > 3 || more <= 3) && !pieces && !figures(blocks[a]) && !figures(blocks[b]))
                     continue;
-                if (!pairedByRows(blocks[a], blocks[b]))
+                if (!pairedByRows(blocks[a], blocks[b], qsizetype(fewest)))
                     continue;
                 blocks[a].insert(blocks[a].end(), blocks[b].begin(), blocks[b].end());
                 blocks.erase(blocks.begin() + qsizetype(b));
@@ -410,6 +426,9 @@ std::vector<Block> order(std::vector<Block> blocks) {
 bool keepsLineBreaks(const std::vector<Line>& lines) {
     if (lines.size() < 3)
         return false;
+    // A table's rows, or a terminal's lines cut at their fields, are lines however they are set.
+    if (piecedRows(lines))
+        return true;
     double widest = 0, leftmost = minX(lines.front().box), rightmostStart = leftmost;
     for (const Line& line : lines) {
         widest = std::max(widest, line.box.width());

@@ -63,7 +63,7 @@ TEST(TextLayout, OrderCutsBandsThenColumns) {
     };
     const Case cases[] = {
         {"wide gutter", 0.10, false, "L0 L1 L2 L3\n\nR0 R1 R2 R3"},
-        {"narrow gutter", 0.02, false, "L0 R0 L1 R1 L2 R2 L3 R3"},
+        {"narrow gutter", 0.02, false, "L0 R0\nL1 R1\nL2 R2\nL3 R3"},
         {"heading above two columns", 0.10, true, "Head\n\nL0 L1 L2 L3\n\nR0 R1 R2 R3"},
     };
     for (const Case& c : cases) {
