@@ -4,7 +4,8 @@
 // only ever checked. BENCH_SCREENS_HALF=tune (or checked) prints one; BENCH_SCREENS_COMMAND=0 leaves
 // the command out; BENCH_SCREENS_DUMP=folder keeps what both read; BENCH_SCREENS_MATCH=part picks
 // the pictures whose names hold it; BENCH_SCREENS_LINES prints the lines read (left, top, width,
-// height in pixels); BENCH_SCREENS_BANDS=n reads every picture in n bands.
+// height in pixels); BENCH_SCREENS_BANDS=n reads every picture in n bands; BENCH_SCREENS_DIR=folder
+// reads another set made the same way.
 
 #include "SideBySide.h"
 #include "text/OcrEngine.h"
@@ -108,10 +109,11 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
-    const QDir folder(QStringLiteral(SCREENS_DIR));
+    const QString set = qEnvironmentVariable("BENCH_SCREENS_DIR", QStringLiteral(SCREENS_DIR));
+    const QDir folder(set);
     QFile list(folder.filePath(QStringLiteral("screens.tsv")));
     if (!list.open(QIODevice::ReadOnly)) {
-        std::fprintf(stderr, "No screen list in %s (bench/screens/capture.py makes it).\n", SCREENS_DIR);
+        std::fprintf(stderr, "No screen list in %s (bench/screens/capture.py makes it).\n", qPrintable(set));
         return 1;
     }
     const QString only = qEnvironmentVariable("BENCH_SCREENS_HALF");

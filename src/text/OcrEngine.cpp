@@ -80,7 +80,10 @@ QString chooseLanguages() {
 }
 
 std::vector<PixelLine> splitAtWideGaps(std::vector<PixelLine> lines);
+void insertBars(std::vector<PixelLine>& lines, const QRect& band, const std::vector<BarRun>& bars);
+QRectF lineBox(const std::vector<Word>& words);
 bool rowsCutAtWordSpaces(const std::vector<PixelLine>& lines, double letters);
+bool hasLetterOrDigit(const PixelLine& line);
 
 class Engine {
 public:
@@ -107,9 +110,10 @@ public:
     // the engine's layout cuts rows apart at spaces no wider than a word's, the band is read as one
     // block of lines instead, without looking for columns; the layout alone tells, before any
     // letter is recognised, or where it does not, the lines recognised (which are seldom so cut when
-    // the layout's are not). letters is the picture's usual height of a line's letters.
+    // the layout's are not, and a column read downwards is another sign of it). letters is the
+    // picture's usual height of a line's letters; bars are the runs blanked out of the picture.
     std::vector<PixelLine> read(const QImage& grey, const QRect& band, double scale, double letters,
-                                bool forceBlock = false) {
+                                const std::vector<BarRun>& bars, bool forceBlock = false) {
         QImage part = grey.copy(band);
         if (scale != 1.0)
             part = part.scaled(qRound(band.width() * scale), qRound(band.height() * scale), Qt::IgnoreAspectRatio,
@@ -145,6 +149,21 @@ public:
             api.SetPageSegMode(tesseract::PSM_SINGLE_BLOCK);
             show();
         }
+        bool downwards = false;
+        std::vector<PixelLine> lines = recognised(band, scale, letters, &downwards);
+        if (!asBlock && (downwards || rowsCutAtWordSpaces(lines, 0)))
+            return read(grey, band, scale, letters, bars, true);
+        if (!asBlock)
+            readLeftOut(framed, band, scale, letters, lines);
+        insertBars(lines, band, bars);
+        return lines;
+    }
+
+private:
+    static constexpr int margin = 10;
+
+    // The lines of what the engine was shown and recognised, in picture pixels, cut at wide gaps.
+    std::vector<PixelLine> recognised(const QRect& band, double scale, double letters, bool* downwards = nullptr) {
         if (api.Recognize(nullptr) != 0) {
             api.Clear();
             throw RecognitionError(QStringLiteral("Text recognition failed on this picture."));
@@ -176,14 +195,78 @@ public:
             } while (it->Next(tesseract::RIL_SYMBOL));
         }
         api.Clear();
-        lines = splitAtWideGaps(std::move(lines));
-        if (!asBlock && rowsCutAtWordSpaces(lines, 0))
-            return read(grey, band, scale, letters, true);
-        return lines;
+        // The engine can take a column of single letters (a meter's numbers, a table's column of
+        // states) for one word written downwards. A screen holds no such writing: the column was
+        // taken for a column of the page where it is a field of each row.
+        const auto erased = std::erase_if(lines, [&](PixelLine& line) {
+            std::erase_if(line.words, [](const Word& w) { return w.symbols.empty(); });
+            const QRectF ink = line.words.empty() ? QRectF() : lineBox(line.words);
+            return ink.height() > 2 * std::max(8.0, letters) && ink.height() > ink.width();
+        });
+        if (downwards)
+            *downwards = erased > 0;
+        return splitAtWideGaps(std::move(lines));
     }
 
-private:
-    static constexpr int margin = 10;
+    // The layout can take text for a picture (a dense run of a meter's bars with the labels beside
+    // it) and leave it out of the reading altogether. Ink of a few lines' size that nothing read
+    // covers is read again as one block, with what was read blanked out; what holds no letter or
+    // figure there is not kept.
+    void readLeftOut(const QImage& framed, const QRect& band, double scale, double letters,
+                     std::vector<PixelLine>& lines) {
+        const double line = std::max(8.0, letters) * scale;
+        QImage rest = framed.copy();
+        const double pad = std::max(2.0, line / 4);
+        for (const PixelLine& read : lines)
+            for (const Word& word : read.words) {
+                const QRect cover = QRectF((word.box.x() - band.x()) * scale + margin - pad,
+                                           (word.box.y() - band.y()) * scale + margin - pad,
+                                           word.box.width() * scale + 2 * pad, word.box.height() * scale + 2 * pad)
+                                        .toAlignedRect()
+                                        .intersected(rest.rect());
+                for (int y = cover.top(); y <= cover.bottom(); ++y)
+                    std::memset(rest.scanLine(y) + cover.left(), 255, size_t(cover.width()));
+            }
+        // Runs of rows holding ink nobody read, a line's height of empty rows apart at most.
+        std::vector<QRect> parts;
+        QRect part;
+        int emptyRows = 0;
+        for (int y = 0; y <= rest.height(); ++y) {
+            int left = rest.width(), right = -1;
+            if (y < rest.height()) {
+                const uchar* row = rest.constScanLine(y);
+                for (int x = 0; x < rest.width(); ++x)
+                    if (row[x] < 128) {
+                        left = std::min(left, x);
+                        right = x;
+                    }
+            }
+            if (right >= 0) {
+                part = part.isNull() ? QRect(left, y, right - left + 1, 1)
+                                     : part.united(QRect(left, y, right - left + 1, 1));
+                emptyRows = 0;
+            } else if (!part.isNull() && (++emptyRows > line || y == rest.height())) {
+                // A line's worth of it, or a column of a few lines' starts.
+                if (part.height() >= 0.6 * line &&
+                    (part.width() >= 4 * line || (part.height() >= 2 * line && part.width() >= line)))
+                    parts.push_back(part);
+                part = QRect();
+            }
+        }
+        if (parts.empty())
+            return;
+        api.SetPageSegMode(tesseract::PSM_SINGLE_BLOCK);
+        for (const QRect& found : parts) {
+            api.SetImage(rest.constBits(), rest.width(), rest.height(), 1, int(rest.bytesPerLine()));
+            api.SetSourceResolution(qRound(96 * scale));
+            const QRect padded = found.adjusted(-margin, -margin, margin, margin).intersected(rest.rect());
+            api.SetRectangle(padded.x(), padded.y(), padded.width(), padded.height());
+            for (PixelLine& more : recognised(band, scale, letters)) {
+                if (hasLetterOrDigit(more))
+                    lines.push_back(std::move(more));
+            }
+        }
+    }
 
     static QRectF toPicture(const tesseract::PageIterator& it, tesseract::PageIteratorLevel level, const QRect& band,
                             double scale) {
@@ -305,6 +388,47 @@ std::vector<PixelLine> splitAtWideGaps(std::vector<PixelLine> lines) {
     return out;
 }
 
+// The bars blanked out of the picture go back into the row they stand in, read where the band
+// holds their middle: joined to the word they follow closely (a meter's "["), or as a word of
+// their own in the nearest piece of their row; a run level with nothing read is a line of its own.
+void insertBars(std::vector<PixelLine>& lines, const QRect& band, const std::vector<BarRun>& bars) {
+    for (const BarRun& run : bars) {
+        const QRectF box = run.box();
+        if (box.center().y() < band.top() || box.center().y() > band.bottom())
+            continue;
+        Word bar{box, {}};
+        for (const QRect& stroke : run.strokes)
+            bar.symbols.emplace_back(QStringLiteral("|"), QRectF(stroke));
+        const double pitch = run.strokes[1].left() - run.strokes[0].left();
+        PixelLine* row = nullptr;
+        double nearest = 3 * box.height();
+        for (PixelLine& line : lines) {
+            const double level = std::min(line.ink.bottom(), box.bottom()) - std::max(line.ink.top(), box.top());
+            const double apart = std::max({0.0, line.ink.left() - box.right(), box.left() - line.ink.right()});
+            if (level > 0.5 * std::min(line.ink.height(), box.height()) && apart < nearest) {
+                nearest = apart;
+                row = &line;
+            }
+        }
+        if (!row) {
+            lines.push_back({{bar}, box, box});
+            continue;
+        }
+        auto& words = row->words;
+        const auto after = std::find_if(words.begin(), words.end(),
+                                        [&](const Word& w) { return w.box.center().x() > box.center().x(); });
+        if (after != words.begin() && std::prev(after)->box.right() > box.left() - pitch) {
+            Word& before = *std::prev(after);
+            before.symbols.insert(before.symbols.end(), bar.symbols.begin(), bar.symbols.end());
+            before.box = before.box.united(box);
+        } else {
+            words.insert(after, std::move(bar));
+        }
+        row->box = row->box.united(box);
+        row->ink = row->ink.united(box);
+    }
+}
+
 // Whether the engine cut rows apart at spaces no wider than a word's: it took aligned words for
 // columns (the fields of a file listing, a process table, a compiler's message under its source
 // line). Such a band reads right as one block of lines.
@@ -365,7 +489,8 @@ Line toLine(const PixelLine& pixels, QSizeF size) {
 // A line on a cut is read by both bands; when its middle sits just past the cut, the band that
 // saw only part of it may own that part while the other owns the whole. The engine also reads
 // a few lines twice over itself. Text does not lie on text on a screen: of two lines that mostly
-// cover each other the larger is the reading.
+// cover each other the larger is the reading, unless only the other holds a letter or a figure (a
+// window's border read with the rows along it is a rule, not a reading of them).
 void dropDoubleReadings(std::vector<const PixelLine*>& lines) {
     std::vector<bool> drop(lines.size(), false);
     for (size_t a = 0; a < lines.size(); ++a)
@@ -378,7 +503,11 @@ void dropDoubleReadings(std::vector<const PixelLine*>& lines) {
             const double smaller = std::min(p.width() * p.height(), q.width() * q.height());
             if (common.isEmpty() || common.width() * common.height() < 0.5 * smaller)
                 continue;
-            drop[p.width() * p.height() < q.width() * q.height() ? a : b] = true;
+            const bool wordsA = hasLetterOrDigit(*lines[a]), wordsB = hasLetterOrDigit(*lines[b]);
+            if (wordsA != wordsB)
+                drop[wordsA ? b : a] = true;
+            else
+                drop[p.width() * p.height() < q.width() * q.height() ? a : b] = true;
         }
     std::vector<const PixelLine*> out;
     for (size_t i = 0; i < lines.size(); ++i)
@@ -483,7 +612,7 @@ std::vector<Line> recognise(const QImage& image, const RecognitionOptions& optio
         workers().start([&, i] {
             try {
                 Engine& engine = engineOfThisThread(languages);
-                results[i] = engine.read(scan.grey(), bands[i].extent, scale, scan.textHeight());
+                results[i] = engine.read(scan.grey(), bands[i].extent, scale, scan.textHeight(), scan.barRuns());
             } catch (...) {
                 errors[i] = std::current_exception();
             }

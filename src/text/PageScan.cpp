@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace TextVision {
@@ -21,6 +22,31 @@ constexpr double enlargedHeight = 26; // what smaller text is enlarged to
 constexpr double maxScale = 3;
 constexpr double maxScaledPixels = 40e6;
 constexpr qint64 smallPicture = 300'000; // pixels below which one band is quickest
+
+// A window taken with its border has a rule of ink along each edge; the engine takes a rule
+// touching the rows of text beside it for a picture and drops them. No text is set as a line
+// along the picture's very edge: a row or column there that is nearly all ink is ground.
+void clearFrame(QImage& grey) {
+    const int w = grey.width(), h = grey.height();
+    const auto inkShare = [&](int x0, int y0, int dx, int dy, int count) {
+        int ink = 0;
+        for (int i = 0; i < count; ++i)
+            ink += grey.constScanLine(y0 + i * dy)[x0 + i * dx] < 128;
+        return double(ink) / count;
+    };
+    constexpr int deepest = 3;
+    constexpr double rule = 0.9;
+    for (int d = 0; d < deepest && d < h / 2 && inkShare(0, d, 1, 0, w) >= rule; ++d)
+        std::memset(grey.scanLine(d), 255, size_t(w));
+    for (int d = 0; d < deepest && d < h / 2 && inkShare(0, h - 1 - d, 1, 0, w) >= rule; ++d)
+        std::memset(grey.scanLine(h - 1 - d), 255, size_t(w));
+    for (int d = 0; d < deepest && d < w / 2 && inkShare(d, 0, 0, 1, h) >= rule; ++d)
+        for (int y = 0; y < h; ++y)
+            grey.scanLine(y)[d] = 255;
+    for (int d = 0; d < deepest && d < w / 2 && inkShare(w - 1 - d, 0, 0, 1, h) >= rule; ++d)
+        for (int y = 0; y < h; ++y)
+            grey.scanLine(y)[w - 1 - d] = 255;
+}
 
 } // namespace
 
@@ -49,6 +75,9 @@ PageScan::PageScan(const QImage& image) {
                 painter.fillRect(box.adjusted(-margin, -margin, margin, margin), Qt::white);
             }
     }
+    clearFrame(greyImage);
+    bars = findBarRuns(greyImage);
+    blankBarRuns(greyImage, bars);
     const int w = greyImage.width(), h = greyImage.height();
     rowInk.resize(size_t(h));
     for (int y = 0; y < h; ++y) {

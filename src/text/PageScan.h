@@ -2,6 +2,8 @@
 // A quick look at a picture before recognition: the grey copy the engines read, how tall its
 // text is (and so how much to enlarge it), and where it can be cut into bands without cutting text.
 
+#include "text/BarRuns.h"
+
 #include <QImage>
 #include <QRect>
 #include <utility>
@@ -21,6 +23,9 @@ public:
 
     // 8-bit grey, dark text on a light ground whatever the colours of the picture.
     const QImage& grey() const { return greyImage; }
+
+    // Runs of bars found in the picture and blanked out of grey(): the engine misreads them.
+    const std::vector<BarRun>& barRuns() const { return bars; }
 
     // Typical height of a line of text in pixels; 0 when no text-like rows were found.
     double textHeight() const { return lineHeight; }
@@ -45,6 +50,7 @@ private:
     std::vector<Gap> gaps() const;
 
     QImage greyImage;
+    std::vector<BarRun> bars;
     std::vector<int> rowInk; // sharp horizontal changes of brightness per row
     double lineHeight = 0;
 };

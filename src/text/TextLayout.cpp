@@ -238,8 +238,8 @@ bool near(const Block& a, const Block& b) {
 // other. Where the blocks end on one row, as a table's columns do, lines above the other block (a
 // table's header rows over a column of names) do not count; where a table's rows start level with
 // a column of a few, the rows below it do not (a terminal's meters beside its summary lines over a
-// process table). Two blocks of pieced rows side by side count only the rows they share (a
-// terminal's last meter rows beside the summary lines atop a process table). A list beside an
+// process table). Blocks close beside rows of pieces count only the rows they share (a terminal's
+// summary lines beside its last meter rows, the summary atop a process table). A list beside an
 // article, whose lines may happen to fall level with the article's, starts and ends among them,
 // and prose is not rows of pieces.
 bool pairedByRows(const Block& a, const Block& b, qsizetype fewest = 3) {
@@ -250,9 +250,9 @@ bool pairedByRows(const Block& a, const Block& b, qsizetype fewest = 3) {
     const QRectF p = frameOf(a), q = frameOf(b);
     const bool endTogether = level(bottomLine(a), bottomLine(b));
     const bool startTogether = level(topLine(a), topLine(b)) && (piecedRows(a) || piecedRows(b));
-    const bool bothPieced = piecedRows(a) && piecedRows(b) && near(a, b);
-    const double high = endTogether || bothPieced ? std::min(maxY(p), maxY(q)) : 1;
-    const double low = startTogether || bothPieced ? std::max(minY(p), minY(q)) : 0;
+    const bool beside = (piecedRows(a) || piecedRows(b)) && near(a, b);
+    const double high = endTogether || beside ? std::min(maxY(p), maxY(q)) : 1;
+    const double low = startTogether || beside ? std::max(minY(p), minY(q)) : 0;
     const auto pairedShare = [&](const Block& one, const Block& other) {
         qsizetype beside = 0, paired = 0;
         for (const Line& line : one) {
@@ -274,14 +274,15 @@ bool pairedByRows(const Block& a, const Block& b, qsizetype fewest = 3) {
     return pairedShare(a, b) && pairedShare(b, a);
 }
 
-// Whether every line of the block is a figure (a share, a size, a time, a count): more digits
-// than letters.
+// Whether the block is mostly a column of figures (a share, a size, a time, a count: more digits
+// than letters), two lines in three at least; a summary line may have joined it from beside.
 bool figures(const Block& block) {
-    return std::all_of(block.begin(), block.end(), [](const Line& line) {
+    const auto count = std::count_if(block.begin(), block.end(), [](const Line& line) {
         const auto digits = std::count_if(line.text.begin(), line.text.end(), [](QChar c) { return c.isDigit(); });
         const auto letters = std::count_if(line.text.begin(), line.text.end(), [](QChar c) { return c.isLetter(); });
         return digits > letters;
     });
+    return 3 * count >= 2 * qsizetype(block.size());
 }
 
 // A table or a terminal whose fields the recogniser took apart into columns gives blocks side by
