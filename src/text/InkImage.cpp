@@ -17,6 +17,9 @@ constexpr int groundRadius = 4;
 constexpr int sameColour = 3; // per channel, what still counts as one colour (dithering, JPEG)
 
 bool alike(QRgb a, QRgb b) {
+    // Most neighbours on a screen are exactly the same colour.
+    if (a == b)
+        return true;
     return std::abs(qRed(a) - qRed(b)) <= sameColour && std::abs(qGreen(a) - qGreen(b)) <= sameColour &&
            std::abs(qBlue(a) - qBlue(b)) <= sameColour;
 }

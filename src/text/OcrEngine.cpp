@@ -3,9 +3,11 @@
 #include "platform/Memory.h"
 #include "text/Language.h"
 #include "text/PageScan.h"
+#include "text/SerialRegions.h"
 
 #include <QLocale>
 #include <QThreadPool>
+#include <algorithm>
 #include <cstring>
 #include <dlfcn.h>
 #include <exception>
@@ -16,6 +18,7 @@
 #include <mutex>
 #include <tesseract/baseapi.h>
 #include <tesseract/resultiterator.h>
+#include <utility>
 
 namespace TextVision {
 
@@ -44,6 +47,7 @@ void prepareOnce() {
             qputenv("OMP_THREAD_LIMIT", "1");
         // Leptonica reports every odd region it meets on standard error; the outcome is in the result.
         setMsgSeverity(L_SEVERITY_NONE);
+        SerialRegions::install();
     });
 }
 
@@ -103,6 +107,9 @@ public:
         // A screen holds no vertical writing: a column of short aligned words (the link counts and
         // owners of a file listing, a table's figures) would otherwise be read top to bottom as one word.
         api.SetVariable("textord_tabfind_vertical_text", "0");
+        // Monospaced rows are told by the engine's quicker measure of character cells, which on
+        // crisp, evenly set screen type finds the cells the full search does.
+        api.SetVariable("textord_fast_pitch_test", "1");
     }
     ~Engine() { api.End(); }
 
