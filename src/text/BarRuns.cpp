@@ -7,7 +7,7 @@ namespace TextVision {
 
 namespace {
 
-constexpr int minHeight = 8; // shorter strokes are too small to tell from a letter's stem
+constexpr int minHeight = 12; // shorter strokes are too small to tell a bar from a letter's stem
 constexpr int minStrokes = 3;
 constexpr uchar inkLevel =
     192; // the grey picture is dark ink on a light ground; a thin stroke between two columns of pixels is grey
@@ -88,6 +88,27 @@ bool isBar(const QImage& grey, const Stroke& s) {
     return true;
 }
 
+// A bar reaches below the line its row's letters stand on. Letters of one stroke (I, l) do not:
+// beside them, most columns of ink end where they end. Where nothing stands beside the run, the
+// run passes.
+bool reachesBelowTheLine(const QImage& grey, const QRect& run) {
+    const int height = run.height();
+    std::vector<int> bottoms;
+    for (int x = std::max(0, run.left() - 4 * height); x <= std::min(grey.width() - 1, run.right() + 4 * height); ++x) {
+        if (x >= run.left() - 1 && x <= run.right() + 1)
+            continue;
+        for (int y = std::min(grey.height() - 1, run.bottom() + 2); y >= run.top(); --y)
+            if (ink(grey, x, y)) {
+                bottoms.push_back(y);
+                break;
+            }
+    }
+    if (bottoms.empty())
+        return true;
+    std::nth_element(bottoms.begin(), bottoms.begin() + qsizetype(bottoms.size() / 2), bottoms.end());
+    return run.bottom() >= bottoms[bottoms.size() / 2] + std::max(2, height / 10);
+}
+
 } // namespace
 
 QRect BarRun::box() const {
@@ -119,8 +140,10 @@ std::vector<BarRun> findBarRuns(const QImage& grey) {
                 continue;
             const int step = candidate.left - last.left;
             const int height = last.bottom - last.top;
-            // A letter's width on, give or take the rounding of where each letter is drawn.
-            if (step < height * 3 / 10 || step > height * 9 / 10 ||
+            // A monospaced letter's width on (half the bar's height: a bar reaches from above the
+            // capitals to below the line), give or take the rounding of where each letter is drawn.
+            // A proportional face's I and l are narrower for their height.
+            if (step < height * 45 / 100 || step > height * 9 / 10 ||
                 (pitch > 0 && std::abs(step - pitch) > std::max(1, pitch * 35 / 100)))
                 continue;
             pitch = pitch > 0 ? pitch : step;
@@ -134,7 +157,8 @@ std::vector<BarRun> findBarRuns(const QImage& grey) {
             const Stroke& s = bars[k];
             found.strokes.emplace_back(QPoint(s.left, s.top), QPoint(s.right, s.bottom - 1));
         }
-        runs.push_back(std::move(found));
+        if (reachesBelowTheLine(grey, found.box()))
+            runs.push_back(std::move(found));
     }
     return runs;
 }

@@ -315,6 +315,16 @@ TEST_F(ReadingPictures, MetersReadAsBarsBesideTheirFiguresInTheirRows) {
     }
 }
 
+TEST_F(ReadingPictures, LettersOfOneStrokeAreNotBars) {
+    // In a proportional face I and l are plain strokes of one height, set close together.
+    TextFixtures::Canvas canvas(QSize(900, 160), Qt::white);
+    const QString words = QStringLiteral("Ill will, III lll: Illinois");
+    canvas.line(10, 10, words, TextFixtures::inter(15), Qt::black);
+    canvas.line(10, 60, words, TextFixtures::inter(30), Qt::black);
+    const QString read = TextVision::text(canvas.picture);
+    EXPECT_FALSE(read.contains(u'|')) << read.toStdString();
+}
+
 TEST_F(ReadingPictures, CorpusReadsWithinItsErrorBudget) {
     double sum = 0;
     const auto pages = TextCorpus::pages();
