@@ -496,8 +496,7 @@ Line toLine(const PixelLine& pixels, QSizeF size) {
 // A line on a cut is read by both bands; when its middle sits just past the cut, the band that
 // saw only part of it may own that part while the other owns the whole. The engine also reads
 // a few lines twice over itself. Text does not lie on text on a screen: of two lines that mostly
-// cover each other the larger is the reading, unless only the other holds a letter or a figure (a
-// window's border read with the rows along it is a rule, not a reading of them).
+// cover each other the larger is the reading.
 void dropDoubleReadings(std::vector<const PixelLine*>& lines) {
     std::vector<bool> drop(lines.size(), false);
     for (size_t a = 0; a < lines.size(); ++a)
@@ -510,11 +509,7 @@ void dropDoubleReadings(std::vector<const PixelLine*>& lines) {
             const double smaller = std::min(p.width() * p.height(), q.width() * q.height());
             if (common.isEmpty() || common.width() * common.height() < 0.5 * smaller)
                 continue;
-            const bool wordsA = hasLetterOrDigit(*lines[a]), wordsB = hasLetterOrDigit(*lines[b]);
-            if (wordsA != wordsB)
-                drop[wordsA ? b : a] = true;
-            else
-                drop[p.width() * p.height() < q.width() * q.height() ? a : b] = true;
+            drop[p.width() * p.height() < q.width() * q.height() ? a : b] = true;
         }
     std::vector<const PixelLine*> out;
     for (size_t i = 0; i < lines.size(); ++i)
