@@ -146,7 +146,7 @@ int main(int argc, char** argv) {
         if (withCommand)
             measure(1, s.command, s.commandText, s.truth, [&] { return commandText(s); });
     }
-    for (const QString half : {QStringLiteral("tune"), QStringLiteral("checked")})
+    for (const QString& half : {QStringLiteral("tune"), QStringLiteral("checked")})
         table(screens, half, withCommand);
     std::printf("%d recognition threads\n", TextVision::recognitionThreads());
 

@@ -13,11 +13,8 @@ namespace {
 HeifModule* module() {
     static HeifModule* const loaded = []() -> HeifModule* {
         QString error;
-        const auto entry = reinterpret_cast<HeifModuleEntry>(
-            Modules::entry(QStringLiteral(PICTOLARIUM_HEIF_MODULE_FILE), PICTOLARIUM_HEIF_MODULE_ENTRY, &error));
-        HeifModule* codec = entry ? entry(HeifModule::version) : nullptr;
-        if (entry && !codec)
-            error = QStringLiteral("its module belongs to another build of the program");
+        HeifModule* codec = Modules::load<HeifModule>(QStringLiteral(PICTOLARIUM_HEIF_MODULE_FILE),
+                                                      PICTOLARIUM_HEIF_MODULE_ENTRY, &error);
         if (!codec)
             std::fprintf(stderr, "pictolarium: HEIC pictures can be neither read nor written: %s\n", qPrintable(error));
         return codec;

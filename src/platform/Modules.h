@@ -19,4 +19,16 @@ void setFolders(const QStringList& folders);
 // when the module is missing or cannot be loaded, with the reason in `error`. Safe from any thread.
 void* entry(const QString& file, const char* symbol, QString* error);
 
+// The module's interface: its entry point, `Interface* (*)(int version)`, asked for the interface this
+// build of the program knows; null, with the reason in `error`, when the module is missing, cannot be
+// loaded or belongs to another build.
+template <typename Interface> Interface* load(const QString& file, const char* symbol, QString* error) {
+    using Entry = Interface* (*)(int version);
+    const auto found = reinterpret_cast<Entry>(entry(file, symbol, error));
+    Interface* loaded = found ? found(Interface::version) : nullptr;
+    if (found && !loaded)
+        *error = QStringLiteral("its module belongs to another build of the program");
+    return loaded;
+}
+
 } // namespace Modules

@@ -297,6 +297,8 @@ std::vector<Block> joinRowPairedBlocks(std::vector<Block> blocks) {
         merged = false;
         for (size_t a = 0; a < blocks.size() && !merged; ++a)
             for (size_t b = a + 1; b < blocks.size() && !merged; ++b) {
+                if (blocks[a].size() < 2 || blocks[b].size() < 2)
+                    continue;
                 const bool pieces = near(blocks[a], blocks[b]) && (piecedRows(blocks[a]) || piecedRows(blocks[b]));
                 const size_t fewest = pieces ? 2 : 3;
                 if (blocks[a].size() < fewest || blocks[b].size() < fewest)

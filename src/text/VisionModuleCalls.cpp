@@ -21,11 +21,8 @@ QString& loadError() {
 VisionModule* module() {
     static VisionModule* const loaded = []() -> VisionModule* {
         QString error;
-        const auto entry = reinterpret_cast<VisionModuleEntry>(
-            Modules::entry(QStringLiteral(PICTOLARIUM_VISION_MODULE_FILE), PICTOLARIUM_VISION_MODULE_ENTRY, &error));
-        VisionModule* vision = entry ? entry(VisionModule::version) : nullptr;
-        if (entry && !vision)
-            error = QStringLiteral("its module belongs to another build of the program");
+        VisionModule* vision = Modules::load<VisionModule>(QStringLiteral(PICTOLARIUM_VISION_MODULE_FILE),
+                                                           PICTOLARIUM_VISION_MODULE_ENTRY, &error);
         if (!vision) {
             std::fprintf(stderr,
                          "pictolarium: text recognition, code reading, background removal and language detection "
