@@ -144,7 +144,7 @@ int main(int argc, char** argv) {
     for (Screen& s : screens) {
         measure(3, s.ours, s.ourText, s.truth, [&] { return ourText(s); });
         if (withCommand)
-            measure(1, s.command, s.commandText, s.truth, [&] { return commandText(s); });
+            measure(3, s.command, s.commandText, s.truth, [&] { return commandText(s); });
     }
     for (const QString& half : {QStringLiteral("tune"), QStringLiteral("checked")})
         table(screens, half, withCommand);

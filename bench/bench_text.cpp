@@ -122,7 +122,7 @@ int main(int argc, char** argv) {
                                          timed(state, row.page, row.command, [&row] { return commandText(row); });
                                      })
             ->Unit(benchmark::kMillisecond)
-            ->Iterations(1);
+            ->Iterations(3);
     }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
