@@ -89,6 +89,44 @@ QRectF lineBox(const std::vector<Word>& words);
 bool rowsCutAtWordSpaces(const std::vector<PixelLine>& lines, double letters);
 bool hasLetterOrDigit(const PixelLine& line);
 
+// The columns of the band that hold ink or bars, with a few lines' height of ground beside them;
+// empty when it holds none. The engine's work on a band grows with its pixels, and a centred page, a
+// sidebar's empty foot or the blank end of a window leave much of a screen empty. Near-ground
+// shades are no ink.
+QRect narrowedToInk(const QImage& grey, const QRect& band, double letters, const std::vector<BarRun>& bars) {
+    constexpr uchar faint = 224;
+    int left = band.right() + 1, right = band.left() - 1, top = -1, bottom = -1;
+    for (int y = band.top(); y <= band.bottom(); ++y) {
+        const uchar* row = grey.constScanLine(y);
+        bool inked = false;
+        for (int x = band.left(); x <= band.right(); ++x)
+            if (row[x] < faint) {
+                left = std::min(left, x);
+                inked = true;
+                break;
+            }
+        if (!inked)
+            continue;
+        for (int x = band.right(); x > right; --x)
+            if (row[x] < faint) {
+                right = x;
+                break;
+            }
+        top = top < 0 ? y : top;
+        bottom = y;
+    }
+    QRect ink = top < 0 ? QRect() : QRect(QPoint(left, top), QPoint(std::max(left, right), bottom));
+    for (const BarRun& run : bars)
+        if (const QRect box = run.box(); box.intersects(band))
+            ink = ink.united(box);
+    if (ink.isEmpty())
+        return {};
+    // All the band's rows stay: the engine reads a band's lines differently once its blank rows go.
+    const int room = int(std::max(8.0, 4 * letters));
+    return QRect(QPoint(std::max(band.left(), ink.left() - room), band.top()),
+                 QPoint(std::min(band.right(), ink.right() + room), band.bottom()));
+}
+
 class Engine {
 public:
     explicit Engine(const QString& names) {
@@ -119,8 +157,11 @@ public:
     // letter is recognised, or where it does not, the lines recognised (which are seldom so cut when
     // the layout's are not, and a column read downwards is another sign of it). letters is the
     // picture's usual height of a line's letters; bars are the runs blanked out of the picture.
-    std::vector<PixelLine> read(const QImage& grey, const QRect& band, double scale, double letters,
+    std::vector<PixelLine> read(const QImage& grey, const QRect& whole, double scale, double letters,
                                 const std::vector<BarRun>& bars, bool forceBlock = false) {
+        const QRect band = forceBlock ? whole : narrowedToInk(grey, whole, letters, bars);
+        if (band.isEmpty())
+            return {};
         QImage part = grey.copy(band);
         if (scale != 1.0)
             part = part.scaled(qRound(band.width() * scale), qRound(band.height() * scale), Qt::IgnoreAspectRatio,
@@ -133,7 +174,7 @@ public:
             std::memcpy(framed.scanLine(y + margin) + margin, part.constScanLine(y), size_t(part.width()));
         const auto show = [&] {
             api.SetImage(framed.constBits(), framed.width(), framed.height(), 1, int(framed.bytesPerLine()));
-            api.SetSourceResolution(qRound(96 * scale));
+            api.SetSourceResolution(screenDpi);
         };
         api.SetPageSegMode(forceBlock ? tesseract::PSM_SINGLE_BLOCK : tesseract::PSM_AUTO);
         show();
@@ -168,6 +209,10 @@ public:
 
 private:
     static constexpr int margin = 10;
+    // The resolution the engine is told, enlarged or not. It sizes the engine's search for rules
+    // and columns: told the enlarged copy's own resolution, it searches with rules twice as long
+    // over four times the pixels for the same few lines, which reads no better.
+    static constexpr int screenDpi = 96;
 
     // The lines of what the engine was shown and recognised, in picture pixels, cut at wide gaps.
     std::vector<PixelLine> recognised(const QRect& band, double scale, double letters, bool* downwards = nullptr) {
@@ -265,7 +310,7 @@ private:
         api.SetPageSegMode(tesseract::PSM_SINGLE_BLOCK);
         for (const QRect& found : parts) {
             api.SetImage(rest.constBits(), rest.width(), rest.height(), 1, int(rest.bytesPerLine()));
-            api.SetSourceResolution(qRound(96 * scale));
+            api.SetSourceResolution(screenDpi);
             const QRect padded = found.adjusted(-margin, -margin, margin, margin).intersected(rest.rect());
             api.SetRectangle(padded.x(), padded.y(), padded.width(), padded.height());
             for (PixelLine& more : recognised(band, scale, letters)) {
@@ -286,31 +331,94 @@ private:
     tesseract::TessBaseAPI api;
 };
 
-// A worker that has read nothing for this long lets its engines go: warm engines make a second reading
-// soon after the first quick, but each holds tens of megabytes that an idle program should not keep.
+// A worker that has read nothing for this long retires: warm engines make a second reading soon
+// after the first quick, but each holds tens of megabytes that an idle program should not keep.
 constexpr int idleEngineMs = 15000;
 
-// The engines of one worker thread, gone with the thread; their memory then goes back to the system.
-struct ThreadEngines {
-    std::map<QString, std::unique_ptr<Engine>> byLanguages;
-    ~ThreadEngines() {
-        if (byLanguages.empty())
+// The engines, by languages, shared by the workers: a band takes any engine of its languages that
+// is free, or makes one, and hands it back once read. An engine made for one worker serves them
+// all, so a picture of few bands followed by one of many does not load the same language data
+// over again on every other worker. When the last worker has retired, nothing has been read for a
+// while: the engines go, and their memory back to the system.
+class EngineShelf {
+public:
+    std::unique_ptr<Engine> take(const QString& languages) {
+        {
+            std::lock_guard lock(mutex);
+            auto& free = shelves[languages];
+            if (!free.empty()) {
+                std::unique_ptr<Engine> engine = std::move(free.back());
+                free.pop_back();
+                return engine;
+            }
+        }
+        return std::make_unique<Engine>(languages);
+    }
+
+    void putBack(const QString& languages, std::unique_ptr<Engine> engine) {
+        std::lock_guard lock(mutex);
+        shelves[languages].push_back(std::move(engine));
+    }
+
+    void workerStarted() {
+        std::lock_guard lock(mutex);
+        ++workers;
+    }
+
+    void workerRetired() {
+        std::map<QString, std::vector<std::unique_ptr<Engine>>> going;
+        {
+            std::lock_guard lock(mutex);
+            if (--workers > 0)
+                return;
+            going.swap(shelves);
+        }
+        if (going.empty())
             return;
-        byLanguages.clear();
+        going.clear();
         Memory::giveBack();
     }
+
+private:
+    std::mutex mutex;
+    std::map<QString, std::vector<std::unique_ptr<Engine>>> shelves;
+    int workers = 0;
 };
 
-Engine& engineOfThisThread(const QString& languages) {
-    thread_local ThreadEngines engines;
-    std::unique_ptr<Engine>& engine = engines.byLanguages[languages];
-    if (!engine)
-        engine = std::make_unique<Engine>(languages);
-    return *engine;
+// Outlives the workers, which may still be winding down when the program ends.
+EngineShelf& shelf() {
+    static auto* engines = new EngineShelf;
+    return *engines;
 }
 
+// Marks the calling worker as one of the shelf's for as long as the thread lives.
+void joinShelf() {
+    struct Worker {
+        Worker() {
+            keepThisThreadSingle();
+            shelf().workerStarted();
+        }
+        ~Worker() { shelf().workerRetired(); }
+    };
+    thread_local Worker worker;
+}
+
+// An engine taken from the shelf for one band, and put back however the reading ends.
+class BorrowedEngine {
+public:
+    explicit BorrowedEngine(const QString& languages) : languages(languages), engine(shelf().take(languages)) {}
+    ~BorrowedEngine() { shelf().putBack(languages, std::move(engine)); }
+    BorrowedEngine(const BorrowedEngine&) = delete;
+    BorrowedEngine& operator=(const BorrowedEngine&) = delete;
+    Engine* operator->() const { return engine.get(); }
+
+private:
+    QString languages;
+    std::unique_ptr<Engine> engine;
+};
+
 QThreadPool& workers() {
-    // A worker retires after a while without work, and its engines with it.
+    // A worker retires after a while without work; the last to go takes the engines with it.
     static QThreadPool* pool = [] {
         auto* p = new QThreadPool;
         p->setMaxThreadCount(recognitionThreads());
@@ -613,8 +721,9 @@ std::vector<Line> recognise(const QImage& image, const RecognitionOptions& optio
     for (size_t i = 0; i < bands.size(); ++i)
         workers().start([&, i] {
             try {
-                Engine& engine = engineOfThisThread(languages);
-                results[i] = engine.read(scan.grey(), bands[i].extent, scale, scan.textHeight(), scan.barRuns());
+                joinShelf();
+                const BorrowedEngine engine(languages);
+                results[i] = engine->read(scan.grey(), bands[i].extent, scale, scan.textHeight(), scan.barRuns());
             } catch (...) {
                 errors[i] = std::current_exception();
             }
