@@ -89,42 +89,40 @@ QRectF lineBox(const std::vector<Word>& words);
 bool rowsCutAtWordSpaces(const std::vector<PixelLine>& lines, double letters);
 bool hasLetterOrDigit(const PixelLine& line);
 
+// The first and last columns in [from, to] of a row of grey darker than `below`; {-1, -1} where
+// it has none.
+std::pair<int, int> inkSpan(const uchar* row, int from, int to, uchar below) {
+    for (int first = from; first <= to; ++first)
+        if (row[first] < below)
+            for (int last = to;; --last)
+                if (row[last] < below)
+                    return {first, last};
+    return {-1, -1};
+}
+
 // The columns of the band that hold ink or bars, with a few lines' height of ground beside them;
 // empty when it holds none. The engine's work on a band grows with its pixels, and a centred page, a
 // sidebar's empty foot or the blank end of a window leave much of a screen empty. Near-ground
 // shades are no ink.
 QRect narrowedToInk(const QImage& grey, const QRect& band, double letters, const std::vector<BarRun>& bars) {
     constexpr uchar faint = 224;
-    int left = band.right() + 1, right = band.left() - 1, top = -1, bottom = -1;
-    for (int y = band.top(); y <= band.bottom(); ++y) {
-        const uchar* row = grey.constScanLine(y);
-        bool inked = false;
-        for (int x = band.left(); x <= band.right(); ++x)
-            if (row[x] < faint) {
-                left = std::min(left, x);
-                inked = true;
-                break;
-            }
-        if (!inked)
-            continue;
-        for (int x = band.right(); x > right; --x)
-            if (row[x] < faint) {
-                right = x;
-                break;
-            }
-        top = top < 0 ? y : top;
-        bottom = y;
-    }
-    QRect ink = top < 0 ? QRect() : QRect(QPoint(left, top), QPoint(std::max(left, right), bottom));
+    int left = band.right() + 1, right = band.left() - 1;
+    for (int y = band.top(); y <= band.bottom(); ++y)
+        if (const auto [first, last] = inkSpan(grey.constScanLine(y), band.left(), band.right(), faint); first >= 0) {
+            left = std::min(left, first);
+            right = std::max(right, last);
+        }
     for (const BarRun& run : bars)
-        if (const QRect box = run.box(); box.intersects(band))
-            ink = ink.united(box);
-    if (ink.isEmpty())
+        if (const QRect box = run.box(); box.intersects(band)) {
+            left = std::min(left, box.left());
+            right = std::max(right, box.right());
+        }
+    if (right < left)
         return {};
     // All the band's rows stay: the engine reads a band's lines differently once its blank rows go.
     const int room = int(std::max(8.0, 4 * letters));
-    return QRect(QPoint(std::max(band.left(), ink.left() - room), band.top()),
-                 QPoint(std::min(band.right(), ink.right() + room), band.bottom()));
+    return QRect(QPoint(std::max(band.left(), left - room), band.top()),
+                 QPoint(std::min(band.right(), right + room), band.bottom()));
 }
 
 class Engine {
@@ -284,15 +282,8 @@ private:
         QRect part;
         int emptyRows = 0;
         for (int y = 0; y <= rest.height(); ++y) {
-            int left = rest.width(), right = -1;
-            if (y < rest.height()) {
-                const uchar* row = rest.constScanLine(y);
-                for (int x = 0; x < rest.width(); ++x)
-                    if (row[x] < 128) {
-                        left = std::min(left, x);
-                        right = x;
-                    }
-            }
+            const auto [left, right] =
+                y < rest.height() ? inkSpan(rest.constScanLine(y), 0, rest.width() - 1, 128) : std::pair{-1, -1};
             if (right >= 0) {
                 part = part.isNull() ? QRect(left, y, right - left + 1, 1)
                                      : part.united(QRect(left, y, right - left + 1, 1));
