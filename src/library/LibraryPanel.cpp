@@ -372,6 +372,20 @@ void LibraryPanel::resizeByDrag(QPoint global) {
         frame.setTop(std::min(frame.top() + delta.y(), frame.bottom() + 1 - least.height()));
     if (edgeDrag->edges & Qt::BottomEdge)
         frame.setBottom(std::max(frame.bottom() + delta.y(), frame.top() - 1 + least.height()));
+    // A dragged edge stops at the screen's free area (not under a panel or off the screen), or where it
+    // already stood when it started outside it.
+    if (const QScreen* screen = QGuiApplication::screenAt(edgeDrag->geometry.center())) {
+        const QRect area = screen->availableGeometry();
+        const QRect from = edgeDrag->geometry;
+        if (edgeDrag->edges & Qt::LeftEdge)
+            frame.setLeft(std::max(frame.left(), std::min(area.left(), from.left())));
+        if (edgeDrag->edges & Qt::RightEdge)
+            frame.setRight(std::min(frame.right(), std::max(area.right(), from.right())));
+        if (edgeDrag->edges & Qt::TopEdge)
+            frame.setTop(std::max(frame.top(), std::min(area.top(), from.top())));
+        if (edgeDrag->edges & Qt::BottomEdge)
+            frame.setBottom(std::min(frame.bottom(), std::max(area.bottom(), from.bottom())));
+    }
     setGeometry(frame);
 }
 

@@ -98,6 +98,9 @@ public:
     // Moves the file to the name typed (extension kept, next free number when taken); the new path.
     std::optional<QString> commitRename(const QString& file, const QString& name);
     void openCard(const QString& file);
+    // Opens the file with the desktop's default program; a failure, even one told only when the helper
+    // ends, is said in the basket.
+    void openWithDefaultApp(const QString& file);
     void escape();
     void quickLook();
     // Keys the basket answers itself, ahead of the grid's own; true when taken.

@@ -118,21 +118,9 @@ void LibraryPanel::shareSelected(QWidget* sender) {
         });
     }
     menu->addAction(QStringLiteral("Open With Default App"), this, [self, urls] {
-        if (!self)
-            return;
-        for (const QUrl& url : urls) {
-            const QString file = url.toLocalFile();
-            // The helper may start and then give up: that is told when it ends.
-            const bool started =
-                self->services.openUrl
-                    ? self->services.openUrl(url)
-                    : DesktopHelper::start(QStringLiteral("xdg-open"), {file}, [self, file](int status) {
-                          if (self)
-                              self->toast(ShareMenu::openFailure(status, file));
-                      });
-            if (!started)
-                self->toast(QStringLiteral("Couldn't open ") + QFileInfo(file).fileName());
-        }
+        for (const QUrl& url : urls)
+            if (self)
+                self->openWithDefaultApp(url.toLocalFile());
     });
     menu->addAction(QStringLiteral("Email\u2026"), this, [self, urls] {
         QStringList arguments;
@@ -202,4 +190,18 @@ void LibraryPanel::deleteSelected() {
         message.append(firstFailure);
     toast(message.join(QStringLiteral(" \u00B7 ")));
     reload();
+}
+
+void LibraryPanel::openWithDefaultApp(const QString& file) {
+    const QUrl url = QUrl::fromLocalFile(file);
+    QPointer<LibraryPanel> self(this);
+    // The helper may start and then give up (nothing opens this kind of file): that is told when it ends.
+    const bool started = services.openUrl
+                             ? services.openUrl(url)
+                             : DesktopHelper::start(QStringLiteral("xdg-open"), {file}, [self, file](int status) {
+                                   if (self)
+                                       self->toast(ShareMenu::openFailure(status, file));
+                               });
+    if (!started)
+        toast(QStringLiteral("Couldn't open ") + QFileInfo(file).fileName());
 }

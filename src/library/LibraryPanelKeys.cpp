@@ -13,7 +13,6 @@
 #include "ui/KeyRoute.h"
 
 #include <QCursor>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
@@ -139,11 +138,8 @@ bool LibraryPanel::handleKey(QKeyEvent* event) {
     case Qt::Key_Return:
     case Qt::Key_Enter: {
         const QStringList chosen = selectedURLs();
-        if (!chosen.isEmpty()) {
-            const QUrl url = QUrl::fromLocalFile(chosen.first());
-            if (!(services.openUrl ? services.openUrl(url) : QDesktopServices::openUrl(url)))
-                toast(QStringLiteral("Couldn't open ") + QFileInfo(chosen.first()).fileName());
-        }
+        if (!chosen.isEmpty())
+            openWithDefaultApp(chosen.first());
         return true;
     }
     case Qt::Key_Space:

@@ -81,6 +81,8 @@ QImage LibraryPanel::thumbnailFor(const QString& file) {
         collection->sparkle(file);
     if (files->thumbCache.contains(file))
         return files->thumbCache.value(file);
+    if (files->thumbCache.failedUnchanged(file))
+        return {};
     startThumbnail(file);
     return {};
 }
@@ -106,11 +108,13 @@ void LibraryPanel::takeThumbnail(const QString& file, const QImage& image) {
     thumbsLoading.remove(file);
     if (!image.isNull())
         files->thumbCache.insert(file, image);
+    else
+        files->thumbCache.markFailed(file);
     traceLine(
         QStringLiteral("thumbnail: ") + QFileInfo(file).fileName() +
         (image.isNull() ? QStringLiteral(" none") : QStringLiteral(" %1x%2").arg(image.width()).arg(image.height())));
     // The tile found by the file's place now, so a tile reused for another file is never touched.
-    // Without a picture the tile stays bare; it asks again the next time it is drawn.
+    // Without a picture the tile stays bare until the file changes.
     if (!image.isNull())
         collection->refreshFile(file);
 }

@@ -1,5 +1,7 @@
 #include "library/ThumbCache.h"
 
+#include <QFileInfo>
+
 QImage ThumbCache::value(const QString& file) {
     auto it = entries.find(file);
     if (it == entries.end())
@@ -13,6 +15,7 @@ void ThumbCache::touch(Entry& entry) {
 }
 
 void ThumbCache::insert(const QString& file, const QImage& image) {
+    failures.remove(file);
     auto it = entries.find(file);
     if (it != entries.end()) {
         it->image = image;
@@ -28,6 +31,7 @@ void ThumbCache::insert(const QString& file, const QImage& image) {
 }
 
 void ThumbCache::remove(const QString& file) {
+    failures.remove(file);
     auto it = entries.find(file);
     if (it == entries.end())
         return;
@@ -36,6 +40,8 @@ void ThumbCache::remove(const QString& file) {
 }
 
 void ThumbCache::retainOnly(const QSet<QString>& files) {
+    for (auto it = failures.begin(); it != failures.end();)
+        it = files.contains(it.key()) ? std::next(it) : failures.erase(it);
     for (auto it = uses.begin(); it != uses.end();) {
         if (files.contains(*it)) {
             ++it;
@@ -44,4 +50,20 @@ void ThumbCache::retainOnly(const QSet<QString>& files) {
         entries.remove(*it);
         it = uses.erase(it);
     }
+}
+
+ThumbCache::Stamp ThumbCache::stampOf(const QString& file) {
+    const QFileInfo info(file);
+    if (!info.exists())
+        return {};
+    return {info.size(), info.lastModified().toMSecsSinceEpoch()};
+}
+
+void ThumbCache::markFailed(const QString& file) {
+    failures.insert(file, stampOf(file));
+}
+
+bool ThumbCache::failedUnchanged(const QString& file) const {
+    const auto it = failures.constFind(file);
+    return it != failures.constEnd() && *it == stampOf(file);
 }

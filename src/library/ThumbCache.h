@@ -22,6 +22,11 @@ public:
     void remove(const QString& file);
     // Forgets every file not in the set.
     void retainOnly(const QSet<QString>& files);
+
+    // A file no thumbnail could be made of is not decoded again on every repaint: the failure is kept
+    // with the file's size and time of change, and holds until either differs (or the file is removed).
+    void markFailed(const QString& file);
+    bool failedUnchanged(const QString& file) const;
     qsizetype size() const { return entries.size(); }
     QStringList keys() const { return QStringList(uses.begin(), uses.end()); }
 
@@ -32,7 +37,15 @@ private:
     };
     void touch(Entry& entry);
 
+    struct Stamp {
+        qint64 size = -1;
+        qint64 modified = 0;
+        bool operator==(const Stamp&) const = default;
+    };
+    static Stamp stampOf(const QString& file);
+
     int limit;
     QHash<QString, Entry> entries;
+    QHash<QString, Stamp> failures;
     std::list<QString> uses; // most recent first
 };

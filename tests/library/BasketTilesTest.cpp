@@ -98,6 +98,17 @@ TEST(BasketTiles, ThumbnailsRenderOnceOffTheUIThreadAndHugePicturesAreSkipped) {
     EXPECT_TRUE(b.panel->thumbnailFor(b.path("a.png")).isNull());
     EXPECT_EQ(b.panel->thumbsLoading.size(), 1);
     ASSERT_TRUE(QTest::qWaitFor([&] { return b.panel->listing().thumbCache.contains(b.path("a.png")); }));
+
+    // A file no thumbnail comes of is read once, not at every repaint, until it changes.
+    for (const char* name : {"huge.png", "huge.png"}) {
+        EXPECT_TRUE(b.panel->thumbnailFor(b.path(QString::fromLatin1(name))).isNull());
+        EXPECT_TRUE(b.panel->thumbsLoading.isEmpty()) << "not decoded again";
+    }
+    QFile::remove(b.path("huge.png"));
+    QFile::copy(b.path("a.png"), b.path("huge.png"));
+    EXPECT_TRUE(b.panel->thumbnailFor(b.path("huge.png")).isNull());
+    EXPECT_EQ(b.panel->thumbsLoading.size(), 1) << "read again once it changed";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.panel->listing().thumbCache.contains(b.path("huge.png")); }));
 }
 
 TEST(BasketTiles, AListedFileTurnedIntoAPipeGetsNoThumbnailAndHoldsNoThread) {
@@ -293,6 +304,19 @@ TEST(BasketTiles, KeysSelectPreviewAndEscapeStepByStep) {
     EXPECT_FALSE(b.panel->preview->picture().isNull());
     QTest::keyClick(b.panel->preview, Qt::Key_Escape);
     EXPECT_FALSE(b.panel->preview->isVisible());
+
+    // Return opens the tile with the default program; when none opens it, the basket says so.
+    QTemporaryDir bin;
+    QFile opener(bin.filePath(QStringLiteral("xdg-open")));
+    ASSERT_TRUE(opener.open(QIODevice::WriteOnly));
+    opener.write("#!/bin/sh\nexit 3\n");
+    opener.close();
+    opener.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(bin.path()) + ':' + path);
+    press(Qt::Key_Return);
+    EXPECT_TRUE(QTest::qWaitFor([] { return toastText() == QStringLiteral("No application opens this file"); }));
+    qputenv("PATH", path);
 
     press(Qt::Key_Escape);
     EXPECT_EQ(b.panel->countLabel->text(), "");

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QEnterEvent>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
@@ -140,4 +141,28 @@ TEST(LibraryPanel, ToggleShowsCentredOnEveryDesktopAndAClickElsewhereHidesIt) {
     const auto& asked = static_cast<FakeWindowFocus&>(p.platform.windowFocus()).asked;
     ASSERT_TRUE(QTest::qWaitFor([&] { return asked == QList<quint32>{quint32(p.panel->winId())}; }));
     EXPECT_TRUE(p.panel->isVisible());
+}
+
+TEST(LibraryPanel, AnEdgeDragStopsAtTheScreensFreeArea) {
+    Panel p(1);
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    p.panel->toggle(area.center());
+    ASSERT_TRUE(p.panel->isVisible());
+    const auto drag = [&](QPoint from, QPoint to) {
+        const auto send = [&](QEvent::Type type, QPoint global, Qt::MouseButton button, Qt::MouseButtons held) {
+            QMouseEvent event(type, QPointF(p.panel->mapFromGlobal(global)), QPointF(global), button, held, {});
+            QApplication::sendEvent(p.panel.get(), &event);
+        };
+        send(QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
+        send(QEvent::MouseMove, to, Qt::NoButton, Qt::LeftButton);
+        send(QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton);
+    };
+    const QRect start(area.topLeft() + QPoint(40, 30), LibraryPanel::minimumPanelSize + QSize(20, 20));
+    p.panel->setGeometry(start);
+    drag(p.panel->geometry().bottomRight(), area.bottomRight() + QPoint(300, 300));
+    EXPECT_EQ(p.panel->geometry(), QRect(start.topLeft(), area.bottomRight())) << "not past the free area";
+    drag(p.panel->geometry().topLeft(), area.topLeft() - QPoint(300, 300));
+    EXPECT_EQ(p.panel->geometry(), area);
+    drag(p.panel->geometry().bottomRight(), p.panel->geometry().bottomRight() - QPoint(100, 80));
+    EXPECT_EQ(p.panel->geometry().size(), area.size() - QSize(100, 80)) << "inside it, an edge follows the pointer";
 }
