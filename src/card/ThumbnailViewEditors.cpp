@@ -46,9 +46,8 @@ void ThumbnailView::installEditors() {
     editorMakers.insert(QStringLiteral("resize"), fileEditor<ResizeWindow>());
     editorMakers.insert(QStringLiteral("rotate"), fileEditor<RotateWindow>());
     editorMakers.insert(annotateTool, [](const Shot& shot, const EditorHooks& hooks) -> EditorWindow* {
-        auto* editor = new AnnotateWindow(shot, hooks.rendered, [](const QImage& image) {
-            return TextVision::wordBoxes(image);
-        });
+        auto* editor =
+            new AnnotateWindow(shot, hooks.rendered, [](const QImage& image) { return TextVision::wordBoxes(image); });
         editor->onBackdrop = hooks.backdrop;
         return editor;
     });
@@ -119,16 +118,14 @@ void ThumbnailView::openEditor(const QString& tool) {
     const EditorMaker maker = editorMakers.value(tool);
     if (!maker)
         return;
-    // A very large picture takes seconds to read and to draw the first time.
-    const BusyWork busy(this);
+    // A very large picture takes seconds to read and to draw the first time. The editor being left stays on
+    // screen under the busy cursor until the next one is made: with the card collapsed, nothing else of ours
+    // would show that work is going on.
+    EditorWindow* previous = currentEditor;
+    const BusyWork busy(previous ? static_cast<QWidget*>(previous) : this);
 
-    const QRect source = currentEditor ? currentEditor->canvasFrame() : pictureOnScreen();
+    const QRect source = previous ? previous->canvasFrame() : pictureOnScreen();
     const std::optional<QString> previousTool = currentTool;
-    if (currentEditor) {
-        switching = true;
-        currentEditor->close();
-        switching = false;
-    }
     hold(Hold::Editor, true);
 
     EditorWindow* editor = nullptr;
@@ -143,6 +140,11 @@ void ThumbnailView::openEditor(const QString& tool) {
         } catch (const UserError& error) {
             failure = error.message;
         }
+    }
+    if (previous) {
+        switching = true;
+        previous->close();
+        switching = false;
     }
     auto* panel = qobject_cast<ThumbnailPanel*>(window());
     if (!editor) {

@@ -299,8 +299,13 @@ void AnnotateWindow::backdropTapped() {
             return;
         }
     }
-    std::function<void()> then = onBackdrop;
-    close();
+    // The backdrop editor is made while this window still shows (it closes this one once it is up): a large
+    // picture takes seconds, and a closed editor over a collapsed card would leave nothing of ours on screen.
+    const std::function<void()> then = onBackdrop;
+    QPointer<AnnotateWindow> self(this);
     if (then)
-        QTimer::singleShot(0, qApp, then);
+        then();
+    // Closing again after the card closed it is harmless: the close callbacks run once.
+    if (self)
+        close();
 }

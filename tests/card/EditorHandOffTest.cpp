@@ -150,12 +150,19 @@ TEST(EditorHandOff, TheBackdropDetourReturnsToAnnotateUnlessAnotherToolWasChosen
     EditorCard card;
     const auto annotateThenBackdrop = [&] {
         card.view()->triggerTool(QStringLiteral("annotate"));
-        // As the annotate editor does it: its result, its close, then the backdrop on the main queue.
-        FakeEditor* annotate = card.editor;
+        // As the annotate editor does it: its result, then the backdrop while it still shows.
+        QPointer<FakeEditor> annotate = card.editor;
         annotate->hooks.rendered(card.view()->shot().fileURL, card.view()->shot().image);
-        annotate->close();
-        QMetaObject::invokeMethod(qApp, annotate->hooks.backdrop, Qt::QueuedConnection);
-        EXPECT_FALSE(card.view()->isPillOnly());
+        // Making a backdrop of a large picture takes seconds: a window of ours stands meanwhile.
+        bool shownWhileMade = false;
+        card.view()->editorMakers.insert(QStringLiteral("background"), [&](const Shot& shot, const Hooks& hooks) {
+            ++card.made;
+            shownWhileMade = annotate && annotate->isVisible();
+            return card.editor = new FakeEditor(shot, hooks, QStringLiteral("background"));
+        });
+        annotate->hooks.backdrop();
+        EXPECT_TRUE(shownWhileMade);
+        EXPECT_FALSE(annotate && annotate->isVisible()) << "closed once the backdrop editor is up";
         settle();
         EXPECT_EQ(toastText(), QStringLiteral("Annotated"));
         EXPECT_EQ(card.tool(), QStringLiteral("background"));
