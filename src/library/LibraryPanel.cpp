@@ -407,8 +407,9 @@ void LibraryPanel::paintEvent(QPaintEvent*) {
     QPainterPath shape;
     shape.addRoundedRect(QRectF(rect()), 12, 12);
     QColor backdrop = Brand::background();
-    // Without a blur behind it, only a trace of what lies under it shows, or the tiles' names would not read.
-    backdrop.setAlphaF(composited ? 0.97 : 1.0);
+    // Without a blur behind it, only a trace of what lies under it may show (no more than through the card's
+    // pills), or a page behind the empty state and the tiles' names would read through.
+    backdrop.setAlphaF(composited ? 0.99 : 1.0);
     painter.fillPath(shape, backdrop);
     // A soft green glow from above the top edge: an ellipse half as wide as the panel and most
     // of its height deep.

@@ -3,6 +3,7 @@
 #include "LibraryFixtures.h"
 #include "library/ShotGrid.h"
 #include "ui/GhostButton.h"
+#include "ui/UI.h"
 
 #include <QApplication>
 #include <QEnterEvent>
@@ -165,4 +166,20 @@ TEST(LibraryPanel, AnEdgeDragStopsAtTheScreensFreeArea) {
     EXPECT_EQ(p.panel->geometry(), area);
     drag(p.panel->geometry().bottomRight(), p.panel->geometry().bottomRight() - QPoint(100, 80));
     EXPECT_EQ(p.panel->geometry().size(), area.size() - QSize(100, 80)) << "inside it, an edge follows the pointer";
+}
+
+TEST(LibraryPanel, UnderACompositorWhatLiesBehindShowsOnlyAsATrace) {
+    FakeCompositor compositor;
+    compositor.on = true;
+    UI::setCompositor(&compositor);
+    Panel p(0);
+    UI::setCompositor(nullptr);
+    p.panel->toggle(QGuiApplication::primaryScreen()->availableGeometry().center());
+    // The empty state of either tab stands over whatever page is behind: it must read over any of them.
+    for (const bool recent : {false, true}) {
+        p.panel->tabButtons[recent ? 1 : 0]->click();
+        const QImage look = p.panel->grab().toImage();
+        for (const QPoint at : {p.panel->rect().center(), QPoint(40, p.panel->height() - 40)})
+            EXPECT_GE(qAlpha(look.pixel(at)), 250) << recent << " " << at.x() << "," << at.y();
+    }
 }

@@ -32,8 +32,13 @@ TEST(TranslateCard, AFailureStopsTheSpinnerAndCopyFollowsTheResult) {
         QStringLiteral("The quick brown fox jumps over the lazy dog near the river bank today."), [&] { ++closes; },
         fake->engine());
     side.resize(330, 420);
+    side.setAttribute(Qt::WA_TranslucentBackground);
     side.show();
     TranslateView* view = side.host();
+    // Over any page behind the card the text must read: what shows through is at most a trace.
+    const QImage look = side.grab().toImage();
+    for (const QPoint at : {QPoint(165, 210), QPoint(30, 400), QPoint(300, 60)})
+        EXPECT_GE(qAlpha(look.pixel(at)), 250) << at.x() << "," << at.y();
     EXPECT_FALSE(view->handleKey(Qt::Key_C, Qt::ControlModifier)) << "nothing to copy while waiting";
     fake->answer(fake->at(fake->translations, 0), QStringLiteral("Translation engine missing"), true);
     ASSERT_TRUE(QTest::qWaitFor([&] { return view->model().finished(); }));
