@@ -29,6 +29,7 @@ struct Basket {
         QSemaphore go;
         QAtomicInt started;
         QMutex lock;
+        QHash<QString, bool> cancelled; // by the answer's first file: whether the search was told to stop
     };
     std::shared_ptr<Script> script = std::make_shared<Script>();
     std::unique_ptr<BasketListing> listing;
@@ -43,12 +44,15 @@ struct Basket {
         s.now = [this] { return now; };
         s.visible = [this] { return visible; };
         auto script = this->script;
-        s.recent = [script](const QDateTime&, bool, const std::function<bool()>&) {
+        s.recent = [script](const QDateTime&, bool, const std::function<bool()>& cancelled) {
             QMutexLocker hold(&script->lock);
             const QStringList answer = script->answers.isEmpty() ? QStringList() : script->answers.takeFirst();
             hold.unlock();
             script->started.fetchAndAddOrdered(1);
             script->go.acquire();
+            hold.relock();
+            if (!answer.isEmpty())
+                script->cancelled.insert(answer.first(), cancelled());
             return BasketListing::RecentFound{answer};
         };
         listing = std::make_unique<BasketListing>(s);
@@ -145,6 +149,40 @@ TEST(BasketListing, RecentTakesOnlyTheNewestSearchAndKeepsWhatStillExists) {
     EXPECT_EQ(b.listing->items, QStringList({kept, second}));
     EXPECT_EQ(b.listing->emptyTitle, "No new images in the last 24 hours");
     EXPECT_EQ(b.listing->emptyDetail, "Downloads and saves anywhere in your home folder show up here.");
+
+    // An overtaken search is told to stop, so that its walk of the home folder ends early: by a reload, and by
+    // a switch to the other tab. The search still wanted is not.
+    const QString reloaded = b.make(b.home + "/Downloads/reloaded.png");
+    const QString switched = b.make(b.home + "/Downloads/switched.png");
+    const QString newest = b.make(b.home + "/Downloads/newest.png");
+    const int before = b.script->started.loadAcquire();
+    const auto started = [&](int count) {
+        return QTest::qWaitFor([&] { return b.script->started.loadAcquire() == before + count; });
+    };
+    b.answer({reloaded});
+    b.answer({switched});
+    b.answer({newest});
+    b.listing->reload();
+    ASSERT_TRUE(started(1));
+    b.listing->reload();
+    ASSERT_TRUE(started(2));
+    b.listing->pickTab(0);
+    const auto told = [&](const QString& file) {
+        return QTest::qWaitFor([&] {
+            QMutexLocker hold(&b.script->lock);
+            return b.script->cancelled.contains(file);
+        });
+    };
+    b.script->go.release(2);
+    ASSERT_TRUE(told(reloaded) && told(switched));
+    b.listing->pickTab(1);
+    ASSERT_TRUE(started(3));
+    b.script->go.release();
+    ASSERT_TRUE(told(newest));
+    QMutexLocker hold(&b.script->lock);
+    EXPECT_EQ(b.script->cancelled.value(reloaded), true) << "overtaken by a reload";
+    EXPECT_EQ(b.script->cancelled.value(switched), true) << "overtaken by a tab switch";
+    EXPECT_EQ(b.script->cancelled.value(newest, true), false) << "the newest";
 }
 
 TEST(BasketListing, OnlyFilesThatAppearWhileShownAreFresh) {
