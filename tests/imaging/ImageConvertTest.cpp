@@ -66,6 +66,23 @@ TEST_F(ImageConvertTest, TransparencyIsWhiteInJpegAndKeptElsewhere) {
     }
 }
 
+// A converted picture takes its original's place, so it must hold the original's true pixels: for a PNG of any
+// kind, what libpng itself decodes. A TIFF keeps every pixel, so each one is compared.
+TEST_F(ImageConvertTest, APngOfAnyKindConvertsToItsOwnPixels) {
+    int n = 0;
+    for (const LibpngForm& form : everyLibpngForm()) {
+        SCOPED_TRACE(nameOf(form));
+        const QString name = QStringLiteral("kind %1.png").arg(++n);
+        const QByteArray png = libpngFile(form);
+        const QUrl source = folder.write(name, png);
+        const ImageConvert::Replaced done = ImageConvert::convert(source, ImageFormat::tiff, 0.9);
+        EXPECT_EQ(done.url.fileName(), QStringLiteral("kind %1.tiff").arg(n));
+        EXPECT_EQ(differencesFromLibpng(ImageConvert::load(done.url), png), 0);
+        EXPECT_FALSE(QFileInfo::exists(source.toLocalFile()));
+    }
+    EXPECT_EQ(trashed().size(), n);
+}
+
 TEST_F(ImageConvertTest, ReplacePutsTheSourceInTheTrashAndTakesItsName) {
     struct Case {
         QStringList existing;
@@ -143,6 +160,8 @@ TEST_F(ImageConvertTest, CompressKeepsWhatAJpegWouldSpoilAndAPdfOfSeveralPagesSt
         const QString& reason;
     } kept[] = {
         {"cut.png", encoded(halfTransparent(200, 100), "png"), ImageConvert::keptTransparent},
+        // No pixel fully clear, and yet a JPEG would lose the shadow's fade.
+        {"shadow.png", encoded(softShadow(400, 300), "png"), ImageConvert::keptTransparent},
         {"flat.webp", encoded(markers(40, 30, 32), "webp", 100), ImageConvert::keptNotSmaller},
     };
     for (const auto& c : kept) {
