@@ -511,7 +511,7 @@ std::string nameOf(const LibpngForm& form) {
     return name;
 }
 
-int differencesFromLibpng(const QImage& image, const QByteArray& png) {
+int differencesFromLibpng(const QImage& image, const QByteArray& png, int tolerance) {
     const std::vector<quint16> want = libpngRgba16(png);
     if (want.empty() || qsizetype(want.size()) != qsizetype(image.width()) * image.height() * 4)
         return -1;
@@ -523,7 +523,11 @@ int differencesFromLibpng(const QImage& image, const QByteArray& png) {
             const quint16* p = &want[(size_t(y) * size_t(got.width()) + size_t(x)) * 4];
             const QRgb expected = qPremultiply(qRgba(to8(p[0]), to8(p[1]), to8(p[2]), to8(p[3])));
             const QRgb actual = got.pixel(x, y);
-            if (actual != expected && wrong++ < 3)
+            const bool close = std::abs(qRed(actual) - qRed(expected)) <= tolerance &&
+                               std::abs(qGreen(actual) - qGreen(expected)) <= tolerance &&
+                               std::abs(qBlue(actual) - qBlue(expected)) <= tolerance &&
+                               std::abs(qAlpha(actual) - qAlpha(expected)) <= tolerance;
+            if (!close && wrong++ < 3)
                 ADD_FAILURE() << "pixel " << x << "," << y << " is " << std::hex << actual << ", libpng gives "
                               << expected << std::dec;
         }

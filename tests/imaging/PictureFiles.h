@@ -65,9 +65,10 @@ std::string nameOf(const LibpngForm& form);
 // R, G, B, A for each pixel, row after row. Empty when libpng refuses the file.
 std::vector<quint16> libpngRgba16(const QByteArray& png);
 
-// How many pixels of the picture differ from libpng's decode of the PNG, its 16-bit samples rounded to 8 bits
-// and premultiplied as our pictures are kept (the first few are reported as failures); -1 when the sizes differ.
-int differencesFromLibpng(const QImage& image, const QByteArray& png);
+// How many pixels of the picture differ by more than `tolerance` in a channel from libpng's decode of the PNG,
+// its 16-bit samples rounded to 8 bits and premultiplied as our pictures are kept (the first few are reported
+// as failures); -1 when the sizes differ.
+int differencesFromLibpng(const QImage& image, const QByteArray& png, int tolerance = 0);
 
 // The bytes with an EXIF block holding only the orientation tag, in the container's own place for it.
 QByteArray jpegWithOrientation(const QByteArray& jpeg, int orientation);
