@@ -246,7 +246,7 @@ bool near(QColor a, QColor b, int tol) {
 
 } // namespace PictureFiles
 
-// ---- pictures written and read by libpng itself
+// ---- pictures written and read by libpng itself (errors abort: only our own sound files pass through)
 
 namespace PictureFiles {
 
@@ -254,13 +254,9 @@ QImage softShadow(int w, int h) {
     QImage image = noise(w, h).convertToFormat(QImage::Format_ARGB32);
     const int edge = std::min(w, h) / 4;
     for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const int inside = std::min({x, y, w - 1 - x, h - 1 - y});
-            if (inside >= edge)
-                continue;
-            const QRgb p = image.pixel(x, y);
-            image.setPixel(x, y, qRgba(qRed(p), qGreen(p), qBlue(p), 1 + inside * 253 / edge));
-        }
+        for (int x = 0; x < w; ++x)
+            if (const int inside = std::min({x, y, w - 1 - x, h - 1 - y}); inside < edge)
+                image.setPixel(x, y, (image.pixel(x, y) & 0xFFFFFF) | quint32(1 + inside * 253 / edge) << 24);
     return image;
 }
 
@@ -269,132 +265,87 @@ namespace {
 void appendBytes(png_structp png, png_bytep data, size_t length) {
     static_cast<QByteArray*>(png_get_io_ptr(png))->append(reinterpret_cast<const char*>(data), qsizetype(length));
 }
-void flushNothing(png_structp) {}
-void jumpOut(png_structp png, png_const_charp) {
-    longjmp(png_jmpbuf(png), 1);
-}
-void quiet(png_structp, png_const_charp) {}
 
-int channelsOf(int colorType) {
-    switch (colorType) {
-    case PNG_COLOR_TYPE_GRAY_ALPHA:
-        return 2;
-    case PNG_COLOR_TYPE_RGB:
-        return 3;
-    case PNG_COLOR_TYPE_RGB_ALPHA:
-        return 4;
-    default:
-        return 1;
-    }
-}
-
-// Sample c of pixel (x, y) before the transparent colour is put in: spread over the depth's whole range.
-quint32 sample(int x, int y, int c, int depth) {
-    const quint32 mixed = quint32(x * 2654435761u) ^ quint32((y + 7) * 40503u) ^ quint32((c + 1) * 2246822519u);
-    return (mixed ^ (mixed >> 13)) & ((1u << depth) - 1);
-}
-
-// What the writing allocates, kept outside the frame a libpng error jumps out of.
-struct Writing {
-    QByteArray profile = QColorSpace(QColorSpace::SRgb).iccProfile();
-    std::vector<std::vector<png_byte>> rows;
-    std::vector<png_bytep> pointers;
-    std::vector<png_color> palette;
-    std::vector<png_byte> alphas;
+struct Reading {
+    const QByteArray* bytes;
+    qsizetype at;
 };
 
-void put(std::vector<png_byte>& row, int index, int depth, quint32 value) {
-    if (depth == 16) {
-        row[size_t(index) * 2] = png_byte(value >> 8);
-        row[size_t(index) * 2 + 1] = png_byte(value);
-    } else if (depth == 8) {
-        row[size_t(index)] = png_byte(value);
-    } else {
-        const int bit = index * depth;
-        row[size_t(bit / 8)] |= png_byte(value << (8 - depth - bit % 8));
-    }
+void readBytes(png_structp png, png_bytep data, size_t length) {
+    auto* r = static_cast<Reading*>(png_get_io_ptr(png));
+    std::memcpy(data, r->bytes->constData() + r->at, std::min<size_t>(length, size_t(r->bytes->size() - r->at)));
+    r->at += qsizetype(length);
 }
 
-bool writeAll(png_structp png, png_infop info, const LibpngForm& form, Writing* w) {
-    if (setjmp(png_jmpbuf(png)))
-        return false;
-    png_set_IHDR(png, info, png_uint_32(form.size.width()), png_uint_32(form.size.height()), form.depth, form.colorType,
+} // namespace
+
+QByteArray libpngFile(const LibpngForm& form) {
+    QByteArray bytes;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_set_write_fn(png, &bytes, appendBytes, nullptr);
+    const int w = 21, h = 13, depth = form.depth;
+    png_set_IHDR(png, info, png_uint_32(w), png_uint_32(h), depth, form.colorType,
                  form.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
-    const bool palette = form.colorType == PNG_COLOR_TYPE_PALETTE;
-    const int entries = 1 << std::min(form.depth, 8);
-    if (palette) {
-        for (int i = 0; i < entries; ++i)
-            w->palette.push_back(
-                png_color{png_byte(sample(i, 1, 0, 8)), png_byte(sample(i, 2, 1, 8)), png_byte(sample(i, 3, 2, 8))});
-        png_set_PLTE(png, info, w->palette.data(), entries);
-    }
-    const int channels = channelsOf(form.colorType);
-    // The transparent colour is pixel (0, 0)'s; its "near miss" differs in the low byte of its first sample.
-    png_color_16 key{};
-    const auto keySample = [&](int c) { return sample(0, 0, c, form.depth); };
-    if (form.transparentColour) {
-        if (palette) {
-            for (int i = 0; i + 1 < entries; ++i)
-                w->alphas.push_back(png_byte(i * 97 % 256));
-            png_set_tRNS(png, info, w->alphas.data(), int(w->alphas.size()), nullptr);
-        } else {
-            key.gray = png_uint_16(keySample(0));
-            key.red = png_uint_16(keySample(0));
-            key.green = png_uint_16(keySample(1));
-            key.blue = png_uint_16(keySample(2));
-            png_set_tRNS(png, info, nullptr, 0, &key);
-        }
+    // Random bytes: any of them make valid rows, palette indices included, as the palette has every entry.
+    quint32 seed = quint32(form.colorType * 131 + depth);
+    const auto next = [&seed] { return png_byte((seed = seed * 1664525u + 1013904223u) >> 24); };
+    std::vector<png_color> palette(size_t(1) << std::min(depth, 8));
+    for (png_color& c : palette)
+        c = {next(), next(), next()};
+    std::vector<png_byte> alphas(palette.size() - 1);
+    for (png_byte& a : alphas)
+        a = next();
+    const size_t pixelBits = size_t(png_get_channels(png, info)) * size_t(depth), pixelBytes = pixelBits / 8;
+    std::vector<png_byte> pixels((size_t(w) * pixelBits + 7) / 8 * size_t(h));
+    for (png_byte& b : pixels)
+        b = next();
+    const auto sample = [&](int c) {
+        const png_byte* p = pixels.data();
+        return png_uint_16(depth == 16 ? p[2 * c] << 8 | p[2 * c + 1] : depth == 8 ? p[c] : p[0] >> (8 - depth));
+    };
+    if (form.colorType == PNG_COLOR_TYPE_PALETTE) {
+        png_set_PLTE(png, info, palette.data(), int(palette.size()));
+        if (form.transparentColour)
+            png_set_tRNS(png, info, alphas.data(), int(alphas.size()), nullptr);
+    } else if (form.transparentColour) {
+        const png_color_16 key{0, sample(0), sample(1), sample(2), sample(0)};
+        png_set_tRNS(png, info, nullptr, 0, &key);
+        for (size_t i = 1; pixelBytes && i < pixels.size() / pixelBytes; ++i)
+            if (i % 3 != 2) {
+                std::memcpy(&pixels[i * pixelBytes], pixels.data(), pixelBytes);
+                pixels[i * pixelBytes + pixelBytes - 1] ^= png_byte(i % 3);
+            }
     }
     if (form.background) {
-        png_color_16 background{};
-        background.index = png_byte(entries - 1);
-        background.gray = png_uint_16((1u << form.depth) - 1);
-        background.red = background.green = background.blue = background.gray;
+        const auto most = png_uint_16((1u << depth) - 1);
+        const png_color_16 background{png_byte(palette.size() - 1), most, most, most, most};
         png_set_bKGD(png, info, &background);
     }
+    const QByteArray profile = QColorSpace(QColorSpace::SRgb).iccProfile();
     if (form.colourChunk == "gAMA")
         png_set_gAMA(png, info, 1 / 1.8);
     if (form.colourChunk == "sRGB")
         png_set_sRGB(png, info, PNG_sRGB_INTENT_PERCEPTUAL);
     if (form.colourChunk == "iCCP")
         png_set_iCCP(png, info, "sRGB", PNG_COMPRESSION_TYPE_BASE,
-                     reinterpret_cast<png_const_bytep>(w->profile.constData()), png_uint_32(w->profile.size()));
-
-    const size_t rowBytes = (size_t(form.size.width()) * size_t(channels) * size_t(form.depth) + 7) / 8;
-    for (int y = 0; y < form.size.height(); ++y) {
-        std::vector<png_byte> row(rowBytes, 0);
-        for (int x = 0; x < form.size.width(); ++x) {
-            const int index = (x + y * 5) % 3;
-            for (int c = 0; c < channels; ++c) {
-                quint32 value = sample(x, y, c, form.depth);
-                if (form.transparentColour && !palette && index == 0)
-                    value = keySample(c);
-                else if (form.transparentColour && !palette && form.depth == 16 && index == 1)
-                    value = c == 0 ? keySample(0) ^ 1 : keySample(c);
-                put(row, x * channels + c, form.depth, value);
-            }
-        }
-        w->rows.push_back(std::move(row));
-    }
-    for (auto& row : w->rows)
-        w->pointers.push_back(row.data());
+                     reinterpret_cast<png_const_bytep>(profile.constData()), png_uint_32(profile.size()));
+    std::vector<png_bytep> rows;
+    for (int y = 0; y < h; ++y)
+        rows.push_back(pixels.data() + size_t(y) * pixels.size() / size_t(h));
     png_write_info(png, info);
-    png_write_image(png, w->pointers.data());
+    png_write_image(png, rows.data());
     png_write_end(png, info);
-    return true;
+    png_destroy_write_struct(&png, &info);
+    return bytes;
 }
 
-struct Reading {
-    const QByteArray* bytes;
-    qsizetype at = 0;
-    std::vector<png_byte> pixels;
-    std::vector<png_bytep> rows;
-};
-
-bool readAll(png_structp png, png_infop info, Reading* r, std::vector<quint16>* out) {
-    if (setjmp(png_jmpbuf(png)))
-        return false;
+std::vector<quint16> libpngRgba16(const QByteArray& file) {
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    Reading reading{&file, 0};
+    png_set_read_fn(png, &reading, readBytes);
     png_read_info(png, info);
     png_set_expand(png);
     png_set_expand_16(png);
@@ -403,133 +354,55 @@ bool readAll(png_structp png, png_infop info, Reading* r, std::vector<quint16>* 
     png_set_interlace_handling(png);
     png_read_update_info(png, info);
     const size_t width = png_get_image_width(png, info), height = png_get_image_height(png, info);
-    if (png_get_rowbytes(png, info) != width * 8)
-        return false;
-    r->pixels.resize(width * height * 8);
+    std::vector<png_byte> bytes(width * height * 8);
+    std::vector<png_bytep> rows;
     for (size_t y = 0; y < height; ++y)
-        r->rows.push_back(r->pixels.data() + y * width * 8);
-    png_read_image(png, r->rows.data());
+        rows.push_back(bytes.data() + y * width * 8);
+    png_read_image(png, rows.data());
     png_read_end(png, nullptr);
-    out->resize(width * height * 4);
-    for (size_t i = 0; i < out->size(); ++i)
-        (*out)[i] = quint16(r->pixels[i * 2] << 8 | r->pixels[i * 2 + 1]);
-    return true;
-}
-
-void readBytes(png_structp png, png_bytep data, size_t length) {
-    auto* r = static_cast<Reading*>(png_get_io_ptr(png));
-    if (qsizetype(length) > r->bytes->size() - r->at)
-        png_error(png, "cut short");
-    std::memcpy(data, r->bytes->constData() + r->at, length);
-    r->at += qsizetype(length);
-}
-
-bool writeBlack(png_structp png, png_infop info, QSize size, std::vector<png_byte>* row) {
-    if (setjmp(png_jmpbuf(png)))
-        return false;
-    png_set_IHDR(png, info, png_uint_32(size.width()), png_uint_32(size.height()), 1, PNG_COLOR_TYPE_GRAY,
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_set_user_limits(png, 0x7fffffff, 0x7fffffff);
-    png_write_info(png, info);
-    for (int y = 0; y < size.height(); ++y)
-        png_write_row(png, row->data());
-    png_write_end(png, info);
-    return true;
-}
-
-} // namespace
-
-QByteArray blackPng(QSize size) {
-    QByteArray bytes;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, jumpOut, quiet);
-    png_infop info = png_create_info_struct(png);
-    png_set_write_fn(png, &bytes, appendBytes, flushNothing);
-    std::vector<png_byte> row((size_t(size.width()) + 7) / 8, 0);
-    const bool ok = writeBlack(png, info, size, &row);
-    png_destroy_write_struct(&png, &info);
-    return ok ? bytes : QByteArray();
-}
-
-QByteArray libpngFile(const LibpngForm& form) {
-    QByteArray bytes;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, jumpOut, quiet);
-    png_infop info = png_create_info_struct(png);
-    png_set_write_fn(png, &bytes, appendBytes, flushNothing);
-    Writing writing;
-    const bool ok = writeAll(png, info, form, &writing);
-    png_destroy_write_struct(&png, &info);
-    return ok ? bytes : QByteArray();
-}
-
-std::vector<quint16> libpngRgba16(const QByteArray& file) {
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, jumpOut, quiet);
-    png_infop info = png_create_info_struct(png);
-    Reading reading{&file};
-    png_set_read_fn(png, &reading, readBytes);
-    std::vector<quint16> pixels;
-    const bool ok = readAll(png, info, &reading, &pixels);
     png_destroy_read_struct(&png, &info, nullptr);
-    return ok ? pixels : std::vector<quint16>();
+    std::vector<quint16> samples(width * height * 4);
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = quint16(bytes[i * 2] << 8 | bytes[i * 2 + 1]);
+    return samples;
 }
-
-} // namespace PictureFiles
-
-namespace PictureFiles {
 
 std::vector<LibpngForm> everyLibpngForm() {
-    const struct {
-        int type;
-        std::vector<int> depths;
-        bool keyed;
-    } kinds[] = {
-        {PNG_COLOR_TYPE_GRAY, {1, 2, 4, 8, 16}, true}, {PNG_COLOR_TYPE_GRAY_ALPHA, {8, 16}, false},
-        {PNG_COLOR_TYPE_PALETTE, {1, 2, 4, 8}, true},  {PNG_COLOR_TYPE_RGB, {8, 16}, true},
-        {PNG_COLOR_TYPE_RGB_ALPHA, {8, 16}, false},
+    const std::pair<int, std::vector<int>> kinds[] = {
+        {PNG_COLOR_TYPE_GRAY, {1, 2, 4, 8, 16}}, {PNG_COLOR_TYPE_GRAY_ALPHA, {8, 16}},
+        {PNG_COLOR_TYPE_PALETTE, {1, 2, 4, 8}},  {PNG_COLOR_TYPE_RGB, {8, 16}},
+        {PNG_COLOR_TYPE_RGB_ALPHA, {8, 16}},
     };
     std::vector<LibpngForm> forms;
-    for (const auto& kind : kinds)
-        for (const int depth : kind.depths)
-            for (const bool interlaced : {false, true})
-                for (const bool keyed : {false, true})
-                    for (const bool background : {false, true})
-                        if (kind.keyed || !keyed)
-                            forms.push_back(LibpngForm{kind.type, depth, interlaced, keyed, background});
+    for (const auto& [type, depths] : kinds)
+        for (const int depth : depths)
+            for (const int variant : {0, 1, 2, 3, 4, 5, 6, 7})
+                if (!(variant & 2) || !(type & PNG_COLOR_MASK_ALPHA))
+                    forms.push_back(LibpngForm{type, depth, bool(variant & 1), bool(variant & 2), bool(variant & 4)});
     return forms;
 }
 
-std::string nameOf(const LibpngForm& form) {
-    const char* types[] = {"grey", "?", "RGB", "palette", "grey+alpha", "?", "RGBA"};
-    std::string name = types[form.colorType] + (" " + std::to_string(form.depth));
-    if (form.interlaced)
-        name += " interlaced";
-    if (form.transparentColour)
-        name += " tRNS";
-    if (form.background)
-        name += " bKGD";
-    if (!form.colourChunk.isEmpty())
-        name += " " + form.colourChunk.toStdString();
-    return name;
+std::string nameOf(const LibpngForm& f) {
+    return "colour type " + std::to_string(f.colorType) + ", " + std::to_string(f.depth) + " bits" +
+           (f.interlaced ? ", interlaced" : "") + (f.transparentColour ? ", tRNS" : "") +
+           (f.background ? ", bKGD" : "");
 }
 
 int differencesFromLibpng(const QImage& image, const QByteArray& png, int tolerance) {
     const std::vector<quint16> want = libpngRgba16(png);
-    if (want.empty() || qsizetype(want.size()) != qsizetype(image.width()) * image.height() * 4)
+    if (qsizetype(want.size()) != qsizetype(image.width()) * image.height() * 4)
         return -1;
     const QImage got = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    const auto to8 = [](quint16 v) { return int((quint32(v) * 255 + 32767) / 65535); };
+    const auto to8 = [&](size_t i) { return int((quint32(want[i]) * 255 + 32767) / 65535); };
     int wrong = 0;
     for (int y = 0; y < got.height(); ++y)
         for (int x = 0; x < got.width(); ++x) {
-            const quint16* p = &want[(size_t(y) * size_t(got.width()) + size_t(x)) * 4];
-            const QRgb expected = qPremultiply(qRgba(to8(p[0]), to8(p[1]), to8(p[2]), to8(p[3])));
-            const QRgb actual = got.pixel(x, y);
-            const bool close = std::abs(qRed(actual) - qRed(expected)) <= tolerance &&
-                               std::abs(qGreen(actual) - qGreen(expected)) <= tolerance &&
-                               std::abs(qBlue(actual) - qBlue(expected)) <= tolerance &&
-                               std::abs(qAlpha(actual) - qAlpha(expected)) <= tolerance;
-            if (!close && wrong++ < 3)
+            const size_t i = (size_t(y) * size_t(got.width()) + size_t(x)) * 4;
+            const QRgb expected = qPremultiply(qRgba(to8(i), to8(i + 1), to8(i + 2), to8(i + 3))),
+                       actual = got.pixel(x, y);
+            if (!near(QColor::fromRgba(actual), QColor::fromRgba(expected), tolerance) && wrong++ < 3)
                 ADD_FAILURE() << "pixel " << x << "," << y << " is " << std::hex << actual << ", libpng gives "
-                              << expected << std::dec;
+                              << expected;
         }
     return wrong;
 }

@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QUrl>
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace PictureFiles {
@@ -36,33 +37,28 @@ QByteArray pngClaiming(quint32 w, quint32 h);
 // no pixel fully clear.
 QImage softShadow(int w, int h);
 
-// A PNG written by libpng itself, in any colour type (PNG_COLOR_TYPE_*) and legal bit depth, with each sample's
-// whole range used. With a transparent colour (tRNS), about a third of the pixels have that colour and others
-// differ from it in one sample's low byte only; a palette gets alphas for all entries but its last. A background
-// colour (bKGD) is a label a decoder must not paint in.
+// A 21 × 13 PNG written by libpng itself in any colour type (PNG_COLOR_TYPE_*) and legal bit depth, of random
+// samples.
+// With a transparent colour (tRNS), a third of the pixels have that colour and a third differ from it in their
+// last byte only; a palette gets alphas for all entries but its last. A background colour (bKGD) is a label a
+// decoder must not paint in. colourChunk adds "gAMA", "sRGB" or "iCCP" (an sRGB profile).
 struct LibpngForm {
     int colorType;
     int depth;
     bool interlaced = false;
     bool transparentColour = false;
     bool background = false;
-    QSize size{21, 13};
-    // Extra chunks: "gAMA", "sRGB" or "iCCP" (an sRGB profile).
     QByteArray colourChunk;
 };
 QByteArray libpngFile(const LibpngForm& form);
 
-// A valid PNG of any size, black, 1-bit grey, written by libpng row by row: a few kilobytes however large.
-QByteArray blackPng(QSize size);
-
 // Every colour type in every legal depth, interlaced or not, with a transparent colour where the type allows
-// one and without, with a background colour and without.
+// one and without, with a background colour and without; and a name for each in a failure's trace.
 std::vector<LibpngForm> everyLibpngForm();
-// A name for the form in a failure's trace: "RGB 16 interlaced tRNS bKGD".
 std::string nameOf(const LibpngForm& form);
 
 // libpng's own decode of a PNG (palette and transparent colour expanded, grey made RGB, 16-bit throughout):
-// R, G, B, A for each pixel, row after row. Empty when libpng refuses the file.
+// R, G, B, A for each pixel, row after row.
 std::vector<quint16> libpngRgba16(const QByteArray& png);
 
 // How many pixels of the picture differ by more than `tolerance` in a channel from libpng's decode of the PNG,
