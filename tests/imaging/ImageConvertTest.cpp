@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImageReader>
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -81,6 +82,18 @@ TEST_F(ImageConvertTest, APngOfAnyKindConvertsToItsOwnPixels) {
         EXPECT_FALSE(QFileInfo::exists(source.toLocalFile()));
     }
     EXPECT_EQ(trashed().size(), n);
+
+    // What does not read back is no success, however it was written: here a HEIC wider than our reader takes
+    // under this budget. The original stays and nothing new is left.
+    const int budget = QImageReader::allocationLimit();
+    QImageReader::setAllocationLimit(16);
+    const QUrl wide = folder.write(QStringLiteral("wide.png"), noise(2100, 16));
+    EXPECT_EQ(errorOf([&] { ImageConvert::convert(wide, ImageFormat::heic, 0.9); }),
+              QStringLiteral("Couldn't write wide.heic"));
+    QImageReader::setAllocationLimit(budget);
+    EXPECT_TRUE(QFileInfo::exists(wide.toLocalFile()));
+    EXPECT_EQ(trashed().size(), n);
+    EXPECT_FALSE(QFileInfo::exists(folder.path(QStringLiteral("wide.heic"))));
 }
 
 TEST_F(ImageConvertTest, ReplacePutsTheSourceInTheTrashAndTakesItsName) {
