@@ -83,6 +83,16 @@ TEST_F(ImageConvertTest, APngOfAnyKindConvertsToItsOwnPixels) {
     }
     EXPECT_EQ(trashed().size(), n);
 
+    // Every colour at every alpha reads back exactly through both lossless writers: no sound write is refused.
+    QImage every(256, 256, QImage::Format_ARGB32);
+    for (int a = 0; a < 256; ++a)
+        for (int c = 0; c < 256; ++c)
+            every.setPixel(c, a, qRgba(c, 255 - c, c * 7 & 255, a));
+    QUrl url = folder.write(QStringLiteral("every.png"), every);
+    for (const ImageFormat format : {ImageFormat::tiff, ImageFormat::png})
+        EXPECT_EQ(errorOf([&] { url = ImageConvert::convert(url, format, 0.9).url; }), QStringLiteral("(no error)"));
+    n += 2; // every.png, then every.tiff, went to the Trash
+
     // What does not read back is no success, however it was written: here a HEIC wider than our reader takes
     // under this budget. The original stays and nothing new is left.
     const int budget = QImageReader::allocationLimit();
