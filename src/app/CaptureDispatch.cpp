@@ -113,7 +113,7 @@ void AppDelegate::showLatest() {
 void AppDelegate::openFiles(const QList<QUrl>& urls) {
     QUrl source;
     for (const QUrl& url : urls) {
-        if (url.isLocalFile() && ImageFormat::of(url)) {
+        if (url.isLocalFile() && ImageFormat::readAs(url)) {
             source = url;
             break;
         }
@@ -137,7 +137,7 @@ void AppDelegate::openFiles(const QList<QUrl>& urls) {
     const QFileInfo info(source.toLocalFile());
     const QString name = info.fileName();
     const QString folder = shotsFolder();
-    const ImageFormat format = *ImageFormat::of(source);
+    const ImageFormat format = *ImageFormat::readAs(source);
     QDir().mkpath(folder);
     // Staged copies of a run that ended while decoding; a live one is at most the decoder's time limit old.
     const QDateTime stale = QDateTime::currentDateTime().addSecs(-60);

@@ -149,7 +149,7 @@ ThumbnailView::ThumbnailView(const Shot& shot, std::optional<QSizeF> box, Defaul
     buildPill();
 
     badge = new FormatBadge(this);
-    badge->setText(formatName());
+    badge->setText(badgeText());
 
     hoverPill = new Pill(QRect(), this);
     hoverPill->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -181,6 +181,10 @@ QString ThumbnailView::formatName() const {
     if (const std::optional<ImageFormat> format = ImageFormat::of(current.fileURL))
         return format->title();
     return QFileInfo(current.fileURL.fileName()).suffix().toUpper();
+}
+
+QString ThumbnailView::badgeText() const {
+    return pdf ? ImageFormat(ImageFormat::pdf).title() : formatName();
 }
 
 GhostButton* ThumbnailView::tool(const QString& id, const QString& symbol, const QString& title) {
@@ -592,7 +596,7 @@ void ThumbnailView::apply(const Shot& next) {
     current = next;
     pictureCache = QImage();
     Notifications::defaultCenter().post(ShotFiles::changed());
-    badge->setText(formatName());
+    badge->setText(badgeText());
     formatButton->setText(formatName() + QStringLiteral(" \u25BE"));
     compressButton->setActive(false);
     ++pictureChanges;

@@ -223,6 +223,8 @@ private:
     GhostButton* tool(const QString& id, const QString& symbol, const QString& title);
     void buildPill();
     QString formatName() const;
+    // The badge names what the card stands for: the document on a PDF's card, not its page's picture file.
+    QString badgeText() const;
     void hold(CardLifetime::Hold reason, bool on);
     void editorClosed(const QString& tool);
     void backdropClosed();

@@ -8,12 +8,14 @@
 #include "editors/EditorWindow.h"
 #include "imaging/UserError.h"
 #include "platform/Dispatch.h"
+#include "ui/FormatBadge.h"
 #include "ui/Toast.h"
 
 #include <QCursor>
 #include <QFileInfo>
 
 void ThumbnailView::buildPageBar() {
+    badge->setText(badgeText());
     if (pageBar) {
         pageBar->hide();
         pageBar->deleteLater();

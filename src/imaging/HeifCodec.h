@@ -17,6 +17,10 @@ QImage decode(const QByteArray& bytes);
 // the bytes are not a readable HEIF file.
 QSize size(const QByteArray& bytes);
 
+// Empty when the codec is at hand; otherwise why HEIC pictures can't be read, naming the missing module, in
+// words that follow "Can't open <name>: ". Loads the module.
+QString unavailable();
+
 bool canEncode();
 
 // One HEVC-coded picture, alpha kept; quality 0 to 1. Empty on failure.

@@ -10,13 +10,20 @@ namespace HeifCodec {
 
 namespace {
 
+QString& loadError() {
+    static QString error;
+    return error;
+}
+
 HeifModule* module() {
     static HeifModule* const loaded = []() -> HeifModule* {
         QString error;
         HeifModule* codec = Modules::load<HeifModule>(QStringLiteral(PICTOLARIUM_HEIF_MODULE_FILE),
                                                       PICTOLARIUM_HEIF_MODULE_ENTRY, &error);
-        if (!codec)
+        if (!codec) {
             std::fprintf(stderr, "pictolarium: HEIC pictures can be neither read nor written: %s\n", qPrintable(error));
+            loadError() = error;
+        }
         return codec;
     }();
     return loaded;
@@ -39,6 +46,10 @@ QImage decode(const QByteArray& bytes) {
 
 QSize size(const QByteArray& bytes) {
     return fileTypeBox(bytes) && module() ? module()->size(bytes) : QSize();
+}
+
+QString unavailable() {
+    return module() ? QString() : QStringLiteral("HEIC pictures can't be read: ") + loadError();
 }
 
 bool canEncode() {

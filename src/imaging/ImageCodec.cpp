@@ -2,6 +2,7 @@
 
 #include "imaging/ExifOrientation.h"
 #include "imaging/HeifCodec.h"
+#include "imaging/PngReader.h"
 #include "imaging/PngThumbnail.h"
 #include "imaging/PngWriter.h"
 
@@ -47,16 +48,9 @@ bool jpegComplete(const QByteArray& bytes) {
     return false;
 }
 
-// A PNG that stops before its end chunk has lost rows; libpng would hand back what it had.
-bool pngComplete(const QByteArray& bytes) {
-    return bytes.lastIndexOf("IEND") >= 0;
-}
-
 bool complete(const QByteArray& bytes, const QByteArray& format) {
     if (format == "jpeg" || format == "jpg")
         return jpegComplete(bytes);
-    if (format == "png")
-        return pngComplete(bytes);
     return true;
 }
 
@@ -90,14 +84,21 @@ bool openReader(QImageReader& reader, const QByteArray& bytes) {
         return false;
     // Only the picture formats we handle: a vector drawing (SVG) would follow the references it holds to
     // other files, and the rarer readers are not worth their risk. GIF and BMP are among ours: the basket
-    // lists them as recent pictures and the format wheel converts them.
-    static const QList<QByteArray> handled{"png", "jpeg", "jpg", "webp", "tiff", "tif", "gif", "bmp"};
+    // lists them as recent pictures and the format wheel converts them. PNG is, but never through this
+    // reader, which decodes some of them wrong.
+    static const QList<QByteArray> handled{"jpeg", "jpg", "webp", "tiff", "tif", "gif", "bmp"};
     if (!handled.contains(reader.format()))
         return false;
     const QSize size = reader.size();
     if (size.isValid() && !fitsBudget(size))
         return false;
     return complete(bytes, reader.format());
+}
+
+// A PNG as libpng reads it, upright by its EXIF orientation.
+QImage decodePng(const QByteArray& bytes, PngReader::Failure* failure = nullptr) {
+    const QImage image = PngReader::decode(bytes, failure);
+    return image.isNull() ? image : normalized(upright(image, ExifOrientation::of(bytes)));
 }
 
 } // namespace
@@ -151,6 +152,8 @@ QImage upright(const QImage& image, int orientation) {
 }
 
 QImage decode(const QByteArray& bytes) {
+    if (PngReader::recognizes(bytes))
+        return decodePng(bytes);
     if (HeifCodec::recognizes(bytes))
         return normalized(HeifCodec::decode(bytes));
     QBuffer buffer(const_cast<QByteArray*>(&bytes));
@@ -164,12 +167,35 @@ QImage decode(const QByteArray& bytes) {
     return normalized(upright(image, ExifOrientation::of(bytes)));
 }
 
-QImage decodeAs(const QByteArray& bytes, ImageFormat format, bool* tooLarge) {
-    if (tooLarge)
-        *tooLarge = false;
-    if (format == ImageFormat::heic)
-        return HeifCodec::recognizes(bytes) ? normalized(HeifCodec::decode(bytes)) : QImage();
-    const QByteArray name = format == ImageFormat::png ? QByteArray("png") : writerName(format);
+QImage decodeAs(const QByteArray& bytes, ImageFormat format, Refusal* why) {
+    Refusal ignored;
+    Refusal& refusal = why ? *why : ignored;
+    refusal = Refusal::unreadable;
+    if (format == ImageFormat::png) {
+        PngReader::Failure failure = PngReader::Failure::broken;
+        const QImage image = decodePng(bytes, &failure);
+        if (image.isNull() && failure == PngReader::Failure::tooLarge)
+            refusal = Refusal::tooLarge;
+        return image;
+    }
+    if (format == ImageFormat::heic) {
+        if (!HeifCodec::unavailable().isEmpty()) {
+            refusal = Refusal::noCodec;
+            return {};
+        }
+        if (!HeifCodec::recognizes(bytes))
+            return {};
+        const QSize size = HeifCodec::size(bytes);
+        if (size.isValid() && !fitsBudget(size)) {
+            refusal = Refusal::tooLarge;
+            return {};
+        }
+        const QImage image = normalized(HeifCodec::decode(bytes));
+        if (image.isNull() && size.isValid() && qint64(size.width()) * size.height() * 8 > budgetBytes())
+            refusal = Refusal::tooLarge;
+        return image;
+    }
+    const QByteArray name = writerName(format);
     if (name.isEmpty())
         return {};
     QBuffer buffer(const_cast<QByteArray*>(&bytes));
@@ -181,27 +207,31 @@ QImage decodeAs(const QByteArray& bytes, ImageFormat format, bool* tooLarge) {
         return {};
     const QSize size = reader.size();
     if (size.isValid() && !fitsBudget(size)) {
-        if (tooLarge)
-            *tooLarge = true;
+        refusal = Refusal::tooLarge;
         return {};
     }
     if (!complete(bytes, name))
         return {};
+    // A decoder holds about two copies of the pixels at its peak: past the budget, a failure is the memory
+    // running out, not a broken file.
+    const bool tight = size.isValid() && qint64(size.width()) * size.height() * 8 > budgetBytes();
     QImage image;
     if (!reader.read(&image) || image.isNull()) {
-        // A decoder holds about two copies of the pixels at its peak: past the budget, the memory ran out.
-        if (tooLarge && size.isValid() && qint64(size.width()) * size.height() * 8 > budgetBytes())
-            *tooLarge = true;
+        if (tight)
+            refusal = Refusal::tooLarge;
         return {};
     }
-    return normalized(upright(image, ExifOrientation::of(bytes)));
+    image = normalized(upright(image, ExifOrientation::of(bytes)));
+    if (image.isNull())
+        refusal = Refusal::tooLarge;
+    return image;
 }
 
 QImage decodeThumbnail(const QByteArray& bytes, int maxPixels) {
     if (maxPixels <= 0)
         return {};
-    // A large PNG is averaged down row by row, never held at full size. Should that reader fail, the ordinary
-    // one below decides.
+    // A large PNG is averaged down row by row, never held at full size. Should that reader fail, the whole
+    // picture is read below and decides.
     const QSize pngSize = PngThumbnail::size(bytes);
     if (pngSize.isValid() && PngThumbnail::applies(bytes, fitted(pngSize, maxPixels))) {
         if (!fitsBudget(pngSize))
@@ -211,7 +241,9 @@ QImage decodeThumbnail(const QByteArray& bytes, int maxPixels) {
             return normalized(upright(small, ExifOrientation::of(bytes)));
     }
     QImage image;
-    if (HeifCodec::recognizes(bytes)) {
+    if (PngReader::recognizes(bytes)) {
+        image = decodePng(bytes);
+    } else if (HeifCodec::recognizes(bytes)) {
         image = HeifCodec::decode(bytes);
     } else {
         QBuffer buffer(const_cast<QByteArray*>(&bytes));
@@ -237,6 +269,8 @@ QImage decodeThumbnail(const QByteArray& bytes, int maxPixels) {
 }
 
 QSize pictureSize(const QByteArray& bytes) {
+    if (const QSize png = PngThumbnail::size(bytes); png.isValid())
+        return png;
     if (HeifCodec::recognizes(bytes))
         return HeifCodec::size(bytes);
     QBuffer buffer(const_cast<QByteArray*>(&bytes));

@@ -26,10 +26,13 @@ qint64 budgetBytes();
 // Null when the bytes are not a complete picture. The result is RGB32, or ARGB32_Premultiplied with alpha.
 QImage decode(const QByteArray& bytes);
 
+// Why decodeAs() gave nothing: a broken file or one of another format; a picture over the decoding budget or
+// whose memory ran out; no decoder for the format on this machine (HeifCodec::unavailable() says why).
+enum class Refusal { unreadable, tooLarge, noCodec };
+
 // Like decode(), but only with the reader of the format the file claims to be (never one chosen by content, so a
-// file named .png that holds something else is refused). *tooLarge is set when the header promises more pixels
-// than the budget allows.
-QImage decodeAs(const QByteArray& bytes, ImageFormat format, bool* tooLarge = nullptr);
+// file named .png that holds something else is refused). On failure *why says what stopped it.
+QImage decodeAs(const QByteArray& bytes, ImageFormat format, Refusal* why = nullptr);
 
 // Like decode(), but at most maxPixels on the longer side (never enlarged); JPEG is decoded scaled down and a
 // PNG reduced row by row, so neither is held at full size.

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace ImageConvert {
 
@@ -136,6 +137,22 @@ QUrl writePdf(const QImage& image, const QString& source) {
     return QUrl::fromLocalFile(path);
 }
 
+// Whether the encoded bytes read back as the picture: every pixel for a lossless format, the size for a lossy
+// one. What we write takes the original's place, so a codec that garbles it must not pass for a success.
+bool readsBack(const QByteArray& bytes, ImageFormat format, const QImage& image) {
+    const QImage back = ImageCodec::decodeAs(bytes, format);
+    if (back.isNull() || back.size() != image.size())
+        return false;
+    if (format != ImageFormat::png && format != ImageFormat::tiff)
+        return true;
+    const QImage want = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const QImage got = back.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < want.height(); ++y)
+        if (std::memcmp(want.constScanLine(y), got.constScanLine(y), size_t(want.width()) * 4) != 0)
+            return false;
+    return true;
+}
+
 // Encodes and writes a picture as the first free name of the sequence.
 QString writeNew(const QImage& image, ImageFormat format, double quality, const NewFiles::Candidates& names) {
     QString failed;
@@ -143,7 +160,7 @@ QString writeNew(const QImage& image, ImageFormat format, double quality, const 
     if (path.isEmpty())
         fail(QStringLiteral("Couldn't write ") + failed);
     const QByteArray bytes = ImageCodec::encode(image, format, quality);
-    if (bytes.isEmpty() || !NewFiles::fill(path, bytes)) {
+    if (bytes.isEmpty() || !readsBack(bytes, format, image) || !NewFiles::fill(path, bytes)) {
         QFile::remove(path);
         fail(QStringLiteral("Couldn't write ") + fileName(path));
     }

@@ -61,6 +61,14 @@ std::optional<ImageFormat> ImageFormat::of(const QUrl& url) {
     return std::nullopt;
 }
 
+std::optional<ImageFormat> ImageFormat::readAs(const QUrl& url) {
+    const QString name = url.isLocalFile() ? url.toLocalFile() : url.path();
+    const QString ext = QFileInfo(name).suffix().toLower();
+    if (ext == QLatin1String("heif") || ext == QLatin1String("hif"))
+        return heic;
+    return of(url);
+}
+
 std::optional<ImageFormat> ImageFormat::fromRawValue(const QString& raw) {
     for (ImageFormat format : allCases())
         if (format.rawValue() == raw)

@@ -26,6 +26,9 @@ public:
 
     // By the lower-cased extension of the file name; nothing for any other extension (gif, heif, none).
     static std::optional<ImageFormat> of(const QUrl& url);
+    // The reader a file handed to the program goes through: of(), and HEIC also for the other names the desktop
+    // gives HEIF files (heif, hif), which the program is registered to open.
+    static std::optional<ImageFormat> readAs(const QUrl& url);
     // The format whose raw value is exactly `raw`.
     static std::optional<ImageFormat> fromRawValue(const QString& raw);
     static QList<ImageFormat> allCases();

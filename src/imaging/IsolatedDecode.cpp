@@ -3,6 +3,7 @@
 #include "imaging/ChildLimits.h"
 #include "imaging/ChildProcesses.h"
 
+#include "imaging/HeifCodec.h"
 #include "imaging/ImageCodec.h"
 
 #include <QCoreApplication>
@@ -47,6 +48,12 @@ struct Header {
     double pointsHeight = 0;
 };
 constexpr quint64 headerMagic = 0x31444f4345444950ULL; // "PIDECOD1"
+
+// A picture whose codec is missing (the HEIC module): the output file holds the reason instead of pixels.
+constexpr int NoCodec = 20;
+
+// About what the child's libraries and heap take besides a picture's bytes and pixels.
+constexpr qint64 childOwnMemory = qint64(64) << 20;
 
 // No picture file we could decode within the limit is larger than this.
 constexpr qint64 largestFile = qint64(1) << 30;
@@ -119,6 +126,14 @@ Result readOutput(const Job& job, QFile& out) {
     return result;
 }
 
+// Why the picture's codec is missing, as the child wrote it.
+QString noCodecText(const Job& job, QFile& out) {
+    const QString why = out.open(QIODevice::ReadOnly) ? QString::fromUtf8(out.read(2000)).trimmed() : QString();
+    return why.isEmpty()
+               ? QStringLiteral("this computer can't read ") + job.format.title() + QStringLiteral(" pictures")
+               : why;
+}
+
 Result finished(const Job& job, QProcess& child, QFile& out, bool timedOut) {
     Result result;
     if (timedOut) {
@@ -128,6 +143,8 @@ Result finished(const Job& job, QProcess& child, QFile& out, bool timedOut) {
     } else if (child.exitStatus() == QProcess::CrashExit) {
         // Out of memory shows as a crash or an abort; out of processor time as SIGXCPU, which is the same to us.
         result.failure = QStringLiteral("it needs more memory or time than allowed");
+    } else if (child.exitCode() == NoCodec && !job.pdf) {
+        result.failure = noCodecText(job, out);
     } else if (child.exitCode() != Ok) {
         result.failure = failureText(job, child.exitCode());
     } else {
@@ -223,6 +240,21 @@ int renderPage(const QString& path, int page, QImage* image, Header* header) {
     return Ok;
 }
 
+// A picture's reader said no: the exit code, and when its codec is missing the reason, which names the module, in
+// the output file.
+int refused(ImageCodec::Refusal refusal, const QString& out) {
+    switch (refusal) {
+    case ImageCodec::Refusal::tooLarge:
+        return TooLarge;
+    case ImageCodec::Refusal::noCodec: {
+        const QByteArray why = HeifCodec::unavailable().toUtf8();
+        return writeFile(out, why.constData(), why.size()) ? NoCodec : Unreadable;
+    }
+    default:
+        return Unreadable;
+    }
+}
+
 int childRun(const QStringList& args) {
     const QString mode = args.at(0), source = args.at(1), what = args.at(2), copyTo = args.at(3), out = args.at(4);
     QByteArray bytes;
@@ -245,11 +277,16 @@ int childRun(const QStringList& args) {
         const auto format = ImageFormat::fromRawValue(what);
         if (!format || *format == ImageFormat::pdf)
             return Usage;
-        bool tooLarge = false;
-        image = ImageCodec::decodeAs(bytes, *format, &tooLarge);
+        // The file's bytes and the child itself stay in memory while the pixels are made: the pixels may take
+        // what is left of the limit (a megabyte at least: 0 would mean no limit), so that a picture too large
+        // for it is refused as such before it is read.
+        const qint64 left = memoryLimit - bytes.size() - childOwnMemory;
+        QImageReader::setAllocationLimit(int(std::max<qint64>(1, left >> 20)));
+        ImageCodec::Refusal refusal = ImageCodec::Refusal::unreadable;
+        image = ImageCodec::decodeAs(bytes, *format, &refusal);
         bytes = QByteArray();
         if (image.isNull())
-            return tooLarge ? TooLarge : Unreadable;
+            return refused(refusal, out);
     }
     header.magic = headerMagic;
     header.width = quint64(image.width());

@@ -1,5 +1,7 @@
 #include "imaging/PngThumbnail.h"
 
+#include "imaging/PngReader.h"
+
 #include <csetjmp>
 #include <cstring>
 #include <png.h>
@@ -9,26 +11,8 @@ namespace PngThumbnail {
 
 namespace {
 
-struct Source {
-    const QByteArray* bytes;
-    qsizetype at = 0;
-};
-
-void readBytes(png_structp png, png_bytep data, size_t length) {
-    auto* source = static_cast<Source*>(png_get_io_ptr(png));
-    if (qsizetype(length) > source->bytes->size() - source->at)
-        png_error(png, "cut short");
-    std::memcpy(data, source->bytes->constData() + source->at, length);
-    source->at += qsizetype(length);
-}
-
-void onError(png_structp png, png_const_charp) {
-    longjmp(png_jmpbuf(png), 1);
-}
-void onWarning(png_structp, png_const_charp) {}
-
 bool isPng(const QByteArray& bytes) {
-    return bytes.size() >= 33 && png_sig_cmp(reinterpret_cast<png_const_bytep>(bytes.constData()), 0, 8) == 0;
+    return bytes.size() >= 33 && PngReader::recognizes(bytes);
 }
 
 quint32 bigEndian(const QByteArray& bytes, int at) {
@@ -59,15 +43,8 @@ bool reduce(png_structp png, png_infop info, QSize target, Work* work) {
     const int height = int(png_get_image_height(png, info));
     if (width < target.width() || height < target.height() || png_get_interlace_type(png, info) != PNG_INTERLACE_NONE)
         return false;
-    const int colorType = png_get_color_type(png, info);
-    const bool alpha = (colorType & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
-    png_set_expand(png);
-    png_set_strip_16(png);
-    png_set_gray_to_rgb(png);
-    if (!alpha)
-        png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
-    png_read_update_info(png, info);
-    if (png_get_rowbytes(png, info) != size_t(width) * 4)
+    bool alpha = false;
+    if (!PngReader::toRgba8(png, info, &alpha))
         return false;
 
     work->out = QImage(target, alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
@@ -156,20 +133,11 @@ bool applies(const QByteArray& bytes, QSize target) {
 QImage decode(const QByteArray& bytes, QSize target) {
     if (!applies(bytes, target))
         return {};
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, onError, onWarning);
-    if (!png)
-        return {};
-    png_infop info = png_create_info_struct(png);
-    if (!info) {
-        png_destroy_read_struct(&png, nullptr, nullptr);
-        return {};
-    }
-    Source source{&bytes};
-    png_set_read_fn(png, &source, readBytes);
     Work work;
-    const bool ok = run(png, info, target, &work);
-    png_destroy_read_struct(&png, &info, nullptr);
-    return ok ? work.out : QImage();
+    PngReader::Session session(bytes);
+    if (!session.ok() || !run(session.png, session.info, target, &work))
+        return {};
+    return work.out;
 }
 
 } // namespace PngThumbnail

@@ -3,6 +3,7 @@
 #include "editors/AnnotateCanvas.h"
 #include "editors/AnnotateWindow.h"
 #include "editors/EditStore.h"
+#include "imaging/ImageCodec.h"
 #include "imaging/PngWriter.h"
 #include "library/LibraryFixtures.h"
 #include "platform/Defaults.h"
@@ -170,6 +171,16 @@ TEST(OpenFiles, OnlyWhatDecodesLandsInTheFolderAndTheRestSaysWhy) {
         EXPECT_EQ(shot.image.size(), QSize(40, 30));
     }
     EXPECT_EQ(shots(), (QStringList{QStringLiteral("a 2.png"), QStringLiteral("a.png")}));
+
+    // The other names the desktop gives HEIF files, which the program is registered to open, read as HEIC.
+    const QByteArray heif = ImageCodec::encode(picture, ImageFormat::heic, 0.9);
+    for (const char* name : {"photo.heif", "photo.HIF"}) {
+        Thumbnail::dismiss();
+        delegate.openFiles({QUrl::fromLocalFile(write(QString::fromLatin1(name), heif))});
+        ASSERT_TRUE(QTest::qWaitFor([] { return Thumbnail::current() != nullptr; }, 15000)) << name;
+        EXPECT_EQ(Thumbnail::current()->shot().fileURL.fileName(), QString::fromLatin1(name));
+        EXPECT_EQ(Thumbnail::current()->shot().image.size(), QSize(40, 30));
+    }
     Thumbnail::dismiss();
     Toast::hide();
 }

@@ -1,5 +1,6 @@
 #include "CardFixtures.h"
 #include "card/PageBar.h"
+#include "ui/FormatBadge.h"
 #include "ui/GhostButton.h"
 
 #include <QCryptographicHash>
@@ -177,6 +178,7 @@ TEST(PdfPages, CardStepsThroughPagesWithItsBar) {
         ASSERT_TRUE(one) << failure.toStdString();
         const Card card(one->render(0).url, one);
         EXPECT_EQ(card.view()->pageBar, nullptr) << "a one-page PDF has no bar";
+        EXPECT_EQ(card.view()->badge->text(), QStringLiteral("PDF")) << "the document's format, not its page's";
     }
     const QString path = makePdf(dir, 3);
     const auto session = PDFSession::open(QUrl::fromLocalFile(path), &failure);
@@ -195,6 +197,7 @@ TEST(PdfPages, CardStepsThroughPagesWithItsBar) {
     EXPECT_EQ(session->index, 1);
     EXPECT_EQ(view->shot().fileURL.fileName(), QStringLiteral("Report p2.png"));
     EXPECT_EQ(bar->label->text(), QStringLiteral("2 / 3"));
+    EXPECT_EQ(view->badge->text(), QStringLiteral("PDF"));
     EXPECT_EQ(digest(path), before) << "an unchanged page is not written";
 
     view->stepPage(1);

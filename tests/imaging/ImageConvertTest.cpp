@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImageReader>
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -64,6 +65,45 @@ TEST_F(ImageConvertTest, TransparencyIsWhiteInJpegAndKeptElsewhere) {
         else
             EXPECT_EQ(right.alpha(), 0) << right.name(QColor::HexArgb).toStdString();
     }
+}
+
+// A converted picture takes its original's place, so it must hold the original's true pixels: for a PNG of any
+// kind, what libpng itself decodes. A TIFF keeps every pixel, so each one is compared.
+TEST_F(ImageConvertTest, APngOfAnyKindConvertsToItsOwnPixels) {
+    int n = 0;
+    for (const LibpngForm& form : everyLibpngForm()) {
+        SCOPED_TRACE(nameOf(form));
+        const QString name = QStringLiteral("kind %1.png").arg(++n);
+        const QByteArray png = libpngFile(form);
+        const QUrl source = folder.write(name, png);
+        const ImageConvert::Replaced done = ImageConvert::convert(source, ImageFormat::tiff, 0.9);
+        EXPECT_EQ(done.url.fileName(), QStringLiteral("kind %1.tiff").arg(n));
+        EXPECT_EQ(differencesFromLibpng(ImageConvert::load(done.url), png, form.depth == 16 ? 1 : 0), 0);
+        EXPECT_FALSE(QFileInfo::exists(source.toLocalFile()));
+    }
+    EXPECT_EQ(trashed().size(), n);
+
+    // Every colour at every alpha reads back exactly through both lossless writers: no sound write is refused.
+    QImage every(256, 256, QImage::Format_ARGB32);
+    for (int a = 0; a < 256; ++a)
+        for (int c = 0; c < 256; ++c)
+            every.setPixel(c, a, qRgba(c, 255 - c, c * 7 & 255, a));
+    QUrl url = folder.write(QStringLiteral("every.png"), every);
+    for (const ImageFormat format : {ImageFormat::tiff, ImageFormat::png})
+        EXPECT_EQ(errorOf([&] { url = ImageConvert::convert(url, format, 0.9).url; }), QStringLiteral("(no error)"));
+    n += 2; // every.png, then every.tiff, went to the Trash
+
+    // What does not read back is no success, however it was written: here a HEIC wider than our reader takes
+    // under this budget. The original stays and nothing new is left.
+    const int budget = QImageReader::allocationLimit();
+    QImageReader::setAllocationLimit(16);
+    const QUrl wide = folder.write(QStringLiteral("wide.png"), noise(2100, 16));
+    EXPECT_EQ(errorOf([&] { ImageConvert::convert(wide, ImageFormat::heic, 0.9); }),
+              QStringLiteral("Couldn't write wide.heic"));
+    QImageReader::setAllocationLimit(budget);
+    EXPECT_TRUE(QFileInfo::exists(wide.toLocalFile()));
+    EXPECT_EQ(trashed().size(), n);
+    EXPECT_FALSE(QFileInfo::exists(folder.path(QStringLiteral("wide.heic"))));
 }
 
 TEST_F(ImageConvertTest, ReplacePutsTheSourceInTheTrashAndTakesItsName) {
@@ -143,6 +183,8 @@ TEST_F(ImageConvertTest, CompressKeepsWhatAJpegWouldSpoilAndAPdfOfSeveralPagesSt
         const QString& reason;
     } kept[] = {
         {"cut.png", encoded(halfTransparent(200, 100), "png"), ImageConvert::keptTransparent},
+        // No pixel fully clear, and yet a JPEG would lose the shadow's fade.
+        {"shadow.png", encoded(softShadow(400, 300), "png"), ImageConvert::keptTransparent},
         {"flat.webp", encoded(markers(40, 30, 32), "webp", 100), ImageConvert::keptNotSmaller},
     };
     for (const auto& c : kept) {

@@ -1,12 +1,16 @@
-// Loading pictures: EXIF orientations turned exactly once, PDFs rendered, and broken files refused.
+// Loading pictures: PNGs of every kind read as libpng reads them, EXIF orientations turned exactly once, PDFs
+// rendered, and broken files refused.
 
 #include "PictureFiles.h"
+#include "imaging/ImageCodec.h"
 #include "imaging/ImageConvert.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QImageWriter>
 
 #include <gtest/gtest.h>
+#include <png.h>
 
 #include <sys/stat.h>
 
@@ -83,6 +87,43 @@ TEST(ImageLoad, AppliesEveryExifOrientationOnceInJpegPngAndTiff) {
     }
 }
 
+// Every way a PNG is read (loading, the basket's thumbnail, the decoding child's claimed reader) gives libpng's
+// own pixels, whatever the colour type, depth, interlacing, transparent colour or background colour, within the
+// rounding of 16-bit samples to 8 bits. A 16-bit transparent colour is matched on both bytes of each sample.
+TEST(ImageLoad, PngsOfEveryKindGiveLibpngsOwnPixels) {
+    for (const LibpngForm& form : everyLibpngForm()) {
+        SCOPED_TRACE(nameOf(form));
+        const int roundingOf16Bits = form.depth == 16 ? 1 : 0;
+        const QByteArray png = libpngFile(form);
+        ASSERT_FALSE(png.isEmpty());
+        const bool alpha = (form.colorType & PNG_COLOR_MASK_ALPHA) || form.transparentColour;
+        const struct {
+            const char* path;
+            QImage image;
+        } decoded[] = {
+            {"decode", ImageCodec::decode(png)},
+            {"decodeAs", ImageCodec::decodeAs(png, ImageFormat::png)},
+            {"thumbnail", ImageCodec::decodeThumbnail(png, 480)},
+        };
+        for (const auto& d : decoded) {
+            SCOPED_TRACE(d.path);
+            EXPECT_EQ(d.image.hasAlphaChannel(), alpha);
+            EXPECT_EQ(differencesFromLibpng(d.image, png, roundingOf16Bits), 0);
+        }
+    }
+    // The colour chunks stay the label the toolkit's reader gave them; the pixels are not changed by them.
+    for (const char* chunk : {"gAMA", "sRGB", "iCCP"}) {
+        SCOPED_TRACE(chunk);
+        LibpngForm form{PNG_COLOR_TYPE_RGB, 8};
+        form.colourChunk = chunk;
+        const QByteArray png = libpngFile(form);
+        const QImage ours = ImageCodec::decode(png);
+        EXPECT_EQ(differencesFromLibpng(ours, png), 0);
+        EXPECT_TRUE(ours.colorSpace().isValid());
+        EXPECT_EQ(ours.colorSpace(), QImage::fromData(png, "PNG").colorSpace());
+    }
+}
+
 TEST(ImageLoad, HeicIsTurnedByItsOwnBoxesAndNotAgainByExif) {
     Folder folder;
     for (const Orientation& o : orientations) {
@@ -130,6 +171,9 @@ TEST(ImageLoad, BrokenFilesGiveAnErrorAndStayUntouched) {
     const QByteArray heif = heic(picture);
     const QByteArray doc = pdf({QSizeF(200, 200)});
     const auto half = [](const QByteArray& b) { return b.left(b.size() / 2); };
+    // A byte of the compressed rows changed: its chunk's checksum no longer holds.
+    QByteArray damaged = png;
+    damaged[damaged.indexOf("IDAT") + 12] = char(damaged[damaged.indexOf("IDAT") + 12] ^ 0x55);
     struct Case {
         const char* name;
         QByteArray bytes;
@@ -139,6 +183,8 @@ TEST(ImageLoad, BrokenFilesGiveAnErrorAndStayUntouched) {
         {"empty.png", {}, "Can't read empty.png"},
         {"empty.pdf", {}, "Can't read empty.pdf"},
         {"cut.png", half(png), "Can't read cut.png"},
+        {"noend.png", png.left(png.size() - 12), "Can't read noend.png"},
+        {"damaged.png", damaged, "Can't read damaged.png"},
         {"cut.jpg", half(jpeg), "Can't read cut.jpg"},
         {"cut.webp", half(webp), "Can't read cut.webp"},
         {"cut.tiff", half(tiff), "Can't read cut.tiff"},

@@ -3,8 +3,12 @@
 #include "HostilePdfs.h"
 #include "PictureFiles.h"
 
+#include "imaging/ChildProcesses.h"
+
 #include <QFile>
+#include <QImageReader>
 #include <gtest/gtest.h>
+#include <png.h>
 
 using namespace PictureFiles;
 
@@ -74,11 +78,22 @@ TEST(IsolatedDecode, DecodesWithTheClaimedReaderAndCopiesTheBytesItDecoded) {
     ASSERT_TRUE(small.ok()) << small.failure.toStdString();
     EXPECT_EQ(small.image.size(), QSize(64, 48));
     EXPECT_EQ(small.image.pixelColor(10, 10), QColor(48, 128, 192));
+
+    // A PNG the toolkit's own reader turns to noise: 16-bit RGB with a transparent colour.
+    LibpngForm form{PNG_COLOR_TYPE_RGB, 16};
+    form.transparentColour = true;
+    const QByteArray keyed = libpngFile(form);
+    folder.write(QStringLiteral("keyed.png"), keyed);
+    const auto read = decode(folder.path(QStringLiteral("keyed.png")), ImageFormat::png);
+    ASSERT_TRUE(read.ok()) << read.failure.toStdString();
+    EXPECT_EQ(differencesFromLibpng(read.image, keyed, 1), 0);
 }
 
 TEST(IsolatedDecode, RefusesHostileAndBrokenFilesWithAReason) {
     Folder folder;
     const QByteArray png = encoded(markers(2, 2, 8), "png");
+    QImage vast(20000, 20000, QImage::Format_Mono);
+    vast.fill(0);
     struct Case {
         const char* name;
         QByteArray bytes;
@@ -87,6 +102,8 @@ TEST(IsolatedDecode, RefusesHostileAndBrokenFilesWithAReason) {
     };
     const Case cases[] = {
         {"huge.png", pngClaiming(60000, 60000), ImageFormat::png, "the picture is too large"},
+        // Sound, and within what a header may claim, but past the memory the child may take.
+        {"vast.png", encoded(vast, "png"), ImageFormat::png, "the picture is too large"},
         // 32 bytes that decode to a gigabyte: the memory limit holds for every decoder.
         {"huge.webp", oneColourWebp(16383, 16383), ImageFormat::webp, "the picture is too large"},
         // Only the reader of the claimed format runs: a vector drawing named .png is no PNG, whatever it links.
@@ -97,6 +114,9 @@ TEST(IsolatedDecode, RefusesHostileAndBrokenFilesWithAReason) {
         {"png-named.jpg", png, ImageFormat::jpeg, "it is not a readable JPEG picture"},
         {"broken.pdf", QByteArray("%PDF-1.4\nnothing else"), ImageFormat::pdf, "it is not a readable PDF"},
     };
+    // The program's own budget: what is refused must be refused by the child, not on its way back.
+    const int budget = QImageReader::allocationLimit();
+    QImageReader::setAllocationLimit(2048);
     for (const Case& c : cases) {
         const QString name = QString::fromLatin1(c.name);
         folder.write(name, c.bytes);
@@ -104,6 +124,26 @@ TEST(IsolatedDecode, RefusesHostileAndBrokenFilesWithAReason) {
         EXPECT_FALSE(result.ok()) << c.name;
         EXPECT_EQ(result.failure.toStdString(), c.failure) << c.name;
     }
+    QImageReader::setAllocationLimit(budget);
+}
+
+// A decoder without its HEIC module names the module rather than calling a sound picture unreadable.
+TEST(IsolatedDecode, AMissingHeicModuleIsNamed) {
+    Folder folder;
+    const QString alone = folder.path(QStringLiteral("pictolarium-decode"));
+    ASSERT_TRUE(
+        QFile::copy(ChildProcesses::find(QStringLiteral("pictolarium-decode"), QStringLiteral("decode")), alone));
+    folder.write(QStringLiteral("photo.heic"), heic(markers(2, 2, 16)));
+    IsolatedDecode::setProgram(alone);
+    const auto result = decode(folder.path(QStringLiteral("photo.heic")), ImageFormat::heic);
+    IsolatedDecode::setProgram({});
+    EXPECT_FALSE(result.ok());
+    EXPECT_TRUE(result.failure.startsWith(QStringLiteral("HEIC pictures can't be read: pictolarium-heif")))
+        << result.failure.toStdString();
+
+    const auto withModule = decode(folder.path(QStringLiteral("photo.heic")), ImageFormat::heic);
+    ASSERT_TRUE(withModule.ok()) << withModule.failure.toStdString();
+    EXPECT_EQ(withModule.image.size(), QSize(32, 32));
 }
 
 TEST(IsolatedDecode, APageThatTakesTooLongOrInflatesTooFarIsStoppedWithinItsLimits) {

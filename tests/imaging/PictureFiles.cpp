@@ -4,6 +4,7 @@
 #include "support/TestEnv.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QDir>
 #include <QImageWriter>
 #include <QPainter>
@@ -11,6 +12,10 @@
 
 #include <QtEndian>
 #include <algorithm>
+#include <csetjmp>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <png.h>
 
 #define POINTERHOLDER_TRANSITION 4 // only the current qpdf interfaces
 #include <libheif/heif.h>
@@ -237,6 +242,169 @@ QString errorOf(const std::function<void()>& op) {
 bool near(QColor a, QColor b, int tol) {
     return std::abs(a.red() - b.red()) <= tol && std::abs(a.green() - b.green()) <= tol &&
            std::abs(a.blue() - b.blue()) <= tol && std::abs(a.alpha() - b.alpha()) <= tol;
+}
+
+} // namespace PictureFiles
+
+// ---- pictures written and read by libpng itself (errors abort: only our own sound files pass through)
+
+namespace PictureFiles {
+
+QImage softShadow(int w, int h) {
+    QImage image = noise(w, h).convertToFormat(QImage::Format_ARGB32);
+    const int edge = std::min(w, h) / 4;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            if (const int inside = std::min({x, y, w - 1 - x, h - 1 - y}); inside < edge)
+                image.setPixel(x, y, (image.pixel(x, y) & 0xFFFFFF) | quint32(1 + inside * 253 / edge) << 24);
+    return image;
+}
+
+namespace {
+
+void appendBytes(png_structp png, png_bytep data, size_t length) {
+    static_cast<QByteArray*>(png_get_io_ptr(png))->append(reinterpret_cast<const char*>(data), qsizetype(length));
+}
+
+struct Reading {
+    const QByteArray* bytes;
+    qsizetype at;
+};
+
+void readBytes(png_structp png, png_bytep data, size_t length) {
+    auto* r = static_cast<Reading*>(png_get_io_ptr(png));
+    std::memcpy(data, r->bytes->constData() + r->at, std::min<size_t>(length, size_t(r->bytes->size() - r->at)));
+    r->at += qsizetype(length);
+}
+
+} // namespace
+
+QByteArray libpngFile(const LibpngForm& form) {
+    QByteArray bytes;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_set_write_fn(png, &bytes, appendBytes, nullptr);
+    const int w = 21, h = 13, depth = form.depth;
+    png_set_IHDR(png, info, png_uint_32(w), png_uint_32(h), depth, form.colorType,
+                 form.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    // Random bytes: any of them make valid rows, palette indices included, as the palette has every entry.
+    quint32 seed = quint32(form.colorType * 131 + depth);
+    const auto next = [&seed] { return png_byte((seed = seed * 1664525u + 1013904223u) >> 24); };
+    std::vector<png_color> palette(size_t(1) << std::min(depth, 8));
+    for (png_color& c : palette)
+        c = {next(), next(), next()};
+    std::vector<png_byte> alphas(palette.size() - 1);
+    for (png_byte& a : alphas)
+        a = next();
+    const size_t pixelBits = size_t(png_get_channels(png, info)) * size_t(depth), pixelBytes = pixelBits / 8;
+    std::vector<png_byte> pixels((size_t(w) * pixelBits + 7) / 8 * size_t(h));
+    for (png_byte& b : pixels)
+        b = next();
+    const auto sample = [&](int c) {
+        const png_byte* p = pixels.data();
+        return png_uint_16(depth == 16 ? p[2 * c] << 8 | p[2 * c + 1] : depth == 8 ? p[c] : p[0] >> (8 - depth));
+    };
+    if (form.colorType == PNG_COLOR_TYPE_PALETTE) {
+        png_set_PLTE(png, info, palette.data(), int(palette.size()));
+        if (form.transparentColour)
+            png_set_tRNS(png, info, alphas.data(), int(alphas.size()), nullptr);
+    } else if (form.transparentColour) {
+        const png_color_16 key{0, sample(0), sample(1), sample(2), sample(0)};
+        png_set_tRNS(png, info, nullptr, 0, &key);
+        for (size_t i = 1; pixelBytes && i < pixels.size() / pixelBytes; ++i)
+            if (i % 3 != 2) {
+                std::memcpy(&pixels[i * pixelBytes], pixels.data(), pixelBytes);
+                pixels[i * pixelBytes + pixelBytes - 1] ^= png_byte(i % 3);
+            }
+    }
+    if (form.background) {
+        const auto most = png_uint_16((1u << depth) - 1);
+        const png_color_16 background{png_byte(palette.size() - 1), most, most, most, most};
+        png_set_bKGD(png, info, &background);
+    }
+    const QByteArray profile = QColorSpace(QColorSpace::SRgb).iccProfile();
+    if (form.colourChunk == "gAMA")
+        png_set_gAMA(png, info, 1 / 1.8);
+    if (form.colourChunk == "sRGB")
+        png_set_sRGB(png, info, PNG_sRGB_INTENT_PERCEPTUAL);
+    if (form.colourChunk == "iCCP")
+        png_set_iCCP(png, info, "sRGB", PNG_COMPRESSION_TYPE_BASE,
+                     reinterpret_cast<png_const_bytep>(profile.constData()), png_uint_32(profile.size()));
+    std::vector<png_bytep> rows;
+    for (int y = 0; y < h; ++y)
+        rows.push_back(pixels.data() + size_t(y) * pixels.size() / size_t(h));
+    png_write_info(png, info);
+    png_write_image(png, rows.data());
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return bytes;
+}
+
+std::vector<quint16> libpngRgba16(const QByteArray& file) {
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    Reading reading{&file, 0};
+    png_set_read_fn(png, &reading, readBytes);
+    png_read_info(png, info);
+    png_set_expand(png);
+    png_set_expand_16(png);
+    png_set_gray_to_rgb(png);
+    png_set_add_alpha(png, 0xFFFF, PNG_FILLER_AFTER);
+    png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    const size_t width = png_get_image_width(png, info), height = png_get_image_height(png, info);
+    std::vector<png_byte> bytes(width * height * 8);
+    std::vector<png_bytep> rows;
+    for (size_t y = 0; y < height; ++y)
+        rows.push_back(bytes.data() + y * width * 8);
+    png_read_image(png, rows.data());
+    png_read_end(png, nullptr);
+    png_destroy_read_struct(&png, &info, nullptr);
+    std::vector<quint16> samples(width * height * 4);
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = quint16(bytes[i * 2] << 8 | bytes[i * 2 + 1]);
+    return samples;
+}
+
+std::vector<LibpngForm> everyLibpngForm() {
+    const std::pair<int, std::vector<int>> kinds[] = {
+        {PNG_COLOR_TYPE_GRAY, {1, 2, 4, 8, 16}}, {PNG_COLOR_TYPE_GRAY_ALPHA, {8, 16}},
+        {PNG_COLOR_TYPE_PALETTE, {1, 2, 4, 8}},  {PNG_COLOR_TYPE_RGB, {8, 16}},
+        {PNG_COLOR_TYPE_RGB_ALPHA, {8, 16}},
+    };
+    std::vector<LibpngForm> forms;
+    for (const auto& [type, depths] : kinds)
+        for (const int depth : depths)
+            for (const int variant : {0, 1, 2, 3, 4, 5, 6, 7})
+                if (!(variant & 2) || !(type & PNG_COLOR_MASK_ALPHA))
+                    forms.push_back(LibpngForm{type, depth, bool(variant & 1), bool(variant & 2), bool(variant & 4)});
+    return forms;
+}
+
+std::string nameOf(const LibpngForm& f) {
+    return "colour type " + std::to_string(f.colorType) + ", " + std::to_string(f.depth) + " bits" +
+           (f.interlaced ? ", interlaced" : "") + (f.transparentColour ? ", tRNS" : "") +
+           (f.background ? ", bKGD" : "");
+}
+
+int differencesFromLibpng(const QImage& image, const QByteArray& png, int tolerance) {
+    const std::vector<quint16> want = libpngRgba16(png);
+    if (qsizetype(want.size()) != qsizetype(image.width()) * image.height() * 4)
+        return -1;
+    const QImage got = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const auto to8 = [&](size_t i) { return int((quint32(want[i]) * 255 + 32767) / 65535); };
+    int wrong = 0;
+    for (int y = 0; y < got.height(); ++y)
+        for (int x = 0; x < got.width(); ++x) {
+            const size_t i = (size_t(y) * size_t(got.width()) + size_t(x)) * 4;
+            const QRgb expected = qPremultiply(qRgba(to8(i), to8(i + 1), to8(i + 2), to8(i + 3))),
+                       actual = got.pixel(x, y);
+            if (!near(QColor::fromRgba(actual), QColor::fromRgba(expected), tolerance) && wrong++ < 3)
+                ADD_FAILURE() << "pixel " << x << "," << y << " is " << std::hex << actual << ", libpng gives "
+                              << expected;
+        }
+    return wrong;
 }
 
 } // namespace PictureFiles
