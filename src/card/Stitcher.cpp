@@ -456,13 +456,26 @@ std::optional<int> newRows(const QImage& prev, const QImage& next) {
 
 namespace {
 
-// Fixed parts of the window (a scrollbar with its arrows and thumb, a still sidebar) stand in the same place
-// in every frame while the page moves under them. Over the rows both frames show, a pixel column of the page
-// matches the earlier frame `shift` rows further down; a fixed column matches it in the same place, and
-// clearly better so. Plain page (a margin, a wide band of one colour) matches both ways alike and is kept
-// as page. A column counts as fixed only where the new rows, too, are what the earlier frame showed there.
-constexpr int fixedPercent = 90;  // at least this share of the overlap the same in place
+// What a joined strip may leave out, and what it never may. Each row of the stitched picture is, pixel for
+// pixel, the row of the frame it came from, except in one place: the window's own still parts at its left and
+// right edges (a scrollbar with its arrows and thumb, the window manager's frame). Those stand in the same place
+// in every frame while the page moves under them, so a strip taken from the bottom of each frame would repeat
+// the scrollbar's down arrow on every strip; in the strips their columns show their usual colour instead. Page
+// content is never painted over, even where it looks the same on every line (a listing whose permissions,
+// owner or year repeat line after line, scrolled by whole lines, matches itself in place as well as moved).
+//
+// So a column is left out of a strip only when all of these hold:
+//  - it lies in a band that touches the left or right edge, made of such still columns and of columns of one
+//    colour throughout (a border, a margin), no wider than a window's edge parts are;
+//  - over the rows that scroll, it is the same in place in both frames and clearly not where the page moved
+//    to: a column of the page matches the earlier frame `shift` rows further down, however alike its lines;
+//  - the strip's own rows show what the earlier frame showed there.
+// Rows that stand still across the whole window (a title bar, a toolbar) say nothing about a column: compared
+// with the page that moved under them they differ in every column, page or not, so they are left out of the
+// evidence.
+constexpr int fixedPercent = 90;  // at least this share of the scrolled rows the same in place
 constexpr int fixedTolerance = 6; // per colour channel
+constexpr int edgeBandPixels = 64;
 
 inline bool samePixel(QRgb a, QRgb b) {
     return a == b ||
@@ -470,34 +483,84 @@ inline bool samePixel(QRgb a, QRgb b) {
             std::abs(qBlue(a) - qBlue(b)) <= fixedTolerance && std::abs(qAlpha(a) - qAlpha(b)) <= fixedTolerance);
 }
 
-// Which columns of `next`'s bottom `shift` rows belong to fixed parts, `next` being `prev` scrolled up by
-// `shift` rows (same size, both premultiplied 32-bit, shift less than the height).
+// Which columns of `next`'s bottom `shift` rows belong to the window's still parts at its edges, `next` being
+// `prev` scrolled up by `shift` rows (same size, both premultiplied 32-bit, shift less than the height).
 std::vector<bool> fixedColumns(const QImage& prev, const QImage& next, int shift) {
     const int width = prev.width(), height = prev.height();
     const int overlap = height - shift;
-    std::vector<int> inPlace(static_cast<size_t>(width), 0), moved(static_cast<size_t>(width), 0);
-    std::vector<bool> stripSame(static_cast<size_t>(width), true);
+    const size_t w = size_t(width);
+    std::vector<int> inPlace(w, 0), moved(w, 0);
+    std::vector<bool> stripSame(w, true), solid(w, true);
+    std::vector<QRgb> colour(w, 0);
+    std::vector<quint8> rowInPlace(w), rowMoved(w);
+    int scrolledRows = 0;
+    bool coloured = false;
+    auto takeColours = [&](const QRgb* row) {
+        for (size_t x = 0; x < w; ++x) {
+            if (!coloured)
+                colour[x] = row[x];
+            else if (solid[x] && !samePixel(colour[x], row[x]))
+                solid[x] = false;
+        }
+        coloured = true;
+    };
     for (int y = 0; y < height; ++y) {
         const auto* a = reinterpret_cast<const QRgb*>(prev.constScanLine(y));
         const auto* b = reinterpret_cast<const QRgb*>(next.constScanLine(y));
         if (y < overlap) {
             const auto* below = reinterpret_cast<const QRgb*>(prev.constScanLine(y + shift));
-            for (int x = 0; x < width; ++x) {
-                inPlace[size_t(x)] += samePixel(a[x], b[x]);
-                moved[size_t(x)] += samePixel(below[x], b[x]);
+            bool rowStill = true;
+            int movedAway = 0;
+            for (size_t x = 0; x < w; ++x) {
+                rowInPlace[x] = samePixel(a[x], b[x]);
+                rowMoved[x] = samePixel(below[x], b[x]);
+                rowStill = rowStill && rowInPlace[x];
+                movedAway += !rowMoved[x];
             }
+            if (rowStill && qint64(movedAway) * 4 > width)
+                continue;
+            ++scrolledRows;
+            for (size_t x = 0; x < w; ++x) {
+                inPlace[x] += rowInPlace[x];
+                moved[x] += rowMoved[x];
+            }
+            takeColours(b);
         } else {
-            for (int x = 0; x < width; ++x)
+            for (size_t x = 0; x < w; ++x)
                 if (!samePixel(a[x], b[x]))
-                    stripSame[size_t(x)] = false;
+                    stripSame[x] = false;
+            takeColours(b);
         }
     }
-    std::vector<bool> fixed(static_cast<size_t>(width), false);
-    for (int x = 0; x < width; ++x) {
-        const qint64 stillMisses = overlap - inPlace[size_t(x)], movedMisses = overlap - moved[size_t(x)];
-        fixed[size_t(x)] = stripSame[size_t(x)] && qint64(inPlace[size_t(x)]) * 100 >= qint64(overlap) * fixedPercent &&
-                           movedMisses >= 2 && movedMisses > 2 * stillMisses;
-    }
+    std::vector<bool> fixed(w, false);
+    if (scrolledRows == 0)
+        return fixed;
+    auto still = [&](int x) {
+        const size_t i = size_t(x);
+        const qint64 stillMisses = scrolledRows - inPlace[i], movedMisses = scrolledRows - moved[i];
+        return stripSame[i] && qint64(inPlace[i]) * 100 >= qint64(scrolledRows) * fixedPercent && movedMisses >= 2 &&
+               movedMisses > 2 * stillMisses;
+    };
+    // From each edge inwards, up to the first column of the page. Still columns further in than edge parts
+    // reach are something else (a part of the page that stands still, or a page that looks still throughout):
+    // then nothing on that side is left out.
+    const int reach = std::min(edgeBandPixels, width / 4);
+    auto band = [&](int from, int step) {
+        std::vector<int> taken;
+        for (int k = 0, x = from; k < width; ++k, x += step) {
+            const bool isStill = still(x);
+            if (!isStill && !solid[size_t(x)])
+                break;
+            if (isStill && k >= reach)
+                return;
+            if (isStill)
+                taken.push_back(x);
+        }
+        for (int x : taken)
+            fixed[size_t(x)] = true;
+    };
+    band(0, 1);
+    band(width - 1, -1);
     return fixed;
 }
 

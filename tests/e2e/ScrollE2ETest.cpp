@@ -1,8 +1,10 @@
 // Recording a scrolling window in the real program: a window capture opens a card, its scroll tool records
 // the window while xdotool turns the wheel, and the capture key ends the recording with one tall picture
-// beside the capture, which must be the page itself: every row once, in order, nothing missing.
+// beside the capture, which must be the page itself: every row once, in order, nothing missing, and nothing
+// painted over, also on real terminal and browser pages whose lines look alike.
 
 #include "Desktop.h"
+#include "card/Stitcher.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,8 +14,11 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
+#include <QStandardPaths>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -49,7 +54,6 @@ QList<quint32> visibleWindows(Desktop& desktop, const QString& pattern) {
 QList<quint32> visibleCards(Desktop& desktop) {
     return visibleWindows(desktop, QStringLiteral("^Pictolarium Card$"));
 }
-
 
 void pressCaptureKey(Desktop& desktop) {
     desktop.xdotool({QStringLiteral("key"), QStringLiteral("super+shift+d")});
@@ -244,4 +248,195 @@ TEST(ScrollE2E, RecordingAScrolledWindowGivesTheWholePageOnce) {
         EXPECT_TRUE(sameRow(full, 0, full.height() - below + y, capture, 0, capture.height() - below + y,
                             pageAt->x() + view.width()))
             << "bottom row " << y;
+}
+
+namespace {
+
+// A window as the program grabs it: its client area and the window manager's frame around it.
+QRect frameOf(Desktop& desktop, quint32 id) {
+    const QRect client = desktop.clientGeometry(id);
+    const QStringList e =
+        desktop.run(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(id), "_NET_FRAME_EXTENTS"})
+            .section(QLatin1Char('='), 1)
+            .split(QLatin1Char(','));
+    if (e.size() != 4)
+        return client;
+    return client.adjusted(-e[0].toInt(), -e[2].toInt(), e[1].toInt(), e[3].toInt());
+}
+
+// Starts the card's scroll tool on the window under cardAt: a window capture, then the pill's first button.
+bool startRecording(Desktop& desktop, QPoint cardAt) {
+    desktop.moveTo(cardAt);
+    Desktop::pause(200);
+    const qsizetype before = pngs(desktop).size();
+    pressCaptureKey(desktop);
+    if (!Desktop::waitUntil([&] { return pngs(desktop).size() > before && visibleCards(desktop).size() == 1; }, 10000))
+        return false;
+    Desktop::pause(400);
+    const QRect card = desktop.clientGeometry(visibleCards(desktop).first());
+    const QImage screen = desktop.screenshot();
+    const int pillY = card.bottom() - 22 - 18;
+    for (int x = card.left(); x <= card.right(); ++x)
+        if (const QColor c = screen.pixelColor(x, pillY); c.red() + c.green() + c.blue() < 200) {
+            desktop.click(QPoint(x + 21, pillY));
+            return Desktop::waitUntil(
+                [&] { return !visibleWindows(desktop, QStringLiteral("^Pictolarium Scroll Hint$")).isEmpty(); }, 5000);
+        }
+    return false;
+}
+
+QByteArray rowBytes(const QImage& image, int y, int left, int width) {
+    return QByteArray(reinterpret_cast<const char*>(image.constScanLine(y)) + 4 * left, 4 * width);
+}
+
+} // namespace
+
+// Real pages whose lines look alike: a terminal listing whose permissions, owner and year repeat line after line
+// (without and with the terminal's scrollbar at its left), and a browser's log page with a scrollbar at its right.
+// Whatever is stitched, every row of the page is a row of a frame that showed it, pixel for pixel; only the
+// window's own edges (frame, scrollbar) may differ. The frames are taken here, at rest after each turn of the
+// wheel, while the program records the same window: its full page is checked against them, and so is the
+// stitcher itself on these very frames.
+TEST(ScrollE2E, RealPagesKeepEveryRowOfTheFramesThatShowedThem) {
+    Desktop::Options options;
+    options.tray = false;
+    Desktop desktop(options);
+    ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
+    desktop.run(QStringLiteral("xsetroot"), {QStringLiteral("-solid"), QStringLiteral("#5080c0")});
+    writeSettings(desktop);
+    desktop.startApp();
+    ASSERT_TRUE(desktop.waitForApp()) << desktop.appStderr().toStdString();
+
+    QString log = QStringLiteral("<!doctype html><body style=\"margin:0;padding:8px;font:14px/20px monospace\">");
+    for (int n = 1; n <= 400; ++n)
+        log += QStringLiteral("2024-05-01 12:00:0%1 INFO worker-1 request %2 %3 %4<br>")
+                   .arg(n % 10)
+                   .arg(n)
+                   .arg(QString(n * 7 % 37, QLatin1Char('=')))
+                   .arg(QString::number(quint64(n) * 2654435761u, 36).repeated(1 + n % 3));
+    const QString logPath = desktop.home() + QStringLiteral("/log.html");
+    QFile logFile(logPath);
+    ASSERT_TRUE(logFile.open(QIODevice::WriteOnly));
+    logFile.write(log.toUtf8());
+    logFile.close();
+    QString browser = QStandardPaths::findExecutable(QStringLiteral("chromium"));
+    const QString listing = QStringLiteral("ls -l /usr/bin; sleep 600");
+    struct Case {
+        const char* name;
+        QString program;
+        QStringList args;
+        QString windowClass;
+        int edgeLeft, edgeRight; // client columns of the window's own parts: a scrollbar
+    } cases[] = {
+        {"terminal", "xterm", {"-geometry", "80x30+100+40", "-e", "sh", "-c", listing}, "xterm", 0, 0},
+        {"terminal with a scrollbar",
+         "xterm",
+         {"-sb", "-geometry", "80x30+100+40", "-e", "sh", "-c", listing},
+         "xterm",
+         16,
+         0},
+        {"browser",
+         browser,
+         {"--no-sandbox", "--no-first-run", "--disable-gpu", "--no-default-browser-check", "--password-store=basic",
+          "--window-position=100,40", "--window-size=900,600",
+          "--user-data-dir=" + desktop.folder(QStringLiteral("chromium")), "--app=file://" + logPath},
+         "chromium",
+         0,
+         16},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.program.isEmpty()) {
+            std::printf("%s: not installed, skipped\n", c.name);
+            continue;
+        }
+        QProcess* program = desktop.start(c.program, c.args);
+        quint32 id = 0;
+        ASSERT_TRUE(Desktop::waitUntil(
+            [&] {
+                const QStringList found = desktop.run("xdotool", {"search", "--onlyvisible", "--class", c.windowClass})
+                                              .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+                for (const QString& line : found)
+                    if (desktop.clientGeometry(line.trimmed().toUInt()).width() > 400)
+                        id = line.trimmed().toUInt();
+                return id != 0;
+            },
+            30000));
+        Desktop::pause(c.windowClass == QLatin1String("chromium") ? 3000 : 800);
+        const QRect client = desktop.clientGeometry(id), frame = frameOf(desktop, id);
+        desktop.moveTo(client.center());
+        desktop.xdotool({"click", "--repeat", "40", "--delay", "20", "4"}); // a terminal shows its end
+        Desktop::pause(500);
+
+        ASSERT_TRUE(startRecording(desktop, QPoint(client.center().x(), client.bottom() - 10)))
+            << desktop.appStderr().toStdString();
+        desktop.moveTo(client.center());
+        Desktop::pause(500);
+        QList<QImage> frames;
+        for (int turn = 0; turn <= 4; ++turn) {
+            if (turn > 0) {
+                desktop.xdotool({"click", "--repeat", "2", "--delay", "40", "5"});
+                Desktop::pause(700);
+            }
+            frames.append(desktop.screenshot().copy(frame).convertToFormat(QImage::Format_RGB32));
+        }
+        const QStringList before = pngs(desktop);
+        pressCaptureKey(desktop);
+        QString fullName;
+        ASSERT_TRUE(Desktop::waitUntil(
+            [&] {
+                for (const QString& name : pngs(desktop))
+                    if (name.endsWith(QStringLiteral(" full.png")) && !before.contains(name))
+                        fullName = name;
+                return !fullName.isEmpty();
+            },
+            20000))
+            << desktop.appStderr().toStdString();
+        Desktop::pause(500);
+        const QImage full =
+            QImage(QDir(desktop.shotsFolder()).filePath(fullName)).convertToFormat(QImage::Format_RGB32);
+        ::kill(pid_t(program->processId()), SIGTERM);
+        full.save(Desktop::shotsDir() + QStringLiteral("/scroll-real-%1.png").arg(c.windowClass));
+        ASSERT_EQ(full.width(), frame.width());
+
+        // The page's columns: the client area without the window's own parts at its sides.
+        const int left = client.left() - frame.left() + c.edgeLeft;
+        const int width = client.width() - c.edgeLeft - c.edgeRight;
+        QSet<QByteArray> shown;
+        for (const QImage& f : frames)
+            for (int y = 0; y < f.height(); ++y)
+                shown.insert(rowBytes(f, y, left, width));
+        int foreign = 0, firstForeign = -1;
+        for (int y = 0; y < full.height(); ++y)
+            if (!shown.contains(rowBytes(full, y, left, width)) && foreign++ == 0)
+                firstForeign = y;
+        EXPECT_EQ(foreign, 0) << "rows of the full page no frame showed, the first at " << firstForeign;
+
+        QList<int> offsets;
+        int scrolled = 0;
+        for (qsizetype i = 1; i < frames.size(); ++i) {
+            const std::optional<int> rows = Stitcher::newRows(frames[i - 1], frames[i]);
+            ASSERT_TRUE(rows.has_value()) << "frame " << i;
+            offsets.append(*rows);
+            scrolled += *rows;
+        }
+        std::printf("%s: frames of %dx%d scrolled %d rows, full page %dx%d\n", c.name, frame.width(), frame.height(),
+                    scrolled, full.width(), full.height());
+        EXPECT_GT(scrolled, frame.height() / 2);
+        EXPECT_EQ(full.height(), frame.height() + scrolled);
+        const QImage stitched = Stitcher::stitch(frames, offsets).convertToFormat(QImage::Format_RGB32);
+        // Rows of the client area only: the window manager's frame above and below it is the window's own too.
+        const int clientTop = client.top() - frame.top(), clientBottom = client.bottom() - frame.top();
+        int y = 0, wrong = 0;
+        for (qsizetype i = 0; i < frames.size(); ++i) {
+            const int rows = i == 0 ? frames[0].height() : offsets[i - 1];
+            for (int r = frames[i].height() - rows; r < frames[i].height(); ++r, ++y)
+                wrong += r >= clientTop && r <= clientBottom &&
+                         rowBytes(stitched, y, left, width) != rowBytes(frames[i], r, left, width);
+        }
+        EXPECT_EQ(wrong, 0) << "stitched rows that differ from their frame's";
+        // The card of the full page goes before the next window is captured.
+        desktop.moveTo(QPoint(5, 5));
+        Desktop::waitUntil([&] { return visibleCards(desktop).isEmpty(); }, 10000);
+    }
 }
