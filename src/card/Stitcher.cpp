@@ -470,8 +470,8 @@ namespace {
 //  - over the rows that scroll, it is the same in place in both frames and clearly not where the page moved
 //    to: a column of the page matches the earlier frame `shift` rows further down, however alike its lines;
 //  - the strip's own rows show what the earlier frame showed there.
-// Rows that stand still across the whole window (a title bar, a toolbar) say nothing about a column: compared
-// with the page that moved under them they differ in every column, page or not, so they are left out of the
+// Rows that stand still across the window (a title bar, a toolbar) say nothing about a column: compared with
+// the page that moved under them they differ in most columns, page or not, so they are left out of the
 // evidence.
 constexpr int fixedPercent = 90;  // at least this share of the scrolled rows the same in place
 constexpr int fixedTolerance = 6; // per colour channel
