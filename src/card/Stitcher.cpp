@@ -465,15 +465,17 @@ namespace {
 // owner or year repeat line after line, scrolled by whole lines, matches itself in place as well as moved).
 //
 // So a column is left out of a strip only when all of these hold:
-//  - it lies in a band that touches the left or right edge, made of such still columns and of columns of one
-//    colour throughout (a border, a margin), no wider than a window's edge parts are;
-//  - over the rows that scroll, it is the same in place in both frames and clearly not where the page moved
-//    to: a column of the page matches the earlier frame `shift` rows further down, however alike its lines;
+//  - it lies in a band that touches the left or right edge, made of such still columns and of columns that
+//    match both in place and moved (a border, a margin), no wider than a window's edge parts are;
+//  - over the rows where the page moved, it is the same in place in both frames and clearly not where the page
+//    moved to: a column of the page matches the earlier frame `shift` rows further down, however alike its
+//    lines;
 //  - the strip's own rows show what the earlier frame showed there.
-// Rows that stand still across the window (a title bar, a toolbar) say nothing about a column: compared with
-// the page that moved under them they differ in most columns, page or not, so they are left out of the
-// evidence.
-constexpr int fixedPercent = 90;  // at least this share of the scrolled rows the same in place
+// Only rows where the page is seen to have moved tell a still column from one of the page: rows whose middle
+// is, but for a few pixels, what the earlier frame showed `shift` rows further down. Elsewhere (a title bar, a
+// toolbar, a notice over the page, its shadow, the window's bottom edge) the row stands still or changes on
+// its own, and compared with the page that moved under it, it differs in any column with ink, page or not.
+constexpr int fixedPercent = 75;  // at least this share of the rows where the page moved the same in place
 constexpr int fixedTolerance = 6; // per colour channel
 constexpr int edgeBandPixels = 64;
 
@@ -489,72 +491,68 @@ std::vector<bool> fixedColumns(const QImage& prev, const QImage& next, int shift
     const int width = prev.width(), height = prev.height();
     const int overlap = height - shift;
     const size_t w = size_t(width);
-    std::vector<int> inPlace(w, 0), moved(w, 0);
-    std::vector<bool> stripSame(w, true), solid(w, true);
-    std::vector<QRgb> colour(w, 0);
+    // Per column, over the rows where the page moved: rows where it stood where it was while the page moved away
+    // from it, rows where it was neither where it was nor where the page went, and rows where it changed.
+    std::vector<int> standing(w, 0), lost(w, 0), changed(w, 0);
+    std::vector<bool> stripSame(w, true);
     std::vector<quint8> rowInPlace(w), rowMoved(w);
-    int scrolledRows = 0;
-    bool coloured = false;
-    auto takeColours = [&](const QRgb* row) {
-        for (size_t x = 0; x < w; ++x) {
-            if (!coloured)
-                colour[x] = row[x];
-            else if (solid[x] && !samePixel(colour[x], row[x]))
-                solid[x] = false;
-        }
-        coloured = true;
-    };
+    // Edge parts lie within this reach of the window's sides; the middle of every row is page or header.
+    const int reach = std::min(edgeBandPixels, width / 4);
+    const qint64 middleWidth = width - 2 * reach;
+    int scrolledRows = 0; // rows where the page moved
     for (int y = 0; y < height; ++y) {
         const auto* a = reinterpret_cast<const QRgb*>(prev.constScanLine(y));
         const auto* b = reinterpret_cast<const QRgb*>(next.constScanLine(y));
         if (y < overlap) {
             const auto* below = reinterpret_cast<const QRgb*>(prev.constScanLine(y + shift));
-            bool rowStill = true;
-            int movedAway = 0;
+            int middleMisses = 0;
             for (size_t x = 0; x < w; ++x) {
                 rowInPlace[x] = samePixel(a[x], b[x]);
                 rowMoved[x] = samePixel(below[x], b[x]);
-                rowStill = rowStill && rowInPlace[x];
-                movedAway += !rowMoved[x];
+                middleMisses += !rowMoved[x] && int(x) >= reach && int(x) < width - reach;
             }
-            if (rowStill && qint64(movedAway) * 4 > width)
+            if (qint64(middleMisses) * 100 > middleWidth)
                 continue;
             ++scrolledRows;
             for (size_t x = 0; x < w; ++x) {
-                inPlace[x] += rowInPlace[x];
-                moved[x] += rowMoved[x];
+                standing[x] += rowInPlace[x] & !rowMoved[x];
+                lost[x] += !rowInPlace[x] & !rowMoved[x];
+                changed[x] += !rowInPlace[x];
             }
-            takeColours(b);
         } else {
             for (size_t x = 0; x < w; ++x)
                 if (!samePixel(a[x], b[x]))
                     stripSame[x] = false;
-            takeColours(b);
         }
     }
     std::vector<bool> fixed(w, false);
     if (scrolledRows == 0)
         return fixed;
+    // A column of the page is where the page went in every one of these rows, however alike its lines are, so
+    // it never stands still in any. A scrollbar's arrows stand still; its thumb moves, but less than the page and
+    // mostly over itself, so it stands still in more rows than it is lost in.
     auto still = [&](int x) {
         const size_t i = size_t(x);
-        const qint64 stillMisses = scrolledRows - inPlace[i], movedMisses = scrolledRows - moved[i];
-        return stripSame[i] && qint64(inPlace[i]) * 100 >= qint64(scrolledRows) * fixedPercent && movedMisses >= 2 &&
-               movedMisses > 2 * stillMisses;
+        return stripSame[i] && standing[i] >= 2 && standing[i] >= lost[i] &&
+               qint64(changed[i]) * 100 <= qint64(scrolledRows) * (100 - fixedPercent);
     };
-    // From each edge inwards, up to the first column of the page. Still columns further in than edge parts
-    // reach are something else (a part of the page that stands still, or a page that looks still throughout):
-    // then nothing on that side is left out.
-    const int reach = std::min(edgeBandPixels, width / 4);
+    // From each edge inwards, up to the first column of the page: one that changed and went where the page went.
+    // Columns that tell nothing (a border, a margin) or move on their own (the rounded end of a thumb) are passed
+    // over and left as they are. Still columns that go on past where edge parts reach are something else (a part
+    // of the page that stands still, a page that looks still throughout): then nothing on that side is left out.
     auto band = [&](int from, int step) {
         std::vector<int> taken;
         for (int k = 0, x = from; k < width; ++k, x += step) {
-            const bool isStill = still(x);
-            if (!isStill && !solid[size_t(x)])
+            const size_t i = size_t(x);
+            if (changed[i] >= 2 && standing[i] + lost[i] < 2)
                 break;
-            if (isStill && k >= reach)
-                return;
-            if (isStill)
+            if (still(x)) {
+                if (k >= reach)
+                    return;
                 taken.push_back(x);
+            } else if (k >= reach) {
+                break;
+            }
         }
         for (int x : taken)
             fixed[size_t(x)] = true;
