@@ -465,11 +465,10 @@ namespace {
 // owner or year repeat line after line, scrolled by whole lines, matches itself in place as well as moved).
 //
 // So a column is left out of a strip only when all of these hold:
-//  - it lies in a band that touches the left or right edge, made of such still columns and of columns that
-//    match both in place and moved (a border, a margin), no wider than a window's edge parts are;
-//  - over the rows where the page moved, it is the same in place in both frames and clearly not where the page
-//    moved to: a column of the page matches the earlier frame `shift` rows further down, however alike its
-//    lines;
+//  - it lies within a window's edge parts' reach of the left or right edge, and no column between it and that
+//    edge is one of the page;
+//  - over the rows where the page moved, it stood where it was while the page moved away from it: a column of
+//    the page is where the page went in every such row, however alike its lines, and never stands still;
 //  - the strip's own rows show what the earlier frame showed there.
 // Only rows where the page is seen to have moved tell a still column from one of the page: rows whose middle
 // is, but for a few pixels, what the earlier frame showed `shift` rows further down. Elsewhere (a title bar, a
