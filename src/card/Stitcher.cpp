@@ -494,34 +494,40 @@ std::vector<bool> fixedColumns(const QImage& prev, const QImage& next, int shift
     // from it, rows where it was neither where it was nor where the page went, and rows where it changed.
     std::vector<int> standing(w, 0), lost(w, 0), changed(w, 0);
     std::vector<bool> stripSame(w, true);
-    std::vector<quint8> rowInPlace(w), rowMoved(w);
-    // Edge parts lie within this reach of the window's sides; the middle of every row is page or header.
+    // Edge parts lie within this reach of the window's sides; the middle of every row is page or header. Only
+    // the columns the band can take, and the one past each, are followed column by column.
     const int reach = std::min(edgeBandPixels, width / 4);
-    const qint64 middleWidth = width - 2 * reach;
-    int scrolledRows = 0; // rows where the page moved
+    const int middleLeft = std::min(reach + 1, width), middleRight = std::max(middleLeft, width - reach - 1);
+    const int allowedMisses = (width - 2 * reach) / 100; // in the middle of a row where the page moved
+    int scrolledRows = 0;                                // rows where the page moved
+    auto edgeColumns = [&](auto&& visit) {
+        for (int x = 0; x < middleLeft; ++x)
+            visit(size_t(x));
+        for (int x = middleRight; x < width; ++x)
+            visit(size_t(x));
+    };
     for (int y = 0; y < height; ++y) {
         const auto* a = reinterpret_cast<const QRgb*>(prev.constScanLine(y));
         const auto* b = reinterpret_cast<const QRgb*>(next.constScanLine(y));
         if (y < overlap) {
             const auto* below = reinterpret_cast<const QRgb*>(prev.constScanLine(y + shift));
             int middleMisses = 0;
-            for (size_t x = 0; x < w; ++x) {
-                rowInPlace[x] = samePixel(a[x], b[x]);
-                rowMoved[x] = samePixel(below[x], b[x]);
-                middleMisses += !rowMoved[x] && int(x) >= reach && int(x) < width - reach;
-            }
-            if (qint64(middleMisses) * 100 > middleWidth)
+            for (int x = reach; x < width - reach && middleMisses <= allowedMisses; ++x)
+                middleMisses += !samePixel(below[x], b[x]);
+            if (middleMisses > allowedMisses)
                 continue;
             ++scrolledRows;
-            for (size_t x = 0; x < w; ++x) {
-                standing[x] += rowInPlace[x] & !rowMoved[x];
-                lost[x] += !rowInPlace[x] & !rowMoved[x];
-                changed[x] += !rowInPlace[x];
-            }
+            edgeColumns([&](size_t x) {
+                const bool inPlace = samePixel(a[x], b[x]), moved = samePixel(below[x], b[x]);
+                standing[x] += inPlace && !moved;
+                lost[x] += !inPlace && !moved;
+                changed[x] += !inPlace;
+            });
         } else {
-            for (size_t x = 0; x < w; ++x)
+            edgeColumns([&](size_t x) {
                 if (!samePixel(a[x], b[x]))
                     stripSame[x] = false;
+            });
         }
     }
     std::vector<bool> fixed(w, false);
@@ -529,7 +535,7 @@ std::vector<bool> fixedColumns(const QImage& prev, const QImage& next, int shift
         return fixed;
     // A column of the page is where the page went in every one of these rows, however alike its lines are, so
     // it never stands still in any. A scrollbar's arrows stand still; its thumb moves, but less than the page and
-    // mostly over itself, so it stands still in more rows than it is lost in.
+    // mostly over itself, so it stands still in at least as many rows as it is lost in.
     auto still = [&](int x) {
         const size_t i = size_t(x);
         return stripSame[i] && standing[i] >= 2 && standing[i] >= lost[i] &&
