@@ -283,6 +283,8 @@ TEST(ScrollE2E, RealPagesKeepEveryRowOfTheFramesThatShowedThem) {
     desktop.startApp();
     ASSERT_TRUE(desktop.waitForApp()) << desktop.appStderr().toStdString();
 
+    // Log lines that share their first columns; each ends in text of its own length, as log lines do: lines that
+    // differ in a digit or two only are not told apart by 64 samples a row, and cannot be lined up.
     QString log = QStringLiteral("<!doctype html><body style=\"margin:0;padding:8px;font:14px/20px monospace\">");
     for (int n = 1; n <= 400; ++n)
         log +=
