@@ -456,13 +456,27 @@ std::optional<int> newRows(const QImage& prev, const QImage& next) {
 
 namespace {
 
-// Fixed parts of the window (a scrollbar with its arrows and thumb, a still sidebar) stand in the same place
-// in every frame while the page moves under them. Over the rows both frames show, a pixel column of the page
-// matches the earlier frame `shift` rows further down; a fixed column matches it in the same place, and
-// clearly better so. Plain page (a margin, a wide band of one colour) matches both ways alike and is kept
-// as page. A column counts as fixed only where the new rows, too, are what the earlier frame showed there.
-constexpr int fixedPercent = 90;  // at least this share of the overlap the same in place
+// What a joined strip may leave out, and what it never may. Each row of the stitched picture is, pixel for
+// pixel, the row of the frame it came from, except in one place: the window's own still parts at its left and
+// right edges (a scrollbar with its arrows and thumb, the window manager's frame). Those stand in the same place
+// in every frame while the page moves under them, so a strip taken from the bottom of each frame would repeat
+// the scrollbar's down arrow on every strip; in the strips their columns show their usual colour instead. Page
+// content is never painted over, even where it looks the same on every line (a listing whose permissions,
+// owner or year repeat line after line, scrolled by whole lines, matches itself in place as well as moved).
+//
+// So a column is left out of a strip only when all of these hold:
+//  - it lies within a window's edge parts' reach of the left or right edge, and no column between it and that
+//    edge is one of the page;
+//  - over the rows where the page moved, it stood where it was while the page moved away from it: a column of
+//    the page is where the page went in every such row, however alike its lines, and never stands still;
+//  - the strip's own rows show what the earlier frame showed there.
+// Only rows where the page is seen to have moved tell a still column from one of the page: rows whose middle
+// is, but for a few pixels, what the earlier frame showed `shift` rows further down. Elsewhere (a title bar, a
+// toolbar, a notice over the page, its shadow, the window's bottom edge) the row stands still or changes on
+// its own, and compared with the page that moved under it, it differs in any column with ink, page or not.
+constexpr int fixedPercent = 75;  // at least this share of the rows where the page moved the same in place
 constexpr int fixedTolerance = 6; // per colour channel
+constexpr int edgeBandPixels = 64;
 
 inline bool samePixel(QRgb a, QRgb b) {
     return a == b ||
@@ -470,34 +484,86 @@ inline bool samePixel(QRgb a, QRgb b) {
             std::abs(qBlue(a) - qBlue(b)) <= fixedTolerance && std::abs(qAlpha(a) - qAlpha(b)) <= fixedTolerance);
 }
 
-// Which columns of `next`'s bottom `shift` rows belong to fixed parts, `next` being `prev` scrolled up by
-// `shift` rows (same size, both premultiplied 32-bit, shift less than the height).
+// Which columns of `next`'s bottom `shift` rows belong to the window's still parts at its edges, `next` being
+// `prev` scrolled up by `shift` rows (same size, both premultiplied 32-bit, shift less than the height).
 std::vector<bool> fixedColumns(const QImage& prev, const QImage& next, int shift) {
     const int width = prev.width(), height = prev.height();
     const int overlap = height - shift;
-    std::vector<int> inPlace(static_cast<size_t>(width), 0), moved(static_cast<size_t>(width), 0);
-    std::vector<bool> stripSame(static_cast<size_t>(width), true);
+    const size_t w = size_t(width);
+    // Per column, over the rows where the page moved: rows where it stood where it was while the page moved away
+    // from it, rows where it was neither where it was nor where the page went, and rows where it changed.
+    std::vector<int> standing(w, 0), lost(w, 0), changed(w, 0);
+    std::vector<bool> stripSame(w, true);
+    // Edge parts lie within this reach of the window's sides; the middle of every row is page or header. Only
+    // the columns the band can take, and the one past each, are followed column by column.
+    const int reach = std::min(edgeBandPixels, width / 4);
+    const int middleLeft = std::min(reach + 1, width), middleRight = std::max(middleLeft, width - reach - 1);
+    const int allowedMisses = (width - 2 * reach) / 100; // in the middle of a row where the page moved
+    int scrolledRows = 0;                                // rows where the page moved
+    auto edgeColumns = [&](auto&& visit) {
+        for (int x = 0; x < middleLeft; ++x)
+            visit(size_t(x));
+        for (int x = middleRight; x < width; ++x)
+            visit(size_t(x));
+    };
     for (int y = 0; y < height; ++y) {
         const auto* a = reinterpret_cast<const QRgb*>(prev.constScanLine(y));
         const auto* b = reinterpret_cast<const QRgb*>(next.constScanLine(y));
         if (y < overlap) {
             const auto* below = reinterpret_cast<const QRgb*>(prev.constScanLine(y + shift));
-            for (int x = 0; x < width; ++x) {
-                inPlace[size_t(x)] += samePixel(a[x], b[x]);
-                moved[size_t(x)] += samePixel(below[x], b[x]);
-            }
+            int middleMisses = 0;
+            for (int x = reach; x < width - reach && middleMisses <= allowedMisses; ++x)
+                middleMisses += !samePixel(below[x], b[x]);
+            if (middleMisses > allowedMisses)
+                continue;
+            ++scrolledRows;
+            edgeColumns([&](size_t x) {
+                const bool inPlace = samePixel(a[x], b[x]), moved = samePixel(below[x], b[x]);
+                standing[x] += inPlace && !moved;
+                lost[x] += !inPlace && !moved;
+                changed[x] += !inPlace;
+            });
         } else {
-            for (int x = 0; x < width; ++x)
+            edgeColumns([&](size_t x) {
                 if (!samePixel(a[x], b[x]))
-                    stripSame[size_t(x)] = false;
+                    stripSame[x] = false;
+            });
         }
     }
-    std::vector<bool> fixed(static_cast<size_t>(width), false);
-    for (int x = 0; x < width; ++x) {
-        const qint64 stillMisses = overlap - inPlace[size_t(x)], movedMisses = overlap - moved[size_t(x)];
-        fixed[size_t(x)] = stripSame[size_t(x)] && qint64(inPlace[size_t(x)]) * 100 >= qint64(overlap) * fixedPercent &&
-                           movedMisses >= 2 && movedMisses > 2 * stillMisses;
-    }
+    std::vector<bool> fixed(w, false);
+    if (scrolledRows == 0)
+        return fixed;
+    // A column of the page is where the page went in every one of these rows, however alike its lines are, so
+    // it never stands still in any. A scrollbar's arrows stand still; its thumb moves, but less than the page and
+    // mostly over itself, so it stands still in at least as many rows as it is lost in.
+    auto still = [&](int x) {
+        const size_t i = size_t(x);
+        return stripSame[i] && standing[i] >= 2 && standing[i] >= lost[i] &&
+               qint64(changed[i]) * 100 <= qint64(scrolledRows) * (100 - fixedPercent);
+    };
+    // From each edge inwards, up to the first column of the page: one that changed and went where the page went.
+    // Columns that tell nothing (a border, a margin) or move on their own (the rounded end of a thumb) are passed
+    // over and left as they are. Still columns that go on past where edge parts reach are something else (a part
+    // of the page that stands still, a page that looks still throughout): then nothing on that side is left out.
+    auto band = [&](int from, int step) {
+        std::vector<int> taken;
+        for (int k = 0, x = from; k < width; ++k, x += step) {
+            const size_t i = size_t(x);
+            if (changed[i] >= 2 && standing[i] + lost[i] < 2)
+                break;
+            if (still(x)) {
+                if (k >= reach)
+                    return;
+                taken.push_back(x);
+            } else if (k >= reach) {
+                break;
+            }
+        }
+        for (int x : taken)
+            fixed[size_t(x)] = true;
+    };
+    band(0, 1);
+    band(width - 1, -1);
     return fixed;
 }
 

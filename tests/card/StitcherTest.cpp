@@ -541,7 +541,8 @@ TEST(StitcherPage, ScrolledPageIsStitchedBackExactly) {
 // A scrollbar down the window's right edge: its arrows and thumb belong to the window, not the page. They are
 // drawn once, with the first frame; the strips joined below carry only the track beside the page. A page of
 // wide bands of one colour, scrolled a few rows at a time, looks still in most of its columns too: it must
-// still be joined as it is.
+// still be joined as it is. So must a listing under a title bar, scrolled by whole lines, whose first columns
+// show the same glyphs on every line: they match in place as well as moved, and are the page.
 TEST(StitcherPage, ScrollbarArrowsAreNotRepeatedOnEveryStrip) {
     const QSize window(400, 300);
     const int bar = 14, pageWidth = window.width() - bar;
@@ -549,30 +550,40 @@ TEST(StitcherPage, ScrollbarArrowsAreNotRepeatedOnEveryStrip) {
     for (int y = 0; y < bands.height(); ++y)
         for (int x = 0; x < pageWidth; ++x)
             bands.setPixel(x, y, qRgb(90 + y / 70 * 8, 80, 70 + (y / 70 % 2) * 60));
+    QImage listing = makePage(pageWidth, 1400, 18);
+    for (int y = 0; y < listing.height(); ++y)
+        for (int x = 0; x < 60; ++x)
+            listing.setPixel(x, y, (y % 15 < 11 && x % 7 < 2 + y % 3) ? qRgb(20, 20, 20) : qRgb(255, 255, 255));
+    const QList<int> rowScrolls{30, 30, 45, 5, 5, 5, 30, 8, 28, 31, 30, 4, 6}, lineScrolls{15, 30, 45, 15, 30, 60, 15};
     const QRgb track = qRgb(235, 235, 235), arrow = qRgb(80, 80, 80), thumb = qRgb(160, 160, 160);
-    for (const QImage& page : {makePage(pageWidth, 1400, 16), bands}) {
-        SCOPED_TRACE(&page == &bands ? "bands" : "text");
+    const QImage text = makePage(pageWidth, 1400, 16);
+    for (const QImage* page : std::initializer_list<const QImage*>{&text, &bands, &listing}) {
+        SCOPED_TRACE(page == &text ? "text" : page == &bands ? "bands" : "listing under a title bar");
+        const int title = page == &listing ? 20 : 0;
         auto frameAt = [&](int top) {
             QImage frame(window, QImage::Format_RGB32);
             QPainter p(&frame);
-            p.drawImage(0, 0, page, 0, top, pageWidth, window.height());
-            p.fillRect(pageWidth, 0, bar, window.height(), track);
-            p.fillRect(pageWidth, 0, bar, bar, arrow);
+            p.drawImage(0, title, *page, 0, top, pageWidth, window.height() - title);
+            p.fillRect(0, 0, window.width(), title, qRgb(40, 60, 120));
+            p.fillRect(pageWidth, title, bar, window.height() - title, track);
+            p.fillRect(pageWidth, title, bar, bar, arrow);
             p.fillRect(pageWidth, window.height() - bar, bar, bar, arrow);
-            p.fillRect(pageWidth + 2, bar + top * (window.height() - 2 * bar) / page.height(), bar - 4, 60, thumb);
+            p.fillRect(pageWidth + 2, title + bar + top * (window.height() - title - 2 * bar) / page->height(), bar - 4,
+                       60, thumb);
             return frame;
         };
         QList<QImage> frames{frameAt(0)};
         QList<int> offsets;
         int top = 0;
-        for (int scroll : {30, 30, 45, 5, 5, 5, 30, 8, 28, 31, 30, 4, 6}) {
+        for (int scroll : title ? lineScrolls : rowScrolls) {
             top += scroll;
             frames.append(frameAt(top));
             offsets.append(scroll);
         }
         const QImage out = Stitcher::stitch(frames, offsets).convertToFormat(QImage::Format_RGB32);
         ASSERT_EQ(out.size(), QSize(window.width(), window.height() + top));
-        EXPECT_EQ(out.copy(0, 0, pageWidth, out.height()), page.copy(0, 0, pageWidth, out.height()))
+        EXPECT_EQ(out.copy(0, title, pageWidth, out.height() - title),
+                  page->copy(0, 0, pageWidth, out.height() - title))
             << "the page itself is joined whole";
         EXPECT_EQ(out.copy(0, 0, window.width(), window.height()), frames.front()) << "the first frame as it was";
         int arrows = 0, notTrack = 0;

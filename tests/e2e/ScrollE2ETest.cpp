@@ -1,8 +1,10 @@
 // Recording a scrolling window in the real program: a window capture opens a card, its scroll tool records
 // the window while xdotool turns the wheel, and the capture key ends the recording with one tall picture
-// beside the capture, which must be the page itself: every row once, in order, nothing missing.
+// beside the capture, which must be the page itself: every row once, in order, nothing missing, and nothing
+// painted over, also on real terminal and browser pages whose lines look alike.
 
 #include "Desktop.h"
+#include "card/Stitcher.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,11 +14,14 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
+#include <QStandardPaths>
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <numeric>
 
 namespace {
 
@@ -49,7 +54,6 @@ QList<quint32> visibleWindows(Desktop& desktop, const QString& pattern) {
 QList<quint32> visibleCards(Desktop& desktop) {
     return visibleWindows(desktop, QStringLiteral("^Pictolarium Card$"));
 }
-
 
 void pressCaptureKey(Desktop& desktop) {
     desktop.xdotool({QStringLiteral("key"), QStringLiteral("super+shift+d")});
@@ -114,6 +118,21 @@ QStringList pngs(const Desktop& desktop) {
     return QDir(desktop.shotsFolder()).entryList({QStringLiteral("*.png")}, QDir::Files, QDir::Name);
 }
 
+// Clicks the card's scroll tool, which leads the pill: the dark run across the card's bottom.
+bool clickScrollTool(Desktop& desktop) {
+    const QRect card = desktop.clientGeometry(visibleCards(desktop).value(0));
+    const QImage screen = desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/scroll-card.png"));
+    const int pillY = card.bottom() - 22 - 18;
+    for (int x = card.left(); x <= card.right(); ++x)
+        if (const QColor c = screen.pixelColor(x, pillY); c.red() + c.green() + c.blue() < 200) {
+            desktop.moveTo(QPoint(x + 21, pillY));
+            Desktop::pause(300);
+            desktop.xdotool({QStringLiteral("click"), QStringLiteral("1")});
+            return true;
+        }
+    return false;
+}
+
 } // namespace
 
 TEST(ScrollE2E, RecordingAScrolledWindowGivesTheWholePageOnce) {
@@ -154,22 +173,7 @@ TEST(ScrollE2E, RecordingAScrolledWindowGivesTheWholePageOnce) {
     const std::optional<QPoint> pageAt = findPage(capture, page, view.width());
     ASSERT_TRUE(pageAt.has_value()) << "the capture does not show the page's top";
 
-    const quint32 card = visibleCards(desktop).first();
-    const QRect cardFrame = desktop.clientGeometry(card);
-    const QImage screen = desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/scroll-card.png"));
-    // The scroll tool leads the pill, which is the dark run across the card's bottom.
-    const int pillY = cardFrame.bottom() - 22 - 18;
-    int pillLeft = -1;
-    for (int x = cardFrame.left(); x <= cardFrame.right() && pillLeft < 0; ++x) {
-        const QColor c = screen.pixelColor(x, pillY);
-        if (c.red() + c.green() + c.blue() < 200)
-            pillLeft = x;
-    }
-    ASSERT_GE(pillLeft, 0) << "no pill on the card";
-    const QPoint scrollTool(pillLeft + 21, pillY);
-    desktop.moveTo(scrollTool);
-    Desktop::pause(300);
-    desktop.xdotool({QStringLiteral("click"), QStringLiteral("1")});
+    ASSERT_TRUE(clickScrollTool(desktop)) << "no pill on the card";
 
     // Recording: the card is gone from the screen and the hint shows under the window.
     ASSERT_TRUE(Desktop::waitUntil([&] { return visibleCards(desktop).isEmpty(); }, 5000));
@@ -244,4 +248,161 @@ TEST(ScrollE2E, RecordingAScrolledWindowGivesTheWholePageOnce) {
         EXPECT_TRUE(sameRow(full, 0, full.height() - below + y, capture, 0, capture.height() - below + y,
                             pageAt->x() + view.width()))
             << "bottom row " << y;
+}
+
+namespace {
+
+// A window as the program grabs it: its client area and the window manager's frame around it.
+QRect frameOf(Desktop& desktop, quint32 id) {
+    const QStringList e =
+        desktop.run("xprop", {"-id", QString::number(id), "_NET_FRAME_EXTENTS"}).split(QStringLiteral(", "));
+    const QRect client = desktop.clientGeometry(id);
+    return e.size() != 4 ? client
+                         : client.adjusted(-e[0].section('=', 1).toInt(), -e[2].toInt(), e[1].toInt(), e[3].toInt());
+}
+
+QByteArray rowBytes(const QImage& image, int y, int left, int width) {
+    return QByteArray(reinterpret_cast<const char*>(image.constScanLine(y)) + 4 * left, 4 * width);
+}
+
+} // namespace
+
+// Real pages whose lines look alike: a terminal listing whose permissions, owner and year repeat line after line
+// (without and with the terminal's scrollbar at its left), and a browser's log page with a scrollbar at its right.
+// Whatever is stitched, every row of the page is a row of a frame that showed it, pixel for pixel; only the
+// window's own edges (frame, scrollbar) may differ. The frames are taken here, at rest after each turn of the
+// wheel, while the program records the same window: its full page is checked against them, and so is the
+// stitcher itself on these very frames.
+TEST(ScrollE2E, RealPagesKeepEveryRowOfTheFramesThatShowedThem) {
+    Desktop::Options options;
+    options.tray = false;
+    Desktop desktop(options);
+    ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
+    desktop.run(QStringLiteral("xsetroot"), {QStringLiteral("-solid"), QStringLiteral("#5080c0")});
+    writeSettings(desktop);
+    desktop.startApp();
+    ASSERT_TRUE(desktop.waitForApp()) << desktop.appStderr().toStdString();
+
+    // Log lines that share their first columns; each ends in text of its own length, as log lines do: lines that
+    // differ in a digit or two only are not told apart by 64 samples a row, and cannot be lined up.
+    QString log = QStringLiteral("<!doctype html><body style=\"margin:0;padding:8px;font:14px/20px monospace\">");
+    for (int n = 1; n <= 400; ++n)
+        log +=
+            QStringLiteral("2024-05-01 12:00:0%1 INFO worker-1 request %2 %3 %4<br>")
+                .arg(n % 10)
+                .arg(n)
+                .arg(QString(n * 7 % 37, QLatin1Char('=')), QString::number(n * 2654435761u, 36).repeated(1 + n % 3));
+    QFile logFile(desktop.home() + QStringLiteral("/log.html"));
+    ASSERT_TRUE(logFile.open(QIODevice::WriteOnly) && logFile.write(log.toUtf8()) > 0 && logFile.flush());
+    const QStringList xterm{"-geometry", "80x30+100+40", "-e", "sh", "-c", "ls -l /usr/bin; sleep 600"};
+    const QStringList chromium{"--no-sandbox",
+                               "--no-first-run",
+                               "--disable-gpu",
+                               "--no-default-browser-check",
+                               "--password-store=basic",
+                               "--window-position=100,40",
+                               "--window-size=900,600",
+                               "--user-data-dir=" + desktop.folder("chromium"),
+                               "--app=file://" + logFile.fileName()};
+    struct Case {
+        const char* name;
+        QString program;
+        QStringList args;
+        int edgeLeft, edgeRight; // client columns of the window's own parts: a scrollbar
+    } cases[] = {
+        {"terminal", "xterm", xterm, 0, 0},
+        {"terminal with a scrollbar", "xterm", QStringList{"-sb"} + xterm, 16, 0},
+        {"browser", QStandardPaths::findExecutable("chromium"), chromium, 0, 16},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.program.isEmpty()) {
+            std::printf("%s: not installed, skipped\n", c.name);
+            continue;
+        }
+        const QString windowClass = QFileInfo(c.program).fileName();
+        QProcess* program = desktop.start(c.program, c.args);
+        quint32 id = 0;
+        ASSERT_TRUE(Desktop::waitUntil(
+            [&] {
+                for (const QString& line : desktop.run("xdotool", {"search", "--onlyvisible", "--class", windowClass})
+                                               .split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+                    if (desktop.clientGeometry(line.toUInt()).width() > 400)
+                        id = line.toUInt();
+                return id != 0;
+            },
+            30000));
+        Desktop::pause(windowClass == QLatin1String("chromium") ? 3000 : 800);
+        const QRect client = desktop.clientGeometry(id), frame = frameOf(desktop, id);
+        desktop.moveTo(client.center());
+        desktop.xdotool({"click", "--repeat", "40", "--delay", "20", "4"}); // a terminal shows its end
+        desktop.moveTo(QPoint(client.center().x(), client.bottom() - 10));
+        Desktop::pause(500);
+        pressCaptureKey(desktop);
+        ASSERT_TRUE(Desktop::waitUntil([&] { return visibleCards(desktop).size() == 1; }, 10000));
+        Desktop::pause(400);
+        ASSERT_TRUE(clickScrollTool(desktop));
+        ASSERT_TRUE(
+            Desktop::waitUntil([&] { return !visibleWindows(desktop, "^Pictolarium Scroll Hint$").isEmpty(); }, 5000));
+        desktop.moveTo(client.center());
+        Desktop::pause(500);
+        QList<QImage> frames;
+        for (int turn = 0; turn <= 4; ++turn) {
+            if (turn > 0)
+                desktop.xdotool({"click", "--repeat", "2", "--delay", "40", "5"});
+            Desktop::pause(turn > 0 ? 700 : 0);
+            frames.append(desktop.screenshot().copy(frame).convertToFormat(QImage::Format_RGB32));
+        }
+        const QStringList before = pngs(desktop);
+        pressCaptureKey(desktop);
+        QStringList made;
+        ASSERT_TRUE(Desktop::waitUntil(
+            [&] {
+                made = pngs(desktop).filter(QStringLiteral(" full.png"));
+                return made.size() > before.filter(QStringLiteral(" full.png")).size();
+            },
+            20000))
+            << desktop.appStderr().toStdString();
+        Desktop::pause(500);
+        for (const QString& name : before)
+            made.removeAll(name);
+        const QImage full =
+            QImage(QDir(desktop.shotsFolder()).filePath(made.value(0))).convertToFormat(QImage::Format_RGB32);
+        ::kill(pid_t(program->processId()), SIGTERM);
+        full.save(Desktop::shotsDir() + QStringLiteral("/scroll-real-%1.png").arg(windowClass));
+        ASSERT_EQ(full.width(), frame.width());
+
+        // The page's columns: the client area without the window's own parts at its sides.
+        const int left = client.left() - frame.left() + c.edgeLeft;
+        const int width = client.width() - c.edgeLeft - c.edgeRight;
+        QSet<QByteArray> shown;
+        for (const QImage& f : frames)
+            for (int y = 0; y < f.height(); ++y)
+                shown.insert(rowBytes(f, y, left, width));
+        int foreign = 0, firstForeign = -1;
+        for (int y = 0; y < full.height(); ++y)
+            if (!shown.contains(rowBytes(full, y, left, width)) && foreign++ == 0)
+                firstForeign = y;
+        EXPECT_EQ(foreign, 0) << "rows of the full page no frame showed, the first at " << firstForeign;
+
+        // The stitcher on these frames: every row of the client area is its frame's row.
+        QList<int> offsets;
+        for (qsizetype i = 1; i < frames.size(); ++i)
+            offsets.append(Stitcher::newRows(frames[i - 1], frames[i]).value_or(-1));
+        const int scrolled = std::accumulate(offsets.begin(), offsets.end(), 0);
+        std::printf("%s: frames of %dx%d scrolled %d rows, full page %dx%d\n", c.name, frame.width(), frame.height(),
+                    scrolled, full.width(), full.height());
+        ASSERT_FALSE(offsets.contains(-1));
+        EXPECT_EQ(full.height(), frame.height() + scrolled);
+        const QImage stitched = Stitcher::stitch(frames, offsets).convertToFormat(QImage::Format_RGB32);
+        const int clientTop = client.top() - frame.top(), clientBottom = client.bottom() - frame.top();
+        int y = 0, wrong = 0;
+        for (qsizetype i = 0; i < frames.size(); ++i)
+            for (int r = i == 0 ? 0 : frame.height() - offsets[i - 1]; r < frame.height(); ++r, ++y)
+                wrong += r >= clientTop && r <= clientBottom &&
+                         rowBytes(stitched, y, left, width) != rowBytes(frames[i], r, left, width);
+        EXPECT_EQ(wrong, 0) << "stitched rows that differ from their frame's";
+        desktop.moveTo(QPoint(5, 5)); // the full page's card goes before the next window is captured
+        Desktop::waitUntil([&] { return visibleCards(desktop).isEmpty(); }, 10000);
+    }
 }
