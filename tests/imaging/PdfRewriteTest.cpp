@@ -2,11 +2,13 @@
 // what it refuses.
 
 #include "imaging/PdfRewrite.h"
+#include "HostilePdfs.h"
 #include "PictureFiles.h"
 #include "imaging/ShotFiles.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QPainter>
 #include <QPdfDocument>
 #include <QProcess>
 #include <QtEndian>
@@ -328,4 +330,178 @@ TEST(PdfRewrite, RefusesWhatItCannotDoAndWritesNothing) {
             6)
             << list;
     EXPECT_TRUE(folder.read(QStringLiteral("out.pdf")).isEmpty());
+}
+
+namespace {
+
+const QByteArray address = "billing.team@example-corp.com", card = "4111 1111 1111 1111";
+
+// Three pages, the second of which everything leads to: a link on page 1, an outline entry, a named
+// destination and a form field, with a mail link, a note and a thumbnail of its own and its words in the
+// structure tree. Pages 2 and 3 share their resources with page 1. Page 2 has the given boxes and rotation.
+QByteArray ledTo(const QByteArray& mediaBox, const QByteArray& cropBox, int rotate) {
+    using HostilePdfs::stream;
+    const QByteArray second = "/P <</MCID 0>> BDC BT /F1 12 Tf 20 300 Td (Old words of page two) Tj 0 -20 Td (" +
+                              address + ") Tj 0 -20 Td (" + card + ") Tj ET EMC";
+    return HostilePdfs::objects({
+        "<< /Type /Catalog /Pages 2 0 R /Outlines 10 0 R /Names << /Dests 12 0 R >> /AcroForm << /Fields [13 0 R] "
+        "/CO [13 0 R] >> /StructTreeRoot 20 0 R /MarkInfo << /Marked true >> >>",
+        "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R] /Count 3 /MediaBox [0 0 300 400] >>",
+        "<< /Type /Page /Parent 2 0 R /Contents 7 0 R /Resources 6 0 R /Annots [8 0 R] /StructParents 0 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox " + mediaBox + (cropBox.isEmpty() ? "" : " /CropBox " + cropBox) +
+            " /Rotate " + QByteArray::number(rotate) +
+            " /Contents 9 0 R /Resources 6 0 R /Annots [24 0 R 13 0 R 15 0 R 16 0 R] /Thumb 17 0 R "
+            "/StructParents 1 >>",
+        "<< /Type /Page /Parent 2 0 R /Contents 18 0 R /Resources 6 0 R >>",
+        "<< /Font << /F1 19 0 R >> >>",
+        stream("/P <</MCID 0>> BDC BT /F1 12 Tf 20 300 Td (Go to page two) Tj ET EMC"),
+        "<< /Type /Annot /Subtype /Link /Rect [20 290 150 320] /Border [0 0 0] /Dest [4 0 R /XYZ 0 400 0] >>",
+        stream(second),
+        "<< /Type /Outlines /First 11 0 R /Last 11 0 R /Count 1 >>",
+        "<< /Title (Billing) /Parent 10 0 R /Dest [4 0 R /Fit] >>",
+        "<< /Names [(billing) [4 0 R /Fit]] >>",
+        "<< /Type /Annot /Subtype /Widget /FT /Tx /T (card) /V (" + card +
+            ") /Rect [20 100 200 130] /P 4 0 R /F 4 /AP << /N 14 0 R >> >>",
+        stream("/Tx BMC BT /F1 10 Tf 2 8 Td (" + card + ") Tj ET EMC",
+               "/Type /XObject /Subtype /Form /BBox [0 0 180 30] /Resources 6 0 R"),
+        "<< /Type /Annot /Subtype /Link /Rect [20 200 250 215] /Border [0 0 0] /StructParent 2 /A << /S /URI "
+        "/URI (mailto:" +
+            address + ") >> >>",
+        "<< /Type /Annot /Subtype /FreeText /Rect [20 150 250 170] /Contents (" + address + ") /DA (0 g /F1 10 Tf) >>",
+        stream("THUMBNAIL-OF-PAGE-TWO", "/Width 7 /Height 1 /BitsPerComponent 8 /ColorSpace /DeviceRGB"),
+        stream("BT /F1 12 Tf 20 300 Td (Page three stays) Tj ET"),
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+        "<< /Type /StructTreeRoot /K [21 0 R] /ParentTree << /Nums [0 [25 0 R] 1 [22 0 R] 2 23 0 R] >> >>",
+        "<< /Type /StructElem /S /Document /P 20 0 R /K [25 0 R 22 0 R 23 0 R] >>",
+        "<< /Type /StructElem /S /P /P 21 0 R /Pg 4 0 R /K 0 /ActualText (" + address + ") >>",
+        "<< /Type /StructElem /S /Link /P 21 0 R /Pg 4 0 R /K [<< /Type /OBJR /Obj 15 0 R >>] >>",
+        "<< /Type /Annot /Subtype /Link /Rect [20 40 120 60] /Border [0 0 0] /Dest [3 0 R /Fit] >>",
+        "<< /Type /StructElem /S /P /P 21 0 R /Pg 3 0 R /K 0 >>",
+    });
+}
+
+std::string decoded(QPDFObjectHandle stream) {
+    const auto data = stream.getStreamData(qpdf_dl_generalized);
+    return std::string(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
+}
+
+QPDFObjGen destPage(QPDFObjectHandle dest) {
+    return dest.isArray() ? dest.getArrayItem(0).getObjGen() : QPDFObjGen();
+}
+
+QString qpdfTool(const QStringList& args, int* code = nullptr) {
+    QProcess tool;
+    tool.setProcessChannelMode(QProcess::MergedChannels);
+    tool.start(QStringLiteral("qpdf"), args);
+    tool.waitForFinished(60'000);
+    if (code)
+        *code = tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
+    return QString::fromUtf8(tool.readAll());
+}
+
+// Blue in the top-left quarter as the page is seen, green elsewhere: a page turned the wrong way shows.
+QImage upright(QSize size) {
+    QImage picture = solid(size.width(), size.height(), Qt::green);
+    QPainter(&picture).fillRect(0, 0, size.width() / 2, size.height() / 2, Qt::blue);
+    return picture;
+}
+
+} // namespace
+
+// The page keeps its place and identity, so whatever led to it leads to the new picture; what it drew, its
+// thumbnail and, on a redacted page, whatever could show its words again leave the file; the pages around it
+// stay as they were.
+TEST(PdfRewrite, AReplacedPageKeepsWhatLeadsToItAndLeavesNothingOfItsOldContent) {
+    struct Case {
+        const char* what;
+        QByteArray mediaBox, cropBox;
+        int rotate;
+        QSize picture;
+        bool redacted;
+    };
+    const Case cases[] = {
+        {"an edit", "[0 0 300 400]", {}, 0, {300, 400}, false},
+        {"a redaction", "[0 0 300 400]", {}, 0, {300, 400}, true},
+        {"a turned page", "[0 0 300 400]", {}, 90, {400, 300}, false},
+        {"a page turned back, redacted", "[0 0 300 400]", {}, -90, {400, 300}, true},
+        {"upside down, cropped away from the origin", "[-50 -50 350 450]", "[0 0 300 400]", 180, {300, 400}, false},
+        {"a smaller picture", "[0 0 300 400]", {}, 0, {150, 200}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Folder folder;
+        const QByteArray source = ledTo(c.mediaBox, c.cropBox, c.rotate);
+        folder.write(QStringLiteral("doc.pdf"), source);
+        folder.write(QStringLiteral("out.pdf"), QByteArray());
+        PdfRewrite::Page page = PdfRewrite::page(1, upright(c.picture), 1.0);
+        page.redacted = c.redacted;
+        const QString out = folder.path(QStringLiteral("out.pdf"));
+        const PdfRewrite::Result result = PdfRewrite::write(folder.path(QStringLiteral("doc.pdf")), {page}, out, limit);
+        ASSERT_TRUE(result.written) << result.failure.toStdString();
+        int code = -1;
+        const QString check = qpdfTool({QStringLiteral("--check"), out}, &code);
+        EXPECT_EQ(code, 0) << check.toStdString();
+
+        QPDF before, after;
+        before.processMemoryFile("before", source.constData(), size_t(source.size()));
+        after.processFile(QFile::encodeName(out).constData());
+        auto was = QPDFPageDocumentHelper(before).getAllPages();
+        auto pages = QPDFPageDocumentHelper(after).getAllPages();
+        ASSERT_EQ(pages.size(), 3u);
+        const QPDFObjGen second = pages[1].getObjectHandle().getObjGen();
+        QPDFObjectHandle root = after.getRoot();
+        EXPECT_EQ(destPage(pages[0].getObjectHandle().getKey("/Annots").getArrayItem(0).getKey("/Dest")), second);
+        EXPECT_EQ(destPage(root.getKey("/Outlines").getKey("/First").getKey("/Dest")), second);
+        EXPECT_EQ(destPage(root.getKey("/Names").getKey("/Dests").getKey("/Names").getArrayItem(1)), second);
+        QPDFObjectHandle fields = root.getKey("/AcroForm").getKey("/Fields");
+        QPDFObjectHandle annots = pages[1].getObjectHandle().getKey("/Annots");
+        if (c.redacted) {
+            // Only the link to page 1 stays; the field, the mail link and the note go with what they showed.
+            EXPECT_EQ(fields.getArrayNItems(), 0);
+            ASSERT_EQ(annots.getArrayNItems(), 1);
+            EXPECT_EQ(destPage(annots.getArrayItem(0).getKey("/Dest")), pages[0].getObjectHandle().getObjGen());
+        } else {
+            ASSERT_EQ(fields.getArrayNItems(), 1);
+            EXPECT_EQ(fields.getArrayItem(0).getKey("/P").getObjGen(), second);
+            EXPECT_EQ(annots.getArrayNItems(), 4);
+        }
+        // Moved with the page when it changed size; where it was when the picture is the page as shown.
+        const QPDFObjectHandle::Rectangle link = annots.getArrayItem(0).getKey("/Rect").getArrayAsRectangle();
+        if (c.rotate == 0)
+            EXPECT_DOUBLE_EQ(link.urx, c.picture.width() == 150 ? 60.0 : 120.0);
+
+        // The pages around it: the same drawing, the same shared resources.
+        for (size_t i : {size_t(0), size_t(2)}) {
+            EXPECT_EQ(decoded(pages[i].getObjectHandle().getKey("/Contents")),
+                      decoded(was[i].getObjectHandle().getKey("/Contents")));
+            EXPECT_EQ(pages[i]
+                          .getObjectHandle()
+                          .getKey("/Resources")
+                          .getKey("/Font")
+                          .getKey("/F1")
+                          .getKey("/BaseFont")
+                          .getName(),
+                      "/Helvetica");
+        }
+        EXPECT_EQ(pages[1].getObjectHandle().getKey("/Thumb").isNull(), true);
+
+        // Nothing of the old drawing or its thumbnail in any stream; on a redacted page, no word it showed.
+        const QString qdf = folder.path(QStringLiteral("qdf.pdf"));
+        qpdfTool({QStringLiteral("--qdf"), QStringLiteral("--object-streams=disable"), out, qdf});
+        const QByteArray all = folder.read(QStringLiteral("qdf.pdf"));
+        ASSERT_FALSE(all.isEmpty());
+        EXPECT_FALSE(all.contains("Old words of page two"));
+        EXPECT_FALSE(all.contains("THUMBNAIL-OF-PAGE-TWO"));
+        EXPECT_TRUE(all.contains("Page three stays"));
+        EXPECT_EQ(all.contains(address), !c.redacted);
+        EXPECT_EQ(all.contains(card), !c.redacted);
+
+        // The page shows the picture upright, at the size it is seen.
+        QPdfDocument doc;
+        ASSERT_EQ(doc.load(out), QPdfDocument::Error::None);
+        EXPECT_EQ(doc.pagePointSize(1).toSize(), c.picture);
+        const QImage shown = rendered(out, 1, c.picture);
+        EXPECT_TRUE(near(shown.pixelColor(4, 4), Qt::blue));
+        EXPECT_TRUE(near(shown.pixelColor(c.picture.width() - 5, c.picture.height() - 5), Qt::green));
+    }
 }
