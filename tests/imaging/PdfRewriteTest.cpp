@@ -505,3 +505,57 @@ TEST(PdfRewrite, AReplacedPageKeepsWhatLeadsToItAndLeavesNothingOfItsOldContent)
         EXPECT_TRUE(near(shown.pixelColor(c.picture.width() - 5, c.picture.height() - 5), Qt::green));
     }
 }
+
+// A document encrypted with an empty password for opening is written back encrypted as it was, with the same
+// permissions; one that needs a password says so.
+TEST(PdfRewrite, AnEncryptedDocumentStaysEncryptedAsItWas) {
+    struct Case {
+        const char* what;
+        QStringList encrypt;
+        const char* failure;
+    };
+    const QString weak = QStringLiteral("--allow-weak-crypto");
+    const Case cases[] = {
+        {"AES-256, printing refused", {"", "owner", "256", "--print=none"}, nullptr},
+        {"AES-128, no changes", {"", "owner", "128", "--use-aes=y", "--modify=none"}, nullptr},
+        {"RC4-128", {weak, "", "owner", "128", "--use-aes=n", "--extract=n"}, nullptr},
+        {"RC4-40", {weak, "", "owner", "40"}, nullptr},
+        {"a password to open it", {"user", "owner", "256"}, "it is protected by a password"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Folder folder;
+        folder.write(QStringLiteral("plain.pdf"), pdf({QSizeF(100, 100), QSizeF(100, 100)}));
+        QStringList args = c.encrypt;
+        args.insert(args.startsWith(weak) ? 1 : 0, QStringLiteral("--encrypt"));
+        args << QStringLiteral("--") << folder.path(QStringLiteral("plain.pdf"))
+             << folder.path(QStringLiteral("doc.pdf"));
+        int code = -1;
+        const QString made = qpdfTool(args, &code);
+        ASSERT_EQ(code, 0) << made.toStdString();
+        folder.write(QStringLiteral("out.pdf"), QByteArray());
+        const QString out = folder.path(QStringLiteral("out.pdf"));
+        const PdfRewrite::Result result = PdfRewrite::write(
+            folder.path(QStringLiteral("doc.pdf")), {PdfRewrite::page(1, solid(100, 100, Qt::blue), 1.0)}, out, limit);
+        if (c.failure) {
+            EXPECT_FALSE(result.written);
+            EXPECT_EQ(result.failure.toStdString(), c.failure);
+            continue;
+        }
+        ASSERT_TRUE(result.written) << result.failure.toStdString();
+        QPDF before, after;
+        before.processFile(QFile::encodeName(folder.path(QStringLiteral("doc.pdf"))).constData());
+        after.processFile(QFile::encodeName(out).constData());
+        int rBefore = 0, pBefore = 0, vBefore = 0, rAfter = 0, pAfter = 0, vAfter = 0;
+        QPDF::encryption_method_e streams, strings, files;
+        ASSERT_TRUE(before.isEncrypted(rBefore, pBefore, vBefore, streams, strings, files));
+        ASSERT_TRUE(after.isEncrypted(rAfter, pAfter, vAfter, streams, strings, files));
+        EXPECT_EQ(rAfter, rBefore);
+        EXPECT_EQ(pAfter, pBefore);
+        EXPECT_EQ(vAfter, vBefore);
+        EXPECT_EQ(qpdfTool({QStringLiteral("--check"), out}, &code).contains(QStringLiteral("No syntax or stream")),
+                  true);
+        EXPECT_TRUE(near(rendered(out, 1, QSize(100, 100)).pixelColor(50, 50), Qt::blue));
+        EXPECT_FALSE(near(rendered(out, 0, QSize(100, 100)).pixelColor(50, 50), Qt::blue));
+    }
+}
