@@ -8,9 +8,11 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QPainter>
 #include <QPdfDocument>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QtEndian>
 #include <gtest/gtest.h>
 
@@ -20,6 +22,8 @@
 #include <qpdf/QPDFWriter.hh>
 
 #include <zlib.h>
+
+#include <cstring>
 
 using namespace PictureFiles;
 
@@ -557,5 +561,45 @@ TEST(PdfRewrite, AnEncryptedDocumentStaysEncryptedAsItWas) {
                   true);
         EXPECT_TRUE(near(rendered(out, 1, QSize(100, 100)).pixelColor(50, 50), Qt::blue));
         EXPECT_FALSE(near(rendered(out, 0, QSize(100, 100)).pixelColor(50, 50), Qt::blue));
+    }
+}
+
+// Many megabytes pass through the writer's buffering in pieces of every size: every byte lands, in the pages
+// it writes anew and in those it copies.
+TEST(PdfRewrite, AWriteOfManyMegabytesKeepsEveryByte) {
+    Folder folder;
+    folder.write(QStringLiteral("doc.pdf"), pdf({QSizeF(700, 700), QSizeF(700, 700), QSizeF(100, 100)}));
+    QRandomGenerator random(46);
+    // Grain that no compression shrinks: 5.9 MB a page, stored as it is.
+    const auto grain = [&random] {
+        QImage image(1400, 1400, QImage::Format_RGB888);
+        for (int y = 0; y < image.height(); ++y)
+            random.fillRange(reinterpret_cast<quint32*>(image.scanLine(y)), image.bytesPerLine() / 4);
+        return image;
+    };
+    const QImage first = grain(), second = grain();
+    folder.write(QStringLiteral("mid.pdf"), QByteArray());
+    folder.write(QStringLiteral("out.pdf"), QByteArray());
+    ASSERT_TRUE(PdfRewrite::write(folder.path(QStringLiteral("doc.pdf")), {PdfRewrite::page(0, first, 2.0)},
+                                  folder.path(QStringLiteral("mid.pdf")), limit)
+                    .written);
+    const QString out = folder.path(QStringLiteral("out.pdf"));
+    const PdfRewrite::Result result =
+        PdfRewrite::write(folder.path(QStringLiteral("mid.pdf")), {PdfRewrite::page(1, second, 2.0)}, out, limit);
+    ASSERT_TRUE(result.written) << result.failure.toStdString();
+    EXPECT_GT(QFileInfo(out).size(), 11'000'000);
+    int code = -1;
+    const QString check = qpdfTool({QStringLiteral("--check"), out}, &code);
+    EXPECT_EQ(code, 0) << check.toStdString();
+    QPDF after;
+    after.processFile(QFile::encodeName(out).constData());
+    auto pages = QPDFPageDocumentHelper(after).getAllPages();
+    ASSERT_EQ(pages.size(), 3u);
+    for (size_t i : {size_t(0), size_t(1)}) {
+        const QImage& picture = i == 0 ? first : second;
+        const std::string samples =
+            decoded(pages[i].getObjectHandle().getKey("/Resources").getKey("/XObject").getKey("/Im0"));
+        ASSERT_EQ(samples.size(), size_t(picture.sizeInBytes())) << i;
+        EXPECT_EQ(std::memcmp(samples.data(), picture.constBits(), samples.size()), 0) << i;
     }
 }
