@@ -376,7 +376,8 @@ QByteArray ledTo(const QByteArray& mediaBox, const QByteArray& cropBox, int rota
         stream("BT /F1 12 Tf 20 300 Td (Page three stays) Tj ET"),
         "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
         "<< /Type /StructTreeRoot /K [21 0 R] /ParentTree << /Nums [0 [25 0 R] 1 [22 0 R] 2 23 0 R] >> >>",
-        "<< /Type /StructElem /S /Document /P 20 0 R /K [25 0 R 22 0 R 23 0 R] >>",
+        // The document element holds itself twice: a walk that does not know where it has been never ends.
+        "<< /Type /StructElem /S /Document /P 20 0 R /K [25 0 R 22 0 R 23 0 R 21 0 R 21 0 R] >>",
         "<< /Type /StructElem /S /P /P 21 0 R /Pg 4 0 R /K 0 /ActualText (" + address + ") >>",
         "<< /Type /StructElem /S /Link /P 21 0 R /Pg 4 0 R /K [<< /Type /OBJR /Obj 15 0 R >>] >>",
         "<< /Type /Annot /Subtype /Link /Rect [20 40 120 60] /Border [0 0 0] /Dest [3 0 R /Fit] >>",

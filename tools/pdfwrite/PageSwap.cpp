@@ -138,8 +138,15 @@ void keepStructKey(QPDFObjectHandle dict, const char* key, Leftovers* left) {
 
 constexpr int deepest = 200;
 
+// Each indirect object is taken apart once: a tree that holds itself, or holds a node twice, costs no more
+// than its size.
+bool firstVisit(QPDFObjectHandle node, std::set<QPDFObjGen>* seen) {
+    return !node.isIndirect() || seen->insert(node.getObjGen()).second;
+}
+
 // Takes out of a field array what was dropped and the fields left without widgets; returns the removed.
-void pruneFields(QPDFObjectHandle fields, const Leftovers& left, std::set<QPDFObjGen>* removed, int depth) {
+void pruneFields(QPDFObjectHandle fields, const Leftovers& left, std::set<QPDFObjGen>* removed,
+                 std::set<QPDFObjGen>* seen, int depth) {
     if (!fields.isArray() || depth > deepest)
         return;
     for (int i = fields.getArrayNItems() - 1; i >= 0; --i) {
@@ -149,8 +156,8 @@ void pruneFields(QPDFObjectHandle fields, const Leftovers& left, std::set<QPDFOb
         const bool dropped = field.isIndirect() && left.annotations.count(field.getObjGen());
         QPDFObjectHandle kids = field.getKey("/Kids");
         bool emptied = false;
-        if (!dropped && kids.isArray() && kids.getArrayNItems() > 0) {
-            pruneFields(kids, left, removed, depth + 1);
+        if (!dropped && kids.isArray() && kids.getArrayNItems() > 0 && firstVisit(field, seen)) {
+            pruneFields(kids, left, removed, seen, depth + 1);
             emptied = kids.getArrayNItems() == 0;
         }
         if (dropped || emptied) {
@@ -167,9 +174,10 @@ bool replacedPage(QPDFObjectHandle page, const Leftovers& left) {
 
 // Takes the replaced pages' marked content and dropped annotations out of a structure element; true when the
 // element had content and none is left, so that its parent drops it too.
-bool pruneElement(QPDFObjectHandle element, const Leftovers& left, int depth);
+bool pruneElement(QPDFObjectHandle element, const Leftovers& left, std::set<QPDFObjGen>* seen, int depth);
 
-bool kidGone(QPDFObjectHandle kid, QPDFObjectHandle page, const Leftovers& left, int depth) {
+bool kidGone(QPDFObjectHandle kid, QPDFObjectHandle page, const Leftovers& left, std::set<QPDFObjGen>* seen,
+             int depth) {
     if (kid.isInteger())
         return replacedPage(page, left);
     if (!kid.isDictionary())
@@ -183,11 +191,11 @@ bool kidGone(QPDFObjectHandle kid, QPDFObjectHandle page, const Leftovers& left,
         QPDFObjectHandle object = kid.getKey("/Obj");
         return object.isIndirect() && left.annotations.count(object.getObjGen());
     }
-    return pruneElement(kid, left, depth + 1);
+    return pruneElement(kid, left, seen, depth + 1);
 }
 
-bool pruneElement(QPDFObjectHandle element, const Leftovers& left, int depth) {
-    if (!element.isDictionary() || depth > deepest)
+bool pruneElement(QPDFObjectHandle element, const Leftovers& left, std::set<QPDFObjGen>* seen, int depth) {
+    if (!element.isDictionary() || depth > deepest || !firstVisit(element, seen))
         return false;
     QPDFObjectHandle page = element.getKey("/Pg");
     QPDFObjectHandle kids = element.getKey("/K");
@@ -195,11 +203,11 @@ bool pruneElement(QPDFObjectHandle element, const Leftovers& left, int depth) {
     if (kids.isArray()) {
         const int had = kids.getArrayNItems();
         for (int i = had - 1; i >= 0; --i)
-            if (kidGone(kids.getArrayItem(i), page, left, depth))
+            if (kidGone(kids.getArrayItem(i), page, left, seen, depth))
                 kids.eraseItem(i);
         gone = had > 0 && kids.getArrayNItems() == 0;
     } else if (!kids.isNull()) {
-        gone = kidGone(kids, page, left, depth);
+        gone = kidGone(kids, page, left, seen, depth);
     }
     if (gone) {
         // It may still be reachable by its identifier: it keeps no word of what it described.
@@ -279,8 +287,8 @@ void forget(QPDF& pdf, const Leftovers& left) {
     QPDFObjectHandle root = pdf.getRoot();
     QPDFObjectHandle form = root.getKey("/AcroForm");
     if (form.isDictionary() && !left.annotations.empty()) {
-        std::set<QPDFObjGen> removed;
-        pruneFields(form.getKey("/Fields"), left, &removed, 0);
+        std::set<QPDFObjGen> removed, seen;
+        pruneFields(form.getKey("/Fields"), left, &removed, &seen, 0);
         // The calculation order names fields too, and would keep them.
         QPDFObjectHandle order = form.getKey("/CO");
         if (order.isArray())
@@ -293,19 +301,26 @@ void forget(QPDF& pdf, const Leftovers& left) {
     QPDFObjectHandle tree = root.getKey("/StructTreeRoot");
     if (!tree.isDictionary() || left.pages.empty())
         return;
-    QPDFObjectHandle kids = tree.getKey("/K");
-    if (kids.isArray()) {
-        for (int i = kids.getArrayNItems() - 1; i >= 0; --i)
-            if (pruneElement(kids.getArrayItem(i), left, 0))
-                kids.eraseItem(i);
-    } else if (pruneElement(kids, left, 0)) {
-        tree.replaceKey("/K", QPDFObjectHandle::newArray());
-    }
-    QPDFObjectHandle parents = tree.getKey("/ParentTree");
-    if (parents.isDictionary()) {
-        QPDFNumberTreeObjectHelper numbers(parents, pdf);
-        for (const long long key : left.structKeys)
-            numbers.remove(key);
+    try {
+        std::set<QPDFObjGen> seen;
+        QPDFObjectHandle kids = tree.getKey("/K");
+        if (kids.isArray()) {
+            for (int i = kids.getArrayNItems() - 1; i >= 0; --i)
+                if (pruneElement(kids.getArrayItem(i), left, &seen, 0))
+                    kids.eraseItem(i);
+        } else if (pruneElement(kids, left, &seen, 0)) {
+            tree.replaceKey("/K", QPDFObjectHandle::newArray());
+        }
+        QPDFObjectHandle parents = tree.getKey("/ParentTree");
+        if (parents.isDictionary()) {
+            QPDFNumberTreeObjectHelper numbers(parents, pdf);
+            for (const long long key : left.structKeys)
+                numbers.remove(key);
+        }
+    } catch (const std::exception&) {
+        // A structure tree too damaged to take apart goes whole: the document loses its tags, not the edit,
+        // and keeps nothing of the replaced pages through it.
+        root.removeKey("/StructTreeRoot");
     }
 }
 
