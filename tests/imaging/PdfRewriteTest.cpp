@@ -291,6 +291,7 @@ TEST(PdfRewrite, RefusesWhatItCannotDoAndWritesNothing) {
     Folder folder;
     folder.write(QStringLiteral("doc.pdf"), pdf({QSizeF(100, 100), QSizeF(100, 100)}));
     folder.write(QStringLiteral("text.pdf"), QByteArray("plain words, no document"));
+    folder.write(QStringLiteral("locked.pdf"), encryptedPdf());
     folder.write(QStringLiteral("out.pdf"), QByteArray());
     QDir(folder.root()).mkdir(QStringLiteral("folder.pdf"));
     const PdfRewrite::Page green = PdfRewrite::page(0, solid(20, 20, Qt::green), 1.0);
@@ -394,14 +395,8 @@ QPDFObjGen destPage(QPDFObjectHandle dest) {
     return dest.isArray() ? dest.getArrayItem(0).getObjGen() : QPDFObjGen();
 }
 
-QString qpdfTool(const QStringList& args, int* code = nullptr) {
-    QProcess tool;
-    tool.setProcessChannelMode(QProcess::MergedChannels);
-    tool.start(QStringLiteral("qpdf"), args);
-    tool.waitForFinished(60'000);
-    if (code)
-        *code = tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
-    return QString::fromUtf8(tool.readAll());
+int qpdfTool(const QStringList& args) {
+    return QProcess::execute(QStringLiteral("qpdf"), args);
 }
 
 // Blue in the top-left quarter as the page is seen, green elsewhere: a page turned the wrong way shows.
@@ -415,192 +410,135 @@ QImage upright(QSize size) {
 
 // The page keeps its place and identity, so whatever led to it leads to the new picture; what it drew, its
 // thumbnail and, on a redacted page, whatever could show its words again leave the file; the pages around it
-// stay as they were.
+// stay as they were, and an encrypted document stays encrypted as it was.
 TEST(PdfRewrite, AReplacedPageKeepsWhatLeadsToItAndLeavesNothingOfItsOldContent) {
     struct Case {
         const char* what;
         QByteArray mediaBox, cropBox;
         int rotate;
         QSize picture;
-        bool redacted;
+        bool redacted, sealed;
     };
     const Case cases[] = {
-        {"an edit", "[0 0 300 400]", {}, 0, {300, 400}, false},
-        {"a redaction", "[0 0 300 400]", {}, 0, {300, 400}, true},
-        {"a turned page", "[0 0 300 400]", {}, 90, {400, 300}, false},
-        {"a page turned back, redacted", "[0 0 300 400]", {}, -90, {400, 300}, true},
-        {"upside down, cropped away from the origin", "[-50 -50 350 450]", "[0 0 300 400]", 180, {300, 400}, false},
-        {"a smaller picture", "[0 0 300 400]", {}, 0, {150, 200}, false},
+        {"an edit", "[0 0 300 400]", {}, 0, {300, 400}, false, false},
+        {"a redaction", "[0 0 300 400]", {}, 0, {300, 400}, true, false},
+        {"a turned page", "[0 0 300 400]", {}, 90, {400, 300}, false, false},
+        {"a page turned back, redacted, encrypted to refuse printing",
+         "[0 0 300 400]",
+         {},
+         -90,
+         {400, 300},
+         true,
+         true},
+        {"upside down, cropped away from the origin",
+         "[-50 -50 350 450]",
+         "[0 0 300 400]",
+         180,
+         {300, 400},
+         false,
+         true},
+        {"a smaller picture", "[0 0 300 400]", {}, 0, {150, 200}, false, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Folder folder;
-        const QByteArray source = ledTo(c.mediaBox, c.cropBox, c.rotate);
-        folder.write(QStringLiteral("doc.pdf"), source);
-        folder.write(QStringLiteral("out.pdf"), QByteArray());
+        const QString doc =
+            folder.write(QStringLiteral("doc.pdf"), ledTo(c.mediaBox, c.cropBox, c.rotate)).toLocalFile();
+        const QString out = folder.write(QStringLiteral("out.pdf"), QByteArray()).toLocalFile();
+        if (c.sealed)
+            ASSERT_EQ(qpdfTool({QStringLiteral("--encrypt"), QString(), QStringLiteral("owner"), QStringLiteral("256"),
+                                QStringLiteral("--print=none"), QStringLiteral("--"), QStringLiteral("--replace-input"),
+                                doc}),
+                      0);
         PdfRewrite::Page page = PdfRewrite::page(1, upright(c.picture), 1.0);
         page.redacted = c.redacted;
-        const QString out = folder.path(QStringLiteral("out.pdf"));
-        const PdfRewrite::Result result = PdfRewrite::write(folder.path(QStringLiteral("doc.pdf")), {page}, out, limit);
+        const PdfRewrite::Result result = PdfRewrite::write(doc, {page}, out, limit);
         ASSERT_TRUE(result.written) << result.failure.toStdString();
-        int code = -1;
-        const QString check = qpdfTool({QStringLiteral("--check"), out}, &code);
-        EXPECT_EQ(code, 0) << check.toStdString();
+        EXPECT_EQ(qpdfTool({QStringLiteral("--check"), out}), 0);
 
         QPDF before, after;
-        before.processMemoryFile("before", source.constData(), size_t(source.size()));
+        before.processFile(QFile::encodeName(doc).constData());
         after.processFile(QFile::encodeName(out).constData());
         auto was = QPDFPageDocumentHelper(before).getAllPages();
         auto pages = QPDFPageDocumentHelper(after).getAllPages();
         ASSERT_EQ(pages.size(), 3u);
         const QPDFObjGen second = pages[1].getObjectHandle().getObjGen();
-        QPDFObjectHandle root = after.getRoot();
+        QPDFObjectHandle root = after.getRoot(), annots = pages[1].getObjectHandle().getKey("/Annots");
         EXPECT_EQ(destPage(pages[0].getObjectHandle().getKey("/Annots").getArrayItem(0).getKey("/Dest")), second);
         EXPECT_EQ(destPage(root.getKey("/Outlines").getKey("/First").getKey("/Dest")), second);
         EXPECT_EQ(destPage(root.getKey("/Names").getKey("/Dests").getKey("/Names").getArrayItem(1)), second);
+        // A redacted page keeps only its link to page 1: the field, the mail link and the note showed its words.
         QPDFObjectHandle fields = root.getKey("/AcroForm").getKey("/Fields");
-        QPDFObjectHandle annots = pages[1].getObjectHandle().getKey("/Annots");
-        if (c.redacted) {
-            // Only the link to page 1 stays; the field, the mail link and the note go with what they showed.
-            EXPECT_EQ(fields.getArrayNItems(), 0);
-            ASSERT_EQ(annots.getArrayNItems(), 1);
-            EXPECT_EQ(destPage(annots.getArrayItem(0).getKey("/Dest")), pages[0].getObjectHandle().getObjGen());
-        } else {
-            ASSERT_EQ(fields.getArrayNItems(), 1);
+        ASSERT_EQ(fields.getArrayNItems(), c.redacted ? 0 : 1);
+        if (!c.redacted)
             EXPECT_EQ(fields.getArrayItem(0).getKey("/P").getObjGen(), second);
-            EXPECT_EQ(annots.getArrayNItems(), 4);
-        }
-        // Moved with the page when it changed size; where it was when the picture is the page as shown.
-        const QPDFObjectHandle::Rectangle link = annots.getArrayItem(0).getKey("/Rect").getArrayAsRectangle();
+        ASSERT_EQ(annots.getArrayNItems(), c.redacted ? 1 : 4);
+        EXPECT_EQ(destPage(annots.getArrayItem(0).getKey("/Dest")), pages[0].getObjectHandle().getObjGen());
+        // Where it was on the page as shown, moved with the page when that changed size.
         if (c.rotate == 0)
-            EXPECT_DOUBLE_EQ(link.urx, c.picture.width() == 150 ? 60.0 : 120.0);
-
-        // The pages around it: the same drawing, the same shared resources.
+            EXPECT_DOUBLE_EQ(annots.getArrayItem(0).getKey("/Rect").getArrayAsRectangle().urx,
+                             120.0 * c.picture.width() / 300);
         for (size_t i : {size_t(0), size_t(2)}) {
             EXPECT_EQ(decoded(pages[i].getObjectHandle().getKey("/Contents")),
                       decoded(was[i].getObjectHandle().getKey("/Contents")));
-            EXPECT_EQ(pages[i]
-                          .getObjectHandle()
-                          .getKey("/Resources")
-                          .getKey("/Font")
-                          .getKey("/F1")
-                          .getKey("/BaseFont")
-                          .getName(),
-                      "/Helvetica");
+            EXPECT_EQ(
+                pages[i].getAttribute("/Resources", false).getKey("/Font").getKey("/F1").getKey("/BaseFont").getName(),
+                "/Helvetica");
         }
-        EXPECT_EQ(pages[1].getObjectHandle().getKey("/Thumb").isNull(), true);
+        EXPECT_TRUE(pages[1].getObjectHandle().getKey("/Thumb").isNull());
+        EXPECT_EQ(after.isEncrypted(), c.sealed);
+        if (c.sealed) {
+            int r[2], p[2], v[2];
+            QPDF::encryption_method_e streams, strings, files;
+            before.isEncrypted(r[0], p[0], v[0], streams, strings, files);
+            after.isEncrypted(r[1], p[1], v[1], streams, strings, files);
+            EXPECT_TRUE(r[0] == r[1] && p[0] == p[1] && v[0] == v[1]);
+        }
 
         // Nothing of the old drawing or its thumbnail in any stream; on a redacted page, no word it showed.
-        const QString qdf = folder.path(QStringLiteral("qdf.pdf"));
-        qpdfTool({QStringLiteral("--qdf"), QStringLiteral("--object-streams=disable"), out, qdf});
+        qpdfTool({QStringLiteral("--qdf"), QStringLiteral("--object-streams=disable"), out,
+                  folder.path(QStringLiteral("qdf.pdf"))});
         const QByteArray all = folder.read(QStringLiteral("qdf.pdf"));
-        ASSERT_FALSE(all.isEmpty());
+        ASSERT_TRUE(all.contains("Page three stays"));
         EXPECT_FALSE(all.contains("Old words of page two"));
         EXPECT_FALSE(all.contains("THUMBNAIL-OF-PAGE-TWO"));
-        EXPECT_TRUE(all.contains("Page three stays"));
-        EXPECT_EQ(all.contains(address), !c.redacted);
-        EXPECT_EQ(all.contains(card), !c.redacted);
+        EXPECT_EQ(all.contains(address) || all.contains(card), !c.redacted);
 
         // The page shows the picture upright, at the size it is seen.
-        QPdfDocument doc;
-        ASSERT_EQ(doc.load(out), QPdfDocument::Error::None);
-        EXPECT_EQ(doc.pagePointSize(1).toSize(), c.picture);
-        const QImage shown = rendered(out, 1, c.picture);
-        EXPECT_TRUE(near(shown.pixelColor(4, 4), Qt::blue));
-        EXPECT_TRUE(near(shown.pixelColor(c.picture.width() - 5, c.picture.height() - 5), Qt::green));
+        QPdfDocument shown;
+        ASSERT_EQ(shown.load(out), QPdfDocument::Error::None);
+        EXPECT_EQ(shown.pagePointSize(1).toSize(), c.picture);
+        const QImage drawn = rendered(out, 1, c.picture);
+        EXPECT_TRUE(near(drawn.pixelColor(4, 4), Qt::blue));
+        EXPECT_TRUE(near(drawn.pixelColor(c.picture.width() - 5, c.picture.height() - 5), Qt::green));
     }
 }
 
-// A document encrypted with an empty password for opening is written back encrypted as it was, with the same
-// permissions; one that needs a password says so.
-TEST(PdfRewrite, AnEncryptedDocumentStaysEncryptedAsItWas) {
-    struct Case {
-        const char* what;
-        QStringList encrypt;
-        const char* failure;
-    };
-    const QString weak = QStringLiteral("--allow-weak-crypto");
-    const Case cases[] = {
-        {"AES-256, printing refused", {"", "owner", "256", "--print=none"}, nullptr},
-        {"AES-128, no changes", {"", "owner", "128", "--use-aes=y", "--modify=none"}, nullptr},
-        {"RC4-128", {weak, "", "owner", "128", "--use-aes=n", "--extract=n"}, nullptr},
-        {"RC4-40", {weak, "", "owner", "40"}, nullptr},
-        {"a password to open it", {"user", "owner", "256"}, "it is protected by a password"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        Folder folder;
-        folder.write(QStringLiteral("plain.pdf"), pdf({QSizeF(100, 100), QSizeF(100, 100)}));
-        QStringList args = c.encrypt;
-        args.insert(args.startsWith(weak) ? 1 : 0, QStringLiteral("--encrypt"));
-        args << QStringLiteral("--") << folder.path(QStringLiteral("plain.pdf"))
-             << folder.path(QStringLiteral("doc.pdf"));
-        int code = -1;
-        const QString made = qpdfTool(args, &code);
-        ASSERT_EQ(code, 0) << made.toStdString();
-        folder.write(QStringLiteral("out.pdf"), QByteArray());
-        const QString out = folder.path(QStringLiteral("out.pdf"));
-        const PdfRewrite::Result result = PdfRewrite::write(
-            folder.path(QStringLiteral("doc.pdf")), {PdfRewrite::page(1, solid(100, 100, Qt::blue), 1.0)}, out, limit);
-        if (c.failure) {
-            EXPECT_FALSE(result.written);
-            EXPECT_EQ(result.failure.toStdString(), c.failure);
-            continue;
-        }
-        ASSERT_TRUE(result.written) << result.failure.toStdString();
-        QPDF before, after;
-        before.processFile(QFile::encodeName(folder.path(QStringLiteral("doc.pdf"))).constData());
-        after.processFile(QFile::encodeName(out).constData());
-        int rBefore = 0, pBefore = 0, vBefore = 0, rAfter = 0, pAfter = 0, vAfter = 0;
-        QPDF::encryption_method_e streams, strings, files;
-        ASSERT_TRUE(before.isEncrypted(rBefore, pBefore, vBefore, streams, strings, files));
-        ASSERT_TRUE(after.isEncrypted(rAfter, pAfter, vAfter, streams, strings, files));
-        EXPECT_EQ(rAfter, rBefore);
-        EXPECT_EQ(pAfter, pBefore);
-        EXPECT_EQ(vAfter, vBefore);
-        EXPECT_EQ(qpdfTool({QStringLiteral("--check"), out}, &code).contains(QStringLiteral("No syntax or stream")),
-                  true);
-        EXPECT_TRUE(near(rendered(out, 1, QSize(100, 100)).pixelColor(50, 50), Qt::blue));
-        EXPECT_FALSE(near(rendered(out, 0, QSize(100, 100)).pixelColor(50, 50), Qt::blue));
-    }
-}
-
-// Many megabytes pass through the writer's buffering in pieces of every size: every byte lands, in the pages
-// it writes anew and in those it copies.
+// Many megabytes go through the writer's buffering in pieces of every size: every byte lands, in the page it
+// writes anew and in the one it copies.
 TEST(PdfRewrite, AWriteOfManyMegabytesKeepsEveryByte) {
     Folder folder;
-    folder.write(QStringLiteral("doc.pdf"), pdf({QSizeF(700, 700), QSizeF(700, 700), QSizeF(100, 100)}));
+    folder.write(QStringLiteral("doc.pdf"), pdf({QSizeF(700, 700), QSizeF(700, 700)}));
     QRandomGenerator random(46);
-    // Grain that no compression shrinks: 5.9 MB a page, stored as it is.
-    const auto grain = [&random] {
-        QImage image(1400, 1400, QImage::Format_RGB888);
-        for (int y = 0; y < image.height(); ++y)
-            random.fillRange(reinterpret_cast<quint32*>(image.scanLine(y)), image.bytesPerLine() / 4);
-        return image;
-    };
-    const QImage first = grain(), second = grain();
-    folder.write(QStringLiteral("mid.pdf"), QByteArray());
-    folder.write(QStringLiteral("out.pdf"), QByteArray());
-    ASSERT_TRUE(PdfRewrite::write(folder.path(QStringLiteral("doc.pdf")), {PdfRewrite::page(0, first, 2.0)},
-                                  folder.path(QStringLiteral("mid.pdf")), limit)
-                    .written);
-    const QString out = folder.path(QStringLiteral("out.pdf"));
-    const PdfRewrite::Result result =
-        PdfRewrite::write(folder.path(QStringLiteral("mid.pdf")), {PdfRewrite::page(1, second, 2.0)}, out, limit);
-    ASSERT_TRUE(result.written) << result.failure.toStdString();
+    std::vector<QImage> grain(2, QImage(1400, 1400, QImage::Format_RGB888)); // 5.9 MB each, beyond compression
+    for (QImage& image : grain)
+        random.fillRange(reinterpret_cast<quint32*>(image.bits()), image.sizeInBytes() / 4);
+    const QString mid = folder.write(QStringLiteral("mid.pdf"), QByteArray()).toLocalFile();
+    const QString out = folder.write(QStringLiteral("out.pdf"), QByteArray()).toLocalFile();
+    ASSERT_TRUE(
+        PdfRewrite::write(folder.path(QStringLiteral("doc.pdf")), {PdfRewrite::page(0, grain[0], 2.0)}, mid, limit)
+            .written);
+    ASSERT_TRUE(PdfRewrite::write(mid, {PdfRewrite::page(1, grain[1], 2.0)}, out, limit).written);
     EXPECT_GT(QFileInfo(out).size(), 11'000'000);
-    int code = -1;
-    const QString check = qpdfTool({QStringLiteral("--check"), out}, &code);
-    EXPECT_EQ(code, 0) << check.toStdString();
+    EXPECT_EQ(qpdfTool({QStringLiteral("--check"), out}), 0);
     QPDF after;
     after.processFile(QFile::encodeName(out).constData());
     auto pages = QPDFPageDocumentHelper(after).getAllPages();
-    ASSERT_EQ(pages.size(), 3u);
     for (size_t i : {size_t(0), size_t(1)}) {
-        const QImage& picture = i == 0 ? first : second;
         const std::string samples =
-            decoded(pages[i].getObjectHandle().getKey("/Resources").getKey("/XObject").getKey("/Im0"));
-        ASSERT_EQ(samples.size(), size_t(picture.sizeInBytes())) << i;
-        EXPECT_EQ(std::memcmp(samples.data(), picture.constBits(), samples.size()), 0) << i;
+            decoded(pages.at(i).getObjectHandle().getKey("/Resources").getKey("/XObject").getKey("/Im0"));
+        EXPECT_TRUE(samples.size() == size_t(grain[i].sizeInBytes()) &&
+                    std::memcmp(samples.data(), grain[i].constBits(), samples.size()) == 0)
+            << i;
     }
 }
