@@ -16,7 +16,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -162,14 +161,6 @@ TEST(OpenFiles, OnlyWhatDecodesLandsInTheFolderAndTheRestSaysWhy) {
     EXPECT_EQ(toastFor(outside.path()),
               "Can't open " + QDir(outside.path()).dirName().toStdString() + ": it is a folder, not a picture or PDF");
     EXPECT_EQ(toastFor(pipe), "Can't open x.png: it is not a regular file");
-    const QString plain = write(QStringLiteral("plain.pdf"), HostilePdfs::busyPage(10));
-    const QString locked = outside.filePath(QStringLiteral("locked.pdf"));
-    ASSERT_EQ(QProcess::execute(QStringLiteral("qpdf"),
-                                {QStringLiteral("--encrypt"), QStringLiteral("user"), QStringLiteral("owner"),
-                                 QStringLiteral("256"), QStringLiteral("--"), plain, locked}),
-              0);
-    EXPECT_EQ(toastFor(locked), "Can't open locked.pdf: it is protected by a password");
-    QFile::remove(plain);
     EXPECT_EQ(shots(), QStringList());
 
     // A page that takes seconds to draw: the wait says what it is for, and the card takes its place.

@@ -4,7 +4,6 @@
 #include "PictureFiles.h"
 
 #include <QFile>
-#include <QProcess>
 #include <gtest/gtest.h>
 
 using namespace PictureFiles;
@@ -75,18 +74,6 @@ TEST(IsolatedDecode, DecodesWithTheClaimedReaderAndCopiesTheBytesItDecoded) {
     ASSERT_TRUE(small.ok()) << small.failure.toStdString();
     EXPECT_EQ(small.image.size(), QSize(64, 48));
     EXPECT_EQ(small.image.pixelColor(10, 10), QColor(48, 128, 192));
-
-    // Encrypted with an empty password for opening, to refuse printing: it opens without asking.
-    folder.write(QStringLiteral("plain.pdf"), pdf({QSizeF(60, 40), QSizeF(60, 40)}));
-    ASSERT_EQ(QProcess::execute(QStringLiteral("qpdf"),
-                                {QStringLiteral("--encrypt"), QString(), QStringLiteral("owner"), QStringLiteral("256"),
-                                 QStringLiteral("--print=none"), QStringLiteral("--"),
-                                 folder.path(QStringLiteral("plain.pdf")), folder.path(QStringLiteral("sealed.pdf"))}),
-              0);
-    const auto sealed = decode(folder.path(QStringLiteral("sealed.pdf")), ImageFormat::pdf);
-    ASSERT_TRUE(sealed.ok()) << sealed.failure.toStdString();
-    EXPECT_EQ(sealed.pageCount, 2);
-    EXPECT_EQ(sealed.pagePoints, QSizeF(60, 40));
 }
 
 TEST(IsolatedDecode, RefusesHostileAndBrokenFilesWithAReason) {

@@ -486,14 +486,12 @@ TEST(PdfRewrite, AReplacedPageKeepsWhatLeadsToItAndLeavesNothingOfItsOldContent)
                 "/Helvetica");
         }
         EXPECT_TRUE(pages[1].getObjectHandle().getKey("/Thumb").isNull());
-        EXPECT_EQ(after.isEncrypted(), c.sealed);
-        if (c.sealed) {
-            int r[2], p[2], v[2];
-            QPDF::encryption_method_e streams, strings, files;
-            before.isEncrypted(r[0], p[0], v[0], streams, strings, files);
-            after.isEncrypted(r[1], p[1], v[1], streams, strings, files);
-            EXPECT_TRUE(r[0] == r[1] && p[0] == p[1] && v[0] == v[1]);
-        }
+        // Encrypted as it was: the same method, the same permissions.
+        int r[2] = {}, p[2] = {}, v[2] = {};
+        QPDF::encryption_method_e streams, strings, files;
+        EXPECT_EQ(before.isEncrypted(r[0], p[0], v[0], streams, strings, files), c.sealed);
+        EXPECT_EQ(after.isEncrypted(r[1], p[1], v[1], streams, strings, files), c.sealed);
+        EXPECT_TRUE(r[0] == r[1] && p[0] == p[1] && v[0] == v[1]);
 
         // Nothing of the old drawing or its thumbnail in any stream; on a redacted page, no word it showed.
         qpdfTool({QStringLiteral("--qdf"), QStringLiteral("--object-streams=disable"), out,
