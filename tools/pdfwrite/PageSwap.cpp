@@ -174,7 +174,8 @@ bool replacedPage(QPDFObjectHandle page, const Leftovers& left) {
 
 // Takes the replaced pages' marked content and dropped annotations out of a structure element; true when the
 // element had content and none is left, so that its parent drops it too.
-bool pruneElement(QPDFObjectHandle element, const Leftovers& left, std::set<QPDFObjGen>* seen, int depth);
+bool pruneElement(QPDFObjectHandle element, QPDFObjectHandle page, const Leftovers& left, std::set<QPDFObjGen>* seen,
+                  int depth);
 
 bool kidGone(QPDFObjectHandle kid, QPDFObjectHandle page, const Leftovers& left, std::set<QPDFObjGen>* seen,
              int depth) {
@@ -191,13 +192,16 @@ bool kidGone(QPDFObjectHandle kid, QPDFObjectHandle page, const Leftovers& left,
         QPDFObjectHandle object = kid.getKey("/Obj");
         return object.isIndirect() && left.annotations.count(object.getObjGen());
     }
-    return pruneElement(kid, left, seen, depth + 1);
+    return pruneElement(kid, page, left, seen, depth + 1);
 }
 
-bool pruneElement(QPDFObjectHandle element, const Leftovers& left, std::set<QPDFObjGen>* seen, int depth) {
+bool pruneElement(QPDFObjectHandle element, QPDFObjectHandle page, const Leftovers& left, std::set<QPDFObjGen>* seen,
+                  int depth) {
     if (!element.isDictionary() || depth > deepest || !firstVisit(element, seen))
         return false;
-    QPDFObjectHandle page = element.getKey("/Pg");
+    // Marked content is on the element's own page, else on the nearest one above it that names a page.
+    if (QPDFObjectHandle own = element.getKey("/Pg"); !own.isNull())
+        page = own;
     QPDFObjectHandle kids = element.getKey("/K");
     bool gone = false;
     if (kids.isArray()) {
@@ -306,9 +310,9 @@ void forget(QPDF& pdf, const Leftovers& left) {
         QPDFObjectHandle kids = tree.getKey("/K");
         if (kids.isArray()) {
             for (int i = kids.getArrayNItems() - 1; i >= 0; --i)
-                if (pruneElement(kids.getArrayItem(i), left, &seen, 0))
+                if (pruneElement(kids.getArrayItem(i), QPDFObjectHandle::newNull(), left, &seen, 0))
                     kids.eraseItem(i);
-        } else if (pruneElement(kids, left, &seen, 0)) {
+        } else if (pruneElement(kids, QPDFObjectHandle::newNull(), left, &seen, 0)) {
             tree.replaceKey("/K", QPDFObjectHandle::newArray());
         }
         QPDFObjectHandle parents = tree.getKey("/ParentTree");
