@@ -8,8 +8,8 @@
 #include "imaging/ImageConvert.h"
 #include "imaging/ImageFormat.h"
 #include "imaging/IsolatedDecode.h"
-#include "platform/FileOps.h"
 #include "library/LibraryPanel.h"
+#include "platform/FileOps.h"
 #include "platform/Notifications.h"
 #include "ui/Toast.h"
 
@@ -19,11 +19,20 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryFile>
+#include <QTimer>
 
 #include <cerrno>
+#include <memory>
 
 // What a capture request turns into: a window or screen grab, a slice, the newest screenshot, or a
 // file handed to the program. Each request ends by opening at most one card.
+
+namespace {
+
+// Most files open well within this; a file that does not says that it is being read.
+constexpr int readingHintMs = 400;
+
+} // namespace
 
 void AppDelegate::capture() {
     if (ScrollRecorder::shared().active()) {
@@ -161,7 +170,18 @@ void AppDelegate::openFiles(const QList<QUrl>& urls) {
     job.pdf = format == ImageFormat::pdf;
     job.format = format;
     job.copyTo = stagingPath;
-    IsolatedDecode::start(job, this, [this, info, stagingPath](const IsolatedDecode::Result& result) {
+    // A file that takes long to read (a heavy PDF page, one refused only at the time limit) says so meanwhile.
+    const auto pending = std::make_shared<bool>(true), said = std::make_shared<bool>(false);
+    QTimer::singleShot(readingHintMs, this, [name, pending, said, limit = job.timeLimitMs] {
+        if (!*pending)
+            return;
+        *said = true;
+        Toast::show(QStringLiteral("Reading ") + name + QStringLiteral("\u2026"), QCursor::pos(), limit / 1000.0);
+    });
+    IsolatedDecode::start(job, this, [this, info, stagingPath, pending, said](const IsolatedDecode::Result& result) {
+        *pending = false;
+        if (*said)
+            Toast::hide();
         finishOpening(info, stagingPath, result);
     });
 }
@@ -179,8 +199,9 @@ void AppDelegate::finishOpening(const QFileInfo& info, const QString& stagingPat
     const QString base = info.completeBaseName();
     QString destination;
     for (int n = 1;; ++n) {
-        destination = QDir(folder).filePath(n == 1 ? base + QLatin1Char('.') + ext
-                                                   : base + QLatin1Char(' ') + QString::number(n) + QLatin1Char('.') + ext);
+        destination =
+            QDir(folder).filePath(n == 1 ? base + QLatin1Char('.') + ext
+                                         : base + QLatin1Char(' ') + QString::number(n) + QLatin1Char('.') + ext);
         // Never replaces a file: a name taken meanwhile moves on to the next number.
         const int error = FileOps::renameNoReplace(stagingPath, destination);
         if (error == 0)

@@ -171,18 +171,26 @@ bool PDFSession::commit(const QUrl& from) {
     return true;
 }
 
-void PDFSession::replacePage(int page, const QImage& picture, double ppp) {
+void PDFSession::replacePage(int page, const QImage& picture, double ppp, bool redacted) {
     if (picture.isNull())
         throw ConvertError(QStringLiteral("Can't draw"));
     if (page < 0)
         throw ConvertError(QStringLiteral("No such page"));
+    if (redacted)
+        markRedacted(page);
     // Compressed before the lock is taken: another thread's write need not wait for it.
     queue(PdfRewrite::page(page, picture, ppp));
+}
+
+void PDFSession::markRedacted(int page) {
+    std::lock_guard guard(lock);
+    redactedPages.insert(page);
 }
 
 void PDFSession::queue(PdfRewrite::Page edit) {
     std::lock_guard guard(lock);
     const int page = edit.index;
+    edit.redacted = edit.redacted || redactedPages.count(page);
     const auto same = std::find_if(edits.begin(), edits.end(), [page](const auto& e) { return e.index == page; });
     if (same != edits.end())
         *same = std::move(edit);

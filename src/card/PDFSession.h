@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "imaging/IsolatedDecode.h"
@@ -76,7 +77,10 @@ public:
     // image of the picture at `pixelsPerPoint`; write() then has the writer child put them all into the
     // document, written once. Both take the session's lock and may run on any thread; they throw ConvertError
     // with the reason ("Can't edit <name>: " and why when the document can't be parsed or rewritten).
-    void replacePage(int index, const QImage& picture, double pixelsPerPoint);
+    // A redacted page keeps no annotation or form field that could show again what the picture covers; it
+    // stays so for every later write of the page.
+    void replacePage(int index, const QImage& picture, double pixelsPerPoint, bool redacted = false);
+    void markRedacted(int index);
     void write();
     // Forgets replacements not yet written, so that a worker that failed halfway leaves nothing for the
     // next write to carry into the file.
@@ -114,6 +118,7 @@ private:
     QSizeF firstPagePoints;
     // Pages replaced but not yet written. Guarded by `lock`, as is every write of the file and commit().
     std::vector<PdfRewrite::Page> edits;
+    std::set<int> redactedPages;
     std::recursive_mutex lock;
     // Set once the file was rewritten: the first page kept from opening is then out of date.
     std::atomic<bool> rewritten = false;

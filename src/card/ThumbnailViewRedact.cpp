@@ -54,7 +54,7 @@ PagesDone redactOtherPages(PDFSession& session, const QUrl& pdfURL, int shown, i
             const auto [painted, boxes] = TextVision::redactWithBoxes(page.image);
             if (boxes.empty())
                 continue;
-            session.replacePage(i, painted, page.pixelsPerPoint);
+            session.replacePage(i, painted, page.pixelsPerPoint, true);
             done.items += int(boxes.size());
             ++done.pages;
         }
@@ -80,21 +80,25 @@ void ThumbnailView::redact() {
     const Shot base = current;
     const std::optional<RedactMarks::State> record = RedactMarks::find(base.fileURL);
     const QUrl source = record ? record->original : base.fileURL;
+    const std::shared_ptr<PDFSession> shownPdf = pdf;
     const std::shared_ptr<PDFSession> session = pdf && pdf->pageCount() >= 2 ? pdf : nullptr;
-    const int shownPage = session ? session->index : 0;
+    const int shownPage = pdf ? pdf->index : 0;
     const int pageCount = session ? session->pageCount() : 0;
     // The record is stored on the main thread, once the card has taken the new file.
     auto made = std::make_shared<std::optional<std::pair<QString, RedactMarks::State>>>();
     QPointer<ThumbnailView> self(this);
     run(
         QStringLiteral("Scanning"),
-        [base, record, source, session, shownPage, pageCount, made] {
+        [base, record, source, shownPdf, session, shownPage, pageCount, made] {
             const QImage picture = ImageConvert::load(source);
             const std::vector<QRectF> found = TextVision::redactWithBoxes(picture).second;
             std::vector<QRectF> all = record ? record->boxes : std::vector<QRectF>();
             all.insert(all.end(), found.begin(), found.end());
             const int n = int(found.size());
             const QImage result = n == 0 ? picture : TextVision::paint(picture, all);
+            // The shown page goes back into the PDF when the card leaves it, as a redacted page.
+            if (n > 0 && shownPdf)
+                shownPdf->markRedacted(shownPage);
             // The PDF goes first: when it cannot be written the run fails before any file is made.
             const PagesDone pages =
                 session ? redactOtherPages(*session, session->pdfURL, shownPage, pageCount) : PagesDone{};

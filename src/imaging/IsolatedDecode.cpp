@@ -36,6 +36,8 @@ namespace IsolatedDecode {
 namespace {
 
 enum Exit { Ok = 0, Unreadable = 2, TooLarge = 3, NoPage = 4, NotRegular = 5, Usage = 6, Empty = 7, CopyFailed = 8 };
+// A PDF that opens only with a password we do not have.
+constexpr int PasswordNeeded = 20;
 
 struct Header {
     quint64 magic = 0;
@@ -83,6 +85,8 @@ QString failureText(const Job& job, int code) {
         return job.pdf ? QStringLiteral("the page is too large to show") : QStringLiteral("the picture is too large");
     case NoPage:
         return QStringLiteral("there is no such page");
+    case PasswordNeeded:
+        return QStringLiteral("it is protected by a password");
     case NotRegular:
         return QStringLiteral("it is not a regular file");
     case Empty:
@@ -215,7 +219,12 @@ bool writeFile(const QString& path, const char* data, qint64 size, const Header*
 
 int renderPage(const QString& path, int page, QImage* image, Header* header) {
     QPdfDocument doc;
-    if (doc.load(path) != QPdfDocument::Error::None || doc.pageCount() < 1)
+    // A document encrypted with an empty password for opening, as many are to restrict printing or copying,
+    // opens as any viewer opens it, without asking.
+    const QPdfDocument::Error loaded = doc.load(path);
+    if (loaded == QPdfDocument::Error::IncorrectPassword)
+        return PasswordNeeded;
+    if (loaded != QPdfDocument::Error::None || doc.pageCount() < 1)
         return Unreadable;
     if (page < 0 || page >= doc.pageCount())
         return NoPage;

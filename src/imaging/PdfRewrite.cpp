@@ -61,6 +61,8 @@ QString failureText(int code) {
         return QStringLiteral("the file is empty");
     case WriteFailed:
         return QStringLiteral("the new version could not be written");
+    case PasswordNeeded:
+        return QStringLiteral("it is protected by a password");
     default:
         return QStringLiteral("it could not be edited");
     }
@@ -207,8 +209,9 @@ bool save(const QString& path, const std::vector<Page>& pages) {
     for (const Page& page : pages) {
         if (page.rgb.isEmpty() || (page.pngRows && !page.mask.isEmpty()))
             return false;
-        const Entry entry{page.index,        page.width,      page.height,      page.pointsWidth,
-                          page.pointsHeight, page.rgb.size(), page.mask.size(), page.pngRows ? 1 : 0};
+        const Entry entry{page.index,       page.width,           page.height,
+                          page.pointsWidth, page.pointsHeight,    page.rgb.size(),
+                          page.mask.size(), page.pngRows ? 1 : 0, page.redacted ? 1 : 0};
         ok = ok && file.write(reinterpret_cast<const char*>(&entry), sizeof entry) == sizeof entry &&
              file.write(page.rgb) == page.rgb.size() && file.write(page.mask) == page.mask.size();
     }

@@ -25,6 +25,9 @@ struct Page {
     QByteArray mask;
     // The RGB bytes are a PNG file's image data as it stands: each row led by its filter byte.
     bool pngRows = false;
+    // The picture covers something the page showed: the page keeps only its links within the document, and
+    // no annotation or form field that could show it again.
+    bool redacted = false;
 };
 
 // The picture as a page of its size at `pixelsPerPoint`, compressed on the calling thread.
@@ -45,10 +48,11 @@ struct Result {
     QString failure;
 };
 
-// Has the writer child put the pages into the document at `source`, each new page in place of the page of
-// its index, and write the whole new document to `target`, an existing empty file. `source` is never
-// written. A page of PNG rows that do not inflate to exactly its picture fails the whole write, and the
-// target then holds nothing of use. Blocks for up to `timeLimitMs`: for worker threads.
+// Has the writer child put the pictures into the document at `source`, each on the page of its index in
+// place of what that page showed (the page object stays, so whatever leads to the page still does), and write the whole
+// new document to `target`, an existing empty file. `source` is never written. A page of PNG rows that do not inflate
+// to exactly its picture fails the whole write, and the target then holds nothing of use. Blocks for up to
+// `timeLimitMs`: for worker threads.
 Result write(const QString& source, const std::vector<Page>& pages, const QString& target, int timeLimitMs);
 
 // The writer program; the one beside the running program unless a test names another.

@@ -24,9 +24,11 @@ struct Entry {
     std::int64_t maskSize = 0;
     // 1: the colour bytes are a PNG file's image data, each row led by its filter byte, not plain samples.
     std::int64_t pngRows = 0;
+    // 1: the picture hides something the page showed, so whatever else on the page could still show it goes.
+    std::int64_t redacted = 0;
 };
 
-constexpr std::uint64_t listMagic = 0x3254494445444950ULL; // "PIDEDIT2"
+constexpr std::uint64_t listMagic = 0x3354494445444950ULL; // "PIDEDIT3"
 // More pages than any document we are asked to change at once, and larger than any page we write.
 constexpr std::uint64_t mostPages = 100'000;
 constexpr std::int64_t largestSide = 1 << 16;
@@ -46,6 +48,7 @@ enum Exit {
     BadList = 6,
     Empty = 7,
     WriteFailed = 8,
+    PasswordNeeded = 9,
 };
 
 } // namespace PdfRewriteList

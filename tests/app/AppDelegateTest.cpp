@@ -3,6 +3,7 @@
 #include "editors/AnnotateCanvas.h"
 #include "editors/AnnotateWindow.h"
 #include "editors/EditStore.h"
+#include "imaging/HostilePdfs.h"
 #include "imaging/ImageCodec.h"
 #include "imaging/PngWriter.h"
 #include "library/LibraryFixtures.h"
@@ -130,15 +131,19 @@ TEST(OpenFiles, OnlyWhatDecodesLandsInTheFolderAndTheRestSaysWhy) {
         return QDir(AppDelegate::shotsFolder())
             .entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
     };
+    const auto toastText = [] {
+        QWidget* toast = Toast::current();
+        return toast ? toast->findChild<QLabel*>()->text() : QString();
+    };
+    // The outcome, after any word that the file is being read.
     const auto toastFor = [&](const QString& path) {
         Toast::hide();
         delegate.openFiles({QUrl::fromLocalFile(path)});
         QString text;
         QTest::qWaitFor(
             [&] {
-                if (QWidget* toast = Toast::current())
-                    text = toast->findChild<QLabel*>()->text();
-                return !text.isEmpty();
+                text = toastText();
+                return !text.isEmpty() && !text.startsWith(QStringLiteral("Reading "));
             },
             15000);
         return text.toStdString();
@@ -158,6 +163,16 @@ TEST(OpenFiles, OnlyWhatDecodesLandsInTheFolderAndTheRestSaysWhy) {
               "Can't open " + QDir(outside.path()).dirName().toStdString() + ": it is a folder, not a picture or PDF");
     EXPECT_EQ(toastFor(pipe), "Can't open x.png: it is not a regular file");
     EXPECT_EQ(shots(), QStringList());
+
+    // A page that takes seconds to draw: the wait says what it is for, and the card takes its place.
+    Toast::hide();
+    delegate.openFiles({QUrl::fromLocalFile(write(QStringLiteral("slow.pdf"), HostilePdfs::busyPage(8000)))});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return toastText() == QStringLiteral("Reading slow.pdf\u2026"); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([] { return Thumbnail::current() != nullptr; }, 15000));
+    EXPECT_NE(toastText(), QStringLiteral("Reading slow.pdf\u2026"));
+    Thumbnail::dismiss();
+    EXPECT_EQ(shots(), QStringList{QStringLiteral("slow.pdf")});
+    QFile::remove(QDir(AppDelegate::shotsFolder()).filePath(QStringLiteral("slow.pdf")));
     EXPECT_EQ(Thumbnail::current(), nullptr);
 
     const QString source = write(QStringLiteral("a.png"), png);

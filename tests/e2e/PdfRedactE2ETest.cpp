@@ -1,5 +1,5 @@
 // PDF pages and redaction in the real program: stepping through a PDF's pages on the card and writing an
-// edited page back, and the redact tool with its review on the enlarged card.
+// edited page back, the redact tool with its review on the enlarged card, and a browser's PDF redacted.
 
 #include "Desktop.h"
 
@@ -7,9 +7,18 @@
 #include <QFileInfo>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QStandardPaths>
 #include <gtest/gtest.h>
 
 namespace {
+
+// The data of the stream qpdf's QDF form gives as the content of a page (one-based), decompressed.
+QByteArray qdfPageContent(const QByteArray& qdf, int page) {
+    const qsizetype marker = qdf.indexOf("%% Contents for page " + QByteArray::number(page) + "\n");
+    const qsizetype start = qdf.indexOf("stream\n", marker);
+    const qsizetype end = qdf.indexOf("\nendstream", start);
+    return marker < 0 || start < 0 || end < 0 ? QByteArray() : qdf.mid(start + 7, end - start - 7);
+}
 
 class PdfRedactE2E : public ::testing::Test {
 protected:
@@ -154,4 +163,90 @@ TEST_F(PdfRedactE2E, RedactsAndReviewsOnTheEnlargedCard) {
     desktop->key("Escape");
     EXPECT_TRUE(
         Desktop::waitUntil([&] { return desktop->visibleWindow(QStringLiteral("^Pictolarium Card$")) == 0; }, 3000));
+}
+
+// A page printed by a browser, encrypted to refuse printing as many are, then redacted on the card: the
+// written file is encrypted as it was, its outline still leads to page 2, and nothing of page 2's
+// old drawing, its address or its card number is left anywhere in the file.
+TEST_F(PdfRedactE2E, ARedactedBrowserPageLeavesNothingOfItsWordsInTheFile) {
+    const QString browser = QStandardPaths::findExecutable(QStringLiteral("chromium"));
+    if (browser.isEmpty())
+        GTEST_SKIP() << "no chromium installed (scripts/install-deps.sh installs it)";
+    const QString home = desktop->home();
+    QFile html(home + QStringLiteral("/billing.html"));
+    ASSERT_TRUE(html.open(QIODevice::WriteOnly));
+    html.write("<html><body style='font: 30px sans-serif; margin: 60px'>"
+               "<div style='page-break-after: always'><h1>Invoice</h1>"
+               "<p>See the <a href='#billing'>billing details</a> on the next page.</p></div>"
+               "<h1 id='billing'>Billing details</h1><p>Write to billing.team@example-corp.com</p>"
+               "<p>Card 4111 1111 1111 1111</p><p><a href='mailto:billing.team@example-corp.com'>Mail us</a></p>"
+               "</body></html>");
+    html.close();
+    const QString printed = home + QStringLiteral("/printed.pdf"), source = home + QStringLiteral("/Billing.pdf");
+    int code = -1;
+    desktop->run(browser,
+                 {QStringLiteral("--headless"), QStringLiteral("--no-sandbox"), QStringLiteral("--disable-gpu"),
+                  QStringLiteral("--no-pdf-header-footer"), QStringLiteral("--generate-pdf-document-outline"),
+                  QStringLiteral("--user-data-dir=") + home + QStringLiteral("/chromium"),
+                  QStringLiteral("--print-to-pdf=") + printed, QStringLiteral("file://") + html.fileName()},
+                 &code, 60000);
+    ASSERT_TRUE(QFileInfo::exists(printed)) << code;
+    desktop->run(QStringLiteral("qpdf"),
+                 {QStringLiteral("--encrypt"), QString(), QStringLiteral("owner"), QStringLiteral("256"),
+                  QStringLiteral("--print=none"), QStringLiteral("--"), printed, source},
+                 &code);
+    ASSERT_EQ(code, 0);
+    // Every stream decompressed, as qpdf's QDF form gives them.
+    const auto qdf = [&](const QString& path) {
+        desktop->run(QStringLiteral("qpdf"),
+                     {QStringLiteral("--qdf"), QStringLiteral("--normalize-content=n"),
+                      QStringLiteral("--object-streams=disable"), path, path + QStringLiteral(".qdf")});
+        QFile file(path + QStringLiteral(".qdf"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    const QByteArray before = qdf(source), oldDrawing = qdfPageContent(before, 2);
+    ASSERT_GT(oldDrawing.size(), 200);
+
+    const quint32 card = desktop->openCard(source);
+    ASSERT_NE(card, 0u) << desktop->appStderr().toStdString();
+    const QString pdf = desktop->shotsFolder() + QStringLiteral("/Billing.pdf");
+    const QString pages = desktop->shotsFolder() + QStringLiteral("/.pages/");
+    desktop->waitToast(false, 4000);
+    const QRect frame = desktop->windowGeometry(card);
+    const QRect picture = Desktop::pictureOnScreen(desktop->screenshot(), frame);
+    ASSERT_FALSE(picture.isEmpty());
+    click(QPoint(picture.left() + 96 - 13, picture.bottom() + 1 + 4 + 10));
+    ASSERT_TRUE(Desktop::waitUntil([&] { return QFileInfo::exists(pages + QStringLiteral("Billing p2.png")); }, 10000));
+
+    const QRect shown = desktop->windowGeometry(card);
+    click(QPoint(shown.center().x() - 20, shown.bottom() + 1 - 22 - 18));
+    ASSERT_TRUE(Desktop::waitUntil([&] { return QFileInfo::exists(pages + QStringLiteral("Billing p2 redacted.png")); },
+                                   60000, 200))
+        << desktop->appStderr().toStdString();
+    Desktop::pause(500);
+    desktop->screenshot(Desktop::shotsDir() + QStringLiteral("/pdf-browser-redacted.png"));
+    const QByteArray untouched = Desktop::digest(pdf);
+    desktop->moveTo(desktop->windowGeometry(card).center());
+    Desktop::pause(200);
+    desktop->key("Escape");
+    ASSERT_TRUE(Desktop::waitUntil([&] { return Desktop::digest(pdf) != untouched; }, 15000))
+        << desktop->appStderr().toStdString();
+    desktop->screenshot(Desktop::shotsDir() + QStringLiteral("/pdf-browser-saved.png"));
+
+    const QString check = desktop->run(QStringLiteral("qpdf"), {QStringLiteral("--check"), pdf}, &code);
+    EXPECT_EQ(code, 0) << check.toStdString();
+    EXPECT_EQ(desktop->run(QStringLiteral("qpdf"), {QStringLiteral("--show-encryption"), pdf}),
+              desktop->run(QStringLiteral("qpdf"), {QStringLiteral("--show-encryption"), source}));
+    // The outline entry of page 2's heading still leads to page 2.
+    const QString outline =
+        desktop->run(QStringLiteral("qpdf"), {QStringLiteral("--json=2"), QStringLiteral("--json-key=outlines"), pdf});
+    EXPECT_TRUE(outline.contains(QStringLiteral("\"destpageposfrom1\": 2,"))) << outline.toStdString();
+    EXPECT_FALSE(outline.contains(QStringLiteral("\"destpageposfrom1\": null"))) << outline.toStdString();
+
+    const QByteArray written = qdf(pdf);
+    ASSERT_GT(written.size(), 1000);
+    EXPECT_FALSE(written.contains(oldDrawing)) << "page 2's old drawing";
+    EXPECT_FALSE(written.contains("example-corp")) << "the address";
+    EXPECT_FALSE(written.contains("4111 1111")) << "the card number";
+    EXPECT_EQ(qdfPageContent(written, 1), qdfPageContent(before, 1)) << "page 1 as it was";
 }

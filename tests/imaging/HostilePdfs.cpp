@@ -35,14 +35,19 @@ QByteArray deflated(const std::function<QByteArray(qint64)>& chunk, qint64 total
 }
 
 QByteArray document(const QByteArray& stream) {
-    const QList<QByteArray> objects{
+    return objects({
         "<< /Type /Catalog /Pages 2 0 R >>",
         "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>",
         "<< /Length " + QByteArray::number(stream.size()) + " /Filter /FlateDecode >>\nstream\n" + stream +
             "\nendstream",
-    };
-    QByteArray pdf = "%PDF-1.4\n";
+    });
+}
+
+} // namespace
+
+QByteArray objects(const QList<QByteArray>& objects, const QByteArray& trailer) {
+    QByteArray pdf = "%PDF-1.7\n";
     QList<qsizetype> offsets;
     for (qsizetype i = 0; i < objects.size(); ++i) {
         offsets.append(pdf.size());
@@ -52,12 +57,14 @@ QByteArray document(const QByteArray& stream) {
     pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
     for (const qsizetype offset : offsets)
         pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
-    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
-           QByteArray::number(xref) + "\n%%EOF\n";
+    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R " + trailer +
+           " >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
     return pdf;
 }
 
-} // namespace
+QByteArray stream(const QByteArray& data, const QByteArray& entries) {
+    return "<< /Length " + QByteArray::number(data.size()) + " " + entries + " >>\nstream\n" + data + "\nendstream";
+}
 
 QByteArray busyPage(int lines) {
     const QByteArray stroke = "10 10 m 600 780 l S\n";

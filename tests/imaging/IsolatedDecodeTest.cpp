@@ -113,6 +113,7 @@ TEST(IsolatedDecode, RefusesHostileAndBrokenFilesWithAReason) {
          ImageFormat::png, "it is not a readable PNG picture"},
         {"png-named.jpg", png, ImageFormat::jpeg, "it is not a readable JPEG picture"},
         {"broken.pdf", QByteArray("%PDF-1.4\nnothing else"), ImageFormat::pdf, "it is not a readable PDF"},
+        {"locked.pdf", encryptedPdf(), ImageFormat::pdf, "it is protected by a password"},
     };
     // The program's own budget: what is refused must be refused by the child, not on its way back.
     const int budget = QImageReader::allocationLimit();

@@ -2,13 +2,17 @@
 // what it refuses.
 
 #include "imaging/PdfRewrite.h"
+#include "HostilePdfs.h"
 #include "PictureFiles.h"
 #include "imaging/ShotFiles.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
+#include <QPainter>
 #include <QPdfDocument>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QtEndian>
 #include <gtest/gtest.h>
 
@@ -18,6 +22,8 @@
 #include <qpdf/QPDFWriter.hh>
 
 #include <zlib.h>
+
+#include <cstring>
 
 using namespace PictureFiles;
 
@@ -285,6 +291,7 @@ TEST(PdfRewrite, RefusesWhatItCannotDoAndWritesNothing) {
     Folder folder;
     folder.write(QStringLiteral("doc.pdf"), pdf({QSizeF(100, 100), QSizeF(100, 100)}));
     folder.write(QStringLiteral("text.pdf"), QByteArray("plain words, no document"));
+    folder.write(QStringLiteral("locked.pdf"), encryptedPdf());
     folder.write(QStringLiteral("out.pdf"), QByteArray());
     QDir(folder.root()).mkdir(QStringLiteral("folder.pdf"));
     const PdfRewrite::Page green = PdfRewrite::page(0, solid(20, 20, Qt::green), 1.0);
@@ -328,4 +335,208 @@ TEST(PdfRewrite, RefusesWhatItCannotDoAndWritesNothing) {
             6)
             << list;
     EXPECT_TRUE(folder.read(QStringLiteral("out.pdf")).isEmpty());
+}
+
+namespace {
+
+const QByteArray address = "billing.team@example-corp.com", card = "4111 1111 1111 1111";
+
+// Three pages, the second of which everything leads to: a link on page 1, an outline entry, a named
+// destination and a form field, with a mail link, a note and a thumbnail of its own and its words in the
+// structure tree. Pages 2 and 3 share their resources with page 1. Page 2 has the given boxes and rotation.
+QByteArray ledTo(const QByteArray& mediaBox, const QByteArray& cropBox, int rotate) {
+    using HostilePdfs::stream;
+    const QByteArray second = "/P <</MCID 0>> BDC BT /F1 12 Tf 20 300 Td (Old words of page two) Tj 0 -20 Td (" +
+                              address + ") Tj 0 -20 Td (" + card + ") Tj ET EMC";
+    return HostilePdfs::objects({
+        "<< /Type /Catalog /Pages 2 0 R /Outlines 10 0 R /Names << /Dests 12 0 R >> /AcroForm << /Fields [13 0 R] "
+        "/CO [13 0 R] >> /StructTreeRoot 20 0 R /MarkInfo << /Marked true >> >>",
+        "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R] /Count 3 /MediaBox [0 0 300 400] >>",
+        "<< /Type /Page /Parent 2 0 R /Contents 7 0 R /Resources 6 0 R /Annots [8 0 R] /StructParents 0 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox " + mediaBox + (cropBox.isEmpty() ? "" : " /CropBox " + cropBox) +
+            " /Rotate " + QByteArray::number(rotate) +
+            " /Contents 9 0 R /Resources 6 0 R /Annots [24 0 R 13 0 R 15 0 R 16 0 R] /Thumb 17 0 R "
+            "/StructParents 1 >>",
+        "<< /Type /Page /Parent 2 0 R /Contents 18 0 R /Resources 6 0 R >>",
+        "<< /Font << /F1 19 0 R >> >>",
+        stream("/P <</MCID 0>> BDC BT /F1 12 Tf 20 300 Td (Go to page two) Tj ET EMC"),
+        "<< /Type /Annot /Subtype /Link /Rect [20 290 150 320] /Border [0 0 0] /Dest [4 0 R /XYZ 0 400 0] >>",
+        stream(second),
+        "<< /Type /Outlines /First 11 0 R /Last 11 0 R /Count 1 >>",
+        "<< /Title (Billing) /Parent 10 0 R /Dest [4 0 R /Fit] >>",
+        "<< /Names [(billing) [4 0 R /Fit]] >>",
+        "<< /Type /Annot /Subtype /Widget /FT /Tx /T (card) /V (" + card +
+            ") /Rect [20 100 200 130] /P 4 0 R /F 4 /AP << /N 14 0 R >> >>",
+        stream("/Tx BMC BT /F1 10 Tf 2 8 Td (" + card + ") Tj ET EMC",
+               "/Type /XObject /Subtype /Form /BBox [0 0 180 30] /Resources 6 0 R"),
+        "<< /Type /Annot /Subtype /Link /Rect [20 200 250 215] /Border [0 0 0] /StructParent 2 /A << /S /URI "
+        "/URI (mailto:" +
+            address + ") >> >>",
+        "<< /Type /Annot /Subtype /FreeText /Rect [20 150 250 170] /Contents (" + address + ") /DA (0 g /F1 10 Tf) >>",
+        stream("THUMBNAIL-OF-PAGE-TWO", "/Width 7 /Height 1 /BitsPerComponent 8 /ColorSpace /DeviceRGB"),
+        stream("BT /F1 12 Tf 20 300 Td (Page three stays) Tj ET"),
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+        "<< /Type /StructTreeRoot /K [21 0 R] /ParentTree << /Nums [0 [25 0 R] 1 [22 0 R] 2 23 0 R] >> >>",
+        // The document element holds itself twice: a walk that does not know where it has been never ends.
+        "<< /Type /StructElem /S /Document /P 20 0 R /K [25 0 R 22 0 R 23 0 R 21 0 R 21 0 R] >>",
+        "<< /Type /StructElem /S /P /P 21 0 R /Pg 4 0 R /K 0 /ActualText (" + address + ") >>",
+        "<< /Type /StructElem /S /Link /P 21 0 R /Pg 4 0 R /K [<< /Type /OBJR /Obj 15 0 R >>] >>",
+        "<< /Type /Annot /Subtype /Link /Rect [20 40 120 60] /Border [0 0 0] /Dest [3 0 R /Fit] >>",
+        "<< /Type /StructElem /S /P /P 21 0 R /Pg 3 0 R /K 0 >>",
+    });
+}
+
+std::string decoded(QPDFObjectHandle stream) {
+    const auto data = stream.getStreamData(qpdf_dl_generalized);
+    return std::string(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
+}
+
+QPDFObjGen destPage(QPDFObjectHandle dest) {
+    return dest.isArray() ? dest.getArrayItem(0).getObjGen() : QPDFObjGen();
+}
+
+int qpdfTool(const QStringList& args) {
+    return QProcess::execute(QStringLiteral("qpdf"), args);
+}
+
+// Blue in the top-left quarter as the page is seen, green elsewhere: a page turned the wrong way shows.
+QImage upright(QSize size) {
+    QImage picture = solid(size.width(), size.height(), Qt::green);
+    QPainter(&picture).fillRect(0, 0, size.width() / 2, size.height() / 2, Qt::blue);
+    return picture;
+}
+
+} // namespace
+
+// The page keeps its place and identity, so whatever led to it leads to the new picture; what it drew, its
+// thumbnail and, on a redacted page, whatever could show its words again leave the file; the pages around it
+// stay as they were, and an encrypted document stays encrypted as it was.
+TEST(PdfRewrite, AReplacedPageKeepsWhatLeadsToItAndLeavesNothingOfItsOldContent) {
+    struct Case {
+        const char* what;
+        QByteArray mediaBox, cropBox;
+        int rotate;
+        QSize picture;
+        bool redacted, sealed;
+    };
+    const Case cases[] = {
+        {"an edit", "[0 0 300 400]", {}, 0, {300, 400}, false, false},
+        {"a redaction", "[0 0 300 400]", {}, 0, {300, 400}, true, false},
+        {"a turned page", "[0 0 300 400]", {}, 90, {400, 300}, false, false},
+        {"a page turned back, redacted, encrypted to refuse printing",
+         "[0 0 300 400]",
+         {},
+         -90,
+         {400, 300},
+         true,
+         true},
+        {"upside down, cropped away from the origin",
+         "[-50 -50 350 450]",
+         "[0 0 300 400]",
+         180,
+         {300, 400},
+         false,
+         true},
+        {"a smaller picture", "[0 0 300 400]", {}, 0, {150, 200}, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Folder folder;
+        const QString doc =
+            folder.write(QStringLiteral("doc.pdf"), ledTo(c.mediaBox, c.cropBox, c.rotate)).toLocalFile();
+        const QString out = folder.write(QStringLiteral("out.pdf"), QByteArray()).toLocalFile();
+        if (c.sealed)
+            ASSERT_EQ(qpdfTool({QStringLiteral("--encrypt"), QString(), QStringLiteral("owner"), QStringLiteral("256"),
+                                QStringLiteral("--print=none"), QStringLiteral("--"), QStringLiteral("--replace-input"),
+                                doc}),
+                      0);
+        PdfRewrite::Page page = PdfRewrite::page(1, upright(c.picture), 1.0);
+        page.redacted = c.redacted;
+        const PdfRewrite::Result result = PdfRewrite::write(doc, {page}, out, limit);
+        ASSERT_TRUE(result.written) << result.failure.toStdString();
+        EXPECT_EQ(qpdfTool({QStringLiteral("--check"), out}), 0);
+
+        QPDF before, after;
+        before.processFile(QFile::encodeName(doc).constData());
+        after.processFile(QFile::encodeName(out).constData());
+        auto was = QPDFPageDocumentHelper(before).getAllPages();
+        auto pages = QPDFPageDocumentHelper(after).getAllPages();
+        ASSERT_EQ(pages.size(), 3u);
+        const QPDFObjGen second = pages[1].getObjectHandle().getObjGen();
+        QPDFObjectHandle root = after.getRoot(), annots = pages[1].getObjectHandle().getKey("/Annots");
+        EXPECT_EQ(destPage(pages[0].getObjectHandle().getKey("/Annots").getArrayItem(0).getKey("/Dest")), second);
+        EXPECT_EQ(destPage(root.getKey("/Outlines").getKey("/First").getKey("/Dest")), second);
+        EXPECT_EQ(destPage(root.getKey("/Names").getKey("/Dests").getKey("/Names").getArrayItem(1)), second);
+        // A redacted page keeps only its link to page 1: the field, the mail link and the note showed its words.
+        QPDFObjectHandle fields = root.getKey("/AcroForm").getKey("/Fields");
+        ASSERT_EQ(fields.getArrayNItems(), c.redacted ? 0 : 1);
+        if (!c.redacted)
+            EXPECT_EQ(fields.getArrayItem(0).getKey("/P").getObjGen(), second);
+        ASSERT_EQ(annots.getArrayNItems(), c.redacted ? 1 : 4);
+        EXPECT_EQ(destPage(annots.getArrayItem(0).getKey("/Dest")), pages[0].getObjectHandle().getObjGen());
+        // Where it was on the page as shown, moved with the page when that changed size.
+        if (c.rotate == 0)
+            EXPECT_DOUBLE_EQ(annots.getArrayItem(0).getKey("/Rect").getArrayAsRectangle().urx,
+                             120.0 * c.picture.width() / 300);
+        for (size_t i : {size_t(0), size_t(2)}) {
+            EXPECT_EQ(decoded(pages[i].getObjectHandle().getKey("/Contents")),
+                      decoded(was[i].getObjectHandle().getKey("/Contents")));
+            EXPECT_EQ(
+                pages[i].getAttribute("/Resources", false).getKey("/Font").getKey("/F1").getKey("/BaseFont").getName(),
+                "/Helvetica");
+        }
+        EXPECT_TRUE(pages[1].getObjectHandle().getKey("/Thumb").isNull());
+        // Encrypted as it was: the same method, the same permissions.
+        int r[2] = {}, p[2] = {}, v[2] = {};
+        QPDF::encryption_method_e streams, strings, files;
+        EXPECT_EQ(before.isEncrypted(r[0], p[0], v[0], streams, strings, files), c.sealed);
+        EXPECT_EQ(after.isEncrypted(r[1], p[1], v[1], streams, strings, files), c.sealed);
+        EXPECT_TRUE(r[0] == r[1] && p[0] == p[1] && v[0] == v[1]);
+
+        // Nothing of the old drawing or its thumbnail in any stream; on a redacted page, no word it showed.
+        qpdfTool({QStringLiteral("--qdf"), QStringLiteral("--object-streams=disable"), out,
+                  folder.path(QStringLiteral("qdf.pdf"))});
+        const QByteArray all = folder.read(QStringLiteral("qdf.pdf"));
+        ASSERT_TRUE(all.contains("Page three stays"));
+        EXPECT_FALSE(all.contains("Old words of page two"));
+        EXPECT_FALSE(all.contains("THUMBNAIL-OF-PAGE-TWO"));
+        EXPECT_EQ(all.contains(address) || all.contains(card), !c.redacted);
+
+        // The page shows the picture upright, at the size it is seen.
+        QPdfDocument shown;
+        ASSERT_EQ(shown.load(out), QPdfDocument::Error::None);
+        EXPECT_EQ(shown.pagePointSize(1).toSize(), c.picture);
+        const QImage drawn = rendered(out, 1, c.picture);
+        EXPECT_TRUE(near(drawn.pixelColor(4, 4), Qt::blue));
+        EXPECT_TRUE(near(drawn.pixelColor(c.picture.width() - 5, c.picture.height() - 5), Qt::green));
+    }
+}
+
+// Many megabytes go through the writer's buffering in pieces of every size: every byte lands, in the page it
+// writes anew and in the one it copies.
+TEST(PdfRewrite, AWriteOfManyMegabytesKeepsEveryByte) {
+    Folder folder;
+    folder.write(QStringLiteral("doc.pdf"), pdf({QSizeF(700, 700), QSizeF(700, 700)}));
+    QRandomGenerator random(46);
+    std::vector<QImage> grain(2, QImage(1400, 1400, QImage::Format_RGB888)); // 5.9 MB each, beyond compression
+    for (QImage& image : grain)
+        random.fillRange(reinterpret_cast<quint32*>(image.bits()), image.sizeInBytes() / 4);
+    const QString mid = folder.write(QStringLiteral("mid.pdf"), QByteArray()).toLocalFile();
+    const QString out = folder.write(QStringLiteral("out.pdf"), QByteArray()).toLocalFile();
+    ASSERT_TRUE(
+        PdfRewrite::write(folder.path(QStringLiteral("doc.pdf")), {PdfRewrite::page(0, grain[0], 2.0)}, mid, limit)
+            .written);
+    ASSERT_TRUE(PdfRewrite::write(mid, {PdfRewrite::page(1, grain[1], 2.0)}, out, limit).written);
+    EXPECT_GT(QFileInfo(out).size(), 11'000'000);
+    EXPECT_EQ(qpdfTool({QStringLiteral("--check"), out}), 0);
+    QPDF after;
+    after.processFile(QFile::encodeName(out).constData());
+    auto pages = QPDFPageDocumentHelper(after).getAllPages();
+    for (size_t i : {size_t(0), size_t(1)}) {
+        const std::string samples =
+            decoded(pages.at(i).getObjectHandle().getKey("/Resources").getKey("/XObject").getKey("/Im0"));
+        EXPECT_TRUE(samples.size() == size_t(grain[i].sizeInBytes()) &&
+                    std::memcmp(samples.data(), grain[i].constBits(), samples.size()) == 0)
+            << i;
+    }
 }

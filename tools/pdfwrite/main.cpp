@@ -4,10 +4,11 @@
 //
 //   pictolarium-pdfwrite SOURCE LIST TARGET
 //
-// Reads the document at SOURCE, puts each page of LIST (written by the program) in place of the page of its
-// index and writes the whole document to TARGET, an existing empty file, flushed to disk before it exits.
-// SOURCE is never written. The exit code says what went wrong (PdfRewriteList::Exit).
+// Reads the document at SOURCE, puts each picture of LIST (written by the program) on the page of its index
+// in place of what that page showed, and writes the whole document to TARGET, an existing empty file, flushed to disk
+// before it exits. SOURCE is never written. The exit code says what went wrong (PdfRewriteList::Exit).
 
+#include "PageSwap.h"
 #include "imaging/ChildLimits.h"
 #include "imaging/PdfRewriteList.h"
 
@@ -74,7 +75,7 @@ bool readList(const char* path, std::vector<Page>* pages) {
         ok = readAll(fd, reinterpret_cast<char*>(&e), sizeof e) && e.index >= 0 && e.width > 0 && e.height > 0 &&
              e.width <= largestSide && e.height <= largestSide && e.rgbSize > 0 && e.maskSize >= 0 &&
              e.rgbSize <= total && e.maskSize <= total && e.pointsWidth > 0 && e.pointsHeight > 0 &&
-             (e.pngRows == 0 || (e.pngRows == 1 && e.maskSize == 0));
+             (e.pngRows == 0 || (e.pngRows == 1 && e.maskSize == 0)) && (e.redacted == 0 || e.redacted == 1);
         if (!ok)
             break;
         page.rgb.resize(size_t(e.rgbSize));
@@ -99,8 +100,8 @@ QPDFObjectHandle imageObject(QPDF& pdf, std::string data, const Entry& e, const 
     return image;
 }
 
-// A page of the picture's size in points showing nothing but the picture.
-QPDFPageObjectHelper imagePage(QPDF& pdf, Page& page) {
+// The picture as an image of its size in points.
+PageSwap::Picture picture(QPDF& pdf, Page& page) {
     const Entry& e = page.entry;
     QPDFObjectHandle image = imageObject(pdf, std::move(page.rgb), e, "/DeviceRGB");
     if (e.pngRows) {
@@ -114,18 +115,7 @@ QPDFPageObjectHelper imagePage(QPDF& pdf, Page& page) {
     }
     if (!page.mask.empty())
         image.getDict().replaceKey("/SMask", imageObject(pdf, std::move(page.mask), e, "/DeviceGray"));
-    const double w = e.pointsWidth, h = e.pointsHeight;
-    const std::string drawing = "q " + std::to_string(w) + " 0 0 " + std::to_string(h) + " 0 0 cm /Im0 Do Q";
-    QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
-    xobjects.replaceKey("/Im0", image);
-    QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
-    resources.replaceKey("/XObject", xobjects);
-    QPDFObjectHandle dict = QPDFObjectHandle::newDictionary();
-    dict.replaceKey("/Type", QPDFObjectHandle::newName("/Page"));
-    dict.replaceKey("/MediaBox", QPDFObjectHandle::newArray(QPDFObjectHandle::Rectangle(0, 0, w, h)));
-    dict.replaceKey("/Resources", resources);
-    dict.replaceKey("/Contents", QPDFObjectHandle::newStream(&pdf, drawing));
-    return QPDFPageObjectHelper(pdf.makeIndirectObject(dict));
+    return {image, e.pointsWidth, e.pointsHeight, e.redacted != 0};
 }
 
 // The writer's output, in large writes straight to the file. The disk starts on each part as soon as it is
@@ -229,19 +219,19 @@ int rewrite(const char* source, const char* listPath, const char* target) {
     pdf.setSuppressWarnings(true);
     try {
         pdf.processMemoryFile(source, in.data, in.size);
-        QPDFPageDocumentHelper document(pdf);
-        std::vector<QPDFPageObjectHelper> all = document.getAllPages();
+        std::vector<QPDFPageObjectHelper> all = QPDFPageDocumentHelper(pdf).getAllPages();
+        PageSwap::Leftovers left;
         for (Page& page : pages) {
             const auto at = size_t(page.entry.index);
             if (at >= all.size())
                 return NoPage;
-            QPDFPageObjectHelper fresh = imagePage(pdf, page);
-            document.addPageAt(fresh, true, all[at]);
-            document.removePage(all[at]);
-            all[at] = fresh;
+            PageSwap::replace(pdf, all[at], picture(pdf, page), &left);
         }
+        PageSwap::forget(pdf, left);
     } catch (const std::bad_alloc&) {
         return TooLarge;
+    } catch (const QPDFExc& error) {
+        return error.getErrorCode() == qpdf_e_password ? PasswordNeeded : Unreadable;
     } catch (const std::exception&) {
         return Unreadable;
     }
@@ -257,6 +247,8 @@ int rewrite(const char* source, const char* listPath, const char* target) {
         writer.setCompressStreams(false);
         writer.setDecodeLevel(qpdf_dl_none);
         writer.setObjectStreamMode(qpdf_o_preserve);
+        // An encrypted document stays encrypted as it was: the same keys, the same permissions.
+        writer.setPreserveEncryption(true);
         writer.write();
         out.close();
         if (::fsync(fd) != 0)
