@@ -35,9 +35,20 @@ namespace IsolatedDecode {
 
 namespace {
 
-enum Exit { Ok = 0, Unreadable = 2, TooLarge = 3, NoPage = 4, NotRegular = 5, Usage = 6, Empty = 7, CopyFailed = 8 };
-// A PDF that opens only with a password we do not have.
-constexpr int PasswordNeeded = 20;
+// PasswordNeeded: a PDF that opens only with a password we do not have. NoCodec: a picture whose codec is missing
+// (the HEIC module); the output file holds the reason instead of pixels.
+enum Exit {
+    Ok = 0,
+    Unreadable = 2,
+    TooLarge = 3,
+    NoPage = 4,
+    NotRegular = 5,
+    Usage = 6,
+    Empty = 7,
+    CopyFailed = 8,
+    PasswordNeeded = 9,
+    NoCodec = 10
+};
 
 struct Header {
     quint64 magic = 0;
@@ -50,9 +61,6 @@ struct Header {
     double pointsHeight = 0;
 };
 constexpr quint64 headerMagic = 0x31444f4345444950ULL; // "PIDECOD1"
-
-// A picture whose codec is missing (the HEIC module): the output file holds the reason instead of pixels.
-constexpr int NoCodec = 20;
 
 // About what the child's libraries and heap take besides a picture's bytes and pixels.
 constexpr qint64 childOwnMemory = qint64(64) << 20;
