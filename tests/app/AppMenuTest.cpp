@@ -6,8 +6,11 @@
 #include "shortcuts/HotKeys.h"
 
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QMenu>
+#include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QWidgetAction>
 #include <gtest/gtest.h>
 
@@ -20,9 +23,9 @@ struct Fixture {
     QStringList titles(QMenu* menu) {
         QStringList out;
         for (QAction* a : menu->actions())
-            out << (a->isSeparator() ? QStringLiteral("---")
+            out << (a->isSeparator()                  ? QStringLiteral("---")
                     : qobject_cast<QWidgetAction*>(a) ? QStringLiteral("[slider]")
-                                                       : a->text());
+                                                      : a->text());
         return out;
     }
     QAction* find(QMenu* menu, const QString& prefix) {
@@ -83,7 +86,8 @@ TEST(PanelMenu, ADisabledActionLosesItsKeyButKeepsItsHoldHint) {
     Fixture f;
     f.defaults.set(QStringLiteral("shortcut.enabled.capture"), false);
     // A key whose name is longer than one character shows no key either.
-    f.defaults.set(QStringLiteral("shortcut.library"), QByteArray(R"({"keyCode":49,"modifiers":768,"keyName":"Space"})"));
+    f.defaults.set(QStringLiteral("shortcut.library"),
+                   QByteArray(R"({"keyCode":49,"modifiers":768,"keyName":"Space"})"));
     std::unique_ptr<QMenu> menu(f.delegate.makeMenu());
     EXPECT_EQ(menu->actions().at(0)->text(), QStringLiteral("Capture  \u00b7  window under the cursor"));
     EXPECT_EQ(menu->actions().at(1)->text(), QStringLiteral("Slice  \u00b7  drag a selection  (hold Super+Shift+D)"));
@@ -91,6 +95,58 @@ TEST(PanelMenu, ADisabledActionLosesItsKeyButKeepsItsHoldHint) {
     QMenu* shortcuts = f.find(menu.get(), QStringLiteral("Shortcuts"))->menu();
     EXPECT_TRUE(shortcuts->actions().first()->text().endsWith(QStringLiteral("   off")));
     EXPECT_FALSE(shortcuts->actions().first()->menu()->actions().first()->isChecked());
+}
+
+// The open menu answers to the keys it shows by key position, as the screen-wide grabs do, and runs the item once
+// the key is up: a repeat (a release and a press at once) is not the end of the press.
+TEST(PanelMenu, TheOpenMenuRunsAnItemByTheShortcutItShows) {
+    constexpr quint32 keycode1 = 10, keycodeD = 40;
+    using Step = std::pair<QEvent::Type, quint32>; // released or pressed, which key
+    const Step down{QEvent::KeyPress, keycode1}, up{QEvent::KeyRelease, keycode1};
+    const struct {
+        const char* name;
+        Qt::KeyboardModifiers held;
+        bool captureOn;
+        QList<Step> steps;
+        int runs;
+    } cases[] = {
+        {"Super+Shift+1, which Qt names by its \"!\"", Qt::MetaModifier | Qt::ShiftModifier, true, {down, up}, 1},
+        {"held, its repeats coming as releases and presses",
+         Qt::MetaModifier | Qt::ShiftModifier,
+         true,
+         {down, up, down, up, down, up},
+         1},
+        {"still down: nothing yet", Qt::MetaModifier | Qt::ShiftModifier, true, {down, up, down}, 0},
+        {"without Shift", Qt::MetaModifier, true, {down, up}, 0},
+        {"the action switched off", Qt::MetaModifier | Qt::ShiftModifier, false, {down, up}, 0},
+        {"another key",
+         Qt::MetaModifier | Qt::ShiftModifier,
+         true,
+         {{QEvent::KeyPress, keycodeD}, {QEvent::KeyRelease, keycodeD}},
+         0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f;
+        f.platform.globalKeys.keyboard.insert({keycode1, 0}, '1');
+        f.platform.globalKeys.keyboard.insert({keycode1, 1}, '!');
+        f.platform.globalKeys.keyboard.insert({keycodeD, 0}, 'd');
+        f.defaults.set(QStringLiteral("shortcut.capture"),
+                       QByteArray(R"({"keyCode":18,"modifiers":768,"keyName":"1"})"));
+        f.defaults.set(QStringLiteral("shortcut.enabled.capture"), c.captureOn);
+        std::unique_ptr<QMenu> menu(f.delegate.makeMenu());
+        QAction* capture = menu->actions().first();
+        ASSERT_EQ(capture->data().toString(), QStringLiteral("capture"));
+        QObject::disconnect(capture, &QAction::triggered, nullptr, nullptr); // no real capture here
+        QSignalSpy runs(capture, &QAction::triggered);
+        for (const auto& [type, keycode] : c.steps) {
+            const int key = keycode == keycode1 ? Qt::Key_Exclam : Qt::Key_D;
+            QKeyEvent event(type, key, c.held, keycode, 0, 0);
+            QApplication::sendEvent(menu.get(), &event);
+        }
+        QTest::qWait(150);
+        EXPECT_EQ(runs.size(), c.runs);
+    }
 }
 
 TEST(PanelMenu, PickingAWheelKeyStoresItAndMovesTheCheckInPlace) {
