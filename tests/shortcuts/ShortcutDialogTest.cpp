@@ -1,5 +1,5 @@
-#include "shortcuts/ShortcutDialog.h"
 #include "platform/fake/FakeGlobalKeys.h"
+#include "shortcuts/ShortcutDialog.h"
 #include "shortcuts/ShortcutRecorderView.h"
 
 #include <QApplication>
