@@ -144,12 +144,6 @@ TEST_F(WheelPoll, NoWheelWithoutANewDragUnderWay) {
              release();
              press(0, false);
          }},
-        {"the key let go mid-drag, then the drop",
-         [&] {
-             drag({file("a.png")});
-             press(0);
-             release();
-         }},
         {"a basket drag over between two looks",
          [&] {
              release();
