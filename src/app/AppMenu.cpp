@@ -8,7 +8,9 @@
 #include "platform/Defaults.h"
 #include "platform/FileManager.h"
 #include "platform/LoginItem.h"
+#include "platform/Platform.h"
 #include "shortcuts/ShortcutDialog.h"
+#include "shortcuts/ShortcutRecorderView.h"
 #include "text/TranslateModel.h"
 #include "ui/Brand.h"
 #include "ui/KeyRoute.h"
@@ -18,6 +20,8 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QHash>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QWidgetAction>
@@ -28,15 +32,20 @@ namespace {
 
 const QString kDot = QStringLiteral("  \u00b7  ");
 
-// The shortcut shown beside an item: only for an enabled action whose key is one character,
-// as a menu can show it; QMenu right-aligns what follows a tab.
-QString withKeyEquivalent(const QString& title, const AppDelegate::HotAction& action, const Defaults& defaults) {
+// The shortcut an item shows and answers to: only for an enabled action whose key is one character, as a
+// menu can show it.
+std::optional<Shortcut> keyEquivalent(const AppDelegate::HotAction& action, const Defaults& defaults) {
     if (!action.enabled(defaults))
-        return title;
+        return std::nullopt;
     const Shortcut shortcut = Shortcut::load(action.key, action.def, defaults);
     if (shortcut.keyName.size() != 1)
-        return title;
-    return title + QLatin1Char('\t') + shortcut.display();
+        return std::nullopt;
+    return shortcut;
+}
+
+// QMenu right-aligns what follows a tab.
+QString withKeyEquivalent(const QString& title, const std::optional<Shortcut>& equivalent) {
+    return equivalent ? title + QLatin1Char('\t') + equivalent->display() : title;
 }
 
 const AppDelegate::HotAction& hotAction(const QString& key) {
@@ -81,14 +90,28 @@ QMenu* AppDelegate::makeMenu() {
         return item;
     };
 
-    add(made, withKeyEquivalent(QStringLiteral("Capture") + kDot + QStringLiteral("window under the cursor"),
-                                captureAction, defaults),
-        [this] { capture(); });
-    add(made, QStringLiteral("Slice") + kDot + QStringLiteral("drag a selection  (hold ") + captureKeys + QLatin1Char(')'),
+    // The hot actions' keys are grabbed screen-wide, but an open menu holds the keyboard and the grabs stay
+    // silent: the menu answers to them itself.
+    QHash<const QAction*, Shortcut> equivalents;
+    const auto hotItem = [&](QAction* item, const HotAction& action) {
+        item->setData(action.key);
+        if (const std::optional<Shortcut> equivalent = keyEquivalent(action, defaults))
+            equivalents.insert(item, *equivalent);
+    };
+
+    hotItem(add(made,
+                withKeyEquivalent(QStringLiteral("Capture") + kDot + QStringLiteral("window under the cursor"),
+                                  keyEquivalent(captureAction, defaults)),
+                [this] { capture(); }),
+            captureAction);
+    add(made,
+        QStringLiteral("Slice") + kDot + QStringLiteral("drag a selection  (hold ") + captureKeys + QLatin1Char(')'),
         [this] { captureRegion(); });
-    add(made, withKeyEquivalent(QStringLiteral("Basket") + kDot + QStringLiteral("your screenshots"), libraryAction,
-                                defaults),
-        [this] { showLibrary(); });
+    hotItem(add(made,
+                withKeyEquivalent(QStringLiteral("Basket") + kDot + QStringLiteral("your screenshots"),
+                                  keyEquivalent(libraryAction, defaults)),
+                [this] { showLibrary(); }),
+            libraryAction);
     add(made,
         QStringLiteral("Latest") + kDot + QStringLiteral("open the newest as a card  (hold ") + libraryKeys +
             QLatin1Char(')'),
@@ -146,7 +169,14 @@ QMenu* AppDelegate::makeMenu() {
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(quit, &QAction::triggered, qApp, &QApplication::quit, Qt::QueuedConnection);
     MenuPlacement::keepBeside(made);
-    KeyRoute::passShortcuts(made);
+    // Matched by key position, as the grabs are: Qt names a shifted key by what it types.
+    KeyRoute::passShortcuts(made, [equivalents, keys = &platform.keys()](const QAction* item, const QKeyEvent& press) {
+        const auto equivalent = equivalents.constFind(item);
+        if (equivalent == equivalents.cend())
+            return false;
+        const std::optional<Shortcut> pressed = ShortcutRecorderView::shortcutFor(press, *keys);
+        return pressed && pressed->keyCode == equivalent->keyCode && pressed->modifiers == equivalent->modifiers;
+    });
     return made;
 }
 

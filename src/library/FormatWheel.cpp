@@ -162,7 +162,7 @@ QPoint FormatWheel::origin(QPoint at, QRect visible) {
 void FormatWheel::start() {
     if (!probe || timer)
         return;
-    handledChangeCount = probe->changeCount();
+    handledChangeCount = releasedChangeCount = probe->changeCount();
     timer = new QTimer(this);
     timer->setInterval(intervalMs);
     connect(timer, &QTimer::timeout, this, &FormatWheel::tick);
@@ -183,30 +183,39 @@ void FormatWheel::tick() {
     const bool down = now.buttonDown;
     const bool keyHeld = held(now.modifiers);
 
-    if (!down && wasButtonDown) {
+    if (!down) {
+        // With the button up no drag is under way, the basket's included, even one that came and went
+        // between two looks.
         libraryDrag.reset();
         libraryFiles.clear();
-        handledChangeCount = probe->changeCount();
-        if (visible)
-            hideAfterDrop();
-        wasButtonDown = false;
-        return;
+        if (wasButtonDown) {
+            handledChangeCount = releasedChangeCount = probe->changeCount();
+            if (visible)
+                hideAfterDrop();
+            wasButtonDown = false;
+            return;
+        }
     }
 
     if (visible) {
         if (!keyHeld) {
-            // Let go mid-drag: pressing the key again brings the wheel back for the same drag.
             hideNow();
-            handledChangeCount = -1;
-            if (!libraryFiles.isEmpty())
-                libraryDrag = libraryFiles;
+            // Let go mid-drag: pressing the key again brings the wheel back for the same drag.
+            if (down) {
+                handledChangeCount = -1;
+                if (!libraryFiles.isEmpty())
+                    libraryDrag = libraryFiles;
+            }
         }
     } else if (keyHeld && down) {
+        // Only a drag that took the drag selection since the button last came up is under way now: the
+        // selection's owner keeps answering for its last drag long after it ended.
         if (libraryDrag) {
             const QList<QUrl> files = *libraryDrag;
             libraryDrag.reset();
             show(files, now.position);
-        } else if (const qint64 count = probe->changeCount(); count != handledChangeCount) {
+        } else if (const qint64 count = probe->changeCount();
+                   count != handledChangeCount && count != releasedChangeCount) {
             if (!libraryFiles.isEmpty()) {
                 // The basket's own drag took the drag selection: nothing new to ask for.
                 handledChangeCount = count;

@@ -86,6 +86,7 @@ private:
     Defaults& defaults;
     QTimer* timer = nullptr;
     qint64 handledChangeCount = -1;
+    qint64 releasedChangeCount = -1; // when the button last came up
     bool wasButtonDown = false;
     WheelPanel* window = nullptr;
     QList<QUrl> urls;

@@ -29,6 +29,9 @@ QDialog* makeWindow(const QString& message, const QString& informative, QVBoxLay
     dialog->setModal(true);
 
     auto* layout = new QVBoxLayout(dialog);
+    // A window keeps its height when the wrapped lines in it need more (the refusal line showing up): the dialog
+    // takes the size its content asks for, every time that changes.
+    layout->setSizeConstraint(QLayout::SetFixedSize);
     layout->setContentsMargins(24, 20, 24, 18);
     layout->setSpacing(10);
     auto* heading = new QLabel(message, dialog);

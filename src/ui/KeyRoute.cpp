@@ -16,14 +16,16 @@ namespace {
 constexpr int askAgainMs = 150;
 
 // The enabled item of the menu or its submenus whose shortcut is this key; null if none.
-QAction* itemFor(const QMenu* menu, const QKeySequence& pressed) {
+QAction* itemFor(const QMenu* menu, const QKeyEvent& key, const KeyRoute::KeyOf& keyOf) {
+    const QKeySequence pressed(key.keyCombination());
     for (QAction* action : menu->actions()) {
         if (!action->isEnabled() || !action->isVisible())
             continue;
         if (const QMenu* sub = action->menu()) {
-            if (QAction* found = itemFor(sub, pressed))
+            if (QAction* found = itemFor(sub, key, keyOf))
                 return found;
-        } else if (!action->shortcut().isEmpty() && action->shortcut().matches(pressed) == QKeySequence::ExactMatch) {
+        } else if ((!action->shortcut().isEmpty() && action->shortcut().matches(pressed) == QKeySequence::ExactMatch) ||
+                   (keyOf && keyOf(action, key))) {
             return action;
         }
     }
@@ -32,30 +34,76 @@ QAction* itemFor(const QMenu* menu, const QKeySequence& pressed) {
 
 class MenuShortcuts : public QObject {
 public:
-    using QObject::QObject;
+    MenuShortcuts(QMenu* menu, KeyRoute::KeyOf keyOf) : QObject(menu), keyOf(std::move(keyOf)) {
+        settle.setSingleShot(true);
+        settle.setInterval(repeatGapMs);
+        connect(&settle, &QTimer::timeout, this, &MenuShortcuts::run);
+    }
 
 protected:
+    // The item runs once its key is up, with the menu holding the keyboard until then: run at the press, the
+    // key's repeats would reach the screen-wide grab of the same shortcut once the menu let go, which takes
+    // them for a new press and then for a hold.
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() != QEvent::KeyPress)
+        auto* menu = static_cast<QMenu*>(parent());
+        if (event->type() == QEvent::Hide && watched == menu) {
+            pending = nullptr;
+            settle.stop();
+        }
+        if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease)
             return false;
         auto* key = static_cast<QKeyEvent*>(event);
+        if (pending && sameKey(*key)) {
+            // A repeat comes as a release and a press at once, and Qt does not always tell: the item waits
+            // for a release no press follows.
+            if (event->type() == QEvent::KeyPress)
+                settle.stop();
+            else if (!key->isAutoRepeat())
+                settle.start();
+            return true;
+        }
+        if (event->type() != QEvent::KeyPress)
+            return false;
         const Qt::KeyboardModifiers held =
             key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
         // Plain keys move through the menu and pick items by their letters.
         if (!held || key->key() == Qt::Key_unknown)
             return false;
-        auto* menu = static_cast<QMenu*>(parent());
-        QAction* action = itemFor(menu, QKeySequence(key->keyCombination()));
+        QAction* action = itemFor(menu, *key, keyOf);
         if (!action)
             return false;
+        pending = action;
+        pendingCode = key->nativeScanCode();
+        pendingKey = key->key();
+        return true;
+    }
+
+private:
+    // Longer than the server takes between a repeat's release and its press, shorter than a person takes to let
+    // a key up and press it again.
+    static constexpr int repeatGapMs = 60;
+
+    // By the key's position: its modifiers may come up first, and with them what Qt names it.
+    bool sameKey(const QKeyEvent& key) const {
+        return pendingCode ? key.nativeScanCode() == pendingCode : key.key() == pendingKey;
+    }
+
+    void run() {
+        const QPointer<QAction> action = pending;
+        pending = nullptr;
         // Every open level closes, as a click on the item would close them.
         for (int level = 0; level < 8 && QApplication::activePopupWidget(); ++level)
             QApplication::activePopupWidget()->close();
-        menu->close();
-        Q_UNUSED(watched);
-        action->trigger();
-        return true;
+        static_cast<QMenu*>(parent())->close();
+        if (action)
+            action->trigger();
     }
+
+    KeyRoute::KeyOf keyOf;
+    QPointer<QAction> pending;
+    quint32 pendingCode = 0;
+    int pendingKey = 0;
+    QTimer settle;
 };
 
 } // namespace
@@ -157,10 +205,10 @@ void KeyRoute::backToFront() {
         takeKeys(on);
 }
 
-void KeyRoute::passShortcuts(QMenu* menu) {
+void KeyRoute::passShortcuts(QMenu* menu, KeyOf keyOf) {
     if (!menu)
         return;
-    auto* filter = new MenuShortcuts(menu);
+    auto* filter = new MenuShortcuts(menu, std::move(keyOf));
     menu->installEventFilter(filter);
     // Submenus get the keys while they are the open level.
     for (QMenu* sub : menu->findChildren<QMenu*>())

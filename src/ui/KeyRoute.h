@@ -9,6 +9,10 @@
 #include <QObject>
 #include <QPointer>
 
+#include <functional>
+
+class QAction;
+class QKeyEvent;
 class QMenu;
 class QWidget;
 class WindowFocus;
@@ -35,9 +39,12 @@ public:
     // After a dialog closed: the keyboard back to the front window, if one shows.
     static void backToFront();
 
-    // A menu holds the keyboard while it is open: the shortcuts it shows beside its items (Ctrl+Q beside Quit)
-    // still work then, closing the menu first.
-    static void passShortcuts(QMenu* menu);
+    // Whether a key press is an item's key though its QKeySequence does not say so: a global shortcut, whose
+    // key Qt names by what it types with the modifiers held (Shift+1 is "!"), not by the key.
+    using KeyOf = std::function<bool(const QAction* item, const QKeyEvent& press)>;
+    // A menu holds the keyboard while it is open: the shortcuts it shows beside its items (Ctrl+Q beside Quit,
+    // and those `keyOf` knows) still work then, closing the menu first.
+    static void passShortcuts(QMenu* menu, KeyOf keyOf = {});
 
 signals:
     // ownWindowHasKeys() may have changed.

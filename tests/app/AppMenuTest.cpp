@@ -6,10 +6,15 @@
 #include "shortcuts/HotKeys.h"
 
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QMenu>
+#include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QWidgetAction>
 #include <gtest/gtest.h>
+
+#include <string_view>
 
 namespace {
 
@@ -91,6 +96,50 @@ TEST(PanelMenu, ADisabledActionLosesItsKeyButKeepsItsHoldHint) {
     QMenu* shortcuts = f.find(menu.get(), QStringLiteral("Shortcuts"))->menu();
     EXPECT_TRUE(shortcuts->actions().first()->text().endsWith(QStringLiteral("   off")));
     EXPECT_FALSE(shortcuts->actions().first()->menu()->actions().first()->isChecked());
+}
+
+// The open menu answers to the keys it shows by key position, as the screen-wide grabs do, and runs the item once
+// the key is up: a repeat (a release and a press at once) is not the end of the press.
+TEST(PanelMenu, TheOpenMenuRunsAnItemByTheShortcutItShows) {
+    constexpr quint32 keycode1 = 10, keycodeD = 40;
+    constexpr Qt::KeyboardModifiers superShift = Qt::MetaModifier | Qt::ShiftModifier;
+    const struct {
+        const char* name;
+        const char* steps; // + a press and - a release of 1; d and D the same of D
+        Qt::KeyboardModifiers held;
+        bool captureOn;
+        int runs;
+    } cases[] = {
+        {"Super+Shift+1, which Qt names by its \"!\"", "+-", superShift, true, 1},
+        {"held, its repeats coming as releases and presses", "+-+-+-", superShift, true, 1},
+        {"still down: nothing yet", "+-+", superShift, true, 0},
+        {"without Shift", "+-", Qt::MetaModifier, true, 0},
+        {"the action switched off", "+-", superShift, false, 0},
+        {"another key", "dD", superShift, true, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f;
+        f.platform.globalKeys.keyboard.insert({keycode1, 0}, '1');
+        f.platform.globalKeys.keyboard.insert({keycode1, 1}, '!');
+        f.platform.globalKeys.keyboard.insert({keycodeD, 0}, 'd');
+        f.defaults.set(QStringLiteral("shortcut.capture"),
+                       QByteArray(R"({"keyCode":18,"modifiers":768,"keyName":"1"})"));
+        f.defaults.set(QStringLiteral("shortcut.enabled.capture"), c.captureOn);
+        std::unique_ptr<QMenu> menu(f.delegate.makeMenu());
+        QAction* capture = menu->actions().first();
+        ASSERT_EQ(capture->data().toString(), QStringLiteral("capture"));
+        QObject::disconnect(capture, &QAction::triggered, nullptr, nullptr); // no real capture here
+        QSignalSpy runs(capture, &QAction::triggered);
+        for (const char step : std::string_view(c.steps)) {
+            const bool other = step == 'd' || step == 'D';
+            QKeyEvent event(step == '+' || step == 'd' ? QEvent::KeyPress : QEvent::KeyRelease,
+                            other ? Qt::Key_D : Qt::Key_Exclam, c.held, other ? keycodeD : keycode1, 0, 0);
+            QApplication::sendEvent(menu.get(), &event);
+        }
+        QTest::qWait(150);
+        EXPECT_EQ(runs.size(), c.runs);
+    }
 }
 
 TEST(PanelMenu, PickingAWheelKeyStoresItAndMovesTheCheckInPlace) {

@@ -298,8 +298,15 @@ TEST(HotKeys, TheDialogRecordsSavesResetsAndCancelsAndTheGrabFollows) {
     ASSERT_TRUE(host.waitForLine(QStringLiteral("changed 1")));
     EXPECT_FALSE(comboFree(desktop, QStringLiteral("k"), QStringLiteral("ctrl,alt")));
 
+    // The basket's combination is refused with a line that says so, and the dialog grows to hold it.
     // Cancel (Escape) changes nothing.
     ASSERT_TRUE(openDialog());
+    const quint32 window = desktop.windowsByName(dialog).value(0);
+    const QRect before = desktop.clientGeometry(window);
+    type(desktop, QStringLiteral("keydown super+shift+s sleep 0.05 keyup super+shift+s"));
+    Desktop::waitUntil([&] { return desktop.clientGeometry(window).height() > before.height(); }, 2000);
+    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/hotkeys-dialog-clash.png"));
+    EXPECT_GT(desktop.clientGeometry(window).height(), before.height()) << "the line took room from the others";
     type(desktop, QStringLiteral("keydown super+alt+j sleep 0.05 keyup super+alt+j"));
     desktop.xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
     ASSERT_TRUE(host.waitForLine(QStringLiteral("changed 0")));

@@ -170,3 +170,52 @@ TEST(WheelE2E, ChosenKeySummonsItKeptOnTheScreen) {
     Desktop::pause(200);
     app.desktop.screenshot(Desktop::shotsDir() + "/wheel-corner.png");
 }
+
+// A Shift-drag of a card shows the wheel with the card's picture; later Shift-drags that carry nothing (text
+// selected in a terminal) show none, though the card's drag is still the last one its owner answers for.
+TEST(WheelE2E, AfterACardsDragATerminalSelectionShowsNoWheel) {
+    WheelApp app;
+    ASSERT_TRUE(app.ready) << app.desktop.error().toStdString();
+    app.desktop.start("xterm", {"-title", "text", "-geometry", "60x8+40+40", "-e", "sh", "-c",
+                                "echo lorem ipsum dolor sit amet consectetur; echo a second line of words; sleep 600"});
+    const quint32 terminal = app.desktop.waitVisible("^text$", true, 8000);
+    ASSERT_NE(terminal, 0u);
+    const quint32 card = app.desktop.openCard(app.file("a.png"));
+    ASSERT_NE(card, 0u);
+
+    // Out of the picture and over nothing that takes it, the key let go after the button.
+    app.desktop.moveTo(app.desktop.clientGeometry(card).center() - QPoint(0, 30));
+    Desktop::pause(300);
+    app.key("keydown", "shift");
+    app.desktop.xdotool({"mousedown", "1"});
+    for (int i = 0; i < 8; ++i) {
+        Desktop::pause(60);
+        app.nudge(-10, 10);
+    }
+    EXPECT_TRUE(app.waitWheel(true)) << "the card's picture dragged with the key";
+    app.nudge(400, 0);
+    Desktop::pause(200);
+    app.desktop.xdotool({"mouseup", "1"});
+    Desktop::pause(100);
+    app.key("keyup", "shift");
+    EXPECT_TRUE(app.waitWheel(false, 2000));
+    ASSERT_FALSE(app.desktop.selectionOwned("PRIMARY"));
+
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        app.desktop.moveTo(app.desktop.clientGeometry(terminal).topLeft() + QPoint(4, 8));
+        Desktop::pause(300);
+        app.key("keydown", "shift");
+        app.desktop.xdotool({"mousedown", "1"});
+        for (int i = 0; i < 10; ++i) {
+            Desktop::pause(50);
+            app.nudge(20, 2);
+        }
+        EXPECT_FALSE(app.waitWheel(true, 1000)) << "shown over a text selection";
+        app.desktop.xdotool({"mouseup", "1"});
+        app.key("keyup", "shift");
+        EXPECT_TRUE(app.desktop.selectionOwned("PRIMARY")) << "the drag selected no text";
+        Desktop::pause(300);
+    }
+    app.desktop.screenshot(Desktop::shotsDir() + "/wheel-terminal-selection.png");
+}

@@ -163,21 +163,46 @@ TEST(ShortcutDialog, ReturnsWhatTheUserChose) {
     }
 }
 
+namespace {
+
+// Every line whole inside the dialog, however its wrapped lines grew.
+void expectAllShown(QWidget* dialog) {
+    for (const QLabel* label : dialog->findChildren<QLabel*>()) {
+        if (!label->isVisible())
+            continue;
+        SCOPED_TRACE(label->objectName().toStdString());
+        EXPECT_GE(label->height(), label->heightForWidth(label->width()));
+        EXPECT_TRUE(dialog->rect().contains(label->geometry()));
+    }
+}
+
+} // namespace
+
 TEST(ShortcutDialog, RefusesACombinationOfOurOwnNamingTheAction) {
     const Shortcut current{2, 0x300, QStringLiteral("D")};
     const Shortcut basket{1, 0x300, QStringLiteral("S")};
+    // The titles the menu gives, long enough to wrap.
+    const QString capture = QStringLiteral("Capture  \u00b7  tap = window, hold = drag a piece");
+    const QString basketTitle = QStringLiteral("Basket  \u00b7  tap = screenshots, hold = latest");
     QString clash;
     whenModal([&](QWidget* dialog) {
+        QApplication::processEvents();
+        expectAllShown(dialog);
+        const int before = dialog->height();
         auto* recorder = dialog->findChild<ShortcutRecorderView*>();
         // The basket's Super+Shift+S: refused, the recorder back at the current combination.
         press(recorder, Qt::Key_S, Qt::MetaModifier | Qt::ShiftModifier, keycodeS);
         clash = dialog->findChild<QLabel*>(QStringLiteral("clash"))->text();
         EXPECT_EQ(recorder->shortcut, current);
+        QApplication::processEvents();
+        EXPECT_GT(dialog->height(), before) << "the refusal took room from the other lines";
+        expectAllShown(dialog);
         dialog->findChild<QPushButton*>(QStringLiteral("save"))->click();
     });
-    const ShortcutDialog::Result result = ShortcutDialog::run(QStringLiteral("Capture"), current, current, keyboard(),
-                                                              {{QStringLiteral("Basket"), basket}});
-    EXPECT_EQ(clash, QStringLiteral("Super+Shift+S is already the shortcut for \u201cBasket\u201d."));
+    const ShortcutDialog::Result result =
+        ShortcutDialog::run(capture, current, current, keyboard(), {{basketTitle, basket}});
+    EXPECT_EQ(clash, QStringLiteral("Super+Shift+S is already the shortcut for \u201c") + basketTitle +
+                         QStringLiteral("\u201d."));
     EXPECT_EQ(result.kind, ShortcutDialog::Result::save);
     EXPECT_EQ(result.shortcut, current) << "not the basket's combination";
 }

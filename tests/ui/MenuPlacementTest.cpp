@@ -40,6 +40,37 @@ TEST(MenuPlacement, OpensBesideItsParentOnTheSideWithRoom) {
     EXPECT_EQ(at.topLeft, QPoint(700, 10));
 }
 
+// The side is decided by the room on each side, to the last pixel, and where neither side has room by which
+// side has more: each case has a mirror image that must go the other way.
+TEST(MenuPlacement, TakesTheSideWithMoreRoomAndMirrorsIt) {
+    const QRect screen(0, 0, 1000, 700);
+    const struct {
+        const char* name;
+        QRect parent;
+        QSize size;
+        std::optional<bool> parentWentLeft;
+        QPoint topLeft;
+        bool leftwards;
+    } cases[] = {
+        // 200 wide: room on the right up to the screen's last column, then none.
+        {"right side just wide enough", {500, 100, 300, 400}, {200, 100}, false, {800, 220}, false},
+        {"right side a pixel short", {501, 100, 300, 400}, {200, 100}, false, {301, 220}, true},
+        {"left side just wide enough", {200, 100, 300, 400}, {200, 100}, true, {0, 220}, true},
+        {"left side a pixel short", {199, 100, 300, 400}, {200, 100}, true, {499, 220}, false},
+        // Room on neither side: 30 on the left and 70 on the right, and the mirror image.
+        {"top menu, more room on the right", {30, 100, 900, 400}, {120, 100}, std::nullopt, {880, 220}, false},
+        {"top menu, more room on the left", {70, 100, 900, 400}, {120, 100}, std::nullopt, {0, 220}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QRect row(c.parent.left(), 220, c.parent.width(), 24);
+        const MenuPlacement::Place at = beside(c.parent, row, c.size, screen, c.parentWentLeft);
+        EXPECT_EQ(at.topLeft, c.topLeft);
+        EXPECT_EQ(at.leftwards, c.leftwards);
+        EXPECT_TRUE(screen.contains(QRect(at.topLeft, c.size)));
+    }
+}
+
 namespace {
 QRect openedOnPath(QMenu* menu, int downs) {
     for (int i = 0; i < downs; ++i)
