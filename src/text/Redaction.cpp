@@ -314,4 +314,18 @@ Redaction redactFindings(const QImage& image, const std::vector<QRectF>& finding
     return {surface, boxes};
 }
 
+Redaction redactReading(const QImage& image, const std::function<std::vector<Line>(const QImage&)>& read, int reads) {
+    Redaction result = redactFindings(image, sensitiveFindings(read(image)));
+    // What recognition read apart, boxed short or misread the first time can read as sensitive once the
+    // rest is covered.
+    for (int look = 1; look < reads && !result.boxes.empty(); ++look) {
+        Redaction more = redactFindings(result.image, sensitiveFindings(read(result.image)));
+        if (more.boxes.empty())
+            break;
+        result.image = std::move(more.image);
+        result.boxes.insert(result.boxes.end(), more.boxes.begin(), more.boxes.end());
+    }
+    return result;
+}
+
 } // namespace TextVision

@@ -160,6 +160,37 @@ TEST(Redaction, DottedTokensAreCoveredWhole) {
     }
 }
 
+TEST(Redaction, WhatStillReadsAfterPaintingIsCoveredToo) {
+    // Each read of the painted picture gives the lines listed for it; the picture is 400 pixels high.
+    const QImage original = checkerboard(QSize(600, 400));
+    const Line address = makeLine(QStringLiteral("ann@example.com"), 0.1, 0.8, 0.3, 0.05);
+    const Line key = makeLine(QStringLiteral("sk_live_abcdefghijkl"), 0.1, 0.2, 0.4, 0.05);
+    struct Case {
+        const char* name;
+        std::vector<std::vector<Line>> readings;
+        int reads;
+        size_t boxes;
+        bool keyCovered;
+    };
+    const Case cases[] = {
+        {"nothing found: read once", {{}}, 1, 0, false},
+        {"all covered at once: read again to be sure", {{address, key}, {}}, 2, 2, true},
+        {"the key reads only once the address is covered", {{address}, {key}, {}}, 3, 2, true},
+        {"still found every time: three reads at most", {{address}, {key}, {key}, {key}}, 3, 3, true},
+    };
+    for (const Case& c : cases) {
+        int reads = 0;
+        const Redaction r = redactReading(
+            original, [&](const QImage&) { return c.readings[std::min(size_t(reads++), c.readings.size() - 1)]; });
+        EXPECT_EQ(reads, c.reads) << c.name;
+        EXPECT_EQ(r.boxes.size(), c.boxes) << c.name;
+        EXPECT_EQ(qGray(r.image.pixel(200, 400 - 90)), c.keyCovered ? 20 : qGray(original.pixel(200, 400 - 90)))
+            << c.name;
+        // What the card paints from the boxes is what was painted here.
+        EXPECT_LE(largestDifference(paintBoxes(original, r.boxes), r.image), 1) << c.name;
+    }
+}
+
 TEST(Redaction, BoxesGrowByMarginsOfThePictureHeight) {
     struct Case {
         QSize picture;
