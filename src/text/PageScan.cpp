@@ -48,6 +48,105 @@ void clearFrame(QImage& grey) {
             grey.scanLine(y)[w - 1 - d] = 255;
 }
 
+// The window's icon at one end of a title bar and its buttons at the other are pictures about as tall
+// as the bar and no wider than tall, which the engine reads as letters ("x", "i", ">) GB"). They go,
+// from each end inwards up to the first piece that is not such a picture: a title's words are lower
+// than the bar's pictures, and wider than tall.
+void clearDecorations(QImage& grey, int top, int bottom) {
+    constexpr uchar inked = 200;
+    const int w = grey.width(), barHeight = bottom - top;
+    struct Piece {
+        int left, right, inkTop, inkBottom;
+    };
+    std::vector<Piece> pieces;
+    // Letters of a word stand a column or two apart, the buttons further.
+    const int joined = std::max(2, barHeight / 6);
+    for (int x = 0; x < w; ++x) {
+        int first = -1, last = -1;
+        for (int y = top; y < bottom; ++y)
+            if (grey.constScanLine(y)[x] < inked) {
+                first = first < 0 ? y : first;
+                last = y;
+            }
+        if (first < 0)
+            continue;
+        if (!pieces.empty() && x - pieces.back().right <= joined) {
+            Piece& piece = pieces.back();
+            piece.right = x;
+            piece.inkTop = std::min(piece.inkTop, first);
+            piece.inkBottom = std::max(piece.inkBottom, last);
+        } else {
+            pieces.push_back({x, x, first, last});
+        }
+    }
+    const auto decoration = [&](const Piece& p) {
+        const int width = p.right - p.left + 1, height = p.inkBottom - p.inkTop + 1;
+        return height >= 0.6 * barHeight && width <= 1.5 * height;
+    };
+    const auto clear = [&](const Piece& p) {
+        for (int y = top; y < bottom; ++y)
+            std::memset(grey.scanLine(y) + p.left, 255, size_t(p.right - p.left + 1));
+    };
+    size_t left = 0, right = pieces.size();
+    if (!pieces.empty() && pieces.front().left < 2 * barHeight)
+        while (left < right && decoration(pieces[left]))
+            clear(pieces[left++]);
+    if (right > left && w - 1 - pieces.back().right < 2 * barHeight)
+        while (right > left && decoration(pieces[right - 1]))
+            clear(pieces[--right]);
+}
+
+// A window taken with its frame has a title bar across its top, shaded from one grey to another with
+// a rule under it. A shade has no patch of one colour to be taken for ground, so the whole bar stands
+// as faint ink with the rule as its darkest edge, right over the window's first line: the engine
+// takes bar, rule and that line for a picture and reads none of it, or reads the bar's buttons as a
+// letter. Each row of the bar is its own ground: what differs from the row's usual shade is ink (the
+// title, the icons), the shade and the rule are not.
+void groundTitleBar(QImage& grey) {
+    const int w = grey.width(), h = grey.height();
+    if (w < 64 || h < 32)
+        return;
+    constexpr uchar white = 250;
+    constexpr double shaded = 0.9;
+    const auto shadedShare = [&](int y) {
+        const uchar* row = grey.constScanLine(y);
+        return double(std::count_if(row, row + w, [](uchar v) { return v < white; })) / w;
+    };
+    // Under the frame's border (already cleared) and a line of highlight or two.
+    int top = 0;
+    while (top < 4 && shadedShare(top) < shaded)
+        ++top;
+    int bottom = top;
+    const int tallest = std::min(h / 4, 96);
+    while (bottom < h && bottom - top <= tallest && shadedShare(bottom) >= shaded)
+        ++bottom;
+    // A bar a few letters tall, with open ground under it: not a page shaded from its top down.
+    if (top >= 4 || bottom - top < 10 || bottom - top > tallest || bottom >= h || shadedShare(bottom) > 0.5)
+        return;
+    // The frame's sides, already cleared, are no part of the bar.
+    const auto cleared = [&](int x) {
+        for (int y = top; y < bottom; ++y)
+            if (grey.constScanLine(y)[x] != 255)
+                return false;
+        return true;
+    };
+    int left = 0, right = w;
+    while (left < 3 && cleared(left))
+        ++left;
+    while (right > w - 3 && cleared(right - 1))
+        --right;
+    std::vector<uchar> row;
+    for (int y = top; y < bottom; ++y) {
+        uchar* line = grey.scanLine(y);
+        row.assign(line + left, line + right);
+        std::nth_element(row.begin(), row.begin() + qsizetype(row.size() / 2), row.end());
+        const int ground = row[row.size() / 2];
+        for (int x = left; x < right; ++x)
+            line[x] = uchar(255 - std::abs(int(line[x]) - ground));
+    }
+    clearDecorations(grey, top, bottom);
+}
+
 // The picture's own brightness, for the code reader. A screen grab (no alpha) takes the quick
 // weighted sum of its channels, several times cheaper than the general conversion.
 QImage plainGrey(const QImage& image) {
@@ -98,6 +197,7 @@ PageScan::PageScan(const QImage& image) {
             }
     }
     clearFrame(greyImage);
+    groundTitleBar(greyImage);
     bars = findBarRuns(greyImage);
     blankBarRuns(greyImage, bars);
     const int w = greyImage.width(), h = greyImage.height();

@@ -109,6 +109,11 @@ bool slip(QStringView before, QStringView word, QStringView after) {
     const QChar last = before.back(), first = word.front();
     if (last == u'_' || first == u'_' || last == u'@' || first == u'@')
         return true;
+    // The dots of a dotted token ("header.payload.signature") read apart: "...J9 . kZx2", "...J9. SflK".
+    if (word == u"." && keyLike(keyTail(before)))
+        return true;
+    if (last == u'.' && keyLike(keyTail(before.chopped(1))) && keyLike(keyHead(word)))
+        return true;
     // "example. com", "example .com"; a sentence's next word starts with a capital.
     if (last == u'.' && before.size() > 1 && before[before.size() - 2].isLetterOrNumber() &&
         (first.isLower() || first.isDigit()))
@@ -171,11 +176,22 @@ struct Range {
     qsizetype start, end;
 };
 
+// A token of dot-joined parts (a web token: header, payload and signature, each base64url; the header
+// always begins with the encoding of '{"'), whatever the length of each part.
+const QRegularExpression& dottedToken() {
+    static const QRegularExpression pattern(QStringLiteral(R"(\beyJ[A-Za-z0-9_\-]{6,}(?:\.[A-Za-z0-9_\-]*){1,4})"),
+                                            patternOptions);
+    return pattern;
+}
+
 // A key runs on to the end of the word it was found in when the recogniser misread a character
 // of it ("Tj|KQf" for "TjjKQf"), and back over the key characters before it ("AIzaSyD-" before
 // the part long enough to be found).
 Range wholeKey(const QString& text, Range range) {
-    while (range.start > 0 && keyCharacter(text[range.start - 1]))
+    // Back over the earlier parts of a dotted token too: found by its long last part, it is still one secret.
+    while (range.start > 0 &&
+           (keyCharacter(text[range.start - 1]) ||
+            (text[range.start - 1] == u'.' && range.start > 1 && keyCharacter(text[range.start - 2]))))
         --range.start;
     while (range.end < text.size() && !text[range.end].isSpace())
         ++range.end;
@@ -222,23 +238,26 @@ const std::vector<QRegularExpression>& sensitivePatterns() {
 }
 
 std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines) {
+    // The listed patterns, then dotted tokens; the last two listed and the dotted tokens are keys.
+    const std::vector<QRegularExpression>& listed = sensitivePatterns();
+    std::vector<std::pair<const QRegularExpression*, bool>> patterns;
+    for (size_t p = 0; p < listed.size(); ++p)
+        patterns.emplace_back(&listed[p], listed.size() == patternCount && p + 2 >= patternCount);
+    patterns.emplace_back(&dottedToken(), true);
     std::vector<QRectF> findings;
     for (const Line& line : lines) {
         if (!line.candidate)
             continue;
         const Squeezed squeezed = squeeze(line.text);
-        const std::vector<QRegularExpression>& patterns = sensitivePatterns();
-        for (size_t p = 0; p < patterns.size(); ++p) {
-            // The last two patterns are the keys and tokens.
-            const bool key = patterns.size() == patternCount && p + 2 >= patternCount;
+        for (const auto& [pattern, key] : patterns) {
             std::vector<Range> ranges;
-            auto matches = patterns[p].globalMatch(line.text);
+            auto matches = pattern->globalMatch(line.text);
             while (matches.hasNext()) {
                 const QRegularExpressionMatch match = matches.next();
                 ranges.push_back({match.capturedStart(), match.capturedEnd()});
             }
             if (squeezed.text.size() != line.text.size()) {
-                auto more = patterns[p].globalMatch(squeezed.text);
+                auto more = pattern->globalMatch(squeezed.text);
                 while (more.hasNext()) {
                     const QRegularExpressionMatch match = more.next();
                     if (match.capturedLength() > 0)
@@ -293,6 +312,20 @@ Redaction redactFindings(const QImage& image, const std::vector<QRectF>& finding
     }
     painter.end();
     return {surface, boxes};
+}
+
+Redaction redactReading(const QImage& image, const std::function<std::vector<Line>(const QImage&)>& read, int reads) {
+    Redaction result = redactFindings(image, sensitiveFindings(read(image)));
+    // What recognition read apart, boxed short or misread the first time can read as sensitive once the
+    // rest is covered.
+    for (int look = 1; look < reads && !result.boxes.empty(); ++look) {
+        Redaction more = redactFindings(result.image, sensitiveFindings(read(result.image)));
+        if (more.boxes.empty())
+            break;
+        result.image = std::move(more.image);
+        result.boxes.insert(result.boxes.end(), more.boxes.begin(), more.boxes.end());
+    }
+    return result;
 }
 
 } // namespace TextVision

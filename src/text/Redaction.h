@@ -6,6 +6,7 @@
 
 #include <QImage>
 #include <QRegularExpression>
+#include <functional>
 #include <vector>
 
 namespace TextVision {
@@ -31,5 +32,11 @@ struct Redaction {
 
 // Covers the findings in the picture; with none, the picture itself and no boxes.
 Redaction redactFindings(const QImage& image, const std::vector<QRectF>& findings);
+
+// Covers what the reader finds in the picture, then reads the painted picture again and covers what is
+// still found there, until nothing is or the reader has been asked `reads` times: a success is only
+// reported for what no longer reads. With nothing found at first, the picture itself and no boxes.
+Redaction redactReading(const QImage& image, const std::function<std::vector<Line>(const QImage&)>& read,
+                        int reads = 3);
 
 } // namespace TextVision

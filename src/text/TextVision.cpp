@@ -55,7 +55,7 @@ QStringList codes(const QImage& image) {
 }
 
 std::pair<QImage, std::vector<QRectF>> redactWithBoxes(const QImage& image) {
-    Redaction result = redactFindings(image, sensitiveFindings(lines(image)));
+    Redaction result = redactReading(image, [](const QImage& picture) { return lines(picture); });
     return {std::move(result.image), std::move(result.boxes)};
 }
 

@@ -1,10 +1,12 @@
 #include "text/TextVision.h"
 #include "text/OcrEngine.h"
 #include "text/SyntheticLines.h"
+#include "text/TextCorpus.h"
 #include "text/TextFixtures.h"
 #include "text/TextLayout.h"
 
 #include <QFontMetrics>
+#include <QPainter>
 #include <gtest/gtest.h>
 
 using namespace TextFixtures;
@@ -35,6 +37,31 @@ bool inkCovered(const QImage& original, const QImage& painted, const QRect& area
             if (qGray(original.pixel(x, y)) < 160 && qGray(painted.pixel(x, y)) > 30)
                 return false;
     return true;
+}
+
+// A terminal as a capture of its window holds it: a frame, and over the first line a title bar shaded in steps
+// (a window manager's default theme), a rule under it in row 19, the window's icon and three buttons.
+QImage framedTerminal(const QFont& font) {
+    Canvas canvas(QSize(1266, 257), Qt::white);
+    QPainter painter(&canvas.picture);
+    const QRgb shades[] = {0xeae9e8, 0xe9e8e7, 0xe8e7e6, 0xe7e6e5, 0xe6e5e3, 0xe5e4e2, 0xe4e3e1, 0xe2e1df, 0xdedcda,
+                           0xdddbd9, 0xdcdad8, 0xdbd9d7, 0xdad8d6, 0xd9d7d5, 0xd8d6d4, 0xd7d5d3, 0xd2d0ce, 0x96999d};
+    for (int i = 0; i < int(std::size(shades)); ++i)
+        painter.fillRect(QRect(1, 2 + i, 1264, 1), QColor(shades[i]));
+    painter.setPen(QPen(QColor(40, 40, 110), 3));
+    painter.drawLine(6, 4, 17, 15);
+    painter.drawLine(17, 4, 6, 15);
+    painter.setPen(QColor(70, 70, 70));
+    for (int x : {1218, 1234, 1250})
+        painter.drawRect(x, 4, 12, 12);
+    painter.setPen(QColor(88, 90, 93));
+    painter.drawRect(0, 0, 1265, 256);
+    painter.end();
+    canvas.line(605, 4, QStringLiteral("terminal"), TextCorpus::font(TextCorpus::Face::Sans, 10, QFont::Bold),
+                QColor(90, 90, 90));
+    canvas.line(3, 21, QStringLiteral("Contact billing.team@example-corp.com for invoices"), font, Qt::black);
+    canvas.line(3, 40, QStringLiteral("Server: api.internal.example-corp.com port 8443"), font, Qt::black);
+    return canvas.picture;
 }
 
 } // namespace
@@ -202,4 +229,18 @@ TEST_F(TextVisionTest, PicturesWithoutTextGiveEmptyResults) {
 
     EXPECT_THROW(TextVision::lines(QImage()), TextVision::RecognitionError);
     EXPECT_FALSE(TextVision::suggestedName(QImage()).has_value());
+}
+
+TEST_F(TextVisionTest, TitleBarOverATerminalReadsAsItsTitleAndTheFirstLineIsRead) {
+    // The engine took the shaded bar, its rule and the first line for a picture and read none of them, or read
+    // the bar's icon and buttons as "x", "i", ">) GB".
+    QFont dejavu(QStringLiteral("DejaVu Sans Mono"));
+    dejavu.setPixelSize(14);
+    for (const QFont& font : {dejavu, TextCorpus::font(TextCorpus::Face::Mono, 14)}) {
+        QStringList read;
+        for (const TextVision::Line& line : TextVision::lines(framedTerminal(font)))
+            if (line.text.contains(QStringLiteral("invoices")) || TextVision::midY(line.box) > 1 - 19.0 / 257)
+                read << line.text.section(u' ', 0, 0);
+        EXPECT_EQ(read, (QStringList{"terminal", "Contact"})) << font.family().toStdString();
+    }
 }
