@@ -317,6 +317,102 @@ std::vector<Block> joinRowPairedBlocks(std::vector<Block> blocks) {
     return blocks;
 }
 
+// A table's cell that the recogniser measured apart from the rest of its row (a price set lower,
+// a word without tall letters, a header over a column of figures) is left a block of its own,
+// which would then be read after the whole table. A block whose every line stands level with a
+// row of a table, inside the table's width and beside that row's pieces without covering them,
+// belongs to those rows. A list or a paragraph beside a table stands further off than its columns.
+std::vector<Block> joinTableCells(std::vector<Block> blocks) {
+    for (size_t t = 0; t < blocks.size(); ++t) {
+        if (!piecedRows(blocks[t]))
+            continue;
+        const auto rows = rowsOf(blocks[t]);
+        for (size_t s = 0; s < blocks.size(); ++s) {
+            if (s == t || blocks[s].size() > 3 || !near(blocks[t], blocks[s]))
+                continue;
+            const bool cells = std::all_of(blocks[s].begin(), blocks[s].end(), [&](const Line& cell) {
+                return std::any_of(rows.begin(), rows.end(), [&](const std::vector<const Line*>& row) {
+                    return level(*row.front(), cell) && std::none_of(row.begin(), row.end(), [&](const Line* piece) {
+                               return std::min(maxX(piece->box), maxX(cell.box)) >
+                                      std::max(minX(piece->box), minX(cell.box));
+                           });
+                });
+            });
+            if (!cells)
+                continue;
+            blocks[t].insert(blocks[t].end(), blocks[s].begin(), blocks[s].end());
+            blocks.erase(blocks.begin() + qsizetype(s));
+            // Indexes after s moved down; start this table over with its new rows.
+            return joinTableCells(std::move(blocks));
+        }
+    }
+    return blocks;
+}
+
+// A block that stands wholly inside another's frame lies between that block's lines: a line the
+// recogniser measured smaller than its neighbours (a compiler's marker under the name it points
+// at, a source line in another colour) would otherwise be read after the whole block, after the
+// prompt that ends a terminal's output. It is read in its row among the other's lines.
+std::vector<Block> joinEnclosed(std::vector<Block> blocks) {
+    for (bool merged = true; merged;) {
+        merged = false;
+        std::vector<QRectF> frames;
+        for (const Block& block : blocks)
+            frames.push_back(frameOf(block));
+        for (size_t s = 0; s < blocks.size() && !merged; ++s)
+            for (size_t t = 0; t < blocks.size() && !merged; ++t) {
+                const QRectF& inner = frames[s];
+                const QRectF& outer = frames[t];
+                if (s == t || blocks[t].size() < 3 || minX(inner) < minX(outer) || maxX(inner) > maxX(outer) ||
+                    minY(inner) < minY(outer) || maxY(inner) > maxY(outer))
+                    continue;
+                blocks[t].insert(blocks[t].end(), blocks[s].begin(), blocks[s].end());
+                blocks.erase(blocks.begin() + qsizetype(s));
+                merged = true;
+            }
+    }
+    return blocks;
+}
+
+// Whether each line opens with a list's marker: a bullet or dash (as the recogniser reads one) or a
+// number with its stop.
+bool markedItem(const Line& line) {
+    const QString first = line.text.section(u' ', 0, 0, QString::SectionSkipEmpty);
+    if (first.isEmpty() || first.size() == line.text.trimmed().size())
+        return false;
+    static const QString bullets = QStringLiteral("\u2022\u00b7*+-\u2013\u2014\u25aa\u25e6\u25cb\u25a0\u25a1\u25ba\u25b8\u00bb");
+    // The recogniser reads a bullet as whatever sign it resembles (a cent sign, a plus, a degree).
+    if (first.size() == 1)
+        return bullets.contains(first.front()) || !first.front().isLetterOrNumber();
+    const QChar stop = first.back();
+    const QStringView number = QStringView(first).chopped(1);
+    return (stop == u'.' || stop == u')') && number.size() <= 3 &&
+           std::all_of(number.begin(), number.end(), [](QChar c) { return c.isDigit(); });
+}
+
+// Whether the lines are separate items of a list rather than a paragraph wrapped to its width:
+// each opens with a marker, or each is a few words from a capital letter, spaced further apart than
+// a paragraph's lines are, none running on into the next (a hyphen or comma at its end).
+bool listItems(const std::vector<Line>& lines) {
+    if (lines.size() < 2)
+        return false;
+    if (std::all_of(lines.begin(), lines.end(), markedItem))
+        return true;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const QString text = lines[i].text.trimmed();
+        if (text.isEmpty() || !(text.front().isUpper() || text.front().isDigit()) ||
+            text.split(u' ', Qt::SkipEmptyParts).size() > 4 || text.endsWith(u'-') || text.endsWith(u','))
+            return false;
+        if (i > 0) {
+            const QRectF& above = lines[i - 1].box;
+            const QRectF& below = lines[i].box;
+            if (minY(above) - maxY(below) < 0.5 * std::min(above.height(), below.height()))
+                return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 void sortByLineOrder(std::vector<Line>& lines) {
@@ -353,7 +449,7 @@ std::vector<Block> segment(const std::vector<Line>& lines) {
         }
         blocks[size_t(blockOfRoot[r])].push_back(lines[i]);
     }
-    return joinRowPairedBlocks(std::move(blocks));
+    return joinEnclosed(joinTableCells(joinRowPairedBlocks(std::move(blocks))));
 }
 
 std::vector<Block> order(std::vector<Block> blocks) {
@@ -381,6 +477,25 @@ std::vector<Block> order(std::vector<Block> blocks) {
 
     const std::vector<std::vector<size_t>> bands = rowBands(frames, indexes);
     const std::vector<std::vector<size_t>> cols = columnCuts(frames, indexes);
+    const auto oneRow = [&](const std::vector<size_t>& band) {
+        return std::all_of(band.begin(), band.end(),
+                           [&](size_t i) { return level(blocks[i].front(), blocks[band.front()].front()); });
+    };
+    if (cols.size() >= 2 && bands.size() >= 2 && isBarAbove(blocks, frames, bands.front(), cols) &&
+        bands.front().size() >= 3 && oneRow(bands.front())) {
+        // A bar of links is one row of items, read as one line, however far apart they stand. Two
+        // items level (a label and its button) are not yet a bar.
+        Block bar;
+        for (size_t i : bands.front())
+            bar.insert(bar.end(), blocks[i].begin(), blocks[i].end());
+        std::vector<std::vector<size_t>> rest{{}};
+        for (size_t b = 1; b < bands.size(); ++b)
+            rest.back().insert(rest.back().end(), bands[b].begin(), bands[b].end());
+        std::vector<Block> out{std::move(bar)};
+        for (Block& block : recurse(rest))
+            out.push_back(std::move(block));
+        return out;
+    }
     if (cols.size() >= 2 && bands.size() >= 2 && isBarAbove(blocks, frames, bands.front(), cols)) {
         std::vector<std::vector<size_t>> rest{bands.front(), {}};
         for (size_t b = 1; b < bands.size(); ++b)
@@ -400,8 +515,28 @@ std::vector<Block> order(std::vector<Block> blocks) {
             else
                 groups.push_back(cols[c]);
         }
-        if (groups.size() >= 2)
-            return recurse(groups);
+        if (groups.size() >= 2) {
+            // What stands above the top of every other column (a window's title, a banner over the
+            // page beside a sidebar) is read before them: a sidebar comes before the page beside it
+            // only where the two start level.
+            std::vector<double> tops;
+            for (const auto& group : groups)
+                tops.push_back(maxY(frames[*std::max_element(group.begin(), group.end(), [&](size_t a, size_t b) {
+                    return maxY(frames[a]) < maxY(frames[b]);
+                })]));
+            std::sort(tops.begin(), tops.end(), std::greater<>());
+            size_t above = 0;
+            while (above < bands.size() && std::all_of(bands[above].begin(), bands[above].end(),
+                                                       [&](size_t i) { return minY(frames[i]) > tops[1]; }))
+                ++above;
+            if (above == 0)
+                return recurse(groups);
+            std::vector<std::vector<size_t>> rest(bands.begin(), bands.begin() + qsizetype(above));
+            rest.emplace_back();
+            for (size_t b = above; b < bands.size(); ++b)
+                rest.back().insert(rest.back().end(), bands[b].begin(), bands[b].end());
+            return recurse(rest);
+        }
     }
     if (bands.size() >= 2) {
         // Only the top band is cut off: below a heading that spans them, the columns underneath
@@ -427,6 +562,10 @@ std::vector<Block> order(std::vector<Block> blocks) {
 }
 
 bool keepsLineBreaks(const std::vector<Line>& lines) {
+    // A list's items keep their own lines however few and however alike their widths: a sidebar's
+    // links or a menu's entries run together read as one sentence that nobody wrote.
+    if (listItems(lines))
+        return true;
     if (lines.size() < 3)
         return false;
     // A table's rows, or a terminal's lines cut at their fields, are lines however they are set.

@@ -9,6 +9,7 @@
 #include "text/TextVision.h"
 
 #include <QPainter>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 using namespace TextVision;
@@ -359,4 +360,154 @@ TEST_F(ReadingPictures, TableRowsNearABandCutReadAsWellAsTheRest) {
     const QString last = text.section(QStringLiteral("1450"), 1);
     EXPECT_LT(TextCorpus::characterErrorRate(rows.mid(6).join(u' ').simplified(), QStringLiteral("1450") + last), 0.15)
         << text.toStdString();
+}
+
+namespace {
+
+// Where each part of a reading stands: the line holding it, -1 when no line does.
+struct Reading {
+    QStringList lines;
+    int at(const QString& part) const {
+        for (int i = 0; i < lines.size(); ++i)
+            if (lines[i].contains(part))
+                return i;
+        return -1;
+    }
+    std::string shown() const { return lines.join(u'|').toStdString(); }
+};
+
+Reading readLines(const QImage& picture) {
+    return {TextVision::text(picture).split(u'\n', Qt::SkipEmptyParts)};
+}
+
+} // namespace
+
+TEST_F(ReadingPictures, SitesReadTopDownWithListsItemByItemAndTableRowsWhole) {
+    // Pages as a browser shows them: a bar of links far apart, a banner over the page, a list at
+    // the side, a table of prices set right; and an app with its title centred over a list of
+    // sections and a track list. Light at 1x, dark at 2x.
+    struct Look {
+        bool dark;
+        int scale;
+    };
+    for (const Look look : {Look{false, 1}, Look{true, 2}}) {
+        const int k = look.scale;
+        const QColor ground = look.dark ? QColor(27, 29, 33) : Qt::white;
+        const QColor ink = look.dark ? QColor(230, 230, 230) : QColor(29, 31, 35);
+        const QColor link = look.dark ? QColor(127, 180, 255) : QColor(26, 95, 208);
+        const QColor panel = look.dark ? QColor(36, 39, 44) : QColor(245, 246, 248);
+        const QFont body = TextCorpus::font(TextCorpus::Face::Sans, 14 * k);
+        const QFont small = TextCorpus::font(TextCorpus::Face::Sans, 12 * k);
+        const std::string lookName = look.dark ? "dark 2x: " : "light 1x: ";
+
+        TextFixtures::Canvas site(QSize(900, 440) * k, ground);
+        site.line(20 * k, 14 * k, QStringLiteral("Riverside Market"), TextCorpus::font(TextCorpus::Face::Sans, 17 * k, QFont::Bold), ink);
+        const char* links[] = {"Stalls", "Map", "News"};
+        for (int i = 0; i < 3; ++i)
+            site.line((210 + 70 * i) * k, 16 * k, QString::fromLatin1(links[i]), body, link);
+        site.line(800 * k, 16 * k, QStringLiteral("Sign in"), body, ink);
+        QImage banner(QSize(900, 86) * k, QImage::Format_RGB32);
+        banner.fill(panel);
+        site.image(QRect(QPoint(0, 50 * k), banner.size()), banner);
+        site.line(240 * k, 62 * k, QStringLiteral("Winter market on the old square"),
+                  TextCorpus::font(TextCorpus::Face::Sans, 26 * k, QFont::Bold), ink);
+        site.line(240 * k, 104 * k, QStringLiteral("Every Saturday from eight until two."), body, ink);
+        site.line(20 * k, 158 * k, QStringLiteral("On this site"), small, ink);
+        const QStringList items{"Market days", "Old bridges", "Opening hours", "Contact"};
+        for (int i = 0; i < items.size(); ++i) {
+            site.line(24 * k, (184 + 28 * i) * k, QStringLiteral("\u2022"), body, ink);
+            site.line(40 * k, (184 + 28 * i) * k, items[i], body, link);
+        }
+        site.line(220 * k, 154 * k, QStringLiteral("Prices this week"),
+                  TextCorpus::font(TextCorpus::Face::Sans, 20 * k, QFont::Bold), ink);
+        const QStringList table[] = {{"Item", "Stall", "Unit", "Price"},
+                                     {"Apples", "Hillside Farm", "1 kg", "2.40"},
+                                     {"Pears", "Hillside Farm", "1 kg", "2.90"},
+                                     {"Sourdough loaf", "Mill Bakery", "800 g", "4.50"},
+                                     {"Goat cheese", "Brook Dairy", "200 g", "15.20"},
+                                     {"Smoked trout", "Lakeside", "2 fillets", "8.60"}};
+        const QFontMetrics metrics(body);
+        for (int r = 0; r < 6; ++r) {
+            const int y = (192 + 34 * r) * k;
+            for (int c = 0; c < 3; ++c)
+                site.line((220 + 140 * c) * k, y, table[r][c], body, ink);
+            site.line(700 * k - metrics.horizontalAdvance(table[r][3]), y, table[r][3], body, ink);
+        }
+        const Reading page = readLines(site.picture);
+        const int bar = page.at(QStringLiteral("Stalls"));
+        EXPECT_EQ(page.at(QStringLiteral("Riverside")), bar) << lookName << page.shown();
+        EXPECT_EQ(page.at(QStringLiteral("Sign in")), bar) << lookName << page.shown();
+        EXPECT_LT(bar, page.at(QStringLiteral("Every Saturday"))) << lookName << page.shown();
+        EXPECT_LT(page.at(QStringLiteral("Every Saturday")), page.at(QStringLiteral("On this site")))
+            << lookName << page.shown();
+        for (int i = 0; i < items.size(); ++i)
+            EXPECT_EQ(page.at(items[i]), page.at(QStringLiteral("On this site")) + 1 + i) << lookName << page.shown();
+        for (int r = 0; r < 6; ++r) {
+            const QString row = page.lines.value(page.at(table[r][0]));
+            EXPECT_TRUE(row.contains(table[r][1]) && row.endsWith(table[r][3]))
+                << lookName << table[r][0].toStdString() << " in " << page.shown();
+        }
+
+        TextFixtures::Canvas app(QSize(900, 300) * k, ground);
+        QImage titleBar(QSize(900, 34) * k, QImage::Format_RGB32);
+        titleBar.fill(panel);
+        app.image(QRect(QPoint(0, 0), titleBar.size()), titleBar);
+        const QString title = QStringLiteral("Tidewater Player");
+        app.line(450 * k - metrics.horizontalAdvance(title) / 2, 9 * k, title, body, ink);
+        const QStringList sections{"Recently added", "Artists", "Albums", "Playlists"};
+        for (int i = 0; i < sections.size(); ++i)
+            app.line(18 * k, (54 + 31 * i) * k, sections[i], body, ink);
+        app.line(230 * k, 50 * k, QStringLiteral("Northern Lights Sessions"),
+                 TextCorpus::font(TextCorpus::Face::Sans, 24 * k, QFont::Bold), ink);
+        const QStringList tracks{"Open Water", "Lanterns", "Slow Tide", "Morning Ferry"};
+        for (int i = 0; i < tracks.size(); ++i)
+            app.line(270 * k, (110 + 36 * i) * k, tracks[i], body, ink);
+        const Reading player = readLines(app.picture);
+        EXPECT_EQ(player.at(title), 0) << lookName << player.shown();
+        for (int i = 0; i < sections.size(); ++i)
+            EXPECT_EQ(player.at(sections[i]), 1 + i) << lookName << player.shown();
+    }
+}
+
+TEST_F(ReadingPictures, CompilerErrorsInColourReadInTheirLinesOrder) {
+    // A compiler's coloured messages in a dark terminal: the quoted source line indented behind its
+    // number and bar, the marker under the name in red, the shell's prompt after the messages.
+    struct Span {
+        const char* text;
+        QColor colour;
+    };
+    const QColor plain(216, 216, 216), white(255, 255, 255), red(230, 60, 60), cyan(60, 220, 220),
+        magenta(230, 80, 230);
+    const std::vector<std::vector<Span>> rows{
+        {{"mara@lathe:~/src$ gcc -Wall -c scale.c", plain}},
+        {{"scale.c:", white}, {" In function '", plain}, {"scale", white}, {"':", plain}},
+        {{"scale.c:7:12: ", white}, {"error: ", red}, {"'undefined_name' undeclared (first use in this function)", plain}},
+        {{"    7 |     return ", plain}, {"undefined_name", red}, {";", plain}},
+        {{"      |            ", plain}, {"^~~~~~~~~~~~~~", red}},
+        {{"scale.c:7:12: ", white}, {"note: ", cyan}, {"each undeclared identifier is reported only once", plain}},
+        {{"scale.c:8:1: ", white}, {"warning: ", magenta}, {"control reaches end of non-void function", plain}},
+        {{"    8 | ", plain}, {"}", magenta}},
+        {{"      | ", plain}, {"^", magenta}},
+        {{"mara@lathe:~/src$", plain}},
+    };
+    for (const int scale : {1, 2}) {
+        TextFixtures::Canvas canvas(QSize(760, 230) * scale, QColor(30, 31, 34));
+        const QFont mono = TextCorpus::font(TextCorpus::Face::Mono, 13 * scale);
+        const QFontMetrics metrics(mono);
+        for (size_t r = 0; r < rows.size(); ++r) {
+            int x = 4 * scale;
+            for (const Span& span : rows[r]) {
+                canvas.line(x, int(4 + 19 * r) * scale, QString::fromLatin1(span.text), mono, span.colour);
+                x += metrics.horizontalAdvance(QString::fromLatin1(span.text));
+            }
+        }
+        const Reading read = readLines(canvas.picture);
+        const int source = read.at(QStringLiteral("return"));
+        EXPECT_GT(source, read.at(QStringLiteral("error"))) << scale << "x: " << read.shown();
+        EXPECT_LT(source, read.at(QStringLiteral("note"))) << scale << "x: " << read.shown();
+        EXPECT_TRUE(read.lines.value(source).contains(QStringLiteral("undefined_name;"))) << read.shown();
+        EXPECT_EQ(read.at(QStringLiteral("$")), 0) << read.shown();
+        EXPECT_EQ(read.lines.lastIndexOf(QRegularExpression(QStringLiteral(".*\\$\\s*"))), read.lines.size() - 1)
+            << scale << "x: " << read.shown();
+    }
 }
