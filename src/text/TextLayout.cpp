@@ -380,7 +380,8 @@ bool markedItem(const Line& line) {
     const QString first = line.text.section(u' ', 0, 0, QString::SectionSkipEmpty);
     if (first.isEmpty() || first.size() == line.text.trimmed().size())
         return false;
-    static const QString bullets = QStringLiteral("\u2022\u00b7*+-\u2013\u2014\u25aa\u25e6\u25cb\u25a0\u25a1\u25ba\u25b8\u00bb");
+    static const QString bullets =
+        QStringLiteral("\u2022\u00b7*+-\u2013\u2014\u25aa\u25e6\u25cb\u25a0\u25a1\u25ba\u25b8\u00bb");
     // The recogniser reads a bullet as whatever sign it resembles (a cent sign, a plus, a degree).
     if (first.size() == 1)
         return bullets.contains(first.front()) || !first.front().isLetterOrNumber();

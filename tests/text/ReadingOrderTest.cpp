@@ -147,6 +147,68 @@ TEST(ReadingOrder, DocsPageReadsBarThenNavigationArticleAndOutline) {
                                      "a2 a3 a4 a5 On this page Tables Keys");
 }
 
+TEST(ReadingOrder, SiteWithABannerSidebarListAndPriceTableReadsAsAPersonDoes) {
+    // The lines the recogniser gave for a browser's page (pixels of a 1280 x 800 window): a bar of
+    // links far apart, a banner standing above a bulleted list and a table of prices, some of whose
+    // cells it measured lower than the rest of their row.
+    struct Px {
+        const char* text;
+        int left, top, width, height;
+    };
+    const Px read[] = {
+        {"Riverside Market", 27, 17, 161, 18},
+        {"Stalls", 220, 17, 37, 18},
+        {"Map", 288, 17, 27, 18},
+        {"News", 347, 17, 37, 18},
+        {"Sign in", 1194, 17, 46, 18},
+        {"Winter market", 261, 80, 478, 32},
+        {"Every Saturday", 261, 122, 349, 17},
+        {"Prices this week", 242, 176, 183, 23},
+        {"On this site", 27, 179, 67, 10},
+        {"+ Market days", 29, 206, 100, 17},
+        {"Item", 241, 220, 34, 19},
+        {"Stall", 382, 220, 34, 19},
+        {"Unit", 501, 220, 31, 19},
+        {"Price", 592, 220, 38, 19},
+        {"+ Old bridges", 29, 234, 95, 18},
+        {"* Opening hours", 29, 255, 117, 21},
+        {"Apples", 240, 255, 81, 21},
+        {"Hillside Farm 1kg", 383, 255, 146, 21},
+        {"2.40", 590, 260, 39, 10},
+        {"* Parking", 29, 288, 66, 19},
+        {"Hillside Farm", 383, 288, 87, 19},
+        {"1kg", 501, 288, 27, 19},
+        {"Pears", 241, 293, 37, 10},
+        {"2.90", 590, 293, 39, 10},
+        {"Sourdough", 241, 320, 106, 19},
+        {"Mill Bakery", 383, 320, 75, 19},
+        {"800g", 500, 320, 38, 19},
+        {"4.50", 590, 326, 39, 10},
+        {"Goat cheese", 241, 355, 87, 18},
+        {"Brook Dairy", 383, 355, 80, 18},
+        {"200g", 500, 355, 38, 18},
+        {"5.20", 590, 355, 39, 18},
+        {"Smoked trout", 241, 388, 94, 18},
+        {"Lakeside", 383, 388, 60, 18},
+        {"2 fillets", 501, 388, 50, 18},
+        {"8.60", 590, 388, 39, 18},
+        {"Prices are set by the stalls.", 241, 430, 413, 17},
+    };
+    std::vector<Line> lines;
+    for (const Px& p : read) {
+        lines.push_back(makeLine(QString::fromUtf8(p.text), p.left / 1280.0, 1 - (p.top + p.height) / 800.0,
+                                 p.width / 1280.0, p.height / 800.0));
+        lines.back().aspect = 1280.0 / 800.0;
+    }
+    EXPECT_EQ(
+        fullText(lines).split(u'\n', Qt::SkipEmptyParts),
+        (QStringList{"Riverside Market Stalls Map News Sign in", "Winter market", "Every Saturday", "On this site",
+                     "+ Market days", "+ Old bridges", "* Opening hours", "* Parking", "Prices this week",
+                     "Item Stall Unit Price", "Apples Hillside Farm 1kg 2.40", "Pears Hillside Farm 1kg 2.90",
+                     "Sourdough Mill Bakery 800g 4.50", "Goat cheese Brook Dairy 200g 5.20",
+                     "Smoked trout Lakeside 2 fillets 8.60", "Prices are set by the stalls."}));
+}
+
 TEST(Recognition, UsersLanguagesComeFirstWhenTheirPacksAreInstalled) {
     const QStringList installed{"eng", "deu", "fra", "chi_tra", "osd"};
     struct Case {
@@ -382,78 +444,19 @@ Reading readLines(const QImage& picture) {
 
 } // namespace
 
-TEST_F(ReadingPictures, SitesReadTopDownWithListsItemByItemAndTableRowsWhole) {
-    // Pages as a browser shows them: a bar of links far apart, a banner over the page, a list at
-    // the side, a table of prices set right; and an app with its title centred over a list of
-    // sections and a track list. Light at 1x, dark at 2x.
-    struct Look {
-        bool dark;
-        int scale;
-    };
-    for (const Look look : {Look{false, 1}, Look{true, 2}}) {
-        const int k = look.scale;
-        const QColor ground = look.dark ? QColor(27, 29, 33) : Qt::white;
-        const QColor ink = look.dark ? QColor(230, 230, 230) : QColor(29, 31, 35);
-        const QColor link = look.dark ? QColor(127, 180, 255) : QColor(26, 95, 208);
-        const QColor panel = look.dark ? QColor(36, 39, 44) : QColor(245, 246, 248);
+TEST_F(ReadingPictures, AppTitleOverASidebarReadsFirstAndTheSidebarItemByItem) {
+    // An app's title centred over a list of sections that starts level with the page beside it;
+    // light at 1x, dark at 2x.
+    for (const int k : {1, 2}) {
+        const QColor ground = k == 2 ? QColor(27, 29, 33) : Qt::white;
+        const QColor ink = k == 2 ? QColor(230, 230, 230) : QColor(29, 31, 35);
         const QFont body = TextCorpus::font(TextCorpus::Face::Sans, 14 * k);
-        const QFont small = TextCorpus::font(TextCorpus::Face::Sans, 12 * k);
-        const std::string lookName = look.dark ? "dark 2x: " : "light 1x: ";
-
-        TextFixtures::Canvas site(QSize(900, 440) * k, ground);
-        site.line(20 * k, 14 * k, QStringLiteral("Riverside Market"), TextCorpus::font(TextCorpus::Face::Sans, 17 * k, QFont::Bold), ink);
-        const char* links[] = {"Stalls", "Map", "News"};
-        for (int i = 0; i < 3; ++i)
-            site.line((210 + 70 * i) * k, 16 * k, QString::fromLatin1(links[i]), body, link);
-        site.line(800 * k, 16 * k, QStringLiteral("Sign in"), body, ink);
-        QImage banner(QSize(900, 86) * k, QImage::Format_RGB32);
-        banner.fill(panel);
-        site.image(QRect(QPoint(0, 50 * k), banner.size()), banner);
-        site.line(240 * k, 62 * k, QStringLiteral("Winter market on the old square"),
-                  TextCorpus::font(TextCorpus::Face::Sans, 26 * k, QFont::Bold), ink);
-        site.line(240 * k, 104 * k, QStringLiteral("Every Saturday from eight until two."), body, ink);
-        site.line(20 * k, 158 * k, QStringLiteral("On this site"), small, ink);
-        const QStringList items{"Market days", "Old bridges", "Opening hours", "Contact"};
-        for (int i = 0; i < items.size(); ++i) {
-            site.line(24 * k, (184 + 28 * i) * k, QStringLiteral("\u2022"), body, ink);
-            site.line(40 * k, (184 + 28 * i) * k, items[i], body, link);
-        }
-        site.line(220 * k, 154 * k, QStringLiteral("Prices this week"),
-                  TextCorpus::font(TextCorpus::Face::Sans, 20 * k, QFont::Bold), ink);
-        const QStringList table[] = {{"Item", "Stall", "Unit", "Price"},
-                                     {"Apples", "Hillside Farm", "1 kg", "2.40"},
-                                     {"Pears", "Hillside Farm", "1 kg", "2.90"},
-                                     {"Sourdough loaf", "Mill Bakery", "800 g", "4.50"},
-                                     {"Goat cheese", "Brook Dairy", "200 g", "15.20"},
-                                     {"Smoked trout", "Lakeside", "2 fillets", "8.60"}};
-        const QFontMetrics metrics(body);
-        for (int r = 0; r < 6; ++r) {
-            const int y = (192 + 34 * r) * k;
-            for (int c = 0; c < 3; ++c)
-                site.line((220 + 140 * c) * k, y, table[r][c], body, ink);
-            site.line(700 * k - metrics.horizontalAdvance(table[r][3]), y, table[r][3], body, ink);
-        }
-        const Reading page = readLines(site.picture);
-        const int bar = page.at(QStringLiteral("Stalls"));
-        EXPECT_EQ(page.at(QStringLiteral("Riverside")), bar) << lookName << page.shown();
-        EXPECT_EQ(page.at(QStringLiteral("Sign in")), bar) << lookName << page.shown();
-        EXPECT_LT(bar, page.at(QStringLiteral("Every Saturday"))) << lookName << page.shown();
-        EXPECT_LT(page.at(QStringLiteral("Every Saturday")), page.at(QStringLiteral("On this site")))
-            << lookName << page.shown();
-        for (int i = 0; i < items.size(); ++i)
-            EXPECT_EQ(page.at(items[i]), page.at(QStringLiteral("On this site")) + 1 + i) << lookName << page.shown();
-        for (int r = 0; r < 6; ++r) {
-            const QString row = page.lines.value(page.at(table[r][0]));
-            EXPECT_TRUE(row.contains(table[r][1]) && row.endsWith(table[r][3]))
-                << lookName << table[r][0].toStdString() << " in " << page.shown();
-        }
-
         TextFixtures::Canvas app(QSize(900, 300) * k, ground);
         QImage titleBar(QSize(900, 34) * k, QImage::Format_RGB32);
-        titleBar.fill(panel);
+        titleBar.fill(k == 2 ? QColor(36, 39, 44) : QColor(245, 246, 248));
         app.image(QRect(QPoint(0, 0), titleBar.size()), titleBar);
         const QString title = QStringLiteral("Tidewater Player");
-        app.line(450 * k - metrics.horizontalAdvance(title) / 2, 9 * k, title, body, ink);
+        app.line(450 * k - QFontMetrics(body).horizontalAdvance(title) / 2, 9 * k, title, body, ink);
         const QStringList sections{"Recently added", "Artists", "Albums", "Playlists"};
         for (int i = 0; i < sections.size(); ++i)
             app.line(18 * k, (54 + 31 * i) * k, sections[i], body, ink);
@@ -462,10 +465,10 @@ TEST_F(ReadingPictures, SitesReadTopDownWithListsItemByItemAndTableRowsWhole) {
         const QStringList tracks{"Open Water", "Lanterns", "Slow Tide", "Morning Ferry"};
         for (int i = 0; i < tracks.size(); ++i)
             app.line(270 * k, (110 + 36 * i) * k, tracks[i], body, ink);
-        const Reading player = readLines(app.picture);
-        EXPECT_EQ(player.at(title), 0) << lookName << player.shown();
+        const Reading read = readLines(app.picture);
+        EXPECT_EQ(read.at(title), 0) << k << "x: " << read.shown();
         for (int i = 0; i < sections.size(); ++i)
-            EXPECT_EQ(player.at(sections[i]), 1 + i) << lookName << player.shown();
+            EXPECT_EQ(read.at(sections[i]), 1 + i) << k << "x: " << read.shown();
     }
 }
 
@@ -481,7 +484,9 @@ TEST_F(ReadingPictures, CompilerErrorsInColourReadInTheirLinesOrder) {
     const std::vector<std::vector<Span>> rows{
         {{"mara@lathe:~/src$ gcc -Wall -c scale.c", plain}},
         {{"scale.c:", white}, {" In function '", plain}, {"scale", white}, {"':", plain}},
-        {{"scale.c:7:12: ", white}, {"error: ", red}, {"'undefined_name' undeclared (first use in this function)", plain}},
+        {{"scale.c:7:12: ", white},
+         {"error: ", red},
+         {"'undefined_name' undeclared (first use in this function)", plain}},
         {{"    7 |     return ", plain}, {"undefined_name", red}, {";", plain}},
         {{"      |            ", plain}, {"^~~~~~~~~~~~~~", red}},
         {{"scale.c:7:12: ", white}, {"note: ", cyan}, {"each undeclared identifier is reported only once", plain}},
