@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numeric>
+#include <optional>
 
 namespace TextVision {
 
@@ -374,6 +375,49 @@ std::vector<Block> joinEnclosed(std::vector<Block> blocks) {
     return blocks;
 }
 
+// A column of single lines at the right, each level with the first line of a block to its left (a
+// mail's date beside its sender, a file's size beside its name and description): each ends that
+// block's first row. Three such rows at least, their ends in line at either edge, so that a word
+// that happens to stand level with a paragraph's first line is not taken in.
+std::vector<Block> joinRowEnds(std::vector<Block> blocks) {
+    std::vector<std::pair<size_t, size_t>> pairs; // (end, block it ends)
+    for (size_t s = 0; s < blocks.size(); ++s) {
+        if (blocks[s].size() != 1)
+            continue;
+        // The nearest block to its left whose first line it stands level with.
+        std::optional<size_t> nearest;
+        for (size_t t = 0; t < blocks.size(); ++t)
+            if (t != s && blocks[t].size() >= 2 && level(topLine(blocks[t]), blocks[s].front()) &&
+                minX(blocks[s].front().box) > maxX(frameOf(blocks[t])) &&
+                (!nearest || maxX(frameOf(blocks[t])) > maxX(frameOf(blocks[*nearest]))))
+                nearest = t;
+        if (nearest)
+            pairs.emplace_back(s, *nearest);
+    }
+    std::vector<std::pair<size_t, size_t>> joins;
+    for (const auto& [s, t] : pairs) {
+        const QRectF& end = blocks[s].front().box;
+        const auto inLine = std::count_if(pairs.begin(), pairs.end(), [&](const auto& other) {
+            const QRectF& box = blocks[other.first].front().box;
+            return std::abs(maxX(box) - maxX(end)) < 0.01 || std::abs(minX(box) - minX(end)) < 0.01;
+        });
+        if (inLine >= 3)
+            joins.emplace_back(s, t);
+    }
+    if (joins.empty())
+        return blocks;
+    std::vector<bool> gone(blocks.size(), false);
+    for (const auto& [s, t] : joins) {
+        blocks[t].push_back(blocks[s].front());
+        gone[s] = true;
+    }
+    std::vector<Block> out;
+    for (size_t i = 0; i < blocks.size(); ++i)
+        if (!gone[i])
+            out.push_back(std::move(blocks[i]));
+    return out;
+}
+
 // Whether each line opens with a list's marker: a bullet or dash (as the recogniser reads one) or a
 // number with its stop.
 bool markedItem(const Line& line) {
@@ -450,7 +494,7 @@ std::vector<Block> segment(const std::vector<Line>& lines) {
         }
         blocks[size_t(blockOfRoot[r])].push_back(lines[i]);
     }
-    return joinEnclosed(joinTableCells(joinRowPairedBlocks(std::move(blocks))));
+    return joinRowEnds(joinEnclosed(joinTableCells(joinRowPairedBlocks(std::move(blocks)))));
 }
 
 std::vector<Block> order(std::vector<Block> blocks) {
@@ -572,15 +616,20 @@ bool keepsLineBreaks(const std::vector<Line>& lines) {
     // A table's rows, or a terminal's lines cut at their fields, are lines however they are set.
     if (piecedRows(lines))
         return true;
-    double widest = 0, leftmost = minX(lines.front().box), rightmostStart = leftmost;
-    for (const Line& line : lines) {
-        widest = std::max(widest, line.box.width());
-        leftmost = std::min(leftmost, minX(line.box));
-        rightmostStart = std::max(rightmostStart, minX(line.box));
+    // Each row is measured by its first piece: the end of a row set apart at the right (a date, a
+    // size) says nothing of whether the row's own text was wrapped.
+    std::vector<QRectF> starts;
+    for (const auto& row : rowsOf(lines))
+        starts.push_back(row.front()->box);
+    double widest = 0, leftmost = minX(starts.front()), rightmostStart = leftmost;
+    for (const QRectF& start : starts) {
+        widest = std::max(widest, start.width());
+        leftmost = std::min(leftmost, minX(start));
+        rightmostStart = std::max(rightmostStart, minX(start));
     }
-    const auto shortLines = std::count_if(lines.begin(), lines.end(),
-                                          [&](const Line& line) { return !(line.box.width() >= 0.8 * widest); });
-    const double shortShare = double(shortLines) / double(lines.size());
+    const auto shortLines = std::count_if(starts.begin(), starts.end(),
+                                          [&](const QRectF& start) { return !(start.width() >= 0.8 * widest); });
+    const double shortShare = double(shortLines) / double(starts.size());
     if (shortShare > 0.5 && rightmostStart - leftmost <= 0.25 * widest)
         return true;
 

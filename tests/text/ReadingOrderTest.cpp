@@ -64,6 +64,19 @@ TEST(ReadingOrder, RowsOfAGridAndAlternatingSidesReadTopToBottom) {
     const std::vector<Line> chat{makeLine("one", 0.05, 0.8, 0.3, 0.02), makeLine("two", 0.6, 0.7, 0.3, 0.02),
                                  makeLine("three", 0.05, 0.6, 0.3, 0.02), makeLine("four", 0.6, 0.5, 0.3, 0.02)};
     EXPECT_EQ(flat(fullText(chat)), "one two three four");
+
+    // A list of mails: sender, subject and a preview under each other, the time far off at the
+    // right, level with the sender.
+    std::vector<Line> mails;
+    const char* items[][3] = {{"Mara", "Numbers", "09:41"}, {"Build", "Failed", "08:15"}, {"Tomas", "Lunch", "Monday"}};
+    for (int i = 0; i < 3; ++i) {
+        mails.push_back(makeLine(items[i][0], 0.2, 0.8 - 0.12 * i, 0.1, 0.02));
+        mails.push_back(makeLine(items[i][1], 0.2, 0.775 - 0.12 * i, 0.12, 0.02));
+        mails.push_back(makeLine(QStringLiteral("the figures are in"), 0.2, 0.75 - 0.12 * i, 0.4, 0.02));
+        mails.push_back(makeLine(items[i][2], 0.85, 0.8 - 0.12 * i, 0.08, 0.02));
+    }
+    EXPECT_EQ(fullText(mails), "Mara 09:41\nNumbers\nthe figures are in\n\nBuild 08:15\nFailed\nthe figures are in\n\n"
+                               "Tomas Monday\nLunch\nthe figures are in");
 }
 
 TEST(ReadingOrder, GutterIsWeighedInThePictureHeights) {
