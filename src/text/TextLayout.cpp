@@ -526,8 +526,23 @@ std::vector<Block> order(std::vector<Block> blocks) {
         return std::all_of(band.begin(), band.end(),
                            [&](size_t i) { return level(blocks[i].front(), blocks[band.front()].front()); });
     };
-    if (cols.size() >= 2 && bands.size() >= 2 && isBarAbove(blocks, frames, bands.front(), cols) &&
-        bands.front().size() >= 3 && oneRow(bands.front())) {
+    // A row of single items standing well clear of everything under it is a bar too, however its
+    // items fall into the columns below (the site's name over a sidebar, the links over the page):
+    // the columns' own headings stand close over them.
+    const auto standsApart = [&](const std::vector<size_t>& band) {
+        double floor = 1, tallest = 0, below = 0;
+        for (size_t i : band) {
+            floor = std::min(floor, minY(frames[i]));
+            tallest = std::max(tallest, frames[i].height());
+        }
+        for (size_t b = 1; b < bands.size(); ++b)
+            for (size_t i : bands[b])
+                below = std::max(below, maxY(frames[i]));
+        return std::all_of(band.begin(), band.end(), [&](size_t i) { return blocks[i].size() == 1; }) &&
+               floor - below > 1.5 * tallest;
+    };
+    if (cols.size() >= 2 && bands.size() >= 2 && bands.front().size() >= 3 && oneRow(bands.front()) &&
+        (isBarAbove(blocks, frames, bands.front(), cols) || standsApart(bands.front()))) {
         // A bar of links is one row of items, read as one line, however far apart they stand. Two
         // items level (a label and its button) are not yet a bar.
         Block bar;

@@ -208,18 +208,28 @@ TEST(ReadingOrder, SiteWithABannerSidebarListAndPriceTableReadsAsAPersonDoes) {
         {"Prices are set by the stalls.", 241, 430, 413, 17},
     };
     std::vector<Line> lines;
-    for (const Px& p : read) {
-        lines.push_back(makeLine(QString::fromUtf8(p.text), p.left / 1280.0, 1 - (p.top + p.height) / 800.0,
-                                 p.width / 1280.0, p.height / 800.0));
-        lines.back().aspect = 1280.0 / 800.0;
+    // The bar's links read apart, or as one line that falls into a single column below.
+    for (const bool linksApart : {true, false}) {
+        std::vector<Line> lines;
+        for (const Px& p : read) {
+            const QString text = QString::fromUtf8(p.text);
+            if (!linksApart && (text == u"Map" || text == u"News"))
+                continue;
+            const bool links = !linksApart && text == u"Stalls";
+            lines.push_back(makeLine(links ? QStringLiteral("Stalls Map News") : text, p.left / 1280.0,
+                                     1 - (p.top + p.height) / 800.0, (links ? 164 : p.width) / 1280.0,
+                                     p.height / 800.0));
+            lines.back().aspect = 1280.0 / 800.0;
+        }
+        EXPECT_EQ(
+            fullText(lines).split(u'\n', Qt::SkipEmptyParts),
+            (QStringList{"Riverside Market Stalls Map News Sign in", "Winter market", "Every Saturday", "On this site",
+                         "+ Market days", "+ Old bridges", "* Opening hours", "* Parking", "Prices this week",
+                         "Item Stall Unit Price", "Apples Hillside Farm 1kg 2.40", "Pears Hillside Farm 1kg 2.90",
+                         "Sourdough Mill Bakery 800g 4.50", "Goat cheese Brook Dairy 200g 5.20",
+                         "Smoked trout Lakeside 2 fillets 8.60", "Prices are set by the stalls."}))
+            << (linksApart ? "links apart" : "links as one line");
     }
-    EXPECT_EQ(
-        fullText(lines).split(u'\n', Qt::SkipEmptyParts),
-        (QStringList{"Riverside Market Stalls Map News Sign in", "Winter market", "Every Saturday", "On this site",
-                     "+ Market days", "+ Old bridges", "* Opening hours", "* Parking", "Prices this week",
-                     "Item Stall Unit Price", "Apples Hillside Farm 1kg 2.40", "Pears Hillside Farm 1kg 2.90",
-                     "Sourdough Mill Bakery 800g 4.50", "Goat cheese Brook Dairy 200g 5.20",
-                     "Smoked trout Lakeside 2 fillets 8.60", "Prices are set by the stalls."}));
 }
 
 TEST(Recognition, UsersLanguagesComeFirstWhenTheirPacksAreInstalled) {
