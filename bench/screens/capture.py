@@ -2,10 +2,11 @@
 """Makes the screen set again: real programs (xterm, chromium, a Qt dialog) on a virtual display, each
 window taken with pictolarium-screencapture, and beside each picture the text it shows.
 
-    bench/screens/capture.py <build folder> [display number]
+    bench/screens/capture.py <build folder> [display number] [first place]
 
 Writes NN-name.png and NN-name.txt in this folder and the list screens.tsv (file, language, half).
-The half is fixed by position: even places are for tuning, odd places are only checked.
+The half is fixed by position: even places are for tuning, odd places are only checked. With a first
+place, the screens before it are kept as they are and only the later ones are taken again.
 """
 
 import os
@@ -50,6 +51,18 @@ SCREENS = [
     ("dialog", "dialog", "", True, 2, "eng"),
     ("term-ls", "xterm", "ls", True, 1, "eng"),
     ("settings", "web", "settings", False, 1, "eng"),
+    ("market", "web", "market", False, 1, "eng"),
+    ("market", "web", "market", True, 2, "eng"),
+    ("term-cc", "xterm", "cc", True, 1, "eng"),
+    ("term-cc", "xterm", "cc", False, 2, "eng"),
+    ("figures", "web", "figures", False, 2, "eng"),
+    ("figures", "web", "figures", True, 1, "eng"),
+    ("dense", "web", "dense", False, 1, "eng"),
+    ("dense", "web", "dense", True, 1, "eng"),
+    ("player", "web", "player", True, 1, "eng"),
+    ("player", "web", "player", True, 2, "eng"),
+    ("chat", "web", "chat", False, 1, "eng"),
+    ("chat", "web", "chat", True, 2, "eng"),
 ]
 
 
@@ -82,6 +95,7 @@ def settle(seconds):
 def main():
     build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
     number = sys.argv[2] if len(sys.argv) > 2 else "300"
+    first = int(sys.argv[3]) if len(sys.argv) > 3 else 0
     display = ":" + number
     work = tempfile.mkdtemp(prefix="screens-")
     xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", "2600x1700x24", "-nolisten", "tcp"],
@@ -95,20 +109,26 @@ def main():
         time.sleep(0.2)
     env = dict(os.environ, DISPLAY=display, LC_ALL="C.UTF-8")
     listing = []
+    if first:
+        with open(os.path.join(HERE, "screens.tsv")) as f:
+            listing = [line.rstrip("\n") for line in f if not line.startswith("#")][:first]
     try:
         for index, (name, program, variant, dark, scale, language) in enumerate(SCREENS):
+            if index < first:
+                continue
             stem = f"{index:02d}-{name}-{'dark' if dark else 'light'}-{scale}x"
             target = os.path.join(HERE, stem + ".png")
             if program == "xterm":
                 shown, truth = {"ls": lambda: terminal.ls_listing(work, dark),
                                 "gcc": lambda: terminal.compiler_errors(work, dark),
-                                "top": lambda: terminal.process_table(dark)}[variant]()
+                                "top": lambda: terminal.process_table(dark),
+                                "cc": lambda: terminal.c_errors(work, True)}[variant]()
                 screen_file = os.path.join(work, stem + ".screen")
                 with open(screen_file, "wb") as f:
                     f.write(shown)
                 colours = ["-bg", "#1e1f22", "-fg", "#d8d8d8"] if dark else ["-bg", "white", "-fg", "black"]
                 process = subprocess.Popen(
-                    ["xterm", "-fa", "DejaVu Sans Mono", "-fs", str(11 * scale), "-geometry", "96x34+0+0",
+                    ["xterm", "-fa", "DejaVu Sans Mono", "-fs", str(11 * scale), "-geometry", f"{112 if variant == 'cc' else 96}x34+0+0",
                      "-T", stem, *colours, "-e", "sh", "-c", f"printf '\\033[?25l'; cat '{screen_file}'; sleep 600"],
                     env=env)
                 window = wait_for_window(display, name=stem)

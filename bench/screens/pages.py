@@ -234,6 +234,167 @@ def german_help(dark):
     return doc("Hilfe", dark, body, lang="de"), "\n\n".join(truth)
 
 
+def market_page(dark):
+    # A site with a bar of links, a banner, a list of sections at the side and a table of prices.
+    links = ["Riverside Market", "Stalls", "Map", "News", "Sign in"]
+    banner = "Winter market on the old square"
+    lead = "Every Saturday from eight until two, rain or shine."
+    side_title = "On this site"
+    side = ["Market days", "Old bridges", "Opening hours", "Parking", "Contact"]
+    heading = "Prices this week"
+    head = ["Item", "Stall", "Unit", "Price"]
+    rows = [
+        ["Apples, Cox", "Hillside Farm", "1 kg", "€2.40"],
+        ["Pears", "Hillside Farm", "1 kg", "€2.90"],
+        ["Sourdough loaf", "Mill Bakery", "800 g", "€4.50"],
+        ["Goat cheese", "Brook Dairy", "200 g", "€5.20"],
+        ["Free-range eggs", "Brook Dairy", "box of 6", "€3.10"],
+        ["Honey, heather", "Bee Corner", "340 g jar", "€7.80"],
+        ["Smoked trout", "Lakeside", "2 fillets", "€8.60"],
+    ]
+    note = "Prices are set by the stalls and may change during the day."
+    table = "<table style='border-collapse:collapse;margin-top:8px'>"
+    table += "<tr>" + "".join(
+        f"<th class='rule' style='text-align:{'right' if i == 3 else 'left'};padding:6px 28px 6px 0;"
+        f"border-bottom:2px solid'>{E(h)}</th>" for i, h in enumerate(head)) + "</tr>"
+    for row in rows:
+        table += "<tr>" + "".join(
+            f"<td class='rule' style='text-align:{'right' if i == 3 else 'left'};padding:6px 28px 6px 0;"
+            f"border-bottom:1px solid'>{E(c)}</td>" for i, c in enumerate(row)) + "</tr>"
+    table += "</table>"
+    body = f"""
+    <div class='rule' style='display:flex;align-items:center;gap:30px;padding:12px 26px;border-bottom:1px solid'>
+      <b style='font-size:17px'>{E(links[0])}</b>{''.join(f"<a>{E(t)}</a>" for t in links[1:-1])}
+      <span style='flex:1'></span><button>{E(links[-1])}</button></div>
+    <div class='panel' style='padding:22px 26px 18px 260px'><div style='font-size:26px;font-weight:600'>{E(banner)}</div>
+      <div class='muted' style='margin-top:4px'>{E(lead)}</div></div>
+    <div style='display:flex'>
+      <div style='width:230px;padding:18px 26px'><div class='muted' style='font-size:12px;margin-bottom:6px'>{E(side_title)}</div>
+        <ul style='margin:0;padding-left:18px'>{''.join(f"<li style='padding:4px 0'><a>{E(s)}</a></li>" for s in side)}</ul></div>
+      <div style='flex:1;padding:18px 10px'><h2 style='margin:0 0 4px;font-size:20px'>{E(heading)}</h2>{table}
+        <p class='muted'>{E(note)}</p></div></div>"""
+    truth = [" ".join(links), banner, lead, side_title + "\n" + "\n".join("• " + s for s in side), heading,
+             "\n".join(" ".join(r) for r in [head] + rows), note]
+    return doc("Market", dark, body), "\n\n".join(truth)
+
+
+def figures_page(dark):
+    # A dashboard's table of figures: a name column, then numbers set right.
+    title = "Station readings, last 24 hours"
+    tabs = ["Overview", "Readings", "Alerts", "Export"]
+    head = ["Station", "Temp °C", "Rain mm", "Wind km/h", "Pressure hPa", "Humidity %"]
+    rows = [
+        ["Alder Ridge", "4.2", "0.0", "18", "1021.4", "71"],
+        ["Brookmouth", "6.8", "2.4", "27", "1017.9", "88"],
+        ["Cold Harbour", "3.1", "0.6", "35", "1015.2", "79"],
+        ["Dunmore Pass", "-1.7", "5.8", "52", "1008.6", "93"],
+        ["East Fen", "5.5", "0.2", "14", "1022.0", "67"],
+        ["Fairlight", "7.9", "1.1", "21", "1019.3", "74"],
+        ["Glen Orrin", "0.4", "9.7", "44", "1011.8", "96"],
+        ["Harrow Point", "8.3", "0.0", "31", "1018.1", "69"],
+    ]
+    foot = "Updated 06:00 UTC. Readings marked in red are outside the expected range."
+    table = "<table style='border-collapse:collapse;margin-top:12px'>"
+    table += "<tr>" + "".join(
+        f"<th class='rule' style='text-align:{'left' if i == 0 else 'right'};padding:6px 0 6px 30px;"
+        f"border-bottom:2px solid'>{E(h)}</th>" for i, h in enumerate(head)) + "</tr>"
+    for row in rows:
+        table += "<tr>" + "".join(
+            f"<td class='rule' style='text-align:{'left' if i == 0 else 'right'};padding:5px 0 5px 30px;"
+            f"border-bottom:1px solid'>{E(c)}</td>" for i, c in enumerate(row)) + "</tr>"
+    table += "</table>"
+    body = f"""
+    <div style='padding:18px 28px'><div style='font-size:22px;font-weight:600'>{E(title)}</div>
+      <div style='display:flex;gap:24px;margin-top:10px'>{''.join(f"<a>{E(t)}</a>" for t in tabs)}</div>
+      {table}<p class='muted' style='margin-top:14px'>{E(foot)}</p></div>"""
+    truth = [title, " ".join(tabs), "\n".join(" ".join(r) for r in [head] + rows), foot]
+    return doc("Readings", dark, body, font="Inter, sans-serif"), "\n\n".join(truth)
+
+
+def dense_page(dark):
+    # A reference page in small type: long paragraphs, a definition list and a note, 11 px.
+    title = "Appendix C: Retention of records"
+    paras = [
+        "Records created in the course of ordinary business are kept for the period given in the schedule below, "
+        "counted from the end of the calendar year in which the record was closed. Where two periods could apply, "
+        "the longer one is used. A record that is the subject of a dispute, an audit or a request for access is "
+        "not destroyed until the matter is settled, even when its period has run out.",
+        "Copies made only for convenience are not records in their own right and may be destroyed as soon as they "
+        "are no longer needed. Drafts are kept only when they show how a decision was reached, or when the final "
+        "version refers to them. Electronic records are kept in a format that can still be read at the end of the "
+        "period; a record converted to a new format keeps the date of the original.",
+        "Each department names one person who keeps the schedule up to date and who confirms in writing, every "
+        "January, that the records due for destruction have been destroyed. The confirmation lists the series, "
+        "the years covered and the method used. Paper is shredded on site; disks are wiped twice and then broken.",
+    ]
+    items = [("Invoices and receipts", "seven years"), ("Contracts with suppliers", "six years after the end"),
+             ("Minutes of the board", "permanently"), ("Staff files", "six years after leaving"),
+             ("Visitor logs", "one year")]
+    note = ("Note: the schedule does not replace legal advice. When a law sets a longer period for a particular "
+            "record, that period applies and the schedule is corrected at its next review.")
+    body = f"""
+    <div style='max-width:900px;padding:16px 30px'><h3 style='margin:0 0 8px;font-size:15px'>{E(title)}</h3>
+      {''.join(f"<p style='margin:0 0 8px'>{E(p)}</p>" for p in paras)}
+      <div style='margin:6px 0 8px'>{''.join(f"<div><b>{E(a)}</b>: {E(b)}</div>" for a, b in items)}</div>
+      <p class='muted' style='margin:0'>{E(note)}</p></div>"""
+    truth = [title, *paras, "\n".join(f"{a}: {b}" for a, b in items), note]
+    return doc("Records", dark, body, font="'DejaVu Serif', serif", size=11), "\n\n".join(truth)
+
+
+def player_page(dark):
+    # A desktop app drawn as a page: a title bar centred over it, a library list at the side, a track list.
+    title = "Tidewater Player"
+    side_title = "Library"
+    side = ["Recently added", "Artists", "Albums", "Playlists", "Podcasts"]
+    album = "Northern Lights Sessions"
+    by = "The Harbour Quartet · 2025 · 8 songs"
+    tracks = [("1", "Open Water", "4:12"), ("2", "Lanterns", "3:47"), ("3", "Slow Tide", "5:03"),
+              ("4", "Morning Ferry", "3:29"), ("5", "Salt and Cedar", "4:51"), ("6", "The Long Pier", "6:18")]
+    rows = "".join(
+        f"<div class='rule' style='display:flex;gap:18px;padding:7px 0;border-bottom:1px solid'>"
+        f"<span class='muted' style='width:20px'>{n}</span><span style='flex:1'>{E(t)}</span>"
+        f"<span class='muted'>{d}</span></div>" for n, t, d in tracks)
+    body = f"""
+    <div class='panel rule' style='text-align:center;padding:8px;border-bottom:1px solid;font-weight:600'>{E(title)}</div>
+    <div style='display:flex'>
+      <div class='panel' style='width:200px;padding:30px 18px;min-height:560px'>
+        <div class='muted' style='font-size:12px;margin-bottom:8px'>{E(side_title)}</div>
+        {''.join(f"<div style='padding:6px 0'>{E(s)}</div>" for s in side)}</div>
+      <div style='flex:1;padding:18px 30px;max-width:620px'>
+        <div style='font-size:24px;font-weight:600'>{E(album)}</div><div class='muted'>{E(by)}</div>
+        <div style='margin-top:14px'>{rows}</div></div></div>"""
+    truth = [title, side_title + "\n" + "\n".join(side), album, by, "\n".join(" ".join(t) for t in tracks)]
+    return doc(title, dark, body, font="Inter, sans-serif"), "\n\n".join(truth)
+
+
+def chat_page(dark):
+    # A conversation: bubbles on both sides, each with its time under it, a list of chats at the side.
+    people = ["Team lunch", "Priya Raman", "Build alerts", "Tomas Eberle"]
+    name = "Priya Raman"
+    said = [
+        (False, "Are you still at the office?", "17:02"),
+        (True, "Yes, leaving in ten minutes", "17:03"),
+        (False, "Could you bring the spare charger from my desk?", "17:03"),
+        (True, "Sure, the white one or the black one?", "17:05"),
+        (False, "The white one, it is in the top drawer", "17:05"),
+        (True, "Got it. See you at the station", "17:07"),
+    ]
+    bubble_in, bubble_out = ("#2b2e34", "#2f5fb3") if dark else ("#eceef1", "#1a5fd0")
+    text_out = "#ffffff"
+    msgs = "".join(
+        f"<div style='display:flex;flex-direction:column;align-items:{'flex-end' if mine else 'flex-start'};margin:8px 0'>"
+        f"<div style='background:{bubble_out if mine else bubble_in};{'color:' + text_out if mine else ''};"
+        f"padding:8px 12px;border-radius:14px;max-width:420px'>{E(t)}</div>"
+        f"<div class='muted' style='font-size:11px;margin-top:2px'>{w}</div></div>" for mine, t, w in said)
+    body = f"""
+    <div style='display:flex;min-height:100vh'>
+      <div class='panel' style='width:200px;padding:16px'>{''.join(f"<div style='padding:8px 4px'>{E(p)}</div>" for p in people)}</div>
+      <div style='flex:1;padding:12px 28px;max-width:760px'><div style='font-weight:600;font-size:16px;margin-bottom:8px'>{E(name)}</div>
+        {msgs}<div style='margin-top:14px'><input value='Write a message' size='50'></div></div></div>"""
+    truth = ["\n".join(people), name, *[f"{t}\n{w}" for _, t, w in said], "Write a message"]
+    return doc("Chat", dark, body), "\n\n".join(truth)
+
+
 PAGES = {
     "docs": docs_page,
     "settings": settings_page,
@@ -243,4 +404,9 @@ PAGES = {
     "rtl": rtl_page,
     "help-de": german_help,
     "settings-fr": lambda dark: settings_page(dark, "fr"),
+    "market": market_page,
+    "figures": figures_page,
+    "dense": dense_page,
+    "player": player_page,
+    "chat": chat_page,
 }

@@ -114,3 +114,37 @@ def process_table(colour):
         text_lines.append(row)
         shown_lines.append(row)
     return ("\n".join(shown_lines) + "\n").encode(), "\n".join(text_lines) + "\n"
+
+
+UNDECLARED = textwrap.dedent("""\
+    #include <stdio.h>
+
+    static int scale(int value)
+    {
+        int factor = 3;
+        printf("scaling %d\\n", value);
+        return undefined_name;
+    }
+
+    int main(void)
+    {
+        return scale(2) > 4;
+    }
+    """)
+
+
+def c_errors(workdir, colour):
+    # A C file with an undeclared name, built with warnings on, and the shell's prompt after it.
+    source = os.path.join(workdir, "scale.c")
+    with open(source, "w") as f:
+        f.write(UNDECLARED)
+
+    def run(flag):
+        return subprocess.run(["gcc", "-Wall", "-c", "scale.c", "-o", "/dev/null", flag], cwd=workdir,
+                              capture_output=True, env=dict(os.environ, LC_ALL="C")).stderr.decode()
+
+    plain = run("-fdiagnostics-color=never")
+    shown = run("-fdiagnostics-color=always") if colour else plain
+    command = "mara@lathe:~/src$ gcc -Wall -c scale.c\n"
+    after = "mara@lathe:~/src$ "
+    return (command + shown + after).encode(), command + plain + after

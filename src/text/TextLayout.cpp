@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numeric>
+#include <optional>
 
 namespace TextVision {
 
@@ -317,6 +318,146 @@ std::vector<Block> joinRowPairedBlocks(std::vector<Block> blocks) {
     return blocks;
 }
 
+// A table's cell that the recogniser measured apart from the rest of its row (a price set lower,
+// a word without tall letters, a header over a column of figures) is left a block of its own,
+// which would then be read after the whole table. A block whose every line stands level with a
+// row of a table, inside the table's width and beside that row's pieces without covering them,
+// belongs to those rows. A list or a paragraph beside a table stands further off than its columns.
+std::vector<Block> joinTableCells(std::vector<Block> blocks) {
+    for (size_t t = 0; t < blocks.size(); ++t) {
+        if (!piecedRows(blocks[t]))
+            continue;
+        const auto rows = rowsOf(blocks[t]);
+        for (size_t s = 0; s < blocks.size(); ++s) {
+            if (s == t || blocks[s].size() > 3 || !near(blocks[t], blocks[s]))
+                continue;
+            const bool cells = std::all_of(blocks[s].begin(), blocks[s].end(), [&](const Line& cell) {
+                return std::any_of(rows.begin(), rows.end(), [&](const std::vector<const Line*>& row) {
+                    return level(*row.front(), cell) && std::none_of(row.begin(), row.end(), [&](const Line* piece) {
+                               return std::min(maxX(piece->box), maxX(cell.box)) >
+                                      std::max(minX(piece->box), minX(cell.box));
+                           });
+                });
+            });
+            if (!cells)
+                continue;
+            blocks[t].insert(blocks[t].end(), blocks[s].begin(), blocks[s].end());
+            blocks.erase(blocks.begin() + qsizetype(s));
+            // Indexes after s moved down; start this table over with its new rows.
+            return joinTableCells(std::move(blocks));
+        }
+    }
+    return blocks;
+}
+
+// A block that stands wholly inside another's frame lies between that block's lines: a line the
+// recogniser measured smaller than its neighbours (a compiler's marker under the name it points
+// at, a source line in another colour) would otherwise be read after the whole block, after the
+// prompt that ends a terminal's output. It is read in its row among the other's lines.
+std::vector<Block> joinEnclosed(std::vector<Block> blocks) {
+    for (bool merged = true; merged;) {
+        merged = false;
+        std::vector<QRectF> frames;
+        for (const Block& block : blocks)
+            frames.push_back(frameOf(block));
+        for (size_t s = 0; s < blocks.size() && !merged; ++s)
+            for (size_t t = 0; t < blocks.size() && !merged; ++t) {
+                const QRectF& inner = frames[s];
+                const QRectF& outer = frames[t];
+                if (s == t || blocks[t].size() < 3 || minX(inner) < minX(outer) || maxX(inner) > maxX(outer) ||
+                    minY(inner) < minY(outer) || maxY(inner) > maxY(outer))
+                    continue;
+                blocks[t].insert(blocks[t].end(), blocks[s].begin(), blocks[s].end());
+                blocks.erase(blocks.begin() + qsizetype(s));
+                merged = true;
+            }
+    }
+    return blocks;
+}
+
+// A column of single lines at the right, each level with the first line of a block to its left (a
+// mail's date beside its sender, a file's size beside its name and description): each ends that
+// block's first row. Three such rows at least, their ends in line at either edge, so that a word
+// that happens to stand level with a paragraph's first line is not taken in.
+std::vector<Block> joinRowEnds(std::vector<Block> blocks) {
+    std::vector<std::pair<size_t, size_t>> pairs; // (end, block it ends)
+    for (size_t s = 0; s < blocks.size(); ++s) {
+        if (blocks[s].size() != 1)
+            continue;
+        // The nearest block to its left whose first line it stands level with.
+        std::optional<size_t> nearest;
+        for (size_t t = 0; t < blocks.size(); ++t)
+            if (t != s && blocks[t].size() >= 2 && level(topLine(blocks[t]), blocks[s].front()) &&
+                minX(blocks[s].front().box) > maxX(frameOf(blocks[t])) &&
+                (!nearest || maxX(frameOf(blocks[t])) > maxX(frameOf(blocks[*nearest]))))
+                nearest = t;
+        if (nearest)
+            pairs.emplace_back(s, *nearest);
+    }
+    std::vector<std::pair<size_t, size_t>> joins;
+    for (const auto& [s, t] : pairs) {
+        const QRectF& end = blocks[s].front().box;
+        const auto inLine = std::count_if(pairs.begin(), pairs.end(), [&](const auto& other) {
+            const QRectF& box = blocks[other.first].front().box;
+            return std::abs(maxX(box) - maxX(end)) < 0.01 || std::abs(minX(box) - minX(end)) < 0.01;
+        });
+        if (inLine >= 3)
+            joins.emplace_back(s, t);
+    }
+    if (joins.empty())
+        return blocks;
+    std::vector<bool> gone(blocks.size(), false);
+    for (const auto& [s, t] : joins) {
+        blocks[t].push_back(blocks[s].front());
+        gone[s] = true;
+    }
+    std::vector<Block> out;
+    for (size_t i = 0; i < blocks.size(); ++i)
+        if (!gone[i])
+            out.push_back(std::move(blocks[i]));
+    return out;
+}
+
+// Whether each line opens with a list's marker: a bullet or dash (as the recogniser reads one) or a
+// number with its stop.
+bool markedItem(const Line& line) {
+    const QString first = line.text.section(u' ', 0, 0, QString::SectionSkipEmpty);
+    if (first.isEmpty() || first.size() == line.text.trimmed().size())
+        return false;
+    static const QString bullets =
+        QStringLiteral("\u2022\u00b7*+-\u2013\u2014\u25aa\u25e6\u25cb\u25a0\u25a1\u25ba\u25b8\u00bb");
+    // The recogniser reads a bullet as whatever sign it resembles (a cent sign, a plus, a degree).
+    if (first.size() == 1)
+        return bullets.contains(first.front()) || !first.front().isLetterOrNumber();
+    const QChar stop = first.back();
+    const QStringView number = QStringView(first).chopped(1);
+    return (stop == u'.' || stop == u')') && number.size() <= 3 &&
+           std::all_of(number.begin(), number.end(), [](QChar c) { return c.isDigit(); });
+}
+
+// Whether the lines are separate items of a list rather than a paragraph wrapped to its width:
+// each opens with a marker, or each is a few words from a capital letter, spaced further apart than
+// a paragraph's lines are, none running on into the next (a hyphen or comma at its end).
+bool listItems(const std::vector<Line>& lines) {
+    if (lines.size() < 2)
+        return false;
+    if (std::all_of(lines.begin(), lines.end(), markedItem))
+        return true;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const QString text = lines[i].text.trimmed();
+        if (text.isEmpty() || !(text.front().isUpper() || text.front().isDigit()) ||
+            text.split(u' ', Qt::SkipEmptyParts).size() > 4 || text.endsWith(u'-') || text.endsWith(u','))
+            return false;
+        if (i > 0) {
+            const QRectF& above = lines[i - 1].box;
+            const QRectF& below = lines[i].box;
+            if (minY(above) - maxY(below) < 0.5 * std::min(above.height(), below.height()))
+                return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 void sortByLineOrder(std::vector<Line>& lines) {
@@ -353,7 +494,7 @@ std::vector<Block> segment(const std::vector<Line>& lines) {
         }
         blocks[size_t(blockOfRoot[r])].push_back(lines[i]);
     }
-    return joinRowPairedBlocks(std::move(blocks));
+    return joinRowEnds(joinEnclosed(joinTableCells(joinRowPairedBlocks(std::move(blocks)))));
 }
 
 std::vector<Block> order(std::vector<Block> blocks) {
@@ -381,6 +522,40 @@ std::vector<Block> order(std::vector<Block> blocks) {
 
     const std::vector<std::vector<size_t>> bands = rowBands(frames, indexes);
     const std::vector<std::vector<size_t>> cols = columnCuts(frames, indexes);
+    const auto oneRow = [&](const std::vector<size_t>& band) {
+        return std::all_of(band.begin(), band.end(),
+                           [&](size_t i) { return level(blocks[i].front(), blocks[band.front()].front()); });
+    };
+    // A row of single items standing well clear of everything under it is a bar too, however its
+    // items fall into the columns below (the site's name over a sidebar, the links over the page):
+    // the columns' own headings stand close over them.
+    const auto standsApart = [&](const std::vector<size_t>& band) {
+        double floor = 1, tallest = 0, below = 0;
+        for (size_t i : band) {
+            floor = std::min(floor, minY(frames[i]));
+            tallest = std::max(tallest, frames[i].height());
+        }
+        for (size_t b = 1; b < bands.size(); ++b)
+            for (size_t i : bands[b])
+                below = std::max(below, maxY(frames[i]));
+        return std::all_of(band.begin(), band.end(), [&](size_t i) { return blocks[i].size() == 1; }) &&
+               floor - below > 1.5 * tallest;
+    };
+    if (cols.size() >= 2 && bands.size() >= 2 && bands.front().size() >= 3 && oneRow(bands.front()) &&
+        (isBarAbove(blocks, frames, bands.front(), cols) || standsApart(bands.front()))) {
+        // A bar of links is one row of items, read as one line, however far apart they stand. Two
+        // items level (a label and its button) are not yet a bar.
+        Block bar;
+        for (size_t i : bands.front())
+            bar.insert(bar.end(), blocks[i].begin(), blocks[i].end());
+        std::vector<std::vector<size_t>> rest{{}};
+        for (size_t b = 1; b < bands.size(); ++b)
+            rest.back().insert(rest.back().end(), bands[b].begin(), bands[b].end());
+        std::vector<Block> out{std::move(bar)};
+        for (Block& block : recurse(rest))
+            out.push_back(std::move(block));
+        return out;
+    }
     if (cols.size() >= 2 && bands.size() >= 2 && isBarAbove(blocks, frames, bands.front(), cols)) {
         std::vector<std::vector<size_t>> rest{bands.front(), {}};
         for (size_t b = 1; b < bands.size(); ++b)
@@ -400,8 +575,28 @@ std::vector<Block> order(std::vector<Block> blocks) {
             else
                 groups.push_back(cols[c]);
         }
-        if (groups.size() >= 2)
-            return recurse(groups);
+        if (groups.size() >= 2) {
+            // What stands above the top of every other column (a window's title, a banner over the
+            // page beside a sidebar) is read before them: a sidebar comes before the page beside it
+            // only where the two start level.
+            std::vector<double> tops;
+            for (const auto& group : groups)
+                tops.push_back(maxY(frames[*std::max_element(group.begin(), group.end(), [&](size_t a, size_t b) {
+                    return maxY(frames[a]) < maxY(frames[b]);
+                })]));
+            std::sort(tops.begin(), tops.end(), std::greater<>());
+            size_t above = 0;
+            while (above < bands.size() && std::all_of(bands[above].begin(), bands[above].end(),
+                                                       [&](size_t i) { return minY(frames[i]) > tops[1]; }))
+                ++above;
+            if (above == 0)
+                return recurse(groups);
+            std::vector<std::vector<size_t>> rest(bands.begin(), bands.begin() + qsizetype(above));
+            rest.emplace_back();
+            for (size_t b = above; b < bands.size(); ++b)
+                rest.back().insert(rest.back().end(), bands[b].begin(), bands[b].end());
+            return recurse(rest);
+        }
     }
     if (bands.size() >= 2) {
         // Only the top band is cut off: below a heading that spans them, the columns underneath
@@ -427,20 +622,29 @@ std::vector<Block> order(std::vector<Block> blocks) {
 }
 
 bool keepsLineBreaks(const std::vector<Line>& lines) {
+    // A list's items keep their own lines however few and however alike their widths: a sidebar's
+    // links or a menu's entries run together read as one sentence that nobody wrote.
+    if (listItems(lines))
+        return true;
     if (lines.size() < 3)
         return false;
     // A table's rows, or a terminal's lines cut at their fields, are lines however they are set.
     if (piecedRows(lines))
         return true;
-    double widest = 0, leftmost = minX(lines.front().box), rightmostStart = leftmost;
-    for (const Line& line : lines) {
-        widest = std::max(widest, line.box.width());
-        leftmost = std::min(leftmost, minX(line.box));
-        rightmostStart = std::max(rightmostStart, minX(line.box));
+    // Each row is measured by its first piece: the end of a row set apart at the right (a date, a
+    // size) says nothing of whether the row's own text was wrapped.
+    std::vector<QRectF> starts;
+    for (const auto& row : rowsOf(lines))
+        starts.push_back(row.front()->box);
+    double widest = 0, leftmost = minX(starts.front()), rightmostStart = leftmost;
+    for (const QRectF& start : starts) {
+        widest = std::max(widest, start.width());
+        leftmost = std::min(leftmost, minX(start));
+        rightmostStart = std::max(rightmostStart, minX(start));
     }
-    const auto shortLines = std::count_if(lines.begin(), lines.end(),
-                                          [&](const Line& line) { return !(line.box.width() >= 0.8 * widest); });
-    const double shortShare = double(shortLines) / double(lines.size());
+    const auto shortLines = std::count_if(starts.begin(), starts.end(),
+                                          [&](const QRectF& start) { return !(start.width() >= 0.8 * widest); });
+    const double shortShare = double(shortLines) / double(starts.size());
     if (shortShare > 0.5 && rightmostStart - leftmost <= 0.25 * widest)
         return true;
 

@@ -9,6 +9,7 @@
 #include "text/TextVision.h"
 
 #include <QPainter>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 using namespace TextVision;
@@ -63,6 +64,19 @@ TEST(ReadingOrder, RowsOfAGridAndAlternatingSidesReadTopToBottom) {
     const std::vector<Line> chat{makeLine("one", 0.05, 0.8, 0.3, 0.02), makeLine("two", 0.6, 0.7, 0.3, 0.02),
                                  makeLine("three", 0.05, 0.6, 0.3, 0.02), makeLine("four", 0.6, 0.5, 0.3, 0.02)};
     EXPECT_EQ(flat(fullText(chat)), "one two three four");
+
+    // A list of mails: sender, subject and a preview under each other, the time far off at the
+    // right, level with the sender.
+    std::vector<Line> mails;
+    const char* items[][3] = {{"Mara", "Numbers", "09:41"}, {"Build", "Failed", "08:15"}, {"Tomas", "Lunch", "Monday"}};
+    for (int i = 0; i < 3; ++i) {
+        mails.push_back(makeLine(items[i][0], 0.2, 0.8 - 0.12 * i, 0.1, 0.02));
+        mails.push_back(makeLine(items[i][1], 0.2, 0.775 - 0.12 * i, 0.12, 0.02));
+        mails.push_back(makeLine(QStringLiteral("the figures are in"), 0.2, 0.75 - 0.12 * i, 0.4, 0.02));
+        mails.push_back(makeLine(items[i][2], 0.85, 0.8 - 0.12 * i, 0.08, 0.02));
+    }
+    EXPECT_EQ(fullText(mails), "Mara 09:41\nNumbers\nthe figures are in\n\nBuild 08:15\nFailed\nthe figures are in\n\n"
+                               "Tomas Monday\nLunch\nthe figures are in");
 }
 
 TEST(ReadingOrder, GutterIsWeighedInThePictureHeights) {
@@ -144,6 +158,78 @@ TEST(ReadingOrder, DocsPageReadsBarThenNavigationArticleAndOutline) {
                                makeLine("Tables", 0.80, 0.82, 0.10, 0.02), makeLine("Keys", 0.80, 0.79, 0.10, 0.02)});
     EXPECT_EQ(flat(fullText(lines)), "Loom Guides Reference Releases Search Start Install Plugins Configuration a0 a1 "
                                      "a2 a3 a4 a5 On this page Tables Keys");
+}
+
+TEST(ReadingOrder, SiteWithABannerSidebarListAndPriceTableReadsAsAPersonDoes) {
+    // The lines the recogniser gave for a browser's page (pixels of a 1280 x 800 window): a bar of
+    // links far apart, a banner standing above a bulleted list and a table of prices, some of whose
+    // cells it measured lower than the rest of their row.
+    struct Px {
+        const char* text;
+        int left, top, width, height;
+    };
+    const Px read[] = {
+        {"Riverside Market", 27, 17, 161, 18},
+        {"Stalls", 220, 17, 37, 18},
+        {"Map", 288, 17, 27, 18},
+        {"News", 347, 17, 37, 18},
+        {"Sign in", 1194, 17, 46, 18},
+        {"Winter market", 261, 80, 478, 32},
+        {"Every Saturday", 261, 122, 349, 17},
+        {"Prices this week", 242, 176, 183, 23},
+        {"On this site", 27, 179, 67, 10},
+        {"+ Market days", 29, 206, 100, 17},
+        {"Item", 241, 220, 34, 19},
+        {"Stall", 382, 220, 34, 19},
+        {"Unit", 501, 220, 31, 19},
+        {"Price", 592, 220, 38, 19},
+        {"+ Old bridges", 29, 234, 95, 18},
+        {"* Opening hours", 29, 255, 117, 21},
+        {"Apples", 240, 255, 81, 21},
+        {"Hillside Farm 1kg", 383, 255, 146, 21},
+        {"2.40", 590, 260, 39, 10},
+        {"* Parking", 29, 288, 66, 19},
+        {"Hillside Farm", 383, 288, 87, 19},
+        {"1kg", 501, 288, 27, 19},
+        {"Pears", 241, 293, 37, 10},
+        {"2.90", 590, 293, 39, 10},
+        {"Sourdough", 241, 320, 106, 19},
+        {"Mill Bakery", 383, 320, 75, 19},
+        {"800g", 500, 320, 38, 19},
+        {"4.50", 590, 326, 39, 10},
+        {"Goat cheese", 241, 355, 87, 18},
+        {"Brook Dairy", 383, 355, 80, 18},
+        {"200g", 500, 355, 38, 18},
+        {"5.20", 590, 355, 39, 18},
+        {"Smoked trout", 241, 388, 94, 18},
+        {"Lakeside", 383, 388, 60, 18},
+        {"2 fillets", 501, 388, 50, 18},
+        {"8.60", 590, 388, 39, 18},
+        {"Prices are set by the stalls.", 241, 430, 413, 17},
+    };
+    std::vector<Line> lines;
+    // The bar's links read apart, or as one line that falls into a single column below.
+    for (const bool linksApart : {true, false}) {
+        std::vector<Line> lines;
+        for (const Px& p : read) {
+            const QString text = QString::fromUtf8(p.text);
+            if (!linksApart && (text == u"Map" || text == u"News"))
+                continue;
+            const bool links = !linksApart && text == u"Stalls";
+            lines.push_back(makeLine(links ? QStringLiteral("Stalls Map News") : text, p.left / 1280.0,
+                                     1 - (p.top + p.height) / 800.0, (links ? 164 : p.width) / 1280.0,
+                                     p.height / 800.0));
+            lines.back().aspect = 1280.0 / 800.0;
+        }
+        EXPECT_EQ(
+            fullText(lines).split(u'\n', Qt::SkipEmptyParts),
+            (QStringList{"Riverside Market Stalls Map News Sign in", "Winter market", "Every Saturday", "On this site",
+                         "+ Market days", "+ Old bridges", "* Opening hours", "* Parking", "Prices this week",
+                         "Item Stall Unit Price", "Apples Hillside Farm 1kg 2.40", "Pears Hillside Farm 1kg 2.90",
+                         "Sourdough Mill Bakery 800g 4.50", "Goat cheese Brook Dairy 200g 5.20",
+                         "Smoked trout Lakeside 2 fillets 8.60", "Prices are set by the stalls."}))
+            << (linksApart ? "links apart" : "links as one line");
+    }
 }
 
 TEST(Recognition, UsersLanguagesComeFirstWhenTheirPacksAreInstalled) {
@@ -359,4 +445,88 @@ TEST_F(ReadingPictures, TableRowsNearABandCutReadAsWellAsTheRest) {
     const QString last = text.section(QStringLiteral("1450"), 1);
     EXPECT_LT(TextCorpus::characterErrorRate(rows.mid(6).join(u' ').simplified(), QStringLiteral("1450") + last), 0.15)
         << text.toStdString();
+}
+
+namespace {
+
+// Where each part of a reading stands: the line holding it, -1 when no line does.
+struct Reading {
+    QStringList lines;
+    int at(const QString& part) const {
+        for (int i = 0; i < lines.size(); ++i)
+            if (lines[i].contains(part))
+                return i;
+        return -1;
+    }
+    std::string shown() const { return lines.join(u'|').toStdString(); }
+};
+
+Reading readLines(const QImage& picture) {
+    return {TextVision::text(picture).split(u'\n', Qt::SkipEmptyParts)};
+}
+
+} // namespace
+
+TEST_F(ReadingPictures, AppTitleOverASidebarReadsFirstAndTheSidebarItemByItem) {
+    // An app's title centred over a list of sections that starts level with the page beside it;
+    // light at 1x, dark at 2x.
+    for (const int k : {1, 2}) {
+        const QColor ground = k == 2 ? QColor(27, 29, 33) : Qt::white;
+        const QColor ink = k == 2 ? QColor(230, 230, 230) : QColor(29, 31, 35);
+        const QFont body = TextCorpus::font(TextCorpus::Face::Sans, 14 * k);
+        TextFixtures::Canvas app(QSize(900, 300) * k, ground);
+        QImage titleBar(QSize(900, 34) * k, QImage::Format_RGB32);
+        titleBar.fill(k == 2 ? QColor(36, 39, 44) : QColor(245, 246, 248));
+        app.image(QRect(QPoint(0, 0), titleBar.size()), titleBar);
+        const QString title = QStringLiteral("Tidewater Player");
+        app.line(450 * k - QFontMetrics(body).horizontalAdvance(title) / 2, 9 * k, title, body, ink);
+        const QStringList sections{"Recently added", "Artists", "Albums", "Playlists"};
+        for (int i = 0; i < sections.size(); ++i)
+            app.line(18 * k, (54 + 31 * i) * k, sections[i], body, ink);
+        app.line(230 * k, 50 * k, QStringLiteral("Northern Lights Sessions"),
+                 TextCorpus::font(TextCorpus::Face::Sans, 24 * k, QFont::Bold), ink);
+        const QStringList tracks{"Open Water", "Lanterns", "Slow Tide", "Morning Ferry"};
+        for (int i = 0; i < tracks.size(); ++i)
+            app.line(270 * k, (110 + 36 * i) * k, tracks[i], body, ink);
+        const Reading read = readLines(app.picture);
+        EXPECT_EQ(read.at(title), 0) << k << "x: " << read.shown();
+        for (int i = 0; i < sections.size(); ++i)
+            EXPECT_EQ(read.at(sections[i]), 1 + i) << k << "x: " << read.shown();
+    }
+}
+
+TEST_F(ReadingPictures, CompilerErrorsInColourReadInTheirLinesOrder) {
+    // A compiler's coloured messages in a dark terminal: the quoted source line indented behind its
+    // number and bar, the marker under the name in red, the shell's prompt after the messages.
+    struct Span {
+        const char* text;
+        QColor colour;
+    };
+    const QColor plain(216, 216, 216), white(255, 255, 255), red(230, 60, 60);
+    const std::vector<std::vector<Span>> rows{
+        {{"mara@lathe:~/src$ gcc -Wall -c scale.c", plain}},
+        {{"scale.c:7:12: ", white}, {"error: ", red}, {"'undefined_name' undeclared (first use)", plain}},
+        {{"    7 |     return ", plain}, {"undefined_name", red}, {";", plain}},
+        {{"      |            ", plain}, {"^~~~~~~~~~~~~~", red}},
+        {{"scale.c:7:12: ", white}, {"note: ", plain}, {"each undeclared identifier is reported only once", plain}},
+        {{"mara@lathe:~/src$", plain}},
+    };
+    for (const int scale : {1, 2}) {
+        TextFixtures::Canvas canvas(QSize(760, 130) * scale, QColor(30, 31, 34));
+        const QFont mono = TextCorpus::font(TextCorpus::Face::Mono, 13 * scale);
+        const QFontMetrics metrics(mono);
+        for (size_t r = 0; r < rows.size(); ++r) {
+            int x = 4 * scale;
+            for (const Span& span : rows[r]) {
+                canvas.line(x, int(4 + 19 * r) * scale, QString::fromLatin1(span.text), mono, span.colour);
+                x += metrics.horizontalAdvance(QString::fromLatin1(span.text));
+            }
+        }
+        const Reading read = readLines(canvas.picture);
+        const int source = read.at(QStringLiteral("undefined_name;"));
+        EXPECT_GT(source, read.at(QStringLiteral("error"))) << scale << "x: " << read.shown();
+        EXPECT_LT(source, read.at(QStringLiteral("note"))) << scale << "x: " << read.shown();
+        EXPECT_EQ(read.lines.lastIndexOf(QRegularExpression(QStringLiteral(".*\\$\\s*"))), read.lines.size() - 1)
+            << scale << "x: " << read.shown();
+    }
 }

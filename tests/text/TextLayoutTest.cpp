@@ -92,12 +92,12 @@ TEST(TextLayout, OrderBandFloorIsStrictAndColumnsHaveTolerance) {
 }
 
 TEST(TextLayout, KeepsLineBreaksForListsAndCode) {
-    auto lines = [](std::vector<std::pair<QString, double>> spec, double spread = 0) {
+    auto lines = [](std::vector<std::pair<QString, double>> spec, double spread = 0, double pitch = 0.03) {
         std::vector<Line> out;
         double y = 0.8, x = 0.1;
         for (const auto& [text, width] : spec) {
             out.push_back(makeLine(text, x, y, width, 0.02));
-            y -= 0.03;
+            y -= pitch;
             x += spread;
         }
         return out;
@@ -114,6 +114,15 @@ TEST(TextLayout, KeepsLineBreaksForListsAndCode) {
         {"code", lines({{"if (a) {", 0.3}, {"  b = c;", 0.3}, {"}", 0.28}}), true},
         {"two lines of code", lines({{"if (a) {", 0.3}, {"}", 0.3}}), false},
         {"no characters", lines({{"", 0.3}, {"", 0.3}, {"", 0.3}}), false},
+        // Items of a list, however alike their widths and however few.
+        {"bullets as read", lines({{"\u00a2 Market days", 0.2}, {"+ Old bridges", 0.2}, {"* Opening hours", 0.21}}),
+         true},
+        {"numbered steps", lines({{"1. Open the settings", 0.3}, {"2. Choose Privacy", 0.28}}), true},
+        {"two links, spaced", lines({{"Artists", 0.1}, {"Albums", 0.1}}), true},
+        {"a sentence over two spaced lines", lines({{"Open the settings", 0.3}, {"and choose Privacy.", 0.3}}), false},
+        {"capitalised lines set close", lines({{"Die Daten werden", 0.3}, {"Täglich gesichert", 0.3}}, 0, 0.022),
+         false},
+        {"items running on", lines({{"Apples, pears,", 0.2}, {"Plums and figs", 0.2}}), false},
     };
     for (const Case& c : cases)
         EXPECT_EQ(keepsLineBreaks(c.lines), c.keeps) << c.name;
