@@ -130,11 +130,16 @@ TEST(Tour, TheSetupPageChecksThisDesktopAndIsWhereItReopens) {
         bool grabbed;
         bool wayland;
         const char* said;
+        const char* title;
     } cases[] = {
-        {"all ready", true, false, false, "setup: \u2713  Ready | \u2713  Ready | \u2713  Ready | \u2713  Ready"},
-        {"no compositor", false, false, false, "setup: \u2713  Ready | \u2713  Ready | \u2713  Ready | Off"},
-        {"capture key taken", false, true, false, "setup: \u2713  Ready | Taken | \u2713  Ready | Off"},
-        {"wayland", false, false, true, "setup: Wayland | \u2713  Ready | \u2713  Ready | Off"},
+        {"all ready", true, false, false, "setup: \u2713  Ready | \u2713  Ready | \u2713  Ready | \u2713  Ready",
+         "Ready to capture"},
+        {"no compositor", false, false, false, "setup: \u2713  Ready | \u2713  Ready | \u2713  Ready | Off",
+         "Not ready: compositor"},
+        {"capture key taken", false, true, false, "setup: \u2713  Ready | Taken | \u2713  Ready | Off",
+         "Not ready: hot keys and compositor"},
+        {"wayland", false, false, true, "setup: Wayland | \u2713  Ready | \u2713  Ready | Off",
+         "Not ready: capture and compositor"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -152,7 +157,8 @@ TEST(Tour, TheSetupPageChecksThisDesktopAndIsWhereItReopens) {
         if (c.wayland)
             tour.desktop.setEnvironment("WAYLAND_DISPLAY", "wayland-0");
         ASSERT_TRUE(tour.start());
-        EXPECT_TRUE(tour.says("tour: SETUP | Ready to capture"));
+        EXPECT_TRUE(tour.says(QStringLiteral("tour: SETUP | ") + QLatin1String(c.title)))
+            << tour.desktop.appStderr().toStdString();
         EXPECT_TRUE(tour.says(QString::fromUtf8(c.said))) << tour.desktop.appStderr().toStdString();
 
         if (&c == cases) {
@@ -171,7 +177,8 @@ TEST(Tour, TheSetupPageChecksThisDesktopAndIsWhereItReopens) {
             other.terminate();
             other.waitForFinished(2000);
             // Let go by the other program: the check takes the key on its next poll.
-            EXPECT_TRUE(tour.says("setup: \u2713  Ready | \u2713  Ready | \u2713  Ready | Off", 1, 5000))
+            EXPECT_TRUE(tour.says("setup: \u2713  Ready | \u2713  Ready | \u2713  Ready | Off | Not ready: compositor",
+                                  1, 5000))
                 << tour.desktop.appStderr().toStdString();
         }
     }
@@ -274,7 +281,7 @@ TEST(Tour, OnePressOfLetsGoEndsItAfterAClickOnACheck) {
     ASSERT_TRUE(tour.desktop.ok()) << tour.desktop.error().toStdString();
     leftAtSetup(tour.desktop);
     ASSERT_TRUE(tour.start());
-    ASSERT_TRUE(tour.says("tour: SETUP | Ready to capture"));
+    ASSERT_TRUE(tour.says("tour: SETUP | Not ready: compositor"));
     ASSERT_TRUE(tour.says("| Off"));
     Desktop::pause(900);
     const QRect before = tour.desktop.clientGeometry(tour.window());
