@@ -9,6 +9,8 @@
 #include <QThreadPool>
 
 #include <algorithm>
+#include <cmath>
+#include <ctime>
 
 using tour::Animation;
 using tour::Layer;
@@ -17,6 +19,10 @@ using tour::LayerPtr;
 namespace {
 
 constexpr double kShiftSeconds = 0.35;
+// Frames between thirty and twenty a second, as many as painting them in a twentieth of a core allows.
+constexpr int kFastestMs = 33;
+constexpr int kSlowestMs = 50;
+constexpr double kPaintShare = 0.05;
 
 QColor accent(double alpha) {
     QColor c = UI::accent();
@@ -31,9 +37,9 @@ TourScene::TourScene(QWidget* parent, std::function<double()> time)
       root(Layer::make()), stageLayer(Layer::make()) {
     setMouseTracking(true);
     setAttribute(Qt::WA_TranslucentBackground);
-    // Thirty frames a second: the scenes' motions are slow glides and loops, which stay smooth at that rate, and
-    // each frame still shows the scene at its own moment.
-    ticker.setInterval(33);
+    // At most thirty frames a second: the scenes' motions are slow glides and loops, which stay smooth at that
+    // rate, and each frame still shows the scene at its own moment.
+    ticker.setInterval(kFastestMs);
     ticker.setTimerType(Qt::PreciseTimer);
     connect(&ticker, &QTimer::timeout, this, &TourScene::tick);
 }
@@ -223,19 +229,38 @@ QRegion TourScene::composeFrame(double t) {
     return dirty;
 }
 
+namespace {
+
+// The calling thread's own processor time, in milliseconds, which a busy machine does not inflate.
+double threadMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
+}
+
+} // namespace
+
 QRegion TourScene::composeOffThread(double t) {
     // Painting on a pool thread keeps Qt from splitting every fill across the pool, which costs more
     // in hand-overs than it saves on a picture this size. The view waits: the tree is not shared.
     QRegion dirty;
+    double spent = 0;
     QSemaphore done;
-    const bool offloaded = QThreadPool::globalInstance()->tryStart([this, t, &done, &dirty] {
+    const auto work = [this, t, &dirty, &spent] {
+        const double begin = threadMs();
         dirty = composeFrame(t);
+        spent = threadMs() - begin;
+    };
+    const bool offloaded = QThreadPool::globalInstance()->tryStart([&work, &done] {
+        work();
         done.release();
     });
     if (offloaded)
         done.acquire();
     else
-        dirty = composeFrame(t);
+        work();
+    if (!dirty.isEmpty())
+        paintCost = paintCost <= 0 ? spent : 0.9 * paintCost + 0.1 * spent;
     return dirty;
 }
 
@@ -243,6 +268,12 @@ void TourScene::tick() {
     const QRegion dirty = composeOffThread(clock());
     if (!dirty.isEmpty())
         update(dirty);
+    // A scene that costs much to paint (a large one, on a slow processor) is shown at fewer frames a second,
+    // down to twenty, so that the tour never takes more than a small share of a core; each frame still shows
+    // the scene at its own moment.
+    const int interval = std::clamp(int(std::lround(paintCost / kPaintShare)), kFastestMs, kSlowestMs);
+    if (ticker.interval() != interval)
+        ticker.setInterval(interval);
 }
 
 void TourScene::paintEvent(QPaintEvent*) {

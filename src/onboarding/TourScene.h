@@ -1,8 +1,8 @@
 #pragma once
 // The animated illustration at the top of every tour page: a drifting glow and a 544 × 300 stage,
 // scaled to fit and centred, on which the scene of the current kind is built from layers. Layers a
-// scene registers follow the pointer a little. The view ticks 30 times a second only while it is shown, and paints
-// again only the parts that moved.
+// scene registers follow the pointer a little. The view ticks 20 to 30 times a second only while it is shown, and
+// paints again only the parts that moved.
 
 #include "onboarding/LayerDamage.h"
 #include "onboarding/LayerRenderer.h"
@@ -117,6 +117,7 @@ private:
     tour::LayerRenderer renderer;
     tour::LayerDamage damage;
     bool wholeFrame = true; // the next frame is painted whole (a new tree, size, fade or backdrop)
+    double paintCost = 0;   // processor milliseconds a painted frame takes, on average
     QTimer ticker;
     double fadeAlpha = 1;
     double radius = 0;
