@@ -16,7 +16,7 @@ bool visible(const QColor& c) {
 }
 
 // Everything a layer draws apart from its place and opacity; a change of any of it repaints the layer.
-size_t lookOf(const Layer& layer, const Props& p) {
+size_t lookOf(const Layer& layer, const Props& p, double t) {
     size_t h = qHash(p.bounds.x()) ^ (qHash(p.bounds.y()) << 1) ^ (qHash(p.bounds.width()) << 2) ^
                (qHash(p.bounds.height()) << 3);
     const auto mix = [&h](size_t v) { h = h * 1099511628211ULL ^ v; };
@@ -29,8 +29,10 @@ size_t lookOf(const Layer& layer, const Props& p) {
     mix(qHash(p.string));
     mix(layer.hidden);
     if (layer.mask) {
-        const Props m = presentation(*layer.mask, 0);
-        mix(qHash(m.position.x()) ^ qHash(m.position.y()) ^ qHash(m.opacity));
+        // A mask that moves uncovers other parts of the layer.
+        const Props m = presentation(*layer.mask, t);
+        mix(qHash(m.position.x()) ^ qHash(m.position.y()) ^ qHash(m.opacity) ^ qHash(m.transform.sx) ^
+            qHash(m.bounds.width()) ^ qHash(m.bounds.height()));
     }
     return h;
 }
@@ -155,7 +157,7 @@ void LayerDamage::walk(const Layer& layer, const QTransform& parent, double pare
     const QTransform place = LayerRenderer::placement(layer, p) * parent;
     State& was = states[&layer];
     const QRectF drawn = drawnBy(layer, p, t);
-    const size_t look = lookOf(layer, p);
+    const size_t look = lookOf(layer, p, t);
 
     if (layer.type == Layer::Type::emitter) {
         // Every dot moves at every frame: the dots where they were and where they are.
