@@ -12,12 +12,12 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <QPainter>
+#include <QProcess>
 #include <QSemaphore>
+#include <QTemporaryDir>
 #include <QThreadPool>
+#include <QTimer>
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
