@@ -77,6 +77,9 @@ void paintPath(QPainter& painter, const QPainterPath& path, QColor colour, const
     const double dpr = target ? target->devicePixelRatioF() : 1.0;
     if (target)
         area &= QRect(0, 0, int(target->width() * dpr), int(target->height() * dpr));
+    // Only what the clip lets through: a frame that repaints a sliver of a large shape draws only that sliver.
+    if (painter.hasClipping())
+        area &= device.mapRect(painter.clipBoundingRect()).toAlignedRect().adjusted(-1, -1, 1, 1);
     const bool direct = alpha >= 0.999 || qint64(area.width()) * area.height() < 4096 ||
                         painter.compositionMode() != QPainter::CompositionMode_SourceOver;
     if (direct || area.isEmpty()) {
@@ -214,6 +217,12 @@ void LayerRenderer::paint(QPainter& painter, const Layer& layer, double t) {
 void LayerRenderer::paintLayer(QPainter& painter, const Layer& layer, double t, double parentOpacity, bool withShadow) {
     if (layer.hidden)
         return;
+    // Outside what this frame repaints: nothing of it would land.
+    if (!only.isEmpty() && !buildingShadow && !buildingStill && !buildingSnapshot) {
+        const QRectF reach = extent(layer, t);
+        if (!reach.isEmpty() && !only.intersects(painter.deviceTransform().mapRect(reach).toAlignedRect()))
+            return;
+    }
     const Props p = presentation(layer, t);
     const double opacity = parentOpacity * std::clamp(p.opacity, 0.0, 1.0);
     if (opacity <= 0.002)
@@ -355,6 +364,11 @@ bool LayerRenderer::isStill(const Layer& layer) {
     return true;
 }
 
+QRectF LayerRenderer::contentsRect(const Layer& layer, const Props& p) {
+    return placeContents(layer.contents.deviceIndependentSize(), QRectF(p.bounds.topLeft(), p.bounds.size()),
+                         layer.contentsGravity);
+}
+
 QRectF LayerRenderer::extent(const Layer& layer, double t) {
     const Props p = presentation(layer, t);
     return placement(layer, p).mapRect(ownExtent(layer, p, t));
@@ -369,6 +383,12 @@ QRectF LayerRenderer::ownExtent(const Layer& layer, const Props& p, double t) {
     if (!layer.contents.isNull())
         r |= placeContents(layer.contents.deviceIndependentSize(), QRectF(p.bounds.topLeft(), p.bounds.size()),
                            layer.contentsGravity);
+    if (layer.type == Layer::Type::emitter)
+        for (const Particle& dot : particles(layer, t)) {
+            const QImage& picture = layer.cells.at(dot.cell).contents;
+            const QSizeF size = (picture.isNull() ? QSizeF(1, 1) : picture.deviceIndependentSize()) * dot.scale;
+            r |= QRectF(dot.position - QPointF(size.width() / 2, size.height() / 2), size);
+        }
     if (!layer.masksToBounds)
         for (const LayerPtr& sub : layer.sublayers())
             r |= extent(*sub, t);
@@ -482,6 +502,8 @@ void LayerRenderer::paintMasked(QPainter& painter, const Layer& layer, const Pro
     if (const QPaintDevice* target = painter.device())
         area &= QRect(0, 0, int(target->width() * target->devicePixelRatioF()),
                       int(target->height() * target->devicePixelRatioF()));
+    if (painter.hasClipping())
+        area &= device.mapRect(painter.clipBoundingRect()).toAlignedRect().adjusted(-1, -1, 1, 1);
     if (area.isEmpty())
         return;
     QImage layerImage(area.size(), QImage::Format_ARGB32_Premultiplied);

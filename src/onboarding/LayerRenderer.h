@@ -16,6 +16,7 @@
 
 #include <QHash>
 #include <QImage>
+#include <QRegion>
 
 #include <algorithm>
 #include <functional>
@@ -40,11 +41,23 @@ public:
     qsizetype cachedCopies() const {
         return std::count_if(snapshots.begin(), snapshots.end(), [](const Snapshot& s) { return !s.image.isNull(); });
     }
+    // The part of the device (in pixels) a frame repaints; layers wholly outside it are not painted at all.
+    // Empty paints everything.
+    QRegion only;
     // Whether gliding layers are copied from screen-pixel pictures (on by default; off draws every
     // frame afresh, the reference the copies are held to).
     bool copyGliding = true;
     // Nothing animates in the layer's subtree and it does not follow the pointer.
     static bool isStill(const Layer& layer);
+
+    // Where the layer and everything it draws lie in its superlayer's space.
+    static QRectF extent(const Layer& layer, double t);
+    // The same in the layer's own space.
+    static QRectF ownExtent(const Layer& layer, const Props& p, double t);
+    // The layer's own space to its superlayer's.
+    static QTransform placement(const Layer& layer, const Props& p);
+    // Where the layer's picture is drawn, in its own space (it may reach past the box).
+    static QRectF contentsRect(const Layer& layer, const Props& p);
 
     // The path of a box with some of its corners rounded (corners as Layer::Corner bits, y-up).
     static QPainterPath roundedBox(const QRectF& rect, double radius, int corners);
@@ -86,13 +99,9 @@ private:
     void paintOwn(QPainter& painter, const Layer& layer, const Props& p, double t, double opacity);
     void paintSublayers(QPainter& painter, const Layer& layer, double t, double opacity);
     bool paintStill(QPainter& painter, const Layer& layer, qsizetype from, qsizetype to, double t, double opacity);
-    // Where the layer and everything it draws lie in its superlayer's space.
-    static QRectF extent(const Layer& layer, double t);
-    // The same in the layer's own space.
-    static QRectF ownExtent(const Layer& layer, const Props& p, double t);
+
     void paintMasked(QPainter& painter, const Layer& layer, const Props& p, double t, double opacity);
     void paintShadow(QPainter& painter, const Layer& layer, const Props& p, double t, double opacity);
-    static QTransform placement(const Layer& layer, const Props& p);
 
     QHash<QString, Shadow> shadows;
     QHash<QString, Still> stills;

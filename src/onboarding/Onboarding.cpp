@@ -182,6 +182,14 @@ Onboarding::Onboarding(const Services& given, Defaults& store, bool resumeAtPerm
 
     permTimer.setInterval(1000);
     connect(&permTimer, &QTimer::timeout, this, &Onboarding::refreshPermissions);
+    // A hot key another program held may be let go while the user reads any page: asking which are refused
+    // tries them again.
+    keysTimer.setInterval(1000);
+    connect(&keysTimer, &QTimer::timeout, this, [this] {
+        if (!permTimer.isActive())
+            probe.refused();
+    });
+    keysTimer.start();
     animation.setInterval(16);
     connect(&animation, &QTimer::timeout, this, &Onboarding::tick);
 
@@ -366,7 +374,7 @@ void Onboarding::applyPage() {
         permTimer.stop();
     }
 
-    trace(QStringLiteral("tour: ") + eyebrowWord(p.kind) + QStringLiteral(" | ") + p.title);
+    trace(QStringLiteral("tour: ") + eyebrowWord(p.kind) + QStringLiteral(" | ") + title->text());
     sceneView->kind = p.kind;
     layoutContent(tour::MediaClock::now());
     sceneView->rebuild();
@@ -417,6 +425,7 @@ void Onboarding::markSeen() {
         return;
     finished = true;
     permTimer.stop();
+    keysTimer.stop();
     defaults.set(QStringLiteral("onboardingSeen"), true);
     defaults.set(QStringLiteral("onboardingAtPermissions"), false);
     const Services hinted = services;
@@ -575,6 +584,7 @@ void Onboarding::closeEvent(QCloseEvent* event) {
     if (event->spontaneous())
         markSeen();
     permTimer.stop();
+    keysTimer.stop();
     animation.stop();
     disconnect(activation);
     QWidget::closeEvent(event);

@@ -69,6 +69,10 @@ public:
     QList<Page> pages() const;
     int pageIndex() const { return index; }
     static QString eyebrowWord(TourScene::Kind kind);
+    // The setup page's title: what is not ready, by the names of the failing checks, in one line of the font.
+    static QString notReadyTitle(const QStringList& failing, const QFont& font);
+    // The four checks of the setup page as the title names them, in the order of their rows.
+    static QStringList checkNames();
     // One cap per modifier word and one for the key: "Super", "Shift", "D".
     static QStringList capWords(const Shortcut& shortcut);
 
@@ -140,10 +144,12 @@ private:
     QList<CheckRow*> rows;
     QList<QGraphicsOpacityEffect*> reveals;
     QTimer permTimer;
+    QTimer keysTimer;
     QTimer animation;
     const int shrink; // points taken off the picture on a short screen
     int grantedCount = -1;
     QString lastTraced;
+    QString setupTitle; // what the last poll found not ready, or that all is
     QImage background;
     int backgroundHero = 0;
     bool onTop = true;

@@ -99,7 +99,7 @@ QList<Onboarding::Page> Onboarding::pages() const {
          {},
          {}},
         {Kind::permissions,
-         QStringLiteral("Ready to capture"),
+         setupTitle.isEmpty() ? QStringLiteral("Ready to capture") : setupTitle,
          std::nullopt,
          probe.wayland() ? wayland : QStringLiteral("Nothing to allow on X11. Everything stays on this computer."),
          {},

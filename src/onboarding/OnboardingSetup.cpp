@@ -3,9 +3,30 @@
 #include "onboarding/CheckRow.h"
 #include "onboarding/Onboarding.h"
 
+#include <QFontMetricsF>
 #include <QGridLayout>
+#include <QLabel>
 
 #include <cstdio>
+
+QStringList Onboarding::checkNames() {
+    return {QStringLiteral("capture"), QStringLiteral("hot keys"), QStringLiteral("tray icon"),
+            QStringLiteral("compositor")};
+}
+
+QString Onboarding::notReadyTitle(const QStringList& failing, const QFont& font) {
+    if (failing.isEmpty())
+        return QStringLiteral("Ready to capture");
+    const QString prefix = QStringLiteral("Not ready: ");
+    QString all = failing.last();
+    if (failing.size() > 1)
+        all =
+            QStringList(failing.mid(0, failing.size() - 1)).join(QStringLiteral(", ")) + QStringLiteral(" and ") + all;
+    // The title has one line the width of the text column.
+    if (failing.size() == 1 || QFontMetricsF(font).horizontalAdvance(prefix + all) <= 544)
+        return prefix + all;
+    return prefix + failing.first() + QStringLiteral(" and %1 more").arg(failing.size() - 1);
+}
 
 void Onboarding::buildPermissionButtons() {
     delete permBox->layout();
@@ -51,17 +72,24 @@ void Onboarding::refreshPermissions() {
         return;
     const CapabilityProbe::Result results[] = {probe.screenCapture(), probe.hotKeys(), probe.trayIcon(),
                                                probe.compositor()};
+    static const QStringList names = checkNames();
     int passing = 0;
-    QStringList said;
+    QStringList said, failing;
     for (int i = 0; i < 4; ++i) {
         said << results[i].pill;
         const bool canChange = i == 1 && !results[i].ok && bool(services.changeShortcut);
         rows.at(i)->setResult(results[i].ok, results[i].pill, canChange);
         passing += results[i].ok;
+        if (!results[i].ok)
+            failing << names.at(i);
     }
+    setupTitle = notReadyTitle(failing, title->font());
+    if (onPermissions())
+        title->setText(setupTitle);
     // End-to-end tests read the checks from standard error, once per change.
     static const bool tracing = qEnvironmentVariableIsSet("PICTOLARIUM_TRACE");
-    const QString line = QStringLiteral("setup: ") + said.join(QStringLiteral(" | "));
+    const QString line =
+        QStringLiteral("setup: ") + said.join(QStringLiteral(" | ")) + QStringLiteral(" | ") + setupTitle;
     if (tracing && line != lastTraced)
         std::fprintf(stderr, "%s\n", qPrintable(line));
     lastTraced = line;

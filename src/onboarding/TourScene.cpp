@@ -9,6 +9,8 @@
 #include <QThreadPool>
 
 #include <algorithm>
+#include <cmath>
+#include <ctime>
 
 using tour::Animation;
 using tour::Layer;
@@ -17,6 +19,10 @@ using tour::LayerPtr;
 namespace {
 
 constexpr double kShiftSeconds = 0.35;
+// Frames between thirty and twenty a second, as many as painting them in a twentieth of a core allows.
+constexpr int kFastestMs = 33;
+constexpr int kSlowestMs = 50;
+constexpr double kPaintShare = 0.05;
 
 QColor accent(double alpha) {
     QColor c = UI::accent();
@@ -31,9 +37,11 @@ TourScene::TourScene(QWidget* parent, std::function<double()> time)
       root(Layer::make()), stageLayer(Layer::make()) {
     setMouseTracking(true);
     setAttribute(Qt::WA_TranslucentBackground);
-    ticker.setInterval(16);
+    // At most thirty frames a second: the scenes' motions are slow glides and loops, which stay smooth at that
+    // rate, and each frame still shows the scene at its own moment.
+    ticker.setInterval(kFastestMs);
     ticker.setTimerType(Qt::PreciseTimer);
-    connect(&ticker, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+    connect(&ticker, &QTimer::timeout, this, &TourScene::tick);
 }
 
 void TourScene::rebuild() {
@@ -44,6 +52,8 @@ void TourScene::rebuild() {
     root->setFrame({0, 0, W, H});
     parallax.clear();
     renderer.clearCache();
+    damage.clear();
+    wholeFrame = true;
 
     LayerPtr glow = Layer::make(Layer::Type::gradient);
     glow->radial = true;
@@ -102,13 +112,18 @@ void TourScene::rebuild() {
 }
 
 void TourScene::setFade(double alpha) {
-    fadeAlpha = std::clamp(alpha, 0.0, 1.0);
+    alpha = std::clamp(alpha, 0.0, 1.0);
+    if (alpha == fadeAlpha)
+        return;
+    fadeAlpha = alpha;
+    wholeFrame = true;
     update();
 }
 
 void TourScene::setCornerRadius(double value) {
     radius = std::max(0.0, value);
     cornerMask = QImage();
+    wholeFrame = true;
     update();
 }
 
@@ -124,10 +139,14 @@ void TourScene::shift(double dx, double dy) {
     shiftStart = now;
 }
 
-void TourScene::render(QPainter& painter, double t) {
+void TourScene::followPointer(double t) {
     const QPointF offset = shiftAt(t);
     for (const auto& [layer, depth] : std::as_const(parallax))
         layer->offset = offset * depth;
+}
+
+void TourScene::render(QPainter& painter, double t) {
+    followPointer(t);
     painter.save();
     // The scene is y-up; flip once here.
     painter.translate(0, height());
@@ -140,19 +159,23 @@ void TourScene::setBackdrop(const QImage& image) {
     backdrop = image;
     setAttribute(Qt::WA_OpaquePaintEvent, !backdrop.isNull());
     setAttribute(Qt::WA_TranslucentBackground, backdrop.isNull());
+    wholeFrame = true;
     update();
 }
 
-void TourScene::composeFrame(double t) {
+QRegion TourScene::composeFrame(double t) {
     const qreal dpr = devicePixelRatioF();
     const QSize pixels = size() * dpr;
+    bool whole = wholeFrame;
+    wholeFrame = false;
     if (content.size() != pixels) {
         content = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
         frame = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
         cornerMask = QImage();
+        whole = true;
     }
     if (content.isNull())
-        return;
+        return {};
     content.setDevicePixelRatio(dpr);
     frame.setDevicePixelRatio(dpr);
     if (cornerMask.isNull()) {
@@ -165,15 +188,36 @@ void TourScene::composeFrame(double t) {
         m.setPen(Qt::NoPen);
         m.setBrush(Qt::black);
         m.drawRoundedRect(QRectF(rect()), radius, radius);
+        whole = true;
     }
-    content.fill(Qt::transparent);
+    // Only what moved is painted again; a frame in which nothing moved is not painted at all.
+    followPointer(t);
+    QRegion dirty = damage.since(*root, QTransform(1, 0, 0, -1, 0, height()), t, dpr);
+    if (whole)
+        dirty = QRegion(rect());
+    dirty &= rect();
+    if (dirty.isEmpty())
+        return {};
     {
         QPainter p(&content);
+        p.setClipRegion(dirty);
+        p.setCompositionMode(QPainter::CompositionMode_Source);
+        for (const QRect& r : dirty)
+            p.fillRect(r, Qt::transparent);
+        p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        renderer.only = QTransform::fromScale(dpr, dpr).map(dirty);
         render(p, t);
+        renderer.only = QRegion();
+        // The mask is whole inside the corners' squares.
+        const int r = int(std::ceil(radius)) + 1;
+        const QRegion corners = QRegion(0, 0, r, r) | QRegion(width() - r, 0, r, r) | QRegion(0, height() - r, r, r) |
+                                QRegion(width() - r, height() - r, r, r);
+        p.setClipRegion(dirty & corners);
         p.setCompositionMode(QPainter::CompositionMode_DestinationIn);
         p.drawImage(QPointF(0, 0), cornerMask);
     }
     QPainter f(&frame);
+    f.setClipRegion(dirty);
     f.setCompositionMode(QPainter::CompositionMode_Source);
     if (backdrop.size() == pixels)
         f.drawImage(QPointF(0, 0), backdrop);
@@ -182,21 +226,59 @@ void TourScene::composeFrame(double t) {
     f.setCompositionMode(QPainter::CompositionMode_SourceOver);
     f.setOpacity(fadeAlpha);
     f.drawImage(QPointF(0, 0), content);
+    return dirty;
 }
 
-void TourScene::paintEvent(QPaintEvent*) {
-    const double t = clock();
+namespace {
+
+// The calling thread's own processor time, in milliseconds, which a busy machine does not inflate.
+double threadMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
+}
+
+} // namespace
+
+QRegion TourScene::composeOffThread(double t) {
     // Painting on a pool thread keeps Qt from splitting every fill across the pool, which costs more
     // in hand-overs than it saves on a picture this size. The view waits: the tree is not shared.
+    QRegion dirty;
+    double spent = 0;
     QSemaphore done;
-    const bool offloaded = QThreadPool::globalInstance()->tryStart([this, t, &done] {
-        composeFrame(t);
+    const auto work = [this, t, &dirty, &spent] {
+        const double begin = threadMs();
+        dirty = composeFrame(t);
+        spent = threadMs() - begin;
+    };
+    const bool offloaded = QThreadPool::globalInstance()->tryStart([&work, &done] {
+        work();
         done.release();
     });
     if (offloaded)
         done.acquire();
     else
-        composeFrame(t);
+        work();
+    if (!dirty.isEmpty())
+        paintCost = paintCost <= 0 ? spent : 0.9 * paintCost + 0.1 * spent;
+    return dirty;
+}
+
+void TourScene::tick() {
+    const QRegion dirty = composeOffThread(clock());
+    if (!dirty.isEmpty())
+        update(dirty);
+    // A scene that costs much to paint (a large one, on a slow processor) is shown at fewer frames a second,
+    // down to twenty, so that the tour never takes more than a small share of a core; each frame still shows
+    // the scene at its own moment.
+    const int interval = std::clamp(int(std::lround(paintCost / kPaintShare)), kFastestMs, kSlowestMs);
+    if (ticker.interval() != interval)
+        ticker.setInterval(interval);
+}
+
+void TourScene::paintEvent(QPaintEvent*) {
+    if (wholeFrame || frame.isNull() || frame.size() != size() * devicePixelRatioF())
+        composeOffThread(clock());
     if (frame.isNull())
         return;
     QPainter painter(this);

@@ -1,8 +1,10 @@
 #pragma once
 // The animated illustration at the top of every tour page: a drifting glow and a 544 × 300 stage,
 // scaled to fit and centred, on which the scene of the current kind is built from layers. Layers a
-// scene registers follow the pointer a little. The view ticks at 60 Hz only while it is shown.
+// scene registers follow the pointer a little. The view ticks 20 to 30 times a second only while it is shown, and
+// paints again only the parts that moved.
 
+#include "onboarding/LayerDamage.h"
 #include "onboarding/LayerRenderer.h"
 #include "onboarding/TourKit.h"
 
@@ -68,9 +70,14 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
-    // Paints one frame into `frame`: the scene at time t with its corners rounded, faded, over the
-    // backdrop when there is one.
-    void composeFrame(double t);
+    // Paints into `frame` what changed by time t: the scene with its corners rounded, faded, over the
+    // backdrop when there is one. Gives the part painted, in the view's points; nothing when nothing moved.
+    QRegion composeFrame(double t);
+    QRegion composeOffThread(double t);
+    // One frame of the ticker: what changed is painted and shown.
+    void tick();
+    // Moves the registered layers to where the pointer has them at time t.
+    void followPointer(double t);
     // Moves the registered layers towards dx, dy (fractions of the view, 0 in the centre) in 0.35 s.
     void shift(double dx, double dy);
 
@@ -108,6 +115,9 @@ private:
     tour::LayerPtr stageLayer;
     QList<std::pair<tour::LayerPtr, double>> parallax;
     tour::LayerRenderer renderer;
+    tour::LayerDamage damage;
+    bool wholeFrame = true; // the next frame is painted whole (a new tree, size, fade or backdrop)
+    double paintCost = 0;   // processor milliseconds a painted frame takes, on average
     QTimer ticker;
     double fadeAlpha = 1;
     double radius = 0;

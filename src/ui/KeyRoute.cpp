@@ -10,6 +10,8 @@
 #include <QWidget>
 #include <QWindow>
 
+#include <algorithm>
+
 namespace {
 
 // How long the window manager is given to hand over the focus on the application's own request.
@@ -106,10 +108,34 @@ private:
     QTimer settle;
 };
 
+// Windows that are stood on the front window while it shows. Menus and tooltips, and windows the window manager
+// never sees (a toast, the format wheel, the panel icon docked in the tray) stand above everything anyway.
+bool standsOnFront(const QWidget* window) {
+    const Qt::WindowType type = window->windowType();
+    if (type == Qt::Popup || type == Qt::ToolTip || type == Qt::Desktop)
+        return false;
+    if (window->windowFlags() & (Qt::BypassWindowManagerHint | Qt::X11BypassWindowManagerHint))
+        return false;
+    return !window->inherits("QSystemTrayIconSys");
+}
+
 } // namespace
 
 KeyRoute::KeyRoute() {
     connect(qApp, &QGuiApplication::focusWindowChanged, this, &KeyRoute::changed);
+    connect(qApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow* now) {
+        // A menu has the keyboard only while it is open, and closing it leaves no window focused for a moment:
+        // neither means the keyboard went to another program.
+        const auto isMenu = [](const QWindow* w) { return w && w->type() == Qt::Popup; };
+        if (now && !isMenu(now))
+            keyWindow = now;
+        else if (!now && !isMenu(focused))
+            keyWindow = nullptr;
+        focused = now;
+    });
+    // Every window's show and hide: a claim ends with its window, and a window opened while the front window
+    // shows (by the panel menu, a card or a dialog) must not open under it.
+    qApp->installEventFilter(this);
 }
 
 KeyRoute& KeyRoute::instance() {
@@ -131,7 +157,6 @@ void KeyRoute::takeKeys(QWidget* window) {
         known = known || claim == window;
     if (!known) {
         route.claims.append(window);
-        window->installEventFilter(&route);
         connect(window, &QObject::destroyed, &route, &KeyRoute::forget);
     }
     emit route.changed();
@@ -165,9 +190,31 @@ bool KeyRoute::ownWindowHasKeys() {
 }
 
 bool KeyRoute::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::Hide)
-        forget(watched);
-    return QObject::eventFilter(watched, event);
+    const QEvent::Type type = event->type();
+    if ((type != QEvent::Show && type != QEvent::Hide) || !watched->isWidgetType())
+        return false;
+    auto* widget = static_cast<QWidget*>(watched);
+    if (!widget->isWindow())
+        return false;
+    // The show event comes before the window is mapped: the window manager places it above the front window
+    // from the start.
+    if (type == QEvent::Show) {
+        // Hidden for a moment (out of a screen grab's way) while it had the keyboard: it has it back.
+        if (widget == front && frontHadKeys) {
+            frontHadKeys = false;
+            QTimer::singleShot(0, this, [this] {
+                if (front && front->isVisible() && !QApplication::activeModalWidget())
+                    takeKeys(front);
+            });
+        }
+        standDialog(widget);
+    } else {
+        if (widget == front)
+            frontHadKeys = keyWindow && keyWindow == widget->windowHandle();
+        forget(widget);
+        stepDown(widget);
+    }
+    return false;
 }
 
 void KeyRoute::forget(QObject* window) {
@@ -186,18 +233,58 @@ void KeyRoute::setFront(QWidget* window) {
 }
 
 void KeyRoute::standDialog(QWidget* dialog) {
-    QWidget* on = instance().front;
-    if (!dialog || !on || !on->isVisible() || dialog == on)
+    KeyRoute& route = instance();
+    QWidget* on = route.front;
+    if (!dialog || !on || !on->isVisible() || dialog == on || !standsOnFront(dialog))
         return;
     dialog->winId();
     QWindow* handle = dialog->windowHandle();
-    if (!handle)
+    QWindow* onHandle = on->windowHandle();
+    if (!handle || !onHandle)
         return;
-    // Above a window that stays on top the dialog must stay on top too, or the window manager keeps it under.
-    // Set on the window itself: changing a shown widget's flags would hide it.
-    handle->setFlag(Qt::WindowStaysOnTopHint, on->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-    handle->setTransientParent(on->windowHandle());
+    const auto it =
+        std::find_if(route.stood.begin(), route.stood.end(), [dialog](const Stood& s) { return s.window == dialog; });
+    const bool wasOnTop = it != route.stood.end() ? it->onTop : handle->flags().testFlag(Qt::WindowStaysOnTopHint);
+    if (it == route.stood.end())
+        route.stood.append({dialog, wasOnTop, handle->transientParent()});
+    // Above a window that stays on top the dialog must stay on top too, or the window manager keeps it under. The
+    // live window's flags, not the widget's: the tour changes its level on the window alone, and changing a shown
+    // widget's flags would hide it.
+    handle->setFlag(Qt::WindowStaysOnTopHint, wasOnTop || onHandle->flags().testFlag(Qt::WindowStaysOnTopHint));
+    handle->setTransientParent(onHandle);
     dialog->raise();
+}
+
+void KeyRoute::stepDown(QWidget* window) {
+    const auto it = std::find_if(stood.begin(), stood.end(), [window](const Stood& s) { return s.window == window; });
+    if (it == stood.end())
+        return;
+    const Stood was = *it;
+    stood.erase(it);
+    stood.removeIf([](const Stood& s) { return !s.window; });
+    // Shown again later, without the front window, it opens as it always did.
+    if (QWindow* handle = window->windowHandle()) {
+        handle->setFlag(Qt::WindowStaysOnTopHint, was.onTop);
+        handle->setTransientParent(was.parent);
+    }
+    if (window->windowFlags() & (Qt::WindowDoesNotAcceptFocus | Qt::WindowTransparentForInput))
+        return; // it never took the keyboard
+    const QPointer<QWidget> gone(window);
+    // Once the hide has settled: whatever window of ours comes next (the dialog that opened this one, a box
+    // closing back into the basket) has shown and claimed the keys by then.
+    QTimer::singleShot(0, this, [this, gone] {
+        QWidget* on = front;
+        if (!on || !on->isVisible() || QApplication::activeModalWidget())
+            return;
+        const QWindow* focused = QGuiApplication::focusWindow();
+        if (focused && focused != on->windowHandle() && focused->isVisible() &&
+            !(gone && focused == gone->windowHandle()))
+            return;
+        for (const QPointer<QWidget>& claim : std::as_const(claims))
+            if (claim && claim != on && claim != gone && claim->isVisible())
+                return;
+        takeKeys(on);
+    });
 }
 
 void KeyRoute::backToFront() {

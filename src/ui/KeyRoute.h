@@ -15,6 +15,7 @@ class QAction;
 class QKeyEvent;
 class QMenu;
 class QWidget;
+class QWindow;
 class WindowFocus;
 
 class KeyRoute : public QObject {
@@ -31,10 +32,12 @@ public:
     // Whether a window of ours holds the keyboard, has asked for it and shows, or is a modal dialog.
     static bool ownWindowHasKeys();
 
-    // A window that stays above the others (the tour) while it shows: our dialogs stand on it rather than open
-    // under it, and it has the keyboard back when they close. A modal dialog already up is stood on it at once.
+    // A window that stays above the others (the tour) while it shows: every window of ours that shows while it
+    // does stands on it rather than opening under it, and one that could take the keyboard hands it back to the
+    // front window when it hides. A modal dialog already up is stood on it at once.
     static void setFront(QWidget* window);
-    // Before a dialog of ours shows: makes it transient for the front window, and as high.
+    // Makes a window of ours transient for the front window, and as high, until it hides; nothing when no front
+    // window shows. Done for every window as it shows; a caller may do it earlier.
     static void standDialog(QWidget* dialog);
     // After a dialog closed: the keyboard back to the front window, if one shows.
     static void backToFront();
@@ -56,8 +59,24 @@ protected:
 private:
     KeyRoute();
     void forget(QObject* window);
+    // A window that stood on the front window hides: its own stacking back, and the keyboard to the front
+    // window unless another window of ours holds it.
+    void stepDown(QWidget* window);
+
+    // How a window stood before it was stood on the front window.
+    struct Stood {
+        QPointer<QWidget> window;
+        bool onTop = false;
+        QPointer<QWindow> parent;
+    };
 
     QList<QPointer<QWidget>> claims;
+    QList<Stood> stood;
     QPointer<QWidget> front;
+    bool frontHadKeys = false;
+    // The window of ours that has the keyboard, or had it last while a menu was open; null while another
+    // program has it.
+    QPointer<QWindow> keyWindow;
+    QPointer<QWindow> focused;
     WindowFocus* focus = nullptr;
 };

@@ -130,11 +130,16 @@ TEST(Tour, TheSetupPageChecksThisDesktopAndIsWhereItReopens) {
         bool grabbed;
         bool wayland;
         const char* said;
+        const char* title;
     } cases[] = {
-        {"all ready", true, false, false, "setup: \u2713  Ready | \u2713  Ready | \u2713  Ready | \u2713  Ready"},
-        {"no compositor", false, false, false, "setup: \u2713  Ready | \u2713  Ready | \u2713  Ready | Off"},
-        {"capture key taken", false, true, false, "setup: \u2713  Ready | Taken | \u2713  Ready | Off"},
-        {"wayland", false, false, true, "setup: Wayland | \u2713  Ready | \u2713  Ready | Off"},
+        {"all ready", true, false, false, "setup: \u2713  Ready | \u2713  Ready | \u2713  Ready | \u2713  Ready",
+         "Ready to capture"},
+        {"no compositor", false, false, false, "setup: \u2713  Ready | \u2713  Ready | \u2713  Ready | Off",
+         "Not ready: compositor"},
+        {"capture key taken", false, true, false, "setup: \u2713  Ready | Taken | \u2713  Ready | Off",
+         "Not ready: hot keys and compositor"},
+        {"wayland", false, false, true, "setup: Wayland | \u2713  Ready | \u2713  Ready | Off",
+         "Not ready: capture and compositor"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -152,7 +157,8 @@ TEST(Tour, TheSetupPageChecksThisDesktopAndIsWhereItReopens) {
         if (c.wayland)
             tour.desktop.setEnvironment("WAYLAND_DISPLAY", "wayland-0");
         ASSERT_TRUE(tour.start());
-        EXPECT_TRUE(tour.says("tour: SETUP | Ready to capture"));
+        EXPECT_TRUE(tour.says(QStringLiteral("tour: SETUP | ") + QLatin1String(c.title)))
+            << tour.desktop.appStderr().toStdString();
         EXPECT_TRUE(tour.says(QString::fromUtf8(c.said))) << tour.desktop.appStderr().toStdString();
 
         if (&c == cases) {
@@ -171,7 +177,8 @@ TEST(Tour, TheSetupPageChecksThisDesktopAndIsWhereItReopens) {
             other.terminate();
             other.waitForFinished(2000);
             // Let go by the other program: the check takes the key on its next poll.
-            EXPECT_TRUE(tour.says("setup: \u2713  Ready | \u2713  Ready | \u2713  Ready | Off", 1, 5000))
+            EXPECT_TRUE(tour.says("setup: \u2713  Ready | \u2713  Ready | \u2713  Ready | Off | Not ready: compositor",
+                                  1, 5000))
                 << tour.desktop.appStderr().toStdString();
         }
     }
@@ -274,7 +281,7 @@ TEST(Tour, OnePressOfLetsGoEndsItAfterAClickOnACheck) {
     ASSERT_TRUE(tour.desktop.ok()) << tour.desktop.error().toStdString();
     leftAtSetup(tour.desktop);
     ASSERT_TRUE(tour.start());
-    ASSERT_TRUE(tour.says("tour: SETUP | Ready to capture"));
+    ASSERT_TRUE(tour.says("tour: SETUP | Not ready: compositor"));
     ASSERT_TRUE(tour.says("| Off"));
     Desktop::pause(900);
     const QRect before = tour.desktop.clientGeometry(tour.window());
@@ -316,4 +323,88 @@ TEST(Tour, EveryPageAtTwiceTheScaleAndOnAShortScreen) {
                 Desktop::shotsDir() + QStringLiteral("/tour-%1-page%2.png").arg(QLatin1String(c.name)).arg(page));
         }
     }
+}
+
+namespace {
+
+// The managed windows from the bottom of the stack to the top, as the window manager has them.
+QList<quint32> stacking(Desktop& desktop) {
+    const QString out = desktop.run("xprop", {"-root", "_NET_CLIENT_LIST_STACKING"});
+    QList<quint32> ids;
+    for (const QString& id : out.section('#', 1).split(',', Qt::SkipEmptyParts))
+        ids.append(id.trimmed().toUInt(nullptr, 16));
+    return ids;
+}
+
+} // namespace
+
+// Each panel menu item that opens a window of ours, picked with real keys while the tour shows: the window stands
+// above the tour, and once it is gone the tour's own keys work again. The slice overlay (another program's window
+// above all) and cards (which never take the keyboard) leave the keyboard with the tour throughout.
+TEST(Tour, WindowsOpenedFromThePanelMenuStandAboveItAndHandItTheKeysBack) {
+    Tour tour;
+    Desktop& desktop = tour.desktop;
+    ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
+    const QString log = desktop.home() + "/keys.log";
+    ASSERT_NE(desktop.keyLogTerminal(log, {20, 40}), 0u);
+    ASSERT_TRUE(tour.start());
+    ASSERT_TRUE(tour.says("tour: WELCOME"));
+    ASSERT_TRUE(Desktop::waitUntil([&] { return desktop.activeWindow() == tour.window(); }, 3000));
+    const QPoint icon = desktop.trayIcon();
+    ASSERT_FALSE(icon.isNull()) << "no panel icon";
+    const auto downs = [](int n) { return QStringList(n, "Down"); };
+    const struct {
+        const char* name;
+        QStringList keys;   // to the item in the open menu; Return picks it
+        const char* window; // its title; empty for the slice overlay
+        const char* close;  // a key, or empty: a card goes by itself once the pointer has left it
+    } items[] = {
+        {"capture", downs(1), "^Pictolarium Card$", ""},
+        {"slice", downs(2), "", "Escape"},
+        {"basket", downs(3), "^Pictolarium Basket$", "Escape"},
+        {"latest", downs(4), "^Pictolarium Card$", ""},
+        {"change-shortcut", downs(6) + QStringList{"Right", "Right", "Down"}, "^Shortcut for", "Escape"},
+        {"translation-language", downs(7), "^Translation Language$", "Escape"},
+        // From the bottom, clear of the size slider, which would take the steps for itself.
+        {"customize-toolbar", QStringList(6, "Up"), "^Customize Toolbar$", "alt+F4"},
+    };
+    int pages = 1; // "tour: PICK" lines so far, plus one
+    for (const auto& item : items) {
+        SCOPED_TRACE(item.name);
+        desktop.click(icon);
+        Desktop::pause(500);
+        desktop.xdotool(QStringList{"key", "--delay", "80"} + item.keys + QStringList{"Return"});
+        if (!*item.window)
+            Desktop::pause(1200);
+        if (*item.window) {
+            const quint32 opened = desktop.waitVisible(item.window, true, 4000);
+            ASSERT_NE(opened, 0u) << desktop.appStderr().toStdString();
+            const QList<quint32> stack = stacking(desktop);
+            EXPECT_GT(stack.indexOf(opened), stack.indexOf(tour.window())) << "opened under the tour";
+            desktop.screenshot(Desktop::shotsDir() + "/tour-over-" + item.name + ".png");
+        }
+        desktop.moveTo({2, 2});
+        if (*item.close)
+            desktop.key(item.close);
+        if (*item.window)
+            EXPECT_EQ(desktop.waitVisible(item.window, false, 8000), 0u) << "still open";
+        EXPECT_TRUE(Desktop::waitUntil([&] { return desktop.activeWindow() == tour.window(); }, 3000))
+            << "the tour has not the keyboard back";
+        tour.key("Right");
+        EXPECT_TRUE(tour.says("tour: PICK", pages, 3000)) << "Right did not reach the tour";
+        tour.key("Left");
+        EXPECT_TRUE(tour.says("tour: WELCOME", pages + 1, 3000)) << "Left did not reach the tour";
+        ++pages;
+    }
+    // The tour's own item opens a fresh tour, which has the keyboard at once.
+    desktop.click(icon);
+    Desktop::pause(500);
+    desktop.xdotool({"key", "--delay", "80", "Up", "Up", "Return"});
+    ASSERT_TRUE(tour.says("tour: WELCOME", pages + 1, 4000));
+    Desktop::pause(600);
+    tour.key("Right");
+    EXPECT_TRUE(tour.says("tour: PICK", pages, 3000));
+    QFile typed(log);
+    ASSERT_TRUE(typed.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(typed.readAll().isEmpty()) << "keys meant for the tour reached the terminal";
 }

@@ -4,7 +4,9 @@
 #include "onboarding/StatusPill.h"
 #include "platform/Defaults.h"
 #include "platform/fake/FakePlatform.h"
+#include "ui/UI.h"
 
+#include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QTemporaryDir>
@@ -29,7 +31,10 @@ struct Fixture {
             calls << QStringLiteral("change ") + key;
             return false;
         };
-        s.refusedHotKeys = [this] { return refused; };
+        s.refusedHotKeys = [this] {
+            ++asked;
+            return refused;
+        };
         s.trayIcon = [] { return std::optional<QRect>(QRect(1100, 770, 22, 22)); };
         Onboarding::setServices(s);
     }
@@ -66,6 +71,7 @@ struct Fixture {
     Defaults defaults;
     FakePlatform platform;
     QStringList disabled, refused, calls;
+    int asked = 0; // how often the refused hot keys were asked for, which tries them again
 };
 
 } // namespace
@@ -193,6 +199,8 @@ TEST(Onboarding, SetupChecksSayWhatIsMissingAndRaiseWhenFixed) {
     };
     ASSERT_EQ(tour.checkRows().size(), 4);
     EXPECT_EQ(pills(), (QStringList{"\u2713  Ready", "Taken", "Missing", "Off"}));
+    EXPECT_TRUE(tour.titleLabel()->text().startsWith(QStringLiteral("Not ready: hot keys")))
+        << tour.titleLabel()->text().toStdString();
     EXPECT_TRUE(tour.checkRows().at(1)->actionable());
     EXPECT_FALSE(tour.checkRows().at(2)->actionable()) << "nothing to click for a missing tray";
     tour.checkRows().at(1)->click();
@@ -204,6 +212,7 @@ TEST(Onboarding, SetupChecksSayWhatIsMissingAndRaiseWhenFixed) {
     tour.refreshPermissions();
     EXPECT_EQ(pills(), QStringList(4, QStringLiteral("\u2713  Ready")));
     EXPECT_TRUE(tour.checkRows().at(0)->pill->on);
+    EXPECT_EQ(tour.titleLabel()->text(), QStringLiteral("Ready to capture"));
 
     // On Wayland the page says why capture cannot work.
     f.platform.desktopChecks.waylandSession = true;
@@ -212,6 +221,47 @@ TEST(Onboarding, SetupChecksSayWhatIsMissingAndRaiseWhenFixed) {
     EXPECT_EQ(again.checkRows().first()->pill->text, QStringLiteral("Wayland"));
     EXPECT_EQ(again.bodyLabel()->property("plainText").toString(),
               QStringLiteral("This desktop runs on Wayland; capture needs an X11 desktop."));
+}
+
+// The setup page's title names what is not ready, as much of it as fits on its one line.
+TEST(Onboarding, SetupTitleNamesWhatIsNotReady) {
+    QFont title = UI::font(30, QFont::Bold); // as the page sets it
+    title.setLetterSpacing(QFont::AbsoluteSpacing, -1.0);
+    const struct {
+        QStringList failing;
+        QString said;
+    } cases[] = {
+        {{}, QStringLiteral("Ready to capture")},
+        {{"compositor"}, QStringLiteral("Not ready: compositor")},
+        {{"hot keys", "compositor"}, QStringLiteral("Not ready: hot keys and compositor")},
+        {Onboarding::checkNames(), QStringLiteral("Not ready: capture and 3 more")},
+    };
+    for (const auto& c : cases) {
+        const QString said = Onboarding::notReadyTitle(c.failing, title);
+        EXPECT_EQ(said, c.said) << c.failing.join(',').toStdString();
+        EXPECT_LE(QFontMetricsF(title).horizontalAdvance(said), 544) << said.toStdString();
+    }
+    // Any two that fail are both named, on the one line.
+    const QStringList names = Onboarding::checkNames();
+    for (qsizetype a = 0; a < names.size(); ++a)
+        for (qsizetype b = a + 1; b < names.size(); ++b) {
+            const QString said = Onboarding::notReadyTitle({names[a], names[b]}, title);
+            EXPECT_EQ(said, QStringLiteral("Not ready: ") + names[a] + QStringLiteral(" and ") + names[b]);
+            EXPECT_LE(QFontMetricsF(title).horizontalAdvance(said), 544) << said.toStdString();
+        }
+    EXPECT_EQ(Onboarding::notReadyTitle({"hot keys", "tray icon", "compositor"}, UI::font(8)),
+              QStringLiteral("Not ready: hot keys, tray icon and compositor"))
+        << "every name where they fit";
+}
+
+// A hot key another program let go is taken again while any page shows, not only the setup page.
+TEST(Onboarding, RefusedHotKeysAreTriedAgainOnEveryPage) {
+    Fixture f;
+    f.refused = {QStringLiteral("capture")};
+    Onboarding& tour = f.open();
+    ASSERT_EQ(tour.pageIndex(), 0);
+    f.asked = 0;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return f.asked > 0; }, 2500)) << "never tried on the welcome page";
 }
 
 TEST(TourControls, LooksFollowTheirState) {

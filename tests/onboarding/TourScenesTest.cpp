@@ -1,6 +1,7 @@
 // The tour's eight scenes evaluated at the moments their storyboards name, and a few painted pixels.
 
 #include "card/ToolbarPrefs.h"
+#include "onboarding/LayerDamage.h"
 #include "onboarding/LayerRenderer.h"
 #include "onboarding/SceneLoops.h"
 #include "onboarding/TourKit.h"
@@ -58,6 +59,28 @@ QImage paint(TourScene& scene, double seconds) {
     QPainter painter(&image);
     scene.render(painter, T0 + seconds);
     return image;
+}
+
+// The largest difference of mean colour between two pictures over blocks of the given size: copies land on
+// whole pixels and slow movers are painted in half-pixel steps, so edges may move by half a pixel, which
+// leaves blocks alike while anything missing, stale or out of place shows.
+int blockDiff(const QImage& a, const QImage& b, int block) {
+    int worst = 0;
+    for (int by = 0; by + block <= a.height(); by += block)
+        for (int bx = 0; bx + block <= a.width(); bx += block) {
+            int sums[2][3] = {};
+            for (int y = by; y < by + block; ++y)
+                for (int x = bx; x < bx + block; ++x)
+                    for (int k = 0; k < 2; ++k) {
+                        const QRgb c = (k ? b : a).pixel(x, y);
+                        sums[k][0] += qRed(c);
+                        sums[k][1] += qGreen(c);
+                        sums[k][2] += qBlue(c);
+                    }
+            for (int c = 0; c < 3; ++c)
+                worst = std::max(worst, std::abs(sums[0][c] - sums[1][c]) / (block * block));
+        }
+    return worst;
 }
 
 } // namespace
@@ -355,24 +378,6 @@ TEST(TourScenes, CopiedLayersLookLikeFreshDrawing) {
     // Copies land on whole pixels and a springing layer may borrow a picture of a neighbouring
     // size, so edges may move by half a pixel: compared over blocks of 4 × 4 points, which that
     // leaves alike while anything missing, stale or out of place shows.
-    const auto blockDiff = [](const QImage& a, const QImage& b, int block) {
-        int worst = 0;
-        for (int by = 0; by + block <= a.height(); by += block)
-            for (int bx = 0; bx + block <= a.width(); bx += block) {
-                int sums[2][3] = {};
-                for (int y = by; y < by + block; ++y)
-                    for (int x = bx; x < bx + block; ++x)
-                        for (int k = 0; k < 2; ++k) {
-                            const QRgb c = (k ? b : a).pixel(x, y);
-                            sums[k][0] += qRed(c);
-                            sums[k][1] += qGreen(c);
-                            sums[k][2] += qBlue(c);
-                        }
-                for (int c = 0; c < 3; ++c)
-                    worst = std::max(worst, std::abs(sums[0][c] - sums[1][c]) / (block * block));
-            }
-        return worst;
-    };
     for (const auto kind : {TourScene::Kind::welcome, TourScene::Kind::pick, TourScene::Kind::basket,
                             TourScene::Kind::latest, TourScene::Kind::permissions}) {
         for (const int scale : {1, 2}) {
@@ -403,4 +408,102 @@ TEST(TourScenes, CopiedLayersLookLikeFreshDrawing) {
             EXPECT_LE(worst, 32) << int(kind) << " at " << scale << "×";
         }
     }
+}
+
+// Painting again only what moved, as the view does, must look like painting whole frames: through the
+// entrances, springs and loops of the scenes, at 1× and 2×, with the pointer moving. What it leaves alone
+// (a still scene's frames, the parts of a frame nothing crossed) is what it saves.
+TEST(TourScenes, RepaintingOnlyWhatMovedLooksLikeWholeFrames) {
+    for (const auto kind : {TourScene::Kind::welcome, TourScene::Kind::pick, TourScene::Kind::card,
+                            TourScene::Kind::basket, TourScene::Kind::wheel, TourScene::Kind::permissions}) {
+        for (const int scale : {1, 2}) {
+            Built built(kind);
+            LayerRenderer partial, whole;
+            whole.copyGliding = false;
+            LayerDamage damage;
+            QImage shown(QSize(544, 300) * scale, QImage::Format_ARGB32_Premultiplied);
+            shown.fill(Qt::black);
+            int worst = 0;
+            double painted = 0;
+            const int frames = 120;
+            for (int f = 0; f < frames; ++f) {
+                const double t = T0 + 0.1 + f / 30.0;
+                for (const auto& [layer, depth] : built.scene.parallaxLayers())
+                    layer->offset = QPointF(f > 60 ? (f - 60) * 0.013 * depth : 0, 0);
+                // As the view does: its first frame is painted whole.
+                QRegion dirty = damage.since(built.scene.backing(), QTransform(1, 0, 0, -1, 0, 300), t, scale) &
+                                QRect(0, 0, 544, 300);
+                if (f == 0)
+                    dirty = QRect(0, 0, 544, 300);
+                for (const QRect& r : dirty)
+                    painted += double(r.width()) * r.height() / (544.0 * 300.0);
+                {
+                    QPainter painter(&shown);
+                    painter.scale(scale, scale);
+                    painter.setClipRegion(dirty);
+                    painter.fillRect(QRect(0, 0, 544, 300), Qt::black);
+                    partial.only = QTransform::fromScale(scale, scale).map(dirty);
+                    painter.translate(0, 300);
+                    painter.scale(1, -1);
+                    partial.paint(painter, built.scene.backing(), t);
+                }
+                if (f == 0) {
+                    // Painted whole, it is the frame a fresh painter makes, pixel for pixel.
+                    QImage fresh(shown.size(), QImage::Format_ARGB32_Premultiplied);
+                    fresh.fill(Qt::black);
+                    QPainter painter(&fresh);
+                    painter.scale(scale, scale);
+                    painter.translate(0, 300);
+                    painter.scale(1, -1);
+                    LayerRenderer().paint(painter, built.scene.backing(), t);
+                    painter.end();
+                    EXPECT_TRUE(fresh == shown) << int(kind) << " at " << scale << "×: the first frame";
+                }
+                if (f % 15 == 14) {
+                    QImage fresh(shown.size(), QImage::Format_ARGB32_Premultiplied);
+                    fresh.fill(Qt::black);
+                    QPainter painter(&fresh);
+                    painter.scale(scale, scale);
+                    painter.translate(0, 300);
+                    painter.scale(1, -1);
+                    whole.paint(painter, built.scene.backing(), t);
+                    painter.end();
+                    worst = std::max(worst, blockDiff(shown, fresh, 4 * scale));
+                }
+            }
+            // Edges may lag by half a pixel and copies land on whole pixels: alike within a pixel, while a part
+            // left unpainted or stale differs by far more.
+            EXPECT_LE(worst, 48) << int(kind) << " at " << scale << "×";
+            EXPECT_LT(painted, 0.9 * frames) << int(kind) << " at " << scale << "×: every frame was painted whole";
+        }
+    }
+}
+
+// A frame in which nothing moved paints nothing; a box that jumps is painted where it was and where it is,
+// and nowhere else; a glide below half a pixel waits until it adds up.
+TEST(TourScenes, RepaintsOnlyWhereSomethingMoved) {
+    LayerPtr root = Layer::make();
+    root->setFrame({0, 0, 400, 200});
+    LayerPtr still = Layer::make();
+    still->setFrame({300, 20, 60, 60});
+    still->model.backgroundColor = Qt::red;
+    LayerPtr box = Layer::make();
+    box->setFrame({20, 20, 40, 40});
+    box->model.backgroundColor = Qt::white;
+    root->addSublayer(still);
+    root->addSublayer(box);
+    const QTransform view(1, 0, 0, -1, 0, 200);
+    LayerDamage damage;
+    EXPECT_FALSE(damage.since(*root, view, 1, 1).isEmpty()) << "everything, the first time";
+    EXPECT_TRUE(damage.since(*root, view, 2, 1).isEmpty()) << "nothing moved";
+    box->model.position += QPointF(0.3, 0);
+    EXPECT_TRUE(damage.since(*root, view, 3, 1).isEmpty()) << "a third of a pixel";
+    box->model.position += QPointF(0.3, 0);
+    EXPECT_FALSE(damage.since(*root, view, 4, 1).isEmpty()) << "two thirds, added up";
+    box->model.position += QPointF(100, 0);
+    const QRegion dirty = damage.since(*root, view, 5, 1);
+    EXPECT_TRUE(dirty.contains(QPoint(40, 160))) << "where it was";
+    EXPECT_TRUE(dirty.contains(QPoint(140, 160))) << "where it is";
+    EXPECT_FALSE(dirty.intersects(QRect(300, 120, 60, 60))) << "the still box";
+    EXPECT_TRUE(damage.since(*root, view, 6, 2).isEmpty());
 }
