@@ -308,6 +308,12 @@ TEST(ScrollE2E, RealPagesKeepEveryRowOfTheFramesThatShowedThem) {
     } cases[] = {
         {"terminal", "xterm", xterm, 0, 0},
         {"terminal with a scrollbar", "xterm", QStringList{"-sb"} + xterm, 16, 0},
+        {"terminal with a log",
+         "xterm",
+         {"-geometry", "80x30+100+40", "-e", "sh", "-c",
+          "seq -f '2026-12-08 07:41:03.512 INFO worker[3] processed batch %06g ============' 123 522; sleep 600"},
+         0,
+         0},
         {"browser", QStandardPaths::findExecutable("chromium"), chromium, 0, 16},
         // each turn of the wheel moves the page by whole lines at once
         {"browser without smooth scrolling", QStandardPaths::findExecutable("chromium"),
