@@ -81,6 +81,7 @@ struct Fit {
     int shift = 0;
     int misses = 0;
     int compared = 0;
+    bool alone = true; // no other shift shows every compared row either
 };
 
 // Fewer missed rows for the rows compared; a fit on few rows (a large shift) needs to miss fewer. Counting one
@@ -100,10 +101,12 @@ std::optional<Fit> bestFit(const std::vector<quint64>& from, const std::vector<q
             int(std::lower_bound(changedRows.begin(), changedRows.end(), rows - s) - changedRows.begin());
         if (compared < needed)
             break; // fewer still for every larger shift
-        // The most misses that could still be taken, and beat the best so far.
+        // The most misses that could still be taken, and beat the best so far; none at all is always looked for,
+        // since a second shift that shows every row leaves the move undecided.
         int allowed = compared / missShare;
         if (best)
-            allowed = std::min<qint64>(allowed, (qint64(best->misses + 1) * compared - 1) / best->compared - 1);
+            allowed = std::max<qint64>(
+                0, std::min<qint64>(allowed, (qint64(best->misses + 1) * compared - 1) / best->compared - 1));
         int misses = 0;
         for (int k = 0; k < compared && misses <= allowed; ++k) {
             const size_t r = size_t(changedRows[size_t(k)]);
@@ -111,7 +114,9 @@ std::optional<Fit> bestFit(const std::vector<quint64>& from, const std::vector<q
         }
         if (misses > allowed)
             continue;
-        if (!best || better(misses, compared, *best))
+        if (best && misses == 0 && best->misses == 0)
+            best->alone = false;
+        else if (!best || better(misses, compared, *best))
             best = Fit{s, misses, compared};
     }
     return best;
@@ -179,7 +184,9 @@ std::optional<int> newRows(const QImage& prev, const QImage& next, int minShift,
         return 0;
 
     const std::optional<Fit> forward = bestFit(before, after, changedRows, minShift, bottomMargin);
-    if (!forward)
+    // A page whose lines repeat exactly (the same line over and over) fits at every shift by a whole number of
+    // them: how far it moved cannot be told, and a guess would add or drop lines.
+    if (!forward || !forward->alone)
         return std::nullopt;
     if (forward->misses == 0)
         return forward->shift;
