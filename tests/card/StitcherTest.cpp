@@ -545,6 +545,9 @@ TEST(StitcherPage, ScrolledPageIsStitchedBackExactly) {
         }
         EXPECT_FALSE(Stitcher::changed(frames[0], frames[0]));
         if (c.log) {
+            QImage caret = frames[0].copy();
+            QPainter(&caret).fillRect(200, 150, 8, 16, Qt::black);
+            EXPECT_FALSE(Stitcher::changed(frames[0], caret)) << "a caret blinked";
             // The same lines written over with other numbers: no shift shows them, none is made up. One line over
             // and over, moved by 3 rows, also fits moved by 23, 43...: how far it went cannot be told.
             EXPECT_EQ(Stitcher::newRows(frames[0], windowAt(logPage(content, 100, 500), 0, c.window, header, sidebar)),
