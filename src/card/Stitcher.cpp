@@ -1,5 +1,7 @@
 #include "card/Stitcher.h"
 
+#include "card/StitcherRows.h"
+
 #include "imaging/UserError.h"
 
 #include <QString>
@@ -8,7 +10,6 @@
 #include <climits>
 #include <cstring>
 #include <new>
-#include <thread>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -37,7 +38,6 @@ constexpr int rowChangeMean = 3;      // a row changed when its mean difference 
 constexpr int changedRowDivisor = 14; // fewer than R / 14 changed rows: nothing scrolled
 constexpr int minShift = 2;
 constexpr int bottomMargin = 11; // the largest shift tried is R - 11
-constexpr qint64 parallelPixels = 1'000'000;
 constexpr int agreeTolerance = 14;
 constexpr int agreeTenths = 7; // a row matches when 70 % of its columns agree
 constexpr int minTested = 8;
@@ -331,7 +331,9 @@ bool changed(const QImage& a, const QImage& b) {
             return true;
         total += rowDistance(ra, rb);
     }
-    return total > changedTotalLimit;
+    // A page of lines alike but for a few digits, moved by whole lines, hardly changes its signature rows;
+    // its pixel rows do, all down the window, where a blinking caret changes a line's height of them.
+    return total > changedTotalLimit || Rows::middleChanged(a, b, changedRowDivisor);
 }
 
 ColumnFlags staticColumns(const Signature& prev, const Signature& next) {
@@ -439,19 +441,8 @@ std::optional<int> newRows(const QImage& prev, const QImage& next) {
         return std::nullopt;
     if (prev.height() < minRows)
         return std::nullopt;
-    // Squeezing a frame is mostly reading its memory: a large pair is read on two threads at once.
-    Signature p, n;
-    if (qint64(prev.width()) * prev.height() >= parallelPixels && std::thread::hardware_concurrency() > 1) {
-        std::thread other([&] { n = signatures(next); });
-        p = signatures(prev);
-        other.join();
-    } else {
-        p = signatures(prev);
-        n = signatures(next);
-    }
-    if (qint64(p.size()) < minRows)
-        return std::nullopt;
-    return newRows(p, n);
+    // Decided on whole rows: lines alike but for a digit or two squeeze into the same signature rows.
+    return Rows::newRows(prev, next, minShift, bottomMargin, changedRowDivisor);
 }
 
 namespace {

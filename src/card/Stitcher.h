@@ -1,7 +1,8 @@
 #pragma once
 // Lines up the frames grabbed from a scrolling window and joins them into one tall picture.
-// Frames are compared through row signatures (64 grey samples per pixel row), never pixel by pixel,
-// which keeps the per-grab test cheap enough for the UI thread. Geometry is in pixels of the frames.
+// Frames are first compared through row signatures (64 grey samples per pixel row), which is cheap enough for
+// every grab; how far a page moved is decided on whole pixel rows, where lines that differ in a digit or two
+// are told apart. Geometry is in pixels of the frames.
 
 #include <QImage>
 #include <QList>
@@ -29,7 +30,9 @@ inline constexpr qint64 maxStitchRows = 1'000'000;
 // Each sample is the average luma of its band of pixels; transparent pixels count as black.
 Signature signatures(const QImage& image);
 
-// Whether a new frame differs enough from the last kept one to be kept too. About 40 rows are sampled.
+// Whether a new frame differs enough from the last kept one to be kept too: about 40 rows are sampled, and
+// the image form also counts the pixel rows that differ in the window's middle (a page moved by whole lines
+// that differ in a digit or two barely changes its signature).
 bool changed(const QImage& a, const QImage& b);
 bool changed(const Signature& a, const Signature& b);
 
@@ -38,7 +41,8 @@ bool changed(const Signature& a, const Signature& b);
 ColumnFlags staticColumns(const Signature& prev, const Signature& next);
 
 // How many pixel rows the content moved up from prev to next, which is the number of new rows next adds
-// at its bottom. 0 when nothing moved; absent when the frames cannot be lined up.
+// at its bottom. 0 when nothing moved; absent when the frames cannot be lined up. The image form decides on
+// whole pixel rows, and is absent rather than a guess when no shift shows the page where it was.
 std::optional<int> newRows(const QImage& prev, const QImage& next);
 std::optional<int> newRows(const Signature& prev, const Signature& next);
 

@@ -470,6 +470,22 @@ QImage makePage(int width, int height, unsigned seed) {
     return page;
 }
 
+// A log as a terminal shows it: lines 20 rows apart that share all their text but for the batch number.
+QImage logPage(int width, int lines, int first = 123, int step = 1) {
+    QImage page(width, 8 + 20 * lines, QImage::Format_RGB32);
+    page.fill(Qt::white);
+    QPainter p(&page);
+    QFont font(QStringLiteral("DejaVu Sans Mono"));
+    font.setPixelSize(13);
+    p.setFont(font);
+    p.setPen(Qt::black);
+    for (int n = 0; n < lines; ++n)
+        p.drawText(8, 22 + 20 * n,
+                   QStringLiteral("2026-12-08 07:41:03.512 INFO worker[3] processed batch %1 ============")
+                       .arg(first + n * step, 6, 10, QLatin1Char('0')));
+    return page;
+}
+
 // What the window shows when the page is scrolled to `top`: a fixed header and a fixed sidebar around the
 // scrolled part.
 QImage windowAt(const QImage& page, int top, QSize size, const QImage& header, const QImage& sidebar) {
@@ -489,22 +505,26 @@ TEST(StitcherPage, ScrolledPageIsStitchedBackExactly) {
         const char* name;
         QSize window;
         int header, sidebar;
+        bool log = false; // lines alike but for a few digits, mostly scrolled by whole lines
     } cases[] = {
         {"plain", {640, 400}, 0, 0},
         {"fixed sidebar", {640, 400}, 0, 140},
         {"header and sidebar", {800, 360}, 40, 200},
         {"narrow", {200, 300}, 0, 0},
-        // over a million pixels: the two frames are squeezed on two threads
+        // over a million pixels: the two frames are compared on two threads
         {"large", {1600, 700}, 30, 0},
+        {"log", {640, 400}, 0, 0, true},
+        {"log under a header", {700, 420}, 30, 0, true},
     };
-    const std::vector<int> scrolls = {2, 37, 120, 5, 213, 64, 250, 3, 180};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        const std::vector<int> scrolls = c.log ? std::vector<int>{20, 100, 40, 3, 17, 60, 2, 200}
+                                               : std::vector<int>{2, 37, 120, 5, 213, 64, 250, 3, 180};
         std::mt19937 rng(15);
         const int content = c.window.width() - c.sidebar;
         const QImage header = noise(c.window.width(), c.header, rng);
         const QImage sidebar = noise(c.sidebar, c.window.height() - c.header, rng);
-        const QImage page = makePage(content, 2000, 16);
+        const QImage page = c.log ? logPage(content, 100) : makePage(content, 2000, 16);
 
         QList<QImage> frames;
         int top = 0;
@@ -515,13 +535,28 @@ TEST(StitcherPage, ScrolledPageIsStitchedBackExactly) {
         }
 
         QList<int> offsets;
+        for (qsizetype i = 1; i < frames.size(); ++i)
+            EXPECT_TRUE(Stitcher::changed(frames[i - 1], frames[i])) << "frame " << i;
         for (qsizetype i = 1; i < frames.size(); ++i) {
-            EXPECT_TRUE(Stitcher::changed(frames[i - 1], frames[i]));
             const auto found = Stitcher::newRows(frames[i - 1], frames[i]);
             ASSERT_EQ(found, scrolls[size_t(i - 1)]) << "frame " << i;
+            EXPECT_EQ(Stitcher::newRows(frames[i], frames[i - 1]), std::nullopt) << "scrolled back to frame " << i;
             offsets.append(*found);
         }
         EXPECT_FALSE(Stitcher::changed(frames[0], frames[0]));
+        if (c.log) {
+            QImage caret = frames[0].copy();
+            QPainter(&caret).fillRect(200, 150, 8, 16, Qt::black);
+            EXPECT_FALSE(Stitcher::changed(frames[0], caret)) << "a caret blinked";
+            // The same lines written over with other numbers: no shift shows them, none is made up. One line over
+            // and over, moved by 3 rows, also fits moved by 23, 43...: how far it went cannot be told.
+            EXPECT_EQ(Stitcher::newRows(frames[0], windowAt(logPage(content, 100, 500), 0, c.window, header, sidebar)),
+                      std::nullopt);
+            const QImage same = logPage(content, 100, 500, 0);
+            EXPECT_EQ(Stitcher::newRows(windowAt(same, 0, c.window, header, sidebar),
+                                        windowAt(same, 3, c.window, header, sidebar)),
+                      std::nullopt);
+        }
 
         const QImage out = Stitcher::stitch(frames, offsets);
         const int pageRows = top + c.window.height() - c.header;

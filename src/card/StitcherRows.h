@@ -1,0 +1,21 @@
+#pragma once
+// Whole pixel rows of two frames of one window, compared exactly. Row signatures blur a row into 64 bands, and
+// lines that share their text but for a digit or two (log lines, counters, timestamps, a listing's sizes) look
+// the same in them: a page moved by whole lines then seems not to have moved, or to have moved by a line more
+// or less than it did. Exact rows tell every such line apart, so the offset between frames is decided on them.
+
+#include <QImage>
+#include <optional>
+
+namespace Stitcher::Rows {
+
+// Whether the middle of the two frames (the window without its side edges, where a scrollbar's thumb moves on
+// its own) differs in at least one row in `divisor` (and in one row at least). Frames of another size differ.
+bool middleChanged(const QImage& a, const QImage& b, int divisor);
+
+// How many pixel rows the page moved up from prev to next (same size, at least two rows). 0 when nothing moved
+// (fewer than one row in `divisor` of the middle changed); absent when no shift from minShift to the height
+// less bottomMargin lines up the changed rows, or when the page lines up better moved down.
+std::optional<int> newRows(const QImage& prev, const QImage& next, int minShift, int bottomMargin, int divisor);
+
+} // namespace Stitcher::Rows
