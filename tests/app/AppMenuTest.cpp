@@ -25,9 +25,9 @@ struct Fixture {
     QStringList titles(QMenu* menu) {
         QStringList out;
         for (QAction* a : menu->actions())
-            out << (a->isSeparator()                  ? QStringLiteral("---")
+            out << (a->isSeparator() ? QStringLiteral("---")
                     : qobject_cast<QWidgetAction*>(a) ? QStringLiteral("[slider]")
-                                                      : a->text());
+                                                       : a->text());
         return out;
     }
     QAction* find(QMenu* menu, const QString& prefix) {
@@ -88,8 +88,7 @@ TEST(PanelMenu, ADisabledActionLosesItsKeyButKeepsItsHoldHint) {
     Fixture f;
     f.defaults.set(QStringLiteral("shortcut.enabled.capture"), false);
     // A key whose name is longer than one character shows no key either.
-    f.defaults.set(QStringLiteral("shortcut.library"),
-                   QByteArray(R"({"keyCode":49,"modifiers":768,"keyName":"Space"})"));
+    f.defaults.set(QStringLiteral("shortcut.library"), QByteArray(R"({"keyCode":49,"modifiers":768,"keyName":"Space"})"));
     std::unique_ptr<QMenu> menu(f.delegate.makeMenu());
     EXPECT_EQ(menu->actions().at(0)->text(), QStringLiteral("Capture  \u00b7  window under the cursor"));
     EXPECT_EQ(menu->actions().at(1)->text(), QStringLiteral("Slice  \u00b7  drag a selection  (hold Super+Shift+D)"));
