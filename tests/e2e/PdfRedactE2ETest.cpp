@@ -118,9 +118,7 @@ TEST_F(PdfRedactE2E, StepsThroughAPdfAndWritesAnEditedPageBack) {
     Desktop::pause(50);
     ASSERT_TRUE(blue.save(pages + QStringLiteral("Four p3.png")));
     const QByteArray beforeClose = Desktop::digest(pdf);
-    desktop->moveTo(picture.center());
-    Desktop::pause(200);
-    desktop->key("Escape");
+    closeCard(card);
     EXPECT_TRUE(desktop->waitToast());
     desktop->screenshot(Desktop::shotsDir() + QStringLiteral("/pdf-saved.png"));
     EXPECT_NE(Desktop::digest(pdf), beforeClose);
@@ -178,9 +176,7 @@ TEST_F(PdfRedactE2E, RedactsAndReviewsOnTheEnlargedCard) {
     desktop->key("Escape");
     EXPECT_TRUE(Desktop::waitUntil([&] { return desktop->windowGeometry(card).width() < large.width(); }, 3000));
     desktop->screenshot(Desktop::shotsDir() + QStringLiteral("/redact-escaped.png"));
-    desktop->moveTo(desktop->windowGeometry(card).center());
-    Desktop::pause(200);
-    desktop->key("Escape");
+    closeCard(card);
     EXPECT_TRUE(
         Desktop::waitUntil([&] { return desktop->visibleWindow(QStringLiteral("^Pictolarium Card$")) == 0; }, 3000));
 }
