@@ -317,37 +317,6 @@ QByteArray libpngFile(const LibpngForm& form) {
     return bytes;
 }
 
-namespace {
-
-// libpng's own decode, palette and transparent colour expanded, grey made RGB: RGBA of 16 bits, row after row.
-std::vector<quint16> libpngRgba16(const QByteArray& file) {
-    FILE* in = fmemopen(const_cast<char*>(file.constData()), size_t(file.size()), "rb");
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    png_init_io(png, in);
-    png_read_info(png, info);
-    png_set_expand(png);
-    png_set_expand_16(png);
-    png_set_gray_to_rgb(png);
-    png_set_add_alpha(png, 0xFFFF, PNG_FILLER_AFTER);
-    png_set_interlace_handling(png);
-    png_read_update_info(png, info);
-    const size_t width = png_get_image_width(png, info), height = png_get_image_height(png, info);
-    std::vector<png_byte> bytes(width * height * 8);
-    std::vector<png_bytep> rows;
-    for (size_t y = 0; y < height; ++y)
-        rows.push_back(bytes.data() + y * width * 8);
-    png_read_image(png, rows.data());
-    png_destroy_read_struct(&png, &info, nullptr);
-    fclose(in);
-    std::vector<quint16> samples(width * height * 4);
-    for (size_t i = 0; i < samples.size(); ++i)
-        samples[i] = quint16(bytes[i * 2] << 8 | bytes[i * 2 + 1]);
-    return samples;
-}
-
-} // namespace
-
 std::vector<LibpngForm> everyLibpngForm() {
     const std::pair<int, std::vector<int>> kinds[] = {
         {PNG_COLOR_TYPE_GRAY, {1, 2, 4, 8, 16}}, {PNG_COLOR_TYPE_GRAY_ALPHA, {8, 16}},
@@ -369,20 +338,40 @@ std::string nameOf(const LibpngForm& f) {
            (f.background ? ", bKGD" : "") + " " + f.colourChunk.toStdString();
 }
 
-int differencesFromLibpng(const QImage& image, const QByteArray& png, int tolerance) {
-    const std::vector<quint16> want = libpngRgba16(png);
-    if (qsizetype(want.size()) != qsizetype(image.width()) * image.height() * 4)
+int differencesFromLibpng(const QImage& image, const QByteArray& file, int tolerance) {
+    // libpng's own decode: palette and transparent colour expanded, grey made RGB, RGBA of 16 bits throughout.
+    FILE* in = fmemopen(const_cast<char*>(file.constData()), size_t(file.size()), "rb");
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_init_io(png, in);
+    png_read_info(png, info);
+    png_set_expand(png);
+    png_set_expand_16(png);
+    png_set_gray_to_rgb(png);
+    png_set_add_alpha(png, 0xFFFF, PNG_FILLER_AFTER);
+    png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    const int width = int(png_get_image_width(png, info)), height = int(png_get_image_height(png, info));
+    std::vector<png_byte> bytes(size_t(width) * size_t(height) * 8);
+    std::vector<png_bytep> rows;
+    for (int y = 0; y < height; ++y)
+        rows.push_back(bytes.data() + size_t(y) * size_t(width) * 8);
+    png_read_image(png, rows.data());
+    png_destroy_read_struct(&png, &info, nullptr);
+    fclose(in);
+    if (image.size() != QSize(width, height))
         return -1;
     const QImage got = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    const auto to8 = [&](size_t i) { return int((quint32(want[i]) * 255 + 32767) / 65535); };
+    // Rounded to 8 bits and premultiplied, as our pictures are kept.
+    const auto to8 = [&](const png_byte* at) { return int(((at[0] << 8 | at[1]) * 255u + 32767) / 65535); };
     int wrong = 0;
-    for (int y = 0; y < got.height(); ++y)
-        for (int x = 0; x < got.width(); ++x) {
-            const size_t i = (size_t(y) * size_t(got.width()) + size_t(x)) * 4;
-            const QRgb expected = qPremultiply(qRgba(to8(i), to8(i + 1), to8(i + 2), to8(i + 3)));
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const png_byte* at = rows[size_t(y)] + size_t(x) * 8;
+            const QRgb expected = qPremultiply(qRgba(to8(at), to8(at + 2), to8(at + 4), to8(at + 6)));
             if (!near(QColor::fromRgba(got.pixel(x, y)), QColor::fromRgba(expected), tolerance) && wrong++ < 3)
-                ADD_FAILURE() << "pixel " << x << "," << y << " is " << std::hex << got.pixel(x, y) << ", libpng gives "
-                              << expected;
+                ADD_FAILURE() << "pixel " << x << "," << y << " is " << std::hex << got.pixel(x, y)
+                              << ", libpng gives " << expected;
         }
     return wrong;
 }
