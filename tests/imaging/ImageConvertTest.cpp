@@ -86,7 +86,6 @@ TEST_F(ImageConvertTest, APngOfAnyKindConvertsToItsOwnPixels) {
     QUrl url = folder.write(QStringLiteral("every.png"), every);
     for (const ImageFormat format : {ImageFormat::tiff, ImageFormat::png})
         EXPECT_EQ(errorOf([&] { url = ImageConvert::convert(url, format, 0.9).url; }), QStringLiteral("(no error)"));
-    EXPECT_EQ(trashed().size(), n + 2);
 
     // A HEIC wider than our reader takes under this budget: the original stays and nothing new is left.
     const int budget = QImageReader::allocationLimit();
@@ -96,7 +95,7 @@ TEST_F(ImageConvertTest, APngOfAnyKindConvertsToItsOwnPixels) {
               QStringLiteral("Couldn't write wide.heic"));
     QImageReader::setAllocationLimit(budget);
     EXPECT_TRUE(QFileInfo::exists(wide.toLocalFile()));
-    EXPECT_EQ(trashed().size(), n + 2);
+    EXPECT_EQ(trashed().size(), n + 2); // every original converted, and not the wide one
     EXPECT_FALSE(QFileInfo::exists(folder.path(QStringLiteral("wide.heic"))));
 }
 
