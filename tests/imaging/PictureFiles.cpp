@@ -370,8 +370,8 @@ int differencesFromLibpng(const QImage& image, const QByteArray& file, int toler
             const png_byte* at = rows[size_t(y)] + size_t(x) * 8;
             const QRgb expected = qPremultiply(qRgba(to8(at), to8(at + 2), to8(at + 4), to8(at + 6)));
             if (!near(QColor::fromRgba(got.pixel(x, y)), QColor::fromRgba(expected), tolerance) && wrong++ < 3)
-                ADD_FAILURE() << "pixel " << x << "," << y << " is " << std::hex << got.pixel(x, y)
-                              << ", libpng gives " << expected;
+                ADD_FAILURE() << "pixel " << x << "," << y << " is " << std::hex << got.pixel(x, y) << ", libpng gives "
+                              << expected;
         }
     return wrong;
 }
