@@ -104,8 +104,7 @@ TEST(PanelMenu, TheOpenMenuRunsAnItemByTheShortcutItShows) {
     constexpr quint32 keycode1 = 10, keycodeD = 40;
     constexpr Qt::KeyboardModifiers superShift = Qt::MetaModifier | Qt::ShiftModifier;
     const struct {
-        const char* name;
-        const char* steps; // + a press and - a release of 1; d and D the same of D
+        const char *name, *steps; // + a press and - a release of 1; d and D the same of D
         Qt::KeyboardModifiers held;
         bool captureOn;
         int runs;

@@ -1,8 +1,8 @@
+#include "shortcuts/HotKeys.h"
 #include "app/AppDelegate.h"
 #include "platform/Defaults.h"
 #include "platform/fake/FakeGlobalKeys.h"
 #include "platform/fake/FakePlatform.h"
-#include "shortcuts/HotKeys.h"
 
 #include <QAction>
 #include <QApplication>

@@ -36,10 +36,10 @@ TEST(Fonts, WeightPicksTheFaceAndSizeIsInPixels) {
         const char* style;
     };
     const Case cases[] = {
-        {QFont::Black, "Inter-Bold", "Bold"},          {QFont::ExtraBold, "Inter-Bold", "Bold"},
-        {QFont::Bold, "Inter-Bold", "Bold"},           {QFont::DemiBold, "Inter-SemiBold", "Semi Bold"},
-        {QFont::Medium, "Inter-Medium", "Medium"},     {QFont::Normal, "Inter-Regular", "Regular"},
-        {QFont::Light, "Inter-Regular", "Regular"},    {QFont::Thin, "Inter-Regular", "Regular"},
+        {QFont::Black, "Inter-Bold", "Bold"},       {QFont::ExtraBold, "Inter-Bold", "Bold"},
+        {QFont::Bold, "Inter-Bold", "Bold"},        {QFont::DemiBold, "Inter-SemiBold", "Semi Bold"},
+        {QFont::Medium, "Inter-Medium", "Medium"},  {QFont::Normal, "Inter-Regular", "Regular"},
+        {QFont::Light, "Inter-Regular", "Regular"}, {QFont::Thin, "Inter-Regular", "Regular"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(UI::faceName(c.weight), QString::fromLatin1(c.face));
@@ -68,9 +68,9 @@ TEST(Fonts, OnlyLowerCaseFontExtensionsAreRegistered) {
 }
 
 TEST(Prefs, BarScaleFollowsTheStoredSize) {
-    const std::pair<double, double> table[] = {{0.0, 0.87}, {0.5, 0.675}, {0.8, 0.87}, {1.0, 1.0},
-                                               {1.2, 1.0},  {5.0, 1.0},   {0.1, 0.675}, {-1.0, 0.675},
-                                               {std::nan(""), 0.675}};
+    const std::pair<double, double> table[] = {{0.0, 0.87},  {0.5, 0.675},  {0.8, 0.87},
+                                               {1.0, 1.0},   {1.2, 1.0},    {5.0, 1.0},
+                                               {0.1, 0.675}, {-1.0, 0.675}, {std::nan(""), 0.675}};
     for (auto [stored, expected] : table)
         EXPECT_NEAR(Prefs::barScaleFor(stored), expected, 1e-9) << stored;
 

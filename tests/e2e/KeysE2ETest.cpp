@@ -9,8 +9,6 @@
 #include <QFileInfo>
 #include <gtest/gtest.h>
 
-#include <functional>
-
 namespace {
 
 QByteArray logged(const QString& log) {
@@ -185,15 +183,14 @@ TEST(Keys, TheBasketKeepsTheKeyboardAcrossItsPreview) {
 TEST(Keys, ShortcutsShownInTheOpenTrayMenuWorkFromThere) {
     Desktop desktop;
     ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
-    desktop.setEnvironment(QStringLiteral("PICTOLARIUM_TRACE"), QStringLiteral("1"));
-    desktop.run(QStringLiteral("xset"), {QStringLiteral("r"), QStringLiteral("on")});
+    desktop.setEnvironment("PICTOLARIUM_TRACE", "1");
+    desktop.run("xset", {"r", "on"});
     desktop.startApp();
     ASSERT_TRUE(desktop.waitForApp()) << desktop.appStderr().toStdString();
     const QPoint icon = desktop.trayIcon();
     ASSERT_FALSE(icon.isNull());
     const auto shots = [&] { return QDir(desktop.shotsFolder()).entryList(QDir::Files).size(); };
-    const auto basket = [&] { return desktop.visibleWindow(QStringLiteral("^Pictolarium Basket$")) != 0; };
-
+    const auto basket = [&] { return desktop.visibleWindow("^Pictolarium Basket$") != 0; };
     const struct {
         const char* keys;
         qsizetype shots;
@@ -208,7 +205,7 @@ TEST(Keys, ShortcutsShownInTheOpenTrayMenuWorkFromThere) {
         SCOPED_TRACE(c.keys);
         desktop.click(icon);
         Desktop::pause(600);
-        desktop.xdotool(QString::fromLatin1(c.keys).split(QLatin1Char(' ')));
+        desktop.xdotool(QString::fromLatin1(c.keys).split(u' '));
         EXPECT_TRUE(Desktop::waitUntil([&] { return shots() == c.shots && basket() == c.basket; }, 5000));
         Desktop::pause(800);
         EXPECT_EQ(shots(), c.shots);

@@ -182,16 +182,19 @@ TEST(WheelE2E, AfterACardsDragATerminalSelectionShowsNoWheel) {
     ASSERT_NE(terminal, 0u);
     const quint32 card = app.desktop.openCard(app.file("a.png"));
     ASSERT_NE(card, 0u);
+    const auto shiftDrag = [&](QPoint from, int dx, int dy) {
+        app.desktop.moveTo(from);
+        Desktop::pause(300);
+        app.key("keydown", "shift");
+        app.desktop.xdotool({"mousedown", "1"});
+        for (int i = 0; i < 8; ++i) {
+            Desktop::pause(50);
+            app.nudge(dx, dy);
+        }
+    };
 
     // Out of the picture and over nothing that takes it, the key let go after the button.
-    app.desktop.moveTo(app.desktop.clientGeometry(card).center() - QPoint(0, 30));
-    Desktop::pause(300);
-    app.key("keydown", "shift");
-    app.desktop.xdotool({"mousedown", "1"});
-    for (int i = 0; i < 8; ++i) {
-        Desktop::pause(60);
-        app.nudge(-10, 10);
-    }
+    shiftDrag(app.desktop.clientGeometry(card).center() - QPoint(0, 30), -10, 10);
     EXPECT_TRUE(app.waitWheel(true)) << "the card's picture dragged with the key";
     app.nudge(400, 0);
     Desktop::pause(200);
@@ -203,14 +206,7 @@ TEST(WheelE2E, AfterACardsDragATerminalSelectionShowsNoWheel) {
 
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round);
-        app.desktop.moveTo(app.desktop.clientGeometry(terminal).topLeft() + QPoint(4, 8));
-        Desktop::pause(300);
-        app.key("keydown", "shift");
-        app.desktop.xdotool({"mousedown", "1"});
-        for (int i = 0; i < 10; ++i) {
-            Desktop::pause(50);
-            app.nudge(20, 2);
-        }
+        shiftDrag(app.desktop.clientGeometry(terminal).topLeft() + QPoint(4, 8), 20, 2);
         EXPECT_FALSE(app.waitWheel(true, 1000)) << "shown over a text selection";
         app.desktop.xdotool({"mouseup", "1"});
         app.key("keyup", "shift");

@@ -88,39 +88,21 @@ TEST(ImageLoad, AppliesEveryExifOrientationOnceInJpegPngAndTiff) {
 }
 
 // Every way a PNG is read (loading, the basket's thumbnail, the decoding child's claimed reader) gives libpng's
-// own pixels, whatever the colour type, depth, interlacing, transparent colour or background colour, within the
-// rounding of 16-bit samples to 8 bits. A 16-bit transparent colour is matched on both bytes of each sample.
+// own pixels within the rounding of 16-bit samples to 8 bits; a 16-bit transparent colour is matched on both bytes
+// of each sample. The colour chunks stay the label the toolkit's reader gave them.
 TEST(ImageLoad, PngsOfEveryKindGiveLibpngsOwnPixels) {
-    for (const LibpngForm& form : everyLibpngForm()) {
+    std::vector<LibpngForm> forms = everyLibpngForm();
+    for (const char* chunk : {"gAMA", "sRGB", "iCCP"})
+        forms.push_back({PNG_COLOR_TYPE_RGB, 8, false, false, false, chunk});
+    for (const LibpngForm& form : forms) {
         SCOPED_TRACE(nameOf(form));
-        const int roundingOf16Bits = form.depth == 16 ? 1 : 0;
         const QByteArray png = libpngFile(form);
-        ASSERT_FALSE(png.isEmpty());
-        const bool alpha = (form.colorType & PNG_COLOR_MASK_ALPHA) || form.transparentColour;
-        const struct {
-            const char* path;
-            QImage image;
-        } decoded[] = {
-            {"decode", ImageCodec::decode(png)},
-            {"decodeAs", ImageCodec::decodeAs(png, ImageFormat::png)},
-            {"thumbnail", ImageCodec::decodeThumbnail(png, 480)},
-        };
-        for (const auto& d : decoded) {
-            SCOPED_TRACE(d.path);
-            EXPECT_EQ(d.image.hasAlphaChannel(), alpha);
-            EXPECT_EQ(differencesFromLibpng(d.image, png, roundingOf16Bits), 0);
+        EXPECT_EQ(ImageCodec::decode(png).colorSpace(), QImage::fromData(png, "PNG").colorSpace());
+        for (const QImage& image : {ImageCodec::decode(png), ImageCodec::decodeAs(png, ImageFormat::png),
+                                    ImageCodec::decodeThumbnail(png, 480)}) {
+            EXPECT_EQ(image.hasAlphaChannel(), (form.colorType & PNG_COLOR_MASK_ALPHA) || form.transparentColour);
+            EXPECT_EQ(differencesFromLibpng(image, png, form.depth == 16 ? 1 : 0), 0);
         }
-    }
-    // The colour chunks stay the label the toolkit's reader gave them; the pixels are not changed by them.
-    for (const char* chunk : {"gAMA", "sRGB", "iCCP"}) {
-        SCOPED_TRACE(chunk);
-        LibpngForm form{PNG_COLOR_TYPE_RGB, 8};
-        form.colourChunk = chunk;
-        const QByteArray png = libpngFile(form);
-        const QImage ours = ImageCodec::decode(png);
-        EXPECT_EQ(differencesFromLibpng(ours, png), 0);
-        EXPECT_TRUE(ours.colorSpace().isValid());
-        EXPECT_EQ(ours.colorSpace(), QImage::fromData(png, "PNG").colorSpace());
     }
 }
 
@@ -173,7 +155,7 @@ TEST(ImageLoad, BrokenFilesGiveAnErrorAndStayUntouched) {
     const auto half = [](const QByteArray& b) { return b.left(b.size() / 2); };
     // A byte of the compressed rows changed: its chunk's checksum no longer holds.
     QByteArray damaged = png;
-    damaged[damaged.indexOf("IDAT") + 12] = char(damaged[damaged.indexOf("IDAT") + 12] ^ 0x55);
+    damaged[damaged.indexOf("IDAT") + 12] ^= 0x55;
     struct Case {
         const char* name;
         QByteArray bytes;

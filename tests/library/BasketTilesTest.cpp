@@ -100,10 +100,8 @@ TEST(BasketTiles, ThumbnailsRenderOnceOffTheUIThreadAndHugePicturesAreSkipped) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return b.panel->listing().thumbCache.contains(b.path("a.png")); }));
 
     // A file no thumbnail comes of is read once, not at every repaint, until it changes.
-    for (const char* name : {"huge.png", "huge.png"}) {
-        EXPECT_TRUE(b.panel->thumbnailFor(b.path(QString::fromLatin1(name))).isNull());
-        EXPECT_TRUE(b.panel->thumbsLoading.isEmpty()) << "not decoded again";
-    }
+    EXPECT_TRUE(b.panel->thumbnailFor(b.path("huge.png")).isNull());
+    EXPECT_TRUE(b.panel->thumbsLoading.isEmpty()) << "not decoded again";
     QFile::remove(b.path("huge.png"));
     QFile::copy(b.path("a.png"), b.path("huge.png"));
     EXPECT_TRUE(b.panel->thumbnailFor(b.path("huge.png")).isNull());
@@ -307,9 +305,8 @@ TEST(BasketTiles, KeysSelectPreviewAndEscapeStepByStep) {
 
     // Return opens the tile with the default program; when none opens it, the basket says so.
     QTemporaryDir bin;
-    QFile opener(bin.filePath(QStringLiteral("xdg-open")));
-    ASSERT_TRUE(opener.open(QIODevice::WriteOnly));
-    opener.write("#!/bin/sh\nexit 3\n");
+    QFile opener(bin.filePath(QStringLiteral("xdg-open"))); // as it ends when nothing opens the kind of file
+    ASSERT_TRUE(opener.open(QIODevice::WriteOnly) && opener.write("#!/bin/sh\nexit 3\n") > 0);
     opener.close();
     opener.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner);
     const QByteArray path = qgetenv("PATH");

@@ -21,8 +21,6 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include <functional>
-
 namespace {
 
 QUrl file(const char* name) {
@@ -134,33 +132,23 @@ TEST_F(WheelPoll, HidesWithTheKeyAtOnceAndAfterAReleaseLater) {
 // The owner of the last drag goes on answering for it: whatever came before, a press with the key and no new
 // drag behind it shows nothing.
 TEST_F(WheelPoll, NoWheelWithoutANewDragUnderWay) {
-    const struct {
-        const char* name;
-        std::function<void()> before;
-    } cases[] = {
-        {"a drop, then the key let go while the wheel fades",
-         [&] {
-             drag({file("a.png")});
-             release();
-             press(0, false);
-         }},
-        {"a basket drag over between two looks",
-         [&] {
-             release();
-             wheel.libraryDragBegan({file("c.png")});
-             press(0, false);
-         }},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        c.before();
+    const auto noWheelOnLaterLooks = [&](const char* after) {
+        SCOPED_TRACE(after);
         wait(FormatWheel::hideDelayMs);
         ASSERT_FALSE(wheel.isVisible());
         for (int look = 0; look < 3; ++look)
             press(DragProbe::shift);
         EXPECT_FALSE(wheel.isVisible());
         release();
-    }
+    };
+    drag({file("a.png")});
+    release();
+    press(0, false);
+    noWheelOnLaterLooks("a drop, then the key let go while the wheel fades");
+    release();
+    wheel.libraryDragBegan({file("c.png")});
+    press(0, false);
+    noWheelOnLaterLooks("a basket drag over between two looks");
 }
 
 TEST_F(WheelPoll, BasketDragsShowTheirPicturesWithoutAskingTheOwner) {

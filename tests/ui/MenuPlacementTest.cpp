@@ -44,31 +44,19 @@ TEST(MenuPlacement, OpensBesideItsParentOnTheSideWithRoom) {
 // side has more: each case has a mirror image that must go the other way.
 TEST(MenuPlacement, TakesTheSideWithMoreRoomAndMirrorsIt) {
     const QRect screen(0, 0, 1000, 700);
-    const struct {
-        const char* name;
-        QRect parent;
-        QSize size;
-        std::optional<bool> parentWentLeft;
-        QPoint topLeft;
-        bool leftwards;
-    } cases[] = {
-        // 200 wide: room on the right up to the screen's last column, then none.
-        {"right side just wide enough", {500, 100, 300, 400}, {200, 100}, false, {800, 220}, false},
-        {"right side a pixel short", {501, 100, 300, 400}, {200, 100}, false, {301, 220}, true},
-        {"left side just wide enough", {200, 100, 300, 400}, {200, 100}, true, {0, 220}, true},
-        {"left side a pixel short", {199, 100, 300, 400}, {200, 100}, true, {499, 220}, false},
-        // Room on neither side: 30 on the left and 70 on the right, and the mirror image.
-        {"top menu, more room on the right", {30, 100, 900, 400}, {120, 100}, std::nullopt, {880, 220}, false},
-        {"top menu, more room on the left", {70, 100, 900, 400}, {120, 100}, std::nullopt, {0, 220}, true},
+    const auto opens = [&](QRect parent, QSize size, std::optional<bool> parentWentLeft) {
+        const auto at = beside(parent, QRect(parent.left(), 220, parent.width(), 24), size, screen, parentWentLeft);
+        EXPECT_TRUE(screen.contains(QRect(at.topLeft, size)));
+        return std::pair(at.topLeft.x(), at.leftwards);
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const QRect row(c.parent.left(), 220, c.parent.width(), 24);
-        const MenuPlacement::Place at = beside(c.parent, row, c.size, screen, c.parentWentLeft);
-        EXPECT_EQ(at.topLeft, c.topLeft);
-        EXPECT_EQ(at.leftwards, c.leftwards);
-        EXPECT_TRUE(screen.contains(QRect(at.topLeft, c.size)));
-    }
+    // 200 wide: room on the right up to the screen's last column, then none; the same on the left.
+    EXPECT_EQ(opens({500, 100, 300, 400}, {200, 100}, false), std::pair(800, false));
+    EXPECT_EQ(opens({501, 100, 300, 400}, {200, 100}, false), std::pair(301, true));
+    EXPECT_EQ(opens({200, 100, 300, 400}, {200, 100}, true), std::pair(0, true));
+    EXPECT_EQ(opens({199, 100, 300, 400}, {200, 100}, true), std::pair(499, false));
+    // Room on neither side of a top menu: 30 on the left and 70 on the right, and the mirror image.
+    EXPECT_EQ(opens({30, 100, 900, 400}, {120, 100}, std::nullopt), std::pair(880, false));
+    EXPECT_EQ(opens({70, 100, 900, 400}, {120, 100}, std::nullopt), std::pair(0, true));
 }
 
 namespace {
