@@ -99,7 +99,7 @@ public:
     std::optional<QString> commitRename(const QString& file, const QString& name);
     void openCard(const QString& file);
     void escape();
-    void quickLook();
+    void openPreview();
     // Keys the basket answers itself, ahead of the grid's own; true when taken.
     bool handleKey(QKeyEvent* event);
     // The basket's message, centred 24 px above its bottom edge, for 1.6 s.
