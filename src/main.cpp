@@ -14,16 +14,17 @@
 #include "library/FormatWheel.h"
 #include "library/LibraryPanel.h"
 #include "platform/Defaults.h"
-#include "platform/FileManager.h"
-#include "platform/Memory.h"
-#include "platform/Trash.h"
 #include "platform/EscapeKeyGrab.h"
+#include "platform/FileManager.h"
 #include "platform/GlobalKeys.h"
+#include "platform/Memory.h"
 #include "platform/PointerWatch.h"
 #include "platform/QuitSignals.h"
 #include "platform/SingleInstance.h"
+#include "platform/Trash.h"
 #include "platform/XdgPaths.h"
 #include "platform/x11/X11Platform.h"
+#include "text/LocalLLM.h"
 #include "text/TranslateModel.h"
 #include "text/TranslateSideView.h"
 #include "ui/KeyRoute.h"
@@ -66,8 +67,8 @@ void startNoSessionBus() {
     const QString runtime = XdgPaths::runtimeDir();
     if (QFileInfo(runtime + QStringLiteral("/bus")).exists())
         return; // the standard per-user bus, found without autolaunching
-    qputenv("DBUS_SESSION_BUS_ADDRESS", QFile::encodeName(QStringLiteral("unix:path=") + runtime +
-                                                          QStringLiteral("/pictolarium-no-session-bus")));
+    qputenv("DBUS_SESSION_BUS_ADDRESS",
+            QFile::encodeName(QStringLiteral("unix:path=") + runtime + QStringLiteral("/pictolarium-no-session-bus")));
 }
 
 } // namespace
@@ -149,7 +150,16 @@ int main(int argc, char** argv) {
                      [&delegate] { delegate.applicationShouldHandleReopen(); });
     QObject::connect(&instance, &SingleInstance::openRequested, &delegate,
                      [&delegate](const QStringList& paths) { delegate.openFiles(toUrls(paths)); });
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] { delegate.applicationWillTerminate(); });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
+                     [&delegate] { delegate.applicationWillTerminate(); });
+
+    // A display that goes away ends us as a quit would: the model server ended, the warm-up's download
+    // cancelled and its partial file removed, the grabs on the pool done.
+    QuitSignals::endOnDisplayLoss([&delegate] {
+        delegate.applicationWillTerminate();
+        LocalLLM::endWarmUp();
+        QThreadPool::globalInstance()->waitForDone(5000);
+    });
 
     QTimer::singleShot(0, &delegate, [&delegate, files] {
         delegate.applicationDidFinishLaunching();
@@ -157,6 +167,7 @@ int main(int argc, char** argv) {
             delegate.openFiles(toUrls(files));
     });
     const int status = QApplication::exec();
+    QuitSignals::endOnDisplayLoss({}); // the delegate goes before the toolkit does
     // Grabs still running on the pool read the desktop: the application object would wait for them
     // too, but only after the backends had gone.
     QThreadPool::globalInstance()->waitForDone();

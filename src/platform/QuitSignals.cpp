@@ -1,9 +1,13 @@
 #include "platform/QuitSignals.h"
 
 #include <QSocketNotifier>
+#include <QString>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -21,7 +25,35 @@ void onSignal(int signal) {
     errno = saved;
 }
 
+QtMessageHandler previousHandler = nullptr;
+std::function<void()>* displayLostEnd = nullptr;
+std::atomic<bool> displayLost{false};
+
+void watchMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (previousHandler)
+        previousHandler(type, context, message);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+    // The toolkit's display backend says this just before it calls exit(1).
+    if (type != QtWarningMsg || !message.startsWith(QLatin1String("The X11 connection broke")) ||
+        displayLost.exchange(true))
+        return;
+    std::fprintf(stderr, "pictolarium: the display went away; quitting.\n");
+    if (displayLostEnd && *displayLostEnd)
+        (*displayLostEnd)();
+    std::fflush(nullptr);
+    std::_Exit(1);
+}
+
 } // namespace
+
+void QuitSignals::endOnDisplayLoss(std::function<void()> orderlyEnd) {
+    static std::function<void()> kept;
+    kept = std::move(orderlyEnd);
+    displayLostEnd = &kept;
+    if (!previousHandler)
+        previousHandler = qInstallMessageHandler(watchMessages);
+}
 
 QuitSignals::QuitSignals(QObject* parent) : QObject(parent) {
     if (::pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0)
