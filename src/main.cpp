@@ -14,14 +14,14 @@
 #include "library/FormatWheel.h"
 #include "library/LibraryPanel.h"
 #include "platform/Defaults.h"
-#include "platform/EscapeKeyGrab.h"
 #include "platform/FileManager.h"
-#include "platform/GlobalKeys.h"
 #include "platform/Memory.h"
+#include "platform/Trash.h"
+#include "platform/EscapeKeyGrab.h"
+#include "platform/GlobalKeys.h"
 #include "platform/PointerWatch.h"
 #include "platform/QuitSignals.h"
 #include "platform/SingleInstance.h"
-#include "platform/Trash.h"
 #include "platform/XdgPaths.h"
 #include "platform/x11/X11Platform.h"
 #include "text/LocalLLM.h"
@@ -67,8 +67,8 @@ void startNoSessionBus() {
     const QString runtime = XdgPaths::runtimeDir();
     if (QFileInfo(runtime + QStringLiteral("/bus")).exists())
         return; // the standard per-user bus, found without autolaunching
-    qputenv("DBUS_SESSION_BUS_ADDRESS",
-            QFile::encodeName(QStringLiteral("unix:path=") + runtime + QStringLiteral("/pictolarium-no-session-bus")));
+    qputenv("DBUS_SESSION_BUS_ADDRESS", QFile::encodeName(QStringLiteral("unix:path=") + runtime +
+                                                          QStringLiteral("/pictolarium-no-session-bus")));
 }
 
 } // namespace
@@ -150,8 +150,7 @@ int main(int argc, char** argv) {
                      [&delegate] { delegate.applicationShouldHandleReopen(); });
     QObject::connect(&instance, &SingleInstance::openRequested, &delegate,
                      [&delegate](const QStringList& paths) { delegate.openFiles(toUrls(paths)); });
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
-                     [&delegate] { delegate.applicationWillTerminate(); });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] { delegate.applicationWillTerminate(); });
 
     // A display that goes away ends us as a quit would: the model server ended, the warm-up's download
     // cancelled and its partial file removed, the grabs on the pool done.
