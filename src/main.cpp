@@ -153,11 +153,13 @@ int main(int argc, char** argv) {
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] { delegate.applicationWillTerminate(); });
 
     // A display that goes away ends us as a quit would: the model server ended, the warm-up's download
-    // cancelled and its partial file removed, the grabs on the pool done.
+    // cancelled and its partial file removed, the grabs on the pool done, and the capture tool, which loses the
+    // display too, let finish with its file.
     QuitSignals::endOnDisplayLoss([&delegate] {
         delegate.applicationWillTerminate();
         LocalLLM::endWarmUp();
         QThreadPool::globalInstance()->waitForDone(5000);
+        QuitSignals::waitForChildren(5000);
     });
 
     QTimer::singleShot(0, &delegate, [&delegate, files] {

@@ -21,6 +21,9 @@ public:
     // threads. When the toolkit says the display connection broke, orderlyEnd runs on the spot and the
     // process ends with status 1, without that teardown. Set once, for the life of the program.
     static void endOnDisplayLoss(std::function<void()> orderlyEnd);
+    // Waits until every child process of ours has ended, at most timeoutMs: a child cut off by our end could
+    // leave a file half written.
+    static void waitForChildren(int timeoutMs);
 
 signals:
     // One of the signals arrived; emitted on the event loop's thread, once per signal.
