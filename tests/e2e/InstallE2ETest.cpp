@@ -189,7 +189,8 @@ TEST(Install, TheDesktopFindsTheProgramOpensPicturesWithItAndUninstallTakesItAwa
     QSet<QString> after = filesUnder(prefix);
     after.removeIf([&](const QString& path) { return path.startsWith(share + QStringLiteral("/Pictolarium/")); });
     after.remove(share + QStringLiteral("/"));
-    EXPECT_EQ(after, before);
+    EXPECT_TRUE(after == before) << "left: " << QStringList((after - before).values()).join(u' ').toStdString()
+                                 << "; gone: " << QStringList((before - after).values()).join(u' ').toStdString();
     // What stays is said, with where it is.
     EXPECT_TRUE(removed.contains(desktop.configHome() + QStringLiteral("/Pictolarium"))) << removed.toStdString();
     EXPECT_TRUE(removed.contains(QStringLiteral("Pictolarium/llm"))) << removed.toStdString();
@@ -241,7 +242,7 @@ TEST(Install, XdgOpenAndGioOpenStartTheInstalledProgramWithAPicture) {
             ::kill(pid_t(pid), SIGTERM);
         EXPECT_TRUE(Desktop::waitUntil([&] { return runningCopies(program).isEmpty(); }, 10000)) << name;
         // xdg-open waits for the program; gio hands it over and is gone.
-        EXPECT_TRUE(launcher->waitForFinished(5000)) << name;
+        EXPECT_TRUE(launcher->state() == QProcess::NotRunning || launcher->waitForFinished(5000)) << name;
         EXPECT_EQ(launcher->exitCode(), 0) << name;
         desktop.waitVisible(QStringLiteral("^Pictolarium Card$"), false, 3000);
     }
