@@ -222,12 +222,11 @@ TEST(Install, XdgOpenAndGioOpenStartTheInstalledProgramWithAPicture) {
     ASSERT_TRUE(picture.save(png));
     desktop.moveTo(QPoint(640, 400));
 
-    const QStringList plainSession = {QStringLiteral("-u"), QStringLiteral("XDG_CURRENT_DESKTOP"),
-                                      QStringLiteral("-u"), QStringLiteral("DESKTOP_SESSION"),
-                                      QStringLiteral("-u"), QStringLiteral("XDG_SESSION_DESKTOP"),
-                                      QStringLiteral("-u"), QStringLiteral("KDE_FULL_SESSION"),
-                                      QStringLiteral("-u"), QStringLiteral("GNOME_DESKTOP_SESSION_ID"),
-                                      QStringLiteral("-u"), QStringLiteral("MATE_DESKTOP_SESSION_ID")};
+    // A session without a desktop environment, as xdg-open tells them apart.
+    const QStringList plainSession =
+        QStringLiteral("-u XDG_CURRENT_DESKTOP -u DESKTOP_SESSION -u XDG_SESSION_DESKTOP -u KDE_FULL_SESSION "
+                       "-u GNOME_DESKTOP_SESSION_ID -u MATE_DESKTOP_SESSION_ID")
+            .split(u' ');
     const std::pair<const char*, QStringList> launchers[] = {
         {"xdg-open", plainSession + QStringList{QStringLiteral("xdg-open"), png}},
         {"gio open", {QStringLiteral("gio"), QStringLiteral("open"), png}},
