@@ -24,6 +24,7 @@
 #include "platform/SingleInstance.h"
 #include "platform/XdgPaths.h"
 #include "platform/x11/X11Platform.h"
+#include "text/LocalLLM.h"
 #include "text/TranslateModel.h"
 #include "text/TranslateSideView.h"
 #include "ui/KeyRoute.h"
@@ -151,12 +152,23 @@ int main(int argc, char** argv) {
                      [&delegate](const QStringList& paths) { delegate.openFiles(toUrls(paths)); });
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] { delegate.applicationWillTerminate(); });
 
+    // A display that goes away ends us as a quit would: the model server ended, the warm-up's download
+    // cancelled and its partial file removed, the grabs on the pool done, and the capture tool, which loses the
+    // display too, let finish with its file.
+    QuitSignals::endOnDisplayLoss([&delegate] {
+        delegate.applicationWillTerminate();
+        LocalLLM::endWarmUp();
+        QThreadPool::globalInstance()->waitForDone(5000);
+        QuitSignals::waitForChildren(5000);
+    });
+
     QTimer::singleShot(0, &delegate, [&delegate, files] {
         delegate.applicationDidFinishLaunching();
         if (!files.isEmpty())
             delegate.openFiles(toUrls(files));
     });
     const int status = QApplication::exec();
+    QuitSignals::endOnDisplayLoss({}); // the delegate goes before the toolkit does
     // Grabs still running on the pool read the desktop: the application object would wait for them
     // too, but only after the backends had gone.
     QThreadPool::globalInstance()->waitForDone();

@@ -102,7 +102,7 @@ public:
     // ends, is said in the basket.
     void openWithDefaultApp(const QString& file);
     void escape();
-    void quickLook();
+    void openPreview();
     // Keys the basket answers itself, ahead of the grid's own; true when taken.
     bool handleKey(QKeyEvent* event);
     // The basket's message, centred 24 px above its bottom edge, for 1.6 s.

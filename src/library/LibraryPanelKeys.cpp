@@ -1,4 +1,4 @@
-// The basket's keys, its quick look, renaming a file beside its tile and opening one as a card.
+// The basket's keys, its preview, renaming a file beside its tile and opening one as a card.
 
 #include "library/LibraryPanel.h"
 
@@ -96,7 +96,7 @@ void LibraryPanel::escape() {
     hide();
 }
 
-void LibraryPanel::quickLook() {
+void LibraryPanel::openPreview() {
     QStringList chosen = selectedURLs();
     if (chosen.isEmpty() && !files->items.isEmpty())
         chosen.append(files->items.first());
@@ -143,7 +143,7 @@ bool LibraryPanel::handleKey(QKeyEvent* event) {
         return true;
     }
     case Qt::Key_Space:
-        quickLook();
+        openPreview();
         return true;
     case Qt::Key_Backspace:
     case Qt::Key_Delete:

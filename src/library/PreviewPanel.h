@@ -1,5 +1,5 @@
 #pragma once
-// A quick look at the basket's files: a dark frameless window within 70 % of the screen, the
+// A preview of the basket's files: a dark frameless window within 70 % of the screen, the
 // picture fitted and decoded off the UI thread, "i of n" below, arrows to step, Space or Escape
 // to close. A file that can't be read shows its name and size instead.
 

@@ -20,15 +20,14 @@ namespace ScreenshotSources {
 
 namespace {
 
+// The word for "screenshot" in people's languages, never a program's name: a name is no sign of what a file holds.
 // Row order matters only for speed; "capture d" stops before the apostrophe so any apostrophe fits.
 const QStringList& prefixes() {
     static const QStringList list = {
         QStringLiteral("screenshot"),       QStringLiteral("screen shot"),     QStringLiteral("bildschirmfoto"),
         QString::fromUtf8("skärmavbild"),   QString::fromUtf8("skærmbillede"), QStringLiteral("skjermbilde"),
         QString::fromUtf8("näyttökuva"),    QStringLiteral("capture d"),       QStringLiteral("captura de pantalla"),
-        QStringLiteral("schermafbeelding"), QStringLiteral("istantanea"),      QStringLiteral("cleanshot"),
-        QStringLiteral("pictolite"),        QStringLiteral("pictolarium"),     QStringLiteral("merin"),
-        QStringLiteral("tallowcap"),
+        QStringLiteral("schermafbeelding"), QStringLiteral("istantanea"),
     };
     return list;
 }

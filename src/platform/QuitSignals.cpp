@@ -1,10 +1,20 @@
 #include "platform/QuitSignals.h"
 
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QList>
 #include <QSocketNotifier>
+#include <QString>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -21,7 +31,66 @@ void onSignal(int signal) {
     errno = saved;
 }
 
+QtMessageHandler previousHandler = nullptr;
+std::function<void()>* displayLostEnd = nullptr;
+std::atomic<bool> displayLost{false};
+
+void watchMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (previousHandler)
+        previousHandler(type, context, message);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+    // The toolkit's display backend says this just before it calls exit(1), on whichever of its threads noticed.
+    if (type != QtWarningMsg || !message.startsWith(QLatin1String("The X11 connection broke")))
+        return;
+    if (displayLost.exchange(true)) {
+        // Another thread is ending the process in order: this one must not reach the toolkit's exit().
+        for (;;)
+            std::this_thread::sleep_for(std::chrono::hours(1));
+    }
+    std::fprintf(stderr, "pictolarium: the display went away; quitting.\n");
+    if (displayLostEnd && *displayLostEnd)
+        (*displayLostEnd)();
+    std::fflush(nullptr);
+    std::_Exit(1);
+}
+
 } // namespace
+
+void QuitSignals::waitForChildren(int timeoutMs) {
+    const auto children = [] {
+        QList<pid_t> pids;
+        for (const QString& task :
+             QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile list(QStringLiteral("/proc/self/task/") + task + QStringLiteral("/children"));
+            if (list.open(QIODevice::ReadOnly))
+                for (const QByteArray& pid : list.readAll().split(' '))
+                    if (const int n = pid.trimmed().toInt(); n > 0)
+                        pids.append(pid_t(n));
+        }
+        // A child that has ended but is not reaped yet is done with its files.
+        pids.removeIf([](pid_t pid) {
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+            if (!stat.open(QIODevice::ReadOnly))
+                return true;
+            const QByteArray line = stat.readAll();
+            return line.mid(line.lastIndexOf(')') + 2, 1) == "Z";
+        });
+        return pids;
+    };
+    QElapsedTimer clock;
+    clock.start();
+    while (!children().isEmpty() && clock.elapsed() < timeoutMs)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
+void QuitSignals::endOnDisplayLoss(std::function<void()> orderlyEnd) {
+    static std::function<void()> kept;
+    kept = std::move(orderlyEnd);
+    displayLostEnd = &kept;
+    if (!previousHandler)
+        previousHandler = qInstallMessageHandler(watchMessages);
+}
 
 QuitSignals::QuitSignals(QObject* parent) : QObject(parent) {
     if (::pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0)

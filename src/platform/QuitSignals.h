@@ -5,6 +5,8 @@
 
 #include <QObject>
 
+#include <functional>
+
 class QSocketNotifier;
 
 class QuitSignals : public QObject {
@@ -13,6 +15,15 @@ public:
     // Installs the handlers for the life of this object; the previous ones come back with its end.
     explicit QuitSignals(QObject* parent = nullptr);
     ~QuitSignals() override;
+
+    // The display going away (a logout, a display restart) is a quit too, but the toolkit ends the process
+    // with exit() at once, leaving no event loop to quit through and tearing static objects down under running
+    // threads. When the toolkit says the display connection broke, orderlyEnd runs on the spot and the
+    // process ends with status 1, without that teardown. Set once, for the life of the program.
+    static void endOnDisplayLoss(std::function<void()> orderlyEnd);
+    // Waits until every child process of ours has ended, at most timeoutMs: a child cut off by our end could
+    // leave a file half written.
+    static void waitForChildren(int timeoutMs);
 
 signals:
     // One of the signals arrived; emitted on the event loop's thread, once per signal.

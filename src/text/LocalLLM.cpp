@@ -37,7 +37,16 @@ std::optional<std::shared_future<void>> setupTask;
 // Set while the program quits: a download of hundreds of megabytes must not hold the exit.
 std::atomic<bool> quitting{false};
 std::mutex warmLock;
-std::thread warmThread;
+// Joined by endWarmUp() at the program's end. Should the process end without it, the thread is let go:
+// a joinable std::thread destroyed would end the process in std::terminate.
+struct WarmThread {
+    std::thread thread;
+    ~WarmThread() {
+        quitting = true;
+        if (thread.joinable())
+            thread.detach();
+    }
+} warmThread;
 std::atomic<bool> warmingUp{false};
 
 const QString engineStatus = QStringLiteral("Setting up translation engine\u2026");
@@ -223,14 +232,14 @@ void setup() {
     download(c.modelUrl, modelPath(), [](const QString& p) { sendStatus(modelStatus + QLatin1Char(' ') + p); });
 }
 
+} // namespace
+
 void endWarmUp() {
     quitting = true;
     std::lock_guard guard(warmLock);
-    if (warmThread.joinable())
-        warmThread.join();
+    if (warmThread.thread.joinable())
+        warmThread.thread.join();
 }
-
-} // namespace
 
 Config Config::fromEnvironment() {
     Config c;
@@ -350,15 +359,15 @@ void warmUp() {
     if (isInstalled() || !engineAvailable() || warmingUp.exchange(true))
         return;
     std::lock_guard guard(warmLock);
-    if (warmThread.joinable())
-        warmThread.join();
+    if (warmThread.thread.joinable())
+        warmThread.thread.join();
     static const bool hooked = [] {
         if (QCoreApplication::instance())
             qAddPostRoutine(endWarmUp);
         return true;
     }();
     Q_UNUSED(hooked);
-    warmThread = std::thread([] {
+    warmThread.thread = std::thread([] {
         try {
             ensureDownloaded();
         } catch (const std::exception&) {

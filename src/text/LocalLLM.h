@@ -101,6 +101,9 @@ QString serverLog();
 void killStray();
 // Terminates the server we run and forgets it; stops the idle timer.
 void stop();
+// Cancels the warm-up's download (its partial file removed) and waits for the warm-up to end. For the
+// program's end: later downloads are cancelled at once too.
+void endWarmUp();
 // Restarts the idle timer (on the main thread); when it runs out the server is stopped.
 void touchIdle();
 // Whether the server we started still runs.

@@ -154,6 +154,9 @@ QString restore(const QString& chosen, const QStringList& protectedWords, const 
 }
 
 QString accept(const QString& reply, const QString& piece, const QString& sent) {
+    // A reply of nothing would drop the piece from the result while the translation looks whole.
+    if (reply.trimmed().isEmpty())
+        return sent;
     if (echoes(reply, piece))
         return sent;
     if (Graphemes::count(reply) > 3 * Graphemes::count(piece) + 40)

@@ -1,7 +1,7 @@
 #pragma once
 // Translation with the local model: the text is cut into paragraphs and lines, code-like words are
-// hidden behind numbered placeholders, up to four pieces go to the model at once, replies that echo,
-// run on or lose a placeholder are turned away, and the result keeps the text's own layout.
+// hidden behind numbered placeholders, up to four pieces go to the model at once, replies that are empty,
+// echo, run on or lose a placeholder are turned away, and the result keeps the text's own layout.
 
 #include "text/LocalLLM.h"
 

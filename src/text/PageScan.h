@@ -1,5 +1,5 @@
 #pragma once
-// A quick look at a picture before recognition: the grey copy the engines read, how tall its
+// A first glance at a picture before recognition: the grey copy the engines read, how tall its
 // text is (and so how much to enlarge it), and where it can be cut into bands without cutting text.
 
 #include "text/BarRuns.h"

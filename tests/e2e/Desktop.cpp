@@ -366,6 +366,10 @@ quint32 Desktop::activeWindow() {
     return run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")}).trimmed().toUInt();
 }
 
+void Desktop::killDisplay() {
+    terminate(xvfb);
+}
+
 void Desktop::terminate(QProcess* process) {
     if (!process || process->state() == QProcess::NotRunning)
         return;

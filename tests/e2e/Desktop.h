@@ -61,6 +61,9 @@ public:
     QProcess* app() const { return appProcess; }
     QString appStderr();
 
+    // Ends the X server under everything on it, as a logout or a display restart does.
+    void killDisplay();
+
     void xdotool(const QStringList& args);
     void moveTo(QPoint point);
     QImage screenshot(const QString& savePath = {});

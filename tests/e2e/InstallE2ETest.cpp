@@ -14,15 +14,34 @@
 #include <QSet>
 #include <QThread>
 #include <gtest/gtest.h>
+#include <signal.h>
 
 namespace {
 
+// Everything under root, folders with a trailing slash.
 QSet<QString> filesUnder(const QString& root) {
     QSet<QString> files;
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files.insert(it.next());
+    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        files.insert(it.fileInfo().isDir() ? path + QLatin1Char('/') : path);
+    }
     return files;
+}
+
+// The processes running this very program file, found by what they run rather than by a name.
+QList<qint64> runningCopies(const QString& program) {
+    QList<qint64> pids;
+    const QString wanted = QFileInfo(program).canonicalFilePath();
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const qint64 pid = entry.toLongLong(&number);
+        if (number &&
+            QFileInfo(QStringLiteral("/proc/") + entry + QStringLiteral("/exe")).canonicalFilePath() == wanted)
+            pids.append(pid);
+    }
+    return pids;
 }
 
 QString entryValue(const QString& entry, const QString& key) {
@@ -165,5 +184,65 @@ TEST(Install, TheDesktopFindsTheProgramOpensPicturesWithItAndUninstallTakesItAwa
     app->waitForFinished(5000);
     const QString removed = desktop.run(QStringLiteral(SOURCE_DIR "/scripts/uninstall.sh"), {prefix}, &code, 60000);
     ASSERT_EQ(code, 0) << removed.toStdString();
-    EXPECT_EQ(filesUnder(prefix), before);
+    // Gone too are the folders the install made; the program's own data folder (the prefix is the data home
+    // here) is the user's.
+    QSet<QString> after = filesUnder(prefix);
+    after.removeIf([&](const QString& path) { return path.startsWith(share + QStringLiteral("/Pictolarium/")); });
+    after.remove(share + QStringLiteral("/"));
+    EXPECT_TRUE(after == before) << "left: " << QStringList((after - before).values()).join(u' ').toStdString()
+                                 << "; gone: " << QStringList((before - after).values()).join(u' ').toStdString();
+    // What stays is said, with where it is.
+    EXPECT_TRUE(removed.contains(desktop.configHome() + QStringLiteral("/Pictolarium"))) << removed.toStdString();
+    EXPECT_TRUE(removed.contains(QStringLiteral("Pictolarium/llm"))) << removed.toStdString();
+}
+
+// Opened by the launchers of a plain X session: xdg-open without a desktop environment reads the Exec line by
+// splitting it at blanks, gio parses it by the rules. Either starts the installed program with the picture.
+TEST(Install, XdgOpenAndGioOpenStartTheInstalledProgramWithAPicture) {
+    Desktop desktop;
+    ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
+    const QString prefix = desktop.folder(QStringLiteral("prefix"));
+    const QString share = prefix + QStringLiteral("/share");
+    desktop.setEnvironment(QStringLiteral("XDG_DATA_HOME"), share);
+    desktop.setEnvironment(QStringLiteral("XDG_DATA_DIRS"), share + QStringLiteral(":/usr/share"));
+    int code = -1;
+    const QString said = desktop.run(QStringLiteral(SOURCE_DIR "/scripts/install.sh"),
+                                     {QStringLiteral(BUILD_DIR), prefix}, &code, 120000);
+    ASSERT_EQ(code, 0) << said.toStdString();
+    const QString program = prefix + QStringLiteral("/bin/pictolarium");
+    // The user chose us for PNG pictures.
+    QFile choice(desktop.configHome() + QStringLiteral("/mimeapps.list"));
+    ASSERT_TRUE(QDir().mkpath(desktop.configHome()) && choice.open(QIODevice::WriteOnly));
+    choice.write("[Default Applications]\nimage/png=pictolarium.desktop\n");
+    choice.close();
+    ASSERT_TRUE(desktop.writeCardSettings({}));
+    QImage picture(300, 200, QImage::Format_RGB32);
+    picture.fill(QColor(40, 160, 200));
+    const QString png = desktop.home() + QStringLiteral("/beach.png");
+    ASSERT_TRUE(picture.save(png));
+    desktop.moveTo(QPoint(640, 400));
+
+    // A session without a desktop environment, as xdg-open tells them apart.
+    const QStringList plainSession =
+        QStringLiteral("-u XDG_CURRENT_DESKTOP -u DESKTOP_SESSION -u XDG_SESSION_DESKTOP -u KDE_FULL_SESSION "
+                       "-u GNOME_DESKTOP_SESSION_ID -u MATE_DESKTOP_SESSION_ID")
+            .split(u' ');
+    const std::pair<const char*, QStringList> launchers[] = {
+        {"xdg-open", plainSession + QStringList{QStringLiteral("xdg-open"), png}},
+        {"gio open", {QStringLiteral("gio"), QStringLiteral("open"), png}},
+    };
+    for (const auto& [name, command] : launchers) {
+        QProcess* launcher = desktop.start(QStringLiteral("env"), command);
+        const quint32 card = desktop.waitVisible(QStringLiteral("^Pictolarium Card$"), true, 10000);
+        EXPECT_NE(card, 0u) << name << ": no card for the picture";
+        const QList<qint64> copies = runningCopies(program);
+        EXPECT_EQ(copies.size(), 1) << name;
+        for (const qint64 pid : copies)
+            ::kill(pid_t(pid), SIGTERM);
+        EXPECT_TRUE(Desktop::waitUntil([&] { return runningCopies(program).isEmpty(); }, 10000)) << name;
+        // xdg-open waits for the program; gio hands it over and is gone.
+        EXPECT_TRUE(launcher->state() == QProcess::NotRunning || launcher->waitForFinished(5000)) << name;
+        EXPECT_EQ(launcher->exitCode(), 0) << name;
+        desktop.waitVisible(QStringLiteral("^Pictolarium Card$"), false, 3000);
+    }
 }

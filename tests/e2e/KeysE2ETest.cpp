@@ -108,7 +108,7 @@ TEST(Keys, TheRenameBoxTakesItsKeysOverACardUnderReview) {
     EXPECT_TRUE(logged(log).isEmpty()) << logged(log).toStdString();
 }
 
-// The basket's quick look with a terminal open: Space opens it, Space or Escape closes it, and the basket has
+// The basket's preview with a terminal open: Space opens it, Space or Escape closes it, and the basket has
 // the keyboard again each time (Escape then clears its selection rather than going anywhere else).
 TEST(Keys, TheBasketKeepsTheKeyboardAcrossItsPreview) {
     Desktop::Options o;

@@ -1,5 +1,6 @@
 // The language model's runtime against servers and installs that misbehave: another program on the
-// port, a runaway reply, a long translation read while it streams, and an engine archive refused.
+// port, a runaway reply, a long translation read while it streams, an engine archive refused, and the display
+// going away while the server runs or the engine downloads.
 
 #include "ModelDesktop.h"
 
@@ -8,6 +9,7 @@
 #include <QJsonObject>
 #include <QRandomGenerator>
 
+#include <csignal>
 #include <gtest/gtest.h>
 #include <utility>
 
@@ -20,6 +22,25 @@ bool writeFile(const QString& path, const QByteArray& data) {
 }
 
 using ModelServer = ModelDesktop;
+
+// Whether the process has ended (a zombie nobody reaped yet has).
+bool ended(pid_t pid) {
+    QFile stat(QStringLiteral("/proc/") + QString::number(pid) + QStringLiteral("/stat"));
+    if (::kill(pid, 0) != 0 || !stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray line = stat.readAll();
+    return line.mid(line.lastIndexOf(')') + 2, 1) == "Z";
+}
+
+// The display gone under the program: it ends by itself, without a signal.
+void expectsEndWithoutSignal(Desktop& desktop) {
+    desktop.killDisplay();
+    QProcess* app = desktop.app();
+    ASSERT_TRUE(app->waitForFinished(15000));
+    EXPECT_EQ(app->exitStatus(), QProcess::NormalExit) << desktop.appStderr().toStdString();
+    EXPECT_TRUE(desktop.appStderr().contains(QStringLiteral("the display went away")))
+        << desktop.appStderr().toStdString();
+}
 
 TEST_F(ModelServer, AnotherProgramOnThePortNeverReceivesAPrompt) {
     ASSERT_TRUE(install("mirror\n"));
@@ -127,6 +148,41 @@ TEST_F(ModelServer, AfterARefusedUnpackTheNextTranslateInstallsAgainAndWorks) {
         << shown.toStdString();
     desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/modelserver-installed-again.png"));
     EXPECT_TRUE(QFileInfo::exists(server));
+}
+
+TEST_F(ModelServer, TheDisplayGoingAwayEndsTheServerWithTheProgram) {
+    ASSERT_TRUE(install("mirror\n"));
+    ASSERT_NO_FATAL_FAILURE(openGreetingCard({{QStringLiteral("translateDefault"), Desktop::typed("string", "de")}}));
+    pressTranslate();
+    QString shown;
+    ASSERT_TRUE(
+        Desktop::waitUntil([&] { return (shown = sideText()).contains(QStringLiteral("German:")); }, 60000, 500))
+        << shown.toStdString();
+    const QStringList pids = fileLines(model + QStringLiteral(".pid"));
+    ASSERT_FALSE(pids.isEmpty());
+    const pid_t server = pid_t(pids.last().toInt());
+    ASSERT_FALSE(ended(server));
+    ASSERT_NO_FATAL_FAILURE(expectsEndWithoutSignal(desktop));
+    EXPECT_TRUE(Desktop::waitUntil([&] { return ended(server); }, 5000)) << "the model server outlived the program";
+}
+
+TEST_F(ModelServer, TheDisplayGoingAwayDuringTheEngineDownloadLeavesNoPartialFile) {
+    ASSERT_TRUE(install("mirror\n", false));
+    QByteArray noise(1024 * 1024, Qt::Uninitialized);
+    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+    const QString files = desktop.folder(QStringLiteral("files"));
+    ASSERT_TRUE(packEngine(desktop, files + QStringLiteral("/engine.tar.gz"), noise));
+    const QString host = startDownloadHost(desktop, files);
+    // Five seconds of download, begun by the warm-up at launch.
+    desktop.setEnvironment(QStringLiteral("PICTOLARIUM_LLM_ENGINE_URL"), host + QStringLiteral("/slow/engine.tar.gz"));
+    desktop.startApp();
+    ASSERT_TRUE(desktop.waitForApp());
+    const auto partial = [&] { return QDir(llm()).entryList({QStringLiteral("picto-*")}, QDir::Files); };
+    ASSERT_TRUE(Desktop::waitUntil([&] { return !partial().isEmpty(); }, 15000, 20)) << "no download began";
+    ASSERT_NO_FATAL_FAILURE(expectsEndWithoutSignal(desktop));
+    EXPECT_TRUE(partial().isEmpty()) << partial().join(u' ').toStdString();
+    const QStringList engine = QDir(llm()).entryList({QStringLiteral("engine*")});
+    EXPECT_TRUE(engine.isEmpty()) << engine.join(u' ').toStdString();
 }
 
 } // namespace

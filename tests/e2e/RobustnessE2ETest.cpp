@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QImageReader>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -165,4 +166,50 @@ TEST(Robustness, StartsAndQuitsLeaveNoBusDaemonAndEndAtOnce) {
     }
     std::printf("slowest quit on a signal: %lld ms\n", static_cast<long long>(slowest));
     EXPECT_EQ(busDaemons(), 0);
+}
+
+// The display going away under the running copy (a logout, a display restart): the program ends by itself,
+// without a signal (a core and a crash report at every logout otherwise), whether idle or writing a capture,
+// and the capture folder holds no half file: a hidden file being written is gone, a picture is whole.
+TEST(Robustness, TheDisplayGoingAwayEndsTheProgramWithoutASignalOrAHalfFile) {
+    for (const bool capturing : {false, true}) {
+        Desktop::Options options;
+        // A large screen of noise, so that writing its capture takes long enough to end the display during it.
+        if (capturing)
+            options.size = QSize(4000, 3000);
+        Desktop desktop(options);
+        ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
+        QProcess* app = desktop.startApp();
+        ASSERT_TRUE(desktop.waitForApp());
+        const QString folder = desktop.shotsFolder();
+        if (capturing) {
+            // Speckles tiled over the root window: a bitmap of random bits.
+            QByteArray bitmap = "#define noise_width 1000\n#define noise_height 1000\nstatic char noise_bits[] = {\n";
+            quint32 seed = 12345;
+            for (int i = 0; i < 1000 * 1000 / 8; ++i) {
+                seed = seed * 1664525u + 1013904223u;
+                bitmap += (i ? (i % 12 ? ", " : ",\n") : "") + QByteArray("0x") + QByteArray::number(seed >> 24, 16);
+            }
+            const QString background = write(desktop.folder("in") + "/noise.xbm", bitmap + "};\n");
+            int code = -1;
+            desktop.run("xsetroot", {"-bitmap", background, "-fg", "#3060c0", "-bg", "#f0e0a0"}, &code, 60000);
+            ASSERT_EQ(code, 0);
+            desktop.moveTo(QPoint(2000, 1500));
+            desktop.xdotool({"key", "super+shift+d"});
+            const bool writing = Desktop::waitUntil(
+                [&] { return !QDir(folder).entryList({".screencapture-*"}, QDir::Files | QDir::Hidden).isEmpty(); },
+                15000, 5);
+            ASSERT_TRUE(writing) << "the capture was never written";
+        }
+        desktop.killDisplay();
+        ASSERT_TRUE(app->waitForFinished(15000)) << capturing;
+        EXPECT_EQ(app->exitStatus(), QProcess::NormalExit) << capturing << desktop.appStderr().toStdString();
+        EXPECT_TRUE(desktop.appStderr().contains("the display went away")) << desktop.appStderr().toStdString();
+        EXPECT_FALSE(desktop.appStderr().contains("terminate called")) << capturing;
+        for (const QString& name : visibleFiles(folder)) {
+            EXPECT_FALSE(name.startsWith('.')) << name.toStdString();
+            QImageReader reader(folder + '/' + name);
+            EXPECT_FALSE(reader.read().isNull()) << name.toStdString() << ": " << reader.errorString().toStdString();
+        }
+    }
 }

@@ -115,9 +115,12 @@ TEST(TranslatePipeline, PutsProtectedWordsBackOnceEach) {
         r.reply = [&](const QString&) { return reply; };
         EXPECT_EQ(r.run(piece), piece);
     }
-    // A plain piece answered with nothing disappears with its paragraph.
-    r.reply = [](const QString&) { return QString(); };
-    EXPECT_EQ(r.run(QStringLiteral("Hello there\n\nsecond one")), QString());
+    // A piece answered with nothing, or with blanks, stays as it was, in its place among the translated ones.
+    for (const QString& nothing : {QString(), QStringLiteral(" \n ")}) {
+        r.reply = [&](const QString& s) { return s.startsWith(u'b') ? nothing : QStringLiteral("Xq ") + s; };
+        EXPECT_EQ(r.run(QStringLiteral("ab cd\nbb cd\n\nbc de\n\ncd ef")),
+                  QStringLiteral("Xq ab cd\nbb cd\n\nbc de\n\nXq cd ef"));
+    }
     // A literal "[1]" takes the first protected word too, even from a refused reply.
     r.reply = [](const QString& s) { return s; };
     EXPECT_EQ(r.run(QStringLiteral("[1] a_b call foo bar")), QStringLiteral("a_b a_b call foo bar"));

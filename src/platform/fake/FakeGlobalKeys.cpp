@@ -24,17 +24,17 @@ quint32 FakeGlobalKeys::handleOf(quint32 keysym, quint32 modifiers) const {
     return 0;
 }
 
-bool FakeGlobalKeys::press(quint32 keysym, quint32 modifiers) {
+bool FakeGlobalKeys::press(quint32 keysym, quint32 modifiers, quint32 time) {
     const quint32 handle = handleOf(keysym, modifiers);
     if (handle)
-        emit pressed(handle);
+        emit pressed(handle, time);
     return handle != 0;
 }
 
-bool FakeGlobalKeys::release(quint32 keysym, quint32 modifiers) {
+bool FakeGlobalKeys::release(quint32 keysym, quint32 modifiers, quint32 time) {
     const quint32 handle = handleOf(keysym, modifiers);
     if (handle)
-        emit released(handle);
+        emit released(handle, time);
     return handle != 0;
 }
 

@@ -19,10 +19,10 @@ public:
     void ungrab(quint32 handle) override;
     quint32 keysym(quint32 keycode, int column) const override;
 
-    // Presses and releases the combination as the server would report it to its holder; false
-    // when this process does not hold it.
-    bool press(quint32 keysym, quint32 modifiers);
-    bool release(quint32 keysym, quint32 modifiers);
+    // Presses and releases the combination as the server would report it to its holder, at the server's
+    // time given (0: unknown); false when this process does not hold it.
+    bool press(quint32 keysym, quint32 modifiers, quint32 time = 0);
+    bool release(quint32 keysym, quint32 modifiers, quint32 time = 0);
 
     bool holds(quint32 keysym, quint32 modifiers) const;
 

@@ -156,6 +156,8 @@ bool Grabber::grab(xcb_drawable_t drawable, const Rect& rect, Pixels& out, std::
     }
     const size_t stride = size_t(rect.width) * 4;
     const size_t bytes = stride * size_t(rect.height);
+    if (!shmAvailable)
+        dropSegment();
     if (shmAvailable && ensureSegment(bytes)) {
         xcb_generic_error_t* raw = nullptr;
         XcbReply<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(
@@ -239,10 +241,10 @@ bool Grabber::receiveBands(const std::function<void(int rows)>& arrived, std::st
     pending.clear();
     if (!ok) {
         error = "could not create image from the display";
-        if (unusable) {
-            dropSegment();
+        // Not used again, but still mapped: a writer may be compressing the bands that came (the display going
+        // away mid-grab is one such case). The next grab or the grabber's end lets go of it.
+        if (unusable)
             shmAvailable = false;
-        }
     }
     return ok;
 }

@@ -68,7 +68,8 @@ public:
     // (valid until the next grab); false when shared memory cannot be used (grab() then).
     bool requestBands(xcb_drawable_t drawable, const Rect& rect, int bands, Pixels& out);
     // Waits for the bands in order and calls arrived(rows) with the rows from the top that are in. False,
-    // with the reason, when a band could not be read; the segment is then dropped when it is unusable.
+    // with the reason, when a band could not be read; an unusable segment then stays mapped for the rows that
+    // came, and is let go by the next grab.
     bool receiveBands(const std::function<void(int rows)>& arrived, std::string& error);
 
     bool usesSharedMemory() const { return segment != 0; }
