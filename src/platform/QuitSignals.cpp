@@ -23,6 +23,8 @@ constexpr int handled[] = {SIGTERM, SIGINT, SIGHUP};
 int pipeEnds[2] = {-1, -1};
 struct sigaction previous[std::size(handled)];
 
+void onBrokenPipe(int) {}
+
 void onSignal(int signal) {
     const int saved = errno;
     const unsigned char byte = static_cast<unsigned char>(signal);
@@ -101,6 +103,14 @@ QuitSignals::QuitSignals(QObject* parent) : QObject(parent) {
         while (::read(pipeEnds[0], &byte, 1) == 1)
             emit quitRequested(int(byte));
     });
+    // A write to a peer that went away (the display's socket at a logout, a helper's pipe) comes back as an
+    // error for its owner to handle instead of ending the program. A handler rather than ignoring the signal, so
+    // that the programs we start get the default back when they are executed.
+    struct sigaction brokenPipe {};
+    brokenPipe.sa_handler = onBrokenPipe;
+    sigemptyset(&brokenPipe.sa_mask);
+    brokenPipe.sa_flags = SA_RESTART;
+    ::sigaction(SIGPIPE, &brokenPipe, nullptr);
     for (size_t i = 0; i < std::size(handled); ++i) {
         struct sigaction action {};
         action.sa_handler = onSignal;
