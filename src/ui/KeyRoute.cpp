@@ -47,8 +47,9 @@ protected:
     // key's repeats would reach the screen-wide grab of the same shortcut once the menu let go, which takes
     // them for a new press and then for a hold.
     bool eventFilter(QObject* watched, QEvent* event) override {
-        auto* menu = static_cast<QMenu*>(parent());
-        if (event->type() == QEvent::Hide && watched == menu) {
+        // The menu is only cast once a key has come: while it is being destroyed it is a menu no longer, and
+        // events still pass through here.
+        if (event->type() == QEvent::Hide && watched == parent()) {
             pending = nullptr;
             settle.stop();
         }
@@ -71,7 +72,7 @@ protected:
         // Plain keys move through the menu and pick items by their letters.
         if (!held || key->key() == Qt::Key_unknown)
             return false;
-        QAction* action = itemFor(menu, *key, keyOf);
+        QAction* action = itemFor(static_cast<QMenu*>(parent()), *key, keyOf);
         if (!action)
             return false;
         pending = action;
