@@ -678,8 +678,5 @@ TEST(PdfRewrite, AnAnnotationOtherPagesListTooStaysAsItWasOnThem) {
         EXPECT_EQ(all.contains(address) || all.contains(card), !c.redacted || c.oneArray);
         for (const char* shared : {"Shared note", "Shared value", "Merged value", "Shared remark"})
             EXPECT_EQ(all.contains(shared), firstStays || !c.redacted) << shared;
-        QPdfDocument shown;
-        ASSERT_EQ(shown.load(out), QPdfDocument::Error::None);
-        EXPECT_FALSE(shown.getAllText(1).text().contains(QString::fromLatin1(address)));
     }
 }
