@@ -23,6 +23,8 @@
 #include <zlib.h>
 
 #include <cstring>
+#include <set>
+#include <vector>
 
 using namespace PictureFiles;
 
@@ -338,24 +340,30 @@ TEST(PdfRewrite, RefusesWhatItCannotDoAndWritesNothing) {
 
 namespace {
 
-const QByteArray address = "billing.team@example-corp.com", card = "4111 1111 1111 1111";
+const QByteArray address = "billing.team@example-corp.com", card = "4111 1111 1111 1111", phone = "+49 30 1234 5678",
+                 iban = "DE89 3704 0044 0532 0130 00";
 
 // Three pages, the second of which everything leads to: a link on page 1, an outline entry, a named
-// destination and a form field, with a mail link, a note and a thumbnail of its own and its words in the
-// structure tree. Pages 2 and 3 share their resources with page 1. Page 2 has the given rotation.
+// destination and a form field, with a mail link, a note, a thumbnail and a field whose value its parent
+// holds (its other widget on no page), and its words in the structure tree, some under a section that names
+// the page for them. Pages 2 and 3 share their resources with page 1. Page 2 has the given rotation.
 QByteArray ledTo(int rotate, bool cropped) {
     using HostilePdfs::stream;
     const QByteArray second = "/P <</MCID 0>> BDC BT /F1 12 Tf 20 300 Td (Old words of page two) Tj 0 -20 Td (" +
-                              address + ") Tj 0 -20 Td (" + card + ") Tj ET EMC";
+                              address + ") Tj 0 -20 Td (" + card +
+                              ") Tj ET EMC /P <</MCID 1>> BDC BT /F1 12 Tf 20 "
+                              "200 Td (" +
+                              phone + ") Tj ET EMC";
     return HostilePdfs::objects({
-        "<< /Type /Catalog /Pages 2 0 R /Outlines 10 0 R /Names << /Dests 12 0 R >> /AcroForm << /Fields [13 0 R] "
+        "<< /Type /Catalog /Pages 2 0 R /Outlines 10 0 R /Names << /Dests 12 0 R >> /AcroForm << /Fields [13 0 R 28 0 "
+        "R] "
         "/CO [13 0 R] >> /StructTreeRoot 20 0 R /MarkInfo << /Marked true >> >>",
         "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R] /Count 3 /MediaBox [0 0 300 400] >>",
         "<< /Type /Page /Parent 2 0 R /Contents 7 0 R /Resources 6 0 R /Annots [8 0 R] /StructParents 0 >>",
         QByteArray("<< /Type /Page /Parent 2 0 R /MediaBox ") +
             (cropped ? "[-50 -50 350 450] /CropBox [0 0 300 400]" : "[0 0 300 400]") + " /Rotate " +
             QByteArray::number(rotate) +
-            " /Contents 9 0 R /Resources 6 0 R /Annots [24 0 R 13 0 R 15 0 R 16 0 R] /Thumb 17 0 R "
+            " /Contents 9 0 R /Resources 6 0 R /Annots [24 0 R 13 0 R 15 0 R 16 0 R 29 0 R] /Thumb 17 0 R "
             "/StructParents 1 >>",
         "<< /Type /Page /Parent 2 0 R /Contents 18 0 R /Resources 6 0 R >>",
         "<< /Font << /F1 19 0 R >> >>",
@@ -376,13 +384,19 @@ QByteArray ledTo(int rotate, bool cropped) {
         stream("THUMBNAIL-OF-PAGE-TWO", "/Width 7 /Height 1 /BitsPerComponent 8 /ColorSpace /DeviceRGB"),
         stream("BT /F1 12 Tf 20 300 Td (Page three stays) Tj ET"),
         "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
-        "<< /Type /StructTreeRoot /K [21 0 R] /ParentTree << /Nums [0 [25 0 R] 1 [22 0 R] 2 23 0 R] >> >>",
+        "<< /Type /StructTreeRoot /K [21 0 R] /ParentTree << /Nums [0 [25 0 R] 1 [22 0 R 27 0 R] 2 23 0 R] >> >>",
         // The document element holds itself twice: a walk that does not know where it has been never ends.
-        "<< /Type /StructElem /S /Document /P 20 0 R /K [25 0 R 22 0 R 23 0 R 21 0 R 21 0 R] >>",
+        "<< /Type /StructElem /S /Document /P 20 0 R /K [25 0 R 22 0 R 23 0 R 26 0 R 21 0 R 21 0 R] >>",
         "<< /Type /StructElem /S /P /P 21 0 R /Pg 4 0 R /K 0 /ActualText (" + address + ") >>",
         "<< /Type /StructElem /S /Link /P 21 0 R /Pg 4 0 R /K [<< /Type /OBJR /Obj 15 0 R >>] >>",
         "<< /Type /Annot /Subtype /Link /Rect [20 40 120 60] /Border [0 0 0] /Dest [3 0 R /Fit] >>",
         "<< /Type /StructElem /S /P /P 21 0 R /Pg 3 0 R /K 0 >>",
+        "<< /Type /StructElem /S /Sect /P 21 0 R /Pg 4 0 R /K [27 0 R] >>",
+        "<< /Type /StructElem /S /P /P 26 0 R /K 1 /ActualText (" + phone + ") >>",
+        "<< /FT /Tx /T (iban) /V (" + iban + ") /Kids [29 0 R 30 0 R] >>",
+        "<< /Type /Annot /Subtype /Widget /Parent 28 0 R /Rect [20 60 200 90] /P 4 0 R /F 4 >>",
+        // Left behind by a program that took a page out: no page shows it.
+        "<< /Type /Annot /Subtype /Widget /Parent 28 0 R /Rect [20 60 200 90] /F 4 >>",
     });
 }
 
@@ -450,10 +464,10 @@ TEST(PdfRewrite, AReplacedPageKeepsWhatLeadsToItAndLeavesNothingOfItsOldContent)
         EXPECT_EQ(destPage(root.getKey("/Names").getKey("/Dests").getKey("/Names").getArrayItem(1)), second);
         // A redacted page keeps only its link to page 1: the field, the mail link and the note showed its words.
         QPDFObjectHandle fields = root.getKey("/AcroForm").getKey("/Fields");
-        ASSERT_EQ(fields.getArrayNItems(), c.redacted ? 0 : 1);
+        ASSERT_EQ(fields.getArrayNItems(), c.redacted ? 0 : 2);
         if (!c.redacted)
             EXPECT_EQ(fields.getArrayItem(0).getKey("/P").getObjGen(), second);
-        ASSERT_EQ(annots.getArrayNItems(), c.redacted ? 1 : 4);
+        ASSERT_EQ(annots.getArrayNItems(), c.redacted ? 1 : 5);
         EXPECT_EQ(destPage(annots.getArrayItem(0).getKey("/Dest")), pages[0].getObjectHandle().getObjGen());
         // Where it was on the page as shown, moved with the page when that changed size.
         if (c.rotate == 0)
@@ -479,6 +493,10 @@ TEST(PdfRewrite, AReplacedPageKeepsWhatLeadsToItAndLeavesNothingOfItsOldContent)
         ASSERT_TRUE(all.contains("Page three stays"));
         EXPECT_FALSE(all.contains("Old words of page two") || all.contains("THUMBNAIL-OF-PAGE-TWO"));
         EXPECT_EQ(all.contains(address) || all.contains(card), !c.redacted);
+        // The words of a paragraph whose page its section names leave with the marked content; a value its field
+        // holds above the widget leaves with the widget.
+        EXPECT_FALSE(all.contains(phone));
+        EXPECT_EQ(all.contains(iban), !c.redacted);
 
         // The page shows the picture upright, at the size it is seen.
         const QImage drawn = rendered(out, 1, c.picture);
@@ -512,5 +530,153 @@ TEST(PdfRewrite, AWriteOfManyMegabytesKeepsEveryByte) {
         EXPECT_TRUE(samples.size() == size_t(grain[i].sizeInBytes()) &&
                     std::memcmp(samples.data(), grain[i].constBits(), samples.size()) == 0)
             << i;
+    }
+}
+
+namespace {
+
+// Three pages, the first two of which list the same link, note, remark with its pop-up and two widgets of
+// the form (one a field's kid, one a field of its own). Page 2 also has words, a note and a field of its own.
+// With `oneArray`, both list one array of annotations, one of them written in place.
+QByteArray sharing(bool oneArray) {
+    using HostilePdfs::stream;
+    const QByteArray shared = "7 0 R 8 0 R 11 0 R 12 0 R 14 0 R 15 0 R";
+    return HostilePdfs::objects({
+        "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [10 0 R 12 0 R 13 0 R] >> >>",
+        "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R] /Count 3 /MediaBox [0 0 300 400] >>",
+        "<< /Type /Page /Parent 2 0 R /Contents 6 0 R /Resources 9 0 R /Annots " +
+            (oneArray ? "19 0 R" : "[" + shared + "]") + " >>",
+        "<< /Type /Page /Parent 2 0 R /Contents 17 0 R /Resources 9 0 R /Annots " +
+            (oneArray ? "19 0 R" : "[" + shared + " 13 0 R 16 0 R]") + " >>",
+        "<< /Type /Page /Parent 2 0 R /Contents 18 0 R /Resources 9 0 R >>",
+        stream("BT /F1 12 Tf 20 300 Td (Page one stays) Tj ET"),
+        "<< /Type /Annot /Subtype /Link /Rect [20 340 120 360] /Border [0 0 0] /Contents (Back to the start) "
+        "/Dest [3 0 R /Fit] >>",
+        "<< /Type /Annot /Subtype /FreeText /Rect [20 250 250 270] /Contents (Shared note) /DA (0 g /F1 10 Tf) "
+        "/P 3 0 R >>",
+        "<< /Font << /F1 20 0 R >> >>",
+        "<< /FT /Tx /T (shared) /V (Shared value) /Kids [11 0 R] >>",
+        "<< /Type /Annot /Subtype /Widget /Parent 10 0 R /Rect [20 200 200 230] /F 4 /P 3 0 R >>",
+        "<< /Type /Annot /Subtype /Widget /FT /Tx /T (merged) /V (Merged value) /Rect [20 160 200 190] /F 4 >>",
+        "<< /Type /Annot /Subtype /Widget /FT /Tx /T (card) /V (" + card + ") /Rect [20 100 200 130] /P 4 0 R /F 4 >>",
+        "<< /Type /Annot /Subtype /Text /Rect [250 350 270 370] /Contents (Shared remark) /Popup 15 0 R >>",
+        "<< /Type /Annot /Subtype /Popup /Rect [150 250 290 330] /Parent 14 0 R >>",
+        "<< /Type /Annot /Subtype /FreeText /Rect [20 60 250 80] /Contents (" + address + ") /DA (0 g /F1 10 Tf) >>",
+        stream("BT /F1 12 Tf 20 300 Td (Old words of page two) Tj 0 -20 Td (" + address + ") Tj 0 -20 Td (" + card +
+               ") Tj ET"),
+        stream("BT /F1 12 Tf 20 300 Td (Page three stays) Tj ET"),
+        "[" + shared + " << /Type /Annot /Subtype /Link /Rect [200 20 280 40] /Border [0 0 0] /Dest [5 0 R /Fit] >>]",
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+    });
+}
+
+// What a reader shows of an annotation: where, what it says, the value of its field, where its pop-up opens.
+std::string described(QPDFObjectHandle annot) {
+    std::string out;
+    for (const char* key : {"/Subtype", "/Rect", "/Contents", "/QuadPoints", "/T", "/V"})
+        out += annot.getKey(key).unparse() + " ";
+    if (QPDFObjectHandle parent = annot.getKey("/Parent"); parent.isDictionary())
+        out += "field " + parent.getKey("/T").unparse() + parent.getKey("/V").unparse();
+    if (QPDFObjectHandle popup = annot.getKey("/Popup"); popup.isDictionary())
+        out += " pop-up " + popup.getKey("/Rect").unparse();
+    return out;
+}
+
+std::vector<std::string> described(QPDFPageObjectHelper page) {
+    std::vector<std::string> out;
+    QPDFObjectHandle annots = page.getObjectHandle().getKey("/Annots");
+    for (int i = 0; annots.isArray() && i < annots.getArrayNItems(); ++i)
+        out.push_back(described(annots.getArrayItem(i)));
+    return out;
+}
+
+// Every field and widget the form reaches.
+std::set<QPDFObjGen> inForm(QPDF& doc) {
+    std::set<QPDFObjGen> out;
+    std::vector<QPDFObjectHandle> todo{doc.getRoot().getKey("/AcroForm").getKey("/Fields")};
+    while (!todo.empty()) {
+        QPDFObjectHandle fields = todo.back();
+        todo.pop_back();
+        for (int i = 0; fields.isArray() && i < fields.getArrayNItems(); ++i)
+            if (QPDFObjectHandle field = fields.getArrayItem(i); out.insert(field.getObjGen()).second)
+                todo.push_back(field.getKey("/Kids"));
+    }
+    return out;
+}
+
+} // namespace
+
+// An annotation that another page lists too stays there as it was: the replaced page moves or strips only
+// its own copy, and the form keeps a field while a page still shows one of its widgets. What only the
+// redacted page showed leaves the file.
+TEST(PdfRewrite, AnAnnotationOtherPagesListTooStaysAsItWasOnThem) {
+    const struct {
+        const char* what;
+        bool oneArray;
+        std::vector<int> replaced;
+        QSize picture;
+        bool redacted;
+    } cases[] = {
+        {"page 2 cropped", false, {1}, {150, 200}, false},
+        {"page 2 redacted", false, {1}, {300, 400}, true},
+        {"page 2 cropped and redacted", false, {1}, {150, 200}, true},
+        {"one array for both, page 2 cropped", true, {1}, {150, 200}, false},
+        {"both pages redacted", false, {0, 1}, {300, 400}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Folder folder;
+        const QString doc = folder.write(QStringLiteral("doc.pdf"), sharing(c.oneArray)).toLocalFile();
+        const QString out = folder.write(QStringLiteral("out.pdf"), QByteArray()).toLocalFile();
+        std::vector<PdfRewrite::Page> pages;
+        for (int index : c.replaced) {
+            pages.push_back(PdfRewrite::page(index, solid(c.picture.width(), c.picture.height(), Qt::green), 1.0));
+            pages.back().redacted = c.redacted;
+        }
+        const PdfRewrite::Result result = PdfRewrite::write(doc, pages, out, limit);
+        ASSERT_TRUE(result.written) << result.failure.toStdString();
+        EXPECT_EQ(qpdfTool({"--check", out}), 0);
+
+        QPDF before, after;
+        auto was = pagesOf(before, doc), now = pagesOf(after, out);
+        ASSERT_EQ(now.size(), 3u);
+        const bool firstStays = c.replaced.front() != 0;
+        for (size_t i : {size_t(0), size_t(2)}) {
+            if (i == 0 && !firstStays)
+                continue;
+            EXPECT_EQ(decoded(now[i].getObjectHandle().getKey("/Contents")),
+                      decoded(was[i].getObjectHandle().getKey("/Contents")));
+            EXPECT_EQ(described(now[i]), described(was[i])) << "page " << i + 1;
+        }
+        // Each widget a page shows still belongs to the form, the copies too.
+        const std::set<QPDFObjGen> form = inForm(after);
+        for (QPDFPageObjectHelper page : now)
+            for (QPDFAnnotationObjectHelper annot : page.getAnnotations("/Widget"))
+                EXPECT_TRUE(form.count(annot.getObjectHandle().getObjGen())) << described(annot.getObjectHandle());
+
+        QPDFObjectHandle annots = now[1].getObjectHandle().getKey("/Annots");
+        std::vector<std::string> second = described(now[1]);
+        if (!c.redacted) {
+            // The link moved with the page, and the remark's copy opens its own pop-up, on this page.
+            ASSERT_EQ(second.size(), described(was[1]).size());
+            EXPECT_DOUBLE_EQ(annots.getArrayItem(0).getKey("/Rect").getArrayAsRectangle().urx, 60.0);
+            QPDFObjectHandle remark = annots.getArrayItem(4), popup = annots.getArrayItem(5);
+            EXPECT_EQ(remark.getKey("/Popup").getObjGen(), popup.getObjGen());
+            EXPECT_EQ(popup.getKey("/Parent").getObjGen(), remark.getObjGen());
+        } else if (firstStays) {
+            // Only the link within the document, without its words.
+            ASSERT_EQ(second.size(), 1u);
+            EXPECT_TRUE(annots.getArrayItem(0).getKey("/Contents").isNull());
+            EXPECT_EQ(annots.getArrayItem(0).getKey("/Rect").getArrayAsRectangle().urx,
+                      120.0 * c.picture.width() / 300);
+        }
+
+        qpdfTool({"--qdf", "--object-streams=disable", out, folder.path(QStringLiteral("qdf.pdf"))});
+        const QByteArray all = folder.read(QStringLiteral("qdf.pdf"));
+        EXPECT_TRUE(all.contains("Page three stays"));
+        EXPECT_FALSE(all.contains("Old words of page two"));
+        EXPECT_EQ(all.contains(address) || all.contains(card), !c.redacted || c.oneArray);
+        for (const char* shared : {"Shared note", "Shared value", "Merged value", "Shared remark"})
+            EXPECT_EQ(all.contains(shared), firstStays || !c.redacted) << shared;
     }
 }

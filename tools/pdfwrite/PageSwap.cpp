@@ -134,6 +134,71 @@ void keepStructKey(QPDFObjectHandle dict, const char* key, Leftovers* left) {
         left->structKeys.insert(value.getIntValue());
 }
 
+// Whether the form's top level lists the field.
+bool topField(QPDFObjectHandle fields, QPDFObjectHandle field) {
+    if (!fields.isArray())
+        return false;
+    for (int i = 0; i < fields.getArrayNItems(); ++i)
+        if (fields.getArrayItem(i).isIndirect() && fields.getArrayItem(i).getObjGen() == field.getObjGen())
+            return true;
+    return false;
+}
+
+// The replaced page's own copies of the annotations other pages list too, made before anything in them
+// changes, so that those pages keep theirs as they were.
+class Copies {
+public:
+    Copies(QPDF& pdf, QPDFObjectHandle page, Listings* listed) : pdf(pdf), page(page), listed(listed) {}
+
+    // The annotation itself when the page alone lists it, else a copy of it for the page.
+    QPDFObjectHandle own(QPDFObjectHandle annot) {
+        // A direct one may sit in an array of annotations that other pages list as well.
+        if (!annot.isIndirect())
+            return annot.shallowCopy();
+        if (listed->pages(annot) < 2)
+            return annot;
+        QPDFObjectHandle copy = pdf.makeIndirectObject(annot.shallowCopy());
+        listed->swap(annot, copy);
+        // Its place in the structure tree is the original's.
+        copy.removeKey("/StructParent");
+        if (copy.hasKey("/P"))
+            copy.replaceKey("/P", page);
+        made.emplace_back(annot, copy);
+        return copy;
+    }
+
+    // The copies point at each other where the originals did (a note and its pop-up), and a copied widget
+    // joins its field, so that it shows and edits the same value.
+    void finish() {
+        std::map<QPDFObjGen, QPDFObjectHandle> copyOf;
+        for (const auto& [annot, copy] : made)
+            copyOf[annot.getObjGen()] = copy;
+        QPDFObjectHandle form = pdf.getRoot().getKey("/AcroForm");
+        QPDFObjectHandle fields = form.isDictionary() ? form.getKey("/Fields") : QPDFObjectHandle::newNull();
+        for (auto& [annot, copy] : made) {
+            for (const char* key : {"/Popup", "/Parent", "/IRT"}) {
+                QPDFObjectHandle to = copy.getKey(key);
+                if (to.isIndirect())
+                    if (auto it = copyOf.find(to.getObjGen()); it != copyOf.end())
+                        copy.replaceKey(key, it->second);
+            }
+            if (!copy.getKey("/Subtype").isNameAndEquals("/Widget"))
+                continue;
+            QPDFObjectHandle parent = copy.getKey("/Parent");
+            if (parent.isDictionary() && parent.getKey("/Kids").isArray())
+                parent.getKey("/Kids").appendItem(copy);
+            else if (parent.isNull() && topField(fields, annot))
+                fields.appendItem(copy);
+        }
+    }
+
+private:
+    QPDF& pdf;
+    QPDFObjectHandle page;
+    Listings* listed;
+    std::vector<std::pair<QPDFObjectHandle, QPDFObjectHandle>> made;
+};
+
 // ---- forget()
 
 constexpr int deepest = 200;
@@ -144,28 +209,42 @@ bool firstVisit(QPDFObjectHandle node, std::set<QPDFObjGen>* seen) {
     return !node.isIndirect() || seen->insert(node.getObjGen()).second;
 }
 
-// Takes out of a field array what was dropped and the fields left without widgets; returns the removed.
-void pruneFields(QPDFObjectHandle fields, const Leftovers& left, std::set<QPDFObjGen>* removed,
-                 std::set<QPDFObjGen>* seen, int depth) {
+// What a field's widgets are to the document after the edit.
+struct FieldFate {
+    // One of them was dropped with a replaced page.
+    bool lost = false;
+    // A page still lists one of them, or the field is one we cannot judge.
+    bool shown = false;
+};
+
+// Takes out of a field array the fields that lost a widget and have none left that a page lists: nothing
+// would show their value any more, and nothing should keep it in the file. The removed go into `removed`.
+FieldFate pruneFields(QPDFObjectHandle fields, const Listings& listed, const Leftovers& left,
+                      std::set<QPDFObjGen>* removed, std::set<QPDFObjGen>* seen, int depth) {
+    FieldFate all;
     if (!fields.isArray() || depth > deepest)
-        return;
+        return {false, true};
     for (int i = fields.getArrayNItems() - 1; i >= 0; --i) {
         QPDFObjectHandle field = fields.getArrayItem(i);
         if (!field.isDictionary())
             continue;
-        const bool dropped = field.isIndirect() && left.annotations.count(field.getObjGen());
         QPDFObjectHandle kids = field.getKey("/Kids");
-        bool emptied = false;
-        if (!dropped && kids.isArray() && kids.getArrayNItems() > 0 && firstVisit(field, seen)) {
-            pruneFields(kids, left, removed, seen, depth + 1);
-            emptied = kids.getArrayNItems() == 0;
-        }
-        if (dropped || emptied) {
+        FieldFate fate;
+        if (field.isIndirect() && left.annotations.count(field.getObjGen()))
+            fate = {true, false};
+        else if (kids.isArray() && kids.getArrayNItems() > 0 && firstVisit(field, seen))
+            fate = pruneFields(kids, listed, left, removed, seen, depth + 1);
+        else
+            fate = {false, !field.isIndirect() || kids.isArray() || listed.pages(field) > 0};
+        if (fate.lost && !fate.shown) {
             if (field.isIndirect())
                 removed->insert(field.getObjGen());
             fields.eraseItem(i);
         }
+        all.lost |= fate.lost;
+        all.shown |= fate.shown;
     }
+    return all;
 }
 
 bool replacedPage(QPDFObjectHandle page, const Leftovers& left) {
@@ -224,7 +303,34 @@ bool pruneElement(QPDFObjectHandle element, QPDFObjectHandle page, const Leftove
 
 } // namespace
 
-void replace(QPDF& pdf, QPDFPageObjectHelper page, const Picture& picture, Leftovers* left) {
+Listings::Listings(const std::vector<QPDFPageObjectHelper>& pages) {
+    for (QPDFPageObjectHelper page : pages) {
+        QPDFObjectHandle annots = page.getObjectHandle().getKey("/Annots");
+        if (!annots.isArray())
+            continue;
+        std::set<QPDFObjGen> here;
+        for (QPDFObjectHandle annot : annots.getArrayAsVector())
+            if (annot.isIndirect() && here.insert(annot.getObjGen()).second)
+                ++count[annot.getObjGen()];
+    }
+}
+
+int Listings::pages(QPDFObjectHandle annot) const {
+    const auto it = annot.isIndirect() ? count.find(annot.getObjGen()) : count.end();
+    return it == count.end() ? 0 : it->second;
+}
+
+bool Listings::leave(QPDFObjectHandle annot) {
+    const auto it = count.find(annot.getObjGen());
+    return it == count.end() || --it->second <= 0;
+}
+
+void Listings::swap(QPDFObjectHandle annot, QPDFObjectHandle copy) {
+    leave(annot);
+    count[copy.getObjGen()] = 1;
+}
+
+void replace(QPDF& pdf, QPDFPageObjectHelper page, const Picture& picture, Listings* listed, Leftovers* left) {
     QPDFObjectHandle dict = page.getObjectHandle();
     const Shown before = shown(page);
     // A picture of the page as shown keeps the page's boxes and rotation: the picture is laid on it turned
@@ -263,22 +369,32 @@ void replace(QPDF& pdf, QPDFPageObjectHelper page, const Picture& picture, Lefto
 
     QPDFObjectHandle annots = dict.getKey("/Annots");
     if (annots.isArray()) {
+        const bool changing = picture.redacted || !sameSize;
+        Copies copies(pdf, dict, listed);
         std::vector<QPDFObjectHandle> kept;
+        std::set<QPDFObjGen> here;
         for (QPDFObjectHandle annot : annots.getArrayAsVector()) {
-            if (!annot.isDictionary())
+            // Listed twice, it would be moved twice.
+            if (!annot.isDictionary() || (annot.isIndirect() && !here.insert(annot.getObjGen()).second))
                 continue;
             if (picture.redacted && !internalLink(annot)) {
-                if (annot.isIndirect())
-                    left->annotations.insert(annot.getObjGen());
-                keepStructKey(annot, "/StructParent", left);
+                // One that another page lists too shows there: it stays, with its field and its tag.
+                if (!annot.isIndirect() || listed->leave(annot)) {
+                    if (annot.isIndirect())
+                        left->annotations.insert(annot.getObjGen());
+                    keepStructKey(annot, "/StructParent", left);
+                }
                 continue;
             }
+            if (changing)
+                annot = copies.own(annot);
             if (picture.redacted)
                 annot.removeKey("/Contents");
             if (!sameSize)
                 move.annotation(annot);
             kept.push_back(annot);
         }
+        copies.finish();
         if (kept.empty())
             dict.removeKey("/Annots");
         else
@@ -287,12 +403,12 @@ void replace(QPDF& pdf, QPDFPageObjectHelper page, const Picture& picture, Lefto
     left->pages.insert(dict.getObjGen());
 }
 
-void forget(QPDF& pdf, const Leftovers& left) {
+void forget(QPDF& pdf, const Listings& listed, const Leftovers& left) {
     QPDFObjectHandle root = pdf.getRoot();
     QPDFObjectHandle form = root.getKey("/AcroForm");
     if (form.isDictionary() && !left.annotations.empty()) {
         std::set<QPDFObjGen> removed, seen;
-        pruneFields(form.getKey("/Fields"), left, &removed, &seen, 0);
+        pruneFields(form.getKey("/Fields"), listed, left, &removed, &seen, 0);
         // The calculation order names fields too, and would keep them.
         QPDFObjectHandle order = form.getKey("/CO");
         if (order.isArray())

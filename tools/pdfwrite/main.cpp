@@ -220,14 +220,15 @@ int rewrite(const char* source, const char* listPath, const char* target) {
     try {
         pdf.processMemoryFile(source, in.data, in.size);
         std::vector<QPDFPageObjectHelper> all = QPDFPageDocumentHelper(pdf).getAllPages();
+        PageSwap::Listings listed(all);
         PageSwap::Leftovers left;
         for (Page& page : pages) {
             const auto at = size_t(page.entry.index);
             if (at >= all.size())
                 return NoPage;
-            PageSwap::replace(pdf, all[at], picture(pdf, page), &left);
+            PageSwap::replace(pdf, all[at], picture(pdf, page), &listed, &left);
         }
-        PageSwap::forget(pdf, left);
+        PageSwap::forget(pdf, listed, left);
     } catch (const std::bad_alloc&) {
         return TooLarge;
     } catch (const QPDFExc& error) {
