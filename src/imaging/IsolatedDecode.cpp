@@ -17,7 +17,9 @@
 #include <QProcess>
 #include <QTimer>
 
+#include <csignal>
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -116,6 +118,8 @@ Files makeFiles(const Job& job) {
 void handOver(QProcess& child, const Files& files) {
     const int out = files.out->fd(), copy = files.copy ? files.copy->fd() : -1;
     child.setChildProcessModifier([out, copy] {
+        // Nothing it makes is of use once we are gone, and a hostile file would keep it busy up to its limit.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         // Moved out of the way first, so that neither lands on the other's number.
         const int high = ::fcntl(out, F_DUPFD_CLOEXEC, 10);
         const int highCopy = copy >= 0 ? ::fcntl(copy, F_DUPFD_CLOEXEC, 10) : -1;
