@@ -177,7 +177,7 @@ PDFSession::Rendered PDFSession::accept(const Page& page) {
 bool PDFSession::commit(const QUrl& from) {
     std::lock_guard guard(lock);
     lastFailure.clear();
-    shownPicture = from;
+    show(from);
     if (!renderedURL)
         return false;
     const QFileInfo info(from.toLocalFile());
@@ -260,11 +260,22 @@ void PDFSession::write() {
     rewritten = true;
     // A redacted page's earlier rendering would still show what the document no longer holds. The picture the
     // card shows stays: it is the redacted one, or one the user chose to show again.
+    for (const PdfRewrite::Page& page : pages)
+        if (page.redacted)
+            forgetPictures(page.index);
+}
+
+void PDFSession::forgetPictures(int page) {
     const QDir folder(workDir.toLocalFile());
-    for (const PdfRewrite::Page& page : pages) {
-        const QString render = folder.filePath(pageFileName(pdfURL, page.index));
-        if (page.redacted && render != shownPicture.toLocalFile())
-            QFile::remove(render);
+    std::set<QString> made = std::exchange(picturesOf[page], {});
+    made.insert(folder.filePath(pageFileName(pdfURL, page)));
+    const QString shownPath = shownPicture.toLocalFile();
+    for (const QString& path : made) {
+        // Only what the work folder holds: a picture renamed or moved elsewhere is the user's.
+        if (path == shownPath || QFileInfo(path).absolutePath() != folder.absolutePath())
+            picturesOf[page].insert(path);
+        else
+            QFile::remove(path);
     }
 }
 
@@ -297,6 +308,7 @@ bool PDFSession::waitForBackground(int timeoutMs) {
 void PDFSession::show(const QUrl& picture) {
     std::lock_guard guard(lock);
     shownPicture = picture;
+    picturesOf[index].insert(picture.toLocalFile());
 }
 
 QUrl PDFSession::shown() {
@@ -315,7 +327,7 @@ QString PDFSession::runEnded(const std::optional<QUrl>& picture) {
     {
         std::lock_guard guard(lock);
         if (picture)
-            shownPicture = *picture;
+            show(*picture);
         if (--runs == 0 && std::exchange(closing, false) && !commit(shownPicture))
             failure = lastFailure;
     }

@@ -14,6 +14,7 @@
 #include <QUrl>
 #include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -143,8 +144,13 @@ private:
     // Set once the file was rewritten: the first page kept from opening is then out of date.
     std::atomic<bool> rewritten = false;
     QString lastFailure;
+    // Once a redacted page is in the document, no picture of it from before stays in the work folder: its
+    // rendering and every picture the card showed for it, except the one it shows now.
+    void forgetPictures(int page);
+
     // Guarded by `lock`.
     QUrl shownPicture;
+    std::map<int, std::set<QString>> picturesOf;
     int runs = 0;
     bool closing = false;
 };

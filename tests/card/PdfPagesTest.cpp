@@ -280,9 +280,9 @@ TEST(PdfPages, PagesGoBackWhileTheCardStaysResponsive) {
     EXPECT_EQ(centreOf(PDFSession::renderFile(session->pdfURL, session->workDir, 1).image), QColor(Qt::red));
 }
 
-// Once a redacted page is in the document, nothing we keep shows what it covered: not its earlier rendering in the
-// work folder, whether it was the card's page or one the card showed before, while edits that are no redaction
-// keep theirs.
+// Once a redacted page is in the document, nothing we keep shows what it covered: not its rendering in the work
+// folder, nor a picture the card showed for it before (an annotated page), whether it was the card's page or one
+// the card showed earlier; an edit that is no redaction keeps its pictures.
 TEST(PdfPages, AWrittenRedactedPageLeavesNoRenderingOfWhatItCovered) {
     QTemporaryDir dir;
     const QString path = pdfOf(dir, QStringLiteral("Report.pdf"),
@@ -291,9 +291,17 @@ TEST(PdfPages, AWrittenRedactedPageLeavesNoRenderingOfWhatItCovered) {
     const auto session = PDFSession::open(QUrl::fromLocalFile(path));
     ASSERT_TRUE(session);
     const QString pages = dir.filePath(QStringLiteral(".pages/"));
-    for (const int page : {1, 2, 0})
-        session->render(page);
-    ASSERT_TRUE(readableBeside(path).value(QStringLiteral("Report p2.png")).contains(QStringLiteral("4111")));
+    // A page edited on the card: a new picture beside its rendering, written back when the card steps on.
+    const auto edit = [&](int page) {
+        const QString render = session->render(page).url.toLocalFile();
+        const QString edited = pages + QStringLiteral("Report p%1 annotated.png").arg(page + 1);
+        ASSERT_TRUE(QFile::copy(render, edited));
+        ASSERT_TRUE(session->commit(QUrl::fromLocalFile(edited))) << session->failure().toStdString();
+    };
+    edit(1);
+    session->render(2);
+    edit(0);
+    ASSERT_TRUE(readableBeside(path).value(QStringLiteral("Report p2 annotated.png")).contains(QStringLiteral("4111")));
 
     // Another page, redacted by a worker, and a page merely edited.
     QImage covered(QImage(pages + QStringLiteral("Report p2.png")).size(), QImage::Format_RGB32);
@@ -301,7 +309,8 @@ TEST(PdfPages, AWrittenRedactedPageLeavesNoRenderingOfWhatItCovered) {
     session->replacePage(1, covered, session->pixelsPerPoint, true);
     session->replacePage(2, covered, session->pixelsPerPoint, false);
     session->write();
-    EXPECT_FALSE(QFileInfo::exists(pages + QStringLiteral("Report p2.png")));
+    for (const char* gone : {"Report p2.png", "Report p2 annotated.png"})
+        EXPECT_FALSE(QFileInfo::exists(pages + QLatin1String(gone))) << gone;
     EXPECT_TRUE(QFileInfo::exists(pages + QStringLiteral("Report p3.png"))) << "an edit that is no redaction";
 
     // The shown page, redacted into a picture beside its rendering, goes back when the card leaves it.
@@ -309,7 +318,8 @@ TEST(PdfPages, AWrittenRedactedPageLeavesNoRenderingOfWhatItCovered) {
     ShotFiles::write(covered, redacted);
     session->markRedacted(0);
     ASSERT_TRUE(session->commit(redacted)) << session->failure().toStdString();
-    EXPECT_FALSE(QFileInfo::exists(pages + QStringLiteral("Report p1.png")));
+    for (const char* gone : {"Report p1.png", "Report p1 annotated.png"})
+        EXPECT_FALSE(QFileInfo::exists(pages + QLatin1String(gone))) << gone;
     EXPECT_TRUE(QFileInfo::exists(redacted.toLocalFile())) << "the card's own picture is the redacted one";
 
     const QMap<QString, QString> read = readableBeside(path);
