@@ -152,11 +152,11 @@ int main(int argc, char** argv) {
                      [&delegate](const QStringList& paths) { delegate.openFiles(toUrls(paths)); });
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] { delegate.applicationWillTerminate(); });
 
-    // A display that goes away ends us as a quit would: the model server ended, the warm-up's download
-    // cancelled and its partial file removed, the grabs on the pool done, and the capture tool, which loses the
-    // display too, let finish with its file.
+    // A display that goes away ends us as a quit would: the model server ended, the page shown on a PDF card
+    // written back, the warm-up's download cancelled and its partial file removed, the grabs on the pool done,
+    // and the capture tool, which loses the display too, let finish with its file.
     QuitSignals::endOnDisplayLoss([&delegate] {
-        delegate.applicationWillTerminate();
+        delegate.applicationLostDisplay();
         LocalLLM::endWarmUp();
         QThreadPool::globalInstance()->waitForDone(5000);
         QuitSignals::waitForChildren(5000);

@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include "app/MenuIcon.h"
+#include "card/PDFSession.h"
 #include "card/ToolbarPrefs.h"
 #include "imaging/ShotFiles.h"
 #include "library/FormatWheel.h"
@@ -155,6 +156,13 @@ void AppDelegate::popUpMenu() {
 
 void AppDelegate::applicationWillTerminate() {
     LocalLLM::stop();
+}
+
+void AppDelegate::applicationLostDisplay() {
+    applicationWillTerminate();
+    // The page writer is a child that needs no display. A tool still at work on a page gets the time quitting
+    // gives it; a write cut short leaves the old document whole.
+    PDFSession::finishAll(3 * IsolatedDecode::timeLimitMs);
 }
 
 bool AppDelegate::applicationShouldHandleReopen() {

@@ -52,6 +52,9 @@ public:
 
     void applicationDidFinishLaunching();
     void applicationWillTerminate();
+    // The end when the display went away: no window can close, so what closing the card would write is written
+    // here, from whichever thread noticed, within a bounded time.
+    void applicationLostDisplay();
     // The user started the program again while it runs: toggle the basket, open no window.
     bool applicationShouldHandleReopen();
     // The capture road: the window or screen under the pointer, the slice, the newest screenshot,
@@ -107,7 +110,7 @@ signals:
 
 private:
     // The decoder's answer for a file handed over: the staged copy gets its name and becomes a card, or goes.
-    void finishOpening(const QFileInfo& info, const QString& stagingPath, const IsolatedDecode::Result& result);
+    void finishOpening(const QFileInfo& info, const QString& folder, const IsolatedDecode::Result& result);
     void resetShortcutsOnce();
     // The tour reaches the hot actions, the tray icon and the desktop checks through these.
     void handTourItsServices();

@@ -11,6 +11,7 @@
 #include "library/LibraryPanel.h"
 #include "platform/FileOps.h"
 #include "platform/Notifications.h"
+#include "platform/UnnamedFile.h"
 #include "ui/Toast.h"
 
 #include <QCursor>
@@ -18,7 +19,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
 #include <QTimer>
 
 #include <cerrno>
@@ -148,28 +148,25 @@ void AppDelegate::openFiles(const QList<QUrl>& urls) {
     const QString folder = shotsFolder();
     const ImageFormat format = *ImageFormat::readAs(source);
     QDir().mkpath(folder);
-    // Staged copies of a run that ended while decoding; a live one is at most the decoder's time limit old.
+    // Staged copies left by earlier versions, which named the copy while it was being made.
     const QDateTime stale = QDateTime::currentDateTime().addSecs(-60);
     for (const QFileInfo& left : QDir(folder).entryInfoList({QStringLiteral(".opening-*")}, QDir::Files | QDir::Hidden))
         if (left.lastModified() < stale)
             QFile::remove(left.absoluteFilePath());
-    // The decoder writes the very bytes it decoded into a hidden file of the folder; only a file that decoded
-    // is given its visible name, so nothing unreadable lands among the screenshots.
-    QTemporaryFile staging(QDir(folder).filePath(QStringLiteral(".opening-XXXXXX.") + info.suffix()));
-    if (!staging.open()) {
+    if (!QFileInfo(folder).isWritable()) {
         Toast::show(QStringLiteral("Can't open ") + name + QStringLiteral(": the screenshot folder is not writable"),
                     QCursor::pos(), 2.5);
         return;
     }
-    staging.setAutoRemove(false);
-    const QString stagingPath = staging.fileName();
-    staging.close();
 
     IsolatedDecode::Job job;
     job.source = info.absoluteFilePath();
     job.pdf = format == ImageFormat::pdf;
     job.format = format;
-    job.copyTo = stagingPath;
+    // The decoder writes the very bytes it decoded into a file of the folder that has no name yet; only a file
+    // that decoded is given its visible name, so nothing unreadable lands among the screenshots and nothing is
+    // left behind however the program ends meanwhile.
+    job.copyInto = folder;
     // A file that takes long to read (a heavy PDF page, one refused only at the time limit) says so meanwhile.
     const auto pending = std::make_shared<bool>(true), said = std::make_shared<bool>(false);
     QTimer::singleShot(readingHintMs, this, [name, pending, said, limit = job.timeLimitMs] {
@@ -178,23 +175,22 @@ void AppDelegate::openFiles(const QList<QUrl>& urls) {
         *said = true;
         Toast::show(QStringLiteral("Reading ") + name + QStringLiteral("\u2026"), QCursor::pos(), limit / 1000.0);
     });
-    IsolatedDecode::start(job, this, [this, info, stagingPath, pending, said](const IsolatedDecode::Result& result) {
+    IsolatedDecode::start(job, this, [this, info, folder, pending, said](const IsolatedDecode::Result& result) {
         *pending = false;
         if (*said)
             Toast::hide();
-        finishOpening(info, stagingPath, result);
+        finishOpening(info, folder, result);
     });
 }
 
-void AppDelegate::finishOpening(const QFileInfo& info, const QString& stagingPath,
-                                const IsolatedDecode::Result& result) {
+void AppDelegate::finishOpening(const QFileInfo& info, const QString& folder, const IsolatedDecode::Result& result) {
     const QString cantOpen = QStringLiteral("Can't open ") + info.fileName() + QStringLiteral(": ");
-    if (!result.ok()) {
-        QFile::remove(stagingPath);
-        Toast::show(cantOpen + result.failure, QCursor::pos(), 2.5);
+    if (!result.ok() || !result.copy) {
+        Toast::show(cantOpen + (result.ok() ? QStringLiteral("it could not be copied into the screenshot folder")
+                                            : result.failure),
+                    QCursor::pos(), 2.5);
         return;
     }
-    const QString folder = QFileInfo(stagingPath).absolutePath();
     const QString ext = info.suffix();
     const QString base = info.completeBaseName();
     QString destination;
@@ -203,11 +199,10 @@ void AppDelegate::finishOpening(const QFileInfo& info, const QString& stagingPat
             QDir(folder).filePath(n == 1 ? base + QLatin1Char('.') + ext
                                          : base + QLatin1Char(' ') + QString::number(n) + QLatin1Char('.') + ext);
         // Never replaces a file: a name taken meanwhile moves on to the next number.
-        const int error = FileOps::renameNoReplace(stagingPath, destination);
+        const int error = result.copy->link(destination);
         if (error == 0)
             break;
         if (error != EEXIST) {
-            QFile::remove(stagingPath);
             Toast::show(cantOpen + FileOps::errorText(error), QCursor::pos(), 2.5);
             return;
         }

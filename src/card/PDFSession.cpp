@@ -34,6 +34,28 @@ Pending& pending() {
     return state;
 }
 
+void pendingStarted() {
+    std::lock_guard guard(pending().mutex);
+    ++pending().count;
+}
+
+void pendingEnded() {
+    std::lock_guard guard(pending().mutex);
+    if (--pending().count == 0)
+        pending().idle.notify_all();
+}
+
+// Every session alive, for an end without windows: no card is left to close then.
+struct Open {
+    std::mutex mutex;
+    std::vector<std::weak_ptr<PDFSession>> sessions;
+};
+
+Open& openSessions() {
+    static Open state;
+    return state;
+}
+
 } // namespace
 
 std::shared_ptr<PDFSession> PDFSession::made(const QUrl& pdfURL, int pageCount) {
@@ -44,6 +66,11 @@ std::shared_ptr<PDFSession> PDFSession::made(const QUrl& pdfURL, int pageCount) 
     QDir().mkpath(folder); // a failure shows when the first page is written
     session->workDir = QUrl::fromLocalFile(folder + QLatin1Char('/'));
     session->renderedAt = QDateTime::fromMSecsSinceEpoch(0);
+    std::lock_guard guard(openSessions().mutex);
+    auto& sessions = openSessions().sessions;
+    sessions.erase(std::remove_if(sessions.begin(), sessions.end(), [](const auto& s) { return s.expired(); }),
+                   sessions.end());
+    sessions.push_back(session);
     return session;
 }
 
@@ -143,12 +170,14 @@ PDFSession::Rendered PDFSession::accept(const Page& page) {
     pixelsPerPoint = page.pixelsPerPoint;
     if (page.pageCount > 0)
         pages = page.pageCount;
+    show(page.url);
     return {page.url, page.image};
 }
 
 bool PDFSession::commit(const QUrl& from) {
     std::lock_guard guard(lock);
     lastFailure.clear();
+    show(from);
     if (!renderedURL)
         return false;
     const QFileInfo info(from.toLocalFile());
@@ -229,6 +258,25 @@ void PDFSession::write() {
         throw ConvertError(cantWrite);
     temp.setAutoRemove(false);
     rewritten = true;
+    // A redacted page's earlier rendering would still show what the document no longer holds. The picture the
+    // card shows stays: it is the redacted one, or one the user chose to show again.
+    for (const PdfRewrite::Page& page : pages)
+        if (page.redacted)
+            forgetPictures(page.index);
+}
+
+void PDFSession::forgetPictures(int page) {
+    const QDir folder(workDir.toLocalFile());
+    std::set<QString> made = std::exchange(picturesOf[page], {});
+    made.insert(folder.filePath(pageFileName(pdfURL, page)));
+    const QString shownPath = shownPicture.toLocalFile();
+    for (const QString& path : made) {
+        // Only what the work folder holds: a picture renamed or moved elsewhere is the user's.
+        if (path == shownPath || QFileInfo(path).absolutePath() != folder.absolutePath())
+            picturesOf[page].insert(path);
+        else
+            QFile::remove(path);
+    }
 }
 
 void PDFSession::discardEdits() {
@@ -242,22 +290,71 @@ void PDFSession::reload() {
 }
 
 void PDFSession::background(std::function<void()> work) {
-    {
-        std::lock_guard guard(pending().mutex);
-        ++pending().count;
-    }
+    pendingStarted();
     Dispatch::global([work = std::move(work)] {
         try {
             work();
         } catch (...) {
         }
-        std::lock_guard guard(pending().mutex);
-        if (--pending().count == 0)
-            pending().idle.notify_all();
+        pendingEnded();
     });
 }
 
 bool PDFSession::waitForBackground(int timeoutMs) {
     std::unique_lock guard(pending().mutex);
     return pending().idle.wait_for(guard, std::chrono::milliseconds(timeoutMs), [] { return pending().count == 0; });
+}
+
+void PDFSession::show(const QUrl& picture) {
+    std::lock_guard guard(lock);
+    shownPicture = picture;
+    picturesOf[index].insert(picture.toLocalFile());
+}
+
+QUrl PDFSession::shown() {
+    std::lock_guard guard(lock);
+    return shownPicture;
+}
+
+void PDFSession::runStarted() {
+    pendingStarted();
+    std::lock_guard guard(lock);
+    ++runs;
+}
+
+QString PDFSession::runEnded(const std::optional<QUrl>& picture) {
+    QString failure;
+    {
+        std::lock_guard guard(lock);
+        if (picture)
+            show(*picture);
+        if (--runs == 0 && std::exchange(closing, false) && !commit(shownPicture))
+            failure = lastFailure;
+    }
+    pendingEnded();
+    return failure;
+}
+
+bool PDFSession::finishWhenRunsEnd() {
+    std::lock_guard guard(lock);
+    if (runs == 0)
+        return false;
+    closing = true;
+    return true;
+}
+
+void PDFSession::finishAll(int timeoutMs) {
+    waitForBackground(timeoutMs);
+    std::vector<std::shared_ptr<PDFSession>> alive;
+    {
+        std::lock_guard guard(openSessions().mutex);
+        for (const auto& weak : openSessions().sessions)
+            if (std::shared_ptr<PDFSession> session = weak.lock())
+                alive.push_back(std::move(session));
+    }
+    for (const auto& session : alive) {
+        // Each write is bounded by the writer's own limit, and leaves the old document whole when it fails.
+        if (!session->commit(session->shown()) && !session->failure().isEmpty())
+            std::fprintf(stderr, "pictolarium: %s\n", qPrintable(session->failure()));
+    }
 }

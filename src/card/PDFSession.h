@@ -14,6 +14,7 @@
 #include <QUrl>
 #include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -93,6 +94,26 @@ public:
     static void background(std::function<void()> work);
     static bool waitForBackground(int timeoutMs);
 
+    // The picture the card shows for the current page: what goes back into the document when the card leaves
+    // the page, closes, or the program ends without the card (finishAll). Any thread.
+    void show(const QUrl& picture);
+    QUrl shown();
+
+    // A tool of the card working on the shown page off the main thread. runStarted() on the main thread before
+    // the work is queued; runEnded() on the worker when the work is done, with the picture it made (none when
+    // it failed). A card closed meanwhile (finishWhenRunsEnd) has its page written by the last run to end,
+    // before that run reports: runEnded() then says why the write failed, empty when it did not. Quitting waits
+    // for runs as for background work.
+    void runStarted();
+    QString runEnded(const std::optional<QUrl>& picture);
+    // The card closes: true when a run is under way and will write the page at its end; false when the caller
+    // writes it now.
+    bool finishWhenRunsEnd();
+
+    // The program ends without its windows (the display went away): waits for the page work under way, at most
+    // timeoutMs, then puts every open document's shown page back as its card would have. Any thread.
+    static void finishAll(int timeoutMs);
+
     int pageCount() const;
     int index = 0;
     QUrl pdfURL;
@@ -123,4 +144,13 @@ private:
     // Set once the file was rewritten: the first page kept from opening is then out of date.
     std::atomic<bool> rewritten = false;
     QString lastFailure;
+    // Once a redacted page is in the document, no picture of it from before stays in the work folder: its
+    // rendering and every picture the card showed for it, except the one it shows now.
+    void forgetPictures(int page);
+
+    // Guarded by `lock`.
+    QUrl shownPicture;
+    std::map<int, std::set<QString>> picturesOf;
+    int runs = 0;
+    bool closing = false;
 };

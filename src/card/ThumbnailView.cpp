@@ -1,12 +1,14 @@
 #include "card/ThumbnailView.h"
 
 #include "card/CardRunner.h"
+#include "card/PDFSession.h"
 #include "card/PageBar.h"
 #include "card/RedactReview.h"
 #include "card/ToolbarPrefs.h"
 #include "editors/EditorWindow.h"
 #include "imaging/ImageFormat.h"
 #include "imaging/ShotFiles.h"
+#include "imaging/UserError.h"
 #include "platform/Defaults.h"
 #include "platform/Notifications.h"
 #include "ui/Brand.h"
@@ -574,7 +576,27 @@ bool ThumbnailView::isBusy() const {
 
 bool ThumbnailView::run(const QString& label, std::function<std::pair<Shot, QString>()> work,
                         std::function<void()> then) {
-    return runner->run(label, std::move(work), std::move(then));
+    if (!pdf || runner->busy())
+        return runner->run(label, std::move(work), std::move(then));
+    // The page the tool makes is the document's page: a card closed while the tool works has it written when the
+    // tool is done, and the tool reports success only once it is in the document.
+    const std::shared_ptr<PDFSession> session = pdf;
+    session->runStarted();
+    return runner->run(
+        label,
+        [session, work = std::move(work)] {
+            std::pair<Shot, QString> result;
+            try {
+                result = work();
+            } catch (...) {
+                session->runEnded(std::nullopt);
+                throw;
+            }
+            if (const QString failure = session->runEnded(result.first.fileURL); !failure.isEmpty())
+                throw ConvertError(failure);
+            return result;
+        },
+        std::move(then));
 }
 
 void ThumbnailView::hold(Hold reason, bool on) {
@@ -594,6 +616,8 @@ void ThumbnailView::apply(const Shot& next) {
         QFileInfo(next.fileURL.fileName()).suffix() == QFileInfo(current.fileURL.fileName()).suffix())
         RedactMarks::moved(current.fileURL, next.fileURL);
     current = next;
+    if (pdf)
+        pdf->show(current.fileURL);
     pictureCache = QImage();
     Notifications::defaultCenter().post(ShotFiles::changed());
     badge->setText(badgeText());

@@ -88,11 +88,15 @@ void ThumbnailView::finishPDF() {
     if (!pdf || stepping)
         return;
     const std::shared_ptr<PDFSession> session = pdf;
-    const QUrl shown = current.fileURL;
+    // A tool still working on the page writes it when it is done, and reports only then: the page it makes is
+    // the one that must go back, not the one on the card now.
+    if (session->finishWhenRunsEnd())
+        return;
     // The card is going away; the page goes back on a worker and the outcome shows where the pointer is.
     // Quitting waits for it (PDFSession::waitForBackground).
-    PDFSession::background([session, shown] {
-        const bool saved = session->commit(shown);
+    PDFSession::background([session] {
+        // Read only now: a tool that finished just before the close has made the page its card never showed.
+        const bool saved = session->commit(session->shown());
         const QString failure = session->failure();
         if (!saved && failure.isEmpty())
             return;

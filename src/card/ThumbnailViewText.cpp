@@ -5,6 +5,7 @@
 
 #include "card/CardRunner.h"
 #include "card/CopiedText.h"
+#include "card/PDFSession.h"
 #include "card/RedactMarks.h"
 #include "card/RenameFile.h"
 #include "card/RenamePanel.h"
@@ -171,6 +172,8 @@ void ThumbnailView::renameTo(const QString& name) {
     }
     RedactMarks::moved(current.fileURL, QUrl::fromLocalFile(moved.path));
     current.fileURL = QUrl::fromLocalFile(moved.path);
+    if (pdf)
+        pdf->show(current.fileURL);
     if (review)
         syncRedact();
     Notifications::defaultCenter().post(ShotFiles::changed(), current.fileURL);

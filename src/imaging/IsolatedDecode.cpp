@@ -5,6 +5,7 @@
 
 #include "imaging/HeifCodec.h"
 #include "imaging/ImageCodec.h"
+#include "platform/UnnamedFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -14,10 +15,11 @@
 #include <QPainter>
 #include <QPdfDocument>
 #include <QProcess>
-#include <QTemporaryFile>
 #include <QTimer>
 
+#include <csignal>
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,8 +30,9 @@
 #include <new>
 
 // The child reads the source once, writes those very bytes to the copy when asked, decodes them and writes
-// the pixels to a file the parent names: a small header, then the rows as QImage keeps them. Its exit code
-// says what went wrong; a child that runs out of time or memory is killed or dies, and says so that way.
+// the pixels to the output: a small header, then the rows as QImage keeps them. Output and copy are files
+// without a name that the parent opened and hands over as descriptors 3 and 4. Its exit code says what went
+// wrong; a child that runs out of time or memory is killed or dies, and says so that way.
 
 namespace IsolatedDecode {
 
@@ -74,14 +77,56 @@ QString& injectedProgram() {
 }
 
 QString program() {
-    return injectedProgram().isEmpty() ? ChildProcesses::find(QStringLiteral("pictolarium-decode"), QStringLiteral("decode"))
-                                       : injectedProgram();
+    return injectedProgram().isEmpty()
+               ? ChildProcesses::find(QStringLiteral("pictolarium-decode"), QStringLiteral("decode"))
+               : injectedProgram();
 }
 
-QStringList arguments(const Job& job, const QString& out) {
+// Where the child finds its output and the copy.
+constexpr int outDescriptor = 3, copyDescriptor = 4;
+
+QStringList arguments(const Job& job) {
     return {job.pdf ? QStringLiteral("pdf") : QStringLiteral("picture"), job.source,
             job.pdf ? QString::number(job.page) : job.format.rawValue(),
-            job.copyTo.isEmpty() ? QStringLiteral("-") : job.copyTo, out};
+            job.copyInto.isEmpty() ? QStringLiteral("-") : QString::number(copyDescriptor),
+            QString::number(outDescriptor)};
+}
+
+// The files the child writes, made before it starts; `failure` says why they could not be.
+struct Files {
+    std::shared_ptr<UnnamedFile> out, copy;
+    QString failure;
+};
+
+Files makeFiles(const Job& job) {
+    Files files;
+    files.out = std::make_shared<UnnamedFile>(QDir::tempPath());
+    if (!files.out->isOpen()) {
+        files.failure = QStringLiteral("there is no room for a temporary file");
+        return files;
+    }
+    if (!job.copyInto.isEmpty()) {
+        files.copy = std::make_shared<UnnamedFile>(job.copyInto);
+        if (!files.copy->isOpen())
+            files.failure = QStringLiteral("it could not be copied into the screenshot folder");
+    }
+    return files;
+}
+
+// Our own descriptors are closed on exec; the child gets its two at the numbers it expects. Runs in the child
+// between fork and exec: only calls that are safe there.
+void handOver(QProcess& child, const Files& files) {
+    const int out = files.out->fd(), copy = files.copy ? files.copy->fd() : -1;
+    child.setChildProcessModifier([out, copy] {
+        // Nothing it makes is of use once we are gone, and a hostile file would keep it busy up to its limit.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        // Moved out of the way first, so that neither lands on the other's number.
+        const int high = ::fcntl(out, F_DUPFD_CLOEXEC, 10);
+        const int highCopy = copy >= 0 ? ::fcntl(copy, F_DUPFD_CLOEXEC, 10) : -1;
+        ::dup2(high, outDescriptor);
+        if (highCopy >= 0)
+            ::dup2(highCopy, copyDescriptor);
+    });
 }
 
 QString failureText(const Job& job, int code) {
@@ -106,10 +151,17 @@ QString failureText(const Job& job, int code) {
     }
 }
 
-Result readOutput(const Job& job, QFile& out) {
+// The output from its start: the child wrote it through a descriptor that shares our file position.
+bool openOutput(QFile& out, const UnnamedFile& file) {
+    return ::lseek(file.fd(), 0, SEEK_SET) == 0 &&
+           out.open(file.fd(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle);
+}
+
+Result readOutput(const Job& job, const UnnamedFile& file) {
     Result result;
     Header header;
-    if (!out.open(QIODevice::ReadOnly) || out.read(reinterpret_cast<char*>(&header), sizeof header) != sizeof header ||
+    QFile out;
+    if (!openOutput(out, file) || out.read(reinterpret_cast<char*>(&header), sizeof header) != sizeof header ||
         header.magic != headerMagic || header.width == 0 || header.height == 0 || header.width > 1u << 20 ||
         header.height > 1u << 20) {
         result.failure = QStringLiteral("it could not be read");
@@ -139,14 +191,16 @@ Result readOutput(const Job& job, QFile& out) {
 }
 
 // Why the picture's codec is missing, as the child wrote it.
-QString noCodecText(const Job& job, QFile& out) {
-    const QString why = out.open(QIODevice::ReadOnly) ? QString::fromUtf8(out.read(2000)).trimmed() : QString();
+QString noCodecText(const Job& job, const UnnamedFile& file) {
+    QFile out;
+    const QString why = openOutput(out, file) ? QString::fromUtf8(out.read(2000)).trimmed() : QString();
     return why.isEmpty()
                ? QStringLiteral("this computer can't read ") + job.format.title() + QStringLiteral(" pictures")
                : why;
 }
 
-Result finished(const Job& job, QProcess& child, QFile& out, bool timedOut) {
+Result finished(const Job& job, QProcess& child, const Files& files, bool timedOut) {
+    const UnnamedFile& out = *files.out;
     Result result;
     if (timedOut) {
         result.failure = QStringLiteral("it takes too long to read");
@@ -161,6 +215,8 @@ Result finished(const Job& job, QProcess& child, QFile& out, bool timedOut) {
         result.failure = failureText(job, child.exitCode());
     } else {
         result = readOutput(job, out);
+        if (result.ok())
+            result.copy = files.copy;
     }
     return result;
 }
@@ -216,13 +272,19 @@ bool writeAll(int fd, const char* data, qint64 size) {
     return true;
 }
 
-bool writeFile(const QString& path, const char* data, qint64 size, const Header* header = nullptr) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+// Only the descriptors the parent hands over, never a path: a name given on the command line could be anything.
+int descriptor(const QString& argument) {
+    bool isNumber = false;
+    const int fd = argument.toInt(&isNumber);
+    return isNumber && (fd == outDescriptor || fd == copyDescriptor) ? fd : -1;
+}
+
+bool writeFile(int fd, const char* data, qint64 size, const Header* header = nullptr) {
     if (fd < 0)
         return false;
     bool ok = !header || writeAll(fd, reinterpret_cast<const char*>(header), sizeof *header);
     ok = ok && writeAll(fd, data, size);
-    return ::close(fd) == 0 && ok;
+    return ok;
 }
 
 int renderPage(const QString& path, int page, QImage* image, Header* header) {
@@ -259,7 +321,7 @@ int renderPage(const QString& path, int page, QImage* image, Header* header) {
 
 // A picture's reader said no: the exit code, and when its codec is missing the reason, which names the module, in
 // the output file.
-int refused(ImageCodec::Refusal refusal, const QString& out) {
+int refused(ImageCodec::Refusal refusal, int out) {
     switch (refusal) {
     case ImageCodec::Refusal::tooLarge:
         return TooLarge;
@@ -273,12 +335,15 @@ int refused(ImageCodec::Refusal refusal, const QString& out) {
 }
 
 int childRun(const QStringList& args) {
-    const QString mode = args.at(0), source = args.at(1), what = args.at(2), copyTo = args.at(3), out = args.at(4);
+    const QString mode = args.at(0), source = args.at(1), what = args.at(2);
+    const bool copying = args.at(3) != u"-";
+    const int copy = copying ? descriptor(args.at(3)) : -1, out = descriptor(args.at(4));
+    if (out < 0 || (copying && copy < 0))
+        return Usage;
     QByteArray bytes;
     if (const int read = readSource(source, &bytes); read != Ok)
         return read;
-    const bool copying = copyTo != u"-";
-    if (copying && !writeFile(copyTo, bytes.constData(), bytes.size()))
+    if (copying && !writeFile(copy, bytes.constData(), bytes.size()))
         return CopyFailed;
     QImage image;
     Header header;
@@ -288,7 +353,9 @@ int childRun(const QStringList& args) {
         const int page = what.toInt(&isNumber);
         if (!isNumber)
             return Usage;
-        if (const int rendered = renderPage(copying ? copyTo : source, page, &image, &header); rendered != Ok)
+        // The copy is what is shown: the bytes that were read, whatever happened to the source since.
+        const QString document = copying ? QStringLiteral("/proc/self/fd/") + QString::number(copy) : source;
+        if (const int rendered = renderPage(document, page, &image, &header); rendered != Ok)
             return rendered;
     } else {
         const auto format = ImageFormat::fromRawValue(what);
@@ -323,20 +390,20 @@ Result run(const Job& job) {
         result.failure = why;
         return result;
     }
-    QTemporaryFile out(QDir::tempPath() + QStringLiteral("/pictolarium-decode-XXXXXX"));
-    if (!out.open()) {
-        result.failure = QStringLiteral("there is no room for a temporary file");
+    const Files files = makeFiles(job);
+    if (!files.failure.isEmpty()) {
+        result.failure = files.failure;
         return result;
     }
-    out.close();
     QProcess child;
     // The codecs' own complaints about a broken file say nothing the exit code does not.
     child.setStandardErrorFile(QProcess::nullDevice());
-    child.start(program(), arguments(job, out.fileName()));
+    handOver(child, files);
+    child.start(program(), arguments(job));
     QElapsedTimer clock;
     clock.start();
     const bool timedOut = ChildProcesses::waitWithin(child, job.timeLimitMs, clock);
-    return finished(job, child, out, timedOut);
+    return finished(job, child, files, timedOut);
 }
 
 void start(const Job& job, QObject* context, std::function<void(const Result&)> done) {
@@ -346,14 +413,13 @@ void start(const Job& job, QObject* context, std::function<void(const Result&)> 
         QTimer::singleShot(0, context, [done, result] { done(result); });
         return;
     }
-    auto out = std::make_shared<QTemporaryFile>(QDir::tempPath() + QStringLiteral("/pictolarium-decode-XXXXXX"));
-    if (!out->open()) {
+    const Files files = makeFiles(job);
+    if (!files.failure.isEmpty()) {
         Result result;
-        result.failure = QStringLiteral("there is no room for a temporary file");
+        result.failure = files.failure;
         QTimer::singleShot(0, context, [done, result] { done(result); });
         return;
     }
-    out->close();
     // Owned by the context: when it goes, the child is killed with it.
     auto* child = new QProcess(context);
     auto* limit = new QTimer(child);
@@ -363,11 +429,11 @@ void start(const Job& job, QObject* context, std::function<void(const Result&)> 
         *timedOut = true;
         child->kill();
     });
-    const auto finish = [job, child, out, timedOut, done] {
+    const auto finish = [job, child, files, timedOut, done] {
         if (child->property("reported").toBool())
             return;
         child->setProperty("reported", true);
-        const Result result = finished(job, *child, *out, *timedOut);
+        const Result result = finished(job, *child, files, *timedOut);
         child->deleteLater();
         done(result);
     };
@@ -377,7 +443,8 @@ void start(const Job& job, QObject* context, std::function<void(const Result&)> 
             finish();
     });
     child->setStandardErrorFile(QProcess::nullDevice());
-    child->start(program(), arguments(job, out->fileName()));
+    handOver(*child, files);
+    child->start(program(), arguments(job));
     limit->start(job.timeLimitMs);
 }
 

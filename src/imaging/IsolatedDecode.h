@@ -1,7 +1,9 @@
 #pragma once
 // Decoding files a user hands us in a child process with limits on time and memory, so that no file can
 // stall the program or keep its memory: a page with millions of drawing operations, a stream that inflates
-// to gigabytes or a picture header promising more pixels than fit are refused with a reason in words.
+// to gigabytes or a picture header promising more pixels than fit are refused with a reason in words. What the
+// child writes for us has no name in any folder, so that nothing of a user's picture is left behind by an end
+// that runs no clean-up (the display going away, a crash).
 
 #include "imaging/ImageFormat.h"
 
@@ -11,8 +13,10 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 class QProcess;
+class UnnamedFile;
 
 namespace IsolatedDecode {
 
@@ -29,8 +33,9 @@ struct Job {
     ImageFormat format = ImageFormat::png;
     // The zero-based page of a PDF.
     int page = 0;
-    // When set: an existing empty file that receives the exact bytes that were decoded.
-    QString copyTo;
+    // When set: a folder on whose filesystem the exact bytes that were decoded are kept, in a file without a name
+    // (Result::copy) that the caller names once it wants it.
+    QString copyInto;
     int timeLimitMs = IsolatedDecode::timeLimitMs;
 };
 
@@ -42,6 +47,8 @@ struct Result {
     // PDFs: the document's page count and this page's size in points.
     int pageCount = 0;
     QSizeF pagePoints;
+    // The bytes that were decoded, when the job asked for them and the decode succeeded.
+    std::shared_ptr<UnnamedFile> copy;
     bool ok() const { return !image.isNull(); }
 };
 

@@ -1,10 +1,12 @@
 #include "CardFixtures.h"
 #include "card/PageBar.h"
+#include "text/TextVision.h"
 #include "ui/FormatBadge.h"
 #include "ui/GhostButton.h"
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QPdfDocument>
 #include <QTimer>
 
 #define POINTERHOLDER_TRANSITION 4
@@ -48,6 +50,28 @@ bool qpdfCheckClean(const QString& path) {
 
 QColor centreOf(const QImage& image) {
     return image.pixelColor(image.width() / 2, image.height() / 2);
+}
+
+// Every page's text as a PDF reader extracts it, pages joined by newlines.
+QString textOf(const QString& path) {
+    QPdfDocument doc;
+    doc.load(path);
+    QStringList pages;
+    for (int i = 0; i < doc.pageCount(); ++i)
+        pages << doc.getAllText(i).text();
+    return pages.join(u'\n');
+}
+
+// What text recognition reads in every picture of the work folder, by file name.
+QMap<QString, QString> readableBeside(const QString& pdf) {
+    QMap<QString, QString> read;
+    const QDir folder(QFileInfo(pdf).absolutePath() + QStringLiteral("/.pages"));
+    for (const QString& name : folder.entryList({QStringLiteral("*.png")}, QDir::Files)) {
+        const QImage picture(folder.filePath(name));
+        read[name] =
+            TextVision::text(picture.scaled(picture.size() * 2, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    }
+    return read;
 }
 
 // Every decoding child waits until the gate file exists.
@@ -254,4 +278,91 @@ TEST(PdfPages, PagesGoBackWhileTheCardStaysResponsive) {
         EXPECT_TRUE(PDFSession::waitForBackground(20000));
     }
     EXPECT_EQ(centreOf(PDFSession::renderFile(session->pdfURL, session->workDir, 1).image), QColor(Qt::red));
+}
+
+// Once a redacted page is in the document, nothing we keep shows what it covered: not its rendering in the work
+// folder, nor a picture the card showed for it before (an annotated page), whether it was the card's page or one
+// the card showed earlier; an edit that is no redaction keeps its pictures.
+TEST(PdfPages, AWrittenRedactedPageLeavesNoRenderingOfWhatItCovered) {
+    QTemporaryDir dir;
+    const QString path = pdfOf(dir, QStringLiteral("Report.pdf"),
+                               {QStringLiteral("Mail jane.doe@example.com now"),
+                                QStringLiteral("Card 4111 1111 1111 1111 ok"), QStringLiteral("Plain words")});
+    const auto session = PDFSession::open(QUrl::fromLocalFile(path));
+    ASSERT_TRUE(session);
+    const QString pages = dir.filePath(QStringLiteral(".pages/"));
+    // A page edited on the card: a new picture beside its rendering, written back when the card steps on.
+    const auto edit = [&](int page) {
+        const QString render = session->render(page).url.toLocalFile();
+        const QString edited = pages + QStringLiteral("Report p%1 annotated.png").arg(page + 1);
+        ASSERT_TRUE(QFile::copy(render, edited));
+        ASSERT_TRUE(session->commit(QUrl::fromLocalFile(edited))) << session->failure().toStdString();
+    };
+    edit(1);
+    session->render(2);
+    edit(0);
+    ASSERT_TRUE(readableBeside(path).value(QStringLiteral("Report p2 annotated.png")).contains(QStringLiteral("4111")));
+
+    // Another page, redacted by a worker, and a page merely edited.
+    QImage covered(QImage(pages + QStringLiteral("Report p2.png")).size(), QImage::Format_RGB32);
+    covered.fill(Qt::black);
+    session->replacePage(1, covered, session->pixelsPerPoint, true);
+    session->replacePage(2, covered, session->pixelsPerPoint, false);
+    session->write();
+    for (const char* gone : {"Report p2.png", "Report p2 annotated.png"})
+        EXPECT_FALSE(QFileInfo::exists(pages + QLatin1String(gone))) << gone;
+    EXPECT_TRUE(QFileInfo::exists(pages + QStringLiteral("Report p3.png"))) << "an edit that is no redaction";
+
+    // The shown page, redacted into a picture beside its rendering, goes back when the card leaves it.
+    const QUrl redacted = QUrl::fromLocalFile(pages + QStringLiteral("Report p1 redacted.png"));
+    ShotFiles::write(covered, redacted);
+    session->markRedacted(0);
+    ASSERT_TRUE(session->commit(redacted)) << session->failure().toStdString();
+    for (const char* gone : {"Report p1.png", "Report p1 annotated.png"})
+        EXPECT_FALSE(QFileInfo::exists(pages + QLatin1String(gone))) << gone;
+    EXPECT_TRUE(QFileInfo::exists(redacted.toLocalFile())) << "the card's own picture is the redacted one";
+
+    const QMap<QString, QString> read = readableBeside(path);
+    for (auto it = read.begin(); it != read.end(); ++it)
+        EXPECT_FALSE(it.value().contains(QStringLiteral("example")) || it.value().contains(QStringLiteral("4111")))
+            << it.key().toStdString() << ": " << it.value().toStdString();
+    const QString text = textOf(path);
+    EXPECT_FALSE(text.contains(QStringLiteral("example")) || text.contains(QStringLiteral("4111")))
+        << text.toStdString();
+}
+
+// A card closed while its tool still works on the page: the page the tool makes is the one written, before the
+// tool reports success; a write that fails is what the tool reports instead (a one-page document, where the tool
+// itself writes nothing).
+TEST(PdfPages, ClosingTheCardWhileAToolWorksWritesThePageItMakesFirst) {
+    const QStringList secrets{QStringLiteral("Mail jane.doe@example.com now"),
+                              QStringLiteral("Card 4111 1111 1111 1111 ok"), QStringLiteral("Ring +49 30 1234 5678")};
+    for (const bool writable : {true, false}) {
+        SCOPED_TRACE(writable ? "writable" : "read-only");
+        QTemporaryDir dir;
+        const QString path = pdfOf(dir, QStringLiteral("Report.pdf"), writable ? secrets : secrets.mid(0, 1));
+        const auto session = PDFSession::open(QUrl::fromLocalFile(path));
+        ASSERT_TRUE(session);
+        const Card card(session->render(0).url, session, QStringLiteral("Report"));
+        if (!writable)
+            ::chmod(QFile::encodeName(path).constData(), 0444);
+        const QByteArray before = digest(path);
+        card.view()->redact();
+        card.panel->close();
+        card.settle();
+        ASSERT_TRUE(PDFSession::waitForBackground(60000));
+        if (!writable) {
+            EXPECT_EQ(toastText().toStdString(), "Couldn't write Report.pdf");
+            EXPECT_EQ(digest(path), before);
+            continue;
+        }
+        EXPECT_TRUE(toastText().startsWith(QStringLiteral("3 items redacted on 3 of 3 pages")))
+            << toastText().toStdString();
+        const QString text = textOf(path);
+        for (const char* secret : {"example", "4111", "1234"})
+            EXPECT_FALSE(text.contains(QLatin1String(secret))) << secret << " in " << text.toStdString();
+        const QMap<QString, QString> read = readableBeside(path);
+        for (auto it = read.begin(); it != read.end(); ++it)
+            EXPECT_FALSE(it.value().contains(QStringLiteral("example"))) << it.key().toStdString();
+    }
 }

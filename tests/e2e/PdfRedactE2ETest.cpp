@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPainter>
+#include <QPdfDocument>
 #include <QPdfWriter>
 #include <QStandardPaths>
 #include <gtest/gtest.h>
@@ -19,6 +20,36 @@ QByteArray qdfPageContent(const QByteArray& qdf, int page) {
     const qsizetype start = qdf.indexOf("stream\n", qdf.indexOf("%% Contents for page " + QByteArray::number(page)));
     return start < 0 ? QByteArray() : qdf.mid(start + 7, qdf.indexOf("\nendstream", start) - start - 7);
 }
+
+// A PDF reader's text of every page, pages joined by newlines.
+QString pdfText(const QString& path) {
+    QPdfDocument doc;
+    doc.load(path);
+    QStringList pages;
+    for (int i = 0; i < doc.pageCount(); ++i)
+        pages << doc.getAllText(i).text();
+    return pages.join(u'\n');
+}
+
+// Three pages, each with an address, a telephone number and a card number in plain type.
+void writeSecretsPdf(const QString& path) {
+    QPdfWriter writer(path);
+    writer.setPageSize(QPageSize(QPageSize::A5));
+    writer.setResolution(72);
+    QPainter painter(&writer);
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(16);
+    painter.setFont(font);
+    for (int page = 0; page < 3; ++page) {
+        if (page)
+            writer.newPage();
+        painter.drawText(30, 60, QStringLiteral("Page %1: mail jane.doe@example.com").arg(page + 1));
+        painter.drawText(30, 120, QStringLiteral("or ring +49 30 1234 5678"));
+        painter.drawText(30, 180, QStringLiteral("Card 4111 1111 1111 1111"));
+    }
+}
+
+const QStringList pdfSecrets{"example", "1234 5678", "4111"};
 
 class PdfRedactE2E : public ::testing::Test {
 protected:
@@ -55,6 +86,22 @@ protected:
         const QString read = desktop->run("tesseract", {big, "stdout"}, &code, 120000);
         EXPECT_EQ(code, 0) << "tesseract on " << path.toStdString();
         return read.simplified();
+    }
+    // Neither the document nor any picture kept beside it lets a secret be read.
+    void expectNothingReadable(const QString& pdf) {
+        const QString text = pdfText(pdf);
+        EXPECT_FALSE(text.isNull());
+        for (const QString& secret : pdfSecrets)
+            EXPECT_FALSE(text.contains(secret)) << secret.toStdString() << " in the document: " << text.toStdString();
+        const QString pages = QFileInfo(pdf).absolutePath() + "/.pages/";
+        for (const QString& name : QDir(pages).entryList({"*.png"}, QDir::Files | QDir::Hidden)) {
+            const QString read = commandReads(pages + name);
+            for (const QString& secret : pdfSecrets)
+                EXPECT_FALSE(read.contains(secret)) << secret.toStdString() << " in " << name.toStdString();
+        }
+        int code = -1;
+        desktop->run("qpdf", {"--check", pdf}, &code);
+        EXPECT_EQ(code, 0);
     }
     std::unique_ptr<Desktop> desktop;
 };
@@ -296,5 +343,65 @@ TEST_F(PdfRedactE2E, TerminalSecretsNoLongerReadOnceRedacted) {
         closeCard(card);
         xterm->kill();
         desktop->waitVisible("^secrets$", false);
+    }
+}
+
+// Closed the moment the redaction starts: the card goes, the run goes on, and the page it makes is written before
+// the run says how many items it covered.
+TEST_F(PdfRedactE2E, ClosingTheCardRightAfterRedactWritesTheRedactedPage) {
+    const QString source = desktop->home() + "/Secrets.pdf";
+    writeSecretsPdf(source);
+    const quint32 card = desktop->openCard(source);
+    ASSERT_NE(card, 0u) << desktop->appStderr().toStdString();
+    desktop->waitToast(false, 4000);
+    const QString pdf = desktop->shotsFolder() + "/Secrets.pdf";
+    ASSERT_TRUE(pdfText(pdf).contains("example"));
+    clickRedact(card);
+    closeCard(card);
+    EXPECT_TRUE(
+        Desktop::waitUntil([&] { return desktop->visibleWindow(QStringLiteral("^Pictolarium Card$")) == 0; }, 3000));
+    ASSERT_TRUE(Desktop::waitUntil([&] { return !pdfText(pdf).contains("example"); }, 90000, 200))
+        << desktop->appStderr().toStdString();
+    desktop->screenshot(Desktop::shotsDir() + "/pdf-closed-while-redacting.png");
+    expectNothingReadable(pdf);
+}
+
+// The display going away (a logout) with a changed page on a PDF card: the program writes the page before it ends,
+// as a quit would, whether the page was redacted or edited.
+TEST_F(PdfRedactE2E, ThePageOnTheCardIsWrittenWhenTheDisplayGoesAway) {
+    for (const bool redacted : {true, false}) {
+        SCOPED_TRACE(redacted ? "redacted" : "edited");
+        if (!desktop) {
+            SetUp();
+            ASSERT_TRUE(desktop && desktop->ok());
+        }
+        const QString source = desktop->home() + "/Secrets.pdf";
+        writeSecretsPdf(source);
+        const quint32 card = desktop->openCard(source);
+        ASSERT_NE(card, 0u) << desktop->appStderr().toStdString();
+        desktop->waitToast(false, 4000);
+        const QString pdf = desktop->shotsFolder() + "/Secrets.pdf", pages = desktop->shotsFolder() + "/.pages/";
+        if (redacted) {
+            clickRedact(card);
+            ASSERT_TRUE(
+                Desktop::waitUntil([&] { return QFileInfo::exists(pages + "Secrets p1 redacted.png"); }, 90000, 200));
+            // Saved last: the other pages are in the document by now, and the card takes the redacted first page.
+            Desktop::pause(1000);
+        } else {
+            QImage blank(QImage(pages + "Secrets p1.png").size(), QImage::Format_RGB32);
+            blank.fill(QColor(250, 250, 240));
+            Desktop::pause(50);
+            ASSERT_TRUE(blank.save(pages + "Secrets p1.png"));
+        }
+        ASSERT_TRUE(pdfText(pdf).split('\n').first().contains("example")) << "the shown page is not written yet";
+        QProcess* app = desktop->app();
+        desktop->killDisplay();
+        ASSERT_TRUE(app->waitForFinished(60000));
+        EXPECT_TRUE(desktop->appStderr().contains("the display went away")) << desktop->appStderr().toStdString();
+        const QString first = pdfText(pdf).split('\n').first();
+        EXPECT_FALSE(first.contains("example")) << first.toStdString();
+        if (redacted)
+            expectNothingReadable(pdf);
+        desktop.reset();
     }
 }

@@ -4,22 +4,33 @@
 #include "PictureFiles.h"
 
 #include "imaging/ChildProcesses.h"
+#include "platform/UnnamedFile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QImageReader>
+#include <QTest>
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <optional>
 
 using namespace PictureFiles;
 
 namespace {
 
-IsolatedDecode::Result decode(const QString& path, ImageFormat format, const QString& copyTo = {},
-                              int timeLimitMs = IsolatedDecode::timeLimitMs) {
+IsolatedDecode::Job jobFor(const QString& path, ImageFormat format, const QString& copyInto = {}) {
     IsolatedDecode::Job job;
     job.source = path;
     job.pdf = format == ImageFormat::pdf;
     job.format = format;
-    job.copyTo = copyTo;
+    job.copyInto = copyInto;
+    return job;
+}
+
+IsolatedDecode::Result decode(const QString& path, ImageFormat format, const QString& copyInto = {},
+                              int timeLimitMs = IsolatedDecode::timeLimitMs) {
+    IsolatedDecode::Job job = jobFor(path, format, copyInto);
     job.timeLimitMs = timeLimitMs;
     return IsolatedDecode::run(job);
 }
@@ -63,13 +74,15 @@ TEST(IsolatedDecode, DecodesWithTheClaimedReaderAndCopiesTheBytesItDecoded) {
     const QImage picture = markers(4, 3, 16);
     const QByteArray jpeg = encoded(picture, "jpeg", 95);
     folder.write(QStringLiteral("a.jpg"), jpeg);
-    folder.write(QStringLiteral("copy.jpg"), QByteArray());
-    const auto result =
-        decode(folder.path(QStringLiteral("a.jpg")), ImageFormat::jpeg, folder.path(QStringLiteral("copy.jpg")));
+    const auto result = decode(folder.path(QStringLiteral("a.jpg")), ImageFormat::jpeg, folder.root());
     ASSERT_TRUE(result.ok()) << result.failure.toStdString();
     EXPECT_EQ(result.image.size(), QSize(64, 48));
     EXPECT_TRUE(near(result.image.pixelColor(8, 8), Qt::red));
+    ASSERT_TRUE(result.copy);
+    ASSERT_EQ(result.copy->link(folder.path(QStringLiteral("copy.jpg"))), 0);
     EXPECT_EQ(folder.read(QStringLiteral("copy.jpg")), jpeg);
+    EXPECT_EQ(result.copy->link(folder.path(QStringLiteral("a.jpg"))), EEXIST) << "a name taken is not replaced";
+    EXPECT_EQ(folder.read(QStringLiteral("a.jpg")), jpeg);
 
     // Small, a one-colour WebP decodes: refused when huge, it is the memory limit that stops it.
     folder.write(QStringLiteral("small.webp"), oneColourWebp(64, 48));
@@ -143,4 +156,69 @@ TEST(IsolatedDecode, APageThatTakesTooLongOrInflatesTooFarIsStoppedWithinItsLimi
     const auto bomb = decode(folder.path(QStringLiteral("bomb.pdf")), ImageFormat::pdf);
     EXPECT_FALSE(bomb.ok());
     EXPECT_FALSE(bomb.failure.isEmpty());
+}
+
+// What the child writes for us (the pixels, the copy of the opened file) has no name while it works or after,
+// so an end of the program that runs no clean-up leaves nothing of the picture behind: only a copy the caller
+// names appears, and a decode that failed leaves nothing at all.
+TEST(IsolatedDecode, NothingTheChildWritesHasANameUnlessTheCallerGivesItOne) {
+    Folder folder;
+    const QString temp = folder.path(QStringLiteral("tmp")), shots = folder.path(QStringLiteral("shots")),
+                  gate = folder.path(QStringLiteral("gate")), started = folder.path(QStringLiteral("started"));
+    QDir().mkpath(temp);
+    QDir().mkpath(shots);
+    const QByteArray oldTemp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(temp));
+    // The decoder is held until the gate opens, so that the folders can be looked at while it works.
+    const QString script = folder.path(QStringLiteral("decode.sh"));
+    {
+        QFile file(script);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(
+            "#!/bin/sh\ntouch '" + QFile::encodeName(started) + "'\nwhile [ ! -e '" + QFile::encodeName(gate) +
+            "' ]; do sleep 0.02; done\nexec '" +
+            QFile::encodeName(ChildProcesses::find(QStringLiteral("pictolarium-decode"), QStringLiteral("decode"))) +
+            "' \"$@\"\n");
+        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    IsolatedDecode::setProgram(script);
+    const auto everything = [](const QString& dir) {
+        return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    };
+    const QByteArray png = encoded(markers(6, 4, 32), "png");
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        bool decodes;
+    };
+    for (const Case& c : {Case{"big.png", png, true}, Case{"broken.png", QByteArray(5000, '\x33'), false}}) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(gate);
+        QFile::remove(started);
+        const QString source = folder.write(QString::fromLatin1(c.name), c.bytes).toLocalFile();
+        QObject context;
+        std::optional<IsolatedDecode::Result> result;
+        IsolatedDecode::start(jobFor(source, ImageFormat::png, shots), &context,
+                              [&result](const IsolatedDecode::Result& r) { result = r; });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(started); }, 10000));
+        EXPECT_EQ(everything(temp), QStringList()) << "the pixels' file";
+        EXPECT_EQ(everything(shots), QStringList()) << "the copy";
+        QFile(gate).open(QIODevice::WriteOnly);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return result.has_value(); }, 15000));
+        EXPECT_EQ(result->ok(), c.decodes) << result->failure.toStdString();
+        EXPECT_EQ(bool(result->copy), c.decodes);
+        EXPECT_EQ(everything(temp), QStringList());
+        EXPECT_EQ(everything(shots), QStringList());
+        if (result->copy) {
+            ASSERT_EQ(result->copy->link(shots + QStringLiteral("/opened.png")), 0);
+            EXPECT_EQ(everything(shots), QStringList{QStringLiteral("opened.png")});
+            EXPECT_EQ(folder.read(QStringLiteral("shots/opened.png")), c.bytes);
+            QFile::remove(shots + QStringLiteral("/opened.png"));
+        }
+    }
+    IsolatedDecode::setProgram({});
+    if (oldTemp.isNull())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", oldTemp);
 }
