@@ -3,6 +3,7 @@
 #include "capture/Capture.h"
 #include "card/ScrollHint.h"
 #include "card/Stitcher.h"
+#include "card/StitcherRows.h"
 #include "imaging/ImageConvert.h"
 #include "imaging/ShotFiles.h"
 #include "platform/Defaults.h"
@@ -25,48 +26,12 @@ namespace {
 // ever stored one.
 const Shortcut captureDefault{2, Shortcut::command | Shortcut::shift, QStringLiteral("D")};
 
-// Every frame cut above its fixed bottom rows, then those rows once, from the last frame. The cut frames share
-// the frames' pixels: nothing is copied before the stitcher writes the picture.
-QImage stitchAboveFixedRows(const QList<QImage>& kept, const QList<int>& offsets) {
-    const int height = kept.front().height();
-    const int largest = offsets.isEmpty() ? 0 : *std::max_element(offsets.begin(), offsets.end());
-    // Every frame must still hold its new rows above the cut, and the last frame's fixed rows must lie below it.
-    const int fixed = std::min({ScrollCapture::fixedBottomRows(kept), height - largest, height / 2});
-    if (fixed <= 0)
-        return Stitcher::stitch(kept, offsets);
-    const int cut = height - fixed;
-    QList<QImage> views;
-    views.reserve(kept.size() + 1);
-    for (const QImage& frame : kept)
-        views.append(QImage(frame.constBits(), frame.width(), cut, frame.bytesPerLine(), frame.format()));
-    // Rows [fixed, height) of the last frame: its bottom `fixed` rows are the fixed rows themselves.
-    const QImage& last = kept.back();
-    views.append(QImage(last.constScanLine(fixed), last.width(), cut, last.bytesPerLine(), last.format()));
-    QList<int> withFixed = offsets;
-    withFixed.append(fixed);
-    return Stitcher::stitch(views, withFixed);
-}
-
 } // namespace
 
 namespace ScrollCapture {
 
 int fixedBottomRows(const QList<QImage>& frames) {
-    if (frames.size() < 2)
-        return 0;
-    const QImage& first = frames.front();
-    for (const QImage& frame : frames)
-        if (frame.isNull() || frame.size() != first.size() || frame.format() != first.format())
-            return 0;
-    const size_t rowBytes = (size_t(first.width()) * size_t(first.depth()) + 7) / 8;
-    int rows = 0;
-    for (int y = first.height() - 1; y >= 0; --y) {
-        for (qsizetype i = 1; i < frames.size(); ++i)
-            if (std::memcmp(first.constScanLine(y), frames[i].constScanLine(y), rowBytes) != 0)
-                return rows;
-        ++rows;
-    }
-    return rows;
+    return Stitcher::Rows::equalBottomRows(frames);
 }
 
 std::pair<Shot, QString> stitch(const Shot& base, const QList<QImage>& frames, bool stoppedAtLimit) {
@@ -92,7 +57,7 @@ std::pair<Shot, QString> stitch(const Shot& base, const QList<QImage>& frames, b
         endLost = !Stitcher::newRows(kept.back(), frames.back()) && !(back && *back > 0);
     }
 
-    QImage image = stitchAboveFixedRows(kept, offsets);
+    QImage image = Stitcher::stitchPage(kept, offsets);
     // Screen grabs have no alpha, but their padding byte is whatever the display left there; taken over as
     // alpha it would make parts of the page transparent (a window frame drawn by the window manager, say).
     if (std::none_of(kept.begin(), kept.end(), [](const QImage& frame) { return frame.hasAlphaChannel(); }))
@@ -268,29 +233,29 @@ void ScrollRecorder::grab() {
     const quint64 recordingNumber = number;
     const QImage last = frames.isEmpty() ? QImage() : frames.back();
     std::weak_ptr<ScrollRecorder*> weak = self;
-    services.background([weak, id, recordingNumber, last, clear = clearRows, grabWindow = services.grab,
-                         back = services.mainThread] {
-        QImage image;
-        try {
-            image = grabWindow(id);
-        } catch (...) {
-            // A window that went away or a screen that cannot be read: the tick is skipped.
-            image = QImage();
-        }
-        // The hint is our own window: where it had to go over the recorded one, its rows are left out
-        // of every frame rather than stitched into the page.
-        if (!image.isNull() && !clear.isNull()) {
-            const QRect inside = clear.intersected(image.rect());
-            image = inside.isEmpty() ? QImage() : image.copy(inside);
-        }
-        // Compared here, off the main thread: no other grab runs meanwhile, so the last kept frame cannot
-        // change before this result is back.
-        const bool differs = image.isNull() || last.isNull() || Stitcher::changed(last, image);
-        back([weak, recordingNumber, image, differs] {
-            if (const std::shared_ptr<ScrollRecorder*> alive = weak.lock(); alive && *alive)
-                (*alive)->grabbed(recordingNumber, image, differs);
+    services.background(
+        [weak, id, recordingNumber, last, clear = clearRows, grabWindow = services.grab, back = services.mainThread] {
+            QImage image;
+            try {
+                image = grabWindow(id);
+            } catch (...) {
+                // A window that went away or a screen that cannot be read: the tick is skipped.
+                image = QImage();
+            }
+            // The hint is our own window: where it had to go over the recorded one, its rows are left out
+            // of every frame rather than stitched into the page.
+            if (!image.isNull() && !clear.isNull()) {
+                const QRect inside = clear.intersected(image.rect());
+                image = inside.isEmpty() ? QImage() : image.copy(inside);
+            }
+            // Compared here, off the main thread: no other grab runs meanwhile, so the last kept frame cannot
+            // change before this result is back.
+            const bool differs = image.isNull() || last.isNull() || Stitcher::changed(last, image);
+            back([weak, recordingNumber, image, differs] {
+                if (const std::shared_ptr<ScrollRecorder*> alive = weak.lock(); alive && *alive)
+                    (*alive)->grabbed(recordingNumber, image, differs);
+            });
         });
-    });
 }
 
 void ScrollRecorder::grabbed(quint64 recordingNumber, const QImage& image, bool differs) {
