@@ -3,6 +3,7 @@
 #include "capture/Capture.h"
 #include "card/ThumbnailView.h"
 #include "platform/Defaults.h"
+#include "platform/fake/FakeWindowList.h"
 #include "shortcuts/Shortcut.h"
 #include "support/ToastText.h"
 #include "support/UniqueRowsPage.h"
@@ -189,6 +190,40 @@ TEST(ScrollRecorder, KeepsEveryGrabThatDiffersFromTheLastKeptOneWithinItsLimits)
         // The recorder lets go of the frames once they are handed over.
         EXPECT_EQ(recorder.frameCount(), 0) << c.name;
     }
+}
+
+// Without grabs of its own, the recorder reads the window through the capture engine's window list. Where that can
+// keep no picture of the window's own, the screen shows what lies over it: a window beside it changes nothing, one
+// that comes over it ends the recording with the frames taken before.
+TEST(ScrollRecorder, ReadsTheWindowThroughTheWindowListAndStopsWhereAnotherCoversIt) {
+    FakeWindowList desktop;
+    desktop.desktop = solid(Qt::black, QSize(600, 400));
+    const WindowList::Window recorded{42, 1, QStringLiteral("Editor"), QRect(100, 100, 150, 120)};
+    WindowList::Window other{7, 2, QStringLiteral("Browser"), QRect(260, 100, 100, 50)};
+    desktop.list = {other, recorded}; // front to back
+    Capture::setWindowList(&desktop);
+    ScrollRecorder::Services services;
+    services.background = [](std::function<void()> block) { block(); };
+    services.mainThread = [](std::function<void()> block) { block(); };
+    services.intervalMs = 0;
+    services.settleMs = 0;
+    services.showHint = false;
+    ScrollRecorder recorder(services);
+    Outcome outcome;
+    recorder.start(Capture::WindowInfo{42, 1, QStringLiteral("Editor"), recorded.frame}, outcome.completion());
+    desktop.desktop.fill(Qt::white);
+    recorder.tick();
+    EXPECT_EQ(recorder.frameCount(), 2);
+    desktop.list[0].frame.moveTo(200, 150);
+    desktop.desktop.fill(Qt::red);
+    recorder.tick();
+    EXPECT_FALSE(recorder.active());
+    Capture::setWindowList(nullptr);
+    ASSERT_TRUE(outcome.frames.has_value());
+    EXPECT_TRUE(outcome.frames->stoppedCovered);
+    ASSERT_EQ(outcome.frames->images.size(), 2);
+    EXPECT_EQ(outcome.frames->images[1].size(), recorded.frame.size());
+    EXPECT_EQ(outcome.frames->images[1].pixel(0, 0), qRgb(255, 255, 255));
 }
 
 TEST(ScrollRecorder, OneGrabInFlightAndNoneLandsInAnotherRecording) {
