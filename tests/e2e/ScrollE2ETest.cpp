@@ -327,6 +327,13 @@ TEST(ScrollE2E, RealPagesKeepEveryRowOfTheFramesThatShowedThem) {
          0},
         // a pager whose status line tells the line shown at the top, moved by the arrow keys
         {"manual page in a pager", "xterm", {"-geometry", "80x30+100+40", "-e", "man", "bash"}, 0, 0, "Down", 1},
+        {"manual page in a pager, reverse video and another font",
+         "xterm",
+         {"-rv", "-fa", "DejaVu Sans Mono", "-fs", "10", "-geometry", "80x30+100+40", "-e", "man", "bash"},
+         0,
+         0,
+         "Down",
+         1},
         // an editor's mode line and command line, over the cursor on the last line of text ("L" takes it there)
         {"editor",
          "xterm",
