@@ -491,6 +491,7 @@ std::vector<bool> fixedColumns(const QImage& prev, const QImage& next, int shift
     const int middleLeft = std::min(reach + 1, width), middleRight = std::max(middleLeft, width - reach - 1);
     const int allowedMisses = (width - 2 * reach) / 100; // in the middle of a row where the page moved
     int scrolledRows = 0;                                // rows where the page moved
+    bool pageSeen = false;
     auto edgeColumns = [&](auto&& visit) {
         for (int x = 0; x < middleLeft; ++x)
             visit(size_t(x));
@@ -507,7 +508,17 @@ std::vector<bool> fixedColumns(const QImage& prev, const QImage& next, int shift
                 middleMisses += !samePixel(below[x], b[x]);
             if (middleMisses > allowedMisses)
                 continue;
-
+            // Above the first row whose middle shows the move (it differs from what the earlier frame showed in
+            // place), a plain middle may be a header's band that stands still as a whole: what stands still
+            // beside it (the header's title) is no window edge.
+            if (!pageSeen) {
+                int inPlaceMisses = 0;
+                for (int x = reach; x < width - reach && inPlaceMisses <= allowedMisses; ++x)
+                    inPlaceMisses += !samePixel(a[x], b[x]);
+                if (inPlaceMisses <= allowedMisses)
+                    continue;
+                pageSeen = true;
+            }
             ++scrolledRows;
             edgeColumns([&](size_t x) {
                 const bool inPlace = samePixel(a[x], b[x]), moved = samePixel(below[x], b[x]);

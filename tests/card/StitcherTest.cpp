@@ -634,9 +634,10 @@ TEST(StitcherPage, ScrollbarArrowsAreNotRepeatedOnEveryStrip) {
 
 // Pagers and editors keep a line of their own at the window's bottom while the page moves above it: less's status
 // line, whose "line N" changes at every step, vim's mode line and ruler over a cursor that stays on the last line
-// of text, a sticky header whose section title changes. Such a window scrolled by whole lines is stitched into the
-// page itself, each line once and in order, with the window's own rows once: the header on top as the first frame
-// showed it, the bottom rows at the end as the last frame shows them.
+// of text; a sticky header on top, whose section title near the window's left edge changes now and then. Such a
+// window scrolled by whole lines is stitched into the page itself, each line once and in order, with the window's
+// own rows once: the header on top as the first frame showed it, the bottom rows at the end as the last frame
+// shows them. Nothing that stands beside the header's plain band is taken for a window edge and painted over.
 TEST(StitcherPage, RowsThatStandStillAtTheWindowsEdgesStayOutOfTheJoinedStrips) {
     const int lineRows = 20, padding = 2, width = 640, view = 18 * lineRows;
     struct Case {
@@ -674,7 +675,7 @@ TEST(StitcherPage, RowsThatStandStillAtTheWindowsEdgesStayOutOfTheJoinedStrips) 
             if (c.header > 0) {
                 p.fillRect(0, 0, window.width(), c.header, qRgb(40, 60, 120));
                 p.setPen(Qt::white);
-                p.drawText(240, 26, QStringLiteral("Section %1").arg(top / 100 + 1));
+                p.drawText(10, 26, QStringLiteral("Section %1").arg(top / 100 + 1));
             }
             if (c.cursor)
                 p.fillRect(8, c.header + view - lineRows, 8, lineRows, Qt::black);
