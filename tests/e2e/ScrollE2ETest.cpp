@@ -314,7 +314,7 @@ TEST(ScrollE2E, RealPagesKeepEveryRowOfTheFramesThatShowedThem) {
         QString program;
         QStringList args;
         int edgeLeft, edgeRight; // client columns of the window's own parts: a scrollbar
-        QString key = {};        // scrolled with this key rather than the wheel
+        QString key = {};        // scrolled with this key rather than the wheel; the program run must be there
         int ownLines = 0;        // lines of the window's own at its bottom (a pager's status line), 30 lines high
     } cases[] = {
         {"terminal", "xterm", xterm, 0, 0},
@@ -350,7 +350,12 @@ TEST(ScrollE2E, RealPagesKeepEveryRowOfTheFramesThatShowedThem) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        if (c.program.isEmpty()) {
+        // A system without manual pages (a slim image) shows no page to scroll.
+        int found = 0;
+        if (!c.key.isEmpty())
+            desktop.run(c.args.contains("man") ? "man" : "vim",
+                        c.args.contains("man") ? QStringList{"-w", "bash"} : QStringList{"--version"}, &found);
+        if (c.program.isEmpty() || found != 0) {
             std::printf("%s: not installed, skipped\n", c.name);
             continue;
         }
