@@ -68,6 +68,25 @@ void BM_Stitch(benchmark::State& state) {
     }
 }
 
+// The whole page of ten frames, each scrolled by a fifth of the height, with the rows that stand still at the
+// window's bottom found and left out of the strips: what the stitching work does once a recording ends.
+void BM_StitchPage(benchmark::State& state) {
+    const int height = int(state.range(0));
+    const int width = height * 16 / 9, scroll = height / 5;
+    const QImage page = makePage(width, height * 3, 1);
+    QList<QImage> frames;
+    QList<int> offsets;
+    for (int i = 0; i < 10; ++i) {
+        frames.append(page.copy(0, i * scroll, width, height));
+        if (i > 0)
+            offsets.append(scroll);
+    }
+    for (auto _ : state) {
+        QImage out = Stitcher::stitchPage(frames, offsets);
+        benchmark::DoNotOptimize(out.constBits());
+    }
+}
+
 } // namespace
 
 BENCHMARK(BM_NewRows)->Arg(1080)->Arg(2160)->Unit(benchmark::kMillisecond);
@@ -75,5 +94,6 @@ BENCHMARK(BM_NewRowsUnmatched)->Arg(1080)->Arg(2160)->Unit(benchmark::kMilliseco
 BENCHMARK(BM_Changed)->Arg(1080)->Arg(2160)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ChangedStill)->Arg(1080)->Arg(2160)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Stitch)->Arg(1080)->Arg(2160)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StitchPage)->Arg(1080)->Arg(2160)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

@@ -35,6 +35,8 @@ packages=(
 
     # a real browser for the full-page recording test
     chromium
+    # and a real pager and editor with their status lines: man bash through less, vim
+    man-db less vim
 
     # PDF pages written back are checked with the qpdf command
     qpdf

@@ -395,4 +395,8 @@ QImage captureWindowModern(quint32 window) {
     return image;
 }
 
+std::unique_ptr<WindowList::Recording> recordWindow(quint32 window) {
+    return list().record(window);
+}
+
 } // namespace Capture

@@ -5,14 +5,14 @@
 
 #include "imaging/Shot.h"
 #include "imaging/UserError.h"
+#include "platform/WindowList.h"
 
 #include <QDateTime>
 #include <QList>
 #include <QPoint>
 #include <functional>
+#include <memory>
 #include <optional>
-
-class WindowList;
 
 // A capture failed; message is what the user is told. needsPermission stays false on X11, which
 // has no screen-recording permission to ask for, so every failure is shown.
@@ -54,6 +54,9 @@ QString folderProblem(const QString& folder);
 // (the scroll recorder calls it from the worker pool on every tick). Throws CaptureError
 // "Window is gone" when the window is no longer on screen, UserError when the screen cannot be read.
 QImage captureWindowModern(quint32 window);
+// Reads one window again and again for a scroll recording, from a picture of its own where the display can keep
+// one (WindowList::record); null without a window list.
+std::unique_ptr<WindowList::Recording> recordWindow(quint32 window);
 
 // The path for a new capture of the source word at the given time: the word with "/" made "-",
 // a blank, the stamp, ".png", with " 2", " 3", ... before the extension while the name is taken.

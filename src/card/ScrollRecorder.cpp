@@ -3,6 +3,7 @@
 #include "capture/Capture.h"
 #include "card/ScrollHint.h"
 #include "card/Stitcher.h"
+#include "card/StitcherRows.h"
 #include "imaging/ImageConvert.h"
 #include "imaging/ShotFiles.h"
 #include "platform/Defaults.h"
@@ -25,51 +26,16 @@ namespace {
 // ever stored one.
 const Shortcut captureDefault{2, Shortcut::command | Shortcut::shift, QStringLiteral("D")};
 
-// Every frame cut above its fixed bottom rows, then those rows once, from the last frame. The cut frames share
-// the frames' pixels: nothing is copied before the stitcher writes the picture.
-QImage stitchAboveFixedRows(const QList<QImage>& kept, const QList<int>& offsets) {
-    const int height = kept.front().height();
-    const int largest = offsets.isEmpty() ? 0 : *std::max_element(offsets.begin(), offsets.end());
-    // Every frame must still hold its new rows above the cut, and the last frame's fixed rows must lie below it.
-    const int fixed = std::min({ScrollCapture::fixedBottomRows(kept), height - largest, height / 2});
-    if (fixed <= 0)
-        return Stitcher::stitch(kept, offsets);
-    const int cut = height - fixed;
-    QList<QImage> views;
-    views.reserve(kept.size() + 1);
-    for (const QImage& frame : kept)
-        views.append(QImage(frame.constBits(), frame.width(), cut, frame.bytesPerLine(), frame.format()));
-    // Rows [fixed, height) of the last frame: its bottom `fixed` rows are the fixed rows themselves.
-    const QImage& last = kept.back();
-    views.append(QImage(last.constScanLine(fixed), last.width(), cut, last.bytesPerLine(), last.format()));
-    QList<int> withFixed = offsets;
-    withFixed.append(fixed);
-    return Stitcher::stitch(views, withFixed);
-}
-
 } // namespace
 
 namespace ScrollCapture {
 
 int fixedBottomRows(const QList<QImage>& frames) {
-    if (frames.size() < 2)
-        return 0;
-    const QImage& first = frames.front();
-    for (const QImage& frame : frames)
-        if (frame.isNull() || frame.size() != first.size() || frame.format() != first.format())
-            return 0;
-    const size_t rowBytes = (size_t(first.width()) * size_t(first.depth()) + 7) / 8;
-    int rows = 0;
-    for (int y = first.height() - 1; y >= 0; --y) {
-        for (qsizetype i = 1; i < frames.size(); ++i)
-            if (std::memcmp(first.constScanLine(y), frames[i].constScanLine(y), rowBytes) != 0)
-                return rows;
-        ++rows;
-    }
-    return rows;
+    return Stitcher::Rows::equalBottomRows(frames);
 }
 
-std::pair<Shot, QString> stitch(const Shot& base, const QList<QImage>& frames, bool stoppedAtLimit) {
+std::pair<Shot, QString> stitch(const Shot& base, const QList<QImage>& frames, bool stoppedAtLimit,
+                                bool stoppedCovered) {
     QList<QImage> kept;
     QList<int> offsets;
     if (!frames.isEmpty())
@@ -92,7 +58,7 @@ std::pair<Shot, QString> stitch(const Shot& base, const QList<QImage>& frames, b
         endLost = !Stitcher::newRows(kept.back(), frames.back()) && !(back && *back > 0);
     }
 
-    QImage image = stitchAboveFixedRows(kept, offsets);
+    QImage image = Stitcher::stitchPage(kept, offsets);
     // Screen grabs have no alpha, but their padding byte is whatever the display left there; taken over as
     // alpha it would make parts of the page transparent (a window frame drawn by the window manager, say).
     if (std::none_of(kept.begin(), kept.end(), [](const QImage& frame) { return frame.hasAlphaChannel(); }))
@@ -110,6 +76,8 @@ std::pair<Shot, QString> stitch(const Shot& base, const QList<QImage>& frames, b
     QString message = QStringLiteral("Full page \u00B7 %1 frames").arg(kept.size());
     if (stoppedAtLimit)
         message += QStringLiteral(" \u2014 the recording stopped at its size limit");
+    else if (stoppedCovered)
+        message += QStringLiteral(" \u2014 another window came over the page, so the recording stopped there");
     else if (endLost)
         message += QStringLiteral(" \u2014 the end scrolled too fast to be joined; scroll a little slower next time");
     return {next, message};
@@ -138,8 +106,23 @@ ScrollRecorder::~ScrollRecorder() {
 void ScrollRecorder::setServices(Services given) {
     if (recording)
         return;
-    if (!given.grab)
-        given.grab = [](quint32 id) { return Capture::captureWindowModern(id); };
+    if (!given.open && given.grab)
+        given.open = [grab = given.grab](quint32 id) {
+            return std::function<Grab()>([grab, id] { return Grab{grab(id), false, {}}; });
+        };
+    if (!given.open)
+        given.open = [](quint32 id) {
+            std::shared_ptr<WindowList::Recording> reader = Capture::recordWindow(id);
+            return std::function<Grab()>([reader, id] {
+                if (!reader)
+                    return Grab{Capture::captureWindowModern(id), false, {}};
+                QString why;
+                WindowList::Recording::Pixels pixels = reader->grab(&why);
+                if (pixels.image.isNull())
+                    throw CaptureError(why.isEmpty() ? QStringLiteral("Capture failed") : why);
+                return Grab{std::move(pixels.image), pixels.own, std::move(pixels.covered)};
+            });
+        };
     if (!given.background)
         given.background = [](std::function<void()> block) { Dispatch::global(std::move(block)); };
     if (!given.mainThread)
@@ -175,8 +158,10 @@ void ScrollRecorder::start(const Capture::WindowInfo& recorded, Completion compl
     keptBytes = 0;
     keptRows = 0;
     stoppedAtLimit = false;
+    stoppedCovered = false;
     clearRows = QRect();
     onFinish = std::move(completion);
+    session = std::make_shared<std::function<Grab()>>(services.open(recorded.id));
     owner = starter;
     if (starter) {
         // Nobody is left to take the frames: grabbing on would only pile them up.
@@ -222,13 +207,16 @@ void ScrollRecorder::end() {
     onFinish = nullptr;
     const QString display = shortcutDisplay();
     // The frames go to the completion; the recorder keeps none of them once it is idle.
-    Frames result{std::move(frames), stoppedAtLimit};
+    Frames result{std::move(frames), stoppedAtLimit, stoppedCovered};
     frames.clear();
     keptBytes = 0;
     keptRows = 0;
     if (!done)
         return;
-    if (result.images.size() < 2)
+    if (result.images.size() < 2 && stoppedCovered)
+        done(ScrollCapture::Failure(
+            QStringLiteral("Another window lies over the page \u2014 move it aside, then record again")));
+    else if (result.images.size() < 2)
         done(ScrollCapture::Failure(QStringLiteral("Nothing changed on screen while recording \u2014 scroll the page, "
                                                    "then press ") +
                                     display + QStringLiteral(" again")));
@@ -255,48 +243,61 @@ void ScrollRecorder::stopRecording() {
     }
     if (hint)
         hint->hide();
+    // A grab in flight keeps its own hold on the window's picture.
+    session.reset();
     if (ownerGone)
         disconnect(ownerGone);
     owner = nullptr;
 }
 
 void ScrollRecorder::grab() {
-    if (!recording || !window || grabbing)
+    if (!recording || !window || grabbing || !session)
         return;
     grabbing = true;
-    const quint32 id = window->id;
     const quint64 recordingNumber = number;
     const QImage last = frames.isEmpty() ? QImage() : frames.back();
     std::weak_ptr<ScrollRecorder*> weak = self;
-    services.background([weak, id, recordingNumber, last, clear = clearRows, grabWindow = services.grab,
+    services.background([weak, recordingNumber, last, clear = clearRows, grabWindow = session,
                          back = services.mainThread] {
-        QImage image;
+        Grab grabbed;
         try {
-            image = grabWindow(id);
+            grabbed = (*grabWindow)();
         } catch (...) {
             // A window that went away or a screen that cannot be read: the tick is skipped.
-            image = QImage();
+            grabbed = Grab{};
         }
-        // The hint is our own window: where it had to go over the recorded one, its rows are left out
-        // of every frame rather than stitched into the page.
-        if (!image.isNull() && !clear.isNull()) {
-            const QRect inside = clear.intersected(image.rect());
-            image = inside.isEmpty() ? QImage() : image.copy(inside);
+        QImage image = grabbed.image;
+        // The hint is our own window: where it had to go over the recorded one on the screen, its rows are left
+        // out of every frame rather than stitched into the page. The window's own picture never shows it.
+        QRect kept = image.rect();
+        if (!image.isNull() && !grabbed.own && !clear.isNull()) {
+            kept = clear.intersected(image.rect());
+            image = kept.isEmpty() ? QImage() : image.copy(kept);
         }
+        // Another window over what is kept would be stitched into the page as if it were the page.
+        const bool covered = !image.isNull() && std::any_of(grabbed.covered.begin(), grabbed.covered.end(),
+                                                            [&](const QRect& part) { return part.intersects(kept); });
         // Compared here, off the main thread: no other grab runs meanwhile, so the last kept frame cannot
         // change before this result is back.
-        const bool differs = image.isNull() || last.isNull() || Stitcher::changed(last, image);
-        back([weak, recordingNumber, image, differs] {
+        const bool differs = covered || image.isNull() || last.isNull() || Stitcher::changed(last, image);
+        back([weak, recordingNumber, image, differs, covered] {
             if (const std::shared_ptr<ScrollRecorder*> alive = weak.lock(); alive && *alive)
-                (*alive)->grabbed(recordingNumber, image, differs);
+                (*alive)->grabbed(recordingNumber, image, differs, covered);
         });
     });
 }
 
-void ScrollRecorder::grabbed(quint64 recordingNumber, const QImage& image, bool differs) {
+void ScrollRecorder::grabbed(quint64 recordingNumber, const QImage& image, bool differs, bool covered) {
     grabbing = false;
     if (!recording || recordingNumber != number || image.isNull())
         return;
+    if (covered) {
+        // No frame without the other window can be had: the page so far is stitched, and the user told why it
+        // ends there.
+        stoppedCovered = true;
+        end();
+        return;
+    }
     if (!frames.isEmpty() && !differs)
         return;
     const Limits limits = effectiveLimits();

@@ -33,7 +33,9 @@ public:
 // cannot be lined up with the last one kept are dropped, the rest are stitched, and the picture is written as
 // "<name> full.png". Returns the card's next shot and the message to show. Throws Failure when fewer than two
 // frames line up, and passes on the stitcher's and the file writer's errors.
-std::pair<Shot, QString> stitch(const Shot& base, const QList<QImage>& frames, bool stoppedAtLimit = false);
+// stoppedCovered: the recording ended because another window came over the page.
+std::pair<Shot, QString> stitch(const Shot& base, const QList<QImage>& frames, bool stoppedAtLimit = false,
+                                bool stoppedCovered = false);
 
 // How many rows at the bottom are the same, pixel for pixel, in every frame: a window's bottom border, a
 // horizontal scroll bar or a status bar. Those rows stand still while the page moves above them, so they must
@@ -50,6 +52,8 @@ public:
     struct Frames {
         QList<QImage> images;
         bool stoppedAtLimit = false;
+        // Ended because a grab could only be had with another window over the page: the frames before it are clean.
+        bool stoppedCovered = false;
     };
     using Result = std::variant<Frames, ScrollCapture::Failure>;
     using Completion = std::function<void(const Result&)>;
@@ -62,9 +66,20 @@ public:
         qint64 rows = 0;  // the stitcher's limit when 0
     };
 
+    // One grab: the window's pixels, and where they hold other windows' pixels (in the image's coordinates); own
+    // when they were read from the window's own picture, which no other window is in.
+    struct Grab {
+        QImage image;
+        bool own = false;
+        QList<QRect> covered;
+    };
     // Collaborators; tests hand in fakes.
     struct Services {
-        // One grab of a window by id. Blocks, may run on any thread, throws when the window cannot be grabbed.
+        // Grabs of one window for one recording: made as the recording starts, let go when it ends. A grab blocks,
+        // may run on any thread, and throws when the window cannot be grabbed. Reads the window's own picture
+        // where the display keeps one (Capture::recordWindow) when neither this nor grab is given.
+        std::function<std::function<Grab()>(quint32)> open;
+        // One grab of a window by id, read from the screen, for when open is not given.
         std::function<QImage(quint32)> grab;
         // Where a grab runs, and how its result comes back to the main thread.
         std::function<void(std::function<void()>)> background;
@@ -121,7 +136,7 @@ public:
 private:
     void startGrabbing();
     void grab();
-    void grabbed(quint64 recordingNumber, const QImage& image, bool differs);
+    void grabbed(quint64 recordingNumber, const QImage& image, bool differs, bool covered);
     void showHint(const Capture::WindowInfo& window);
     void stopRecording();
     QString shortcutDisplay() const;
@@ -143,6 +158,9 @@ private:
     qint64 keptBytes = 0;
     qint64 keptRows = 0;
     bool stoppedAtLimit = false;
+    bool stoppedCovered = false;
+    // The running recording's grabs (Services::open); shared with the grab in flight.
+    std::shared_ptr<std::function<Grab()>> session;
     // Grab results travel back holding this weakly, so none reaches a recorder that is gone.
     std::shared_ptr<ScrollRecorder*> self;
 };

@@ -491,6 +491,7 @@ std::vector<bool> fixedColumns(const QImage& prev, const QImage& next, int shift
     const int middleLeft = std::min(reach + 1, width), middleRight = std::max(middleLeft, width - reach - 1);
     const int allowedMisses = (width - 2 * reach) / 100; // in the middle of a row where the page moved
     int scrolledRows = 0;                                // rows where the page moved
+    bool pageSeen = false;
     auto edgeColumns = [&](auto&& visit) {
         for (int x = 0; x < middleLeft; ++x)
             visit(size_t(x));
@@ -507,6 +508,17 @@ std::vector<bool> fixedColumns(const QImage& prev, const QImage& next, int shift
                 middleMisses += !samePixel(below[x], b[x]);
             if (middleMisses > allowedMisses)
                 continue;
+            // Above the first row whose middle shows the move (it differs from what the earlier frame showed in
+            // place), a plain middle may be a header's band that stands still as a whole: what stands still
+            // beside it (the header's title) is no window edge.
+            if (!pageSeen) {
+                int inPlaceMisses = 0;
+                for (int x = reach; x < width - reach && inPlaceMisses <= allowedMisses; ++x)
+                    inPlaceMisses += !samePixel(a[x], b[x]);
+                if (inPlaceMisses <= allowedMisses)
+                    continue;
+                pageSeen = true;
+            }
             ++scrolledRows;
             edgeColumns([&](size_t x) {
                 const bool inPlace = samePixel(a[x], b[x]), moved = samePixel(below[x], b[x]);
@@ -670,6 +682,56 @@ QImage stitch(const QList<QImage>& frames, const QList<int>& offsets) {
         y += offset;
     }
     return out;
+}
+
+int stillBottomRows(const QList<QImage>& frames, const QList<int>& offsets) {
+    const qsizetype used = std::min<qsizetype>(offsets.size(), frames.size() - 1);
+    if (used <= 0 || frames.front().isNull())
+        return 0;
+    const QSize size = frames.front().size();
+    QList<QImage> joined{frames.front()};
+    int still = 0, largest = 0;
+    for (qsizetype i = 0; i < used; ++i) {
+        if (offsets[i] <= 0)
+            continue;
+        joined.append(frames[i + 1]);
+        largest = std::max(largest, offsets[i]);
+        // Of the earlier frame joined: the one the offset was measured from.
+        const QImage& prev = joined[joined.size() - 2];
+        if (prev.size() == size && frames[i + 1].size() == size)
+            still = std::max(still, Rows::stillBottomRows(prev, frames[i + 1], offsets[i]).value_or(0));
+    }
+    still = std::max(still, Rows::equalBottomRows(joined));
+    return std::max(0, std::min({still, size.height() - largest, size.height() / 2}));
+}
+
+QImage stitchPage(const QList<QImage>& frames, const QList<int>& offsets) {
+    const int still = stillBottomRows(frames, offsets);
+    const qsizetype used = std::min<qsizetype>(offsets.size(), frames.size() - 1);
+    const QSize size = frames.isEmpty() ? QSize() : frames.front().size();
+    for (qsizetype i = 1; i <= used; ++i)
+        if (frames[i].size() != size)
+            return stitch(frames, offsets); // scaled to the first, where rows do not line up anyway
+    if (still <= 0)
+        return stitch(frames, offsets);
+    const int cut = size.height() - still;
+    // The cut frames share the frames' pixels: nothing is copied before the picture is written.
+    auto above = [&](const QImage& frame, int top) {
+        return QImage(frame.constScanLine(top), frame.width(), cut, frame.bytesPerLine(), frame.format());
+    };
+    QList<QImage> views{above(frames.front(), 0)};
+    QList<int> withStill;
+    const QImage* last = &frames.front();
+    for (qsizetype i = 0; i < used; ++i) {
+        views.append(above(frames[i + 1], 0));
+        withStill.append(offsets[i]);
+        if (offsets[i] > 0)
+            last = &frames[i + 1];
+    }
+    // Rows [still, height) of the last frame joined: its bottom `still` rows are the still rows themselves.
+    views.append(above(*last, still));
+    withStill.append(still);
+    return stitch(views, withStill);
 }
 
 } // namespace Stitcher

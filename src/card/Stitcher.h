@@ -51,4 +51,16 @@ std::optional<int> newRows(const Signature& prev, const Signature& next);
 // Throws ConvertError "Can't stitch" when there is no frame or the picture cannot be made.
 QImage stitch(const QList<QImage>& frames, const QList<int>& offsets);
 
+// How many rows at the bottom of the frames are the window's own: rows that stand still while the page moves
+// above them, whether what they show changes or not (the window's bottom edge, a pager's status line, an editor's
+// mode line), as offsets[i] tells frames[i] from frames[i + 1]. Rows below the lowest row seen moving with the page
+// in any pair count, and so do rows that are the same in every frame. Never so many that a frame's new rows would
+// not fit above them, nor more than half a frame.
+int stillBottomRows(const QList<QImage>& frames, const QList<int>& offsets);
+
+// The frames joined as one page: as stitch(), but every frame is cut above its still bottom rows, and those rows
+// end the picture once, from the last frame joined, instead of coming back under every strip. Each row of the
+// page still comes from a frame that showed it, and once: rows cut from one frame show in the next one's strip.
+QImage stitchPage(const QList<QImage>& frames, const QList<int>& offsets);
+
 } // namespace Stitcher

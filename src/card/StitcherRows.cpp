@@ -1,6 +1,7 @@
 #include "card/StitcherRows.h"
 
 #include <algorithm>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -26,7 +27,8 @@ struct Pair {
     int left = 0, right = 0;   // the middle columns, [left, right)
 };
 
-Pair comparable(const QImage& a, const QImage& b) {
+// Edges: whether the columns near the window's sides, where a scrollbar's thumb moves on its own, are compared.
+Pair comparable(const QImage& a, const QImage& b, bool edges = false) {
     Pair pair;
     const QImage::Format format = a.format();
     if (format == b.format() && (format == QImage::Format_RGB32 || format == QImage::Format_ARGB32_Premultiplied)) {
@@ -37,7 +39,7 @@ Pair comparable(const QImage& a, const QImage& b) {
         pair.a = a.convertToFormat(QImage::Format_ARGB32_Premultiplied);
         pair.b = b.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     }
-    const int reach = std::min(edgeReach, a.width() / 8);
+    const int reach = edges ? 0 : std::min(edgeReach, a.width() / 8);
     pair.left = reach;
     pair.right = a.width() - reach;
     return pair;
@@ -137,23 +139,24 @@ bool middleChanged(const QImage& a, const QImage& b, int divisor) {
     return differing >= enough;
 }
 
-std::optional<int> newRows(const QImage& prev, const QImage& next, int minShift, int bottomMargin, int divisor) {
-    if (prev.isNull() || prev.size() != next.size() || prev.height() < 2)
-        return std::nullopt;
-    const Pair pair = comparable(prev, next);
-    if (pair.a.isNull() || pair.b.isNull())
-        return std::nullopt;
-    const int rows = prev.height();
+namespace {
 
-    // Columns that show the same in every row of both frames (a sidebar, a margin, the shared start of lines
-    // moved by whole lines) cannot tell one shift from another: they are left out of the rows compared.
-    std::vector<quint32> moved(size_t(prev.width()), 0);
+// The rows of both frames as hashes of the columns that tell the page's move: columns that show the same in
+// every row of both frames (a sidebar, a margin, the shared start of lines moved by whole lines) cannot tell one
+// shift from another and are left out. Nothing when no column changed.
+struct Hashes {
+    std::vector<quint64> before, after;
+};
+
+std::optional<Hashes> movingColumnHashes(const Pair& pair) {
+    const int rows = pair.a.height();
+    std::vector<quint32> moved(size_t(pair.a.width()), 0);
     for (int y = 0; y < rows; ++y) {
         const QRgb *a = line(pair.a, y), *b = line(pair.b, y);
         for (int x = pair.left; x < pair.right; ++x)
             moved[size_t(x)] |= a[x] ^ b[x];
     }
-    std::vector<quint64> multipliers(size_t(prev.width()), 0);
+    std::vector<quint64> multipliers(size_t(pair.a.width()), 0);
     int left = pair.right, right = pair.left;
     for (int x = pair.left; x < pair.right; ++x)
         if (moved[size_t(x)] & pair.mask) {
@@ -162,17 +165,33 @@ std::optional<int> newRows(const QImage& prev, const QImage& next, int minShift,
             right = x + 1;
         }
     if (left >= right)
-        return 0;
+        return std::nullopt;
 
-    std::vector<quint64> before, after;
+    Hashes hashes;
     if (qint64(right - left) * rows >= parallelPixels && std::thread::hardware_concurrency() > 1) {
-        std::thread other([&] { after = rowHashes(pair.b, multipliers, left, right, pair.mask); });
-        before = rowHashes(pair.a, multipliers, left, right, pair.mask);
+        std::thread other([&] { hashes.after = rowHashes(pair.b, multipliers, left, right, pair.mask); });
+        hashes.before = rowHashes(pair.a, multipliers, left, right, pair.mask);
         other.join();
     } else {
-        before = rowHashes(pair.a, multipliers, left, right, pair.mask);
-        after = rowHashes(pair.b, multipliers, left, right, pair.mask);
+        hashes.before = rowHashes(pair.a, multipliers, left, right, pair.mask);
+        hashes.after = rowHashes(pair.b, multipliers, left, right, pair.mask);
     }
+    return hashes;
+}
+
+} // namespace
+
+std::optional<int> newRows(const QImage& prev, const QImage& next, int minShift, int bottomMargin, int divisor) {
+    if (prev.isNull() || prev.size() != next.size() || prev.height() < 2)
+        return std::nullopt;
+    const Pair pair = comparable(prev, next);
+    if (pair.a.isNull() || pair.b.isNull())
+        return std::nullopt;
+    const int rows = prev.height();
+    const std::optional<Hashes> hashes = movingColumnHashes(pair);
+    if (!hashes)
+        return 0;
+    const std::vector<quint64>&before = hashes->before, &after = hashes->after;
 
     // Rows that changed in place are those the page's move shows in: a title bar, a status line or blank space
     // stays put and would line up at any shift.
@@ -195,6 +214,66 @@ std::optional<int> newRows(const QImage& prev, const QImage& next, int minShift,
     if (backward && better(backward->misses, backward->compared, *forward))
         return std::nullopt;
     return forward->shift;
+}
+
+std::optional<int> stillBottomRows(const QImage& prev, const QImage& next, int shift) {
+    if (prev.isNull() || prev.size() != next.size() || shift <= 0 || shift >= prev.height())
+        return std::nullopt;
+    const Pair pair = comparable(prev, next, true);
+    if (pair.a.isNull() || pair.b.isNull())
+        return std::nullopt;
+    const int rows = prev.height(), width = prev.width();
+    // The columns where the page went: those that show, in most rows, what the earlier frame showed `shift` rows
+    // further down. A caret at the start of a terminal's line is in them, though the lines there are alike and the
+    // column shows the same in place; a fixed sidebar beside the page is not, so it hides no row's move. Every
+    // fourth row of the overlap tells them well enough.
+    std::vector<int> misses(size_t(width), 0);
+    int sampled = 0;
+    for (int y = shift; y < rows; y += 4, ++sampled) {
+        const QRgb *a = line(pair.a, y), *b = line(pair.b, y - shift);
+        for (int x = 0; x < width; ++x)
+            misses[size_t(x)] += ((a[x] ^ b[x]) & pair.mask) != 0;
+    }
+    std::vector<quint32> columns(size_t(width), 0);
+    bool any = false;
+    for (int x = 0; x < width; ++x)
+        if (qint64(misses[size_t(x)]) * missShare <= sampled) {
+            columns[size_t(x)] = pair.mask;
+            any = true;
+        }
+    if (!any)
+        return std::nullopt;
+    auto same = [&](const QImage& image, int y, int otherY) {
+        const QRgb *a = line(pair.a, y), *b = line(image, otherY);
+        quint32 bits = 0;
+        for (int x = 0; x < width; ++x)
+            bits |= (a[x] ^ b[x]) & columns[size_t(x)];
+        return bits == 0;
+    };
+    // A row that shows the same in place as moved (a blank line between lines moved by whole lines) tells
+    // nothing: the search goes on above it.
+    for (int y = rows - 1; y >= shift; --y)
+        if (same(pair.b, y, y - shift) && !same(pair.b, y, y))
+            return rows - 1 - y;
+    return std::nullopt;
+}
+
+int equalBottomRows(const QList<QImage>& frames) {
+    if (frames.size() < 2)
+        return 0;
+    const QImage& first = frames.front();
+    for (const QImage& frame : frames)
+        if (frame.isNull() || frame.size() != first.size() || frame.format() != first.format())
+            return 0;
+    const size_t rowBytes = (size_t(first.width()) * size_t(first.depth()) + 7) / 8;
+    int rows = 0;
+    for (int y = first.height() - 1; y >= 0; --y) {
+        for (qsizetype i = 1; i < frames.size(); ++i)
+            if (std::memcmp(first.constScanLine(y), frames[i].constScanLine(y), rowBytes) != 0)
+                return rows;
+        ++rows;
+    }
+    return rows;
 }
 
 } // namespace Stitcher::Rows

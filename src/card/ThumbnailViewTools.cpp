@@ -250,8 +250,8 @@ void ThumbnailView::scrollCapture() {
             }
             const auto& recorded = std::get<ScrollRecorder::Frames>(result);
             const Shot base = self->current;
-            self->run(QStringLiteral("Stitching"), [base, frames = recorded.images, limited = recorded.stoppedAtLimit] {
-                return ScrollCapture::stitch(base, frames, limited);
+            self->run(QStringLiteral("Stitching"), [base, recorded] {
+                return ScrollCapture::stitch(base, recorded.images, recorded.stoppedAtLimit, recorded.stoppedCovered);
             });
             // Released only now, so the runner's own hold follows without a gap.
             self->hold(Hold::Recording, false);

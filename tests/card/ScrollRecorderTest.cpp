@@ -3,10 +3,11 @@
 #include "capture/Capture.h"
 #include "card/ThumbnailView.h"
 #include "platform/Defaults.h"
+#include "platform/fake/FakeWindowList.h"
 #include "shortcuts/Shortcut.h"
+#include "support/ToastText.h"
 #include "support/UniqueRowsPage.h"
 #include "ui/GhostButton.h"
-#include "support/ToastText.h"
 #include "ui/Toast.h"
 
 #include <QDir>
@@ -67,23 +68,30 @@ const QString stillFailure =
     QStringLiteral("Nothing changed on screen while recording \u2014 scroll the page, then press Super+Shift+D again");
 const QString lineUpFailure = QStringLiteral("Couldn't line up the frames \u2014 scroll a little slower next time");
 
-// Grabs answered from a script, each run when the test says: a null image stands for a failed grab.
+// Grabs answered from a script, each run when the test says: a null image stands for a failed grab. Where the
+// covered script says so, another window lies over the grab's top left corner.
 struct FakeScreen {
     std::deque<QImage> script;
+    std::deque<bool> covered;
     std::vector<std::function<void()>> pending;
     int grabs = 0;
 
     ScrollRecorder::Services services() {
         ScrollRecorder::Services s;
-        s.grab = [this](quint32) {
-            ++grabs;
-            if (script.empty())
-                throw CaptureError(QStringLiteral("Window is gone"));
-            QImage next = script.front();
-            script.pop_front();
-            if (next.isNull())
-                throw CaptureError(QStringLiteral("Window is gone"));
-            return next;
+        s.open = [this](quint32) {
+            return std::function<ScrollRecorder::Grab()>([this] {
+                ++grabs;
+                const bool over = !covered.empty() && covered.front();
+                if (!covered.empty())
+                    covered.pop_front();
+                if (script.empty())
+                    throw CaptureError(QStringLiteral("Window is gone"));
+                QImage next = script.front();
+                script.pop_front();
+                if (next.isNull())
+                    throw CaptureError(QStringLiteral("Window is gone"));
+                return ScrollRecorder::Grab{next, false, over ? QList<QRect>{QRect(0, 0, 10, 10)} : QList<QRect>{}};
+            });
         };
         s.background = [this](std::function<void()> block) { pending.push_back(std::move(block)); };
         s.mainThread = [](std::function<void()> block) { block(); };
@@ -133,6 +141,7 @@ TEST(ScrollRecorder, KeepsEveryGrabThatDiffersFromTheLastKeptOneWithinItsLimits)
         ScrollRecorder::Limits limits;
         std::vector<QImage> kept;
         bool endedByLimit;
+        std::deque<bool> covered = {}; // another window over the grab
     };
     const Case cases[] = {
         {"a still window keeps its first grab only", {a, a, a, a}, {}, {a}, false},
@@ -142,6 +151,9 @@ TEST(ScrollRecorder, KeepsEveryGrabThatDiffersFromTheLastKeptOneWithinItsLimits)
         {"the memory limit ends the recording", {a, b, c, d}, {1000, 3 * frameBytes, 0}, {a, b, c}, true},
         {"the row limit ends the recording", {a, b, c, d}, {1000, 0, 40 * 2 + 39}, {a, b}, true},
         {"exactly at the memory limit goes on", {a, b, c}, {1000, 3 * frameBytes, 0}, {a, b, c}, false},
+        // what another window covers is not the page: the page ends before it, and the user is told why
+        {"another window over a grab ends the recording", {a, b, c, d}, {}, {a, b}, false, {false, false, true}},
+        {"another window over the first grab", {a, b, c}, {}, {}, false, {true}},
     };
     for (const Case& c : cases) {
         FakeScreen screen;
@@ -150,6 +162,8 @@ TEST(ScrollRecorder, KeepsEveryGrabThatDiffersFromTheLastKeptOneWithinItsLimits)
         ScrollRecorder recorder(services);
         for (const QImage& image : c.grabs)
             screen.script.push_back(image.isNull() ? QImage() : image);
+        screen.covered = c.covered;
+        const bool endedByCover = std::find(c.covered.begin(), c.covered.end(), true) != c.covered.end();
         Outcome outcome;
         recorder.start(someWindow(), outcome.completion());
         for (size_t i = 0; i < c.grabs.size(); ++i) {
@@ -157,21 +171,59 @@ TEST(ScrollRecorder, KeepsEveryGrabThatDiffersFromTheLastKeptOneWithinItsLimits)
                 recorder.tick();
             screen.deliver();
         }
-        EXPECT_EQ(recorder.active(), !c.endedByLimit) << c.name;
+        EXPECT_EQ(recorder.active(), !c.endedByLimit && !endedByCover) << c.name;
         recorder.end();
         EXPECT_EQ(outcome.calls, 1) << c.name;
         if (c.kept.size() < 2) {
-            EXPECT_EQ(outcome.failure, stillFailure) << c.name;
+            EXPECT_EQ(outcome.failure, endedByCover ? QStringLiteral("Another window lies over the page \u2014 move "
+                                                                     "it aside, then record again")
+                                                    : stillFailure)
+                << c.name;
             continue;
         }
         ASSERT_TRUE(outcome.frames.has_value()) << c.name;
         EXPECT_EQ(outcome.frames->stoppedAtLimit, c.endedByLimit) << c.name;
+        EXPECT_EQ(outcome.frames->stoppedCovered, endedByCover) << c.name;
         ASSERT_EQ(outcome.frames->images.size(), qsizetype(c.kept.size())) << c.name;
         for (size_t i = 0; i < c.kept.size(); ++i)
             EXPECT_EQ(outcome.frames->images[qsizetype(i)], c.kept[i]) << c.name << " frame " << i;
         // The recorder lets go of the frames once they are handed over.
         EXPECT_EQ(recorder.frameCount(), 0) << c.name;
     }
+}
+
+// Without grabs of its own, the recorder reads the window through the capture engine's window list. Where that can
+// keep no picture of the window's own, the screen shows what lies over it: a window beside it changes nothing, one
+// that comes over it ends the recording with the frames taken before.
+TEST(ScrollRecorder, ReadsTheWindowThroughTheWindowListAndStopsWhereAnotherCoversIt) {
+    FakeWindowList desktop;
+    desktop.desktop = solid(Qt::black, QSize(600, 400));
+    const WindowList::Window recorded{42, 1, QStringLiteral("Editor"), QRect(100, 100, 150, 120)};
+    WindowList::Window other{7, 2, QStringLiteral("Browser"), QRect(260, 100, 100, 50)};
+    desktop.list = {other, recorded}; // front to back
+    Capture::setWindowList(&desktop);
+    ScrollRecorder::Services services;
+    services.background = [](std::function<void()> block) { block(); };
+    services.mainThread = [](std::function<void()> block) { block(); };
+    services.intervalMs = 0;
+    services.settleMs = 0;
+    services.showHint = false;
+    ScrollRecorder recorder(services);
+    Outcome outcome;
+    recorder.start(Capture::WindowInfo{42, 1, QStringLiteral("Editor"), recorded.frame}, outcome.completion());
+    desktop.desktop.fill(Qt::white);
+    recorder.tick();
+    EXPECT_EQ(recorder.frameCount(), 2);
+    desktop.list[0].frame.moveTo(200, 150);
+    desktop.desktop.fill(Qt::red);
+    recorder.tick();
+    EXPECT_FALSE(recorder.active());
+    Capture::setWindowList(nullptr);
+    ASSERT_TRUE(outcome.frames.has_value());
+    EXPECT_TRUE(outcome.frames->stoppedCovered);
+    ASSERT_EQ(outcome.frames->images.size(), 2);
+    EXPECT_EQ(outcome.frames->images[1].size(), recorded.frame.size());
+    EXPECT_EQ(outcome.frames->images[1].pixel(0, 0), qRgb(255, 255, 255));
 }
 
 TEST(ScrollRecorder, OneGrabInFlightAndNoneLandsInAnotherRecording) {
@@ -369,15 +421,37 @@ TEST(ScrollCapture, StitchesTheKeptFramesIntoThePageBesideTheCardsFile) {
     const auto [again, cutShort] = ScrollCapture::stitch(base, frames, true);
     EXPECT_EQ(again.fileURL.fileName(), QStringLiteral("Editor 2024-01-01 at 10.00.00 full 2.png"));
     EXPECT_EQ(cutShort, QStringLiteral("Full page \u00B7 5 frames \u2014 the recording stopped at its size limit"));
+    const auto [covered, coveredNote] = ScrollCapture::stitch(base, frames, false, true);
+    EXPECT_EQ(coveredNote, QStringLiteral("Full page \u00B7 5 frames \u2014 another window came over the page, so the "
+                                          "recording stopped there"));
 
     // A last jump too far to join is said, not silently left out; a last frame scrolled back up is not.
-    const auto [lost, tooFast] = ScrollCapture::stitch(base, {frameAt(source, 0), frameAt(source, 37),
-                                                              frameAt(source, 37 + viewRows + 40)});
-    EXPECT_EQ(tooFast, QStringLiteral("Full page \u00B7 2 frames \u2014 the end scrolled too fast to be joined; scroll a "
-                                      "little slower next time"));
+    const auto [lost, tooFast] =
+        ScrollCapture::stitch(base, {frameAt(source, 0), frameAt(source, 37), frameAt(source, 37 + viewRows + 40)});
+    EXPECT_EQ(tooFast,
+              QStringLiteral("Full page \u00B7 2 frames \u2014 the end scrolled too fast to be joined; scroll a "
+                             "little slower next time"));
     const auto [backUp, fine] =
         ScrollCapture::stitch(base, {frameAt(source, 0), frameAt(source, 60), frameAt(source, 30)});
     EXPECT_EQ(fine, QStringLiteral("Full page \u00B7 2 frames"));
+
+    // A pager's status line over the bottom of the window, telling the line at the top: it changes at every step,
+    // stands still while the page moves, and ends the page once, as the last frame shows it.
+    auto pagerAt = [&](int scroll) {
+        QImage frame = frameAt(source, scroll);
+        UniqueRowsPage::drawStatusLine(frame, footerRows + 9, scroll);
+        return frame;
+    };
+    const QList<int> tops{0, 9, 18, 45, 54, 90, 99};
+    QList<QImage> paged;
+    for (int top : tops)
+        paged.append(pagerAt(top));
+    const auto [pager, pagerMessage] = ScrollCapture::stitch(base, paged);
+    EXPECT_EQ(pagerMessage, QStringLiteral("Full page \u00B7 7 frames"));
+    QImage whole = frameAt(source, 0, viewRows + tops.back());
+    UniqueRowsPage::drawStatusLine(whole, footerRows + 9, tops.back());
+    EXPECT_TRUE(pager.image.convertToFormat(QImage::Format_ARGB32) == whole.convertToFormat(QImage::Format_ARGB32))
+        << "the page's rows once and in order, the status line once at the end";
 }
 
 TEST(ScrollCapture, FailsWithTheUsersWordsAndWritesNothing) {

@@ -156,6 +156,15 @@ TEST(ScrollE2E, RecordingAScrolledWindowGivesTheWholePageOnce) {
     ASSERT_EQ(ids.size(), 1);
     const QRect client = desktop.clientGeometry(ids.first());
     Desktop::pause(300);
+    // Another window over the page's top right corner, as windows lie on a desktop: what it covers is no part of
+    // the page, which the recording reads from the window's own picture, as the window capture does.
+    desktop.start(QStringLiteral("xterm"),
+                  {QStringLiteral("-T"), QStringLiteral("Cover"), QStringLiteral("-geometry"),
+                   QStringLiteral("30x8+%1+%2").arg(client.right() - 120).arg(client.top() - 40), QStringLiteral("-e"),
+                   QStringLiteral("sleep"), QStringLiteral("600")});
+    ASSERT_TRUE(
+        Desktop::waitUntil([&] { return !visibleWindows(desktop, QStringLiteral("^Cover$")).isEmpty(); }, 10000));
+    Desktop::pause(500);
 
     // A window capture of the page opens its card at the pointer, here near the window's bottom edge, so
     // that the card's pill lies below the window, on the plain background.
@@ -305,6 +314,8 @@ TEST(ScrollE2E, RealPagesKeepEveryRowOfTheFramesThatShowedThem) {
         QString program;
         QStringList args;
         int edgeLeft, edgeRight; // client columns of the window's own parts: a scrollbar
+        QString key = {};        // scrolled with this key rather than the wheel; the program run must be there
+        int ownLines = 0;        // lines of the window's own at its bottom (a pager's status line), 30 lines high
     } cases[] = {
         {"terminal", "xterm", xterm, 0, 0},
         {"terminal with a scrollbar", "xterm", QStringList{"-sb"} + xterm, 16, 0},
@@ -314,6 +325,24 @@ TEST(ScrollE2E, RealPagesKeepEveryRowOfTheFramesThatShowedThem) {
           "seq -f '2026-12-08 07:41:03.512 INFO worker[3] processed batch %06g ============' 123 522; sleep 600"},
          0,
          0},
+        // a pager whose status line tells the line shown at the top, moved by the arrow keys
+        {"manual page in a pager", "xterm", {"-geometry", "80x30+100+40", "-e", "man", "bash"}, 0, 0, "Down", 1},
+        {"manual page in a pager, reverse video and another font",
+         "xterm",
+         {"-rv", "-fa", "DejaVu Sans Mono", "-fs", "10", "-geometry", "80x30+100+40", "-e", "man", "bash"},
+         0,
+         0,
+         "Down",
+         1},
+        // an editor's mode line and command line, over the cursor on the last line of text ("L" takes it there)
+        {"editor",
+         "xterm",
+         {"-geometry", "80x30+100+40", "-e", "vim", "-u", "NONE", "-c", "set ruler laststatus=2", "-c", "normal L",
+          "-R", "/usr/share/common-licenses/GPL-3"},
+         0,
+         0,
+         "Down",
+         3},
         {"browser", QStandardPaths::findExecutable("chromium"), chromium, 0, 16},
         // each turn of the wheel moves the page by whole lines at once
         {"browser without smooth scrolling", QStandardPaths::findExecutable("chromium"),
@@ -321,7 +350,12 @@ TEST(ScrollE2E, RealPagesKeepEveryRowOfTheFramesThatShowedThem) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        if (c.program.isEmpty()) {
+        // A system without manual pages (a slim image) shows no page to scroll.
+        int found = 0;
+        if (!c.key.isEmpty())
+            desktop.run(c.args.contains("man") ? "man" : "vim",
+                        c.args.contains("man") ? QStringList{"-w", "bash"} : QStringList{"--version"}, &found);
+        if (c.program.isEmpty() || found != 0) {
             std::printf("%s: not installed, skipped\n", c.name);
             continue;
         }
@@ -340,7 +374,10 @@ TEST(ScrollE2E, RealPagesKeepEveryRowOfTheFramesThatShowedThem) {
         Desktop::pause(windowClass == QLatin1String("chromium") ? 3000 : 800);
         const QRect client = desktop.clientGeometry(id), frame = frameOf(desktop, id);
         desktop.moveTo(client.center());
-        desktop.xdotool({"click", "--repeat", "40", "--delay", "20", "4"}); // a terminal shows its end
+        if (c.key.isEmpty())
+            desktop.xdotool({"click", "--repeat", "40", "--delay", "20", "4"}); // a terminal shows its end
+        else
+            desktop.xdotool({"windowfocus", "--sync", QString::number(id)});
         desktop.moveTo(QPoint(client.center().x(), client.bottom() - 10));
         Desktop::pause(500);
         pressCaptureKey(desktop);
@@ -353,8 +390,10 @@ TEST(ScrollE2E, RealPagesKeepEveryRowOfTheFramesThatShowedThem) {
         Desktop::pause(500);
         QList<QImage> frames;
         for (int turn = 0; turn <= 4; ++turn) {
-            if (turn > 0)
+            if (turn > 0 && c.key.isEmpty())
                 desktop.xdotool({"click", "--repeat", "2", "--delay", "40", "5"});
+            else if (turn > 0) // a burst of presses, as a key held down gives, the pager a line at a time
+                desktop.xdotool({"key", "--repeat", QString::number(3 + 2 * turn), "--delay", "60", c.key});
             Desktop::pause(turn > 0 ? 700 : 0);
             frames.append(desktop.screenshot().copy(frame).convertToFormat(QImage::Format_RGB32));
         }
@@ -393,7 +432,9 @@ TEST(ScrollE2E, RealPagesKeepEveryRowOfTheFramesThatShowedThem) {
         // How far the page moved between frames: every line on these pages is a line of its own, so only the true
         // shift shows the rows that changed where the earlier frame showed them, all but the few under the shadow of
         // a bar over the page. Rows that stand still (a terminal's padding, a browser's notice bar) are passed over.
-        const int clientTop = client.top() - frame.top(), clientBottom = client.bottom() - frame.top();
+        // A terminal's lines lie inside a border of 2 rows; the window's own lines are the last ones.
+        const int own = c.ownLines * (client.height() - 4) / 30 + (c.ownLines ? 2 : 0);
+        const int clientTop = client.top() - frame.top(), clientBottom = client.bottom() - frame.top() - own;
         auto moved = [&](const QImage& a, const QImage& b) {
             int best = -1, fewest = 9;
             for (int s = 0; s < clientBottom - clientTop - 20; ++s) {
@@ -430,6 +471,25 @@ TEST(ScrollE2E, RealPagesKeepEveryRowOfTheFramesThatShowedThem) {
                 wrong += r >= clientTop && r <= clientBottom &&
                          rowBytes(stitched, y, left, width) != rowBytes(frames[i], r, left, width);
         EXPECT_EQ(wrong, 0) << "stitched rows that differ from their frame's";
+
+        // Above the window's own lines, the page the frames showed, each line once and in order: the first frame's
+        // lines, then those each later frame brought in. The window's own lines come once, at the end.
+        if (c.ownLines > 0) {
+            const int pageEnd = clientBottom + 1;
+            QList<QByteArray> page;
+            for (qsizetype i = 0; i < frames.size(); ++i)
+                for (int r = i == 0 ? clientTop : pageEnd - truth[i - 1]; r < pageEnd; ++r)
+                    page.append(rowBytes(frames[i], r, left, width));
+            int misplaced = 0, firstMisplaced = -1;
+            for (qsizetype k = 0; k < page.size(); ++k)
+                if (rowBytes(full, clientTop + int(k), left, width) != page[k] && misplaced++ == 0)
+                    firstMisplaced = int(k);
+            EXPECT_EQ(misplaced, 0) << "page rows out of place, the first " << firstMisplaced << " rows under the top";
+            for (int r = pageEnd; r < frame.height(); ++r)
+                EXPECT_EQ(rowBytes(full, full.height() - frame.height() + r, left, width),
+                          rowBytes(frames.back(), r, left, width))
+                    << "the window's own row " << r;
+        }
         desktop.moveTo(QPoint(5, 5)); // the full page's card goes before the next window is captured
         Desktop::waitUntil([&] { return visibleCards(desktop).isEmpty(); }, 10000);
     }

@@ -6,11 +6,14 @@
 
 #include <QMutexLocker>
 
+#include <xcb/composite.h>
 #include <xcb/xcb.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <iterator>
+#include <thread>
 
 namespace {
 
@@ -339,4 +342,116 @@ QImage X11WindowList::grab(const QRect& rect, QString* error) {
             to[x] = from[x] | 0xff000000u;
     }
     return image;
+}
+
+// Programs paint the parts of their window that others hid as soon as it has a picture of its own; a grab waits
+// this long after the redirection for them to have done so.
+static constexpr std::chrono::milliseconds paintTime(150);
+
+class X11WindowList::OwnRecording : public WindowList::Recording {
+public:
+    OwnRecording(X11WindowList& list, quint32 id) : list(list), id(id), screenRecording(list, id) {
+        QMutexLocker lock(&list.mutex);
+        if (!list.connect())
+            return;
+        c = list.c;
+        top = XGrab::topLevel(c, list.screen->root, id);
+        const xcb_query_extension_reply_t* ext = xcb_get_extension_data(c, &xcb_composite_id);
+        if (top == XCB_WINDOW_NONE || !ext || !ext->present)
+            return;
+        XcbReply<xcb_composite_query_version_reply_t> version(
+            xcb_composite_query_version_reply(c, xcb_composite_query_version(c, 0, 2), nullptr));
+        if (!version)
+            return;
+        // Under a compositor every window has a picture of its own already.
+        const xcb_pixmap_t probe = xcb_generate_id(c);
+        XcbReply<xcb_generic_error_t> unnamed(
+            xcb_request_check(c, xcb_composite_name_window_pixmap_checked(c, top, probe)));
+        if (!unnamed) {
+            xcb_free_pixmap(c, probe);
+            usable = true;
+            return;
+        }
+        XcbReply<xcb_generic_error_t> refused(
+            xcb_request_check(c, xcb_composite_redirect_window_checked(c, top, XCB_COMPOSITE_REDIRECT_AUTOMATIC)));
+        if (refused)
+            return;
+        redirected = usable = true;
+        since = std::chrono::steady_clock::now();
+    }
+
+    ~OwnRecording() override {
+        QMutexLocker lock(&list.mutex);
+        if (redirected && c == list.c && !xcb_connection_has_error(c)) {
+            xcb_composite_unredirect_window(c, top, XCB_COMPOSITE_REDIRECT_AUTOMATIC);
+            xcb_flush(c);
+        }
+    }
+
+    Pixels grab(QString* error) override {
+        if (!usable)
+            return screenRecording.grab(error);
+        auto fail = [&](const QString& why) {
+            if (error)
+                *error = why;
+            return Pixels{};
+        };
+        const std::optional<Window> self = list.window(id);
+        if (!self)
+            return fail(QStringLiteral("Window is gone"));
+        if (redirected)
+            std::this_thread::sleep_until(since + paintTime);
+        QMutexLocker lock(&list.mutex);
+        if (c != list.c || xcb_connection_has_error(c))
+            return fail(QStringLiteral("Cannot reach the display"));
+        const XGrab::Rect origin = XGrab::geometryInRoot(c, list.screen->root, top);
+        const XGrab::Rect whole{0, 0, list.screen->width_in_pixels, list.screen->height_in_pixels};
+        const XGrab::Rect shown =
+            XGrab::Rect{self->frame.x(), self->frame.y(), self->frame.width(), self->frame.height()}
+                .intersected(whole)
+                .intersected(origin);
+        if (origin.empty() || shown.empty())
+            return fail(QStringLiteral("Nothing of it is on screen"));
+        // Named afresh for every grab: a window that was resized has a new picture.
+        const xcb_pixmap_t pixmap = xcb_generate_id(c);
+        XcbReply<xcb_generic_error_t> unnamed(
+            xcb_request_check(c, xcb_composite_name_window_pixmap_checked(c, top, pixmap)));
+        if (unnamed)
+            return fail(QStringLiteral("The window's picture can't be read"));
+        XcbReply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(c, xcb_get_geometry(c, pixmap), nullptr));
+        XGrab::Pixels pixels;
+        std::string why;
+        const XGrab::Rect area{shown.x - origin.x, shown.y - origin.y, shown.width, shown.height};
+        const bool read = geometry && XGrab::supportedDepth(c, geometry->depth) &&
+                          area.x + area.width <= geometry->width && area.y + area.height <= geometry->height &&
+                          list.grabber->grab(pixmap, area, pixels, why, true);
+        xcb_free_pixmap(c, pixmap);
+        if (!read)
+            return fail(why.empty() ? QStringLiteral("The window's picture can't be read")
+                                    : QString::fromStdString(why));
+        QImage image(pixels.width, pixels.height, QImage::Format_RGB32);
+        if (image.isNull())
+            return fail(QStringLiteral("Out of memory"));
+        // Opaque as the screen shows it: a window with alpha has its colours premultiplied, over black.
+        for (int y = 0; y < pixels.height; ++y) {
+            const auto* from = reinterpret_cast<const quint32*>(pixels.data + size_t(y) * size_t(pixels.stride));
+            auto* to = reinterpret_cast<quint32*>(image.scanLine(y));
+            for (int x = 0; x < pixels.width; ++x)
+                to[x] = from[x] | 0xff000000u;
+        }
+        return Pixels{image, true, {}};
+    }
+
+private:
+    X11WindowList& list;
+    const quint32 id;
+    ScreenRecording screenRecording; // where the window can have no picture of its own
+    xcb_connection_t* c = nullptr;
+    xcb_window_t top = XCB_WINDOW_NONE;
+    bool usable = false, redirected = false;
+    std::chrono::steady_clock::time_point since;
+};
+
+std::unique_ptr<WindowList::Recording> X11WindowList::record(quint32 id) {
+    return std::make_unique<OwnRecording>(*this, id);
 }

@@ -25,8 +25,12 @@ public:
     QPoint pointer() override;
     QList<QRect> screens() override;
     QImage grab(const QRect& rect, QString* error = nullptr) override;
+    // Keeps the window in a picture of its own while the recording lives (Composite redirection, which the display
+    // does without a compositor too), so that windows over it stay out of its pixels; the screen looks the same.
+    std::unique_ptr<Recording> record(quint32 id) override;
 
 private:
+    class OwnRecording;
     struct Atoms;
     bool connect();
     bool managerAlive();
