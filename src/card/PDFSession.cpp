@@ -1,5 +1,7 @@
 #include "card/PDFSession.h"
 
+#include "editors/EditStore.h"
+
 #include "imaging/ImageConvert.h"
 #include "imaging/IsolatedDecode.h"
 #include "imaging/PdfRewrite.h"
@@ -274,8 +276,10 @@ void PDFSession::forgetPictures(int page) {
         // Only what the work folder holds: a picture renamed or moved elsewhere is the user's.
         if (path == shownPath || QFileInfo(path).absolutePath() != folder.absolutePath())
             picturesOf[page].insert(path);
-        else
+        else {
+            EditStore::forget(QUrl::fromLocalFile(path));
             QFile::remove(path);
+        }
     }
 }
 

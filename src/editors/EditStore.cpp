@@ -271,6 +271,14 @@ bool EditStore::linkCopy(const QUrl& original, const QUrl& copy) {
     return true;
 }
 
+void EditStore::forget(const QUrl& file) {
+    const std::optional<QString> found = id(file);
+    if (!found)
+        return;
+    QFile::remove(recordPath(*found, QStringLiteral(".json")));
+    QFile::remove(recordPath(*found, QStringLiteral(".png")));
+}
+
 void EditStore::prune(const QDateTime& now) {
     const QDateTime cutoff = now.addSecs(-keepSeconds);
     QDir folder(dir());

@@ -57,6 +57,9 @@ public:
     // Links the file to the id: the attribute, else the index.
     static void setID(const QString& id, const QUrl& file);
     static bool isID(const QString& text);
+    // Deletes the stored edit of a file about to go, with its base picture: a base can show what the file's
+    // newer versions no longer do (a page since redacted). Other records keep their own links to a shared base.
+    static void forget(const QUrl& file);
     // Deletes entries of the edits folder last modified more than 30 days before `now`.
     static void prune(const QDateTime& now = QDateTime::currentDateTimeUtc());
 };

@@ -1,5 +1,6 @@
 #include "CardFixtures.h"
 #include "card/PageBar.h"
+#include "editors/EditStore.h"
 #include "text/TextVision.h"
 #include "ui/FormatBadge.h"
 #include "ui/GhostButton.h"
@@ -291,11 +292,17 @@ TEST(PdfPages, AWrittenRedactedPageLeavesNoRenderingOfWhatItCovered) {
     const auto session = PDFSession::open(QUrl::fromLocalFile(path));
     ASSERT_TRUE(session);
     const QString pages = dir.filePath(QStringLiteral(".pages/"));
-    // A page edited on the card: a new picture beside its rendering, written back when the card steps on.
+    // A page annotated on the card: a new picture beside its rendering, written back when the card steps on,
+    // and the unannotated rendering kept so that the shapes reopen.
+    QStringList bases;
     const auto edit = [&](int page) {
         const QString render = session->render(page).url.toLocalFile();
         const QString edited = pages + QStringLiteral("Report p%1 annotated.png").arg(page + 1);
         ASSERT_TRUE(QFile::copy(render, edited));
+        const std::optional<QString> id =
+            EditStore::save(std::nullopt, QImage(render), {}, QUrl::fromLocalFile(edited));
+        ASSERT_TRUE(id);
+        bases << EditStore::dir() + QLatin1Char('/') + *id + QStringLiteral(".png");
         ASSERT_TRUE(session->commit(QUrl::fromLocalFile(edited))) << session->failure().toStdString();
     };
     edit(1);
@@ -322,6 +329,8 @@ TEST(PdfPages, AWrittenRedactedPageLeavesNoRenderingOfWhatItCovered) {
         EXPECT_FALSE(QFileInfo::exists(pages + QLatin1String(gone))) << gone;
     EXPECT_TRUE(QFileInfo::exists(redacted.toLocalFile())) << "the card's own picture is the redacted one";
 
+    for (const QString& base : bases)
+        EXPECT_FALSE(QFileInfo::exists(base)) << "the stored base of an annotated page";
     const QMap<QString, QString> read = readableBeside(path);
     for (auto it = read.begin(); it != read.end(); ++it)
         EXPECT_FALSE(it.value().contains(QStringLiteral("example")) || it.value().contains(QStringLiteral("4111")))
