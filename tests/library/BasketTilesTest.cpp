@@ -7,6 +7,7 @@
 #include "library/ShotGrid.h"
 #include "library/ShotItem.h"
 #include "library/ThumbCache.h"
+#include "support/ManyPictures.h"
 #include "support/ToastText.h"
 #include "ui/Toast.h"
 
@@ -252,6 +253,37 @@ TEST(BasketTiles, ConvertPutsTheNewFilesFirstSelectedAndResizeReadsTheWidthTyped
         {"99999999999999999999", 0}};
     for (const auto& a : answers)
         EXPECT_EQ(LibraryPanel::widthFromAnswer(QString::fromUtf8(a.answer)).value_or(0), a.width) << a.answer;
+}
+
+TEST(BasketTiles, ConvertKeepsASourceOfSeveralPagesOrFramesAndSaysSo) {
+    Basket b({"a.png"});
+    QImage page(64, 48, QImage::Format_RGB32);
+    page.fill(Qt::darkCyan);
+    const QByteArray scan = ManyPictures::tiff({page, page, page});
+    const QByteArray moving = ManyPictures::webp({page, page});
+    for (const auto& [name, bytes] : {std::pair{"scan.tiff", scan}, std::pair{"moving.webp", moving}}) {
+        QFile file(b.path(QString::fromLatin1(name)));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+    b.panel->reload();
+    b.select({"scan.tiff", "moving.webp"});
+    b.panel->convertSelected(ImageFormat::png);
+    // The first kept source is named.
+    const QString said = toastText();
+    EXPECT_TRUE(
+        said == QString::fromUtf8("2 saved as PNG \u00B7 only page 1 of 3 was converted, so scan.tiff was kept") ||
+        said == QString::fromUtf8("2 saved as PNG \u00B7 only frame 1 of 2 was converted, so moving.webp was kept"))
+        << said.toStdString();
+    for (const char* name : {"scan.tiff", "moving.webp", "scan.png", "moving.png"})
+        EXPECT_TRUE(b.panel->collection->files().contains(b.path(QString::fromLatin1(name)))) << name;
+    QFile kept(b.path("moving.webp"));
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), moving);
+
+    b.panel->convertOne(b.path("moving.webp"), ImageFormat::jpeg);
+    EXPECT_EQ(toastText(), QString::fromUtf8("JPEG \u00B7 only frame 1 of 2 was converted, so moving.webp was kept"));
+    EXPECT_TRUE(QFile::exists(b.path("moving.webp")));
 }
 
 TEST(BasketTiles, RenameTakesTheNextFreeNumberAndKeepsTheThumbnail) {
