@@ -7,6 +7,7 @@
 #include "library/ShotGrid.h"
 #include "library/ShotItem.h"
 #include "library/ThumbCache.h"
+#include "support/FakeApplications.h"
 #include "support/ManyPictures.h"
 #include "support/ToastText.h"
 #include "ui/Toast.h"
@@ -346,6 +347,18 @@ TEST(BasketTiles, KeysSelectPreviewAndEscapeStepByStep) {
     press(Qt::Key_Return);
     EXPECT_TRUE(QTest::qWaitFor([] { return toastText() == QStringLiteral("No application opens this file"); }));
     qputenv("PATH", path);
+    {
+        // Where this program is the default for pictures, the next one opens the tile: ours would only copy it
+        // into the screenshot folder and show it as a card.
+        FakeApplications apps;
+        apps.entry(QStringLiteral("pictolarium.desktop"), QStringLiteral("ours"));
+        apps.entry(QStringLiteral("viewer.desktop"), QStringLiteral("viewer"));
+        apps.defaultFor(QStringLiteral("pictolarium.desktop"));
+        b.select({"b.png"});
+        press(Qt::Key_Return);
+        EXPECT_EQ(apps.log(), QStringList{QStringLiteral("viewer ") + b.path("b.png")});
+        b.select({"a.png", "b.png", "c.png"});
+    }
 
     press(Qt::Key_Escape);
     EXPECT_EQ(b.panel->countLabel->text(), "");
