@@ -355,6 +355,21 @@ Replaced replace(const QUrl& source, const QUrl& newFile) {
     return Replaced{newFile, {}};
 }
 
+Replaced replaceSingle(const QUrl& source, const QUrl& newFile, const QString& done) {
+    Loaded counted;
+    const QString path = localPath(source);
+    if (isPdfName(path)) {
+        counted.pictures = std::max(1, firstPage(path).pageCount);
+    } else {
+        QByteArray bytes;
+        if (ImageCodec::readFile(path, &bytes)) {
+            counted.pictures = ImageCodec::frameCount(bytes);
+            counted.frames = ImageCodec::isAnimation(bytes);
+        }
+    }
+    return placeUnlessPaged(source, newFile, counted, done);
+}
+
 qint64 fileSize(const QUrl& url) {
     const QFileInfo info(localPath(url));
     return info.exists() && info.isFile() ? info.size() : 0;

@@ -81,6 +81,10 @@ QUrl uniqueURL(const QUrl& beside, const QString& ext);
 // both files stay as they are and the result says so.
 Replaced replace(const QUrl& source, const QUrl& newFile);
 
+// Like replace(), but a source of several pages or frames stays, and the note says the new file holds its first;
+// `done` says what was made of it ("rotated").
+Replaced replaceSingle(const QUrl& source, const QUrl& newFile, const QString& done);
+
 // The file's size in bytes; 0 when it can't be read.
 qint64 fileSize(const QUrl& url);
 

@@ -4,6 +4,7 @@
 #include "PictureFiles.h"
 #include "imaging/ImageCodec.h"
 #include "imaging/ImageConvert.h"
+#include "imaging/IsolatedDecode.h"
 #include "platform/FileNames.h"
 
 #include <QBuffer>
@@ -257,4 +258,9 @@ TEST(ImageLoad, ANameThatIsNotUtf8OpensThroughALinkOfAReadableName) {
     const QString relative = FileNames::openable("caf\xE9.png");
     QDir::setCurrent(here);
     EXPECT_EQ(ImageConvert::load(QUrl::fromLocalFile(relative)).size(), QSize(64, 48));
+
+    // Taken as text without the link, the name stands for another file: said as what it is, not as gone.
+    IsolatedDecode::Job job;
+    job.source = QFile::decodeName(root + "/caf\xE9.png");
+    EXPECT_EQ(IsolatedDecode::run(job).failure, QStringLiteral("its name is not UTF-8 text"));
 }
