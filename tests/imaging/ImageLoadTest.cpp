@@ -263,4 +263,9 @@ TEST(ImageLoad, ANameThatIsNotUtf8OpensThroughALinkOfAReadableName) {
     IsolatedDecode::Job job;
     job.source = QFile::decodeName(root + "/caf\xE9.png");
     EXPECT_EQ(IsolatedDecode::run(job).failure, QStringLiteral("its name is not UTF-8 text"));
+
+    // The toolkit could not remove them either.
+    for (const auto& c : cases)
+        ::unlink((root + c.path).constData());
+    ::rmdir((root + "/d\xE9j\xE0").constData());
 }
