@@ -14,14 +14,15 @@
 #include "library/FormatWheel.h"
 #include "library/LibraryPanel.h"
 #include "platform/Defaults.h"
-#include "platform/FileManager.h"
-#include "platform/Memory.h"
-#include "platform/Trash.h"
 #include "platform/EscapeKeyGrab.h"
+#include "platform/FileManager.h"
+#include "platform/FileNames.h"
 #include "platform/GlobalKeys.h"
+#include "platform/Memory.h"
 #include "platform/PointerWatch.h"
 #include "platform/QuitSignals.h"
 #include "platform/SingleInstance.h"
+#include "platform/Trash.h"
 #include "platform/XdgPaths.h"
 #include "platform/x11/X11Platform.h"
 #include "text/LocalLLM.h"
@@ -47,13 +48,21 @@ QList<QUrl> toUrls(const QStringList& paths) {
     return urls;
 }
 
-QStringList fileArguments(const QStringList& arguments) {
+// From the bytes the system handed over (what the toolkit left of them): a file name need not be UTF-8, and as
+// text it would name another file.
+QStringList fileArguments(int argc, char** argv) {
     QStringList files;
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        const QString& arg = arguments.at(i);
-        if (arg.startsWith(QLatin1Char('-')))
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg.startsWith('-'))
             continue;
-        files.append(QFileInfo(arg).absoluteFilePath());
+        const QString path = FileNames::openable(arg);
+        if (path.isEmpty()) {
+            std::fprintf(stderr, "pictolarium: can't open %s: its name is not UTF-8 and no link to it could be made\n",
+                         arg.constData());
+            continue;
+        }
+        files.append(path);
     }
     return files;
 }
@@ -67,8 +76,8 @@ void startNoSessionBus() {
     const QString runtime = XdgPaths::runtimeDir();
     if (QFileInfo(runtime + QStringLiteral("/bus")).exists())
         return; // the standard per-user bus, found without autolaunching
-    qputenv("DBUS_SESSION_BUS_ADDRESS", QFile::encodeName(QStringLiteral("unix:path=") + runtime +
-                                                          QStringLiteral("/pictolarium-no-session-bus")));
+    qputenv("DBUS_SESSION_BUS_ADDRESS",
+            QFile::encodeName(QStringLiteral("unix:path=") + runtime + QStringLiteral("/pictolarium-no-session-bus")));
 }
 
 } // namespace
@@ -82,7 +91,7 @@ int main(int argc, char** argv) {
     QApplication::setDesktopFileName(QStringLiteral("pictolarium"));
     QApplication::setQuitOnLastWindowClosed(false);
 
-    const QStringList files = fileArguments(QApplication::arguments());
+    const QStringList files = fileArguments(argc, argv);
 
     SingleInstance instance;
     const SingleInstance::Forwarded forwarded = instance.send(files);
@@ -150,7 +159,8 @@ int main(int argc, char** argv) {
                      [&delegate] { delegate.applicationShouldHandleReopen(); });
     QObject::connect(&instance, &SingleInstance::openRequested, &delegate,
                      [&delegate](const QStringList& paths) { delegate.openFiles(toUrls(paths)); });
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] { delegate.applicationWillTerminate(); });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
+                     [&delegate] { delegate.applicationWillTerminate(); });
 
     // A display that goes away ends us as a quit would: the model server ended, the page shown on a PDF card
     // written back, the warm-up's download cancelled and its partial file removed, the grabs on the pool done,

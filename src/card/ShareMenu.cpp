@@ -30,10 +30,10 @@ QString ShareMenu::emailFailure(int status) {
 ShareMenu::Actions ShareMenu::desktopActions(std::function<void(const QString&)> report) {
     Actions actions;
     actions.openWithDefault = [report](const QString& path) {
-        return DesktopHelper::start(QStringLiteral("xdg-open"), {path}, [report, path](int status) {
-            if (report)
-                report(openFailure(status, path));
-        });
+        return DesktopHelper::openFile(path, [report, path](int status) {
+                   if (report)
+                       report(openFailure(status, path));
+               }) == DesktopHelper::Opened::started;
     };
     const QString mailer = QStandardPaths::findExecutable(QStringLiteral("xdg-email"));
     if (!mailer.isEmpty())

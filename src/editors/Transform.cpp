@@ -39,7 +39,7 @@ Replaced transform(const QUrl& url, int turns, bool flipH, bool flipV) {
     const QSize expected = turns % 2 ? source.size().transposed() : source.size();
     if (turned.isNull() || turned.size() != expected)
         throw ConvertError(QStringLiteral("Can't rotate"));
-    return replace(url, writeBeside(turned, url, *format, 0.9));
+    return replaceSingle(url, writeBeside(turned, url, *format, 0.9), QStringLiteral("rotated"));
 }
 
 } // namespace ImageConvert

@@ -23,8 +23,10 @@ QString find(const QString& name, const QString& folder) {
 
 QString notAFile(const QString& path) {
     const QFileInfo info(path);
+    // A name given as text that stood for bytes that are not UTF-8 names another file; that one is not gone.
     if (!info.exists())
-        return QStringLiteral("the file is gone");
+        return path.contains(QChar::ReplacementCharacter) ? QStringLiteral("its name is not UTF-8 text")
+                                                          : QStringLiteral("the file is gone");
     if (info.isDir())
         return QStringLiteral("it is a folder");
     if (!info.isFile())

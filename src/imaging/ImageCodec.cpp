@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fcntl.h>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -97,8 +98,43 @@ bool openReader(QImageReader& reader, const QByteArray& bytes) {
 
 // A PNG as libpng reads it, upright by its EXIF orientation.
 QImage decodePng(const QByteArray& bytes, PngReader::Failure* failure = nullptr) {
-    const QImage image = PngReader::decode(bytes, failure);
-    return image.isNull() ? image : normalized(upright(image, ExifOrientation::of(bytes)));
+    QImage image = PngReader::decode(bytes, failure);
+    return image.isNull() ? image : normalized(upright(std::move(image), ExifOrientation::of(bytes)));
+}
+
+quint32 bigEndian32(const unsigned char* p) {
+    return quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | quint32(p[3]);
+}
+
+// An animated PNG gives its frame count in an acTL chunk ahead of the picture data. The picture of the IDAT
+// chunks is the first frame when an fcTL comes before it; otherwise it is a still that the animation leaves out,
+// and the file holds one picture more.
+int pngPictures(const QByteArray& bytes) {
+    const unsigned char* d = raw(bytes);
+    qsizetype at = 8;
+    qint64 frames = -1;
+    bool frameBeforeData = false;
+    while (at + 12 <= bytes.size()) {
+        const quint32 length = bigEndian32(d + at);
+        if (length > quint32(bytes.size() - at - 12))
+            break;
+        const QByteArrayView type(bytes.constData() + at + 4, 4);
+        if (type == "acTL" && length >= 8)
+            frames = bigEndian32(d + at + 8);
+        else if (type == "fcTL")
+            frameBeforeData = true;
+        else if (type == "IDAT" || type == "IEND")
+            break;
+        at += 12 + qsizetype(length);
+    }
+    if (frames < 0)
+        return 1;
+    const qint64 pictures = frames + (frameBeforeData ? 0 : 1);
+    return int(std::clamp<qint64>(pictures, 1, std::numeric_limits<int>::max()));
+}
+
+bool isTiff(const QByteArray& bytes) {
+    return bytes.startsWith(QByteArrayView("II*\0", 4)) || bytes.startsWith(QByteArrayView("MM\0*", 4));
 }
 
 } // namespace
@@ -122,14 +158,33 @@ bool readFile(const QString& path, QByteArray* bytes) {
     return bytes->size() == size && file.error() == QFileDevice::NoError;
 }
 
-QImage normalized(const QImage& image) {
+QImage normalized(QImage image) {
     if (image.isNull())
         return {};
     const QImage::Format want = image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
-    return image.format() == want ? image : image.convertToFormat(want);
+    return image.format() == want ? image : std::move(image).convertToFormat(want);
 }
 
-QImage upright(const QImage& image, int orientation) {
+int frameCount(const QByteArray& bytes) {
+    if (PngReader::recognizes(bytes))
+        return pngPictures(bytes);
+    if (HeifCodec::recognizes(bytes))
+        return 1;
+    QBuffer buffer(const_cast<QByteArray*>(&bytes));
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    reader.setDecideFormatFromContent(true);
+    static const QList<QByteArray> counted{"webp", "tiff", "tif", "gif"};
+    if (!reader.canRead() || !counted.contains(reader.format()))
+        return 1;
+    return std::max(1, reader.imageCount());
+}
+
+bool isAnimation(const QByteArray& bytes) {
+    return !isTiff(bytes);
+}
+
+QImage upright(QImage image, int orientation) {
     const QTransform quarter = QTransform().rotate(90); // clockwise on screen, y down
     switch (orientation) {
     case 2:
@@ -164,7 +219,7 @@ QImage decode(const QByteArray& bytes) {
     QImage image;
     if (!reader.read(&image) || image.isNull())
         return {};
-    return normalized(upright(image, ExifOrientation::of(bytes)));
+    return normalized(upright(std::move(image), ExifOrientation::of(bytes)));
 }
 
 QImage decodeAs(const QByteArray& bytes, ImageFormat format, Refusal* why) {
@@ -221,7 +276,7 @@ QImage decodeAs(const QByteArray& bytes, ImageFormat format, Refusal* why) {
             refusal = Refusal::tooLarge;
         return {};
     }
-    image = normalized(upright(image, ExifOrientation::of(bytes)));
+    image = normalized(upright(std::move(image), ExifOrientation::of(bytes)));
     if (image.isNull())
         refusal = Refusal::tooLarge;
     return image;
@@ -308,9 +363,22 @@ bool canEncode(ImageFormat format) {
     }
 }
 
+namespace {
+Encoder& testEncoder() {
+    static Encoder encoder;
+    return encoder;
+}
+} // namespace
+
+void setEncoderForTests(Encoder encoder) {
+    testEncoder() = std::move(encoder);
+}
+
 QByteArray encode(const QImage& image, ImageFormat format, double quality) {
     if (image.isNull())
         return {};
+    if (testEncoder())
+        return testEncoder()(image, format, quality);
     switch (format) {
     case ImageFormat::png:
         return PngWriter::encode(image);

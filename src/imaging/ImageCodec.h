@@ -8,6 +8,8 @@
 #include <QImage>
 #include <QSize>
 
+#include <functional>
+
 namespace ImageCodec {
 
 // The whole file, read once so every later step sees the same bytes even if the file changes meanwhile.
@@ -45,16 +47,29 @@ QSize pictureSize(const QByteArray& bytes);
 // a PNG or JPEG, which are read reduced. 0 when the size is unknown.
 qint64 thumbnailDecodePixels(const QByteArray& bytes, int maxPixels);
 
-// Turns a picture by an EXIF orientation (1 to 8); anything else gives it unchanged.
-QImage upright(const QImage& image, int orientation);
+// How many pictures the file holds: the pages of a TIFF, the frames of an animated PNG, WebP or GIF. 1 for a
+// single picture and whenever the count can't be told; decode() gives the first of them.
+int frameCount(const QByteArray& bytes);
 
-// Pixels in the formats loading hands out: ARGB32_Premultiplied when there is alpha, else RGB32.
-QImage normalized(const QImage& image);
+// Whether the file's pictures are frames of an animation (PNG, WebP, GIF) rather than pages (TIFF).
+bool isAnimation(const QByteArray& bytes);
+
+// Turns a picture by an EXIF orientation (1 to 8); anything else gives it unchanged.
+QImage upright(QImage image, int orientation);
+
+// Pixels in the formats loading hands out: ARGB32_Premultiplied when there is alpha, else RGB32. A picture
+// handed over as the only holder of its pixels is converted in place, without a second copy.
+QImage normalized(QImage image);
 
 // Whether this machine can encode the format now (always false for PDF, which is not a picture codec).
 bool canEncode(ImageFormat format);
 
 // The file bytes of the picture in the format; quality 0 to 1 for lossy codecs. Empty on failure.
 QByteArray encode(const QImage& image, ImageFormat format, double quality);
+
+// Tests only: encode() hands its work to this while it is set (unset: the codecs themselves), so that a test can
+// stand in a writer that spoils what it writes.
+using Encoder = std::function<QByteArray(const QImage& image, ImageFormat format, double quality)>;
+void setEncoderForTests(Encoder encoder);
 
 } // namespace ImageCodec

@@ -6,6 +6,7 @@
 #include "platform/FileOps.h"
 #include "platform/Trash.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QPageSize>
@@ -14,7 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
+#include <utility>
 
 namespace ImageConvert {
 
@@ -65,20 +66,39 @@ QImage loadPdf(const QString& path, int* pages = nullptr) {
     return ImageCodec::normalized(page.image);
 }
 
-// The picture, and for a PDF how many pages it has (1 for any other file).
-QImage loadCounting(const QUrl& url, int* pages) {
-    *pages = 1;
+// The first picture of a file, and how many the file holds: pages of a PDF or TIFF, frames of an animation.
+struct Loaded {
+    QImage image;
+    int pictures = 1;
+    bool frames = false;
+};
+
+Loaded loadCounting(const QUrl& url) {
+    Loaded loaded;
     const QString path = localPath(url);
-    return isPdfName(path) ? loadPdf(path, pages) : load(url);
+    if (isPdfName(path)) {
+        loaded.image = loadPdf(path, &loaded.pictures);
+        return loaded;
+    }
+    QByteArray bytes;
+    if (!path.isEmpty() && ImageCodec::readFile(path, &bytes))
+        loaded.image = ImageCodec::decode(bytes);
+    if (loaded.image.isNull())
+        fail(QStringLiteral("Can't read ") + fileName(path.isEmpty() ? url.path() : path));
+    loaded.pictures = ImageCodec::frameCount(bytes);
+    loaded.frames = ImageCodec::isAnimation(bytes);
+    return loaded;
 }
 
-// A new picture made of a PDF holds its first page alone: the PDF stays where it is when it has more.
-Replaced placeUnlessPaged(const QUrl& source, const QUrl& written, int pages, const QString& done) {
-    if (pages <= 1)
+// A new picture made of a file of several pages or frames holds the first of them alone: the source stays
+// where it is then, and the note says how much of it the new file holds.
+Replaced placeUnlessPaged(const QUrl& source, const QUrl& written, const Loaded& loaded, const QString& done) {
+    if (loaded.pictures <= 1)
         return replace(source, written);
-    return Replaced{
-        written,
-        QStringLiteral("only page 1 of %1 was %2, so %3 was kept").arg(pages).arg(done, fileName(localPath(source)))};
+    return Replaced{written, QStringLiteral("only %1 1 of %2 was %3, so %4 was kept")
+                                 .arg(loaded.frames ? QStringLiteral("frame") : QStringLiteral("page"))
+                                 .arg(loaded.pictures)
+                                 .arg(done, fileName(localPath(source)))};
 }
 
 bool hasTransparency(const QImage& image) {
@@ -137,30 +157,51 @@ QUrl writePdf(const QImage& image, const QString& source) {
     return QUrl::fromLocalFile(path);
 }
 
-// Whether the encoded bytes read back as the picture: every pixel for a lossless format, the size for a lossy
-// one. What we write takes the original's place, so a codec that garbles it must not pass for a success.
-bool readsBack(const QByteArray& bytes, ImageFormat format, const QImage& image) {
-    const QImage back = ImageCodec::decodeAs(bytes, format);
-    if (back.isNull() || back.size() != image.size())
-        return false;
-    if (format != ImageFormat::png && format != ImageFormat::tiff)
-        return true;
-    const QImage want = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    const QImage got = back.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    for (int y = 0; y < want.height(); ++y)
-        if (std::memcmp(want.constScanLine(y), got.constScanLine(y), size_t(want.width()) * 4) != 0)
-            return false;
-    return true;
+// A digest of the pixels as premultiplied ARGB, taken a strip of rows at a time: a picture near the memory
+// budget is never held twice over for its check.
+QByteArray pixelDigest(const QImage& image) {
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    const int width = image.width();
+    const qsizetype rowBytes = qsizetype(width) * 4;
+    const int strip = int(std::clamp<qint64>((qint64(4) << 20) / std::max<qint64>(1, rowBytes), 1, 4096));
+    for (int y = 0; y < image.height(); y += strip) {
+        const int rows = std::min(strip, image.height() - y);
+        const bool direct = image.format() == QImage::Format_ARGB32_Premultiplied;
+        const QImage part =
+            direct ? image : image.copy(0, y, width, rows).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        const int from = direct ? y : 0;
+        if (part.isNull())
+            return {};
+        for (int row = 0; row < rows; ++row)
+            hash.addData(QByteArrayView(reinterpret_cast<const char*>(part.constScanLine(from + row)), rowBytes));
+    }
+    hash.addData(QByteArray::number(width) + 'x' + QByteArray::number(image.height()));
+    return hash.result();
 }
 
-// Encodes and writes a picture as the first free name of the sequence.
-QString writeNew(const QImage& image, ImageFormat format, double quality, const NewFiles::Candidates& names) {
+// Whether the encoded bytes read back as the picture: every pixel (through their digest) for a lossless format,
+// the size for a lossy one. What we write takes the original's place, so a codec that garbles it must not pass
+// for a success.
+bool readsBack(const QByteArray& bytes, ImageFormat format, QSize size, const QByteArray& digest) {
+    const QImage back = ImageCodec::decodeAs(bytes, format);
+    if (back.isNull() || back.size() != size)
+        return false;
+    return digest.isEmpty() || pixelDigest(back) == digest;
+}
+
+// Encodes and writes a picture as the first free name of the sequence. The picture is let go of once encoded,
+// so the read-back holds the only full copy when the caller handed over its own.
+QString writeNew(QImage image, ImageFormat format, double quality, const NewFiles::Candidates& names) {
     QString failed;
     const QString path = NewFiles::reserve(names, &failed);
     if (path.isEmpty())
         fail(QStringLiteral("Couldn't write ") + failed);
-    const QByteArray bytes = ImageCodec::encode(image, format, quality);
-    if (bytes.isEmpty() || !readsBack(bytes, format, image) || !NewFiles::fill(path, bytes)) {
+    const QSize size = image.size();
+    const bool exact = format == ImageFormat::png || format == ImageFormat::tiff;
+    const QByteArray digest = exact ? pixelDigest(image) : QByteArray();
+    const QByteArray bytes = exact && digest.isEmpty() ? QByteArray() : ImageCodec::encode(image, format, quality);
+    image = QImage();
+    if (bytes.isEmpty() || !readsBack(bytes, format, size, digest) || !NewFiles::fill(path, bytes)) {
         QFile::remove(path);
         fail(QStringLiteral("Couldn't write ") + fileName(path));
     }
@@ -182,28 +223,29 @@ QImage load(const QUrl& url) {
     return image;
 }
 
-QUrl writeBeside(const QImage& image, const QUrl& source, ImageFormat format, double quality) {
+QUrl writeBeside(QImage image, const QUrl& source, ImageFormat format, double quality) {
     if (format == ImageFormat::pdf || !ImageCodec::canEncode(format))
         fail(QStringLiteral("This computer can't write ") + format.title());
-    const QImage pixels = format == ImageFormat::jpeg ? flatten(image) : image;
+    if (format == ImageFormat::jpeg)
+        image = flatten(image);
     const QString path = localPath(source);
-    return QUrl::fromLocalFile(
-        writeNew(pixels, format, quality, NewFiles::numbered(folderOf(path), NewFiles::baseName(path), format.ext())));
+    return QUrl::fromLocalFile(writeNew(std::move(image), format, quality,
+                                        NewFiles::numbered(folderOf(path), NewFiles::baseName(path), format.ext())));
 }
 
 Replaced convert(const QUrl& source, ImageFormat format, double quality) {
-    int pages = 1;
-    const QImage image = loadCounting(source, &pages);
-    const QUrl written =
-        format == ImageFormat::pdf ? writePdf(image, localPath(source)) : writeBeside(image, source, format, quality);
-    return placeUnlessPaged(source, written, pages, QStringLiteral("converted"));
+    Loaded loaded = loadCounting(source);
+    const QUrl written = format == ImageFormat::pdf
+                             ? writePdf(loaded.image, localPath(source))
+                             : writeBeside(std::exchange(loaded.image, QImage()), source, format, quality);
+    return placeUnlessPaged(source, written, loaded, QStringLiteral("converted"));
 }
 
 Compressed compress(const QUrl& source) {
     Compressed result;
     result.bytesBefore = fileSize(source);
-    int pages = 1;
-    QImage image = loadCounting(source, &pages);
+    Loaded loaded = loadCounting(source);
+    QImage image = std::exchange(loaded.image, QImage());
     // A JPEG has no transparency: a cut-out would come out on white, its white parts lost.
     if (hasTransparency(image))
         fail(keptTransparent);
@@ -221,8 +263,9 @@ Compressed compress(const QUrl& source) {
     if (!ImageCodec::canEncode(ImageFormat::jpeg))
         fail(QStringLiteral("Can't write JPEG"));
     const QString path = localPath(source);
+    image = flatten(image);
     const QString written = writeNew(
-        flatten(image), ImageFormat::jpeg, compressedQuality,
+        std::move(image), ImageFormat::jpeg, compressedQuality,
         NewFiles::numbered(folderOf(path), NewFiles::baseName(path) + QStringLiteral(" small"), QStringLiteral("jpg")));
     result.bytesAfter = fileSize(QUrl::fromLocalFile(written));
     // A file already small in its own format (a WebP, a flat PNG) can grow as a JPEG: no gain, only loss.
@@ -230,7 +273,8 @@ Compressed compress(const QUrl& source) {
         QFile::remove(written);
         fail(keptNotSmaller);
     }
-    const Replaced placed = placeUnlessPaged(source, QUrl::fromLocalFile(written), pages, QStringLiteral("compressed"));
+    const Replaced placed =
+        placeUnlessPaged(source, QUrl::fromLocalFile(written), loaded, QStringLiteral("compressed"));
     result.url = placed.url;
     result.trashFailure = placed.trashFailure;
     return result;
@@ -242,10 +286,12 @@ Replaced resize(const QUrl& source, int width, int height) {
         fail(QStringLiteral("Resize works on images, not PDFs"));
     if (width <= 0 || height <= 0)
         fail(QStringLiteral("Too small"));
-    const QImage image = load(source);
-    if (image.width() == width && image.height() == height)
+    Loaded loaded = loadCounting(source);
+    if (loaded.image.width() == width && loaded.image.height() == height)
         fail(QStringLiteral("Already %1 × %2").arg(width).arg(height));
-    return replace(source, writeBeside(scaled(image, width, height), source, *format, resizeQuality));
+    QImage resized = scaled(std::exchange(loaded.image, QImage()), width, height);
+    const QUrl written = writeBeside(std::move(resized), source, *format, resizeQuality);
+    return placeUnlessPaged(source, written, loaded, QStringLiteral("resized"));
 }
 
 Resized resize(const QUrl& source, int maxWidth) {
@@ -306,6 +352,21 @@ Replaced replace(const QUrl& source, const QUrl& newFile) {
     if (FileOps::renameNoReplace(newPath, target) == 0)
         return Replaced{QUrl::fromLocalFile(target), {}};
     return Replaced{newFile, {}};
+}
+
+Replaced replaceSingle(const QUrl& source, const QUrl& newFile, const QString& done) {
+    Loaded counted;
+    const QString path = localPath(source);
+    if (isPdfName(path)) {
+        counted.pictures = std::max(1, firstPage(path).pageCount);
+    } else {
+        QByteArray bytes;
+        if (ImageCodec::readFile(path, &bytes)) {
+            counted.pictures = ImageCodec::frameCount(bytes);
+            counted.frames = ImageCodec::isAnimation(bytes);
+        }
+    }
+    return placeUnlessPaged(source, newFile, counted, done);
 }
 
 qint64 fileSize(const QUrl& url) {

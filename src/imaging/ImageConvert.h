@@ -14,7 +14,7 @@
 namespace ImageConvert {
 
 // Where a new version of a picture ended up. `trashFailure` is empty when the previous file went to the
-// Trash; otherwise both files were kept (it could not go, or it is a PDF of several pages of which the new
+// Trash; otherwise both files were kept (it could not go, or it holds several pages or frames of which the new
 // picture holds the first), and it says why in words for the user.
 struct Replaced {
     QUrl url;
@@ -41,8 +41,9 @@ struct Resized {
 QImage load(const QUrl& url);
 
 // Writes the picture in the format beside the source (a PDF as a one-page document), then replace()s the
-// source with it; a PDF source of several pages stays (its first page is what was converted). Every caller passes
-// quality 0.9.
+// source with it; a source of several pages or frames (a PDF, a TIFF, an animation) stays, and the note says the
+// new file holds its first. Every caller passes quality 0.9. What is written must read back (every pixel for PNG
+// and TIFF) before the source moves.
 Replaced convert(const QUrl& source, ImageFormat format, double quality);
 
 // A JPEG at quality 0.68 whose longer side is at most 1800 pixels, put in the source's place. Refused, with the
@@ -52,7 +53,8 @@ Compressed compress(const QUrl& source);
 extern const QString keptTransparent;
 extern const QString keptNotSmaller;
 
-// The picture at exactly width × height, in its own format, put in the source's place.
+// The picture at exactly width × height, in its own format, put in the source's place (kept, as convert() keeps
+// it, when it has several pages or frames).
 Replaced resize(const QUrl& source, int width, int height);
 
 // The picture at maxWidth pixels wide with its proportions kept; refused when it is not wider already.
@@ -66,8 +68,9 @@ QImage flatten(const QImage& image);
 
 // Writes the picture as a new file in the format (not PDF) beside the source, named uniqueURL(source,
 // format.ext()), JPEG flattened onto white first. Throws "This computer can't write " + title when the machine
-// has no writer, "Couldn't write " + file name when the file can't be written.
-QUrl writeBeside(const QImage& image, const QUrl& source, ImageFormat format, double quality);
+// has no writer, "Couldn't write " + file name when the file can't be written or does not read back. A picture
+// handed over with std::move is let go of before the read-back, which then holds the only full copy.
+QUrl writeBeside(QImage image, const QUrl& source, ImageFormat format, double quality);
 
 // In the file's folder: its name without the last extension, with ext; while taken, " 2", " 3", … added
 // to the name. Creates nothing.
@@ -77,6 +80,10 @@ QUrl uniqueURL(const QUrl& beside, const QString& ext);
 // when that name is free. Never throws and never replaces a file. When the source cannot go to the Trash,
 // both files stay as they are and the result says so.
 Replaced replace(const QUrl& source, const QUrl& newFile);
+
+// Like replace(), but a source of several pages or frames stays, and the note says the new file holds its first;
+// `done` says what was made of it ("rotated").
+Replaced replaceSingle(const QUrl& source, const QUrl& newFile, const QString& done);
 
 // The file's size in bytes; 0 when it can't be read.
 qint64 fileSize(const QUrl& url);

@@ -193,15 +193,24 @@ void LibraryPanel::deleteSelected() {
 }
 
 void LibraryPanel::openWithDefaultApp(const QString& file) {
-    const QUrl url = QUrl::fromLocalFile(file);
     QPointer<LibraryPanel> self(this);
+    if (services.openUrl) {
+        if (!services.openUrl(QUrl::fromLocalFile(file)))
+            toast(QStringLiteral("Couldn't open ") + QFileInfo(file).fileName());
+        return;
+    }
     // The helper may start and then give up (nothing opens this kind of file): that is told when it ends.
-    const bool started = services.openUrl
-                             ? services.openUrl(url)
-                             : DesktopHelper::start(QStringLiteral("xdg-open"), {file}, [self, file](int status) {
-                                   if (self)
-                                       self->toast(ShareMenu::openFailure(status, file));
-                               });
-    if (!started)
+    switch (DesktopHelper::openFile(file, [self, file](int status) {
+        if (self)
+            self->toast(ShareMenu::openFailure(status, file));
+    })) {
+    case DesktopHelper::Opened::started:
+        break;
+    case DesktopHelper::Opened::noApplication:
+        toast(ShareMenu::openFailure(3, file));
+        break;
+    case DesktopHelper::Opened::notStarted:
         toast(QStringLiteral("Couldn't open ") + QFileInfo(file).fileName());
+        break;
+    }
 }

@@ -183,12 +183,13 @@ QString userMessage(const std::optional<QString>& from, const QString& to, const
            text;
 }
 
-QString translatePieces(const QString& text, const std::optional<QString>& from, const QString& to,
-                        const TextCallback& partial, const ChatCall& chat) {
+Translation translatePieces(const QString& text, const std::optional<QString>& from, const QString& to,
+                            const TextCallback& partial, const ChatCall& chat) {
     const Pieces pieces = cut(text);
     Results results(pieces.pieces.size(), pieces.layout);
     const QString system = systemPrompt(from, to);
     std::atomic<bool> cancel{false};
+    std::atomic<int> sentCount{0}, emptyCount{0};
     // Once a piece has failed the call delivers nothing more.
     const auto report = [&] {
         if (partial && !cancel)
@@ -212,6 +213,7 @@ QString translatePieces(const QString& text, const std::optional<QString>& from,
             }
         }
         const int maxTokens = int(std::clamp<qsizetype>(2 * Graphemes::count(piece), 48, 1024));
+        ++sentCount;
         const QString reply = chat(
             system, userMessage(from, to, sent.text), maxTokens,
             [&, i](const QString& running) {
@@ -219,6 +221,10 @@ QString translatePieces(const QString& text, const std::optional<QString>& from,
                 report();
             },
             &cancel);
+        // The piece stays as it was; the caller hears how many did, so that the original is not taken for a
+        // translation.
+        if (reply.trimmed().isEmpty())
+            ++emptyCount;
         results.set(i, restore(accept(reply, piece, sent.text), sent.protectedWords, piece));
         report();
     };
@@ -255,11 +261,11 @@ QString translatePieces(const QString& text, const std::optional<QString>& from,
         t.join();
     if (failure)
         std::rethrow_exception(failure);
-    return results.joined();
+    return Translation{results.joined(), sentCount, emptyCount};
 }
 
-QString translate(const QString& text, const std::optional<QString>& from, const QString& to,
-                  const TextCallback& progress, const TextCallback& partial) {
+Translation translate(const QString& text, const std::optional<QString>& from, const QString& to,
+                      const TextCallback& progress, const TextCallback& partial) {
     setProgressHandler(progress);
     if (const std::optional<QString> last = lastProgress(); last && progress)
         progress(*last);

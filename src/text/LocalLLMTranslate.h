@@ -63,15 +63,23 @@ bool echoes(const QString& a, const QString& b);
 QString systemPrompt(const std::optional<QString>& from, const QString& to);
 QString userMessage(const std::optional<QString>& from, const QString& to, const QString& text);
 
+// A finished translation, and how many pieces went to the model and how many of those came back empty
+// (blank, or a reasoning block and nothing else): those stay in the text as they were, untranslated.
+struct Translation {
+    QString text;
+    int sent = 0;
+    int empty = 0;
+};
+
 // The pieces of the text through chat, at most four at a time, started in order. partial gets the
 // whole running translation whenever a piece changes. The first failure cancels the other replies,
 // waits for them and is thrown. Blocks.
-QString translatePieces(const QString& text, const std::optional<QString>& from, const QString& to,
-                        const TextCallback& partial, const ChatCall& chat);
+Translation translatePieces(const QString& text, const std::optional<QString>& from, const QString& to,
+                            const TextCallback& partial, const ChatCall& chat);
 
 // Installs and starts the runtime (status texts to progress, then "Translating…") and translates
 // through the server. from and to are English language names. Blocks; throws Failure.
-QString translate(const QString& text, const std::optional<QString>& from, const QString& to,
-                  const TextCallback& progress, const TextCallback& partial);
+Translation translate(const QString& text, const std::optional<QString>& from, const QString& to,
+                      const TextCallback& progress, const TextCallback& partial);
 
 } // namespace LocalLLM

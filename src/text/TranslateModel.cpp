@@ -21,8 +21,6 @@
 namespace {
 
 const QString defaultKey = QStringLiteral("translateDefault");
-// An empty reply would otherwise leave the progress line standing for good.
-const QString noText = QStringLiteral("No text came back from the language model");
 const QString recentKey = QStringLiteral("translateRecent");
 
 QString messageOf(const std::exception& error) {
@@ -50,6 +48,9 @@ icu::UnicodeString unicode(const QString& s) {
 }
 
 } // namespace
+
+// An empty reply would otherwise leave the progress line standing for good.
+const QString TranslateModel::noTextCameBack = QStringLiteral("No text came back from the language model");
 
 TranslateModel::Engine TranslateModel::Engine::local() {
     Engine e;
@@ -121,11 +122,12 @@ void TranslateModel::translate() {
     const QUuid job = QUuid::createUuid();
     currentJob = job;
     setFinished(false);
+    setNote(QString());
     setStatus(QStringLiteral("Translating\u2026"));
     auto work = [model = self.lock(), run = engine.translate, input = text, from = sourceEnglishName(),
                  to = currentTarget.englishName(), progress = deliver(job, &TranslateModel::setStatus),
                  partial = deliver(job, &TranslateModel::setTranslation), job] {
-        std::optional<QString> result;
+        std::optional<LocalLLM::Translation> result;
         QString failure;
         try {
             result = run(input, from, to, progress, partial);
@@ -135,12 +137,22 @@ void TranslateModel::translate() {
         Dispatch::main([model, job, result, failure] {
             if (model->currentJob != job)
                 return;
-            if (result)
-                model->setTranslation(*result);
-            if (!result)
+            if (!result) {
                 model->setStatus(failure);
-            else if (result->isEmpty())
-                model->setStatus(noText);
+            } else if (result->sent > 0 && result->empty == result->sent) {
+                // Every piece the model was asked for came back empty: the text in hand is the original, and
+                // shown as the result it would pass for a translation.
+                model->setTranslation(QString());
+                model->setStatus(noTextCameBack);
+            } else {
+                model->setTranslation(result->text);
+                if (result->text.isEmpty())
+                    model->setStatus(noTextCameBack);
+                if (result->empty > 0)
+                    model->setNote(QStringLiteral("Left untranslated: %1 of %2 lines (no text came back)")
+                                       .arg(result->empty)
+                                       .arg(result->sent));
+            }
             model->setFinished(true);
         });
     };
@@ -167,7 +179,7 @@ void TranslateModel::summarize() {
                                                 "and numbers. No markdown, no preamble."),
                              input, 1024, partial);
             if (outcome.isEmpty())
-                outcome = noText;
+                outcome = noTextCameBack;
         } catch (const std::exception& error) {
             outcome = messageOf(error);
         }
@@ -231,6 +243,13 @@ void TranslateModel::setStatus(const QString& value) {
         return;
     statusText = value;
     emit statusChanged();
+}
+
+void TranslateModel::setNote(const QString& value) {
+    if (value == noteText)
+        return;
+    noteText = value;
+    emit noteChanged();
 }
 
 void TranslateModel::setBusy(bool value) {

@@ -6,6 +6,7 @@
 // target list, favourites, recent targets, the stored default and its chooser.
 
 #include "text/Language.h"
+#include "text/LocalLLMTranslate.h"
 
 #include <QList>
 #include <QObject>
@@ -23,6 +24,7 @@ class TranslateModel : public QObject {
     Q_PROPERTY(QString translation READ translation NOTIFY translationChanged)
     Q_PROPERTY(QString summary READ summary NOTIFY summaryChanged)
     Q_PROPERTY(QString status READ status NOTIFY statusChanged)
+    Q_PROPERTY(QString note READ note NOTIFY noteChanged)
     Q_PROPERTY(bool busy READ busy NOTIFY busyChanged)
     Q_PROPERTY(bool finished READ finished NOTIFY finishedChanged)
     Q_PROPERTY(Language target READ target WRITE setTarget NOTIFY targetChanged)
@@ -36,8 +38,8 @@ public:
     // What the model asks of the language model; the local runtime outside tests. Every call
     // blocks and throws UserError; callbacks come on any thread.
     struct Engine {
-        std::function<QString(const QString& text, const std::optional<QString>& from, const QString& to,
-                              const Callback& progress, const Callback& partial)>
+        std::function<LocalLLM::Translation(const QString& text, const std::optional<QString>& from, const QString& to,
+                                            const Callback& progress, const Callback& partial)>
             translate;
         // Installs and starts the runtime for a summary.
         std::function<void()> prepare;
@@ -53,6 +55,10 @@ public:
     QString translation() const { return translated; }
     QString summary() const { return summarized; }
     QString status() const { return statusText; }
+    // Beside a finished translation: how many of its lines came back empty and stay untranslated; else empty.
+    QString note() const { return noteText; }
+    // The failure shown when nothing came back from the model.
+    static const QString noTextCameBack;
     bool busy() const { return summarizing; }
     // The current translation has ended, with its result or with its failure in status.
     bool finished() const { return translationEnded; }
@@ -90,6 +96,7 @@ signals:
     void translationChanged();
     void summaryChanged();
     void statusChanged();
+    void noteChanged();
     void busyChanged();
     void finishedChanged();
     void targetChanged();
@@ -102,6 +109,7 @@ private:
     void setTranslation(const QString& value);
     void setSummary(const QString& value);
     void setStatus(const QString& value);
+    void setNote(const QString& value);
     void setBusy(bool value);
     void setFinished(bool value);
     // A callback that hands its text to the main thread and stores it there while the job is current.
@@ -113,6 +121,7 @@ private:
     QString translated;
     QString summarized;
     QString statusText;
+    QString noteText;
     bool summarizing = false;
     bool translationEnded = false;
     QString text;

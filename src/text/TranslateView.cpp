@@ -151,6 +151,13 @@ TranslateView::TranslateView(std::shared_ptr<TranslateModel> model, QWidget* par
     result->viewport()->setAutoFillBackground(false);
     column->addWidget(result, 1);
 
+    noteLine = new QLabel(this);
+    noteLine->setFont(UI::font(11));
+    noteLine->setWordWrap(true);
+    noteLine->setStyleSheet(QStringLiteral("color: %1;").arg(Brand::muted().name()));
+    noteLine->hide();
+    column->addWidget(noteLine);
+
     auto* actions = new QHBoxLayout();
     copyShown = new QPushButton(QStringLiteral("Copy"), this);
     copyInput = new QPushButton(QStringLiteral("Copy original"), this);
@@ -192,9 +199,9 @@ TranslateView::TranslateView(std::shared_ptr<TranslateModel> model, QWidget* par
             [this](int id) { owned->setMode(static_cast<TranslateModel::Mode>(id)); });
 
     TranslateModel* m = owned.get();
-    for (auto signal :
-         {&TranslateModel::modeChanged, &TranslateModel::translationChanged, &TranslateModel::summaryChanged,
-          &TranslateModel::statusChanged, &TranslateModel::finishedChanged, &TranslateModel::busyChanged})
+    for (auto signal : {&TranslateModel::modeChanged, &TranslateModel::translationChanged,
+                        &TranslateModel::summaryChanged, &TranslateModel::statusChanged, &TranslateModel::noteChanged,
+                        &TranslateModel::finishedChanged, &TranslateModel::busyChanged})
         connect(m, signal, this, &TranslateView::refresh);
     connect(m, &TranslateModel::favouritesChanged, this, &TranslateView::fillLanguages);
     connect(m, &TranslateModel::targetChanged, this, &TranslateView::fillLanguages);
@@ -276,6 +283,10 @@ void TranslateView::refresh() {
     if (result->styleSheet() != colour)
         result->setStyleSheet(colour);
     copyShown->setEnabled(!wait);
+    // Lines kept in their own language are part of the result: say so beside it, not in it.
+    const bool noted = owned->mode() == TranslateModel::Mode::translation && !wait && !owned->note().isEmpty();
+    noteLine->setText(noted ? owned->note() : QString());
+    noteLine->setVisible(noted);
     // A job that has ended has nothing more to wait for, even when it left no result.
     const bool working = owned->mode() == TranslateModel::Mode::translation ? !owned->finished() : owned->busy();
     spin->setVisible(wait && working);

@@ -37,6 +37,8 @@ public:
     QPushButton* copyButton() const { return copyShown; }
     QPushButton* copyOriginalButton() const { return copyInput; }
     QWidget* spinner() const { return spin; }
+    // What was left untranslated, under the result.
+    QLabel* noteLabel() const { return noteLine; }
     QLabel* badge() const { return beta; }
 
 private:
@@ -48,6 +50,7 @@ private:
     QComboBox* picker = nullptr;
     QButtonGroup* modes = nullptr;
     QPlainTextEdit* result = nullptr;
+    QLabel* noteLine = nullptr;
     QPushButton* copyShown = nullptr;
     QPushButton* copyInput = nullptr;
     QWidget* spin = nullptr;

@@ -7,6 +7,7 @@
 #include "card/RenameFile.h"
 #include "card/RenamePanel.h"
 #include "card/ShareMenu.h"
+#include "support/FakeApplications.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -213,6 +214,70 @@ TEST(ShareMenu, HelpersThatStartAndThenGiveUpAreReported) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return reports.size() == 2; }, 5000));
     reports.sort();
     EXPECT_EQ(reports, (QStringList{"No application opens this file", "No e-mail program is set up"}));
+}
+
+TEST(ShareMenu, OpenWithDefaultAppNeverOpensThisProgram) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("photo.png"));
+    QImage picture(10, 10, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    picture.save(file);
+    const QString ours = QStringLiteral("pictolarium.desktop");
+    const struct {
+        const char* what;
+        std::function<void(FakeApplications&)> desktop;
+        QStringList opened;
+        QStringList reports;
+    } cases[] = {
+        {"our entry the default, a viewer beside it",
+         [&](FakeApplications& apps) {
+             apps.entry(ours, QStringLiteral("ours"));
+             apps.entry(QStringLiteral("viewer.desktop"), QStringLiteral("viewer"));
+             apps.defaultFor(ours);
+         },
+         {QStringLiteral("viewer ") + file},
+         {}},
+        {"our entry first by name, the viewer the system's",
+         [&](FakeApplications& apps) {
+             apps.entry(ours, QStringLiteral("ours"));
+             apps.entry(QStringLiteral("viewer.desktop"), QStringLiteral("viewer"), true);
+         },
+         {QStringLiteral("viewer ") + file},
+         {}},
+        {"an entry of another name that runs this very program",
+         [&](FakeApplications& apps) {
+             apps.entryRunning(QStringLiteral("copy.desktop"), QCoreApplication::applicationFilePath());
+             apps.entry(QStringLiteral("viewer.desktop"), QStringLiteral("viewer"));
+             apps.defaultFor(QStringLiteral("copy.desktop"));
+         },
+         {QStringLiteral("viewer ") + file},
+         {}},
+        {"our entry alone",
+         [&](FakeApplications& apps) { apps.entry(ours, QStringLiteral("ours")); },
+         {},
+         {QStringLiteral("No application opens this file")}},
+        {"another default: the desktop's own opener as before",
+         [&](FakeApplications& apps) {
+             apps.entry(ours, QStringLiteral("ours"));
+             apps.entry(QStringLiteral("viewer.desktop"), QStringLiteral("viewer"));
+             apps.defaultFor(QStringLiteral("viewer.desktop"));
+         },
+         {QStringLiteral("xdg-open ") + file},
+         {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeApplications apps;
+        c.desktop(apps);
+        QStringList reports;
+        const auto report = [&](const QString& message) { reports << message; };
+        ShareMenu menu(file, picture, ShareMenu::desktopActions(report), report);
+        for (QAction* item : menu.actions())
+            if (item->text() == u"Open With Default App")
+                item->trigger();
+        EXPECT_EQ(apps.log(int(c.opened.size())), c.opened);
+        EXPECT_EQ(reports, c.reports);
+    }
 }
 
 TEST(PinView, EdgesDragsAndZoomKeepTheProportions) {

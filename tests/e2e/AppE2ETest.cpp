@@ -14,6 +14,9 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
 QJsonObject settings(Desktop& desktop) {
@@ -315,7 +318,31 @@ TEST(CaptureRoad, FilesHandedToTheProgramAreCopiedAndShown) {
     desktop.run(QStringLiteral(PICTOLARIUM_BIN), {broken});
     EXPECT_TRUE(waitVisible(desktop, QStringLiteral("Pictolarium Toast")));
     desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/open-broken.png"));
+
+    // A name of Latin-1 bytes, as an old disk has it, handed over by a launcher in the C locale and in a UTF-8 one.
+    const QByteArray latin = QFile::encodeName(desktop.home()) + "/caf\xE9.png";
+    QFile named;
+    ASSERT_TRUE(named.open(::open(latin.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644), QIODevice::WriteOnly,
+                           QFileDevice::AutoCloseHandle));
+    ASSERT_TRUE(picture.save(&named, "PNG"));
+    named.close();
+    const QStringList copies{QString::fromUtf8("caf\u00E9.png"), QString::fromUtf8("caf\u00E9 2.png")};
+    for (const char* locale : {"C", "C.UTF-8"}) {
+        int code = -1;
+        desktop.run(QStringLiteral("/bin/sh"),
+                    {QStringLiteral("-c"),
+                     QStringLiteral("LANG=$1 LC_ALL=$1 exec \"$0\" \"$(printf '%s/caf\\351.png' \"$2\")\""),
+                     QStringLiteral(PICTOLARIUM_BIN), QLatin1String(locale), desktop.home()},
+                    &code);
+        EXPECT_EQ(code, 0) << locale;
+    }
+    EXPECT_TRUE(Desktop::waitUntil(
+        [&] { return shots(desktop).contains(copies.at(0)) && shots(desktop).contains(copies.at(1)); }, 8000))
+        << shots(desktop).join(u',').toStdString();
+    EXPECT_TRUE(waitVisible(desktop, QStringLiteral("Pictolarium Card")));
+    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/open-latin1-name.png"));
     EXPECT_EQ(desktop.app()->state(), QProcess::Running);
+    ::unlink(latin.constData()); // the toolkit could not remove it with the rest
 }
 
 TEST(CaptureRoad, TheLibraryHoldWithoutScreenshotsSaysSo) {

@@ -7,6 +7,8 @@
 #include "library/ShotGrid.h"
 #include "library/ShotItem.h"
 #include "library/ThumbCache.h"
+#include "support/FakeApplications.h"
+#include "support/ManyPictures.h"
 #include "support/ToastText.h"
 #include "ui/Toast.h"
 
@@ -254,6 +256,37 @@ TEST(BasketTiles, ConvertPutsTheNewFilesFirstSelectedAndResizeReadsTheWidthTyped
         EXPECT_EQ(LibraryPanel::widthFromAnswer(QString::fromUtf8(a.answer)).value_or(0), a.width) << a.answer;
 }
 
+TEST(BasketTiles, ConvertKeepsASourceOfSeveralPagesOrFramesAndSaysSo) {
+    Basket b({"a.png"});
+    QImage page(64, 48, QImage::Format_RGB32);
+    page.fill(Qt::darkCyan);
+    const QByteArray scan = ManyPictures::tiff({page, page, page});
+    const QByteArray moving = ManyPictures::webp({page, page});
+    for (const auto& [name, bytes] : {std::pair{"scan.tiff", scan}, std::pair{"moving.webp", moving}}) {
+        QFile file(b.path(QString::fromLatin1(name)));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+    b.panel->reload();
+    b.select({"scan.tiff", "moving.webp"});
+    b.panel->convertSelected(ImageFormat::png);
+    // The first kept source is named.
+    const QString said = toastText();
+    EXPECT_TRUE(
+        said == QString::fromUtf8("2 saved as PNG \u00B7 only page 1 of 3 was converted, so scan.tiff was kept") ||
+        said == QString::fromUtf8("2 saved as PNG \u00B7 only frame 1 of 2 was converted, so moving.webp was kept"))
+        << said.toStdString();
+    for (const char* name : {"scan.tiff", "moving.webp", "scan.png", "moving.png"})
+        EXPECT_TRUE(b.panel->collection->files().contains(b.path(QString::fromLatin1(name)))) << name;
+    QFile kept(b.path("moving.webp"));
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), moving);
+
+    b.panel->convertOne(b.path("moving.webp"), ImageFormat::jpeg);
+    EXPECT_EQ(toastText(), QString::fromUtf8("JPEG \u00B7 only frame 1 of 2 was converted, so moving.webp was kept"));
+    EXPECT_TRUE(QFile::exists(b.path("moving.webp")));
+}
+
 TEST(BasketTiles, RenameTakesTheNextFreeNumberAndKeepsTheThumbnail) {
     Basket b({"Shot.png", "A.png", "A 2.png"});
     const QImage thumb(8, 8, QImage::Format_RGB32);
@@ -314,6 +347,18 @@ TEST(BasketTiles, KeysSelectPreviewAndEscapeStepByStep) {
     press(Qt::Key_Return);
     EXPECT_TRUE(QTest::qWaitFor([] { return toastText() == QStringLiteral("No application opens this file"); }));
     qputenv("PATH", path);
+    {
+        // Where this program is the default for pictures, the next one opens the tile: ours would only copy it
+        // into the screenshot folder and show it as a card.
+        FakeApplications apps;
+        apps.entry(QStringLiteral("pictolarium.desktop"), QStringLiteral("ours"));
+        apps.entry(QStringLiteral("viewer.desktop"), QStringLiteral("viewer"));
+        apps.defaultFor(QStringLiteral("pictolarium.desktop"));
+        b.select({"b.png"});
+        press(Qt::Key_Return);
+        EXPECT_EQ(apps.log(), QStringList{QStringLiteral("viewer ") + b.path("b.png")});
+        b.select({"a.png", "b.png", "c.png"});
+    }
 
     press(Qt::Key_Escape);
     EXPECT_EQ(b.panel->countLabel->text(), "");

@@ -23,6 +23,8 @@ struct FakeEngine : std::enable_shared_from_this<FakeEngine> {
         QString to; // the target name, or a summary's system prompt
         TranslateModel::Callback progress, partial;
         std::optional<QString> result, failure;
+        // For a translation: how many pieces the pipeline sent and how many of those came back empty.
+        int sent = 1, empty = 0;
     };
     using Calls = QList<std::shared_ptr<Call>>;
     std::mutex lock;
@@ -35,7 +37,10 @@ struct FakeEngine : std::enable_shared_from_this<FakeEngine> {
         TranslateModel::Engine e;
         e.translate = [this, keep = shared_from_this()](const QString&, const std::optional<QString>&,
                                                         const QString& to, const auto& progress, const auto& partial) {
-            return wait(translations, to, progress, partial);
+            std::shared_ptr<Call> call;
+            const QString text = wait(translations, to, progress, partial, &call);
+            std::lock_guard guard(lock);
+            return LocalLLM::Translation{text, call->sent, call->empty};
         };
         e.prepare = [] {};
         e.chat = [this, keep = shared_from_this()](const QString& system, const QString&, int, const auto& partial) {
@@ -44,8 +49,10 @@ struct FakeEngine : std::enable_shared_from_this<FakeEngine> {
         return e;
     }
     QString wait(Calls& list, const QString& to, const TranslateModel::Callback& progress,
-                 const TranslateModel::Callback& partial) {
+                 const TranslateModel::Callback& partial, std::shared_ptr<Call>* made = nullptr) {
         auto call = std::make_shared<Call>(Call{to, progress, partial, {}, {}});
+        if (made)
+            *made = call;
         std::unique_lock guard(lock);
         list.append(call);
         changed.wait(guard, [&] { return call->result || call->failure || closing; });
@@ -66,6 +73,14 @@ struct FakeEngine : std::enable_shared_from_this<FakeEngine> {
     void answer(const std::shared_ptr<Call>& call, const QString& text, bool failed = false) {
         std::lock_guard guard(lock);
         (failed ? call->failure : call->result) = text;
+        changed.notify_all();
+    }
+    // A finished translation of which `empty` of the `sent` pieces came back empty.
+    void answer(const std::shared_ptr<Call>& call, const QString& text, int sent, int empty) {
+        std::lock_guard guard(lock);
+        call->sent = sent;
+        call->empty = empty;
+        call->result = text;
         changed.notify_all();
     }
     void close() {

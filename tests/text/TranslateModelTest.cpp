@@ -129,3 +129,44 @@ TEST_F(TranslateModelTest, AnEmptyReplySaysThatNoTextCameBack) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !model->busy(); }));
     EXPECT_EQ(model->summary(), noText);
 }
+
+TEST_F(TranslateModelTest, PiecesThatCameBackEmptyAreNeverShownAsATranslation) {
+    const QString noText = QStringLiteral("No text came back from the language model");
+    // The pipeline's result, how many pieces it sent and how many came back empty.
+    const struct {
+        const char* text;
+        int sent, empty;
+        const char* translation;
+        const char* status;
+        const char* note;
+    } cases[] = {
+        // Every piece kept as it was: the text in hand is the original.
+        {"The quick brown fox\n\n12:30", 1, 1, "", "No text came back from the language model", ""},
+        {"The quick brown fox\njumps over", 2, 2, "", "No text came back from the language model", ""},
+        {"Der schnelle Fuchs\njumps over\nthe dog", 3, 1, "Der schnelle Fuchs\njumps over\nthe dog",
+         "Translating\u2026", "Left untranslated: 1 of 3 lines (no text came back)"},
+        {"Der schnelle Fuchs", 1, 0, "Der schnelle Fuchs", "Translating\u2026", ""},
+        {"12:30", 0, 0, "12:30", "Translating\u2026", ""},
+    };
+    qsizetype made = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        auto model = TranslateModel::make(english, fake.engine());
+        auto call = fake.at(fake.translations, made++);
+        // The kept original streams in meanwhile, as the pipeline reports it.
+        call->partial(QString::fromUtf8(c.text));
+        fake.answer(call, QString::fromUtf8(c.text), c.sent, c.empty);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return model->finished(); }));
+        EXPECT_EQ(model->translation(), QString::fromUtf8(c.translation));
+        EXPECT_EQ(model->status(), QString::fromUtf8(c.status));
+        EXPECT_EQ(model->note(), QString::fromUtf8(c.note));
+    }
+
+    // A new target starts without the old note.
+    auto model = TranslateModel::make(english, fake.engine());
+    fake.answer(fake.at(fake.translations, made), QStringLiteral("Der\nFuchs"), 2, 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model->note().isEmpty(); }));
+    model->setTarget(Language(QStringLiteral("fr")));
+    EXPECT_EQ(model->note(), QString());
+    EXPECT_EQ(noText, TranslateModel::noTextCameBack);
+}

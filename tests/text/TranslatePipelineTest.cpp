@@ -21,7 +21,8 @@ struct Recorder {
     std::function<QString(const QString&)> reply = [](const QString& s) { return QStringLiteral("Xq ") + s; };
     std::mutex lock;
 
-    QString run(const QString& text) {
+    QString run(const QString& text) { return runCounting(text).text; }
+    Translation runCounting(const QString& text) {
         return translatePieces(
             text, QStringLiteral("English"), QStringLiteral("German"), {},
             [this](const QString&, const QString& user, int tokens, const TextCallback&, const std::atomic<bool>*) {
@@ -104,6 +105,32 @@ TEST(TranslatePipeline, RejectsEchoesOverlongAndMarkedReplies) {
     EXPECT_FALSE(echoes(QStringLiteral("123"), QStringLiteral("123")));
 }
 
+TEST(TranslatePipeline, EmptyRepliesKeepTheirPiecesAndAreCounted) {
+    // Two paragraphs, the second of a line sent and a line of numbers that is not.
+    const QString text = QStringLiteral("Good morning\n\nSee you soon\n12:30");
+    const struct {
+        std::function<QString(const QString&)> reply;
+        const char* result;
+        int empty;
+    } cases[] = {
+        {[](const QString&) { return QString(); }, "Good morning\n\nSee you soon\n12:30", 2},
+        // What is left of a reply that was a reasoning block and nothing else.
+        {[](const QString&) { return QStringLiteral(" \n\t"); }, "Good morning\n\nSee you soon\n12:30", 2},
+        {[](const QString& s) { return s.startsWith(u'S') ? QString() : QStringLiteral("Guten Morgen"); },
+         "Guten Morgen\n\nSee you soon\n12:30", 1},
+        {[](const QString& s) { return QStringLiteral("Xq ") + s; }, "Xq Good morning\n\nXq See you soon\n12:30", 0},
+    };
+    for (const auto& c : cases) {
+        Recorder r;
+        r.reply = c.reply;
+        const Translation done = r.runCounting(text);
+        EXPECT_EQ(done.text, QString::fromUtf8(c.result));
+        EXPECT_EQ(done.sent, 2);
+        EXPECT_EQ(done.empty, c.empty) << c.result;
+    }
+    EXPECT_EQ(Recorder().runCounting(QStringLiteral("12:30 42")).sent, 0) << "nothing sent, nothing missing";
+}
+
 TEST(TranslatePipeline, PutsProtectedWordsBackOnceEach) {
     const QString piece = QStringLiteral("set a[2]=b and x_y please now");
     Recorder r;
@@ -173,7 +200,7 @@ TEST(TranslatePipeline, RunsFourPiecesAtOnceAndKeepsDocumentOrder) {
     Gate gate;
     QString result;
     std::thread call(
-        [&] { result = translatePieces(sixLines, std::nullopt, QStringLiteral("German"), {}, std::ref(gate)); });
+        [&] { result = translatePieces(sixLines, std::nullopt, QStringLiteral("German"), {}, std::ref(gate)).text; });
     ASSERT_TRUE(gate.waitStarted(4));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(gate.started.size(), 4) << "the fifth waits for one of the first four";

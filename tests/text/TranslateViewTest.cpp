@@ -8,6 +8,7 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -58,6 +59,34 @@ TEST(TranslateCard, AFailureStopsTheSpinnerAndCopyFollowsTheResult) {
     side.closeButton()->click();
     side.closeButton()->click();
     EXPECT_EQ(closes, 2);
+    fake->close();
+    forgetLanguages();
+}
+
+TEST(TranslateCard, RepliesThatCameBackEmptyAreSaidAndNeverCopiedAsATranslation) {
+    auto fake = std::make_shared<FakeEngine>();
+    TranslateSideView side(
+        QStringLiteral("The quick brown fox jumps over the lazy dog.\nIt runs away."), [] {}, fake->engine());
+    side.resize(330, 420);
+    side.show();
+    TranslateView* view = side.host();
+    auto call = fake->at(fake->translations, 0);
+    call->partial(QStringLiteral("The quick brown fox jumps over the lazy dog.\nIt runs away."));
+    fake->answer(call, QStringLiteral("The quick brown fox jumps over the lazy dog.\nIt runs away."), 2, 2);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->model().finished(); }));
+    EXPECT_EQ(view->resultText()->toPlainText(), TranslateModel::noTextCameBack);
+    EXPECT_FALSE(view->copyButton()->isEnabled());
+    EXPECT_TRUE(view->spinner()->isHidden());
+    EXPECT_TRUE(view->noteLabel()->isHidden());
+
+    view->model().setTarget(Language(QStringLiteral("fr")));
+    fake->answer(fake->at(fake->translations, 1), QStringLiteral("Le renard rapide saute.\nIt runs away."), 2, 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->model().finished(); }));
+    EXPECT_TRUE(view->copyButton()->isEnabled());
+    EXPECT_FALSE(view->noteLabel()->isHidden());
+    EXPECT_EQ(view->noteLabel()->text(), QStringLiteral("Left untranslated: 1 of 2 lines (no text came back)"));
+    view->model().setMode(TranslateModel::Mode::summary);
+    EXPECT_TRUE(view->noteLabel()->isHidden()) << "the note is the translation's";
     fake->close();
     forgetLanguages();
 }
