@@ -35,6 +35,8 @@ packages=(
 
     # a real browser for the full-page recording test
     chromium
+    # a file manager that draws the desktop and takes dropped files, for the drag tests
+    pcmanfm
 
     # PDF pages written back are checked with the qpdf command
     qpdf
