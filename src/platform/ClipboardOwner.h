@@ -18,9 +18,6 @@ enum class Holder {
 
 // Who holds the desktop's clipboard now, as the display server has it. Always us off X11.
 Holder holder();
-inline bool held() {
-    return holder() == Holder::us;
-}
 
 // Puts the data on the clipboard (which takes it) and tells `done` who holds the clipboard then. A refusal while
 // no other program holds it comes of a stale time of ours: it is tried once more with a fresh time from the

@@ -208,7 +208,6 @@ TEST(BasketFiles, CopyIsOursWheneverNoOtherProgramHoldsTheClipboard) {
         int code = -1;
         const QString said = desktop.run(CLOCK_HOST_BIN, c.args, &code);
         EXPECT_EQ(code, 0);
-        EXPECT_EQ(said.toStdString(),
-                  QStringLiteral("holder %1\nretried %2\n").arg(c.holder, c.retried).toStdString());
+        EXPECT_EQ(said.toStdString(), QStringLiteral("holder %1\nretried %2\n").arg(c.holder, c.retried).toStdString());
     }
 }

@@ -261,8 +261,8 @@ TEST(WheelE2E, DragsOutOfTheBasketLeaveEverySelectionOursToTake) {
         << "the file manager drew no desktop";
     b.desktop.start("pcmanfm", {shown});
     quint32 folderWindow = 0;
-    ASSERT_TRUE(Desktop::waitUntil([&] { return (folderWindow = b.desktop.visibleWindow("^Shown$")) != 0; }, 10000,
-                                   200));
+    ASSERT_TRUE(
+        Desktop::waitUntil([&] { return (folderWindow = b.desktop.visibleWindow("^Shown$")) != 0; }, 10000, 200));
     b.desktop.xdotool({"windowsize", QString::number(folderWindow), "340", "300"});
     b.desktop.xdotool({"windowmove", QString::number(folderWindow), "920", "40"});
     b.desktop.start("xterm", {"-title", "terminal", "-geometry", "40x6+20+620"});
@@ -271,8 +271,8 @@ TEST(WheelE2E, DragsOutOfTheBasketLeaveEverySelectionOursToTake) {
     b.desktop.xdotool({"windowactivate", "--sync", QString::number(terminal)});
     ASSERT_TRUE(b.start());
     const auto wheelShown = [&](bool shown, int ms) {
-        return Desktop::waitUntil(
-            [&] { return (b.desktop.visibleWindow("^Pictolarium Format Wheel$") != 0) == shown; }, ms, 40);
+        return Desktop::waitUntil([&] { return (b.desktop.visibleWindow("^Pictolarium Format Wheel$") != 0) == shown; },
+                                  ms, 40);
     };
 
     quint32 card = 0;

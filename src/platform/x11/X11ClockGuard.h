@@ -5,7 +5,8 @@
 // a window manager's focus offer, any event a program sends. One made-up time beyond the server's clock, and
 // every later request of ours is refused until the clock catches up: days, for a wild one (a file manager asks
 // for the files of a drag with the calendar's seconds). The guard sees every event before Qt does and puts Qt's
-// own clock in place of a time that lies beyond the server's. It can also set Qt's clock afresh, for a request that was refused.
+// own clock in place of a time that lies beyond the server's. It can also set Qt's clock afresh, for a request that was
+// refused.
 
 #include <QAbstractNativeEventFilter>
 #include <QObject>

@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
 
     // Ours to be asked for first.
     QGuiApplication::clipboard()->setMimeData(text("first"));
-    if (!ClipboardOwner::held())
+    if (ClipboardOwner::holder() != ClipboardOwner::Holder::us)
         return 3;
     const quint32 now = guard->serverTime();
     if (mode == u"unguarded")
