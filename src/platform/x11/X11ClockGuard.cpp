@@ -87,6 +87,9 @@ quint32 X11ClockGuard::serverTime() {
     xcb_flush(own);
     while (xcb_generic_event_t* event = xcb_wait_for_event(own)) {
         XcbReply<xcb_generic_event_t> owned(event);
+        // An error: our window is gone (any program may destroy it), and no notice will come.
+        if (event->response_type == 0)
+            return 0;
         if ((event->response_type & 0x7f) == xfixesNotify) {
             ++takes;
             continue;
