@@ -38,6 +38,9 @@ packages=(
     # and a real pager and editor with their status lines: man bash through less, vim
     man-db less vim
 
+    # a file manager that draws the desktop and takes dropped files, for the drag tests
+    pcmanfm
+
     # PDF pages written back are checked with the qpdf command
     qpdf
 

@@ -60,14 +60,26 @@ QByteArray pngBytes(const QUrl& url) {
     return bytes;
 }
 
-// Another program may hold on to the clipboard (a stale timestamp of ours loses to its newer one): then
+// Puts the data on the clipboard and says how that went. Another program may hold on to the clipboard: then
 // nothing was copied, and saying "Copied" would be a lie.
-bool copied(QMimeData* data) {
-    QGuiApplication::clipboard()->setMimeData(data);
-    return ClipboardOwner::held();
+void copyAndSay(QMimeData* data, LibraryPanel* panel, const QString& copiedText) {
+    QPointer<LibraryPanel> self(panel);
+    ClipboardOwner::put(data, panel, [self, copiedText](ClipboardOwner::Holder holder) {
+        if (!self)
+            return;
+        switch (holder) {
+        case ClipboardOwner::Holder::us:
+            self->toast(copiedText);
+            break;
+        case ClipboardOwner::Holder::another:
+            self->toast(QStringLiteral("Couldn't copy: another program kept the clipboard"));
+            break;
+        case ClipboardOwner::Holder::nobody:
+            self->toast(QStringLiteral("Couldn't copy: the display refused the clipboard"));
+            break;
+        }
+    });
 }
-
-const QString notCopied = QStringLiteral("Couldn't copy: another program kept the clipboard");
 
 } // namespace
 
@@ -81,12 +93,9 @@ void LibraryPanel::copySelected() {
         if (!png.isEmpty())
             data->setData(QStringLiteral("image/png"), png);
     }
-    if (!copied(data)) {
-        toast(notCopied);
-        return;
-    }
-    toast(urls.size() == 1 ? QStringLiteral("Copied")
-                           : QStringLiteral("Copied ") + QString::number(urls.size()) + QStringLiteral(" files"));
+    copyAndSay(data, this,
+               urls.size() == 1 ? QStringLiteral("Copied")
+                                : QStringLiteral("Copied ") + QString::number(urls.size()) + QStringLiteral(" files"));
 }
 
 void LibraryPanel::shareSelected(QWidget* sender) {
@@ -99,7 +108,7 @@ void LibraryPanel::shareSelected(QWidget* sender) {
     menu->addAction(urls.size() == 1 ? QStringLiteral("Copy File") : QStringLiteral("Copy Files"), this, [self, urls] {
         if (!self)
             return;
-        self->toast(copied(fileData(urls)) ? QStringLiteral("Copied") : notCopied);
+        copyAndSay(fileData(urls), self, QStringLiteral("Copied"));
     });
     if (urls.size() == 1) {
         menu->addAction(QStringLiteral("Copy Image"), this, [self, url = urls.first()] {
@@ -114,7 +123,7 @@ void LibraryPanel::shareSelected(QWidget* sender) {
             }
             auto* data = new QMimeData;
             data->setImageData(image);
-            self->toast(copied(data) ? QStringLiteral("Copied") : notCopied);
+            copyAndSay(data, self, QStringLiteral("Copied"));
         });
     }
     menu->addAction(QStringLiteral("Open With Default App"), this, [self, urls] {

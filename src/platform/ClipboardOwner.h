@@ -1,10 +1,27 @@
 #pragma once
-// Whether what we just put on the clipboard is there: Qt reports a refused ownership only in its log.
+// Puts data on the desktop's clipboard and tells whether it is there: Qt reports a refused ownership only in its
+// log.
+
+#include <QObject>
+
+#include <functional>
+
+class QMimeData;
 
 namespace ClipboardOwner {
 
-// True when the desktop's clipboard is held by this process now, as the display server has it. Always true
-// off X11.
-bool held();
+enum class Holder {
+    us,      // this process
+    another, // another program
+    nobody,
+};
+
+// Who holds the desktop's clipboard now, as the display server has it. Always us off X11.
+Holder holder();
+
+// Puts the data on the clipboard (which takes it) and tells `done` who holds the clipboard then. A refusal while
+// no other program holds it comes of a stale time of ours: it is tried once more with a fresh time from the
+// server, and `done` runs when that is known, later. `done` never runs once `context` is gone.
+void put(QMimeData* data, QObject* context, std::function<void(Holder)> done);
 
 } // namespace ClipboardOwner

@@ -1,29 +1,96 @@
 #include "platform/ClipboardOwner.h"
 
+#include "platform/x11/X11ClockGuard.h"
 #include "platform/x11/XcbReply.h"
 
+#include <QClipboard>
 #include <QGuiApplication>
+#include <QImage>
+#include <QMimeData>
+#include <QPointer>
 
 #include <xcb/xcb.h>
 
-bool ClipboardOwner::held() {
+namespace {
+
+// Another copy of what is on the clipboard: the clipboard deletes what it holds once given something else.
+QMimeData* copyOf(const QMimeData& data) {
+    auto* copy = new QMimeData;
+    for (const QString& format : data.formats())
+        copy->setData(format, data.data(format));
+    if (data.hasImage())
+        copy->setImageData(data.imageData());
+    return copy;
+}
+
+// Counts the puts, so that a retry never replaces what a later put left.
+quint64 putCount = 0;
+
+} // namespace
+
+ClipboardOwner::Holder ClipboardOwner::holder() {
     auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
     // Elsewhere (the tests' offscreen screens) nothing tells a refusal, and a clipboard inside the process
     // never refuses.
     if (!x11 || !x11->connection())
-        return true;
+        return Holder::us;
     xcb_connection_t* c = x11->connection();
     static const char name[] = "CLIPBOARD";
     XcbReply<xcb_intern_atom_reply_t> atom(
         xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, uint16_t(sizeof name - 1), name), nullptr));
     if (!atom || atom->atom == XCB_ATOM_NONE)
-        return false;
+        return Holder::nobody;
     XcbReply<xcb_get_selection_owner_reply_t> owner(
         xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom->atom), nullptr));
     if (!owner || owner->owner == XCB_WINDOW_NONE)
-        return false;
+        return Holder::nobody;
     // Qt owns the clipboard through a window of its own connection: such a window's id lies in the range
     // the server gave that connection. The request follows Qt's own on the same connection, so it sees it.
     const xcb_setup_t* setup = xcb_get_setup(c);
-    return (owner->owner & ~setup->resource_id_mask) == setup->resource_id_base;
+    return (owner->owner & ~setup->resource_id_mask) == setup->resource_id_base ? Holder::us : Holder::another;
+}
+
+namespace {
+
+// Who holds the clipboard after setting it: us only when the server took this request, not when it refused it
+// while an earlier one of ours still holds.
+ClipboardOwner::Holder set(QMimeData* data, X11ClockGuard& guard) {
+    const quint64 before = guard.clipboardTakes();
+    QGuiApplication::clipboard()->setMimeData(data);
+    const bool taken = guard.clipboardTakes() != before;
+    const ClipboardOwner::Holder now = ClipboardOwner::holder();
+    return now == ClipboardOwner::Holder::us && !taken ? ClipboardOwner::Holder::nobody : now;
+}
+
+} // namespace
+
+void ClipboardOwner::put(QMimeData* data, QObject* context, std::function<void(Holder)> done) {
+    X11ClockGuard* guard = X11ClockGuard::installed();
+    if (!guard) {
+        QGuiApplication::clipboard()->setMimeData(data);
+        done(holder());
+        return;
+    }
+    const quint64 put = ++putCount;
+    const Holder now = set(data, *guard);
+    if (now != Holder::nobody) {
+        done(now);
+        return;
+    }
+    // Refused, with no other program in the way: the server found our time stale (older than the clipboard's
+    // last change, or beyond its clock). Once more, with a fresh one.
+    QMimeData* again = copyOf(*data);
+    QPointer<QObject> alive(context);
+    QPointer<X11ClockGuard> guarded(guard);
+    const bool reset = guard->resetQtClock([alive, guarded, again, done, put] {
+        if (!alive || !guarded || put != putCount) {
+            delete again;
+            return;
+        }
+        done(set(again, *guarded));
+    });
+    if (!reset) {
+        delete again;
+        done(now);
+    }
 }

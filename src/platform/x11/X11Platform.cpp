@@ -1,6 +1,7 @@
 #include "platform/x11/X11Platform.h"
 
 #include "platform/FocusPointerWatch.h"
+#include "platform/x11/X11ClockGuard.h"
 #include "platform/x11/X11Compositor.h"
 #include "platform/x11/X11DesktopChecks.h"
 #include "platform/x11/X11Desktops.h"
@@ -18,7 +19,11 @@ X11Platform::X11Platform()
     : globalKeys(std::make_unique<X11GlobalKeys>()), windowList(std::make_unique<X11WindowList>()),
       compositing(std::make_unique<X11Compositor>()), tray(std::make_unique<X11TrayColors>()),
       focus(std::make_unique<X11WindowFocus>()), desktopChecks(std::make_unique<X11DesktopChecks>()),
-      virtualDesktops(std::make_unique<X11Desktops>()), hints(std::make_unique<X11WindowHints>()) {}
+      virtualDesktops(std::make_unique<X11Desktops>()), hints(std::make_unique<X11WindowHints>()) {
+    // Before any other program can hand Qt a time: one made up beyond the server's clock would spoil every
+    // later copy and drag.
+    X11ClockGuard::install();
+}
 
 X11Platform::~X11Platform() = default;
 

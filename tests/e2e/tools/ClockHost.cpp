@@ -1,0 +1,119 @@
+// Copies to the clipboard the way the program does, after another program has done one of these to it:
+//   request <ms>   asks for our clipboard with a time that many milliseconds beyond the server's clock
+//   unguarded <ms> the same, while the clock guard looks away, so that Qt's clock is spoiled
+//   took           took the clipboard after our last event, then went (no owner left, its time newer than ours)
+//   holds          took the clipboard after our last event and keeps it
+// Then prints "holder us|another|nobody" and "retried yes|no": whether the answer came only after a retry.
+
+#include "platform/ClipboardOwner.h"
+#include "platform/x11/X11ClockGuard.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMimeData>
+#include <QTimer>
+#include <QWindow>
+
+#include <xcb/xcb.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+xcb_atom_t intern(xcb_connection_t* c, const char* name) {
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, strlen(name), name), nullptr);
+    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(reply);
+    return atom;
+}
+
+QMimeData* text(const char* words) {
+    auto* data = new QMimeData;
+    data->setText(QString::fromLatin1(words));
+    return data;
+}
+
+void finish(ClipboardOwner::Holder holder, bool later) {
+    const char* names[] = {"us", "another", "nobody"};
+    std::printf("holder %s\nretried %s\n", names[int(holder)], later ? "yes" : "no");
+    std::fflush(stdout);
+    QTimer::singleShot(0, qApp, [] { qApp->quit(); });
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QGuiApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() < 2 || QGuiApplication::platformName() != u"xcb")
+        return 2;
+    const QString mode = args[1];
+    const quint32 ahead = args.value(2).toUInt();
+    QWindow window;
+    window.create();
+    X11ClockGuard* guard = X11ClockGuard::install();
+    if (!guard)
+        return 2;
+
+    // The other program, on a connection of its own.
+    xcb_connection_t* other = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(other))
+        return 2;
+    const xcb_window_t otherWindow = xcb_generate_id(other);
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(other)).data->root;
+    xcb_create_window(other, XCB_COPY_FROM_PARENT, otherWindow, root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+                      XCB_COPY_FROM_PARENT, 0, nullptr);
+    const xcb_atom_t clipboard = intern(other, "CLIPBOARD"), targets = intern(other, "TARGETS");
+
+    const auto copy = [] {
+        auto returned = std::make_shared<bool>(false);
+        ClipboardOwner::put(text("second"), qApp,
+                            [returned](ClipboardOwner::Holder holder) { finish(holder, *returned); });
+        *returned = true;
+    };
+
+    if (mode == u"took" || mode == u"holds") {
+        // Our clock set by an event of our own (a title given), then the other program's take, later than it.
+        window.setTitle(QStringLiteral("clock"));
+        QTimer::singleShot(200, &app, [&] {
+            usleep(20000);
+            xcb_set_selection_owner(other, otherWindow, clipboard, XCB_CURRENT_TIME);
+            if (mode == u"took")
+                xcb_destroy_window(other, otherWindow);
+            std::free(xcb_get_input_focus_reply(other, xcb_get_input_focus(other), nullptr));
+            copy();
+        });
+        return app.exec();
+    }
+
+    // Ours to be asked for first.
+    QGuiApplication::clipboard()->setMimeData(text("first"));
+    if (ClipboardOwner::holder() != ClipboardOwner::Holder::us)
+        return 3;
+    const quint32 now = guard->serverTime();
+    if (mode == u"unguarded")
+        app.removeNativeEventFilter(guard);
+    xcb_convert_selection(other, otherWindow, clipboard, targets, targets, now + ahead);
+    xcb_flush(other);
+    // Once Qt has answered, the guard looks again, and we copy.
+    auto* poll = new QTimer(&app);
+    QObject::connect(poll, &QTimer::timeout, &app, [&, poll] {
+        while (xcb_generic_event_t* event = xcb_poll_for_event(other)) {
+            const bool answered = (event->response_type & 0x7f) == XCB_SELECTION_NOTIFY;
+            std::free(event);
+            if (!answered)
+                continue;
+            poll->stop();
+            app.installNativeEventFilter(guard);
+            copy();
+            return;
+        }
+    });
+    poll->start(10);
+    QTimer::singleShot(5000, &app, [] { std::exit(4); });
+    return app.exec();
+}
