@@ -290,10 +290,10 @@ bool KeyRoute::eventFilter(QObject* watched, QEvent* event) {
     auto* widget = static_cast<QWidget*>(watched);
     if (!widget->isWindow())
         return false;
-    // The show event comes before the window is mapped: the window manager places it above the front window
-    // from the start.
     // Hidden for a moment out of a screen grab's way: neither a window that shows nor one that goes.
     const bool aside = OwnWindows::steppedAside(widget, 0);
+    // The show event comes before the window is mapped: the window manager places it above the front window
+    // from the start, and whoever has the keyboard has not lost it yet.
     if (type == QEvent::Show) {
         // Hidden for a moment (out of a screen grab's way) while it had the keyboard: it has it back.
         if (widget == front && frontHadKeys) {
