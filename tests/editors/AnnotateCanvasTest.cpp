@@ -487,7 +487,7 @@ TEST_F(AnnotateCanvasTest, EveryLineShowsWhileTypedAndKeysStayInTheField) {
         canvas->selected.reset();
         canvas->setTool(Tool::Text);
         canvas->setThickness(c.thickness);
-        click({60, 40});
+        click({60, 270});
         ASSERT_TRUE(canvas->textField());
         for (qsizetype i = 0; i < c.lines.size(); ++i) {
             if (i > 0)
