@@ -23,6 +23,7 @@
 #include <QHash>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QSystemTrayIcon>
 #include <QWidgetAction>
 
@@ -71,6 +72,34 @@ QString menuStyle() {
         .arg(css(Brand::surface()), css(Brand::text()), css(Brand::lineStrong()), css(selected), css(Brand::muted()),
              css(Brand::line()), css(Brand::green()));
 }
+
+// The wheel-key items move their check mark and leave the menu open, whether clicked or picked with a key: a
+// choice among four is seen at once where it was made.
+class PickInPlace : public QObject {
+public:
+    explicit PickInPlace(QMenu* menu) : QObject(menu) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* menu = static_cast<QMenu*>(parent());
+        if (watched != menu)
+            return false;
+        QAction* item = nullptr;
+        if (event->type() == QEvent::MouseButtonRelease) {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            if (mouse->button() == Qt::LeftButton)
+                item = menu->actionAt(mouse->position().toPoint());
+        } else if (event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space)
+                item = menu->activeAction();
+        }
+        if (!item || !item->isEnabled() || item->menu() || item->isSeparator())
+            return false;
+        item->trigger();
+        return true;
+    }
+};
 
 } // namespace
 
@@ -157,6 +186,7 @@ QMenu* AppDelegate::makeMenu() {
         item->setChecked(stored == 0 ? choice.flag == 0x20000 : choice.flag == stored);
         connect(item, &QAction::triggered, this, [this, item] { pickWheelKey(item); });
     }
+    wheel->installEventFilter(new PickInPlace(wheel));
     made->addSeparator();
 
     QAction* login = add(made, QStringLiteral("Launch at Login"), [this] { toggleLogin(); });
@@ -180,17 +210,29 @@ QMenu* AppDelegate::makeMenu() {
     return made;
 }
 
-QMenu* AppDelegate::currentMenu() const { return menu; }
+QMenu* AppDelegate::currentMenu() const {
+    return menu;
+}
 
-void AppDelegate::showLibrary() { LibraryPanel::shared().toggle(QCursor::pos()); }
+void AppDelegate::showLibrary() {
+    LibraryPanel::shared().toggle(QCursor::pos());
+}
 
-void AppDelegate::openFolder() { FileManager::showFolder(shotsFolder()); }
+void AppDelegate::openFolder() {
+    FileManager::showFolder(shotsFolder());
+}
 
-void AppDelegate::chooseLanguage() { TranslateModel::chooseDefault(false); }
+void AppDelegate::chooseLanguage() {
+    TranslateModel::chooseDefault(false);
+}
 
-void AppDelegate::customizeToolbar() { ToolbarPrefsWindow::show(); }
+void AppDelegate::customizeToolbar() {
+    ToolbarPrefsWindow::show();
+}
 
-void AppDelegate::showTour() { Onboarding::show(false); }
+void AppDelegate::showTour() {
+    Onboarding::show(false);
+}
 
 void AppDelegate::pickWheelKey(QAction* sender) {
     bool ok = false;
@@ -209,8 +251,8 @@ void AppDelegate::pickWheelKey(QAction* sender) {
 }
 
 void AppDelegate::toggleLogin() {
-    const QString failure = LoginItem::isEnabled() ? LoginItem::disable()
-                                                   : LoginItem::enable(QCoreApplication::applicationFilePath());
+    const QString failure =
+        LoginItem::isEnabled() ? LoginItem::disable() : LoginItem::enable(QCoreApplication::applicationFilePath());
     if (!failure.isEmpty())
         ShortcutDialog::alert(QStringLiteral("Launch at Login"),
                               failure + QStringLiteral("\n\nThe entry lives in ~/.config/autostart, which must be "
@@ -218,4 +260,6 @@ void AppDelegate::toggleLogin() {
     attachMenu(makeMenu());
 }
 
-QRect AppDelegate::statusItemGeometry() const { return statusItem ? statusItem->geometry() : QRect(); }
+QRect AppDelegate::statusItemGeometry() const {
+    return statusItem ? statusItem->geometry() : QRect();
+}

@@ -168,17 +168,17 @@ void AppDelegate::openFiles(const QList<QUrl>& urls) {
     // left behind however the program ends meanwhile.
     job.copyInto = folder;
     // A file that takes long to read (a heavy PDF page, one refused only at the time limit) says so meanwhile.
-    const auto pending = std::make_shared<bool>(true), said = std::make_shared<bool>(false);
+    const auto pending = std::make_shared<bool>(true);
+    const auto said = std::make_shared<Toast::Id>(0);
     QTimer::singleShot(readingHintMs, this, [name, pending, said, limit = job.timeLimitMs] {
         if (!*pending)
             return;
-        *said = true;
-        Toast::show(QStringLiteral("Reading ") + name + QStringLiteral("\u2026"), QCursor::pos(), limit / 1000.0);
+        *said =
+            Toast::show(QStringLiteral("Reading ") + name + QStringLiteral("\u2026"), QCursor::pos(), limit / 1000.0);
     });
     IsolatedDecode::start(job, this, [this, info, folder, pending, said](const IsolatedDecode::Result& result) {
         *pending = false;
-        if (*said)
-            Toast::hide();
+        Toast::hide(*said);
         finishOpening(info, folder, result);
     });
 }

@@ -543,9 +543,32 @@ bool AnnotateCanvas::event(QEvent* event) {
     return QWidget::event(event);
 }
 
+bool AnnotateCanvas::typeIntoField(QKeyEvent* event) {
+    if (!field)
+        return false;
+    // A key that passed the field by (the focus moved by a menu, a dialog or a click on the window) is typed into
+    // it; one the field let through goes no further while it has letters, which would pick tools.
+    if (!field->hasFocus()) {
+        field->setFocus(Qt::OtherFocusReason);
+        QKeyEvent copy(event->type(), event->key(), event->modifiers(), event->nativeScanCode(),
+                       event->nativeVirtualKey(), event->nativeModifiers(), event->text(), event->isAutoRepeat(),
+                       quint16(event->count()));
+        QCoreApplication::sendEvent(field, &copy);
+        event->accept();
+        return true;
+    }
+    const bool plain = !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+    if (plain && !event->text().isEmpty()) {
+        event->accept();
+        return true;
+    }
+    return false;
+}
+
 void AnnotateCanvas::keyPressEvent(QKeyEvent* event) {
-    if (field && field->hasFocus()) {
-        QWidget::keyPressEvent(event);
+    if (field) {
+        if (!typeIntoField(event))
+            QWidget::keyPressEvent(event);
         return;
     }
     const auto mods =

@@ -91,6 +91,9 @@ public:
                    std::optional<double> width = {});
     void commitText();
     AnnotateTextField* textField() const;
+    // While a text field is open every key is the field's: true when this one was typed into it (or held back from
+    // the window, whose letters pick tools).
+    bool typeIntoField(QKeyEvent* event);
 
     // Starts word recognition once; strokes drawn before it ends become highlights.
     void prepareWords();

@@ -4,6 +4,7 @@
 
 #include <QFontMetricsF>
 #include <QKeyEvent>
+#include <QScrollBar>
 #include <QTextDocument>
 
 #include <algorithm>
@@ -25,6 +26,11 @@ AnnotateTextField::AnnotateTextField(QWidget* parent) : QPlainTextEdit(parent) {
         QStringLiteral("QPlainTextEdit { background: transparent; border: 1px solid %1; border-radius: 2px; }")
             .arg(UI::accent().name()));
     connect(this, &QPlainTextEdit::textChanged, this, &AnnotateTextField::fit);
+    // The field is as tall as its lines: scrolled, it would show the last line at its top and hide the others.
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
+        if (value != 0)
+            verticalScrollBar()->setValue(0);
+    });
 }
 
 void AnnotateTextField::setTextSize(double newSize) {
@@ -52,8 +58,27 @@ void AnnotateTextField::fit() {
             std::max(widest, metrics.horizontalAdvance(line.isEmpty() && lines.size() == 1 ? placeholderText() : line));
     const int canvasWidth = parentWidget() ? parentWidget()->width() : 10000;
     const double width = std::max(std::min(widest + 18, double(canvasWidth - x() - 4)), 60.0);
-    const double height = double(std::max<qsizetype>(lines.size(), 1)) * size * 1.2 + 4;
+    const double rows = double(std::max<qsizetype>(lines.size(), 1));
+    // A line of the field is as high as the face says, a little more than the 1.2 sizes of a drawn line; the
+    // frame and the margins around the text come on top.
+    const QMargins around = contentsMargins();
+    const double needed = rows * std::max(metrics.lineSpacing(), size * 1.2) + around.top() + around.bottom() +
+                          2 * frameWidth() + 2 * document()->documentMargin();
+    const double height = std::max(rows * size * 1.2 + 4, needed);
     resize(int(std::ceil(width)), int(std::ceil(height)));
+    verticalScrollBar()->setValue(0);
+}
+
+bool AnnotateTextField::event(QEvent* event) {
+    // Tab would move the focus out of the open field, and the next letters would pick tools.
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) {
+            event->accept();
+            return true;
+        }
+    }
+    return QPlainTextEdit::event(event);
 }
 
 void AnnotateTextField::keyPressEvent(QKeyEvent* event) {

@@ -1,6 +1,7 @@
 #pragma once
 // The borderless field in which a text annotation is typed on the canvas. Return starts a new
-// line; Ctrl+Return and Escape end the typing (Escape keeps what was typed).
+// line; Ctrl+Return and Escape end the typing (Escape keeps what was typed); Tab does nothing, so the keys stay
+// in the field while it is open.
 
 #include <QPlainTextEdit>
 
@@ -17,10 +18,11 @@ public:
     double textSize() const { return size; }
     void setTextColor(const QColor& color);
     // Resizes to the text: as wide as the widest line plus 18 (up to the canvas's right edge, at least
-    // 60), one line height per line; the left and top edges stay.
+    // 60), one line height per line, and tall enough that every line shows; the left and top edges stay.
     void fit();
 
 protected:
+    bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 private:

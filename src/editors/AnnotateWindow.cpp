@@ -113,8 +113,8 @@ AnnotateWindow::AnnotateWindow(const Shot& shot, std::function<void(const QUrl&,
     doneButton->setGlass(GhostButton::Glass::done);
     connect(doneButton, &QAbstractButton::clicked, this, &AnnotateWindow::finish);
     updateFillButton();
-    addSideBars(left, {fillButton, colorButton, sizeButton, signatureButton, backdrop, presets,
-                       new Divider(16, true), undo, doneButton});
+    addSideBars(left, {fillButton, colorButton, sizeButton, signatureButton, backdrop, presets, new Divider(16, true),
+                       undo, doneButton});
 
     QPointer<AnnotateWindow> self(this);
     canvas->onDrawn = [self] {
@@ -214,6 +214,8 @@ const QList<AnnotateWindow::Size>& AnnotateWindow::sizes() {
 }
 
 void AnnotateWindow::keyPressEvent(QKeyEvent* event) {
+    if (canvas->typeIntoField(event))
+        return;
     const int key = event->key();
     if (key == Qt::Key_Backspace || key == Qt::Key_Delete) {
         canvas->deleteSelected();

@@ -147,7 +147,6 @@ private:
     QTimer keysTimer;
     QTimer animation;
     const int shrink; // points taken off the picture on a short screen
-    int grantedCount = -1;
     QString lastTraced;
     QString setupTitle; // what the last poll found not ready, or that all is
     QImage background;

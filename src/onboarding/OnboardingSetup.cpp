@@ -73,13 +73,11 @@ void Onboarding::refreshPermissions() {
     const CapabilityProbe::Result results[] = {probe.screenCapture(), probe.hotKeys(), probe.trayIcon(),
                                                probe.compositor()};
     static const QStringList names = checkNames();
-    int passing = 0;
     QStringList said, failing;
     for (int i = 0; i < 4; ++i) {
         said << results[i].pill;
         const bool canChange = i == 1 && !results[i].ok && bool(services.changeShortcut);
         rows.at(i)->setResult(results[i].ok, results[i].pill, canChange);
-        passing += results[i].ok;
         if (!results[i].ok)
             failing << names.at(i);
     }
@@ -92,11 +90,7 @@ void Onboarding::refreshPermissions() {
         QStringLiteral("setup: ") + said.join(QStringLiteral(" | ")) + QStringLiteral(" | ") + setupTitle;
     if (tracing && line != lastTraced)
         std::fprintf(stderr, "%s\n", qPrintable(line));
+    // A check that passes by itself (a compositor started, a key let go) changes only its row, and the panel
+    // stays where it is: the user may be typing elsewhere, and the panel comes forward only when acted on.
     lastTraced = line;
-    // Something the user just fixed elsewhere: bring the page back to the front.
-    if (grantedCount >= 0 && passing > grantedCount) {
-        activateWindow();
-        raise();
-    }
-    grantedCount = passing;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // Giving the keyboard focus to one of our own windows when the window manager would not hand it over on the
-// application's own request (a tray program is seldom in front).
+// application's own request (a tray program is seldom in front), and back to another program's window when ours
+// closes.
 
 #include <QtGlobal>
 
@@ -11,4 +12,8 @@ public:
     // Asks the window manager to make the top-level window active, as a pager or task bar asks for it.
     // False when the request could not be sent (no display); the window manager may still decline.
     virtual bool activate(quint32 window) = 0;
+
+    // The window the window manager has made active, ours or another program's; 0 when none is, or when it
+    // cannot be told (no display, no window manager that says).
+    virtual quint32 activeWindow() const = 0;
 };

@@ -62,9 +62,9 @@ int runModally(QDialog* dialog) {
     KeyRoute::standDialog(dialog);
     dialog->show();
     KeyRoute::takeKeys(dialog);
+    // Hidden, it hands the keyboard back to whoever had it when it showed.
     const int response = dialog->exec();
     dialog->hide();
-    KeyRoute::backToFront();
     return response;
 }
 

@@ -1,6 +1,7 @@
 #include "ui/KeyRoute.h"
 
 #include "platform/WindowFocus.h"
+#include "ui/OwnWindows.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -120,6 +121,22 @@ bool standsOnFront(const QWidget* window) {
     return !window->inherits("QSystemTrayIconSys");
 }
 
+// Windows that can hold the keyboard: those stood on the front window, less those that never take the focus.
+bool takesKeys(const QWidget* window) {
+    return standsOnFront(window) &&
+           !(window->windowFlags() & (Qt::WindowDoesNotAcceptFocus | Qt::WindowTransparentForInput));
+}
+
+// Our top-level window of that handle or X window; null if none is ours.
+QWidget* ownWindow(const QWindow* handle, quint32 id = 0) {
+    if (!handle && !id)
+        return nullptr;
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if ((handle && window->windowHandle() == handle) || (id && window->internalWinId() == WId(id)))
+            return window;
+    return nullptr;
+}
+
 } // namespace
 
 KeyRoute::KeyRoute() {
@@ -153,28 +170,104 @@ void KeyRoute::takeKeys(QWidget* window) {
         return;
     KeyRoute& route = instance();
     window = window->window();
-    bool known = false;
-    for (const QPointer<QWidget>& claim : std::as_const(route.claims))
-        known = known || claim == window;
-    if (!known) {
-        route.claims.append(window);
-        connect(window, &QObject::destroyed, &route, &KeyRoute::forget);
+    // Asked before it shows, or without a note of its own (a window that takes no focus by itself): who has the
+    // keyboard now is who gets it back.
+    const bool noted = std::any_of(route.before.cbegin(), route.before.cend(),
+                                   [window](const Before& b) { return b.window == window; });
+    if (!window->isVisible() || !noted)
+        route.remember(window);
+    route.claim(window);
+}
+
+void KeyRoute::claim(QWidget* window) {
+    const auto it = std::find_if(claims.begin(), claims.end(), [window](const Claim& c) { return c.window == window; });
+    if (it != claims.end()) {
+        it->at = ++clock;
+    } else {
+        claims.append({window, ++clock});
+        connect(window, &QObject::destroyed, this, &KeyRoute::forget);
     }
-    emit route.changed();
+    emit changed();
     window->raise();
     window->activateWindow();
     // Openbox keeps the keyboard from a program that is not in front: then ask as a pager would, at once when
     // another program has the keyboard now, else once the window manager has had time to answer.
     QPointer<QWidget> asked(window);
-    if (!QGuiApplication::focusWindow() && route.focus) {
-        route.focus->activate(quint32(window->winId()));
+    if (!QGuiApplication::focusWindow() && focus) {
+        focus->activate(quint32(window->winId()));
         return;
     }
-    QTimer::singleShot(askAgainMs, &route, [asked] {
+    QTimer::singleShot(askAgainMs, this, [this, asked] {
         if (!asked || !asked->isVisible() || asked->isActiveWindow())
             return;
-        if (WindowFocus* windowFocus = instance().focus)
-            windowFocus->activate(quint32(asked->winId()));
+        if (focus)
+            focus->activate(quint32(asked->winId()));
+    });
+}
+
+KeyRoute::Before KeyRoute::holderFor(QWidget* window) const {
+    Before was{window, nullptr, 0, clock};
+    const QWindow* focused = QGuiApplication::focusWindow();
+    QWidget* ours = nullptr;
+    if (focused && focused->type() != Qt::Popup && focused->isVisible() &&
+        !focused->flags().testFlag(Qt::WindowDoesNotAcceptFocus)) {
+        ours = ownWindow(focused);
+    } else if (const quint32 active = focus ? focus->activeWindow() : 0) {
+        // A menu open, or another program in front: the window manager knows who has the keyboard.
+        ours = ownWindow(nullptr, active);
+        if (!ours)
+            was.other = active;
+    } else {
+        ours = ownWindow(keyWindow);
+    }
+    if (ours && ours != window && ours->isVisible() && takesKeys(ours))
+        was.ours = ours;
+    return was;
+}
+
+void KeyRoute::remember(QWidget* window) {
+    before.removeIf([window](const Before& b) { return !b.window || b.window == window; });
+    ++clock;
+    before.append(holderFor(window));
+}
+
+void KeyRoute::giveBack(QWidget* window) {
+    const auto it =
+        std::find_if(before.cbegin(), before.cend(), [window](const Before& b) { return b.window == window; });
+    if (it == before.cend())
+        return;
+    const Before was = *it;
+    const QPointer<QWidget> gone(window);
+    // Once the hide has settled: whatever window of ours comes next (the dialog that opened this one, a box
+    // closing back into the basket) has shown and claimed the keys by then.
+    QTimer::singleShot(0, this, [this, was, gone] {
+        if (QApplication::activeModalWidget())
+            return;
+        // A window that asked for the keyboard after this one showed (the tour opening over a dialog) gets it.
+        const Claim* latest = nullptr;
+        for (const Claim& c : std::as_const(claims))
+            if (c.window && c.window != gone && c.window->isVisible() && c.at > was.at &&
+                (!latest || c.at > latest->at))
+                latest = &c;
+        if (latest) {
+            if (!latest->window->isActiveWindow())
+                claim(latest->window);
+            return;
+        }
+        // Back to whoever had it, or, when that window of ours has gone too, to whoever had it before that one.
+        Before to = was;
+        for (int depth = 0; depth < 8 && to.ours && !to.ours->isVisible(); ++depth) {
+            const QWidget* hidden = to.ours;
+            const auto next =
+                std::find_if(before.cbegin(), before.cend(), [hidden](const Before& b) { return b.window == hidden; });
+            to = next != before.cend() ? *next : Before{};
+        }
+        if (to.ours && to.ours->isVisible()) {
+            if (!to.ours->isActiveWindow())
+                claim(to.ours);
+        } else if (to.other && focus) {
+            focus->activate(to.other);
+        }
     });
 }
 
@@ -184,8 +277,8 @@ bool KeyRoute::ownWindowHasKeys() {
     if ((focused && focused->isVisible() && !focused->flags().testFlag(Qt::WindowDoesNotAcceptFocus)) ||
         QApplication::activeModalWidget())
         return true;
-    for (const QPointer<QWidget>& claim : std::as_const(instance().claims))
-        if (claim && claim->isVisible())
+    for (const Claim& claim : std::as_const(instance().claims))
+        if (claim.window && claim.window->isVisible())
             return true;
     return false;
 }
@@ -197,39 +290,48 @@ bool KeyRoute::eventFilter(QObject* watched, QEvent* event) {
     auto* widget = static_cast<QWidget*>(watched);
     if (!widget->isWindow())
         return false;
+    // Hidden for a moment out of a screen grab's way: neither a window that shows nor one that goes.
+    const bool aside = OwnWindows::steppedAside(widget, 0);
     // The show event comes before the window is mapped: the window manager places it above the front window
-    // from the start.
+    // from the start, and whoever has the keyboard has not lost it yet.
     if (type == QEvent::Show) {
         // Hidden for a moment (out of a screen grab's way) while it had the keyboard: it has it back.
         if (widget == front && frontHadKeys) {
             frontHadKeys = false;
             QTimer::singleShot(0, this, [this] {
                 if (front && front->isVisible() && !QApplication::activeModalWidget())
-                    takeKeys(front);
+                    claim(front);
             });
         }
+        if (!aside && takesKeys(widget))
+            remember(widget);
         standDialog(widget);
     } else {
+        const QWindow* handle = widget->windowHandle();
+        const bool hadKeys = handle && (QGuiApplication::focusWindow() == handle || (keyWindow && keyWindow == handle));
         if (widget == front)
-            frontHadKeys = keyWindow && keyWindow == widget->windowHandle();
+            frontHadKeys = keyWindow && keyWindow == handle;
         forget(widget);
         stepDown(widget);
+        if (hadKeys && !aside)
+            giveBack(widget);
     }
     return false;
 }
 
 void KeyRoute::forget(QObject* window) {
-    const qsizetype before = claims.size();
-    claims.removeIf([window](const QPointer<QWidget>& claim) { return !claim || claim == window; });
-    if (claims.size() != before)
+    const qsizetype had = claims.size();
+    claims.removeIf([window](const Claim& claim) { return !claim.window || claim.window == window; });
+    if (claims.size() != had)
         emit changed();
 }
 
 void KeyRoute::setFront(QWidget* window) {
-    instance().front = window;
+    KeyRoute& route = instance();
+    route.front = window;
     if (QWidget* modal = QApplication::activeModalWidget(); modal && window && modal != window) {
         standDialog(modal);
-        takeKeys(modal);
+        route.claim(modal);
     }
 }
 
@@ -268,29 +370,6 @@ void KeyRoute::stepDown(QWidget* window) {
         handle->setFlag(Qt::WindowStaysOnTopHint, was.onTop);
         handle->setTransientParent(was.parent);
     }
-    if (window->windowFlags() & (Qt::WindowDoesNotAcceptFocus | Qt::WindowTransparentForInput))
-        return; // it never took the keyboard
-    const QPointer<QWidget> gone(window);
-    // Once the hide has settled: whatever window of ours comes next (the dialog that opened this one, a box
-    // closing back into the basket) has shown and claimed the keys by then.
-    QTimer::singleShot(0, this, [this, gone] {
-        QWidget* on = front;
-        if (!on || !on->isVisible() || QApplication::activeModalWidget())
-            return;
-        const QWindow* focused = QGuiApplication::focusWindow();
-        if (focused && focused != on->windowHandle() && focused->isVisible() &&
-            !(gone && focused == gone->windowHandle()))
-            return;
-        for (const QPointer<QWidget>& claim : std::as_const(claims))
-            if (claim && claim != on && claim != gone && claim->isVisible())
-                return;
-        takeKeys(on);
-    });
-}
-
-void KeyRoute::backToFront() {
-    if (QWidget* on = instance().front; on && on->isVisible())
-        takeKeys(on);
 }
 
 void KeyRoute::passShortcuts(QMenu* menu, KeyOf keyOf) {

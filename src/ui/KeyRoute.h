@@ -28,19 +28,20 @@ public:
 
     // Raises the window and makes it the active one. Until it hides or goes, grabs of windows that never take
     // the focus stay off, even before the window manager has handed it the focus.
+    //
+    // Every window of ours that can take the keyboard (whether through here or by the window manager's doing)
+    // remembers who had it when the window showed, one of our windows or another program's; when it hides with
+    // the keyboard, the keyboard goes back there, unless another window of ours has claimed it meanwhile.
     static void takeKeys(QWidget* window);
     // Whether a window of ours holds the keyboard, has asked for it and shows, or is a modal dialog.
     static bool ownWindowHasKeys();
 
     // A window that stays above the others (the tour) while it shows: every window of ours that shows while it
-    // does stands on it rather than opening under it, and one that could take the keyboard hands it back to the
-    // front window when it hides. A modal dialog already up is stood on it at once.
+    // does stands on it rather than opening under it. A modal dialog already up is stood on it at once.
     static void setFront(QWidget* window);
     // Makes a window of ours transient for the front window, and as high, until it hides; nothing when no front
     // window shows. Done for every window as it shows; a caller may do it earlier.
     static void standDialog(QWidget* dialog);
-    // After a dialog closed: the keyboard back to the front window, if one shows.
-    static void backToFront();
 
     // Whether a key press is an item's key though its QKeySequence does not say so: a global shortcut, whose
     // key Qt names by what it types with the modifiers held (Shift+1 is "!"), not by the key.
@@ -59,9 +60,23 @@ protected:
 private:
     KeyRoute();
     void forget(QObject* window);
-    // A window that stood on the front window hides: its own stacking back, and the keyboard to the front
-    // window unless another window of ours holds it.
+    // A window that stood on the front window hides: its own stacking back.
     void stepDown(QWidget* window);
+    // Claims the keyboard for the window and asks for it, without taking note of who has it now.
+    void claim(QWidget* window);
+
+    // Who had the keyboard when a window of ours showed: a window of ours, or another program's window (by its
+    // X id), or nobody we know of.
+    struct Before {
+        QPointer<QWidget> window;
+        QPointer<QWidget> ours;
+        quint32 other = 0;
+        quint64 at = 0;
+    };
+    Before holderFor(QWidget* window) const;
+    void remember(QWidget* window);
+    // The window hid while it had the keyboard: back to whoever had it before.
+    void giveBack(QWidget* window);
 
     // How a window stood before it was stood on the front window.
     struct Stood {
@@ -70,7 +85,16 @@ private:
         QPointer<QWindow> parent;
     };
 
-    QList<QPointer<QWidget>> claims;
+    // The windows that asked for the keyboard and still show, each with when it last asked.
+    struct Claim {
+        QPointer<QWidget> window;
+        quint64 at = 0;
+    };
+    QList<Claim> claims;
+    QList<Before> before;
+    // Orders claims and the notes of who had the keyboard: a claim made after a window showed outranks what
+    // that window noted.
+    quint64 clock = 0;
     QList<Stood> stood;
     QPointer<QWidget> front;
     bool frontHadKeys = false;

@@ -25,6 +25,16 @@ QPointer<QWidget>& slot() {
     return window;
 }
 
+// The id of the toast in the slot, and the last one given.
+Toast::Id& slotId() {
+    static Toast::Id id = 0;
+    return id;
+}
+Toast::Id nextId() {
+    static Toast::Id last = 0;
+    return ++last;
+}
+
 void dispose(QWidget* window) {
     if (!window)
         return;
@@ -67,11 +77,11 @@ void fadeOut(QWidget* window) {
 
 } // namespace
 
-void Toast::show(const QString& text, QPoint at, double duration) {
+Toast::Id Toast::show(const QString& text, QPoint at, double duration) {
     // Windows live on the main thread; a report from a worker is carried over rather than crash.
     if (!Dispatch::isMainThread()) {
         Dispatch::main([text, at, duration] { show(text, at, duration); });
-        return;
+        return 0;
     }
     QWidget* previous = slot();
     slot() = nullptr;
@@ -97,6 +107,7 @@ void Toast::show(const QString& text, QPoint at, double duration) {
     fadeIn->setEndValue(1.0);
     fadeIn->start(QAbstractAnimation::DeleteWhenStopped);
     slot() = window;
+    const Id id = slotId() = nextId();
 
     const int ms = std::isfinite(duration) && duration > 0 ? int(std::lround(std::min(duration, 86400.0) * 1000)) : 0;
     QPointer<QPropertyAnimation> fadeInGuard(fadeIn);
@@ -108,6 +119,7 @@ void Toast::show(const QString& text, QPoint at, double duration) {
             fadeInGuard->stop();
         fadeOut(window);
     });
+    return id;
 }
 
 void Toast::hide() {
@@ -120,6 +132,15 @@ void Toast::hide() {
         return;
     slot() = nullptr;
     dispose(window);
+}
+
+void Toast::hide(Id toast) {
+    if (!Dispatch::isMainThread()) {
+        Dispatch::main([toast] { hide(toast); });
+        return;
+    }
+    if (toast != 0 && toast == slotId())
+        hide();
 }
 
 QWidget* Toast::current() {

@@ -25,9 +25,9 @@ struct Fixture {
     QStringList titles(QMenu* menu) {
         QStringList out;
         for (QAction* a : menu->actions())
-            out << (a->isSeparator() ? QStringLiteral("---")
+            out << (a->isSeparator()                  ? QStringLiteral("---")
                     : qobject_cast<QWidgetAction*>(a) ? QStringLiteral("[slider]")
-                                                       : a->text());
+                                                      : a->text());
         return out;
     }
     QAction* find(QMenu* menu, const QString& prefix) {
@@ -88,7 +88,8 @@ TEST(PanelMenu, ADisabledActionLosesItsKeyButKeepsItsHoldHint) {
     Fixture f;
     f.defaults.set(QStringLiteral("shortcut.enabled.capture"), false);
     // A key whose name is longer than one character shows no key either.
-    f.defaults.set(QStringLiteral("shortcut.library"), QByteArray(R"({"keyCode":49,"modifiers":768,"keyName":"Space"})"));
+    f.defaults.set(QStringLiteral("shortcut.library"),
+                   QByteArray(R"({"keyCode":49,"modifiers":768,"keyName":"Space"})"));
     std::unique_ptr<QMenu> menu(f.delegate.makeMenu());
     EXPECT_EQ(menu->actions().at(0)->text(), QStringLiteral("Capture  \u00b7  window under the cursor"));
     EXPECT_EQ(menu->actions().at(1)->text(), QStringLiteral("Slice  \u00b7  drag a selection  (hold Super+Shift+D)"));
@@ -104,7 +105,9 @@ TEST(PanelMenu, TheOpenMenuRunsAnItemByTheShortcutItShows) {
     constexpr quint32 keycode1 = 10, keycodeD = 40;
     constexpr Qt::KeyboardModifiers superShift = Qt::MetaModifier | Qt::ShiftModifier;
     const struct {
-        const char *name, *steps; // + a press and - a release of 1; d and D the same of D
+        // + a press and - a release of 1; u a release of it with Shift let go first, which Qt then names "1"; d and
+        // D a press and a release of D
+        const char *name, *steps;
         Qt::KeyboardModifiers held;
         bool captureOn;
         int runs;
@@ -112,6 +115,7 @@ TEST(PanelMenu, TheOpenMenuRunsAnItemByTheShortcutItShows) {
         {"Super+Shift+1, which Qt names by its \"!\"", "+-", superShift, true, 1},
         {"held, its repeats coming as releases and presses", "+-+-+-", superShift, true, 1},
         {"still down: nothing yet", "+-+", superShift, true, 0},
+        {"Shift let go first: the same key comes up under another name", "+u", superShift, true, 1},
         {"without Shift", "+-", Qt::MetaModifier, true, 0},
         {"the action switched off", "+-", superShift, false, 0},
         {"another key", "dD", superShift, true, 0},
@@ -131,9 +135,12 @@ TEST(PanelMenu, TheOpenMenuRunsAnItemByTheShortcutItShows) {
         QObject::disconnect(capture, &QAction::triggered, nullptr, nullptr); // no real capture here
         QSignalSpy runs(capture, &QAction::triggered);
         for (const char step : std::string_view(c.steps)) {
-            const bool other = step == 'd' || step == 'D';
+            const bool other = step == 'd' || step == 'D', unshifted = step == 'u';
             QKeyEvent event(step == '+' || step == 'd' ? QEvent::KeyPress : QEvent::KeyRelease,
-                            other ? Qt::Key_D : Qt::Key_Exclam, c.held, other ? keycodeD : keycode1, 0, 0);
+                            other       ? Qt::Key_D
+                            : unshifted ? Qt::Key_1
+                                        : Qt::Key_Exclam,
+                            unshifted ? c.held & ~Qt::ShiftModifier : c.held, other ? keycodeD : keycode1, 0, 0);
             QApplication::sendEvent(menu.get(), &event);
         }
         QTest::qWait(150);
@@ -159,6 +166,39 @@ TEST(PanelMenu, PickingAWheelKeyStoresItAndMovesTheCheckInPlace) {
     EXPECT_EQ(f.defaults.integer(QStringLiteral("wheelModifier")), 1048576);
     EXPECT_EQ(checked(), (QList<bool>{false, false, false, true}));
     EXPECT_EQ(f.delegate.currentMenu(), nullptr) << "the menu is not rebuilt";
+
+    // Picked in the open menu, by a click or by a key, and again on the item already checked: the check moves and
+    // every open level stays open.
+    menu->popup(QPoint(40, 40));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(menu.get()));
+    menu->setActiveAction(f.find(menu.get(), QStringLiteral("Convert Wheel Key")));
+    QTest::keyClick(menu.get(), Qt::Key_Right);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(wheel));
+    const struct {
+        const char* how;
+        int item;
+        qlonglong stored;
+    } picks[] = {{"click", 1, 0x80000}, {"Return", 2, 0x40000}, {"Space", 0, 0x20000}, {"click again", 0, 0x20000}};
+    for (const auto& pick : picks) {
+        SCOPED_TRACE(pick.how);
+        QAction* item = wheel->actions().at(pick.item);
+        if (std::string_view(pick.how).starts_with("click")) {
+            const QPoint at = wheel->actionGeometry(item).center();
+            QTest::mouseMove(wheel, at);
+            QTest::mousePress(wheel, Qt::LeftButton, {}, at);
+            QTest::mouseRelease(wheel, Qt::LeftButton, {}, at);
+        } else {
+            wheel->setActiveAction(item);
+            QTest::keyClick(wheel, pick.how == std::string_view("Return") ? Qt::Key_Return : Qt::Key_Space);
+        }
+        QTest::qWait(20);
+        EXPECT_EQ(f.defaults.integer(QStringLiteral("wheelModifier")), pick.stored);
+        QList<bool> expected(4, false);
+        expected[pick.item] = true;
+        EXPECT_EQ(checked(), expected);
+        EXPECT_TRUE(wheel->isVisible() && menu->isVisible()) << "the menu closed";
+    }
+    menu->close();
 }
 
 TEST(PanelMenu, LaunchAtLoginWritesAndRemovesTheAutostartEntry) {

@@ -116,9 +116,14 @@ TEST(PanelMenu, EveryItemDoesItsJob) {
     desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/menu-open.png"));
     desktop.xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
 
-    // Convert Wheel Key → Super: stored, the check moves.
+    // Convert Wheel Key → Super: stored, the check moves, and the menu stays open until Escape closes its two
+    // levels.
     menu.pick(repeat("Up", 4) << QStringLiteral("Right") << repeat("Down", 3));
     EXPECT_EQ(setting(desktop, "wheelModifier").toString(), QStringLiteral("1048576"));
+    desktop.screenshot(Desktop::shotsDir() + QStringLiteral("/menu-wheel-key-picked.png"));
+    desktop.xdotool({QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("100"), QStringLiteral("Escape"),
+                     QStringLiteral("Escape")});
+    QThread::msleep(300);
 
     // Launch at Login writes the autostart entry, and a second pick removes it.
     const QString entry = desktop.configHome() + QStringLiteral("/autostart/pictolarium.desktop");

@@ -78,6 +78,8 @@ TEST(Keys, TheRenameBoxTakesItsKeysOverACardUnderReview) {
     EXPECT_EQ(desktop.visibleWindow(QStringLiteral("^Rename$")), 0u) << "Escape closes the box";
     EXPECT_NE(desktop.visibleWindow(QStringLiteral("^Pictolarium Card$")), 0u) << "and leaves the card";
     EXPECT_EQ(desktop.clientGeometry(card).width(), large.width()) << "still under review";
+    EXPECT_TRUE(Desktop::waitUntil([&] { return desktop.activeWindow() == terminal; }, 3000))
+        << "the box gave the keyboard to " << desktop.activeWindow() << ", not back to the terminal";
 
     // BackSpace empties the box's selected name; the selected review box stays.
     ASSERT_NE(openRename(), 0u);

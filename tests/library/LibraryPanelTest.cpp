@@ -164,6 +164,54 @@ TEST(LibraryPanel, AnEdgeDragStopsAtTheScreensFreeArea) {
     EXPECT_EQ(p.panel->geometry(), QRect(start.topLeft(), area.bottomRight())) << "not past the free area";
     drag(p.panel->geometry().topLeft(), area.topLeft() - QPoint(300, 300));
     EXPECT_EQ(p.panel->geometry(), area);
+
+    // A panel that stands partly outside the free area (placed there before a panel bar came, or by the window
+    // manager): an edge out there stays where it stood however far it is dragged outwards, moves when dragged
+    // inwards, and the edges not dragged never move.
+    const QSize size = LibraryPanel::minimumPanelSize + QSize(40, 40);
+    const QPoint mid = area.center() - QPoint(size.width() / 2, size.height() / 2);
+    const struct {
+        const char* name;
+        QPoint offset; // of the panel from the middle of the area
+        Qt::Edge edge;
+        int by; // outwards, in pixels
+    } cases[] = {
+        {"left out, dragged further out", {-(mid.x() - area.left()) - 60, 0}, Qt::LeftEdge, 50},
+        {"left out, dragged in", {-(mid.x() - area.left()) - 60, 0}, Qt::LeftEdge, -30},
+        {"right out, dragged further out", {mid.x() - area.left() + 60, 0}, Qt::RightEdge, 50},
+        {"right out, dragged in", {mid.x() - area.left() + 60, 0}, Qt::RightEdge, -30},
+        {"top out, dragged further out", {0, -(mid.y() - area.top()) - 40}, Qt::TopEdge, 50},
+        {"bottom out, dragged further out", {0, mid.y() - area.top() + 40}, Qt::BottomEdge, 50},
+        {"bottom out, dragged in", {0, mid.y() - area.top() + 40}, Qt::BottomEdge, -30},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QRect outside(mid + c.offset, size);
+        ASSERT_FALSE(area.contains(outside));
+        p.panel->setGeometry(outside);
+        ASSERT_EQ(p.panel->geometry(), outside);
+        const QPoint centre = outside.center();
+        const QPoint grip = c.edge == Qt::LeftEdge    ? QPoint(outside.left() + 2, centre.y())
+                            : c.edge == Qt::RightEdge ? QPoint(outside.right() - 2, centre.y())
+                            : c.edge == Qt::TopEdge   ? QPoint(centre.x(), outside.top() + 2)
+                                                      : QPoint(centre.x(), outside.bottom() - 2);
+        const QPoint out = c.edge == Qt::LeftEdge    ? QPoint(-c.by, 0)
+                           : c.edge == Qt::RightEdge ? QPoint(c.by, 0)
+                           : c.edge == Qt::TopEdge   ? QPoint(0, -c.by)
+                                                     : QPoint(0, c.by);
+        drag(grip, grip + out);
+        QRect expected = outside;
+        const int moved = c.by > 0 ? 0 : c.by; // outwards it stays; inwards it follows
+        if (c.edge == Qt::LeftEdge)
+            expected.setLeft(outside.left() - moved);
+        else if (c.edge == Qt::RightEdge)
+            expected.setRight(outside.right() + moved);
+        else if (c.edge == Qt::TopEdge)
+            expected.setTop(outside.top() - moved);
+        else
+            expected.setBottom(outside.bottom() + moved);
+        EXPECT_EQ(p.panel->geometry(), expected);
+    }
 }
 
 TEST(LibraryPanel, UnderACompositorWhatLiesBehindShowsOnlyAsATrace) {

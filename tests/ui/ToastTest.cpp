@@ -133,6 +133,36 @@ TEST_F(ToastTest, HideTakesItOffAtOnceAndTwiceIsHarmless) {
     EXPECT_FALSE(window); // released
 }
 
+// A toast that ends with some work (the note of a slow read) takes itself off, never a message shown after it.
+TEST_F(ToastTest, HidingOneToastLeavesAnyOther) {
+    const struct {
+        const char* name;
+        bool later; // another toast shown after it
+        bool hiddenTwice;
+        bool gone;
+    } cases[] = {
+        {"the one showing", false, false, true},
+        {"replaced by a message", true, false, false},
+        {"replaced, then hidden again", true, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Toast::Id reading = Toast::show(QStringLiteral("Reading a.pdf\u2026"), QPoint(300, 300), 5);
+        ASSERT_NE(reading, 0u);
+        const Toast::Id error = c.later ? Toast::show(QStringLiteral("Can't open b.png"), QPoint(300, 300), 5) : 0;
+        EXPECT_NE(error, reading);
+        QPointer<QWidget> showing = Toast::current();
+        Toast::hide(reading);
+        if (c.hiddenTwice)
+            Toast::hide(reading);
+        EXPECT_EQ(Toast::current() == nullptr, c.gone);
+        EXPECT_EQ(!showing || !showing->isVisible(), c.gone);
+        Toast::hide();
+    }
+    Toast::hide(0);
+    EXPECT_EQ(Toast::current(), nullptr);
+}
+
 TEST_F(ToastTest, WithoutACompositorTheWindowIsCutRound) {
     // The offscreen platform has no compositor.
     Toast::show(QStringLiteral("Rounded"), QPoint(300, 300), 5);

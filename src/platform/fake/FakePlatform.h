@@ -30,14 +30,16 @@ public:
     std::optional<QColor> color;
 };
 
-// Remembers the windows it was asked to make active.
+// Remembers the windows it was asked to make active; the active window is the one a test sets.
 class FakeWindowFocus final : public WindowFocus {
 public:
     bool activate(quint32 window) override {
         asked.append(window);
         return true;
     }
+    quint32 activeWindow() const override { return active; }
     QList<quint32> asked;
+    quint32 active = 0;
 };
 
 class FakeDesktopChecks final : public DesktopChecks {

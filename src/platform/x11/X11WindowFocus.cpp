@@ -38,3 +38,25 @@ bool X11WindowFocus::activate(quint32 window) {
     xcb_disconnect(c);
     return sent;
 }
+
+quint32 X11WindowFocus::activeWindow() const {
+    if (QGuiApplication::platformName() != u"xcb")
+        return 0;
+    const XcbConnection x = xcbConnect();
+    xcb_connection_t* c = x.connection;
+    if (!c)
+        return 0;
+    quint32 active = 0;
+    static const char name[] = "_NET_ACTIVE_WINDOW";
+    XcbReply<xcb_intern_atom_reply_t> atom(
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, uint16_t(sizeof name - 1), name), nullptr));
+    if (atom && atom->atom != XCB_ATOM_NONE) {
+        XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+            c, xcb_get_property(c, 0, x.screen->root, atom->atom, XCB_ATOM_WINDOW, 0, 1), nullptr));
+        if (reply && reply->type == XCB_ATOM_WINDOW && reply->format == 32 &&
+            xcb_get_property_value_length(reply.get()) >= 4)
+            std::memcpy(&active, xcb_get_property_value(reply.get()), 4);
+    }
+    xcb_disconnect(c);
+    return active;
+}

@@ -1,10 +1,12 @@
 #pragma once
 // The focus request of the EWMH: a _NET_ACTIVE_WINDOW message to the root window, sent with the pager's
-// source indication, which window managers honour even for a program that is not in front.
+// source indication, which window managers honour even for a program that is not in front; and the root
+// window's _NET_ACTIVE_WINDOW property, which says who has it now.
 
 #include "platform/WindowFocus.h"
 
 class X11WindowFocus final : public WindowFocus {
 public:
     bool activate(quint32 window) override;
+    quint32 activeWindow() const override;
 };
