@@ -323,6 +323,15 @@ Range wholeKey(const QString& text, Range range) {
     return range;
 }
 
+// A range grown over the punctuation that ends a sentence or a clause right after it ("1111.", "corp.com,"): the
+// recogniser's box of a word's last character before such a mark can stop short of its ink.
+Range withClingingMarks(const QString& text, Range range) {
+    static const QString marks = QStringLiteral(".,;:!?)]'\"");
+    for (int n = 0; n < 2 && range.end < text.size() && marks.contains(text[range.end]); ++n)
+        ++range.end;
+    return range;
+}
+
 // The ranges, in the order they start, without those that lie within another: a finding the
 // squeezed line shows whole replaces the part the line as read gave.
 std::vector<Range> outermost(std::vector<Range> ranges) {
@@ -369,6 +378,8 @@ static std::vector<std::vector<Range>> sensitiveRanges(const QString& text, cons
                 ranges.push_back({squeezed.origin[size_t(range.start)], squeezed.origin[size_t(range.end - 1)] + 1});
             }
         }
+        for (Range& range : ranges)
+            range = withClingingMarks(text, range);
         if (key || changed)
             ranges = outermost(std::move(ranges));
         out.push_back(std::move(ranges));

