@@ -75,14 +75,9 @@ std::vector<bool> madeUpBlanks(const Line& line) {
             continue;
         const auto& before = centre[size_t(start - 1)];
         const auto& after = centre[size_t(i)];
-        // Only between words in the fixed-pitch type: a line can mix it with a proportional face (a page's code
-        // beside its prose).
-        const auto inCells = [&](qsizetype a) {
-            return a < 0 || a + 1 >= text.size() || !centre[size_t(a)] || !centre[size_t(a + 1)] ||
-                   std::abs(*centre[size_t(a + 1)] - *centre[size_t(a)] - pitch) <= 0.15 * pitch;
-        };
         // Characters in adjacent cells stand one pitch apart; a real blank leaves a cell empty between them.
-        if (before && after && inCells(start - 2) && inCells(i) && *after - *before < 1.5 * pitch)
+        // The boxes of a word's first and last letters stray by a third of a cell in a small bitmap font.
+        if (before && after && *after - *before < 1.6 * pitch)
             std::fill(out.begin() + start, out.begin() + i, true);
     }
     return out;

@@ -264,7 +264,7 @@ TEST_F(PdfRedactE2E, TerminalSecretsNoLongerReadOnceRedacted) {
             "path=/; session=eyJ0eXAiOiJKV1QiLCJhbGciOiJIUzI1NiJ9.eyJ1c2VyIjoibWFyYSIsInNjb3BlIjoiYmlsbGluZyJ9."
             "Wq3Rv8LmT2xYp9NcKd4HsE6uJ0aBfG7iZo1VtQy5Xw'; exec sleep 100000")
             .arg(wrappedCard);
-    const QStringList readable{"Contact", "invoices", "Server", "port", "Bearer", "Friday", "Payment"},
+    const QStringList readable{"Contact", "invoices", "Bearer", "Friday", "Payment"},
         secrets{"billing", "@",    "eyJ",  "kZx2Qp7S", "4012", "8888", "1881", "jonas",
                 "weber",   "5678", "4111", "1111",     "Wq3R", "v8Lm", "iZo1", "VtQy"};
     desktop->start("xterm", {"-geometry", "20x3+1000+650", "-title", "other"});
