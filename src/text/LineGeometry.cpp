@@ -100,7 +100,8 @@ std::vector<Continuation> continuations(const std::vector<Line>& lines) {
             rowLeft = std::min(rowLeft, minX(lines[r].box));
             last = last && minX(lines[r].box) < maxX(A) - 0.5 * cw;
         }
-        if (!last)
+        // A list of short items (a column of numbers) fills its narrow column in every row and wraps nothing.
+        if (!last || maxX(A) - rowLeft < 20 * cw)
             continue;
         // The nearest row below in the same column, and its first line.
         const auto inColumn = [&](const QRectF& box) { return minX(box) < maxX(A) && maxX(box) > rowLeft; };

@@ -253,6 +253,7 @@ TEST(Redaction, SecretsALineBreakSplitsAreCoveredOnBothLines) {
         {"the number is not last on its row",
          {{0, 0, "Total 4111"}, {0, 30, "Notes"}, {1, 0, "1111 1111 1111 ok"}},
          {}},
+        {"a column of numbers", {{0, 0, "12345678"}, {1, 0, "87654321"}, {2, 0, "11223344"}}, {}},
         {"two rows apart", {{0, 0, "Please charge the card we hold, 4111"}, {2, 0, "1111 1111 1111. Thanks"}}, {}},
     };
     constexpr double cell = 0.006;
