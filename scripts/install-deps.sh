@@ -32,6 +32,8 @@ packages=(
     desktop-file-utils libglib2.0-bin
     # the Recent search benchmark compares with fd
     fd-find
+    # the terminal fonts the redaction is tried on: xterm's other bitmap sizes, and Liberation Mono
+    xfonts-base fonts-liberation
 
     # a real browser for the full-page recording test
     chromium

@@ -1,6 +1,7 @@
 #include "text/Redaction.h"
 
 #include "imaging/UserError.h"
+#include "text/LineGeometry.h"
 
 #include <QPainter>
 #include <QPainterPath>
@@ -47,17 +48,38 @@ void fill(QPainter& painter, const QRectF& box, int height) {
 }
 
 // Recognition reads a blank where there is none, next to punctuation above all: "example. com",
-// "sk _live", an underscore read as a blank ("sk live"), a long key cut in two. The patterns are
-// also tried on the line with such blanks taken out, and each finding maps back to the whole
-// stretch of the line it came from.
+// "sk _live", an underscore read as a blank ("sk live"), a long key cut in two; and a small full stop
+// as other punctuation ("billing,team@example-corp,com"). The patterns are also tried on the line with
+// such blanks taken out and such dots put back, and each finding maps back to the whole stretch of the
+// line it came from.
 struct Squeezed {
     QString text;
     // For each unit of text, where it stands in the line.
     std::vector<qsizetype> origin;
 };
 
+// A small yen sign is how a terminal's bitmap Y often reads.
 bool keyCharacter(QChar c) {
-    return c.isLetterOrNumber() || c == u'_' || c == u'-';
+    return c.isLetterOrNumber() || c == u'_' || c == u'-' || c == u'\u00a5';
+}
+
+// What a small full stop reads as: a comma, a semicolon, a colon, a middle dot or a bullet.
+bool dotLike(QChar c) {
+    return c == u'.' || c == u',' || c == u';' || c == u':' || c == u'\u00b7' || c == u'\u2022' || c == u'\u2219';
+}
+
+bool addressCharacter(QChar c) {
+    return c.isLetterOrNumber() || c == u'_' || c == u'%' || c == u'+' || c == u'-';
+}
+
+qsizetype misreadAt(QStringView word);
+
+// A word that opens with an address's local part and its at sign: "team@", "weber@example", "weberGexample.com".
+bool addressStart(QStringView word) {
+    qsizetype i = 0;
+    while (i < word.size() && (addressCharacter(word[i]) || word[i] == u'.'))
+        ++i;
+    return (i > 0 && i < word.size() && word[i] == u'@') || misreadAt(word) >= 0;
 }
 
 // Letters, digits, underscores and hyphens that don't read as a word: a digit among letters, a
@@ -99,6 +121,11 @@ bool keyPrefix(QStringView tail) {
         QStringLiteral(R"(^(?:sk|pk|rk|ghp|gho|xox[bap]|AKIA|AIza)[_-]?(?:[A-Za-z]{2,5}[_-]?)?$)"));
     return prefix.match(tail).hasMatch();
 }
+// Where a web token begins: the encoding of '{"' and more of its header.
+const QRegularExpression& dottedTokenStart() {
+    static const QRegularExpression start(QStringLiteral(R"(\beyJ[A-Za-z0-9_\-]{6,})"));
+    return start;
+}
 bool kindWord(QStringView word) {
     static const QRegularExpression kind(QStringLiteral(R"(^[_-]?[A-Za-z]{2,5}[_-]?$)"));
     return kind.match(word).hasMatch();
@@ -109,11 +136,39 @@ bool slip(QStringView before, QStringView word, QStringView after) {
     const QChar last = before.back(), first = word.front();
     if (last == u'_' || first == u'_' || last == u'@' || first == u'@')
         return true;
-    // The dots of a dotted token ("header.payload.signature") read apart: "...J9 . kZx2", "...J9. SflK".
-    if (word == u"." && keyLike(keyTail(before)))
+    // The dots of a dotted token ("header.payload.signature") read apart: "...J9 . kZx2", "...J9, SflK",
+    // "...J9 ,eyJz".
+    if (word.size() == 1 && dotLike(first) && keyLike(keyTail(before)))
         return true;
-    if (last == u'.' && keyLike(keyTail(before.chopped(1))) && keyLike(keyHead(word)))
+    if (dotLike(last) && keyLike(keyTail(before.chopped(1))) && keyLike(keyHead(word)))
         return true;
+    if (dotLike(first) && word.size() > 1 && keyLike(keyTail(before)) && keyLike(keyHead(word.mid(1))))
+        return true;
+    // A short piece between a web token's parts ("...JvcHNi FQ. kZx2"): it ends in the token's dot.
+    if (before.contains(u"eyJ") && word.size() <= 5 && dotLike(word.back()) &&
+        keyHead(word).size() + 1 == word.size() && keyLike(keyHead(after)))
+        return true;
+    // An address's dot read as punctuation beside a blank: "billing, team@", "jonas ,weber@", "team@corp, com". A
+    // sentence's word before an address starts with a capital ("Thanks, ann@").
+    if (dotLike(last) && before.size() > 1 && addressCharacter(before[before.size() - 2]) && addressStart(word)) {
+        const QStringView piece = keyTail(before.chopped(1));
+        if (!piece.isEmpty() && std::none_of(piece.begin(), piece.end(), [](QChar c) { return c.isUpper(); }) &&
+            piece != u"mailto")
+            return true;
+    }
+    if (dotLike(first) && word.size() > 1 && addressCharacter(last) && addressStart(word.mid(1)))
+        return true;
+    if (const qsizetype at = before.lastIndexOf(u'@');
+        at >= 0 && dotLike(last) && before.size() > 1 && addressCharacter(before[before.size() - 2])) {
+        // Only while the domain still lacks its dot: after a whole address a comma ends it.
+        const QStringView domain = before.mid(at + 1).chopped(1);
+        qsizetype letters = 0;
+        while (letters < word.size() && word[letters].isLetter())
+            ++letters;
+        if (!domain.isEmpty() && std::none_of(domain.begin(), domain.end(), dotLike) && letters >= 2 &&
+            (letters == word.size() || !word[letters].isLetterOrNumber()))
+            return true;
+    }
     // "example. com", "example .com"; a sentence's next word starts with a capital.
     if (last == u'.' && before.size() > 1 && before[before.size() - 2].isLetterOrNumber() &&
         (first.isLower() || first.isDigit()))
@@ -130,7 +185,77 @@ bool slip(QStringView before, QStringView word, QStringView after) {
     return keyLike(keyTail(before)) && (capitals || keyLike(rest));
 }
 
-Squeezed squeeze(const QString& text) {
+// Where a small bitmap at sign was read as a capital B or G, in a word that is otherwise an address in small
+// letters ("weberGexample.com"), the place of that letter; else -1.
+qsizetype misreadAt(QStringView word) {
+    static const QRegularExpression address(
+        QStringLiteral(R"(^[a-z0-9_%+\-]+(?:[.,;:\x{b7}][a-z0-9_%+\-]+)*([BG])[a-z0-9\-]+(?:[.,;:\x{b7}][a-z0-9\-]+)*)"
+                       R"([.,;:\x{b7}][a-z]{2,6}[^A-Za-z0-9]*$)"));
+    const QRegularExpressionMatch match = address.match(word);
+    return match.hasMatch() && match.capturedStart(1) >= 2 ? match.capturedStart(1) : -1;
+}
+
+// Within an address, and within a dotted token, the punctuation between two of its characters is the dot it
+// was read for ("billing,team@example-corp,com", "...iJ9,eyJz", "...com.,net"). A word of prose keeps its
+// commas: it has no at sign, and its pieces are words.
+Squeezed dotted(Squeezed in) {
+    Squeezed out;
+    out.text.reserve(in.text.size());
+    out.origin.reserve(in.origin.size());
+    const QString& text = in.text;
+    for (qsizetype i = 0; i < text.size();) {
+        if (text[i].isSpace()) {
+            out.text += text[i];
+            out.origin.push_back(in.origin[size_t(i)]);
+            ++i;
+            continue;
+        }
+        qsizetype end = i;
+        while (end < text.size() && !text[end].isSpace())
+            ++end;
+        const QStringView word = QStringView(text).mid(i, end - i);
+        const qsizetype at = word.contains(u'@') ? -1 : misreadAt(word);
+        const bool address = at >= 0 || word.contains(u'@');
+        const bool token = dottedTokenStart().match(word).hasMatch();
+        for (qsizetype k = i; k < end;) {
+            const QChar c = text[k];
+            qsizetype run = k;
+            while (run < end && dotLike(text[run]))
+                ++run;
+            if (run == k) {
+                out.text += k - i == at ? QChar(u'@') : c;
+                out.origin.push_back(in.origin[size_t(k)]);
+                ++k;
+                continue;
+            }
+            // A token's header alone, its dot read as a comma at the end ("...iJ9,"), is still a web token.
+            bool dot = token && run == end && run - k == 1 && keyCharacter(text[k - 1]);
+            if (k > i && run < end && run - k <= 2 && keyCharacter(text[k - 1]) && keyCharacter(text[run])) {
+                const QStringView before = keyTail(QStringView(text).mid(i, k - i));
+                const QStringView after = keyHead(QStringView(text).mid(run, end - run));
+                dot = address || token || (keyLike(before) && keyLike(after));
+                // "mailto:" and a sentence's "Email:" are no part of an address.
+                if (address && !word.first(k - i).contains(u'@') && (text[k] == u':' || text[k] == u';'))
+                    dot = before != u"mailto" &&
+                          std::none_of(before.begin(), before.end(), [](QChar ch) { return ch.isUpper(); });
+            }
+            if (dot) {
+                out.text += u'.';
+                out.origin.push_back(in.origin[size_t(k)]);
+            } else {
+                for (qsizetype r = k; r < run; ++r) {
+                    out.text += text[r];
+                    out.origin.push_back(in.origin[size_t(r)]);
+                }
+            }
+            k = run;
+        }
+        i = end;
+    }
+    return out;
+}
+
+Squeezed squeeze(const QString& text, const std::vector<bool>& madeUp) {
     struct Word {
         qsizetype start, end;
     };
@@ -164,12 +289,12 @@ Squeezed squeeze(const QString& text) {
         keep(words[w].start, words[w].end);
         joined += view(w);
         const qsizetype gapEnd = w + 1 < words.size() ? words[w + 1].start : text.size();
-        if (w + 1 < words.size() && slip(joined, view(w + 1), view(w + 2)))
+        if (w + 1 < words.size() && (madeUp[size_t(words[w].end)] || slip(joined, view(w + 1), view(w + 2))))
             continue;
         joined.clear();
         keep(words[w].end, gapEnd);
     }
-    return out;
+    return dotted(std::move(out));
 }
 
 struct Range {
@@ -191,9 +316,18 @@ Range wholeKey(const QString& text, Range range) {
     // Back over the earlier parts of a dotted token too: found by its long last part, it is still one secret.
     while (range.start > 0 &&
            (keyCharacter(text[range.start - 1]) ||
-            (text[range.start - 1] == u'.' && range.start > 1 && keyCharacter(text[range.start - 2]))))
+            (dotLike(text[range.start - 1]) && range.start > 1 && keyCharacter(text[range.start - 2]))))
         --range.start;
     while (range.end < text.size() && !text[range.end].isSpace())
+        ++range.end;
+    return range;
+}
+
+// A range grown over the punctuation that ends a sentence or a clause right after it ("1111.", "corp.com,"): the
+// recogniser's box of a word's last character before such a mark can stop short of its ink.
+Range withClingingMarks(const QString& text, Range range) {
+    static const QString marks = QStringLiteral(".,;:!?)]'\"");
+    for (int n = 0; n < 2 && range.end < text.size() && marks.contains(text[range.end]); ++n)
         ++range.end;
     return range;
 }
@@ -211,6 +345,47 @@ std::vector<Range> outermost(std::vector<Range> ranges) {
 }
 
 } // namespace
+
+// The findings in a text, pattern by pattern: the listed patterns, then dotted tokens; the last two listed and the
+// dotted tokens are keys. madeUp marks the blanks the recogniser put where there is none.
+static std::vector<std::vector<Range>> sensitiveRanges(const QString& text, const std::vector<bool>& madeUp) {
+    const std::vector<QRegularExpression>& listed = sensitivePatterns();
+    std::vector<std::pair<const QRegularExpression*, bool>> patterns;
+    for (size_t p = 0; p < listed.size(); ++p)
+        patterns.emplace_back(&listed[p], listed.size() == patternCount && p + 2 >= patternCount);
+    patterns.emplace_back(&dottedToken(), true);
+    const Squeezed squeezed = squeeze(text, madeUp);
+    const bool changed = squeezed.text != text;
+    std::vector<std::vector<Range>> out;
+    for (const auto& [pattern, key] : patterns) {
+        std::vector<Range> ranges;
+        auto matches = pattern->globalMatch(text);
+        while (matches.hasNext()) {
+            const QRegularExpressionMatch match = matches.next();
+            const Range range{match.capturedStart(), match.capturedEnd()};
+            ranges.push_back(key ? wholeKey(text, range) : range);
+        }
+        // A key runs on over the blanks that were taken out too.
+        if (changed) {
+            auto more = pattern->globalMatch(squeezed.text);
+            while (more.hasNext()) {
+                const QRegularExpressionMatch match = more.next();
+                if (match.capturedLength() == 0)
+                    continue;
+                Range range{match.capturedStart(), match.capturedEnd()};
+                if (key)
+                    range = wholeKey(squeezed.text, range);
+                ranges.push_back({squeezed.origin[size_t(range.start)], squeezed.origin[size_t(range.end - 1)] + 1});
+            }
+        }
+        for (Range& range : ranges)
+            range = withClingingMarks(text, range);
+        if (key || changed)
+            ranges = outermost(std::move(ranges));
+        out.push_back(std::move(ranges));
+    }
+    return out;
+}
 
 const std::vector<QRegularExpression>& sensitivePatterns() {
     static const std::vector<QRegularExpression> patterns = [] {
@@ -238,42 +413,38 @@ const std::vector<QRegularExpression>& sensitivePatterns() {
 }
 
 std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines) {
-    // The listed patterns, then dotted tokens; the last two listed and the dotted tokens are keys.
-    const std::vector<QRegularExpression>& listed = sensitivePatterns();
-    std::vector<std::pair<const QRegularExpression*, bool>> patterns;
-    for (size_t p = 0; p < listed.size(); ++p)
-        patterns.emplace_back(&listed[p], listed.size() == patternCount && p + 2 >= patternCount);
-    patterns.emplace_back(&dottedToken(), true);
+    const std::vector<Continuation> wraps = continuations(lines);
     std::vector<QRectF> findings;
-    for (const Line& line : lines) {
+    const auto box = [&findings](const Line& line, qsizetype start, qsizetype end) {
+        if (end > start)
+            if (auto found = line.candidate->boundingBox(start, end - start))
+                findings.push_back(*found);
+    };
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const Line& line = lines[i];
         if (!line.candidate)
             continue;
-        const Squeezed squeezed = squeeze(line.text);
-        for (const auto& [pattern, key] : patterns) {
-            std::vector<Range> ranges;
-            auto matches = pattern->globalMatch(line.text);
-            while (matches.hasNext()) {
-                const QRegularExpressionMatch match = matches.next();
-                ranges.push_back({match.capturedStart(), match.capturedEnd()});
-            }
-            if (squeezed.text.size() != line.text.size()) {
-                auto more = pattern->globalMatch(squeezed.text);
-                while (more.hasNext()) {
-                    const QRegularExpressionMatch match = more.next();
-                    if (match.capturedLength() > 0)
-                        ranges.push_back({squeezed.origin[size_t(match.capturedStart())],
-                                          squeezed.origin[size_t(match.capturedEnd() - 1)] + 1});
-                }
-            }
-            if (key)
-                for (Range& range : ranges)
-                    range = wholeKey(line.text, range);
-            if (key || squeezed.text.size() != line.text.size())
-                ranges = outermost(std::move(ranges));
+        const std::vector<bool> madeUp = madeUpBlanks(line);
+        for (const std::vector<Range>& ranges : sensitiveRanges(line.text, madeUp))
             for (const Range& range : ranges)
-                if (auto box = line.candidate->boundingBox(range.start, range.end - range.start))
-                    findings.push_back(*box);
-        }
+                box(line, range.start, range.end);
+        // A secret that a wrap split: the line read on into the next one, a blank between that is only made up
+        // where the break fell inside a word. What crosses the break is covered on both lines.
+        const int following = wraps[i].next;
+        if (following < 0 || !lines[size_t(following)].candidate)
+            continue;
+        const Line& next = lines[size_t(following)];
+        const qsizetype joint = line.text.size();
+        std::vector<bool> joinedBlanks = madeUp;
+        joinedBlanks.push_back(wraps[i].tight);
+        const std::vector<bool> nextBlanks = madeUpBlanks(next);
+        joinedBlanks.insert(joinedBlanks.end(), nextBlanks.begin(), nextBlanks.end());
+        for (const std::vector<Range>& ranges : sensitiveRanges(line.text + u' ' + next.text, joinedBlanks))
+            for (const Range& range : ranges)
+                if (range.start < joint && range.end > joint + 1) {
+                    box(line, range.start, joint);
+                    box(next, 0, range.end - joint - 1);
+                }
     }
     return findings;
 }

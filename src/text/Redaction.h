@@ -14,7 +14,8 @@ namespace TextVision {
 // The compiled patterns, in the order their findings are reported within a line. Built once.
 const std::vector<QRegularExpression>& sensitivePatterns();
 
-// Normalised boxes of every match of every pattern, line by line, pattern by pattern.
+// Normalised boxes of every match of every pattern, line by line, pattern by pattern. A match that runs on
+// from the end of a line into the line that continues it on the next row (a wrap) is boxed on both.
 std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines);
 
 // A finding grown by a margin that scales with the picture's height, in pixels with the origin

@@ -1,0 +1,25 @@
+#pragma once
+// What the boxes of recognised lines tell the search for sensitive data beyond their text: which blanks the
+// recogniser made up between the cells of a terminal's line, and which line runs on at the start of the next row.
+
+#include "text/TextLine.h"
+
+#include <vector>
+
+namespace TextVision {
+
+// For each UTF-16 unit of the line's text, true on a blank that stands between characters in adjacent cells of
+// a fixed-pitch line: no cell is empty there. All false on a line that is not fixed-pitch or too short to tell.
+std::vector<bool> madeUpBlanks(const Line& line);
+
+// Where a line goes on at the start of the next row, as wrapped text does: the line it continues into.
+struct Continuation {
+    int next = -1;      // the index of the line that continues it; -1 where the line ends
+    bool tight = false; // the line was filled to its right edge, so the break fell inside a word
+};
+
+// For each line: the first line of the row below when that starts at the left of this line's row, this line
+// ends its row, and the first word of the next line would not have fitted after it.
+std::vector<Continuation> continuations(const std::vector<Line>& lines);
+
+} // namespace TextVision
