@@ -160,6 +160,7 @@ public:
         const QRect band = forceBlock ? whole : narrowedToInk(grey, whole, letters, bars);
         if (band.isEmpty())
             return {};
+        page = &grey;
         QImage part = grey.copy(band);
         if (scale != 1.0)
             part = part.scaled(qRound(band.width() * scale), qRound(band.height() * scale), Qt::IgnoreAspectRatio,
@@ -207,6 +208,39 @@ public:
 
 private:
     static constexpr int margin = 10;
+    const QImage* page = nullptr; // the grey picture being read
+
+    // Whether the picture holds ink in the box. In a wide gap between cells, or beside a line that runs
+    // into another column, the engine now and then reads a bar, a dash or an equals sign from blank ground.
+    bool inked(const QRectF& box) const {
+        const QRect area = box.toAlignedRect().intersected(page->rect());
+        int dark = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y) {
+            const uchar* row = page->constScanLine(y);
+            for (int x = area.left(); x <= area.right(); ++x)
+                dark += row[x] < 128;
+            if (dark >= 3)
+                return true;
+        }
+        return false;
+    }
+
+    // A word of a line that the engine ran on into a column beside, set higher or lower, can come
+    // with the whole line's height: its box is brought down to the rows its ink fills.
+    void fitToInk(QRectF& box) const {
+        const QRect area = box.toAlignedRect().intersected(page->rect());
+        int top = -1, bottom = -1;
+        for (int y = area.top(); y <= area.bottom(); ++y) {
+            const uchar* row = page->constScanLine(y);
+            if (std::any_of(row + area.left(), row + area.right() + 1, [](uchar v) { return v < 128; })) {
+                top = top < 0 ? y : top;
+                bottom = y;
+            }
+        }
+        if (top >= 0 && bottom - top + 1 < 0.75 * box.height())
+            box.setCoords(box.left(), std::max(box.top(), double(top)), box.right(),
+                          std::min(box.bottom(), bottom + 1.0));
+    }
     // The resolution the engine is told, enlarged or not. It sizes the engine's search for rules
     // and columns: told the enlarged copy's own resolution, it searches with rules twice as long
     // over four times the pixels for the same few lines, which reads no better.
@@ -249,7 +283,9 @@ private:
         // states) for one word written downwards. A screen holds no such writing: the column was
         // taken for a column of the page where it is a field of each row.
         const auto erased = std::erase_if(lines, [&](PixelLine& line) {
-            std::erase_if(line.words, [](const Word& w) { return w.symbols.empty(); });
+            std::erase_if(line.words, [&](const Word& w) { return w.symbols.empty() || !inked(w.box); });
+            for (Word& word : line.words)
+                fitToInk(word.box);
             const QRectF ink = line.words.empty() ? QRectF() : lineBox(line.words);
             return ink.height() > 2 * std::max(8.0, letters) && ink.height() > ink.width();
         });
