@@ -409,12 +409,12 @@ def timetable_page(dark, sidebar=False):
         ["16:00", "Cider pressing", "Hedge laying", "Open garden"],
     ]
     note = "Places are free, but please book at the till."
-    table = "<table class='rule' style='border-collapse:collapse;margin:12px 0'>"
-    table += "<tr>" + "".join(f"<th class='rule' style='text-align:left;padding:7px 14px;border:1px solid'>{E(h)}</th>"
+    # In the text's own colour, collapsed into one grid beside the sidebar and cell by cell without it.
+    table = f"<table style='border-collapse:{'collapse' if sidebar else 'separate'};margin:12px 0'>"
+    table += "<tr>" + "".join(f"<th style='text-align:left;padding:4px 10px;border:1px solid'>{E(h)}</th>"
                               for h in head) + "</tr>"
     for row in rows:
-        table += "<tr>" + "".join(f"<td class='rule' style='padding:7px 14px;border:1px solid'>{E(c)}</td>"
-                                  for c in row) + "</tr>"
+        table += "<tr>" + "".join(f"<td style='padding:4px 10px;border:1px solid'>{E(c)}</td>" for c in row) + "</tr>"
     table += "</table>"
     main = (f"<h1 style='font-size:24px;margin:0 0 8px'>{E(title)}</h1><div>{E(lead)}</div>{table}"
             f"<div class='muted'>{E(note)}</div>")

@@ -48,6 +48,64 @@ QImage opaque(const QImage& image) {
     return flat;
 }
 
+// The strokes of a large bold heading on a doubled screen are wider than the square that tells open
+// ground, so the middle of each stroke passes for ground of the letters' colour, and the letters come
+// out hollow. Open ground lies in patches several times wider than that square is, joined up to the
+// margins and panels; what is nowhere more than a few pixels across either way, and joins no such
+// patch, is the inside of a stroke. Returns whether any open ground is left.
+bool dropStrokeCores(std::vector<uint16_t>& distance, std::vector<QRgb>& ground, int w, int h) {
+    constexpr int deep = 6; // a stroke of up to 14 pixels leaves no more than this of open ground across
+    const size_t n = size_t(w) * size_t(h);
+    const auto open = [&](size_t i) { return distance[i] == 0; };
+    // Lengths of the runs of open ground through each pixel, across and down, counted up to 255.
+    std::vector<uint8_t> before(n), after(n);
+    std::vector<uint8_t> reached(n, 0);
+    for (const bool rows : {true, false}) {
+        const size_t step = rows ? 1 : size_t(w);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const size_t i = size_t(y) * size_t(w) + size_t(x);
+                const bool first = rows ? x == 0 : y == 0;
+                before[i] = open(i) ? uint8_t(std::min(255, (first ? 0 : before[i - step]) + 1)) : 0;
+            }
+        for (int y = h - 1; y >= 0; --y)
+            for (int x = w - 1; x >= 0; --x) {
+                const size_t i = size_t(y) * size_t(w) + size_t(x);
+                const bool last = rows ? x == w - 1 : y == h - 1;
+                after[i] = open(i) ? uint8_t(std::min(255, (last ? 0 : after[i + step]) + 1)) : 0;
+            }
+        for (size_t i = 0; i < n; ++i) {
+            const bool wide = before[i] + after[i] - 1 > deep;
+            reached[i] = rows ? wide : uint8_t(reached[i] && wide);
+        }
+    }
+    // Open ground joined to a patch wide both ways stays ground; two sweeps each way reach all but
+    // the most winding strips, which take the colour of the ground nearest them instead.
+    for (int sweep = 0; sweep < 2; ++sweep) {
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const size_t i = size_t(y) * size_t(w) + size_t(x);
+                if (open(i) && !reached[i] && ((x > 0 && reached[i - 1]) || (y > 0 && reached[i - size_t(w)])))
+                    reached[i] = 1;
+            }
+        for (int y = h - 1; y >= 0; --y)
+            for (int x = w - 1; x >= 0; --x) {
+                const size_t i = size_t(y) * size_t(w) + size_t(x);
+                if (open(i) && !reached[i] && ((x + 1 < w && reached[i + 1]) || (y + 1 < h && reached[i + size_t(w)])))
+                    reached[i] = 1;
+            }
+    }
+    bool left = false;
+    for (size_t i = 0; i < n; ++i) {
+        if (open(i) && !reached[i]) {
+            distance[i] = 0xffff;
+            ground[i] = qRgb(255, 255, 255);
+        }
+        left = left || open(i);
+    }
+    return left;
+}
+
 } // namespace
 
 QImage inkImage(const QImage& image) {
@@ -105,6 +163,8 @@ QImage inkImage(const QImage& image) {
             any = true;
     });
     across = {};
+    if (any)
+        any = dropStrokeCores(distance, ground, w, h);
     if (!any) {
         // No open ground at all (a photograph, a tiny crop): the picture's corner stands in.
         std::fill(ground.begin(), ground.end(), pixel(0, 0));

@@ -88,6 +88,7 @@ void insertBars(std::vector<PixelLine>& lines, const QRect& band, const std::vec
 QRectF lineBox(const std::vector<Word>& words);
 bool rowsCutAtWordSpaces(const std::vector<PixelLine>& lines, double letters);
 bool hasLetterOrDigit(const PixelLine& line);
+double median(std::vector<double> values);
 
 // The first and last columns in [from, to] of a row of grey darker than `below`; {-1, -1} where
 // it has none.
@@ -208,7 +209,8 @@ public:
 
 private:
     static constexpr int margin = 10;
-    const QImage* page = nullptr; // the grey picture being read
+    const QImage* page = nullptr;          // the grey picture being read
+    static constexpr uchar inkLevel = 192; // as dark as the strokes of faint grey text
 
     // Whether the picture holds ink in the box. In a wide gap between cells, or beside a line that runs
     // into another column, the engine now and then reads a bar, a dash or an equals sign from blank ground.
@@ -218,7 +220,7 @@ private:
         for (int y = area.top(); y <= area.bottom(); ++y) {
             const uchar* row = page->constScanLine(y);
             for (int x = area.left(); x <= area.right(); ++x)
-                dark += row[x] < 128;
+                dark += row[x] < inkLevel;
             if (dark >= 3)
                 return true;
         }
@@ -226,13 +228,14 @@ private:
     }
 
     // A word of a line that the engine ran on into a column beside, set higher or lower, can come
-    // with the whole line's height: its box is brought down to the rows its ink fills.
+    // with the whole line's height, well over its neighbours': its box is brought down to the rows
+    // its ink fills.
     void fitToInk(QRectF& box) const {
         const QRect area = box.toAlignedRect().intersected(page->rect());
         int top = -1, bottom = -1;
         for (int y = area.top(); y <= area.bottom(); ++y) {
             const uchar* row = page->constScanLine(y);
-            if (std::any_of(row + area.left(), row + area.right() + 1, [](uchar v) { return v < 128; })) {
+            if (std::any_of(row + area.left(), row + area.right() + 1, [](uchar v) { return v < inkLevel; })) {
                 top = top < 0 ? y : top;
                 bottom = y;
             }
@@ -284,8 +287,15 @@ private:
         // taken for a column of the page where it is a field of each row.
         const auto erased = std::erase_if(lines, [&](PixelLine& line) {
             std::erase_if(line.words, [&](const Word& w) { return w.symbols.empty() || !inked(w.box); });
-            for (Word& word : line.words)
-                fitToInk(word.box);
+            if (!line.words.empty()) {
+                std::vector<double> heights;
+                for (const Word& word : line.words)
+                    heights.push_back(word.box.height());
+                const double usual = median(heights);
+                for (Word& word : line.words)
+                    if (word.box.height() > 1.5 * usual)
+                        fitToInk(word.box);
+            }
             const QRectF ink = line.words.empty() ? QRectF() : lineBox(line.words);
             return ink.height() > 2 * std::max(8.0, letters) && ink.height() > ink.width();
         });
