@@ -83,7 +83,7 @@ QString chooseLanguages() {
     return tesseractLanguages(Language::preferredLanguages(), available);
 }
 
-std::vector<PixelLine> splitAtWideGaps(std::vector<PixelLine> lines);
+std::vector<PixelLine> splitAtWideGaps(std::vector<PixelLine> lines, const std::vector<QRect>& rules = {});
 void insertBars(std::vector<PixelLine>& lines, const QRect& band, const std::vector<BarRun>& bars);
 QRectF lineBox(const std::vector<Word>& words);
 bool rowsCutAtWordSpaces(const std::vector<PixelLine>& lines, double letters);
@@ -157,11 +157,13 @@ public:
     // the layout's are not, and a column read downwards is another sign of it). letters is the
     // picture's usual height of a line's letters; bars are the runs blanked out of the picture.
     std::vector<PixelLine> read(const QImage& grey, const QRect& whole, double scale, double letters,
-                                const std::vector<BarRun>& bars, bool forceBlock = false) {
+                                const std::vector<BarRun>& bars, const std::vector<QRect>& rules,
+                                bool forceBlock = false) {
         const QRect band = forceBlock ? whole : narrowedToInk(grey, whole, letters, bars);
         if (band.isEmpty())
             return {};
         page = &grey;
+        uprights = &rules;
         QImage part = grey.copy(band);
         if (scale != 1.0)
             part = part.scaled(qRound(band.width() * scale), qRound(band.height() * scale), Qt::IgnoreAspectRatio,
@@ -200,7 +202,7 @@ public:
         bool downwards = false;
         std::vector<PixelLine> lines = recognised(band, scale, letters, &downwards);
         if (!asBlock && (downwards || rowsCutAtWordSpaces(lines, 0)))
-            return read(grey, band, scale, letters, bars, true);
+            return read(grey, band, scale, letters, bars, rules, true);
         if (!asBlock)
             readLeftOut(framed, band, scale, letters, lines);
         insertBars(lines, band, bars);
@@ -209,8 +211,9 @@ public:
 
 private:
     static constexpr int margin = 10;
-    const QImage* page = nullptr;          // the grey picture being read
-    static constexpr uchar inkLevel = 192; // as dark as the strokes of faint grey text
+    const QImage* page = nullptr;                 // the grey picture being read
+    const std::vector<QRect>* uprights = nullptr; // the rules painted out of it
+    static constexpr uchar inkLevel = 192;        // as dark as the strokes of faint grey text
 
     // Whether the picture holds ink in the box. In a wide gap between cells, or beside a line that runs
     // into another column, the engine now and then reads a bar, a dash or an equals sign from blank ground.
@@ -301,7 +304,7 @@ private:
         });
         if (downwards)
             *downwards = erased > 0;
-        return splitAtWideGaps(std::move(lines));
+        return splitAtWideGaps(std::move(lines), *uprights);
     }
 
     // The layout can take text for a picture (a dense run of a meter's bars with the labels beside
@@ -494,7 +497,7 @@ QRectF lineBox(const std::vector<Word>& words) {
 
 // Tesseract runs words far apart on one row into a line (table cells, a toolbar, two columns);
 // split there.
-std::vector<PixelLine> splitAtWideGaps(std::vector<PixelLine> lines) {
+std::vector<PixelLine> splitAtWideGaps(std::vector<PixelLine> lines, const std::vector<QRect>& rules) {
     std::vector<PixelLine> out;
     for (PixelLine& line : lines) {
         std::erase_if(line.words, [](const Word& w) { return w.symbols.empty(); });
@@ -519,7 +522,19 @@ std::vector<PixelLine> splitAtWideGaps(std::vector<PixelLine> lines) {
         size_t start = 0;
         for (size_t i = 1; i <= line.words.size(); ++i) {
             const double gap = i < line.words.size() ? gaps[i - 1] : 0;
-            const bool end = i == line.words.size() || gap > 1.5 * height || (gap > height && gap > 2.5 * wordSpace);
+            // A rule standing between two words is a cell's border: the cells are pieces of their own,
+            // however close the border stands to their words.
+            const auto bordered = [&] {
+                const QRectF& before = line.words[i - 1].box;
+                const QRectF& after = line.words[i].box;
+                return std::any_of(rules.begin(), rules.end(), [&](const QRect& rule) {
+                    return rule.height() > rule.width() && rule.left() >= before.right() - 1 &&
+                           rule.right() <= after.left() + 1 && rule.top() < after.bottom() &&
+                           rule.bottom() > after.top();
+                });
+            };
+            const bool end =
+                i == line.words.size() || gap > 1.5 * height || (gap > height && gap > 2.5 * wordSpace) || bordered();
             if (!end)
                 continue;
             PixelLine part;
@@ -760,7 +775,8 @@ std::vector<Line> recognise(const QImage& image, const RecognitionOptions& optio
             try {
                 joinShelf();
                 const BorrowedEngine engine(languages);
-                results[i] = engine->read(scan.grey(), bands[i].extent, scale, scan.textHeight(), scan.barRuns());
+                results[i] =
+                    engine->read(scan.grey(), bands[i].extent, scale, scan.textHeight(), scan.barRuns(), scan.rules());
             } catch (...) {
                 errors[i] = std::current_exception();
             }

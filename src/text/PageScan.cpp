@@ -199,7 +199,7 @@ PageScan::PageScan(const QImage& image) {
     }
     clearFrame(greyImage);
     groundTitleBar(greyImage);
-    clearRules(greyImage);
+    ruleBoxes = clearRules(greyImage);
     bars = findBarRuns(greyImage);
     blankBarRuns(greyImage, bars);
     const int w = greyImage.width(), h = greyImage.height();
