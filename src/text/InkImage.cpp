@@ -56,53 +56,67 @@ QImage opaque(const QImage& image) {
 bool dropStrokeCores(std::vector<uint16_t>& distance, std::vector<QRgb>& ground, int w, int h) {
     constexpr int deep = 6; // a stroke of up to 14 pixels leaves no more than this of open ground across
     const size_t n = size_t(w) * size_t(h);
+    const auto at = [w](int x, int y) { return size_t(y) * size_t(w) + size_t(x); };
     const auto open = [&](size_t i) { return distance[i] == 0; };
-    // Lengths of the runs of open ground through each pixel, across and down, counted up to 255.
-    std::vector<uint8_t> before(n), after(n);
+    // Open ground in a run longer than `deep` across, then (in slices of columns) down as well.
     std::vector<uint8_t> reached(n, 0);
-    for (const bool rows : {true, false}) {
-        const size_t step = rows ? 1 : size_t(w);
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) {
-                const size_t i = size_t(y) * size_t(w) + size_t(x);
-                const bool first = rows ? x == 0 : y == 0;
-                before[i] = open(i) ? uint8_t(std::min(255, (first ? 0 : before[i - step]) + 1)) : 0;
+    shareRows(h, [&](int first, int end) {
+        for (int y = first; y < end; ++y)
+            for (int x = 0; x < w;) {
+                if (!open(at(x, y))) {
+                    ++x;
+                    continue;
+                }
+                const int start = x;
+                while (x < w && open(at(x, y)))
+                    ++x;
+                if (x - start > deep)
+                    std::fill_n(&reached[at(start, y)], x - start, uint8_t(1));
             }
-        for (int y = h - 1; y >= 0; --y)
-            for (int x = w - 1; x >= 0; --x) {
-                const size_t i = size_t(y) * size_t(w) + size_t(x);
-                const bool last = rows ? x == w - 1 : y == h - 1;
-                after[i] = open(i) ? uint8_t(std::min(255, (last ? 0 : after[i + step]) + 1)) : 0;
+    });
+    shareRows(w, [&](int first, int end) {
+        std::vector<int> start(size_t(end - first), -1);
+        for (int y = 0; y <= h; ++y)
+            for (int x = first; x < end; ++x) {
+                int& top = start[size_t(x - first)];
+                if (y < h && open(at(x, y))) {
+                    if (top < 0)
+                        top = y;
+                    continue;
+                }
+                if (top >= 0 && y - top <= deep)
+                    for (int r = top; r < y; ++r)
+                        reached[at(x, r)] = 0;
+                top = -1;
             }
-        for (size_t i = 0; i < n; ++i) {
-            const bool wide = before[i] + after[i] - 1 > deep;
-            reached[i] = rows ? wide : uint8_t(reached[i] && wide);
-        }
-    }
-    // Open ground joined to a patch wide both ways stays ground; two sweeps each way reach all but
+    });
+    // Open ground joined to a patch wide both ways stays ground; a sweep each way reaches all but
     // the most winding strips, which take the colour of the ground nearest them instead.
-    for (int sweep = 0; sweep < 2; ++sweep) {
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) {
-                const size_t i = size_t(y) * size_t(w) + size_t(x);
-                if (open(i) && !reached[i] && ((x > 0 && reached[i - 1]) || (y > 0 && reached[i - size_t(w)])))
-                    reached[i] = 1;
-            }
-        for (int y = h - 1; y >= 0; --y)
-            for (int x = w - 1; x >= 0; --x) {
-                const size_t i = size_t(y) * size_t(w) + size_t(x);
-                if (open(i) && !reached[i] && ((x + 1 < w && reached[i + 1]) || (y + 1 < h && reached[i + size_t(w)])))
-                    reached[i] = 1;
-            }
-    }
-    bool left = false;
-    for (size_t i = 0; i < n; ++i) {
-        if (open(i) && !reached[i]) {
-            distance[i] = 0xffff;
-            ground[i] = qRgb(255, 255, 255);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const size_t i = at(x, y);
+            if (!reached[i] && open(i) && ((x > 0 && reached[i - 1]) || (y > 0 && reached[i - size_t(w)])))
+                reached[i] = 1;
         }
-        left = left || open(i);
-    }
+    for (int y = h - 1; y >= 0; --y)
+        for (int x = w - 1; x >= 0; --x) {
+            const size_t i = at(x, y);
+            if (!reached[i] && open(i) && ((x + 1 < w && reached[i + 1]) || (y + 1 < h && reached[i + size_t(w)])))
+                reached[i] = 1;
+        }
+    std::atomic<bool> left = false;
+    shareRows(h, [&](int first, int end) {
+        bool any = false;
+        for (size_t i = at(0, first); i < at(0, end); ++i) {
+            if (open(i) && !reached[i]) {
+                distance[i] = 0xffff;
+                ground[i] = qRgb(255, 255, 255);
+            }
+            any = any || open(i);
+        }
+        if (any)
+            left = true;
+    });
     return left;
 }
 

@@ -1,5 +1,7 @@
 #include "text/PageScanRules.h"
 
+#include "text/SharedWork.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -20,14 +22,20 @@ struct Rule {
     int length() const { return along1 - along0 + 1; }
 };
 
+// The picture turned about its diagonal, in tiles that stay in the cache.
 QImage turned(const QImage& grey) {
     const int w = grey.width(), h = grey.height();
+    constexpr int tile = 64;
     QImage out(h, w, QImage::Format_Grayscale8);
-    for (int y = 0; y < h; ++y) {
-        const uchar* row = grey.constScanLine(y);
-        for (int x = 0; x < w; ++x)
-            out.scanLine(x)[y] = row[x];
-    }
+    uchar* bits = out.bits();
+    const qsizetype stride = out.bytesPerLine();
+    for (int y0 = 0; y0 < h; y0 += tile)
+        for (int x0 = 0; x0 < w; x0 += tile)
+            for (int y = y0; y < std::min(h, y0 + tile); ++y) {
+                const uchar* row = grey.constScanLine(y);
+                for (int x = x0; x < std::min(w, x0 + tile); ++x)
+                    bits[x * stride + y] = row[x];
+            }
     return out;
 }
 
@@ -91,10 +99,24 @@ bool meets(int along, int across0, int across1, const Rule& other, bool corner) 
     return !corner || within(other.along0) || within(other.along1);
 }
 
-bool bothEndsMeet(const Rule& r, const std::vector<Rule>& others, bool corners) {
+// The runs of one direction by the row (or column) where each starts across, so that the runs an
+// end may meet are found without trying every run of a page full of letters.
+using ByPlace = std::vector<std::vector<const Rule*>>;
+
+ByPlace byPlace(const std::vector<Rule>& rules, int size) {
+    ByPlace out(size_t(std::max(size, 0)));
+    for (const Rule& r : rules)
+        out[size_t(r.across0)].push_back(&r);
+    return out;
+}
+
+bool bothEndsMeet(const Rule& r, const ByPlace& others, bool corners) {
     const auto at = [&](int along) {
-        return std::any_of(others.begin(), others.end(),
-                           [&](const Rule& o) { return meets(along, r.across0, r.across1, o, corners); });
+        for (int place = std::max(0, along - thickest - 1); place <= along + 1 && place < int(others.size()); ++place)
+            for (const Rule* o : others[size_t(place)])
+                if (meets(along, r.across0, r.across1, *o, corners))
+                    return true;
+        return false;
     };
     return at(r.along0) && at(r.along1);
 }
@@ -104,17 +126,25 @@ bool bothEndsMeet(const Rule& r, const std::vector<Rule>& others, bool corners) 
 std::vector<QRect> clearRules(QImage& grey) {
     if (grey.width() < shortest || grey.height() < shortest)
         return {};
-    std::vector<Rule> across = thinRuns(grey);
-    const std::vector<Rule> down = thinRuns(turned(grey));
+    std::vector<Rule> across, down;
+    shareWork(2, [&](int item) {
+        if (item == 0)
+            across = thinRuns(grey);
+        else
+            down = thinRuns(turned(grey));
+    });
     if (across.empty())
         return {};
     // A long rule stands on its own; a short one is the side of a box, joined at both its corners to
     // sides the other way (a letter's bar meets its stems, if at all, along them: an H, an E). The
     // upright sides then run from rule to rule.
-    std::erase_if(across, [&](const Rule& r) { return r.length() < longAlone && !bothEndsMeet(r, down, true); });
+    const ByPlace downByColumn = byPlace(down, grey.width());
+    std::erase_if(across,
+                  [&](const Rule& r) { return r.length() < longAlone && !bothEndsMeet(r, downByColumn, true); });
+    const ByPlace acrossByRow = byPlace(across, grey.height());
     std::vector<Rule> upright;
     for (const Rule& r : down)
-        if (bothEndsMeet(r, across, false))
+        if (bothEndsMeet(r, acrossByRow, false))
             upright.push_back(r);
 
     std::vector<QRect> out;
