@@ -289,7 +289,13 @@ private:
         // states) for one word written downwards. A screen holds no such writing: the column was
         // taken for a column of the page where it is a field of each row.
         const auto erased = std::erase_if(lines, [&](PixelLine& line) {
-            std::erase_if(line.words, [&](const Word& w) { return w.symbols.empty() || !inked(w.box); });
+            // A word read as nothing but white space is not read: left in, it would hide its ink
+            // from the second reading of what was left out.
+            std::erase_if(line.words, [&](const Word& w) {
+                return std::all_of(w.symbols.begin(), w.symbols.end(),
+                                   [](const auto& symbol) { return symbol.first.trimmed().isEmpty(); }) ||
+                       !inked(w.box);
+            });
             if (!line.words.empty()) {
                 std::vector<double> heights;
                 for (const Word& word : line.words)
@@ -326,7 +332,8 @@ private:
                 for (int y = cover.top(); y <= cover.bottom(); ++y)
                     std::memset(rest.scanLine(y) + cover.left(), 255, size_t(cover.width()));
             }
-        // Runs of rows holding ink nobody read, a line's height of empty rows apart at most.
+        // Runs of rows holding ink nobody read, a line and a half of empty rows apart at most: the
+        // lines of a table's column stand further apart than a paragraph's, by the cells' padding.
         std::vector<QRect> parts;
         QRect part;
         int emptyRows = 0;
@@ -337,7 +344,7 @@ private:
                 part = part.isNull() ? QRect(left, y, right - left + 1, 1)
                                      : part.united(QRect(left, y, right - left + 1, 1));
                 emptyRows = 0;
-            } else if (!part.isNull() && (++emptyRows > line || y == rest.height())) {
+            } else if (!part.isNull() && (++emptyRows > 1.5 * line || y == rest.height())) {
                 // A line's worth of it, or a column of a few lines' starts.
                 if (part.height() >= 0.6 * line &&
                     (part.width() >= 4 * line || (part.height() >= 2 * line && part.width() >= line)))

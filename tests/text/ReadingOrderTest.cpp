@@ -627,6 +627,7 @@ TEST_F(ReadingPictures, BorderedTableReadsRowByRowAloneAndBesideASidebar) {
         {"alone, one grid, cells tight", true, false, false, 1, 1},
         {"alone, one grid, dark at 2x", true, false, true, 4, 2},
         {"beside a sidebar, one grid", true, true, false, 4, 1},
+        {"beside a sidebar, cell by cell, dark", false, true, true, 4, 1},
     };
     for (const Case& c : cases) {
         QString table = QStringLiteral("<table style='border-collapse:%1'>").arg(c.collapse ? "collapse" : "separate");
