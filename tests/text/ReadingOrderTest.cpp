@@ -693,7 +693,8 @@ TEST_F(ReadingPictures, ArticleBesideItsChaptersReadsWholeWithItsHeadingsApart) 
             TextFixtures::webPage(webPage(sidebarBeside(chapters, article), dark), QSize(1000, 560), scale);
         if (page.isNull())
             GTEST_SKIP() << "no chromium installed (scripts/install-deps.sh installs it)";
-        const Reading read = readLines(page);
+        const QString text = keptText(page);
+        const Reading read{text.split(u'\n', Qt::SkipEmptyParts)};
         const std::string shown = std::to_string(scale) + "x: " + read.shown();
         // The list whole, then the article; every heading a line of its own, never inside a sentence.
         // The engine may take a capital for a small letter; that is not what is tested here.
@@ -711,6 +712,9 @@ TEST_F(ReadingPictures, ArticleBesideItsChaptersReadsWholeWithItsHeadingsApart) 
         EXPECT_LT(at(chapters.back()), heading) << shown;
         for (const QString& heading : headings)
             EXPECT_GE(read.lines.indexOf(heading), 0) << heading.toStdString() << " in " << shown;
+        const QStringList blocks = text.split(QStringLiteral("\n\n"));
+        for (const QString& heading : QStringList{title} + headings)
+            EXPECT_TRUE(blocks.contains(heading)) << heading.toStdString() << " a block of its own in " << shown;
         EXPECT_LT(read.lines.indexOf(headings[0]), read.at(QStringLiteral("Choose Add Layer"))) << shown;
         EXPECT_LT(read.lines.indexOf(headings[1]), read.at(QStringLiteral("Drag a layer"))) << shown;
     }
