@@ -63,6 +63,16 @@ SCREENS = [
     ("player", "web", "player", True, 2, "eng"),
     ("chat", "web", "chat", False, 1, "eng"),
     ("chat", "web", "chat", True, 2, "eng"),
+    ("timetable", "web", "timetable", False, 1, "eng"),
+    ("timetable", "web", "timetable", True, 2, "eng"),
+    ("timetable-side", "web", "timetable-side", False, 1, "eng"),
+    ("timetable-side", "web", "timetable-side", True, 2, "eng"),
+    ("guide", "web", "guide", False, 1, "eng"),
+    ("guide", "web", "guide", True, 2, "eng"),
+    ("shop-narrow", "web", "shop", False, 1, "eng", (760, 600)),
+    ("shop-narrow", "web", "shop", True, 1, "eng", (700, 560)),
+    ("term-log", "xterm", "log", True, 1, "eng"),
+    ("term-log", "xterm", "log", True, 2, "eng"),
 ]
 
 
@@ -113,7 +123,7 @@ def main():
         with open(os.path.join(HERE, "screens.tsv")) as f:
             listing = [line.rstrip("\n") for line in f if not line.startswith("#")][:first]
     try:
-        for index, (name, program, variant, dark, scale, language) in enumerate(SCREENS):
+        for index, (name, program, variant, dark, scale, language, *size) in enumerate(SCREENS):
             if index < first:
                 continue
             stem = f"{index:02d}-{name}-{'dark' if dark else 'light'}-{scale}x"
@@ -122,7 +132,8 @@ def main():
                 shown, truth = {"ls": lambda: terminal.ls_listing(work, dark),
                                 "gcc": lambda: terminal.compiler_errors(work, dark),
                                 "top": lambda: terminal.process_table(dark),
-                                "cc": lambda: terminal.c_errors(work, True)}[variant]()
+                                "cc": lambda: terminal.c_errors(work, True),
+                                "log": lambda: terminal.git_log(True)}[variant]()
                 screen_file = os.path.join(work, stem + ".screen")
                 with open(screen_file, "wb") as f:
                     f.write(shown)
@@ -139,7 +150,7 @@ def main():
                 with open(page_file, "w") as f:
                     f.write(page)
                 profile = tempfile.mkdtemp(prefix="profile-", dir=work)
-                width, height = (1280, 800) if scale == 1 else (960, 640)
+                width, height = size[0] if size else (1280, 800) if scale == 1 else (960, 640)
                 process = subprocess.Popen(
                     ["chromium", "--no-sandbox", "--disable-gpu", "--no-first-run", "--disable-background-networking",
                      "--disable-component-update", "--disable-sync", "--test-type", "--hide-scrollbars", f"--user-data-dir={profile}",

@@ -395,6 +395,97 @@ def chat_page(dark):
     return doc("Chat", dark, body), "\n\n".join(truth)
 
 
+def timetable_page(dark, sidebar=False):
+    # A timetable as most pages draw one: a rule round every cell. With a sidebar of sections beside it.
+    title = "Spring workshops"
+    lead = "All workshops take place in the glasshouse and last about an hour."
+    side_title = "Garden centre"
+    side = ["Opening hours", "Plants", "Workshops", "Gift cards", "Find us"]
+    head = ["Time", "Monday", "Wednesday", "Saturday"]
+    rows = [
+        ["09:00", "Tomato seedlings", "Pruning roses", "Seed swap"],
+        ["11:00", "Organic compost", "Soil testing", "Herb walk"],
+        ["14:00", "Bee keeping", "Rain barrels", "Tool repair"],
+        ["16:00", "Cider pressing", "Hedge laying", "Open garden"],
+    ]
+    note = "Places are free, but please book at the till."
+    # In the text's own colour, collapsed into one grid beside the sidebar and cell by cell without it.
+    table = f"<table style='border-collapse:{'collapse' if sidebar else 'separate'};margin:12px 0'>"
+    table += "<tr>" + "".join(f"<th style='text-align:left;padding:4px 10px;border:1px solid'>{E(h)}</th>"
+                              for h in head) + "</tr>"
+    for row in rows:
+        table += "<tr>" + "".join(f"<td style='padding:4px 10px;border:1px solid'>{E(c)}</td>" for c in row) + "</tr>"
+    table += "</table>"
+    main = (f"<h1 style='font-size:24px;margin:0 0 8px'>{E(title)}</h1><div>{E(lead)}</div>{table}"
+            f"<div class='muted'>{E(note)}</div>")
+    if sidebar:
+        body = f"""
+        <div style='display:flex;min-height:100vh'>
+          <div class='panel' style='width:200px;padding:20px 18px'><b>{E(side_title)}</b>
+            {''.join(f"<div style='padding:6px 0'><a>{E(s)}</a></div>" for s in side)}</div>
+          <div style='flex:1;padding:20px 30px'>{main}</div></div>"""
+    else:
+        body = f"<div style='padding:20px 30px'>{main}</div>"
+    truth = ([side_title + "\n" + "\n".join(side)] if sidebar else []) + [
+        title, lead, "\n".join(" ".join(r) for r in [head] + rows), note]
+    return doc("Timetable", dark, body), "\n\n".join(truth)
+
+
+def guide_page(dark):
+    # A manual's page: a long list of its chapters beside the article, whose headings stand among its paragraphs.
+    nav_title = "User guide"
+    nav = ["Introduction", "Installing", "Your first map", "Layers", "Styles", "Labels", "Printing", "Sharing maps",
+           "Keyboard shortcuts", "Frequently asked questions", "Release notes"]
+    title = "Working with layers"
+    parts = [
+        (None, ["A map is built from layers stacked on top of each other. The layer at the top of the list is drawn "
+                "last, so it covers the layers under it wherever they overlap.",
+                "Each layer has its own data source, style and labels. Hiding a layer does not remove it; its "
+                "settings are kept until you show it again."]),
+        ("Adding a layer", ["Choose Add Layer in the Map menu and pick a file or a web service. Shapefiles, "
+                            "GeoJSON and GeoPackage files can be opened directly; a service needs its address."]),
+        ("Changing the order", ["Drag a layer up or down in the list to change the order in which layers are "
+                                "drawn. Labels are always drawn above every layer, whatever its place."]),
+    ]
+    article = f"<h1 style='font-size:28px;margin:4px 0 12px'>{E(title)}</h1>"
+    truth_parts = [title]
+    for heading, paras in parts:
+        if heading:
+            article += f"<h2 style='font-size:20px;margin:20px 0 6px'>{E(heading)}</h2>"
+            truth_parts.append(heading)
+        article += "".join(f"<p>{E(p)}</p>" for p in paras)
+        truth_parts.extend(paras)
+    body = f"""
+    <div style='display:flex;min-height:100vh'>
+      <div class='panel' style='width:240px;padding:22px 22px'>
+        <div class='muted' style='font-size:12px;margin-bottom:8px'>{E(nav_title)}</div>
+        {''.join(f"<div style='padding:4px 0'><a>{E(n)}</a></div>" for n in nav)}</div>
+      <div style='flex:1;padding:18px 44px;max-width:760px'>{article}</div></div>"""
+    truth = [nav_title + "\n" + "\n".join(nav), *truth_parts]
+    return doc("Guide", dark, body), "\n\n".join(truth)
+
+
+def shop_page(dark):
+    # A shop's category page in a narrow window: its departments at the side, a heading, a paragraph and a
+    # list of goods with prices.
+    side = ["Departments", "Hand tools", "Power tools", "Garden", "Paint", "Timber", "Fixings", "Sale"]
+    title = "Hand tools"
+    intro = ("Saws, planes and chisels from makers who still forge their own steel. Every tool comes with a "
+             "five-year guarantee and free sharpening in the first year.")
+    goods = [("Tenon saw, 12 inch", "€38.00"), ("Block plane", "€64.50"), ("Bevel-edge chisels, set of four", "€89.00"),
+             ("Marking gauge", "€21.90"), ("Claw hammer, 16 oz", "€27.40")]
+    rows = "".join(f"<div class='rule' style='display:flex;padding:8px 0;border-bottom:1px solid'>"
+                   f"<span style='flex:1'>{E(n)}</span><b>{E(p)}</b></div>" for n, p in goods)
+    body = f"""
+    <div style='display:flex;min-height:100vh'>
+      <div class='panel' style='width:170px;padding:18px 16px'><b>{E(side[0])}</b>
+        {''.join(f"<div style='padding:5px 0'><a>{E(s)}</a></div>" for s in side[1:])}</div>
+      <div style='flex:1;padding:16px 26px'><h1 style='font-size:24px;margin:2px 0 8px'>{E(title)}</h1>
+        <p>{E(intro)}</p><div style='margin-top:12px'>{rows}</div></div></div>"""
+    truth = ["\n".join(side), title, intro, "\n".join(f"{n} {p}" for n, p in goods)]
+    return doc("Shop", dark, body, font="Inter, sans-serif"), "\n\n".join(truth)
+
+
 PAGES = {
     "docs": docs_page,
     "settings": settings_page,
@@ -409,4 +500,8 @@ PAGES = {
     "dense": dense_page,
     "player": player_page,
     "chat": chat_page,
+    "timetable": timetable_page,
+    "timetable-side": lambda dark: timetable_page(dark, True),
+    "guide": guide_page,
+    "shop": shop_page,
 }

@@ -148,3 +148,26 @@ def c_errors(workdir, colour):
     command = "mara@lathe:~/src$ gcc -Wall -c scale.c\n"
     after = "mara@lathe:~/src$ "
     return (command + shown + after).encode(), command + plain + after
+
+
+def git_log(colour):
+    # A project's history as a pager shows it: yellow commit lines, the author and date, an indented message.
+    commits = [
+        ("9f2c4e17a0b35d2e8c61f0a4b7d9e3c25a1f8b60", "Mara Lindqvist <mara@lathe.example>", "Tue Dec 8 10:41:07 2026 +0100",
+         ["Keep the sidebar's width when the window is narrowed", "",
+          "The list of sections shrank below its longest entry and wrapped it."]),
+        ("41d7b0c9e2f8a3561c0d4e7b9a2f6c8e1d3b5a07", "Tomas Eberle <tomas@lathe.example>", "Mon Dec 7 17:02:55 2026 +0100",
+         ["Read the port from the environment before the config file"]),
+        ("c06e8a2d5f1b9e4370a6c2d8f4b1e9a3c5d7f218", "Priya Raman <priya@lathe.example>", "Mon Dec 7 09:15:30 2026 +0100",
+         ["Fix the total when an entry has no size", "",
+          "Entries without a size counted as zero bytes but still added one", "to the number of files."]),
+    ]
+    shown, text = [], []
+    for sha, author, date, message in commits:
+        head = f"commit {sha}"
+        shown.append(f"\033[33m{head}\033[0m" if colour else head)
+        text.append(head)
+        for line in [f"Author: {author}", f"Date:   {date}", ""] + [f"    {m}" if m else "" for m in message] + [""]:
+            shown.append(line)
+            text.append(line)
+    return ("\n".join(shown)).encode(), "\n".join(text).rstrip() + "\n"

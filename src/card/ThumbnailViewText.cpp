@@ -15,12 +15,14 @@
 #include "platform/Dispatch.h"
 #include "platform/Notifications.h"
 #include "text/TextVision.h"
+#include "ui/Brand.h"
 #include "ui/Toast.h"
 
 #include <QClipboard>
 #include <QCursor>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QPainter>
 #include <QPointer>
 
 namespace {
@@ -29,6 +31,21 @@ using Hold = CardLifetime::Hold;
 
 QPoint anchorOf(const QPointer<ThumbnailView>& view) {
     return view ? view->anchorPoint() : QCursor::pos();
+}
+
+// What a reading tool reads from the picture: its text as the card shows it, where what is transparent
+// shows the card's own ground (white letters on nothing are white letters on the card). Letters as
+// dark as that ground, which the card hardly shows, are still read against white.
+template <typename Read> auto readAsShown(const QImage& picture, Read read) {
+    if (!picture.hasAlphaChannel())
+        return read(picture);
+    QImage shown(picture.size(), QImage::Format_RGB32);
+    shown.fill(Brand::background());
+    QPainter painter(&shown);
+    painter.drawImage(0, 0, picture);
+    painter.end();
+    auto found = read(shown);
+    return found.isEmpty() ? read(picture) : found;
 }
 
 } // namespace
@@ -48,7 +65,7 @@ void ThumbnailView::copyText() {
         QStringList codes;
         try {
             const QImage picture = ImageConvert::load(file);
-            text = TextVision::text(picture);
+            text = readAsShown(picture, [](const QImage& image) { return TextVision::text(image); });
             codes = TextVision::codes(picture);
         } catch (const UserError& error) {
             failure = error.message;
@@ -100,7 +117,8 @@ void ThumbnailView::translate() {
     Dispatch::global([self, file, at] {
         QString text;
         try {
-            text = TextVision::mainText(ImageConvert::load(file));
+            text =
+                readAsShown(ImageConvert::load(file), [](const QImage& image) { return TextVision::mainText(image); });
         } catch (const std::exception&) {
             // Unreadable or unrecognisable: the same as a picture without text.
         }
@@ -138,8 +156,9 @@ void ThumbnailView::rename() {
     Dispatch::global([self, file, anchor] {
         QString suggestion;
         try {
-            if (const std::optional<QString> name = TextVision::suggestedName(ImageConvert::load(file)))
-                suggestion = *name;
+            suggestion = readAsShown(ImageConvert::load(file), [](const QImage& image) {
+                return TextVision::suggestedName(image).value_or(QString());
+            });
         } catch (const std::exception&) {
             // An unreadable picture suggests its current name, like one without text.
         }

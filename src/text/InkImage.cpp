@@ -48,6 +48,78 @@ QImage opaque(const QImage& image) {
     return flat;
 }
 
+// The strokes of a large bold heading on a doubled screen are wider than the square that tells open
+// ground, so the middle of each stroke passes for ground of the letters' colour, and the letters come
+// out hollow. Open ground lies in patches several times wider than that square is, joined up to the
+// margins and panels; what is nowhere more than a few pixels across either way, and joins no such
+// patch, is the inside of a stroke. Returns whether any open ground is left.
+bool dropStrokeCores(std::vector<uint16_t>& distance, std::vector<QRgb>& ground, int w, int h) {
+    constexpr int deep = 6; // a stroke of up to 14 pixels leaves no more than this of open ground across
+    const size_t n = size_t(w) * size_t(h);
+    const auto at = [w](int x, int y) { return size_t(y) * size_t(w) + size_t(x); };
+    const auto open = [&](size_t i) { return distance[i] == 0; };
+    // Open ground in a run longer than `deep` across, then (in slices of columns) down as well.
+    std::vector<uint8_t> reached(n, 0);
+    shareRows(h, [&](int first, int end) {
+        for (int y = first; y < end; ++y)
+            for (int x = 0; x < w;) {
+                if (!open(at(x, y))) {
+                    ++x;
+                    continue;
+                }
+                const int start = x;
+                while (x < w && open(at(x, y)))
+                    ++x;
+                if (x - start > deep)
+                    std::fill_n(&reached[at(start, y)], x - start, uint8_t(1));
+            }
+    });
+    shareRows(w, [&](int first, int end) {
+        std::vector<int> start(size_t(end - first), -1);
+        for (int y = 0; y <= h; ++y)
+            for (int x = first; x < end; ++x) {
+                int& top = start[size_t(x - first)];
+                if (y < h && open(at(x, y))) {
+                    if (top < 0)
+                        top = y;
+                    continue;
+                }
+                if (top >= 0 && y - top <= deep)
+                    for (int r = top; r < y; ++r)
+                        reached[at(x, r)] = 0;
+                top = -1;
+            }
+    });
+    // Open ground joined to a patch wide both ways stays ground; a sweep each way reaches all but
+    // the most winding strips, which take the colour of the ground nearest them instead.
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const size_t i = at(x, y);
+            if (!reached[i] && open(i) && ((x > 0 && reached[i - 1]) || (y > 0 && reached[i - size_t(w)])))
+                reached[i] = 1;
+        }
+    for (int y = h - 1; y >= 0; --y)
+        for (int x = w - 1; x >= 0; --x) {
+            const size_t i = at(x, y);
+            if (!reached[i] && open(i) && ((x + 1 < w && reached[i + 1]) || (y + 1 < h && reached[i + size_t(w)])))
+                reached[i] = 1;
+        }
+    std::atomic<bool> left = false;
+    shareRows(h, [&](int first, int end) {
+        bool any = false;
+        for (size_t i = at(0, first); i < at(0, end); ++i) {
+            if (open(i) && !reached[i]) {
+                distance[i] = 0xffff;
+                ground[i] = qRgb(255, 255, 255);
+            }
+            any = any || open(i);
+        }
+        if (any)
+            left = true;
+    });
+    return left;
+}
+
 } // namespace
 
 QImage inkImage(const QImage& image) {
@@ -105,6 +177,8 @@ QImage inkImage(const QImage& image) {
             any = true;
     });
     across = {};
+    if (any)
+        any = dropStrokeCores(distance, ground, w, h);
     if (!any) {
         // No open ground at all (a photograph, a tiny crop): the picture's corner stands in.
         std::fill(ground.begin(), ground.end(), pixel(0, 0));

@@ -83,11 +83,12 @@ QString chooseLanguages() {
     return tesseractLanguages(Language::preferredLanguages(), available);
 }
 
-std::vector<PixelLine> splitAtWideGaps(std::vector<PixelLine> lines);
+std::vector<PixelLine> splitAtWideGaps(std::vector<PixelLine> lines, const std::vector<QRect>& rules = {});
 void insertBars(std::vector<PixelLine>& lines, const QRect& band, const std::vector<BarRun>& bars);
 QRectF lineBox(const std::vector<Word>& words);
 bool rowsCutAtWordSpaces(const std::vector<PixelLine>& lines, double letters);
 bool hasLetterOrDigit(const PixelLine& line);
+double median(std::vector<double> values);
 
 // The first and last columns in [from, to] of a row of grey darker than `below`; {-1, -1} where
 // it has none.
@@ -156,10 +157,13 @@ public:
     // the layout's are not, and a column read downwards is another sign of it). letters is the
     // picture's usual height of a line's letters; bars are the runs blanked out of the picture.
     std::vector<PixelLine> read(const QImage& grey, const QRect& whole, double scale, double letters,
-                                const std::vector<BarRun>& bars, bool forceBlock = false) {
+                                const std::vector<BarRun>& bars, const std::vector<QRect>& rules,
+                                bool forceBlock = false) {
         const QRect band = forceBlock ? whole : narrowedToInk(grey, whole, letters, bars);
         if (band.isEmpty())
             return {};
+        page = &grey;
+        uprights = &rules;
         QImage part = grey.copy(band);
         if (scale != 1.0)
             part = part.scaled(qRound(band.width() * scale), qRound(band.height() * scale), Qt::IgnoreAspectRatio,
@@ -198,7 +202,7 @@ public:
         bool downwards = false;
         std::vector<PixelLine> lines = recognised(band, scale, letters, &downwards);
         if (!asBlock && (downwards || rowsCutAtWordSpaces(lines, 0)))
-            return read(grey, band, scale, letters, bars, true);
+            return read(grey, band, scale, letters, bars, rules, true);
         if (!asBlock)
             readLeftOut(framed, band, scale, letters, lines);
         insertBars(lines, band, bars);
@@ -207,6 +211,42 @@ public:
 
 private:
     static constexpr int margin = 10;
+    const QImage* page = nullptr;                 // the grey picture being read
+    const std::vector<QRect>* uprights = nullptr; // the rules painted out of it
+    static constexpr uchar inkLevel = 192;        // as dark as the strokes of faint grey text
+
+    // Whether the picture holds ink in the box. In a wide gap between cells, or beside a line that runs
+    // into another column, the engine now and then reads a bar, a dash or an equals sign from blank ground.
+    bool inked(const QRectF& box) const {
+        const QRect area = box.toAlignedRect().intersected(page->rect());
+        int dark = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y) {
+            const uchar* row = page->constScanLine(y);
+            for (int x = area.left(); x <= area.right(); ++x)
+                dark += row[x] < inkLevel;
+            if (dark >= 3)
+                return true;
+        }
+        return false;
+    }
+
+    // A word of a line that the engine ran on into a column beside, set higher or lower, can come
+    // with the whole line's height, well over its neighbours': its box is brought down to the rows
+    // its ink fills.
+    void fitToInk(QRectF& box) const {
+        const QRect area = box.toAlignedRect().intersected(page->rect());
+        int top = -1, bottom = -1;
+        for (int y = area.top(); y <= area.bottom(); ++y) {
+            const uchar* row = page->constScanLine(y);
+            if (std::any_of(row + area.left(), row + area.right() + 1, [](uchar v) { return v < inkLevel; })) {
+                top = top < 0 ? y : top;
+                bottom = y;
+            }
+        }
+        if (top >= 0 && bottom - top + 1 < 0.75 * box.height())
+            box.setCoords(box.left(), std::max(box.top(), double(top)), box.right(),
+                          std::min(box.bottom(), bottom + 1.0));
+    }
     // The resolution the engine is told, enlarged or not. It sizes the engine's search for rules
     // and columns: told the enlarged copy's own resolution, it searches with rules twice as long
     // over four times the pixels for the same few lines, which reads no better.
@@ -249,13 +289,28 @@ private:
         // states) for one word written downwards. A screen holds no such writing: the column was
         // taken for a column of the page where it is a field of each row.
         const auto erased = std::erase_if(lines, [&](PixelLine& line) {
-            std::erase_if(line.words, [](const Word& w) { return w.symbols.empty(); });
+            // A word read as nothing but white space is not read: left in, it would hide its ink
+            // from the second reading of what was left out.
+            std::erase_if(line.words, [&](const Word& w) {
+                return std::all_of(w.symbols.begin(), w.symbols.end(),
+                                   [](const auto& symbol) { return symbol.first.trimmed().isEmpty(); }) ||
+                       !inked(w.box);
+            });
+            if (!line.words.empty()) {
+                std::vector<double> heights;
+                for (const Word& word : line.words)
+                    heights.push_back(word.box.height());
+                const double usual = median(heights);
+                for (Word& word : line.words)
+                    if (word.box.height() > 1.5 * usual)
+                        fitToInk(word.box);
+            }
             const QRectF ink = line.words.empty() ? QRectF() : lineBox(line.words);
             return ink.height() > 2 * std::max(8.0, letters) && ink.height() > ink.width();
         });
         if (downwards)
             *downwards = erased > 0;
-        return splitAtWideGaps(std::move(lines));
+        return splitAtWideGaps(std::move(lines), *uprights);
     }
 
     // The layout can take text for a picture (a dense run of a meter's bars with the labels beside
@@ -277,7 +332,8 @@ private:
                 for (int y = cover.top(); y <= cover.bottom(); ++y)
                     std::memset(rest.scanLine(y) + cover.left(), 255, size_t(cover.width()));
             }
-        // Runs of rows holding ink nobody read, a line's height of empty rows apart at most.
+        // Runs of rows holding ink nobody read, a line and a half of empty rows apart at most: the
+        // lines of a table's column stand further apart than a paragraph's, by the cells' padding.
         std::vector<QRect> parts;
         QRect part;
         int emptyRows = 0;
@@ -288,7 +344,7 @@ private:
                 part = part.isNull() ? QRect(left, y, right - left + 1, 1)
                                      : part.united(QRect(left, y, right - left + 1, 1));
                 emptyRows = 0;
-            } else if (!part.isNull() && (++emptyRows > line || y == rest.height())) {
+            } else if (!part.isNull() && (++emptyRows > 1.5 * line || y == rest.height())) {
                 // A line's worth of it, or a column of a few lines' starts.
                 if (part.height() >= 0.6 * line &&
                     (part.width() >= 4 * line || (part.height() >= 2 * line && part.width() >= line)))
@@ -448,7 +504,7 @@ QRectF lineBox(const std::vector<Word>& words) {
 
 // Tesseract runs words far apart on one row into a line (table cells, a toolbar, two columns);
 // split there.
-std::vector<PixelLine> splitAtWideGaps(std::vector<PixelLine> lines) {
+std::vector<PixelLine> splitAtWideGaps(std::vector<PixelLine> lines, const std::vector<QRect>& rules) {
     std::vector<PixelLine> out;
     for (PixelLine& line : lines) {
         std::erase_if(line.words, [](const Word& w) { return w.symbols.empty(); });
@@ -473,7 +529,19 @@ std::vector<PixelLine> splitAtWideGaps(std::vector<PixelLine> lines) {
         size_t start = 0;
         for (size_t i = 1; i <= line.words.size(); ++i) {
             const double gap = i < line.words.size() ? gaps[i - 1] : 0;
-            const bool end = i == line.words.size() || gap > 1.5 * height || (gap > height && gap > 2.5 * wordSpace);
+            // A rule standing between two words is a cell's border: the cells are pieces of their own,
+            // however close the border stands to their words.
+            const auto bordered = [&] {
+                const QRectF& before = line.words[i - 1].box;
+                const QRectF& after = line.words[i].box;
+                return std::any_of(rules.begin(), rules.end(), [&](const QRect& rule) {
+                    return rule.height() > rule.width() && rule.left() >= before.right() - 1 &&
+                           rule.right() <= after.left() + 1 && rule.top() < after.bottom() &&
+                           rule.bottom() > after.top();
+                });
+            };
+            const bool end =
+                i == line.words.size() || gap > 1.5 * height || (gap > height && gap > 2.5 * wordSpace) || bordered();
             if (!end)
                 continue;
             PixelLine part;
@@ -714,7 +782,8 @@ std::vector<Line> recognise(const QImage& image, const RecognitionOptions& optio
             try {
                 joinShelf();
                 const BorrowedEngine engine(languages);
-                results[i] = engine->read(scan.grey(), bands[i].extent, scale, scan.textHeight(), scan.barRuns());
+                results[i] =
+                    engine->read(scan.grey(), bands[i].extent, scale, scan.textHeight(), scan.barRuns(), scan.rules());
             } catch (...) {
                 errors[i] = std::current_exception();
             }

@@ -2,6 +2,7 @@
 
 #include "text/Barcodes.h"
 #include "text/InkImage.h"
+#include "text/PageScanRules.h"
 #include "text/SharedWork.h"
 
 #include <QPainter>
@@ -198,6 +199,7 @@ PageScan::PageScan(const QImage& image) {
     }
     clearFrame(greyImage);
     groundTitleBar(greyImage);
+    ruleBoxes = clearRules(greyImage);
     bars = findBarRuns(greyImage);
     blankBarRuns(greyImage, bars);
     const int w = greyImage.width(), h = greyImage.height();

@@ -27,6 +27,9 @@ public:
     // Runs of bars found in the picture and blanked out of grey(): the engine misreads them.
     const std::vector<BarRun>& barRuns() const { return bars; }
 
+    // The rules painted out of grey(): table borders, frames, lines under headings.
+    const std::vector<QRect>& rules() const { return ruleBoxes; }
+
     // Typical height of a line of text in pixels; 0 when no text-like rows were found.
     double textHeight() const { return lineHeight; }
 
@@ -51,6 +54,7 @@ private:
 
     QImage greyImage;
     std::vector<BarRun> bars;
+    std::vector<QRect> ruleBoxes;
     std::vector<int> rowInk; // sharp horizontal changes of brightness per row
     double lineHeight = 0;
 };

@@ -318,6 +318,46 @@ std::vector<Block> joinRowPairedBlocks(std::vector<Block> blocks) {
     return blocks;
 }
 
+// A heading stands further above its paragraph than the paragraph's lines stand apart, though
+// close enough to be joined to it: a block whose first line is alone on its row, over a gap of most
+// of a line's height (of the smaller type) and more than twice any gap further down, is that heading
+// and its text, when the line under it runs well past it (a list's items are alike). The heading
+// starts a block of its own where it stands.
+std::vector<Block> splitHeadings(std::vector<Block> blocks) {
+    std::vector<Block> out;
+    for (Block& block : blocks) {
+        const auto rows = rowsOf(block);
+        if (rows.size() >= 3 && rows[0].size() == 1) {
+            const auto gapBelow = [&](size_t r) {
+                double bottom = 1, top = 0;
+                for (const Line* line : rows[r])
+                    bottom = std::min(bottom, minY(line->box));
+                for (const Line* line : rows[r + 1])
+                    top = std::max(top, maxY(line->box));
+                return bottom - top;
+            };
+            double widest = 0;
+            for (size_t r = 1; r + 1 < rows.size(); ++r)
+                widest = std::max(widest, gapBelow(r));
+            const Line& heading = *rows[0].front();
+            const double lower = std::min(heading.box.height(), rows[1].front()->box.height());
+            const double under = maxX(rows[1].back()->box) - minX(rows[1].front()->box);
+            if (gapBelow(0) > 0.9 * lower && gapBelow(0) > 2 * std::max(widest, 0.0) &&
+                under >= 1.5 * heading.box.width()) {
+                out.push_back({heading});
+                Block rest;
+                for (const Line& line : block)
+                    if (&line != &heading)
+                        rest.push_back(line);
+                out.push_back(std::move(rest));
+                continue;
+            }
+        }
+        out.push_back(std::move(block));
+    }
+    return out;
+}
+
 // A table's cell that the recogniser measured apart from the rest of its row (a price set lower,
 // a word without tall letters, a header over a column of figures) is left a block of its own,
 // which would then be read after the whole table. A block whose every line stands level with a
@@ -494,7 +534,7 @@ std::vector<Block> segment(const std::vector<Line>& lines) {
         }
         blocks[size_t(blockOfRoot[r])].push_back(lines[i]);
     }
-    return joinRowEnds(joinEnclosed(joinTableCells(joinRowPairedBlocks(std::move(blocks)))));
+    return joinRowEnds(joinEnclosed(joinTableCells(joinRowPairedBlocks(splitHeadings(std::move(blocks))))));
 }
 
 std::vector<Block> order(std::vector<Block> blocks) {

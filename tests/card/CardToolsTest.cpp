@@ -80,6 +80,29 @@ TEST(CardTools, CopyTextOfAVanishedFileSaysWhyAndLeavesTheClipboard) {
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
 }
 
+TEST(CardTools, CopyTextReadsATransparentPictureAsTheCardShowsIt) {
+    // Letters on nothing: white ones show on the card's dark ground, black ones hardly, but they were
+    // always read and still are.
+    ShotCard card;
+    for (const QColor ink : {QColor(Qt::white), QColor(Qt::black)}) {
+        QImage picture(1200, 300, QImage::Format_ARGB32);
+        picture.fill(Qt::transparent);
+        QPainter painter(&picture);
+        QFont font;
+        font.setPixelSize(64);
+        painter.setFont(font);
+        painter.setPen(ink);
+        painter.drawText(QPoint(60, 180), QStringLiteral("Good morning everyone"));
+        painter.end();
+        ASSERT_TRUE(picture.save(card.path()));
+        QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+        card.view()->copyText();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !card.view()->isBusy(); }, 20000));
+        EXPECT_EQ(QGuiApplication::clipboard()->text().simplified(), QStringLiteral("Good morning everyone"))
+            << ink.name().toStdString() << ": " << toastText().toStdString();
+    }
+}
+
 TEST(RenameFile, NeverReplacesAFileAndKeepsTheExtension) {
     struct Case {
         const char* name;

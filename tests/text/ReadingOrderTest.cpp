@@ -261,6 +261,47 @@ TEST(Recognition, EveryLocaleVariableOfTheDesktopNamesAPreferredLanguage) {
     EXPECT_EQ(Language::preferredLanguages("", "de_AT.UTF-8@euro", "C", "POSIX", {"de-AT"}), QStringList{"de-AT"});
 }
 
+namespace {
+
+// Whether every word of the recognised lines is in the text exactly once: the reading order moves
+// words and joins a word hyphenated over two lines, but never drops or repeats one. Says which
+// words went missing or came from nowhere.
+::testing::AssertionResult keepsEveryWord(const std::vector<Line>& lines, const QString& text) {
+    QStringList want;
+    for (const Line& line : lines)
+        want += line.text.split(u' ', Qt::SkipEmptyParts);
+    QStringList extra;
+    for (const QString& word : text.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts)) {
+        if (want.removeOne(word))
+            continue;
+        // "recog-" and "nition" read as "recognition".
+        bool joined = false;
+        for (const QString& head : std::as_const(want))
+            if (head.endsWith(u'-') && word.startsWith(head.chopped(1)) && want.contains(word.mid(head.size() - 1))) {
+                want.removeOne(word.mid(head.size() - 1));
+                want.removeOne(QString(head));
+                joined = true;
+                break;
+            }
+        if (!joined)
+            extra << word;
+    }
+    if (want.isEmpty() && extra.isEmpty())
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "dropped: " << want.join(u' ').toStdString()
+                                         << " | not recognised: " << extra.join(u' ').toStdString();
+}
+
+// The picture's text in reading order, checked to hold every word recognised in it.
+QString keptText(const QImage& picture) {
+    const std::vector<Line> lines = TextVision::lines(picture);
+    const QString text = fullText(lines);
+    EXPECT_TRUE(keepsEveryWord(lines, text));
+    return text;
+}
+
+} // namespace
+
 class ReadingPictures : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(TextCorpus::facesInstalled()) << "fonts-inter or fonts-dejavu-core missing"; }
@@ -306,7 +347,7 @@ TEST_F(ReadingPictures, TextOnColouredAndDarkGroundIsRead) {
         canvas.line(p.area.left() + 14, p.area.top() + 10, p.text, font, p.ink);
         want += p.text + u' ';
     }
-    const QString text = TextVision::text(canvas.picture);
+    const QString text = keptText(canvas.picture);
     EXPECT_LT(TextCorpus::characterErrorRate(want, text), 0.03) << text.toStdString();
     // The rims of the patches are edges, not bars or brackets.
     EXPECT_FALSE(text.contains(u'|')) << text.toStdString();
@@ -323,7 +364,7 @@ TEST_F(ReadingPictures, CodesGiveNoStrayLettersAndInvertedOnesAreFound) {
         const QString words = QStringLiteral("Scan the code with your phone");
         canvas.line(310, 130, words, TextCorpus::font(TextCorpus::Face::Inter, 16),
                     dark ? QColor(232, 234, 237) : QColor(28, 28, 30));
-        EXPECT_EQ(TextVision::text(canvas.picture).simplified(), words) << (dark ? "dark" : "light");
+        EXPECT_EQ(keptText(canvas.picture).simplified(), words) << (dark ? "dark" : "light");
         EXPECT_EQ(TextVision::codes(canvas.picture), QStringList{QStringLiteral("PAIR-7F3K")})
             << (dark ? "dark" : "light");
     }
@@ -340,7 +381,7 @@ TEST_F(ReadingPictures, HighlightedRowOnlyALittleTallerThanItsLettersIsRead) {
     const QString header = QStringLiteral("PID USER      PRI  NI  VIRT   RES   SHR S CPU%");
     const QRect box = canvas.line(14, 30, header, mono, Qt::black);
     ASSERT_TRUE(QRect(10, 30, 600, 19).contains(box)) << "the letters fill the bar but for a few rows";
-    EXPECT_EQ(TextVision::text(canvas.picture).simplified(), header.simplified());
+    EXPECT_EQ(keptText(canvas.picture).simplified(), header.simplified());
 }
 
 TEST_F(ReadingPictures, TerminalListingKeepsItsColumnsInTheirRows) {
@@ -357,7 +398,7 @@ TEST_F(ReadingPictures, TerminalListingKeepsItsColumnsInTheirRows) {
     const TextFixtures::Canvas canvas = terminal(QSize(760, 200), rows, 6, 8, 26);
     // Each row's fields from the owner on, in their row's order (the engine may take an r of the
     // permissions for a p; that is not what is tested here).
-    const QString text = TextVision::text(canvas.picture).simplified();
+    const QString text = keptText(canvas.picture).simplified();
     for (const QString& row : rows)
         EXPECT_TRUE(text.contains(row.mid(row.indexOf(u"mara")).simplified())) << text.toStdString();
 }
@@ -380,7 +421,7 @@ TEST_F(ReadingPictures, MetersReadAsBarsBesideTheirFiguresInTheirRows) {
                            " 1873 mara       20   0  734M  121M S 12.0  3:11.02 editor"};
     for (const bool light : {false, true}) {
         const TextFixtures::Canvas canvas = terminal(QSize(760, 240), rows, 10, 8, 19, light, light ? 2 : 1);
-        const QStringList read = TextVision::text(canvas.picture).split(u'\n', Qt::SkipEmptyParts);
+        const QStringList read = keptText(canvas.picture).split(u'\n', Qt::SkipEmptyParts);
         const std::string shown = (light ? "light: " : "dark: ") + read.join(u'|').toStdString();
         const auto lineWith = [&](const QString& part) {
             const auto found =
@@ -407,7 +448,7 @@ TEST_F(ReadingPictures, LettersOfOneStrokeAreNotBars) {
     const QString words = QStringLiteral("Ill will, III lll: Illinois");
     canvas.line(10, 10, words, TextFixtures::inter(15), Qt::black);
     canvas.line(10, 60, words, TextFixtures::inter(30), Qt::black);
-    const QString read = TextVision::text(canvas.picture);
+    const QString read = keptText(canvas.picture);
     EXPECT_FALSE(read.contains(u'|')) << read.toStdString();
 }
 
@@ -418,8 +459,11 @@ TEST_F(ReadingPictures, CorpusReadsWithinItsErrorBudget) {
         RecognitionOptions options;
         if (page.language != QStringLiteral("eng"))
             options.languages = page.language + QStringLiteral("+eng");
-        const double cer = TextCorpus::characterErrorRate(page.text, fullText(recognise(page.image, options)));
+        const std::vector<Line> lines = recognise(page.image, options);
+        const QString text = fullText(lines);
+        const double cer = TextCorpus::characterErrorRate(page.text, text);
         EXPECT_LT(cer, 0.2) << page.name.toStdString();
+        EXPECT_TRUE(keepsEveryWord(lines, text)) << page.name.toStdString();
         sum += cer;
     }
     EXPECT_LT(sum / double(pages.size()), 0.08);
@@ -441,7 +485,9 @@ TEST_F(ReadingPictures, TableRowsNearABandCutReadAsWellAsTheRest) {
     const TextFixtures::Canvas canvas = terminal(QSize(900, 700), rows, 10, 168, 19);
     RecognitionOptions options;
     options.bands = 5;
-    const QString text = fullText(recognise(canvas.picture, options));
+    const std::vector<Line> lines = recognise(canvas.picture, options);
+    const QString text = fullText(lines);
+    EXPECT_TRUE(keepsEveryWord(lines, text));
     const QString last = text.section(QStringLiteral("1450"), 1);
     EXPECT_LT(TextCorpus::characterErrorRate(rows.mid(6).join(u' ').simplified(), QStringLiteral("1450") + last), 0.15)
         << text.toStdString();
@@ -462,7 +508,7 @@ struct Reading {
 };
 
 Reading readLines(const QImage& picture) {
-    return {TextVision::text(picture).split(u'\n', Qt::SkipEmptyParts)};
+    return {keptText(picture).split(u'\n', Qt::SkipEmptyParts)};
 }
 
 } // namespace
@@ -528,5 +574,148 @@ TEST_F(ReadingPictures, CompilerErrorsInColourReadInTheirLinesOrder) {
         EXPECT_LT(source, read.at(QStringLiteral("note"))) << scale << "x: " << read.shown();
         EXPECT_EQ(read.lines.lastIndexOf(QRegularExpression(QStringLiteral(".*\\$\\s*"))), read.lines.size() - 1)
             << scale << "x: " << read.shown();
+    }
+}
+
+namespace {
+
+// A page as a browser draws it: DejaVu Sans on a light or dark ground, links in the accent colour.
+QString webPage(const QString& body, bool dark) {
+    const QString colours = dark ? QStringLiteral("background:#1b1d21;color:#e6e6e6") : QStringLiteral("color:#1d1f23");
+    return QStringLiteral("<!doctype html><html><head><meta charset='utf-8'><style>body{margin:0;%1;"
+                          "font-family:'DejaVu Sans',sans-serif;font-size:14px;line-height:1.45} a{color:%2}"
+                          ".side{background:%3}</style></head><body>%4</body></html>")
+        .arg(colours, dark ? QStringLiteral("#7fb4ff") : QStringLiteral("#1a5fd0"),
+             dark ? QStringLiteral("#24272c") : QStringLiteral("#f5f6f8"), body);
+}
+
+QString sidebarBeside(const QStringList& items, const QString& main) {
+    QString side;
+    for (const QString& item : items)
+        side += QStringLiteral("<div style='padding:5px 0'><a>%1</a></div>").arg(item);
+    return QStringLiteral("<div style='display:flex;min-height:100vh'><div class='side' style='width:190px;"
+                          "padding:18px'>%1</div><div style='flex:1;padding:18px 30px'>%2</div></div>")
+        .arg(side, main);
+}
+
+// How often the text holds the part, spaces and case aside (the engine may run two words together,
+// or take a capital for a small letter).
+int occurrences(const QString& text, const QString& part) {
+    return int(QString(text)
+                   .remove(QRegularExpression(QStringLiteral("\\s")))
+                   .count(QString(part).remove(u' '), Qt::CaseInsensitive));
+}
+
+} // namespace
+
+TEST_F(ReadingPictures, BorderedTableReadsRowByRowAloneAndBesideASidebar) {
+    // A timetable with `border: 1px solid` on every cell, as most pages draw one: each rule between
+    // cells is a line between them, not the edge of a block, and no cell is lost.
+    const QStringList rows{"Time Monday Wednesday Saturday", "09:00 Tomato seedlings Pruning roses Seed swap",
+                           "11:00 Organic compost Soil testing Herb walk", "14:00 Bee keeping Rain barrels Tool repair",
+                           "16:00 Cider pressing Hedge laying Open garden"};
+    const QStringList cells{"Tomato seedlings", "Organic compost", "Pruning roses", "Soil testing", "Herb walk",
+                            "Bee keeping",      "Rain barrels",    "Tool repair",   "Hedge laying", "Open garden"};
+    const QStringList side{"Opening hours", "Plants", "Courses", "Gift cards", "Find us"};
+    struct Case {
+        const char* name;
+        bool collapse, sidebar, dark;
+        int padding, scale;
+    };
+    const Case cases[] = {
+        {"alone, cell by cell", false, false, false, 4, 1},
+        {"alone, one grid, cells tight", true, false, false, 1, 1},
+        {"alone, one grid, dark at 2x", true, false, true, 4, 2},
+        {"beside a sidebar, one grid", true, true, false, 4, 1},
+        {"beside a sidebar, cell by cell, dark", false, true, true, 4, 1},
+    };
+    for (const Case& c : cases) {
+        QString table = QStringLiteral("<table style='border-collapse:%1'>").arg(c.collapse ? "collapse" : "separate");
+        for (int r = 0; r < rows.size(); ++r) {
+            // The header's four words; then the time and three names of two words each.
+            const QString& row = rows[r];
+            const QString tag = r == 0 ? QStringLiteral("th") : QStringLiteral("td");
+            const QStringList rowCells = r == 0 ? row.split(u' ')
+                                                : QStringList{row.section(u' ', 0, 0), row.section(u' ', 1, 2),
+                                                              row.section(u' ', 3, 4), row.section(u' ', 5, 6)};
+            table += QStringLiteral("<tr>");
+            for (const QString& cell : rowCells)
+                table += QStringLiteral("<%1 style='text-align:left;border:1px solid;padding:%2px %3px'>%4</%1>")
+                             .arg(tag)
+                             .arg(c.padding)
+                             .arg(2 * c.padding)
+                             .arg(cell);
+            table += QStringLiteral("</tr>");
+        }
+        table += QStringLiteral("</table>");
+        const QString main = QStringLiteral("<h2>Spring workshops</h2>%1<p>Places are free.</p>").arg(table);
+        const QImage page = TextFixtures::webPage(webPage(c.sidebar ? sidebarBeside(side, main) : main, c.dark),
+                                                  QSize(900, 420), c.scale);
+        if (page.isNull())
+            GTEST_SKIP() << "no chromium installed (scripts/install-deps.sh installs it)";
+        const QString text = keptText(page);
+        // Each row on a line of its own, the engine's slips of a letter or a space aside; every cell once.
+        const QStringList lines = text.split(u'\n', Qt::SkipEmptyParts);
+        for (const QString& row : rows)
+            EXPECT_TRUE(
+                std::any_of(lines.begin(), lines.end(),
+                            [&](const QString& line) { return TextCorpus::characterErrorRate(row, line) < 0.08; }))
+                << c.name << ": " << row.toStdString() << " in " << text.toStdString();
+        QStringList expectOnce = cells;
+        if (c.sidebar)
+            expectOnce += side;
+        for (const QString& part : expectOnce)
+            EXPECT_EQ(occurrences(text, part), 1)
+                << c.name << ": " << part.toStdString() << " in " << text.toStdString();
+    }
+}
+
+TEST_F(ReadingPictures, ArticleBesideItsChaptersReadsWholeWithItsHeadingsApart) {
+    // A guide's page: the list of its chapters at the side, the article with a large heading and
+    // smaller ones among its paragraphs; light at 1x, dark at 2x.
+    const QStringList chapters{"Introduction", "Installing", "Your first map",     "Layers",   "Styles",
+                               "Labels",       "Printing",   "Keyboard shortcuts", "Questions"};
+    const QString title = QStringLiteral("Working with layers");
+    const QStringList headings{"Adding a layer", "Changing the order"};
+    const QStringList paragraphs{
+        "A map is built from layers stacked on top of each other. The layer at the top of the list is drawn last.",
+        "Choose Add Layer in the Map menu and pick a file or a web service. Shapefiles and GeoJSON files can be "
+        "opened directly; a service needs its address.",
+        "Drag a layer up or down in the list to change the order in which layers are drawn. Labels are always drawn "
+        "above every layer."};
+    const QString article = QStringLiteral("<h1 style='font-size:28px;margin:4px 0 12px'>%1</h1><p>%2</p>"
+                                           "<h2 style='font-size:20px;margin:20px 0 6px'>%3</h2><p>%4</p>"
+                                           "<h2 style='font-size:20px;margin:20px 0 6px'>%5</h2><p>%6</p>")
+                                .arg(title, paragraphs[0], headings[0], paragraphs[1], headings[1], paragraphs[2]);
+    for (const int scale : {1, 2}) {
+        const bool dark = scale == 2;
+        const QImage page =
+            TextFixtures::webPage(webPage(sidebarBeside(chapters, article), dark), QSize(1000, 560), scale);
+        if (page.isNull())
+            GTEST_SKIP() << "no chromium installed (scripts/install-deps.sh installs it)";
+        const QString text = keptText(page);
+        const Reading read{text.split(u'\n', Qt::SkipEmptyParts)};
+        const std::string shown = std::to_string(scale) + "x: " + read.shown();
+        // The list whole, then the article; every heading a line of its own, never inside a sentence.
+        // The engine may take a capital for a small letter; that is not what is tested here.
+        const auto at = [&](const QString& part) {
+            for (int i = 0; i < read.lines.size(); ++i)
+                if (read.lines[i].contains(part, Qt::CaseInsensitive))
+                    return i;
+            return -1;
+        };
+        const int heading = read.lines.indexOf(title);
+        EXPECT_GT(heading, 0) << shown;
+        EXPECT_EQ(at(chapters.front()), 0) << shown;
+        for (int i = 1; i < chapters.size(); ++i)
+            EXPECT_LE(at(chapters[i - 1]), at(chapters[i])) << shown;
+        EXPECT_LT(at(chapters.back()), heading) << shown;
+        for (const QString& heading : headings)
+            EXPECT_GE(read.lines.indexOf(heading), 0) << heading.toStdString() << " in " << shown;
+        const QStringList blocks = text.split(QStringLiteral("\n\n"));
+        for (const QString& heading : QStringList{title} + headings)
+            EXPECT_TRUE(blocks.contains(heading)) << heading.toStdString() << " a block of its own in " << shown;
+        EXPECT_LT(read.lines.indexOf(headings[0]), read.at(QStringLiteral("Choose Add Layer"))) << shown;
+        EXPECT_LT(read.lines.indexOf(headings[1]), read.at(QStringLiteral("Drag a layer"))) << shown;
     }
 }

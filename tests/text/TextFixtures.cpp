@@ -1,9 +1,15 @@
 #include "text/TextFixtures.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QPainter>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QUrl>
 #include <ZXing/BitMatrix.h>
 #include <ZXing/MultiFormatWriter.h>
 #include <algorithm>
@@ -190,6 +196,35 @@ double characterErrorRate(const QString& want, const QString& got) {
         std::swap(previous, current);
     }
     return double(previous[size_t(b.size())]) / double(a.size());
+}
+
+QImage webPage(const QString& html, QSize size, int scale) {
+    const QString browser = QStandardPaths::findExecutable(QStringLiteral("chromium"));
+    QTemporaryDir dir;
+    if (browser.isEmpty() || !dir.isValid())
+        return {};
+    QFile page(dir.filePath(QStringLiteral("page.html")));
+    if (!page.open(QIODevice::WriteOnly))
+        return {};
+    page.write(html.toUtf8());
+    page.close();
+    const QString shot = dir.filePath(QStringLiteral("page.png"));
+    QProcess process;
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.start(browser,
+                  {QStringLiteral("--headless"), QStringLiteral("--no-sandbox"), QStringLiteral("--disable-gpu"),
+                   QStringLiteral("--hide-scrollbars"), QStringLiteral("--no-first-run"),
+                   QStringLiteral("--user-data-dir=") + dir.filePath(QStringLiteral("profile")),
+                   QStringLiteral("--force-device-scale-factor=%1").arg(scale),
+                   QStringLiteral("--window-size=%1,%2").arg(size.width()).arg(size.height()),
+                   QStringLiteral("--screenshot=") + shot, QUrl::fromLocalFile(page.fileName()).toString()});
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+        return {};
+    }
+    return QImage(shot).convertToFormat(QImage::Format_RGB32);
 }
 
 } // namespace TextFixtures

@@ -49,6 +49,10 @@ struct Screen {
 };
 Screen denseScreen(bool dark = false);
 
+// A page of HTML as headless chromium draws it in a window of `size` CSS pixels at `scale` device
+// pixels each; a null picture when chromium is not installed or draws nothing.
+QImage webPage(const QString& html, QSize size, int scale = 1);
+
 // Character error rate of got against want, white space runs counted as one space.
 double characterErrorRate(const QString& want, const QString& got);
 

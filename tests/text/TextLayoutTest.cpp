@@ -154,6 +154,34 @@ TEST(TextLayout, ParagraphsJoinHyphensAndBreakOnGaps) {
     EXPECT_EQ(paragraphs({}), QString());
 }
 
+TEST(TextLayout, HeadingCloseAboveItsParagraphStartsItsOwnBlock) {
+    // A line alone on its row over three lines set 0.004 apart; the gap under it decides. makeLine
+    // takes the box's bottom edge.
+    struct Case {
+        const char* name;
+        double gap, height, width; // under the first line, its height, and the width of the lines under it
+        QString text;
+    };
+    const Case cases[] = {
+        {"heading near its paragraph", 0.022, 0.024, 0.6, "Layers\n\nOne two three four"},
+        {"heading of the body's size", 0.021, 0.02, 0.6, "Layers\n\nOne two three four"},
+        {"a paragraph's own first line", 0.004, 0.02, 0.6, "Layers One two three four"},
+        {"a gap under most of its height", 0.016, 0.02, 0.6, "Layers One two three four"},
+        {"a list's first item", 0.022, 0.02, 0.2, "Layers\nOne two three four"},
+    };
+    for (const Case& c : cases) {
+        std::vector<Line> lines{makeLine("Layers", 0.1, 0.8, 0.2, c.height)};
+        const char* body[] = {"One", "two", "three four"};
+        double bottom = 0.8 - c.gap;
+        for (const char* words : body) {
+            bottom -= 0.02;
+            lines.push_back(makeLine(QString::fromLatin1(words), 0.1, bottom, c.width, 0.02));
+            bottom -= 0.004;
+        }
+        EXPECT_EQ(fullText(lines), c.text) << c.name;
+    }
+}
+
 TEST(TextLayout, MainTextPrefersDominantColumnOfLongTexts) {
     auto twoColumns = [](int left, int right) {
         return std::vector<Line>{makeLine(QString(left, u'a'), 0.05, 0.5, 0.4, 0.02),
