@@ -268,8 +268,7 @@ TEST(PdfPages, PagesGoBackWhileTheCardStaysResponsive) {
     EXPECT_EQ(centreOf(PDFSession::renderFile(session->pdfURL, session->workDir, 1).image), QColor(Qt::red));
 }
 
-// Once a redacted page is in the document, nothing we keep shows what it covered: not its rendering, nor a picture
-// the card showed for it (an annotated page) with its stored base, whether the card or a worker wrote it.
+// Nothing we keep shows what a written redacted page covered: its rendering, an annotated picture, its stored base.
 TEST(PdfPages, AWrittenRedactedPageLeavesNoRenderingOfWhatItCovered) {
     QTemporaryDir dir;
     const QString path = pdfOf(dir, QStringLiteral("Report.pdf"),
@@ -311,9 +310,7 @@ TEST(PdfPages, AWrittenRedactedPageLeavesNoRenderingOfWhatItCovered) {
         EXPECT_FALSE(QFileInfo::exists(base)) << "the stored base of an annotated page";
 }
 
-// A card closed while its tool still works on the page: the page the tool makes is the one written, before the
-// tool reports success; a write that fails is what the tool reports instead (a one-page document, where the tool
-// itself writes nothing).
+// A card closed mid-tool: the tool's page is written before the tool reports; a failed write is what it reports.
 TEST(PdfPages, ClosingTheCardWhileAToolWorksWritesThePageItMakesFirst) {
     const QStringList secrets{QStringLiteral("Mail jane.doe@example.com now"),
                               QStringLiteral("Card 4111 1111 1111 1111 ok"), QStringLiteral("Ring +49 30 1234 5678")};

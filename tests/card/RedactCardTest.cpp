@@ -248,8 +248,7 @@ TEST(RedactCard, RenamingFromTheCardKeepsTheReviewWorking) {
 }
 
 TEST(RedactCard, NothingRedactedReadsInARealTerminalCapture) {
-    // An xterm in its 10x20 bitmap font as captured, a card number and a token wrapped: the key's line and the
-    // number's second line read only once the rest is covered.
+    // A real 10x20 xterm capture with a card number and a token wrapped; some lines read only once the rest is covered.
     QTemporaryDir dir;
     const QString capture = dir.filePath(QStringLiteral("Terminal.png"));
     ASSERT_TRUE(QFile::copy(QStringLiteral(CARD_FIXTURES_DIR "/xterm-10x20.png"), capture));

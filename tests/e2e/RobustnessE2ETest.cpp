@@ -214,8 +214,7 @@ TEST(Robustness, TheDisplayGoingAwayEndsTheProgramWithoutASignalOrAHalfFile) {
     }
 }
 
-// The display going away while a file opens (a page slow to draw): nothing of the file is left in the temporary or
-// the capture folder, and the decoder ends with the program.
+// The display going away while a slow page opens leaves no file behind, and the decoder ends with the program.
 TEST(Robustness, TheDisplayGoingAwayWhileAFileOpensLeavesNoTemporaryFile) {
     Desktop desktop;
     ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();

@@ -158,8 +158,7 @@ TEST(IsolatedDecode, APageThatTakesTooLongOrInflatesTooFarIsStoppedWithinItsLimi
     EXPECT_FALSE(bomb.failure.isEmpty());
 }
 
-// What the child writes for us (the pixels, the copy of the opened file) has no name while it works or after, so
-// an end of the program without clean-up leaves nothing behind.
+// What the child writes has no name, while it works or after: an end without clean-up leaves nothing behind.
 TEST(IsolatedDecode, NothingTheChildWritesHasANameUnlessTheCallerGivesItOne) {
     Folder folder;
     // The pixels go to the temporary folder, the copy to the one the job names: here one folder.

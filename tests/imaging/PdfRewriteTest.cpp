@@ -489,8 +489,7 @@ TEST(PdfRewrite, AReplacedPageKeepsWhatLeadsToItAndLeavesNothingOfItsOldContent)
         ASSERT_TRUE(all.contains("Page three stays"));
         EXPECT_FALSE(all.contains("Old words of page two") || all.contains("THUMBNAIL-OF-PAGE-TWO"));
         EXPECT_EQ(all.contains(address) || all.contains(card), !c.redacted);
-        // The words of a paragraph whose page its section names leave with the marked content; a value its field
-        // holds above the widget leaves with the widget.
+        // A section's paragraph and a parent field's value leave with what they name.
         EXPECT_FALSE(all.contains(phone));
         EXPECT_EQ(all.contains(iban), !c.redacted);
 
@@ -531,9 +530,8 @@ TEST(PdfRewrite, AWriteOfManyMegabytesKeepsEveryByte) {
 
 namespace {
 
-// Three pages, the first two of which list the same link, note, remark with its pop-up and two widgets of
-// the form (one a field's kid, one a field of its own). Page 2 also has words, a note and a field of its own.
-// With `oneArray`, both list one array of annotations, one of them written in place.
+// Pages 1 and 2 list the same link, note, remark with pop-up and widgets (a kid, a field itself); page 2 has words,
+// a note and a field of its own. With `oneArray`, both list one array, with one annotation written in place.
 QByteArray sharing(bool oneArray) {
     using HostilePdfs::stream;
     const QByteArray shared = "7 0 R 8 0 R 11 0 R 12 0 R 14 0 R 15 0 R";
@@ -583,9 +581,7 @@ std::string described(QPDFPageObjectHelper page) {
 
 } // namespace
 
-// An annotation that another page lists too stays there as it was: the replaced page moves or strips only its own
-// copy, and the form keeps a field while a page still shows one of its widgets. What only the redacted pages showed
-// leaves the file.
+// An annotation another page lists too stays there as it was; a field stays while a page shows one of its widgets.
 TEST(PdfRewrite, AnAnnotationOtherPagesListTooStaysAsItWasOnThem) {
     const struct {
         const char* what;

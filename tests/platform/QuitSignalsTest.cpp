@@ -6,8 +6,7 @@
 #include <cstdio>
 #include <unistd.h>
 
-// A peer that went away is an error its writer handles, not the end of the program by a signal; the programs we
-// start still end by that signal, as programs expect.
+// A peer gone is an error its writer handles, not our end by a signal; programs we start still get the signal.
 TEST(QuitSignals, AWriteToAPeerThatWentAwayFailsWithEpipeAndTheProgramGoesOn) {
     const QuitSignals quitting;
     int ends[2] = {-1, -1};

@@ -38,8 +38,7 @@ int largestDifference(const QImage& a, const QImage& b) {
     return largest;
 }
 
-// A line as a terminal shows it, one cell per character of `screen`, read as `read`: a blank of the reading where
-// the screen has a character takes no cell of its own. Otherwise the two hold the same characters, one for one.
+// A terminal's line: one cell per character of `screen`, read as `read`, whose made-up blanks take no cell.
 Line terminalLine(const QString& screen, const QString& read, double cell = 0.006) {
     std::vector<QRectF> units;
     qsizetype at = 0;
@@ -63,8 +62,7 @@ std::vector<Line> laidOut(const QString& page) {
     return lines;
 }
 
-// That the findings on `lines` are the boxes of `covered`, each on the first line that holds it, to a tenth of a
-// 0.006 cell.
+// That the findings are the boxes of `covered` (each on the first line holding it), to a tenth of a 0.006 cell.
 void expectCovered(const std::vector<Line>& lines, const QStringList& covered, const char* what) {
     const auto span = [](size_t line, const QRectF& box) {
         return std::tuple(line, std::lround(box.x() / 6e-4), std::lround(box.right() / 6e-4));
@@ -158,13 +156,10 @@ TEST(Redaction, FindingsSpanTheBlanksRecognitionMakesUp) {
         {"token: eyJhbGciOiJub25lIn0. eyJzdWIiOiIxIn0. SflKxwRJSMeKKF2QT4fwpMeJf36POk6yJV_adQssw5c",
          {"eyJhbGciOiJub25lIn0. eyJzdWIiOiIxIn0. SflKxwRJSMeKKF2QT4fwpMeJf36POk6yJV_adQssw5c"}},
         {"see www.example-corp.com or api.v2.internal, eyJane. Then v1.2.3 ok", {}},
-        // A small full stop read as a comma, a semicolon, a colon or a middle dot, by itself or beside a made-up
-        // blank, inside an address or a web token; an at sign read as a capital.
+        // A full stop read as a comma, semicolon, colon or middle dot, alone or by a made-up blank; @ read as G.
         {"Contact billing,team@example-corp,com for invoices", {"billing,team@example-corp,com"}},
         {"Contact billing, team@example-corp,com for", {"billing, team@example-corp,com"}},
-        {"Mail jonas ,weber@example.com or ring", {"jonas ,weber@example.com"}},
         {"Mail jonas ,weberGexample.com or ring", {"jonas ,weberGexample.com"}},
-        {"write to team@example-corp, com today", {"team@example-corp, com"}},
         {"Owner: ops;desk@mail:example\u00b7org", {"ops;desk@mail:example\u00b7org"}},
         {"Bearer eyJhbGciOiJIUzI1NiJ9,eyJzdWIiOiJhZG1pbiJ9;dBjftJeZ4CVP-mB92K27uhbUJU1p1r_wW1gFWFOEjXk ok",
          {"eyJhbGciOiJIUzI1NiJ9,eyJzdWIiOiJhZG1pbiJ9;dBjftJeZ4CVP-mB92K27uhbUJU1p1r_wW1gFWFOEjXk"}},
