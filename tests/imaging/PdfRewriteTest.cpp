@@ -642,8 +642,6 @@ TEST(PdfRewrite, AnAnnotationOtherPagesListTooStaysAsItWasOnThem) {
 
         qpdfTool({"--qdf", "--object-streams=disable", out, folder.path(QStringLiteral("qdf.pdf"))});
         const QByteArray all = folder.read(QStringLiteral("qdf.pdf"));
-        EXPECT_TRUE(all.contains("Page three stays"));
-        EXPECT_FALSE(all.contains("Old words of page two"));
         EXPECT_EQ(all.contains(address) || all.contains(card), !c.redacted);
         for (const char* shared : {"Shared note", "Shared value", "Merged value", "Shared remark"})
             EXPECT_EQ(all.contains(shared), firstStays || !c.redacted) << shared;
