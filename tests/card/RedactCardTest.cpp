@@ -9,8 +9,6 @@
 
 #include <QDir>
 #include <QLineEdit>
-#include <QProcess>
-#include <QStandardPaths>
 
 #include <sys/stat.h>
 
@@ -63,21 +61,6 @@ struct ReviewCard : Card {
         QTest::mouseRelease(view(), Qt::LeftButton, {}, at);
     }
 };
-
-// What the tesseract command reads in a picture at three times its size, blanks left out; empty without it.
-QString commandReads(const QString& path) {
-    const QString tesseract = QStandardPaths::findExecutable(QStringLiteral("tesseract"));
-    if (tesseract.isEmpty())
-        return {};
-    const QImage picture(path);
-    const QString big = path + QStringLiteral(".3x.png");
-    picture.scaled(picture.size() * 3, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).save(big);
-    QProcess command;
-    command.start(tesseract, {big, QStringLiteral("stdout")});
-    command.waitForFinished(120000);
-    QFile::remove(big);
-    return QString::fromUtf8(command.readAllStandardOutput()).remove(u' ');
-}
 
 } // namespace
 
@@ -265,9 +248,7 @@ TEST(RedactCard, RenamingFromTheCardKeepsTheReviewWorking) {
 }
 
 TEST(RedactCard, NothingRedactedReadsInARealTerminalCapture) {
-    // An xterm in its 10x20 bitmap font, as its window was captured: an address, a card number, an IBAN, a phone
-    // number, a key, a web token, and a card number and a token that the terminal wrapped. The recogniser leaves
-    // out the key's line and the wrapped number's second line at first; they read only once the rest is covered.
+    // A real 10x20 xterm capture with a card number and a token wrapped; some lines read only once the rest is covered.
     QTemporaryDir dir;
     const QString capture = dir.filePath(QStringLiteral("Terminal.png"));
     ASSERT_TRUE(QFile::copy(QStringLiteral(CARD_FIXTURES_DIR "/xterm-10x20.png"), capture));
@@ -278,20 +259,14 @@ TEST(RedactCard, NothingRedactedReadsInARealTerminalCapture) {
         << toastText().toStdString();
     const QString redacted = dir.filePath(QStringLiteral("Terminal redacted.png"));
     ASSERT_EQ(card.view()->shot().fileURL.toLocalFile(), redacted);
-
-    const QStringList secrets{"billing", "jonas", "weber", "4012",    "8888", "1881",  "DE89", "3704",
-                              "0532",    "+49",   "5678",  "sk_live", "HxQp", "aBcDe", "eyJ",  "kZx2",
-                              "1bN3",    "4111",  "1111",  "Wq3R",    "v8Lm", "6uJ0",  "iZo1", "VtQy"};
-    const QStringList words{"Contact", "invoices", "Payment", "Hello", "Friday"};
     QString ours;
     for (const TextVision::Line& line : TextVision::lines(QImage(redacted)))
         ours += line.text;
     ours.remove(u' ');
-    const QString command = commandReads(redacted);
-    for (const QString& secret : secrets) {
-        EXPECT_FALSE(ours.contains(secret)) << secret.toStdString() << " in " << ours.toStdString();
-        EXPECT_FALSE(command.contains(secret)) << secret.toStdString() << " in " << command.toStdString();
-    }
-    for (const QString& word : words)
-        EXPECT_TRUE(ours.contains(word)) << word.toStdString() << " in " << ours.toStdString();
+    for (const char* secret :
+         {"billing", "jonas", "weber", "4012", "8888", "1881", "DE89", "3704", "0532", "+49",  "5678", "sk_live",
+          "HxQp",    "aBcDe", "eyJ",   "kZx2", "1bN3", "4111", "1111", "Wq3R", "v8Lm", "6uJ0", "iZo1", "VtQy"})
+        EXPECT_FALSE(ours.contains(QLatin1String(secret))) << secret << " in " << ours.toStdString();
+    for (const char* word : {"Contact", "invoices", "Payment", "Hello", "Friday"})
+        EXPECT_TRUE(ours.contains(QLatin1String(word))) << word << " in " << ours.toStdString();
 }
