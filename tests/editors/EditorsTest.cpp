@@ -296,7 +296,7 @@ TEST(Transform, RefusalsAndTurnedOnce) {
     for (const auto& [name, bytes, note] :
          {std::tuple{"scan.tiff", ManyPictures::tiff({markers(3, 2, 16), markers(3, 2, 16)}),
                      "only page 1 of 2 was rotated, so scan.tiff was kept"},
-          std::tuple{"moving.webp", ManyPictures::webp({markers(3, 2, 16), markers(3, 2, 16)}),
+          std::tuple{"moving.webp", ManyPictures::webp({markers(3, 2, 16), markers(3, 2, 16).mirrored()}),
                      "only frame 1 of 2 was rotated, so moving.webp was kept"}}) {
         const QUrl many = folder.write(QString::fromLatin1(name), bytes);
         const ImageConvert::Replaced done = ImageConvert::transform(many, 1, false, false);

@@ -1,7 +1,6 @@
 #pragma once
-// Picture files that hold more than one picture, written byte by byte as the formats lay them out: a TIFF of
-// several pages as a scanner writes it, an animated WebP and an animated PNG. The toolkit writes only one
-// picture a file, so these are put together from its single pictures.
+// Picture files that hold more than one picture. ImageMagick writes the TIFF and the WebP; it writes no animated
+// PNG without a video library, so that one is put together here from the toolkit's single pictures.
 
 #include <QByteArray>
 #include <QImage>
@@ -9,9 +8,8 @@
 
 namespace ManyPictures {
 
-// Uncompressed 8-bit RGB pages, one strip each, little-endian.
 QByteArray tiff(const QList<QImage>& pages);
-// Lossless frames of the same size on a canvas of that size, each shown for 100 ms.
+// Lossless frames.
 QByteArray webp(const QList<QImage>& frames);
 // Frames of the same size; the first is also the picture a reader without animation shows.
 QByteArray png(const QList<QImage>& frames);
