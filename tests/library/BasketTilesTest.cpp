@@ -338,8 +338,8 @@ TEST(BasketTiles, KeysSelectPreviewAndEscapeStepByStep) {
     {
         // Ours as the default would only copy the tile into the screenshot folder: the next one opens it.
         FakeApplications apps;
-        apps.entry(QStringLiteral("pictolarium.desktop"), QStringLiteral("ours"));
-        apps.entry(QStringLiteral("viewer.desktop"), QStringLiteral("viewer"));
+        apps.entry(QStringLiteral("pictolarium.desktop"), apps.program(QStringLiteral("ours")));
+        apps.entry(QStringLiteral("viewer.desktop"), apps.program(QStringLiteral("viewer")));
         apps.defaultFor(QStringLiteral("pictolarium.desktop"));
         b.select({"b.png"});
         press(Qt::Key_Return);
