@@ -213,20 +213,17 @@ TEST_F(ImageConvertTest, ASourceOfSeveralPagesOrFramesStaysAndTheNoteSaysTheNewF
         const char* name;
         QByteArray bytes;
         ImageFormat target;
-        const char* note;
+        const char* first;
     } cases[] = {
-        {"scan.tif", ManyPictures::tiff(three.mid(0, 2)), ImageFormat::jpeg,
-         "only page 1 of 2 was converted, so scan.tif was kept"},
-        {"moving.webp", ManyPictures::webp(three), ImageFormat::png,
-         "only frame 1 of 3 was converted, so moving.webp was kept"},
-        {"anim.png", ManyPictures::png(three), ImageFormat::pdf,
-         "only frame 1 of 3 was converted, so anim.png was kept"},
+        {"scan.tif", ManyPictures::tiff(three.mid(0, 2)), ImageFormat::jpeg, "page 1 of 2"},
+        {"moving.webp", ManyPictures::webp(three), ImageFormat::png, "frame 1 of 3"},
+        {"anim.png", ManyPictures::png(three), ImageFormat::pdf, "frame 1 of 3"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const QUrl source = folder.write(QString::fromLatin1(c.name), c.bytes);
         const ImageConvert::Replaced done = ImageConvert::convert(source, c.target, 0.9);
-        EXPECT_EQ(done.trashFailure, QString::fromLatin1(c.note));
+        EXPECT_EQ(done.trashFailure, QStringLiteral("only %1 was converted, so %2 was kept").arg(c.first, c.name));
         EXPECT_EQ(folder.read(QString::fromLatin1(c.name)), c.bytes);
         const QImage first = ImageConvert::load(done.url);
         EXPECT_TRUE(near(first.pixelColor(first.width() / 8, first.height() / 6), Qt::red)) << "the first picture";
@@ -254,8 +251,8 @@ TEST_F(ImageConvertTest, AWriterThatSpoilsThePictureIsCaughtBeforeTheSourceMoves
         // One pixel off by one in a lossless file; a lossy one of the wrong size, or cut short.
         {ImageFormat::png,
          [](const QImage& image, ImageFormat, double) {
-             QImage spoiled = image.convertToFormat(QImage::Format_ARGB32);
-             spoiled.setPixel(33, 21, spoiled.pixel(33, 21) ^ 1);
+             QImage spoiled = image;
+             spoiled.setPixel(33, 21, image.pixel(33, 21) ^ 1);
              return encoded(spoiled, "png");
          }},
         {ImageFormat::jpeg,
@@ -272,11 +269,8 @@ TEST_F(ImageConvertTest, AWriterThatSpoilsThePictureIsCaughtBeforeTheSourceMoves
                   QStringLiteral("Couldn't write shot.") + c.format.ext());
         EXPECT_EQ(folder.names(), QStringList{QStringLiteral("shot.bmp")}) << "nothing half-written is left";
         EXPECT_EQ(folder.read(QStringLiteral("shot.bmp")), before);
-        ImageCodec::setEncoderForTests({}); // the same picture written right passes the same check
-        QFile::remove(ImageConvert::convert(source, c.format, 0.9).url.toLocalFile());
-        EXPECT_EQ(trashed(), QStringList{QStringLiteral("shot.bmp")});
-        QDir(Trash::homeTrash()).removeRecursively();
     }
+    EXPECT_EQ(trashed(), QStringList());
 }
 
 TEST_F(ImageConvertTest, CompressingAJpegTakesItsPlace) {

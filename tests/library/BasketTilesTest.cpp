@@ -266,13 +266,10 @@ TEST(BasketTiles, ConvertKeepsASourceOfSeveralPagesAndSaysSo) {
     b.panel->reload();
     b.select({"scan.tiff"});
     b.panel->convertSelected(ImageFormat::png);
-    const QString note = QStringLiteral("only page 1 of 3 was converted, so scan.tiff was kept");
-    EXPECT_EQ(toastText(), QString::fromUtf8("1 saved as PNG \u00B7 ") + note);
+    EXPECT_EQ(toastText(),
+              QString::fromUtf8("1 saved as PNG \u00B7 only page 1 of 3 was converted, so scan.tiff was kept"));
     for (const char* name : {"scan.tiff", "scan.png"})
         EXPECT_TRUE(b.panel->collection->files().contains(b.path(QString::fromLatin1(name)))) << name;
-    b.panel->convertOne(b.path("scan.tiff"), ImageFormat::jpeg);
-    EXPECT_EQ(toastText(), QString::fromUtf8("JPEG \u00B7 ") + note);
-    EXPECT_TRUE(QFile::exists(b.path("scan.tiff")));
 }
 
 TEST(BasketTiles, RenameTakesTheNextFreeNumberAndKeepsTheThumbnail) {

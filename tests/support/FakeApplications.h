@@ -2,10 +2,7 @@
 // A desktop of the test's own making for "open with the default application": fresh XDG folders, and programs
 // that only write down what they were asked to open, xdg-open among them. The environment is put back after.
 
-#include <QByteArray>
 #include <QDir>
-#include <QFile>
-#include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
 
