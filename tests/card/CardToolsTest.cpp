@@ -222,7 +222,7 @@ TEST(ShareMenu, OpenWithDefaultAppNeverOpensThisProgram) {
     QImage picture(10, 10, QImage::Format_RGB32);
     picture.fill(Qt::red);
     picture.save(file);
-    // Our entry is always there, and copy.desktop runs this very program under another name.
+    // Our entry is always there, and copy.desktop runs this very program (only to list its tests) by another name.
     const struct {
         const char* viewer; // the folder of a viewer's entry, if any
         const char* byDefault;
@@ -236,7 +236,6 @@ TEST(ShareMenu, OpenWithDefaultAppNeverOpensThisProgram) {
         SCOPED_TRACE(std::string(c.viewer ? c.viewer : "no viewer") + ", default " + (c.byDefault ? c.byDefault : ""));
         FakeApplications apps;
         apps.entry(QStringLiteral("pictolarium.desktop"), apps.program(QStringLiteral("ours")));
-        // Started by mistake, it only lists its tests.
         apps.entry(QStringLiteral("copy.desktop"),
                    u'"' + QCoreApplication::applicationFilePath() + QStringLiteral("\" --gtest_list_tests"));
         if (c.viewer)

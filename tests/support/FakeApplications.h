@@ -44,8 +44,7 @@ public:
         write(dir.filePath(QStringLiteral("config/mimeapps.list")),
               QStringLiteral("[Default Applications]\nimage/png=%1\n").arg(id));
     }
-    // What the programs were asked, one line each, once `lines` are there (or after five seconds); with none
-    // expected, what came within 300 ms.
+    // What the programs were asked, a line each, once `lines` are there; with none expected, what came in 300 ms.
     QStringList log(int lines = 1) {
         QStringList out;
         QTest::qWaitFor(

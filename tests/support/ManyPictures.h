@@ -35,39 +35,34 @@ inline QByteArray webp(const QList<QImage>& frames) {
     return joined(frames, QStringLiteral("webp"));
 }
 
-inline QByteArray be32(quint32 v) {
-    QByteArray out(4, '\0');
-    qToBigEndian(v, out.data());
-    return out;
-}
-
-inline QByteArray pngChunk(const char* type, const QByteArray& data) {
-    const QByteArray body = QByteArray(type, 4) + data;
-    return be32(quint32(data.size())) + body +
-           be32(quint32(crc32(0, reinterpret_cast<const Bytef*>(body.constData()), uInt(body.size()))));
-}
-
-// Frames of the same size; the first is also the picture a reader without animation shows.
-inline QByteArray png(const QList<QImage>& frames) {
-    QByteArray out("\x89PNG\r\n\x1a\n", 8);
-    quint32 sequence = 0;
-    for (qsizetype i = 0; i < frames.size(); ++i) {
-        QByteArray single, data;
-        QBuffer buffer(&single);
-        frames.at(i).save(&buffer, "png");
-        for (qsizetype at = 8, length = 0; at + 12 <= single.size(); at += 12 + length) {
-            length = qFromBigEndian<quint32>(single.constData() + at);
-            if (single.mid(at + 4, 4) == "IDAT")
-                data += single.mid(at + 8, length);
-        }
-        if (i == 0) // IHDR's data is always the 13 bytes after the signature and its chunk head
-            out += pngChunk("IHDR", single.mid(16, 13)) + pngChunk("acTL", be32(quint32(frames.size())) + be32(0));
-        const QSize size = frames.at(i).size();
-        out += pngChunk("fcTL", be32(sequence++) + be32(quint32(size.width())) + be32(quint32(size.height())) +
-                                    be32(0) + be32(0) + QByteArray("\0\1\0\12\0\0", 6)); // 1/10 s, no disposal
-        out += i == 0 ? pngChunk("IDAT", data) : pngChunk("fdAT", be32(sequence++) + data);
+// An animated PNG of `frames` frames of the picture, the first also what a reader without animation shows.
+inline QByteArray png(const QImage& picture, quint32 frames) {
+    QByteArray single, data;
+    QBuffer buffer(&single);
+    picture.save(&buffer, "png");
+    for (qsizetype at = 8, length = 0; at + 12 <= single.size(); at += 12 + length) {
+        length = qFromBigEndian<quint32>(single.constData() + at);
+        if (single.mid(at + 4, 4) == "IDAT")
+            data += single.mid(at + 8, length);
     }
-    return out + pngChunk("IEND", {});
+    const auto be32 = [](quint32 v) {
+        v = qToBigEndian(v);
+        return QByteArray(reinterpret_cast<const char*>(&v), 4);
+    };
+    const auto chunk = [&](const char* type, const QByteArray& body) {
+        const QByteArray typed = QByteArray(type, 4) + body;
+        return be32(quint32(body.size())) + typed +
+               be32(quint32(crc32(0, reinterpret_cast<const Bytef*>(typed.constData()), uInt(typed.size()))));
+    };
+    // IHDR's data is always the 13 bytes after the signature and its chunk head.
+    QByteArray out =
+        QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", single.mid(16, 13)) + chunk("acTL", be32(frames) + be32(0));
+    for (quint32 i = 0, sequence = 0; i < frames; ++i) {
+        out += chunk("fcTL", be32(sequence++) + be32(quint32(picture.width())) + be32(quint32(picture.height())) +
+                                 be32(0) + be32(0) + QByteArray("\0\1\0\12\0\0", 6)); // 1/10 s, no disposal
+        out += i == 0 ? chunk("IDAT", data) : chunk("fdAT", be32(sequence++) + data);
+    }
+    return out + chunk("IEND", {});
 }
 
 } // namespace ManyPictures

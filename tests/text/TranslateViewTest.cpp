@@ -67,7 +67,6 @@ TEST(TranslateCard, RepliesThatCameBackEmptyAreSaidAndNeverCopiedAsATranslation)
     auto fake = std::make_shared<FakeEngine>();
     TranslateSideView side(
         QStringLiteral("The quick brown fox jumps over the lazy dog.\nIt runs away."), [] {}, fake->engine());
-    side.resize(330, 420);
     side.show();
     TranslateView* view = side.host();
     auto call = fake->at(fake->translations, 0);
