@@ -228,9 +228,11 @@ TEST(ShareMenu, OpenWithDefaultAppNeverOpensThisProgram) {
         const char* byDefault;
         const char* opener; // none: the user hears that no application opens the file
     } cases[] = {
-        {"data", "pictolarium.desktop", "viewer"}, {"system", nullptr, "viewer"}, // ours first by folder
-        {"data", "copy.desktop", "viewer"},        {nullptr, nullptr, nullptr},
-        {"data", "viewer.desktop", "xdg-open"}, // another default: the desktop's own opener as before
+        {"data", "pictolarium.desktop", "viewer"}, // ours the default
+        {"system", nullptr, "viewer"},             // ours first by folder
+        {"data", "copy.desktop", "viewer"},        // this program by another name the default
+        {nullptr, nullptr, nullptr},               // ours alone
+        {"data", "viewer.desktop", "xdg-open"},    // another default: the desktop's own opener as before
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.viewer ? c.viewer : "no viewer") + ", default " + (c.byDefault ? c.byDefault : ""));

@@ -16,9 +16,9 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
 #include <sys/stat.h>
-#include <unistd.h>
 
 using namespace PictureFiles;
 
@@ -226,7 +226,7 @@ TEST(ImageLoad, ANameThatIsNotUtf8OpensThroughALinkOfAReadableName) {
     Folder folder;
     const QString here = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(folder.root())); // names given relative to it are made whole first
-    ASSERT_EQ(::mkdir("d\xE9j\xE0", 0700), 0);
+    ASSERT_TRUE(std::filesystem::create_directory("d\xE9j\xE0"));
     const QByteArray png = encoded(markers(4, 3, 16), "png");
     const struct {
         QByteArray path;
@@ -239,9 +239,7 @@ TEST(ImageLoad, ANameThatIsNotUtf8OpensThroughALinkOfAReadableName) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.shown);
-        const int fd = ::open(c.path.constData(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-        ASSERT_TRUE(fd >= 0 && ::write(fd, png.constData(), size_t(png.size())) == png.size());
-        ::close(fd);
+        std::ofstream(c.path.constData(), std::ios::binary) << png.toStdString();
         const QString path = FileNames::openable(c.path);
         EXPECT_EQ(QFileInfo(path).fileName(), QString::fromUtf8(c.shown));
         EXPECT_EQ(QFileInfo(path).isSymLink(), c.linked);
@@ -252,8 +250,5 @@ TEST(ImageLoad, ANameThatIsNotUtf8OpensThroughALinkOfAReadableName) {
     IsolatedDecode::Job job;
     job.source = QFile::decodeName(QFile::encodeName(folder.root()) + "/caf\xE9.png");
     EXPECT_EQ(IsolatedDecode::run(job).failure, QStringLiteral("its name is not UTF-8 text"));
-    // The toolkit could not remove them either.
-    for (const auto& c : cases)
-        ::unlink((QFile::encodeName(folder.root()) + '/' + c.path).constData());
-    ::rmdir((QFile::encodeName(folder.root()) + "/d\xE9j\xE0").constData());
+    std::filesystem::remove_all(QFile::encodeName(folder.root()).toStdString()); // the toolkit cannot
 }
