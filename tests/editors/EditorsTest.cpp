@@ -294,9 +294,9 @@ TEST(Transform, RefusalsAndTurnedOnce) {
 
     // A file of several pages or frames keeps them: the turned first one is written beside it.
     for (const auto& [name, bytes, note] :
-         {std::tuple{"scan.tiff", ManyPictures::tiff({markers(3, 2, 16), markers(3, 2, 16)}),
+         {std::tuple{"scan.tiff", ManyPictures::file({markers(3, 2, 16), markers(3, 2, 16)}, "tiff"),
                      "only page 1 of 2 was rotated, so scan.tiff was kept"},
-          std::tuple{"moving.webp", ManyPictures::webp({markers(3, 2, 16), markers(3, 2, 16).mirrored()}),
+          std::tuple{"moving.webp", ManyPictures::file({markers(3, 2, 16), markers(3, 2, 16).mirrored()}, "webp"),
                      "only frame 1 of 2 was rotated, so moving.webp was kept"}}) {
         const QUrl many = folder.write(QString::fromLatin1(name), bytes);
         const ImageConvert::Replaced done = ImageConvert::transform(many, 1, false, false);

@@ -215,8 +215,8 @@ TEST_F(ImageConvertTest, ASourceOfSeveralPagesOrFramesStaysAndTheNoteSaysTheNewF
         ImageFormat target;
         const char* first;
     } cases[] = {
-        {"scan.tif", ManyPictures::tiff(three.mid(0, 2)), ImageFormat::jpeg, "page 1 of 2"},
-        {"moving.webp", ManyPictures::webp(three), ImageFormat::png, "frame 1 of 3"},
+        {"scan.tif", ManyPictures::file(three.mid(0, 2), "tiff"), ImageFormat::jpeg, "page 1 of 2"},
+        {"moving.webp", ManyPictures::file(three, "webp"), ImageFormat::png, "frame 1 of 3"},
         {"anim.png", ManyPictures::png(three.first(), 3), ImageFormat::pdf, "frame 1 of 3"},
     };
     for (const auto& c : cases) {
@@ -228,14 +228,15 @@ TEST_F(ImageConvertTest, ASourceOfSeveralPagesOrFramesStaysAndTheNoteSaysTheNewF
         const QImage first = ImageConvert::load(done.url);
         EXPECT_TRUE(near(first.pixelColor(first.width() / 8, first.height() / 6), Qt::red)) << "the first picture";
     }
-    const QUrl scan = folder.write(QStringLiteral("big.tiff"), ManyPictures::tiff({noise(900, 600), noise(900, 600)}));
+    const QUrl scan =
+        folder.write(QStringLiteral("big.tiff"), ManyPictures::file({noise(900, 600), noise(900, 600)}, "tiff"));
     EXPECT_EQ(ImageConvert::compress(scan).trashFailure,
               QStringLiteral("only page 1 of 2 was compressed, so big.tiff was kept"));
     EXPECT_EQ(ImageConvert::resize(scan, 300).trashFailure,
               QStringLiteral("only page 1 of 2 was resized, so big.tiff was kept"));
     EXPECT_EQ(trashed(), QStringList());
     // A container that could hold more but holds one picture takes the source's place as before.
-    const QUrl still = folder.write(QStringLiteral("still.webp"), ManyPictures::webp({markers(4, 3, 16)}));
+    const QUrl still = folder.write(QStringLiteral("still.webp"), ManyPictures::file({markers(4, 3, 16)}, "webp"));
     EXPECT_EQ(ImageConvert::convert(still, ImageFormat::png, 0.9).trashFailure, QString());
     EXPECT_EQ(trashed(), QStringList{QStringLiteral("still.webp")});
 }

@@ -261,7 +261,7 @@ TEST(BasketTiles, ConvertKeepsASourceOfSeveralPagesAndSaysSo) {
     QImage page(64, 48, QImage::Format_RGB32);
     page.fill(Qt::darkCyan);
     QFile file(b.path("scan.tiff"));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(ManyPictures::tiff({page, page, page})) > 0);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(ManyPictures::file({page, page, page}, "tiff")) > 0);
     file.close();
     b.panel->reload();
     b.select({"scan.tiff"});

@@ -13,7 +13,8 @@
 
 namespace ManyPictures {
 
-inline QByteArray joined(const QList<QImage>& pictures, const QString& format) {
+// The pictures as the pages or frames of one file in the format ("tiff", "webp"; lossless).
+inline QByteArray file(const QList<QImage>& pictures, const QString& format) {
     QTemporaryDir dir;
     QStringList args;
     for (qsizetype i = 0; i < pictures.size(); ++i) {
@@ -26,13 +27,6 @@ inline QByteArray joined(const QList<QImage>& pictures, const QString& format) {
     if (QProcess::execute(QStringLiteral("convert"), args) != 0 || !file.open(QIODevice::ReadOnly))
         return {};
     return file.readAll();
-}
-
-inline QByteArray tiff(const QList<QImage>& pages) {
-    return joined(pages, QStringLiteral("tiff"));
-}
-inline QByteArray webp(const QList<QImage>& frames) {
-    return joined(frames, QStringLiteral("webp"));
 }
 
 // An animated PNG of `frames` frames of the picture, the first also what a reader without animation shows.
