@@ -9,17 +9,17 @@
 class FakeApplications {
 public:
     FakeApplications() {
-        for (const char* name :
-             {"XDG_DATA_HOME", "XDG_DATA_DIRS", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_CURRENT_DESKTOP", "PATH"})
+        const QByteArray root = QFile::encodeName(dir.path());
+        const std::pair<const char*, QByteArray> environment[] = {
+            {"XDG_DATA_HOME", root + "/data"},     {"XDG_DATA_DIRS", root + "/system"},
+            {"XDG_CONFIG_HOME", root + "/config"}, {"XDG_CONFIG_DIRS", root + "/config-system"},
+            {"XDG_CURRENT_DESKTOP", {}},           {"PATH", root + "/bin:" + qgetenv("PATH")}};
+        for (const auto& [name, value] : environment) {
             saved.append({name, qgetenv(name)});
+            value.isNull() ? qunsetenv(name) : qputenv(name, value);
+        }
         for (const char* folder : {"data/applications", "system/applications", "config", "bin"})
             QDir().mkpath(dir.filePath(QLatin1String(folder)));
-        qputenv("XDG_DATA_HOME", path("data"));
-        qputenv("XDG_DATA_DIRS", path("system"));
-        qputenv("XDG_CONFIG_HOME", path("config"));
-        qputenv("XDG_CONFIG_DIRS", path("config-system"));
-        qunsetenv("XDG_CURRENT_DESKTOP");
-        qputenv("PATH", path("bin") + ':' + qgetenv("PATH"));
         program(QStringLiteral("xdg-open"));
     }
     ~FakeApplications() {
@@ -60,7 +60,6 @@ public:
     }
 
 private:
-    QByteArray path(const char* folder) const { return QFile::encodeName(dir.filePath(QLatin1String(folder))); }
     QString logPath() const { return dir.filePath(QStringLiteral("opened.log")); }
     static void write(const QString& path, const QString& text) {
         QFile file(path);

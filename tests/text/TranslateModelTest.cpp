@@ -135,9 +135,7 @@ TEST_F(TranslateModelTest, PiecesThatCameBackEmptyAreNeverShownAsATranslation) {
     const struct {
         const char* text;
         int sent, empty;
-        const char* translation;
-        const char* status;
-        const char* note;
+        const char *translation, *status, *note;
     } cases[] = {
         // Every piece kept as it was: the text in hand is the original.
         {"The quick brown fox\n\n12:30", 2, 2, "", "No text came back from the language model", ""},
