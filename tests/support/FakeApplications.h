@@ -47,7 +47,7 @@ public:
     // What the programs were asked, a line each, once `lines` are there; with none expected, what came in 300 ms.
     QStringList log(int lines = 1) {
         QStringList out;
-        QTest::qWaitFor(
+        (void)QTest::qWaitFor(
             [&] {
                 QFile file(logPath());
                 out = file.open(QIODevice::ReadOnly)

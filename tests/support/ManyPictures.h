@@ -23,10 +23,10 @@ inline QByteArray file(const QList<QImage>& pictures, const QString& format) {
     }
     const QString out = dir.filePath(QStringLiteral("out"));
     args << QStringLiteral("-define") << QStringLiteral("webp:lossless=true") << format + u':' + out;
-    QFile file(out);
-    if (QProcess::execute(QStringLiteral("convert"), args) != 0 || !file.open(QIODevice::ReadOnly))
+    QFile made(out);
+    if (QProcess::execute(QStringLiteral("convert"), args) != 0 || !made.open(QIODevice::ReadOnly))
         return {};
-    return file.readAll();
+    return made.readAll();
 }
 
 // An animated PNG of `frames` frames of the picture, the first also what a reader without animation shows.
