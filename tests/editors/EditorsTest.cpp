@@ -292,15 +292,12 @@ TEST(Transform, RefusalsAndTurnedOnce) {
     EXPECT_EQ(result.size(), QSize(48, 32));
     EXPECT_TRUE(near(result.pixelColor(39, 8), upright.pixelColor(8, 8), 60)) << "turned once, not twice";
 
-    // A file of several pages or frames keeps them: the turned first one is written beside it.
-    for (const auto& [name, bytes, note] :
-         {std::tuple{"scan.tiff", ManyPictures::tiff({markers(3, 2, 16), markers(3, 2, 16)}),
-                     "only page 1 of 2 was rotated, so scan.tiff was kept"},
-          std::tuple{"moving.webp", ManyPictures::webp({markers(3, 2, 16), markers(3, 2, 16)}),
-                     "only frame 1 of 2 was rotated, so moving.webp was kept"}}) {
-        const QUrl many = folder.write(QString::fromLatin1(name), bytes);
-        const ImageConvert::Replaced done = ImageConvert::transform(many, 1, false, false);
-        EXPECT_EQ(done.trashFailure, QString::fromLatin1(note));
+    // A file of several pages or frames stays: the turned first one is written beside it.
+    const QList<QImage> two = {markers(3, 2, 16), markers(3, 2, 16).mirrored()};
+    for (const auto& [name, what] : {std::pair{"scan.tiff", "page"}, std::pair{"moving.webp", "frame"}}) {
+        const QByteArray bytes = ManyPictures::file(two, QFileInfo(QString::fromLatin1(name)).suffix());
+        const auto done = ImageConvert::transform(folder.write(QString::fromLatin1(name), bytes), 1, false, false);
+        EXPECT_EQ(done.trashFailure, QStringLiteral("only %1 1 of 2 was rotated, so %2 was kept").arg(what, name));
         EXPECT_EQ(folder.read(QString::fromLatin1(name)), bytes);
         EXPECT_EQ(ImageConvert::load(done.url).size(), QSize(32, 48));
     }

@@ -256,35 +256,20 @@ TEST(BasketTiles, ConvertPutsTheNewFilesFirstSelectedAndResizeReadsTheWidthTyped
         EXPECT_EQ(LibraryPanel::widthFromAnswer(QString::fromUtf8(a.answer)).value_or(0), a.width) << a.answer;
 }
 
-TEST(BasketTiles, ConvertKeepsASourceOfSeveralPagesOrFramesAndSaysSo) {
+TEST(BasketTiles, ConvertKeepsASourceOfSeveralPagesAndSaysSo) {
     Basket b({"a.png"});
     QImage page(64, 48, QImage::Format_RGB32);
     page.fill(Qt::darkCyan);
-    const QByteArray scan = ManyPictures::tiff({page, page, page});
-    const QByteArray moving = ManyPictures::webp({page, page});
-    for (const auto& [name, bytes] : {std::pair{"scan.tiff", scan}, std::pair{"moving.webp", moving}}) {
-        QFile file(b.path(QString::fromLatin1(name)));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-    }
+    QFile file(b.path("scan.tiff"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(ManyPictures::file({page, page, page}, "tiff")) > 0);
+    file.close();
     b.panel->reload();
-    b.select({"scan.tiff", "moving.webp"});
+    b.select({"scan.tiff"});
     b.panel->convertSelected(ImageFormat::png);
-    // The first kept source is named.
-    const QString said = toastText();
-    EXPECT_TRUE(
-        said == QString::fromUtf8("2 saved as PNG \u00B7 only page 1 of 3 was converted, so scan.tiff was kept") ||
-        said == QString::fromUtf8("2 saved as PNG \u00B7 only frame 1 of 2 was converted, so moving.webp was kept"))
-        << said.toStdString();
-    for (const char* name : {"scan.tiff", "moving.webp", "scan.png", "moving.png"})
+    EXPECT_EQ(toastText(),
+              QString::fromUtf8("1 saved as PNG \u00B7 only page 1 of 3 was converted, so scan.tiff was kept"));
+    for (const char* name : {"scan.tiff", "scan.png"})
         EXPECT_TRUE(b.panel->collection->files().contains(b.path(QString::fromLatin1(name)))) << name;
-    QFile kept(b.path("moving.webp"));
-    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
-    EXPECT_EQ(kept.readAll(), moving);
-
-    b.panel->convertOne(b.path("moving.webp"), ImageFormat::jpeg);
-    EXPECT_EQ(toastText(), QString::fromUtf8("JPEG \u00B7 only frame 1 of 2 was converted, so moving.webp was kept"));
-    EXPECT_TRUE(QFile::exists(b.path("moving.webp")));
 }
 
 TEST(BasketTiles, RenameTakesTheNextFreeNumberAndKeepsTheThumbnail) {
@@ -348,11 +333,10 @@ TEST(BasketTiles, KeysSelectPreviewAndEscapeStepByStep) {
     EXPECT_TRUE(QTest::qWaitFor([] { return toastText() == QStringLiteral("No application opens this file"); }));
     qputenv("PATH", path);
     {
-        // Where this program is the default for pictures, the next one opens the tile: ours would only copy it
-        // into the screenshot folder and show it as a card.
+        // Ours as the default would only copy the tile into the screenshot folder: the next one opens it.
         FakeApplications apps;
-        apps.entry(QStringLiteral("pictolarium.desktop"), QStringLiteral("ours"));
-        apps.entry(QStringLiteral("viewer.desktop"), QStringLiteral("viewer"));
+        apps.entry(QStringLiteral("pictolarium.desktop"), apps.program(QStringLiteral("ours")));
+        apps.entry(QStringLiteral("viewer.desktop"), apps.program(QStringLiteral("viewer")));
         apps.defaultFor(QStringLiteral("pictolarium.desktop"));
         b.select({"b.png"});
         press(Qt::Key_Return);

@@ -23,8 +23,7 @@ struct FakeEngine : std::enable_shared_from_this<FakeEngine> {
         QString to; // the target name, or a summary's system prompt
         TranslateModel::Callback progress, partial;
         std::optional<QString> result, failure;
-        // For a translation: how many pieces the pipeline sent and how many of those came back empty.
-        int sent = 1, empty = 0;
+        int sent = 1, empty = 0; // a translation's pieces, and how many of them came back empty
     };
     using Calls = QList<std::shared_ptr<Call>>;
     std::mutex lock;
@@ -39,7 +38,6 @@ struct FakeEngine : std::enable_shared_from_this<FakeEngine> {
                                                         const QString& to, const auto& progress, const auto& partial) {
             std::shared_ptr<Call> call;
             const QString text = wait(translations, to, progress, partial, &call);
-            std::lock_guard guard(lock);
             return LocalLLM::Translation{text, call->sent, call->empty};
         };
         e.prepare = [] {};
@@ -75,13 +73,9 @@ struct FakeEngine : std::enable_shared_from_this<FakeEngine> {
         (failed ? call->failure : call->result) = text;
         changed.notify_all();
     }
-    // A finished translation of which `empty` of the `sent` pieces came back empty.
     void answer(const std::shared_ptr<Call>& call, const QString& text, int sent, int empty) {
-        std::lock_guard guard(lock);
-        call->sent = sent;
-        call->empty = empty;
-        call->result = text;
-        changed.notify_all();
+        call->sent = sent, call->empty = empty; // read once the result is set, under the lock
+        answer(call, text);
     }
     void close() {
         std::lock_guard guard(lock);

@@ -131,22 +131,17 @@ TEST_F(TranslateModelTest, AnEmptyReplySaysThatNoTextCameBack) {
 }
 
 TEST_F(TranslateModelTest, PiecesThatCameBackEmptyAreNeverShownAsATranslation) {
-    const QString noText = QStringLiteral("No text came back from the language model");
     // The pipeline's result, how many pieces it sent and how many came back empty.
     const struct {
         const char* text;
         int sent, empty;
-        const char* translation;
-        const char* status;
-        const char* note;
+        const char *translation, *status, *note;
     } cases[] = {
         // Every piece kept as it was: the text in hand is the original.
-        {"The quick brown fox\n\n12:30", 1, 1, "", "No text came back from the language model", ""},
-        {"The quick brown fox\njumps over", 2, 2, "", "No text came back from the language model", ""},
+        {"The quick brown fox\n\n12:30", 2, 2, "", "No text came back from the language model", ""},
         {"Der schnelle Fuchs\njumps over\nthe dog", 3, 1, "Der schnelle Fuchs\njumps over\nthe dog",
          "Translating\u2026", "Left untranslated: 1 of 3 lines (no text came back)"},
-        {"Der schnelle Fuchs", 1, 0, "Der schnelle Fuchs", "Translating\u2026", ""},
-        {"12:30", 0, 0, "12:30", "Translating\u2026", ""},
+        {"12:30", 0, 0, "12:30", "Translating\u2026", ""}, // nothing sent, nothing missing
     };
     qsizetype made = 0;
     for (const auto& c : cases) {
@@ -168,5 +163,4 @@ TEST_F(TranslateModelTest, PiecesThatCameBackEmptyAreNeverShownAsATranslation) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !model->note().isEmpty(); }));
     model->setTarget(Language(QStringLiteral("fr")));
     EXPECT_EQ(model->note(), QString());
-    EXPECT_EQ(noText, TranslateModel::noTextCameBack);
 }

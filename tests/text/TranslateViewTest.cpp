@@ -67,7 +67,6 @@ TEST(TranslateCard, RepliesThatCameBackEmptyAreSaidAndNeverCopiedAsATranslation)
     auto fake = std::make_shared<FakeEngine>();
     TranslateSideView side(
         QStringLiteral("The quick brown fox jumps over the lazy dog.\nIt runs away."), [] {}, fake->engine());
-    side.resize(330, 420);
     side.show();
     TranslateView* view = side.host();
     auto call = fake->at(fake->translations, 0);
@@ -76,8 +75,6 @@ TEST(TranslateCard, RepliesThatCameBackEmptyAreSaidAndNeverCopiedAsATranslation)
     ASSERT_TRUE(QTest::qWaitFor([&] { return view->model().finished(); }));
     EXPECT_EQ(view->resultText()->toPlainText(), TranslateModel::noTextCameBack);
     EXPECT_FALSE(view->copyButton()->isEnabled());
-    EXPECT_TRUE(view->spinner()->isHidden());
-    EXPECT_TRUE(view->noteLabel()->isHidden());
 
     view->model().setTarget(Language(QStringLiteral("fr")));
     fake->answer(fake->at(fake->translations, 1), QStringLiteral("Le renard rapide saute.\nIt runs away."), 2, 1);
