@@ -192,15 +192,13 @@ TEST(ScrollRecorder, KeepsEveryGrabThatDiffersFromTheLastKeptOneWithinItsLimits)
     }
 }
 
-// Without grabs of its own, the recorder reads the window through the capture engine's window list. Where that can
-// keep no picture of the window's own, the screen shows what lies over it: a window beside it changes nothing, one
-// that comes over it ends the recording with the frames taken before.
+// Read off the screen through the window list, a window beside the recorded one changes nothing; one that comes
+// over it ends the recording with the frames taken before.
 TEST(ScrollRecorder, ReadsTheWindowThroughTheWindowListAndStopsWhereAnotherCoversIt) {
     FakeWindowList desktop;
     desktop.desktop = solid(Qt::black, QSize(600, 400));
     const WindowList::Window recorded{42, 1, QStringLiteral("Editor"), QRect(100, 100, 150, 120)};
-    WindowList::Window other{7, 2, QStringLiteral("Browser"), QRect(260, 100, 100, 50)};
-    desktop.list = {other, recorded}; // front to back
+    desktop.list = {{7, 2, QStringLiteral("Browser"), QRect(260, 100, 100, 50)}, recorded}; // front to back
     Capture::setWindowList(&desktop);
     ScrollRecorder::Services services;
     services.background = [](std::function<void()> block) { block(); };
@@ -434,24 +432,6 @@ TEST(ScrollCapture, StitchesTheKeptFramesIntoThePageBesideTheCardsFile) {
     const auto [backUp, fine] =
         ScrollCapture::stitch(base, {frameAt(source, 0), frameAt(source, 60), frameAt(source, 30)});
     EXPECT_EQ(fine, QStringLiteral("Full page \u00B7 2 frames"));
-
-    // A pager's status line over the bottom of the window, telling the line at the top: it changes at every step,
-    // stands still while the page moves, and ends the page once, as the last frame shows it.
-    auto pagerAt = [&](int scroll) {
-        QImage frame = frameAt(source, scroll);
-        UniqueRowsPage::drawStatusLine(frame, footerRows + 9, scroll);
-        return frame;
-    };
-    const QList<int> tops{0, 9, 18, 45, 54, 90, 99};
-    QList<QImage> paged;
-    for (int top : tops)
-        paged.append(pagerAt(top));
-    const auto [pager, pagerMessage] = ScrollCapture::stitch(base, paged);
-    EXPECT_EQ(pagerMessage, QStringLiteral("Full page \u00B7 7 frames"));
-    QImage whole = frameAt(source, 0, viewRows + tops.back());
-    UniqueRowsPage::drawStatusLine(whole, footerRows + 9, tops.back());
-    EXPECT_TRUE(pager.image.convertToFormat(QImage::Format_ARGB32) == whole.convertToFormat(QImage::Format_ARGB32))
-        << "the page's rows once and in order, the status line once at the end";
 }
 
 TEST(ScrollCapture, FailsWithTheUsersWordsAndWritesNothing) {

@@ -632,12 +632,8 @@ TEST(StitcherPage, ScrollbarArrowsAreNotRepeatedOnEveryStrip) {
     }
 }
 
-// Pagers and editors keep a line of their own at the window's bottom while the page moves above it: less's status
-// line, whose "line N" changes at every step, vim's mode line and ruler over a cursor that stays on the last line
-// of text; a sticky header on top, whose section title near the window's left edge changes now and then. Such a
-// window scrolled by whole lines is stitched into the page itself, each line once and in order, with the window's
-// own rows once: the header on top as the first frame showed it, the bottom rows at the end as the last frame
-// shows them. Nothing that stands beside the header's plain band is taken for a window edge and painted over.
+// A window's own lines that change while the page moves (a pager's status line, an editor's mode line over a still
+// cursor, a sticky header's title) come once: the header as the first frame showed it, the bottom as the last does.
 TEST(StitcherPage, RowsThatStandStillAtTheWindowsEdgesStayOutOfTheJoinedStrips) {
     const int lineRows = 20, padding = 2, width = 640, view = 18 * lineRows;
     struct Case {
@@ -658,7 +654,7 @@ TEST(StitcherPage, RowsThatStandStillAtTheWindowsEdgesStayOutOfTheJoinedStrips) 
         SCOPED_TRACE(c.name);
         const int status = c.statusLines * lineRows + padding;
         const QSize window(width, c.header + view + status);
-        // Lines on the pager's grid, as a terminal draws them: line n in rows [20 n, 20 n + 20).
+        // Lines on a terminal's grid: line n in rows [20 n, 20 n + 20).
         QImage page = c.log ? logPage(width, 120).copy(0, 8, width, 120 * lineRows) : makePage(width, 2400, 19);
         if (!c.log)
             for (int y = 0; y < page.height(); ++y)
@@ -706,13 +702,8 @@ TEST(StitcherPage, RowsThatStandStillAtTheWindowsEdgesStayOutOfTheJoinedStrips) 
         const int pageRows = top + view;
         ASSERT_EQ(out.size(), QSize(window.width(), window.height() + top));
         EXPECT_EQ(out.copy(0, 0, window.width(), c.header), frames.front().copy(0, 0, window.width(), c.header));
-        // The last line of text ends the page as the last frame shows it, under the cursor.
         const int exact = pageRows - (c.cursor ? lineRows : 0);
-        int wrong = 0, firstWrong = -1;
-        for (int y = 0; y < exact; ++y)
-            if (out.copy(0, c.header + y, width, 1) != page.copy(0, y, width, 1) && wrong++ == 0)
-                firstWrong = y;
-        EXPECT_EQ(wrong, 0) << "page rows wrong, the first at " << firstWrong;
+        EXPECT_TRUE(out.copy(0, c.header, width, exact) == page.copy(0, 0, width, exact)) << "page rows wrong";
         const int tail = out.height() - c.header - exact;
         EXPECT_EQ(out.copy(0, c.header + exact, width, tail),
                   frames.back().copy(0, window.height() - tail, width, tail))
