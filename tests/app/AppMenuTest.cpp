@@ -173,23 +173,21 @@ TEST(PanelMenu, PickingAWheelKeyStoresItAndMovesTheCheckInPlace) {
     menu->setActiveAction(f.find(menu.get(), QStringLiteral("Convert Wheel Key")));
     QTest::keyClick(menu.get(), Qt::Key_Right);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(wheel));
-    const struct {
-        int item;
-        int key; // 0: a click
-        qlonglong stored;
-    } picks[] = {{1, 0, 0x80000}, {2, Qt::Key_Return, 0x40000}, {0, Qt::Key_Space, 0x20000}, {0, 0, 0x20000}};
-    for (const auto& pick : picks) {
-        SCOPED_TRACE(pick.key);
-        QAction* item = wheel->actions().at(pick.item);
+    // The item, the key that picks it (0: a click) and the modifier stored.
+    const std::tuple<int, int, qlonglong> picks[] = {
+        {1, 0, 0x80000}, {2, Qt::Key_Return, 0x40000}, {0, Qt::Key_Space, 0x20000}, {0, 0, 0x20000}};
+    for (const auto& [index, key, stored] : picks) {
+        SCOPED_TRACE(key);
+        QAction* item = wheel->actions().at(index);
         wheel->setActiveAction(item);
-        if (pick.key)
-            QTest::keyClick(wheel, Qt::Key(pick.key));
+        if (key)
+            QTest::keyClick(wheel, Qt::Key(key));
         else
             QTest::mouseClick(wheel, Qt::LeftButton, {}, wheel->actionGeometry(item).center());
         QTest::qWait(20);
-        EXPECT_EQ(f.defaults.integer(QStringLiteral("wheelModifier")), pick.stored);
+        EXPECT_EQ(f.defaults.integer(QStringLiteral("wheelModifier")), stored);
         QList<bool> expected(4, false);
-        expected[pick.item] = true;
+        expected[index] = true;
         EXPECT_EQ(checked(), expected);
         EXPECT_TRUE(wheel->isVisible() && menu->isVisible()) << "the menu closed";
     }

@@ -201,10 +201,8 @@ TEST(ScrollRecorder, ReadsTheWindowThroughTheWindowListAndStopsWhereAnotherCover
     desktop.list = {{7, 2, QStringLiteral("Browser"), QRect(260, 100, 100, 50)}, recorded}; // front to back
     Capture::setWindowList(&desktop);
     ScrollRecorder::Services services;
-    services.background = [](std::function<void()> block) { block(); };
-    services.mainThread = [](std::function<void()> block) { block(); };
-    services.intervalMs = 0;
-    services.settleMs = 0;
+    services.background = services.mainThread = [](std::function<void()> block) { block(); };
+    services.intervalMs = services.settleMs = 0;
     services.showHint = false;
     ScrollRecorder recorder(services);
     Outcome outcome;

@@ -269,15 +269,8 @@ TEST(WheelE2E, DragsOutOfTheBasketLeaveEverySelectionOursToTake) {
         EXPECT_TRUE(wheelShown(false, 2000));
 
         ASSERT_TRUE(b.up());
-        const bool intoFolder = round % 2;
-        const QPoint from = b.centre(0), to = intoFolder ? QPoint(1090, 200) : QPoint(1220, 720);
-        b.desktop.moveTo(from);
-        b.desktop.xdotool({"mousedown", "1"});
-        for (int step = 1; step <= 16; ++step) { // the last steps rest over the drop, as a hand does
-            b.desktop.moveTo(step <= 12 ? from + (to - from) * step / 12 : to + QPoint(step - 12, step - 12) * 4);
-            Desktop::pause(step <= 12 ? 40 : 100);
-        }
-        b.desktop.xdotool({"mouseup", "1"});
+        const QPoint from = b.centre(0), to = round % 2 ? QPoint(1090, 200) : QPoint(1220, 720); // folder or desktop
+        b.desktop.drag({from, to, to + QPoint(16, 16)}, 12); // resting over the drop a while, as a hand does
         Desktop::pause(500);
         b.key("Escape");
         b.key("Escape");
