@@ -416,14 +416,6 @@ QByteArray logged(const QString& log) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// The terminal made active again, as a click on it would, with its key log emptied.
-void backToTerminal(Desktop& desktop, quint32 terminal, const QString& log) {
-    desktop.xdotool({"windowactivate", "--sync", QString::number(terminal)});
-    ASSERT_TRUE(Desktop::waitUntil([&] { return desktop.activeWindow() == terminal; }, 3000));
-    Desktop::pause(300);
-    QFile(log).open(QIODevice::WriteOnly | QIODevice::Truncate);
-}
-
 // A line typed now reaches the terminal and leaves the tour on its page.
 void typedIntoTerminal(Desktop& desktop, const QString& log) {
     desktop.xdotool({"type", "--delay", "40", "echo hi"});
@@ -442,20 +434,17 @@ TEST(Tour, ATerminalTheUserWentBackToKeepsTheKeyboard) {
     Desktop& desktop = tour.desktop;
     ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
     leftAtSetup(desktop);
-    QProcess other; // holds the capture key, so that the page as a whole still waits
-    other.setProcessEnvironment(desktop.environment());
-    other.start(GRABKEY_BIN, {"d", "super,shift", "--hold"});
-    ASSERT_TRUE(other.waitForReadyRead(5000));
     const QString log = desktop.home() + "/keys.log";
     const quint32 terminal = desktop.keyLogTerminal(log, {20, 40});
     ASSERT_NE(terminal, 0u);
     ASSERT_TRUE(tour.start());
-    ASSERT_TRUE(tour.says("setup: \u2713  Ready | Taken | \u2713  Ready | Off")) << desktop.appStderr().toStdString();
-    ASSERT_NE(desktop.waitVisible("^Couldn't register", true, 5000), 0u); // the start-up alert about the taken key
-    desktop.key("Return");
-    ASSERT_EQ(desktop.waitVisible("^Couldn't register", false, 3000), 0u);
+    ASSERT_TRUE(tour.says("setup: \u2713  Ready | \u2713  Ready | \u2713  Ready | Off"))
+        << desktop.appStderr().toStdString();
     Desktop::pause(600);
-    backToTerminal(desktop, terminal, log);
+    desktop.xdotool({"windowactivate", "--sync", QString::number(terminal)}); // as a click on it would
+    ASSERT_TRUE(Desktop::waitUntil([&] { return desktop.activeWindow() == terminal; }, 3000));
+    Desktop::pause(300);
+    QFile(log).open(QIODevice::WriteOnly | QIODevice::Truncate);
 
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round);
@@ -473,8 +462,7 @@ TEST(Tour, ATerminalTheUserWentBackToKeepsTheKeyboard) {
     }
 
     desktop.start("xcompmgr");
-    ASSERT_TRUE(
-        tour.says("setup: \u2713  Ready | Taken | \u2713  Ready | \u2713  Ready | Not ready: hot keys", 1, 5000))
+    ASSERT_TRUE(tour.says("setup: \u2713  Ready | \u2713  Ready | \u2713  Ready | \u2713  Ready", 1, 5000))
         << desktop.appStderr().toStdString();
     Desktop::pause(500);
     EXPECT_EQ(desktop.activeWindow(), terminal) << "the tour took the keyboard";
