@@ -80,10 +80,7 @@ struct FakeScreen {
         ScrollRecorder::Services s;
         s.open = [this](quint32) {
             return std::function<ScrollRecorder::Grab()>([this] {
-                ++grabs;
-                const bool over = !covered.empty() && covered.front();
-                if (!covered.empty())
-                    covered.pop_front();
+                const bool over = size_t(++grabs) <= covered.size() && covered[size_t(grabs) - 1];
                 if (script.empty())
                     throw CaptureError(QStringLiteral("Window is gone"));
                 QImage next = script.front();

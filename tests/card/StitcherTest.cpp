@@ -671,10 +671,9 @@ TEST(StitcherPage, RowsThatStandStillAtTheWindowsEdgesStayOutOfTheJoinedStrips) 
                 p.fillRect(8, c.header + view - lineRows, 8, lineRows, Qt::black);
             for (int k = 0; k < c.statusLines; ++k) {
                 const int y = c.header + view + k * lineRows;
-                const QString text = k + 1 < c.statusLines
-                                         ? QStringLiteral("worker.log [+]   %1 lines").arg(120 - step)
-                                         : QStringLiteral("Manual page bash(1) line %1 (press h for help or q to quit)")
-                                               .arg(top / lineRows + 1);
+                const QString text = QStringLiteral("bash(1) line %1 of %2 (press h for help)")
+                                         .arg(top / lineRows + 1)
+                                         .arg(120 - step + k);
                 p.fillRect(0, y, p.fontMetrics().horizontalAdvance(text) + 16, lineRows, Qt::black);
                 p.setPen(Qt::white);
                 p.drawText(8, y + 15, text);

@@ -231,9 +231,8 @@ TEST(WheelE2E, DragsOutOfTheBasketLeaveEverySelectionOursToTake) {
     ASSERT_TRUE(Desktop::waitUntil([&] { return !b.desktop.windowsByName("^pcmanfm$").isEmpty(); }, 10000, 200))
         << "the file manager drew no desktop";
     b.desktop.start("pcmanfm", {shown});
-    quint32 folderWindow = 0;
-    ASSERT_TRUE(
-        Desktop::waitUntil([&] { return (folderWindow = b.desktop.visibleWindow("^Shown$")) != 0; }, 10000, 200));
+    const quint32 folderWindow = b.desktop.waitVisible("^Shown$", true, 10000);
+    ASSERT_NE(folderWindow, 0u);
     b.desktop.xdotool({"windowsize", QString::number(folderWindow), "340", "300"});
     b.desktop.xdotool({"windowmove", QString::number(folderWindow), "920", "40"});
     b.desktop.start("xterm", {"-title", "terminal", "-geometry", "40x6+20+620"});
@@ -241,10 +240,6 @@ TEST(WheelE2E, DragsOutOfTheBasketLeaveEverySelectionOursToTake) {
     ASSERT_NE(terminal, 0u);
     b.desktop.xdotool({"windowactivate", "--sync", QString::number(terminal)});
     ASSERT_TRUE(b.start());
-    const auto wheelShown = [&](bool shown, int ms) {
-        return Desktop::waitUntil([&] { return (b.desktop.visibleWindow("^Pictolarium Format Wheel$") != 0) == shown; },
-                                  ms, 40);
-    };
 
     quint32 card = 0;
     for (int round = 0; round < 5; ++round) {
@@ -260,13 +255,13 @@ TEST(WheelE2E, DragsOutOfTheBasketLeaveEverySelectionOursToTake) {
             Desktop::pause(50);
             b.desktop.xdotool({"mousemove_relative", "--", "-10", "0"});
         }
-        EXPECT_TRUE(wheelShown(true, 3000)) << "no wheel for the card's Shift-drag";
+        EXPECT_NE(b.desktop.waitVisible("^Pictolarium Format Wheel$", true, 3000), 0u) << "no wheel for the Shift-drag";
         b.desktop.xdotool({"mousemove_relative", "--", "0", "300"});
         Desktop::pause(200);
         b.desktop.xdotool({"mouseup", "1"});
         Desktop::pause(100);
         b.desktop.xdotool({"keyup", "shift"});
-        EXPECT_TRUE(wheelShown(false, 2000));
+        EXPECT_EQ(b.desktop.waitVisible("^Pictolarium Format Wheel$", false, 2000), 0u);
 
         ASSERT_TRUE(b.up());
         const QPoint from = b.centre(0), to = round % 2 ? QPoint(1090, 200) : QPoint(1220, 720); // folder or desktop

@@ -22,16 +22,6 @@
 #include <memory>
 #include <unistd.h>
 
-namespace {
-
-QMimeData* text(const char* words) {
-    auto* data = new QMimeData;
-    data->setText(QString::fromLatin1(words));
-    return data;
-}
-
-} // namespace
-
 int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
     const QStringList args = app.arguments();
@@ -45,9 +35,9 @@ int main(int argc, char** argv) {
     if (!guard || xcb_connection_has_error(other))
         return 2;
     const xcb_window_t otherWindow = xcb_generate_id(other);
-    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(other)).data->root;
-    xcb_create_window(other, XCB_COPY_FROM_PARENT, otherWindow, root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
-                      XCB_COPY_FROM_PARENT, 0, nullptr);
+    xcb_create_window(other, XCB_COPY_FROM_PARENT, otherWindow,
+                      xcb_setup_roots_iterator(xcb_get_setup(other)).data->root, 0, 0, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
     const auto intern = [other](const char* name) {
         std::unique_ptr<xcb_intern_atom_reply_t, void (*)(void*)> reply(
             xcb_intern_atom_reply(other, xcb_intern_atom(other, 0, strlen(name), name), nullptr), std::free);
@@ -55,7 +45,12 @@ int main(int argc, char** argv) {
     };
     const xcb_atom_t clipboard = intern("CLIPBOARD"), targets = intern("TARGETS");
 
-    const auto copy = [] {
+    const auto text = [](const char* words) {
+        auto* data = new QMimeData;
+        data->setText(QString::fromLatin1(words));
+        return data;
+    };
+    const auto copy = [text] {
         auto returned = std::make_shared<bool>(false);
         ClipboardOwner::put(text("second"), qApp, [returned](ClipboardOwner::Holder holder) {
             const char* names[] = {"us", "another", "nobody"};
