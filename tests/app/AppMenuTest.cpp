@@ -105,9 +105,7 @@ TEST(PanelMenu, TheOpenMenuRunsAnItemByTheShortcutItShows) {
     constexpr quint32 keycode1 = 10, keycodeD = 40;
     constexpr Qt::KeyboardModifiers superShift = Qt::MetaModifier | Qt::ShiftModifier;
     const struct {
-        // + a press and - a release of 1; u a release of it with Shift let go first, which Qt then names "1"; d and
-        // D a press and a release of D
-        const char *name, *steps;
+        const char *name, *steps; // +/- press/release 1 (u: released after Shift, named "1"); d/D press/release D
         Qt::KeyboardModifiers held;
         bool captureOn;
         int runs;

@@ -66,6 +66,8 @@ QImage solid(QColor colour, QSize size = QSize(64, 40)) {
 
 const QString stillFailure =
     QStringLiteral("Nothing changed on screen while recording \u2014 scroll the page, then press Super+Shift+D again");
+const QString coverFailure =
+    QStringLiteral("Another window lies over the page \u2014 move it aside, then record again");
 const QString lineUpFailure = QStringLiteral("Couldn't line up the frames \u2014 scroll a little slower next time");
 
 // Grabs answered from a script, each run when the test says: a null image stands for a failed grab. Where the
@@ -172,10 +174,7 @@ TEST(ScrollRecorder, KeepsEveryGrabThatDiffersFromTheLastKeptOneWithinItsLimits)
         recorder.end();
         EXPECT_EQ(outcome.calls, 1) << c.name;
         if (c.kept.size() < 2) {
-            EXPECT_EQ(outcome.failure, endedByCover ? QStringLiteral("Another window lies over the page \u2014 move "
-                                                                     "it aside, then record again")
-                                                    : stillFailure)
-                << c.name;
+            EXPECT_EQ(outcome.failure, endedByCover ? coverFailure : stillFailure) << c.name;
             continue;
         }
         ASSERT_TRUE(outcome.frames.has_value()) << c.name;

@@ -1,9 +1,7 @@
-// Copies to the clipboard the way the program does, after another program did one of these to it:
-//   request <ms>   asked for our clipboard with a time that many milliseconds beyond the server's clock
-//   unguarded <ms> the same while the clock guard looked away, so that Qt's clock is spoiled
-//   took           took the clipboard after our last event, then went (no owner left, its time newer than ours)
-//   holds          took the clipboard after our last event and keeps it
-// Then prints "holder us|another|nobody" and "retried yes|no": whether the answer came only after a retry.
+// Copies to the clipboard as the program does after another program, on its own connection: request <ms> asked
+// for our clipboard with a time that far beyond the server's clock; unguarded <ms> did so while the clock guard
+// looked away, spoiling Qt's clock; took (holds) took the clipboard after our last event and went (keeps it).
+// Prints "holder us|another|nobody" and "retried yes|no": whether the answer came only after a retry.
 
 #include "platform/ClipboardOwner.h"
 #include "platform/x11/X11ClockGuard.h"
