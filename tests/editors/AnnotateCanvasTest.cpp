@@ -450,10 +450,9 @@ TEST_F(AnnotateCanvasTest, EveryLineShowsWhileTypedAndKeysStayInTheField) {
     const QColor ink = canvas->color().qcolor();
     const std::pair<double, int> cases[] = {{1.75, 2}, {1.0, 4}, {2.5, 3}}; // thickness, lines
     for (const auto& [thickness, lines] : cases) {
-        // The field's ink reaches over its first line's spacing times the lines after it, shown at once.
-        const auto allShown = [&, lines = lines] {
-            QWidget* field = canvas->textField();
-            return inkBox(field, ink).height() > (lines - 1) * field->fontMetrics().lineSpacing();
+        const auto allShown = [&, n = lines] { // the field's ink spans every line's spacing
+            return inkBox(canvas->textField(), ink).height() >
+                   (n - 1) * canvas->textField()->fontMetrics().lineSpacing();
         };
         SCOPED_TRACE(lines);
         canvas->shapes.clear();
