@@ -105,9 +105,7 @@ TEST(PanelMenu, TheOpenMenuRunsAnItemByTheShortcutItShows) {
     constexpr quint32 keycode1 = 10, keycodeD = 40;
     constexpr Qt::KeyboardModifiers superShift = Qt::MetaModifier | Qt::ShiftModifier;
     const struct {
-        // + a press and - a release of 1; u a release of it with Shift let go first, which Qt then names "1"; d and
-        // D a press and a release of D
-        const char *name, *steps;
+        const char *name, *steps; // +/- press/release 1 (u: released after Shift, named "1"); d/D press/release D
         Qt::KeyboardModifiers held;
         bool captureOn;
         int runs;
@@ -167,34 +165,27 @@ TEST(PanelMenu, PickingAWheelKeyStoresItAndMovesTheCheckInPlace) {
     EXPECT_EQ(checked(), (QList<bool>{false, false, false, true}));
     EXPECT_EQ(f.delegate.currentMenu(), nullptr) << "the menu is not rebuilt";
 
-    // Picked in the open menu, by a click or by a key, and again on the item already checked: the check moves and
-    // every open level stays open.
+    // Picked in the open menu by a click or a key, again where checked: the check moves, both levels stay open.
     menu->popup(QPoint(40, 40));
     ASSERT_TRUE(QTest::qWaitForWindowExposed(menu.get()));
     menu->setActiveAction(f.find(menu.get(), QStringLiteral("Convert Wheel Key")));
     QTest::keyClick(menu.get(), Qt::Key_Right);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(wheel));
-    const struct {
-        const char* how;
-        int item;
-        qlonglong stored;
-    } picks[] = {{"click", 1, 0x80000}, {"Return", 2, 0x40000}, {"Space", 0, 0x20000}, {"click again", 0, 0x20000}};
-    for (const auto& pick : picks) {
-        SCOPED_TRACE(pick.how);
-        QAction* item = wheel->actions().at(pick.item);
-        if (std::string_view(pick.how).starts_with("click")) {
-            const QPoint at = wheel->actionGeometry(item).center();
-            QTest::mouseMove(wheel, at);
-            QTest::mousePress(wheel, Qt::LeftButton, {}, at);
-            QTest::mouseRelease(wheel, Qt::LeftButton, {}, at);
-        } else {
-            wheel->setActiveAction(item);
-            QTest::keyClick(wheel, pick.how == std::string_view("Return") ? Qt::Key_Return : Qt::Key_Space);
-        }
+    // The item, the key that picks it (0: a click) and the modifier stored.
+    const std::tuple<int, int, qlonglong> picks[] = {
+        {1, 0, 0x80000}, {2, Qt::Key_Return, 0x40000}, {0, Qt::Key_Space, 0x20000}, {0, 0, 0x20000}};
+    for (const auto& [index, key, stored] : picks) {
+        SCOPED_TRACE(key);
+        QAction* item = wheel->actions().at(index);
+        wheel->setActiveAction(item);
+        if (key)
+            QTest::keyClick(wheel, Qt::Key(key));
+        else
+            QTest::mouseClick(wheel, Qt::LeftButton, {}, wheel->actionGeometry(item).center());
         QTest::qWait(20);
-        EXPECT_EQ(f.defaults.integer(QStringLiteral("wheelModifier")), pick.stored);
+        EXPECT_EQ(f.defaults.integer(QStringLiteral("wheelModifier")), stored);
         QList<bool> expected(4, false);
-        expected[pick.item] = true;
+        expected[index] = true;
         EXPECT_EQ(checked(), expected);
         EXPECT_TRUE(wheel->isVisible() && menu->isVisible()) << "the menu closed";
     }

@@ -165,52 +165,28 @@ TEST(LibraryPanel, AnEdgeDragStopsAtTheScreensFreeArea) {
     drag(p.panel->geometry().topLeft(), area.topLeft() - QPoint(300, 300));
     EXPECT_EQ(p.panel->geometry(), area);
 
-    // A panel that stands partly outside the free area (placed there before a panel bar came, or by the window
-    // manager): an edge out there stays where it stood however far it is dragged outwards, moves when dragged
-    // inwards, and the edges not dragged never move.
+    // A panel partly outside the free area (placed before a panel bar came): an edge out there stays put when
+    // dragged further out and follows when dragged in; the other edges never move.
     const QSize size = LibraryPanel::minimumPanelSize + QSize(40, 40);
-    const QPoint mid = area.center() - QPoint(size.width() / 2, size.height() / 2);
     const struct {
-        const char* name;
-        QPoint offset; // of the panel from the middle of the area
-        Qt::Edge edge;
-        int by; // outwards, in pixels
-    } cases[] = {
-        {"left out, dragged further out", {-(mid.x() - area.left()) - 60, 0}, Qt::LeftEdge, 50},
-        {"left out, dragged in", {-(mid.x() - area.left()) - 60, 0}, Qt::LeftEdge, -30},
-        {"right out, dragged further out", {mid.x() - area.left() + 60, 0}, Qt::RightEdge, 50},
-        {"right out, dragged in", {mid.x() - area.left() + 60, 0}, Qt::RightEdge, -30},
-        {"top out, dragged further out", {0, -(mid.y() - area.top()) - 40}, Qt::TopEdge, 50},
-        {"bottom out, dragged further out", {0, mid.y() - area.top() + 40}, Qt::BottomEdge, 50},
-        {"bottom out, dragged in", {0, mid.y() - area.top() + 40}, Qt::BottomEdge, -30},
-    };
+        QPoint out; // the dragged edge's outward direction
+        int by;     // pixels dragged outwards
+    } cases[] = {{{-1, 0}, 50}, {{-1, 0}, -30}, {{1, 0}, 50}, {{1, 0}, -30},
+                 {{0, -1}, 50}, {{0, 1}, 50},   {{0, 1}, -30}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const QRect outside(mid + c.offset, size);
+        SCOPED_TRACE(testing::Message() << c.out.x() << "," << c.out.y() << " by " << c.by);
+        QRect outside(QPoint(), size);
+        outside.moveCenter(area.center() +
+                           QPoint(c.out.x() * (area.width() / 2 - 9), c.out.y() * (area.height() / 2 - 9)));
         ASSERT_FALSE(area.contains(outside));
         p.panel->setGeometry(outside);
         ASSERT_EQ(p.panel->geometry(), outside);
-        const QPoint centre = outside.center();
-        const QPoint grip = c.edge == Qt::LeftEdge    ? QPoint(outside.left() + 2, centre.y())
-                            : c.edge == Qt::RightEdge ? QPoint(outside.right() - 2, centre.y())
-                            : c.edge == Qt::TopEdge   ? QPoint(centre.x(), outside.top() + 2)
-                                                      : QPoint(centre.x(), outside.bottom() - 2);
-        const QPoint out = c.edge == Qt::LeftEdge    ? QPoint(-c.by, 0)
-                           : c.edge == Qt::RightEdge ? QPoint(c.by, 0)
-                           : c.edge == Qt::TopEdge   ? QPoint(0, -c.by)
-                                                     : QPoint(0, c.by);
-        drag(grip, grip + out);
-        QRect expected = outside;
-        const int moved = c.by > 0 ? 0 : c.by; // outwards it stays; inwards it follows
-        if (c.edge == Qt::LeftEdge)
-            expected.setLeft(outside.left() - moved);
-        else if (c.edge == Qt::RightEdge)
-            expected.setRight(outside.right() + moved);
-        else if (c.edge == Qt::TopEdge)
-            expected.setTop(outside.top() - moved);
-        else
-            expected.setBottom(outside.bottom() + moved);
-        EXPECT_EQ(p.panel->geometry(), expected);
+        const QPoint grip =
+            outside.center() + QPoint(c.out.x() * (size.width() / 2 - 3), c.out.y() * (size.height() / 2 - 3));
+        drag(grip, grip + c.out * c.by);
+        const QPoint in = c.out * std::min(c.by, 0);
+        EXPECT_EQ(p.panel->geometry(), outside.adjusted(c.out.x() < 0 ? in.x() : 0, c.out.y() < 0 ? in.y() : 0,
+                                                        c.out.x() > 0 ? in.x() : 0, c.out.y() > 0 ? in.y() : 0));
     }
 }
 

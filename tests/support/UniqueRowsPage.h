@@ -29,16 +29,4 @@ inline QImage make(int width, int rows, int band) {
     return image;
 }
 
-// A window's own line drawn over the bottom `rows` rows of a frame, as a pager's status line: the same place in
-// every frame, what it shows told by `number` (the line at the top, say), so that it changes as the page moves.
-inline void drawStatusLine(QImage& frame, int rows, int number) {
-    for (int y = frame.height() - rows; y < frame.height(); ++y) {
-        auto* line = reinterpret_cast<QRgb*>(frame.scanLine(y));
-        for (int x = 0; x < frame.width(); ++x) {
-            const quint32 h = mix(quint32(number) * 7919u + quint32(x / 6));
-            line[x] = (h & 1) ? qRgb(240, 240, 240) : qRgb(10, 10, 10 + (y - frame.height() + rows) % 8);
-        }
-    }
-}
-
 } // namespace UniqueRowsPage

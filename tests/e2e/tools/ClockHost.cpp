@@ -1,9 +1,7 @@
-// Copies to the clipboard the way the program does, after another program has done one of these to it:
-//   request <ms>   asks for our clipboard with a time that many milliseconds beyond the server's clock
-//   unguarded <ms> the same, while the clock guard looks away, so that Qt's clock is spoiled
-//   took           took the clipboard after our last event, then went (no owner left, its time newer than ours)
-//   holds          took the clipboard after our last event and keeps it
-// Then prints "holder us|another|nobody" and "retried yes|no": whether the answer came only after a retry.
+// Copies to the clipboard as the program does after another program, on its own connection: request <ms> asked
+// for our clipboard with a time that far beyond the server's clock; unguarded <ms> did so while the clock guard
+// looked away, spoiling Qt's clock; took (holds) took the clipboard after our last event and went (keeps it).
+// Prints "holder us|another|nobody" and "retried yes|no": whether the answer came only after a retry.
 
 #include "platform/ClipboardOwner.h"
 #include "platform/x11/X11ClockGuard.h"
@@ -22,57 +20,42 @@
 #include <memory>
 #include <unistd.h>
 
-namespace {
-
-xcb_atom_t intern(xcb_connection_t* c, const char* name) {
-    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, strlen(name), name), nullptr);
-    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-    std::free(reply);
-    return atom;
-}
-
-QMimeData* text(const char* words) {
-    auto* data = new QMimeData;
-    data->setText(QString::fromLatin1(words));
-    return data;
-}
-
-void finish(ClipboardOwner::Holder holder, bool later) {
-    const char* names[] = {"us", "another", "nobody"};
-    std::printf("holder %s\nretried %s\n", names[int(holder)], later ? "yes" : "no");
-    std::fflush(stdout);
-    QTimer::singleShot(0, qApp, [] { qApp->quit(); });
-}
-
-} // namespace
-
 int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 2 || QGuiApplication::platformName() != u"xcb")
         return 2;
     const QString mode = args[1];
-    const quint32 ahead = args.value(2).toUInt();
     QWindow window;
     window.create();
     X11ClockGuard* guard = X11ClockGuard::install();
-    if (!guard)
-        return 2;
-
-    // The other program, on a connection of its own.
-    xcb_connection_t* other = xcb_connect(nullptr, nullptr);
-    if (xcb_connection_has_error(other))
+    xcb_connection_t* other = xcb_connect(nullptr, nullptr); // the other program's own connection
+    if (!guard || xcb_connection_has_error(other))
         return 2;
     const xcb_window_t otherWindow = xcb_generate_id(other);
-    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(other)).data->root;
-    xcb_create_window(other, XCB_COPY_FROM_PARENT, otherWindow, root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
-                      XCB_COPY_FROM_PARENT, 0, nullptr);
-    const xcb_atom_t clipboard = intern(other, "CLIPBOARD"), targets = intern(other, "TARGETS");
+    xcb_create_window(other, XCB_COPY_FROM_PARENT, otherWindow,
+                      xcb_setup_roots_iterator(xcb_get_setup(other)).data->root, 0, 0, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+    const auto intern = [other](const char* name) {
+        std::unique_ptr<xcb_intern_atom_reply_t, void (*)(void*)> reply(
+            xcb_intern_atom_reply(other, xcb_intern_atom(other, 0, strlen(name), name), nullptr), std::free);
+        return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    };
+    const xcb_atom_t clipboard = intern("CLIPBOARD"), targets = intern("TARGETS");
 
-    const auto copy = [] {
+    const auto text = [](const char* words) {
+        auto* data = new QMimeData;
+        data->setText(QString::fromLatin1(words));
+        return data;
+    };
+    const auto copy = [text] {
         auto returned = std::make_shared<bool>(false);
-        ClipboardOwner::put(text("second"), qApp,
-                            [returned](ClipboardOwner::Holder holder) { finish(holder, *returned); });
+        ClipboardOwner::put(text("second"), qApp, [returned](ClipboardOwner::Holder holder) {
+            const char* names[] = {"us", "another", "nobody"};
+            std::printf("holder %s\nretried %s\n", names[int(holder)], *returned ? "yes" : "no");
+            std::fflush(stdout);
+            QTimer::singleShot(0, qApp, [] { qApp->quit(); });
+        });
         *returned = true;
     };
 
@@ -97,7 +80,7 @@ int main(int argc, char** argv) {
     const quint32 now = guard->serverTime();
     if (mode == u"unguarded")
         app.removeNativeEventFilter(guard);
-    xcb_convert_selection(other, otherWindow, clipboard, targets, targets, now + ahead);
+    xcb_convert_selection(other, otherWindow, clipboard, targets, targets, now + args.value(2).toUInt());
     xcb_flush(other);
     // Once Qt has answered, the guard looks again, and we copy.
     auto* poll = new QTimer(&app);
@@ -105,12 +88,12 @@ int main(int argc, char** argv) {
         while (xcb_generic_event_t* event = xcb_poll_for_event(other)) {
             const bool answered = (event->response_type & 0x7f) == XCB_SELECTION_NOTIFY;
             std::free(event);
-            if (!answered)
-                continue;
-            poll->stop();
-            app.installNativeEventFilter(guard);
-            copy();
-            return;
+            if (answered) {
+                poll->stop();
+                app.installNativeEventFilter(guard);
+                copy();
+                return;
+            }
         }
     });
     poll->start(10);
