@@ -401,15 +401,33 @@ public:
             return fail(QStringLiteral("Window is gone"));
         if (redirected)
             std::this_thread::sleep_until(since + paintTime);
+        // A program paints a frame in several requests (a scroll is a copy, then the new lines drawn): a read
+        // between them holds a page that never was. Two reads in a row that agree show the window at rest.
+        QImage earlier;
+        for (int read = 0; read < 4; ++read) {
+            Pixels pixels = readOnce(*self, error);
+            if (pixels.image.isNull() || pixels.image == earlier)
+                return pixels;
+            earlier = std::move(pixels.image);
+        }
+        return fail(QStringLiteral("The window kept changing while it was read"));
+    }
+
+private:
+    Pixels readOnce(const Window& self, QString* error) {
+        auto fail = [&](const QString& why) {
+            if (error)
+                *error = why;
+            return Pixels{};
+        };
         QMutexLocker lock(&list.mutex);
         if (c != list.c || xcb_connection_has_error(c))
             return fail(QStringLiteral("Cannot reach the display"));
         const XGrab::Rect origin = XGrab::geometryInRoot(c, list.screen->root, top);
         const XGrab::Rect whole{0, 0, list.screen->width_in_pixels, list.screen->height_in_pixels};
-        const XGrab::Rect shown =
-            XGrab::Rect{self->frame.x(), self->frame.y(), self->frame.width(), self->frame.height()}
-                .intersected(whole)
-                .intersected(origin);
+        const XGrab::Rect shown = XGrab::Rect{self.frame.x(), self.frame.y(), self.frame.width(), self.frame.height()}
+                                      .intersected(whole)
+                                      .intersected(origin);
         if (origin.empty() || shown.empty())
             return fail(QStringLiteral("Nothing of it is on screen"));
         // Named afresh for every grab: a window that was resized has a new picture.
@@ -442,7 +460,6 @@ public:
         return Pixels{image, true, {}};
     }
 
-private:
     X11WindowList& list;
     const quint32 id;
     ScreenRecording screenRecording; // where the window can have no picture of its own
