@@ -109,6 +109,16 @@ QSize size(const QByteArray& bytes) {
     return w > 0 && h > 0 ? QSize(w, h) : QSize();
 }
 
+int pictures(const QByteArray& bytes) {
+    initOnce();
+    Context ctx(heif_context_alloc());
+    if (!ctx ||
+        heif_context_read_from_memory_without_copy(ctx.get(), bytes.constData(), size_t(bytes.size()), nullptr).code !=
+            heif_error_Ok)
+        return 1;
+    return std::max(1, heif_context_get_number_of_top_level_images(ctx.get()));
+}
+
 bool canEncode() {
     initOnce();
     return heif_have_encoder_for_format(heif_compression_HEVC) != 0;

@@ -17,6 +17,9 @@ QImage decode(const QByteArray& bytes);
 // the bytes are not a readable HEIF file.
 QSize size(const QByteArray& bytes);
 
+// How many pictures of its own the file holds (a burst or a collection holds several); 1 when it can't tell.
+int pictures(const QByteArray& bytes);
+
 // Empty when the codec is at hand; otherwise why HEIC pictures can't be read, naming the missing module, in
 // words that follow "Can't open <name>: ". Loads the module.
 QString unavailable();

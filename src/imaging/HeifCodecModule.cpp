@@ -48,6 +48,10 @@ QSize size(const QByteArray& bytes) {
     return fileTypeBox(bytes) && module() ? module()->size(bytes) : QSize();
 }
 
+int pictures(const QByteArray& bytes) {
+    return fileTypeBox(bytes) && module() ? module()->pictures(bytes) : 1;
+}
+
 QString unavailable() {
     return module() ? QString() : QStringLiteral("HEIC pictures can't be read: ") + loadError();
 }

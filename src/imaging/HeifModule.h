@@ -10,12 +10,13 @@
 class HeifModule {
 public:
     // Raised whenever the calls below change, so that a module of another build is refused, not called.
-    static constexpr int version = 1;
+    static constexpr int version = 2;
 
     virtual ~HeifModule() = default;
     virtual bool recognizes(const QByteArray& bytes) = 0;
     virtual QImage decode(const QByteArray& bytes) = 0;
     virtual QSize size(const QByteArray& bytes) = 0;
+    virtual int pictures(const QByteArray& bytes) = 0;
     virtual bool canEncode() = 0;
     virtual QByteArray encode(const QImage& image, double quality) = 0;
 };

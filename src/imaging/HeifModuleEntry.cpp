@@ -10,6 +10,7 @@ public:
     bool recognizes(const QByteArray& bytes) override { return HeifCodec::recognizes(bytes); }
     QImage decode(const QByteArray& bytes) override { return HeifCodec::decode(bytes); }
     QSize size(const QByteArray& bytes) override { return HeifCodec::size(bytes); }
+    int pictures(const QByteArray& bytes) override { return HeifCodec::pictures(bytes); }
     bool canEncode() override { return HeifCodec::canEncode(); }
     QByteArray encode(const QImage& image, double quality) override { return HeifCodec::encode(image, quality); }
 };

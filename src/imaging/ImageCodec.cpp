@@ -169,7 +169,7 @@ int frameCount(const QByteArray& bytes) {
     if (PngReader::recognizes(bytes))
         return pngPictures(bytes);
     if (HeifCodec::recognizes(bytes))
-        return 1;
+        return HeifCodec::pictures(bytes);
     QBuffer buffer(const_cast<QByteArray*>(&bytes));
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);

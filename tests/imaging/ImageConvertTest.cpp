@@ -218,6 +218,7 @@ TEST_F(ImageConvertTest, ASourceOfSeveralPagesOrFramesStaysAndTheNoteSaysTheNewF
         {"scan.tif", ManyPictures::file(three.mid(0, 2), "tiff"), ImageFormat::jpeg, "page 1 of 2"},
         {"moving.webp", ManyPictures::file(three, "webp"), ImageFormat::png, "frame 1 of 3"},
         {"anim.png", ManyPictures::png(three.first(), 3), ImageFormat::pdf, "frame 1 of 3"},
+        {"burst.heic", ManyPictures::file(three.mid(0, 2), "heic"), ImageFormat::png, "frame 1 of 2"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
