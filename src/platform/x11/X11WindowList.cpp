@@ -311,6 +311,23 @@ QList<QRect> X11WindowList::screens() {
     return result;
 }
 
+namespace {
+
+// The server leaves the top byte of a depth-24 pixel undefined, while RGB32 promises 0xff there; code that copies
+// rows into a picture with alpha would otherwise see holes. Null when there is no memory for it.
+QImage opaque(const XGrab::Pixels& pixels) {
+    QImage image(pixels.width, pixels.height, QImage::Format_RGB32);
+    for (int y = 0; !image.isNull() && y < pixels.height; ++y) {
+        const auto* from = reinterpret_cast<const quint32*>(pixels.data + size_t(y) * size_t(pixels.stride));
+        auto* to = reinterpret_cast<quint32*>(image.scanLine(y));
+        for (int x = 0; x < pixels.width; ++x)
+            to[x] = from[x] | 0xff000000u;
+    }
+    return image;
+}
+
+} // namespace
+
 QImage X11WindowList::grab(const QRect& rect, QString* error) {
     QMutexLocker lock(&mutex);
     auto fail = [&](const QString& why) {
@@ -330,17 +347,9 @@ QImage X11WindowList::grab(const QRect& rect, QString* error) {
     std::string why;
     if (!grabber->grab(screen->root, area, pixels, why, true))
         return fail(QString::fromStdString(why));
-    QImage image(pixels.width, pixels.height, QImage::Format_RGB32);
+    QImage image = opaque(pixels);
     if (image.isNull())
         return fail(QStringLiteral("Out of memory"));
-    // The server leaves the top byte of a depth-24 pixel undefined, while RGB32 promises 0xff there;
-    // code that copies rows into a picture with alpha would otherwise see holes.
-    for (int y = 0; y < pixels.height; ++y) {
-        const auto* from = reinterpret_cast<const quint32*>(pixels.data + size_t(y) * size_t(pixels.stride));
-        auto* to = reinterpret_cast<quint32*>(image.scanLine(y));
-        for (int x = 0; x < pixels.width; ++x)
-            to[x] = from[x] | 0xff000000u;
-    }
     return image;
 }
 
@@ -447,16 +456,10 @@ private:
         if (!read)
             return fail(why.empty() ? QStringLiteral("The window's picture can't be read")
                                     : QString::fromStdString(why));
-        QImage image(pixels.width, pixels.height, QImage::Format_RGB32);
+        // Opaque as the screen shows it: a window with alpha has its colours premultiplied, over black.
+        QImage image = opaque(pixels);
         if (image.isNull())
             return fail(QStringLiteral("Out of memory"));
-        // Opaque as the screen shows it: a window with alpha has its colours premultiplied, over black.
-        for (int y = 0; y < pixels.height; ++y) {
-            const auto* from = reinterpret_cast<const quint32*>(pixels.data + size_t(y) * size_t(pixels.stride));
-            auto* to = reinterpret_cast<quint32*>(image.scanLine(y));
-            for (int x = 0; x < pixels.width; ++x)
-                to[x] = from[x] | 0xff000000u;
-        }
         return Pixels{image, true, {}};
     }
 
