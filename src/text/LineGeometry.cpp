@@ -177,14 +177,22 @@ std::vector<Continuation> continuations(const std::vector<Line>& lines) {
             return found;
         };
         // Digits broken over two rows are one number when the whole passes its check: a card's, an account's.
-        // That keeps a column of numbers apart, and a number on a short line joins what wraps it by any rule.
-        if (nextOnRow == std::numeric_limits<double>::infinity())
-            for (const double left : {blockLeft, rowLeft})
-                if (const int next = startingAt(left);
-                    next >= 0 && brokenNumber(line.text, lines[size_t(next)].text, rowLeft < minX(A) - 0.5 * cw)) {
-                    out[a] = {next, false};
-                    break;
-                }
+        // That keeps a column of numbers apart, and a number on a short line joins what wraps it by any rule. With
+        // more on its row, the line is a table's cell when the column to its right goes on in the next row too.
+        const auto cellEnds = [&](int next) {
+            if (nextOnRow == std::numeric_limits<double>::infinity())
+                return true;
+            return std::any_of(lines.begin(), lines.end(), [&](const Line& other) {
+                return sameRow(other.box, lines[size_t(next)].box) && std::abs(minX(other.box) - nextOnRow) <= 2.5 * cw;
+            });
+        };
+        for (const double left : {blockLeft, rowLeft})
+            if (const int next = startingAt(left);
+                next >= 0 && cellEnds(next) &&
+                brokenNumber(line.text, lines[size_t(next)].text, rowLeft < minX(A) - 0.5 * cw)) {
+                out[a] = {next, false};
+                break;
+            }
         if (out[a].next >= 0)
             continue;
         // A list of short items (a column of numbers) fills its narrow column in every row and wraps nothing.

@@ -182,7 +182,7 @@ TEST(Redaction, FindingsSpanTheBlanksRecognitionMakesUp) {
         {"office O30 1234 5678", {"O30 1234 5678"}},
         // Look-alikes that are what they read as.
         {"AKlA TEAM, the sk team, 10GB 2O2O iOS15 B2B GB29 SI56 O2 S1 on Bl0ck 4", {}},
-        {"files shp_reader_helper.py SK_ENABLE_FEATURE_FLAGS xo xb-plan", {}},
+        {"files shp_reader_helper.py shp_reader_v2_tests SK_ENABLE_FEATURE_FLAGS xo xb-plan", {}},
         {"PATH=/usr/local/sbin:/usr/local/bin:/home/ann/.cargo/bin", {}},
         // Prose keeps its punctuation, and the words beside an address stay.
         {"Hello team, please pay by Friday, thanks. See you at 10:30; bring notes.", {}},
