@@ -204,12 +204,9 @@ std::vector<Continuation> continuations(const std::vector<Line>& lines) {
         const Line& following = lines[size_t(next)];
         // The block's right edge, from the lines under it up to what stands right of it: a terminal's short lines
         // around a wrap say nothing of its width, nor a page's heading that starts further left of a cell's.
-        double right = maxX(A), limit = nextOnRow;
+        double right = maxX(A);
         for (const Line& other : lines)
-            if (sameRow(other.box, following.box) && minX(other.box) > maxX(following.box))
-                limit = std::min(limit, minX(other.box));
-        for (const Line& other : lines)
-            if (under(other.box) && minX(other.box) > blockLeft - 2.5 * cw && maxX(other.box) < limit)
+            if (under(other.box) && minX(other.box) > blockLeft - 2.5 * cw && maxX(other.box) < nextOnRow)
                 right = std::max(right, maxX(other.box));
         // Had there been room for the next line's first word, it would stand on this line: the line ended here.
         if (maxX(A) + cw + firstWordWidth(following) < right - 0.5 * cw)
