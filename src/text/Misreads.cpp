@@ -140,8 +140,8 @@ void mendKey(QString& text, qsizetype at) {
         bool stray = false;
         for (; end < text.size(); ++end) {
             const QChar c = text[end];
-            // A prefix read otherwise takes only the key its kind has, lest a name in code ("shp_reader_v2_tests")
-            // pass for one.
+            // A prefix read otherwise takes only the marks its kind has after the separator, lest a name in code
+            // ("shp_reader_v2_tests") pass for a key.
             const bool joint = c == u'_' || c == u'-';
             if (keyUnit(c) && (!prefix.capitals || c.isUpper() || c.isDigit()) &&
                 (same || !joint || body.isEmpty() || prefix.joints.contains(c))) {
@@ -157,7 +157,7 @@ void mendKey(QString& text, qsizetype at) {
             }
             break;
         }
-        // and one that looks drawn at random: digits among small and capital letters.
+        // A prefix read otherwise also takes only a key that looks drawn at random: small and capital letters mixed.
         const auto any = [&body](bool (QChar::*is)() const) {
             return std::any_of(body.begin(), body.end(), [is](QChar c) { return (c.*is)(); });
         };
