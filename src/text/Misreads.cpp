@@ -73,6 +73,36 @@ bool keyUnit(QChar c) {
     return (c.unicode() < 128 && c.isLetterOrNumber()) || c == u'_' || c == u'-';
 }
 
+// A mark that a small letter or digit of a terminal's bitmap face reads as: "Yp9" as "'p9", "E7b" as "E#b".
+bool strayMark(QChar c) {
+    return c == u'\'' || c == u'"' || c == u'#' || c == u'?' || c == u'!' || c == u'|' || c == u'`' || c == u'\u00b4';
+}
+
+// The key characters from `at` on, one way, when they look drawn at random: at least four, holding small and
+// capital letters and digits ("biq3Rv8LmT2x", not "v2_build_output"); else none.
+qsizetype keyPiece(const QString& text, qsizetype at, int step) {
+    qsizetype n = 0;
+    bool lower = false, upper = false, digit = false;
+    for (qsizetype i = at; i >= 0 && i < text.size() && keyUnit(text[i]); i += step, ++n) {
+        lower = lower || text[i].isLower();
+        upper = upper || text[i].isUpper();
+        digit = digit || text[i].isDigit();
+    }
+    return n >= 4 && lower && upper && digit ? n : 0;
+}
+
+// One stray mark between two pieces of a long token, each of them plainly a piece of one ("...LmT2x'p9Nc..."), is a
+// misread character of it when the whole is long enough to be a token.
+void mendTokens(QString& text, qsizetype from, qsizetype to) {
+    for (qsizetype k = from + 1; k + 1 < to; ++k) {
+        if (!strayMark(text[k]))
+            continue;
+        const qsizetype before = keyPiece(text, k - 1, -1), after = keyPiece(text, k + 1, 1);
+        if (before && after && before + after + 1 >= 28)
+            text[k] = u'X';
+    }
+}
+
 struct Prefix {
     QRegularExpression read;
     // The prefix as it is written; empty where it keeps what was read but for its case.
@@ -195,6 +225,7 @@ QString mendedMisreads(QStringView read) {
         while (end < text.size() && !text[end].isSpace())
             ++end;
         mendDigits(text, i, end);
+        mendTokens(text, i, end);
         i = end;
     }
     for (qsizetype i = 0; i < text.size(); ++i)

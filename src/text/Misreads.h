@@ -10,8 +10,8 @@ namespace TextVision {
 // The text with its likely misreads mended, unit for unit (the result has the same length, so a finding in it
 // boxes the same units of the line): in a group of digits, a letter or mark that looks like a digit ("@532",
 // "1l11", "8O"); a key's prefix read with a look-alike or in the wrong case ("AKlA", "A1za", "xOxb-", "shp_");
-// inside such a key a single stray mark ("AKIATOSFODNN?EXAMPLE"); a yen sign for a Y and an accented letter
-// for its plain one.
+// inside such a key, and between two pieces of a long token, a single stray mark ("AKIATOSFODNN?EXAMPLE",
+// "...LmT2x'p9Nc..."); a yen sign for a Y and an accented letter for its plain one.
 QString mendedMisreads(QStringView text);
 
 // Whether a made-up blank fell inside a key's prefix: `head` read before it and `word` after it ("Al" "zaSy...").

@@ -176,6 +176,10 @@ bool slip(QStringView before, QStringView word, QStringView after) {
         return true;
     if (first == u'.' && word.size() > 1 && word[1].isLetterOrNumber() && last.isLetterOrNumber())
         return true;
+    // A blank made up before a stray mark that stands for a key's character ("...HsE #bQ1z...").
+    if (word.size() > 1 && QStringLiteral("'\"#?!|`").contains(first) && keyLike(keyTail(before)) &&
+        keyLike(keyHead(word.mid(1))))
+        return true;
     // A blank made up inside a key's prefix, read with a look-alike or not ("Al zaSy...", "x Oxb-...").
     if (prefixSplit(keyTail(before), word))
         return true;

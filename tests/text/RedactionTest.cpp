@@ -176,6 +176,8 @@ TEST(Redaction, FindingsSpanTheBlanksRecognitionMakesUp) {
         {"secret Wq3Rv8LmT2x\u00a5p9NcKd4HsE7bQ1zU6yF0aJ5oPt", {"Wq3Rv8LmT2x\u00a5p9NcKd4HsE7bQ1zU6yF0aJ5oPt"}},
         {"https://example.com/reset?token=a8Fk3LmQ9xZr2T n7Vb1Wc5Yd0P\u00e94Gh6J now",
          {"a8Fk3LmQ9xZr2T n7Vb1Wc5Yd0P\u00e94Gh6J"}},
+        {"token biq3Rv8LmT2x'p9Nckd4HsE7bO1zUByFO0aJSoPt", {"biq3Rv8LmT2x'p9Nckd4HsE7bO1zUByFO0aJSoPt"}},
+        {"token Wa3Rv8LmT2xYp9Nckd4HsE #bQ1zU6yFO0atSoPt", {"Wa3Rv8LmT2xYp9Nckd4HsE #bQ1zU6yFO0atSoPt"}},
         {"IBAN DE89 37@4 0044 0532 0130 00",
          {"DE89 37@4 0044 0532 0130 00", "37@4 0044 0532 0130 00", "0044 0532 0130 00"}},
         {"IBAN GB29 NWBK 6016 l331 9268 19", {"GB29 NWBK 6016 l331 9268 19", "6016 l331 9268 19"}},
@@ -184,6 +186,7 @@ TEST(Redaction, FindingsSpanTheBlanksRecognitionMakesUp) {
         {"AKlA TEAM, the sk team, 10GB 2O2O iOS15 B2B GB29 SI56 O2 S1 on Bl0ck 4", {}},
         {"files shp_reader_helper.py shp_reader_v2_tests SK_ENABLE_FEATURE_FLAGS xo xb-plan", {}},
         {"PATH=/usr/local/sbin:/usr/local/bin:/home/ann/.cargo/bin", {}},
+        {"ls v2_build_output'test2_final_run \"a1b2c3d4\" isn't 'x86_64-linux-gnu' #42 ok?", {}},
         // Prose keeps its punctuation, and the words beside an address stay.
         {"Hello team, please pay by Friday, thanks. See you at 10:30; bring notes.", {}},
         {"Thanks, ann@example.com and Email:bob@example.org", {"ann@example.com", "bob@example.org"}},
