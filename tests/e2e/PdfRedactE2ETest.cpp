@@ -53,7 +53,8 @@ const QStringList pdfSecrets{"example", "1234 5678", "4111"};
 
 class PdfRedactE2E : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override { start(); }
+    void start() {
         Desktop::Options o;
         o.tray = false;
         desktop = std::make_unique<Desktop>(o);
@@ -390,23 +391,39 @@ TEST_F(PdfRedactE2E, ClosingTheCardRightAfterRedactWritesTheRedactedPage) {
     expectNothingReadable(pdf);
 }
 
-// The display going away (a logout) with a redacted page on a PDF card: it is written before the program ends.
+// The display going away (a logout) with a redacted page on a PDF card: it is written before the program ends,
+// also when the redaction is still under way.
 TEST_F(PdfRedactE2E, ThePageOnTheCardIsWrittenWhenTheDisplayGoesAway) {
-    const QString source = desktop->home() + "/Secrets.pdf";
-    writeSecretsPdf(source);
-    const quint32 card = desktop->openCard(source);
-    ASSERT_NE(card, 0u) << desktop->appStderr().toStdString();
-    desktop->waitToast(false, 4000);
-    const QString pdf = desktop->shotsFolder() + "/Secrets.pdf";
-    clickRedact(card);
-    ASSERT_TRUE(Desktop::waitUntil(
-        [&] { return QFileInfo::exists(desktop->shotsFolder() + "/.pages/Secrets p1 redacted.png"); }, 90000, 200));
-    // Saved last: the other pages are in the document by now, and the card takes the redacted first page.
-    Desktop::pause(1000);
-    ASSERT_TRUE(pdfText(pdf).split('\n').first().contains("example")) << "the shown page is not written yet";
-    QProcess* app = desktop->app();
-    desktop->killDisplay();
-    ASSERT_TRUE(app->waitForFinished(60000));
-    EXPECT_TRUE(desktop->appStderr().contains("the display went away")) << desktop->appStderr().toStdString();
-    expectNothingReadable(pdf);
+    const struct {
+        const char* what;
+        bool midRun;
+    } cases[] = {{"after the run", false}, {"300 ms into the run", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (!desktop) {
+            start();
+            ASSERT_FALSE(HasFatalFailure());
+        }
+        const QString source = desktop->home() + "/Secrets.pdf";
+        writeSecretsPdf(source);
+        const quint32 card = desktop->openCard(source);
+        ASSERT_NE(card, 0u) << desktop->appStderr().toStdString();
+        desktop->waitToast(false, 4000);
+        const QString pdf = desktop->shotsFolder() + "/Secrets.pdf";
+        clickRedact(card);
+        if (!c.midRun) {
+            ASSERT_TRUE(Desktop::waitUntil(
+                [&] { return QFileInfo::exists(desktop->shotsFolder() + "/.pages/Secrets p1 redacted.png"); }, 90000,
+                200));
+            // Saved last: the other pages are in the document by now, and the card takes the redacted first page.
+            Desktop::pause(1000);
+            ASSERT_TRUE(pdfText(pdf).split('\n').first().contains("example")) << "the shown page is not written yet";
+        }
+        QProcess* app = desktop->app();
+        desktop->killDisplay();
+        ASSERT_TRUE(app->waitForFinished(60000));
+        EXPECT_TRUE(desktop->appStderr().contains("the display went away")) << desktop->appStderr().toStdString();
+        expectNothingReadable(pdf);
+        desktop.reset();
+    }
 }
