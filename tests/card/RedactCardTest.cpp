@@ -44,8 +44,9 @@ QString pdfWithSecrets(const QTemporaryDir& dir) {
                   QStringLiteral("Card 4111 1111 1111 1111 ok"), QStringLiteral("The end")});
 }
 
-// Two pages: an address in the first page's words; on the second only a filled form field holding another, drawn
-// by its appearance as viewers show it. The title, subject, keywords, XMP title and outline name the first address.
+// Two pages: an address in the first page's words; on the second only a filled form field holding another and a
+// note holding a telephone number, each drawn by its appearance as viewers show it. The title, subject, keywords, XMP
+// title and outline name the first address.
 QString pdfWithFields(const QTemporaryDir& dir) {
     const QString path = pdfOf(dir, QStringLiteral("Form.pdf"),
                                {QStringLiteral("Mail jane.doe@example.com now"), QStringLiteral("Your details")});
@@ -66,7 +67,15 @@ QString pdfWithFields(const QTemporaryDir& dir) {
     QPDFObjectHandle field = parse("<< /Type /Annot /Subtype /Widget /FT /Tx /T (mail) /V (ann.lee@example.org) "
                                    "/Rect [30 400 360 430] /F 4 /AP << /N " +
                                    look.unparse() + " >> /P " + pages[1].getObjectHandle().unparse() + " >>");
-    pages[1].getObjectHandle().replaceKey("/Annots", QPDFObjectHandle::newArray({field}));
+    // A note beside it, drawn by its own appearance.
+    QPDFObjectHandle noteLook = look.copyStream();
+    noteLook.replaceStreamData("BT /Helv 16 Tf 0 g 4 8 Td (+49 30 1234 5678) Tj ET", QPDFObjectHandle::newNull(),
+                               QPDFObjectHandle::newNull());
+    QPDFObjectHandle note =
+        parse("<< /Type /Annot /Subtype /FreeText /Rect [30 300 360 330] /F 4 /DA (0 g /Helv 16 Tf) "
+              "/AP << /N " +
+              pdf.makeIndirectObject(noteLook).unparse() + " >> >>");
+    pages[1].getObjectHandle().replaceKey("/Annots", QPDFObjectHandle::newArray({field, note}));
     QPDFObjectHandle root = pdf.getRoot();
     root.replaceKey("/AcroForm", QPDFObjectHandle::parse(&pdf, "<< /Fields [" + field.unparse() + "] >>"));
     QPDFObjectHandle outlines = parse("<< /Type /Outlines /Count 1 >>");
@@ -232,8 +241,8 @@ TEST(RedactCard, OtherPdfPagesAreRedactedInTheFileOrTheRunFails) {
     EXPECT_FALSE(numberCovered(drawn->render(2).image)) << "the number is shown as it was";
 }
 
-// A field's value is drawn as viewers draw it, and found; the document's title, subject, keywords, metadata and
-// outline lose what is found in them, and keep the rest.
+// A field's value and a note are drawn as viewers draw them, and found; the document's title, subject, keywords,
+// metadata and outline lose what is found in them, and keep the rest.
 TEST(RedactCard, AFilledFieldAndTheDocumentsOwnWordsAreRedactedToo) {
     QTemporaryDir dir;
     const QString path = pdfWithFields(dir);
@@ -242,7 +251,7 @@ TEST(RedactCard, AFilledFieldAndTheDocumentsOwnWordsAreRedactedToo) {
     card.view()->redact();
     card.settle();
     EXPECT_EQ(toastText(),
-              QStringLiteral("2 items redacted on 2 of 2 pages \u00b7 double-click the picture to review"));
+              QStringLiteral("3 items redacted on 2 of 2 pages \u00b7 double-click the picture to review"));
     const std::optional<QStringList> words = PdfRewrite::strings(path, 10000);
     ASSERT_TRUE(words);
     EXPECT_EQ(words->join(u'|').toStdString(), "Notes for |Mail |notes, |Write to |Notes for ");
