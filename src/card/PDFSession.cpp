@@ -8,6 +8,7 @@
 #include "imaging/ShotFiles.h"
 #include "imaging/UserError.h"
 #include "platform/Dispatch.h"
+#include "text/Redaction.h"
 
 #include <QDir>
 #include <QFile>
@@ -56,6 +57,18 @@ struct Open {
 Open& openSessions() {
     static Open state;
     return state;
+}
+
+// What the redaction's patterns find in the words the document shows besides its pages: the title, the outline
+// and the rest go through the same search as each page's lines.
+QStringList secretsIn(const QStringList& strings) {
+    QStringList found;
+    for (const QString& text : strings)
+        for (const QRegularExpression& pattern : TextVision::sensitivePatterns())
+            for (auto matches = pattern.globalMatch(text); matches.hasNext();)
+                if (const QString match = matches.next().captured(0); !match.isEmpty() && !found.contains(match))
+                    found.append(match);
+    return found;
 }
 
 } // namespace
@@ -250,7 +263,16 @@ void PDFSession::write() {
     temp.close();
     // The document is parsed and written by the writer child, under its limits: a file with millions of
     // objects or streams that inflate to gigabytes is refused instead of holding the program.
-    const PdfRewrite::Result result = PdfRewrite::write(target, pages, temp.fileName(), editTimeLimitMs);
+    // A redaction also takes what it finds out of the document's title, metadata and outline.
+    QStringList secrets;
+    if (std::any_of(pages.begin(), pages.end(), [](const PdfRewrite::Page& page) { return page.redacted; })) {
+        QString why;
+        const std::optional<QStringList> strings = PdfRewrite::strings(target, editTimeLimitMs, &why);
+        if (!strings)
+            throw ConvertError(cantEdit + why);
+        secrets = secretsIn(*strings);
+    }
+    const PdfRewrite::Result result = PdfRewrite::write(target, pages, temp.fileName(), editTimeLimitMs, secrets);
     if (!result.written)
         throw ConvertError(cantEdit + result.failure);
     if (info.exists())

@@ -7,6 +7,7 @@
 #include "imaging/ImageCodec.h"
 #include "platform/UnnamedFile.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -287,11 +288,14 @@ bool writeFile(int fd, const char* data, qint64 size, const Header* header = nul
     return ok;
 }
 
-int renderPage(const QString& path, int page, QImage* image, Header* header) {
+int renderPage(const QString& path, QByteArray drawn, int page, QImage* image, Header* header) {
     QPdfDocument doc;
     // A document encrypted with an empty password for opening, as many are to restrict printing or copying,
-    // opens as any viewer opens it, without asking.
-    const QPdfDocument::Error loaded = doc.load(path);
+    // opens as any viewer opens it, without asking. A copy in memory is all there when it starts loading.
+    QBuffer buffer(&drawn);
+    if (!drawn.isEmpty() && buffer.open(QIODevice::ReadOnly))
+        doc.load(&buffer);
+    const QPdfDocument::Error loaded = drawn.isEmpty() ? doc.load(path) : doc.error();
     if (loaded == QPdfDocument::Error::IncorrectPassword)
         return PasswordNeeded;
     if (loaded != QPdfDocument::Error::None || doc.pageCount() < 1)
@@ -305,7 +309,10 @@ int renderPage(const QString& path, int page, QImage* image, Header* header) {
     const QSize pixels(std::max(1, qRound(points.width() * scale)), std::max(1, qRound(points.height() * scale)));
     if (!ImageCodec::fitsBudget(pixels))
         return TooLarge;
-    QImage bitmap = doc.render(page, pixels);
+    // With its notes, stamps and other annotations, as viewers show it.
+    QPdfDocumentRenderOptions options;
+    options.setRenderFlags(QPdfDocumentRenderOptions::RenderFlag::Annotations);
+    QImage bitmap = doc.render(page, pixels, options);
     if (bitmap.isNull())
         return Unreadable;
     // Pages without a background of their own are white on paper, not transparent.
@@ -334,7 +341,7 @@ int refused(ImageCodec::Refusal refusal, int out) {
     }
 }
 
-int childRun(const QStringList& args) {
+int childRun(const QStringList& args, const FieldsDrawn& fieldsDrawn) {
     const QString mode = args.at(0), source = args.at(1), what = args.at(2);
     const bool copying = args.at(3) != u"-";
     const int copy = copying ? descriptor(args.at(3)) : -1, out = descriptor(args.at(4));
@@ -348,14 +355,16 @@ int childRun(const QStringList& args) {
     QImage image;
     Header header;
     if (mode == u"pdf") {
-        bytes = QByteArray(); // the document reads its file itself
         bool isNumber = false;
         const int page = what.toInt(&isNumber);
         if (!isNumber)
             return Usage;
+        // The document reads its file itself, unless its fields had to be drawn into a copy.
+        QByteArray drawn = fieldsDrawn ? fieldsDrawn(bytes, page) : QByteArray();
+        bytes = QByteArray();
         // The copy is what is shown: the bytes that were read, whatever happened to the source since.
         const QString document = copying ? QStringLiteral("/proc/self/fd/") + QString::number(copy) : source;
-        if (const int rendered = renderPage(document, page, &image, &header); rendered != Ok)
+        if (const int rendered = renderPage(document, std::move(drawn), page, &image, &header); rendered != Ok)
             return rendered;
     } else {
         const auto format = ImageFormat::fromRawValue(what);
@@ -452,7 +461,7 @@ void setProgram(const QString& path) {
     injectedProgram() = path;
 }
 
-int childMain(int argc, char** argv) {
+int childMain(int argc, char** argv, FieldsDrawn fieldsDrawn) {
     // The limits come first, before anything is read.
     ChildLimits::apply(memoryLimit, timeLimitMs / 1000 + 1);
     if (argc != 6)
@@ -460,7 +469,7 @@ int childMain(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QImageReader::setAllocationLimit(int(memoryLimit >> 20));
     try {
-        return childRun(QCoreApplication::arguments().mid(1));
+        return childRun(QCoreApplication::arguments().mid(1), fieldsDrawn);
     } catch (const std::bad_alloc&) {
         return TooLarge;
     }

@@ -7,6 +7,7 @@
 
 #include "imaging/ImageFormat.h"
 
+#include <QByteArray>
 #include <QImage>
 #include <QObject>
 #include <QSizeF>
@@ -62,7 +63,12 @@ void start(const Job& job, QObject* context, std::function<void(const Result&)> 
 // The decoding program; the one beside the running program unless a test names another.
 void setProgram(const QString& path);
 
+// The document with the form fields of page `page` drawn into its content, as viewers show them, or nothing when
+// the page has none to draw (or the document is one the function cannot read). The PDF renderer draws a page's
+// other annotations itself, but no field without a form environment of its own.
+using FieldsDrawn = std::function<QByteArray(const QByteArray& document, int page)>;
+
 // The child's side: the whole of the decoding program's main().
-int childMain(int argc, char** argv);
+int childMain(int argc, char** argv, FieldsDrawn fieldsDrawn = {});
 
 } // namespace IsolatedDecode

@@ -200,11 +200,11 @@ std::optional<Page> pngPage(int index, const QString& path, double pixelsPerPoin
     return result;
 }
 
-bool save(const QString& path, const std::vector<Page>& pages) {
+bool save(const QString& path, const std::vector<Page>& pages, const QStringList& secrets) {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
-    const ListHeader header{listMagic, quint64(pages.size())};
+    const ListHeader header{listMagic, quint64(pages.size()), quint64(secrets.size())};
     bool ok = file.write(reinterpret_cast<const char*>(&header), sizeof header) == sizeof header;
     for (const Page& page : pages) {
         if (page.rgb.isEmpty() || (page.pngRows && !page.mask.isEmpty()))
@@ -215,10 +215,17 @@ bool save(const QString& path, const std::vector<Page>& pages) {
         ok = ok && file.write(reinterpret_cast<const char*>(&entry), sizeof entry) == sizeof entry &&
              file.write(page.rgb) == page.rgb.size() && file.write(page.mask) == page.mask.size();
     }
+    for (const QString& secret : secrets) {
+        const QByteArray bytes = secret.toUtf8();
+        const quint64 size = quint64(bytes.size());
+        ok = ok && file.write(reinterpret_cast<const char*>(&size), sizeof size) == sizeof size &&
+             file.write(bytes) == bytes.size();
+    }
     return file.flush() && ok;
 }
 
-Result write(const QString& source, const std::vector<Page>& pages, const QString& target, int timeLimitMs) {
+Result write(const QString& source, const std::vector<Page>& pages, const QString& target, int timeLimitMs,
+             const QStringList& secrets) {
     Result result;
     if (const QString why = ChildProcesses::notAFile(source); !why.isEmpty()) {
         result.failure = why;
@@ -227,7 +234,7 @@ Result write(const QString& source, const std::vector<Page>& pages, const QStrin
     QTemporaryFile list(QDir::tempPath() + QStringLiteral("/pictolarium-pages-XXXXXX"));
     const bool listed = list.open();
     list.close();
-    if (!listed || !save(list.fileName(), pages)) {
+    if (!listed || !save(list.fileName(), pages, secrets)) {
         result.failure = QStringLiteral("there is no room for a temporary file");
         return result;
     }
@@ -261,6 +268,41 @@ Result write(const QString& source, const std::vector<Page>& pages, const QStrin
     else
         result.written = true;
     return result;
+}
+
+std::optional<QStringList> strings(const QString& source, int timeLimitMs, QString* failure) {
+    const auto fail = [failure](const QString& why) {
+        if (failure)
+            *failure = why;
+        return std::nullopt;
+    };
+    if (const QString why = ChildProcesses::notAFile(source); !why.isEmpty())
+        return fail(why);
+    QTemporaryFile out(QDir::tempPath() + QStringLiteral("/pictolarium-strings-XXXXXX"));
+    if (!out.open())
+        return fail(QStringLiteral("there is no room for a temporary file"));
+    out.close();
+    QProcess child;
+    child.setStandardOutputFile(QProcess::nullDevice());
+    child.setStandardErrorFile(QProcess::nullDevice());
+    child.start(program(), {QStringLiteral("--strings"), source, out.fileName()});
+    QElapsedTimer clock;
+    clock.start();
+    if (ChildProcesses::waitWithin(child, timeLimitMs, clock))
+        return fail(QStringLiteral("it takes too long to read"));
+    if (child.error() == QProcess::FailedToStart)
+        return fail(QStringLiteral("the writer could not be started"));
+    if (child.exitStatus() == QProcess::CrashExit)
+        return fail(QStringLiteral("it needs more memory or time than allowed"));
+    if (child.exitCode() != Written)
+        return fail(failureText(child.exitCode()));
+    if (!out.open())
+        return fail(QStringLiteral("there is no room for a temporary file"));
+    QStringList found;
+    for (const QByteArray& text : out.readAll().split('\0'))
+        if (!text.isEmpty())
+            found.append(QString::fromUtf8(text));
+    return found;
 }
 
 void setProgram(const QString& path) {

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QImage>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 #include <vector>
@@ -38,8 +39,8 @@ Page page(int index, const QImage& picture, double pixelsPerPoint);
 // then loads the picture and uses page(). write() checks that the rows inflate to exactly the picture.
 std::optional<Page> pngPage(int index, const QString& path, double pixelsPerPoint);
 
-// The pages as the child reads them. False when the file can't be written.
-bool save(const QString& path, const std::vector<Page>& pages);
+// The pages and secrets as the child reads them. False when the file can't be written.
+bool save(const QString& path, const std::vector<Page>& pages, const QStringList& secrets = {});
 
 struct Result {
     // The new document is in the target, complete and flushed to disk.
@@ -52,8 +53,15 @@ struct Result {
 // place of what that page showed (the page object stays, so whatever leads to the page still does), and write the whole
 // new document to `target`, an existing empty file. `source` is never written. A page of PNG rows that do not inflate
 // to exactly its picture fails the whole write, and the target then holds nothing of use. Blocks for up to
-// `timeLimitMs`: for worker threads.
-Result write(const QString& source, const std::vector<Page>& pages, const QString& target, int timeLimitMs);
+// `timeLimitMs`: for worker threads. Each of `secrets` is taken out of the words the document shows besides its
+// pages (strings()) wherever it occurs there.
+Result write(const QString& source, const std::vector<Page>& pages, const QString& target, int timeLimitMs,
+             const QStringList& secrets = {});
+
+// The words the document at `source` shows besides its pages: its title, subject and keywords (in its information
+// dictionary and its XMP metadata) and the titles of its outline, as the writer child reads them. Nothing, with
+// *failure saying why, when it can't. Blocks for up to `timeLimitMs`.
+std::optional<QStringList> strings(const QString& source, int timeLimitMs, QString* failure = nullptr);
 
 // The writer program; the one beside the running program unless a test names another.
 void setProgram(const QString& path);

@@ -2,7 +2,11 @@
 // The list of pages the program hands to pictolarium-pdfwrite, and the writer's exit codes. Plain C++:
 // the writer links no toolkit.
 //
-// The list file is a ListHeader, then per page an Entry followed by its colour bytes and its mask bytes.
+// The list file is a ListHeader, then per page an Entry followed by its colour bytes and its mask bytes, then per
+// secret its size in bytes (64 bits) and its UTF-8 bytes.
+//
+// The writer's other use, "pictolarium-pdfwrite --strings SOURCE TARGET", writes the words the document shows
+// besides its pages (title, subject, keywords, outline titles) to TARGET, each as UTF-8 ended by a zero byte.
 
 #include <cstdint>
 
@@ -11,6 +15,8 @@ namespace PdfRewriteList {
 struct ListHeader {
     std::uint64_t magic = 0;
     std::uint64_t count = 0;
+    // Strings taken out of the words the document shows besides its pages, wherever they occur there.
+    std::uint64_t secrets = 0;
 };
 
 struct Entry {
@@ -28,10 +34,12 @@ struct Entry {
     std::int64_t redacted = 0;
 };
 
-constexpr std::uint64_t listMagic = 0x3354494445444950ULL; // "PIDEDIT3"
+constexpr std::uint64_t listMagic = 0x3454494445444950ULL; // "PIDEDIT4"
 // More pages than any document we are asked to change at once, and larger than any page we write.
 constexpr std::uint64_t mostPages = 100'000;
 constexpr std::int64_t largestSide = 1 << 16;
+constexpr std::uint64_t mostSecrets = 100'000;
+constexpr std::uint64_t longestSecret = 1 << 16;
 // No document we could rewrite within the limits is larger than this.
 constexpr std::int64_t largestFile = std::int64_t(1) << 30;
 // What the writer may allocate and how much processor time it may take; the program also stops waiting for it

@@ -10,6 +10,11 @@
 #include <QDir>
 #include <QLineEdit>
 
+#define POINTERHOLDER_TRANSITION 4
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFWriter.hh>
+
 #include <sys/stat.h>
 
 using namespace CardFixtures;
@@ -37,6 +42,64 @@ QString pdfWithSecrets(const QTemporaryDir& dir) {
     return pdfOf(dir, QStringLiteral("Four.pdf"),
                  {QStringLiteral("Mail jane.doe@example.com now"), QStringLiteral("Nothing here"),
                   QStringLiteral("Card 4111 1111 1111 1111 ok"), QStringLiteral("The end")});
+}
+
+// Two pages: an address in the first page's words; on the second only a filled form field holding another and a
+// note holding a telephone number, each drawn by its appearance as viewers show it. The title, subject, keywords, XMP
+// title and outline name the first address.
+QString pdfWithFields(const QTemporaryDir& dir) {
+    const QString path = pdfOf(dir, QStringLiteral("Form.pdf"),
+                               {QStringLiteral("Mail jane.doe@example.com now"), QStringLiteral("Your details")});
+    QPDF pdf;
+    pdf.processFile(QFile::encodeName(path).constData());
+    std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(pdf).getAllPages();
+    const auto parse = [&pdf](const std::string& text) {
+        return pdf.makeIndirectObject(QPDFObjectHandle::parse(&pdf, text));
+    };
+    QPDFObjectHandle font = parse("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    QPDFObjectHandle look =
+        QPDFObjectHandle::newStream(&pdf, "/Tx BMC BT /Helv 16 Tf 0 g 4 8 Td (ann.lee@example.org) Tj ET EMC");
+    look.getDict().replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
+    look.getDict().replaceKey("/Subtype", QPDFObjectHandle::newName("/Form"));
+    look.getDict().replaceKey("/BBox", QPDFObjectHandle::parse("[0 0 330 30]"));
+    look.getDict().replaceKey("/Resources",
+                              QPDFObjectHandle::parse(&pdf, "<< /Font << /Helv " + font.unparse() + " >> >>"));
+    QPDFObjectHandle field = parse("<< /Type /Annot /Subtype /Widget /FT /Tx /T (mail) /V (ann.lee@example.org) "
+                                   "/Rect [30 400 360 430] /F 4 /AP << /N " +
+                                   look.unparse() + " >> /P " + pages[1].getObjectHandle().unparse() + " >>");
+    // A note beside it, drawn by its own appearance.
+    QPDFObjectHandle noteLook = look.copyStream();
+    noteLook.replaceStreamData("BT /Helv 16 Tf 0 g 4 8 Td (+49 30 1234 5678) Tj ET", QPDFObjectHandle::newNull(),
+                               QPDFObjectHandle::newNull());
+    QPDFObjectHandle note =
+        parse("<< /Type /Annot /Subtype /FreeText /Rect [30 300 360 330] /F 4 /DA (0 g /Helv 16 Tf) "
+              "/AP << /N " +
+              pdf.makeIndirectObject(noteLook).unparse() + " >> >>");
+    pages[1].getObjectHandle().replaceKey("/Annots", QPDFObjectHandle::newArray({field, note}));
+    QPDFObjectHandle root = pdf.getRoot();
+    root.replaceKey("/AcroForm", QPDFObjectHandle::parse(&pdf, "<< /Fields [" + field.unparse() + "] >>"));
+    QPDFObjectHandle outlines = parse("<< /Type /Outlines /Count 1 >>");
+    QPDFObjectHandle entry = parse("<< /Title (Write to jane.doe@example.com) /Parent " + outlines.unparse() +
+                                   " /Dest [" + pages[0].getObjectHandle().unparse() + " /Fit] >>");
+    outlines.replaceKey("/First", entry);
+    outlines.replaceKey("/Last", entry);
+    root.replaceKey("/Outlines", outlines);
+    pdf.getTrailer().replaceKey("/Info", parse("<< /Title (Notes for jane.doe@example.com) /Subject (Mail "
+                                               "jane.doe@example.com) /Keywords (notes, jane.doe@example.com) >>"));
+    QPDFObjectHandle xmp = QPDFObjectHandle::newStream(
+        &pdf,
+        "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
+        "<rdf:Description rdf:about=\"\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\"><dc:title><rdf:Alt>"
+        "<rdf:li xml:lang=\"x-default\">Notes for jane.doe@example.com</rdf:li></rdf:Alt></dc:title>"
+        "</rdf:Description></rdf:RDF></x:xmpmeta>");
+    xmp.getDict().replaceKey("/Type", QPDFObjectHandle::newName("/Metadata"));
+    xmp.getDict().replaceKey("/Subtype", QPDFObjectHandle::newName("/XML"));
+    root.replaceKey("/Metadata", xmp);
+    QPDFWriter writer(pdf, (path + QStringLiteral(".new")).toLocal8Bit().constData());
+    writer.write();
+    QFile::remove(path);
+    QFile::rename(path + QStringLiteral(".new"), path);
+    return path;
 }
 
 // Whether a long dark block lies across the row of the third page's card number.
@@ -176,6 +239,25 @@ TEST(RedactCard, OtherPdfPagesAreRedactedInTheFileOrTheRunFails) {
     repaint(page, Qt::green);
     ASSERT_TRUE(drawn->commit(page)) << drawn->failure().toStdString();
     EXPECT_FALSE(numberCovered(drawn->render(2).image)) << "the number is shown as it was";
+}
+
+// A field's value and a note are drawn as viewers draw them, and found; the document's title, subject, keywords,
+// metadata and outline lose what is found in them, and keep the rest.
+TEST(RedactCard, AFilledFieldAndTheDocumentsOwnWordsAreRedactedToo) {
+    QTemporaryDir dir;
+    const QString path = pdfWithFields(dir);
+    const auto session = PDFSession::open(QUrl::fromLocalFile(path));
+    ReviewCard card(session->render(0).url, session);
+    card.view()->redact();
+    card.settle();
+    EXPECT_EQ(toastText(),
+              QStringLiteral("3 items redacted on 2 of 2 pages \u00b7 double-click the picture to review"));
+    const std::optional<QStringList> words = PdfRewrite::strings(path, 10000);
+    ASSERT_TRUE(words);
+    EXPECT_EQ(words->join(u'|').toStdString(), "Notes for |Mail |notes, |Write to |Notes for ");
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(file.readAll().contains("ann.lee")) << "the field's value left the file";
 }
 
 TEST(RedactCard, ClosingWhileOtherPagesAreRedactedLeavesOneWholeDocument) {

@@ -53,7 +53,8 @@ const QStringList pdfSecrets{"example", "1234 5678", "4111"};
 
 class PdfRedactE2E : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override { start(); }
+    void start() {
         Desktop::Options o;
         o.tray = false;
         desktop = std::make_unique<Desktop>(o);
@@ -228,7 +229,7 @@ TEST_F(PdfRedactE2E, RedactsAndReviewsOnTheEnlargedCard) {
 
 // A page printed by a browser, encrypted to refuse printing as many are, then redacted on the card: the
 // written file is encrypted as it was, its outline still leads to page 2, and nothing of page 2's
-// old drawing, its address or its card number is left anywhere in the file.
+// old drawing, its address or its card number is left anywhere in the file, its title and outline included.
 TEST_F(PdfRedactE2E, ARedactedBrowserPageLeavesNothingOfItsWordsInTheFile) {
     const QString browser = QStandardPaths::findExecutable("chromium");
     if (browser.isEmpty())
@@ -236,11 +237,13 @@ TEST_F(PdfRedactE2E, ARedactedBrowserPageLeavesNothingOfItsWordsInTheFile) {
     const QString home = desktop->home(), printed = home + "/printed.pdf", source = home + "/Billing.pdf";
     QFile html(home + "/billing.html");
     ASSERT_TRUE(html.open(QIODevice::WriteOnly));
-    html.write("<html><body style='font: 30px sans-serif; margin: 60px'>"
+    html.write("<html><head><title>Billing for billing.team@example-corp.com</title></head>"
+               "<body style='font: 30px sans-serif; margin: 60px'>"
                "<div style='page-break-after: always'><h1>Invoice</h1>"
                "<p>See the <a href='#billing'>billing details</a> on the next page.</p></div>"
-               "<h1 id='billing'>Billing details</h1><p>Write to billing.team@example-corp.com</p>"
-               "<p>Card 4111 1111 1111 1111</p><p><a href='mailto:billing.team@example-corp.com'>Mail us</a></p>");
+               "<div style='page-break-after: always'><h2 id='billing'>Billing: billing.team@example-corp.com</h2>"
+               "<p>Write to billing.team@example-corp.com</p><p>Card 4111 1111 1111 1111</p>"
+               "<p><a href='mailto:billing.team@example-corp.com'>Mail us</a></p></div>");
     html.close();
     int code = -1;
     desktop->run(browser,
@@ -253,7 +256,8 @@ TEST_F(PdfRedactE2E, ARedactedBrowserPageLeavesNothingOfItsWordsInTheFile) {
     ASSERT_EQ(code, 0);
     // Every stream decompressed.
     const auto qdf = [&](const QString& path) {
-        desktop->run("qpdf", {"--qdf", "--normalize-content=n", "--object-streams=disable", path, path + ".qdf"});
+        desktop->run("qpdf",
+                     {"--decrypt", "--qdf", "--normalize-content=n", "--object-streams=disable", path, path + ".qdf"});
         QFile file(path + ".qdf");
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     };
@@ -287,7 +291,9 @@ TEST_F(PdfRedactE2E, ARedactedBrowserPageLeavesNothingOfItsWordsInTheFile) {
     const QByteArray written = qdf(pdf);
     ASSERT_GT(written.size(), 1000);
     EXPECT_FALSE(written.contains(oldDrawing)) << "page 2's old drawing";
+    ASSERT_TRUE(before.contains("/Title (Billing for billing.team@example-corp.com)"));
     EXPECT_FALSE(written.contains("example-corp") || written.contains("4111 1111")) << "the address or card number";
+    EXPECT_TRUE(written.contains("/Title (Billing for )")) << "the rest of the title";
     EXPECT_EQ(qdfPageContent(written, 1), qdfPageContent(before, 1)) << "page 1 as it was";
 }
 
@@ -390,23 +396,39 @@ TEST_F(PdfRedactE2E, ClosingTheCardRightAfterRedactWritesTheRedactedPage) {
     expectNothingReadable(pdf);
 }
 
-// The display going away (a logout) with a redacted page on a PDF card: it is written before the program ends.
+// The display going away (a logout) with a redacted page on a PDF card: it is written before the program ends,
+// also when the redaction is still under way.
 TEST_F(PdfRedactE2E, ThePageOnTheCardIsWrittenWhenTheDisplayGoesAway) {
-    const QString source = desktop->home() + "/Secrets.pdf";
-    writeSecretsPdf(source);
-    const quint32 card = desktop->openCard(source);
-    ASSERT_NE(card, 0u) << desktop->appStderr().toStdString();
-    desktop->waitToast(false, 4000);
-    const QString pdf = desktop->shotsFolder() + "/Secrets.pdf";
-    clickRedact(card);
-    ASSERT_TRUE(Desktop::waitUntil(
-        [&] { return QFileInfo::exists(desktop->shotsFolder() + "/.pages/Secrets p1 redacted.png"); }, 90000, 200));
-    // Saved last: the other pages are in the document by now, and the card takes the redacted first page.
-    Desktop::pause(1000);
-    ASSERT_TRUE(pdfText(pdf).split('\n').first().contains("example")) << "the shown page is not written yet";
-    QProcess* app = desktop->app();
-    desktop->killDisplay();
-    ASSERT_TRUE(app->waitForFinished(60000));
-    EXPECT_TRUE(desktop->appStderr().contains("the display went away")) << desktop->appStderr().toStdString();
-    expectNothingReadable(pdf);
+    const struct {
+        const char* what;
+        bool midRun;
+    } cases[] = {{"after the run", false}, {"300 ms into the run", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (!desktop) {
+            start();
+            ASSERT_FALSE(HasFatalFailure());
+        }
+        const QString source = desktop->home() + "/Secrets.pdf";
+        writeSecretsPdf(source);
+        const quint32 card = desktop->openCard(source);
+        ASSERT_NE(card, 0u) << desktop->appStderr().toStdString();
+        desktop->waitToast(false, 4000);
+        const QString pdf = desktop->shotsFolder() + "/Secrets.pdf";
+        clickRedact(card);
+        if (!c.midRun) {
+            ASSERT_TRUE(Desktop::waitUntil(
+                [&] { return QFileInfo::exists(desktop->shotsFolder() + "/.pages/Secrets p1 redacted.png"); }, 90000,
+                200));
+            // Saved last: the other pages are in the document by now, and the card takes the redacted first page.
+            Desktop::pause(1000);
+            ASSERT_TRUE(pdfText(pdf).split('\n').first().contains("example")) << "the shown page is not written yet";
+        }
+        QProcess* app = desktop->app();
+        desktop->killDisplay();
+        ASSERT_TRUE(app->waitForFinished(60000));
+        EXPECT_TRUE(desktop->appStderr().contains("the display went away")) << desktop->appStderr().toStdString();
+        expectNothingReadable(pdf);
+        desktop.reset();
+    }
 }

@@ -346,54 +346,63 @@ const QByteArray address = "billing.team@example-corp.com", card = "4111 1111 11
 // Three pages, the second of which everything leads to: a link on page 1, an outline entry, a named destination
 // and a form field, with a mail link, a note, a thumbnail, a field whose parent holds its value, and its words in the
 // structure tree, some under a section naming the page. Pages 2 and 3 share page 1's resources; page 2 is rotated.
+// The outline entry, the title and the metadata's title name the page's address.
 QByteArray ledTo(int rotate, bool cropped) {
     using HostilePdfs::stream;
     const QByteArray second = "/P <</MCID 0>> BDC BT /F1 12 Tf 20 300 Td (Old words of page two) Tj 0 -20 Td (" +
                               address + ") Tj 0 -20 Td (" + card +
                               ") Tj ET EMC /P <</MCID 1>> BDC BT /F1 12 Tf 20 200 Td (" + phone + ") Tj ET EMC";
-    return HostilePdfs::objects({
-        "<< /Type /Catalog /Pages 2 0 R /Outlines 10 0 R /Names << /Dests 12 0 R >> /AcroForm << /Fields [13 0 R "
-        "28 0 R] /CO [13 0 R] >> /StructTreeRoot 20 0 R /MarkInfo << /Marked true >> >>",
-        "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R] /Count 3 /MediaBox [0 0 300 400] >>",
-        "<< /Type /Page /Parent 2 0 R /Contents 7 0 R /Resources 6 0 R /Annots [8 0 R] /StructParents 0 >>",
-        QByteArray("<< /Type /Page /Parent 2 0 R /MediaBox ") +
-            (cropped ? "[-50 -50 350 450] /CropBox [0 0 300 400]" : "[0 0 300 400]") + " /Rotate " +
-            QByteArray::number(rotate) +
-            " /Contents 9 0 R /Resources 6 0 R /Annots [24 0 R 13 0 R 15 0 R 16 0 R 29 0 R] /Thumb 17 0 R "
-            "/StructParents 1 >>",
-        "<< /Type /Page /Parent 2 0 R /Contents 18 0 R /Resources 6 0 R >>",
-        "<< /Font << /F1 19 0 R >> >>",
-        stream("/P <</MCID 0>> BDC BT /F1 12 Tf 20 300 Td (Go to page two) Tj ET EMC"),
-        "<< /Type /Annot /Subtype /Link /Rect [20 290 150 320] /Border [0 0 0] /Dest [4 0 R /XYZ 0 400 0] >>",
-        stream(second),
-        "<< /Type /Outlines /First 11 0 R /Last 11 0 R /Count 1 >>",
-        "<< /Title (Billing) /Parent 10 0 R /Dest [4 0 R /Fit] >>",
-        "<< /Names [(billing) [4 0 R /Fit]] >>",
-        "<< /Type /Annot /Subtype /Widget /FT /Tx /T (card) /V (" + card +
-            ") /Rect [20 100 200 130] /P 4 0 R /F 4 /AP << /N 14 0 R >> >>",
-        stream("/Tx BMC BT /F1 10 Tf 2 8 Td (" + card + ") Tj ET EMC",
-               "/Type /XObject /Subtype /Form /BBox [0 0 180 30] /Resources 6 0 R"),
-        "<< /Type /Annot /Subtype /Link /Rect [20 200 250 215] /Border [0 0 0] /StructParent 2 /A << /S /URI "
-        "/URI (mailto:" +
-            address + ") >> >>",
-        "<< /Type /Annot /Subtype /FreeText /Rect [20 150 250 170] /Contents (" + address + ") /DA (0 g /F1 10 Tf) >>",
-        stream("THUMBNAIL-OF-PAGE-TWO", "/Width 7 /Height 1 /BitsPerComponent 8 /ColorSpace /DeviceRGB"),
-        stream("BT /F1 12 Tf 20 300 Td (Page three stays) Tj ET"),
-        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
-        "<< /Type /StructTreeRoot /K [21 0 R] /ParentTree << /Nums [0 [25 0 R] 1 [22 0 R 27 0 R] 2 23 0 R] >> >>",
-        // The document element holds itself twice: a walk that does not know where it has been never ends.
-        "<< /Type /StructElem /S /Document /P 20 0 R /K [25 0 R 22 0 R 23 0 R 26 0 R 21 0 R 21 0 R] >>",
-        "<< /Type /StructElem /S /P /P 21 0 R /Pg 4 0 R /K 0 /ActualText (" + address + ") >>",
-        "<< /Type /StructElem /S /Link /P 21 0 R /Pg 4 0 R /K [<< /Type /OBJR /Obj 15 0 R >>] >>",
-        "<< /Type /Annot /Subtype /Link /Rect [20 40 120 60] /Border [0 0 0] /Dest [3 0 R /Fit] >>",
-        "<< /Type /StructElem /S /P /P 21 0 R /Pg 3 0 R /K 0 >>",
-        "<< /Type /StructElem /S /Sect /P 21 0 R /Pg 4 0 R /K [27 0 R] >>",
-        "<< /Type /StructElem /S /P /P 26 0 R /K 1 /ActualText (" + phone + ") >>",
-        "<< /FT /Tx /T (iban) /V (" + iban + ") /Kids [29 0 R 30 0 R] >>",
-        "<< /Type /Annot /Subtype /Widget /Parent 28 0 R /Rect [20 60 200 90] /P 4 0 R /F 4 >>",
-        // Left behind by a program that took a page out: no page shows it.
-        "<< /Type /Annot /Subtype /Widget /Parent 28 0 R /Rect [20 60 200 90] /F 4 >>",
-    });
+    return HostilePdfs::objects(
+        {
+            "<< /Type /Catalog /Pages 2 0 R /Outlines 10 0 R /Names << /Dests 12 0 R >> /AcroForm << /Fields [13 0 R "
+            "28 0 R] /CO [13 0 R] >> /StructTreeRoot 20 0 R /MarkInfo << /Marked true >> /Metadata 32 0 R >>",
+            "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R] /Count 3 /MediaBox [0 0 300 400] >>",
+            "<< /Type /Page /Parent 2 0 R /Contents 7 0 R /Resources 6 0 R /Annots [8 0 R] /StructParents 0 >>",
+            QByteArray("<< /Type /Page /Parent 2 0 R /MediaBox ") +
+                (cropped ? "[-50 -50 350 450] /CropBox [0 0 300 400]" : "[0 0 300 400]") + " /Rotate " +
+                QByteArray::number(rotate) +
+                " /Contents 9 0 R /Resources 6 0 R /Annots [24 0 R 13 0 R 15 0 R 16 0 R 29 0 R] /Thumb 17 0 R "
+                "/StructParents 1 >>",
+            "<< /Type /Page /Parent 2 0 R /Contents 18 0 R /Resources 6 0 R >>",
+            "<< /Font << /F1 19 0 R >> >>",
+            stream("/P <</MCID 0>> BDC BT /F1 12 Tf 20 300 Td (Go to page two) Tj ET EMC"),
+            "<< /Type /Annot /Subtype /Link /Rect [20 290 150 320] /Border [0 0 0] /Dest [4 0 R /XYZ 0 400 0] >>",
+            stream(second),
+            "<< /Type /Outlines /First 11 0 R /Last 11 0 R /Count 1 >>",
+            "<< /Title (Billing " + address + ") /Parent 10 0 R /Dest [4 0 R /Fit] >>",
+            "<< /Names [(billing) [4 0 R /Fit]] >>",
+            "<< /Type /Annot /Subtype /Widget /FT /Tx /T (card) /V (" + card +
+                ") /Rect [20 100 200 130] /P 4 0 R /F 4 /AP << /N 14 0 R >> >>",
+            stream("/Tx BMC BT /F1 10 Tf 2 8 Td (" + card + ") Tj ET EMC",
+                   "/Type /XObject /Subtype /Form /BBox [0 0 180 30] /Resources 6 0 R"),
+            "<< /Type /Annot /Subtype /Link /Rect [20 200 250 215] /Border [0 0 0] /StructParent 2 /A << /S /URI "
+            "/URI (mailto:" +
+                address + ") >> >>",
+            "<< /Type /Annot /Subtype /FreeText /Rect [20 150 250 170] /Contents (" + address +
+                ") /DA (0 g /F1 10 Tf) >>",
+            stream("THUMBNAIL-OF-PAGE-TWO", "/Width 7 /Height 1 /BitsPerComponent 8 /ColorSpace /DeviceRGB"),
+            stream("BT /F1 12 Tf 20 300 Td (Page three stays) Tj ET"),
+            "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+            "<< /Type /StructTreeRoot /K [21 0 R] /ParentTree << /Nums [0 [25 0 R] 1 [22 0 R 27 0 R] 2 23 0 R] >> >>",
+            // The document element holds itself twice: a walk that does not know where it has been never ends.
+            "<< /Type /StructElem /S /Document /P 20 0 R /K [25 0 R 22 0 R 23 0 R 26 0 R 21 0 R 21 0 R] >>",
+            "<< /Type /StructElem /S /P /P 21 0 R /Pg 4 0 R /K 0 /ActualText (" + address + ") >>",
+            "<< /Type /StructElem /S /Link /P 21 0 R /Pg 4 0 R /K [<< /Type /OBJR /Obj 15 0 R >>] >>",
+            "<< /Type /Annot /Subtype /Link /Rect [20 40 120 60] /Border [0 0 0] /Dest [3 0 R /Fit] >>",
+            "<< /Type /StructElem /S /P /P 21 0 R /Pg 3 0 R /K 0 >>",
+            "<< /Type /StructElem /S /Sect /P 21 0 R /Pg 4 0 R /K [27 0 R] >>",
+            "<< /Type /StructElem /S /P /P 26 0 R /K 1 /ActualText (" + phone + ") >>",
+            "<< /FT /Tx /T (iban) /V (" + iban + ") /Kids [29 0 R 30 0 R] >>",
+            "<< /Type /Annot /Subtype /Widget /Parent 28 0 R /Rect [20 60 200 90] /P 4 0 R /F 4 >>",
+            // Left behind by a program that took a page out: no page shows it.
+            "<< /Type /Annot /Subtype /Widget /Parent 28 0 R /Rect [20 60 200 90] /F 4 >>",
+            "<< /Title (Invoice for " + address + ") /Keywords (quarterly) >>",
+            stream("<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF><rdf:Description pdf:Keywords=\"" + address +
+                       "\"><dc:title><rdf:Alt><rdf:li xml:lang=\"x-default\">Invoice for " + address +
+                       "</rdf:li></rdf:Alt></dc:title></rdf:Description></rdf:RDF></x:xmpmeta>",
+                   "/Type /Metadata /Subtype /XML"),
+        },
+        "/Info 31 0 R");
 }
 
 std::string decoded(QPDFObjectHandle stream) {
@@ -446,7 +455,9 @@ TEST(PdfRewrite, AReplacedPageKeepsWhatLeadsToItAndLeavesNothingOfItsOldContent)
         QPainter(&picture).fillRect(0, 0, c.picture.width() / 2, c.picture.height() / 2, Qt::blue);
         PdfRewrite::Page page = PdfRewrite::page(1, picture, 1.0);
         page.redacted = c.redacted;
-        const PdfRewrite::Result result = PdfRewrite::write(doc, {page}, out, limit);
+        // A redaction takes what it found out of the document's own words too.
+        const QStringList secrets = c.redacted ? QStringList{QString::fromLatin1(address)} : QStringList();
+        const PdfRewrite::Result result = PdfRewrite::write(doc, {page}, out, limit, secrets);
         ASSERT_TRUE(result.written) << result.failure.toStdString();
         EXPECT_EQ(qpdfTool({"--check", out}), 0);
 
@@ -457,6 +468,14 @@ TEST(PdfRewrite, AReplacedPageKeepsWhatLeadsToItAndLeavesNothingOfItsOldContent)
         QPDFObjectHandle root = after.getRoot(), annots = pages[1].getObjectHandle().getKey("/Annots");
         EXPECT_EQ(destPage(pages[0].getObjectHandle().getKey("/Annots").getArrayItem(0).getKey("/Dest")), second);
         EXPECT_EQ(destPage(root.getKey("/Outlines").getKey("/First").getKey("/Dest")), second);
+        // They keep every other word, as they were stored.
+        const std::optional<QStringList> words = PdfRewrite::strings(out, limit);
+        ASSERT_TRUE(words);
+        EXPECT_EQ(words->join(u'|').toStdString(),
+                  c.redacted ? "Invoice for |quarterly|Billing |Invoice for "
+                             : "Invoice for " + address.toStdString() + "|quarterly|Billing " + address.toStdString() +
+                                   "|Invoice for " + address.toStdString() + "|" + address.toStdString());
+        EXPECT_EQ(after.getTrailer().getKey("/Info").getKey("/Keywords").unparse(), "(quarterly)");
         EXPECT_EQ(destPage(root.getKey("/Names").getKey("/Dests").getKey("/Names").getArrayItem(1)), second);
         // A redacted page keeps only its link to page 1: the field, the mail link and the note showed its words.
         QPDFObjectHandle fields = root.getKey("/AcroForm").getKey("/Fields");
@@ -531,8 +550,9 @@ TEST(PdfRewrite, AWriteOfManyMegabytesKeepsEveryByte) {
 namespace {
 
 // Pages 1 and 2 list the same link, note, remark with pop-up and widgets (a kid, a field itself); page 2 has words,
-// a note and a field of its own. With `oneArray`, both list one array, with one annotation written in place.
-QByteArray sharing(bool oneArray) {
+// a note, a field of its own (listed `twice` when asked) and a second widget of the shared field. With `oneArray`,
+// both list one array, with one annotation written in place.
+QByteArray sharing(bool oneArray, bool twice) {
     using HostilePdfs::stream;
     const QByteArray shared = "7 0 R 8 0 R 11 0 R 12 0 R 14 0 R 15 0 R";
     return HostilePdfs::objects({
@@ -541,7 +561,7 @@ QByteArray sharing(bool oneArray) {
         "<< /Type /Page /Parent 2 0 R /Contents 6 0 R /Resources 9 0 R /Annots " +
             (oneArray ? "19 0 R" : "[" + shared + "]") + " >>",
         "<< /Type /Page /Parent 2 0 R /Contents 17 0 R /Resources 9 0 R /Annots " +
-            (oneArray ? "19 0 R" : "[" + shared + " 13 0 R 16 0 R]") + " >>",
+            (oneArray ? "19 0 R" : "[" + shared + " 13 0 R 16 0 R 21 0 R" + (twice ? " 13 0 R" : "") + "]") + " >>",
         "<< /Type /Page /Parent 2 0 R /Contents 18 0 R /Resources 9 0 R >>",
         stream("BT /F1 12 Tf 20 300 Td (Page one stays) Tj ET"),
         "<< /Type /Annot /Subtype /Link /Rect [20 340 120 360] /Border [0 0 0] /Contents (Back to the start) "
@@ -549,7 +569,7 @@ QByteArray sharing(bool oneArray) {
         "<< /Type /Annot /Subtype /FreeText /Rect [20 250 250 270] /Contents (Shared note) /DA (0 g /F1 10 Tf) "
         "/P 3 0 R >>",
         "<< /Font << /F1 20 0 R >> >>",
-        "<< /FT /Tx /T (shared) /V (Shared value) /Kids [11 0 R] >>",
+        "<< /FT /Tx /T (shared) /V (Shared value) /Kids [11 0 R 21 0 R] >>",
         "<< /Type /Annot /Subtype /Widget /Parent 10 0 R /Rect [20 200 200 230] /F 4 /P 3 0 R >>",
         "<< /Type /Annot /Subtype /Widget /FT /Tx /T (merged) /V (Merged value) /Rect [20 160 200 190] /F 4 >>",
         "<< /Type /Annot /Subtype /Widget /FT /Tx /T (card) /V (" + card + ") /Rect [20 100 200 130] /P 4 0 R /F 4 >>",
@@ -561,6 +581,7 @@ QByteArray sharing(bool oneArray) {
         stream("BT /F1 12 Tf 20 300 Td (Page three stays) Tj ET"),
         "[" + shared + " << /Type /Annot /Subtype /Link /Rect [200 20 280 40] /Border [0 0 0] /Dest [5 0 R /Fit] >>]",
         "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+        "<< /Type /Annot /Subtype /Widget /Parent 10 0 R /Rect [20 20 200 50] /F 4 /P 4 0 R >>",
     });
 }
 
@@ -588,15 +609,17 @@ TEST(PdfRewrite, AnAnnotationOtherPagesListTooStaysAsItWasOnThem) {
         bool oneArray;
         std::vector<int> replaced;
         bool redacted;
+        bool twice = false;
     } cases[] = {
         {"page 2 cropped and redacted", false, {1}, true},
         {"one array for both, page 2 cropped", true, {1}, false},
         {"both pages cropped and redacted", false, {0, 1}, true},
+        {"page 2, listing its field twice, redacted", false, {1}, true, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Folder folder;
-        const QString doc = folder.write(QStringLiteral("doc.pdf"), sharing(c.oneArray)).toLocalFile();
+        const QString doc = folder.write(QStringLiteral("doc.pdf"), sharing(c.oneArray, c.twice)).toLocalFile();
         const QString out = folder.write(QStringLiteral("out.pdf"), QByteArray()).toLocalFile();
         std::vector<PdfRewrite::Page> pages;
         for (int index : c.replaced) {

@@ -3,11 +3,15 @@
 // it starts at once.
 //
 //   pictolarium-pdfwrite SOURCE LIST TARGET
+//   pictolarium-pdfwrite --strings SOURCE TARGET
 //
 // Reads the document at SOURCE, puts each picture of LIST (written by the program) on the page of its index
-// in place of what that page showed, and writes the whole document to TARGET, an existing empty file, flushed to disk
-// before it exits. SOURCE is never written. The exit code says what went wrong (PdfRewriteList::Exit).
+// in place of what that page showed, takes the list's secrets out of the words the document shows besides its
+// pages, and writes the whole document to TARGET, an existing empty file, flushed to disk before it exits.
+// SOURCE is never written. With --strings, writes those words to TARGET instead (PdfRewriteList.h). The exit
+// code says what went wrong (PdfRewriteList::Exit).
 
+#include "DocStrings.h"
 #include "PageSwap.h"
 #include "imaging/ChildLimits.h"
 #include "imaging/PdfRewriteList.h"
@@ -59,7 +63,7 @@ bool readAll(int fd, char* data, std::int64_t size) {
     return true;
 }
 
-bool readList(const char* path, std::vector<Page>* pages) {
+bool readList(const char* path, std::vector<Page>* pages, std::vector<std::string>* secrets) {
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
@@ -67,7 +71,7 @@ bool readList(const char* path, std::vector<Page>* pages) {
     ListHeader header;
     bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
               readAll(fd, reinterpret_cast<char*>(&header), sizeof header) && header.magic == listMagic &&
-              header.count > 0 && header.count <= mostPages;
+              header.count > 0 && header.count <= mostPages && header.secrets <= mostSecrets;
     const std::int64_t total = st.st_size;
     for (std::uint64_t i = 0; ok && i < header.count; ++i) {
         Page page;
@@ -82,6 +86,16 @@ bool readList(const char* path, std::vector<Page>* pages) {
         page.mask.resize(size_t(e.maskSize));
         ok = readAll(fd, page.rgb.data(), e.rgbSize) && readAll(fd, page.mask.data(), e.maskSize);
         pages->push_back(std::move(page));
+    }
+    for (std::uint64_t i = 0; ok && i < header.secrets; ++i) {
+        std::uint64_t size = 0;
+        ok = readAll(fd, reinterpret_cast<char*>(&size), sizeof size) && size <= longestSecret &&
+             std::int64_t(size) <= total;
+        if (!ok)
+            break;
+        std::string secret(size_t(size), '\0');
+        ok = readAll(fd, secret.data(), std::int64_t(size));
+        secrets->push_back(std::move(secret));
     }
     ::close(fd);
     return ok;
@@ -209,7 +223,8 @@ void cutShort(int) {
 
 int rewrite(const char* source, const char* listPath, const char* target) {
     std::vector<Page> pages;
-    if (!readList(listPath, &pages))
+    std::vector<std::string> secrets;
+    if (!readList(listPath, &pages, &secrets))
         return BadList;
     const Source in(source);
     if (in.failure != Written)
@@ -229,6 +244,7 @@ int rewrite(const char* source, const char* listPath, const char* target) {
             PageSwap::replace(pdf, all[at], picture(pdf, page), &listed, &left);
         }
         PageSwap::forget(pdf, listed, left);
+        DocStrings::remove(pdf, secrets);
     } catch (const std::bad_alloc&) {
         return TooLarge;
     } catch (const QPDFExc& error) {
@@ -268,6 +284,41 @@ int rewrite(const char* source, const char* listPath, const char* target) {
     std::_Exit(outcome);
 }
 
+// The words the document shows besides its pages, each ended by a zero byte, into the empty file at `target`.
+int listStrings(const char* source, const char* target) {
+    const Source in(source);
+    if (in.failure != Written)
+        return in.failure;
+    ::signal(SIGBUS, cutShort);
+    std::string out;
+    try {
+        QPDF pdf;
+        pdf.setSuppressWarnings(true);
+        pdf.processMemoryFile(source, in.data, in.size);
+        for (const std::string& text : DocStrings::list(pdf))
+            out += text + '\0';
+    } catch (const std::bad_alloc&) {
+        return TooLarge;
+    } catch (const QPDFExc& error) {
+        return error.getErrorCode() == qpdf_e_password ? PasswordNeeded : Unreadable;
+    } catch (const std::exception&) {
+        return Unreadable;
+    }
+    const int fd = ::open(target, O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return WriteFailed;
+    bool ok = true;
+    for (size_t at = 0; ok && at < out.size();) {
+        const ssize_t n = ::write(fd, out.data() + at, out.size() - at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        at += ok ? size_t(n) : 0;
+    }
+    ok = ::close(fd) == 0 && ok;
+    std::_Exit(ok ? Written : WriteFailed);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -281,6 +332,8 @@ int main(int argc, char** argv) {
     if (argc != 4)
         return BadList;
     try {
+        if (std::string(argv[1]) == "--strings")
+            return listStrings(argv[2], argv[3]);
         return rewrite(argv[1], argv[2], argv[3]);
     } catch (const std::bad_alloc&) {
         return TooLarge;
