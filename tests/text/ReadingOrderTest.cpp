@@ -459,8 +459,10 @@ TEST_F(ReadingPictures, CorpusReadsWithinItsErrorBudget) {
         RecognitionOptions options;
         if (page.language != QStringLiteral("eng"))
             options.languages = page.language + QStringLiteral("+eng");
+        std::vector<QRectF> rules;
+        options.rules = &rules;
         const std::vector<Line> lines = recognise(page.image, options);
-        const QString text = fullText(lines);
+        const QString text = fullText(lines, rules);
         const double cer = TextCorpus::characterErrorRate(page.text, text);
         EXPECT_LT(cer, 0.2) << page.name.toStdString();
         EXPECT_TRUE(keepsEveryWord(lines, text)) << page.name.toStdString();
