@@ -1,4 +1,5 @@
-// Columns of text: the rules drawn between them, and the dominant column of a long page.
+// Columns of text and the rules drawn round them: rules between columns, ruled grids, and the dominant column
+// of a long page.
 
 #include "text/TextLayout.h"
 
@@ -120,6 +121,36 @@ void partAt(std::vector<Line> lines, std::vector<QRectF> rules, const std::vecto
 }
 
 } // namespace
+
+std::vector<QRectF> ruledGrids(const std::vector<QRectF>& rules, double aspect) {
+    std::vector<QRectF> grids;
+    for (const QRectF& down : rules) {
+        if (down.height() < 4 * down.width() * aspect)
+            continue;
+        const double reach = 3 * std::max(down.width(), 0.0005);
+        QRectF frame = down;
+        int met = 0;
+        for (const QRectF& across : rules)
+            if (across.width() * aspect > 4 * across.height() && minX(across) <= maxX(down) + reach &&
+                maxX(across) >= minX(down) - reach && midY(across) >= minY(down) - reach * aspect &&
+                midY(across) <= maxY(down) + reach * aspect) {
+                frame = unionOf(frame, across);
+                ++met;
+            }
+        if (met < 3)
+            continue;
+        // Borders of one table share their frame.
+        for (auto it = grids.begin(); it != grids.end();)
+            if (it->intersects(frame)) {
+                frame = unionOf(frame, *it);
+                it = grids.erase(it);
+            } else {
+                ++it;
+            }
+        grids.push_back(frame);
+    }
+    return grids;
+}
 
 std::vector<std::vector<Line>> partByRules(const std::vector<Line>& lines, const std::vector<QRectF>& rules) {
     std::vector<std::vector<Line>> out;

@@ -520,20 +520,6 @@ void sortByLineOrder(std::vector<Line>& lines) {
 }
 
 std::vector<Block> segment(const std::vector<Line>& lines, const std::vector<QRectF>& rules) {
-    // A rule across between two lines, under both of them, parts them: a table's cells one above the other,
-    // a frame's text from what stands over it.
-    std::vector<QRectF> across;
-    for (const QRectF& rule : rules)
-        if (!lines.empty() && rule.width() * lines.front().aspect > 4 * rule.height())
-            across.push_back(rule);
-    const auto ruledApart = [&](const QRectF& a, const QRectF& b) {
-        const QRectF& upper = midY(a) > midY(b) ? a : b;
-        const QRectF& lower = midY(a) > midY(b) ? b : a;
-        return std::any_of(across.begin(), across.end(), [&](const QRectF& rule) {
-            return midY(rule) <= minY(upper) && midY(rule) >= maxY(lower) && minX(rule) < maxX(upper) &&
-                   maxX(rule) > minX(upper) && minX(rule) < maxX(lower) && maxX(rule) > minX(lower);
-        });
-    };
     const size_t n = lines.size();
     std::vector<size_t> parent(n);
     std::iota(parent.begin(), parent.end(), size_t(0));
@@ -550,9 +536,16 @@ std::vector<Block> segment(const std::vector<Line>& lines, const std::vector<QRe
     };
     for (size_t a = 0; a + 1 < n; ++a)
         for (size_t b = a + 1; b < n; ++b)
-            if (joined(lines[a].box, lines[b].box, std::max(lines[a].aspect, lines[b].aspect)) &&
-                !ruledApart(lines[a].box, lines[b].box))
+            if (joined(lines[a].box, lines[b].box, std::max(lines[a].aspect, lines[b].aspect)))
                 parent[root(a)] = root(b);
+    // The cells of a ruled grid are one table, read row by row, however far apart its borders hold them.
+    if (n > 0)
+        for (const QRectF& grid : ruledGrids(rules, lines.front().aspect)) {
+            std::optional<size_t> first;
+            for (size_t i = 0; i < n; ++i)
+                if (grid.contains(lines[i].box.center()))
+                    first ? void(parent[root(i)] = root(*first)) : void(first = i);
+        }
 
     std::vector<Block> blocks;
     std::vector<qsizetype> blockOfRoot(n, -1);

@@ -15,8 +15,8 @@ qsizetype characterCount(const QString& text);
 // Sorts lines into reading order: higher rows first, left to right within a row. Stable.
 void sortByLineOrder(std::vector<Line>& lines);
 
-// Groups lines into blocks (paragraphs, list items, table cells), blocks in order of their first line. Lines
-// with one of the rules (normalised like their boxes) across between them stay apart.
+// Groups lines into blocks (paragraphs, list items, table cells), blocks in order of their first line. The
+// lines inside a grid of the rules (normalised like their boxes) are one block.
 std::vector<Block> segment(const std::vector<Line>& lines, const std::vector<QRectF>& rules = {});
 
 // The same blocks in reading order: bands top to bottom, columns left to right, recursively.
@@ -33,6 +33,11 @@ QString blockText(std::vector<Line> lines);
 
 // All blocks of the lines in reading order, separated by one blank line; "" when there is no text.
 QString fullText(const std::vector<Line>& lines);
+
+// The frames of the ruled grids among the rules (normalised like the lines' boxes; aspect is the picture's
+// width over its height): borders down crossed or met by three rules across at least (a table's top, a
+// row's border, its bottom), with those rules. A frame round a block of code is met by two only.
+std::vector<QRectF> ruledGrids(const std::vector<QRectF>& rules, double aspect);
 
 // The lines parted by the rules that stand between columns of text (rules being those painted out of the
 // picture before reading, normalised like the lines' boxes): what stands above such a rule, the columns on
