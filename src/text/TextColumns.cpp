@@ -32,7 +32,7 @@ bool partsColumns(const QRectF& rule, const std::vector<QRectF>& rules, const st
     if (rule.height() < 0.5 * (top - bottom) || left < 2 || right < 2)
         return false;
     // Ends met by a rule across (a bar over the columns, a footer's rule) are a few pixels round them.
-    const double reach = 3 * std::max(rule.width(), 0.5 / 1000);
+    const double reach = 3 * std::max(rule.width(), 0.0005);
     const double ends = std::max(0.05 * rule.height(), 3 * reach * aspect);
     return std::none_of(rules.begin(), rules.end(), [&](const QRectF& other) {
         const bool across = other.width() * aspect > 4 * other.height();
