@@ -57,13 +57,15 @@ QString ourText(const Screen& screen) {
     TextVision::RecognitionOptions options;
     options.languages = languagesFor(screen);
     options.bands = qEnvironmentVariableIntValue("BENCH_SCREENS_BANDS");
+    std::vector<QRectF> rules;
+    options.rules = &rules;
     const auto lines = TextVision::recognise(screen.image, options);
     if (qEnvironmentVariableIsSet("BENCH_SCREENS_LINES"))
         for (const auto& line : lines)
             std::fprintf(stderr, "%5.0f %5.0f %5.0f %4.0f  %s\n", line.box.x() * screen.image.width(),
                          (1 - line.box.bottom()) * screen.image.height(), line.box.width() * screen.image.width(),
                          line.box.height() * screen.image.height(), line.text.toUtf8().constData());
-    return TextVision::fullText(lines);
+    return TextVision::fullText(lines, rules);
 }
 
 QString commandText(const Screen& screen) {

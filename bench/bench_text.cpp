@@ -44,7 +44,11 @@ TextVision::RecognitionOptions optionsFor(const TextCorpus::Page& page) {
 }
 
 QString ourText(const TextCorpus::Page& page) {
-    return TextVision::fullText(TextVision::recognise(page.image, optionsFor(page)));
+    TextVision::RecognitionOptions options = optionsFor(page);
+    std::vector<QRectF> rules;
+    options.rules = &rules;
+    const auto lines = TextVision::recognise(page.image, options);
+    return TextVision::fullText(lines, rules);
 }
 
 QString commandText(const Row& row) {

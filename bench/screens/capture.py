@@ -73,6 +73,12 @@ SCREENS = [
     ("shop-narrow", "web", "shop", True, 1, "eng", (700, 560)),
     ("term-log", "xterm", "log", True, 1, "eng"),
     ("term-log", "xterm", "log", True, 2, "eng"),
+    ("docs-ruled", "web", "docs-ruled", False, 1, "eng"),
+    ("docs-ruled", "web", "docs-ruled", True, 2, "eng"),
+    ("hours", "web", "hours", False, 1, "eng"),
+    ("hours", "web", "hours", True, 2, "eng"),
+    ("plans", "web", "plans", True, 1, "eng"),
+    ("plans", "web", "plans", True, 2, "eng"),
 ]
 
 

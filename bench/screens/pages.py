@@ -486,6 +486,87 @@ def shop_page(dark):
     return doc("Shop", dark, body, font="Inter, sans-serif"), "\n\n".join(truth)
 
 
+def ruled_docs_page(dark):
+    # A reference page in three columns, each parted from the next by a rule down the whole page: the
+    # chapters, the article with a framed code block and a framed table of options, and its own contents.
+    brand = "Quillstack"
+    nav = ["Overview", "Install", "Command line", "Options", "Plugins", "Templates", "Publishing", "Changelog"]
+    title = "Command line"
+    paras = [
+        "The quill command builds a site from the folder it is run in. Without arguments it reads quill.yml "
+        "and writes the pages to the public folder.",
+        "Options given on the command line win over the same keys in the settings file.",
+    ]
+    code = ["quill build --drafts", "quill serve --port 4100", "quill check links"]
+    head = ["Option", "Default", "Meaning"]
+    rows = [["--drafts", "off", "Include pages marked as drafts"],
+            ["--port", "4000", "Port of the preview server"],
+            ["--quiet", "off", "Print errors only"]]
+    after = "Run quill help with the name of a command for its own options."
+    onpage = ["On this page", "Building", "Serving", "Options", "Checking links"]
+    foot = "Last changed on 3 March. Found a mistake? Edit this page."
+    cell = "style='text-align:left;padding:5px 12px;border:1px solid'"
+    table = "<table class='rule' style='border-collapse:collapse;margin:14px 0'><tr>" + "".join(
+        f"<th class='rule' {cell}>{E(h)}</th>" for h in head) + "</tr>" + "".join(
+        "<tr>" + "".join(f"<td class='rule' {cell}>{E(c)}</td>" for c in row) + "</tr>" for row in rows) + "</table>"
+    body = f"""
+    <div class='rule' style='padding:12px 24px;border-bottom:1px solid'><b style='font-size:17px'>{E(brand)}</b></div>
+    <div style='display:flex;min-height:calc(100vh - 96px)'>
+      <div class='rule' style='width:200px;padding:18px 20px;border-right:1px solid'>
+        {''.join(f"<div style='padding:5px 0'><a>{E(n)}</a></div>" for n in nav)}</div>
+      <div class='rule' style='flex:1;padding:18px 36px;border-right:1px solid'>
+        <h1 style='font-size:26px;margin:4px 0 12px'>{E(title)}</h1>
+        {''.join(f"<p>{E(p)}</p>" for p in paras)}
+        <pre class='rule' style='border:1px solid'>{E(chr(10).join(code))}</pre>
+        {table}<p>{E(after)}</p></div>
+      <div style='width:190px;padding:22px 20px'>
+        <div style='font-weight:bold;margin-bottom:6px'>{E(onpage[0])}</div>
+        {''.join(f"<div style='padding:4px 0'><a>{E(o)}</a></div>" for o in onpage[1:])}</div>
+    </div>
+    <div class='rule muted' style='padding:12px 24px;border-top:1px solid'>{E(foot)}</div>"""
+    truth = [brand, "\n".join(nav), title, *paras, "\n".join(code), "\n".join(" ".join(r) for r in [head] + rows),
+             after, "\n".join(onpage), foot]
+    # Rules as dark as many themes draw them, darker than the set's usual hairlines.
+    extra = ".rule { border-color: %s !important; }" % ("#6b717a" if dark else "#9aa1a9")
+    return doc("Command line", dark, body, extra=extra), "\n\n".join(truth)
+
+
+def hours_page(dark):
+    # Opening hours in a table as wide as the page and drawn without any rule, some of its remarks left empty.
+    title = "Opening hours"
+    lead = "The library is open every day except public holidays."
+    head = ["Day", "Opens", "Closes", "Notes"]
+    rows = [["Monday", "09:00", "18:00", "Reading room from 10:00"],
+            ["Tuesday", "09:00", "18:00", ""],
+            ["Wednesday", "09:00", "20:00", "Late opening"],
+            ["Thursday", "09:00", "18:00", ""],
+            ["Friday", "09:00", "17:00", "Archive closed"],
+            ["Saturday", "10:00", "16:00", "Children's hour at 11:00"],
+            ["Sunday", "12:00", "16:00", ""]]
+    table = "<table style='width:100%;border-collapse:collapse;margin:14px 0'><tr>" + "".join(
+        f"<th style='text-align:left;padding:8px 0'>{E(h)}</th>" for h in head) + "</tr>" + "".join(
+        "<tr>" + "".join(f"<td style='padding:8px 0'>{E(c)}</td>" for c in row) + "</tr>"
+        for row in rows) + "</table>"
+    body = f"<div style='padding:24px 36px'><h1 style='font-size:26px;margin:0 0 8px'>{E(title)}</h1><div>{E(lead)}</div>{table}</div>"
+    truth = [title, lead, "\n".join(" ".join(c for c in r if c) for r in [head] + rows)]
+    return doc("Hours", dark, body), "\n\n".join(truth)
+
+
+def plans_page(dark):
+    # A price list as a grid of cells as wide as the page, a rule round each, on the page's own ground.
+    title = "Plans and prices"
+    head = ["Plan", "Storage", "Members", "Backups", "Support", "Price a month"]
+    rows = [["Starter", "10 GB", "3", "Weekly", "Email", "4.00"], ["Team", "200 GB", "25", "Daily", "Email", "19.00"],
+            ["Studio", "1 TB", "100", "Hourly", "Phone", "49.00"], ["Archive", "5 TB", "10", "Daily", "Email", "29.00"]]
+    cell = "style='text-align:left;padding:10px 14px;border:1px solid #8a8f98'"
+    table = "<table style='width:100%;border-collapse:collapse;margin:14px 0'><tr>" + "".join(
+        f"<th {cell}>{E(h)}</th>" for h in head) + "</tr>" + "".join(
+        "<tr>" + "".join(f"<td {cell}>{E(c)}</td>" for c in row) + "</tr>" for row in rows) + "</table>"
+    body = f"<div style='padding:24px 36px'><h1 style='font-size:24px;margin:0 0 8px'>{E(title)}</h1>{table}</div>"
+    truth = [title, "\n".join(" ".join(r) for r in [head] + rows)]
+    return doc("Plans", dark, body, font="Inter, sans-serif"), "\n\n".join(truth)
+
+
 PAGES = {
     "docs": docs_page,
     "settings": settings_page,
@@ -504,4 +585,7 @@ PAGES = {
     "timetable-side": lambda dark: timetable_page(dark, True),
     "guide": guide_page,
     "shop": shop_page,
+    "docs-ruled": ruled_docs_page,
+    "hours": hours_page,
+    "plans": plans_page,
 }

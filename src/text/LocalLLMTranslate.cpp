@@ -196,22 +196,33 @@ Translation translatePieces(const QString& text, const std::optional<QString>& f
             partial(results.joined());
     };
 
+    // What goes to the model for each piece: the piece, or its code-like words hidden; nothing for a piece
+    // without enough words to translate, which stays as it is.
+    std::vector<std::optional<Masked>> toSend(pieces.pieces.size());
+    int meant = 0;
+    for (qsizetype i = 0; i < pieces.pieces.size(); ++i) {
+        const QString& piece = pieces.pieces.at(i);
+        if (Graphemes::letterCount(piece) < 2)
+            continue;
+        Masked sent{piece, {}, 0};
+        if (!isNaturalText(piece)) {
+            sent = mask(piece);
+            if (sent.protectedWords.isEmpty() || sent.naturalWords < 3)
+                continue;
+        }
+        toSend[i] = sent;
+        ++meant;
+    }
+    std::atomic<int> finishedCount{0};
+
     const auto process = [&](int i) {
         const QString& piece = pieces.pieces.at(i);
-        if (Graphemes::letterCount(piece) < 2) {
+        if (!toSend[i]) {
             results.set(i, piece);
             report();
             return;
         }
-        Masked sent{piece, {}, 0};
-        if (!isNaturalText(piece)) {
-            sent = mask(piece);
-            if (sent.protectedWords.isEmpty() || sent.naturalWords < 3) {
-                results.set(i, piece);
-                report();
-                return;
-            }
-        }
+        const Masked& sent = *toSend[i];
         const int maxTokens = int(std::clamp<qsizetype>(2 * Graphemes::count(piece), 48, 1024));
         ++sentCount;
         const QString reply = chat(
@@ -226,6 +237,7 @@ Translation translatePieces(const QString& text, const std::optional<QString>& f
         if (reply.trimmed().isEmpty())
             ++emptyCount;
         results.set(i, restore(accept(reply, piece, sent.text), sent.protectedWords, piece));
+        ++finishedCount;
         report();
     };
 
@@ -259,8 +271,15 @@ Translation translatePieces(const QString& text, const std::optional<QString>& f
         workers.emplace_back(worker);
     for (std::thread& t : workers)
         t.join();
-    if (failure)
-        std::rethrow_exception(failure);
+    if (failure) {
+        try {
+            std::rethrow_exception(failure);
+        } catch (const Stopped&) {
+            throw;
+        } catch (const Failure& first) {
+            throw Stopped(first.message, finishedCount, meant);
+        }
+    }
     return Translation{results.joined(), sentCount, emptyCount};
 }
 

@@ -71,9 +71,18 @@ struct Translation {
     int empty = 0;
 };
 
+// A translation that failed part way, with the failure's text: how many of the pieces meant for the model
+// it had finished, and how many there were. What the model had sent of the others may already be shown.
+class Stopped : public Failure {
+public:
+    Stopped(QString message, int finished, int meant) : Failure(std::move(message)), finished(finished), meant(meant) {}
+    int finished;
+    int meant;
+};
+
 // The pieces of the text through chat, at most four at a time, started in order. partial gets the
 // whole running translation whenever a piece changes. The first failure cancels the other replies,
-// waits for them and is thrown. Blocks.
+// waits for them and is thrown, as Stopped when it is a Failure. Blocks.
 Translation translatePieces(const QString& text, const std::optional<QString>& from, const QString& to,
                             const TextCallback& partial, const ChatCall& chat);
 

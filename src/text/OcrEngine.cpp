@@ -809,6 +809,10 @@ std::vector<Line> recognise(const QImage& image, const RecognitionOptions& optio
     const QSizeF size = image.size();
     for (const PixelLine* line : kept)
         lines.push_back(toLine(*line, size));
+    if (options.rules)
+        for (const QRect& r : scan.rules())
+            options.rules->emplace_back(r.x() / size.width(), 1 - (r.y() + r.height()) / size.height(),
+                                        r.width() / size.width(), r.height() / size.height());
     return lines;
 }
 

@@ -23,6 +23,9 @@ struct RecognitionOptions {
     std::vector<int> cuts; // band boundaries as picture rows, used as given
     double scale = 0;      // 0 chooses from the estimated text height
     QString languages;     // Tesseract languages ("deu+eng"); empty uses recognitionLanguages()
+    // When set, receives the rules painted out of the picture before reading (table borders, frames, rules
+    // between columns), normalised like the lines' boxes: the layout still needs to know where they stood.
+    std::vector<QRectF>* rules = nullptr;
 };
 
 // The lines of text in the picture, band by band in the engine's order. Throws RecognitionError.

@@ -368,8 +368,23 @@ std::vector<Block> joinTableCells(std::vector<Block> blocks) {
         if (!piecedRows(blocks[t]))
             continue;
         const auto rows = rowsOf(blocks[t]);
+        // A wide table's columns stand as far apart as the widest gap between the pieces of its fullest rows;
+        // a row missing a cell shows a gap no column has.
+        size_t fullest = 0;
+        for (const auto& row : rows)
+            fullest = std::max(fullest, row.size());
+        double pitch = 0;
+        for (const auto& row : rows)
+            for (size_t k = 1; k < row.size() && row.size() == fullest; ++k)
+                pitch = std::max(pitch, minX(row[k]->box) - maxX(row[k - 1]->box));
+        const QRectF table = frameOf(blocks[t]);
+        const auto withinPitch = [&](const Block& block) {
+            const QRectF frame = frameOf(block);
+            const double gap = std::max(minX(frame) - maxX(table), minX(table) - maxX(frame));
+            return minY(frame) >= minY(table) && maxY(frame) <= maxY(table) && gap <= 1.1 * pitch;
+        };
         for (size_t s = 0; s < blocks.size(); ++s) {
-            if (s == t || blocks[s].size() > 3 || !near(blocks[t], blocks[s]))
+            if (s == t || blocks[s].size() > 3 || !(near(blocks[t], blocks[s]) || withinPitch(blocks[s])))
                 continue;
             const bool cells = std::all_of(blocks[s].begin(), blocks[s].end(), [&](const Line& cell) {
                 return std::any_of(rows.begin(), rows.end(), [&](const std::vector<const Line*>& row) {
@@ -504,7 +519,7 @@ void sortByLineOrder(std::vector<Line>& lines) {
     std::stable_sort(lines.begin(), lines.end(), lineBefore);
 }
 
-std::vector<Block> segment(const std::vector<Line>& lines) {
+std::vector<Block> segment(const std::vector<Line>& lines, const std::vector<QRectF>& rules) {
     const size_t n = lines.size();
     std::vector<size_t> parent(n);
     std::iota(parent.begin(), parent.end(), size_t(0));
@@ -523,6 +538,14 @@ std::vector<Block> segment(const std::vector<Line>& lines) {
         for (size_t b = a + 1; b < n; ++b)
             if (joined(lines[a].box, lines[b].box, std::max(lines[a].aspect, lines[b].aspect)))
                 parent[root(a)] = root(b);
+    // The cells of a ruled grid are one table, read row by row, however far apart its borders hold them.
+    if (n > 0)
+        for (const QRectF& grid : ruledGrids(rules, lines.front().aspect)) {
+            std::optional<size_t> first;
+            for (size_t i = 0; i < n; ++i)
+                if (grid.contains(lines[i].box.center()))
+                    first ? void(parent[root(i)] = root(*first)) : void(first = i);
+        }
 
     std::vector<Block> blocks;
     std::vector<qsizetype> blockOfRoot(n, -1);
@@ -750,66 +773,6 @@ QString fullText(const std::vector<Line>& lines) {
             texts << text;
     }
     return texts.join(QStringLiteral("\n\n"));
-}
-
-std::vector<std::vector<Line>> columns(const std::vector<Line>& lines, bool splitByGaps) {
-    // Only whole groups are ever asked for; the flag is kept for callers that name it.
-    Q_UNUSED(splitByGaps);
-    struct Group {
-        double left, right;
-        std::vector<Line> lines;
-    };
-    std::vector<Line> byWidth = lines;
-    std::stable_sort(byWidth.begin(), byWidth.end(),
-                     [](const Line& a, const Line& b) { return a.box.width() > b.box.width(); });
-    std::vector<Group> groups;
-    for (Line& line : byWidth) {
-        const double left = minX(line.box), right = maxX(line.box);
-        bool placed = false;
-        for (Group& group : groups) {
-            const double overlap = std::min(group.right, right) - std::max(group.left, left);
-            const double narrower = std::min(group.right - group.left, right - left);
-            if (overlap > 0.6 * narrower) {
-                group.left = std::min(group.left, left);
-                group.right = std::max(group.right, right);
-                group.lines.push_back(std::move(line));
-                placed = true;
-                break;
-            }
-        }
-        if (!placed)
-            groups.push_back({left, right, {std::move(line)}});
-    }
-    std::stable_sort(groups.begin(), groups.end(), [](const Group& a, const Group& b) { return a.left < b.left; });
-    std::vector<std::vector<Line>> out;
-    out.reserve(groups.size());
-    for (Group& group : groups) {
-        std::stable_sort(group.lines.begin(), group.lines.end(),
-                         [](const Line& a, const Line& b) { return midY(a.box) > midY(b.box); });
-        out.push_back(std::move(group.lines));
-    }
-    return out;
-}
-
-QString mainText(const std::vector<Line>& lines) {
-    const auto cols = columns(lines, false);
-    const QString full = fullText(lines);
-    if (cols.empty())
-        return {};
-    QString longest;
-    qsizetype longestCount = -1;
-    for (const auto& column : cols) {
-        QString text = fullText(column);
-        const qsizetype count = characterCount(text);
-        if (count > longestCount) {
-            longestCount = count;
-            longest = std::move(text);
-        }
-    }
-    const qsizetype fullCount = characterCount(full);
-    if (longestCount > fullCount * 6 / 10 && cols.size() >= 2 && fullCount > 600)
-        return longest;
-    return full;
 }
 
 } // namespace TextVision

@@ -15,8 +15,9 @@ qsizetype characterCount(const QString& text);
 // Sorts lines into reading order: higher rows first, left to right within a row. Stable.
 void sortByLineOrder(std::vector<Line>& lines);
 
-// Groups lines into blocks (paragraphs, list items, table cells), blocks in order of their first line.
-std::vector<Block> segment(const std::vector<Line>& lines);
+// Groups lines into blocks (paragraphs, list items, table cells), blocks in order of their first line. The
+// lines inside a grid of the rules (normalised like their boxes) are one block.
+std::vector<Block> segment(const std::vector<Line>& lines, const std::vector<QRectF>& rules = {});
 
 // The same blocks in reading order: bands top to bottom, columns left to right, recursively.
 std::vector<Block> order(std::vector<Block> blocks);
@@ -32,6 +33,20 @@ QString blockText(std::vector<Line> lines);
 
 // All blocks of the lines in reading order, separated by one blank line; "" when there is no text.
 QString fullText(const std::vector<Line>& lines);
+
+// The frames of the ruled grids among the rules (normalised like the lines' boxes; aspect is the picture's
+// width over its height): borders down crossed or met by three rules across at least (a table's top, a
+// row's border, its bottom), with those rules. A frame round a block of code is met by two only.
+std::vector<QRectF> ruledGrids(const std::vector<QRectF>& rules, double aspect);
+
+// The lines parted by the rules that stand between columns of text (rules being those painted out of the
+// picture before reading, normalised like the lines' boxes): what stands above such a rule, the columns on
+// its left and on its right, what stands below, each parted again by its own rules. A line read across a
+// rule is cut there. One part when no rule parts the text.
+std::vector<std::vector<Line>> partByRules(const std::vector<Line>& lines, const std::vector<QRectF>& rules);
+
+// All blocks in reading order, each part of the lines parted by rules read on its own.
+QString fullText(const std::vector<Line>& lines, const std::vector<QRectF>& rules);
 
 // Vertical columns by horizontal overlap, left to right, each top to bottom.
 std::vector<std::vector<Line>> columns(const std::vector<Line>& lines, bool splitByGaps = false);

@@ -15,7 +15,9 @@ std::vector<Line> lines(const QImage& image) {
 }
 
 QString text(const QImage& image) {
-    return fullText(lines(image));
+    std::vector<QRectF> rules;
+    const std::vector<Line> read = recognise(image, {.rules = &rules});
+    return fullText(read, rules);
 }
 
 QString mainText(const QImage& image) {

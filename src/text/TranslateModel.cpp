@@ -129,16 +129,26 @@ void TranslateModel::translate() {
                  partial = deliver(job, &TranslateModel::setTranslation), job] {
         std::optional<LocalLLM::Translation> result;
         QString failure;
+        QString stopped = QStringLiteral("The language model stopped before the end");
         try {
             result = run(input, from, to, progress, partial);
+        } catch (const LocalLLM::Stopped& error) {
+            failure = error.message;
+            stopped = QStringLiteral("The language model stopped: %1 of %2 lines translated")
+                          .arg(error.finished)
+                          .arg(error.meant);
         } catch (const std::exception& error) {
             failure = messageOf(error);
         }
-        Dispatch::main([model, job, result, failure] {
+        Dispatch::main([model, job, result, failure, stopped] {
             if (model->currentJob != job)
                 return;
             if (!result) {
+                // The status shows only while nothing has come; what came before the failure is no finished
+                // translation, and the note under it says so.
                 model->setStatus(failure);
+                if (!model->translated.isEmpty())
+                    model->setNote(stopped);
             } else if (result->sent > 0 && result->empty == result->sent) {
                 // Every piece the model was asked for came back empty: the text in hand is the original, and
                 // shown as the result it would pass for a translation.

@@ -55,7 +55,8 @@ public:
     QString translation() const { return translated; }
     QString summary() const { return summarized; }
     QString status() const { return statusText; }
-    // Beside a finished translation: how many of its lines came back empty and stay untranslated; else empty.
+    // Beside a finished translation: how many of its lines came back empty and stay untranslated, or, when the
+    // model stopped part way, how many it translated; else empty.
     QString note() const { return noteText; }
     // The failure shown when nothing came back from the model.
     static const QString noTextCameBack;

@@ -141,6 +141,47 @@ TEST(ReadingOrder, TableColumnTakenApartJoinsItsRowsButAListBesideProseDoesNot) 
         << fullText(page).toStdString();
 }
 
+TEST(ReadingOrder, RulesTakenOutBeforeReadingStillPartWhatTheyParted) {
+    // Chapters, an article and its contents, their lines level row by row, parted by rules from the bar over
+    // them to the footer under them; the engine read one row across the first rule as one line.
+    std::vector<Line> page = joined(
+        {column("n", 0.10, {0, 2, 3}, 0.06), column("a", 0.22, {0, 2, 3}, 0.45), column("t", 0.76, {0, 1, 2}, 0.12)});
+    page.push_back(makeLine("n1 a1", 0.10, 0.87, 0.20, 0.02));
+    page.push_back(makeLine("Brand", 0.10, 0.95, 0.10, 0.02));
+    page.push_back(makeLine("foot", 0.10, 0.75, 0.20, 0.02));
+    const QRectF bar(0, 0.935, 1, 0.001), footer(0, 0.79, 1, 0.001);
+    const QRectF first(0.17, 0.79, 0.001, 0.145), second(0.72, 0.79, 0.001, 0.145);
+    EXPECT_EQ(flat(fullText(page, {bar, footer, first, second})), "Brand n0 n1 n2 n3 a0 a1 a2 a3 t0 t1 t2 foot");
+    // The borders inside a table are crossed by the rules between its rows: they part no columns.
+    std::vector<Line> grid = joined({column("n", 0.10, {0, 1, 2, 3}, 0.06), column("a", 0.22, {0, 1, 2, 3}, 0.2)});
+    std::vector<QRectF> borders{first, QRectF(0.72, 0.79, 0.001, 0.145)};
+    for (int row = 0; row <= 4; ++row)
+        borders.emplace_back(0.05, 0.925 - 0.03 * row, 0.7, 0.001);
+    EXPECT_EQ(flat(fullText(grid, borders)), "n0 a0 n1 a1 n2 a2 n3 a3");
+
+    // Opening hours in a table as wide as the page without any rule: the remarks stand further from the
+    // hours than the hours from each other, and some rows have none. Each row stays whole.
+    const char* hours[][4] = {{"Day", "Opens", "Closes", "Notes"},
+                              {"Mon", "09", "18", "Reading room"},
+                              {"Tue", "09", "18", ""},
+                              {"Wed", "09", "20", "Late opening"},
+                              {"Thu", "09", "18", ""},
+                              {"Fri", "09", "17", "Archive closed"},
+                              {"Sat", "10", "16", "Children's hour"},
+                              {"Sun", "12", "16", ""}};
+    const double at[] = {0.05, 0.30, 0.45, 0.60};
+    std::vector<Line> table;
+    QStringList want;
+    for (int row = 0; row < 8; ++row)
+        for (int cell = 0; cell < 4; ++cell)
+            if (*hours[row][cell]) {
+                const QString text = QString::fromUtf8(hours[row][cell]);
+                table.push_back(makeLine(text, at[cell], 0.9 - 0.035 * row, 0.012 * text.size(), 0.02));
+                want << text;
+            }
+    EXPECT_EQ(flat(fullText(table, {})), want.join(u' '));
+}
+
 TEST(ReadingOrder, DocsPageReadsBarThenNavigationArticleAndOutline) {
     std::vector<Line> lines;
     // A bar of links above the page, spaced wider than words; the search field at the right.
@@ -294,8 +335,9 @@ namespace {
 
 // The picture's text in reading order, checked to hold every word recognised in it.
 QString keptText(const QImage& picture) {
-    const std::vector<Line> lines = TextVision::lines(picture);
-    const QString text = fullText(lines);
+    std::vector<QRectF> rules;
+    const std::vector<Line> lines = recognise(picture, {.rules = &rules});
+    const QString text = fullText(lines, rules);
     EXPECT_TRUE(keepsEveryWord(lines, text));
     return text;
 }
@@ -459,8 +501,10 @@ TEST_F(ReadingPictures, CorpusReadsWithinItsErrorBudget) {
         RecognitionOptions options;
         if (page.language != QStringLiteral("eng"))
             options.languages = page.language + QStringLiteral("+eng");
+        std::vector<QRectF> rules;
+        options.rules = &rules;
         const std::vector<Line> lines = recognise(page.image, options);
-        const QString text = fullText(lines);
+        const QString text = fullText(lines, rules);
         const double cer = TextCorpus::characterErrorRate(page.text, text);
         EXPECT_LT(cer, 0.2) << page.name.toStdString();
         EXPECT_TRUE(keepsEveryWord(lines, text)) << page.name.toStdString();

@@ -21,6 +21,7 @@ TEST(TextLayout, SegmentJoinsPairsByGapSizeAndOverlap) {
         const char* name;
         Line a, b;
         bool joined;
+        std::vector<QRectF> rules = {}; // taken out of the picture before reading
     };
     const Case cases[] = {
         {"stacked, gap under 1.25 h", makeLine("a", 0.1, 0.50, 0.3, 0.02), makeLine("b", 0.1, 0.46, 0.3, 0.02), true},
@@ -33,9 +34,21 @@ TEST(TextLayout, SegmentJoinsPairsByGapSizeAndOverlap) {
         {"same row, gap 0.02 < 0.036", makeLine("a", 0.1, 0.5, 0.2, 0.03), makeLine("b", 0.32, 0.5, 0.2, 0.03), true},
         {"same row, gap 0.04", makeLine("a", 0.1, 0.5, 0.2, 0.03), makeLine("b", 0.34, 0.5, 0.2, 0.03), false},
         {"overlapping both ways", makeLine("a", 0.1, 0.5, 0.2, 0.03), makeLine("b", 0.2, 0.51, 0.2, 0.03), false},
+        {"apart, in one ruled grid",
+         makeLine("a", 0.1, 0.50, 0.1, 0.02),
+         makeLine("b", 0.5, 0.47, 0.1, 0.02),
+         true,
+         {QRectF(0.05, 0.44, 0.001, 0.11), QRectF(0.3, 0.44, 0.001, 0.11), QRectF(0.05, 0.44, 0.6, 0.001),
+          QRectF(0.05, 0.495, 0.6, 0.001), QRectF(0.05, 0.55, 0.6, 0.001)}},
+        {"apart, each in a frame",
+         makeLine("a", 0.1, 0.50, 0.1, 0.02),
+         makeLine("b", 0.5, 0.47, 0.1, 0.02),
+         false,
+         {QRectF(0.05, 0.44, 0.001, 0.11), QRectF(0.05, 0.44, 0.3, 0.001), QRectF(0.05, 0.55, 0.3, 0.001),
+          QRectF(0.45, 0.44, 0.001, 0.11), QRectF(0.45, 0.44, 0.3, 0.001), QRectF(0.45, 0.55, 0.3, 0.001)}},
     };
     for (const Case& c : cases) {
-        const auto blocks = segment({c.a, c.b});
+        const auto blocks = segment({c.a, c.b}, c.rules);
         EXPECT_EQ(blocks.size(), c.joined ? 1u : 2u) << c.name;
     }
 }

@@ -23,7 +23,8 @@ struct FakeEngine : std::enable_shared_from_this<FakeEngine> {
         QString to; // the target name, or a summary's system prompt
         TranslateModel::Callback progress, partial;
         std::optional<QString> result, failure;
-        int sent = 1, empty = 0; // a translation's pieces, and how many of them came back empty
+        int sent = 1, empty = 0;                    // a translation's pieces, and how many of them came back empty
+        std::optional<std::pair<int, int>> stopped; // a failure's finished and meant pieces
     };
     using Calls = QList<std::shared_ptr<Call>>;
     std::mutex lock;
@@ -54,6 +55,8 @@ struct FakeEngine : std::enable_shared_from_this<FakeEngine> {
         std::unique_lock guard(lock);
         list.append(call);
         changed.wait(guard, [&] { return call->result || call->failure || closing; });
+        if (call->failure && call->stopped)
+            throw LocalLLM::Stopped(*call->failure, call->stopped->first, call->stopped->second);
         if (call->failure)
             throw UserError(*call->failure);
         return call->result.value_or(QString());
@@ -76,6 +79,11 @@ struct FakeEngine : std::enable_shared_from_this<FakeEngine> {
     void answer(const std::shared_ptr<Call>& call, const QString& text, int sent, int empty) {
         call->sent = sent, call->empty = empty; // read once the result is set, under the lock
         answer(call, text);
+    }
+    // The model ended part way, having finished some of the pieces meant for it.
+    void stop(const std::shared_ptr<Call>& call, const QString& failure, int finished, int meant) {
+        call->stopped = std::pair(finished, meant); // read once the failure is set, under the lock
+        answer(call, failure, true);
     }
     void close() {
         std::lock_guard guard(lock);

@@ -210,11 +210,42 @@ TEST(TranslatePipeline, FirstFailureCancelsTheOthersAndIsThrown) {
     bool failed = false;
     try {
         translatePieces(sixLines, std::nullopt, QStringLiteral("German"), {}, std::ref(gate));
-    } catch (const Failure& failure) {
+    } catch (const Stopped& failure) {
         failed = true;
         EXPECT_EQ(failure.message, QStringLiteral("Model error (500)"));
+        EXPECT_EQ(std::pair(failure.finished, failure.meant), std::pair(0, 6));
     }
     EXPECT_TRUE(failed);
     EXPECT_EQ(gate.running, 0);
     EXPECT_LE(gate.started.size(), 4) << "no piece starts after the failure";
+
+    // The server ends while it streams the second line: what came is shown, and the failure says how far the
+    // translation got, counting only the lines meant for the model.
+    std::mutex lock;
+    QString shown;
+    const auto seen = [&] {
+        std::lock_guard guard(lock);
+        return shown;
+    };
+    try {
+        translatePieces(
+            QStringLiteral("Notes on the week\n12:30\nThe slow fox"), std::nullopt, QStringLiteral("German"),
+            [&](const QString& running) {
+                std::lock_guard guard(lock);
+                shown = running;
+            },
+            [&](const QString&, const QString& user, int, const TextCallback& partial, const std::atomic<bool>*) {
+                if (!sentText(user).startsWith(u'T'))
+                    return QStringLiteral("DE: ") + sentText(user);
+                for (int i = 0; i < 500 && !seen().startsWith(QStringLiteral("DE: Notes on the week\n12:30")); ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                partial(QStringLiteral("DE: THE SLOW"));
+                throw Failure(QStringLiteral("Connection closed before the end"));
+            });
+        ADD_FAILURE() << "a stream cut short passed for a finished translation";
+    } catch (const Stopped& failure) {
+        EXPECT_EQ(failure.message, QStringLiteral("Connection closed before the end"));
+        EXPECT_EQ(std::pair(failure.finished, failure.meant), std::pair(1, 2));
+    }
+    EXPECT_EQ(shown, QStringLiteral("DE: Notes on the week\n12:30\nDE: THE SLOW"));
 }

@@ -84,6 +84,19 @@ TEST(TranslateCard, RepliesThatCameBackEmptyAreSaidAndNeverCopiedAsATranslation)
     EXPECT_EQ(view->noteLabel()->text(), QStringLiteral("Left untranslated: 1 of 2 lines (no text came back)"));
     view->model().setMode(TranslateModel::Mode::summary);
     EXPECT_TRUE(view->noteLabel()->isHidden()) << "the note is the translation's";
+
+    // The model ends while it streams the second line: the fragments stay, to be read and copied, and the note
+    // says they are no finished translation.
+    view->model().setMode(TranslateModel::Mode::translation);
+    view->model().setTarget(Language(QStringLiteral("es")));
+    call = fake->at(fake->translations, 2);
+    call->partial(QStringLiteral("El zorro rápido salta.\nSe"));
+    fake->stop(call, QStringLiteral("Connection closed before the end"), 1, 2);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->model().finished(); }));
+    EXPECT_EQ(view->resultText()->toPlainText(), QStringLiteral("El zorro rápido salta.\nSe"));
+    EXPECT_TRUE(view->copyButton()->isEnabled());
+    EXPECT_FALSE(view->noteLabel()->isHidden());
+    EXPECT_EQ(view->noteLabel()->text(), QStringLiteral("The language model stopped: 1 of 2 lines translated"));
     fake->close();
     forgetLanguages();
 }

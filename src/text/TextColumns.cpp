@@ -1,0 +1,230 @@
+// Columns of text and the rules drawn round them: rules between columns, ruled grids, and the dominant column
+// of a long page.
+
+#include "text/TextLayout.h"
+
+#include <QStringList>
+#include <algorithm>
+#include <optional>
+
+namespace TextVision {
+
+namespace {
+
+// A rule standing between two columns of text: upright, as tall as half the text or more, with text on
+// both its sides, and met by no rule across anywhere but at its ends. The borders inside a table are
+// crossed by the borders of its rows; a frame round a code block is no taller than its code.
+bool partsColumns(const QRectF& rule, const std::vector<QRectF>& rules, const std::vector<Line>& lines) {
+    const double aspect = lines.front().aspect;
+    if (rule.height() < 8 * rule.width() * aspect)
+        return false;
+    double top = 0, bottom = 1;
+    int left = 0, right = 0;
+    const double x = rule.center().x();
+    for (const Line& line : lines) {
+        top = std::max(top, maxY(line.box));
+        bottom = std::min(bottom, minY(line.box));
+        if (midY(line.box) > minY(rule) && midY(line.box) < maxY(rule)) {
+            left += maxX(line.box) <= x;
+            right += minX(line.box) >= x;
+        }
+    }
+    if (rule.height() < 0.5 * (top - bottom) || left < 2 || right < 2)
+        return false;
+    // Ends met by a rule across (a bar over the columns, a footer's rule) are a few pixels round them.
+    const double reach = 3 * std::max(rule.width(), 0.0005);
+    const double ends = std::max(0.05 * rule.height(), 3 * reach * aspect);
+    return std::none_of(rules.begin(), rules.end(), [&](const QRectF& other) {
+        const bool across = other.width() * aspect > 4 * other.height();
+        return across && midY(other) > minY(rule) + ends && midY(other) < maxY(rule) - ends &&
+               minX(other) <= maxX(rule) + reach && maxX(other) >= minX(rule) - reach;
+    });
+}
+
+// The line's characters left of x and right of it, where it runs across x; nothing on a side without any.
+std::pair<std::optional<Line>, std::optional<Line>> cut(const Line& line, double x) {
+    if (!line.candidate)
+        return line.box.center().x() < x ? std::pair(std::optional(line), std::optional<Line>())
+                                         : std::pair(std::optional<Line>(), std::optional(line));
+    const QString& text = line.candidate->string();
+    std::vector<QRectF> boxes(size_t(text.size()));
+    qsizetype at = text.size();
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (const auto box = line.candidate->boundingBox(i, 1)) {
+            boxes[size_t(i)] = *box;
+            if (at == text.size() && box->center().x() >= x)
+                at = i;
+        }
+    }
+    const auto part = [&](qsizetype from, qsizetype to) -> std::optional<Line> {
+        while (from < to && text.at(from).isSpace())
+            ++from;
+        while (to > from && text.at(to - 1).isSpace())
+            --to;
+        std::optional<QRectF> frame;
+        for (qsizetype i = from; i < to; ++i)
+            if (!boxes[size_t(i)].isNull())
+                frame = frame ? unionOf(*frame, boxes[size_t(i)]) : boxes[size_t(i)];
+        if (!frame)
+            return std::nullopt;
+        const QString piece = text.mid(from, to - from);
+        Line out{piece, *frame, nullptr, line.aspect};
+        out.candidate =
+            std::make_shared<Candidate>(piece, std::vector<QRectF>(boxes.begin() + from, boxes.begin() + to));
+        return out;
+    };
+    return {part(0, at), part(at, text.size())};
+}
+
+void partAt(std::vector<Line> lines, std::vector<QRectF> rules, const std::vector<QRectF>& all,
+            std::vector<std::vector<Line>>& out) {
+    std::optional<QRectF> chosen;
+    if (!lines.empty())
+        for (const QRectF& rule : rules)
+            if ((!chosen || rule.height() > chosen->height()) && partsColumns(rule, all, lines))
+                chosen = rule;
+    if (!chosen) {
+        if (!lines.empty())
+            out.push_back(std::move(lines));
+        return;
+    }
+    // Above the rule, beside it on the left and on the right, below it.
+    std::vector<Line> parts[4];
+    const double x = chosen->center().x();
+    for (Line& line : lines) {
+        if (midY(line.box) >= maxY(*chosen)) {
+            parts[0].push_back(std::move(line));
+        } else if (midY(line.box) <= minY(*chosen)) {
+            parts[3].push_back(std::move(line));
+        } else if (maxX(line.box) <= x) {
+            parts[1].push_back(std::move(line));
+        } else if (minX(line.box) >= x) {
+            parts[2].push_back(std::move(line));
+        } else {
+            // Read as one line across the rule: the engine saw no gap where the rule was.
+            auto [left, right] = cut(line, x);
+            if (left)
+                parts[1].push_back(std::move(*left));
+            if (right)
+                parts[2].push_back(std::move(*right));
+        }
+    }
+    const QRectF regions[4] = {QRectF(0, maxY(*chosen), 1, 1), QRectF(0, minY(*chosen), x, chosen->height()),
+                               QRectF(x, minY(*chosen), 1 - x, chosen->height()), QRectF(0, -1, 1, 1 + minY(*chosen))};
+    for (int k = 0; k < 4; ++k) {
+        std::vector<QRectF> within;
+        for (const QRectF& rule : rules)
+            if (rule != *chosen && regions[k].contains(rule.center()))
+                within.push_back(rule);
+        partAt(std::move(parts[k]), std::move(within), all, out);
+    }
+}
+
+} // namespace
+
+std::vector<QRectF> ruledGrids(const std::vector<QRectF>& rules, double aspect) {
+    std::vector<QRectF> grids;
+    for (const QRectF& down : rules) {
+        if (down.height() < 4 * down.width() * aspect)
+            continue;
+        const double reach = 3 * std::max(down.width(), 0.0005);
+        QRectF frame = down;
+        int met = 0;
+        for (const QRectF& across : rules)
+            if (across.width() * aspect > 4 * across.height() && minX(across) <= maxX(down) + reach &&
+                maxX(across) >= minX(down) - reach && midY(across) >= minY(down) - reach * aspect &&
+                midY(across) <= maxY(down) + reach * aspect) {
+                frame = unionOf(frame, across);
+                ++met;
+            }
+        if (met < 3)
+            continue;
+        // Borders of one table share their frame.
+        for (auto it = grids.begin(); it != grids.end();)
+            if (it->intersects(frame)) {
+                frame = unionOf(frame, *it);
+                it = grids.erase(it);
+            } else {
+                ++it;
+            }
+        grids.push_back(frame);
+    }
+    return grids;
+}
+
+std::vector<std::vector<Line>> partByRules(const std::vector<Line>& lines, const std::vector<QRectF>& rules) {
+    std::vector<std::vector<Line>> out;
+    partAt(lines, rules, rules, out);
+    return out;
+}
+
+QString fullText(const std::vector<Line>& lines, const std::vector<QRectF>& rules) {
+    QStringList texts;
+    for (const std::vector<Line>& part : partByRules(lines, rules))
+        for (Block& block : order(segment(part, rules)))
+            if (QString text = blockText(std::move(block)); !text.isEmpty())
+                texts << text;
+    return texts.join(QStringLiteral("\n\n"));
+}
+
+std::vector<std::vector<Line>> columns(const std::vector<Line>& lines, bool splitByGaps) {
+    // Only whole groups are ever asked for; the flag is kept for callers that name it.
+    Q_UNUSED(splitByGaps);
+    struct Group {
+        double left, right;
+        std::vector<Line> lines;
+    };
+    std::vector<Line> byWidth = lines;
+    std::stable_sort(byWidth.begin(), byWidth.end(),
+                     [](const Line& a, const Line& b) { return a.box.width() > b.box.width(); });
+    std::vector<Group> groups;
+    for (Line& line : byWidth) {
+        const double left = minX(line.box), right = maxX(line.box);
+        bool placed = false;
+        for (Group& group : groups) {
+            const double overlap = std::min(group.right, right) - std::max(group.left, left);
+            const double narrower = std::min(group.right - group.left, right - left);
+            if (overlap > 0.6 * narrower) {
+                group.left = std::min(group.left, left);
+                group.right = std::max(group.right, right);
+                group.lines.push_back(std::move(line));
+                placed = true;
+                break;
+            }
+        }
+        if (!placed)
+            groups.push_back({left, right, {std::move(line)}});
+    }
+    std::stable_sort(groups.begin(), groups.end(), [](const Group& a, const Group& b) { return a.left < b.left; });
+    std::vector<std::vector<Line>> out;
+    out.reserve(groups.size());
+    for (Group& group : groups) {
+        std::stable_sort(group.lines.begin(), group.lines.end(),
+                         [](const Line& a, const Line& b) { return midY(a.box) > midY(b.box); });
+        out.push_back(std::move(group.lines));
+    }
+    return out;
+}
+
+QString mainText(const std::vector<Line>& lines) {
+    const auto cols = columns(lines, false);
+    const QString full = fullText(lines);
+    if (cols.empty())
+        return {};
+    QString longest;
+    qsizetype longestCount = -1;
+    for (const auto& column : cols) {
+        QString text = fullText(column);
+        const qsizetype count = characterCount(text);
+        if (count > longestCount) {
+            longestCount = count;
+            longest = std::move(text);
+        }
+    }
+    const qsizetype fullCount = characterCount(full);
+    if (longestCount > fullCount * 6 / 10 && cols.size() >= 2 && fullCount > 600)
+        return longest;
+    return full;
+}
+
+} // namespace TextVision
