@@ -451,6 +451,25 @@ Replaced replaceSingle(const QUrl& source, const QUrl& newFile, const QString& d
     return placeUnlessPaged(source, newFile, counted, done);
 }
 
+void Notes::add(const QUrl& source, const QString& note) {
+    if (note.isEmpty())
+        return;
+    if (first.isEmpty())
+        first = note;
+    else
+        others.append(fileName(localPath(source)));
+}
+
+QString Notes::text() const {
+    if (others.isEmpty())
+        return first;
+    constexpr int named = 5;
+    QString text = first + QStringLiteral("; also kept: ") + others.mid(0, named).join(QStringLiteral(", "));
+    if (others.size() > named)
+        text += QStringLiteral(" and %1 more").arg(others.size() - named);
+    return text;
+}
+
 bool finishAll(int timeoutMs) {
     Running& r = running();
     std::unique_lock<std::mutex> hold(r.lock);

@@ -9,6 +9,7 @@
 
 #include <QImage>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 namespace ImageConvert {
@@ -90,6 +91,20 @@ Replaced replaceSingle(const QUrl& source, const QUrl& newFile, const QString& d
 // For the program's end: no conversion, compression or resize starts any more (they throw "The program is
 // ending"), and this waits for those at work to finish, at most timeoutMs. Whether they all did.
 bool finishAll(int timeoutMs);
+
+// The notes of a batch's files (the trashFailure of each), for the batch's one message.
+class Notes {
+public:
+    // An empty note (the source went to the Trash) adds nothing.
+    void add(const QUrl& source, const QString& note);
+    // Empty without notes; the note alone for one file; for several, the first note and the names of the other
+    // files kept ("…, so a.tif was kept; also kept: b.webp, c.png"), past five of them only how many more.
+    QString text() const;
+
+private:
+    QString first;
+    QStringList others;
+};
 
 // The file's size in bytes; 0 when it can't be read.
 qint64 fileSize(const QUrl& url);
