@@ -60,8 +60,30 @@ bool fill(const QString& path, const QByteArray& bytes) {
     return ok;
 }
 
+namespace {
+
+// The process's file mode mask, read without setting it (umask() would change it for every thread a moment).
+mode_t currentUmask() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly))
+        for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine())
+            if (line.startsWith("Umask:")) {
+                bool ok = false;
+                const uint mask = line.mid(6).trimmed().toUInt(&ok, 8);
+                if (ok)
+                    return mode_t(mask & 0777);
+            }
+    return 022;
+}
+
+} // namespace
+
 Pending::Pending(Candidates candidates)
-    : names(std::move(candidates)), file(new UnnamedFile(QFileInfo(names(1)).absolutePath())) {}
+    : names(std::move(candidates)), file(new UnnamedFile(QFileInfo(names(1)).absolutePath())) {
+    // The mode a file made with a name gets, not the private one of a file made without.
+    if (file->isOpen())
+        ::fchmod(file->fd(), 0666 & ~currentUmask());
+}
 
 Pending::~Pending() {
     delete file;

@@ -118,6 +118,8 @@ TEST_F(ImageConvertTest, EveryTargetLooksAsItsSourceDidAndKeepsTheDepthItHolds) 
         {"deep-p3.tiff", encoded(swatches(p3, true), "tiff")},
         {"deep-adobe.png", encoded(swatches(adobe, true, true), "png")},
     };
+    const QFile::Permissions ordinaryMode = QFile::permissions(folder.write(QStringLiteral("mode"), "").toLocalFile());
+    QFile::remove(folder.path(QStringLiteral("mode")));
     for (const ImageFormat target : ImageFormat::available()) {
         for (const auto& source : sources) {
             SCOPED_TRACE(std::string(source.name) + " to " + target.title().toStdString());
@@ -128,6 +130,7 @@ TEST_F(ImageConvertTest, EveryTargetLooksAsItsSourceDidAndKeepsTheDepthItHolds) 
                                  .url;
             QByteArray written;
             ASSERT_TRUE(ImageCodec::readFile(url.toLocalFile(), &written));
+            EXPECT_EQ(QFile::permissions(url.toLocalFile()), ordinaryMode) << "made as any new file is";
             const QImage after =
                 target == ImageFormat::pdf ? ImageConvert::load(url) : ImageCodec::decode(written, ImageCodec::Depth::kept);
             const int scale = target == ImageFormat::pdf ? 2 : 1;
