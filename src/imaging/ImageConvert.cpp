@@ -366,7 +366,8 @@ Replaced resize(const QUrl& source, int width, int height) {
         fail(QStringLiteral("Resize works on images, not PDFs"));
     if (width <= 0 || height <= 0)
         fail(QStringLiteral("Too small"));
-    Loaded loaded = loadCounting(source);
+    const bool deep = *format == ImageFormat::png || *format == ImageFormat::tiff;
+    Loaded loaded = loadCounting(source, deep ? ImageCodec::Depth::kept : ImageCodec::Depth::eight);
     if (loaded.image.width() == width && loaded.image.height() == height)
         fail(QStringLiteral("Already %1 × %2").arg(width).arg(height));
     QImage resized = scaled(std::exchange(loaded.image, QImage()), width, height);
@@ -387,8 +388,10 @@ Resized resize(const QUrl& source, int maxWidth) {
 QImage scaled(const QImage& image, int width, int height) {
     if (image.isNull() || width <= 0 || height <= 0 || !ImageCodec::fitsBudget(QSize(width, height)))
         fail(QStringLiteral("Can't resize"));
-    const QImage result = image.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-                              .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const QImage result =
+        image.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+            .convertToFormat(ImageCodec::isDeep(image) ? QImage::Format_RGBA64_Premultiplied
+                                                       : QImage::Format_ARGB32_Premultiplied);
     if (result.isNull() || result.width() != width || result.height() != height)
         fail(QStringLiteral("Can't resize"));
     return result;

@@ -55,14 +55,15 @@ Compressed compress(const QUrl& source);
 extern const QString keptTransparent;
 extern const QString keptNotSmaller;
 
-// The picture at exactly width × height, in its own format, put in the source's place (kept, as convert() keeps
-// it, when it has several pages or frames).
+// The picture at exactly width × height, in its own format with its colour profile and, for PNG and TIFF, its
+// depth, put in the source's place (kept, as convert() keeps it, when it has several pages or frames).
 Replaced resize(const QUrl& source, int width, int height);
 
 // The picture at maxWidth pixels wide with its proportions kept; refused when it is not wider already.
 Resized resize(const QUrl& source, int maxWidth);
 
-// Redrawn at exactly width × height with smooth filtering (ARGB32_Premultiplied).
+// Redrawn at exactly width × height with smooth filtering (ARGB32_Premultiplied; RGBA64_Premultiplied for a
+// picture of more than 8 bits a channel).
 QImage scaled(const QImage& image, int width, int height);
 
 // Drawn over opaque white: transparent areas become white (RGB32).

@@ -424,6 +424,15 @@ TEST_F(ImageConvertTest, ResizeWritesTheFormatsOwnExtension) {
     const QUrl thin = folder.write(QStringLiteral("line.png"), line);
     const ImageConvert::Resized t = ImageConvert::resize(thin, 1000);
     EXPECT_EQ(QSize(t.width, t.height), QSize(1000, 1));
+
+    // A 16-bit picture in another colour space stays so.
+    const QUrl deep = folder.write(QStringLiteral("deep.png"), encoded(swatches(QColorSpace::AdobeRgb, true), "png"));
+    QByteArray bytes;
+    ASSERT_TRUE(ImageCodec::readFile(ImageConvert::resize(deep, 80).url.toLocalFile(), &bytes));
+    const QImage half = ImageCodec::decode(bytes, ImageCodec::Depth::kept);
+    EXPECT_EQ(half.size(), QSize(80, 16));
+    EXPECT_TRUE(ImageCodec::isDeep(half));
+    EXPECT_EQ(half.colorSpace(), QColorSpace(QColorSpace::AdobeRgb));
 }
 
 TEST_F(ImageConvertTest, ThumbnailsFitWithoutEnlarging) {
