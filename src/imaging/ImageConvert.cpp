@@ -388,10 +388,9 @@ Resized resize(const QUrl& source, int maxWidth) {
 QImage scaled(const QImage& image, int width, int height) {
     if (image.isNull() || width <= 0 || height <= 0 || !ImageCodec::fitsBudget(QSize(width, height)))
         fail(QStringLiteral("Can't resize"));
-    const QImage result =
-        image.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-            .convertToFormat(ImageCodec::isDeep(image) ? QImage::Format_RGBA64_Premultiplied
-                                                       : QImage::Format_ARGB32_Premultiplied);
+    const QImage result = image.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                              .convertToFormat(ImageCodec::isDeep(image) ? QImage::Format_RGBA64_Premultiplied
+                                                                         : QImage::Format_ARGB32_Premultiplied);
     if (result.isNull() || result.width() != width || result.height() != height)
         fail(QStringLiteral("Can't resize"));
     return result;

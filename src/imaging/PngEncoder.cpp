@@ -126,8 +126,8 @@ void upOpaque(const uint8_t* row, const uint8_t* above, int width, uint8_t* out)
 class Filter {
 public:
     Filter(const Source& source, int from)
-        : source(source), bytes(rowBytes(source)),
-          zeros(size_t(source.width) * 4), prev(bytes), cur(bytes), next(from) {
+        : source(source), bytes(rowBytes(source)), zeros(size_t(source.width) * 4), prev(bytes), cur(bytes),
+          next(from) {
         if (source.layout != Layout::Opaque && from > 0)
             packRow(source.layout, rowAt(from - 1), source.width, prev.data());
     }

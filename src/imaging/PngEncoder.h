@@ -53,8 +53,9 @@ private:
     std::vector<Piece> parts;
 };
 
-// Encodes the pixels as a PNG of 8 bits a channel (16 for the 64-bit layouts). strips > 0 sets how many strips the rows are cut into (at most one per
-// row); 0 chooses by size and cores. False, with the reason, for an empty picture or when memory runs out.
+// Encodes the pixels as a PNG of 8 bits a channel (16 for the 64-bit layouts). strips > 0 sets how many strips the rows
+// are cut into (at most one per row); 0 chooses by size and cores. False, with the reason, for an empty picture or when
+// memory runs out.
 bool encode(const Source& source, Encoded& out, std::string& error, int strips = 0);
 
 } // namespace PngEncoder

@@ -14,9 +14,9 @@
 #include <QFileInfo>
 #include <QImageReader>
 
-#include <gtest/gtest.h>
 #include <array>
 #include <cmath>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 using namespace PictureFiles;
@@ -59,11 +59,10 @@ double deltaE(QColor a, QColor b) {
 // at 16 bits a channel (values no 8-bit picture holds) or 8.
 QImage swatches(const QColorSpace& space, bool deep, bool clear = false) {
     QImage image(160, 32, deep ? QImage::Format_RGBA64 : QImage::Format_ARGB32);
-    const QRgba64 colours[] = {QRgba64::fromRgba64(0x0811, 0xc807, 0x0503, 0xffff),
-                               QRgba64::fromRgba64(0xe523, 0x0101, 0x0305, 0xffff),
-                               QRgba64::fromRgba64(0x2a31, 0x3c17, 0xbe4d, 0xffff),
-                               QRgba64::fromRgba64(0x7f13, 0x8021, 0x7e45, 0xffff),
-                               QRgba64::fromRgba64(0x3011, 0x9a07, 0xd503, clear ? 0x8123 : 0xffff)};
+    const QRgba64 colours[] = {
+        QRgba64::fromRgba64(0x0811, 0xc807, 0x0503, 0xffff), QRgba64::fromRgba64(0xe523, 0x0101, 0x0305, 0xffff),
+        QRgba64::fromRgba64(0x2a31, 0x3c17, 0xbe4d, 0xffff), QRgba64::fromRgba64(0x7f13, 0x8021, 0x7e45, 0xffff),
+        QRgba64::fromRgba64(0x3011, 0x9a07, 0xd503, clear ? 0x8123 : 0xffff)};
     for (int y = 0; y < 32; ++y)
         for (int x = 0; x < 160; ++x) {
             // A slope of one step a pixel, so that the low bits of a deep picture differ from pixel to pixel.
@@ -125,21 +124,20 @@ TEST_F(ImageConvertTest, EveryTargetLooksAsItsSourceDidAndKeepsTheDepthItHolds) 
             SCOPED_TRACE(std::string(source.name) + " to " + target.title().toStdString());
             const QImage before = ImageCodec::decode(source.bytes, ImageCodec::Depth::kept);
             ASSERT_FALSE(before.isNull());
-            const QUrl url = ImageConvert::convert(folder.write(QString::fromLatin1(source.name), source.bytes),
-                                                   target, 0.9)
-                                 .url;
+            const QUrl url =
+                ImageConvert::convert(folder.write(QString::fromLatin1(source.name), source.bytes), target, 0.9).url;
             QByteArray written;
             ASSERT_TRUE(ImageCodec::readFile(url.toLocalFile(), &written));
             EXPECT_EQ(QFile::permissions(url.toLocalFile()), ordinaryMode) << "made as any new file is";
-            const QImage after =
-                target == ImageFormat::pdf ? ImageConvert::load(url) : ImageCodec::decode(written, ImageCodec::Depth::kept);
+            const QImage after = target == ImageFormat::pdf ? ImageConvert::load(url)
+                                                            : ImageCodec::decode(written, ImageCodec::Depth::kept);
             const int scale = target == ImageFormat::pdf ? 2 : 1;
             ASSERT_EQ(after.size(), before.size() * scale);
             for (int block = 0; block < 4; ++block) {
                 const QPoint middle(block * 32 + 16, 16);
                 const QColor a = shown(before, middle), b = shown(after, middle * scale);
-                EXPECT_LT(deltaE(a, b), 2.0) << "block " << block << ": " << a.name().toStdString() << " shown as "
-                                             << b.name().toStdString();
+                EXPECT_LT(deltaE(a, b), 2.0)
+                    << "block " << block << ": " << a.name().toStdString() << " shown as " << b.name().toStdString();
             }
             const bool holdsDeep = target == ImageFormat::png || target == ImageFormat::tiff;
             if (ImageCodec::isDeep(before) && holdsDeep && !ImageCodec::isDeep(after)) {
