@@ -255,6 +255,27 @@ bool readsBack(const QByteArray& bytes, ImageFormat format, const Expected& expe
     return expected.digest.isEmpty() || pixelDigest(back) == expected.digest;
 }
 
+// flatten() for a picture handed over: an opaque one only changes its format, and premultiplied pixels of which
+// it is the only holder are laid over white where they are, so the picture is never held twice.
+QImage flattened(QImage image) {
+    if (!image.hasAlphaChannel())
+        return image.format() == QImage::Format_RGB32 ? image : std::move(image).convertToFormat(QImage::Format_RGB32);
+    if (image.format() != QImage::Format_ARGB32_Premultiplied || !image.isDetached())
+        return flatten(image);
+    for (int y = 0; y < image.height(); ++y) {
+        auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            // Over opaque white: the colour plus the white the alpha leaves showing.
+            const QRgb p = row[x];
+            const int show = 255 - qAlpha(p);
+            row[x] =
+                qRgb(std::min(255, qRed(p) + show), std::min(255, qGreen(p) + show), std::min(255, qBlue(p) + show));
+        }
+    }
+    image.reinterpretAsFormat(QImage::Format_RGB32);
+    return image;
+}
+
 QString firstFree(const NewFiles::Candidates& names) {
     for (int n = 1;; ++n)
         if (!NewFiles::taken(names(n)))
@@ -302,7 +323,7 @@ QUrl writeBeside(QImage image, const QUrl& source, ImageFormat format, double qu
     if (format == ImageFormat::pdf || !ImageCodec::canEncode(format))
         fail(QStringLiteral("This computer can't write ") + format.title());
     if (format == ImageFormat::jpeg)
-        image = flatten(image);
+        image = flattened(std::move(image));
     const QString path = localPath(source);
     return QUrl::fromLocalFile(writeNew(std::move(image), format, quality,
                                         NewFiles::numbered(folderOf(path), NewFiles::baseName(path), format.ext())));
@@ -342,7 +363,7 @@ Compressed compress(const QUrl& source) {
     if (!ImageCodec::canEncode(ImageFormat::jpeg))
         fail(QStringLiteral("Can't write JPEG"));
     const QString path = localPath(source);
-    image = flatten(image);
+    image = flattened(std::move(image));
     const QString written = writeNew(
         std::move(image), ImageFormat::jpeg, compressedQuality,
         NewFiles::numbered(folderOf(path), NewFiles::baseName(path) + QStringLiteral(" small"), QStringLiteral("jpg")));
