@@ -3,6 +3,8 @@
 #include "app/MenuIcon.h"
 #include "card/PDFSession.h"
 #include "card/ToolbarPrefs.h"
+#include "imaging/ImageConvert.h"
+#include "imaging/IsolatedDecode.h"
 #include "imaging/ShotFiles.h"
 #include "library/FormatWheel.h"
 #include "library/LibraryPanel.h"
@@ -163,6 +165,9 @@ void AppDelegate::applicationLostDisplay() {
     // The page writer is a child that needs no display. A tool still at work on a page gets the time quitting
     // gives it; a write cut short leaves the old document whole.
     PDFSession::finishAll(3 * IsolatedDecode::timeLimitMs);
+    // So does a conversion of the wheel or the basket: it needs no display either. One cut short all the same
+    // leaves its source and no new file.
+    ImageConvert::finishAll(3 * IsolatedDecode::timeLimitMs);
 }
 
 bool AppDelegate::applicationShouldHandleReopen() {

@@ -2,6 +2,8 @@
 
 #include "imaging/ImageCodec.h"
 
+#include <QColorSpace>
+
 #include <libheif/heif.h>
 
 #include <algorithm>
@@ -53,6 +55,33 @@ Handle primaryHandle(const Context& ctx, const QByteArray& bytes) {
     return Handle(raw);
 }
 
+// The colour space the file's pixels are in: its ICC profile, or what its colour parameters name (sRGB and
+// Display P3, the spaces cameras and phones write). None when the file gives neither, or another.
+QColorSpace spaceOf(const heif_image_handle* handle) {
+    const heif_color_profile_type type = heif_image_handle_get_color_profile_type(handle);
+    if (type == heif_color_profile_type_prof || type == heif_color_profile_type_rICC) {
+        const size_t size = heif_image_handle_get_raw_color_profile_size(handle);
+        QByteArray icc(qsizetype(size), Qt::Uninitialized);
+        if (size > 0 && heif_image_handle_get_raw_color_profile(handle, icc.data()).code == heif_error_Ok) {
+            const QColorSpace space = QColorSpace::fromIccProfile(icc);
+            if (space.isValid())
+                return space;
+        }
+    }
+    heif_color_profile_nclx* nclx = nullptr;
+    if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok || !nclx)
+        return {};
+    QColorSpace space;
+    if (nclx->transfer_characteristics == heif_transfer_characteristic_IEC_61966_2_1) {
+        if (nclx->color_primaries == heif_color_primaries_ITU_R_BT_709_5)
+            space = QColorSpace(QColorSpace::SRgb);
+        else if (nclx->color_primaries == heif_color_primaries_SMPTE_EG_432_1)
+            space = QColorSpace(QColorSpace::DisplayP3);
+    }
+    heif_nclx_color_profile_free(nclx);
+    return space;
+}
+
 } // namespace
 
 bool recognizes(const QByteArray& bytes) {
@@ -95,6 +124,7 @@ QImage decode(const QByteArray& bytes) {
     const size_t rowBytes = size_t(outW) * (alpha ? 4 : 3);
     for (int y = 0; y < outH; ++y)
         std::memcpy(result.scanLine(y), plane + size_t(y) * size_t(stride), rowBytes);
+    result.setColorSpace(spaceOf(handle.get()));
     return result;
 }
 
@@ -157,6 +187,16 @@ QByteArray encode(const QImage& source, double quality) {
     const size_t rowBytes = size_t(pixels.width()) * (alpha ? 4 : 3);
     for (int y = 0; y < pixels.height(); ++y)
         std::memcpy(plane + size_t(y) * size_t(stride), pixels.constScanLine(y), rowBytes);
+
+    // Pixels in another colour space than sRGB carry its profile.
+    const QColorSpace space = source.colorSpace();
+    if (space.isValid() && space != QColorSpace(QColorSpace::SRgb)) {
+        const QByteArray icc = space.iccProfile();
+        if (icc.isEmpty() ||
+            heif_image_set_raw_color_profile(image.get(), "prof", icc.constData(), size_t(icc.size())).code !=
+                heif_error_Ok)
+            return {};
+    }
 
     if (heif_context_encode_image(ctx.get(), image.get(), encoder.get(), nullptr, nullptr).code != heif_error_Ok)
         return {};

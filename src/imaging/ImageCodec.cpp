@@ -97,9 +97,9 @@ bool openReader(QImageReader& reader, const QByteArray& bytes) {
 }
 
 // A PNG as libpng reads it, upright by its EXIF orientation.
-QImage decodePng(const QByteArray& bytes, PngReader::Failure* failure = nullptr) {
-    QImage image = PngReader::decode(bytes, failure);
-    return image.isNull() ? image : normalized(upright(std::move(image), ExifOrientation::of(bytes)));
+QImage decodePng(const QByteArray& bytes, PngReader::Failure* failure = nullptr, Depth depth = Depth::eight) {
+    QImage image = PngReader::decode(bytes, failure, depth == Depth::kept);
+    return image.isNull() ? image : normalized(upright(std::move(image), ExifOrientation::of(bytes)), depth);
 }
 
 quint32 bigEndian32(const unsigned char* p) {
@@ -158,10 +158,37 @@ bool readFile(const QString& path, QByteArray* bytes) {
     return bytes->size() == size && file.error() == QFileDevice::NoError;
 }
 
-QImage normalized(QImage image) {
+bool isDeep(const QImage& image) {
+    switch (image.format()) {
+    case QImage::Format_Grayscale16:
+    case QImage::Format_BGR30:
+    case QImage::Format_A2BGR30_Premultiplied:
+    case QImage::Format_RGB30:
+    case QImage::Format_A2RGB30_Premultiplied:
+        return true;
+    default:
+        return image.depth() > 32;
+    }
+}
+
+QImage normalized(QImage image, Depth depth) {
     if (image.isNull())
         return {};
-    const QImage::Format want = image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+    const bool alpha = image.hasAlphaChannel();
+    QImage::Format want = alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+    if (depth == Depth::kept && isDeep(image))
+        want = alpha ? QImage::Format_RGBA64_Premultiplied : QImage::Format_RGBX64;
+    if (want == QImage::Format_RGBA64_Premultiplied && image.format() == QImage::Format_RGBA64) {
+        // In place, pixel by pixel: the toolkit's own conversion of these takes the alpha for a colour as well and
+        // premultiplies it by itself.
+        for (int y = 0; y < image.height(); ++y) {
+            auto* row = reinterpret_cast<QRgba64*>(image.scanLine(y));
+            for (int x = 0; x < image.width(); ++x)
+                row[x] = row[x].premultiplied();
+        }
+        image.reinterpretAsFormat(QImage::Format_RGBA64_Premultiplied);
+        return image;
+    }
     return image.format() == want ? image : std::move(image).convertToFormat(want);
 }
 
@@ -206,9 +233,9 @@ QImage upright(QImage image, int orientation) {
     }
 }
 
-QImage decode(const QByteArray& bytes) {
+QImage decode(const QByteArray& bytes, Depth depth) {
     if (PngReader::recognizes(bytes))
-        return decodePng(bytes);
+        return decodePng(bytes, nullptr, depth);
     if (HeifCodec::recognizes(bytes))
         return normalized(HeifCodec::decode(bytes));
     QBuffer buffer(const_cast<QByteArray*>(&bytes));
@@ -219,16 +246,16 @@ QImage decode(const QByteArray& bytes) {
     QImage image;
     if (!reader.read(&image) || image.isNull())
         return {};
-    return normalized(upright(std::move(image), ExifOrientation::of(bytes)));
+    return normalized(upright(std::move(image), ExifOrientation::of(bytes)), depth);
 }
 
-QImage decodeAs(const QByteArray& bytes, ImageFormat format, Refusal* why) {
+QImage decodeAs(const QByteArray& bytes, ImageFormat format, Refusal* why, Depth depth) {
     Refusal ignored;
     Refusal& refusal = why ? *why : ignored;
     refusal = Refusal::unreadable;
     if (format == ImageFormat::png) {
         PngReader::Failure failure = PngReader::Failure::broken;
-        const QImage image = decodePng(bytes, &failure);
+        const QImage image = decodePng(bytes, &failure, depth);
         if (image.isNull() && failure == PngReader::Failure::tooLarge)
             refusal = Refusal::tooLarge;
         return image;
@@ -276,7 +303,7 @@ QImage decodeAs(const QByteArray& bytes, ImageFormat format, Refusal* why) {
             refusal = Refusal::tooLarge;
         return {};
     }
-    image = normalized(upright(std::move(image), ExifOrientation::of(bytes)));
+    image = normalized(upright(std::move(image), ExifOrientation::of(bytes)), depth);
     if (image.isNull())
         refusal = Refusal::tooLarge;
     return image;

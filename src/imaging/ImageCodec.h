@@ -23,10 +23,16 @@ bool fitsBudget(QSize size);
 // The decoding budget in bytes (QImageReader::allocationLimit); no limit when that is 0.
 qint64 budgetBytes();
 
+// How many bits a channel decoded pixels keep: 8, or as many as the file holds where that is more (a 16-bit
+// PNG or TIFF), in the 64-bit formats.
+enum class Depth { eight, kept };
+
 // Decodes the first picture of a file by its content (not its name) and turns it upright by its EXIF
 // orientation. HEIC/HEIF files come out upright from their own rotation boxes and are not turned again.
-// Null when the bytes are not a complete picture. The result is RGB32, or ARGB32_Premultiplied with alpha.
-QImage decode(const QByteArray& bytes);
+// Null when the bytes are not a complete picture. The result is RGB32, or ARGB32_Premultiplied with alpha;
+// with Depth::kept a deeper picture is RGBX64, or RGBA64_Premultiplied with alpha. The file's colour profile
+// is the picture's colour space.
+QImage decode(const QByteArray& bytes, Depth depth = Depth::eight);
 
 // Why decodeAs() gave nothing: a broken file or one of another format; a picture over the decoding budget or
 // whose memory ran out; no decoder for the format on this machine (HeifCodec::unavailable() says why).
@@ -34,7 +40,7 @@ enum class Refusal { unreadable, tooLarge, noCodec };
 
 // Like decode(), but only with the reader of the format the file claims to be (never one chosen by content, so a
 // file named .png that holds something else is refused). On failure *why says what stopped it.
-QImage decodeAs(const QByteArray& bytes, ImageFormat format, Refusal* why = nullptr);
+QImage decodeAs(const QByteArray& bytes, ImageFormat format, Refusal* why = nullptr, Depth depth = Depth::eight);
 
 // Like decode(), but at most maxPixels on the longer side (never enlarged); JPEG is decoded scaled down and a
 // PNG reduced row by row, so neither is held at full size.
@@ -57,9 +63,13 @@ bool isAnimation(const QByteArray& bytes);
 // Turns a picture by an EXIF orientation (1 to 8); anything else gives it unchanged.
 QImage upright(QImage image, int orientation);
 
-// Pixels in the formats loading hands out: ARGB32_Premultiplied when there is alpha, else RGB32. A picture
-// handed over as the only holder of its pixels is converted in place, without a second copy.
-QImage normalized(QImage image);
+// Pixels in the formats loading hands out: ARGB32_Premultiplied when there is alpha, else RGB32 (with
+// Depth::kept, a picture of more than 8 bits a channel RGBA64_Premultiplied or RGBX64). A picture handed over as
+// the only holder of its pixels is converted in place, without a second copy.
+QImage normalized(QImage image, Depth depth = Depth::eight);
+
+// Whether the picture has more than 8 bits a channel.
+bool isDeep(const QImage& image);
 
 // Whether this machine can encode the format now (always false for PDF, which is not a picture codec).
 bool canEncode(ImageFormat format);

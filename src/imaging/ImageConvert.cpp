@@ -6,6 +6,8 @@
 #include "platform/FileOps.h"
 #include "platform/Trash.h"
 
+#include <QColorSpace>
+#include <QColorTransform>
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
@@ -14,7 +16,10 @@
 #include <QPdfWriter>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
 #include <utility>
 
 namespace ImageConvert {
@@ -73,7 +78,7 @@ struct Loaded {
     bool frames = false;
 };
 
-Loaded loadCounting(const QUrl& url) {
+Loaded loadCounting(const QUrl& url, ImageCodec::Depth depth = ImageCodec::Depth::eight) {
     Loaded loaded;
     const QString path = localPath(url);
     if (isPdfName(path)) {
@@ -82,13 +87,45 @@ Loaded loadCounting(const QUrl& url) {
     }
     QByteArray bytes;
     if (!path.isEmpty() && ImageCodec::readFile(path, &bytes))
-        loaded.image = ImageCodec::decode(bytes);
+        loaded.image = ImageCodec::decode(bytes, depth);
     if (loaded.image.isNull())
         fail(QStringLiteral("Can't read ") + fileName(path.isEmpty() ? url.path() : path));
     loaded.pictures = ImageCodec::frameCount(bytes);
     loaded.frames = ImageCodec::isAnimation(bytes);
     return loaded;
 }
+
+// The conversions at work, for the program's end to wait for; none starts once it has begun.
+struct Running {
+    std::mutex lock;
+    std::condition_variable idle;
+    int count = 0;
+    bool ending = false;
+};
+
+Running& running() {
+    static Running* const all = new Running; // outlives the static teardown that an end may skip
+    return *all;
+}
+
+class AtWork {
+public:
+    AtWork() {
+        Running& r = running();
+        const std::lock_guard<std::mutex> hold(r.lock);
+        if (r.ending)
+            fail(QStringLiteral("The program is ending"));
+        ++r.count;
+    }
+    ~AtWork() {
+        Running& r = running();
+        const std::lock_guard<std::mutex> hold(r.lock);
+        if (--r.count == 0)
+            r.idle.notify_all();
+    }
+    AtWork(const AtWork&) = delete;
+    AtWork& operator=(const AtWork&) = delete;
+};
 
 // A new picture made of a file of several pages or frames holds the first of them alone: the source stays
 // where it is then, and the note says how much of it the new file holds.
@@ -117,17 +154,16 @@ bool hasTransparency(const QImage& image) {
     return false;
 }
 
-QUrl writePdf(const QImage& image, const QString& source) {
-    QString failed;
-    const QString path = NewFiles::reserve(
-        NewFiles::numbered(folderOf(source), NewFiles::baseName(source), QStringLiteral("pdf")), &failed);
-    if (path.isEmpty())
+// The picture as a one-page PDF. Its pixels are drawn as sRGB, so a picture in another colour space is
+// turned into sRGB first, in place.
+QUrl writePdf(QImage& image, const QString& source) {
+    NewFiles::Pending pending(NewFiles::numbered(folderOf(source), NewFiles::baseName(source), QStringLiteral("pdf")));
+    QFile file;
+    if (!pending.ok() || !file.open(pending.fd(), QIODevice::WriteOnly, QFileDevice::DontCloseHandle))
         fail(QStringLiteral("Can't write PDF"));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        QFile::remove(path);
-        fail(QStringLiteral("Can't write PDF"));
-    }
+    const QColorSpace space = image.colorSpace();
+    if (space.isValid() && space != QColorSpace(QColorSpace::SRgb))
+        image.convertToColorSpace(QColorSpace::SRgb);
     bool drawn = false;
     {
         // One point per pixel, so the page is the picture's size and the picture is stored unscaled.
@@ -143,68 +179,128 @@ QUrl writePdf(const QImage& image, const QString& source) {
             drawn = painter.end();
         }
     }
-    if (!drawn) {
-        file.close();
-        QFile::remove(path);
+    if (!drawn)
         fail(QStringLiteral("Can't create PDF page"));
-    }
     const bool written = file.flush() && file.error() == QFileDevice::NoError;
     file.close();
-    if (!written || file.error() != QFileDevice::NoError) {
-        QFile::remove(path);
+    QString failed;
+    const QString path = written ? pending.place(&failed) : QString();
+    if (path.isEmpty())
         fail(QStringLiteral("Can't write PDF"));
-    }
     return QUrl::fromLocalFile(path);
 }
 
-// A digest of the pixels as premultiplied ARGB, taken a strip of rows at a time: a picture near the memory
-// budget is never held twice over for its check.
+// A digest of the pixels as premultiplied ARGB (16 bits a channel for a deeper picture), taken a strip of rows
+// at a time: a picture near the memory budget is never held twice over for its check.
 QByteArray pixelDigest(const QImage& image) {
     QCryptographicHash hash(QCryptographicHash::Md5);
     const int width = image.width();
-    const qsizetype rowBytes = qsizetype(width) * 4;
+    const bool deep = ImageCodec::isDeep(image);
+    const QImage::Format format = deep ? QImage::Format_RGBA64_Premultiplied : QImage::Format_ARGB32_Premultiplied;
+    const qsizetype rowBytes = qsizetype(width) * (deep ? 8 : 4);
     const int strip = int(std::clamp<qint64>((qint64(4) << 20) / std::max<qint64>(1, rowBytes), 1, 4096));
     for (int y = 0; y < image.height(); y += strip) {
         const int rows = std::min(strip, image.height() - y);
-        const bool direct = image.format() == QImage::Format_ARGB32_Premultiplied;
-        const QImage part =
-            direct ? image : image.copy(0, y, width, rows).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        const bool direct = image.format() == format;
+        const QImage part = direct ? image : image.copy(0, y, width, rows).convertToFormat(format);
         const int from = direct ? y : 0;
         if (part.isNull())
             return {};
         for (int row = 0; row < rows; ++row)
             hash.addData(QByteArrayView(reinterpret_cast<const char*>(part.constScanLine(from + row)), rowBytes));
     }
-    hash.addData(QByteArray::number(width) + 'x' + QByteArray::number(image.height()));
+    hash.addData(QByteArray::number(width) + 'x' + QByteArray::number(image.height()) + (deep ? "/16" : "/8"));
     return hash.result();
 }
 
-// Whether the encoded bytes read back as the picture: every pixel (through their digest) for a lossless format,
-// the size for a lossy one. What we write takes the original's place, so a codec that garbles it must not pass
-// for a success.
-bool readsBack(const QByteArray& bytes, ImageFormat format, QSize size, const QByteArray& digest) {
-    const QImage back = ImageCodec::decodeAs(bytes, format);
-    if (back.isNull() || back.size() != size)
+// Whether pixels labelled with the two colour spaces look the same: colours across the cube, each turned into
+// sRGB from either space, land within a step of each other. No colour space is sRGB.
+bool sameLook(const QColorSpace& a, const QColorSpace& b) {
+    const QColorSpace srgb(QColorSpace::SRgb);
+    const auto plain = [&srgb](const QColorSpace& s) { return !s.isValid() || s == srgb; };
+    if (plain(a) && plain(b))
+        return true;
+    if (a == b)
+        return true;
+    const QColorTransform fromA = plain(a) ? QColorTransform() : a.transformationToColorSpace(srgb);
+    const QColorTransform fromB = plain(b) ? QColorTransform() : b.transformationToColorSpace(srgb);
+    for (int r = 0; r < 256; r += 51)
+        for (int g = 0; g < 256; g += 51)
+            for (int bl = 0; bl < 256; bl += 51) {
+                const QRgb probe = qRgb(r, g, bl);
+                const QRgb one = fromA.map(probe), other = fromB.map(probe);
+                if (std::abs(qRed(one) - qRed(other)) > 1 || std::abs(qGreen(one) - qGreen(other)) > 1 ||
+                    std::abs(qBlue(one) - qBlue(other)) > 1)
+                    return false;
+            }
+    return true;
+}
+
+// What a picture must read back as: its size, its look (its colour space) and, for a lossless format, every
+// pixel at its depth (through their digest).
+struct Expected {
+    QSize size;
+    QColorSpace space;
+    bool deep = false;
+    QByteArray digest; // empty for a lossy format
+};
+
+// Whether the encoded bytes read back as the picture. What we write takes the original's place, so a codec that
+// garbles it, drops its profile or its depth must not pass for a success.
+bool readsBack(const QByteArray& bytes, ImageFormat format, const Expected& expected) {
+    const QImage back = ImageCodec::decodeAs(bytes, format, nullptr,
+                                             expected.deep ? ImageCodec::Depth::kept : ImageCodec::Depth::eight);
+    if (back.isNull() || back.size() != expected.size || !sameLook(back.colorSpace(), expected.space))
         return false;
-    return digest.isEmpty() || pixelDigest(back) == digest;
+    return expected.digest.isEmpty() || pixelDigest(back) == expected.digest;
+}
+
+// flatten() for a picture handed over: an opaque one only changes its format, and premultiplied pixels of which
+// it is the only holder are laid over white where they are, so the picture is never held twice.
+QImage flattened(QImage image) {
+    if (!image.hasAlphaChannel())
+        return image.format() == QImage::Format_RGB32 ? image : std::move(image).convertToFormat(QImage::Format_RGB32);
+    if (image.format() != QImage::Format_ARGB32_Premultiplied || !image.isDetached())
+        return flatten(image);
+    for (int y = 0; y < image.height(); ++y) {
+        auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            // Over opaque white: the colour plus the white the alpha leaves showing.
+            const QRgb p = row[x];
+            const int show = 255 - qAlpha(p);
+            row[x] =
+                qRgb(std::min(255, qRed(p) + show), std::min(255, qGreen(p) + show), std::min(255, qBlue(p) + show));
+        }
+    }
+    image.reinterpretAsFormat(QImage::Format_RGB32);
+    return image;
+}
+
+QString firstFree(const NewFiles::Candidates& names) {
+    for (int n = 1;; ++n)
+        if (!NewFiles::taken(names(n)))
+            return fileName(names(n));
 }
 
 // Encodes and writes a picture as the first free name of the sequence. The picture is let go of once encoded,
-// so the read-back holds the only full copy when the caller handed over its own.
+// so the read-back holds the only full copy when the caller handed over its own. The file has no name until it
+// is whole and has read back: an end meanwhile leaves nothing behind.
 QString writeNew(QImage image, ImageFormat format, double quality, const NewFiles::Candidates& names) {
-    QString failed;
-    const QString path = NewFiles::reserve(names, &failed);
-    if (path.isEmpty())
-        fail(QStringLiteral("Couldn't write ") + failed);
-    const QSize size = image.size();
+    NewFiles::Pending pending(names);
+    if (!pending.ok())
+        fail(QStringLiteral("Couldn't write ") + firstFree(names));
+    Expected expected{image.size(), image.colorSpace(), ImageCodec::isDeep(image), {}};
     const bool exact = format == ImageFormat::png || format == ImageFormat::tiff;
-    const QByteArray digest = exact ? pixelDigest(image) : QByteArray();
-    const QByteArray bytes = exact && digest.isEmpty() ? QByteArray() : ImageCodec::encode(image, format, quality);
+    if (exact)
+        expected.digest = pixelDigest(image);
+    QByteArray bytes = exact && expected.digest.isEmpty() ? QByteArray() : ImageCodec::encode(image, format, quality);
     image = QImage();
-    if (bytes.isEmpty() || !readsBack(bytes, format, size, digest) || !NewFiles::fill(path, bytes)) {
-        QFile::remove(path);
-        fail(QStringLiteral("Couldn't write ") + fileName(path));
-    }
+    QString failed;
+    const bool whole = !bytes.isEmpty() && readsBack(bytes, format, expected) && pending.write(bytes);
+    bytes = QByteArray();
+    const QString path = whole ? pending.place(&failed) : QString();
+    if (path.isEmpty())
+        fail(QStringLiteral("Couldn't write ") + (failed.isEmpty() ? firstFree(names) : failed));
     return path;
 }
 
@@ -227,14 +323,17 @@ QUrl writeBeside(QImage image, const QUrl& source, ImageFormat format, double qu
     if (format == ImageFormat::pdf || !ImageCodec::canEncode(format))
         fail(QStringLiteral("This computer can't write ") + format.title());
     if (format == ImageFormat::jpeg)
-        image = flatten(image);
+        image = flattened(std::move(image));
     const QString path = localPath(source);
     return QUrl::fromLocalFile(writeNew(std::move(image), format, quality,
                                         NewFiles::numbered(folderOf(path), NewFiles::baseName(path), format.ext())));
 }
 
 Replaced convert(const QUrl& source, ImageFormat format, double quality) {
-    Loaded loaded = loadCounting(source);
+    const AtWork atWork;
+    // PNG and TIFF hold 16 bits a channel: a deeper source keeps them there.
+    const bool deep = format == ImageFormat::png || format == ImageFormat::tiff;
+    Loaded loaded = loadCounting(source, deep ? ImageCodec::Depth::kept : ImageCodec::Depth::eight);
     const QUrl written = format == ImageFormat::pdf
                              ? writePdf(loaded.image, localPath(source))
                              : writeBeside(std::exchange(loaded.image, QImage()), source, format, quality);
@@ -242,6 +341,7 @@ Replaced convert(const QUrl& source, ImageFormat format, double quality) {
 }
 
 Compressed compress(const QUrl& source) {
+    const AtWork atWork;
     Compressed result;
     result.bytesBefore = fileSize(source);
     Loaded loaded = loadCounting(source);
@@ -263,7 +363,7 @@ Compressed compress(const QUrl& source) {
     if (!ImageCodec::canEncode(ImageFormat::jpeg))
         fail(QStringLiteral("Can't write JPEG"));
     const QString path = localPath(source);
-    image = flatten(image);
+    image = flattened(std::move(image));
     const QString written = writeNew(
         std::move(image), ImageFormat::jpeg, compressedQuality,
         NewFiles::numbered(folderOf(path), NewFiles::baseName(path) + QStringLiteral(" small"), QStringLiteral("jpg")));
@@ -281,12 +381,14 @@ Compressed compress(const QUrl& source) {
 }
 
 Replaced resize(const QUrl& source, int width, int height) {
+    const AtWork atWork;
     const std::optional<ImageFormat> format = ImageFormat::of(source);
     if (!format || !format->utType())
         fail(QStringLiteral("Resize works on images, not PDFs"));
     if (width <= 0 || height <= 0)
         fail(QStringLiteral("Too small"));
-    Loaded loaded = loadCounting(source);
+    const bool deep = *format == ImageFormat::png || *format == ImageFormat::tiff;
+    Loaded loaded = loadCounting(source, deep ? ImageCodec::Depth::kept : ImageCodec::Depth::eight);
     if (loaded.image.width() == width && loaded.image.height() == height)
         fail(QStringLiteral("Already %1 × %2").arg(width).arg(height));
     QImage resized = scaled(std::exchange(loaded.image, QImage()), width, height);
@@ -308,7 +410,8 @@ QImage scaled(const QImage& image, int width, int height) {
     if (image.isNull() || width <= 0 || height <= 0 || !ImageCodec::fitsBudget(QSize(width, height)))
         fail(QStringLiteral("Can't resize"));
     const QImage result = image.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-                              .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+                              .convertToFormat(ImageCodec::isDeep(image) ? QImage::Format_RGBA64_Premultiplied
+                                                                         : QImage::Format_ARGB32_Premultiplied);
     if (result.isNull() || result.width() != width || result.height() != height)
         fail(QStringLiteral("Can't resize"));
     return result;
@@ -318,6 +421,8 @@ QImage flatten(const QImage& image) {
     QImage result(image.size(), QImage::Format_RGB32);
     if (image.isNull() || result.isNull())
         fail(QStringLiteral("Can't create bitmap"));
+    // The same colours in the same space: the picture's colour profile goes with them into the file.
+    result.setColorSpace(image.colorSpace());
     result.fill(Qt::white);
     QPainter painter;
     if (!painter.begin(&result))
@@ -367,6 +472,32 @@ Replaced replaceSingle(const QUrl& source, const QUrl& newFile, const QString& d
         }
     }
     return placeUnlessPaged(source, newFile, counted, done);
+}
+
+void Notes::add(const QUrl& source, const QString& note) {
+    if (note.isEmpty())
+        return;
+    if (first.isEmpty())
+        first = note;
+    else
+        others.append(fileName(localPath(source)));
+}
+
+QString Notes::text() const {
+    if (others.isEmpty())
+        return first;
+    constexpr int named = 5;
+    QString text = first + QStringLiteral("; also kept: ") + others.mid(0, named).join(QStringLiteral(", "));
+    if (others.size() > named)
+        text += QStringLiteral(" and %1 more").arg(others.size() - named);
+    return text;
+}
+
+bool finishAll(int timeoutMs) {
+    Running& r = running();
+    std::unique_lock<std::mutex> hold(r.lock);
+    r.ending = true;
+    return r.idle.wait_for(hold, std::chrono::milliseconds(timeoutMs), [&r] { return r.count == 0; });
 }
 
 qint64 fileSize(const QUrl& url) {

@@ -9,6 +9,7 @@
 
 #include <QImage>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 namespace ImageConvert {
@@ -42,8 +43,9 @@ QImage load(const QUrl& url);
 
 // Writes the picture in the format beside the source (a PDF as a one-page document), then replace()s the
 // source with it; a source of several pages or frames (a PDF, a TIFF, an animation) stays, and the note says the
-// new file holds its first. Every caller passes quality 0.9. What is written must read back (every pixel for PNG
-// and TIFF) before the source moves.
+// new file holds its first. Every caller passes quality 0.9. The picture's colour profile goes with it (a PDF's
+// page is turned into sRGB), and a PNG or TIFF keeps 16 bits a channel of a source that has them. What is written
+// must read back (every pixel for PNG and TIFF, with its look) before the source moves.
 Replaced convert(const QUrl& source, ImageFormat format, double quality);
 
 // A JPEG at quality 0.68 whose longer side is at most 1800 pixels, put in the source's place. Refused, with the
@@ -53,14 +55,15 @@ Compressed compress(const QUrl& source);
 extern const QString keptTransparent;
 extern const QString keptNotSmaller;
 
-// The picture at exactly width × height, in its own format, put in the source's place (kept, as convert() keeps
-// it, when it has several pages or frames).
+// The picture at exactly width × height, in its own format with its colour profile and, for PNG and TIFF, its
+// depth, put in the source's place (kept, as convert() keeps it, when it has several pages or frames).
 Replaced resize(const QUrl& source, int width, int height);
 
 // The picture at maxWidth pixels wide with its proportions kept; refused when it is not wider already.
 Resized resize(const QUrl& source, int maxWidth);
 
-// Redrawn at exactly width × height with smooth filtering (ARGB32_Premultiplied).
+// Redrawn at exactly width × height with smooth filtering (ARGB32_Premultiplied; RGBA64_Premultiplied for a
+// picture of more than 8 bits a channel).
 QImage scaled(const QImage& image, int width, int height);
 
 // Drawn over opaque white: transparent areas become white (RGB32).
@@ -69,7 +72,8 @@ QImage flatten(const QImage& image);
 // Writes the picture as a new file in the format (not PDF) beside the source, named uniqueURL(source,
 // format.ext()), JPEG flattened onto white first. Throws "This computer can't write " + title when the machine
 // has no writer, "Couldn't write " + file name when the file can't be written or does not read back. A picture
-// handed over with std::move is let go of before the read-back, which then holds the only full copy.
+// handed over with std::move is let go of before the read-back, which then holds the only full copy. The file
+// appears under its name only once it is whole.
 QUrl writeBeside(QImage image, const QUrl& source, ImageFormat format, double quality);
 
 // In the file's folder: its name without the last extension, with ext; while taken, " 2", " 3", … added
@@ -84,6 +88,24 @@ Replaced replace(const QUrl& source, const QUrl& newFile);
 // Like replace(), but a source of several pages or frames stays, and the note says the new file holds its first;
 // `done` says what was made of it ("rotated").
 Replaced replaceSingle(const QUrl& source, const QUrl& newFile, const QString& done);
+
+// For the program's end: no conversion, compression or resize starts any more (they throw "The program is
+// ending"), and this waits for those at work to finish, at most timeoutMs. Whether they all did.
+bool finishAll(int timeoutMs);
+
+// The notes of a batch's files (the trashFailure of each), for the batch's one message.
+class Notes {
+public:
+    // An empty note (the source went to the Trash) adds nothing.
+    void add(const QUrl& source, const QString& note);
+    // Empty without notes; the note alone for one file; for several, the first note and the names of the other
+    // files kept ("…, so a.tif was kept; also kept: b.webp, c.png"), past five of them only how many more.
+    QString text() const;
+
+private:
+    QString first;
+    QStringList others;
+};
 
 // The file's size in bytes; 0 when it can't be read.
 qint64 fileSize(const QUrl& url);

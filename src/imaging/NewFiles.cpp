@@ -1,9 +1,14 @@
 #include "imaging/NewFiles.h"
 
+#include "platform/UnnamedFile.h"
+
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+#include <cerrno>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace NewFiles {
 
@@ -53,6 +58,83 @@ bool fill(const QString& path, const QByteArray& bytes) {
     if (!ok)
         QFile::remove(path);
     return ok;
+}
+
+namespace {
+
+// The process's file mode mask, read without setting it (umask() would change it for every thread a moment).
+mode_t currentUmask() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly))
+        for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine())
+            if (line.startsWith("Umask:")) {
+                bool ok = false;
+                const uint mask = line.mid(6).trimmed().toUInt(&ok, 8);
+                if (ok)
+                    return mode_t(mask & 0777);
+            }
+    return 022;
+}
+
+} // namespace
+
+Pending::Pending(Candidates candidates)
+    : names(std::move(candidates)), file(new UnnamedFile(QFileInfo(names(1)).absolutePath())) {
+    // The mode a file made with a name gets, not the private one of a file made without.
+    if (file->isOpen())
+        ::fchmod(file->fd(), 0666 & ~currentUmask());
+}
+
+Pending::~Pending() {
+    delete file;
+}
+
+bool Pending::ok() const {
+    return file->isOpen();
+}
+
+int Pending::fd() const {
+    return file->fd();
+}
+
+bool Pending::write(const QByteArray& bytes) {
+    const char* at = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0 && ok()) {
+        const ssize_t n = ::write(file->fd(), at, size_t(std::min<qsizetype>(left, qsizetype(1) << 30)));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        at += n;
+        left -= n;
+    }
+    return ok();
+}
+
+QString Pending::place(QString* failed) {
+    const QString first = QFileInfo(names(1)).fileName();
+    if (!ok() || ::fsync(file->fd()) != 0) {
+        if (failed)
+            *failed = first;
+        return {};
+    }
+    for (int n = 1; n < 100000; ++n) {
+        const QString path = names(n);
+        if (taken(path))
+            continue;
+        const int error = file->link(path);
+        if (error == 0)
+            return path;
+        if (error == EEXIST)
+            continue; // someone else took it between the test and the link
+        if (failed)
+            *failed = QFileInfo(path).fileName();
+        return {};
+    }
+    if (failed)
+        *failed = first;
+    return {};
 }
 
 } // namespace NewFiles

@@ -5,6 +5,8 @@
 #include <QString>
 #include <functional>
 
+class UnnamedFile;
+
 namespace NewFiles {
 
 // The file name without its last extension ("scan.tar.gz" gives "scan.tar"); a name that only starts with a
@@ -27,5 +29,30 @@ bool taken(const QString& path);
 
 // Writes bytes into a reserved (empty) file. On failure the file is removed and false returned.
 bool fill(const QString& path, const QByteArray& bytes);
+
+// A new file that has no name until it is whole: made without one in the folder of the first candidate and
+// linked in under the first free candidate by place(), never over another file. However the program ends
+// meanwhile, nothing of it is left behind.
+class Pending {
+public:
+    explicit Pending(Candidates candidates);
+    ~Pending();
+    Pending(const Pending&) = delete;
+    Pending& operator=(const Pending&) = delete;
+
+    // Whether the folder took the file; false for an unwritable or vanished folder.
+    bool ok() const;
+    // The open file to write into (closed on exec); -1 when !ok().
+    int fd() const;
+    // Writes all the bytes at the file's end; false on a short or failed write.
+    bool write(const QByteArray& bytes);
+    // Flushes the file to the disk and gives it the first free candidate's name. Empty when it can't; *failed
+    // then names the candidate that could not be taken.
+    QString place(QString* failed);
+
+private:
+    Candidates names;
+    UnnamedFile* file;
+};
 
 } // namespace NewFiles

@@ -56,12 +56,43 @@ int usableCores() {
     return int(std::max(1u, std::thread::hardware_concurrency()));
 }
 
+bool isDeep(Layout layout) {
+    return layout == Layout::Opaque64 || layout == Layout::Straight64 || layout == Layout::Premultiplied64;
+}
+
 int channelsOf(Layout layout) {
-    return layout == Layout::Opaque ? 3 : 4;
+    return layout == Layout::Opaque || layout == Layout::Opaque64 ? 3 : 4;
+}
+
+// Bytes of one row as written, without its filter byte.
+size_t rowBytes(const Source& source) {
+    return size_t(source.width) * size_t(channelsOf(source.layout)) * (isDeep(source.layout) ? 2 : 1);
+}
+
+// One row of 16-bit samples in PNG's byte order (big-endian).
+void packDeepRow(Layout layout, const uint8_t* src, int width, uint8_t* out) {
+    const int channels = channelsOf(layout);
+    for (int x = 0; x < width; ++x, src += 8) {
+        uint16_t v[4];
+        std::memcpy(v, src, sizeof v);
+        if (layout == Layout::Premultiplied64) {
+            const uint32_t a = v[3];
+            for (int i = 0; i < 3; ++i)
+                v[i] = a == 0 ? 0 : uint16_t(std::min<uint32_t>(65535, (uint32_t(v[i]) * 65535 + a / 2) / a));
+        }
+        for (int i = 0; i < channels; ++i) {
+            *out++ = uint8_t(v[i] >> 8);
+            *out++ = uint8_t(v[i]);
+        }
+    }
 }
 
 // One row in PNG's byte order, for the layouts with alpha.
 void packRow(Layout layout, const uint8_t* src, int width, uint8_t* out) {
+    if (isDeep(layout)) {
+        packDeepRow(layout, src, width, out);
+        return;
+    }
     if (layout == Layout::Straight) {
         for (int x = 0; x < width; ++x, src += 4, out += 4) {
             out[0] = src[2];
@@ -95,8 +126,8 @@ void upOpaque(const uint8_t* row, const uint8_t* above, int width, uint8_t* out)
 class Filter {
 public:
     Filter(const Source& source, int from)
-        : source(source), bytes(size_t(source.width) * size_t(channelsOf(source.layout))),
-          zeros(size_t(source.width) * 4), prev(bytes), cur(bytes), next(from) {
+        : source(source), bytes(rowBytes(source)), zeros(size_t(source.width) * 4), prev(bytes), cur(bytes),
+          next(from) {
         if (source.layout != Layout::Opaque && from > 0)
             packRow(source.layout, rowAt(from - 1), source.width, prev.data());
     }
@@ -279,7 +310,7 @@ bool encode(const Source& source, Encoded& out, std::string& error, int strips) 
         error = "nothing to write";
         return false;
     }
-    const size_t line = size_t(source.width) * size_t(channelsOf(source.layout)) + 1;
+    const size_t line = rowBytes(source) + 1;
     if (line > stripBytesAtMost) {
         error = "the picture is too wide";
         return false;
@@ -331,10 +362,25 @@ bool encode(const Source& source, Encoded& out, std::string& error, int strips) 
     uint8_t header[13];
     putBig32(header, uint32_t(source.width));
     putBig32(header + 4, uint32_t(source.height));
-    // 8 bits a channel, RGB or RGBA, deflate, adaptive filtering, not interlaced
-    const uint8_t rest[5] = {8, uint8_t(source.layout == Layout::Opaque ? 2 : 6), 0, 0, 0};
+    // 8 or 16 bits a channel, RGB or RGBA, deflate, adaptive filtering, not interlaced
+    const uint8_t rest[5] = {uint8_t(isDeep(source.layout) ? 16 : 8), uint8_t(channelsOf(source.layout) == 3 ? 2 : 6),
+                             0, 0, 0};
     std::memcpy(header + 8, rest, 5);
     appendChunk(head, "IHDR", header, sizeof header);
+    if (!source.iccProfile.empty()) {
+        // A name, its terminator, the compression method (deflate), then the compressed profile.
+        static const char name[] = "ICC profile";
+        uLongf packed = compressBound(uLong(source.iccProfile.size()));
+        std::vector<uint8_t> chunk(sizeof name + 1 + packed);
+        std::memcpy(chunk.data(), name, sizeof name);
+        chunk[sizeof name] = 0;
+        if (compress2(chunk.data() + sizeof name + 1, &packed, source.iccProfile.data(),
+                      uLong(source.iccProfile.size()), Z_BEST_COMPRESSION) != Z_OK) {
+            error = "could not compress the colour profile";
+            return false;
+        }
+        appendChunk(head, "iCCP", chunk.data(), sizeof name + 1 + packed);
+    }
     std::vector<uint8_t> tail;
     appendChunk(tail, "IEND", nullptr, 0);
 

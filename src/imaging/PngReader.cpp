@@ -53,7 +53,23 @@ struct Work {
     std::vector<png_bytep> rows;
     QColorSpace space;
     Failure failure = Failure::broken;
+    bool deep = false; // asked to keep 16 bits a channel; false when the file has no more than 8
 };
+
+// Like toRgba8, but 16-bit samples in the machine's byte order, as QImage's 64-bit formats keep them.
+bool toRgba16(png_structp png, png_infop info, bool* alpha) {
+    const int colorType = png_get_color_type(png, info);
+    *alpha = (colorType & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
+    png_set_expand(png);
+    png_set_gray_to_rgb(png);
+    if (!*alpha)
+        png_set_filler(png, 0xFFFF, PNG_FILLER_AFTER);
+    static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN);
+    png_set_swap(png);
+    png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    return png_get_rowbytes(png, info) == size_t(png_get_image_width(png, info)) * 8;
+}
 
 // Nothing here may have a destructor: an error longjmps past it.
 bool readAll(png_structp png, png_infop info, Work* work) {
@@ -62,16 +78,20 @@ bool readAll(png_structp png, png_infop info, Work* work) {
     if (width == 0 || height == 0 || width > 0x7fffffff || height > 0x7fffffff)
         return false;
     const QSize size{int(width), int(height)};
-    if (!ImageCodec::fitsBudget(size)) {
+    work->deep = work->deep && png_get_bit_depth(png, info) == 16;
+    // Twice the bytes a pixel for 16 bits a channel.
+    if (!ImageCodec::fitsBudget(work->deep ? QSize(size.width(), size.height() * 2) : size)) {
         work->failure = Failure::tooLarge;
         return false;
     }
     bool alpha = false;
-    if (!toRgba8(png, info, &alpha))
+    if (!(work->deep ? toRgba16(png, info, &alpha) : toRgba8(png, info, &alpha)))
         return false;
     work->space = colourSpace(png, info);
     // Straight into the picture's own rows, in the byte order libpng gives; turned into our formats in place.
-    work->image = QImage(size, alpha ? QImage::Format_RGBA8888 : QImage::Format_RGBX8888);
+    const QImage::Format format = work->deep ? (alpha ? QImage::Format_RGBA64 : QImage::Format_RGBX64)
+                                             : (alpha ? QImage::Format_RGBA8888 : QImage::Format_RGBX8888);
+    work->image = QImage(size, format);
     if (work->image.isNull()) {
         work->failure = Failure::tooLarge;
         return false;
@@ -137,12 +157,13 @@ bool toRgba8(png_structp png, png_infop info, bool* alpha) {
     return png_get_rowbytes(png, info) == size_t(png_get_image_width(png, info)) * 4;
 }
 
-QImage decode(const QByteArray& bytes, Failure* failure) {
+QImage decode(const QByteArray& bytes, Failure* failure, bool deep) {
     if (failure)
         *failure = Failure::broken;
     if (!recognizes(bytes))
         return {};
     Work work;
+    work.deep = deep;
     {
         Session session(bytes);
         if (!session.ok() || !run(session.png, session.info, &work)) {
@@ -156,7 +177,7 @@ QImage decode(const QByteArray& bytes, Failure* failure) {
     // In place where the toolkit can, so that the picture is never held twice.
     if (image.format() == QImage::Format_RGBX8888) {
         image.convertTo(QImage::Format_RGB32);
-    } else {
+    } else if (image.format() == QImage::Format_RGBA8888) {
         image.convertTo(QImage::Format_ARGB32);
         image.convertTo(QImage::Format_ARGB32_Premultiplied);
     }

@@ -43,7 +43,7 @@ Outcome convertAll(const WheelView::Option& option, const QList<QUrl>& files,
     sinceReport.start();
     Outcome outcome;
     const qsizetype n = files.size();
-    QString trashNote;
+    ImageConvert::Notes notes;
     for (const QUrl& file : files) {
         try {
             QString trashFailure;
@@ -63,8 +63,7 @@ Outcome convertAll(const WheelView::Option& option, const QList<QUrl>& files,
                                                ThumbnailView::byteCount(ImageConvert::fileSize(done.url))
                                          : QStringLiteral("%1 \u2192 %2").arg(n).arg(format.title());
             }
-            if (trashNote.isEmpty())
-                trashNote = trashFailure;
+            notes.add(file, trashFailure);
             if (sinceReport.elapsed() >= 1000 && outcome.written.size() < n) {
                 progress(outcome.written.size());
                 sinceReport.restart();
@@ -78,8 +77,8 @@ Outcome convertAll(const WheelView::Option& option, const QList<QUrl>& files,
         }
     }
     // Both files stayed where the old one could not go to the Trash: say so rather than hide it.
-    if (!trashNote.isEmpty())
-        outcome.message += QStringLiteral(" \u2014 ") + trashNote;
+    if (const QString note = notes.text(); !note.isEmpty())
+        outcome.message += QStringLiteral(" \u2014 ") + note;
     return outcome;
 }
 

@@ -74,15 +74,14 @@ void LibraryPanel::convertSelected(ImageFormat format) {
         return;
     }
     QStringList made;
-    QString trashFailure;
+    ImageConvert::Notes notes;
     {
         Busy busy;
         for (const QString& file : chosen) {
             try {
                 const ImageConvert::Replaced done = ImageConvert::convert(QUrl::fromLocalFile(file), format, 0.9);
                 made.append(done.url.toLocalFile());
-                if (trashFailure.isEmpty())
-                    trashFailure = done.trashFailure;
+                notes.add(QUrl::fromLocalFile(file), done.trashFailure);
             } catch (const ConvertError&) {
                 // A file that fails is skipped; the count says how many were written.
             }
@@ -95,7 +94,7 @@ void LibraryPanel::convertSelected(ImageFormat format) {
     insertNew(made);
     reload();
     selectFiles(made);
-    toast(withNote(QString::number(made.size()) + QStringLiteral(" saved as ") + format.title(), trashFailure));
+    toast(withNote(QString::number(made.size()) + QStringLiteral(" saved as ") + format.title(), notes.text()));
 }
 
 void LibraryPanel::resizeSelected() {
@@ -115,7 +114,7 @@ void LibraryPanel::resizeSelected() {
     if (!width)
         return;
     QStringList made;
-    QString trashFailure;
+    ImageConvert::Notes notes;
     QString otherError;
     {
         Busy busy;
@@ -125,8 +124,7 @@ void LibraryPanel::resizeSelected() {
                 made.append(done.url.toLocalFile());
                 files->thumbCache.remove(file);
                 files->thumbCache.remove(done.url.toLocalFile());
-                if (trashFailure.isEmpty())
-                    trashFailure = done.trashFailure;
+                notes.add(QUrl::fromLocalFile(file), done.trashFailure);
             } catch (const ConvertError& error) {
                 // Narrow enough already is no error; anything else is worth saying when nothing was written.
                 if (otherError.isEmpty() && !error.message.startsWith(QStringLiteral("Already ")))
@@ -146,7 +144,7 @@ void LibraryPanel::resizeSelected() {
     selectFiles(made);
     toast(withNote(QString::number(made.size()) + QStringLiteral(" resized to ") + QString::number(*width) +
                        QStringLiteral(" px wide"),
-                   trashFailure));
+                   notes.text()));
 }
 
 void LibraryPanel::compressSelected() {
@@ -156,7 +154,7 @@ void LibraryPanel::compressSelected() {
         return;
     }
     QStringList made;
-    QString trashFailure;
+    ImageConvert::Notes notes;
     qint64 before = 0;
     qint64 after = 0;
     QString keptNote;
@@ -172,8 +170,7 @@ void LibraryPanel::compressSelected() {
                 files->thumbCache.remove(file);
                 // A compressed photo.jpg keeps its name: its old thumbnail must not stay.
                 files->thumbCache.remove(done.url.toLocalFile());
-                if (trashFailure.isEmpty())
-                    trashFailure = done.trashFailure;
+                notes.add(QUrl::fromLocalFile(file), done.trashFailure);
             } catch (const ConvertError& error) {
                 // Kept files (transparent, or no smaller as a JPEG) and failures are told, the first by name.
                 if (keptNote.isEmpty())
@@ -194,7 +191,7 @@ void LibraryPanel::compressSelected() {
     selectFiles(made);
     toast(withNote(
         withNote(ThumbnailView::byteCount(before) + QStringLiteral(" \u2192 ") + ThumbnailView::byteCount(after),
-                 trashFailure),
+                 notes.text()),
         keptNote));
 }
 

@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QImageReader>
+#include <QImageWriter>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -286,4 +288,65 @@ TEST(WheelE2E, DragsOutOfTheBasketLeaveEverySelectionOursToTake) {
     EXPECT_EQ(QDir(shown).entryList(QDir::Files).size(), 2) << "a drop was lost";
     EXPECT_EQ(QDir(desktopFolder).entryList(QDir::Files).size(), 3) << "a drop was lost";
     b.desktop.screenshot(Desktop::shotsDir() + "/wheel-after-drags.png");
+}
+
+// The display going away while the wheel converts a large picture: the program waits for the conversion as it
+// waits for a tool, and no empty or partial file is left; the source stays as it was or is converted whole.
+TEST(WheelE2E, TheDisplayGoingAwayDuringAConversionLeavesNoPartialFile) {
+    WheelApp app;
+    ASSERT_TRUE(app.ready) << app.desktop.error().toStdString();
+    // A small file that takes seconds to convert: a flat picture of 16383 × 16383 pixels.
+    const QString huge = app.desktop.folder("Drop") + "/huge.webp";
+    {
+        QImage image(16383, 16383, QImage::Format_RGB32);
+        image.fill(QColor(30, 120, 200));
+        QImageWriter writer(huge, "webp");
+        writer.setQuality(100);
+        ASSERT_TRUE(writer.write(image));
+    }
+    QFile file(huge);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray original = file.readAll();
+    file.close();
+    ASSERT_TRUE(app.source(100, 100, {huge}));
+    app.beginDrag(QPoint(200, 200));
+    app.key("keydown", "shift");
+    ASSERT_TRUE(app.waitWheel(true)) << app.desktop.appStderr().toStdString();
+    // One file, not a WebP: five formats and Compress, PNG the first, at the top.
+    for (int pause : {100, 100, 400}) {
+        app.nudge(0, -30);
+        Desktop::pause(pause);
+    }
+    app.desktop.screenshot(Desktop::shotsDir() + "/wheel-over-png.png");
+    app.desktop.xdotool({"mouseup", "1"});
+    app.key("keyup", "shift");
+    // Under way once the program holds the decoded picture.
+    const auto resident = [&] {
+        QFile status(QStringLiteral("/proc/%1/status").arg(app.desktop.app()->processId()));
+        if (!status.open(QIODevice::ReadOnly))
+            return qint64(0);
+        for (const QByteArray& line : status.readAll().split('\n'))
+            if (line.startsWith("VmRSS:"))
+                return line.mid(6).trimmed().split(' ').first().toLongLong() << 10;
+        return qint64(0);
+    };
+    ASSERT_TRUE(Desktop::waitUntil([&] { return resident() > (qint64(600) << 20); }, 15000, 20))
+        << "no conversion began: " << app.dropFolder().join(' ').toStdString();
+    app.desktop.killDisplay();
+    ASSERT_TRUE(app.desktop.app()->waitForFinished(45000));
+    const QStringList left = app.dropFolder();
+    if (left == QStringList{"huge.webp"}) {
+        file.open(QIODevice::ReadOnly);
+        EXPECT_EQ(file.readAll(), original) << "the source changed";
+        return;
+    }
+    ASSERT_EQ(left.join(QLatin1Char(' ')).toStdString(), "huge.png") << "an empty or partial file beside the source";
+    // Whole: its last chunk, the end chunk, is there.
+    QFile png(app.desktop.folder("Drop") + "/huge.png");
+    ASSERT_TRUE(png.open(QIODevice::ReadOnly));
+    ASSERT_GT(png.size(), 1000);
+    png.seek(png.size() - 12);
+    EXPECT_EQ(png.read(12).toHex(), QByteArray("0000000049454e44ae426082"));
+    QImageReader reader(png.fileName());
+    EXPECT_EQ(reader.size(), QSize(16383, 16383));
 }

@@ -7,11 +7,15 @@
 #include "support/ManyPictures.h"
 #include "support/NoRoomToWrite.h"
 
+#include <QColorSpace>
+#include <QColorTransform>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 
+#include <array>
+#include <cmath>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -23,6 +27,51 @@ QStringList trashed() {
     QStringList names = QDir(Trash::homeTrash() + QStringLiteral("/files")).entryList(QDir::Files);
     names.sort();
     return names;
+}
+
+// The pixel as it is shown: turned from the picture's colour space into sRGB, what lies outside it clipped.
+QColor shown(const QImage& image, QPoint at) {
+    const QColorSpace srgb(QColorSpace::SRgb);
+    QColor pixel = image.pixelColor(at);
+    if (image.colorSpace().isValid() && image.colorSpace() != srgb)
+        pixel = image.colorSpace().transformationToColorSpace(srgb).map(pixel);
+    const auto clip = [](float v) { return std::clamp(v, 0.0f, 1.0f); };
+    return QColor::fromRgbF(clip(pixel.redF()), clip(pixel.greenF()), clip(pixel.blueF()));
+}
+
+// How far apart two sRGB colours look: CIE76, the distance in L*a*b* (D65).
+double deltaE(QColor a, QColor b) {
+    const auto lab = [](QColor c) {
+        const auto linear = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        const double r = linear(c.redF()), g = linear(c.greenF()), b = linear(c.blueF());
+        const double xyz[3] = {(0.4124 * r + 0.3576 * g + 0.1805 * b) / 0.95047, 0.2126 * r + 0.7152 * g + 0.0722 * b,
+                               (0.0193 * r + 0.1192 * g + 0.9505 * b) / 1.08883};
+        double f[3];
+        for (int i = 0; i < 3; ++i)
+            f[i] = xyz[i] > 0.008856 ? std::cbrt(xyz[i]) : 7.787 * xyz[i] + 16.0 / 116;
+        return std::array<double, 3>{116 * f[1] - 16, 500 * (f[0] - f[1]), 200 * (f[1] - f[2])};
+    };
+    const auto p = lab(a), q = lab(b);
+    return std::hypot(p[0] - q[0], p[1] - q[1], p[2] - q[2]);
+}
+
+// Four flat blocks of 32 pixels (a green, a red, a blue, a grey) and a fifth half clear, in the colour space and
+// at 16 bits a channel (values no 8-bit picture holds) or 8.
+QImage swatches(const QColorSpace& space, bool deep, bool clear = false) {
+    QImage image(160, 32, deep ? QImage::Format_RGBA64 : QImage::Format_ARGB32);
+    const QRgba64 colours[] = {
+        QRgba64::fromRgba64(0x0811, 0xc807, 0x0503, 0xffff), QRgba64::fromRgba64(0xe523, 0x0101, 0x0305, 0xffff),
+        QRgba64::fromRgba64(0x2a31, 0x3c17, 0xbe4d, 0xffff), QRgba64::fromRgba64(0x7f13, 0x8021, 0x7e45, 0xffff),
+        QRgba64::fromRgba64(0x3011, 0x9a07, 0xd503, clear ? 0x8123 : 0xffff)};
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 160; ++x) {
+            // A slope of one step a pixel, so that the low bits of a deep picture differ from pixel to pixel.
+            const QRgba64 c = colours[x / 32];
+            image.setPixelColor(x, y, QColor::fromRgba64(c.red() + x + y, c.green(), c.blue() + y, c.alpha()));
+        }
+    if (space.isValid())
+        image.setColorSpace(space);
+    return image;
 }
 
 class ImageConvertTest : public testing::Test {
@@ -51,6 +100,59 @@ TEST_F(ImageConvertTest, EveryWritableFormatRoundTrips) {
         EXPECT_TRUE(near(back.pixelColor(24 * scale, 8 * scale), Qt::green));
         QFile::remove(result.toLocalFile());
     }
+}
+
+// What takes the source's place looks as the source did, whatever colour space its pixels are in: the file carries
+// the profile or pixels turned into sRGB. A 16-bit source keeps its 16 bits where the target holds them.
+TEST_F(ImageConvertTest, EveryTargetLooksAsItsSourceDidAndKeepsTheDepthItHolds) {
+    const QColorSpace adobe(QColorSpace::AdobeRgb), p3(QColorSpace::DisplayP3), none;
+    const struct {
+        const char* name;
+        QByteArray bytes;
+    } sources[] = {
+        {"adobe.jpg", encoded(swatches(adobe, false), "jpeg", 95)},
+        {"adobe.png", encoded(swatches(adobe, false), "png")},
+        {"p3.webp", encoded(swatches(p3, false), "webp", 100)},
+        {"deep.png", encoded(swatches(none, true, true), "png")},
+        {"deep-p3.tiff", encoded(swatches(p3, true), "tiff")},
+        {"deep-adobe.png", encoded(swatches(adobe, true, true), "png")},
+    };
+    const QFile::Permissions ordinaryMode = QFile::permissions(folder.write(QStringLiteral("mode"), "").toLocalFile());
+    QFile::remove(folder.path(QStringLiteral("mode")));
+    for (const ImageFormat target : ImageFormat::available()) {
+        for (const auto& source : sources) {
+            SCOPED_TRACE(std::string(source.name) + " to " + target.title().toStdString());
+            const QImage before = ImageCodec::decode(source.bytes, ImageCodec::Depth::kept);
+            ASSERT_FALSE(before.isNull());
+            const QUrl url =
+                ImageConvert::convert(folder.write(QString::fromLatin1(source.name), source.bytes), target, 0.9).url;
+            QByteArray written;
+            ASSERT_TRUE(ImageCodec::readFile(url.toLocalFile(), &written));
+            EXPECT_EQ(QFile::permissions(url.toLocalFile()), ordinaryMode) << "made as any new file is";
+            const QImage after = target == ImageFormat::pdf ? ImageConvert::load(url)
+                                                            : ImageCodec::decode(written, ImageCodec::Depth::kept);
+            const int scale = target == ImageFormat::pdf ? 2 : 1;
+            ASSERT_EQ(after.size(), before.size() * scale);
+            for (int block = 0; block < 4; ++block) {
+                const QPoint middle(block * 32 + 16, 16);
+                const QColor a = shown(before, middle), b = shown(after, middle * scale);
+                EXPECT_LT(deltaE(a, b), 2.0)
+                    << "block " << block << ": " << a.name().toStdString() << " shown as " << b.name().toStdString();
+            }
+            const bool holdsDeep = target == ImageFormat::png || target == ImageFormat::tiff;
+            if (ImageCodec::isDeep(before) && holdsDeep && !ImageCodec::isDeep(after)) {
+                ADD_FAILURE() << "cut to 8 bits";
+            } else if (ImageCodec::isDeep(before) && holdsDeep) {
+                int differ = 0;
+                for (int y = 0; y < before.height(); ++y)
+                    for (int x = 0; x < before.width(); ++x)
+                        differ += before.pixelColor(x, y).rgba64() != after.pixelColor(x, y).rgba64();
+                EXPECT_EQ(differ, 0);
+            }
+            QFile::remove(url.toLocalFile());
+        }
+    }
+    EXPECT_EQ(trashed().size(), qsizetype(std::size(sources)) * ImageFormat::available().size());
 }
 
 TEST_F(ImageConvertTest, TransparencyIsWhiteInJpegAndKeptElsewhere) {
@@ -320,6 +422,15 @@ TEST_F(ImageConvertTest, ResizeWritesTheFormatsOwnExtension) {
     const QUrl thin = folder.write(QStringLiteral("line.png"), line);
     const ImageConvert::Resized t = ImageConvert::resize(thin, 1000);
     EXPECT_EQ(QSize(t.width, t.height), QSize(1000, 1));
+
+    // A 16-bit picture in another colour space stays so.
+    const QUrl deep = folder.write(QStringLiteral("deep.png"), encoded(swatches(QColorSpace::AdobeRgb, true), "png"));
+    QByteArray bytes;
+    ASSERT_TRUE(ImageCodec::readFile(ImageConvert::resize(deep, 80).url.toLocalFile(), &bytes));
+    const QImage half = ImageCodec::decode(bytes, ImageCodec::Depth::kept);
+    EXPECT_EQ(half.size(), QSize(80, 16));
+    EXPECT_TRUE(ImageCodec::isDeep(half));
+    EXPECT_EQ(half.colorSpace(), QColorSpace(QColorSpace::AdobeRgb));
 }
 
 TEST_F(ImageConvertTest, ThumbnailsFitWithoutEnlarging) {

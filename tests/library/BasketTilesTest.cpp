@@ -270,6 +270,19 @@ TEST(BasketTiles, ConvertKeepsASourceOfSeveralPagesAndSaysSo) {
               QString::fromUtf8("1 saved as PNG \u00B7 only page 1 of 3 was converted, so scan.tiff was kept"));
     for (const char* name : {"scan.tiff", "scan.png"})
         EXPECT_TRUE(b.panel->collection->files().contains(b.path(QString::fromLatin1(name)))) << name;
+
+    // Several such sources in one batch: every one kept is named.
+    QFile second(b.path("pages.tiff"));
+    ASSERT_TRUE(second.open(QIODevice::WriteOnly) && second.write(ManyPictures::file({page, page}, "tiff")) > 0);
+    second.close();
+    b.panel->reload();
+    b.select({"scan.tiff", "pages.tiff"});
+    b.panel->convertSelected(ImageFormat::jpeg);
+    const QString both = toastText();
+    EXPECT_TRUE(both.startsWith(QString::fromUtf8("2 saved as JPEG \u00B7 only page 1 of "))) << both.toStdString();
+    EXPECT_TRUE(both.contains("so scan.tiff was kept; also kept: pages.tiff") ||
+                both.contains("so pages.tiff was kept; also kept: scan.tiff"))
+        << both.toStdString();
 }
 
 TEST(BasketTiles, RenameTakesTheNextFreeNumberAndKeepsTheThumbnail) {
