@@ -191,6 +191,21 @@ TEST(BasketTiles, CopyOffersTheFileAndForOneFileItsPng) {
     EXPECT_EQ(data->urls().size(), 3);
     EXPECT_FALSE(data->hasFormat("image/png"));
     EXPECT_EQ(toastText(), "Copied 3 files");
+
+    // Any other picture: the file at once, and its PNG once it is made, off the thread that answers the user.
+    LibraryFixtures::picture(b.path("d.jpg"), 300, 200);
+    b.panel->reload();
+    b.select({"d.jpg"});
+    b.panel->copySelected();
+    data = QGuiApplication::clipboard()->mimeData();
+    EXPECT_EQ(data->urls(), QList<QUrl>({QUrl::fromLocalFile(b.path("d.jpg"))}));
+    EXPECT_FALSE(data->hasFormat("image/png"));
+    EXPECT_EQ(toastText(), "Copied");
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return QGuiApplication::clipboard()->mimeData()->hasFormat("image/png"); }, 15000));
+    data = QGuiApplication::clipboard()->mimeData();
+    EXPECT_EQ(QImage::fromData(data->data("image/png"), "PNG").size(), QSize(300, 200));
+    EXPECT_EQ(data->urls(), QList<QUrl>({QUrl::fromLocalFile(b.path("d.jpg"))}));
 }
 
 TEST(BasketTiles, DeleteCountsOnlyWhatWentAndKeepsTheTileThatStayed) {
