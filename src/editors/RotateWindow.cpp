@@ -69,8 +69,7 @@ void RotateWindow::finish() {
     for (QAbstractButton* button : findChildren<QAbstractButton*>())
         button->setEnabled(false);
     QPointer<RotateWindow> self(this);
-    Dispatch::global([self, url = shot().fileURL, turns = canvas->turns, flipH = canvas->flipH,
-                      flipV = canvas->flipV] {
+    Dispatch::global([self, url = shot().fileURL, turns = canvas->turns, flipH = canvas->flipH, flipV = canvas->flipV] {
         std::optional<ImageConvert::Replaced> written;
         QString failure;
         try {

@@ -119,8 +119,8 @@ TEST(LatestShot, RefusesAPictureWhoseHeaderClaimsMoreThanTheDecodingBudget) {
     Toast::hide();
     delegate.showLatest();
     EXPECT_TRUE(toastText().isEmpty()) << "read on the thread that answers the user";
-    EXPECT_TRUE(QTest::qWaitFor([] { return toastText() == QStringLiteral("Can't open huge.png: the picture is too large"); },
-                                15000))
+    EXPECT_TRUE(QTest::qWaitFor(
+        [] { return toastText() == QStringLiteral("Can't open huge.png: the picture is too large"); }, 15000))
         << toastText().toStdString();
 }
 

@@ -26,7 +26,7 @@ QString clipboard(Basket& b) {
 // A lossless WebP of a few dozen bytes that decodes to 16383 × 16383 pixels of one colour: no transforms, and
 // five codes of one symbol each, so that no pixel takes a bit.
 QByteArray hugeWebp() {
-    QByteArray bits(8, '\0');
+    QByteArray bits(9, '\0');
     int at = 0;
     const auto put = [&](quint32 value, int count) {
         for (int i = 0; i < count; ++i, ++at)
@@ -35,8 +35,8 @@ QByteArray hugeWebp() {
     };
     put(16382, 14);
     put(16382, 14);
-    put(0, 4);     // no alpha, version 0
-    put(0, 3);     // no transform, no colour cache, no meta codes
+    put(0, 4); // no alpha, version 0
+    put(0, 3); // no transform, no colour cache, no meta codes
     for (int code = 0; code < 5; ++code)
         put(0b0001, 4); // simple, one symbol, one bit long, symbol 0
     const QByteArray chunk = "\x2f" + bits;
@@ -270,8 +270,8 @@ TEST(BasketFiles, PicturesTooLargeOrSlowToReadNeverStopTheProgram) {
     QThread::msleep(500);
     b.desktop.xdotool({"keydown", "super+shift+s", "sleep", "0.6", "keyup", "super+shift+s"});
     EXPECT_NE(b.desktop.waitVisible("^Pictolarium Toast$", true, 1500), 0u) << "the program stopped answering";
-    EXPECT_EQ(b.desktop.waitVisible("^Pictolarium Card$", true, 3000), 0u);
     b.desktop.screenshot(Desktop::shotsDir() + "/latest-too-large.png");
+    EXPECT_EQ(b.desktop.waitVisible("^Pictolarium Card$", true, 3000), 0u);
     // Not listed in the basket, where its thumbnail would be read as well.
     ASSERT_TRUE(QFile::remove(b.folder + "huge.webp"));
 

@@ -201,8 +201,8 @@ TEST(BasketTiles, CopyOffersTheFileAndForOneFileItsPng) {
     EXPECT_EQ(data->urls(), QList<QUrl>({QUrl::fromLocalFile(b.path("d.jpg"))}));
     EXPECT_FALSE(data->hasFormat("image/png"));
     EXPECT_EQ(toastText(), "Copied");
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return QGuiApplication::clipboard()->mimeData()->hasFormat("image/png"); }, 15000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return QGuiApplication::clipboard()->mimeData()->hasFormat("image/png"); }, 15000));
     data = QGuiApplication::clipboard()->mimeData();
     EXPECT_EQ(QImage::fromData(data->data("image/png"), "PNG").size(), QSize(300, 200));
     EXPECT_EQ(data->urls(), QList<QUrl>({QUrl::fromLocalFile(b.path("d.jpg"))}));
