@@ -47,14 +47,16 @@ QByteArray hugeWebp() {
     return "RIFF" + sized + riff;
 }
 
-// About 12 megapixels of noise: seconds to encode as PNG.
+// About 12 megapixels of gradients under a little noise, as a photograph: seconds to encode as PNG.
 QString largeJpeg(const QString& path) {
     QImage noise(4000, 3000, QImage::Format_RGB32);
     quint32 state = 12345;
     for (int y = 0; y < noise.height(); ++y) {
-        auto* line = reinterpret_cast<quint32*>(noise.scanLine(y));
-        for (int x = 0; x < noise.width(); ++x)
-            line[x] = (state = state * 1664525u + 1013904223u) | 0xff000000u;
+        auto* line = reinterpret_cast<QRgb*>(noise.scanLine(y));
+        for (int x = 0; x < noise.width(); ++x) {
+            state = state * 1664525u + 1013904223u;
+            line[x] = qRgb(x * 200 / 4000 + (state >> 28), y * 200 / 3000 + (state >> 24 & 15), (x + y) % 256);
+        }
     }
     noise.save(path, "JPEG", 90);
     return path;
@@ -236,7 +238,7 @@ TEST(BasketFiles, CopyIsOursWheneverNoOtherProgramHoldsTheClipboard) {
         {"took", "holder us\nretried yes\n"},
         {"holds", "holder another\nretried no\n"},
         // A copy made while the retry of a refused one waits is the one that stays.
-        {"unguarded 10000 twice", "holder us\nretried yes\n"},
+        {"unguarded 10000 twice", "holder us\nretried yes\nholds third\n"},
         {"unguarded 10000 newer", "holder another\nretried yes\n"},
     };
     Desktop desktop(Desktop::Options{.windowManager = false, .tray = false});
