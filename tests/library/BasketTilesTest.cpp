@@ -206,6 +206,17 @@ TEST(BasketTiles, CopyOffersTheFileAndForOneFileItsPng) {
     data = QGuiApplication::clipboard()->mimeData();
     EXPECT_EQ(QImage::fromData(data->data("image/png"), "PNG").size(), QSize(300, 200));
     EXPECT_EQ(data->urls(), QList<QUrl>({QUrl::fromLocalFile(b.path("d.jpg"))}));
+
+    // Share's Copy Image: the picture alone, put on the clipboard once it is ready; a file gone says so.
+    b.panel->copyImage(QUrl::fromLocalFile(b.path("d.jpg")));
+    EXPECT_FALSE(QGuiApplication::clipboard()->mimeData()->urls().isEmpty());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QGuiApplication::clipboard()->mimeData()->urls().isEmpty(); }, 15000));
+    data = QGuiApplication::clipboard()->mimeData();
+    EXPECT_EQ(QImage::fromData(data->data("image/png"), "PNG").size(), QSize(300, 200));
+    EXPECT_EQ(toastText(), "Copied");
+    b.panel->copyImage(QUrl::fromLocalFile(b.path("gone.png")));
+    EXPECT_TRUE(QTest::qWaitFor([] { return toastText() == "Can't open gone.png: the file is gone"; }, 5000))
+        << toastText().toStdString();
 }
 
 TEST(BasketTiles, DeleteCountsOnlyWhatWentAndKeepsTheTileThatStayed) {
