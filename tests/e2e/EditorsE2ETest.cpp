@@ -158,18 +158,18 @@ TEST_P(EditorApp, CropResizeAndRotateFromTheCard) {
     EXPECT_EQ(lasso.pixelColor(lasso.width() / 2, lasso.height() / 2).alpha(), 255);
 }
 
-// A picture large enough to take seconds to turn and write: the program answers meanwhile (the basket's key shows
-// the basket), and the file is turned once the editor has gone.
+// A picture large enough to take seconds to turn and write (54 megapixels): the program answers meanwhile (the basket's
+// key shows the basket), and the file is turned once the editor has gone.
 class LargeEditorApp : public EditorApp {};
 
 TEST_P(LargeEditorApp, RotatingALargePictureLeavesTheProgramAnswering) {
     const QString large = desktop->home() + QStringLiteral("/large.jpg");
     {
-        QImage picture(6000, 4000, QImage::Format_RGB32);
+        QImage picture(9000, 6000, QImage::Format_RGB32);
         for (int y = 0; y < picture.height(); ++y) {
             auto* line = reinterpret_cast<QRgb*>(picture.scanLine(y));
             for (int x = 0; x < picture.width(); ++x)
-                line[x] = qRgb(x * 255 / 6000, y * 255 / 4000, (x ^ y) & 255);
+                line[x] = qRgb(x * 255 / 9000, y * 255 / 6000, (x ^ y) & 255);
         }
         QPainter(&picture).fillRect(0, 0, 600, 600, red);
         ASSERT_TRUE(picture.save(large, "JPEG", 90));
@@ -185,7 +185,7 @@ TEST_P(LargeEditorApp, RotatingALargePictureLeavesTheProgramAnswering) {
         << "the program stopped answering";
     EXPECT_EQ(desktop->waitVisible(QStringLiteral("^Pictolarium Rotate$"), false, 20000), 0u);
     EXPECT_TRUE(Desktop::waitUntil(
-        [&] { return QImageReader(shotPath(QStringLiteral("large.jpg"))).size() == QSize(4000, 6000); }, 20000));
+        [&] { return QImageReader(shotPath(QStringLiteral("large.jpg"))).size() == QSize(6000, 9000); }, 20000));
 }
 
 INSTANTIATE_TEST_SUITE_P(Plain, LargeEditorApp, ::testing::Values(false));
