@@ -1,5 +1,6 @@
 #include "imaging/BoundedLoad.h"
 
+#include "imaging/ChildProcesses.h"
 #include "imaging/ImageCodec.h"
 #include "platform/Dispatch.h"
 
@@ -66,22 +67,47 @@ std::optional<ImageFormat> formatOf(const QString& path) {
     return ImageFormat::readAs(QUrl::fromLocalFile(path));
 }
 
+namespace {
+
+// The pictures the decoding child has no reader for (GIF, BMP: simple formats whose readers allocate no more
+// than the picture) are decoded on a worker, held to the child's memory limit before anything is allocated.
+IsolatedDecode::Result decodeHere(const QString& path) {
+    IsolatedDecode::Result result;
+    QByteArray bytes;
+    if (!ImageCodec::readFile(path, &bytes)) {
+        result.failure = QStringLiteral("it could not be read");
+        return result;
+    }
+    const QSize size = ImageCodec::pictureSize(bytes);
+    if (size.isValid() && qint64(size.width()) * size.height() * 4 > IsolatedDecode::memoryLimit - bytes.size()) {
+        result.failure = QStringLiteral("the picture is too large");
+        return result;
+    }
+    result.image = ImageCodec::decode(bytes);
+    if (result.image.isNull())
+        result.failure = QStringLiteral("it is not a picture or PDF");
+    return result;
+}
+
+} // namespace
+
 void start(const QUrl& url, QObject* context, std::function<void(const IsolatedDecode::Result&)> done) {
     const QString path = url.isLocalFile() ? url.toLocalFile() : QString();
-    IsolatedDecode::Job job;
-    job.source = path;
     const auto format = path.isEmpty() ? std::nullopt : formatOf(path);
-    if (!format && QFileInfo(path).isFile()) {
-        IsolatedDecode::Result result;
-        result.failure = QStringLiteral("it is not a picture or PDF");
+    if (!format && ChildProcesses::notAFile(path).isEmpty()) {
         QPointer<QObject> alive(context);
-        Dispatch::main([alive, done, result] {
-            if (alive)
-                done(result);
+        Dispatch::global([alive, done = std::move(done), path]() mutable {
+            IsolatedDecode::Result result = decodeHere(path);
+            Dispatch::main([alive = std::move(alive), done = std::move(done), result = std::move(result)] {
+                if (alive)
+                    done(result);
+            });
         });
         return;
     }
     // Anything that is no regular file is refused by the decoder in its own words, before any child runs.
+    IsolatedDecode::Job job;
+    job.source = path;
     job.format = format.value_or(ImageFormat::png);
     job.pdf = format == ImageFormat::pdf;
     IsolatedDecode::start(job, context, std::move(done));
@@ -94,11 +120,11 @@ QString refusal(const QUrl& url, const IsolatedDecode::Result& result) {
 
 void encodePng(QImage image, QObject* context, std::function<void(const QByteArray&)> done) {
     QPointer<QObject> alive(context);
-    Dispatch::global([alive, done = std::move(done), image = std::move(image)]() mutable {
+    Dispatch::global([alive = std::move(alive), done = std::move(done), image = std::move(image)]() mutable {
         QByteArray bytes = ImageCodec::encode(image, ImageFormat::png, 0.9);
         // The pixels go before the bytes are handed over: a large picture is held once at a time.
         image = QImage();
-        Dispatch::main([alive, done = std::move(done), bytes = std::move(bytes)] {
+        Dispatch::main([alive = std::move(alive), done = std::move(done), bytes = std::move(bytes)] {
             if (alive)
                 done(bytes);
         });
