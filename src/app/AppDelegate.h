@@ -61,8 +61,11 @@ public:
     // and files handed to the program on its command line or by a second launch.
     void capture();
     void captureRegion();
+    // The newest screenshot as a card, read as an opened file is, while the program goes on answering; a
+    // picture that can't be read says why.
     void showLatest();
-    std::optional<Shot> latestShot();
+    // The newest picture file of the screenshot folder (PDFs aside), by creation time; nothing when there is none.
+    std::optional<QFileInfo> latestShot();
     QList<QUrl> finderSelection();
     void openFiles(const QList<QUrl>& urls);
 
@@ -109,6 +112,8 @@ signals:
     void hotActionRan(const QString& key, bool hold);
 
 private:
+    // Counts the requests for the newest screenshot: only the last one asked for opens its card.
+    quint64 latestAsked = 0;
     // The decoder's answer for a file handed over: the staged copy gets its name and becomes a card, or goes.
     void finishOpening(const QFileInfo& info, const QString& folder, const IsolatedDecode::Result& result);
     void resetShortcutsOnce();

@@ -5,6 +5,7 @@
 #include "card/ScrollRecorder.h"
 #include "card/Thumbnail.h"
 #include "editors/EditStore.h"
+#include "imaging/BoundedLoad.h"
 #include "imaging/ImageConvert.h"
 #include "imaging/ImageFormat.h"
 #include "imaging/IsolatedDecode.h"
@@ -35,6 +36,7 @@ constexpr int readingHintMs = 400;
 } // namespace
 
 void AppDelegate::capture() {
+    ++latestAsked;
     if (ScrollRecorder::shared().active()) {
         ScrollRecorder::finish();
         return;
@@ -58,6 +60,7 @@ void AppDelegate::capture() {
 }
 
 void AppDelegate::captureRegion() {
+    ++latestAsked;
     Capture::region(
         [](std::optional<Shot> shot) {
             if (shot) {
@@ -73,7 +76,7 @@ QList<QUrl> AppDelegate::finderSelection() {
     return {};
 }
 
-std::optional<Shot> AppDelegate::latestShot() {
+std::optional<QFileInfo> AppDelegate::latestShot() {
     const QDir folder(shotsFolder());
     const QFileInfoList entries = folder.entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::NoSort);
     std::optional<QFileInfo> best;
@@ -93,33 +96,45 @@ std::optional<Shot> AppDelegate::latestShot() {
             bestDate = date;
         }
     }
-    if (!best)
-        return std::nullopt;
-    const QUrl url = QUrl::fromLocalFile(best->absoluteFilePath());
-    QImage image;
-    try {
-        image = ImageConvert::load(url);
-    } catch (const UserError&) {
-        return std::nullopt;
-    }
-    QString appName = best->completeBaseName();
-    const qsizetype stamp = appName.indexOf(QStringLiteral(" 20"));
-    if (stamp >= 0)
-        appName.truncate(stamp);
-    return Shot{url, image, appName, std::nullopt};
+    return best;
 }
 
 void AppDelegate::showLatest() {
-    const auto shot = latestShot();
-    if (!shot) {
+    const auto latest = latestShot();
+    if (!latest) {
         Toast::show(QStringLiteral("No screenshots yet"), QCursor::pos(), 1.6);
         return;
     }
-    LibraryPanel::shared().hide();
-    Thumbnail::open(*shot, nullptr, QCursor::pos());
+    const quint64 asked = ++latestAsked;
+    const QUrl url = QUrl::fromLocalFile(latest->absoluteFilePath());
+    QString appName = latest->completeBaseName();
+    const qsizetype stamp = appName.indexOf(QStringLiteral(" 20"));
+    if (stamp >= 0)
+        appName.truncate(stamp);
+    const auto pending = std::make_shared<bool>(true);
+    const auto said = std::make_shared<Toast::Id>(0);
+    QTimer::singleShot(readingHintMs, this, [name = latest->fileName(), pending, said] {
+        if (*pending)
+            *said = Toast::show(QStringLiteral("Reading ") + name + QStringLiteral("\u2026"), QCursor::pos(),
+                                IsolatedDecode::timeLimitMs / 1000.0);
+    });
+    BoundedLoad::start(url, this, [this, asked, url, appName, pending, said](const IsolatedDecode::Result& result) {
+        *pending = false;
+        Toast::hide(*said);
+        // A later request, a capture or a file opened meanwhile is what the user wants now.
+        if (asked != latestAsked)
+            return;
+        if (!result.ok()) {
+            Toast::show(BoundedLoad::refusal(url, result), QCursor::pos(), 2.5);
+            return;
+        }
+        LibraryPanel::shared().hide();
+        Thumbnail::open(Shot{url, result.image, appName, std::nullopt}, nullptr, QCursor::pos());
+    });
 }
 
 void AppDelegate::openFiles(const QList<QUrl>& urls) {
+    ++latestAsked;
     QUrl source;
     for (const QUrl& url : urls) {
         if (url.isLocalFile() && ImageFormat::readAs(url)) {

@@ -1,11 +1,14 @@
 #include "card/ShareMenu.h"
 
+#include "imaging/BoundedLoad.h"
 #include "imaging/ImageConvert.h"
+#include "platform/ClipboardOwner.h"
 #include "platform/DesktopHelper.h"
 #include "platform/FileManager.h"
 #include "ui/Brand.h"
 
 #include <QClipboard>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMimeData>
@@ -67,6 +70,31 @@ void ShareMenu::copyFile(const QString& path) {
     QGuiApplication::clipboard()->setMimeData(data);
 }
 
+void ShareMenu::copyImage(const QImage& image, std::function<void(const QString&)> report) {
+    // Encoded on a worker and offered as finished bytes: a picture handed to the clipboard as it is would be
+    // encoded on the spot whenever another program pastes it, with nothing of ours answering meanwhile. A copy
+    // made while this one is encoded, here or in another program, is the one that stays.
+    const quint64 changes = ClipboardOwner::changes();
+    BoundedLoad::encodePng(image, qApp, [changes, report](const QByteArray& png) {
+        if (ClipboardOwner::changes() != changes)
+            return;
+        if (png.isEmpty()) {
+            if (report)
+                report(QStringLiteral("Couldn't copy the picture"));
+            return;
+        }
+        auto* data = new QMimeData;
+        data->setData(QStringLiteral("image/png"), png);
+        ClipboardOwner::put(data, qApp, [report](ClipboardOwner::Holder holder) {
+            if (holder == ClipboardOwner::Holder::us || !report)
+                return;
+            report(holder == ClipboardOwner::Holder::another
+                       ? QStringLiteral("Couldn't copy: another program kept the clipboard")
+                       : QStringLiteral("Couldn't copy: the display refused the clipboard"));
+        });
+    });
+}
+
 ShareMenu::ShareMenu(const QString& path, const QImage& image, Actions actions,
                      std::function<void(const QString&)> reporter, QWidget* parent)
     : QMenu(parent), file(path), report(std::move(reporter)) {
@@ -77,7 +105,7 @@ ShareMenu::ShareMenu(const QString& path, const QImage& image, Actions actions,
     });
     addAction(QStringLiteral("Copy Image"), this, [this, image] {
         if (!fileGone())
-            QGuiApplication::clipboard()->setImage(image);
+            copyImage(image, report);
     });
     auto run = [this](std::function<bool(const QString&)> action, QString failure) {
         return [this, action = std::move(action), failure = std::move(failure)] {

@@ -35,6 +35,8 @@ public:
 
     // "x-special/gnome-copied-files" and "text/uri-list" for the file, as file managers paste them.
     static void copyFile(const QString& file);
+    // The picture as PNG, encoded on a worker and then put on the clipboard; `report` hears of a failure.
+    static void copyImage(const QImage& image, std::function<void(const QString&)> report);
 
 private:
     bool fileGone();

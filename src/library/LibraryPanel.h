@@ -84,6 +84,8 @@ public:
     // Selects exactly the tiles of these files that are listed, and updates the count.
     void selectFiles(const QStringList& chosen);
     void copySelected();
+    // Share's "Copy Image": the picture alone, as PNG, once it is read; a file that can't be read says why.
+    void copyImage(const QUrl& url);
     void shareSelected(QWidget* sender);
     void revealSelected();
     void deleteSelected();
@@ -153,6 +155,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // Counts the cards asked for from the basket: only the last one asked for opens.
+    quint64 cardsAsked = 0;
     void buildUI();
     void lostKey();
     void makeActive();

@@ -3,8 +3,8 @@
 #include "library/LibraryPanel.h"
 
 #include "card/ShareMenu.h"
+#include "imaging/BoundedLoad.h"
 #include "imaging/ImageCodec.h"
-#include "imaging/ImageConvert.h"
 #include "library/ShotGrid.h"
 #include "platform/ClipboardOwner.h"
 #include "platform/DesktopHelper.h"
@@ -19,8 +19,14 @@
 #include <QMimeData>
 #include <QPointer>
 #include <QSet>
+#include <QTimer>
+
+#include <memory>
 
 namespace {
+
+// Most pictures are ready well within this; one that is not says that it is being read.
+constexpr int readingHintMs = 400;
 
 // Files as a file manager pastes them: a URI list and the GNOME copy marker, with no text.
 QMimeData* fileData(const QList<QUrl>& urls) {
@@ -36,28 +42,44 @@ QMimeData* fileData(const QList<QUrl>& urls) {
     return data;
 }
 
-// The picture of a copied file as PNG: the file's own bytes when it is a PNG, else the picture encoded. Empty when
-// the file is no picture that reads (damaged, gone, a pipe or a device): the file itself is copied all the same.
-// Reads only regular files, without blocking, and never throws.
-QByteArray pngBytes(const QUrl& url) {
-    const QString path = url.toLocalFile();
-    if (QFileInfo(path).suffix().toLower() == u"png") {
-        QByteArray bytes;
-        if (ImageCodec::readFile(path, &bytes) && !ImageCodec::decode(bytes).isNull())
-            return bytes;
-        return {};
-    }
-    QImage image;
-    try {
-        image = ImageConvert::load(url);
-    } catch (const ConvertError&) {
-        return {};
-    }
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
+// Each copy marks what it puts on the clipboard, so that its picture, made later, joins that copy alone.
+const char* const copyMark = "pictolarium.copy";
+quint64 copies = 0;
+
+// The data of our copy `mark` while it is on the clipboard. The clipboard keeps the object it was handed (or
+// the one a refused put retried with, which carries the same mark), and every later request of another program
+// reads its formats afresh, so a format added to it is offered from then on.
+QMimeData* onClipboard(quint64 mark) {
+    if (ClipboardOwner::holder() != ClipboardOwner::Holder::us)
+        return nullptr;
+    const QMimeData* held = QGuiApplication::clipboard()->mimeData();
+    return held && held->property(copyMark).toULongLong() == mark ? const_cast<QMimeData*>(held) : nullptr;
+}
+
+// Whether the file ends as a whole PNG does: its bytes can be offered before they are decoded.
+bool wholePng(const QByteArray& bytes) {
+    return BoundedLoad::isPng(bytes) && bytes.endsWith(QByteArray::fromHex("0000000049454e44ae426082"));
+}
+
+// The picture of the copy `mark`, made after the file was copied: a PNG file's own bytes stay offered once they
+// decode (and leave when they don't), any other picture is decoded and encoded as PNG. Nothing of it runs on the
+// thread that answers the user, and nothing joins a copy that is no longer on the clipboard.
+void completePicture(LibraryPanel* panel, quint64 mark, const QUrl& url, bool offered) {
+    BoundedLoad::start(url, panel, [panel, mark, url, offered](const IsolatedDecode::Result& result) {
+        if (!onClipboard(mark))
+            return;
+        if (!result.ok()) {
+            if (offered)
+                onClipboard(mark)->removeFormat(QStringLiteral("image/png"));
+            return;
+        }
+        if (offered)
+            return;
+        BoundedLoad::encodePng(result.image, panel, [mark](const QByteArray& png) {
+            if (QMimeData* data = onClipboard(mark); data && !png.isEmpty())
+                data->setData(QStringLiteral("image/png"), png);
+        });
+    });
 }
 
 // Puts the data on the clipboard and says how that went. Another program may hold on to the clipboard: then
@@ -88,14 +110,23 @@ void LibraryPanel::copySelected() {
     if (urls.isEmpty())
         return;
     QMimeData* data = fileData(urls);
+    const quint64 mark = ++copies;
+    data->setProperty(copyMark, mark);
+    // The file is copied at once; its picture follows once it is ready, offered at once only when the file is a
+    // whole PNG already.
+    bool offered = false;
     if (urls.size() == 1) {
-        const QByteArray png = pngBytes(urls.first());
-        if (!png.isEmpty())
-            data->setData(QStringLiteral("image/png"), png);
+        QByteArray bytes;
+        if (ImageCodec::readFile(urls.first().toLocalFile(), &bytes) && wholePng(bytes)) {
+            data->setData(QStringLiteral("image/png"), bytes);
+            offered = true;
+        }
     }
     copyAndSay(data, this,
                urls.size() == 1 ? QStringLiteral("Copied")
                                 : QStringLiteral("Copied ") + QString::number(urls.size()) + QStringLiteral(" files"));
+    if (urls.size() == 1)
+        completePicture(this, mark, urls.first(), offered);
 }
 
 void LibraryPanel::shareSelected(QWidget* sender) {
@@ -112,18 +143,8 @@ void LibraryPanel::shareSelected(QWidget* sender) {
     });
     if (urls.size() == 1) {
         menu->addAction(QStringLiteral("Copy Image"), this, [self, url = urls.first()] {
-            if (!self)
-                return;
-            QImage image;
-            try {
-                image = ImageConvert::load(url);
-            } catch (const ConvertError& error) {
-                self->toast(error.message);
-                return;
-            }
-            auto* data = new QMimeData;
-            data->setImageData(image);
-            copyAndSay(data, self, QStringLiteral("Copied"));
+            if (self)
+                self->copyImage(url);
         });
     }
     menu->addAction(QStringLiteral("Open With Default App"), this, [self, urls] {
@@ -148,6 +169,48 @@ void LibraryPanel::shareSelected(QWidget* sender) {
     });
     const QPoint at = sender ? sender->mapToGlobal(QPoint(0, sender->height() + 4)) : QCursor::pos();
     menu->popup(at);
+}
+
+void LibraryPanel::copyImage(const QUrl& url) {
+    // Only the picture is asked for here: nothing goes on the clipboard before it is ready, and a copy made
+    // meanwhile (here or in another program) is the one that stays.
+    const quint64 changes = ClipboardOwner::changes();
+    const quint64 mark = ++copies;
+    QPointer<LibraryPanel> self(this);
+    const auto pending = std::make_shared<bool>(true);
+    QTimer::singleShot(readingHintMs, this, [self, url, pending] {
+        if (*pending && self)
+            self->toast(QStringLiteral("Reading ") + url.fileName() + QStringLiteral("\u2026"));
+    });
+    const auto stale = [changes, mark] { return mark != copies || ClipboardOwner::changes() != changes; };
+    const auto put = [self, mark](const QByteArray& png) {
+        auto* data = new QMimeData;
+        data->setProperty(copyMark, mark);
+        data->setData(QStringLiteral("image/png"), png);
+        copyAndSay(data, self, QStringLiteral("Copied"));
+    };
+    BoundedLoad::start(url, this, [self, url, pending, stale, put](const IsolatedDecode::Result& result) {
+        *pending = false;
+        if (!self || stale())
+            return;
+        if (!result.ok()) {
+            self->toast(BoundedLoad::refusal(url, result));
+            return;
+        }
+        QByteArray bytes;
+        if (ImageCodec::readFile(url.toLocalFile(), &bytes) && BoundedLoad::isPng(bytes)) {
+            put(bytes);
+            return;
+        }
+        BoundedLoad::encodePng(result.image, self, [self, stale, put](const QByteArray& png) {
+            if (!self || stale())
+                return;
+            if (png.isEmpty())
+                self->toast(QStringLiteral("Couldn't copy the picture"));
+            else
+                put(png);
+        });
+    });
 }
 
 void LibraryPanel::revealSelected() {

@@ -5,7 +5,7 @@
 #include "card/RedactMarks.h"
 #include "card/RenamePanel.h"
 #include "card/Thumbnail.h"
-#include "imaging/ImageConvert.h"
+#include "imaging/BoundedLoad.h"
 #include "library/PreviewPanel.h"
 #include "library/ShotGrid.h"
 #include "library/ShotItem.h"
@@ -70,21 +70,26 @@ std::optional<QString> LibraryPanel::commitRename(const QString& file, const QSt
 }
 
 void LibraryPanel::openCard(const QString& file) {
-    QImage image;
-    try {
-        image = ImageConvert::load(QUrl::fromLocalFile(file));
-    } catch (const ConvertError&) {
-        return;
-    }
-    if (image.isNull())
-        return;
-    // The name ahead of a capture date: "Screen 2025-01-02 at 10.00.00" is Screen's.
-    QString app = ShotItem::displayName(file);
-    const qsizetype date = app.indexOf(QStringLiteral(" 20"));
-    if (date >= 0)
-        app = app.left(date);
-    hide();
-    Thumbnail::open(Shot{QUrl::fromLocalFile(file), image, app, std::nullopt}, nullptr, QCursor::pos());
+    // Read as an opened file is, while the basket goes on answering; only the last file asked for opens, and
+    // only while the basket is still up to open it from.
+    const quint64 asked = ++cardsAsked;
+    QPointer<LibraryPanel> self(this);
+    const QUrl url = QUrl::fromLocalFile(file);
+    BoundedLoad::start(url, this, [self, asked, url, file](const IsolatedDecode::Result& result) {
+        if (!self || asked != self->cardsAsked || !self->isVisible())
+            return;
+        if (!result.ok()) {
+            self->toast(BoundedLoad::refusal(url, result));
+            return;
+        }
+        // The name ahead of a capture date: "Screen 2025-01-02 at 10.00.00" is Screen's.
+        QString app = ShotItem::displayName(file);
+        const qsizetype date = app.indexOf(QStringLiteral(" 20"));
+        if (date >= 0)
+            app = app.left(date);
+        self->hide();
+        Thumbnail::open(Shot{url, result.image, app, std::nullopt}, nullptr, QCursor::pos());
+    });
 }
 
 void LibraryPanel::escape() {

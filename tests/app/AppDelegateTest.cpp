@@ -114,7 +114,14 @@ TEST(LatestShot, RefusesAPictureWhoseHeaderClaimsMoreThanTheDecodingBudget) {
                                    LibraryFixtures::chunk("IHDR", QByteArray::fromHex("0000ffff0000ffff0806000000")) +
                                    LibraryFixtures::chunk("IDAT", QByteArray(16, 0)) +
                                    LibraryFixtures::chunk("IEND", {}));
-    EXPECT_FALSE(delegate.latestShot().has_value());
+    // Refused as opening refuses it, in its words, while the program goes on answering.
+    ASSERT_TRUE(delegate.latestShot().has_value());
+    Toast::hide();
+    delegate.showLatest();
+    EXPECT_TRUE(toastText().isEmpty()) << "read on the thread that answers the user";
+    EXPECT_TRUE(QTest::qWaitFor(
+        [] { return toastText() == QStringLiteral("Can't open huge.png: the picture is too large"); }, 15000))
+        << toastText().toStdString();
 }
 
 // Files handed to the program: what decodes is copied into the screenshot folder under a free name and

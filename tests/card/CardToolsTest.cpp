@@ -195,6 +195,15 @@ TEST(ShareMenu, CopiesTheFileForFileManagersAndReportsAVanishedOne) {
     EXPECT_EQ(data->data(QStringLiteral("x-special/gnome-copied-files")),
               "copy\n" + QUrl::fromLocalFile(file).toEncoded());
 
+    // The picture is encoded on a worker and offered once ready, as finished PNG bytes.
+    menu.actions().at(1)->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->mimeData()->urls(), QList<QUrl>{QUrl::fromLocalFile(file)});
+    ASSERT_TRUE(QTest::qWaitFor(
+        [] { return QGuiApplication::clipboard()->mimeData()->hasFormat(QStringLiteral("image/png")); }, 10000));
+    EXPECT_EQ(QImage::fromData(QGuiApplication::clipboard()->mimeData()->data(QStringLiteral("image/png")), "PNG")
+                  .pixelColor(5, 5),
+              QColor(Qt::red));
+
     menu.actions().at(2)->trigger();
     EXPECT_EQ(reports, QStringList{"No application opens this file"});
 

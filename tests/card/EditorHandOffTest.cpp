@@ -197,8 +197,9 @@ TEST(EditorHandOff, TheBackdropDetourReturnsToAnnotateUnlessAnotherToolWasChosen
     EXPECT_TRUE(EditorWindow::open().isEmpty());
 }
 
-// A very large picture takes seconds to open in an editor and to write: the busy cursor shows for both, and
-// is gone once the editor stands and once the result is back on the card.
+// A very large picture takes seconds to open in an editor and to write: the busy cursor shows for both. The
+// writing runs while the program goes on answering, the editor busy and deaf to a second Return or an Escape,
+// and the result reaches the card once it is written.
 TEST(EditorHandOff, TheBusyCursorShowsWhileAnEditorOpensAndWhileItWrites) {
     QTemporaryDir dir;
     Card card(greyFile(dir, QStringLiteral("shot.png"), QSize(800, 500)));
@@ -206,25 +207,33 @@ TEST(EditorHandOff, TheBusyCursorShowsWhileAnEditorOpensAndWhileItWrites) {
         const QCursor* cursor = QGuiApplication::overrideCursor();
         return cursor && cursor->shape() == Qt::WaitCursor;
     };
-    bool busyOpening = false, busyWriting = false;
+    bool busyOpening = false;
+    int written = 0;
     const ThumbnailView::EditorMaker rotate = card.view()->editorMakers.value(QStringLiteral("rotate"));
     card.view()->editorMakers.insert(QStringLiteral("rotate"), [&](const Shot& shot, const Hooks& hooks) {
         busyOpening = busy();
         Hooks watched = hooks;
         watched.done = [&, done = hooks.done](const QUrl& url, const QString& message) {
-            busyWriting = busy();
+            ++written;
             done(url, message);
         };
         return rotate(shot, watched);
     });
     card.view()->triggerTool(QStringLiteral("rotate"));
-    auto* editor = qobject_cast<RotateWindow*>(card.view()->currentEditor.data());
+    QPointer<RotateWindow> editor = qobject_cast<RotateWindow*>(card.view()->currentEditor.data());
     ASSERT_NE(editor, nullptr);
     EXPECT_TRUE(busyOpening);
     EXPECT_FALSE(QGuiApplication::overrideCursor());
     editor->canvas->turns = 1;
     editor->finish();
-    EXPECT_TRUE(busyWriting);
+    ASSERT_TRUE(editor);
+    EXPECT_TRUE(editor->isWriting());
+    EXPECT_EQ(editor->cursor().shape(), Qt::BusyCursor);
+    EXPECT_EQ(written, 0) << "written on the thread that answers the user";
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Escape})
+        QTest::keyClick(editor, key);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !editor; }, 10000));
+    EXPECT_EQ(written, 1);
     EXPECT_FALSE(QGuiApplication::overrideCursor());
     EXPECT_EQ(card.view()->shot().image.size(), QSize(500, 800));
     settle();

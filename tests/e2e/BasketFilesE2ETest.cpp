@@ -8,9 +8,11 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QImageReader>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QThread>
+#include <QtEndian>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -19,6 +21,45 @@ namespace {
 
 QString clipboard(Basket& b) {
     return b.desktop.run(CLIPBOARD_PROBE_BIN, {"--formats"});
+}
+
+// A lossless WebP of a few dozen bytes that decodes to 16383 × 16383 pixels of one colour: no transforms, and
+// five codes of one symbol each, so that no pixel takes a bit.
+QByteArray hugeWebp() {
+    QByteArray bits(9, '\0');
+    int at = 0;
+    const auto put = [&](quint32 value, int count) {
+        for (int i = 0; i < count; ++i, ++at)
+            if (value >> i & 1)
+                bits[at / 8] = char(bits[at / 8] | 1 << at % 8);
+    };
+    put(16382, 14);
+    put(16382, 14);
+    put(0, 4); // no alpha, version 0
+    put(0, 3); // no transform, no colour cache, no meta codes
+    for (int code = 0; code < 5; ++code)
+        put(0b0001, 4); // simple, one symbol, one bit long, symbol 0
+    const QByteArray chunk = "\x2f" + bits;
+    QByteArray sized(4, '\0');
+    qToLittleEndian<quint32>(quint32(chunk.size()), sized.data());
+    QByteArray riff = "WEBPVP8L" + sized + chunk;
+    qToLittleEndian<quint32>(quint32(riff.size()), sized.data());
+    return "RIFF" + sized + riff;
+}
+
+// About 12 megapixels of gradients under a little noise, as a photograph: seconds to encode as PNG.
+QString largeJpeg(const QString& path) {
+    QImage noise(4000, 3000, QImage::Format_RGB32);
+    quint32 state = 12345;
+    for (int y = 0; y < noise.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(noise.scanLine(y));
+        for (int x = 0; x < noise.width(); ++x) {
+            state = state * 1664525u + 1013904223u;
+            line[x] = qRgb(x * 200 / 4000 + (state >> 28), y * 200 / 3000 + (state >> 24 & 15), (x + y) % 256);
+        }
+    }
+    noise.save(path, "JPEG", 90);
+    return path;
 }
 
 } // namespace
@@ -60,7 +101,7 @@ TEST(BasketFiles, CopyOfDamagedGoneAndPipeFilesAndOfAClipboardAnotherProgramKeep
     b.click(b.centre(1));
     qsizetype mark = b.mark();
     b.choose(b.action(3), 2);
-    EXPECT_FALSE(b.traced("toast: Can't read gone.png", mark).isEmpty());
+    EXPECT_FALSE(b.traced("toast: Can't open gone.png: the file is gone", mark).isEmpty());
     ASSERT_TRUE(b.alive());
 
     // A program that keeps taking the clipboard: the copy is refused, and the basket says so.
@@ -184,7 +225,8 @@ TEST(BasketFiles, ConversionsKeepWhatTheyMustAndTheRecentTabKeepsTheNewTilesSele
 }
 
 // A copy is ours whenever no other program holds the clipboard, whatever another did before: asked us with a time
-// beyond the server's clock (as a file manager does), spoiled our clock unguarded, or took the clipboard and went.
+// beyond the server's clock (as a file manager does), spoiled our clock unguarded, or took the clipboard and went;
+// and the retry of a refused copy never replaces a newer one.
 TEST(BasketFiles, CopyIsOursWheneverNoOtherProgramHoldsTheClipboard) {
     const struct {
         const char *args, *said;
@@ -195,6 +237,9 @@ TEST(BasketFiles, CopyIsOursWheneverNoOtherProgramHoldsTheClipboard) {
         {"unguarded 1800000000", "holder us\nretried yes\n"},
         {"took", "holder us\nretried yes\n"},
         {"holds", "holder another\nretried no\n"},
+        // A copy made while the retry of a refused one waits is the one that stays.
+        {"unguarded 10000 twice", "holder us\nretried yes\nholds third\n"},
+        {"unguarded 10000 newer", "holder another\nretried yes\n"},
     };
     Desktop desktop(Desktop::Options{.windowManager = false, .tray = false});
     ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
@@ -204,4 +249,46 @@ TEST(BasketFiles, CopyIsOursWheneverNoOtherProgramHoldsTheClipboard) {
         EXPECT_EQ(desktop.run(CLOCK_HOST_BIN, QString(c.args).split(u' '), &code).toStdString(), c.said);
         EXPECT_EQ(code, 0);
     }
+}
+
+// Pictures that are too large or slow to read never stop the program from answering. The newest screenshot, a
+// WebP of a few dozen bytes that claims 16383 × 16383 pixels, is refused when held for as opening refuses it,
+// without a card; a large JPEG is copied at once as a file, with the basket answering its keys meanwhile.
+TEST(BasketFiles, PicturesTooLargeOrSlowToReadNeverStopTheProgram) {
+    Basket b;
+    ASSERT_TRUE(b.desktop.ok()) << b.desktop.error().toStdString();
+    QDir().mkpath(b.folder);
+    largeJpeg(b.folder + "large.jpg");
+    QThread::msleep(40);
+    {
+        QFile file(b.folder + "huge.webp");
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(hugeWebp());
+    }
+    ASSERT_EQ(QImageReader(b.folder + "huge.webp").size(), QSize(16383, 16383));
+    b.desktop.startApp();
+    ASSERT_TRUE(b.desktop.waitForApp());
+    b.desktop.moveTo({640, 400});
+    QThread::msleep(500);
+    b.desktop.xdotool({"keydown", "super+shift+s", "sleep", "0.6", "keyup", "super+shift+s"});
+    EXPECT_NE(b.desktop.waitVisible("^Pictolarium Toast$", true, 1500), 0u) << "the program stopped answering";
+    b.desktop.screenshot(Desktop::shotsDir() + "/latest-too-large.png");
+    EXPECT_EQ(b.desktop.waitVisible("^Pictolarium Card$", true, 3000), 0u);
+    // Not listed in the basket, where its thumbnail would be read as well.
+    ASSERT_TRUE(QFile::remove(b.folder + "huge.webp"));
+
+    ASSERT_TRUE(b.show());
+    ASSERT_FALSE(b.traced("screenshots: large.jpg", 0).isEmpty());
+    b.click(b.centre(0));
+    const qsizetype mark = b.mark();
+    b.key("ctrl+c");
+    EXPECT_FALSE(b.traced("toast: Copied", mark, 1500).isEmpty());
+    // The first Escape clears the selection, the second hides the basket, while the picture is still made.
+    b.key("Escape");
+    b.key("Escape");
+    EXPECT_TRUE(b.hidden(1500)) << "the program stopped answering";
+    const QString offered = clipboard(b);
+    EXPECT_TRUE(offered.contains("url " + QUrl::fromLocalFile(b.folder + "large.jpg").toEncoded()))
+        << offered.toStdString();
+    ASSERT_TRUE(b.alive());
 }

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QImageReader>
 #include <QPainter>
 #include <gtest/gtest.h>
 
@@ -156,6 +157,38 @@ TEST_P(EditorApp, CropResizeAndRotateFromTheCard) {
     EXPECT_EQ(lasso.pixelColor(1, 1).alpha(), 0);
     EXPECT_EQ(lasso.pixelColor(lasso.width() / 2, lasso.height() / 2).alpha(), 255);
 }
+
+// A picture large enough to take seconds to turn and write (54 megapixels): the program answers meanwhile (the basket's
+// key shows the basket), and the file is turned once the editor has gone.
+class LargeEditorApp : public EditorApp {};
+
+TEST_P(LargeEditorApp, RotatingALargePictureLeavesTheProgramAnswering) {
+    const QString large = desktop->home() + QStringLiteral("/large.jpg");
+    {
+        QImage picture(9000, 6000, QImage::Format_RGB32);
+        for (int y = 0; y < picture.height(); ++y) {
+            auto* line = reinterpret_cast<QRgb*>(picture.scanLine(y));
+            for (int x = 0; x < picture.width(); ++x)
+                line[x] = qRgb(x * 255 / 9000, y * 255 / 6000, (x ^ y) & 255);
+        }
+        QPainter(&picture).fillRect(0, 0, 600, 600, red);
+        ASSERT_TRUE(picture.save(large, "JPEG", 90));
+    }
+    ASSERT_NE(desktop->openCard(large), 0u) << desktop->appStderr().toStdString();
+    const quint32 editor = openEditor(2, "Rotate");
+    ASSERT_NE(editor, 0u) << desktop->appStderr().toStdString();
+    const QRect window = desktop->clientGeometry(editor);
+    desktop->click(QPoint(window.x() + (window.width() - 220) / 2 + 12 + 32 + 15, window.y() + 28));
+    desktop->key("Return");
+    desktop->key("super+shift+s");
+    EXPECT_NE(desktop->waitVisible(QStringLiteral("^Pictolarium Basket$"), true, 1000), 0u)
+        << "the program stopped answering";
+    EXPECT_EQ(desktop->waitVisible(QStringLiteral("^Pictolarium Rotate$"), false, 20000), 0u);
+    EXPECT_TRUE(Desktop::waitUntil(
+        [&] { return QImageReader(shotPath(QStringLiteral("large.jpg"))).size() == QSize(6000, 9000); }, 20000));
+}
+
+INSTANTIATE_TEST_SUITE_P(Plain, LargeEditorApp, ::testing::Values(false));
 
 INSTANTIATE_TEST_SUITE_P(Modes, EditorApp, ::testing::Bool(), [](const ::testing::TestParamInfo<bool>& info) {
     return info.param ? std::string("Composited") : std::string("Plain");

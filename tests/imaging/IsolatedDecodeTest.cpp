@@ -3,6 +3,7 @@
 #include "HostilePdfs.h"
 #include "PictureFiles.h"
 
+#include "imaging/BoundedLoad.h"
 #include "imaging/ChildProcesses.h"
 #include "platform/UnnamedFile.h"
 
@@ -129,6 +130,39 @@ TEST(IsolatedDecode, RefusesHostileAndBrokenFilesWithAReason) {
         EXPECT_EQ(result.failure.toStdString(), c.failure) << c.name;
     }
     QImageReader::setAllocationLimit(budget);
+}
+
+// The program's own reads (a copy, the newest screenshot): by content whatever the name, through the child or,
+// for the formats it has no reader for, on a worker; never before the call has returned; refused in the words of
+// opening.
+TEST(IsolatedDecode, TheProgramsOwnReadsGoTheSameWayWithoutBlocking) {
+    Folder folder;
+    const QByteArray png = encoded(markers(2, 2, 8), "png");
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        const char* failure; // empty: it loads
+    } cases[] = {
+        {"png-named.jpg", png, ""},
+        {"worker.bmp", encoded(markers(2, 2, 8), "bmp"), ""},
+        {"huge.webp", oneColourWebp(16383, 16383), "the picture is too large"},
+        {"notes.txt", "hello", "it is not a picture or PDF"},
+        {"gone.png", {}, "the file is gone"},
+    };
+    QObject context;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString name = QString::fromLatin1(c.name);
+        if (!c.bytes.isEmpty())
+            folder.write(name, c.bytes);
+        std::optional<IsolatedDecode::Result> result;
+        BoundedLoad::start(QUrl::fromLocalFile(folder.path(name)), &context,
+                           [&](const IsolatedDecode::Result& r) { result = r; });
+        EXPECT_FALSE(result.has_value());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return result.has_value(); }, 15000));
+        EXPECT_EQ(result->failure.toStdString(), c.failure);
+        EXPECT_EQ(result->ok(), !*c.failure);
+    }
 }
 
 // A decoder without its HEIC module names the module rather than calling a sound picture unreadable.

@@ -191,6 +191,32 @@ TEST(BasketTiles, CopyOffersTheFileAndForOneFileItsPng) {
     EXPECT_EQ(data->urls().size(), 3);
     EXPECT_FALSE(data->hasFormat("image/png"));
     EXPECT_EQ(toastText(), "Copied 3 files");
+
+    // Any other picture: the file at once, and its PNG once it is made, off the thread that answers the user.
+    LibraryFixtures::picture(b.path("d.jpg"), 300, 200);
+    b.panel->reload();
+    b.select({"d.jpg"});
+    b.panel->copySelected();
+    data = QGuiApplication::clipboard()->mimeData();
+    EXPECT_EQ(data->urls(), QList<QUrl>({QUrl::fromLocalFile(b.path("d.jpg"))}));
+    EXPECT_FALSE(data->hasFormat("image/png"));
+    EXPECT_EQ(toastText(), "Copied");
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return QGuiApplication::clipboard()->mimeData()->hasFormat("image/png"); }, 15000));
+    data = QGuiApplication::clipboard()->mimeData();
+    EXPECT_EQ(QImage::fromData(data->data("image/png"), "PNG").size(), QSize(300, 200));
+    EXPECT_EQ(data->urls(), QList<QUrl>({QUrl::fromLocalFile(b.path("d.jpg"))}));
+
+    // Share's Copy Image: the picture alone, put on the clipboard once it is ready; a file gone says so.
+    b.panel->copyImage(QUrl::fromLocalFile(b.path("d.jpg")));
+    EXPECT_FALSE(QGuiApplication::clipboard()->mimeData()->urls().isEmpty());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QGuiApplication::clipboard()->mimeData()->urls().isEmpty(); }, 15000));
+    data = QGuiApplication::clipboard()->mimeData();
+    EXPECT_EQ(QImage::fromData(data->data("image/png"), "PNG").size(), QSize(300, 200));
+    EXPECT_EQ(toastText(), "Copied");
+    b.panel->copyImage(QUrl::fromLocalFile(b.path("gone.png")));
+    EXPECT_TRUE(QTest::qWaitFor([] { return toastText() == "Can't open gone.png: the file is gone"; }, 5000))
+        << toastText().toStdString();
 }
 
 TEST(BasketTiles, DeleteCountsOnlyWhatWentAndKeepsTheTileThatStayed) {

@@ -13,18 +13,34 @@
 
 namespace {
 
-// Another copy of what is on the clipboard: the clipboard deletes what it holds once given something else.
+// Another copy of what is on the clipboard: the clipboard deletes what it holds once given something else. Its
+// marks go with it, so that what is added to a copy later still finds it.
 QMimeData* copyOf(const QMimeData& data) {
     auto* copy = new QMimeData;
     for (const QString& format : data.formats())
         copy->setData(format, data.data(format));
     if (data.hasImage())
         copy->setImageData(data.imageData());
+    for (const QByteArray& name : data.dynamicPropertyNames())
+        copy->setProperty(name.constData(), data.property(name.constData()));
     return copy;
 }
 
 // Counts the puts, so that a retry never replaces what a later put left.
 quint64 putCount = 0;
+// Counts every change of the clipboard this process hears of: our puts, and other programs' copies.
+quint64 changeCount = 0;
+
+void watchChanges() {
+    static bool watching = false;
+    if (watching || !qGuiApp)
+        return;
+    watching = true;
+    QObject::connect(QGuiApplication::clipboard(), &QClipboard::changed, qGuiApp, [](QClipboard::Mode mode) {
+        if (mode == QClipboard::Clipboard)
+            ++changeCount;
+    });
+}
 
 } // namespace
 
@@ -64,7 +80,14 @@ ClipboardOwner::Holder set(QMimeData* data, X11ClockGuard& guard) {
 
 } // namespace
 
+quint64 ClipboardOwner::changes() {
+    watchChanges();
+    return changeCount;
+}
+
 void ClipboardOwner::put(QMimeData* data, QObject* context, std::function<void(Holder)> done) {
+    watchChanges();
+    ++changeCount;
     X11ClockGuard* guard = X11ClockGuard::installed();
     if (!guard) {
         QGuiApplication::clipboard()->setMimeData(data);
@@ -82,9 +105,19 @@ void ClipboardOwner::put(QMimeData* data, QObject* context, std::function<void(H
     QMimeData* again = copyOf(*data);
     QPointer<QObject> alive(context);
     QPointer<X11ClockGuard> guarded(guard);
-    const bool reset = guard->resetQtClock([alive, guarded, again, done, put] {
+    const quint64 takes = guard->clipboardTakes();
+    const bool reset = guard->resetQtClock([alive, guarded, again, done, put, takes] {
         if (!alive || !guarded || put != putCount) {
             delete again;
+            return;
+        }
+        // Whoever took the clipboard meanwhile, another program or a copy of ours that went another way, made
+        // the newer copy: the older one never replaces it.
+        if (guarded->clipboardTakes() != takes) {
+            delete again;
+            const Holder holder = ClipboardOwner::holder();
+            if (holder != Holder::us)
+                done(holder);
             return;
         }
         done(set(again, *guarded));

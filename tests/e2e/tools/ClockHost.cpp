@@ -1,7 +1,10 @@
 // Copies to the clipboard as the program does after another program, on its own connection: request <ms> asked
 // for our clipboard with a time that far beyond the server's clock; unguarded <ms> did so while the clock guard
 // looked away, spoiling Qt's clock; took (holds) took the clipboard after our last event and went (keeps it).
-// Prints "holder us|another|nobody" and "retried yes|no": whether the answer came only after a retry.
+// Prints "holder us|another|nobody" and "retried yes|no": whether the answer came only after a retry. After
+// request or unguarded, a third word makes a newer copy while the retry of the refused one waits: twice copies
+// again the same way (and prints "holds" and what the clipboard holds then), newer lets the other program take
+// the clipboard.
 
 #include "platform/ClipboardOwner.h"
 #include "platform/x11/X11ClockGuard.h"
@@ -48,15 +51,27 @@ int main(int argc, char** argv) {
         data->setText(QString::fromLatin1(words));
         return data;
     };
-    const auto copy = [text] {
+    const QString newer = args.value(3);
+    const auto copy = [&, text] {
         auto returned = std::make_shared<bool>(false);
-        ClipboardOwner::put(text("second"), qApp, [returned](ClipboardOwner::Holder holder) {
-            const char* names[] = {"us", "another", "nobody"};
-            std::printf("holder %s\nretried %s\n", names[int(holder)], *returned ? "yes" : "no");
-            std::fflush(stdout);
-            QTimer::singleShot(0, qApp, [] { qApp->quit(); });
-        });
+        const auto put = [returned, text, newer](const char* words) {
+            ClipboardOwner::put(text(words), qApp, [returned, newer](ClipboardOwner::Holder holder) {
+                const char* names[] = {"us", "another", "nobody"};
+                std::printf("holder %s\nretried %s\n", names[int(holder)], *returned ? "yes" : "no");
+                if (newer == u"twice")
+                    std::printf("holds %s\n", qPrintable(QGuiApplication::clipboard()->text()));
+                std::fflush(stdout);
+                QTimer::singleShot(0, qApp, [] { qApp->quit(); });
+            });
+        };
+        put("second");
         *returned = true;
+        if (newer == u"twice") {
+            put("third");
+        } else if (newer == u"newer") {
+            xcb_set_selection_owner(other, otherWindow, clipboard, XCB_CURRENT_TIME);
+            std::free(xcb_get_input_focus_reply(other, xcb_get_input_focus(other), nullptr));
+        }
     };
 
     if (mode == u"took" || mode == u"holds") {

@@ -1,0 +1,134 @@
+#include "imaging/BoundedLoad.h"
+
+#include "imaging/ChildProcesses.h"
+#include "imaging/ImageCodec.h"
+#include "platform/Dispatch.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace BoundedLoad {
+
+namespace {
+
+// Enough of the start of a file to tell each of our formats.
+constexpr int headLength = 16;
+
+QByteArray headOf(const QString& path) {
+    // Regular files only, opened without blocking: a pipe named like a picture would stall the open.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    QByteArray head;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        head.resize(headLength);
+        const ssize_t n = ::read(fd, head.data(), size_t(head.size()));
+        head.resize(n > 0 ? qsizetype(n) : 0);
+    }
+    ::close(fd);
+    return head;
+}
+
+std::optional<ImageFormat> sniffed(const QByteArray& head) {
+    if (isPng(head))
+        return ImageFormat::png;
+    if (head.startsWith("\xff\xd8\xff"))
+        return ImageFormat::jpeg;
+    if (head.startsWith("RIFF") && head.mid(8, 4) == "WEBP")
+        return ImageFormat::webp;
+    if (head.startsWith("II*\0") || head.startsWith(QByteArray("MM\0*", 4)))
+        return ImageFormat::tiff;
+    if (head.startsWith("%PDF"))
+        return ImageFormat::pdf;
+    if (head.mid(4, 4) == "ftyp") {
+        const QByteArray brand = head.mid(8, 4);
+        for (const char* heif : {"heic", "heix", "heim", "heis", "hevc", "hevx", "mif1", "msf1"})
+            if (brand == heif)
+                return ImageFormat::heic;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+bool isPng(const QByteArray& bytes) {
+    return bytes.startsWith("\x89PNG\r\n\x1a\n");
+}
+
+std::optional<ImageFormat> formatOf(const QString& path) {
+    if (const auto format = sniffed(headOf(path)))
+        return format;
+    return ImageFormat::readAs(QUrl::fromLocalFile(path));
+}
+
+namespace {
+
+// The pictures the decoding child has no reader for (GIF, BMP: simple formats whose readers allocate no more
+// than the picture) are decoded on a worker, held to the child's memory limit before anything is allocated.
+IsolatedDecode::Result decodeHere(const QString& path) {
+    IsolatedDecode::Result result;
+    QByteArray bytes;
+    if (!ImageCodec::readFile(path, &bytes)) {
+        result.failure = QStringLiteral("it could not be read");
+        return result;
+    }
+    const QSize size = ImageCodec::pictureSize(bytes);
+    if (size.isValid() && qint64(size.width()) * size.height() * 4 > IsolatedDecode::memoryLimit - bytes.size()) {
+        result.failure = QStringLiteral("the picture is too large");
+        return result;
+    }
+    result.image = ImageCodec::decode(bytes);
+    if (result.image.isNull())
+        result.failure = QStringLiteral("it is not a picture or PDF");
+    return result;
+}
+
+} // namespace
+
+void start(const QUrl& url, QObject* context, std::function<void(const IsolatedDecode::Result&)> done) {
+    const QString path = url.isLocalFile() ? url.toLocalFile() : QString();
+    const auto format = path.isEmpty() ? std::nullopt : formatOf(path);
+    if (!format && ChildProcesses::notAFile(path).isEmpty()) {
+        QPointer<QObject> alive(context);
+        Dispatch::global([alive, done = std::move(done), path]() mutable {
+            IsolatedDecode::Result result = decodeHere(path);
+            Dispatch::main([alive = std::move(alive), done = std::move(done), result = std::move(result)] {
+                if (alive)
+                    done(result);
+            });
+        });
+        return;
+    }
+    // Anything that is no regular file is refused by the decoder in its own words, before any child runs.
+    IsolatedDecode::Job job;
+    job.source = path;
+    job.format = format.value_or(ImageFormat::png);
+    job.pdf = format == ImageFormat::pdf;
+    IsolatedDecode::start(job, context, std::move(done));
+}
+
+QString refusal(const QUrl& url, const IsolatedDecode::Result& result) {
+    const QString path = url.isLocalFile() ? url.toLocalFile() : url.path();
+    return QStringLiteral("Can't open ") + QFileInfo(path).fileName() + QStringLiteral(": ") + result.failure;
+}
+
+void encodePng(QImage image, QObject* context, std::function<void(const QByteArray&)> done) {
+    QPointer<QObject> alive(context);
+    Dispatch::global([alive = std::move(alive), done = std::move(done), image = std::move(image)]() mutable {
+        QByteArray bytes = ImageCodec::encode(image, ImageFormat::png, 0.9);
+        // The pixels go before the bytes are handed over: a large picture is held once at a time.
+        image = QImage();
+        Dispatch::main([alive = std::move(alive), done = std::move(done), bytes = std::move(bytes)] {
+            if (alive)
+                done(bytes);
+        });
+    });
+}
+
+} // namespace BoundedLoad

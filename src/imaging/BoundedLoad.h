@@ -1,0 +1,38 @@
+#pragma once
+// A user's picture read for an action of the program's own (a copy, the newest screenshot, a card from the
+// basket) the way an opened file is read: in the decoding child, under its limits on time and memory, refused in
+// the same words, and never on the thread that answers the user. The PNG bytes the clipboard offers are made
+// on a worker as well.
+
+#include "imaging/ImageFormat.h"
+#include "imaging/IsolatedDecode.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QObject>
+#include <QUrl>
+
+#include <functional>
+#include <optional>
+
+namespace BoundedLoad {
+
+// The reader a file goes through: told by its first bytes, so that any picture the decoders know loads whatever
+// its name; by its name when its bytes say nothing. Nothing when neither tells (and for what is no regular file).
+std::optional<ImageFormat> formatOf(const QString& path);
+
+// Decodes the picture, upright (a PDF: its first page, as opening draws it), and calls `done` on this thread's
+// event loop with the result, unless `context` went first: the child is killed then and `done` never runs.
+void start(const QUrl& url, QObject* context, std::function<void(const IsolatedDecode::Result&)> done);
+
+// The refusal in the words of opening: "Can't open <name>: <why>".
+QString refusal(const QUrl& url, const IsolatedDecode::Result& result);
+
+// The picture as PNG bytes, made on a worker; `done` runs on this thread's event loop unless `context` went
+// first. Empty when it could not be encoded.
+void encodePng(QImage image, QObject* context, std::function<void(const QByteArray&)> done);
+
+// Whether the bytes are a PNG's: the file can be offered as it is.
+bool isPng(const QByteArray& bytes);
+
+} // namespace BoundedLoad
