@@ -227,7 +227,7 @@ bool StallWatch::notePause(qint64 now) {
     // The watcher wakes every few milliseconds; a long gap since its last turn means neither thread ran. Whichever
     // thread sees the gap first counts it, once.
     qint64 last = lastTick.load();
-    if (now - last <= pauseMs || !lastTick.compare_exchange_strong(last, now))
+    if (capturing || now - last <= pauseMs || !lastTick.compare_exchange_strong(last, now))
         return false;
     heldMs += now - last - tickMs;
     return true;
@@ -247,8 +247,11 @@ void StallWatch::watch() {
             continue;
         caughtAfter = n;
         caught = false;
-        if (pthread_kill(mainThread, stackSignal()) != 0)
+        capturing = true;
+        if (pthread_kill(mainThread, stackSignal()) != 0) {
+            capturing = false;
             continue;
+        }
         while (!caught.load(std::memory_order_acquire) && nowMs() - now < 500 && !stopping)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         if (caught.load(std::memory_order_acquire)) {
@@ -258,5 +261,6 @@ void StallWatch::watch() {
             pendingStack = stack;
         }
         lastTick = nowMs(); // the wait and the first symbol lookup are no pause
+        capturing = false;
     }
 }

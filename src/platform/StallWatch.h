@@ -48,6 +48,7 @@ private:
     std::atomic<quint64> beats{0};
     std::atomic<qint64> lastTick; // the watcher's last turn
     std::atomic<qint64> heldMs{0};
+    std::atomic<bool> capturing{false}; // the watcher is busy noting the main thread's stack
     std::atomic<bool> stopping{false};
     std::thread watcher;
 };
