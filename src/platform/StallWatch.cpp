@@ -16,7 +16,6 @@
 #include <dlfcn.h>
 #include <elf.h>
 #include <execinfo.h>
-#include <mutex>
 #include <pthread.h>
 #include <vector>
 
@@ -30,10 +29,6 @@ void* frames[maxFrames];
 std::atomic<int> frameCount{0};
 std::atomic<bool> caught{false};
 pthread_t mainThread;
-
-std::mutex pendingLock;
-quint64 pendingBeat = ~quint64(0); // the beat the stack was caught after
-QByteArray pendingStack;
 
 int stackSignal() {
     return SIGRTMIN + 6;
@@ -139,7 +134,8 @@ private:
 
 // One line per frame, from the interrupted function outwards, up to main.
 QByteArray describe(void* const* stack, int count) {
-    static const OwnSymbols own; // read once, on the watcher's thread
+    // Read once, on the watcher's thread, and never freed: the watcher may still run while exit() ends the process.
+    static const OwnSymbols& own = *new OwnSymbols;
     QByteArray out;
     int shown = 0;
     // The first two frames are the handler and the kernel's return from it.

@@ -14,10 +14,12 @@
 // A stall before the event loop's first beat (the launch itself) says "stall of 612 ms during start-up". Time
 // the whole process was held (stopped by a signal, or given no turn by a busy machine) is not counted.
 
+#include <QByteArray>
 #include <QObject>
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 class QTimer;
@@ -50,5 +52,8 @@ private:
     std::atomic<qint64> heldMs{0};
     std::atomic<bool> capturing{false}; // the watcher is busy noting the main thread's stack
     std::atomic<bool> stopping{false};
+    std::mutex pendingLock;
+    quint64 pendingBeat = ~quint64(0); // the beat the stack was caught after
+    QByteArray pendingStack;
     std::thread watcher;
 };
