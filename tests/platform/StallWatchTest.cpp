@@ -57,8 +57,8 @@ QByteArray errorOutput(const std::function<void()>& run) {
 // process stopped from outside (its every thread held), is not.
 TEST(StallWatchTest, ReportsTheLoopHeldWithWhatHeldIt) {
     const QByteArray out = errorOutput([] {
-        StallWatch watch(150);
-        turnTheLoop(300);
+        StallWatch watch(200);
+        turnTheLoop(150);
         const pid_t self = getpid();
         const pid_t helper = fork(); // from outside: a thread of ours would be stopped too
         if (helper == 0) {
@@ -68,10 +68,10 @@ TEST(StallWatchTest, ReportsTheLoopHeldWithWhatHeldIt) {
             kill(self, SIGCONT);
             _exit(0);
         }
-        turnTheLoop(900); // stopped for 400 ms in here
+        turnTheLoop(600); // stopped for 400 ms in here
         waitpid(helper, nullptr, 0);
-        QTimer::singleShot(0, [] { holdTheLoopFor(500); });
-        turnTheLoop(700); // the hold and the beat after it
+        QTimer::singleShot(0, [] { holdTheLoopFor(450); });
+        turnTheLoop(600); // the hold and the beat after it
     });
     EXPECT_EQ(out.count("pictolarium: stall of "), 1) << out.constData();
     EXPECT_TRUE(out.contains("holdTheLoopFor")) << out.constData();
