@@ -22,6 +22,7 @@
 #include "platform/PointerWatch.h"
 #include "platform/QuitSignals.h"
 #include "platform/SingleInstance.h"
+#include "platform/StallWatch.h"
 #include "platform/Trash.h"
 #include "platform/XdgPaths.h"
 #include "platform/x11/X11Platform.h"
@@ -86,6 +87,7 @@ int main(int argc, char** argv) {
     Memory::tuneAllocator();
     startNoSessionBus();
     QApplication app(argc, argv);
+    const std::unique_ptr<StallWatch> stallWatch = StallWatch::fromEnvironment();
     QApplication::setApplicationName(QStringLiteral("Pictolarium"));
     QApplication::setOrganizationName(QStringLiteral("Pictolarium"));
     QApplication::setDesktopFileName(QStringLiteral("pictolarium"));

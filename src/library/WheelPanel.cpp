@@ -3,8 +3,9 @@
 #include "library/WheelView.h"
 #include "ui/UI.h"
 
-#include <QPolygon>
 #include <QRegion>
+
+#include <cmath>
 
 WheelPanel::WheelPanel()
     // Not a popup: that would grab the pointer from the program running the drag.
@@ -23,13 +24,10 @@ WheelPanel::WheelPanel()
 void WheelPanel::reshape() {
     if (composited)
         return;
-    const double disc = 48;
-    QRegion shape(
-        QRect(QPoint(diameter / 2 - int(disc), diameter / 2 - int(disc)), QSize(2 * int(disc), 2 * int(disc))),
-        QRegion::Ellipse);
-    for (int i = 0; i < wheel->options.size(); ++i)
-        shape += QRegion(wheel->segmentPath(i).toFillPolygon().toPolygon());
-    if (wheel->options.isEmpty())
-        shape = QRegion(0, 0, diameter, diameter, QRegion::Ellipse);
-    setMask(shape);
+    // The whole outer disc, gaps, rims and centre included: a hole there would hand a drop aimed at the wheel to
+    // whatever window lies behind it, and a file manager there takes it as a move. The disc reaches a pixel past
+    // the ring's hit radius, so no point the view counts as a segment falls outside it.
+    const int r = int(std::ceil(WheelView::outerR)) + 1;
+    const int c = diameter / 2;
+    setMask(QRegion(c - r, c - r, 2 * r, 2 * r, QRegion::Ellipse));
 }

@@ -1,7 +1,7 @@
 #pragma once
 // The format wheel's window: 340 pixels square, above everything, never taking the focus or the
 // pointer, so the drag under way can go on into it. Round through translucency, or through a shape
-// mask where nothing composites.
+// mask of the whole wheel where nothing composites.
 
 #include <QWidget>
 
@@ -14,8 +14,8 @@ public:
 
     WheelPanel();
     WheelView* view() const { return wheel; }
-    // Fits the shape mask to the segments the view now has; without a compositor the gaps between
-    // them would show black.
+    // Where nothing composites, shapes the window to the wheel's outer disc: every point the wheel covers
+    // takes drops, the gaps between segments and the centre included (they show dark).
     void reshape();
 
 private:

@@ -45,6 +45,26 @@ struct Connection {
     xcb_connection_t* c = nullptr;
 };
 
+// The threshold the program's stall watch reports above; a test fails on a stall of twice as long. A sanitizer
+// build, several times slower, sets a larger one in the environment.
+int stallWatchMs(const QProcessEnvironment& env) {
+    const int ms = env.value(QStringLiteral("PICTOLARIUM_STALL_WATCH")).toInt();
+    return ms > 0 ? ms : 250;
+}
+
+// Fails the test on each stall of the program's event loop past the limit, with what was running; those of its
+// launch, before the loop first turned, pass.
+void failOnStalls(const QString& err, int limitMs) {
+    static const QRegularExpression report(
+        QStringLiteral("pictolarium: stall of (\\d+) ms(?! during start-up)[^\n]*\n(?:    [^\n]*\n)*"));
+    for (auto it = report.globalMatch(err); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        if (m.captured(1).toInt() > limitMs)
+            ADD_FAILURE() << "the program stopped answering (limit " << limitMs << " ms):\n"
+                          << m.captured(0).toStdString();
+    }
+}
+
 } // namespace
 
 Desktop::Desktop() : Desktop(Options{}) {}
@@ -56,6 +76,7 @@ Desktop::Desktop(Options options) : opts(options) {
 Desktop::~Desktop() {
     const QString app = appStderr();
     stopAll();
+    failOnStalls(app, 2 * stallWatchMs(env));
     // What the programs said on their error output helps to read a failure; a passing test keeps quiet.
     if (!::testing::Test::HasFailure())
         return;
@@ -146,6 +167,7 @@ void Desktop::launch(const Options& options) {
     env.remove(QStringLiteral("QT_QPA_PLATFORM"));
     env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.insert(QStringLiteral("PICTOLARIUM_STALL_WATCH"), QString::number(stallWatchMs(env)));
     // The language model's warm-up at launch goes nowhere unless a test gives it a host of its own.
     env.insert(QStringLiteral("PICTOLARIUM_LLM_MODEL_URL"), QStringLiteral("http://127.0.0.1:1/model"));
     env.insert(QStringLiteral("PICTOLARIUM_LLM_ENGINE_URL"), QStringLiteral("http://127.0.0.1:1/engine"));

@@ -1,7 +1,9 @@
 #pragma once
 // A throw-away X desktop for end-to-end tests: Xvfb on a free display, a window manager, a
 // panel with a tray when asked, optionally a compositor, and a private HOME. Everything it
-// starts is ended by pid when it goes.
+// starts is ended by pid when it goes. The program runs with its stall watch on (250 ms unless the environment
+// sets PICTOLARIUM_STALL_WATCH), and a stall of its event loop over twice that fails the test when the desktop
+// goes; the launch, up to the loop's first turn, is let pass.
 
 #include <QImage>
 #include <QJsonObject>

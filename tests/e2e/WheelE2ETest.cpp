@@ -350,3 +350,51 @@ TEST(WheelE2E, TheDisplayGoingAwayDuringAConversionLeavesNoPartialFile) {
     QImageReader reader(png.fileName());
     EXPECT_EQ(reader.size(), QSize(16383, 16383));
 }
+
+// Where nothing composites the wheel's window is shaped; a drop from a file manager on the thin gap between two
+// segments must reach the wheel, not the desktop behind it, where the file manager would move the file.
+TEST(WheelE2E, FileManagerDropOnAGapLineConvertsAndMovesNothing) {
+    WheelApp app;
+    ASSERT_TRUE(app.ready) << app.desktop.error().toStdString();
+    const QString desktopFolder = app.desktop.home() + "/Desktop";
+    QDir().mkpath(desktopFolder);
+    app.desktop.start("pcmanfm", {"--desktop"});
+    ASSERT_TRUE(Desktop::waitUntil([&] { return !app.desktop.windowsByName("^pcmanfm$").isEmpty(); }, 10000, 200));
+    app.file("a.png");
+    app.file("b.png");
+    app.desktop.start("pcmanfm", {app.desktop.folder("Drop")});
+    const quint32 folder = app.desktop.waitVisible("^Drop$", true, 10000);
+    ASSERT_NE(folder, 0u);
+    app.desktop.xdotool({"windowsize", QString::number(folder), "340", "300"});
+    app.desktop.xdotool({"windowmove", QString::number(folder), "40", "40"});
+    Desktop::pause(500);
+
+    // One PNG: five formats and Compress, so a gap lies straight right of the centre, between WebP and HEIC.
+    app.desktop.moveTo(app.desktop.clientGeometry(folder).topLeft() + QPoint(206, 95)); // a.png's icon
+    Desktop::pause(200);
+    app.desktop.xdotool({"mousedown", "1"});
+    for (int step = 0; step < 12; ++step) {
+        Desktop::pause(40);
+        app.nudge(30, 20);
+    }
+    app.desktop.moveTo({640, 400});
+    Desktop::pause(200);
+    app.key("keydown", "shift");
+    ASSERT_TRUE(app.waitWheel(true)) << app.desktop.appStderr().toStdString();
+    const QPoint centre = app.desktop.clientGeometry(app.wheel()).center() + QPoint(1, 1);
+    for (int part = 1; part <= 4; ++part) { // along the gap line, as a hand goes
+        app.desktop.moveTo(centre + QPoint(15 * part, 0));
+        Desktop::pause(part == 4 ? 300 : 60);
+    }
+    app.desktop.screenshot(Desktop::shotsDir() + "/wheel-gap-drop.png");
+    app.desktop.xdotool({"mouseup", "1"});
+    app.key("keyup", "shift");
+    EXPECT_TRUE(Desktop::waitUntil(
+        [&] {
+            const QStringList files = app.dropFolder();
+            return files.size() == 2 && !files.contains("a.png");
+        },
+        10000))
+        << app.dropFolder().join(' ').toStdString();
+    EXPECT_EQ(QDir(desktopFolder).entryList(QDir::Files), QStringList()) << "the drop went to the desktop";
+}

@@ -1,10 +1,13 @@
 // The wheel's segments: which one a point hits, how they are drawn, and drags over and onto them.
 
 #include "library/WheelView.h"
+#include "library/WheelPanel.h"
 
 #include <QApplication>
 #include <QDragMoveEvent>
+#include <QImage>
 #include <QMimeData>
+#include <QPainter>
 #include <QTest>
 #include <QtMath>
 #include <gtest/gtest.h>
@@ -78,6 +81,48 @@ TEST(WheelViewTest, DrawnSegmentsLeaveGapsAndANarrowerRing) {
     EXPECT_FALSE(first.contains(polar(161, 90)));
     EXPECT_FALSE(first.contains(polar(100, 270))); // the arc does not go the long way round
     EXPECT_TRUE(wheel.view.segmentPath(3).contains(polar(100, 270)));
+}
+
+// Where nothing composites the window is shaped, and a point outside the shape hands the drop to the window behind:
+// every point of the wheel's disc belongs to it, the gap lines between segments, both rims and the centre included.
+TEST(WheelViewTest, ShapedWindowTakesEveryPointOfTheWheel) {
+    for (int n : {1, 2, 6, 7, 12}) {
+        SCOPED_TRACE(n);
+        WheelPanel panel;
+        ASSERT_EQ(panel.view()->size(), QSize(340, 340));
+        panel.view()->options = options(n);
+        panel.reshape();
+        const QRegion shape = panel.mask();
+        QImage taken(340, 340, QImage::Format_Grayscale8); // the shape as pixels: a lookup per point is quick
+        taken.fill(0);
+        {
+            QPainter painter(&taken);
+            painter.setClipRegion(shape);
+            painter.fillRect(taken.rect(), Qt::white);
+        }
+        QStringList holes, spill;
+        for (int y = 0; y < 340; ++y)
+            for (int x = 0; x < 340; ++x) {
+                const double r = std::hypot(x - 170.0, y - 170.0);
+                const bool wheel = r <= WheelView::outerR || panel.view()->segment(QPointF(x, y));
+                const bool in = taken.constScanLine(y)[x] != 0;
+                if (wheel && !in)
+                    holes.append(QStringLiteral("%1,%2").arg(x).arg(y));
+                if (r > WheelView::outerR + 3 && in)
+                    spill.append(QStringLiteral("%1,%2").arg(x).arg(y));
+            }
+        EXPECT_TRUE(holes.isEmpty()) << holes.size() << " holes, first " << holes.value(0).toStdString();
+        EXPECT_TRUE(spill.isEmpty()) << spill.size() << " outside points, first " << spill.value(0).toStdString();
+        // The gap lines themselves, between their pixels too.
+        const double step = 360.0 / n;
+        for (int i = 0; i < n; ++i)
+            for (double r : {56.5, 80.0, 111.0, 140.0, 161.5})
+                for (double off : {-1.2, 0.0, 1.2}) {
+                    const QPointF at = polar(r, 90 + step / 2 - i * step + off);
+                    EXPECT_TRUE(panel.view()->segment(at)) << r << " " << i;
+                    EXPECT_TRUE(shape.contains(at.toPoint())) << r << " " << i;
+                }
+    }
 }
 
 TEST(WheelViewTest, DragOverRepaintsOnlyWhenTheSegmentChanges) {
