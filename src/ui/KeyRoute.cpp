@@ -287,6 +287,13 @@ void KeyRoute::giveBack(QWidget* window) {
                 claim(to.ours);
         } else if (to.other && focus) {
             focus->activate(to.other);
+            // The window manager may hand the keyboard on by itself once it hears that ours closed, after it
+            // granted our request: asked once more when it did.
+            const quint32 other = to.other;
+            QTimer::singleShot(askAgainMs, this, [this, other] {
+                if (focus && !QGuiApplication::focusWindow() && focus->activeWindow() != other)
+                    focus->activate(other);
+            });
         }
     });
 }
