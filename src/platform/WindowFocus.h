@@ -20,7 +20,8 @@ public:
 
     // Where the keyboard is at this moment as the X server has it, which may be ahead of what the toolkit has
     // heard: in one of `windows` or the frame the window manager put around it (Listed), with nobody (no
-    // window, the root, the window manager's own window), or in another program's window (Elsewhere).
+    // window, the root, the window manager's own window), or in another program's window that the window
+    // manager has made the active one (Elsewhere).
     enum class Keyboard { Unknown, Nobody, Listed, Elsewhere };
     virtual Keyboard keyboardAt(const QList<quint32>& windows) const = 0;
 };

@@ -288,12 +288,13 @@ void KeyRoute::giveBack(QWidget* window) {
         } else if (to.other && focus) {
             focus->activate(to.other);
             // The window manager may hand the keyboard on by itself once it hears that ours closed, after it
-            // granted our request: asked once more when it did.
+            // granted our request: asked again while it did, unless the user has turned to a window of ours.
             const quint32 other = to.other;
-            QTimer::singleShot(askAgainMs, this, [this, other] {
-                if (focus && !QGuiApplication::focusWindow() && focus->activeWindow() != other)
-                    focus->activate(other);
-            });
+            for (const int times : {1, 3})
+                QTimer::singleShot(askAgainMs * times, this, [this, other] {
+                    if (focus && !ownWindowHasKeys() && focus->activeWindow() != other)
+                        focus->activate(other);
+                });
         }
     });
 }

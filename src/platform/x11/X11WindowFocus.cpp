@@ -119,5 +119,10 @@ WindowFocus::Keyboard X11WindowFocus::keyboardAt(const QList<quint32>& windows) 
                 return Keyboard::Nobody;
         }
     }
-    return Keyboard::Elsewhere;
+    // The window manager names the active window only once it has seen the focus arrive. A user's switch made
+    // while ours showed has got that far; a window manager handing the keyboard on by itself because ours is
+    // closing has not, and is no choice of the user's.
+    if (activeWindow() != XCB_WINDOW_NONE && topOf(c, activeWindow()) == top)
+        return Keyboard::Elsewhere;
+    return Keyboard::Nobody;
 }
