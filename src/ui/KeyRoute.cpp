@@ -248,7 +248,7 @@ bool KeyRoute::takenElsewhere(QWidget* hiding) const {
     for (const QWindow* window : QGuiApplication::topLevelWindows())
         if (window->handle() && (window->isVisible() || window == hiding->windowHandle()))
             ours.append(quint32(window->winId()));
-    return focus->keyboardAt(ours) == WindowFocus::Keyboard::Elsewhere;
+    return focus->keyboardAt(ours, quint32(hiding->internalWinId())) == WindowFocus::Keyboard::Elsewhere;
 }
 
 void KeyRoute::giveBack(QWidget* window) {
@@ -287,14 +287,6 @@ void KeyRoute::giveBack(QWidget* window) {
                 claim(to.ours);
         } else if (to.other && focus) {
             focus->activate(to.other);
-            // The window manager may hand the keyboard on by itself once it hears that ours closed, after it
-            // granted our request: asked again while it did, unless the user has turned to a window of ours.
-            const quint32 other = to.other;
-            for (const int times : {1, 3})
-                QTimer::singleShot(askAgainMs * times, this, [this, other] {
-                    if (focus && !ownWindowHasKeys() && focus->activeWindow() != other)
-                        focus->activate(other);
-                });
         }
     });
 }

@@ -8,6 +8,7 @@
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cstring>
 
 bool X11WindowFocus::activate(quint32 window) {
@@ -81,7 +82,7 @@ xcb_window_t topOf(xcb_connection_t* c, xcb_window_t window) {
 
 } // namespace
 
-WindowFocus::Keyboard X11WindowFocus::keyboardAt(const QList<quint32>& windows) const {
+WindowFocus::Keyboard X11WindowFocus::keyboardAt(const QList<quint32>& windows, quint32 closing) const {
     // Qt's own connection: the question follows, in the same stream, whatever Qt asked of the server before
     // (unmapping the window that is closing), so the answer is the server's at that point and not after the
     // window manager has reacted to it.
@@ -122,7 +123,25 @@ WindowFocus::Keyboard X11WindowFocus::keyboardAt(const QList<quint32>& windows) 
     // The window manager names the active window only once it has seen the focus arrive. A user's switch made
     // while ours showed has got that far; a window manager handing the keyboard on by itself because ours is
     // closing has not, and is no choice of the user's.
-    if (activeWindow() != XCB_WINDOW_NONE && topOf(c, activeWindow()) == top)
-        return Keyboard::Elsewhere;
-    return Keyboard::Nobody;
+    const quint32 active = activeWindow();
+    if (active == XCB_WINDOW_NONE || topOf(c, active) != top)
+        return Keyboard::Nobody;
+    // Nor has it when it has already heard that ours closed: it takes it off its list of clients first.
+    if (closing && tree) {
+        static const char clients[] = "_NET_CLIENT_LIST";
+        XcbReply<xcb_intern_atom_reply_t> list(
+            xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, uint16_t(sizeof clients - 1), clients), nullptr));
+        XcbReply<xcb_get_property_reply_t> managed(
+            list && list->atom != XCB_ATOM_NONE
+                ? xcb_get_property_reply(c, xcb_get_property(c, 0, tree->root, list->atom, XCB_ATOM_WINDOW, 0, 4096),
+                                         nullptr)
+                : nullptr);
+        if (managed && managed->format == 32) {
+            const auto* ids = static_cast<const xcb_window_t*>(xcb_get_property_value(managed.get()));
+            const int count = xcb_get_property_value_length(managed.get()) / 4;
+            if (std::find(ids, ids + count, xcb_window_t(closing)) == ids + count)
+                return Keyboard::Nobody;
+        }
+    }
+    return Keyboard::Elsewhere;
 }

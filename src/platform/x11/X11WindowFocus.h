@@ -10,5 +10,5 @@ class X11WindowFocus final : public WindowFocus {
 public:
     bool activate(quint32 window) override;
     quint32 activeWindow() const override;
-    Keyboard keyboardAt(const QList<quint32>& windows) const override;
+    Keyboard keyboardAt(const QList<quint32>& windows, quint32 closing) const override;
 };
