@@ -309,6 +309,13 @@ TEST(Keys, TheNextLineGoesToTheTerminalTheUserLeftUsFor) {
          },
          "Escape",
          {278, 33}},
+        {"tour",
+         "^Pictolarium Tour$",
+         [&] {
+             menu({"Up", "Up"});
+         },
+         "Escape",
+         {}},
     };
     enum Way { Key, HotKey, Button, Click, TaskList, Switch };
     const struct {
