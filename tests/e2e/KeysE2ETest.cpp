@@ -277,6 +277,11 @@ private:
 TEST(Keys, TheNextLineGoesToTheTerminalTheUserLeftUsFor) {
     Desktop desktop;
     ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
+    // The card's pill with redact and rename alone, for the rename box.
+    ASSERT_TRUE(desktop.writeCardSettings({"annotate", "crop", "resize", "rotate", "text", "pin", "translate", "cutout",
+                                           "scroll", "compress", "library"}));
+    const QString picture = desktop.home() + QStringLiteral("/Notes.png");
+    ASSERT_TRUE(Desktop::writeSecretsPicture(picture));
     desktop.startApp();
     ASSERT_TRUE(desktop.waitForApp()) << desktop.appStderr().toStdString();
     const QString logA = desktop.home() + QStringLiteral("/a.log"), logB = desktop.home() + QStringLiteral("/b.log");
@@ -313,6 +318,16 @@ TEST(Keys, TheNextLineGoesToTheTerminalTheUserLeftUsFor) {
          "^Pictolarium Tour$",
          [&] {
              menu({"Up", "Up"});
+         },
+         "Escape",
+         {}},
+        {"rename",
+         "^Rename$",
+         [&] {
+             const quint32 card =
+                 desktop.openCard(picture, desktop.visibleWindow(QStringLiteral("^Pictolarium Card$")));
+             if (card)
+                 desktop.click(desktop.pillButton(card, 2, true, 1));
          },
          "Escape",
          {}},
