@@ -14,6 +14,8 @@ struct PointerPress {
     // False when the backend only learnt that the user turned to another application (the
     // fallback's loss of focus), not where the press was.
     bool positionKnown = true;
+    // The press landed in another program's window (not the bare desktop), which the user turns to by it.
+    bool otherWindow = false;
 };
 
 class PointerWatch : public QObject {

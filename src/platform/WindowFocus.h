@@ -3,6 +3,7 @@
 // application's own request (a tray program is seldom in front), and back to another program's window when ours
 // closes.
 
+#include <QList>
 #include <QtGlobal>
 
 class WindowFocus {
@@ -16,4 +17,12 @@ public:
     // The window the window manager has made active, ours or another program's; 0 when none is, or when it
     // cannot be told (no display, no window manager that says).
     virtual quint32 activeWindow() const = 0;
+
+    // Where the keyboard is at this moment as the X server has it, which may be ahead of what the toolkit has
+    // heard: in one of `windows` or the frame the window manager put around it (Listed), with nobody (no
+    // window, the root, the window manager's own window), or in another program's window that the window
+    // manager has made the active one (Elsewhere). `closing`, one of `windows` as it closes: once the window
+    // manager has let it go, where the keyboard went may be its own doing, and counts as nobody's choice.
+    enum class Keyboard { Unknown, Nobody, Listed, Elsewhere };
+    virtual Keyboard keyboardAt(const QList<quint32>& windows, quint32 closing = 0) const = 0;
 };

@@ -2,6 +2,7 @@
 
 #include "platform/Dispatch.h"
 #include "platform/FocusPointerWatch.h"
+#include "ui/KeyRoute.h"
 
 ClickAway::ClickAway(QWidget* watched, std::unique_ptr<PointerWatch> watch)
     : monitor(watch ? std::move(watch) : std::make_unique<FocusPointerWatch>()), window(watched) {
@@ -21,6 +22,9 @@ void ClickAway::pressed(const PointerPress& press) {
             return;
         if (press.positionKnown && target->frameGeometry().contains(press.position))
             return;
+        // The click chose that program's window; the window manager may not have handed it the keyboard yet.
+        if (press.otherWindow)
+            KeyRoute::turnedAway(target);
         target->close();
     });
 }

@@ -231,10 +231,30 @@ void KeyRoute::remember(QWidget* window) {
     before.append(holderFor(window));
 }
 
+void KeyRoute::turnedAway(QWidget* window) {
+    if (!window)
+        return;
+    window = window->window();
+    for (Before& b : instance().before)
+        if (b.window == window)
+            b.left = true;
+}
+
+bool KeyRoute::takenElsewhere(QWidget* hiding) const {
+    if (!focus)
+        return false;
+    // Only a shown window can hold the keyboard, or the one hiding now (the focus falls back to its frame).
+    QList<quint32> ours;
+    for (const QWindow* window : QGuiApplication::topLevelWindows())
+        if (window->handle() && (window->isVisible() || window == hiding->windowHandle()))
+            ours.append(quint32(window->winId()));
+    return focus->keyboardAt(ours, quint32(hiding->internalWinId())) == WindowFocus::Keyboard::Elsewhere;
+}
+
 void KeyRoute::giveBack(QWidget* window) {
     const auto it =
         std::find_if(before.cbegin(), before.cend(), [window](const Before& b) { return b.window == window; });
-    if (it == before.cend())
+    if (it == before.cend() || it->left)
         return;
     const Before was = *it;
     const QPointer<QWidget> gone(window);
@@ -313,6 +333,10 @@ bool KeyRoute::eventFilter(QObject* watched, QEvent* event) {
             frontHadKeys = keyWindow && keyWindow == handle;
         forget(widget);
         stepDown(widget);
+        // Asked at once, before the window manager has heard of the hide and handed the keyboard on by itself:
+        // who has it now is who the user chose.
+        if (hadKeys && !aside && takenElsewhere(widget))
+            turnedAway(widget);
         if (hadKeys && !aside)
             giveBack(widget);
     }

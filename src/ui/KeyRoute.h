@@ -35,6 +35,9 @@ public:
     static void takeKeys(QWidget* window);
     // Whether a window of ours holds the keyboard, has asked for it and shows, or is a modal dialog.
     static bool ownWindowHasKeys();
+    // The user turned from the window to another program (a click in that program's window): when the window
+    // hides, the keyboard stays where the user put it rather than going back to whoever had it before.
+    static void turnedAway(QWidget* window);
 
     // A window that stays above the others (the tour) while it shows: every window of ours that shows while it
     // does stands on it rather than opening under it. A modal dialog already up is stood on it at once.
@@ -72,11 +75,17 @@ private:
         QPointer<QWidget> ours;
         quint32 other = 0;
         quint64 at = 0;
+        // The user chose another program while the window showed: nothing is given back.
+        bool left = false;
     };
     Before holderFor(QWidget* window) const;
     void remember(QWidget* window);
-    // The window hid while it had the keyboard: back to whoever had it before.
+    // The window hid while it had the keyboard: back to whoever had it before, unless the user has chosen
+    // another program meanwhile.
     void giveBack(QWidget* window);
+    // Whether the keyboard, as the X server has it now, is in another program's window: the user's choice,
+    // made while the window hiding showed, which the toolkit may not have heard of yet.
+    bool takenElsewhere(QWidget* hiding) const;
 
     // How a window stood before it was stood on the front window.
     struct Stood {

@@ -549,17 +549,17 @@ QPoint Desktop::trayIcon() {
     return at;
 }
 
-quint32 Desktop::keyLogTerminal(const QString& log, QPoint at) {
+quint32 Desktop::keyLogTerminal(const QString& log, QPoint at, const QString& title) {
     QFile(log).open(QIODevice::WriteOnly); // empty, so that any byte in it came from a key
     const QString script = QStringLiteral("trap 'printf INT >> \"$0\"' INT; stty -icanon -echo min 1; "
                                           "while :; do dd bs=1 count=1 >> \"$0\" 2>/dev/null; done");
-    start(QStringLiteral("xterm"), {QStringLiteral("-title"), QStringLiteral("keylog"), QStringLiteral("-geometry"),
+    start(QStringLiteral("xterm"), {QStringLiteral("-title"), title, QStringLiteral("-geometry"),
                                     QStringLiteral("50x8+%1+%2").arg(at.x()).arg(at.y()), QStringLiteral("-e"),
                                     QStringLiteral("sh"), QStringLiteral("-c"), script, log});
     quint32 id = 0;
     waitUntil(
         [&] {
-            id = windowsByName(QStringLiteral("^keylog$")).value(0);
+            id = windowsByName(u'^' + title + u'$').value(0);
             return id != 0;
         },
         8000, 100);

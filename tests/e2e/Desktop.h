@@ -141,6 +141,6 @@ public:
     QPoint trayIcon();
     // Another program holding the keyboard: an xterm titled "keylog" whose shell writes every byte typed into
     // it to `log`, and "INT" for an interrupt (Ctrl+C), which it survives. Focused, and seen to log a key of its
-    // own before the log is emptied; its window id, or 0.
-    quint32 keyLogTerminal(const QString& log, QPoint at = {20, 560});
+    // own before the log is emptied; its window id, or 0. A second one needs a title of its own.
+    quint32 keyLogTerminal(const QString& log, QPoint at = {20, 560}, const QString& title = QStringLiteral("keylog"));
 };

@@ -38,8 +38,10 @@ public:
         return true;
     }
     quint32 activeWindow() const override { return active; }
+    Keyboard keyboardAt(const QList<quint32>&, quint32) const override { return keyboard; }
     QList<quint32> asked;
     quint32 active = 0;
+    Keyboard keyboard = Keyboard::Unknown;
 };
 
 class FakeDesktopChecks final : public DesktopChecks {

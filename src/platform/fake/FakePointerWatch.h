@@ -7,6 +7,9 @@ class FakePointerWatch final : public PointerWatch {
 public:
     bool seesOtherApplications() const override { return true; }
 
-    void press(QPoint position, bool ownWindow = false) { emit pressed(PointerPress{position, ownWindow, true}); }
+    // A press in another program's window unless `bare` (the desktop itself) or in one of ours.
+    void press(QPoint position, bool ownWindow = false, bool bare = false) {
+        emit pressed(PointerPress{position, ownWindow, true, !ownWindow && !bare});
+    }
     void focusLost() { emit pressed(PointerPress{{}, false, false}); }
 };

@@ -4,9 +4,11 @@
 #include "platform/x11/XcbReply.h"
 
 #include <QGuiApplication>
+#include <QSet>
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cstring>
 
 bool X11WindowFocus::activate(quint32 window) {
@@ -59,4 +61,87 @@ quint32 X11WindowFocus::activeWindow() const {
     }
     xcb_disconnect(c);
     return active;
+}
+
+namespace {
+
+// The window's ancestor that is a child of the root (the frame a window manager put around it, or the window
+// itself); 0 when it is the root or cannot be told.
+xcb_window_t topOf(xcb_connection_t* c, xcb_window_t window) {
+    // Window managers nest a few levels deep at most; the bound guards against a broken tree.
+    for (int depth = 0; depth < 16 && window != XCB_WINDOW_NONE; ++depth) {
+        XcbReply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(c, xcb_query_tree(c, window), nullptr));
+        if (!tree || tree->root == window)
+            return XCB_WINDOW_NONE;
+        if (tree->parent == tree->root)
+            return window;
+        window = tree->parent;
+    }
+    return XCB_WINDOW_NONE;
+}
+
+} // namespace
+
+WindowFocus::Keyboard X11WindowFocus::keyboardAt(const QList<quint32>& windows, quint32 closing) const {
+    // Qt's own connection: the question follows, in the same stream, whatever Qt asked of the server before
+    // (unmapping the window that is closing), so the answer is the server's at that point and not after the
+    // window manager has reacted to it.
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    xcb_connection_t* c = x11 ? x11->connection() : nullptr;
+    if (!c)
+        return Keyboard::Unknown;
+    XcbReply<xcb_get_input_focus_reply_t> focus(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    if (!focus)
+        return Keyboard::Unknown;
+    if (focus->focus == XCB_INPUT_FOCUS_NONE || focus->focus == XCB_INPUT_FOCUS_POINTER_ROOT)
+        return Keyboard::Nobody;
+    const xcb_window_t top = topOf(c, focus->focus);
+    if (top == XCB_WINDOW_NONE)
+        return Keyboard::Nobody;
+    QSet<xcb_window_t> ours;
+    for (const quint32 window : windows)
+        if (window)
+            ours.insert(topOf(c, window));
+    if (ours.contains(top))
+        return Keyboard::Listed;
+    // A window manager with nothing to focus keeps the keyboard in a window of its own: the one it names as
+    // its check window.
+    static const char name[] = "_NET_SUPPORTING_WM_CHECK";
+    XcbReply<xcb_intern_atom_reply_t> atom(
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, uint16_t(sizeof name - 1), name), nullptr));
+    XcbReply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(c, xcb_query_tree(c, top), nullptr));
+    if (atom && atom->atom != XCB_ATOM_NONE && tree) {
+        XcbReply<xcb_get_property_reply_t> check(
+            xcb_get_property_reply(c, xcb_get_property(c, 0, tree->root, atom->atom, XCB_ATOM_WINDOW, 0, 1), nullptr));
+        if (check && check->format == 32 && xcb_get_property_value_length(check.get()) >= 4) {
+            xcb_window_t wm = XCB_WINDOW_NONE;
+            std::memcpy(&wm, xcb_get_property_value(check.get()), 4);
+            if (wm == top)
+                return Keyboard::Nobody;
+        }
+    }
+    // The window manager names the active window only once it has seen the focus arrive. A user's switch made
+    // while ours showed has got that far; a window manager handing the keyboard on by itself because ours is
+    // closing has not, and is no choice of the user's.
+    const quint32 active = activeWindow();
+    if (active == XCB_WINDOW_NONE || topOf(c, active) != top)
+        return Keyboard::Nobody;
+    // Nor has it when it has already heard that ours closed: it takes it off its list of clients first.
+    if (closing && tree) {
+        static const char clients[] = "_NET_CLIENT_LIST";
+        XcbReply<xcb_intern_atom_reply_t> list(
+            xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, uint16_t(sizeof clients - 1), clients), nullptr));
+        XcbReply<xcb_get_property_reply_t> managed(
+            list && list->atom != XCB_ATOM_NONE
+                ? xcb_get_property_reply(c, xcb_get_property(c, 0, tree->root, list->atom, XCB_ATOM_WINDOW, 0, 4096),
+                                         nullptr)
+                : nullptr);
+        if (managed && managed->format == 32) {
+            const auto* ids = static_cast<const xcb_window_t*>(xcb_get_property_value(managed.get()));
+            const int count = xcb_get_property_value_length(managed.get()) / 4;
+            if (std::find(ids, ids + count, xcb_window_t(closing)) == ids + count)
+                return Keyboard::Nobody;
+        }
+    }
+    return Keyboard::Elsewhere;
 }

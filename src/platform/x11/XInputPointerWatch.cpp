@@ -131,6 +131,7 @@ bool XInputPointerWatch::describe(PointerPress& press) {
             break;
         }
     }
+    press.otherWindow = !press.ownWindow;
     return true;
 }
 
