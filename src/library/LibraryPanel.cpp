@@ -12,6 +12,7 @@
 #include "ui/Brand.h"
 #include "ui/ClickAway.h"
 #include "ui/GhostButton.h"
+#include "ui/KeyRoute.h"
 #include "ui/OwnWindows.h"
 #include "ui/UI.h"
 
@@ -258,6 +259,12 @@ void LibraryPanel::lostKey() {
         // Another of our own windows took the focus: stay.
         if (QApplication::activeWindow())
             return;
+        // One of ours closing (the preview) hands the keyboard back to the basket: not lost, on its way. Asked
+        // again once it has arrived or the window manager has refused it.
+        if (KeyRoute::comingBack(self)) {
+            self->lostKey();
+            return;
+        }
         self->hide();
     });
 }

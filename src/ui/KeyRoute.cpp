@@ -188,6 +188,8 @@ void KeyRoute::claim(QWidget* window) {
         connect(window, &QObject::destroyed, this, &KeyRoute::forget);
     }
     emit changed();
+    asking = window;
+    askedAt.start();
     window->raise();
     window->activateWindow();
     // Openbox keeps the keyboard from a program that is not in front: then ask as a pager would, at once when
@@ -260,7 +262,9 @@ void KeyRoute::giveBack(QWidget* window) {
     const QPointer<QWidget> gone(window);
     // Once the hide has settled: whatever window of ours comes next (the dialog that opened this one, a box
     // closing back into the basket) has shown and claimed the keys by then.
+    ++pendingGiveBacks;
     QTimer::singleShot(0, this, [this, was, gone] {
+        --pendingGiveBacks;
         if (QApplication::activeModalWidget())
             return;
         // A window that asked for the keyboard after this one showed (the tour opening over a dialog) gets it.
@@ -289,6 +293,15 @@ void KeyRoute::giveBack(QWidget* window) {
             focus->activate(to.other);
         }
     });
+}
+
+bool KeyRoute::comingBack(const QWidget* window) {
+    const KeyRoute& route = instance();
+    if (route.pendingGiveBacks > 0)
+        return true;
+    // Twice the time after which we ask again as a pager would: past that, the window manager has said no.
+    return window && route.asking == window && window->isVisible() && !window->isActiveWindow() &&
+           route.askedAt.isValid() && route.askedAt.elapsed() < 2 * askAgainMs;
 }
 
 bool KeyRoute::ownWindowHasKeys() {

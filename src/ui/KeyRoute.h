@@ -5,6 +5,7 @@
 // instead, and while one of ours holds the focus, or has asked for it and still shows, no such grab may be
 // active: its keys go to it and to nothing else.
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -38,6 +39,10 @@ public:
     // The user turned from the window to another program (a click in that program's window): when the window
     // hides, the keyboard stays where the user put it rather than going back to whoever had it before.
     static void turnedAway(QWidget* window);
+    // Whether the keyboard is on its way to the window: a window of ours that had it hid a moment ago and its
+    // hand-back has not run yet, or the window was asked to take it and the window manager has not answered.
+    // A window that closes itself on losing the keyboard waits while this holds.
+    static bool comingBack(const QWidget* window);
 
     // A window that stays above the others (the tour) while it shows: every window of ours that shows while it
     // does stands on it rather than opening under it. A modal dialog already up is stood on it at once.
@@ -100,6 +105,10 @@ private:
         quint64 at = 0;
     };
     QList<Claim> claims;
+    // Hand-backs queued and not yet run; the window last asked to take the keyboard, and when.
+    int pendingGiveBacks = 0;
+    QPointer<QWidget> asking;
+    QElapsedTimer askedAt;
     QList<Before> before;
     // Orders claims and the notes of who had the keyboard: a claim made after a window showed outranks what
     // that window noted.
