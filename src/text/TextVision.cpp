@@ -6,7 +6,9 @@
 #include "text/SuggestedName.h"
 #include "text/TextLayout.h"
 
+#include <QPainter>
 #include <QRegularExpression>
+#include <algorithm>
 
 namespace TextVision {
 
@@ -54,8 +56,94 @@ QStringList codes(const QImage& image) {
     return barcodePayloads(image);
 }
 
+namespace {
+
+// Secrets are read where the engine is surest of each letter: small text enlarged to lines this high.
+// It costs more than a reading for copying, but a redaction is one action the user waits for.
+constexpr double carefulLineHeight = 30;
+
+std::vector<Line> carefulLines(const QImage& picture) {
+    RecognitionOptions options;
+    options.lineHeight = carefulLineHeight;
+    return recognise(picture, options);
+}
+
+bool seeThrough(const QImage& image) {
+    if (!image.hasAlphaChannel())
+        return false;
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < argb.height(); ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
+        for (int x = 0; x < argb.width(); ++x)
+            if (qAlpha(row[x]) < 255)
+                return true;
+    }
+    return false;
+}
+
+QImage onGround(const QImage& image, QColor ground) {
+    QImage shown(image.size(), QImage::Format_RGB32);
+    shown.fill(ground);
+    QPainter painter(&shown);
+    painter.drawImage(0, 0, image);
+    return shown;
+}
+
+// What a transparent part shows depends on where the picture is shown: white letters on nothing are
+// plain on a dark card or viewer and invisible on a white page. Such a picture is read on a light and
+// on a dark ground, and the lines only the dark one reads join the others.
+std::vector<Line> secretsReading(const QImage& image) {
+    if (!seeThrough(image))
+        return carefulLines(image);
+    std::vector<Line> read = carefulLines(onGround(image, Qt::white));
+    const size_t light = read.size();
+    for (Line& line : carefulLines(onGround(image, QColor(8, 8, 8)))) {
+        const bool again = std::any_of(read.begin(), read.begin() + qsizetype(light), [&](const Line& other) {
+            const QRectF common = line.box.intersected(other.box);
+            return !common.isEmpty() && common.width() * common.height() > 0.5 * line.box.width() * line.box.height();
+        });
+        if (!again)
+            read.push_back(std::move(line));
+    }
+    return read;
+}
+
+} // namespace
+
+CheckedRedaction redactChecked(const QImage& image) {
+    // The covering reads each painted picture in turn; the last of them is often the one checked.
+    qint64 lastKey = 0;
+    std::vector<Line> last;
+    const auto read = [&](const QImage& picture) {
+        if (picture.cacheKey() != lastKey || lastKey == 0) {
+            last = secretsReading(picture);
+            lastKey = picture.cacheKey();
+        }
+        return last;
+    };
+    Redaction result = redactReading(image, read);
+    CheckedRedaction checked{std::move(result.image), std::move(result.boxes), false};
+    if (checked.boxes.empty())
+        return checked;
+    checked.unsure = true;
+    for (int look = 0; look < 2; ++look) {
+        const std::vector<QRectF> left = sensitiveFindings(read(checked.image));
+        if (left.empty()) {
+            checked.unsure = false;
+            break;
+        }
+        Redaction more = redactFindings(checked.image, left);
+        // Found again where it is painted already: the reading sees through the paint, or makes it up.
+        if (more.image == checked.image)
+            break;
+        checked.image = std::move(more.image);
+        checked.boxes.insert(checked.boxes.end(), more.boxes.begin(), more.boxes.end());
+    }
+    return checked;
+}
+
 std::pair<QImage, std::vector<QRectF>> redactWithBoxes(const QImage& image) {
-    Redaction result = redactReading(image, [](const QImage& picture) { return lines(picture); });
+    CheckedRedaction result = redactChecked(image);
     return {std::move(result.image), std::move(result.boxes)};
 }
 

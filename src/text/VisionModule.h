@@ -15,7 +15,7 @@ class VisionModule {
 public:
     // Raised whenever the calls below or the types they pass change, so that a module of another build is
     // refused, not called.
-    static constexpr int version = 1;
+    static constexpr int version = 2;
 
     virtual ~VisionModule() = default;
 
