@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QRegularExpression>
 #include <algorithm>
+#include <optional>
 
 namespace TextVision {
 
@@ -68,17 +69,26 @@ std::vector<Line> carefulLines(const QImage& picture) {
     return recognise(picture, options);
 }
 
-bool seeThrough(const QImage& image) {
+// How light what the picture draws is, 0 to 255, weighed by its opacity; nothing where it is opaque
+// throughout, for it shows its own ground.
+std::optional<double> inkLightness(const QImage& image) {
     if (!image.hasAlphaChannel())
-        return false;
+        return std::nullopt;
     const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    double weight = 0, light = 0;
+    bool through = false;
     for (int y = 0; y < argb.height(); ++y) {
         const auto* row = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
-        for (int x = 0; x < argb.width(); ++x)
-            if (qAlpha(row[x]) < 255)
-                return true;
+        for (int x = 0; x < argb.width(); ++x) {
+            const int alpha = qAlpha(row[x]);
+            through = through || alpha < 255;
+            weight += alpha;
+            light += alpha * qGray(row[x]);
+        }
     }
-    return false;
+    if (!through)
+        return std::nullopt;
+    return weight > 0 ? light / weight : 255.0;
 }
 
 QImage onGround(const QImage& image, QColor ground) {
@@ -90,14 +100,19 @@ QImage onGround(const QImage& image, QColor ground) {
 }
 
 // What a transparent part shows depends on where the picture is shown: white letters on nothing are
-// plain on a dark card or viewer and invisible on a white page. Such a picture is read on a light and
-// on a dark ground, and the lines only the dark one reads join the others.
+// plain on a dark card or viewer and invisible on a white page. Light drawing is read on a dark ground,
+// dark drawing on white, and a picture of both on both: the lines only the dark ground shows join the others.
 std::vector<Line> secretsReading(const QImage& image) {
-    if (!seeThrough(image))
+    const std::optional<double> lightness = inkLightness(image);
+    if (!lightness)
         return carefulLines(image);
+    const QColor dark(8, 8, 8);
+    if (*lightness > 160 || *lightness < 96)
+        return carefulLines(onGround(image, *lightness > 160 ? dark : QColor(Qt::white)));
     std::vector<Line> read = carefulLines(onGround(image, Qt::white));
     const size_t light = read.size();
-    for (Line& line : carefulLines(onGround(image, QColor(8, 8, 8)))) {
+    for (Line& line : carefulLines(onGround(image, dark))) {
+        // The same line read on both grounds.
         const bool again = std::any_of(read.begin(), read.begin() + qsizetype(light), [&](const Line& other) {
             const QRectF common = line.box.intersected(other.box);
             return !common.isEmpty() && common.width() * common.height() > 0.5 * line.box.width() * line.box.height();
