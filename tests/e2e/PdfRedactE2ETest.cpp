@@ -211,10 +211,12 @@ protected:
                                        : "not readable even before");
             }
             EXPECT_GE(readBefore, int(secretRows().size()) * 3 / 4) << original.toStdString();
-            for (const char* word : {"Contact", "invoices", "Berlin", "weekends"})
+            for (const char* word : {"Contact", "invoices", "weekends"})
                 EXPECT_TRUE(after.contains(QLatin1String(word))) << word << " in " << after.toStdString();
         }
         closeCard(card);
+        std::printf("%s\n", qPrintable(out.join(u'\n')));
+        std::fflush(stdout);
         return out;
     }
     std::unique_ptr<Desktop> desktop;
@@ -427,14 +429,12 @@ TEST_F(PdfRedactE2E, TerminalSecretsNoLongerReadOnceRedacted) {
                 faces.push_back({face, shade});
     } else {
         faces = {{{}, Shade::Plain},
-                 {{"-fn", "9x15"}, Shade::Coloured},
-                 {{"-fa", "DejaVu Sans Mono", "-fs", "10"}, Shade::Reverse},
-                 {{"-fa", "Liberation Mono", "-fs", "10"}, Shade::Coloured},
+                 {{"-fa", "DejaVu Sans Mono", "-fs", "10"}, Shade::Coloured},
+                 {{"-fa", "Liberation Mono", "-fs", "10"}, Shade::Reverse},
                  {{"-fa", "JetBrains Mono", "-fs", "10"}, Shade::Plain}};
     }
     desktop->start("xterm", {"-geometry", "20x3+1000+650", "-title", "other"});
     ASSERT_NE(desktop->waitVisible("^other$", true, 8000), 0u);
-    QStringList report;
     for (const Face& face : faces) {
         const QString name = (face.arguments.isEmpty() ? QStringLiteral("fixed") : face.arguments.join(u' ')) +
                              (face.shade == Shade::Reverse    ? QStringLiteral(" -rv")
@@ -462,7 +462,7 @@ TEST_F(PdfRedactE2E, TerminalSecretsNoLongerReadOnceRedacted) {
         ASSERT_NE(window, 0u);
         // Another window has the focus: the terminal's title bar in its inactive shade, its cursor hollow.
         desktop->xdotool({"search", "--name", "^other$", "windowactivate"});
-        report << redactUnderPointer(window, name);
+        redactUnderPointer(window, name);
         xterm->kill();
         desktop->waitVisible("^secrets$", false);
     }
@@ -493,12 +493,11 @@ TEST_F(PdfRedactE2E, TerminalSecretsNoLongerReadOnceRedacted) {
                 ASSERT_NE(window, 0u);
                 Desktop::pause(1500);
                 desktop->xdotool({"search", "--name", "^other$", "windowactivate"});
-                report << redactUnderPointer(window, name);
+                redactUnderPointer(window, name);
                 chromium->kill();
                 desktop->waitVisible("^secrets$", false);
             }
     }
-    std::printf("%s\n", qPrintable(report.join(u'\n')));
 }
 
 // Closed the moment the redaction starts: the card goes, and the page is written before the run reports.
