@@ -126,12 +126,16 @@ std::vector<Line> secretsReading(const QImage& image) {
 } // namespace
 
 CheckedRedaction redactChecked(const QImage& image) {
+    return redactChecked(image, secretsReading);
+}
+
+CheckedRedaction redactChecked(const QImage& image, const std::function<std::vector<Line>(const QImage&)>& reader) {
     // The covering reads each painted picture in turn; the last of them is often the one checked.
     qint64 lastKey = 0;
     std::vector<Line> last;
     const auto read = [&](const QImage& picture) {
         if (picture.cacheKey() != lastKey || lastKey == 0) {
-            last = secretsReading(picture);
+            last = reader(picture);
             lastKey = picture.cacheKey();
         }
         return last;

@@ -7,6 +7,7 @@
 
 #include <QImage>
 #include <QStringList>
+#include <functional>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -46,6 +47,8 @@ struct CheckedRedaction {
     bool unsure = false;
 };
 CheckedRedaction redactChecked(const QImage& image);
+// The same with the reading given (recognise() with a careful scale, on each ground a see-through picture shows).
+CheckedRedaction redactChecked(const QImage& image, const std::function<std::vector<Line>(const QImage&)>& reader);
 
 // The picture with each normalised box filled. Throws ConvertError "Can't draw".
 QImage paint(const QImage& image, const std::vector<QRectF>& boxes);
