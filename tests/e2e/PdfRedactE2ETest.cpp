@@ -148,7 +148,9 @@ protected:
         picture.scaled(picture.size() * 3, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).save(big);
         int code = -1;
         const QStringList mode = segmentation.isEmpty() ? QStringList() : QStringList{"--psm", segmentation};
-        const QString read = desktop->run("tesseract", QStringList{big, "stdout"} + mode, &code, 300000);
+        // One thread: on a busy machine the engine's threads wait on each other for minutes.
+        const QString read =
+            desktop->run("env", QStringList{"OMP_THREAD_LIMIT=1", "tesseract", big, "stdout"} + mode, &code, 300000);
         EXPECT_EQ(code, 0) << "tesseract on " << path.toStdString();
         return read.simplified();
     }
