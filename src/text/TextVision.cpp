@@ -63,10 +63,29 @@ namespace {
 // It costs more than a reading for copying, but a redaction is one action the user waits for.
 constexpr double carefulLineHeight = 30;
 
+double area(const QRectF& box) {
+    return box.width() * box.height();
+}
+
+// Read at two sizes: each size has letters it slips on (a bitmap face's "l" or "W", a blank made up in a
+// long key) that the other reads right. The enlarged reading's lines, and those of the usual reading that
+// hold a secret the enlarged one found nowhere there.
 std::vector<Line> carefulLines(const QImage& picture) {
     RecognitionOptions options;
     options.lineHeight = carefulLineHeight;
-    return recognise(picture, options);
+    std::vector<Line> lines = recognise(picture, options);
+    const std::vector<QRectF> seen = sensitiveFindings(lines);
+    for (Line& line : recognise(picture)) {
+        const std::vector<QRectF> found = sensitiveFindings({line});
+        const bool fresh = std::any_of(found.begin(), found.end(), [&](const QRectF& finding) {
+            return std::none_of(seen.begin(), seen.end(), [&](const QRectF& known) {
+                return area(finding.intersected(known)) > 0.5 * area(finding);
+            });
+        });
+        if (fresh)
+            lines.push_back(std::move(line));
+    }
+    return lines;
 }
 
 // How light what the picture draws is, 0 to 255, weighed by its opacity; nothing where it is opaque
