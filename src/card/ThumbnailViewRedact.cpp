@@ -36,6 +36,7 @@ QImage inPoints(QImage image) {
 struct PagesDone {
     int pages = 0;
     int items = 0;
+    bool unsure = false; // a page still reads as holding a secret after its covering
 };
 
 // Scans every page but the shown one, each drawn by the decoding child, and replaces the pages with findings
@@ -51,11 +52,12 @@ PagesDone redactOtherPages(PDFSession& session, const QUrl& pdfURL, int shown, i
             if (page.image.isNull())
                 throw ConvertError(QStringLiteral("Can't scan page ") + QString::number(i + 1) + QStringLiteral(": ") +
                                    page.failure);
-            const auto [painted, boxes] = TextVision::redactWithBoxes(page.image);
-            if (boxes.empty())
+            const TextVision::CheckedRedaction redaction = TextVision::redactChecked(page.image);
+            if (redaction.boxes.empty())
                 continue;
-            session.replacePage(i, painted, page.pixelsPerPoint, true);
-            done.items += int(boxes.size());
+            session.replacePage(i, redaction.image, page.pixelsPerPoint, true);
+            done.items += int(redaction.boxes.size());
+            done.unsure = done.unsure || redaction.unsure;
             ++done.pages;
         }
         if (done.pages > 0)
@@ -91,7 +93,8 @@ void ThumbnailView::redact() {
         QStringLiteral("Scanning"),
         [base, record, source, shownPdf, session, shownPage, pageCount, made] {
             const QImage picture = ImageConvert::load(source);
-            const std::vector<QRectF> found = TextVision::redactWithBoxes(picture).second;
+            const TextVision::CheckedRedaction redaction = TextVision::redactChecked(picture);
+            const std::vector<QRectF>& found = redaction.boxes;
             std::vector<QRectF> all = record ? record->boxes : std::vector<QRectF>();
             all.insert(all.end(), found.begin(), found.end());
             const int n = int(found.size());
@@ -111,6 +114,9 @@ void ThumbnailView::redact() {
             if (session)
                 message += QStringLiteral(" on ") + QString::number(pages.pages + (n > 0 ? 1 : 0)) +
                            QStringLiteral(" of ") + QString::number(pageCount) + QStringLiteral(" pages");
+            // Covered as far as the reading can tell, but something still reads as a secret: no plain success.
+            if (redaction.unsure || pages.unsure)
+                message += QStringLiteral(" \u00b7 some text may still be readable");
             message += QStringLiteral(" \u00b7 double-click the picture to review");
             if (n == 0)
                 return std::pair<Shot, QString>(base, message);

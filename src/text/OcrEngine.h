@@ -22,7 +22,10 @@ struct RecognitionOptions {
     int bands = 0;         // 0 chooses by size and cores; 1 reads the picture whole
     std::vector<int> cuts; // band boundaries as picture rows, used as given
     double scale = 0;      // 0 chooses from the estimated text height
-    QString languages;     // Tesseract languages ("deu+eng"); empty uses recognitionLanguages()
+    // With scale 0, the height small text is enlarged to; 0 for the usual. A careful reading (of
+    // secrets to cover) asks for more than the usual, where the engine is surest of each letter.
+    double lineHeight = 0;
+    QString languages; // Tesseract languages ("deu+eng"); empty uses recognitionLanguages()
     // When set, receives the rules painted out of the picture before reading (table borders, frames, rules
     // between columns), normalised like the lines' boxes: the layout still needs to know where they stood.
     std::vector<QRectF>* rules = nullptr;

@@ -234,14 +234,15 @@ bool PageScan::blank(int row) const {
     return rowInk[size_t(row)] <= std::max(2, greyImage.width() / 400);
 }
 
-double PageScan::scale() const {
-    if (lineHeight >= readableHeight)
+double PageScan::scale(double height) const {
+    const double target = height > 0 ? height : enlargedHeight;
+    if (lineHeight >= (height > 0 ? 0.9 * height : readableHeight))
         return 1;
     const double pixels = double(greyImage.width()) * greyImage.height();
     const double limit = std::sqrt(maxScaledPixels / pixels);
     // Small enlargements only blur; below the readable height go well past it. Without a
     // measure of the text (a picture with no blank rows) enlarge moderately.
-    const double wanted = lineHeight > 0 ? std::max(1.5, enlargedHeight / lineHeight) : 2.0;
+    const double wanted = lineHeight > 0 ? std::max(1.5, target / lineHeight) : 2.0;
     return std::clamp(std::min(wanted, limit), 1.0, maxScale);
 }
 

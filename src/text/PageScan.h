@@ -33,8 +33,9 @@ public:
     // Typical height of a line of text in pixels; 0 when no text-like rows were found.
     double textHeight() const { return lineHeight; }
 
-    // Enlargement that brings small text to a size the recogniser reads reliably.
-    double scale() const;
+    // Enlargement that brings small text to a size the recogniser reads reliably, or to lines of
+    // about `height` pixels where that is given.
+    double scale(double height = 0) const;
 
     // About count bands of similar height, cut at the emptiest row near each even cut, or at the
     // edge of a block of lines where that would leave a line or two of it apart; fewer for small pictures.

@@ -7,6 +7,7 @@
 
 #include <QImage>
 #include <QStringList>
+#include <functional>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -36,6 +37,18 @@ QStringList codes(const QImage& image);
 // The picture with sensitive data covered, and the covering boxes (normalised, origin lower
 // left). Throws RecognitionError, or ConvertError "Can't draw".
 std::pair<QImage, std::vector<QRectF>> redactWithBoxes(const QImage& image);
+
+// The same, read again once painted and covered further while it reads as sensitive: `unsure` where
+// something still reads so after the last covering, or where painting cannot cover it (it reads over
+// paint), so that the caller does not claim the secrets are gone.
+struct CheckedRedaction {
+    QImage image;
+    std::vector<QRectF> boxes;
+    bool unsure = false;
+};
+CheckedRedaction redactChecked(const QImage& image);
+// The same with the reading given (recognise() with a careful scale, on each ground a see-through picture shows).
+CheckedRedaction redactChecked(const QImage& image, const std::function<std::vector<Line>(const QImage&)>& reader);
 
 // The picture with each normalised box filled. Throws ConvertError "Can't draw".
 QImage paint(const QImage& image, const std::vector<QRectF>& boxes);

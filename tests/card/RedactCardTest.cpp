@@ -10,6 +10,8 @@
 #include <QDir>
 #include <QLineEdit>
 
+#include <optional>
+
 #define POINTERHOLDER_TRANSITION 4
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
@@ -21,16 +23,17 @@ using namespace CardFixtures;
 
 namespace {
 
-// A white picture with an e-mail address and a card number in plain dark type.
-QUrl secrets(const QTemporaryDir& dir, bool withText = true) {
-    QImage image(900, 200, QImage::Format_RGB32);
-    image.fill(Qt::white);
+// A white picture with an e-mail address and a card number in plain dark type; or a transparent one with the
+// same in `ink`.
+QUrl secrets(const QTemporaryDir& dir, bool withText = true, std::optional<QColor> ink = std::nullopt) {
+    QImage image(900, 200, ink ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    image.fill(ink ? Qt::transparent : Qt::white);
     if (withText) {
         QPainter painter(&image);
         QFont font(QStringLiteral("DejaVu Sans"));
         font.setPixelSize(26);
         painter.setFont(font);
-        painter.setPen(QColor(20, 20, 20));
+        painter.setPen(ink.value_or(QColor(20, 20, 20)));
         painter.drawText(30, 60, QStringLiteral("Write to jane.doe@example.com today"));
         painter.drawText(30, 140, QStringLiteral("Card 4111 1111 1111 1111 expires soon"));
     }
@@ -192,6 +195,25 @@ TEST(RedactCard, ReviewWithoutFindingsAndLosingTheOriginal) {
     card.view()->apply(moved);
     EXPECT_TRUE(RedactMarks::find(renamed));
     EXPECT_FALSE(RedactMarks::find(redacted));
+}
+
+TEST(RedactCard, TransparentPicturesAreSearchedOnEveryGround) {
+    // White letters on nothing show on the card's dark ground (Copy Text reads them there); dark ones on a page.
+    for (const QColor ink : {QColor(Qt::white), QColor(20, 20, 20), QColor(250, 200, 40)}) {
+        SCOPED_TRACE(ink.name().toStdString());
+        QTemporaryDir dir;
+        ReviewCard card(secrets(dir, true, ink));
+        card.view()->redact();
+        card.settle();
+        EXPECT_TRUE(toastText().endsWith(QStringLiteral(" items redacted \u00b7 double-click the picture to review")))
+            << toastText().toStdString();
+        const QImage redacted(dir.filePath(QStringLiteral("Notes redacted.png")));
+        ASSERT_FALSE(redacted.isNull());
+        EXPECT_TRUE(redacted.hasAlphaChannel());
+        EXPECT_EQ(qAlpha(redacted.pixel(5, 5)), 0) << "the ground stays transparent";
+        EXPECT_EQ(qAlpha(redacted.pixel(200, 50)), 255) << "the address is covered";
+        EXPECT_EQ(qAlpha(redacted.pixel(200, 130)), 255) << "the number is covered";
+    }
 }
 
 TEST(RedactCard, OtherPdfPagesAreRedactedInTheFileOrTheRunFails) {

@@ -173,6 +173,32 @@ TEST_F(TextVisionTest, EverySensitiveItemIsCoveredInThePaintedPicture) {
         EXPECT_TRUE(inkCovered(canvas.picture, again, box(item, item.secret)));
 }
 
+TEST_F(TextVisionTest, RedactionIsUnsureWhileSomethingStillReadsAsASecret) {
+    // Each reading of a new picture gives the next list: an address that goes once covered, one read again over
+    // its paint, and a key found somewhere new on every reading.
+    QImage original(600, 400, QImage::Format_RGB32);
+    original.fill(Qt::white);
+    const TextVision::Line address = makeLine(QStringLiteral("ann@example.com"), 0.1, 0.8, 0.3, 0.05);
+    const auto key = [](int n) { return makeLine(QStringLiteral("sk_live_abcdefghijkl"), 0.1, 0.1 * n, 0.4, 0.05); };
+    struct Case {
+        std::vector<std::vector<TextVision::Line>> readings;
+        bool unsure;
+        size_t boxes;
+    };
+    const Case cases[] = {{{{address}, {}}, false, 1},
+                          {{{address}, {address}}, true, 1},
+                          {{{address}, {key(1)}, {key(2)}, {key(3)}, {key(4)}, {key(5)}, {key(6)}}, true, 5},
+                          {{{}}, false, 0}};
+    for (const Case& c : cases) {
+        size_t reads = 0;
+        const TextVision::CheckedRedaction r = TextVision::redactChecked(
+            original, [&](const QImage&) { return c.readings[std::min(reads++, c.readings.size() - 1)]; });
+        EXPECT_EQ(r.unsure, c.unsure) << c.readings.size();
+        EXPECT_GE(r.boxes.size(), c.boxes) << c.readings.size();
+        EXPECT_EQ(r.boxes.empty(), c.boxes == 0) << c.readings.size();
+    }
+}
+
 TEST_F(TextVisionTest, SecretsTheRecogniserReadsApartAreCoveredWhole) {
     // Drawn whole; read with a blank after a dot ("billing. team@"), an underscore read as a blank
     // ("sk live ..."), a key cut in two ("...a7eZSWOj KFMBWY", "sk_test 4eC39...T 1zdp7de"), or a look-alike.
