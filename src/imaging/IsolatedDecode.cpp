@@ -429,8 +429,13 @@ void start(const Job& job, QObject* context, std::function<void(const Result&)> 
         QTimer::singleShot(0, context, [done, result] { done(result); });
         return;
     }
-    // Owned by the context: when it goes, the child is killed with it.
-    auto* child = new QProcess(context);
+    // Killed when the context goes, and then never reported: not a child of the context, whose destructor would
+    // delete it while the context is half taken down, and the killed child's end would reach `done` then.
+    auto* child = new QProcess;
+    QObject::connect(context, &QObject::destroyed, child, [child] {
+        child->setProperty("reported", true);
+        delete child;
+    });
     auto* limit = new QTimer(child);
     auto timedOut = std::make_shared<bool>(false);
     limit->setSingleShot(true);

@@ -98,7 +98,9 @@ QString pdfWithFields(const QTemporaryDir& dir) {
     xmp.getDict().replaceKey("/Type", QPDFObjectHandle::newName("/Metadata"));
     xmp.getDict().replaceKey("/Subtype", QPDFObjectHandle::newName("/XML"));
     root.replaceKey("/Metadata", xmp);
-    QPDFWriter writer(pdf, (path + QStringLiteral(".new")).toLocal8Bit().constData());
+    // The writer keeps the name it is given until it writes.
+    const QByteArray written = QFile::encodeName(path + QStringLiteral(".new"));
+    QPDFWriter writer(pdf, written.constData());
     writer.write();
     QFile::remove(path);
     QFile::rename(path + QStringLiteral(".new"), path);
