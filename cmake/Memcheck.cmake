@@ -23,9 +23,11 @@ endfunction()
 function(_pictolarium_memcheck_environment test)
     set(supp ${PROJECT_SOURCE_DIR}/tests/memcheck)
     set(out ${CMAKE_BINARY_DIR}/memcheck/${test})
-    # A huge allocation returns null (the code's own limits answer it) instead of ending the test.
+    # A huge allocation returns null (the code's own limits answer it) instead of ending the test. Undefined
+    # behaviour ends the process: reported and going on, it went to standard error, which a passing test's run
+    # does not keep, and the names the report demangled were all that was left of it, as a leak.
     set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT
         "ASAN_OPTIONS=log_path=${out}/asan:log_exe_name=1:allocator_may_return_null=1:detect_leaks=1"
         "LSAN_OPTIONS=suppressions=${supp}/lsan.supp:print_suppressions=0"
-        "UBSAN_OPTIONS=log_path=${out}/ubsan:log_exe_name=1:print_stacktrace=1:suppressions=${supp}/ubsan.supp")
+        "UBSAN_OPTIONS=log_path=${out}/ubsan:log_exe_name=1:print_stacktrace=1:halt_on_error=1:suppressions=${supp}/ubsan.supp")
 endfunction()

@@ -24,26 +24,6 @@ grep -E "tests passed|tests failed|^ *[0-9]+ - |Total Test time" "$out/ctest.log
 
 # A report is ours when a frame of its stack is in our sources (the checker's own frames are not).
 ours='^ +#[0-9]+ .*(^|[ /])(src|tools|tests)/[^ ]*\.(cpp|h):[0-9]+'
-# The checker's own leak: when a leak check meets a stack that a suppression matches and indirect leaks
-# remain, LeakSanitizer checks once more, and by then the names it demangled for the first check (through
-# libstdc++'s __cxa_demangle, whose buffers the sanitizer runtime never frees, by its own design) are in the
-# heap with nothing pointing at them. Such a report holds only leaks of exactly two frames: realloc, called
-# from the demangler inside libstdc++ (frame pointers end there). A report with any other leak or error counts.
-checker_only() {
-    awk '
-        /ERROR: / && !/LeakSanitizer: detected memory leaks/ { other = 1 }
-        /^(Direct|Indirect) leak of/ { if (n) check(); n = 0; frames = ""; inleak = 1; next }
-        inleak && /^ +#[0-9]+ / { n++; frames = frames "\n" $0; next }
-        inleak && /^$/ { if (n) check(); n = 0; inleak = 0 }
-        function check() {
-            leaks++
-            if (!(n == 2 && frames ~ /#0 [^\n]*realloc/ && frames ~ /#1 0x[0-9a-f]+ +\([^)]*libstdc\+\+\.so[^)]*\)$/))
-                other = 1
-        }
-        END { if (n) check(); exit !(leaks > 0 && !other) }
-    ' "$1"
-}
-
 findings=0
 printf '\n%-28s %8s %8s\n' "test" "ours" "other" | tee "$out/summary.txt"
 for dir in "$out"/*/; do
@@ -53,10 +33,6 @@ for dir in "$out"/*/; do
     other=0
     for report in "$dir"*; do
         [ -s "$report" ] || continue
-        if checker_only "$report"; then
-            echo "(the checker's own demangled names, not counted: $report)" >>"$out/summary.txt"
-            continue
-        fi
         if grep -v libsanitizer "$report" | grep -qE "$ours"; then
             mine=$((mine + 1))
         else
