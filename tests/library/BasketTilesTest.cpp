@@ -86,18 +86,26 @@ TEST(BasketTiles, TilePartsSitAtTheBottomRightOfThePictureAndTheGapIsNoTile) {
 
 TEST(BasketTiles, ThumbnailsRenderOnceOffTheUIThreadAndHugePicturesAreSkipped) {
     Basket b({"a.png", "b.png"});
-    // A PNG whose header claims 65535 × 65535: no thumbnail, no stall, the tile keeps its name.
+    // Pictures whose headers claim too many pixels: no thumbnail, no stall, the tile keeps its name.
     QByteArray ihdr = QByteArray::fromHex("0000ffff0000ffff0806000000");
     LibraryFixtures::put(b.path("huge.png"),
                          QByteArray::fromHex("89504e470d0a1a0a") + LibraryFixtures::chunk("IHDR", ihdr) +
                              LibraryFixtures::chunk("IDAT", QByteArray(16, 0)) + LibraryFixtures::chunk("IEND", {}));
     ASSERT_EQ(QImageReader(b.path("huge.png")).size(), QSize(65535, 65535));
+    // A WebP of a few dozen bytes that decodes to a gigabyte, under the program's own reader limit.
+    LibraryFixtures::put(b.path("huge.webp"), ManyPictures::oneColourWebp(16383, 16383));
+    const int readerLimit = QImageReader::allocationLimit();
+    QImageReader::setAllocationLimit(2048);
     b.panel->reload();
     QApplication::processEvents();
+    for (const char* huge : {"huge.png", "huge.webp"})
+        EXPECT_TRUE(b.panel->thumbnailFor(b.path(huge)).isNull()) << huge;
     ASSERT_TRUE(QTest::qWaitFor([&] { return b.panel->thumbsLoading.isEmpty(); }));
+    QImageReader::setAllocationLimit(readerLimit);
     EXPECT_EQ(b.panel->thumbnailFor(b.path("a.png")).size(), QSize(64, 40));
     EXPECT_TRUE(b.panel->listing().thumbCache.contains(b.path("b.png")));
-    EXPECT_FALSE(b.panel->listing().thumbCache.contains(b.path("huge.png")));
+    for (const char* huge : {"huge.png", "huge.webp"})
+        EXPECT_FALSE(b.panel->listing().thumbCache.contains(b.path(huge))) << huge;
 
     // Asked again while the first render runs: still one render.
     b.panel->listing().thumbCache.remove(b.path("a.png"));
