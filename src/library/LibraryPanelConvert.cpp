@@ -123,6 +123,7 @@ void LibraryPanel::convertSelected(ImageFormat format) {
             } catch (const ConvertError&) {
                 // A file that fails is skipped; the count says how many were written.
             } catch (const std::bad_alloc&) {
+                // So is one too large for the memory left.
             }
             step();
         }
