@@ -194,17 +194,20 @@ private:
     std::optional<StripDrag> stripDrag;
     void moveByDrag(QPoint global);
 
-    // A batch of conversions at work on a worker; one at a time. `done` counts the files finished.
+    // A batch of conversions at work on a worker; one at a time. `done` counts the files finished; a long batch
+    // tells how far it got about once a second.
     struct Batch {
         QString verb; // "Converting", "Resizing", "Compressing"
         qsizetype total = 0;
         qsizetype done = 0;
+        QElapsedTimer sinceTold;
     };
     std::optional<Batch> batch;
     // What a batch hands back to the panel once its work is done; run only while the panel lives.
     using Finish = std::function<void(LibraryPanel&)>;
     // Runs `work` on a worker with the busy cursor up; `work` calls its argument after each file.
     void runBatch(const QString& verb, qsizetype total, std::function<Finish(const std::function<void()>&)> work);
+    void tellProgress();
     // While a batch runs, says how far it got and refuses another: true then.
     bool stillConverting();
 };

@@ -73,14 +73,18 @@ void LibraryPanel::showConvertMenu() {
 
 void LibraryPanel::runBatch(const QString& verb, qsizetype total,
                             std::function<Finish(const std::function<void()>&)> work) {
-    batch = Batch{verb, total, 0};
+    batch = Batch{verb, total, 0, {}};
+    batch->sinceTold.start();
     QApplication::setOverrideCursor(Qt::BusyCursor);
     QPointer<LibraryPanel> self(this);
     Dispatch::global([self, work = std::move(work)] {
         const std::function<void()> step = [self] {
             Dispatch::main([self] {
-                if (self && self->batch)
-                    ++self->batch->done;
+                if (!self || !self->batch)
+                    return;
+                ++self->batch->done;
+                if (self->batch->sinceTold.elapsed() >= 1000 && self->batch->done < self->batch->total)
+                    self->tellProgress();
             });
         };
         Finish finish = work(step);
@@ -94,13 +98,18 @@ void LibraryPanel::runBatch(const QString& verb, qsizetype total,
     });
 }
 
-bool LibraryPanel::stillConverting() {
-    if (!batch)
-        return false;
+void LibraryPanel::tellProgress() {
     toast(QStringLiteral("%1 %2 of %3\u2026")
               .arg(batch->verb)
               .arg(std::min(batch->done + 1, batch->total))
               .arg(batch->total));
+    batch->sinceTold.restart();
+}
+
+bool LibraryPanel::stillConverting() {
+    if (!batch)
+        return false;
+    tellProgress();
     return true;
 }
 
