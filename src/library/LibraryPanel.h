@@ -96,6 +96,8 @@ public:
     // The tile's own menu of formats, at the tile's bottom right; tile is in screen coordinates.
     void formatMenu(const QString& file, const QRect& tile);
     void convertOne(const QString& file, ImageFormat format);
+    // Whether a batch of those conversions is at work; what it makes reaches the grid when it ends.
+    bool converting() const { return batch.has_value(); }
     void rename(const QString& file, const QRect& tile);
     // Moves the file to the name typed (extension kept, next free number when taken); the new path.
     std::optional<QString> commitRename(const QString& file, const QString& name);
@@ -191,4 +193,21 @@ private:
     };
     std::optional<StripDrag> stripDrag;
     void moveByDrag(QPoint global);
+
+    // A batch of conversions at work on a worker; one at a time. `done` counts the files finished; a long batch
+    // tells how far it got about once a second.
+    struct Batch {
+        QString verb; // "Converting", "Resizing", "Compressing"
+        qsizetype total = 0;
+        qsizetype done = 0;
+        QElapsedTimer sinceTold;
+    };
+    std::optional<Batch> batch;
+    // What a batch hands back to the panel once its work is done; run only while the panel lives.
+    using Finish = std::function<void(LibraryPanel&)>;
+    // Runs `work` on a worker with the busy cursor up; `work` calls its argument after each file.
+    void runBatch(const QString& verb, qsizetype total, std::function<Finish(const std::function<void()>&)> work);
+    void tellProgress();
+    // While a batch runs, says how far it got and refuses another: true then.
+    bool stillConverting();
 };

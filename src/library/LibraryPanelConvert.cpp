@@ -1,5 +1,7 @@
 // The basket's conversions: convert, resize and compress the selection, and a tile's own format menu.
 // Each new file takes its source's place (the source goes to the Trash), comes first and is selected.
+// The files are worked on by a worker, one batch at a time, while the basket goes on answering; what came of
+// them reaches the panel afterwards, if it is still there.
 
 #include "library/LibraryPanel.h"
 
@@ -7,19 +9,21 @@
 #include "editors/NamePrompt.h"
 #include "imaging/ImageConvert.h"
 #include "library/ShotGrid.h"
+#include "platform/Dispatch.h"
 #include "ui/GhostButton.h"
 
 #include <QApplication>
 #include <QFileInfo>
 #include <QMenu>
+#include <QPointer>
+
+#include <algorithm>
 
 namespace {
 
-// A wait cursor for as long as a batch holds the event loop.
-struct Busy {
-    Busy() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~Busy() { QApplication::restoreOverrideCursor(); }
-};
+QString outOfMemory(const QString& file) {
+    return QStringLiteral("Not enough memory for ") + QFileInfo(file).fileName();
+}
 
 QString withNote(const QString& message, const QString& trashFailure) {
     if (message.isEmpty())
@@ -67,16 +71,59 @@ void LibraryPanel::showConvertMenu() {
     menu->popup(anchor->mapToGlobal(QPoint(0, anchor->height() + 4)));
 }
 
+void LibraryPanel::runBatch(const QString& verb, qsizetype total,
+                            std::function<Finish(const std::function<void()>&)> work) {
+    batch = Batch{verb, total, 0, {}};
+    batch->sinceTold.start();
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    QPointer<LibraryPanel> self(this);
+    Dispatch::global([self, work = std::move(work)] {
+        const std::function<void()> step = [self] {
+            Dispatch::main([self] {
+                if (!self || !self->batch)
+                    return;
+                ++self->batch->done;
+                if (self->batch->sinceTold.elapsed() >= 1000 && self->batch->done < self->batch->total)
+                    self->tellProgress();
+            });
+        };
+        Finish finish = work(step);
+        Dispatch::main([self, finish = std::move(finish)] {
+            QApplication::restoreOverrideCursor();
+            if (!self)
+                return;
+            self->batch.reset();
+            finish(*self);
+        });
+    });
+}
+
+void LibraryPanel::tellProgress() {
+    toast(QStringLiteral("%1 %2 of %3\u2026")
+              .arg(batch->verb)
+              .arg(std::min(batch->done + 1, batch->total))
+              .arg(batch->total));
+    batch->sinceTold.restart();
+}
+
+bool LibraryPanel::stillConverting() {
+    if (!batch)
+        return false;
+    tellProgress();
+    return true;
+}
+
 void LibraryPanel::convertSelected(ImageFormat format) {
+    if (stillConverting())
+        return;
     const QStringList chosen = selectedURLs();
     if (chosen.isEmpty()) {
         toast(QStringLiteral("Select screenshots first"));
         return;
     }
-    QStringList made;
-    ImageConvert::Notes notes;
-    {
-        Busy busy;
+    runBatch(QStringLiteral("Converting"), chosen.size(), [chosen, format](const std::function<void()>& step) {
+        QStringList made;
+        ImageConvert::Notes notes;
         for (const QString& file : chosen) {
             try {
                 const ImageConvert::Replaced done = ImageConvert::convert(QUrl::fromLocalFile(file), format, 0.9);
@@ -84,20 +131,27 @@ void LibraryPanel::convertSelected(ImageFormat format) {
                 notes.add(QUrl::fromLocalFile(file), done.trashFailure);
             } catch (const ConvertError&) {
                 // A file that fails is skipped; the count says how many were written.
+            } catch (const std::bad_alloc&) {
+                // So is one too large for the memory left.
             }
-            files->thumbCache.remove(file);
+            step();
         }
-    }
-    for (const QString& file : std::as_const(made))
-        files->thumbCache.remove(file);
-    dropGone(*files, chosen);
-    insertNew(made);
-    reload();
-    selectFiles(made);
-    toast(withNote(QString::number(made.size()) + QStringLiteral(" saved as ") + format.title(), notes.text()));
+        return Finish([chosen, format, made, notes](LibraryPanel& panel) {
+            for (const QString& file : chosen + made)
+                panel.files->thumbCache.remove(file);
+            dropGone(*panel.files, chosen);
+            panel.insertNew(made);
+            panel.reload();
+            panel.selectFiles(made);
+            panel.toast(
+                withNote(QString::number(made.size()) + QStringLiteral(" saved as ") + format.title(), notes.text()));
+        });
+    });
 }
 
 void LibraryPanel::resizeSelected() {
+    if (stillConverting())
+        return;
     const QStringList chosen = selectedURLs();
     if (chosen.isEmpty()) {
         toast(QStringLiteral("Select screenshots first"));
@@ -111,88 +165,101 @@ void LibraryPanel::resizeSelected() {
     if (!answer)
         return;
     const std::optional<int> width = widthFromAnswer(*answer);
-    if (!width)
+    // The prompt let events through: a batch may have started meanwhile.
+    if (!width || stillConverting())
         return;
-    QStringList made;
-    ImageConvert::Notes notes;
-    QString otherError;
-    {
-        Busy busy;
+    runBatch(QStringLiteral("Resizing"), chosen.size(), [chosen, width = *width](const std::function<void()>& step) {
+        QStringList made;
+        ImageConvert::Notes notes;
+        QString otherError;
         for (const QString& file : chosen) {
             try {
-                const ImageConvert::Resized done = ImageConvert::resize(QUrl::fromLocalFile(file), *width);
+                const ImageConvert::Resized done = ImageConvert::resize(QUrl::fromLocalFile(file), width);
                 made.append(done.url.toLocalFile());
-                files->thumbCache.remove(file);
-                files->thumbCache.remove(done.url.toLocalFile());
                 notes.add(QUrl::fromLocalFile(file), done.trashFailure);
             } catch (const ConvertError& error) {
                 // Narrow enough already is no error; anything else is worth saying when nothing was written.
                 if (otherError.isEmpty() && !error.message.startsWith(QStringLiteral("Already ")))
                     otherError = QFileInfo(file).fileName() + QStringLiteral(": ") + error.message;
+            } catch (const std::bad_alloc&) {
+                if (otherError.isEmpty())
+                    otherError = outOfMemory(file);
             }
+            step();
         }
-    }
-    if (made.isEmpty()) {
-        toast(!otherError.isEmpty()
-                  ? otherError
-                  : QStringLiteral("Already smaller than ") + QString::number(*width) + QStringLiteral(" px"));
-        return;
-    }
-    dropGone(*files, chosen);
-    insertNew(made);
-    reload();
-    selectFiles(made);
-    toast(withNote(QString::number(made.size()) + QStringLiteral(" resized to ") + QString::number(*width) +
-                       QStringLiteral(" px wide"),
-                   notes.text()));
+        return Finish([chosen, width, made, notes, otherError](LibraryPanel& panel) {
+            if (made.isEmpty()) {
+                panel.toast(!otherError.isEmpty() ? otherError
+                                                  : QStringLiteral("Already smaller than ") + QString::number(width) +
+                                                        QStringLiteral(" px"));
+                return;
+            }
+            for (const QString& file : chosen + made)
+                panel.files->thumbCache.remove(file);
+            dropGone(*panel.files, chosen);
+            panel.insertNew(made);
+            panel.reload();
+            panel.selectFiles(made);
+            panel.toast(withNote(QString::number(made.size()) + QStringLiteral(" resized to ") +
+                                     QString::number(width) + QStringLiteral(" px wide"),
+                                 notes.text()));
+        });
+    });
 }
 
 void LibraryPanel::compressSelected() {
+    if (stillConverting())
+        return;
     const QStringList chosen = selectedURLs();
     if (chosen.isEmpty()) {
         toast(QStringLiteral("Select screenshots first"));
         return;
     }
-    QStringList made;
-    ImageConvert::Notes notes;
-    qint64 before = 0;
-    qint64 after = 0;
-    QString keptNote;
-    int kept = 0;
-    {
-        Busy busy;
+    runBatch(QStringLiteral("Compressing"), chosen.size(), [chosen](const std::function<void()>& step) {
+        QStringList made;
+        ImageConvert::Notes notes;
+        qint64 before = 0;
+        qint64 after = 0;
+        QString keptNote;
+        int kept = 0;
         for (const QString& file : chosen) {
+            QString why;
             try {
                 const ImageConvert::Compressed done = ImageConvert::compress(QUrl::fromLocalFile(file));
                 made.append(done.url.toLocalFile());
                 before += done.bytesBefore;
                 after += done.bytesAfter;
-                files->thumbCache.remove(file);
-                // A compressed photo.jpg keeps its name: its old thumbnail must not stay.
-                files->thumbCache.remove(done.url.toLocalFile());
                 notes.add(QUrl::fromLocalFile(file), done.trashFailure);
             } catch (const ConvertError& error) {
-                // Kept files (transparent, or no smaller as a JPEG) and failures are told, the first by name.
-                if (keptNote.isEmpty())
-                    keptNote = QFileInfo(file).fileName() + QStringLiteral(": ") + error.message;
-                ++kept;
+                why = QFileInfo(file).fileName() + QStringLiteral(": ") + error.message;
+            } catch (const std::bad_alloc&) {
+                why = outOfMemory(file);
             }
+            // Kept files (transparent, or no smaller as a JPEG) and failures are told, the first by name.
+            if (!why.isEmpty() && kept++ == 0)
+                keptNote = why;
+            step();
         }
-    }
-    if (kept > 1)
-        keptNote += QStringLiteral(" (%1 files kept)").arg(kept);
-    if (made.isEmpty()) {
-        toast(keptNote);
-        return;
-    }
-    dropGone(*files, chosen);
-    insertNew(made);
-    reload();
-    selectFiles(made);
-    toast(withNote(
-        withNote(ThumbnailView::byteCount(before) + QStringLiteral(" \u2192 ") + ThumbnailView::byteCount(after),
-                 notes.text()),
-        keptNote));
+        if (kept > 1)
+            keptNote += QStringLiteral(" (%1 files kept)").arg(kept);
+        return Finish([chosen, made, notes, before, after, keptNote](LibraryPanel& panel) {
+            if (made.isEmpty()) {
+                panel.toast(keptNote);
+                return;
+            }
+            // A compressed photo.jpg keeps its name: its old thumbnail must not stay.
+            for (const QString& file : chosen + made)
+                panel.files->thumbCache.remove(file);
+            dropGone(*panel.files, chosen);
+            panel.insertNew(made);
+            panel.reload();
+            panel.selectFiles(made);
+            panel.toast(withNote(withNote(ThumbnailView::byteCount(before) + QStringLiteral(" \u2192 ") +
+                                              ThumbnailView::byteCount(after),
+                                          notes.text()),
+                                 keptNote));
+        });
+    });
 }
 
 void LibraryPanel::formatMenu(const QString& file, const QRect& tile) {
@@ -214,21 +281,31 @@ void LibraryPanel::formatMenu(const QString& file, const QRect& tile) {
 
 void LibraryPanel::convertOne(const QString& file, ImageFormat format) {
     const std::optional<ImageFormat> current = ImageFormat::of(QUrl::fromLocalFile(file));
-    if (current && *current == format)
+    if ((current && *current == format) || stillConverting())
         return;
-    ImageConvert::Replaced done;
-    try {
-        Busy busy;
-        done = ImageConvert::convert(QUrl::fromLocalFile(file), format, 0.9);
-    } catch (const ConvertError& error) {
-        toast(error.message);
-        return;
-    }
-    const QString made = done.url.toLocalFile();
-    dropGone(*files, {file});
-    files->thumbCache.remove(file);
-    files->thumbCache.remove(made);
-    insertNew({made});
-    reload();
-    toast(withNote(format.title(), done.trashFailure));
+    runBatch(QStringLiteral("Converting"), 1, [file, format](const std::function<void()>& step) {
+        ImageConvert::Replaced done;
+        QString failure;
+        try {
+            done = ImageConvert::convert(QUrl::fromLocalFile(file), format, 0.9);
+        } catch (const ConvertError& error) {
+            failure = error.message;
+        } catch (const std::bad_alloc&) {
+            failure = outOfMemory(file);
+        }
+        step();
+        return Finish([file, format, done, failure](LibraryPanel& panel) {
+            if (!failure.isEmpty()) {
+                panel.toast(failure);
+                return;
+            }
+            const QString made = done.url.toLocalFile();
+            dropGone(*panel.files, {file});
+            panel.files->thumbCache.remove(file);
+            panel.files->thumbCache.remove(made);
+            panel.insertNew({made});
+            panel.reload();
+            panel.toast(withNote(format.title(), done.trashFailure));
+        });
+    });
 }

@@ -253,7 +253,8 @@ TEST(BasketFiles, CopyIsOursWheneverNoOtherProgramHoldsTheClipboard) {
 
 // Pictures that are too large or slow to read never stop the program from answering. The newest screenshot, a
 // WebP of a few dozen bytes that claims 16383 × 16383 pixels, is refused when held for as opening refuses it,
-// without a card; a large JPEG is copied at once as a file, with the basket answering its keys meanwhile.
+// without a card; a large JPEG is copied at once as a file, and converted to PNG, with the basket answering its
+// keys meanwhile.
 TEST(BasketFiles, PicturesTooLargeOrSlowToReadNeverStopTheProgram) {
     Basket b;
     ASSERT_TRUE(b.desktop.ok()) << b.desktop.error().toStdString();
@@ -291,4 +292,15 @@ TEST(BasketFiles, PicturesTooLargeOrSlowToReadNeverStopTheProgram) {
     EXPECT_TRUE(offered.contains("url " + QUrl::fromLocalFile(b.folder + "large.jpg").toEncoded()))
         << offered.toStdString();
     ASSERT_TRUE(b.alive());
+
+    // Converted to PNG from the basket: the basket answers its keys while the picture is written.
+    ASSERT_TRUE(b.show());
+    b.click(b.centre(0));
+    const qsizetype converting = b.mark();
+    b.choose(b.action(1), 1);
+    b.key("Escape");
+    b.key("Escape");
+    EXPECT_TRUE(b.hidden(1500)) << "the program stopped answering";
+    EXPECT_FALSE(b.traced("toast: 1 saved as PNG", converting, 20000).isEmpty());
+    EXPECT_EQ(QImageReader(b.folder + "large.png").size(), QSize(4000, 3000));
 }

@@ -6,6 +6,7 @@
 #include "imaging/BoundedLoad.h"
 #include "imaging/ChildProcesses.h"
 #include "platform/UnnamedFile.h"
+#include "support/ManyPictures.h"
 
 #include <QDir>
 #include <QFile>
@@ -36,38 +37,6 @@ IsolatedDecode::Result decode(const QString& path, ImageFormat format, const QSt
     return IsolatedDecode::run(job);
 }
 
-// A lossless WebP of one colour: every prefix code has a single symbol, so each pixel costs no bits and a
-// picture of any size fits in a few bytes, while decoding it takes its full size in memory.
-QByteArray oneColourWebp(int width, int height) {
-    QList<bool> bits;
-    const auto put = [&](quint32 value, int count) {
-        for (int i = 0; i < count; ++i)
-            bits.append((value >> i) & 1);
-    };
-    put(quint32(width - 1), 14);
-    put(quint32(height - 1), 14);
-    put(0, 4);                                                 // no alpha hint, version 0
-    put(0, 3);                                                 // no transform, no colour cache, no meta prefix codes
-    for (const quint32 symbol : {128u, 48u, 192u, 255u, 0u}) { // green, red, blue, alpha, distance
-        put(1, 2);                                             // a simple code of one symbol
-        put(1, 1);                                             // an 8-bit symbol
-        put(symbol, 8);
-    }
-    QByteArray data(1, '\x2f');
-    for (qsizetype i = 0; i < bits.size(); i += 8) {
-        char byte = 0;
-        for (int j = 0; j < 8 && i + j < bits.size(); ++j)
-            byte = char(byte | (bits[i + j] << j));
-        data.append(byte);
-    }
-    const quint32 size = quint32(data.size());
-    if (data.size() % 2)
-        data.append('\0');
-    const auto le = [](quint32 v) { return QByteArray(reinterpret_cast<const char*>(&v), 4); };
-    QByteArray chunk = "VP8L" + le(size) + data;
-    return "RIFF" + le(quint32(4 + chunk.size())) + "WEBP" + chunk;
-}
-
 } // namespace
 
 TEST(IsolatedDecode, DecodesWithTheClaimedReaderAndCopiesTheBytesItDecoded) {
@@ -86,7 +55,7 @@ TEST(IsolatedDecode, DecodesWithTheClaimedReaderAndCopiesTheBytesItDecoded) {
     EXPECT_EQ(folder.read(QStringLiteral("a.jpg")), jpeg);
 
     // Small, a one-colour WebP decodes: refused when huge, it is the memory limit that stops it.
-    folder.write(QStringLiteral("small.webp"), oneColourWebp(64, 48));
+    folder.write(QStringLiteral("small.webp"), ManyPictures::oneColourWebp(64, 48));
     const auto small = decode(folder.path(QStringLiteral("small.webp")), ImageFormat::webp);
     ASSERT_TRUE(small.ok()) << small.failure.toStdString();
     EXPECT_EQ(small.image.size(), QSize(64, 48));
@@ -109,7 +78,7 @@ TEST(IsolatedDecode, RefusesHostileAndBrokenFilesWithAReason) {
         // Sound, and within what a header may claim, but past the memory the child may take.
         {"vast.png", encoded(vast, "png"), ImageFormat::png, "the picture is too large"},
         // 32 bytes that decode to a gigabyte: the memory limit holds for every decoder.
-        {"huge.webp", oneColourWebp(16383, 16383), ImageFormat::webp, "the picture is too large"},
+        {"huge.webp", ManyPictures::oneColourWebp(16383, 16383), ImageFormat::webp, "the picture is too large"},
         // Only the reader of the claimed format runs: a vector drawing named .png is no PNG, whatever it links.
         {"drawing.png",
          "<svg xmlns='http://www.w3.org/2000/svg' xmlns:xlink='http://www.w3.org/1999/xlink' width='8' height='8'>"
@@ -145,7 +114,7 @@ TEST(IsolatedDecode, TheProgramsOwnReadsGoTheSameWayWithoutBlocking) {
     } cases[] = {
         {"png-named.jpg", png, ""},
         {"worker.bmp", encoded(markers(2, 2, 8), "bmp"), ""},
-        {"huge.webp", oneColourWebp(16383, 16383), "the picture is too large"},
+        {"huge.webp", ManyPictures::oneColourWebp(16383, 16383), "the picture is too large"},
         {"notes.txt", "hello", "it is not a picture or PDF"},
         {"gone.png", {}, "the file is gone"},
     };

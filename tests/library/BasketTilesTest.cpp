@@ -39,6 +39,10 @@ struct Basket : LibraryFixtures::BasketPanel {
     QWidget* viewport() const { return panel->collection->viewport(); }
     QPoint inViewport(QPoint gridPoint) const { return gridPoint - viewport()->pos(); }
     QPoint centreOf(int row) const { return inViewport(panel->collection->tileRect(row).center()); }
+    // Conversions work on a worker: their outcome reaches the grid once the event loop takes it.
+    bool settled() const {
+        return QTest::qWaitFor([this] { return !panel->converting(); }, 20000);
+    }
 };
 
 } // namespace
@@ -82,18 +86,26 @@ TEST(BasketTiles, TilePartsSitAtTheBottomRightOfThePictureAndTheGapIsNoTile) {
 
 TEST(BasketTiles, ThumbnailsRenderOnceOffTheUIThreadAndHugePicturesAreSkipped) {
     Basket b({"a.png", "b.png"});
-    // A PNG whose header claims 65535 × 65535: no thumbnail, no stall, the tile keeps its name.
+    // Pictures whose headers claim too many pixels: no thumbnail, no stall, the tile keeps its name.
     QByteArray ihdr = QByteArray::fromHex("0000ffff0000ffff0806000000");
     LibraryFixtures::put(b.path("huge.png"),
                          QByteArray::fromHex("89504e470d0a1a0a") + LibraryFixtures::chunk("IHDR", ihdr) +
                              LibraryFixtures::chunk("IDAT", QByteArray(16, 0)) + LibraryFixtures::chunk("IEND", {}));
     ASSERT_EQ(QImageReader(b.path("huge.png")).size(), QSize(65535, 65535));
+    // A WebP of a few dozen bytes that decodes to a gigabyte, under the program's own reader limit.
+    LibraryFixtures::put(b.path("huge.webp"), ManyPictures::oneColourWebp(16383, 16383));
+    const int readerLimit = QImageReader::allocationLimit();
+    QImageReader::setAllocationLimit(2048);
     b.panel->reload();
     QApplication::processEvents();
+    for (const char* huge : {"huge.png", "huge.webp"})
+        EXPECT_TRUE(b.panel->thumbnailFor(b.path(huge)).isNull()) << huge;
     ASSERT_TRUE(QTest::qWaitFor([&] { return b.panel->thumbsLoading.isEmpty(); }));
+    QImageReader::setAllocationLimit(readerLimit);
     EXPECT_EQ(b.panel->thumbnailFor(b.path("a.png")).size(), QSize(64, 40));
     EXPECT_TRUE(b.panel->listing().thumbCache.contains(b.path("b.png")));
-    EXPECT_FALSE(b.panel->listing().thumbCache.contains(b.path("huge.png")));
+    for (const char* huge : {"huge.png", "huge.webp"})
+        EXPECT_FALSE(b.panel->listing().thumbCache.contains(b.path(huge))) << huge;
 
     // Asked again while the first render runs: still one render.
     b.panel->listing().thumbCache.remove(b.path("a.png"));
@@ -243,12 +255,21 @@ TEST(BasketTiles, ConvertPutsTheNewFilesFirstSelectedAndResizeReadsTheWidthTyped
     b.panel->convertOne(b.path("d.png"), ImageFormat::png);
     EXPECT_TRUE(QFile::exists(b.path("d.png")));
     b.panel->convertOne(b.path("d.png"), ImageFormat::jpeg);
+    // The work is a worker's: the basket answers meanwhile, and refuses a second batch, saying why.
+    EXPECT_TRUE(b.panel->converting());
+    EXPECT_FALSE(b.panel->collection->files().contains(b.path("d.jpg")));
+    b.select({"a.png"});
+    b.panel->convertSelected(ImageFormat::webp);
+    EXPECT_EQ(toastText(), QString::fromUtf8("Converting 1 of 1\u2026"));
+    ASSERT_TRUE(b.settled());
+    EXPECT_FALSE(QFile::exists(b.path("a.webp")));
     EXPECT_EQ(toastText(), "JPEG");
     EXPECT_EQ(b.panel->collection->files().first(), b.path("d.jpg"));
     EXPECT_FALSE(b.panel->collection->files().contains(b.path("d.png")));
 
     b.select({"a.png", "b.png", "c.png"});
     b.panel->convertSelected(ImageFormat::jpeg);
+    ASSERT_TRUE(b.settled());
     EXPECT_EQ(toastText(), "3 saved as JPEG");
     const QStringList chosen = b.panel->selectedURLs();
     ASSERT_EQ(chosen.size(), 3);
@@ -262,16 +283,26 @@ TEST(BasketTiles, ConvertPutsTheNewFilesFirstSelectedAndResizeReadsTheWidthTyped
     b.select({"wide.png", "a.jpg"});
     b.answer = QStringLiteral("1,600 px");
     b.panel->resizeSelected();
+    ASSERT_TRUE(b.settled());
     EXPECT_EQ(toastText(), "1 resized to 1600 px wide");
     ASSERT_EQ(b.panel->selectedURLs().size(), 1);
     EXPECT_EQ(QImageReader(b.panel->selectedURLs().first()).size(), QSize(1600, 400));
 
     b.select({"b.jpg"});
     b.panel->resizeSelected();
+    ASSERT_TRUE(b.settled());
     EXPECT_EQ(toastText(), "Already smaller than 1600 px");
     QFile::resize(b.path("b.jpg"), 10); // truncated behind the basket's back
     b.panel->resizeSelected();
+    ASSERT_TRUE(b.settled());
     EXPECT_TRUE(toastText().startsWith("b.jpg: ")) << toastText().toStdString();
+
+    // The basket went while a batch works: the file is written all the same, and nothing reaches the panel.
+    b.select({"c.jpg"});
+    b.panel->convertSelected(ImageFormat::png);
+    b.panel.reset();
+    EXPECT_TRUE(QTest::qWaitFor([] { return !QApplication::overrideCursor(); }, 20000));
+    EXPECT_TRUE(QFile::exists(b.path("c.png")));
 
     const struct {
         const char* answer;
@@ -293,6 +324,7 @@ TEST(BasketTiles, ConvertKeepsASourceOfSeveralPagesAndSaysSo) {
     b.panel->reload();
     b.select({"scan.tiff"});
     b.panel->convertSelected(ImageFormat::png);
+    ASSERT_TRUE(b.settled());
     EXPECT_EQ(toastText(),
               QString::fromUtf8("1 saved as PNG \u00B7 only page 1 of 3 was converted, so scan.tiff was kept"));
     for (const char* name : {"scan.tiff", "scan.png"})
@@ -305,6 +337,7 @@ TEST(BasketTiles, ConvertKeepsASourceOfSeveralPagesAndSaysSo) {
     b.panel->reload();
     b.select({"scan.tiff", "pages.tiff"});
     b.panel->convertSelected(ImageFormat::jpeg);
+    ASSERT_TRUE(b.settled());
     const QString both = toastText();
     EXPECT_TRUE(both.startsWith(QString::fromUtf8("2 saved as JPEG \u00B7 only page 1 of "))) << both.toStdString();
     EXPECT_TRUE(both.contains("so scan.tiff was kept; also kept: pages.tiff") ||

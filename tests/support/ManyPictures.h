@@ -1,6 +1,7 @@
 #pragma once
-// Picture files that hold more than one picture. ImageMagick writes the TIFF and the WebP; it writes no animated
-// PNG without a video library, so that one is put together here from the toolkit's single pictures.
+// Picture files that hold more than one picture, and a WebP that claims far more than its bytes. ImageMagick writes
+// the TIFF and the WebP; it writes no animated PNG without a video library, so that one is put together here from
+// the toolkit's single pictures.
 
 #include <QBuffer>
 #include <QFile>
@@ -57,6 +58,38 @@ inline QByteArray png(const QImage& picture, quint32 frames) {
         out += i == 0 ? chunk("IDAT", data) : chunk("fdAT", be32(sequence++) + data);
     }
     return out + chunk("IEND", {});
+}
+
+// A lossless WebP of one colour: every prefix code has a single symbol, so each pixel costs no bits and a
+// picture of any size fits in a few bytes, while decoding it takes its full size in memory.
+inline QByteArray oneColourWebp(int width, int height) {
+    QList<bool> bits;
+    const auto put = [&](quint32 value, int count) {
+        for (int i = 0; i < count; ++i)
+            bits.append((value >> i) & 1);
+    };
+    put(quint32(width - 1), 14);
+    put(quint32(height - 1), 14);
+    put(0, 4);                                                 // no alpha hint, version 0
+    put(0, 3);                                                 // no transform, no colour cache, no meta prefix codes
+    for (const quint32 symbol : {128u, 48u, 192u, 255u, 0u}) { // green, red, blue, alpha, distance
+        put(1, 2);                                             // a simple code of one symbol
+        put(1, 1);                                             // an 8-bit symbol
+        put(symbol, 8);
+    }
+    QByteArray data(1, '\x2f');
+    for (qsizetype i = 0; i < bits.size(); i += 8) {
+        char byte = 0;
+        for (int j = 0; j < 8 && i + j < bits.size(); ++j)
+            byte = char(byte | (bits[i + j] << j));
+        data.append(byte);
+    }
+    const quint32 size = quint32(data.size());
+    if (data.size() % 2)
+        data.append('\0');
+    const auto le = [](quint32 v) { return QByteArray(reinterpret_cast<const char*>(&v), 4); };
+    const QByteArray body = "VP8L" + le(size) + data;
+    return "RIFF" + le(quint32(4 + body.size())) + "WEBP" + body;
 }
 
 } // namespace ManyPictures
