@@ -5,12 +5,15 @@
 // the command out; BENCH_SCREENS_DUMP=folder keeps what both read; BENCH_SCREENS_MATCH=part picks
 // the pictures whose names hold it; BENCH_SCREENS_LINES prints the lines read (left, top, width,
 // height in pixels); BENCH_SCREENS_BANDS=n reads every picture in n bands; BENCH_SCREENS_DIR=folder
-// reads another set made the same way.
+// reads another set made the same way; BENCH_SCREENS_REDACT only counts the boxes redaction would paint on
+// each picture (a few addresses and commit hashes; anything more is a false find).
 
 #include "SideBySide.h"
 #include "text/OcrEngine.h"
+#include "text/Redaction.h"
 #include "text/TextCorpus.h"
 #include "text/TextLayout.h"
+#include "text/TextVision.h"
 
 #include <QDir>
 #include <QFile>
@@ -138,6 +141,17 @@ int main(int argc, char** argv) {
         screens.push_back(std::move(screen));
     }
 
+    if (qEnvironmentVariableIsSet("BENCH_SCREENS_REDACT")) {
+        size_t total = 0;
+        for (const Screen& s : screens) {
+            // Read as the redact tool reads.
+            const size_t boxes = TextVision::sensitiveFindings(TextVision::lines(s.image)).size();
+            std::printf("%-28s %3zu\n", s.name.toUtf8().constData(), boxes);
+            total += boxes;
+        }
+        std::printf("%-28s %3zu\n", "boxes in all", total);
+        return 0;
+    }
     // Warm every engine the screens ask for before anything is timed.
     for (const Screen& screen : screens)
         ourText(screen);

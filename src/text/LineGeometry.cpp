@@ -1,6 +1,11 @@
 #include "text/LineGeometry.h"
 
+#include "text/Misreads.h"
+
+#include <QRegularExpression>
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <optional>
 
 namespace TextVision {
@@ -32,6 +37,41 @@ double firstWordWidth(const Line& line) {
         return 0;
     const std::optional<QRectF> box = line.candidate->boundingBox(start, end - start);
     return box ? box->width() : 0;
+}
+
+// Whether the digits that end `before` and those that open `after` make one card or account number together, and
+// neither of the two is a whole one by itself. A card number's first part follows a word on its line or its row
+// (`besideWords`): a column of numbers alone on their lines is kept apart.
+bool brokenNumber(const QString& before, const QString& after, bool besideWords) {
+    static const QRegularExpression iban(QStringLiteral(R"(\b[A-Z]{2}\d{2}(?: ?[A-Z0-9]{1,4})*$)"));
+    static const QRegularExpression card(QStringLiteral(R"((?<![\d-])\d[\d -]*$)"));
+    static const QRegularExpression head(QStringLiteral(R"(^[A-Z0-9][A-Z0-9 -]*[A-Z0-9]\b)"));
+    const QString text = before.trimmed();
+    const QRegularExpressionMatch start = head.match(after.trimmed());
+    if (!start.hasMatch())
+        return false;
+    std::vector<QString> pieces;
+    for (qsizetype cut = start.capturedLength(); cut > 0; cut = start.captured().lastIndexOf(u' ', cut - 1))
+        pieces.push_back(start.captured().first(cut).trimmed());
+    if (const QRegularExpressionMatch end = iban.match(text); end.hasMatch() && !ibanValid(end.captured()))
+        for (const QString& piece : pieces)
+            if (ibanValid(end.captured() + u' ' + piece))
+                return true;
+    const QRegularExpressionMatch end = card.match(text);
+    if (!end.hasMatch() || (end.capturedStart() == 0 && !besideWords))
+        return false;
+    // From the longest run of groups at the line's end to its last group alone.
+    for (qsizetype from = end.capturedStart(); from >= 0 && from < text.size();
+         from = text.indexOf(u' ', from) < 0 ? -1 : text.indexOf(u' ', from) + 1) {
+        const QString first = text.mid(from).trimmed();
+        if (first.isEmpty() || luhnValid(first))
+            continue;
+        for (const QString& piece : pieces)
+            if (!piece.isEmpty() && piece.front().isDigit() && piece.back().isDigit() && !luhnValid(piece) &&
+                luhnValid(first + u' ' + piece))
+                return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -91,24 +131,34 @@ std::vector<Continuation> continuations(const std::vector<Line>& lines) {
         const double cw = characterWidth(line);
         if (line.text.trimmed().isEmpty() || cw <= 0)
             continue;
-        // The line must end its row; the row starts where its first line does.
-        double rowLeft = minX(A);
-        bool last = true;
+        // The line's block on its row: the lines it stands close beside (a table's cell, a terminal's words),
+        // and what stands to its right.
+        double rowLeft = minX(A), blockLeft = minX(A), nextOnRow = std::numeric_limits<double>::infinity();
+        for (bool grew = true; grew;) {
+            grew = false;
+            for (size_t r = 0; r < lines.size(); ++r)
+                if (r != a && sameRow(A, lines[r].box) && minX(lines[r].box) < blockLeft &&
+                    maxX(lines[r].box) > blockLeft - 1.5 * cw) {
+                    blockLeft = minX(lines[r].box);
+                    grew = true;
+                }
+        }
         for (size_t r = 0; r < lines.size(); ++r) {
             if (r == a || !sameRow(A, lines[r].box))
                 continue;
             rowLeft = std::min(rowLeft, minX(lines[r].box));
-            last = last && minX(lines[r].box) < maxX(A) - 0.5 * cw;
+            if (minX(lines[r].box) >= maxX(A) - 0.5 * cw)
+                nextOnRow = std::min(nextOnRow, minX(lines[r].box));
         }
-        // A list of short items (a column of numbers) fills its narrow column in every row and wraps nothing.
-        if (!last || maxX(A) - rowLeft < 20 * cw)
+        // A line with more on its row ends its cell only where a gap parts them.
+        if (nextOnRow < maxX(A) + 1.5 * cw)
             continue;
-        // The nearest row below in the same column, and its first line.
-        const auto inColumn = [&](const QRectF& box) { return minX(box) < maxX(A) && maxX(box) > rowLeft; };
+        // The nearest row below under the line's row, and on it the line nearest the block's left edge.
+        const auto under = [&](const QRectF& box) { return minX(box) < maxX(A) && maxX(box) > blockLeft; };
         int nearest = -1;
         for (size_t b = 0; b < lines.size(); ++b) {
             const QRectF& B = lines[b].box;
-            if (b == a || !inColumn(B) || midY(B) >= minY(A) || sameRow(A, B) ||
+            if (b == a || minX(B) >= maxX(A) || maxX(B) <= rowLeft || midY(B) >= minY(A) || sameRow(A, B) ||
                 minY(A) - maxY(B) > std::max(A.height(), B.height()))
                 continue;
             if (nearest < 0 || midY(B) > midY(lines[size_t(nearest)].box))
@@ -116,19 +166,47 @@ std::vector<Continuation> continuations(const std::vector<Line>& lines) {
         }
         if (nearest < 0)
             continue;
-        int next = nearest;
-        for (size_t b = 0; b < lines.size(); ++b)
-            if (inColumn(lines[b].box) && sameRow(lines[b].box, lines[size_t(nearest)].box) &&
-                minX(lines[b].box) < minX(lines[size_t(next)].box))
-                next = int(b);
-        const Line& following = lines[size_t(next)];
-        if (minX(following.box) > rowLeft + 2.5 * cw || following.text.trimmed().isEmpty())
+        const auto startingAt = [&](double left) {
+            int found = -1;
+            for (size_t b = 0; b < lines.size(); ++b)
+                if (sameRow(lines[b].box, lines[size_t(nearest)].box) && !lines[b].text.trimmed().isEmpty() &&
+                    std::abs(minX(lines[b].box) - left) <= 2.5 * cw &&
+                    (found < 0 ||
+                     std::abs(minX(lines[b].box) - left) < std::abs(minX(lines[size_t(found)].box) - left)))
+                    found = int(b);
+            return found;
+        };
+        // Digits broken over two rows are one number when the whole passes its check: a card's, an account's.
+        // That keeps a column of numbers apart, and a number on a short line joins what wraps it by any rule. With
+        // more on its row, the line is a table's cell when the column to its right goes on in the next row too.
+        const auto cellEnds = [&](int next) {
+            if (nextOnRow == std::numeric_limits<double>::infinity())
+                return true;
+            return std::any_of(lines.begin(), lines.end(), [&](const Line& other) {
+                return sameRow(other.box, lines[size_t(next)].box) && std::abs(minX(other.box) - nextOnRow) <= 2.5 * cw;
+            });
+        };
+        for (const double left : {blockLeft, rowLeft})
+            if (const int next = startingAt(left);
+                next >= 0 && cellEnds(next) &&
+                brokenNumber(line.text, lines[size_t(next)].text, rowLeft < minX(A) - 0.5 * cw)) {
+                out[a] = {next, false};
+                break;
+            }
+        if (out[a].next >= 0)
             continue;
-        // The column's right edge, from all its lines: a terminal's short lines around a wrap say nothing of its
-        // width.
+        // A list of short items (a column of numbers) fills its narrow column in every row and wraps nothing.
+        if (maxX(A) - blockLeft < 20 * cw)
+            continue;
+        const int next = startingAt(blockLeft);
+        if (next < 0 || minX(lines[size_t(next)].box) < blockLeft - 1.5 * cw)
+            continue;
+        const Line& following = lines[size_t(next)];
+        // The block's right edge, from the lines under it up to what stands right of it: a terminal's short lines
+        // around a wrap say nothing of its width, nor a page's heading that starts further left of a cell's.
         double right = maxX(A);
         for (const Line& other : lines)
-            if (inColumn(other.box))
+            if (under(other.box) && minX(other.box) > blockLeft - 2.5 * cw && maxX(other.box) < nextOnRow)
                 right = std::max(right, maxX(other.box));
         // Had there been room for the next line's first word, it would stand on this line: the line ended here.
         if (maxX(A) + cw + firstWordWidth(following) < right - 0.5 * cw)

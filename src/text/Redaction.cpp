@@ -2,6 +2,7 @@
 
 #include "imaging/UserError.h"
 #include "text/LineGeometry.h"
+#include "text/Misreads.h"
 
 #include <QPainter>
 #include <QPainterPath>
@@ -174,6 +175,13 @@ bool slip(QStringView before, QStringView word, QStringView after) {
         (first.isLower() || first.isDigit()))
         return true;
     if (first == u'.' && word.size() > 1 && word[1].isLetterOrNumber() && last.isLetterOrNumber())
+        return true;
+    // A blank made up before a stray mark that stands for a key's character ("...HsE #bQ1z...").
+    if (word.size() > 1 && QStringLiteral("'\"#?!|`").contains(first) && keyLike(keyTail(before)) &&
+        keyLike(keyHead(word.mid(1))))
+        return true;
+    // A blank made up inside a key's prefix, read with a look-alike or not ("Al zaSy...", "x Oxb-...").
+    if (prefixSplit(keyTail(before), word))
         return true;
     if (keyPrefix(keyTail(before)) &&
         (keyLike(keyHead(word)) || (kindWord(word) && !after.isEmpty() && keyLike(keyHead(after)))))
@@ -355,27 +363,36 @@ static std::vector<std::vector<Range>> sensitiveRanges(const QString& text, cons
         patterns.emplace_back(&listed[p], listed.size() == patternCount && p + 2 >= patternCount);
     patterns.emplace_back(&dottedToken(), true);
     const Squeezed squeezed = squeeze(text, madeUp);
-    const bool changed = squeezed.text != text;
+    // The line as read, without the blanks recognition made up, and both with its likely misreads mended.
+    std::vector<Squeezed> readings;
+    const auto addReading = [&readings](QString reading, const std::vector<qsizetype>& origin) {
+        for (const Squeezed& other : readings)
+            if (other.text == reading)
+                return;
+        readings.push_back({std::move(reading), origin});
+    };
+    std::vector<qsizetype> same(size_t(text.size()));
+    for (size_t i = 0; i < same.size(); ++i)
+        same[i] = qsizetype(i);
+    addReading(text, same);
+    addReading(squeezed.text, squeezed.origin);
+    addReading(mendedMisreads(text), same);
+    addReading(mendedMisreads(squeezed.text), squeezed.origin);
+    const bool changed = readings.size() > 1;
     std::vector<std::vector<Range>> out;
     for (const auto& [pattern, key] : patterns) {
         std::vector<Range> ranges;
-        auto matches = pattern->globalMatch(text);
-        while (matches.hasNext()) {
-            const QRegularExpressionMatch match = matches.next();
-            const Range range{match.capturedStart(), match.capturedEnd()};
-            ranges.push_back(key ? wholeKey(text, range) : range);
-        }
         // A key runs on over the blanks that were taken out too.
-        if (changed) {
-            auto more = pattern->globalMatch(squeezed.text);
-            while (more.hasNext()) {
-                const QRegularExpressionMatch match = more.next();
+        for (const Squeezed& reading : readings) {
+            auto matches = pattern->globalMatch(reading.text);
+            while (matches.hasNext()) {
+                const QRegularExpressionMatch match = matches.next();
                 if (match.capturedLength() == 0)
                     continue;
                 Range range{match.capturedStart(), match.capturedEnd()};
                 if (key)
-                    range = wholeKey(squeezed.text, range);
-                ranges.push_back({squeezed.origin[size_t(range.start)], squeezed.origin[size_t(range.end - 1)] + 1});
+                    range = wholeKey(reading.text, range);
+                ranges.push_back({reading.origin[size_t(range.start)], reading.origin[size_t(range.end - 1)] + 1});
             }
         }
         for (Range& range : ranges)
