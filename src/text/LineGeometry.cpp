@@ -58,17 +58,18 @@ bool brokenNumber(const QString& before, const QString& after, bool besideWords)
             if (ibanValid(end.captured() + u' ' + piece))
                 return true;
     // A telephone number has no check: its first part starts with a country's prefix, or with a trunk 0 beside words,
-    // and what the next row adds keeps the whole within the fifteen digits a number may have. Two whole numbers in a
-    // column are longer than that.
+    // and all the digits the next row starts with end it within the fifteen digits a number may have. Two whole
+    // numbers in a column are longer than that.
     static const QRegularExpression phone(QStringLiteral(R"((?<![\d+])(\+|00|0)\d[\d ()-]*$)"));
-    const auto digits = [](QStringView piece) { return std::count_if(piece.begin(), piece.end(), [](QChar c) { return c.isDigit(); }); };
-    if (const QRegularExpressionMatch end = phone.match(text);
-        end.hasMatch() && (end.captured(1) != u"0" || besideWords) && digits(end.captured()) <= 10)
-        for (const QString& piece : pieces)
-            if (const auto total = digits(end.captured()) + digits(piece);
-                !piece.isEmpty() && std::all_of(piece.begin(), piece.end(), [](QChar c) { return c.isDigit() || c == u' '; }) &&
-                digits(piece) >= 2 && total >= 10 && total <= 15)
-                return true;
+    static const QRegularExpression rest(QStringLiteral(R"(^\d+(?: \d+)*(?![\w-]))"));
+    const auto digits = [](QStringView piece) {
+        return std::count_if(piece.begin(), piece.end(), [](QChar c) { return c.isDigit(); });
+    };
+    if (const QRegularExpressionMatch end = phone.match(text), more = rest.match(after.trimmed());
+        end.hasMatch() && more.hasMatch() && (end.captured(1) != u"0" || besideWords) && digits(end.captured()) <= 10 &&
+        more.capturedLength() >= 2 && digits(end.captured()) + digits(more.captured()) >= 10 &&
+        digits(end.captured()) + digits(more.captured()) <= 15)
+        return true;
     const QRegularExpressionMatch end = card.match(text);
     if (!end.hasMatch() || (end.capturedStart() == 0 && !besideWords))
         return false;
@@ -227,14 +228,17 @@ std::vector<Continuation> continuations(const std::vector<Line>& lines) {
         const Line& following = lines[size_t(next)];
         // A list of short items (a column of numbers) fills its narrow column in every row and wraps nothing. A
         // table's row that holds both lines is seen in the cells beside: one stands between the two rows (set in
-        // the middle of its cell), or on this row with nothing under it (set at the top).
+        // the middle of its cell), or level with this line's top with nothing under it (set at the top).
         const QRectF& F = following.box;
+        const double pitch = midY(A) - midY(F);
         const bool rowHoldsBoth = std::any_of(lines.begin(), lines.end(), [&](const Line& other) {
             const QRectF& C = other.box;
-            if (other.text.trimmed().isEmpty() || (maxX(C) > minX(A) && minX(C) < maxX(A)) || sameRow(C, F))
+            if (other.text.trimmed().isEmpty() || (maxX(C) > minX(A) && minX(C) < maxX(A)))
                 return false;
-            if (!sameRow(C, A))
-                return midY(C) < midY(A) && midY(C) > midY(F) && maxY(C) > minY(A) && minY(C) < maxY(F);
+            if (midY(C) < midY(A) - 0.25 * pitch && midY(C) > midY(F) + 0.25 * pitch)
+                return maxY(C) > minY(A) && minY(C) < maxY(F);
+            if (!sameRow(C, A) || sameRow(C, F) || std::abs(maxY(C) - maxY(A)) > 0.25 * A.height())
+                return false;
             return std::none_of(lines.begin(), lines.end(), [&](const Line& below) {
                 return sameRow(below.box, F) && maxX(below.box) > minX(C) && minX(below.box) < maxX(C);
             });
