@@ -468,4 +468,3 @@ TEST(SuggestedName, CleansForAFileName) {
     for (const Case& c : cases)
         EXPECT_EQ(cleanedName(c.text), c.name) << c.text.toStdString();
 }
-
