@@ -57,6 +57,19 @@ bool brokenNumber(const QString& before, const QString& after, bool besideWords)
         for (const QString& piece : pieces)
             if (ibanValid(end.captured() + u' ' + piece))
                 return true;
+    // A telephone number has no check: its first part starts with a country's prefix, or with a trunk 0 beside words,
+    // and all the digits the next row starts with end it within the fifteen digits a number may have. Two whole
+    // numbers in a column are longer than that.
+    static const QRegularExpression phone(QStringLiteral(R"((?<![\d+])(\+|00|0)\d[\d ()-]*$)"));
+    static const QRegularExpression rest(QStringLiteral(R"(^\d+(?: \d+)*(?![\w-]))"));
+    const auto digits = [](QStringView piece) {
+        return std::count_if(piece.begin(), piece.end(), [](QChar c) { return c.isDigit(); });
+    };
+    if (const QRegularExpressionMatch end = phone.match(text), more = rest.match(after.trimmed());
+        end.hasMatch() && more.hasMatch() && (end.captured(1) != u"0" || besideWords) && digits(end.captured()) <= 10 &&
+        more.capturedLength() >= 2 && digits(end.captured()) + digits(more.captured()) >= 10 &&
+        digits(end.captured()) + digits(more.captured()) <= 15)
+        return true;
     const QRegularExpressionMatch end = card.match(text);
     if (!end.hasMatch() || (end.capturedStart() == 0 && !besideWords))
         return false;
@@ -133,12 +146,24 @@ std::vector<Continuation> continuations(const std::vector<Line>& lines) {
             continue;
         // The line's block on its row: the lines it stands close beside (a table's cell, a terminal's words),
         // and what stands to its right.
+        // A column goes on under the line's row where a line of the row below starts at its left edge. When the
+        // line's own column and the one beside it both go on, the two are a table's cells, however close.
+        const auto columnGoesOn = [&](double left) {
+            return std::any_of(lines.begin(), lines.end(), [&](const Line& other) {
+                const QRectF& B = other.box;
+                return midY(B) < minY(A) && !sameRow(A, B) && minY(A) - maxY(B) <= std::max(A.height(), B.height()) &&
+                       std::abs(minX(B) - left) <= cw && !other.text.trimmed().isEmpty();
+            });
+        };
+        const bool ownColumn = columnGoesOn(minX(A));
+        const auto cellBeside = [&](const QRectF& box) { return ownColumn && columnGoesOn(minX(box)); };
         double rowLeft = minX(A), blockLeft = minX(A), nextOnRow = std::numeric_limits<double>::infinity();
+        int besideRight = -1;
         for (bool grew = true; grew;) {
             grew = false;
             for (size_t r = 0; r < lines.size(); ++r)
                 if (r != a && sameRow(A, lines[r].box) && minX(lines[r].box) < blockLeft &&
-                    maxX(lines[r].box) > blockLeft - 1.5 * cw) {
+                    maxX(lines[r].box) > blockLeft - 1.5 * cw && !cellBeside(lines[r].box)) {
                     blockLeft = minX(lines[r].box);
                     grew = true;
                 }
@@ -147,11 +172,13 @@ std::vector<Continuation> continuations(const std::vector<Line>& lines) {
             if (r == a || !sameRow(A, lines[r].box))
                 continue;
             rowLeft = std::min(rowLeft, minX(lines[r].box));
-            if (minX(lines[r].box) >= maxX(A) - 0.5 * cw)
-                nextOnRow = std::min(nextOnRow, minX(lines[r].box));
+            if (minX(lines[r].box) >= maxX(A) - 0.5 * cw && minX(lines[r].box) < nextOnRow) {
+                nextOnRow = minX(lines[r].box);
+                besideRight = int(r);
+            }
         }
-        // A line with more on its row ends its cell only where a gap parts them.
-        if (nextOnRow < maxX(A) + 1.5 * cw)
+        // A line with more on its row ends its cell only where a gap parts them, or the next cell's column.
+        if (nextOnRow < maxX(A) + 1.5 * cw && !cellBeside(lines[size_t(besideRight)].box))
             continue;
         // The nearest row below under the line's row, and on it the line nearest the block's left edge.
         const auto under = [&](const QRectF& box) { return minX(box) < maxX(A) && maxX(box) > blockLeft; };
@@ -195,13 +222,29 @@ std::vector<Continuation> continuations(const std::vector<Line>& lines) {
             }
         if (out[a].next >= 0)
             continue;
-        // A list of short items (a column of numbers) fills its narrow column in every row and wraps nothing.
-        if (maxX(A) - blockLeft < 20 * cw)
-            continue;
         const int next = startingAt(blockLeft);
         if (next < 0 || minX(lines[size_t(next)].box) < blockLeft - 1.5 * cw)
             continue;
         const Line& following = lines[size_t(next)];
+        // A list of short items (a column of numbers) fills its narrow column in every row and wraps nothing. A
+        // table's row that holds both lines is seen in the cells beside: one stands between the two rows (set in
+        // the middle of its cell), or level with this line's top with nothing under it (set at the top).
+        const QRectF& F = following.box;
+        const double pitch = midY(A) - midY(F);
+        const bool rowHoldsBoth = std::any_of(lines.begin(), lines.end(), [&](const Line& other) {
+            const QRectF& C = other.box;
+            if (other.text.trimmed().isEmpty() || (maxX(C) > minX(A) && minX(C) < maxX(A)))
+                return false;
+            if (midY(C) < midY(A) - 0.25 * pitch && midY(C) > midY(F) + 0.25 * pitch)
+                return maxY(C) > minY(A) && minY(C) < maxY(F);
+            if (!sameRow(C, A) || sameRow(C, F) || std::abs(maxY(C) - maxY(A)) > 0.25 * A.height())
+                return false;
+            return std::none_of(lines.begin(), lines.end(), [&](const Line& below) {
+                return sameRow(below.box, F) && maxX(below.box) > minX(C) && minX(below.box) < maxX(C);
+            });
+        });
+        if (maxX(A) - blockLeft < 20 * cw && !rowHoldsBoth)
+            continue;
         // The block's right edge, from the lines under it up to what stands right of it: a terminal's short lines
         // around a wrap say nothing of its width, nor a page's heading that starts further left of a cell's.
         double right = maxX(A);

@@ -357,6 +357,7 @@ TEST_F(PdfRedactE2E, RedactsAndReviewsOnTheEnlargedCard) {
 // A page printed by a browser, encrypted to refuse printing as many are, then redacted on the card: the
 // written file is encrypted as it was, its outline still leads to page 2, and nothing of page 2's
 // old drawing, its address or its card number is left anywhere in the file, its title and outline included.
+// Page 3's table cells wrap an address, a telephone number and an account number: none reads once redacted.
 TEST_F(PdfRedactE2E, ARedactedBrowserPageLeavesNothingOfItsWordsInTheFile) {
     const QString browser = QStandardPaths::findExecutable("chromium");
     if (browser.isEmpty())
@@ -370,7 +371,11 @@ TEST_F(PdfRedactE2E, ARedactedBrowserPageLeavesNothingOfItsWordsInTheFile) {
                "<p>See the <a href='#billing'>billing details</a> on the next page.</p></div>"
                "<div style='page-break-after: always'><h2 id='billing'>Billing: billing.team@example-corp.com</h2>"
                "<p>Write to billing.team@example-corp.com</p><p>Card 4111 1111 1111 1111</p>"
-               "<p><a href='mailto:billing.team@example-corp.com'>Mail us</a></p></div>");
+               "<p><a href='mailto:billing.team@example-corp.com'>Mail us</a></p></div>"
+               "<h1>Contacts</h1><table border='1' style='border-collapse: collapse; font: 26px sans-serif'>"
+               "<tr><td style='width: 190px'>Operations</td><td style='width: 230px'>ops.desk@kestrel-freight.co.uk</td>"
+               "<td style='width: 150px'>+44 20 7946 0958</td></tr><tr><td>Bank account</td>"
+               "<td>GB29 NWBK 6016 1331 9268 19</td><td>Weekdays only</td></tr></table>");
     html.close();
     int code = -1;
     desktop->run(browser,
@@ -422,6 +427,18 @@ TEST_F(PdfRedactE2E, ARedactedBrowserPageLeavesNothingOfItsWordsInTheFile) {
     EXPECT_FALSE(written.contains("example-corp") || written.contains("4111 1111")) << "the address or card number";
     EXPECT_TRUE(written.contains("/Title (Billing for )")) << "the rest of the title";
     EXPECT_EQ(qdfPageContent(written, 1), qdfPageContent(before, 1)) << "page 1 as it was";
+    QPdfDocument shown;
+    ASSERT_EQ(shown.load(pdf), QPdfDocument::Error::None);
+    const QString table = home + "/table.png";
+    // The table only, in the upper third of the page: the rest is blank paper.
+    const QImage page3 = shown.render(2, shown.pagePointSize(2).toSize() * 2);
+    QImage rows(page3.width(), page3.height() / 3, QImage::Format_RGB32);
+    rows.fill(Qt::white);
+    QPainter(&rows).drawImage(0, 0, page3);
+    rows.save(table);
+    const QString read = commandReads(table) + " " + commandReads(table, "6");
+    for (const char* secret : {"kestrel", "freight", "7946", "0958", "NWBK", "1331", "9268"})
+        EXPECT_FALSE(read.contains(secret)) << secret << " in " << read.toStdString();
 }
 
 TEST_F(PdfRedactE2E, TerminalSecretsNoLongerReadOnceRedacted) {
