@@ -182,8 +182,10 @@ TEST(Redaction, FindingsSpanTheBlanksRecognitionMakesUp) {
          {"DE89 37@4 0044 0532 0130 00", "37@4 0044 0532 0130 00", "0044 0532 0130 00"}},
         {"IBAN GB29 NWBK 6016 l331 9268 19", {"GB29 NWBK 6016 l331 9268 19", "6016 l331 9268 19"}},
         {"office O30 1234 5678", {"O30 1234 5678"}},
+        {"Company card 5555-5555-5555-dddd limit 500", {"5555-5555-5555-dddd"}},
         // Look-alikes that are what they read as.
         {"AKlA TEAM, the sk team, 10GB 2O2O iOS15 B2B GB29 SI56 O2 S1 on Bl0ck 4", {}},
+        {"dates 2024-1201-1231-days and build 1234-5678-9012-beta2 ok", {}},
         {"files shp_reader_helper.py shp_reader_v2_tests SK_ENABLE_FEATURE_FLAGS xo xb-plan", {}},
         {"PATH=/usr/local/sbin:/usr/local/bin:/home/ann/.cargo/bin", {}},
         {"ls v2_build_output'test2_final_run \"a1b2c3d4\" isn't 'x86_64-linux-gnu' #42 ok?", {}},
