@@ -1,5 +1,6 @@
 #include "imaging/PngWriter.h"
 
+#include "imaging/ImageCodec.h"
 #include "imaging/PngEncoder.h"
 
 #include <QBuffer>
@@ -34,26 +35,13 @@ bool opaque(const QImage& image) {
     return true;
 }
 
-bool deep(const QImage& image) {
-    switch (image.format()) {
-    case QImage::Format_Grayscale16:
-    case QImage::Format_BGR30:
-    case QImage::Format_A2BGR30_Premultiplied:
-    case QImage::Format_RGB30:
-    case QImage::Format_A2RGB30_Premultiplied:
-        return true;
-    default:
-        return image.depth() > 32;
-    }
-}
-
 // The pixels in a layout the encoder takes, converted only when they are in none: a picture near the memory
 // budget is not held twice for its file.
 QImage inLayout(const QImage& image, PngEncoder::Layout* layout) {
     using PngEncoder::Layout;
     const bool alpha = !opaque(image);
     const QImage::Format format = image.format();
-    if (deep(image)) {
+    if (ImageCodec::isDeep(image)) {
         const bool in64 = format == QImage::Format_RGBX64 || format == QImage::Format_RGBA64 ||
                           format == QImage::Format_RGBA64_Premultiplied;
         if (!alpha) {
