@@ -347,9 +347,9 @@ private:
 TEST(Keys, TheNextLineGoesToTheTerminalTheUserLeftUsFor) {
     Desktop desktop;
     ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
-    // The card's pill with redact and rename alone, for the rename box.
-    ASSERT_TRUE(desktop.writeCardSettings({"annotate", "crop", "resize", "rotate", "text", "pin", "translate", "cutout",
-                                           "scroll", "compress", "library"}));
+    // The card's pill with rotate, redact and rename alone, for an editor and the rename box.
+    ASSERT_TRUE(desktop.writeCardSettings(
+        {"annotate", "crop", "resize", "text", "pin", "translate", "cutout", "scroll", "compress", "library"}));
     const QString picture = desktop.home() + QStringLiteral("/Notes.png");
     ASSERT_TRUE(Desktop::writeSecretsPicture(picture));
     desktop.startApp();
@@ -392,13 +392,23 @@ TEST(Keys, TheNextLineGoesToTheTerminalTheUserLeftUsFor) {
          },
          "Escape",
          {}},
+        {"editor",
+         "^Pictolarium Rotate$",
+         [&] {
+             const quint32 card =
+                 desktop.openCard(picture, desktop.visibleWindow(QStringLiteral("^Pictolarium Card$")));
+             if (card)
+                 desktop.click(desktop.pillButton(card, 3, true, 0));
+         },
+         "Escape",
+         {}},
         {"rename",
          "^Rename$",
          [&] {
              const quint32 card =
                  desktop.openCard(picture, desktop.visibleWindow(QStringLiteral("^Pictolarium Card$")));
              if (card)
-                 desktop.click(desktop.pillButton(card, 2, true, 1));
+                 desktop.click(desktop.pillButton(card, 3, true, 2));
          },
          "Escape",
          {}},
