@@ -81,6 +81,8 @@ public:
     QStringList selectedURLs() const;
     // Newly written files go first in the grid, marked fresh and known; already listed ones stay put.
     void insertNew(const QStringList& newFiles);
+    // A batch's new files listed first and selected, in place of its sources that went to the Trash.
+    void showMade(const QStringList& chosen, const QStringList& made);
     // Selects exactly the tiles of these files that are listed, and updates the count.
     void selectFiles(const QStringList& chosen);
     void copySelected();

@@ -44,6 +44,16 @@ void dropGone(BasketListing& listing, const QStringList& sources) {
 
 } // namespace
 
+void LibraryPanel::showMade(const QStringList& chosen, const QStringList& made) {
+    // A compressed photo.jpg keeps its name: its old thumbnail must not stay.
+    for (const QString& file : chosen + made)
+        files->thumbCache.remove(file);
+    dropGone(*files, chosen);
+    insertNew(made);
+    reload();
+    selectFiles(made);
+}
+
 std::optional<int> LibraryPanel::widthFromAnswer(const QString& answer) {
     QString digits;
     for (const QChar c : answer)
@@ -137,12 +147,7 @@ void LibraryPanel::convertSelected(ImageFormat format) {
             step();
         }
         return Finish([chosen, format, made, notes](LibraryPanel& panel) {
-            for (const QString& file : chosen + made)
-                panel.files->thumbCache.remove(file);
-            dropGone(*panel.files, chosen);
-            panel.insertNew(made);
-            panel.reload();
-            panel.selectFiles(made);
+            panel.showMade(chosen, made);
             panel.toast(
                 withNote(QString::number(made.size()) + QStringLiteral(" saved as ") + format.title(), notes.text()));
         });
@@ -194,12 +199,7 @@ void LibraryPanel::resizeSelected() {
                                                         QStringLiteral(" px"));
                 return;
             }
-            for (const QString& file : chosen + made)
-                panel.files->thumbCache.remove(file);
-            dropGone(*panel.files, chosen);
-            panel.insertNew(made);
-            panel.reload();
-            panel.selectFiles(made);
+            panel.showMade(chosen, made);
             panel.toast(withNote(QString::number(made.size()) + QStringLiteral(" resized to ") +
                                      QString::number(width) + QStringLiteral(" px wide"),
                                  notes.text()));
@@ -247,13 +247,7 @@ void LibraryPanel::compressSelected() {
                 panel.toast(keptNote);
                 return;
             }
-            // A compressed photo.jpg keeps its name: its old thumbnail must not stay.
-            for (const QString& file : chosen + made)
-                panel.files->thumbCache.remove(file);
-            dropGone(*panel.files, chosen);
-            panel.insertNew(made);
-            panel.reload();
-            panel.selectFiles(made);
+            panel.showMade(chosen, made);
             panel.toast(withNote(withNote(ThumbnailView::byteCount(before) + QStringLiteral(" \u2192 ") +
                                               ThumbnailView::byteCount(after),
                                           notes.text()),

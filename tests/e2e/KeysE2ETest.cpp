@@ -368,6 +368,12 @@ TEST(Keys, TheNextLineGoesToTheTerminalTheUserLeftUsFor) {
         Desktop::pause(500);
         desktop.xdotool(QStringList{"key", "--delay", "80"} + keys + QStringList{"Return"});
     };
+    // The card's tool `index` (rotate, redact, rename), on a card opened anew.
+    const auto cardTool = [&](int index) {
+        const quint32 card = desktop.openCard(picture, desktop.visibleWindow(QStringLiteral("^Pictolarium Card$")));
+        if (card)
+            desktop.click(desktop.pillButton(card, 3, true, index));
+    };
     struct Window {
         const char* name;
         const char* title;
@@ -392,26 +398,8 @@ TEST(Keys, TheNextLineGoesToTheTerminalTheUserLeftUsFor) {
          },
          "Escape",
          {}},
-        {"editor",
-         "^Pictolarium Rotate$",
-         [&] {
-             const quint32 card =
-                 desktop.openCard(picture, desktop.visibleWindow(QStringLiteral("^Pictolarium Card$")));
-             if (card)
-                 desktop.click(desktop.pillButton(card, 3, true, 0));
-         },
-         "Escape",
-         {}},
-        {"rename",
-         "^Rename$",
-         [&] {
-             const quint32 card =
-                 desktop.openCard(picture, desktop.visibleWindow(QStringLiteral("^Pictolarium Card$")));
-             if (card)
-                 desktop.click(desktop.pillButton(card, 3, true, 2));
-         },
-         "Escape",
-         {}},
+        {"editor", "^Pictolarium Rotate$", [&] { cardTool(0); }, "Escape", {}},
+        {"rename", "^Rename$", [&] { cardTool(2); }, "Escape", {}},
     };
     enum Way { Key, HotKey, Button, Click, TaskBar, Switch };
     const struct {
