@@ -38,6 +38,10 @@
 #include <QImageReader>
 #include <QThreadPool>
 #include <QTimer>
+
+#ifdef PICTOLARIUM_SANITIZED
+#include <sanitizer/lsan_interface.h>
+#endif
 #include <cstdio>
 
 namespace {
@@ -81,9 +85,7 @@ void startNoSessionBus() {
             QFile::encodeName(QStringLiteral("unix:path=") + runtime + QStringLiteral("/pictolarium-no-session-bus")));
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     Memory::tuneAllocator();
     startNoSessionBus();
     QApplication app(argc, argv);
@@ -184,5 +186,18 @@ int main(int argc, char** argv) {
     // Grabs still running on the pool read the desktop: the application object would wait for them
     // too, but only after the backends had gone.
     QThreadPool::globalInstance()->waitForDone();
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int status = run(argc, argv);
+#ifdef PICTOLARIUM_SANITIZED
+    // Leaks are counted here, when everything of ours is gone, and not at exit: there the toolkit stops its
+    // D-Bus connection thread from a static destructor, and a count that runs while that thread is still
+    // leaving can find its thread record (152 bytes, with the bus's name) held by nothing, as it once did.
+    __lsan_do_leak_check();
+#endif
     return status;
 }
