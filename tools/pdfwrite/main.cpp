@@ -221,30 +221,17 @@ void cutShort(int) {
     ::_exit(Unreadable);
 }
 
-int rewrite(const char* source, const char* listPath, const char* target) {
-    std::vector<Page> pages;
-    std::vector<std::string> secrets;
-    if (!readList(listPath, &pages, &secrets))
-        return BadList;
-    const Source in(source);
+// Reads the document mapped in `in` into `pdf` and runs `work` on it (its outcome is returned), turning what
+// the reading and the work throw into the outcome that names it. The document reads its objects from the
+// mapping as it needs them, so `in` must outlive `pdf`.
+template <class Work> int withDocument(const Source& in, const char* source, QPDF& pdf, Work&& work) {
     if (in.failure != Written)
         return in.failure;
     ::signal(SIGBUS, cutShort);
-    QPDF pdf;
     pdf.setSuppressWarnings(true);
     try {
         pdf.processMemoryFile(source, in.data, in.size);
-        std::vector<QPDFPageObjectHelper> all = QPDFPageDocumentHelper(pdf).getAllPages();
-        PageSwap::Listings listed(all);
-        PageSwap::Leftovers left;
-        for (Page& page : pages) {
-            const auto at = size_t(page.entry.index);
-            if (at >= all.size())
-                return NoPage;
-            PageSwap::replace(pdf, all[at], picture(pdf, page), &listed, &left);
-        }
-        PageSwap::forget(pdf, listed, left);
-        DocStrings::remove(pdf, secrets);
+        return work();
     } catch (const std::bad_alloc&) {
         return TooLarge;
     } catch (const QPDFExc& error) {
@@ -252,6 +239,31 @@ int rewrite(const char* source, const char* listPath, const char* target) {
     } catch (const std::exception&) {
         return Unreadable;
     }
+}
+
+int rewrite(const char* source, const char* listPath, const char* target) {
+    std::vector<Page> pages;
+    std::vector<std::string> secrets;
+    if (!readList(listPath, &pages, &secrets))
+        return BadList;
+    const Source in(source);
+    QPDF pdf;
+    const int read = withDocument(in, source, pdf, [&] {
+        std::vector<QPDFPageObjectHelper> all = QPDFPageDocumentHelper(pdf).getAllPages();
+        PageSwap::Listings listed(all);
+        PageSwap::Leftovers left;
+        for (Page& page : pages) {
+            const auto at = size_t(page.entry.index);
+            if (at >= all.size())
+                return int(NoPage);
+            PageSwap::replace(pdf, all[at], picture(pdf, page), &listed, &left);
+        }
+        PageSwap::forget(pdf, listed, left);
+        DocStrings::remove(pdf, secrets);
+        return int(Written);
+    });
+    if (read != Written)
+        return read;
     const int fd = ::open(target, O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return WriteFailed;
@@ -286,24 +298,16 @@ int rewrite(const char* source, const char* listPath, const char* target) {
 
 // The words the document shows besides its pages, each ended by a zero byte, into the empty file at `target`.
 int listStrings(const char* source, const char* target) {
-    const Source in(source);
-    if (in.failure != Written)
-        return in.failure;
-    ::signal(SIGBUS, cutShort);
     std::string out;
-    try {
-        QPDF pdf;
-        pdf.setSuppressWarnings(true);
-        pdf.processMemoryFile(source, in.data, in.size);
+    const Source in(source);
+    QPDF pdf;
+    const int read = withDocument(in, source, pdf, [&] {
         for (const std::string& text : DocStrings::list(pdf))
             out += text + '\0';
-    } catch (const std::bad_alloc&) {
-        return TooLarge;
-    } catch (const QPDFExc& error) {
-        return error.getErrorCode() == qpdf_e_password ? PasswordNeeded : Unreadable;
-    } catch (const std::exception&) {
-        return Unreadable;
-    }
+        return int(Written);
+    });
+    if (read != Written)
+        return read;
     const int fd = ::open(target, O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return WriteFailed;
