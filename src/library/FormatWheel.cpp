@@ -181,6 +181,12 @@ void FormatWheel::tick() {
         hideNow();
     const bool down = now.buttonDown;
     const bool keyHeld = held(now.modifiers);
+    if (nudgeDue) {
+        // A look after the wheel went, so that its window is gone from the screen by now.
+        nudgeDue = false;
+        if (down)
+            probe->nudgePointer();
+    }
 
     if (!down) {
         // With the button up no drag is under way, the basket's included, even one that came and went
@@ -199,8 +205,10 @@ void FormatWheel::tick() {
     if (visible) {
         if (!keyHeld) {
             hideNow();
-            // Let go mid-drag: pressing the key again brings the wheel back for the same drag.
+            // Let go mid-drag: pressing the key again brings the wheel back for the same drag. Until the pointer
+            // moves, the drag's program still takes the hidden wheel for the window under it.
             if (down) {
+                nudgeDue = true;
                 handledChangeCount = -1;
                 if (!libraryFiles.isEmpty())
                     libraryDrag = libraryFiles;
@@ -287,6 +295,11 @@ void FormatWheel::show(const QList<QUrl>& files, QPoint at) {
     window->raise();
     visible = true;
     hidePending = false;
+    nudgeDue = false;
+    // The wheel came up under a pointer that may not move before the drop: without a look, the drag's program
+    // would drop on the window behind the wheel.
+    if (probe)
+        probe->nudgePointer();
 }
 
 void FormatWheel::hideNow() {

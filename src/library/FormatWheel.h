@@ -91,6 +91,7 @@ private:
     WheelPanel* window = nullptr;
     QList<QUrl> urls;
     bool hidePending = false;
+    bool nudgeDue = false; // the wheel went away under a drag: the next look nudges the pointer
     qint64 hideAt = 0;
     std::optional<QList<QUrl>> libraryDrag;
     // The basket's drag stays ours until the button comes up: the owner change it makes is not a new drag.

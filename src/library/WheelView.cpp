@@ -107,7 +107,8 @@ void WheelView::paintEvent(QPaintEvent*) {
 }
 
 void WheelView::track(QDropEvent* event) {
-    const std::optional<int> now = segment(event->position());
+    // A hidden wheel still hears of a drag whose program has not yet looked at what is under the pointer.
+    const std::optional<int> now = isVisible() ? segment(event->position()) : std::nullopt;
     if (now != highlighted) {
         highlighted = now;
         ++changes;
@@ -140,7 +141,8 @@ void WheelView::dragLeaveEvent(QDragLeaveEvent*) {
 }
 
 void WheelView::dropEvent(QDropEvent* event) {
-    const std::optional<int> index = segment(event->position());
+    // A wheel the user no longer sees converts nothing.
+    const std::optional<int> index = isVisible() ? segment(event->position()) : std::nullopt;
     if (!index) {
         event->ignore();
         return;

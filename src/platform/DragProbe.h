@@ -41,4 +41,9 @@ public:
 
     // Milliseconds on a monotonic clock.
     virtual qint64 now() = 0;
+
+    // Moves the pointer a pixel and back. A program running a drag looks for the window under the pointer
+    // only when the pointer moves: after a window shows or hides under a still pointer, this makes it look
+    // again, so that a drop goes to the window the user sees there.
+    virtual void nudgePointer() = 0;
 };

@@ -352,7 +352,8 @@ TEST(WheelE2E, TheDisplayGoingAwayDuringAConversionLeavesNoPartialFile) {
 }
 
 // Where nothing composites the wheel's window is shaped; a drop from a file manager on the thin gap between two
-// segments must reach the wheel, not the desktop behind it, where the file manager would move the file.
+// segments must reach the wheel, not the desktop behind it, where the file manager would move the file. Nor may a
+// later drag that lets go on the centre the moment the wheel comes up under a still pointer.
 TEST(WheelE2E, FileManagerDropOnAGapLineConvertsAndMovesNothing) {
     WheelApp app;
     ASSERT_TRUE(app.ready) << app.desktop.error().toStdString();
@@ -370,16 +371,19 @@ TEST(WheelE2E, FileManagerDropOnAGapLineConvertsAndMovesNothing) {
     Desktop::pause(500);
 
     // One PNG: five formats and Compress, so a gap lies straight right of the centre, between WebP and HEIC.
-    app.desktop.moveTo(app.desktop.clientGeometry(folder).topLeft() + QPoint(206, 95)); // a.png's icon
-    Desktop::pause(200);
-    app.desktop.xdotool({"mousedown", "1"});
-    for (int step = 0; step < 12; ++step) {
-        Desktop::pause(40);
-        app.nudge(30, 20);
-    }
-    app.desktop.moveTo({640, 400});
-    Desktop::pause(200);
-    app.key("keydown", "shift");
+    const auto dragOut = [&](int icon, QPoint to) { // the icon's row in the folder
+        app.desktop.moveTo(app.desktop.clientGeometry(folder).topLeft() + QPoint(206, 95 + 75 * icon));
+        Desktop::pause(200);
+        app.desktop.xdotool({"mousedown", "1"});
+        for (int step = 0; step < 12; ++step) {
+            Desktop::pause(40);
+            app.nudge(30, 20);
+        }
+        app.desktop.moveTo(to);
+        Desktop::pause(200);
+        app.key("keydown", "shift");
+    };
+    dragOut(0, {640, 400}); // a.png
     ASSERT_TRUE(app.waitWheel(true)) << app.desktop.appStderr().toStdString();
     const QPoint centre = app.desktop.clientGeometry(app.wheel()).center() + QPoint(1, 1);
     for (int part = 1; part <= 4; ++part) { // along the gap line, as a hand goes
@@ -397,4 +401,14 @@ TEST(WheelE2E, FileManagerDropOnAGapLineConvertsAndMovesNothing) {
         10000))
         << app.dropFolder().join(' ').toStdString();
     EXPECT_EQ(QDir(desktopFolder).entryList(QDir::Files), QStringList()) << "the drop went to the desktop";
+
+    ASSERT_TRUE(app.waitWheel(false));
+    dragOut(1, {900, 300}); // b.png, the wheel elsewhere this time
+    ASSERT_TRUE(app.waitWheel(true));
+    Desktop::pause(150);
+    app.desktop.xdotool({"mouseup", "1"});
+    app.key("keyup", "shift");
+    EXPECT_FALSE(Desktop::waitUntil([&] { return !QDir(desktopFolder).isEmpty(QDir::Files); }, 1000))
+        << "a drop on the wheel's centre went to the desktop";
+    EXPECT_TRUE(app.dropFolder().contains("b.png")) << app.dropFolder().join(' ').toStdString();
 }

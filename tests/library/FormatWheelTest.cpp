@@ -112,13 +112,20 @@ TEST_F(WheelPoll, ShowsOnlyForNewDragsOfPicturesWithTheKeyAndButtonDown) {
     EXPECT_TRUE(wheel.isVisible());
 }
 
+// Each time the wheel shows or goes under a drag, the pointer is nudged on a look when the wheel's window has
+// changed on the screen, so that the drag's program drops on the window the user sees under the pointer.
 TEST_F(WheelPoll, HidesWithTheKeyAtOnceAndAfterAReleaseLater) {
     drag({file("a.png")});
+    EXPECT_EQ(probe.nudges, 1);
     press(0);
     EXPECT_FALSE(wheel.isVisible());
     EXPECT_FALSE(wheel.panel()->isVisible());
+    EXPECT_EQ(probe.nudges, 1);
+    press(0);
+    EXPECT_EQ(probe.nudges, 2);
     press(DragProbe::shift); // the same drag comes back with the key
     EXPECT_TRUE(wheel.isVisible());
+    EXPECT_EQ(probe.nudges, 3);
 
     release();
     wait(FormatWheel::hideDelayMs - 1);
@@ -127,6 +134,11 @@ TEST_F(WheelPoll, HidesWithTheKeyAtOnceAndAfterAReleaseLater) {
     EXPECT_FALSE(wheel.isVisible());
     press(DragProbe::shift); // no new drag behind this press
     EXPECT_FALSE(wheel.isVisible());
+
+    drag({file("b.png")});
+    press(0);
+    release(); // the key, then the button: no drag left to nudge
+    EXPECT_EQ(probe.nudges, 4);
 }
 
 // The owner of the last drag goes on answering for it: whatever came before, a press with the key and no new

@@ -36,6 +36,7 @@ struct Wheel {
     explicit Wheel(int n) {
         view.resize(340, 340);
         view.options = options(n);
+        view.show(); // drags count only on a wheel on the screen
     }
     WheelView view;
 };
@@ -163,11 +164,14 @@ TEST(WheelViewTest, DropHandsOverTheOptionAndLocalFilesLater) {
         double r;
         QList<QUrl> urls;
         bool called; // with the local files among urls
+        bool hidden = false;
     };
-    // On a segment (also with no files at all), on the centre disc, outside the ring.
-    for (const Case& c :
-         {Case{100, {local, web}, true}, Case{100, {}, true}, Case{20, {local}, false}, Case{168, {local}, false}}) {
+    // On a segment (also with no files at all), on the centre disc, outside the ring, on a segment of a wheel
+    // hidden after the drag entered it.
+    for (const Case& c : {Case{100, {local, web}, true}, Case{100, {}, true}, Case{20, {local}, false},
+                          Case{168, {local}, false}, Case{100, {local}, false, true}}) {
         SCOPED_TRACE(c.r);
+        SCOPED_TRACE(c.hidden);
         Wheel wheel(6);
         std::optional<WheelView::Option> chosen;
         QList<QUrl> got;
@@ -181,6 +185,8 @@ TEST(WheelViewTest, DropHandsOverTheOptionAndLocalFilesLater) {
         const QPointF at = polar(c.r, 270);
         QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(&wheel.view, &enter); // drops go only where a drag entered
+        if (c.hidden)
+            wheel.view.hide();
         QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(&wheel.view, &drop);
         EXPECT_EQ(drop.isAccepted(), c.called);

@@ -12,6 +12,7 @@ public:
         return files;
     }
     qint64 now() override { return clock; }
+    void nudgePointer() override { ++nudges; }
 
     // A new drag of these files starts: the selection changes hands.
     void beginDrag(const QList<QUrl>& urls) {
@@ -24,4 +25,5 @@ public:
     std::optional<QList<QUrl>> files;
     qint64 clock = 1000;
     int fileReads = 0; // how often the files were asked for
+    int nudges = 0;
 };

@@ -255,6 +255,18 @@ std::optional<QList<QUrl>> X11DragProbe::fileURLs() {
     return std::nullopt;
 }
 
+void X11DragProbe::nudgePointer() {
+    XcbReply<xcb_query_pointer_reply_t> reply(
+        xcb_query_pointer_reply(connection, xcb_query_pointer(connection, root), nullptr));
+    if (!reply)
+        return;
+    // Away from the left edge, where a step to the left would be cut short and the way back would not.
+    const int16_t dx = reply->root_x > 0 ? -1 : 1;
+    xcb_warp_pointer(connection, XCB_NONE, XCB_NONE, 0, 0, 0, 0, dx, 0);
+    xcb_warp_pointer(connection, XCB_NONE, XCB_NONE, 0, 0, 0, 0, int16_t(-dx), 0);
+    xcb_flush(connection);
+}
+
 void X11DragProbe::watchMotion(bool on) {
     // Motions and keys matter only while a button is down; watching them always would wake us for nothing.
     if (xiOpcode < 0 || on == motionWatched)

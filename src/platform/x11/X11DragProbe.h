@@ -31,6 +31,8 @@ public:
     // dropped, never waited on.
     std::optional<QList<QUrl>> fileURLs() override;
     qint64 now() override;
+    // Relative warps, so a hand moving the mouse meanwhile loses nothing.
+    void nudgePointer() override;
 
     static constexpr qint64 answerTimeoutMs = 200;
 
