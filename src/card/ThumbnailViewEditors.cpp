@@ -11,6 +11,7 @@
 #include "editors/EditorWindow.h"
 #include "editors/ResizeWindow.h"
 #include "editors/RotateWindow.h"
+#include "imaging/BoundedLoad.h"
 #include "imaging/ImageConvert.h"
 #include "platform/Dispatch.h"
 #include "text/TextVision.h"
@@ -20,6 +21,7 @@
 
 #include <QCursor>
 #include <QScopeGuard>
+#include <QTimer>
 
 #include <cmath>
 
@@ -29,6 +31,9 @@ using Hold = CardLifetime::Hold;
 
 const QString annotateTool = QStringLiteral("annotate");
 const QString backgroundTool = QStringLiteral("background");
+
+// How long reading a picture goes unremarked before "Reading <name>…" shows.
+constexpr int readingHintMs = 400;
 
 // Room kept free under the editor for the docked pill: its margins and the gap to the canvas.
 constexpr double pillReserve = 44 + 14;
@@ -115,12 +120,66 @@ void ThumbnailView::openEditor(const QString& tool) {
         closeEditor();
         return;
     }
+    // A second tap while the picture is still being read: one editor opens, once.
+    if (loadingTool == tool)
+        return;
     const EditorMaker maker = editorMakers.value(tool);
     if (!maker)
         return;
-    // A very large picture takes seconds to read and to draw the first time. The editor being left stays on
-    // screen under the busy cursor until the next one is made: with the card collapsed, nothing else of ours
-    // would show that work is going on.
+    stopLoadingEditor();
+    // The picture is read as an opened file is, while the card and an open editor go on answering: under the
+    // busy cursor, with "Reading <name>…" once it takes long enough to notice.
+    loadingTool = tool;
+    editorLoad = new QObject(this);
+    QWidget* waiting = currentEditor ? static_cast<QWidget*>(currentEditor.data()) : this;
+    waiting->setCursor(Qt::BusyCursor);
+    hold(Hold::Editor, true);
+    QPointer<ThumbnailView> self(this);
+    const QUrl url = current.fileURL;
+    const int changes = pictureChanges;
+    QTimer::singleShot(readingHintMs, editorLoad, [self, url] {
+        if (self)
+            self->editorReading = Toast::show(QStringLiteral("Reading ") + url.fileName() + QStringLiteral("\u2026"),
+                                              self->anchorPoint(), IsolatedDecode::timeLimitMs / 1000.0);
+    });
+    BoundedLoad::start(url, editorLoad, [self, tool, changes](const IsolatedDecode::Result& result) {
+        if (!self)
+            return;
+        const bool stillWanted = !self->closedForGood && changes == self->pictureChanges;
+        self->stopLoadingEditor();
+        if (!stillWanted)
+            return;
+        // The file as it is now; a file that can't be read leaves the picture the card holds.
+        Shot shot = self->current;
+        if (result.ok())
+            shot.image = result.image;
+        self->showEditor(tool, shot);
+    });
+}
+
+void ThumbnailView::stopLoadingEditor() {
+    if (!loadingTool)
+        return;
+    loadingTool.reset();
+    // Its reading stops with it: the decoding child goes, and its result never arrives.
+    delete editorLoad.data();
+    if (const Toast::Id reading = std::exchange(editorReading, 0))
+        Toast::hide(reading);
+    if (currentEditor)
+        currentEditor->unsetCursor();
+    unsetCursor();
+    // An editor still open keeps the card held.
+    if (!currentEditor)
+        hold(Hold::Editor, false);
+}
+
+void ThumbnailView::showEditor(const QString& tool, const Shot& shot) {
+    const EditorMaker maker = editorMakers.value(tool);
+    if (!maker)
+        return;
+    // Its first drawing scales the whole picture down. The editor being left stays on screen under the busy
+    // cursor until the next one is made: with the card collapsed, nothing else of ours would show that work is
+    // going on.
     EditorWindow* previous = currentEditor;
     const BusyWork busy(previous ? static_cast<QWidget*>(previous) : this);
 
@@ -136,7 +195,7 @@ void ThumbnailView::openEditor(const QString& tool) {
         // Only the editor made here may see the forced size, also when making it throws.
         const auto clearForced = qScopeGuard([] { EditorWindow::forcedCanvas.reset(); });
         try {
-            editor = maker(current, editorHooks(tool));
+            editor = maker(shot, editorHooks(tool));
         } catch (const UserError& error) {
             failure = error.message;
         }
@@ -208,12 +267,14 @@ void ThumbnailView::backdropClosed() {
 }
 
 void ThumbnailView::closeEditor() {
+    stopLoadingEditor();
     if (currentEditor)
         currentEditor->close();
 }
 
 void ThumbnailView::closeEditors() {
     closedForGood = true;
+    stopLoadingEditor();
     returnToAnnotate = false;
     if (currentEditor) {
         switching = true;

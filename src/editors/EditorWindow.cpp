@@ -103,11 +103,7 @@ QPoint EditorWindow::placedAt(const QRectF& source, QSize size, QPoint canvasOri
 EditorWindow::EditorWindow(const Shot& shot, double extraHeight, bool sideBars, const QString& title)
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::NoDropShadowWindowHint),
       editedShot(shot), withSideBars(sideBars) {
-    try {
-        pixels = ImageConvert::load(shot.fileURL);
-    } catch (const ConvertError&) {
-        pixels = shot.image;
-    }
+    pixels = shot.image;
     if (pixels.isNull()) {
         const QString name = QFileInfo(shot.fileURL.toLocalFile()).fileName();
         throw ConvertError(QStringLiteral("Can't read ") + (name.isEmpty() ? shot.fileURL.toString() : name));

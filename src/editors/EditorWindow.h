@@ -63,7 +63,7 @@ public:
     QPoint canvasOrigin() const { return origin; }
     QSize canvasSize() const { return canvas; }
     const Shot& shot() const { return editedShot; }
-    // The picture's pixels as loaded at creation, upright.
+    // The picture's pixels as given at creation, upright.
     const QImage& image() const { return pixels; }
     bool sideBars() const { return withSideBars; }
 
@@ -80,8 +80,9 @@ public:
     GhostButton* closeButton();
 
 protected:
-    // Loads the picture (the file, else the shot's picture in memory) and fixes the canvas size. Throws
-    // ConvertError "Can't read <name>" when neither gives pixels: such an editor can't be shown.
+    // Takes the shot's picture, read from its file by the caller off the thread that answers the user, and fixes
+    // the canvas size. Throws ConvertError "Can't read <name>" when the shot has no pixels: such an editor can't
+    // be shown.
     EditorWindow(const Shot& shot, double extraHeight, bool sideBars, const QString& title);
 
     // One horizontal pill above the canvas: the views, a divider and the close button. Sizes the window.

@@ -3,6 +3,7 @@
 // synthetic mouse events, and the edit store's attributes kept in memory.
 
 #include "editors/EditStore.h"
+#include "imaging/ImageConvert.h"
 #include "imaging/Shot.h"
 #include "imaging/ShotFiles.h"
 #include "support/ToastText.h"
@@ -22,8 +23,14 @@ inline QImage filled(int w, int h, QColor colour = Qt::gray, QImage::Format form
     return image;
 }
 
+// The file's shot with its picture read, as the card hands it to an editor; no picture when it can't be read.
 inline Shot shotOf(const QUrl& url) {
-    return Shot{url, QImage(), QStringLiteral("Test"), std::nullopt};
+    QImage picture;
+    try {
+        picture = ImageConvert::load(url);
+    } catch (const UserError&) {
+    }
+    return Shot{url, picture, QStringLiteral("Test"), std::nullopt};
 }
 
 // The picture written as a PNG under `name` in the folder.
