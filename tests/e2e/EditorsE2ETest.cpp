@@ -161,7 +161,7 @@ TEST_P(EditorApp, CropResizeAndRotateFromTheCard) {
 
 // A picture large enough to take seconds to turn and write (54 megapixels): the program answers meanwhile (the basket's
 // key shows the basket), and the file is turned once the editor has gone. An editor opens on a picture that takes
-// most of a second to read (96 megapixels) without the program stopping to answer.
+// most of a second to read (126 megapixels) without the program stopping to answer.
 class LargeEditorApp : public EditorApp {};
 
 TEST_P(LargeEditorApp, RotatingALargePictureLeavesTheProgramAnswering) {
@@ -194,7 +194,7 @@ TEST_P(LargeEditorApp, RotatingALargePictureLeavesTheProgramAnswering) {
     {
         QFile file(wide);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(ManyPictures::oneColourWebp(12000, 8000));
+        file.write(ManyPictures::oneColourWebp(14000, 9000));
     }
     const quint32 wideCard = desktop->openCard(wide, card);
     ASSERT_NE(wideCard, 0u) << desktop->appStderr().toStdString();
