@@ -66,6 +66,8 @@ public:
     // The picture's pixels as given at creation, upright.
     const QImage& image() const { return pixels; }
     bool sideBars() const { return withSideBars; }
+    // Whether the edited picture is being written now.
+    bool isWriting() const { return writing; }
 
     // The cancel sequence of the close button and Escape: onCancel once, then close().
     void cancel();
@@ -93,6 +95,12 @@ protected:
     // Return and Done. Escape cancels in every editor.
     virtual void finish() = 0;
 
+    // Reading, changing and writing a very large picture take seconds: `work` runs on a worker while the window
+    // stays, busy and deaf to Return and Escape, its buttons disabled. What it returns runs on this thread once
+    // it is done, unless the window went meanwhile; a failure it throws is shown with fail() and the window stays.
+    // It must touch no widget.
+    void writeAway(std::function<std::function<void()>()> work);
+
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
@@ -114,6 +122,7 @@ private:
     bool withSideBars = false;
     bool composited = false;
     bool isClosed = false;
+    bool writing = false;
     QList<Pill*> pills;
     std::optional<QPoint> dragFrom; // a move by hand where the window manager can't take it
 };

@@ -3,6 +3,7 @@
 // synthetic mouse events, and the edit store's attributes kept in memory.
 
 #include "editors/EditStore.h"
+#include "editors/EditorWindow.h"
 #include "imaging/ImageConvert.h"
 #include "imaging/Shot.h"
 #include "imaging/ShotFiles.h"
@@ -13,7 +14,9 @@
 #include <QHash>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QTemporaryDir>
+#include <QTest>
 
 namespace EditorFixtures {
 
@@ -31,6 +34,12 @@ inline Shot shotOf(const QUrl& url) {
     } catch (const UserError&) {
     }
     return Shot{url, picture, QStringLiteral("Test"), std::nullopt};
+}
+
+// Waits while an editor writes its result on a worker: true once it is done, or the editor has gone.
+inline bool writeDone(EditorWindow* editor) {
+    const QPointer<EditorWindow> alive(editor);
+    return QTest::qWaitFor([&] { return !alive || !alive->isWriting(); }, 20000);
 }
 
 // The picture written as a PNG under `name` in the folder.
