@@ -2,6 +2,7 @@
 // the card shrunk to its pill docked under the editor's canvas and held while it is open, and the editor's
 // result taken back as the card's new picture.
 
+#include "card/CardRunner.h"
 #include "card/ThumbnailPanel.h"
 #include "card/ThumbnailView.h"
 
@@ -72,15 +73,20 @@ ThumbnailView::EditorHooks ThumbnailView::editorHooks(const QString& tool) {
     hooks.done = [self](const QUrl& url, const QString& message) {
         if (!self)
             return;
-        // Re-read from the file the editor wrote; a file that can't be read leaves the picture as it was.
-        Shot next = self->current;
-        next.fileURL = url;
-        try {
-            next.image = ImageConvert::load(url);
-        } catch (const UserError&) {
-        }
-        self->apply(next);
-        self->toastAfterEditor(message);
+        // Read from the file the editor wrote, as an opened file is, while the card goes on answering; its tools
+        // wait meanwhile. A file that can't be read leaves the picture as it was.
+        self->runner->setBusy(true);
+        self->hold(Hold::Runner, true);
+        BoundedLoad::start(url, self, [self, url, message](const IsolatedDecode::Result& result) {
+            self->runner->setBusy(false);
+            self->hold(Hold::Runner, false);
+            Shot next = self->current;
+            next.fileURL = url;
+            if (result.ok())
+                next.image = result.image;
+            self->apply(next);
+            self->toastAfterEditor(message);
+        });
     };
     const QString renderedMessage =
         tool == backgroundTool ? QStringLiteral("Background added") : QStringLiteral("Annotated");
@@ -120,8 +126,9 @@ void ThumbnailView::openEditor(const QString& tool) {
         closeEditor();
         return;
     }
-    // A second tap while the picture is still being read: one editor opens, once.
-    if (loadingTool == tool)
+    // A second tap while the picture is still being read: one editor opens, once. Nor does one open while a
+    // tool's result is still coming into the card.
+    if (loadingTool == tool || runner->busy())
         return;
     const EditorMaker maker = editorMakers.value(tool);
     if (!maker)

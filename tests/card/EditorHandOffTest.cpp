@@ -141,6 +141,12 @@ TEST(EditorHandOff, ResultsBecomeTheCardsPicture) {
     smaller.save(written);
     card.editor->hooks.done(QUrl::fromLocalFile(written), QStringLiteral("Cropped"));
     card.editor->close();
+    // Read off the thread that answers the user; no editor opens on the old file meanwhile.
+    EXPECT_TRUE(card.view()->isBusy());
+    const int made = card.made;
+    card.tap("rotate");
+    EXPECT_EQ(card.made, made);
+    card.settle();
     settle();
     EXPECT_EQ(card.view()->shot().fileURL.fileName(), QStringLiteral("shot crop.png"));
     EXPECT_EQ(card.view()->shot().image.size(), QSize(300, 200)) << "read back from the file";
@@ -150,6 +156,7 @@ TEST(EditorHandOff, ResultsBecomeTheCardsPicture) {
     // A file that can't be read: the URL is taken, the picture stays.
     card.tap("rotate");
     card.editor->hooks.done(QUrl::fromLocalFile(card.filePath(QStringLiteral("gone.png"))), QStringLiteral("Rotated"));
+    card.settle();
     EXPECT_EQ(card.view()->shot().fileURL.fileName(), QStringLiteral("gone.png"));
     EXPECT_EQ(card.view()->shot().image.size(), QSize(300, 200));
 
@@ -268,6 +275,7 @@ TEST(EditorHandOff, TheBusyCursorShowsWhileAnEditorOpensAndWhileItWrites) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return !editor; }, 10000));
     EXPECT_EQ(written, 1);
     EXPECT_FALSE(QGuiApplication::overrideCursor());
+    card.settle();
     EXPECT_EQ(card.view()->shot().image.size(), QSize(500, 800));
     settle();
 }
