@@ -90,8 +90,9 @@ public:
         std::function<void(const QUrl&, const QString&)> done;
         // A written file and the picture as rendered (annotate, backdrop).
         std::function<void(const QUrl&, const QImage&)> rendered;
-        // "Add a backdrop": called once the annotate editor has closed.
-        std::function<void()> backdrop;
+        // "Add a backdrop", from the annotate editor: true when the backdrop editor is on its way and will
+        // replace it.
+        std::function<bool()> backdrop;
     };
     // Makes an editor for a copy of the card's shot, not yet shown; throws UserError when it can't be made.
     using EditorMaker = std::function<EditorWindow*(const Shot&, const EditorHooks&)>;

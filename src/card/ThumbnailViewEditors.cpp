@@ -101,9 +101,10 @@ ThumbnailView::EditorHooks ThumbnailView::editorHooks(const QString& tool) {
     };
     hooks.backdrop = [self] {
         if (!self || self->closedForGood)
-            return;
+            return false;
         self->returnToAnnotate = true;
         self->openEditor(backgroundTool);
+        return self && self->loadingTool == backgroundTool;
     };
     return hooks;
 }

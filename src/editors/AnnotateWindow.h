@@ -32,7 +32,9 @@ public:
     GhostButton* fillButton = nullptr;
     GhostButton* sizeButton = nullptr;
     GhostButton* signatureButton = nullptr;
-    std::function<void()> onBackdrop;
+    // "Add a backdrop": true when the backdrop editor is on its way, which closes this window once it is up;
+    // otherwise this window closes at once.
+    std::function<bool()> onBackdrop;
     // The stored edit this window reopened; fixed at construction.
     std::optional<QString> editID;
     QList<QString> signatureURLs;
@@ -80,8 +82,10 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // Renders, writes the picture and stores the shapes; throws what writing throws.
-    void commit();
+    // Renders the picture here, then writes it and stores the shapes on a worker; `then` runs once they are
+    // written. A failure is shown and the window stays.
+    void commit(std::function<void()> then);
+    void openBackdrop();
     void showActiveTool();
     void popUnder(QMenu* menu, QWidget* button);
     void colorPanelClosed();
