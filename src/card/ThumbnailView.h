@@ -5,6 +5,7 @@
 
 #include "card/CardGeometry.h"
 #include "card/CardLifetime.h"
+#include "editors/EditStore.h"
 #include "imaging/Shot.h"
 
 #include <QDrag>
@@ -93,6 +94,8 @@ public:
         // "Add a backdrop", from the annotate editor: true when the backdrop editor is on its way and will
         // replace it.
         std::function<bool()> backdrop;
+        // For the annotate editor: the file's stored edit, read beforehand.
+        std::optional<EditStore::Edit> storedEdit;
     };
     // Makes an editor for a copy of the card's shot, not yet shown; throws UserError when it can't be made.
     using EditorMaker = std::function<EditorWindow*(const Shot&, const EditorHooks&)>;
@@ -231,7 +234,7 @@ private:
     QString badgeText() const;
     void hold(CardLifetime::Hold reason, bool on);
     // Makes the tool's editor for `shot`, whose picture has been read, and shows it in place of an open one.
-    void showEditor(const QString& tool, const Shot& shot);
+    void showEditor(const QString& tool, const Shot& shot, std::optional<EditStore::Edit> stored);
     // Drops the editor waiting for its picture, if any.
     void stopLoadingEditor();
     void editorClosed(const QString& tool);

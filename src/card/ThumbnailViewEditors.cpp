@@ -52,8 +52,8 @@ void ThumbnailView::installEditors() {
     editorMakers.insert(QStringLiteral("resize"), fileEditor<ResizeWindow>());
     editorMakers.insert(QStringLiteral("rotate"), fileEditor<RotateWindow>());
     editorMakers.insert(annotateTool, [](const Shot& shot, const EditorHooks& hooks) -> EditorWindow* {
-        auto* editor =
-            new AnnotateWindow(shot, hooks.rendered, [](const QImage& image) { return TextVision::wordBoxes(image); });
+        auto* editor = new AnnotateWindow(
+            shot, hooks.rendered, [](const QImage& image) { return TextVision::wordBoxes(image); }, &hooks.storedEdit);
         editor->onBackdrop = hooks.backdrop;
         return editor;
     });
@@ -150,18 +150,30 @@ void ThumbnailView::openEditor(const QString& tool) {
             self->editorReading = Toast::show(QStringLiteral("Reading ") + url.fileName() + QStringLiteral("\u2026"),
                                               self->anchorPoint(), IsolatedDecode::timeLimitMs / 1000.0);
     });
-    BoundedLoad::start(url, editorLoad, [self, tool, changes](const IsolatedDecode::Result& result) {
-        if (!self)
-            return;
-        const bool stillWanted = !self->closedForGood && changes == self->pictureChanges;
-        self->stopLoadingEditor();
-        if (!stillWanted)
-            return;
+    BoundedLoad::start(url, editorLoad, [self, tool, changes, url](const IsolatedDecode::Result& result) {
         // The file as it is now; a file that can't be read leaves the picture the card holds.
         Shot shot = self->current;
         if (result.ok())
             shot.image = result.image;
-        self->showEditor(tool, shot);
+        const auto show = [self, tool, changes](const Shot& shot, std::optional<EditStore::Edit> stored) {
+            const bool stillWanted = !self->closedForGood && changes == self->pictureChanges;
+            self->stopLoadingEditor();
+            if (stillWanted)
+                self->showEditor(tool, shot, std::move(stored));
+        };
+        if (tool != annotateTool) {
+            show(shot, std::nullopt);
+            return;
+        }
+        // An annotated picture reopens with its shapes on their base picture, read here as well.
+        const QPointer<QObject> waiting(self->editorLoad);
+        Dispatch::global([waiting, show, shot, url] {
+            std::optional<EditStore::Edit> stored = EditStore::load(url);
+            Dispatch::main([waiting, show, shot, stored = std::move(stored)] {
+                if (waiting)
+                    show(shot, stored);
+            });
+        });
     });
 }
 
@@ -181,7 +193,7 @@ void ThumbnailView::stopLoadingEditor() {
         hold(Hold::Editor, false);
 }
 
-void ThumbnailView::showEditor(const QString& tool, const Shot& shot) {
+void ThumbnailView::showEditor(const QString& tool, const Shot& shot, std::optional<EditStore::Edit> stored) {
     const EditorMaker maker = editorMakers.value(tool);
     if (!maker)
         return;
@@ -203,7 +215,9 @@ void ThumbnailView::showEditor(const QString& tool, const Shot& shot) {
         // Only the editor made here may see the forced size, also when making it throws.
         const auto clearForced = qScopeGuard([] { EditorWindow::forcedCanvas.reset(); });
         try {
-            editor = maker(shot, editorHooks(tool));
+            EditorHooks hooks = editorHooks(tool);
+            hooks.storedEdit = std::move(stored);
+            editor = maker(shot, hooks);
         } catch (const UserError& error) {
             failure = error.message;
         }

@@ -62,21 +62,21 @@ QList<QColor> AnnotateWindow::paletteColors() {
 }
 
 AnnotateWindow::AnnotateWindow(const Shot& shot, std::function<void(const QUrl&, const QImage&)> done,
-                               AnnotateCanvas::WordBoxes wordBoxes)
+                               AnnotateCanvas::WordBoxes wordBoxes, const std::optional<EditStore::Edit>* stored)
     : EditorWindow(shot, 40, true, QStringLiteral("Pictolarium Annotate")), onDone(std::move(done)) {
     // A stored edit counts only when its base is the very picture size of the file: anything else was
     // replaced since and is edited afresh.
     QImage picture = image();
-    std::vector<ShapeRecord> stored;
-    if (std::optional<EditStore::Edit> edit = EditStore::load(shot.fileURL);
+    std::vector<ShapeRecord> shapes;
+    if (std::optional<EditStore::Edit> edit = stored ? *stored : EditStore::load(shot.fileURL);
         edit && edit->base.size() == picture.size()) {
         editID = edit->id;
         picture = edit->base;
-        stored = std::move(edit->shapes);
+        shapes = std::move(edit->shapes);
     }
     canvas = new AnnotateCanvas(picture, std::move(wordBoxes), this);
     canvas->setGeometry(QRect(canvasOrigin(), canvasSize()));
-    canvas->load(stored);
+    canvas->load(shapes);
 
     QList<QWidget*> left;
     for (const ToolRow& row : toolRows) {

@@ -6,6 +6,7 @@
 
 #include "editors/AnnotateCanvas.h"
 #include "editors/AnnotateStyle.h"
+#include "editors/EditStore.h"
 #include "editors/EditorWindow.h"
 
 #include <QPointer>
@@ -21,8 +22,10 @@ class AnnotateWindow : public EditorWindow {
 public:
     using Tool = AnnotateCanvas::Tool;
 
+    // `stored`: the file's stored edit as read beforehand (EditStore::load) off the thread that answers the
+    // user; without it the edit is read here.
     AnnotateWindow(const Shot& shot, std::function<void(const QUrl&, const QImage&)> onDone,
-                   AnnotateCanvas::WordBoxes wordBoxes = {});
+                   AnnotateCanvas::WordBoxes wordBoxes = {}, const std::optional<EditStore::Edit>* stored = nullptr);
     ~AnnotateWindow() override;
 
     AnnotateCanvas* canvas = nullptr;

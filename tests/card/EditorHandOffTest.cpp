@@ -2,6 +2,8 @@
 // the hold, the result taken back, and the backdrop detour.
 
 #include "CardFixtures.h"
+#include "editors/AnnotateWindow.h"
+#include "editors/EditStore.h"
 #include "editors/EditorCanvasMarker.h"
 #include "editors/EditorWindow.h"
 #include "editors/RotateCanvas.h"
@@ -277,5 +279,25 @@ TEST(EditorHandOff, TheBusyCursorShowsWhileAnEditorOpensAndWhileItWrites) {
     EXPECT_FALSE(QGuiApplication::overrideCursor());
     card.settle();
     EXPECT_EQ(card.view()->shot().image.size(), QSize(500, 800));
+    settle();
+}
+
+// An annotated picture reopens from the card with its shapes editable on the unannotated base, read with the
+// picture before the editor is made.
+TEST(EditorHandOff, AnAnnotatedPictureReopensWithItsShapes) {
+    QTemporaryDir dir;
+    Card card(greyFile(dir, QStringLiteral("shot.png"), QSize(80, 50)));
+    QImage base(80, 50, QImage::Format_RGB32);
+    base.fill(Qt::white);
+    const std::vector<ShapeRecord> shapes{
+        ShapeRecord::of({Annotation::Box{{5, 5, 20, 10}}, Annotation::palette()[0], 4, false, {}})};
+    ASSERT_TRUE(EditStore::save(std::nullopt, base, shapes, card.view()->shot().fileURL));
+    card.tap("annotate");
+    auto* editor = qobject_cast<AnnotateWindow*>(card.view()->currentEditor.data());
+    ASSERT_NE(editor, nullptr);
+    EXPECT_TRUE(editor->editID);
+    EXPECT_EQ(editor->canvas->shapes.size(), 1u);
+    EXPECT_EQ(editor->canvas->image().pixelColor(1, 1), QColor(Qt::white));
+    editor->close();
     settle();
 }
