@@ -5,6 +5,7 @@
 
 #include "card/CardGeometry.h"
 #include "card/CardLifetime.h"
+#include "editors/EditStore.h"
 #include "imaging/Shot.h"
 
 #include <QDrag>
@@ -90,8 +91,11 @@ public:
         std::function<void(const QUrl&, const QString&)> done;
         // A written file and the picture as rendered (annotate, backdrop).
         std::function<void(const QUrl&, const QImage&)> rendered;
-        // "Add a backdrop": called once the annotate editor has closed.
-        std::function<void()> backdrop;
+        // "Add a backdrop", from the annotate editor: true when the backdrop editor is on its way and will
+        // replace it.
+        std::function<bool()> backdrop;
+        // For the annotate editor: the file's stored edit, read beforehand.
+        std::optional<EditStore::Edit> storedEdit;
     };
     // Makes an editor for a copy of the card's shot, not yet shown; throws UserError when it can't be made.
     using EditorMaker = std::function<EditorWindow*(const Shot&, const EditorHooks&)>;
@@ -101,7 +105,8 @@ public:
     // Opens the tool's editor, growing from the picture (or the open editor's canvas, which it replaces), and
     // docks the card's pill under it; the tool of the open editor closes it instead.
     void openEditor(const QString& tool);
-    // Closes the open editor the ordinary way: the card grows back where the canvas was and runs again.
+    // Closes the open editor the ordinary way: the card grows back where the canvas was and runs again. An
+    // editor still being read does not open.
     void closeEditor();
     // The card's own close: the editor goes without the card growing back, and nothing reopens one.
     void closeEditors();
@@ -160,6 +165,8 @@ public:
     bool stepping = false;
     QPointer<EditorWindow> currentEditor;
     std::optional<QString> currentTool;
+    // The tool whose editor waits for its picture to be read.
+    std::optional<QString> loadingTool;
 
     // The tools' actions, each run by its id from the tool row.
     void triggerTool(const QString& id);
@@ -226,6 +233,10 @@ private:
     // The badge names what the card stands for: the document on a PDF's card, not its page's picture file.
     QString badgeText() const;
     void hold(CardLifetime::Hold reason, bool on);
+    // Makes the tool's editor for `shot`, whose picture has been read, and shows it in place of an open one.
+    void showEditor(const QString& tool, const Shot& shot, std::optional<EditStore::Edit> stored);
+    // Drops the editor waiting for its picture, if any.
+    void stopLoadingEditor();
     void editorClosed(const QString& tool);
     void backdropClosed();
     QRect pictureOnScreen() const;
@@ -266,9 +277,11 @@ private:
     int nestedLoops = 0;
     // Counts every new picture the card took, so late work can tell whether the picture changed meanwhile.
     int pictureChanges = 0;
-    bool switching = false;         // the open editor closes because another replaces it
-    bool returnToAnnotate = false;  // the backdrop editor came from the annotate editor
-    bool closedForGood = false;     // the card has closed: no editor opens for it any more
+    bool switching = false;        // the open editor closes because another replaces it
+    bool returnToAnnotate = false; // the backdrop editor came from the annotate editor
+    bool closedForGood = false;    // the card has closed: no editor opens for it any more
+    QPointer<QObject> editorLoad;  // the reading of the picture for loadingTool's editor; deleted, it stops
+    quint64 editorReading = 0;     // its "Reading <name>…" toast
     bool composited = false;
     bool hoverWanted = false;           // a tool's name is (or is becoming) shown
     std::optional<QPointF> mouseDownAt; // the press that may become a drag-out, in view coordinates

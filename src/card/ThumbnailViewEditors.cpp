@@ -2,6 +2,7 @@
 // the card shrunk to its pill docked under the editor's canvas and held while it is open, and the editor's
 // result taken back as the card's new picture.
 
+#include "card/CardRunner.h"
 #include "card/ThumbnailPanel.h"
 #include "card/ThumbnailView.h"
 
@@ -11,6 +12,7 @@
 #include "editors/EditorWindow.h"
 #include "editors/ResizeWindow.h"
 #include "editors/RotateWindow.h"
+#include "imaging/BoundedLoad.h"
 #include "imaging/ImageConvert.h"
 #include "platform/Dispatch.h"
 #include "text/TextVision.h"
@@ -20,6 +22,7 @@
 
 #include <QCursor>
 #include <QScopeGuard>
+#include <QTimer>
 
 #include <cmath>
 
@@ -29,6 +32,9 @@ using Hold = CardLifetime::Hold;
 
 const QString annotateTool = QStringLiteral("annotate");
 const QString backgroundTool = QStringLiteral("background");
+
+// How long reading a picture goes unremarked before "Reading <name>…" shows.
+constexpr int readingHintMs = 400;
 
 // Room kept free under the editor for the docked pill: its margins and the gap to the canvas.
 constexpr double pillReserve = 44 + 14;
@@ -46,8 +52,8 @@ void ThumbnailView::installEditors() {
     editorMakers.insert(QStringLiteral("resize"), fileEditor<ResizeWindow>());
     editorMakers.insert(QStringLiteral("rotate"), fileEditor<RotateWindow>());
     editorMakers.insert(annotateTool, [](const Shot& shot, const EditorHooks& hooks) -> EditorWindow* {
-        auto* editor =
-            new AnnotateWindow(shot, hooks.rendered, [](const QImage& image) { return TextVision::wordBoxes(image); });
+        auto* editor = new AnnotateWindow(
+            shot, hooks.rendered, [](const QImage& image) { return TextVision::wordBoxes(image); }, &hooks.storedEdit);
         editor->onBackdrop = hooks.backdrop;
         return editor;
     });
@@ -67,15 +73,20 @@ ThumbnailView::EditorHooks ThumbnailView::editorHooks(const QString& tool) {
     hooks.done = [self](const QUrl& url, const QString& message) {
         if (!self)
             return;
-        // Re-read from the file the editor wrote; a file that can't be read leaves the picture as it was.
-        Shot next = self->current;
-        next.fileURL = url;
-        try {
-            next.image = ImageConvert::load(url);
-        } catch (const UserError&) {
-        }
-        self->apply(next);
-        self->toastAfterEditor(message);
+        // Read from the file the editor wrote, as an opened file is, while the card goes on answering; its tools
+        // wait meanwhile. A file that can't be read leaves the picture as it was.
+        self->runner->setBusy(true);
+        self->hold(Hold::Runner, true);
+        BoundedLoad::start(url, self, [self, url, message](const IsolatedDecode::Result& result) {
+            self->runner->setBusy(false);
+            self->hold(Hold::Runner, false);
+            Shot next = self->current;
+            next.fileURL = url;
+            if (result.ok())
+                next.image = result.image;
+            self->apply(next);
+            self->toastAfterEditor(message);
+        });
     };
     const QString renderedMessage =
         tool == backgroundTool ? QStringLiteral("Background added") : QStringLiteral("Annotated");
@@ -90,9 +101,10 @@ ThumbnailView::EditorHooks ThumbnailView::editorHooks(const QString& tool) {
     };
     hooks.backdrop = [self] {
         if (!self || self->closedForGood)
-            return;
+            return false;
         self->returnToAnnotate = true;
         self->openEditor(backgroundTool);
+        return self && self->loadingTool == backgroundTool;
     };
     return hooks;
 }
@@ -115,12 +127,79 @@ void ThumbnailView::openEditor(const QString& tool) {
         closeEditor();
         return;
     }
+    // A second tap while the picture is still being read: one editor opens, once. Nor does one open while a
+    // tool's result is still coming into the card.
+    if (loadingTool == tool || runner->busy())
+        return;
     const EditorMaker maker = editorMakers.value(tool);
     if (!maker)
         return;
-    // A very large picture takes seconds to read and to draw the first time. The editor being left stays on
-    // screen under the busy cursor until the next one is made: with the card collapsed, nothing else of ours
-    // would show that work is going on.
+    stopLoadingEditor();
+    // The picture is read as an opened file is, while the card and an open editor go on answering: under the
+    // busy cursor, with "Reading <name>…" once it takes long enough to notice.
+    loadingTool = tool;
+    editorLoad = new QObject(this);
+    QWidget* waiting = currentEditor ? static_cast<QWidget*>(currentEditor.data()) : this;
+    waiting->setCursor(Qt::BusyCursor);
+    hold(Hold::Editor, true);
+    QPointer<ThumbnailView> self(this);
+    const QUrl url = current.fileURL;
+    const int changes = pictureChanges;
+    QTimer::singleShot(readingHintMs, editorLoad, [self, url] {
+        if (self)
+            self->editorReading = Toast::show(QStringLiteral("Reading ") + url.fileName() + QStringLiteral("\u2026"),
+                                              self->anchorPoint(), IsolatedDecode::timeLimitMs / 1000.0);
+    });
+    BoundedLoad::start(url, editorLoad, [self, tool, changes, url](const IsolatedDecode::Result& result) {
+        // The file as it is now; a file that can't be read leaves the picture the card holds.
+        Shot shot = self->current;
+        if (result.ok())
+            shot.image = result.image;
+        const auto show = [self, tool, changes](const Shot& shot, std::optional<EditStore::Edit> stored) {
+            const bool stillWanted = !self->closedForGood && changes == self->pictureChanges;
+            self->stopLoadingEditor();
+            if (stillWanted)
+                self->showEditor(tool, shot, std::move(stored));
+        };
+        if (tool != annotateTool) {
+            show(shot, std::nullopt);
+            return;
+        }
+        // An annotated picture reopens with its shapes on their base picture, read here as well.
+        const QPointer<QObject> waiting(self->editorLoad);
+        Dispatch::global([waiting, show, shot, url] {
+            std::optional<EditStore::Edit> stored = EditStore::load(url);
+            Dispatch::main([waiting, show, shot, stored = std::move(stored)] {
+                if (waiting)
+                    show(shot, stored);
+            });
+        });
+    });
+}
+
+void ThumbnailView::stopLoadingEditor() {
+    if (!loadingTool)
+        return;
+    loadingTool.reset();
+    // Its reading stops with it: the decoding child goes, and its result never arrives.
+    delete editorLoad.data();
+    if (const Toast::Id reading = std::exchange(editorReading, 0))
+        Toast::hide(reading);
+    if (currentEditor)
+        currentEditor->unsetCursor();
+    unsetCursor();
+    // An editor still open keeps the card held.
+    if (!currentEditor)
+        hold(Hold::Editor, false);
+}
+
+void ThumbnailView::showEditor(const QString& tool, const Shot& shot, std::optional<EditStore::Edit> stored) {
+    const EditorMaker maker = editorMakers.value(tool);
+    if (!maker)
+        return;
+    // Its first drawing scales the whole picture down. The editor being left stays on screen under the busy
+    // cursor until the next one is made: with the card collapsed, nothing else of ours would show that work is
+    // going on.
     EditorWindow* previous = currentEditor;
     const BusyWork busy(previous ? static_cast<QWidget*>(previous) : this);
 
@@ -136,7 +215,9 @@ void ThumbnailView::openEditor(const QString& tool) {
         // Only the editor made here may see the forced size, also when making it throws.
         const auto clearForced = qScopeGuard([] { EditorWindow::forcedCanvas.reset(); });
         try {
-            editor = maker(current, editorHooks(tool));
+            EditorHooks hooks = editorHooks(tool);
+            hooks.storedEdit = std::move(stored);
+            editor = maker(shot, hooks);
         } catch (const UserError& error) {
             failure = error.message;
         }
@@ -208,12 +289,14 @@ void ThumbnailView::backdropClosed() {
 }
 
 void ThumbnailView::closeEditor() {
+    stopLoadingEditor();
     if (currentEditor)
         currentEditor->close();
 }
 
 void ThumbnailView::closeEditors() {
     closedForGood = true;
+    stopLoadingEditor();
     returnToAnnotate = false;
     if (currentEditor) {
         switching = true;

@@ -5,7 +5,6 @@
 #include "imaging/ShotFiles.h"
 #include "platform/Defaults.h"
 #include "platform/Notifications.h"
-#include "ui/BusyWork.h"
 #include "ui/Divider.h"
 #include "ui/GhostButton.h"
 #include "ui/Toast.h"
@@ -14,6 +13,7 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QPointer>
 #include <QTimer>
 
 namespace {
@@ -62,21 +62,21 @@ QList<QColor> AnnotateWindow::paletteColors() {
 }
 
 AnnotateWindow::AnnotateWindow(const Shot& shot, std::function<void(const QUrl&, const QImage&)> done,
-                               AnnotateCanvas::WordBoxes wordBoxes)
+                               AnnotateCanvas::WordBoxes wordBoxes, const std::optional<EditStore::Edit>* stored)
     : EditorWindow(shot, 40, true, QStringLiteral("Pictolarium Annotate")), onDone(std::move(done)) {
     // A stored edit counts only when its base is the very picture size of the file: anything else was
     // replaced since and is edited afresh.
     QImage picture = image();
-    std::vector<ShapeRecord> stored;
-    if (std::optional<EditStore::Edit> edit = EditStore::load(shot.fileURL);
+    std::vector<ShapeRecord> shapes;
+    if (std::optional<EditStore::Edit> edit = stored ? *stored : EditStore::load(shot.fileURL);
         edit && edit->base.size() == picture.size()) {
         editID = edit->id;
         picture = edit->base;
-        stored = std::move(edit->shapes);
+        shapes = std::move(edit->shapes);
     }
     canvas = new AnnotateCanvas(picture, std::move(wordBoxes), this);
     canvas->setGeometry(QRect(canvasOrigin(), canvasSize()));
-    canvas->load(stored);
+    canvas->load(shapes);
 
     QList<QWidget*> left;
     for (const ToolRow& row : toolRows) {
@@ -257,57 +257,66 @@ void AnnotateWindow::keyPressEvent(QKeyEvent* event) {
     EditorWindow::keyPressEvent(event);
 }
 
-void AnnotateWindow::commit() {
+void AnnotateWindow::commit(std::function<void()> then) {
+    if (isWriting())
+        return;
+    // The picture is drawn here from the canvas; writing it and its edit runs on a worker.
     const QImage rendered = canvas->render();
     const std::vector<ShapeRecord> records = canvas->records();
+    const QImage base = canvas->image();
     const QUrl source = shot().fileURL;
-    QUrl url;
-    if (editID && QFileInfo(source.toLocalFile()).suffix().toLower() == QLatin1String("png")) {
-        ShotFiles::write(rendered, source);
-        // The write renamed a new file over the old one, which took the link with it: put it back at
-        // once, so that a failing store below still leaves the picture tied to its edit.
-        EditStore::setID(*editID, source);
-        Notifications::defaultCenter().post(ShotFiles::changed(), source);
-        url = source;
-    } else {
-        url = ShotFiles::savePNG(rendered, source, QStringLiteral("annotated"));
-    }
-    if (editID || !records.empty())
-        EditStore::save(editID, canvas->image(), records, url);
-    if (onDone)
-        onDone(url, rendered);
+    const std::optional<QString> id = editID;
+    QPointer<AnnotateWindow> self(this);
+    writeAway([self, rendered, records, base, source, id, then = std::move(then)] {
+        QUrl url;
+        const bool inPlace = id && QFileInfo(source.toLocalFile()).suffix().toLower() == QLatin1String("png");
+        if (inPlace) {
+            ShotFiles::write(rendered, source);
+            // The write renamed a new file over the old one, which took the link with it: put it back at
+            // once, so that a failing store below still leaves the picture tied to its edit.
+            EditStore::setID(*id, source);
+            url = source;
+        } else {
+            url = ShotFiles::savePNG(rendered, source, QStringLiteral("annotated"));
+        }
+        if (id || !records.empty())
+            EditStore::save(id, base, records, url);
+        return std::function<void()>([self, url, rendered, inPlace, then] {
+            if (inPlace)
+                Notifications::defaultCenter().post(ShotFiles::changed(), url);
+            if (self->onDone)
+                self->onDone(url, rendered);
+            if (then)
+                then();
+        });
+    });
 }
 
 void AnnotateWindow::finish() {
-    try {
-        // Reading, rendering and writing a very large picture take seconds.
-        const BusyWork busy(this);
-        commit();
-        close();
-    } catch (const UserError& error) {
-        fail(error);
-    }
+    QPointer<AnnotateWindow> self(this);
+    commit([self] { self->close(); });
 }
 
 void AnnotateWindow::backdropTapped() {
+    if (isWriting())
+        return;
     // Text still being typed is a shape the user sees: it goes with the picture.
     canvas->commitText();
-    if (!canvas->shapes.empty() || editID) {
-        try {
-            const BusyWork busy(this);
-            commit();
-        } catch (const UserError& error) {
-            fail(error);
-            return;
-        }
-    }
+    QPointer<AnnotateWindow> self(this);
+    const auto toBackdrop = [self] { self->openBackdrop(); };
+    if (!canvas->shapes.empty() || editID)
+        commit(toBackdrop);
+    else
+        toBackdrop();
+}
+
+void AnnotateWindow::openBackdrop() {
     // The backdrop editor is made while this window still shows (it closes this one once it is up): a large
     // picture takes seconds, and a closed editor over a collapsed card would leave nothing of ours on screen.
-    const std::function<void()> then = onBackdrop;
+    const std::function<bool()> then = onBackdrop;
     QPointer<AnnotateWindow> self(this);
-    if (then)
-        then();
+    const bool coming = then && then();
     // Closing again after the card closed it is harmless: the close callbacks run once.
-    if (self)
+    if (self && !coming)
         close();
 }

@@ -6,6 +6,7 @@
 
 #include "editors/AnnotateCanvas.h"
 #include "editors/AnnotateStyle.h"
+#include "editors/EditStore.h"
 #include "editors/EditorWindow.h"
 
 #include <QPointer>
@@ -21,8 +22,10 @@ class AnnotateWindow : public EditorWindow {
 public:
     using Tool = AnnotateCanvas::Tool;
 
+    // `stored`: the file's stored edit as read beforehand (EditStore::load) off the thread that answers the
+    // user; without it the edit is read here.
     AnnotateWindow(const Shot& shot, std::function<void(const QUrl&, const QImage&)> onDone,
-                   AnnotateCanvas::WordBoxes wordBoxes = {});
+                   AnnotateCanvas::WordBoxes wordBoxes = {}, const std::optional<EditStore::Edit>* stored = nullptr);
     ~AnnotateWindow() override;
 
     AnnotateCanvas* canvas = nullptr;
@@ -32,7 +35,9 @@ public:
     GhostButton* fillButton = nullptr;
     GhostButton* sizeButton = nullptr;
     GhostButton* signatureButton = nullptr;
-    std::function<void()> onBackdrop;
+    // "Add a backdrop": true when the backdrop editor is on its way, which closes this window once it is up;
+    // otherwise this window closes at once.
+    std::function<bool()> onBackdrop;
     // The stored edit this window reopened; fixed at construction.
     std::optional<QString> editID;
     QList<QString> signatureURLs;
@@ -80,8 +85,10 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // Renders, writes the picture and stores the shapes; throws what writing throws.
-    void commit();
+    // Renders the picture here, then writes it and stores the shapes on a worker; `then` runs once they are
+    // written. A failure is shown and the window stays.
+    void commit(std::function<void()> then);
+    void openBackdrop();
     void showActiveTool();
     void popUnder(QMenu* menu, QWidget* button);
     void colorPanelClosed();

@@ -7,7 +7,9 @@
 #include "editors/PresetMenu.h"
 #include "editors/SignaturePad.h"
 #include "editors/SignatureStore.h"
+#include "imaging/BoundedLoad.h"
 #include "imaging/ImageConvert.h"
+#include "platform/Dispatch.h"
 #include "ui/GhostButton.h"
 
 #include <QApplication>
@@ -16,6 +18,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
+#include <QPointer>
 #include <QTimer>
 #include <QToolButton>
 #include <QWidgetAction>
@@ -240,18 +243,30 @@ void AnnotateWindow::importSignature() {
     dialog.setNameFilter(QStringLiteral("Pictures (*.png *.jpg *.jpeg *.heic *.tif *.tiff)"));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
-    QImage picture;
-    try {
-        picture = ImageConvert::load(QUrl::fromLocalFile(dialog.selectedFiles().first()));
-    } catch (const UserError&) {
-        return;
-    }
-    const std::optional<QImage> ink = SignatureStore::cleaned(picture);
-    if (!ink)
-        return;
-    SignatureStore::save(*ink);
-    canvas->placeSignature(*ink);
-    canvas->setFocus();
+    // Read as an opened file is and cleaned on a worker: a photograph of a signature can be large.
+    const QUrl url = QUrl::fromLocalFile(dialog.selectedFiles().first());
+    QPointer<AnnotateWindow> self(this);
+    setCursor(Qt::BusyCursor);
+    BoundedLoad::start(url, this, [self, url](const IsolatedDecode::Result& result) {
+        if (!result.ok()) {
+            self->unsetCursor();
+            self->fail(ConvertError(BoundedLoad::refusal(url, result)));
+            return;
+        }
+        Dispatch::global([self, picture = result.image] {
+            std::optional<QImage> ink = SignatureStore::cleaned(picture);
+            Dispatch::main([self, ink = std::move(ink)] {
+                if (!self)
+                    return;
+                self->unsetCursor();
+                if (!ink)
+                    return;
+                SignatureStore::save(*ink);
+                self->canvas->placeSignature(*ink);
+                self->canvas->setFocus();
+            });
+        });
+    });
 }
 
 void AnnotateWindow::removeSignature(int index) {

@@ -7,7 +7,6 @@
 #include "editors/PresetMenu.h"
 #include "imaging/ShotFiles.h"
 #include "imaging/UserError.h"
-#include "ui/BusyWork.h"
 #include "ui/Divider.h"
 #include "ui/GhostButton.h"
 #include "ui/Prefs.h"
@@ -133,17 +132,18 @@ void BackgroundWindow::showPresets(QWidget* sender) {
 }
 
 void BackgroundWindow::finish() {
-    try {
-        // Reading, rendering and writing a very large picture take seconds.
-        const BusyWork busy(this);
-        const std::optional<QImage> result = Beautify::render(canvas->source, canvas->style);
+    if (isWriting())
+        return;
+    QPointer<BackgroundWindow> self(this);
+    writeAway([self, source = canvas->source, style = canvas->style, url = shot().fileURL] {
+        const std::optional<QImage> result = Beautify::render(source, style);
         if (!result)
             throw ConvertError(QStringLiteral("Can't render"));
-        const QUrl written = ShotFiles::savePNG(*result, shot().fileURL, QStringLiteral("styled"));
-        if (onDone)
-            onDone(written, *result);
-        close();
-    } catch (const UserError& error) {
-        fail(error);
-    }
+        const QUrl written = ShotFiles::savePNG(*result, url, QStringLiteral("styled"));
+        return std::function<void()>([self, written, image = *result] {
+            if (self->onDone)
+                self->onDone(written, image);
+            self->close();
+        });
+    });
 }

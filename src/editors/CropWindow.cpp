@@ -2,12 +2,12 @@
 
 #include "editors/CropCanvas.h"
 #include "imaging/Cropper.h"
-#include "ui/BusyWork.h"
 #include "ui/Divider.h"
 #include "ui/GhostButton.h"
 
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPointer>
 
 namespace {
 
@@ -60,31 +60,32 @@ void CropWindow::pickLasso() {
 }
 
 void CropWindow::finish() {
-    try {
-        // Reading, rendering and writing a very large picture take seconds.
-        const BusyWork busy(this);
-        QUrl written;
-        if (canvas->mode == CropCanvas::Mode::lasso) {
-            const std::optional<QList<QPointF>> points = canvas->normalizedLasso();
-            if (!points) {
-                close();
-                return;
-            }
-            written = Cropper::crop(shot().fileURL, *points);
-        } else {
-            const std::optional<QRectF> rect = canvas->normalizedSelection();
-            if (!rect) {
-                close();
-                return;
-            }
-            written = Cropper::crop(shot().fileURL, *rect);
-        }
-        if (onDone)
-            onDone(written, QStringLiteral("Cropped"));
-        close();
-    } catch (const UserError& error) {
-        fail(error);
+    if (isWriting())
+        return;
+    const QUrl source = shot().fileURL;
+    std::function<QUrl()> crop;
+    if (canvas->mode == CropCanvas::Mode::lasso) {
+        const std::optional<QList<QPointF>> points = canvas->normalizedLasso();
+        if (points)
+            crop = [source, points = *points] { return Cropper::crop(source, points); };
+    } else {
+        const std::optional<QRectF> rect = canvas->normalizedSelection();
+        if (rect)
+            crop = [source, rect = *rect] { return Cropper::crop(source, rect); };
     }
+    if (!crop) {
+        close();
+        return;
+    }
+    QPointer<CropWindow> self(this);
+    writeAway([self, crop] {
+        const QUrl written = crop();
+        return std::function<void()>([self, written] {
+            if (self->onDone)
+                self->onDone(written, QStringLiteral("Cropped"));
+            self->close();
+        });
+    });
 }
 
 void CropWindow::keyPressEvent(QKeyEvent* event) {

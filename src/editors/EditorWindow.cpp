@@ -13,6 +13,7 @@
 #include "ui/Toast.h"
 #include "ui/UI.h"
 
+#include <QAbstractButton>
 #include <QBoxLayout>
 #include <QCloseEvent>
 #include <QFileInfo>
@@ -103,11 +104,7 @@ QPoint EditorWindow::placedAt(const QRectF& source, QSize size, QPoint canvasOri
 EditorWindow::EditorWindow(const Shot& shot, double extraHeight, bool sideBars, const QString& title)
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::NoDropShadowWindowHint),
       editedShot(shot), withSideBars(sideBars) {
-    try {
-        pixels = ImageConvert::load(shot.fileURL);
-    } catch (const ConvertError&) {
-        pixels = shot.image;
-    }
+    pixels = shot.image;
     if (pixels.isNull()) {
         const QString name = QFileInfo(shot.fileURL.toLocalFile()).fileName();
         throw ConvertError(QStringLiteral("Can't read ") + (name.isEmpty() ? shot.fileURL.toString() : name));
@@ -294,7 +291,46 @@ void EditorWindow::fail(const std::exception& error) {
     Toast::show(text, QPoint(frame.center().x(), frame.top() + frame.height() - 30), 2.5);
 }
 
+void EditorWindow::writeAway(std::function<std::function<void()>()> work) {
+    if (writing)
+        return;
+    // It stays until the file is written, so that the new file always reaches the card.
+    writing = true;
+    setCursor(Qt::BusyCursor);
+    for (QAbstractButton* button : findChildren<QAbstractButton*>())
+        button->setEnabled(false);
+    QPointer<EditorWindow> self(this);
+    Dispatch::global([self, work = std::move(work)] {
+        std::function<void()> then;
+        QString failure;
+        try {
+            then = work();
+        } catch (const UserError& error) {
+            failure = error.message;
+        } catch (const std::exception& error) {
+            failure = QString::fromUtf8(error.what());
+        }
+        Dispatch::main([self, then = std::move(then), failure] {
+            if (!self)
+                return;
+            self->writing = false;
+            self->unsetCursor();
+            for (QAbstractButton* button : self->findChildren<QAbstractButton*>())
+                button->setEnabled(true);
+            if (!failure.isEmpty())
+                self->fail(ConvertError(failure));
+            else if (then)
+                then();
+        });
+    });
+}
+
 void EditorWindow::keyPressEvent(QKeyEvent* event) {
+    // Neither a second Done nor a cancel while the file is being written: the window closes once it is.
+    if (writing) {
+        event->accept();
+        return;
+    }
     if (event->key() == Qt::Key_Escape) {
         cancel();
         return;

@@ -63,9 +63,11 @@ public:
     QPoint canvasOrigin() const { return origin; }
     QSize canvasSize() const { return canvas; }
     const Shot& shot() const { return editedShot; }
-    // The picture's pixels as loaded at creation, upright.
+    // The picture's pixels as given at creation, upright.
     const QImage& image() const { return pixels; }
     bool sideBars() const { return withSideBars; }
+    // Whether the edited picture is being written now.
+    bool isWriting() const { return writing; }
 
     // The cancel sequence of the close button and Escape: onCancel once, then close().
     void cancel();
@@ -80,8 +82,9 @@ public:
     GhostButton* closeButton();
 
 protected:
-    // Loads the picture (the file, else the shot's picture in memory) and fixes the canvas size. Throws
-    // ConvertError "Can't read <name>" when neither gives pixels: such an editor can't be shown.
+    // Takes the shot's picture, read from its file by the caller off the thread that answers the user, and fixes
+    // the canvas size. Throws ConvertError "Can't read <name>" when the shot has no pixels: such an editor can't
+    // be shown.
     EditorWindow(const Shot& shot, double extraHeight, bool sideBars, const QString& title);
 
     // One horizontal pill above the canvas: the views, a divider and the close button. Sizes the window.
@@ -91,6 +94,12 @@ protected:
 
     // Return and Done. Escape cancels in every editor.
     virtual void finish() = 0;
+
+    // Reading, changing and writing a very large picture take seconds: `work` runs on a worker while the window
+    // stays, busy and deaf to Return and Escape, its buttons disabled. What it returns runs on this thread once
+    // it is done, unless the window went meanwhile; a failure it throws is shown with fail() and the window stays.
+    // It must touch no widget.
+    void writeAway(std::function<std::function<void()>()> work);
 
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -113,6 +122,7 @@ private:
     bool withSideBars = false;
     bool composited = false;
     bool isClosed = false;
+    bool writing = false;
     QList<Pill*> pills;
     std::optional<QPoint> dragFrom; // a move by hand where the window manager can't take it
 };

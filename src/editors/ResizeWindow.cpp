@@ -2,7 +2,6 @@
 
 #include "editors/ResizeCanvas.h"
 #include "imaging/ImageConvert.h"
-#include "ui/BusyWork.h"
 #include "ui/Divider.h"
 #include "ui/GhostButton.h"
 #include "ui/UI.h"
@@ -10,6 +9,7 @@
 #include <QGraphicsOpacityEffect>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QPointer>
 
 #include <algorithm>
 #include <cmath>
@@ -130,21 +130,24 @@ void ResizeWindow::toggleLock() {
 }
 
 void ResizeWindow::finish() {
+    if (isWriting())
+        return;
     if (targetW == image().width() && targetH == image().height()) {
         close();
         return;
     }
-    try {
-        // Reading, rendering and writing a very large picture take seconds.
-        const BusyWork busy(this);
-        // Beyond what an int holds no picture can be made; the budget check gives the same answer.
-        if (targetW > std::numeric_limits<int>::max() || targetH > std::numeric_limits<int>::max())
-            throw ConvertError(QStringLiteral("Can't resize"));
-        const ImageConvert::Replaced written = ImageConvert::resize(shot().fileURL, int(targetW), int(targetH));
-        if (onDone)
-            onDone(written.url, resultMessage(QStringLiteral("Resized"), written.trashFailure));
-        close();
-    } catch (const UserError& error) {
-        fail(error);
+    // Beyond what an int holds no picture can be made; the budget check gives the same answer.
+    if (targetW > std::numeric_limits<int>::max() || targetH > std::numeric_limits<int>::max()) {
+        fail(ConvertError(QStringLiteral("Can't resize")));
+        return;
     }
+    QPointer<ResizeWindow> self(this);
+    writeAway([self, source = shot().fileURL, w = int(targetW), h = int(targetH)] {
+        const ImageConvert::Replaced written = ImageConvert::resize(source, w, h);
+        return std::function<void()>([self, written] {
+            if (self->onDone)
+                self->onDone(written.url, resultMessage(QStringLiteral("Resized"), written.trashFailure));
+            self->close();
+        });
+    });
 }

@@ -56,53 +56,19 @@ void RotateWindow::flipVertically() {
 }
 
 void RotateWindow::finish() {
-    if (writing)
+    if (isWriting())
         return;
     if (canvas->turns == 0 && !canvas->flipH && !canvas->flipV) {
         close();
         return;
     }
-    // Reading, turning and writing a very large picture take seconds: on a worker, with the window still and
-    // busy meanwhile. It stays until the file is written, so that the new file always reaches the card.
-    writing = true;
-    setCursor(Qt::BusyCursor);
-    for (QAbstractButton* button : findChildren<QAbstractButton*>())
-        button->setEnabled(false);
     QPointer<RotateWindow> self(this);
-    Dispatch::global([self, url = shot().fileURL, turns = canvas->turns, flipH = canvas->flipH, flipV = canvas->flipV] {
-        std::optional<ImageConvert::Replaced> written;
-        QString failure;
-        try {
-            written = ImageConvert::transform(url, turns, flipH, flipV);
-        } catch (const UserError& error) {
-            failure = error.message;
-        }
-        Dispatch::main([self, written, failure] {
-            if (self)
-                self->written(written, failure);
+    writeAway([self, url = shot().fileURL, turns = canvas->turns, flipH = canvas->flipH, flipV = canvas->flipV] {
+        const ImageConvert::Replaced written = ImageConvert::transform(url, turns, flipH, flipV);
+        return std::function<void()>([self, written] {
+            if (self->onDone)
+                self->onDone(written.url, resultMessage(QStringLiteral("Rotated"), written.trashFailure));
+            self->close();
         });
     });
-}
-
-void RotateWindow::written(const std::optional<ImageConvert::Replaced>& result, const QString& failure) {
-    writing = false;
-    unsetCursor();
-    for (QAbstractButton* button : findChildren<QAbstractButton*>())
-        button->setEnabled(true);
-    if (!result) {
-        fail(ConvertError(failure));
-        return;
-    }
-    if (onDone)
-        onDone(result->url, resultMessage(QStringLiteral("Rotated"), result->trashFailure));
-    close();
-}
-
-void RotateWindow::keyPressEvent(QKeyEvent* event) {
-    // Neither a second Done nor a cancel while the file is being written: the window closes once it is.
-    if (writing) {
-        event->accept();
-        return;
-    }
-    EditorWindow::keyPressEvent(event);
 }

@@ -23,17 +23,7 @@ public:
     void flipVertically();
     // Writes the turned picture on a worker, and closes once it is written; with nothing changed it only closes.
     void finish() override;
-    // Whether the turned picture is being written now.
-    bool isWriting() const { return writing; }
 
     RotateCanvas* canvas = nullptr;
     std::function<void(const QUrl&, const QString&)> onDone;
-
-protected:
-    void keyPressEvent(QKeyEvent* event) override;
-
-private:
-    void written(const std::optional<ImageConvert::Replaced>& result, const QString& failure);
-
-    bool writing = false;
 };

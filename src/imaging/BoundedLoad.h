@@ -1,8 +1,8 @@
 #pragma once
 // A user's picture read for an action of the program's own (a copy, the newest screenshot, a card from the
-// basket) the way an opened file is read: in the decoding child, under its limits on time and memory, refused in
-// the same words, and never on the thread that answers the user. The PNG bytes the clipboard offers are made
-// on a worker as well.
+// basket, an editor) the way an opened file is read: in the decoding child, under its limits on time and memory,
+// refused in the same words, and never on the thread that answers the user. The PNG bytes the clipboard offers
+// are made on a worker as well.
 
 #include "imaging/ImageFormat.h"
 #include "imaging/IsolatedDecode.h"

@@ -5,6 +5,7 @@
 
 #include "imaging/HeifCodec.h"
 #include "imaging/ImageCodec.h"
+#include "platform/Dispatch.h"
 #include "platform/UnnamedFile.h"
 
 #include <QBuffer>
@@ -15,6 +16,7 @@
 #include <QImageReader>
 #include <QPainter>
 #include <QPdfDocument>
+#include <QPointer>
 #include <QProcess>
 #include <QTimer>
 
@@ -200,20 +202,34 @@ QString noCodecText(const Job& job, const UnnamedFile& file) {
                : why;
 }
 
-Result finished(const Job& job, QProcess& child, const Files& files, bool timedOut) {
+// How the child ended, taken from its process object on the thread that owns it.
+struct Ended {
+    bool timedOut = false;
+    bool failedToStart = false;
+    bool crashed = false;
+    int exitCode = 0;
+};
+
+Ended endOf(const QProcess& child, bool timedOut) {
+    return Ended{timedOut, child.error() == QProcess::FailedToStart, child.exitStatus() == QProcess::CrashExit,
+                 child.exitCode()};
+}
+
+// Reads what the child wrote: a large picture's pixels take a while to copy, so this may run on a worker.
+Result finished(const Job& job, const Ended& ended, const Files& files) {
     const UnnamedFile& out = *files.out;
     Result result;
-    if (timedOut) {
+    if (ended.timedOut) {
         result.failure = QStringLiteral("it takes too long to read");
-    } else if (child.error() == QProcess::FailedToStart) {
+    } else if (ended.failedToStart) {
         result.failure = QStringLiteral("the decoder could not be started");
-    } else if (child.exitStatus() == QProcess::CrashExit) {
+    } else if (ended.crashed) {
         // Out of memory shows as a crash or an abort; out of processor time as SIGXCPU, which is the same to us.
         result.failure = QStringLiteral("it needs more memory or time than allowed");
-    } else if (child.exitCode() == NoCodec && !job.pdf) {
+    } else if (ended.exitCode == NoCodec && !job.pdf) {
         result.failure = noCodecText(job, out);
-    } else if (child.exitCode() != Ok) {
-        result.failure = failureText(job, child.exitCode());
+    } else if (ended.exitCode != Ok) {
+        result.failure = failureText(job, ended.exitCode);
     } else {
         result = readOutput(job, out);
         if (result.ok())
@@ -412,7 +428,7 @@ Result run(const Job& job) {
     QElapsedTimer clock;
     clock.start();
     const bool timedOut = ChildProcesses::waitWithin(child, job.timeLimitMs, clock);
-    return finished(job, child, files, timedOut);
+    return finished(job, endOf(child, timedOut), files);
 }
 
 void start(const Job& job, QObject* context, std::function<void(const Result&)> done) {
@@ -443,13 +459,24 @@ void start(const Job& job, QObject* context, std::function<void(const Result&)> 
         *timedOut = true;
         child->kill();
     });
-    const auto finish = [job, child, files, timedOut, done] {
+    QPointer<QObject> alive(context);
+    const auto held = std::make_shared<Files>(files);
+    const auto finish = [job, child, held, timedOut, done, alive] {
         if (child->property("reported").toBool())
             return;
         child->setProperty("reported", true);
-        const Result result = finished(job, *child, files, *timedOut);
+        const Ended ended = endOf(*child, *timedOut);
         child->deleteLater();
-        done(result);
+        // The pixels are copied out, and the child's output let go, on a worker: hundreds of megabytes of a large
+        // picture would hold up the thread that answers the user.
+        Dispatch::global([job, ended, files = std::exchange(*held, Files()), done, alive]() mutable {
+            Result result = finished(job, ended, files);
+            files = Files();
+            Dispatch::main([done, alive, result = std::move(result)] {
+                if (alive)
+                    done(result);
+            });
+        });
     };
     QObject::connect(child, &QProcess::finished, child, finish);
     QObject::connect(child, &QProcess::errorOccurred, child, [child, finish](QProcess::ProcessError error) {

@@ -234,6 +234,7 @@ TEST(OpenFiles, AnAnnotatedPictureReopensEditableFromItsCopy) {
         EXPECT_EQ(window->canvas->image().pixelColor(1, 1), QColor(Qt::white)) << "drawn on the unannotated base";
         window->canvas->shapes.clear();
         window->finish();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !window->isWriting(); }, 10000));
     }
     const std::optional<EditStore::Edit> copied = EditStore::load(shot.fileURL);
     ASSERT_TRUE(copied);

@@ -55,6 +55,11 @@ struct Card {
     void settle() const {
         EXPECT_TRUE(QTest::qWaitFor([this] { return !view()->isBusy(); }, 60000));
     }
+    // Taps a tool and waits while the picture for its editor is read.
+    void tap(const char* tool) const {
+        view()->triggerTool(QString::fromLatin1(tool));
+        EXPECT_TRUE(QTest::qWaitFor([this] { return !panel || !view()->loadingTool; }, 10000));
+    }
     QPointer<ThumbnailPanel> panel;
 };
 

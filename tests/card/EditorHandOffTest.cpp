@@ -2,6 +2,8 @@
 // the hold, the result taken back, and the backdrop detour.
 
 #include "CardFixtures.h"
+#include "editors/AnnotateWindow.h"
+#include "editors/EditStore.h"
 #include "editors/EditorCanvasMarker.h"
 #include "editors/EditorWindow.h"
 #include "editors/RotateCanvas.h"
@@ -63,7 +65,16 @@ void settle() {
 
 TEST(EditorHandOff, ToolsToggleAndSwitchEditorsOneAtATime) {
     EditorCard card;
+    // The picture is read while the card goes on answering, under the busy cursor; a second tap meanwhile
+    // opens no second editor and does not close the first.
     card.view()->triggerTool(QStringLiteral("crop"));
+    EXPECT_EQ(card.made, 0) << "made before its picture was read";
+    EXPECT_FALSE(card.view()->isPillOnly());
+    EXPECT_TRUE(card.held());
+    EXPECT_EQ(card.view()->cursor().shape(), Qt::BusyCursor);
+    card.tap("crop");
+    EXPECT_EQ(card.made, 1);
+    EXPECT_EQ(card.view()->cursor().shape(), Qt::ArrowCursor);
     QPointer<FakeEditor> crop = card.editor;
     ASSERT_TRUE(crop && crop->isVisible());
     EXPECT_FALSE(crop->forced) << "outside the large review the editor sizes itself";
@@ -88,7 +99,7 @@ TEST(EditorHandOff, ToolsToggleAndSwitchEditorsOneAtATime) {
     settle();
 
     // Rotate replaces crop, growing from its canvas; the card never grows back in between.
-    card.view()->triggerTool(QStringLiteral("rotate"));
+    card.tap("rotate");
     settle();
     EXPECT_FALSE(crop);
     EXPECT_EQ(card.tool(), QStringLiteral("rotate"));
@@ -104,17 +115,40 @@ TEST(EditorHandOff, ToolsToggleAndSwitchEditorsOneAtATime) {
     EXPECT_NEAR(image.center().x(), canvas.center().x(), 1);
     EXPECT_NEAR(image.center().y(), canvas.center().y(), 1);
     EXPECT_TRUE(EditorWindow::open().isEmpty());
+
+    // Another tool asked for while one is read: only the last opens. A tool of the card itself, or the card
+    // closing, drops the one being read.
+    card.view()->triggerTool(QStringLiteral("crop"));
+    card.tap("annotate");
+    EXPECT_EQ(card.made, 3);
+    EXPECT_EQ(card.tool(), QStringLiteral("annotate"));
+    card.view()->triggerTool(QStringLiteral("annotate"));
+    card.view()->triggerTool(QStringLiteral("crop"));
+    card.view()->triggerTool(QStringLiteral("redact"));
+    EXPECT_FALSE(card.held());
+    EXPECT_EQ(card.view()->cursor().shape(), Qt::ArrowCursor);
+    card.view()->triggerTool(QStringLiteral("rotate"));
+    card.panel->close();
+    QTest::qWait(300);
+    EXPECT_EQ(card.made, 3);
+    EXPECT_TRUE(EditorWindow::open().isEmpty());
 }
 
 TEST(EditorHandOff, ResultsBecomeTheCardsPicture) {
     EditorCard card;
-    card.view()->triggerTool(QStringLiteral("crop"));
+    card.tap("crop");
     QImage smaller(300, 200, QImage::Format_RGB32);
     smaller.fill(Qt::red);
     const QString written = card.filePath(QStringLiteral("shot crop.png"));
     smaller.save(written);
     card.editor->hooks.done(QUrl::fromLocalFile(written), QStringLiteral("Cropped"));
     card.editor->close();
+    // Read off the thread that answers the user; no editor opens on the old file meanwhile.
+    EXPECT_TRUE(card.view()->isBusy());
+    const int made = card.made;
+    card.tap("rotate");
+    EXPECT_EQ(card.made, made);
+    card.settle();
     settle();
     EXPECT_EQ(card.view()->shot().fileURL.fileName(), QStringLiteral("shot crop.png"));
     EXPECT_EQ(card.view()->shot().image.size(), QSize(300, 200)) << "read back from the file";
@@ -122,8 +156,9 @@ TEST(EditorHandOff, ResultsBecomeTheCardsPicture) {
     EXPECT_FALSE(card.held());
 
     // A file that can't be read: the URL is taken, the picture stays.
-    card.view()->triggerTool(QStringLiteral("rotate"));
+    card.tap("rotate");
     card.editor->hooks.done(QUrl::fromLocalFile(card.filePath(QStringLiteral("gone.png"))), QStringLiteral("Rotated"));
+    card.settle();
     EXPECT_EQ(card.view()->shot().fileURL.fileName(), QStringLiteral("gone.png"));
     EXPECT_EQ(card.view()->shot().image.size(), QSize(300, 200));
 
@@ -133,12 +168,15 @@ TEST(EditorHandOff, ResultsBecomeTheCardsPicture) {
     EXPECT_FALSE(card.view()->isPillOnly());
     EXPECT_FALSE(card.held());
 
+    // An editor on a file that can't be read edits the picture the card holds.
+    card.tap("crop");
+    EXPECT_EQ(card.editor->image().size(), QSize(300, 200));
+
     // An editor that can't be made, replacing an open one: the card comes back whole and says why.
-    card.view()->triggerTool(QStringLiteral("crop"));
     card.view()->editorMakers.insert(QStringLiteral("rotate"), [](const Shot&, const Hooks&) -> EditorWindow* {
         throw ConvertError(QStringLiteral("Can't read shot.png"));
     });
-    card.view()->triggerTool(QStringLiteral("rotate"));
+    card.tap("rotate");
     EXPECT_EQ(toastText(), QStringLiteral("Can't read shot.png"));
     EXPECT_FALSE(EditorWindow::forcedCanvas);
     EXPECT_FALSE(card.view()->currentEditor);
@@ -149,7 +187,7 @@ TEST(EditorHandOff, ResultsBecomeTheCardsPicture) {
 TEST(EditorHandOff, TheBackdropDetourReturnsToAnnotateUnlessAnotherToolWasChosen) {
     EditorCard card;
     const auto annotateThenBackdrop = [&] {
-        card.view()->triggerTool(QStringLiteral("annotate"));
+        card.tap("annotate");
         // As the annotate editor does it: its result, then the backdrop while it still shows.
         QPointer<FakeEditor> annotate = card.editor;
         annotate->hooks.rendered(card.view()->shot().fileURL, card.view()->shot().image);
@@ -161,6 +199,7 @@ TEST(EditorHandOff, TheBackdropDetourReturnsToAnnotateUnlessAnotherToolWasChosen
             return card.editor = new FakeEditor(shot, hooks, QStringLiteral("background"));
         });
         annotate->hooks.backdrop();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !card.view()->loadingTool; }, 10000));
         EXPECT_TRUE(shownWhileMade);
         EXPECT_FALSE(annotate && annotate->isVisible()) << "closed once the backdrop editor is up";
         settle();
@@ -172,22 +211,25 @@ TEST(EditorHandOff, TheBackdropDetourReturnsToAnnotateUnlessAnotherToolWasChosen
     card.editor->close();
     settle();
     EXPECT_EQ(toastText(), QStringLiteral("Background added"));
-    EXPECT_EQ(card.tool(), QStringLiteral("annotate")) << "back to annotate once the backdrop is done";
+    const auto annotating = [&] {
+        return QTest::qWaitFor([&] { return card.tool() == QStringLiteral("annotate"); }, 10000);
+    };
+    EXPECT_TRUE(annotating()) << "back to annotate once the backdrop is done";
 
     card.view()->triggerTool(QStringLiteral("annotate"));
     annotateThenBackdrop();
     card.editor->cancel();
     settle();
-    EXPECT_EQ(card.tool(), QStringLiteral("annotate")) << "and when it was cancelled";
+    EXPECT_TRUE(annotating()) << "and when it was cancelled";
 
     card.view()->triggerTool(QStringLiteral("annotate"));
     annotateThenBackdrop();
-    card.view()->triggerTool(QStringLiteral("crop"));
+    card.tap("crop");
     settle();
     EXPECT_EQ(card.tool(), QStringLiteral("crop")) << "not when another tool replaced the backdrop editor";
 
     // A backdrop asked for after the card closed opens nothing.
-    card.view()->triggerTool(QStringLiteral("annotate"));
+    card.tap("annotate");
     const std::function<void()> backdrop = card.editor->hooks.backdrop;
     card.panel->close();
     const int made = card.made;
@@ -219,7 +261,7 @@ TEST(EditorHandOff, TheBusyCursorShowsWhileAnEditorOpensAndWhileItWrites) {
         };
         return rotate(shot, watched);
     });
-    card.view()->triggerTool(QStringLiteral("rotate"));
+    card.tap("rotate");
     QPointer<RotateWindow> editor = qobject_cast<RotateWindow*>(card.view()->currentEditor.data());
     ASSERT_NE(editor, nullptr);
     EXPECT_TRUE(busyOpening);
@@ -235,6 +277,27 @@ TEST(EditorHandOff, TheBusyCursorShowsWhileAnEditorOpensAndWhileItWrites) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return !editor; }, 10000));
     EXPECT_EQ(written, 1);
     EXPECT_FALSE(QGuiApplication::overrideCursor());
+    card.settle();
     EXPECT_EQ(card.view()->shot().image.size(), QSize(500, 800));
+    settle();
+}
+
+// An annotated picture reopens from the card with its shapes editable on the unannotated base, read with the
+// picture before the editor is made.
+TEST(EditorHandOff, AnAnnotatedPictureReopensWithItsShapes) {
+    QTemporaryDir dir;
+    Card card(greyFile(dir, QStringLiteral("shot.png"), QSize(80, 50)));
+    QImage base(80, 50, QImage::Format_RGB32);
+    base.fill(Qt::white);
+    const std::vector<ShapeRecord> shapes{
+        ShapeRecord::of({Annotation::Box{{5, 5, 20, 10}}, Annotation::palette()[0], 4, false, {}})};
+    ASSERT_TRUE(EditStore::save(std::nullopt, base, shapes, card.view()->shot().fileURL));
+    card.tap("annotate");
+    auto* editor = qobject_cast<AnnotateWindow*>(card.view()->currentEditor.data());
+    ASSERT_NE(editor, nullptr);
+    EXPECT_TRUE(editor->editID);
+    EXPECT_EQ(editor->canvas->shapes.size(), 1u);
+    EXPECT_EQ(editor->canvas->image().pixelColor(1, 1), QColor(Qt::white));
+    editor->close();
     settle();
 }

@@ -2,6 +2,7 @@
 // docked under them, what they write, and the card taking the result back.
 
 #include "Desktop.h"
+#include "support/ManyPictures.h"
 
 #include <QDir>
 #include <QFile>
@@ -159,7 +160,8 @@ TEST_P(EditorApp, CropResizeAndRotateFromTheCard) {
 }
 
 // A picture large enough to take seconds to turn and write (54 megapixels): the program answers meanwhile (the basket's
-// key shows the basket), and the file is turned once the editor has gone.
+// key shows the basket), and the file is turned once the editor has gone. An editor opens on a picture that takes
+// most of a second to read (126 megapixels) without the program stopping to answer.
 class LargeEditorApp : public EditorApp {};
 
 TEST_P(LargeEditorApp, RotatingALargePictureLeavesTheProgramAnswering) {
@@ -174,7 +176,8 @@ TEST_P(LargeEditorApp, RotatingALargePictureLeavesTheProgramAnswering) {
         QPainter(&picture).fillRect(0, 0, 600, 600, red);
         ASSERT_TRUE(picture.save(large, "JPEG", 90));
     }
-    ASSERT_NE(desktop->openCard(large), 0u) << desktop->appStderr().toStdString();
+    const quint32 card = desktop->openCard(large);
+    ASSERT_NE(card, 0u) << desktop->appStderr().toStdString();
     const quint32 editor = openEditor(2, "Rotate");
     ASSERT_NE(editor, 0u) << desktop->appStderr().toStdString();
     const QRect window = desktop->clientGeometry(editor);
@@ -186,6 +189,20 @@ TEST_P(LargeEditorApp, RotatingALargePictureLeavesTheProgramAnswering) {
     EXPECT_EQ(desktop->waitVisible(QStringLiteral("^Pictolarium Rotate$"), false, 20000), 0u);
     EXPECT_TRUE(Desktop::waitUntil(
         [&] { return QImageReader(shotPath(QStringLiteral("large.jpg"))).size() == QSize(6000, 9000); }, 20000));
+
+    const QString wide = desktop->home() + QStringLiteral("/wide.webp");
+    {
+        QFile file(wide);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(ManyPictures::oneColourWebp(14000, 9000));
+    }
+    const quint32 wideCard = desktop->openCard(wide, card);
+    ASSERT_NE(wideCard, 0u) << desktop->appStderr().toStdString();
+    desktop->click(desktop->pillButton(wideCard, 3, false, 0));
+    ASSERT_NE(desktop->waitVisible(QStringLiteral("^Pictolarium Crop$"), true, 20000), 0u)
+        << desktop->appStderr().toStdString();
+    desktop->key("Escape");
+    EXPECT_EQ(desktop->waitVisible(QStringLiteral("^Pictolarium Crop$"), false, 5000), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Plain, LargeEditorApp, ::testing::Values(false));

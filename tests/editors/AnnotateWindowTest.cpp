@@ -63,6 +63,7 @@ TEST_F(AnnotateWindowTest, DoneWritesBesideThenReopensAndRewritesInPlace) {
     EXPECT_FALSE(window->editID);
     window->canvas->shapes.push_back(box({20, 20, 60, 40}));
     window->finish();
+    ASSERT_TRUE(writeDone(window.get()));
     ASSERT_EQ(first.calls, 1);
     EXPECT_EQ(first.url.fileName(), QStringLiteral("shot annotated.png"));
     const QImage annotated(first.url.toLocalFile());
@@ -82,6 +83,7 @@ TEST_F(AnnotateWindowTest, DoneWritesBesideThenReopensAndRewritesInPlace) {
     QObject owner;
     Notifications::defaultCenter().observe(ShotFiles::changed(), &owner, [&](const QVariant& o) { posted = o; });
     reopened->finish();
+    ASSERT_TRUE(writeDone(reopened.get()));
     EXPECT_EQ(second.url, first.url) << "the same file, rewritten";
     EXPECT_EQ(posted.toUrl(), first.url);
     EXPECT_FALSE(QFileInfo::exists(folder.filePath(QStringLiteral("shot annotated 2.png"))));
@@ -94,6 +96,7 @@ TEST_F(AnnotateWindowTest, DoneWritesBesideThenReopensAndRewritesInPlace) {
     EXPECT_FALSE(stale->editID);
     EXPECT_TRUE(stale->canvas->shapes.empty());
     stale->finish();
+    ASSERT_TRUE(writeDone(stale.get()));
     EXPECT_EQ(third.url.fileName(), QStringLiteral("shot annotated 2.png"));
 }
 
@@ -149,9 +152,13 @@ TEST_F(AnnotateWindowTest, BackdropTakesTextStillBeingTyped) {
     int backdrops = 0;
     Result result, none;
     std::unique_ptr<AnnotateWindow> window = open(file, result), plain = open(file, none);
-    window->onBackdrop = plain->onBackdrop = [&] { ++backdrops; };
+    // The card takes the plain one's backdrop: it stays until the backdrop editor replaces it.
+    window->onBackdrop = [&] { return ++backdrops && false; };
+    plain->onBackdrop = [&] { return ++backdrops > 0; };
     window->canvas->beginText(QPointF(40, 40), QStringLiteral("Hello"));
     window->backdropTapped();
+    EXPECT_EQ(backdrops, 0) << "the backdrop comes once the picture is written";
+    ASSERT_TRUE(writeDone(window.get()));
     ASSERT_EQ(result.calls, 1);
     EXPECT_EQ(result.url.fileName(), QStringLiteral("shot annotated.png"));
     const std::optional<EditStore::Edit> edit = EditStore::load(result.url);
@@ -164,6 +171,8 @@ TEST_F(AnnotateWindowTest, BackdropTakesTextStillBeingTyped) {
     QTest::qWait(20);
     EXPECT_EQ(none.calls, 0);
     EXPECT_EQ(backdrops, 2);
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(plain->isVisible());
 }
 
 TEST_F(AnnotateWindowTest, AnUnwritableFolderKeepsTheEditorAndItsShapes) {
@@ -173,6 +182,7 @@ TEST_F(AnnotateWindowTest, AnUnwritableFolderKeepsTheEditorAndItsShapes) {
     // The picture's folder vanished while the editor was open: nothing can be written beside it.
     QDir(folder.path()).removeRecursively();
     window->finish();
+    ASSERT_TRUE(writeDone(window.get()));
     EXPECT_EQ(result.calls, 0);
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(window->canvas->shapes.size(), 1u);

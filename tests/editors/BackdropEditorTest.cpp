@@ -108,6 +108,8 @@ TEST_F(PresetsTest, BackdropEditorWritesStyledBesideAndKeepsOpenOnFailure) {
     {
         const NoRoomToWrite full;
         window.finish();
+        EXPECT_TRUE(window.isWriting());
+        ASSERT_TRUE(writeDone(&window));
     }
     EXPECT_EQ(calls, 0);
     EXPECT_EQ(toastText(), QStringLiteral("Couldn't write shot annotated styled 2.png"));
@@ -115,6 +117,7 @@ TEST_F(PresetsTest, BackdropEditorWritesStyledBesideAndKeepsOpenOnFailure) {
     ASSERT_TRUE(picture.open(QIODevice::ReadOnly));
     EXPECT_EQ(picture.readAll(), original);
     window.finish();
+    ASSERT_TRUE(writeDone(&window));
     ASSERT_EQ(calls, 1);
     // The taken name is never overwritten: the next number is used.
     EXPECT_EQ(result.fileName(), QStringLiteral("shot annotated styled 2.png"));

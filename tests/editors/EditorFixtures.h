@@ -3,6 +3,8 @@
 // synthetic mouse events, and the edit store's attributes kept in memory.
 
 #include "editors/EditStore.h"
+#include "editors/EditorWindow.h"
+#include "imaging/ImageConvert.h"
 #include "imaging/Shot.h"
 #include "imaging/ShotFiles.h"
 #include "support/ToastText.h"
@@ -12,7 +14,9 @@
 #include <QHash>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QTemporaryDir>
+#include <QTest>
 
 namespace EditorFixtures {
 
@@ -22,8 +26,20 @@ inline QImage filled(int w, int h, QColor colour = Qt::gray, QImage::Format form
     return image;
 }
 
+// The file's shot with its picture read, as the card hands it to an editor; no picture when it can't be read.
 inline Shot shotOf(const QUrl& url) {
-    return Shot{url, QImage(), QStringLiteral("Test"), std::nullopt};
+    QImage picture;
+    try {
+        picture = ImageConvert::load(url);
+    } catch (const UserError&) {
+    }
+    return Shot{url, picture, QStringLiteral("Test"), std::nullopt};
+}
+
+// Waits while an editor writes its result on a worker: true once it is done, or the editor has gone.
+inline bool writeDone(EditorWindow* editor) {
+    const QPointer<EditorWindow> alive(editor);
+    return QTest::qWaitFor([&] { return !alive || !alive->isWriting(); }, 20000);
 }
 
 // The picture written as a PNG under `name` in the folder.

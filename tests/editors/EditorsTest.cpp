@@ -163,12 +163,16 @@ TEST(CropWindow, KeysAndWritingThePiece) {
     canvas->current = QPointF(canvas->width() / 2.0, canvas->height());
     QFile::rename(url.toLocalFile(), folder.path(QStringLiteral("away.png")));
     QTest::keyClick(canvas, Qt::Key_Return);
+    EXPECT_TRUE(editor->isWriting()) << "written on the thread that answers the user";
+    QTest::keyClick(canvas, Qt::Key_Escape);
+    ASSERT_TRUE(writeDone(editor));
     EXPECT_EQ(toastText(), QStringLiteral("Can't read shot.png"));
     EXPECT_EQ(Toast::current()->geometry().bottom() + 1 + 14, editor->frameGeometry().bottom() + 1 - 30)
         << "30 above the window's bottom edge";
     EXPECT_TRUE(alive && editor->isVisible() && canvas->selection()) << "a failed crop keeps the editor as it was";
     QFile::rename(folder.path(QStringLiteral("away.png")), url.toLocalFile());
     QTest::keyClick(canvas, Qt::Key_Return);
+    ASSERT_TRUE(writeDone(editor));
     ASSERT_EQ(results.size(), 1u);
     EXPECT_EQ(results[0], std::pair(folder.url(QStringLiteral("shot crop.png")), QStringLiteral("Cropped")));
     EXPECT_EQ(QImage(results[0].first.toLocalFile()).size(), QSize(200, 200));
@@ -205,6 +209,7 @@ TEST(ResizeWindow, DoneReplacesTheFileOrSaysWhyNot) {
     editor->toggleLock();
     EXPECT_EQ(editor->targetH, 3200000);
     editor->finish();
+    ASSERT_TRUE(writeDone(editor));
     EXPECT_EQ(toastText(), QStringLiteral("Can't resize"));
     EXPECT_TRUE(alive && editor->isVisible());
     type(*editor, editor->wField, QStringLiteral("50"));
@@ -213,6 +218,8 @@ TEST(ResizeWindow, DoneReplacesTheFileOrSaysWhyNot) {
     {
         const NoRoomToWrite full;
         editor->finish();
+        EXPECT_TRUE(editor->isWriting());
+        ASSERT_TRUE(writeDone(editor));
     }
     EXPECT_EQ(toastText(), QStringLiteral("Couldn't write tall 2.png"));
     EXPECT_TRUE(messages.isEmpty());
@@ -220,6 +227,7 @@ TEST(ResizeWindow, DoneReplacesTheFileOrSaysWhyNot) {
     EXPECT_EQ(folder.names(), QStringList{QStringLiteral("tall.png")});
     EXPECT_EQ(folder.read(QStringLiteral("tall.png")), original);
     editor->finish();
+    ASSERT_TRUE(writeDone(editor));
     EXPECT_EQ(messages, QStringList{QStringLiteral("tall.png: Resized")});
     EXPECT_EQ(QImage(tall.toLocalFile()).size(), QSize(50, 10000));
     EXPECT_TRUE(QFile::exists(Trash::homeTrash() + QStringLiteral("/files/tall.png")));
@@ -233,6 +241,7 @@ TEST(ResizeWindow, DoneReplacesTheFileOrSaysWhyNot) {
     auto* again = new ResizeWindow(shotOf(tall), done);
     type(*again, again->wField, QStringLiteral("25"));
     again->finish();
+    ASSERT_TRUE(writeDone(again));
     QFile::remove(Trash::homeTrash());
     EXPECT_TRUE(messages.last().startsWith(QStringLiteral("tall 2.png: Resized \u2014 Couldn't move tall.png")));
     EXPECT_TRUE(messages.last().endsWith(QStringLiteral("so both files were kept")));
