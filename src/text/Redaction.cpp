@@ -466,6 +466,50 @@ std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines) {
     return findings;
 }
 
+namespace {
+
+// The widest stretch of a finding, in pixels, that no known finding on its row covers.
+double uncoveredWidth(const QRectF& finding, const std::vector<QRectF>& known, QSize pixels) {
+    std::vector<std::pair<double, double>> spans;
+    for (const QRectF& other : known) {
+        const double common = std::min(maxY(finding), maxY(other)) - std::max(minY(finding), minY(other));
+        if (common >= 0.5 * finding.height())
+            spans.emplace_back(minX(other), maxX(other));
+    }
+    std::sort(spans.begin(), spans.end());
+    double reached = minX(finding), widest = 0;
+    for (const auto& [left, right] : spans) {
+        widest = std::max(widest, std::min(left, maxX(finding)) - reached);
+        reached = std::max(reached, right);
+    }
+    widest = std::max(widest, maxX(finding) - reached);
+    return widest * pixels.width();
+}
+
+} // namespace
+
+std::vector<Line> linesOfReadings(std::vector<std::vector<Line>> readings, QSize pixels) {
+    if (readings.empty())
+        return {};
+    std::vector<Line> lines = std::move(readings.front());
+    std::vector<QRectF> seen = sensitiveFindings(lines);
+    for (size_t r = 1; r < readings.size(); ++r) {
+        const size_t before = lines.size();
+        for (Line& line : readings[r]) {
+            // More than about a character beyond what is boxed already: box jitter between readings is less.
+            const std::vector<QRectF> found = sensitiveFindings({line});
+            const bool fresh = std::any_of(found.begin(), found.end(), [&](const QRectF& finding) {
+                return uncoveredWidth(finding, seen, pixels) > 0.6 * finding.height() * pixels.height();
+            });
+            if (fresh)
+                lines.push_back(std::move(line));
+        }
+        if (lines.size() > before)
+            seen = sensitiveFindings(lines);
+    }
+    return lines;
+}
+
 QRectF grownBox(const QRectF& finding, QSize pixels) {
     const double W = pixels.width(), H = pixels.height();
     const QRectF scaled(finding.x() * W, finding.y() * H, finding.width() * W, finding.height() * H);
