@@ -284,8 +284,11 @@ Squeezed squeeze(const QString& text, const std::vector<bool>& madeUp) {
     Squeezed out;
     out.text.reserve(text.size());
     out.origin.reserve(size_t(text.size()));
+    // A mark with no cell of its own is left out too.
     auto keep = [&](qsizetype from, qsizetype to) {
         for (qsizetype i = from; i < to; ++i) {
+            if (madeUp[size_t(i)] && !text[i].isSpace())
+                continue;
             out.text += text[i];
             out.origin.push_back(i);
         }
@@ -355,7 +358,7 @@ std::vector<Range> outermost(std::vector<Range> ranges) {
 } // namespace
 
 // The findings in a text, pattern by pattern: the listed patterns, then dotted tokens; the last two listed and the
-// dotted tokens are keys. madeUp marks the blanks the recogniser put where there is none.
+// dotted tokens are keys. madeUp marks the blanks and marks the recogniser put where there is none.
 static std::vector<std::vector<Range>> sensitiveRanges(const QString& text, const std::vector<bool>& madeUp) {
     const std::vector<QRegularExpression>& listed = sensitivePatterns();
     std::vector<std::pair<const QRegularExpression*, bool>> patterns;
@@ -441,7 +444,7 @@ std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines) {
         const Line& line = lines[i];
         if (!line.candidate)
             continue;
-        const std::vector<bool> madeUp = madeUpBlanks(line);
+        const std::vector<bool> madeUp = madeUpUnits(line);
         for (const std::vector<Range>& ranges : sensitiveRanges(line.text, madeUp))
             for (const Range& range : ranges)
                 box(line, range.start, range.end);
@@ -454,7 +457,7 @@ std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines) {
         const qsizetype joint = line.text.size();
         std::vector<bool> joinedBlanks = madeUp;
         joinedBlanks.push_back(wraps[i].tight);
-        const std::vector<bool> nextBlanks = madeUpBlanks(next);
+        const std::vector<bool> nextBlanks = madeUpUnits(next);
         joinedBlanks.insert(joinedBlanks.end(), nextBlanks.begin(), nextBlanks.end());
         for (const std::vector<Range>& ranges : sensitiveRanges(line.text + u' ' + next.text, joinedBlanks))
             for (const Range& range : ranges)
