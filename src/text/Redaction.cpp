@@ -445,9 +445,23 @@ std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines) {
         if (!line.candidate)
             continue;
         const std::vector<bool> madeUp = madeUpUnits(line);
-        for (const std::vector<Range>& ranges : sensitiveRanges(line.text, madeUp))
+        const std::vector<std::vector<Range>> found = sensitiveRanges(line.text, madeUp);
+        for (const std::vector<Range>& ranges : found)
             for (const Range& range : ranges)
                 box(line, range.start, range.end);
+        // A short piece between two keys, blanks around it, is a piece of one key read apart where the boxes of its
+        // letters are too uneven to tell a made-up blank ("...eyJzdMl ii JocHHifQ..."): covered with them.
+        std::vector<Range> keys;
+        for (size_t p = found.size() == patternCount + 1 ? patternCount - 2 : found.size(); p < found.size(); ++p)
+            keys.insert(keys.end(), found[p].begin(), found[p].end());
+        keys = outermost(std::move(keys));
+        for (size_t k = 0; k + 1 < keys.size(); ++k) {
+            const QStringView between = QStringView(line.text).mid(keys[k].end, keys[k + 1].start - keys[k].end);
+            const QStringView piece = between.trimmed();
+            if (!piece.isEmpty() && piece.size() <= 4 && between.front().isSpace() && between.back().isSpace() &&
+                std::all_of(piece.begin(), piece.end(), keyCharacter))
+                box(line, keys[k].end, keys[k + 1].start);
+        }
         // A secret that a wrap split: the line read on into the next one, a blank between that is only made up
         // where the break fell inside a word. What crosses the break is covered on both lines.
         const int following = wraps[i].next;
