@@ -89,7 +89,7 @@ bool brokenNumber(const QString& before, const QString& after, bool besideWords)
 
 } // namespace
 
-std::vector<bool> madeUpBlanks(const Line& line) {
+std::vector<bool> madeUpUnits(const Line& line) {
     const QString& text = line.text;
     std::vector<bool> out(size_t(text.size()), false);
     if (!line.candidate)
@@ -116,6 +116,12 @@ std::vector<bool> madeUpBlanks(const Line& line) {
     // Proportional type: the letters' own widths vary too much to count cells.
     if (double(regular) < 0.8 * double(steps.size()))
         return out;
+    // A mark read between two characters in adjacent cells ("a8f5f16/7f44" for "a8f5f167f44"): real marks have
+    // cells of their own, as do the marks a letter is misread as.
+    for (size_t i = 1; i + 1 < centre.size(); ++i)
+        if (!text[qsizetype(i)].isLetterOrNumber() && centre[i] && centre[i - 1] && centre[i + 1] &&
+            *centre[i + 1] - *centre[i - 1]<1.5 * pitch&& * centre[i]> * centre[i - 1] && *centre[i] < *centre[i + 1])
+            out[i] = true;
     for (qsizetype i = 0; i < text.size();) {
         if (!text[i].isSpace()) {
             ++i;

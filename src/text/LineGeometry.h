@@ -9,8 +9,9 @@
 namespace TextVision {
 
 // For each UTF-16 unit of the line's text, true on a blank that stands between characters in adjacent cells of
-// a fixed-pitch line: no cell is empty there. All false on a line that is not fixed-pitch or too short to tell.
-std::vector<bool> madeUpBlanks(const Line& line);
+// a fixed-pitch line (no cell is empty there), and on a mark between two such characters, which has no cell of its
+// own. All false on a line that is not fixed-pitch or too short to tell.
+std::vector<bool> madeUpUnits(const Line& line);
 
 // Where a line goes on at the start of the next row, as wrapped text does: the line it continues into.
 struct Continuation {

@@ -154,7 +154,10 @@ const std::array<Prefix, 6>& prefixes() {
          QStringLiteral("?|!"),
          false,
          {}},
-        {QRegularExpression(QStringLiteral(R"([s5][kK](?=_))")), QStringLiteral("sk"), QStringLiteral("?|!"), false,
+        {QRegularExpression(QStringLiteral(R"([s5pr][kK](?=_))")),
+         {},
+         QStringLiteral("?|!"),
+         false,
          QStringLiteral("_")},
     }};
     return list;

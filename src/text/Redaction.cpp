@@ -284,8 +284,11 @@ Squeezed squeeze(const QString& text, const std::vector<bool>& madeUp) {
     Squeezed out;
     out.text.reserve(text.size());
     out.origin.reserve(size_t(text.size()));
+    // A mark with no cell of its own is left out too.
     auto keep = [&](qsizetype from, qsizetype to) {
         for (qsizetype i = from; i < to; ++i) {
+            if (madeUp[size_t(i)] && !text[i].isSpace())
+                continue;
             out.text += text[i];
             out.origin.push_back(i);
         }
@@ -355,7 +358,7 @@ std::vector<Range> outermost(std::vector<Range> ranges) {
 } // namespace
 
 // The findings in a text, pattern by pattern: the listed patterns, then dotted tokens; the last two listed and the
-// dotted tokens are keys. madeUp marks the blanks the recogniser put where there is none.
+// dotted tokens are keys. madeUp marks the blanks and marks the recogniser put where there is none.
 static std::vector<std::vector<Range>> sensitiveRanges(const QString& text, const std::vector<bool>& madeUp) {
     const std::vector<QRegularExpression>& listed = sensitivePatterns();
     std::vector<std::pair<const QRegularExpression*, bool>> patterns;
@@ -441,10 +444,24 @@ std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines) {
         const Line& line = lines[i];
         if (!line.candidate)
             continue;
-        const std::vector<bool> madeUp = madeUpBlanks(line);
-        for (const std::vector<Range>& ranges : sensitiveRanges(line.text, madeUp))
+        const std::vector<bool> madeUp = madeUpUnits(line);
+        const std::vector<std::vector<Range>> found = sensitiveRanges(line.text, madeUp);
+        for (const std::vector<Range>& ranges : found)
             for (const Range& range : ranges)
                 box(line, range.start, range.end);
+        // A short piece between two keys, blanks around it, is a piece of one key read apart where the boxes of its
+        // letters are too uneven to tell a made-up blank ("...eyJzdMl ii JocHHifQ..."): covered with them.
+        std::vector<Range> keys;
+        for (size_t p = found.size() == patternCount + 1 ? patternCount - 2 : found.size(); p < found.size(); ++p)
+            keys.insert(keys.end(), found[p].begin(), found[p].end());
+        keys = outermost(std::move(keys));
+        for (size_t k = 0; k + 1 < keys.size(); ++k) {
+            const QStringView between = QStringView(line.text).mid(keys[k].end, keys[k + 1].start - keys[k].end);
+            const QStringView piece = between.trimmed();
+            if (!piece.isEmpty() && piece.size() <= 4 && between.front().isSpace() && between.back().isSpace() &&
+                std::all_of(piece.begin(), piece.end(), keyCharacter))
+                box(line, keys[k].end, keys[k + 1].start);
+        }
         // A secret that a wrap split: the line read on into the next one, a blank between that is only made up
         // where the break fell inside a word. What crosses the break is covered on both lines.
         const int following = wraps[i].next;
@@ -454,7 +471,7 @@ std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines) {
         const qsizetype joint = line.text.size();
         std::vector<bool> joinedBlanks = madeUp;
         joinedBlanks.push_back(wraps[i].tight);
-        const std::vector<bool> nextBlanks = madeUpBlanks(next);
+        const std::vector<bool> nextBlanks = madeUpUnits(next);
         joinedBlanks.insert(joinedBlanks.end(), nextBlanks.begin(), nextBlanks.end());
         for (const std::vector<Range>& ranges : sensitiveRanges(line.text + u' ' + next.text, joinedBlanks))
             for (const Range& range : ranges)
@@ -464,6 +481,50 @@ std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines) {
                 }
     }
     return findings;
+}
+
+namespace {
+
+// The widest stretch of a finding, in pixels, that no known finding on its row covers.
+double uncoveredWidth(const QRectF& finding, const std::vector<QRectF>& known, QSize pixels) {
+    std::vector<std::pair<double, double>> spans;
+    for (const QRectF& other : known) {
+        const double common = std::min(maxY(finding), maxY(other)) - std::max(minY(finding), minY(other));
+        if (common >= 0.5 * finding.height())
+            spans.emplace_back(minX(other), maxX(other));
+    }
+    std::sort(spans.begin(), spans.end());
+    double reached = minX(finding), widest = 0;
+    for (const auto& [left, right] : spans) {
+        widest = std::max(widest, std::min(left, maxX(finding)) - reached);
+        reached = std::max(reached, right);
+    }
+    widest = std::max(widest, maxX(finding) - reached);
+    return widest * pixels.width();
+}
+
+} // namespace
+
+std::vector<Line> linesOfReadings(std::vector<std::vector<Line>> readings, QSize pixels) {
+    if (readings.empty())
+        return {};
+    std::vector<Line> lines = std::move(readings.front());
+    std::vector<QRectF> seen = sensitiveFindings(lines);
+    for (size_t r = 1; r < readings.size(); ++r) {
+        const size_t before = lines.size();
+        for (Line& line : readings[r]) {
+            // More than about a character beyond what is boxed already: box jitter between readings is less.
+            const std::vector<QRectF> found = sensitiveFindings({line});
+            const bool fresh = std::any_of(found.begin(), found.end(), [&](const QRectF& finding) {
+                return uncoveredWidth(finding, seen, pixels) > 0.6 * finding.height() * pixels.height();
+            });
+            if (fresh)
+                lines.push_back(std::move(line));
+        }
+        if (lines.size() > before)
+            seen = sensitiveFindings(lines);
+    }
+    return lines;
 }
 
 QRectF grownBox(const QRectF& finding, QSize pixels) {

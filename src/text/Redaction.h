@@ -18,6 +18,12 @@ const std::vector<QRegularExpression>& sensitivePatterns();
 // from the end of a line into the line that continues it on the next row (a wrap) is boxed on both.
 std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines);
 
+// The lines of several readings of one picture (of the given size), the first reading whole: of each further
+// reading the lines holding a finding that the readings before did not box, or boxed only in part (one reading
+// slipped on a number's first group, another lost the boxes of a token's last letters), so that each secret is
+// boxed over the whole stretch any reading found it in.
+std::vector<Line> linesOfReadings(std::vector<std::vector<Line>> readings, QSize pixels);
+
 // A finding grown by a margin that scales with the picture's height, in pixels with the origin
 // at the lower left.
 QRectF grownBox(const QRectF& finding, QSize pixels);

@@ -65,36 +65,16 @@ namespace {
 // It costs more than a reading for copying, but a redaction is one action the user waits for.
 constexpr double carefulLineHeight = 30;
 
-double area(const QRectF& box) {
-    return box.width() * box.height();
-}
-
 // Read at three sizes: each has letters it slips on (a bitmap face's "l" read "1]", a "W" read "li", a
 // blank made up in a long key) that another reads right. The enlarged reading's lines, and those of the
-// usual and a smaller reading that hold a secret no reading before found there.
+// usual and a smaller reading that hold a secret no reading before boxed whole.
 std::vector<Line> carefulLines(const QImage& picture) {
     RecognitionOptions options;
     options.lineHeight = carefulLineHeight;
-    std::vector<Line> lines = recognise(picture, options);
-    std::vector<QRectF> seen = sensitiveFindings(lines);
     RecognitionOptions smaller;
     smaller.lineHeight = carefulLineHeight / 2;
-    for (const RecognitionOptions& other : {RecognitionOptions(), smaller}) {
-        const size_t before = lines.size();
-        for (Line& line : recognise(picture, other)) {
-            const std::vector<QRectF> found = sensitiveFindings({line});
-            const bool fresh = std::any_of(found.begin(), found.end(), [&](const QRectF& finding) {
-                return std::none_of(seen.begin(), seen.end(), [&](const QRectF& known) {
-                    return area(finding.intersected(known)) > 0.5 * area(finding);
-                });
-            });
-            if (fresh)
-                lines.push_back(std::move(line));
-        }
-        if (lines.size() > before)
-            seen = sensitiveFindings(lines);
-    }
-    return lines;
+    return linesOfReadings({recognise(picture, options), recognise(picture), recognise(picture, smaller)},
+                           picture.size());
 }
 
 // How light what the picture draws is, 0 to 255, weighed by its opacity; nothing where it is opaque
