@@ -119,9 +119,11 @@ std::vector<bool> madeUpUnits(const Line& line) {
     // A mark read between two characters in adjacent cells ("a8f5f16/7f44" for "a8f5f167f44"): real marks have
     // cells of their own, as do the marks a letter is misread as.
     for (size_t i = 1; i + 1 < centre.size(); ++i)
-        if (!text[qsizetype(i)].isLetterOrNumber() && centre[i] && centre[i - 1] && centre[i + 1] &&
-            *centre[i + 1] - *centre[i - 1]<1.5 * pitch&& * centre[i]> * centre[i - 1] && *centre[i] < *centre[i + 1])
-            out[i] = true;
+        if (!text[qsizetype(i)].isLetterOrNumber() && centre[i] && centre[i - 1] && centre[i + 1]) {
+            const double left = *centre[i - 1], mark = *centre[i], right = *centre[i + 1];
+            if (right - left < 1.5 * pitch && mark > left && mark < right)
+                out[i] = true;
+        }
     for (qsizetype i = 0; i < text.size();) {
         if (!text[i].isSpace()) {
             ++i;
