@@ -47,16 +47,14 @@ void AppDelegate::capture() {
         openFiles(selected);
         return;
     }
-    try {
-        const auto window = Capture::windowUnderCursor();
-        const Shot shot = window ? Capture::capture(*window) : Capture::screenUnderCursor();
-        Thumbnail::open(shot, nullptr, at);
-        // A basket on screen lists the new capture at once.
-        Notifications::defaultCenter().post(LibraryPanel::changed());
-    } catch (const UserError& error) {
+    Capture::underCursor(
+        [at](const Shot& shot) {
+            Thumbnail::open(shot, nullptr, at);
+            // A basket on screen lists the new capture at once.
+            Notifications::defaultCenter().post(LibraryPanel::changed());
+        },
         // There is no permission to ask for here, so every failure is shown.
-        Toast::show(error.message, at, 2.5);
-    }
+        [at](const QString& why) { Toast::show(why, at, 2.5); });
 }
 
 void AppDelegate::captureRegion() {

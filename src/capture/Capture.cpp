@@ -1,6 +1,7 @@
 #include "capture/Capture.h"
 
 #include "imaging/ShotFiles.h"
+#include "platform/Dispatch.h"
 #include "platform/WindowList.h"
 #include "ui/OwnWindows.h"
 #include "ui/UI.h"
@@ -13,9 +14,11 @@
 #include <QPointer>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QThread>
 #include <QTimer>
 
 #include <memory>
+#include <utility>
 
 namespace Capture {
 
@@ -265,26 +268,34 @@ QString screencapture(quint32 window, const QString& target) {
     throw CaptureError(QStringLiteral("Capture failed"));
 }
 
-Shot capture(const WindowInfo& window) {
-    const QString target = shotPath(readyFolder(), window.app, QDateTime::currentDateTime());
-    // Under a compositor the tool copies the window's own picture, which nothing of ours covers: the
-    // card stays put. Without one it copies the screen, so our windows must step aside for the moment.
-    const std::function<void()> showAgain = UI::composited() ? [] {} : OwnWindows::hideOver(window.bounds);
-    QString written;
-    try {
-        written = screencapture(window.id, target);
-    } catch (...) {
-        showAgain();
-        throw;
-    }
-    showAgain();
-    QImage image = load(written);
-    if (image.isNull())
-        throw CaptureError(QStringLiteral("Capture failed"));
-    return Shot{QUrl::fromLocalFile(written), std::move(image), window.app, window};
-}
+namespace {
 
-Shot screenUnderCursor() {
+// A window or screen capture in its two halves: what is asked on the main thread (the folder, the name, our
+// windows stepping aside) and the grab itself, which runs the tool and reads its picture on any thread.
+struct Grab {
+    std::optional<WindowInfo> window; // the monitor numbered `display` when none
+    int display = 1;
+    QString target;
+    QString app;
+    std::function<void()> showAgain = [] {};
+    int repaintWait = 0; // how long what our windows uncovered takes to be painted, before the grab
+};
+
+// `waitHere`: the repaint is waited for on this thread; otherwise by take().
+Grab prepare(const std::optional<WindowInfo>& window, bool waitHere) {
+    Grab grab;
+    grab.window = window;
+    if (window) {
+        grab.app = window->app;
+        grab.target = shotPath(readyFolder(), window->app, QDateTime::currentDateTime());
+        // Under a compositor the tool copies the window's own picture, which nothing of ours covers: the
+        // card stays put. Without one it copies the screen, so our windows must step aside for the moment.
+        if (!UI::composited())
+            grab.showAgain = OwnWindows::hideOver(window->bounds, &grab.repaintWait);
+        if (waitHere)
+            QThread::msleep(static_cast<unsigned long>(std::exchange(grab.repaintWait, 0)));
+        return grab;
+    }
     const QPoint mouse = mouseCG();
     const QList<QRect> screens = list().screens();
     if (screens.isEmpty())
@@ -296,29 +307,96 @@ Shot screenUnderCursor() {
             break;
         }
     }
-    const QString target = shotPath(readyFolder(), QStringLiteral("Screen"), QDateTime::currentDateTime());
-    const qsizetype position = list().screens().indexOf(chosen);
-    const int display = position < 0 ? 1 : int(position) + 1;
+    grab.app = QStringLiteral("Screen");
+    grab.target = shotPath(readyFolder(), grab.app, QDateTime::currentDateTime());
+    grab.display = int(screens.indexOf(chosen)) + 1;
+    grab.showAgain = OwnWindows::hideOver(chosen, &grab.repaintWait);
+    if (waitHere)
+        QThread::msleep(static_cast<unsigned long>(std::exchange(grab.repaintWait, 0)));
+    return grab;
+}
 
-    QProcess process;
-    const auto showAgain = OwnWindows::hideOver(chosen);
-    try {
-        launch(process, QStringList{QStringLiteral("-D"), QString::number(display)} + common(target));
-    } catch (...) {
-        showAgain();
-        throw;
+Shot take(const Grab& grab) {
+    QThread::msleep(static_cast<unsigned long>(grab.repaintWait));
+    if (grab.window) {
+        const QString written = screencapture(grab.window->id, grab.target);
+        QImage image = load(written);
+        if (image.isNull())
+            throw CaptureError(QStringLiteral("Capture failed"));
+        return Shot{QUrl::fromLocalFile(written), std::move(image), grab.app, grab.window};
     }
+    QProcess process;
+    launch(process, QStringList{QStringLiteral("-D"), QString::number(grab.display)} + common(grab.target));
     finish(process);
-    showAgain();
     const QString text = toolReport(process);
-    const QString written = writtenPath(target, process.readAllStandardOutput());
+    const QString written = writtenPath(grab.target, process.readAllStandardOutput());
     if (QFileInfo::exists(written)) {
         QImage image = load(written);
         if (!image.isNull())
-            return Shot{QUrl::fromLocalFile(written), std::move(image), QStringLiteral("Screen"), std::nullopt};
+            return Shot{QUrl::fromLocalFile(written), std::move(image), grab.app, std::nullopt};
     }
     throw CaptureError(text.isEmpty() ? QStringLiteral("Capture failed")
-                                      : ourWords(text, QFileInfo(target).absolutePath()));
+                                      : ourWords(text, QFileInfo(grab.target).absolutePath()));
+}
+
+Shot takeHere(const Grab& grab) {
+    try {
+        Shot shot = take(grab);
+        grab.showAgain();
+        return shot;
+    } catch (...) {
+        grab.showAgain();
+        throw;
+    }
+}
+
+// A capture under way on a worker: another asked meanwhile is not started.
+bool grabbing = false;
+
+} // namespace
+
+Shot capture(const WindowInfo& window) {
+    return takeHere(prepare(window, true));
+}
+
+Shot screenUnderCursor() {
+    return takeHere(prepare(std::nullopt, true));
+}
+
+void underCursor(std::function<void(const Shot&)> done, std::function<void(const QString&)> failed) {
+    if (grabbing)
+        return;
+    std::shared_ptr<Grab> grab;
+    try {
+        grab = std::make_shared<Grab>(prepare(windowUnderCursor(), false));
+    } catch (const UserError& error) {
+        failed(error.message);
+        return;
+    }
+    grabbing = true;
+    // The tool writes and we read back a PNG the size of the window or screen: a large one takes longer than
+    // the user may wait for an answer.
+    Dispatch::global([grab, done = std::move(done), failed = std::move(failed)] {
+        std::optional<Shot> shot;
+        QString why;
+        try {
+            shot = take(*grab);
+        } catch (const UserError& error) {
+            why = error.message;
+        } catch (const std::exception& error) {
+            why = QString::fromUtf8(error.what());
+        } catch (...) {
+            why = QStringLiteral("Capture failed");
+        }
+        Dispatch::main([grab, shot = std::move(shot), why, done, failed] {
+            grabbing = false;
+            grab->showAgain();
+            if (shot)
+                done(*shot);
+            else
+                failed(why);
+        });
+    });
 }
 
 void region(std::function<void(std::optional<Shot>)> completion, std::function<void(QString)> failed) {

@@ -41,6 +41,11 @@ Shot capture(const WindowInfo& window);
 QString screencapture(quint32 window, const QString& target);
 // Captures the monitor under the pointer (the primary one when the pointer is on none).
 Shot screenUnderCursor();
+// Captures the window under the pointer, or the monitor under it when there is none, and returns at once: the
+// tool runs and its picture is read on a worker. Then `done` with the shot, or `failed` with why in words for the
+// user, runs on the main thread. Our windows in the way step aside meanwhile. Asked again before that, it does
+// nothing: the capture under way answers.
+void underCursor(std::function<void(const Shot&)> done, std::function<void(const QString&)> failed);
 // Lets the user drag a slice of the screen; returns at once. The completion runs once, on the
 // main thread, with the shot or with nothing when the slice was cancelled or failed; before it, a
 // failure (not a cancel by the user) is told to failed in words for the user. A slice left open

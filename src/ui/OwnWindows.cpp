@@ -25,6 +25,14 @@ constexpr qint64 stillAside = std::numeric_limits<qint64>::max();
 } // namespace
 
 std::function<void()> hideOver(const QRect& area) {
+    int wait = 0;
+    std::function<void()> showAgain = hideOver(area, &wait);
+    QThread::msleep(static_cast<unsigned long>(wait));
+    return showAgain;
+}
+
+std::function<void()> hideOver(const QRect& area, int* repaintWait) {
+    *repaintWait = 0;
     if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
         return [] {};
     struct Hidden {
@@ -51,7 +59,7 @@ std::function<void()> hideOver(const QRect& area) {
     }
     // Sends the unmaps to the server; input stays queued for after the grab.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    QThread::msleep(repaintMs);
+    *repaintWait = repaintMs;
     return [hidden] {
         for (const Hidden& h : hidden) {
             if (!h.window)

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -257,46 +258,84 @@ TEST_F(CaptureTest, ScreenCaptureChoosesTheMonitorUnderThePointer) {
     }
 }
 
-TEST_F(CaptureTest, SliceCallsTheCompletionOnceOnTheMainThread) {
+TEST_F(CaptureTest, SliceAndTapCallTheCompletionOnceOnTheMainThread) {
+    // A tap asks for the window under the pointer, or the screen where there is none.
+    enum Ask { slice, tapOnWindow, tapOnScreen };
     struct Case {
         const char* name;
+        Ask ask;
         QString body;
         bool shot;
         QString told; // what the user is told; empty for nothing
     } cases[] = {
-        {"dragged", QStringLiteral("cp \"$fixture\" \"$target\""), true, {}},
-        {"cancelled", QStringLiteral("exit 1"), false, {}},
-        {"unreadable", QStringLiteral("echo x > \"$target\""), false,
+        {"dragged", slice, QStringLiteral("cp \"$fixture\" \"$target\""), true, {}},
+        {"cancelled", slice, QStringLiteral("exit 1"), false, {}},
+        {"unreadable", slice, QStringLiteral("echo x > \"$target\""), false,
          QStringLiteral("The slice was saved, but it can't be read back.")},
-        {"failed", QStringLiteral("echo 'pictolarium-screencapture: could not grab the pointer' >&2; exit 1"), false,
-         QStringLiteral("Another program holds the keyboard or the pointer, so the slice could not start.")},
+        {"failed", slice, QStringLiteral("echo 'pictolarium-screencapture: could not grab the pointer' >&2; exit 1"),
+         false, QStringLiteral("Another program holds the keyboard or the pointer, so the slice could not start.")},
+        // The tool is slow, as on a large window: the program answers meanwhile, and a second tap starts nothing.
+        {"window", tapOnWindow, QStringLiteral("sleep 0.3; cp \"$fixture\" \"$target\""), true, {}},
+        {"window gone", tapOnWindow, QStringLiteral("echo 'pictolarium-screencapture: no window 7' >&2; exit 1"), false,
+         QStringLiteral("The window was gone before it could be captured.")},
+        {"screen", tapOnScreen, QStringLiteral("sleep 0.3; cp \"$fixture\" \"$target\""), true, {}},
+        {"screen unreadable", tapOnScreen, QStringLiteral("echo x > \"$target\""), false,
+         QStringLiteral("Capture failed")},
     };
+    desktop.monitors = {QRect(0, 0, 1280, 800)};
+    desktop.mouse = QPoint(50, 50);
     for (const Case& c : cases) {
         fakeTool(c.body);
+        QDir(ShotFiles::shotsFolder()).removeRecursively();
+        desktop.list = {};
+        if (c.ask == tapOnWindow)
+            desktop.list = {window(7, QRect(0, 0, 300, 200), QStringLiteral("Kettle"))};
         int calls = 0;
         std::optional<Shot> result;
         bool onMain = false;
         QString told;
-        Capture::region(
-            [&](std::optional<Shot> shot) {
-                ++calls;
-                result = std::move(shot);
-                onMain = QThread::currentThread() == QCoreApplication::instance()->thread();
-            },
-            [&](const QString& why) { told = why; });
+        const auto completion = [&](std::optional<Shot> shot) {
+            ++calls;
+            result = std::move(shot);
+            onMain = QThread::currentThread() == QCoreApplication::instance()->thread();
+        };
+        const auto failed = [&](const QString& why) { told = why; };
+        bool answered = false;
+        // While a slow tool still runs, its file is not there yet.
+        QTimer::singleShot(0, [&] { answered = calls == 0 && shots().isEmpty(); });
+        if (c.ask == slice) {
+            Capture::region(completion, failed);
+        } else {
+            for (int tap = 0; tap < 2; ++tap)
+                Capture::underCursor([&](const Shot& shot) { completion(shot); },
+                                     [&](const QString& why) {
+                                         failed(why);
+                                         completion(std::nullopt);
+                                     });
+        }
         EXPECT_EQ(calls, 0) << c.name << ": returns before the tool is done";
         ASSERT_TRUE(QTest::qWaitFor([&] { return calls > 0; }, 10000)) << c.name;
         QTest::qWait(100);
         EXPECT_EQ(calls, 1) << c.name;
         EXPECT_TRUE(onMain) << c.name;
+        if (c.body.startsWith(QStringLiteral("sleep")))
+            EXPECT_TRUE(answered) << c.name << ": the event loop ran while the tool did";
         EXPECT_EQ(result.has_value(), c.shot) << c.name;
         EXPECT_EQ(told, c.told) << c.name;
+        const QString app = c.ask == slice         ? QStringLiteral("Slice")
+                            : c.ask == tapOnWindow ? QStringLiteral("Kettle")
+                                                   : QStringLiteral("Screen");
         if (result) {
-            EXPECT_EQ(result->appName, QStringLiteral("Slice"));
-            EXPECT_TRUE(result->fileURL.fileName().startsWith(QStringLiteral("Slice 20")));
+            EXPECT_EQ(result->appName, app) << c.name;
+            EXPECT_TRUE(result->fileURL.fileName().startsWith(app + QStringLiteral(" 20"))) << c.name;
+            EXPECT_EQ(result->window.has_value(), c.ask == tapOnWindow) << c.name;
         }
-        EXPECT_TRUE(toolArguments().startsWith(QStringLiteral("-i -s -x -t png "))) << c.name;
+        const QString arguments = c.ask == slice         ? QStringLiteral("-i -s -x -t png ")
+                                  : c.ask == tapOnWindow ? QStringLiteral("-l 7 -o -x -t png ")
+                                                         : QStringLiteral("-D 1 -x -t png ");
+        EXPECT_TRUE(toolArguments().startsWith(arguments)) << c.name << " " << toolArguments().toStdString();
     }
+    desktop.list = {};
 
     Capture::setTool(dir.filePath(QStringLiteral("no-such-tool")));
     int calls = 0;
