@@ -49,7 +49,11 @@ void AppDelegate::capture() {
     }
     Capture::underCursor(
         [at](const Shot& shot) {
-            Thumbnail::open(shot, nullptr, at);
+            try {
+                Thumbnail::open(shot, nullptr, at);
+            } catch (const UserError& error) {
+                Toast::show(error.message, at, 2.5);
+            }
             // A basket on screen lists the new capture at once.
             Notifications::defaultCenter().post(LibraryPanel::changed());
         },
