@@ -378,16 +378,7 @@ void underCursor(std::function<void(const Shot&)> done, std::function<void(const
     // the user may wait for an answer.
     Dispatch::global([grab, done = std::move(done), failed = std::move(failed)] {
         std::optional<Shot> shot;
-        QString why;
-        try {
-            shot = take(*grab);
-        } catch (const UserError& error) {
-            why = error.message;
-        } catch (const std::exception& error) {
-            why = QString::fromUtf8(error.what());
-        } catch (...) {
-            why = QStringLiteral("Capture failed");
-        }
+        const QString why = failureOf([&] { shot = take(*grab); }, QStringLiteral("Capture failed"));
         Dispatch::main([grab, shot = std::move(shot), why, done, failed] {
             grabbing = false;
             grab->showAgain();

@@ -46,16 +46,7 @@ bool CardRunner::run(const QString& label, Work work, std::function<void()> then
     std::shared_ptr<State> shared = state;
     hooks.background([shared, work = std::move(work), then = std::move(then)] {
         std::optional<std::pair<Shot, QString>> result;
-        QString failure;
-        try {
-            result = work();
-        } catch (const UserError& error) {
-            failure = error.message;
-        } catch (const std::exception& error) {
-            failure = QString::fromUtf8(error.what());
-        } catch (...) {
-            failure = QStringLiteral("Something went wrong");
-        }
+        const QString failure = failureOf([&] { result = work(); });
         shared->hooks.mainThread([shared, result = std::move(result), failure, then] {
             const Hooks& h = shared->hooks;
             shared->busy = false;

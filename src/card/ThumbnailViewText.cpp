@@ -61,17 +61,13 @@ void ThumbnailView::copyText() {
     QPointer<ThumbnailView> self(this);
     const QUrl file = current.fileURL;
     Dispatch::global([self, file] {
-        QString text, failure;
+        QString text;
         QStringList codes;
-        try {
+        const QString failure = failureOf([&] {
             const QImage picture = ImageConvert::load(file);
             text = readAsShown(picture, [](const QImage& image) { return TextVision::text(image); });
             codes = TextVision::codes(picture);
-        } catch (const UserError& error) {
-            failure = error.message;
-        } catch (const std::exception& error) {
-            failure = QString::fromUtf8(error.what());
-        }
+        });
         Dispatch::main([self, text, codes, failure] {
             if (self)
                 self->runner->setBusy(false);

@@ -302,14 +302,7 @@ void EditorWindow::writeAway(std::function<std::function<void()>()> work) {
     QPointer<EditorWindow> self(this);
     Dispatch::global([self, work = std::move(work)] {
         std::function<void()> then;
-        QString failure;
-        try {
-            then = work();
-        } catch (const UserError& error) {
-            failure = error.message;
-        } catch (const std::exception& error) {
-            failure = QString::fromUtf8(error.what());
-        }
+        const QString failure = failureOf([&] { then = work(); });
         Dispatch::main([self, then = std::move(then), failure] {
             if (!self)
                 return;

@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QString>
 #include <exception>
+#include <utility>
 
 class UserError : public std::exception {
 public:
@@ -21,3 +22,18 @@ class ConvertError : public UserError {
 public:
     using UserError::UserError;
 };
+
+// Runs `work` and returns, in words for the user, what it threw: the message of a UserError (what() carries it),
+// the text of any other exception, `otherwise` for anything else. Empty when it threw nothing. For work run on a
+// worker, whose failure is told on the main thread.
+template <class Work>
+QString failureOf(Work&& work, const QString& otherwise = QStringLiteral("Something went wrong")) {
+    try {
+        std::forward<Work>(work)();
+    } catch (const std::exception& error) {
+        return QString::fromUtf8(error.what());
+    } catch (...) {
+        return otherwise;
+    }
+    return {};
+}
