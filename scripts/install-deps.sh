@@ -17,6 +17,8 @@ packages=(
     libxcb-ewmh-dev libxcb-image0-dev libxcb-util-dev libxkbcommon-dev libxcb-damage0-dev
     # pictures, documents, text
     libpng-dev zlib1g-dev libheif-dev libexif-dev libqpdf-dev
+    # colours the toolkit can't describe (CMYK, Lab, grey profiles) are read and turned with these
+    liblcms2-dev libjpeg-dev libtiff-dev
     libtesseract-dev libleptonica-dev tesseract-ocr tesseract-ocr-eng tesseract-ocr-deu tesseract-ocr-fra
     libzxing-dev libcld2-dev libopencv-imgproc-dev libopencv-core-dev
     libicu-dev
@@ -42,6 +44,9 @@ packages=(
 
     # a file manager that draws the desktop and takes dropped files, for the drag tests
     pcmanfm
+
+    # the conversion tests make their pictures with these and judge colours by ImageMagick's lcms reading
+    libheif-examples libtiff-tools libgs-common
 
     # PDF pages written back are checked with the qpdf command
     qpdf

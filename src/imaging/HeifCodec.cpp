@@ -55,31 +55,91 @@ Handle primaryHandle(const Context& ctx, const QByteArray& bytes) {
     return Handle(raw);
 }
 
-// The colour space the file's pixels are in: its ICC profile, or what its colour parameters name (sRGB and
-// Display P3, the spaces cameras and phones write). None when the file gives neither, or another.
-QColorSpace spaceOf(const heif_image_handle* handle) {
+// The colour space the file's pixels are in: its ICC profile, or what its colour parameters name (primaries of
+// sRGB, Display P3 or BT.2020 with the sRGB, linear or a gamma transfer). `unheld` says why none describes them
+// exactly when that is so (an HDR transfer, other primaries, a profile the toolkit can't read); no description at
+// all is sRGB.
+struct Colours {
+    QColorSpace space;
+    QString unheld;
+};
+
+Colours coloursOf(const heif_image_handle* handle) {
+    Colours colours;
     const heif_color_profile_type type = heif_image_handle_get_color_profile_type(handle);
     if (type == heif_color_profile_type_prof || type == heif_color_profile_type_rICC) {
         const size_t size = heif_image_handle_get_raw_color_profile_size(handle);
         QByteArray icc(qsizetype(size), Qt::Uninitialized);
         if (size > 0 && heif_image_handle_get_raw_color_profile(handle, icc.data()).code == heif_error_Ok) {
-            const QColorSpace space = QColorSpace::fromIccProfile(icc);
-            if (space.isValid())
-                return space;
+            colours.space = QColorSpace::fromIccProfile(icc);
+            if (!colours.space.isValid())
+                colours.unheld = QStringLiteral("its colour profile is one this program can't apply");
+            return colours;
         }
     }
     heif_color_profile_nclx* nclx = nullptr;
     if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok || !nclx)
-        return {};
-    QColorSpace space;
-    if (nclx->transfer_characteristics == heif_transfer_characteristic_IEC_61966_2_1) {
-        if (nclx->color_primaries == heif_color_primaries_ITU_R_BT_709_5)
-            space = QColorSpace(QColorSpace::SRgb);
-        else if (nclx->color_primaries == heif_color_primaries_SMPTE_EG_432_1)
-            space = QColorSpace(QColorSpace::DisplayP3);
-    }
+        return colours;
+    const int primaries = nclx->color_primaries;
+    const int transfer = nclx->transfer_characteristics;
     heif_nclx_color_profile_free(nclx);
-    return space;
+
+    // Transfers of SDR video (BT.709, BT.601, BT.2020) are shown as sRGB, as viewers show them.
+    QColorSpace::TransferFunction curve = QColorSpace::TransferFunction::SRgb;
+    float gamma = 0.0f;
+    switch (transfer) {
+    case 1:
+    case 2:
+    case 6:
+    case 13:
+    case 14:
+    case 15:
+        break;
+    case 4:
+        curve = QColorSpace::TransferFunction::Gamma;
+        gamma = 2.2f;
+        break;
+    case 5:
+        curve = QColorSpace::TransferFunction::Gamma;
+        gamma = 2.8f;
+        break;
+    case 8:
+        curve = QColorSpace::TransferFunction::Linear;
+        break;
+    case 16:
+        colours.unheld = QStringLiteral("its colours are HDR (PQ), which the new file can't hold");
+        return colours;
+    case 18:
+        colours.unheld = QStringLiteral("its colours are HDR (HLG), which the new file can't hold");
+        return colours;
+    default:
+        colours.unheld = QStringLiteral("its colours use a transfer (%1) this program can't apply").arg(transfer);
+        return colours;
+    }
+    const QPointF white(0.3127, 0.3290);
+    switch (primaries) {
+    case 1:
+    case 2:
+        colours.space = QColorSpace(white, QPointF(0.64, 0.33), QPointF(0.30, 0.60), QPointF(0.15, 0.06), curve, gamma);
+        break;
+    case 9:
+        colours.space =
+            QColorSpace(white, QPointF(0.708, 0.292), QPointF(0.170, 0.797), QPointF(0.131, 0.046), curve, gamma);
+        break;
+    case 12:
+        colours.space =
+            QColorSpace(white, QPointF(0.680, 0.320), QPointF(0.265, 0.690), QPointF(0.150, 0.060), curve, gamma);
+        break;
+    default:
+        colours.unheld = QStringLiteral("its colours use primaries (%1) this program can't apply").arg(primaries);
+        return colours;
+    }
+    // The named spaces where they are the ones described: their files carry the profiles every viewer knows.
+    if (colours.space == QColorSpace(QColorSpace::SRgb))
+        colours.space = QColorSpace(QColorSpace::SRgb);
+    else if (colours.space == QColorSpace(QColorSpace::DisplayP3))
+        colours.space = QColorSpace(QColorSpace::DisplayP3);
+    return colours;
 }
 
 } // namespace
@@ -124,7 +184,7 @@ QImage decode(const QByteArray& bytes) {
     const size_t rowBytes = size_t(outW) * (alpha ? 4 : 3);
     for (int y = 0; y < outH; ++y)
         std::memcpy(result.scanLine(y), plane + size_t(y) * size_t(stride), rowBytes);
-    result.setColorSpace(spaceOf(handle.get()));
+    result.setColorSpace(coloursOf(handle.get()).space);
     return result;
 }
 
@@ -137,6 +197,13 @@ QSize size(const QByteArray& bytes) {
     const int w = heif_image_handle_get_width(handle.get());
     const int h = heif_image_handle_get_height(handle.get());
     return w > 0 && h > 0 ? QSize(w, h) : QSize();
+}
+
+QString colourUnheld(const QByteArray& bytes) {
+    initOnce();
+    Context ctx(heif_context_alloc());
+    const Handle handle = primaryHandle(ctx, bytes);
+    return handle ? coloursOf(handle.get()).unheld : QString();
 }
 
 int pictures(const QByteArray& bytes) {

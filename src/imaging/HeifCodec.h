@@ -20,6 +20,11 @@ QSize size(const QByteArray& bytes);
 // How many pictures of its own the file holds (a burst or a collection holds several); 1 when it can't tell.
 int pictures(const QByteArray& bytes);
 
+// Why the primary picture's colours can't be told exactly by the colour space decode() gives it (an HDR
+// transfer, primaries or a profile the toolkit can't describe) in words for the user ("its colours are HDR
+// (PQ), …"); empty when they can, or when the file gives no colour description (sRGB).
+QString colourUnheld(const QByteArray& bytes);
+
 // Empty when the codec is at hand; otherwise why HEIC pictures can't be read, naming the missing module, in
 // words that follow "Can't open <name>: ". Loads the module.
 QString unavailable();

@@ -52,6 +52,10 @@ int pictures(const QByteArray& bytes) {
     return fileTypeBox(bytes) && module() ? module()->pictures(bytes) : 1;
 }
 
+QString colourUnheld(const QByteArray& bytes) {
+    return fileTypeBox(bytes) && module() ? module()->colourUnheld(bytes) : QString();
+}
+
 QString unavailable() {
     return module() ? QString() : QStringLiteral("HEIC pictures can't be read: ") + loadError();
 }

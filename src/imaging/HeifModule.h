@@ -6,17 +6,19 @@
 #include <QByteArray>
 #include <QImage>
 #include <QSize>
+#include <QString>
 
 class HeifModule {
 public:
     // Raised whenever the calls below change, so that a module of another build is refused, not called.
-    static constexpr int version = 2;
+    static constexpr int version = 3;
 
     virtual ~HeifModule() = default;
     virtual bool recognizes(const QByteArray& bytes) = 0;
     virtual QImage decode(const QByteArray& bytes) = 0;
     virtual QSize size(const QByteArray& bytes) = 0;
     virtual int pictures(const QByteArray& bytes) = 0;
+    virtual QString colourUnheld(const QByteArray& bytes) = 0;
     virtual bool canEncode() = 0;
     virtual QByteArray encode(const QImage& image, double quality) = 0;
 };

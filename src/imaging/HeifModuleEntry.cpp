@@ -11,6 +11,7 @@ public:
     QImage decode(const QByteArray& bytes) override { return HeifCodec::decode(bytes); }
     QSize size(const QByteArray& bytes) override { return HeifCodec::size(bytes); }
     int pictures(const QByteArray& bytes) override { return HeifCodec::pictures(bytes); }
+    QString colourUnheld(const QByteArray& bytes) override { return HeifCodec::colourUnheld(bytes); }
     bool canEncode() override { return HeifCodec::canEncode(); }
     QByteArray encode(const QImage& image, double quality) override { return HeifCodec::encode(image, quality); }
 };

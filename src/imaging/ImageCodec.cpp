@@ -1,5 +1,6 @@
 #include "imaging/ImageCodec.h"
 
+#include "imaging/ColourManage.h"
 #include "imaging/ExifOrientation.h"
 #include "imaging/HeifCodec.h"
 #include "imaging/PngReader.h"
@@ -98,7 +99,7 @@ bool openReader(QImageReader& reader, const QByteArray& bytes) {
 
 // A PNG as libpng reads it, upright by its EXIF orientation.
 QImage decodePng(const QByteArray& bytes, PngReader::Failure* failure = nullptr, Depth depth = Depth::eight) {
-    QImage image = PngReader::decode(bytes, failure, depth == Depth::kept);
+    QImage image = ColourManage::managed(PngReader::decode(bytes, failure, depth == Depth::kept), bytes);
     return image.isNull() ? image : normalized(upright(std::move(image), ExifOrientation::of(bytes)), depth);
 }
 
@@ -243,10 +244,10 @@ QImage decode(const QByteArray& bytes, Depth depth) {
     QImageReader reader(&buffer);
     if (!openReader(reader, bytes))
         return {};
-    QImage image;
-    if (!reader.read(&image) || image.isNull())
+    QImage image = ColourManage::decode(bytes, depth == Depth::kept);
+    if (image.isNull() && (!reader.read(&image) || image.isNull()))
         return {};
-    return normalized(upright(std::move(image), ExifOrientation::of(bytes)), depth);
+    return normalized(upright(ColourManage::managed(std::move(image), bytes), ExifOrientation::of(bytes)), depth);
 }
 
 QImage decodeAs(const QByteArray& bytes, ImageFormat format, Refusal* why, Depth depth) {
@@ -297,13 +298,13 @@ QImage decodeAs(const QByteArray& bytes, ImageFormat format, Refusal* why, Depth
     // A decoder holds about two copies of the pixels at its peak: past the budget, a failure is the memory
     // running out, not a broken file.
     const bool tight = size.isValid() && qint64(size.width()) * size.height() * 8 > budgetBytes();
-    QImage image;
-    if (!reader.read(&image) || image.isNull()) {
+    QImage image = ColourManage::decode(bytes, depth == Depth::kept);
+    if (image.isNull() && (!reader.read(&image) || image.isNull())) {
         if (tight)
             refusal = Refusal::tooLarge;
         return {};
     }
-    image = normalized(upright(std::move(image), ExifOrientation::of(bytes)), depth);
+    image = normalized(upright(ColourManage::managed(std::move(image), bytes), ExifOrientation::of(bytes)), depth);
     if (image.isNull())
         refusal = Refusal::tooLarge;
     return image;

@@ -1,8 +1,10 @@
 #include "imaging/ImageConvert.h"
 
+#include "imaging/ColourManage.h"
 #include "imaging/ImageCodec.h"
 #include "imaging/IsolatedDecode.h"
 #include "imaging/NewFiles.h"
+#include "imaging/PictureKind.h"
 #include "platform/FileOps.h"
 #include "platform/Trash.h"
 
@@ -72,11 +74,21 @@ QImage loadPdf(const QString& path, int* pages = nullptr) {
 }
 
 // The first picture of a file, and how many the file holds: pages of a PDF or TIFF, frames of an animation.
+// `kept` says why the file must stay beside what is made of it even when it holds one picture: the picture
+// decoded is not all it shows (a raw's preview) or not in its colours.
 struct Loaded {
     QImage image;
     int pictures = 1;
     bool frames = false;
+    QString kept;
 };
+
+// Why a source must not go to the Trash for a new file made of its first picture; empty when that picture, as
+// decoded, shows everything the file shows.
+QString keptBecause(const QByteArray& bytes, const QString& path) {
+    const QString kind = PictureKind::keptForItsKind(bytes, path);
+    return kind.isEmpty() ? ColourManage::unheld(bytes) : kind;
+}
 
 Loaded loadCounting(const QUrl& url, ImageCodec::Depth depth = ImageCodec::Depth::eight) {
     Loaded loaded;
@@ -92,6 +104,7 @@ Loaded loadCounting(const QUrl& url, ImageCodec::Depth depth = ImageCodec::Depth
         fail(QStringLiteral("Can't read ") + fileName(path.isEmpty() ? url.path() : path));
     loaded.pictures = ImageCodec::frameCount(bytes);
     loaded.frames = ImageCodec::isAnimation(bytes);
+    loaded.kept = keptBecause(bytes, path);
     return loaded;
 }
 
@@ -127,15 +140,19 @@ public:
     AtWork& operator=(const AtWork&) = delete;
 };
 
-// A new picture made of a file of several pages or frames holds the first of them alone: the source stays
-// where it is then, and the note says how much of it the new file holds.
+// The one way a source leaves for the Trash after a new picture is made of it. A new picture made of a file of
+// several pages or frames holds the first of them alone, and one made of a raw's preview or of colours that could
+// not be turned exactly shows less than the file: the source stays where it is then, and the note says why.
 Replaced placeUnlessPaged(const QUrl& source, const QUrl& written, const Loaded& loaded, const QString& done) {
-    if (loaded.pictures <= 1)
-        return replace(source, written);
-    return Replaced{written, QStringLiteral("only %1 1 of %2 was %3, so %4 was kept")
-                                 .arg(loaded.frames ? QStringLiteral("frame") : QStringLiteral("page"))
-                                 .arg(loaded.pictures)
-                                 .arg(done, fileName(localPath(source)))};
+    const QString name = fileName(localPath(source));
+    if (loaded.pictures > 1)
+        return Replaced{written, QStringLiteral("only %1 1 of %2 was %3, so %4 was kept")
+                                     .arg(loaded.frames ? QStringLiteral("frame") : QStringLiteral("page"))
+                                     .arg(loaded.pictures)
+                                     .arg(done, name)};
+    if (!loaded.kept.isEmpty())
+        return Replaced{written, QStringLiteral("kept %1: %2").arg(name, loaded.kept)};
+    return replace(source, written);
 }
 
 bool hasTransparency(const QImage& image) {
@@ -469,6 +486,10 @@ Replaced replaceSingle(const QUrl& source, const QUrl& newFile, const QString& d
         if (ImageCodec::readFile(path, &bytes)) {
             counted.pictures = ImageCodec::frameCount(bytes);
             counted.frames = ImageCodec::isAnimation(bytes);
+            counted.kept = keptBecause(bytes, path);
+        } else {
+            // What can't be read again can't be told whole: it stays.
+            counted.kept = QStringLiteral("it could not be read again");
         }
     }
     return placeUnlessPaged(source, newFile, counted, done);

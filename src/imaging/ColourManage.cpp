@@ -1,0 +1,381 @@
+#include "imaging/ColourManage.h"
+
+#include "imaging/HeifCodec.h"
+#include "imaging/ImageCodec.h"
+#include "imaging/PictureKind.h"
+
+#include <QColorSpace>
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include <jpeglib.h>
+#include <lcms2.h>
+#include <tiffio.h>
+
+namespace ColourManage {
+
+namespace {
+
+struct ProfileCloser {
+    void operator()(void* p) const { cmsCloseProfile(p); }
+};
+using Profile = std::unique_ptr<void, ProfileCloser>;
+
+struct TransformDeleter {
+    void operator()(void* t) const { cmsDeleteTransform(t); }
+};
+using Transform = std::unique_ptr<void, TransformDeleter>;
+
+Profile opened(const QByteArray& icc) {
+    return icc.isEmpty() ? Profile() : Profile(cmsOpenProfileFromMem(icc.constData(), cmsUInt32Number(icc.size())));
+}
+
+// Colours are turned colorimetrically, white to white: what the file shows, without any taste of the profile's
+// maker for colours outside the screen's gamut, and the same whatever sRGB profile a viewer compares it with.
+constexpr cmsUInt32Number intent = INTENT_RELATIVE_COLORIMETRIC;
+
+Transform toSrgb(void* from, cmsUInt32Number inFormat) {
+    const Profile srgb(cmsCreate_sRGBProfile());
+    if (!from || !srgb)
+        return {};
+    return Transform(cmsCreateTransform(from, inFormat, srgb.get(), TYPE_RGB_16, intent, 0));
+}
+
+// Where the transformed rows go: 16 bits a channel, alpha opaque unless a row gives it.
+QImage blank(QSize size) {
+    if (!size.isValid() || !ImageCodec::fitsBudget(size) ||
+        qint64(size.width()) * size.height() * 8 > ImageCodec::budgetBytes())
+        return {};
+    QImage image(size, QImage::Format_RGBA64);
+    return image;
+}
+
+void putRow(QImage& image, int y, const std::vector<quint16>& rgb, const quint16* alpha = nullptr) {
+    auto* out = reinterpret_cast<QRgba64*>(image.scanLine(y));
+    for (int x = 0; x < image.width(); ++x)
+        out[x] = QRgba64::fromRgba64(rgb[3 * x], rgb[3 * x + 1], rgb[3 * x + 2], alpha ? alpha[x] : 0xffff);
+}
+
+// The picture finished in sRGB: 16 bits a channel kept only where asked for and the file had them, alpha only where
+// the file had it.
+QImage finished(QImage image, bool deep, bool alpha) {
+    image.setColorSpace(QColorSpace(QColorSpace::SRgb));
+    if (deep)
+        return std::move(image).convertToFormat(alpha ? QImage::Format_RGBA64 : QImage::Format_RGBX64);
+    return std::move(image).convertToFormat(alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+}
+
+// ---- CMYK JPEG, through libjpeg
+
+struct JpegErrors {
+    jpeg_error_mgr manager;
+    std::jmp_buf jump;
+};
+
+void jpegFailed(j_common_ptr info) {
+    std::longjmp(reinterpret_cast<JpegErrors*>(info->err)->jump, 1);
+}
+
+void jpegQuiet(j_common_ptr, int) {}
+
+QImage cmykJpeg(const QByteArray& bytes, const QByteArray& icc) {
+    const Profile profile = opened(icc);
+    // JPEG files keep CMYK inverted, as the first programs to write them did.
+    const Transform transform = toSrgb(profile.get(), TYPE_CMYK_8_REV);
+    if (!transform)
+        return {};
+    jpeg_decompress_struct info{};
+    JpegErrors errors{};
+    info.err = jpeg_std_error(&errors.manager);
+    errors.manager.error_exit = jpegFailed;
+    errors.manager.emit_message = jpegQuiet;
+    QImage image;
+    std::vector<JSAMPLE> row;
+    std::vector<quint16> rgb;
+    if (setjmp(errors.jump)) {
+        jpeg_destroy_decompress(&info);
+        return {};
+    }
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(bytes.constData()), (unsigned long)bytes.size());
+    if (jpeg_read_header(&info, TRUE) != JPEG_HEADER_OK || info.num_components != 4) {
+        jpeg_destroy_decompress(&info);
+        return {};
+    }
+    info.out_color_space = JCS_CMYK;
+    image = blank(QSize(int(info.image_width), int(info.image_height)));
+    if (image.isNull()) {
+        jpeg_destroy_decompress(&info);
+        return {};
+    }
+    jpeg_start_decompress(&info);
+    row.resize(size_t(info.output_width) * 4);
+    rgb.resize(size_t(info.output_width) * 3);
+    while (info.output_scanline < info.output_height) {
+        const int y = int(info.output_scanline);
+        JSAMPROW rows[1] = {row.data()};
+        if (jpeg_read_scanlines(&info, rows, 1) != 1)
+            break;
+        cmsDoTransform(transform.get(), row.data(), rgb.data(), info.output_width);
+        putRow(image, y, rgb);
+    }
+    const bool whole = info.output_scanline == info.output_height;
+    // A file cut short: libjpeg pads it with grey, which is no picture of the file.
+    const bool cut = errors.manager.num_warnings > 0;
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    if (!whole || cut)
+        return {};
+    return image;
+}
+
+// ---- CMYK and CIELab TIFF, through libtiff
+
+struct Memory {
+    const QByteArray* bytes;
+    toff_t at = 0;
+};
+
+tsize_t memRead(thandle_t h, tdata_t buffer, tsize_t size) {
+    auto* m = static_cast<Memory*>(h);
+    const toff_t left = toff_t(m->bytes->size()) > m->at ? toff_t(m->bytes->size()) - m->at : 0;
+    const tsize_t n = tsize_t(std::min<toff_t>(toff_t(size), left));
+    std::memcpy(buffer, m->bytes->constData() + m->at, size_t(n));
+    m->at += toff_t(n);
+    return n;
+}
+tsize_t memWrite(thandle_t, tdata_t, tsize_t) {
+    return 0;
+}
+toff_t memSeek(thandle_t h, toff_t offset, int whence) {
+    auto* m = static_cast<Memory*>(h);
+    const toff_t base = whence == SEEK_CUR ? m->at : whence == SEEK_END ? toff_t(m->bytes->size()) : 0;
+    m->at = base + offset;
+    return m->at;
+}
+int memClose(thandle_t) {
+    return 0;
+}
+toff_t memSize(thandle_t h) {
+    return toff_t(static_cast<Memory*>(h)->bytes->size());
+}
+int memMap(thandle_t, tdata_t*, toff_t*) {
+    return 0;
+}
+void memUnmap(thandle_t, tdata_t, toff_t) {}
+
+struct TiffCloser {
+    void operator()(TIFF* t) const { TIFFClose(t); }
+};
+
+// What a TIFF's first directory holds, when it is one read here.
+struct TiffPlan {
+    bool special = false; // CMYK or CIELab: read here, never by the toolkit
+    bool readable = false;
+    QString why;
+};
+
+TiffPlan tiffPlan(const PictureKind::Tiff& layout, const QByteArray& icc) {
+    TiffPlan plan;
+    const bool cmyk = layout.photometric == 5, lab = layout.photometric == 8 || layout.photometric == 9;
+    if (!cmyk && !lab)
+        return plan;
+    plan.special = true;
+    const bool depthOk = layout.bits == 8 || layout.bits == 16;
+    if (cmyk && icc.isEmpty()) {
+        plan.why = QStringLiteral("its CMYK colours come without a colour profile");
+    } else if (cmyk && (PictureKind::iccColourSpace(icc) != "CMYK" || !opened(icc))) {
+        plan.why = QStringLiteral("its colour profile is one this program can't apply");
+    } else if (!depthOk || layout.samples != (cmyk ? 4 : 3)) {
+        plan.why = QStringLiteral("its %1 colours are stored in a way this program can't read")
+                       .arg(cmyk ? QStringLiteral("CMYK") : QStringLiteral("Lab"));
+    } else {
+        plan.readable = true;
+    }
+    return plan;
+}
+
+void tiffQuiet(const char*, const char*, va_list) {}
+
+QImage separatedTiff(const QByteArray& bytes, const PictureKind::Tiff& layout, const QByteArray& icc) {
+    TIFFSetErrorHandler(tiffQuiet);
+    TIFFSetWarningHandler(tiffQuiet);
+    Memory memory{&bytes};
+    const std::unique_ptr<TIFF, TiffCloser> tiff(
+        TIFFClientOpen("picture", "rm", &memory, memRead, memWrite, memSeek, memClose, memSize, memMap, memUnmap));
+    if (!tiff)
+        return {};
+    uint32_t width = 0, height = 0;
+    uint16_t bits = 0, samples = 0, planar = PLANARCONFIG_CONTIG, photometric = 0;
+    TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height);
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetField(tiff.get(), TIFFTAG_PHOTOMETRIC, &photometric);
+    if (int(photometric) != layout.photometric || int(bits) != layout.bits || int(samples) != layout.samples ||
+        planar != PLANARCONFIG_CONTIG || width == 0 || height == 0 || width > INT_MAX || height > INT_MAX)
+        return {};
+    const bool deep = bits == 16, cmyk = photometric == PHOTOMETRIC_SEPARATED;
+    cmsUInt32Number format = 0;
+    Profile from;
+    if (cmyk) {
+        from = opened(icc);
+        format = deep ? TYPE_CMYK_16 : TYPE_CMYK_8;
+    } else {
+        from = Profile(cmsCreateLab4Profile(nullptr));
+        format = TYPE_Lab_DBL;
+    }
+    const Transform transform = toSrgb(from.get(), format);
+    // A TIFF's Lab is measured against its white point (D65 unless it names another); lcms takes Lab against D50.
+    float* whitePoint = nullptr;
+    cmsCIExyY white{0.3127, 0.3290, 1.0};
+    if (TIFFGetField(tiff.get(), TIFFTAG_WHITEPOINT, &whitePoint) && whitePoint && whitePoint[0] > 0 &&
+        whitePoint[1] > 0 && whitePoint[0] + whitePoint[1] < 1)
+        white = cmsCIExyY{whitePoint[0], whitePoint[1], 1.0};
+    cmsCIEXYZ whiteXYZ;
+    cmsxyY2XYZ(&whiteXYZ, &white);
+    QImage image = blank(QSize(int(width), int(height)));
+    if (!transform || image.isNull())
+        return {};
+    const tmsize_t lineBytes = TIFFScanlineSize(tiff.get());
+    if (lineBytes < tmsize_t(width) * samples * (bits / 8))
+        return {};
+    std::vector<unsigned char> line(static_cast<size_t>(lineBytes));
+    std::vector<quint16> rgb(size_t(width) * 3);
+    std::vector<double> lab(cmyk ? 0 : size_t(width) * 3);
+    for (uint32_t y = 0; y < height; ++y) {
+        if (TIFFReadScanline(tiff.get(), line.data(), y, 0) < 0)
+            return {};
+        if (cmyk) {
+            cmsDoTransform(transform.get(), line.data(), rgb.data(), width);
+        } else {
+            // CIELab keeps a and b as signed numbers, ICCLab offsets them by half the range; L spans the range.
+            const bool signedAb = photometric == PHOTOMETRIC_CIELAB;
+            for (uint32_t x = 0; x < width; ++x) {
+                double l, a, b;
+                if (deep) {
+                    const auto* p = reinterpret_cast<const quint16*>(line.data()) + 3 * x;
+                    l = p[0] * 100.0 / 65535.0;
+                    a = signedAb ? qint16(p[1]) / 256.0 : p[1] / 257.0 - 128.0;
+                    b = signedAb ? qint16(p[2]) / 256.0 : p[2] / 257.0 - 128.0;
+                } else {
+                    const unsigned char* p = line.data() + 3 * x;
+                    l = p[0] * 100.0 / 255.0;
+                    a = signedAb ? double(qint8(p[1])) : p[1] - 128.0;
+                    b = signedAb ? double(qint8(p[2])) : p[2] - 128.0;
+                }
+                const cmsCIELab own{l, a, b};
+                cmsCIEXYZ xyz, adapted;
+                cmsCIELab d50;
+                cmsLab2XYZ(&whiteXYZ, &xyz, &own);
+                cmsAdaptToIlluminant(&adapted, &whiteXYZ, cmsD50_XYZ(), &xyz);
+                cmsXYZ2Lab(cmsD50_XYZ(), &d50, &adapted);
+                lab[3 * x] = d50.L;
+                lab[3 * x + 1] = d50.a;
+                lab[3 * x + 2] = d50.b;
+            }
+            cmsDoTransform(transform.get(), lab.data(), rgb.data(), width);
+        }
+        putRow(image, int(y), rgb);
+    }
+    return finished(std::move(image), deep, false);
+}
+
+bool isJpeg(const QByteArray& bytes) {
+    return bytes.startsWith("\xFF\xD8");
+}
+
+} // namespace
+
+QImage decode(const QByteArray& bytes, bool deep) {
+    if (isJpeg(bytes)) {
+        if (PictureKind::jpegComponents(bytes) != 4)
+            return {};
+        const QByteArray icc = PictureKind::iccProfile(bytes);
+        if (PictureKind::iccColourSpace(icc) != "CMYK")
+            return {};
+        QImage image = cmykJpeg(bytes, icc);
+        return image.isNull() ? image : finished(std::move(image), false, false);
+    }
+    const PictureKind::Tiff layout = PictureKind::tiff(bytes);
+    if (!layout.valid)
+        return {};
+    const QByteArray icc = PictureKind::iccProfile(bytes);
+    if (!tiffPlan(layout, icc).readable)
+        return {};
+    QImage image = separatedTiff(bytes, layout, icc);
+    return image.isNull() || deep ? image : std::move(image).convertToFormat(QImage::Format_RGB32);
+}
+
+QImage managed(QImage image, const QByteArray& bytes) {
+    if (image.isNull())
+        return image;
+    const QByteArray icc = PictureKind::iccProfile(bytes);
+    const QByteArray model = PictureKind::iccColourSpace(icc);
+    const bool grey = model == "GRAY";
+    if (!grey && !(model == "RGB " && !image.colorSpace().isValid()))
+        return image;
+    const Profile profile = opened(icc);
+    const Transform transform = toSrgb(profile.get(), grey ? TYPE_GRAY_16 : TYPE_RGB_16);
+    if (!transform)
+        return image;
+    const bool deep = ImageCodec::isDeep(image), alphaKept = image.hasAlphaChannel();
+    // Not premultiplied: the profile speaks of the colours themselves.
+    QImage work = std::move(image).convertToFormat(QImage::Format_RGBA64);
+    if (work.isNull())
+        return {};
+    const int width = work.width();
+    std::vector<quint16> in(size_t(width) * (grey ? 1 : 3)), rgb(size_t(width) * 3);
+    std::vector<quint16> alpha(static_cast<size_t>(width));
+    for (int y = 0; y < work.height(); ++y) {
+        const auto* row = reinterpret_cast<const QRgba64*>(work.constScanLine(y));
+        for (int x = 0; x < width; ++x) {
+            if (grey) {
+                in[size_t(x)] = row[x].red();
+            } else {
+                in[3 * size_t(x)] = row[x].red();
+                in[3 * size_t(x) + 1] = row[x].green();
+                in[3 * size_t(x) + 2] = row[x].blue();
+            }
+            alpha[size_t(x)] = row[x].alpha();
+        }
+        cmsDoTransform(transform.get(), in.data(), rgb.data(), cmsUInt32Number(width));
+        putRow(work, y, rgb, alpha.data());
+    }
+    return finished(std::move(work), deep, alphaKept);
+}
+
+QString unheld(const QByteArray& bytes) {
+    if (HeifCodec::recognizes(bytes))
+        return HeifCodec::colourUnheld(bytes);
+    const QByteArray icc = PictureKind::iccProfile(bytes);
+    const QByteArray model = PictureKind::iccColourSpace(icc);
+    if (isJpeg(bytes) && PictureKind::jpegComponents(bytes) == 4) {
+        if (icc.isEmpty())
+            return QStringLiteral("its CMYK colours come without a colour profile");
+        if (model != "CMYK" || !opened(icc))
+            return QStringLiteral("its colour profile is one this program can't apply");
+        return {};
+    }
+    const PictureKind::Tiff layout = PictureKind::tiff(bytes);
+    if (layout.valid) {
+        const TiffPlan plan = tiffPlan(layout, icc);
+        if (plan.special)
+            return plan.why;
+    }
+    if (icc.isEmpty())
+        return {};
+    if (model == "RGB " && QColorSpace::fromIccProfile(icc).isValid())
+        return {};
+    if ((model == "RGB " || model == "GRAY") && opened(icc))
+        return {};
+    return QStringLiteral("its colour profile is one this program can't apply");
+}
+
+} // namespace ColourManage

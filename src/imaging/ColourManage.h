@@ -1,0 +1,27 @@
+#pragma once
+// Colours the toolkit's readers can't describe, turned into sRGB with lcms: CMYK (JPEG, TIFF) and CIELab (TIFF)
+// pixels read with their own libraries, and pixels whose ICC profile describes grey, or colours in a way the
+// toolkit's colour spaces don't hold. A picture that takes a file's place must show what the file showed, so
+// whatever can't be turned exactly is said (unheld()) and the file stays.
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
+namespace ColourManage {
+
+// The first picture of a CMYK JPEG or TIFF carrying its profile, or of a CIELab TIFF, in sRGB: ARGB32 (not
+// premultiplied) or, when deep is asked for and the file has 16 bits a channel, RGBA64. Null when the bytes are
+// none of these (the toolkit's reader reads them) or can't be read within the decoding budget.
+QImage decode(const QByteArray& bytes, bool deep);
+
+// The picture the toolkit read from these bytes, turned into sRGB through the file's ICC profile where the toolkit
+// holds the file's values untouched for want of a colour space of its own: a grey profile, or one it can't parse.
+// Otherwise the picture as it is.
+QImage managed(QImage image, const QByteArray& bytes);
+
+// Why the picture decoded from these bytes does not show the file's colours exactly, in words for the user ("its
+// CMYK colours come without a colour profile"); empty when it does.
+QString unheld(const QByteArray& bytes);
+
+} // namespace ColourManage

@@ -1,0 +1,341 @@
+#include "imaging/PictureKind.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+#include <climits>
+#include <map>
+#include <vector>
+#include <zlib.h>
+
+namespace PictureKind {
+
+namespace {
+
+// No profile is larger than this: a bigger one is a damaged or hostile file.
+constexpr qsizetype largestProfile = qsizetype(16) << 20;
+
+const unsigned char* raw(const QByteArray& a) {
+    return reinterpret_cast<const unsigned char*>(a.constData());
+}
+
+quint32 big16(const unsigned char* p) {
+    return quint32(p[0]) << 8 | p[1];
+}
+
+quint32 big32(const unsigned char* p) {
+    return quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3];
+}
+
+quint32 little32(const unsigned char* p) {
+    return quint32(p[3]) << 24 | quint32(p[2]) << 16 | quint32(p[1]) << 8 | p[0];
+}
+
+QByteArray jpegProfile(const QByteArray& bytes) {
+    const unsigned char* d = raw(bytes);
+    std::map<int, QByteArray> parts;
+    int expected = 0;
+    qsizetype at = 2;
+    while (at + 4 <= bytes.size() && d[at] == 0xFF) {
+        const int marker = d[at + 1];
+        if (marker == 0xDA || marker == 0xD9)
+            break;
+        const qsizetype length = big16(d + at + 2);
+        if (length < 2 || at + 2 + length > bytes.size())
+            break;
+        static const QByteArray tag("ICC_PROFILE\0", 12);
+        if (marker == 0xE2 && length >= 16 && QByteArrayView(bytes.constData() + at + 4, 12) == tag) {
+            const int sequence = d[at + 16], count = d[at + 17];
+            parts[sequence] = bytes.mid(at + 18, length - 16);
+            expected = count;
+        }
+        at += 2 + length;
+    }
+    if (parts.empty() || int(parts.size()) != expected)
+        return {};
+    QByteArray icc;
+    int next = 1;
+    for (const auto& [sequence, part] : parts) {
+        if (sequence != next++)
+            return {};
+        icc += part;
+    }
+    return icc;
+}
+
+QByteArray inflated(const QByteArray& packed) {
+    z_stream stream{};
+    if (inflateInit(&stream) != Z_OK)
+        return {};
+    QByteArray out;
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.constData()));
+    stream.avail_in = uInt(packed.size());
+    int status = Z_OK;
+    while (status == Z_OK && out.size() < largestProfile) {
+        const qsizetype had = out.size();
+        out.resize(had + 65536);
+        stream.next_out = reinterpret_cast<Bytef*>(out.data() + had);
+        stream.avail_out = 65536;
+        status = inflate(&stream, Z_NO_FLUSH);
+        out.resize(had + 65536 - stream.avail_out);
+    }
+    inflateEnd(&stream);
+    return status == Z_STREAM_END ? out : QByteArray();
+}
+
+QByteArray pngProfile(const QByteArray& bytes) {
+    const unsigned char* d = raw(bytes);
+    qsizetype at = 8;
+    while (at + 12 <= bytes.size()) {
+        const quint32 length = big32(d + at);
+        if (length > quint32(bytes.size() - at - 12))
+            break;
+        const QByteArrayView type(bytes.constData() + at + 4, 4);
+        if (type == "iCCP") {
+            const QByteArray body = bytes.mid(at + 8, length);
+            const qsizetype nul = body.indexOf('\0');
+            if (nul < 1 || nul + 2 > body.size() || body.at(nul + 1) != 0)
+                return {};
+            return inflated(body.mid(nul + 2));
+        }
+        if (type == "IDAT" || type == "IEND")
+            break;
+        at += 12 + qsizetype(length);
+    }
+    return {};
+}
+
+QByteArray webpProfile(const QByteArray& bytes) {
+    const unsigned char* d = raw(bytes);
+    qsizetype at = 12;
+    while (at + 8 <= bytes.size()) {
+        const quint32 length = little32(d + at + 4);
+        if (length > quint32(bytes.size() - at - 8))
+            break;
+        if (QByteArrayView(bytes.constData() + at, 4) == "ICCP")
+            return bytes.mid(at + 8, length);
+        at += 8 + qsizetype(length) + (length & 1);
+    }
+    return {};
+}
+
+// One directory of a classic TIFF, with the values of the few tags asked for.
+class TiffReader {
+public:
+    explicit TiffReader(const QByteArray& bytes) : bytes(bytes), d(raw(bytes)) {
+        if (bytes.size() < 8)
+            return;
+        if (bytes.startsWith(QByteArrayView("II*\0", 4)))
+            little = true;
+        else if (!bytes.startsWith(QByteArrayView("MM\0*", 4)))
+            return;
+        ok = true;
+    }
+
+    bool valid() const { return ok; }
+    quint32 first() const { return u32(4); }
+
+    struct Entry {
+        quint16 tag = 0, type = 0;
+        quint32 count = 0;
+        qsizetype at = 0; // where the value or the offset to it lies
+    };
+
+    std::vector<Entry> entries(quint32 ifd) const {
+        std::vector<Entry> list;
+        if (!ok || ifd < 8 || qsizetype(ifd) + 2 > bytes.size())
+            return list;
+        const int count = u16(ifd);
+        for (int i = 0; i < count; ++i) {
+            const qsizetype e = qsizetype(ifd) + 2 + qsizetype(i) * 12;
+            if (e + 12 > bytes.size())
+                break;
+            list.push_back(Entry{u16(e), u16(e + 2), u32(e + 4), e + 8});
+        }
+        return list;
+    }
+
+    // The index-th number of an entry of type BYTE, SHORT, LONG or IFD; -1 when out of range or of another type.
+    qint64 number(const Entry& e, quint32 index = 0) const {
+        const int width = e.type == 1 ? 1 : e.type == 3 ? 2 : (e.type == 4 || e.type == 13) ? 4 : 0;
+        if (width == 0 || index >= e.count)
+            return -1;
+        const qint64 total = qint64(e.count) * width;
+        const qint64 base = total <= 4 ? e.at : qint64(u32(e.at));
+        const qint64 at = base + qint64(index) * width;
+        if (at < 0 || at + width > bytes.size())
+            return -1;
+        return width == 1 ? d[at] : width == 2 ? u16(at) : qint64(u32(at));
+    }
+
+    // The bytes of an entry of type UNDEFINED or BYTE.
+    QByteArray blob(const Entry& e) const {
+        if ((e.type != 7 && e.type != 1) || e.count > quint32(largestProfile))
+            return {};
+        if (e.count <= 4)
+            return bytes.mid(e.at, e.count);
+        const quint32 at = u32(e.at);
+        if (qint64(at) + e.count > bytes.size())
+            return {};
+        return bytes.mid(at, e.count);
+    }
+
+private:
+    quint16 u16(qsizetype at) const {
+        return little ? quint16(d[at] | d[at + 1] << 8) : quint16(d[at] << 8 | d[at + 1]);
+    }
+    quint32 u32(qsizetype at) const { return little ? little32(d + at) : big32(d + at); }
+
+    const QByteArray& bytes;
+    const unsigned char* d;
+    bool little = false;
+    bool ok = false;
+};
+
+enum Tag : quint16 {
+    newSubfileType = 254,
+    imageWidth = 256,
+    imageLength = 257,
+    bitsPerSample = 258,
+    photometricTag = 262,
+    samplesPerPixel = 277,
+    subIFDs = 330,
+    iccTag = 34675,
+    dngVersion = 50706,
+};
+
+struct Directory {
+    qint64 subfileType = 0;
+    QSize size;
+    int photometric = -1, samples = 1, bits = 1;
+    std::vector<quint32> children;
+    bool dng = false;
+    QByteArray icc;
+};
+
+Directory directory(const TiffReader& reader, quint32 ifd) {
+    Directory dir;
+    qint64 width = -1, height = -1;
+    for (const TiffReader::Entry& e : reader.entries(ifd)) {
+        switch (e.tag) {
+        case newSubfileType:
+            dir.subfileType = std::max<qint64>(0, reader.number(e));
+            break;
+        case imageWidth:
+            width = reader.number(e);
+            break;
+        case imageLength:
+            height = reader.number(e);
+            break;
+        case bitsPerSample:
+            dir.bits = int(reader.number(e));
+            break;
+        case photometricTag:
+            dir.photometric = int(reader.number(e));
+            break;
+        case samplesPerPixel:
+            dir.samples = int(reader.number(e));
+            break;
+        case subIFDs:
+            for (quint32 i = 0; i < std::min<quint32>(e.count, 64); ++i)
+                if (const qint64 child = reader.number(e, i); child > 0)
+                    dir.children.push_back(quint32(child));
+            break;
+        case iccTag:
+            dir.icc = reader.blob(e);
+            break;
+        case dngVersion:
+            dir.dng = true;
+            break;
+        default:
+            break;
+        }
+    }
+    if (width > 0 && height > 0 && width <= INT_MAX && height <= INT_MAX)
+        dir.size = QSize(int(width), int(height));
+    return dir;
+}
+
+qint64 area(QSize size) {
+    return size.isValid() ? qint64(size.width()) * size.height() : 0;
+}
+
+} // namespace
+
+QByteArray iccProfile(const QByteArray& bytes) {
+    if (bytes.startsWith("\xFF\xD8"))
+        return jpegProfile(bytes);
+    if (bytes.startsWith("\x89PNG\r\n\x1a\n"))
+        return pngProfile(bytes);
+    if (bytes.startsWith("RIFF") && bytes.mid(8, 4) == "WEBP")
+        return webpProfile(bytes);
+    const TiffReader reader(bytes);
+    if (reader.valid())
+        return directory(reader, reader.first()).icc;
+    return {};
+}
+
+QByteArray iccColourSpace(const QByteArray& icc) {
+    if (icc.size() < 128 || icc.mid(36, 4) != "acsp")
+        return {};
+    return icc.mid(16, 4);
+}
+
+Tiff tiff(const QByteArray& bytes) {
+    Tiff result;
+    const TiffReader reader(bytes);
+    if (!reader.valid())
+        return result;
+    const Directory first = directory(reader, reader.first());
+    result.valid = true;
+    result.cameraRaw = first.dng;
+    result.photometric = first.photometric;
+    result.samples = first.samples;
+    result.bits = first.bits;
+    result.size = first.size;
+    // A raw converter puts a small preview first and the picture itself in a directory below it; so do scanners
+    // and cameras that mark the first picture as reduced.
+    result.reducedPreview = (first.subfileType & 1) != 0;
+    for (const quint32 child : first.children) {
+        const Directory sub = directory(reader, child);
+        result.cameraRaw = result.cameraRaw || sub.dng;
+        if (area(sub.size) > area(first.size))
+            result.reducedPreview = true;
+    }
+    return result;
+}
+
+int jpegComponents(const QByteArray& bytes) {
+    if (!bytes.startsWith("\xFF\xD8"))
+        return 0;
+    const unsigned char* d = raw(bytes);
+    qsizetype at = 2;
+    while (at + 4 <= bytes.size() && d[at] == 0xFF) {
+        const int marker = d[at + 1];
+        if (marker == 0xDA || marker == 0xD9)
+            break;
+        const qsizetype length = big16(d + at + 2);
+        if (length < 2 || at + 2 + length > bytes.size())
+            break;
+        const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (frame)
+            return length >= 8 ? d[at + 9] : 0;
+        at += 2 + length;
+    }
+    return 0;
+}
+
+QString keptForItsKind(const QByteArray& bytes, const QString& name) {
+    // Formats a raw converter reads; where the toolkit reads one at all, it reads the camera's small preview.
+    static const QStringList rawSuffixes{"dng", "cr2", "cr3", "crw", "nef", "nrw", "arw", "srf",
+                                         "sr2", "orf", "rw2", "raf", "pef", "srw", "3fr", "erf",
+                                         "kdc", "dcr", "mrw", "x3f", "iiq", "rwl", "mos", "mef"};
+    const Tiff layout = tiff(bytes);
+    if (layout.cameraRaw || rawSuffixes.contains(QFileInfo(name).suffix().toLower()))
+        return QStringLiteral("it is a camera raw");
+    if (layout.reducedPreview)
+        return QStringLiteral("its first picture is a reduced preview");
+    return {};
+}
+
+} // namespace PictureKind

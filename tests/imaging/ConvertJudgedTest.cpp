@@ -1,0 +1,464 @@
+// Convert, compress and resize over pictures of many kinds, each result judged by ImageMagick's own reading with
+// lcms, never by our decoder: a source that went to the Trash is shown as its new file shows it, and a source that
+// could not be matched stays byte for byte, named in the note.
+
+#include "PictureFiles.h"
+#include "imaging/ImageConvert.h"
+#include "platform/Trash.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPainter>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <array>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <lcms2.h>
+#include <libheif/heif.h>
+#include <optional>
+
+using namespace PictureFiles;
+
+namespace {
+
+const QString profiles = QStringLiteral("/usr/share/color/icc/ghostscript/");
+
+// Four flat blocks of 64 pixels; with `clear`, the last of them fully transparent. Deep: 16 bits a channel, with
+// low bits no 8-bit picture holds.
+QImage pattern(bool deep = false, bool clear = false) {
+    QImage image(128, 128, deep ? QImage::Format_RGBX64 : clear ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    const std::array<QColor, 4> colours{QColor(200, 30, 40), QColor(40, 160, 60), QColor(30, 60, 190),
+                                        QColor(90, 89, 88)};
+    for (int block = 0; block < 4; ++block) {
+        QColor c = colours[size_t(block)];
+        if (deep)
+            c = QColor::fromRgba64(c.red() * 257 + 100, c.green() * 257 + 100, c.blue() * 257 + 100);
+        if (clear && block == 3)
+            c = Qt::transparent;
+        for (int y = 0; y < 64; ++y)
+            for (int x = 0; x < 64; ++x)
+                image.setPixelColor((block % 2) * 64 + x, (block / 2) * 64 + y, c);
+    }
+    return image;
+}
+
+bool run(const QString& program, const QStringList& args, QByteArray* out = nullptr) {
+    QProcess process;
+    process.start(program, args);
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        ADD_FAILURE() << program.toStdString() << " " << args.join(' ').toStdString() << ": "
+                      << process.readAllStandardError().toStdString();
+        return false;
+    }
+    if (out)
+        *out = process.readAllStandardOutput();
+    return true;
+}
+
+// A picture as ImageMagick shows it in sRGB: upright, through the file's profile (or from Lab), 16 bits a channel.
+struct Shown {
+    QSize size;
+    std::vector<std::array<quint16, 4>> pixels;
+    std::array<quint16, 4> at(int x, int y) const { return pixels[size_t(y) * size_t(size.width()) + size_t(x)]; }
+};
+
+Shown shown(const QString& path, const QTemporaryDir& scratch) {
+    QString file = path;
+    QByteArray head;
+    QFile in(path);
+    if (in.open(QIODevice::ReadOnly))
+        head = in.read(12);
+    if (head.mid(4, 8) == "ftypheic" || head.mid(4, 8) == "ftypmif1") {
+        // libheif's own converter, which puts the file's profile into the PNG it writes.
+        file = scratch.filePath(QFileInfo(path).fileName() + QStringLiteral(".png"));
+        run(QStringLiteral("heif-convert"), {path, file});
+    }
+    QByteArray pam;
+    Shown result;
+    if (!run(QStringLiteral("convert"),
+             {file + QStringLiteral("[0]"), QStringLiteral("-auto-orient"), QStringLiteral("-profile"),
+              profiles + QStringLiteral("srgb.icc"), QStringLiteral("-colorspace"), QStringLiteral("sRGB"),
+              QStringLiteral("-depth"), QStringLiteral("16"), QStringLiteral("pam:-")},
+             &pam))
+        return result;
+    int width = 0, height = 0, depth = 0;
+    qsizetype at = 0;
+    while (at < pam.size()) {
+        const qsizetype end = pam.indexOf('\n', at);
+        const QList<QByteArray> words = pam.mid(at, end - at).split(' ');
+        at = end + 1;
+        if (words[0] == "WIDTH")
+            width = words.value(1).toInt();
+        else if (words[0] == "HEIGHT")
+            height = words.value(1).toInt();
+        else if (words[0] == "DEPTH")
+            depth = words.value(1).toInt();
+        else if (words[0] == "ENDHDR")
+            break;
+    }
+    if (depth < 1 || depth > 4 || pam.size() - at < qsizetype(width) * height * depth * 2)
+        return result;
+    result.size = QSize(width, height);
+    const auto* d = reinterpret_cast<const unsigned char*>(pam.constData() + at);
+    for (qsizetype i = 0; i < qsizetype(width) * height; ++i, d += depth * 2) {
+        const auto sample = [d](int c) { return quint16(d[2 * c] << 8 | d[2 * c + 1]); };
+        const bool grey = depth <= 2;
+        const quint16 alpha = depth == 2 || depth == 4 ? sample(depth - 1) : 0xffff;
+        result.pixels.push_back(grey ? std::array<quint16, 4>{sample(0), sample(0), sample(0), alpha}
+                                     : std::array<quint16, 4>{sample(0), sample(1), sample(2), alpha});
+    }
+    return result;
+}
+
+double deltaE(const std::array<quint16, 4>& a, const std::array<quint16, 4>& b) {
+    const auto lab = [](const std::array<quint16, 4>& c) {
+        const auto linear = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        const double r = linear(c[0] / 65535.0), g = linear(c[1] / 65535.0), b = linear(c[2] / 65535.0);
+        const double xyz[3] = {(0.4124 * r + 0.3576 * g + 0.1805 * b) / 0.95047, 0.2126 * r + 0.7152 * g + 0.0722 * b,
+                               (0.0193 * r + 0.1192 * g + 0.9505 * b) / 1.08883};
+        double f[3];
+        for (int i = 0; i < 3; ++i)
+            f[i] = xyz[i] > 0.008856 ? std::cbrt(xyz[i]) : 7.787 * xyz[i] + 16.0 / 116;
+        return std::array<double, 3>{116 * f[1] - 16, 500 * (f[0] - f[1]), 200 * (f[1] - f[2])};
+    };
+    const auto p = lab(a), q = lab(b);
+    return std::hypot(p[0] - q[0], p[1] - q[1], p[2] - q[2]);
+}
+
+// A TIFF laid out as raw converters and some scanners write it: a first picture, and a directory below it (SubIFDs)
+// holding another; with `dng`, the DNG version tag that names it a camera raw.
+QByteArray tiffWithSub(const QImage& first, const QImage& sub, bool dng) {
+    QByteArray out("II*\0\0\0\0\0", 8);
+    const auto put16 = [&out](quint32 v) { out.append(char(v & 0xff)).append(char(v >> 8 & 0xff)); };
+    const auto put32 = [&](quint32 v) { put16(v & 0xffff), put16(v >> 16); };
+    const auto pixels = [&out](const QImage& image) {
+        const quint32 at = quint32(out.size());
+        const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+        for (int y = 0; y < rgb.height(); ++y)
+            out.append(reinterpret_cast<const char*>(rgb.constScanLine(y)), rgb.width() * 3);
+        return at;
+    };
+    const quint32 firstData = pixels(first), subData = pixels(sub);
+    if (out.size() % 2)
+        out.append('\0');
+    const quint32 bps = quint32(out.size());
+    put16(8), put16(8), put16(8);
+    const auto directory = [&](const QImage& image, quint32 data, quint32 child) {
+        struct Entry {
+            quint32 tag, type, count, value;
+        };
+        const quint32 bytes = quint32(image.width() * image.height() * 3);
+        std::vector<Entry> entries{{254, 4, 1, 0},
+                                   {256, 4, 1, quint32(image.width())},
+                                   {257, 4, 1, quint32(image.height())},
+                                   {258, 3, 3, bps},
+                                   {259, 3, 1, 1},
+                                   {262, 3, 1, 2},
+                                   {273, 4, 1, data},
+                                   {277, 3, 1, 3},
+                                   {278, 4, 1, quint32(image.height())},
+                                   {279, 4, 1, bytes},
+                                   {284, 3, 1, 1}};
+        if (child) {
+            // The first picture is the reduced one: a raw's preview says so, a scanner's may not.
+            entries[0].value = dng ? 1 : 0;
+            entries.push_back({330, 4, 1, child});
+        }
+        if (child && dng)
+            entries.push_back({50706, 1, 4, 0x00000401});
+        const quint32 at = quint32(out.size());
+        put16(quint32(entries.size()));
+        for (const Entry& e : entries) {
+            put16(e.tag), put16(e.type), put32(e.count);
+            put32(e.value);
+        }
+        put32(0);
+        return at;
+    };
+    const quint32 subIfd = directory(sub, subData, 0);
+    const quint32 firstIfd = directory(first, firstData, subIfd);
+    for (int i = 0; i < 4; ++i)
+        out[4 + i] = char(firstIfd >> (8 * i) & 0xff);
+    return out;
+}
+
+// A lossless HEIC of the picture with the colour parameters given (no ICC profile).
+QByteArray heicWithColours(const QImage& image, int primaries, int transfer) {
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    heif_context* ctx = heif_context_alloc();
+    heif_encoder* encoder = nullptr;
+    heif_context_get_encoder_for_format(ctx, heif_compression_HEVC, &encoder);
+    heif_encoder_set_lossless(encoder, 1);
+    heif_encoder_set_parameter(encoder, "chroma", "444");
+    heif_image* picture = nullptr;
+    heif_image_create(rgb.width(), rgb.height(), heif_colorspace_RGB, heif_chroma_interleaved_RGB, &picture);
+    heif_image_add_plane(picture, heif_channel_interleaved, rgb.width(), rgb.height(), 8);
+    int stride = 0;
+    uint8_t* plane = heif_image_get_plane(picture, heif_channel_interleaved, &stride);
+    for (int y = 0; y < rgb.height(); ++y)
+        memcpy(plane + y * stride, rgb.constScanLine(y), size_t(rgb.width()) * 3);
+    heif_color_profile_nclx* nclx = heif_nclx_color_profile_alloc();
+    nclx->color_primaries = heif_color_primaries(primaries);
+    nclx->transfer_characteristics = heif_transfer_characteristics(transfer);
+    nclx->matrix_coefficients = heif_matrix_coefficients_RGB_GBR;
+    nclx->full_range_flag = 1;
+    heif_image_set_nclx_color_profile(picture, nclx);
+    heif_encoding_options* options = heif_encoding_options_alloc();
+    options->output_nclx_profile = nclx;
+    options->macOS_compatibility_workaround_no_nclx_profile = 0;
+    heif_context_encode_image(ctx, picture, encoder, options, nullptr);
+    QByteArray bytes;
+    heif_writer writer{1, [](heif_context*, const void* data, size_t size, void* to) {
+                           static_cast<QByteArray*>(to)->append(static_cast<const char*>(data), qsizetype(size));
+                           return heif_error{heif_error_Ok, heif_suberror_Unspecified, ""};
+                       }};
+    heif_context_write(ctx, &writer, &bytes);
+    heif_encoding_options_free(options);
+    heif_nclx_color_profile_free(nclx);
+    heif_image_release(picture);
+    heif_encoder_release(encoder);
+    heif_context_free(ctx);
+    return bytes;
+}
+
+// An ICC profile of RGB primaries (x, y of red, green, blue) on the D65 white with the sRGB curve, made by lcms.
+QByteArray profileOf(const std::array<double, 6>& xy) {
+    const cmsCIExyY white{0.3127, 0.3290, 1.0};
+    const cmsCIExyYTRIPLE primaries{{xy[0], xy[1], 1.0}, {xy[2], xy[3], 1.0}, {xy[4], xy[5], 1.0}};
+    const double srgb[5] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
+    cmsToneCurve* curve = cmsBuildParametricToneCurve(nullptr, 4, srgb);
+    cmsToneCurve* curves[3] = {curve, curve, curve};
+    cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(profile, nullptr, &size);
+    QByteArray icc(qsizetype(size), '\0');
+    cmsSaveProfileToMem(profile, icc.data(), &size);
+    cmsCloseProfile(profile);
+    cmsFreeToneCurve(curve);
+    return icc;
+}
+
+struct Row {
+    QString name;
+    QByteArray bytes;
+    QString why;       // empty: the source must go to the Trash with every operation that writes
+    QString reference; // the picture the source shows, where ImageMagick can't read its colours itself
+    bool deep = false;
+};
+
+// The table's sources, made once: ImageMagick writes the colour-managed ones.
+class Sources {
+public:
+    Sources() {
+        const QString base = dir.filePath(QStringLiteral("pattern.png"));
+        const QString clear = dir.filePath(QStringLiteral("clear.png"));
+        const QString deep = dir.filePath(QStringLiteral("deep.png"));
+        pattern().save(base);
+        pattern(false, true).save(clear);
+        pattern(true).save(deep);
+        const QString srgb = profiles + QStringLiteral("srgb.icc"),
+                      cmyk = profiles + QStringLiteral("default_cmyk.icc");
+        const auto made = [&](const QString& name, const QStringList& args, const QString& kind = {}) {
+            const QString path = dir.filePath(name);
+            run(QStringLiteral("convert"), args + QStringList{kind + path});
+            QFile file(path);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        const auto fileOf = [](const QString& path) {
+            QFile file(path);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        const QString bt2020Icc = dir.filePath(QStringLiteral("bt2020.icc")), p3Icc = dir.filePath("p3.icc");
+        const auto saveProfile = [](const QString& path, const QByteArray& icc) {
+            QFile file(path);
+            return file.open(QIODevice::WriteOnly) && file.write(icc) == icc.size();
+        };
+        saveProfile(bt2020Icc, profileOf({0.708, 0.292, 0.170, 0.797, 0.131, 0.046}));
+        saveProfile(p3Icc, profileOf({0.680, 0.320, 0.265, 0.690, 0.150, 0.060}));
+        made(QStringLiteral("bt2020-ref.png"), {base, QStringLiteral("-profile"), bt2020Icc});
+        made(QStringLiteral("p3-ref.png"), {base, QStringLiteral("-profile"), p3Icc});
+        const QImage small = pattern().scaled(160, 120);
+        const QImage large = pattern().scaled(1200, 900);
+
+        rows = {
+            {"cmyk.jpg", made("cmyk.jpg", {base, "-profile", srgb, "-profile", cmyk, "-quality", "97"}), {}, {}},
+            {"cmyk.tif", made("cmyk.tif", {base, "-profile", srgb, "-profile", cmyk}), {}, {}},
+            {"lab.tif", made("lab.tif", {base, "-colorspace", "Lab"}), {}, {}},
+            {"grey.jpg", made("grey.jpg", {base, "-colorspace", "gray", "-profile", profiles + "sgray.icc"}), {}, {}},
+            {"deep.png", fileOf(deep), {}, {}, true},
+            {"grey16.tif", made("grey16.tif", {deep, "-colorspace", "gray", "-depth", "16"}), {}, {}, true},
+            // Without gAMA and cHRM, which a colour-managed viewer honours and ImageMagick's reading leaves aside.
+            {"indexed.png", made("indexed.png", {clear, "-define", "png:exclude-chunks=gAMA,cHRM"}, "PNG8:"), {}, {}},
+            {"turned.jpg", jpegWithOrientation(encoded(pattern(), "jpeg", 97), 6), {}, {}},
+            {"p3.heic", heicWithColours(pattern(), 12, 13), {}, dir.filePath("p3-ref.png")},
+            {"bt2020.heic", heicWithColours(pattern(), 9, 13), {}, dir.filePath("bt2020-ref.png")},
+            {"thumbs.tif", tiffWithSub(pattern(), pattern().scaled(32, 32), false), {}, {}},
+            {"pq.heic", heicWithColours(pattern(), 9, 16), "its colours are HDR (PQ)", {}},
+            {"hlg.heic", heicWithColours(pattern(), 9, 18), "its colours are HDR (HLG)", {}},
+            {"camera.dng", tiffWithSub(small, large, true), "it is a camera raw", {}},
+            {"scan.tif", tiffWithSub(small, large, false), "its first picture is a reduced preview", {}},
+            {"bare.jpg",
+             made("bare.jpg", {base, "-colorspace", "CMYK", "-quality", "97"}),
+             "its CMYK colours come without a colour profile",
+             {}},
+        };
+    }
+    QTemporaryDir dir;
+    std::vector<Row> rows;
+};
+
+enum class Op { convertPng, convertJpeg, compress, resize };
+
+const char* nameOf(Op op) {
+    switch (op) {
+    case Op::convertPng:
+        return "to PNG";
+    case Op::convertJpeg:
+        return "to JPEG";
+    case Op::compress:
+        return "compress";
+    case Op::resize:
+        return "resize";
+    }
+    return "";
+}
+
+} // namespace
+
+TEST(ConvertJudged, ASourceGoesToTheTrashOnlyWhenItsNewFileShowsWhatItShowed) {
+    static const Sources sources;
+    ASSERT_FALSE(sources.rows.empty());
+    QTemporaryDir scratch;
+    for (const Row& row : sources.rows) {
+        ASSERT_FALSE(row.bytes.isEmpty()) << row.name.toStdString();
+        // What the source shows, read before anything moves it.
+        const QString original = scratch.filePath(row.name);
+        {
+            QFile file(original);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(row.bytes) == row.bytes.size());
+        }
+        const Shown before = row.why.isEmpty() ? shown(row.reference.isEmpty() ? original : row.reference, scratch)
+                                               : Shown{QSize(1, 1), {}};
+        ASSERT_TRUE(before.size.isValid()) << row.name.toStdString();
+        for (const Op op : {Op::convertPng, Op::convertJpeg, Op::compress, Op::resize}) {
+            SCOPED_TRACE(row.name.toStdString() + " " + nameOf(op));
+            QDir(Trash::homeTrash()).removeRecursively();
+            Folder folder;
+            const QUrl source = folder.write(row.name, row.bytes);
+            QUrl made;
+            QString note, refused;
+            try {
+                switch (op) {
+                case Op::convertPng:
+                case Op::convertJpeg: {
+                    const auto r =
+                        ImageConvert::convert(source, op == Op::convertPng ? ImageFormat::png : ImageFormat::jpeg, 0.9);
+                    made = r.url, note = r.trashFailure;
+                    break;
+                }
+                case Op::compress: {
+                    const auto r = ImageConvert::compress(source);
+                    made = r.url, note = r.trashFailure;
+                    break;
+                }
+                case Op::resize: {
+                    const auto r = ImageConvert::resize(source, 64);
+                    made = r.url, note = r.trashFailure;
+                    break;
+                }
+                }
+            } catch (const ConvertError& error) {
+                refused = error.message;
+            }
+            const bool gone = QFileInfo::exists(Trash::homeTrash() + QStringLiteral("/files/") + row.name);
+            if (!gone) {
+                EXPECT_EQ(folder.read(row.name), row.bytes) << "the source is as it was";
+                if (refused.isEmpty())
+                    EXPECT_TRUE(note.startsWith(QStringLiteral("kept %1: %2").arg(row.name, row.why)))
+                        << note.toStdString();
+                // Refusals that leave everything as it was: a JPEG would lose transparency or be no smaller, or
+                // the kind can't be written in its own format.
+                const bool expectedRefusal = refused == ImageConvert::keptTransparent ||
+                                             refused == ImageConvert::keptNotSmaller ||
+                                             refused == QStringLiteral("Resize works on images, not PDFs");
+                EXPECT_TRUE(refused.isEmpty() || expectedRefusal) << refused.toStdString();
+                if (row.why.isEmpty())
+                    EXPECT_FALSE(refused.isEmpty()) << "kept for no reason: " << note.toStdString();
+                continue;
+            }
+            EXPECT_TRUE(row.why.isEmpty()) << "went to the Trash although " << row.why.toStdString();
+            EXPECT_TRUE(note.isEmpty());
+            const Shown after = shown(made.toLocalFile(), scratch);
+            const double scale = double(after.size.width()) / before.size.width();
+            if (!after.size.isValid() || before.pixels.empty() ||
+                after.size != QSize(qRound(before.size.width() * scale), qRound(before.size.height() * scale))) {
+                ADD_FAILURE() << "shown at " << after.size.width() << "x" << after.size.height();
+                continue;
+            }
+            const QString kind = QFileInfo(made.toLocalFile()).suffix();
+            const bool keepsDeep = row.deep && (kind == "png" || kind == "tif" || kind == "tiff");
+            // A JPEG has no transparency: what was clear is white in it.
+            const bool overWhite = kind == "jpg";
+            // A lossless file must show every pixel as the source did; a lossy one (JPEG, HEIC) each block's colour,
+            // averaged over the block: a re-encoded JPEG's own loss is no colour fault.
+            const bool lossy = kind == "jpg" || kind == "heic";
+            std::array<std::array<double, 8>, 4> sums{};
+            int worse = 0, shallow = 0;
+            double worst = 0;
+            QString worstAt;
+            const auto compare = [&](const std::array<quint16, 4>& a, const std::array<quint16, 4>& b, QPoint at) {
+                const double d = deltaE(a, b);
+                if (d > worst)
+                    worst = d,
+                    worstAt = QString::asprintf("at %d,%d %d,%d,%d shown as %d,%d,%d", at.x(), at.y(), a[0] >> 8,
+                                                a[1] >> 8, a[2] >> 8, b[0] >> 8, b[1] >> 8, b[2] >> 8);
+                worse += d >= 2.0;
+            };
+            for (int y = 0; y < after.size.height(); ++y)
+                for (int x = 0; x < after.size.width(); ++x) {
+                    // Pixels of a block away from its edges, which a resize blends.
+                    const int block = int(64 * scale), bx = x % block, by = y % block;
+                    if (bx < 3 || by < 3 || bx >= block - 3 || by >= block - 3)
+                        continue;
+                    auto a = before.at(int(x / scale), int(y / scale));
+                    const auto b = after.at(x, y);
+                    if (overWhite) {
+                        for (int c = 0; c < 3; ++c)
+                            a[size_t(c)] =
+                                quint16((quint32(a[size_t(c)]) * a[3] + 0xffffu * (0xffffu - a[3])) / 0xffff);
+                        a[3] = 0xffff;
+                    }
+                    if (a[3] < 0x8000 || b[3] < 0x8000) {
+                        worse += std::abs(int(a[3]) - int(b[3])) > 257 * 2;
+                        continue;
+                    }
+                    if (lossy) {
+                        auto& sum = sums[size_t(std::min(1, x / block) + 2 * std::min(1, y / block))];
+                        for (int c = 0; c < 3; ++c)
+                            sum[size_t(c)] += a[size_t(c)], sum[size_t(c + 4)] += b[size_t(c)];
+                        sum[3] += 1;
+                        continue;
+                    }
+                    compare(a, b, QPoint(x, y));
+                    for (int c = 0; c < 3 && keepsDeep; ++c)
+                        shallow += std::abs(int(a[size_t(c)]) - int(b[size_t(c)])) > 48;
+                }
+            for (int block = 0; block < 4 && lossy; ++block) {
+                const auto& sum = sums[size_t(block)];
+                if (sum[3] == 0)
+                    continue;
+                const auto mean = [&sum](int from) {
+                    return std::array<quint16, 4>{quint16(sum[size_t(from)] / sum[3] + 0.5),
+                                                  quint16(sum[size_t(from + 1)] / sum[3] + 0.5),
+                                                  quint16(sum[size_t(from + 2)] / sum[3] + 0.5), 0xffff};
+                };
+                compare(mean(0), mean(4), QPoint(block % 2, block / 2));
+            }
+            EXPECT_EQ(worse, 0) << "worst ΔE " << worst << ": " << worstAt.toStdString();
+            EXPECT_EQ(shallow, 0) << "16 bits a channel cut";
+        }
+    }
+}
