@@ -76,56 +76,27 @@ Shown shown(const QString& path, const QTemporaryDir& scratch) {
         file = scratch.filePath(QFileInfo(path).fileName() + QStringLiteral(".png"));
         run(QStringLiteral("heif-convert"), {path, file});
     }
-    QByteArray pam;
+    QByteArray out;
     Shown result;
     if (!run(QStringLiteral("convert"),
-             {file + QStringLiteral("[0]"), QStringLiteral("-auto-orient"), QStringLiteral("-profile"),
-              profiles + QStringLiteral("srgb.icc"), QStringLiteral("-colorspace"), QStringLiteral("sRGB"),
-              QStringLiteral("-depth"), QStringLiteral("16"), QStringLiteral("pam:-")},
-             &pam))
+             {file + QStringLiteral("[0]"), "-auto-orient", "-profile", profiles + "srgb.icc", "-colorspace", "sRGB",
+              "-depth", "16", "-endian", "MSB", "-format", "%w %h\n", "-write", "info:-", "rgba:-"},
+             &out))
         return result;
-    int width = 0, height = 0, depth = 0;
-    qsizetype at = 0;
-    while (at < pam.size()) {
-        const qsizetype end = pam.indexOf('\n', at);
-        const QList<QByteArray> words = pam.mid(at, end - at).split(' ');
-        at = end + 1;
-        if (words[0] == "WIDTH")
-            width = words.value(1).toInt();
-        else if (words[0] == "HEIGHT")
-            height = words.value(1).toInt();
-        else if (words[0] == "DEPTH")
-            depth = words.value(1).toInt();
-        else if (words[0] == "ENDHDR")
-            break;
-    }
-    if (depth < 1 || depth > 4 || pam.size() - at < qsizetype(width) * height * depth * 2)
-        return result;
-    result.size = QSize(width, height);
-    const auto* d = reinterpret_cast<const unsigned char*>(pam.constData() + at);
-    for (qsizetype i = 0; i < qsizetype(width) * height; ++i, d += depth * 2) {
-        const auto sample = [d](int c) { return quint16(d[2 * c] << 8 | d[2 * c + 1]); };
-        const bool grey = depth <= 2;
-        const quint16 alpha = depth == 2 || depth == 4 ? sample(depth - 1) : 0xffff;
-        result.pixels.push_back(grey ? std::array<quint16, 4>{sample(0), sample(0), sample(0), alpha}
-                                     : std::array<quint16, 4>{sample(0), sample(1), sample(2), alpha});
-    }
+    const qsizetype start = out.indexOf('\n') + 1;
+    const QList<QByteArray> size = out.left(start).trimmed().split(' ');
+    result.size = QSize(size.value(0).toInt(), size.value(1).toInt());
+    const auto* d = reinterpret_cast<const unsigned char*>(out.constData() + start);
+    for (qsizetype i = start; i + 8 <= out.size(); i += 8, d += 8)
+        result.pixels.push_back({quint16(d[0] << 8 | d[1]), quint16(d[2] << 8 | d[3]), quint16(d[4] << 8 | d[5]),
+                                 quint16(d[6] << 8 | d[7])});
+    if (qsizetype(result.pixels.size()) != qsizetype(result.size.width()) * result.size.height())
+        result.size = QSize();
     return result;
 }
 
 double deltaE(const std::array<quint16, 4>& a, const std::array<quint16, 4>& b) {
-    const auto lab = [](const std::array<quint16, 4>& c) {
-        const auto linear = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
-        const double r = linear(c[0] / 65535.0), g = linear(c[1] / 65535.0), b = linear(c[2] / 65535.0);
-        const double xyz[3] = {(0.4124 * r + 0.3576 * g + 0.1805 * b) / 0.95047, 0.2126 * r + 0.7152 * g + 0.0722 * b,
-                               (0.0193 * r + 0.1192 * g + 0.9505 * b) / 1.08883};
-        double f[3];
-        for (int i = 0; i < 3; ++i)
-            f[i] = xyz[i] > 0.008856 ? std::cbrt(xyz[i]) : 7.787 * xyz[i] + 16.0 / 116;
-        return std::array<double, 3>{116 * f[1] - 16, 500 * (f[0] - f[1]), 200 * (f[1] - f[2])};
-    };
-    const auto p = lab(a), q = lab(b);
-    return std::hypot(p[0] - q[0], p[1] - q[1], p[2] - q[2]);
+    return PictureFiles::deltaE(QColor::fromRgba64(a[0], a[1], a[2]), QColor::fromRgba64(b[0], b[1], b[2]));
 }
 
 // A TIFF laid out as raw converters and some scanners write it: a first picture, and a directory below it (SubIFDs)

@@ -39,22 +39,6 @@ QColor shown(const QImage& image, QPoint at) {
     return QColor::fromRgbF(clip(pixel.redF()), clip(pixel.greenF()), clip(pixel.blueF()));
 }
 
-// How far apart two sRGB colours look: CIE76, the distance in L*a*b* (D65).
-double deltaE(QColor a, QColor b) {
-    const auto lab = [](QColor c) {
-        const auto linear = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
-        const double r = linear(c.redF()), g = linear(c.greenF()), b = linear(c.blueF());
-        const double xyz[3] = {(0.4124 * r + 0.3576 * g + 0.1805 * b) / 0.95047, 0.2126 * r + 0.7152 * g + 0.0722 * b,
-                               (0.0193 * r + 0.1192 * g + 0.9505 * b) / 1.08883};
-        double f[3];
-        for (int i = 0; i < 3; ++i)
-            f[i] = xyz[i] > 0.008856 ? std::cbrt(xyz[i]) : 7.787 * xyz[i] + 16.0 / 116;
-        return std::array<double, 3>{116 * f[1] - 16, 500 * (f[0] - f[1]), 200 * (f[1] - f[2])};
-    };
-    const auto p = lab(a), q = lab(b);
-    return std::hypot(p[0] - q[0], p[1] - q[1], p[2] - q[2]);
-}
-
 // Four flat blocks of 32 pixels (a green, a red, a blue, a grey) and a fifth half clear, in the colour space and
 // at 16 bits a channel (values no 8-bit picture holds) or 8.
 QImage swatches(const QColorSpace& space, bool deep, bool clear = false) {

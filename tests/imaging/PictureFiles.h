@@ -77,6 +77,9 @@ private:
 // The message of the ConvertError the operation throws, or "(no error)".
 QString errorOf(const std::function<void()>& op);
 
+// How far apart two sRGB colours look: CIE76, the distance in L*a*b* (D65).
+double deltaE(QColor a, QColor b);
+
 // Whether two colours are within tol on every channel.
 bool near(QColor a, QColor b, int tol = 40);
 
