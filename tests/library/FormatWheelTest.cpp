@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QLabel>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -303,4 +304,18 @@ TEST_F(WheelPoll, FailuresKeepWhatWasDoneAndSayWhatWasNot) {
     EXPECT_TRUE(kept.startsWith(QStringLiteral("JPEG · ")) && kept.contains(QStringLiteral(" — ")))
         << kept.toStdString();
     EXPECT_EQ(batch.names(), (QStringList{"a.webp", "b.png", "c.jpg", "c.png"}));
+
+    // A camera raw becomes a JPEG of what could be read of it, and stays beside it, whatever that reading gave.
+    const QString raw = batch.dir.filePath(QStringLiteral("camera.dng"));
+    ASSERT_EQ(QProcess::execute(QStringLiteral("convert"), {"-size", "160x120", "xc:orange", "-define",
+                                                            "tiff:subfiletype=REDUCEDIMAGE", "tiff:" + raw}),
+              0);
+    QFile rawFile(raw);
+    ASSERT_TRUE(rawFile.open(QIODevice::ReadOnly));
+    const QByteArray rawBytes = rawFile.readAll();
+    rawFile.close();
+    const QString rawKept = batch.drop(wheel, WheelView::Option::format(ImageFormat::jpeg), {QUrl::fromLocalFile(raw)});
+    EXPECT_TRUE(rawKept.endsWith(QStringLiteral(" — kept camera.dng: it is a camera raw"))) << rawKept.toStdString();
+    ASSERT_TRUE(rawFile.open(QIODevice::ReadOnly));
+    EXPECT_EQ(rawFile.readAll(), rawBytes);
 }
