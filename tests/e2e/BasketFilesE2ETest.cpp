@@ -11,6 +11,7 @@
 #include <QImageReader>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QProcess>
 #include <QThread>
 #include <QtEndian>
 #include <gtest/gtest.h>
@@ -222,6 +223,47 @@ TEST(BasketFiles, ConversionsKeepWhatTheyMustAndTheRecentTabKeepsTheNewTilesSele
     mark = b.mark();
     b.key("Delete");
     EXPECT_FALSE(b.traced("toast: 2 moved to Trash", mark).isEmpty());
+}
+
+// A scanner's TIFF whose first picture is a reduced preview stays beside what is made of it, and the toast says why;
+// a CMYK JPEG with its profile becomes a PNG in its own colours and takes its place.
+TEST(BasketFiles, APreviewStaysAndACmykPictureConvertsInItsColours) {
+    Basket b;
+    ASSERT_TRUE(b.desktop.ok()) << b.desktop.error().toStdString();
+    QDir().mkpath(b.folder);
+    const QString cmyk = "/usr/share/color/icc/ghostscript/default_cmyk.icc";
+    ASSERT_EQ(QProcess::execute("convert", {"-size", "400x300", "xc:rgb(90,89,88)", "-define",
+                                            "tiff:subfiletype=REDUCEDIMAGE", b.folder + "scan.tiff"}),
+              0);
+    QThread::msleep(40);
+    ASSERT_EQ(QProcess::execute("convert", {"-size", "400x300", "xc:rgb(90,89,88)", "-profile",
+                                            "/usr/share/color/icc/ghostscript/srgb.icc", "-profile", cmyk,
+                                            b.folder + "print.jpg"}),
+              0);
+    // The middle pixel's red through the file's profile, 0 to 255.
+    const auto shownAt = [](const QString& path) {
+        QProcess look;
+        look.start("convert", {path, "-profile", "/usr/share/color/icc/ghostscript/srgb.icc", "-format",
+                               "%[fx:int(255*p{200,150}.r+0.5)]", "info:"});
+        look.waitForFinished(10000);
+        return look.readAllStandardOutput().toInt();
+    };
+    const int printShown = shownAt(b.folder + "print.jpg");
+    const QByteArray scanBefore = md5Hex(b.folder + "scan.tiff");
+    ASSERT_TRUE(b.start());
+    ASSERT_FALSE(b.traced("screenshots: print.jpg | scan.tiff", 0).isEmpty());
+    b.click(b.centre(0));
+    b.click(b.centre(1), "ctrl");
+    const qsizetype mark = b.mark();
+    b.choose(b.action(1), 1);
+    EXPECT_FALSE(
+        b.traced("toast: 2 saved as PNG \u00B7 kept scan.tiff: its first picture is a reduced preview", mark, 15000)
+            .isEmpty());
+    b.desktop.screenshot(Desktop::shotsDir() + "/basket-convert-kept-preview.png");
+    EXPECT_EQ(md5Hex(b.folder + "scan.tiff"), scanBefore);
+    EXPECT_FALSE(QFile::exists(b.folder + "print.jpg"));
+    // The grey the profile shows, as ImageMagick reads the JPEG with it, not a plain reading of the inks.
+    EXPECT_LE(std::abs(shownAt(b.folder + "print.png") - printShown), 2) << shownAt(b.folder + "print.png");
 }
 
 // A copy is ours whenever no other program holds the clipboard, whatever another did before: asked us with a time
