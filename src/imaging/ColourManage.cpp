@@ -319,6 +319,11 @@ QImage managed(QImage image, const QByteArray& bytes) {
     const QByteArray icc = PictureKind::iccProfile(bytes);
     const QByteArray model = PictureKind::iccColourSpace(icc);
     const bool grey = model == "GRAY";
+    if (grey && !PictureKind::storesGrey(bytes)) {
+        // A grey profile on colour pixels describes none of them: they are shown as they are, and written so.
+        image.setColorSpace(QColorSpace());
+        return image;
+    }
     if (!grey && !(model == "RGB " && !image.colorSpace().isValid()))
         return image;
     const Profile profile = opened(icc);
@@ -373,6 +378,8 @@ QString unheld(const QByteArray& bytes) {
         return {};
     if (model == "RGB " && QColorSpace::fromIccProfile(icc).isValid())
         return {};
+    if (model == "GRAY" && !PictureKind::storesGrey(bytes))
+        return QStringLiteral("its colour profile does not fit its pixels");
     if ((model == "RGB " || model == "GRAY") && opened(icc))
         return {};
     return QStringLiteral("its colour profile is one this program can't apply");

@@ -325,6 +325,15 @@ int jpegComponents(const QByteArray& bytes) {
     return 0;
 }
 
+bool storesGrey(const QByteArray& bytes) {
+    if (bytes.startsWith("\xFF\xD8"))
+        return jpegComponents(bytes) == 1;
+    if (bytes.startsWith("\x89PNG\r\n\x1a\n"))
+        return bytes.size() > 25 && (bytes.at(25) == 0 || bytes.at(25) == 4);
+    const Tiff layout = tiff(bytes);
+    return layout.valid && (layout.photometric == 0 || layout.photometric == 1);
+}
+
 QString keptForItsKind(const QByteArray& bytes, const QString& name) {
     // Formats a raw converter reads; where the toolkit reads one at all, it reads the camera's small preview.
     static const QStringList rawSuffixes{"dng", "cr2", "cr3", "crw", "nef", "nrw", "arw", "srf",

@@ -32,6 +32,10 @@ Tiff tiff(const QByteArray& bytes);
 // bytes are not a JPEG or hold no frame header.
 int jpegComponents(const QByteArray& bytes);
 
+// Whether the file stores one grey channel (with or without alpha): a JPEG of one component, a grey PNG, a grey
+// TIFF. A grey profile describes only such pixels.
+bool storesGrey(const QByteArray& bytes);
+
 // Why the file must stay beside anything made of it, whatever its colours: a camera raw, or a TIFF whose first
 // picture is only a preview of a larger one. Empty when its first picture is all of it. `name` is the file's name,
 // for raw formats told apart by their extension only.

@@ -212,6 +212,14 @@ QByteArray profileOf(const std::array<double, 6>& xy) {
     return icc;
 }
 
+// The JPEG with an ICC profile put in after its start.
+QByteArray withProfile(const QByteArray& jpeg, const QByteArray& icc) {
+    const qsizetype length = icc.size() + 16;
+    const QByteArray segment = QByteArray("\xFF\xE2") + char(length >> 8) + char(length & 0xff) +
+                               QByteArray("ICC_PROFILE\0\x01\x01", 14) + icc;
+    return jpeg.left(2) + segment + jpeg.mid(2);
+}
+
 struct Row {
     QString name;
     QByteArray bytes;
@@ -271,6 +279,10 @@ public:
             {"hlg.heic", heicWithColours(pattern(), 9, 18), "its colours are HDR (HLG)", {}},
             {"camera.dng", tiffWithSub(small, large, true), "it is a camera raw", {}},
             {"scan.tif", tiffWithSub(small, large, false), "its first picture is a reduced preview", {}},
+            {"mislabelled.jpg",
+             withProfile(encoded(pattern(), "jpeg", 97), fileOf(profiles + "sgray.icc")),
+             "its colour profile does not fit its pixels",
+             {}},
             {"bare.jpg",
              made("bare.jpg", {base, "-colorspace", "CMYK", "-quality", "97"}),
              "its CMYK colours come without a colour profile",
