@@ -313,6 +313,14 @@ QImage decode(const QByteArray& bytes, bool deep) {
     return image.isNull() || deep ? image : std::move(image).convertToFormat(QImage::Format_RGB32);
 }
 
+bool readsItself(const QByteArray& bytes) {
+    if (isJpeg(bytes))
+        return PictureKind::jpegComponents(bytes) == 4 &&
+               PictureKind::iccColourSpace(PictureKind::iccProfile(bytes)) == "CMYK";
+    const PictureKind::Tiff layout = PictureKind::tiff(bytes);
+    return layout.valid && tiffPlan(layout, PictureKind::iccProfile(bytes)).readable;
+}
+
 QImage managed(QImage image, const QByteArray& bytes) {
     if (image.isNull())
         return image;

@@ -15,6 +15,10 @@ namespace ColourManage {
 // none of these (the toolkit's reader reads them) or can't be read within the decoding budget.
 QImage decode(const QByteArray& bytes, bool deep);
 
+// Whether decode() is the only reader for these bytes: when it gives nothing, nobody else's reading of the file
+// shows its colours, so the file is unreadable rather than read plainly.
+bool readsItself(const QByteArray& bytes);
+
 // The picture the toolkit read from these bytes, turned into sRGB through the file's ICC profile where the toolkit
 // holds the file's values untouched for want of a colour space of its own: a grey profile, or one it can't parse.
 // Otherwise the picture as it is.

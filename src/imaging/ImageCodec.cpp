@@ -245,7 +245,7 @@ QImage decode(const QByteArray& bytes, Depth depth) {
     if (!openReader(reader, bytes))
         return {};
     QImage image = ColourManage::decode(bytes, depth == Depth::kept);
-    if (image.isNull() && (!reader.read(&image) || image.isNull()))
+    if (image.isNull() && (ColourManage::readsItself(bytes) || !reader.read(&image) || image.isNull()))
         return {};
     return normalized(upright(ColourManage::managed(std::move(image), bytes), ExifOrientation::of(bytes)), depth);
 }
@@ -299,7 +299,7 @@ QImage decodeAs(const QByteArray& bytes, ImageFormat format, Refusal* why, Depth
     // running out, not a broken file.
     const bool tight = size.isValid() && qint64(size.width()) * size.height() * 8 > budgetBytes();
     QImage image = ColourManage::decode(bytes, depth == Depth::kept);
-    if (image.isNull() && (!reader.read(&image) || image.isNull())) {
+    if (image.isNull() && (ColourManage::readsItself(bytes) || !reader.read(&image) || image.isNull())) {
         if (tight)
             refusal = Refusal::tooLarge;
         return {};

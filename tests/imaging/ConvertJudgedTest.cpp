@@ -266,6 +266,8 @@ public:
             {"cmyk.jpg", made("cmyk.jpg", {base, "-profile", srgb, "-profile", cmyk, "-quality", "97"}), {}, {}},
             {"cmyk.tif", made("cmyk.tif", {base, "-profile", srgb, "-profile", cmyk}), {}, {}},
             {"lab.tif", made("lab.tif", {base, "-colorspace", "Lab"}), {}, {}},
+            {"lab8.tif", made("lab8.tif", {base, "-colorspace", "Lab", "-depth", "8"}), {}, {}},
+            {"cmyk16.tif", made("cmyk16.tif", {base, "-profile", srgb, "-profile", cmyk, "-depth", "16"}), {}, {}},
             {"grey.jpg", made("grey.jpg", {base, "-colorspace", "gray", "-profile", profiles + "sgray.icc"}), {}, {}},
             {"deep.png", fileOf(deep), {}, {}, true},
             {"grey16.tif", made("grey16.tif", {deep, "-colorspace", "gray", "-depth", "16"}), {}, {}, true},
