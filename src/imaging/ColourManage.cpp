@@ -46,28 +46,29 @@ Transform toSrgb(void* from, cmsUInt32Number inFormat) {
     return Transform(cmsCreateTransform(from, inFormat, srgb.get(), TYPE_RGB_16, intent, 0));
 }
 
-// Where the transformed rows go: 16 bits a channel, alpha opaque unless a row gives it.
-QImage blank(QSize size) {
-    if (!size.isValid() || !ImageCodec::fitsBudget(size) ||
-        qint64(size.width()) * size.height() * 8 > ImageCodec::budgetBytes())
+// Where the transformed rows go, in sRGB: 8 bits a channel (RGB32, ARGB32 with alpha) or 16 (RGBX64, RGBA64), so
+// that no picture is held at more than it ends at. Null past the decoding budget.
+QImage blank(QSize size, bool deep, bool alpha = false) {
+    if (!size.isValid() || qint64(size.width()) * size.height() * (deep ? 8 : 4) > ImageCodec::budgetBytes())
         return {};
-    QImage image(size, QImage::Format_RGBA64);
+    QImage image(size, deep ? (alpha ? QImage::Format_RGBA64 : QImage::Format_RGBX64)
+                            : (alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32));
+    image.setColorSpace(QColorSpace(QColorSpace::SRgb));
     return image;
 }
 
+// One row of 16-bit sRGB into a picture made by blank(); alpha opaque unless given.
 void putRow(QImage& image, int y, const std::vector<quint16>& rgb, const quint16* alpha = nullptr) {
-    auto* out = reinterpret_cast<QRgba64*>(image.scanLine(y));
+    const auto eight = [](quint16 v) { return (int(v) + 128) / 257; };
+    if (image.depth() == 64) {
+        auto* out = reinterpret_cast<QRgba64*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            out[x] = QRgba64::fromRgba64(rgb[3 * x], rgb[3 * x + 1], rgb[3 * x + 2], alpha ? alpha[x] : 0xffff);
+        return;
+    }
+    auto* out = reinterpret_cast<QRgb*>(image.scanLine(y));
     for (int x = 0; x < image.width(); ++x)
-        out[x] = QRgba64::fromRgba64(rgb[3 * x], rgb[3 * x + 1], rgb[3 * x + 2], alpha ? alpha[x] : 0xffff);
-}
-
-// The picture finished in sRGB: 16 bits a channel kept only where asked for and the file had them, alpha only where
-// the file had it.
-QImage finished(QImage image, bool deep, bool alpha) {
-    image.setColorSpace(QColorSpace(QColorSpace::SRgb));
-    if (deep)
-        return std::move(image).convertToFormat(alpha ? QImage::Format_RGBA64 : QImage::Format_RGBX64);
-    return std::move(image).convertToFormat(alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+        out[x] = qRgba(eight(rgb[3 * x]), eight(rgb[3 * x + 1]), eight(rgb[3 * x + 2]), alpha ? eight(alpha[x]) : 255);
 }
 
 // ---- CMYK JPEG, through libjpeg
@@ -108,7 +109,7 @@ QImage cmykJpeg(const QByteArray& bytes, const QByteArray& icc) {
         return {};
     }
     info.out_color_space = JCS_CMYK;
-    image = blank(QSize(int(info.image_width), int(info.image_height)));
+    image = blank(QSize(int(info.image_width), int(info.image_height)), false);
     if (image.isNull()) {
         jpeg_destroy_decompress(&info);
         return {};
@@ -202,7 +203,7 @@ TiffPlan tiffPlan(const PictureKind::Tiff& layout, const QByteArray& icc) {
 
 void tiffQuiet(const char*, const char*, va_list) {}
 
-QImage separatedTiff(const QByteArray& bytes, const PictureKind::Tiff& layout, const QByteArray& icc) {
+QImage separatedTiff(const QByteArray& bytes, const PictureKind::Tiff& layout, const QByteArray& icc, bool keepDeep) {
     TIFFSetErrorHandler(tiffQuiet);
     TIFFSetWarningHandler(tiffQuiet);
     Memory memory{&bytes};
@@ -240,7 +241,7 @@ QImage separatedTiff(const QByteArray& bytes, const PictureKind::Tiff& layout, c
         white = cmsCIExyY{whitePoint[0], whitePoint[1], 1.0};
     cmsCIEXYZ whiteXYZ;
     cmsxyY2XYZ(&whiteXYZ, &white);
-    QImage image = blank(QSize(int(width), int(height)));
+    QImage image = blank(QSize(int(width), int(height)), keepDeep && bits == 16);
     if (!transform || image.isNull())
         return {};
     const tmsize_t lineBytes = TIFFScanlineSize(tiff.get());
@@ -284,7 +285,7 @@ QImage separatedTiff(const QByteArray& bytes, const PictureKind::Tiff& layout, c
         }
         putRow(image, int(y), rgb);
     }
-    return finished(std::move(image), deep, false);
+    return image;
 }
 
 bool isJpeg(const QByteArray& bytes) {
@@ -300,8 +301,7 @@ QImage decode(const QByteArray& bytes, bool deep) {
         const QByteArray icc = PictureKind::iccProfile(bytes);
         if (PictureKind::iccColourSpace(icc) != "CMYK")
             return {};
-        QImage image = cmykJpeg(bytes, icc);
-        return image.isNull() ? image : finished(std::move(image), false, false);
+        return cmykJpeg(bytes, icc);
     }
     const PictureKind::Tiff layout = PictureKind::tiff(bytes);
     if (!layout.valid)
@@ -309,8 +309,7 @@ QImage decode(const QByteArray& bytes, bool deep) {
     const QByteArray icc = PictureKind::iccProfile(bytes);
     if (!tiffPlan(layout, icc).readable)
         return {};
-    QImage image = separatedTiff(bytes, layout, icc);
-    return image.isNull() || deep ? image : std::move(image).convertToFormat(QImage::Format_RGB32);
+    return separatedTiff(bytes, layout, icc, deep);
 }
 
 bool readsItself(const QByteArray& bytes) {
@@ -338,16 +337,18 @@ QImage managed(QImage image, const QByteArray& bytes) {
     const Transform transform = toSrgb(profile.get(), grey ? TYPE_GRAY_16 : TYPE_RGB_16);
     if (!transform)
         return image;
-    const bool deep = ImageCodec::isDeep(image), alphaKept = image.hasAlphaChannel();
-    // Not premultiplied: the profile speaks of the colours themselves.
-    QImage work = std::move(image).convertToFormat(QImage::Format_RGBA64);
-    if (work.isNull())
+    QImage out = blank(image.size(), ImageCodec::isDeep(image), image.hasAlphaChannel());
+    if (out.isNull())
         return {};
-    const int width = work.width();
+    const int width = image.width();
     std::vector<quint16> in(size_t(width) * (grey ? 1 : 3)), rgb(size_t(width) * 3);
     std::vector<quint16> alpha(static_cast<size_t>(width));
-    for (int y = 0; y < work.height(); ++y) {
-        const auto* row = reinterpret_cast<const QRgba64*>(work.constScanLine(y));
+    for (int y = 0; y < image.height(); ++y) {
+        // A row at a time, not premultiplied: the profile speaks of the colours themselves.
+        const QImage line = image.copy(0, y, width, 1).convertToFormat(QImage::Format_RGBA64);
+        if (line.isNull())
+            return {};
+        const auto* row = reinterpret_cast<const QRgba64*>(line.constScanLine(0));
         for (int x = 0; x < width; ++x) {
             if (grey) {
                 in[size_t(x)] = row[x].red();
@@ -359,9 +360,9 @@ QImage managed(QImage image, const QByteArray& bytes) {
             alpha[size_t(x)] = row[x].alpha();
         }
         cmsDoTransform(transform.get(), in.data(), rgb.data(), cmsUInt32Number(width));
-        putRow(work, y, rgb, alpha.data());
+        putRow(out, y, rgb, alpha.data());
     }
-    return finished(std::move(work), deep, alphaKept);
+    return out;
 }
 
 QString unheld(const QByteArray& bytes) {
