@@ -228,132 +228,86 @@ struct Row {
     bool deep = false;
 };
 
-// The table's sources, made once: ImageMagick writes the colour-managed ones.
-class Sources {
-public:
-    Sources() {
-        const QString base = dir.filePath(QStringLiteral("pattern.png"));
-        const QString clear = dir.filePath(QStringLiteral("clear.png"));
-        const QString deep = dir.filePath(QStringLiteral("deep.png"));
-        pattern().save(base);
-        pattern(false, true).save(clear);
-        pattern(true).save(deep);
-        const QString srgb = profiles + QStringLiteral("srgb.icc"),
-                      cmyk = profiles + QStringLiteral("default_cmyk.icc");
-        const auto made = [&](const QString& name, const QStringList& args, const QString& kind = {}) {
-            const QString path = dir.filePath(name);
-            run(QStringLiteral("convert"), args + QStringList{kind + path});
-            QFile file(path);
-            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        };
-        const auto fileOf = [](const QString& path) {
-            QFile file(path);
-            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        };
-        const QString bt2020Icc = dir.filePath(QStringLiteral("bt2020.icc")), p3Icc = dir.filePath("p3.icc");
-        const auto saveProfile = [](const QString& path, const QByteArray& icc) {
-            QFile file(path);
-            return file.open(QIODevice::WriteOnly) && file.write(icc) == icc.size();
-        };
-        saveProfile(bt2020Icc, profileOf({0.708, 0.292, 0.170, 0.797, 0.131, 0.046}));
-        saveProfile(p3Icc, profileOf({0.680, 0.320, 0.265, 0.690, 0.150, 0.060}));
-        made(QStringLiteral("bt2020-ref.png"), {base, QStringLiteral("-profile"), bt2020Icc});
-        made(QStringLiteral("p3-ref.png"), {base, QStringLiteral("-profile"), p3Icc});
-        const QImage small = pattern().scaled(160, 120);
-        const QImage large = pattern().scaled(1200, 900);
-
-        rows = {
-            {"cmyk.jpg", made("cmyk.jpg", {base, "-profile", srgb, "-profile", cmyk, "-quality", "97"}), {}, {}},
-            {"cmyk.tif", made("cmyk.tif", {base, "-profile", srgb, "-profile", cmyk}), {}, {}},
-            {"lab.tif", made("lab.tif", {base, "-colorspace", "Lab"}), {}, {}},
-            {"lab8.tif", made("lab8.tif", {base, "-colorspace", "Lab", "-depth", "8"}), {}, {}},
-            {"cmyk16.tif", made("cmyk16.tif", {base, "-profile", srgb, "-profile", cmyk, "-depth", "16"}), {}, {}},
-            {"grey.jpg", made("grey.jpg", {base, "-colorspace", "gray", "-profile", profiles + "sgray.icc"}), {}, {}},
-            {"deep.png", fileOf(deep), {}, {}, true},
-            {"grey16.tif", made("grey16.tif", {deep, "-colorspace", "gray", "-depth", "16"}), {}, {}, true},
-            // Without gAMA and cHRM, which a colour-managed viewer honours and ImageMagick's reading leaves aside.
-            {"indexed.png", made("indexed.png", {clear, "-define", "png:exclude-chunks=gAMA,cHRM"}, "PNG8:"), {}, {}},
-            {"turned.jpg", jpegWithOrientation(encoded(pattern(), "jpeg", 97), 6), {}, {}},
-            {"p3.heic", heicWithColours(pattern(), 12, 13), {}, dir.filePath("p3-ref.png")},
-            {"bt2020.heic", heicWithColours(pattern(), 9, 13), {}, dir.filePath("bt2020-ref.png")},
-            {"thumbs.tif", tiffWithSub(pattern(), pattern().scaled(32, 32), false), {}, {}},
-            {"pq.heic", heicWithColours(pattern(), 9, 16), "its colours are HDR (PQ)", {}},
-            {"hlg.heic", heicWithColours(pattern(), 9, 18), "its colours are HDR (HLG)", {}},
-            {"camera.dng", tiffWithSub(small, large, true), "it is a camera raw", {}},
-            {"scan.tif", tiffWithSub(small, large, false), "its first picture is a reduced preview", {}},
-            {"mislabelled.jpg",
-             withProfile(encoded(pattern(), "jpeg", 97), fileOf(profiles + "sgray.icc")),
-             "its colour profile does not fit its pixels",
-             {}},
-            {"bare.jpg",
-             made("bare.jpg", {base, "-colorspace", "CMYK", "-quality", "97"}),
-             "its CMYK colours come without a colour profile",
-             {}},
-        };
-    }
-    QTemporaryDir dir;
-    std::vector<Row> rows;
-};
-
-enum class Op { convertPng, convertJpeg, compress, resize };
-
-const char* nameOf(Op op) {
-    switch (op) {
-    case Op::convertPng:
-        return "to PNG";
-    case Op::convertJpeg:
-        return "to JPEG";
-    case Op::compress:
-        return "compress";
-    case Op::resize:
-        return "resize";
-    }
-    return "";
+// The table's sources, in the folder: ImageMagick writes the colour-managed ones.
+std::vector<Row> sources(const Folder& dir) {
+    const QString base = dir.path("pattern.png"), clear = dir.path("clear.png"), deep = dir.path("deep.png");
+    pattern().save(base);
+    pattern(false, true).save(clear);
+    pattern(true).save(deep);
+    const QString srgb = profiles + "srgb.icc", cmyk = profiles + "default_cmyk.icc";
+    const auto made = [&](const QString& name, const QStringList& args, const QString& kind = {}) {
+        run(QStringLiteral("convert"), args + QStringList{kind + dir.path(name)});
+        return dir.read(name);
+    };
+    dir.write("bt2020.icc", profileOf({0.708, 0.292, 0.170, 0.797, 0.131, 0.046}));
+    dir.write("p3.icc", profileOf({0.680, 0.320, 0.265, 0.690, 0.150, 0.060}));
+    made("bt2020-ref.png", {base, "-profile", dir.path("bt2020.icc")});
+    made("p3-ref.png", {base, "-profile", dir.path("p3.icc")});
+    const QImage small = pattern().scaled(160, 120), large = pattern().scaled(1200, 900);
+    QFile grey(profiles + "sgray.icc");
+    grey.open(QIODevice::ReadOnly);
+    return {
+        {"cmyk.jpg", made("cmyk.jpg", {base, "-profile", srgb, "-profile", cmyk, "-quality", "97"}), {}, {}},
+        {"cmyk.tif", made("cmyk.tif", {base, "-profile", srgb, "-profile", cmyk}), {}, {}},
+        {"lab.tif", made("lab.tif", {base, "-colorspace", "Lab"}), {}, {}},
+        {"lab8.tif", made("lab8.tif", {base, "-colorspace", "Lab", "-depth", "8"}), {}, {}},
+        {"cmyk16.tif", made("cmyk16.tif", {base, "-profile", srgb, "-profile", cmyk, "-depth", "16"}), {}, {}},
+        {"grey.jpg", made("grey.jpg", {base, "-colorspace", "gray", "-profile", profiles + "sgray.icc"}), {}, {}},
+        {"deep.png", dir.read("deep.png"), {}, {}, true},
+        {"grey16.tif", made("grey16.tif", {deep, "-colorspace", "gray", "-depth", "16"}), {}, {}, true},
+        // Without gAMA and cHRM, which a colour-managed viewer honours and ImageMagick's reading leaves aside.
+        {"indexed.png", made("indexed.png", {clear, "-define", "png:exclude-chunks=gAMA,cHRM"}, "PNG8:"), {}, {}},
+        {"turned.jpg", jpegWithOrientation(encoded(pattern(), "jpeg", 97), 6), {}, {}},
+        {"p3.heic", heicWithColours(pattern(), 12, 13), {}, dir.path("p3-ref.png")},
+        {"bt2020.heic", heicWithColours(pattern(), 9, 13), {}, dir.path("bt2020-ref.png")},
+        {"thumbs.tif", tiffWithSub(pattern(), pattern().scaled(32, 32), false), {}, {}},
+        {"pq.heic", heicWithColours(pattern(), 9, 16), "its colours are HDR (PQ)", {}},
+        {"hlg.heic", heicWithColours(pattern(), 9, 18), "its colours are HDR (HLG)", {}},
+        {"camera.dng", tiffWithSub(small, large, true), "it is a camera raw", {}},
+        {"scan.tif", tiffWithSub(small, large, false), "its first picture is a reduced preview", {}},
+        {"mislabelled.jpg",
+         withProfile(encoded(pattern(), "jpeg", 97), grey.readAll()),
+         "its colour profile does not fit its pixels",
+         {}},
+        {"bare.jpg",
+         made("bare.jpg", {base, "-colorspace", "CMYK", "-quality", "97"}),
+         "its CMYK colours come without a colour profile",
+         {}},
+    };
 }
 
 } // namespace
 
 TEST(ConvertJudged, ASourceGoesToTheTrashOnlyWhenItsNewFileShowsWhatItShowed) {
-    static const Sources sources;
-    ASSERT_FALSE(sources.rows.empty());
+    const Folder fixtures;
+    const std::vector<Row> rows = sources(fixtures);
     QTemporaryDir scratch;
-    for (const Row& row : sources.rows) {
+    for (const Row& row : rows) {
         ASSERT_FALSE(row.bytes.isEmpty()) << row.name.toStdString();
         // What the source shows, read before anything moves it.
-        const QString original = scratch.filePath(row.name);
-        {
-            QFile file(original);
-            ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(row.bytes) == row.bytes.size());
-        }
+        const QString original = fixtures.write("original-" + row.name, row.bytes).toLocalFile();
         const Shown before = row.why.isEmpty() ? shown(row.reference.isEmpty() ? original : row.reference, scratch)
                                                : Shown{QSize(1, 1), {}};
         ASSERT_TRUE(before.size.isValid()) << row.name.toStdString();
-        for (const Op op : {Op::convertPng, Op::convertJpeg, Op::compress, Op::resize}) {
-            SCOPED_TRACE(row.name.toStdString() + " " + nameOf(op));
+        for (const char* op : {"to PNG", "to JPEG", "compress", "resize"}) {
+            SCOPED_TRACE(row.name.toStdString() + " " + op);
             QDir(Trash::homeTrash()).removeRecursively();
             Folder folder;
             const QUrl source = folder.write(row.name, row.bytes);
             QUrl made;
             QString note, refused;
             try {
-                switch (op) {
-                case Op::convertPng:
-                case Op::convertJpeg: {
+                const QString what = QString::fromLatin1(op);
+                if (what.startsWith("to ")) {
                     const auto r =
-                        ImageConvert::convert(source, op == Op::convertPng ? ImageFormat::png : ImageFormat::jpeg, 0.9);
+                        ImageConvert::convert(source, what == "to PNG" ? ImageFormat::png : ImageFormat::jpeg, 0.9);
                     made = r.url, note = r.trashFailure;
-                    break;
-                }
-                case Op::compress: {
+                } else if (what == "compress") {
                     const auto r = ImageConvert::compress(source);
                     made = r.url, note = r.trashFailure;
-                    break;
-                }
-                case Op::resize: {
+                } else {
                     const auto r = ImageConvert::resize(source, 64);
                     made = r.url, note = r.trashFailure;
-                    break;
-                }
                 }
             } catch (const ConvertError& error) {
                 refused = error.message;
