@@ -192,7 +192,7 @@ TiffPlan tiffPlan(const PictureKind::Tiff& layout, const QByteArray& icc) {
         plan.why = QStringLiteral("its CMYK colours come without a colour profile");
     } else if (cmyk && (PictureKind::iccColourSpace(icc) != "CMYK" || !opened(icc))) {
         plan.why = QStringLiteral("its colour profile is one this program can't apply");
-    } else if (!depthOk || layout.samples != (cmyk ? 4 : 3)) {
+    } else if (!depthOk || layout.planar || layout.samples != (cmyk ? 4 : 3)) {
         plan.why = QStringLiteral("its %1 colours are stored in a way this program can't read")
                        .arg(cmyk ? QStringLiteral("CMYK") : QStringLiteral("Lab"));
     } else {

@@ -199,6 +199,7 @@ enum Tag : quint16 {
     bitsPerSample = 258,
     photometricTag = 262,
     samplesPerPixel = 277,
+    planarConfiguration = 284,
     subIFDs = 330,
     iccTag = 34675,
     dngVersion = 50706,
@@ -208,6 +209,7 @@ struct Directory {
     qint64 subfileType = 0;
     QSize size;
     int photometric = -1, samples = 1, bits = 1;
+    bool planar = false;
     std::vector<quint32> children;
     bool dng = false;
     QByteArray icc;
@@ -235,6 +237,9 @@ Directory directory(const TiffReader& reader, quint32 ifd) {
             break;
         case samplesPerPixel:
             dir.samples = int(reader.number(e));
+            break;
+        case planarConfiguration:
+            dir.planar = reader.number(e) == 2;
             break;
         case subIFDs:
             for (quint32 i = 0; i < std::min<quint32>(e.count, 64); ++i)
@@ -292,6 +297,7 @@ Tiff tiff(const QByteArray& bytes) {
     result.photometric = first.photometric;
     result.samples = first.samples;
     result.bits = first.bits;
+    result.planar = first.planar;
     result.size = first.size;
     // A raw converter puts a small preview first and the picture itself in a directory below it; so do scanners
     // and cameras that mark the first picture as reduced.

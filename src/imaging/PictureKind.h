@@ -24,6 +24,7 @@ struct Tiff {
     int photometric = -1;        // how its samples are to be read (RGB 2, CMYK 5, CIELab 8 …)
     int samples = 0;
     int bits = 0;
+    bool planar = false; // each channel stored apart
     QSize size;
 };
 Tiff tiff(const QByteArray& bytes);

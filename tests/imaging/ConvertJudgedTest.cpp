@@ -244,6 +244,11 @@ std::vector<Row> sources(const Folder& dir) {
     made("bt2020-ref.png", {base, "-profile", dir.path("bt2020.icc")});
     made("p3-ref.png", {base, "-profile", dir.path("p3.icc")});
     const QImage small = pattern().scaled(160, 120), large = pattern().scaled(1200, 900);
+    // The CMYK TIFF with each ink stored apart.
+    const auto separate = [&dir](const QString& from) {
+        run(QStringLiteral("tiffcp"), {"-p", "separate", from, dir.path("planar.tif")});
+        return dir.read("planar.tif");
+    };
     QFile grey(profiles + "sgray.icc");
     grey.open(QIODevice::ReadOnly);
     return {
@@ -268,6 +273,10 @@ std::vector<Row> sources(const Folder& dir) {
         {"mislabelled.jpg",
          withProfile(encoded(pattern(), "jpeg", 97), grey.readAll()),
          "its colour profile does not fit its pixels",
+         {}},
+        {"planar.tif",
+         separate(dir.path("cmyk.tif")),
+         "its CMYK colours are stored in a way this program can't read",
          {}},
         {"bare.jpg",
          made("bare.jpg", {base, "-colorspace", "CMYK", "-quality", "97"}),
