@@ -230,7 +230,7 @@ QImage separatedTiff(const QByteArray& bytes, const PictureKind::Tiff& layout, c
         format = deep ? TYPE_CMYK_16 : TYPE_CMYK_8;
     } else {
         from = Profile(cmsCreateLab4Profile(nullptr));
-        format = TYPE_Lab_DBL;
+        format = TYPE_Lab_16;
     }
     const Transform transform = toSrgb(from.get(), format);
     // A TIFF's Lab is measured against its white point (D65 unless it names another); lcms takes Lab against D50.
@@ -241,6 +241,14 @@ QImage separatedTiff(const QByteArray& bytes, const PictureKind::Tiff& layout, c
         white = cmsCIExyY{whitePoint[0], whitePoint[1], 1.0};
     cmsCIEXYZ whiteXYZ;
     cmsxyY2XYZ(&whiteXYZ, &white);
+    // The adaptation to D50 is linear in XYZ: its matrix, column by column, found once.
+    double toD50[3][3];
+    for (int i = 0; i < 3; ++i) {
+        const cmsCIEXYZ unit{i == 0 ? 1.0 : 0.0, i == 1 ? 1.0 : 0.0, i == 2 ? 1.0 : 0.0};
+        cmsCIEXYZ column;
+        cmsAdaptToIlluminant(&column, &whiteXYZ, cmsD50_XYZ(), &unit);
+        toD50[i][0] = column.X, toD50[i][1] = column.Y, toD50[i][2] = column.Z;
+    }
     QImage image = blank(QSize(int(width), int(height)), keepDeep && bits == 16);
     if (!transform || image.isNull())
         return {};
@@ -249,7 +257,7 @@ QImage separatedTiff(const QByteArray& bytes, const PictureKind::Tiff& layout, c
         return {};
     std::vector<unsigned char> line(static_cast<size_t>(lineBytes));
     std::vector<quint16> rgb(size_t(width) * 3);
-    std::vector<double> lab(cmyk ? 0 : size_t(width) * 3);
+    std::vector<cmsUInt16Number> lab(cmyk ? 0 : size_t(width) * 3);
     for (uint32_t y = 0; y < height; ++y) {
         if (TIFFReadScanline(tiff.get(), line.data(), y, 0) < 0)
             return {};
@@ -272,14 +280,14 @@ QImage separatedTiff(const QByteArray& bytes, const PictureKind::Tiff& layout, c
                     b = signedAb ? double(qint8(p[2])) : p[2] - 128.0;
                 }
                 const cmsCIELab own{l, a, b};
-                cmsCIEXYZ xyz, adapted;
-                cmsCIELab d50;
+                cmsCIEXYZ xyz;
                 cmsLab2XYZ(&whiteXYZ, &xyz, &own);
-                cmsAdaptToIlluminant(&adapted, &whiteXYZ, cmsD50_XYZ(), &xyz);
+                const cmsCIEXYZ adapted{toD50[0][0] * xyz.X + toD50[1][0] * xyz.Y + toD50[2][0] * xyz.Z,
+                                        toD50[0][1] * xyz.X + toD50[1][1] * xyz.Y + toD50[2][1] * xyz.Z,
+                                        toD50[0][2] * xyz.X + toD50[1][2] * xyz.Y + toD50[2][2] * xyz.Z};
+                cmsCIELab d50;
                 cmsXYZ2Lab(cmsD50_XYZ(), &d50, &adapted);
-                lab[3 * x] = d50.L;
-                lab[3 * x + 1] = d50.a;
-                lab[3 * x + 2] = d50.b;
+                cmsFloat2LabEncoded(lab.data() + 3 * x, &d50);
             }
             cmsDoTransform(transform.get(), lab.data(), rgb.data(), width);
         }
