@@ -15,8 +15,9 @@
 namespace ImageConvert {
 
 // Where a new version of a picture ended up. `trashFailure` is empty when the previous file went to the
-// Trash; otherwise both files were kept (it could not go, or it holds several pages or frames of which the new
-// picture holds the first), and it says why in words for the user.
+// Trash; otherwise both files were kept (it could not go, it holds several pages or frames of which the new
+// picture holds the first, or the new picture shows less than it: a camera raw or a preview before the real
+// picture, colours that could not be carried or turned exactly), and it says why in words for the user.
 struct Replaced {
     QUrl url;
     QString trashFailure;
@@ -45,7 +46,9 @@ QImage load(const QUrl& url);
 // source with it; a source of several pages or frames (a PDF, a TIFF, an animation) stays, and the note says the
 // new file holds its first. Every caller passes quality 0.9. The picture's colour profile goes with it (a PDF's
 // page is turned into sRGB), and a PNG or TIFF keeps 16 bits a channel of a source that has them. What is written
-// must read back (every pixel for PNG and TIFF, with its look) before the source moves.
+// must read back (every pixel for PNG and TIFF, with its look) before the source moves. CMYK, Lab and grey colours
+// are turned into sRGB; a source whose picture can't be shown exactly in the new file stays ("kept camera.dng: it
+// is a camera raw").
 Replaced convert(const QUrl& source, ImageFormat format, double quality);
 
 // A JPEG at quality 0.68 whose longer side is at most 1800 pixels, put in the source's place. Refused, with the
