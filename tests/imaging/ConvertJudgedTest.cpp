@@ -260,6 +260,11 @@ std::vector<Row> sources(const Folder& dir) {
         {"grey.jpg", made("grey.jpg", {base, "-colorspace", "gray", "-profile", profiles + "sgray.icc"}), {}, {}},
         {"deep.png", dir.read("deep.png"), {}, {}, true},
         {"grey16.tif", made("grey16.tif", {deep, "-colorspace", "gray", "-depth", "16"}), {}, {}, true},
+        {"grey16-icc.tif",
+         made("grey16-icc.tif", {deep, "-colorspace", "gray", "-depth", "16", "-profile", profiles + "sgray.icc"}),
+         {},
+         {},
+         true},
         // Without gAMA and cHRM, which a colour-managed viewer honours and ImageMagick's reading leaves aside.
         {"indexed.png", made("indexed.png", {clear, "-define", "png:exclude-chunks=gAMA,cHRM"}, "PNG8:"), {}, {}},
         {"turned.jpg", jpegWithOrientation(encoded(pattern(), "jpeg", 97), 6), {}, {}},
