@@ -16,22 +16,9 @@ namespace BoundedLoad {
 
 namespace {
 
-// Enough of the start of a file to tell each of our formats.
-constexpr int headLength = 16;
-
-QByteArray headOf(const QString& path) {
-    // Regular files only, opened without blocking: a pipe named like a picture would stall the open.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return {};
+QByteArray headOf(const QString& path, qsizetype length = 16) {
     QByteArray head;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        head.resize(headLength);
-        const ssize_t n = ::read(fd, head.data(), size_t(head.size()));
-        head.resize(n > 0 ? qsizetype(n) : 0);
-    }
-    ::close(fd);
+    ImageCodec::readHead(path, length, &head);
     return head;
 }
 
@@ -71,16 +58,36 @@ namespace {
 
 // The pictures the decoding child has no reader for (GIF, BMP: simple formats whose readers allocate no more
 // than the picture) are decoded on a worker, held to the child's memory limit before anything is allocated.
+// The file is read whole only once its start says it is such a picture and one that fits.
 IsolatedDecode::Result decodeHere(const QString& path) {
     IsolatedDecode::Result result;
+    QByteArray head;
+    qint64 fileSize = 0;
+    if (!ImageCodec::readHead(path, ImageCodec::headLength, &head, &fileSize)) {
+        result.failure = QStringLiteral("it could not be read");
+        return result;
+    }
+    if (!ImageCodec::recognizes(head)) {
+        result.failure = QStringLiteral("it is not a picture or PDF");
+        return result;
+    }
+    const auto tooLarge = [&](QSize size) {
+        return size.isValid() && qint64(size.width()) * size.height() * 4 > IsolatedDecode::memoryLimit - fileSize;
+    };
+    // The bytes and the pixels are held together, and these readers' pixels take no less room than their file.
     QByteArray bytes;
+    if (tooLarge(ImageCodec::pictureSize(head)) || fileSize > IsolatedDecode::memoryLimit / 2) {
+        result.failure = QStringLiteral("the picture is too large");
+        result.tooLarge = true;
+        return result;
+    }
     if (!ImageCodec::readFile(path, &bytes)) {
         result.failure = QStringLiteral("it could not be read");
         return result;
     }
-    const QSize size = ImageCodec::pictureSize(bytes);
-    if (size.isValid() && qint64(size.width()) * size.height() * 4 > IsolatedDecode::memoryLimit - bytes.size()) {
+    if (tooLarge(ImageCodec::pictureSize(bytes))) {
         result.failure = QStringLiteral("the picture is too large");
+        result.tooLarge = true;
         return result;
     }
     result.image = ImageCodec::decode(bytes);
@@ -123,6 +130,35 @@ void encodePng(QImage image, QObject* context, std::function<void(const QByteArr
     Dispatch::global([alive = std::move(alive), done = std::move(done), image = std::move(image)]() mutable {
         QByteArray bytes = ImageCodec::encode(image, ImageFormat::png, 0.9);
         // The pixels go before the bytes are handed over: a large picture is held once at a time.
+        image = QImage();
+        Dispatch::main([alive = std::move(alive), done = std::move(done), bytes = std::move(bytes)] {
+            if (alive)
+                done(bytes);
+        });
+    });
+}
+
+bool isWholePng(const QString& path) {
+    // The start and the end chunk, read from where they must stand; a regular file only, opened without blocking.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    QByteArray head(8, '\0'), tail(12, '\0');
+    const bool whole = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 8 + 12 &&
+                       ::pread(fd, head.data(), 8, 0) == 8 && ::pread(fd, tail.data(), 12, st.st_size - 12) == 12 &&
+                       isPng(head) && tail == QByteArray::fromHex("0000000049454e44ae426082");
+    ::close(fd);
+    return whole;
+}
+
+void offeredPng(const QString& path, QImage image, QObject* context, std::function<void(const QByteArray&)> done) {
+    QPointer<QObject> alive(context);
+    Dispatch::global([alive = std::move(alive), done = std::move(done), image = std::move(image), path]() mutable {
+        // The file was decoded within the limits just now: its own bytes are read only when they are a whole PNG.
+        QByteArray bytes;
+        if (!(isWholePng(path) && ImageCodec::readFile(path, &bytes) && isPng(bytes)))
+            bytes = ImageCodec::encode(image, ImageFormat::png, 0.9);
         image = QImage();
         Dispatch::main([alive = std::move(alive), done = std::move(done), bytes = std::move(bytes)] {
             if (alive)
