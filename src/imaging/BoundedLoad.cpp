@@ -100,24 +100,29 @@ IsolatedDecode::Result decodeHere(const QString& path) {
 
 void start(const QUrl& url, QObject* context, std::function<void(const IsolatedDecode::Result&)> done) {
     const QString path = url.isLocalFile() ? url.toLocalFile() : QString();
-    const auto format = path.isEmpty() ? std::nullopt : formatOf(path);
-    if (!format && ChildProcesses::notAFile(path).isEmpty()) {
-        QPointer<QObject> alive(context);
-        Dispatch::global([alive, done = std::move(done), path]() mutable {
+    QPointer<QObject> alive(context);
+    // Even the first bytes that tell the file's kind are read on a worker: a file on a slow or stalled disk
+    // holds that worker, never the thread that answers the user.
+    Dispatch::global([alive = std::move(alive), done = std::move(done), path]() mutable {
+        const auto format = path.isEmpty() ? std::nullopt : formatOf(path);
+        if (!format && ChildProcesses::notAFile(path).isEmpty()) {
             IsolatedDecode::Result result = decodeHere(path);
             Dispatch::main([alive = std::move(alive), done = std::move(done), result = std::move(result)] {
                 if (alive)
                     done(result);
             });
+            return;
+        }
+        // Anything that is no regular file is refused by the decoder in its own words, before any child runs.
+        IsolatedDecode::Job job;
+        job.source = path;
+        job.format = format.value_or(ImageFormat::png);
+        job.pdf = format == ImageFormat::pdf;
+        Dispatch::main([alive = std::move(alive), done = std::move(done), job]() mutable {
+            if (alive)
+                IsolatedDecode::start(job, alive.data(), std::move(done));
         });
-        return;
-    }
-    // Anything that is no regular file is refused by the decoder in its own words, before any child runs.
-    IsolatedDecode::Job job;
-    job.source = path;
-    job.format = format.value_or(ImageFormat::png);
-    job.pdf = format == ImageFormat::pdf;
-    IsolatedDecode::start(job, context, std::move(done));
+    });
 }
 
 QString refusal(const QUrl& url, const IsolatedDecode::Result& result) {
