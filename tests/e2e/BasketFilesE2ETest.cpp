@@ -131,8 +131,10 @@ TEST(BasketFiles, HugeFilesAreReadOnlyAsFarAsTheirPicturesAllowAndNeverStopThePr
         else
             b.key("ctrl+c");
         EXPECT_FALSE(b.traced(QStringLiteral("toast: ") + c.said, mark, c.image ? 12000 : 1500).isEmpty());
-        if (c.then)
+        if (c.then) {
             EXPECT_FALSE(b.traced(QStringLiteral("toast: ") + c.then, mark, 12000).isEmpty());
+            b.desktop.screenshot(Desktop::shotsDir() + "/basket-copy-too-large.png");
+        }
         else if (!c.image)
             EXPECT_FALSE(b.saw("toast: Copied the file", mark, 3000));
         const QString offered = clipboard(b);
