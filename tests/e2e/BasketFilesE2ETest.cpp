@@ -134,8 +134,7 @@ TEST(BasketFiles, HugeFilesAreReadOnlyAsFarAsTheirPicturesAllowAndNeverStopThePr
         if (c.then) {
             EXPECT_FALSE(b.traced(QStringLiteral("toast: ") + c.then, mark, 12000).isEmpty());
             b.desktop.screenshot(Desktop::shotsDir() + "/basket-copy-too-large.png");
-        }
-        else if (!c.image)
+        } else if (!c.image)
             EXPECT_FALSE(b.saw("toast: Copied the file", mark, 3000));
         const QString offered = clipboard(b);
         EXPECT_FALSE(offered.contains("png ")) << offered.toStdString();
