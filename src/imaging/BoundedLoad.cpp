@@ -143,7 +143,7 @@ void encodePng(QImage image, QObject* context, std::function<void(const QByteArr
     });
 }
 
-bool isWholePng(const QString& path) {
+bool isWholePng(const QString& path, qint64* size) {
     // The start and the end chunk, read from where they must stand; a regular file only, opened without blocking.
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
@@ -154,15 +154,21 @@ bool isWholePng(const QString& path) {
                        ::pread(fd, head.data(), 8, 0) == 8 && ::pread(fd, tail.data(), 12, st.st_size - 12) == 12 &&
                        isPng(head) && tail == QByteArray::fromHex("0000000049454e44ae426082");
     ::close(fd);
+    if (size)
+        *size = st.st_size;
     return whole;
 }
 
 void offeredPng(const QString& path, QImage image, QObject* context, std::function<void(const QByteArray&)> done) {
     QPointer<QObject> alive(context);
     Dispatch::global([alive = std::move(alive), done = std::move(done), image = std::move(image), path]() mutable {
-        // The file was decoded within the limits just now: its own bytes are read only when they are a whole PNG.
+        // The file was decoded within the limits just now: its own bytes are read only when they are a whole PNG
+        // of about the size such a picture takes (eight bytes a pixel at most, and room for its profile and
+        // notes), never a small picture padded out to a large file.
+        const qint64 most = qint64(image.width()) * image.height() * 8 + image.height() + (qint64(1) << 20);
+        qint64 size = 0;
         QByteArray bytes;
-        if (!(isWholePng(path) && ImageCodec::readFile(path, &bytes) && isPng(bytes)))
+        if (!(isWholePng(path, &size) && size <= most && ImageCodec::readFile(path, &bytes) && isPng(bytes)))
             bytes = ImageCodec::encode(image, ImageFormat::png, 0.9);
         image = QImage();
         Dispatch::main([alive = std::move(alive), done = std::move(done), bytes = std::move(bytes)] {

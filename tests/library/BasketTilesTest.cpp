@@ -236,6 +236,22 @@ TEST(BasketTiles, CopyOffersTheFileAndForOneFileItsPng) {
     EXPECT_TRUE(QTest::qWaitFor([] { return toastText() == "Can't open gone.png: the file is gone"; }, 5000))
         << toastText().toStdString();
 
+    // A few pixels padded out with a 40 MB private chunk: their picture is offered, not the file's bytes.
+    QFile small(LibraryFixtures::picture(b.path("padded.png"), 30, 20));
+    ASSERT_TRUE(small.open(QIODevice::ReadOnly));
+    QByteArray padded = small.readAll();
+    small.close();
+    LibraryFixtures::put(b.path("padded.png"),
+                         padded.insert(33, LibraryFixtures::chunk("prVt", QByteArray(40 << 20, '\0'))));
+    b.panel->reload();
+    b.select({"padded.png"});
+    b.panel->copySelected();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return QGuiApplication::clipboard()->mimeData()->hasFormat("image/png"); }, 15000));
+    const QByteArray offered = QGuiApplication::clipboard()->mimeData()->data("image/png");
+    EXPECT_LT(offered.size(), 1 << 20);
+    EXPECT_EQ(QImage::fromData(offered, "PNG").size(), QSize(30, 20));
+
     // A gigabyte named .png whose header claims 30000 × 30000 pixels: the file alone, and the basket says why.
     QFile poster(b.path("poster.png"));
     ASSERT_TRUE(poster.open(QIODevice::WriteOnly));
