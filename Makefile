@@ -1,5 +1,5 @@
 # make run   installs what is missing, builds and starts Pictolarium (on a virtual display when there is none)
-# make test  installs what is missing, builds and runs every test
+# make test  installs what is missing, builds and runs every test, and every benchmark once in its quick run
 # make bench builds and runs the benchmarks
 # make install    builds and installs for daily use into ~/.local (PREFIX=/usr/local for all users)
 # make uninstall  removes what make install put into PREFIX

@@ -3,6 +3,8 @@
 // measured in turn in the same run, with the load average while they ran. Rows go to the file named by
 // $PICTOLARIUM_BENCH_ROWS (nothing is written without it) and to standard output.
 
+#include "Quick.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -65,7 +67,7 @@ inline Pair interleaved(int rounds, const std::function<void()>& ours, const std
     ours();
     anchor();
     std::vector<double> a, b;
-    for (int i = 0; i < rounds; ++i) {
+    for (int i = 0; i < Quick::count(rounds); ++i) {
         a.push_back(millisecondsOf(ours));
         b.push_back(millisecondsOf(anchor));
     }

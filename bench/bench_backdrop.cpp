@@ -4,6 +4,8 @@
 
 #include "editors/Beautify.h"
 
+#include "Quick.h"
+
 #include <QGuiApplication>
 #include <QPainter>
 #include <QProcess>
@@ -23,7 +25,7 @@ QImage screen(int w, int h) {
 }
 
 const QImage& fiveK() {
-    static const QImage image = screen(5120, 2880);
+    static const QImage image = Quick::on() ? screen(1280, 720) : screen(5120, 2880);
     return image;
 }
 
@@ -83,8 +85,8 @@ void Shadow_ImageMagick5K(benchmark::State& state) {
 BENCHMARK(Render_Full5K)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(Render_NoShadow5K)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(Render_Preview1400)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(Shadow_Alone5K)->Arg(45)->Arg(230)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(Shadow_ImageMagick5K)->Arg(45)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+BENCHMARK(Shadow_Alone5K)->Apply(Quick::sizes<45, 230>)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(Shadow_ImageMagick5K)->Arg(45)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(Quick::count(2));
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

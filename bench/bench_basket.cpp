@@ -11,6 +11,8 @@
 #include "library/LibraryPanel.h"
 #include "library/ShotGrid.h"
 
+#include "Quick.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -28,7 +30,10 @@
 namespace {
 
 // Bump the number when the pictures change, so an older set is made anew.
-const QString setName = QStringLiteral("pictolarium-bench-basket-1");
+const QString setName =
+    QStringLiteral("pictolarium-bench-basket-1") + (Quick::on() ? QStringLiteral("-quick") : QString());
+// How many pictures: a few in the quick run.
+const int pictureCount = Quick::size(200, 6);
 const QString doneMark = QStringLiteral(".complete");
 
 QString folder;
@@ -56,7 +61,7 @@ void generate(const QString& into) {
     QDir(shots).removeRecursively();
     QDir().mkpath(shots);
     const QSize sizes[] = {{3840, 2160}, {2560, 1440}, {1920, 1080}, {1280, 800}};
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; i < pictureCount; ++i) {
         const QSize size = sizes[i % 4];
         const QString base = shots + QStringLiteral("/Shot %1").arg(i, 3, 10, QLatin1Char('0'));
         switch (i % 3) {
@@ -98,7 +103,7 @@ bool preparePictures() {
     const QDir shots(folder + QStringLiteral("/shots"));
     for (const QString& name : shots.entryList(QDir::Files, QDir::Name))
         pictures.append(shots.filePath(name));
-    return pictures.size() == 200;
+    return pictures.size() == pictureCount;
 }
 
 double statusMegabytes(const QByteArray& key) {

@@ -26,6 +26,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <map>
+#include <span>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -202,7 +203,7 @@ void registerFor(const std::string& size, Screen& screen, const QString& folder)
                                      })
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime()
-            ->Iterations(15);
+            ->Iterations(Quick::count(15));
     }
     const xcb_window_t window = screen.window;
     benchmark::RegisterBenchmark(("captureWindowModern/" + size).c_str(),
@@ -217,7 +218,7 @@ void registerFor(const std::string& size, Screen& screen, const QString& folder)
                                  })
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime()
-        ->MinTime(1.0);
+        ->MinTime(Quick::minTime(1.0));
 }
 
 // The side-by-side rows: the whole-screen capture as a process against scrot, taken in turn, and our PNG
@@ -262,7 +263,7 @@ int main(int argc, char** argv) {
     QTemporaryDir folder;
     Reporter reporter;
     const std::pair<int, int> sizes[] = {{1920, 1080}, {3840, 2160}};
-    for (const auto& [width, height] : sizes) {
+    for (const auto& [width, height] : std::span(sizes).first(Quick::on() ? 1 : std::size(sizes))) {
         const std::string size = std::to_string(width) + "x" + std::to_string(height);
         Screen screen(width, height);
         if (!screen.ok()) {
@@ -275,7 +276,7 @@ int main(int argc, char** argv) {
         sideBySide(size, folder.path());
     }
     std::printf("\nsummary (mean wall time per capture):\n");
-    for (const auto& [width, height] : sizes) {
+    for (const auto& [width, height] : std::span(sizes).first(Quick::on() ? 1 : std::size(sizes))) {
         const std::string size = std::to_string(width) + "x" + std::to_string(height);
         const double ours = reporter.milliseconds["process/screencapture/" + size];
         const double scrot = reporter.milliseconds["process/scrot/" + size];

@@ -5,6 +5,8 @@
 #include "text/Cutout.h"
 #include "text/CutoutFixtures.h"
 
+#include "Quick.h"
+
 #include <QGuiApplication>
 
 #include <benchmark/benchmark.h>
@@ -37,9 +39,9 @@ void BM_RemoveBackground(benchmark::State& state) {
         benchmark::DoNotOptimize(Cutout::removeBackground(scene().picture).constBits());
 }
 
-BENCHMARK(BM_CutoutRefined)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(BM_CutoutScaledMaskOnly)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(BM_RemoveBackground)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_CutoutRefined)->Unit(benchmark::kMillisecond)->Iterations(Quick::count(3));
+BENCHMARK(BM_CutoutScaledMaskOnly)->Unit(benchmark::kMillisecond)->Iterations(Quick::count(3));
+BENCHMARK(BM_RemoveBackground)->Unit(benchmark::kMillisecond)->Iterations(Quick::count(3));
 
 } // namespace
 

@@ -8,6 +8,8 @@
 #include "imaging/PngWriter.h"
 #include "imaging/ShotFiles.h"
 
+#include "Quick.h"
+
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
@@ -359,19 +361,27 @@ void summary(const Collector& c) {
 
 } // namespace
 
-BENCHMARK(PngWrite_Ours)->Arg(1080)->Arg(2160)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(PngWrite_QtDefault)->Arg(1080)->Arg(2160)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(PngWrite_ImageMagick)->Arg(1080)->Arg(2160)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(PngWrite_Ours)->Apply(Quick::sizes<1080, 2160>)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(PngWrite_QtDefault)->Apply(Quick::sizes<1080, 2160>)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(PngWrite_ImageMagick)->Apply(Quick::sizes<1080, 2160>)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(Thumbnail24MPJpeg_Ours)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(Thumbnail24MPJpeg_FullDecode)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(Thumbnail4KPng_Ours)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(Thumbnail4KPng_FullDecode)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(PngLoad4K_Ours)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(PngLoad4K_Qt)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(HeicEncode_Ours)->Arg(1080)->Arg(2160)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-BENCHMARK(HeicEncode_ImageMagick)->Arg(1080)->Arg(2160)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-BENCHMARK(HeicDecode_Ours)->Arg(1080)->Arg(2160)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(HeicDecode_ImageMagick)->Arg(1080)->Arg(2160)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(HeicEncode_Ours)
+    ->Apply(Quick::sizes<1080, 2160>)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(Quick::count(3));
+BENCHMARK(HeicEncode_ImageMagick)
+    ->Apply(Quick::sizes<1080, 2160>)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(Quick::count(3));
+BENCHMARK(HeicDecode_Ours)->Apply(Quick::sizes<1080, 2160>)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(HeicDecode_ImageMagick)->Apply(Quick::sizes<1080, 2160>)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(Compress4K_Ours)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(Compress4K_ImageMagick)->Unit(benchmark::kMillisecond)->UseRealTime();
 

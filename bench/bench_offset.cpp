@@ -2,9 +2,11 @@
 // squeeze-and-match done with OpenCV (both frames squeezed to 64 grey columns, the top quarter of the
 // new frame matched over the old one by summed squared differences), taken in turn in one process.
 
-#include "SideBySide.h"
 #include "ScrollPage.h"
+#include "SideBySide.h"
 #include "card/Stitcher.h"
+
+#include "Quick.h"
 
 #include <QImage>
 
@@ -39,6 +41,8 @@ int matchedOffset(const QImage& prev, const QImage& next) {
 
 int main() {
     for (const int height : {1080, 2160}) {
+        if (Quick::on() && height > 1080)
+            break;
         const int width = height * 16 / 9;
         const int scroll = height / 5;
         const QImage page = makePage(width, height * 2, 1);

@@ -10,6 +10,8 @@
 #include "library/BasketListing.h"
 #include "library/RecentImages.h"
 
+#include "Quick.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
@@ -55,7 +57,7 @@ void files(const QString& dir, int count, const char* ext) {
 
 // About 200,000 files, all older than the cut.
 void generate(const QString& h) {
-    for (int p = 0; p < 40; ++p) {
+    for (int p = 0; p < Quick::size(40, 2); ++p) {
         const QString project = h + QStringLiteral("/Code/project%1").arg(p);
         for (int m = 0; m < 40; ++m)
             files(project + QStringLiteral("/node_modules/pkg%1/dist").arg(m), 50, m % 5 ? "js" : "png");
@@ -66,11 +68,11 @@ void generate(const QString& h) {
         }
         files(project + QStringLiteral("/.git/objects"), 300, "pack");
     }
-    for (int c = 0; c < 50; ++c)
+    for (int c = 0; c < Quick::size(50, 2); ++c)
         files(h + QStringLiteral("/.cache/app%1").arg(c), 800, c % 2 ? "png" : "bin");
-    for (int a = 0; a < 100; ++a)
+    for (int a = 0; a < Quick::size(100, 2); ++a)
         files(h + QStringLiteral("/Pictures/Photos/%1").arg(2000 + a), 300, "jpg");
-    files(h + QStringLiteral("/Downloads"), 16000, "pdf");
+    files(h + QStringLiteral("/Downloads"), Quick::size(16000, 100), "pdf");
     files(h + QStringLiteral("/Documents/notes"), 2000, "txt");
 }
 
@@ -201,9 +203,10 @@ int main(int argc, char** argv) {
                 qPrintable(run(find)), qPrintable(run(fd)));
     std::fflush(stdout);
     QProcess::execute(QStringLiteral("hyperfine"),
-                      {QStringLiteral("--warmup"), QStringLiteral("1"), QStringLiteral("--runs"), QStringLiteral("3"),
-                       QStringLiteral("-n"), QStringLiteral("ours"), ours, QStringLiteral("-n"), QStringLiteral("find"),
-                       find, QStringLiteral("-n"), QStringLiteral("fdfind"), fd});
+                      {QStringLiteral("--warmup"), QString::number(Quick::count(1)), QStringLiteral("--runs"),
+                       QString::number(Quick::size(3, 2)), QStringLiteral("-n"), QStringLiteral("ours"), ours,
+                       QStringLiteral("-n"), QStringLiteral("find"), find, QStringLiteral("-n"),
+                       QStringLiteral("fdfind"), fd});
 
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -15,6 +15,8 @@
 #include "text/TextLayout.h"
 #include "text/TextVision.h"
 
+#include "Quick.h"
+
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -154,13 +156,15 @@ int main(int argc, char** argv) {
         std::printf("%-28s %3zu\n", "boxes in all", total);
         return 0;
     }
+    if (Quick::on() && screens.size() > 1)
+        screens.erase(screens.begin() + 1, screens.end());
     // Warm every engine the screens ask for before anything is timed.
     for (const Screen& screen : screens)
         ourText(screen);
     for (Screen& s : screens) {
-        measure(3, s.ours, s.ourText, s.truth, [&] { return ourText(s); });
+        measure(Quick::count(3), s.ours, s.ourText, s.truth, [&] { return ourText(s); });
         if (withCommand)
-            measure(3, s.command, s.commandText, s.truth, [&] { return commandText(s); });
+            measure(Quick::count(3), s.command, s.commandText, s.truth, [&] { return commandText(s); });
     }
     for (const QString& half : {QStringLiteral("tune"), QStringLiteral("checked")})
         table(screens, half, withCommand);

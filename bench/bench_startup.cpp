@@ -6,6 +6,8 @@
 #include "Desktop.h"
 #include "SideBySide.h"
 
+#include "Quick.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QGuiApplication>
@@ -132,7 +134,7 @@ void startupRow(Desktop& desktop, Screen& screen) {
     coldStart(desktop, screen, peer, emptyTray);
     const double loadFrom = SideBySide::load();
     std::vector<double> a, b, dockedA, dockedB;
-    for (int i = 0; i < 7; ++i) {
+    for (int i = 0; i < Quick::count(7); ++i) {
         const Start mineNow = coldStart(desktop, screen, ours, emptyTray);
         const Start theirsNow = coldStart(desktop, screen, peer, emptyTray);
         a.push_back(mineNow.drawn);
@@ -166,7 +168,7 @@ void cardRow(Desktop& desktop, Screen& screen) {
     const QRect around(640 - 400, 400 - 300, 800, 600);
     const double loadFrom = SideBySide::load();
     std::vector<double> times;
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; i < Quick::size(8, 2); ++i) {
         Desktop::pause(300);
         const std::vector<quint8> before = screen.pixels(around);
         keys.write("keydown super+shift+d\n");

@@ -3,6 +3,8 @@
 #include "ScrollPage.h"
 #include "card/Stitcher.h"
 
+#include "Quick.h"
+
 #include <QImage>
 #include <benchmark/benchmark.h>
 #include <random>
@@ -89,11 +91,11 @@ void BM_StitchPage(benchmark::State& state) {
 
 } // namespace
 
-BENCHMARK(BM_NewRows)->Arg(1080)->Arg(2160)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_NewRowsUnmatched)->Arg(1080)->Arg(2160)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Changed)->Arg(1080)->Arg(2160)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ChangedStill)->Arg(1080)->Arg(2160)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Stitch)->Arg(1080)->Arg(2160)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_StitchPage)->Arg(1080)->Arg(2160)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_NewRows)->Apply(Quick::sizes<1080, 2160>)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_NewRowsUnmatched)->Apply(Quick::sizes<1080, 2160>)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Changed)->Apply(Quick::sizes<1080, 2160>)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ChangedStill)->Apply(Quick::sizes<1080, 2160>)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Stitch)->Apply(Quick::sizes<1080, 2160>)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StitchPage)->Apply(Quick::sizes<1080, 2160>)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

@@ -10,6 +10,8 @@
 #include "platform/Defaults.h"
 #include "ui/UI.h"
 
+#include "Quick.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QPainter>
@@ -111,7 +113,7 @@ void BM_PaintStage(benchmark::State& state) {
     reportTimes(state, ms, "wall");
     reportTimes(state, cpu, "cpu");
 }
-BENCHMARK(BM_PaintStage)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PaintStage)->Apply(Quick::sizes<1, 2>)->Unit(benchmark::kMillisecond);
 
 void BM_Presentation(benchmark::State& state) {
     const LayerPtr root = kitStage(1);
@@ -160,7 +162,10 @@ void BM_Scene(benchmark::State& state) {
     reportTimes(state, ms, "wall");
     reportTimes(state, cpu, "cpu");
 }
-BENCHMARK(BM_Scene)->ArgsProduct({{0, 1, 2, 3, 4, 5, 6, 7}, {1, 2}})->Iterations(600)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Scene)
+    ->ArgsProduct({{0, 1, 2, 3, 4, 5, 6, 7}, {1, 2}})
+    ->Iterations(Quick::count(600))
+    ->Unit(benchmark::kMillisecond);
 
 double processSeconds() {
     rusage usage{};
@@ -219,7 +224,7 @@ void BM_TourWindowCpu(benchmark::State& state) {
     state.counters["core_percent"] = sum / std::max(runs, 1);
     state.counters["goal_percent"] = scale == 1 ? 8 : 15;
 }
-BENCHMARK(BM_TourWindowCpu)->Arg(1)->Arg(2)->Iterations(3)->Unit(benchmark::kSecond);
+BENCHMARK(BM_TourWindowCpu)->Apply(Quick::sizes<1, 2>)->Iterations(Quick::count(3))->Unit(benchmark::kSecond);
 
 } // namespace
 

@@ -6,6 +6,8 @@
 #include "platform/Defaults.h"
 #include "platform/x11/X11DragProbe.h"
 
+#include "Quick.h"
+
 #include <QApplication>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -36,8 +38,8 @@ public:
             if (access(("/tmp/.X11-unix/X" + std::to_string(n)).c_str(), F_OK) == 0)
                 continue;
             std::string screen = "1280x800x24";
-            const char* argv[] = {"Xvfb", display.c_str(), "-noreset", "-nolisten", "tcp", "-screen", "0",
-                                  screen.c_str(), nullptr};
+            const char* argv[] = {"Xvfb", display.c_str(), "-noreset", "-nolisten", "tcp", "-screen",
+                                  "0",    screen.c_str(),  nullptr};
             if (posix_spawnp(&pid, "Xvfb", nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
                 return;
             for (int i = 0; i < 100 && !up; ++i) {
@@ -94,7 +96,7 @@ void idle(benchmark::State& state) {
     const bool watching = state.range(0) != 0;
     const int seconds = qEnvironmentVariableIntValue("WHEEL_IDLE_SECONDS") > 0
                             ? qEnvironmentVariableIntValue("WHEEL_IDLE_SECONDS")
-                            : 60;
+                            : Quick::count(60);
     for (auto _ : state) {
         FormatWheel wheel(rig->probe.get(), rig->defaults);
         if (watching)

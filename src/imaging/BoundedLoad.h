@@ -35,4 +35,13 @@ void encodePng(QImage image, QObject* context, std::function<void(const QByteArr
 // Whether the bytes are a PNG's: the file can be offered as it is.
 bool isPng(const QByteArray& bytes);
 
+// Whether the file is a whole PNG by its first and last bytes, without reading the rest, and its size. Blocks on
+// the file: not for the thread that answers the user.
+bool isWholePng(const QString& path, qint64* size = nullptr);
+
+// The PNG bytes a copy offers for the picture decoded from `path`: the file's own when it is a whole PNG no larger
+// than such a picture takes, else the picture encoded. Made on a worker; `done` runs on this thread's event loop unless
+// `context` went first, with nothing when neither could be had.
+void offeredPng(const QString& path, QImage image, QObject* context, std::function<void(const QByteArray&)> done);
+
 } // namespace BoundedLoad

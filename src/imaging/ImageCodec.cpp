@@ -14,6 +14,7 @@
 #include <QTransform>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <fcntl.h>
 #include <limits>
@@ -77,19 +78,23 @@ QSize fitted(QSize size, int maxPixels) {
     return QSize(std::max(1, int(std::lround(size.width() * f))), std::max(1, int(std::lround(size.height() * f))));
 }
 
-// Opens a reader over the bytes, refusing content whose header promises more pixels than the budget allows.
-bool openReader(QImageReader& reader, const QByteArray& bytes) {
+// Whether the reader, told by content, is one of ours: a vector drawing (SVG) would follow the references it
+// holds to other files, and the rarer readers are not worth their risk. GIF and BMP are among ours: the basket
+// lists them as recent pictures and the format wheel converts them. PNG is, but never through this reader,
+// which decodes some of them wrong.
+bool readsHandledFormat(QImageReader& reader) {
     reader.setDecideFormatFromContent(true);
     // We turn pictures by their EXIF orientation ourselves, the same way for every format.
     reader.setAutoTransform(false);
     if (!reader.canRead())
         return false;
-    // Only the picture formats we handle: a vector drawing (SVG) would follow the references it holds to
-    // other files, and the rarer readers are not worth their risk. GIF and BMP are among ours: the basket
-    // lists them as recent pictures and the format wheel converts them. PNG is, but never through this
-    // reader, which decodes some of them wrong.
     static const QList<QByteArray> handled{"jpeg", "jpg", "webp", "tiff", "tif", "gif", "bmp"};
-    if (!handled.contains(reader.format()))
+    return handled.contains(reader.format());
+}
+
+// Opens a reader over the bytes, refusing content whose header promises more pixels than the budget allows.
+bool openReader(QImageReader& reader, const QByteArray& bytes) {
+    if (!readsHandledFormat(reader))
         return false;
     const QSize size = reader.size();
     if (size.isValid() && !fitsBudget(size))
@@ -157,6 +162,57 @@ bool readFile(const QString& path, QByteArray* bytes) {
         return false;
     *bytes = file.readAll();
     return bytes->size() == size && file.error() == QFileDevice::NoError;
+}
+
+bool readHead(const QString& path, qsizetype length, QByteArray* head, qint64* size) {
+    // Regular files only, opened without blocking, as readFile() does.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    head->resize(qsizetype(std::min<qint64>(length, std::max<qint64>(st.st_size, 0))));
+    qsizetype have = 0;
+    while (have < head->size()) {
+        const ssize_t n = ::pread(fd, head->data() + have, size_t(head->size() - have), off_t(have));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        have += n;
+    }
+    ::close(fd);
+    head->resize(have);
+    if (size)
+        *size = st.st_size;
+    return true;
+}
+
+bool startsAs(const QByteArray& head, ImageFormat format) {
+    if (format == ImageFormat::png)
+        return PngReader::recognizes(head);
+    if (format == ImageFormat::heic)
+        return HeifCodec::recognizes(head);
+    const QByteArray name = writerName(format);
+    if (name.isEmpty())
+        return false;
+    QBuffer buffer(const_cast<QByteArray*>(&head));
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, name);
+    reader.setDecideFormatFromContent(false);
+    return reader.canRead();
+}
+
+bool recognizes(const QByteArray& head) {
+    if (PngReader::recognizes(head) || HeifCodec::recognizes(head))
+        return true;
+    QBuffer buffer(const_cast<QByteArray*>(&head));
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    return readsHandledFormat(reader);
 }
 
 bool isDeep(const QImage& image) {

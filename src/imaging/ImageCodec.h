@@ -16,6 +16,19 @@ namespace ImageCodec {
 // Nothing (and false) when the file can't be read or is too large to be a picture we could decode.
 bool readFile(const QString& path, QByteArray* bytes);
 
+// Enough of a file's start to tell what it is and, for nearly every picture, the size its header claims.
+constexpr qsizetype headLength = 64 * 1024;
+
+// The first `length` bytes of a regular file (all of it when shorter), read without blocking, and the file's size.
+// False when it is no regular file or can't be read.
+bool readHead(const QString& path, qsizetype length, QByteArray* head, qint64* size = nullptr);
+
+// Whether a file starting with these bytes is one the reader of `format` would read (never for PDF).
+bool startsAs(const QByteArray& head, ImageFormat format);
+
+// Whether one of the readers decode() chooses from knows a file starting with these bytes.
+bool recognizes(const QByteArray& head);
+
 // Whether a decoded picture of this size stays within the decoding budget (QImageReader::allocationLimit),
 // so that a header claiming 100000 × 100000 pixels is refused before anything is allocated.
 bool fitsBudget(QSize size);

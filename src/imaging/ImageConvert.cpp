@@ -539,8 +539,18 @@ QImage thumbnail(const QUrl& url, int maxPixels) {
             return ImageCodec::normalized(full);
         return ImageCodec::normalized(full.scaled(maxPixels, maxPixels, Qt::KeepAspectRatio, Qt::SmoothTransformation));
     }
+    // A large file is read and reduced in the decoding child, under its limits.
     QByteArray bytes;
-    if (!ImageCodec::readFile(path, &bytes))
+    qint64 size = 0;
+    if (!ImageCodec::readHead(path, ImageCodec::headLength, &bytes, &size) || !ImageCodec::recognizes(bytes))
+        return {};
+    if (size > thumbnailReadHereLimit) {
+        IsolatedDecode::Job job;
+        job.source = path;
+        job.thumbnail = maxPixels;
+        return IsolatedDecode::run(job).image;
+    }
+    if (size > bytes.size() && !ImageCodec::readFile(path, &bytes))
         return {};
     return ImageCodec::decodeThumbnail(bytes, maxPixels);
 }

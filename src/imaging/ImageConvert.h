@@ -113,8 +113,13 @@ private:
 // The file's size in bytes; 0 when it can't be read.
 qint64 fileSize(const QUrl& url);
 
+// Files up to this size are read whole for a thumbnail in this process; a larger one is read and reduced in the
+// decoding child, under its limits, and only the small picture comes back.
+constexpr qint64 thumbnailReadHereLimit = qint64(32) << 20;
+
 // A picture of at most maxPixels on its longer side made from the full picture, upright; for a PDF its first
 // page drawn by the decoding child, shrunk to fit maxPixels × maxPixels. Null when the file can't be read.
+// Blocks: for workers.
 QImage thumbnail(const QUrl& url, int maxPixels);
 
 } // namespace ImageConvert

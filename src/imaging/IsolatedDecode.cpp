@@ -88,9 +88,17 @@ QString program() {
 // Where the child finds its output and the copy.
 constexpr int outDescriptor = 3, copyDescriptor = 4;
 
+QString modeOf(const Job& job) {
+    if (job.pdf)
+        return QStringLiteral("pdf");
+    return job.thumbnail > 0 ? QStringLiteral("thumbnail") : QStringLiteral("picture");
+}
+
 QStringList arguments(const Job& job) {
-    return {job.pdf ? QStringLiteral("pdf") : QStringLiteral("picture"), job.source,
-            job.pdf ? QString::number(job.page) : job.format.rawValue(),
+    return {modeOf(job), job.source,
+            job.pdf         ? QString::number(job.page)
+            : job.thumbnail ? QString::number(job.thumbnail)
+                            : job.format.rawValue(),
             job.copyInto.isEmpty() ? QStringLiteral("-") : QString::number(copyDescriptor),
             QString::number(outDescriptor)};
 }
@@ -135,6 +143,8 @@ void handOver(QProcess& child, const Files& files) {
 QString failureText(const Job& job, int code) {
     switch (code) {
     case Unreadable:
+        if (job.thumbnail > 0 && !job.pdf)
+            return QStringLiteral("it is not a picture or PDF");
         return job.pdf ? QStringLiteral("it is not a readable PDF")
                        : QStringLiteral("it is not a readable ") + job.format.title() + QStringLiteral(" picture");
     case TooLarge:
@@ -175,11 +185,13 @@ Result readOutput(const Job& job, const UnnamedFile& file) {
     if (!ImageCodec::fitsBudget(size) ||
         (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32_Premultiplied)) {
         result.failure = failureText(job, TooLarge);
+        result.tooLarge = true;
         return result;
     }
     QImage image(size, format);
     if (image.isNull() || quint64(image.bytesPerLine()) != header.bytesPerLine) {
         result.failure = failureText(job, TooLarge);
+        result.tooLarge = true;
         return result;
     }
     const qint64 bytes = qint64(image.sizeInBytes());
@@ -226,10 +238,12 @@ Result finished(const Job& job, const Ended& ended, const Files& files) {
     } else if (ended.crashed) {
         // Out of memory shows as a crash or an abort; out of processor time as SIGXCPU, which is the same to us.
         result.failure = QStringLiteral("it needs more memory or time than allowed");
+        result.tooLarge = true;
     } else if (ended.exitCode == NoCodec && !job.pdf) {
         result.failure = noCodecText(job, out);
     } else if (ended.exitCode != Ok) {
         result.failure = failureText(job, ended.exitCode);
+        result.tooLarge = ended.exitCode == TooLarge;
     } else {
         result = readOutput(job, out);
         if (result.ok())
@@ -250,6 +264,33 @@ qint64 sourceSize(int fd) {
     if (st.st_size > largestFile)
         return -TooLarge;
     return st.st_size;
+}
+
+// What the start of the file already tells, before the rest is read: a file that is not what the reader asked
+// for reads, or whose picture could never fit, is refused at once, however large the file.
+int preflight(const QString& mode, const QString& path, const QString& what) {
+    if (mode == u"pdf")
+        return Ok;
+    QByteArray head;
+    if (!ImageCodec::readHead(path, ImageCodec::headLength, &head))
+        return Unreadable;
+    if (head.isEmpty())
+        return Empty;
+    const bool thumbnail = mode == u"thumbnail";
+    if (thumbnail) {
+        if (!ImageCodec::recognizes(head))
+            return Unreadable;
+    } else if (const auto format = ImageFormat::fromRawValue(what); !format) {
+        return Usage;
+    } else if (*format != ImageFormat::heic && !ImageCodec::startsAs(head, *format)) {
+        // HEIC is told by its own module, which may be missing: the decode says so in its own words.
+        return Unreadable;
+    }
+    const QSize claimed = ImageCodec::pictureSize(head);
+    if (!claimed.isValid())
+        return Ok;
+    const qint64 pixels = qint64(claimed.width()) * claimed.height();
+    return (thumbnail && pixels > thumbnailPixelLimit) || pixels * 4 > memoryLimit - childOwnMemory ? TooLarge : Ok;
 }
 
 int readSource(const QString& path, QByteArray* bytes) {
@@ -363,6 +404,8 @@ int childRun(const QStringList& args, const FieldsDrawn& fieldsDrawn) {
     const int copy = copying ? descriptor(args.at(3)) : -1, out = descriptor(args.at(4));
     if (out < 0 || (copying && copy < 0))
         return Usage;
+    if (const int told = preflight(mode, source, what); told != Ok)
+        return told;
     QByteArray bytes;
     if (const int read = readSource(source, &bytes); read != Ok)
         return read;
@@ -382,6 +425,20 @@ int childRun(const QStringList& args, const FieldsDrawn& fieldsDrawn) {
         const QString document = copying ? QStringLiteral("/proc/self/fd/") + QString::number(copy) : source;
         if (const int rendered = renderPage(document, std::move(drawn), page, &image, &header); rendered != Ok)
             return rendered;
+    } else if (mode == u"thumbnail") {
+        bool isNumber = false;
+        const int longest = what.toInt(&isNumber);
+        if (!isNumber || longest <= 0)
+            return Usage;
+        const QSize claimed = ImageCodec::pictureSize(bytes);
+        if (claimed.isValid() && qint64(claimed.width()) * claimed.height() > thumbnailPixelLimit)
+            return TooLarge;
+        const qint64 left = memoryLimit - bytes.size() - childOwnMemory;
+        QImageReader::setAllocationLimit(int(std::max<qint64>(1, left >> 20)));
+        image = ImageCodec::decodeThumbnail(bytes, longest);
+        bytes = QByteArray();
+        if (image.isNull())
+            return Unreadable;
     } else {
         const auto format = ImageFormat::fromRawValue(what);
         if (!format || *format == ImageFormat::pdf)

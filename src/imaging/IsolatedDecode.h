@@ -24,6 +24,8 @@ namespace IsolatedDecode {
 // How long one decode may take and how much memory the child may allocate.
 constexpr int timeLimitMs = 10'000;
 constexpr qint64 memoryLimit = qint64(1536) * 1024 * 1024;
+// Pictures of more pixels than this get no thumbnail: decoding one would take seconds for a small picture.
+constexpr qint64 thumbnailPixelLimit = 64LL * 1000 * 1000;
 
 struct Job {
     // A regular file; anything else is refused without being opened for long.
@@ -34,6 +36,9 @@ struct Job {
     ImageFormat format = ImageFormat::png;
     // The zero-based page of a PDF.
     int page = 0;
+    // When above 0: the picture, whatever its kind, reduced to at most this many pixels on its longer side (and
+    // refused past thumbnailPixelLimit), so that only the small picture comes back.
+    int thumbnail = 0;
     // When set: a folder on whose filesystem the exact bytes that were decoded are kept, in a file without a name
     // (Result::copy) that the caller names once it wants it.
     QString copyInto;
@@ -45,6 +50,9 @@ struct Result {
     QImage image;
     // Why, in words that follow "Can't open <name>: ".
     QString failure;
+    // The failure is the limits' refusal (the picture too large, more memory or time than allowed), not a
+    // broken file.
+    bool tooLarge = false;
     // PDFs: the document's page count and this page's size in points.
     int pageCount = 0;
     QSizeF pagePoints;

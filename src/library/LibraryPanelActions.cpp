@@ -4,7 +4,6 @@
 
 #include "card/ShareMenu.h"
 #include "imaging/BoundedLoad.h"
-#include "imaging/ImageCodec.h"
 #include "library/ShotGrid.h"
 #include "platform/ClipboardOwner.h"
 #include "platform/DesktopHelper.h"
@@ -56,26 +55,20 @@ QMimeData* onClipboard(quint64 mark) {
     return held && held->property(copyMark).toULongLong() == mark ? const_cast<QMimeData*>(held) : nullptr;
 }
 
-// Whether the file ends as a whole PNG does: its bytes can be offered before they are decoded.
-bool wholePng(const QByteArray& bytes) {
-    return BoundedLoad::isPng(bytes) && bytes.endsWith(QByteArray::fromHex("0000000049454e44ae426082"));
-}
-
-// The picture of the copy `mark`, made after the file was copied: a PNG file's own bytes stay offered once they
-// decode (and leave when they don't), any other picture is decoded and encoded as PNG. Nothing of it runs on the
-// thread that answers the user, and nothing joins a copy that is no longer on the clipboard.
-void completePicture(LibraryPanel* panel, quint64 mark, const QUrl& url, bool offered) {
-    BoundedLoad::start(url, panel, [panel, mark, url, offered](const IsolatedDecode::Result& result) {
+// The picture of the copy `mark`, made after the file was copied, from what the decoder's limits let through: a
+// PNG file's own bytes, any other picture encoded as PNG. Nothing of it runs on the thread that answers the user,
+// and nothing joins a copy that is no longer on the clipboard. A picture refused as too large leaves the file
+// copied alone, and the basket says so.
+void completePicture(LibraryPanel* panel, quint64 mark, const QUrl& url) {
+    BoundedLoad::start(url, panel, [panel, mark, url](const IsolatedDecode::Result& result) {
         if (!onClipboard(mark))
             return;
         if (!result.ok()) {
-            if (offered)
-                onClipboard(mark)->removeFormat(QStringLiteral("image/png"));
+            if (result.tooLarge)
+                panel->toast(QStringLiteral("Copied the file; the picture is too large to copy"));
             return;
         }
-        if (offered)
-            return;
-        BoundedLoad::encodePng(result.image, panel, [mark](const QByteArray& png) {
+        BoundedLoad::offeredPng(url.toLocalFile(), result.image, panel, [mark](const QByteArray& png) {
             if (QMimeData* data = onClipboard(mark); data && !png.isEmpty())
                 data->setData(QStringLiteral("image/png"), png);
         });
@@ -112,21 +105,12 @@ void LibraryPanel::copySelected() {
     QMimeData* data = fileData(urls);
     const quint64 mark = ++copies;
     data->setProperty(copyMark, mark);
-    // The file is copied at once; its picture follows once it is ready, offered at once only when the file is a
-    // whole PNG already.
-    bool offered = false;
-    if (urls.size() == 1) {
-        QByteArray bytes;
-        if (ImageCodec::readFile(urls.first().toLocalFile(), &bytes) && wholePng(bytes)) {
-            data->setData(QStringLiteral("image/png"), bytes);
-            offered = true;
-        }
-    }
+    // The file is copied at once, without reading it; its picture follows once it is ready.
     copyAndSay(data, this,
                urls.size() == 1 ? QStringLiteral("Copied")
                                 : QStringLiteral("Copied ") + QString::number(urls.size()) + QStringLiteral(" files"));
     if (urls.size() == 1)
-        completePicture(this, mark, urls.first(), offered);
+        completePicture(this, mark, urls.first());
 }
 
 void LibraryPanel::shareSelected(QWidget* sender) {
@@ -197,12 +181,7 @@ void LibraryPanel::copyImage(const QUrl& url) {
             self->toast(BoundedLoad::refusal(url, result));
             return;
         }
-        QByteArray bytes;
-        if (ImageCodec::readFile(url.toLocalFile(), &bytes) && BoundedLoad::isPng(bytes)) {
-            put(bytes);
-            return;
-        }
-        BoundedLoad::encodePng(result.image, self, [self, stale, put](const QByteArray& png) {
+        BoundedLoad::offeredPng(url.toLocalFile(), result.image, self, [self, stale, put](const QByteArray& png) {
             if (!self || stale())
                 return;
             if (png.isEmpty())

@@ -6,6 +6,7 @@
 #include "imaging/ImageCodec.h"
 #include "imaging/ImageConvert.h"
 #include "imaging/ImageFormat.h"
+#include "imaging/IsolatedDecode.h"
 #include "library/ShotGrid.h"
 #include "platform/Memory.h"
 #include "ui/Toast.h"
@@ -23,8 +24,6 @@
 
 namespace {
 
-// Pictures bigger than this get no thumbnail: decoding one would hold gigabytes for a while.
-constexpr qint64 thumbPixelLimit = 64LL * 1000 * 1000;
 // The pixels all threads together may hold at full size while decoding, in blocks of 64 K pixels: a picture
 // over the whole budget (or of unknown size) decodes alone, and two 4K HEIC files at most decode at once. PNG
 // and JPEG are read reduced and take little of it.
@@ -42,18 +41,33 @@ QImage LibraryPanel::renderThumbnail(const QString& file, int maxPixels) {
     const QUrl url = QUrl::fromLocalFile(file);
     if (ImageFormat::of(url) == ImageFormat::pdf)
         return ImageConvert::thumbnail(url, maxPixels);
-    // Read once, without blocking and from a regular file only: a listed name that has become a pipe would
-    // otherwise hold this thread for good. The decode below refuses what exceeds the decoding budget.
+    // Read without blocking and from a regular file only: a listed name that has become a pipe would otherwise
+    // hold this thread for good. Its start first: what it does not tell to be a picture that fits is not read on.
     QByteArray bytes;
-    if (!ImageCodec::readFile(file, &bytes))
+    qint64 size = 0;
+    if (!ImageCodec::readHead(file, ImageCodec::headLength, &bytes, &size) || !ImageCodec::recognizes(bytes))
         return {};
     // HEIC included: its size comes from its boxes, which the image reader can't read.
-    const QSize claimed = ImageCodec::pictureSize(bytes);
-    if (claimed.isValid() && qint64(claimed.width()) * claimed.height() > thumbPixelLimit)
+    const auto tooLarge = [](QSize claimed) {
+        return claimed.isValid() && qint64(claimed.width()) * claimed.height() > IsolatedDecode::thumbnailPixelLimit;
+    };
+    if (tooLarge(ImageCodec::pictureSize(bytes)))
+        return {};
+    // A large file is read and reduced in the decoding child: four tiles of gigabyte files at once must not
+    // hold gigabytes here.
+    if (size > ImageConvert::thumbnailReadHereLimit) {
+        IsolatedDecode::Job job;
+        job.source = file;
+        job.thumbnail = maxPixels;
+        return IsolatedDecode::run(job).image;
+    }
+    if (size > bytes.size() && !ImageCodec::readFile(file, &bytes))
+        return {};
+    if (tooLarge(ImageCodec::pictureSize(bytes)))
         return {};
     const qint64 held = ImageCodec::thumbnailDecodePixels(bytes, maxPixels);
-    const int blocks =
-        held <= 0 ? decodeBudgetBlocks : int(std::min<qint64>(decodeBudgetBlocks, (held + pixelBlock - 1) / pixelBlock));
+    const int blocks = held <= 0 ? decodeBudgetBlocks
+                                 : int(std::min<qint64>(decodeBudgetBlocks, (held + pixelBlock - 1) / pixelBlock));
     decodeBudget().acquire(blocks);
     const QSemaphoreReleaser release(decodeBudget(), blocks);
     return ImageCodec::decodeThumbnail(bytes, maxPixels);

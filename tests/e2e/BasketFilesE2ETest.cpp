@@ -63,7 +63,94 @@ QString largeJpeg(const QString& path) {
     return path;
 }
 
+// A file of `size` bytes that holds only its start: the rest is a hole, which reads as zeros and takes no disk.
+bool sparse(const QString& path, const QByteArray& head, qint64 size) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(head) == head.size() && file.resize(size);
+}
+
 } // namespace
+
+// Files far larger than what they show: their tiles and copies read only as much as the decoder's limits let
+// through, never on the thread that answers the user, and the program stays small. A copy whose picture is
+// refused as too large is the file alone, and the basket says so.
+TEST(BasketFiles, HugeFilesAreReadOnlyAsFarAsTheirPicturesAllowAndNeverStopTheProgram) {
+#ifdef PICTOLARIUM_SANITIZED
+    GTEST_SKIP() << "the memory checker's own memory would be counted";
+#endif
+    Basket b;
+    ASSERT_TRUE(b.desktop.ok()) << b.desktop.error().toStdString();
+    const QString downloads = b.desktop.home() + "/Downloads/";
+    QDir().mkpath(downloads);
+    const qint64 megabytes1000 = qint64(1000) << 20;
+    for (const char* name : {"scan1.tiff", "scan2.tiff", "scan3.tiff", "scan4.tiff"})
+        ASSERT_TRUE(sparse(downloads + name, {}, megabytes1000));
+    // A PNG whose header claims 30000 × 30000 pixels.
+    const QByteArray poster = QByteArray::fromHex("89504e470d0a1a0a0000000d494844520000753000007530080200000000000000");
+    ASSERT_TRUE(sparse(downloads + "poster.png", poster, megabytes1000));
+    ASSERT_TRUE(sparse(downloads + "disk.png", {}, qint64(1) << 30));
+    tilePicture(downloads + "small.png");
+    ASSERT_TRUE(b.start());
+    const auto stalls = [&](qsizetype mark) {
+        return b.lines().mid(mark).filter(QStringLiteral("pictolarium: stall of")).join(u'\n').toStdString();
+    };
+
+    qsizetype mark = b.mark();
+    b.click(b.recentTab());
+    const QString listed = b.newest(
+        "recent: ", [](const QString& line) { return line.contains("disk.png") && line.contains("small.png"); }, 10000);
+    for (const char* name : {"scan1.tiff", "scan2.tiff", "scan3.tiff", "scan4.tiff", "poster.png", "disk.png"}) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(listed.contains(name)) << listed.toStdString();
+        EXPECT_TRUE(b.saw(QStringLiteral("thumbnail: %1 none").arg(name), mark, 10000));
+    }
+    EXPECT_TRUE(b.saw("thumbnail: small.png 480x300", mark));
+    EXPECT_EQ(stalls(mark), "") << "tiles";
+
+    const QStringList tiles = listed.mid(listed.indexOf(": ") + 2).split(" | ");
+    // Copy (the file at once, then its picture) and Share's "Copy Image" (the picture alone).
+    const struct {
+        const char* file;
+        bool image;
+        const char* said;
+        const char* then; // what follows, if anything
+    } copies[] = {
+        {"poster.png", false, "Copied", "Copied the file; the picture is too large to copy"},
+        {"disk.png", false, "Copied", nullptr},
+        {"poster.png", true, "Can't open poster.png: the picture is too large", nullptr},
+        {"disk.png", true, "Can't open disk.png: it is not a readable PNG picture", nullptr},
+    };
+    for (const auto& c : copies) {
+        SCOPED_TRACE(std::string(c.file) + (c.image ? " image" : " copy"));
+        ASSERT_TRUE(b.up());
+        const int tile = int(tiles.indexOf(c.file));
+        ASSERT_GE(tile, 0);
+        b.click(b.centre(tile));
+        mark = b.mark();
+        if (c.image)
+            b.choose(b.action(3), 2);
+        else
+            b.key("ctrl+c");
+        EXPECT_FALSE(b.traced(QStringLiteral("toast: ") + c.said, mark, c.image ? 12000 : 1500).isEmpty());
+        if (c.then) {
+            EXPECT_FALSE(b.traced(QStringLiteral("toast: ") + c.then, mark, 12000).isEmpty());
+            b.desktop.screenshot(Desktop::shotsDir() + "/basket-copy-too-large.png");
+        } else if (!c.image)
+            EXPECT_FALSE(b.saw("toast: Copied the file", mark, 3000));
+        const QString offered = clipboard(b);
+        EXPECT_FALSE(offered.contains("png ")) << offered.toStdString();
+        if (!c.image)
+            EXPECT_TRUE(offered.contains("url " + QUrl::fromLocalFile(downloads + c.file).toEncoded()))
+                << offered.toStdString();
+        EXPECT_EQ(stalls(mark), "");
+        ASSERT_TRUE(b.alive());
+    }
+    // The most the program ever held.
+    const qint64 peak = Desktop::memoryKb(b.desktop.app()->processId(), "VmHWM");
+    std::printf("peak resident size: %lld MB\n", peak / 1024);
+    EXPECT_GT(peak, 0);
+    EXPECT_LT(peak, 300 * 1024);
+}
 
 TEST(BasketFiles, CopyOfDamagedGoneAndPipeFilesAndOfAClipboardAnotherProgramKeeps) {
     Basket b;

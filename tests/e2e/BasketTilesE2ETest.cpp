@@ -120,15 +120,17 @@ TEST(BasketTiles, ThumbnailsSelectionActionsAndKeys) {
     target.waitForFinished(2000);
     ASSERT_TRUE(b.up());
 
-    // Ctrl+C on the PNG: its own bytes as image/png.
+    // Ctrl+C on the PNG: the file at once, its own bytes as image/png once they decode.
     b.click(b.centre(1));
     mark = b.mark();
     b.key("ctrl+c");
     EXPECT_TRUE(b.saw("toast: Copied", mark));
-    const QString offered = desktop.run(CLIPBOARD_PROBE_BIN, {"--formats"});
     const QByteArray shotSum = md5Hex(f + "Shot.png");
     ASSERT_FALSE(shotSum.isEmpty());
-    EXPECT_TRUE(offered.contains("png " + shotSum)) << offered.toStdString();
+    QString offered;
+    EXPECT_TRUE(Desktop::waitUntil(
+        [&] { return (offered = desktop.run(CLIPBOARD_PROBE_BIN, {"--formats"})).contains("png " + shotSum); }, 10000))
+        << offered.toStdString();
     EXPECT_TRUE(offered.contains("type text/uri-list")) << offered.toStdString();
 
     // Rename Shot.png to its own name: Shot 2.png, thumbnail carried over.

@@ -417,11 +417,33 @@ TEST_F(ImageConvertTest, ResizeWritesTheFormatsOwnExtension) {
     EXPECT_EQ(half.colorSpace(), QColorSpace(QColorSpace::AdobeRgb));
 }
 
+// Files past what is read in the program (here: a picture followed by a long hole) are reduced in the decoding
+// child, and the same picture comes back; what their start refuses is never read on.
 TEST_F(ImageConvertTest, ThumbnailsFitWithoutEnlarging) {
-    const QUrl big = folder.write(QStringLiteral("big.jpg"), encoded(markers(60, 40, 20), "jpeg"));
-    EXPECT_EQ(ImageConvert::thumbnail(big, 480).size(), QSize(480, 320));
-    const QUrl small = folder.write(QStringLiteral("small.png"), markers(3, 2, 16));
-    EXPECT_EQ(ImageConvert::thumbnail(small, 480).size(), QSize(48, 32));
+    const qint64 large = ImageConvert::thumbnailReadHereLimit + 1;
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        qint64 size; // 0: as long as its bytes
+        QSize thumbnail;
+    } cases[] = {
+        {"big.jpg", encoded(markers(60, 40, 20), "jpeg"), 0, {480, 320}},
+        {"small.png", encoded(markers(3, 2, 16), "png"), 0, {48, 32}},
+        {"padded.png", encoded(markers(60, 40, 20), "png"), large, {480, 320}},
+        {"padded.jpg", encoded(markers(40, 60, 20), "jpeg"), large, {320, 480}},
+        {"claims.png", pngClaiming(30000, 30000), large, {}},
+        {"zeros.png", QByteArray(16, '\0'), large, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QUrl url = folder.write(QString::fromLatin1(c.name), c.bytes);
+        if (c.size)
+            ASSERT_TRUE(QFile::resize(url.toLocalFile(), c.size));
+        const QImage thumbnail = ImageConvert::thumbnail(url, 480);
+        EXPECT_EQ(thumbnail.isNull() ? QSize() : thumbnail.size(), c.thumbnail);
+        if (!thumbnail.isNull())
+            EXPECT_TRUE(near(thumbnail.pixelColor(4, 4), Qt::red));
+    }
 }
 
 TEST_F(ImageConvertTest, ASourceGoneBeforeTheReplaceKeepsTheNewFile) {

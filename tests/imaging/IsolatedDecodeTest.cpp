@@ -9,9 +9,11 @@
 #include "support/ManyPictures.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImageReader>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -35,6 +37,19 @@ IsolatedDecode::Result decode(const QString& path, ImageFormat format, const QSt
     IsolatedDecode::Job job = jobFor(path, format, copyInto);
     job.timeLimitMs = timeLimitMs;
     return IsolatedDecode::run(job);
+}
+
+// A GIF of a few dozen bytes whose header and single frame claim 16000 × 16000 pixels with a transparent colour:
+// a gigabyte to fill, and to premultiply.
+QByteArray hugeGif() {
+    return QByteArray::fromHex(
+        "474946383961803e803e800000000000ffffff21f90401000000002c00000000803e803e0002024401003b");
+}
+
+// A BMP header claiming 16000 × 16000 pixels of 24 bits, and no pixels.
+QByteArray hugeBmp() {
+    return QByteArray::fromHex("424d36000000000000003600000028000000803e0000803e00000100180000000000000000001"
+                               "30b0000130b00000000000000000000");
 }
 
 } // namespace
@@ -102,8 +117,8 @@ TEST(IsolatedDecode, RefusesHostileAndBrokenFilesWithAReason) {
 }
 
 // The program's own reads (a copy, the newest screenshot): by content whatever the name, through the child or,
-// for the formats it has no reader for, on a worker; never before the call has returned; refused in the words of
-// opening.
+// for the formats it has no reader for, on a worker; never before the call has returned, and never holding the
+// thread that called while the picture is decoded; refused in the words of opening.
 TEST(IsolatedDecode, TheProgramsOwnReadsGoTheSameWayWithoutBlocking) {
     Folder folder;
     const QByteArray png = encoded(markers(2, 2, 8), "png");
@@ -117,7 +132,16 @@ TEST(IsolatedDecode, TheProgramsOwnReadsGoTheSameWayWithoutBlocking) {
         {"huge.webp", ManyPictures::oneColourWebp(16383, 16383), "the picture is too large"},
         {"notes.txt", "hello", "it is not a picture or PDF"},
         {"gone.png", {}, "the file is gone"},
+        // Decoded on a worker, seconds of work on a gigabyte of pixels.
+        {"huge.gif", hugeGif(), ""},
+        {"huge.bmp", hugeBmp(), "it is not a picture or PDF"},
+        // Far larger than the pixels a worker may hold, told by its start alone.
+        {"vast.gif", QByteArray::fromHex("474946383961ffffffff800000000000ffffff2c00000000ffffffff0002024401003b"),
+         "the picture is too large"},
     };
+    // The program's own budget, under which the huge pictures are within reach.
+    const int budget = QImageReader::allocationLimit();
+    QImageReader::setAllocationLimit(2048);
     QObject context;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -125,13 +149,23 @@ TEST(IsolatedDecode, TheProgramsOwnReadsGoTheSameWayWithoutBlocking) {
         if (!c.bytes.isEmpty())
             folder.write(name, c.bytes);
         std::optional<IsolatedDecode::Result> result;
+        // The longest the calling thread's event loop went without a turn, from the call on.
+        QElapsedTimer sinceTurn;
+        qint64 longestWait = 0;
+        QTimer turns;
+        QObject::connect(&turns, &QTimer::timeout, [&] { longestWait = std::max(longestWait, sinceTurn.restart()); });
+        turns.start(10);
+        sinceTurn.start();
         BoundedLoad::start(QUrl::fromLocalFile(folder.path(name)), &context,
                            [&](const IsolatedDecode::Result& r) { result = r; });
         EXPECT_FALSE(result.has_value());
         ASSERT_TRUE(QTest::qWaitFor([&] { return result.has_value(); }, 15000));
+        EXPECT_LT(longestWait, 300);
         EXPECT_EQ(result->failure.toStdString(), c.failure);
         EXPECT_EQ(result->ok(), !*c.failure);
+        EXPECT_EQ(result->tooLarge, QByteArray(c.failure) == "the picture is too large");
     }
+    QImageReader::setAllocationLimit(budget);
 }
 
 // A decoder without its HEIC module names the module rather than calling a sound picture unreadable.

@@ -190,6 +190,11 @@ TEST(BasketTiles, CopyOffersTheFileAndForOneFileItsPng) {
     b.panel->copySelected();
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
     ASSERT_TRUE(data);
+    // The file at once, unread; its own bytes once they decode.
+    EXPECT_FALSE(data->hasFormat("image/png"));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return QGuiApplication::clipboard()->mimeData()->hasFormat("image/png"); }, 15000));
+    data = QGuiApplication::clipboard()->mimeData();
     QFile file(b.path("b.png"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(data->data("image/png"), file.readAll());
@@ -230,6 +235,39 @@ TEST(BasketTiles, CopyOffersTheFileAndForOneFileItsPng) {
     b.panel->copyImage(QUrl::fromLocalFile(b.path("gone.png")));
     EXPECT_TRUE(QTest::qWaitFor([] { return toastText() == "Can't open gone.png: the file is gone"; }, 5000))
         << toastText().toStdString();
+
+    // A few pixels padded out with a 40 MB private chunk: their picture is offered, not the file's bytes.
+    QFile small(LibraryFixtures::picture(b.path("padded.png"), 30, 20));
+    ASSERT_TRUE(small.open(QIODevice::ReadOnly));
+    QByteArray padded = small.readAll();
+    small.close();
+    LibraryFixtures::put(b.path("padded.png"),
+                         padded.insert(33, LibraryFixtures::chunk("prVt", QByteArray(40 << 20, '\0'))));
+    b.panel->reload();
+    b.select({"padded.png"});
+    b.panel->copySelected();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return QGuiApplication::clipboard()->mimeData()->hasFormat("image/png"); }, 15000));
+    const QByteArray offered = QGuiApplication::clipboard()->mimeData()->data("image/png");
+    EXPECT_LT(offered.size(), 1 << 20);
+    EXPECT_EQ(QImage::fromData(offered, "PNG").size(), QSize(30, 20));
+
+    // A gigabyte named .png whose header claims 30000 × 30000 pixels: the file alone, and the basket says why.
+    QFile poster(b.path("poster.png"));
+    ASSERT_TRUE(poster.open(QIODevice::WriteOnly));
+    poster.write(QByteArray::fromHex("89504e470d0a1a0a0000000d4948445200007530000075300802000000") +
+                 QByteArray(4, '\0'));
+    ASSERT_TRUE(poster.resize(qint64(1) << 30));
+    poster.close();
+    b.panel->reload();
+    b.select({"poster.png"});
+    b.panel->copySelected();
+    EXPECT_EQ(QGuiApplication::clipboard()->mimeData()->urls(),
+              QList<QUrl>({QUrl::fromLocalFile(b.path("poster.png"))}));
+    EXPECT_TRUE(
+        QTest::qWaitFor([] { return toastText() == "Copied the file; the picture is too large to copy"; }, 15000))
+        << toastText().toStdString();
+    EXPECT_FALSE(QGuiApplication::clipboard()->mimeData()->hasFormat("image/png"));
 }
 
 TEST(BasketTiles, DeleteCountsOnlyWhatWentAndKeepsTheTileThatStayed) {
