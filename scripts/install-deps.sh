@@ -18,6 +18,7 @@ packages=(
     # pictures, documents, text
     libpng-dev zlib1g-dev libheif-dev libexif-dev libqpdf-dev
     libtesseract-dev libleptonica-dev tesseract-ocr tesseract-ocr-eng tesseract-ocr-deu tesseract-ocr-fra
+    tesseract-ocr-osd
     libzxing-dev libcld2-dev libopencv-imgproc-dev libopencv-core-dev
     libicu-dev
     # look
