@@ -535,16 +535,23 @@ TEST(RedactCard, NoSecretFoundAnywhereStaysInThePdf) {
          },
          QStringLiteral("2 items redacted \u00b7"),
          {QStringLiteral("sk_live_4eC39"), QStringLiteral("ghp_16C7e42")}},
-        {"a field and a note without an appearance",
+        {"a field without an appearance",
          {QStringLiteral("Nothing here"), QStringLiteral("Your details")},
          [](QPDF& pdf, std::vector<QPDFPageObjectHelper>& pages) {
              addBareField(pdf, pages[1], "4111 1111 1111 1111", false);
+         },
+         QStringLiteral(" redacted on 1 of 2 pages"),
+         {card},
+         QRectF(30, 300, 300, 30)},
+        {"a note without an appearance",
+         {QStringLiteral("Nothing here"), QStringLiteral("Your details")},
+         [](QPDF& pdf, std::vector<QPDFPageObjectHelper>& pages) {
              addAnnotation(pages[1], made(pdf, "<< /Type /Annot /Subtype /FreeText /Rect [30 200 330 230] /F 4 /DA "
                                                "(/Helv 14 Tf 0 g) /Contents (Ring +49 30 1234 5678) >>"));
          },
          QStringLiteral(" redacted on 1 of 2 pages"),
-         {card, QStringLiteral("+49 30 1234 5678")},
-         QRectF(30, 200, 300, 130)},
+         {QStringLiteral("+49 30 1234 5678")},
+         QRectF(30, 200, 300, 30)},
         {"a form that asks the viewer to draw its values",
          {QStringLiteral("Nothing here"), QStringLiteral("Your details")},
          [](QPDF& pdf, std::vector<QPDFPageObjectHelper>& pages) {
