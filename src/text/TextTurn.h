@@ -11,6 +11,10 @@ namespace TextVision {
 // across, when there is too little text to tell, or when the engine's orientation data is not installed.
 int textTurn(const QImage& image);
 
+// Whether the picture's lines may run up or down rather than across: a quick look at the gaps between them, so
+// that the engine's slower detection is asked only then.
+bool mayRunUpOrDown(const QImage& image);
+
 // The picture turned clockwise by `degrees` (a multiple of 90), every pixel kept.
 QImage turned(const QImage& image, int degrees);
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 
 namespace TextVision {
 
@@ -32,15 +33,28 @@ public:
         if (!ok)
             return 0;
         QImage grey = image.convertToFormat(QImage::Format_Grayscale8);
-        if (std::max(grey.width(), grey.height()) > largestSide)
+        const bool large = std::max(grey.width(), grey.height()) > largestSide;
+        if (large)
             grey = grey.scaled(largestSide, largestSide, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        std::optional<int> found = detect(grey);
+        // Small type gives the detection too few letters it can tell; enlarged, the same lines give plenty.
+        if (!found && !large)
+            found = detect(grey.scaled(grey.size() * 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+        return found.value_or(0);
+    }
+
+private:
+    // The turn, 0 for text taken to run across; nothing when the engine finds too little to tell.
+    std::optional<int> detect(const QImage& grey) {
         api.SetImage(grey.constBits(), grey.width(), grey.height(), 1, int(grey.bytesPerLine()));
         int degrees = 0;
         float sure = 0, scriptSure = 0;
         const char* script = nullptr;
         const bool found = api.DetectOrientationScript(&degrees, &sure, &script, &scriptSure);
         api.Clear();
-        if (!found || sure < sureEnough)
+        if (!found)
+            return std::nullopt;
+        if (sure < sureEnough)
             return 0;
         // The engine names how far the text is turned counter-clockwise; standing it up turns it back. Upside
         // down is not believed: the engine takes upright screen type for that, and surely (a bitmap terminal
@@ -50,7 +64,6 @@ public:
         return turn == 90 || turn == 270 ? turn : 0;
     }
 
-private:
     tesseract::TessBaseAPI api;
     bool ok = false;
 };

@@ -20,6 +20,12 @@ std::vector<Line> lines(const QImage& image) {
 
 namespace {
 
+// The turn that stands text running up or down upright; the engine's detection is asked only where the gaps
+// between lines leave that open.
+int sidewaysTurn(const QImage& image) {
+    return mayRunUpOrDown(image) ? textTurn(image) : 0;
+}
+
 QString readText(const QImage& image) {
     std::vector<QRectF> rules;
     const std::vector<Line> read = recognise(image, {.rules = &rules});
@@ -30,7 +36,7 @@ QString readText(const QImage& image) {
 
 QString text(const QImage& image) {
     // Text that runs up or down is read the way it runs; as it stands after all when that reads nothing.
-    if (const int turn = textTurn(image); turn != 0)
+    if (const int turn = sidewaysTurn(image); turn != 0)
         if (QString read = readText(turned(image, turn)); !read.isEmpty())
             return read;
     return readText(image);
@@ -149,7 +155,7 @@ std::vector<Line> secretsReading(const QImage& image) {
 CheckedRedaction redactChecked(const QImage& image) {
     // Text that runs up or down is read, and covered, the way it runs; the covering is then turned back with the
     // picture. As it stands after all when that finds nothing.
-    if (const int turn = textTurn(image); turn != 0) {
+    if (const int turn = sidewaysTurn(image); turn != 0) {
         CheckedRedaction read = redactChecked(turned(image, turn), secretsReading);
         if (!read.boxes.empty()) {
             read.image = turned(read.image, 360 - turn);
