@@ -70,7 +70,8 @@ std::string editXmp(const std::string& xml, const Edit& edit) {
             if (next == std::string::npos)
                 next = xml.size();
             const std::string text = xml.substr(at, next - at);
-            out += kept(element) ? text : edit(text);
+            const bool blank = text.find_first_not_of(" \t\r\n") == std::string::npos;
+            out += kept(element) || blank ? text : edit(text);
             at = next;
         } else if (xml.compare(at, 9, "<![CDATA[") == 0) {
             size_t end = xml.find("]]>", at + 9);
