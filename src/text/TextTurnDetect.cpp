@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 namespace TextVision {
@@ -73,7 +74,10 @@ private:
 int textTurn(const QImage& image) {
     if (image.isNull() || std::min(image.width(), image.height()) < 32)
         return 0;
-    thread_local Detector detector;
+    // One for the program: a detection takes a fraction of a reading, and each engine holds its data.
+    static std::mutex one;
+    std::lock_guard guard(one);
+    static Detector detector;
     return detector.turn(image);
 }
 
