@@ -20,6 +20,7 @@ packages=(
     # colours the toolkit can't describe (CMYK, Lab, grey profiles) are read and turned with these
     liblcms2-dev libjpeg-dev libtiff-dev
     libtesseract-dev libleptonica-dev tesseract-ocr tesseract-ocr-eng tesseract-ocr-deu tesseract-ocr-fra
+    tesseract-ocr-osd
     libzxing-dev libcld2-dev libopencv-imgproc-dev libopencv-core-dev
     libicu-dev
     # look

@@ -59,8 +59,8 @@ Open& openSessions() {
     return state;
 }
 
-// What the redaction's patterns find in the words the document shows besides its pages: the title, the outline
-// and the rest go through the same search as each page's lines.
+// What the redaction's patterns find in the words the document holds besides its pages: its details, notes,
+// fields, outline and the rest go through the same search as each page's lines.
 QStringList secretsIn(const QStringList& strings) {
     QStringList found;
     for (const QString& text : strings)
@@ -242,11 +242,19 @@ void PDFSession::queue(PdfRewrite::Page edit) {
         edits.push_back(std::move(edit));
 }
 
-void PDFSession::write() {
+QStringList PDFSession::documentSecrets() {
+    QString why;
+    const std::optional<QStringList> strings = PdfRewrite::strings(pdfURL.toLocalFile(), editTimeLimitMs, &why);
+    if (!strings)
+        throw ConvertError(QStringLiteral("Can't edit ") + fileName(pdfURL) + QStringLiteral(": ") + why);
+    return secretsIn(*strings);
+}
+
+void PDFSession::write(const std::optional<QStringList>& given) {
     std::lock_guard guard(lock);
     // Written or not, these edits are done with: a failed write carries nothing into the next one.
     const std::vector<PdfRewrite::Page> pages = std::exchange(edits, {});
-    if (pages.empty())
+    if (pages.empty() && (!given || given->isEmpty()))
         return;
     const QString target = pdfURL.toLocalFile();
     const QString cantWrite = QStringLiteral("Couldn't write ") + fileName(pdfURL);
@@ -264,14 +272,9 @@ void PDFSession::write() {
     // The document is parsed and written by the writer child, under its limits: a file with millions of
     // objects or streams that inflate to gigabytes is refused instead of holding the program.
     // A redaction also takes what it finds out of the document's title, metadata and outline.
-    QStringList secrets;
-    if (std::any_of(pages.begin(), pages.end(), [](const PdfRewrite::Page& page) { return page.redacted; })) {
-        QString why;
-        const std::optional<QStringList> strings = PdfRewrite::strings(target, editTimeLimitMs, &why);
-        if (!strings)
-            throw ConvertError(cantEdit + why);
-        secrets = secretsIn(*strings);
-    }
+    QStringList secrets = given.value_or(QStringList());
+    if (!given && std::any_of(pages.begin(), pages.end(), [](const PdfRewrite::Page& page) { return page.redacted; }))
+        secrets = documentSecrets();
     const PdfRewrite::Result result = PdfRewrite::write(target, pages, temp.fileName(), editTimeLimitMs, secrets);
     if (!result.written)
         throw ConvertError(cantEdit + result.failure);

@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QSizeF>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 #include <atomic>
 #include <functional>
@@ -80,9 +81,15 @@ public:
     // with the reason ("Can't edit <name>: " and why when the document can't be parsed or rewritten).
     // A redacted page keeps no annotation or form field that could show again what the picture covers; it
     // stays so for every later write of the page.
+    // write() with `secrets` takes exactly those out of the words the document holds besides its pages, and
+    // writes even when no page changed; without, those the redaction's patterns find in them when a page is
+    // redacted.
     void replacePage(int index, const QImage& picture, double pixelsPerPoint, bool redacted = false);
     void markRedacted(int index);
-    void write();
+    void write(const std::optional<QStringList>& secrets = std::nullopt);
+    // What the redaction's patterns find in the words the document holds besides its pages, as the writer child
+    // reads them from the file. Throws ConvertError as write() does.
+    QStringList documentSecrets();
     // Forgets replacements not yet written, so that a worker that failed halfway leaves nothing for the
     // next write to carry into the file.
     void discardEdits();

@@ -21,6 +21,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <QRegularExpression>
 #include <QScreen>
 
 namespace {
@@ -39,29 +40,53 @@ struct PagesDone {
     bool unsure = false; // a page still reads as holding a secret after its covering
 };
 
-// Scans every page but the shown one, each drawn by the decoding child, and replaces the pages with findings
-// in the session's document; the file is written once, at the end. A page that cannot be drawn fails the
-// run: it could not be searched, and a count that left it out would claim more than was done.
-PagesDone redactOtherPages(PDFSession& session, const QUrl& pdfURL, int shown, int pageCount) {
+// Puts the shown page's covered picture (when it showed a secret) into the session's document, scans every
+// other page, each drawn by the decoding child, and replaces those with findings, then takes every secret found
+// on a page or in the document's own words out of all of those words; the file is written once, at the end, so
+// that it holds every covered page when the run reports. `others` is false for a one-page document. A page that
+// cannot be drawn fails the run: it could not be searched, and a count that left it out would claim more than
+// was done.
+PagesDone redactDocument(PDFSession& session, int shown, const TextVision::CheckedRedaction& shownRead, bool others) {
     PagesDone done;
+    const QImage* shownCovered = shownRead.boxes.empty() ? nullptr : &shownRead.image;
+    QStringList secrets = shownRead.secrets;
+    // What the pages read, blanks left out, for telling a secret only the document's own words hold.
+    const auto plain = [](QString text) {
+        return text.remove(QRegularExpression(QStringLiteral("\\s"))).toCaseFolded();
+    };
+    QString read = plain(shownRead.text);
     try {
-        for (int i = 0; i < pageCount; ++i) {
+        if (shownCovered)
+            session.replacePage(shown, *shownCovered, session.pixelsPerPoint, true);
+        for (int i = 0; others && i < session.pageCount(); ++i) {
             if (i == shown)
                 continue;
-            const PDFSession::Bitmap page = PDFSession::renderBitmap(pdfURL, i);
+            const PDFSession::Bitmap page = PDFSession::renderBitmap(session.pdfURL, i);
             if (page.image.isNull())
                 throw ConvertError(QStringLiteral("Can't scan page ") + QString::number(i + 1) + QStringLiteral(": ") +
                                    page.failure);
             const TextVision::CheckedRedaction redaction = TextVision::redactChecked(page.image);
+            read += plain(redaction.text);
             if (redaction.boxes.empty())
                 continue;
             session.replacePage(i, redaction.image, page.pixelsPerPoint, true);
             done.items += int(redaction.boxes.size());
             done.unsure = done.unsure || redaction.unsure;
             ++done.pages;
+            for (const QString& secret : redaction.secrets)
+                if (!secrets.contains(secret))
+                    secrets.append(secret);
         }
-        if (done.pages > 0)
-            session.write();
+        // A secret only the document's details, notes, fields or outline hold is an item of its own.
+        for (const QString& secret : session.documentSecrets()) {
+            if (secrets.contains(secret))
+                continue;
+            secrets.append(secret);
+            if (!read.contains(plain(secret)))
+                ++done.items;
+        }
+        if (shownCovered || done.pages > 0 || !secrets.isEmpty())
+            session.write(secrets);
     } catch (...) {
         session.discardEdits();
         throw;
@@ -82,16 +107,15 @@ void ThumbnailView::redact() {
     const Shot base = current;
     const std::optional<RedactMarks::State> record = RedactMarks::find(base.fileURL);
     const QUrl source = record ? record->original : base.fileURL;
-    const std::shared_ptr<PDFSession> shownPdf = pdf;
-    const std::shared_ptr<PDFSession> session = pdf && pdf->pageCount() >= 2 ? pdf : nullptr;
+    const std::shared_ptr<PDFSession> session = pdf;
     const int shownPage = pdf ? pdf->index : 0;
-    const int pageCount = session ? session->pageCount() : 0;
+    const int pageCount = pdf ? pdf->pageCount() : 0;
     // The record is stored on the main thread, once the card has taken the new file.
     auto made = std::make_shared<std::optional<std::pair<QString, RedactMarks::State>>>();
     QPointer<ThumbnailView> self(this);
     run(
         QStringLiteral("Scanning"),
-        [base, record, source, shownPdf, session, shownPage, pageCount, made] {
+        [base, record, source, session, shownPage, pageCount, made] {
             const QImage picture = ImageConvert::load(source);
             const TextVision::CheckedRedaction redaction = TextVision::redactChecked(picture);
             const std::vector<QRectF>& found = redaction.boxes;
@@ -99,21 +123,23 @@ void ThumbnailView::redact() {
             all.insert(all.end(), found.begin(), found.end());
             const int n = int(found.size());
             const QImage result = n == 0 ? picture : TextVision::paint(picture, all);
-            // The shown page goes back into the PDF when the card leaves it, as a redacted page.
-            if (n > 0 && shownPdf)
-                shownPdf->markRedacted(shownPage);
-            // The PDF goes first: when it cannot be written the run fails before any file is made.
+            // The PDF goes first: when it cannot be written the run fails before any file is made. When the run
+            // reports, the document holds the covered page shown here too, not only once the card leaves it.
             const PagesDone pages =
-                session ? redactOtherPages(*session, session->pdfURL, shownPage, pageCount) : PagesDone{};
+                session ? redactDocument(*session, shownPage,
+                                         {result, found, redaction.unsure, redaction.secrets, redaction.text},
+                                         pageCount >= 2)
+                        : PagesDone{};
             const int total = n + pages.items;
             if (total == 0)
                 return std::pair<Shot, QString>(base, QStringLiteral("Nothing sensitive found"));
             QString message = QString::number(total) +
                               (total == 1 ? QStringLiteral(" item") : QStringLiteral(" items")) +
                               QStringLiteral(" redacted");
-            if (session)
-                message += QStringLiteral(" on ") + QString::number(pages.pages + (n > 0 ? 1 : 0)) +
-                           QStringLiteral(" of ") + QString::number(pageCount) + QStringLiteral(" pages");
+            // Found only in the document's own words, no page was covered.
+            if (const int covered = pages.pages + (n > 0 ? 1 : 0); pageCount >= 2 && covered > 0)
+                message += QStringLiteral(" on ") + QString::number(covered) + QStringLiteral(" of ") +
+                           QString::number(pageCount) + QStringLiteral(" pages");
             // Covered as far as the reading can tell, but something still reads as a secret: no plain success.
             if (redaction.unsure || pages.unsure)
                 message += QStringLiteral(" \u00b7 some text may still be readable");

@@ -53,13 +53,14 @@ struct Result {
 // place of what that page showed (the page object stays, so whatever leads to the page still does), and write the whole
 // new document to `target`, an existing empty file. `source` is never written. A page of PNG rows that do not inflate
 // to exactly its picture fails the whole write, and the target then holds nothing of use. Blocks for up to
-// `timeLimitMs`: for worker threads. Each of `secrets` is taken out of the words the document shows besides its
-// pages (strings()) wherever it occurs there.
+// `timeLimitMs`: for worker threads. Each of `secrets` is taken out of the words the document holds besides its
+// pages (strings()) wherever it occurs there; with secrets, `pages` may be empty.
 Result write(const QString& source, const std::vector<Page>& pages, const QString& target, int timeLimitMs,
              const QStringList& secrets = {});
 
-// The words the document at `source` shows besides its pages: its title, subject and keywords (in its information
-// dictionary and its XMP metadata) and the titles of its outline, as the writer child reads them. Nothing, with
+// The words the document at `source` holds besides its pages: every text string of its objects (information
+// dictionary, outline, notes, form fields, destination names, page labels, …) and the text of its XMP metadata,
+// each once, as the writer child reads them. Nothing, with
 // *failure saying why, when it can't. Blocks for up to `timeLimitMs`.
 std::optional<QStringList> strings(const QString& source, int timeLimitMs, QString* failure = nullptr);
 

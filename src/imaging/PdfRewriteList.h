@@ -6,7 +6,8 @@
 // secret its size in bytes (64 bits) and its UTF-8 bytes.
 //
 // The writer's other use, "pictolarium-pdfwrite --strings SOURCE TARGET", writes the words the document shows
-// besides its pages (title, subject, keywords, outline titles) to TARGET, each as UTF-8 ended by a zero byte.
+// besides its pages (every text string of its objects, the text of its XMP metadata) to TARGET, each as UTF-8 ended by
+// a zero byte.
 
 #include <cstdint>
 
@@ -15,7 +16,8 @@ namespace PdfRewriteList {
 struct ListHeader {
     std::uint64_t magic = 0;
     std::uint64_t count = 0;
-    // Strings taken out of the words the document shows besides its pages, wherever they occur there.
+    // Strings taken out of the words the document holds besides its pages, wherever they occur there. A list of
+    // secrets and no page changes only those words.
     std::uint64_t secrets = 0;
 };
 

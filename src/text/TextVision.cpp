@@ -5,6 +5,7 @@
 #include "text/Redaction.h"
 #include "text/SuggestedName.h"
 #include "text/TextLayout.h"
+#include "text/TextTurn.h"
 
 #include <QPainter>
 #include <QRegularExpression>
@@ -17,10 +18,28 @@ std::vector<Line> lines(const QImage& image) {
     return recognise(image);
 }
 
-QString text(const QImage& image) {
+namespace {
+
+// The turn that stands text running up or down upright; the engine's detection is asked only where the gaps
+// between lines leave that open.
+int sidewaysTurn(const QImage& image) {
+    return mayRunUpOrDown(image) ? textTurn(image) : 0;
+}
+
+QString readText(const QImage& image) {
     std::vector<QRectF> rules;
     const std::vector<Line> read = recognise(image, {.rules = &rules});
     return fullText(read, rules);
+}
+
+} // namespace
+
+QString text(const QImage& image) {
+    // Text that runs up or down is read the way it runs; as it stands after all when that reads nothing.
+    if (const int turn = sidewaysTurn(image); turn != 0)
+        if (QString read = readText(turned(image, turn)); !read.isEmpty())
+            return read;
+    return readText(image);
 }
 
 QString mainText(const QImage& image) {
@@ -134,6 +153,17 @@ std::vector<Line> secretsReading(const QImage& image) {
 } // namespace
 
 CheckedRedaction redactChecked(const QImage& image) {
+    // Text that runs up or down is read, and covered, the way it runs; the covering is then turned back with the
+    // picture. As it stands after all when that finds nothing.
+    if (const int turn = sidewaysTurn(image); turn != 0) {
+        CheckedRedaction read = redactChecked(turned(image, turn), secretsReading);
+        if (!read.boxes.empty()) {
+            read.image = turned(read.image, 360 - turn);
+            for (QRectF& box : read.boxes)
+                box = unturned(box, turn);
+            return read;
+        }
+    }
     return redactChecked(image, secretsReading);
 }
 
@@ -141,15 +171,25 @@ CheckedRedaction redactChecked(const QImage& image, const std::function<std::vec
     // The covering reads each painted picture in turn; the last of them is often the one checked.
     qint64 lastKey = 0;
     std::vector<Line> last;
+    std::optional<std::vector<Line>> first;
     const auto read = [&](const QImage& picture) {
         if (picture.cacheKey() != lastKey || lastKey == 0) {
             last = reader(picture);
             lastKey = picture.cacheKey();
+            if (!first)
+                first = last;
         }
         return last;
     };
     Redaction result = redactReading(image, read);
-    CheckedRedaction checked{std::move(result.image), std::move(result.boxes), false};
+    CheckedRedaction checked{std::move(result.image), std::move(result.boxes), false, {}, {}};
+    for (const Line& line : first.value_or(std::vector<Line>())) {
+        checked.text += line.text + u'\n';
+        for (const QRegularExpression& pattern : sensitivePatterns())
+            for (auto matches = pattern.globalMatch(line.text); matches.hasNext();)
+                if (const QString match = matches.next().captured(0); !checked.secrets.contains(match))
+                    checked.secrets.append(match);
+    }
     if (checked.boxes.empty())
         return checked;
     checked.unsure = true;

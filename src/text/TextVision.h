@@ -45,6 +45,10 @@ struct CheckedRedaction {
     QImage image;
     std::vector<QRectF> boxes;
     bool unsure = false;
+    // The text of each secret the first reading found, once: a document also holds it elsewhere.
+    QStringList secrets;
+    // What the first reading read, line by line.
+    QString text;
 };
 CheckedRedaction redactChecked(const QImage& image);
 // The same with the reading given (recognise() with a careful scale, on each ground a see-through picture shows).

@@ -15,7 +15,7 @@ class VisionModule {
 public:
     // Raised whenever the calls below or the types they pass change, so that a module of another build is
     // refused, not called.
-    static constexpr int version = 2;
+    static constexpr int version = 3;
 
     virtual ~VisionModule() = default;
 
@@ -26,6 +26,8 @@ public:
     virtual QString tesseractLanguages(const QStringList& uiLanguages, const QStringList& installed) = 0;
     virtual int recognitionThreads() = 0;
     virtual QStringList barcodePayloads(const QImage& image) = 0;
+    // TextVision::textTurn.
+    virtual int textTurn(const QImage& image) = 0;
 
     // Null with `failure` set where Cutout throws Cutout::Failure.
     virtual QImage removeBackground(const QImage& image, QString* failure) = 0;

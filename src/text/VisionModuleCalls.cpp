@@ -6,6 +6,7 @@
 #include "text/Cutout.h"
 #include "text/Language.h"
 #include "text/OcrEngine.h"
+#include "text/TextTurn.h"
 #include "text/VisionModule.h"
 
 #include <cstdio>
@@ -48,6 +49,10 @@ std::vector<Line> recognise(const QImage& image, const RecognitionOptions& optio
     if (!failure.isEmpty())
         throw RecognitionError(failure);
     return lines;
+}
+
+int textTurn(const QImage& image) {
+    return module() ? module()->textTurn(image) : 0;
 }
 
 QString recognitionLanguages() {

@@ -3,6 +3,7 @@
 #include "text/Barcodes.h"
 #include "text/Cutout.h"
 #include "text/OcrEngine.h"
+#include "text/TextTurn.h"
 #include "text/VisionModule.h"
 
 #include <cld2/public/compact_lang_det.h>
@@ -26,6 +27,7 @@ public:
     }
     int recognitionThreads() override { return TextVision::recognitionThreads(); }
     QStringList barcodePayloads(const QImage& image) override { return TextVision::barcodePayloads(image); }
+    int textTurn(const QImage& image) override { return TextVision::textTurn(image); }
 
     QImage removeBackground(const QImage& image, QString* failure) override {
         try {

@@ -75,15 +75,18 @@ TEST_F(TextVisionTest, ReadsColumnsInReadingOrderInLightAndDarkMode) {
     struct Case {
         const char* name;
         QColor ground, colour, panel;
+        int turn = 0; // shown turned clockwise, as a page shown sideways
     };
     const Case cases[] = {
         {"light", QColor(255, 255, 255), ink, QColor()},
         {"dark", QColor(30, 31, 34), QColor(220, 220, 220), QColor()},
         {"dark panel beside light page", QColor(255, 255, 255), ink, QColor(40, 42, 48)},
+        {"light, turned a quarter right", QColor(255, 255, 255), ink, QColor(), 90},
+        {"light, turned a quarter left", QColor(255, 255, 255), ink, QColor(), 270},
     };
     for (const Case& c : cases) {
         const Screen screen = twoColumns(c.ground, c.colour, c.panel);
-        const QString text = TextVision::text(screen.image);
+        const QString text = TextVision::text(screen.image.transformed(QTransform().rotate(c.turn)));
         EXPECT_LT(characterErrorRate(screen.text, text), 0.02) << c.name << "\n" << text.toStdString();
         EXPECT_EQ(text.count(QStringLiteral("\n\n")), 1) << c.name;
     }

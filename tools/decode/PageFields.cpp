@@ -5,11 +5,17 @@
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFAcroFormDocumentHelper.hh>
 #include <qpdf/QPDFAnnotationObjectHelper.hh>
+#include <qpdf/QPDFFormFieldObjectHelper.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 #include <qpdf/QPDFWriter.hh>
+#include <qpdf/QUtil.hh>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <exception>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,14 +23,125 @@ namespace PageFields {
 
 namespace {
 
-bool hasWidget(QPDFPageObjectHelper& page) {
-    QPDFObjectHandle annots = page.getObjectHandle().getKey("/Annots");
-    if (!annots.isArray())
-        return false;
-    for (QPDFObjectHandle annot : annots.getArrayAsVector())
-        if (annot.isDictionary() && annot.getKey("/Subtype").isNameAndEquals("/Widget"))
+bool isFreeText(QPDFObjectHandle annot) {
+    return annot.getKey("/Subtype").isNameAndEquals("/FreeText");
+}
+
+bool hasAppearance(QPDFAnnotationObjectHelper& annot) {
+    return annot.getAppearanceStream("/N").isStream();
+}
+
+// Widgets, and notes whose text the renderer would not draw: without an appearance of their own.
+bool hasWork(QPDFPageObjectHelper& page) {
+    for (QPDFAnnotationObjectHelper annot : page.getAnnotations()) {
+        QPDFObjectHandle handle = annot.getObjectHandle();
+        if (handle.getKey("/Subtype").isNameAndEquals("/Widget") || (isFreeText(handle) && !hasAppearance(annot)))
             return true;
+    }
     return false;
+}
+
+// A text or choice field's value, where the field has a value and no appearance to show it by (as scripts that
+// set a value leave it): its appearance made from the value, as viewers make it.
+void makeValueAppearance(QPDFAcroFormDocumentHelper& form, QPDFAnnotationObjectHelper& annot) {
+    if (hasAppearance(annot))
+        return;
+    QPDFFormFieldObjectHelper field = form.getFieldForAnnotation(annot);
+    const std::string type = field.getFieldType();
+    if ((type != "/Tx" && type != "/Ch") || field.getValueAsString().empty())
+        return;
+    field.generateAppearance(annot);
+}
+
+// The text a string of a content stream holds, in the document encoding: what it cannot show becomes "?".
+std::string literal(const std::string& utf8) {
+    std::string encoded;
+    QUtil::utf8_to_pdf_doc(utf8, encoded, '?');
+    std::string out = "(";
+    for (const char c : encoded) {
+        if (c == '(' || c == ')' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out + ")";
+}
+
+// The size a default appearance ("0 g /Helv 10 Tf") asks for; 12 points when it asks for none or for a size
+// that fits the box (0).
+double fontSize(QPDFObjectHandle da) {
+    double size = 0;
+    if (da.isString()) {
+        std::istringstream words(da.getUTF8Value());
+        std::string word, before;
+        while (words >> word) {
+            if (word == "Tf")
+                size = std::atof(before.c_str());
+            before = word;
+        }
+    }
+    return size > 0 && size < 500 ? size : 12;
+}
+
+// A note's text drawn into its rectangle in the size its default appearance asks for, line by line, each line
+// broken where it would leave the rectangle, as far down as the rectangle reaches.
+void makeNoteAppearance(QPDF& pdf, QPDFAnnotationObjectHelper& annot) {
+    QPDFObjectHandle handle = annot.getObjectHandle();
+    QPDFObjectHandle contents = handle.getKey("/Contents");
+    if (hasAppearance(annot) || !contents.isString() || contents.getUTF8Value().empty() ||
+        (annot.getFlags() & (an_invisible | an_hidden | an_no_view)))
+        return;
+    const QPDFObjectHandle::Rectangle rect = annot.getRect();
+    const double width = std::abs(rect.urx - rect.llx), height = std::abs(rect.ury - rect.lly);
+    if (width < 1 || height < 1)
+        return;
+    const double size = fontSize(handle.getKey("/DA")), leading = size * 1.15;
+    // Helvetica's letters are about half as wide as its size.
+    const size_t fits = std::max<size_t>(1, size_t((width - 4) / (size * 0.5)));
+    std::vector<std::string> lines;
+    std::istringstream paragraphs(contents.getUTF8Value());
+    for (std::string paragraph; std::getline(paragraphs, paragraph);) {
+        if (!paragraph.empty() && paragraph.back() == '\r')
+            paragraph.pop_back();
+        std::istringstream words(paragraph);
+        std::string line;
+        for (std::string word; words >> word;) {
+            if (!line.empty() && line.size() + 1 + word.size() > fits) {
+                lines.push_back(line);
+                line.clear();
+            }
+            line += (line.empty() ? "" : " ") + word;
+        }
+        lines.push_back(line);
+    }
+    std::string drawing = "q BT /NoteFont " + QUtil::double_to_string(size) + " Tf 0 g 2 " +
+                          QUtil::double_to_string(height - 2 - size) + " Td " + QUtil::double_to_string(leading) +
+                          " TL\n";
+    for (size_t i = 0; i < lines.size() && double(i) * leading < height; ++i)
+        drawing += literal(lines[i]) + " '\n";
+    drawing += "ET Q\n";
+    QPDFObjectHandle look = QPDFObjectHandle::newStream(&pdf, drawing);
+    QPDFObjectHandle dict = look.getDict();
+    dict.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
+    dict.replaceKey("/Subtype", QPDFObjectHandle::newName("/Form"));
+    dict.replaceKey("/BBox", QPDFObjectHandle::newFromRectangle({0, 0, width, height}));
+    dict.replaceKey("/Resources",
+                    QPDFObjectHandle::parse("<< /Font << /NoteFont << /Type /Font /Subtype /Type1 /BaseFont /Helvetica "
+                                            "/Encoding /WinAnsiEncoding >> >> >>"));
+    QPDFObjectHandle appearances = QPDFObjectHandle::newDictionary();
+    appearances.replaceKey("/N", look);
+    handle.replaceKey("/AP", appearances);
+}
+
+// An appearance made from a value is written out by a filter on its stream, which a copy that keeps every
+// stream as stored would skip: its drawing made plain first.
+void settle(QPDFObjectHandle look) {
+    try {
+        const auto data = look.getStreamData(qpdf_dl_generalized);
+        look.replaceStreamData(std::string(reinterpret_cast<const char*>(data->getBuffer()), data->getSize()),
+                               QPDFObjectHandle::newNull(), QPDFObjectHandle::newNull());
+    } catch (const std::exception&) {
+        // Left as it is stored: the renderer reads what it can of it.
+    }
 }
 
 } // namespace
@@ -35,12 +152,21 @@ QByteArray drawn(const QByteArray& document, int page) {
         pdf.setSuppressWarnings(true);
         pdf.processMemoryFile("document", document.constData(), size_t(document.size()));
         std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(pdf).getAllPages();
-        if (page < 0 || size_t(page) >= pages.size() || !hasWidget(pages[size_t(page)]))
+        if (page < 0 || size_t(page) >= pages.size() || !hasWork(pages[size_t(page)]))
             return {};
         QPDFPageObjectHelper shown = pages[size_t(page)];
         QPDFAcroFormDocumentHelper form(pdf);
         // Values whose look the viewer is asked to make: made here as a viewer would.
         form.generateAppearancesIfNeeded();
+        bool notes = false;
+        for (QPDFAnnotationObjectHelper annot : shown.getAnnotations()) {
+            if (isFreeText(annot.getObjectHandle())) {
+                notes = notes || !hasAppearance(annot);
+                makeNoteAppearance(pdf, annot);
+            } else if (annot.getSubtype() == "/Widget") {
+                makeValueAppearance(form, annot);
+            }
+        }
 
         QPDFObjectHandle dict = shown.getObjectHandle();
         QPDFObjectHandle resources = shown.getAttribute("/Resources", true);
@@ -69,6 +195,7 @@ QByteArray drawn(const QByteArray& document, int page) {
             QPDFObjectHandle look = annot.getAppearanceStream("/N");
             if (!look.isStream())
                 continue;
+            settle(look);
             // The field's fonts and colours, where the appearance names them without holding them.
             QPDFObjectHandle own = look.getDict().getKey("/Resources");
             own = own.isDictionary() ? own.shallowCopy() : QPDFObjectHandle::newDictionary();
@@ -82,11 +209,13 @@ QByteArray drawn(const QByteArray& document, int page) {
             ++next;
             content += drawing;
         }
-        if (content.empty())
+        if (content.empty() && !notes)
             return {};
         dict.replaceKey("/Annots", QPDFObjectHandle::newArray(kept));
-        shown.addPageContents(QPDFObjectHandle::newStream(&pdf, "q\n"), true);
-        shown.addPageContents(QPDFObjectHandle::newStream(&pdf, "\nQ\n" + content), false);
+        if (!content.empty()) {
+            shown.addPageContents(QPDFObjectHandle::newStream(&pdf, "q\n"), true);
+            shown.addPageContents(QPDFObjectHandle::newStream(&pdf, "\nQ\n" + content), false);
+        }
 
         QPDFWriter writer(pdf);
         writer.setOutputMemory();

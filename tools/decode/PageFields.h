@@ -1,5 +1,6 @@
 #pragma once
-// A page's form fields drawn into the page itself, for a renderer that shows no field.
+// A page's form fields drawn into the page itself, for a renderer that shows no field, and its notes given the
+// appearance they lack, for a renderer that draws a note only by its appearance.
 
 #include <QByteArray>
 
@@ -7,8 +8,9 @@ namespace PageFields {
 
 // The document with each field widget page `page` shows (its normal appearance, not hidden) drawn into that
 // page's content and taken off its annotations; nothing when the page shows no field, or the document cannot be
-// read here (the renderer then says why). Fields a document asks the viewer to draw from their values get their
-// appearances made first. Other pages and annotations stay as they are.
+// read here (the renderer then says why). Fields a document asks the viewer to draw from their values, and text
+// fields and notes that hold a value or text but no appearance (as scripts that set a value leave them), get their
+// appearances made first, as viewers make them. Other pages and annotations stay as they are.
 QByteArray drawn(const QByteArray& document, int page);
 
 } // namespace PageFields

@@ -1,9 +1,13 @@
 #include "DocStrings.h"
 
 #include <qpdf/Buffer.hh>
+#include <qpdf/QPDFNameTreeObjectHelper.hh>
 
 #include <algorithm>
+#include <cctype>
 #include <functional>
+#include <map>
+#include <optional>
 #include <set>
 
 namespace DocStrings {
@@ -14,106 +18,256 @@ namespace {
 using Edit = std::function<std::string(const std::string&)>;
 
 constexpr int deepest = 200;
-constexpr int mostEntries = 100'000;
+constexpr size_t mostNames = 1'000'000;
 
-void editString(QPDFObjectHandle dict, const char* key, const Edit& edit) {
-    QPDFObjectHandle value = dict.getKey(key);
-    if (!value.isString())
-        return;
-    const std::string text = value.getUTF8Value();
-    const std::string edited = edit(text);
-    if (edited != text)
-        dict.replaceKey(key, QPDFObjectHandle::newUnicodeString(edited));
+bool endsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-// Every entry of the outline, each once however its links run, down to a depth no real outline reaches.
-void editOutline(QPDFObjectHandle item, const Edit& edit, std::set<QPDFObjGen>* seen, int depth) {
-    for (; item.isDictionary() && depth < deepest && seen->size() < size_t(mostEntries); item = item.getKey("/Next")) {
-        if (item.isIndirect() && !seen->insert(item.getObjGen()).second)
-            return;
-        editString(item, "/Title", edit);
-        editOutline(item.getKey("/First"), edit, seen, depth + 1);
-    }
+// Words, not bytes: a string marked as UTF-16 or UTF-8, or one in the document encoding without control bytes.
+// Identifiers, hashes and keys stored as strings are raw bytes, and nearly never free of them.
+bool isText(const std::string& raw) {
+    if (raw.empty())
+        return false;
+    const auto starts = [&raw](const char* mark) { return raw.rfind(mark, 0) == 0; };
+    if (starts("\xFE\xFF") || starts("\xFF\xFE") || starts("\xEF\xBB\xBF"))
+        return true;
+    return std::all_of(raw.begin(), raw.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte >= 0x20 || c == '\t' || c == '\n' || c == '\r';
+    });
 }
 
-// The XMP properties that hold the title, subject and keywords, as elements and, for the keywords, as an
-// attribute of their description.
-const char* const properties[] = {"dc:title", "dc:description", "dc:subject", "pdf:Keywords"};
+// A date ("D:20240131120000+01'00'"): its digits would read as an account number.
+bool isDate(const std::string& text) {
+    return text.size() > 3 && text[0] == 'D' && text[1] == ':' && text[2] >= '0' && text[2] <= '9';
+}
 
-// The text between markup within each property's element, and the value of the attribute form.
+// A signature's dictionary: its bytes are what the signature covers, and its contents the signature itself.
+bool isSignature(QPDFObjectHandle dict) {
+    return dict.hasKey("/ByteRange") || dict.getKey("/Type").isNameAndEquals("/Sig");
+}
+
+// The text of XMP metadata, edited between its markup and in its attributes. Identifiers (a document's and its
+// versions' IDs, what a description is about), languages and namespaces stay: they are no one's words.
 std::string editXmp(const std::string& xml, const Edit& edit) {
-    std::string out = xml;
-    for (const char* name : properties) {
-        const std::string open = std::string("<") + name, close = std::string("</") + name + ">";
-        for (size_t at = out.find(open); at != std::string::npos; at = out.find(open, at + 1)) {
-            const size_t after = at + open.size();
-            if (after >= out.size())
-                break;
-            const char next = out[after];
-            // Another property whose name begins alike, or the attribute form (below).
-            if (next != '>' && next != ' ' && next != '\t' && next != '\r' && next != '\n' && next != '/')
-                continue;
-            const size_t end = out.find(close, after);
+    std::string out;
+    out.reserve(xml.size());
+    std::string element; // the element whose content the text that follows is
+    const auto copyThrough = [&](size_t at, const char* end) {
+        size_t stop = xml.find(end, at);
+        stop = stop == std::string::npos ? xml.size() : stop + std::char_traits<char>::length(end);
+        out.append(xml, at, stop - at);
+        return stop;
+    };
+    const auto kept = [](const std::string& name) {
+        return name.rfind("xmlns", 0) == 0 || name == "rdf:about" || name == "xml:lang" || endsWith(name, "ID");
+    };
+    size_t at = 0;
+    while (at < xml.size()) {
+        if (xml[at] != '<') {
+            size_t next = xml.find('<', at);
+            if (next == std::string::npos)
+                next = xml.size();
+            const std::string text = xml.substr(at, next - at);
+            const bool blank = text.find_first_not_of(" \t\r\n") == std::string::npos;
+            out += kept(element) || blank ? text : edit(text);
+            at = next;
+        } else if (xml.compare(at, 9, "<![CDATA[") == 0) {
+            size_t end = xml.find("]]>", at + 9);
             if (end == std::string::npos)
-                break;
-            // Text pieces between '>' and the next '<' inside the element.
-            size_t piece = out.find('>', after);
-            size_t stop = end;
-            while (piece != std::string::npos && piece < stop) {
-                const size_t nextTag = out.find('<', piece + 1);
-                if (nextTag == std::string::npos || nextTag > stop)
+                end = xml.size();
+            const std::string text = xml.substr(at + 9, end - at - 9);
+            out += "<![CDATA[" + (kept(element) ? text : edit(text));
+            at = end;
+            at = copyThrough(at, "]]>");
+        } else if (xml.compare(at, 2, "<?") == 0) {
+            at = copyThrough(at, "?>");
+        } else if (xml.compare(at, 4, "<!--") == 0) {
+            at = copyThrough(at, "-->");
+        } else if (xml.compare(at, 2, "</") == 0 || xml.compare(at, 2, "<!") == 0) {
+            at = copyThrough(at, ">");
+            element.clear();
+        } else {
+            // An element's tag: its name, then each attribute's name and quoted value.
+            size_t i = at + 1;
+            while (i < xml.size() && !std::isspace(static_cast<unsigned char>(xml[i])) && xml[i] != '>' &&
+                   xml[i] != '/')
+                ++i;
+            element = xml.substr(at + 1, i - at - 1);
+            out.append(xml, at, i - at);
+            while (i < xml.size() && xml[i] != '>') {
+                const size_t quote = xml.find_first_of("\"'>", i);
+                if (quote == std::string::npos || xml[quote] == '>') {
+                    out.append(xml, i, (quote == std::string::npos ? xml.size() : quote) - i);
+                    i = quote == std::string::npos ? xml.size() : quote;
                     break;
-                const std::string text = out.substr(piece + 1, nextTag - piece - 1);
-                const std::string edited = edit(text);
-                if (edited != text) {
-                    out.replace(piece + 1, text.size(), edited);
-                    stop = stop - text.size() + edited.size();
                 }
-                piece = out.find('>', piece + 1 + edited.size());
+                const size_t end = xml.find(xml[quote], quote + 1);
+                if (end == std::string::npos) {
+                    out.append(xml, i, std::string::npos);
+                    i = xml.size();
+                    break;
+                }
+                // The attribute's name: the word before its '='.
+                size_t nameEnd = quote;
+                while (nameEnd > i &&
+                       (xml[nameEnd - 1] == '=' || std::isspace(static_cast<unsigned char>(xml[nameEnd - 1]))))
+                    --nameEnd;
+                size_t nameStart = nameEnd;
+                while (nameStart > i && !std::isspace(static_cast<unsigned char>(xml[nameStart - 1])))
+                    --nameStart;
+                const std::string name = xml.substr(nameStart, nameEnd - nameStart);
+                const std::string value = xml.substr(quote + 1, end - quote - 1);
+                out.append(xml, i, quote + 1 - i);
+                out += kept(name) ? value : edit(value);
+                out += xml[end];
+                i = end + 1;
             }
-        }
-        // The attribute form: pdf:Keywords="..." on a description.
-        const std::string attribute = std::string(" ") + name + "=";
-        for (size_t at = out.find(attribute); at != std::string::npos; at = out.find(attribute, at + 1)) {
-            const size_t quote = at + attribute.size();
-            if (quote >= out.size() || (out[quote] != '"' && out[quote] != '\''))
-                continue;
-            const size_t end = out.find(out[quote], quote + 1);
-            if (end == std::string::npos)
-                break;
-            const std::string text = out.substr(quote + 1, end - quote - 1);
-            const std::string edited = edit(text);
-            if (edited != text)
-                out.replace(quote + 1, text.size(), edited);
+            if (i < xml.size()) {
+                // A tag that closes itself has no content.
+                if (i > at && xml[i - 1] == '/')
+                    element.clear();
+                out += '>';
+                ++i;
+            }
+            at = i;
         }
     }
     return out;
 }
 
-void visit(QPDF& pdf, const Edit& edit) {
-    QPDFObjectHandle info = pdf.getTrailer().getKey("/Info");
-    if (info.isDictionary())
-        for (const char* key : {"/Title", "/Subject", "/Keywords"})
-            editString(info, key, edit);
-    QPDFObjectHandle root = pdf.getRoot();
-    QPDFObjectHandle outlines = root.getKey("/Outlines");
-    if (outlines.isDictionary()) {
-        std::set<QPDFObjGen> seen;
-        editOutline(outlines.getKey("/First"), edit, &seen, 0);
+bool isMetadata(QPDFObjectHandle stream) {
+    QPDFObjectHandle dict = stream.getDict();
+    return dict.getKey("/Type").isNameAndEquals("/Metadata") || dict.getKey("/Subtype").isNameAndEquals("/XML");
+}
+
+void editMetadata(QPDFObjectHandle stream, const Edit& edit) {
+    std::string xml;
+    try {
+        const auto data = stream.getStreamData(qpdf_dl_generalized);
+        xml.assign(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
+    } catch (const std::exception&) {
+        // Metadata we cannot read holds nothing we could show or search.
+        return;
     }
-    QPDFObjectHandle metadata = root.getKey("/Metadata");
-    if (metadata.isStream()) {
-        std::string xml;
-        try {
-            const auto data = metadata.getStreamData(qpdf_dl_generalized);
-            xml.assign(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
-        } catch (const std::exception&) {
-            // Metadata we cannot read holds nothing we could show or search.
-            return;
+    const std::string edited = editXmp(xml, edit);
+    if (edited != xml)
+        stream.replaceStreamData(edited, QPDFObjectHandle::newNull(), QPDFObjectHandle::newNull());
+}
+
+// What a string becomes; nothing when it stays as it is stored.
+std::optional<QPDFObjectHandle> editedString(QPDFObjectHandle string, const Edit& edit) {
+    if (!isText(string.getStringValue()))
+        return std::nullopt;
+    const std::string text = string.getUTF8Value();
+    if (isDate(text))
+        return std::nullopt;
+    const std::string edited = edit(text);
+    if (edited == text)
+        return std::nullopt;
+    return QPDFObjectHandle::newUnicodeString(edited);
+}
+
+// The strings held directly by an object, in its arrays and dictionaries at any depth. What it refers to is
+// an object of its own, visited as such.
+void editWithin(QPDFObjectHandle object, const Edit& edit, int depth) {
+    if (depth > deepest)
+        return;
+    if (object.isArray()) {
+        const int n = object.getArrayNItems();
+        for (int i = 0; i < n; ++i) {
+            QPDFObjectHandle item = object.getArrayItem(i);
+            if (item.isIndirect())
+                continue;
+            if (item.isString()) {
+                if (std::optional<QPDFObjectHandle> edited = editedString(item, edit))
+                    object.setArrayItem(i, *edited);
+            } else {
+                editWithin(item, edit, depth + 1);
+            }
         }
-        const std::string edited = editXmp(xml, edit);
-        if (edited != xml)
-            metadata.replaceStreamData(edited, QPDFObjectHandle::newNull(), QPDFObjectHandle::newNull());
+    } else if (object.isDictionary() && !isSignature(object)) {
+        for (const std::string& key : object.getKeys()) {
+            QPDFObjectHandle value = object.getKey(key);
+            if (value.isIndirect())
+                continue;
+            if (value.isString()) {
+                if (std::optional<QPDFObjectHandle> edited = editedString(value, edit))
+                    object.replaceKey(key, *edited);
+            } else {
+                editWithin(value, edit, depth + 1);
+            }
+        }
+    }
+}
+
+// The name trees of the catalogue's name dictionary (destinations, attached files, scripts, …).
+std::map<std::string, QPDFObjectHandle> nameTrees(QPDF& pdf) {
+    std::map<std::string, QPDFObjectHandle> trees;
+    QPDFObjectHandle names = pdf.getRoot().getKey("/Names");
+    if (names.isDictionary())
+        for (const std::string& key : names.getKeys())
+            if (names.getKey(key).isDictionary())
+                trees.emplace(key, names.getKey(key));
+    return trees;
+}
+
+std::vector<std::string> namesOf(QPDFObjectHandle tree, QPDF& pdf) {
+    std::vector<std::string> out;
+    try {
+        const QPDFNameTreeObjectHelper helper(tree, pdf, false);
+        for (auto entry = helper.begin(); entry != helper.end() && out.size() < mostNames; ++entry)
+            out.push_back(entry->first);
+    } catch (const std::exception&) {
+        // A tree we cannot walk is left as it is.
+    }
+    return out;
+}
+
+void visit(QPDF& pdf, const Edit& edit) {
+    std::set<QPDFObjGen> skipped;
+    QPDFObjectHandle trailer = pdf.getTrailer();
+    if (QPDFObjectHandle encrypt = trailer.getKey("/Encrypt"); encrypt.isIndirect())
+        skipped.insert(encrypt.getObjGen());
+    // The trailer's identifier and encryption stay as they are; its information dictionary is an object.
+    for (const std::string& key : trailer.getKeys())
+        if (key != "/ID" && key != "/Encrypt" && !trailer.getKey(key).isIndirect())
+            editWithin(trailer.getKey(key), edit, 0);
+
+    std::map<std::string, std::vector<std::string>> namesBefore;
+    for (const auto& [key, tree] : nameTrees(pdf))
+        namesBefore[key] = namesOf(tree, pdf);
+
+    for (QPDFObjectHandle object : pdf.getAllObjects()) {
+        if (skipped.count(object.getObjGen()))
+            continue;
+        if (object.isString()) {
+            if (std::optional<QPDFObjectHandle> edited = editedString(object, edit))
+                pdf.replaceObject(object.getObjGen(), *edited);
+        } else if (object.isStream()) {
+            editWithin(object.getDict(), edit, 0);
+            if (isMetadata(object))
+                editMetadata(object, edit);
+        } else {
+            editWithin(object, edit, 0);
+        }
+    }
+
+    // Names looked up in sorted order: a tree whose names changed is made anew from its entries.
+    QPDFObjectHandle names = pdf.getRoot().getKey("/Names");
+    for (const auto& [key, tree] : nameTrees(pdf)) {
+        if (namesOf(tree, pdf) == namesBefore[key])
+            continue;
+        try {
+            const QPDFNameTreeObjectHelper old(tree, pdf, false);
+            QPDFNameTreeObjectHelper sorted = QPDFNameTreeObjectHelper::newEmpty(pdf);
+            for (const auto& [name, value] : old)
+                sorted.insert(name, value);
+            names.replaceKey(key, sorted.getObjectHandle());
+        } catch (const std::exception&) {
+            // Left unsorted: a viewer that searches it may miss a name, nothing worse.
+        }
     }
 }
 
@@ -121,8 +275,9 @@ void visit(QPDF& pdf, const Edit& edit) {
 
 std::vector<std::string> list(QPDF& pdf) {
     std::vector<std::string> found;
-    visit(pdf, [&found](const std::string& text) {
-        if (!text.empty())
+    std::set<std::string> seen;
+    visit(pdf, [&](const std::string& text) {
+        if (!text.empty() && seen.insert(text).second)
             found.push_back(text);
         return text;
     });
@@ -133,11 +288,17 @@ std::string without(std::string text, const std::vector<std::string>& secrets) {
     std::vector<std::string> longestFirst = secrets;
     std::stable_sort(longestFirst.begin(), longestFirst.end(),
                      [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
-    for (const std::string& secret : longestFirst) {
-        if (secret.empty())
-            continue;
-        for (size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at))
-            text.erase(at, secret.size());
+    // Taking one out can join the text around it into another: again until none is left.
+    for (bool changed = true; changed;) {
+        changed = false;
+        for (const std::string& secret : longestFirst) {
+            if (secret.empty())
+                continue;
+            for (size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at)) {
+                text.erase(at, secret.size());
+                changed = true;
+            }
+        }
     }
     return text;
 }

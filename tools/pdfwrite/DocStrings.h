@@ -1,7 +1,11 @@
 #pragma once
-// The words a reader shows of a document besides its pages: the title, subject and keywords in its information
-// dictionary and in its XMP metadata, and the titles of its outline. A redaction searches them as it searches
-// the pages, and takes out of them what it found there.
+// The words a document holds besides what its pages draw: every text string of every object (the information
+// dictionary, outline titles at any depth, annotations' notes and replies, form field names and values,
+// destination names, page labels, the structure tree's alternate texts) and the text of its XMP metadata. A
+// redaction searches them as it searches the pages, and takes out of all of them what it found anywhere.
+//
+// Strings that are bytes rather than words (the file identifier, the encryption and signature dictionaries)
+// and dates are left alone: they hold nothing a reader shows, and changing them would break the document.
 
 #define POINTERHOLDER_TRANSITION 4 // only the current qpdf interfaces
 #include <qpdf/QPDF.hh>
@@ -11,14 +15,17 @@
 
 namespace DocStrings {
 
-// Each of them as UTF-8; an XMP property's text piece by piece, between its markup.
+// Each of them once, as UTF-8; the XMP metadata's text piece by piece, between its markup, and its attributes'
+// values.
 std::vector<std::string> list(QPDF& pdf);
 
 // Takes every occurrence of each secret out of them. Nothing else of the document changes: a string without a
-// secret stays as it is stored, and the metadata keeps its markup.
+// secret stays as it is stored, and the metadata keeps its markup. A name tree whose names changed is sorted
+// again, so that what looks a name up still finds it.
 void remove(QPDF& pdf, const std::vector<std::string>& secrets);
 
-// The text with every occurrence of each secret taken out (the longer ones first).
+// The text with every occurrence of each secret taken out (the longer ones first), also those the taking out
+// itself brings together.
 std::string without(std::string text, const std::vector<std::string>& secrets);
 
 } // namespace DocStrings

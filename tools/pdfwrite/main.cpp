@@ -6,10 +6,10 @@
 //   pictolarium-pdfwrite --strings SOURCE TARGET
 //
 // Reads the document at SOURCE, puts each picture of LIST (written by the program) on the page of its index
-// in place of what that page showed, takes the list's secrets out of the words the document shows besides its
-// pages, and writes the whole document to TARGET, an existing empty file, flushed to disk before it exits.
-// SOURCE is never written. With --strings, writes those words to TARGET instead (PdfRewriteList.h). The exit
-// code says what went wrong (PdfRewriteList::Exit).
+// in place of what that page showed, takes the list's secrets out of every word the document holds besides its
+// pages (a list may hold secrets only), and writes the whole document to TARGET, an existing empty file, flushed to
+// disk before it exits. SOURCE is never written. With --strings, writes those words to TARGET instead
+// (PdfRewriteList.h). The exit code says what went wrong (PdfRewriteList::Exit).
 
 #include "DocStrings.h"
 #include "PageSwap.h"
@@ -71,7 +71,7 @@ bool readList(const char* path, std::vector<Page>* pages, std::vector<std::strin
     ListHeader header;
     bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
               readAll(fd, reinterpret_cast<char*>(&header), sizeof header) && header.magic == listMagic &&
-              header.count > 0 && header.count <= mostPages && header.secrets <= mostSecrets;
+              (header.count > 0 || header.secrets > 0) && header.count <= mostPages && header.secrets <= mostSecrets;
     const std::int64_t total = st.st_size;
     for (std::uint64_t i = 0; ok && i < header.count; ++i) {
         Page page;
@@ -296,7 +296,7 @@ int rewrite(const char* source, const char* listPath, const char* target) {
     std::_Exit(outcome);
 }
 
-// The words the document shows besides its pages, each ended by a zero byte, into the empty file at `target`.
+// The words the document holds besides its pages, each ended by a zero byte, into the empty file at `target`.
 int listStrings(const char* source, const char* target) {
     std::string out;
     const Source in(source);
