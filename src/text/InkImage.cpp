@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace TextVision {
@@ -46,6 +47,64 @@ QImage opaque(const QImage& image) {
     QPainter painter(&flat);
     painter.drawImage(0, 0, image);
     return flat;
+}
+
+// The commonest colour of the ring of pixels `depth` in from the picture's edges, and its share of the ring.
+std::pair<QRgb, double> ringColour(const QImage& flat, int depth) {
+    const int w = flat.width(), h = flat.height();
+    const int left = std::min(depth, w - 1), right = std::max(w - 1 - depth, left);
+    const int top = std::min(depth, h - 1), bottom = std::max(h - 1 - depth, top);
+    std::vector<QRgb> ring;
+    ring.reserve(size_t(2 * (w + h)));
+    for (int x = left; x <= right; ++x) {
+        ring.push_back(flat.pixel(x, top));
+        ring.push_back(flat.pixel(x, bottom));
+    }
+    for (int y = top; y <= bottom; ++y) {
+        ring.push_back(flat.pixel(left, y));
+        ring.push_back(flat.pixel(right, y));
+    }
+    std::sort(ring.begin(), ring.end());
+    QRgb best = ring.front();
+    size_t bestRun = 0;
+    for (size_t i = 0; i < ring.size();) {
+        size_t j = i;
+        while (j < ring.size() && ring[j] == ring[i])
+            ++j;
+        if (j - i > bestRun) {
+            bestRun = j - i;
+            best = ring[i];
+        }
+        i = j;
+    }
+    return {best, double(bestRun) / double(ring.size())};
+}
+
+// The ground a slice was cut from: the commonest colour along its edges, inside the frame of a window
+// taken with its border (a ring of nearly one colour that the ring inside it does not share).
+QRgb edgeColour(const QImage& flat) {
+    constexpr int deepestFrame = 3;
+    auto [colour, share] = ringColour(flat, 0);
+    for (int depth = 1; depth <= deepestFrame && share >= 0.9; ++depth) {
+        const auto [inner, innerShare] = ringColour(flat, depth);
+        if (alike(inner, colour))
+            break;
+        colour = inner;
+        share = innerShare;
+    }
+    return colour;
+}
+
+// A slice cut a pixel or two round a line holds no square of open ground above or below its letters,
+// so they would be measured against whatever stands in for ground. Read inside a margin of the slice's
+// own ground, they are measured as they were on the screen.
+QImage withMargin(const QImage& flat, int margin) {
+    QImage framed(flat.width() + 2 * margin, flat.height() + 2 * margin, QImage::Format_RGB32);
+    framed.fill(edgeColour(flat));
+    QPainter painter(&framed);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(margin, margin, flat);
+    return framed;
 }
 
 // The strokes of a large bold heading on a doubled screen are wider than the square that tells open
@@ -120,10 +179,103 @@ bool dropStrokeCores(std::vector<uint16_t>& distance, std::vector<QRgb>& ground,
     return left;
 }
 
+// A badge, a chip, a highlighter's mark, a selected word or a terminal's coloured cells can be hardly
+// taller than their letters: no open square fits on them, and their letters would be measured against the
+// page round them, so a light word on a small dark plate comes out as a dark blob with holes. A plate is a
+// patch of one colour, not yet ground, at least a few pixels tall and wider than tall, that fills most of its
+// frame, runs nearly the whole way along its top and bottom and down its ends, and holds something of
+// another colour: its letters. The bars of a meter hold nothing; a word of touching bold letters runs
+// along neither its top nor its bottom. Plates become ground of their own. Returns which pixels are plates.
+template <typename Pixel>
+std::vector<uint8_t> findPlates(std::vector<uint16_t>& distance, std::vector<QRgb>& ground, int w, int h,
+                                const Pixel& pixel) {
+    constexpr int lowest = 7; // a 12 pixel pill with its rounded ends
+    const size_t n = size_t(w) * size_t(h);
+    std::vector<uint8_t> plate(n, 0);
+    std::vector<int> seen(n, -1); // the component each pixel was taken into
+    std::vector<size_t> stack, members;
+    int label = 0;
+    for (size_t start = 0; start < n; ++start) {
+        if (distance[start] == 0 || seen[start] >= 0)
+            continue;
+        const int x0 = int(start % size_t(w)), y0 = int(start / size_t(w));
+        const QRgb colour = pixel(x0, y0);
+        members.clear();
+        stack.assign(1, start);
+        seen[start] = label;
+        int left = x0, right = x0, top = y0, bottom = y0;
+        while (!stack.empty()) {
+            const size_t i = stack.back();
+            stack.pop_back();
+            members.push_back(i);
+            const int x = int(i % size_t(w)), y = int(i / size_t(w));
+            left = std::min(left, x);
+            right = std::max(right, x);
+            top = std::min(top, y);
+            bottom = std::max(bottom, y);
+            const auto visit = [&](int nx, int ny) {
+                const size_t j = size_t(ny) * size_t(w) + size_t(nx);
+                if (distance[j] != 0 && seen[j] < 0 && alike(pixel(nx, ny), colour)) {
+                    seen[j] = label;
+                    stack.push_back(j);
+                }
+            };
+            if (x > 0)
+                visit(x - 1, y);
+            if (x + 1 < w)
+                visit(x + 1, y);
+            if (y > 0)
+                visit(x, y - 1);
+            if (y + 1 < h)
+                visit(x, y + 1);
+        }
+        const int pw = right - left + 1, ph = bottom - top + 1;
+        const int mine = label++;
+        if (ph < lowest || pw < ph + ph / 2 || double(members.size()) < 0.45 * pw * ph)
+            continue;
+        const auto rowShare = [&](int y) {
+            int count = 0;
+            for (int x = left; x <= right; ++x)
+                count += seen[size_t(y) * size_t(w) + size_t(x)] == mine;
+            return double(count) / pw;
+        };
+        const auto columnShare = [&](int x) {
+            int count = 0;
+            for (int y = top; y <= bottom; ++y)
+                count += seen[size_t(y) * size_t(w) + size_t(x)] == mine;
+            return double(count) / ph;
+        };
+        // Rounded ends take a few rows and columns to reach their full length.
+        const int inset = std::max(2, ph / 3);
+        const auto along = [&](int from, int step, int count, const auto& share, double enough) {
+            for (int k = 0; k < count; ++k)
+                if (share(from + k * step) >= enough)
+                    return true;
+            return false;
+        };
+        if (!along(top, 1, inset, rowShare, 0.7) || !along(bottom, -1, inset, rowShare, 0.7) ||
+            !along(left, 1, inset, columnShare, 0.6) || !along(right, -1, inset, columnShare, 0.6))
+            continue;
+        int held = 0;
+        for (int y = top + 1; y < bottom; ++y)
+            for (int x = left + 1; x < right; ++x)
+                held += seen[size_t(y) * size_t(w) + size_t(x)] != mine && !alike(pixel(x, y), colour);
+        if (held < std::max(4, pw * ph / 50))
+            continue;
+        for (const size_t i : members) {
+            distance[i] = 0;
+            ground[i] = colour;
+            plate[i] = 1;
+        }
+    }
+    return plate;
+}
+
 } // namespace
 
 QImage inkImage(const QImage& image) {
-    const QImage flat = opaque(image);
+    constexpr int margin = 2 * groundRadius + 2;
+    const QImage flat = withMargin(opaque(image), margin);
     const int w = flat.width(), h = flat.height();
     const size_t n = size_t(w) * size_t(h);
     const auto* bits = reinterpret_cast<const QRgb*>(flat.constBits());
@@ -217,11 +369,15 @@ QImage inkImage(const QImage& image) {
                 spread(i, i + size_t(w), pixel(x, y));
         }
 
+    // Which pixels are measured against a plate, carried along with the ground below.
+    std::vector<uint8_t> plate = findPlates(distance, ground, w, h, pixel);
+
     // Every pixel takes the colour of the nearest ground (two chamfer passes).
     auto relax = [&](size_t i, size_t from, uint16_t cost) {
         if (distance[from] != far && distance[from] + cost < distance[i]) {
             distance[i] = uint16_t(std::min(int(far) - 1, distance[from] + cost));
             ground[i] = ground[from];
+            plate[i] = plate[from];
         }
     };
     for (int y = 0; y < h; ++y)
@@ -255,17 +411,22 @@ QImage inkImage(const QImage& image) {
             }
         }
 
-    QImage out(w, h, QImage::Format_Grayscale8);
-    shareRows(h, [&](int first, int end) {
-        for (int y = first; y < end; ++y) {
-            uchar* row = out.scanLine(y);
-            for (int x = 0; x < w; ++x) {
+    QImage out(w - 2 * margin, h - 2 * margin, QImage::Format_Grayscale8);
+    shareRows(h - 2 * margin, [&](int first, int end) {
+        for (int oy = first; oy < end; ++oy) {
+            uchar* row = out.scanLine(oy);
+            const int y = oy + margin;
+            for (int ox = 0; ox < w - 2 * margin; ++ox) {
+                const int x = ox + margin;
                 const size_t i = size_t(y) * size_t(w) + size_t(x);
                 int ink = distance[i] == 0 ? 0 : difference(pixel(x, y), ground[i]);
                 // Where two grounds meet (a bubble's rim, a selected row's edge) the pixels blend
                 // the two; that is an edge, not ink, and would read as a bar or a bracket.
-                for (int dy = -2; dy <= 2 && ink > 0; ++dy)
-                    for (int dx = -2; dx <= 2 && ink > 0; ++dx) {
+                // A plate's letters stand a pixel or two inside its rim, and may be the colour of the
+                // ground round it: there only the rim's own row of blended pixels is edge.
+                const int reach = plate[i] ? 1 : 2;
+                for (int dy = -reach; dy <= reach && ink > 0; ++dy)
+                    for (int dx = -reach; dx <= reach && ink > 0; ++dx) {
                         const int nx = x + dx, ny = y + dy;
                         if (nx < 0 || ny < 0 || nx >= w || ny >= h)
                             continue;
@@ -273,7 +434,7 @@ QImage inkImage(const QImage& image) {
                         if (other != ground[i])
                             ink = std::min(ink, blendResidual(pixel(x, y), ground[i], other));
                     }
-                row[x] = uchar(255 - ink);
+                row[ox] = uchar(255 - ink);
             }
         }
     });

@@ -173,6 +173,65 @@ TEST_F(TextVisionTest, EverySensitiveItemIsCoveredInThePaintedPicture) {
         EXPECT_TRUE(inkCovered(canvas.picture, again, box(item, item.secret)));
 }
 
+TEST_F(TextVisionTest, ALineCutTightOrASecretOnASmallColouredGroundIsReadAndCovered) {
+    // A slice cut `margin` pixels round the line's ink (-1 keeps the whole canvas), or the secret on a plate
+    // hardly taller than its letters: a badge, a highlighter's mark, a terminal's coloured cells.
+    struct Case {
+        const char* name;
+        QColor ground, colour, plate;
+        int margin, size, radius = 0;
+    };
+    const QColor dark(30, 31, 34), light(220, 220, 220);
+    const Case cases[] = {
+        {"slice touching the ink", Qt::white, ink, QColor(), 0, 15},
+        {"slice 3 px round the ink", Qt::white, ink, QColor(), 3, 15},
+        {"slice 5 px round light ink on dark", dark, light, QColor(), 5, 13},
+        {"white on a 12 px green pill", Qt::white, Qt::white, QColor(31, 136, 61), -1, 11, 6},
+        {"dark on a highlighter's mark", Qt::white, ink, QColor(255, 241, 118), -1, 15},
+        {"black on a terminal's green cells", dark, Qt::black, QColor(46, 125, 50), -1, 13},
+        {"white on a terminal's blue cells", dark, Qt::white, QColor(21, 101, 192), -1, 13},
+    };
+    const QString line = QStringLiteral("Call me on +44 7700 900461 before Friday");
+    const QString secret = QStringLiteral("+44 7700 900461");
+    for (const Case& c : cases) {
+        Canvas canvas(QSize(520, 64), c.ground);
+        const QFont font = inter(c.size);
+        const QFontMetrics metrics(font);
+        QRect area = canvas.substringBox(20, 20, line, secret, font);
+        if (c.plate.isValid()) {
+            // The plate reaches a pixel or two past the letters, as a line's height does.
+            QPainter painter(&canvas.picture);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(c.plate);
+            painter.drawRoundedRect(QRect(area.left() - 5, 20 + metrics.ascent() - metrics.capHeight() - 2,
+                                          area.width() + 10, metrics.height() - 1),
+                                    c.radius, c.radius);
+        }
+        const QColor words = c.ground == dark ? light : ink;
+        const qsizetype at = line.indexOf(secret);
+        QRect ink = canvas.line(20, 20, line.left(at), font, words);
+        const int x = 20 + metrics.horizontalAdvance(line.left(at));
+        ink |= canvas.line(x, 20, secret, font, c.colour);
+        ink |= canvas.line(x + metrics.horizontalAdvance(secret), 20, line.mid(at + secret.size()), font, words);
+        QImage picture = canvas.picture;
+        if (c.margin >= 0) {
+            const QRect cut = ink.adjusted(-c.margin, -c.margin, c.margin, c.margin);
+            picture = picture.copy(cut);
+            area.translate(-cut.topLeft());
+        }
+        const QString text = TextVision::fullText(TextVision::recognise(picture));
+        EXPECT_LT(characterErrorRate(line, text), 0.05) << c.name << ": " << text.toStdString();
+        const auto [painted, boxes] = TextVision::redactWithBoxes(picture);
+        int filled = 0;
+        const QRect secretArea = area.intersected(picture.rect());
+        for (int y = secretArea.top(); y <= secretArea.bottom(); ++y)
+            for (int x = secretArea.left(); x <= secretArea.right(); ++x)
+                filled += qGray(painted.pixel(x, y)) < 40;
+        EXPECT_GT(filled, 0.9 * secretArea.width() * secretArea.height()) << c.name << ": secret left uncovered";
+    }
+}
+
 TEST_F(TextVisionTest, RedactionIsUnsureWhileSomethingStillReadsAsASecret) {
     // Each reading of a new picture gives the next list: an address that goes once covered, one read again over
     // its paint, and a key found somewhere new on every reading.
