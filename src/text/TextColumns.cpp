@@ -12,9 +12,10 @@ namespace TextVision {
 namespace {
 
 // A rule standing between two columns of text: upright, as tall as half the text or more, with text on
-// both its sides. Rules across that only meet it (a highlighted item's edge, a section's rule in a
-// sidebar) leave it whole; rules that cross it have already cut it into pieces (see uprightPieces).
-bool partsColumns(const QRectF& rule, const std::vector<Line>& lines) {
+// both its sides, and not the side of a table. Rules that cross it have already cut it into pieces (see
+// uprightPieces); one rule across meeting it from a side (a section's rule in a sidebar) leaves it whole,
+// but the borders of a table's rows meet its sides at every row.
+bool partsColumns(const QRectF& rule, const std::vector<QRectF>& rules, const std::vector<Line>& lines) {
     const double aspect = lines.front().aspect;
     if (rule.height() < 8 * rule.width() * aspect)
         return false;
@@ -29,7 +30,17 @@ bool partsColumns(const QRectF& rule, const std::vector<Line>& lines) {
             right += minX(line.box) >= x;
         }
     }
-    return rule.height() >= 0.5 * (top - bottom) && left >= 2 && right >= 2;
+    if (rule.height() < 0.5 * (top - bottom) || left < 2 || right < 2)
+        return false;
+    // Ends met by a rule across (a bar over the columns, a footer's rule) are a few pixels round them.
+    const double reach = 3 * std::max(rule.width(), 0.0005);
+    const double ends = std::max(0.05 * rule.height(), 3 * reach * aspect);
+    const auto met = std::count_if(rules.begin(), rules.end(), [&](const QRectF& other) {
+        const bool across = other.width() * aspect > 4 * other.height();
+        return across && midY(other) > minY(rule) + ends && midY(other) < maxY(rule) - ends &&
+               minX(other) <= maxX(rule) + reach && maxX(other) >= minX(rule) - reach;
+    });
+    return met < 2;
 }
 
 // The pieces of each upright rule between the rules across that cross it, reaching past it on both sides:
@@ -96,11 +107,12 @@ std::pair<std::optional<Line>, std::optional<Line>> cut(const Line& line, double
     return {part(0, at), part(at, text.size())};
 }
 
-void partAt(std::vector<Line> lines, std::vector<QRectF> rules, std::vector<std::vector<Line>>& out) {
+void partAt(std::vector<Line> lines, std::vector<QRectF> rules, const std::vector<QRectF>& all,
+            std::vector<std::vector<Line>>& out) {
     std::optional<QRectF> chosen;
     if (!lines.empty())
         for (const QRectF& rule : rules)
-            if ((!chosen || rule.height() > chosen->height()) && partsColumns(rule, lines))
+            if ((!chosen || rule.height() > chosen->height()) && partsColumns(rule, all, lines))
                 chosen = rule;
     if (!chosen) {
         if (!lines.empty())
@@ -135,7 +147,7 @@ void partAt(std::vector<Line> lines, std::vector<QRectF> rules, std::vector<std:
         for (const QRectF& rule : rules)
             if (rule != *chosen && regions[k].contains(rule.center()))
                 within.push_back(rule);
-        partAt(std::move(parts[k]), std::move(within), out);
+        partAt(std::move(parts[k]), std::move(within), all, out);
     }
 }
 
@@ -173,8 +185,10 @@ std::vector<QRectF> ruledGrids(const std::vector<QRectF>& rules, double aspect) 
 
 std::vector<std::vector<Line>> partByRules(const std::vector<Line>& lines, const std::vector<QRectF>& rules) {
     std::vector<std::vector<Line>> out;
-    if (!lines.empty())
-        partAt(lines, uprightPieces(rules, lines.front().aspect), out);
+    if (!lines.empty()) {
+        const std::vector<QRectF> pieces = uprightPieces(rules, lines.front().aspect);
+        partAt(lines, pieces, pieces, out);
+    }
     return out;
 }
 

@@ -164,6 +164,12 @@ TEST(ReadingOrder, RulesTakenOutBeforeReadingStillPartWhatTheyParted) {
     for (int row = 0; row <= 4; ++row)
         borders.emplace_back(0.05, 0.925 - 0.03 * row, 0.7, 0.001);
     EXPECT_EQ(flat(fullText(grid, borders)), "n0 a0 n1 a1 n2 a2 n3 a3");
+    // Nor does a table's outer border, met by its rows' borders, beside a sidebar that runs on under it.
+    const std::vector<Line> beside = joined({column("n", 0.02, {0, 1, 2, 3, 4}, 0.1), column("c", 0.22, {1, 2, 3})});
+    std::vector<QRectF> sides{QRectF(0.20, 0.80, 0.001, 0.08)};
+    for (const double y : {0.80, 0.835, 0.865, 0.88})
+        sides.emplace_back(0.20, y, 0.35, 0.001);
+    EXPECT_EQ(flat(fullText(beside, sides)), "n0 n1 n2 n3 n4 c1 c2 c3");
 
     // Opening hours in a table as wide as the page without any rule: the remarks stand further from the
     // hours than the hours from each other, and some rows have none. Each row stays whole.
