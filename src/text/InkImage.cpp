@@ -29,13 +29,17 @@ int difference(QRgb a, QRgb b) {
     return std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)), std::abs(qBlue(a) - qBlue(b))});
 }
 
-// How far a colour lies from every blend of two others (max over channels).
-int blendResidual(QRgb colour, QRgb a, QRgb b) {
+// How far a colour lies from every blend of two others (max over channels); with past, whether it lies
+// clearly past b, further from a than b is (dark letters on a plate over a darker page).
+int blendResidual(QRgb colour, QRgb a, QRgb b, bool* past = nullptr) {
     const double v[3] = {double(qRed(colour) - qRed(a)), double(qGreen(colour) - qGreen(a)),
                          double(qBlue(colour) - qBlue(a))};
     const double d[3] = {double(qRed(b) - qRed(a)), double(qGreen(b) - qGreen(a)), double(qBlue(b) - qBlue(a))};
     const double length = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
-    const double t = length > 0 ? std::clamp((v[0] * d[0] + v[1] * d[1] + v[2] * d[2]) / length, 0.0, 1.0) : 0;
+    const double along = length > 0 ? (v[0] * d[0] + v[1] * d[1] + v[2] * d[2]) / length : 0;
+    if (past)
+        *past = along > 1.1;
+    const double t = std::clamp(along, 0.0, 1.0);
     return int(std::max({std::abs(v[0] - t * d[0]), std::abs(v[1] - t * d[1]), std::abs(v[2] - t * d[2])}));
 }
 
@@ -183,12 +187,13 @@ bool dropStrokeCores(std::vector<uint16_t>& distance, std::vector<QRgb>& ground,
 // taller than their letters: no open square fits on them, and their letters would be measured against the
 // page round them, so a light word on a small dark plate comes out as a dark blob with holes. A plate is a
 // patch of one colour, not yet ground, at least a few pixels tall and wider than tall, that fills most of its
-// frame, runs nearly the whole way along its top and bottom and down its ends, and holds something of
-// another colour: its letters. The bars of a meter hold nothing; a word of touching bold letters runs
-// along neither its top nor its bottom. Plates become ground of their own. Returns which pixels are plates.
+// frame, runs nearly the whole way along its top and bottom, and holds something of another colour: its
+// letters (which may reach its very ends, as a terminal's coloured cells hold them). The bars of a meter hold nothing;
+// a word of touching bold letters runs along neither its top nor its bottom. Plates become ground of their own. Returns
+// which pixels are plates.
 template <typename Pixel>
 std::vector<uint8_t> findPlates(std::vector<uint16_t>& distance, std::vector<QRgb>& ground, int w, int h,
-                                const Pixel& pixel) {
+                                const Pixel& pixel, std::vector<std::pair<QRect, QRgb>>& frames) {
     constexpr int lowest = 7; // a 12 pixel pill with its rounded ends
     const size_t n = size_t(w) * size_t(h);
     std::vector<uint8_t> plate(n, 0);
@@ -239,13 +244,7 @@ std::vector<uint8_t> findPlates(std::vector<uint16_t>& distance, std::vector<QRg
                 count += seen[size_t(y) * size_t(w) + size_t(x)] == mine;
             return double(count) / pw;
         };
-        const auto columnShare = [&](int x) {
-            int count = 0;
-            for (int y = top; y <= bottom; ++y)
-                count += seen[size_t(y) * size_t(w) + size_t(x)] == mine;
-            return double(count) / ph;
-        };
-        // Rounded ends take a few rows and columns to reach their full length.
+        // Rounded ends take a few rows to reach their full length.
         const int inset = std::max(2, ph / 3);
         const auto along = [&](int from, int step, int count, const auto& share, double enough) {
             for (int k = 0; k < count; ++k)
@@ -253,8 +252,7 @@ std::vector<uint8_t> findPlates(std::vector<uint16_t>& distance, std::vector<QRg
                     return true;
             return false;
         };
-        if (!along(top, 1, inset, rowShare, 0.7) || !along(bottom, -1, inset, rowShare, 0.7) ||
-            !along(left, 1, inset, columnShare, 0.6) || !along(right, -1, inset, columnShare, 0.6))
+        if (!along(top, 1, inset, rowShare, 0.7) || !along(bottom, -1, inset, rowShare, 0.7))
             continue;
         int held = 0;
         for (int y = top + 1; y < bottom; ++y)
@@ -267,6 +265,7 @@ std::vector<uint8_t> findPlates(std::vector<uint16_t>& distance, std::vector<QRg
             ground[i] = colour;
             plate[i] = 1;
         }
+        frames.emplace_back(QRect(left, top, pw, ph), colour);
     }
     return plate;
 }
@@ -370,7 +369,8 @@ QImage inkImage(const QImage& image) {
         }
 
     // Which pixels are measured against a plate, carried along with the ground below.
-    std::vector<uint8_t> plate = findPlates(distance, ground, w, h, pixel);
+    std::vector<std::pair<QRect, QRgb>> plates;
+    std::vector<uint8_t> plate = findPlates(distance, ground, w, h, pixel, plates);
 
     // Every pixel takes the colour of the nearest ground (two chamfer passes).
     auto relax = [&](size_t i, size_t from, uint16_t cost) {
@@ -411,6 +411,18 @@ QImage inkImage(const QImage& image) {
             }
         }
 
+    // What stands within a plate is measured against it, though the page's ground be as near: the letters
+    // of a terminal's coloured cells reach the cells' ends.
+    for (const auto& [frame, colour] : plates)
+        for (int y = frame.top(); y <= frame.bottom(); ++y)
+            for (int x = frame.left(); x <= frame.right(); ++x) {
+                const size_t i = size_t(y) * size_t(w) + size_t(x);
+                if (distance[i] != 0) {
+                    ground[i] = colour;
+                    plate[i] = 1;
+                }
+            }
+
     QImage out(w - 2 * margin, h - 2 * margin, QImage::Format_Grayscale8);
     shareRows(h - 2 * margin, [&](int first, int end) {
         for (int oy = first; oy < end; ++oy) {
@@ -423,7 +435,9 @@ QImage inkImage(const QImage& image) {
                 // Where two grounds meet (a bubble's rim, a selected row's edge) the pixels blend
                 // the two; that is an edge, not ink, and would read as a bar or a bracket.
                 // A plate's letters stand a pixel or two inside its rim, and may be the colour of the
-                // ground round it: there only the rim's own row of blended pixels is edge.
+                // ground round it: there only the rim's own row of blended pixels is edge. A terminal's
+                // letters may touch the end of their coloured cells, and no blend of cell and page is
+                // darker than the page: such a pixel is the letter's.
                 const int reach = plate[i] ? 1 : 2;
                 for (int dy = -reach; dy <= reach && ink > 0; ++dy)
                     for (int dx = -reach; dx <= reach && ink > 0; ++dx) {
@@ -431,13 +445,39 @@ QImage inkImage(const QImage& image) {
                         if (nx < 0 || ny < 0 || nx >= w || ny >= h)
                             continue;
                         const QRgb other = ground[size_t(ny) * size_t(w) + size_t(nx)];
-                        if (other != ground[i])
-                            ink = std::min(ink, blendResidual(pixel(x, y), ground[i], other));
+                        bool past = false;
+                        if (other == ground[i])
+                            continue;
+                        const int residual = blendResidual(pixel(x, y), ground[i], other, &past);
+                        if (!(plate[i] && past))
+                            ink = std::min(ink, residual);
                     }
                 row[ox] = uchar(255 - ink);
             }
         }
     });
+    // Letters on a plate are as dark as the plate is far from their colour: black on a terminal's green
+    // cells comes out a middle grey beside the page's own black letters, and is read as badly as faint
+    // text. Each plate's letters are brought to full strength.
+    for (const auto& [frame, colour] : plates) {
+        const QRect area = frame.translated(-margin, -margin).intersected(out.rect());
+        const auto measured = [&](int ox, int oy) {
+            return plate[size_t(oy + margin) * size_t(w) + size_t(ox + margin)];
+        };
+        int strongest = 0;
+        for (int oy = area.top(); oy <= area.bottom(); ++oy)
+            for (int ox = area.left(); ox <= area.right(); ++ox)
+                if (measured(ox, oy))
+                    strongest = std::max(strongest, 255 - out.constScanLine(oy)[ox]);
+        if (strongest < 32 || strongest >= 224)
+            continue;
+        for (int oy = area.top(); oy <= area.bottom(); ++oy) {
+            uchar* row = out.scanLine(oy);
+            for (int ox = area.left(); ox <= area.right(); ++ox)
+                if (measured(ox, oy))
+                    row[ox] = uchar(255 - std::min(255, (255 - row[ox]) * 255 / strongest));
+        }
+    }
     return out;
 }
 

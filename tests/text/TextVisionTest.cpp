@@ -7,6 +7,7 @@
 
 #include <QFontMetrics>
 #include <QPainter>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 using namespace TextFixtures;
@@ -179,7 +180,7 @@ TEST_F(TextVisionTest, ALineCutTightOrASecretOnASmallColouredGroundIsReadAndCove
     struct Case {
         const char* name;
         QColor ground, colour, plate;
-        int margin, size, radius = 0;
+        int margin, size, radius = 0, pad = 5;
     };
     const QColor dark(30, 31, 34), light(220, 220, 220);
     const Case cases[] = {
@@ -204,8 +205,8 @@ TEST_F(TextVisionTest, ALineCutTightOrASecretOnASmallColouredGroundIsReadAndCove
             painter.setRenderHint(QPainter::Antialiasing);
             painter.setPen(Qt::NoPen);
             painter.setBrush(c.plate);
-            painter.drawRoundedRect(QRect(area.left() - 5, 20 + metrics.ascent() - metrics.capHeight() - 2,
-                                          area.width() + 10, metrics.height() - 1),
+            painter.drawRoundedRect(QRect(area.left() - c.pad, 20 + metrics.ascent() - metrics.capHeight() - 2,
+                                          area.width() + 2 * c.pad, metrics.height() - 1),
                                     c.radius, c.radius);
         }
         const QColor words = c.ground == dark ? light : ink;
@@ -229,6 +230,27 @@ TEST_F(TextVisionTest, ALineCutTightOrASecretOnASmallColouredGroundIsReadAndCove
             for (int x = secretArea.left(); x <= secretArea.right(); ++x)
                 filled += qGray(painted.pixel(x, y)) < 40;
         EXPECT_GT(filled, 0.9 * secretArea.width() * secretArea.height()) << c.name << ": secret left uncovered";
+    }
+    // A terminal's coloured cells as a browser draws them at 1x, the digits reaching the cells' ends: each
+    // secret is read, and none reads once painted.
+    const QStringList secrets{"020 7946 0958", "DE89 3704 0044 0532 0130 00", "+44 7700 900461"};
+    const char* cells[][2] = {{"#2e7d32", "#000"}, {"#1565c0", "#fff"}, {"#00838f", "#000"}};
+    QString rows;
+    for (int i = 0; i < secrets.size(); ++i)
+        rows += QStringLiteral("<div>Row %1: <span style='background:%2;color:%3'>%4</span></div>")
+                    .arg(i)
+                    .arg(QLatin1String(cells[i][0]), QLatin1String(cells[i][1]), secrets[i]);
+    const QImage page = webPage(QStringLiteral("<body style='margin:0;padding:16px;background:#1b1d21;color:#e6e6e6;"
+                                               "font:13px/15px \"DejaVu Sans Mono\"'>%1</body>")
+                                    .arg(rows),
+                                QSize(420, 200));
+    ASSERT_FALSE(page.isNull()) << "chromium drew nothing";
+    const auto bare = [](QString text) { return text.remove(QRegularExpression(QStringLiteral("[^0-9A-Z]"))); };
+    const QString before = bare(TextVision::fullText(TextVision::recognise(page)));
+    const QString after = bare(TextVision::fullText(TextVision::recognise(TextVision::redactChecked(page).image)));
+    for (const QString& secret : secrets) {
+        EXPECT_TRUE(before.contains(bare(secret))) << secret.toStdString() << " unread: " << before.toStdString();
+        EXPECT_FALSE(after.contains(bare(secret).right(4))) << secret.toStdString() << " readable once painted";
     }
 }
 
