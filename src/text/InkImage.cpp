@@ -196,18 +196,17 @@ std::vector<uint8_t> findPlates(std::vector<uint16_t>& distance, std::vector<QRg
                                 const Pixel& pixel, std::vector<std::pair<QRect, QRgb>>& frames) {
     constexpr int lowest = 7; // a 12 pixel pill with its rounded ends
     const size_t n = size_t(w) * size_t(h);
-    std::vector<uint8_t> plate(n, 0);
-    std::vector<int> seen(n, -1); // the component each pixel was taken into
+    std::vector<uint8_t> plate(n, 0), seen(n, 0);
+    constexpr uint8_t candidate = 2; // the members of the patch being weighed
     std::vector<size_t> stack, members;
-    int label = 0;
     for (size_t start = 0; start < n; ++start) {
-        if (distance[start] == 0 || seen[start] >= 0)
+        if (distance[start] == 0 || seen[start])
             continue;
         const int x0 = int(start % size_t(w)), y0 = int(start / size_t(w));
         const QRgb colour = pixel(x0, y0);
         members.clear();
         stack.assign(1, start);
-        seen[start] = label;
+        seen[start] = 1;
         int left = x0, right = x0, top = y0, bottom = y0;
         while (!stack.empty()) {
             const size_t i = stack.back();
@@ -220,8 +219,8 @@ std::vector<uint8_t> findPlates(std::vector<uint16_t>& distance, std::vector<QRg
             bottom = std::max(bottom, y);
             const auto visit = [&](int nx, int ny) {
                 const size_t j = size_t(ny) * size_t(w) + size_t(nx);
-                if (distance[j] != 0 && seen[j] < 0 && alike(pixel(nx, ny), colour)) {
-                    seen[j] = label;
+                if (distance[j] != 0 && !seen[j] && alike(pixel(nx, ny), colour)) {
+                    seen[j] = 1;
                     stack.push_back(j);
                 }
             };
@@ -235,13 +234,15 @@ std::vector<uint8_t> findPlates(std::vector<uint16_t>& distance, std::vector<QRg
                 visit(x, y + 1);
         }
         const int pw = right - left + 1, ph = bottom - top + 1;
-        const int mine = label++;
         if (ph < lowest || pw < ph + ph / 2 || double(members.size()) < 0.45 * pw * ph)
             continue;
+        for (const size_t i : members)
+            plate[i] = candidate;
+        const auto mine = [&](int x, int y) { return plate[size_t(y) * size_t(w) + size_t(x)] == candidate; };
         const auto rowShare = [&](int y) {
             int count = 0;
             for (int x = left; x <= right; ++x)
-                count += seen[size_t(y) * size_t(w) + size_t(x)] == mine;
+                count += mine(x, y);
             return double(count) / pw;
         };
         // Rounded ends take a few rows to reach their full length.
@@ -252,19 +253,21 @@ std::vector<uint8_t> findPlates(std::vector<uint16_t>& distance, std::vector<QRg
                     return true;
             return false;
         };
-        if (!along(top, 1, inset, rowShare, 0.7) || !along(bottom, -1, inset, rowShare, 0.7))
-            continue;
         int held = 0;
-        for (int y = top + 1; y < bottom; ++y)
-            for (int x = left + 1; x < right; ++x)
-                held += seen[size_t(y) * size_t(w) + size_t(x)] != mine && !alike(pixel(x, y), colour);
-        if (held < std::max(4, pw * ph / 50))
-            continue;
+        if (along(top, 1, inset, rowShare, 0.7) && along(bottom, -1, inset, rowShare, 0.7))
+            for (int y = top + 1; y < bottom; ++y)
+                for (int x = left + 1; x < right; ++x)
+                    held += !mine(x, y) && !alike(pixel(x, y), colour);
+        const bool isPlate = held >= std::max(4, pw * ph / 50);
         for (const size_t i : members) {
-            distance[i] = 0;
-            ground[i] = colour;
-            plate[i] = 1;
+            plate[i] = isPlate;
+            if (isPlate) {
+                distance[i] = 0;
+                ground[i] = colour;
+            }
         }
+        if (!isPlate)
+            continue;
         frames.emplace_back(QRect(left, top, pw, ph), colour);
     }
     return plate;
