@@ -6,7 +6,9 @@
 // the pictures whose names hold it; BENCH_SCREENS_LINES prints the lines read (left, top, width,
 // height in pixels); BENCH_SCREENS_BANDS=n reads every picture in n bands; BENCH_SCREENS_DIR=folder
 // reads another set made the same way; BENCH_SCREENS_REDACT only counts the boxes redaction would paint on
-// each picture (a few addresses and commit hashes; anything more is a false find).
+// each picture (a few addresses and commit hashes; anything more is a false find), and where a picture has
+// its secrets beside it (NN-name.secrets, one a line with its box) whether the boxes cover each, and whether
+// the tesseract command or our reading still finds any of them in the painted picture.
 
 #include "SideBySide.h"
 #include "text/OcrEngine.h"
@@ -22,6 +24,8 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QProcess>
+#include <QRegularExpression>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -33,6 +37,8 @@ struct Screen {
     QString file;
     double ours[4] = {}, command[4] = {}; // CER, WER, wall ms, cpu ms
     QString ourText, commandText;
+    QStringList secrets;            // what redaction must leave unreadable
+    std::vector<QRect> secretBoxes; // where each stands in the picture, where known
 };
 
 template <typename Run> void measure(int runs, double* figures, QString& text, const QString& truth, Run run) {
@@ -110,6 +116,64 @@ void table(const std::vector<Screen>& screens, const QString& half, bool withCom
         std::printf("%d of %d pictures read worse than the command by more than 0.02 (marked *)\n", worse, count);
 }
 
+// Letters and digits only, lower case: a secret is read whatever spaces or dashes the reading puts in it.
+QString bare(const QString& text) {
+    QString out;
+    for (const QChar c : text)
+        if (c.isLetterOrNumber())
+            out += c.toLower();
+    return out;
+}
+
+// The secrets of the screen that a reader still finds in the painted picture: the whole of one, or a
+// group of four or more of its letters and digits (a card's last group is as much a secret as the card).
+QStringList stillReadable(const Screen& screen, const QImage& painted) {
+    const QString file = QDir::temp().filePath(QStringLiteral("bench-screens-painted.png"));
+    painted.save(file);
+    QProcess process;
+    process.start(QStringLiteral("tesseract"), {file, QStringLiteral("stdout")});
+    process.waitForFinished(-1);
+    QString read = bare(QString::fromUtf8(process.readAllStandardOutput()));
+    for (const auto& line : TextVision::recognise(painted))
+        read += u'|' + bare(line.text);
+    QStringList found;
+    for (const QString& secret : screen.secrets) {
+        const QStringList groups = secret.split(QRegularExpression(QStringLiteral("[\\s()-]+")), Qt::SkipEmptyParts);
+        const bool readable =
+            read.contains(bare(secret)) || std::any_of(groups.begin(), groups.end(), [&](const QString& g) {
+                return bare(g).size() >= 4 && read.contains(bare(g));
+            });
+        if (readable)
+            found << secret;
+    }
+    return found;
+}
+
+// The secrets whose letters the boxes leave partly bare: the middle half of each secret's line box, all along
+// it, must lie under the boxes (normalised, origin lower left).
+QStringList leftBare(const Screen& screen, const std::vector<QRectF>& boxes) {
+    const QSize size = screen.image.size();
+    std::vector<QRect> painted;
+    for (const QRectF& b : boxes)
+        painted.push_back(QRectF(b.x() * size.width(), (1 - b.y() - b.height()) * size.height(),
+                                 b.width() * size.width(), b.height() * size.height())
+                              .toAlignedRect());
+    QStringList bare;
+    for (size_t i = 0; i < screen.secretBoxes.size(); ++i) {
+        const QRect box = screen.secretBoxes[i];
+        const QRect core = QRect(box.left() + 1, box.top() + box.height() / 4, box.width() - 2, box.height() / 2)
+                               .intersected(screen.image.rect());
+        int covered = 0;
+        for (int y = core.top(); y <= core.bottom(); ++y)
+            for (int x = core.left(); x <= core.right(); ++x)
+                covered +=
+                    std::any_of(painted.begin(), painted.end(), [&](const QRect& p) { return p.contains(x, y); });
+        if (covered < 0.95 * core.width() * core.height())
+            bare << screen.secrets[qsizetype(i)];
+    }
+    return bare;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -142,18 +206,45 @@ int main(int argc, char** argv) {
             return 1;
         }
         screen.truth = QString::fromUtf8(truth.readAll());
+        if (QFile secrets(folder.filePath(fields[0] + QStringLiteral(".secrets"))); secrets.open(QIODevice::ReadOnly))
+            for (const QString& row : QString::fromUtf8(secrets.readAll()).split(u'\n', Qt::SkipEmptyParts)) {
+                const QStringList parts = row.split(u'\t');
+                screen.secrets << parts[0];
+                if (parts.size() == 5)
+                    screen.secretBoxes.emplace_back(parts[1].toInt(), parts[2].toInt(), parts[3].toInt(),
+                                                    parts[4].toInt());
+            }
         screens.push_back(std::move(screen));
     }
 
     if (qEnvironmentVariableIsSet("BENCH_SCREENS_REDACT")) {
-        size_t total = 0;
+        size_t total = 0, secrets = 0, readable = 0, bareCount = 0;
         for (const Screen& s : screens) {
             // Read and painted as the redact tool does: its careful readings, then the check of the painted picture.
-            const size_t boxes = TextVision::redactChecked(s.image).boxes.size();
-            std::printf("%-28s %3zu\n", s.name.toUtf8().constData(), boxes);
+            const TextVision::CheckedRedaction done = TextVision::redactChecked(s.image);
+            const size_t boxes = done.boxes.size();
             total += boxes;
+            if (const QString dump = qEnvironmentVariable("BENCH_SCREENS_DUMP"); !dump.isEmpty()) {
+                QDir().mkpath(dump);
+                done.image.save(QDir(dump).filePath(s.name + QStringLiteral(".painted.png")));
+            }
+            if (s.secrets.isEmpty()) {
+                std::printf("%-28s %3zu\n", s.name.toUtf8().constData(), boxes);
+                continue;
+            }
+            const QStringList left = stillReadable(s, done.image), uncovered = leftBare(s, done.boxes);
+            secrets += size_t(s.secrets.size());
+            readable += size_t(left.size());
+            bareCount += size_t(uncovered.size());
+            std::printf("%-28s %3zu  %lld of %lld secrets uncovered, %lld still readable  %s\n",
+                        s.name.toUtf8().constData(), boxes, static_cast<long long>(uncovered.size()),
+                        static_cast<long long>(s.secrets.size()), static_cast<long long>(left.size()),
+                        (uncovered + left).join(QStringLiteral(", ")).toUtf8().constData());
         }
         std::printf("%-28s %3zu\n", "boxes in all", total);
+        if (secrets)
+            std::printf("%zu of %zu secrets left uncovered, %zu still readable after redaction\n", bareCount, secrets,
+                        readable);
         return 0;
     }
     if (Quick::on() && screens.size() > 1)

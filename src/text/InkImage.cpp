@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace TextVision {
@@ -28,13 +29,17 @@ int difference(QRgb a, QRgb b) {
     return std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)), std::abs(qBlue(a) - qBlue(b))});
 }
 
-// How far a colour lies from every blend of two others (max over channels).
-int blendResidual(QRgb colour, QRgb a, QRgb b) {
+// How far a colour lies from every blend of two others (max over channels); with past, whether it lies
+// clearly past b, further from a than b is (dark letters on a plate over a darker page).
+int blendResidual(QRgb colour, QRgb a, QRgb b, bool* past = nullptr) {
     const double v[3] = {double(qRed(colour) - qRed(a)), double(qGreen(colour) - qGreen(a)),
                          double(qBlue(colour) - qBlue(a))};
     const double d[3] = {double(qRed(b) - qRed(a)), double(qGreen(b) - qGreen(a)), double(qBlue(b) - qBlue(a))};
     const double length = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
-    const double t = length > 0 ? std::clamp((v[0] * d[0] + v[1] * d[1] + v[2] * d[2]) / length, 0.0, 1.0) : 0;
+    const double along = length > 0 ? (v[0] * d[0] + v[1] * d[1] + v[2] * d[2]) / length : 0;
+    if (past)
+        *past = along > 1.1;
+    const double t = std::clamp(along, 0.0, 1.0);
     return int(std::max({std::abs(v[0] - t * d[0]), std::abs(v[1] - t * d[1]), std::abs(v[2] - t * d[2])}));
 }
 
@@ -46,6 +51,64 @@ QImage opaque(const QImage& image) {
     QPainter painter(&flat);
     painter.drawImage(0, 0, image);
     return flat;
+}
+
+// The commonest colour of the ring of pixels `depth` in from the picture's edges, and its share of the ring.
+std::pair<QRgb, double> ringColour(const QImage& flat, int depth) {
+    const int w = flat.width(), h = flat.height();
+    const int left = std::min(depth, w - 1), right = std::max(w - 1 - depth, left);
+    const int top = std::min(depth, h - 1), bottom = std::max(h - 1 - depth, top);
+    std::vector<QRgb> ring;
+    ring.reserve(size_t(2 * (w + h)));
+    for (int x = left; x <= right; ++x) {
+        ring.push_back(flat.pixel(x, top));
+        ring.push_back(flat.pixel(x, bottom));
+    }
+    for (int y = top; y <= bottom; ++y) {
+        ring.push_back(flat.pixel(left, y));
+        ring.push_back(flat.pixel(right, y));
+    }
+    std::sort(ring.begin(), ring.end());
+    QRgb best = ring.front();
+    size_t bestRun = 0;
+    for (size_t i = 0; i < ring.size();) {
+        size_t j = i;
+        while (j < ring.size() && ring[j] == ring[i])
+            ++j;
+        if (j - i > bestRun) {
+            bestRun = j - i;
+            best = ring[i];
+        }
+        i = j;
+    }
+    return {best, double(bestRun) / double(ring.size())};
+}
+
+// The ground a slice was cut from: the commonest colour along its edges, inside the frame of a window
+// taken with its border (a ring of nearly one colour that the ring inside it does not share).
+QRgb edgeColour(const QImage& flat) {
+    constexpr int deepestFrame = 3;
+    auto [colour, share] = ringColour(flat, 0);
+    for (int depth = 1; depth <= deepestFrame && share >= 0.9; ++depth) {
+        const auto [inner, innerShare] = ringColour(flat, depth);
+        if (alike(inner, colour))
+            break;
+        colour = inner;
+        share = innerShare;
+    }
+    return colour;
+}
+
+// A slice cut a pixel or two round a line holds no square of open ground above or below its letters,
+// so they would be measured against whatever stands in for ground. Read inside a margin of the slice's
+// own ground, they are measured as they were on the screen.
+QImage withMargin(const QImage& flat, int margin) {
+    QImage framed(flat.width() + 2 * margin, flat.height() + 2 * margin, QImage::Format_RGB32);
+    framed.fill(edgeColour(flat));
+    QPainter painter(&framed);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(margin, margin, flat);
+    return framed;
 }
 
 // The strokes of a large bold heading on a doubled screen are wider than the square that tells open
@@ -120,10 +183,101 @@ bool dropStrokeCores(std::vector<uint16_t>& distance, std::vector<QRgb>& ground,
     return left;
 }
 
+// A badge, a chip, a highlighter's mark, a selected word or a terminal's coloured cells can be hardly
+// taller than their letters: no open square fits on them, and their letters would be measured against the
+// page round them, so a light word on a small dark plate comes out as a dark blob with holes. A plate is a
+// patch of one colour, not yet ground, at least a few pixels tall and wider than tall, that fills most of its
+// frame, runs nearly the whole way along its top and bottom, and holds something of another colour: its
+// letters (which may reach its very ends, as a terminal's coloured cells hold them). The bars of a meter hold nothing;
+// a word of touching bold letters runs along neither its top nor its bottom. Plates become ground of their own. Returns
+// which pixels are plates.
+template <typename Pixel>
+std::vector<uint8_t> findPlates(std::vector<uint16_t>& distance, std::vector<QRgb>& ground, int w, int h,
+                                const Pixel& pixel, std::vector<std::pair<QRect, QRgb>>& frames) {
+    constexpr int lowest = 7; // a 12 pixel pill with its rounded ends
+    const size_t n = size_t(w) * size_t(h);
+    std::vector<uint8_t> plate(n, 0), seen(n, 0);
+    constexpr uint8_t candidate = 2; // the members of the patch being weighed
+    std::vector<size_t> stack, members;
+    for (size_t start = 0; start < n; ++start) {
+        if (distance[start] == 0 || seen[start])
+            continue;
+        const int x0 = int(start % size_t(w)), y0 = int(start / size_t(w));
+        const QRgb colour = pixel(x0, y0);
+        members.clear();
+        stack.assign(1, start);
+        seen[start] = 1;
+        int left = x0, right = x0, top = y0, bottom = y0;
+        while (!stack.empty()) {
+            const size_t i = stack.back();
+            stack.pop_back();
+            members.push_back(i);
+            const int x = int(i % size_t(w)), y = int(i / size_t(w));
+            left = std::min(left, x);
+            right = std::max(right, x);
+            top = std::min(top, y);
+            bottom = std::max(bottom, y);
+            const auto visit = [&](int nx, int ny) {
+                const size_t j = size_t(ny) * size_t(w) + size_t(nx);
+                if (distance[j] != 0 && !seen[j] && alike(pixel(nx, ny), colour)) {
+                    seen[j] = 1;
+                    stack.push_back(j);
+                }
+            };
+            if (x > 0)
+                visit(x - 1, y);
+            if (x + 1 < w)
+                visit(x + 1, y);
+            if (y > 0)
+                visit(x, y - 1);
+            if (y + 1 < h)
+                visit(x, y + 1);
+        }
+        const int pw = right - left + 1, ph = bottom - top + 1;
+        if (ph < lowest || pw < ph + ph / 2 || double(members.size()) < 0.45 * pw * ph)
+            continue;
+        for (const size_t i : members)
+            plate[i] = candidate;
+        const auto mine = [&](int x, int y) { return plate[size_t(y) * size_t(w) + size_t(x)] == candidate; };
+        const auto rowShare = [&](int y) {
+            int count = 0;
+            for (int x = left; x <= right; ++x)
+                count += mine(x, y);
+            return double(count) / pw;
+        };
+        // Rounded ends take a few rows to reach their full length.
+        const int inset = std::max(2, ph / 3);
+        const auto along = [&](int from, int step, int count, const auto& share, double enough) {
+            for (int k = 0; k < count; ++k)
+                if (share(from + k * step) >= enough)
+                    return true;
+            return false;
+        };
+        int held = 0;
+        if (along(top, 1, inset, rowShare, 0.7) && along(bottom, -1, inset, rowShare, 0.7))
+            for (int y = top + 1; y < bottom; ++y)
+                for (int x = left + 1; x < right; ++x)
+                    held += !mine(x, y) && !alike(pixel(x, y), colour);
+        const bool isPlate = held >= std::max(4, pw * ph / 50);
+        for (const size_t i : members) {
+            plate[i] = isPlate;
+            if (isPlate) {
+                distance[i] = 0;
+                ground[i] = colour;
+            }
+        }
+        if (!isPlate)
+            continue;
+        frames.emplace_back(QRect(left, top, pw, ph), colour);
+    }
+    return plate;
+}
+
 } // namespace
 
 QImage inkImage(const QImage& image) {
-    const QImage flat = opaque(image);
+    constexpr int margin = 2 * groundRadius + 2;
+    const QImage flat = withMargin(opaque(image), margin);
     const int w = flat.width(), h = flat.height();
     const size_t n = size_t(w) * size_t(h);
     const auto* bits = reinterpret_cast<const QRgb*>(flat.constBits());
@@ -217,11 +371,16 @@ QImage inkImage(const QImage& image) {
                 spread(i, i + size_t(w), pixel(x, y));
         }
 
+    // Which pixels are measured against a plate, carried along with the ground below.
+    std::vector<std::pair<QRect, QRgb>> plates;
+    std::vector<uint8_t> plate = findPlates(distance, ground, w, h, pixel, plates);
+
     // Every pixel takes the colour of the nearest ground (two chamfer passes).
     auto relax = [&](size_t i, size_t from, uint16_t cost) {
         if (distance[from] != far && distance[from] + cost < distance[i]) {
             distance[i] = uint16_t(std::min(int(far) - 1, distance[from] + cost));
             ground[i] = ground[from];
+            plate[i] = plate[from];
         }
     };
     for (int y = 0; y < h; ++y)
@@ -255,28 +414,73 @@ QImage inkImage(const QImage& image) {
             }
         }
 
-    QImage out(w, h, QImage::Format_Grayscale8);
-    shareRows(h, [&](int first, int end) {
-        for (int y = first; y < end; ++y) {
-            uchar* row = out.scanLine(y);
-            for (int x = 0; x < w; ++x) {
+    // What stands within a plate is measured against it, though the page's ground be as near: the letters
+    // of a terminal's coloured cells reach the cells' ends.
+    for (const auto& [frame, colour] : plates)
+        for (int y = frame.top(); y <= frame.bottom(); ++y)
+            for (int x = frame.left(); x <= frame.right(); ++x) {
+                const size_t i = size_t(y) * size_t(w) + size_t(x);
+                if (distance[i] != 0) {
+                    ground[i] = colour;
+                    plate[i] = 1;
+                }
+            }
+
+    QImage out(w - 2 * margin, h - 2 * margin, QImage::Format_Grayscale8);
+    shareRows(h - 2 * margin, [&](int first, int end) {
+        for (int oy = first; oy < end; ++oy) {
+            uchar* row = out.scanLine(oy);
+            const int y = oy + margin;
+            for (int ox = 0; ox < w - 2 * margin; ++ox) {
+                const int x = ox + margin;
                 const size_t i = size_t(y) * size_t(w) + size_t(x);
                 int ink = distance[i] == 0 ? 0 : difference(pixel(x, y), ground[i]);
                 // Where two grounds meet (a bubble's rim, a selected row's edge) the pixels blend
                 // the two; that is an edge, not ink, and would read as a bar or a bracket.
-                for (int dy = -2; dy <= 2 && ink > 0; ++dy)
-                    for (int dx = -2; dx <= 2 && ink > 0; ++dx) {
+                // A plate's letters stand a pixel or two inside its rim, and may be the colour of the
+                // ground round it: there only the rim's own row of blended pixels is edge. A terminal's
+                // letters may touch the end of their coloured cells, and no blend of cell and page is
+                // darker than the page: such a pixel is the letter's.
+                const int reach = plate[i] ? 1 : 2;
+                for (int dy = -reach; dy <= reach && ink > 0; ++dy)
+                    for (int dx = -reach; dx <= reach && ink > 0; ++dx) {
                         const int nx = x + dx, ny = y + dy;
                         if (nx < 0 || ny < 0 || nx >= w || ny >= h)
                             continue;
                         const QRgb other = ground[size_t(ny) * size_t(w) + size_t(nx)];
-                        if (other != ground[i])
-                            ink = std::min(ink, blendResidual(pixel(x, y), ground[i], other));
+                        bool past = false;
+                        if (other == ground[i])
+                            continue;
+                        const int residual = blendResidual(pixel(x, y), ground[i], other, &past);
+                        if (!(plate[i] && past))
+                            ink = std::min(ink, residual);
                     }
-                row[x] = uchar(255 - ink);
+                row[ox] = uchar(255 - ink);
             }
         }
     });
+    // Letters on a plate are as dark as the plate is far from their colour: black on a terminal's green
+    // cells comes out a middle grey beside the page's own black letters, and is read as badly as faint
+    // text. Each plate's letters are brought to full strength.
+    for (const auto& [frame, colour] : plates) {
+        const QRect area = frame.translated(-margin, -margin).intersected(out.rect());
+        const auto measured = [&](int ox, int oy) {
+            return plate[size_t(oy + margin) * size_t(w) + size_t(ox + margin)];
+        };
+        int strongest = 0;
+        for (int oy = area.top(); oy <= area.bottom(); ++oy)
+            for (int ox = area.left(); ox <= area.right(); ++ox)
+                if (measured(ox, oy))
+                    strongest = std::max(strongest, 255 - out.constScanLine(oy)[ox]);
+        if (strongest < 32 || strongest >= 224)
+            continue;
+        for (int oy = area.top(); oy <= area.bottom(); ++oy) {
+            uchar* row = out.scanLine(oy);
+            for (int ox = area.left(); ox <= area.right(); ++ox)
+                if (measured(ox, oy))
+                    row[ox] = uchar(255 - std::min(255, (255 - row[ox]) * 255 / strongest));
+        }
+    }
     return out;
 }
 

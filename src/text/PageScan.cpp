@@ -200,6 +200,8 @@ PageScan::PageScan(const QImage& image) {
     clearFrame(greyImage);
     groundTitleBar(greyImage);
     ruleBoxes = clearRules(greyImage);
+    for (const QRect& rule : clearFaintUprights(greyImage))
+        ruleBoxes.push_back(rule);
     bars = findBarRuns(greyImage);
     blankBarRuns(greyImage, bars);
     const int w = greyImage.width(), h = greyImage.height();

@@ -181,4 +181,75 @@ std::vector<QRect> clearRules(QImage& grey) {
     return out;
 }
 
+std::vector<QRect> clearFaintUprights(QImage& grey) {
+    constexpr uchar bareLevel = 250; // ground, with a level or two of noise
+    constexpr int widest = 3;
+    constexpr int reachAcross = 8; // a rule across reaches this far on both sides where it crosses
+    constexpr int gapRows = 4;     // letters set close beside the rule hide its bare side for a row or two
+    const int w = grey.width(), h = grey.height();
+    const int tallest = std::max(longAlone, h / 4);
+    if (w < 2 * widest + 2 || h < tallest)
+        return {};
+    const auto bare = [&](const uchar* row, int x) { return x < 0 || x >= w || row[x] >= bareLevel; };
+    const auto inked = [&](const uchar* row, int x) { return x >= 0 && x < w && row[x] < bareLevel; };
+    // Per row, the thin runs of faint ink with bare ground either side, by their first column; and per column,
+    // the row where its current run of such rows started and where it was last seen.
+    struct Open {
+        int first = -1, last = -1, right = 0;
+    };
+    std::vector<Open> runs(static_cast<size_t>(w));
+    std::vector<QRect> found;
+    const auto close = [&](int x) {
+        Open& o = runs[size_t(x)];
+        if (o.first >= 0 && o.last - o.first + 1 >= tallest)
+            found.emplace_back(QPoint(x, o.first), QPoint(o.right, o.last));
+        o = Open();
+    };
+    for (int y = 0; y < h; ++y) {
+        const uchar* row = grey.constScanLine(y);
+        for (int x = 0; x < w;) {
+            if (!inked(row, x)) {
+                ++x;
+                continue;
+            }
+            const int first = x;
+            while (x < w && inked(row, x))
+                ++x;
+            const int last = x - 1;
+            if (last - first + 1 > widest || !bare(row, first - 1) || !bare(row, last + 1))
+                continue;
+            Open& o = runs[size_t(first)];
+            if (o.first >= 0 && y - o.last > gapRows + 1)
+                close(first);
+            if (o.first < 0)
+                o.first = y;
+            o.last = y;
+            o.right = std::max(o.right, last);
+        }
+        // A rule across as faint, crossing: the run is parted there. Its row holds ink a good way on both sides.
+        for (int x = 0; x < w; ++x) {
+            Open& o = runs[size_t(x)];
+            if (o.first < 0)
+                continue;
+            if (y - o.last > gapRows) {
+                close(x);
+                continue;
+            }
+            bool across = o.last < y;
+            for (int d = 1; across && d <= reachAcross; ++d)
+                across = inked(row, x - d) && inked(row, o.right + d);
+            if (across) {
+                o.last = y - 1;
+                close(x);
+            }
+        }
+    }
+    for (int x = 0; x < w; ++x)
+        close(x);
+    for (const QRect& r : found)
+        for (int y = r.top(); y <= r.bottom(); ++y)
+            std::memset(grey.scanLine(y) + r.left(), 255, size_t(r.width()));
+    return found;
+}
+
 } // namespace TextVision

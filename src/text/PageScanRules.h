@@ -16,4 +16,11 @@ namespace TextVision {
 // crossing a rule keeps its ink.
 std::vector<QRect> clearRules(QImage& grey);
 
+// Finds the tall rules down the page that clearRules() leaves, however light: a hairline between a sidebar
+// and an article is often paler than any stroke of a letter. A run of faint ink one to three pixels wide
+// with bare ground on both sides, down a quarter of the picture or more, parted where a rule as faint
+// crosses it (a bar across the columns); a table's borders, crossed at every row, leave nothing so tall.
+// Paints them ground and returns them.
+std::vector<QRect> clearFaintUprights(QImage& grey);
+
 } // namespace TextVision

@@ -12,8 +12,9 @@ namespace TextVision {
 namespace {
 
 // A rule standing between two columns of text: upright, as tall as half the text or more, with text on
-// both its sides, and met by no rule across anywhere but at its ends. The borders inside a table are
-// crossed by the borders of its rows; a frame round a code block is no taller than its code.
+// both its sides, and not the side of a table. Rules that cross it have already cut it into pieces (see
+// uprightPieces); one rule across meeting it from a side (a section's rule in a sidebar) leaves it whole,
+// but the borders of a table's rows meet its sides at every row.
 bool partsColumns(const QRectF& rule, const std::vector<QRectF>& rules, const std::vector<Line>& lines) {
     const double aspect = lines.front().aspect;
     if (rule.height() < 8 * rule.width() * aspect)
@@ -34,11 +35,41 @@ bool partsColumns(const QRectF& rule, const std::vector<QRectF>& rules, const st
     // Ends met by a rule across (a bar over the columns, a footer's rule) are a few pixels round them.
     const double reach = 3 * std::max(rule.width(), 0.0005);
     const double ends = std::max(0.05 * rule.height(), 3 * reach * aspect);
-    return std::none_of(rules.begin(), rules.end(), [&](const QRectF& other) {
+    const auto met = std::count_if(rules.begin(), rules.end(), [&](const QRectF& other) {
         const bool across = other.width() * aspect > 4 * other.height();
         return across && midY(other) > minY(rule) + ends && midY(other) < maxY(rule) - ends &&
                minX(other) <= maxX(rule) + reach && maxX(other) >= minX(rule) - reach;
     });
+    return met < 2;
+}
+
+// The pieces of each upright rule between the rules across that cross it, reaching past it on both sides:
+// the borders inside a table are crossed at every row and leave pieces a row tall, a rule between
+// columns is crossed by a bar over them or a footer's rule at most, and its pieces stay tall. Rules
+// across come through as they are.
+std::vector<QRectF> uprightPieces(const std::vector<QRectF>& rules, double aspect) {
+    std::vector<QRectF> out;
+    for (const QRectF& rule : rules) {
+        if (rule.height() < 8 * rule.width() * aspect) {
+            out.push_back(rule);
+            continue;
+        }
+        const double reach = 3 * std::max(rule.width(), 0.0005);
+        std::vector<double> cuts;
+        for (const QRectF& other : rules)
+            if (other.width() * aspect > 4 * other.height() && midY(other) > minY(rule) && midY(other) < maxY(rule) &&
+                minX(other) < minX(rule) - reach && maxX(other) > maxX(rule) + reach)
+                cuts.push_back(midY(other));
+        std::sort(cuts.begin(), cuts.end());
+        double from = minY(rule);
+        cuts.push_back(maxY(rule));
+        for (const double to : cuts) {
+            if (to > from)
+                out.emplace_back(minX(rule), from, rule.width(), to - from);
+            from = to;
+        }
+    }
+    return out;
 }
 
 // The line's characters left of x and right of it, where it runs across x; nothing on a side without any.
@@ -154,7 +185,10 @@ std::vector<QRectF> ruledGrids(const std::vector<QRectF>& rules, double aspect) 
 
 std::vector<std::vector<Line>> partByRules(const std::vector<Line>& lines, const std::vector<QRectF>& rules) {
     std::vector<std::vector<Line>> out;
-    partAt(lines, rules, rules, out);
+    if (!lines.empty()) {
+        const std::vector<QRectF> pieces = uprightPieces(rules, lines.front().aspect);
+        partAt(lines, pieces, pieces, out);
+    }
     return out;
 }
 

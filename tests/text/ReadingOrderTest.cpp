@@ -152,12 +152,24 @@ TEST(ReadingOrder, RulesTakenOutBeforeReadingStillPartWhatTheyParted) {
     const QRectF bar(0, 0.935, 1, 0.001), footer(0, 0.79, 1, 0.001);
     const QRectF first(0.17, 0.79, 0.001, 0.145), second(0.72, 0.79, 0.001, 0.145);
     EXPECT_EQ(flat(fullText(page, {bar, footer, first, second})), "Brand n0 n1 n2 n3 a0 a1 a2 a3 t0 t1 t2 foot");
+    // The same rules running the page's whole height, the bar's rule and the footer's crossing them, and a
+    // rule in the chapters meeting the first from one side: they still part the columns.
+    const QRectF firstThrough(0.17, 0.70, 0.001, 0.29), secondThrough(0.72, 0.70, 0.001, 0.29);
+    const QRectF section(0.05, 0.855, 0.12, 0.001);
+    EXPECT_EQ(flat(fullText(page, {bar, footer, firstThrough, secondThrough, section})),
+              "Brand n0 n1 n2 n3 a0 a1 a2 a3 t0 t1 t2 foot");
     // The borders inside a table are crossed by the rules between its rows: they part no columns.
     std::vector<Line> grid = joined({column("n", 0.10, {0, 1, 2, 3}, 0.06), column("a", 0.22, {0, 1, 2, 3}, 0.2)});
     std::vector<QRectF> borders{first, QRectF(0.72, 0.79, 0.001, 0.145)};
     for (int row = 0; row <= 4; ++row)
         borders.emplace_back(0.05, 0.925 - 0.03 * row, 0.7, 0.001);
     EXPECT_EQ(flat(fullText(grid, borders)), "n0 a0 n1 a1 n2 a2 n3 a3");
+    // Nor does a table's outer border, met by its rows' borders, beside a sidebar that runs on under it.
+    const std::vector<Line> beside = joined({column("n", 0.02, {0, 1, 2, 3, 4}, 0.1), column("c", 0.22, {1, 2, 3})});
+    std::vector<QRectF> sides{QRectF(0.20, 0.80, 0.001, 0.08)};
+    for (const double y : {0.80, 0.835, 0.865, 0.88})
+        sides.emplace_back(0.20, y, 0.35, 0.001);
+    EXPECT_EQ(flat(fullText(beside, sides)), "n0 n1 n2 n3 n4 c1 c2 c3");
 
     // Opening hours in a table as wide as the page without any rule: the remarks stand further from the
     // hours than the hours from each other, and some rows have none. Each row stays whole.
@@ -393,6 +405,52 @@ TEST_F(ReadingPictures, TextOnColouredAndDarkGroundIsRead) {
     EXPECT_LT(TextCorpus::characterErrorRate(want, text), 0.03) << text.toStdString();
     // The rims of the patches are edges, not bars or brackets.
     EXPECT_FALSE(text.contains(u'|')) << text.toStdString();
+}
+
+TEST_F(ReadingPictures, ColumnsPartedByAHairlineOfAnyShadeReadOneAfterAnother) {
+    // Chapters, an article and its contents under a bar, parted by hairlines from paler than any letter to a
+    // middle grey; the current chapter's highlight reaches the first. Through: the hairlines run up through the
+    // bar, its rule crossing them.
+    struct Case {
+        QColor shade;
+        bool through;
+    };
+    const Case cases[] = {
+        {QColor(0xee, 0xee, 0xee), false}, {QColor(0xcc, 0xcc, 0xcc), true}, {QColor(0xbb, 0xbb, 0xbb), false}};
+    const QFont font = TextCorpus::font(TextCorpus::Face::Inter, 14);
+    const QColor ink(29, 31, 35);
+    const QStringList chapters{"Overview", "Installing", "Quick start", "Configuration", "Plugins", "Deploying"};
+    const QStringList contents{"On this page", "Settings file", "Option table", "See also"};
+    const QString article = QStringLiteral(
+        "Every project keeps its settings in a file named tern.toml beside its sources. Keys that are left out "
+        "take their defaults, so a new project can start with an empty file. The options may also be given on "
+        "the command line, where they win over the file.");
+    for (const Case& c : cases) {
+        TextFixtures::Canvas canvas(QSize(900, 420), Qt::white);
+        QImage highlight(QSize(200, 28), QImage::Format_RGB32);
+        highlight.fill(QColor(0xe3, 0xec, 0xfb));
+        canvas.image(QRect(0, 140, 200, 28), highlight);
+        {
+            QPainter painter(&canvas.picture);
+            painter.setPen(c.shade);
+            painter.drawLine(0, 44, 899, 44);
+            painter.drawLine(0, 380, 899, 380);
+            for (const int x : {200, 680})
+                painter.drawLine(x, c.through ? 0 : 45, x, 379);
+        }
+        canvas.line(24, 14, QStringLiteral("Ternwork"), font, ink);
+        for (int i = 0; i < chapters.size(); ++i)
+            canvas.line(20, 64 + 40 * i, chapters[i], font, ink);
+        const QString read = canvas.paragraph(QRect(230, 64, 420, 300), article, font, ink, 8).join(u' ');
+        for (int i = 0; i < contents.size(); ++i)
+            canvas.line(700, 64 + 30 * i, contents[i], font, ink);
+        canvas.line(24, 392, QStringLiteral("Last changed on 4 May."), font, ink);
+        const QString want = QStringLiteral("Ternwork ") + chapters.join(u' ') + u' ' + read + u' ' +
+                             contents.join(u' ') + QStringLiteral(" Last changed on 4 May.");
+        const QString text = keptText(canvas.picture);
+        EXPECT_LT(TextCorpus::characterErrorRate(want, text), 0.03)
+            << qPrintable(c.shade.name()) << (c.through ? " through\n" : "\n") << text.toStdString();
+    }
 }
 
 TEST_F(ReadingPictures, CodesGiveNoStrayLettersAndInvertedOnesAreFound) {

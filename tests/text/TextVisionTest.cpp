@@ -7,6 +7,7 @@
 
 #include <QFontMetrics>
 #include <QPainter>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 using namespace TextFixtures;
@@ -174,6 +175,86 @@ TEST_F(TextVisionTest, EverySensitiveItemIsCoveredInThePaintedPicture) {
     const QImage again = TextVision::paint(canvas.picture, boxes);
     for (const Item& item : items)
         EXPECT_TRUE(inkCovered(canvas.picture, again, box(item, item.secret)));
+}
+
+TEST_F(TextVisionTest, ALineCutTightOrASecretOnASmallColouredGroundIsReadAndCovered) {
+    // A slice cut `margin` pixels round the line's ink (-1 keeps the whole canvas), or the secret on a plate
+    // hardly taller than its letters: a badge, a highlighter's mark, a terminal's coloured cells.
+    struct Case {
+        const char* name;
+        QColor ground, colour, plate;
+        int margin, size, radius = 0, pad = 5;
+    };
+    const QColor dark(30, 31, 34), light(220, 220, 220);
+    const Case cases[] = {
+        {"slice touching the ink", Qt::white, ink, QColor(), 0, 15},
+        {"slice 3 px round the ink", Qt::white, ink, QColor(), 3, 15},
+        {"slice 5 px round light ink on dark", dark, light, QColor(), 5, 13},
+        {"white on a 12 px green pill", Qt::white, Qt::white, QColor(31, 136, 61), -1, 11, 6},
+        {"dark on a highlighter's mark", Qt::white, ink, QColor(255, 241, 118), -1, 15},
+        {"black on a terminal's green cells", dark, Qt::black, QColor(46, 125, 50), -1, 13},
+        {"white on a terminal's blue cells", dark, Qt::white, QColor(21, 101, 192), -1, 13},
+    };
+    const QString line = QStringLiteral("Call me on +44 7700 900461 before Friday");
+    const QString secret = QStringLiteral("+44 7700 900461");
+    for (const Case& c : cases) {
+        Canvas canvas(QSize(520, 64), c.ground);
+        const QFont font = inter(c.size);
+        const QFontMetrics metrics(font);
+        QRect area = canvas.substringBox(20, 20, line, secret, font);
+        if (c.plate.isValid()) {
+            // The plate reaches a pixel or two past the letters, as a line's height does.
+            QPainter painter(&canvas.picture);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(c.plate);
+            painter.drawRoundedRect(QRect(area.left() - c.pad, 20 + metrics.ascent() - metrics.capHeight() - 2,
+                                          area.width() + 2 * c.pad, metrics.height() - 1),
+                                    c.radius, c.radius);
+        }
+        const QColor words = c.ground == dark ? light : ink;
+        const qsizetype at = line.indexOf(secret);
+        QRect ink = canvas.line(20, 20, line.left(at), font, words);
+        const int x = 20 + metrics.horizontalAdvance(line.left(at));
+        ink |= canvas.line(x, 20, secret, font, c.colour);
+        ink |= canvas.line(x + metrics.horizontalAdvance(secret), 20, line.mid(at + secret.size()), font, words);
+        QImage picture = canvas.picture;
+        if (c.margin >= 0) {
+            const QRect cut = ink.adjusted(-c.margin, -c.margin, c.margin, c.margin);
+            picture = picture.copy(cut);
+            area.translate(-cut.topLeft());
+        }
+        const QString text = TextVision::fullText(TextVision::recognise(picture));
+        EXPECT_LT(characterErrorRate(line, text), 0.05) << c.name << ": " << text.toStdString();
+        const auto [painted, boxes] = TextVision::redactWithBoxes(picture);
+        int filled = 0;
+        const QRect secretArea = area.intersected(picture.rect());
+        for (int y = secretArea.top(); y <= secretArea.bottom(); ++y)
+            for (int x = secretArea.left(); x <= secretArea.right(); ++x)
+                filled += qGray(painted.pixel(x, y)) < 40;
+        EXPECT_GT(filled, 0.9 * secretArea.width() * secretArea.height()) << c.name << ": secret left uncovered";
+    }
+    // A terminal's coloured cells as a browser draws them at 1x, the digits reaching the cells' ends: each
+    // secret is read, and none reads once painted.
+    const QStringList secrets{"020 7946 0958", "DE89 3704 0044 0532 0130 00", "+44 7700 900461"};
+    const char* cells[][2] = {{"#2e7d32", "#000"}, {"#1565c0", "#fff"}, {"#00838f", "#000"}};
+    QString rows;
+    for (int i = 0; i < secrets.size(); ++i)
+        rows += QStringLiteral("<div>Row %1: <span style='background:%2;color:%3'>%4</span></div>")
+                    .arg(i)
+                    .arg(QLatin1String(cells[i][0]), QLatin1String(cells[i][1]), secrets[i]);
+    const QImage page = webPage(QStringLiteral("<body style='margin:0;padding:16px;background:#1b1d21;color:#e6e6e6;"
+                                               "font:13px/15px \"DejaVu Sans Mono\"'>%1</body>")
+                                    .arg(rows),
+                                QSize(420, 200));
+    ASSERT_FALSE(page.isNull()) << "chromium drew nothing";
+    const auto bare = [](QString text) { return text.remove(QRegularExpression(QStringLiteral("[^0-9A-Z]"))); };
+    const QString before = bare(TextVision::fullText(TextVision::recognise(page)));
+    const QString after = bare(TextVision::fullText(TextVision::recognise(TextVision::redactChecked(page).image)));
+    for (const QString& secret : secrets) {
+        EXPECT_TRUE(before.contains(bare(secret))) << secret.toStdString() << " unread: " << before.toStdString();
+        EXPECT_FALSE(after.contains(bare(secret).right(4))) << secret.toStdString() << " readable once painted";
+    }
 }
 
 TEST_F(TextVisionTest, RedactionIsUnsureWhileSomethingStillReadsAsASecret) {
