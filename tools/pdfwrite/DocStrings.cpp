@@ -43,9 +43,90 @@ bool isDate(const std::string& text) {
     return text.size() > 3 && text[0] == 'D' && text[1] == ':' && text[2] >= '0' && text[2] <= '9';
 }
 
-// A signature's dictionary: its bytes are what the signature covers, and its contents the signature itself.
-bool isSignature(QPDFObjectHandle dict) {
-    return dict.hasKey("/ByteRange") || dict.getKey("/Type").isNameAndEquals("/Sig");
+// A signature's own bytes (the signature and its certificates) stay. Its signer's name, contact, place and reason
+// are words like any other: the document is written anew, so what the signature covered changes anyway.
+bool isSignatureBytes(QPDFObjectHandle dict, const std::string& key) {
+    return (key == "/Contents" || key == "/Cert") &&
+           (dict.hasKey("/ByteRange") || dict.getKey("/Type").isNameAndEquals("/Sig"));
+}
+
+// XML text with its character references and the five named entities read as the characters they stand for:
+// "jane&#64;example.com" is the address a reader of the metadata sees.
+std::string unescapeXml(const std::string& raw) {
+    if (raw.find('&') == std::string::npos)
+        return raw;
+    static const std::pair<const char*, char> named[] = {
+        {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}};
+    std::string out;
+    out.reserve(raw.size());
+    for (size_t i = 0; i < raw.size(); ++i) {
+        const size_t semi = raw[i] == '&' ? raw.find(';', i) : std::string::npos;
+        if (semi == std::string::npos || semi - i > 10) {
+            out += raw[i];
+            continue;
+        }
+        const std::string name = raw.substr(i + 1, semi - i - 1);
+        unsigned long code = 0;
+        bool known = false;
+        if (name.size() > 1 && name[0] == '#') {
+            const bool hex = name[1] == 'x' || name[1] == 'X';
+            const std::string digits = name.substr(hex ? 2 : 1);
+            known = !digits.empty() && std::all_of(digits.begin(), digits.end(), [hex](char c) {
+                return hex ? std::isxdigit(static_cast<unsigned char>(c)) : std::isdigit(static_cast<unsigned char>(c));
+            });
+            if (known)
+                code = std::stoul(digits, nullptr, hex ? 16 : 10);
+            known = known && code > 0 && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
+        } else {
+            for (const auto& [entity, c] : named)
+                if (name == entity)
+                    code = static_cast<unsigned char>(c), known = true;
+        }
+        if (!known) {
+            out += raw[i];
+            continue;
+        }
+        if (code < 0x80) {
+            out += char(code);
+        } else if (code < 0x800) {
+            out += char(0xC0 | (code >> 6)), out += char(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {
+            out += char(0xE0 | (code >> 12)), out += char(0x80 | ((code >> 6) & 0x3F)),
+                out += char(0x80 | (code & 0x3F));
+        } else {
+            out += char(0xF0 | (code >> 18)), out += char(0x80 | ((code >> 12) & 0x3F));
+            out += char(0x80 | ((code >> 6) & 0x3F)), out += char(0x80 | (code & 0x3F));
+        }
+        i = semi;
+    }
+    return out;
+}
+
+std::string escapeXml(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&apos;";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
 }
 
 // The text of XMP metadata, edited between its markup and in its attributes. Identifiers (a document's and its
@@ -54,6 +135,12 @@ std::string editXmp(const std::string& xml, const Edit& edit) {
     std::string out;
     out.reserve(xml.size());
     std::string element; // the element whose content the text that follows is
+    // Edited as the characters it stands for; written back as it was stored when nothing of it changed.
+    const auto editText = [&edit](const std::string& raw) {
+        const std::string text = unescapeXml(raw);
+        const std::string edited = edit(text);
+        return edited == text ? raw : escapeXml(edited);
+    };
     const auto copyThrough = [&](size_t at, const char* end) {
         size_t stop = xml.find(end, at);
         stop = stop == std::string::npos ? xml.size() : stop + std::char_traits<char>::length(end);
@@ -71,7 +158,7 @@ std::string editXmp(const std::string& xml, const Edit& edit) {
                 next = xml.size();
             const std::string text = xml.substr(at, next - at);
             const bool blank = text.find_first_not_of(" \t\r\n") == std::string::npos;
-            out += kept(element) || blank ? text : edit(text);
+            out += kept(element) || blank ? text : editText(text);
             at = next;
         } else if (xml.compare(at, 9, "<![CDATA[") == 0) {
             size_t end = xml.find("]]>", at + 9);
@@ -120,7 +207,7 @@ std::string editXmp(const std::string& xml, const Edit& edit) {
                 const std::string name = xml.substr(nameStart, nameEnd - nameStart);
                 const std::string value = xml.substr(quote + 1, end - quote - 1);
                 out.append(xml, i, quote + 1 - i);
-                out += kept(name) ? value : edit(value);
+                out += kept(name) ? value : editText(value);
                 out += xml[end];
                 i = end + 1;
             }
@@ -187,10 +274,10 @@ void editWithin(QPDFObjectHandle object, const Edit& edit, int depth) {
                 editWithin(item, edit, depth + 1);
             }
         }
-    } else if (object.isDictionary() && !isSignature(object)) {
+    } else if (object.isDictionary()) {
         for (const std::string& key : object.getKeys()) {
             QPDFObjectHandle value = object.getKey(key);
-            if (value.isIndirect())
+            if (value.isIndirect() || isSignatureBytes(object, key))
                 continue;
             if (value.isString()) {
                 if (std::optional<QPDFObjectHandle> edited = editedString(value, edit))
@@ -225,6 +312,29 @@ std::vector<std::string> namesOf(QPDFObjectHandle tree, QPDF& pdf) {
     return out;
 }
 
+// What an annotation's or a field's appearance draws: its text, value, choices and caption, also those it takes
+// from the fields above it (a note's pop-up shows its note's text).
+std::string shownText(QPDFObjectHandle dict) {
+    std::string out;
+    try {
+        for (int depth = 0; dict.isDictionary() && depth < 32; ++depth, dict = dict.getKey("/Parent"))
+            for (const char* key : {"/Contents", "/RC", "/V", "/Opt", "/MK"})
+                out += dict.getKey(key).unparseResolved() + '\n';
+    } catch (const std::exception&) {
+        // What cannot be read was not changed either.
+    }
+    return out;
+}
+
+// A name that the tree does not hold yet: a name that lost a secret can meet another one ("notes-.txt"), and
+// neither of the two entries may be lost.
+std::string freeName(QPDFNameTreeObjectHelper& tree, const std::string& name) {
+    std::string free = name;
+    for (int n = 2; tree.hasName(free); ++n)
+        free = name + " (" + std::to_string(n) + ")";
+    return free;
+}
+
 void visit(QPDF& pdf, const Edit& edit) {
     std::set<QPDFObjGen> skipped;
     QPDFObjectHandle trailer = pdf.getTrailer();
@@ -238,6 +348,13 @@ void visit(QPDF& pdf, const Edit& edit) {
     std::map<std::string, std::vector<std::string>> namesBefore;
     for (const auto& [key, tree] : nameTrees(pdf))
         namesBefore[key] = namesOf(tree, pdf);
+
+    // An appearance draws the words as they were: one whose words change is dropped, and the viewer draws the
+    // words from what is left of them, as it draws a note or field that never had one.
+    std::map<QPDFObjGen, std::string> drawn;
+    for (QPDFObjectHandle object : pdf.getAllObjects())
+        if (object.isDictionary() && object.hasKey("/AP"))
+            drawn.emplace(object.getObjGen(), shownText(object));
 
     for (QPDFObjectHandle object : pdf.getAllObjects()) {
         if (skipped.count(object.getObjGen()))
@@ -254,6 +371,18 @@ void visit(QPDF& pdf, const Edit& edit) {
         }
     }
 
+    bool fieldRedrawn = false;
+    for (const auto& [id, before] : drawn) {
+        QPDFObjectHandle annotation = pdf.getObjectByObjGen(id);
+        if (shownText(annotation) == before)
+            continue;
+        annotation.removeKey("/AP");
+        fieldRedrawn = fieldRedrawn || annotation.getKey("/Subtype").isNameAndEquals("/Widget");
+    }
+    // Form fields are drawn from their values only when the form asks for it.
+    if (QPDFObjectHandle form = pdf.getRoot().getKey("/AcroForm"); fieldRedrawn && form.isDictionary())
+        form.replaceKey("/NeedAppearances", QPDFObjectHandle::newBool(true));
+
     // Names looked up in sorted order: a tree whose names changed is made anew from its entries.
     QPDFObjectHandle names = pdf.getRoot().getKey("/Names");
     for (const auto& [key, tree] : nameTrees(pdf)) {
@@ -263,7 +392,7 @@ void visit(QPDF& pdf, const Edit& edit) {
             const QPDFNameTreeObjectHelper old(tree, pdf, false);
             QPDFNameTreeObjectHelper sorted = QPDFNameTreeObjectHelper::newEmpty(pdf);
             for (const auto& [name, value] : old)
-                sorted.insert(name, value);
+                sorted.insert(freeName(sorted, name), value);
             names.replaceKey(key, sorted.getObjectHandle());
         } catch (const std::exception&) {
             // Left unsorted: a viewer that searches it may miss a name, nothing worse.

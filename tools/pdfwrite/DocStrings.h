@@ -4,8 +4,8 @@
 // destination names, page labels, the structure tree's alternate texts) and the text of its XMP metadata. A
 // redaction searches them as it searches the pages, and takes out of all of them what it found anywhere.
 //
-// Strings that are bytes rather than words (the file identifier, the encryption and signature dictionaries)
-// and dates are left alone: they hold nothing a reader shows, and changing them would break the document.
+// Strings that are bytes rather than words (the file identifier, the encryption dictionary, a signature's own
+// bytes) and dates are left alone: they hold nothing a reader shows, and changing them would break the document.
 
 #define POINTERHOLDER_TRANSITION 4 // only the current qpdf interfaces
 #include <qpdf/QPDF.hh>
