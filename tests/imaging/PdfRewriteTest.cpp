@@ -697,9 +697,10 @@ QByteArray utf16(const QString& text) {
     return bytes;
 }
 
-// Two pages; the creator stored as UTF-16, the note's words also as rich text, the field without an appearance,
-// the token three levels down the outline, the address in the name of the destination a link on page 1 leads by,
-// the key in the pages' label; a hidden note drawn by an appearance of its own, a signature, two attachments.
+// Two pages; the author ended by a zero byte, the creator stored as UTF-16, the note's words also as rich text, the
+// field without an appearance, the token three levels down the outline, the address in the name of the destination a
+// link on page 1 leads by, the key in the pages' label; a hidden note drawn by an appearance of its own, a signature,
+// two attachments.
 QByteArray stringsEverywhere() {
     using HostilePdfs::stream;
     const QByteArray card(noteCard), key(titleKey), dest = QByteArray(destAddress) + "a";
@@ -722,7 +723,7 @@ QByteArray stringsEverywhere() {
             "<< /Title (Deep " + QByteArray(deepToken) + ") /Parent 10 0 R /Dest [4 0 R /Fit] >>",
             "<< /Type /Annot /Subtype /Widget /FT /Tx /T (iban) /V (" + QByteArray(fieldIban) + ") /DV (" +
                 QByteArray(fieldIban) + ") /Rect [20 100 200 130] /P 4 0 R /F 4 >>",
-            "<< /Title (Keys " + key + " and " + key + ") /Author (" + QByteArray(author) + ") /Creator <FEFF" +
+            "<< /Title (Keys " + key + " and " + key + ") /Author (" + QByteArray(author) + "\\000) /Creator <FEFF" +
                 utf16(QStringLiteral("Zo\u00eb \u00dcnal ") + QString::fromLatin1(creatorPhone)).toHex() +
                 "> /CreationDate (D:20240131120000+01'00') >>",
             "<< /Names [(b) [3 0 R /Fit] (" + dest + ") [4 0 R /Fit] (zzz) [3 0 R /Fit]] >>",
@@ -783,7 +784,7 @@ TEST(PdfRewrite, ASecretLeavesEveryStringOfTheDocument) {
         const char* secret;
         bool withPage; // page 1 is replaced in the same write
     } rows[] = {
-        {"the author", author, true},
+        {"the author, ended by a zero byte", author, true},
         {"the creator, as UTF-16", creatorPhone, true},
         {"the metadata's creator", xmpCreator, true},
         {"a note on another page, and its rich text", noteCard, true},

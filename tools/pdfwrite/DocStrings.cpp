@@ -24,9 +24,12 @@ bool endsWith(const std::string& text, const std::string& end) {
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-// Words, not bytes: a string marked as UTF-16 or UTF-8, or one in the document encoding without control bytes.
-// Identifiers, hashes and keys stored as strings are raw bytes, and nearly never free of them.
-bool isText(const std::string& raw) {
+// Words, not bytes: a string marked as UTF-16 or UTF-8, or one in the document encoding without control bytes
+// (but for the zero bytes that writers who think in C end their strings with). Identifiers, hashes and keys
+// stored as strings are raw bytes, and nearly never free of them.
+bool isText(std::string raw) {
+    while (!raw.empty() && raw.back() == '\0')
+        raw.pop_back();
     if (raw.empty())
         return false;
     const auto starts = [&raw](const char* mark) { return raw.rfind(mark, 0) == 0; };
