@@ -716,7 +716,8 @@ QByteArray stringsEverywhere() {
             stream("BT ET"),
             "<< /Type /Annot /Subtype /Link /Rect [0 0 10 10] /Border [0 0 0] /Dest (" + dest + ") >>",
             "<< /Type /Annot /Subtype /Text /Rect [20 20 40 40] /T (Reviewer) /Contents (Call " + card +
-                " now) /RC (<?xml version=\"1.0\"?><body><p>Call " + card + " now</p></body>) >>",
+                " now) /RC (<?xml version=\"1.0\"?><body><p>Call " + QByteArray(card).replace(" ", "&#32;") +
+                " now</p></body>) >>",
             "<< /Type /Outlines /First 9 0 R /Last 9 0 R /Count 3 >>",
             "<< /Title (Chapter) /Parent 8 0 R /First 10 0 R /Last 10 0 R /Count 2 /Dest [3 0 R /Fit] >>",
             "<< /Title (Section) /Parent 9 0 R /First 11 0 R /Last 11 0 R /Count 1 /Dest [3 0 R /Fit] >>",
@@ -750,14 +751,18 @@ QByteArray stringsEverywhere() {
 }
 
 // Whether qpdf's plain form of a document holds the text: as it is, or as UTF-16, in a literal or in hex, in XML
-// with a character reference, or kerned apart in a drawing's text.
+// with character references, or kerned apart in a drawing's text.
 bool holds(const QByteArray& qdf, const QString& text) {
+    QString plain = QString::fromLatin1(qdf);
+    const QRegularExpression reference(QStringLiteral("&#([0-9]+);"));
+    for (QRegularExpressionMatch m = reference.match(plain); m.hasMatch();
+         m = reference.match(plain, m.capturedStart()))
+        plain.replace(m.capturedStart(), m.capturedLength(), QChar(m.captured(1).toInt()));
     const QByteArray joined =
-        QString::fromLatin1(qdf).remove(QRegularExpression(QStringLiteral("\\)\\s*-?[0-9.]+\\s*\\("))).toLatin1();
+        QString(plain).remove(QRegularExpression(QStringLiteral("\\)\\s*-?[0-9.]+\\s*\\("))).toLatin1();
     for (const QByteArray& bytes : {text.toUtf8(), utf16(text)})
-        for (const QByteArray& all : {qdf, joined})
-            if (all.contains(bytes) || all.contains(bytes.toHex()) || all.contains(bytes.toHex().toUpper()) ||
-                all.contains(QByteArray(bytes).replace("@", "&#64;")))
+        for (const QByteArray& all : {qdf, plain.toLatin1(), joined})
+            if (all.contains(bytes) || all.contains(bytes.toHex()) || all.contains(bytes.toHex().toUpper()))
                 return true;
     return false;
 }
@@ -787,7 +792,7 @@ TEST(PdfRewrite, ASecretLeavesEveryStringOfTheDocument) {
         {"the author, ended by a zero byte", author, true},
         {"the creator, as UTF-16", creatorPhone, true},
         {"the metadata's creator", xmpCreator, true},
-        {"a note on another page, and its rich text", noteCard, true},
+        {"a note on another page, and its rich text with character references", noteCard, true},
         {"a field's value and default without an appearance", fieldIban, true},
         {"only the title, twice in it, no page", titleKey, false},
         {"an outline entry three levels down", deepToken, true},

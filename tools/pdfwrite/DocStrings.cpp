@@ -246,14 +246,15 @@ void editMetadata(QPDFObjectHandle stream, const Edit& edit) {
         stream.replaceStreamData(edited, QPDFObjectHandle::newNull(), QPDFObjectHandle::newNull());
 }
 
-// What a string becomes; nothing when it stays as it is stored.
-std::optional<QPDFObjectHandle> editedString(QPDFObjectHandle string, const Edit& edit) {
+// What a string becomes; nothing when it stays as it is stored. A note's rich text is XML: its words are also
+// edited as the characters its references stand for.
+std::optional<QPDFObjectHandle> editedString(QPDFObjectHandle string, const Edit& edit, bool rich = false) {
     if (!isText(string.getStringValue()))
         return std::nullopt;
     const std::string text = string.getUTF8Value();
     if (isDate(text))
         return std::nullopt;
-    const std::string edited = edit(text);
+    const std::string edited = edit(rich && text.rfind('<', 0) == 0 ? editXmp(text, edit) : text);
     if (edited == text)
         return std::nullopt;
     return QPDFObjectHandle::newUnicodeString(edited);
@@ -283,7 +284,7 @@ void editWithin(QPDFObjectHandle object, const Edit& edit, int depth) {
             if (value.isIndirect() || isSignatureBytes(object, key))
                 continue;
             if (value.isString()) {
-                if (std::optional<QPDFObjectHandle> edited = editedString(value, edit))
+                if (std::optional<QPDFObjectHandle> edited = editedString(value, edit, key == "/RC" || key == "/RV"))
                     object.replaceKey(key, *edited);
             } else {
                 editWithin(value, edit, depth + 1);
