@@ -739,13 +739,14 @@ QByteArray stringsEverywhere() {
             "<< /Type /Annot /Subtype /FreeText /F 2 /Rect [20 200 200 220] /DA (/Helv 9 Tf) /Contents (Ring " +
                 QByteArray(drawnPhone) + ") /AP << /N 17 0 R >> >>",
             stream("BT /Helv 9 Tf 2 5 Td [(Ring +44 20 79) -30 (46 0958)] TJ ET", "/Subtype /Form /BBox [0 0 180 20]"),
-            "<< /FT /Sig /T (approval) /V 19 0 R >>",
+            "<< /FT /Sig /T (approval) /V 19 0 R /Subtype /Widget /Rect [0 0 50 20] /AP << /N 24 0 R >> >>",
             "<< /Type /Sig /Filter /Adobe.PPKLite /Name (Lee Kim) /ContactInfo (" + QByteArray(signerMail) +
                 ") /ByteRange [0 10 20 10] /Contents <3082000a06092a864886f70d010702> >>",
             "<< /Names [(notes-.txt) 21 0 R (notes-" + QByteArray(fileMail) + ".txt) 22 0 R] >>",
             "<< /Type /Filespec /UF (notes-.txt) /EF << /F 23 0 R >> >>",
             "<< /Type /Filespec /UF (notes-" + QByteArray(fileMail) + ".txt) /EF << /F 23 0 R >> >>",
             stream("notes", "/Type /EmbeddedFile"),
+            stream("0 0 1 rg 0 0 50 20 re f", "/Subtype /Form /BBox [0 0 50 20]"),
         },
         "/Info 13 0 R /ID [<00112233445566778899AABBCCDDEEFF> <00112233445566778899AABBCCDDEEFF>]");
 }
@@ -835,6 +836,8 @@ TEST(PdfRewrite, ASecretLeavesEveryStringOfTheDocument) {
                         .findObject(name, found))
             << name;
         EXPECT_EQ(destPage(found), now[1].getObjectHandle().getObjGen());
+        // The signature still shows as it did: its value is no word of what it draws.
+        EXPECT_TRUE(after.getRoot().getKey("/AcroForm").getKey("/Fields").getArrayItem(1).hasKey("/AP"));
         // Both attachments stay, whatever their names became.
         int attached = 0;
         for (const auto& entry :

@@ -322,8 +322,13 @@ std::string shownText(QPDFObjectHandle dict) {
     std::string out;
     try {
         for (int depth = 0; dict.isDictionary() && depth < 32; ++depth, dict = dict.getKey("/Parent"))
-            for (const char* key : {"/Contents", "/RC", "/V", "/Opt", "/MK"})
-                out += dict.getKey(key).unparseResolved() + '\n';
+            for (const char* key : {"/Contents", "/RC", "/V", "/Opt", "/MK"}) {
+                // A signature's value is its dictionary, not what its appearance draws.
+                QPDFObjectHandle value = dict.getKey(key);
+                if (std::string(key) != "/MK" && (value.isDictionary() || value.isStream()))
+                    continue;
+                out += value.unparseResolved() + '\n';
+            }
     } catch (const std::exception&) {
         // What cannot be read was not changed either.
     }
