@@ -689,6 +689,7 @@ const char* const xmpRights = "sam.poe@example.io";     // written with a charac
 const char* const drawnPhone = "+44 20 7946 0958";      // a hidden note's text, kerned apart in its appearance
 const char* const signerMail = "lee.kim@example.co.uk"; // a signature's contact
 const char* const fileMail = "kai.wu@example.com";      // an attachment's name, which then meets another's
+const char* const scriptMail = "ops@example.dev";       // a field's script, kept in a stream
 
 QByteArray utf16(const QString& text) {
     QByteArray bytes;
@@ -723,7 +724,9 @@ QByteArray stringsEverywhere() {
             "<< /Title (Section) /Parent 9 0 R /First 11 0 R /Last 11 0 R /Count 1 /Dest [3 0 R /Fit] >>",
             "<< /Title (Deep " + QByteArray(deepToken) + ") /Parent 10 0 R /Dest [4 0 R /Fit] >>",
             "<< /Type /Annot /Subtype /Widget /FT /Tx /T (iban) /V (" + QByteArray(fieldIban) + ") /DV (" +
-                QByteArray(fieldIban) + ") /Rect [20 100 200 130] /P 4 0 R /F 4 >>",
+                QByteArray(fieldIban) +
+                ") /Rect [20 100 200 130] /P 4 0 R /F 4 /AA << /K << /S /JavaScript /JS 25 0 R "
+                ">> >> >>",
             "<< /Title (Keys " + key + " and " + key + ") /Author (" + QByteArray(author) + "\\000) /Creator <FEFF" +
                 utf16(QStringLiteral("Zo\u00eb \u00dcnal ") + QString::fromLatin1(creatorPhone)).toHex() +
                 "> /CreationDate (D:20240131120000+01'00') >>",
@@ -747,6 +750,7 @@ QByteArray stringsEverywhere() {
             "<< /Type /Filespec /UF (notes-" + QByteArray(fileMail) + ".txt) /EF << /F 23 0 R >> >>",
             stream("notes", "/Type /EmbeddedFile"),
             stream("0 0 1 rg 0 0 50 20 re f", "/Subtype /Form /BBox [0 0 50 20]"),
+            stream("this.mailDoc({cTo: \"" + QByteArray(scriptMail) + "\"});"),
         },
         "/Info 13 0 R /ID [<00112233445566778899AABBCCDDEEFF> <00112233445566778899AABBCCDDEEFF>]");
 }
@@ -780,7 +784,7 @@ TEST(PdfRewrite, ASecretLeavesEveryStringOfTheDocument) {
     ASSERT_TRUE(listed);
     const QString words = listed->join(u'|');
     for (const char* secret : {author, creatorPhone, xmpCreator, noteCard, fieldIban, titleKey, deepToken, destAddress,
-                               labelKey, xmpRights, drawnPhone, signerMail, fileMail})
+                               labelKey, xmpRights, drawnPhone, signerMail, fileMail, scriptMail})
         EXPECT_TRUE(words.contains(QString::fromLatin1(secret))) << secret << " in " << words.toStdString();
     EXPECT_FALSE(words.contains(QStringLiteral("D:2024")) || words.contains(QStringLiteral("uuid:")))
         << words.toStdString();
@@ -803,6 +807,7 @@ TEST(PdfRewrite, ASecretLeavesEveryStringOfTheDocument) {
         {"a hidden note and its appearance", drawnPhone, true},
         {"a signer's contact", signerMail, false},
         {"an attachment's name that meets another's", fileMail, false},
+        {"a field's script in a stream", scriptMail, false},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);

@@ -232,17 +232,20 @@ bool isMetadata(QPDFObjectHandle stream) {
     return dict.getKey("/Type").isNameAndEquals("/Metadata") || dict.getKey("/Subtype").isNameAndEquals("/XML");
 }
 
-void editMetadata(QPDFObjectHandle stream, const Edit& edit) {
-    std::string xml;
+// The text of XMP metadata (`xml`) or of a script.
+void editStreamText(QPDFObjectHandle stream, const Edit& edit, bool xml) {
+    std::string text;
     try {
         const auto data = stream.getStreamData(qpdf_dl_generalized);
-        xml.assign(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
+        text.assign(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
     } catch (const std::exception&) {
-        // Metadata we cannot read holds nothing we could show or search.
+        // Text we cannot read holds nothing we could show or search.
         return;
     }
-    const std::string edited = editXmp(xml, edit);
-    if (edited != xml)
+    if (!xml && !isText(text))
+        return;
+    const std::string edited = xml ? editXmp(text, edit) : edit(text);
+    if (edited != text)
         stream.replaceStreamData(edited, QPDFObjectHandle::newNull(), QPDFObjectHandle::newNull());
 }
 
@@ -335,6 +338,25 @@ std::string shownText(QPDFObjectHandle dict) {
     return out;
 }
 
+// The scripts kept in streams that an object's actions (at any depth of its direct arrays and dictionaries) run.
+void scriptsWithin(QPDFObjectHandle object, std::set<QPDFObjGen>* scripts, int depth) {
+    if (depth > deepest)
+        return;
+    if (object.isDictionary()) {
+        for (const std::string& key : object.getKeys()) {
+            QPDFObjectHandle value = object.getKey(key);
+            if (key == "/JS" && value.isStream() && value.isIndirect())
+                scripts->insert(value.getObjGen());
+            else if (!value.isIndirect())
+                scriptsWithin(value, scripts, depth + 1);
+        }
+    } else if (object.isArray()) {
+        for (QPDFObjectHandle item : object.aitems())
+            if (!item.isIndirect())
+                scriptsWithin(item, scripts, depth + 1);
+    }
+}
+
 // A name that the tree does not hold yet: a name that lost a secret can meet another one ("notes-.txt"), and
 // neither of the two entries may be lost.
 std::string freeName(QPDFNameTreeObjectHelper& tree, const std::string& name) {
@@ -361,9 +383,13 @@ void visit(QPDF& pdf, const Edit& edit) {
     // An appearance draws the words as they were: one whose words change is dropped, and the viewer draws the
     // words from what is left of them, as it draws a note or field that never had one.
     std::map<QPDFObjGen, std::string> drawn;
-    for (QPDFObjectHandle object : pdf.getAllObjects())
+    // Scripts kept in streams of their own: what they mail to or show is words too.
+    std::set<QPDFObjGen> scripts;
+    for (QPDFObjectHandle object : pdf.getAllObjects()) {
         if (object.isDictionary() && object.hasKey("/AP"))
             drawn.emplace(object.getObjGen(), shownText(object));
+        scriptsWithin(object, &scripts, 0);
+    }
 
     for (QPDFObjectHandle object : pdf.getAllObjects()) {
         if (skipped.count(object.getObjGen()))
@@ -373,8 +399,8 @@ void visit(QPDF& pdf, const Edit& edit) {
                 pdf.replaceObject(object.getObjGen(), *edited);
         } else if (object.isStream()) {
             editWithin(object.getDict(), edit, 0);
-            if (isMetadata(object))
-                editMetadata(object, edit);
+            if (isMetadata(object) || scripts.count(object.getObjGen()))
+                editStreamText(object, edit, !scripts.count(object.getObjGen()));
         } else {
             editWithin(object, edit, 0);
         }
