@@ -700,8 +700,8 @@ QByteArray utf16(const QString& text) {
 
 // Two pages; the author ended by a zero byte, the creator stored as UTF-16, the note's words also as rich text, the
 // field without an appearance, the token three levels down the outline, the address in the name of the destination a
-// link on page 1 leads by, the key in the pages' label; a hidden note drawn by an appearance of its own, a signature,
-// two attachments.
+// link on page 1 leads by (a name that then meets another), the key in the pages' label; a hidden note drawn by an
+// appearance of its own, a signature, two attachments.
 QByteArray stringsEverywhere() {
     using HostilePdfs::stream;
     const QByteArray card(noteCard), key(titleKey), dest = QByteArray(destAddress) + "a";
@@ -730,7 +730,7 @@ QByteArray stringsEverywhere() {
             "<< /Title (Keys " + key + " and " + key + ") /Author (" + QByteArray(author) + "\\000) /Creator <FEFF" +
                 utf16(QStringLiteral("Zo\u00eb \u00dcnal ") + QString::fromLatin1(creatorPhone)).toHex() +
                 "> /CreationDate (D:20240131120000+01'00') >>",
-            "<< /Names [(b) [3 0 R /Fit] (" + dest + ") [4 0 R /Fit] (zzz) [3 0 R /Fit]] >>",
+            "<< /Names [(a) [3 0 R /Fit] (b) [3 0 R /Fit] (" + dest + ") [4 0 R /Fit] (zzz) [3 0 R /Fit]] >>",
             stream("<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF><rdf:Description rdf:about=\"uuid:6f1c4c0e-8a8e-"
                    "4b5e-9b1a-2c3d4e5f6a7b\" xmpMM:DocumentID=\"uuid:0d9f8e7c-6b5a-4c3d-9e2f-1a2b3c4d5e6f\"><dc:"
                    "creator><rdf:Seq><rdf:li>" +
@@ -801,7 +801,7 @@ TEST(PdfRewrite, ASecretLeavesEveryStringOfTheDocument) {
         {"a field's value and default without an appearance", fieldIban, true},
         {"only the title, twice in it, no page", titleKey, false},
         {"an outline entry three levels down", deepToken, true},
-        {"a destination's name", destAddress, false},
+        {"a destination's name, which then meets another's", destAddress, false},
         {"the pages' label", labelKey, false},
         {"the metadata's rights, with a character reference", xmpRights, false},
         {"a hidden note and its appearance", drawnPhone, true},

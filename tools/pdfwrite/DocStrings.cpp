@@ -470,7 +470,31 @@ std::string without(std::string text, const std::vector<std::string>& secrets) {
 void remove(QPDF& pdf, const std::vector<std::string>& secrets) {
     if (secrets.empty())
         return;
-    visit(pdf, [&secrets](const std::string& text) { return without(text, secrets); });
+    // A name that would meet another of its tree once its secret is out gets a name of its own, and so does
+    // everything that looks it up by name (a link's destination): each still finds what it found.
+    std::map<std::string, std::string> renamed;
+    for (const auto& [key, tree] : nameTrees(pdf)) {
+        const std::vector<std::string> names = namesOf(tree, pdf);
+        std::set<std::string> taken;
+        for (const std::string& name : names)
+            if (without(name, secrets) == name)
+                taken.insert(name);
+        for (const std::string& name : names) {
+            const std::string bare = without(name, secrets);
+            if (bare == name)
+                continue;
+            std::string free = bare;
+            for (int n = 2; taken.count(free); ++n)
+                free = bare + " (" + std::to_string(n) + ")";
+            taken.insert(free);
+            if (free != bare)
+                renamed.emplace(name, free);
+        }
+    }
+    visit(pdf, [&](const std::string& text) {
+        const auto name = renamed.find(text);
+        return name != renamed.end() ? name->second : without(text, secrets);
+    });
 }
 
 } // namespace DocStrings
