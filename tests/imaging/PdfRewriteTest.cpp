@@ -690,6 +690,7 @@ const char* const drawnPhone = "+44 20 7946 0958";      // a hidden note's text,
 const char* const signerMail = "lee.kim@example.co.uk"; // a signature's contact
 const char* const fileMail = "kai.wu@example.com";      // an attachment's name, which then meets another's
 const char* const scriptMail = "ops@example.dev";       // a field's script, kept in a stream
+const char* const oldDest = "old.dest@example.org";     // a destination named by a name object
 
 QByteArray utf16(const QString& text) {
     QByteArray bytes;
@@ -707,13 +708,14 @@ QByteArray stringsEverywhere() {
     const QByteArray card(noteCard), key(titleKey), dest = QByteArray(destAddress) + "a";
     return HostilePdfs::objects(
         {
-            "<< /Type /Catalog /Pages 2 0 R /Outlines 8 0 R /Names << /Dests 14 0 R /EmbeddedFiles 20 0 R >> "
-            "/PageLabels << /Nums [0 << /S "
-            "/D /P (" +
+            "<< /Type /Catalog /Pages 2 0 R /Dests << /" + QByteArray(oldDest).replace("@", "#40") +
+                " [4 0 R /Fit] /x [3 0 R /Fit] >> /Outlines 8 0 R /Names << /Dests 14 0 R /EmbeddedFiles 20 0 R >> "
+                "/PageLabels << /Nums [0 << /S "
+                "/D /P (" +
                 QByteArray(labelKey) + "-) >>] >> /AcroForm << /Fields [12 0 R 18 0 R] >> /Metadata 15 0 R >>",
             "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 /MediaBox [0 0 300 400] >>",
             "<< /Type /Page /Parent 2 0 R /Contents 5 0 R /Annots [6 0 R] >>",
-            "<< /Type /Page /Parent 2 0 R /Contents 5 0 R /Annots [7 0 R 12 0 R 16 0 R] >>",
+            "<< /Type /Page /Parent 2 0 R /Contents 5 0 R /Annots [7 0 R 12 0 R 16 0 R 26 0 R] >>",
             stream("BT ET"),
             "<< /Type /Annot /Subtype /Link /Rect [0 0 10 10] /Border [0 0 0] /Dest (" + dest + ") >>",
             "<< /Type /Annot /Subtype /Text /Rect [20 20 40 40] /T (Reviewer) /Contents (Call " + card +
@@ -751,6 +753,8 @@ QByteArray stringsEverywhere() {
             stream("notes", "/Type /EmbeddedFile"),
             stream("0 0 1 rg 0 0 50 20 re f", "/Subtype /Form /BBox [0 0 50 20]"),
             stream("this.mailDoc({cTo: \"" + QByteArray(scriptMail) + "\"});"),
+            "<< /Type /Annot /Subtype /Link /Rect [0 0 10 10] /A << /S /GoTo /D /" +
+                QByteArray(oldDest).replace("@", "#40") + " >> >>",
         },
         "/Info 13 0 R /ID [<00112233445566778899AABBCCDDEEFF> <00112233445566778899AABBCCDDEEFF>]");
 }
@@ -784,7 +788,7 @@ TEST(PdfRewrite, ASecretLeavesEveryStringOfTheDocument) {
     ASSERT_TRUE(listed);
     const QString words = listed->join(u'|');
     for (const char* secret : {author, creatorPhone, xmpCreator, noteCard, fieldIban, titleKey, deepToken, destAddress,
-                               labelKey, xmpRights, drawnPhone, signerMail, fileMail, scriptMail})
+                               labelKey, xmpRights, drawnPhone, signerMail, fileMail, scriptMail, oldDest})
         EXPECT_TRUE(words.contains(QString::fromLatin1(secret))) << secret << " in " << words.toStdString();
     EXPECT_FALSE(words.contains(QStringLiteral("D:2024")) || words.contains(QStringLiteral("uuid:")))
         << words.toStdString();
@@ -808,6 +812,7 @@ TEST(PdfRewrite, ASecretLeavesEveryStringOfTheDocument) {
         {"a signer's contact", signerMail, false},
         {"an attachment's name that meets another's", fileMail, false},
         {"a field's script in a stream", scriptMail, false},
+        {"a destination named by a name object", oldDest, false},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -841,6 +846,11 @@ TEST(PdfRewrite, ASecretLeavesEveryStringOfTheDocument) {
                         .findObject(name, found))
             << name;
         EXPECT_EQ(destPage(found), now[1].getObjectHandle().getObjGen());
+        // The link on page 2 still leads to page 2 through the older dictionary of destinations.
+        const std::string named =
+            now[1].getObjectHandle().getKey("/Annots").getArrayItem(3).getKey("/A").getKey("/D").getName();
+        EXPECT_EQ(destPage(after.getRoot().getKey("/Dests").getKey(named)), now[1].getObjectHandle().getObjGen())
+            << named;
         // The signature still shows as it did: its value is no word of what it draws.
         EXPECT_TRUE(after.getRoot().getKey("/AcroForm").getKey("/Fields").getArrayItem(1).hasKey("/AP"));
         // Both attachments stay, whatever their names became.

@@ -366,6 +366,65 @@ std::string freeName(QPDFNameTreeObjectHelper& tree, const std::string& name) {
     return free;
 }
 
+// Where an object leads by a destination's name object, at any depth of its direct arrays and dictionaries.
+void renameDestinations(QPDFObjectHandle object, const std::map<std::string, std::string>& renamed, int depth) {
+    if (depth > deepest)
+        return;
+    if (object.isDictionary()) {
+        for (const std::string& key : object.getKeys()) {
+            QPDFObjectHandle value = object.getKey(key);
+            if ((key == "/Dest" || key == "/D") && value.isName()) {
+                if (const auto to = renamed.find(value.getName()); to != renamed.end())
+                    object.replaceKey(key, QPDFObjectHandle::newName(to->second));
+            } else if (!value.isIndirect()) {
+                renameDestinations(value, renamed, depth + 1);
+            }
+        }
+    } else if (object.isArray()) {
+        for (QPDFObjectHandle item : object.aitems())
+            if (!item.isIndirect())
+                renameDestinations(item, renamed, depth + 1);
+    }
+}
+
+// The catalogue's older dictionary of destinations names them by name objects rather than strings: its names
+// are edited too, kept apart from each other, and what leads by them follows.
+void editDestinationNames(QPDF& pdf, const Edit& edit) {
+    QPDFObjectHandle dests = pdf.getRoot().getKey("/Dests");
+    if (!dests.isDictionary())
+        return;
+    const std::set<std::string> keys = dests.getKeys();
+    std::set<std::string> taken;
+    std::map<std::string, std::string> renamed;
+    for (const std::string& key : keys) {
+        const std::string bare = key.substr(1), edited = edit(bare);
+        if (edited == bare) {
+            taken.insert(key);
+            continue;
+        }
+        renamed.emplace(key, edited);
+    }
+    for (auto& [from, to] : renamed) {
+        const std::string base = to.empty() ? "destination" : to;
+        std::string free = "/" + base;
+        for (int n = 2; taken.count(free); ++n)
+            free = "/" + base + " (" + std::to_string(n) + ")";
+        taken.insert(free);
+        to = free;
+    }
+    if (renamed.empty())
+        return;
+    std::map<std::string, QPDFObjectHandle> moved;
+    for (const auto& [from, to] : renamed) {
+        moved.emplace(to, dests.getKey(from));
+        dests.removeKey(from);
+    }
+    for (const auto& [to, value] : moved)
+        dests.replaceKey(to, value);
+    for (QPDFObjectHandle object : pdf.getAllObjects())
+        renameDestinations(object.isStream() ? object.getDict() : object, renamed, 0);
+}
+
 void visit(QPDF& pdf, const Edit& edit) {
     std::set<QPDFObjGen> skipped;
     QPDFObjectHandle trailer = pdf.getTrailer();
@@ -417,6 +476,8 @@ void visit(QPDF& pdf, const Edit& edit) {
     // Form fields are drawn from their values only when the form asks for it.
     if (QPDFObjectHandle form = pdf.getRoot().getKey("/AcroForm"); fieldRedrawn && form.isDictionary())
         form.replaceKey("/NeedAppearances", QPDFObjectHandle::newBool(true));
+
+    editDestinationNames(pdf, edit);
 
     // Names looked up in sorted order: a tree whose names changed is made anew from its entries.
     QPDFObjectHandle names = pdf.getRoot().getKey("/Names");
