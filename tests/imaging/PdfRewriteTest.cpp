@@ -691,6 +691,7 @@ const char* const signerMail = "lee.kim@example.co.uk"; // a signature's contact
 const char* const fileMail = "kai.wu@example.com";      // an attachment's name, which then meets another's
 const char* const scriptMail = "ops@example.dev";       // a field's script, kept in a stream
 const char* const oldDest = "old.dest@example.org";     // a destination named by a name object
+const char* const wideXmp = "wu.li@example.cn";         // a page's metadata, written as UTF-16
 
 QByteArray utf16(const QString& text) {
     QByteArray bytes;
@@ -715,7 +716,7 @@ QByteArray stringsEverywhere() {
                 QByteArray(labelKey) + "-) >>] >> /AcroForm << /Fields [12 0 R 18 0 R] >> /Metadata 15 0 R >>",
             "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 /MediaBox [0 0 300 400] >>",
             "<< /Type /Page /Parent 2 0 R /Contents 5 0 R /Annots [6 0 R] >>",
-            "<< /Type /Page /Parent 2 0 R /Contents 5 0 R /Annots [7 0 R 12 0 R 16 0 R 26 0 R] >>",
+            "<< /Type /Page /Parent 2 0 R /Contents 5 0 R /Annots [7 0 R 12 0 R 16 0 R 26 0 R] /Metadata 27 0 R >>",
             stream("BT ET"),
             "<< /Type /Annot /Subtype /Link /Rect [0 0 10 10] /Border [0 0 0] /Dest (" + dest + ") >>",
             "<< /Type /Annot /Subtype /Text /Rect [20 20 40 40] /T (Reviewer) /Contents (Call " + card +
@@ -755,6 +756,11 @@ QByteArray stringsEverywhere() {
             stream("this.mailDoc({cTo: \"" + QByteArray(scriptMail) + "\"});"),
             "<< /Type /Annot /Subtype /Link /Rect [0 0 10 10] /A << /S /GoTo /D /" +
                 QByteArray(oldDest).replace("@", "#40") + " >> >>",
+            stream(utf16(QStringLiteral(
+                             "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF><rdf:Description><dc:creator><rdf:Seq>"
+                             "<rdf:li>%1</rdf:li></rdf:Seq></dc:creator></rdf:Description></rdf:RDF></x:xmpmeta>")
+                             .arg(QString::fromLatin1(wideXmp))),
+                   "/Type /Metadata /Subtype /XML"),
         },
         "/Info 13 0 R /ID [<00112233445566778899AABBCCDDEEFF> <00112233445566778899AABBCCDDEEFF>]");
 }
@@ -788,7 +794,7 @@ TEST(PdfRewrite, ASecretLeavesEveryStringOfTheDocument) {
     ASSERT_TRUE(listed);
     const QString words = listed->join(u'|');
     for (const char* secret : {author, creatorPhone, xmpCreator, noteCard, fieldIban, titleKey, deepToken, destAddress,
-                               labelKey, xmpRights, drawnPhone, signerMail, fileMail, scriptMail, oldDest})
+                               labelKey, xmpRights, drawnPhone, signerMail, fileMail, scriptMail, oldDest, wideXmp})
         EXPECT_TRUE(words.contains(QString::fromLatin1(secret))) << secret << " in " << words.toStdString();
     EXPECT_FALSE(words.contains(QStringLiteral("D:2024")) || words.contains(QStringLiteral("uuid:")))
         << words.toStdString();
@@ -813,6 +819,7 @@ TEST(PdfRewrite, ASecretLeavesEveryStringOfTheDocument) {
         {"an attachment's name that meets another's", fileMail, false},
         {"a field's script in a stream", scriptMail, false},
         {"a destination named by a name object", oldDest, false},
+        {"a page's metadata in UTF-16", wideXmp, false},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);

@@ -53,6 +53,19 @@ bool isSignatureBytes(QPDFObjectHandle dict, const std::string& key) {
            (dict.hasKey("/ByteRange") || dict.getKey("/Type").isNameAndEquals("/Sig"));
 }
 
+void appendUtf8(std::string& out, unsigned long code) {
+    if (code < 0x80) {
+        out += char(code);
+    } else if (code < 0x800) {
+        out += char(0xC0 | (code >> 6)), out += char(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += char(0xE0 | (code >> 12)), out += char(0x80 | ((code >> 6) & 0x3F)), out += char(0x80 | (code & 0x3F));
+    } else {
+        out += char(0xF0 | (code >> 18)), out += char(0x80 | ((code >> 12) & 0x3F));
+        out += char(0x80 | ((code >> 6) & 0x3F)), out += char(0x80 | (code & 0x3F));
+    }
+}
+
 // XML text with its character references and the five named entities read as the characters they stand for:
 // "jane&#64;example.com" is the address a reader of the metadata sees.
 std::string unescapeXml(const std::string& raw) {
@@ -89,17 +102,7 @@ std::string unescapeXml(const std::string& raw) {
             out += raw[i];
             continue;
         }
-        if (code < 0x80) {
-            out += char(code);
-        } else if (code < 0x800) {
-            out += char(0xC0 | (code >> 6)), out += char(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            out += char(0xE0 | (code >> 12)), out += char(0x80 | ((code >> 6) & 0x3F)),
-                out += char(0x80 | (code & 0x3F));
-        } else {
-            out += char(0xF0 | (code >> 18)), out += char(0x80 | ((code >> 12) & 0x3F));
-            out += char(0x80 | ((code >> 6) & 0x3F)), out += char(0x80 | (code & 0x3F));
-        }
+        appendUtf8(out, code);
         i = semi;
     }
     return out;
@@ -232,6 +235,67 @@ bool isMetadata(QPDFObjectHandle stream) {
     return dict.getKey("/Type").isNameAndEquals("/Metadata") || dict.getKey("/Subtype").isNameAndEquals("/XML");
 }
 
+// XMP may be written as UTF-16 (big- or little-endian; its packet's first mark tells which). Its text as UTF-8,
+// and back; `bigEndian` is nothing for UTF-8.
+std::optional<bool> utf16Order(const std::string& text) {
+    if (text.size() < 2 || text.size() % 2 != 0)
+        return std::nullopt;
+    if (text[0] == '\0' && text[1] != '\0')
+        return true;
+    if (text[0] != '\0' && text[1] == '\0')
+        return false;
+    if (text.rfind("\xFE\xFF", 0) == 0)
+        return true;
+    if (text.rfind("\xFF\xFE", 0) == 0)
+        return false;
+    return std::nullopt;
+}
+
+std::string fromUtf16(const std::string& text, bool bigEndian) {
+    std::string out;
+    for (size_t i = 0; i + 1 < text.size(); i += 2) {
+        const auto unit = [&](size_t at) {
+            const auto hi = static_cast<unsigned char>(text[bigEndian ? at : at + 1]);
+            const auto lo = static_cast<unsigned char>(text[bigEndian ? at + 1 : at]);
+            return (unsigned long)(hi << 8 | lo);
+        };
+        unsigned long code = unit(i);
+        if (code >= 0xD800 && code < 0xDC00 && i + 3 < text.size()) {
+            const unsigned long low = unit(i + 2);
+            if (low >= 0xDC00 && low < 0xE000) {
+                code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+                i += 2;
+            }
+        }
+        appendUtf8(out, code);
+    }
+    return out;
+}
+
+std::string toUtf16(const std::string& text, bool bigEndian) {
+    std::string out;
+    const auto put = [&](unsigned long unit) {
+        const char hi = char(unit >> 8), lo = char(unit & 0xFF);
+        out += bigEndian ? hi : lo;
+        out += bigEndian ? lo : hi;
+    };
+    for (size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+        unsigned long code = extra == 0 ? c : c & (0x3F >> extra);
+        for (int k = 1; k <= extra && i + size_t(k) < text.size(); ++k)
+            code = code << 6 | (static_cast<unsigned char>(text[i + size_t(k)]) & 0x3F);
+        i += size_t(extra) + 1;
+        if (code >= 0x10000) {
+            put(0xD800 + ((code - 0x10000) >> 10));
+            put(0xDC00 + ((code - 0x10000) & 0x3FF));
+        } else {
+            put(code);
+        }
+    }
+    return out;
+}
+
 // The text of XMP metadata (`xml`) or of a script.
 void editStreamText(QPDFObjectHandle stream, const Edit& edit, bool xml) {
     std::string text;
@@ -244,9 +308,13 @@ void editStreamText(QPDFObjectHandle stream, const Edit& edit, bool xml) {
     }
     if (!xml && !isText(text))
         return;
+    const std::optional<bool> wide = xml ? utf16Order(text) : std::nullopt;
+    if (wide)
+        text = fromUtf16(text, *wide);
     const std::string edited = xml ? editXmp(text, edit) : edit(text);
     if (edited != text)
-        stream.replaceStreamData(edited, QPDFObjectHandle::newNull(), QPDFObjectHandle::newNull());
+        stream.replaceStreamData(wide ? toUtf16(edited, *wide) : edited, QPDFObjectHandle::newNull(),
+                                 QPDFObjectHandle::newNull());
 }
 
 // What a string becomes; nothing when it stays as it is stored. A note's rich text is XML: its words are also
