@@ -26,6 +26,19 @@ int sidewaysTurn(const QImage& image) {
     return mayRunUpOrDown(image) ? textTurn(image) : 0;
 }
 
+// Whether a reading holds words a person reads. Text that runs up or down, read across, comes out as specks of
+// one or two marks ("YO z= vo o» Qa"): few of its pieces hold three letters or digits.
+bool readsAsWords(const QString& read) {
+    static const QRegularExpression piece(QStringLiteral(R"(\S+)"), QRegularExpression::UseUnicodePropertiesOption);
+    int pieces = 0, words = 0;
+    for (auto matches = piece.globalMatch(read); matches.hasNext();) {
+        const QString text = matches.next().captured(0);
+        ++pieces;
+        words += std::count_if(text.begin(), text.end(), [](QChar c) { return c.isLetterOrNumber(); }) >= 3;
+    }
+    return pieces > 0 && words * 4 >= pieces;
+}
+
 QString readText(const QImage& image) {
     std::vector<QRectF> rules;
     const std::vector<Line> read = recognise(image, {.rules = &rules});
@@ -39,7 +52,14 @@ QString text(const QImage& image) {
     if (const int turn = sidewaysTurn(image); turn != 0)
         if (QString read = readText(turned(image, turn)); !read.isEmpty())
             return read;
-    return readText(image);
+    QString read = readText(image);
+    // A line or two that runs up or down is too little for the detection to tell: when the reading as it stands
+    // holds no words, each way is read.
+    if (!read.isEmpty() && !readsAsWords(read))
+        for (const int turn : {90, 270})
+            if (QString other = readText(turned(image, turn)); readsAsWords(other))
+                return other;
+    return read;
 }
 
 QString mainText(const QImage& image) {
@@ -164,7 +184,20 @@ CheckedRedaction redactChecked(const QImage& image) {
             return read;
         }
     }
-    return redactChecked(image, secretsReading);
+    CheckedRedaction read = redactChecked(image, secretsReading);
+    // Too little text for the detection to tell which way it runs, read as specks: each way is read.
+    if (read.boxes.empty() && !read.text.isEmpty() && !readsAsWords(read.text)) {
+        for (const int turn : {90, 270}) {
+            CheckedRedaction other = redactChecked(turned(image, turn), secretsReading);
+            if (other.boxes.empty())
+                continue;
+            other.image = turned(other.image, 360 - turn);
+            for (QRectF& box : other.boxes)
+                box = unturned(box, turn);
+            return other;
+        }
+    }
+    return read;
 }
 
 CheckedRedaction redactChecked(const QImage& image, const std::function<std::vector<Line>(const QImage&)>& reader) {

@@ -24,9 +24,12 @@ bool endsWith(const std::string& text, const std::string& end) {
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-// Words, not bytes: a string marked as UTF-16 or UTF-8, or one in the document encoding without control bytes.
-// Identifiers, hashes and keys stored as strings are raw bytes, and nearly never free of them.
-bool isText(const std::string& raw) {
+// Words, not bytes: a string marked as UTF-16 or UTF-8, or one in the document encoding without control bytes
+// (but for the zero bytes that writers who think in C end their strings with). Identifiers, hashes and keys
+// stored as strings are raw bytes, and nearly never free of them.
+bool isText(std::string raw) {
+    while (!raw.empty() && raw.back() == '\0')
+        raw.pop_back();
     if (raw.empty())
         return false;
     const auto starts = [&raw](const char* mark) { return raw.rfind(mark, 0) == 0; };
@@ -43,9 +46,93 @@ bool isDate(const std::string& text) {
     return text.size() > 3 && text[0] == 'D' && text[1] == ':' && text[2] >= '0' && text[2] <= '9';
 }
 
-// A signature's dictionary: its bytes are what the signature covers, and its contents the signature itself.
-bool isSignature(QPDFObjectHandle dict) {
-    return dict.hasKey("/ByteRange") || dict.getKey("/Type").isNameAndEquals("/Sig");
+// A signature's own bytes (the signature and its certificates) stay. Its signer's name, contact, place and reason
+// are words like any other: the document is written anew, so what the signature covered changes anyway.
+bool isSignatureBytes(QPDFObjectHandle dict, const std::string& key) {
+    return (key == "/Contents" || key == "/Cert") &&
+           (dict.hasKey("/ByteRange") || dict.getKey("/Type").isNameAndEquals("/Sig"));
+}
+
+void appendUtf8(std::string& out, unsigned long code) {
+    if (code < 0x80) {
+        out += char(code);
+    } else if (code < 0x800) {
+        out += char(0xC0 | (code >> 6)), out += char(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += char(0xE0 | (code >> 12)), out += char(0x80 | ((code >> 6) & 0x3F)), out += char(0x80 | (code & 0x3F));
+    } else {
+        out += char(0xF0 | (code >> 18)), out += char(0x80 | ((code >> 12) & 0x3F));
+        out += char(0x80 | ((code >> 6) & 0x3F)), out += char(0x80 | (code & 0x3F));
+    }
+}
+
+// XML text with its character references and the five named entities read as the characters they stand for:
+// "jane&#64;example.com" is the address a reader of the metadata sees.
+std::string unescapeXml(const std::string& raw) {
+    if (raw.find('&') == std::string::npos)
+        return raw;
+    static const std::pair<const char*, char> named[] = {
+        {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}};
+    std::string out;
+    out.reserve(raw.size());
+    for (size_t i = 0; i < raw.size(); ++i) {
+        const size_t semi = raw[i] == '&' ? raw.find(';', i) : std::string::npos;
+        if (semi == std::string::npos || semi - i > 10) {
+            out += raw[i];
+            continue;
+        }
+        const std::string name = raw.substr(i + 1, semi - i - 1);
+        unsigned long code = 0;
+        bool known = false;
+        if (name.size() > 1 && name[0] == '#') {
+            const bool hex = name[1] == 'x' || name[1] == 'X';
+            const std::string digits = name.substr(hex ? 2 : 1);
+            known = !digits.empty() && std::all_of(digits.begin(), digits.end(), [hex](char c) {
+                return hex ? std::isxdigit(static_cast<unsigned char>(c)) : std::isdigit(static_cast<unsigned char>(c));
+            });
+            if (known)
+                code = std::stoul(digits, nullptr, hex ? 16 : 10);
+            known = known && code > 0 && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
+        } else {
+            for (const auto& [entity, c] : named)
+                if (name == entity)
+                    code = static_cast<unsigned char>(c), known = true;
+        }
+        if (!known) {
+            out += raw[i];
+            continue;
+        }
+        appendUtf8(out, code);
+        i = semi;
+    }
+    return out;
+}
+
+std::string escapeXml(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&apos;";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
 }
 
 // The text of XMP metadata, edited between its markup and in its attributes. Identifiers (a document's and its
@@ -54,6 +141,12 @@ std::string editXmp(const std::string& xml, const Edit& edit) {
     std::string out;
     out.reserve(xml.size());
     std::string element; // the element whose content the text that follows is
+    // Edited as the characters it stands for; written back as it was stored when nothing of it changed.
+    const auto editText = [&edit](const std::string& raw) {
+        const std::string text = unescapeXml(raw);
+        const std::string edited = edit(text);
+        return edited == text ? raw : escapeXml(edited);
+    };
     const auto copyThrough = [&](size_t at, const char* end) {
         size_t stop = xml.find(end, at);
         stop = stop == std::string::npos ? xml.size() : stop + std::char_traits<char>::length(end);
@@ -71,7 +164,7 @@ std::string editXmp(const std::string& xml, const Edit& edit) {
                 next = xml.size();
             const std::string text = xml.substr(at, next - at);
             const bool blank = text.find_first_not_of(" \t\r\n") == std::string::npos;
-            out += kept(element) || blank ? text : edit(text);
+            out += kept(element) || blank ? text : editText(text);
             at = next;
         } else if (xml.compare(at, 9, "<![CDATA[") == 0) {
             size_t end = xml.find("]]>", at + 9);
@@ -120,7 +213,7 @@ std::string editXmp(const std::string& xml, const Edit& edit) {
                 const std::string name = xml.substr(nameStart, nameEnd - nameStart);
                 const std::string value = xml.substr(quote + 1, end - quote - 1);
                 out.append(xml, i, quote + 1 - i);
-                out += kept(name) ? value : edit(value);
+                out += kept(name) ? value : editText(value);
                 out += xml[end];
                 i = end + 1;
             }
@@ -142,28 +235,97 @@ bool isMetadata(QPDFObjectHandle stream) {
     return dict.getKey("/Type").isNameAndEquals("/Metadata") || dict.getKey("/Subtype").isNameAndEquals("/XML");
 }
 
-void editMetadata(QPDFObjectHandle stream, const Edit& edit) {
-    std::string xml;
-    try {
-        const auto data = stream.getStreamData(qpdf_dl_generalized);
-        xml.assign(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
-    } catch (const std::exception&) {
-        // Metadata we cannot read holds nothing we could show or search.
-        return;
-    }
-    const std::string edited = editXmp(xml, edit);
-    if (edited != xml)
-        stream.replaceStreamData(edited, QPDFObjectHandle::newNull(), QPDFObjectHandle::newNull());
+// XMP may be written as UTF-16 (big- or little-endian; its packet's first mark tells which). Its text as UTF-8,
+// and back; `bigEndian` is nothing for UTF-8.
+std::optional<bool> utf16Order(const std::string& text) {
+    if (text.size() < 2 || text.size() % 2 != 0)
+        return std::nullopt;
+    if (text[0] == '\0' && text[1] != '\0')
+        return true;
+    if (text[0] != '\0' && text[1] == '\0')
+        return false;
+    if (text.rfind("\xFE\xFF", 0) == 0)
+        return true;
+    if (text.rfind("\xFF\xFE", 0) == 0)
+        return false;
+    return std::nullopt;
 }
 
-// What a string becomes; nothing when it stays as it is stored.
-std::optional<QPDFObjectHandle> editedString(QPDFObjectHandle string, const Edit& edit) {
+std::string fromUtf16(const std::string& text, bool bigEndian) {
+    std::string out;
+    for (size_t i = 0; i + 1 < text.size(); i += 2) {
+        const auto unit = [&](size_t at) {
+            const auto hi = static_cast<unsigned char>(text[bigEndian ? at : at + 1]);
+            const auto lo = static_cast<unsigned char>(text[bigEndian ? at + 1 : at]);
+            return (unsigned long)(hi << 8 | lo);
+        };
+        unsigned long code = unit(i);
+        if (code >= 0xD800 && code < 0xDC00 && i + 3 < text.size()) {
+            const unsigned long low = unit(i + 2);
+            if (low >= 0xDC00 && low < 0xE000) {
+                code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+                i += 2;
+            }
+        }
+        appendUtf8(out, code);
+    }
+    return out;
+}
+
+std::string toUtf16(const std::string& text, bool bigEndian) {
+    std::string out;
+    const auto put = [&](unsigned long unit) {
+        const char hi = char(unit >> 8), lo = char(unit & 0xFF);
+        out += bigEndian ? hi : lo;
+        out += bigEndian ? lo : hi;
+    };
+    for (size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+        unsigned long code = extra == 0 ? c : c & (0x3F >> extra);
+        for (int k = 1; k <= extra && i + size_t(k) < text.size(); ++k)
+            code = code << 6 | (static_cast<unsigned char>(text[i + size_t(k)]) & 0x3F);
+        i += size_t(extra) + 1;
+        if (code >= 0x10000) {
+            put(0xD800 + ((code - 0x10000) >> 10));
+            put(0xDC00 + ((code - 0x10000) & 0x3FF));
+        } else {
+            put(code);
+        }
+    }
+    return out;
+}
+
+// The text of XMP metadata (`xml`) or of a script.
+void editStreamText(QPDFObjectHandle stream, const Edit& edit, bool xml) {
+    std::string text;
+    try {
+        const auto data = stream.getStreamData(qpdf_dl_generalized);
+        text.assign(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
+    } catch (const std::exception&) {
+        // Text we cannot read holds nothing we could show or search.
+        return;
+    }
+    if (!xml && !isText(text))
+        return;
+    const std::optional<bool> wide = xml ? utf16Order(text) : std::nullopt;
+    if (wide)
+        text = fromUtf16(text, *wide);
+    const std::string edited = xml ? editXmp(text, edit) : edit(text);
+    if (edited != text)
+        stream.replaceStreamData(wide ? toUtf16(edited, *wide) : edited, QPDFObjectHandle::newNull(),
+                                 QPDFObjectHandle::newNull());
+}
+
+// What a string becomes; nothing when it stays as it is stored. A note's rich text is XML: its words are also
+// edited as the characters its references stand for.
+std::optional<QPDFObjectHandle> editedString(QPDFObjectHandle string, const Edit& edit, bool rich = false) {
     if (!isText(string.getStringValue()))
         return std::nullopt;
     const std::string text = string.getUTF8Value();
     if (isDate(text))
         return std::nullopt;
-    const std::string edited = edit(text);
+    const std::string edited = edit(rich && text.rfind('<', 0) == 0 ? editXmp(text, edit) : text);
     if (edited == text)
         return std::nullopt;
     return QPDFObjectHandle::newUnicodeString(edited);
@@ -187,13 +349,13 @@ void editWithin(QPDFObjectHandle object, const Edit& edit, int depth) {
                 editWithin(item, edit, depth + 1);
             }
         }
-    } else if (object.isDictionary() && !isSignature(object)) {
+    } else if (object.isDictionary()) {
         for (const std::string& key : object.getKeys()) {
             QPDFObjectHandle value = object.getKey(key);
-            if (value.isIndirect())
+            if (value.isIndirect() || isSignatureBytes(object, key))
                 continue;
             if (value.isString()) {
-                if (std::optional<QPDFObjectHandle> edited = editedString(value, edit))
+                if (std::optional<QPDFObjectHandle> edited = editedString(value, edit, key == "/RC" || key == "/RV"))
                     object.replaceKey(key, *edited);
             } else {
                 editWithin(value, edit, depth + 1);
@@ -225,6 +387,112 @@ std::vector<std::string> namesOf(QPDFObjectHandle tree, QPDF& pdf) {
     return out;
 }
 
+// What an annotation's or a field's appearance draws: its text, value, choices and caption, also those it takes
+// from the fields above it (a note's pop-up shows its note's text).
+std::string shownText(QPDFObjectHandle dict) {
+    std::string out;
+    try {
+        for (int depth = 0; dict.isDictionary() && depth < 32; ++depth, dict = dict.getKey("/Parent"))
+            for (const char* key : {"/Contents", "/RC", "/V", "/Opt", "/MK"}) {
+                // A signature's value is its dictionary, not what its appearance draws.
+                QPDFObjectHandle value = dict.getKey(key);
+                if (std::string(key) != "/MK" && (value.isDictionary() || value.isStream()))
+                    continue;
+                out += value.unparseResolved() + '\n';
+            }
+    } catch (const std::exception&) {
+        // What cannot be read was not changed either.
+    }
+    return out;
+}
+
+// The scripts kept in streams that an object's actions (at any depth of its direct arrays and dictionaries) run.
+void scriptsWithin(QPDFObjectHandle object, std::set<QPDFObjGen>* scripts, int depth) {
+    if (depth > deepest)
+        return;
+    if (object.isDictionary()) {
+        for (const std::string& key : object.getKeys()) {
+            QPDFObjectHandle value = object.getKey(key);
+            if (key == "/JS" && value.isStream() && value.isIndirect())
+                scripts->insert(value.getObjGen());
+            else if (!value.isIndirect())
+                scriptsWithin(value, scripts, depth + 1);
+        }
+    } else if (object.isArray()) {
+        for (QPDFObjectHandle item : object.aitems())
+            if (!item.isIndirect())
+                scriptsWithin(item, scripts, depth + 1);
+    }
+}
+
+// A name that the tree does not hold yet: a name that lost a secret can meet another one ("notes-.txt"), and
+// neither of the two entries may be lost.
+std::string freeName(QPDFNameTreeObjectHelper& tree, const std::string& name) {
+    std::string free = name;
+    for (int n = 2; tree.hasName(free); ++n)
+        free = name + " (" + std::to_string(n) + ")";
+    return free;
+}
+
+// Where an object leads by a destination's name object, at any depth of its direct arrays and dictionaries.
+void renameDestinations(QPDFObjectHandle object, const std::map<std::string, std::string>& renamed, int depth) {
+    if (depth > deepest)
+        return;
+    if (object.isDictionary()) {
+        for (const std::string& key : object.getKeys()) {
+            QPDFObjectHandle value = object.getKey(key);
+            if ((key == "/Dest" || key == "/D") && value.isName()) {
+                if (const auto to = renamed.find(value.getName()); to != renamed.end())
+                    object.replaceKey(key, QPDFObjectHandle::newName(to->second));
+            } else if (!value.isIndirect()) {
+                renameDestinations(value, renamed, depth + 1);
+            }
+        }
+    } else if (object.isArray()) {
+        for (QPDFObjectHandle item : object.aitems())
+            if (!item.isIndirect())
+                renameDestinations(item, renamed, depth + 1);
+    }
+}
+
+// The catalogue's older dictionary of destinations names them by name objects rather than strings: its names
+// are edited too, kept apart from each other, and what leads by them follows.
+void editDestinationNames(QPDF& pdf, const Edit& edit) {
+    QPDFObjectHandle dests = pdf.getRoot().getKey("/Dests");
+    if (!dests.isDictionary())
+        return;
+    const std::set<std::string> keys = dests.getKeys();
+    std::set<std::string> taken;
+    std::map<std::string, std::string> renamed;
+    for (const std::string& key : keys) {
+        const std::string bare = key.substr(1), edited = edit(bare);
+        if (edited == bare) {
+            taken.insert(key);
+            continue;
+        }
+        renamed.emplace(key, edited);
+    }
+    for (auto& [from, to] : renamed) {
+        const std::string base = to.empty() ? "destination" : to;
+        std::string free = "/" + base;
+        for (int n = 2; taken.count(free); ++n)
+            free = "/" + base + " (" + std::to_string(n) + ")";
+        taken.insert(free);
+        to = free;
+    }
+    if (renamed.empty())
+        return;
+    std::map<std::string, QPDFObjectHandle> moved;
+    for (const auto& [from, to] : renamed) {
+        moved.emplace(to, dests.getKey(from));
+        dests.removeKey(from);
+    }
+    for (const auto& [to, value] : moved)
+        dests.replaceKey(to, value);
+    for (QPDFObjectHandle object : pdf.getAllObjects())
+        renameDestinations(object.isStream() ? object.getDict() : object, renamed, 0);
+}
+
 void visit(QPDF& pdf, const Edit& edit) {
     std::set<QPDFObjGen> skipped;
     QPDFObjectHandle trailer = pdf.getTrailer();
@@ -239,6 +507,17 @@ void visit(QPDF& pdf, const Edit& edit) {
     for (const auto& [key, tree] : nameTrees(pdf))
         namesBefore[key] = namesOf(tree, pdf);
 
+    // An appearance draws the words as they were: one whose words change is dropped, and the viewer draws the
+    // words from what is left of them, as it draws a note or field that never had one.
+    std::map<QPDFObjGen, std::string> drawn;
+    // Scripts kept in streams of their own: what they mail to or show is words too.
+    std::set<QPDFObjGen> scripts;
+    for (QPDFObjectHandle object : pdf.getAllObjects()) {
+        if (object.isDictionary() && object.hasKey("/AP"))
+            drawn.emplace(object.getObjGen(), shownText(object));
+        scriptsWithin(object, &scripts, 0);
+    }
+
     for (QPDFObjectHandle object : pdf.getAllObjects()) {
         if (skipped.count(object.getObjGen()))
             continue;
@@ -247,12 +526,26 @@ void visit(QPDF& pdf, const Edit& edit) {
                 pdf.replaceObject(object.getObjGen(), *edited);
         } else if (object.isStream()) {
             editWithin(object.getDict(), edit, 0);
-            if (isMetadata(object))
-                editMetadata(object, edit);
+            if (isMetadata(object) || scripts.count(object.getObjGen()))
+                editStreamText(object, edit, !scripts.count(object.getObjGen()));
         } else {
             editWithin(object, edit, 0);
         }
     }
+
+    bool fieldRedrawn = false;
+    for (const auto& [id, before] : drawn) {
+        QPDFObjectHandle annotation = pdf.getObjectByObjGen(id);
+        if (shownText(annotation) == before)
+            continue;
+        annotation.removeKey("/AP");
+        fieldRedrawn = fieldRedrawn || annotation.getKey("/Subtype").isNameAndEquals("/Widget");
+    }
+    // Form fields are drawn from their values only when the form asks for it.
+    if (QPDFObjectHandle form = pdf.getRoot().getKey("/AcroForm"); fieldRedrawn && form.isDictionary())
+        form.replaceKey("/NeedAppearances", QPDFObjectHandle::newBool(true));
+
+    editDestinationNames(pdf, edit);
 
     // Names looked up in sorted order: a tree whose names changed is made anew from its entries.
     QPDFObjectHandle names = pdf.getRoot().getKey("/Names");
@@ -263,7 +556,7 @@ void visit(QPDF& pdf, const Edit& edit) {
             const QPDFNameTreeObjectHelper old(tree, pdf, false);
             QPDFNameTreeObjectHelper sorted = QPDFNameTreeObjectHelper::newEmpty(pdf);
             for (const auto& [name, value] : old)
-                sorted.insert(name, value);
+                sorted.insert(freeName(sorted, name), value);
             names.replaceKey(key, sorted.getObjectHandle());
         } catch (const std::exception&) {
             // Left unsorted: a viewer that searches it may miss a name, nothing worse.
@@ -306,7 +599,31 @@ std::string without(std::string text, const std::vector<std::string>& secrets) {
 void remove(QPDF& pdf, const std::vector<std::string>& secrets) {
     if (secrets.empty())
         return;
-    visit(pdf, [&secrets](const std::string& text) { return without(text, secrets); });
+    // A name that would meet another of its tree once its secret is out gets a name of its own, and so does
+    // everything that looks it up by name (a link's destination): each still finds what it found.
+    std::map<std::string, std::string> renamed;
+    for (const auto& [key, tree] : nameTrees(pdf)) {
+        const std::vector<std::string> names = namesOf(tree, pdf);
+        std::set<std::string> taken;
+        for (const std::string& name : names)
+            if (without(name, secrets) == name)
+                taken.insert(name);
+        for (const std::string& name : names) {
+            const std::string bare = without(name, secrets);
+            if (bare == name)
+                continue;
+            std::string free = bare;
+            for (int n = 2; taken.count(free); ++n)
+                free = bare + " (" + std::to_string(n) + ")";
+            taken.insert(free);
+            if (free != bare)
+                renamed.emplace(name, free);
+        }
+    }
+    visit(pdf, [&](const std::string& text) {
+        const auto name = renamed.find(text);
+        return name != renamed.end() ? name->second : without(text, secrets);
+    });
 }
 
 } // namespace DocStrings
