@@ -162,7 +162,53 @@ KeyRoute& KeyRoute::instance() {
 }
 
 void KeyRoute::setWindowFocus(WindowFocus* windowFocus) {
-    instance().focus = windowFocus;
+    KeyRoute& route = instance();
+    if (route.focus && route.focus != windowFocus)
+        route.focus->watchActive({});
+    route.focus = windowFocus;
+    route.lastActive = route.lastOther = 0;
+    if (windowFocus)
+        windowFocus->watchActive([](quint32 active) { instance().activeChanged(active); });
+}
+
+void KeyRoute::activeChanged(quint32 active) {
+    // None active is the window manager between two windows, or with nothing to focus: no choice of the user's.
+    if (!active)
+        return;
+    QWidget* ours = ownWindow(nullptr, active);
+    const bool fromOther = lastOther && lastActive == lastOther;
+    lastActive = active;
+    if (!ours) {
+        lastOther = active;
+        leftAt = ++clock;
+        emit changed();
+        return;
+    }
+    if (!fromOther || !takesKeys(ours))
+        return;
+    // Back from another program (a click, the task list, the window manager's switch): when ours closes, the
+    // keyboard goes to the program the user came from, not to the one that had it when ours first showed.
+    for (Before& b : before) {
+        if (!b.window || !b.window->isVisible() || (b.ours && b.ours->isVisible()))
+            continue;
+        b.ours = nullptr;
+        b.other = lastOther;
+        b.left = false;
+    }
+}
+
+KeyRoute::Asked KeyRoute::userAction() {
+    const KeyRoute& route = instance();
+    return {route.clock, route.focus ? route.focus->activeWindow() : 0};
+}
+
+bool KeyRoute::leftSince(const Asked& asked) {
+    const KeyRoute& route = instance();
+    if (route.leftAt > asked.at)
+        return true;
+    // Heard of or not yet: another program's window active now that was not then.
+    const quint32 now = route.focus ? route.focus->activeWindow() : 0;
+    return now && now != asked.active && !ownWindow(nullptr, now);
 }
 
 void KeyRoute::takeKeys(QWidget* window) {
@@ -284,7 +330,8 @@ void KeyRoute::giveBack(QWidget* window) {
             const QWidget* hidden = to.ours;
             const auto next =
                 std::find_if(before.cbegin(), before.cend(), [hidden](const Before& b) { return b.window == hidden; });
-            to = next != before.cend() ? *next : Before{};
+            // The user left that one for another program: nothing is given back.
+            to = next != before.cend() && !next->left ? *next : Before{};
         }
         if (to.ours && to.ours->isVisible()) {
             if (!to.ours->isActiveWindow())

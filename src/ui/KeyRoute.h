@@ -34,6 +34,17 @@ public:
     // remembers who had it when the window showed, one of our windows or another program's; when it hides with
     // the keyboard, the keyboard goes back there, unless another window of ours has claimed it meanwhile.
     static void takeKeys(QWidget* window);
+
+    // The user's action that a window opening later answers (a tool tapped whose picture is still being read):
+    // noted when the action happens.
+    struct Asked {
+        quint64 at = 0;
+        quint32 active = 0;
+    };
+    static Asked userAction();
+    // Whether the user has gone to another program since the action: a window answering it opens without taking
+    // the keyboard then, so that no key meant for that program reaches it.
+    static bool leftSince(const Asked& asked);
     // Whether a window of ours holds the keyboard, has asked for it and shows, or is a modal dialog.
     static bool ownWindowHasKeys();
     // The user turned from the window to another program (a click in that program's window): when the window
@@ -72,6 +83,9 @@ private:
     void stepDown(QWidget* window);
     // Claims the keyboard for the window and asks for it, without taking note of who has it now.
     void claim(QWidget* window);
+    // The window manager made another window active: one of another program's is where the keyboard goes back
+    // to when the user, having come back to ours, closes it.
+    void activeChanged(quint32 active);
 
     // Who had the keyboard when a window of ours showed: a window of ours, or another program's window (by its
     // X id), or nobody we know of.
@@ -121,4 +135,9 @@ private:
     QPointer<QWindow> keyWindow;
     QPointer<QWindow> focused;
     WindowFocus* focus = nullptr;
+    // The window the window manager made active last (none is never noted), the last of another program's,
+    // and when the user last went to another program.
+    quint32 lastActive = 0;
+    quint32 lastOther = 0;
+    quint64 leftAt = 0;
 };
