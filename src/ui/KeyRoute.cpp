@@ -1,5 +1,6 @@
 #include "ui/KeyRoute.h"
 
+#include "platform/PointerWatch.h"
 #include "platform/WindowFocus.h"
 #include "ui/OwnWindows.h"
 
@@ -156,6 +157,8 @@ KeyRoute::KeyRoute() {
     qApp->installEventFilter(this);
 }
 
+KeyRoute::~KeyRoute() = default;
+
 KeyRoute& KeyRoute::instance() {
     static KeyRoute* route = new KeyRoute; // lives as long as the process; its parent would be the application
     return *route;
@@ -169,6 +172,19 @@ void KeyRoute::setWindowFocus(WindowFocus* windowFocus) {
     route.lastActive = route.lastOther = 0;
     if (windowFocus)
         windowFocus->watchActive([](quint32 active) { instance().activeChanged(active); });
+}
+
+void KeyRoute::setPointerWatch(std::unique_ptr<PointerWatch> watch) {
+    KeyRoute& route = instance();
+    route.presses = std::move(watch);
+    if (!route.presses)
+        return;
+    connect(route.presses.get(), &PointerWatch::pressed, &route, [&route](const PointerPress& press) {
+        if (!press.otherWindow)
+            return;
+        route.leftAt = ++route.clock;
+        emit route.changed();
+    });
 }
 
 void KeyRoute::activeChanged(quint32 active) {

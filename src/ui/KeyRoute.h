@@ -11,12 +11,14 @@
 #include <QPointer>
 
 #include <functional>
+#include <memory>
 
 class QAction;
 class QKeyEvent;
 class QMenu;
 class QWidget;
 class QWindow;
+class PointerWatch;
 class WindowFocus;
 
 class KeyRoute : public QObject {
@@ -26,6 +28,9 @@ public:
     // How a window asks the window manager for the focus when the application's own request is declined (a tray
     // program is seldom in front); set once at start.
     static void setWindowFocus(WindowFocus* focus);
+    // Presses anywhere on the screen: a click in another program's window is the user going there, even into
+    // the one that had the keyboard all along. Set once at start; none when unset.
+    static void setPointerWatch(std::unique_ptr<PointerWatch> watch);
 
     // Raises the window and makes it the active one. Until it hides or goes, grabs of windows that never take
     // the focus stay off, even before the window manager has handed it the focus.
@@ -78,6 +83,7 @@ protected:
 
 private:
     KeyRoute();
+    ~KeyRoute() override;
     void forget(QObject* window);
     // A window that stood on the front window hides: its own stacking back.
     void stepDown(QWidget* window);
@@ -135,6 +141,7 @@ private:
     QPointer<QWindow> keyWindow;
     QPointer<QWindow> focused;
     WindowFocus* focus = nullptr;
+    std::unique_ptr<PointerWatch> presses;
     // The window the window manager made active last (none is never noted), the last of another program's,
     // and when the user last went to another program.
     quint32 lastActive = 0;

@@ -542,9 +542,10 @@ TEST(Keys, AnEditorThatComesLateLeavesTheKeysWithTheProgramTheUserWentTo) {
     }
     desktop.startApp();
     ASSERT_TRUE(desktop.waitForApp()) << desktop.appStderr().toStdString();
-    const QString logB = desktop.home() + QStringLiteral("/b.log");
+    const QString logA = desktop.home() + QStringLiteral("/a.log"), logB = desktop.home() + QStringLiteral("/b.log");
+    const quint32 a = desktop.keyLogTerminal(logA, {20, 40}, QStringLiteral("keylogA"));
     const quint32 b = desktop.keyLogTerminal(logB, {20, 420}, QStringLiteral("keylogB"));
-    ASSERT_NE(b, 0u);
+    ASSERT_TRUE(a && b);
     const quint32 card = desktop.openCard(picture);
     ASSERT_NE(card, 0u) << desktop.appStderr().toStdString();
     const auto files = [&] {
@@ -552,23 +553,36 @@ TEST(Keys, AnEditorThatComesLateLeavesTheKeysWithTheProgramTheUserWentTo) {
                QDir(desktop.shotsFolder()).entryList(QDir::Files).size();
     };
     const qsizetype before = files();
-    QFile(logB).open(QIODevice::WriteOnly | QIODevice::Truncate);
-
     const QString editor = QStringLiteral("^Pictolarium Annotate$");
-    desktop.click(desktop.pillButton(card, 1, false, 0));
-    Desktop::pause(150);
-    desktop.click(desktop.clientGeometry(b).center());
-    desktop.xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("40"), QStringLiteral("ls -l")});
-    ASSERT_EQ(desktop.visibleWindow(editor), 0u) << "the picture was read before the user left: nothing to show";
-    const quint32 annotate = desktop.waitVisible(editor, true, 15000);
-    ASSERT_NE(annotate, 0u) << desktop.appStderr().toStdString();
-    Desktop::pause(700);
-    desktop.screenshot(shot(QStringLiteral("late-editor")));
-    EXPECT_EQ(desktop.activeWindow(), b) << "the editor took the keyboard";
-    desktop.key("Return");
-    EXPECT_TRUE(Desktop::waitUntil([&] { return logged(logB).contains('\r') || logged(logB).contains('\n'); }, 3000));
-    EXPECT_EQ(logged(logB).trimmed().toStdString(), "ls -l");
-    Desktop::pause(1500);
-    EXPECT_EQ(files(), before) << "a file was written";
-    EXPECT_NE(desktop.visibleWindow(editor), 0u) << "the editor stays open, for the user to come back to";
+    // Into the terminal that has the keyboard, and into another one: either way the user went there.
+    for (const quint32 to : {b, a}) {
+        SCOPED_TRACE(to == a ? "A, which had the keyboard" : "B");
+        desktop.xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(a)});
+        ASSERT_TRUE(Desktop::waitUntil([&] { return desktop.activeWindow() == a; }, 3000));
+        QFile(logA).open(QIODevice::WriteOnly | QIODevice::Truncate);
+        QFile(logB).open(QIODevice::WriteOnly | QIODevice::Truncate);
+        const QString log = to == a ? logA : logB;
+        desktop.click(desktop.pillButton(card, 1, false, 0));
+        Desktop::pause(150);
+        desktop.click(desktop.clientGeometry(to).center());
+        desktop.xdotool(
+            {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("40"), QStringLiteral("ls -l")});
+        ASSERT_EQ(desktop.visibleWindow(editor), 0u) << "the picture was read before the user left: nothing to show";
+        const quint32 annotate = desktop.waitVisible(editor, true, 15000);
+        ASSERT_NE(annotate, 0u) << desktop.appStderr().toStdString();
+        Desktop::pause(700);
+        desktop.screenshot(shot(QStringLiteral("late-editor")));
+        EXPECT_EQ(desktop.activeWindow(), to) << "the editor took the keyboard";
+        desktop.key("Return");
+        EXPECT_TRUE(Desktop::waitUntil([&] { return logged(log).contains('\r') || logged(log).contains('\n'); }, 3000));
+        EXPECT_EQ(logged(log).trimmed().toStdString(), "ls -l");
+        Desktop::pause(1500);
+        EXPECT_EQ(files(), before) << "a file was written";
+        // The editor shows, for the user to come back to; its close button's key closes it for the next round.
+        EXPECT_NE(desktop.visibleWindow(editor), 0u);
+        desktop.xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(annotate)});
+        desktop.key("Escape");
+        ASSERT_EQ(desktop.waitVisible(editor, false, 5000), 0u);
+        Desktop::pause(500);
+    }
 }

@@ -64,7 +64,7 @@ TEST(KeyRoute, TheKeyboardGoesBackOnlyWhenTheUserLeftItWithUs) {
 // A window that answers an action late (an editor whose picture took seconds to read) takes the keyboard only
 // if the user has not gone to another program since the action, whether or not we have heard of it yet.
 TEST(KeyRoute, ALateWindowAnswersTheActionOnlyIfTheUserStayed) {
-    enum Step { Nothing, OtherProgram, OtherUnheard, Ours, OtherBefore };
+    enum Step { Nothing, OtherProgram, OtherUnheard, Ours, OtherBefore, ClickInActive, ClickOnDesktop };
     const struct {
         const char* name;
         Step step;
@@ -75,9 +75,14 @@ TEST(KeyRoute, ALateWindowAnswersTheActionOnlyIfTheUserStayed) {
         {"another program active, not heard of yet", OtherUnheard, true},
         {"a window of ours was made active", Ours, false},
         {"the user went to the other program before the action", OtherBefore, false},
+        {"a click into the program that had the keyboard all along", ClickInActive, true},
+        {"a click on the bare desktop", ClickOnDesktop, false},
     };
     FakeWindowFocus focus;
     KeyRoute::setWindowFocus(&focus);
+    auto watch = std::make_unique<FakePointerWatch>();
+    FakePointerWatch& presses = *watch;
+    KeyRoute::setPointerWatch(std::move(watch));
     QWidget ours;
     ours.show();
     for (const auto& c : cases) {
@@ -92,7 +97,10 @@ TEST(KeyRoute, ALateWindowAnswersTheActionOnlyIfTheUserStayed) {
             focus.active = 5151;
         else if (c.step == Ours)
             focus.makeActive(quint32(ours.winId()));
+        else if (c.step == ClickInActive || c.step == ClickOnDesktop)
+            presses.press({10, 10}, false, c.step == ClickOnDesktop);
         EXPECT_EQ(KeyRoute::leftSince(asked), c.left);
     }
+    KeyRoute::setPointerWatch(nullptr);
     KeyRoute::setWindowFocus(nullptr);
 }
