@@ -440,6 +440,9 @@ TEST(Keys, TheNextLineGoesToTheTerminalTheUserLeftUsFor) {
             // The shortcut dialog records the combination pressed, Alt+Tab as any other.
             if (way.way == Switch && QByteArray(w.name) == "shortcut")
                 continue;
+            // The basket, the toolbar's window and the rename box close on a click elsewhere: nothing to come back to.
+            if (way.way == Back && QByteArrayList{"basket", "toolbar", "rename"}.contains(w.name))
+                continue;
             if (!all && !inCi(w, way.way))
                 continue;
             SCOPED_TRACE(QStringLiteral("%1, %2").arg(QLatin1String(w.name), QLatin1String(way.name)).toStdString());
