@@ -266,13 +266,14 @@ void EditorWindow::present(const QRect& growingFrom, int reserveBelow, std::opti
         visible = screen->availableGeometry();
     move(placedAt(QRectF(growingFrom), size(), origin, canvas, visible, reserveBelow));
     // Come late, after the user turned to another program: it shows, and the keys typed there stay there.
-    const bool answers = !asked || !KeyRoute::leftSince(*asked);
-    setAttribute(Qt::WA_ShowWithoutActivating, !answers);
+    if (asked && KeyRoute::leftSince(*asked)) {
+        KeyRoute::showAside(this);
+        raise();
+        return;
+    }
     show();
-    setAttribute(Qt::WA_ShowWithoutActivating, false);
     raise();
-    if (answers)
-        makeActive();
+    makeActive();
 }
 
 void EditorWindow::present() {

@@ -146,6 +146,10 @@ KeyRoute::KeyRoute() {
         // A menu has the keyboard only while it is open, and closing it leaves no window focused for a moment:
         // neither means the keyboard went to another program.
         const auto isMenu = [](const QWindow* w) { return w && w->type() == Qt::Popup; };
+        // Handed the keyboard as it mapped, which the user did not ask for: back to who had it.
+        if (now && shownAside && now == shownAside->windowHandle() && keptAside(shownAside) && focus && asideHolder &&
+            !ownWindow(nullptr, asideHolder))
+            focus->activate(asideHolder);
         if (now && !isMenu(now))
             keyWindow = now;
         else if (!now && !isMenu(focused))
@@ -213,6 +217,26 @@ void KeyRoute::activeChanged(quint32 active) {
     }
 }
 
+void KeyRoute::showAside(QWidget* window) {
+    if (!window)
+        return;
+    KeyRoute& route = instance();
+    window = window->window();
+    route.shownAside = window;
+    route.asideHolder = route.focus ? route.focus->activeWindow() : 0;
+    route.asideSince.start();
+    window->setAttribute(Qt::WA_ShowWithoutActivating, true);
+    window->show();
+    window->setAttribute(Qt::WA_ShowWithoutActivating, false);
+}
+
+bool KeyRoute::keptAside(const QWidget* window) const {
+    // Long enough for any window manager to have handed over the keyboard as the window mapped.
+    constexpr qint64 mapMs = 1500;
+    return shownAside && window && window->window() == shownAside && asideSince.isValid() &&
+           asideSince.elapsed() < mapMs;
+}
+
 KeyRoute::Asked KeyRoute::userAction() {
     const KeyRoute& route = instance();
     return {route.clock, route.focus ? route.focus->activeWindow() : 0};
@@ -242,6 +266,8 @@ void KeyRoute::takeKeys(QWidget* window) {
 }
 
 void KeyRoute::claim(QWidget* window) {
+    if (window == shownAside)
+        shownAside = nullptr;
     const auto it = std::find_if(claims.begin(), claims.end(), [window](const Claim& c) { return c.window == window; });
     if (it != claims.end()) {
         it->at = ++clock;
@@ -381,6 +407,19 @@ bool KeyRoute::ownWindowHasKeys() {
 
 bool KeyRoute::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
+    if (shownAside && watched->isWidgetType()) {
+        const auto* widget = static_cast<QWidget*>(watched);
+        if (type == QEvent::MouseButtonPress && widget->window() == shownAside) {
+            // The user's own choice of the window.
+            shownAside = nullptr;
+        } else if ((type == QEvent::KeyPress || type == QEvent::KeyRelease || type == QEvent::ShortcutOverride) &&
+                   keptAside(widget)) {
+            // Typed for the program the user went to, before the keyboard is back there: neither the window's
+            // shortcuts (an override taken stops them) nor the window itself get it.
+            event->accept();
+            return true;
+        }
+    }
     if ((type != QEvent::Show && type != QEvent::Hide) || !watched->isWidgetType())
         return false;
     auto* widget = static_cast<QWidget*>(watched);
@@ -403,6 +442,8 @@ bool KeyRoute::eventFilter(QObject* watched, QEvent* event) {
             remember(widget);
         standDialog(widget);
     } else {
+        if (widget == shownAside)
+            shownAside = nullptr;
         const QWindow* handle = widget->windowHandle();
         const bool hadKeys = handle && (QGuiApplication::focusWindow() == handle || (keyWindow && keyWindow == handle));
         if (widget == front)

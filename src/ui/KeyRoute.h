@@ -50,6 +50,11 @@ public:
     // Whether the user has gone to another program since the action: a window answering it opens without taking
     // the keyboard then, so that no key meant for that program reaches it.
     static bool leftSince(const Asked& asked);
+    // Shows a window that comes after the user has gone elsewhere without taking the keyboard. A window manager
+    // that hands a new window the keyboard all the same (as some do whatever the window asks) is answered by
+    // handing it back to whoever has it now; until then, or until the user clicks into the window, no key
+    // reaches it.
+    static void showAside(QWidget* window);
     // Whether a window of ours holds the keyboard, has asked for it and shows, or is a modal dialog.
     static bool ownWindowHasKeys();
     // The user turned from the window to another program (a click in that program's window): when the window
@@ -144,6 +149,11 @@ private:
     std::unique_ptr<PointerWatch> presses;
     // The window the window manager made active last (none is never noted), the last of another program's,
     // and when the user last went to another program.
+    // The window shown aside, and whoever had the keyboard as it showed, for a moment after it shows.
+    QPointer<QWidget> shownAside;
+    quint32 asideHolder = 0;
+    QElapsedTimer asideSince;
+    bool keptAside(const QWidget* window) const;
     quint32 lastActive = 0;
     quint32 lastOther = 0;
     quint64 leftAt = 0;

@@ -5,9 +5,22 @@
 #include "ui/ClickAway.h"
 
 #include <QApplication>
+#include <QShortcut>
 #include <QTest>
 #include <QWidget>
 #include <gtest/gtest.h>
+
+namespace {
+
+class KeyCatcher : public QWidget {
+public:
+    int keys = 0;
+
+protected:
+    void keyPressEvent(QKeyEvent*) override { ++keys; }
+};
+
+} // namespace
 
 // Another program (window 4242) has the keyboard when a window of ours opens and takes it; when ours hides, the
 // keyboard goes back to 4242 only if the user has not turned to another program meanwhile, whatever the toolkit
@@ -102,5 +115,33 @@ TEST(KeyRoute, ALateWindowAnswersTheActionOnlyIfTheUserStayed) {
         EXPECT_EQ(KeyRoute::leftSince(asked), c.left);
     }
     KeyRoute::setPointerWatch(nullptr);
+    KeyRoute::setWindowFocus(nullptr);
+}
+
+// A window shown aside, after the user went to another program, that the window manager hands the keyboard all
+// the same: the keyboard goes back, and neither its keys nor its shortcuts take what is typed meanwhile; a click
+// into it is the user's choice and its keys work again.
+TEST(KeyRoute, AWindowShownAsideTakesNoKeyUntilTheUserClicksIntoIt) {
+    FakeWindowFocus focus;
+    KeyRoute::setWindowFocus(&focus);
+    focus.makeActive(5151);
+    KeyCatcher window;
+    int shortcuts = 0;
+    QShortcut shortcut(QKeySequence(Qt::Key_Return), &window, [&shortcuts] { ++shortcuts; });
+    window.setGeometry(100, 100, 200, 200);
+    KeyRoute::showAside(&window);
+    ASSERT_TRUE(window.isVisible());
+    window.activateWindow(); // the window manager's doing
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.isActiveWindow(); }));
+    EXPECT_TRUE(focus.asked.contains(5151u)) << "the keyboard was not handed back";
+    QTest::keyClick(&window, Qt::Key_Return);
+    QTest::keyClick(&window, Qt::Key_A);
+    EXPECT_EQ(shortcuts, 0);
+    EXPECT_EQ(window.keys, 0);
+    QTest::mouseClick(&window, Qt::LeftButton);
+    QTest::keyClick(&window, Qt::Key_Return);
+    QTest::keyClick(&window, Qt::Key_A);
+    EXPECT_EQ(shortcuts, 1);
+    EXPECT_EQ(window.keys, 1);
     KeyRoute::setWindowFocus(nullptr);
 }
