@@ -125,6 +125,20 @@ TEST(Keys, TheRenameBoxTakesItsKeysOverACardUnderReview) {
         5000))
         << "Delete on the review box";
     EXPECT_TRUE(logged(log).isEmpty()) << logged(log).toStdString();
+
+    // The card number's box clicked, then, the pointer left there, a command typed for the terminal: its letters
+    // went there, and so does the BackSpace after them. The box stays.
+    Desktop::pause(500);
+    const QByteArray kept = Desktop::digest(renamed);
+    desktop.click(QPoint(big.left() + int(300 * scale), big.top() + int(120 * scale)));
+    Desktop::pause(300);
+    desktop.xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("40"), QStringLiteral("ls")});
+    desktop.key("BackSpace");
+    desktop.xdotool({QStringLiteral("type"), QStringLiteral("a")});
+    EXPECT_TRUE(Desktop::waitUntil([&] { return logged(log).size() == 4; }, 3000)) << logged(log).toStdString();
+    Desktop::pause(500);
+    EXPECT_EQ(Desktop::digest(renamed), kept) << "BackSpace typed for the terminal removed the box";
+    EXPECT_LT(qGray(QImage(renamed).pixel(300, 120)), 60) << "the card number shows";
 }
 
 // The basket's preview with a terminal open: Space opens it, Space or Escape closes it, and the basket has
