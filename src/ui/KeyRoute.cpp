@@ -191,7 +191,7 @@ void KeyRoute::setPointerWatch(std::unique_ptr<PointerWatch> watch) {
     });
 }
 
-void KeyRoute::activeChanged(quint32 active) {
+void KeyRoute::activeChanged(quint32 active, const QWidget* hiding) {
     // None active is the window manager between two windows, or with nothing to focus: no choice of the user's.
     if (!active)
         return;
@@ -209,7 +209,7 @@ void KeyRoute::activeChanged(quint32 active) {
     // Back from another program (a click, the task list, the window manager's switch): when ours closes, the
     // keyboard goes to the program the user came from, not to the one that had it when ours first showed.
     for (Before& b : before) {
-        if (!b.window || !b.window->isVisible() || (b.ours && b.ours->isVisible()))
+        if (!b.window || (!b.window->isVisible() && b.window != hiding) || (b.ours && b.ours->isVisible()))
             continue;
         b.ours = nullptr;
         b.other = lastOther;
@@ -451,7 +451,10 @@ bool KeyRoute::eventFilter(QObject* watched, QEvent* event) {
         forget(widget);
         stepDown(widget);
         // Asked at once, before the window manager has heard of the hide and handed the keyboard on by itself:
-        // who has it now is who the user chose.
+        // who has it now is who the user chose. The news of the user coming back to ours may still be on its way
+        // when a key closes it straight after.
+        if (hadKeys && !aside && focus)
+            activeChanged(focus->activeWindow(), widget);
         if (hadKeys && !aside && takenElsewhere(widget))
             turnedAway(widget);
         if (hadKeys && !aside)

@@ -96,7 +96,8 @@ private:
     void claim(QWidget* window);
     // The window manager made another window active: one of another program's is where the keyboard goes back
     // to when the user, having come back to ours, closes it.
-    void activeChanged(quint32 active);
+    // `hiding`, a window of ours hiding now, counts as shown.
+    void activeChanged(quint32 active, const QWidget* hiding = nullptr);
 
     // Who had the keyboard when a window of ours showed: a window of ours, or another program's window (by its
     // X id), or nobody we know of.

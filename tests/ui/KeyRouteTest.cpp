@@ -29,10 +29,11 @@ TEST(KeyRoute, TheKeyboardGoesBackOnlyWhenTheUserLeftItWithUs) {
     using Keyboard = WindowFocus::Keyboard;
     const struct {
         const char* name;
-        Keyboard atHide;        // where the server has the keyboard as ours hides
-        bool clickAway;         // hidden by a click in another program's window
-        QList<quint32> visited; // other programs' windows the user went to and came back from, in order
-        quint32 givenTo;        // 0: given back to nobody
+        Keyboard atHide;          // where the server has the keyboard as ours hides
+        bool clickAway;           // hidden by a click in another program's window
+        QList<quint32> visited;   // other programs' windows the user went to and came back from, in order
+        quint32 givenTo;          // 0: given back to nobody
+        bool backUnheard = false; // the last coming back not heard of yet as ours hides
     } cases[] = {
         {"closed by its own means", Keyboard::Listed, false, {}, 4242},
         {"the keyboard with nobody", Keyboard::Nobody, false, {}, 4242},
@@ -42,6 +43,7 @@ TEST(KeyRoute, TheKeyboardGoesBackOnlyWhenTheUserLeftItWithUs) {
         {"left for another program and came back", Keyboard::Listed, false, {5151}, 5151},
         {"left twice, the last one counts", Keyboard::Listed, false, {5151, 6161}, 6161},
         {"came back, then a click in another program", Keyboard::Listed, true, {5151}, 0},
+        {"came back and closed it before the news came", Keyboard::Listed, false, {5151}, 5151, true},
     };
     FakeWindowFocus focus;
     KeyRoute::setWindowFocus(&focus);
@@ -56,7 +58,10 @@ TEST(KeyRoute, TheKeyboardGoesBackOnlyWhenTheUserLeftItWithUs) {
         ASSERT_TRUE(QTest::qWaitFor([&] { return window.isActiveWindow(); }));
         for (const quint32 other : c.visited) {
             focus.makeActive(other);
-            focus.makeActive(quint32(window.winId()));
+            if (c.backUnheard)
+                focus.active = quint32(window.winId());
+            else
+                focus.makeActive(quint32(window.winId()));
         }
         focus.asked.clear();
         auto watch = std::make_unique<FakePointerWatch>();
