@@ -129,6 +129,7 @@ int run(int argc, char** argv) {
     UI::setCompositor(&platform.compositor());
     Capture::setWindowList(&platform.windows());
     KeyRoute::setWindowFocus(&platform.windowFocus());
+    KeyRoute::setPointerWatch(platform.watchPointer());
     PinWindow::setDesktops(&platform.desktops());
     Thumbnail::setServices([&platform] {
         ThumbnailPanel::Services services;

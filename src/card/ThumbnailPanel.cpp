@@ -115,18 +115,19 @@ ThumbnailPanel::ThumbnailPanel(const Shot& shot, std::optional<QSizeF> imageBox,
         if (mine())
             content->escapePressed();
     });
+    auto held = [this] { return !closed && holdsKeys() && !KeyRoute::ownWindowHasKeys(); };
     content->onDeleteKeys = [self](bool wanted) {
         if (!self)
             return;
         self->deleteWanted = wanted;
         self->updateKeys();
     };
-    connect(services.deleteKeys.get(), &EscapeKeyGrab::pressed, this, [this, mine] {
-        if (mine())
+    connect(services.deleteKeys.get(), &EscapeKeyGrab::pressed, this, [this, held] {
+        if (held())
             content->deleteSelected();
     });
-    connect(services.copyKey.get(), &EscapeKeyGrab::pressed, this, [this, mine] {
-        if (auto* side = qobject_cast<TranslateSideView*>(content->sideView.data()); side && mine())
+    connect(services.copyKey.get(), &EscapeKeyGrab::pressed, this, [this, held] {
+        if (auto* side = qobject_cast<TranslateSideView*>(content->sideView.data()); side && held())
             side->handleKey(Qt::Key_C, Qt::ControlModifier);
     });
     connect(&KeyRoute::instance(), &KeyRoute::changed, this, &ThumbnailPanel::updateKeys);
@@ -198,13 +199,20 @@ void ThumbnailPanel::hover(bool inside) {
     life->setHovering(inside);
 }
 
+bool ThumbnailPanel::holdsKeys() const {
+    return clickedIn && !KeyRoute::leftSince(*clickedIn);
+}
+
 void ThumbnailPanel::updateKeys() {
-    // The card never has the focus: its keys reach it as grabs, taken only while the pointer rests on it and
-    // given back the moment one of our windows that takes typing has (or asks for) the keyboard.
-    const bool on = !closed && hovered && !KeyRoute::ownWindowHasKeys();
-    services.escape->setActive(on);
-    services.deleteKeys->setActive(on && deleteWanted);
-    services.copyKey->setActive(on && content->sideView);
+    // The card never has the focus: its keys reach it as grabs, given back the moment one of our windows that
+    // takes typing has (or asks for) the keyboard. The pointer resting on it takes Escape alone; the keys a
+    // terminal or an editor uses too are the card's only once the user has clicked into it, until they click
+    // elsewhere or turn to another program.
+    const bool free = !closed && !KeyRoute::ownWindowHasKeys();
+    const bool held = free && holdsKeys();
+    services.escape->setActive(free && hovered);
+    services.deleteKeys->setActive(held && deleteWanted);
+    services.copyKey->setActive(held && content->sideView);
 }
 
 void ThumbnailPanel::fadeOut() {
@@ -233,9 +241,32 @@ void ThumbnailPanel::startClickAway() {
     if (!clickMonitor)
         return;
     connect(clickMonitor.get(), &PointerWatch::pressed, this, &ThumbnailPanel::pressedSomewhere);
+    connect(clickMonitor.get(), &PointerWatch::typed, this, &ThumbnailPanel::typedSomewhere);
+}
+
+void ThumbnailPanel::typedSomewhere(quint32 keysym) {
+    if (!clickedIn)
+        return;
+    // Shift, Control and the like go with a key of either.
+    const bool modifier = (keysym >= 0xffe1 && keysym <= 0xffee) || (keysym >= 0xfe01 && keysym <= 0xfe13) ||
+                          keysym == 0xff7e || keysym == 0xff7f;
+    const auto grabbed = [keysym](const EscapeKeyGrab& grab) {
+        return grab.isActive() && grab.keysyms().contains(keysym);
+    };
+    if (modifier || grabbed(*services.escape) || grabbed(*services.deleteKeys) || grabbed(*services.copyKey))
+        return;
+    // A key went to the window that has the focus: so does the keyboard, as far as the user can tell.
+    clickedIn.reset();
+    updateKeys();
 }
 
 void ThumbnailPanel::pressedSomewhere(const PointerPress& press) {
+    const bool inCard = press.ownWindow && press.positionKnown && QApplication::topLevelAt(press.position) == this;
+    if (inCard)
+        clickedIn = KeyRoute::userAction();
+    else
+        clickedIn.reset();
+    updateKeys();
     if (press.ownWindow && press.positionKnown) {
         // Work in the card itself, in an editor or in the colour chooser never dismisses the card.
         QWidget* window = QApplication::topLevelAt(press.position);

@@ -6,6 +6,7 @@
 #include "card/CardGeometry.h"
 #include "card/CardLifetime.h"
 #include "imaging/Shot.h"
+#include "ui/KeyRoute.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -45,10 +46,9 @@ public:
         std::function<bool()> translationLanguageChosen;
         std::function<bool()> chooseTranslationLanguage;
         std::function<QWidget*(const QString& text, std::function<void()> onClose)> translateView;
-        // Delete and BackSpace while a review box is selected and the pointer is on the card; with none
-        // they reach the card only with the focus.
+        // Delete and BackSpace while a review box is selected and the user has clicked into the card.
         std::unique_ptr<EscapeKeyGrab> deleteKeys;
-        // Ctrl+C while the translate side view shows and the pointer is on the card: copies its text.
+        // Ctrl+C while the translate side view shows and the user has clicked into the card: copies its text.
         std::unique_ptr<EscapeKeyGrab> copyKey;
     };
 
@@ -86,6 +86,8 @@ public:
 
     // The click-away rule for one press, as the pointer watch reports it. Public for the tests' presses.
     void pressedSomewhere(const PointerPress& press);
+    // A key pressed anywhere, as the pointer watch reports it: one that did not come to the card ends its hold.
+    void typedSomewhere(quint32 keysym);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -96,6 +98,8 @@ private:
     // Takes or lets go of the card's keys: only while the pointer rests on the card and no window of ours has
     // the keyboard (a key typed into our rename box or a dialog is never the card's).
     void updateKeys();
+    // Whether the user clicked into the card and has clicked nowhere else nor turned to another program since.
+    bool holdsKeys() const;
     void fadeOut();
     void startClickAway();
     void clickedAway();
@@ -114,4 +118,5 @@ private:
     bool retiring = false;
     bool deleteWanted = false;
     bool hovered = false;
+    std::optional<KeyRoute::Asked> clickedIn;
 };

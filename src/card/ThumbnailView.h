@@ -7,6 +7,7 @@
 #include "card/CardLifetime.h"
 #include "editors/EditStore.h"
 #include "imaging/Shot.h"
+#include "ui/KeyRoute.h"
 
 #include <QDrag>
 #include <QHash>
@@ -281,6 +282,7 @@ private:
     bool returnToAnnotate = false; // the backdrop editor came from the annotate editor
     bool closedForGood = false;    // the card has closed: no editor opens for it any more
     QPointer<QObject> editorLoad;  // the reading of the picture for loadingTool's editor; deleted, it stops
+    KeyRoute::Asked editorAsked;   // the tap that editor answers
     quint64 editorReading = 0;     // its "Reading <name>…" toast
     bool composited = false;
     bool hoverWanted = false;           // a tool's name is (or is becoming) shown

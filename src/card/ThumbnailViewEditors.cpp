@@ -135,6 +135,7 @@ void ThumbnailView::openEditor(const QString& tool) {
     if (!maker)
         return;
     stopLoadingEditor();
+    editorAsked = KeyRoute::userAction();
     // The picture is read as an opened file is, while the card and an open editor go on answering: under the
     // busy cursor, with "Reading <name>…" once it takes long enough to notice.
     loadingTool = tool;
@@ -250,7 +251,7 @@ void ThumbnailView::showEditor(const QString& tool, const Shot& shot, std::optio
             if (self)
                 self->editorClosed(tool);
         };
-    editor->present(source, int(std::lround(pillHeight + pillReserve)));
+    editor->present(source, int(std::lround(pillHeight + pillReserve)), editorAsked);
     // Its first drawing scales the whole picture down: done now, under the busy cursor, not after it.
     editor->repaint();
     currentEditor = editor;

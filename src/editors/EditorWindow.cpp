@@ -250,7 +250,7 @@ QRect EditorWindow::canvasFrame() const {
     return frameGeometry();
 }
 
-void EditorWindow::present(const QRect& growingFrom, int reserveBelow) {
+void EditorWindow::present(const QRect& growingFrom, int reserveBelow, std::optional<KeyRoute::Asked> asked) {
     if (!open().contains(QPointer<EditorWindow>(this)))
         open().append(this);
     const QScreen* screen = nullptr;
@@ -265,6 +265,12 @@ void EditorWindow::present(const QRect& growingFrom, int reserveBelow) {
     if (screen)
         visible = screen->availableGeometry();
     move(placedAt(QRectF(growingFrom), size(), origin, canvas, visible, reserveBelow));
+    // Come late, after the user turned to another program: it shows, and the keys typed there stay there.
+    if (asked && KeyRoute::leftSince(*asked)) {
+        KeyRoute::showAside(this);
+        raise();
+        return;
+    }
     show();
     raise();
     makeActive();

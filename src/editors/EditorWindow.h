@@ -4,6 +4,7 @@
 // and reports its closing, a cancel and failed edits. Editors add their canvas and buttons and write results.
 
 #include "imaging/Shot.h"
+#include "ui/KeyRoute.h"
 
 #include <QImage>
 #include <QList>
@@ -53,8 +54,9 @@ public:
                            const std::optional<QRect>& visible, int reserveBelow);
 
     // Shows the window with its canvas centred on `growingFrom` (screen coordinates), on the screen that
-    // rectangle meets, with `reserveBelow` pixels kept free at the bottom of that screen, and makes it active.
-    void present(const QRect& growingFrom, int reserveBelow);
+    // rectangle meets, with `reserveBelow` pixels kept free at the bottom of that screen, and makes it active
+    // unless the user has gone to another program since `asked`, the action it answers.
+    void present(const QRect& growingFrom, int reserveBelow, std::optional<KeyRoute::Asked> asked = std::nullopt);
     // Centred on the primary screen.
     void present();
     // The canvas on screen: the first child widget that carries the canvas mark; the window without one.

@@ -3,6 +3,7 @@
 #include "card/Thumbnail.h"
 #include "imaging/ShotFiles.h"
 #include "library/OwnAreaWatch.h"
+#include "library/PreviewPanel.h"
 #include "library/ShotGrid.h"
 #include "platform/Desktops.h"
 #include "platform/Dispatch.h"
@@ -131,7 +132,7 @@ void LibraryPanel::toggle(std::optional<QPoint> near) {
             self->files->fileChanged(path);
         });
     }
-    if (isVisible() && isActiveWindow()) {
+    if (isVisible() && (isActiveWindow() || (preview && preview->isActiveWindow()))) {
         hide();
         return;
     }
@@ -274,6 +275,9 @@ bool LibraryPanel::event(QEvent* event) {
         lostKey();
     else if (event->type() == QEvent::Hide && !event->spontaneous())
         releaseThumbnails();
+    // The preview is part of the basket: it goes with it, whatever closed the basket.
+    if (event->type() == QEvent::Hide && preview && preview->isVisible() && !OwnWindows::steppedAside(this, 0))
+        preview->hide();
     return QWidget::event(event);
 }
 

@@ -24,6 +24,8 @@ public:
     // holds it, or there is no display); the window then still takes Escape whenever it has the focus.
     virtual bool setActive(bool active);
     virtual bool isActive() const;
+    // The keys it grabs, by keysym.
+    const QList<quint32>& keysyms() const { return symbols; }
 
 signals:
     void pressed();

@@ -1,6 +1,7 @@
 #pragma once
 // Mouse-button presses anywhere on the screen, including in other applications' windows, for
-// windows that close themselves when the user clicks elsewhere.
+// windows that close themselves when the user clicks elsewhere; and keys pressed anywhere, for a window
+// that answers a few keys without the focus and lets go of them once the user types elsewhere.
 
 #include <QObject>
 #include <QPoint>
@@ -29,6 +30,9 @@ public:
 signals:
     // Left, right and other buttons; wheel steps are not presses and are not reported.
     void pressed(const PointerPress& press);
+    // A key pressed anywhere, whichever window it went to, named by the keysym of its first column (no
+    // modifier); only where other applications are seen.
+    void typed(quint32 keysym);
 
 protected:
     explicit PointerWatch(QObject* parent = nullptr);

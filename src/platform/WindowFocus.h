@@ -6,6 +6,8 @@
 #include <QList>
 #include <QtGlobal>
 
+#include <functional>
+
 class WindowFocus {
 public:
     virtual ~WindowFocus() = default;
@@ -17,6 +19,11 @@ public:
     // The window the window manager has made active, ours or another program's; 0 when none is, or when it
     // cannot be told (no display, no window manager that says).
     virtual quint32 activeWindow() const = 0;
+
+    // Calls `changed` on the main thread with the window the window manager has just made active (0 for
+    // none), each time it names another; a later call replaces the watcher, an empty one ends it. Nothing is
+    // called where it cannot be told.
+    virtual void watchActive(std::function<void(quint32 active)> changed) = 0;
 
     // Where the keyboard is at this moment as the X server has it, which may be ahead of what the toolkit has
     // heard: in one of `windows` or the frame the window manager put around it (Listed), with nobody (no

@@ -1,5 +1,6 @@
 #include "ui/KeyRoute.h"
 
+#include "platform/PointerWatch.h"
 #include "platform/WindowFocus.h"
 #include "ui/OwnWindows.h"
 
@@ -145,6 +146,10 @@ KeyRoute::KeyRoute() {
         // A menu has the keyboard only while it is open, and closing it leaves no window focused for a moment:
         // neither means the keyboard went to another program.
         const auto isMenu = [](const QWindow* w) { return w && w->type() == Qt::Popup; };
+        // Handed the keyboard as it mapped, which the user did not ask for: back to who had it.
+        if (now && shownAside && now == shownAside->windowHandle() && keptAside(shownAside) && focus && asideHolder &&
+            !ownWindow(nullptr, asideHolder))
+            focus->activate(asideHolder);
         if (now && !isMenu(now))
             keyWindow = now;
         else if (!now && !isMenu(focused))
@@ -156,13 +161,94 @@ KeyRoute::KeyRoute() {
     qApp->installEventFilter(this);
 }
 
+KeyRoute::~KeyRoute() = default;
+
 KeyRoute& KeyRoute::instance() {
     static KeyRoute* route = new KeyRoute; // lives as long as the process; its parent would be the application
     return *route;
 }
 
 void KeyRoute::setWindowFocus(WindowFocus* windowFocus) {
-    instance().focus = windowFocus;
+    KeyRoute& route = instance();
+    if (route.focus && route.focus != windowFocus)
+        route.focus->watchActive({});
+    route.focus = windowFocus;
+    route.lastActive = route.lastOther = 0;
+    if (windowFocus)
+        windowFocus->watchActive([](quint32 active) { instance().activeChanged(active); });
+}
+
+void KeyRoute::setPointerWatch(std::unique_ptr<PointerWatch> watch) {
+    KeyRoute& route = instance();
+    route.presses = std::move(watch);
+    if (!route.presses)
+        return;
+    connect(route.presses.get(), &PointerWatch::pressed, &route, [&route](const PointerPress& press) {
+        if (!press.otherWindow)
+            return;
+        route.leftAt = ++route.clock;
+        emit route.changed();
+    });
+}
+
+void KeyRoute::activeChanged(quint32 active, const QWidget* hiding) {
+    // None active is the window manager between two windows, or with nothing to focus: no choice of the user's.
+    if (!active)
+        return;
+    QWidget* ours = ownWindow(nullptr, active);
+    const bool fromOther = lastOther && lastActive == lastOther;
+    lastActive = active;
+    if (!ours) {
+        lastOther = active;
+        leftAt = ++clock;
+        emit changed();
+        return;
+    }
+    if (!fromOther || !takesKeys(ours))
+        return;
+    // Back from another program (a click, the task list, the window manager's switch): when ours closes, the
+    // keyboard goes to the program the user came from, not to the one that had it when ours first showed.
+    for (Before& b : before) {
+        if (!b.window || (!b.window->isVisible() && b.window != hiding) || (b.ours && b.ours->isVisible()))
+            continue;
+        b.ours = nullptr;
+        b.other = lastOther;
+        b.left = false;
+    }
+}
+
+void KeyRoute::showAside(QWidget* window) {
+    if (!window)
+        return;
+    KeyRoute& route = instance();
+    window = window->window();
+    route.shownAside = window;
+    route.asideHolder = route.focus ? route.focus->activeWindow() : 0;
+    route.asideSince.start();
+    window->setAttribute(Qt::WA_ShowWithoutActivating, true);
+    window->show();
+    window->setAttribute(Qt::WA_ShowWithoutActivating, false);
+}
+
+bool KeyRoute::keptAside(const QWidget* window) const {
+    // Long enough for any window manager to have handed over the keyboard as the window mapped.
+    constexpr qint64 mapMs = 1500;
+    return shownAside && window && window->window() == shownAside && asideSince.isValid() &&
+           asideSince.elapsed() < mapMs;
+}
+
+KeyRoute::Asked KeyRoute::userAction() {
+    const KeyRoute& route = instance();
+    return {route.clock, route.focus ? route.focus->activeWindow() : 0};
+}
+
+bool KeyRoute::leftSince(const Asked& asked) {
+    const KeyRoute& route = instance();
+    if (route.leftAt > asked.at)
+        return true;
+    // Heard of or not yet: another program's window active now that was not then.
+    const quint32 now = route.focus ? route.focus->activeWindow() : 0;
+    return now && now != asked.active && !ownWindow(nullptr, now);
 }
 
 void KeyRoute::takeKeys(QWidget* window) {
@@ -180,6 +266,8 @@ void KeyRoute::takeKeys(QWidget* window) {
 }
 
 void KeyRoute::claim(QWidget* window) {
+    if (window == shownAside)
+        shownAside = nullptr;
     const auto it = std::find_if(claims.begin(), claims.end(), [window](const Claim& c) { return c.window == window; });
     if (it != claims.end()) {
         it->at = ++clock;
@@ -284,7 +372,8 @@ void KeyRoute::giveBack(QWidget* window) {
             const QWidget* hidden = to.ours;
             const auto next =
                 std::find_if(before.cbegin(), before.cend(), [hidden](const Before& b) { return b.window == hidden; });
-            to = next != before.cend() ? *next : Before{};
+            // The user left that one for another program: nothing is given back.
+            to = next != before.cend() && !next->left ? *next : Before{};
         }
         if (to.ours && to.ours->isVisible()) {
             if (!to.ours->isActiveWindow())
@@ -318,6 +407,19 @@ bool KeyRoute::ownWindowHasKeys() {
 
 bool KeyRoute::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
+    if (shownAside && watched->isWidgetType()) {
+        const auto* widget = static_cast<QWidget*>(watched);
+        if (type == QEvent::MouseButtonPress && widget->window() == shownAside) {
+            // The user's own choice of the window.
+            shownAside = nullptr;
+        } else if ((type == QEvent::KeyPress || type == QEvent::KeyRelease || type == QEvent::ShortcutOverride) &&
+                   keptAside(widget)) {
+            // Typed for the program the user went to, before the keyboard is back there: neither the window's
+            // shortcuts (an override taken stops them) nor the window itself get it.
+            event->accept();
+            return true;
+        }
+    }
     if ((type != QEvent::Show && type != QEvent::Hide) || !watched->isWidgetType())
         return false;
     auto* widget = static_cast<QWidget*>(watched);
@@ -340,6 +442,8 @@ bool KeyRoute::eventFilter(QObject* watched, QEvent* event) {
             remember(widget);
         standDialog(widget);
     } else {
+        if (widget == shownAside)
+            shownAside = nullptr;
         const QWindow* handle = widget->windowHandle();
         const bool hadKeys = handle && (QGuiApplication::focusWindow() == handle || (keyWindow && keyWindow == handle));
         if (widget == front)
@@ -347,7 +451,10 @@ bool KeyRoute::eventFilter(QObject* watched, QEvent* event) {
         forget(widget);
         stepDown(widget);
         // Asked at once, before the window manager has heard of the hide and handed the keyboard on by itself:
-        // who has it now is who the user chose.
+        // who has it now is who the user chose. The news of the user coming back to ours may still be on its way
+        // when a key closes it straight after.
+        if (hadKeys && !aside && focus)
+            activeChanged(focus->activeWindow(), widget);
         if (hadKeys && !aside && takenElsewhere(widget))
             turnedAway(widget);
         if (hadKeys && !aside)

@@ -11,12 +11,14 @@
 #include <QPointer>
 
 #include <functional>
+#include <memory>
 
 class QAction;
 class QKeyEvent;
 class QMenu;
 class QWidget;
 class QWindow;
+class PointerWatch;
 class WindowFocus;
 
 class KeyRoute : public QObject {
@@ -26,6 +28,9 @@ public:
     // How a window asks the window manager for the focus when the application's own request is declined (a tray
     // program is seldom in front); set once at start.
     static void setWindowFocus(WindowFocus* focus);
+    // Presses anywhere on the screen: a click in another program's window is the user going there, even into
+    // the one that had the keyboard all along. Set once at start; none when unset.
+    static void setPointerWatch(std::unique_ptr<PointerWatch> watch);
 
     // Raises the window and makes it the active one. Until it hides or goes, grabs of windows that never take
     // the focus stay off, even before the window manager has handed it the focus.
@@ -34,6 +39,22 @@ public:
     // remembers who had it when the window showed, one of our windows or another program's; when it hides with
     // the keyboard, the keyboard goes back there, unless another window of ours has claimed it meanwhile.
     static void takeKeys(QWidget* window);
+
+    // The user's action that a window opening later answers (a tool tapped whose picture is still being read):
+    // noted when the action happens.
+    struct Asked {
+        quint64 at = 0;
+        quint32 active = 0;
+    };
+    static Asked userAction();
+    // Whether the user has gone to another program since the action: a window answering it opens without taking
+    // the keyboard then, so that no key meant for that program reaches it.
+    static bool leftSince(const Asked& asked);
+    // Shows a window that comes after the user has gone elsewhere without taking the keyboard. A window manager
+    // that hands a new window the keyboard all the same (as some do whatever the window asks) is answered by
+    // handing it back to whoever has it now; until then, or until the user clicks into the window, no key
+    // reaches it.
+    static void showAside(QWidget* window);
     // Whether a window of ours holds the keyboard, has asked for it and shows, or is a modal dialog.
     static bool ownWindowHasKeys();
     // The user turned from the window to another program (a click in that program's window): when the window
@@ -67,11 +88,16 @@ protected:
 
 private:
     KeyRoute();
+    ~KeyRoute() override;
     void forget(QObject* window);
     // A window that stood on the front window hides: its own stacking back.
     void stepDown(QWidget* window);
     // Claims the keyboard for the window and asks for it, without taking note of who has it now.
     void claim(QWidget* window);
+    // The window manager made another window active: one of another program's is where the keyboard goes back
+    // to when the user, having come back to ours, closes it.
+    // `hiding`, a window of ours hiding now, counts as shown.
+    void activeChanged(quint32 active, const QWidget* hiding = nullptr);
 
     // Who had the keyboard when a window of ours showed: a window of ours, or another program's window (by its
     // X id), or nobody we know of.
@@ -121,4 +147,15 @@ private:
     QPointer<QWindow> keyWindow;
     QPointer<QWindow> focused;
     WindowFocus* focus = nullptr;
+    std::unique_ptr<PointerWatch> presses;
+    // The window the window manager made active last (none is never noted), the last of another program's,
+    // and when the user last went to another program.
+    // The window shown aside, and whoever had the keyboard as it showed, for a moment after it shows.
+    QPointer<QWidget> shownAside;
+    quint32 asideHolder = 0;
+    QElapsedTimer asideSince;
+    bool keptAside(const QWidget* window) const;
+    quint32 lastActive = 0;
+    quint32 lastOther = 0;
+    quint64 leftAt = 0;
 };

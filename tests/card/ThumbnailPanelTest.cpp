@@ -7,6 +7,7 @@
 #include "platform/Defaults.h"
 #include "platform/EscapeKeyGrab.h"
 #include "platform/PointerWatch.h"
+#include "platform/fake/FakePlatform.h"
 #include "platform/fake/FakePointerWatch.h"
 #include "ui/FormatBadge.h"
 #include "ui/KeyRoute.h"
@@ -35,6 +36,7 @@ using Phase = CardLifetime::Phase;
 
 class FakeEscape : public EscapeKeyGrab {
 public:
+    explicit FakeEscape(QList<quint32> keysyms = {0xff1b}) : EscapeKeyGrab(nullptr, std::move(keysyms)) {}
     bool setActive(bool on) override {
         active = on;
         return true;
@@ -56,7 +58,7 @@ struct Card {
         auto ownedEscape = std::make_unique<FakeEscape>();
         escape = ownedEscape.get();
         s.escape = std::move(ownedEscape);
-        auto ownedDelete = std::make_unique<FakeEscape>();
+        auto ownedDelete = std::make_unique<FakeEscape>(QList<quint32>{0xffff, 0xff08});
         deleteKeys = ownedDelete.get();
         s.deleteKeys = std::move(ownedDelete);
         s.pointerWatch = [this] {
@@ -343,6 +345,7 @@ TEST(ThumbnailPanel, LetsGoOfItsKeysWhileAWindowOfOursTakesTyping) {
     Card card;
     card.panel->show(QPointF(400, 300));
     card.hover(true);
+    card.watch->press(card.panel->geometry().center(), true);
     card.view()->onDeleteKeys(true);
     ASSERT_TRUE(card.escape->active);
     ASSERT_TRUE(card.deleteKeys->active);
@@ -363,4 +366,71 @@ TEST(ThumbnailPanel, LetsGoOfItsKeysWhileAWindowOfOursTakesTyping) {
     EXPECT_TRUE(card.deleteKeys->active);
     card.escape->press();
     EXPECT_TRUE(done);
+}
+
+// The pointer resting on the card takes Escape alone: Delete and BackSpace (a selected review box) are the
+// card's only once the user has clicked into it, and go back to the program with the keyboard as soon as the
+// user clicks elsewhere, turns to another program or types a key that went there.
+TEST(ThumbnailPanel, ItsReviewKeysFollowAClickIntoItNotThePointer) {
+    enum Step { Hover, Leave, ClickIn, ClickOther, ClickOurs, Switch, TypeLetter, TypeDelete, TypeShift };
+    const struct {
+        const char* name;
+        std::vector<Step> steps;
+        bool escape;
+        bool deleteKeys;
+    } cases[] = {
+        {"the pointer resting on it", {Hover}, true, false},
+        {"a click into it", {Hover, ClickIn}, true, true},
+        {"a click into it, the pointer gone", {ClickIn, Leave}, false, true},
+        {"then a click in another program", {Hover, ClickIn, ClickOther}, true, false},
+        {"then a click in another window of ours", {ClickIn, ClickOurs}, false, false},
+        {"then another program made active", {Hover, ClickIn, Switch}, true, false},
+        {"then a letter that went to the terminal", {Hover, ClickIn, TypeLetter}, true, false},
+        {"then Delete, which came to it", {Hover, ClickIn, TypeDelete, TypeShift}, true, true},
+        {"clicked into again after typing elsewhere", {Hover, ClickIn, TypeLetter, ClickIn}, true, true},
+    };
+    FakeWindowFocus focus;
+    KeyRoute::setWindowFocus(&focus);
+    focus.makeActive(4242);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Card card;
+        card.panel->show(QPointF(400, 300));
+        card.view()->onDeleteKeys(true);
+        const QPoint inside = card.panel->geometry().center();
+        for (const Step step : c.steps) {
+            switch (step) {
+            case Hover:
+            case Leave:
+                card.hover(step == Hover);
+                break;
+            case ClickIn:
+                card.watch->press(inside, true);
+                break;
+            case ClickOther:
+                card.watch->press({20, 20});
+                break;
+            case ClickOurs:
+                card.watch->press({20, 20}, true);
+                break;
+            case Switch:
+                focus.makeActive(5151);
+                break;
+            case TypeLetter:
+                card.watch->type(0x6c);
+                break;
+            case TypeDelete:
+                card.watch->type(0xffff);
+                break;
+            case TypeShift:
+                card.watch->type(0xffe1);
+                break;
+            }
+            QCoreApplication::processEvents();
+        }
+        EXPECT_EQ(card.escape->active, c.escape);
+        EXPECT_EQ(card.deleteKeys->active, c.deleteKeys);
+        focus.makeActive(4242);
+    }
+    KeyRoute::setWindowFocus(nullptr);
 }

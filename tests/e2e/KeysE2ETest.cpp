@@ -104,9 +104,17 @@ TEST(Keys, TheRenameBoxTakesItsKeysOverACardUnderReview) {
     EXPECT_LT(qGray(QImage(QFileInfo::exists(renamed) ? renamed : redacted).pixel(400, 50)), 60)
         << "the address shows again";
 
-    // With the box gone the card's own keys are back while the pointer rests on it: Delete removes the selected
-    // box, and nothing of all this reached the terminal.
+    // Typed into the box, the keys went elsewhere: resting on the card, the pointer does not give it BackSpace.
     desktop.moveTo(QPoint(big.left() + int(400 * scale), big.top() + int(50 * scale)));
+    Desktop::pause(300);
+    desktop.key("BackSpace");
+    Desktop::pause(500);
+    EXPECT_EQ(Desktop::digest(renamed), before) << "BackSpace removed the box without a click into the card";
+    EXPECT_EQ(logged(log).size(), 1) << "BackSpace went to the terminal";
+    QFile(log).open(QIODevice::WriteOnly | QIODevice::Truncate);
+    // A click on the selected box gives the card its keys back: Delete removes it, and nothing of all this
+    // reached the terminal.
+    desktop.click(QPoint(big.left() + int(400 * scale), big.top() + int(50 * scale)));
     Desktop::pause(300);
     desktop.key("Delete");
     EXPECT_TRUE(Desktop::waitUntil(
@@ -117,6 +125,20 @@ TEST(Keys, TheRenameBoxTakesItsKeysOverACardUnderReview) {
         5000))
         << "Delete on the review box";
     EXPECT_TRUE(logged(log).isEmpty()) << logged(log).toStdString();
+
+    // The card number's box clicked, then, the pointer left there, a command typed for the terminal: its letters
+    // went there, and so does the BackSpace after them. The box stays.
+    Desktop::pause(500);
+    const QByteArray kept = Desktop::digest(renamed);
+    desktop.click(QPoint(big.left() + int(300 * scale), big.top() + int(120 * scale)));
+    Desktop::pause(300);
+    desktop.xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("40"), QStringLiteral("ls")});
+    desktop.key("BackSpace");
+    desktop.xdotool({QStringLiteral("type"), QStringLiteral("a")});
+    EXPECT_TRUE(Desktop::waitUntil([&] { return logged(log).size() == 4; }, 3000)) << logged(log).toStdString();
+    Desktop::pause(500);
+    EXPECT_EQ(Desktop::digest(renamed), kept) << "BackSpace typed for the terminal removed the box";
+    EXPECT_LT(qGray(QImage(renamed).pixel(300, 120)), 60) << "the card number shows";
 }
 
 // The basket's preview with a terminal open: Space opens it, Space or Escape closes it, and the basket has
@@ -401,7 +423,7 @@ TEST(Keys, TheNextLineGoesToTheTerminalTheUserLeftUsFor) {
         {"editor", "^Pictolarium Rotate$", [&] { cardTool(0); }, "Escape", {}},
         {"rename", "^Rename$", [&] { cardTool(2); }, "Escape", {}},
     };
-    enum Way { Key, HotKey, Button, Click, TaskBar, Switch };
+    enum Way { Key, HotKey, Button, Click, TaskBar, Switch, Back };
     const struct {
         Way way;
         const char* name;
@@ -413,11 +435,14 @@ TEST(Keys, TheNextLineGoesToTheTerminalTheUserLeftUsFor) {
         {Click, "a click in B", false},
         {TaskBar, "B's task-list button", false},
         {Switch, "the window manager's switch", false},
+        // Typed into B, then back to ours and closed by its key: B had the keyboard last.
+        {Back, "B, then back and its key", false},
     };
     const bool all = qEnvironmentVariableIntValue("PICTOLARIUM_E2E_ALL_WAYS") == 1;
     const auto inCi = [](const Window& w, Way way) {
         return (QByteArray(w.name) == "basket" && (way == Key || way == Click || way == TaskBar)) ||
-               (QByteArray(w.name) == "toolbar" && way == Click);
+               (QByteArray(w.name) == "toolbar" && way == Click) ||
+               (way == Back && (QByteArray(w.name) == "editor" || QByteArray(w.name) == "shortcut"));
     };
     QStringList table;
     for (const Window& w : windows) {
@@ -428,6 +453,9 @@ TEST(Keys, TheNextLineGoesToTheTerminalTheUserLeftUsFor) {
                 continue;
             // The shortcut dialog records the combination pressed, Alt+Tab as any other.
             if (way.way == Switch && QByteArray(w.name) == "shortcut")
+                continue;
+            // The basket, the toolbar's window and the rename box close on a click elsewhere: nothing to come back to.
+            if (way.way == Back && QByteArrayList{"basket", "toolbar", "rename"}.contains(w.name))
                 continue;
             if (!all && !inCi(w, way.way))
                 continue;
@@ -469,6 +497,17 @@ TEST(Keys, TheNextLineGoesToTheTerminalTheUserLeftUsFor) {
             case Switch: // from ours, A comes first in the window manager's order, then B
                 desktop.xdotool({"keydown", "alt", "key", "--delay", "150", "Tab", "Tab", "keyup", "alt"});
                 break;
+            case Back:
+                desktop.click(desktop.clientGeometry(b).center());
+                Desktop::waitUntil([&] { return desktop.activeWindow() == b; }, 3000);
+                desktop.xdotool({"type", "--delay", "40", "echo"});
+                Desktop::waitUntil([&] { return logged(logB).startsWith("echo"); }, 2000);
+                QFile(logB).open(QIODevice::WriteOnly | QIODevice::Truncate);
+                desktop.xdotool({"windowactivate", "--sync", QString::number(ours)});
+                Desktop::waitUntil([&] { return desktop.activeWindow() == ours; }, 3000);
+                Desktop::pause(300);
+                desktop.key(QLatin1String(w.close));
+                break;
             }
             desktop.waitVisible(QLatin1String(w.title), false, 3000);
             Desktop::pause(300);
@@ -494,4 +533,73 @@ TEST(Keys, TheNextLineGoesToTheTerminalTheUserLeftUsFor) {
         }
     }
     std::fprintf(stderr, "%s\n", qPrintable(table.join(u'\n')));
+}
+
+// A picture that takes seconds to read: Annotate tapped on its card, then straight into terminal B to type a
+// command. The editor comes once the picture is read, after the user has left: it takes no key, the whole
+// line with its Return is the terminal's, and nothing is written.
+TEST(Keys, AnEditorThatComesLateLeavesTheKeysWithTheProgramTheUserWentTo) {
+    Desktop desktop;
+    ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
+    ASSERT_TRUE(desktop.writeCardSettings({"crop", "resize", "rotate", "text", "pin", "translate", "redact", "cutout",
+                                           "scroll", "rename", "compress", "share", "library"}));
+    // Noise, which no compression shrinks, over some 40 million pixels: seconds to read.
+    const QString picture = desktop.home() + QStringLiteral("/Large.png");
+    {
+        QImage large(7200, 5600, QImage::Format_RGB32);
+        quint32 seed = 12345;
+        for (int y = 0; y < large.height(); ++y) {
+            auto* line = reinterpret_cast<quint32*>(large.scanLine(y));
+            for (int x = 0; x < large.width(); ++x) {
+                seed = seed * 1664525u + 1013904223u;
+                line[x] = 0xff000000u | (seed >> 8);
+            }
+        }
+        ASSERT_TRUE(large.save(picture, "PNG", 90));
+    }
+    desktop.startApp();
+    ASSERT_TRUE(desktop.waitForApp()) << desktop.appStderr().toStdString();
+    const QString logA = desktop.home() + QStringLiteral("/a.log"), logB = desktop.home() + QStringLiteral("/b.log");
+    const quint32 a = desktop.keyLogTerminal(logA, {20, 40}, QStringLiteral("keylogA"));
+    const quint32 b = desktop.keyLogTerminal(logB, {20, 420}, QStringLiteral("keylogB"));
+    ASSERT_TRUE(a && b);
+    const quint32 card = desktop.openCard(picture);
+    ASSERT_NE(card, 0u) << desktop.appStderr().toStdString();
+    const auto files = [&] {
+        return QDir(desktop.home()).entryList(QDir::Files).size() +
+               QDir(desktop.shotsFolder()).entryList(QDir::Files).size();
+    };
+    const qsizetype before = files();
+    const QString editor = QStringLiteral("^Pictolarium Annotate$");
+    // Into the terminal that has the keyboard, and into another one: either way the user went there.
+    for (const quint32 to : {b, a}) {
+        SCOPED_TRACE(to == a ? "A, which had the keyboard" : "B");
+        desktop.xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(a)});
+        ASSERT_TRUE(Desktop::waitUntil([&] { return desktop.activeWindow() == a; }, 3000));
+        QFile(logA).open(QIODevice::WriteOnly | QIODevice::Truncate);
+        QFile(logB).open(QIODevice::WriteOnly | QIODevice::Truncate);
+        const QString log = to == a ? logA : logB;
+        desktop.click(desktop.pillButton(card, 1, false, 0));
+        Desktop::pause(150);
+        desktop.click(desktop.clientGeometry(to).center());
+        desktop.xdotool(
+            {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("40"), QStringLiteral("ls -l")});
+        ASSERT_EQ(desktop.visibleWindow(editor), 0u) << "the picture was read before the user left: nothing to show";
+        const quint32 annotate = desktop.waitVisible(editor, true, 15000);
+        ASSERT_NE(annotate, 0u) << desktop.appStderr().toStdString();
+        Desktop::pause(700);
+        desktop.screenshot(shot(QStringLiteral("late-editor")));
+        EXPECT_EQ(desktop.activeWindow(), to) << "the editor took the keyboard";
+        desktop.key("Return");
+        EXPECT_TRUE(Desktop::waitUntil([&] { return logged(log).contains('\r') || logged(log).contains('\n'); }, 3000));
+        EXPECT_EQ(logged(log).trimmed().toStdString(), "ls -l");
+        Desktop::pause(1500);
+        EXPECT_EQ(files(), before) << "a file was written";
+        // The editor shows, for the user to come back to; its close button's key closes it for the next round.
+        EXPECT_NE(desktop.visibleWindow(editor), 0u);
+        desktop.xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(annotate)});
+        desktop.key("Escape");
+        ASSERT_EQ(desktop.waitVisible(editor, false, 5000), 0u);
+        Desktop::pause(500);
+    }
 }

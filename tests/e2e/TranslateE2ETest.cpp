@@ -153,8 +153,9 @@ TEST_F(Translate, CardToolWithoutAModelShowsTheFailedDownloadAndStopsTurning) {
     EXPECT_EQ(first, side());
 }
 
-// Ctrl+C with the pointer on the side view copies what it shows, while a terminal keeps the keyboard: the key
-// never reaches the terminal (whose shell would take it as an interrupt).
+// Ctrl+C on the side view, once the user has clicked into the card, copies what it shows while a terminal keeps
+// the keyboard: the key never reaches the terminal (whose shell would take it as an interrupt). The pointer merely
+// resting there after a click in the terminal leaves Ctrl+C to the terminal.
 TEST_F(Translate, CtrlCOnTheSideViewCopiesItsTextAndLeavesTheTerminalAlone) {
     ASSERT_TRUE(install("mirror\n"));
     const QString log = desktop.home() + QStringLiteral("/keys.log");
@@ -169,8 +170,15 @@ TEST_F(Translate, CtrlCOnTheSideViewCopiesItsTextAndLeavesTheTerminalAlone) {
     ASSERT_TRUE(
         Desktop::waitUntil([&] { return fileLines(model + QStringLiteral(".prompts")).size() == 1; }, 20000, 200));
     const QRect frame = desktop.clientGeometry(card);
-    desktop.moveTo(QPoint(frame.right() - 80, frame.center().y()));
-    // The card takes Ctrl+C once it sees the pointer; a key pressed before that is the terminal's, as it should be.
+    const QPoint onSide(frame.right() - 80, frame.center().y());
+    desktop.click(desktop.clientGeometry(terminal).center());
+    desktop.moveTo(onSide);
+    Desktop::pause(800);
+    int free = -1;
+    desktop.run(QStringLiteral(GRABKEY_BIN), {QStringLiteral("c"), QStringLiteral("ctrl")}, &free);
+    EXPECT_EQ(free, 0) << "the side view took Ctrl+C with the pointer merely resting on it";
+    // A click into the side view: the card takes Ctrl+C.
+    desktop.click(onSide);
     ASSERT_TRUE(Desktop::waitUntil(
         [&] {
             int code = -1;

@@ -437,6 +437,37 @@ TEST(BasketTiles, KeysSelectPreviewAndEscapeStepByStep) {
     QTest::qWait(100);
     EXPECT_TRUE(b.panel->isVisible()) << "the basket closed as the preview handed the keyboard back";
 
+    // The preview is part of the basket: whatever closes the basket closes it too.
+    const struct {
+        const char* name;
+        std::function<void()> close;
+    } closings[] = {
+        {"a click in another program",
+         [&] {
+             b.platform.lastWatch->press({1, 790});
+         }},
+        {"its close button", [&] { b.panel->closeFromButton(); }},
+        {"its key", [&] { b.panel->toggle(); }},
+    };
+    b.panel->hide(); // opened as its key opens it, watching for clicks elsewhere
+    for (const auto& closing : closings) {
+        SCOPED_TRACE(closing.name);
+        QTest::qWait(100); // its check of the keyboard it lost as it hid has come due
+        b.panel->toggle();
+        const auto focused = [](const QWidget* window) {
+            return QGuiApplication::focusWindow() && QGuiApplication::focusWindow() == window->windowHandle();
+        };
+        ASSERT_TRUE(QTest::qWaitFor([&] { return focused(b.panel.get()); }));
+        press(Qt::Key_Space);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return focused(b.panel->preview); }));
+        closing.close();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !b.panel->isVisible(); }));
+        EXPECT_FALSE(b.panel->preview->isVisible());
+    }
+    QTest::qWait(100);
+    b.panel->toggle();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.panel->isVisible(); }));
+
     // Return opens the tile with the default program; when none opens it, the basket says so.
     QTemporaryDir bin;
     QFile opener(bin.filePath(QStringLiteral("xdg-open"))); // as it ends when nothing opens the kind of file

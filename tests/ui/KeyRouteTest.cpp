@@ -5,9 +5,22 @@
 #include "ui/ClickAway.h"
 
 #include <QApplication>
+#include <QShortcut>
 #include <QTest>
 #include <QWidget>
 #include <gtest/gtest.h>
+
+namespace {
+
+class KeyCatcher : public QWidget {
+public:
+    int keys = 0;
+
+protected:
+    void keyPressEvent(QKeyEvent*) override { ++keys; }
+};
+
+} // namespace
 
 // Another program (window 4242) has the keyboard when a window of ours opens and takes it; when ours hides, the
 // keyboard goes back to 4242 only if the user has not turned to another program meanwhile, whatever the toolkit
@@ -16,15 +29,21 @@ TEST(KeyRoute, TheKeyboardGoesBackOnlyWhenTheUserLeftItWithUs) {
     using Keyboard = WindowFocus::Keyboard;
     const struct {
         const char* name;
-        Keyboard atHide; // where the server has the keyboard as ours hides
-        bool clickAway;  // hidden by a click in another program's window
-        bool givenBack;
+        Keyboard atHide;          // where the server has the keyboard as ours hides
+        bool clickAway;           // hidden by a click in another program's window
+        QList<quint32> visited;   // other programs' windows the user went to and came back from, in order
+        quint32 givenTo;          // 0: given back to nobody
+        bool backUnheard = false; // the last coming back not heard of yet as ours hides
     } cases[] = {
-        {"closed by its own means", Keyboard::Listed, false, true},
-        {"the keyboard with nobody", Keyboard::Nobody, false, true},
-        {"where the keyboard is cannot be told", Keyboard::Unknown, false, true},
-        {"another program took it between show and hide", Keyboard::Elsewhere, false, false},
-        {"a click in another program, before the window manager moved it", Keyboard::Listed, true, false},
+        {"closed by its own means", Keyboard::Listed, false, {}, 4242},
+        {"the keyboard with nobody", Keyboard::Nobody, false, {}, 4242},
+        {"where the keyboard is cannot be told", Keyboard::Unknown, false, {}, 4242},
+        {"another program took it between show and hide", Keyboard::Elsewhere, false, {}, 0},
+        {"a click in another program, before the window manager moved it", Keyboard::Listed, true, {}, 0},
+        {"left for another program and came back", Keyboard::Listed, false, {5151}, 5151},
+        {"left twice, the last one counts", Keyboard::Listed, false, {5151, 6161}, 6161},
+        {"came back, then a click in another program", Keyboard::Listed, true, {5151}, 0},
+        {"came back and closed it before the news came", Keyboard::Listed, false, {5151}, 5151, true},
     };
     FakeWindowFocus focus;
     KeyRoute::setWindowFocus(&focus);
@@ -37,6 +56,13 @@ TEST(KeyRoute, TheKeyboardGoesBackOnlyWhenTheUserLeftItWithUs) {
         window.show();
         KeyRoute::takeKeys(&window);
         ASSERT_TRUE(QTest::qWaitFor([&] { return window.isActiveWindow(); }));
+        for (const quint32 other : c.visited) {
+            focus.makeActive(other);
+            if (c.backUnheard)
+                focus.active = quint32(window.winId());
+            else
+                focus.makeActive(quint32(window.winId()));
+        }
         focus.asked.clear();
         auto watch = std::make_unique<FakePointerWatch>();
         FakePointerWatch& fake = *watch;
@@ -48,7 +74,79 @@ TEST(KeyRoute, TheKeyboardGoesBackOnlyWhenTheUserLeftItWithUs) {
             window.hide();
         ASSERT_TRUE(QTest::qWaitFor([&] { return !window.isVisible(); }));
         QTest::qWait(50); // the hand-back is asked for once the hide has settled
-        EXPECT_EQ(focus.asked.contains(4242u), c.givenBack) << focus.asked.size();
+        EXPECT_EQ(focus.asked, c.givenTo ? QList<quint32>{c.givenTo} : QList<quint32>{});
     }
+    KeyRoute::setWindowFocus(nullptr);
+}
+
+// A window that answers an action late (an editor whose picture took seconds to read) takes the keyboard only
+// if the user has not gone to another program since the action, whether or not we have heard of it yet.
+TEST(KeyRoute, ALateWindowAnswersTheActionOnlyIfTheUserStayed) {
+    enum Step { Nothing, OtherProgram, OtherUnheard, Ours, OtherBefore, ClickInActive, ClickOnDesktop };
+    const struct {
+        const char* name;
+        Step step;
+        bool left;
+    } cases[] = {
+        {"nothing happened meanwhile", Nothing, false},
+        {"the user went to another program", OtherProgram, true},
+        {"another program active, not heard of yet", OtherUnheard, true},
+        {"a window of ours was made active", Ours, false},
+        {"the user went to the other program before the action", OtherBefore, false},
+        {"a click into the program that had the keyboard all along", ClickInActive, true},
+        {"a click on the bare desktop", ClickOnDesktop, false},
+    };
+    FakeWindowFocus focus;
+    KeyRoute::setWindowFocus(&focus);
+    auto watch = std::make_unique<FakePointerWatch>();
+    FakePointerWatch& presses = *watch;
+    KeyRoute::setPointerWatch(std::move(watch));
+    QWidget ours;
+    ours.show();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        focus.makeActive(4242);
+        if (c.step == OtherBefore)
+            focus.makeActive(5151);
+        const KeyRoute::Asked asked = KeyRoute::userAction();
+        if (c.step == OtherProgram)
+            focus.makeActive(5151);
+        else if (c.step == OtherUnheard)
+            focus.active = 5151;
+        else if (c.step == Ours)
+            focus.makeActive(quint32(ours.winId()));
+        else if (c.step == ClickInActive || c.step == ClickOnDesktop)
+            presses.press({10, 10}, false, c.step == ClickOnDesktop);
+        EXPECT_EQ(KeyRoute::leftSince(asked), c.left);
+    }
+    KeyRoute::setPointerWatch(nullptr);
+    KeyRoute::setWindowFocus(nullptr);
+}
+
+// A window shown aside, after the user went to another program, that the window manager hands the keyboard all
+// the same: the keyboard goes back, and neither its keys nor its shortcuts take what is typed meanwhile; a click
+// into it is the user's choice and its keys work again.
+TEST(KeyRoute, AWindowShownAsideTakesNoKeyUntilTheUserClicksIntoIt) {
+    FakeWindowFocus focus;
+    KeyRoute::setWindowFocus(&focus);
+    focus.makeActive(5151);
+    KeyCatcher window;
+    int shortcuts = 0;
+    QShortcut shortcut(QKeySequence(Qt::Key_Return), &window, [&shortcuts] { ++shortcuts; });
+    window.setGeometry(100, 100, 200, 200);
+    KeyRoute::showAside(&window);
+    ASSERT_TRUE(window.isVisible());
+    window.activateWindow(); // the window manager's doing
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.isActiveWindow(); }));
+    EXPECT_TRUE(focus.asked.contains(5151u)) << "the keyboard was not handed back";
+    QTest::keyClick(&window, Qt::Key_Return);
+    QTest::keyClick(&window, Qt::Key_A);
+    EXPECT_EQ(shortcuts, 0);
+    EXPECT_EQ(window.keys, 0);
+    QTest::mouseClick(&window, Qt::LeftButton);
+    QTest::keyClick(&window, Qt::Key_Return);
+    QTest::keyClick(&window, Qt::Key_A);
+    EXPECT_EQ(shortcuts, 1);
+    EXPECT_EQ(window.keys, 1);
     KeyRoute::setWindowFocus(nullptr);
 }

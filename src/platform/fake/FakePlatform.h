@@ -38,10 +38,18 @@ public:
         return true;
     }
     quint32 activeWindow() const override { return active; }
+    void watchActive(std::function<void(quint32)> changed) override { watcher = std::move(changed); }
     Keyboard keyboardAt(const QList<quint32>&, quint32) const override { return keyboard; }
+    // The window manager makes `window` active: the watcher hears of it.
+    void makeActive(quint32 window) {
+        active = window;
+        if (watcher)
+            watcher(window);
+    }
     QList<quint32> asked;
     quint32 active = 0;
     Keyboard keyboard = Keyboard::Unknown;
+    std::function<void(quint32)> watcher;
 };
 
 class FakeDesktopChecks final : public DesktopChecks {

@@ -12,4 +12,5 @@ public:
         emit pressed(PointerPress{position, ownWindow, true, !ownWindow && !bare});
     }
     void focusLost() { emit pressed(PointerPress{{}, false, false}); }
+    void type(quint32 keysym) { emit typed(keysym); }
 };

@@ -5,11 +5,17 @@
 
 #include <QGuiApplication>
 #include <QSet>
+#include <QTimer>
 
 #include <xcb/xcb.h>
 
 #include <algorithm>
 #include <cstring>
+
+X11WindowFocus::~X11WindowFocus() {
+    if (filtering && qGuiApp)
+        qGuiApp->removeNativeEventFilter(this);
+}
 
 bool X11WindowFocus::activate(quint32 window) {
     if (QGuiApplication::platformName() != u"xcb" || window == 0)
@@ -61,6 +67,62 @@ quint32 X11WindowFocus::activeWindow() const {
     }
     xcb_disconnect(c);
     return active;
+}
+
+void X11WindowFocus::watchActive(std::function<void(quint32 active)> changed) {
+    watcher = std::move(changed);
+    if (!watcher || filtering)
+        return;
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    xcb_connection_t* c = x11 ? x11->connection() : nullptr;
+    if (!c)
+        return;
+    static const char name[] = "_NET_ACTIVE_WINDOW";
+    XcbReply<xcb_intern_atom_reply_t> atom(
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(sizeof name - 1), name), nullptr));
+    if (!atom)
+        return;
+    activeAtom = atom->atom;
+    root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    // Qt listens to the root's properties already; added to whatever it listens to, never in its place.
+    XcbReply<xcb_get_window_attributes_reply_t> attributes(
+        xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, root), nullptr));
+    if (attributes && !(attributes->your_event_mask & XCB_EVENT_MASK_PROPERTY_CHANGE)) {
+        const uint32_t mask = attributes->your_event_mask | XCB_EVENT_MASK_PROPERTY_CHANGE;
+        xcb_change_window_attributes(c, root, XCB_CW_EVENT_MASK, &mask);
+        xcb_flush(c);
+    }
+    qGuiApp->installNativeEventFilter(this);
+    filtering = true;
+}
+
+bool X11WindowFocus::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
+    if (!watcher || eventType != "xcb_generic_event_t")
+        return false;
+    const auto* event = static_cast<const xcb_generic_event_t*>(message);
+    if ((event->response_type & 0x7f) != XCB_PROPERTY_NOTIFY)
+        return false;
+    const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(event);
+    if (notify->window != root || notify->atom != activeAtom)
+        return false;
+    // Read now, on Qt's connection: a switch away and straight back must both be heard, not only where
+    // the keyboard ended up.
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t* c = x11 ? x11->connection() : nullptr;
+    if (!c)
+        return false;
+    quint32 active = 0;
+    XcbReply<xcb_get_property_reply_t> reply(
+        xcb_get_property_reply(c, xcb_get_property(c, 0, root, activeAtom, XCB_ATOM_WINDOW, 0, 1), nullptr));
+    if (reply && reply->type == XCB_ATOM_WINDOW && reply->format == 32 &&
+        xcb_get_property_value_length(reply.get()) >= 4)
+        std::memcpy(&active, xcb_get_property_value(reply.get()), 4);
+    // Called once the event is through: the watcher may ask the server and the toolkit anything.
+    QTimer::singleShot(0, &calls, [this, active] {
+        if (watcher)
+            watcher(active);
+    });
+    return false;
 }
 
 namespace {

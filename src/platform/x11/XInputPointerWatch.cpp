@@ -12,6 +12,7 @@
 #include <xcb/xcb.h>
 #include <xcb/xinput.h>
 
+#include <variant>
 #include <vector>
 
 namespace {
@@ -46,7 +47,8 @@ std::unique_ptr<XInputPointerWatch> XInputPointerWatch::open(const QByteArray& d
     struct {
         xcb_input_event_mask_t head;
         uint32_t bits;
-    } mask{{XCB_INPUT_DEVICE_ALL_MASTER, 1}, XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS};
+    } mask{{XCB_INPUT_DEVICE_ALL_MASTER, 1},
+           XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS};
     XcbReply<xcb_generic_error_t> error(
         xcb_request_check(c, xcb_input_xi_select_events_checked(c, root, 1, &mask.head)));
     if (error)
@@ -57,12 +59,15 @@ std::unique_ptr<XInputPointerWatch> XInputPointerWatch::open(const QByteArray& d
 
 XInputPointerWatch::XInputPointerWatch(xcb_connection_t* c, quint32 rootWindow, quint8 xiOpcode)
     : connection(c), root(rootWindow), opcode(xiOpcode) {
+    symbols = xcb_key_symbols_alloc(connection);
     notifier = new QSocketNotifier(xcb_get_file_descriptor(connection), QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, &XInputPointerWatch::readEvents);
 }
 
 XInputPointerWatch::~XInputPointerWatch() {
     delete notifier;
+    if (symbols)
+        xcb_key_symbols_free(symbols);
     xcb_disconnect(connection);
 }
 
@@ -75,11 +80,23 @@ void XInputPointerWatch::readEvents() {
     while (xcb_generic_event_t* event = xcb_poll_for_event(connection))
         events.emplace_back(event);
 
-    std::vector<PointerPress> presses;
+    // In the order they came: a key typed elsewhere before a click is not one typed after it.
+    std::vector<std::variant<PointerPress, quint32>> inputs;
     auto take = [&](const xcb_generic_event_t* event) {
+        if ((event->response_type & 0x7f) == XCB_MAPPING_NOTIFY && symbols) {
+            xcb_refresh_keyboard_mapping(
+                symbols, reinterpret_cast<xcb_mapping_notify_event_t*>(const_cast<xcb_generic_event_t*>(event)));
+            return;
+        }
         if ((event->response_type & 0x7f) != XCB_GE_GENERIC)
             return;
         const auto* ge = reinterpret_cast<const xcb_ge_generic_event_t*>(event);
+        if (ge->extension == opcode && ge->event_type == XCB_INPUT_RAW_KEY_PRESS) {
+            const auto* raw = reinterpret_cast<const xcb_input_raw_key_press_event_t*>(event);
+            if (symbols)
+                inputs.emplace_back(quint32(xcb_key_symbols_get_keysym(symbols, xcb_keycode_t(raw->detail), 0)));
+            return;
+        }
         if (ge->extension != opcode || ge->event_type != XCB_INPUT_RAW_BUTTON_PRESS)
             return;
         const auto* raw = reinterpret_cast<const xcb_input_raw_button_press_event_t*>(event);
@@ -87,7 +104,7 @@ void XInputPointerWatch::readEvents() {
             return;
         PointerPress press;
         if (describe(press))
-            presses.push_back(press);
+            inputs.emplace_back(press);
     };
     for (const auto& event : events)
         take(event.get());
@@ -100,8 +117,11 @@ void XInputPointerWatch::readEvents() {
 
     // A receiver may delete this watch (its window closed and the owner let go).
     QPointer<XInputPointerWatch> self(this);
-    for (const PointerPress& press : presses) {
-        emit pressed(press);
+    for (const auto& input : inputs) {
+        if (const auto* press = std::get_if<PointerPress>(&input))
+            emit pressed(*press);
+        else
+            emit typed(std::get<quint32>(input));
         if (!self)
             return;
     }

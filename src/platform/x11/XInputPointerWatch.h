@@ -1,12 +1,13 @@
 #pragma once
-// Sees every mouse-button press on the X display, whichever client's window it lands in: raw
-// button events of the master pointers, selected on the root window of a private connection.
+// Sees every mouse-button press and key press on the X display, whichever client's window it lands in: raw
+// events of the master devices, selected on the root window of a private connection.
 
 #include "platform/PointerWatch.h"
 
 #include <QByteArray>
 
 #include <xcb/xcb.h>
+#include <xcb/xcb_keysyms.h>
 
 #include <memory>
 
@@ -36,4 +37,5 @@ private:
     quint32 root = 0;
     quint8 opcode = 0;
     QSocketNotifier* notifier = nullptr;
+    xcb_key_symbols_t* symbols = nullptr;
 };
