@@ -257,6 +257,8 @@ std::vector<Row> sources(const Folder& dir) {
         {"lab.tif", made("lab.tif", {base, "-colorspace", "Lab"}), {}, {}},
         {"lab8.tif", made("lab8.tif", {base, "-colorspace", "Lab", "-depth", "8"}), {}, {}},
         {"cmyk16.tif", made("cmyk16.tif", {base, "-profile", srgb, "-profile", cmyk, "-depth", "16"}), {}, {}},
+        // A BigTIFF, as scanners write past 4 GB: eight-byte offsets the classic layout doesn't have.
+        {"cmyk-big.tif", made("cmyk-big.tif", {base, "-profile", srgb, "-profile", cmyk}, "TIFF64:"), {}, {}},
         {"grey.jpg", made("grey.jpg", {base, "-colorspace", "gray", "-profile", profiles + "sgray.icc"}), {}, {}},
         {"deep.png", dir.read("deep.png"), {}, {}, true},
         {"grey16.tif", made("grey16.tif", {deep, "-colorspace", "gray", "-depth", "16"}), {}, {}, true},
