@@ -270,6 +270,7 @@ std::vector<Row> sources(const Folder& dir) {
         // Without gAMA and cHRM, which a colour-managed viewer honours and ImageMagick's reading leaves aside.
         {"indexed.png", made("indexed.png", {clear, "-define", "png:exclude-chunks=gAMA,cHRM"}, "PNG8:"), {}, {}},
         {"turned.jpg", jpegWithOrientation(encoded(pattern(), "jpeg", 97), 6), {}, {}},
+        {"turned-big.tif", made("turned-big.tif", {base, "-orient", "RightTop"}, "TIFF64:"), {}, {}},
         {"p3.heic", heicWithColours(pattern(), 12, 13), {}, dir.path("p3-ref.png")},
         {"bt2020.heic", heicWithColours(pattern(), 9, 13), {}, dir.path("bt2020-ref.png")},
         {"thumbs.tif", tiffWithSub(pattern(), pattern().scaled(32, 32), false), {}, {}},
