@@ -296,6 +296,102 @@ QImage separatedTiff(const QByteArray& bytes, const PictureKind::Tiff& layout, c
     return image;
 }
 
+// ---- TIFF layouts the toolkit's reader gets wrong, read here with libtiff: grey with alpha (it drops the alpha)
+// and 16-bit colours stored a plane per channel (it reads the first plane as if it held them all).
+
+bool misreadTiff(const PictureKind::Tiff& layout) {
+    if (layout.bits != 8 && layout.bits != 16)
+        return false;
+    const bool grey = layout.photometric == 0 || layout.photometric == 1;
+    if (grey)
+        return layout.samples == 2;
+    return layout.photometric == 2 && layout.planar && layout.bits == 16 &&
+           (layout.samples == 3 || layout.samples == 4);
+}
+
+// The file's own values, untouched: its profile, if any, is applied by managed() as for any other reading.
+QImage plainTiff(const QByteArray& bytes, const PictureKind::Tiff& layout, bool keepDeep) {
+    TIFFSetErrorHandler(tiffQuiet);
+    TIFFSetWarningHandler(tiffQuiet);
+    Memory memory{&bytes};
+    const std::unique_ptr<TIFF, TiffCloser> tiff(
+        TIFFClientOpen("picture", "rm", &memory, memRead, memWrite, memSeek, memClose, memSize, memMap, memUnmap));
+    if (!tiff)
+        return {};
+    uint32_t width = 0, height = 0;
+    uint16_t bits = 0, samples = 0, planar = PLANARCONFIG_CONTIG, photometric = 0, format = SAMPLEFORMAT_UINT;
+    uint16_t extras = 0;
+    uint16_t* extraKinds = nullptr;
+    TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height);
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_SAMPLEFORMAT, &format);
+    TIFFGetField(tiff.get(), TIFFTAG_PHOTOMETRIC, &photometric);
+    TIFFGetField(tiff.get(), TIFFTAG_EXTRASAMPLES, &extras, &extraKinds);
+    if (int(photometric) != layout.photometric || int(bits) != layout.bits || int(samples) != layout.samples ||
+        (planar == PLANARCONFIG_SEPARATE) != layout.planar || format != SAMPLEFORMAT_UINT || width == 0 ||
+        height == 0 || width > INT_MAX || height > INT_MAX)
+        return {};
+    const bool grey = photometric <= PHOTOMETRIC_MINISBLACK, deep = keepDeep && bits == 16;
+    const bool alpha = samples > (grey ? 1 : 3);
+    const bool premultiplied = alpha && extras > 0 && extraKinds && extraKinds[0] == EXTRASAMPLE_ASSOCALPHA;
+    const QSize size(static_cast<int>(width), static_cast<int>(height));
+    if (qint64(width) * height * (deep ? 8 : 4) > ImageCodec::budgetBytes())
+        return {};
+    QImage image(size, deep ? (alpha ? (premultiplied ? QImage::Format_RGBA64_Premultiplied : QImage::Format_RGBA64)
+                                     : QImage::Format_RGBX64)
+                            : (alpha ? (premultiplied ? QImage::Format_ARGB32_Premultiplied : QImage::Format_ARGB32)
+                                     : QImage::Format_RGB32));
+    if (image.isNull())
+        return {};
+    const tmsize_t lineBytes = TIFFScanlineSize(tiff.get());
+    const int planes = planar == PLANARCONFIG_SEPARATE ? samples : 1;
+    const int perPlane = planes == 1 ? samples : 1;
+    if (lineBytes < tmsize_t(width) * perPlane * (bits / 8))
+        return {};
+    std::vector<unsigned char> line(static_cast<size_t>(lineBytes));
+    image.fill(Qt::black);
+    // Channels 0 to 2 are the colours, 3 the alpha; grey sets all three colours.
+    const auto put = [&](uint32_t y, uint32_t x, int channel, quint32 v) {
+        if (deep) {
+            QRgba64& px = reinterpret_cast<QRgba64*>(image.scanLine(int(y)))[x];
+            const quint16 w = quint16(v);
+            px = QRgba64::fromRgba64(channel == 0 || (grey && channel < 3) ? w : px.red(),
+                                     channel == 1 || (grey && channel < 3) ? w : px.green(),
+                                     channel == 2 || (grey && channel < 3) ? w : px.blue(),
+                                     channel == 3 ? w : px.alpha());
+        } else {
+            QRgb& px = reinterpret_cast<QRgb*>(image.scanLine(int(y)))[x];
+            const int w = int((v + 128) / 257);
+            px = qRgba(channel == 0 || (grey && channel < 3) ? w : qRed(px),
+                       channel == 1 || (grey && channel < 3) ? w : qGreen(px),
+                       channel == 2 || (grey && channel < 3) ? w : qBlue(px), channel == 3 ? w : qAlpha(px));
+        }
+    };
+    // A plane at a time: a compressed plane is read through once, never rewound for each row.
+    for (int p = 0; p < planes; ++p) {
+        for (uint32_t y = 0; y < height; ++y) {
+            if (TIFFReadScanline(tiff.get(), line.data(), y, uint16_t(p)) < 0)
+                return {};
+            for (uint32_t x = 0; x < width; ++x) {
+                for (int k = 0; k < perPlane; ++k) {
+                    const int s = planes == 1 ? k : p;
+                    const size_t at = size_t(x) * size_t(perPlane) + size_t(k);
+                    quint32 v =
+                        bits == 16 ? reinterpret_cast<const quint16*>(line.data())[at] : quint32(line[at]) * 257;
+                    const bool isAlpha = alpha && s == samples - 1;
+                    if (grey && !isAlpha && photometric == PHOTOMETRIC_MINISWHITE)
+                        v = 65535 - v;
+                    put(y, x, isAlpha ? 3 : grey ? 0 : s, v);
+                }
+            }
+        }
+    }
+    return image;
+}
+
 bool isJpeg(const QByteArray& bytes) {
     return bytes.startsWith("\xFF\xD8");
 }
@@ -314,6 +410,8 @@ QImage decode(const QByteArray& bytes, bool deep) {
     const PictureKind::Tiff layout = PictureKind::tiff(bytes);
     if (!layout.valid)
         return {};
+    if (misreadTiff(layout))
+        return plainTiff(bytes, layout, deep);
     const QByteArray icc = PictureKind::iccProfile(bytes);
     if (!tiffPlan(layout, icc).readable)
         return {};
@@ -325,7 +423,7 @@ bool readsItself(const QByteArray& bytes) {
         return PictureKind::jpegComponents(bytes) == 4 &&
                PictureKind::iccColourSpace(PictureKind::iccProfile(bytes)) == "CMYK";
     const PictureKind::Tiff layout = PictureKind::tiff(bytes);
-    return layout.valid && tiffPlan(layout, PictureKind::iccProfile(bytes)).readable;
+    return layout.valid && (misreadTiff(layout) || tiffPlan(layout, PictureKind::iccProfile(bytes)).readable);
 }
 
 QImage managed(QImage image, const QByteArray& bytes) {
