@@ -488,6 +488,9 @@ QString unheld(const QByteArray& bytes) {
         const TiffPlan plan = tiffPlan(layout, icc);
         if (plan.special)
             return plan.why;
+        // Where a signed sample's 0 lies, black or mid grey, each reader decides its own way.
+        if (layout.sampleFormat == 2)
+            return QStringLiteral("its samples are signed numbers, which programs show in different ways");
     }
     if (icc.isEmpty())
         return {};
