@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <csetjmp>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -174,6 +175,63 @@ struct TiffCloser {
     void operator()(TIFF* t) const { TIFFClose(t); }
 };
 
+// The rows of a TIFF's picture one at a time, whether it is stored in strips or in tiles: a band of tiles is read
+// whole and handed out a row at a time. Rows are asked for in order, plane by plane.
+class Rows {
+public:
+    explicit Rows(TIFF* tiff) : tiff(tiff), rowBytes(TIFFScanlineSize(tiff)) {
+        if (!TIFFIsTiled(tiff))
+            return;
+        tiled = true;
+        TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
+        TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
+        TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &tileWidth);
+        TIFFGetField(tiff, TIFFTAG_TILELENGTH, &tileHeight);
+        const tmsize_t tileBytes = TIFFTileSize(tiff), tileRowBytes = TIFFTileRowSize(tiff);
+        // A tile or a band of them past the decoding budget is a hostile file, not a picture.
+        const qint64 bandBytes = qint64(rowBytes) * tileHeight;
+        if (width == 0 || tileWidth == 0 || tileHeight == 0 || tileBytes <= 0 || tileRowBytes <= 0 ||
+            tileBytes > ImageCodec::budgetBytes() || bandBytes > ImageCodec::budgetBytes() ||
+            tileRowBytes * tmsize_t(width) != rowBytes * tmsize_t(tileWidth))
+            return;
+        tile.resize(size_t(tileBytes));
+        band.resize(size_t(bandBytes));
+        ok = true;
+    }
+
+    tmsize_t size() const { return rowBytes; }
+
+    bool read(unsigned char* out, uint32_t y, uint16_t sample) {
+        if (!tiled)
+            return TIFFReadScanline(tiff, out, y, sample) >= 0;
+        if (!ok || y >= height)
+            return false;
+        const uint32_t top = y - y % tileHeight;
+        if (top != bandTop || sample != bandSample) {
+            const size_t pixelBytes = size_t(rowBytes) / width, rows = std::min(tileHeight, height - top);
+            for (uint32_t x = 0; x < width; x += tileWidth) {
+                if (TIFFReadTile(tiff, tile.data(), x, top, 0, sample) < 0)
+                    return false;
+                const size_t across = std::min(tileWidth, width - x) * pixelBytes;
+                for (size_t r = 0; r < rows; ++r)
+                    std::memcpy(band.data() + r * size_t(rowBytes) + x * pixelBytes,
+                                tile.data() + r * tileWidth * pixelBytes, across);
+            }
+            bandTop = top, bandSample = sample;
+        }
+        std::memcpy(out, band.data() + size_t(y - top) * size_t(rowBytes), size_t(rowBytes));
+        return true;
+    }
+
+private:
+    TIFF* tiff;
+    tmsize_t rowBytes;
+    bool tiled = false, ok = false;
+    uint32_t width = 0, height = 0, tileWidth = 0, tileHeight = 0, bandTop = UINT32_MAX;
+    uint16_t bandSample = 0;
+    std::vector<unsigned char> tile, band;
+};
+
 // What a TIFF's first directory holds, when it is one read here.
 struct TiffPlan {
     bool special = false; // CMYK or CIELab: read here, never by the toolkit
@@ -252,14 +310,15 @@ QImage separatedTiff(const QByteArray& bytes, const PictureKind::Tiff& layout, c
     QImage image = blank(QSize(int(width), int(height)), keepDeep && bits == 16);
     if (!transform || image.isNull())
         return {};
-    const tmsize_t lineBytes = TIFFScanlineSize(tiff.get());
+    Rows rows(tiff.get());
+    const tmsize_t lineBytes = rows.size();
     if (lineBytes < tmsize_t(width) * samples * (bits / 8))
         return {};
     std::vector<unsigned char> line(static_cast<size_t>(lineBytes));
     std::vector<quint16> rgb(size_t(width) * 3);
     std::vector<cmsUInt16Number> lab(cmyk ? 0 : size_t(width) * 3);
     for (uint32_t y = 0; y < height; ++y) {
-        if (TIFFReadScanline(tiff.get(), line.data(), y, 0) < 0)
+        if (!rows.read(line.data(), y, 0))
             return {};
         if (cmyk) {
             cmsDoTransform(transform.get(), line.data(), rgb.data(), width);
@@ -346,7 +405,8 @@ QImage plainTiff(const QByteArray& bytes, const PictureKind::Tiff& layout, bool 
                                      : QImage::Format_RGB32));
     if (image.isNull())
         return {};
-    const tmsize_t lineBytes = TIFFScanlineSize(tiff.get());
+    Rows rows(tiff.get());
+    const tmsize_t lineBytes = rows.size();
     const int planes = planar == PLANARCONFIG_SEPARATE ? samples : 1;
     const int perPlane = planes == 1 ? samples : 1;
     if (lineBytes < tmsize_t(width) * perPlane * (bits / 8))
@@ -373,7 +433,7 @@ QImage plainTiff(const QByteArray& bytes, const PictureKind::Tiff& layout, bool 
     // A plane at a time: a compressed plane is read through once, never rewound for each row.
     for (int p = 0; p < planes; ++p) {
         for (uint32_t y = 0; y < height; ++y) {
-            if (TIFFReadScanline(tiff.get(), line.data(), y, uint16_t(p)) < 0)
+            if (!rows.read(line.data(), y, uint16_t(p)))
                 return {};
             for (uint32_t x = 0; x < width; ++x) {
                 for (int k = 0; k < perPlane; ++k) {

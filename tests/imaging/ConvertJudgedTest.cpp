@@ -257,6 +257,11 @@ std::vector<Row> sources(const Folder& dir) {
         {"lab.tif", made("lab.tif", {base, "-colorspace", "Lab"}), {}, {}},
         {"lab8.tif", made("lab8.tif", {base, "-colorspace", "Lab", "-depth", "8"}), {}, {}},
         {"cmyk16.tif", made("cmyk16.tif", {base, "-profile", srgb, "-profile", cmyk, "-depth", "16"}), {}, {}},
+        // Tiles that don't divide the picture, as prepress and map software write them.
+        {"tiled.tif",
+         made("tiled.tif", {base, "-profile", srgb, "-profile", cmyk, "-define", "tiff:tile-geometry=48x48"}),
+         {},
+         {}},
         // A BigTIFF, as scanners write past 4 GB: eight-byte offsets the classic layout doesn't have.
         {"cmyk-big.tif", made("cmyk-big.tif", {base, "-profile", srgb, "-profile", cmyk}, "TIFF64:"), {}, {}},
         {"grey.jpg", made("grey.jpg", {base, "-colorspace", "gray", "-profile", profiles + "sgray.icc"}), {}, {}},
