@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <csetjmp>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -174,6 +175,63 @@ struct TiffCloser {
     void operator()(TIFF* t) const { TIFFClose(t); }
 };
 
+// The rows of a TIFF's picture one at a time, whether it is stored in strips or in tiles: a band of tiles is read
+// whole and handed out a row at a time. Rows are asked for in order, plane by plane.
+class Rows {
+public:
+    explicit Rows(TIFF* tiff) : tiff(tiff), rowBytes(TIFFScanlineSize(tiff)) {
+        if (!TIFFIsTiled(tiff))
+            return;
+        tiled = true;
+        TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
+        TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
+        TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &tileWidth);
+        TIFFGetField(tiff, TIFFTAG_TILELENGTH, &tileHeight);
+        const tmsize_t tileBytes = TIFFTileSize(tiff), tileRowBytes = TIFFTileRowSize(tiff);
+        // A tile or a band of them past the decoding budget is a hostile file, not a picture.
+        const qint64 bandBytes = qint64(rowBytes) * tileHeight;
+        if (width == 0 || tileWidth == 0 || tileHeight == 0 || tileBytes <= 0 || tileRowBytes <= 0 ||
+            tileBytes > ImageCodec::budgetBytes() || bandBytes > ImageCodec::budgetBytes() ||
+            tileRowBytes * tmsize_t(width) != rowBytes * tmsize_t(tileWidth))
+            return;
+        tile.resize(size_t(tileBytes));
+        band.resize(size_t(bandBytes));
+        ok = true;
+    }
+
+    tmsize_t size() const { return rowBytes; }
+
+    bool read(unsigned char* out, uint32_t y, uint16_t sample) {
+        if (!tiled)
+            return TIFFReadScanline(tiff, out, y, sample) >= 0;
+        if (!ok || y >= height)
+            return false;
+        const uint32_t top = y - y % tileHeight;
+        if (top != bandTop || sample != bandSample) {
+            const size_t pixelBytes = size_t(rowBytes) / width, rows = std::min(tileHeight, height - top);
+            for (uint32_t x = 0; x < width; x += tileWidth) {
+                if (TIFFReadTile(tiff, tile.data(), x, top, 0, sample) < 0)
+                    return false;
+                const size_t across = std::min(tileWidth, width - x) * pixelBytes;
+                for (size_t r = 0; r < rows; ++r)
+                    std::memcpy(band.data() + r * size_t(rowBytes) + x * pixelBytes,
+                                tile.data() + r * tileWidth * pixelBytes, across);
+            }
+            bandTop = top, bandSample = sample;
+        }
+        std::memcpy(out, band.data() + size_t(y - top) * size_t(rowBytes), size_t(rowBytes));
+        return true;
+    }
+
+private:
+    TIFF* tiff;
+    tmsize_t rowBytes;
+    bool tiled = false, ok = false;
+    uint32_t width = 0, height = 0, tileWidth = 0, tileHeight = 0, bandTop = UINT32_MAX;
+    uint16_t bandSample = 0;
+    std::vector<unsigned char> tile, band;
+};
+
 // What a TIFF's first directory holds, when it is one read here.
 struct TiffPlan {
     bool special = false; // CMYK or CIELab: read here, never by the toolkit
@@ -252,14 +310,15 @@ QImage separatedTiff(const QByteArray& bytes, const PictureKind::Tiff& layout, c
     QImage image = blank(QSize(int(width), int(height)), keepDeep && bits == 16);
     if (!transform || image.isNull())
         return {};
-    const tmsize_t lineBytes = TIFFScanlineSize(tiff.get());
+    Rows rows(tiff.get());
+    const tmsize_t lineBytes = rows.size();
     if (lineBytes < tmsize_t(width) * samples * (bits / 8))
         return {};
     std::vector<unsigned char> line(static_cast<size_t>(lineBytes));
     std::vector<quint16> rgb(size_t(width) * 3);
     std::vector<cmsUInt16Number> lab(cmyk ? 0 : size_t(width) * 3);
     for (uint32_t y = 0; y < height; ++y) {
-        if (TIFFReadScanline(tiff.get(), line.data(), y, 0) < 0)
+        if (!rows.read(line.data(), y, 0))
             return {};
         if (cmyk) {
             cmsDoTransform(transform.get(), line.data(), rgb.data(), width);
@@ -296,6 +355,103 @@ QImage separatedTiff(const QByteArray& bytes, const PictureKind::Tiff& layout, c
     return image;
 }
 
+// ---- TIFF layouts the toolkit's reader gets wrong, read here with libtiff: grey with alpha (it drops the alpha)
+// and 16-bit colours stored a plane per channel (it reads the first plane as if it held them all).
+
+bool misreadTiff(const PictureKind::Tiff& layout) {
+    if (layout.bits != 8 && layout.bits != 16)
+        return false;
+    const bool grey = layout.photometric == 0 || layout.photometric == 1;
+    if (grey)
+        return layout.samples == 2;
+    return layout.photometric == 2 && layout.planar && layout.bits == 16 &&
+           (layout.samples == 3 || layout.samples == 4);
+}
+
+// The file's own values, untouched: its profile, if any, is applied by managed() as for any other reading.
+QImage plainTiff(const QByteArray& bytes, const PictureKind::Tiff& layout, bool keepDeep) {
+    TIFFSetErrorHandler(tiffQuiet);
+    TIFFSetWarningHandler(tiffQuiet);
+    Memory memory{&bytes};
+    const std::unique_ptr<TIFF, TiffCloser> tiff(
+        TIFFClientOpen("picture", "rm", &memory, memRead, memWrite, memSeek, memClose, memSize, memMap, memUnmap));
+    if (!tiff)
+        return {};
+    uint32_t width = 0, height = 0;
+    uint16_t bits = 0, samples = 0, planar = PLANARCONFIG_CONTIG, photometric = 0, format = SAMPLEFORMAT_UINT;
+    uint16_t extras = 0;
+    uint16_t* extraKinds = nullptr;
+    TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height);
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_SAMPLEFORMAT, &format);
+    TIFFGetField(tiff.get(), TIFFTAG_PHOTOMETRIC, &photometric);
+    TIFFGetField(tiff.get(), TIFFTAG_EXTRASAMPLES, &extras, &extraKinds);
+    if (int(photometric) != layout.photometric || int(bits) != layout.bits || int(samples) != layout.samples ||
+        (planar == PLANARCONFIG_SEPARATE) != layout.planar || format != SAMPLEFORMAT_UINT || width == 0 ||
+        height == 0 || width > INT_MAX || height > INT_MAX)
+        return {};
+    const bool grey = photometric <= PHOTOMETRIC_MINISBLACK, deep = keepDeep && bits == 16;
+    const bool alpha = samples > (grey ? 1 : 3);
+    const bool premultiplied = alpha && extras > 0 && extraKinds && extraKinds[0] == EXTRASAMPLE_ASSOCALPHA;
+    const QSize size(static_cast<int>(width), static_cast<int>(height));
+    if (qint64(width) * height * (deep ? 8 : 4) > ImageCodec::budgetBytes())
+        return {};
+    QImage image(size, deep ? (alpha ? (premultiplied ? QImage::Format_RGBA64_Premultiplied : QImage::Format_RGBA64)
+                                     : QImage::Format_RGBX64)
+                            : (alpha ? (premultiplied ? QImage::Format_ARGB32_Premultiplied : QImage::Format_ARGB32)
+                                     : QImage::Format_RGB32));
+    if (image.isNull())
+        return {};
+    Rows rows(tiff.get());
+    const tmsize_t lineBytes = rows.size();
+    const int planes = planar == PLANARCONFIG_SEPARATE ? samples : 1;
+    const int perPlane = planes == 1 ? samples : 1;
+    if (lineBytes < tmsize_t(width) * perPlane * (bits / 8))
+        return {};
+    std::vector<unsigned char> line(static_cast<size_t>(lineBytes));
+    image.fill(Qt::black);
+    // Channels 0 to 2 are the colours, 3 the alpha; grey sets all three colours.
+    const auto put = [&](uint32_t y, uint32_t x, int channel, quint32 v) {
+        if (deep) {
+            QRgba64& px = reinterpret_cast<QRgba64*>(image.scanLine(int(y)))[x];
+            const quint16 w = quint16(v);
+            px = QRgba64::fromRgba64(channel == 0 || (grey && channel < 3) ? w : px.red(),
+                                     channel == 1 || (grey && channel < 3) ? w : px.green(),
+                                     channel == 2 || (grey && channel < 3) ? w : px.blue(),
+                                     channel == 3 ? w : px.alpha());
+        } else {
+            QRgb& px = reinterpret_cast<QRgb*>(image.scanLine(int(y)))[x];
+            const int w = int((v + 128) / 257);
+            px = qRgba(channel == 0 || (grey && channel < 3) ? w : qRed(px),
+                       channel == 1 || (grey && channel < 3) ? w : qGreen(px),
+                       channel == 2 || (grey && channel < 3) ? w : qBlue(px), channel == 3 ? w : qAlpha(px));
+        }
+    };
+    // A plane at a time: a compressed plane is read through once, never rewound for each row.
+    for (int p = 0; p < planes; ++p) {
+        for (uint32_t y = 0; y < height; ++y) {
+            if (!rows.read(line.data(), y, uint16_t(p)))
+                return {};
+            for (uint32_t x = 0; x < width; ++x) {
+                for (int k = 0; k < perPlane; ++k) {
+                    const int s = planes == 1 ? k : p;
+                    const size_t at = size_t(x) * size_t(perPlane) + size_t(k);
+                    quint32 v =
+                        bits == 16 ? reinterpret_cast<const quint16*>(line.data())[at] : quint32(line[at]) * 257;
+                    const bool isAlpha = alpha && s == samples - 1;
+                    if (grey && !isAlpha && photometric == PHOTOMETRIC_MINISWHITE)
+                        v = 65535 - v;
+                    put(y, x, isAlpha ? 3 : grey ? 0 : s, v);
+                }
+            }
+        }
+    }
+    return image;
+}
+
 bool isJpeg(const QByteArray& bytes) {
     return bytes.startsWith("\xFF\xD8");
 }
@@ -314,6 +470,8 @@ QImage decode(const QByteArray& bytes, bool deep) {
     const PictureKind::Tiff layout = PictureKind::tiff(bytes);
     if (!layout.valid)
         return {};
+    if (misreadTiff(layout))
+        return plainTiff(bytes, layout, deep);
     const QByteArray icc = PictureKind::iccProfile(bytes);
     if (!tiffPlan(layout, icc).readable)
         return {};
@@ -325,7 +483,7 @@ bool readsItself(const QByteArray& bytes) {
         return PictureKind::jpegComponents(bytes) == 4 &&
                PictureKind::iccColourSpace(PictureKind::iccProfile(bytes)) == "CMYK";
     const PictureKind::Tiff layout = PictureKind::tiff(bytes);
-    return layout.valid && tiffPlan(layout, PictureKind::iccProfile(bytes)).readable;
+    return layout.valid && (misreadTiff(layout) || tiffPlan(layout, PictureKind::iccProfile(bytes)).readable);
 }
 
 QImage managed(QImage image, const QByteArray& bytes) {
@@ -390,6 +548,9 @@ QString unheld(const QByteArray& bytes) {
         const TiffPlan plan = tiffPlan(layout, icc);
         if (plan.special)
             return plan.why;
+        // Where a signed sample's 0 lies, black or mid grey, each reader decides its own way.
+        if (layout.sampleFormat == 2)
+            return QStringLiteral("its samples are signed numbers, which programs show in different ways");
     }
     if (icc.isEmpty())
         return {};

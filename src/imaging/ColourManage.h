@@ -11,8 +11,10 @@
 namespace ColourManage {
 
 // The first picture of a CMYK JPEG or TIFF carrying its profile, or of a CIELab TIFF, in sRGB: ARGB32 (not
-// premultiplied) or, when deep is asked for and the file has 16 bits a channel, RGBA64. Null when the bytes are
-// none of these (the toolkit's reader reads them) or can't be read within the decoding budget.
+// premultiplied) or, when deep is asked for and the file has 16 bits a channel, RGBA64. Also, with the file's own
+// values, a TIFF laid out in a way the toolkit's reader gets wrong: grey with alpha, 16-bit channels stored apart.
+// Null when the bytes are none of these (the toolkit's reader reads them) or can't be read within the decoding
+// budget.
 QImage decode(const QByteArray& bytes, bool deep);
 
 // Whether decode() is the only reader for these bytes: when it gives nothing, nobody else's reading of the file

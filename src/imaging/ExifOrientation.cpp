@@ -18,6 +18,11 @@ quint32 u32(const unsigned char* p, bool little) {
                   : quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | quint32(p[3]);
 }
 
+quint64 u64(const unsigned char* p, bool little) {
+    const quint64 a = u32(p, little), b = u32(p + 4, little);
+    return little ? b << 32 | a : a << 32 | b;
+}
+
 const unsigned char* bytes(const QByteArray& a) {
     return reinterpret_cast<const unsigned char*>(a.constData());
 }
@@ -94,25 +99,35 @@ int inTiff(const char* data, qsizetype size) {
     if (size < 8)
         return 1;
     bool little;
-    if (std::memcmp(d, "II*\0", 4) == 0)
+    if (std::memcmp(d, "II", 2) == 0)
         little = true;
-    else if (std::memcmp(d, "MM\0*", 4) == 0)
+    else if (std::memcmp(d, "MM", 2) == 0)
         little = false;
     else
         return 1;
-    const qsizetype ifd = u32(d + 4, little);
-    if (ifd < 8 || ifd > size - 2)
+    // A BigTIFF's offsets and counts are eight bytes wide, its directory entries twenty.
+    const quint16 version = u16(d + 2, little);
+    const bool big = version == 43;
+    if (!big && version != 42)
         return 1;
-    const int count = u16(d + ifd, little);
-    for (int i = 0; i < count; ++i) {
-        const qsizetype entry = ifd + 2 + qsizetype(i) * 12;
-        if (entry + 12 > size)
+    if (big && (size < 16 || u16(d + 4, little) != 8 || u16(d + 6, little) != 0))
+        return 1;
+    const qsizetype head = big ? 8 : 2, width = big ? 20 : 12, valueAt = big ? 12 : 8;
+    const quint64 first = big ? u64(d + 8, little) : u32(d + 4, little);
+    if (first < 8 || first > quint64(size - head))
+        return 1;
+    const qsizetype ifd = qsizetype(first);
+    const quint64 count = big ? u64(d + ifd, little) : u16(d + ifd, little);
+    for (quint64 i = 0; i < count; ++i) {
+        const qsizetype entry = ifd + head + qsizetype(i) * width;
+        if (entry + width > size)
             return 1;
         if (u16(d + entry, little) != orientationTag)
             continue;
-        if (u16(d + entry + 2, little) != typeShort || u32(d + entry + 4, little) < 1)
+        const quint64 n = big ? u64(d + entry + 4, little) : u32(d + entry + 4, little);
+        if (u16(d + entry + 2, little) != typeShort || n < 1)
             return 1;
-        const int value = u16(d + entry + 8, little);
+        const int value = u16(d + entry + valueAt, little);
         return value >= 1 && value <= 8 ? value : 1;
     }
     return 1;
@@ -127,7 +142,8 @@ int of(const QByteArray& file) {
         return inPng(file);
     if (n >= 12 && std::memcmp(d, "RIFF", 4) == 0 && std::memcmp(d + 8, "WEBP", 4) == 0)
         return inWebp(file);
-    if (n >= 8 && (std::memcmp(d, "II*\0", 4) == 0 || std::memcmp(d, "MM\0*", 4) == 0))
+    if (n >= 8 && (std::memcmp(d, "II*\0", 4) == 0 || std::memcmp(d, "MM\0*", 4) == 0 ||
+                   std::memcmp(d, "II+\0", 4) == 0 || std::memcmp(d, "MM\0+", 4) == 0))
         return inTiff(d, n);
     return 1;
 }

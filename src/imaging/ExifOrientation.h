@@ -1,5 +1,5 @@
 #pragma once
-// Finds the EXIF orientation tag in JPEG, PNG, WebP and TIFF files without decoding them.
+// Finds the EXIF orientation tag in JPEG, PNG, WebP and TIFF (classic or BigTIFF) files without decoding them.
 
 #include <QByteArray>
 

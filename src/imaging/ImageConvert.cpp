@@ -83,6 +83,10 @@ struct Loaded {
     QString kept;
 };
 
+// A PDF's page is drawn at one size, and its text, its lines and the pictures in it at their own resolution are
+// more than any one drawing of it holds.
+const QString keptPdf = QStringLiteral("it is a PDF, and the new picture draws its page at one size");
+
 // Why a source must not go to the Trash for a new file made of its first picture; empty when that picture, as
 // decoded, shows everything the file shows.
 QString keptBecause(const QByteArray& bytes, const QString& path) {
@@ -95,6 +99,7 @@ Loaded loadCounting(const QUrl& url, ImageCodec::Depth depth = ImageCodec::Depth
     const QString path = localPath(url);
     if (isPdfName(path)) {
         loaded.image = loadPdf(path, &loaded.pictures);
+        loaded.kept = keptPdf;
         return loaded;
     }
     QByteArray bytes;
@@ -481,6 +486,7 @@ Replaced replaceSingle(const QUrl& source, const QUrl& newFile, const QString& d
     const QString path = localPath(source);
     if (isPdfName(path)) {
         counted.pictures = std::max(1, firstPage(path).pageCount);
+        counted.kept = keptPdf;
     } else {
         QByteArray bytes;
         if (ImageCodec::readFile(path, &bytes)) {

@@ -119,76 +119,107 @@ QByteArray webpProfile(const QByteArray& bytes) {
     return {};
 }
 
-// One directory of a classic TIFF, with the values of the few tags asked for.
+// One directory of a TIFF, classic or BigTIFF (whose offsets and counts are eight bytes wide), with the values of
+// the few tags asked for.
 class TiffReader {
 public:
     explicit TiffReader(const QByteArray& bytes) : bytes(bytes), d(raw(bytes)) {
         if (bytes.size() < 8)
             return;
-        if (bytes.startsWith(QByteArrayView("II*\0", 4)))
+        if (bytes.startsWith(QByteArrayView("II", 2)))
             little = true;
-        else if (!bytes.startsWith(QByteArrayView("MM\0*", 4)))
+        else if (!bytes.startsWith(QByteArrayView("MM", 2)))
             return;
+        const quint16 version = u16(2);
+        if (version == 43) {
+            if (bytes.size() < 16 || u16(4) != 8 || u16(6) != 0)
+                return;
+            big = true;
+        } else if (version != 42) {
+            return;
+        }
         ok = true;
     }
 
     bool valid() const { return ok; }
-    quint32 first() const { return u32(4); }
+    quint64 first() const { return big ? u64(8) : u32(4); }
 
     struct Entry {
         quint16 tag = 0, type = 0;
-        quint32 count = 0;
+        quint64 count = 0;
         qsizetype at = 0; // where the value or the offset to it lies
     };
 
-    std::vector<Entry> entries(quint32 ifd) const {
+    std::vector<Entry> entries(quint64 ifd) const {
         std::vector<Entry> list;
-        if (!ok || ifd < 8 || qsizetype(ifd) + 2 > bytes.size())
+        const qsizetype head = big ? 8 : 2, size = big ? 20 : 12;
+        if (!ok || ifd < 8 || ifd > quint64(bytes.size()) || qsizetype(ifd) + head > bytes.size())
             return list;
-        const int count = u16(ifd);
-        for (int i = 0; i < count; ++i) {
-            const qsizetype e = qsizetype(ifd) + 2 + qsizetype(i) * 12;
-            if (e + 12 > bytes.size())
+        const quint64 count = big ? u64(qsizetype(ifd)) : u16(qsizetype(ifd));
+        for (quint64 i = 0; i < std::min<quint64>(count, 4096); ++i) {
+            const qsizetype e = qsizetype(ifd) + head + qsizetype(i) * size;
+            if (e + size > bytes.size())
                 break;
-            list.push_back(Entry{u16(e), u16(e + 2), u32(e + 4), e + 8});
+            list.push_back(Entry{u16(e), u16(e + 2), big ? u64(e + 4) : u32(e + 4), e + (big ? 12 : 8)});
         }
         return list;
     }
 
-    // The index-th number of an entry of type BYTE, SHORT, LONG or IFD; -1 when out of range or of another type.
+    // The index-th number of an entry of type BYTE, SHORT, LONG, IFD, LONG8 or IFD8; -1 when out of range or of
+    // another type.
     qint64 number(const Entry& e, quint32 index = 0) const {
-        const int width = e.type == 1 ? 1 : e.type == 3 ? 2 : (e.type == 4 || e.type == 13) ? 4 : 0;
+        const int width = e.type == 1                             ? 1
+                          : e.type == 3                           ? 2
+                          : (e.type == 4 || e.type == 13)         ? 4
+                          : (e.type == 16 || e.type == 18) && big ? 8
+                                                                  : 0;
         if (width == 0 || index >= e.count)
             return -1;
-        const qint64 total = qint64(e.count) * width;
-        const qint64 base = total <= 4 ? e.at : qint64(u32(e.at));
-        const qint64 at = base + qint64(index) * width;
+        const qint64 at = offsetOf(e, width) + qint64(index) * width;
         if (at < 0 || at + width > bytes.size())
             return -1;
+        if (width == 8) {
+            const quint64 v = u64(at);
+            return v > quint64(LLONG_MAX) ? -1 : qint64(v);
+        }
         return width == 1 ? d[at] : width == 2 ? u16(at) : qint64(u32(at));
     }
 
     // The bytes of an entry of type UNDEFINED or BYTE.
     QByteArray blob(const Entry& e) const {
-        if ((e.type != 7 && e.type != 1) || e.count > quint32(largestProfile))
+        if ((e.type != 7 && e.type != 1) || e.count > quint64(largestProfile))
             return {};
-        if (e.count <= 4)
-            return bytes.mid(e.at, e.count);
-        const quint32 at = u32(e.at);
-        if (qint64(at) + e.count > bytes.size())
+        const qint64 at = offsetOf(e, 1);
+        if (at < 0 || at + qint64(e.count) > bytes.size())
             return {};
-        return bytes.mid(at, e.count);
+        return bytes.mid(at, qsizetype(e.count));
     }
 
 private:
+    // Where the values of an entry of `count` items `width` bytes wide lie: in the entry when they fit in it.
+    qint64 offsetOf(const Entry& e, int width) const {
+        const quint64 inline_ = big ? 8 : 4;
+        if (e.count > quint64(largestProfile))
+            return -1;
+        if (e.count * quint64(width) <= inline_)
+            return e.at;
+        const quint64 at = big ? u64(e.at) : u32(e.at);
+        return at > quint64(bytes.size()) ? -1 : qint64(at);
+    }
+
     quint16 u16(qsizetype at) const {
         return little ? quint16(d[at] | d[at + 1] << 8) : quint16(d[at] << 8 | d[at + 1]);
     }
     quint32 u32(qsizetype at) const { return little ? little32(d + at) : big32(d + at); }
+    quint64 u64(qsizetype at) const {
+        const quint64 low = u32(at), high = u32(at + 4);
+        return little ? high << 32 | low : low << 32 | high;
+    }
 
     const QByteArray& bytes;
     const unsigned char* d;
     bool little = false;
+    bool big = false;
     bool ok = false;
 };
 
@@ -200,6 +231,7 @@ enum Tag : quint16 {
     photometricTag = 262,
     samplesPerPixel = 277,
     planarConfiguration = 284,
+    sampleFormatTag = 339,
     subIFDs = 330,
     iccTag = 34675,
     dngVersion = 50706,
@@ -210,12 +242,13 @@ struct Directory {
     QSize size;
     int photometric = -1, samples = 1, bits = 1;
     bool planar = false;
-    std::vector<quint32> children;
+    int sampleFormat = 1;
+    std::vector<quint64> children;
     bool dng = false;
     QByteArray icc;
 };
 
-Directory directory(const TiffReader& reader, quint32 ifd) {
+Directory directory(const TiffReader& reader, quint64 ifd) {
     Directory dir;
     qint64 width = -1, height = -1;
     for (const TiffReader::Entry& e : reader.entries(ifd)) {
@@ -241,10 +274,13 @@ Directory directory(const TiffReader& reader, quint32 ifd) {
         case planarConfiguration:
             dir.planar = reader.number(e) == 2;
             break;
+        case sampleFormatTag:
+            dir.sampleFormat = int(reader.number(e));
+            break;
         case subIFDs:
-            for (quint32 i = 0; i < std::min<quint32>(e.count, 64); ++i)
+            for (quint32 i = 0; i < std::min<quint64>(e.count, 64); ++i)
                 if (const qint64 child = reader.number(e, i); child > 0)
-                    dir.children.push_back(quint32(child));
+                    dir.children.push_back(quint64(child));
             break;
         case iccTag:
             dir.icc = reader.blob(e);
@@ -298,11 +334,12 @@ Tiff tiff(const QByteArray& bytes) {
     result.samples = first.samples;
     result.bits = first.bits;
     result.planar = first.planar;
+    result.sampleFormat = first.sampleFormat;
     result.size = first.size;
     // A raw converter puts a small preview first and the picture itself in a directory below it; so do scanners
     // and cameras that mark the first picture as reduced.
     result.reducedPreview = (first.subfileType & 1) != 0;
-    for (const quint32 child : first.children) {
+    for (const quint64 child : first.children) {
         const Directory sub = directory(reader, child);
         result.cameraRaw = result.cameraRaw || sub.dng;
         if (area(sub.size) > area(first.size))

@@ -24,7 +24,8 @@ struct Tiff {
     int photometric = -1;        // how its samples are to be read (RGB 2, CMYK 5, CIELab 8 …)
     int samples = 0;
     int bits = 0;
-    bool planar = false; // each channel stored apart
+    bool planar = false;  // each channel stored apart
+    int sampleFormat = 1; // unsigned integers 1, signed 2, floating point 3
     QSize size;
 };
 Tiff tiff(const QByteArray& bytes);

@@ -257,9 +257,23 @@ std::vector<Row> sources(const Folder& dir) {
         {"lab.tif", made("lab.tif", {base, "-colorspace", "Lab"}), {}, {}},
         {"lab8.tif", made("lab8.tif", {base, "-colorspace", "Lab", "-depth", "8"}), {}, {}},
         {"cmyk16.tif", made("cmyk16.tif", {base, "-profile", srgb, "-profile", cmyk, "-depth", "16"}), {}, {}},
+        // Tiles that don't divide the picture, as prepress and map software write them.
+        {"tiled.tif",
+         made("tiled.tif", {base, "-profile", srgb, "-profile", cmyk, "-define", "tiff:tile-geometry=48x48"}),
+         {},
+         {}},
+        // A BigTIFF, as scanners write past 4 GB: eight-byte offsets the classic layout doesn't have.
+        {"cmyk-big.tif", made("cmyk-big.tif", {base, "-profile", srgb, "-profile", cmyk}, "TIFF64:"), {}, {}},
         {"grey.jpg", made("grey.jpg", {base, "-colorspace", "gray", "-profile", profiles + "sgray.icc"}), {}, {}},
         {"deep.png", dir.read("deep.png"), {}, {}, true},
         {"grey16.tif", made("grey16.tif", {deep, "-colorspace", "gray", "-depth", "16"}), {}, {}, true},
+        // Layouts the toolkit's TIFF reader gets wrong: grey with alpha, 16-bit channels each in its own plane.
+        {"grey-alpha.tif",
+         made("grey-alpha.tif", {clear, "-colorspace", "gray", "-type", "GrayscaleAlpha", "-depth", "16"}),
+         {},
+         {},
+         true},
+        {"planar16.tif", made("planar16.tif", {deep, "-interlace", "plane"}), {}, {}, true},
         {"grey16-icc.tif",
          made("grey16-icc.tif", {deep, "-colorspace", "gray", "-depth", "16", "-profile", profiles + "sgray.icc"}),
          {},
@@ -268,12 +282,17 @@ std::vector<Row> sources(const Folder& dir) {
         // Without gAMA and cHRM, which a colour-managed viewer honours and ImageMagick's reading leaves aside.
         {"indexed.png", made("indexed.png", {clear, "-define", "png:exclude-chunks=gAMA,cHRM"}, "PNG8:"), {}, {}},
         {"turned.jpg", jpegWithOrientation(encoded(pattern(), "jpeg", 97), 6), {}, {}},
+        {"turned-big.tif", made("turned-big.tif", {base, "-orient", "RightTop"}, "TIFF64:"), {}, {}},
         {"p3.heic", heicWithColours(pattern(), 12, 13), {}, dir.path("p3-ref.png")},
         {"bt2020.heic", heicWithColours(pattern(), 9, 13), {}, dir.path("bt2020-ref.png")},
         {"thumbs.tif", tiffWithSub(pattern(), pattern().scaled(32, 32), false), {}, {}},
         {"pq.heic", heicWithColours(pattern(), 9, 16), "its colours are HDR (PQ)", {}},
         {"hlg.heic", heicWithColours(pattern(), 9, 18), "its colours are HDR (HLG)", {}},
         {"camera.dng", tiffWithSub(small, large, true), "it is a camera raw", {}},
+        {"signed.tif",
+         made("signed.tif", {base, "-colorspace", "gray", "-depth", "16", "-define", "quantum:format=signed"}),
+         "its samples are signed numbers",
+         {}},
         {"scan.tif", tiffWithSub(small, large, false), "its first picture is a reduced preview", {}},
         {"mislabelled.jpg",
          withProfile(encoded(pattern(), "jpeg", 97), grey.readAll()),
@@ -384,10 +403,10 @@ TEST(ConvertJudged, ASourceGoesToTheTrashOnlyWhenItsNewFileShowsWhatItShowed) {
                                 quint16((quint32(a[size_t(c)]) * a[3] + 0xffffu * (0xffffu - a[3])) / 0xffff);
                         a[3] = 0xffff;
                     }
-                    if (a[3] < 0x8000 || b[3] < 0x8000) {
-                        worse += std::abs(int(a[3]) - int(b[3])) > 257 * 2;
+                    // Transparency is shown too: a half-clear pixel made opaque is as wrong as a changed colour.
+                    worse += std::abs(int(a[3]) - int(b[3])) > 257 * 2;
+                    if (a[3] < 0x8000 || b[3] < 0x8000)
                         continue;
-                    }
                     if (lossy) {
                         auto& sum = sums[size_t(std::min(1, x / block) + 2 * std::min(1, y / block))];
                         for (int c = 0; c < 3; ++c)
