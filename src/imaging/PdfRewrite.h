@@ -57,6 +57,9 @@ struct Result {
 // pages (strings()) wherever it occurs there.
 Result write(const QString& source, const std::vector<Page>& pages, const QString& target, int timeLimitMs,
              const QStringList& secrets = {});
+// The same, into the open file `target` (a file without a name, given one once it is whole).
+Result write(const QString& source, const std::vector<Page>& pages, int target, int timeLimitMs,
+             const QStringList& secrets = {});
 
 // The words the document at `source` shows besides its pages: its title, subject and keywords (in its information
 // dictionary and its XMP metadata) and the titles of its outline, as the writer child reads them. Nothing, with
