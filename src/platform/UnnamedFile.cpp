@@ -75,7 +75,7 @@ bool UnnamedFile::write(const char* data, qint64 size) {
     return true;
 }
 
-int UnnamedFile::sync() {
+int UnnamedFile::sync() const {
     if (descriptor < 0)
         return EBADF;
     // A name given before the bytes are on the disk can hold an empty file after a power cut.

@@ -32,8 +32,11 @@ public:
     // it was.
     int replace(const QString& path);
 
+    // Flushes the file to the disk: 0 or the errno value. link() and replace() do it too; done before, off the
+    // thread that answers the user, it leaves them nothing to wait for.
+    int sync() const;
+
 private:
-    int sync();
     int linkAs(const QByteArray& target);
     int descriptor = -1;
     // False where the filesystem cannot make a file without a name: it was made with one and unlinked at once,
