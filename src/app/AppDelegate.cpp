@@ -12,6 +12,7 @@
 #include "platform/Defaults.h"
 #include "platform/DesktopChecks.h"
 #include "platform/Dispatch.h"
+#include "platform/FileWrites.h"
 #include "platform/Platform.h"
 #include "shortcuts/HotKeys.h"
 #include "text/LocalLLM.h"
@@ -168,6 +169,10 @@ void AppDelegate::applicationLostDisplay() {
     // So does a conversion of the wheel or the basket: it needs no display either. One cut short all the same
     // leaves its source and no new file.
     ImageConvert::finishAll(3 * IsolatedDecode::timeLimitMs);
+    // Every other file being written (an editor's picture and its edit, a cut-out, a stitched page, the
+    // settings) is finished however long it takes, and none starts from here on: a picture the user saved is
+    // never lost to a logout.
+    FileWrites::finishAll();
 }
 
 bool AppDelegate::applicationShouldHandleReopen() {

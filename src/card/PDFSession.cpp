@@ -4,16 +4,17 @@
 
 #include "imaging/ImageConvert.h"
 #include "imaging/IsolatedDecode.h"
+#include "imaging/NewFiles.h"
 #include "imaging/PdfRewrite.h"
 #include "imaging/ShotFiles.h"
 #include "imaging/UserError.h"
 #include "platform/Dispatch.h"
+#include "platform/FileWrites.h"
 #include "text/Redaction.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
 
 #include <algorithm>
 #include <condition_variable>
@@ -265,25 +266,22 @@ void PDFSession::write(const std::optional<QStringList>& given) {
     const QFile::Permissions anyWrite = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
     if (info.exists() && (!info.isWritable() || !(info.permissions() & anyWrite)))
         throw ConvertError(cantWrite);
-    QTemporaryFile temp(info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".XXXXXX"));
-    if (!temp.open())
-        throw ConvertError(cantWrite);
-    temp.close();
+    // The new document has no name until it is whole: an end meanwhile leaves only the old one.
+    NewFiles::Pending temp(target);
+    if (!temp.ok())
+        throw ConvertError(temp.refused() ? FileWrites::endingText() : cantWrite);
     // The document is parsed and written by the writer child, under its limits: a file with millions of
     // objects or streams that inflate to gigabytes is refused instead of holding the program.
     // A redaction also takes what it finds out of the document's title, metadata and outline.
     QStringList secrets = given.value_or(QStringList());
     if (!given && std::any_of(pages.begin(), pages.end(), [](const PdfRewrite::Page& page) { return page.redacted; }))
         secrets = documentSecrets();
-    const PdfRewrite::Result result = PdfRewrite::write(target, pages, temp.fileName(), editTimeLimitMs, secrets);
+    const PdfRewrite::Result result = PdfRewrite::write(target, pages, temp.fd(), editTimeLimitMs, secrets);
     if (!result.written)
         throw ConvertError(cantEdit + result.failure);
-    if (info.exists())
-        temp.setPermissions(info.permissions());
-    // The rename swaps the whole file at once: readers see the old document or the new one.
-    if (std::rename(QFile::encodeName(temp.fileName()).constData(), QFile::encodeName(target).constData()) != 0)
+    // The file takes the old one's place at once, with its mode: readers see the old document or the new one.
+    if (temp.placeOver(target) != 0)
         throw ConvertError(cantWrite);
-    temp.setAutoRemove(false);
     rewritten = true;
     // A redacted page's earlier rendering would still show what the document no longer holds. The picture the
     // card shows stays: it is the redacted one, or one the user chose to show again.

@@ -3,6 +3,7 @@
 // result taken back as the card's new picture.
 
 #include "card/CardRunner.h"
+#include "card/PDFSession.h"
 #include "card/ThumbnailPanel.h"
 #include "card/ThumbnailView.h"
 
@@ -241,6 +242,30 @@ void ThumbnailView::showEditor(const QString& tool, const Shot& shot, std::optio
     }
 
     QPointer<ThumbnailView> self(this);
+    if (pdf) {
+        // The page an editor writes is the document's page, as a tool's is: a card closed while the editor writes
+        // (by hand, by a new capture or another file, or by the program's end) has it put back into the document
+        // as soon as it is written, on the editor's worker. Meanwhile the card neither steps nor starts a tool.
+        const std::shared_ptr<PDFSession> session = pdf;
+        editor->writeHooks.began = [self, session] {
+            session->runStarted();
+            if (self) {
+                self->runner->setBusy(true);
+                self->hold(Hold::Runner, true);
+            }
+        };
+        editor->writeHooks.ended = [self, session](const std::optional<QUrl>& written) {
+            const QString failure = session->runEnded(written);
+            Dispatch::main([self, failure] {
+                if (self) {
+                    self->runner->setBusy(false);
+                    self->hold(Hold::Runner, false);
+                }
+                if (!failure.isEmpty())
+                    Toast::show(failure, self ? self->anchorPoint() : QCursor::pos(), 3.0);
+            });
+        };
+    }
     if (tool == backgroundTool)
         editor->onClose = [self] {
             if (self)

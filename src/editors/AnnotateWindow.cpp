@@ -268,27 +268,27 @@ void AnnotateWindow::commit(std::function<void()> then) {
     const std::optional<QString> id = editID;
     QPointer<AnnotateWindow> self(this);
     writeAway([self, rendered, records, base, source, id, then = std::move(then)] {
-        QUrl url;
         const bool inPlace = id && QFileInfo(source.toLocalFile()).suffix().toLower() == QLatin1String("png");
-        if (inPlace) {
-            ShotFiles::write(rendered, source);
-            // The write renamed a new file over the old one, which took the link with it: put it back at
-            // once, so that a failing store below still leaves the picture tied to its edit.
-            EditStore::setID(*id, source);
-            url = source;
-        } else {
-            url = ShotFiles::savePNG(rendered, source, QStringLiteral("annotated"));
-        }
-        if (id || !records.empty())
-            EditStore::save(id, base, records, url);
-        return std::function<void()>([self, url, rendered, inPlace, then] {
-            if (inPlace)
-                Notifications::defaultCenter().post(ShotFiles::changed(), url);
-            if (self->onDone)
-                self->onDone(url, rendered);
-            if (then)
-                then();
-        });
+        // The edit is stored before the picture takes its name, and the picture carries its link from then on:
+        // an end at any moment leaves either no picture or one that reopens with its shapes.
+        std::optional<QString> stored;
+        const ShotFiles::BeforeNaming record = [&](int fd) {
+            if (id || !records.empty())
+                stored = EditStore::saveBeforeNaming(id, base, records, fd);
+        };
+        const QUrl url = inPlace ? ShotFiles::write(rendered, source, record)
+                                 : ShotFiles::savePNG(rendered, source, QStringLiteral("annotated"), record);
+        // Where the file system keeps no attribute, the index ties the named file to its edit.
+        if (stored)
+            EditStore::setID(*stored, url);
+        return Written{url, [self, url, rendered, inPlace, then] {
+                           if (inPlace)
+                               Notifications::defaultCenter().post(ShotFiles::changed(), url);
+                           if (self->onDone)
+                               self->onDone(url, rendered);
+                           if (then)
+                               then();
+                       }};
     });
 }
 

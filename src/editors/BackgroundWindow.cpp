@@ -140,10 +140,10 @@ void BackgroundWindow::finish() {
         if (!result)
             throw ConvertError(QStringLiteral("Can't render"));
         const QUrl written = ShotFiles::savePNG(*result, url, QStringLiteral("styled"));
-        return std::function<void()>([self, written, image = *result] {
-            if (self->onDone)
-                self->onDone(written, image);
-            self->close();
-        });
+        return Written{written, [self, written, image = *result] {
+                           if (self->onDone)
+                               self->onDone(written, image);
+                           self->close();
+                       }};
     });
 }

@@ -80,11 +80,11 @@ void CropWindow::finish() {
     QPointer<CropWindow> self(this);
     writeAway([self, crop] {
         const QUrl written = crop();
-        return std::function<void()>([self, written] {
-            if (self->onDone)
-                self->onDone(written, QStringLiteral("Cropped"));
-            self->close();
-        });
+        return Written{written, [self, written] {
+                           if (self->onDone)
+                               self->onDone(written, QStringLiteral("Cropped"));
+                           self->close();
+                       }};
     });
 }
 

@@ -2,6 +2,7 @@
 
 #include "imaging/ImageConvert.h"
 #include "imaging/ShotFiles.h"
+#include "platform/FileWrites.h"
 #include "platform/XdgPaths.h"
 
 #include <QDir>
@@ -11,7 +12,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QUuid>
 
 #include <sys/types.h>
@@ -67,11 +67,7 @@ QJsonObject readIndex() {
 
 bool writeIndex(const QJsonObject& index) {
     QDir().mkpath(QFileInfo(EditStore::indexPath()).absolutePath());
-    QSaveFile file(EditStore::indexPath());
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(QJsonDocument(index).toJson(QJsonDocument::Compact));
-    return file.commit();
+    return FileWrites::replaceWith(EditStore::indexPath(), QJsonDocument(index).toJson(QJsonDocument::Compact)) == 0;
 }
 
 std::optional<QString> indexedID(const QUrl& file) {
@@ -196,10 +192,15 @@ std::optional<EditStore::Edit> EditStore::load(const QUrl& file) {
     }
 }
 
-std::optional<QString> EditStore::save(const std::optional<QString>& given, const QImage& base,
-                                       const std::vector<ShapeRecord>& shapes, const QUrl& file) {
-    const QString id = given && isID(*given) ? *given : QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-    QDir().mkpath(dir());
+namespace {
+
+// Writes the base picture (once: a base is never rewritten) and the shapes with the stamp of the picture they
+// were drawn on; the id, or nothing on failure.
+std::optional<QString> writeRecord(const std::optional<QString>& given, const QImage& base,
+                                   const std::vector<ShapeRecord>& shapes, const std::optional<Stamp>& stamp) {
+    const QString id =
+        given && EditStore::isID(*given) ? *given : QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    QDir().mkpath(EditStore::dir());
     const QString basePath = recordPath(id, QStringLiteral(".png"));
     if (!QFileInfo::exists(basePath)) {
         try {
@@ -212,17 +213,37 @@ std::optional<QString> EditStore::save(const std::optional<QString>& given, cons
     if (!encoded)
         return std::nullopt;
     QJsonObject document = QJsonDocument::fromJson(*encoded).object();
-    if (const std::optional<Stamp> stamp = stampOf(file.toLocalFile())) {
+    if (stamp) {
         document.insert(sizeKey, double(stamp->size));
         document.insert(modifiedKey, double(stamp->modified));
     }
-    QSaveFile json(recordPath(id, QStringLiteral(".json")));
-    if (!json.open(QIODevice::WriteOnly))
+    if (FileWrites::replaceWith(recordPath(id, QStringLiteral(".json")),
+                                QJsonDocument(document).toJson(QJsonDocument::Compact)) != 0)
         return std::nullopt;
-    json.write(QJsonDocument(document).toJson(QJsonDocument::Compact));
-    if (!json.commit())
+    return id;
+}
+
+} // namespace
+
+std::optional<QString> EditStore::save(const std::optional<QString>& given, const QImage& base,
+                                       const std::vector<ShapeRecord>& shapes, const QUrl& file) {
+    const std::optional<QString> id = writeRecord(given, base, shapes, stampOf(file.toLocalFile()));
+    if (!id)
         return std::nullopt;
-    setID(id, file);
+    setID(*id, file);
+    prune();
+    return id;
+}
+
+std::optional<QString> EditStore::saveBeforeNaming(const std::optional<QString>& given, const QImage& base,
+                                                   const std::vector<ShapeRecord>& shapes, int fd) {
+    // The open file's own inode: its size and time are the named file's, for a link changes neither.
+    const QString open = QStringLiteral("/proc/self/fd/") + QString::number(fd);
+    const std::optional<QString> id = writeRecord(given, base, shapes, stampOf(open));
+    if (!id)
+        return std::nullopt;
+    if (attributes().write)
+        attributes().write(open, id->toUtf8());
     prune();
     return id;
 }
@@ -257,13 +278,8 @@ bool EditStore::linkCopy(const QUrl& original, const QUrl& copy) {
         return false;
     document.insert(sizeKey, double(copied->size));
     document.insert(modifiedKey, double(copied->modified));
-    QSaveFile target(recordPath(newID, QStringLiteral(".json")));
-    if (!target.open(QIODevice::WriteOnly)) {
-        QFile::remove(newBase);
-        return false;
-    }
-    target.write(QJsonDocument(document).toJson(QJsonDocument::Compact));
-    if (!target.commit()) {
+    if (FileWrites::replaceWith(recordPath(newID, QStringLiteral(".json")),
+                                QJsonDocument(document).toJson(QJsonDocument::Compact)) != 0) {
         QFile::remove(newBase);
         return false;
     }

@@ -46,6 +46,11 @@ public:
     // Stores the edit of a just-written file and links the file to it; the id, or nothing on failure.
     static std::optional<QString> save(const std::optional<QString>& id, const QImage& base,
                                        const std::vector<ShapeRecord>& shapes, const QUrl& file);
+    // Stores the edit of a picture written whole but not yet named, open as `fd`, and gives the picture its
+    // attribute, so that it is editable from the moment it has a name. Where the file system refuses the
+    // attribute, setID() once it is named puts it in the index. The id, or nothing on failure.
+    static std::optional<QString> saveBeforeNaming(const std::optional<QString>& id, const QImage& base,
+                                                   const std::vector<ShapeRecord>& shapes, int fd);
 
     // Gives a byte-for-byte copy of a linked picture an edit of its own, a new record holding the same base
     // and shapes, so that the copy reopens editable and editing either leaves the other's record alone.

@@ -4,6 +4,7 @@
 #include "imaging/ImageConvert.h"
 #include "platform/Defaults.h"
 #include "platform/Dispatch.h"
+#include "platform/FileWrites.h"
 #include "platform/Memory.h"
 #include "ui/Divider.h"
 #include "ui/GhostButton.h"
@@ -297,7 +298,7 @@ void EditorWindow::fail(const std::exception& error) {
     Toast::show(text, QPoint(frame.center().x(), frame.top() + frame.height() - 30), 2.5);
 }
 
-void EditorWindow::writeAway(std::function<std::function<void()>()> work) {
+void EditorWindow::writeAway(std::function<Written()> work) {
     if (writing)
         return;
     // It stays until the file is written, so that the new file always reaches the card.
@@ -305,11 +306,20 @@ void EditorWindow::writeAway(std::function<std::function<void()>()> work) {
     setCursor(Qt::BusyCursor);
     for (QAbstractButton* button : findChildren<QAbstractButton*>())
         button->setEnabled(false);
+    if (writeHooks.began)
+        writeHooks.began();
     QPointer<EditorWindow> self(this);
-    Dispatch::global([self, work = std::move(work)] {
-        std::function<void()> then;
-        const QString failure = failureOf([&] { then = work(); });
-        Dispatch::main([self, then = std::move(then), failure] {
+    Dispatch::global([self, work = std::move(work), ended = writeHooks.ended] {
+        Written written;
+        const QString failure = failureOf([&] {
+            const FileWrites::Scope scope;
+            if (!scope.admitted())
+                throw ConvertError(FileWrites::endingText());
+            written = work();
+        });
+        if (ended)
+            ended(failure.isEmpty() ? std::optional<QUrl>(written.url) : std::nullopt);
+        Dispatch::main([self, then = std::move(written.then), failure] {
             if (!self)
                 return;
             self->writing = false;

@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <QRect>
 #include <QSize>
+#include <QUrl>
 #include <QWidget>
 #include <functional>
 #include <optional>
@@ -27,6 +28,14 @@ public:
     std::function<void()> onClose;
     // Called once when the user cancels (the close button or Escape), just before the window closes.
     std::function<void()> onCancel;
+    // What its opener does about a write of the edited picture: began on this thread when the work is queued,
+    // and, whatever becomes of the window, ended on the worker as soon as the file is written (its URL) or the
+    // work failed (nothing), before the window hears of it. The page of a document is put back then.
+    struct WriteHooks {
+        std::function<void()> began;
+        std::function<void(const std::optional<QUrl>& written)> ended;
+    };
+    WriteHooks writeHooks;
 
     // While set during an editor's construction, its canvas is fitted into exactly this size.
     static std::optional<QSizeF> forcedCanvas;
@@ -97,11 +106,16 @@ protected:
     // Return and Done. Escape cancels in every editor.
     virtual void finish() = 0;
 
+    // What a write made: the file, and what runs on this thread once it is done, unless the window went meanwhile.
+    struct Written {
+        QUrl url;
+        std::function<void()> then;
+    };
     // Reading, changing and writing a very large picture take seconds: `work` runs on a worker while the window
-    // stays, busy and deaf to Return and Escape, its buttons disabled. What it returns runs on this thread once
-    // it is done, unless the window went meanwhile; a failure it throws is shown with fail() and the window stays.
-    // It must touch no widget.
-    void writeAway(std::function<std::function<void()>()> work);
+    // stays, busy and deaf to Return and Escape, its buttons disabled; a failure it throws is shown with fail()
+    // and the window stays. It must touch no widget. The program's end waits for it (FileWrites); once the end
+    // has begun, none starts.
+    void writeAway(std::function<Written()> work);
 
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;

@@ -144,10 +144,11 @@ void ResizeWindow::finish() {
     QPointer<ResizeWindow> self(this);
     writeAway([self, source = shot().fileURL, w = int(targetW), h = int(targetH)] {
         const ImageConvert::Replaced written = ImageConvert::resize(source, w, h);
-        return std::function<void()>([self, written] {
-            if (self->onDone)
-                self->onDone(written.url, resultMessage(QStringLiteral("Resized"), written.trashFailure));
-            self->close();
-        });
+        return Written{written.url, [self, written] {
+                           if (self->onDone)
+                               self->onDone(written.url,
+                                            resultMessage(QStringLiteral("Resized"), written.trashFailure));
+                           self->close();
+                       }};
     });
 }

@@ -65,10 +65,11 @@ void RotateWindow::finish() {
     QPointer<RotateWindow> self(this);
     writeAway([self, url = shot().fileURL, turns = canvas->turns, flipH = canvas->flipH, flipV = canvas->flipV] {
         const ImageConvert::Replaced written = ImageConvert::transform(url, turns, flipH, flipV);
-        return std::function<void()>([self, written] {
-            if (self->onDone)
-                self->onDone(written.url, resultMessage(QStringLiteral("Rotated"), written.trashFailure));
-            self->close();
-        });
+        return Written{written.url, [self, written] {
+                           if (self->onDone)
+                               self->onDone(written.url,
+                                            resultMessage(QStringLiteral("Rotated"), written.trashFailure));
+                           self->close();
+                       }};
     });
 }

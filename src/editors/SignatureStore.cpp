@@ -1,5 +1,6 @@
 #include "editors/SignatureStore.h"
 
+#include "imaging/NewFiles.h"
 #include "platform/XdgPaths.h"
 
 #include <QBuffer>
@@ -47,26 +48,15 @@ std::optional<QString> SignatureStore::save(const QImage& image, qint64 nowMs) {
         return std::nullopt;
     const QString folder = dir();
     // Two signatures within one millisecond take the next free one rather than replace each other.
-    for (qint64 ms = nowMs; ms < nowMs + 1000; ++ms) {
-        const QString path = folder + QStringLiteral("/sig-%1.png").arg(ms);
-        const QByteArray native = QFile::encodeName(path);
-        const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd < 0) {
-            if (errno == EEXIST)
-                continue;
-            return std::nullopt;
-        }
-        QFile file;
-        const bool written = file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle) &&
-                             file.write(png) == png.size() && file.flush();
-        file.close();
-        if (!written) {
-            QFile::remove(path);
-            return std::nullopt;
-        }
-        return path;
-    }
-    return std::nullopt;
+    NewFiles::Pending pending(
+        [folder, nowMs](int n) { return folder + QStringLiteral("/sig-%1.png").arg(nowMs + n - 1); });
+    if (!pending.write(png))
+        return std::nullopt;
+    QString failed;
+    const QString path = pending.place(&failed);
+    if (path.isEmpty())
+        return std::nullopt;
+    return path;
 }
 
 std::optional<QString> SignatureStore::save(const QImage& image) {

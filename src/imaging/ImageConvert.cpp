@@ -298,19 +298,13 @@ QImage flattened(QImage image) {
     return image;
 }
 
-QString firstFree(const NewFiles::Candidates& names) {
-    for (int n = 1;; ++n)
-        if (!NewFiles::taken(names(n)))
-            return fileName(names(n));
-}
-
 // Encodes and writes a picture as the first free name of the sequence. The picture is let go of once encoded,
 // so the read-back holds the only full copy when the caller handed over its own. The file has no name until it
 // is whole and has read back: an end meanwhile leaves nothing behind.
 QString writeNew(QImage image, ImageFormat format, double quality, const NewFiles::Candidates& names) {
     NewFiles::Pending pending(names);
     if (!pending.ok())
-        fail(QStringLiteral("Couldn't write ") + firstFree(names));
+        fail(QStringLiteral("Couldn't write ") + NewFiles::firstFree(names));
     Expected expected{image.size(), image.colorSpace(), ImageCodec::isDeep(image), {}};
     const bool exact = format == ImageFormat::png || format == ImageFormat::tiff;
     if (exact)
@@ -322,7 +316,7 @@ QString writeNew(QImage image, ImageFormat format, double quality, const NewFile
     bytes = QByteArray();
     const QString path = whole ? pending.place(&failed) : QString();
     if (path.isEmpty())
-        fail(QStringLiteral("Couldn't write ") + (failed.isEmpty() ? firstFree(names) : failed));
+        fail(QStringLiteral("Couldn't write ") + (failed.isEmpty() ? NewFiles::firstFree(names) : failed));
     return path;
 }
 

@@ -248,6 +248,9 @@ Result finished(const Job& job, const Ended& ended, const Files& files) {
         result = readOutput(job, out);
         if (result.ok())
             result.copy = files.copy;
+        // The copy is named on the main thread: its bytes reach the disk here, so that naming it waits for nothing.
+        if (result.copy)
+            result.copy->sync();
     }
     return result;
 }

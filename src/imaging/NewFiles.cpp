@@ -30,91 +30,46 @@ bool taken(const QString& path) {
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
 }
 
-QString reserve(const Candidates& candidates, QString* failed) {
-    for (int n = 1; n < 100000; ++n) {
-        const QString path = candidates(n);
-        if (taken(path))
-            continue;
-        QFile file(path);
-        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-            return path;
-        if (taken(path))
-            continue; // someone else took it between the test and the create
-        if (failed)
-            *failed = QFileInfo(path).fileName();
-        return {};
-    }
-    if (failed)
-        *failed = QFileInfo(candidates(1)).fileName();
-    return {};
+QString firstFree(const Candidates& candidates) {
+    for (int n = 1; n < 100000; ++n)
+        if (!taken(candidates(n)))
+            return QFileInfo(candidates(n)).fileName();
+    return QFileInfo(candidates(1)).fileName();
 }
-
-bool fill(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    bool ok = file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::ExistingOnly) &&
-              file.write(bytes) == bytes.size() && file.flush();
-    file.close();
-    ok = ok && file.error() == QFileDevice::NoError;
-    if (!ok)
-        QFile::remove(path);
-    return ok;
-}
-
-namespace {
-
-// The process's file mode mask, read without setting it (umask() would change it for every thread a moment).
-mode_t currentUmask() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (status.open(QIODevice::ReadOnly))
-        for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine())
-            if (line.startsWith("Umask:")) {
-                bool ok = false;
-                const uint mask = line.mid(6).trimmed().toUInt(&ok, 8);
-                if (ok)
-                    return mode_t(mask & 0777);
-            }
-    return 022;
-}
-
-} // namespace
 
 Pending::Pending(Candidates candidates)
-    : names(std::move(candidates)), file(new UnnamedFile(QFileInfo(names(1)).absolutePath())) {
+    : names(std::move(candidates)),
+      file(scope.admitted() ? new UnnamedFile(QFileInfo(names(1)).absolutePath()) : nullptr) {
     // The mode a file made with a name gets, not the private one of a file made without.
-    if (file->isOpen())
-        ::fchmod(file->fd(), 0666 & ~currentUmask());
+    if (file)
+        file->useUserMode();
 }
+
+Pending::Pending(const QString& path) : Pending(Candidates([path](int) { return path; })) {}
 
 Pending::~Pending() {
     delete file;
 }
 
 bool Pending::ok() const {
-    return file->isOpen();
+    return file && file->isOpen();
+}
+
+bool Pending::refused() const {
+    return !scope.admitted();
 }
 
 int Pending::fd() const {
-    return file->fd();
+    return file ? file->fd() : -1;
 }
 
 bool Pending::write(const QByteArray& bytes) {
-    const char* at = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0 && ok()) {
-        const ssize_t n = ::write(file->fd(), at, size_t(std::min<qsizetype>(left, qsizetype(1) << 30)));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        at += n;
-        left -= n;
-    }
-    return ok();
+    return ok() && file->write(bytes);
 }
 
 QString Pending::place(QString* failed) {
     const QString first = QFileInfo(names(1)).fileName();
-    if (!ok() || ::fsync(file->fd()) != 0) {
+    if (!ok()) {
         if (failed)
             *failed = first;
         return {};
@@ -135,6 +90,12 @@ QString Pending::place(QString* failed) {
     if (failed)
         *failed = first;
     return {};
+}
+
+int Pending::placeOver(const QString& path) {
+    if (!ok())
+        return refused() ? ECANCELED : EIO;
+    return file->replace(path);
 }
 
 } // namespace NewFiles

@@ -1,6 +1,8 @@
 #pragma once
 // Naming and creating new files beside a picture without ever taking a name that is in use.
 
+#include "platform/FileWrites.h"
+
 #include <QByteArray>
 #include <QString>
 #include <functional>
@@ -19,29 +21,29 @@ using Candidates = std::function<QString(int n)>;
 // "folder/base.ext", then "folder/base 2.ext", "folder/base 3.ext".
 Candidates numbered(const QString& folder, const QString& base, const QString& ext);
 
-// Creates the first candidate that does not exist yet, exclusively (O_EXCL), and leaves it empty.
-// Returns its path; empty when a candidate exists but can't be created (unwritable or vanished folder),
-// with *failed set to the name that could not be created.
-QString reserve(const Candidates& candidates, QString* failed);
-
 // Whether anything, even a dangling symlink, holds the path.
 bool taken(const QString& path);
 
-// Writes bytes into a reserved (empty) file. On failure the file is removed and false returned.
-bool fill(const QString& path, const QByteArray& bytes);
+// The file name of the first candidate that is free now: the one a failed write names.
+QString firstFree(const Candidates& candidates);
 
-// A new file that has no name until it is whole: made without one in the folder of the first candidate and
-// linked in under the first free candidate by place(), never over another file. However the program ends
-// meanwhile, nothing of it is left behind.
+// The one way the program makes a file: it has no name until it is whole and on the disk, made without one in
+// the folder of the first candidate and linked in under the first free candidate by place(), never over another
+// file, or put in place of one by placeOver(). However the program ends meanwhile, nothing of it is left behind;
+// and the program's end waits for it (FileWrites), so a write begun is not lost at a logout.
 class Pending {
 public:
     explicit Pending(Candidates candidates);
+    // For a file that takes the place of `path` (placeOver).
+    explicit Pending(const QString& path);
     ~Pending();
     Pending(const Pending&) = delete;
     Pending& operator=(const Pending&) = delete;
 
-    // Whether the folder took the file; false for an unwritable or vanished folder.
+    // Whether the folder took the file; false for an unwritable or vanished folder, or once the program is ending
+    // (refused() then says so).
     bool ok() const;
+    bool refused() const;
     // The open file to write into (closed on exec); -1 when !ok().
     int fd() const;
     // Writes all the bytes at the file's end; false on a short or failed write.
@@ -49,9 +51,12 @@ public:
     // Flushes the file to the disk and gives it the first free candidate's name. Empty when it can't; *failed
     // then names the candidate that could not be taken.
     QString place(QString* failed);
+    // Flushes the file to the disk and puts it at `path` in place of the file there. 0 or the errno value.
+    int placeOver(const QString& path);
 
 private:
     Candidates names;
+    FileWrites::Scope scope;
     UnnamedFile* file;
 };
 

@@ -16,7 +16,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
+#include <unistd.h>
 
 namespace PdfRewrite {
 
@@ -224,8 +226,13 @@ bool save(const QString& path, const std::vector<Page>& pages, const QStringList
     return file.flush() && ok;
 }
 
-Result write(const QString& source, const std::vector<Page>& pages, const QString& target, int timeLimitMs,
-             const QStringList& secrets) {
+namespace {
+
+// The number the writer finds a file handed to it at.
+constexpr int targetDescriptor = 3;
+
+Result run(const QString& source, const std::vector<Page>& pages, const QString& target, int handed, int timeLimitMs,
+           const QStringList& secrets) {
     Result result;
     if (const QString why = ChildProcesses::notAFile(source); !why.isEmpty()) {
         result.failure = why;
@@ -242,6 +249,14 @@ Result write(const QString& source, const std::vector<Page>& pages, const QStrin
     // qpdf's own complaints about a broken file say nothing the exit code does not.
     child.setStandardOutputFile(QProcess::nullDevice());
     child.setStandardErrorFile(QProcess::nullDevice());
+    if (handed >= 0)
+        // Between fork and exec: the file, closed on exec in the program, is open in the child at its number.
+        child.setChildProcessModifier([handed] {
+            if (handed == targetDescriptor)
+                ::fcntl(handed, F_SETFD, 0);
+            else
+                ::dup2(handed, targetDescriptor);
+        });
     child.start(program(), {source, list.fileName(), target});
     QElapsedTimer clock;
     clock.start();
@@ -268,6 +283,18 @@ Result write(const QString& source, const std::vector<Page>& pages, const QStrin
     else
         result.written = true;
     return result;
+}
+
+} // namespace
+
+Result write(const QString& source, const std::vector<Page>& pages, const QString& target, int timeLimitMs,
+             const QStringList& secrets) {
+    return run(source, pages, target, -1, timeLimitMs, secrets);
+}
+
+Result write(const QString& source, const std::vector<Page>& pages, int target, int timeLimitMs,
+             const QStringList& secrets) {
+    return run(source, pages, QStringLiteral("fd:%1").arg(targetDescriptor), target, timeLimitMs, secrets);
 }
 
 std::optional<QStringList> strings(const QString& source, int timeLimitMs, QString* failure) {

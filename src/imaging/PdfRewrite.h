@@ -57,6 +57,9 @@ struct Result {
 // pages (strings()) wherever it occurs there; with secrets, `pages` may be empty.
 Result write(const QString& source, const std::vector<Page>& pages, const QString& target, int timeLimitMs,
              const QStringList& secrets = {});
+// The same, into the open file `target` (a file without a name, given one once it is whole).
+Result write(const QString& source, const std::vector<Page>& pages, int target, int timeLimitMs,
+             const QStringList& secrets = {});
 
 // The words the document at `source` holds besides its pages: every text string of its objects (information
 // dictionary, outline, notes, form fields, destination names, page labels, …) and the text of its XMP metadata,

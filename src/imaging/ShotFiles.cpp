@@ -2,12 +2,11 @@
 
 #include "imaging/NewFiles.h"
 #include "imaging/PngWriter.h"
-#include "platform/FileOps.h"
+#include "platform/FileWrites.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace ShotFiles {
 
@@ -27,39 +26,58 @@ QString changed() {
     return QStringLiteral("picto.shotsChanged");
 }
 
-QUrl write(const QImage& image, const QUrl& to) {
+namespace {
+
+// Encodes the picture into the file and lets the caller act on it whole before it is named; false when the
+// bytes did not all reach the file.
+bool encodeInto(const QImage& image, NewFiles::Pending& pending, const BeforeNaming& beforeNaming) {
+    QFile device;
+    if (!device.open(pending.fd(), QIODevice::WriteOnly, QFileDevice::DontCloseHandle))
+        return false;
+    const bool written = PngWriter::write(image, &device) && device.flush();
+    device.close();
+    if (!written)
+        return false;
+    if (beforeNaming)
+        beforeNaming(pending.fd());
+    return true;
+}
+
+} // namespace
+
+QUrl write(const QImage& image, const QUrl& to, const BeforeNaming& beforeNaming) {
     const QString path = to.isLocalFile() ? to.toLocalFile() : QString();
     if (path.isEmpty())
         throw ConvertError(QStringLiteral("Can't write PNG"));
     const QString name = QFileInfo(path).fileName();
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    NewFiles::Pending pending(path);
+    if (pending.refused())
+        throw ConvertError(FileWrites::endingText());
+    if (!pending.ok())
         throw ConvertError(QStringLiteral("Can't write PNG"));
-    if (!PngWriter::write(image, &file)) {
-        file.cancelWriting();
-        file.commit();
-        throw ConvertError(QStringLiteral("Couldn't write ") + name);
-    }
-    if (!FileOps::commit(file))
+    if (!encodeInto(image, pending, beforeNaming) || pending.placeOver(path) != 0)
         throw ConvertError(QStringLiteral("Couldn't write ") + name);
     return to;
 }
 
-QUrl savePNG(const QImage& image, const QUrl& beside, const QString& suffix) {
+QUrl savePNG(const QImage& image, const QUrl& beside, const QString& suffix, const BeforeNaming& beforeNaming) {
     const QString source = beside.isLocalFile() ? beside.toLocalFile() : QString();
     if (source.isEmpty())
         throw ConvertError(QStringLiteral("Can't write PNG"));
     const QString folder = QFileInfo(source).absolutePath();
     const QString base = NewFiles::baseName(source) + QLatin1Char(' ') + suffix;
-    const QString path = NewFiles::reserve(NewFiles::numbered(folder, base, QStringLiteral("png")), nullptr);
-    if (path.isEmpty())
+    const NewFiles::Candidates names = NewFiles::numbered(folder, base, QStringLiteral("png"));
+    NewFiles::Pending pending(names);
+    if (pending.refused())
+        throw ConvertError(FileWrites::endingText());
+    if (!pending.ok())
         throw ConvertError(QStringLiteral("Can't write PNG"));
-    try {
-        return write(image, QUrl::fromLocalFile(path));
-    } catch (...) {
-        QFile::remove(path);
-        throw;
-    }
+    QString failed;
+    const QString path = encodeInto(image, pending, beforeNaming) ? pending.place(&failed) : QString();
+    if (path.isEmpty())
+        throw ConvertError(QStringLiteral("Couldn't write ") +
+                           (failed.isEmpty() ? NewFiles::firstFree(names) : failed));
+    return QUrl::fromLocalFile(path);
 }
 
 } // namespace ShotFiles

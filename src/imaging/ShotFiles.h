@@ -8,6 +8,8 @@
 #include <QString>
 #include <QUrl>
 
+#include <functional>
+
 namespace ShotFiles {
 
 // The screenshot folder ~/Pictures/Pictolarium, created (or moved from a legacy name) on every read.
@@ -16,13 +18,19 @@ QString shotsFolder();
 // "picto.shotsChanged": the notification posted whenever a picture file was written or changed.
 QString changed();
 
-// Writes the picture as one PNG at the URL, replacing what is there through a temporary file and a rename,
-// so a failed write leaves the old file whole. Throws "Can't write PNG" when no file can be made in the
-// folder and "Couldn't write " + file name when writing fails. Returns the URL.
-QUrl write(const QImage& image, const QUrl& to);
+// Called with the whole file, open and not yet named, before it takes its name: what refers to the picture is
+// written first. May throw; the file is then never named.
+using BeforeNaming = std::function<void(int fd)>;
+
+// Writes the picture as one PNG at the URL, in place of what is there only once it is whole (NewFiles::Pending),
+// so a failed or cut-off write leaves the old file whole. Throws "Can't write PNG" when no file can be made in
+// the folder, "Couldn't write " + file name when writing fails, and "The program is ending" once it is. Returns
+// the URL.
+QUrl write(const QImage& image, const QUrl& to, const BeforeNaming& beforeNaming = {});
 
 // Writes the picture as "<base> <suffix>.png" beside the file (base: its name without the last extension),
-// or "<base> <suffix> 2.png", "… 3.png" while the name is taken; the name is claimed exclusively.
-QUrl savePNG(const QImage& image, const QUrl& beside, const QString& suffix);
+// or "<base> <suffix> 2.png", "… 3.png" while the name is taken; the file takes the name only when whole, and
+// never one in use.
+QUrl savePNG(const QImage& image, const QUrl& beside, const QString& suffix, const BeforeNaming& beforeNaming = {});
 
 } // namespace ShotFiles

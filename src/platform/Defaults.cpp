@@ -1,6 +1,6 @@
 #include "platform/Defaults.h"
 
-#include "platform/FileOps.h"
+#include "platform/FileWrites.h"
 #include "platform/XdgPaths.h"
 
 #include <QDateTime>
@@ -10,7 +10,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
 #include <cmath>
 #include <limits>
@@ -227,11 +226,7 @@ bool Defaults::save() {
             root[it.key()] = *encoded;
     }
     QDir().mkpath(QFileInfo(path).absolutePath());
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(QJsonDocument(root).toJson(QJsonDocument::Indented));
-    return FileOps::commit(file);
+    return FileWrites::replaceWith(path, QJsonDocument(root).toJson(QJsonDocument::Indented)) == 0;
 }
 
 bool Defaults::isStorable(const QVariant& value) { return encode(value).has_value(); }

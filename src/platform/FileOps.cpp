@@ -1,7 +1,6 @@
 #include "platform/FileOps.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 #include <cerrno>
 #include <cstdio>
@@ -33,15 +32,6 @@ int renameNoReplace(const QString& from, const QString& to) {
 
 QString errorText(int errnum) {
     return QString::fromStdString(std::generic_category().message(errnum));
-}
-
-bool commit(QSaveFile& file) {
-    if (!file.flush() || file.error() != QFileDevice::NoError) {
-        file.cancelWriting();
-        file.commit();
-        return false;
-    }
-    return file.commit();
 }
 
 } // namespace FileOps

@@ -3,8 +3,6 @@
 
 #include <QString>
 
-class QSaveFile;
-
 namespace FileOps {
 
 // Renames from → to on one filesystem, failing with EEXIST when `to` exists instead of replacing it.
@@ -14,10 +12,5 @@ int renameNoReplace(const QString& from, const QString& to);
 
 // The system's text for an errno value, safe to call from any thread.
 QString errorText(int errnum);
-
-// Commits a QSaveFile only when everything written reached the file; otherwise cancels, leaving the old file
-// as it was, and returns false. QSaveFile::commit() alone reports success when its own final flush failed (a
-// full disk, a file size limit) and puts an empty or cut-off file in place of the old one.
-bool commit(QSaveFile& file);
 
 } // namespace FileOps

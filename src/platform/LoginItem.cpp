@@ -1,16 +1,18 @@
 #include "platform/LoginItem.h"
 
 #include "platform/FileOps.h"
+#include "platform/FileWrites.h"
 #include "platform/XdgPaths.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace LoginItem {
 
-QString entryPath() { return XdgPaths::configHome() + QStringLiteral("/autostart/pictolarium.desktop"); }
+QString entryPath() {
+    return XdgPaths::configHome() + QStringLiteral("/autostart/pictolarium.desktop");
+}
 
 bool isEnabled() {
     QFile file(entryPath());
@@ -37,9 +39,6 @@ QString enable(const QString& executable) {
     const QString path = entryPath();
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return QStringLiteral("The folder %1 could not be created.").arg(QFileInfo(path).absolutePath());
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return QStringLiteral("%1 could not be written: %2").arg(path, file.errorString());
     const QString entry = QStringLiteral("[Desktop Entry]\n"
                                          "Type=Application\n"
                                          "Name=Pictolarium\n"
@@ -49,9 +48,8 @@ QString enable(const QString& executable) {
                                          "Terminal=false\n"
                                          "X-GNOME-Autostart-enabled=true\n")
                               .arg(quoteExec(executable));
-    file.write(entry.toUtf8());
-    if (!FileOps::commit(file))
-        return QStringLiteral("%1 could not be written: %2").arg(path, file.errorString());
+    if (const int error = FileWrites::replaceWith(path, entry.toUtf8()))
+        return QStringLiteral("%1 could not be written: %2").arg(path, FileOps::errorText(error));
     return {};
 }
 

@@ -1,12 +1,40 @@
 #include "platform/UnnamedFile.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+
+// The process's file mode mask, read without setting it (umask() would change it for every thread a moment).
+mode_t currentUmask() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly))
+        for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine())
+            if (line.startsWith("Umask:")) {
+                bool ok = false;
+                const uint mask = line.mid(6).trimmed().toUInt(&ok, 8);
+                if (ok)
+                    return mode_t(mask & 0777);
+            }
+    return 022;
+}
+
+// A name in the target's folder that nothing else uses, for the moment between linking and renaming.
+QByteArray stagingName(const QByteArray& target) {
+    const qsizetype slash = target.lastIndexOf('/');
+    const QByteArray folder = slash < 0 ? QByteArray(".") : target.left(std::max<qsizetype>(slash, 1));
+    return folder + "/.pictolarium-" + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+}
+
+} // namespace
 
 UnnamedFile::UnnamedFile(const QString& folder) {
     const QByteArray dir = QFile::encodeName(folder);
@@ -27,10 +55,75 @@ UnnamedFile::~UnnamedFile() {
         ::close(descriptor);
 }
 
-int UnnamedFile::link(const QString& path) {
+void UnnamedFile::useUserMode() {
+    if (descriptor >= 0)
+        ::fchmod(descriptor, 0666 & ~currentUmask());
+}
+
+bool UnnamedFile::write(const char* data, qint64 size) {
+    if (descriptor < 0)
+        return false;
+    while (size > 0) {
+        const ssize_t n = ::write(descriptor, data, size_t(std::min<qint64>(size, qint64(1) << 30)));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= n;
+    }
+    return true;
+}
+
+int UnnamedFile::sync() const {
     if (descriptor < 0)
         return EBADF;
-    const QByteArray target = QFile::encodeName(path);
+    // A name given before the bytes are on the disk can hold an empty file after a power cut.
+    return ::fsync(descriptor) == 0 ? 0 : errno;
+}
+
+int UnnamedFile::link(const QString& path) {
+    if (const int error = sync())
+        return error;
+    return linkAs(QFile::encodeName(path));
+}
+
+int UnnamedFile::replace(const QString& path) {
+    if (const int error = sync())
+        return error;
+    QString target = path;
+    // Settings kept elsewhere and linked in stay where they are kept.
+    const QFileInfo info(path);
+    if (info.isSymLink()) {
+        const QString resolved = info.symLinkTarget();
+        if (!resolved.isEmpty())
+            target = resolved;
+    }
+    const QByteArray name = QFile::encodeName(target);
+    struct stat existing;
+    if (::stat(name.constData(), &existing) == 0)
+        ::fchmod(descriptor, existing.st_mode & 07777);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QByteArray staging = stagingName(name);
+        const int error = linkAs(staging);
+        if (error == EEXIST)
+            continue;
+        if (error)
+            return error;
+        // The staging name holds the whole file from the start; the rename swaps it in for the old one at once.
+        if (::rename(staging.constData(), name.constData()) != 0) {
+            const int renameError = errno;
+            ::unlink(staging.constData());
+            return renameError;
+        }
+        return 0;
+    }
+    return EEXIST;
+}
+
+int UnnamedFile::linkAs(const QByteArray& target) {
+    if (descriptor < 0)
+        return EBADF;
     if (linkable) {
         const QByteArray self = "/proc/self/fd/" + QByteArray::number(descriptor);
         if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, target.constData(), AT_SYMLINK_FOLLOW) == 0)
@@ -40,9 +133,14 @@ int UnnamedFile::link(const QString& path) {
         if (error != ENOENT || QFile::exists(QStringLiteral("/proc/self/fd")))
             return error;
     }
-    const int out = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    // The copy is made under a hidden name of its own and renamed without replacing once whole.
+    const QByteArray staging = stagingName(target);
+    const int out = ::open(staging.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (out < 0)
         return errno;
+    struct stat own;
+    if (::fstat(descriptor, &own) == 0)
+        ::fchmod(out, own.st_mode & 07777);
     char buffer[1 << 16];
     off_t at = 0;
     int error = 0;
@@ -65,9 +163,12 @@ int UnnamedFile::link(const QString& path) {
             break;
         at += n;
     }
+    if (!error && ::fsync(out) != 0)
+        error = errno;
     if (::close(out) != 0 && !error)
         error = errno;
-    if (error)
-        ::unlink(target.constData());
+    if (!error && ::link(staging.constData(), target.constData()) != 0)
+        error = errno;
+    ::unlink(staging.constData());
     return error;
 }

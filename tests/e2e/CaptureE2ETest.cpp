@@ -7,7 +7,11 @@
 #include "platform/x11/X11WindowList.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
@@ -15,6 +19,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <thread>
 
 #include <signal.h>
@@ -433,4 +438,61 @@ TEST(CaptureE2E, WithoutAWorkingWindowManagerTheWindowTreeIsRead) {
     ASSERT_TRUE(under.has_value());
     const Shot shot = Capture::capture(*under);
     EXPECT_EQ(shot.image.size(), bare->bounds.size());
+}
+
+// The capture tool killed at random moments of its write, 50 times: it leaves a whole picture or nothing, never a
+// name holding part of one, as another program's reader judges.
+TEST(CaptureE2E, AToolKilledWhileWritingLeavesAWholePictureOrNothing) {
+    Desktop::Options options;
+    // A large screen of speckles, which take a while to write.
+    options.size = QSize(3000, 2000);
+    Desktop desktop(options);
+    ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
+    QByteArray bitmap = "#define s_width 512\n#define s_height 512\nstatic char s_bits[] = {\n";
+    quint32 seed = 12345;
+    for (int i = 0; i < 512 * 512 / 8; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        bitmap += (i ? "," : "") + QByteArray("0x") + QByteArray::number(seed >> 24, 16);
+    }
+    const QString speckles = desktop.folder("in") + "/speckles.xbm";
+    {
+        QFile file(speckles);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bitmap + "};\n");
+    }
+    int code = -1;
+    desktop.run("xsetroot", {"-bitmap", speckles, "-fg", "#3060c0", "-bg", "#f0e0a0"}, &code, 60000);
+    ASSERT_EQ(code, 0);
+    const QString folder = desktop.folder("shots");
+    const auto capture = [&] {
+        auto* tool = new QProcess;
+        tool->setProcessEnvironment(desktop.environment());
+        tool->start(SCREENCAPTURE_BIN, {"-D", "1", folder + "/Screen.png"});
+        return std::unique_ptr<QProcess>(tool);
+    };
+    QElapsedTimer clock;
+    clock.start();
+    {
+        const auto tool = capture();
+        ASSERT_TRUE(tool->waitForFinished(30000));
+        ASSERT_EQ(tool->exitCode(), 0) << tool->readAllStandardError().toStdString();
+    }
+    const qint64 writeMs = clock.elapsed();
+    int cutShort = 0;
+    for (int i = 0; i < 50; ++i) {
+        QDir(folder).removeRecursively();
+        QDir().mkpath(folder);
+        const auto tool = capture();
+        const qint64 at = QRandomGenerator::global()->bounded(writeMs + 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(at));
+        cutShort += tool->state() != QProcess::NotRunning;
+        ::kill(pid_t(tool->processId()), SIGKILL);
+        tool->waitForFinished(10000);
+        for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+            const QString judged = desktop.run("identify", {"-regard-warnings", folder + '/' + name}, &code, 30000);
+            EXPECT_EQ(code, 0) << "killed after " << at << " of " << writeMs << " ms: " << name.toStdString() << " "
+                               << judged.toStdString();
+        }
+    }
+    EXPECT_GT(cutShort, 25) << "the kills came after the writes";
 }

@@ -444,10 +444,12 @@ TEST_F(PdfRedactE2E, StepsThroughAPdfAndWritesAnEditedPageBack) {
     const QString count = desktop->run(QStringLiteral("qpdf"), {QStringLiteral("--show-npages"), pdf});
     EXPECT_EQ(count.trimmed(), QStringLiteral("4"));
 
-    // Changed, then closed with Escape: "Saved Four.pdf".
+    // Changed, then closed with Escape: "Saved Four.pdf". Changed once the card shows page 3, or its drawing
+    // would write over the change.
+    ASSERT_TRUE(Desktop::waitUntil([&] { return QFileInfo::exists(pages + QStringLiteral("Four p3.png")); }, 5000));
+    Desktop::pause(500);
     QImage blue(red.size(), QImage::Format_RGB32);
     blue.fill(QColor(30, 30, 220));
-    Desktop::pause(50);
     ASSERT_TRUE(blue.save(pages + QStringLiteral("Four p3.png")));
     const QByteArray beforeClose = Desktop::digest(pdf);
     closeCard(card);

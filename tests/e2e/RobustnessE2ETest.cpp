@@ -196,10 +196,14 @@ TEST(Robustness, TheDisplayGoingAwayEndsTheProgramWithoutASignalOrAHalfFile) {
             ASSERT_EQ(code, 0);
             desktop.moveTo(QPoint(2000, 1500));
             desktop.xdotool({"key", "super+shift+d"});
+            // The tool writes into a file without a name: the display goes while it runs.
             const bool writing = Desktop::waitUntil(
-                [&] { return !QDir(folder).entryList({".screencapture-*"}, QDir::Files | QDir::Hidden).isEmpty(); },
+                [&] {
+                    return !desktop.run("pgrep", {"-f", "pictolarium-screencapture"}).trimmed().isEmpty();
+                },
                 15000, 5);
-            ASSERT_TRUE(writing) << "the capture was never written";
+            ASSERT_TRUE(writing) << "the capture never started";
+            Desktop::pause(300);
         }
         desktop.killDisplay();
         ASSERT_TRUE(app->waitForFinished(15000)) << capturing;
@@ -212,6 +216,51 @@ TEST(Robustness, TheDisplayGoingAwayEndsTheProgramWithoutASignalOrAHalfFile) {
             EXPECT_FALSE(reader.read().isNull()) << name.toStdString() << ": " << reader.errorString().toStdString();
         }
     }
+}
+
+// The display going away a second after an editor's Return on a large picture (a logout): the program ends only
+// once the cropped picture is written, and no name holds a part of it.
+TEST(Robustness, TheDisplayGoingAwayWhileAnEditorWritesEndsWithTheWholeFile) {
+    Desktop desktop;
+    ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
+    ASSERT_TRUE(desktop.writeCardSettings({"annotate", "resize", "rotate", "text", "pin", "translate", "redact",
+                                           "cutout", "scroll", "rename", "compress", "share", "library"}));
+    // Noise, which takes seconds to write as a PNG, at the size of a large camera picture.
+    const QString large = desktop.home() + "/large.jpg";
+    {
+        QImage picture(12000, 8000, QImage::Format_RGB32);
+        quint32 state = 2463534242u;
+        for (int y = 0; y < picture.height(); ++y) {
+            auto* row = reinterpret_cast<quint32*>(picture.scanLine(y));
+            for (int x = 0; x < picture.width(); ++x) {
+                state ^= state << 13;
+                state ^= state >> 17;
+                state ^= state << 5;
+                row[x] = 0xff000000u | (state & 0xffffffu);
+            }
+        }
+        ASSERT_TRUE(picture.save(large, "JPEG", 95));
+    }
+    QProcess* app = desktop.startApp();
+    ASSERT_TRUE(desktop.waitForApp());
+    const quint32 card = desktop.openCard(large);
+    ASSERT_NE(card, 0u) << desktop.appStderr().toStdString();
+    desktop.click(desktop.pillButton(card, 1, false, 0));
+    const quint32 editor = desktop.waitVisible("^Pictolarium Crop$", true, 20000);
+    ASSERT_NE(editor, 0u) << desktop.appStderr().toStdString();
+    const QRect window = desktop.clientGeometry(editor);
+    // From near the picture's top-left corner to past its bottom-right one: most of it.
+    desktop.drag({window.center() - QPoint(250, 140), window.center() + QPoint(290, 220)});
+    desktop.key("Return");
+    Desktop::pause(1000);
+    desktop.killDisplay();
+    ASSERT_TRUE(app->waitForFinished(120000));
+    EXPECT_TRUE(desktop.appStderr().contains("the display went away")) << desktop.appStderr().toStdString();
+    const QString folder = desktop.shotsFolder();
+    EXPECT_EQ(visibleFiles(folder).join(" | ").toStdString(), "large crop.png | large.jpg");
+    int code = -1;
+    const QString judged = desktop.run("identify", {"-regard-warnings", folder + "/large crop.png"}, &code, 60000);
+    EXPECT_EQ(code, 0) << judged.toStdString();
 }
 
 // The display going away while a slow page opens leaves no file behind, and the decoder ends with the program.

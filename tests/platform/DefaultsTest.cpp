@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPoint>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -173,4 +174,21 @@ TEST(Defaults, AProcessKilledMidWriteLeavesTheOldOrTheNewContent) {
         EXPECT_TRUE(d.integer(QStringLiteral("generation")).has_value()) << "round " << round;
         EXPECT_EQ(d.data(QStringLiteral("payload")), big) << "round " << round;
     }
+}
+
+// Settings kept elsewhere and linked in (a dotfiles folder): a write goes to the file linked to, and the link stays.
+TEST(Defaults, ALinkedSettingsFileIsWrittenThroughTheLink) {
+    QTemporaryDir dir;
+    const QString kept = dir.filePath(QStringLiteral("dotfiles/test.json"));
+    QDir().mkpath(dir.filePath(QStringLiteral("dotfiles")));
+    writeFile(kept, "{}");
+    QFile::setPermissions(kept, QFile::ReadOwner | QFile::WriteOwner);
+    ASSERT_TRUE(QFile::link(kept, domainFile(dir)));
+    Defaults d(dir.path(), QStringLiteral("test"));
+    ASSERT_TRUE(d.set(QStringLiteral("k"), qlonglong(7)));
+    EXPECT_TRUE(QFileInfo(domainFile(dir)).isSymLink());
+    EXPECT_EQ(Defaults(dir.filePath(QStringLiteral("dotfiles")), QStringLiteral("test")).integer(QStringLiteral("k")),
+              7);
+    EXPECT_FALSE(QFile::permissions(kept) & (QFile::ReadGroup | QFile::ReadOther)) << "the linked file's mode is kept";
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1) << "nothing left beside it";
 }

@@ -35,6 +35,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -241,6 +242,17 @@ template <class Work> int withDocument(const Source& in, const char* source, QPD
     }
 }
 
+// "fd:<n>" is a file the program opened for us, one without a name that it names once we are done; anything
+// else is a path.
+int openTarget(const char* target) {
+    if (std::strncmp(target, "fd:", 3) != 0)
+        return ::open(target, O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = std::atoi(target + 3);
+    if (fd <= 2 || ::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0)
+        return -1;
+    return fd;
+}
+
 int rewrite(const char* source, const char* listPath, const char* target) {
     std::vector<Page> pages;
     std::vector<std::string> secrets;
@@ -264,7 +276,7 @@ int rewrite(const char* source, const char* listPath, const char* target) {
     });
     if (read != Written)
         return read;
-    const int fd = ::open(target, O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = openTarget(target);
     if (fd < 0)
         return WriteFailed;
     int outcome = Written;

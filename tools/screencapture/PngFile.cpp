@@ -85,52 +85,73 @@ bool writeNew(const XGrab::Pixels& pixels, const std::string& target, std::strin
     const std::string folder = slash == std::string::npos ? std::string(".")
                                : slash == 0               ? std::string("/")
                                                           : target.substr(0, slash);
-    // Hidden, so that file managers and the program's own folder scans do not pick up half a file.
-    std::string temp = folder + "/.screencapture-XXXXXX";
-    std::vector<char> pattern(temp.begin(), temp.end());
-    pattern.push_back('\0');
-    const int fd = mkstemp(pattern.data());
+    // Without a name until it is whole and on the disk: however the tool ends meanwhile (the display going away,
+    // a kill), nothing of it is left behind.
+    int fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    // Where the file system knows no such file, a hidden name that file managers and the program's own folder
+    // scans do not pick up.
+    std::string temp;
+    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        temp = folder + "/.screencapture-XXXXXX";
+        std::vector<char> pattern(temp.begin(), temp.end());
+        pattern.push_back('\0');
+        fd = mkostemp(pattern.data(), O_CLOEXEC);
+        temp = pattern.data();
+    }
     if (fd < 0) {
         error = "cannot write " + target + ": " + std::strerror(errno);
         return false;
     }
-    temp = pattern.data();
-    // mkstemp makes the file private; a picture gets the mode any new file of the user's would.
+    const auto discard = [&] {
+        close(fd);
+        if (!temp.empty())
+            unlink(temp.c_str());
+    };
+    // A file made without a name is private; a picture gets the mode any new file of the user's would.
     const mode_t mask = umask(0);
     umask(mask);
     fchmod(fd, 0666 & ~mask);
     std::string why;
     const bool encoded = encode(pixels, fd, why, awaitRows);
-    // A full disk can also show up only at the close.
-    const bool closed = close(fd) == 0;
-    if (!encoded || !closed) {
+    // A full disk can also show up only when the bytes reach it.
+    const bool synced = encoded && fsync(fd) == 0;
+    if (!encoded || !synced) {
         error = "cannot write " + target + ": " + (encoded ? std::strerror(errno) : why);
-        unlink(temp.c_str());
+        discard();
         return false;
     }
     // The finished file takes its name in one step, and never one that exists: a file appearing
     // under our name since the caller looked makes us take the next number.
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
     for (int n = 1; n < 10000; ++n) {
         const std::string name = numbered(target, n);
-        int result = renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, name.c_str(), RENAME_NOREPLACE);
-        if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
-            // File systems without the no-replace rename still refuse to link over a name.
-            result = link(temp.c_str(), name.c_str());
+        int result;
+        if (temp.empty()) {
+            result = linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW);
+        } else {
+            result = renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, name.c_str(), RENAME_NOREPLACE);
+            if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
+                // File systems without the no-replace rename still refuse to link over a name.
+                result = link(temp.c_str(), name.c_str());
+                if (result == 0)
+                    unlink(temp.c_str());
+            }
             if (result == 0)
-                unlink(temp.c_str());
+                temp.clear();
         }
         if (result == 0) {
             written = name;
+            close(fd); // the bytes were on the disk before the name: the file is whole whatever close says
             return true;
         }
         if (errno != EEXIST) {
             error = "cannot write " + name + ": " + std::strerror(errno);
-            unlink(temp.c_str());
+            discard();
             return false;
         }
     }
     error = "cannot write " + target + ": no free name";
-    unlink(temp.c_str());
+    discard();
     return false;
 }
 

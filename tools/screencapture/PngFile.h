@@ -17,8 +17,8 @@ bool encode(const XGrab::Pixels& pixels, int fd, std::string& error,
 // The name with " n" before the extension: "a/b.png", 3 gives "a/b 3.png". n < 2 gives the name.
 std::string numbered(const std::string& path, int n);
 
-// Writes the PNG to a temporary file beside target, then gives it the name target, or " 2", " 3",
-// ... when that is taken, without ever replacing a file. Returns the path written in written.
+// Writes the PNG to a file without a name beside target and, once it is whole and on the disk, gives it the name
+// target, or " 2", " 3", ... when that is taken, without ever replacing a file. Returns the path written in written.
 bool writeNew(const XGrab::Pixels& pixels, const std::string& target, std::string& written, std::string& error,
               const std::function<bool(int rows)>& awaitRows = {});
 

@@ -1,0 +1,157 @@
+// Every writer of the program, killed at random moments of its write: no name is ever left holding an empty or
+// cut-off file. Each file found afterwards is judged by a reader of its own kind that is not ours (ImageMagick's
+// identify, qpdf, Python's JSON parser).
+
+#include "editors/EditStore.h"
+#include "platform/XdgPaths.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <algorithm>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <limits>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Whether another program reads the file as whole; empty when it does, else why not.
+QString judged(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("unreadable");
+    const QByteArray head = file.read(8);
+    if (head.isEmpty())
+        return QStringLiteral("empty");
+    QProcess reader;
+    if (head.startsWith("\x89PNG") || head.startsWith("\xff\xd8"))
+        reader.start(QStringLiteral("identify"), {QStringLiteral("-regard-warnings"), path});
+    else if (head.startsWith("%PDF"))
+        reader.start(QStringLiteral("qpdf"), {QStringLiteral("--check"), path});
+    else if (head.startsWith("{"))
+        reader.start(QStringLiteral("python3"),
+                     {QStringLiteral("-c"), QStringLiteral("import json,sys; json.load(open(sys.argv[1]))"), path});
+    else
+        return QStringLiteral("of no known kind");
+    reader.waitForFinished(60000);
+    // qpdf's 3 is a file it read whole with warnings.
+    const bool whole = reader.exitStatus() == QProcess::NormalExit &&
+                       (reader.exitCode() == 0 || (head.startsWith("%PDF") && reader.exitCode() == 3));
+    return whole ? QString() : QString::fromUtf8(reader.readAllStandardError()).left(200);
+}
+
+QStringList filesIn(const QString& folder) {
+    QStringList files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files.append(it.next());
+    return files;
+}
+
+struct Writer {
+    QProcess process;
+    QElapsedTimer clock;
+};
+
+// Starts the writer and waits until it is about to write.
+bool startWriter(Writer& run, const QString& writer, const QString& folder) {
+    run.process.setProgram(QStringLiteral(WRITE_ONCE));
+    run.process.setArguments({writer, folder});
+    run.process.start();
+    while (run.process.canReadLine() || run.process.waitForReadyRead(30000))
+        if (run.process.readLine().trimmed() == "ready") {
+            run.clock.start();
+            return true;
+        }
+    return false;
+}
+
+// Kills the writer at random moments of its write, `kills` times, and judges what each run left.
+void killRepeatedly(const char* writer, const char* file, int kills) {
+    // Uninterrupted, three times: that the write succeeds, and how long it takes at the least, so that the kills
+    // land inside it however busy the machine is.
+    qint64 writeMs = std::numeric_limits<qint64>::max();
+    for (int i = 0; i < 3; ++i) {
+        QTemporaryDir folder;
+        Writer run;
+        ASSERT_TRUE(startWriter(run, QString::fromUtf8(writer), folder.path()));
+        ASSERT_TRUE(run.process.waitForFinished(120000));
+        writeMs = std::min(writeMs, run.clock.elapsed());
+        ASSERT_EQ(run.process.exitCode(), 0) << run.process.readAllStandardError().toStdString();
+        EXPECT_TRUE(judged(folder.filePath(QString::fromUtf8(file))).isEmpty());
+    }
+    const bool annotated = QByteArrayView(writer) == "annotated";
+    // Until `kills` runs were cut short inside the write; a run that ended first says the machine is quicker now.
+    int cutShort = 0;
+    for (int runs = 0; cutShort < kills && runs < 4 * kills; ++runs) {
+        QTemporaryDir folder;
+        if (annotated)
+            QDir(EditStore::dir()).removeRecursively();
+        Writer run;
+        ASSERT_TRUE(startWriter(run, QString::fromUtf8(writer), folder.path()));
+        const qint64 at = QRandomGenerator::global()->bounded(writeMs + 1);
+        QThread::msleep(at);
+        ::kill(pid_t(run.process.processId()), SIGKILL);
+        run.process.waitForFinished(30000);
+        if (run.process.readAllStandardOutput().contains("done"))
+            writeMs = std::max<qint64>(20, writeMs * 3 / 4);
+        else
+            ++cutShort;
+        for (const QString& folderOfFiles :
+             annotated ? QStringList{folder.path(), EditStore::dir()} : QStringList{folder.path()})
+            for (const QString& file : filesIn(folderOfFiles)) {
+                const QString why = judged(file);
+                EXPECT_TRUE(why.isEmpty()) << "killed after " << at << " ms of " << writeMs << ": "
+                                           << file.toStdString() << " is " << why.toStdString();
+            }
+        const QString made = folder.filePath(QString::fromUtf8(file));
+        // The old picture stays until the new one takes its place.
+        if (QByteArrayView(writer) == "in place")
+            EXPECT_TRUE(QFile::exists(made)) << "killed after " << at << " ms: the picture is gone";
+        if (annotated && QFile::exists(made))
+            EXPECT_TRUE(EditStore::load(QUrl::fromLocalFile(made)))
+                << "killed after " << at << " ms: the picture is there without its edit";
+    }
+    EXPECT_EQ(cutShort, kills) << "the kills came after the writes";
+}
+
+} // namespace
+
+TEST(WritesKilled, NoNameEverHoldsAPartOfAFile) {
+    const struct {
+        const char* writer;
+        // The file the write makes or replaces, which must be whole once it is there.
+        const char* file;
+    } writers[] = {
+        // A crop, a cut-out, a redaction, a stitched page, a backdrop: beside the picture.
+        {"beside", "p crop.png"},
+        // An annotated picture written again over itself.
+        {"in place", "p.png"},
+        // An annotated picture and its edit, which must reopen whenever the picture is there.
+        {"annotated", "p annotated.png"},
+        // A conversion from the basket or the wheel.
+        {"converted", "p.jpg"},
+        {"settings", "settings.json"},
+        // A page put back into a PDF.
+        {"document", "doc.pdf"},
+    };
+    constexpr int kills = 50;
+    // The writers run side by side, each in folders of its own; only the edit store is shared, and only the
+    // annotating writer uses it.
+    std::vector<std::thread> rows;
+    for (const auto& w : writers)
+        rows.emplace_back([w] {
+            SCOPED_TRACE(w.writer);
+            killRepeatedly(w.writer, w.file, kills);
+        });
+    for (std::thread& row : rows)
+        row.join();
+}
