@@ -2,6 +2,8 @@
 
 #include <QRegularExpression>
 #include <array>
+#include <utility>
+#include <vector>
 
 namespace TextVision {
 
@@ -72,16 +74,21 @@ void mendDigits(QString& text, qsizetype from, qsizetype to) {
 // A card number whose last group small bitmap faces turn into letters ("5555-5555-5555-dddd", a 4 read as d): three
 // groups of four digits joined by one kind of mark, read whole, and after them four digits or letters that look
 // like digits are a card's. Which digits they stand for is not known, nor needed: the cover takes the group with
-// the rest. Words ("2024-0101-1231-days") stay as read.
-void mendCardGroup(QString& text, qsizetype from, qsizetype to) {
+// the rest. Words ("2024-0101-1231-days") stay as read. The groups may be spaced, so the whole line is searched, not
+// one word at a time.
+void mendCardGroups(QString& text) {
     static const QRegularExpression card(
-        QStringLiteral(R"(^\d{4}([- ])\d{4}\1\d{4}\1([0-9dqbgsoOIlBSZGA|@]{4})(?![A-Za-z0-9]))"));
-    const QRegularExpressionMatch match = card.match(text.mid(from, to - from));
-    if (!match.hasMatch())
-        return;
-    for (qsizetype k = from + match.capturedStart(2); k < from + match.capturedEnd(2); ++k)
-        if (!text[k].isDigit())
-            text[k] = u'0';
+        QStringLiteral(R"((?<![A-Za-z0-9-])\d{4}([- ])\d{4}\1\d{4}\1([0-9dqbgsoOIlBSZGA|@]{4})(?![A-Za-z0-9]))"));
+    auto matches = card.globalMatch(text);
+    std::vector<std::pair<qsizetype, qsizetype>> groups;
+    while (matches.hasNext()) {
+        const QRegularExpressionMatch match = matches.next();
+        groups.emplace_back(match.capturedStart(2), match.capturedEnd(2));
+    }
+    for (const auto& [from, to] : groups)
+        for (qsizetype k = from; k < to; ++k)
+            if (!text[k].isDigit())
+                text[k] = u'0';
 }
 
 bool keyUnit(QChar c) {
@@ -243,10 +250,10 @@ QString mendedMisreads(QStringView read) {
         while (end < text.size() && !text[end].isSpace())
             ++end;
         mendDigits(text, i, end);
-        mendCardGroup(text, i, end);
         mendTokens(text, i, end);
         i = end;
     }
+    mendCardGroups(text);
     for (qsizetype i = 0; i < text.size(); ++i)
         if (i == 0 || !text[i - 1].isLetterOrNumber())
             mendKey(text, i);

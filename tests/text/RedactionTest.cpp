@@ -177,6 +177,9 @@ TEST(Redaction, FindingsSpanTheBlanksRecognitionMakesUp) {
         // One character misread: a look-alike in a key's prefix or a number, a stray mark, a yen sign or an accent
         // inside a key, a made-up blank within a prefix.
         {"aws AKIATOSFODNN?EXAMPLE ok", {"AKIATOSFODNN?EXAMPLE"}},
+        {"aws AKTAIOSFODNN7EXAMPLE ok", {"AKTAIOSFODNN7EXAMPLE"}},
+        {"secret Wq3Rv8LmT2x'p9NcKd4HsE7bQ1zU ok", {"Wq3Rv8LmT2x'p9NcKd4HsE7bQ1zU"}},
+        {"secret Wq3Rv8LmT2x'p9NcKd4HsE7bQ1z ok", {}},
         {"id AKIAT/Q2WXRTYU7PLKM8 set", {"AKIAT/Q2WXRTYU7PLKM8"}},
         {"API: Al zaSyD-9tSrke72PouQMnMX-a7eZSWOj", {"Al zaSyD-9tSrke72PouQMnMX-a7eZSWOj"}},
         {"SLACK=xOxb-2048-123456-AbCdEfGh", {"xOxb-2048-123456-AbCdEfGh"}},
@@ -192,6 +195,7 @@ TEST(Redaction, FindingsSpanTheBlanksRecognitionMakesUp) {
         {"IBAN GB29 NWBK 6016 l331 9268 19", {"GB29 NWBK 6016 l331 9268 19", "6016 l331 9268 19"}},
         {"office O30 1234 5678", {"O30 1234 5678"}},
         {"Company card 5555-5555-5555-dddd limit 500", {"5555-5555-5555-dddd"}},
+        {"Backup card 4012 8888 8888 1dd1 expires", {"4012 8888 8888 1dd1"}},
         // Look-alikes that are what they read as.
         {"AKlA TEAM, the sk team, 10GB 2O2O iOS15 B2B GB29 SI56 O2 S1 on Bl0ck 4", {}},
         {"dates 2024-1201-1231-days and build 1234-5678-9012-beta2 ok", {}},
@@ -303,6 +307,10 @@ TEST(Redaction, SecretsALineBreakSplitsAreCoveredOnBothLines) {
          "Contact           Phone us on +44 20 7946\n"
          "Support           0958 on weekdays",
          {"+44 20 7946", "0958"}},
+        {"a ten-digit phone number wraps in the last cell",
+         "Contact           Call +49 30 123\n"
+         "Support           456 at nine",
+         {"+49 30 123", "456"}},
         {"a terminal's wrap falls inside an address",
          "Send the report to ann@exam\nple.com before noon",
          {"ann@exam", "ple.com"}},
