@@ -87,14 +87,19 @@ bool brokenNumber(const QString& before, const QString& after, bool besideWords)
     return false;
 }
 
-} // namespace
+// The centres of the line's characters, and the width of its cells where its characters stand one cell apart
+// (a terminal's line); no width where it is too short to tell or set in proportional type.
+struct Cells {
+    std::vector<std::optional<double>> centre;
+    std::optional<double> pitch;
+};
 
-std::vector<bool> madeUpUnits(const Line& line) {
+Cells cellsOf(const Line& line) {
     const QString& text = line.text;
-    std::vector<bool> out(size_t(text.size()), false);
+    Cells out{std::vector<std::optional<double>>(size_t(text.size())), std::nullopt};
     if (!line.candidate)
         return out;
-    std::vector<std::optional<double>> centre(size_t(text.size()));
+    std::vector<std::optional<double>>& centre = out.centre;
     for (qsizetype i = 0; i < text.size(); ++i)
         if (!text[i].isSpace())
             if (const auto box = line.candidate->boundingBox(i, 1))
@@ -114,8 +119,21 @@ std::vector<bool> madeUpUnits(const Line& line) {
     const auto regular = std::count_if(steps.begin(), steps.end(),
                                        [pitch](double step) { return std::abs(step - pitch) <= 0.25 * pitch; });
     // Proportional type: the letters' own widths vary too much to count cells.
-    if (double(regular) < 0.8 * double(steps.size()))
+    if (double(regular) >= 0.8 * double(steps.size()))
+        out.pitch = pitch;
+    return out;
+}
+
+} // namespace
+
+std::vector<bool> madeUpUnits(const Line& line) {
+    const QString& text = line.text;
+    std::vector<bool> out(size_t(text.size()), false);
+    const Cells cells = cellsOf(line);
+    if (!cells.pitch)
         return out;
+    const double pitch = *cells.pitch;
+    const std::vector<std::optional<double>>& centre = cells.centre;
     // A mark read between two characters in adjacent cells ("a8f5f16/7f44" for "a8f5f167f44"): real marks have
     // cells of their own, as do the marks a letter is misread as.
     for (size_t i = 1; i + 1 < centre.size(); ++i)
@@ -143,6 +161,53 @@ std::vector<bool> madeUpUnits(const Line& line) {
     }
     return out;
 }
+
+namespace {
+
+// A terminal puts what reaches its last column on at the first column of the next row, whatever the text: a line
+// that ends at the right edge of the text around it, set in cells, goes on in the line of the next row that starts at
+// the left edge, in cells of the same width. The line beside it on its row may stand far off (a label and a column
+// of values), so neither the line's block nor the room left on its row tells this wrap.
+int terminalWrap(const std::vector<Line>& lines, size_t a) {
+    const Line& line = lines[a];
+    const QRectF& A = line.box;
+    const double cw = characterWidth(line);
+    // A capitalised word at the edge is a heading or a button's label over the rows, not the start of a secret.
+    static const QRegularExpression word(QStringLiteral(R"(^\p{Lu}\p{Ll}+$)"));
+    if (line.text.trimmed().isEmpty() || cw <= 0 || word.match(line.text.trimmed()).hasMatch())
+        return -1;
+    const auto alike = [&](const Line& other) {
+        return !other.text.trimmed().isEmpty() && std::abs(other.box.height() - A.height()) < 0.35 * A.height();
+    };
+    double left = std::numeric_limits<double>::infinity(), right = -left;
+    for (const Line& other : lines)
+        if (alike(other)) {
+            left = std::min(left, minX(other.box));
+            right = std::max(right, maxX(other.box));
+        }
+    if (maxX(A) < right - 0.75 * cw)
+        return -1;
+    int next = -1;
+    for (size_t b = 0; b < lines.size(); ++b) {
+        const QRectF& B = lines[b].box;
+        if (b == a || !alike(lines[b]) || sameRow(A, B) || midY(B) >= minY(A) ||
+            minY(A) - maxY(B) > 0.6 * std::max(A.height(), B.height()) || minX(B) > left + 1.5 * cw)
+            continue;
+        if (next < 0 || midY(B) > midY(lines[size_t(next)].box) + 0.5 * B.height() ||
+            (sameRow(B, lines[size_t(next)].box) && minX(B) < minX(lines[size_t(next)].box)))
+            next = int(b);
+    }
+    if (next < 0)
+        return -1;
+    std::optional<double> pitch = cellsOf(lines[size_t(next)]).pitch;
+    if (!pitch)
+        pitch = cellsOf(line).pitch;
+    if (!pitch || std::abs(cw - *pitch) > 0.3 * *pitch)
+        return -1;
+    return next;
+}
+
+} // namespace
 
 std::vector<Continuation> continuations(const std::vector<Line>& lines) {
     std::vector<Continuation> out(lines.size());
@@ -264,6 +329,21 @@ std::vector<Continuation> continuations(const std::vector<Line>& lines) {
             continue;
         out[a] = {next, maxX(A) >= right - 1.5 * cw};
     }
+    // Where the rules above found no wrap, a terminal's.
+    for (size_t a = 0; a < lines.size(); ++a)
+        if (const int next = out[a].next < 0 ? terminalWrap(lines, a) : -1; next >= 0) {
+            // A blank at the edge puts the next row's text one cell in: the break fell between words.
+            double left = minX(lines[size_t(next)].box);
+            for (const Line& other : lines)
+                if (!other.text.trimmed().isEmpty() && sameRow(other.box, lines[size_t(next)].box))
+                    left = std::min(left, minX(other.box));
+            double edge = std::numeric_limits<double>::infinity();
+            for (const Line& other : lines)
+                if (!other.text.trimmed().isEmpty() &&
+                    std::abs(other.box.height() - lines[a].box.height()) < 0.35 * lines[a].box.height())
+                    edge = std::min(edge, minX(other.box));
+            out[a] = {next, left < edge + 0.5 * characterWidth(lines[a])};
+        }
     return out;
 }
 

@@ -311,6 +311,13 @@ TEST(Redaction, SecretsALineBreakSplitsAreCoveredOnBothLines) {
          "Contact           Call +49 30 123\n"
          "Support           456 at nine",
          {"+49 30 123", "456"}},
+        {"a terminal wraps a key standing far right of its name",
+         "STRIPE_SECRET=                                   sk_live_7Hk\n8LgNNJ14GCeqZ8F3XIHqA\n\nSTRIPE_PUBLIC=none",
+         {"sk_live_7Hk", "8LgNNJ14GCeqZ8F3XIHqA"}},
+        {"a terminal wraps an address and a card standing far right of their names",
+         "Contact                                   jona\ns.abcd@northwind.com for invoices\n"
+         "Company card                           5480-67\n31-3362-0597 limit 500",
+         {"jona", "s.abcd@northwind.com", "5480-67", "31-3362-0597"}},
         {"a terminal's wrap falls inside an address",
          "Send the report to ann@exam\nple.com before noon",
          {"ann@exam", "ple.com"}},
