@@ -171,10 +171,9 @@ namespace {
 int terminalWrap(const std::vector<Line>& lines, size_t a) {
     const Line& line = lines[a];
     const QRectF& A = line.box;
-    const double cw = characterWidth(line);
     // A capitalised word at the edge is a heading or a button's label over the rows, not the start of a secret.
     static const QRegularExpression word(QStringLiteral(R"(^\p{Lu}\p{Ll}+$)"));
-    if (line.text.trimmed().isEmpty() || cw <= 0 || word.match(line.text.trimmed()).hasMatch())
+    if (line.text.trimmed().isEmpty() || A.height() <= 0 || word.match(line.text.trimmed()).hasMatch())
         return -1;
     const auto alike = [&](const Line& other) {
         return !other.text.trimmed().isEmpty() && std::abs(other.box.height() - A.height()) < 0.35 * A.height();
@@ -185,13 +184,16 @@ int terminalWrap(const std::vector<Line>& lines, size_t a) {
             left = std::min(left, minX(other.box));
             right = std::max(right, maxX(other.box));
         }
-    if (maxX(A) < right - 0.75 * cw)
+    // A cell is narrower than the line is high; the pitch read from the characters settles it below. The line's own
+    // average is no measure: the recogniser reads a row's label and its value far right as one line.
+    const double roughCell = A.height();
+    if (maxX(A) < right - roughCell)
         return -1;
     int next = -1;
     for (size_t b = 0; b < lines.size(); ++b) {
         const QRectF& B = lines[b].box;
         if (b == a || !alike(lines[b]) || sameRow(A, B) || midY(B) >= minY(A) ||
-            minY(A) - maxY(B) > 0.6 * std::max(A.height(), B.height()) || minX(B) > left + 1.5 * cw)
+            minY(A) - maxY(B) > 0.6 * std::max(A.height(), B.height()) || minX(B) > left + 2 * roughCell)
             continue;
         if (next < 0 || midY(B) > midY(lines[size_t(next)].box) + 0.5 * B.height() ||
             (sameRow(B, lines[size_t(next)].box) && minX(B) < minX(lines[size_t(next)].box)))
@@ -202,7 +204,36 @@ int terminalWrap(const std::vector<Line>& lines, size_t a) {
     std::optional<double> pitch = cellsOf(lines[size_t(next)]).pitch;
     if (!pitch)
         pitch = cellsOf(line).pitch;
-    if (!pitch || std::abs(cw - *pitch) > 0.3 * *pitch)
+    // Short or misread lines tell no pitch of their own; a terminal's other rows do, all the same one.
+    if (!pitch) {
+        std::vector<double> pitches;
+        for (const Line& other : lines)
+            if (alike(other))
+                if (const std::optional<double> p = cellsOf(other).pitch)
+                    pitches.push_back(*p);
+        if (pitches.size() >= 3) {
+            std::sort(pitches.begin(), pitches.end());
+            const double median = pitches[pitches.size() / 2];
+            const auto agree = std::count_if(pitches.begin(), pitches.end(),
+                                             [median](double p) { return std::abs(p - median) <= 0.1 * median; });
+            if (double(agree) >= 0.8 * double(pitches.size()))
+                pitch = median;
+        }
+    }
+    if (!pitch || maxX(A) < right - 0.75 * *pitch || minX(lines[size_t(next)].box) > left + 1.5 * *pitch)
+        return -1;
+    // The edge is the terminal's where another row reaches it too; the end of the longest line read is not (boxes
+    // painted over the longer rows leave a short one longest).
+    if (std::none_of(lines.begin(), lines.end(), [&](const Line& other) {
+            return &other != &line && alike(other) && !sameRow(other.box, A) && maxX(other.box) >= right - *pitch;
+        }))
+        return -1;
+    // The characters at the line's end stand in cells of that pitch, not in a proportional face's.
+    const qsizetype last = line.text.trimmed().size();
+    const QString tail = line.text.trimmed().right(std::min<qsizetype>(last, 3));
+    if (const auto box = line.candidate ? line.candidate->boundingBox(line.text.lastIndexOf(tail), tail.size())
+                                        : std::optional<QRectF>();
+        !box || std::abs(box->width() - double(tail.size()) * *pitch) > 0.6 * *pitch)
         return -1;
     return next;
 }
@@ -342,7 +373,8 @@ std::vector<Continuation> continuations(const std::vector<Line>& lines) {
                 if (!other.text.trimmed().isEmpty() &&
                     std::abs(other.box.height() - lines[a].box.height()) < 0.35 * lines[a].box.height())
                     edge = std::min(edge, minX(other.box));
-            out[a] = {next, left < edge + 0.5 * characterWidth(lines[a])};
+            const std::optional<double> pitch = cellsOf(lines[size_t(next)]).pitch;
+            out[a] = {next, left < edge + 0.5 * pitch.value_or(characterWidth(lines[a]))};
         }
     return out;
 }

@@ -1,6 +1,7 @@
 #include "text/Misreads.h"
 
 #include <QRegularExpression>
+#include <algorithm>
 #include <array>
 #include <utility>
 #include <vector>
@@ -89,6 +90,40 @@ void mendCardGroups(QString& text) {
         for (qsizetype k = from; k < to; ++k)
             if (!text[k].isDigit())
                 text[k] = u'0';
+}
+
+// A digit the recogniser could not tell, read as a question mark, in a group of a number set in groups ("673?" in
+// "5548-673?-3362-0597", "DE6?" before an account number's groups): a digit, when the groups beside it are digits.
+void mendUnknownDigits(QString& text) {
+    static const QRegularExpression group(QStringLiteral(R"([A-Za-z0-9?]+)"));
+    struct Group {
+        qsizetype start, end;
+    };
+    std::vector<Group> groups;
+    for (const QRegularExpressionMatch& m : group.globalMatch(text))
+        groups.push_back({m.capturedStart(), m.capturedEnd()});
+    const auto digitsOnly = [&](const Group& g) {
+        return g.end - g.start >= 2 &&
+               std::all_of(text.begin() + g.start, text.begin() + g.end, [](QChar c) { return c.isDigit(); });
+    };
+    // Groups follow each other across one blank or hyphen.
+    const auto joined = [&](const Group& a, const Group& b) {
+        return b.start == a.end + 1 && (text[a.end] == u' ' || text[a.end] == u'-');
+    };
+    for (size_t i = 0; i < groups.size(); ++i) {
+        const Group& g = groups[i];
+        const QStringView piece = QStringView(text).mid(g.start, g.end - g.start);
+        if (piece.size() < 2 || piece.size() > 5 || piece.count(u'?') != 1)
+            continue;
+        // Digits but for the mark, or an account number's country and check digits.
+        const qsizetype from = piece.size() == 4 && piece[0].isUpper() && piece[1].isUpper() ? 2 : 0;
+        if (!std::all_of(piece.begin() + from, piece.end(), [](QChar c) { return c.isDigit() || c == u'?'; }))
+            continue;
+        const bool before = i > 0 && joined(groups[i - 1], g) && digitsOnly(groups[i - 1]);
+        const bool after = i + 1 < groups.size() && joined(g, groups[i + 1]) && digitsOnly(groups[i + 1]);
+        if ((before || after) && (from == 0 || after))
+            text[g.start + piece.indexOf(u'?')] = u'0';
+    }
 }
 
 bool keyUnit(QChar c) {
@@ -253,6 +288,7 @@ QString mendedMisreads(QStringView read) {
         mendTokens(text, i, end);
         i = end;
     }
+    mendUnknownDigits(text);
     mendCardGroups(text);
     for (qsizetype i = 0; i < text.size(); ++i)
         if (i == 0 || !text[i - 1].isLetterOrNumber())

@@ -468,6 +468,20 @@ std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines) {
         if (following < 0 || !lines[size_t(following)].candidate)
             continue;
         const Line& next = lines[size_t(following)];
+        // A key that runs to the end of a line broken inside a word goes on in the next line's first word, however
+        // badly either half was read.
+        qsizetype lineEnd = line.text.size();
+        while (lineEnd > 0 && line.text[lineEnd - 1].isSpace())
+            --lineEnd;
+        if (wraps[i].tight && !keys.empty() && keys.back().end >= lineEnd) {
+            qsizetype start = 0;
+            while (start < next.text.size() && next.text[start].isSpace())
+                ++start;
+            qsizetype end = start;
+            while (end < next.text.size() && !next.text[end].isSpace())
+                ++end;
+            box(next, start, end);
+        }
         const qsizetype joint = line.text.size();
         std::vector<bool> joinedBlanks = madeUp;
         joinedBlanks.push_back(wraps[i].tight);

@@ -196,6 +196,10 @@ TEST(Redaction, FindingsSpanTheBlanksRecognitionMakesUp) {
         {"office O30 1234 5678", {"O30 1234 5678"}},
         {"Company card 5555-5555-5555-dddd limit 500", {"5555-5555-5555-dddd"}},
         {"Backup card 4012 8888 8888 1dd1 expires", {"4012 8888 8888 1dd1"}},
+        {"IBAN DE6? 4458 0131 4786 9983 31 (Berlin)",
+         {"DE6? 4458 0131 4786 9983 31", "4458 0131 4786 9983 31", "0131 4786 9983 31"}},
+        {"Company card 5548-673?-3362-0597 limit 500", {"5548-673?-3362-0597"}},
+        {"Really? 2024 was good, and so is 1?", {}},
         // Look-alikes that are what they read as.
         {"AKlA TEAM, the sk team, 10GB 2O2O iOS15 B2B GB29 SI56 O2 S1 on Bl0ck 4", {}},
         {"dates 2024-1201-1231-days and build 1234-5678-9012-beta2 ok", {}},
@@ -312,7 +316,8 @@ TEST(Redaction, SecretsALineBreakSplitsAreCoveredOnBothLines) {
          "Support           456 at nine",
          {"+49 30 123", "456"}},
         {"a terminal wraps a key standing far right of its name",
-         "STRIPE_SECRET=                                   sk_live_7Hk\n8LgNNJ14GCeqZ8F3XIHqA\n\nSTRIPE_PUBLIC=none",
+         "STRIPE_SECRET=                                   sk_live_7Hk\n8LgNNJ14GCeqZ8F3XIHqA\n\nLoaded the settings "
+         "from the file in the home folder, all ok\nSTRIPE_PUBLIC=none",
          {"sk_live_7Hk", "8LgNNJ14GCeqZ8F3XIHqA"}},
         {"a terminal wraps an address and a card standing far right of their names",
          "Contact                                   jona\ns.abcd@northwind.com for invoices\n"
