@@ -175,8 +175,10 @@ int terminalWrap(const std::vector<Line>& lines, size_t a) {
     static const QRegularExpression word(QStringLiteral(R"(^\p{Lu}\p{Ll}+$)"));
     if (line.text.trimmed().isEmpty() || A.height() <= 0 || word.match(line.text.trimmed()).hasMatch())
         return -1;
+    // A line of small letters alone ("xoxa") is boxed at half the height of one with capitals.
     const auto alike = [&](const Line& other) {
-        return !other.text.trimmed().isEmpty() && std::abs(other.box.height() - A.height()) < 0.35 * A.height();
+        return !other.text.trimmed().isEmpty() && other.box.height() > 0.45 * A.height() &&
+               other.box.height() < 2.2 * A.height();
     };
     double left = std::numeric_limits<double>::infinity(), right = -left;
     for (const Line& other : lines)

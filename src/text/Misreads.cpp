@@ -266,9 +266,13 @@ void mendKey(QString& text, qsizetype at) {
 
 QString mendedMisreads(QStringView read) {
     QString text = read.toString();
-    for (QChar& c : text) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        QChar& c = text[i];
         if (c == u'\u00a5')
             c = u'Y';
+        // A pound sign is how a bitmap face's f often reads, where a key or token goes on after it.
+        else if (c == u'\u00a3' && i + 1 < text.size() && text[i + 1].isLetterOrNumber())
+            c = u'f';
         else if (c.decompositionTag() == QChar::Canonical) {
             // "é" for "e": an accent the recogniser made up over a key's letter.
             const QString plain = c.decomposition();

@@ -323,6 +323,10 @@ TEST(Redaction, SecretsALineBreakSplitsAreCoveredOnBothLines) {
          "Contact                                   jona\ns.abcd@northwind.com for invoices\n"
          "Company card                           5480-67\n31-3362-0597 limit 500",
          {"jona", "s.abcd@northwind.com", "5480-67", "31-3362-0597"}},
+        {"a terminal wraps a token whose next row starts with an f read as a pound sign",
+         "session                                          af99037\n\u00a30477b41307c7b5e1fe53eccb93fcb9e7 "
+         "expires\n\nLoaded the settings from the file in the home folder, al",
+         {"af99037", "\u00a30477b41307c7b5e1fe53eccb93fcb9e7"}},
         {"a terminal's wrap falls inside an address",
          "Send the report to ann@exam\nple.com before noon",
          {"ann@exam", "ple.com"}},
