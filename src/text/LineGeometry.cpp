@@ -362,9 +362,10 @@ std::vector<Continuation> continuations(const std::vector<Line>& lines) {
             continue;
         out[a] = {next, maxX(A) >= right - 1.5 * cw};
     }
-    // Where the rules above found no wrap, a terminal's.
+    // Where the rules above found no wrap, a terminal's; where they found this one, the terminal tells whether the
+    // break fell inside a word ("025 1" | "622 9906").
     for (size_t a = 0; a < lines.size(); ++a)
-        if (const int next = out[a].next < 0 ? terminalWrap(lines, a) : -1; next >= 0) {
+        if (const int next = terminalWrap(lines, a); next >= 0 && (out[a].next < 0 || out[a].next == next)) {
             // A blank at the edge puts the next row's text one cell in: the break fell between words.
             double left = minX(lines[size_t(next)].box);
             for (const Line& other : lines)

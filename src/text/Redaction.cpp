@@ -300,7 +300,16 @@ Squeezed squeeze(const QString& text, const std::vector<bool>& madeUp) {
         keep(words[w].start, words[w].end);
         joined += view(w);
         const qsizetype gapEnd = w + 1 < words.size() ? words[w + 1].start : text.size();
-        if (w + 1 < words.size() && (madeUp[size_t(words[w].end)] || slip(joined, view(w + 1), view(w + 2))))
+        // The next word runs on over the blanks after it that are made up too ("A" "QHYA1bp..." where a terminal
+        // wrapped a key).
+        QString next;
+        size_t last = w + 1;
+        if (w + 1 < words.size()) {
+            next = view(w + 1).toString();
+            while (last + 1 < words.size() && madeUp[size_t(words[last].end)])
+                next += view(++last);
+        }
+        if (w + 1 < words.size() && (madeUp[size_t(words[w].end)] || slip(joined, next, view(last + 1))))
             continue;
         joined.clear();
         keep(words[w].end, gapEnd);

@@ -327,6 +327,10 @@ TEST(Redaction, SecretsALineBreakSplitsAreCoveredOnBothLines) {
          "session                                          af99037\n\u00a30477b41307c7b5e1fe53eccb93fcb9e7 "
          "expires\n\nLoaded the settings from the file in the home folder, al",
          {"af99037", "\u00a30477b41307c7b5e1fe53eccb93fcb9e7"}},
+        {"a terminal wraps a phone number inside its group and a key after a piece of it",
+         "or from home                                   025 1\n622 9906 at weekends\nLoaded the settings from the "
+         "file in the home folder\nSTRIPE_RESTRICTED=                        rk_ live A\nQHYA1bpTXySw2NHQDQg",
+         {"025 1", "622 9906", "rk_ live A", "QHYA1bpTXySw2NHQDQg"}},
         {"a terminal's wrap falls inside an address",
          "Send the report to ann@exam\nple.com before noon",
          {"ann@exam", "ple.com"}},
