@@ -231,6 +231,22 @@ int terminalWrap(const std::vector<Line>& lines, size_t a) {
         }))
         return -1;
     // The characters at the line's end stand in cells of that pitch, not in a proportional face's.
+    qsizetype end = line.text.size();
+    while (end > 0 && line.text[end - 1].isSpace())
+        --end;
+    qsizetype start = end;
+    while (start > 0 && end - start < 3 && !line.text[start - 1].isSpace())
+        --start;
+    if (const auto box = line.candidate ? line.candidate->boundingBox(start, end - start) : std::optional<QRectF>();
+        !box || std::abs(box->width() - double(end - start) * *pitch) > 0.6 * *pitch)
+        return -1;
+    // The edge is the terminal's where another row reaches it too; the end of the longest line read is not (boxes
+    // painted over the longer rows leave a short one longest).
+    if (std::none_of(lines.begin(), lines.end(), [&](const Line& other) {
+            return &other != &line && alike(other) && !sameRow(other.box, A) && maxX(other.box) >= right - *pitch;
+        }))
+        return -1;
+    // The characters at the line's end stand in cells of that pitch, not in a proportional face's.
     const qsizetype last = line.text.trimmed().size();
     const QString tail = line.text.trimmed().right(std::min<qsizetype>(last, 3));
     if (const auto box = line.candidate ? line.candidate->boundingBox(line.text.lastIndexOf(tail), tail.size())
@@ -362,23 +378,13 @@ std::vector<Continuation> continuations(const std::vector<Line>& lines) {
             continue;
         out[a] = {next, maxX(A) >= right - 1.5 * cw};
     }
-    // Where the rules above found no wrap, a terminal's; where they found this one, the terminal tells whether the
-    // break fell inside a word ("025 1" | "622 9906").
+    // Where the rules above found no wrap, a terminal's; where they found this one, the terminal tells that the break
+    // may fall inside a word ("025 1" | "622 9906"): at the last column it cuts whatever stands there. A blank there
+    // would leave the next row's text a cell in, but so does its first letter lost to the recogniser; joined, two
+    // pieces of a number or key still read as one.
     for (size_t a = 0; a < lines.size(); ++a)
-        if (const int next = terminalWrap(lines, a); next >= 0 && (out[a].next < 0 || out[a].next == next)) {
-            // A blank at the edge puts the next row's text one cell in: the break fell between words.
-            double left = minX(lines[size_t(next)].box);
-            for (const Line& other : lines)
-                if (!other.text.trimmed().isEmpty() && sameRow(other.box, lines[size_t(next)].box))
-                    left = std::min(left, minX(other.box));
-            double edge = std::numeric_limits<double>::infinity();
-            for (const Line& other : lines)
-                if (!other.text.trimmed().isEmpty() &&
-                    std::abs(other.box.height() - lines[a].box.height()) < 0.35 * lines[a].box.height())
-                    edge = std::min(edge, minX(other.box));
-            const std::optional<double> pitch = cellsOf(lines[size_t(next)]).pitch;
-            out[a] = {next, left < edge + 0.5 * pitch.value_or(characterWidth(lines[a]))};
-        }
+        if (const int next = terminalWrap(lines, a); next >= 0 && (out[a].next < 0 || out[a].next == next))
+            out[a] = {next, true};
     return out;
 }
 

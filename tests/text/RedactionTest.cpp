@@ -331,6 +331,9 @@ TEST(Redaction, SecretsALineBreakSplitsAreCoveredOnBothLines) {
          "or from home                                   025 1\n622 9906 at weekends\nLoaded the settings from the "
          "file in the home folder\nSTRIPE_RESTRICTED=                        rk_ live A\nQHYA1bpTXySw2NHQDQg",
          {"025 1", "622 9906", "rk_ live A", "QHYA1bpTXySw2NHQDQg"}},
+        {"a terminal's wrap whose next row lost its first letter to the reading",
+         "AWS_ACCESS_KEY_ID=                       AKIAPASHMQA\n JOYCQ7LF\nLoaded the settings from the file in the home folder",
+         {"AKIAPASHMQA", "JOYCQ7LF"}},
         {"a terminal's wrap falls inside an address",
          "Send the report to ann@exam\nple.com before noon",
          {"ann@exam", "ple.com"}},
