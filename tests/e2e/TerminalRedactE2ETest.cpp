@@ -211,11 +211,12 @@ QStringList strayBoxes(const QImage& original, const QImage& redacted, const std
             for (const ReadCharacter& c : line)
                 if (c.c != u' ' && QRectF(box).intersects(c.box))
                     under += c.c;
-        // A secret the alignment above missed (read with slips, or cut by a wrap) still shows under its box.
+        // A secret the alignment above missed (read with slips or in the other case, or cut by a wrap) still shows
+        // under its box.
         const qsizetype stretch = std::min<qsizetype>(3, under.size());
         const bool onSomeSecret = stretch >= 2 && std::any_of(whole.begin(), whole.end(), [&](const QString& secret) {
                                       for (qsizetype i = 0; i + stretch <= under.size(); ++i)
-                                          if (secret.contains(under.mid(i, stretch)))
+                                          if (secret.contains(under.mid(i, stretch), Qt::CaseInsensitive))
                                               return true;
                                       return false;
                                   });
