@@ -175,11 +175,19 @@ int terminalWrap(const std::vector<Line>& lines, size_t a) {
     static const QRegularExpression word(QStringLiteral(R"(^\p{Lu}\p{Ll}+$)"));
     if (line.text.trimmed().isEmpty() || A.height() <= 0 || word.match(line.text.trimmed()).hasMatch())
         return -1;
-    // A line of small letters alone ("xoxa") is boxed at half the height of one with capitals.
+    // Rows of one terminal are alike in height, against the picture's usual line: a line of small letters alone
+    // ("xoxa") is boxed at half the height of one with capitals, and a misread one taller.
+    std::vector<double> heights;
+    for (const Line& other : lines)
+        if (!other.text.trimmed().isEmpty())
+            heights.push_back(other.box.height());
+    std::nth_element(heights.begin(), heights.begin() + std::ptrdiff_t(heights.size() / 2), heights.end());
+    const double usual = heights[heights.size() / 2];
     const auto alike = [&](const Line& other) {
-        return !other.text.trimmed().isEmpty() && other.box.height() > 0.45 * A.height() &&
-               other.box.height() < 2.2 * A.height();
+        return !other.text.trimmed().isEmpty() && other.box.height() > 0.45 * usual && other.box.height() < 2.2 * usual;
     };
+    if (!alike(line))
+        return -1;
     double left = std::numeric_limits<double>::infinity(), right = -left;
     for (const Line& other : lines)
         if (alike(other)) {
@@ -188,7 +196,7 @@ int terminalWrap(const std::vector<Line>& lines, size_t a) {
         }
     // A cell is narrower than the line is high; the pitch read from the characters settles it below. The line's own
     // average is no measure: the recogniser reads a row's label and its value far right as one line.
-    const double roughCell = A.height();
+    const double roughCell = usual;
     if (maxX(A) < right - roughCell)
         return -1;
     int next = -1;
