@@ -37,6 +37,9 @@ packages=(
     fd-find
     # the terminal fonts the redaction is tried on: xterm's other bitmap sizes, and Liberation Mono
     xfonts-base fonts-liberation
+    # and every other monospace face Debian packages, bitmap and outline, in xterm, urxvt and a VTE terminal
+    xfonts-75dpi xfonts-100dpi xfonts-terminus fonts-hack fonts-noto-mono fonts-inconsolata fonts-firacode
+    fonts-go fonts-croscore fonts-freefont-ttf rxvt-unicode sakura
 
     # a real browser for the full-page recording test
     chromium

@@ -87,14 +87,19 @@ bool brokenNumber(const QString& before, const QString& after, bool besideWords)
     return false;
 }
 
-} // namespace
+// The centres of the line's characters, and the width of its cells where its characters stand one cell apart
+// (a terminal's line); no width where it is too short to tell or set in proportional type.
+struct Cells {
+    std::vector<std::optional<double>> centre;
+    std::optional<double> pitch;
+};
 
-std::vector<bool> madeUpUnits(const Line& line) {
+Cells cellsOf(const Line& line) {
     const QString& text = line.text;
-    std::vector<bool> out(size_t(text.size()), false);
+    Cells out{std::vector<std::optional<double>>(size_t(text.size())), std::nullopt};
     if (!line.candidate)
         return out;
-    std::vector<std::optional<double>> centre(size_t(text.size()));
+    std::vector<std::optional<double>>& centre = out.centre;
     for (qsizetype i = 0; i < text.size(); ++i)
         if (!text[i].isSpace())
             if (const auto box = line.candidate->boundingBox(i, 1))
@@ -114,8 +119,21 @@ std::vector<bool> madeUpUnits(const Line& line) {
     const auto regular = std::count_if(steps.begin(), steps.end(),
                                        [pitch](double step) { return std::abs(step - pitch) <= 0.25 * pitch; });
     // Proportional type: the letters' own widths vary too much to count cells.
-    if (double(regular) < 0.8 * double(steps.size()))
+    if (double(regular) >= 0.8 * double(steps.size()))
+        out.pitch = pitch;
+    return out;
+}
+
+} // namespace
+
+std::vector<bool> madeUpUnits(const Line& line) {
+    const QString& text = line.text;
+    std::vector<bool> out(size_t(text.size()), false);
+    const Cells cells = cellsOf(line);
+    if (!cells.pitch)
         return out;
+    const double pitch = *cells.pitch;
+    const std::vector<std::optional<double>>& centre = cells.centre;
     // A mark read between two characters in adjacent cells ("a8f5f16/7f44" for "a8f5f167f44"): real marks have
     // cells of their own, as do the marks a letter is misread as.
     for (size_t i = 1; i + 1 < centre.size(); ++i)
@@ -143,6 +161,110 @@ std::vector<bool> madeUpUnits(const Line& line) {
     }
     return out;
 }
+
+namespace {
+
+// A terminal puts what reaches its last column on at the first column of the next row, whatever the text: a line
+// that ends at the right edge of the text around it, set in cells, goes on in the line of the next row that starts at
+// the left edge, in cells of the same width. The line beside it on its row may stand far off (a label and a column
+// of values), so neither the line's block nor the room left on its row tells this wrap.
+int terminalWrap(const std::vector<Line>& lines, size_t a) {
+    const Line& line = lines[a];
+    const QRectF& A = line.box;
+    // A capitalised word at the edge is a heading or a button's label over the rows, not the start of a secret.
+    static const QRegularExpression word(QStringLiteral(R"(^\p{Lu}\p{Ll}+$)"));
+    if (line.text.trimmed().isEmpty() || A.height() <= 0 || word.match(line.text.trimmed()).hasMatch())
+        return -1;
+    // Rows of one terminal are alike in height, against the picture's usual line: a line of small letters alone
+    // ("xoxa") is boxed at half the height of one with capitals, and a misread one taller.
+    std::vector<double> heights;
+    for (const Line& other : lines)
+        if (!other.text.trimmed().isEmpty())
+            heights.push_back(other.box.height());
+    std::nth_element(heights.begin(), heights.begin() + std::ptrdiff_t(heights.size() / 2), heights.end());
+    const double usual = heights[heights.size() / 2];
+    const auto alike = [&](const Line& other) {
+        return !other.text.trimmed().isEmpty() && other.box.height() > 0.45 * usual && other.box.height() < 2.2 * usual;
+    };
+    if (!alike(line))
+        return -1;
+    double left = std::numeric_limits<double>::infinity(), right = -left;
+    for (const Line& other : lines)
+        if (alike(other)) {
+            left = std::min(left, minX(other.box));
+            right = std::max(right, maxX(other.box));
+        }
+    // A cell is narrower than the line is high; the pitch read from the characters settles it below. The line's own
+    // average is no measure: the recogniser reads a row's label and its value far right as one line.
+    const double roughCell = usual;
+    if (maxX(A) < right - roughCell)
+        return -1;
+    int next = -1;
+    for (size_t b = 0; b < lines.size(); ++b) {
+        const QRectF& B = lines[b].box;
+        if (b == a || !alike(lines[b]) || sameRow(A, B) || midY(B) >= minY(A) ||
+            minY(A) - maxY(B) > 0.6 * std::max(A.height(), B.height()) || minX(B) > left + 2 * roughCell)
+            continue;
+        if (next < 0 || midY(B) > midY(lines[size_t(next)].box) + 0.5 * B.height() ||
+            (sameRow(B, lines[size_t(next)].box) && minX(B) < minX(lines[size_t(next)].box)))
+            next = int(b);
+    }
+    if (next < 0)
+        return -1;
+    std::optional<double> pitch = cellsOf(lines[size_t(next)]).pitch;
+    if (!pitch)
+        pitch = cellsOf(line).pitch;
+    // Short or misread lines tell no pitch of their own; a terminal's other rows do, all the same one.
+    if (!pitch) {
+        std::vector<double> pitches;
+        for (const Line& other : lines)
+            if (alike(other))
+                if (const std::optional<double> p = cellsOf(other).pitch)
+                    pitches.push_back(*p);
+        if (pitches.size() >= 3) {
+            std::sort(pitches.begin(), pitches.end());
+            const double median = pitches[pitches.size() / 2];
+            const auto agree = std::count_if(pitches.begin(), pitches.end(),
+                                             [median](double p) { return std::abs(p - median) <= 0.1 * median; });
+            if (double(agree) >= 0.8 * double(pitches.size()))
+                pitch = median;
+        }
+    }
+    if (!pitch || maxX(A) < right - 0.75 * *pitch || minX(lines[size_t(next)].box) > left + 1.5 * *pitch)
+        return -1;
+    // The edge is the terminal's where another row reaches it too; the end of the longest line read is not (boxes
+    // painted over the longer rows leave a short one longest).
+    if (std::none_of(lines.begin(), lines.end(), [&](const Line& other) {
+            return &other != &line && alike(other) && !sameRow(other.box, A) && maxX(other.box) >= right - *pitch;
+        }))
+        return -1;
+    // The characters at the line's end stand in cells of that pitch, not in a proportional face's.
+    qsizetype end = line.text.size();
+    while (end > 0 && line.text[end - 1].isSpace())
+        --end;
+    qsizetype start = end;
+    while (start > 0 && end - start < 3 && !line.text[start - 1].isSpace())
+        --start;
+    if (const auto box = line.candidate ? line.candidate->boundingBox(start, end - start) : std::optional<QRectF>();
+        !box || std::abs(box->width() - double(end - start) * *pitch) > 0.6 * *pitch)
+        return -1;
+    // The edge is the terminal's where another row reaches it too; the end of the longest line read is not (boxes
+    // painted over the longer rows leave a short one longest).
+    if (std::none_of(lines.begin(), lines.end(), [&](const Line& other) {
+            return &other != &line && alike(other) && !sameRow(other.box, A) && maxX(other.box) >= right - *pitch;
+        }))
+        return -1;
+    // The characters at the line's end stand in cells of that pitch, not in a proportional face's.
+    const qsizetype last = line.text.trimmed().size();
+    const QString tail = line.text.trimmed().right(std::min<qsizetype>(last, 3));
+    if (const auto box = line.candidate ? line.candidate->boundingBox(line.text.lastIndexOf(tail), tail.size())
+                                        : std::optional<QRectF>();
+        !box || std::abs(box->width() - double(tail.size()) * *pitch) > 0.6 * *pitch)
+        return -1;
+    return next;
+}
+
+} // namespace
 
 std::vector<Continuation> continuations(const std::vector<Line>& lines) {
     std::vector<Continuation> out(lines.size());
@@ -264,6 +386,13 @@ std::vector<Continuation> continuations(const std::vector<Line>& lines) {
             continue;
         out[a] = {next, maxX(A) >= right - 1.5 * cw};
     }
+    // Where the rules above found no wrap, a terminal's; where they found this one, the terminal tells that the break
+    // may fall inside a word ("025 1" | "622 9906"): at the last column it cuts whatever stands there. A blank there
+    // would leave the next row's text a cell in, but so does its first letter lost to the recogniser; joined, two
+    // pieces of a number or key still read as one.
+    for (size_t a = 0; a < lines.size(); ++a)
+        if (const int next = terminalWrap(lines, a); next >= 0 && (out[a].next < 0 || out[a].next == next))
+            out[a] = {next, true};
     return out;
 }
 

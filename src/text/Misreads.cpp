@@ -1,7 +1,10 @@
 #include "text/Misreads.h"
 
 #include <QRegularExpression>
+#include <algorithm>
 #include <array>
+#include <utility>
+#include <vector>
 
 namespace TextVision {
 
@@ -72,16 +75,55 @@ void mendDigits(QString& text, qsizetype from, qsizetype to) {
 // A card number whose last group small bitmap faces turn into letters ("5555-5555-5555-dddd", a 4 read as d): three
 // groups of four digits joined by one kind of mark, read whole, and after them four digits or letters that look
 // like digits are a card's. Which digits they stand for is not known, nor needed: the cover takes the group with
-// the rest. Words ("2024-0101-1231-days") stay as read.
-void mendCardGroup(QString& text, qsizetype from, qsizetype to) {
+// the rest. Words ("2024-0101-1231-days") stay as read. The groups may be spaced, so the whole line is searched, not
+// one word at a time.
+void mendCardGroups(QString& text) {
     static const QRegularExpression card(
-        QStringLiteral(R"(^\d{4}([- ])\d{4}\1\d{4}\1([0-9dqbgsoOIlBSZGA|@]{4})(?![A-Za-z0-9]))"));
-    const QRegularExpressionMatch match = card.match(text.mid(from, to - from));
-    if (!match.hasMatch())
-        return;
-    for (qsizetype k = from + match.capturedStart(2); k < from + match.capturedEnd(2); ++k)
-        if (!text[k].isDigit())
-            text[k] = u'0';
+        QStringLiteral(R"((?<![A-Za-z0-9-])\d{4}([- ])\d{4}\1\d{4}\1([0-9dqbgsoOIlBSZGA|@]{4})(?![A-Za-z0-9]))"));
+    auto matches = card.globalMatch(text);
+    std::vector<std::pair<qsizetype, qsizetype>> groups;
+    while (matches.hasNext()) {
+        const QRegularExpressionMatch match = matches.next();
+        groups.emplace_back(match.capturedStart(2), match.capturedEnd(2));
+    }
+    for (const auto& [from, to] : groups)
+        for (qsizetype k = from; k < to; ++k)
+            if (!text[k].isDigit())
+                text[k] = u'0';
+}
+
+// A digit the recogniser could not tell, read as a question mark, in a group of a number set in groups ("673?" in
+// "5548-673?-3362-0597", "DE6?" before an account number's groups): a digit, when the groups beside it are digits.
+void mendUnknownDigits(QString& text) {
+    static const QRegularExpression group(QStringLiteral(R"([A-Za-z0-9?]+)"));
+    struct Group {
+        qsizetype start, end;
+    };
+    std::vector<Group> groups;
+    for (const QRegularExpressionMatch& m : group.globalMatch(text))
+        groups.push_back({m.capturedStart(), m.capturedEnd()});
+    const auto digitsOnly = [&](const Group& g) {
+        return g.end - g.start >= 2 &&
+               std::all_of(text.begin() + g.start, text.begin() + g.end, [](QChar c) { return c.isDigit(); });
+    };
+    // Groups follow each other across one blank or hyphen.
+    const auto joined = [&](const Group& a, const Group& b) {
+        return b.start == a.end + 1 && (text[a.end] == u' ' || text[a.end] == u'-');
+    };
+    for (size_t i = 0; i < groups.size(); ++i) {
+        const Group& g = groups[i];
+        const QStringView piece = QStringView(text).mid(g.start, g.end - g.start);
+        if (piece.size() < 2 || piece.size() > 5 || piece.count(u'?') != 1)
+            continue;
+        // Digits but for the mark, or an account number's country and check digits.
+        const qsizetype from = piece.size() == 4 && piece[0].isUpper() && piece[1].isUpper() ? 2 : 0;
+        if (!std::all_of(piece.begin() + from, piece.end(), [](QChar c) { return c.isDigit() || c == u'?'; }))
+            continue;
+        const bool before = i > 0 && joined(groups[i - 1], g) && digitsOnly(groups[i - 1]);
+        const bool after = i + 1 < groups.size() && joined(g, groups[i + 1]) && digitsOnly(groups[i + 1]);
+        if ((before || after) && (from == 0 || after))
+            text[g.start + piece.indexOf(u'?')] = u'0';
+    }
 }
 
 bool keyUnit(QChar c) {
@@ -224,9 +266,13 @@ void mendKey(QString& text, qsizetype at) {
 
 QString mendedMisreads(QStringView read) {
     QString text = read.toString();
-    for (QChar& c : text) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        QChar& c = text[i];
         if (c == u'\u00a5')
             c = u'Y';
+        // A pound sign is how a bitmap face's f often reads, where a key or token goes on after it.
+        else if (c == u'\u00a3' && i + 1 < text.size() && text[i + 1].isLetterOrNumber())
+            c = u'f';
         else if (c.decompositionTag() == QChar::Canonical) {
             // "é" for "e": an accent the recogniser made up over a key's letter.
             const QString plain = c.decomposition();
@@ -243,10 +289,11 @@ QString mendedMisreads(QStringView read) {
         while (end < text.size() && !text[end].isSpace())
             ++end;
         mendDigits(text, i, end);
-        mendCardGroup(text, i, end);
         mendTokens(text, i, end);
         i = end;
     }
+    mendUnknownDigits(text);
+    mendCardGroups(text);
     for (qsizetype i = 0; i < text.size(); ++i)
         if (i == 0 || !text[i - 1].isLetterOrNumber())
             mendKey(text, i);

@@ -11,8 +11,9 @@ namespace TextVision {
 // boxes the same units of the line): in a group of digits, a letter or mark that looks like a digit ("@532",
 // "1l11", "8O"); a key's prefix read with a look-alike or in the wrong case ("AKlA", "A1za", "xOxb-", "shp_");
 // inside such a key, and between two pieces of a long token, a single stray mark ("AKIATOSFODNN?EXAMPLE",
-// "...LmT2x'p9Nc..."); the last group of a hyphened card number read as letters ("5555-5555-5555-dddd"); a yen
-// sign for a Y and an accented letter for its plain one.
+// "...LmT2x'p9Nc..."); the last group of a card number in groups read as letters ("5555-5555-5555-dddd",
+// "4012 8888 8888 1dd1"), and a digit read as a question mark in a number's group ("673?"); a yen sign for a Y, a
+// pound sign for an f before a letter or digit, and an accented letter for its plain one.
 QString mendedMisreads(QStringView text);
 
 // Whether a made-up blank fell inside a key's prefix: `head` read before it and `word` after it ("Al" "zaSy...").

@@ -300,7 +300,16 @@ Squeezed squeeze(const QString& text, const std::vector<bool>& madeUp) {
         keep(words[w].start, words[w].end);
         joined += view(w);
         const qsizetype gapEnd = w + 1 < words.size() ? words[w + 1].start : text.size();
-        if (w + 1 < words.size() && (madeUp[size_t(words[w].end)] || slip(joined, view(w + 1), view(w + 2))))
+        // The next word runs on over the blanks after it that are made up too ("A" "QHYA1bp..." where a terminal
+        // wrapped a key).
+        QString next;
+        size_t last = w + 1;
+        if (w + 1 < words.size()) {
+            next = view(w + 1).toString();
+            while (last + 1 < words.size() && madeUp[size_t(words[last].end)])
+                next += view(++last);
+        }
+        if (w + 1 < words.size() && (madeUp[size_t(words[w].end)] || slip(joined, next, view(last + 1))))
             continue;
         joined.clear();
         keep(words[w].end, gapEnd);
@@ -468,6 +477,20 @@ std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines) {
         if (following < 0 || !lines[size_t(following)].candidate)
             continue;
         const Line& next = lines[size_t(following)];
+        // A key that runs to the end of a line broken inside a word goes on in the next line's first word, however
+        // badly either half was read.
+        qsizetype lineEnd = line.text.size();
+        while (lineEnd > 0 && line.text[lineEnd - 1].isSpace())
+            --lineEnd;
+        if (wraps[i].tight && !keys.empty() && keys.back().end >= lineEnd) {
+            qsizetype start = 0;
+            while (start < next.text.size() && next.text[start].isSpace())
+                ++start;
+            qsizetype end = start;
+            while (end < next.text.size() && !next.text[end].isSpace())
+                ++end;
+            box(next, start, end);
+        }
         const qsizetype joint = line.text.size();
         std::vector<bool> joinedBlanks = madeUp;
         joinedBlanks.push_back(wraps[i].tight);

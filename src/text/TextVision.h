@@ -51,8 +51,11 @@ struct CheckedRedaction {
     QString text;
 };
 CheckedRedaction redactChecked(const QImage& image);
-// The same with the reading given (recognise() with a careful scale, on each ground a see-through picture shows).
-CheckedRedaction redactChecked(const QImage& image, const std::function<std::vector<Line>(const QImage&)>& reader);
+// The same with the reading given (recognise() with a careful scale, on each ground a see-through picture shows), and
+// the other way the painted picture is read last (by its most telling channel, dark on light, larger); what that
+// finds is covered and the result marked unsure.
+CheckedRedaction redactChecked(const QImage& image, const std::function<std::vector<Line>(const QImage&)>& reader,
+                               const std::function<std::vector<Line>(const QImage&)>& checker = {});
 
 // The picture with each normalised box filled. Throws ConvertError "Can't draw".
 QImage paint(const QImage& image, const std::vector<QRectF>& boxes);

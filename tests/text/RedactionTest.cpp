@@ -177,6 +177,9 @@ TEST(Redaction, FindingsSpanTheBlanksRecognitionMakesUp) {
         // One character misread: a look-alike in a key's prefix or a number, a stray mark, a yen sign or an accent
         // inside a key, a made-up blank within a prefix.
         {"aws AKIATOSFODNN?EXAMPLE ok", {"AKIATOSFODNN?EXAMPLE"}},
+        {"aws AKTAIOSFODNN7EXAMPLE ok", {"AKTAIOSFODNN7EXAMPLE"}},
+        {"secret Wq3Rv8LmT2x'p9NcKd4HsE7bQ1zU ok", {"Wq3Rv8LmT2x'p9NcKd4HsE7bQ1zU"}},
+        {"secret Wq3Rv8LmT2x'p9NcKd4HsE7bQ1z ok", {}},
         {"id AKIAT/Q2WXRTYU7PLKM8 set", {"AKIAT/Q2WXRTYU7PLKM8"}},
         {"API: Al zaSyD-9tSrke72PouQMnMX-a7eZSWOj", {"Al zaSyD-9tSrke72PouQMnMX-a7eZSWOj"}},
         {"SLACK=xOxb-2048-123456-AbCdEfGh", {"xOxb-2048-123456-AbCdEfGh"}},
@@ -192,6 +195,11 @@ TEST(Redaction, FindingsSpanTheBlanksRecognitionMakesUp) {
         {"IBAN GB29 NWBK 6016 l331 9268 19", {"GB29 NWBK 6016 l331 9268 19", "6016 l331 9268 19"}},
         {"office O30 1234 5678", {"O30 1234 5678"}},
         {"Company card 5555-5555-5555-dddd limit 500", {"5555-5555-5555-dddd"}},
+        {"Backup card 4012 8888 8888 1dd1 expires", {"4012 8888 8888 1dd1"}},
+        {"IBAN DE6? 4458 0131 4786 9983 31 (Berlin)",
+         {"DE6? 4458 0131 4786 9983 31", "4458 0131 4786 9983 31", "0131 4786 9983 31"}},
+        {"Company card 5548-673?-3362-0597 limit 500", {"5548-673?-3362-0597"}},
+        {"Really? 2024 was good, and so is 1?", {}},
         // Look-alikes that are what they read as.
         {"AKlA TEAM, the sk team, 10GB 2O2O iOS15 B2B GB29 SI56 O2 S1 on Bl0ck 4", {}},
         {"dates 2024-1201-1231-days and build 1234-5678-9012-beta2 ok", {}},
@@ -303,6 +311,29 @@ TEST(Redaction, SecretsALineBreakSplitsAreCoveredOnBothLines) {
          "Contact           Phone us on +44 20 7946\n"
          "Support           0958 on weekdays",
          {"+44 20 7946", "0958"}},
+        {"a ten-digit phone number wraps in the last cell",
+         "Contact           Call +49 30 123\n"
+         "Support           456 at nine",
+         {"+49 30 123", "456"}},
+        {"a terminal wraps a key standing far right of its name",
+         "STRIPE_SECRET=                                   sk_live_7Hk\n8LgNNJ14GCeqZ8F3XIHqA\n\nLoaded the settings "
+         "from the file in the home folder, all ok\nSTRIPE_PUBLIC=none",
+         {"sk_live_7Hk", "8LgNNJ14GCeqZ8F3XIHqA"}},
+        {"a terminal wraps an address and a card standing far right of their names",
+         "Contact                                   jona\ns.abcd@northwind.com for invoices\n"
+         "Company card                           5480-67\n31-3362-0597 limit 500",
+         {"jona", "s.abcd@northwind.com", "5480-67", "31-3362-0597"}},
+        {"a terminal wraps a token whose next row starts with an f read as a pound sign",
+         "session                                          af99037\n\u00a30477b41307c7b5e1fe53eccb93fcb9e7 "
+         "expires\n\nLoaded the settings from the file in the home folder, al",
+         {"af99037", "\u00a30477b41307c7b5e1fe53eccb93fcb9e7"}},
+        {"a terminal wraps a phone number inside its group and a key after a piece of it",
+         "or from home                                   025 1\n622 9906 at weekends\nLoaded the settings from the "
+         "file in the home folder\nSTRIPE_RESTRICTED=                        rk_ live A\nQHYA1bpTXySw2NHQDQg",
+         {"025 1", "622 9906", "rk_ live A", "QHYA1bpTXySw2NHQDQg"}},
+        {"a terminal's wrap whose next row lost its first letter to the reading",
+         "AWS_ACCESS_KEY_ID=                       AKIAPASHMQA\n JOYCQ7LF\nLoaded the settings from the file in the home folder",
+         {"AKIAPASHMQA", "JOYCQ7LF"}},
         {"a terminal's wrap falls inside an address",
          "Send the report to ann@exam\nple.com before noon",
          {"ann@exam", "ple.com"}},
