@@ -219,6 +219,8 @@ struct Scene {
     QStringList reopenedProperties;
     QPoint pointer;
     QList<bool> taken;
+    // The steps that closed ours by what was typed into it (Return on a dialog or an editor).
+    QList<qsizetype> closedByTyping;
 };
 
 struct Outcome {
@@ -243,6 +245,8 @@ public:
 
     Outcome play(const Kind& k, const Steps& steps, bool ours, Scene& scene) {
         Outcome out;
+        if (ours)
+            scene = Scene{};
         reset();
         QList<QProcess*> standIns;
         QList<quint32> windows;
@@ -282,9 +286,16 @@ public:
                 desktop.xdotool({"keydown", "alt", "key", "--delay", "150", "Tab", "keyup", "alt"});
                 break;
             case Step::Type: {
+                // Where what is typed closes ours, it closes the stand-in that gets it as well.
+                const bool showing = shows(), receiving = !ours && hasKeyboard();
                 const QString token = QStringLiteral("k%1").arg(typed++);
                 desktop.xdotool({"type", "--delay", "40", token});
                 desktop.key("Return");
+                Desktop::pause(300);
+                if (ours && showing && !shows())
+                    scene.closedByTyping.append(i);
+                if (receiving && scene.closedByTyping.contains(i) && !standIns.isEmpty())
+                    standIns.last()->terminate();
                 break;
             }
             case Step::Open:
@@ -582,10 +593,15 @@ void playGenerated(Manager manager, int inCi, int all) {
     Player player(stage);
     const quint32 seed = seedFor(manager);
     const int count = qEnvironmentVariableIntValue("PICTOLARIUM_E2E_ALL_WAYS") == 1 ? all : inCi;
+    // The panel menu's windows need the tray, which needs a window manager.
+    QList<Kind> reachable;
+    for (const Kind& k : kinds())
+        if (stage.hasManager() || k.opens != Opens::Menu)
+            reachable.append(k);
     QStringList table;
     for (int i = 0; i < count; ++i) {
         std::mt19937 rng(seed * 1000 + quint32(i));
-        const Kind& k = kinds()[(quint32(i) + seed) % quint32(kinds().size())];
+        const Kind& k = reachable[int((quint32(i) + seed) % quint32(reachable.size()))];
         const Steps steps = generate(rng, k, stage.hasManager());
         const Row row = compare(player, k, steps);
         table.append(QStringLiteral("%1 #%2 | %3").arg(seed).arg(i).arg(row.text));
@@ -703,6 +719,7 @@ TEST(KeysDifferential, KeysForATerminalPassOverACardUnderReview) {
     const QByteArray over = typeAt(box);
     EXPECT_EQ(over.toStdString(), away.toStdString()) << "with the pointer on the card";
     Desktop::pause(500);
-    EXPECT_EQ(Desktop::digest(redacted), before) << "the redaction was rewritten";
+    EXPECT_EQ(Desktop::digest(redacted).toHex().toStdString(), before.toHex().toStdString())
+        << "the redaction was rewritten";
     EXPECT_NE(desktop.visibleWindow(QStringLiteral("^Pictolarium Card$")), 0u);
 }

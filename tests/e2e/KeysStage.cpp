@@ -75,11 +75,9 @@ bool KeysStage::start() {
     if (!error.isEmpty())
         return false;
     const QString config = desktop.configHome();
-    QProcess* openbox = nullptr;
     switch (manager) {
     case Manager::Openbox:
-    case Manager::None: // only while the panel starts, which waits for a window manager before it docks anything
-        openbox = desktop.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+        desktop.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
         break;
     case Manager::FollowMouse: {
         QFile stock(QStringLiteral("/etc/xdg/openbox/rc.xml"));
@@ -99,33 +97,27 @@ bool KeysStage::start() {
         write(desktop.home() + QStringLiteral("/.icewm/preferences"), "ShowTaskBar=0\n");
         desktop.start(QStringLiteral("icewm"));
         break;
+    case Manager::None:
+        break;
     }
-    if (!Desktop::waitUntil(
-            [&] {
-                return desktop.run(QStringLiteral("xprop"), {"-root", "_NET_SUPPORTING_WM_CHECK"})
-                    .contains("window id");
-            },
-            10000, 100)) {
+    if (hasManager() && !Desktop::waitUntil(
+                            [&] {
+                                return desktop.run(QStringLiteral("xprop"), {"-root", "_NET_SUPPORTING_WM_CHECK"})
+                                    .contains("window id");
+                            },
+                            10000, 100)) {
         error = QStringLiteral("%1 did not start").arg(QLatin1String(managerName(manager)));
         return false;
     }
+    // The panel waits for a window manager before it docks anything: with none, there is no tray and no task list.
     const QString rc = desktop.folder(QStringLiteral("panel")) + QStringLiteral("/tint2rc");
     write(rc, panelConfig);
-    desktop.start(QStringLiteral("tint2"), {QStringLiteral("-c"), rc});
-    if (!Desktop::waitUntil([&] { return desktop.selectionOwned(QStringLiteral("_NET_SYSTEM_TRAY_S0")); }, 10000)) {
-        error = QStringLiteral("the panel's tray did not start");
-        return false;
-    }
-    if (manager == Manager::None) {
-        openbox->terminate();
-        openbox->waitForFinished(5000);
-        // What it left on the root window would tell programs that a window manager still answers there.
-        QStringList remove{QStringLiteral("-root")};
-        for (const QString& line : desktop.run(QStringLiteral("xprop"), {QStringLiteral("-root")}).split(u'\n'))
-            if (line.startsWith(QLatin1String("_NET_")) || line.startsWith(QLatin1String("_OB_")))
-                remove << QStringLiteral("-remove") << line.section(u'(', 0, 0).section(u':', 0, 0).trimmed();
-        desktop.run(QStringLiteral("xprop"), remove);
-        Desktop::pause(300);
+    if (hasManager()) {
+        desktop.start(QStringLiteral("tint2"), {QStringLiteral("-c"), rc});
+        if (!Desktop::waitUntil([&] { return desktop.selectionOwned(QStringLiteral("_NET_SYSTEM_TRAY_S0")); }, 10000)) {
+            error = QStringLiteral("the panel's tray did not start");
+            return false;
+        }
     }
     // Created one after another, so that the window manager lists them (and the task list shows them) in order.
     for (int i = 0; i < 3; ++i) {
@@ -138,10 +130,12 @@ bool KeysStage::start() {
     }
     if (!restartApp())
         return false;
+    if (!hasManager())
+        return true;
     icon = desktop.trayIcon();
     if (icon.isNull())
         error = QStringLiteral("no tray icon");
-    return icon.isNull() == false;
+    return !icon.isNull();
 }
 
 bool KeysStage::restartApp() {

@@ -1,9 +1,9 @@
 #pragma once
 // A desktop for following the keyboard: a window manager of a chosen kind (or none), a panel with a task list and
-// a tray, the program, and three terminals that log every byte typed into them. Beside our windows it puts plain
-// ones of another program, alike for the window manager, that close on Escape, on a click where our window has its
-// close button, or when the window manager closes them. What a plain window does with the
-// keyboard is the window manager's (or the X server's) doing, never ours: that is what ours are held to.
+// a tray (where there is a window manager), the program, and three terminals that log every byte typed into them.
+// Beside our windows it puts plain ones of another program, alike for the window manager, that close on Escape, on a
+// click where our window has its close button, or when the window manager closes them. What a plain window does with
+// the keyboard is the window manager's (or the X server's) doing, never ours: that is what ours are held to.
 
 #include "Desktop.h"
 
@@ -37,6 +37,7 @@ public:
     bool hasManager() const { return manager != Manager::None; }
     // The program again, after something of ours stayed open that a row could not close.
     bool restartApp();
+    // Null with no window manager.
     QPoint trayIcon() const { return icon; }
 
     // The window the keyboard is on as the X server has it (the top-level one); 0 when it follows the pointer.
