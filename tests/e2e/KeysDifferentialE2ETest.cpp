@@ -3,7 +3,8 @@
 // it and back; closed by Escape, its button, Alt+F4 or the basket's key; a line typed) is played twice on the same
 // desktop: once with our window, once with a plain terminal standing where ours stood and closing the same way.
 // Every line typed must land in the same terminal both times. Sequences come from a seed, fixed here;
-// PICTOLARIUM_KEYS_SEED=<n> (or "random") plays others, PICTOLARIUM_E2E_ALL_WAYS=1 plays many more of them.
+// PICTOLARIUM_KEYS_SEED=<n> (or "random") plays others, PICTOLARIUM_E2E_ALL_WAYS=1 plays many more of them, and
+// PICTOLARIUM_KEYS_SHOTS=1 keeps a screenshot after each step.
 
 #include "KeysStage.h"
 
@@ -51,7 +52,14 @@ const QString basketTitle = QStringLiteral("^Pictolarium Basket$");
 
 const QList<Kind>& kinds() {
     static const QList<Kind> all{
-        {"basket", {basketTitle}, Opens::BasketKey, {}, -1, true, {}, true},
+        {"basket",
+         {basketTitle},
+         Opens::BasketKey,
+         {},
+         -1,
+         true,
+         [](const QRect& r) { return QPoint(r.right() - 31, r.top() + 40); },
+         true},
         {"preview", {basketTitle, QStringLiteral("^Pictolarium Preview$")}, Opens::Preview, {}, -1, true, {}, true},
         {"shortcut dialog",
          {QStringLiteral("^Shortcut for")},
@@ -62,7 +70,7 @@ const QList<Kind>& kinds() {
          [](const QRect& r) { return r.bottomRight() - QPoint(278, 33); },
          false,
          true},
-        {"Customize Toolbar", {QStringLiteral("^Customize Toolbar$")}, Opens::Menu, QStringList(6, "Up")},
+        {"Customize Toolbar", {QStringLiteral("^Customize Toolbar$")}, Opens::Menu, QStringList(6, "Up"), -1, true},
         {"tour",
          {QStringLiteral("^Pictolarium Tour$")},
          Opens::Menu,
@@ -228,6 +236,8 @@ struct Outcome {
     QStringList lines;
     QStringList notes;
     bool opened = false;
+    // The window the sequence is about still shows after the last step.
+    bool left = false;
 };
 
 class Player {
@@ -376,8 +386,9 @@ public:
                     where = QChar(u'A' + i);
             out.lines.append(where);
         }
-        if (ours && shows())
-            out.notes.append(QStringLiteral("ours still open at the end"));
+        out.left = shows();
+        if (out.left)
+            out.notes.append(QStringLiteral("still open at the end"));
         cleanUp(standIns);
         return out;
     }
@@ -567,7 +578,7 @@ Row compare(Player& player, const Kind& k, const Steps& steps) {
     Scene scene;
     const Outcome ours = player.play(k, steps, true, scene);
     const Outcome plain = ours.opened ? player.play(k, steps, false, scene) : Outcome{};
-    const bool pass = ours.opened && plain.opened && ours.lines == plain.lines;
+    const bool pass = ours.opened && plain.opened && ours.lines == plain.lines && ours.left == plain.left;
     QString text = QStringLiteral("%1 | %2 | ours %3 | plain %4 | %5")
                        .arg(QLatin1String(k.name), describe(steps), ours.lines.join(u','), plain.lines.join(u','),
                             pass ? QStringLiteral("pass") : QStringLiteral("FAIL"));
@@ -599,14 +610,19 @@ void playGenerated(Manager manager, int inCi, int all) {
         if (stage.hasManager() || k.opens != Opens::Menu)
             reachable.append(k);
     QStringList table;
-    for (int i = 0; i < count; ++i) {
+    // One sequence alone, to look at again: PICTOLARIUM_KEYS_ONLY=<its number>.
+    const QByteArray only = qgetenv("PICTOLARIUM_KEYS_ONLY");
+    for (int i = 0; i < std::max(count, only.isEmpty() ? 0 : only.toInt() + 1); ++i) {
+        if (!only.isEmpty() && only.toInt() != i)
+            continue;
         std::mt19937 rng(seed * 1000 + quint32(i));
         const Kind& k = reachable[int((quint32(i) + seed) % quint32(reachable.size()))];
         const Steps steps = generate(rng, k, stage.hasManager());
         const Row row = compare(player, k, steps);
         table.append(QStringLiteral("%1 #%2 | %3").arg(seed).arg(i).arg(row.text));
         std::fprintf(stderr, "keys: %s | %s\n", managerName(manager), qPrintable(table.last()));
-        EXPECT_TRUE(row.pass) << "seed " << seed << " (PICTOLARIUM_KEYS_SEED=" << seed << "), sequence " << i
+        EXPECT_TRUE(row.pass) << "seed " << seed << ", sequence " << i << " (PICTOLARIUM_KEYS_SEED=" << seed
+                              << " PICTOLARIUM_KEYS_ONLY=" << i << ")"
                               << " under " << managerName(manager) << ":\n"
                               << row.text.toStdString();
     }

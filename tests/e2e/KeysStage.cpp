@@ -170,7 +170,8 @@ void KeysStage::setFocus(quint32 window) {
 QList<QPoint> KeysStage::taskButtons() {
     const QImage screen = desktop.screenshot();
     QList<QPoint> centres;
-    const int y = screen.height() - 15;
+    // Below the buttons' titles, whose letters would cut the rows up.
+    const int y = screen.height() - 4;
     int start = -1;
     // The tray sits at the right end; the task list stops well before it.
     for (int x = 0; x < screen.width() - 150; ++x) {
