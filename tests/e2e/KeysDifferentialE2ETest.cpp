@@ -293,7 +293,8 @@ public:
             }
             case Step::AltTab:
             case Step::BackAltTab:
-                desktop.xdotool({"keydown", "alt", "key", "--delay", "150", "Tab", "keyup", "alt"});
+                // Alt held a while around the Tab, as a hand does: a switcher that shows a list acts on the release.
+                desktop.xdotool({"keydown", "alt", "sleep", "0.15", "key", "Tab", "sleep", "0.3", "keyup", "alt"});
                 break;
             case Step::Type: {
                 // Where what is typed closes ours, it closes the stand-in that gets it as well.
@@ -365,8 +366,9 @@ public:
                 desktop.screenshot(
                     Desktop::shotsDir() +
                     QStringLiteral("/keysdiff-%1-%2-%3.png").arg(++shots).arg(ours ? "ours" : "plain").arg(i));
-            // A window that goes when the user turns away: the stand-ins go as the program would close them.
-            if (!ours && step.leaves() && k.closesOnLeave && !hasKeyboard())
+            // A window that goes when the user turns to another program goes whether or not the keyboard went
+            // along (with no window manager it stays where it was): the stand-ins go as the program closes them.
+            if (!ours && step.leaves() && k.closesOnLeave)
                 endStandIns();
         }
         const QString last = QStringLiteral("k%1").arg(typed - 1);
@@ -403,7 +405,7 @@ private:
             stage.setFocus(0);
         }
         desktop.click(stage.terminalCentre(0));
-        Desktop::pause(300);
+        Desktop::pause(500);
         stage.clearLogs();
     }
 
