@@ -134,6 +134,10 @@ ThumbnailPanel::ThumbnailPanel(const Shot& shot, std::optional<QSizeF> imageBox,
 }
 
 ThumbnailPanel::~ThumbnailPanel() {
+    // The widget's own teardown hides the window, and the key route reports that hide: by then the card's parts
+    // are gone, so it must hear nothing more.
+    disconnect(&KeyRoute::instance(), nullptr, this, nullptr);
+    closed = true;
     services.escape->setActive(false);
     services.deleteKeys->setActive(false);
     // The card's pictures are freed with it.
