@@ -60,7 +60,7 @@ QMimeData* onClipboard(quint64 mark) {
 // and nothing joins a copy that is no longer on the clipboard. A picture refused as too large leaves the file
 // copied alone, and the basket says so.
 void completePicture(LibraryPanel* panel, quint64 mark, const QUrl& url) {
-    BoundedLoad::start(url, panel, [panel, mark, url](const IsolatedDecode::Result& result) {
+    const auto made = [panel, mark, url](const IsolatedDecode::Result& result) {
         if (!onClipboard(mark))
             return;
         if (!result.ok()) {
@@ -72,7 +72,8 @@ void completePicture(LibraryPanel* panel, quint64 mark, const QUrl& url) {
             if (QMimeData* data = onClipboard(mark); data && !png.isEmpty())
                 data->setData(QStringLiteral("image/png"), png);
         });
-    });
+    };
+    BoundedLoad::start(url, panel, made, BoundedLoad::copyPixelLimit);
 }
 
 // Puts the data on the clipboard and says how that went. Another program may hold on to the clipboard: then
@@ -173,7 +174,7 @@ void LibraryPanel::copyImage(const QUrl& url) {
         data->setData(QStringLiteral("image/png"), png);
         copyAndSay(data, self, QStringLiteral("Copied"));
     };
-    BoundedLoad::start(url, this, [self, url, pending, stale, put](const IsolatedDecode::Result& result) {
+    const auto made = [self, url, pending, stale, put](const IsolatedDecode::Result& result) {
         *pending = false;
         if (!self || stale())
             return;
@@ -189,7 +190,8 @@ void LibraryPanel::copyImage(const QUrl& url) {
             else
                 put(png);
         });
-    });
+    };
+    BoundedLoad::start(url, this, made, BoundedLoad::copyPixelLimit);
 }
 
 void LibraryPanel::revealSelected() {

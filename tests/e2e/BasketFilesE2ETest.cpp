@@ -68,6 +68,32 @@ bool sparse(const QString& path, const QByteArray& head, qint64 size) {
     return file.open(QIODevice::WriteOnly) && file.write(head) == head.size() && file.resize(size);
 }
 
+// A PNG of `side` × `side` grey pixels, all black: a few hundred kilobytes that decode to hundreds of megabytes.
+bool manyPixels(const QString& path, int side) {
+    const auto chunk = [](const char* type, const QByteArray& data) {
+        QByteArray sized(4, '\0'), crc(4, '\0');
+        qToBigEndian<quint32>(quint32(data.size()), sized.data());
+        const QByteArray body = type + data;
+        quint32 sum = 0xffffffff;
+        for (const char byte : body) {
+            sum ^= quint8(byte);
+            for (int bit = 0; bit < 8; ++bit)
+                sum = sum >> 1 ^ (sum & 1 ? 0xedb88320 : 0);
+        }
+        qToBigEndian<quint32>(~sum, crc.data());
+        return sized + body + crc;
+    };
+    QByteArray header(13, '\0');
+    qToBigEndian<quint32>(quint32(side), header.data());
+    qToBigEndian<quint32>(quint32(side), header.data() + 4);
+    header[8] = 8; // eight bits of grey
+    // Each row: its filter byte and its pixels, all nought. qCompress puts the length before the zlib stream.
+    const QByteArray rows = qCompress(QByteArray(qsizetype(side) * (side + 1), '\0'), 9).mid(4);
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) &&
+           file.write("\x89PNG\r\n\x1a\n" + chunk("IHDR", header) + chunk("IDAT", rows) + chunk("IEND", {})) > 0;
+}
+
 } // namespace
 
 // Files far larger than what they show: their tiles and copies read only as much as the decoder's limits let
@@ -88,6 +114,9 @@ TEST(BasketFiles, HugeFilesAreReadOnlyAsFarAsTheirPicturesAllowAndNeverStopThePr
     const QByteArray poster = QByteArray::fromHex("89504e470d0a1a0a0000000d494844520000753000007530080200000000000000");
     ASSERT_TRUE(sparse(downloads + "poster.png", poster, megabytes1000));
     ASSERT_TRUE(sparse(downloads + "disk.png", {}, qint64(1) << 30));
+    // And the other way round: a small file of 81 million pixels, which the decoder may read but a copy would
+    // hold whole.
+    ASSERT_TRUE(manyPixels(downloads + "wide.png", 9000));
     tilePicture(downloads + "small.png");
     ASSERT_TRUE(b.start());
     const auto stalls = [&](qsizetype mark) {
@@ -98,7 +127,8 @@ TEST(BasketFiles, HugeFilesAreReadOnlyAsFarAsTheirPicturesAllowAndNeverStopThePr
     b.click(b.recentTab());
     const QString listed = b.newest(
         "recent: ", [](const QString& line) { return line.contains("disk.png") && line.contains("small.png"); }, 10000);
-    for (const char* name : {"scan1.tiff", "scan2.tiff", "scan3.tiff", "scan4.tiff", "poster.png", "disk.png"}) {
+    for (const char* name :
+         {"scan1.tiff", "scan2.tiff", "scan3.tiff", "scan4.tiff", "poster.png", "disk.png", "wide.png"}) {
         SCOPED_TRACE(name);
         ASSERT_TRUE(listed.contains(name)) << listed.toStdString();
         EXPECT_TRUE(b.saw(QStringLiteral("thumbnail: %1 none").arg(name), mark, 10000));
@@ -118,6 +148,8 @@ TEST(BasketFiles, HugeFilesAreReadOnlyAsFarAsTheirPicturesAllowAndNeverStopThePr
         {"disk.png", false, "Copied", nullptr},
         {"poster.png", true, "Can't open poster.png: the picture is too large", nullptr},
         {"disk.png", true, "Can't open disk.png: it is not a readable PNG picture", nullptr},
+        {"wide.png", false, "Copied", "Copied the file; the picture is too large to copy"},
+        {"wide.png", true, "Can't open wide.png: the picture is too large", nullptr},
     };
     for (const auto& c : copies) {
         SCOPED_TRACE(std::string(c.file) + (c.image ? " image" : " copy"));
