@@ -45,6 +45,16 @@ QMimeData* fileData(const QList<QUrl>& urls) {
 const char* const copyMark = "pictolarium.copy";
 quint64 copies = 0;
 
+// What reads the latest copy's picture. A newer copy ends the work of the one before, whose picture could join
+// nothing any more: a burst of copies would otherwise run a decoder for each at once.
+QPointer<QObject> copyWork;
+
+QObject* newCopyWork(QObject* panel) {
+    delete copyWork.data();
+    copyWork = new QObject(panel);
+    return copyWork;
+}
+
 // The data of our copy `mark` while it is on the clipboard. The clipboard keeps the object it was handed (or
 // the one a refused put retried with, which carries the same mark), and every later request of another program
 // reads its formats afresh, so a format added to it is offered from then on.
@@ -73,7 +83,7 @@ void completePicture(LibraryPanel* panel, quint64 mark, const QUrl& url) {
                 data->setData(QStringLiteral("image/png"), png);
         });
     };
-    BoundedLoad::start(url, panel, made, BoundedLoad::copyPixelLimit);
+    BoundedLoad::start(url, newCopyWork(panel), made, BoundedLoad::copyPixelLimit);
 }
 
 // Puts the data on the clipboard and says how that went. Another program may hold on to the clipboard: then
@@ -112,6 +122,8 @@ void LibraryPanel::copySelected() {
                                 : QStringLiteral("Copied ") + QString::number(urls.size()) + QStringLiteral(" files"));
     if (urls.size() == 1)
         completePicture(this, mark, urls.first());
+    else
+        delete copyWork.data();
 }
 
 void LibraryPanel::shareSelected(QWidget* sender) {
@@ -163,8 +175,8 @@ void LibraryPanel::copyImage(const QUrl& url) {
     const quint64 mark = ++copies;
     QPointer<LibraryPanel> self(this);
     const auto pending = std::make_shared<bool>(true);
-    QTimer::singleShot(readingHintMs, this, [self, url, pending] {
-        if (*pending && self)
+    QTimer::singleShot(readingHintMs, this, [self, url, pending, mark] {
+        if (*pending && self && mark == copies)
             self->toast(QStringLiteral("Reading ") + url.fileName() + QStringLiteral("\u2026"));
     });
     const auto stale = [changes, mark] { return mark != copies || ClipboardOwner::changes() != changes; };
@@ -191,7 +203,7 @@ void LibraryPanel::copyImage(const QUrl& url) {
                 put(png);
         });
     };
-    BoundedLoad::start(url, this, made, BoundedLoad::copyPixelLimit);
+    BoundedLoad::start(url, newCopyWork(this), made, BoundedLoad::copyPixelLimit);
 }
 
 void LibraryPanel::revealSelected() {

@@ -176,6 +176,23 @@ TEST(BasketFiles, HugeFilesAreReadOnlyAsFarAsTheirPicturesAllowAndNeverStopThePr
         EXPECT_EQ(stalls(mark), "");
         ASSERT_TRUE(b.alive());
     }
+    // A burst of copies of a picture that takes a while to decode: each ends the decoder of the one before.
+    const auto decoders = [pid = b.desktop.app()->processId()] {
+        int count = 0;
+        for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
+            QFile stat("/proc/" + entry + "/stat");
+            const QList<QByteArray> fields =
+                stat.open(QIODevice::ReadOnly) ? stat.readAll().split(' ') : QList<QByteArray>();
+            count += fields.size() > 3 && fields[1].startsWith("(pictolarium-dec") && fields[3].toLongLong() == pid;
+        }
+        return count;
+    };
+    b.click(b.centre(int(tiles.indexOf("wide.png"))));
+    mark = b.mark();
+    for (int i = 0; i < 8; ++i)
+        b.key("ctrl+c");
+    EXPECT_LE(decoders(), 1);
+    EXPECT_FALSE(b.traced("toast: Copied the file; the picture is too large to copy", mark, 12000).isEmpty());
     // The most the program ever held.
     const qint64 peak = Desktop::memoryKb(b.desktop.app()->processId(), "VmHWM");
     std::printf("peak resident size: %lld MB\n", peak / 1024);
