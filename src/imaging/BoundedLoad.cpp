@@ -59,7 +59,7 @@ namespace {
 // The pictures the decoding child has no reader for (GIF, BMP: simple formats whose readers allocate no more
 // than the picture) are decoded on a worker, held to the child's memory limit before anything is allocated.
 // The file is read whole only once its start says it is such a picture and one that fits.
-IsolatedDecode::Result decodeHere(const QString& path) {
+IsolatedDecode::Result decodeHere(const QString& path, qint64 pixelLimit) {
     IsolatedDecode::Result result;
     QByteArray head;
     qint64 fileSize = 0;
@@ -72,7 +72,9 @@ IsolatedDecode::Result decodeHere(const QString& path) {
         return result;
     }
     const auto tooLarge = [&](QSize size) {
-        return size.isValid() && qint64(size.width()) * size.height() * 4 > IsolatedDecode::memoryLimit - fileSize;
+        const qint64 pixels = qint64(size.width()) * size.height();
+        return size.isValid() &&
+               (pixels * 4 > IsolatedDecode::memoryLimit - fileSize || (pixelLimit > 0 && pixels > pixelLimit));
     };
     // The bytes and the pixels are held together, and these readers' pixels take no less room than their file.
     QByteArray bytes;
@@ -93,20 +95,27 @@ IsolatedDecode::Result decodeHere(const QString& path) {
     result.image = ImageCodec::decode(bytes);
     if (result.image.isNull())
         result.failure = QStringLiteral("it is not a picture or PDF");
+    else if (tooLarge(result.image.size())) {
+        // Its header told less than its frames hold.
+        result.image = QImage();
+        result.failure = QStringLiteral("the picture is too large");
+        result.tooLarge = true;
+    }
     return result;
 }
 
 } // namespace
 
-void start(const QUrl& url, QObject* context, std::function<void(const IsolatedDecode::Result&)> done) {
+void start(const QUrl& url, QObject* context, std::function<void(const IsolatedDecode::Result&)> done,
+           qint64 pixelLimit) {
     const QString path = url.isLocalFile() ? url.toLocalFile() : QString();
     QPointer<QObject> alive(context);
     // Even the first bytes that tell the file's kind are read on a worker: a file on a slow or stalled disk
     // holds that worker, never the thread that answers the user.
-    Dispatch::global([alive = std::move(alive), done = std::move(done), path]() mutable {
+    Dispatch::global([alive = std::move(alive), done = std::move(done), path, pixelLimit]() mutable {
         const auto format = path.isEmpty() ? std::nullopt : formatOf(path);
         if (!format && ChildProcesses::notAFile(path).isEmpty()) {
-            IsolatedDecode::Result result = decodeHere(path);
+            IsolatedDecode::Result result = decodeHere(path, pixelLimit);
             Dispatch::main([alive = std::move(alive), done = std::move(done), result = std::move(result)] {
                 if (alive)
                     done(result);
@@ -118,6 +127,7 @@ void start(const QUrl& url, QObject* context, std::function<void(const IsolatedD
         job.source = path;
         job.format = format.value_or(ImageFormat::png);
         job.pdf = format == ImageFormat::pdf;
+        job.pixelLimit = pixelLimit;
         Dispatch::main([alive = std::move(alive), done = std::move(done), job]() mutable {
             if (alive)
                 IsolatedDecode::start(job, alive.data(), std::move(done));

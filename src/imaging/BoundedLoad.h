@@ -22,8 +22,14 @@ namespace BoundedLoad {
 std::optional<ImageFormat> formatOf(const QString& path);
 
 // Decodes the picture, upright (a PDF: its first page, as opening draws it), and calls `done` on this thread's
-// event loop with the result, unless `context` went first: the child is killed then and `done` never runs.
-void start(const QUrl& url, QObject* context, std::function<void(const IsolatedDecode::Result&)> done);
+// event loop with the result, unless `context` went first: the child is killed then and `done` never runs. A
+// picture of more than `pixelLimit` pixels (when above 0) is refused as too large before this process holds it.
+void start(const QUrl& url, QObject* context, std::function<void(const IsolatedDecode::Result&)> done,
+           qint64 pixelLimit = 0);
+
+// The most pixels a copy's picture may have: it is held here and encoded for the clipboard, and a few hundred
+// bytes of PNG may describe a gigabyte of pixels. A 48-megapixel photograph fits.
+constexpr qint64 copyPixelLimit = 50LL * 1000 * 1000;
 
 // The refusal in the words of opening: "Can't open <name>: <why>".
 QString refusal(const QUrl& url, const IsolatedDecode::Result& result);

@@ -183,6 +183,7 @@ Result readOutput(const Job& job, const UnnamedFile& file) {
     const QSize size(int(header.width), int(header.height));
     const auto format = QImage::Format(header.format);
     if (!ImageCodec::fitsBudget(size) ||
+        (job.pixelLimit > 0 && qint64(size.width()) * size.height() > job.pixelLimit) ||
         (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32_Premultiplied)) {
         result.failure = failureText(job, TooLarge);
         result.tooLarge = true;
@@ -233,6 +234,7 @@ Result finished(const Job& job, const Ended& ended, const Files& files) {
     Result result;
     if (ended.timedOut) {
         result.failure = QStringLiteral("it takes too long to read");
+        result.tooLarge = true;
     } else if (ended.failedToStart) {
         result.failure = QStringLiteral("the decoder could not be started");
     } else if (ended.crashed) {

@@ -43,6 +43,9 @@ struct Job {
     // (Result::copy) that the caller names once it wants it.
     QString copyInto;
     int timeLimitMs = IsolatedDecode::timeLimitMs;
+    // When above 0: a picture of more pixels than this is refused as too large before this process holds any of
+    // it. The child decodes it all the same, within its own limits.
+    qint64 pixelLimit = 0;
 };
 
 struct Result {

@@ -45,6 +45,16 @@ QMimeData* fileData(const QList<QUrl>& urls) {
 const char* const copyMark = "pictolarium.copy";
 quint64 copies = 0;
 
+// What reads the latest copy's picture. A newer copy ends the work of the one before, whose picture could join
+// nothing any more: a burst of copies would otherwise run a decoder for each at once.
+QPointer<QObject> copyWork;
+
+QObject* newCopyWork(QObject* panel) {
+    delete copyWork.data();
+    copyWork = new QObject(panel);
+    return copyWork;
+}
+
 // The data of our copy `mark` while it is on the clipboard. The clipboard keeps the object it was handed (or
 // the one a refused put retried with, which carries the same mark), and every later request of another program
 // reads its formats afresh, so a format added to it is offered from then on.
@@ -60,7 +70,7 @@ QMimeData* onClipboard(quint64 mark) {
 // and nothing joins a copy that is no longer on the clipboard. A picture refused as too large leaves the file
 // copied alone, and the basket says so.
 void completePicture(LibraryPanel* panel, quint64 mark, const QUrl& url) {
-    BoundedLoad::start(url, panel, [panel, mark, url](const IsolatedDecode::Result& result) {
+    const auto made = [panel, mark, url](const IsolatedDecode::Result& result) {
         if (!onClipboard(mark))
             return;
         if (!result.ok()) {
@@ -72,7 +82,8 @@ void completePicture(LibraryPanel* panel, quint64 mark, const QUrl& url) {
             if (QMimeData* data = onClipboard(mark); data && !png.isEmpty())
                 data->setData(QStringLiteral("image/png"), png);
         });
-    });
+    };
+    BoundedLoad::start(url, newCopyWork(panel), made, BoundedLoad::copyPixelLimit);
 }
 
 // Puts the data on the clipboard and says how that went. Another program may hold on to the clipboard: then
@@ -111,6 +122,8 @@ void LibraryPanel::copySelected() {
                                 : QStringLiteral("Copied ") + QString::number(urls.size()) + QStringLiteral(" files"));
     if (urls.size() == 1)
         completePicture(this, mark, urls.first());
+    else
+        delete copyWork.data();
 }
 
 void LibraryPanel::shareSelected(QWidget* sender) {
@@ -162,8 +175,8 @@ void LibraryPanel::copyImage(const QUrl& url) {
     const quint64 mark = ++copies;
     QPointer<LibraryPanel> self(this);
     const auto pending = std::make_shared<bool>(true);
-    QTimer::singleShot(readingHintMs, this, [self, url, pending] {
-        if (*pending && self)
+    QTimer::singleShot(readingHintMs, this, [self, url, pending, mark] {
+        if (*pending && self && mark == copies)
             self->toast(QStringLiteral("Reading ") + url.fileName() + QStringLiteral("\u2026"));
     });
     const auto stale = [changes, mark] { return mark != copies || ClipboardOwner::changes() != changes; };
@@ -173,7 +186,7 @@ void LibraryPanel::copyImage(const QUrl& url) {
         data->setData(QStringLiteral("image/png"), png);
         copyAndSay(data, self, QStringLiteral("Copied"));
     };
-    BoundedLoad::start(url, this, [self, url, pending, stale, put](const IsolatedDecode::Result& result) {
+    const auto made = [self, url, pending, stale, put](const IsolatedDecode::Result& result) {
         *pending = false;
         if (!self || stale())
             return;
@@ -189,7 +202,8 @@ void LibraryPanel::copyImage(const QUrl& url) {
             else
                 put(png);
         });
-    });
+    };
+    BoundedLoad::start(url, newCopyWork(this), made, BoundedLoad::copyPixelLimit);
 }
 
 void LibraryPanel::revealSelected() {

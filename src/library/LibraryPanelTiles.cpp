@@ -54,8 +54,11 @@ QImage LibraryPanel::renderThumbnail(const QString& file, int maxPixels) {
     if (tooLarge(ImageCodec::pictureSize(bytes)))
         return {};
     // A large file is read and reduced in the decoding child: four tiles of gigabyte files at once must not
-    // hold gigabytes here.
+    // hold gigabytes here. The child holds the whole file, so one such decodes alone, or a folder of them would
+    // hold gigabytes all the same, in children.
     if (size > ImageConvert::thumbnailReadHereLimit) {
+        decodeBudget().acquire(decodeBudgetBlocks);
+        const QSemaphoreReleaser release(decodeBudget(), decodeBudgetBlocks);
         IsolatedDecode::Job job;
         job.source = file;
         job.thumbnail = maxPixels;

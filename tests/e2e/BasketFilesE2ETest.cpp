@@ -13,6 +13,7 @@
 #include <QPdfWriter>
 #include <QProcess>
 #include <QThread>
+#include <QTimer>
 #include <QtEndian>
 #include <gtest/gtest.h>
 
@@ -69,6 +70,52 @@ bool sparse(const QString& path, const QByteArray& head, qint64 size) {
     return file.open(QIODevice::WriteOnly) && file.write(head) == head.size() && file.resize(size);
 }
 
+// A PNG of `side` × `side` grey pixels, all black: a few hundred kilobytes that decode to hundreds of megabytes.
+bool manyPixels(const QString& path, int side) {
+    const auto chunk = [](const char* type, const QByteArray& data) {
+        QByteArray sized(4, '\0'), crc(4, '\0');
+        qToBigEndian<quint32>(quint32(data.size()), sized.data());
+        const QByteArray body = type + data;
+        quint32 sum = 0xffffffff;
+        for (const char byte : body) {
+            sum ^= quint8(byte);
+            for (int bit = 0; bit < 8; ++bit)
+                sum = sum >> 1 ^ (sum & 1 ? 0xedb88320 : 0);
+        }
+        qToBigEndian<quint32>(~sum, crc.data());
+        return sized + body + crc;
+    };
+    QByteArray header(13, '\0');
+    qToBigEndian<quint32>(quint32(side), header.data());
+    qToBigEndian<quint32>(quint32(side), header.data() + 4);
+    header[8] = 8; // eight bits of grey
+    // Each row: its filter byte and its pixels, all nought. qCompress puts the length before the zlib stream.
+    const QByteArray rows = qCompress(QByteArray(qsizetype(side) * (side + 1), '\0'), 9).mid(4);
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) &&
+           file.write("\x89PNG\r\n\x1a\n" + chunk("IHDR", header) + chunk("IDAT", rows) + chunk("IEND", {})) > 0;
+}
+
+// A TIFF of 100 × 100 grey pixels whose directory stands at the end of a file of `size` bytes, as some writers
+// put it: nothing short of the whole file tells what it is.
+bool tailTiff(const QString& path, qint64 size) {
+    QByteArray head("II*\0\0\0\0\0", 8), directory(2 + 8 * 12 + 4, '\0');
+    qToLittleEndian<quint32>(quint32(size - directory.size()), head.data() + 4);
+    const quint32 entries[][3] = {{256, 4, 100}, {257, 4, 100}, {258, 3, 8},   {259, 3, 1},
+                                  {262, 3, 1},   {273, 4, 8},   {278, 4, 100}, {279, 4, 10000}};
+    qToLittleEndian<quint16>(8, directory.data());
+    for (int i = 0; i < 8; ++i) {
+        char* entry = directory.data() + 2 + 12 * i;
+        qToLittleEndian<quint16>(quint16(entries[i][0]), entry);
+        qToLittleEndian<quint16>(quint16(entries[i][1]), entry + 2);
+        qToLittleEndian<quint32>(1, entry + 4);
+        qToLittleEndian<quint32>(entries[i][2], entry + 8);
+    }
+    QFile file(path);
+    return sparse(path, head, size) && file.open(QIODevice::ReadWrite) && file.seek(size - directory.size()) &&
+           file.write(directory) == directory.size();
+}
+
 } // namespace
 
 // Files far larger than what they show: their tiles and copies read only as much as the decoder's limits let
@@ -83,28 +130,61 @@ TEST(BasketFiles, HugeFilesAreReadOnlyAsFarAsTheirPicturesAllowAndNeverStopThePr
     const QString downloads = b.desktop.home() + "/Downloads/";
     QDir().mkpath(downloads);
     const qint64 megabytes1000 = qint64(1000) << 20;
-    for (const char* name : {"scan1.tiff", "scan2.tiff", "scan3.tiff", "scan4.tiff"})
+    for (const char* name : {"scan1.tiff", "scan2.tiff"})
         ASSERT_TRUE(sparse(downloads + name, {}, megabytes1000));
+    // Two that the decoding child must read whole for their tiles: never both at once.
+    for (const char* name : {"scan3.tiff", "scan4.tiff"})
+        ASSERT_TRUE(tailTiff(downloads + name, megabytes1000));
     // A PNG whose header claims 30000 × 30000 pixels.
     const QByteArray poster = QByteArray::fromHex("89504e470d0a1a0a0000000d494844520000753000007530080200000000000000");
     ASSERT_TRUE(sparse(downloads + "poster.png", poster, megabytes1000));
     ASSERT_TRUE(sparse(downloads + "disk.png", {}, qint64(1) << 30));
+    // And the other way round: a small file of 81 million pixels, which the decoder may read but a copy would
+    // hold whole.
+    ASSERT_TRUE(manyPixels(downloads + "wide.png", 9000));
     tilePicture(downloads + "small.png");
     ASSERT_TRUE(b.start());
     const auto stalls = [&](qsizetype mark) {
         return b.lines().mid(mark).filter(QStringLiteral("pictolarium: stall of")).join(u'\n').toStdString();
     };
 
+    // The decoding children of the program, and the most they held together while the tiles were made.
+    const auto decoders = [pid = b.desktop.app()->processId()] {
+        QList<qint64> found;
+        for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
+            QFile stat("/proc/" + entry + "/stat");
+            const QList<QByteArray> fields =
+                stat.open(QIODevice::ReadOnly) ? stat.readAll().split(' ') : QList<QByteArray>();
+            if (fields.size() > 3 && fields[1].startsWith("(pictolarium-dec") && fields[3].toLongLong() == pid)
+                found.append(entry.toLongLong());
+        }
+        return found;
+    };
+    qint64 childrenKb = 0;
+    QTimer sampler;
+    QObject::connect(&sampler, &QTimer::timeout, [&] {
+        qint64 kb = 0;
+        for (const qint64 child : decoders())
+            kb += Desktop::memoryKb(child);
+        childrenKb = std::max(childrenKb, kb);
+    });
+    sampler.start(20);
     qsizetype mark = b.mark();
     b.click(b.recentTab());
     const QString listed = b.newest(
         "recent: ", [](const QString& line) { return line.contains("disk.png") && line.contains("small.png"); }, 10000);
-    for (const char* name : {"scan1.tiff", "scan2.tiff", "scan3.tiff", "scan4.tiff", "poster.png", "disk.png"}) {
+    for (const char* name : {"scan1.tiff", "scan2.tiff", "poster.png", "disk.png", "wide.png"}) {
         SCOPED_TRACE(name);
         ASSERT_TRUE(listed.contains(name)) << listed.toStdString();
         EXPECT_TRUE(b.saw(QStringLiteral("thumbnail: %1 none").arg(name), mark, 10000));
     }
     EXPECT_TRUE(b.saw("thumbnail: small.png 480x300", mark));
+    for (const char* name : {"scan3.tiff", "scan4.tiff"})
+        EXPECT_TRUE(b.saw(QStringLiteral("thumbnail: %1 100x100").arg(name), mark, 20000))
+            << b.lines().filter("thumbnail: ").join(u'\n').toStdString();
+    sampler.stop();
+    std::printf("decoding children held at most %lld MB\n", childrenKb / 1024);
+    EXPECT_LT(childrenKb, 1500 * 1024);
     EXPECT_EQ(stalls(mark), "") << "tiles";
 
     const QStringList tiles = listed.mid(listed.indexOf(": ") + 2).split(" | ");
@@ -119,6 +199,8 @@ TEST(BasketFiles, HugeFilesAreReadOnlyAsFarAsTheirPicturesAllowAndNeverStopThePr
         {"disk.png", false, "Copied", nullptr},
         {"poster.png", true, "Can't open poster.png: the picture is too large", nullptr},
         {"disk.png", true, "Can't open disk.png: it is not a readable PNG picture", nullptr},
+        {"wide.png", false, "Copied", "Copied the file; the picture is too large to copy"},
+        {"wide.png", true, "Can't open wide.png: the picture is too large", nullptr},
     };
     for (const auto& c : copies) {
         SCOPED_TRACE(std::string(c.file) + (c.image ? " image" : " copy"));
@@ -145,6 +227,13 @@ TEST(BasketFiles, HugeFilesAreReadOnlyAsFarAsTheirPicturesAllowAndNeverStopThePr
         EXPECT_EQ(stalls(mark), "");
         ASSERT_TRUE(b.alive());
     }
+    // A burst of copies of a picture that takes a while to decode: each ends the decoder of the one before.
+    b.click(b.centre(int(tiles.indexOf("wide.png"))));
+    mark = b.mark();
+    for (int i = 0; i < 8; ++i)
+        b.key("ctrl+c");
+    EXPECT_LE(decoders().size(), 1);
+    EXPECT_FALSE(b.traced("toast: Copied the file; the picture is too large to copy", mark, 12000).isEmpty());
     // The most the program ever held.
     const qint64 peak = Desktop::memoryKb(b.desktop.app()->processId(), "VmHWM");
     std::printf("peak resident size: %lld MB\n", peak / 1024);

@@ -126,6 +126,7 @@ TEST(IsolatedDecode, TheProgramsOwnReadsGoTheSameWayWithoutBlocking) {
         const char* name;
         QByteArray bytes;
         const char* failure; // empty: it loads
+        qint64 pixelLimit = 0;
     } cases[] = {
         {"png-named.jpg", png, ""},
         {"worker.bmp", encoded(markers(2, 2, 8), "bmp"), ""},
@@ -135,6 +136,10 @@ TEST(IsolatedDecode, TheProgramsOwnReadsGoTheSameWayWithoutBlocking) {
         // Decoded on a worker, seconds of work on a gigabyte of pixels.
         {"huge.gif", hugeGif(), ""},
         {"huge.bmp", hugeBmp(), "it is not a picture or PDF"},
+        // Within the decoder's limits, but more than a copy may hold: refused before this process holds it.
+        {"copied.gif", hugeGif(), "the picture is too large", BoundedLoad::copyPixelLimit},
+        {"copied.webp", ManyPictures::oneColourWebp(8000, 8000), "the picture is too large",
+         BoundedLoad::copyPixelLimit},
         // Far larger than the pixels a worker may hold, told by its start alone.
         {"vast.gif", QByteArray::fromHex("474946383961ffffffff800000000000ffffff2c00000000ffffffff0002024401003b"),
          "the picture is too large"},
@@ -156,8 +161,9 @@ TEST(IsolatedDecode, TheProgramsOwnReadsGoTheSameWayWithoutBlocking) {
         QObject::connect(&turns, &QTimer::timeout, [&] { longestWait = std::max(longestWait, sinceTurn.restart()); });
         turns.start(10);
         sinceTurn.start();
-        BoundedLoad::start(QUrl::fromLocalFile(folder.path(name)), &context,
-                           [&](const IsolatedDecode::Result& r) { result = r; });
+        BoundedLoad::start(
+            QUrl::fromLocalFile(folder.path(name)), &context, [&](const IsolatedDecode::Result& r) { result = r; },
+            c.pixelLimit);
         EXPECT_FALSE(result.has_value());
         ASSERT_TRUE(QTest::qWaitFor([&] { return result.has_value(); }, 15000));
         EXPECT_LT(longestWait, 300);
@@ -188,6 +194,8 @@ TEST(IsolatedDecode, APageThatTakesTooLongOrInflatesTooFarIsStoppedWithinItsLimi
     const auto busy = decode(folder.path(QStringLiteral("busy.pdf")), ImageFormat::pdf, {}, 1000);
     EXPECT_FALSE(busy.ok());
     EXPECT_EQ(busy.failure.toStdString(), "it takes too long to read");
+    // Refused by the limits, as a picture too large is: a copy says so.
+    EXPECT_TRUE(busy.tooLarge);
 
     folder.write(QStringLiteral("bomb.pdf"), HostilePdfs::inflating(qint64(1) << 30));
     const auto bomb = decode(folder.path(QStringLiteral("bomb.pdf")), ImageFormat::pdf);
