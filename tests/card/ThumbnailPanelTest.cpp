@@ -369,8 +369,8 @@ TEST(ThumbnailPanel, LetsGoOfItsKeysWhileAWindowOfOursTakesTyping) {
 }
 
 // The pointer resting on the card takes Escape alone: Delete and BackSpace (a selected review box) are the
-// card's only once the user has clicked into it, and go back to the program with the keyboard as soon as the
-// user clicks elsewhere, turns to another program or types a key that went there.
+// card's only once the user has clicked into it, while the pointer stays there, and go back to the program with
+// the keyboard as soon as the user clicks elsewhere, turns to another program or types a key that went there.
 TEST(ThumbnailPanel, ItsReviewKeysFollowAClickIntoItNotThePointer) {
     enum Step { Hover, Leave, ClickIn, ClickOther, ClickOurs, Switch, TypeLetter, TypeDelete, TypeShift };
     const struct {
@@ -381,7 +381,9 @@ TEST(ThumbnailPanel, ItsReviewKeysFollowAClickIntoItNotThePointer) {
     } cases[] = {
         {"the pointer resting on it", {Hover}, true, false},
         {"a click into it", {Hover, ClickIn}, true, true},
-        {"a click into it, the pointer gone", {ClickIn, Leave}, false, true},
+        // Where the pointer carries the keyboard, it went with the pointer to the terminal.
+        {"a click into it, the pointer gone", {Hover, ClickIn, Leave}, false, false},
+        {"a click into it, the pointer gone and back", {Hover, ClickIn, Leave, Hover}, true, true},
         {"then a click in another program", {Hover, ClickIn, ClickOther}, true, false},
         {"then a click in another window of ours", {ClickIn, ClickOurs}, false, false},
         {"then another program made active", {Hover, ClickIn, Switch}, true, false},
