@@ -184,6 +184,16 @@ void KeyRoute::setPointerWatch(std::unique_ptr<PointerWatch> watch) {
     if (!route.presses)
         return;
     connect(route.presses.get(), &PointerWatch::pressed, &route, [&route](const PointerPress& press) {
+        if (!press.positionKnown || press.ownWindow)
+            return;
+        // A click outside ours: where no window manager moves the keyboard on, it must not stay with us.
+        if (route.focus) {
+            QList<quint32> ours;
+            for (const QWindow* window : QGuiApplication::topLevelWindows())
+                if (window->handle() && window->isVisible())
+                    ours.append(quint32(window->winId()));
+            route.focus->letGo(ours);
+        }
         if (!press.otherWindow)
             return;
         route.leftAt = ++route.clock;
