@@ -251,15 +251,19 @@ void ThumbnailPanel::startClickAway() {
 }
 
 void ThumbnailPanel::typedSomewhere(quint32 keysym) {
-    if (!clickedIn)
-        return;
     // Shift, Control and the like go with a key of either.
     const bool modifier = (keysym >= 0xffe1 && keysym <= 0xffee) || (keysym >= 0xfe01 && keysym <= 0xfe13) ||
                           keysym == 0xff7e || keysym == 0xff7f;
     const auto grabbed = [keysym](const EscapeKeyGrab& grab) {
         return grab.isActive() && grab.keysyms().contains(keysym);
     };
-    if (modifier || grabbed(*services.escape) || grabbed(*services.deleteKeys) || grabbed(*services.copyKey))
+    if (modifier || grabbed(*services.escape) || grabbed(*services.deleteKeys) || grabbed(*services.copyKey) ||
+        KeyRoute::ownWindowHasKeys())
+        return;
+    // The user is typing into another program: an editor whose picture is still being read must not take the
+    // keyboard from it when it comes.
+    KeyRoute::typedElsewhere();
+    if (!clickedIn)
         return;
     // A key went to the window that has the focus: so does the keyboard, as far as the user can tell.
     clickedIn.reset();

@@ -261,6 +261,12 @@ bool KeyRoute::leftSince(const Asked& asked) {
     return now && now != asked.active && !ownWindow(nullptr, now);
 }
 
+void KeyRoute::typedElsewhere() {
+    KeyRoute& route = instance();
+    route.leftAt = ++route.clock;
+    emit route.changed();
+}
+
 void KeyRoute::takeKeys(QWidget* window) {
     if (!window)
         return;
