@@ -134,10 +134,9 @@ ThumbnailPanel::ThumbnailPanel(const Shot& shot, std::optional<QSizeF> imageBox,
 }
 
 ThumbnailPanel::~ThumbnailPanel() {
-    // The widget's own teardown hides the window, and the key route reports that hide: by then the card's parts
-    // are gone, so it must hear nothing more.
+    // Deleted while it shows, the window is hidden after this body has run, and the key route's news of that
+    // hide must not reach a card half gone.
     disconnect(&KeyRoute::instance(), nullptr, this, nullptr);
-    closed = true;
     services.escape->setActive(false);
     services.deleteKeys->setActive(false);
     // The card's pictures are freed with it.
@@ -204,14 +203,17 @@ void ThumbnailPanel::hover(bool inside) {
 }
 
 bool ThumbnailPanel::holdsKeys() const {
-    return clickedIn && !KeyRoute::leftSince(*clickedIn);
+    // And only while the pointer rests on it: where the window manager hands the keyboard to whatever the
+    // pointer is over, a terminal the pointer moved to has it without any click, and a BackSpace typed there must
+    // not take a box off a redaction.
+    return hovered && clickedIn && !KeyRoute::leftSince(*clickedIn);
 }
 
 void ThumbnailPanel::updateKeys() {
     // The card never has the focus: its keys reach it as grabs, given back the moment one of our windows that
     // takes typing has (or asks for) the keyboard. The pointer resting on it takes Escape alone; the keys a
-    // terminal or an editor uses too are the card's only once the user has clicked into it, until they click
-    // elsewhere or turn to another program.
+    // terminal or an editor uses too are the card's only once the user has clicked into it, while the pointer
+    // stays on it, until they click elsewhere or turn to another program.
     const bool free = !closed && !KeyRoute::ownWindowHasKeys();
     const bool held = free && holdsKeys();
     services.escape->setActive(free && hovered);
@@ -249,15 +251,19 @@ void ThumbnailPanel::startClickAway() {
 }
 
 void ThumbnailPanel::typedSomewhere(quint32 keysym) {
-    if (!clickedIn)
-        return;
     // Shift, Control and the like go with a key of either.
     const bool modifier = (keysym >= 0xffe1 && keysym <= 0xffee) || (keysym >= 0xfe01 && keysym <= 0xfe13) ||
                           keysym == 0xff7e || keysym == 0xff7f;
     const auto grabbed = [keysym](const EscapeKeyGrab& grab) {
         return grab.isActive() && grab.keysyms().contains(keysym);
     };
-    if (modifier || grabbed(*services.escape) || grabbed(*services.deleteKeys) || grabbed(*services.copyKey))
+    if (modifier || grabbed(*services.escape) || grabbed(*services.deleteKeys) || grabbed(*services.copyKey) ||
+        KeyRoute::ownWindowHasKeys())
+        return;
+    // The user is typing into another program: an editor whose picture is still being read must not take the
+    // keyboard from it when it comes.
+    KeyRoute::typedElsewhere();
+    if (!clickedIn)
         return;
     // A key went to the window that has the focus: so does the keyboard, as far as the user can tell.
     clickedIn.reset();

@@ -98,7 +98,8 @@ private:
     // Takes or lets go of the card's keys: only while the pointer rests on the card and no window of ours has
     // the keyboard (a key typed into our rename box or a dialog is never the card's).
     void updateKeys();
-    // Whether the user clicked into the card and has clicked nowhere else nor turned to another program since.
+    // Whether the user clicked into the card and has clicked nowhere else nor turned to another program since,
+    // and the pointer rests on it.
     bool holdsKeys() const;
     void fadeOut();
     void startClickAway();

@@ -184,6 +184,16 @@ void KeyRoute::setPointerWatch(std::unique_ptr<PointerWatch> watch) {
     if (!route.presses)
         return;
     connect(route.presses.get(), &PointerWatch::pressed, &route, [&route](const PointerPress& press) {
+        if (!press.positionKnown || press.ownWindow)
+            return;
+        // A click outside ours: where no window manager moves the keyboard on, it must not stay with us.
+        if (route.focus) {
+            QList<quint32> ours;
+            for (const QWindow* window : QGuiApplication::topLevelWindows())
+                if (window->handle() && window->isVisible())
+                    ours.append(quint32(window->winId()));
+            route.focus->letGo(ours);
+        }
         if (!press.otherWindow)
             return;
         route.leftAt = ++route.clock;
@@ -249,6 +259,12 @@ bool KeyRoute::leftSince(const Asked& asked) {
     // Heard of or not yet: another program's window active now that was not then.
     const quint32 now = route.focus ? route.focus->activeWindow() : 0;
     return now && now != asked.active && !ownWindow(nullptr, now);
+}
+
+void KeyRoute::typedElsewhere() {
+    KeyRoute& route = instance();
+    route.leftAt = ++route.clock;
+    emit route.changed();
 }
 
 void KeyRoute::takeKeys(QWidget* window) {

@@ -50,6 +50,9 @@ public:
     // Whether the user has gone to another program since the action: a window answering it opens without taking
     // the keyboard then, so that no key meant for that program reaches it.
     static bool leftSince(const Asked& asked);
+    // A key the user typed went to another program, as a window of ours that sees every key press tells: the
+    // user is at work there, which counts as having gone there.
+    static void typedElsewhere();
     // Shows a window that comes after the user has gone elsewhere without taking the keyboard. A window manager
     // that hands a new window the keyboard all the same (as some do whatever the window asks) is answered by
     // handing it back to whoever has it now; until then, or until the user clicks into the window, no key

@@ -369,8 +369,8 @@ TEST(ThumbnailPanel, LetsGoOfItsKeysWhileAWindowOfOursTakesTyping) {
 }
 
 // The pointer resting on the card takes Escape alone: Delete and BackSpace (a selected review box) are the
-// card's only once the user has clicked into it, and go back to the program with the keyboard as soon as the
-// user clicks elsewhere, turns to another program or types a key that went there.
+// card's only once the user has clicked into it, while the pointer stays there, and go back to the program with
+// the keyboard as soon as the user clicks elsewhere, turns to another program or types a key that went there.
 TEST(ThumbnailPanel, ItsReviewKeysFollowAClickIntoItNotThePointer) {
     enum Step { Hover, Leave, ClickIn, ClickOther, ClickOurs, Switch, TypeLetter, TypeDelete, TypeShift };
     const struct {
@@ -378,16 +378,22 @@ TEST(ThumbnailPanel, ItsReviewKeysFollowAClickIntoItNotThePointer) {
         std::vector<Step> steps;
         bool escape;
         bool deleteKeys;
+        // The user counts as gone to another program: a window of ours that comes later (an editor whose
+        // picture was being read) leaves the keyboard there.
+        bool away = false;
     } cases[] = {
         {"the pointer resting on it", {Hover}, true, false},
         {"a click into it", {Hover, ClickIn}, true, true},
-        {"a click into it, the pointer gone", {ClickIn, Leave}, false, true},
+        // Where the pointer carries the keyboard, it went with the pointer to the terminal.
+        {"a click into it, the pointer gone", {Hover, ClickIn, Leave}, false, false},
+        {"a click into it, the pointer gone and back", {Hover, ClickIn, Leave, Hover}, true, true},
         {"then a click in another program", {Hover, ClickIn, ClickOther}, true, false},
         {"then a click in another window of ours", {ClickIn, ClickOurs}, false, false},
-        {"then another program made active", {Hover, ClickIn, Switch}, true, false},
-        {"then a letter that went to the terminal", {Hover, ClickIn, TypeLetter}, true, false},
+        {"then another program made active", {Hover, ClickIn, Switch}, true, false, true},
+        {"then a letter that went to the terminal", {Hover, ClickIn, TypeLetter}, true, false, true},
+        {"a letter typed into the terminal, no click", {TypeLetter}, false, false, true},
         {"then Delete, which came to it", {Hover, ClickIn, TypeDelete, TypeShift}, true, true},
-        {"clicked into again after typing elsewhere", {Hover, ClickIn, TypeLetter, ClickIn}, true, true},
+        {"clicked into again after typing elsewhere", {Hover, ClickIn, TypeLetter, ClickIn}, true, true, true},
     };
     FakeWindowFocus focus;
     KeyRoute::setWindowFocus(&focus);
@@ -398,6 +404,7 @@ TEST(ThumbnailPanel, ItsReviewKeysFollowAClickIntoItNotThePointer) {
         card.panel->show(QPointF(400, 300));
         card.view()->onDeleteKeys(true);
         const QPoint inside = card.panel->geometry().center();
+        const KeyRoute::Asked asked = KeyRoute::userAction();
         for (const Step step : c.steps) {
             switch (step) {
             case Hover:
@@ -430,6 +437,7 @@ TEST(ThumbnailPanel, ItsReviewKeysFollowAClickIntoItNotThePointer) {
         }
         EXPECT_EQ(card.escape->active, c.escape);
         EXPECT_EQ(card.deleteKeys->active, c.deleteKeys);
+        EXPECT_EQ(KeyRoute::leftSince(asked), c.away);
         focus.makeActive(4242);
     }
     KeyRoute::setWindowFocus(nullptr);
