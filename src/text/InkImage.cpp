@@ -85,8 +85,9 @@ std::pair<QRgb, double> ringColour(const QImage& flat, int depth) {
 }
 
 // The ground a slice was cut from: the commonest colour along its edges, inside the frame of a window
-// taken with its border (a ring of nearly one colour that the ring inside it does not share).
-QRgb edgeColour(const QImage& flat) {
+// taken with its border (a ring of nearly one colour that the ring inside it does not share); and its
+// share of the ring.
+std::pair<QRgb, double> edgeColour(const QImage& flat) {
     constexpr int deepestFrame = 3;
     auto [colour, share] = ringColour(flat, 0);
     for (int depth = 1; depth <= deepestFrame && share >= 0.9; ++depth) {
@@ -96,15 +97,15 @@ QRgb edgeColour(const QImage& flat) {
         colour = inner;
         share = innerShare;
     }
-    return colour;
+    return {colour, share};
 }
 
 // A slice cut a pixel or two round a line holds no square of open ground above or below its letters,
 // so they would be measured against whatever stands in for ground. Read inside a margin of the slice's
 // own ground, they are measured as they were on the screen.
-QImage withMargin(const QImage& flat, int margin) {
+QImage withMargin(const QImage& flat, QRgb colour, int margin) {
     QImage framed(flat.width() + 2 * margin, flat.height() + 2 * margin, QImage::Format_RGB32);
-    framed.fill(edgeColour(flat));
+    framed.fill(colour);
     QPainter painter(&framed);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.drawImage(margin, margin, flat);
@@ -276,8 +277,13 @@ std::vector<uint8_t> findPlates(std::vector<uint16_t>& distance, std::vector<QRg
 } // namespace
 
 QImage inkImage(const QImage& image) {
-    constexpr int margin = 2 * groundRadius + 2;
-    const QImage flat = withMargin(opaque(image), margin);
+    // A photo or a gradient cut to its edges has no one colour along them: a margin of any colour would
+    // become the only open ground, and every pixel of the picture would be measured against it as ink.
+    constexpr double groundShare = 0.1;
+    const QImage bare = opaque(image);
+    const auto [edge, share] = edgeColour(bare);
+    const int margin = share >= groundShare ? 2 * groundRadius + 2 : 0;
+    const QImage flat = withMargin(bare, edge, margin);
     const int w = flat.width(), h = flat.height();
     const size_t n = size_t(w) * size_t(h);
     const auto* bits = reinterpret_cast<const QRgb*>(flat.constBits());

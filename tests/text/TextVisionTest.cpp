@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
+#include <random>
 
 using namespace TextFixtures;
 
@@ -350,6 +351,13 @@ TEST_F(TextVisionTest, PicturesWithoutTextGiveEmptyResults) {
     const auto [same, boxes] = TextVision::redactWithBoxes(blank.picture);
     EXPECT_TRUE(boxes.empty());
     EXPECT_EQ(same.cacheKey(), blank.picture.cacheKey());
+    // A photo's grain cut to its edges: no one colour along them stands for a ground.
+    QImage grain(320, 200, QImage::Format_RGB32);
+    std::mt19937 random(7);
+    for (int y = 0; y < grain.height(); ++y)
+        for (int x = 0; x < grain.width(); ++x)
+            grain.setPixel(x, y, qRgb(int(random() % 256), int(random() % 256), int(random() % 256)));
+    EXPECT_EQ(TextVision::text(grain), QString());
 
     EXPECT_THROW(TextVision::lines(QImage()), TextVision::RecognitionError);
     EXPECT_FALSE(TextVision::suggestedName(QImage()).has_value());
