@@ -100,6 +100,23 @@ std::pair<QRgb, double> edgeColour(const QImage& flat) {
     return {colour, share};
 }
 
+// The share of neighbours along the picture's edges that are alike: high on a gradient, low on a photo's grain.
+double edgeSmoothness(const QImage& flat) {
+    const int w = flat.width(), h = flat.height();
+    int same = 0, pairs = 0;
+    for (int x = 1; x < w; ++x)
+        for (const int y : {0, h - 1}) {
+            same += alike(flat.pixel(x - 1, y), flat.pixel(x, y));
+            ++pairs;
+        }
+    for (int y = 1; y < h; ++y)
+        for (const int x : {0, w - 1}) {
+            same += alike(flat.pixel(x, y - 1), flat.pixel(x, y));
+            ++pairs;
+        }
+    return pairs ? double(same) / pairs : 1;
+}
+
 // A slice cut a pixel or two round a line holds no square of open ground above or below its letters,
 // so they would be measured against whatever stands in for ground. Read inside a margin of the slice's
 // own ground, they are measured as they were on the screen.
@@ -277,12 +294,14 @@ std::vector<uint8_t> findPlates(std::vector<uint16_t>& distance, std::vector<QRg
 } // namespace
 
 QImage inkImage(const QImage& image) {
-    // A photo or a gradient cut to its edges has no one colour along them: a margin of any colour would
-    // become the only open ground, and every pixel of the picture would be measured against it as ink.
-    constexpr double groundShare = 0.1;
+    // A photo's grain cut to its edges has no one colour along them, nor colours that shade into each
+    // other as a gradient's do: a margin of any colour would become the only open ground, and every pixel
+    // of the picture would be measured against it as ink.
+    constexpr double groundShare = 0.1, smooth = 0.9;
     const QImage bare = opaque(image);
     const auto [edge, share] = edgeColour(bare);
-    const int margin = share >= groundShare ? 2 * groundRadius + 2 : 0;
+    const bool grounded = share >= groundShare || edgeSmoothness(bare) >= smooth;
+    const int margin = grounded ? 2 * groundRadius + 2 : 0;
     const QImage flat = withMargin(bare, edge, margin);
     const int w = flat.width(), h = flat.height();
     const size_t n = size_t(w) * size_t(h);
