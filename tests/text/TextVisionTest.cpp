@@ -182,6 +182,7 @@ TEST_F(TextVisionTest, ALineCutTightOrASecretOnASmallColouredGroundIsReadAndCove
         const char* name;
         QColor ground, colour, plate;
         int margin, size, radius = 0, pad = 5;
+        QColor gradientTo = QColor(); // the ground shades into this colour across the line
     };
     const QColor dark(30, 31, 34), light(220, 220, 220);
     const Case cases[] = {
@@ -192,11 +193,19 @@ TEST_F(TextVisionTest, ALineCutTightOrASecretOnASmallColouredGroundIsReadAndCove
         {"dark on a highlighter's mark", Qt::white, ink, QColor(255, 241, 118), -1, 15},
         {"black on a terminal's green cells", dark, Qt::black, QColor(46, 125, 50), -1, 13},
         {"white on a terminal's blue cells", dark, Qt::white, QColor(21, 101, 192), -1, 13},
+        {"slice 1 px round white on a gradient", QColor(123, 67, 151), Qt::white, QColor(), 1, 15, 0, 5,
+         QColor(30, 155, 215)},
     };
     const QString line = QStringLiteral("Call me on +44 7700 900461 before Friday");
     const QString secret = QStringLiteral("+44 7700 900461");
     for (const Case& c : cases) {
         Canvas canvas(QSize(520, 64), c.ground);
+        if (c.gradientTo.isValid()) {
+            QLinearGradient shade(0, 0, 520, 0);
+            shade.setColorAt(0, c.ground);
+            shade.setColorAt(1, c.gradientTo);
+            QPainter(&canvas.picture).fillRect(canvas.picture.rect(), shade);
+        }
         const QFont font = inter(c.size);
         const QFontMetrics metrics(font);
         QRect area = canvas.substringBox(20, 20, line, secret, font);
@@ -210,7 +219,7 @@ TEST_F(TextVisionTest, ALineCutTightOrASecretOnASmallColouredGroundIsReadAndCove
                                           area.width() + 2 * c.pad, metrics.height() - 1),
                                     c.radius, c.radius);
         }
-        const QColor words = c.ground == dark ? light : ink;
+        const QColor words = c.gradientTo.isValid() ? c.colour : c.ground == dark ? light : ink;
         const qsizetype at = line.indexOf(secret);
         QRect ink = canvas.line(20, 20, line.left(at), font, words);
         const int x = 20 + metrics.horizontalAdvance(line.left(at));
