@@ -85,8 +85,9 @@ std::pair<QRgb, double> ringColour(const QImage& flat, int depth) {
 }
 
 // The ground a slice was cut from: the commonest colour along its edges, inside the frame of a window
-// taken with its border (a ring of nearly one colour that the ring inside it does not share).
-QRgb edgeColour(const QImage& flat) {
+// taken with its border (a ring of nearly one colour that the ring inside it does not share); and its
+// share of the ring.
+std::pair<QRgb, double> edgeColour(const QImage& flat) {
     constexpr int deepestFrame = 3;
     auto [colour, share] = ringColour(flat, 0);
     for (int depth = 1; depth <= deepestFrame && share >= 0.9; ++depth) {
@@ -96,15 +97,32 @@ QRgb edgeColour(const QImage& flat) {
         colour = inner;
         share = innerShare;
     }
-    return colour;
+    return {colour, share};
+}
+
+// The share of neighbours along the picture's edges that are alike: high on a gradient, low on a photo's grain.
+double edgeSmoothness(const QImage& flat) {
+    const int w = flat.width(), h = flat.height();
+    int same = 0, pairs = 0;
+    for (int x = 1; x < w; ++x)
+        for (const int y : {0, h - 1}) {
+            same += alike(flat.pixel(x - 1, y), flat.pixel(x, y));
+            ++pairs;
+        }
+    for (int y = 1; y < h; ++y)
+        for (const int x : {0, w - 1}) {
+            same += alike(flat.pixel(x, y - 1), flat.pixel(x, y));
+            ++pairs;
+        }
+    return pairs ? double(same) / pairs : 1;
 }
 
 // A slice cut a pixel or two round a line holds no square of open ground above or below its letters,
 // so they would be measured against whatever stands in for ground. Read inside a margin of the slice's
 // own ground, they are measured as they were on the screen.
-QImage withMargin(const QImage& flat, int margin) {
+QImage withMargin(const QImage& flat, QRgb colour, int margin) {
     QImage framed(flat.width() + 2 * margin, flat.height() + 2 * margin, QImage::Format_RGB32);
-    framed.fill(edgeColour(flat));
+    framed.fill(colour);
     QPainter painter(&framed);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.drawImage(margin, margin, flat);
@@ -276,8 +294,15 @@ std::vector<uint8_t> findPlates(std::vector<uint16_t>& distance, std::vector<QRg
 } // namespace
 
 QImage inkImage(const QImage& image) {
-    constexpr int margin = 2 * groundRadius + 2;
-    const QImage flat = withMargin(opaque(image), margin);
+    // A photo's grain cut to its edges has no one colour along them, nor colours that shade into each
+    // other as a gradient's do: a margin of any colour would become the only open ground, and every pixel
+    // of the picture would be measured against it as ink.
+    constexpr double groundShare = 0.1, smooth = 0.9;
+    const QImage bare = opaque(image);
+    const auto [edge, share] = edgeColour(bare);
+    const bool grounded = share >= groundShare || edgeSmoothness(bare) >= smooth;
+    const int margin = grounded ? 2 * groundRadius + 2 : 0;
+    const QImage flat = withMargin(bare, edge, margin);
     const int w = flat.width(), h = flat.height();
     const size_t n = size_t(w) * size_t(h);
     const auto* bits = reinterpret_cast<const QRgb*>(flat.constBits());

@@ -32,6 +32,29 @@ bool partsColumns(const QRectF& rule, const std::vector<QRectF>& rules, const st
     }
     if (rule.height() < 0.5 * (top - bottom) || left < 2 || right < 2)
         return false;
+    // A table ruled between its columns but not between its rows: three or more uprights of one height side
+    // by side, and nearly every cell beside the rule has one on the same row across it. Columns of a page
+    // have a rule or two between them and keep their own line pitch.
+    const double slack = 0.02 * rule.height();
+    const auto alike = std::count_if(rules.begin(), rules.end(), [&](const QRectF& other) {
+        return other.height() >= 8 * other.width() * aspect && std::abs(minY(other) - minY(rule)) <= slack &&
+               std::abs(maxY(other) - maxY(rule)) <= slack;
+    });
+    const auto sameRow = [](const Line& a, const Line& b) {
+        return std::abs(midY(a.box) - midY(b.box)) < 0.3 * std::min(a.box.height(), b.box.height());
+    };
+    int paired = 0;
+    for (const Line& line : lines) {
+        if (midY(line.box) <= minY(rule) || midY(line.box) >= maxY(rule))
+            continue;
+        const bool onLeft = maxX(line.box) <= x, onRight = minX(line.box) >= x;
+        if ((onLeft || onRight) && std::any_of(lines.begin(), lines.end(), [&](const Line& other) {
+                return (onLeft ? minX(other.box) >= x : maxX(other.box) <= x) && sameRow(line, other);
+            }))
+            ++paired;
+    }
+    if (alike >= 3 && paired >= 0.8 * (left + right))
+        return false;
     // Ends met by a rule across (a bar over the columns, a footer's rule) are a few pixels round them.
     const double reach = 3 * std::max(rule.width(), 0.0005);
     const double ends = std::max(0.05 * rule.height(), 3 * reach * aspect);

@@ -164,6 +164,14 @@ TEST(ReadingOrder, RulesTakenOutBeforeReadingStillPartWhatTheyParted) {
     for (int row = 0; row <= 4; ++row)
         borders.emplace_back(0.05, 0.925 - 0.03 * row, 0.7, 0.001);
     EXPECT_EQ(flat(fullText(grid, borders)), "n0 a0 n1 a1 n2 a2 n3 a3");
+    // Nor do they where only its columns are ruled, its rows told apart by stripes.
+    const std::vector<Line> sheet = joined({column("r", 0.06, {0, 1, 2, 3}, 0.08), column("o", 0.15, {0, 1, 2, 3}, 0.10),
+                                           column("u", 0.26, {0, 1, 2, 3}, 0.05)});
+    std::vector<QRectF> uprights;
+    for (const double x : {0.05, 0.145, 0.255, 0.32})
+        uprights.emplace_back(x, 0.79, 0.001, 0.145);
+    EXPECT_EQ(flat(fullText(sheet, {})), "r0 o0 u0 r1 o1 u1 r2 o2 u2 r3 o3 u3");
+    EXPECT_EQ(flat(fullText(sheet, uprights)), "r0 o0 u0 r1 o1 u1 r2 o2 u2 r3 o3 u3");
     // Nor does a table's outer border, met by its rows' borders, beside a sidebar that runs on under it.
     const std::vector<Line> beside = joined({column("n", 0.02, {0, 1, 2, 3, 4}, 0.1), column("c", 0.22, {1, 2, 3})});
     std::vector<QRectF> sides{QRectF(0.20, 0.80, 0.001, 0.08)};

@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
+#include <random>
 
 using namespace TextFixtures;
 
@@ -184,6 +185,7 @@ TEST_F(TextVisionTest, ALineCutTightOrASecretOnASmallColouredGroundIsReadAndCove
         const char* name;
         QColor ground, colour, plate;
         int margin, size, radius = 0, pad = 5;
+        QColor gradientTo = QColor(); // the ground shades into this colour across the line
     };
     const QColor dark(30, 31, 34), light(220, 220, 220);
     const Case cases[] = {
@@ -194,11 +196,19 @@ TEST_F(TextVisionTest, ALineCutTightOrASecretOnASmallColouredGroundIsReadAndCove
         {"dark on a highlighter's mark", Qt::white, ink, QColor(255, 241, 118), -1, 15},
         {"black on a terminal's green cells", dark, Qt::black, QColor(46, 125, 50), -1, 13},
         {"white on a terminal's blue cells", dark, Qt::white, QColor(21, 101, 192), -1, 13},
+        {"slice 1 px round white on a gradient", QColor(123, 67, 151), Qt::white, QColor(), 1, 15, 0, 5,
+         QColor(30, 155, 215)},
     };
     const QString line = QStringLiteral("Call me on +44 7700 900461 before Friday");
     const QString secret = QStringLiteral("+44 7700 900461");
     for (const Case& c : cases) {
         Canvas canvas(QSize(520, 64), c.ground);
+        if (c.gradientTo.isValid()) {
+            QLinearGradient shade(0, 0, 520, 0);
+            shade.setColorAt(0, c.ground);
+            shade.setColorAt(1, c.gradientTo);
+            QPainter(&canvas.picture).fillRect(canvas.picture.rect(), shade);
+        }
         const QFont font = inter(c.size);
         const QFontMetrics metrics(font);
         QRect area = canvas.substringBox(20, 20, line, secret, font);
@@ -212,7 +222,7 @@ TEST_F(TextVisionTest, ALineCutTightOrASecretOnASmallColouredGroundIsReadAndCove
                                           area.width() + 2 * c.pad, metrics.height() - 1),
                                     c.radius, c.radius);
         }
-        const QColor words = c.ground == dark ? light : ink;
+        const QColor words = c.gradientTo.isValid() ? c.colour : c.ground == dark ? light : ink;
         const qsizetype at = line.indexOf(secret);
         QRect ink = canvas.line(20, 20, line.left(at), font, words);
         const int x = 20 + metrics.horizontalAdvance(line.left(at));
@@ -358,6 +368,13 @@ TEST_F(TextVisionTest, PicturesWithoutTextGiveEmptyResults) {
     const auto [same, boxes] = TextVision::redactWithBoxes(blank.picture);
     EXPECT_TRUE(boxes.empty());
     EXPECT_EQ(same.cacheKey(), blank.picture.cacheKey());
+    // A photo's grain cut to its edges: no one colour along them stands for a ground.
+    QImage grain(320, 200, QImage::Format_RGB32);
+    std::mt19937 random(7);
+    for (int y = 0; y < grain.height(); ++y)
+        for (int x = 0; x < grain.width(); ++x)
+            grain.setPixel(x, y, qRgb(int(random() % 256), int(random() % 256), int(random() % 256)));
+    EXPECT_EQ(TextVision::text(grain), QString());
 
     EXPECT_THROW(TextVision::lines(QImage()), TextVision::RecognitionError);
     EXPECT_FALSE(TextVision::suggestedName(QImage()).has_value());
