@@ -9,6 +9,7 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -109,6 +110,10 @@ void killRepeatedly(const char* writer, const char* file, bool noLinks, int kill
         for (const QString& folderOfFiles :
              annotated ? QStringList{folder.path(), EditStore::dir()} : QStringList{folder.path()})
             for (const QString& file : filesIn(folderOfFiles)) {
+                // Where files cannot be made without a name, a kill while the whole file is copied to its name
+                // leaves the copy under a hidden one of its own.
+                if (noLinks && QFileInfo(file).fileName().startsWith(QLatin1String(".pictolarium-")))
+                    continue;
                 const QString why = judged(file);
                 EXPECT_TRUE(why.isEmpty()) << "killed after " << at << " ms of " << writeMs << ": "
                                            << file.toStdString() << " is " << why.toStdString();
@@ -148,16 +153,24 @@ TEST(WritesKilled, NoNameEverHoldsAPartOfAFile) {
         {"document", "doc.pdf"},
         {"beside", "p crop.png", true},
         {"in place", "p.png", true},
+        {"annotated", "p annotated.png", true},
     };
     constexpr int kills = 50;
-    // The writers run side by side, each in folders of its own; only the edit store is shared, and only the
-    // annotating writer uses it.
+    // The writers run side by side, each in folders of its own; only the edit store is shared, and the annotating
+    // rows, which use it, run one after the other.
     std::vector<std::thread> rows;
+    const auto run = [](const auto& w) {
+        SCOPED_TRACE(std::string(w.writer) + (w.noLinks ? " without links" : ""));
+        killRepeatedly(w.writer, w.file, w.noLinks, kills);
+    };
     for (const auto& w : writers)
-        rows.emplace_back([w] {
-            SCOPED_TRACE(std::string(w.writer) + (w.noLinks ? " without links" : ""));
-            killRepeatedly(w.writer, w.file, w.noLinks, kills);
-        });
+        if (QByteArrayView(w.writer) != "annotated")
+            rows.emplace_back([&run, w] { run(w); });
+    rows.emplace_back([&] {
+        for (const auto& w : writers)
+            if (QByteArrayView(w.writer) == "annotated")
+                run(w);
+    });
     for (std::thread& row : rows)
         row.join();
 }
