@@ -214,6 +214,12 @@ const QList<AnnotateWindow::Size>& AnnotateWindow::sizes() {
 }
 
 void AnnotateWindow::keyPressEvent(QKeyEvent* event) {
+    // The picture being written is the one shown: a shape deleted, moved or restyled meanwhile would be lost when
+    // the window closes.
+    if (isWriting()) {
+        EditorWindow::keyPressEvent(event);
+        return;
+    }
     if (canvas->typeIntoField(event))
         return;
     const int key = event->key();

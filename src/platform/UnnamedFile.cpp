@@ -6,10 +6,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -32,6 +36,43 @@ QByteArray stagingName(const QByteArray& target) {
     const qsizetype slash = target.lastIndexOf('/');
     const QByteArray folder = slash < 0 ? QByteArray(".") : target.left(std::max<qsizetype>(slash, 1));
     return folder + "/.pictolarium-" + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+}
+
+// The extended attributes a file was given before its name (an edit record's id) go with its copy.
+void copyAttributes(int from, int to) {
+    std::vector<char> names(64 * 1024);
+    const ssize_t length = ::flistxattr(from, names.data(), names.size());
+    std::vector<char> value(64 * 1024);
+    for (ssize_t at = 0; at < length; at += ssize_t(std::strlen(names.data() + at)) + 1) {
+        const ssize_t size = ::fgetxattr(from, names.data() + at, value.data(), value.size());
+        if (size >= 0)
+            ::fsetxattr(to, names.data() + at, value.data(), size_t(size), 0);
+    }
+}
+
+// Gives the whole file at `staging` the name `target` too, or moves it there, never replacing a file: 0 or the
+// errno value. A USB stick's FAT and some FUSE filesystems know no hard links; some of them know no rename that
+// refuses to replace either, and there the name is taken first and the whole file moved onto it at once.
+int nameWithoutReplacing(const QByteArray& staging, const QByteArray& target) {
+    if (::link(staging.constData(), target.constData()) == 0)
+        return 0;
+    int error = errno;
+    if (error != EPERM && error != EOPNOTSUPP && error != ENOSYS)
+        return error;
+    if (::renameat2(AT_FDCWD, staging.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    error = errno;
+    if (error != EINVAL && error != EOPNOTSUPP && error != ENOSYS)
+        return error;
+    const int held = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (held < 0)
+        return errno;
+    ::close(held);
+    if (::rename(staging.constData(), target.constData()) == 0)
+        return 0;
+    error = errno;
+    ::unlink(target.constData());
+    return error;
 }
 
 } // namespace
@@ -101,8 +142,13 @@ int UnnamedFile::replace(const QString& path) {
     }
     const QByteArray name = QFile::encodeName(target);
     struct stat existing;
-    if (::stat(name.constData(), &existing) == 0)
+    if (::stat(name.constData(), &existing) == 0) {
+        // The rename would replace a file the user may not change: a read-only file stays as it is, also for a
+        // user whom the system would let write it.
+        if (::access(name.constData(), W_OK) != 0 || (existing.st_mode & 0222) == 0)
+            return EACCES;
         ::fchmod(descriptor, existing.st_mode & 07777);
+    }
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QByteArray staging = stagingName(name);
         const int error = linkAs(staging);
@@ -139,8 +185,10 @@ int UnnamedFile::linkAs(const QByteArray& target) {
     if (out < 0)
         return errno;
     struct stat own;
-    if (::fstat(descriptor, &own) == 0)
+    const bool known = ::fstat(descriptor, &own) == 0;
+    if (known)
         ::fchmod(out, own.st_mode & 07777);
+    copyAttributes(descriptor, out);
     char buffer[1 << 16];
     off_t at = 0;
     int error = 0;
@@ -163,12 +211,17 @@ int UnnamedFile::linkAs(const QByteArray& target) {
             break;
         at += n;
     }
+    // The copy is the same file to whoever compares size and time (an edit record names the picture by them).
+    if (!error && known) {
+        const timespec times[2] = {own.st_atim, own.st_mtim};
+        ::futimens(out, times);
+    }
     if (!error && ::fsync(out) != 0)
         error = errno;
     if (::close(out) != 0 && !error)
         error = errno;
-    if (!error && ::link(staging.constData(), target.constData()) != 0)
-        error = errno;
+    if (!error)
+        error = nameWithoutReplacing(staging, target);
     ::unlink(staging.constData());
     return error;
 }

@@ -11,6 +11,7 @@
 #include <QPdfWriter>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <functional>
 #include <memory>
 
@@ -43,7 +44,8 @@ TEST(PdfEditE2E, APageBeingAnnotatedReachesThePdfHoweverTheCardCloses) {
     const struct {
         const char* way;
         std::function<void(Desktop&, quint32 card)> close;
-        bool displayGoes;
+        // How the program ends with it, if it does: the text it says then.
+        const char* ends;
     } ways[] = {
         {"closed by hand",
          [](Desktop& d, quint32 card) {
@@ -54,19 +56,22 @@ TEST(PdfEditE2E, APageBeingAnnotatedReachesThePdfHoweverTheCardCloses) {
              Desktop::pause(200);
              d.key("Escape");
          },
-         false},
+         nullptr},
         {"a new capture",
          [](Desktop& d, quint32) {
              d.xdotool({"keydown", "super+shift+d", "sleep", "0.1", "keyup", "super+shift+d"});
          },
-         false},
+         nullptr},
         {"Latest",
          [](Desktop& d, quint32) {
              d.xdotool({"keydown", "super+shift+s", "sleep", "0.6", "keyup", "super+shift+s"});
          },
-         false},
-        {"another file opened", [](Desktop& d, quint32) { d.run(PICTOLARIUM_BIN, {d.home() + "/other.png"}); }, false},
-        {"the display going away", [](Desktop& d, quint32) { d.killDisplay(); }, true},
+         nullptr},
+        {"another file opened", [](Desktop& d, quint32) { d.run(PICTOLARIUM_BIN, {d.home() + "/other.png"}); },
+         nullptr},
+        {"the display going away", [](Desktop& d, quint32) { d.killDisplay(); }, "the display went away"},
+        // A session ending asks its programs to end before the display goes.
+        {"the program asked to end", [](Desktop& d, quint32) { ::kill(pid_t(d.app()->processId()), SIGTERM); }, ""},
     };
     for (const auto& w : ways) {
         SCOPED_TRACE(w.way);
@@ -101,9 +106,9 @@ TEST(PdfEditE2E, APageBeingAnnotatedReachesThePdfHoweverTheCardCloses) {
         Desktop::pause(150);
         QProcess* app = desktop.app();
         w.close(desktop, card);
-        if (w.displayGoes) {
+        if (w.ends) {
             ASSERT_TRUE(app->waitForFinished(90000));
-            EXPECT_TRUE(desktop.appStderr().contains("the display went away")) << desktop.appStderr().toStdString();
+            EXPECT_TRUE(desktop.appStderr().contains(w.ends)) << desktop.appStderr().toStdString();
         }
         EXPECT_TRUE(Desktop::waitUntil([&] { return Desktop::digest(pdf) != untouched; }, 60000, 200))
             << "the PDF is as it was; " << QDir(desktop.shotsFolder() + "/.pages").entryList().join(", ").toStdString()
@@ -111,7 +116,7 @@ TEST(PdfEditE2E, APageBeingAnnotatedReachesThePdfHoweverTheCardCloses) {
         int code = -1;
         const QString check = desktop.run("qpdf", {"--check", pdf}, &code);
         EXPECT_EQ(code, 0) << check.toStdString();
-        if (!w.displayGoes)
+        if (!w.ends)
             desktop.screenshot(Desktop::shotsDir() + "/pdf-annotated-" + QString::fromUtf8(w.way) + ".png");
     }
 }

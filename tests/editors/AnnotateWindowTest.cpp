@@ -63,6 +63,11 @@ TEST_F(AnnotateWindowTest, DoneWritesBesideThenReopensAndRewritesInPlace) {
     EXPECT_FALSE(window->editID);
     window->canvas->shapes.push_back(box({20, 20, 60, 40}));
     window->finish();
+    // Keys while it writes change nothing the written picture does not show.
+    window->canvas->selected = 0;
+    press(window.get(), Qt::Key_Delete);
+    press(window.get(), Qt::Key_Right);
+    EXPECT_EQ(window->canvas->shapes.size(), 1u);
     ASSERT_TRUE(writeDone(window.get()));
     ASSERT_EQ(first.calls, 1);
     EXPECT_EQ(first.url.fileName(), QStringLiteral("shot annotated.png"));

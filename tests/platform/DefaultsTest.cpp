@@ -147,6 +147,11 @@ TEST(Defaults, AWriteThatCannotReachTheDiskIsReported) {
     const Defaults reread(locked, QStringLiteral("test"));
     EXPECT_FALSE(reread.contains(QStringLiteral("k")));
     EXPECT_EQ(reread.integer(QStringLiteral("before")), 1);
+    // A settings file the user made read-only is not replaced, whoever runs the program.
+    const QString file = QDir(locked).filePath(QStringLiteral("test.json"));
+    QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup);
+    EXPECT_FALSE(d.set(QStringLiteral("k"), true));
+    EXPECT_FALSE(Defaults(locked, QStringLiteral("test")).contains(QStringLiteral("k")));
 }
 
 TEST(Defaults, AProcessKilledMidWriteLeavesTheOldOrTheNewContent) {
