@@ -4,7 +4,6 @@
 #include "card/PDFSession.h"
 #include "card/ToolbarPrefs.h"
 #include "imaging/ImageConvert.h"
-#include "imaging/IsolatedDecode.h"
 #include "imaging/ShotFiles.h"
 #include "library/FormatWheel.h"
 #include "library/LibraryPanel.h"
@@ -25,6 +24,7 @@
 #include <QSystemTrayIcon>
 
 #include <cstdio>
+#include <limits>
 
 AppDelegate::AppDelegate(Defaults& store, Platform& desktop, QObject* parent)
     : QObject(parent), defaults(store), platform(desktop) {}
@@ -163,12 +163,12 @@ void AppDelegate::applicationWillTerminate() {
 
 void AppDelegate::applicationLostDisplay() {
     applicationWillTerminate();
-    // The page writer is a child that needs no display. A tool still at work on a page gets the time quitting
-    // gives it; a write cut short leaves the old document whole.
-    PDFSession::finishAll(3 * IsolatedDecode::timeLimitMs);
-    // So does a conversion of the wheel or the basket: it needs no display either. One cut short all the same
-    // leaves its source and no new file.
-    ImageConvert::finishAll(3 * IsolatedDecode::timeLimitMs);
+    // The page writer is a child that needs no display, and so is a conversion of the wheel or the basket: the
+    // work under way is finished however long it takes (each child it runs has its own limits), so that an edit
+    // the user made reaches the document and a conversion its new file.
+    constexpr int untilDone = std::numeric_limits<int>::max();
+    PDFSession::finishAll(untilDone);
+    ImageConvert::finishAll(untilDone);
     // Every other file being written (an editor's picture and its edit, a cut-out, a stitched page, the
     // settings) is finished however long it takes, and none starts from here on: a picture the user saved is
     // never lost to a logout.

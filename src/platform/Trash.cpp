@@ -1,6 +1,7 @@
 #include "platform/Trash.h"
 
 #include "platform/FileOps.h"
+#include "platform/UnnamedFile.h"
 #include "platform/XdgPaths.h"
 
 #include <QDateTime>
@@ -112,31 +113,16 @@ QByteArray recordText(const QString& storedPath) {
     return text;
 }
 
-int writeAll(int fd, const QByteArray& data) {
-    qsizetype done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.constData() + done, size_t(data.size() - done));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        done += n;
-    }
-    return 0;
-}
-
-// Reserves info/<name>.trashinfo exclusively and fills it. Returns 0, EEXIST when the name is taken, or an errno.
+// Reserves info/<name>.trashinfo exclusively, whole: the record is written without a name and named only
+// once it is on the disk, so that an end meanwhile leaves no empty record behind. Returns 0, EEXIST when the name
+// is taken, or an errno.
 int reserveRecord(const QString& infoPath, const QByteArray& text) {
-    const int fd = ::open(encoded(infoPath).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return errno;
-    int err = writeAll(fd, text);
-    if (::close(fd) != 0 && err == 0)
-        err = errno;
-    if (err != 0)
-        ::unlink(encoded(infoPath).constData());
-    return err;
+    UnnamedFile record(QFileInfo(infoPath).path());
+    if (!record.isOpen())
+        return errno != 0 ? errno : EIO;
+    if (!record.write(text))
+        return errno != 0 ? errno : EIO;
+    return record.link(infoPath);
 }
 
 Result failure(const QString& name, const QString& reason) {
