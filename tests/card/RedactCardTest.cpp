@@ -385,23 +385,7 @@ namespace {
 // Pages of several lines each (`|` parts the lines), edited with qpdf afterwards.
 QString pdfEdited(const QTemporaryDir& dir, const QStringList& pages,
                   const std::function<void(QPDF&, std::vector<QPDFPageObjectHelper>&)>& edit) {
-    const QString path = dir.filePath(QStringLiteral("Doc.pdf"));
-    {
-        QPdfWriter writer(path);
-        writer.setPageSize(QPageSize(QPageSize::A5));
-        writer.setResolution(72);
-        QPainter painter(&writer);
-        QFont font(QStringLiteral("DejaVu Sans"));
-        font.setPixelSize(16);
-        painter.setFont(font);
-        for (qsizetype i = 0; i < pages.size(); ++i) {
-            if (i > 0)
-                writer.newPage();
-            const QStringList lines = pages[i].split(u'|');
-            for (qsizetype l = 0; l < lines.size(); ++l)
-                painter.drawText(30, int(60 + 30 * l), lines[l]);
-        }
-    }
+    const QString path = pdfOf(dir, QStringLiteral("Doc.pdf"), pages);
     QPDF pdf;
     pdf.processFile(QFile::encodeName(path).constData());
     std::vector<QPDFPageObjectHelper> all = QPDFPageDocumentHelper(pdf).getAllPages();
