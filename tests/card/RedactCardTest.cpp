@@ -473,14 +473,26 @@ TEST(RedactCard, NoSecretFoundAnywhereStaysInThePdf) {
     const QString mail = QStringLiteral("jane.doe@example.com"), card = QStringLiteral("4111 1111 1111 1111");
     const QString lines = QStringLiteral("Quarterly billing|Mail jane.doe@example.com for invoices|Card 4111 1111 1111 "
                                          "1111 on file|The rest of this page is plain prose.");
-    const struct {
+    struct Row {
         const char* what;
         QStringList pages;
         Edit edit;
         QString toast; // what the message says
         QStringList gone;
         QRectF drawn = {}; // on page 2 before the run, in points
-    } rows[] = {
+    };
+    // A card number in a form field on page 2 that has no appearance of its own.
+    const auto bareField = [&card](const char* what, bool viewerDraws) {
+        return Row{what,
+                   {QStringLiteral("Nothing here"), QStringLiteral("Your details")},
+                   [viewerDraws](QPDF& pdf, std::vector<QPDFPageObjectHelper>& pages) {
+                       addBareField(pdf, pages[1], "4111 1111 1111 1111", viewerDraws);
+                   },
+                   QStringLiteral(" redacted on 1 of 2 pages"),
+                   {card},
+                   QRectF(30, 300, 300, 30)};
+    };
+    const Row rows[] = {
         {"the author, the metadata's creator and a note on another page",
          {QStringLiteral("Mail jane.doe@example.com now"), QStringLiteral("Nothing here")},
          [](QPDF& pdf, std::vector<QPDFPageObjectHelper>& pages) {
@@ -519,14 +531,7 @@ TEST(RedactCard, NoSecretFoundAnywhereStaysInThePdf) {
          },
          QStringLiteral("2 items redacted \u00b7"),
          {QStringLiteral("sk_live_4eC39"), QStringLiteral("ghp_16C7e42")}},
-        {"a field without an appearance",
-         {QStringLiteral("Nothing here"), QStringLiteral("Your details")},
-         [](QPDF& pdf, std::vector<QPDFPageObjectHelper>& pages) {
-             addBareField(pdf, pages[1], "4111 1111 1111 1111", false);
-         },
-         QStringLiteral(" redacted on 1 of 2 pages"),
-         {card},
-         QRectF(30, 300, 300, 30)},
+        bareField("a field without an appearance", false),
         {"a note without an appearance",
          {QStringLiteral("Nothing here"), QStringLiteral("Your details")},
          [](QPDF& pdf, std::vector<QPDFPageObjectHelper>& pages) {
@@ -536,14 +541,7 @@ TEST(RedactCard, NoSecretFoundAnywhereStaysInThePdf) {
          QStringLiteral(" redacted on 1 of 2 pages"),
          {QStringLiteral("+49 30 1234 5678")},
          QRectF(30, 200, 300, 30)},
-        {"a form that asks the viewer to draw its values",
-         {QStringLiteral("Nothing here"), QStringLiteral("Your details")},
-         [](QPDF& pdf, std::vector<QPDFPageObjectHelper>& pages) {
-             addBareField(pdf, pages[1], "4111 1111 1111 1111", true);
-         },
-         QStringLiteral(" redacted on 1 of 2 pages"),
-         {card},
-         QRectF(30, 300, 300, 30)},
+        bareField("a form that asks the viewer to draw its values", true),
         {"a page turned a quarter right",
          {lines},
          [](QPDF&, std::vector<QPDFPageObjectHelper>& pages) { pages[0].rotatePage(90, true); },
