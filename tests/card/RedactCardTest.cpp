@@ -43,6 +43,16 @@ QUrl secrets(const QTemporaryDir& dir, bool withText = true, std::optional<QColo
     return ShotFiles::write(image, QUrl::fromLocalFile(dir.filePath(QStringLiteral("Notes.png"))));
 }
 
+// Writes the document qpdf holds in place of the file at `path` it was read from.
+void writtenOver(QPDF& pdf, const QString& path) {
+    // The writer keeps the name it is given until it writes.
+    const QByteArray written = QFile::encodeName(path + QStringLiteral(".new"));
+    QPDFWriter writer(pdf, written.constData());
+    writer.write();
+    QFile::remove(path);
+    QFile::rename(path + QStringLiteral(".new"), path);
+}
+
 // Four pages; an e-mail address on the first and a card number on the third.
 QString pdfWithSecrets(const QTemporaryDir& dir) {
     return pdfOf(dir, QStringLiteral("Four.pdf"),
@@ -101,12 +111,7 @@ QString pdfWithFields(const QTemporaryDir& dir) {
     xmp.getDict().replaceKey("/Type", QPDFObjectHandle::newName("/Metadata"));
     xmp.getDict().replaceKey("/Subtype", QPDFObjectHandle::newName("/XML"));
     root.replaceKey("/Metadata", xmp);
-    // The writer keeps the name it is given until it writes.
-    const QByteArray written = QFile::encodeName(path + QStringLiteral(".new"));
-    QPDFWriter writer(pdf, written.constData());
-    writer.write();
-    QFile::remove(path);
-    QFile::rename(path + QStringLiteral(".new"), path);
+    writtenOver(pdf, path);
     return path;
 }
 
@@ -390,11 +395,7 @@ QString pdfEdited(const QTemporaryDir& dir, const QStringList& pages,
     pdf.processFile(QFile::encodeName(path).constData());
     std::vector<QPDFPageObjectHelper> all = QPDFPageDocumentHelper(pdf).getAllPages();
     edit(pdf, all);
-    const QByteArray written = QFile::encodeName(path + QStringLiteral(".new"));
-    QPDFWriter writer(pdf, written.constData());
-    writer.write();
-    QFile::remove(path);
-    QFile::rename(path + QStringLiteral(".new"), path);
+    writtenOver(pdf, path);
     return path;
 }
 
