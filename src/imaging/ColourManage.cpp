@@ -261,22 +261,36 @@ TiffPlan tiffPlan(const PictureKind::Tiff& layout, const QByteArray& icc) {
 
 void tiffQuiet(const char*, const char*, va_list) {}
 
-QImage separatedTiff(const QByteArray& bytes, const PictureKind::Tiff& layout, const QByteArray& icc, bool keepDeep) {
+using TiffHandle = std::unique_ptr<TIFF, TiffCloser>;
+
+// The TIFF held in memory, libtiff's complaints kept quiet: a bad file is told by what comes back.
+TiffHandle openTiff(Memory& memory) {
     TIFFSetErrorHandler(tiffQuiet);
     TIFFSetWarningHandler(tiffQuiet);
-    Memory memory{&bytes};
-    const std::unique_ptr<TIFF, TiffCloser> tiff(
+    return TiffHandle(
         TIFFClientOpen("picture", "rm", &memory, memRead, memWrite, memSeek, memClose, memSize, memMap, memUnmap));
-    if (!tiff)
-        return {};
+}
+
+// The first directory's size and layout, each as the file states it or as libtiff defaults it.
+struct TiffHead {
+    explicit TiffHead(TIFF* tiff) {
+        TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
+        TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
+        TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+        TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+        TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
+        TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric);
+    }
     uint32_t width = 0, height = 0;
     uint16_t bits = 0, samples = 0, planar = PLANARCONFIG_CONTIG, photometric = 0;
-    TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width);
-    TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height);
-    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_BITSPERSAMPLE, &bits);
-    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_SAMPLESPERPIXEL, &samples);
-    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_PLANARCONFIG, &planar);
-    TIFFGetField(tiff.get(), TIFFTAG_PHOTOMETRIC, &photometric);
+};
+
+QImage separatedTiff(const QByteArray& bytes, const PictureKind::Tiff& layout, const QByteArray& icc, bool keepDeep) {
+    Memory memory{&bytes};
+    const TiffHandle tiff = openTiff(memory);
+    if (!tiff)
+        return {};
+    const auto [width, height, bits, samples, planar, photometric] = TiffHead(tiff.get());
     if (int(photometric) != layout.photometric || int(bits) != layout.bits || int(samples) != layout.samples ||
         planar != PLANARCONFIG_CONTIG || width == 0 || height == 0 || width > INT_MAX || height > INT_MAX)
         return {};
@@ -370,24 +384,14 @@ bool misreadTiff(const PictureKind::Tiff& layout) {
 
 // The file's own values, untouched: its profile, if any, is applied by managed() as for any other reading.
 QImage plainTiff(const QByteArray& bytes, const PictureKind::Tiff& layout, bool keepDeep) {
-    TIFFSetErrorHandler(tiffQuiet);
-    TIFFSetWarningHandler(tiffQuiet);
     Memory memory{&bytes};
-    const std::unique_ptr<TIFF, TiffCloser> tiff(
-        TIFFClientOpen("picture", "rm", &memory, memRead, memWrite, memSeek, memClose, memSize, memMap, memUnmap));
+    const TiffHandle tiff = openTiff(memory);
     if (!tiff)
         return {};
-    uint32_t width = 0, height = 0;
-    uint16_t bits = 0, samples = 0, planar = PLANARCONFIG_CONTIG, photometric = 0, format = SAMPLEFORMAT_UINT;
-    uint16_t extras = 0;
+    const auto [width, height, bits, samples, planar, photometric] = TiffHead(tiff.get());
+    uint16_t format = SAMPLEFORMAT_UINT, extras = 0;
     uint16_t* extraKinds = nullptr;
-    TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width);
-    TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height);
-    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_BITSPERSAMPLE, &bits);
-    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_SAMPLESPERPIXEL, &samples);
-    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_PLANARCONFIG, &planar);
     TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_SAMPLEFORMAT, &format);
-    TIFFGetField(tiff.get(), TIFFTAG_PHOTOMETRIC, &photometric);
     TIFFGetField(tiff.get(), TIFFTAG_EXTRASAMPLES, &extras, &extraKinds);
     if (int(photometric) != layout.photometric || int(bits) != layout.bits || int(samples) != layout.samples ||
         (planar == PLANARCONFIG_SEPARATE) != layout.planar || format != SAMPLEFORMAT_UINT || width == 0 ||

@@ -31,26 +31,37 @@ quint32 little32(const unsigned char* p) {
     return quint32(p[3]) << 24 | quint32(p[2]) << 16 | quint32(p[1]) << 8 | p[0];
 }
 
-QByteArray jpegProfile(const QByteArray& bytes) {
+// Hands each of a JPEG's marker segments before its picture data to `visit` (marker, offset of the marker, length
+// as the segment states it), until one is cut short or `visit` returns true.
+template <typename Visit> void jpegSegments(const QByteArray& bytes, Visit visit) {
     const unsigned char* d = raw(bytes);
-    std::map<int, QByteArray> parts;
-    int expected = 0;
     qsizetype at = 2;
     while (at + 4 <= bytes.size() && d[at] == 0xFF) {
         const int marker = d[at + 1];
         if (marker == 0xDA || marker == 0xD9)
-            break;
+            return;
         const qsizetype length = big16(d + at + 2);
         if (length < 2 || at + 2 + length > bytes.size())
-            break;
+            return;
+        if (visit(marker, at, length))
+            return;
+        at += 2 + length;
+    }
+}
+
+QByteArray jpegProfile(const QByteArray& bytes) {
+    const unsigned char* d = raw(bytes);
+    std::map<int, QByteArray> parts;
+    int expected = 0;
+    jpegSegments(bytes, [&](int marker, qsizetype at, qsizetype length) {
         static const QByteArray tag("ICC_PROFILE\0", 12);
         if (marker == 0xE2 && length >= 16 && QByteArrayView(bytes.constData() + at + 4, 12) == tag) {
             const int sequence = d[at + 16], count = d[at + 17];
             parts[sequence] = bytes.mid(at + 18, length - 16);
             expected = count;
         }
-        at += 2 + length;
-    }
+        return false;
+    });
     if (parts.empty() || int(parts.size()) != expected)
         return {};
     QByteArray icc;
@@ -352,20 +363,14 @@ int jpegComponents(const QByteArray& bytes) {
     if (!bytes.startsWith("\xFF\xD8"))
         return 0;
     const unsigned char* d = raw(bytes);
-    qsizetype at = 2;
-    while (at + 4 <= bytes.size() && d[at] == 0xFF) {
-        const int marker = d[at + 1];
-        if (marker == 0xDA || marker == 0xD9)
-            break;
-        const qsizetype length = big16(d + at + 2);
-        if (length < 2 || at + 2 + length > bytes.size())
-            break;
+    int components = 0;
+    jpegSegments(bytes, [&](int marker, qsizetype at, qsizetype length) {
         const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
         if (frame)
-            return length >= 8 ? d[at + 9] : 0;
-        at += 2 + length;
-    }
-    return 0;
+            components = length >= 8 ? d[at + 9] : 0;
+        return frame;
+    });
+    return components;
 }
 
 bool storesGrey(const QByteArray& bytes) {

@@ -11,14 +11,13 @@
 #include "imaging/ShotFiles.h"
 #include "platform/EscapeKeyGrab.h"
 #include "platform/fake/FakePointerWatch.h"
+#include "support/TextPdf.h"
 #include "support/ToastText.h"
 #include "ui/Toast.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QLabel>
-#include <QPainter>
-#include <QPdfWriter>
 #include <QPointer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -63,21 +62,10 @@ struct Card {
     QPointer<ThumbnailPanel> panel;
 };
 
-// A PDF of `pages` A5 pages, each with its line of text in plain dark type.
+// A PDF of `pages` A5 pages in plain dark type, saved as `name` in `dir`; `|` parts a page's lines.
 inline QString pdfOf(const QTemporaryDir& dir, const QString& name, const QStringList& pages) {
     const QString path = dir.filePath(name);
-    QPdfWriter writer(path);
-    writer.setPageSize(QPageSize(QPageSize::A5));
-    writer.setResolution(72);
-    QPainter painter(&writer);
-    QFont font(QStringLiteral("DejaVu Sans"));
-    font.setPixelSize(16);
-    painter.setFont(font);
-    for (qsizetype i = 0; i < pages.size(); ++i) {
-        if (i > 0)
-            writer.newPage();
-        painter.drawText(30, 60, pages[i]);
-    }
+    writeTextPdf(path, pages);
     return path;
 }
 

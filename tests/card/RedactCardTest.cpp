@@ -43,6 +43,16 @@ QUrl secrets(const QTemporaryDir& dir, bool withText = true, std::optional<QColo
     return ShotFiles::write(image, QUrl::fromLocalFile(dir.filePath(QStringLiteral("Notes.png"))));
 }
 
+// Writes the document qpdf holds in place of the file at `path` it was read from.
+void writtenOver(QPDF& pdf, const QString& path) {
+    // The writer keeps the name it is given until it writes.
+    const QByteArray written = QFile::encodeName(path + QStringLiteral(".new"));
+    QPDFWriter writer(pdf, written.constData());
+    writer.write();
+    QFile::remove(path);
+    QFile::rename(path + QStringLiteral(".new"), path);
+}
+
 // Four pages; an e-mail address on the first and a card number on the third.
 QString pdfWithSecrets(const QTemporaryDir& dir) {
     return pdfOf(dir, QStringLiteral("Four.pdf"),
@@ -101,12 +111,7 @@ QString pdfWithFields(const QTemporaryDir& dir) {
     xmp.getDict().replaceKey("/Type", QPDFObjectHandle::newName("/Metadata"));
     xmp.getDict().replaceKey("/Subtype", QPDFObjectHandle::newName("/XML"));
     root.replaceKey("/Metadata", xmp);
-    // The writer keeps the name it is given until it writes.
-    const QByteArray written = QFile::encodeName(path + QStringLiteral(".new"));
-    QPDFWriter writer(pdf, written.constData());
-    writer.write();
-    QFile::remove(path);
-    QFile::rename(path + QStringLiteral(".new"), path);
+    writtenOver(pdf, path);
     return path;
 }
 
@@ -385,32 +390,12 @@ namespace {
 // Pages of several lines each (`|` parts the lines), edited with qpdf afterwards.
 QString pdfEdited(const QTemporaryDir& dir, const QStringList& pages,
                   const std::function<void(QPDF&, std::vector<QPDFPageObjectHelper>&)>& edit) {
-    const QString path = dir.filePath(QStringLiteral("Doc.pdf"));
-    {
-        QPdfWriter writer(path);
-        writer.setPageSize(QPageSize(QPageSize::A5));
-        writer.setResolution(72);
-        QPainter painter(&writer);
-        QFont font(QStringLiteral("DejaVu Sans"));
-        font.setPixelSize(16);
-        painter.setFont(font);
-        for (qsizetype i = 0; i < pages.size(); ++i) {
-            if (i > 0)
-                writer.newPage();
-            const QStringList lines = pages[i].split(u'|');
-            for (qsizetype l = 0; l < lines.size(); ++l)
-                painter.drawText(30, int(60 + 30 * l), lines[l]);
-        }
-    }
+    const QString path = pdfOf(dir, QStringLiteral("Doc.pdf"), pages);
     QPDF pdf;
     pdf.processFile(QFile::encodeName(path).constData());
     std::vector<QPDFPageObjectHelper> all = QPDFPageDocumentHelper(pdf).getAllPages();
     edit(pdf, all);
-    const QByteArray written = QFile::encodeName(path + QStringLiteral(".new"));
-    QPDFWriter writer(pdf, written.constData());
-    writer.write();
-    QFile::remove(path);
-    QFile::rename(path + QStringLiteral(".new"), path);
+    writtenOver(pdf, path);
     return path;
 }
 
@@ -489,14 +474,26 @@ TEST(RedactCard, NoSecretFoundAnywhereStaysInThePdf) {
     const QString mail = QStringLiteral("jane.doe@example.com"), card = QStringLiteral("4111 1111 1111 1111");
     const QString lines = QStringLiteral("Quarterly billing|Mail jane.doe@example.com for invoices|Card 4111 1111 1111 "
                                          "1111 on file|The rest of this page is plain prose.");
-    const struct {
+    struct Row {
         const char* what;
         QStringList pages;
         Edit edit;
         QString toast; // what the message says
         QStringList gone;
         QRectF drawn = {}; // on page 2 before the run, in points
-    } rows[] = {
+    };
+    // A card number in a form field on page 2 that has no appearance of its own.
+    const auto bareField = [&card](const char* what, bool viewerDraws) {
+        return Row{what,
+                   {QStringLiteral("Nothing here"), QStringLiteral("Your details")},
+                   [viewerDraws](QPDF& pdf, std::vector<QPDFPageObjectHelper>& pages) {
+                       addBareField(pdf, pages[1], "4111 1111 1111 1111", viewerDraws);
+                   },
+                   QStringLiteral(" redacted on 1 of 2 pages"),
+                   {card},
+                   QRectF(30, 300, 300, 30)};
+    };
+    const Row rows[] = {
         {"the author, the metadata's creator and a note on another page",
          {QStringLiteral("Mail jane.doe@example.com now"), QStringLiteral("Nothing here")},
          [](QPDF& pdf, std::vector<QPDFPageObjectHelper>& pages) {
@@ -535,14 +532,7 @@ TEST(RedactCard, NoSecretFoundAnywhereStaysInThePdf) {
          },
          QStringLiteral("2 items redacted \u00b7"),
          {QStringLiteral("sk_live_4eC39"), QStringLiteral("ghp_16C7e42")}},
-        {"a field without an appearance",
-         {QStringLiteral("Nothing here"), QStringLiteral("Your details")},
-         [](QPDF& pdf, std::vector<QPDFPageObjectHelper>& pages) {
-             addBareField(pdf, pages[1], "4111 1111 1111 1111", false);
-         },
-         QStringLiteral(" redacted on 1 of 2 pages"),
-         {card},
-         QRectF(30, 300, 300, 30)},
+        bareField("a field without an appearance", false),
         {"a note without an appearance",
          {QStringLiteral("Nothing here"), QStringLiteral("Your details")},
          [](QPDF& pdf, std::vector<QPDFPageObjectHelper>& pages) {
@@ -552,14 +542,7 @@ TEST(RedactCard, NoSecretFoundAnywhereStaysInThePdf) {
          QStringLiteral(" redacted on 1 of 2 pages"),
          {QStringLiteral("+49 30 1234 5678")},
          QRectF(30, 200, 300, 30)},
-        {"a form that asks the viewer to draw its values",
-         {QStringLiteral("Nothing here"), QStringLiteral("Your details")},
-         [](QPDF& pdf, std::vector<QPDFPageObjectHelper>& pages) {
-             addBareField(pdf, pages[1], "4111 1111 1111 1111", true);
-         },
-         QStringLiteral(" redacted on 1 of 2 pages"),
-         {card},
-         QRectF(30, 300, 300, 30)},
+        bareField("a form that asks the viewer to draw its values", true),
         {"a page turned a quarter right",
          {lines},
          [](QPDF&, std::vector<QPDFPageObjectHelper>& pages) { pages[0].rotatePage(90, true); },

@@ -2,6 +2,7 @@
 // edited page back, the redact tool with its review on the enlarged card, and a browser's PDF redacted.
 
 #include "Desktop.h"
+#include "support/TextPdf.h"
 
 #include <QDir>
 #include <QFile>
@@ -33,20 +34,11 @@ QString pdfText(const QString& path) {
 
 // Three pages, each with an address, a telephone number and a card number in plain type.
 void writeSecretsPdf(const QString& path) {
-    QPdfWriter writer(path);
-    writer.setPageSize(QPageSize(QPageSize::A5));
-    writer.setResolution(72);
-    QPainter painter(&writer);
-    QFont font(QStringLiteral("DejaVu Sans"));
-    font.setPixelSize(16);
-    painter.setFont(font);
-    for (int page = 0; page < 3; ++page) {
-        if (page)
-            writer.newPage();
-        painter.drawText(30, 60, QStringLiteral("Page %1: mail jane.doe@example.com").arg(page + 1));
-        painter.drawText(30, 120, QStringLiteral("or ring +49 30 1234 5678"));
-        painter.drawText(30, 180, QStringLiteral("Card 4111 1111 1111 1111"));
-    }
+    QStringList pages;
+    for (int page = 1; page <= 3; ++page)
+        pages << QStringLiteral("Page %1: mail jane.doe@example.com|or ring +49 30 1234 5678|Card 4111 1111 1111 1111")
+                     .arg(page);
+    writeTextPdf(path, pages, 60);
 }
 
 const QStringList pdfSecrets{"example", "1234 5678", "4111"};
