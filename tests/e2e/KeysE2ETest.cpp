@@ -3,6 +3,7 @@
 // there and nowhere else; the card takes only what it grabs while the pointer rests on it.
 
 #include "BasketDriver.h"
+#include "KeysStage.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,12 +20,6 @@
 #include <thread>
 
 namespace {
-
-QByteArray logged(const QString& log) {
-    QFile file(log);
-    file.open(QIODevice::ReadOnly);
-    return file.readAll();
-}
 
 QString shot(const QString& name) {
     return Desktop::shotsDir() + QStringLiteral("/keys-%1.png").arg(name);

@@ -1,0 +1,746 @@
+// Where the keyboard goes, judged against plain windows of another program. Each sequence of a user's moves (into
+// a terminal by a click, its task-list button or Alt+Tab; one of our windows opened by its key or tool; away from
+// it and back; closed by Escape, its button, Alt+F4 or the basket's key; a line typed) is played twice on the same
+// desktop: once with our window, once with a plain terminal standing where ours stood and closing the same way.
+// Every line typed must land in the same terminal both times. Sequences come from a seed, fixed here;
+// PICTOLARIUM_KEYS_SEED=<n> (or "random") plays others, PICTOLARIUM_E2E_ALL_WAYS=1 plays many more of them, and
+// PICTOLARIUM_KEYS_SHOTS=1 keeps a screenshot after each step.
+
+#include "KeysStage.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <random>
+
+namespace {
+
+// The card's pill: annotate, crop, resize, rotate and rename, then share.
+const QStringList hiddenTools{"text", "pin", "translate", "redact", "cutout", "scroll", "compress", "library"};
+constexpr int pillTools = 5;
+
+enum class Opens { BasketKey, Preview, Menu, Tool, Backdrop };
+
+struct Kind {
+    const char* name;
+    // The windows it opens, in order; the last is the one the sequence is about, the others close after it.
+    QStringList titles;
+    Opens opens;
+    QStringList menuKeys = {};
+    int tool = -1;
+    // It goes when the user turns to another program.
+    bool closesOnLeave = false;
+    // Its close button, from its client area; none when null.
+    std::function<QPoint(const QRect&)> button = {};
+    // The basket's key closes it.
+    bool hotKey = false;
+    // It records key combinations, Alt+Tab and Alt+F4 among them.
+    bool recorder = false;
+    // The window of ours that comes back, with the keyboard, when it closes.
+    const char* reopens = nullptr;
+};
+
+const QString basketTitle = QStringLiteral("^Pictolarium Basket$");
+
+const QList<Kind>& kinds() {
+    static const QList<Kind> all{
+        {"basket",
+         {basketTitle},
+         Opens::BasketKey,
+         {},
+         -1,
+         true,
+         [](const QRect& r) { return QPoint(r.right() - 31, r.top() + 40); },
+         true},
+        {"preview", {basketTitle, QStringLiteral("^Pictolarium Preview$")}, Opens::Preview, {}, -1, true, {}, true},
+        {"shortcut dialog",
+         {QStringLiteral("^Shortcut for")},
+         Opens::Menu,
+         QStringList(6, "Down") + QStringList{"Right", "Right", "Down"},
+         -1,
+         false,
+         [](const QRect& r) { return r.bottomRight() - QPoint(278, 33); },
+         false,
+         true},
+        {"Customize Toolbar", {QStringLiteral("^Customize Toolbar$")}, Opens::Menu, QStringList(6, "Up"), -1, true},
+        {"tour",
+         {QStringLiteral("^Pictolarium Tour$")},
+         Opens::Menu,
+         {"Up", "Up"},
+         -1,
+         false,
+         [](const QRect& r) { return r.topLeft() + QPoint(551, 42); }},
+        {"rename", {QStringLiteral("^Rename$")}, Opens::Tool, {}, 4, true},
+        {"annotate", {QStringLiteral("^Pictolarium Annotate$")}, Opens::Tool, {}, 0},
+        {"crop", {QStringLiteral("^Pictolarium Crop$")}, Opens::Tool, {}, 1},
+        {"resize", {QStringLiteral("^Pictolarium Resize$")}, Opens::Tool, {}, 2},
+        {"rotate", {QStringLiteral("^Pictolarium Rotate$")}, Opens::Tool, {}, 3},
+        {"backdrop",
+         {QStringLiteral("^Pictolarium Backdrop$")},
+         Opens::Backdrop,
+         {},
+         -1,
+         false,
+         {},
+         false,
+         false,
+         "^Pictolarium Annotate$"},
+    };
+    return all;
+}
+
+const Kind& kind(const char* name) {
+    for (const Kind& k : kinds())
+        if (QByteArray(k.name) == name)
+            return k;
+    std::abort();
+}
+
+struct Step {
+    enum Act { Click, Task, AltTab, Type, Open, BackClick, BackTask, BackAltTab, Escape, Button, AltF4, HotKey, Rest };
+    Act act;
+    int terminal = 0;
+
+    bool leaves() const { return act == Click || act == Task || act == AltTab; }
+    QString text() const {
+        const QChar t(u'A' + terminal);
+        switch (act) {
+        case Click:
+            return QStringLiteral("click %1").arg(t);
+        case Task:
+            return QStringLiteral("%1's task button").arg(t);
+        case AltTab:
+            return QStringLiteral("Alt+Tab");
+        case Type:
+            return QStringLiteral("type");
+        case Open:
+            return QStringLiteral("OPEN");
+        case BackClick:
+            return QStringLiteral("back by a click");
+        case BackTask:
+            return QStringLiteral("back by its task button");
+        case BackAltTab:
+            return QStringLiteral("back by Alt+Tab");
+        case Escape:
+            return QStringLiteral("Escape");
+        case Button:
+            return QStringLiteral("its close button");
+        case AltF4:
+            return QStringLiteral("Alt+F4");
+        case HotKey:
+            return QStringLiteral("the basket's key");
+        case Rest:
+            return QStringLiteral("Escape for the rest");
+        }
+        return {};
+    }
+};
+
+using Steps = QList<Step>;
+
+QString describe(const Steps& steps) {
+    QStringList parts;
+    for (const Step& s : steps)
+        parts.append(s.text());
+    return parts.join(QStringLiteral(", "));
+}
+
+// A user's moves around one window of ours, starting in terminal A. Ways that need a window manager are left out
+// without one; typing comes only after the user turned to a terminal, so the plays differ only where the keyboard
+// went, not in what our window makes of keys typed into it on purpose.
+Steps generate(std::mt19937& rng, const Kind& k, bool manager) {
+    const auto pick = [&](int n) { return int(rng() % unsigned(n)); };
+    const auto leave = [&](int& at, bool fromOurs) {
+        QList<Step::Act> ways{Step::Click};
+        if (manager) {
+            ways.append(Step::Task);
+            if (!(fromOurs && k.recorder))
+                ways.append(Step::AltTab);
+        }
+        const Step::Act way = ways[pick(int(ways.size()))];
+        const int to = way == Step::AltTab ? -1 : (at + 1 + pick(2)) % 3;
+        at = to;
+        return Step{way, std::max(0, to)};
+    };
+    Steps steps;
+    int at = 0;
+    for (int i = pick(3); i > 0; --i) {
+        steps.append(leave(at, false));
+        steps.append(Step{Step::Type});
+    }
+    steps.append(Step{Step::Open});
+    bool open = true, ours = true;
+    for (int round = pick(3); round > 0 && open; --round) {
+        steps.append(leave(at, ours));
+        ours = false;
+        open = !k.closesOnLeave;
+        steps.append(Step{Step::Type});
+        if (open && pick(4) != 0) {
+            QList<Step::Act> back{Step::BackClick};
+            if (manager)
+                back << Step::BackTask << Step::BackAltTab;
+            steps.append(Step{back[pick(int(back.size()))]});
+            ours = true;
+        }
+    }
+    if (open) {
+        QList<Step::Act> close;
+        if (ours) {
+            close.append(Step::Escape);
+            if (manager && !k.recorder)
+                close.append(Step::AltF4);
+        }
+        if (k.button)
+            close.append(Step::Button);
+        if (k.hotKey)
+            close.append(Step::HotKey);
+        if (close.isEmpty()) {
+            steps.append(Step{Step::BackClick});
+            close.append(Step::Escape);
+        }
+        const Step::Act way = close[pick(int(close.size()))];
+        steps.append(Step{way});
+        if ((k.titles.size() > 1 || k.reopens) && way != Step::HotKey)
+            steps.append(Step{Step::Rest});
+    }
+    steps.append(Step{Step::Type});
+    return steps;
+}
+
+// What the play with our window found, for the play with the stand-ins: where ours stood, where the pointer was
+// left once they showed, and which steps could be taken at all.
+struct Scene {
+    QList<QRect> rects;
+    QList<QStringList> properties;
+    // The window of the chain each is transient for; -1 for none, -2 for the root window.
+    QList<int> transient;
+    // The window that came back as ours closed, if one did.
+    QRect reopened;
+    QStringList reopenedProperties;
+    QPoint pointer;
+    QList<bool> taken;
+    // The steps that closed ours by what was typed into it (Return on a dialog or an editor).
+    QList<qsizetype> closedByTyping;
+};
+
+struct Outcome {
+    // Per typed line, the terminal it landed in: "A", "B", "C", or "-" (the window in ours' place, or nowhere).
+    QStringList lines;
+    QStringList notes;
+    bool opened = false;
+    // The window the sequence is about still shows after the last step.
+    bool left = false;
+};
+
+class Player {
+public:
+    explicit Player(KeysStage& s) : stage(s), desktop(s.desktop) {
+        template_ = desktop.home() + QStringLiteral("/template.png");
+        Desktop::writeSecretsPicture(template_);
+        QDir().mkpath(desktop.shotsFolder());
+        for (const char* name : {"One.png", "Two.png"}) {
+            QImage image(320, 200, QImage::Format_RGB32);
+            image.fill(QColor(60, 60, 200));
+            image.save(desktop.shotsFolder() + u'/' + QLatin1String(name));
+        }
+    }
+
+    Outcome play(const Kind& k, const Steps& steps, bool ours, Scene& scene) {
+        Outcome out;
+        if (ours)
+            scene = Scene{};
+        reset();
+        QList<QProcess*> standIns;
+        QList<quint32> windows;
+        int typed = 0;
+        const auto shows = [&] {
+            if (ours)
+                return desktop.visibleWindow(k.titles.last()) != 0;
+            return !standIns.isEmpty() && standIns.last()->state() != QProcess::NotRunning;
+        };
+        const auto hasKeyboard = [&] {
+            const quint32 f = stage.focused();
+            return f && windows.contains(f);
+        };
+        const auto endStandIns = [&] {
+            for (QProcess* p : standIns)
+                if (p->state() != QProcess::NotRunning) {
+                    p->terminate();
+                    p->waitForFinished(2000);
+                }
+        };
+        for (qsizetype i = 0; i < steps.size(); ++i) {
+            const Step& step = steps[i];
+            bool taken = true;
+            switch (step.act) {
+            case Step::Click:
+                desktop.click(stage.terminalCentre(step.terminal));
+                break;
+            case Step::Task: {
+                const QList<QPoint> buttons = stage.taskButtons();
+                taken = buttons.size() > step.terminal;
+                if (taken)
+                    desktop.click(buttons[step.terminal]);
+                break;
+            }
+            case Step::AltTab:
+            case Step::BackAltTab:
+                // Alt held a while around the Tab, as a hand does: a switcher that shows a list acts on the release.
+                desktop.xdotool({"keydown", "alt", "sleep", "0.15", "key", "Tab", "sleep", "0.3", "keyup", "alt"});
+                break;
+            case Step::Type: {
+                // Where what is typed closes ours, it closes the stand-in that gets it as well.
+                const bool showing = shows(), receiving = !ours && hasKeyboard();
+                const QString token = QStringLiteral("k%1").arg(typed++);
+                desktop.xdotool({"type", "--delay", "40", token});
+                desktop.key("Return");
+                Desktop::pause(300);
+                if (ours && showing && !shows())
+                    scene.closedByTyping.append(i);
+                if (receiving && scene.closedByTyping.contains(i) && !standIns.isEmpty())
+                    standIns.last()->terminate();
+                break;
+            }
+            case Step::Open:
+                out.opened = ours ? openOurs(k, scene, windows) : openStandIns(k, scene, windows, standIns);
+                if (!out.opened) {
+                    out.notes.append(QStringLiteral("did not open"));
+                    cleanUp(standIns);
+                    return out;
+                }
+                break;
+            case Step::BackClick: {
+                taken = shows();
+                if (taken) {
+                    const QRect r = scene.rects.last();
+                    desktop.click(k.opens == Opens::BasketKey ? QPoint(r.center().x(), r.top() + 8) : r.center());
+                }
+                break;
+            }
+            case Step::BackTask: {
+                // Our window has a button when the list holds one more than the terminals; the stand-in only
+                // where ours had one, since no user could have taken this way otherwise.
+                const QList<QPoint> buttons = stage.taskButtons();
+                taken = shows() && buttons.size() > 3 && (ours || scene.taken.value(i));
+                if (taken)
+                    desktop.click(buttons.last());
+                break;
+            }
+            case Step::Escape:
+            case Step::Rest:
+                desktop.key("Escape");
+                break;
+            case Step::Button:
+                desktop.click(k.button(scene.rects.last()));
+                break;
+            case Step::AltF4:
+                // Never into a terminal: the user pressed it on our window, which should have the keyboard.
+                taken = hasKeyboard();
+                if (taken)
+                    desktop.key("alt+F4");
+                break;
+            case Step::HotKey:
+                if (ours)
+                    desktop.key("super+shift+s");
+                else // the program closes its windows by a key of its own, wherever the keyboard is
+                    endStandIns();
+                break;
+            }
+            const bool closing = step.act == Step::Escape || step.act == Step::Button || step.act == Step::AltF4;
+            if (closing && k.reopens && taken)
+                reopen(k, ours, scene, windows, standIns);
+            if (ours)
+                scene.taken.append(taken);
+            if (!taken)
+                out.notes.append(QStringLiteral("%1 not taken").arg(step.text()));
+            Desktop::pause(step.act == Step::Type ? 300 : 400);
+            if (qEnvironmentVariableIsSet("PICTOLARIUM_KEYS_SHOTS"))
+                desktop.screenshot(
+                    Desktop::shotsDir() +
+                    QStringLiteral("/keysdiff-%1-%2-%3.png").arg(++shots).arg(ours ? "ours" : "plain").arg(i));
+            // A window that goes when the user turns to another program goes whether or not the keyboard went
+            // along (with no window manager it stays where it was): the stand-ins go as the program closes them.
+            if (!ours && step.leaves() && k.closesOnLeave)
+                endStandIns();
+        }
+        const QString last = QStringLiteral("k%1").arg(typed - 1);
+        Desktop::waitUntil(
+            [&] {
+                for (const QString& log : stage.logs)
+                    if (logged(log).contains(last.toLatin1()))
+                        return true;
+                return false;
+            },
+            1500);
+        for (int t = 0; t < typed; ++t) {
+            const QByteArray token = QStringLiteral("k%1").arg(t).toLatin1();
+            QString where = QStringLiteral("-");
+            for (int i = 0; i < 3; ++i)
+                if (logged(stage.logs[i]).contains(token))
+                    where = QChar(u'A' + i);
+            out.lines.append(where);
+        }
+        out.left = shows();
+        if (out.left)
+            out.notes.append(QStringLiteral("still open at the end"));
+        cleanUp(standIns);
+        return out;
+    }
+
+private:
+    // Terminal A has the keyboard, B had it before, and C before that.
+    void reset() {
+        if (stage.hasManager()) {
+            for (int i : {2, 1, 0})
+                desktop.xdotool({"windowactivate", "--sync", QString::number(stage.terminals[i])});
+        } else {
+            stage.setFocus(0);
+        }
+        desktop.click(stage.terminalCentre(0));
+        Desktop::pause(500);
+        stage.clearLogs();
+    }
+
+    bool openOurs(const Kind& k, Scene& scene, QList<quint32>& windows) {
+        const auto menu = [&] {
+            desktop.click(stage.trayIcon());
+            Desktop::pause(500);
+            desktop.xdotool(QStringList{"key", "--delay", "80"} + k.menuKeys + QStringList{"Return"});
+        };
+        const auto basket = [&] {
+            // The first press may come before the program holds its keys.
+            for (int i = 0; i < 3 && !desktop.visibleWindow(basketTitle); ++i) {
+                desktop.key("super+shift+s");
+                desktop.waitVisible(basketTitle, true, 2000);
+            }
+            return desktop.visibleWindow(basketTitle) != 0;
+        };
+        switch (k.opens) {
+        case Opens::BasketKey:
+            basket();
+            break;
+        case Opens::Preview:
+            if (basket()) {
+                Desktop::pause(300);
+                desktop.key("ctrl+a");
+                Desktop::pause(300);
+                desktop.key("space");
+            }
+            break;
+        case Opens::Menu:
+            menu();
+            break;
+        case Opens::Tool:
+        case Opens::Backdrop: {
+            const QString copy = desktop.home() + QStringLiteral("/Shot %1.png").arg(++cards);
+            QFile::copy(template_, copy);
+            const quint32 card = desktop.openCard(copy, desktop.visibleWindow(QStringLiteral("^Pictolarium Card$")));
+            if (!card)
+                return false;
+            desktop.click(desktop.pillButton(card, pillTools, true, k.opens == Opens::Tool ? k.tool : 0));
+            if (k.opens == Opens::Backdrop) {
+                const quint32 annotate = desktop.waitVisible(QStringLiteral("^Pictolarium Annotate$"), true, 8000);
+                if (!annotate)
+                    return false;
+                Desktop::pause(300);
+                const QRect w = desktop.clientGeometry(annotate);
+                desktop.click(QPoint(w.x() + w.width() - 40, w.y() + w.height() / 2 - 91 + 30 * 4));
+            }
+            break;
+        }
+        }
+        if (!desktop.waitVisible(k.titles.last(), true, 8000))
+            return false;
+        scene.rects.clear();
+        scene.properties.clear();
+        scene.transient.clear();
+        for (const QString& title : k.titles) {
+            const quint32 id = desktop.visibleWindow(title);
+            windows.append(id);
+            scene.rects.append(desktop.clientGeometry(id));
+            quint32 parent = 0;
+            scene.properties.append(stage.properties(id, &parent));
+            scene.transient.append(parent == stage.rootWindow() ? -2 : parent ? int(windows.indexOf(parent)) : -1);
+        }
+        if (stage.hasManager())
+            Desktop::waitUntil([&] { return desktop.activeWindow() == windows.last(); }, 3000);
+        Desktop::pause(300);
+        scene.pointer = pointer();
+        return true;
+    }
+
+    bool openStandIns(const Kind& k, const Scene& scene, QList<quint32>& windows, QList<QProcess*>& standIns) {
+        for (qsizetype i = 0; i < scene.rects.size(); ++i) {
+            const QRect& rect = scene.rects[i];
+            QRect button;
+            if (i == scene.rects.size() - 1 && k.button)
+                button = QRect(k.button(rect) - rect.topLeft() - QPoint(8, 8), QSize(17, 17));
+            QStringList properties = scene.properties[i];
+            const int parent = scene.transient[i];
+            if (parent == -2 || (parent >= 0 && parent < windows.size()))
+                properties.append(stage.transientSpec(parent == -2 ? stage.rootWindow() : windows[parent]));
+            QProcess* process = nullptr;
+            const quint32 id = stage.openStandIn(rect, button, properties, &process);
+            if (process)
+                standIns.append(process);
+            if (!id)
+                return false;
+            windows.append(id);
+        }
+        desktop.moveTo(scene.pointer);
+        return true;
+    }
+
+    // Ours closed and another of ours came back in its place: the stand-in's program does the same.
+    void reopen(const Kind& k, bool ours, Scene& scene, QList<quint32>& windows, QList<QProcess*>& standIns) {
+        if (ours) {
+            const quint32 id = desktop.waitVisible(QLatin1String(k.reopens), true, 3000);
+            scene.reopened = id ? desktop.clientGeometry(id) : QRect();
+            if (id) {
+                scene.reopenedProperties = stage.properties(id, nullptr);
+                windows.append(id);
+            }
+            return;
+        }
+        if (scene.reopened.isNull() ||
+            !Desktop::waitUntil([&] { return standIns.last()->state() == QProcess::NotRunning; }, 2000))
+            return;
+        QProcess* process = nullptr;
+        if (const quint32 id = stage.openStandIn(scene.reopened, {}, scene.reopenedProperties, &process))
+            windows.append(id);
+        if (process)
+            standIns.append(process);
+    }
+
+    QPoint pointer() {
+        const QString out = desktop.run("xdotool", {"getmouselocation"});
+        static const QRegularExpression at(QStringLiteral("x:(\\d+) y:(\\d+)"));
+        const auto m = at.match(out);
+        return QPoint(m.captured(1).toInt(), m.captured(2).toInt());
+    }
+
+    // Whatever is still open goes: the stand-ins, our windows by Escape (or a fresh start of the program when
+    // that does not close them), and the card, by Escape with the pointer on it.
+    void cleanUp(const QList<QProcess*>& standIns) {
+        for (QProcess* p : standIns)
+            if (p->state() != QProcess::NotRunning) {
+                p->terminate();
+                p->waitForFinished(2000);
+            }
+        bool left = false;
+        for (const Kind& k : kinds())
+            for (const QString& title : k.titles)
+                for (int attempt = 0; attempt < 2; ++attempt) {
+                    const quint32 id = desktop.visibleWindow(title);
+                    if (!id)
+                        break;
+                    if (stage.hasManager())
+                        desktop.xdotool({"windowactivate", "--sync", QString::number(id)});
+                    else
+                        stage.setFocus(id);
+                    Desktop::pause(200);
+                    desktop.key("Escape");
+                    desktop.waitVisible(title, false, 1500);
+                    left = left || (attempt == 1 && desktop.visibleWindow(title));
+                }
+        if (left || desktop.app()->state() == QProcess::NotRunning)
+            stage.restartApp();
+        if (const quint32 card = desktop.visibleWindow(QStringLiteral("^Pictolarium Card$"))) {
+            desktop.moveTo(desktop.clientGeometry(card).center());
+            Desktop::pause(300);
+            desktop.key("Escape");
+            desktop.waitVisible(QStringLiteral("^Pictolarium Card$"), false, 2000);
+        }
+        if (!stage.hasManager())
+            stage.setFocus(0);
+    }
+
+    KeysStage& stage;
+    Desktop& desktop;
+    QString template_;
+    int cards = 0;
+    int shots = 0;
+};
+
+// A row: the sequence, what each play found, and whether they agree.
+struct Row {
+    QString text;
+    bool pass;
+};
+
+Row compare(Player& player, const Kind& k, const Steps& steps) {
+    Scene scene;
+    const Outcome ours = player.play(k, steps, true, scene);
+    const Outcome plain = ours.opened ? player.play(k, steps, false, scene) : Outcome{};
+    const bool pass = ours.opened && plain.opened && ours.lines == plain.lines && ours.left == plain.left;
+    QString text = QStringLiteral("%1 | %2 | ours %3 | plain %4 | %5")
+                       .arg(QLatin1String(k.name), describe(steps), ours.lines.join(u','), plain.lines.join(u','),
+                            pass ? QStringLiteral("pass") : QStringLiteral("FAIL"));
+    if (!ours.notes.isEmpty())
+        text += QStringLiteral(" (ours: %1)").arg(ours.notes.join(QStringLiteral("; ")));
+    if (!plain.notes.isEmpty())
+        text += QStringLiteral(" (plain: %1)").arg(plain.notes.join(QStringLiteral("; ")));
+    return {text, pass};
+}
+
+quint32 seedFor(Manager manager) {
+    const QByteArray given = qgetenv("PICTOLARIUM_KEYS_SEED");
+    if (given == "random")
+        return QRandomGenerator::global()->generate() % 1000000;
+    if (!given.isEmpty())
+        return given.toUInt();
+    return 6200 + quint32(manager);
+}
+
+void playGenerated(Manager manager, int inCi, int all) {
+    KeysStage stage(manager, hiddenTools);
+    ASSERT_TRUE(stage.start()) << stage.error.toStdString();
+    Player player(stage);
+    const quint32 seed = seedFor(manager);
+    const int count = qEnvironmentVariableIntValue("PICTOLARIUM_E2E_ALL_WAYS") == 1 ? all : inCi;
+    // The panel menu's windows need the tray, which needs a window manager.
+    QList<Kind> reachable;
+    for (const Kind& k : kinds())
+        if (stage.hasManager() || k.opens != Opens::Menu)
+            reachable.append(k);
+    QStringList table;
+    // One sequence alone, to look at again: PICTOLARIUM_KEYS_ONLY=<its number>.
+    const QByteArray only = qgetenv("PICTOLARIUM_KEYS_ONLY");
+    for (int i = 0; i < std::max(count, only.isEmpty() ? 0 : only.toInt() + 1); ++i) {
+        if (!only.isEmpty() && only.toInt() != i)
+            continue;
+        std::mt19937 rng(seed * 1000 + quint32(i));
+        const Kind& k = reachable[int((quint32(i) + seed) % quint32(reachable.size()))];
+        const Steps steps = generate(rng, k, stage.hasManager());
+        const Row row = compare(player, k, steps);
+        table.append(QStringLiteral("%1 #%2 | %3").arg(seed).arg(i).arg(row.text));
+        std::fprintf(stderr, "keys: %s | %s\n", managerName(manager), qPrintable(table.last()));
+        EXPECT_TRUE(row.pass) << "seed " << seed << ", sequence " << i << " (PICTOLARIUM_KEYS_SEED=" << seed
+                              << " PICTOLARIUM_KEYS_ONLY=" << i << ")"
+                              << " under " << managerName(manager) << ":\n"
+                              << row.text.toStdString();
+    }
+    std::fprintf(stderr, "%s, seed %u:\n%s\n", managerName(manager), seed, qPrintable(table.join(u'\n')));
+}
+
+} // namespace
+
+TEST(KeysDifferential, Openbox) {
+    playGenerated(Manager::Openbox, 5, 44);
+}
+
+// Where the pointer rests decides as much as where the user clicked: the window manager's own hand-back counts
+// for nothing once the keyboard has moved by the pointer alone.
+TEST(KeysDifferential, FocusFollowsThePointer) {
+    playGenerated(Manager::FollowMouse, 3, 16);
+}
+
+// Nobody hands the keyboard on: a window that goes leaves it to the pointer, and only our own route can put it
+// anywhere else.
+TEST(KeysDifferential, NoWindowManager) {
+    playGenerated(Manager::None, 3, 16);
+}
+
+TEST(KeysDifferential, IceWm) {
+    playGenerated(Manager::IceWm, 3, 16);
+}
+
+// Left for terminal B and come back to before closing: the keyboard goes to B, the last program the user had
+// before ours, not to A, which had it when ours opened.
+TEST(KeysDifferential, ComingBackBeforeClosing) {
+    KeysStage stage(Manager::Openbox, hiddenTools);
+    ASSERT_TRUE(stage.start()) << stage.error.toStdString();
+    Player player(stage);
+    const auto from = [](std::initializer_list<Step::Act> acts) {
+        Steps steps;
+        for (Step::Act a : acts)
+            steps.append(Step{a, 1});
+        return steps;
+    };
+    using S = Step;
+    const struct {
+        const char* kind;
+        Steps steps;
+    } rows[] = {
+        {"rotate", from({S::Open, S::Click, S::Type, S::BackClick, S::Escape, S::Type})},
+        {"shortcut dialog", from({S::Open, S::Click, S::Type, S::BackAltTab, S::Button, S::Type})},
+        {"tour", from({S::Open, S::Task, S::Type, S::BackClick, S::Button, S::Type})},
+    };
+    for (const auto& r : rows) {
+        const Row row = compare(player, kind(r.kind), r.steps);
+        std::fprintf(stderr, "keys: %s\n", qPrintable(row.text));
+        EXPECT_TRUE(row.pass) << row.text.toStdString();
+    }
+}
+
+// The pointer resting on a card under review, its box over the card number selected, while the terminal the user
+// clicked back into has the keyboard: the keys typed for the terminal reach it just as they do with the pointer
+// elsewhere, and the box stays where it was.
+TEST(KeysDifferential, KeysForATerminalPassOverACardUnderReview) {
+    Desktop::Options o;
+    o.tray = false;
+    Desktop desktop(o);
+    ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
+    // Redact and rename, the format button and share.
+    ASSERT_TRUE(desktop.writeCardSettings({"annotate", "crop", "resize", "rotate", "text", "pin", "translate", "cutout",
+                                           "scroll", "compress", "library"}));
+    desktop.startApp();
+    ASSERT_TRUE(desktop.waitForApp()) << desktop.appStderr().toStdString();
+    const QString log = desktop.home() + QStringLiteral("/keys.log");
+    const quint32 terminal = desktop.keyLogTerminal(log);
+    ASSERT_NE(terminal, 0u);
+    const QString source = desktop.home() + QStringLiteral("/Notes.png");
+    ASSERT_TRUE(Desktop::writeSecretsPicture(source));
+    const quint32 card = desktop.openCard(source);
+    ASSERT_NE(card, 0u);
+    desktop.waitToast(false, 4000);
+    desktop.click(desktop.pillButton(card, 2, true, 0));
+    const QString redacted = desktop.shotsFolder() + QStringLiteral("/Notes redacted.png");
+    ASSERT_TRUE(Desktop::waitUntil([&] { return QFileInfo::exists(redacted); }, 60000, 200));
+    Desktop::pause(500);
+
+    // The review on the enlarged card, the card number's box selected.
+    const QRect small = desktop.clientGeometry(card);
+    const QRect picture = Desktop::pictureOnScreen(desktop.screenshot(), small);
+    desktop.click(QPoint(picture.center().x(), picture.bottom() - 10), 2);
+    ASSERT_TRUE(Desktop::waitUntil([&] { return desktop.clientGeometry(card).width() > small.width(); }, 3000));
+    Desktop::pause(400);
+    const QRect big = Desktop::pictureOnScreen(desktop.screenshot(), desktop.clientGeometry(card));
+    const double scale = big.width() / 900.0;
+    const QPoint box(big.left() + int(300 * scale), big.top() + int(120 * scale));
+    desktop.click(box);
+    Desktop::pause(500);
+    const QByteArray before = Desktop::digest(redacted);
+
+    const auto typeAt = [&](QPoint rest) {
+        desktop.click(desktop.clientGeometry(terminal).center());
+        desktop.moveTo(rest);
+        Desktop::pause(400);
+        QFile(log).open(QIODevice::WriteOnly | QIODevice::Truncate);
+        desktop.xdotool({"type", "--delay", "40", "ls -l"});
+        // One at a time: an interrupt empties the terminal's input of what its shell has not read yet.
+        for (const char* key : {"BackSpace", "Delete", "ctrl+c", "a", "Return"}) {
+            desktop.key(QLatin1String(key));
+            Desktop::pause(200);
+        }
+        Desktop::waitUntil([&] { return logged(log).endsWith('\n') || logged(log).endsWith('\r'); }, 2000);
+        Desktop::pause(300);
+        return logged(log);
+    };
+    const QByteArray away = typeAt(QPoint(5, 795));
+    ASSERT_TRUE(away.startsWith("ls -l")) << away.toStdString();
+    const QByteArray over = typeAt(box);
+    EXPECT_EQ(over.toStdString(), away.toStdString()) << "with the pointer on the card";
+    Desktop::pause(500);
+    EXPECT_EQ(Desktop::digest(redacted).toHex().toStdString(), before.toHex().toStdString())
+        << "the redaction was rewritten";
+    EXPECT_NE(desktop.visibleWindow(QStringLiteral("^Pictolarium Card$")), 0u);
+}
