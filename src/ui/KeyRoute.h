@@ -158,4 +158,12 @@ private:
     quint32 lastActive = 0;
     quint32 lastOther = 0;
     quint64 leftAt = 0;
+    // The user's last press or key anywhere, and the last window of ours that hid with the keyboard: another
+    // program made active after such a hide, with nothing done by the user since, is the window manager
+    // handing the keyboard on by itself while one of ours gives way to the next, not the user going there.
+    bool otherChosen = false;
+    quint64 inputAt = 0;
+    quint64 handedOverAt = 0;
+    QElapsedTimer handedOver;
+    bool handingOver() const;
 };

@@ -56,6 +56,7 @@ TEST(KeyRoute, TheKeyboardGoesBackOnlyWhenTheUserLeftItWithUs) {
         window.show();
         KeyRoute::takeKeys(&window);
         ASSERT_TRUE(QTest::qWaitFor([&] { return window.isActiveWindow(); }));
+        focus.makeActive(quint32(window.winId()));
         for (const quint32 other : c.visited) {
             focus.makeActive(other);
             if (c.backUnheard)
@@ -83,7 +84,18 @@ TEST(KeyRoute, TheKeyboardGoesBackOnlyWhenTheUserLeftItWithUs) {
 // if the user has not gone to another program since the action, whether or not we have heard of it yet. A click
 // outside ours lets the keyboard go, for a display where no window manager would take it from us.
 TEST(KeyRoute, ALateWindowAnswersTheActionOnlyIfTheUserStayed) {
-    enum Step { Nothing, OtherProgram, OtherUnheard, Ours, OtherBefore, ClickInActive, ClickOnDesktop };
+    enum Step {
+        Nothing,
+        OtherProgram,
+        OtherUnheard,
+        Ours,
+        OtherBefore,
+        ClickInActive,
+        ClickOnDesktop,
+        HandOver,
+        HandOverUnheard,
+        HandOverThenKey
+    };
     const struct {
         const char* name;
         Step step;
@@ -98,6 +110,11 @@ TEST(KeyRoute, ALateWindowAnswersTheActionOnlyIfTheUserStayed) {
         {"the user went to the other program before the action", OtherBefore, false},
         {"a click into the program that had the keyboard all along", ClickInActive, true, true},
         {"a click on the bare desktop", ClickOnDesktop, false, true},
+        // One of ours that had the keyboard gives way to the next (annotate to backdrop): the window manager
+        // makes another program active for a moment by itself.
+        {"the window manager's pick as ours hands over", HandOver, false},
+        {"its pick, not heard of yet", HandOverUnheard, false},
+        {"a key typed (Alt+Tab) before the other program is made active", HandOverThenKey, true},
     };
     FakeWindowFocus focus;
     KeyRoute::setWindowFocus(&focus);
@@ -121,6 +138,20 @@ TEST(KeyRoute, ALateWindowAnswersTheActionOnlyIfTheUserStayed) {
             focus.makeActive(quint32(ours.winId()));
         else if (c.step == ClickInActive || c.step == ClickOnDesktop)
             presses.press({10, 10}, false, c.step == ClickOnDesktop);
+        if (c.step == HandOver || c.step == HandOverUnheard || c.step == HandOverThenKey) {
+            QWidget handing;
+            handing.show();
+            KeyRoute::takeKeys(&handing);
+            ASSERT_TRUE(QTest::qWaitFor([&] { return handing.isActiveWindow(); }));
+            focus.makeActive(quint32(handing.winId()));
+            handing.hide();
+            if (c.step == HandOverThenKey)
+                presses.type(0xff09);
+            if (c.step == HandOverUnheard)
+                focus.active = 5151;
+            else
+                focus.makeActive(5151);
+        }
         EXPECT_EQ(KeyRoute::leftSince(asked), c.left);
         EXPECT_EQ(focus.letGoes, c.letGo ? 1 : 0);
     }
