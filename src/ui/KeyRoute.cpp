@@ -235,6 +235,19 @@ void KeyRoute::activeChanged(quint32 active, const QWidget* hiding) {
     }
 }
 
+void KeyRoute::cameBack(const QWidget* hiding) {
+    // Gone to another program after the window noted who had the keyboard, and it has the keyboard again: the
+    // user came back to it (a click on its button closes it at once), whether or not the window manager has
+    // said so yet.
+    if (!lastOther || ownWindow(nullptr, lastOther))
+        return;
+    for (Before& b : before)
+        if (b.window == hiding && leftAt > b.at && !(b.ours && b.ours->isVisible())) {
+            b.ours = nullptr;
+            b.other = lastOther;
+        }
+}
+
 void KeyRoute::showAside(QWidget* window) {
     if (!window)
         return;
@@ -484,6 +497,8 @@ bool KeyRoute::eventFilter(QObject* watched, QEvent* event) {
         }
         if (hadKeys && !aside && focus)
             activeChanged(focus->activeWindow(), widget);
+        if (hadKeys && !aside)
+            cameBack(widget);
         if (hadKeys && !aside && takenElsewhere(widget))
             turnedAway(widget);
         if (hadKeys && !aside)

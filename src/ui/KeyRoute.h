@@ -98,6 +98,8 @@ private:
     // to when the user, having come back to ours, closes it.
     // `hiding`, a window of ours hiding now, counts as shown.
     void activeChanged(quint32 active, const QWidget* hiding = nullptr);
+    // A window of ours hides with the keyboard after the user went to another program since it showed.
+    void cameBack(const QWidget* hiding);
 
     // Who had the keyboard when a window of ours showed: a window of ours, or another program's window (by its
     // X id), or nobody we know of.

@@ -34,6 +34,7 @@ TEST(KeyRoute, TheKeyboardGoesBackOnlyWhenTheUserLeftItWithUs) {
         QList<quint32> visited;   // other programs' windows the user went to and came back from, in order
         quint32 givenTo;          // 0: given back to nobody
         bool backUnheard = false; // the last coming back not heard of yet as ours hides
+        bool backUntold = false;  // the window manager still names the other program as ours hides
     } cases[] = {
         {"closed by its own means", Keyboard::Listed, false, {}, 4242},
         {"the keyboard with nobody", Keyboard::Nobody, false, {}, 4242},
@@ -44,6 +45,13 @@ TEST(KeyRoute, TheKeyboardGoesBackOnlyWhenTheUserLeftItWithUs) {
         {"left twice, the last one counts", Keyboard::Listed, false, {5151, 6161}, 6161},
         {"came back, then a click in another program", Keyboard::Listed, true, {5151}, 0},
         {"came back and closed it before the news came", Keyboard::Listed, false, {5151}, 5151, true},
+        {"came back by a click on its button, the window manager not telling",
+         Keyboard::Listed,
+         false,
+         {5151},
+         5151,
+         false,
+         true},
     };
     FakeWindowFocus focus;
     KeyRoute::setWindowFocus(&focus);
@@ -61,7 +69,7 @@ TEST(KeyRoute, TheKeyboardGoesBackOnlyWhenTheUserLeftItWithUs) {
             focus.makeActive(other);
             if (c.backUnheard)
                 focus.active = quint32(window.winId());
-            else
+            else if (!c.backUntold)
                 focus.makeActive(quint32(window.winId()));
         }
         focus.asked.clear();
