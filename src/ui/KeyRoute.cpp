@@ -186,16 +186,6 @@ void KeyRoute::setPointerWatch(std::unique_ptr<PointerWatch> watch) {
     connect(route.presses.get(), &PointerWatch::typed, &route, [&route](quint32) { route.inputAt = ++route.clock; });
     connect(route.presses.get(), &PointerWatch::pressed, &route, [&route](const PointerPress& press) {
         route.inputAt = ++route.clock;
-        if (!press.positionKnown || press.ownWindow)
-            return;
-        // A click outside ours: where no window manager moves the keyboard on, it must not stay with us.
-        if (route.focus) {
-            QList<quint32> ours;
-            for (const QWindow* window : QGuiApplication::topLevelWindows())
-                if (window->handle() && window->isVisible())
-                    ours.append(quint32(window->winId()));
-            route.focus->letGo(ours);
-        }
         if (!press.otherWindow)
             return;
         route.leftAt = ++route.clock;
