@@ -148,6 +148,7 @@ int run(int argc, char** argv) {
     FormatWheel::shared().setProbe(platform.dragProbe());
 
     ToolbarPrefsWindow::setPointerWatch([&platform] { return platform.watchPointer(); });
+    RenamePanel::setPointerWatch([&platform] { return platform.watchPointer(); });
 
     AppDelegate delegate(defaults, platform);
     LibraryPanel::Services basket;

@@ -2,6 +2,7 @@
 
 #include "card/RenameFile.h"
 #include "platform/Dispatch.h"
+#include "platform/PointerWatch.h"
 #include "ui/GhostButton.h"
 #include "ui/KeyRoute.h"
 #include "ui/Pill.h"
@@ -18,6 +19,11 @@ namespace {
 QPointer<RenamePanel>& shown() {
     static QPointer<RenamePanel> box;
     return box;
+}
+
+std::function<std::unique_ptr<PointerWatch>()>& pointerWatchMaker() {
+    static std::function<std::unique_ptr<PointerWatch>()> make;
+    return make;
 }
 
 } // namespace
@@ -57,6 +63,27 @@ RenamePanel::RenamePanel(const QString& suggestion)
     button->move(302, 9);
     button->setActive(true);
     connect(button, &QAbstractButton::clicked, this, &RenamePanel::commit);
+
+    // A click into another program's window gives up, as the loss of the keyboard does: without a window manager
+    // the box would keep the keyboard, and the line the user types into that program would rename the file.
+    if (pointerWatchMaker())
+        presses = pointerWatchMaker()();
+    if (presses)
+        connect(presses.get(), &PointerWatch::pressed, this, [this](const PointerPress& press) {
+            if (!press.otherWindow || finished)
+                return;
+            KeyRoute::turnedAway(this);
+            Dispatch::main([self = QPointer<RenamePanel>(this)] {
+                if (self)
+                    self->dismiss();
+            });
+        });
+}
+
+RenamePanel::~RenamePanel() = default;
+
+void RenamePanel::setPointerWatch(std::function<std::unique_ptr<PointerWatch>()> make) {
+    pointerWatchMaker() = std::move(make);
 }
 
 RenamePanel* RenamePanel::show(const QString& suggestion, QPoint near, std::function<void(const QString&)> commit,

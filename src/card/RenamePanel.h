@@ -7,7 +7,9 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
+class PointerWatch;
 class QLineEdit;
 
 class RenamePanel : public QWidget {
@@ -22,6 +24,9 @@ public:
                              std::function<void()> onDismiss = {});
     // The box on screen, if any.
     static RenamePanel* current();
+    // Where boxes made from now on see clicks in other programs' windows, which give up the rename even where
+    // no window manager takes the keyboard from the box; the program sets it once at start.
+    static void setPointerWatch(std::function<std::unique_ptr<PointerWatch>()> make);
 
     QLineEdit* field = nullptr;
     std::function<void(const QString&)> onCommit;
@@ -38,9 +43,11 @@ protected:
 
 private:
     explicit RenamePanel(const QString& suggestion);
+    ~RenamePanel() override;
     void finish();
     void makeActive();
 
     bool finished = false;
     bool wasActive = false;
+    std::unique_ptr<PointerWatch> presses;
 };

@@ -32,9 +32,4 @@ public:
     // manager has let it go, where the keyboard went may be its own doing, and counts as nobody's choice.
     enum class Keyboard { Unknown, Nobody, Listed, Elsewhere };
     virtual Keyboard keyboardAt(const QList<quint32>& windows, quint32 closing = 0) const = 0;
-
-    // The user clicked outside `windows`, ours. Where no window manager runs, nothing hands the keyboard on
-    // after a click, and one of ours that took it would keep it: the keys follow the pointer again, as they did
-    // before it took them. Nothing where a window manager runs, or when the keyboard is not in one of `windows`.
-    virtual void letGo(const QList<quint32>& windows) = 0;
 };

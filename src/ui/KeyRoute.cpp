@@ -183,17 +183,9 @@ void KeyRoute::setPointerWatch(std::unique_ptr<PointerWatch> watch) {
     route.presses = std::move(watch);
     if (!route.presses)
         return;
+    connect(route.presses.get(), &PointerWatch::typed, &route, [&route](quint32) { route.inputAt = ++route.clock; });
     connect(route.presses.get(), &PointerWatch::pressed, &route, [&route](const PointerPress& press) {
-        if (!press.positionKnown || press.ownWindow)
-            return;
-        // A click outside ours: where no window manager moves the keyboard on, it must not stay with us.
-        if (route.focus) {
-            QList<quint32> ours;
-            for (const QWindow* window : QGuiApplication::topLevelWindows())
-                if (window->handle() && window->isVisible())
-                    ours.append(quint32(window->winId()));
-            route.focus->letGo(ours);
-        }
+        route.inputAt = ++route.clock;
         if (!press.otherWindow)
             return;
         route.leftAt = ++route.clock;
@@ -206,14 +198,20 @@ void KeyRoute::activeChanged(quint32 active, const QWidget* hiding) {
     if (!active)
         return;
     QWidget* ours = ownWindow(nullptr, active);
-    const bool fromOther = lastOther && lastActive == lastOther;
+    // The window manager's own pick while ours handed over is not where the user comes back from.
+    const bool fromOther = lastOther && lastActive == lastOther && otherChosen;
     lastActive = active;
     if (!ours) {
         lastOther = active;
-        leftAt = ++clock;
+        otherChosen = !handingOver();
+        if (otherChosen)
+            leftAt = ++clock;
         emit changed();
         return;
     }
+    // Ours has the keyboard again: whatever the window manager picks from now on, it does for the user.
+    if (ours != hiding && ours->isVisible())
+        handedOver.invalidate();
     if (!fromOther || !takesKeys(ours))
         return;
     // Back from another program (a click, the task list, the window manager's switch): when ours closes, the
@@ -225,6 +223,19 @@ void KeyRoute::activeChanged(quint32 active, const QWidget* hiding) {
         b.other = lastOther;
         b.left = false;
     }
+}
+
+void KeyRoute::cameBack(const QWidget* hiding) {
+    // Gone to another program after the window noted who had the keyboard, and it has the keyboard again: the
+    // user came back to it (a click on its button closes it at once), whether or not the window manager has
+    // said so yet.
+    if (!lastOther || ownWindow(nullptr, lastOther))
+        return;
+    for (Before& b : before)
+        if (b.window == hiding && leftAt > b.at && !(b.ours && b.ours->isVisible())) {
+            b.ours = nullptr;
+            b.other = lastOther;
+        }
 }
 
 void KeyRoute::showAside(QWidget* window) {
@@ -258,7 +269,14 @@ bool KeyRoute::leftSince(const Asked& asked) {
         return true;
     // Heard of or not yet: another program's window active now that was not then.
     const quint32 now = route.focus ? route.focus->activeWindow() : 0;
-    return now && now != asked.active && !ownWindow(nullptr, now);
+    return now && now != asked.active && !ownWindow(nullptr, now) &&
+           !(route.handingOver() && route.handedOverAt > asked.at);
+}
+
+bool KeyRoute::handingOver() const {
+    // Long enough for any window manager to have moved the keyboard on after one of ours unmapped.
+    constexpr qint64 handOverMs = 1000;
+    return handedOverAt > inputAt && handedOver.isValid() && handedOver.elapsed() < handOverMs;
 }
 
 void KeyRoute::typedElsewhere() {
@@ -469,8 +487,14 @@ bool KeyRoute::eventFilter(QObject* watched, QEvent* event) {
         // Asked at once, before the window manager has heard of the hide and handed the keyboard on by itself:
         // who has it now is who the user chose. The news of the user coming back to ours may still be on its way
         // when a key closes it straight after.
+        if (hadKeys && !aside) {
+            handedOverAt = ++clock;
+            handedOver.start();
+        }
         if (hadKeys && !aside && focus)
             activeChanged(focus->activeWindow(), widget);
+        if (hadKeys && !aside)
+            cameBack(widget);
         if (hadKeys && !aside && takenElsewhere(widget))
             turnedAway(widget);
         if (hadKeys && !aside)

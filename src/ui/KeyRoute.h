@@ -101,6 +101,8 @@ private:
     // to when the user, having come back to ours, closes it.
     // `hiding`, a window of ours hiding now, counts as shown.
     void activeChanged(quint32 active, const QWidget* hiding = nullptr);
+    // A window of ours hides with the keyboard after the user went to another program since it showed.
+    void cameBack(const QWidget* hiding);
 
     // Who had the keyboard when a window of ours showed: a window of ours, or another program's window (by its
     // X id), or nobody we know of.
@@ -161,4 +163,12 @@ private:
     quint32 lastActive = 0;
     quint32 lastOther = 0;
     quint64 leftAt = 0;
+    // The user's last press or key anywhere, and the last window of ours that hid with the keyboard: another
+    // program made active after such a hide, with nothing done by the user since, is the window manager
+    // handing the keyboard on by itself while one of ours gives way to the next, not the user going there.
+    bool otherChosen = false;
+    quint64 inputAt = 0;
+    quint64 handedOverAt = 0;
+    QElapsedTimer handedOver;
+    bool handingOver() const;
 };

@@ -7,6 +7,7 @@
 #include "card/RenameFile.h"
 #include "card/RenamePanel.h"
 #include "card/ShareMenu.h"
+#include "platform/fake/FakePointerWatch.h"
 #include "support/FakeApplications.h"
 
 #include <QApplication>
@@ -18,6 +19,8 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <string_view>
 
 using namespace CardFixtures;
 
@@ -155,20 +158,33 @@ TEST(CardTools, RenameBoxEndsTheHoldHoweverItCloses) {
     EXPECT_FALSE(card.held(Hold::Rename));
     EXPECT_EQ(card.view()->shot().fileURL.fileName(), QStringLiteral("Report 2.png"));
 
-    // An empty name and Escape both give up and let the card go.
-    for (const bool escape : {false, true}) {
+    // An empty name, Escape and a click into another program's window (which, without a window manager, takes
+    // no keyboard from the box) all give up and let the card go.
+    FakePointerWatch* presses = nullptr;
+    RenamePanel::setPointerWatch([&presses] {
+        auto watch = std::make_unique<FakePointerWatch>();
+        presses = watch.get();
+        return watch;
+    });
+    for (const char* way : {"empty name", "Escape", "a click elsewhere"}) {
+        SCOPED_TRACE(way);
         card.view()->rename();
         ASSERT_TRUE(QTest::qWaitFor([&] { return RenamePanel::current() && RenamePanel::current() != box; }, 10000));
         box = RenamePanel::current();
-        if (escape) {
+        if (way == std::string_view("Escape")) {
             QTest::keyClick(box->field, Qt::Key_Escape);
+        } else if (way == std::string_view("a click elsewhere")) {
+            ASSERT_TRUE(presses);
+            presses->press({5, 5});
+            QTest::qWaitFor([&] { return !card.held(Hold::Rename); }, 2000);
         } else {
             box->field->setText(QStringLiteral("  "));
             box->commit();
         }
-        EXPECT_FALSE(card.held(Hold::Rename)) << escape;
-        EXPECT_EQ(card.view()->shot().fileURL.fileName(), QStringLiteral("Report 2.png")) << escape;
+        EXPECT_FALSE(card.held(Hold::Rename));
+        EXPECT_EQ(card.view()->shot().fileURL.fileName(), QStringLiteral("Report 2.png"));
     }
+    RenamePanel::setPointerWatch({});
 }
 
 TEST(ShareMenu, CopiesTheFileForFileManagersAndReportsAVanishedOne) {

@@ -40,7 +40,6 @@ public:
     quint32 activeWindow() const override { return active; }
     void watchActive(std::function<void(quint32)> changed) override { watcher = std::move(changed); }
     Keyboard keyboardAt(const QList<quint32>&, quint32) const override { return keyboard; }
-    void letGo(const QList<quint32>&) override { ++letGoes; }
     // The window manager makes `window` active: the watcher hears of it.
     void makeActive(quint32 window) {
         active = window;
@@ -50,7 +49,6 @@ public:
     QList<quint32> asked;
     quint32 active = 0;
     Keyboard keyboard = Keyboard::Unknown;
-    int letGoes = 0;
     std::function<void(quint32)> watcher;
 };
 

@@ -207,25 +207,3 @@ WindowFocus::Keyboard X11WindowFocus::keyboardAt(const QList<quint32>& windows, 
     }
     return Keyboard::Elsewhere;
 }
-
-void X11WindowFocus::letGo(const QList<quint32>& windows) {
-    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    xcb_connection_t* c = x11 ? x11->connection() : nullptr;
-    if (!c || windows.isEmpty())
-        return;
-    // A window manager says it runs by naming its window on the root; it moves the keyboard on a click itself.
-    static const char name[] = "_NET_SUPPORTING_WM_CHECK";
-    XcbReply<xcb_intern_atom_reply_t> atom(
-        xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, uint16_t(sizeof name - 1), name), nullptr));
-    const xcb_window_t screenRoot = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-    if (atom && atom->atom != XCB_ATOM_NONE) {
-        XcbReply<xcb_get_property_reply_t> check(
-            xcb_get_property_reply(c, xcb_get_property(c, 0, screenRoot, atom->atom, XCB_ATOM_WINDOW, 0, 1), nullptr));
-        if (check && check->type == XCB_ATOM_WINDOW && xcb_get_property_value_length(check.get()) >= 4)
-            return;
-    }
-    if (keyboardAt(windows, 0) != Keyboard::Listed)
-        return;
-    xcb_set_input_focus(c, XCB_INPUT_FOCUS_POINTER_ROOT, XCB_INPUT_FOCUS_POINTER_ROOT, XCB_CURRENT_TIME);
-    xcb_flush(c);
-}

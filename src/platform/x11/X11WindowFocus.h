@@ -17,7 +17,6 @@ public:
     quint32 activeWindow() const override;
     void watchActive(std::function<void(quint32 active)> changed) override;
     Keyboard keyboardAt(const QList<quint32>& windows, quint32 closing) const override;
-    void letGo(const QList<quint32>& windows) override;
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 
