@@ -215,6 +215,10 @@ void ThumbnailPanel::updateKeys() {
     // terminal or an editor uses too are the card's only once the user has clicked into it, while the pointer
     // stays on it, until they click elsewhere or turn to another program.
     const bool free = !closed && !KeyRoute::ownWindowHasKeys();
+    // A window of ours that takes typing (the rename box) has the keyboard now, and it hands it back to the
+    // program that had it, not to the card: the click into the card holds nothing any more.
+    if (!closed && !free)
+        clickedIn.reset();
     const bool held = free && holdsKeys();
     services.escape->setActive(free && hovered);
     services.deleteKeys->setActive(held && deleteWanted);
