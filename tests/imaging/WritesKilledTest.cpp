@@ -67,6 +67,9 @@ bool startWriter(Writer& run, const QString& writer, const QString& folder, bool
     if (noLinks) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(NO_LINKS));
+        // In a sanitized build the sanitizer's runtime would refuse to start behind the preloaded library.
+        env.insert(QStringLiteral("ASAN_OPTIONS"),
+                   env.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":verify_asan_link_order=0"));
         run.process.setProcessEnvironment(env);
     }
     run.process.setProgram(QStringLiteral(WRITE_ONCE));
