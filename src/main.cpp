@@ -11,6 +11,7 @@
 #include "card/Thumbnail.h"
 #include "card/ToolbarPrefsWindow.h"
 #include "editors/EditorWindow.h"
+#include "imaging/ColourManage.h"
 #include "library/FormatWheel.h"
 #include "library/LibraryPanel.h"
 #include "platform/Defaults.h"
@@ -117,6 +118,7 @@ int run(int argc, char** argv) {
 
     // Stitched pages and camera pictures are larger than Qt's default 256 MB allowance.
     QImageReader::setAllocationLimit(2048);
+    ColourManage::quietTiff();
 
     Defaults& defaults = Defaults::standard();
     if (!defaults.damagedCopy().isEmpty())

@@ -265,8 +265,7 @@ using TiffHandle = std::unique_ptr<TIFF, TiffCloser>;
 
 // The TIFF held in memory, libtiff's complaints kept quiet: a bad file is told by what comes back.
 TiffHandle openTiff(Memory& memory) {
-    TIFFSetErrorHandler(tiffQuiet);
-    TIFFSetWarningHandler(tiffQuiet);
+    quietTiff();
     return TiffHandle(
         TIFFClientOpen("picture", "rm", &memory, memRead, memWrite, memSeek, memClose, memSize, memMap, memUnmap));
 }
@@ -565,6 +564,11 @@ QString unheld(const QByteArray& bytes) {
     if ((model == "RGB " || model == "GRAY") && opened(icc))
         return {};
     return QStringLiteral("its colour profile is one this program can't apply");
+}
+
+void quietTiff() {
+    TIFFSetErrorHandler(tiffQuiet);
+    TIFFSetWarningHandler(tiffQuiet);
 }
 
 } // namespace ColourManage

@@ -30,4 +30,9 @@ QImage managed(QImage image, const QByteArray& bytes);
 // CMYK colours come without a colour profile"); empty when it does.
 QString unheld(const QByteArray& bytes);
 
+// Keeps libtiff's complaints, which every reader of TIFF in the process shares (the toolkit's among them), off the
+// error output: its own printer writes a complaint in pieces, which cut into the lines other threads write, and
+// a bad file is told to the user by what comes back, not by them. Set once at start; repeating it is harmless.
+void quietTiff();
+
 } // namespace ColourManage
