@@ -303,6 +303,10 @@ void EditorWindow::writeAway(std::function<Written()> work) {
         return;
     // It stays until the file is written, so that the new file always reaches the card.
     writing = true;
+    // The canvas and its fields hear nothing until then: a stroke drawn or undone meanwhile would not be in the
+    // file, and the window closes once it is written.
+    for (QWidget* child : findChildren<QWidget*>())
+        child->installEventFilter(this);
     setCursor(Qt::BusyCursor);
     for (QAbstractButton* button : findChildren<QAbstractButton*>())
         button->setEnabled(false);
@@ -323,6 +327,8 @@ void EditorWindow::writeAway(std::function<Written()> work) {
             if (!self)
                 return;
             self->writing = false;
+            for (QWidget* child : self->findChildren<QWidget*>())
+                child->removeEventFilter(self);
             self->unsetCursor();
             for (QAbstractButton* button : self->findChildren<QAbstractButton*>())
                 button->setEnabled(true);
@@ -349,6 +355,32 @@ void EditorWindow::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QWidget::keyPressEvent(event);
+}
+
+bool EditorWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (!writing || watched == this || !watched->isWidgetType() || static_cast<QWidget*>(watched)->window() != this)
+        return QWidget::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::InputMethod:
+    case QEvent::ContextMenu:
+    case QEvent::TabletPress:
+    case QEvent::TabletMove:
+    case QEvent::TabletRelease:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+        return true;
+    default:
+        return QWidget::eventFilter(watched, event);
+    }
 }
 
 void EditorWindow::closeEvent(QCloseEvent* event) {

@@ -63,10 +63,21 @@ TEST_F(AnnotateWindowTest, DoneWritesBesideThenReopensAndRewritesInPlace) {
     EXPECT_FALSE(window->editID);
     window->canvas->shapes.push_back(box({20, 20, 60, 40}));
     window->finish();
-    // Keys while it writes change nothing the written picture does not show.
+    // Neither the mouse on the canvas (a new arrow) nor keys while it writes change anything the written picture
+    // does not show.
+    for (const auto& [type, at, held] : {std::tuple(QEvent::MouseButtonPress, QPointF(5, 5), Qt::LeftButton),
+                                         std::tuple(QEvent::MouseMove, QPointF(30, 25), Qt::LeftButton),
+                                         std::tuple(QEvent::MouseMove, QPointF(60, 50), Qt::LeftButton),
+                                         std::tuple(QEvent::MouseButtonRelease, QPointF(60, 50), Qt::NoButton)}) {
+        const QPointF v = window->canvas->toView(at);
+        QMouseEvent event(type, v, window->canvas->mapToGlobal(v), Qt::LeftButton, held, Qt::NoModifier);
+        QApplication::sendEvent(window->canvas, &event);
+    }
+    EXPECT_EQ(window->canvas->shapes.size(), 1u);
     window->canvas->selected = 0;
     press(window.get(), Qt::Key_Delete);
     press(window.get(), Qt::Key_Right);
+    press(window->canvas, Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(window->canvas->shapes.size(), 1u);
     ASSERT_TRUE(writeDone(window.get()));
     ASSERT_EQ(first.calls, 1);
