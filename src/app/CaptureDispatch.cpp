@@ -10,6 +10,7 @@
 #include "imaging/ImageFormat.h"
 #include "imaging/IsolatedDecode.h"
 #include "library/LibraryPanel.h"
+#include "platform/Dispatch.h"
 #include "platform/FileOps.h"
 #include "platform/Notifications.h"
 #include "platform/UnnamedFile.h"
@@ -24,6 +25,7 @@
 
 #include <cerrno>
 #include <memory>
+#include <optional>
 
 // What a capture request turns into: a window or screen grab, a slice, the newest screenshot, or a
 // file handed to the program. Each request ends by opening at most one card.
@@ -234,20 +236,32 @@ void AppDelegate::finishOpening(const QFileInfo& info, const QString& folder, co
 
     if (ext.toLower() == u"pdf") {
         const auto session = PDFSession::adopt(copy, result.pageCount, result.image, result.pagePoints);
-        PDFSession::Rendered page;
-        try {
-            if (!session)
-                throw ConvertError(QStringLiteral("it is not a readable PDF"));
-            page = session->render(0);
-        } catch (const UserError& error) {
-            Toast::show(cantOpen + error.message, QCursor::pos(), 2.5);
+        if (!session) {
+            Toast::show(cantOpen + QStringLiteral("it is not a readable PDF"), QCursor::pos(), 2.5);
             return;
         }
-        Thumbnail::open(Shot{page.url, page.image, appName, std::nullopt}, session, QCursor::pos());
-        if (session->pageCount() >= 2)
-            Toast::show(QString::number(session->pageCount()) +
-                            QStringLiteral(" pages \u00b7 use \u2039 \u203a under the picture"),
-                        QCursor::pos(), 1.6);
+        // The first page's picture file is written on a worker: a large page takes half a second to compress.
+        PDFSession::background([session, appName, cantOpen] {
+            std::optional<PDFSession::Page> page;
+            QString failure;
+            try {
+                page = session->renderPage(0);
+            } catch (const UserError& error) {
+                failure = error.message;
+            }
+            Dispatch::main([session, page, failure, appName, cantOpen] {
+                if (!page) {
+                    Toast::show(cantOpen + failure, QCursor::pos(), 2.5);
+                    return;
+                }
+                const PDFSession::Rendered shown = session->accept(*page);
+                Thumbnail::open(Shot{shown.url, shown.image, appName, std::nullopt}, session, QCursor::pos());
+                if (session->pageCount() >= 2)
+                    Toast::show(QString::number(session->pageCount()) +
+                                    QStringLiteral(" pages \u00b7 use \u2039 \u203a under the picture"),
+                                QCursor::pos(), 1.6);
+            });
+        });
         return;
     }
     Thumbnail::open(Shot{copy, result.image, appName, std::nullopt}, nullptr, QCursor::pos());

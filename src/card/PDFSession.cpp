@@ -154,13 +154,17 @@ IsolatedDecode::Result drawn(const QUrl& pdfURL, int page) {
 } // namespace
 
 PDFSession::Rendered PDFSession::render(int page) {
+    return accept(renderPage(page));
+}
+
+PDFSession::Page PDFSession::renderPage(int page) {
     if (page < 0 || page >= pages)
         throw ConvertError(QStringLiteral("No such page"));
     if (page == 0 && !firstPage.isNull() && !rewritten) {
         const QImage bitmap = std::exchange(firstPage, QImage());
-        return accept(placed(pdfURL, workDir, page, bitmap, firstPagePoints, pages));
+        return placed(pdfURL, workDir, page, bitmap, firstPagePoints, pages);
     }
-    return accept(renderFile(pdfURL, workDir, page));
+    return renderFile(pdfURL, workDir, page);
 }
 
 PDFSession::Page PDFSession::renderFile(const QUrl& pdfURL, const QUrl& workDir, int page) {

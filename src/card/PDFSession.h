@@ -56,6 +56,9 @@ public:
         int pageCount = 0;
     };
     static Page renderFile(const QUrl& pdfURL, const QUrl& workDir, int index);
+    // render() up to accept(): for a worker, before any card shows the session (the first page the caller
+    // adopted is written here, once).
+    Page renderPage(int index);
     // Only the bitmap, not written anywhere: for a worker that scans the other pages. A null image on
     // failure, with the child's reason.
     struct Bitmap {
