@@ -304,7 +304,7 @@ QImage flattened(QImage image) {
 QString writeNew(QImage image, ImageFormat format, double quality, const NewFiles::Candidates& names) {
     NewFiles::Pending pending(names);
     if (!pending.ok())
-        fail(QStringLiteral("Couldn't write ") + NewFiles::firstFree(names));
+        fail(NewFiles::cantWrite(NewFiles::firstFree(names), pending.lastError()));
     Expected expected{image.size(), image.colorSpace(), ImageCodec::isDeep(image), {}};
     const bool exact = format == ImageFormat::png || format == ImageFormat::tiff;
     if (exact)
@@ -316,7 +316,7 @@ QString writeNew(QImage image, ImageFormat format, double quality, const NewFile
     bytes = QByteArray();
     const QString path = whole ? pending.place(&failed) : QString();
     if (path.isEmpty())
-        fail(QStringLiteral("Couldn't write ") + (failed.isEmpty() ? NewFiles::firstFree(names) : failed));
+        fail(NewFiles::cantWrite(failed.isEmpty() ? NewFiles::firstFree(names) : failed, pending.lastError()));
     return path;
 }
 

@@ -1,5 +1,6 @@
 #include "imaging/NewFiles.h"
 
+#include "platform/FileOps.h"
 #include "platform/UnnamedFile.h"
 
 #include <QFile>
@@ -43,6 +44,8 @@ Pending::Pending(Candidates candidates)
     // The mode a file made with a name gets, not the private one of a file made without.
     if (file)
         file->useUserMode();
+    if (file && !file->isOpen())
+        error = errno ? errno : EIO;
 }
 
 Pending::Pending(const QString& path) : Pending(Candidates([path](int) { return path; })) {}
@@ -64,7 +67,11 @@ int Pending::fd() const {
 }
 
 bool Pending::write(const QByteArray& bytes) {
-    return ok() && file->write(bytes);
+    errno = 0;
+    if (ok() && file->write(bytes))
+        return true;
+    error = errno ? errno : EIO;
+    return false;
 }
 
 QString Pending::place(QString* failed) {
@@ -83,6 +90,7 @@ QString Pending::place(QString* failed) {
             return path;
         if (error == EEXIST)
             continue; // someone else took it between the test and the link
+        this->error = error;
         if (failed)
             *failed = QFileInfo(path).fileName();
         return {};
@@ -95,7 +103,15 @@ QString Pending::place(QString* failed) {
 int Pending::placeOver(const QString& path) {
     if (!ok())
         return refused() ? ECANCELED : EIO;
-    return file->replace(path);
+    error = file->replace(path);
+    return error;
+}
+
+QString cantWrite(const QString& name, int error) {
+    QString text = QStringLiteral("Couldn't write ") + name;
+    if (error == ENOSPC || error == EDQUOT || error == EROFS || error == EACCES)
+        text += QStringLiteral(": ") + FileOps::errorText(error);
+    return text;
 }
 
 } // namespace NewFiles

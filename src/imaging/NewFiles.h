@@ -31,6 +31,10 @@ QString firstFree(const Candidates& candidates);
 // the folder of the first candidate and linked in under the first free candidate by place(), never over another
 // file, or put in place of one by placeOver(). However the program ends meanwhile, nothing of it is left behind;
 // and the program's end waits for it (FileWrites), so a write begun is not lost at a logout.
+// "Couldn't write <name>", with the system's reason where it tells the user what to do: a full disk or quota, a
+// read-only disk, a folder they may not write into.
+QString cantWrite(const QString& name, int error);
+
 class Pending {
 public:
     explicit Pending(Candidates candidates);
@@ -53,9 +57,13 @@ public:
     QString place(QString* failed);
     // Flushes the file to the disk and puts it at `path` in place of the file there. 0 or the errno value.
     int placeOver(const QString& path);
+    // The errno value of the last step that failed (the folder refusing the file, a write, the naming); 0 when
+    // none did.
+    int lastError() const { return error; }
 
 private:
     Candidates names;
+    int error = 0;
     FileWrites::Scope scope;
     UnnamedFile* file;
 };

@@ -28,19 +28,21 @@ QString changed() {
 
 namespace {
 
-// Encodes the picture into the file and lets the caller act on it whole before it is named; false when the
-// bytes did not all reach the file.
-bool encodeInto(const QImage& image, NewFiles::Pending& pending, const BeforeNaming& beforeNaming) {
+// Encodes the picture into the file and lets the caller act on it whole before it is named: 0, or the errno
+// value of the write that failed (EIO when the encoder failed on its own).
+int encodeInto(const QImage& image, NewFiles::Pending& pending, const BeforeNaming& beforeNaming) {
     QFile device;
     if (!device.open(pending.fd(), QIODevice::WriteOnly, QFileDevice::DontCloseHandle))
-        return false;
+        return EIO;
+    errno = 0;
     const bool written = PngWriter::write(image, &device) && device.flush();
+    const int error = written ? 0 : errno ? errno : EIO;
     device.close();
     if (!written)
-        return false;
+        return error;
     if (beforeNaming)
         beforeNaming(pending.fd());
-    return true;
+    return 0;
 }
 
 } // namespace
@@ -55,8 +57,11 @@ QUrl write(const QImage& image, const QUrl& to, const BeforeNaming& beforeNaming
         throw ConvertError(FileWrites::endingText());
     if (!pending.ok())
         throw ConvertError(QStringLiteral("Can't write PNG"));
-    if (!encodeInto(image, pending, beforeNaming) || pending.placeOver(path) != 0)
-        throw ConvertError(QStringLiteral("Couldn't write ") + name);
+    int error = encodeInto(image, pending, beforeNaming);
+    if (error == 0)
+        error = pending.placeOver(path);
+    if (error != 0)
+        throw ConvertError(NewFiles::cantWrite(name, error));
     return to;
 }
 
@@ -73,10 +78,11 @@ QUrl savePNG(const QImage& image, const QUrl& beside, const QString& suffix, con
     if (!pending.ok())
         throw ConvertError(QStringLiteral("Can't write PNG"));
     QString failed;
-    const QString path = encodeInto(image, pending, beforeNaming) ? pending.place(&failed) : QString();
+    const int error = encodeInto(image, pending, beforeNaming);
+    const QString path = error == 0 ? pending.place(&failed) : QString();
     if (path.isEmpty())
-        throw ConvertError(QStringLiteral("Couldn't write ") +
-                           (failed.isEmpty() ? NewFiles::firstFree(names) : failed));
+        throw ConvertError(NewFiles::cantWrite(failed.isEmpty() ? NewFiles::firstFree(names) : failed,
+                                               error != 0 ? error : pending.lastError()));
     return QUrl::fromLocalFile(path);
 }
 

@@ -1,11 +1,13 @@
 // Cropping by rectangle and lasso, and writing PNGs beside a file under a suffix.
 
-#include "PictureFiles.h"
 #include "imaging/Cropper.h"
+#include "PictureFiles.h"
 #include "imaging/ImageConvert.h"
 #include "imaging/ShotFiles.h"
 
+#include <QDir>
 #include <QFile>
+#include <cstdlib>
 
 #include <gtest/gtest.h>
 
@@ -159,4 +161,29 @@ TEST(ShotFiles, UnwritablePlacesFail) {
     EXPECT_EQ(errorOf([&] { ShotFiles::write(QImage(), folder.url(QStringLiteral("null.png"))); }),
               QStringLiteral("Couldn't write null.png"));
     EXPECT_TRUE(folder.names().isEmpty());
+
+    // A full disk says so, and leaves nothing of the new file: a 256 KB disk the source and a filler fill.
+    const QString disk = folder.root() + QStringLiteral("/disk");
+    QDir().mkpath(disk);
+    if (std::system(qPrintable(QStringLiteral("mount -t tmpfs -o size=256k tmpfs '%1' 2>/dev/null").arg(disk))) != 0)
+        GTEST_SKIP() << "no small disk can be mounted here to fill";
+    const struct Unmount {
+        QString at;
+        ~Unmount() { std::system(qPrintable(QStringLiteral("umount '%1'").arg(at))); }
+    } unmount{disk};
+    const QString source = disk + QStringLiteral("/shot.bmp");
+    ASSERT_TRUE(noise(160, 160).save(source));
+    QFile filler(disk + QStringLiteral("/filler"));
+    ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+    while (filler.write(QByteArray(4096, 'x')) == 4096 && filler.flush()) {
+    }
+    filler.close();
+    const QString full = QStringLiteral(": No space left on device");
+    EXPECT_EQ(errorOf([&] { ShotFiles::savePNG(noise(160, 160), QUrl::fromLocalFile(source), "crop"); }),
+              QStringLiteral("Couldn't write shot crop.png") + full);
+    EXPECT_EQ(errorOf([&] { ShotFiles::write(noise(160, 160), QUrl::fromLocalFile(disk + "/shot.png")); }),
+              QStringLiteral("Couldn't write shot.png") + full);
+    EXPECT_EQ(errorOf([&] { ImageConvert::convert(QUrl::fromLocalFile(source), ImageFormat::png, 0.9); }),
+              QStringLiteral("Couldn't write shot.png") + full);
+    EXPECT_EQ(QDir(disk).entryList(QDir::Files | QDir::Hidden), (QStringList{"filler", "shot.bmp"}));
 }
