@@ -6,6 +6,7 @@
 #include "imaging/PngReader.h"
 #include "imaging/PngThumbnail.h"
 #include "imaging/PngWriter.h"
+#include "platform/WholeIo.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -175,17 +176,8 @@ bool readHead(const QString& path, qsizetype length, QByteArray* head, qint64* s
         return false;
     }
     head->resize(qsizetype(std::min<qint64>(length, std::max<qint64>(st.st_size, 0))));
-    qsizetype have = 0;
-    while (have < head->size()) {
-        const ssize_t n = ::pread(fd, head->data() + have, size_t(head->size() - have), off_t(have));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        have += n;
-    }
+    head->resize(qsizetype(WholeIo::readUpTo(fd, head->data(), size_t(head->size()))));
     ::close(fd);
-    head->resize(have);
     if (size)
         *size = st.st_size;
     return true;

@@ -7,6 +7,7 @@
 #include "imaging/ImageCodec.h"
 #include "platform/Dispatch.h"
 #include "platform/UnnamedFile.h"
+#include "platform/WholeIo.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -308,31 +309,10 @@ int readSource(const QString& path, QByteArray* bytes) {
         return int(-size);
     }
     bytes->resize(qsizetype(size));
-    qsizetype have = 0;
-    while (have < bytes->size()) {
-        const ssize_t n = ::read(fd, bytes->data() + have, size_t(bytes->size() - have));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        have += n;
-    }
+    const qsizetype have = qsizetype(WholeIo::readUpTo(fd, bytes->data(), size_t(bytes->size())));
     ::close(fd);
     // A file cut short while we read is damaged as far as we are concerned.
     return have == bytes->size() ? Ok : Unreadable;
-}
-
-bool writeAll(int fd, const char* data, qint64 size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size_t(std::min<qint64>(size, 1 << 24)));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= n;
-    }
-    return true;
 }
 
 // Only the descriptors the parent hands over, never a path: a name given on the command line could be anything.
@@ -345,8 +325,8 @@ int descriptor(const QString& argument) {
 bool writeFile(int fd, const char* data, qint64 size, const Header* header = nullptr) {
     if (fd < 0)
         return false;
-    bool ok = !header || writeAll(fd, reinterpret_cast<const char*>(header), sizeof *header);
-    ok = ok && writeAll(fd, data, size);
+    bool ok = !header || WholeIo::writeAll(fd, header, sizeof *header);
+    ok = ok && WholeIo::writeAll(fd, data, size_t(std::max<qint64>(size, 0)));
     return ok;
 }
 

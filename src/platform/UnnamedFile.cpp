@@ -1,5 +1,7 @@
 #include "platform/UnnamedFile.h"
 
+#include "platform/WholeIo.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -102,18 +104,11 @@ void UnnamedFile::useUserMode() {
 }
 
 bool UnnamedFile::write(const char* data, qint64 size) {
-    if (descriptor < 0)
+    if (descriptor < 0) {
+        errno = EBADF;
         return false;
-    while (size > 0) {
-        const ssize_t n = ::write(descriptor, data, size_t(std::min<qint64>(size, qint64(1) << 30)));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= n;
     }
-    return true;
+    return size <= 0 || WholeIo::writeAll(descriptor, data, size_t(size));
 }
 
 int UnnamedFile::sync() const {
@@ -200,15 +195,10 @@ int UnnamedFile::linkAs(const QByteArray& target) {
             error = n < 0 ? errno : 0;
             break;
         }
-        for (ssize_t done = 0; done < n && !error;) {
-            const ssize_t w = ::write(out, buffer + done, size_t(n - done));
-            if (w < 0 && errno != EINTR)
-                error = errno;
-            else if (w > 0)
-                done += w;
-        }
-        if (error)
+        if (!WholeIo::writeAll(out, buffer, size_t(n))) {
+            error = errno;
             break;
+        }
         at += n;
     }
     // The copy is the same file to whoever compares size and time (an edit record names the picture by them).

@@ -52,16 +52,6 @@ QColor centreOf(const QImage& image) {
     return image.pixelColor(image.width() / 2, image.height() / 2);
 }
 
-// Every page's text as a PDF reader extracts it, pages joined by newlines.
-QString textOf(const QString& path) {
-    QPdfDocument doc;
-    doc.load(path);
-    QStringList pages;
-    for (int i = 0; i < doc.pageCount(); ++i)
-        pages << doc.getAllText(i).text();
-    return pages.join(u'\n');
-}
-
 // Every decoding child waits until the gate file exists.
 QByteArray waitFor(const QString& gate) {
     return "while [ ! -e '" + QFile::encodeName(gate) + "' ]; do sleep 0.02; done";
@@ -335,7 +325,7 @@ TEST(PdfPages, ClosingTheCardWhileAToolWorksWritesThePageItMakesFirst) {
         }
         EXPECT_TRUE(toastText().startsWith(QStringLiteral("3 items redacted on 3 of 3 pages")))
             << toastText().toStdString();
-        const QString text = textOf(path);
+        const QString text = pdfText(path);
         for (const char* secret : {"example", "4111", "1234"})
             EXPECT_FALSE(text.contains(QLatin1String(secret))) << secret << " in " << text.toStdString();
         // Of the pages only the redacted picture the card showed stays.

@@ -22,16 +22,6 @@ QByteArray qdfPageContent(const QByteArray& qdf, int page) {
     return start < 0 ? QByteArray() : qdf.mid(start + 7, qdf.indexOf("\nendstream", start) - start - 7);
 }
 
-// A PDF reader's text of every page, pages joined by newlines.
-QString pdfText(const QString& path) {
-    QPdfDocument doc;
-    doc.load(path);
-    QStringList pages;
-    for (int i = 0; i < doc.pageCount(); ++i)
-        pages << doc.getAllText(i).text();
-    return pages.join(u'\n');
-}
-
 // Three pages, each with an address, a telephone number and a card number in plain type.
 void writeSecretsPdf(const QString& path) {
     QStringList pages;

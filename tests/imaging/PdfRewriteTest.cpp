@@ -792,13 +792,6 @@ TEST(PdfRewrite, ASecretLeavesEveryStringOfTheDocument) {
     const QString doc = folder.write(QStringLiteral("doc.pdf"), stringsEverywhere()).toLocalFile();
     const std::optional<QStringList> listed = PdfRewrite::strings(doc, limit);
     ASSERT_TRUE(listed);
-    const QString words = listed->join(u'|');
-    for (const char* secret : {author, creatorPhone, xmpCreator, noteCard, fieldIban, titleKey, deepToken, destAddress,
-                               labelKey, xmpRights, drawnPhone, signerMail, fileMail, scriptMail, oldDest, wideXmp})
-        EXPECT_TRUE(words.contains(QString::fromLatin1(secret))) << secret << " in " << words.toStdString();
-    EXPECT_FALSE(words.contains(QStringLiteral("D:2024")) || words.contains(QStringLiteral("uuid:")))
-        << words.toStdString();
-
     const struct {
         const char* what;
         const char* secret;
@@ -821,6 +814,11 @@ TEST(PdfRewrite, ASecretLeavesEveryStringOfTheDocument) {
         {"a destination named by a name object", oldDest, false},
         {"a page's metadata in UTF-16", wideXmp, false},
     };
+    const QString words = listed->join(u'|');
+    for (const auto& row : rows)
+        EXPECT_TRUE(words.contains(QString::fromLatin1(row.secret))) << row.what << " in " << words.toStdString();
+    EXPECT_FALSE(words.contains(QStringLiteral("D:2024")) || words.contains(QStringLiteral("uuid:")))
+        << words.toStdString();
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         const QString out = folder.write(QStringLiteral("out.pdf"), QByteArray()).toLocalFile();

@@ -447,29 +447,24 @@ TEST(TourScenes, RepaintingOnlyWhatMovedLooksLikeWholeFrames) {
                     painter.scale(1, -1);
                     partial.paint(painter, built.scene.backing(), t);
                 }
+                const auto wholeFrame = [&](LayerRenderer& renderer) {
+                    QImage fresh(shown.size(), QImage::Format_ARGB32_Premultiplied);
+                    fresh.fill(Qt::black);
+                    QPainter painter(&fresh);
+                    painter.scale(scale, scale);
+                    painter.translate(0, 300);
+                    painter.scale(1, -1);
+                    renderer.paint(painter, built.scene.backing(), t);
+                    painter.end();
+                    return fresh;
+                };
                 if (f == 0) {
                     // Painted whole, it is the frame a fresh painter makes, pixel for pixel.
-                    QImage fresh(shown.size(), QImage::Format_ARGB32_Premultiplied);
-                    fresh.fill(Qt::black);
-                    QPainter painter(&fresh);
-                    painter.scale(scale, scale);
-                    painter.translate(0, 300);
-                    painter.scale(1, -1);
-                    LayerRenderer().paint(painter, built.scene.backing(), t);
-                    painter.end();
-                    EXPECT_TRUE(fresh == shown) << int(kind) << " at " << scale << "×: the first frame";
+                    LayerRenderer fresh;
+                    EXPECT_TRUE(wholeFrame(fresh) == shown) << int(kind) << " at " << scale << "×: the first frame";
                 }
-                if (f % 15 == 14) {
-                    QImage fresh(shown.size(), QImage::Format_ARGB32_Premultiplied);
-                    fresh.fill(Qt::black);
-                    QPainter painter(&fresh);
-                    painter.scale(scale, scale);
-                    painter.translate(0, 300);
-                    painter.scale(1, -1);
-                    whole.paint(painter, built.scene.backing(), t);
-                    painter.end();
-                    worst = std::max(worst, blockDiff(shown, fresh, 4 * scale));
-                }
+                if (f % 15 == 14)
+                    worst = std::max(worst, blockDiff(shown, wholeFrame(whole), 4 * scale));
             }
             // Edges may lag by half a pixel and copies land on whole pixels: alike within a pixel, while a part
             // left unpainted or stale differs by far more.

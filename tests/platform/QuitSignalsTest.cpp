@@ -1,5 +1,6 @@
 #include "platform/QuitSignals.h"
 #include "platform/FileWrites.h"
+#include "platform/WholeIo.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -8,8 +9,10 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <thread>
 #include <unistd.h>
 
@@ -20,7 +23,7 @@ TEST(QuitSignals, AWriteToAPeerThatWentAwayFailsWithEpipeAndTheProgramGoesOn) {
     ASSERT_EQ(::pipe(ends), 0);
     ::close(ends[0]);
     errno = 0;
-    EXPECT_EQ(::write(ends[1], "x", 1), -1);
+    EXPECT_FALSE(WholeIo::writeAll(ends[1], "x", 1));
     EXPECT_EQ(errno, EPIPE);
     ::close(ends[1]);
 
@@ -30,6 +33,48 @@ TEST(QuitSignals, AWriteToAPeerThatWentAwayFailsWithEpipeAndTheProgramGoesOn) {
     char out[16] = {};
     EXPECT_EQ(std::fread(out, 1, sizeof out - 1, child), 0u) << "a program we start ignores the signal: " << out;
     ::pclose(child);
+}
+
+// A signal caught part way through a write or a read cuts it short or fails it with EINTR: the whole write and the
+// filling read go on until every byte has gone through.
+TEST(QuitSignals, WholeWritesAndReadsGoOnThroughTheSignalsThatCutThemShort) {
+    const QuitSignals quitting; // a reader that gave up fails the write instead of ending the program
+    struct sigaction interrupt = {}, previous = {};
+    interrupt.sa_handler = [](int) {}; // no SA_RESTART: each signal ends the call under way
+    ASSERT_EQ(::sigaction(SIGUSR2, &interrupt, &previous), 0);
+    int ends[2] = {-1, -1};
+    ASSERT_EQ(::pipe(ends), 0);
+    std::string sent(8 << 20, '\0'), got(sent.size() + 1, '\0');
+    for (size_t i = 0; i < sent.size(); ++i)
+        sent[i] = char(i * 131 >> 3);
+    bool wrote = false;
+    std::atomic<size_t> read{0};
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        read = WholeIo::readUpTo(ends[0], got.data(), got.size());
+        ::close(ends[0]);
+        done = true;
+    });
+    // The reader waits on an empty pipe first, where each signal fails its read with EINTR.
+    for (int i = 0; i < 20; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ::pthread_kill(reader.native_handle(), SIGUSR2);
+    }
+    std::thread writer([&] {
+        wrote = WholeIo::writeAll(ends[1], sent.data(), sent.size());
+        ::close(ends[1]);
+    });
+    while (!done) {
+        ::pthread_kill(writer.native_handle(), SIGUSR2);
+        ::pthread_kill(reader.native_handle(), SIGUSR2);
+        std::this_thread::sleep_for(std::chrono::microseconds(5));
+    }
+    writer.join();
+    reader.join();
+    ::sigaction(SIGUSR2, &previous, nullptr);
+    EXPECT_TRUE(wrote);
+    ASSERT_EQ(read, sent.size());
+    EXPECT_TRUE(got.compare(0, sent.size(), sent) == 0);
 }
 
 // At the end the program waits for a write under way, however long, and starts none: the work that was under way

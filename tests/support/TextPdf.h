@@ -4,6 +4,7 @@
 #include <QFont>
 #include <QPageSize>
 #include <QPainter>
+#include <QPdfDocument>
 #include <QPdfWriter>
 #include <QStringList>
 
@@ -24,4 +25,14 @@ inline void writeTextPdf(const QString& path, const QStringList& pages, int line
         for (qsizetype l = 0; l < lines.size(); ++l)
             painter.drawText(30, int(60 + lineGap * l), lines[l]);
     }
+}
+
+// Every page's text as a PDF reader extracts it, pages joined by newlines.
+inline QString pdfText(const QString& path) {
+    QPdfDocument doc;
+    doc.load(path);
+    QStringList pages;
+    for (int i = 0; i < doc.pageCount(); ++i)
+        pages << doc.getAllText(i).text();
+    return pages.join(u'\n');
 }

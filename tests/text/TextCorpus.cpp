@@ -108,19 +108,7 @@ public:
     double paragraph(QRectF area, const QString& words, const QFont& font, QColor colour, double lineGap) {
         QStringList drawn;
         const QFontMetricsF metrics(font);
-        QStringList lines;
-        QString current;
-        for (const QString& word : words.split(u' ', Qt::SkipEmptyParts)) {
-            const QString tried = current.isEmpty() ? word : current + u' ' + word;
-            if (!current.isEmpty() && metrics.horizontalAdvance(tried) > area.width()) {
-                lines << current;
-                current = word;
-            } else {
-                current = tried;
-            }
-        }
-        if (!current.isEmpty())
-            lines << current;
+        const QStringList lines = TextFixtures::wrapWords(metrics, words, area.width());
         double y = area.top();
         for (const QString& line : lines) {
             if (y + metrics.height() > area.bottom())
@@ -722,11 +710,7 @@ std::vector<Page> pages() {
 }
 
 double characterErrorRate(const QString& want, const QString& got) {
-    const QString a = normalised(want), b = normalised(got);
-    if (a.isEmpty())
-        return b.isEmpty() ? 0 : 1;
-    return editDistance(std::vector<QChar>(a.begin(), a.end()), std::vector<QChar>(b.begin(), b.end())) /
-           double(a.size());
+    return TextFixtures::characterErrorRate(want, got);
 }
 
 double wordErrorRate(const QString& want, const QString& got) {

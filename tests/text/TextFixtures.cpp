@@ -58,19 +58,7 @@ QRect Canvas::substringBox(int x, int y, const QString& text, const QString& par
 QStringList Canvas::paragraph(QRect area, const QString& text, const QFont& font, QColor colour, int lineGap,
                               int* bottom) {
     const QFontMetrics metrics(font);
-    QStringList lines;
-    QString current;
-    for (const QString& word : text.split(u' ', Qt::SkipEmptyParts)) {
-        const QString tried = current.isEmpty() ? word : current + u' ' + word;
-        if (!current.isEmpty() && metrics.horizontalAdvance(tried) > area.width()) {
-            lines << current;
-            current = word;
-        } else {
-            current = tried;
-        }
-    }
-    if (!current.isEmpty())
-        lines << current;
+    const QStringList lines = wrapWords(metrics, text, area.width());
     int y = area.top();
     QStringList drawn;
     for (const QString& l : lines) {

@@ -35,6 +35,24 @@ public:
     QImage picture;
 };
 
+// Words wrapped to `width` as `metrics` (QFontMetrics or QFontMetricsF) measure them, as many to a line as fit.
+template <class Metrics> QStringList wrapWords(const Metrics& metrics, const QString& words, qreal width) {
+    QStringList lines;
+    QString current;
+    for (const QString& word : words.split(u' ', Qt::SkipEmptyParts)) {
+        const QString tried = current.isEmpty() ? word : current + u' ' + word;
+        if (!current.isEmpty() && metrics.horizontalAdvance(tried) > width) {
+            lines << current;
+            current = word;
+        } else {
+            current = tried;
+        }
+    }
+    if (!current.isEmpty())
+        lines << current;
+    return lines;
+}
+
 // A QR code of the payload, black on white with a quiet zone, side pixels square.
 QImage qrCode(const QString& payload, int side);
 

@@ -15,6 +15,7 @@
 #include "PageSwap.h"
 #include "imaging/ChildLimits.h"
 #include "imaging/PdfRewriteList.h"
+#include "platform/WholeIo.h"
 
 #define POINTERHOLDER_TRANSITION 4 // only the current qpdf interfaces
 #include <qpdf/Pipeline.hh>
@@ -52,16 +53,7 @@ struct Page {
 };
 
 bool readAll(int fd, char* data, std::int64_t size) {
-    while (size > 0) {
-        const ssize_t n = ::read(fd, data, size_t(std::min<std::int64_t>(size, 1 << 24)));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= n;
-    }
-    return true;
+    return size <= 0 || WholeIo::readUpTo(fd, data, size_t(size)) == size_t(size);
 }
 
 bool readList(const char* path, std::vector<Page>* pages, std::vector<std::string>* secrets) {
@@ -157,17 +149,10 @@ public:
     }
 
 private:
-    void put(const char* data, size_t left) {
-        while (left > 0) {
-            const ssize_t n = ::write(fd, data, left);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                throw std::runtime_error("the document could not be written");
-            data += n;
-            left -= size_t(n);
-            written += n;
-        }
+    void put(const char* data, size_t size) {
+        if (!WholeIo::writeAll(fd, data, size))
+            throw std::runtime_error("the document could not be written");
+        written += off_t(size);
     }
     // Starts the disk on what was written since the last time.
     void startDisk() {
@@ -323,14 +308,7 @@ int listStrings(const char* source, const char* target) {
     const int fd = ::open(target, O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return WriteFailed;
-    bool ok = true;
-    for (size_t at = 0; ok && at < out.size();) {
-        const ssize_t n = ::write(fd, out.data() + at, out.size() - at);
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        at += ok ? size_t(n) : 0;
-    }
+    bool ok = WholeIo::writeAll(fd, out.data(), out.size());
     ok = ::close(fd) == 0 && ok;
     std::_Exit(ok ? Written : WriteFailed);
 }
