@@ -233,7 +233,8 @@ void AppDelegate::finishOpening(const QFileInfo& info, const QString& folder, co
     LibraryPanel::shared().hide();
 
     if (ext.toLower() == u"pdf") {
-        const auto session = PDFSession::adopt(copy, result.pageCount, result.image, result.pagePoints);
+        const auto session =
+            PDFSession::adopt(copy, result.pageCount, result.image, result.pagePoints, result.pageTurn);
         PDFSession::Rendered page;
         try {
             if (!session)

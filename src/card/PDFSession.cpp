@@ -105,16 +105,17 @@ std::shared_ptr<PDFSession> PDFSession::open(const QUrl& pdfURL, QString* failur
             *failure = first.failure;
         return nullptr;
     }
-    return adopt(pdfURL, first.pageCount, first.image, first.pagePoints);
+    return adopt(pdfURL, first.pageCount, first.image, first.pagePoints, first.pageTurn);
 }
 
 std::shared_ptr<PDFSession> PDFSession::adopt(const QUrl& pdfURL, int pageCount, const QImage& firstPage,
-                                              QSizeF firstPagePoints) {
+                                              QSizeF firstPagePoints, int firstPageTurn) {
     if (!pdfURL.isLocalFile() || pageCount < 1)
         return nullptr;
     auto session = made(pdfURL, pageCount);
     session->firstPage = firstPage;
     session->firstPagePoints = firstPagePoints;
+    session->firstPageTurn = firstPageTurn;
     return session;
 }
 
@@ -132,10 +133,10 @@ QString PDFSession::pageFileName(const QUrl& pdfURL, int index) {
 namespace {
 
 PDFSession::Page placed(const QUrl& pdfURL, const QUrl& workDir, int page, const QImage& bitmap, QSizeF points,
-                        int pageCount) {
+                        int pageCount, int turn) {
     const QUrl file = QUrl::fromLocalFile(QDir(workDir.toLocalFile()).filePath(PDFSession::pageFileName(pdfURL, page)));
     ShotFiles::write(bitmap, file);
-    return {page, file, bitmap, bitmap.width() / std::max(points.width(), 1.0), pageCount};
+    return {page, file, bitmap, bitmap.width() / std::max(points.width(), 1.0), pageCount, turn};
 }
 
 // The page drawn by the decoding child: twice its size in points, at most 3200 pixels on the longer side,
@@ -158,7 +159,7 @@ PDFSession::Rendered PDFSession::render(int page) {
         throw ConvertError(QStringLiteral("No such page"));
     if (page == 0 && !firstPage.isNull() && !rewritten) {
         const QImage bitmap = std::exchange(firstPage, QImage());
-        return accept(placed(pdfURL, workDir, page, bitmap, firstPagePoints, pages));
+        return accept(placed(pdfURL, workDir, page, bitmap, firstPagePoints, pages, firstPageTurn));
     }
     return accept(renderFile(pdfURL, workDir, page));
 }
@@ -167,7 +168,7 @@ PDFSession::Page PDFSession::renderFile(const QUrl& pdfURL, const QUrl& workDir,
     if (page < 0)
         throw ConvertError(QStringLiteral("No such page"));
     const IsolatedDecode::Result result = drawn(pdfURL, page);
-    return placed(pdfURL, workDir, page, result.image, result.pagePoints, result.pageCount);
+    return placed(pdfURL, workDir, page, result.image, result.pagePoints, result.pageCount, result.pageTurn);
 }
 
 PDFSession::Bitmap PDFSession::renderBitmap(const QUrl& pdfURL, int page) {
@@ -176,7 +177,8 @@ PDFSession::Bitmap PDFSession::renderBitmap(const QUrl& pdfURL, int page) {
     job.pdf = true;
     job.page = page;
     const IsolatedDecode::Result result = IsolatedDecode::run(job);
-    return {result.image, result.image.width() / std::max(result.pagePoints.width(), 1.0), result.failure};
+    return {result.image, result.image.width() / std::max(result.pagePoints.width(), 1.0), result.failure,
+            result.pageTurn};
 }
 
 PDFSession::Rendered PDFSession::accept(const Page& page) {
@@ -184,6 +186,7 @@ PDFSession::Rendered PDFSession::accept(const Page& page) {
     renderedURL = page.url;
     renderedAt = QDateTime::currentDateTime();
     pixelsPerPoint = page.pixelsPerPoint;
+    pageTurn = page.turn;
     if (page.pageCount > 0)
         pages = page.pageCount;
     show(page.url);

@@ -31,7 +31,7 @@ public:
     static std::shared_ptr<PDFSession> open(const QUrl& pdfURL, QString* failure = nullptr);
     // A session on a document whose first page the caller already rendered through the decoding child.
     static std::shared_ptr<PDFSession> adopt(const QUrl& pdfURL, int pageCount, const QImage& firstPage,
-                                             QSizeF firstPagePoints);
+                                             QSizeF firstPagePoints, int firstPageTurn = 0);
     ~PDFSession();
     PDFSession(const PDFSession&) = delete;
     PDFSession& operator=(const PDFSession&) = delete;
@@ -54,6 +54,8 @@ public:
         double pixelsPerPoint = 2.0;
         // The document's page count as the child read it; 0 when unknown.
         int pageCount = 0;
+        // The clockwise turn the page's own /Rotate shows it by.
+        int turn = 0;
     };
     static Page renderFile(const QUrl& pdfURL, const QUrl& workDir, int index);
     // Only the bitmap, not written anywhere: for a worker that scans the other pages. A null image on
@@ -62,6 +64,7 @@ public:
         QImage image;
         double pixelsPerPoint = 2.0;
         QString failure;
+        int turn = 0;
     };
     static Bitmap renderBitmap(const QUrl& pdfURL, int index);
     Rendered accept(const Page& page);
@@ -128,6 +131,8 @@ public:
     std::optional<QUrl> renderedURL;
     QDateTime renderedAt;
     double pixelsPerPoint = 2.0;
+    // The clockwise turn the current page is shown by (its own /Rotate): its text reads upright turned back.
+    int pageTurn = 0;
     // How long the child may take to parse and rewrite the document.
     int editTimeLimitMs = IsolatedDecode::timeLimitMs;
 
@@ -144,6 +149,7 @@ private:
     // The first page as rendered while opening, used by the first render(0) of the unchanged file.
     QImage firstPage;
     QSizeF firstPagePoints;
+    int firstPageTurn = 0;
     // Pages replaced but not yet written. Guarded by `lock`, as is every write of the file and commit().
     std::vector<PdfRewrite::Page> edits;
     std::set<int> redactedPages;

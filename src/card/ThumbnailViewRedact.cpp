@@ -65,7 +65,7 @@ PagesDone redactDocument(PDFSession& session, int shown, const TextVision::Check
             if (page.image.isNull())
                 throw ConvertError(QStringLiteral("Can't scan page ") + QString::number(i + 1) + QStringLiteral(": ") +
                                    page.failure);
-            const TextVision::CheckedRedaction redaction = TextVision::redactChecked(page.image);
+            const TextVision::CheckedRedaction redaction = TextVision::redactChecked(page.image, page.turn);
             read += plain(redaction.text);
             if (redaction.boxes.empty())
                 continue;
@@ -110,14 +110,15 @@ void ThumbnailView::redact() {
     const std::shared_ptr<PDFSession> session = pdf;
     const int shownPage = pdf ? pdf->index : 0;
     const int pageCount = pdf ? pdf->pageCount() : 0;
+    const int shownTurn = pdf ? pdf->pageTurn : 0;
     // The record is stored on the main thread, once the card has taken the new file.
     auto made = std::make_shared<std::optional<std::pair<QString, RedactMarks::State>>>();
     QPointer<ThumbnailView> self(this);
     run(
         QStringLiteral("Scanning"),
-        [base, record, source, session, shownPage, pageCount, made] {
+        [base, record, source, session, shownPage, pageCount, shownTurn, made] {
             const QImage picture = ImageConvert::load(source);
-            const TextVision::CheckedRedaction redaction = TextVision::redactChecked(picture);
+            const TextVision::CheckedRedaction redaction = TextVision::redactChecked(picture, shownTurn);
             const std::vector<QRectF>& found = redaction.boxes;
             std::vector<QRectF> all = record ? record->boxes : std::vector<QRectF>();
             all.insert(all.end(), found.begin(), found.end());

@@ -65,6 +65,7 @@ struct Header {
     quint64 pageCount = 0;
     double pointsWidth = 0;
     double pointsHeight = 0;
+    quint64 pageTurn = 0;
 };
 constexpr quint64 headerMagic = 0x31444f4345444950ULL; // "PIDECOD1"
 
@@ -203,6 +204,7 @@ Result readOutput(const Job& job, const UnnamedFile& file) {
     result.image = image;
     result.pageCount = int(header.pageCount);
     result.pagePoints = QSizeF(header.pointsWidth, header.pointsHeight);
+    result.pageTurn = header.pageTurn % 90 == 0 ? int(header.pageTurn % 360) : 0;
     return result;
 }
 
@@ -403,7 +405,7 @@ int refused(ImageCodec::Refusal refusal, int out) {
     }
 }
 
-int childRun(const QStringList& args, const FieldsDrawn& fieldsDrawn) {
+int childRun(const QStringList& args, const FieldsDrawn& fieldsDrawn, const PageTurn& pageTurn) {
     const QString mode = args.at(0), source = args.at(1), what = args.at(2);
     const bool copying = args.at(3) != u"-";
     const int copy = copying ? descriptor(args.at(3)) : -1, out = descriptor(args.at(4));
@@ -425,6 +427,7 @@ int childRun(const QStringList& args, const FieldsDrawn& fieldsDrawn) {
             return Usage;
         // The document reads its file itself, unless its fields had to be drawn into a copy.
         QByteArray drawn = fieldsDrawn ? fieldsDrawn(bytes, page) : QByteArray();
+        header.pageTurn = quint64(pageTurn ? pageTurn(bytes, page) : 0);
         bytes = QByteArray();
         // The copy is what is shown: the bytes that were read, whatever happened to the source since.
         const QString document = copying ? QStringLiteral("/proc/self/fd/") + QString::number(copy) : source;
@@ -555,7 +558,7 @@ void setProgram(const QString& path) {
     injectedProgram() = path;
 }
 
-int childMain(int argc, char** argv, FieldsDrawn fieldsDrawn) {
+int childMain(int argc, char** argv, FieldsDrawn fieldsDrawn, PageTurn pageTurn) {
     // The limits come first, before anything is read.
     ChildLimits::apply(memoryLimit, timeLimitMs / 1000 + 1);
     if (argc != 6)
@@ -563,7 +566,7 @@ int childMain(int argc, char** argv, FieldsDrawn fieldsDrawn) {
     QCoreApplication app(argc, argv);
     QImageReader::setAllocationLimit(int(memoryLimit >> 20));
     try {
-        return childRun(QCoreApplication::arguments().mid(1), fieldsDrawn);
+        return childRun(QCoreApplication::arguments().mid(1), fieldsDrawn, pageTurn);
     } catch (const std::bad_alloc&) {
         return TooLarge;
     }

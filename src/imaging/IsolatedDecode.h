@@ -59,6 +59,9 @@ struct Result {
     // PDFs: the document's page count and this page's size in points.
     int pageCount = 0;
     QSizeF pagePoints;
+    // PDFs: the clockwise turn (0, 90, 180 or 270) the page's own /Rotate shows it by; the picture is drawn turned
+    // so, and its text stands upright once turned back.
+    int pageTurn = 0;
     // The bytes that were decoded, when the job asked for them and the decode succeeded.
     std::shared_ptr<UnnamedFile> copy;
     bool ok() const { return !image.isNull(); }
@@ -78,8 +81,10 @@ void setProgram(const QString& path);
 // the page has none to draw (or the document is one the function cannot read). The PDF renderer draws a page's
 // other annotations itself, but no field without a form environment of its own.
 using FieldsDrawn = std::function<QByteArray(const QByteArray& document, int page)>;
+// The clockwise turn page `page` is shown by (0, 90, 180 or 270).
+using PageTurn = std::function<int(const QByteArray& document, int page)>;
 
 // The child's side: the whole of the decoding program's main().
-int childMain(int argc, char** argv, FieldsDrawn fieldsDrawn = {});
+int childMain(int argc, char** argv, FieldsDrawn fieldsDrawn = {}, PageTurn pageTurn = {});
 
 } // namespace IsolatedDecode

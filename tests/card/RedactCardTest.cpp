@@ -7,7 +7,9 @@
 
 #include "text/TextVision.h"
 
+#include <QClipboard>
 #include <QDir>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QPdfDocument>
 #include <QProcess>
@@ -480,7 +482,8 @@ TEST(RedactCard, NoSecretFoundAnywhereStaysInThePdf) {
         Edit edit;
         QString toast; // what the message says
         QStringList gone;
-        QRectF drawn = {}; // on page 2 before the run, in points
+        QRectF drawn = {};   // on page 2 before the run, in points
+        QString copied = {}; // what Copy Text on the shown page holds
     };
     // A card number in a form field on page 2 that has no appearance of its own.
     const auto bareField = [&card](const char* what, bool viewerDraws) {
@@ -563,6 +566,22 @@ TEST(RedactCard, NoSecretFoundAnywhereStaysInThePdf) {
          [](QPDF&, std::vector<QPDFPageObjectHelper>& pages) { pages[0].rotatePage(270, true); },
          QStringLiteral(" items redacted \u00b7"),
          {}},
+        {"a page turned upside down",
+         {lines},
+         [](QPDF&, std::vector<QPDFPageObjectHelper>& pages) { pages[0].rotatePage(180, true); },
+         QStringLiteral(" items redacted \u00b7"),
+         {},
+         {},
+         mail},
+        {"one line turned upside down by a turn the page inherits",
+         {QStringLiteral("Mail jane.doe@example.com for invoices about the quarterly billing run")},
+         [](QPDF&, std::vector<QPDFPageObjectHelper>& pages) {
+             pages[0].getObjectHandle().getKey("/Parent").replaceKey("/Rotate", QPDFObjectHandle::newInteger(-180));
+         },
+         QStringLiteral("1 item redacted \u00b7"),
+         {},
+         {},
+         QStringLiteral("jane.doe@example.com for invoices")},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -574,6 +593,12 @@ TEST(RedactCard, NoSecretFoundAnywhereStaysInThePdf) {
             EXPECT_GT(darkIn(PDFSession::renderBitmap(QUrl::fromLocalFile(path), 1), row.drawn), 50)
                 << "drawn from its value";
         ReviewCard shown(session->render(0).url, session);
+        if (!row.copied.isEmpty()) {
+            shown.view()->copyText();
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !shown.view()->isBusy(); }, 30000));
+            EXPECT_TRUE(QGuiApplication::clipboard()->text().contains(row.copied))
+                << QGuiApplication::clipboard()->text().toStdString();
+        }
         shown.view()->redact();
         shown.settle();
         EXPECT_TRUE(toastText().contains(row.toast)) << toastText().toStdString();
