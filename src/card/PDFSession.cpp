@@ -176,9 +176,23 @@ PDFSession::Bitmap PDFSession::renderBitmap(const QUrl& pdfURL, int page) {
     job.source = pdfURL.toLocalFile();
     job.pdf = true;
     job.page = page;
+    job.text = true;
     const IsolatedDecode::Result result = IsolatedDecode::run(job);
     return {result.image, result.image.width() / std::max(result.pagePoints.width(), 1.0), result.failure,
-            result.pageTurn};
+            result.pageTurn, result.pageText};
+}
+
+std::vector<QRectF> PDFSession::textBoxes(const QUrl& pdfURL, int page, const std::vector<std::pair<int, int>>& ranges,
+                                          QSize* pixels, QString* failure) {
+    IsolatedDecode::Job job;
+    job.source = pdfURL.toLocalFile();
+    job.pdf = true;
+    job.page = page;
+    job.textRanges = ranges;
+    const IsolatedDecode::Result result = IsolatedDecode::run(job);
+    *pixels = result.image.size();
+    *failure = result.failure;
+    return result.textBoxes;
 }
 
 PDFSession::Rendered PDFSession::accept(const Page& page) {

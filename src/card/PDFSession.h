@@ -65,8 +65,14 @@ public:
         double pixelsPerPoint = 2.0;
         QString failure;
         int turn = 0;
+        // The text the page draws itself, as a reader copies it from the file.
+        QString text;
     };
     static Bitmap renderBitmap(const QUrl& pdfURL, int index);
+    // The boxes of ranges (start, length) of the page's own text (Bitmap::text), in the pixels of a picture of the
+    // page of `*pixels` (set), from its top left. Nothing on failure, with the child's reason.
+    static std::vector<QRectF> textBoxes(const QUrl& pdfURL, int index, const std::vector<std::pair<int, int>>& ranges,
+                                         QSize* pixels, QString* failure);
     Rendered accept(const Page& page);
 
     // Puts the picture file back into the PDF as the current page when it changed since the last render
