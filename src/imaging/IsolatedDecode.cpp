@@ -375,12 +375,14 @@ bool writeFile(int fd, const char* data, qint64 size, const Header* header = nul
     return ok;
 }
 
-// Where a box of the page's text lies on the page as shown. The text's boxes come in the page's own space, from
-// its top left as though it were not turned, but measured from the foot of the page as turned.
-QRectF shownBox(const QRectF& box, QSizeF shown, int turn) {
+// Where a box of the page's text lies on the page as shown, turned by `turn`. `upright`: the box was measured on
+// the page with its turn taken off, from its top left. Else it comes in the page's own space as though it were
+// not turned, but measured from the foot of the page as turned.
+QRectF shownBox(const QRectF& box, QSizeF measured, int turn, bool upright) {
     const bool across = turn == 90 || turn == 270;
-    const double W = across ? shown.height() : shown.width(), H = across ? shown.width() : shown.height();
-    const double X = box.x(), Y = box.y() + (H - shown.height()), w = box.width(), h = box.height();
+    const QSizeF page = upright || !across ? measured : measured.transposed();
+    const double W = page.width(), H = page.height();
+    const double X = box.x(), Y = box.y() + (upright ? 0 : H - measured.height()), w = box.width(), h = box.height();
     switch (turn) {
     case 90:
         return QRectF(H - Y - h, X, h, w);
@@ -393,12 +395,13 @@ QRectF shownBox(const QRectF& box, QSizeF shown, int turn) {
     }
 }
 
-// The page's own text, and the boxes of the ranges asked for in the picture's pixels, for the output.
-QByteArray pageText(QPdfDocument& doc, int page, int turn, double scale,
+// The page's own text, and the boxes of the ranges asked for in the picture's pixels, for the output. `upright`:
+// the document's page has its turn taken off (the renderer reads the text of a page turned upside down backwards).
+QByteArray pageText(QPdfDocument& doc, int page, int turn, bool upright, double scale,
                     const std::vector<std::pair<int, int>>& ranges) {
     const QString text = doc.getAllText(page).text();
     QList<QRectF> boxes;
-    const QSizeF shown = doc.pagePointSize(page);
+    const QSizeF measured = doc.pagePointSize(page);
     for (const auto& [start, length] : ranges) {
         if (start < 0 || length <= 0 || start >= text.size())
             continue;
@@ -416,7 +419,7 @@ QByteArray pageText(QPdfDocument& doc, int page, int turn, double scale,
                 *line = line->united(box);
         }
         for (const QRectF& line : lines) {
-            const QRectF box = shownBox(line, shown, turn);
+            const QRectF box = shownBox(line, measured, turn, upright);
             boxes.append(QRectF(box.x() * scale, box.y() * scale, box.width() * scale, box.height() * scale));
         }
     }
@@ -427,7 +430,8 @@ QByteArray pageText(QPdfDocument& doc, int page, int turn, double scale,
 }
 
 int renderPage(const QString& path, QByteArray drawn, int page, QImage* image, Header* header,
-               const std::vector<std::pair<int, int>>& ranges = {}, QByteArray* text = nullptr) {
+               const std::vector<std::pair<int, int>>& ranges = {}, QByteArray* text = nullptr,
+               QByteArray upright = {}) {
     QPdfDocument doc;
     // A document encrypted with an empty password for opening, as many are to restrict printing or copying,
     // opens as any viewer opens it, without asking. A copy in memory is all there when it starts loading.
@@ -459,8 +463,15 @@ int renderPage(const QString& path, QByteArray drawn, int page, QImage* image, H
     flat.fill(Qt::white);
     QPainter(&flat).drawImage(0, 0, bitmap);
     *image = flat;
-    if (text)
-        *text = pageText(doc, page, int(header->pageTurn), scale, ranges);
+    if (text) {
+        QPdfDocument straight;
+        QBuffer source(&upright);
+        bool read = !upright.isEmpty() && source.open(QIODevice::ReadOnly);
+        if (read)
+            straight.load(&source);
+        read = read && straight.error() == QPdfDocument::Error::None && page < straight.pageCount();
+        *text = pageText(read ? straight : doc, page, int(header->pageTurn), read, scale, ranges);
+    }
     header->pageCount = quint64(doc.pageCount());
     header->pointsWidth = points.width();
     header->pointsHeight = points.height();
@@ -482,7 +493,8 @@ int refused(ImageCodec::Refusal refusal, int out) {
     }
 }
 
-int childRun(const QStringList& args, const FieldsDrawn& fieldsDrawn, const PageTurn& pageTurn) {
+int childRun(const QStringList& args, const FieldsDrawn& fieldsDrawn, const PageTurn& pageTurn,
+             const PageUpright& pageUpright) {
     const QString mode = args.at(0), source = args.at(1), what = args.at(2);
     const bool copying = args.at(3) != u"-";
     const int copy = copying ? descriptor(args.at(3)) : -1, out = descriptor(args.at(4));
@@ -515,12 +527,13 @@ int childRun(const QStringList& args, const FieldsDrawn& fieldsDrawn, const Page
         // The document reads its file itself, unless its fields had to be drawn into a copy.
         QByteArray drawn = fieldsDrawn ? fieldsDrawn(bytes, page) : QByteArray();
         header.pageTurn = quint64(pageTurn ? pageTurn(bytes, page) : 0);
+        const bool withText = what.contains(u';');
+        QByteArray upright = withText && header.pageTurn != 0 && pageUpright ? pageUpright(bytes, page) : QByteArray();
         bytes = QByteArray();
         // The copy is what is shown: the bytes that were read, whatever happened to the source since.
         const QString document = copying ? QStringLiteral("/proc/self/fd/") + QString::number(copy) : source;
-        const bool withText = what.contains(u';');
-        if (const int rendered =
-                renderPage(document, std::move(drawn), page, &image, &header, ranges, withText ? &text : nullptr);
+        if (const int rendered = renderPage(document, std::move(drawn), page, &image, &header, ranges,
+                                            withText ? &text : nullptr, std::move(upright));
             rendered != Ok)
             return rendered;
         header.textBytes = quint64(text.size());
@@ -650,7 +663,7 @@ void setProgram(const QString& path) {
     injectedProgram() = path;
 }
 
-int childMain(int argc, char** argv, FieldsDrawn fieldsDrawn, PageTurn pageTurn) {
+int childMain(int argc, char** argv, FieldsDrawn fieldsDrawn, PageTurn pageTurn, PageUpright pageUpright) {
     // The limits come first, before anything is read.
     ChildLimits::apply(memoryLimit, timeLimitMs / 1000 + 1);
     if (argc != 6)
@@ -658,7 +671,7 @@ int childMain(int argc, char** argv, FieldsDrawn fieldsDrawn, PageTurn pageTurn)
     QCoreApplication app(argc, argv);
     QImageReader::setAllocationLimit(int(memoryLimit >> 20));
     try {
-        return childRun(QCoreApplication::arguments().mid(1), fieldsDrawn, pageTurn);
+        return childRun(QCoreApplication::arguments().mid(1), fieldsDrawn, pageTurn, pageUpright);
     } catch (const std::bad_alloc&) {
         return TooLarge;
     }

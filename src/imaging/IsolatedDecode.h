@@ -95,8 +95,11 @@ void setProgram(const QString& path);
 using FieldsDrawn = std::function<QByteArray(const QByteArray& document, int page)>;
 // The clockwise turn page `page` is shown by (0, 90, 180 or 270).
 using PageTurn = std::function<int(const QByteArray& document, int page)>;
+// The document with page `page` not turned, for reading its text as it was set; nothing when it cannot be made.
+using PageUpright = std::function<QByteArray(const QByteArray& document, int page)>;
 
 // The child's side: the whole of the decoding program's main().
-int childMain(int argc, char** argv, FieldsDrawn fieldsDrawn = {}, PageTurn pageTurn = {});
+int childMain(int argc, char** argv, FieldsDrawn fieldsDrawn = {}, PageTurn pageTurn = {},
+              PageUpright pageUpright = {});
 
 } // namespace IsolatedDecode

@@ -165,6 +165,25 @@ int turn(const QByteArray& document, int page) {
     }
 }
 
+QByteArray upright(const QByteArray& document, int page) {
+    try {
+        QPDF pdf;
+        pdf.setSuppressWarnings(true);
+        pdf.processMemoryFile("document", document.constData(), size_t(document.size()));
+        std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(pdf).getAllPages();
+        if (page < 0 || size_t(page) >= pages.size())
+            return {};
+        pages[size_t(page)].getObjectHandle().replaceKey("/Rotate", QPDFObjectHandle::newInteger(0));
+        QPDFWriter writer(pdf);
+        writer.setOutputMemory();
+        writer.write();
+        const std::shared_ptr<Buffer> buffer = writer.getBufferSharedPointer();
+        return QByteArray(reinterpret_cast<const char*>(buffer->getBuffer()), qsizetype(buffer->getSize()));
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
 QByteArray drawn(const QByteArray& document, int page) {
     try {
         QPDF pdf;

@@ -17,4 +17,8 @@ QByteArray drawn(const QByteArray& document, int page);
 // renderers read it (whole quarters only); 0 when the document cannot be read here.
 int turn(const QByteArray& document, int page);
 
+// The document with page `page` not turned (its /Rotate 0), for reading the text it draws as it was set; nothing
+// when the document cannot be read or written here.
+QByteArray upright(const QByteArray& document, int page);
+
 } // namespace PageFields
