@@ -42,9 +42,11 @@ std::vector<std::pair<int, int>> secretRanges(const QString& text, QStringList* 
         for (auto matches = pattern.globalMatch(text); matches.hasNext();)
             if (const QString match = matches.next().captured(0); !match.isEmpty() && !secrets->contains(match))
                 secrets->append(match);
+    // As many as one argument of the decoding child holds; a page of more is a page of nothing else.
+    constexpr size_t mostRanges = 4000;
     std::vector<std::pair<int, int>> ranges;
     for (const QString& secret : *secrets)
-        for (qsizetype at = secret.isEmpty() ? -1 : text.indexOf(secret); at >= 0;
+        for (qsizetype at = secret.isEmpty() ? -1 : text.indexOf(secret); at >= 0 && ranges.size() < mostRanges;
              at = text.indexOf(secret, at + secret.size()))
             ranges.emplace_back(int(at), int(secret.size()));
     return ranges;
