@@ -76,11 +76,13 @@ std::vector<QRectF> textSecretBoxes(const QUrl& pdf, int page, const QString& te
             continue;
         const QRectF normal(r.x() / W, 1 - r.bottom() / H, r.width() / W, r.height() / H);
         const double area = normal.width() * normal.height();
-        const bool held = std::any_of(covered.begin(), covered.end(), [&](const QRectF& c) {
+        // Covered already when the reading's boxes hold most of it, one box or several (a number read in groups).
+        double held = 0;
+        for (const QRectF& c : covered) {
             const QRectF common = c.intersected(normal);
-            return common.width() * common.height() >= 0.8 * area;
-        });
-        if (!held)
+            held += common.width() * common.height();
+        }
+        if (held < 0.8 * area)
             out.push_back(normal);
     }
     // Boxes of a picture of another shape (cut since) would land elsewhere: nothing is claimed there.
