@@ -235,7 +235,8 @@ void AppDelegate::finishOpening(const QFileInfo& info, const QString& folder, co
     LibraryPanel::shared().hide();
 
     if (ext.toLower() == u"pdf") {
-        const auto session = PDFSession::adopt(copy, result.pageCount, result.image, result.pagePoints);
+        const auto session =
+            PDFSession::adopt(copy, result.pageCount, result.image, result.pagePoints, result.pageTurn);
         if (!session) {
             Toast::show(cantOpen + QStringLiteral("it is not a readable PDF"), QCursor::pos(), 2.5);
             return;

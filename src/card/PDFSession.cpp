@@ -105,16 +105,17 @@ std::shared_ptr<PDFSession> PDFSession::open(const QUrl& pdfURL, QString* failur
             *failure = first.failure;
         return nullptr;
     }
-    return adopt(pdfURL, first.pageCount, first.image, first.pagePoints);
+    return adopt(pdfURL, first.pageCount, first.image, first.pagePoints, first.pageTurn);
 }
 
 std::shared_ptr<PDFSession> PDFSession::adopt(const QUrl& pdfURL, int pageCount, const QImage& firstPage,
-                                              QSizeF firstPagePoints) {
+                                              QSizeF firstPagePoints, int firstPageTurn) {
     if (!pdfURL.isLocalFile() || pageCount < 1)
         return nullptr;
     auto session = made(pdfURL, pageCount);
     session->firstPage = firstPage;
     session->firstPagePoints = firstPagePoints;
+    session->firstPageTurn = firstPageTurn;
     return session;
 }
 
@@ -132,10 +133,10 @@ QString PDFSession::pageFileName(const QUrl& pdfURL, int index) {
 namespace {
 
 PDFSession::Page placed(const QUrl& pdfURL, const QUrl& workDir, int page, const QImage& bitmap, QSizeF points,
-                        int pageCount) {
+                        int pageCount, int turn) {
     const QUrl file = QUrl::fromLocalFile(QDir(workDir.toLocalFile()).filePath(PDFSession::pageFileName(pdfURL, page)));
     ShotFiles::write(bitmap, file);
-    return {page, file, bitmap, bitmap.width() / std::max(points.width(), 1.0), pageCount};
+    return {page, file, bitmap, bitmap.width() / std::max(points.width(), 1.0), pageCount, turn};
 }
 
 // The page drawn by the decoding child: twice its size in points, at most 3200 pixels on the longer side,
@@ -162,7 +163,7 @@ PDFSession::Page PDFSession::renderPage(int page) {
         throw ConvertError(QStringLiteral("No such page"));
     if (page == 0 && !firstPage.isNull() && !rewritten) {
         const QImage bitmap = std::exchange(firstPage, QImage());
-        return placed(pdfURL, workDir, page, bitmap, firstPagePoints, pages);
+        return placed(pdfURL, workDir, page, bitmap, firstPagePoints, pages, firstPageTurn);
     }
     return renderFile(pdfURL, workDir, page);
 }
@@ -171,7 +172,7 @@ PDFSession::Page PDFSession::renderFile(const QUrl& pdfURL, const QUrl& workDir,
     if (page < 0)
         throw ConvertError(QStringLiteral("No such page"));
     const IsolatedDecode::Result result = drawn(pdfURL, page);
-    return placed(pdfURL, workDir, page, result.image, result.pagePoints, result.pageCount);
+    return placed(pdfURL, workDir, page, result.image, result.pagePoints, result.pageCount, result.pageTurn);
 }
 
 PDFSession::Bitmap PDFSession::renderBitmap(const QUrl& pdfURL, int page) {
@@ -179,8 +180,23 @@ PDFSession::Bitmap PDFSession::renderBitmap(const QUrl& pdfURL, int page) {
     job.source = pdfURL.toLocalFile();
     job.pdf = true;
     job.page = page;
+    job.text = true;
     const IsolatedDecode::Result result = IsolatedDecode::run(job);
-    return {result.image, result.image.width() / std::max(result.pagePoints.width(), 1.0), result.failure};
+    return {result.image, result.image.width() / std::max(result.pagePoints.width(), 1.0), result.failure,
+            result.pageTurn, result.pageText};
+}
+
+std::vector<QRectF> PDFSession::textBoxes(const QUrl& pdfURL, int page, const std::vector<std::pair<int, int>>& ranges,
+                                          QSize* pixels, QString* failure) {
+    IsolatedDecode::Job job;
+    job.source = pdfURL.toLocalFile();
+    job.pdf = true;
+    job.page = page;
+    job.textRanges = ranges;
+    const IsolatedDecode::Result result = IsolatedDecode::run(job);
+    *pixels = result.image.size();
+    *failure = result.failure;
+    return result.textBoxes;
 }
 
 PDFSession::Rendered PDFSession::accept(const Page& page) {
@@ -188,6 +204,7 @@ PDFSession::Rendered PDFSession::accept(const Page& page) {
     renderedURL = page.url;
     renderedAt = QDateTime::currentDateTime();
     pixelsPerPoint = page.pixelsPerPoint;
+    pageTurn = page.turn;
     if (page.pageCount > 0)
         pages = page.pageCount;
     show(page.url);

@@ -31,7 +31,7 @@ public:
     static std::shared_ptr<PDFSession> open(const QUrl& pdfURL, QString* failure = nullptr);
     // A session on a document whose first page the caller already rendered through the decoding child.
     static std::shared_ptr<PDFSession> adopt(const QUrl& pdfURL, int pageCount, const QImage& firstPage,
-                                             QSizeF firstPagePoints);
+                                             QSizeF firstPagePoints, int firstPageTurn = 0);
     ~PDFSession();
     PDFSession(const PDFSession&) = delete;
     PDFSession& operator=(const PDFSession&) = delete;
@@ -54,6 +54,8 @@ public:
         double pixelsPerPoint = 2.0;
         // The document's page count as the child read it; 0 when unknown.
         int pageCount = 0;
+        // The clockwise turn the page's own /Rotate shows it by.
+        int turn = 0;
     };
     static Page renderFile(const QUrl& pdfURL, const QUrl& workDir, int index);
     // render() up to accept(): for a worker, before any card shows the session (the first page the caller
@@ -65,8 +67,15 @@ public:
         QImage image;
         double pixelsPerPoint = 2.0;
         QString failure;
+        int turn = 0;
+        // The text the page draws itself, as a reader copies it from the file.
+        QString text;
     };
     static Bitmap renderBitmap(const QUrl& pdfURL, int index);
+    // The boxes of ranges (start, length) of the page's own text (Bitmap::text), in the pixels of a picture of the
+    // page of `*pixels` (set), from its top left. Nothing on failure, with the child's reason.
+    static std::vector<QRectF> textBoxes(const QUrl& pdfURL, int index, const std::vector<std::pair<int, int>>& ranges,
+                                         QSize* pixels, QString* failure);
     Rendered accept(const Page& page);
 
     // Puts the picture file back into the PDF as the current page when it changed since the last render
@@ -131,6 +140,8 @@ public:
     std::optional<QUrl> renderedURL;
     QDateTime renderedAt;
     double pixelsPerPoint = 2.0;
+    // The clockwise turn the current page is shown by (its own /Rotate): its text reads upright turned back.
+    int pageTurn = 0;
     // How long the child may take to parse and rewrite the document.
     int editTimeLimitMs = IsolatedDecode::timeLimitMs;
 
@@ -147,6 +158,7 @@ private:
     // The first page as rendered while opening, used by the first render(0) of the unchanged file.
     QImage firstPage;
     QSizeF firstPagePoints;
+    int firstPageTurn = 0;
     // Pages replaced but not yet written. Guarded by `lock`, as is every write of the file and commit().
     std::vector<PdfRewrite::Page> edits;
     std::set<int> redactedPages;

@@ -9,6 +9,7 @@
 #include "imaging/ShotFiles.h"
 #include "imaging/UserError.h"
 #include "platform/Dispatch.h"
+#include "text/Redaction.h"
 #include "text/TextVision.h"
 #include "ui/Divider.h"
 #include "ui/GhostButton.h"
@@ -34,6 +35,62 @@ QImage inPoints(QImage image) {
     return image;
 }
 
+// Where a page's own text holds one of the secrets, or what the redaction's patterns find in it (added to
+// `secrets`): ranges of the text, (start, length).
+std::vector<std::pair<int, int>> secretRanges(const QString& text, QStringList* secrets) {
+    for (const QRegularExpression& pattern : TextVision::sensitivePatterns())
+        for (auto matches = pattern.globalMatch(text); matches.hasNext();)
+            if (const QString match = matches.next().captured(0); !match.isEmpty() && !secrets->contains(match))
+                secrets->append(match);
+    // As many as one argument of the decoding child holds; a page of more is a page of nothing else.
+    constexpr size_t mostRanges = 4000;
+    std::vector<std::pair<int, int>> ranges;
+    for (const QString& secret : *secrets)
+        for (qsizetype at = secret.isEmpty() ? -1 : text.indexOf(secret); at >= 0 && ranges.size() < mostRanges;
+             at = text.indexOf(secret, at + secret.size()))
+            ranges.emplace_back(int(at), int(secret.size()));
+    return ranges;
+}
+
+// The secrets a page's own text holds, as boxes normalised on a picture of `size` (origin lower left), those a
+// box of `covered` already holds left out. Text drawn in white, or too small to read, shows in no picture and is
+// read from the file all the same. Throws ConvertError when the page can't be drawn again.
+std::vector<QRectF> textSecretBoxes(const QUrl& pdf, int page, const QString& text, QStringList* secrets, QSize size,
+                                    const std::vector<QRectF>& covered) {
+    const std::vector<std::pair<int, int>> ranges = secretRanges(text, secrets);
+    if (ranges.empty() || size.isEmpty())
+        return {};
+    QSize pixels;
+    QString failure;
+    const std::vector<QRectF> boxes = PDFSession::textBoxes(pdf, page, ranges, &pixels, &failure);
+    if (pixels.isEmpty())
+        throw ConvertError(QStringLiteral("Can't scan page ") + QString::number(page + 1) + QStringLiteral(": ") +
+                           failure);
+    std::vector<QRectF> out;
+    const double W = pixels.width(), H = pixels.height();
+    for (const QRectF& box : boxes) {
+        // A little round the letters, by the line's own size: it runs across or, on a turned page, up or down.
+        const double pad = std::max(1.0, std::min(box.width(), box.height()) * 0.15);
+        const QRectF r = box.adjusted(-pad, -pad, pad, pad).intersected(QRectF(0, 0, W, H));
+        if (r.isEmpty())
+            continue;
+        const QRectF normal(r.x() / W, 1 - r.bottom() / H, r.width() / W, r.height() / H);
+        const double area = normal.width() * normal.height();
+        // Covered already when the reading's boxes hold most of it, one box or several (a number read in groups).
+        double held = 0;
+        for (const QRectF& c : covered) {
+            const QRectF common = c.intersected(normal);
+            held += common.width() * common.height();
+        }
+        if (held < 0.8 * area)
+            out.push_back(normal);
+    }
+    // Boxes of a picture of another shape (cut since) would land elsewhere: nothing is claimed there.
+    if (std::abs(W / H - double(size.width()) / size.height()) > 0.01)
+        return {};
+    return out;
+}
+
 struct PagesDone {
     int pages = 0;
     int items = 0;
@@ -46,7 +103,8 @@ struct PagesDone {
 // that it holds every covered page when the run reports. `others` is false for a one-page document. A page that
 // cannot be drawn fails the run: it could not be searched, and a count that left it out would claim more than
 // was done.
-PagesDone redactDocument(PDFSession& session, int shown, const TextVision::CheckedRedaction& shownRead, bool others) {
+PagesDone redactDocument(PDFSession& session, int shown, const TextVision::CheckedRedaction& shownRead, bool others,
+                         const QStringList& documentSecrets) {
     PagesDone done;
     const QImage* shownCovered = shownRead.boxes.empty() ? nullptr : &shownRead.image;
     QStringList secrets = shownRead.secrets;
@@ -65,8 +123,20 @@ PagesDone redactDocument(PDFSession& session, int shown, const TextVision::Check
             if (page.image.isNull())
                 throw ConvertError(QStringLiteral("Can't scan page ") + QString::number(i + 1) + QStringLiteral(": ") +
                                    page.failure);
-            const TextVision::CheckedRedaction redaction = TextVision::redactChecked(page.image);
-            read += plain(redaction.text);
+            TextVision::CheckedRedaction redaction = TextVision::redactChecked(page.image, page.turn);
+            QStringList known = secrets + documentSecrets;
+            for (const QString& secret : redaction.secrets)
+                if (!known.contains(secret))
+                    known.append(secret);
+            const qsizetype before = known.size();
+            const std::vector<QRectF> drawn =
+                textSecretBoxes(session.pdfURL, i, page.text, &known, page.image.size(), redaction.boxes);
+            redaction.secrets += known.mid(before);
+            if (!drawn.empty()) {
+                redaction.image = TextVision::paint(redaction.image, drawn);
+                redaction.boxes.insert(redaction.boxes.end(), drawn.begin(), drawn.end());
+            }
+            read += plain(redaction.text) + plain(page.text);
             if (redaction.boxes.empty())
                 continue;
             session.replacePage(i, redaction.image, page.pixelsPerPoint, true);
@@ -78,7 +148,7 @@ PagesDone redactDocument(PDFSession& session, int shown, const TextVision::Check
                     secrets.append(secret);
         }
         // A secret only the document's details, notes, fields or outline hold is an item of its own.
-        for (const QString& secret : session.documentSecrets()) {
+        for (const QString& secret : documentSecrets) {
             if (secrets.contains(secret))
                 continue;
             secrets.append(secret);
@@ -110,14 +180,27 @@ void ThumbnailView::redact() {
     const std::shared_ptr<PDFSession> session = pdf;
     const int shownPage = pdf ? pdf->index : 0;
     const int pageCount = pdf ? pdf->pageCount() : 0;
+    const int shownTurn = pdf ? pdf->pageTurn : 0;
     // The record is stored on the main thread, once the card has taken the new file.
     auto made = std::make_shared<std::optional<std::pair<QString, RedactMarks::State>>>();
     QPointer<ThumbnailView> self(this);
     run(
         QStringLiteral("Scanning"),
-        [base, record, source, session, shownPage, pageCount, made] {
+        [base, record, source, session, shownPage, pageCount, shownTurn, made] {
             const QImage picture = ImageConvert::load(source);
-            const TextVision::CheckedRedaction redaction = TextVision::redactChecked(picture);
+            TextVision::CheckedRedaction redaction = TextVision::redactChecked(picture, shownTurn);
+            // The shown page's own text too: what it draws in white or too small to read is in the file.
+            const QStringList documentSecrets = session ? session->documentSecrets() : QStringList();
+            if (session) {
+                const PDFSession::Bitmap page = PDFSession::renderBitmap(session->pdfURL, shownPage);
+                QStringList known = redaction.secrets + documentSecrets;
+                const qsizetype before = known.size();
+                const std::vector<QRectF> drawn =
+                    textSecretBoxes(session->pdfURL, shownPage, page.text, &known, picture.size(), redaction.boxes);
+                redaction.secrets += known.mid(before);
+                redaction.boxes.insert(redaction.boxes.end(), drawn.begin(), drawn.end());
+                redaction.text += page.text;
+            }
             const std::vector<QRectF>& found = redaction.boxes;
             std::vector<QRectF> all = record ? record->boxes : std::vector<QRectF>();
             all.insert(all.end(), found.begin(), found.end());
@@ -128,7 +211,7 @@ void ThumbnailView::redact() {
             const PagesDone pages =
                 session ? redactDocument(*session, shownPage,
                                          {result, found, redaction.unsure, redaction.secrets, redaction.text},
-                                         pageCount >= 2)
+                                         pageCount >= 2, documentSecrets)
                         : PagesDone{};
             const int total = n + pages.items;
             if (total == 0)

@@ -60,12 +60,14 @@ void ThumbnailView::copyText() {
 
     QPointer<ThumbnailView> self(this);
     const QUrl file = current.fileURL;
-    Dispatch::global([self, file] {
+    // A PDF page its own /Rotate shows turned reads as it was set.
+    const int turn = pdf ? pdf->pageTurn : 0;
+    Dispatch::global([self, file, turn] {
         QString text;
         QStringList codes;
         const QString failure = failureOf([&] {
             const QImage picture = ImageConvert::load(file);
-            text = readAsShown(picture, [](const QImage& image) { return TextVision::text(image); });
+            text = readAsShown(picture, [turn](const QImage& image) { return TextVision::text(image, turn); });
             codes = TextVision::codes(picture);
         });
         Dispatch::main([self, text, codes, failure] {

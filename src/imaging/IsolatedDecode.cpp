@@ -11,12 +11,14 @@
 
 #include <QBuffer>
 #include <QCoreApplication>
+#include <QDataStream>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImageReader>
 #include <QPainter>
 #include <QPdfDocument>
+#include <QPdfSelection>
 #include <QPointer>
 #include <QProcess>
 #include <QTimer>
@@ -66,6 +68,9 @@ struct Header {
     quint64 pageCount = 0;
     double pointsWidth = 0;
     double pointsHeight = 0;
+    quint64 pageTurn = 0;
+    // The page's text and boxes, after the pixels.
+    quint64 textBytes = 0;
 };
 constexpr quint64 headerMagic = 0x31444f4345444950ULL; // "PIDECOD1"
 
@@ -95,9 +100,20 @@ QString modeOf(const Job& job) {
     return job.thumbnail > 0 ? QStringLiteral("thumbnail") : QStringLiteral("picture");
 }
 
+// A PDF page, and when its text is asked for, the ranges of it whose boxes are: "3", "3;", "3;10+5,40+12".
+QString pageArgument(const Job& job) {
+    QString out = QString::number(job.page);
+    if (job.text || !job.textRanges.empty())
+        out += u';';
+    for (size_t i = 0; i < job.textRanges.size(); ++i)
+        out += (i == 0 ? QString() : QStringLiteral(",")) + QString::number(job.textRanges[i].first) + u'+' +
+               QString::number(job.textRanges[i].second);
+    return out;
+}
+
 QStringList arguments(const Job& job) {
     return {modeOf(job), job.source,
-            job.pdf         ? QString::number(job.page)
+            job.pdf         ? pageArgument(job)
             : job.thumbnail ? QString::number(job.thumbnail)
                             : job.format.rawValue(),
             job.copyInto.isEmpty() ? QStringLiteral("-") : QString::number(copyDescriptor),
@@ -201,9 +217,18 @@ Result readOutput(const Job& job, const UnnamedFile& file) {
         result.failure = QStringLiteral("it could not be read");
         return result;
     }
+    if (header.textBytes > 0 && header.textBytes <= quint64(64) << 20) {
+        QDataStream text(out.read(qint64(header.textBytes)));
+        QList<QRectF> boxes;
+        text >> result.pageText >> boxes;
+        if (text.status() != QDataStream::Ok)
+            result.pageText.clear(), boxes.clear();
+        result.textBoxes.assign(boxes.begin(), boxes.end());
+    }
     result.image = image;
     result.pageCount = int(header.pageCount);
     result.pagePoints = QSizeF(header.pointsWidth, header.pointsHeight);
+    result.pageTurn = header.pageTurn % 90 == 0 ? int(header.pageTurn % 360) : 0;
     return result;
 }
 
@@ -330,7 +355,63 @@ bool writeFile(int fd, const char* data, qint64 size, const Header* header = nul
     return ok;
 }
 
-int renderPage(const QString& path, QByteArray drawn, int page, QImage* image, Header* header) {
+// Where a box of the page's text lies on the page as shown, turned by `turn`. `upright`: the box was measured on
+// the page with its turn taken off, from its top left. Else it comes in the page's own space as though it were
+// not turned, but measured from the foot of the page as turned.
+QRectF shownBox(const QRectF& box, QSizeF measured, int turn, bool upright) {
+    const bool across = turn == 90 || turn == 270;
+    const QSizeF page = upright || !across ? measured : measured.transposed();
+    const double W = page.width(), H = page.height();
+    const double X = box.x(), Y = box.y() + (upright ? 0 : H - measured.height()), w = box.width(), h = box.height();
+    switch (turn) {
+    case 90:
+        return QRectF(H - Y - h, X, h, w);
+    case 180:
+        return QRectF(W - X - w, H - Y - h, w, h);
+    case 270:
+        return QRectF(Y, W - X - w, h, w);
+    default:
+        return QRectF(X, Y, w, h);
+    }
+}
+
+// The page's own text, and the boxes of the ranges asked for in the picture's pixels, for the output. `upright`:
+// the document's page has its turn taken off (the renderer reads the text of a page turned upside down backwards).
+QByteArray pageText(QPdfDocument& doc, int page, int turn, bool upright, double scale,
+                    const std::vector<std::pair<int, int>>& ranges) {
+    const QString text = doc.getAllText(page).text();
+    QList<QRectF> boxes;
+    const QSizeF measured = doc.pagePointSize(page);
+    for (const auto& [start, length] : ranges) {
+        if (start < 0 || length <= 0 || start >= text.size())
+            continue;
+        // The renderer gives a box a letter, or a run of them: one box a line.
+        QList<QRectF> lines;
+        for (const QPolygonF& part : doc.getSelectionAtIndex(page, start, length).bounds()) {
+            const QRectF box = part.boundingRect();
+            const auto line = std::find_if(lines.begin(), lines.end(), [&box](const QRectF& other) {
+                const double common = std::min(box.bottom(), other.bottom()) - std::max(box.top(), other.top());
+                return common > 0.5 * std::min(box.height(), other.height());
+            });
+            if (line == lines.end())
+                lines.append(box);
+            else
+                *line = line->united(box);
+        }
+        for (const QRectF& line : lines) {
+            const QRectF box = shownBox(line, measured, turn, upright);
+            boxes.append(QRectF(box.x() * scale, box.y() * scale, box.width() * scale, box.height() * scale));
+        }
+    }
+    QByteArray out;
+    QDataStream stream(&out, QIODevice::WriteOnly);
+    stream << text << boxes;
+    return out;
+}
+
+int renderPage(const QString& path, QByteArray drawn, int page, QImage* image, Header* header,
+               const std::vector<std::pair<int, int>>& ranges = {}, QByteArray* text = nullptr,
+               QByteArray upright = {}) {
     QPdfDocument doc;
     // A document encrypted with an empty password for opening, as many are to restrict printing or copying,
     // opens as any viewer opens it, without asking. A copy in memory is all there when it starts loading.
@@ -362,6 +443,15 @@ int renderPage(const QString& path, QByteArray drawn, int page, QImage* image, H
     flat.fill(Qt::white);
     QPainter(&flat).drawImage(0, 0, bitmap);
     *image = flat;
+    if (text) {
+        QPdfDocument straight;
+        QBuffer source(&upright);
+        bool read = !upright.isEmpty() && source.open(QIODevice::ReadOnly);
+        if (read)
+            straight.load(&source);
+        read = read && straight.error() == QPdfDocument::Error::None && page < straight.pageCount();
+        *text = pageText(read ? straight : doc, page, int(header->pageTurn), read, scale, ranges);
+    }
     header->pageCount = quint64(doc.pageCount());
     header->pointsWidth = points.width();
     header->pointsHeight = points.height();
@@ -383,7 +473,8 @@ int refused(ImageCodec::Refusal refusal, int out) {
     }
 }
 
-int childRun(const QStringList& args, const FieldsDrawn& fieldsDrawn) {
+int childRun(const QStringList& args, const FieldsDrawn& fieldsDrawn, const PageTurn& pageTurn,
+             const PageUpright& pageUpright) {
     const QString mode = args.at(0), source = args.at(1), what = args.at(2);
     const bool copying = args.at(3) != u"-";
     const int copy = copying ? descriptor(args.at(3)) : -1, out = descriptor(args.at(4));
@@ -398,18 +489,34 @@ int childRun(const QStringList& args, const FieldsDrawn& fieldsDrawn) {
         return CopyFailed;
     QImage image;
     Header header;
+    QByteArray text;
     if (mode == u"pdf") {
         bool isNumber = false;
-        const int page = what.toInt(&isNumber);
+        const int page = what.section(u';', 0, 0).toInt(&isNumber);
         if (!isNumber)
             return Usage;
+        std::vector<std::pair<int, int>> ranges;
+        for (const QString& range : what.section(u';', 1).split(u',', Qt::SkipEmptyParts)) {
+            bool startOk = false, lengthOk = false;
+            const int start = range.section(u'+', 0, 0).toInt(&startOk),
+                      length = range.section(u'+', 1).toInt(&lengthOk);
+            if (!startOk || !lengthOk || ranges.size() >= 10'000)
+                return Usage;
+            ranges.emplace_back(start, length);
+        }
         // The document reads its file itself, unless its fields had to be drawn into a copy.
         QByteArray drawn = fieldsDrawn ? fieldsDrawn(bytes, page) : QByteArray();
+        header.pageTurn = quint64(pageTurn ? pageTurn(bytes, page) : 0);
+        const bool withText = what.contains(u';');
+        QByteArray upright = withText && header.pageTurn != 0 && pageUpright ? pageUpright(bytes, page) : QByteArray();
         bytes = QByteArray();
         // The copy is what is shown: the bytes that were read, whatever happened to the source since.
         const QString document = copying ? QStringLiteral("/proc/self/fd/") + QString::number(copy) : source;
-        if (const int rendered = renderPage(document, std::move(drawn), page, &image, &header); rendered != Ok)
+        if (const int rendered = renderPage(document, std::move(drawn), page, &image, &header, ranges,
+                                            withText ? &text : nullptr, std::move(upright));
+            rendered != Ok)
             return rendered;
+        header.textBytes = quint64(text.size());
     } else if (mode == u"thumbnail") {
         bool isNumber = false;
         const int longest = what.toInt(&isNumber);
@@ -444,7 +551,8 @@ int childRun(const QStringList& args, const FieldsDrawn& fieldsDrawn) {
     header.height = quint64(image.height());
     header.format = quint64(image.format());
     header.bytesPerLine = quint64(image.bytesPerLine());
-    if (!writeFile(out, reinterpret_cast<const char*>(image.constBits()), qint64(image.sizeInBytes()), &header))
+    if (!writeFile(out, reinterpret_cast<const char*>(image.constBits()), qint64(image.sizeInBytes()), &header) ||
+        (!text.isEmpty() && !writeFile(out, text.constData(), text.size())))
         return Unreadable;
     return Ok;
 }
@@ -535,7 +643,7 @@ void setProgram(const QString& path) {
     injectedProgram() = path;
 }
 
-int childMain(int argc, char** argv, FieldsDrawn fieldsDrawn) {
+int childMain(int argc, char** argv, FieldsDrawn fieldsDrawn, PageTurn pageTurn, PageUpright pageUpright) {
     // The limits come first, before anything is read.
     ChildLimits::apply(memoryLimit, timeLimitMs / 1000 + 1);
     if (argc != 6)
@@ -543,7 +651,7 @@ int childMain(int argc, char** argv, FieldsDrawn fieldsDrawn) {
     QCoreApplication app(argc, argv);
     QImageReader::setAllocationLimit(int(memoryLimit >> 20));
     try {
-        return childRun(QCoreApplication::arguments().mid(1), fieldsDrawn);
+        return childRun(QCoreApplication::arguments().mid(1), fieldsDrawn, pageTurn, pageUpright);
     } catch (const std::bad_alloc&) {
         return TooLarge;
     }

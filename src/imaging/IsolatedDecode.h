@@ -10,11 +10,14 @@
 #include <QByteArray>
 #include <QImage>
 #include <QObject>
+#include <QRectF>
 #include <QSizeF>
 #include <QString>
 
 #include <functional>
 #include <memory>
+#include <utility>
+#include <vector>
 
 class QProcess;
 class UnnamedFile;
@@ -42,6 +45,10 @@ struct Job {
     // When set: a folder on whose filesystem the exact bytes that were decoded are kept, in a file without a name
     // (Result::copy) that the caller names once it wants it.
     QString copyInto;
+    // PDFs: the page's own text comes back too (Result::pageText), and the boxes of these ranges of it (start,
+    // length) in Result::textBoxes.
+    bool text = false;
+    std::vector<std::pair<int, int>> textRanges;
     int timeLimitMs = IsolatedDecode::timeLimitMs;
     // When above 0: a picture of more pixels than this is refused as too large before this process holds any of
     // it. The child decodes it all the same, within its own limits.
@@ -59,6 +66,14 @@ struct Result {
     // PDFs: the document's page count and this page's size in points.
     int pageCount = 0;
     QSizeF pagePoints;
+    // PDFs: the clockwise turn (0, 90, 180 or 270) the page's own /Rotate shows it by; the picture is drawn turned
+    // so, and its text stands upright once turned back.
+    int pageTurn = 0;
+    // PDFs: the text the page draws itself, as a reader copies it from the file (drawn in white or in a hair's size
+    // too, which no picture shows), and the boxes of Job::textRanges in it: in the picture's pixels, from its top
+    // left, each line of a range a box of its own.
+    QString pageText;
+    std::vector<QRectF> textBoxes;
     // The bytes that were decoded, when the job asked for them and the decode succeeded.
     std::shared_ptr<UnnamedFile> copy;
     bool ok() const { return !image.isNull(); }
@@ -78,8 +93,13 @@ void setProgram(const QString& path);
 // the page has none to draw (or the document is one the function cannot read). The PDF renderer draws a page's
 // other annotations itself, but no field without a form environment of its own.
 using FieldsDrawn = std::function<QByteArray(const QByteArray& document, int page)>;
+// The clockwise turn page `page` is shown by (0, 90, 180 or 270).
+using PageTurn = std::function<int(const QByteArray& document, int page)>;
+// The document with page `page` not turned, for reading its text as it was set; nothing when it cannot be made.
+using PageUpright = std::function<QByteArray(const QByteArray& document, int page)>;
 
 // The child's side: the whole of the decoding program's main().
-int childMain(int argc, char** argv, FieldsDrawn fieldsDrawn = {});
+int childMain(int argc, char** argv, FieldsDrawn fieldsDrawn = {}, PageTurn pageTurn = {},
+              PageUpright pageUpright = {});
 
 } // namespace IsolatedDecode

@@ -47,7 +47,16 @@ QString readText(const QImage& image) {
 
 } // namespace
 
-QString text(const QImage& image) {
+QString text(const QImage& image, int shownTurn) {
+    // A page shown turned reads as it was set, upright; as it is shown after all when that reads no words.
+    if (shownTurn % 360 != 0) {
+        QString upright = text(turned(image, 360 - shownTurn));
+        if (readsAsWords(upright))
+            return upright;
+        if (QString shown = text(image); readsAsWords(shown) || upright.isEmpty())
+            return shown;
+        return upright;
+    }
     // Text that runs up or down is read the way it runs; as it stands after all when that reads nothing.
     if (const int turn = sidewaysTurn(image); turn != 0)
         if (QString read = readText(turned(image, turn)); !read.isEmpty())
@@ -200,7 +209,25 @@ std::vector<Line> checkReading(const QImage& painted) {
 
 } // namespace
 
-CheckedRedaction redactChecked(const QImage& image) {
+CheckedRedaction redactChecked(const QImage& image, int shownTurn) {
+    shownTurn = ((shownTurn % 360) + 360) % 360;
+    // A page shown turned is read, and covered, as it was set; the covering is turned back with the picture. As it
+    // is shown after all when that finds nothing: its drawing may have been set turned against the page's own turn.
+    if (shownTurn != 0) {
+        const int back = 360 - shownTurn;
+        CheckedRedaction upright = redactChecked(turned(image, back));
+        if (!upright.boxes.empty()) {
+            upright.image = turned(upright.image, shownTurn);
+            for (QRectF& box : upright.boxes)
+                box = unturned(box, back);
+            return upright;
+        }
+        CheckedRedaction shown = redactChecked(image);
+        if (!shown.boxes.empty() || (readsAsWords(shown.text) && !readsAsWords(upright.text)))
+            return shown;
+        upright.image = image;
+        return upright;
+    }
     // Text that runs up or down is read, and covered, the way it runs; the covering is then turned back with the
     // picture. As it stands after all when that finds nothing.
     if (const int turn = sidewaysTurn(image); turn != 0) {

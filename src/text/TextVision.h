@@ -18,8 +18,9 @@ namespace TextVision {
 // left. Throws RecognitionError when recognition cannot run.
 std::vector<Line> lines(const QImage& image);
 
-// All text in reading order, blocks separated by a blank line; "" when there is none.
-QString text(const QImage& image);
+// All text in reading order, blocks separated by a blank line; "" when there is none. `shownTurn`: the clockwise
+// turn the picture is shown by (a PDF page's own turn), read turned back first.
+QString text(const QImage& image, int shownTurn = 0);
 
 // The text to translate: the dominant column of a long multi-column text, else all of it.
 QString mainText(const QImage& image);
@@ -50,7 +51,8 @@ struct CheckedRedaction {
     // What the first reading read, line by line.
     QString text;
 };
-CheckedRedaction redactChecked(const QImage& image);
+// `shownTurn` as for text(): the picture is read turned back first, and covered where it stands.
+CheckedRedaction redactChecked(const QImage& image, int shownTurn = 0);
 // The same with the reading given (recognise() with a careful scale, on each ground a see-through picture shows), and
 // the other way the painted picture is read last (by its most telling channel, dark on light, larger); what that
 // finds is covered and the result marked unsure.

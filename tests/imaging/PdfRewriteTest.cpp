@@ -692,6 +692,8 @@ const char* const fileMail = "kai.wu@example.com";      // an attachment's name,
 const char* const scriptMail = "ops@example.dev";       // a field's script, kept in a stream
 const char* const oldDest = "old.dest@example.org";     // a destination named by a name object
 const char* const wideXmp = "wu.li@example.cn";         // a page's metadata, written as UTF-16
+const char* const commentXmp = "ivo.kos@example.hr";    // the metadata's title, parted by a comment at its "@"
+const char* const attachedMail = "eva.lind@example.se"; // the words of an attached file
 
 QByteArray utf16(const QString& text) {
     QByteArray bytes;
@@ -703,7 +705,7 @@ QByteArray utf16(const QString& text) {
 // Two pages; the author ended by a zero byte, the creator stored as UTF-16, the note's words also as rich text, the
 // field without an appearance, the token three levels down the outline, the address in the name of the destination a
 // link on page 1 leads by (a name that then meets another), the key in the pages' label; a hidden note drawn by an
-// appearance of its own, a signature, two attachments.
+// appearance of its own, a signature, two attachments of one file of words, the metadata's title parted by a comment.
 QByteArray stringsEverywhere() {
     using HostilePdfs::stream;
     const QByteArray card(noteCard), key(titleKey), dest = QByteArray(destAddress) + "a";
@@ -738,8 +740,9 @@ QByteArray stringsEverywhere() {
                    "4b5e-9b1a-2c3d4e5f6a7b\" xmpMM:DocumentID=\"uuid:0d9f8e7c-6b5a-4c3d-9e2f-1a2b3c4d5e6f\"><dc:"
                    "creator><rdf:Seq><rdf:li>" +
                        QByteArray(xmpCreator) + "</rdf:li></rdf:Seq></dc:creator><dc:rights>" +
-                       QByteArray(xmpRights).replace("@", "&#64;") +
-                       "</dc:rights></rdf:Description></rdf:RDF>"
+                       QByteArray(xmpRights).replace("@", "&#64;") + "</dc:rights><dc:title><rdf:Alt><rdf:li>" +
+                       QByteArray(commentXmp).replace("@", "<!-- x -->@") +
+                       "</rdf:li></rdf:Alt></dc:title></rdf:Description></rdf:RDF>"
                        "</x:xmpmeta>",
                    "/Type /Metadata /Subtype /XML"),
             "<< /Type /Annot /Subtype /FreeText /F 2 /Rect [20 200 200 220] /DA (/Helv 9 Tf) /Contents (Ring " +
@@ -751,7 +754,7 @@ QByteArray stringsEverywhere() {
             "<< /Names [(notes-.txt) 21 0 R (notes-" + QByteArray(fileMail) + ".txt) 22 0 R] >>",
             "<< /Type /Filespec /UF (notes-.txt) /EF << /F 23 0 R >> >>",
             "<< /Type /Filespec /UF (notes-" + QByteArray(fileMail) + ".txt) /EF << /F 23 0 R >> >>",
-            stream("notes", "/Type /EmbeddedFile"),
+            stream("notes for " + QByteArray(attachedMail), "/Type /EmbeddedFile /Params << /Size 29 >>"),
             stream("0 0 1 rg 0 0 50 20 re f", "/Subtype /Form /BBox [0 0 50 20]"),
             stream("this.mailDoc({cTo: \"" + QByteArray(scriptMail) + "\"});"),
             "<< /Type /Annot /Subtype /Link /Rect [0 0 10 10] /A << /S /GoTo /D /" +
@@ -769,6 +772,8 @@ QByteArray stringsEverywhere() {
 // with character references, or kerned apart in a drawing's text.
 bool holds(const QByteArray& qdf, const QString& text) {
     QString plain = QString::fromLatin1(qdf);
+    // What a reader of XML reads: the text around a comment as one.
+    plain.remove(QRegularExpression(QStringLiteral("<!--.*?-->"), QRegularExpression::DotMatchesEverythingOption));
     const QRegularExpression reference(QStringLiteral("&#([0-9]+);"));
     for (QRegularExpressionMatch m = reference.match(plain); m.hasMatch();
          m = reference.match(plain, m.capturedStart()))
@@ -813,6 +818,8 @@ TEST(PdfRewrite, ASecretLeavesEveryStringOfTheDocument) {
         {"a field's script in a stream", scriptMail, false},
         {"a destination named by a name object", oldDest, false},
         {"a page's metadata in UTF-16", wideXmp, false},
+        {"the metadata's title, parted by a comment", commentXmp, false},
+        {"an attached file's words", attachedMail, true},
     };
     const QString words = listed->join(u'|');
     for (const auto& row : rows)

@@ -146,6 +146,44 @@ void settle(QPDFObjectHandle look) {
 
 } // namespace
 
+int turn(const QByteArray& document, int page) {
+    try {
+        QPDF pdf;
+        pdf.setSuppressWarnings(true);
+        pdf.processMemoryFile("document", document.constData(), size_t(document.size()));
+        std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(pdf).getAllPages();
+        if (page < 0 || size_t(page) >= pages.size())
+            return 0;
+        QPDFObjectHandle rotate = pages[size_t(page)].getAttribute("/Rotate", false);
+        if (!rotate.isInteger())
+            return 0;
+        // A turn of 45 or 100 is taken in whole quarters, as the renderer takes it; -90 is 270.
+        const long long quarters = (rotate.getIntValue() / 90) % 4;
+        return int((quarters + 4) % 4) * 90;
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
+QByteArray upright(const QByteArray& document, int page) {
+    try {
+        QPDF pdf;
+        pdf.setSuppressWarnings(true);
+        pdf.processMemoryFile("document", document.constData(), size_t(document.size()));
+        std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(pdf).getAllPages();
+        if (page < 0 || size_t(page) >= pages.size())
+            return {};
+        pages[size_t(page)].getObjectHandle().replaceKey("/Rotate", QPDFObjectHandle::newInteger(0));
+        QPDFWriter writer(pdf);
+        writer.setOutputMemory();
+        writer.write();
+        const std::shared_ptr<Buffer> buffer = writer.getBufferSharedPointer();
+        return QByteArray(reinterpret_cast<const char*>(buffer->getBuffer()), qsizetype(buffer->getSize()));
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
 QByteArray drawn(const QByteArray& document, int page) {
     try {
         QPDF pdf;

@@ -13,4 +13,12 @@ namespace PageFields {
 // appearances made first, as viewers make them. Other pages and annotations stay as they are.
 QByteArray drawn(const QByteArray& document, int page);
 
+// The clockwise turn (0, 90, 180 or 270) page `page` is shown by, as its own or an inherited /Rotate asks and
+// renderers read it (whole quarters only); 0 when the document cannot be read here.
+int turn(const QByteArray& document, int page);
+
+// The document with page `page` not turned (its /Rotate 0), for reading the text it draws as it was set; nothing
+// when the document cannot be read or written here.
+QByteArray upright(const QByteArray& document, int page);
+
 } // namespace PageFields

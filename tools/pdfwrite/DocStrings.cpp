@@ -156,16 +156,44 @@ std::string editXmp(const std::string& xml, const Edit& edit) {
     const auto kept = [](const std::string& name) {
         return name.rfind("xmlns", 0) == 0 || name == "rdf:about" || name == "xml:lang" || endsWith(name, "ID");
     };
-    size_t at = 0;
-    while (at < xml.size()) {
-        if (xml[at] != '<') {
-            size_t next = xml.find('<', at);
+    // Text and the comments within it up to the next other markup: a reader of the metadata reads the text around
+    // a comment as one ("jo<!-- -->hn@example.com" is an address), and a comment's own words are words too. Where
+    // the joined text or a comment changes, the comments go: they are no one's words.
+    const auto textRun = [&](size_t from) {
+        std::string raw, joined, comments;
+        bool commentChanged = false;
+        size_t i = from;
+        while (i < xml.size()) {
+            if (xml.compare(i, 4, "<!--") == 0) {
+                size_t end = xml.find("-->", i + 4);
+                end = end == std::string::npos ? xml.size() : end;
+                const std::string comment = xml.substr(i + 4, end - i - 4);
+                commentChanged = commentChanged || edit(comment) != comment;
+                i = std::min(xml.size(), end + 3);
+                continue;
+            }
+            if (xml[i] == '<')
+                break;
+            size_t next = xml.find('<', i);
             if (next == std::string::npos)
                 next = xml.size();
-            const std::string text = xml.substr(at, next - at);
-            const bool blank = text.find_first_not_of(" \t\r\n") == std::string::npos;
-            out += kept(element) || blank ? text : editText(text);
-            at = next;
+            joined.append(xml, i, next - i);
+            i = next;
+        }
+        const std::string stored = xml.substr(from, i - from);
+        const bool blank = joined.find_first_not_of(" \t\r\n") == std::string::npos;
+        if (kept(element) || blank)
+            out += commentChanged ? joined : stored;
+        else if (const std::string edited = editText(joined); edited != joined || commentChanged)
+            out += edited;
+        else
+            out += stored;
+        return i;
+    };
+    size_t at = 0;
+    while (at < xml.size()) {
+        if (xml[at] != '<' || xml.compare(at, 4, "<!--") == 0) {
+            at = textRun(at);
         } else if (xml.compare(at, 9, "<![CDATA[") == 0) {
             size_t end = xml.find("]]>", at + 9);
             if (end == std::string::npos)
@@ -176,8 +204,6 @@ std::string editXmp(const std::string& xml, const Edit& edit) {
             at = copyThrough(at, "]]>");
         } else if (xml.compare(at, 2, "<?") == 0) {
             at = copyThrough(at, "?>");
-        } else if (xml.compare(at, 4, "<!--") == 0) {
-            at = copyThrough(at, "-->");
         } else if (xml.compare(at, 2, "</") == 0 || xml.compare(at, 2, "<!") == 0) {
             at = copyThrough(at, ">");
             element.clear();
@@ -296,25 +322,45 @@ std::string toUtf16(const std::string& text, bool bigEndian) {
     return out;
 }
 
-// The text of XMP metadata (`xml`) or of a script.
-void editStreamText(QPDFObjectHandle stream, const Edit& edit, bool xml) {
+// The text of XMP metadata (`xml`), of a script or of an attached file; true when it changed.
+bool editStreamText(QPDFObjectHandle stream, const Edit& edit, bool xml) {
     std::string text;
     try {
         const auto data = stream.getStreamData(qpdf_dl_generalized);
         text.assign(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
     } catch (const std::exception&) {
         // Text we cannot read holds nothing we could show or search.
-        return;
+        return false;
     }
     if (!xml && !isText(text))
-        return;
+        return false;
     const std::optional<bool> wide = xml ? utf16Order(text) : std::nullopt;
     if (wide)
         text = fromUtf16(text, *wide);
     const std::string edited = xml ? editXmp(text, edit) : edit(text);
-    if (edited != text)
-        stream.replaceStreamData(wide ? toUtf16(edited, *wide) : edited, QPDFObjectHandle::newNull(),
-                                 QPDFObjectHandle::newNull());
+    if (edited == text)
+        return false;
+    stream.replaceStreamData(wide ? toUtf16(edited, *wide) : edited, QPDFObjectHandle::newNull(),
+                             QPDFObjectHandle::newNull());
+    return true;
+}
+
+bool isAttachment(QPDFObjectHandle stream) {
+    return stream.getDict().getKey("/Type").isNameAndEquals("/EmbeddedFile");
+}
+
+// An attached file of text whose words changed: its size follows, and the checksum of the old bytes goes.
+void attachmentChanged(QPDFObjectHandle stream) {
+    QPDFObjectHandle params = stream.getDict().getKey("/Params");
+    if (!params.isDictionary())
+        return;
+    params.removeKey("/CheckSum");
+    try {
+        params.replaceKey("/Size", QPDFObjectHandle::newInteger(
+                                       static_cast<long long>(stream.getStreamData(qpdf_dl_none)->getSize())));
+    } catch (const std::exception&) {
+        params.removeKey("/Size");
+    }
 }
 
 // What a string becomes; nothing when it stays as it is stored. A note's rich text is XML: its words are also
@@ -526,8 +572,13 @@ void visit(QPDF& pdf, const Edit& edit) {
                 pdf.replaceObject(object.getObjGen(), *edited);
         } else if (object.isStream()) {
             editWithin(object.getDict(), edit, 0);
-            if (isMetadata(object) || scripts.count(object.getObjGen()))
+            // An attached file of text is read by whoever opens it: its words are the document's too.
+            if (isAttachment(object)) {
+                if (editStreamText(object, edit, false))
+                    attachmentChanged(object);
+            } else if (isMetadata(object) || scripts.count(object.getObjGen())) {
                 editStreamText(object, edit, !scripts.count(object.getObjGen()));
+            }
         } else {
             editWithin(object, edit, 0);
         }

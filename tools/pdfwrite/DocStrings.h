@@ -1,9 +1,9 @@
 #pragma once
 // The words a document holds besides what its pages draw: every text string of every object (the information
 // dictionary, outline titles at any depth, annotations' notes and replies, form field names and values,
-// destination names, page labels, the structure tree's alternate texts), the text of its XMP metadata and of the
-// scripts its actions keep in streams. A redaction searches them as it searches the pages, and takes out of all of
-// them what it found anywhere.
+// destination names, page labels, the structure tree's alternate texts), the text of its XMP metadata, of the
+// scripts its actions keep in streams and of the files of text it has attached. A redaction searches them as it
+// searches the pages, and takes out of all of them what it found anywhere.
 //
 // Strings that are bytes rather than words (the file identifier, the encryption dictionary, a signature's own
 // bytes) and dates are left alone: they hold nothing a reader shows, and changing them would break the document.
