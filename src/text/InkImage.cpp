@@ -442,6 +442,7 @@ QImage inkImage(const QImage& image) {
         }
 
     // Which pixels are measured against a plate, carried along with the ground below.
+    constexpr uint8_t cutIn = 2; // a letter's pixel in a notch of the plate's edge
     std::vector<Plate> plates;
     std::vector<uint8_t> plate = findPlates(distance, ground, w, h, pixel, plates);
 
@@ -492,10 +493,11 @@ QImage inkImage(const QImage& image) {
             for (int x = frame.left(); x <= frame.right(); ++x) {
                 const size_t i = size_t(y) * size_t(w) + size_t(x);
                 const auto [from, to] = notches[size_t(x - frame.left())];
-                if (distance[i] != 0 || (y >= from && y <= to && !plate[i] && !alike(ground[i], colour))) {
+                const bool notch = y >= from && y <= to && !plate[i] && !alike(ground[i], colour);
+                if (distance[i] != 0 || notch) {
                     distance[i] = std::max<uint16_t>(distance[i], 1);
                     ground[i] = colour;
-                    plate[i] = 1;
+                    plate[i] = notch ? cutIn : 1;
                 }
             }
 
@@ -514,7 +516,8 @@ QImage inkImage(const QImage& image) {
                 // ground round it: there only the rim's own row of blended pixels is edge. A terminal's
                 // letters may touch the end of their coloured cells, and no blend of cell and page is
                 // darker than the page: such a pixel is the letter's.
-                const int reach = plate[i] ? 1 : 2;
+                // A letter cut into the plate's edge meets the page in its own colour: no blend.
+                const int reach = plate[i] == cutIn ? 0 : plate[i] ? 1 : 2;
                 for (int dy = -reach; dy <= reach && ink > 0; ++dy)
                     for (int dx = -reach; dx <= reach && ink > 0; ++dx) {
                         const int nx = x + dx, ny = y + dy;

@@ -165,8 +165,9 @@ TEST(ReadingOrder, RulesTakenOutBeforeReadingStillPartWhatTheyParted) {
         borders.emplace_back(0.05, 0.925 - 0.03 * row, 0.7, 0.001);
     EXPECT_EQ(flat(fullText(grid, borders)), "n0 a0 n1 a1 n2 a2 n3 a3");
     // Nor do they where only its columns are ruled, its rows told apart by stripes.
-    const std::vector<Line> sheet = joined({column("r", 0.06, {0, 1, 2, 3}, 0.08), column("o", 0.15, {0, 1, 2, 3}, 0.10),
-                                           column("u", 0.26, {0, 1, 2, 3}, 0.05)});
+    const std::vector<Line> sheet =
+        joined({column("r", 0.06, {0, 1, 2, 3}, 0.08), column("o", 0.15, {0, 1, 2, 3}, 0.10),
+                column("u", 0.26, {0, 1, 2, 3}, 0.05)});
     std::vector<QRectF> uprights;
     for (const double x : {0.05, 0.145, 0.255, 0.32})
         uprights.emplace_back(x, 0.79, 0.001, 0.145);
@@ -200,6 +201,27 @@ TEST(ReadingOrder, RulesTakenOutBeforeReadingStillPartWhatTheyParted) {
                 want << text;
             }
     EXPECT_EQ(flat(fullText(table, {})), want.join(u' '));
+
+    // A table of names and values close beside them, ruled between its two columns only or not at all: each
+    // name is read with its value, where a rule between a sidebar and an article runs on past their text.
+    const char* pairs[][2] = {{"Name", "Value"},
+                              {"Region", "eu-west-2"},
+                              {"Instance type", "t3.medium"},
+                              {"Disk", "40 GB, encrypted"},
+                              {"Started", "12 March at 09:14"},
+                              {"Owner", "platform team"}};
+    std::vector<Line> named;
+    want.clear();
+    for (int row = 0; row < 6; ++row)
+        for (int cell = 0; cell < 2; ++cell) {
+            const QString text = QString::fromUtf8(pairs[row][cell]);
+            named.push_back(makeLine(text, cell ? 0.24 : 0.05, 0.9 - 0.03 * row, 0.011 * text.size(), 0.02));
+            want << text;
+        }
+    const QRectF between(0.215, 0.73, 0.001, 0.195);
+    EXPECT_EQ(flat(fullText(named, {})), want.join(u' '));
+    EXPECT_EQ(flat(fullText(named, {between})), want.join(u' '));
+    EXPECT_TRUE(flat(fullText(named, {QRectF(0.215, 0.40, 0.001, 0.58)})).startsWith("Name Region Instance type"));
 }
 
 TEST(ReadingOrder, DocsPageReadsBarThenNavigationArticleAndOutline) {
