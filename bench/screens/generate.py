@@ -12,7 +12,8 @@ highlight touching the rule, bars across the rules, a table and a code block in 
 documentation sites publish them (a sticky header, nested navigation, a breadcrumb, headings with anchors,
 a callout, code whose long lines scroll); lines with secrets on small coloured grounds (badges, chips,
 highlighter marks, a selection, a terminal's background colours); slices of single lines cut 0 to 8
-pixels above and below the ink; and two-column tables of names and values ruled only between the columns.
+pixels above and below the ink; two-column tables of names and values ruled only between the columns; and
+tables whose columns are ruled darker than their rows.
 Writes NN-name.png, NN-name.txt, NN-name.secrets (one a line, with its box in pixels) and screens.tsv (even places tune, odd
 places are only checked, as in the captured set).
 """
@@ -115,6 +116,24 @@ def pairs_page(dark, row_rule, column_rule):
             f"<p>{E(before)}</p><table style='border-collapse:collapse;margin:10px 0'>{rows}</table><p>{E(after)}</p></div>")
     truth = ["Server details", before, "\n".join(f"{k} {v}" for k, v in PAIRS), after]
     return doc("Server", dark, body, extra=f"body {{ background:{bg}; color:{fg}; }}"), "\n\n".join(truth), []
+
+
+HOSTS = [("Host", "Region", "State", "Load"), ("web-01", "eu-west-2", "running", "0.42"),
+         ("web-02", "eu-west-2", "stopped", "0.00"), ("db-01", "us-east-1", "running", "1.87"),
+         ("cache-01", "us-east-1", "running", "0.13"), ("batch-07", "ap-south-1", "draining", "3.05")]
+
+
+def hosts_page(row_rule, column_rule, pad):
+    """A table of several columns, its columns ruled darker than its rows (or its rows not ruled): the
+    rules are no letters."""
+    rows = "".join("<tr>" + "".join(
+        f"<td style='padding:{pad};{f'border-left:1px solid {column_rule};' if j else ''}"
+        f"{f'border-bottom:1px solid {row_rule};' if row_rule else ''}'>{E(c)}</td>" for j, c in enumerate(r)) + "</tr>"
+                   for r in HOSTS)
+    body = (f"<div style='padding:20px 28px'><p>Hosts in the pool:</p><table style='border-collapse:collapse'>{rows}"
+            f"</table><p>Updated every minute.</p></div>")
+    truth = ["Hosts in the pool:", "\n".join(" ".join(r) for r in HOSTS), "Updated every minute."]
+    return doc("Hosts", False, body), "\n\n".join(truth), []
 
 
 SITE_NAV = [("Get started", 0), ("Install", 1), ("First site", 1), ("Guides", 0), ("Content", 1), ("Themes", 1),
@@ -288,6 +307,11 @@ def pages():
                                          ("#dddddd", "#cccccc", 2), ("#cccccc", "#aaaaaa", 1), (None, "#ffffff", 1.5)):
         out.append((f"pairs-{(row_rule or '#none')[1:3]}-{column_rule[1:3]}", scale, 700, 420,
                     *pairs_page(False, row_rule, column_rule), None))
+    for row_rule, column_rule, pad, scale in (("#eeeeee", "#aaaaaa", "3px 8px", 1), ("#e0e0e0", "#999999", "3px 8px", 1),
+                                              ("#d5d5d5", "#aaaaaa", "3px 8px", 1), ("#eeeeee", "#bbbbbb", "5px 10px", 1.5),
+                                              ("#eeeeee", "#aaaaaa", "2px 6px", 2), (None, "#aaaaaa", "3px 8px", 1)):
+        out.append((f"hosts-{(row_rule or '#no')[1:3]}-{column_rule[1:3]}", scale, 600, 360,
+                    *hosts_page(row_rule, column_rule, pad), None))
     for sides, dark, shade, width, scale in (("both", False, "#e1e4e8", 1280, 1), ("both", False, "#e1e4e8", 1280, 1.5),
                                              ("both", False, "#d0d7de", 1280, 2), ("both", True, "#30363d", 1280, 1),
                                              ("left", False, "#eaecef", 1024, 1), ("right", False, "#d8dee4", 1024, 1.5)):

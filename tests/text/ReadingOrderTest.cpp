@@ -483,6 +483,37 @@ TEST_F(ReadingPictures, ColumnsPartedByAHairlineOfAnyShadeReadOneAfterAnother) {
     }
 }
 
+TEST_F(ReadingPictures, TableColumnsRuledDarkerThanItsRowsReadNoBars) {
+    // A table as a browser draws it at 1x, its columns ruled in a middle grey and its rows in a faint one (or
+    // not at all): each rule down is crossed at every row, but is still a rule, not a bar between the words.
+    const QStringList rows{"Host Region State Load",          "web-01 eu-west-2 running 0.42",
+                           "web-02 eu-west-2 stopped 0.00",   "db-01 us-east-1 running 1.87",
+                           "cache-01 us-east-1 running 0.13", "batch-07 ap-south-1 draining 3.05"};
+    for (const QString across : {QStringLiteral("#eeeeee"), QStringLiteral("#e0e0e0"), QString()}) {
+        QString table;
+        for (const QString& row : rows) {
+            table += QStringLiteral("<tr>");
+            const QStringList cells = row.split(u' ');
+            for (int k = 0; k < cells.size(); ++k)
+                table += QStringLiteral("<td style='padding:3px 8px;%1%2'>%3</td>")
+                             .arg(k ? QStringLiteral("border-left:1px solid #aaa;") : QString(),
+                                  across.isEmpty() ? QString() : QStringLiteral("border-bottom:1px solid ") + across,
+                                  cells[k]);
+            table += QStringLiteral("</tr>");
+        }
+        const QImage page = TextFixtures::webPage(
+            QStringLiteral("<body style=\"margin:0;padding:20px;font:14px/1.45 'DejaVu Sans';color:#1d1f23\">"
+                           "<table style='border-collapse:collapse'>%1</table></body>")
+                .arg(table),
+            QSize(600, 300));
+        ASSERT_FALSE(page.isNull()) << "chromium drew nothing";
+        const QString text = keptText(page);
+        const std::string name = across.isEmpty() ? "no rules across" : across.toStdString();
+        EXPECT_FALSE(text.contains(u'|')) << name << "\n" << text.toStdString();
+        EXPECT_LT(TextCorpus::characterErrorRate(rows.join(u'\n'), text), 0.03) << name << "\n" << text.toStdString();
+    }
+}
+
 TEST_F(ReadingPictures, CodesGiveNoStrayLettersAndInvertedOnesAreFound) {
     for (const bool dark : {false, true}) {
         const QColor ground = dark ? QColor(32, 33, 36) : Qt::white;
