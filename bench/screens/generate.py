@@ -7,10 +7,13 @@ secrets themselves.
     BENCH_SCREENS_DIR=<folder> build/bench/bench_screens              # reading against the command
     BENCH_SCREENS_DIR=<folder> BENCH_SCREENS_REDACT=1 build/bench/bench_screens   # every secret covered
 
-Three kinds: documentation pages in columns parted by light rules (sidebars left, right or both, the
-current item's highlight touching the rule, bars across the rules, a table and a code block in the
-article); lines with secrets on small coloured grounds (badges, chips, highlighter marks, a selection,
-a terminal's background colours); and slices of single lines cut 0 to 8 pixels above and below the ink.
+Documentation pages in columns parted by light rules (sidebars left, right or both, the current item's
+highlight touching the rule, bars across the rules, a table and a code block in the article), and as
+documentation sites publish them (a sticky header, nested navigation, a breadcrumb, headings with anchors,
+a callout, code whose long lines scroll); lines with secrets on small coloured grounds (badges, chips,
+highlighter marks, a selection, a terminal's background colours); slices of single lines cut 0 to 8
+pixels above and below the ink; two-column tables of names and values ruled only between the columns; and
+tables whose columns are ruled darker than their rows.
 Writes NN-name.png, NN-name.txt, NN-name.secrets (one a line, with its box in pixels) and screens.tsv (even places tune, odd
 places are only checked, as in the captured set).
 """
@@ -94,6 +97,116 @@ def docs_layout(dark, sides, shade, highlight, header_bar, title, through=False)
     truth.append("Last changed on 4 May.")
     extra = f"body {{ background:{bg}; color:{fg}; }} p {{ margin: 8px 0; }}"
     return doc(title, dark, body, extra=extra), "\n\n".join(truth), []
+
+
+PAIRS = [("Name", "Value"), ("Region", "eu-west-2"), ("Instance type", "t3.medium"), ("Disk", "40 GB, encrypted"),
+         ("Started", "12 March at 09:14"), ("Owner", "platform team")]
+
+
+def pairs_page(dark, row_rule, column_rule):
+    """A two-column table parted by one rule down its middle, its rows by faint rules or by none, between two
+    paragraphs: read row by row, the name beside its value."""
+    bg, fg = ("#1b1d21", "#e6e6e6") if dark else ("#ffffff", "#1d1f23")
+    before, after = "The server below was made from the saved template.", "Stop it before changing the disk."
+    rows = "".join(
+        f"<tr><td style='padding:6px 16px 6px 0;{f'border-bottom:1px solid {row_rule};' if row_rule else ''}'>{E(k)}</td>"
+        f"<td style='padding:6px 16px;border-left:1px solid {column_rule};"
+        f"{f'border-bottom:1px solid {row_rule};' if row_rule else ''}'>{E(v)}</td></tr>" for k, v in PAIRS)
+    body = (f"<div style='padding:20px 28px'><h2 style='font-size:20px;margin:0 0 10px'>Server details</h2>"
+            f"<p>{E(before)}</p><table style='border-collapse:collapse;margin:10px 0'>{rows}</table><p>{E(after)}</p></div>")
+    truth = ["Server details", before, "\n".join(f"{k} {v}" for k, v in PAIRS), after]
+    return doc("Server", dark, body, extra=f"body {{ background:{bg}; color:{fg}; }}"), "\n\n".join(truth), []
+
+
+HOSTS = [("Host", "Region", "State", "Load"), ("web-01", "eu-west-2", "running", "0.42"),
+         ("web-02", "eu-west-2", "stopped", "0.00"), ("db-01", "us-east-1", "running", "1.87"),
+         ("cache-01", "us-east-1", "running", "0.13"), ("batch-07", "ap-south-1", "draining", "3.05")]
+
+
+def hosts_page(row_rule, column_rule, pad):
+    """A table of several columns, its columns ruled darker than its rows (or its rows not ruled): the
+    rules are no letters."""
+    rows = "".join("<tr>" + "".join(
+        f"<td style='padding:{pad};{f'border-left:1px solid {column_rule};' if j else ''}"
+        f"{f'border-bottom:1px solid {row_rule};' if row_rule else ''}'>{E(c)}</td>" for j, c in enumerate(r)) + "</tr>"
+                   for r in HOSTS)
+    body = (f"<div style='padding:20px 28px'><p>Hosts in the pool:</p><table style='border-collapse:collapse'>{rows}"
+            f"</table><p>Updated every minute.</p></div>")
+    truth = ["Hosts in the pool:", "\n".join(" ".join(r) for r in HOSTS), "Updated every minute."]
+    return doc("Hosts", False, body), "\n\n".join(truth), []
+
+
+SITE_NAV = [("Get started", 0), ("Install", 1), ("First site", 1), ("Guides", 0), ("Content", 1), ("Themes", 1),
+            ("Deploy", 1), ("Reference", 0), ("CLI", 1), ("Configuration", 1), ("Environment", 2),
+            ("Plugins API", 1), ("Help", 0)]
+SITE_CURRENT = 9
+SITE_INTRO = ("The configuration file sets how a site is built and served. It is read once when a command "
+              "starts; change it and run the command again.")
+SITE_NOTE = "Keys are case sensitive. An unknown key stops the build with an error naming it."
+SITE_H2 = ["File format", "Build options"]
+SITE_FORMAT = "Write the file in TOML. Tables group the options of one command; a key outside any table applies to all."
+SITE_CODE = ["# site.toml, read from the folder the command runs in",
+             "[build]",
+             "output = \"public\"  # where the pages go; the folder is emptied before each build starts",
+             "minify = true",
+             "base_url = \"https://docs.example.org/handbook/current/\"  # every link is made relative to it"]
+SITE_HEAD = ["Option", "Type", "Description"]
+SITE_ROWS = [["output", "string", "Folder the built pages are written to"],
+             ["minify", "boolean", "Shrink HTML, CSS and scripts"],
+             ["base_url", "string", "Address the site is served from"]]
+SITE_TOC = [("On this page", 0), ("File format", 0), ("Build options", 0), ("Output", 1), ("Minify", 1),
+            ("See also", 0)]
+
+
+def site_docs(dark, shade, code_chars, sides="both"):
+    """A documentation site as people publish them: a sticky header with a search field, a navigation list
+    with nested items and the current page highlighted to the rule, a breadcrumb, headings with anchors, a
+    callout, a table and a code block whose long lines scroll; 'on this page' on the right. The code block
+    shows code_chars characters (it has no padding at its right, where the lines are cut), so a reader sees
+    each line up to there."""
+    bg, fg, muted, panel, hi, accent, note = (
+        ("#17191c", "#e3e5e8", "#9ba1a9", "#202327", "#26334a", "#8ab4ff", "#1d2a3a") if dark else
+        ("#ffffff", "#1f2328", "#59636e", "#f6f8fa", "#ddf4ff", "#0969da", "#eef6ff"))
+    rule = f"1px solid {shade}"
+    header = (f"<div style='position:sticky;top:0;display:flex;align-items:center;gap:24px;height:54px;padding:0 24px;"
+              f"background:{bg};border-bottom:{rule}'><b style='font-size:18px'>Brookline Docs</b>"
+              f"<span style='border:{rule};border-radius:6px;padding:4px 40px 4px 10px;color:{muted}'>Search</span>"
+              f"<span style='margin-left:auto'>Blog</span><span>Releases</span></div>")
+    nav = "".join(
+        f"<div style='padding:4px 16px 4px {16 + 14 * depth}px;{'font-weight:bold;' if depth == 0 else ''}"
+        f"{f'background:{hi};color:{accent};border-left:3px solid {accent};' if i == SITE_CURRENT else ''}'>{E(n)}</div>"
+        for i, (n, depth) in enumerate(SITE_NAV))
+    left = f"<div style='width:230px;flex:none;padding:16px 0;border-right:{rule}'>{nav}</div>"
+    toc = "".join(f"<div style='padding:3px 0 3px {12 * depth}px;{'font-weight:bold;' if i == 0 else ''}'>{E(t)}</div>"
+                  for i, (t, depth) in enumerate(SITE_TOC))
+    right = f"<div style='width:190px;flex:none;padding:20px 18px;border-left:{rule}'>{toc}</div>"
+    anchor = f"<span style='color:{muted};font-weight:normal;margin-left:8px'>#</span>"
+    cell = f"style='text-align:left;padding:6px 12px;border:{rule}'"
+    table = ("<table style='border-collapse:collapse;margin:12px 0'><tr>" +
+             "".join(f"<th {cell}>{E(h)}</th>" for h in SITE_HEAD) + "</tr>" +
+             "".join("<tr>" + "".join(f"<td {cell}>{E(c)}</td>" for c in r) + "</tr>" for r in SITE_ROWS) + "</table>")
+    code = (f"<pre style='background:{panel};border:{rule};border-radius:6px;padding:10px 0 10px 12px;width:{code_chars}ch;"
+            f"box-sizing:content-box;overflow-x:auto;font-family:\"DejaVu Sans Mono\",monospace;font-size:13px'>"
+            f"{E(chr(10).join(SITE_CODE))}</pre>")
+    article = (f"<div style='flex:1;padding:14px 36px;min-width:0'><div style='color:{muted};font-size:13px'>"
+               f"Docs › Reference › Configuration</div>"
+               f"<h1 style='font-size:28px;margin:10px 0'>Configuration{anchor}</h1><p>{E(SITE_INTRO)}</p>"
+               f"<div style='background:{note};border-left:4px solid {accent};border-radius:4px;padding:8px 14px;"
+               f"margin:12px 0'><b>Note</b><br>{E(SITE_NOTE)}</div>"
+               f"<h2 style='font-size:21px;margin:18px 0 8px'>{E(SITE_H2[0])}{anchor}</h2><p>{E(SITE_FORMAT)}</p>{code}"
+               f"<h2 style='font-size:21px;margin:18px 0 8px'>{E(SITE_H2[1])}{anchor}</h2>{table}</div>")
+    columns = (left if sides in ("left", "both") else "") + article + (right if sides in ("right", "both") else "")
+    body = f"{header}<div style='display:flex'>{columns}</div>"
+    truth = ["Brookline Docs Search Blog Releases"]
+    if sides in ("left", "both"):
+        truth.append("\n".join(n for n, _ in SITE_NAV))
+    truth += ["Docs › Reference › Configuration", "Configuration #", SITE_INTRO, "Note\n" + SITE_NOTE,
+              SITE_H2[0] + " #", SITE_FORMAT, "\n".join(line[:code_chars] for line in SITE_CODE), SITE_H2[1] + " #",
+              "\n".join(" ".join(r) for r in [SITE_HEAD] + SITE_ROWS)]
+    if sides in ("right", "both"):
+        truth.append("\n".join(t for t, _ in SITE_TOC))
+    extra = f"body {{ background:{bg}; color:{fg}; font-size:15px; }} p {{ margin: 8px 0; }}"
+    return doc("Configuration", dark, body, extra=extra), "\n\n".join(truth), []
 
 
 SECRETS = [("Call me on", "+44 7700 900461"), ("Card", "4539 1488 0343 6467"),
@@ -188,6 +301,22 @@ def pages():
             # Chromium paints nothing into a window much lower than this.
             out.append((f"slice-{'mono' if mono else 'sans'}-{margin}px", scale, 760, 200,
                         line_page(dark, mono, text, secrets), text, secrets, margin))
+    # Light letters on a terminal's coloured cells over a light page, a descender reaching the cell's foot.
+    out.append(("grounds-term-light", 1, 520, 200, *grounds_page(False, "term", 2), None))
+    for row_rule, column_rule, scale in ((None, "#aaaaaa", 1), ("#eeeeee", "#aaaaaa", 1), ("#eeeeee", "#aaaaaa", 1.5),
+                                         ("#dddddd", "#cccccc", 2), ("#cccccc", "#aaaaaa", 1), (None, "#ffffff", 1.5)):
+        out.append((f"pairs-{(row_rule or '#none')[1:3]}-{column_rule[1:3]}", scale, 700, 420,
+                    *pairs_page(False, row_rule, column_rule), None))
+    for row_rule, column_rule, pad, scale in (("#eeeeee", "#aaaaaa", "3px 8px", 1), ("#e0e0e0", "#999999", "3px 8px", 1),
+                                              ("#d5d5d5", "#aaaaaa", "3px 8px", 1), ("#eeeeee", "#bbbbbb", "5px 10px", 1.5),
+                                              ("#eeeeee", "#aaaaaa", "2px 6px", 2), (None, "#aaaaaa", "3px 8px", 1)):
+        out.append((f"hosts-{(row_rule or '#no')[1:3]}-{column_rule[1:3]}", scale, 600, 360,
+                    *hosts_page(row_rule, column_rule, pad), None))
+    for sides, dark, shade, width, scale in (("both", False, "#e1e4e8", 1280, 1), ("both", False, "#e1e4e8", 1280, 1.5),
+                                             ("both", False, "#d0d7de", 1280, 2), ("both", True, "#30363d", 1280, 1),
+                                             ("left", False, "#eaecef", 1024, 1), ("right", False, "#d8dee4", 1024, 1.5)):
+        out.append((f"site-{sides}-{shade[1:3]}{'-dark' if dark else ''}", scale, width, 840,
+                    *site_docs(dark, shade, 66 if width == 1024 else 72, sides), None))
     return out
 
 

@@ -4,6 +4,7 @@
 
 #include <QPainter>
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -201,6 +202,44 @@ bool dropStrokeCores(std::vector<uint16_t>& distance, std::vector<QRgb>& ground,
     return left;
 }
 
+// A plate found on the picture: its frame, its colour, and per column of the frame the rows from its top edge
+// to its bottom edge where letters cut in from the page beyond (the stem of a p or the tail of a g reaching
+// the bottom of a blue cell over a white page).
+struct Plate {
+    QRect frame;
+    QRgb colour;
+    std::vector<std::pair<int, int>> notches; // per column: first and last row, or first > last for none
+};
+
+// The rows of each column where the plate's top or bottom edge is cut in from outside: the edge lies
+// further out on both sides within a few columns (a letter's stroke is narrow), where rounded ends and the
+// steps of a selection over several lines only ever move it one way.
+std::vector<std::pair<int, int>> edgeNotches(const std::vector<int>& top, const std::vector<int>& bottom, int reach) {
+    const int n = int(top.size());
+    std::vector<std::pair<int, int>> out(size_t(n), {1, 0});
+    for (int x = 0; x < n; ++x) {
+        if (top[size_t(x)] < 0)
+            continue;
+        int topLeft = INT_MAX, topRight = INT_MAX, bottomLeft = -1, bottomRight = -1;
+        for (int k = 1; k <= reach; ++k) {
+            if (x - k >= 0 && top[size_t(x - k)] >= 0) {
+                topLeft = std::min(topLeft, top[size_t(x - k)]);
+                bottomLeft = std::max(bottomLeft, bottom[size_t(x - k)]);
+            }
+            if (x + k < n && top[size_t(x + k)] >= 0) {
+                topRight = std::min(topRight, top[size_t(x + k)]);
+                bottomRight = std::max(bottomRight, bottom[size_t(x + k)]);
+            }
+        }
+        const int topBridge = std::max(topLeft, topRight), bottomBridge = std::min(bottomLeft, bottomRight);
+        if (topBridge < top[size_t(x)])
+            out[size_t(x)] = {topBridge, top[size_t(x)] - 1};
+        else if (bottomBridge > bottom[size_t(x)])
+            out[size_t(x)] = {bottom[size_t(x)] + 1, bottomBridge};
+    }
+    return out;
+}
+
 // A badge, a chip, a highlighter's mark, a selected word or a terminal's coloured cells can be hardly
 // taller than their letters: no open square fits on them, and their letters would be measured against the
 // page round them, so a light word on a small dark plate comes out as a dark blob with holes. A plate is a
@@ -211,7 +250,7 @@ bool dropStrokeCores(std::vector<uint16_t>& distance, std::vector<QRgb>& ground,
 // which pixels are plates.
 template <typename Pixel>
 std::vector<uint8_t> findPlates(std::vector<uint16_t>& distance, std::vector<QRgb>& ground, int w, int h,
-                                const Pixel& pixel, std::vector<std::pair<QRect, QRgb>>& frames) {
+                                const Pixel& pixel, std::vector<Plate>& frames) {
     constexpr int lowest = 7; // a 12 pixel pill with its rounded ends
     const size_t n = size_t(w) * size_t(h);
     std::vector<uint8_t> plate(n, 0), seen(n, 0);
@@ -286,7 +325,13 @@ std::vector<uint8_t> findPlates(std::vector<uint16_t>& distance, std::vector<QRg
         }
         if (!isPlate)
             continue;
-        frames.emplace_back(QRect(left, top, pw, ph), colour);
+        std::vector<int> tops(size_t(pw), -1), bottoms(size_t(pw), -1);
+        for (const size_t i : members) {
+            const int column = int(i % size_t(w)) - left, y = int(i / size_t(w));
+            tops[size_t(column)] = tops[size_t(column)] < 0 ? y : std::min(tops[size_t(column)], y);
+            bottoms[size_t(column)] = std::max(bottoms[size_t(column)], y);
+        }
+        frames.push_back({QRect(left, top, pw, ph), colour, edgeNotches(tops, bottoms, std::max(3, ph / 4))});
     }
     return plate;
 }
@@ -397,7 +442,8 @@ QImage inkImage(const QImage& image) {
         }
 
     // Which pixels are measured against a plate, carried along with the ground below.
-    std::vector<std::pair<QRect, QRgb>> plates;
+    constexpr uint8_t cutIn = 2; // a letter's pixel in a notch of the plate's edge
+    std::vector<Plate> plates;
     std::vector<uint8_t> plate = findPlates(distance, ground, w, h, pixel, plates);
 
     // Every pixel takes the colour of the nearest ground (two chamfer passes).
@@ -440,14 +486,18 @@ QImage inkImage(const QImage& image) {
         }
 
     // What stands within a plate is measured against it, though the page's ground be as near: the letters
-    // of a terminal's coloured cells reach the cells' ends.
-    for (const auto& [frame, colour] : plates)
+    // of a terminal's coloured cells reach the cells' ends, and a light letter cutting into the plate's edge
+    // where the page beyond is its own colour, which took the page's ground through the gap.
+    for (const auto& [frame, colour, notches] : plates)
         for (int y = frame.top(); y <= frame.bottom(); ++y)
             for (int x = frame.left(); x <= frame.right(); ++x) {
                 const size_t i = size_t(y) * size_t(w) + size_t(x);
-                if (distance[i] != 0) {
+                const auto [from, to] = notches[size_t(x - frame.left())];
+                const bool notch = y >= from && y <= to && !plate[i] && !alike(ground[i], colour);
+                if (distance[i] != 0 || notch) {
+                    distance[i] = std::max<uint16_t>(distance[i], 1);
                     ground[i] = colour;
-                    plate[i] = 1;
+                    plate[i] = notch ? cutIn : 1;
                 }
             }
 
@@ -466,7 +516,8 @@ QImage inkImage(const QImage& image) {
                 // ground round it: there only the rim's own row of blended pixels is edge. A terminal's
                 // letters may touch the end of their coloured cells, and no blend of cell and page is
                 // darker than the page: such a pixel is the letter's.
-                const int reach = plate[i] ? 1 : 2;
+                // A letter cut into the plate's edge meets the page in its own colour: no blend.
+                const int reach = plate[i] == cutIn ? 0 : plate[i] ? 1 : 2;
                 for (int dy = -reach; dy <= reach && ink > 0; ++dy)
                     for (int dx = -reach; dx <= reach && ink > 0; ++dx) {
                         const int nx = x + dx, ny = y + dy;
@@ -487,7 +538,7 @@ QImage inkImage(const QImage& image) {
     // Letters on a plate are as dark as the plate is far from their colour: black on a terminal's green
     // cells comes out a middle grey beside the page's own black letters, and is read as badly as faint
     // text. Each plate's letters are brought to full strength.
-    for (const auto& [frame, colour] : plates) {
+    for (const auto& [frame, colour, notches] : plates) {
         const QRect area = frame.translated(-margin, -margin).intersected(out.rect());
         const auto measured = [&](int ox, int oy) {
             return plate[size_t(oy + margin) * size_t(w) + size_t(ox + margin)];

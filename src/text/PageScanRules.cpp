@@ -196,13 +196,24 @@ std::vector<QRect> clearFaintUprights(QImage& grey) {
     // the row where its current run of such rows started and where it was last seen.
     struct Open {
         int first = -1, last = -1, right = 0;
+        std::vector<int> cuts; // rows where a rule across crossed it
     };
     std::vector<Open> runs(static_cast<size_t>(w));
     std::vector<QRect> found;
+    // A run tall enough is a rule however often rules across cross it: the column borders of a table whose
+    // rows are ruled as faintly would otherwise stay in the picture, a row tall each, and read as bars. It is
+    // given in its pieces between the crossings, which part no columns where they are a row tall.
     const auto close = [&](int x) {
         Open& o = runs[size_t(x)];
-        if (o.first >= 0 && o.last - o.first + 1 >= tallest)
-            found.emplace_back(QPoint(x, o.first), QPoint(o.right, o.last));
+        if (o.first >= 0 && o.last - o.first + 1 >= tallest) {
+            int from = o.first;
+            o.cuts.push_back(o.last + 1);
+            for (const int cut : o.cuts) {
+                if (cut - 1 >= from)
+                    found.emplace_back(QPoint(x, from), QPoint(o.right, std::min(cut - 1, o.last)));
+                from = cut + 1;
+            }
+        }
         o = Open();
     };
     for (int y = 0; y < h; ++y) {
@@ -238,10 +249,8 @@ std::vector<QRect> clearFaintUprights(QImage& grey) {
             bool across = o.last < y;
             for (int d = 1; across && d <= reachAcross; ++d)
                 across = inked(row, x - d) && inked(row, o.right + d);
-            if (across) {
-                o.last = y - 1;
-                close(x);
-            }
+            if (across && (o.cuts.empty() || o.cuts.back() < y - 1))
+                o.cuts.push_back(y);
         }
     }
     for (int x = 0; x < w; ++x)

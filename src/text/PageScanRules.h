@@ -18,9 +18,9 @@ std::vector<QRect> clearRules(QImage& grey);
 
 // Finds the tall rules down the page that clearRules() leaves, however light: a hairline between a sidebar
 // and an article is often paler than any stroke of a letter. A run of faint ink one to three pixels wide
-// with bare ground on both sides, down a quarter of the picture or more, parted where a rule as faint
-// crosses it (a bar across the columns); a table's borders, crossed at every row, leave nothing so tall.
-// Paints them ground and returns them.
+// with bare ground on both sides, down a quarter of the picture or more counting the rows where a rule as
+// faint crosses it (a bar across the columns, a table's rows). Paints them ground and returns them in their
+// pieces between those crossings: a table's borders come back a row tall each.
 std::vector<QRect> clearFaintUprights(QImage& grey);
 
 } // namespace TextVision

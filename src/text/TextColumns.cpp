@@ -55,6 +55,20 @@ bool partsColumns(const QRectF& rule, const std::vector<QRectF>& rules, const st
     }
     if (alike >= 3 && paired >= 0.8 * (left + right))
         return false;
+    // A table of two columns ruled only between them (names beside their values): every line beside the rule
+    // has one level with it across, and the rule ends with the rows it parts, where a rule between columns of
+    // a page runs on past their text.
+    if (paired == left + right) {
+        double high = 0, low = 1, height = 1;
+        for (const Line& line : lines)
+            if (midY(line.box) > minY(rule) && midY(line.box) < maxY(rule)) {
+                high = std::max(high, maxY(line.box));
+                low = std::min(low, minY(line.box));
+                height = std::min(height, line.box.height());
+            }
+        if (maxY(rule) - high < 1.5 * height && low - minY(rule) < 1.5 * height)
+            return false;
+    }
     // Ends met by a rule across (a bar over the columns, a footer's rule) are a few pixels round them.
     const double reach = 3 * std::max(rule.width(), 0.0005);
     const double ends = std::max(0.05 * rule.height(), 3 * reach * aspect);

@@ -286,13 +286,23 @@ bool figures(const Block& block) {
     return 3 * count >= 2 * qsizetype(block.size());
 }
 
+// Whether most of the block's lines fall well short of its width, as the cells of a table's column do (names
+// beside their values); the lines of a column of prose run to its edge but for a paragraph's last.
+bool ragged(const Block& block) {
+    const double width = frameOf(block).width();
+    const auto shortLines =
+        std::count_if(block.begin(), block.end(), [&](const Line& line) { return line.box.width() < 0.7 * width; });
+    return block.size() >= 3 && 2 * shortLines >= qsizetype(block.size());
+}
+
 // A table or a terminal whose fields the recogniser took apart into columns gives blocks side by
 // side whose lines are level with each other row by row, one for one: a column of a field or two
 // per row beside the rest of each row, a column of figures beside the rows they belong to, or two
 // parts of a table whose rows are pieces already (the rest of a row may be two lines only, as a
-// summary beside a meter's last rows is). They are one block, read row by row. Two columns of
-// prose, or two lists, can stand level line for line too, but their rows are alike on both sides
-// and whole.
+// summary beside a meter's last rows is), or the two columns of a table of names and values, close
+// together, their cells falling short of the columns' widths. They are one block, read row by row.
+// Two columns of prose, or two lists, can stand level line for line too, but their rows are alike on
+// both sides and whole, and a gutter parts them.
 std::vector<Block> joinRowPairedBlocks(std::vector<Block> blocks) {
     for (bool merged = true; merged;) {
         merged = false;
@@ -306,7 +316,8 @@ std::vector<Block> joinRowPairedBlocks(std::vector<Block> blocks) {
                     continue;
                 const double fewer = std::min(wordsPerRow(blocks[a]), wordsPerRow(blocks[b]));
                 const double more = std::max(wordsPerRow(blocks[a]), wordsPerRow(blocks[b]));
-                if ((fewer > 3 || more <= 3) && !pieces && !figures(blocks[a]) && !figures(blocks[b]))
+                const bool cells = near(blocks[a], blocks[b]) && ragged(blocks[a]) && ragged(blocks[b]);
+                if ((fewer > 3 || more <= 3) && !pieces && !cells && !figures(blocks[a]) && !figures(blocks[b]))
                     continue;
                 if (!pairedByRows(blocks[a], blocks[b], qsizetype(fewest)))
                     continue;
