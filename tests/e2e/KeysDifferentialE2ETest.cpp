@@ -81,7 +81,14 @@ const QList<Kind>& kinds() {
          [](const QRect& r) { return r.bottomRight() - QPoint(278, 33); },
          false,
          true},
-        {"Customize Toolbar", {QStringLiteral("^Customize Toolbar$")}, Opens::Menu, QStringList(6, "Up"), -1, true},
+        // The window manager's own close button on the frame: top right, in openbox's theme and in icewm's.
+        {"Customize Toolbar",
+         {QStringLiteral("^Customize Toolbar$")},
+         Opens::Menu,
+         QStringList(6, "Up"),
+         -1,
+         true,
+         [](const QRect& r) { return QPoint(r.right() - 11, r.top() - 10); }},
         {"tour",
          {QStringLiteral("^Pictolarium Tour$")},
          Opens::Menu,
@@ -767,6 +774,7 @@ TEST(KeysDifferential, ComingBackBeforeClosing) {
         {"resize", from({S::Open, S::Click, S::Type, S::Button, S::Type})},
         {"rotate", from({S::Open, S::Task, S::Type, S::BackAltTab, S::Button, S::Type})},
         {"backdrop", from({S::Open, S::Click, S::Type, S::BackClick, S::Button, S::Rest, S::Type})},
+        {"Customize Toolbar", from({S::Open, S::Button, S::Type})},
     };
     for (const auto& r : rows) {
         const Row row = compare(player, kind(r.kind), r.steps);
