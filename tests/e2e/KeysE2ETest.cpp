@@ -4,6 +4,7 @@
 
 #include "BasketDriver.h"
 #include "KeysStage.h"
+#include "ModelDesktop.h"
 
 #include <QDir>
 #include <QFile>
@@ -33,38 +34,14 @@ TEST(Keys, TheRenameBoxTakesItsKeysOverACardUnderReview) {
     Desktop::Options o;
     o.tray = false;
     Desktop desktop(o);
-    ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
-    // Redact and rename, the format button and share.
-    ASSERT_TRUE(desktop.writeCardSettings({"annotate", "crop", "resize", "rotate", "text", "pin", "translate", "cutout",
-                                           "scroll", "compress", "library"}));
-    desktop.startApp();
-    ASSERT_TRUE(desktop.waitForApp()) << desktop.appStderr().toStdString();
-    const QString log = desktop.home() + QStringLiteral("/keys.log");
-    const quint32 terminal = desktop.keyLogTerminal(log);
-    ASSERT_NE(terminal, 0u);
-
-    const QString source = desktop.home() + QStringLiteral("/Notes.png");
-    ASSERT_TRUE(Desktop::writeSecretsPicture(source));
-    const quint32 card = desktop.openCard(source);
-    ASSERT_NE(card, 0u);
-    desktop.waitToast(false, 4000);
-    EXPECT_EQ(desktop.activeWindow(), terminal) << "the card leaves the keyboard where it was";
-    desktop.click(desktop.pillButton(card, 2, true, 0));
-    const QString redacted = desktop.shotsFolder() + QStringLiteral("/Notes redacted.png");
-    ASSERT_TRUE(Desktop::waitUntil([&] { return QFileInfo::exists(redacted); }, 60000, 200));
-    Desktop::pause(500);
-    ASSERT_LT(qGray(QImage(redacted).pixel(400, 50)), 60) << "the address is covered";
-
-    // Review on the enlarged card, the address's box selected.
-    const QRect small = desktop.clientGeometry(card);
-    const QRect picture = Desktop::pictureOnScreen(desktop.screenshot(), small);
-    desktop.click(QPoint(picture.center().x(), picture.bottom() - 10), 2);
-    ASSERT_TRUE(Desktop::waitUntil([&] { return desktop.clientGeometry(card).width() > small.width(); }, 3000));
-    Desktop::pause(400);
-    const QRect large = desktop.clientGeometry(card);
-    const QRect big = Desktop::pictureOnScreen(desktop.screenshot(), large);
-    const double scale = big.width() / 900.0;
-    desktop.click(QPoint(big.left() + int(400 * scale), big.top() + int(50 * scale)));
+    CardUnderReview review;
+    ASSERT_NO_FATAL_FAILURE(openCardUnderReview(desktop, review));
+    const quint32 card = review.card, terminal = review.terminal;
+    const QString& log = review.log;
+    const QString& redacted = review.redacted;
+    const QRect large = review.large;
+    // The address's box selected.
+    desktop.click(review.at(400, 50));
     Desktop::pause(500);
     const QByteArray before = Desktop::digest(redacted);
 
@@ -100,7 +77,7 @@ TEST(Keys, TheRenameBoxTakesItsKeysOverACardUnderReview) {
         << "the address shows again";
 
     // Typed into the box, the keys went elsewhere: resting on the card, the pointer does not give it BackSpace.
-    desktop.moveTo(QPoint(big.left() + int(400 * scale), big.top() + int(50 * scale)));
+    desktop.moveTo(review.at(400, 50));
     Desktop::pause(300);
     desktop.key("BackSpace");
     Desktop::pause(500);
@@ -109,7 +86,7 @@ TEST(Keys, TheRenameBoxTakesItsKeysOverACardUnderReview) {
     QFile(log).open(QIODevice::WriteOnly | QIODevice::Truncate);
     // A click on the selected box gives the card its keys back: Delete removes it, and nothing of all this
     // reached the terminal.
-    desktop.click(QPoint(big.left() + int(400 * scale), big.top() + int(50 * scale)));
+    desktop.click(review.at(400, 50));
     Desktop::pause(300);
     desktop.key("Delete");
     EXPECT_TRUE(Desktop::waitUntil(
@@ -125,7 +102,7 @@ TEST(Keys, TheRenameBoxTakesItsKeysOverACardUnderReview) {
     // went there, and so does the BackSpace after them. The box stays.
     Desktop::pause(500);
     const QByteArray kept = Desktop::digest(renamed);
-    desktop.click(QPoint(big.left() + int(300 * scale), big.top() + int(120 * scale)));
+    desktop.click(review.at(300, 120));
     Desktop::pause(300);
     desktop.xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("40"), QStringLiteral("ls")});
     desktop.key("BackSpace");
@@ -134,6 +111,39 @@ TEST(Keys, TheRenameBoxTakesItsKeysOverACardUnderReview) {
     Desktop::pause(500);
     EXPECT_EQ(Desktop::digest(renamed), kept) << "BackSpace typed for the terminal removed the box";
     EXPECT_LT(qGray(QImage(renamed).pixel(300, 120)), 60) << "the card number shows";
+}
+
+using KeysOverATranslation = ModelDesktop;
+
+// A terminal running a long command has the keyboard and the pointer rests on a card's translation: Ctrl+C is the
+// terminal's interrupt, as with the pointer anywhere else. The command ends, and the translation is not copied.
+TEST_F(KeysOverATranslation, CtrlCWithThePointerRestingOnTheSideViewInterruptsTheTerminal) {
+    ASSERT_TRUE(install("mirror\n"));
+    ASSERT_NO_FATAL_FAILURE(
+        openGreetingCard({{QStringLiteral("translateDefault"), Desktop::typed("string", QStringLiteral("en"))}}));
+    QProcess* sleeper =
+        desktop.start(QStringLiteral("xterm"), {"-title", "sleeper", "-geometry", "50x8+20+560", "-e", "sleep", "100"});
+    const quint32 terminal = desktop.waitVisible(QStringLiteral("^sleeper$"), true, 8000);
+    ASSERT_NE(terminal, 0u);
+    const QRect before = desktop.clientGeometry(card);
+    pressTranslate();
+    ASSERT_TRUE(
+        Desktop::waitUntil([&] { return desktop.clientGeometry(card).width() > before.width() + 100; }, 20000, 200));
+    QString shown;
+    ASSERT_TRUE(Desktop::waitUntil(
+        [&] { return (shown = sideText()).contains(QStringLiteral("Good morning everyone")); }, 20000, 500))
+        << shown.toStdString();
+
+    const QRect frame = desktop.clientGeometry(card);
+    desktop.click(desktop.clientGeometry(terminal).center());
+    ASSERT_TRUE(Desktop::waitUntil([&] { return desktop.activeWindow() == terminal; }, 3000));
+    desktop.moveTo(QPoint(frame.right() - 80, frame.center().y()));
+    Desktop::pause(800);
+    ASSERT_EQ(sleeper->state(), QProcess::Running);
+    desktop.key("ctrl+c");
+    EXPECT_TRUE(sleeper->waitForFinished(5000)) << "the command kept running: Ctrl+C went to the card";
+    const QString copied = desktop.run(QStringLiteral(CLIPBOARD_PROBE_BIN), {});
+    EXPECT_FALSE(copied.contains(QStringLiteral("Good morning"))) << copied.toStdString();
 }
 
 // The basket's preview with a terminal open: Space opens it, Space or Escape closes it, and the basket has

@@ -2,8 +2,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
+#include <gtest/gtest.h>
 #include <xcb/xcb.h>
 
 #include <cstdlib>
@@ -275,4 +277,41 @@ quint32 KeysStage::openStandIn(const QRect& where, const QRect& button, const QS
 void KeysStage::clearLogs() {
     for (const QString& log : logs)
         QFile(log).open(QIODevice::WriteOnly | QIODevice::Truncate);
+}
+
+QPoint CardUnderReview::at(int x, int y) const {
+    const double scale = picture.width() / 900.0;
+    return QPoint(picture.left() + int(x * scale), picture.top() + int(y * scale));
+}
+
+void openCardUnderReview(Desktop& desktop, CardUnderReview& review) {
+    ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
+    ASSERT_TRUE(desktop.writeCardSettings({"annotate", "crop", "resize", "rotate", "text", "pin", "translate", "cutout",
+                                           "scroll", "compress", "library"}));
+    desktop.startApp();
+    ASSERT_TRUE(desktop.waitForApp()) << desktop.appStderr().toStdString();
+    review.log = desktop.home() + QStringLiteral("/keys.log");
+    review.terminal = desktop.keyLogTerminal(review.log);
+    ASSERT_NE(review.terminal, 0u);
+
+    const QString source = desktop.home() + QStringLiteral("/Notes.png");
+    ASSERT_TRUE(Desktop::writeSecretsPicture(source));
+    review.card = desktop.openCard(source);
+    ASSERT_NE(review.card, 0u);
+    desktop.waitToast(false, 4000);
+    EXPECT_EQ(desktop.activeWindow(), review.terminal) << "the card leaves the keyboard where it was";
+    desktop.click(desktop.pillButton(review.card, 2, true, 0));
+    review.redacted = desktop.shotsFolder() + QStringLiteral("/Notes redacted.png");
+    ASSERT_TRUE(Desktop::waitUntil([&] { return QFileInfo::exists(review.redacted); }, 60000, 200));
+    Desktop::pause(500);
+    ASSERT_LT(qGray(QImage(review.redacted).pixel(400, 50)), 60) << "the address is covered";
+
+    // A double click on the picture enlarges the card for review.
+    const QRect small = desktop.clientGeometry(review.card);
+    const QRect picture = Desktop::pictureOnScreen(desktop.screenshot(), small);
+    desktop.click(QPoint(picture.center().x(), picture.bottom() - 10), 2);
+    ASSERT_TRUE(Desktop::waitUntil([&] { return desktop.clientGeometry(review.card).width() > small.width(); }, 3000));
+    Desktop::pause(400);
+    review.large = desktop.clientGeometry(review.card);
+    review.picture = Desktop::pictureOnScreen(desktop.screenshot(), review.large);
 }

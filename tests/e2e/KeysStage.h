@@ -67,3 +67,22 @@ private:
     QPoint icon;
     int standIns = 0;
 };
+
+// A redacted picture (an address and a card number, see Desktop::writeSecretsPicture) under review on its enlarged
+// card, with a key-logging terminal holding the keyboard: the program's pill has redact and rename, the format
+// button and share.
+struct CardUnderReview {
+    quint32 terminal = 0;
+    quint32 card = 0;
+    // What the terminal got.
+    QString log;
+    QString redacted;
+    // The card's window once enlarged, and the picture inside it on the screen.
+    QRect large;
+    QRect picture;
+    // A point of the 900 × 400 picture, on the screen.
+    QPoint at(int x, int y) const;
+};
+// Starts the program on `desktop` (one without a tray) and brings a card under review; gtest's fatal failures
+// when it cannot.
+void openCardUnderReview(Desktop& desktop, CardUnderReview& review);
