@@ -531,6 +531,25 @@ TEST(RedactCard, NoSecretFoundAnywhereStaysInThePdf) {
                    {card},
                    QRectF(30, 300, 300, 30)};
     };
+    // An address drawn left of page `page`, where no picture of it reaches but a reader of its text still reads it.
+    const auto offPage = [](const char* what, int page) {
+        return Row{what,
+                   {QStringLiteral("Nothing here"), QStringLiteral("The end")},
+                   [page](QPDF& pdf, std::vector<QPDFPageObjectHelper>& pages) {
+                       QPDFPageObjectHelper& at = pages[size_t(page)];
+                       QPDFObjectHandle resources = at.getAttribute("/Resources", true);
+                       QPDFObjectHandle fonts = resources.getKey("/Font");
+                       fonts = fonts.isDictionary() ? fonts.shallowCopy() : QPDFObjectHandle::newDictionary();
+                       fonts.replaceKey("/Off", made(pdf, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"));
+                       resources.replaceKey("/Font", fonts);
+                       at.addPageContents(
+                           QPDFObjectHandle::newStream(&pdf, "BT /Off 14 Tf -900 300 Td (Write to ola.berg@example.no) "
+                                                             "Tj ET"),
+                           false);
+                   },
+                   QStringLiteral("1 item redacted on 1 of 2 pages"),
+                   {QStringLiteral("ola.berg@example.no")}};
+    };
     const Row rows[] = {
         {"the author, the metadata's creator and a note on another page",
          {QStringLiteral("Mail jane.doe@example.com now"), QStringLiteral("Nothing here")},
@@ -581,6 +600,8 @@ TEST(RedactCard, NoSecretFoundAnywhereStaysInThePdf) {
          {QStringLiteral("+49 30 1234 5678")},
          QRectF(30, 200, 300, 30)},
         bareField("a form that asks the viewer to draw its values", true),
+        offPage("an address drawn off the page shown", 0),
+        offPage("an address drawn off another page", 1),
         {"an address in white on another page",
          {QStringLiteral("Nothing here"), QStringLiteral("The end")},
          [](QPDF&, std::vector<QPDFPageObjectHelper>&) {},
