@@ -696,6 +696,8 @@ const char* const commentXmp = "ivo.kos@example.hr";    // the metadata's title,
 const char* const attachedMail = "eva.lind@example.se"; // the words of an attached file
 const char* const wideFileMail = "tove.ness@example.no"; // a note's attached file, saved as UTF-16
 const char* const cdataMail = "ada.ek@example.fi";       // the metadata's description, half of it in CDATA
+const char* const stampMail = "roni.vest@example.it";    // a stamp's look, in white and kerned apart
+const char* const unusedMail = "ulla.berg@example.dk";   // a drawing page 2 holds and never draws
 
 QByteArray utf16(const QString& text, bool bigEndian = true) {
     QByteArray bytes;
@@ -722,8 +724,8 @@ QByteArray stringsEverywhere() {
                 QByteArray(labelKey) + "-) >>] >> /AcroForm << /Fields [12 0 R 18 0 R] >> /Metadata 15 0 R >>",
             "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 /MediaBox [0 0 300 400] >>",
             "<< /Type /Page /Parent 2 0 R /Contents 5 0 R /Annots [6 0 R] >>",
-            "<< /Type /Page /Parent 2 0 R /Contents 5 0 R /Annots [7 0 R 12 0 R 16 0 R 26 0 R 28 0 R] /Metadata 27 0 R "
-            ">>",
+            "<< /Type /Page /Parent 2 0 R /Contents [5 0 R 34 0 R] /Annots [7 0 R 12 0 R 16 0 R 26 0 R 28 0 R 30 0 R] "
+            "/Metadata 27 0 R /Resources << /XObject << /Unused 32 0 R /Used 33 0 R >> >> >>",
             stream("BT ET"),
             "<< /Type /Annot /Subtype /Link /Rect [0 0 10 10] /Border [0 0 0] /Dest (" + dest + ") >>",
             "<< /Type /Annot /Subtype /Text /Rect [20 20 40 40] /T (Reviewer) /Contents (Call " + card +
@@ -775,6 +777,14 @@ QByteArray stringsEverywhere() {
             "/EF << /F 29 0 R >> >> >>",
             stream(utf16(QStringLiteral("\uFEFFWrite to %1\n").arg(QString::fromLatin1(wideFileMail)), false),
                    "/Type /EmbeddedFile"),
+            "<< /Type /Annot /Subtype /Stamp /Rect [20 250 200 270] /F 4 /AP << /N 31 0 R >> >>",
+            stream("1 1 1 rg BT /Helv 9 Tf 2 5 Td [(Write to " + QByteArray(stampMail).insert(4, ") -20 (") +
+                       ")] TJ ET",
+                   "/Subtype /Form /BBox [0 0 180 20]"),
+            stream("BT /Helv 9 Tf 2 5 Td (Mail " + QByteArray(unusedMail) + ") Tj ET",
+                   "/Type /XObject /Subtype /Form /BBox [0 0 180 20]"),
+            stream("BT ET", "/Type /XObject /Subtype /Form /BBox [0 0 10 10]"),
+            stream("/Used Do"),
         },
         "/Info 13 0 R /ID [<00112233445566778899AABBCCDDEEFF> <00112233445566778899AABBCCDDEEFF>]");
 }
@@ -813,6 +823,7 @@ TEST(PdfRewrite, ASecretLeavesEveryStringOfTheDocument) {
         const char* what;
         const char* secret;
         bool withPage; // page 1 is replaced in the same write
+        bool listed = true; // a word the search reads; else found elsewhere and only taken out here
     } rows[] = {
         {"the author, ended by a zero byte", author, true},
         {"the creator, as UTF-16", creatorPhone, true},
@@ -834,10 +845,13 @@ TEST(PdfRewrite, ASecretLeavesEveryStringOfTheDocument) {
         {"an attached file's words", attachedMail, true},
         {"a note's attached file in UTF-16", wideFileMail, false},
         {"the metadata's description, half of it in CDATA", cdataMail, false},
+        {"a stamp's look drawn in white", stampMail, false, false},
+        {"a drawing the page holds but never draws", unusedMail, true, false},
     };
     const QString words = listed->join(u'|');
     for (const auto& row : rows)
-        EXPECT_TRUE(words.contains(QString::fromLatin1(row.secret))) << row.what << " in " << words.toStdString();
+        EXPECT_EQ(words.contains(QString::fromLatin1(row.secret)), row.listed)
+            << row.what << " in " << words.toStdString();
     EXPECT_FALSE(words.contains(QStringLiteral("D:2024")) || words.contains(QStringLiteral("uuid:")))
         << words.toStdString();
     for (const auto& row : rows) {
@@ -888,5 +902,7 @@ TEST(PdfRewrite, ASecretLeavesEveryStringOfTheDocument) {
             ++attached;
         }
         EXPECT_EQ(attached, 2);
+        // What page 2 draws stays.
+        EXPECT_TRUE(now[1].getAttribute("/Resources", false).getKey("/XObject").hasKey("/Used"));
     }
 }

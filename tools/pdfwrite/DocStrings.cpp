@@ -1,5 +1,7 @@
 #include "DocStrings.h"
 
+#include "HiddenDrawings.h"
+
 #include <qpdf/Buffer.hh>
 #include <qpdf/QPDFNameTreeObjectHelper.hh>
 
@@ -681,6 +683,7 @@ void remove(QPDF& pdf, const std::vector<std::string>& secrets) {
         const auto name = renamed.find(text);
         return name != renamed.end() ? name->second : without(text, secrets);
     });
+    HiddenDrawings::drop(pdf, secrets);
 }
 
 } // namespace DocStrings
