@@ -519,6 +519,7 @@ TEST(RedactCard, NoSecretFoundAnywhereStaysInThePdf) {
         QRectF drawn = {};   // on page 2 before the run, in points
         QString copied = {}; // what Copy Text on the shown page holds
         Unseen unseen = {};
+        QRectF covered = {}; // on page 2 after the run, in points: dark
     };
     // A card number in a form field on page 2 that has no appearance of its own.
     const auto bareField = [&card](const char* what, bool viewerDraws) {
@@ -610,6 +611,17 @@ TEST(RedactCard, NoSecretFoundAnywhereStaysInThePdf) {
          {},
          {},
          {1, Qt::white, 14, QStringLiteral("Write to ola.berg@example.no")}},
+        {"an address in white on another page cut to a part of itself",
+         {QStringLiteral("Nothing here"), QStringLiteral("The end")},
+         [](QPDF&, std::vector<QPDFPageObjectHelper>& pages) {
+             pages[1].getObjectHandle().replaceKey("/CropBox", QPDFObjectHandle::parse("[20 40 420 595]"));
+         },
+         QStringLiteral("1 item redacted on 1 of 2 pages"),
+         {QStringLiteral("ola.berg@example.no")},
+         {},
+         {},
+         {1, Qt::white, 14, QStringLiteral("Write to ola.berg@example.no")},
+         QRectF(80, 152, 80, 8)},
         {"an address in white on another page turned upside down",
          {QStringLiteral("Nothing here"), QStringLiteral("The end")},
          [](QPDF&, std::vector<QPDFPageObjectHelper>& pages) { pages[1].rotatePage(180, true); },
@@ -685,6 +697,9 @@ TEST(RedactCard, NoSecretFoundAnywhereStaysInThePdf) {
         // Before the card leaves the page or closes.
         for (const QString& secret : row.gone)
             EXPECT_FALSE(fileHolds(path, secret)) << secret.toStdString();
+        if (!row.covered.isEmpty())
+            EXPECT_GT(darkIn(PDFSession::renderBitmap(QUrl::fromLocalFile(path), 1), row.covered), 1500)
+                << "the box lies where the page draws the text";
         const QString first = pageText(path, 0);
         EXPECT_FALSE(first.contains(QStringLiteral("example")) || first.contains(QStringLiteral("4111")))
             << first.toStdString();
