@@ -8,6 +8,7 @@
 #include <qpdf/QPDFPageObjectHelper.hh>
 #include <qpdf/QPDFTokenizer.hh>
 
+#include <map>
 #include <memory>
 #include <set>
 
@@ -35,9 +36,15 @@ template <class Token> void eachToken(const std::string& drawing, Token&& token)
 
 // Whether a drawing (at any depth of the drawings it draws) holds one of the secrets: in its bytes, or in its
 // strings read on one after the other, as a reader reads the pieces of a kerned word as one.
-bool drawingHolds(QPDFObjectHandle drawing, const std::vector<std::string>& secrets, int depth = 0) {
+// `seen`: what each drawing asked about so far held, for drawings that many pages and looks share.
+bool drawingHolds(QPDFObjectHandle drawing, const std::vector<std::string>& secrets, std::map<QPDFObjGen, bool>* seen,
+                  int depth = 0) {
     if (!drawing.isStream() || depth > 8)
         return false;
+    if (const auto known = seen->find(drawing.getObjGen()); known != seen->end())
+        return known->second;
+    // Not yet known to hold one, while it is read: a drawing that draws itself ends there.
+    (*seen)[drawing.getObjGen()] = false;
     std::string data, text;
     try {
         const auto bytes = drawing.getStreamData(qpdf_dl_generalized);
@@ -49,22 +56,37 @@ bool drawingHolds(QPDFObjectHandle drawing, const std::vector<std::string>& secr
     } catch (const std::exception&) {
         // What cannot be read is searched as far as it was.
     }
+    bool holds = false;
     for (const std::string& secret : secrets)
-        if (!secret.empty() && (data.find(secret) != std::string::npos || text.find(secret) != std::string::npos))
-            return true;
+        holds = holds ||
+                (!secret.empty() && (data.find(secret) != std::string::npos || text.find(secret) != std::string::npos));
     QPDFObjectHandle inner = drawing.getDict().getKey("/Resources").getKey("/XObject");
     if (inner.isDictionary())
         for (const std::string& key : inner.getKeys())
-            if (inner.getKey(key).getDict().getKey("/Subtype").isNameAndEquals("/Form") &&
-                drawingHolds(inner.getKey(key), secrets, depth + 1))
-                return true;
-    return false;
+            holds = holds || (inner.getKey(key).getDict().getKey("/Subtype").isNameAndEquals("/Form") &&
+                              drawingHolds(inner.getKey(key), secrets, seen, depth + 1));
+    (*seen)[drawing.getObjGen()] = holds;
+    return holds;
+}
+
+// The names a drawing draws by ("/Fm1 Do").
+std::set<std::string> namesDrawn(const std::string& data) {
+    std::set<std::string> drawn;
+    std::string last;
+    eachToken(data, [&](const QPDFTokenizer::Token& t) {
+        if (t.getType() == QPDFTokenizer::tt_word && t.getValue() == "Do")
+            drawn.insert(last);
+        last = t.getType() == QPDFTokenizer::tt_name ? t.getValue() : std::string();
+    });
+    return drawn;
 }
 
 } // namespace
 
 void drop(QPDF& pdf, const std::vector<std::string>& secrets) {
     bool fieldRedrawn = false;
+    std::map<QPDFObjGen, bool> seen;
+    std::map<QPDFObjGen, std::set<std::string>> formsDraw;
     for (QPDFPageObjectHelper page : QPDFPageDocumentHelper(pdf).getAllPages()) {
         for (QPDFAnnotationObjectHelper annot : page.getAnnotations()) {
             QPDFObjectHandle handle = annot.getObjectHandle(), looks = handle.getKey("/AP");
@@ -75,8 +97,8 @@ void drop(QPDF& pdf, const std::vector<std::string>& secrets) {
                 QPDFObjectHandle look = looks.getKey(kind);
                 if (look.isDictionary())
                     for (const std::string& state : look.getKeys())
-                        holds = holds || drawingHolds(look.getKey(state), secrets);
-                holds = holds || drawingHolds(look, secrets);
+                        holds = holds || drawingHolds(look.getKey(state), secrets, &seen);
+                holds = holds || drawingHolds(look, secrets, &seen);
             }
             if (!holds)
                 continue;
@@ -91,31 +113,33 @@ void drop(QPDF& pdf, const std::vector<std::string>& secrets) {
         for (const std::string& key : forms.getKeys())
             if (forms.getKey(key).isStream() &&
                 forms.getKey(key).getDict().getKey("/Subtype").isNameAndEquals("/Form") &&
-                drawingHolds(forms.getKey(key), secrets))
+                drawingHolds(forms.getKey(key), secrets, &seen))
                 hidden.push_back(key);
         if (hidden.empty())
             continue;
         // What the page draws, and what its drawings draw (one without resources of its own draws from the
         // page's).
         std::set<std::string> drawn;
-        const auto draws = [&drawn](const std::string& data) {
-            std::string last;
-            eachToken(data, [&](const QPDFTokenizer::Token& t) {
-                if (t.getType() == QPDFTokenizer::tt_word && t.getValue() == "Do")
-                    drawn.insert(last);
-                last = t.getType() == QPDFTokenizer::tt_name ? t.getValue() : std::string();
-            });
-        };
         try {
             Pl_Buffer contents("contents");
             page.pipeContents(&contents);
             std::unique_ptr<Buffer> bytes(contents.getBuffer());
-            draws(std::string(reinterpret_cast<const char*>(bytes->getBuffer()), bytes->getSize()));
-            for (const std::string& key : forms.getKeys())
-                if (forms.getKey(key).isStream()) {
-                    const auto data = forms.getKey(key).getStreamData(qpdf_dl_generalized);
-                    draws(std::string(reinterpret_cast<const char*>(data->getBuffer()), data->getSize()));
+            drawn = namesDrawn(std::string(reinterpret_cast<const char*>(bytes->getBuffer()), bytes->getSize()));
+            for (const std::string& key : forms.getKeys()) {
+                QPDFObjectHandle form = forms.getKey(key);
+                if (!form.isStream())
+                    continue;
+                auto names = formsDraw.find(form.getObjGen());
+                if (names == formsDraw.end()) {
+                    const auto data = form.getStreamData(qpdf_dl_generalized);
+                    names = formsDraw
+                                .emplace(form.getObjGen(),
+                                         namesDrawn(std::string(reinterpret_cast<const char*>(data->getBuffer()),
+                                                                data->getSize())))
+                                .first;
                 }
+                drawn.insert(names->second.begin(), names->second.end());
+            }
         } catch (const std::exception&) {
             // Contents we cannot read may draw any of them: all stay.
             continue;
