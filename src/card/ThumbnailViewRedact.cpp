@@ -54,9 +54,12 @@ std::vector<std::pair<int, int>> secretRanges(const QString& text, QStringList* 
 
 // The secrets a page's own text holds, as boxes normalised on a picture of `size` (origin lower left), those a
 // box of `covered` already holds left out. Text drawn in white, or too small to read, shows in no picture and is
-// read from the file all the same. Throws ConvertError when the page can't be drawn again.
+// read from the file all the same. `unseen` counts the secrets drawn where the picture doesn't reach (off the page
+// or outside its visible part): nothing to paint, but the page's drawing still holds them and has to go. Throws
+// ConvertError when the page can't be drawn again.
 std::vector<QRectF> textSecretBoxes(const QUrl& pdf, int page, const QString& text, QStringList* secrets, QSize size,
-                                    const std::vector<QRectF>& covered) {
+                                    const std::vector<QRectF>& covered, int* unseen) {
+    *unseen = 0;
     const std::vector<std::pair<int, int>> ranges = secretRanges(text, secrets);
     if (ranges.empty() || size.isEmpty())
         return {};
@@ -68,12 +71,14 @@ std::vector<QRectF> textSecretBoxes(const QUrl& pdf, int page, const QString& te
                            failure);
     std::vector<QRectF> out;
     const double W = pixels.width(), H = pixels.height();
+    size_t onPicture = 0;
     for (const QRectF& box : boxes) {
         // A little round the letters, by the line's own size: it runs across or, on a turned page, up or down.
         const double pad = std::max(1.0, std::min(box.width(), box.height()) * 0.15);
         const QRectF r = box.adjusted(-pad, -pad, pad, pad).intersected(QRectF(0, 0, W, H));
         if (r.isEmpty())
             continue;
+        ++onPicture;
         const QRectF normal(r.x() / W, 1 - r.bottom() / H, r.width() / W, r.height() / H);
         const double area = normal.width() * normal.height();
         // Covered already when the reading's boxes hold most of it, one box or several (a number read in groups).
@@ -88,6 +93,7 @@ std::vector<QRectF> textSecretBoxes(const QUrl& pdf, int page, const QString& te
     // Boxes of a picture of another shape (cut since) would land elsewhere: nothing is claimed there.
     if (std::abs(W / H - double(size.width()) / size.height()) > 0.01)
         return {};
+    *unseen = int(ranges.size() > onPicture ? ranges.size() - onPicture : 0);
     return out;
 }
 
@@ -103,10 +109,10 @@ struct PagesDone {
 // that it holds every covered page when the run reports. `others` is false for a one-page document. A page that
 // cannot be drawn fails the run: it could not be searched, and a count that left it out would claim more than
 // was done.
-PagesDone redactDocument(PDFSession& session, int shown, const TextVision::CheckedRedaction& shownRead, bool others,
-                         const QStringList& documentSecrets) {
+PagesDone redactDocument(PDFSession& session, int shown, const TextVision::CheckedRedaction& shownRead, int shownUnseen,
+                         bool others, const QStringList& documentSecrets) {
     PagesDone done;
-    const QImage* shownCovered = shownRead.boxes.empty() ? nullptr : &shownRead.image;
+    const QImage* shownCovered = shownRead.boxes.empty() && shownUnseen == 0 ? nullptr : &shownRead.image;
     QStringList secrets = shownRead.secrets;
     // What the pages read, blanks left out, for telling a secret only the document's own words hold.
     const auto plain = [](QString text) {
@@ -129,18 +135,19 @@ PagesDone redactDocument(PDFSession& session, int shown, const TextVision::Check
                 if (!known.contains(secret))
                     known.append(secret);
             const qsizetype before = known.size();
+            int unseen = 0;
             const std::vector<QRectF> drawn =
-                textSecretBoxes(session.pdfURL, i, page.text, &known, page.image.size(), redaction.boxes);
+                textSecretBoxes(session.pdfURL, i, page.text, &known, page.image.size(), redaction.boxes, &unseen);
             redaction.secrets += known.mid(before);
             if (!drawn.empty()) {
                 redaction.image = TextVision::paint(redaction.image, drawn);
                 redaction.boxes.insert(redaction.boxes.end(), drawn.begin(), drawn.end());
             }
             read += plain(redaction.text) + plain(page.text);
-            if (redaction.boxes.empty())
+            if (redaction.boxes.empty() && unseen == 0)
                 continue;
             session.replacePage(i, redaction.image, page.pixelsPerPoint, true);
-            done.items += int(redaction.boxes.size());
+            done.items += int(redaction.boxes.size()) + unseen;
             done.unsure = done.unsure || redaction.unsure;
             ++done.pages;
             for (const QString& secret : redaction.secrets)
@@ -191,12 +198,13 @@ void ThumbnailView::redact() {
             TextVision::CheckedRedaction redaction = TextVision::redactChecked(picture, shownTurn);
             // The shown page's own text too: what it draws in white or too small to read is in the file.
             const QStringList documentSecrets = session ? session->documentSecrets() : QStringList();
+            int unseen = 0;
             if (session) {
                 const PDFSession::Bitmap page = PDFSession::renderBitmap(session->pdfURL, shownPage);
                 QStringList known = redaction.secrets + documentSecrets;
                 const qsizetype before = known.size();
-                const std::vector<QRectF> drawn =
-                    textSecretBoxes(session->pdfURL, shownPage, page.text, &known, picture.size(), redaction.boxes);
+                const std::vector<QRectF> drawn = textSecretBoxes(session->pdfURL, shownPage, page.text, &known,
+                                                                  picture.size(), redaction.boxes, &unseen);
                 redaction.secrets += known.mid(before);
                 redaction.boxes.insert(redaction.boxes.end(), drawn.begin(), drawn.end());
                 redaction.text += page.text;
@@ -210,17 +218,17 @@ void ThumbnailView::redact() {
             // reports, the document holds the covered page shown here too, not only once the card leaves it.
             const PagesDone pages =
                 session ? redactDocument(*session, shownPage,
-                                         {result, found, redaction.unsure, redaction.secrets, redaction.text},
+                                         {result, found, redaction.unsure, redaction.secrets, redaction.text}, unseen,
                                          pageCount >= 2, documentSecrets)
                         : PagesDone{};
-            const int total = n + pages.items;
+            const int total = n + unseen + pages.items;
             if (total == 0)
                 return std::pair<Shot, QString>(base, QStringLiteral("Nothing sensitive found"));
             QString message = QString::number(total) +
                               (total == 1 ? QStringLiteral(" item") : QStringLiteral(" items")) +
                               QStringLiteral(" redacted");
             // Found only in the document's own words, no page was covered.
-            if (const int covered = pages.pages + (n > 0 ? 1 : 0); pageCount >= 2 && covered > 0)
+            if (const int covered = pages.pages + (n + unseen > 0 ? 1 : 0); pageCount >= 2 && covered > 0)
                 message += QStringLiteral(" on ") + QString::number(covered) + QStringLiteral(" of ") +
                            QString::number(pageCount) + QStringLiteral(" pages");
             // Covered as far as the reading can tell, but something still reads as a secret: no plain success.

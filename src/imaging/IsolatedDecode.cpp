@@ -377,8 +377,10 @@ QRectF shownBox(const QRectF& box, QSizeF measured, int turn, bool upright) {
 
 // The page's own text, and the boxes of the ranges asked for in the picture's pixels, for the output. `upright`:
 // the document's page has its turn taken off (the renderer reads the text of a page turned upside down backwards).
+// `origin`: the lower left corner of what the page shows; the renderer measures its boxes from the page space's
+// own, which lies elsewhere on a page cut to a part of itself.
 QByteArray pageText(QPdfDocument& doc, int page, int turn, bool upright, double scale,
-                    const std::vector<std::pair<int, int>>& ranges) {
+                    const std::vector<std::pair<int, int>>& ranges, QPointF origin) {
     const QString text = doc.getAllText(page).text();
     QList<QRectF> boxes;
     const QSizeF measured = doc.pagePointSize(page);
@@ -399,7 +401,7 @@ QByteArray pageText(QPdfDocument& doc, int page, int turn, bool upright, double 
                 *line = line->united(box);
         }
         for (const QRectF& line : lines) {
-            const QRectF box = shownBox(line, measured, turn, upright);
+            const QRectF box = shownBox(line.translated(-origin.x(), origin.y()), measured, turn, upright);
             boxes.append(QRectF(box.x() * scale, box.y() * scale, box.width() * scale, box.height() * scale));
         }
     }
@@ -410,8 +412,8 @@ QByteArray pageText(QPdfDocument& doc, int page, int turn, bool upright, double 
 }
 
 int renderPage(const QString& path, QByteArray drawn, int page, QImage* image, Header* header,
-               const std::vector<std::pair<int, int>>& ranges = {}, QByteArray* text = nullptr,
-               QByteArray upright = {}) {
+               const std::vector<std::pair<int, int>>& ranges = {}, QByteArray* text = nullptr, QByteArray upright = {},
+               QPointF origin = {}) {
     QPdfDocument doc;
     // A document encrypted with an empty password for opening, as many are to restrict printing or copying,
     // opens as any viewer opens it, without asking. A copy in memory is all there when it starts loading.
@@ -450,7 +452,7 @@ int renderPage(const QString& path, QByteArray drawn, int page, QImage* image, H
         if (read)
             straight.load(&source);
         read = read && straight.error() == QPdfDocument::Error::None && page < straight.pageCount();
-        *text = pageText(read ? straight : doc, page, int(header->pageTurn), read, scale, ranges);
+        *text = pageText(read ? straight : doc, page, int(header->pageTurn), read, scale, ranges, origin);
     }
     header->pageCount = quint64(doc.pageCount());
     header->pointsWidth = points.width();
@@ -474,7 +476,7 @@ int refused(ImageCodec::Refusal refusal, int out) {
 }
 
 int childRun(const QStringList& args, const FieldsDrawn& fieldsDrawn, const PageTurn& pageTurn,
-             const PageUpright& pageUpright) {
+             const PageUpright& pageUpright, const PageOrigin& pageOrigin) {
     const QString mode = args.at(0), source = args.at(1), what = args.at(2);
     const bool copying = args.at(3) != u"-";
     const int copy = copying ? descriptor(args.at(3)) : -1, out = descriptor(args.at(4));
@@ -509,11 +511,12 @@ int childRun(const QStringList& args, const FieldsDrawn& fieldsDrawn, const Page
         header.pageTurn = quint64(pageTurn ? pageTurn(bytes, page) : 0);
         const bool withText = what.contains(u';');
         QByteArray upright = withText && header.pageTurn != 0 && pageUpright ? pageUpright(bytes, page) : QByteArray();
+        const QPointF origin = withText && pageOrigin ? pageOrigin(bytes, page) : QPointF();
         bytes = QByteArray();
         // The copy is what is shown: the bytes that were read, whatever happened to the source since.
         const QString document = copying ? QStringLiteral("/proc/self/fd/") + QString::number(copy) : source;
         if (const int rendered = renderPage(document, std::move(drawn), page, &image, &header, ranges,
-                                            withText ? &text : nullptr, std::move(upright));
+                                            withText ? &text : nullptr, std::move(upright), origin);
             rendered != Ok)
             return rendered;
         header.textBytes = quint64(text.size());
@@ -643,7 +646,8 @@ void setProgram(const QString& path) {
     injectedProgram() = path;
 }
 
-int childMain(int argc, char** argv, FieldsDrawn fieldsDrawn, PageTurn pageTurn, PageUpright pageUpright) {
+int childMain(int argc, char** argv, FieldsDrawn fieldsDrawn, PageTurn pageTurn, PageUpright pageUpright,
+              PageOrigin pageOrigin) {
     // The limits come first, before anything is read.
     ChildLimits::apply(memoryLimit, timeLimitMs / 1000 + 1);
     if (argc != 6)
@@ -651,7 +655,7 @@ int childMain(int argc, char** argv, FieldsDrawn fieldsDrawn, PageTurn pageTurn,
     QCoreApplication app(argc, argv);
     QImageReader::setAllocationLimit(int(memoryLimit >> 20));
     try {
-        return childRun(QCoreApplication::arguments().mid(1), fieldsDrawn, pageTurn, pageUpright);
+        return childRun(QCoreApplication::arguments().mid(1), fieldsDrawn, pageTurn, pageUpright, pageOrigin);
     } catch (const std::bad_alloc&) {
         return TooLarge;
     }

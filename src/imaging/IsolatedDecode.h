@@ -97,9 +97,11 @@ using FieldsDrawn = std::function<QByteArray(const QByteArray& document, int pag
 using PageTurn = std::function<int(const QByteArray& document, int page)>;
 // The document with page `page` not turned, for reading its text as it was set; nothing when it cannot be made.
 using PageUpright = std::function<QByteArray(const QByteArray& document, int page)>;
+// The lower left corner, in the page's own space, of what page `page` shows (its crop box within its media box).
+using PageOrigin = std::function<QPointF(const QByteArray& document, int page)>;
 
 // The child's side: the whole of the decoding program's main().
-int childMain(int argc, char** argv, FieldsDrawn fieldsDrawn = {}, PageTurn pageTurn = {},
-              PageUpright pageUpright = {});
+int childMain(int argc, char** argv, FieldsDrawn fieldsDrawn = {}, PageTurn pageTurn = {}, PageUpright pageUpright = {},
+              PageOrigin pageOrigin = {});
 
 } // namespace IsolatedDecode

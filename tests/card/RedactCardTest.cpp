@@ -519,6 +519,7 @@ TEST(RedactCard, NoSecretFoundAnywhereStaysInThePdf) {
         QRectF drawn = {};   // on page 2 before the run, in points
         QString copied = {}; // what Copy Text on the shown page holds
         Unseen unseen = {};
+        QRectF covered = {}; // on page 2 after the run, in points: dark
     };
     // A card number in a form field on page 2 that has no appearance of its own.
     const auto bareField = [&card](const char* what, bool viewerDraws) {
@@ -530,6 +531,25 @@ TEST(RedactCard, NoSecretFoundAnywhereStaysInThePdf) {
                    QStringLiteral(" redacted on 1 of 2 pages"),
                    {card},
                    QRectF(30, 300, 300, 30)};
+    };
+    // An address drawn left of page `page`, where no picture of it reaches but a reader of its text still reads it.
+    const auto offPage = [](const char* what, int page) {
+        return Row{what,
+                   {QStringLiteral("Nothing here"), QStringLiteral("The end")},
+                   [page](QPDF& pdf, std::vector<QPDFPageObjectHelper>& pages) {
+                       QPDFPageObjectHelper& at = pages[size_t(page)];
+                       QPDFObjectHandle resources = at.getAttribute("/Resources", true);
+                       QPDFObjectHandle fonts = resources.getKey("/Font");
+                       fonts = fonts.isDictionary() ? fonts.shallowCopy() : QPDFObjectHandle::newDictionary();
+                       fonts.replaceKey("/Off", made(pdf, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"));
+                       resources.replaceKey("/Font", fonts);
+                       at.addPageContents(
+                           QPDFObjectHandle::newStream(&pdf, "BT /Off 14 Tf -900 300 Td (Write to ola.berg@example.no) "
+                                                             "Tj ET"),
+                           false);
+                   },
+                   QStringLiteral("1 item redacted on 1 of 2 pages"),
+                   {QStringLiteral("ola.berg@example.no")}};
     };
     const Row rows[] = {
         {"the author, the metadata's creator and a note on another page",
@@ -581,6 +601,8 @@ TEST(RedactCard, NoSecretFoundAnywhereStaysInThePdf) {
          {QStringLiteral("+49 30 1234 5678")},
          QRectF(30, 200, 300, 30)},
         bareField("a form that asks the viewer to draw its values", true),
+        offPage("an address drawn off the page shown", 0),
+        offPage("an address drawn off another page", 1),
         {"an address in white on another page",
          {QStringLiteral("Nothing here"), QStringLiteral("The end")},
          [](QPDF&, std::vector<QPDFPageObjectHelper>&) {},
@@ -589,6 +611,17 @@ TEST(RedactCard, NoSecretFoundAnywhereStaysInThePdf) {
          {},
          {},
          {1, Qt::white, 14, QStringLiteral("Write to ola.berg@example.no")}},
+        {"an address in white on another page cut to a part of itself",
+         {QStringLiteral("Nothing here"), QStringLiteral("The end")},
+         [](QPDF&, std::vector<QPDFPageObjectHelper>& pages) {
+             pages[1].getObjectHandle().replaceKey("/CropBox", QPDFObjectHandle::parse("[20 40 420 595]"));
+         },
+         QStringLiteral("1 item redacted on 1 of 2 pages"),
+         {QStringLiteral("ola.berg@example.no")},
+         {},
+         {},
+         {1, Qt::white, 14, QStringLiteral("Write to ola.berg@example.no")},
+         QRectF(80, 152, 80, 8)},
         {"an address in white on another page turned upside down",
          {QStringLiteral("Nothing here"), QStringLiteral("The end")},
          [](QPDF&, std::vector<QPDFPageObjectHelper>& pages) { pages[1].rotatePage(180, true); },
@@ -664,6 +697,9 @@ TEST(RedactCard, NoSecretFoundAnywhereStaysInThePdf) {
         // Before the card leaves the page or closes.
         for (const QString& secret : row.gone)
             EXPECT_FALSE(fileHolds(path, secret)) << secret.toStdString();
+        if (!row.covered.isEmpty())
+            EXPECT_GT(darkIn(PDFSession::renderBitmap(QUrl::fromLocalFile(path), 1), row.covered), 1500)
+                << "the box lies where the page draws the text";
         const QString first = pageText(path, 0);
         EXPECT_FALSE(first.contains(QStringLiteral("example")) || first.contains(QStringLiteral("4111")))
             << first.toStdString();

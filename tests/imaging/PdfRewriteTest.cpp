@@ -694,11 +694,17 @@ const char* const oldDest = "old.dest@example.org";     // a destination named b
 const char* const wideXmp = "wu.li@example.cn";         // a page's metadata, written as UTF-16
 const char* const commentXmp = "ivo.kos@example.hr";    // the metadata's title, parted by a comment at its "@"
 const char* const attachedMail = "eva.lind@example.se"; // the words of an attached file
+const char* const wideFileMail = "tove.ness@example.no"; // a note's attached file, saved as UTF-16
+const char* const cdataMail = "ada.ek@example.fi";       // the metadata's description, half of it in CDATA
+const char* const stampMail = "roni.vest@example.it";    // a stamp's look, in white and kerned apart
+const char* const unusedMail = "ulla.berg@example.dk";   // a drawing page 2 holds and never draws
 
-QByteArray utf16(const QString& text) {
+QByteArray utf16(const QString& text, bool bigEndian = true) {
     QByteArray bytes;
-    for (const QChar c : text)
-        bytes += char(c.unicode() >> 8), bytes += char(c.unicode() & 0xFF);
+    for (const QChar c : text) {
+        const char hi = char(c.unicode() >> 8), lo = char(c.unicode() & 0xFF);
+        bytes += bigEndian ? hi : lo, bytes += bigEndian ? lo : hi;
+    }
     return bytes;
 }
 
@@ -718,7 +724,8 @@ QByteArray stringsEverywhere() {
                 QByteArray(labelKey) + "-) >>] >> /AcroForm << /Fields [12 0 R 18 0 R] >> /Metadata 15 0 R >>",
             "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 /MediaBox [0 0 300 400] >>",
             "<< /Type /Page /Parent 2 0 R /Contents 5 0 R /Annots [6 0 R] >>",
-            "<< /Type /Page /Parent 2 0 R /Contents 5 0 R /Annots [7 0 R 12 0 R 16 0 R 26 0 R] /Metadata 27 0 R >>",
+            "<< /Type /Page /Parent 2 0 R /Contents [5 0 R 34 0 R] /Annots [7 0 R 12 0 R 16 0 R 26 0 R 28 0 R 30 0 R] "
+            "/Metadata 27 0 R /Resources << /XObject << /Unused 32 0 R /Used 33 0 R >> >> >>",
             stream("BT ET"),
             "<< /Type /Annot /Subtype /Link /Rect [0 0 10 10] /Border [0 0 0] /Dest (" + dest + ") >>",
             "<< /Type /Annot /Subtype /Text /Rect [20 20 40 40] /T (Reviewer) /Contents (Call " + card +
@@ -742,7 +749,9 @@ QByteArray stringsEverywhere() {
                        QByteArray(xmpCreator) + "</rdf:li></rdf:Seq></dc:creator><dc:rights>" +
                        QByteArray(xmpRights).replace("@", "&#64;") + "</dc:rights><dc:title><rdf:Alt><rdf:li>" +
                        QByteArray(commentXmp).replace("@", "<!-- x -->@") +
-                       "</rdf:li></rdf:Alt></dc:title></rdf:Description></rdf:RDF>"
+                       "</rdf:li></rdf:Alt></dc:title><dc:description><rdf:Alt><rdf:li>" +
+                       QByteArray(cdataMail).replace("@", "@<![CDATA[") +
+                       "]]></rdf:li></rdf:Alt></dc:description></rdf:Description></rdf:RDF>"
                        "</x:xmpmeta>",
                    "/Type /Metadata /Subtype /XML"),
             "<< /Type /Annot /Subtype /FreeText /F 2 /Rect [20 200 200 220] /DA (/Helv 9 Tf) /Contents (Ring " +
@@ -764,6 +773,18 @@ QByteArray stringsEverywhere() {
                              "<rdf:li>%1</rdf:li></rdf:Seq></dc:creator></rdf:Description></rdf:RDF></x:xmpmeta>")
                              .arg(QString::fromLatin1(wideXmp))),
                    "/Type /Metadata /Subtype /XML"),
+            "<< /Type /Annot /Subtype /FileAttachment /Rect [60 60 80 80] /FS << /Type /Filespec /UF (memo.txt) "
+            "/EF << /F 29 0 R >> >> >>",
+            stream(utf16(QStringLiteral("\uFEFFWrite to %1\n").arg(QString::fromLatin1(wideFileMail)), false),
+                   "/Type /EmbeddedFile"),
+            "<< /Type /Annot /Subtype /Stamp /Rect [20 250 200 270] /F 4 /AP << /N 31 0 R >> >>",
+            stream("1 1 1 rg BT /Helv 9 Tf 2 5 Td [(Write to " + QByteArray(stampMail).insert(4, ") -20 (") +
+                       ")] TJ ET",
+                   "/Subtype /Form /BBox [0 0 180 20]"),
+            stream("BT /Helv 9 Tf 2 5 Td (Mail " + QByteArray(unusedMail) + ") Tj ET",
+                   "/Type /XObject /Subtype /Form /BBox [0 0 180 20]"),
+            stream("BT ET", "/Type /XObject /Subtype /Form /BBox [0 0 10 10]"),
+            stream("/Used Do"),
         },
         "/Info 13 0 R /ID [<00112233445566778899AABBCCDDEEFF> <00112233445566778899AABBCCDDEEFF>]");
 }
@@ -772,15 +793,16 @@ QByteArray stringsEverywhere() {
 // with character references, or kerned apart in a drawing's text.
 bool holds(const QByteArray& qdf, const QString& text) {
     QString plain = QString::fromLatin1(qdf);
-    // What a reader of XML reads: the text around a comment as one.
+    // What a reader of XML reads: the text around a comment or a CDATA section as one.
     plain.remove(QRegularExpression(QStringLiteral("<!--.*?-->"), QRegularExpression::DotMatchesEverythingOption));
+    plain.remove(QRegularExpression(QStringLiteral("<!\\[CDATA\\[|\\]\\]>")));
     const QRegularExpression reference(QStringLiteral("&#([0-9]+);"));
     for (QRegularExpressionMatch m = reference.match(plain); m.hasMatch();
          m = reference.match(plain, m.capturedStart()))
         plain.replace(m.capturedStart(), m.capturedLength(), QChar(m.captured(1).toInt()));
     const QByteArray joined =
         QString(plain).remove(QRegularExpression(QStringLiteral("\\)\\s*-?[0-9.]+\\s*\\("))).toLatin1();
-    for (const QByteArray& bytes : {text.toUtf8(), utf16(text)})
+    for (const QByteArray& bytes : {text.toUtf8(), utf16(text), utf16(text, false)})
         for (const QByteArray& all : {qdf, plain.toLatin1(), joined})
             if (all.contains(bytes) || all.contains(bytes.toHex()) || all.contains(bytes.toHex().toUpper()))
                 return true;
@@ -801,6 +823,7 @@ TEST(PdfRewrite, ASecretLeavesEveryStringOfTheDocument) {
         const char* what;
         const char* secret;
         bool withPage; // page 1 is replaced in the same write
+        bool listed = true; // a word the search reads; else found elsewhere and only taken out here
     } rows[] = {
         {"the author, ended by a zero byte", author, true},
         {"the creator, as UTF-16", creatorPhone, true},
@@ -820,10 +843,15 @@ TEST(PdfRewrite, ASecretLeavesEveryStringOfTheDocument) {
         {"a page's metadata in UTF-16", wideXmp, false},
         {"the metadata's title, parted by a comment", commentXmp, false},
         {"an attached file's words", attachedMail, true},
+        {"a note's attached file in UTF-16", wideFileMail, false},
+        {"the metadata's description, half of it in CDATA", cdataMail, false},
+        {"a stamp's look drawn in white", stampMail, false, false},
+        {"a drawing the page holds but never draws", unusedMail, true, false},
     };
     const QString words = listed->join(u'|');
     for (const auto& row : rows)
-        EXPECT_TRUE(words.contains(QString::fromLatin1(row.secret))) << row.what << " in " << words.toStdString();
+        EXPECT_EQ(words.contains(QString::fromLatin1(row.secret)), row.listed)
+            << row.what << " in " << words.toStdString();
     EXPECT_FALSE(words.contains(QStringLiteral("D:2024")) || words.contains(QStringLiteral("uuid:")))
         << words.toStdString();
     for (const auto& row : rows) {
@@ -874,5 +902,7 @@ TEST(PdfRewrite, ASecretLeavesEveryStringOfTheDocument) {
             ++attached;
         }
         EXPECT_EQ(attached, 2);
+        // What page 2 draws stays.
+        EXPECT_TRUE(now[1].getAttribute("/Resources", false).getKey("/XObject").hasKey("/Used"));
     }
 }

@@ -184,6 +184,31 @@ QByteArray upright(const QByteArray& document, int page) {
     }
 }
 
+QPointF origin(const QByteArray& document, int page) {
+    try {
+        QPDF pdf;
+        pdf.setSuppressWarnings(true);
+        pdf.processMemoryFile("document", document.constData(), size_t(document.size()));
+        std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(pdf).getAllPages();
+        if (page < 0 || size_t(page) >= pages.size())
+            return {};
+        QPDFObjectHandle media = pages[size_t(page)].getMediaBox(), crop = pages[size_t(page)].getCropBox();
+        if (!media.isRectangle())
+            return {};
+        const auto corner = [](const QPDFObjectHandle::Rectangle& r) {
+            return QPointF(std::min(r.llx, r.urx), std::min(r.lly, r.ury));
+        };
+        const QPointF mediaCorner = corner(media.getArrayAsRectangle());
+        if (!crop.isRectangle())
+            return mediaCorner;
+        // The renderer shows the part of the crop box that lies on the media box.
+        const QPointF cropCorner = corner(crop.getArrayAsRectangle());
+        return QPointF(std::max(mediaCorner.x(), cropCorner.x()), std::max(mediaCorner.y(), cropCorner.y()));
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
 QByteArray drawn(const QByteArray& document, int page) {
     try {
         QPDF pdf;

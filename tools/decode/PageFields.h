@@ -3,6 +3,7 @@
 // appearance they lack, for a renderer that draws a note only by its appearance.
 
 #include <QByteArray>
+#include <QPointF>
 
 namespace PageFields {
 
@@ -20,5 +21,9 @@ int turn(const QByteArray& document, int page);
 // The document with page `page` not turned (its /Rotate 0), for reading the text it draws as it was set; nothing
 // when the document cannot be read or written here.
 QByteArray upright(const QByteArray& document, int page);
+
+// The lower left corner, in the page's own space, of what page `page` shows: where its crop box and media box
+// meet; (0, 0) when the document cannot be read here.
+QPointF origin(const QByteArray& document, int page);
 
 } // namespace PageFields

@@ -5,5 +5,6 @@
 #include "imaging/IsolatedDecode.h"
 
 int main(int argc, char** argv) {
-    return IsolatedDecode::childMain(argc, argv, PageFields::drawn, PageFields::turn, PageFields::upright);
+    return IsolatedDecode::childMain(argc, argv, PageFields::drawn, PageFields::turn, PageFields::upright,
+                                     PageFields::origin);
 }

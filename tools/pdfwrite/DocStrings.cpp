@@ -1,5 +1,7 @@
 #include "DocStrings.h"
 
+#include "HiddenDrawings.h"
+
 #include <qpdf/Buffer.hh>
 #include <qpdf/QPDFNameTreeObjectHelper.hh>
 
@@ -160,7 +162,9 @@ std::string editXmp(const std::string& xml, const Edit& edit) {
     // a comment as one ("jo<!-- -->hn@example.com" is an address), and a comment's own words are words too. Where
     // the joined text or a comment changes, the comments go: they are no one's words.
     const auto textRun = [&](size_t from) {
-        std::string raw, joined, comments;
+        // The run as stored without its comments, and the characters it stands for: a CDATA section within it
+        // is read on with the text around it ("jane@<![CDATA[example.com]]>" is an address too).
+        std::string bare, text;
         bool commentChanged = false;
         size_t i = from;
         while (i < xml.size()) {
@@ -172,36 +176,38 @@ std::string editXmp(const std::string& xml, const Edit& edit) {
                 i = std::min(xml.size(), end + 3);
                 continue;
             }
+            if (xml.compare(i, 9, "<![CDATA[") == 0) {
+                size_t end = xml.find("]]>", i + 9);
+                end = end == std::string::npos ? xml.size() : end;
+                text.append(xml, i + 9, end - i - 9);
+                const size_t stop = std::min(xml.size(), end + 3);
+                bare.append(xml, i, stop - i);
+                i = stop;
+                continue;
+            }
             if (xml[i] == '<')
                 break;
             size_t next = xml.find('<', i);
             if (next == std::string::npos)
                 next = xml.size();
-            joined.append(xml, i, next - i);
+            bare.append(xml, i, next - i);
+            text += unescapeXml(xml.substr(i, next - i));
             i = next;
         }
         const std::string stored = xml.substr(from, i - from);
-        const bool blank = joined.find_first_not_of(" \t\r\n") == std::string::npos;
+        const bool blank = text.find_first_not_of(" \t\r\n") == std::string::npos;
         if (kept(element) || blank)
-            out += commentChanged ? joined : stored;
-        else if (const std::string edited = editText(joined); edited != joined || commentChanged)
-            out += edited;
+            out += commentChanged ? bare : stored;
+        else if (const std::string edited = edit(text); edited != text)
+            out += escapeXml(edited);
         else
-            out += stored;
+            out += commentChanged ? bare : stored;
         return i;
     };
     size_t at = 0;
     while (at < xml.size()) {
-        if (xml[at] != '<' || xml.compare(at, 4, "<!--") == 0) {
+        if (xml[at] != '<' || xml.compare(at, 4, "<!--") == 0 || xml.compare(at, 9, "<![CDATA[") == 0) {
             at = textRun(at);
-        } else if (xml.compare(at, 9, "<![CDATA[") == 0) {
-            size_t end = xml.find("]]>", at + 9);
-            if (end == std::string::npos)
-                end = xml.size();
-            const std::string text = xml.substr(at + 9, end - at - 9);
-            out += "<![CDATA[" + (kept(element) ? text : edit(text));
-            at = end;
-            at = copyThrough(at, "]]>");
         } else if (xml.compare(at, 2, "<?") == 0) {
             at = copyThrough(at, "?>");
         } else if (xml.compare(at, 2, "</") == 0 || xml.compare(at, 2, "<!") == 0) {
@@ -332,11 +338,13 @@ bool editStreamText(QPDFObjectHandle stream, const Edit& edit, bool xml) {
         // Text we cannot read holds nothing we could show or search.
         return false;
     }
-    if (!xml && !isText(text))
-        return false;
-    const std::optional<bool> wide = xml ? utf16Order(text) : std::nullopt;
+    // An attached note saved as UTF-16 is read as its characters, as the metadata is: its bytes alone hold no
+    // address whole.
+    const std::optional<bool> wide = utf16Order(text);
     if (wide)
         text = fromUtf16(text, *wide);
+    if (!xml && !isText(wide && text.rfind("\xEF\xBB\xBF", 0) == 0 ? text.substr(3) : text))
+        return false;
     const std::string edited = xml ? editXmp(text, edit) : edit(text);
     if (edited == text)
         return false;
@@ -675,6 +683,7 @@ void remove(QPDF& pdf, const std::vector<std::string>& secrets) {
         const auto name = renamed.find(text);
         return name != renamed.end() ? name->second : without(text, secrets);
     });
+    HiddenDrawings::drop(pdf, secrets);
 }
 
 } // namespace DocStrings
