@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QImage>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -222,8 +223,8 @@ struct Scene {
     QList<QStringList> properties;
     // The window of the chain each is transient for; -1 for none, -2 for the root window.
     QList<int> transient;
-    // The window that came back as ours closed, if one did.
-    QRect reopened;
+    // The window that came back as ours closed, by the step that closed it, where one did.
+    QHash<qsizetype, QRect> reopened;
     QStringList reopenedProperties;
     QPoint pointer;
     QList<bool> taken;
@@ -261,9 +262,11 @@ public:
         QList<QProcess*> standIns;
         QList<quint32> windows;
         int typed = 0;
+        // The window in front: the one the sequence is about, then the one that came back when it closed.
+        QString current = k.titles.last();
         const auto shows = [&] {
             if (ours)
-                return desktop.visibleWindow(k.titles.last()) != 0;
+                return desktop.visibleWindow(current) != 0;
             return !standIns.isEmpty() && standIns.last()->state() != QProcess::NotRunning;
         };
         const auto hasKeyboard = [&] {
@@ -303,10 +306,16 @@ public:
                 desktop.xdotool({"type", "--delay", "40", token});
                 desktop.key("Return");
                 Desktop::pause(300);
-                if (ours && showing && !shows())
+                const bool closedOurs = ours && showing && !shows();
+                if (closedOurs)
                     scene.closedByTyping.append(i);
-                if (receiving && scene.closedByTyping.contains(i) && !standIns.isEmpty())
+                const bool closedPlain = receiving && scene.closedByTyping.contains(i) && !standIns.isEmpty();
+                if (closedPlain)
                     standIns.last()->terminate();
+                // Committed by Return, the window brings back the one it came from, as its close would.
+                if ((closedOurs || closedPlain) && k.reopens && current != QLatin1String(k.reopens) &&
+                    reopen(k, ours, i, scene, windows, standIns))
+                    current = QLatin1String(k.reopens);
                 break;
             }
             case Step::Open:
@@ -335,8 +344,17 @@ public:
                 break;
             }
             case Step::Escape:
+                desktop.key("Escape");
+                break;
             case Step::Rest:
                 desktop.key("Escape");
+                // The basket keeps the tiles selected for the preview: its first Escape clears them, the second
+                // hides it. Pressed in both plays; the stand-in, gone at the first, leaves the second to whoever
+                // has the keyboard then.
+                if (k.opens == Opens::Preview) {
+                    Desktop::pause(300);
+                    desktop.key("Escape");
+                }
                 break;
             case Step::Button:
                 desktop.click(k.button(scene.rects.last()));
@@ -355,8 +373,9 @@ public:
                 break;
             }
             const bool closing = step.act == Step::Escape || step.act == Step::Button || step.act == Step::AltF4;
-            if (closing && k.reopens && taken)
-                reopen(k, ours, scene, windows, standIns);
+            if (closing && k.reopens && taken && current != QLatin1String(k.reopens) &&
+                reopen(k, ours, i, scene, windows, standIns))
+                current = QLatin1String(k.reopens);
             if (ours)
                 scene.taken.append(taken);
             if (!taken)
@@ -500,24 +519,28 @@ private:
     }
 
     // Ours closed and another of ours came back in its place: the stand-in's program does the same.
-    void reopen(const Kind& k, bool ours, Scene& scene, QList<quint32>& windows, QList<QProcess*>& standIns) {
+    // Whether one came back.
+    bool reopen(const Kind& k, bool ours, qsizetype step, Scene& scene, QList<quint32>& windows,
+                QList<QProcess*>& standIns) {
         if (ours) {
             const quint32 id = desktop.waitVisible(QLatin1String(k.reopens), true, 3000);
-            scene.reopened = id ? desktop.clientGeometry(id) : QRect();
             if (id) {
+                scene.reopened.insert(step, desktop.clientGeometry(id));
                 scene.reopenedProperties = stage.properties(id, nullptr);
                 windows.append(id);
             }
-            return;
+            return id != 0;
         }
-        if (scene.reopened.isNull() ||
+        if (!scene.reopened.contains(step) ||
             !Desktop::waitUntil([&] { return standIns.last()->state() == QProcess::NotRunning; }, 2000))
-            return;
+            return false;
         QProcess* process = nullptr;
-        if (const quint32 id = stage.openStandIn(scene.reopened, {}, scene.reopenedProperties, &process))
+        const quint32 id = stage.openStandIn(scene.reopened.value(step), {}, scene.reopenedProperties, &process);
+        if (id)
             windows.append(id);
         if (process)
             standIns.append(process);
+        return id != 0;
     }
 
     QPoint pointer() {
