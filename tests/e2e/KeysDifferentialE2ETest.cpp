@@ -322,7 +322,7 @@ public:
                 out.opened = ours ? openOurs(k, scene, windows) : openStandIns(k, scene, windows, standIns);
                 if (!out.opened) {
                     out.notes.append(QStringLiteral("did not open"));
-                    cleanUp(standIns);
+                    cleanUp(k, standIns);
                     return out;
                 }
                 break;
@@ -410,7 +410,7 @@ public:
         out.left = shows();
         if (out.left)
             out.notes.append(QStringLiteral("still open at the end"));
-        cleanUp(standIns);
+        cleanUp(k, standIns);
         return out;
     }
 
@@ -552,7 +552,7 @@ private:
 
     // Whatever is still open goes: the stand-ins, our windows by Escape (or a fresh start of the program when
     // that does not close them), and the card, by Escape with the pointer on it.
-    void cleanUp(const QList<QProcess*>& standIns) {
+    void cleanUp(const Kind& k, const QList<QProcess*>& standIns) {
         for (QProcess* p : standIns)
             if (p->state() != QProcess::NotRunning) {
                 p->terminate();
@@ -574,6 +574,23 @@ private:
                     desktop.waitVisible(title, false, 1500);
                     left = left || (attempt == 1 && desktop.visibleWindow(title));
                 }
+        // The tiles selected for the preview stay selected in the hidden basket, and its next first Escape would
+        // only clear them: cleared now, so that every row's basket opens as it did in the first.
+        if (k.opens == Opens::Preview && !left && desktop.app()->state() == QProcess::Running) {
+            desktop.key("super+shift+s");
+            if (const quint32 id = desktop.waitVisible(basketTitle, true, 3000)) {
+                for (int i = 0; i < 3 && desktop.visibleWindow(basketTitle); ++i) {
+                    if (stage.hasManager())
+                        desktop.xdotool({"windowactivate", "--sync", QString::number(id)});
+                    else
+                        stage.setFocus(id);
+                    Desktop::pause(200);
+                    desktop.key("Escape");
+                    desktop.waitVisible(basketTitle, false, 800);
+                }
+                left = desktop.visibleWindow(basketTitle) != 0;
+            }
+        }
         if (left || desktop.app()->state() == QProcess::NotRunning)
             stage.restartApp();
         if (const quint32 card = desktop.visibleWindow(QStringLiteral("^Pictolarium Card$"))) {
