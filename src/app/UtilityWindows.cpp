@@ -12,11 +12,19 @@ UtilityWindows::UtilityWindows(WindowHints& hints, QObject* parent) : QObject(pa
 }
 
 bool UtilityWindows::eventFilter(QObject* watched, QEvent* event) {
-    // The window manager drops the state when a window is withdrawn, so every show sets it again; the show
-    // event comes before the window is mapped.
-    if (event->type() != QEvent::Show || !watched->isWidgetType())
+    if ((event->type() != QEvent::Show && event->type() != QEvent::ZOrderChange) || !watched->isWidgetType())
         return false;
     auto* widget = static_cast<QWidget*>(watched);
+    // Raised by ourselves (the card over the editor it docks to): a window that never takes the keyboard has
+    // nothing to ask the user's attention for.
+    if (event->type() == QEvent::ZOrderChange) {
+        if (widget->isWindow() && widget->isVisible() && widget->windowHandle() &&
+            widget->windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus))
+            hints.askNoAttention(widget->windowHandle());
+        return false;
+    }
+    // The window manager drops the state when a window is withdrawn, so every show sets it again; the show
+    // event comes before the window is mapped.
     if (!widget->isWindow() || qobject_cast<EditorWindow*>(widget))
         return false;
     const Qt::WindowType type = widget->windowType();

@@ -253,9 +253,9 @@ void LibraryPanel::lostKey() {
     if (!sinceDesktopChange(desktopGraceMs) || OwnWindows::steppedAside(this, desktopGraceMs))
         return;
     QPointer<LibraryPanel> self(this);
-    Dispatch::after(50, this, [self] {
-        if (!self || !self->isVisible() || self->isActiveWindow() || !self->sinceDesktopChange(desktopGraceMs) ||
-            OwnWindows::steppedAside(self, desktopGraceMs))
+    Dispatch::after(50, this, [self, showing = showings] {
+        if (!self || !self->isVisible() || self->showings != showing || self->isActiveWindow() ||
+            !self->sinceDesktopChange(desktopGraceMs) || OwnWindows::steppedAside(self, desktopGraceMs))
             return;
         // Another of our own windows took the focus: stay.
         if (QApplication::activeWindow())
@@ -273,6 +273,8 @@ void LibraryPanel::lostKey() {
 bool LibraryPanel::event(QEvent* event) {
     if (event->type() == QEvent::WindowDeactivate)
         lostKey();
+    else if (event->type() == QEvent::Show && !OwnWindows::steppedAside(this, 0))
+        ++showings;
     else if (event->type() == QEvent::Hide && !event->spontaneous())
         releaseThumbnails();
     // The preview is part of the basket: it goes with it, whatever closed the basket.

@@ -161,6 +161,9 @@ protected:
 private:
     // Counts the cards asked for from the basket: only the last one asked for opens.
     quint64 cardsAsked = 0;
+    // Counts the times the basket showed: a loss of the keyboard is acted on only while the basket that lost
+    // it still shows, never on the next one the user toggled on meanwhile.
+    quint64 showings = 0;
     void buildUI();
     void lostKey();
     void makeActive();

@@ -11,4 +11,9 @@ public:
     // (the card, the basket, toasts, settings). Best before the window is first shown; a shown window is
     // updated through the window manager. False where the desktop has no such hint.
     virtual bool keepOffTaskbar(QWindow* window) = 0;
+
+    // Withdraws the window's plea for the user's attention. Some window managers take a program raising its own
+    // shown window for one, and put the window first in their Alt+Tab switcher: a window that never takes the
+    // keyboard would then keep Alt+Tab from leaving the one that has it. False where there is no such state.
+    virtual bool askNoAttention(QWindow* window) = 0;
 };

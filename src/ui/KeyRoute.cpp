@@ -359,8 +359,11 @@ void KeyRoute::turnedAway(QWidget* window) {
     if (!window)
         return;
     window = window->window();
+    // A window of ours that belongs to it (the basket's preview) goes with it, and was turned from too: when it
+    // hides with the keyboard, news of where the user went may not have come yet, and nothing is given back.
     for (Before& b : instance().before)
-        if (b.window == window)
+        if (b.window == window ||
+            (b.window && b.window->parentWidget() && b.window->parentWidget()->window() == window))
             b.left = true;
 }
 

@@ -60,8 +60,9 @@ public:
     static void showAside(QWidget* window);
     // Whether a window of ours holds the keyboard, has asked for it and shows, or is a modal dialog.
     static bool ownWindowHasKeys();
-    // The user turned from the window to another program (a click in that program's window): when the window
-    // hides, the keyboard stays where the user put it rather than going back to whoever had it before.
+    // The user turned from the window to another program (a click in that program's window): when the window,
+    // or a window of ours that belongs to it, hides, the keyboard stays where the user put it rather than going
+    // back to whoever had it before.
     static void turnedAway(QWidget* window);
     // Whether the keyboard is on its way to the window: a window of ours that had it hid a moment ago and its
     // hand-back has not run yet, or the window was asked to take it and the window manager has not answered.

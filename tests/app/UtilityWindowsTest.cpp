@@ -40,3 +40,21 @@ TEST(UtilityWindows, EveryShownWindowButDocumentsAndPopupsStaysOffTheTaskList) {
     card.show();
     EXPECT_EQ(platform.hints.offTaskbar.count(card.windowHandle()), 2);
 }
+
+// Raised by ourselves while it shows, a window that never takes the keyboard withdraws the plea for attention some
+// window managers read into the raise; one that takes the keyboard may well be asking for it.
+TEST(UtilityWindows, ARaisedWindowThatTakesNoKeysAsksNoAttention) {
+    FakePlatform platform;
+    const UtilityWindows filter(platform.windowHints());
+    QWidget card(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
+    QWidget settings(nullptr, Qt::Window);
+    // Unmapped, it is no window the window manager knows yet.
+    card.raise();
+    EXPECT_TRUE(platform.hints.noAttention.isEmpty());
+    for (QWidget* w : {&card, &settings}) {
+        w->show();
+        w->raise();
+    }
+    EXPECT_TRUE(platform.hints.noAttention.contains(card.windowHandle()));
+    EXPECT_FALSE(platform.hints.noAttention.contains(settings.windowHandle()));
+}

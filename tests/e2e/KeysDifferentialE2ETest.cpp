@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QImage>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -280,8 +281,8 @@ struct Scene {
     QList<QStringList> properties;
     // The window of the chain each is transient for; -1 for none, -2 for the root window.
     QList<int> transient;
-    // The window that came back as ours closed, if one did.
-    QRect reopened;
+    // The window that came back as ours closed, by the step that closed it, where one did.
+    QHash<qsizetype, QRect> reopened;
     QStringList reopenedProperties;
     QPoint pointer;
     QList<bool> taken;
@@ -319,9 +320,11 @@ public:
         QList<QProcess*> standIns;
         QList<quint32> windows;
         int typed = 0;
+        // The window in front: the one the sequence is about, then the one that came back when it closed.
+        QString current = k.titles.last();
         const auto shows = [&] {
             if (ours)
-                return desktop.visibleWindow(k.titles.last()) != 0;
+                return desktop.visibleWindow(current) != 0;
             return !standIns.isEmpty() && standIns.last()->state() != QProcess::NotRunning;
         };
         const auto hasKeyboard = [&] {
@@ -361,17 +364,23 @@ public:
                 desktop.xdotool({"type", "--delay", "40", token});
                 desktop.key("Return");
                 Desktop::pause(300);
-                if (ours && showing && !shows())
+                const bool closedOurs = ours && showing && !shows();
+                if (closedOurs)
                     scene.closedByTyping.append(i);
-                if (receiving && scene.closedByTyping.contains(i) && !standIns.isEmpty())
+                const bool closedPlain = receiving && scene.closedByTyping.contains(i) && !standIns.isEmpty();
+                if (closedPlain)
                     standIns.last()->terminate();
+                // Committed by Return, the window brings back the one it came from, as its close would.
+                if ((closedOurs || closedPlain) && k.reopens && current != QLatin1String(k.reopens) &&
+                    reopen(k, ours, i, scene, windows, standIns))
+                    current = QLatin1String(k.reopens);
                 break;
             }
             case Step::Open:
                 out.opened = ours ? openOurs(k, scene, windows) : openStandIns(k, scene, windows, standIns);
                 if (!out.opened) {
                     out.notes.append(QStringLiteral("did not open"));
-                    cleanUp(standIns);
+                    cleanUp(k, standIns);
                     return out;
                 }
                 break;
@@ -393,8 +402,17 @@ public:
                 break;
             }
             case Step::Escape:
+                desktop.key("Escape");
+                break;
             case Step::Rest:
                 desktop.key("Escape");
+                // The basket keeps the tiles selected for the preview: its first Escape clears them, the second
+                // hides it. Pressed in both plays; the stand-in, gone at the first, leaves the second to whoever
+                // has the keyboard then.
+                if (k.opens == Opens::Preview) {
+                    Desktop::pause(300);
+                    desktop.key("Escape");
+                }
                 break;
             case Step::Button: {
                 // Where the button shows: a stand-in the window manager placed by its frame sits a title bar lower.
@@ -417,8 +435,9 @@ public:
                 break;
             }
             const bool closing = step.act == Step::Escape || step.act == Step::Button || step.act == Step::AltF4;
-            if (closing && k.reopens && taken)
-                reopen(k, ours, scene, windows, standIns);
+            if (closing && k.reopens && taken && current != QLatin1String(k.reopens) &&
+                reopen(k, ours, i, scene, windows, standIns))
+                current = QLatin1String(k.reopens);
             if (ours)
                 scene.taken.append(taken);
             if (!taken)
@@ -453,7 +472,7 @@ public:
         out.left = shows();
         if (out.left)
             out.notes.append(QStringLiteral("still open at the end"));
-        cleanUp(standIns);
+        cleanUp(k, standIns);
         return out;
     }
 
@@ -596,24 +615,28 @@ private:
     }
 
     // Ours closed and another of ours came back in its place: the stand-in's program does the same.
-    void reopen(const Kind& k, bool ours, Scene& scene, QList<quint32>& windows, QList<QProcess*>& standIns) {
+    // Whether one came back.
+    bool reopen(const Kind& k, bool ours, qsizetype step, Scene& scene, QList<quint32>& windows,
+                QList<QProcess*>& standIns) {
         if (ours) {
             const quint32 id = desktop.waitVisible(QLatin1String(k.reopens), true, 3000);
-            scene.reopened = id ? desktop.clientGeometry(id) : QRect();
             if (id) {
+                scene.reopened.insert(step, desktop.clientGeometry(id));
                 scene.reopenedProperties = stage.properties(id, nullptr);
                 windows.append(id);
             }
-            return;
+            return id != 0;
         }
-        if (scene.reopened.isNull() ||
+        if (!scene.reopened.contains(step) ||
             !Desktop::waitUntil([&] { return standIns.last()->state() == QProcess::NotRunning; }, 2000))
-            return;
+            return false;
         QProcess* process = nullptr;
-        if (const quint32 id = stage.openStandIn(scene.reopened, {}, scene.reopenedProperties, &process))
+        const quint32 id = stage.openStandIn(scene.reopened.value(step), {}, scene.reopenedProperties, &process);
+        if (id)
             windows.append(id);
         if (process)
             standIns.append(process);
+        return id != 0;
     }
 
     QPoint pointer() {
@@ -625,7 +648,7 @@ private:
 
     // Whatever is still open goes: the stand-ins, our windows by Escape (or a fresh start of the program when
     // that does not close them), and the card, by Escape with the pointer on it.
-    void cleanUp(const QList<QProcess*>& standIns) {
+    void cleanUp(const Kind& k, const QList<QProcess*>& standIns) {
         for (QProcess* p : standIns)
             if (p->state() != QProcess::NotRunning) {
                 p->terminate();
@@ -647,6 +670,23 @@ private:
                     desktop.waitVisible(title, false, 1500);
                     left = left || (attempt == 1 && desktop.visibleWindow(title));
                 }
+        // The tiles selected for the preview stay selected in the hidden basket, and its next first Escape would
+        // only clear them: cleared now, so that every row's basket opens as it did in the first.
+        if (k.opens == Opens::Preview && !left && desktop.app()->state() == QProcess::Running) {
+            desktop.key("super+shift+s");
+            if (const quint32 id = desktop.waitVisible(basketTitle, true, 3000)) {
+                for (int i = 0; i < 3 && desktop.visibleWindow(basketTitle); ++i) {
+                    if (stage.hasManager())
+                        desktop.xdotool({"windowactivate", "--sync", QString::number(id)});
+                    else
+                        stage.setFocus(id);
+                    Desktop::pause(200);
+                    desktop.key("Escape");
+                    desktop.waitVisible(basketTitle, false, 800);
+                }
+                left = desktop.visibleWindow(basketTitle) != 0;
+            }
+        }
         if (left || desktop.app()->state() == QProcess::NotRunning)
             stage.restartApp();
         if (const quint32 card = desktop.visibleWindow(QStringLiteral("^Pictolarium Card$"))) {

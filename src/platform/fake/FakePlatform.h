@@ -68,7 +68,12 @@ public:
         offTaskbar.append(window);
         return true;
     }
+    bool askNoAttention(QWindow* window) override {
+        noAttention.append(window);
+        return true;
+    }
     QList<QPointer<QWindow>> offTaskbar;
+    QList<QPointer<QWindow>> noAttention;
 };
 
 class FakePlatform final : public Platform {

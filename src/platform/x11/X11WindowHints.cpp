@@ -28,13 +28,47 @@ xcb_atom_t atom(xcb_connection_t* c, const char* name) {
     return value;
 }
 
+xcb_connection_t* connection() {
+    if (QGuiApplication::platformName() != u"xcb")
+        return nullptr;
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 ? x11->connection() : nullptr;
+}
+
+// A change of a mapped window's _NET_WM_STATE, asked of the window manager on the root window.
+void askState(xcb_connection_t* c, xcb_window_t w, xcb_atom_t state, bool add, xcb_atom_t first, xcb_atom_t second) {
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = w;
+    event.type = state;
+    event.data.data32[0] = add ? 1 : 0;
+    event.data.data32[1] = first;
+    event.data.data32[2] = second;
+    event.data.data32[3] = 1; // from an application
+    xcb_send_event(c, 0, screen->root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&event));
+}
+
 } // namespace
 
-bool X11WindowHints::keepOffTaskbar(QWindow* window) {
-    if (!window || QGuiApplication::platformName() != u"xcb")
+bool X11WindowHints::askNoAttention(QWindow* window) {
+    xcb_connection_t* c = window && window->isVisible() ? connection() : nullptr;
+    if (!c)
         return false;
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    xcb_connection_t* c = x11 ? x11->connection() : nullptr;
+    const xcb_atom_t state = atom(c, "_NET_WM_STATE");
+    const xcb_atom_t attention = atom(c, "_NET_WM_STATE_DEMANDS_ATTENTION");
+    if (state == XCB_ATOM_NONE || attention == XCB_ATOM_NONE)
+        return false;
+    // Sent on the connection that carried the raise, so the window manager reads it after the raise.
+    askState(c, xcb_window_t(window->winId()), state, false, attention, XCB_ATOM_NONE);
+    xcb_flush(c);
+    return true;
+}
+
+bool X11WindowHints::keepOffTaskbar(QWindow* window) {
+    xcb_connection_t* c = window ? connection() : nullptr;
     if (!c)
         return false;
     const auto w = xcb_window_t(window->winId());
@@ -60,18 +94,7 @@ bool X11WindowHints::keepOffTaskbar(QWindow* window) {
                             atoms.data());
     } else {
         // Mapped: only the window manager may change the state, on our request to the root window.
-        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
-        xcb_client_message_event_t event{};
-        event.response_type = XCB_CLIENT_MESSAGE;
-        event.format = 32;
-        event.window = w;
-        event.type = state;
-        event.data.data32[0] = 1; // add
-        event.data.data32[1] = wanted[0];
-        event.data.data32[2] = wanted[1];
-        event.data.data32[3] = 1; // from an application
-        xcb_send_event(c, 0, screen->root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                       reinterpret_cast<const char*>(&event));
+        askState(c, w, state, true, wanted[0], wanted[1]);
     }
     xcb_flush(c);
     return true;

@@ -7,4 +7,5 @@
 class X11WindowHints final : public WindowHints {
 public:
     bool keepOffTaskbar(QWindow* window) override;
+    bool askNoAttention(QWindow* window) override;
 };
