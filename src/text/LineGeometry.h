@@ -23,4 +23,9 @@ struct Continuation {
 // ends its row, and the first word of the next line would not have fitted after it.
 std::vector<Continuation> continuations(const std::vector<Line>& lines);
 
+// Where the first part of a row that a terminal wrapped may stand unread: for each row above one that starts at the
+// terminal's left edge, the stretch between its last line read and the right edge that the other rows reach
+// (normalised, origin lower left). None where the lines are not set in a terminal's cells.
+std::vector<QRectF> unreadRowEnds(const std::vector<Line>& lines);
+
 } // namespace TextVision

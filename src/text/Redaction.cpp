@@ -494,7 +494,17 @@ std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines) {
         const qsizetype joint = line.text.size();
         std::vector<bool> joinedBlanks = madeUp;
         joinedBlanks.push_back(wraps[i].tight);
-        const std::vector<bool> nextBlanks = madeUpUnits(next);
+        std::vector<bool> nextBlanks = madeUpUnits(next);
+        // A speck at the window's left edge reads as a quote or a bar before the row's first character; where the
+        // break fell inside a word it is no part of what runs on.
+        if (wraps[i].tight) {
+            qsizetype first = 0;
+            while (first < next.text.size() && next.text[first].isSpace())
+                ++first;
+            if (first + 1 < next.text.size() && QStringLiteral("'`|\u2018\u2019").contains(next.text[first]) &&
+                keyCharacter(next.text[first + 1]))
+                nextBlanks[size_t(first)] = true;
+        }
         joinedBlanks.insert(joinedBlanks.end(), nextBlanks.begin(), nextBlanks.end());
         for (const std::vector<Range>& ranges : sensitiveRanges(line.text + u' ' + next.text, joinedBlanks))
             for (const Range& range : ranges)

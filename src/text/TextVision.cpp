@@ -1,6 +1,7 @@
 #include "text/TextVision.h"
 
 #include "text/Barcodes.h"
+#include "text/LineGeometry.h"
 #include "text/OcrEngine.h"
 #include "text/Redaction.h"
 #include "text/SuggestedName.h"
@@ -10,6 +11,7 @@
 #include <QPainter>
 #include <QRegularExpression>
 #include <algorithm>
+#include <map>
 #include <optional>
 
 namespace TextVision {
@@ -104,6 +106,47 @@ namespace {
 // It costs more than a reading for copying, but a redaction is one action the user waits for.
 constexpr double carefulLineHeight = 30;
 
+// The area of the picture on a margin of its own ground, as a piece of text stands on a page, or nothing where no
+// ink stands there apart from the ground (a few pixels far from its commonest colour).
+std::optional<QImage> inkOnGround(const QImage& picture, const QRect& area, int margin) {
+    const QImage part = picture.copy(area).convertToFormat(QImage::Format_RGB32);
+    std::map<QRgb, int> colours;
+    for (int y = 0; y < part.height(); ++y)
+        for (int x = 0; x < part.width(); ++x)
+            ++colours[part.pixel(x, y)];
+    const QRgb ground = std::max_element(colours.begin(), colours.end(), [](const auto& a, const auto& b) {
+                            return a.second < b.second;
+                        })->first;
+    int ink = 0;
+    for (const auto& [colour, n] : colours)
+        if (std::max({std::abs(qRed(colour) - qRed(ground)), std::abs(qGreen(colour) - qGreen(ground)),
+                      std::abs(qBlue(colour) - qBlue(ground))}) > 80)
+            ink += n;
+    if (ink < 6)
+        return std::nullopt;
+    QImage out(part.size() + QSize(2 * margin, 2 * margin), QImage::Format_RGB32);
+    out.fill(ground);
+    QPainter painter(&out);
+    painter.drawImage(margin, margin, part);
+    return out;
+}
+
+// A line read on a picture of the given area with a margin around it, its boxes put where they stand on the whole
+// picture.
+Line movedInto(const Line& line, const QRect& area, int margin, QSize pixels) {
+    const double W = pixels.width(), H = pixels.height();
+    const double w = area.width() + 2 * margin, h = area.height() + 2 * margin;
+    const auto moved = [&](const QRectF& r) {
+        return QRectF((area.x() - margin + r.x() * w) / W, (H - area.bottom() - 1 - margin + r.y() * h) / H,
+                      r.width() * w / W, r.height() * h / H);
+    };
+    std::vector<QRectF> units(size_t(line.text.size()));
+    for (qsizetype i = 0; i < line.text.size(); ++i)
+        if (const std::optional<QRectF> box = line.candidate->boundingBox(i, 1))
+            units[size_t(i)] = moved(*box);
+    return {line.text, moved(line.box), std::make_shared<const Candidate>(line.text, std::move(units)), W / H};
+}
+
 // Read at three sizes: each has letters it slips on (a bitmap face's "l" read "1]", a "W" read "li", a
 // blank made up in a long key) that another reads right. The enlarged reading's lines, and those of the
 // usual and a smaller reading that hold a secret no reading before boxed whole.
@@ -112,8 +155,30 @@ std::vector<Line> carefulLines(const QImage& picture) {
     options.lineHeight = carefulLineHeight;
     RecognitionOptions smaller;
     smaller.lineHeight = carefulLineHeight / 2;
-    return linesOfReadings({recognise(picture, options), recognise(picture), recognise(picture, smaller)},
-                           picture.size());
+    std::vector<Line> lines =
+        linesOfReadings({recognise(picture, options), recognise(picture), recognise(picture, smaller)}, picture.size());
+    // A few characters a terminal left at the right edge before wrapping the rest stand far from anything else on
+    // their row, and the whole picture's reading passes them over as specks; read by themselves they read.
+    const std::vector<QRectF> ends = unreadRowEnds(lines);
+    const double W = picture.width(), H = picture.height();
+    int looks = 0;
+    for (const QRectF& end : ends) {
+        const QRect area = QRectF(end.x() * W, (1 - maxY(end)) * H, end.width() * W, end.height() * H)
+                               .toAlignedRect()
+                               .intersected(picture.rect());
+        const int margin = area.height();
+        const std::optional<QImage> piece =
+            area.width() < 4 || area.height() < 4 ? std::nullopt : inkOnGround(picture, area, margin);
+        if (!piece)
+            continue;
+        // Each look reads a small piece; a picture full of them is no terminal's wrap.
+        if (++looks > 24)
+            break;
+        for (const Line& line : recognise(*piece, options))
+            if (line.candidate && !line.text.trimmed().isEmpty())
+                lines.push_back(movedInto(line, area, margin, picture.size()));
+    }
+    return lines;
 }
 
 // How light what the picture draws is, 0 to 255, weighed by its opacity; nothing where it is opaque
