@@ -83,6 +83,12 @@ bool addressStart(QStringView word) {
     return (i > 0 && i < word.size() && word[i] == u'@') || misreadAt(word) >= 0;
 }
 
+// What a speck at the window's left edge reads as before a row's first character.
+const QString& specks() {
+    static const QString marks = QStringLiteral("'`|\u2018\u2019");
+    return marks;
+}
+
 // Letters, digits, underscores and hyphens that don't read as a word: a digit among letters, a
 // capital after a small letter, or an underscore or hyphen inside.
 bool keyLike(QStringView run) {
@@ -482,13 +488,25 @@ std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines) {
         qsizetype lineEnd = line.text.size();
         while (lineEnd > 0 && line.text[lineEnd - 1].isSpace())
             --lineEnd;
-        if (wraps[i].tight && !keys.empty() && keys.back().end >= lineEnd) {
-            qsizetype start = 0;
-            while (start < next.text.size() && next.text[start].isSpace())
-                ++start;
-            qsizetype end = start;
-            while (end < next.text.size() && !next.text[end].isSpace())
-                ++end;
+        qsizetype start = 0;
+        while (start < next.text.size() && next.text[start].isSpace())
+            ++start;
+        qsizetype end = start;
+        while (end < next.text.size() && !next.text[end].isSpace())
+            ++end;
+        if (wraps[i].tight && !keys.empty() && keys.back().end >= lineEnd)
+            box(next, start, end);
+        // So does a few characters' piece alone at a terminal's edge, when the next row opens with what reads as a
+        // key, though each half was misread too badly to be one with the other ("AKT" | "'1OS2KZQ643ZHXFXQD").
+        const QStringView piece = QStringView(line.text).trimmed();
+        QStringView head = QStringView(next.text).mid(start, end - start);
+        if (head.size() > 1 && specks().contains(head.front()) && keyCharacter(head[1]))
+            head = head.mid(1);
+        head = keyHead(head);
+        if (wraps[i].tight && !piece.isEmpty() && piece.size() <= 12 && !piece.contains(u' ') &&
+            std::count_if(piece.begin(), piece.end(), [](QChar c) { return c.isLetterOrNumber(); }) >= 2 &&
+            head.size() >= 8 && keyLike(head)) {
+            box(line, piece.data() - line.text.data(), lineEnd);
             box(next, start, end);
         }
         const qsizetype joint = line.text.size();
@@ -501,7 +519,7 @@ std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines) {
             qsizetype first = 0;
             while (first < next.text.size() && next.text[first].isSpace())
                 ++first;
-            if (first + 1 < next.text.size() && QStringLiteral("'`|\u2018\u2019").contains(next.text[first]) &&
+            if (first + 1 < next.text.size() && specks().contains(next.text[first]) &&
                 keyCharacter(next.text[first + 1]))
                 nextBlanks[size_t(first)] = true;
         }

@@ -340,6 +340,10 @@ TEST(Redaction, SecretsALineBreakSplitsAreCoveredOnBothLines) {
          "the "
          "home folder",
          {"AKIAPASHMQA", "\u2018MJOYCQ7LF"}},
+        {"a terminal's wrap whose halves were both misread too badly to be one key",
+         "AWS_ACCESS_KEY_ID=                                    AKT\n'1OS2KZQ643ZHXFXQD\n"
+         "Loaded the settings from the file in the home folder, ok.",
+         {"AKT", "'1OS2KZQ643ZHXFXQD"}},
         {"a terminal wraps a key whose underscore at the edge read as a blank",
          "STRIPE_RESTRICTED=                                  rk li\nve uVjPw8fZqW6TivYzrRGF\n"
          "Loaded the settings from the file in the home folder, ok.",
