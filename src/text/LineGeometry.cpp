@@ -243,7 +243,8 @@ int terminalWrap(const std::vector<Line>& lines, size_t a) {
                 pitch = median;
         }
     }
-    if (!pitch || maxX(A) < right - 0.75 * *pitch || minX(lines[size_t(next)].box) > left + 1.5 * *pitch)
+    // The recogniser may lose the last mark before the edge ("rk" for "rk_").
+    if (!pitch || maxX(A) < right - 1.25 * *pitch || minX(lines[size_t(next)].box) > left + 1.5 * *pitch)
         return -1;
     // The edge is the terminal's where another row reaches it too; the end of the longest line read is not (boxes
     // painted over the longer rows leave a short one longest).
@@ -256,10 +257,13 @@ int terminalWrap(const std::vector<Line>& lines, size_t a) {
     while (end > 0 && line.text[end - 1].isSpace())
         --end;
     qsizetype start = end;
-    while (start > 0 && end - start < 3 && !line.text[start - 1].isSpace())
+    while (start > 0 && end - start < 8 && !line.text[start - 1].isSpace())
         --start;
+    // A character read twice or lost in a longer word still leaves it near its width in cells; one character alone
+    // tells nothing (a lost neighbour widens its box).
     if (const auto box = line.candidate ? line.candidate->boundingBox(start, end - start) : std::optional<QRectF>();
-        !box || std::abs(box->width() - double(end - start) * *pitch) > 0.6 * *pitch)
+        !box || (end - start > 1 &&
+                 std::abs(box->width() - double(end - start) * *pitch) > (0.6 + 0.15 * double(end - start)) * *pitch))
         return -1;
     return next;
 }
