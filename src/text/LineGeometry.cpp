@@ -127,6 +127,10 @@ Cells cellsOf(const Line& line) {
 
 } // namespace
 
+std::optional<double> cellPitch(const Line& line) {
+    return cellsOf(line).pitch;
+}
+
 std::vector<bool> madeUpUnits(const Line& line) {
     const QString& text = line.text;
     std::vector<bool> out(size_t(text.size()), false);

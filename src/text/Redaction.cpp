@@ -578,6 +578,55 @@ std::vector<Line> linesOfReadings(std::vector<std::vector<Line>> readings, QSize
     return lines;
 }
 
+bool remnantsBeside(const std::vector<Line>& lines, const std::vector<QRectF>& boxes) {
+    static const QRegularExpression prefix(
+        QStringLiteral(R"((?<![A-Za-z0-9])(?:(?:sk|pk|rk)_|gh[po]_|xox[abp]-|AKIA|AIza))"));
+    // A key's characters, not a label's word: a digit among them, or capitals and small letters mixed past the first.
+    const auto keyPiece = [](QStringView run) {
+        if (std::count_if(run.begin(), run.end(), [](QChar c) { return c.isLetterOrNumber(); }) < 2)
+            return false;
+        bool upper = false, lower = false;
+        for (qsizetype i = 0; i < run.size(); ++i) {
+            if (run[i].isDigit())
+                return true;
+            upper = upper || (i > 0 && run[i].isUpper());
+            lower = lower || run[i].isLower();
+        }
+        return upper && lower;
+    };
+    for (const Line& line : lines) {
+        if (prefix.match(line.text).hasMatch())
+            return true;
+        const std::optional<double> pitch = line.candidate ? cellPitch(line) : std::nullopt;
+        if (!pitch)
+            continue;
+        for (const QRectF& box : boxes) {
+            const double common = std::min(maxY(box), maxY(line.box)) - std::max(minY(box), minY(line.box));
+            if (common < 0.5 * line.box.height())
+                continue;
+            // The characters that stand within half a cell of the box's left or right side, and the run of key
+            // characters that reaches them from the other side.
+            for (qsizetype i = 0; i < line.text.size(); ++i) {
+                const std::optional<QRectF> c = line.candidate->boundingBox(i, 1);
+                if (!c || !line.text[i].isLetterOrNumber() || maxX(*c) <= minX(box) - 0.5 * *pitch ||
+                    minX(*c) >= maxX(box) + 0.5 * *pitch || (minX(*c) >= minX(box) && maxX(*c) <= maxX(box)))
+                    continue;
+                const bool leftOfBox = c->center().x() < minX(box);
+                qsizetype from = i, to = i + 1;
+                if (leftOfBox)
+                    while (from > 0 && keyCharacter(line.text[from - 1]))
+                        --from;
+                else
+                    while (to < line.text.size() && keyCharacter(line.text[to]))
+                        ++to;
+                if (keyPiece(QStringView(line.text).mid(from, to - from)))
+                    return true;
+            }
+        }
+    }
+    return false;
+}
+
 QRectF grownBox(const QRectF& finding, QSize pixels) {
     const double W = pixels.width(), H = pixels.height();
     const QRectF scaled(finding.x() * W, finding.y() * H, finding.width() * W, finding.height() * H);

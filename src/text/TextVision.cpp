@@ -336,9 +336,16 @@ CheckedRedaction redactChecked(const QImage& image, const std::function<std::vec
     // Read as before, the painted picture hides nothing that reading missed the first time: the last look reads it
     // another way. What that finds is covered too, but it tells that the first readings missed something here, so
     // they may have missed more that no reading finds.
+    // What is left of a secret beside the paint or at a row's end tells that the findings fell short, though no
+    // pattern finds it.
+    if (remnantsBeside(read(checked.image), checked.boxes))
+        checked.unsure = true;
     if (!checker)
         return checked;
-    const std::vector<QRectF> missed = sensitiveFindings(checker(checked.image));
+    const std::vector<Line> checkLines = checker(checked.image);
+    if (remnantsBeside(checkLines, checked.boxes))
+        checked.unsure = true;
+    const std::vector<QRectF> missed = sensitiveFindings(checkLines);
     if (missed.empty())
         return checked;
     Redaction more = redactFindings(checked.image, missed);

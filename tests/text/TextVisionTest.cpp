@@ -281,7 +281,16 @@ TEST_F(TextVisionTest, RedactionIsUnsureWhileSomethingStillReadsAsASecret) {
         size_t boxes;
         std::vector<TextVision::Line> checked = {};
     };
+    // What is left of a secret beside the paint: a key's prefix, a key's characters that run into the address's box,
+    // and a word that only stands close to it.
+    const TextVision::Line prefix = makeLine(QStringLiteral("STRIPE_RESTRICTED= rk_"), 0.1, 0.5, 0.44, 0.05);
+    const TextVision::Line rest = makeLine(QStringLiteral("Qx7 and more words"), 0.4, 0.8, 0.36, 0.05);
+    const TextVision::Line before = makeLine(QStringLiteral("Please mail us at"), -0.24, 0.8, 0.34, 0.05);
     const Case cases[] = {{{{address}, {}}, false, 1},
+                          {{{address}, {}}, true, 1, {prefix}},
+                          {{{address}, {}}, true, 1, {rest}},
+                          {{{address}, {rest}, {}}, true, 1},
+                          {{{address}, {}}, false, 1, {before}},
                           {{{address}, {address}}, true, 1},
                           {{{address}, {key(1)}, {key(2)}, {key(3)}, {key(4)}, {key(5)}, {key(6)}}, true, 5},
                           {{{}}, false, 0},
