@@ -293,6 +293,41 @@ CheckedRedaction redactChecked(const QImage& image) {
     return read;
 }
 
+namespace {
+
+// The painted picture with each box filled in the ground around it in the picture before painting, as if nothing had
+// stood there: a dark box beside light letters or on a light ground takes the characters it touches into a shape of
+// its own for the recogniser, and what is left of a secret beside it is then never read.
+QImage boxesOnGround(const QImage& painted, const QImage& original, const std::vector<QRectF>& boxes) {
+    const QImage before = original.convertToFormat(QImage::Format_RGB32);
+    QImage out = painted.convertToFormat(QImage::Format_RGB32);
+    const double W = out.width(), H = out.height();
+    QPainter painter(&out);
+    for (const QRectF& box : boxes) {
+        const QRect area = QRectF(box.x() * W, (1 - maxY(box)) * H, box.width() * W, box.height() * H)
+                               .toAlignedRect()
+                               .intersected(out.rect());
+        if (area.isEmpty())
+            continue;
+        const QRect ring = area.adjusted(-2, -2, 2, 2).intersected(before.rect());
+        std::map<QRgb, int> colours;
+        for (int y = ring.top(); y <= ring.bottom(); ++y)
+            for (int x = ring.left(); x <= ring.right(); ++x)
+                if (!area.contains(x, y))
+                    ++colours[before.pixel(x, y)];
+        if (colours.empty())
+            continue;
+        const QRgb ground = std::max_element(colours.begin(), colours.end(), [](const auto& a, const auto& b) {
+                                return a.second < b.second;
+                            })->first;
+        painter.fillRect(area, QColor::fromRgb(ground));
+    }
+    painter.end();
+    return out;
+}
+
+} // namespace
+
 CheckedRedaction redactChecked(const QImage& image, const std::function<std::vector<Line>(const QImage&)>& reader,
                                const std::function<std::vector<Line>(const QImage&)>& checker) {
     // The covering reads each painted picture in turn; the last of them is often the one checked.
@@ -342,7 +377,7 @@ CheckedRedaction redactChecked(const QImage& image, const std::function<std::vec
         checked.unsure = true;
     if (!checker)
         return checked;
-    const std::vector<Line> checkLines = checker(checked.image);
+    const std::vector<Line> checkLines = checker(boxesOnGround(checked.image, image, checked.boxes));
     if (remnantsBeside(checkLines, checked.boxes))
         checked.unsure = true;
     const std::vector<QRectF> missed = sensitiveFindings(checkLines);
