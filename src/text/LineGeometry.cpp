@@ -220,7 +220,7 @@ int terminalWrap(const std::vector<Line>& lines, size_t a) {
     for (size_t b = 0; b < lines.size(); ++b) {
         const QRectF& B = lines[b].box;
         if (b == a || !alike(lines[b]) || sameRow(A, B) || midY(B) >= minY(A) ||
-            minY(A) - maxY(B) > 0.6 * std::max(A.height(), B.height()) || minX(B) > left + 2 * roughCell)
+            minY(A) - maxY(B) > 0.6 * std::max({A.height(), B.height(), usual}) || minX(B) > left + 2 * roughCell)
             continue;
         if (next < 0 || midY(B) > midY(lines[size_t(next)].box) + 0.5 * B.height() ||
             (sameRow(B, lines[size_t(next)].box) && minX(B) < minX(lines[size_t(next)].box)))

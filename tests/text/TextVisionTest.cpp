@@ -286,11 +286,15 @@ TEST_F(TextVisionTest, RedactionIsUnsureWhileSomethingStillReadsAsASecret) {
     const TextVision::Line prefix = makeLine(QStringLiteral("STRIPE_RESTRICTED= rk_"), 0.1, 0.5, 0.44, 0.05);
     const TextVision::Line rest = makeLine(QStringLiteral("Qx7 and more words"), 0.4, 0.8, 0.36, 0.05);
     const TextVision::Line before = makeLine(QStringLiteral("Please mail us at"), -0.24, 0.8, 0.34, 0.05);
+    const auto elsewhere = [](const char* text) { return makeLine(QString::fromLatin1(text), 0.1, 0.3, 0.5, 0.05); };
     const Case cases[] = {{{{address}, {}}, false, 1},
                           {{{address}, {}}, true, 1, {prefix}},
                           {{{address}, {}}, true, 1, {rest}},
                           {{{address}, {rest}, {}}, true, 1},
                           {{{address}, {}}, false, 1, {before}},
+                          {{{address}, {}}, true, 1, {elsewhere("xa-2998-1526-zP8eAbbobXN0RW")}},
+                          {{{address}, {}}, true, 1, {elsewhere("mj@a e-labs.io for invoices")}},
+                          {{{address}, {}}, false, 1, {elsewhere("user@host:~$ grep -r STRIPE_RESTRICTED_KEY notes")}},
                           {{{address}, {address}}, true, 1},
                           {{{address}, {key(1)}, {key(2)}, {key(3)}, {key(4)}, {key(5)}, {key(6)}}, true, 5},
                           {{{}}, false, 0},
