@@ -596,9 +596,9 @@ bool remnantsBeside(const std::vector<Line>& lines, const std::vector<QRectF>& b
     };
     // A long run of a key's characters, digits and letters mixed, that no pattern took as a key ("xa-2998-1526-
     // zP8eAbbobXN0RW" of a wrapped key whose prefix was misread), and an address's at sign between letters, its domain
-    // running on (not a prompt's "user@host:").
+    // running on (not a prompt's "user@host:", its colon read as a semicolon too).
     static const QRegularExpression run(QStringLiteral(R"([A-Za-z0-9_\-]{16,})"));
-    static const QRegularExpression at(QStringLiteral(R"([A-Za-z0-9._%+\-]@[A-Za-z0-9\-]+(?![A-Za-z0-9.\-]*:))"));
+    static const QRegularExpression at(QStringLiteral(R"([A-Za-z0-9._%+\-]@[A-Za-z0-9\-]+(?![A-Za-z0-9.\-]*[:;]))"));
     const auto longKey = [](QStringView text) {
         const auto digits = std::count_if(text.begin(), text.end(), [](QChar c) { return c.isDigit(); });
         const auto letters = std::count_if(text.begin(), text.end(), [](QChar c) { return c.isLetter(); });

@@ -295,6 +295,7 @@ TEST_F(TextVisionTest, RedactionIsUnsureWhileSomethingStillReadsAsASecret) {
                           {{{address}, {}}, true, 1, {elsewhere("xa-2998-1526-zP8eAbbobXN0RW")}},
                           {{{address}, {}}, true, 1, {elsewhere("mj@a e-labs.io for invoices")}},
                           {{{address}, {}}, false, 1, {elsewhere("user@host:~$ grep -r STRIPE_RESTRICTED_KEY notes")}},
+                          {{{address}, {}}, false, 1, {elsewhere("user@host;\" grep -r secret notes")}},
                           {{{address}, {address}}, true, 1},
                           {{{address}, {key(1)}, {key(2)}, {key(3)}, {key(4)}, {key(5)}, {key(6)}}, true, 5},
                           {{{}}, false, 0},
