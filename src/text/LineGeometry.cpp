@@ -5,6 +5,7 @@
 #include <QRegularExpression>
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <optional>
 
@@ -126,6 +127,10 @@ Cells cellsOf(const Line& line) {
 
 } // namespace
 
+std::optional<double> cellPitch(const Line& line) {
+    return cellsOf(line).pitch;
+}
+
 std::vector<bool> madeUpUnits(const Line& line) {
     const QString& text = line.text;
     std::vector<bool> out(size_t(text.size()), false);
@@ -164,6 +169,16 @@ std::vector<bool> madeUpUnits(const Line& line) {
 
 namespace {
 
+// The right edge of a terminal's rows: the furthest end of a line, but where one line alone ends a little further
+// right than others end together (a title bar's buttons captured with the window), theirs; `height` is a row's.
+double sharedEnd(std::vector<double> ends, double height) {
+    std::sort(ends.begin(), ends.end(), std::greater<>());
+    for (size_t i = 0; i + 1 < ends.size(); ++i)
+        if (ends[i + 1] >= ends[i] - height / 6 || ends[i + 1] < ends[i] - 1.5 * height)
+            return ends[i];
+    return ends.front();
+}
+
 // A terminal puts what reaches its last column on at the first column of the next row, whatever the text: a line
 // that ends at the right edge of the text around it, set in cells, goes on in the line of the next row that starts at
 // the left edge, in cells of the same width. The line beside it on its row may stand far off (a label and a column
@@ -188,12 +203,14 @@ int terminalWrap(const std::vector<Line>& lines, size_t a) {
     };
     if (!alike(line))
         return -1;
-    double left = std::numeric_limits<double>::infinity(), right = -left;
+    double left = std::numeric_limits<double>::infinity();
+    std::vector<double> ends;
     for (const Line& other : lines)
         if (alike(other)) {
             left = std::min(left, minX(other.box));
-            right = std::max(right, maxX(other.box));
+            ends.push_back(maxX(other.box));
         }
+    const double right = sharedEnd(std::move(ends), usual);
     // A cell is narrower than the line is high; the pitch read from the characters settles it below. The line's own
     // average is no measure: the recogniser reads a row's label and its value far right as one line.
     const double roughCell = usual;
@@ -203,7 +220,7 @@ int terminalWrap(const std::vector<Line>& lines, size_t a) {
     for (size_t b = 0; b < lines.size(); ++b) {
         const QRectF& B = lines[b].box;
         if (b == a || !alike(lines[b]) || sameRow(A, B) || midY(B) >= minY(A) ||
-            minY(A) - maxY(B) > 0.6 * std::max(A.height(), B.height()) || minX(B) > left + 2 * roughCell)
+            minY(A) - maxY(B) > 0.6 * std::max({A.height(), B.height(), usual}) || minX(B) > left + 2 * roughCell)
             continue;
         if (next < 0 || midY(B) > midY(lines[size_t(next)].box) + 0.5 * B.height() ||
             (sameRow(B, lines[size_t(next)].box) && minX(B) < minX(lines[size_t(next)].box)))
@@ -230,7 +247,8 @@ int terminalWrap(const std::vector<Line>& lines, size_t a) {
                 pitch = median;
         }
     }
-    if (!pitch || maxX(A) < right - 0.75 * *pitch || minX(lines[size_t(next)].box) > left + 1.5 * *pitch)
+    // The recogniser may lose the last mark before the edge ("rk" for "rk_").
+    if (!pitch || maxX(A) < right - 1.25 * *pitch || minX(lines[size_t(next)].box) > left + 1.5 * *pitch)
         return -1;
     // The edge is the terminal's where another row reaches it too; the end of the longest line read is not (boxes
     // painted over the longer rows leave a short one longest).
@@ -243,28 +261,78 @@ int terminalWrap(const std::vector<Line>& lines, size_t a) {
     while (end > 0 && line.text[end - 1].isSpace())
         --end;
     qsizetype start = end;
-    while (start > 0 && end - start < 3 && !line.text[start - 1].isSpace())
+    while (start > 0 && end - start < 8 && !line.text[start - 1].isSpace())
         --start;
+    // A character read twice or lost in a longer word still leaves it near its width in cells; one character alone
+    // tells nothing (a lost neighbour widens its box).
     if (const auto box = line.candidate ? line.candidate->boundingBox(start, end - start) : std::optional<QRectF>();
-        !box || std::abs(box->width() - double(end - start) * *pitch) > 0.6 * *pitch)
-        return -1;
-    // The edge is the terminal's where another row reaches it too; the end of the longest line read is not (boxes
-    // painted over the longer rows leave a short one longest).
-    if (std::none_of(lines.begin(), lines.end(), [&](const Line& other) {
-            return &other != &line && alike(other) && !sameRow(other.box, A) && maxX(other.box) >= right - *pitch;
-        }))
-        return -1;
-    // The characters at the line's end stand in cells of that pitch, not in a proportional face's.
-    const qsizetype last = line.text.trimmed().size();
-    const QString tail = line.text.trimmed().right(std::min<qsizetype>(last, 3));
-    if (const auto box = line.candidate ? line.candidate->boundingBox(line.text.lastIndexOf(tail), tail.size())
-                                        : std::optional<QRectF>();
-        !box || std::abs(box->width() - double(tail.size()) * *pitch) > 0.6 * *pitch)
+        !box || (end - start > 1 &&
+                 std::abs(box->width() - double(end - start) * *pitch) > (0.6 + 0.15 * double(end - start)) * *pitch))
         return -1;
     return next;
 }
 
 } // namespace
+
+std::vector<QRectF> unreadRowEnds(const std::vector<Line>& lines) {
+    std::vector<double> heights;
+    for (const Line& line : lines)
+        if (!line.text.trimmed().isEmpty())
+            heights.push_back(line.box.height());
+    if (heights.size() < 3)
+        return {};
+    std::nth_element(heights.begin(), heights.begin() + std::ptrdiff_t(heights.size() / 2), heights.end());
+    const double usual = heights[heights.size() / 2];
+    const auto alike = [&](const Line& line) {
+        return !line.text.trimmed().isEmpty() && line.box.height() > 0.45 * usual && line.box.height() < 2.2 * usual;
+    };
+    // A terminal's rows share one pitch; a page in proportional type gives none.
+    std::vector<double> pitches, ends;
+    double left = std::numeric_limits<double>::infinity();
+    for (const Line& line : lines)
+        if (alike(line)) {
+            left = std::min(left, minX(line.box));
+            ends.push_back(maxX(line.box));
+            if (const std::optional<double> p = cellsOf(line).pitch)
+                pitches.push_back(*p);
+        }
+    if (pitches.size() < 3 || ends.size() < 2)
+        return {};
+    std::sort(pitches.begin(), pitches.end());
+    const double pitch = pitches[pitches.size() / 2];
+    if (double(std::count_if(pitches.begin(), pitches.end(), [pitch](double p) {
+            return std::abs(p - pitch) <= 0.1 * pitch;
+        })) < 0.8 * double(pitches.size()))
+        return {};
+    const double right = sharedEnd(std::move(ends), usual);
+    std::vector<QRectF> out;
+    for (const Line& line : lines) {
+        const QRectF& L = line.box;
+        if (!alike(line) || minX(L) > left + 1.5 * pitch)
+            continue;
+        // The row just above, and how far right anything on it was read.
+        const Line* above = nullptr;
+        for (const Line& other : lines)
+            if (alike(other) && !sameRow(other.box, L) && midY(other.box) > maxY(L) &&
+                minY(other.box) - maxY(L) <= 0.6 * std::max(L.height(), other.box.height()) &&
+                (!above || midY(other.box) < midY(above->box)))
+                above = &other;
+        if (!above)
+            continue;
+        QRectF row = above->box;
+        for (const Line& other : lines)
+            if (alike(other) && sameRow(other.box, above->box))
+                row = unionOf(row, other.box);
+        if (maxX(row) >= right - 2 * pitch)
+            continue;
+        const double from = std::max(maxX(row) + pitch, right - 12 * pitch);
+        const QRectF end(from, minY(above->box) - 0.25 * above->box.height(), right + pitch - from,
+                         1.5 * above->box.height());
+        if (std::none_of(out.begin(), out.end(), [&](const QRectF& known) { return known.intersects(end); }))
+            out.push_back(end);
+    }
+    return out;
+}
 
 std::vector<Continuation> continuations(const std::vector<Line>& lines) {
     std::vector<Continuation> out(lines.size());

@@ -4,6 +4,7 @@
 
 #include "text/TextLine.h"
 
+#include <optional>
 #include <vector>
 
 namespace TextVision {
@@ -12,6 +13,10 @@ namespace TextVision {
 // a fixed-pitch line (no cell is empty there), and on a mark between two such characters, which has no cell of its
 // own. All false on a line that is not fixed-pitch or too short to tell.
 std::vector<bool> madeUpUnits(const Line& line);
+
+// The width of a cell where the line's characters stand one cell apart (a terminal's line); nothing where the line
+// is too short to tell or set in proportional type.
+std::optional<double> cellPitch(const Line& line);
 
 // Where a line goes on at the start of the next row, as wrapped text does: the line it continues into.
 struct Continuation {
@@ -22,5 +27,10 @@ struct Continuation {
 // For each line: the first line of the row below when that starts at the left of this line's row, this line
 // ends its row, and the first word of the next line would not have fitted after it.
 std::vector<Continuation> continuations(const std::vector<Line>& lines);
+
+// Where the first part of a row that a terminal wrapped may stand unread: for each row above one that starts at the
+// terminal's left edge, the stretch between its last line read and the right edge that the other rows reach
+// (normalised, origin lower left). None where the lines are not set in a terminal's cells.
+std::vector<QRectF> unreadRowEnds(const std::vector<Line>& lines);
 
 } // namespace TextVision

@@ -83,6 +83,12 @@ bool addressStart(QStringView word) {
     return (i > 0 && i < word.size() && word[i] == u'@') || misreadAt(word) >= 0;
 }
 
+// What a speck at the window's left edge reads as before a row's first character.
+const QString& specks() {
+    static const QString marks = QStringLiteral("'`|\u2018\u2019");
+    return marks;
+}
+
 // Letters, digits, underscores and hyphens that don't read as a word: a digit among letters, a
 // capital after a small letter, or an underscore or hyphen inside.
 bool keyLike(QStringView run) {
@@ -482,19 +488,41 @@ std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines) {
         qsizetype lineEnd = line.text.size();
         while (lineEnd > 0 && line.text[lineEnd - 1].isSpace())
             --lineEnd;
-        if (wraps[i].tight && !keys.empty() && keys.back().end >= lineEnd) {
-            qsizetype start = 0;
-            while (start < next.text.size() && next.text[start].isSpace())
-                ++start;
-            qsizetype end = start;
-            while (end < next.text.size() && !next.text[end].isSpace())
-                ++end;
+        qsizetype start = 0;
+        while (start < next.text.size() && next.text[start].isSpace())
+            ++start;
+        qsizetype end = start;
+        while (end < next.text.size() && !next.text[end].isSpace())
+            ++end;
+        if (wraps[i].tight && !keys.empty() && keys.back().end >= lineEnd)
+            box(next, start, end);
+        // So does a few characters' piece alone at a terminal's edge, when the next row opens with what reads as a
+        // key, though each half was misread too badly to be one with the other ("AKT" | "'1OS2KZQ643ZHXFXQD").
+        const QStringView piece = QStringView(line.text).trimmed();
+        QStringView head = QStringView(next.text).mid(start, end - start);
+        if (head.size() > 1 && specks().contains(head.front()) && keyCharacter(head[1]))
+            head = head.mid(1);
+        head = keyHead(head);
+        if (wraps[i].tight && !piece.isEmpty() && piece.size() <= 12 && !piece.contains(u' ') &&
+            std::count_if(piece.begin(), piece.end(), [](QChar c) { return c.isLetterOrNumber(); }) >= 2 &&
+            head.size() >= 8 && keyLike(head)) {
+            box(line, piece.data() - line.text.data(), lineEnd);
             box(next, start, end);
         }
         const qsizetype joint = line.text.size();
         std::vector<bool> joinedBlanks = madeUp;
         joinedBlanks.push_back(wraps[i].tight);
-        const std::vector<bool> nextBlanks = madeUpUnits(next);
+        std::vector<bool> nextBlanks = madeUpUnits(next);
+        // A speck at the window's left edge reads as a quote or a bar before the row's first character; where the
+        // break fell inside a word it is no part of what runs on.
+        if (wraps[i].tight) {
+            qsizetype first = 0;
+            while (first < next.text.size() && next.text[first].isSpace())
+                ++first;
+            if (first + 1 < next.text.size() && specks().contains(next.text[first]) &&
+                keyCharacter(next.text[first + 1]))
+                nextBlanks[size_t(first)] = true;
+        }
         joinedBlanks.insert(joinedBlanks.end(), nextBlanks.begin(), nextBlanks.end());
         for (const std::vector<Range>& ranges : sensitiveRanges(line.text + u' ' + next.text, joinedBlanks))
             for (const Range& range : ranges)
@@ -548,6 +576,68 @@ std::vector<Line> linesOfReadings(std::vector<std::vector<Line>> readings, QSize
             seen = sensitiveFindings(lines);
     }
     return lines;
+}
+
+bool remnantsBeside(const std::vector<Line>& lines, const std::vector<QRectF>& boxes) {
+    static const QRegularExpression prefix(
+        QStringLiteral(R"((?<![A-Za-z0-9])(?:(?:sk|pk|rk)_|gh[po]_|xox[abp]-|AKIA|AIza))"));
+    // A key's characters, not a label's word: a digit among them, or capitals and small letters mixed past the first.
+    const auto keyPiece = [](QStringView run) {
+        if (std::count_if(run.begin(), run.end(), [](QChar c) { return c.isLetterOrNumber(); }) < 2)
+            return false;
+        bool upper = false, lower = false;
+        for (qsizetype i = 0; i < run.size(); ++i) {
+            if (run[i].isDigit())
+                return true;
+            upper = upper || (i > 0 && run[i].isUpper());
+            lower = lower || run[i].isLower();
+        }
+        return upper && lower;
+    };
+    // A long run of a key's characters, digits and letters mixed, that no pattern took as a key ("xa-2998-1526-
+    // zP8eAbbobXN0RW" of a wrapped key whose prefix was misread), and an address's at sign between letters, its domain
+    // running on (not a prompt's "user@host:", its colon read as a semicolon too).
+    static const QRegularExpression run(QStringLiteral(R"([A-Za-z0-9_\-]{16,})"));
+    static const QRegularExpression at(QStringLiteral(R"([A-Za-z0-9._%+\-]@[A-Za-z0-9\-]+(?![A-Za-z0-9.\-]*[:;]))"));
+    const auto longKey = [](QStringView text) {
+        const auto digits = std::count_if(text.begin(), text.end(), [](QChar c) { return c.isDigit(); });
+        const auto letters = std::count_if(text.begin(), text.end(), [](QChar c) { return c.isLetter(); });
+        return digits >= 3 && letters >= 3;
+    };
+    for (const Line& line : lines) {
+        if (prefix.match(line.text).hasMatch() || at.match(line.text).hasMatch())
+            return true;
+        for (auto found = run.globalMatch(line.text); found.hasNext();)
+            if (longKey(found.next().capturedView()))
+                return true;
+        const std::optional<double> pitch = line.candidate ? cellPitch(line) : std::nullopt;
+        if (!pitch)
+            continue;
+        for (const QRectF& box : boxes) {
+            const double common = std::min(maxY(box), maxY(line.box)) - std::max(minY(box), minY(line.box));
+            if (common < 0.5 * line.box.height())
+                continue;
+            // The characters that stand within half a cell of the box's left or right side, and the run of key
+            // characters that reaches them from the other side.
+            for (qsizetype i = 0; i < line.text.size(); ++i) {
+                const std::optional<QRectF> c = line.candidate->boundingBox(i, 1);
+                if (!c || !line.text[i].isLetterOrNumber() || maxX(*c) <= minX(box) - 0.5 * *pitch ||
+                    minX(*c) >= maxX(box) + 0.5 * *pitch || (minX(*c) >= minX(box) && maxX(*c) <= maxX(box)))
+                    continue;
+                const bool leftOfBox = c->center().x() < minX(box);
+                qsizetype from = i, to = i + 1;
+                if (leftOfBox)
+                    while (from > 0 && keyCharacter(line.text[from - 1]))
+                        --from;
+                else
+                    while (to < line.text.size() && keyCharacter(line.text[to]))
+                        ++to;
+                if (keyPiece(QStringView(line.text).mid(from, to - from)))
+                    return true;
+            }
+        }
+    }
+    return false;
 }
 
 QRectF grownBox(const QRectF& finding, QSize pixels) {

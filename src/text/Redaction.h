@@ -24,6 +24,11 @@ std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines);
 // boxed over the whole stretch any reading found it in.
 std::vector<Line> linesOfReadings(std::vector<std::vector<Line>> readings, QSize pixels);
 
+// Whether lines read on a painted picture show what is left of a secret: a key's prefix with its joint ("rk_",
+// "xoxa-", "AKIA"), a long run of a key's characters with digits and letters, an address's at sign, or, on a
+// terminal's line, a key's characters that run on into a painted box with no blank between (the box fell short).
+bool remnantsBeside(const std::vector<Line>& lines, const std::vector<QRectF>& boxes);
+
 // A finding grown by a margin that scales with the picture's height, in pixels with the origin
 // at the lower left.
 QRectF grownBox(const QRectF& finding, QSize pixels);

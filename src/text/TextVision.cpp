@@ -1,6 +1,7 @@
 #include "text/TextVision.h"
 
 #include "text/Barcodes.h"
+#include "text/LineGeometry.h"
 #include "text/OcrEngine.h"
 #include "text/Redaction.h"
 #include "text/SuggestedName.h"
@@ -10,6 +11,7 @@
 #include <QPainter>
 #include <QRegularExpression>
 #include <algorithm>
+#include <map>
 #include <optional>
 
 namespace TextVision {
@@ -113,6 +115,47 @@ namespace {
 // It costs more than a reading for copying, but a redaction is one action the user waits for.
 constexpr double carefulLineHeight = 30;
 
+// The area of the picture on a margin of its own ground, as a piece of text stands on a page, or nothing where no
+// ink stands there apart from the ground (a few pixels far from its commonest colour).
+std::optional<QImage> inkOnGround(const QImage& picture, const QRect& area, int margin) {
+    const QImage part = picture.copy(area).convertToFormat(QImage::Format_RGB32);
+    std::map<QRgb, int> colours;
+    for (int y = 0; y < part.height(); ++y)
+        for (int x = 0; x < part.width(); ++x)
+            ++colours[part.pixel(x, y)];
+    const QRgb ground = std::max_element(colours.begin(), colours.end(), [](const auto& a, const auto& b) {
+                            return a.second < b.second;
+                        })->first;
+    int ink = 0;
+    for (const auto& [colour, n] : colours)
+        if (std::max({std::abs(qRed(colour) - qRed(ground)), std::abs(qGreen(colour) - qGreen(ground)),
+                      std::abs(qBlue(colour) - qBlue(ground))}) > 80)
+            ink += n;
+    if (ink < 6)
+        return std::nullopt;
+    QImage out(part.size() + QSize(2 * margin, 2 * margin), QImage::Format_RGB32);
+    out.fill(ground);
+    QPainter painter(&out);
+    painter.drawImage(margin, margin, part);
+    return out;
+}
+
+// A line read on a picture of the given area with a margin around it, its boxes put where they stand on the whole
+// picture.
+Line movedInto(const Line& line, const QRect& area, int margin, QSize pixels) {
+    const double W = pixels.width(), H = pixels.height();
+    const double w = area.width() + 2 * margin, h = area.height() + 2 * margin;
+    const auto moved = [&](const QRectF& r) {
+        return QRectF((area.x() - margin + r.x() * w) / W, (H - area.bottom() - 1 - margin + r.y() * h) / H,
+                      r.width() * w / W, r.height() * h / H);
+    };
+    std::vector<QRectF> units(size_t(line.text.size()));
+    for (qsizetype i = 0; i < line.text.size(); ++i)
+        if (const std::optional<QRectF> box = line.candidate->boundingBox(i, 1))
+            units[size_t(i)] = moved(*box);
+    return {line.text, moved(line.box), std::make_shared<const Candidate>(line.text, std::move(units)), W / H};
+}
+
 // Read at three sizes: each has letters it slips on (a bitmap face's "l" read "1]", a "W" read "li", a
 // blank made up in a long key) that another reads right. The enlarged reading's lines, and those of the
 // usual and a smaller reading that hold a secret no reading before boxed whole.
@@ -121,8 +164,30 @@ std::vector<Line> carefulLines(const QImage& picture) {
     options.lineHeight = carefulLineHeight;
     RecognitionOptions smaller;
     smaller.lineHeight = carefulLineHeight / 2;
-    return linesOfReadings({recognise(picture, options), recognise(picture), recognise(picture, smaller)},
-                           picture.size());
+    std::vector<Line> lines =
+        linesOfReadings({recognise(picture, options), recognise(picture), recognise(picture, smaller)}, picture.size());
+    // A few characters a terminal left at the right edge before wrapping the rest stand far from anything else on
+    // their row, and the whole picture's reading passes them over as specks; read by themselves they read.
+    const std::vector<QRectF> ends = unreadRowEnds(lines);
+    const double W = picture.width(), H = picture.height();
+    int looks = 0;
+    for (const QRectF& end : ends) {
+        const QRect area = QRectF(end.x() * W, (1 - maxY(end)) * H, end.width() * W, end.height() * H)
+                               .toAlignedRect()
+                               .intersected(picture.rect());
+        const int margin = area.height();
+        const std::optional<QImage> piece =
+            area.width() < 4 || area.height() < 4 ? std::nullopt : inkOnGround(picture, area, margin);
+        if (!piece)
+            continue;
+        // Each look reads a small piece; a picture full of them is no terminal's wrap.
+        if (++looks > 24)
+            break;
+        for (const Line& line : recognise(*piece, options))
+            if (line.candidate && !line.text.trimmed().isEmpty())
+                lines.push_back(movedInto(line, area, margin, picture.size()));
+    }
+    return lines;
 }
 
 // How light what the picture draws is, 0 to 255, weighed by its opacity; nothing where it is opaque
@@ -255,6 +320,41 @@ CheckedRedaction redactChecked(const QImage& image, int shownTurn) {
     return read;
 }
 
+namespace {
+
+// The painted picture with each box filled in the ground around it in the picture before painting, as if nothing had
+// stood there: a dark box beside light letters or on a light ground takes the characters it touches into a shape of
+// its own for the recogniser, and what is left of a secret beside it is then never read.
+QImage boxesOnGround(const QImage& painted, const QImage& original, const std::vector<QRectF>& boxes) {
+    const QImage before = original.convertToFormat(QImage::Format_RGB32);
+    QImage out = painted.convertToFormat(QImage::Format_RGB32);
+    const double W = out.width(), H = out.height();
+    QPainter painter(&out);
+    for (const QRectF& box : boxes) {
+        const QRect area = QRectF(box.x() * W, (1 - maxY(box)) * H, box.width() * W, box.height() * H)
+                               .toAlignedRect()
+                               .intersected(out.rect());
+        if (area.isEmpty())
+            continue;
+        const QRect ring = area.adjusted(-2, -2, 2, 2).intersected(before.rect());
+        std::map<QRgb, int> colours;
+        for (int y = ring.top(); y <= ring.bottom(); ++y)
+            for (int x = ring.left(); x <= ring.right(); ++x)
+                if (!area.contains(x, y))
+                    ++colours[before.pixel(x, y)];
+        if (colours.empty())
+            continue;
+        const QRgb ground = std::max_element(colours.begin(), colours.end(), [](const auto& a, const auto& b) {
+                                return a.second < b.second;
+                            })->first;
+        painter.fillRect(area, QColor::fromRgb(ground));
+    }
+    painter.end();
+    return out;
+}
+
+} // namespace
+
 CheckedRedaction redactChecked(const QImage& image, const std::function<std::vector<Line>(const QImage&)>& reader,
                                const std::function<std::vector<Line>(const QImage&)>& checker) {
     // The covering reads each painted picture in turn; the last of them is often the one checked.
@@ -298,9 +398,16 @@ CheckedRedaction redactChecked(const QImage& image, const std::function<std::vec
     // Read as before, the painted picture hides nothing that reading missed the first time: the last look reads it
     // another way. What that finds is covered too, but it tells that the first readings missed something here, so
     // they may have missed more that no reading finds.
+    // What is left of a secret beside the paint or at a row's end tells that the findings fell short, though no
+    // pattern finds it.
+    if (remnantsBeside(read(checked.image), checked.boxes))
+        checked.unsure = true;
     if (!checker)
         return checked;
-    const std::vector<QRectF> missed = sensitiveFindings(checker(checked.image));
+    const std::vector<Line> checkLines = checker(boxesOnGround(checked.image, image, checked.boxes));
+    if (remnantsBeside(checkLines, checked.boxes))
+        checked.unsure = true;
+    const std::vector<QRectF> missed = sensitiveFindings(checkLines);
     if (missed.empty())
         return checked;
     Redaction more = redactFindings(checked.image, missed);

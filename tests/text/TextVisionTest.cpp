@@ -297,7 +297,21 @@ TEST_F(TextVisionTest, RedactionIsUnsureWhileSomethingStillReadsAsASecret) {
         size_t boxes;
         std::vector<TextVision::Line> checked = {};
     };
+    // What is left of a secret beside the paint: a key's prefix, a key's characters that run into the address's box,
+    // and a word that only stands close to it.
+    const TextVision::Line prefix = makeLine(QStringLiteral("STRIPE_RESTRICTED= rk_"), 0.1, 0.5, 0.44, 0.05);
+    const TextVision::Line rest = makeLine(QStringLiteral("Qx7 and more words"), 0.4, 0.8, 0.36, 0.05);
+    const TextVision::Line before = makeLine(QStringLiteral("Please mail us at"), -0.24, 0.8, 0.34, 0.05);
+    const auto elsewhere = [](const char* text) { return makeLine(QString::fromLatin1(text), 0.1, 0.3, 0.5, 0.05); };
     const Case cases[] = {{{{address}, {}}, false, 1},
+                          {{{address}, {}}, true, 1, {prefix}},
+                          {{{address}, {}}, true, 1, {rest}},
+                          {{{address}, {rest}, {}}, true, 1},
+                          {{{address}, {}}, false, 1, {before}},
+                          {{{address}, {}}, true, 1, {elsewhere("xa-2998-1526-zP8eAbbobXN0RW")}},
+                          {{{address}, {}}, true, 1, {elsewhere("mj@a e-labs.io for invoices")}},
+                          {{{address}, {}}, false, 1, {elsewhere("user@host:~$ grep -r STRIPE_RESTRICTED_KEY notes")}},
+                          {{{address}, {}}, false, 1, {elsewhere("user@host;\" grep -r secret notes")}},
                           {{{address}, {address}}, true, 1},
                           {{{address}, {key(1)}, {key(2)}, {key(3)}, {key(4)}, {key(5)}, {key(6)}}, true, 5},
                           {{{}}, false, 0},
@@ -305,10 +319,16 @@ TEST_F(TextVisionTest, RedactionIsUnsureWhileSomethingStillReadsAsASecret) {
                           {{{}}, false, 0, {key(1)}}};
     for (const Case& c : cases) {
         size_t reads = 0;
+        // The last look reads the picture with its boxes on the ground around them, where the address stood.
+        bool paintSeen = false;
         const TextVision::CheckedRedaction r = TextVision::redactChecked(
             original, [&](const QImage&) { return c.readings[std::min(reads++, c.readings.size() - 1)]; },
-            [&](const QImage&) { return c.checked; });
+            [&](const QImage& picture) {
+                paintSeen = paintSeen || qGray(picture.pixel(150, 70)) < 128;
+                return c.checked;
+            });
         EXPECT_EQ(r.unsure, c.unsure) << c.readings.size();
+        EXPECT_FALSE(paintSeen) << c.readings.size();
         EXPECT_GE(r.boxes.size(), c.boxes) << c.readings.size();
         EXPECT_EQ(r.boxes.empty(), c.boxes == 0) << c.readings.size();
     }
