@@ -789,6 +789,10 @@ TEST(KeysDifferential, IceWm) {
     playGenerated(Manager::IceWm, 3, 16);
 }
 
+TEST(KeysDifferential, Fluxbox) {
+    playGenerated(Manager::Fluxbox, 3, 16);
+}
+
 // Left for terminal B and come back to before closing: the keyboard goes to B, the last program the user had
 // before ours, not to A, which had it when ours opened.
 TEST(KeysDifferential, ComingBackBeforeClosing) {
