@@ -14,6 +14,7 @@
 #include <QDrag>
 #include <QDropEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListView>
 #include <QMimeData>
@@ -257,6 +258,14 @@ ToolbarPrefsWindow::ToolbarPrefsWindow(Defaults& store, QWidget* parent)
 }
 
 ToolbarPrefsWindow::~ToolbarPrefsWindow() = default;
+
+void ToolbarPrefsWindow::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
 
 std::function<std::unique_ptr<PointerWatch>()>& ToolbarPrefsWindow::pointerWatchMaker() {
     static std::function<std::unique_ptr<PointerWatch>()> make;

@@ -12,6 +12,7 @@
 class ClickAway;
 class Defaults;
 class PointerWatch;
+class QKeyEvent;
 class QListView;
 class QMimeData;
 class QPushButton;
@@ -59,6 +60,10 @@ public:
 
     // Forgets the stored order and hidden set: every tool shown, in catalogue order.
     void resetTapped();
+
+protected:
+    // Escape closes (hides) it, as a click elsewhere does.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     Defaults& defaults;
