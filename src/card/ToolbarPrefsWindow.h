@@ -62,10 +62,13 @@ public:
     void resetTapped();
 
 protected:
-    // Escape closes (hides) it, as a click elsewhere does.
+    // Escape closes (hides) it, as a click elsewhere does, and so does turning to another program by the keyboard
+    // (Alt+Tab), which no click tells of.
     void keyPressEvent(QKeyEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
+    void lostKey();
     Defaults& defaults;
     QStringList order;
     QSet<QString> hidden;

@@ -819,6 +819,7 @@ TEST(KeysDifferential, ComingBackBeforeClosing) {
         {"rotate", from({S::Open, S::Task, S::Type, S::BackAltTab, S::Button, S::Type})},
         {"backdrop", from({S::Open, S::Click, S::Type, S::BackClick, S::Button, S::Rest, S::Type})},
         {"Customize Toolbar", from({S::Open, S::Button, S::Type})},
+        {"Customize Toolbar", from({S::Open, S::AltTab, S::Type, S::Type})},
     };
     for (const auto& r : rows) {
         const Row row = compare(player, kind(r.kind), r.steps);
