@@ -31,8 +31,8 @@ packages=(
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     xvfb xauth openbox tint2 xcompmgr xdotool x11-utils x11-xserver-utils xterm
     imagemagick scrot hyperfine xdg-utils dbus-x11 procps python3
-    # a second window manager the keyboard's way back is checked under
-    icewm
+    # other window managers the keyboard's way back is checked under
+    icewm fluxbox
     # the installed desktop entry is checked with these
     desktop-file-utils libglib2.0-bin
     # the Recent search benchmark compares with fd

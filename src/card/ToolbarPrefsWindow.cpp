@@ -1,7 +1,10 @@
 #include "card/ToolbarPrefsWindow.h"
 
+#include "platform/Dispatch.h"
 #include "platform/PointerWatch.h"
 #include "ui/ClickAway.h"
+#include "ui/KeyRoute.h"
+#include "ui/OwnWindows.h"
 
 #include "card/ToolbarPrefs.h"
 #include "platform/Defaults.h"
@@ -10,19 +13,25 @@
 #include "ui/UI.h"
 
 #include <QAbstractListModel>
+#include <QApplication>
 #include <QCursor>
 #include <QDrag>
 #include <QDropEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListView>
 #include <QMimeData>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyledItemDelegate>
 
 #include <cmath>
+
+// How long after a capture stepped our windows aside a loss of the keyboard is put down to it.
+constexpr qint64 lostKeyGraceMs = 1000;
 
 namespace {
 
@@ -257,6 +266,40 @@ ToolbarPrefsWindow::ToolbarPrefsWindow(Defaults& store, QWidget* parent)
 }
 
 ToolbarPrefsWindow::~ToolbarPrefsWindow() = default;
+
+void ToolbarPrefsWindow::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+bool ToolbarPrefsWindow::event(QEvent* event) {
+    if (event->type() == QEvent::WindowDeactivate)
+        lostKey();
+    return QWidget::event(event);
+}
+
+void ToolbarPrefsWindow::lostKey() {
+    // A capture that hides our windows for the moment of its grab takes the focus too: that is no leaving.
+    if (OwnWindows::steppedAside(this, lostKeyGraceMs))
+        return;
+    QPointer<ToolbarPrefsWindow> self(this);
+    Dispatch::after(50, this, [self] {
+        if (!self || !self->isVisible() || self->isActiveWindow() || OwnWindows::steppedAside(self, lostKeyGraceMs))
+            return;
+        // Another of our own windows took the focus (a menu, a dialog of ours): stay.
+        if (QApplication::activeWindow())
+            return;
+        // A window of ours closing hands the keyboard back here: not lost, on its way.
+        if (KeyRoute::comingBack(self)) {
+            self->lostKey();
+            return;
+        }
+        self->close();
+    });
+}
 
 std::function<std::unique_ptr<PointerWatch>()>& ToolbarPrefsWindow::pointerWatchMaker() {
     static std::function<std::unique_ptr<PointerWatch>()> make;

@@ -12,6 +12,7 @@
 class ClickAway;
 class Defaults;
 class PointerWatch;
+class QKeyEvent;
 class QListView;
 class QMimeData;
 class QPushButton;
@@ -60,7 +61,14 @@ public:
     // Forgets the stored order and hidden set: every tool shown, in catalogue order.
     void resetTapped();
 
+protected:
+    // Escape closes (hides) it, as a click elsewhere does, and so does turning to another program by the keyboard
+    // (Alt+Tab), which no click tells of.
+    void keyPressEvent(QKeyEvent* event) override;
+    bool event(QEvent* event) override;
+
 private:
+    void lostKey();
     Defaults& defaults;
     QStringList order;
     QSet<QString> hidden;

@@ -172,7 +172,7 @@ TEST(ToolbarPrefsWindow, ResetForgetsOrderAndHiddenAndPresentRereadsTheSettings)
     EXPECT_FALSE(f.rowTicked(f.window->shownOrder().indexOf(QStringLiteral("pin"))));
 }
 
-TEST(ToolbarPrefsWindow, AClickElsewhereClosesItButNotAClickInsideOrInOurWindows) {
+TEST(ToolbarPrefsWindow, AClickElsewhereOrEscapeClosesItButNotAClickInsideOrInOurWindows) {
     FakePointerWatch* watch = nullptr;
     ToolbarPrefsWindow::setPointerWatch([&watch] {
         auto made = std::make_unique<FakePointerWatch>();
@@ -193,4 +193,9 @@ TEST(ToolbarPrefsWindow, AClickElsewhereClosesItButNotAClickInsideOrInOurWindows
     // Closing only hides it: the next present() brings the same window back, still watching.
     f.window->present();
     EXPECT_TRUE(f.window->isVisible());
+    // Escape closes it wherever the keyboard is inside it; with a modifier it is another key.
+    QTest::keyClick(f.window->tableView(), Qt::Key_Escape, Qt::ShiftModifier);
+    EXPECT_TRUE(f.window->isVisible());
+    QTest::keyClick(f.window->tableView(), Qt::Key_Escape);
+    EXPECT_FALSE(f.window->isVisible());
 }

@@ -789,6 +789,12 @@ TEST(KeysDifferential, IceWm) {
     playGenerated(Manager::IceWm, 3, 16);
 }
 
+// Off until the lines typed after Alt+Tab from an editor or the basket's preview land where they do with a plain
+// window in ours' place: fluxbox's switcher keeps them from every terminal. --gtest_also_run_disabled_tests runs it.
+TEST(KeysDifferential, DISABLED_Fluxbox) {
+    playGenerated(Manager::Fluxbox, 3, 16);
+}
+
 // Left for terminal B and come back to before closing: the keyboard goes to B, the last program the user had
 // before ours, not to A, which had it when ours opened.
 TEST(KeysDifferential, ComingBackBeforeClosing) {
@@ -815,6 +821,7 @@ TEST(KeysDifferential, ComingBackBeforeClosing) {
         {"rotate", from({S::Open, S::Task, S::Type, S::BackAltTab, S::Button, S::Type})},
         {"backdrop", from({S::Open, S::Click, S::Type, S::BackClick, S::Button, S::Rest, S::Type})},
         {"Customize Toolbar", from({S::Open, S::Button, S::Type})},
+        {"Customize Toolbar", from({S::Open, S::AltTab, S::Type, S::Type})},
     };
     for (const auto& r : rows) {
         const Row row = compare(player, kind(r.kind), r.steps);

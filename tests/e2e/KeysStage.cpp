@@ -50,6 +50,8 @@ const char* managerName(Manager manager) {
         return "no window manager";
     case Manager::IceWm:
         return "icewm";
+    case Manager::Fluxbox:
+        return "fluxbox";
     }
     return "?";
 }
@@ -98,6 +100,15 @@ bool KeysStage::start() {
         // The panel below is the task list and the tray: icewm's own bar stays off.
         write(desktop.home() + QStringLiteral("/.icewm/preferences"), "ShowTaskBar=0\n");
         desktop.start(QStringLiteral("icewm"));
+        break;
+    case Manager::Fluxbox:
+        // The panel below is the task list and the tray: fluxbox's toolbar stays off and keeps no tray of its own
+        // to take the icons. Its wallpaper stays off too: a missing one is an error window over the terminals.
+        write(desktop.home() + QStringLiteral("/.fluxbox/init"),
+              "session.screen0.toolbar.visible: false\nsession.screen0.toolbar.tools: iconbar, clock\n"
+              "session.styleOverlay: ~/.fluxbox/overlay\n");
+        write(desktop.home() + QStringLiteral("/.fluxbox/overlay"), "background: none\n");
+        desktop.start(QStringLiteral("fluxbox"));
         break;
     case Manager::None:
         break;

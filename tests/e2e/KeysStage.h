@@ -15,7 +15,7 @@
 
 class QProcess;
 
-enum class Manager { Openbox, FollowMouse, None, IceWm };
+enum class Manager { Openbox, FollowMouse, None, IceWm, Fluxbox };
 const char* managerName(Manager manager);
 
 // What a terminal logged; empty when it cannot be read.
