@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <exception>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -144,17 +145,25 @@ void settle(QPDFObjectHandle look) {
     }
 }
 
+// The document read from memory into `pdf`, and its page; none when it has no such page. Throws as qpdf does.
+std::optional<QPDFPageObjectHelper> pageOf(QPDF& pdf, const QByteArray& document, int page) {
+    pdf.setSuppressWarnings(true);
+    pdf.processMemoryFile("document", document.constData(), size_t(document.size()));
+    std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(pdf).getAllPages();
+    if (page < 0 || size_t(page) >= pages.size())
+        return std::nullopt;
+    return pages[size_t(page)];
+}
+
 } // namespace
 
 int turn(const QByteArray& document, int page) {
     try {
         QPDF pdf;
-        pdf.setSuppressWarnings(true);
-        pdf.processMemoryFile("document", document.constData(), size_t(document.size()));
-        std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(pdf).getAllPages();
-        if (page < 0 || size_t(page) >= pages.size())
+        std::optional<QPDFPageObjectHelper> shown = pageOf(pdf, document, page);
+        if (!shown)
             return 0;
-        QPDFObjectHandle rotate = pages[size_t(page)].getAttribute("/Rotate", false);
+        QPDFObjectHandle rotate = shown->getAttribute("/Rotate", false);
         if (!rotate.isInteger())
             return 0;
         // A turn of 45 or 100 is taken in whole quarters, as the renderer takes it; -90 is 270.
@@ -168,12 +177,10 @@ int turn(const QByteArray& document, int page) {
 QByteArray upright(const QByteArray& document, int page) {
     try {
         QPDF pdf;
-        pdf.setSuppressWarnings(true);
-        pdf.processMemoryFile("document", document.constData(), size_t(document.size()));
-        std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(pdf).getAllPages();
-        if (page < 0 || size_t(page) >= pages.size())
+        std::optional<QPDFPageObjectHelper> shown = pageOf(pdf, document, page);
+        if (!shown)
             return {};
-        pages[size_t(page)].getObjectHandle().replaceKey("/Rotate", QPDFObjectHandle::newInteger(0));
+        shown->getObjectHandle().replaceKey("/Rotate", QPDFObjectHandle::newInteger(0));
         QPDFWriter writer(pdf);
         writer.setOutputMemory();
         writer.write();
@@ -187,12 +194,10 @@ QByteArray upright(const QByteArray& document, int page) {
 QPointF origin(const QByteArray& document, int page) {
     try {
         QPDF pdf;
-        pdf.setSuppressWarnings(true);
-        pdf.processMemoryFile("document", document.constData(), size_t(document.size()));
-        std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(pdf).getAllPages();
-        if (page < 0 || size_t(page) >= pages.size())
+        std::optional<QPDFPageObjectHelper> shown = pageOf(pdf, document, page);
+        if (!shown)
             return {};
-        QPDFObjectHandle media = pages[size_t(page)].getMediaBox(), crop = pages[size_t(page)].getCropBox();
+        QPDFObjectHandle media = shown->getMediaBox(), crop = shown->getCropBox();
         if (!media.isRectangle())
             return {};
         const auto corner = [](const QPDFObjectHandle::Rectangle& r) {
@@ -212,12 +217,10 @@ QPointF origin(const QByteArray& document, int page) {
 QByteArray drawn(const QByteArray& document, int page) {
     try {
         QPDF pdf;
-        pdf.setSuppressWarnings(true);
-        pdf.processMemoryFile("document", document.constData(), size_t(document.size()));
-        std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(pdf).getAllPages();
-        if (page < 0 || size_t(page) >= pages.size() || !hasWork(pages[size_t(page)]))
+        std::optional<QPDFPageObjectHelper> found = pageOf(pdf, document, page);
+        if (!found || !hasWork(*found))
             return {};
-        QPDFPageObjectHelper shown = pages[size_t(page)];
+        QPDFPageObjectHelper shown = *found;
         QPDFAcroFormDocumentHelper form(pdf);
         // Values whose look the viewer is asked to make: made here as a viewer would.
         form.generateAppearancesIfNeeded();
