@@ -25,6 +25,7 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -112,12 +113,14 @@ QString pageArgument(const Job& job) {
 }
 
 QStringList arguments(const Job& job) {
-    return {modeOf(job), job.source,
+    return {modeOf(job),
+            job.source,
             job.pdf         ? pageArgument(job)
             : job.thumbnail ? QString::number(job.thumbnail)
                             : job.format.rawValue(),
             job.copyInto.isEmpty() ? QStringLiteral("-") : QString::number(copyDescriptor),
-            QString::number(outDescriptor)};
+            QString::number(outDescriptor),
+            QString::number(std::max<qint64>(job.pixelLimit, 0))};
 }
 
 // The files the child writes, made before it starts; `failure` says why they could not be.
@@ -299,7 +302,7 @@ qint64 sourceSize(int fd) {
 
 // What the start of the file already tells, before the rest is read: a file that is not what the reader asked
 // for reads, or whose picture could never fit, is refused at once, however large the file.
-int preflight(const QString& mode, const QString& path, const QString& what) {
+int preflight(const QString& mode, const QString& path, const QString& what, qint64 pixelLimit) {
     if (mode == u"pdf")
         return Ok;
     QByteArray head;
@@ -321,24 +324,78 @@ int preflight(const QString& mode, const QString& path, const QString& what) {
     if (!claimed.isValid())
         return Ok;
     const qint64 pixels = qint64(claimed.width()) * claimed.height();
-    return (thumbnail && pixels > thumbnailPixelLimit) || pixels * 4 > memoryLimit - childOwnMemory ? TooLarge : Ok;
+    return (thumbnail && pixels > thumbnailPixelLimit) || (pixelLimit > 0 && pixels > pixelLimit) ||
+                   pixels * 4 > memoryLimit - childOwnMemory
+               ? TooLarge
+               : Ok;
 }
 
-int readSource(const QString& path, QByteArray* bytes) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return Unreadable;
-    const qint64 size = sourceSize(fd);
-    if (size < 0) {
+// The source's bytes, mapped rather than read: a decoder touches only the pages it reads, so a small picture at the
+// start of a large file costs its own bytes, not the file's. When a copy is asked for, the file is copied in
+// pieces and the copy is what is mapped: the bytes decoded are exactly the bytes kept, whatever happens to the
+// source meanwhile. A file cut short under the mapping ends the child by SIGBUS, which says "unreadable".
+class Source {
+public:
+    Source() = default;
+    Source(const Source&) = delete;
+    Source& operator=(const Source&) = delete;
+    ~Source() { release(); }
+
+    int open(const QString& path, int copy) {
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            return Unreadable;
+        const qint64 size = sourceSize(fd);
+        if (size < 0) {
+            ::close(fd);
+            return int(-size);
+        }
+        const int copied = copy >= 0 ? copyInto(fd, copy, size) : Ok;
+        const int mapped = copied == Ok ? map(copy >= 0 ? copy : fd, size) : copied;
         ::close(fd);
-        return int(-size);
+        return mapped;
     }
-    bytes->resize(qsizetype(size));
-    const qsizetype have = qsizetype(WholeIo::readUpTo(fd, bytes->data(), size_t(bytes->size())));
-    ::close(fd);
-    // A file cut short while we read is damaged as far as we are concerned.
-    return have == bytes->size() ? Ok : Unreadable;
-}
+
+    // The bytes, valid while this lives; nothing is copied out of the mapping unless a decoder asks for all of it.
+    const QByteArray& bytes() const { return view; }
+
+    void release() {
+        view = QByteArray();
+        if (at)
+            ::munmap(at, length);
+        at = nullptr;
+    }
+
+private:
+    static int copyInto(int fd, int copy, qint64 size) {
+        QByteArray piece(qsizetype(1) << 20, Qt::Uninitialized);
+        qint64 done = 0;
+        while (done < size) {
+            const auto n =
+                qint64(WholeIo::readUpTo(fd, piece.data(), size_t(std::min<qint64>(piece.size(), size - done))));
+            if (n <= 0)
+                return Unreadable; // cut short while we read: damaged as far as we are concerned
+            if (!WholeIo::writeAll(copy, piece.constData(), size_t(n)))
+                return CopyFailed;
+            done += n;
+        }
+        return Ok;
+    }
+
+    int map(int fd, qint64 size) {
+        void* mapped = ::mmap(nullptr, size_t(size), PROT_READ, MAP_PRIVATE, fd, 0);
+        if (mapped == MAP_FAILED)
+            return Unreadable;
+        at = mapped;
+        length = size_t(size);
+        view = QByteArray::fromRawData(static_cast<const char*>(mapped), qsizetype(size));
+        return Ok;
+    }
+
+    void* at = nullptr;
+    size_t length = 0;
+    QByteArray view;
+};
 
 // Only the descriptors the parent hands over, never a path: a name given on the command line could be anything.
 int descriptor(const QString& argument) {
@@ -482,13 +539,16 @@ int childRun(const QStringList& args, const FieldsDrawn& fieldsDrawn, const Page
     const int copy = copying ? descriptor(args.at(3)) : -1, out = descriptor(args.at(4));
     if (out < 0 || (copying && copy < 0))
         return Usage;
-    if (const int told = preflight(mode, source, what); told != Ok)
+    bool isNumber = false;
+    const qint64 pixelLimit = args.at(5).toLongLong(&isNumber);
+    if (!isNumber)
+        return Usage;
+    if (const int told = preflight(mode, source, what, pixelLimit); told != Ok)
         return told;
-    QByteArray bytes;
-    if (const int read = readSource(source, &bytes); read != Ok)
-        return read;
-    if (copying && !writeFile(copy, bytes.constData(), bytes.size()))
-        return CopyFailed;
+    Source read;
+    if (const int opened = read.open(source, copy); opened != Ok)
+        return opened;
+    const QByteArray& bytes = read.bytes();
     QImage image;
     Header header;
     QByteArray text;
@@ -512,7 +572,7 @@ int childRun(const QStringList& args, const FieldsDrawn& fieldsDrawn, const Page
         const bool withText = what.contains(u';');
         QByteArray upright = withText && header.pageTurn != 0 && pageUpright ? pageUpright(bytes, page) : QByteArray();
         const QPointF origin = withText && pageOrigin ? pageOrigin(bytes, page) : QPointF();
-        bytes = QByteArray();
+        read.release();
         // The copy is what is shown: the bytes that were read, whatever happened to the source since.
         const QString document = copying ? QStringLiteral("/proc/self/fd/") + QString::number(copy) : source;
         if (const int rendered = renderPage(document, std::move(drawn), page, &image, &header, ranges,
@@ -531,7 +591,7 @@ int childRun(const QStringList& args, const FieldsDrawn& fieldsDrawn, const Page
         const qint64 left = memoryLimit - bytes.size() - childOwnMemory;
         QImageReader::setAllocationLimit(int(std::max<qint64>(1, left >> 20)));
         image = ImageCodec::decodeThumbnail(bytes, longest);
-        bytes = QByteArray();
+        read.release();
         if (image.isNull())
             return Unreadable;
     } else {
@@ -545,9 +605,12 @@ int childRun(const QStringList& args, const FieldsDrawn& fieldsDrawn, const Page
         QImageReader::setAllocationLimit(int(std::max<qint64>(1, left >> 20)));
         ImageCodec::Refusal refusal = ImageCodec::Refusal::unreadable;
         image = ImageCodec::decodeAs(bytes, *format, &refusal);
-        bytes = QByteArray();
+        read.release();
         if (image.isNull())
             return refused(refusal, out);
+        // Its header told less than its frames hold: nothing of it is written out.
+        if (pixelLimit > 0 && qint64(image.width()) * image.height() > pixelLimit)
+            return TooLarge;
     }
     header.magic = headerMagic;
     header.width = quint64(image.width());
@@ -650,8 +713,10 @@ int childMain(int argc, char** argv, FieldsDrawn fieldsDrawn, PageTurn pageTurn,
               PageOrigin pageOrigin) {
     // The limits come first, before anything is read.
     ChildLimits::apply(memoryLimit, timeLimitMs / 1000 + 1);
-    if (argc != 6)
+    if (argc != 7)
         return Usage;
+    // The source is mapped: a file cut short while it is decoded is a broken file, not a crash.
+    ::signal(SIGBUS, [](int) { ::_exit(Unreadable); });
     QCoreApplication app(argc, argv);
     QImageReader::setAllocationLimit(int(memoryLimit >> 20));
     try {

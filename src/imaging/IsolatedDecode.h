@@ -51,7 +51,7 @@ struct Job {
     std::vector<std::pair<int, int>> textRanges;
     int timeLimitMs = IsolatedDecode::timeLimitMs;
     // When above 0: a picture of more pixels than this is refused as too large before this process holds any of
-    // it. The child decodes it all the same, within its own limits.
+    // it; the child refuses it by its header before reading further, and by its decoded size before writing it.
     qint64 pixelLimit = 0;
 };
 

@@ -253,3 +253,54 @@ TEST(IsolatedDecode, NothingTheChildWritesHasANameUnlessTheCallerGivesItOne) {
     else
         qputenv("TMPDIR", oldTemp);
 }
+
+// The child reads of a file what its decoder needs and no more: a small picture at the start of a gigabyte (a
+// sparse download, a scan with many pages) costs its own bytes. Here a child whose memory is held far below a
+// gigabyte by its starter; reading any such file whole would fail in it.
+TEST(IsolatedDecode, TheChildReadsOfAFileWhatItsPictureNeeds) {
+    Folder folder;
+    const QByteArray decoder =
+        QFile::encodeName(ChildProcesses::find(QStringLiteral("pictolarium-decode"), QStringLiteral("decode")));
+    const QString script =
+        folder
+            .write(QStringLiteral("decode.sh"),
+                   "#!/bin/sh\necho \"$1\" >> \"${0%/*}/ran\"\nulimit -d 393216\nexec '" + decoder + "' \"$@\"\n")
+            .toLocalFile();
+    QFile::setPermissions(script, QFile::ReadOwner | QFile::ExeOwner);
+    IsolatedDecode::setProgram(script);
+    const QImage picture = markers(4, 3, 16);
+    const qint64 gigabyte = qint64(1) << 30;
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        qint64 fileSize; // above the bytes' own: the rest is a hole
+        ImageFormat format;
+        int thumbnail;
+        qint64 pixelLimit;
+        const char* failure; // empty: it loads
+    } cases[] = {
+        {"scan.tif", encoded(picture, "tiff"), gigabyte, ImageFormat::tiff, 0, 0, ""},
+        {"tile.tif", encoded(picture, "tiff"), gigabyte, ImageFormat::tiff, 32, 0, ""},
+        {"padded.png", encoded(picture, "png"), gigabyte, ImageFormat::png, 0, 0, ""},
+        {"padded.jpg", encoded(picture, "jpeg", 90), gigabyte - 1, ImageFormat::jpeg, 0, 0, ""},
+        // More than the caller takes, told by the header alone: refused before the rest is read.
+        {"claims.png", pngClaiming(8000, 8000), 0, ImageFormat::png, 0, BoundedLoad::copyPixelLimit,
+         "the picture is too large"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = folder.write(QString::fromLatin1(c.name), c.bytes).toLocalFile();
+        if (c.fileSize > 0)
+            ASSERT_TRUE(QFile::resize(path, c.fileSize));
+        IsolatedDecode::Job job = jobFor(path, c.format);
+        job.thumbnail = c.thumbnail;
+        job.pixelLimit = c.pixelLimit;
+        const auto result = IsolatedDecode::run(job);
+        EXPECT_EQ(result.failure.toStdString(), c.failure);
+        if (!*c.failure)
+            EXPECT_EQ(result.image.size(), c.thumbnail ? QSize(32, 24) : QSize(64, 48));
+        QFile::remove(path);
+    }
+    IsolatedDecode::setProgram({});
+    EXPECT_EQ(folder.read(QStringLiteral("ran")).count('\n'), qsizetype(std::size(cases))) << "each in the child";
+}
