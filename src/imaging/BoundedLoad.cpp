@@ -54,58 +54,6 @@ std::optional<ImageFormat> formatOf(const QString& path) {
     return ImageFormat::readAs(QUrl::fromLocalFile(path));
 }
 
-namespace {
-
-// The pictures the decoding child has no reader for (GIF, BMP: simple formats whose readers allocate no more
-// than the picture) are decoded on a worker, held to the child's memory limit before anything is allocated.
-// The file is read whole only once its start says it is such a picture and one that fits.
-IsolatedDecode::Result decodeHere(const QString& path, qint64 pixelLimit) {
-    IsolatedDecode::Result result;
-    QByteArray head;
-    qint64 fileSize = 0;
-    if (!ImageCodec::readHead(path, ImageCodec::headLength, &head, &fileSize)) {
-        result.failure = QStringLiteral("it could not be read");
-        return result;
-    }
-    if (!ImageCodec::recognizes(head)) {
-        result.failure = QStringLiteral("it is not a picture or PDF");
-        return result;
-    }
-    const auto tooLarge = [&](QSize size) {
-        const qint64 pixels = qint64(size.width()) * size.height();
-        return size.isValid() &&
-               (pixels * 4 > IsolatedDecode::memoryLimit - fileSize || (pixelLimit > 0 && pixels > pixelLimit));
-    };
-    // The bytes and the pixels are held together, and these readers' pixels take no less room than their file.
-    QByteArray bytes;
-    if (tooLarge(ImageCodec::pictureSize(head)) || fileSize > IsolatedDecode::memoryLimit / 2) {
-        result.failure = QStringLiteral("the picture is too large");
-        result.tooLarge = true;
-        return result;
-    }
-    if (!ImageCodec::readFile(path, &bytes)) {
-        result.failure = QStringLiteral("it could not be read");
-        return result;
-    }
-    if (tooLarge(ImageCodec::pictureSize(bytes))) {
-        result.failure = QStringLiteral("the picture is too large");
-        result.tooLarge = true;
-        return result;
-    }
-    result.image = ImageCodec::decode(bytes);
-    if (result.image.isNull())
-        result.failure = QStringLiteral("it is not a picture or PDF");
-    else if (tooLarge(result.image.size())) {
-        // Its header told less than its frames hold.
-        result.image = QImage();
-        result.failure = QStringLiteral("the picture is too large");
-        result.tooLarge = true;
-    }
-    return result;
-}
-
-} // namespace
-
 void start(const QUrl& url, QObject* context, std::function<void(const IsolatedDecode::Result&)> done,
            qint64 pixelLimit) {
     const QString path = url.isLocalFile() ? url.toLocalFile() : QString();
@@ -114,18 +62,12 @@ void start(const QUrl& url, QObject* context, std::function<void(const IsolatedD
     // holds that worker, never the thread that answers the user.
     Dispatch::global([alive = std::move(alive), done = std::move(done), path, pixelLimit]() mutable {
         const auto format = path.isEmpty() ? std::nullopt : formatOf(path);
-        if (!format && ChildProcesses::notAFile(path).isEmpty()) {
-            IsolatedDecode::Result result = decodeHere(path, pixelLimit);
-            Dispatch::main([alive = std::move(alive), done = std::move(done), result = std::move(result)] {
-                if (alive)
-                    done(result);
-            });
-            return;
-        }
-        // Anything that is no regular file is refused by the decoder in its own words, before any child runs.
+        // Anything that is no regular file is refused by the decoder in its own words, before any child runs. A
+        // picture of none of our formats (a GIF, a BMP) is decoded by the child as well, by its first bytes.
         IsolatedDecode::Job job;
         job.source = path;
         job.format = format.value_or(ImageFormat::png);
+        job.byContent = !format;
         job.pdf = format == ImageFormat::pdf;
         job.pixelLimit = pixelLimit;
         Dispatch::main([alive = std::move(alive), done = std::move(done), job]() mutable {

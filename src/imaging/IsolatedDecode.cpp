@@ -98,7 +98,9 @@ constexpr int outDescriptor = 3, copyDescriptor = 4;
 QString modeOf(const Job& job) {
     if (job.pdf)
         return QStringLiteral("pdf");
-    return job.thumbnail > 0 ? QStringLiteral("thumbnail") : QStringLiteral("picture");
+    if (job.thumbnail > 0)
+        return QStringLiteral("thumbnail");
+    return job.byContent ? QStringLiteral("content") : QStringLiteral("picture");
 }
 
 // A PDF page, and when its text is asked for, the ranges of it whose boxes are: "3", "3;", "3;10+5,40+12".
@@ -117,6 +119,7 @@ QStringList arguments(const Job& job) {
             job.source,
             job.pdf         ? pageArgument(job)
             : job.thumbnail ? QString::number(job.thumbnail)
+            : job.byContent ? QStringLiteral("-")
                             : job.format.rawValue(),
             job.copyInto.isEmpty() ? QStringLiteral("-") : QString::number(copyDescriptor),
             QString::number(outDescriptor),
@@ -163,7 +166,7 @@ void handOver(QProcess& child, const Files& files) {
 QString failureText(const Job& job, int code) {
     switch (code) {
     case Unreadable:
-        if (job.thumbnail > 0 && !job.pdf)
+        if ((job.thumbnail > 0 || job.byContent) && !job.pdf)
             return QStringLiteral("it is not a picture or PDF");
         return job.pdf ? QStringLiteral("it is not a readable PDF")
                        : QStringLiteral("it is not a readable ") + job.format.title() + QStringLiteral(" picture");
@@ -311,7 +314,7 @@ int preflight(const QString& mode, const QString& path, const QString& what, qin
     if (head.isEmpty())
         return Empty;
     const bool thumbnail = mode == u"thumbnail";
-    if (thumbnail) {
+    if (thumbnail || mode == u"content") {
         if (!ImageCodec::recognizes(head))
             return Unreadable;
     } else if (const auto format = ImageFormat::fromRawValue(what); !format) {
@@ -324,8 +327,11 @@ int preflight(const QString& mode, const QString& path, const QString& what, qin
     if (!claimed.isValid())
         return Ok;
     const qint64 pixels = qint64(claimed.width()) * claimed.height();
+    // The readers chosen by content say nothing of why they fail, and turn their pixels into ours in a second
+    // copy: such a picture must fit twice.
+    const qint64 pixelBytes = pixels * (mode == u"content" ? 8 : 4);
     return (thumbnail && pixels > thumbnailPixelLimit) || (pixelLimit > 0 && pixels > pixelLimit) ||
-                   pixels * 4 > memoryLimit - childOwnMemory
+                   pixelBytes > memoryLimit - childOwnMemory
                ? TooLarge
                : Ok;
 }
@@ -595,8 +601,8 @@ int childRun(const QStringList& args, const FieldsDrawn& fieldsDrawn, const Page
         if (image.isNull())
             return Unreadable;
     } else {
-        const auto format = ImageFormat::fromRawValue(what);
-        if (!format || *format == ImageFormat::pdf)
+        const auto format = mode == u"content" ? std::nullopt : ImageFormat::fromRawValue(what);
+        if (mode != u"content" && (!format || *format == ImageFormat::pdf))
             return Usage;
         // The file's bytes and the child itself stay in memory while the pixels are made: the pixels may take
         // what is left of the limit (a megabyte at least: 0 would mean no limit), so that a picture too large
@@ -604,7 +610,7 @@ int childRun(const QStringList& args, const FieldsDrawn& fieldsDrawn, const Page
         const qint64 left = memoryLimit - bytes.size() - childOwnMemory;
         QImageReader::setAllocationLimit(int(std::max<qint64>(1, left >> 20)));
         ImageCodec::Refusal refusal = ImageCodec::Refusal::unreadable;
-        image = ImageCodec::decodeAs(bytes, *format, &refusal);
+        image = format ? ImageCodec::decodeAs(bytes, *format, &refusal) : ImageCodec::decode(bytes);
         read.release();
         if (image.isNull())
             return refused(refusal, out);

@@ -37,6 +37,8 @@ struct Job {
     bool pdf = false;
     // The format the file claims: only its reader is used.
     ImageFormat format = ImageFormat::png;
+    // The file claims none of our formats (a GIF, a BMP): whichever reader knows its first bytes reads it.
+    bool byContent = false;
     // The zero-based page of a PDF.
     int page = 0;
     // When above 0: the picture, whatever its kind, reduced to at most this many pixels on its longer side (and

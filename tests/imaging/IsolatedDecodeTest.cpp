@@ -46,6 +46,13 @@ QByteArray hugeGif() {
         "474946383961803e803e800000000000ffffff21f90401000000002c00000000803e803e0002024401003b");
 }
 
+// A red GIF of 64 × 48 pixels.
+QByteArray redGif() {
+    return QByteArray::fromHex("47494638396140003000f00000ff000000000021f90400000000002c0000000040003000000239848fa9"
+                               "cbed0fa39cb4da8bb3debcfb0f86e24896e689a6eacab6ee0bc7f24cd7f68de7facef7fe0f0c0a87c4a2"
+                               "f1884c2a97cca6f3098d260b003b");
+}
+
 // A BMP header claiming 16000 × 16000 pixels of 24 bits, and no pixels.
 QByteArray hugeBmp() {
     return QByteArray::fromHex("424d36000000000000003600000028000000803e0000803e00000100180000000000000000001"
@@ -116,9 +123,9 @@ TEST(IsolatedDecode, RefusesHostileAndBrokenFilesWithAReason) {
     QImageReader::setAllocationLimit(budget);
 }
 
-// The program's own reads (a copy, the newest screenshot): by content whatever the name, through the child or,
-// for the formats it has no reader for, on a worker; never before the call has returned, and never holding the
-// thread that called while the picture is decoded; refused in the words of opening.
+// The program's own reads (a copy, the newest screenshot): by content whatever the name, through the child; never
+// before the call has returned, and never holding the thread that called while the picture is decoded; refused in
+// the words of opening.
 TEST(IsolatedDecode, TheProgramsOwnReadsGoTheSameWayWithoutBlocking) {
     Folder folder;
     const QByteArray png = encoded(markers(2, 2, 8), "png");
@@ -133,9 +140,9 @@ TEST(IsolatedDecode, TheProgramsOwnReadsGoTheSameWayWithoutBlocking) {
         {"huge.webp", ManyPictures::oneColourWebp(16383, 16383), "the picture is too large"},
         {"notes.txt", "hello", "it is not a picture or PDF"},
         {"gone.png", {}, "the file is gone"},
-        // Decoded on a worker, seconds of work on a gigabyte of pixels.
-        {"huge.gif", hugeGif(), ""},
-        {"huge.bmp", hugeBmp(), "it is not a picture or PDF"},
+        // Seconds of work on a gigabyte of pixels, and more than the child may hold once they are turned into ours.
+        {"huge.gif", hugeGif(), "the picture is too large"},
+        {"huge.bmp", hugeBmp(), "the picture is too large"},
         // Within the decoder's limits, but more than a copy may hold: refused before this process holds it.
         {"copied.gif", hugeGif(), "the picture is too large", BoundedLoad::copyPixelLimit},
         {"copied.webp", ManyPictures::oneColourWebp(8000, 8000), "the picture is too large",
@@ -277,7 +284,8 @@ TEST(IsolatedDecode, TheChildReadsOfAFileWhatItsPictureNeeds) {
         ImageFormat format;
         int thumbnail;
         qint64 pixelLimit;
-        const char* failure; // empty: it loads
+        const char* failure;      // empty: it loads
+        bool programsOwn = false; // read as the program reads for itself, by its first bytes
     } cases[] = {
         {"scan.tif", encoded(picture, "tiff"), gigabyte, ImageFormat::tiff, 0, 0, ""},
         {"tile.tif", encoded(picture, "tiff"), gigabyte, ImageFormat::tiff, 32, 0, ""},
@@ -286,7 +294,12 @@ TEST(IsolatedDecode, TheChildReadsOfAFileWhatItsPictureNeeds) {
         // More than the caller takes, told by the header alone: refused before the rest is read.
         {"claims.png", pngClaiming(8000, 8000), 0, ImageFormat::png, 0, BoundedLoad::copyPixelLimit,
          "the picture is too large"},
+        // Kinds none of our formats claims go to the child as well.
+        {"small.gif", redGif(), 0, ImageFormat::png, 0, 0, "", true},
+        {"padded.bmp", encoded(picture, "bmp"), gigabyte, ImageFormat::png, 0, 0, "", true},
+        {"huge.gif", hugeGif(), 0, ImageFormat::png, 0, 0, "the picture is too large", true},
     };
+    QObject context;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const QString path = folder.write(QString::fromLatin1(c.name), c.bytes).toLocalFile();
@@ -295,7 +308,14 @@ TEST(IsolatedDecode, TheChildReadsOfAFileWhatItsPictureNeeds) {
         IsolatedDecode::Job job = jobFor(path, c.format);
         job.thumbnail = c.thumbnail;
         job.pixelLimit = c.pixelLimit;
-        const auto result = IsolatedDecode::run(job);
+        std::optional<IsolatedDecode::Result> loaded;
+        if (c.programsOwn)
+            BoundedLoad::start(QUrl::fromLocalFile(path), &context,
+                               [&loaded](const IsolatedDecode::Result& r) { loaded = r; });
+        else
+            loaded = IsolatedDecode::run(job);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return loaded.has_value(); }, 15000));
+        const IsolatedDecode::Result& result = *loaded;
         EXPECT_EQ(result.failure.toStdString(), c.failure);
         if (!*c.failure)
             EXPECT_EQ(result.image.size(), c.thumbnail ? QSize(32, 24) : QSize(64, 48));
