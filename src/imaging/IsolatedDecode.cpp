@@ -653,20 +653,10 @@ Result run(const Job& job) {
     return finished(job, endOf(child, timedOut), files);
 }
 
-void start(const Job& job, QObject* context, std::function<void(const Result&)> done) {
-    if (const QString why = ChildProcesses::notAFile(job.source); !why.isEmpty()) {
-        Result result;
-        result.failure = why;
-        QTimer::singleShot(0, context, [done, result] { done(result); });
-        return;
-    }
-    const Files files = makeFiles(job);
-    if (!files.failure.isEmpty()) {
-        Result result;
-        result.failure = files.failure;
-        QTimer::singleShot(0, context, [done, result] { done(result); });
-        return;
-    }
+namespace {
+
+// Starts the child over files made for it; on the thread that answers the user, which it never holds.
+void launch(const Job& job, QObject* context, std::function<void(const Result&)> done, const Files& files) {
     // Killed when the context goes, and then never reported: not a child of the context, whose destructor would
     // delete it while the context is half taken down, and the killed child's end would reach `done` then.
     auto* child = new QProcess;
@@ -709,6 +699,32 @@ void start(const Job& job, QObject* context, std::function<void(const Result&)> 
     handOver(*child, files);
     child->start(program(), arguments(job));
     limit->start(job.timeLimitMs);
+}
+
+} // namespace
+
+void start(const Job& job, QObject* context, std::function<void(const Result&)> done) {
+    QPointer<QObject> alive(context);
+    // The look at the source and the making of the child's files are file-system work a slow or stalled disk would
+    // hold up: done on a worker, and only the child's start here.
+    Dispatch::global([job, alive = std::move(alive), done = std::move(done)]() mutable {
+        Result refused;
+        Files files;
+        refused.failure = ChildProcesses::notAFile(job.source);
+        if (refused.failure.isEmpty()) {
+            files = makeFiles(job);
+            refused.failure = files.failure;
+        }
+        Dispatch::main([job, alive = std::move(alive), done = std::move(done), files = std::move(files),
+                        refused = std::move(refused)]() mutable {
+            if (!alive)
+                return;
+            if (!refused.failure.isEmpty())
+                done(refused);
+            else
+                launch(job, alive.data(), std::move(done), files);
+        });
+    });
 }
 
 void setProgram(const QString& path) {
