@@ -660,9 +660,18 @@ void launch(const Job& job, QObject* context, std::function<void(const Result&)>
     // Killed when the context goes, and then never reported: not a child of the context, whose destructor would
     // delete it while the context is half taken down, and the killed child's end would reach `done` then.
     auto* child = new QProcess;
-    QObject::connect(context, &QObject::destroyed, child, [child] {
+    const auto held = std::make_shared<Files>(files);
+    QObject::connect(context, &QObject::destroyed, child, [child, held] {
         child->setProperty("reported", true);
-        delete child;
+        // Let go once it has ended, never waited for here: a process taking down a gigabyte of pixels, or one
+        // caught on a slow disk, takes its time to end, and a newer copy or a closed window must not wait for it.
+        Dispatch::global([files = std::exchange(*held, Files())] {});
+        if (child->state() == QProcess::NotRunning) {
+            delete child;
+            return;
+        }
+        QObject::connect(child, &QProcess::finished, child, &QObject::deleteLater);
+        child->kill();
     });
     auto* limit = new QTimer(child);
     auto timedOut = std::make_shared<bool>(false);
@@ -672,7 +681,6 @@ void launch(const Job& job, QObject* context, std::function<void(const Result&)>
         child->kill();
     });
     QPointer<QObject> alive(context);
-    const auto held = std::make_shared<Files>(files);
     const auto finish = [job, child, held, timedOut, done, alive] {
         if (child->property("reported").toBool())
             return;

@@ -234,6 +234,7 @@ TEST(BasketFiles, HugeFilesAreReadOnlyAsFarAsTheirPicturesAllowAndNeverStopThePr
         b.key("ctrl+c");
     EXPECT_LE(decoders().size(), 1);
     EXPECT_FALSE(b.traced("toast: Copied the file; the picture is too large to copy", mark, 12000).isEmpty());
+    EXPECT_EQ(stalls(mark), "") << "burst";
     // The most the program ever held.
     const qint64 peak = Desktop::memoryKb(b.desktop.app()->processId(), "VmHWM");
     std::printf("peak resident size: %lld MB\n", peak / 1024);

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
 #include <optional>
 
 using namespace PictureFiles;
@@ -323,4 +324,31 @@ TEST(IsolatedDecode, TheChildReadsOfAFileWhatItsPictureNeeds) {
     }
     IsolatedDecode::setProgram({});
     EXPECT_EQ(folder.read(QStringLiteral("ran")).count('\n'), qsizetype(std::size(cases))) << "each in the child";
+}
+
+// A read whose caller went (a newer copy, a closed window) ends its child without waiting for it: a child taking
+// down a gigabyte of pixels, or caught on a slow disk, takes its time, and the thread that answers the user must
+// not spend it. Right after, the killed child is still there, if only to be reaped; soon after, it is not.
+TEST(IsolatedDecode, AReadWhoseCallerWentEndsItsChildWithoutWaitingForIt) {
+    Folder folder;
+    // A decoder that never gets on with it.
+    const QString script = folder
+                               .write(QStringLiteral("decode.sh"), "#!/bin/sh\necho $$ > \"${0%/*}/pid.tmp\" && mv "
+                                                                   "\"${0%/*}/pid.tmp\" \"${0%/*}/pid\"\nwhile :; do "
+                                                                   "sleep 0.02; done\n")
+                               .toLocalFile();
+    QFile::setPermissions(script, QFile::ReadOwner | QFile::ExeOwner);
+    IsolatedDecode::setProgram(script);
+    const QString path = folder.write(QStringLiteral("a.png"), encoded(markers(2, 2, 8), "png")).toLocalFile();
+    bool reported = false;
+    auto* context = new QObject;
+    IsolatedDecode::start(jobFor(path, ImageFormat::png), context, [&reported](const auto&) { reported = true; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(folder.path(QStringLiteral("pid"))); }, 10000));
+    const pid_t pid = folder.read(QStringLiteral("pid")).trimmed().toInt();
+    ASSERT_GT(pid, 0);
+    delete context;
+    EXPECT_EQ(::kill(pid, 0), 0) << "waited for";
+    EXPECT_TRUE(QTest::qWaitFor([pid] { return ::kill(pid, 0) != 0; }, 5000)) << "left behind";
+    EXPECT_FALSE(reported);
+    IsolatedDecode::setProgram({});
 }
