@@ -11,7 +11,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
+#include <mutex>
+#include <set>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -33,11 +38,59 @@ mode_t currentUmask() {
     return 022;
 }
 
+QByteArray folderOf(const QByteArray& target) {
+    const qsizetype slash = target.lastIndexOf('/');
+    return slash < 0 ? QByteArray(".") : target.left(std::max<qsizetype>(slash, 1));
+}
+
+// How our hidden names start: a file copied to its name is first whole under one of them.
+constexpr char stagingPrefix[] = ".pictolarium-";
+
 // A name in the target's folder that nothing else uses, for the moment between linking and renaming.
 QByteArray stagingName(const QByteArray& target) {
-    const qsizetype slash = target.lastIndexOf('/');
-    const QByteArray folder = slash < 0 ? QByteArray(".") : target.left(std::max<qsizetype>(slash, 1));
-    return folder + "/.pictolarium-" + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+    const QByteArray folder = folderOf(target);
+    return folder + "/" + stagingPrefix + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+}
+
+// What a write left under a hidden name of ours when it was cut off (the program killed while it copied a file to
+// its name, where files cannot be made without one): removed the first time this process writes in the folder.
+// Only regular files of this user's, untouched for a while and not locked: a write under way holds its lock until
+// its file has its name, and one just begun is young.
+constexpr time_t leftoverAge = 10 * 60;
+
+void sweepLeftovers(const QByteArray& folder) {
+    static std::mutex lock;
+    static std::set<QByteArray> swept;
+    {
+        const std::lock_guard<std::mutex> held(lock);
+        if (!swept.insert(folder).second)
+            return;
+    }
+    const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0)
+        return;
+    DIR* listing = ::fdopendir(::fcntl(dir, F_DUPFD_CLOEXEC, 0));
+    const time_t now = ::time(nullptr);
+    while (dirent* entry = listing ? ::readdir(listing) : nullptr) {
+        const char* name = entry->d_name;
+        if (std::strncmp(name, stagingPrefix, std::strlen(stagingPrefix)) != 0)
+            continue;
+        struct stat seen {};
+        if (::fstatat(dir, name, &seen, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(seen.st_mode) ||
+            seen.st_uid != ::geteuid() || now - seen.st_mtime < leftoverAge)
+            continue;
+        const int fd = ::openat(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat opened {};
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &opened) == 0 && opened.st_ino == seen.st_ino &&
+            opened.st_dev == seen.st_dev)
+            ::unlinkat(dir, name, 0);
+        ::close(fd);
+    }
+    if (listing)
+        ::closedir(listing);
+    ::close(dir);
 }
 
 // The extended attributes a file was given before its name (an edit record's id) go with its copy.
@@ -86,7 +139,8 @@ UnnamedFile::UnnamedFile(const QString& folder) {
         return;
     // Network and some FUSE filesystems know no such file: a name that goes the moment the file is open leaves
     // only a moment in which an end could leave it behind.
-    QByteArray pattern = dir + "/.pictolarium-XXXXXX";
+    sweepLeftovers(dir);
+    QByteArray pattern = dir + "/" + stagingPrefix + "XXXXXX";
     descriptor = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (descriptor >= 0)
         ::unlink(pattern.constData());
@@ -174,11 +228,15 @@ int UnnamedFile::linkAs(const QByteArray& target) {
         if (error != ENOENT || QFile::exists(QStringLiteral("/proc/self/fd")))
             return error;
     }
-    // The copy is made under a hidden name of its own and renamed without replacing once whole.
+    // The copy is made under a hidden name of its own and renamed without replacing once whole; locked until then,
+    // so that no other instance takes it for what a cut-off write left behind.
+    sweepLeftovers(folderOf(target));
     const QByteArray staging = stagingName(target);
     const int out = ::open(staging.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (out < 0)
         return errno;
+    ::flock(out, LOCK_EX | LOCK_NB);
+    const int lockHolder = ::fcntl(out, F_DUPFD_CLOEXEC, 0);
     struct stat own;
     const bool known = ::fstat(descriptor, &own) == 0;
     if (known)
@@ -213,5 +271,7 @@ int UnnamedFile::linkAs(const QByteArray& target) {
     if (!error)
         error = nameWithoutReplacing(staging, target);
     ::unlink(staging.constData());
+    if (lockHolder >= 0)
+        ::close(lockHolder);
     return error;
 }

@@ -5,6 +5,7 @@
 #include "editors/EditStore.h"
 #include "platform/XdgPaths.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -16,9 +17,11 @@
 #include <QThread>
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <limits>
+#include <sys/file.h>
 #include <thread>
 #include <vector>
 
@@ -83,6 +86,38 @@ bool startWriter(Writer& run, const QString& writer, const QString& folder, bool
     return false;
 }
 
+// How many rows saw what a killed write left under a hidden name swept.
+std::atomic<int> leftoversSwept{0};
+
+// What a killed write left under a hidden name of ours goes at the next write in its folder, once it is old; a
+// young one, or an old one still locked by the instance writing it, stays. False when the writer failed.
+bool sweepsLeftovers(const QString& writer, QTemporaryDir& folder) {
+    const auto hidden = [&] {
+        return QDir(folder.path()).entryList({QStringLiteral(".pictolarium-*")}, QDir::Files | QDir::Hidden);
+    };
+    const QStringList left = hidden();
+    const QDateTime old = QDateTime::currentDateTime().addSecs(-3600);
+    for (const QString& name : left) {
+        QFile file(folder.filePath(name));
+        if (!file.open(QIODevice::ReadWrite) || !file.setFileTime(old, QFileDevice::FileModificationTime))
+            return false;
+    }
+    QFile young(folder.filePath(QStringLiteral(".pictolarium-young"))),
+        busy(folder.filePath(QStringLiteral(".pictolarium-busy")));
+    if (!young.open(QIODevice::WriteOnly) || !busy.open(QIODevice::WriteOnly) ||
+        !busy.setFileTime(old, QFileDevice::FileModificationTime) || ::flock(busy.handle(), LOCK_EX) != 0)
+        return false;
+    Writer run;
+    if (!startWriter(run, writer, folder.path(), true) || !run.process.waitForFinished(120000) ||
+        run.process.exitCode() != 0)
+        return false;
+    QStringList stayed = hidden();
+    stayed.sort();
+    EXPECT_EQ(stayed.join(u' ').toStdString(), ".pictolarium-busy .pictolarium-young")
+        << "left before: " << left.join(u' ').toStdString();
+    return true;
+}
+
 // Kills the writer at random moments of its write, `kills` times, and judges what each run left.
 void killRepeatedly(const char* writer, const char* file, bool noLinks, int kills) {
     // Uninterrupted, three times: that the write succeeds, and how long it takes at the least, so that the kills
@@ -100,6 +135,7 @@ void killRepeatedly(const char* writer, const char* file, bool noLinks, int kill
     const bool annotated = QByteArrayView(writer) == "annotated";
     // Until `kills` runs were cut short inside the write; a run that ended first says the machine is quicker now.
     int cutShort = 0;
+    bool swept = !noLinks;
     for (int runs = 0; cutShort < kills && runs < 4 * kills; ++runs) {
         QTemporaryDir folder;
         if (annotated)
@@ -132,6 +168,12 @@ void killRepeatedly(const char* writer, const char* file, bool noLinks, int kill
         if (annotated && QFile::exists(made))
             EXPECT_TRUE(EditStore::load(QUrl::fromLocalFile(made)))
                 << "killed after " << at << " ms: the picture is there without its edit";
+        if (!swept &&
+            !QDir(folder.path()).entryList({QStringLiteral(".pictolarium-*")}, QDir::Files | QDir::Hidden).isEmpty()) {
+            swept = true;
+            EXPECT_TRUE(sweepsLeftovers(QString::fromUtf8(writer), folder));
+            ++leftoversSwept;
+        }
     }
     EXPECT_EQ(cutShort, kills) << "the kills came after the writes";
 }
@@ -182,4 +224,6 @@ TEST(WritesKilled, NoNameEverHoldsAPartOfAFile) {
         });
     for (std::thread& row : rows)
         row.join();
+    // Which kills leave something behind is chance; among so many, some do.
+    EXPECT_GT(leftoversSwept, 0);
 }
