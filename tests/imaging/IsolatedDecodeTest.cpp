@@ -11,14 +11,27 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QTest>
+#include <QThread>
+#include <QThreadPool>
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstddef>
+#include <cstdio>
+#include <fcntl.h>
+#include <iterator>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <optional>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <thread>
 
 using namespace PictureFiles;
 
@@ -161,6 +174,7 @@ TEST(IsolatedDecode, TheProgramsOwnReadsGoTheSameWayWithoutBlocking) {
         const QString name = QString::fromLatin1(c.name);
         if (!c.bytes.isEmpty())
             folder.write(name, c.bytes);
+        std::fprintf(stderr, "stage1\n");
         std::optional<IsolatedDecode::Result> result;
         // The longest the calling thread's event loop went without a turn, from the call on.
         QElapsedTimer sinceTurn;
@@ -243,6 +257,7 @@ TEST(IsolatedDecode, NothingTheChildWritesHasANameUnlessTheCallerGivesItOne) {
         QFile::remove(gate);
         QFile::remove(started);
         QObject context;
+        std::fprintf(stderr, "stage1\n");
         std::optional<IsolatedDecode::Result> result;
         IsolatedDecode::start(
             jobFor(folder.write(QStringLiteral("in.png"), bytes).toLocalFile(), ImageFormat::png, temp), &context,
@@ -351,4 +366,55 @@ TEST(IsolatedDecode, AReadWhoseCallerWentEndsItsChildWithoutWaitingForIt) {
     EXPECT_TRUE(QTest::qWaitFor([pid] { return ::kill(pid, 0) != 0; }, 5000)) << "left behind";
     EXPECT_FALSE(reported);
     IsolatedDecode::setProgram({});
+}
+
+// The look at the source and the making of the child's files are file-system work a stalled disk would hold up:
+// none of it on the thread that starts a read. Here that thread is refused every look at a file by name and every
+// file without a name, as a stalled disk would keep them from it; the read still comes back whole.
+TEST(IsolatedDecode, TheThreadThatStartsAReadLooksAtNoFile) {
+    Folder folder;
+    const QString path = folder.write(QStringLiteral("a.png"), encoded(markers(2, 2, 8), "png")).toLocalFile();
+    // Idle workers first: a thread the filtered one made would inherit its filter.
+    std::atomic<int> waiting{0}, done{0};
+    const int workers = QThreadPool::globalInstance()->maxThreadCount();
+    for (int i = 0; i < workers; ++i)
+        QThreadPool::globalInstance()->start([&waiting, &done, workers] {
+            ++waiting;
+            while (waiting < workers)
+                QThread::msleep(1);
+            ++done;
+        });
+    while (done < workers)
+        QThread::msleep(1);
+    QObject context;
+    std::optional<IsolatedDecode::Result> result;
+    bool filtered = false;
+    std::thread([&] {
+        const sock_filter rules[] = {
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_access, 9, 0),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_newfstatat, 0, 2),
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[3])),
+            BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, AT_EMPTY_PATH, 7, 6),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_statx, 0, 2),
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[2])),
+            BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, AT_EMPTY_PATH, 4, 3),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_openat, 0, 3),
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[2])),
+            BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, __O_TMPFILE, 0, 1),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EACCES),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        };
+        const sock_fprog program{std::size(rules), const_cast<sock_filter*>(rules)};
+        filtered = ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+                   ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0 && !QFileInfo::exists(path);
+        if (filtered)
+            IsolatedDecode::start(jobFor(path, ImageFormat::png), &context,
+                                  [&result](const IsolatedDecode::Result& r) { result = r; });
+    }).join();
+    if (!filtered)
+        GTEST_SKIP() << "this system lets no thread filter its own calls";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return result.has_value(); }, 15000));
+    EXPECT_EQ(result->failure.toStdString(), "");
+    EXPECT_EQ(result->image.size(), QSize(16, 16));
 }
