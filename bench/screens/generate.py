@@ -11,7 +11,8 @@ Documentation pages in columns parted by light rules (sidebars left, right or bo
 highlight touching the rule, bars across the rules, a table and a code block in the article), and as
 documentation sites publish them (a sticky header, nested navigation, a breadcrumb, headings with anchors,
 a callout, code whose long lines scroll); lines with secrets on small coloured grounds (badges, chips,
-highlighter marks, a selection, a terminal's background colours); slices of single lines cut 0 to 8
+highlighter marks, a selection, a terminal's background colours), some ending right at a secret's first or last
+letter; slices of single lines cut 0 to 8
 pixels above and below the ink; two-column tables of names and values ruled only between the columns; and
 tables whose columns are ruled darker than their rows.
 Writes NN-name.png, NN-name.txt, NN-name.secrets (one a line, with its box in pixels) and screens.tsv (even places tune, odd
@@ -214,11 +215,18 @@ SECRETS = [("Call me on", "+44 7700 900461"), ("Card", "4539 1488 0343 6467"),
            ("Phone", "020 7946 0958"), ("IBAN", "DE89 3704 0044 0532 0130 00")]
 
 
-def grounds_page(dark, kind, offset):
-    """Lines of prose, each with a secret on a small coloured ground of the given kind."""
+def grounds_page(dark, kind, offset, tight=False):
+    """Lines of prose, each with a secret on a small coloured ground of the given kind; tight, the ground ends
+    where the secret's first and last letters do (a selection always starts and ends so)."""
     chosen = [SECRETS[(offset + i) % len(SECRETS)] for i in range(4)]
     bg, fg = ("#1b1d21", "#e6e6e6") if dark else ("#ffffff", "#1d1f23")
     style = {
+        "badge": "background:#1f883d;color:#fff;border-radius:2px;padding:0;font-size:12px;line-height:14px;"
+                 "display:inline-block",
+        "chip": "background:#0969da;color:#fff;border-radius:3px;padding:1px 0;font-size:12px",
+        "mark": "background:#fff176;color:#1d1f23;padding:0",
+        "select": "",
+    }[kind] if tight else {
         "badge": "background:#1f883d;color:#fff;border-radius:6px;padding:0 5px;font-size:12px;line-height:12px;"
                  "display:inline-block",
         "chip": "background:#0969da;color:#fff;border-radius:10px;padding:1px 7px;font-size:12px",
@@ -317,6 +325,14 @@ def pages():
                                              ("left", False, "#eaecef", 1024, 1), ("right", False, "#d8dee4", 1024, 1.5)):
         out.append((f"site-{sides}-{shade[1:3]}{'-dark' if dark else ''}", scale, width, 840,
                     *site_docs(dark, shade, 66 if width == 1024 else 72, sides), None))
+    # Secrets whose first or last letter stands right on the end of their ground, the page beyond it in the
+    # letter's own colour.
+    for i, kind in enumerate(("select", "mark", "badge", "chip")):
+        for j, scale in enumerate(scales):
+            dark = kind == "select" and j == 1
+            offset = (4, 1, 2)[j] if kind == "select" else i + 2 * j
+            page, truth, secrets = grounds_page(dark, kind, offset, tight=True)
+            out.append((f"edges-{kind}{'-dark' if dark else ''}", scale, 520, 200, page, truth, secrets, None))
     return out
 
 
