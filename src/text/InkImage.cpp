@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -205,18 +206,28 @@ bool dropStrokeCores(std::vector<uint16_t>& distance, std::vector<QRgb>& ground,
 // A plate found on the picture: its frame, its colour, and per column of the frame the rows from its top edge
 // to its bottom edge where letters cut in from the page beyond (the stem of a p or the tail of a g reaching
 // the bottom of a blue cell over a white page).
+// Where an edge is cut in along one column (or row): the first and last row (or column), first > last for none;
+// near for the top (or left) edge, far for the bottom (or right).
+struct Notch {
+    std::pair<int, int> near{1, 0}, far{1, 0};
+    bool holds(int at) const {
+        return (at >= near.first && at <= near.second) || (at >= far.first && at <= far.second);
+    }
+};
+
 struct Plate {
     QRect frame;
     QRgb colour;
-    std::vector<std::pair<int, int>> notches; // per column: first and last row, or first > last for none
+    std::vector<Notch> notches; // per column
 };
 
-// The rows of each column where the plate's top or bottom edge is cut in from outside: the edge lies
-// further out on both sides within a few columns (a letter's stroke is narrow), where rounded ends and the
-// steps of a selection over several lines only ever move it one way.
-std::vector<std::pair<int, int>> edgeNotches(const std::vector<int>& top, const std::vector<int>& bottom, int reach) {
+// The rows of each column where a patch's top or bottom edge is cut in from outside: the edge lies
+// further out on both sides within `reach` columns (a letter's stroke is narrow), where rounded ends and the
+// steps of a selection over several lines only ever move it one way. Columns without the patch have top -1.
+// Turned about, the same tells where letters cut into a patch's left and right ends.
+std::vector<Notch> edgeNotches(const std::vector<int>& top, const std::vector<int>& bottom, int reach) {
     const int n = int(top.size());
-    std::vector<std::pair<int, int>> out(size_t(n), {1, 0});
+    std::vector<Notch> out(static_cast<size_t>(n));
     for (int x = 0; x < n; ++x) {
         if (top[size_t(x)] < 0)
             continue;
@@ -233,9 +244,9 @@ std::vector<std::pair<int, int>> edgeNotches(const std::vector<int>& top, const 
         }
         const int topBridge = std::max(topLeft, topRight), bottomBridge = std::min(bottomLeft, bottomRight);
         if (topBridge < top[size_t(x)])
-            out[size_t(x)] = {topBridge, top[size_t(x)] - 1};
-        else if (bottomBridge > bottom[size_t(x)])
-            out[size_t(x)] = {bottom[size_t(x)] + 1, bottomBridge};
+            out[size_t(x)].near = {topBridge, top[size_t(x)] - 1};
+        if (bottomBridge > bottom[size_t(x)])
+            out[size_t(x)].far = {bottom[size_t(x)] + 1, bottomBridge};
     }
     return out;
 }
@@ -336,6 +347,152 @@ std::vector<uint8_t> findPlates(std::vector<uint16_t>& distance, std::vector<QRg
     return plate;
 }
 
+// A ground of one colour that is more than a strip (a selection over several lines, a highlighter's mark, a badge
+// or a panel), with per row of its frame its first and last column.
+struct GroundPiece {
+    QRgb colour;
+    int top;
+    std::vector<int> first, last;
+};
+
+// The grounds at least `lowest` rows tall, each one piece of alike colour: runs of ground along each row, joined
+// to the runs of the row above that they touch.
+std::vector<GroundPiece> groundPieces(const std::vector<uint16_t>& distance, const std::vector<QRgb>& ground, int w,
+                                      int h, int lowest) {
+    struct Run {
+        int y, x0, x1;
+        QRgb colour;
+    };
+    std::vector<Run> runs;
+    std::vector<size_t> rowStart(size_t(h) + 1, 0);
+    for (int y = 0; y < h; ++y) {
+        rowStart[size_t(y)] = runs.size();
+        const size_t row = size_t(y) * size_t(w);
+        for (int x = 0; x < w;) {
+            if (distance[row + size_t(x)] != 0) {
+                ++x;
+                continue;
+            }
+            const int start = x++;
+            while (x < w && distance[row + size_t(x)] == 0 &&
+                   alike(ground[row + size_t(x)], ground[row + size_t(x - 1)]))
+                ++x;
+            runs.push_back({y, start, x - 1, ground[row + size_t(start)]});
+        }
+    }
+    rowStart[size_t(h)] = runs.size();
+    std::vector<size_t> parent(runs.size());
+    for (size_t i = 0; i < parent.size(); ++i)
+        parent[i] = i;
+    const auto find = [&](size_t i) {
+        while (parent[i] != i)
+            i = parent[i] = parent[parent[i]];
+        return i;
+    };
+    for (int y = 1; y < h; ++y) {
+        size_t a = rowStart[size_t(y)], b = rowStart[size_t(y - 1)];
+        const size_t aEnd = rowStart[size_t(y) + 1], bEnd = rowStart[size_t(y)];
+        while (a < aEnd && b < bEnd) {
+            const Run &ra = runs[a], &rb = runs[b];
+            if (ra.x0 <= rb.x1 && rb.x0 <= ra.x1 && alike(ra.colour, rb.colour)) {
+                const size_t pa = find(a), pb = find(b);
+                parent[std::max(pa, pb)] = std::min(pa, pb);
+            }
+            if (ra.x1 < rb.x1)
+                ++a;
+            else
+                ++b;
+        }
+    }
+    // A piece's first run is its root and lies in its top row; its last row is the lowest of its runs.
+    std::vector<int> bottom(runs.size(), -1);
+    for (size_t i = 0; i < runs.size(); ++i) {
+        const size_t root = find(i);
+        bottom[root] = std::max(bottom[root], runs[i].y);
+    }
+    std::vector<int> index(runs.size(), -1);
+    std::vector<GroundPiece> pieces;
+    for (size_t i = 0; i < runs.size(); ++i) {
+        const size_t root = parent[i];
+        if (bottom[root] - runs[root].y + 1 < lowest)
+            continue;
+        if (index[root] < 0) {
+            index[root] = int(pieces.size());
+            const size_t rows = size_t(bottom[root] - runs[root].y + 1);
+            pieces.push_back(
+                {runs[root].colour, runs[root].y, std::vector<int>(rows, INT_MAX), std::vector<int>(rows, -1)});
+        }
+        GroundPiece& piece = pieces[size_t(index[root])];
+        const size_t r = size_t(runs[i].y - piece.top);
+        piece.first[r] = std::min(piece.first[r], runs[i].x0);
+        piece.last[r] = std::max(piece.last[r], runs[i].x1);
+    }
+    return pieces;
+}
+
+// A selection that starts at a phone number's first digit, or a highlighter's mark that ends at a key's last letter,
+// has the letter right on its end, where the page beyond may be the letter's own colour: the letter took the page's
+// ground through the gap, and its edge, a blend of letter and ground, passed for the rim where two grounds meet.
+// Where the end of a ground of its own is cut in from outside, as a plate's edges are, and what cut in touches the
+// page beyond, it is measured against the ground it cuts into, with no rim (cutIn in `measured`). A shorter line
+// of a selection leaves its end further in too, but only the page's ground lies in the bay, past the rim of the
+// line's end: it is left as it is. `open` marks the middles of the squares of open ground.
+void measureEndCuts(std::vector<uint16_t>& distance, std::vector<QRgb>& ground, std::vector<uint8_t>& measured,
+                    const std::vector<uint8_t>& open, int w, int h, uint8_t cutIn) {
+    constexpr int tallestCut = 64; // a letter's height in rows, on a doubled screen too
+    const auto inOpenSquare = [&](int x, int y) {
+        for (int dy = -groundRadius; dy <= groundRadius; ++dy)
+            for (int dx = -groundRadius; dx <= groundRadius; ++dx)
+                if (x + dx >= 0 && y + dy >= 0 && x + dx < w && y + dy < h &&
+                    open[size_t(y + dy) * size_t(w) + size_t(x + dx)])
+                    return true;
+        return false;
+    };
+    for (const GroundPiece& piece : groundPieces(distance, ground, w, h, 7)) {
+        const int rows = int(piece.first.size());
+        const std::vector<Notch> cuts = edgeNotches(piece.first, piece.last, std::clamp(rows, 3, tallestCut));
+        for (int r = 0; r < rows; ++r) {
+            const int y = piece.top + r;
+            const size_t row = size_t(y) * size_t(w);
+            // From the outer end of the cut inwards.
+            const Notch& cut = cuts[size_t(r)];
+            for (const auto& [outer, inner, step] :
+                 {std::tuple{cut.near.first, cut.near.second, 1}, std::tuple{cut.far.second, cut.far.first, -1}}) {
+                if ((inner - outer) * step < 0 || outer - step < 0 || outer - step >= w)
+                    continue;
+                const QRgb beyond = ground[row + size_t(outer - step)];
+                if (alike(beyond, piece.colour))
+                    continue;
+                // What cut in: pixels that are no ground, and the page's ground between them (the middle of a
+                // stroke in the page's colour), up to open ground or the last of them.
+                int reached = outer - step;
+                for (int x = outer; (x - inner) * step <= 0; x += step) {
+                    const size_t i = row + size_t(x);
+                    if (measured[i] || inOpenSquare(x, y))
+                        break;
+                    if (distance[i] != 0)
+                        reached = x;
+                    else if (!alike(ground[i], beyond))
+                        break;
+                }
+                // A letter touches the page beyond; the rim at the end of a shorter line stands clear of it.
+                const auto noGround = [&](int x) {
+                    return (x - reached) * step <= 0 && distance[row + size_t(x)] != 0;
+                };
+                if ((reached - outer) * step < 0 || !(noGround(outer) || noGround(outer + step)))
+                    continue;
+                for (int x = outer; (x - reached) * step <= 0; x += step) {
+                    const size_t i = row + size_t(x);
+                    if (distance[i] == 0 || alike(ground[i], beyond) || alike(ground[i], piece.colour)) {
+                        distance[i] = std::max<uint16_t>(distance[i], 1);
+                        ground[i] = piece.colour;
+                        measured[i] = cutIn;
+                    }
+                }
+            }
+        }
+    }
+}
 } // namespace
 
 QImage inkImage(const QImage& image) {
@@ -403,6 +560,10 @@ QImage inkImage(const QImage& image) {
     across = {};
     if (any)
         any = dropStrokeCores(distance, ground, w, h);
+    // Open ground is never a letter, whatever the spread below joins to it.
+    std::vector<uint8_t> open(n);
+    for (size_t i = 0; i < n; ++i)
+        open[i] = any && distance[i] == 0;
     if (!any) {
         // No open ground at all (a photograph, a tiny crop): the picture's corner stands in.
         std::fill(ground.begin(), ground.end(), pixel(0, 0));
@@ -492,14 +653,15 @@ QImage inkImage(const QImage& image) {
         for (int y = frame.top(); y <= frame.bottom(); ++y)
             for (int x = frame.left(); x <= frame.right(); ++x) {
                 const size_t i = size_t(y) * size_t(w) + size_t(x);
-                const auto [from, to] = notches[size_t(x - frame.left())];
-                const bool notch = y >= from && y <= to && !plate[i] && !alike(ground[i], colour);
+                const bool notch = notches[size_t(x - frame.left())].holds(y) && !plate[i] && !alike(ground[i], colour);
                 if (distance[i] != 0 || notch) {
                     distance[i] = std::max<uint16_t>(distance[i], 1);
                     ground[i] = colour;
                     plate[i] = notch ? cutIn : 1;
                 }
             }
+
+    measureEndCuts(distance, ground, plate, open, w, h, cutIn);
 
     QImage out(w - 2 * margin, h - 2 * margin, QImage::Format_Grayscale8);
     shareRows(h - 2 * margin, [&](int first, int end) {

@@ -314,8 +314,9 @@ private:
                 for (int y = cover.top(); y <= cover.bottom(); ++y)
                     std::memset(rest.scanLine(y) + cover.left(), 255, size_t(cover.width()));
             }
-        // Runs of rows holding ink nobody read, a line and a half of empty rows apart at most: the
-        // lines of a table's column stand further apart than a paragraph's, by the cells' padding.
+        // Runs of rows holding ink nobody read, two lines of empty rows apart at most: the lines of a
+        // table's column stand further apart than a paragraph's, by the cells' padding and borders (a
+        // cell padded 6 or 7 pixels at 1x is a line and a half and more from the next).
         std::vector<QRect> parts;
         QRect part;
         int emptyRows = 0;
@@ -326,7 +327,7 @@ private:
                 part = part.isNull() ? QRect(left, y, right - left + 1, 1)
                                      : part.united(QRect(left, y, right - left + 1, 1));
                 emptyRows = 0;
-            } else if (!part.isNull() && (++emptyRows > 1.5 * line || y == rest.height())) {
+            } else if (!part.isNull() && (++emptyRows > 2 * line || y == rest.height())) {
                 // A line's worth of it, or a column of a few lines' starts.
                 if (part.height() >= 0.6 * line &&
                     (part.width() >= 4 * line || (part.height() >= 2 * line && part.width() >= line)))

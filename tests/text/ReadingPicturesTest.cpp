@@ -453,6 +453,7 @@ TEST_F(ReadingPictures, BorderedTableReadsRowByRowAloneAndBesideASidebar) {
         const char* name;
         bool collapse, sidebar, dark;
         int padding, scale;
+        const char* border = "1px solid";
     };
     const Case cases[] = {
         {"alone, cell by cell", false, false, false, 4, 1},
@@ -460,6 +461,9 @@ TEST_F(ReadingPictures, BorderedTableReadsRowByRowAloneAndBesideASidebar) {
         {"alone, one grid, dark at 2x", true, false, true, 4, 2},
         {"beside a sidebar, one grid", true, true, false, 4, 1},
         {"beside a sidebar, cell by cell, dark", false, true, true, 4, 1},
+        // Rows further apart than a paragraph's lines, by the cells' padding: a column the engine leaves out is
+        // still read whole.
+        {"beside a sidebar, one faint grid, cells padded", true, true, false, 7, 1, "1px solid #eee"},
     };
     for (const Case& c : cases) {
         QString table = QStringLiteral("<table style='border-collapse:%1'>").arg(c.collapse ? "collapse" : "separate");
@@ -472,11 +476,11 @@ TEST_F(ReadingPictures, BorderedTableReadsRowByRowAloneAndBesideASidebar) {
                                                               row.section(u' ', 3, 4), row.section(u' ', 5, 6)};
             table += QStringLiteral("<tr>");
             for (const QString& cell : rowCells)
-                table += QStringLiteral("<%1 style='text-align:left;border:1px solid;padding:%2px %3px'>%4</%1>")
+                table += QStringLiteral("<%1 style='text-align:left;border:%5;padding:%2px %3px'>%4</%1>")
                              .arg(tag)
                              .arg(c.padding)
                              .arg(2 * c.padding)
-                             .arg(cell);
+                             .arg(cell, QLatin1String(c.border));
             table += QStringLiteral("</tr>");
         }
         table += QStringLiteral("</table>");

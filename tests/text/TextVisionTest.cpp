@@ -245,12 +245,16 @@ TEST_F(TextVisionTest, ALineCutTightOrASecretOnASmallColouredGroundIsReadAndCove
         EXPECT_GT(filled, 0.9 * secretArea.width() * secretArea.height()) << c.name << ": secret left uncovered";
     }
     // A terminal's coloured cells as a browser draws them at 1x, the digits reaching the cells' ends, on a dark
-    // page; and words on coloured grounds on a white page, where the stem of a p in white meets the page at
-    // the ground's foot: each secret is read, and none reads once painted.
+    // page; words on coloured grounds on a white page, where the stem of a p in white meets the page at
+    // the ground's foot; and the browser's own selection dragged from a number's first digit to a key's last
+    // letter, each right on the selection's end with the white page beyond: each secret is read, and none
+    // reads once painted.
     struct Cells {
         const char* ground;
         QStringList secrets;
         std::vector<std::pair<const char*, const char*>> colours;
+        QStringList labels = {}; // before each secret; "Row n: " where none are given
+        const char* after = "";
     };
     const Cells pages[] = {
         {"background:#1b1d21;color:#e6e6e6;font:13px/15px 'DejaVu Sans Mono'",
@@ -259,15 +263,27 @@ TEST_F(TextVisionTest, ALineCutTightOrASecretOnASmallColouredGroundIsReadAndCove
         {"background:#fff;color:#1d1f23;font:14px/1.45 'DejaVu Sans'",
          {"020 7946 0958", "dana.berg@example.org"},
          {{"#2e7d32", "#000"}, {"#1565c0", "#fff"}}},
+        {"background:#fff;color:#1d1f23;font:14px/1.45 'DejaVu Sans'",
+         {"020 7946 0958", "DE89 3704 0044 0532 0130 00", "+44 7700 900461", "4539 1488 0343 6467"},
+         {{"", ""}, {"", ""}, {"", ""}, {"", ""}},
+         {"Phone ", "IBAN ", "Call me on ", "Card "},
+         " before Friday."},
     };
     const auto bare = [](QString text) { return text.remove(QRegularExpression(QStringLiteral("[^0-9A-Za-z]"))); };
     for (const Cells& cells : pages) {
         QString rows;
+        const bool selected = !*cells.colours.front().first;
         for (int i = 0; i < cells.secrets.size(); ++i)
-            rows += QStringLiteral("<div>Row %1: <span style='background:%2;color:%3'>%4</span></div>")
-                        .arg(i)
-                        .arg(QLatin1String(cells.colours[size_t(i)].first),
-                             QLatin1String(cells.colours[size_t(i)].second), cells.secrets[i]);
+            rows +=
+                QStringLiteral("<div>%1<span class='s' style='background:%2;color:%3'>%4</span>%5</div>")
+                    .arg(cells.labels.isEmpty() ? QStringLiteral("Row %1: ").arg(i) : cells.labels[i],
+                         QLatin1String(cells.colours[size_t(i)].first), QLatin1String(cells.colours[size_t(i)].second),
+                         cells.secrets[i], QLatin1String(cells.after));
+        if (selected)
+            rows += QStringLiteral("<style>::selection{background:#3367d6;color:#fff}</style><script>"
+                                   "const s=document.querySelectorAll('.s'),r=document.createRange();"
+                                   "r.setStart(s[0].firstChild,0);r.setEnd(s[s.length-1].firstChild,"
+                                   "s[s.length-1].textContent.length);getSelection().addRange(r);</script>");
         const QImage page = webPage(
             QStringLiteral("<body style=\"margin:0;padding:16px;%1\">%2</body>").arg(QLatin1String(cells.ground), rows),
             QSize(420, 200));
