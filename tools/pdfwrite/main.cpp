@@ -299,8 +299,11 @@ int listStrings(const char* source, const char* target) {
     const Source in(source);
     QPDF pdf;
     const int read = withDocument(in, source, pdf, [&] {
-        for (const std::string& text : DocStrings::list(pdf))
+        bool unread = false;
+        for (const std::string& text : DocStrings::list(pdf, &unread))
             out += text + '\0';
+        if (unread)
+            out += std::string(PdfRewriteList::unreadMark) + '\0';
         return int(Written);
     });
     if (read != Written)
