@@ -56,11 +56,14 @@ std::vector<std::pair<int, int>> secretRanges(const QString& text, QStringList* 
 // box of `covered` already holds left out. Text drawn in white, or too small to read, shows in no picture and is
 // read from the file all the same. `unseen` counts the secrets drawn where the picture doesn't reach (off the page
 // or outside its visible part): nothing to paint, but the page's drawing still holds them and has to go. `unsure`
-// is set when secrets the text holds could not be placed on the picture at all. Throws ConvertError when the page
-// can't be drawn again.
+// is set when secrets the text holds could not be placed on the picture at all, or some of the text could not be
+// read. Throws ConvertError when the page can't be drawn again.
 std::vector<QRectF> textSecretBoxes(const QUrl& pdf, int page, const QString& text, QStringList* secrets, QSize size,
                                     const std::vector<QRectF>& covered, int* unseen, bool* unsure) {
     *unseen = 0;
+    // A glyph whose letter the file doesn't say: what it draws can't be searched.
+    if (text.contains(QChar(0xFFFD)))
+        *unsure = true;
     const qsizetype knownBefore = secrets->size();
     const std::vector<std::pair<int, int>> ranges = secretRanges(text, secrets);
     if (ranges.empty() || size.isEmpty())
@@ -147,8 +150,11 @@ PagesDone redactDocument(PDFSession& session, int shown, const TextVision::Check
                     known.append(secret);
             const qsizetype before = known.size();
             int unseen = 0;
+            bool textUnsure = false;
             const std::vector<QRectF> drawn = textSecretBoxes(session.pdfURL, i, page.text, &known, page.image.size(),
-                                                              redaction.boxes, &unseen, &redaction.unsure);
+                                                              redaction.boxes, &unseen, &textUnsure);
+            // Said also of a page with nothing found: it may hold what could not be read.
+            done.unsure = done.unsure || textUnsure;
             redaction.secrets += known.mid(before);
             if (!drawn.empty()) {
                 redaction.image = TextVision::paint(redaction.image, drawn);
@@ -209,7 +215,7 @@ void ThumbnailView::redact() {
             TextVision::CheckedRedaction redaction = TextVision::redactChecked(picture, shownTurn);
             // The shown page's own text too: what it draws in white or too small to read is in the file.
             // An attached PDF read only in part may still hold what its pages show.
-            bool attachedUnread = false;
+            bool attachedUnread = false, textUnsure = false;
             const QStringList documentSecrets = session ? session->documentSecrets(&attachedUnread) : QStringList();
             int unseen = 0;
             if (session) {
@@ -218,7 +224,8 @@ void ThumbnailView::redact() {
                 const qsizetype before = known.size();
                 const std::vector<QRectF> drawn =
                     textSecretBoxes(session->pdfURL, shownPage, page.text, &known, picture.size(), redaction.boxes,
-                                    &unseen, &redaction.unsure);
+                                    &unseen, &textUnsure);
+                redaction.unsure = redaction.unsure || textUnsure;
                 redaction.secrets += known.mid(before);
                 redaction.boxes.insert(redaction.boxes.end(), drawn.begin(), drawn.end());
                 redaction.text += page.text;
@@ -238,8 +245,9 @@ void ThumbnailView::redact() {
             const int total = n + unseen + pages.items;
             const QString unsure = QStringLiteral(" \u00b7 some text may still be readable");
             if (total == 0)
-                return std::pair<Shot, QString>(base, QStringLiteral("Nothing sensitive found") +
-                                                          (attachedUnread ? unsure : QString()));
+                return std::pair<Shot, QString>(
+                    base, QStringLiteral("Nothing sensitive found") +
+                              (attachedUnread || textUnsure || pages.unsure ? unsure : QString()));
             QString message = QString::number(total) +
                               (total == 1 ? QStringLiteral(" item") : QStringLiteral(" items")) +
                               QStringLiteral(" redacted");

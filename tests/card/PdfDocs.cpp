@@ -13,6 +13,7 @@
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include <cctype>
 #include <cstdio>
 
 using namespace CardFixtures;
@@ -135,6 +136,41 @@ std::string pdfBytes(const std::string& contents, const std::string& title, cons
     writer.write();
     const std::shared_ptr<Buffer> bytes = writer.getBufferSharedPointer();
     return std::string(reinterpret_cast<const char*>(bytes->getBuffer()), bytes->getSize());
+}
+
+void drawInGlyphs(QPDF& pdf, QPDFPageObjectHelper& page, const std::string& text, bool named) {
+    QPDFObjectHandle block = QPDFObjectHandle::newStream(&pdf, "600 0 0 0 500 700 d1 0 0 500 700 re f");
+    std::string differences, procs;
+    for (int c = 32; c < 127; ++c) {
+        const std::string name = !named            ? "g" + std::to_string(c)
+                                 : std::isalpha(c) ? std::string(1, char(c))
+                                 : c == '.'        ? "period"
+                                 : c == '@'        ? "at"
+                                 : c == ' '        ? "space"
+                                                   : "g" + std::to_string(c);
+        differences += " /" + name;
+        procs += " /" + name + " " + block.unparse();
+    }
+    QPDFObjectHandle font = made(pdf, "<< /Type /Font /Subtype /Type3 /FontBBox [0 0 600 700] /FontMatrix [0.001 0 0 "
+                                      "0.001 0 0] /FirstChar 1 /LastChar 95 /Widths [] /CharProcs <<" +
+                                          procs + " >> /Encoding << /Type /Encoding /Differences [1" + differences +
+                                          "] >> /Resources << >> >>");
+    std::string widths;
+    for (int i = 0; i < 95; ++i)
+        widths += " 600";
+    font.replaceKey("/Widths", QPDFObjectHandle::parse("[" + widths + "]"));
+    QPDFObjectHandle resources = page.getAttribute("/Resources", true);
+    QPDFObjectHandle fonts = resources.getKey("/Font");
+    fonts = fonts.isDictionary() ? fonts.shallowCopy() : QPDFObjectHandle::newDictionary();
+    fonts.replaceKey("/G3", font);
+    resources.replaceKey("/Font", fonts);
+    // Codes of its own, as such fonts number their glyphs: read as letters of a usual encoding they say nothing.
+    std::string codes;
+    for (const char c : text)
+        codes += char(c - 31);
+    page.addPageContents(QPDFObjectHandle::newStream(&pdf, "BT /G3 14 Tf 30 300 Td " +
+                                                               QPDFObjectHandle::newString(codes).unparse() + " Tj ET"),
+                         false);
 }
 
 bool fileHolds(const QString& path, const QString& text) {
