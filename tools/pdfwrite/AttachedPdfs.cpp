@@ -6,6 +6,7 @@
 #include <qpdf/QPDFPageObjectHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include <string_view>
 #include <vector>
 
 namespace AttachedPdfs {
@@ -86,7 +87,7 @@ std::vector<Piece> pieces(const std::vector<Token>& tokens) {
 } // namespace
 
 bool isPdf(const std::string& bytes) {
-    return bytes.find("%PDF-") < 1024;
+    return std::string_view(bytes).substr(0, 1024).find("%PDF-") != std::string_view::npos;
 }
 
 std::unique_ptr<QPDF> open(const std::string& bytes) {

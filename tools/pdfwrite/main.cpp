@@ -35,6 +35,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -303,8 +304,17 @@ std::vector<size_t> earlierRevisions(const Source& in) {
     constexpr size_t mostRevisions = 8;
     const std::string_view bytes(in.data, in.size);
     std::vector<size_t> ends;
-    for (size_t at = bytes.find("%%EOF"); at != std::string_view::npos; at = bytes.find("%%EOF", at + 5))
+    for (size_t at = bytes.find("%%EOF"); at != std::string_view::npos; at = bytes.find("%%EOF", at + 5)) {
+        // A linearized file's first part ends in "startxref 0": it is no revision of its own.
+        const size_t from = at > 32 ? at - 32 : 0;
+        const size_t mark = bytes.substr(from, at - from).rfind("startxref");
+        if (mark != std::string_view::npos) {
+            const std::string_view offset = bytes.substr(from + mark + 9, at - from - mark - 9);
+            if (offset.find_first_not_of(" \t\r\n0") == std::string_view::npos)
+                continue;
+        }
         ends.push_back(at + 5);
+    }
     // The last one ends the document as it is now.
     if (!ends.empty())
         ends.pop_back();
@@ -344,10 +354,18 @@ int listStrings(const char* source, const char* target) {
         for (const std::string& text : DocStrings::list(pdf, &unread))
             if (seen.insert(text).second)
                 out += text + '\0';
+        // Earlier revisions are read within a part of the time the child has, newest first; those left say so.
+        const auto start = std::chrono::steady_clock::now();
+        const std::vector<size_t> ends = earlierRevisions(in);
+        for (auto end = ends.rbegin(); end != ends.rend(); ++end) {
+            if (std::chrono::steady_clock::now() - start > std::chrono::seconds(3)) {
+                unread = true;
+                break;
+            }
+            listEarlier(in, *end, &seen, &out);
+        }
         if (unread)
             out += std::string(PdfRewriteList::unreadMark) + '\0';
-        for (const size_t end : earlierRevisions(in))
-            listEarlier(in, end, &seen, &out);
         return int(Written);
     });
     if (read != Written)
