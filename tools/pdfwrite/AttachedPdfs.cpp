@@ -6,6 +6,7 @@
 #include <qpdf/QPDFPageObjectHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include <cstdlib>
 #include <string_view>
 #include <vector>
 
@@ -22,15 +23,15 @@ public:
     void handleToken(const Token& token) override { tokens.push_back(token); }
 };
 
-// Operators after which a reader starts a new piece of text.
-bool endsPiece(const Token& token) {
+// Operators after which a reader starts a new line of text: a move along the line (`rise` 0) continues it, as
+// writers that place each word or letter on its own draw a line.
+bool endsPiece(const Token& token, double rise) {
     if (token.getType() != QPDFTokenizer::tt_word)
         return false;
-    static const char* const operators[] = {"Tj", "TJ", "'", "\"", "BT", "ET", "Td", "TD", "T*", "Tm"};
-    for (const char* op : operators)
-        if (token.getValue() == op)
-            return true;
-    return false;
+    const std::string& op = token.getValue();
+    if (op == "Td" || op == "TD")
+        return rise != 0;
+    return op == "'" || op == "\"" || op == "BT" || op == "ET" || op == "T*" || op == "Tm";
 }
 
 // A font whose bytes are the letters they draw: a simple font in a standard encoding.
@@ -73,11 +74,15 @@ struct Piece {
 
 std::vector<Piece> pieces(const std::vector<Token>& tokens) {
     std::vector<Piece> out(1);
+    double rise = 0; // the last number: a move's second operand
     for (size_t i = 0; i < tokens.size(); ++i) {
-        if (tokens[i].getType() == QPDFTokenizer::tt_string) {
+        const QPDFTokenizer::token_type_e type = tokens[i].getType();
+        if (type == QPDFTokenizer::tt_string) {
             out.back().text += tokens[i].getValue();
             out.back().strings.push_back(i);
-        } else if (endsPiece(tokens[i]) && !out.back().strings.empty()) {
+        } else if (type == QPDFTokenizer::tt_integer || type == QPDFTokenizer::tt_real) {
+            rise = std::atof(tokens[i].getValue().c_str());
+        } else if (endsPiece(tokens[i], rise) && !out.back().strings.empty()) {
             out.emplace_back();
         }
     }
