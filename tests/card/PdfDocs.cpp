@@ -138,7 +138,7 @@ std::string pdfBytes(const std::string& contents, const std::string& title, cons
     return std::string(reinterpret_cast<const char*>(bytes->getBuffer()), bytes->getSize());
 }
 
-void drawInGlyphs(QPDF& pdf, QPDFPageObjectHelper& page, const std::string& text, bool named) {
+void drawInGlyphs(QPDF& pdf, QPDFPageObjectHelper& page, const std::string& text, bool named, bool inDrawing) {
     QPDFObjectHandle block = QPDFObjectHandle::newStream(&pdf, "600 0 0 0 500 700 d1 0 0 500 700 re f");
     std::string differences, procs;
     for (int c = 32; c < 127; ++c) {
@@ -160,17 +160,29 @@ void drawInGlyphs(QPDF& pdf, QPDFPageObjectHelper& page, const std::string& text
         widths += " 600";
     font.replaceKey("/Widths", QPDFObjectHandle::parse("[" + widths + "]"));
     QPDFObjectHandle resources = page.getAttribute("/Resources", true);
-    QPDFObjectHandle fonts = resources.getKey("/Font");
-    fonts = fonts.isDictionary() ? fonts.shallowCopy() : QPDFObjectHandle::newDictionary();
-    fonts.replaceKey("/G3", font);
-    resources.replaceKey("/Font", fonts);
     // Codes of its own, as such fonts number their glyphs: read as letters of a usual encoding they say nothing.
     std::string codes;
     for (const char c : text)
         codes += char(c - 31);
-    page.addPageContents(QPDFObjectHandle::newStream(&pdf, "BT /G3 14 Tf 30 300 Td " +
-                                                               QPDFObjectHandle::newString(codes).unparse() + " Tj ET"),
-                         false);
+    const std::string shown = "BT /G3 14 Tf 30 300 Td " + QPDFObjectHandle::newString(codes).unparse() + " Tj ET";
+    if (!inDrawing) {
+        QPDFObjectHandle fonts = resources.getKey("/Font");
+        fonts = fonts.isDictionary() ? fonts.shallowCopy() : QPDFObjectHandle::newDictionary();
+        fonts.replaceKey("/G3", font);
+        resources.replaceKey("/Font", fonts);
+        page.addPageContents(QPDFObjectHandle::newStream(&pdf, shown), false);
+        return;
+    }
+    QPDFObjectHandle drawing = QPDFObjectHandle::newStream(&pdf, shown);
+    drawing.getDict().replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
+    drawing.getDict().replaceKey("/Subtype", QPDFObjectHandle::newName("/Form"));
+    drawing.getDict().replaceKey("/BBox", QPDFObjectHandle::parse("[0 0 420 595]"));
+    drawing.getDict().replaceKey("/Resources",
+                                 QPDFObjectHandle::parse(&pdf, "<< /Font << /G3 " + font.unparse() + " >> >>"));
+    QPDFObjectHandle drawings = QPDFObjectHandle::newDictionary();
+    drawings.replaceKey("/Gx", drawing);
+    resources.replaceKey("/XObject", drawings);
+    page.addPageContents(QPDFObjectHandle::newStream(&pdf, "q /Gx Do Q"), false);
 }
 
 bool fileHolds(const QString& path, const QString& text) {

@@ -49,8 +49,8 @@ std::string pdfBytes(const std::string& contents, const std::string& title, cons
 
 // `text` (letters, spaces, "." and "@") drawn on the page in a font of drawn glyphs (blocks) that names each glyph,
 // by its letter's name or, not `named`, by a number ("g64"), and says nothing else of its letters; its codes are its
-// own (1 for a space), no usual encoding's.
-void drawInGlyphs(QPDF& pdf, QPDFPageObjectHelper& page, const std::string& text, bool named);
+// own (1 for a space), no usual encoding's. `inDrawing`: drawn by a drawing (form) the page draws.
+void drawInGlyphs(QPDF& pdf, QPDFPageObjectHelper& page, const std::string& text, bool named, bool inDrawing = false);
 
 // Whether the file's bytes or qpdf's plain form of it hold the text, in a literal, in hex or as UTF-16; or those of
 // a PDF it has attached. qpdf writes the document as it is now: only the bytes show revisions an update replaced.

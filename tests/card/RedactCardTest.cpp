@@ -546,6 +546,13 @@ TEST(RedactCard, NoSecretFoundAnywhereStaysInThePdf) {
          },
          QStringLiteral("1 item redacted on 1 of 2 pages \u00b7 double"),
          {QStringLiteral("ola.berg@example.no")}},
+        {"an address on another page in drawn glyphs known by their names, inside a drawing",
+         {QStringLiteral("Nothing here"), QStringLiteral("The end")},
+         [](QPDF& pdf, std::vector<QPDFPageObjectHelper>& pages) {
+             drawInGlyphs(pdf, pages[1], "Write to ola.berg@example.no", true, true);
+         },
+         QStringLiteral("1 item redacted on 1 of 2 pages \u00b7 double"),
+         {QStringLiteral("ola.berg@example.no")}},
         {"an address on the page shown in a font of drawn glyphs known by numbers",
          {QStringLiteral("Nothing here"), QStringLiteral("The end")},
          [](QPDF& pdf, std::vector<QPDFPageObjectHelper>& pages) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <set>
 #include <vector>
 
 namespace GlyphNames {
@@ -110,14 +111,22 @@ char32_t letter(const std::string& name) {
     return 0;
 }
 
-bool mapLetters(QPDFPageObjectHelper& page) {
-    QPDFObjectHandle resources = page.getAttribute("/Resources", false);
-    if (!resources.isDictionary())
-        return false;
-    QPDFObjectHandle fonts = resources.getKey("/Font");
-    if (!fonts.isDictionary())
+namespace {
+
+// The fonts of `resources` and of the drawings it holds, each drawing once, a few levels deep.
+bool mapLetters(QPDFObjectHandle resources, std::set<QPDFObjGen>* seen, int depth) {
+    if (!resources.isDictionary() || depth > 8)
         return false;
     bool mapped = false;
+    QPDFObjectHandle drawings = resources.getKey("/XObject");
+    if (drawings.isDictionary())
+        for (const std::string& key : drawings.getKeys())
+            if (QPDFObjectHandle drawing = drawings.getKey(key);
+                drawing.isStream() && seen->insert(drawing.getObjGen()).second)
+                mapped = mapLetters(drawing.getDict().getKey("/Resources"), seen, depth + 1) || mapped;
+    QPDFObjectHandle fonts = resources.getKey("/Font");
+    if (!fonts.isDictionary())
+        return mapped;
     for (const std::string& key : fonts.getKeys()) {
         QPDFObjectHandle font = fonts.getKey(key);
         if (!font.isDictionary() || !font.getKey("/Subtype").isNameAndEquals("/Type3") || font.hasKey("/ToUnicode"))
@@ -136,6 +145,13 @@ bool mapLetters(QPDFPageObjectHelper& page) {
         mapped = true;
     }
     return mapped;
+}
+
+} // namespace
+
+bool mapLetters(QPDFPageObjectHelper& page) {
+    std::set<QPDFObjGen> seen;
+    return mapLetters(page.getAttribute("/Resources", false), &seen, 0);
 }
 
 } // namespace GlyphNames
