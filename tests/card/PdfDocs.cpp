@@ -121,11 +121,14 @@ void updateTitle(const QString& path, const std::string& title) {
 }
 
 std::string pdfBytes(const std::string& contents, const std::string& title, const std::string& attached,
-                     const std::string& font) {
+                     const std::string& font, const std::string& letters) {
     QPDF pdf;
     pdf.emptyPDF();
+    QPDFObjectHandle fontObject = made(pdf, font);
+    if (!letters.empty())
+        fontObject.replaceKey("/ToUnicode", QPDFObjectHandle::newStream(&pdf, letters));
     QPDFObjectHandle page = made(pdf, "<< /Type /Page /MediaBox [0 0 420 595] /Resources << /Font << /F1 " +
-                                          made(pdf, font).unparse() + " >> >> >>");
+                                          fontObject.unparse() + " >> >> >>");
     page.replaceKey("/Contents", QPDFObjectHandle::newStream(&pdf, contents));
     QPDFPageDocumentHelper(pdf).addPage(page, false);
     setInfo(pdf, "/Title (" + title + ")");
@@ -201,7 +204,10 @@ bool fileHolds(const QString& path, const QString& text) {
         QFile innerFile(path + QStringLiteral(".inner.pdf"));
         if (innerFile.open(QIODevice::WriteOnly) && innerFile.write(inner) == inner.size()) {
             innerFile.close();
-            if (fileHolds(innerFile.fileName(), text))
+            QProcess poppler;
+            poppler.start(QStringLiteral("pdftotext"), {innerFile.fileName(), QStringLiteral("-")});
+            poppler.waitForFinished();
+            if (fileHolds(innerFile.fileName(), text) || poppler.readAllStandardOutput().contains(text.toUtf8()))
                 return true;
         }
     }

@@ -43,9 +43,11 @@ void attach(QPDF& pdf, const std::string& bytes);
 // Updates the PDF at `path` in place, as editors that save quickly do: its details dictionary written again under
 // its number and a cross reference for it appended, the old bytes left as they were.
 void updateTitle(const QString& path, const std::string& title);
-// The bytes of a one-page PDF drawing `contents` in `font`, with a title, and `attached` as an attached file.
+// The bytes of a one-page PDF drawing `contents` in `font`, with a title, and `attached` as an attached file;
+// `letters`, when given, is the font's map from its codes to letters.
 std::string pdfBytes(const std::string& contents, const std::string& title, const std::string& attached = {},
-                     const std::string& font = "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+                     const std::string& font = "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+                     const std::string& letters = {});
 
 // `text` (letters, spaces, "." and "@") drawn on the page in a font of drawn glyphs (blocks) that names each glyph,
 // by its letter's name or, not `named`, by a number ("g64"), and says nothing else of its letters; its codes are its

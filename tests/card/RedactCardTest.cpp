@@ -531,6 +531,19 @@ TEST(RedactCard, NoSecretFoundAnywhereStaysInThePdf) {
          },
          QStringLiteral("2 items redacted \u00b7 double"),
          {QStringLiteral("ola.berg@example.no"), QStringLiteral("rg@exam"), QStringLiteral("ple.no"), card}},
+        {"an attached PDF whose glyph numbers its font maps to letters, as browsers print",
+         {QStringLiteral("Nothing here"), QStringLiteral("The end")},
+         [](QPDF& pdf, std::vector<QPDFPageObjectHelper>&) {
+             attach(pdf,
+                    pdfBytes("BT /F1 12 Tf 30 500 Td "
+                             "<00380053004A0055004600010055005000010050004D0042000F00430046005300480021004600590042004E"
+                             "0051004D0046000F004F0050> Tj ET",
+                             "Plan", {}, "<< /Type /Font /Subtype /Type0 /BaseFont /Glyphs /Encoding /Identity-H >>",
+                             "1 begincodespacerange <0000> <FFFF> endcodespacerange 1 beginbfrange <0001> <005F> "
+                             "<0020> endbfrange"));
+         },
+         QStringLiteral("1 item redacted \u00b7 double"),
+         {QStringLiteral("ola.berg@example.no")}},
         {"an attached PDF whose text is drawn through glyph numbers",
          {QStringLiteral("Nothing here"), QStringLiteral("The end")},
          [](QPDF& pdf, std::vector<QPDFPageObjectHelper>&) {
