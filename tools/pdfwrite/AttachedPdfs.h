@@ -23,9 +23,10 @@ bool isPdf(const std::string& bytes);
 // The attached document, or nothing when it can't be parsed.
 std::unique_ptr<QPDF> open(const std::string& bytes);
 
-// Hands the text each page shows (the strings of its text operators, a line at each of them) to `edit`, and
-// puts back the strings `edit` changed. Only text shown through simple fonts is text in its bytes: `readable`
-// turns false when a page shows text through any other font, which is searched but can't be trusted.
+// Hands the text each page shows (the strings of its text operators, line by line) to `edit`, and puts back the
+// strings `edit` changed; a line shown in codes that are not its letters loses its text whole when `edit` changes
+// it. Text is read from simple fonts' bytes and through the map from codes to letters other fonts carry:
+// `readable` turns false when a page shows text through a font with neither, or draws drawings of its own.
 bool editShown(QPDF& pdf, const Edit& edit, bool* readable);
 
 // The document written anew (without earlier revisions).
