@@ -54,8 +54,8 @@ packages=(
     # the conversion tests make their pictures with these and judge colours by ImageMagick's lcms reading
     libheif-examples libtiff-tools libgs-common
 
-    # PDF pages written back are checked with the qpdf command
-    qpdf
+    # PDF pages written back are checked with the qpdf command, and what a reader copies from them with pdftotext
+    qpdf poppler-utils
 
     # the side-by-side benchmark's start-up anchor: another tray screenshot tool's cold start
     flameshot

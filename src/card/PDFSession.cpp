@@ -264,9 +264,9 @@ void PDFSession::queue(PdfRewrite::Page edit) {
         edits.push_back(std::move(edit));
 }
 
-QStringList PDFSession::documentSecrets() {
+QStringList PDFSession::documentSecrets(bool* unread) {
     QString why;
-    const std::optional<QStringList> strings = PdfRewrite::strings(pdfURL.toLocalFile(), editTimeLimitMs, &why);
+    const std::optional<QStringList> strings = PdfRewrite::strings(pdfURL.toLocalFile(), editTimeLimitMs, &why, unread);
     if (!strings)
         throw ConvertError(QStringLiteral("Can't edit ") + fileName(pdfURL) + QStringLiteral(": ") + why);
     return secretsIn(*strings);

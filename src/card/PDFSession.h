@@ -100,8 +100,9 @@ public:
     void markRedacted(int index);
     void write(const std::optional<QStringList>& secrets = std::nullopt);
     // What the redaction's patterns find in the words the document holds besides its pages, as the writer child
-    // reads them from the file. Throws ConvertError as write() does.
-    QStringList documentSecrets();
+    // reads them from the file, those of attached PDFs too; `unread` says whether an attached PDF could not be
+    // read whole. Throws ConvertError as write() does.
+    QStringList documentSecrets(bool* unread = nullptr);
     // Forgets replacements not yet written, so that a worker that failed halfway leaves nothing for the
     // next write to carry into the file.
     void discardEdits();

@@ -55,11 +55,16 @@ std::vector<std::pair<int, int>> secretRanges(const QString& text, QStringList* 
 // The secrets a page's own text holds, as boxes normalised on a picture of `size` (origin lower left), those a
 // box of `covered` already holds left out. Text drawn in white, or too small to read, shows in no picture and is
 // read from the file all the same. `unseen` counts the secrets drawn where the picture doesn't reach (off the page
-// or outside its visible part): nothing to paint, but the page's drawing still holds them and has to go. Throws
-// ConvertError when the page can't be drawn again.
+// or outside its visible part): nothing to paint, but the page's drawing still holds them and has to go. `unsure`
+// is set when secrets the text holds could not be placed on the picture at all, or some of the text could not be
+// read. Throws ConvertError when the page can't be drawn again.
 std::vector<QRectF> textSecretBoxes(const QUrl& pdf, int page, const QString& text, QStringList* secrets, QSize size,
-                                    const std::vector<QRectF>& covered, int* unseen) {
+                                    const std::vector<QRectF>& covered, int* unseen, bool* unsure) {
     *unseen = 0;
+    // A glyph whose letter the file doesn't say: what it draws can't be searched.
+    if (text.contains(QChar(0xFFFD)))
+        *unsure = true;
+    const qsizetype knownBefore = secrets->size();
     const std::vector<std::pair<int, int>> ranges = secretRanges(text, secrets);
     if (ranges.empty() || size.isEmpty())
         return {};
@@ -90,9 +95,18 @@ std::vector<QRectF> textSecretBoxes(const QUrl& pdf, int page, const QString& te
         if (held < 0.8 * area)
             out.push_back(normal);
     }
-    // Boxes of a picture of another shape (cut since) would land elsewhere: nothing is claimed there.
-    if (std::abs(W / H - double(size.width()) / size.height()) > 0.01)
+    // Boxes of a picture of another shape (cut since) would land elsewhere: none is painted. The page's drawing
+    // still holds every secret, so it goes as one drawn off the picture does, and whether the picture still
+    // shows one is more than can be told.
+    if (std::abs(W / H - double(size.width()) / size.height()) > 0.01) {
+        // Those the picture's reading found are counted there already.
+        const QStringList fresh = secrets->mid(knownBefore);
+        *unseen = int(std::count_if(ranges.begin(), ranges.end(), [&](const std::pair<int, int>& r) {
+            return fresh.contains(text.mid(r.first, r.second));
+        }));
+        *unsure = true;
         return {};
+    }
     *unseen = int(ranges.size() > onPicture ? ranges.size() - onPicture : 0);
     return out;
 }
@@ -136,8 +150,11 @@ PagesDone redactDocument(PDFSession& session, int shown, const TextVision::Check
                     known.append(secret);
             const qsizetype before = known.size();
             int unseen = 0;
-            const std::vector<QRectF> drawn =
-                textSecretBoxes(session.pdfURL, i, page.text, &known, page.image.size(), redaction.boxes, &unseen);
+            bool textUnsure = false;
+            const std::vector<QRectF> drawn = textSecretBoxes(session.pdfURL, i, page.text, &known, page.image.size(),
+                                                              redaction.boxes, &unseen, &textUnsure);
+            // Said also of a page with nothing found: it may hold what could not be read.
+            done.unsure = done.unsure || textUnsure;
             redaction.secrets += known.mid(before);
             if (!drawn.empty()) {
                 redaction.image = TextVision::paint(redaction.image, drawn);
@@ -197,14 +214,18 @@ void ThumbnailView::redact() {
             const QImage picture = ImageConvert::load(source);
             TextVision::CheckedRedaction redaction = TextVision::redactChecked(picture, shownTurn);
             // The shown page's own text too: what it draws in white or too small to read is in the file.
-            const QStringList documentSecrets = session ? session->documentSecrets() : QStringList();
+            // An attached PDF read only in part may still hold what its pages show.
+            bool attachedUnread = false, textUnsure = false;
+            const QStringList documentSecrets = session ? session->documentSecrets(&attachedUnread) : QStringList();
             int unseen = 0;
             if (session) {
                 const PDFSession::Bitmap page = PDFSession::renderBitmap(session->pdfURL, shownPage);
                 QStringList known = redaction.secrets + documentSecrets;
                 const qsizetype before = known.size();
-                const std::vector<QRectF> drawn = textSecretBoxes(session->pdfURL, shownPage, page.text, &known,
-                                                                  picture.size(), redaction.boxes, &unseen);
+                const std::vector<QRectF> drawn =
+                    textSecretBoxes(session->pdfURL, shownPage, page.text, &known, picture.size(), redaction.boxes,
+                                    &unseen, &textUnsure);
+                redaction.unsure = redaction.unsure || textUnsure;
                 redaction.secrets += known.mid(before);
                 redaction.boxes.insert(redaction.boxes.end(), drawn.begin(), drawn.end());
                 redaction.text += page.text;
@@ -222,8 +243,11 @@ void ThumbnailView::redact() {
                                          pageCount >= 2, documentSecrets)
                         : PagesDone{};
             const int total = n + unseen + pages.items;
+            const QString unsure = QStringLiteral(" \u00b7 some text may still be readable");
             if (total == 0)
-                return std::pair<Shot, QString>(base, QStringLiteral("Nothing sensitive found"));
+                return std::pair<Shot, QString>(
+                    base, QStringLiteral("Nothing sensitive found") +
+                              (attachedUnread || textUnsure || pages.unsure ? unsure : QString()));
             QString message = QString::number(total) +
                               (total == 1 ? QStringLiteral(" item") : QStringLiteral(" items")) +
                               QStringLiteral(" redacted");
@@ -232,8 +256,8 @@ void ThumbnailView::redact() {
                 message += QStringLiteral(" on ") + QString::number(covered) + QStringLiteral(" of ") +
                            QString::number(pageCount) + QStringLiteral(" pages");
             // Covered as far as the reading can tell, but something still reads as a secret: no plain success.
-            if (redaction.unsure || pages.unsure)
-                message += QStringLiteral(" \u00b7 some text may still be readable");
+            if (redaction.unsure || pages.unsure || attachedUnread)
+                message += unsure;
             message += QStringLiteral(" \u00b7 double-click the picture to review");
             if (n == 0)
                 return std::pair<Shot, QString>(base, message);

@@ -576,7 +576,7 @@ int childRun(const QStringList& args, const FieldsDrawn& fieldsDrawn, const Page
         QByteArray drawn = fieldsDrawn ? fieldsDrawn(bytes, page) : QByteArray();
         header.pageTurn = quint64(pageTurn ? pageTurn(bytes, page) : 0);
         const bool withText = what.contains(u';');
-        QByteArray upright = withText && header.pageTurn != 0 && pageUpright ? pageUpright(bytes, page) : QByteArray();
+        QByteArray upright = withText && pageUpright ? pageUpright(bytes, page) : QByteArray();
         const QPointF origin = withText && pageOrigin ? pageOrigin(bytes, page) : QPointF();
         read.release();
         // The copy is what is shown: the bytes that were read, whatever happened to the source since.

@@ -97,7 +97,8 @@ void setProgram(const QString& path);
 using FieldsDrawn = std::function<QByteArray(const QByteArray& document, int page)>;
 // The clockwise turn page `page` is shown by (0, 90, 180 or 270).
 using PageTurn = std::function<int(const QByteArray& document, int page)>;
-// The document with page `page` not turned, for reading its text as it was set; nothing when it cannot be made.
+// The document with page `page` made readable as it was set (not turned, its glyphs given letters); nothing when the
+// page reads as it is or it cannot be made.
 using PageUpright = std::function<QByteArray(const QByteArray& document, int page)>;
 // The lower left corner, in the page's own space, of what page `page` shows (its crop box within its media box).
 using PageOrigin = std::function<QPointF(const QByteArray& document, int page)>;

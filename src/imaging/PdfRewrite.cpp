@@ -297,7 +297,7 @@ Result write(const QString& source, const std::vector<Page>& pages, int target, 
     return run(source, pages, QStringLiteral("fd:%1").arg(targetDescriptor), target, timeLimitMs, secrets);
 }
 
-std::optional<QStringList> strings(const QString& source, int timeLimitMs, QString* failure) {
+std::optional<QStringList> strings(const QString& source, int timeLimitMs, QString* failure, bool* unread) {
     const auto fail = [failure](const QString& why) {
         if (failure)
             *failure = why;
@@ -326,9 +326,16 @@ std::optional<QStringList> strings(const QString& source, int timeLimitMs, QStri
     if (!out.open())
         return fail(QStringLiteral("there is no room for a temporary file"));
     QStringList found;
-    for (const QByteArray& text : out.readAll().split('\0'))
-        if (!text.isEmpty())
+    if (unread)
+        *unread = false;
+    for (const QByteArray& text : out.readAll().split('\0')) {
+        if (text == PdfRewriteList::unreadMark) {
+            if (unread)
+                *unread = true;
+        } else if (!text.isEmpty()) {
             found.append(QString::fromUtf8(text));
+        }
+    }
     return found;
 }
 

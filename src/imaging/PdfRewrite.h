@@ -63,9 +63,10 @@ Result write(const QString& source, const std::vector<Page>& pages, int target, 
 
 // The words the document at `source` holds besides its pages: every text string of its objects (information
 // dictionary, outline, notes, form fields, destination names, page labels, …) and the text of its XMP metadata,
-// each once, as the writer child reads them. Nothing, with
-// *failure saying why, when it can't. Blocks for up to `timeLimitMs`.
-std::optional<QStringList> strings(const QString& source, int timeLimitMs, QString* failure = nullptr);
+// each once, as the writer child reads them, those of attached PDFs too; `unread` says whether an attached PDF could
+// not be read whole. Nothing, with *failure saying why, when it can't. Blocks for up to `timeLimitMs`.
+std::optional<QStringList> strings(const QString& source, int timeLimitMs, QString* failure = nullptr,
+                                   bool* unread = nullptr);
 
 // The writer program; the one beside the running program unless a test names another.
 void setProgram(const QString& path);

@@ -7,11 +7,13 @@
 //
 // The writer's other use, "pictolarium-pdfwrite --strings SOURCE TARGET", writes the words the document shows
 // besides its pages (every text string of its objects, the text of its XMP metadata) to TARGET, each as UTF-8 ended by
-// a zero byte.
+// a zero byte. An attached PDF it could not read whole adds `unreadMark` (a control byte, which no word holds).
 
 #include <cstdint>
 
 namespace PdfRewriteList {
+
+constexpr char unreadMark[] = "\x01";
 
 struct ListHeader {
     std::uint64_t magic = 0;

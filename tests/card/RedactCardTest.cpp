@@ -1,4 +1,5 @@
 #include "CardFixtures.h"
+#include "PdfDocs.h"
 #include "card/RedactMarks.h"
 #include "card/RedactReview.h"
 #include "card/RenamePanel.h"
@@ -20,12 +21,14 @@
 
 #define POINTERHOLDER_TRANSITION 4
 #include <qpdf/QPDF.hh>
+#include <qpdf/QPDFEmbeddedFileDocumentHelper.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
 #include <sys/stat.h>
 
 using namespace CardFixtures;
+using namespace PdfDocs;
 
 namespace {
 
@@ -44,16 +47,6 @@ QUrl secrets(const QTemporaryDir& dir, bool withText = true, std::optional<QColo
         painter.drawText(30, 140, QStringLiteral("Card 4111 1111 1111 1111 expires soon"));
     }
     return ShotFiles::write(image, QUrl::fromLocalFile(dir.filePath(QStringLiteral("Notes.png"))));
-}
-
-// Writes the document qpdf holds in place of the file at `path` it was read from.
-void writtenOver(QPDF& pdf, const QString& path) {
-    // The writer keeps the name it is given until it writes.
-    const QByteArray written = QFile::encodeName(path + QStringLiteral(".new"));
-    QPDFWriter writer(pdf, written.constData());
-    writer.write();
-    QFile::remove(path);
-    QFile::rename(path + QStringLiteral(".new"), path);
 }
 
 // Four pages; an e-mail address on the first and a card number on the third.
@@ -388,120 +381,6 @@ TEST(RedactCard, NothingRedactedReadsInARealTerminalCapture) {
         EXPECT_TRUE(ours.contains(QLatin1String(word))) << word << " in " << ours.toStdString();
 }
 
-namespace {
-
-// Pages of several lines each (`|` parts the lines), edited with qpdf afterwards.
-// A line a reader of the file reads though no picture of the page shows it: drawn in the page's own white, or in
-// type too small to see.
-struct Unseen {
-    int page = -1;
-    QColor ink;
-    int pixelSize = 0;
-    QString line;
-};
-
-QString pdfEdited(const QTemporaryDir& dir, const QStringList& pages,
-                  const std::function<void(QPDF&, std::vector<QPDFPageObjectHelper>&)>& edit,
-                  const Unseen& unseen = {}) {
-    const QString path = pdfOf(dir, QStringLiteral("Doc.pdf"), pages);
-    if (unseen.page >= 0) {
-        QPdfWriter writer(path);
-        writer.setPageSize(QPageSize(QPageSize::A5));
-        writer.setResolution(72);
-        QPainter painter(&writer);
-        for (qsizetype i = 0; i < pages.size(); ++i) {
-            if (i > 0)
-                writer.newPage();
-            QFont font(QStringLiteral("DejaVu Sans"));
-            font.setPixelSize(16);
-            painter.setFont(font);
-            painter.setPen(Qt::black);
-            const QStringList lines = pages[i].split(u'|');
-            for (qsizetype l = 0; l < lines.size(); ++l)
-                painter.drawText(30, int(60 + 30 * l), lines[l]);
-            if (i == unseen.page) {
-                font.setPixelSize(unseen.pixelSize);
-                painter.setFont(font);
-                painter.setPen(unseen.ink);
-                painter.drawText(30, 400, unseen.line);
-            }
-        }
-    }
-    QPDF pdf;
-    pdf.processFile(QFile::encodeName(path).constData());
-    std::vector<QPDFPageObjectHelper> all = QPDFPageDocumentHelper(pdf).getAllPages();
-    edit(pdf, all);
-    writtenOver(pdf, path);
-    return path;
-}
-
-QPDFObjectHandle made(QPDF& pdf, const std::string& text) {
-    return pdf.makeIndirectObject(QPDFObjectHandle::parse(&pdf, text));
-}
-
-void addAnnotation(QPDFPageObjectHelper& page, QPDFObjectHandle annot) {
-    QPDFObjectHandle annots = page.getObjectHandle().getKey("/Annots");
-    if (!annots.isArray())
-        annots = QPDFObjectHandle::newArray();
-    annots.appendItem(annot);
-    page.getObjectHandle().replaceKey("/Annots", annots);
-}
-
-// A text field holding `value` on the page, with no appearance: drawn by the viewer from its value.
-void addBareField(QPDF& pdf, QPDFPageObjectHelper& page, const std::string& value, bool viewerDraws) {
-    QPDFObjectHandle field = made(pdf, "<< /Type /Annot /Subtype /Widget /FT /Tx /T (card) /V (" + value +
-                                           ") /DA (/Helv 14 Tf 0 g) /Rect [30 300 330 330] /F 4 /P " +
-                                           page.getObjectHandle().unparse() + " >>");
-    addAnnotation(page, field);
-    pdf.getRoot().replaceKey(
-        "/AcroForm",
-        QPDFObjectHandle::parse(&pdf, "<< /Fields [" + field.unparse() +
-                                          "] /DR << /Font << /Helv << /Type /Font /Subtype /Type1 /BaseFont "
-                                          "/Helvetica >> >> >> /DA (/Helv 0 Tf 0 g)" +
-                                          (viewerDraws ? " /NeedAppearances true" : "") + " >>"));
-}
-
-void setInfo(QPDF& pdf, const std::string& entries) {
-    pdf.getTrailer().replaceKey("/Info", made(pdf, "<< " + entries + " >>"));
-}
-
-// Whether qpdf's plain form of the file holds the text, in a literal, in hex or as UTF-16.
-bool fileHolds(const QString& path, const QString& text) {
-    const QString qdf = path + QStringLiteral(".qdf");
-    QProcess::execute(QStringLiteral("qpdf"), {"--qdf", "--object-streams=disable", path, qdf});
-    QFile file(qdf);
-    if (!file.open(QIODevice::ReadOnly))
-        return true;
-    const QByteArray all = file.readAll();
-    QByteArray wide;
-    for (const QChar c : text)
-        wide += char(c.unicode() >> 8), wide += char(c.unicode() & 0xFF);
-    for (const QByteArray& bytes : {text.toUtf8(), wide})
-        if (all.contains(bytes) || all.contains(bytes.toHex()) || all.contains(bytes.toHex().toUpper()))
-            return true;
-    return false;
-}
-
-// How many dark pixels the page shows in the rectangle (in points from the page's lower left).
-int darkIn(const PDFSession::Bitmap& page, QRectF points) {
-    const double s = page.pixelsPerPoint;
-    const QRect pixels(int(points.left() * s), page.image.height() - int((points.top() + points.height()) * s),
-                       int(points.width() * s), int(points.height() * s));
-    int dark = 0;
-    for (int y = pixels.top(); y <= pixels.bottom(); ++y)
-        for (int x = pixels.left(); x <= pixels.right(); ++x)
-            dark += page.image.rect().contains(x, y) && qGray(page.image.pixel(x, y)) < 128;
-    return dark;
-}
-
-QString pageText(const QString& path, int page) {
-    QPdfDocument doc;
-    doc.load(path);
-    return doc.getAllText(page).text();
-}
-
-} // namespace
-
 // After Redact on a PDF, no secret found anywhere (on a page, in the details, notes, fields, outline) is left in
 // any string of the file, and the file holds the shown page covered by the time the run reports; fields and notes
 // without an appearance are drawn as viewers draw them, and pages turned sideways are read the way their text runs.
@@ -520,6 +399,8 @@ TEST(RedactCard, NoSecretFoundAnywhereStaysInThePdf) {
         QString copied = {}; // what Copy Text on the shown page holds
         Unseen unseen = {};
         QRectF covered = {}; // on page 2 after the run, in points: dark
+        bool cut = false;    // the card shows the top half of page 1
+        std::string title{}; // an update in place makes this the title
     };
     // A card number in a form field on page 2 that has no appearance of its own.
     const auto bareField = [&card](const char* what, bool viewerDraws) {
@@ -630,6 +511,79 @@ TEST(RedactCard, NoSecretFoundAnywhereStaysInThePdf) {
          {},
          {},
          {1, Qt::white, 14, QStringLiteral("Write to ola.berg@example.no")}},
+        {"an address in white on the page shown, its picture cut to another shape",
+         {QStringLiteral("Nothing here"), QStringLiteral("The end")},
+         [](QPDF&, std::vector<QPDFPageObjectHelper>&) {},
+         QStringLiteral("1 item redacted on 1 of 2 pages \u00b7 some text may still be readable"),
+         {QStringLiteral("ola.berg@example.no")},
+         {},
+         {},
+         {0, Qt::white, 14, QStringLiteral("Write to ola.berg@example.no")},
+         {},
+         true},
+        {"a PDF attached inside an attached PDF, its page and title holding secrets",
+         {QStringLiteral("Nothing here"), QStringLiteral("The end")},
+         [](QPDF& pdf, std::vector<QPDFPageObjectHelper>&) {
+             attach(pdf, pdfBytes("", "Plan",
+                                  pdfBytes("BT /F1 12 Tf 30 500 Td [(Write to ola.be) -20 (rg@exam)] TJ 20 0 Td "
+                                           "(ple.no) Tj ET",
+                                           "Card 4111 1111 1111 1111")));
+         },
+         QStringLiteral("2 items redacted \u00b7 double"),
+         {QStringLiteral("ola.berg@example.no"), QStringLiteral("rg@exam"), QStringLiteral("ple.no"), card}},
+        {"an attached PDF whose glyph numbers its font maps to letters, as browsers print",
+         {QStringLiteral("Nothing here"), QStringLiteral("The end")},
+         [](QPDF& pdf, std::vector<QPDFPageObjectHelper>&) {
+             attach(pdf,
+                    pdfBytes("BT /F1 12 Tf 30 500 Td "
+                             "<00380053004A0055004600010055005000010050004D0042000F00430046005300480021004600590042004E"
+                             "0051004D0046000F004F0050> Tj ET",
+                             "Plan", {}, "<< /Type /Font /Subtype /Type0 /BaseFont /Glyphs /Encoding /Identity-H >>",
+                             "1 begincodespacerange <0000> <FFFF> endcodespacerange 1 beginbfrange <0001> <005F> "
+                             "<0020> endbfrange"));
+         },
+         QStringLiteral("1 item redacted \u00b7 double"),
+         {QStringLiteral("ola.berg@example.no")}},
+        {"an attached PDF whose text is drawn through glyph numbers",
+         {QStringLiteral("Nothing here"), QStringLiteral("The end")},
+         [](QPDF& pdf, std::vector<QPDFPageObjectHelper>&) {
+             attach(pdf, pdfBytes("BT /F1 12 Tf 30 500 Td <00420043> Tj ET", "Plan", {},
+                                  "<< /Type /Font /Subtype /Type0 /BaseFont /Glyphs /Encoding /Identity-H >>"));
+         },
+         QStringLiteral("Nothing sensitive found \u00b7 some text may still be readable"),
+         {}},
+        {"an address on another page in a font of drawn glyphs known by their names",
+         {QStringLiteral("Nothing here"), QStringLiteral("The end")},
+         [](QPDF& pdf, std::vector<QPDFPageObjectHelper>& pages) {
+             drawInGlyphs(pdf, pages[1], "Write to ola.berg@example.no", true);
+         },
+         QStringLiteral("1 item redacted on 1 of 2 pages \u00b7 double"),
+         {QStringLiteral("ola.berg@example.no")}},
+        {"an address on another page in drawn glyphs known by their names, inside a drawing",
+         {QStringLiteral("Nothing here"), QStringLiteral("The end")},
+         [](QPDF& pdf, std::vector<QPDFPageObjectHelper>& pages) {
+             drawInGlyphs(pdf, pages[1], "Write to ola.berg@example.no", true, true);
+         },
+         QStringLiteral("1 item redacted on 1 of 2 pages \u00b7 double"),
+         {QStringLiteral("ola.berg@example.no")}},
+        {"an address on the page shown in a font of drawn glyphs known by numbers",
+         {QStringLiteral("Nothing here"), QStringLiteral("The end")},
+         [](QPDF& pdf, std::vector<QPDFPageObjectHelper>& pages) {
+             drawInGlyphs(pdf, pages[0], "Write to ola.berg@example.no", false);
+         },
+         QStringLiteral("Nothing sensitive found \u00b7 some text may still be readable"),
+         {}},
+        {"a secret only in a title an update in place replaced",
+         {QStringLiteral("Nothing here"), QStringLiteral("The end")},
+         [](QPDF& pdf, std::vector<QPDFPageObjectHelper>&) { setInfo(pdf, "/Title (Report for ann.lee@example.org)"); },
+         QStringLiteral("1 item redacted \u00b7"),
+         {QStringLiteral("ann.lee@example.org")},
+         {},
+         {},
+         {},
+         {},
+         false,
+         "Report"},
         {"a card number in type two pixels high on the page shown",
          {QStringLiteral("Nothing here"), QStringLiteral("The end")},
          [](QPDF&, std::vector<QPDFPageObjectHelper>&) {},
@@ -679,12 +633,22 @@ TEST(RedactCard, NoSecretFoundAnywhereStaysInThePdf) {
         SCOPED_TRACE(row.what);
         QTemporaryDir dir;
         const QString path = pdfEdited(dir, row.pages, row.edit, row.unseen);
+        if (!row.title.empty()) {
+            updateTitle(path, row.title);
+            ASSERT_TRUE(fileHolds(path, QStringLiteral("ann.lee")));
+            ASSERT_EQ(QProcess::execute(QStringLiteral("qpdf"), {"--check", path}), 0);
+        }
         const auto session = PDFSession::open(QUrl::fromLocalFile(path));
         ASSERT_TRUE(session);
         if (!row.drawn.isEmpty())
             EXPECT_GT(darkIn(PDFSession::renderBitmap(QUrl::fromLocalFile(path), 1), row.drawn), 50)
                 << "drawn from its value";
-        ReviewCard shown(session->render(0).url, session);
+        const QUrl picture = session->render(0).url;
+        if (row.cut) {
+            const QImage whole(picture.toLocalFile());
+            ASSERT_TRUE(whole.copy(0, 0, whole.width(), whole.height() / 2).save(picture.toLocalFile()));
+        }
+        ReviewCard shown(picture, session);
         if (!row.copied.isEmpty()) {
             shown.view()->copyText();
             ASSERT_TRUE(QTest::qWaitFor([&] { return !shown.view()->isBusy(); }, 30000));
@@ -703,10 +667,16 @@ TEST(RedactCard, NoSecretFoundAnywhereStaysInThePdf) {
         const QString first = pageText(path, 0);
         EXPECT_FALSE(first.contains(QStringLiteral("example")) || first.contains(QStringLiteral("4111")))
             << first.toStdString();
-        // What a reader copies from the file, on any page.
-        for (int page = 0; page < row.pages.size(); ++page)
-            for (const QString& secret : row.gone)
+        // What a reader copies from the file, on any page, with our renderer and with another.
+        QProcess poppler;
+        poppler.start(QStringLiteral("pdftotext"), {path, QStringLiteral("-")});
+        poppler.waitForFinished();
+        const QString copied = QString::fromUtf8(poppler.readAllStandardOutput());
+        for (const QString& secret : row.gone) {
+            EXPECT_FALSE(copied.contains(secret)) << copied.toStdString();
+            for (int page = 0; page < row.pages.size(); ++page)
                 EXPECT_FALSE(pageText(path, page).contains(secret)) << pageText(path, page).toStdString();
+        }
         EXPECT_EQ(QProcess::execute(QStringLiteral("qpdf"), {"--check", path}), 0);
     }
 }

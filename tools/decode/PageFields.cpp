@@ -1,5 +1,7 @@
 #include "PageFields.h"
 
+#include "GlyphNames.h"
+
 #define POINTERHOLDER_TRANSITION 4 // only the current qpdf interfaces
 #include <qpdf/Buffer.hh>
 #include <qpdf/QPDF.hh>
@@ -179,6 +181,10 @@ QByteArray upright(const QByteArray& document, int page) {
         QPDF pdf;
         std::optional<QPDFPageObjectHelper> shown = pageOf(pdf, document, page);
         if (!shown)
+            return {};
+        QPDFObjectHandle rotate = shown->getAttribute("/Rotate", false);
+        const bool turned = rotate.isInteger() && (rotate.getIntValue() / 90) % 4 != 0;
+        if (!GlyphNames::mapLetters(*shown) && !turned)
             return {};
         shown->getObjectHandle().replaceKey("/Rotate", QPDFObjectHandle::newInteger(0));
         QPDFWriter writer(pdf);

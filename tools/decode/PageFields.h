@@ -18,8 +18,9 @@ QByteArray drawn(const QByteArray& document, int page);
 // renderers read it (whole quarters only); 0 when the document cannot be read here.
 int turn(const QByteArray& document, int page);
 
-// The document with page `page` not turned (its /Rotate 0), for reading the text it draws as it was set; nothing
-// when the document cannot be read or written here.
+// The document with page `page` not turned (its /Rotate 0) and the fonts of drawn glyphs it uses given the letters
+// their glyph names stand for, for reading the text it draws as it was set; nothing when the page needs neither or
+// the document cannot be read or written here.
 QByteArray upright(const QByteArray& document, int page);
 
 // The lower left corner, in the page's own space, of what page `page` shows: where its crop box and media box

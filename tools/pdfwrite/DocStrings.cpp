@@ -1,5 +1,6 @@
 #include "DocStrings.h"
 
+#include "AttachedPdfs.h"
 #include "HiddenDrawings.h"
 
 #include <qpdf/Buffer.hh>
@@ -371,6 +372,51 @@ void attachmentChanged(QPDFObjectHandle stream) {
     }
 }
 
+std::optional<std::string> attachedBytes(QPDFObjectHandle stream) {
+    try {
+        const auto data = stream.getStreamData(qpdf_dl_generalized);
+        return std::string(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+void visit(QPDF& pdf, const Edit& edit, int nesting, bool* unread);
+
+// An attached PDF: its words are edited as this document's are, and it is written anew when they changed. One
+// nested too deep, too large or unreadable is left as it is, and `unread` says so.
+void editAttachedPdf(QPDFObjectHandle stream, const std::string& bytes, const Edit& edit, int nesting, bool* unread) {
+    if (nesting >= AttachedPdfs::deepest || bytes.size() > AttachedPdfs::largest) {
+        *unread = true;
+        return;
+    }
+    const std::unique_ptr<QPDF> inner = AttachedPdfs::open(bytes);
+    if (!inner) {
+        *unread = true;
+        return;
+    }
+    bool changed = false;
+    const Edit tracked = [&](const std::string& text) {
+        std::string edited = edit(text);
+        changed = changed || edited != text;
+        return edited;
+    };
+    bool readable = true;
+    try {
+        visit(*inner, tracked, nesting + 1, unread);
+        AttachedPdfs::editShown(*inner, tracked, &readable);
+        if (changed) {
+            stream.replaceStreamData(AttachedPdfs::written(*inner), QPDFObjectHandle::newNull(),
+                                     QPDFObjectHandle::newNull());
+            attachmentChanged(stream);
+        }
+    } catch (const std::exception&) {
+        readable = false;
+    }
+    if (!readable)
+        *unread = true;
+}
+
 // What a string becomes; nothing when it stays as it is stored. A note's rich text is XML: its words are also
 // edited as the characters its references stand for.
 std::optional<QPDFObjectHandle> editedString(QPDFObjectHandle string, const Edit& edit, bool rich = false) {
@@ -547,7 +593,7 @@ void editDestinationNames(QPDF& pdf, const Edit& edit) {
         renameDestinations(object.isStream() ? object.getDict() : object, renamed, 0);
 }
 
-void visit(QPDF& pdf, const Edit& edit) {
+void visit(QPDF& pdf, const Edit& edit, int nesting, bool* unread) {
     std::set<QPDFObjGen> skipped;
     QPDFObjectHandle trailer = pdf.getTrailer();
     if (QPDFObjectHandle encrypt = trailer.getKey("/Encrypt"); encrypt.isIndirect())
@@ -582,7 +628,10 @@ void visit(QPDF& pdf, const Edit& edit) {
             editWithin(object.getDict(), edit, 0);
             // An attached file of text is read by whoever opens it: its words are the document's too.
             if (isAttachment(object)) {
-                if (editStreamText(object, edit, false))
+                if (const std::optional<std::string> bytes = attachedBytes(object);
+                    bytes && AttachedPdfs::isPdf(*bytes))
+                    editAttachedPdf(object, *bytes, edit, nesting, unread);
+                else if (editStreamText(object, edit, false))
                     attachmentChanged(object);
             } else if (isMetadata(object) || scripts.count(object.getObjGen())) {
                 editStreamText(object, edit, !scripts.count(object.getObjGen()));
@@ -625,14 +674,20 @@ void visit(QPDF& pdf, const Edit& edit) {
 
 } // namespace
 
-std::vector<std::string> list(QPDF& pdf) {
+std::vector<std::string> list(QPDF& pdf, bool* unread) {
     std::vector<std::string> found;
     std::set<std::string> seen;
-    visit(pdf, [&](const std::string& text) {
-        if (!text.empty() && seen.insert(text).second)
-            found.push_back(text);
-        return text;
-    });
+    bool notRead = false;
+    visit(
+        pdf,
+        [&](const std::string& text) {
+            if (!text.empty() && seen.insert(text).second)
+                found.push_back(text);
+            return text;
+        },
+        0, &notRead);
+    if (unread)
+        *unread = notRead;
     return found;
 }
 
@@ -679,10 +734,14 @@ void remove(QPDF& pdf, const std::vector<std::string>& secrets) {
                 renamed.emplace(name, free);
         }
     }
-    visit(pdf, [&](const std::string& text) {
-        const auto name = renamed.find(text);
-        return name != renamed.end() ? name->second : without(text, secrets);
-    });
+    bool unread = false;
+    visit(
+        pdf,
+        [&](const std::string& text) {
+            const auto name = renamed.find(text);
+            return name != renamed.end() ? name->second : without(text, secrets);
+        },
+        0, &unread);
     HiddenDrawings::drop(pdf, secrets);
 }
 

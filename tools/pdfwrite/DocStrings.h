@@ -17,8 +17,10 @@
 namespace DocStrings {
 
 // Each of them once, as UTF-8; the XMP metadata's text piece by piece, between its markup, and its attributes'
-// values.
-std::vector<std::string> list(QPDF& pdf);
+// values. Attached PDFs are read as documents of their own, the text their pages show too; `unread` says
+// whether one of them could not be read whole (nested too deep, too large, damaged, or text in fonts whose bytes
+// are not its letters).
+std::vector<std::string> list(QPDF& pdf, bool* unread = nullptr);
 
 // Takes every occurrence of each secret out of them. Nothing else of the document changes: a string without a
 // secret stays as it is stored, and the metadata keeps its markup. A name tree whose names changed is sorted

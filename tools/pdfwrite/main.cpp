@@ -8,9 +8,11 @@
 // Reads the document at SOURCE, puts each picture of LIST (written by the program) on the page of its index
 // in place of what that page showed, takes the list's secrets out of every word the document holds besides its
 // pages (a list may hold secrets only), and writes the whole document to TARGET, an existing empty file, flushed to
-// disk before it exits. SOURCE is never written. With --strings, writes those words to TARGET instead
-// (PdfRewriteList.h). The exit code says what went wrong (PdfRewriteList::Exit).
+// disk before it exits. SOURCE is never written. With --strings, writes those words to TARGET instead, those of the
+// revisions an update in place replaced too, which the whole new document leaves behind (PdfRewriteList.h). The exit
+// code says what went wrong (PdfRewriteList::Exit).
 
+#include "AttachedPdfs.h"
 #include "DocStrings.h"
 #include "PageSwap.h"
 #include "imaging/ChildLimits.h"
@@ -33,13 +35,16 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <set>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 using namespace PdfRewriteList;
@@ -293,14 +298,74 @@ int rewrite(const char* source, const char* listPath, const char* target) {
     std::_Exit(outcome);
 }
 
+// Where the earlier revisions of a document updated in place end: each update is appended after the old bytes,
+// which still hold what it replaced. The latest few, each the length of the file it was.
+std::vector<size_t> earlierRevisions(const Source& in) {
+    constexpr size_t mostRevisions = 8;
+    const std::string_view bytes(in.data, in.size);
+    std::vector<size_t> ends;
+    for (size_t at = bytes.find("%%EOF"); at != std::string_view::npos; at = bytes.find("%%EOF", at + 5)) {
+        // A linearized file's first part ends in "startxref 0": it is no revision of its own.
+        const size_t from = at > 32 ? at - 32 : 0;
+        const size_t mark = bytes.substr(from, at - from).rfind("startxref");
+        if (mark != std::string_view::npos) {
+            const std::string_view offset = bytes.substr(from + mark + 9, at - from - mark - 9);
+            if (offset.find_first_not_of(" \t\r\n0") == std::string_view::npos)
+                continue;
+        }
+        ends.push_back(at + 5);
+    }
+    // The last one ends the document as it is now.
+    if (!ends.empty())
+        ends.pop_back();
+    if (ends.size() > mostRevisions)
+        ends.erase(ends.begin(), ends.end() - mostRevisions);
+    return ends;
+}
+
+// The words an earlier revision holds, the text its pages show in simple fonts too: a rewrite leaves its bytes
+// behind, so a secret only it holds has to be found to be taken out. One that can't be read holds nothing.
+void listEarlier(const Source& in, size_t end, std::set<std::string>* seen, std::string* out) {
+    QPDF earlier;
+    earlier.setSuppressWarnings(true);
+    const auto add = [&](const std::string& text) {
+        if (!text.empty() && seen->insert(text).second)
+            *out += text + '\0';
+        return text;
+    };
+    try {
+        earlier.processMemoryFile("earlier revision", in.data, end);
+        for (const std::string& text : DocStrings::list(earlier))
+            add(text);
+        bool readable = true;
+        AttachedPdfs::editShown(earlier, add, &readable);
+    } catch (const std::exception&) {
+    }
+}
+
 // The words the document holds besides its pages, each ended by a zero byte, into the empty file at `target`.
 int listStrings(const char* source, const char* target) {
     std::string out;
+    std::set<std::string> seen;
     const Source in(source);
     QPDF pdf;
     const int read = withDocument(in, source, pdf, [&] {
-        for (const std::string& text : DocStrings::list(pdf))
-            out += text + '\0';
+        bool unread = false;
+        for (const std::string& text : DocStrings::list(pdf, &unread))
+            if (seen.insert(text).second)
+                out += text + '\0';
+        // Earlier revisions are read within a part of the time the child has, newest first; those left say so.
+        const auto start = std::chrono::steady_clock::now();
+        const std::vector<size_t> ends = earlierRevisions(in);
+        for (auto end = ends.rbegin(); end != ends.rend(); ++end) {
+            if (std::chrono::steady_clock::now() - start > std::chrono::seconds(3)) {
+                unread = true;
+                break;
+            }
+            listEarlier(in, *end, &seen, &out);
+        }
+        if (unread)
+            out += std::string(PdfRewriteList::unreadMark) + '\0';
         return int(Written);
     });
     if (read != Written)
