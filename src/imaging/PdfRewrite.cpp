@@ -4,12 +4,12 @@
 
 #include "imaging/IsolatedDecode.h"
 #include "imaging/PdfRewriteList.h"
+#include "platform/UnnamedFile.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QTemporaryFile>
 #include <QtEndian>
 
 #include <zlib.h>
@@ -228,8 +228,25 @@ bool save(const QString& path, const std::vector<Page>& pages, const QStringList
 
 namespace {
 
-// The number the writer finds a file handed to it at.
-constexpr int targetDescriptor = 3;
+// The numbers the writer finds the files handed to it at: the document it writes, and the list it reads (or, when
+// it lists a document's strings, the file it writes them into).
+constexpr int targetDescriptor = 3, listDescriptor = 4;
+
+// The list holds the pages and the secrets, and the strings are the document's words: they pass through files
+// without a name, so that nothing of them stays in the temporary folder however the program ends.
+QString named(int fd) {
+    return QStringLiteral("/proc/self/fd/%1").arg(fd);
+}
+
+// Between fork and exec: each file, closed on exec in the program, is opened in the child at its number. Both are
+// moved out of the way first, as either may sit at the other's number.
+void handOver(int target, int list) {
+    const int movedTarget = target >= 0 ? ::fcntl(target, F_DUPFD_CLOEXEC, 10) : -1;
+    const int movedList = ::fcntl(list, F_DUPFD_CLOEXEC, 10);
+    if (movedTarget >= 0)
+        ::dup2(movedTarget, targetDescriptor);
+    ::dup2(movedList, listDescriptor);
+}
 
 Result run(const QString& source, const std::vector<Page>& pages, const QString& target, int handed, int timeLimitMs,
            const QStringList& secrets) {
@@ -238,10 +255,8 @@ Result run(const QString& source, const std::vector<Page>& pages, const QString&
         result.failure = why;
         return result;
     }
-    QTemporaryFile list(QDir::tempPath() + QStringLiteral("/pictolarium-pages-XXXXXX"));
-    const bool listed = list.open();
-    list.close();
-    if (!listed || !save(list.fileName(), pages, secrets)) {
+    const UnnamedFile list(QDir::tempPath());
+    if (!list.isOpen() || !save(named(list.fd()), pages, secrets)) {
         result.failure = QStringLiteral("there is no room for a temporary file");
         return result;
     }
@@ -249,15 +264,8 @@ Result run(const QString& source, const std::vector<Page>& pages, const QString&
     // qpdf's own complaints about a broken file say nothing the exit code does not.
     child.setStandardOutputFile(QProcess::nullDevice());
     child.setStandardErrorFile(QProcess::nullDevice());
-    if (handed >= 0)
-        // Between fork and exec: the file, closed on exec in the program, is open in the child at its number.
-        child.setChildProcessModifier([handed] {
-            if (handed == targetDescriptor)
-                ::fcntl(handed, F_SETFD, 0);
-            else
-                ::dup2(handed, targetDescriptor);
-        });
-    child.start(program(), {source, list.fileName(), target});
+    child.setChildProcessModifier([handed, listed = list.fd()] { handOver(handed, listed); });
+    child.start(program(), {source, named(listDescriptor), target});
     QElapsedTimer clock;
     clock.start();
     // While the child starts and reads the document: rows taken as a PNG file holds them must inflate to
@@ -305,14 +313,14 @@ std::optional<QStringList> strings(const QString& source, int timeLimitMs, QStri
     };
     if (const QString why = ChildProcesses::notAFile(source); !why.isEmpty())
         return fail(why);
-    QTemporaryFile out(QDir::tempPath() + QStringLiteral("/pictolarium-strings-XXXXXX"));
-    if (!out.open())
+    const UnnamedFile out(QDir::tempPath());
+    if (!out.isOpen())
         return fail(QStringLiteral("there is no room for a temporary file"));
-    out.close();
     QProcess child;
     child.setStandardOutputFile(QProcess::nullDevice());
     child.setStandardErrorFile(QProcess::nullDevice());
-    child.start(program(), {QStringLiteral("--strings"), source, out.fileName()});
+    child.setChildProcessModifier([written = out.fd()] { handOver(-1, written); });
+    child.start(program(), {QStringLiteral("--strings"), source, QStringLiteral("fd:%1").arg(listDescriptor)});
     QElapsedTimer clock;
     clock.start();
     if (ChildProcesses::waitWithin(child, timeLimitMs, clock))
@@ -323,12 +331,13 @@ std::optional<QStringList> strings(const QString& source, int timeLimitMs, QStri
         return fail(QStringLiteral("it needs more memory or time than allowed"));
     if (child.exitCode() != Written)
         return fail(failureText(child.exitCode()));
-    if (!out.open())
+    QFile written(named(out.fd()));
+    if (!written.open(QIODevice::ReadOnly))
         return fail(QStringLiteral("there is no room for a temporary file"));
     QStringList found;
     if (unread)
         *unread = false;
-    for (const QByteArray& text : out.readAll().split('\0')) {
+    for (const QByteArray& text : written.readAll().split('\0')) {
         if (text == PdfRewriteList::unreadMark) {
             if (unread)
                 *unread = true;

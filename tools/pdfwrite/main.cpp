@@ -370,7 +370,7 @@ int listStrings(const char* source, const char* target) {
     });
     if (read != Written)
         return read;
-    const int fd = ::open(target, O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = openTarget(target);
     if (fd < 0)
         return WriteFailed;
     bool ok = WholeIo::writeAll(fd, out.data(), out.size());
