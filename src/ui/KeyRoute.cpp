@@ -430,6 +430,30 @@ bool KeyRoute::comingBack(const QWidget* window) {
            route.askedAt.isValid() && route.askedAt.elapsed() < 2 * askAgainMs;
 }
 
+void KeyRoute::whenKeysLost(QWidget* window, qint64 graceMs, std::function<bool()> excused,
+                            std::function<void()> leave) {
+    const auto kept = [graceMs, excused](const QWidget* w) {
+        return OwnWindows::steppedAside(w, graceMs) || (excused && excused());
+    };
+    if (!window || kept(window))
+        return;
+    // The loss is told before the news of where the keyboard went: looked at again once that has come.
+    constexpr int settleMs = 50;
+    QTimer::singleShot(settleMs, window, [self = QPointer<QWidget>(window), graceMs, excused, leave, kept] {
+        if (!self || !self->isVisible() || self->isActiveWindow() || kept(self))
+            return;
+        // Another of our own windows took the keyboard (a menu, a dialog of ours): stay.
+        if (QApplication::activeWindow())
+            return;
+        // A window of ours closing hands the keyboard back here: not lost, on its way.
+        if (comingBack(self)) {
+            whenKeysLost(self, graceMs, excused, leave);
+            return;
+        }
+        leave();
+    });
+}
+
 bool KeyRoute::ownWindowHasKeys() {
     // A window that never takes the focus, or no longer shows, is not holding it, whatever the platform says.
     const QWindow* focused = QGuiApplication::focusWindow();
