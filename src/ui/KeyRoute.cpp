@@ -390,6 +390,9 @@ void KeyRoute::giveBack(QWidget* window) {
     ++pendingGiveBacks;
     QTimer::singleShot(0, this, [this, was, gone] {
         --pendingGiveBacks;
+        // A modal dialog of ours shows and waits for an answer: the window manager hands the keyboard from a
+        // window above it back to it by itself. A window of ours we named instead is one the dialog blocks, which
+        // takes no key, and another program would leave the dialog unanswered behind it.
         if (QApplication::activeModalWidget())
             return;
         // A window that asked for the keyboard after this one showed (the tour opening over a dialog) gets it.
