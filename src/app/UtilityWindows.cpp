@@ -31,7 +31,12 @@ bool UtilityWindows::eventFilter(QObject* watched, QEvent* event) {
     // Menus and tooltips bypass the window manager altogether.
     if (type == Qt::Popup || type == Qt::ToolTip)
         return false;
-    if (QWindow* window = widget->windowHandle())
+    if (QWindow* window = widget->windowHandle()) {
         hints.keepOffTaskbar(window);
+        // Read as the window maps: a window that never takes the keyboard is no stop of the window manager's
+        // Alt+Tab, nor its new holder on a click into it.
+        if (widget->windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus))
+            hints.offerNoFocus(window);
+    }
     return false;
 }

@@ -1,7 +1,7 @@
 #pragma once
 // Keeps every window of ours but the editors (the only documents) off the panel's task list and the pager:
-// an application-wide filter that marks each window as it is shown. A window that never takes the keyboard, raised
-// by ourselves, asks for no attention either.
+// an application-wide filter that marks each window as it is shown. A window that never takes the keyboard offers
+// the window manager no focus, and, raised by ourselves, asks for no attention either.
 
 #include <QObject>
 

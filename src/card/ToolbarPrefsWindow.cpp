@@ -1,10 +1,8 @@
 #include "card/ToolbarPrefsWindow.h"
 
-#include "platform/Dispatch.h"
 #include "platform/PointerWatch.h"
 #include "ui/ClickAway.h"
 #include "ui/KeyRoute.h"
-#include "ui/OwnWindows.h"
 
 #include "card/ToolbarPrefs.h"
 #include "platform/Defaults.h"
@@ -13,7 +11,6 @@
 #include "ui/UI.h"
 
 #include <QAbstractListModel>
-#include <QApplication>
 #include <QCursor>
 #include <QDrag>
 #include <QDropEvent>
@@ -283,21 +280,9 @@ bool ToolbarPrefsWindow::event(QEvent* event) {
 
 void ToolbarPrefsWindow::lostKey() {
     // A capture that hides our windows for the moment of its grab takes the focus too: that is no leaving.
-    if (OwnWindows::steppedAside(this, lostKeyGraceMs))
-        return;
-    QPointer<ToolbarPrefsWindow> self(this);
-    Dispatch::after(50, this, [self] {
-        if (!self || !self->isVisible() || self->isActiveWindow() || OwnWindows::steppedAside(self, lostKeyGraceMs))
-            return;
-        // Another of our own windows took the focus (a menu, a dialog of ours): stay.
-        if (QApplication::activeWindow())
-            return;
-        // A window of ours closing hands the keyboard back here: not lost, on its way.
-        if (KeyRoute::comingBack(self)) {
-            self->lostKey();
-            return;
-        }
-        self->close();
+    KeyRoute::whenKeysLost(this, lostKeyGraceMs, {}, [self = QPointer<ToolbarPrefsWindow>(this)] {
+        if (self)
+            self->close();
     });
 }
 

@@ -249,25 +249,17 @@ bool LibraryPanel::sinceDesktopChange(qint64 milliseconds) const {
 void LibraryPanel::lostKey() {
     // Switching desktops takes the focus for a moment; the panel is on every desktop and stays. So does a
     // capture that hides the panel for the moment of its grab: the loss of focus that brings is told late,
-    // often once the panel is back.
-    if (!sinceDesktopChange(desktopGraceMs) || OwnWindows::steppedAside(this, desktopGraceMs))
-        return;
+    // often once the panel is back. Shown again meanwhile, it has a new showing to lose.
     QPointer<LibraryPanel> self(this);
-    Dispatch::after(50, this, [self, showing = showings] {
-        if (!self || !self->isVisible() || self->showings != showing || self->isActiveWindow() ||
-            !self->sinceDesktopChange(desktopGraceMs) || OwnWindows::steppedAside(self, desktopGraceMs))
-            return;
-        // Another of our own windows took the focus: stay.
-        if (QApplication::activeWindow())
-            return;
-        // One of ours closing (the preview) hands the keyboard back to the basket: not lost, on its way. Asked
-        // again once it has arrived or the window manager has refused it.
-        if (KeyRoute::comingBack(self)) {
-            self->lostKey();
-            return;
-        }
-        self->hide();
-    });
+    KeyRoute::whenKeysLost(
+        this, desktopGraceMs,
+        [self, showing = showings] {
+            return !self || self->showings != showing || !self->sinceDesktopChange(desktopGraceMs);
+        },
+        [self] {
+            if (self)
+                self->hide();
+        });
 }
 
 bool LibraryPanel::event(QEvent* event) {

@@ -16,4 +16,10 @@ public:
     // shown window for one, and put the window first in their Alt+Tab switcher: a window that never takes the
     // keyboard would then keep Alt+Tab from leaving the one that has it. False where there is no such state.
     virtual bool askNoAttention(QWindow* window) = 0;
+
+    // Tells the window manager the window takes no part in the keyboard at all, before it is mapped: a window
+    // that never takes the focus but offers to take it on request counts with some window managers as one to
+    // focus, on a click into it and in their Alt+Tab switcher, which then "switches" to a window that never
+    // takes the keys and leaves them where they were. False where there is no such hint.
+    virtual bool offerNoFocus(QWindow* window) = 0;
 };

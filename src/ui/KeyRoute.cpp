@@ -390,6 +390,9 @@ void KeyRoute::giveBack(QWidget* window) {
     ++pendingGiveBacks;
     QTimer::singleShot(0, this, [this, was, gone] {
         --pendingGiveBacks;
+        // A modal dialog of ours shows and waits for an answer: the window manager hands the keyboard from a
+        // window above it back to it by itself. A window of ours we named instead is one the dialog blocks, which
+        // takes no key, and another program would leave the dialog unanswered behind it.
         if (QApplication::activeModalWidget())
             return;
         // A window that asked for the keyboard after this one showed (the tour opening over a dialog) gets it.
@@ -428,6 +431,30 @@ bool KeyRoute::comingBack(const QWidget* window) {
     // Twice the time after which we ask again as a pager would: past that, the window manager has said no.
     return window && route.asking == window && window->isVisible() && !window->isActiveWindow() &&
            route.askedAt.isValid() && route.askedAt.elapsed() < 2 * askAgainMs;
+}
+
+void KeyRoute::whenKeysLost(QWidget* window, qint64 graceMs, std::function<bool()> excused,
+                            std::function<void()> leave) {
+    const auto kept = [graceMs, excused](const QWidget* w) {
+        return OwnWindows::steppedAside(w, graceMs) || (excused && excused());
+    };
+    if (!window || kept(window))
+        return;
+    // The loss is told before the news of where the keyboard went: looked at again once that has come.
+    constexpr int settleMs = 50;
+    QTimer::singleShot(settleMs, window, [self = QPointer<QWidget>(window), graceMs, excused, leave, kept] {
+        if (!self || !self->isVisible() || self->isActiveWindow() || kept(self))
+            return;
+        // Another of our own windows took the keyboard (a menu, a dialog of ours): stay.
+        if (QApplication::activeWindow())
+            return;
+        // A window of ours closing hands the keyboard back here: not lost, on its way.
+        if (comingBack(self)) {
+            whenKeysLost(self, graceMs, excused, leave);
+            return;
+        }
+        leave();
+    });
 }
 
 bool KeyRoute::ownWindowHasKeys() {

@@ -68,6 +68,13 @@ public:
     // hand-back has not run yet, or the window was asked to take it and the window manager has not answered.
     // A window that closes itself on losing the keyboard waits while this holds.
     static bool comingBack(const QWidget* window);
+    // A window that goes when the user turns to another program calls this as it loses the keyboard: `leave`
+    // runs once the loss has settled and is the user's, not a moment's. Not when the window shows no more, has
+    // the keyboard again or another window of ours has it, nor when a screen grab stepped it aside in the last
+    // `graceMs` or `excused` says the loss is no leaving (a desktop switch); while the keyboard is on its way back
+    // (comingBack) it waits for it.
+    static void whenKeysLost(QWidget* window, qint64 graceMs, std::function<bool()> excused,
+                             std::function<void()> leave);
 
     // A window that stays above the others (the tour) while it shows: every window of ours that shows while it
     // does stands on it rather than opening under it. A modal dialog already up is stood on it at once.

@@ -57,4 +57,7 @@ TEST(UtilityWindows, ARaisedWindowThatTakesNoKeysAsksNoAttention) {
     }
     EXPECT_TRUE(platform.hints.noAttention.contains(card.windowHandle()));
     EXPECT_FALSE(platform.hints.noAttention.contains(settings.windowHandle()));
+    // Nor does it offer the window manager to take the focus, which would make it a stop of Alt+Tab.
+    EXPECT_TRUE(platform.hints.noFocus.contains(card.windowHandle()));
+    EXPECT_FALSE(platform.hints.noFocus.contains(settings.windowHandle()));
 }

@@ -79,6 +79,13 @@ bool KeysStage::start() {
     if (!error.isEmpty())
         return false;
     const QString config = desktop.configHome();
+    // A picture opened from the basket (Return on its tiles, where a window manager's switcher left the keyboard)
+    // opens in a program that shows no window: a viewer would take the keyboard from every row after, and the
+    // plain windows have no viewer to open.
+    const QString data = desktop.environment().value(QStringLiteral("XDG_DATA_HOME"));
+    write(data + QStringLiteral("/applications/keys-viewer.desktop"),
+          "[Desktop Entry]\nType=Application\nName=Viewer\nExec=true %f\nMimeType=image/png;\n");
+    write(config + QStringLiteral("/mimeapps.list"), "[Default Applications]\nimage/png=keys-viewer.desktop\n");
     switch (manager) {
     case Manager::Openbox:
         desktop.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});

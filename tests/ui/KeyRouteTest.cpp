@@ -38,6 +38,9 @@ TEST(KeyRoute, TheKeyboardGoesBackOnlyWhenTheUserLeftItWithUs) {
         bool backUnheard = false; // the last coming back not heard of yet as ours hides
         bool backUntold = false;  // the window manager still names the other program as ours hides
         bool part = false;        // a window of ours that goes with it (the basket's preview) has the keyboard
+        bool newer = false;       // another window of ours took the keyboard after it showed, and the user came
+                                  // back to this one (a second editor): that one has it next, as the window
+                                  // manager would give it
     } cases[] = {
         {"closed by its own means", Keyboard::Listed, false, {}, 4242},
         {"the keyboard with nobody", Keyboard::Nobody, false, {}, 4242},
@@ -64,6 +67,15 @@ TEST(KeyRoute, TheKeyboardGoesBackOnlyWhenTheUserLeftItWithUs) {
          false,
          false,
          true},
+        {"a newer window of ours had it before the user came back",
+         Keyboard::Listed,
+         false,
+         {},
+         0,
+         false,
+         false,
+         false,
+         true},
     };
     FakeWindowFocus focus;
     KeyRoute::setWindowFocus(&focus);
@@ -86,6 +98,17 @@ TEST(KeyRoute, TheKeyboardGoesBackOnlyWhenTheUserLeftItWithUs) {
             KeyRoute::takeKeys(&part);
             ASSERT_TRUE(QTest::qWaitFor([&] { return part.isActiveWindow(); }));
             focus.makeActive(quint32(part.winId()));
+        }
+        QWidget newer;
+        if (c.newer) {
+            newer.setGeometry(400, 200, 100, 100);
+            newer.show();
+            KeyRoute::takeKeys(&newer);
+            ASSERT_TRUE(QTest::qWaitFor([&] { return newer.isActiveWindow(); }));
+            focus.makeActive(quint32(newer.winId()));
+            window.activateWindow();
+            ASSERT_TRUE(QTest::qWaitFor([&] { return window.isActiveWindow(); }));
+            focus.makeActive(quint32(window.winId()));
         }
         for (const quint32 other : c.visited) {
             focus.makeActive(other);
@@ -121,6 +144,8 @@ TEST(KeyRoute, TheKeyboardGoesBackOnlyWhenTheUserLeftItWithUs) {
         // Compared as standard vectors: two empty lists would hand a null to memcmp.
         EXPECT_EQ(std::vector<quint32>(focus.asked.begin(), focus.asked.end()),
                   c.givenTo ? std::vector<quint32>{c.givenTo} : std::vector<quint32>{});
+        if (c.newer)
+            EXPECT_TRUE(QTest::qWaitFor([&] { return newer.isActiveWindow(); }));
     }
     KeyRoute::setWindowFocus(nullptr);
 }

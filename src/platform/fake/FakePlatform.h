@@ -72,8 +72,13 @@ public:
         noAttention.append(window);
         return true;
     }
+    bool offerNoFocus(QWindow* window) override {
+        noFocus.append(window);
+        return true;
+    }
     QList<QPointer<QWindow>> offTaskbar;
     QList<QPointer<QWindow>> noAttention;
+    QList<QPointer<QWindow>> noFocus;
 };
 
 class FakePlatform final : public Platform {

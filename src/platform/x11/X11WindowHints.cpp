@@ -99,3 +99,31 @@ bool X11WindowHints::keepOffTaskbar(QWindow* window) {
     xcb_flush(c);
     return true;
 }
+
+bool X11WindowHints::offerNoFocus(QWindow* window) {
+    xcb_connection_t* c = window ? connection() : nullptr;
+    if (!c)
+        return false;
+    const auto w = xcb_window_t(window->winId());
+    const xcb_atom_t protocols = atom(c, "WM_PROTOCOLS");
+    const xcb_atom_t takeFocus = atom(c, "WM_TAKE_FOCUS");
+    if (protocols == XCB_ATOM_NONE || takeFocus == XCB_ATOM_NONE)
+        return false;
+    // With "accepts input" false, offering WM_TAKE_FOCUS makes the window one that takes the focus by itself when
+    // asked; the toolkit offers it on every window and then never takes it. Without it the window is one that
+    // takes no input, which is what it is. The other protocols (closing, ping) stay.
+    XcbReply<xcb_get_property_reply_t> reply(
+        xcb_get_property_reply(c, xcb_get_property(c, 0, w, protocols, XCB_ATOM_ATOM, 0, 64), nullptr));
+    if (!reply || reply->format != 32 || reply->type != XCB_ATOM_ATOM)
+        return true;
+    const auto* data = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply.get()));
+    std::vector<xcb_atom_t> atoms(data, data + xcb_get_property_value_length(reply.get()) / 4);
+    const auto kept = std::remove(atoms.begin(), atoms.end(), takeFocus);
+    if (kept == atoms.end())
+        return true;
+    atoms.erase(kept, atoms.end());
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, protocols, XCB_ATOM_ATOM, 32, uint32_t(atoms.size()),
+                        atoms.data());
+    xcb_flush(c);
+    return true;
+}

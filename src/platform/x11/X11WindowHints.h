@@ -1,5 +1,5 @@
 #pragma once
-// Window-manager hints through _NET_WM_STATE, on Qt's own connection so they reach the server before Qt
+// Window-manager hints through _NET_WM_STATE and WM_PROTOCOLS, on Qt's own connection so they reach the server before Qt
 // maps the window.
 
 #include "platform/WindowHints.h"
@@ -8,4 +8,5 @@ class X11WindowHints final : public WindowHints {
 public:
     bool keepOffTaskbar(QWindow* window) override;
     bool askNoAttention(QWindow* window) override;
+    bool offerNoFocus(QWindow* window) override;
 };
