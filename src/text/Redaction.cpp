@@ -447,6 +447,65 @@ const std::vector<QRegularExpression>& sensitivePatterns() {
     return patterns;
 }
 
+namespace {
+
+// Letters lost in the middle of an address ("mj@a" | "e-labs.io" of a bitmap face's "mj@acme-labs.io") part it into
+// two lines on one row a few cells apart. Read as one word where the joined pieces make an address that neither makes
+// alone, it is covered whole, the cells between included.
+void addressesAcrossGaps(const std::vector<Line>& lines, std::vector<QRectF>& findings) {
+    const QRegularExpression& address = sensitivePatterns().front();
+    const auto whole = [&address](const QString& word) {
+        const QRegularExpressionMatch m = address.match(word);
+        return m.hasMatch() && m.capturedStart() == 0 && m.capturedEnd() >= word.size() - 1;
+    };
+    for (const Line& left : lines) {
+        if (!left.candidate || left.text.trimmed().isEmpty())
+            continue;
+        qsizetype tailEnd = left.text.size();
+        while (tailEnd > 0 && left.text[tailEnd - 1].isSpace())
+            --tailEnd;
+        qsizetype tailStart = tailEnd;
+        while (tailStart > 0 && !left.text[tailStart - 1].isSpace())
+            --tailStart;
+        const QString tail = left.text.mid(tailStart, tailEnd - tailStart);
+        const double pitch =
+            cellPitch(left).value_or(left.box.width() / double(std::max<qsizetype>(1, left.text.size())));
+        for (const Line& right : lines) {
+            if (&right == &left || !right.candidate)
+                continue;
+            const double common = std::min(maxY(left.box), maxY(right.box)) - std::max(minY(left.box), minY(right.box));
+            const double gap = minX(right.box) - maxX(left.box);
+            if (common < 0.5 * std::min(left.box.height(), right.box.height()) || gap < -0.5 * pitch ||
+                gap > 4.5 * pitch)
+                continue;
+            const QString head = right.text.trimmed().section(u' ', 0, 0);
+            if (tail.isEmpty() || head.isEmpty() || (!tail.contains(u'@') && !head.contains(u'@')) || whole(tail))
+                continue;
+            // A whole address after a word is that word's neighbour, unless the word ends in what only an address's
+            // local part has ("jonas." | "tqgc@acme-labs.com").
+            if (whole(head) &&
+                !(QStringLiteral("._-+").contains(tail.back()) ||
+                  (tail.contains(u'.') && std::none_of(tail.begin(), tail.end(), [](QChar c) { return c.isUpper(); }))))
+                continue;
+            const QString joined = tail + head;
+            bool across = false;
+            const std::vector<std::vector<Range>> found =
+                sensitiveRanges(joined, std::vector<bool>(size_t(joined.size())));
+            for (const Range& range : found.front())
+                across = across || (range.start < tail.size() && range.end > tail.size());
+            if (!across)
+                continue;
+            const qsizetype headStart = right.text.indexOf(head);
+            const std::optional<QRectF> a = left.candidate->boundingBox(tailStart, tailEnd - tailStart);
+            const std::optional<QRectF> b = right.candidate->boundingBox(headStart, head.size());
+            if (a && b)
+                findings.push_back(unionOf(*a, *b));
+        }
+    }
+}
+
+} // namespace
+
 std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines) {
     const std::vector<Continuation> wraps = continuations(lines);
     std::vector<QRectF> findings;
@@ -531,6 +590,7 @@ std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines) {
                     box(next, 0, range.end - joint - 1);
                 }
     }
+    addressesAcrossGaps(lines, findings);
     return findings;
 }
 

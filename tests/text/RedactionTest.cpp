@@ -386,6 +386,40 @@ TEST(Redaction, SecretsALineBreakSplitsAreCoveredOnBothLines) {
         expectCovered(c.page ? laidOut(QString::fromUtf8(c.page)) : c.lines, c.covered, c.name);
 }
 
+TEST(Redaction, AnAddressPartedOnItsRowIsCoveredWhole) {
+    // A row as read: the pieces of an address apart where the reading lost letters between them, and the words that
+    // must stay readable.
+    const struct {
+        const char* page;
+        QStringList pieces, readable;
+    } cases[] = {
+        {"Contact mj@a   e-labs.io for invoices", {"mj@a", "e-labs.io"}, {"Contact", "for"}},
+        {"Contact mj   @acme-labs.io for invoices", {"mj", "@acme-labs.io"}, {"Contact", "for"}},
+        {"Contact jonas.  tqgc@acme-labs.com for invoices", {"jonas.", "tqgc@acme-labs.com"}, {"Contact", "for"}},
+        {"Contact   ann@example.com   for invoices", {}, {"Contact", "for"}},
+        {"user@host   ~/notes.txt", {}, {"user@host", "~/notes.txt"}},
+    };
+    for (const auto& c : cases) {
+        const std::vector<Line> lines = laidOut(QString::fromUtf8(c.page));
+        const std::vector<QRectF> found = sensitiveFindings(lines);
+        const auto boxOf = [&](const QString& word) {
+            for (const Line& line : lines)
+                if (const qsizetype at = line.text.indexOf(word); at >= 0)
+                    return *line.candidate->boundingBox(at, word.size());
+            return QRectF();
+        };
+        if (!c.pieces.isEmpty()) {
+            const QRectF whole = unionOf(boxOf(c.pieces.front()), boxOf(c.pieces.back()));
+            EXPECT_TRUE(std::any_of(found.begin(), found.end(), [&](const QRectF& box) {
+                return box.adjusted(-1e-6, -1e-6, 1e-6, 1e-6).contains(whole);
+            })) << c.page;
+        }
+        for (const QString& word : c.readable)
+            for (const QRectF& box : found)
+                EXPECT_FALSE(box.intersects(boxOf(word).adjusted(1e-4, 0, -1e-4, 0))) << c.page << ": " << word.toStdString();
+    }
+}
+
 TEST(Redaction, WhatStillReadsAfterPaintingIsCoveredToo) {
     // Each read gives the lines listed for it: the key (rows 300 to 320 of 400) reads only once the address is
     // painted, or reads every time.
