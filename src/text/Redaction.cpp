@@ -121,6 +121,44 @@ QStringView keyHead(QStringView word) {
     return word.first(i);
 }
 
+// The key characters at the start of a word, on past a mark that stands for one of them between two others
+// ("2_H51m@9PD2yk5Ih6RJ" of a bitmap face), the marks left out.
+QString keyHeadThroughMarks(QStringView word) {
+    static const QString marks = QStringLiteral("@'\"#?!|`");
+    QString out;
+    for (qsizetype i = 0; i < word.size(); ++i) {
+        if (keyCharacter(word[i]))
+            out += word[i];
+        else if (!(marks.contains(word[i]) && i > 0 && keyCharacter(word[i - 1]) && i + 1 < word.size() &&
+                   keyCharacter(word[i + 1])))
+            break;
+    }
+    return out;
+}
+
+// Where the run of a key's characters that a wrapped key goes on in ends, from the end of the row's first word: on
+// across single blanks over words that read as pieces of a key ("o_Bz0GxaZVaMHf j vxRu6GdP65w1Yrc", a letter or two
+// between two such pieces), not over words ("expires").
+qsizetype keyRunEnd(const QString& text, qsizetype end) {
+    const auto wordAt = [&text](qsizetype from) {
+        qsizetype to = from;
+        while (to < text.size() && !text[to].isSpace())
+            ++to;
+        return QStringView(text).mid(from, to - from);
+    };
+    const auto piece = [](QStringView word) { return keyHead(word).size() == word.size() && keyLike(word); };
+    while (end + 1 < text.size() && text[end] == u' ' && !text[end + 1].isSpace()) {
+        const QStringView word = wordAt(end + 1);
+        const qsizetype after = end + 1 + word.size();
+        const bool short_ = word.size() <= 2 && keyHead(word).size() == word.size() && after + 1 < text.size() &&
+                            text[after] == u' ' && piece(wordAt(after + 1));
+        if (!piece(word) && !short_)
+            break;
+        end = after;
+    }
+    return end;
+}
+
 // A key's prefix, perhaps with the short word that names its kind ("sk", "sk_", "sk_live_"), too
 // short to be a key by itself.
 bool keyPrefix(QStringView tail) {
@@ -553,20 +591,21 @@ std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines) {
         qsizetype end = start;
         while (end < next.text.size() && !next.text[end].isSpace())
             ++end;
+        const qsizetype runEnd = keyRunEnd(next.text, end);
         if (wraps[i].tight && !keys.empty() && keys.back().end >= lineEnd)
-            box(next, start, end);
+            box(next, start, runEnd);
         // So does a few characters' piece alone at a terminal's edge, when the next row opens with what reads as a
         // key, though each half was misread too badly to be one with the other ("AKT" | "'1OS2KZQ643ZHXFXQD").
         const QStringView piece = QStringView(line.text).trimmed();
         QStringView head = QStringView(next.text).mid(start, end - start);
         if (head.size() > 1 && specks().contains(head.front()) && keyCharacter(head[1]))
             head = head.mid(1);
-        head = keyHead(head);
+        const QString body = keyHeadThroughMarks(head);
         if (wraps[i].tight && !piece.isEmpty() && piece.size() <= 12 && !piece.contains(u' ') &&
             std::count_if(piece.begin(), piece.end(), [](QChar c) { return c.isLetterOrNumber(); }) >= 2 &&
-            head.size() >= 8 && keyLike(head)) {
+            body.size() >= 8 && keyLike(body)) {
             box(line, piece.data() - line.text.data(), lineEnd);
-            box(next, start, end);
+            box(next, start, runEnd);
         }
         const qsizetype joint = line.text.size();
         std::vector<bool> joinedBlanks = madeUp;

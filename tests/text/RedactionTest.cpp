@@ -359,6 +359,18 @@ TEST(Redaction, SecretsALineBreakSplitsAreCoveredOnBothLines) {
          "STRIPE_RESTRICTED=                                  rk li\nve uVjPw8fZqW6TivYzrRGF\n"
          "Loaded the settings from the file in the home folder, ok.",
          {"rk li", "ve uVjPw8fZqW6TivYzrRGF"}},
+        {"a terminal wraps a key whose next row reads apart past a made-up letter",
+         "OAUTH_TOKEN=                                              gh\no_Bz0GxaZVaMHfW3Af j vxRu6GdP65w1Yrc\nLoaded "
+         "the settings from the file in the home folder, all ok",
+         {"gh", "o_Bz0GxaZVaMHfW3Af", "o_Bz0GxaZVaMHfW3Af j vxRu6GdP65w1Yrc"}},
+        {"a terminal wraps a key whose next row reads a mark for one of its characters",
+         "STRIPE_SECRET=                                        sk_liv\n2_H51m@9PD2yk5Ih6RJwiDITpR\nLoaded the "
+         "settings from the file in the home folder, all ok",
+         {"sk_liv", "2_H51m@9PD2yk5Ih6RJwiDITpR"}},
+        {"a terminal wraps a token the words after which stay",
+         "session                                             a8f99037\n0477b41307c7b5e1fe53ecc expires today\nLoaded "
+         "the settings from the file in the home folder, all ok",
+         {"a8f99037", "0477b41307c7b5e1fe53ecc"}},
         {"a terminal wraps an address under a title bar reaching a cell further right",
          "                                                         x\nContact                                          "
          "  jonas.\n"
