@@ -598,7 +598,9 @@ std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines) {
         // key, though each half was misread too badly to be one with the other ("AKT" | "'1OS2KZQ643ZHXFXQD").
         const QStringView piece = QStringView(line.text).trimmed();
         QStringView head = QStringView(next.text).mid(start, end - start);
-        if (head.size() > 1 && specks().contains(head.front()) && keyCharacter(head[1]))
+        // A bitmap face's small f or t at the row's start may read as a mark of its own ("#98583a8e...").
+        if (head.size() > 1 && (specks().contains(head.front()) || QStringLiteral("#?!\"").contains(head.front())) &&
+            keyCharacter(head[1]))
             head = head.mid(1);
         const QString body = keyHeadThroughMarks(head);
         if (wraps[i].tight && !piece.isEmpty() && piece.size() <= 12 && !piece.contains(u' ') &&
@@ -606,6 +608,22 @@ std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines) {
             body.size() >= 8 && keyLike(body)) {
             box(line, piece.data() - line.text.data(), lineEnd);
             box(next, start, runEnd);
+        }
+        // An address the edge cut at its at sign, the sign lost to the reading or read as a letter ("ops.eadfa" |
+        // "mail.example.org"): the row ends in what reads as an address's local part, and the next opens with a domain.
+        static const QRegularExpression domain(
+            QStringLiteral(R"(^[A-Za-z0-9\-]+(?:[.,][A-Za-z0-9\-]+)*[.,][A-Za-z]{2,6}[.,;:]?$)"));
+        qsizetype localStart = lineEnd;
+        while (localStart > 0 && (addressCharacter(line.text[localStart - 1]) || line.text[localStart - 1] == u'.'))
+            --localStart;
+        const QStringView local = QStringView(line.text).mid(localStart, lineEnd - localStart);
+        if (wraps[i].tight && local.size() >= 2 && (localStart == 0 || line.text[localStart - 1].isSpace()) &&
+            std::any_of(local.begin(), local.end(),
+                        [](QChar c) { return c == u'.' || c == u'_' || c == u'+' || c.isDigit(); }) &&
+            local.back().isLetterOrNumber() &&
+            domain.match(QStringView(next.text).mid(start, end - start)).hasMatch()) {
+            box(line, localStart, lineEnd);
+            box(next, start, end);
         }
         const qsizetype joint = line.text.size();
         std::vector<bool> joinedBlanks = madeUp;

@@ -371,6 +371,18 @@ TEST(Redaction, SecretsALineBreakSplitsAreCoveredOnBothLines) {
          "session                                             a8f99037\n0477b41307c7b5e1fe53ecc expires today\nLoaded "
          "the settings from the file in the home folder, all ok",
          {"a8f99037", "0477b41307c7b5e1fe53ecc"}},
+        {"a terminal wraps an address at its at sign, the sign read as a letter",
+         "Contact                                            ops.eadfa\nmail.example.org for invoices\nLoaded the "
+         "settings from the file in the home folder, all ok",
+         {"ops.eadfa", "mail.example.org"}},
+        {"a terminal wraps a token whose next row opens with a mark for its first letter",
+         "session                                              2F03904\n#98583a8eb6142531ed13b8F7Fe286596 "
+         "expires\nLoaded the settings from the file in the home folder, all ok",
+         {"2F03904", "#98583a8eb6142531ed13b8F7Fe286596", "98583a8eb6142531ed13b8F7Fe286596"}},
+        {"a terminal wraps a sentence before a site's name",
+         "Please read the notes on the site at the             website\nexample.com before you start\nLoaded the "
+         "settings from the file in the home folder, all ok",
+         {}},
         {"a terminal wraps an address under a title bar reaching a cell further right",
          "                                                         x\nContact                                          "
          "  jonas.\n"
