@@ -136,6 +136,16 @@ QString keyHeadThroughMarks(QStringView word) {
     return out;
 }
 
+// The stretch of key characters at the end of a word, back past such marks between two of them.
+QStringView keyTailThroughMarks(QStringView word) {
+    static const QString marks = QStringLiteral("@'\"#?!|`");
+    qsizetype i = word.size();
+    while (i > 0 && (keyCharacter(word[i - 1]) || (marks.contains(word[i - 1]) && i < word.size() && i > 1 &&
+                                                   keyCharacter(word[i]) && keyCharacter(word[i - 2]))))
+        --i;
+    return word.mid(i);
+}
+
 // Where the run of a key's characters that a wrapped key goes on in ends, from the end of the row's first word: on
 // across single blanks over words that read as pieces of a key ("o_Bz0GxaZVaMHf j vxRu6GdP65w1Yrc", a letter or two
 // between two such pieces), not over words ("expires").
@@ -221,8 +231,11 @@ bool slip(QStringView before, QStringView word, QStringView after) {
     if (first == u'.' && word.size() > 1 && word[1].isLetterOrNumber() && last.isLetterOrNumber())
         return true;
     // A blank made up before a stray mark that stands for a key's character ("...HsE #bQ1z...").
-    if (word.size() > 1 && QStringLiteral("'\"#?!|`").contains(first) && keyLike(keyTail(before)) &&
-        keyLike(keyHead(word.mid(1))))
+    // A letter or two after the mark may end the piece, the key going on in the word after ("36ec51 ?b febe9e899").
+    const bool marked = word.size() > 1 && QStringLiteral("'\"#?!|`").contains(first);
+    if (marked && keyLike(keyTail(before)) &&
+        (keyLike(keyHead(word.mid(1))) ||
+         (keyHead(word.mid(1)).size() == word.size() - 1 && !after.isEmpty() && keyLike(keyHead(after)))))
         return true;
     // A blank made up inside a key's prefix, read with a look-alike or not ("Al zaSy...", "x Oxb-...").
     if (prefixSplit(keyTail(before), word))
@@ -234,7 +247,9 @@ bool slip(QStringView before, QStringView word, QStringView after) {
     const QStringView rest = keyHead(word);
     const bool capitals =
         rest.size() >= 4 && std::all_of(rest.begin(), rest.end(), [](QChar c) { return c.isUpper() || c.isDigit(); });
-    return keyLike(keyTail(before)) && (capitals || keyLike(rest));
+    // The piece before may hold such a mark itself ("36ec51?b" "febe9e899").
+    return (keyLike(keyTail(before)) || keyLike(keyHeadThroughMarks(keyTailThroughMarks(before)))) &&
+           (capitals || keyLike(rest));
 }
 
 // Where a small bitmap at sign was read as a capital B or G, in a word that is otherwise an address in small
@@ -378,9 +393,11 @@ const QRegularExpression& dottedToken() {
 // the part long enough to be found).
 Range wholeKey(const QString& text, Range range) {
     // Back over the earlier parts of a dotted token too: found by its long last part, it is still one secret.
+    // And back over a stray mark read for one of its characters ("36ec51?bfebe9e899...").
     while (range.start > 0 &&
            (keyCharacter(text[range.start - 1]) ||
-            (dotLike(text[range.start - 1]) && range.start > 1 && keyCharacter(text[range.start - 2]))))
+            ((dotLike(text[range.start - 1]) || QStringLiteral("'\"#?!|`").contains(text[range.start - 1])) &&
+             range.start > 1 && keyCharacter(text[range.start - 2]))))
         --range.start;
     while (range.end < text.size() && !text[range.end].isSpace())
         ++range.end;
@@ -649,112 +666,6 @@ std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines) {
     }
     addressesAcrossGaps(lines, findings);
     return findings;
-}
-
-namespace {
-
-// The widest stretch of a finding, in pixels, that no known finding on its row covers.
-double uncoveredWidth(const QRectF& finding, const std::vector<QRectF>& known, QSize pixels) {
-    std::vector<std::pair<double, double>> spans;
-    for (const QRectF& other : known) {
-        const double common = std::min(maxY(finding), maxY(other)) - std::max(minY(finding), minY(other));
-        if (common >= 0.5 * finding.height())
-            spans.emplace_back(minX(other), maxX(other));
-    }
-    std::sort(spans.begin(), spans.end());
-    double reached = minX(finding), widest = 0;
-    for (const auto& [left, right] : spans) {
-        widest = std::max(widest, std::min(left, maxX(finding)) - reached);
-        reached = std::max(reached, right);
-    }
-    widest = std::max(widest, maxX(finding) - reached);
-    return widest * pixels.width();
-}
-
-} // namespace
-
-std::vector<Line> linesOfReadings(std::vector<std::vector<Line>> readings, QSize pixels) {
-    if (readings.empty())
-        return {};
-    std::vector<Line> lines = std::move(readings.front());
-    std::vector<QRectF> seen = sensitiveFindings(lines);
-    for (size_t r = 1; r < readings.size(); ++r) {
-        const size_t before = lines.size();
-        for (Line& line : readings[r]) {
-            // More than about a character beyond what is boxed already: box jitter between readings is less.
-            const std::vector<QRectF> found = sensitiveFindings({line});
-            const bool fresh = std::any_of(found.begin(), found.end(), [&](const QRectF& finding) {
-                return uncoveredWidth(finding, seen, pixels) > 0.6 * finding.height() * pixels.height();
-            });
-            if (fresh)
-                lines.push_back(std::move(line));
-        }
-        if (lines.size() > before)
-            seen = sensitiveFindings(lines);
-    }
-    return lines;
-}
-
-bool remnantsBeside(const std::vector<Line>& lines, const std::vector<QRectF>& boxes) {
-    static const QRegularExpression prefix(
-        QStringLiteral(R"((?<![A-Za-z0-9])(?:(?:sk|pk|rk)_|gh[po]_|xox[abp]-|AKIA|AIza))"));
-    // A key's characters, not a label's word: a digit among them, or capitals and small letters mixed past the first.
-    const auto keyPiece = [](QStringView run) {
-        if (std::count_if(run.begin(), run.end(), [](QChar c) { return c.isLetterOrNumber(); }) < 2)
-            return false;
-        bool upper = false, lower = false;
-        for (qsizetype i = 0; i < run.size(); ++i) {
-            if (run[i].isDigit())
-                return true;
-            upper = upper || (i > 0 && run[i].isUpper());
-            lower = lower || run[i].isLower();
-        }
-        return upper && lower;
-    };
-    // A long run of a key's characters, digits and letters mixed, that no pattern took as a key ("xa-2998-1526-
-    // zP8eAbbobXN0RW" of a wrapped key whose prefix was misread), and an address's at sign between letters, its domain
-    // running on (not a prompt's "user@host:", its colon read as a semicolon too).
-    static const QRegularExpression run(QStringLiteral(R"([A-Za-z0-9_\-]{16,})"));
-    static const QRegularExpression at(QStringLiteral(R"([A-Za-z0-9._%+\-]@[A-Za-z0-9\-]+(?![A-Za-z0-9.\-]*[:;]))"));
-    const auto longKey = [](QStringView text) {
-        const auto digits = std::count_if(text.begin(), text.end(), [](QChar c) { return c.isDigit(); });
-        const auto letters = std::count_if(text.begin(), text.end(), [](QChar c) { return c.isLetter(); });
-        return digits >= 3 && letters >= 3;
-    };
-    for (const Line& line : lines) {
-        if (prefix.match(line.text).hasMatch() || at.match(line.text).hasMatch())
-            return true;
-        for (auto found = run.globalMatch(line.text); found.hasNext();)
-            if (longKey(found.next().capturedView()))
-                return true;
-        const std::optional<double> pitch = line.candidate ? cellPitch(line) : std::nullopt;
-        if (!pitch)
-            continue;
-        for (const QRectF& box : boxes) {
-            const double common = std::min(maxY(box), maxY(line.box)) - std::max(minY(box), minY(line.box));
-            if (common < 0.5 * line.box.height())
-                continue;
-            // The characters that stand within half a cell of the box's left or right side, and the run of key
-            // characters that reaches them from the other side.
-            for (qsizetype i = 0; i < line.text.size(); ++i) {
-                const std::optional<QRectF> c = line.candidate->boundingBox(i, 1);
-                if (!c || !line.text[i].isLetterOrNumber() || maxX(*c) <= minX(box) - 0.5 * *pitch ||
-                    minX(*c) >= maxX(box) + 0.5 * *pitch || (minX(*c) >= minX(box) && maxX(*c) <= maxX(box)))
-                    continue;
-                const bool leftOfBox = c->center().x() < minX(box);
-                qsizetype from = i, to = i + 1;
-                if (leftOfBox)
-                    while (from > 0 && keyCharacter(line.text[from - 1]))
-                        --from;
-                else
-                    while (to < line.text.size() && keyCharacter(line.text[to]))
-                        ++to;
-                if (keyPiece(QStringView(line.text).mid(from, to - from)))
-                    return true;
-            }
-        }
-    }
-    return false;
 }
 
 QRectF grownBox(const QRectF& finding, QSize pixels) {
