@@ -615,9 +615,8 @@ std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines) {
         // key, though each half was misread too badly to be one with the other ("AKT" | "'1OS2KZQ643ZHXFXQD").
         const QStringView piece = QStringView(line.text).trimmed();
         QStringView head = QStringView(next.text).mid(start, end - start);
-        // A bitmap face's small f or t at the row's start may read as a mark of its own ("#98583a8e...").
-        if (head.size() > 1 && (specks().contains(head.front()) || QStringLiteral("#?!\"").contains(head.front())) &&
-            keyCharacter(head[1]))
+        // A bitmap face's small letter at the row's start may read as a mark of its own ("#98583a8e...", "<¥xi9tS1").
+        if (head.size() > 1 && !keyCharacter(head.front()) && head.front().isPrint() && keyCharacter(head[1]))
             head = head.mid(1);
         const QString body = keyHeadThroughMarks(head);
         if (wraps[i].tight && !piece.isEmpty() && piece.size() <= 12 && !piece.contains(u' ') &&

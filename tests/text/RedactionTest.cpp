@@ -386,6 +386,10 @@ TEST(Redaction, SecretsALineBreakSplitsAreCoveredOnBothLines) {
          "Please read the notes on the site at the             website\nexample.com before you start\nLoaded the "
          "settings from the file in the home folder, all ok",
          {}},
+        {"a terminal wraps a key whose next row opens with an angle bracket for its first letter",
+         "STRIPE_RESTRICTED=                                  rk_live_\n<\u00a5xi9tS1\u00a518HKRB?72t2n\nLoaded the "
+         "settings from the file in the home folder, all ok",
+         {"rk_live_", "<\u00a5xi9tS1\u00a518HKRB?72t2n"}},
         {"a terminal wraps an address under a title bar reaching a cell further right",
          "                                                         x\nContact                                          "
          "  jonas.\n"
