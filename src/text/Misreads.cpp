@@ -202,7 +202,7 @@ const std::array<Prefix, 6>& prefixes() {
          {}},
         {QRegularExpression(QStringLiteral(R"([s5pr][kK](?=_))")),
          {},
-         QStringLiteral("?|!"),
+         QStringLiteral("?|![]"),
          false,
          QStringLiteral("_")},
     }};

@@ -243,6 +243,14 @@ bool slip(QStringView before, QStringView word, QStringView after) {
     if (keyPrefix(keyTail(before)) &&
         (keyLike(keyHead(word)) || (kindWord(word) && !after.isEmpty() && keyLike(keyHead(after)))))
         return true;
+    // A key's prefix whose last letter read as a bracket or bar before a blank ("rk_] ive_4hMOvkr2").
+    if (before.size() > 1 && QStringLiteral("[]|!").contains(last) && keyPrefix(keyTail(before.chopped(1))) &&
+        keyLike(keyHead(word)))
+        return true;
+    // A letter or two read apart between two pieces of a key ("...4hMOvkr2 1 NmHOuFtULdaw").
+    if (word.size() <= 2 && keyHead(word).size() == word.size() && keyLike(keyTail(before)) && !after.isEmpty() &&
+        keyLike(keyHead(after)))
+        return true;
     // The second half of a key cut in two may be capitals alone ("...a7eZSWOj KFMBWY").
     const QStringView rest = keyHead(word);
     const bool capitals =
