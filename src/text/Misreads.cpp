@@ -130,6 +130,10 @@ bool keyUnit(QChar c) {
     return (c.unicode() < 128 && c.isLetterOrNumber()) || c == u'_' || c == u'-';
 }
 
+bool dashLike(QChar c) {
+    return (c >= u'\u2010' && c <= u'\u2015') || c == u'\u2212';
+}
+
 // A mark that a small letter or digit of a terminal's bitmap face reads as: "Yp9" as "'p9", "E7b" as "E#b".
 bool strayMark(QChar c) {
     return c == u'\'' || c == u'"' || c == u'#' || c == u'?' || c == u'!' || c == u'|' || c == u'`' || c == u'\u00b4';
@@ -179,8 +183,8 @@ const std::array<Prefix, 6>& prefixes() {
          QStringLiteral("?/|!"),
          true,
          {}},
-        {QRegularExpression(QStringLiteral(R"(A[Il1|/T][z2Z]a)")), QStringLiteral("AIza"), QStringLiteral("?|!"), false,
-         QStringLiteral("-_")},
+        {QRegularExpression(QStringLiteral(R"((?:A[Il1|/T]|i[l1])[z2Z]a)")), QStringLiteral("AIza"),
+         QStringLiteral("?|!"), false, QStringLiteral("-_")},
         {QRegularExpression(QStringLiteral(R"([xX][oO0@][xX][bapBAP](?=-))")),
          {},
          QStringLiteral("?|!"),
@@ -198,7 +202,7 @@ const std::array<Prefix, 6>& prefixes() {
          {}},
         {QRegularExpression(QStringLiteral(R"([s5pr][kK](?=_))")),
          {},
-         QStringLiteral("?|!"),
+         QStringLiteral("?|![]"),
          false,
          QStringLiteral("_")},
     }};
@@ -270,6 +274,10 @@ QString mendedMisreads(QStringView read) {
         QChar& c = text[i];
         if (c == u'\u00a5')
             c = u'Y';
+        // A bitmap face's hyphen reads as a longer dash; between a key's characters it is the key's hyphen.
+        else if (dashLike(c) && i > 0 && i + 1 < text.size() && (keyUnit(text[i - 1]) || dashLike(text[i - 1])) &&
+                 (keyUnit(text[i + 1]) || dashLike(text[i + 1])))
+            c = u'-';
         // A pound sign is how a bitmap face's f often reads, where a key or token goes on after it.
         else if (c == u'\u00a3' && i + 1 < text.size() && text[i + 1].isLetterOrNumber())
             c = u'f';

@@ -121,6 +121,54 @@ QStringView keyHead(QStringView word) {
     return word.first(i);
 }
 
+// The key characters at the start of a word, on past a mark that stands for one of them between two others
+// ("2_H51m@9PD2yk5Ih6RJ" of a bitmap face), the marks left out.
+QString keyHeadThroughMarks(QStringView word) {
+    static const QString marks = QStringLiteral("@'\"#?!|`");
+    QString out;
+    for (qsizetype i = 0; i < word.size(); ++i) {
+        if (keyCharacter(word[i]))
+            out += word[i];
+        else if (!(marks.contains(word[i]) && i > 0 && keyCharacter(word[i - 1]) && i + 1 < word.size() &&
+                   keyCharacter(word[i + 1])))
+            break;
+    }
+    return out;
+}
+
+// The stretch of key characters at the end of a word, back past such marks between two of them.
+QStringView keyTailThroughMarks(QStringView word) {
+    static const QString marks = QStringLiteral("@'\"#?!|`");
+    qsizetype i = word.size();
+    while (i > 0 && (keyCharacter(word[i - 1]) || (marks.contains(word[i - 1]) && i < word.size() && i > 1 &&
+                                                   keyCharacter(word[i]) && keyCharacter(word[i - 2]))))
+        --i;
+    return word.mid(i);
+}
+
+// Where the run of a key's characters that a wrapped key goes on in ends, from the end of the row's first word: on
+// across single blanks over words that read as pieces of a key ("o_Bz0GxaZVaMHf j vxRu6GdP65w1Yrc", a letter or two
+// between two such pieces), not over words ("expires").
+qsizetype keyRunEnd(const QString& text, qsizetype end) {
+    const auto wordAt = [&text](qsizetype from) {
+        qsizetype to = from;
+        while (to < text.size() && !text[to].isSpace())
+            ++to;
+        return QStringView(text).mid(from, to - from);
+    };
+    const auto piece = [](QStringView word) { return keyHead(word).size() == word.size() && keyLike(word); };
+    while (end + 1 < text.size() && text[end] == u' ' && !text[end + 1].isSpace()) {
+        const QStringView word = wordAt(end + 1);
+        const qsizetype after = end + 1 + word.size();
+        const bool short_ = word.size() <= 2 && keyHead(word).size() == word.size() && after + 1 < text.size() &&
+                            text[after] == u' ' && piece(wordAt(after + 1));
+        if (!piece(word) && !short_)
+            break;
+        end = after;
+    }
+    return end;
+}
+
 // A key's prefix, perhaps with the short word that names its kind ("sk", "sk_", "sk_live_"), too
 // short to be a key by itself.
 bool keyPrefix(QStringView tail) {
@@ -183,8 +231,11 @@ bool slip(QStringView before, QStringView word, QStringView after) {
     if (first == u'.' && word.size() > 1 && word[1].isLetterOrNumber() && last.isLetterOrNumber())
         return true;
     // A blank made up before a stray mark that stands for a key's character ("...HsE #bQ1z...").
-    if (word.size() > 1 && QStringLiteral("'\"#?!|`").contains(first) && keyLike(keyTail(before)) &&
-        keyLike(keyHead(word.mid(1))))
+    // A letter or two after the mark may end the piece, the key going on in the word after ("36ec51 ?b febe9e899").
+    const bool marked = word.size() > 1 && QStringLiteral("'\"#?!|`").contains(first);
+    if (marked && keyLike(keyTail(before)) &&
+        (keyLike(keyHead(word.mid(1))) ||
+         (keyHead(word.mid(1)).size() == word.size() - 1 && !after.isEmpty() && keyLike(keyHead(after)))))
         return true;
     // A blank made up inside a key's prefix, read with a look-alike or not ("Al zaSy...", "x Oxb-...").
     if (prefixSplit(keyTail(before), word))
@@ -192,11 +243,21 @@ bool slip(QStringView before, QStringView word, QStringView after) {
     if (keyPrefix(keyTail(before)) &&
         (keyLike(keyHead(word)) || (kindWord(word) && !after.isEmpty() && keyLike(keyHead(after)))))
         return true;
+    // A key's prefix whose last letter read as a bracket or bar before a blank ("rk_] ive_4hMOvkr2").
+    if (before.size() > 1 && QStringLiteral("[]|!").contains(last) && keyPrefix(keyTail(before.chopped(1))) &&
+        keyLike(keyHead(word)))
+        return true;
+    // A letter or two read apart between two pieces of a key ("...4hMOvkr2 1 NmHOuFtULdaw").
+    if (word.size() <= 2 && keyHead(word).size() == word.size() && keyLike(keyTail(before)) && !after.isEmpty() &&
+        keyLike(keyHead(after)))
+        return true;
     // The second half of a key cut in two may be capitals alone ("...a7eZSWOj KFMBWY").
     const QStringView rest = keyHead(word);
     const bool capitals =
         rest.size() >= 4 && std::all_of(rest.begin(), rest.end(), [](QChar c) { return c.isUpper() || c.isDigit(); });
-    return keyLike(keyTail(before)) && (capitals || keyLike(rest));
+    // The piece before may hold such a mark itself ("36ec51?b" "febe9e899").
+    return (keyLike(keyTail(before)) || keyLike(keyHeadThroughMarks(keyTailThroughMarks(before)))) &&
+           (capitals || keyLike(rest));
 }
 
 // Where a small bitmap at sign was read as a capital B or G, in a word that is otherwise an address in small
@@ -340,9 +401,11 @@ const QRegularExpression& dottedToken() {
 // the part long enough to be found).
 Range wholeKey(const QString& text, Range range) {
     // Back over the earlier parts of a dotted token too: found by its long last part, it is still one secret.
+    // And back over a stray mark read for one of its characters ("36ec51?bfebe9e899...").
     while (range.start > 0 &&
            (keyCharacter(text[range.start - 1]) ||
-            (dotLike(text[range.start - 1]) && range.start > 1 && keyCharacter(text[range.start - 2]))))
+            ((dotLike(text[range.start - 1]) || QStringLiteral("'\"#?!|`").contains(text[range.start - 1])) &&
+             range.start > 1 && keyCharacter(text[range.start - 2]))))
         --range.start;
     while (range.end < text.size() && !text[range.end].isSpace())
         ++range.end;
@@ -447,6 +510,65 @@ const std::vector<QRegularExpression>& sensitivePatterns() {
     return patterns;
 }
 
+namespace {
+
+// Letters lost in the middle of an address ("mj@a" | "e-labs.io" of a bitmap face's "mj@acme-labs.io") part it into
+// two lines on one row a few cells apart. Read as one word where the joined pieces make an address that neither makes
+// alone, it is covered whole, the cells between included.
+void addressesAcrossGaps(const std::vector<Line>& lines, std::vector<QRectF>& findings) {
+    const QRegularExpression& address = sensitivePatterns().front();
+    const auto whole = [&address](const QString& word) {
+        const QRegularExpressionMatch m = address.match(word);
+        return m.hasMatch() && m.capturedStart() == 0 && m.capturedEnd() >= word.size() - 1;
+    };
+    for (const Line& left : lines) {
+        if (!left.candidate || left.text.trimmed().isEmpty())
+            continue;
+        qsizetype tailEnd = left.text.size();
+        while (tailEnd > 0 && left.text[tailEnd - 1].isSpace())
+            --tailEnd;
+        qsizetype tailStart = tailEnd;
+        while (tailStart > 0 && !left.text[tailStart - 1].isSpace())
+            --tailStart;
+        const QString tail = left.text.mid(tailStart, tailEnd - tailStart);
+        const double pitch =
+            cellPitch(left).value_or(left.box.width() / double(std::max<qsizetype>(1, left.text.size())));
+        for (const Line& right : lines) {
+            if (&right == &left || !right.candidate)
+                continue;
+            const double common = std::min(maxY(left.box), maxY(right.box)) - std::max(minY(left.box), minY(right.box));
+            const double gap = minX(right.box) - maxX(left.box);
+            if (common < 0.5 * std::min(left.box.height(), right.box.height()) || gap < -0.5 * pitch ||
+                gap > 4.5 * pitch)
+                continue;
+            const QString head = right.text.trimmed().section(u' ', 0, 0);
+            if (tail.isEmpty() || head.isEmpty() || (!tail.contains(u'@') && !head.contains(u'@')) || whole(tail))
+                continue;
+            // A whole address after a word is that word's neighbour, unless the word ends in what only an address's
+            // local part has ("jonas." | "tqgc@acme-labs.com").
+            if (whole(head) &&
+                !(QStringLiteral("._-+").contains(tail.back()) ||
+                  (tail.contains(u'.') && std::none_of(tail.begin(), tail.end(), [](QChar c) { return c.isUpper(); }))))
+                continue;
+            const QString joined = tail + head;
+            bool across = false;
+            const std::vector<std::vector<Range>> found =
+                sensitiveRanges(joined, std::vector<bool>(size_t(joined.size())));
+            for (const Range& range : found.front())
+                across = across || (range.start < tail.size() && range.end > tail.size());
+            if (!across)
+                continue;
+            const qsizetype headStart = right.text.indexOf(head);
+            const std::optional<QRectF> a = left.candidate->boundingBox(tailStart, tailEnd - tailStart);
+            const std::optional<QRectF> b = right.candidate->boundingBox(headStart, head.size());
+            if (a && b)
+                findings.push_back(unionOf(*a, *b));
+        }
+    }
+}
+
+} // namespace
+
 std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines) {
     const std::vector<Continuation> wraps = continuations(lines);
     std::vector<QRectF> findings;
@@ -494,19 +616,37 @@ std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines) {
         qsizetype end = start;
         while (end < next.text.size() && !next.text[end].isSpace())
             ++end;
+        const qsizetype runEnd = keyRunEnd(next.text, end);
         if (wraps[i].tight && !keys.empty() && keys.back().end >= lineEnd)
-            box(next, start, end);
+            box(next, start, runEnd);
         // So does a few characters' piece alone at a terminal's edge, when the next row opens with what reads as a
         // key, though each half was misread too badly to be one with the other ("AKT" | "'1OS2KZQ643ZHXFXQD").
         const QStringView piece = QStringView(line.text).trimmed();
         QStringView head = QStringView(next.text).mid(start, end - start);
-        if (head.size() > 1 && specks().contains(head.front()) && keyCharacter(head[1]))
+        // A bitmap face's small letter at the row's start may read as a mark of its own ("#98583a8e...", "<¥xi9tS1").
+        if (head.size() > 1 && !keyCharacter(head.front()) && head.front().isPrint() && keyCharacter(head[1]))
             head = head.mid(1);
-        head = keyHead(head);
+        const QString body = keyHeadThroughMarks(head);
         if (wraps[i].tight && !piece.isEmpty() && piece.size() <= 12 && !piece.contains(u' ') &&
             std::count_if(piece.begin(), piece.end(), [](QChar c) { return c.isLetterOrNumber(); }) >= 2 &&
-            head.size() >= 8 && keyLike(head)) {
+            body.size() >= 8 && keyLike(body)) {
             box(line, piece.data() - line.text.data(), lineEnd);
+            box(next, start, runEnd);
+        }
+        // An address the edge cut at its at sign, the sign lost to the reading or read as a letter ("ops.eadfa" |
+        // "mail.example.org"): the row ends in what reads as an address's local part, and the next opens with a domain.
+        static const QRegularExpression domain(
+            QStringLiteral(R"(^[A-Za-z0-9\-]+(?:[.,][A-Za-z0-9\-]+)*[.,][A-Za-z]{2,6}[.,;:]?$)"));
+        qsizetype localStart = lineEnd;
+        while (localStart > 0 && (addressCharacter(line.text[localStart - 1]) || line.text[localStart - 1] == u'.'))
+            --localStart;
+        const QStringView local = QStringView(line.text).mid(localStart, lineEnd - localStart);
+        if (wraps[i].tight && local.size() >= 2 && (localStart == 0 || line.text[localStart - 1].isSpace()) &&
+            std::any_of(local.begin(), local.end(),
+                        [](QChar c) { return c == u'.' || c == u'_' || c == u'+' || c.isDigit(); }) &&
+            local.back().isLetterOrNumber() &&
+            domain.match(QStringView(next.text).mid(start, end - start)).hasMatch()) {
+            box(line, localStart, lineEnd);
             box(next, start, end);
         }
         const qsizetype joint = line.text.size();
@@ -531,113 +671,8 @@ std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines) {
                     box(next, 0, range.end - joint - 1);
                 }
     }
+    addressesAcrossGaps(lines, findings);
     return findings;
-}
-
-namespace {
-
-// The widest stretch of a finding, in pixels, that no known finding on its row covers.
-double uncoveredWidth(const QRectF& finding, const std::vector<QRectF>& known, QSize pixels) {
-    std::vector<std::pair<double, double>> spans;
-    for (const QRectF& other : known) {
-        const double common = std::min(maxY(finding), maxY(other)) - std::max(minY(finding), minY(other));
-        if (common >= 0.5 * finding.height())
-            spans.emplace_back(minX(other), maxX(other));
-    }
-    std::sort(spans.begin(), spans.end());
-    double reached = minX(finding), widest = 0;
-    for (const auto& [left, right] : spans) {
-        widest = std::max(widest, std::min(left, maxX(finding)) - reached);
-        reached = std::max(reached, right);
-    }
-    widest = std::max(widest, maxX(finding) - reached);
-    return widest * pixels.width();
-}
-
-} // namespace
-
-std::vector<Line> linesOfReadings(std::vector<std::vector<Line>> readings, QSize pixels) {
-    if (readings.empty())
-        return {};
-    std::vector<Line> lines = std::move(readings.front());
-    std::vector<QRectF> seen = sensitiveFindings(lines);
-    for (size_t r = 1; r < readings.size(); ++r) {
-        const size_t before = lines.size();
-        for (Line& line : readings[r]) {
-            // More than about a character beyond what is boxed already: box jitter between readings is less.
-            const std::vector<QRectF> found = sensitiveFindings({line});
-            const bool fresh = std::any_of(found.begin(), found.end(), [&](const QRectF& finding) {
-                return uncoveredWidth(finding, seen, pixels) > 0.6 * finding.height() * pixels.height();
-            });
-            if (fresh)
-                lines.push_back(std::move(line));
-        }
-        if (lines.size() > before)
-            seen = sensitiveFindings(lines);
-    }
-    return lines;
-}
-
-bool remnantsBeside(const std::vector<Line>& lines, const std::vector<QRectF>& boxes) {
-    static const QRegularExpression prefix(
-        QStringLiteral(R"((?<![A-Za-z0-9])(?:(?:sk|pk|rk)_|gh[po]_|xox[abp]-|AKIA|AIza))"));
-    // A key's characters, not a label's word: a digit among them, or capitals and small letters mixed past the first.
-    const auto keyPiece = [](QStringView run) {
-        if (std::count_if(run.begin(), run.end(), [](QChar c) { return c.isLetterOrNumber(); }) < 2)
-            return false;
-        bool upper = false, lower = false;
-        for (qsizetype i = 0; i < run.size(); ++i) {
-            if (run[i].isDigit())
-                return true;
-            upper = upper || (i > 0 && run[i].isUpper());
-            lower = lower || run[i].isLower();
-        }
-        return upper && lower;
-    };
-    // A long run of a key's characters, digits and letters mixed, that no pattern took as a key ("xa-2998-1526-
-    // zP8eAbbobXN0RW" of a wrapped key whose prefix was misread), and an address's at sign between letters, its domain
-    // running on (not a prompt's "user@host:", its colon read as a semicolon too).
-    static const QRegularExpression run(QStringLiteral(R"([A-Za-z0-9_\-]{16,})"));
-    static const QRegularExpression at(QStringLiteral(R"([A-Za-z0-9._%+\-]@[A-Za-z0-9\-]+(?![A-Za-z0-9.\-]*[:;]))"));
-    const auto longKey = [](QStringView text) {
-        const auto digits = std::count_if(text.begin(), text.end(), [](QChar c) { return c.isDigit(); });
-        const auto letters = std::count_if(text.begin(), text.end(), [](QChar c) { return c.isLetter(); });
-        return digits >= 3 && letters >= 3;
-    };
-    for (const Line& line : lines) {
-        if (prefix.match(line.text).hasMatch() || at.match(line.text).hasMatch())
-            return true;
-        for (auto found = run.globalMatch(line.text); found.hasNext();)
-            if (longKey(found.next().capturedView()))
-                return true;
-        const std::optional<double> pitch = line.candidate ? cellPitch(line) : std::nullopt;
-        if (!pitch)
-            continue;
-        for (const QRectF& box : boxes) {
-            const double common = std::min(maxY(box), maxY(line.box)) - std::max(minY(box), minY(line.box));
-            if (common < 0.5 * line.box.height())
-                continue;
-            // The characters that stand within half a cell of the box's left or right side, and the run of key
-            // characters that reaches them from the other side.
-            for (qsizetype i = 0; i < line.text.size(); ++i) {
-                const std::optional<QRectF> c = line.candidate->boundingBox(i, 1);
-                if (!c || !line.text[i].isLetterOrNumber() || maxX(*c) <= minX(box) - 0.5 * *pitch ||
-                    minX(*c) >= maxX(box) + 0.5 * *pitch || (minX(*c) >= minX(box) && maxX(*c) <= maxX(box)))
-                    continue;
-                const bool leftOfBox = c->center().x() < minX(box);
-                qsizetype from = i, to = i + 1;
-                if (leftOfBox)
-                    while (from > 0 && keyCharacter(line.text[from - 1]))
-                        --from;
-                else
-                    while (to < line.text.size() && keyCharacter(line.text[to]))
-                        ++to;
-                if (keyPiece(QStringView(line.text).mid(from, to - from)))
-                    return true;
-            }
-        }
-    }
-    return false;
 }
 
 QRectF grownBox(const QRectF& finding, QSize pixels) {

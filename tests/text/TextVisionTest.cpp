@@ -326,6 +326,8 @@ TEST_F(TextVisionTest, RedactionIsUnsureWhileSomethingStillReadsAsASecret) {
                           {{{address}, {}}, false, 1, {before}},
                           {{{address}, {}}, true, 1, {elsewhere("xa-2998-1526-zP8eAbbobXN0RW")}},
                           {{{address}, {}}, true, 1, {elsewhere("mj@a e-labs.io for invoices")}},
+                          {{{address}, {}}, true, 1, {elsewhere("reset?token=CkbNovECMhyShYF YAzL Prue")}},
+                          {{{address}, {}}, false, 1, {elsewhere("document.getElementsByTagName(QAbstractItemModel)")}},
                           {{{address}, {}}, false, 1, {elsewhere("user@host:~$ grep -r STRIPE_RESTRICTED_KEY notes")}},
                           {{{address}, {}}, false, 1, {elsewhere("user@host;\" grep -r secret notes")}},
                           {{{address}, {address}}, true, 1},

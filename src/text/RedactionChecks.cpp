@@ -1,0 +1,138 @@
+#include "text/LineGeometry.h"
+#include "text/Redaction.h"
+
+#include <QRegularExpression>
+#include <algorithm>
+
+// Telling whether the covering fell short: which further readings of a picture hold a secret the first did not box
+// whole, and what is left of a secret beside the paint once it is covered.
+
+namespace TextVision {
+
+namespace {
+
+// A small yen sign is how a terminal's bitmap Y often reads.
+bool keyCharacter(QChar c) {
+    return c.isLetterOrNumber() || c == u'_' || c == u'-' || c == u'\u00a5';
+}
+
+// The widest stretch of a finding, in pixels, that no known finding on its row covers.
+double uncoveredWidth(const QRectF& finding, const std::vector<QRectF>& known, QSize pixels) {
+    std::vector<std::pair<double, double>> spans;
+    for (const QRectF& other : known) {
+        const double common = std::min(maxY(finding), maxY(other)) - std::max(minY(finding), minY(other));
+        if (common >= 0.5 * finding.height())
+            spans.emplace_back(minX(other), maxX(other));
+    }
+    std::sort(spans.begin(), spans.end());
+    double reached = minX(finding), widest = 0;
+    for (const auto& [left, right] : spans) {
+        widest = std::max(widest, std::min(left, maxX(finding)) - reached);
+        reached = std::max(reached, right);
+    }
+    widest = std::max(widest, maxX(finding) - reached);
+    return widest * pixels.width();
+}
+
+} // namespace
+
+std::vector<Line> linesOfReadings(std::vector<std::vector<Line>> readings, QSize pixels) {
+    if (readings.empty())
+        return {};
+    std::vector<Line> lines = std::move(readings.front());
+    std::vector<QRectF> seen = sensitiveFindings(lines);
+    for (size_t r = 1; r < readings.size(); ++r) {
+        const size_t before = lines.size();
+        for (Line& line : readings[r]) {
+            // More than about a character beyond what is boxed already: box jitter between readings is less.
+            const std::vector<QRectF> found = sensitiveFindings({line});
+            const bool fresh = std::any_of(found.begin(), found.end(), [&](const QRectF& finding) {
+                return uncoveredWidth(finding, seen, pixels) > 0.6 * finding.height() * pixels.height();
+            });
+            if (fresh)
+                lines.push_back(std::move(line));
+        }
+        if (lines.size() > before)
+            seen = sensitiveFindings(lines);
+    }
+    return lines;
+}
+
+bool remnantsBeside(const std::vector<Line>& lines, const std::vector<QRectF>& boxes) {
+    static const QRegularExpression prefix(
+        QStringLiteral(R"((?<![A-Za-z0-9])(?:(?:sk|pk|rk)_|gh[po]_|xox[abp]-|AKIA|AIza))"));
+    // A key's characters, not a label's word: a digit among them, or capitals and small letters mixed past the first.
+    const auto keyPiece = [](QStringView run) {
+        if (std::count_if(run.begin(), run.end(), [](QChar c) { return c.isLetterOrNumber(); }) < 2)
+            return false;
+        bool upper = false, lower = false;
+        for (qsizetype i = 0; i < run.size(); ++i) {
+            if (run[i].isDigit())
+                return true;
+            upper = upper || (i > 0 && run[i].isUpper());
+            lower = lower || run[i].isLower();
+        }
+        return upper && lower;
+    };
+    // A long run of a key's characters, digits and letters mixed, that no pattern took as a key ("xa-2998-1526-
+    // zP8eAbbobXN0RW" of a wrapped key whose prefix was misread), and an address's at sign between letters, its domain
+    // running on (not a prompt's "user@host:", its colon read as a semicolon too).
+    static const QRegularExpression run(QStringLiteral(R"([A-Za-z0-9_\-]{16,})"));
+    static const QRegularExpression at(QStringLiteral(R"([A-Za-z0-9._%+\-]@[A-Za-z0-9\-]+(?![A-Za-z0-9.\-]*[:;]))"));
+    const auto longKey = [](QStringView text) {
+        const auto digits = std::count_if(text.begin(), text.end(), [](QChar c) { return c.isDigit(); });
+        const auto letters = std::count_if(text.begin(), text.end(), [](QChar c) { return c.isLetter(); });
+        return digits >= 3 && letters >= 3;
+    };
+    // A run drawn at random without digits ("CkbNovECMhyShYF" of a link's token read apart): capitals after small
+    // letters again and again, never a word's stretch of small letters ("getElementsByTagName").
+    static const QRegularExpression shortRun(QStringLiteral(R"([A-Za-z0-9]{12,})"));
+    const auto randomCase = [](QStringView text) {
+        int changes = 0, lower = 0, longest = 0;
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            changes += i > 0 && text[i].isUpper() && text[i - 1].isLower() ? 1 : 0;
+            lower = text[i].isLower() ? lower + 1 : 0;
+            longest = std::max(longest, lower);
+        }
+        return changes >= 3 && longest <= 3;
+    };
+    for (const Line& line : lines) {
+        if (prefix.match(line.text).hasMatch() || at.match(line.text).hasMatch())
+            return true;
+        for (auto found = run.globalMatch(line.text); found.hasNext();)
+            if (longKey(found.next().capturedView()))
+                return true;
+        for (auto found = shortRun.globalMatch(line.text); found.hasNext();)
+            if (randomCase(found.next().capturedView()))
+                return true;
+        const std::optional<double> pitch = line.candidate ? cellPitch(line) : std::nullopt;
+        if (!pitch)
+            continue;
+        for (const QRectF& box : boxes) {
+            const double common = std::min(maxY(box), maxY(line.box)) - std::max(minY(box), minY(line.box));
+            if (common < 0.5 * line.box.height())
+                continue;
+            // The characters that stand within half a cell of the box's left or right side, and the run of key
+            // characters that reaches them from the other side.
+            for (qsizetype i = 0; i < line.text.size(); ++i) {
+                const std::optional<QRectF> c = line.candidate->boundingBox(i, 1);
+                if (!c || !line.text[i].isLetterOrNumber() || maxX(*c) <= minX(box) - 0.5 * *pitch ||
+                    minX(*c) >= maxX(box) + 0.5 * *pitch || (minX(*c) >= minX(box) && maxX(*c) <= maxX(box)))
+                    continue;
+                const bool leftOfBox = c->center().x() < minX(box);
+                qsizetype from = i, to = i + 1;
+                if (leftOfBox)
+                    while (from > 0 && keyCharacter(line.text[from - 1]))
+                        --from;
+                else
+                    while (to < line.text.size() && keyCharacter(line.text[to]))
+                        ++to;
+                if (keyPiece(QStringView(line.text).mid(from, to - from)))
+                    return true;
+            }
+        }
+    }
+    return false;
+}
+
+} // namespace TextVision
