@@ -38,6 +38,7 @@ TEST(KeyRoute, TheKeyboardGoesBackOnlyWhenTheUserLeftItWithUs) {
         bool backUnheard = false; // the last coming back not heard of yet as ours hides
         bool backUntold = false;  // the window manager still names the other program as ours hides
         bool part = false;        // a window of ours that goes with it (the basket's preview) has the keyboard
+        bool offScreen = false;   // the other programs' windows minimised or on another desktop as ours hides
     } cases[] = {
         {"closed by its own means", Keyboard::Listed, false, {}, 4242},
         {"the keyboard with nobody", Keyboard::Nobody, false, {}, 4242},
@@ -61,6 +62,24 @@ TEST(KeyRoute, TheKeyboardGoesBackOnlyWhenTheUserLeftItWithUs) {
          true,
          {},
          0,
+         false,
+         false,
+         true},
+        {"the program it goes back to minimised or on the desktop the user left",
+         Keyboard::Listed,
+         false,
+         {},
+         0,
+         false,
+         false,
+         false,
+         true},
+        {"came back from another program that is now on the desktop the user left",
+         Keyboard::Nobody,
+         false,
+         {5151},
+         0,
+         false,
          false,
          false,
          true},
@@ -99,6 +118,7 @@ TEST(KeyRoute, TheKeyboardGoesBackOnlyWhenTheUserLeftItWithUs) {
         FakePointerWatch& fake = *watch;
         ClickAway away(&window, std::move(watch));
         focus.keyboard = c.atHide;
+        focus.offScreen = c.offScreen ? QList<quint32>{4242, 5151} : QList<quint32>{};
         // The route sees the press too, as the program's own watch does, unless the row is about an older
         // way of telling.
         FakePointerWatch* routeWatch = nullptr;
