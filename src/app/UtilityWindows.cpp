@@ -25,11 +25,15 @@ bool UtilityWindows::eventFilter(QObject* watched, QEvent* event) {
     }
     // The window manager drops the state when a window is withdrawn, so every show sets it again; the show
     // event comes before the window is mapped.
-    if (!widget->isWindow() || qobject_cast<EditorWindow*>(widget))
+    if (!widget->isWindow())
         return false;
     const Qt::WindowType type = widget->windowType();
     // Menus and tooltips bypass the window manager altogether.
     if (type == Qt::Popup || type == Qt::ToolTip)
+        return false;
+    if (widget->windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus) && widget->windowHandle())
+        hints.refuseFocusOffers(widget->windowHandle());
+    if (qobject_cast<EditorWindow*>(widget))
         return false;
     if (QWindow* window = widget->windowHandle())
         hints.keepOffTaskbar(window);

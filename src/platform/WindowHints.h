@@ -16,4 +16,9 @@ public:
     // shown window for one, and put the window first in their Alt+Tab switcher: a window that never takes the
     // keyboard would then keep Alt+Tab from leaving the one that has it. False where there is no such state.
     virtual bool askNoAttention(QWindow* window) = 0;
+
+    // Tells the window manager that the window never takes the keyboard, not even when offered it: one that
+    // offers it anyway (as some do to the window on top when another is minimised) would leave the keyboard with
+    // nobody. False where there is no such protocol.
+    virtual bool refuseFocusOffers(QWindow* window) = 0;
 };

@@ -42,8 +42,9 @@ TEST(UtilityWindows, EveryShownWindowButDocumentsAndPopupsStaysOffTheTaskList) {
 }
 
 // Raised by ourselves while it shows, a window that never takes the keyboard withdraws the plea for attention some
-// window managers read into the raise; one that takes the keyboard may well be asking for it.
-TEST(UtilityWindows, ARaisedWindowThatTakesNoKeysAsksNoAttention) {
+// window managers read into the raise, and is never offered the keyboard; one that takes the keyboard may well be
+// asking for it.
+TEST(UtilityWindows, AWindowThatTakesNoKeysAsksNoAttentionAndIsOfferedNoKeyboard) {
     FakePlatform platform;
     const UtilityWindows filter(platform.windowHints());
     QWidget card(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
@@ -57,4 +58,7 @@ TEST(UtilityWindows, ARaisedWindowThatTakesNoKeysAsksNoAttention) {
     }
     EXPECT_TRUE(platform.hints.noAttention.contains(card.windowHandle()));
     EXPECT_FALSE(platform.hints.noAttention.contains(settings.windowHandle()));
+    // Nor is it offered the keyboard by the window manager: the offer, declined, would leave it with nobody.
+    EXPECT_TRUE(platform.hints.noFocusOffers.contains(card.windowHandle()));
+    EXPECT_FALSE(platform.hints.noFocusOffers.contains(settings.windowHandle()));
 }

@@ -75,8 +75,13 @@ public:
         noAttention.append(window);
         return true;
     }
+    bool refuseFocusOffers(QWindow* window) override {
+        noFocusOffers.append(window);
+        return true;
+    }
     QList<QPointer<QWindow>> offTaskbar;
     QList<QPointer<QWindow>> noAttention;
+    QList<QPointer<QWindow>> noFocusOffers;
 };
 
 class FakePlatform final : public Platform {

@@ -99,3 +99,28 @@ bool X11WindowHints::keepOffTaskbar(QWindow* window) {
     xcb_flush(c);
     return true;
 }
+
+bool X11WindowHints::refuseFocusOffers(QWindow* window) {
+    xcb_connection_t* c = window ? connection() : nullptr;
+    if (!c)
+        return false;
+    const auto w = xcb_window_t(window->winId());
+    const xcb_atom_t protocols = atom(c, "WM_PROTOCOLS"), takeFocus = atom(c, "WM_TAKE_FOCUS");
+    if (protocols == XCB_ATOM_NONE || takeFocus == XCB_ATOM_NONE)
+        return false;
+    // The toolkit offers to take the focus on the window manager's word for every window, and then declines for one
+    // that never takes it: without the offer, the window manager passes the window by.
+    XcbReply<xcb_get_property_reply_t> reply(
+        xcb_get_property_reply(c, xcb_get_property(c, 0, w, protocols, XCB_ATOM_ATOM, 0, 64), nullptr));
+    if (!reply || reply->format != 32 || reply->type != XCB_ATOM_ATOM)
+        return true;
+    const auto* data = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply.get()));
+    std::vector<xcb_atom_t> kept(data, data + xcb_get_property_value_length(reply.get()) / 4);
+    const auto end = std::remove(kept.begin(), kept.end(), takeFocus);
+    if (end == kept.end())
+        return true;
+    kept.erase(end, kept.end());
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, protocols, XCB_ATOM_ATOM, 32, uint32_t(kept.size()), kept.data());
+    xcb_flush(c);
+    return true;
+}

@@ -8,4 +8,5 @@ class X11WindowHints final : public WindowHints {
 public:
     bool keepOffTaskbar(QWindow* window) override;
     bool askNoAttention(QWindow* window) override;
+    bool refuseFocusOffers(QWindow* window) override;
 };
