@@ -32,7 +32,7 @@ packages=(
     xvfb xauth openbox tint2 xcompmgr xdotool x11-utils x11-xserver-utils xterm
     imagemagick scrot hyperfine xdg-utils dbus-x11 procps python3
     # other window managers the keyboard's way back is checked under
-    icewm fluxbox
+    icewm fluxbox jwm
     # the installed desktop entry is checked with these
     desktop-file-utils libglib2.0-bin
     # the Recent search benchmark compares with fd

@@ -16,6 +16,10 @@ public:
     // False when the request could not be sent (no display); the window manager may still decline.
     virtual bool activate(quint32 window) = 0;
 
+    // Whether another program's window shows on the screen now: not minimised, not on another desktop, not gone.
+    // True when it cannot be told.
+    virtual bool onScreen(quint32 window) const = 0;
+
     // The window the window manager has made active, ours or another program's; 0 when none is, or when it
     // cannot be told (no display, no window manager that says).
     virtual quint32 activeWindow() const = 0;

@@ -418,7 +418,9 @@ void KeyRoute::giveBack(QWidget* window) {
         if (to.ours && to.ours->isVisible()) {
             if (!to.ours->isActiveWindow())
                 claim(to.ours);
-        } else if (to.other && focus) {
+        } else if (to.other && focus && focus->onScreen(to.other)) {
+            // Never to a window the user cannot see (minimised, or on the desktop the user left): no window
+            // manager hands the keyboard there as a window closes, and asking for it would take the user there.
             focus->activate(to.other);
         }
     });

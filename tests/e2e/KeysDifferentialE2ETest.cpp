@@ -30,7 +30,7 @@ constexpr int pillTools = 5;
 
 // Over the tour, its Change button's dialog; over annotate, its signature pad; the alert that a combination
 // saved in the shortcut dialog is another program's, once that dialog has gone.
-enum class Opens { BasketKey, Preview, Menu, Tool, Backdrop, TourChange, Signature, Refused };
+enum class Opens { BasketKey, Preview, Menu, Tool, Backdrop, TourChange, Signature, Refused, TourBasket };
 
 struct Kind {
     const char* name;
@@ -130,6 +130,18 @@ const QList<Kind>& kinds() {
          true,
          nullptr,
          true},
+        // The basket's key pressed while the tour shows: the basket opens over it.
+        {"basket over the tour",
+         {QStringLiteral("^Pictolarium Tour$"), basketTitle},
+         Opens::TourBasket,
+         {"Up", "Up"},
+         -1,
+         false,
+         [](const QRect& r) { return QPoint(r.right() - 31, r.top() + 40); },
+         false,
+         false,
+         nullptr,
+         true},
         {"alert after the shortcut dialog",
          {QStringLiteral("^Couldn't register")},
          Opens::Refused,
@@ -164,11 +176,32 @@ const Kind& kind(const char* name) {
 }
 
 struct Step {
-    enum Act { Click, Task, AltTab, Type, Open, BackClick, BackTask, BackAltTab, Escape, Button, AltF4, HotKey, Rest };
+    enum Act {
+        Click,
+        Task,
+        AltTab,
+        Type,
+        Open,
+        BackClick,
+        BackTask,
+        BackAltTab,
+        Escape,
+        Button,
+        AltF4,
+        HotKey,
+        Rest,
+        // The window manager's own ways away: the window in front minimised, the second desktop and the first.
+        Minimize,
+        OtherDesktop,
+        HomeDesktop
+    };
     Act act;
     int terminal = 0;
 
-    bool leaves() const { return act == Click || act == Task || act == AltTab; }
+    bool leaves() const {
+        return act == Click || act == Task || act == AltTab || act == Minimize || act == OtherDesktop ||
+               act == HomeDesktop;
+    }
     QString text() const {
         const QChar t(u'A' + terminal);
         switch (act) {
@@ -198,6 +231,12 @@ struct Step {
             return QStringLiteral("the basket's key");
         case Rest:
             return QStringLiteral("Escape for the rest");
+        case Minimize:
+            return QStringLiteral("minimised");
+        case OtherDesktop:
+            return QStringLiteral("to desktop 2");
+        case HomeDesktop:
+            return QStringLiteral("back to desktop 1");
         }
         return {};
     }
@@ -320,6 +359,8 @@ public:
         QList<QProcess*> standIns;
         QList<quint32> windows;
         int typed = 0;
+        // Minimised, it shows nowhere but in the task list.
+        bool minimised = false;
         // The window in front: the one the sequence is about, then the one that came back when it closed.
         QString current = k.titles.last();
         const auto shows = [&] {
@@ -396,9 +437,10 @@ public:
                 // Our window has a button when the list holds one more than the terminals; the stand-in only
                 // where ours had one, since no user could have taken this way otherwise.
                 const QList<QPoint> buttons = stage.taskButtons();
-                taken = shows() && buttons.size() > 3 && (ours || scene.taken.value(i));
+                taken = (shows() || minimised) && buttons.size() > 3 && (ours || scene.taken.value(i));
                 if (taken)
                     desktop.click(buttons.last());
+                minimised = minimised && !taken;
                 break;
             }
             case Step::Escape:
@@ -426,6 +468,16 @@ public:
                 taken = hasKeyboard();
                 if (taken)
                     desktop.key("alt+F4");
+                break;
+            case Step::Minimize:
+                taken = shows() && !windows.isEmpty();
+                if (taken)
+                    desktop.xdotool({"windowminimize", QString::number(windows.last())});
+                minimised = taken;
+                break;
+            case Step::OtherDesktop:
+            case Step::HomeDesktop:
+                desktop.xdotool({"set_desktop", step.act == Step::OtherDesktop ? "1" : "0"});
                 break;
             case Step::HotKey:
                 if (ours)
@@ -474,6 +526,9 @@ public:
         out.left = shows();
         if (out.left)
             out.notes.append(QStringLiteral("still open at the end"));
+        // Minimised, ours shows nowhere for the clean-up to find it: back on the screen first.
+        if (ours && minimised && !windows.isEmpty())
+            desktop.xdotool({"windowactivate", "--sync", QString::number(windows.last())});
         cleanUp(k, standIns);
         return out;
     }
@@ -482,6 +537,7 @@ private:
     // Terminal A has the keyboard, B had it before, and C before that.
     void reset() {
         if (stage.hasManager()) {
+            desktop.xdotool({"set_desktop", "0"});
             for (int i : {2, 1, 0})
                 desktop.xdotool({"windowactivate", "--sync", QString::number(stage.terminals[i])});
         } else {
@@ -530,6 +586,13 @@ private:
             desktop.key(heldElsewhere);
             Desktop::pause(300);
             desktop.key("Return");
+            break;
+        case Opens::TourBasket:
+            menu();
+            if (!desktop.waitVisible(k.titles.first(), true, 8000))
+                return false;
+            Desktop::pause(600);
+            basket();
             break;
         case Opens::TourChange: {
             menu();
@@ -691,6 +754,8 @@ private:
         }
         if (left || desktop.app()->state() == QProcess::NotRunning)
             stage.restartApp();
+        if (stage.hasManager())
+            desktop.xdotool({"set_desktop", "0"});
         if (const quint32 card = desktop.visibleWindow(QStringLiteral("^Pictolarium Card$"))) {
             desktop.moveTo(desktop.clientGeometry(card).center());
             Desktop::pause(300);
@@ -853,6 +918,8 @@ TEST(KeysDifferential, ADialogOverADialog) {
         {"change dialog over the tour", from({S::Open, S::Escape, S::Rest, S::Type})},
         {"change dialog over the tour", from({S::Open, S::Click, S::Type, S::BackClick, S::Button, S::Rest, S::Type})},
         {"signature pad over annotate", from({S::Open, S::Button, S::Rest, S::Type})},
+        {"basket over the tour", from({S::Open, S::Escape, S::Rest, S::Type})},
+        {"basket over the tour", from({S::Open, S::Button, S::Rest, S::Type})},
         {"signature pad over annotate", from({S::Open, S::Click, S::Type, S::BackClick, S::Escape, S::Rest, S::Type})},
         // Last: the refused combination stays saved for the action.
         {"alert after the shortcut dialog", from({S::Open, S::Escape, S::Type})},
@@ -875,6 +942,54 @@ TEST(KeysDifferential, ADialogOverADialog) {
         holder.terminate();
         holder.waitForFinished(2000);
     }
+}
+
+// Ways away that are the window manager's alone: the window minimised and brought back by its task button, the
+// second desktop and back, a window of ours opened on the second desktop. A window of ours that closes there hands
+// the keyboard to nothing left on the first desktop, as a plain one does: asked to activate it, icewm took the user
+// back there. Under jwm, the card showing as its editor is minimised is passed by, not offered the keyboard it would
+// keep from everyone. PICTOLARIUM_KEYS_MANAGER=<its name> plays them under one alone.
+TEST(KeysDifferential, LeftByTheWindowManager) {
+    const auto from = [](std::initializer_list<Step::Act> acts) {
+        Steps steps;
+        for (Step::Act a : acts)
+            steps.append(Step{a, 1});
+        return steps;
+    };
+    using S = Step;
+    const struct {
+        const char* kind;
+        Steps steps;
+    } rows[] = {
+        {"rotate", from({S::Open, S::OtherDesktop, S::Type, S::HomeDesktop, S::Escape, S::Type})},
+        {"shortcut dialog", from({S::Open, S::OtherDesktop, S::Type, S::HomeDesktop, S::Button, S::Type})},
+        {"crop", from({S::Open, S::Click, S::Type, S::OtherDesktop, S::HomeDesktop, S::BackClick, S::Escape, S::Type})},
+        {"annotate", from({S::Open, S::Minimize, S::Type, S::BackTask, S::Escape, S::Type})},
+        {"rotate",
+         from({S::Open, S::Click, S::Type, S::BackClick, S::Minimize, S::Type, S::BackTask, S::AltF4, S::Type})},
+        {"rename", from({S::Open, S::OtherDesktop, S::Type, S::HomeDesktop, S::Type})},
+        {"resize", from({S::OtherDesktop, S::Open, S::Escape, S::Type, S::HomeDesktop, S::Type})},
+        {"shortcut dialog", from({S::OtherDesktop, S::Open, S::Button, S::Type, S::HomeDesktop, S::Type})},
+    };
+    const QByteArray only = qgetenv("PICTOLARIUM_KEYS_MANAGER");
+    for (const Manager manager : {Manager::Openbox, Manager::IceWm, Manager::Jwm}) {
+        if (!only.isEmpty() && only != managerName(manager))
+            continue;
+        KeysStage stage(manager, hiddenTools);
+        ASSERT_TRUE(stage.start()) << stage.error.toStdString();
+        Player player(stage);
+        for (const auto& r : rows) {
+            const Row row = compare(player, kind(r.kind), r.steps);
+            std::fprintf(stderr, "keys: %s | %s\n", managerName(manager), qPrintable(row.text));
+            EXPECT_TRUE(row.pass) << managerName(manager) << ": " << row.text.toStdString();
+        }
+    }
+}
+
+// A window manager none of the others resembles: its Alt+Tab walks the windows as they are stacked, not as they
+// had the keyboard.
+TEST(KeysDifferential, Jwm) {
+    playGenerated(Manager::Jwm, 3, 16);
 }
 
 // The pointer resting on a card under review, its box over the card number selected, while the terminal the user

@@ -25,6 +25,16 @@ const char* const panelConfig = "rounded = 0\nborder_width = 0\nbackground_color
                                 "task_background_id = 2\ntask_active_background_id = 3\nmouse_left = toggle\n"
                                 "systray_padding = 4 4 4\nsystray_icon_size = 22\nsystray_sort = ascending\n";
 
+const char* const jwmConfig =
+    "<?xml version=\"1.0\"?>\n<JWM>\n"
+    "<Desktops width=\"2\" height=\"1\"><Background type=\"solid\">#111111</Background></Desktops>\n"
+    "<FocusModel>click</FocusModel>\n"
+    "<Key mask=\"A\" key=\"Tab\">nextstacked</Key>\n<Key mask=\"A\" key=\"F4\">close</Key>\n"
+    "<Mouse context=\"title\" button=\"1\">move</Mouse>\n<Mouse context=\"border\" button=\"1\">resize</Mouse>\n"
+    "<Mouse context=\"close\" button=\"-1\">close</Mouse>\n"
+    "<Mouse context=\"minimize\" button=\"-1\">minimize</Mouse>\n"
+    "</JWM>\n";
+
 bool write(const QString& path, const QByteArray& text) {
     QDir().mkpath(path.section(QLatin1Char('/'), 0, -2));
     QFile file(path);
@@ -52,6 +62,8 @@ const char* managerName(Manager manager) {
         return "icewm";
     case Manager::Fluxbox:
         return "fluxbox";
+    case Manager::Jwm:
+        return "jwm";
     }
     return "?";
 }
@@ -116,6 +128,11 @@ bool KeysStage::start() {
               "session.styleOverlay: ~/.fluxbox/overlay\n");
         write(desktop.home() + QStringLiteral("/.fluxbox/overlay"), "background: none\n");
         desktop.start(QStringLiteral("fluxbox"));
+        break;
+    case Manager::Jwm:
+        // The panel below is the task list and the tray: jwm's own tray stays off. Focus by a click, two desktops.
+        write(desktop.home() + QStringLiteral("/.jwmrc"), jwmConfig);
+        desktop.start(QStringLiteral("jwm"));
         break;
     case Manager::None:
         break;
@@ -220,8 +237,8 @@ QStringList KeysStage::properties(quint32 window, quint32* transientFor) {
         xcb_disconnect(c);
         return specs;
     }
-    for (const char* name : {"_NET_WM_WINDOW_TYPE", "_NET_WM_STATE", "_MOTIF_WM_HINTS", "WM_HINTS", "WM_NORMAL_HINTS",
-                             "WM_TRANSIENT_FOR"}) {
+    for (const char* name : {"_NET_WM_WINDOW_TYPE", "_NET_WM_STATE", "_NET_WM_DESKTOP", "_MOTIF_WM_HINTS", "WM_HINTS",
+                             "WM_NORMAL_HINTS", "WM_TRANSIENT_FOR"}) {
         xcb_intern_atom_reply_t* a =
             xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(strlen(name)), name), nullptr);
         const xcb_atom_t property = a ? a->atom : xcb_atom_t(XCB_ATOM_NONE);

@@ -15,7 +15,7 @@
 
 class QProcess;
 
-enum class Manager { Openbox, FollowMouse, None, IceWm, Fluxbox };
+enum class Manager { Openbox, FollowMouse, None, IceWm, Fluxbox, Jwm };
 const char* managerName(Manager manager);
 
 // What a terminal logged; empty when it cannot be read.
@@ -53,8 +53,8 @@ public:
     // in `button` (window coordinates; none when null) and when the window manager closes it, and has the
     // properties given as `properties()` gave them. Its window once shown, 0 if none came.
     quint32 openStandIn(const QRect& where, const QRect& button, const QStringList& properties, QProcess** process);
-    // The properties of a window of ours that tell the window manager how to treat it (its type, states and
-    // hints), ready for a stand-in; the window it is transient for apart, since a stand-in is transient for
+    // The properties of a window of ours that tell the window manager how to treat it (its type, states, desktop
+    // and hints), ready for a stand-in; the window it is transient for apart, since a stand-in is transient for
     // another's stand-in.
     QStringList properties(quint32 window, quint32* transientFor);
     QString transientSpec(quint32 parent);

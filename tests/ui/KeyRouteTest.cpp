@@ -41,6 +41,7 @@ TEST(KeyRoute, TheKeyboardGoesBackOnlyWhenTheUserLeftItWithUs) {
         bool newer = false;       // another window of ours took the keyboard after it showed, and the user came
                                   // back to this one (a second editor): that one has it next, as the window
                                   // manager would give it
+        bool offScreen = false;   // the other programs' windows minimised or on another desktop as ours hides
     } cases[] = {
         {"closed by its own means", Keyboard::Listed, false, {}, 4242},
         {"the keyboard with nobody", Keyboard::Nobody, false, {}, 4242},
@@ -72,6 +73,26 @@ TEST(KeyRoute, TheKeyboardGoesBackOnlyWhenTheUserLeftItWithUs) {
          false,
          {},
          0,
+         false,
+         false,
+         false,
+         true},
+        {"the program it goes back to minimised or on the desktop the user left",
+         Keyboard::Listed,
+         false,
+         {},
+         0,
+         false,
+         false,
+         false,
+         false,
+         true},
+        {"came back from another program that is now on the desktop the user left",
+         Keyboard::Nobody,
+         false,
+         {5151},
+         0,
+         false,
          false,
          false,
          false,
@@ -122,6 +143,7 @@ TEST(KeyRoute, TheKeyboardGoesBackOnlyWhenTheUserLeftItWithUs) {
         FakePointerWatch& fake = *watch;
         ClickAway away(&window, std::move(watch));
         focus.keyboard = c.atHide;
+        focus.offScreen = c.offScreen ? QList<quint32>{4242, 5151} : QList<quint32>{};
         // The route sees the press too, as the program's own watch does, unless the row is about an older
         // way of telling.
         FakePointerWatch* routeWatch = nullptr;

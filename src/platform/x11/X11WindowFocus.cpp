@@ -47,6 +47,22 @@ bool X11WindowFocus::activate(quint32 window) {
     return sent;
 }
 
+bool X11WindowFocus::onScreen(quint32 window) const {
+    if (QGuiApplication::platformName() != u"xcb" || window == 0)
+        return true;
+    const XcbConnection x = xcbConnect();
+    xcb_connection_t* c = x.connection;
+    if (!c)
+        return true;
+    // Window managers unmap the windows of other desktops and minimised ones: mapped under an unmapped frame, a
+    // window is not viewable. One that has gone gives no attributes at all.
+    XcbReply<xcb_get_window_attributes_reply_t> attributes(
+        xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), nullptr));
+    const bool shown = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+    xcb_disconnect(c);
+    return shown;
+}
+
 quint32 X11WindowFocus::activeWindow() const {
     if (QGuiApplication::platformName() != u"xcb")
         return 0;

@@ -15,6 +15,7 @@ public:
     ~X11WindowFocus() override;
     bool activate(quint32 window) override;
     quint32 activeWindow() const override;
+    bool onScreen(quint32 window) const override;
     void watchActive(std::function<void(quint32 active)> changed) override;
     Keyboard keyboardAt(const QList<quint32>& windows, quint32 closing) const override;
 
