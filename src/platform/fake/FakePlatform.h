@@ -38,6 +38,7 @@ public:
         return true;
     }
     quint32 activeWindow() const override { return active; }
+    bool onScreen(quint32 window) const override { return !offScreen.contains(window); }
     void watchActive(std::function<void(quint32)> changed) override { watcher = std::move(changed); }
     Keyboard keyboardAt(const QList<quint32>&, quint32) const override { return keyboard; }
     // The window manager makes `window` active: the watcher hears of it.
@@ -47,6 +48,8 @@ public:
             watcher(window);
     }
     QList<quint32> asked;
+    // Other programs' windows minimised or on another desktop.
+    QList<quint32> offScreen;
     quint32 active = 0;
     Keyboard keyboard = Keyboard::Unknown;
     std::function<void(quint32)> watcher;
