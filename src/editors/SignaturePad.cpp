@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 
 #include <cmath>
@@ -157,15 +158,22 @@ SignatureDialog::SignatureDialog(QWidget* over) : QDialog(over) {
 }
 
 std::optional<QImage> SignatureDialog::draw(QWidget* over) {
-    SignatureDialog dialog(over);
-    dialog.show();
-    dialog.raise();
-    dialog.activateWindow();
-    dialog.pad->setFocus();
-    const bool accepted = dialog.exec() == QDialog::Accepted;
-    if (over) {
-        over->raise();
-        over->activateWindow();
+    // The window it draws for can close while the dialog waits (the event loop still runs, and the global keys
+    // with it): the dialog, its child, goes with it, so it lives on the heap and is only touched while it is there.
+    const QPointer<QWidget> owner(over);
+    const QPointer<SignatureDialog> dialog = new SignatureDialog(over);
+    dialog->show();
+    dialog->raise();
+    dialog->activateWindow();
+    dialog->pad->setFocus();
+    const bool accepted = dialog->exec() == QDialog::Accepted;
+    if (!dialog)
+        return std::nullopt;
+    const std::optional<QImage> drawn = accepted ? dialog->pad->render() : std::nullopt;
+    delete dialog.data();
+    if (owner) {
+        owner->raise();
+        owner->activateWindow();
     }
-    return accepted ? dialog.pad->render() : std::nullopt;
+    return drawn;
 }

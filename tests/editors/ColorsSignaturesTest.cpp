@@ -17,6 +17,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QWidgetAction>
 #include <gtest/gtest.h>
 
@@ -236,4 +237,13 @@ TEST(Signatures, TheHintIsWholeAndASavedSignatureShowsOnHover) {
     // The padding above the ink shows the highlight.
     EXPECT_LT(button->grab().toImage().pixelColor(button->width() / 2, 1).lightness(), 100);
     QDir(SignatureStore::dir()).removeRecursively();
+}
+
+// The window it draws for closing while the pad waits for an answer takes the pad with it: nothing drawn, and no
+// second delete of the pad once its wait ends.
+TEST(Signatures, ThePadGoesWithTheWindowClosedUnderIt) {
+    auto* over = new QWidget;
+    over->show();
+    QTimer::singleShot(200, over, [over] { over->deleteLater(); });
+    EXPECT_FALSE(SignatureDialog::draw(over).has_value());
 }
