@@ -236,15 +236,23 @@ void AnnotateWindow::newSignature() {
 }
 
 void AnnotateWindow::importSignature() {
-    QFileDialog dialog(this, QStringLiteral("Pick a picture of your signature (dark ink on white paper works)"));
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setWindowFlag(Qt::WindowStaysOnTopHint);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilter(QStringLiteral("Pictures (*.png *.jpg *.jpeg *.heic *.tif *.tiff)"));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    // This window can close while the dialog waits (the basket's key closes it): the dialog, its child, goes with
+    // it, so it lives on the heap and nothing here is touched once it has gone.
+    const QPointer<QFileDialog> dialog =
+        new QFileDialog(this, QStringLiteral("Pick a picture of your signature (dark ink on white paper works)"));
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setWindowFlag(Qt::WindowStaysOnTopHint);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setNameFilter(QStringLiteral("Pictures (*.png *.jpg *.jpeg *.heic *.tif *.tiff)"));
+    const bool picked = dialog->exec() == QDialog::Accepted;
+    if (!dialog)
+        return;
+    const QStringList files = dialog->selectedFiles();
+    delete dialog.data();
+    if (!picked || files.isEmpty())
         return;
     // Read as an opened file is and cleaned on a worker: a photograph of a signature can be large.
-    const QUrl url = QUrl::fromLocalFile(dialog.selectedFiles().first());
+    const QUrl url = QUrl::fromLocalFile(files.first());
     QPointer<AnnotateWindow> self(this);
     setCursor(Qt::BusyCursor);
     BoundedLoad::start(url, this, [self, url](const IsolatedDecode::Result& result) {

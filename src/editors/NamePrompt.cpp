@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
@@ -53,15 +54,21 @@ std::optional<QString> NamePrompt::ask(const QString& title, const QString& plac
     QWidget* owner = QApplication::activeWindow();
     if (!qobject_cast<EditorWindow*>(owner) && !EditorWindow::open().isEmpty())
         owner = EditorWindow::open().last();
-    NamePrompt prompt(title, placeholder, button, owner);
+    // The editor can close while the prompt waits (the basket's key closes it): the prompt, its child, goes with
+    // it, so it lives on the heap and is only read while it is there.
+    const QPointer<NamePrompt> prompt = new NamePrompt(title, placeholder, button, owner);
     if (!owner) {
-        prompt.adjustSize();
+        prompt->adjustSize();
         if (QScreen* screen = QGuiApplication::primaryScreen())
-            prompt.move(screen->availableGeometry().center() - prompt.rect().center());
+            prompt->move(screen->availableGeometry().center() - prompt->rect().center());
     }
-    prompt.show();
-    prompt.raise();
-    prompt.activateWindow();
-    const bool accepted = prompt.exec() == QDialog::Accepted;
-    return answer(accepted, prompt.field->text());
+    prompt->show();
+    prompt->raise();
+    prompt->activateWindow();
+    const bool accepted = prompt->exec() == QDialog::Accepted;
+    if (!prompt)
+        return std::nullopt;
+    const QString text = prompt->field->text();
+    delete prompt.data();
+    return answer(accepted, text);
 }

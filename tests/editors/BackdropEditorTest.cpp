@@ -269,4 +269,7 @@ TEST(NamePrompt, ReturnsTheTrimmedNameOrNothing) {
               QStringLiteral("Blog"));
     whenPromptShows([](NamePrompt& prompt) { QTest::keyClick(prompt.field, Qt::Key_Escape); });
     EXPECT_FALSE(NamePrompt::ask(QStringLiteral("Name this style"), QString(), QStringLiteral("Save")));
+    // Gone with the editor it stood over while it waited: nothing, and no second delete.
+    whenPromptShows([](NamePrompt& prompt) { prompt.deleteLater(); });
+    EXPECT_FALSE(NamePrompt::ask(QStringLiteral("Name this style"), QString(), QStringLiteral("Save")));
 }

@@ -15,6 +15,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -246,4 +247,11 @@ TEST(Signatures, ThePadGoesWithTheWindowClosedUnderIt) {
     over->show();
     QTimer::singleShot(200, over, [over] { over->deleteLater(); });
     EXPECT_FALSE(SignatureDialog::draw(over).has_value());
+    // The same for the file dialog that picks a picture of a signature.
+    QTemporaryDir folder;
+    AnnotateWindow* window = editorOn(folder).release();
+    QTimer::singleShot(200, window, [window] { window->deleteLater(); });
+    const QPointer<AnnotateWindow> alive(window);
+    window->importSignature();
+    EXPECT_TRUE(alive.isNull());
 }
