@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <fcntl.h>
 #include <limits>
 #include <sys/stat.h>
@@ -52,9 +53,103 @@ bool jpegComplete(const QByteArray& bytes) {
     return false;
 }
 
+quint32 littleEndian(const unsigned char* p, int length) {
+    quint32 value = 0;
+    for (int i = length - 1; i >= 0; --i)
+        value = value << 8 | p[i];
+    return value;
+}
+
+// Qt's GIF reader shows what it got of a cut-off frame as though the rest were background, and calls it a
+// success. The first frame is what we show: its blocks must all be there, up to the one that ends its data.
+bool gifComplete(const QByteArray& bytes) {
+    const unsigned char* d = raw(bytes);
+    const qint64 size = bytes.size();
+    const auto colourTable = [](unsigned char packed) { return (packed & 0x80) ? 3 * (qint64(2) << (packed & 7)) : 0; };
+    // Past a chain of sub-blocks, or -1 when the file ends within it.
+    const auto subBlocks = [&](qint64 at) -> qint64 {
+        while (at < size) {
+            if (d[at] == 0)
+                return at + 1;
+            at += 1 + d[at];
+        }
+        return -1;
+    };
+    if (size < 13)
+        return false;
+    qint64 at = 13 + colourTable(d[10]);
+    while (at < size) {
+        if (d[at] == 0x21) {
+            at = at + 2 <= size ? subBlocks(at + 2) : -1;
+        } else if (d[at] == 0x2C) {
+            if (at + 11 > size)
+                return false;
+            const qint64 data = at + 10 + colourTable(d[at + 9]) + 1;
+            return data <= size && subBlocks(data) >= 0;
+        } else {
+            // The trailer, or bytes the reader itself refuses.
+            return true;
+        }
+        if (at < 0)
+            return false;
+    }
+    return false;
+}
+
+// Qt's BMP reader leaves the rows a cut-off file lacks black and calls it a success. Rows stored as they are
+// must all fit in the file; run-length rows must reach their end before the file does.
+bool bmpComplete(const QByteArray& bytes) {
+    const unsigned char* d = raw(bytes);
+    const qint64 size = bytes.size();
+    if (size < 26)
+        return false;
+    const qint64 offset = littleEndian(d + 10, 4), header = littleEndian(d + 14, 4);
+    qint64 width = 0, height = 0, bits = 0, compression = 0;
+    if (header == 12) {
+        width = qint16(littleEndian(d + 18, 2)), height = qint16(littleEndian(d + 20, 2));
+        bits = littleEndian(d + 24, 2);
+    } else if (header >= 40 && size >= 34) {
+        width = qint32(littleEndian(d + 18, 4)), height = qint32(littleEndian(d + 22, 4));
+        bits = littleEndian(d + 28, 2), compression = littleEndian(d + 30, 4);
+    } else {
+        return true; // the reader refuses what it does not know
+    }
+    height = std::abs(height);
+    if (width <= 0 || height == 0 || offset < 14 + header)
+        return true;
+    // Rows as they are (with or without masks of their colours).
+    if (compression == 0 || compression == 3 || compression == 6)
+        return offset + (width * bits + 31) / 32 * 4 * height <= size;
+    if (compression != 1 && compression != 2)
+        return true;
+    const bool fourBits = compression == 2;
+    qint64 at = offset, row = 0;
+    while (at + 2 <= size) {
+        const unsigned count = d[at], code = d[at + 1];
+        at += 2;
+        if (count > 0)
+            continue;
+        if (code == 0)
+            ++row;
+        else if (code == 1)
+            return true;
+        else if (code == 2)
+            row += at + 2 <= size ? d[at + 1] : 0, at += 2;
+        else
+            at += ((fourBits ? (code + 1) / 2 : code) + 1) / 2 * 2;
+        if (row >= height)
+            return at <= size;
+    }
+    return false;
+}
+
 bool complete(const QByteArray& bytes, const QByteArray& format) {
     if (format == "jpeg" || format == "jpg")
         return jpegComplete(bytes);
+    if (format == "gif")
+        return gifComplete(bytes);
+    if (format == "bmp")
+        return bmpComplete(bytes);
     return true;
 }
 

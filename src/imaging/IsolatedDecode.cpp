@@ -309,8 +309,11 @@ int preflight(const QString& mode, const QString& path, const QString& what, qin
     if (mode == u"pdf")
         return Ok;
     QByteArray head;
-    if (!ImageCodec::readHead(path, ImageCodec::headLength, &head))
-        return Unreadable;
+    if (!ImageCodec::readHead(path, ImageCodec::headLength, &head)) {
+        // Replaced since the caller looked at it: a pipe or a folder now stands under its name.
+        struct stat st {};
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 && !S_ISREG(st.st_mode) ? NotRegular : Unreadable;
+    }
     if (head.isEmpty())
         return Empty;
     const bool thumbnail = mode == u"thumbnail";

@@ -159,6 +159,13 @@ TEST(ImageLoad, BrokenFilesGiveAnErrorAndStayUntouched) {
     const QByteArray heif = heic(picture);
     const QByteArray doc = pdf({QSizeF(200, 200)});
     const auto half = [](const QByteArray& b) { return b.left(b.size() / 2); };
+    // A red GIF of 64 × 48 pixels, and a BMP of 4 × 2 whose rows are run-length coded.
+    const QByteArray gif = QByteArray::fromHex(
+        "47494638396140003000f00000ff000000000021f90400000000002c0000000040003000000239848fa9cbed0fa39cb4da8bb3debcfb0f"
+        "86e24896e689a6eacab6ee0bc7f24cd7f68de7facef7fe0f0c0a87c4a2f1884c2a97cca6f3098d260b003b");
+    const QByteArray rleBmp = QByteArray::fromHex(
+        "424d48000000000000003e00000028000000040000000200000001000800010000000a000000130b0000130b00000200000000000000"
+        "0000ff00ffffff0004000000040100000001");
     // A byte of the compressed rows changed: its chunk's checksum no longer holds.
     QByteArray damaged = png;
     damaged[damaged.indexOf("IDAT") + 12] ^= 0x55;
@@ -177,6 +184,10 @@ TEST(ImageLoad, BrokenFilesGiveAnErrorAndStayUntouched) {
         {"cut.webp", half(webp), "Can't read cut.webp"},
         {"cut.tiff", half(tiff), "Can't read cut.tiff"},
         {"cut.heic", half(heif), "Can't read cut.heic"},
+        // Their readers show what they got of a cut-off file, the rest left black, and call it a success.
+        {"cut.gif", half(gif), "Can't read cut.gif"},
+        {"cut.bmp", half(encoded(picture, "bmp")), "Can't read cut.bmp"},
+        {"cut-rle.bmp", rleBmp.chopped(6), "Can't read cut-rle.bmp"},
         {"cut.pdf", half(doc), "Can't read cut.pdf"},
         {"text.png", "just some words, not a picture", "Can't read text.png"},
         {"photo.pdf", jpeg, "Can't read photo.pdf"},

@@ -284,11 +284,14 @@ TEST(IsolatedDecode, TheChildReadsOfAFileWhatItsPictureNeeds) {
     Folder folder;
     const QByteArray decoder =
         QFile::encodeName(ChildProcesses::find(QStringLiteral("pictolarium-decode"), QStringLiteral("decode")));
-    const QString script =
-        folder
-            .write(QStringLiteral("decode.sh"),
-                   "#!/bin/sh\necho \"$1\" >> \"${0%/*}/ran\"\nulimit -d 393216\nexec '" + decoder + "' \"$@\"\n")
-            .toLocalFile();
+    const QString script = folder
+                               .write(QStringLiteral("decode.sh"),
+                                      "#!/bin/sh\necho \"$1\" >> \"${0%/*}/ran\"\nulimit -d 393216\n"
+                                      // A file replaced by a pipe between the caller's look and the child's read.
+                                      "if [ -e \"$2.pipe\" ]; then rm -f \"$2\"; mkfifo \"$2\"; fi\n"
+                                      "exec '" +
+                                          decoder + "' \"$@\"\n")
+                               .toLocalFile();
     QFile::setPermissions(script, QFile::ReadOwner | QFile::ExeOwner);
     IsolatedDecode::setProgram(script);
     const QImage picture = markers(4, 3, 16);
@@ -314,11 +317,16 @@ TEST(IsolatedDecode, TheChildReadsOfAFileWhatItsPictureNeeds) {
         {"small.gif", redGif(), 0, ImageFormat::png, 0, 0, "", true},
         {"padded.bmp", encoded(picture, "bmp"), gigabyte, ImageFormat::png, 0, 0, "", true},
         {"huge.gif", hugeGif(), 0, ImageFormat::png, 0, 0, "the picture is too large", true},
+        {"piped.png", encoded(picture, "png"), 0, ImageFormat::png, 0, 0, "it is not a regular file"},
+        {"piped.gif", redGif(), 0, ImageFormat::png, 0, 0, "it is not a regular file", true},
+        {"piped.pdf", pdf({QSizeF(200, 200)}), 0, ImageFormat::pdf, 0, 0, "it is not a regular file"},
     };
     QObject context;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const QString path = folder.write(QString::fromLatin1(c.name), c.bytes).toLocalFile();
+        if (QByteArray(c.name).startsWith("piped"))
+            folder.write(QString::fromLatin1(c.name) + QStringLiteral(".pipe"), "");
         if (c.fileSize > 0)
             ASSERT_TRUE(QFile::resize(path, c.fileSize));
         IsolatedDecode::Job job = jobFor(path, c.format);
