@@ -506,8 +506,10 @@ std::string shownText(QPDFObjectHandle dict) {
     return out;
 }
 
-// The scripts kept in streams that an object's actions (at any depth of its direct arrays and dictionaries) run.
-void scriptsWithin(QPDFObjectHandle object, std::set<QPDFObjGen>* scripts, int depth) {
+// The scripts kept in streams that an object's actions (at any depth of its direct arrays and dictionaries) run,
+// and the files its file specifications attach: those need not say they are attached files, and a note that
+// attaches a file (rather than the document's list of them) often does not.
+void streamsWithin(QPDFObjectHandle object, std::set<QPDFObjGen>* scripts, std::set<QPDFObjGen>* attached, int depth) {
     if (depth > deepest)
         return;
     if (object.isDictionary()) {
@@ -515,13 +517,17 @@ void scriptsWithin(QPDFObjectHandle object, std::set<QPDFObjGen>* scripts, int d
             QPDFObjectHandle value = object.getKey(key);
             if (key == "/JS" && value.isStream() && value.isIndirect())
                 scripts->insert(value.getObjGen());
-            else if (!value.isIndirect())
-                scriptsWithin(value, scripts, depth + 1);
+            else if (key == "/EF" && value.isDictionary())
+                for (const std::string& kind : value.getKeys())
+                    if (QPDFObjectHandle file = value.getKey(kind); file.isStream() && file.isIndirect())
+                        attached->insert(file.getObjGen());
+            if (!value.isIndirect())
+                streamsWithin(value, scripts, attached, depth + 1);
         }
     } else if (object.isArray()) {
         for (QPDFObjectHandle item : object.aitems())
             if (!item.isIndirect())
-                scriptsWithin(item, scripts, depth + 1);
+                streamsWithin(item, scripts, attached, depth + 1);
     }
 }
 
@@ -611,11 +617,11 @@ void visit(QPDF& pdf, const Edit& edit, int nesting, bool* unread) {
     // words from what is left of them, as it draws a note or field that never had one.
     std::map<QPDFObjGen, std::string> drawn;
     // Scripts kept in streams of their own: what they mail to or show is words too.
-    std::set<QPDFObjGen> scripts;
+    std::set<QPDFObjGen> scripts, attached;
     for (QPDFObjectHandle object : pdf.getAllObjects()) {
         if (object.isDictionary() && object.hasKey("/AP"))
             drawn.emplace(object.getObjGen(), shownText(object));
-        scriptsWithin(object, &scripts, 0);
+        streamsWithin(object, &scripts, &attached, 0);
     }
 
     for (QPDFObjectHandle object : pdf.getAllObjects()) {
@@ -627,7 +633,7 @@ void visit(QPDF& pdf, const Edit& edit, int nesting, bool* unread) {
         } else if (object.isStream()) {
             editWithin(object.getDict(), edit, 0);
             // An attached file of text is read by whoever opens it: its words are the document's too.
-            if (isAttachment(object)) {
+            if (isAttachment(object) || attached.count(object.getObjGen())) {
                 if (const std::optional<std::string> bytes = attachedBytes(object);
                     bytes && AttachedPdfs::isPdf(*bytes))
                     editAttachedPdf(object, *bytes, edit, nesting, unread);
