@@ -10,6 +10,7 @@
 
 #include <QClipboard>
 #include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QPdfDocument>
@@ -584,6 +585,20 @@ TEST(RedactCard, NoSecretFoundAnywhereStaysInThePdf) {
          {},
          false,
          "Report"},
+        {"an attached PDF whose title held an address until an update of it in place",
+         {QStringLiteral("Nothing here"), QStringLiteral("The end")},
+         [](QPDF& pdf, std::vector<QPDFPageObjectHelper>&) {
+             QTemporaryDir dir;
+             QFile inner(dir.filePath(QStringLiteral("inner.pdf")));
+             const std::string before = pdfBytes("", "Report for ann.lee@example.org");
+             ASSERT_TRUE(inner.open(QIODevice::WriteOnly) && inner.write(before.data(), qint64(before.size())));
+             inner.close();
+             updateTitle(inner.fileName(), "Report");
+             ASSERT_TRUE(inner.open(QIODevice::ReadOnly));
+             attach(pdf, inner.readAll().toStdString());
+         },
+         QStringLiteral("1 item redacted \u00b7"),
+         {QStringLiteral("ann.lee@example.org")}},
         {"a card number in type two pixels high on the page shown",
          {QStringLiteral("Nothing here"), QStringLiteral("The end")},
          [](QPDF&, std::vector<QPDFPageObjectHelper>&) {},

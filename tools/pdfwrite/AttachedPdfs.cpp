@@ -313,6 +313,28 @@ bool editShown(QPDF& pdf, const Edit& edit, bool* readable) {
     return changed;
 }
 
+std::vector<size_t> earlierRevisions(std::string_view bytes) {
+    constexpr size_t mostRevisions = 8;
+    std::vector<size_t> ends;
+    for (size_t at = bytes.find("%%EOF"); at != std::string_view::npos; at = bytes.find("%%EOF", at + 5)) {
+        // A linearized file's first part ends in "startxref 0": it is no revision of its own.
+        const size_t from = at > 32 ? at - 32 : 0;
+        const size_t mark = bytes.substr(from, at - from).rfind("startxref");
+        if (mark != std::string_view::npos) {
+            const std::string_view offset = bytes.substr(from + mark + 9, at - from - mark - 9);
+            if (offset.find_first_not_of(" \t\r\n0") == std::string_view::npos)
+                continue;
+        }
+        ends.push_back(at + 5);
+    }
+    // The last one ends the document as it is now.
+    if (!ends.empty())
+        ends.pop_back();
+    if (ends.size() > mostRevisions)
+        ends.erase(ends.begin(), ends.end() - mostRevisions);
+    return ends;
+}
+
 std::string written(QPDF& pdf) {
     Pl_Buffer buffer("attached PDF");
     QPDFWriter writer(pdf);

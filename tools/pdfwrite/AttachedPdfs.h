@@ -8,6 +8,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace AttachedPdfs {
 
@@ -28,6 +30,10 @@ std::unique_ptr<QPDF> open(const std::string& bytes);
 // it. Text is read from simple fonts' bytes and through the map from codes to letters other fonts carry:
 // `readable` turns false when a page shows text through a font with neither, or draws drawings of its own.
 bool editShown(QPDF& pdf, const Edit& edit, bool* readable);
+
+// Where the earlier revisions of a document updated in place end: each update is appended after the old bytes,
+// which still hold what it replaced. The latest few, each the length of the file it was.
+std::vector<size_t> earlierRevisions(std::string_view bytes);
 
 // The document written anew (without earlier revisions).
 std::string written(QPDF& pdf);

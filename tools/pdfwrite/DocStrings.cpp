@@ -405,6 +405,18 @@ void editAttachedPdf(QPDFObjectHandle stream, const std::string& bytes, const Ed
     try {
         visit(*inner, tracked, nesting + 1, unread);
         AttachedPdfs::editShown(*inner, tracked, &readable);
+        // What an earlier revision of it holds stays in its bytes until it is written anew: a secret found there
+        // is listed, and makes the whole of it written again.
+        for (const size_t end : AttachedPdfs::earlierRevisions(bytes)) {
+            if (changed)
+                break;
+            const std::unique_ptr<QPDF> earlier = AttachedPdfs::open(bytes.substr(0, end));
+            bool ignored = true;
+            if (earlier) {
+                visit(*earlier, tracked, nesting + 1, &ignored);
+                AttachedPdfs::editShown(*earlier, tracked, &ignored);
+            }
+        }
         if (changed) {
             stream.replaceStreamData(AttachedPdfs::written(*inner), QPDFObjectHandle::newNull(),
                                      QPDFObjectHandle::newNull());
