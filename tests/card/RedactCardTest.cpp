@@ -382,6 +382,23 @@ TEST(RedactCard, NothingRedactedReadsInARealTerminalCapture) {
         EXPECT_TRUE(ours.contains(QLatin1String(word))) << word << " in " << ours.toStdString();
 }
 
+// A one-page PDF showing nothing in its page's words, `shown` being drawn by what `add` puts on that page.
+std::string innerDrawing(const std::string& shown,
+                         const std::function<void(QPDF&, QPDFObjectHandle page, QPDFObjectHandle drawing)>& add) {
+    const std::string bytes = pdfBytes("", "Plan");
+    QPDF pdf;
+    pdf.processMemoryFile("inner", bytes.data(), bytes.size());
+    QPDFObjectHandle page = QPDFPageDocumentHelper(pdf).getAllPages().front().getObjectHandle();
+    QPDFObjectHandle drawing = QPDFObjectHandle::newStream(&pdf, "BT /F1 9 Tf 2 5 Td (" + shown + ") Tj ET");
+    drawing.getDict().replaceKey("/Resources", page.getKey("/Resources").shallowCopy());
+    add(pdf, page, drawing);
+    QPDFWriter writer(pdf);
+    writer.setOutputMemory();
+    writer.write();
+    const std::shared_ptr<Buffer> out = writer.getBufferSharedPointer();
+    return std::string(reinterpret_cast<const char*>(out->getBuffer()), out->getSize());
+}
+
 // After Redact on a PDF, no secret found anywhere (on a page, in the details, notes, fields, outline) is left in
 // any string of the file, and the file holds the shown page covered by the time the run reports; fields and notes
 // without an appearance are drawn as viewers draw them, and pages turned sideways are read the way their text runs.
@@ -599,6 +616,40 @@ TEST(RedactCard, NoSecretFoundAnywhereStaysInThePdf) {
          },
          QStringLiteral("1 item redacted \u00b7"),
          {QStringLiteral("ann.lee@example.org")}},
+        {"an attached PDF whose stamp shows an address in its look alone",
+         {QStringLiteral("Nothing here"), QStringLiteral("The end")},
+         [](QPDF& pdf, std::vector<QPDFPageObjectHelper>&) {
+             attach(pdf, innerDrawing("Write to ola.berg@example.no", [](QPDF& inner, QPDFObjectHandle page,
+                                                                         QPDFObjectHandle look) {
+                        look.getDict().replaceKey("/Subtype", QPDFObjectHandle::newName("/Form"));
+                        look.getDict().replaceKey("/BBox", QPDFObjectHandle::parse("[0 0 180 20]"));
+                        QPDFObjectHandle stamp =
+                            made(inner, "<< /Type /Annot /Subtype /Stamp /Rect [20 250 200 270] /F 4 >>");
+                        stamp.replaceKey("/AP", QPDFObjectHandle::newDictionary({{"/N", look}}));
+                        page.replaceKey("/Annots", QPDFObjectHandle::newArray({stamp}));
+                    }));
+         },
+         QStringLiteral("Nothing sensitive found \u00b7 some text may still be readable"),
+         {}},
+        {"an attached PDF whose page is filled with a pattern that shows an address",
+         {QStringLiteral("Nothing here"), QStringLiteral("The end")},
+         [](QPDF& pdf, std::vector<QPDFPageObjectHelper>&) {
+             attach(
+                 pdf, innerDrawing("Write to ola.berg@example.no", [](QPDF& inner, QPDFObjectHandle page,
+                                                                      QPDFObjectHandle tile) {
+                     tile.getDict().replaceKey("/PatternType", QPDFObjectHandle::newInteger(1));
+                     tile.getDict().replaceKey("/PaintType", QPDFObjectHandle::newInteger(1));
+                     tile.getDict().replaceKey("/TilingType", QPDFObjectHandle::newInteger(1));
+                     tile.getDict().replaceKey("/BBox", QPDFObjectHandle::parse("[0 0 420 595]"));
+                     tile.getDict().replaceKey("/XStep", QPDFObjectHandle::newInteger(420));
+                     tile.getDict().replaceKey("/YStep", QPDFObjectHandle::newInteger(595));
+                     page.getKey("/Resources").replaceKey("/Pattern", QPDFObjectHandle::newDictionary({{"/P1", tile}}));
+                     page.replaceKey("/Contents",
+                                     QPDFObjectHandle::newStream(&inner, "/Pattern cs /P1 scn 0 0 420 595 re f"));
+                 }));
+         },
+         QStringLiteral("Nothing sensitive found \u00b7 some text may still be readable"),
+         {}},
         {"a card number in type two pixels high on the page shown",
          {QStringLiteral("Nothing here"), QStringLiteral("The end")},
          [](QPDF&, std::vector<QPDFPageObjectHelper>&) {},

@@ -183,8 +183,44 @@ std::optional<FontText> fontText(QPDFObjectHandle font) {
     return text;
 }
 
+// Whether a drawing of its own shows any text: one that can't be read may.
+bool showsText(QPDFObjectHandle drawing) {
+    Collect collect;
+    Pl_Discard discard;
+    try {
+        drawing.filterAsContents(&collect, &discard);
+    } catch (const std::exception&) {
+        return true;
+    }
+    for (const Token& token : collect.tokens)
+        if (token.getType() == QPDFTokenizer::tt_string)
+            return true;
+    return false;
+}
+
+// Whether an annotation of the page is drawn by a look of its own that shows text (a stamp, a note's box): its
+// words may be nowhere else, and are not searched here.
+bool annotationsShowText(QPDFPageObjectHelper& page) {
+    QPDFObjectHandle annotations = page.getObjectHandle().getKey("/Annots");
+    if (!annotations.isArray())
+        return false;
+    for (QPDFObjectHandle annotation : annotations.aitems()) {
+        if (!annotation.isDictionary() || !annotation.getKey("/AP").isDictionary())
+            continue;
+        QPDFObjectHandle looks = annotation.getKey("/AP").getKey("/N");
+        if (looks.isStream() && showsText(looks))
+            return true;
+        if (looks.isDictionary())
+            for (const std::string& state : looks.getKeys())
+                if (QPDFObjectHandle look = looks.getKey(state); look.isStream() && showsText(look))
+                    return true;
+    }
+    return false;
+}
+
 // The fonts of the page by their resource names; `readable` turns false when one of them, or a drawing of its
-// own (which may show text, not searched here), can't be read.
+// own (which may show text, not searched here), can't be read: a form it draws, or a pattern it fills with that
+// shows text.
 std::map<std::string, FontText> pageFonts(QPDFPageObjectHelper& page, bool* readable) {
     std::map<std::string, FontText> out;
     QPDFObjectHandle resources = page.getAttribute("/Resources", false);
@@ -195,6 +231,11 @@ std::map<std::string, FontText> pageFonts(QPDFPageObjectHelper& page, bool* read
         for (const std::string& key : drawings.getKeys())
             if (QPDFObjectHandle drawing = drawings.getKey(key);
                 drawing.isStream() && drawing.getDict().getKey("/Subtype").isNameAndEquals("/Form"))
+                *readable = false;
+    QPDFObjectHandle patterns = resources.getKey("/Pattern");
+    if (patterns.isDictionary())
+        for (const std::string& key : patterns.getKeys())
+            if (QPDFObjectHandle pattern = patterns.getKey(key); pattern.isStream() && showsText(pattern))
                 *readable = false;
     QPDFObjectHandle fonts = resources.getKey("/Font");
     if (fonts.isDictionary())
@@ -273,6 +314,8 @@ bool editShown(QPDF& pdf, const Edit& edit, bool* readable) {
     bool changed = false;
     for (QPDFPageObjectHelper& page : QPDFPageDocumentHelper(pdf).getAllPages()) {
         const std::map<std::string, FontText> fonts = pageFonts(page, readable);
+        if (annotationsShowText(page))
+            *readable = false;
         Collect collect;
         Pl_Discard discard;
         try {
