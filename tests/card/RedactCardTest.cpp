@@ -570,6 +570,18 @@ TEST(RedactCard, NoSecretFoundAnywhereStaysInThePdf) {
          },
          QStringLiteral("Nothing sensitive found \u00b7 some text may still be readable"),
          {}},
+        {"an attached file whose bytes can't be unpacked",
+         {QStringLiteral("Nothing here"), QStringLiteral("The end")},
+         [](QPDF& pdf, std::vector<QPDFPageObjectHelper>&) {
+             attach(pdf, "notes");
+             QPDFEmbeddedFileDocumentHelper(pdf)
+                 .getEmbeddedFile("inner.pdf")
+                 ->getEmbeddedFileStream()
+                 .replaceStreamData("not deflated", QPDFObjectHandle::newName("/FlateDecode"),
+                                    QPDFObjectHandle::newNull());
+         },
+         QStringLiteral("Nothing sensitive found \u00b7 some text may still be readable"),
+         {}},
         {"an address on another page in a font of drawn glyphs known by their names",
          {QStringLiteral("Nothing here"), QStringLiteral("The end")},
          [](QPDF& pdf, std::vector<QPDFPageObjectHelper>& pages) {

@@ -333,7 +333,7 @@ std::string toUtf16(const std::string& text, bool bigEndian) {
 bool editStreamText(QPDFObjectHandle stream, const Edit& edit, bool xml) {
     std::string text;
     try {
-        const auto data = stream.getStreamData(qpdf_dl_generalized);
+        const auto data = stream.getStreamData(qpdf_dl_specialized);
         text.assign(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
     } catch (const std::exception&) {
         // Text we cannot read holds nothing we could show or search.
@@ -372,9 +372,10 @@ void attachmentChanged(QPDFObjectHandle stream) {
     }
 }
 
+// Its bytes as whoever opens it reads them: through every filter that gives them back whole (run lengths too).
 std::optional<std::string> attachedBytes(QPDFObjectHandle stream) {
     try {
-        const auto data = stream.getStreamData(qpdf_dl_generalized);
+        const auto data = stream.getStreamData(qpdf_dl_specialized);
         return std::string(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
     } catch (const std::exception&) {
         return std::nullopt;
@@ -646,8 +647,11 @@ void visit(QPDF& pdf, const Edit& edit, int nesting, bool* unread) {
             editWithin(object.getDict(), edit, 0);
             // An attached file of text is read by whoever opens it: its words are the document's too.
             if (isAttachment(object) || attached.count(object.getObjGen())) {
-                if (const std::optional<std::string> bytes = attachedBytes(object);
-                    bytes && AttachedPdfs::isPdf(*bytes))
+                // One whose bytes can't be read may hold anything.
+                const std::optional<std::string> bytes = attachedBytes(object);
+                if (!bytes)
+                    *unread = true;
+                else if (AttachedPdfs::isPdf(*bytes))
                     editAttachedPdf(object, *bytes, edit, nesting, unread);
                 else if (editStreamText(object, edit, false))
                     attachmentChanged(object);
