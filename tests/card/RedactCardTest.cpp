@@ -418,7 +418,7 @@ TEST(RedactCard, NoSecretFoundAnywhereStaysInThePdf) {
         Unseen unseen = {};
         QRectF covered = {}; // on page 2 after the run, in points: dark
         bool cut = false;    // the card shows the top half of page 1
-        std::string title{}; // an update in place makes this the title
+        std::string title{}; // an update in place makes this the title; one update for each of several (`|`)
     };
     // A card number in a form field on page 2 that has no appearance of its own.
     const auto bareField = [&card](const char* what, bool viewerDraws) {
@@ -614,6 +614,17 @@ TEST(RedactCard, NoSecretFoundAnywhereStaysInThePdf) {
          {},
          false,
          "Report"},
+        {"a secret only in a title more updates in place ago than are read",
+         {QStringLiteral("Nothing here"), QStringLiteral("The end")},
+         [](QPDF& pdf, std::vector<QPDFPageObjectHelper>&) { setInfo(pdf, "/Title (Report for ann.lee@example.org)"); },
+         QStringLiteral("Nothing sensitive found \u00b7 some text may still be readable"),
+         {},
+         {},
+         {},
+         {},
+         {},
+         false,
+         "Report 1|Report 2|Report 3|Report 4|Report 5|Report 6|Report 7|Report 8|Report 9"},
         {"an attached PDF whose title held an address until an update of it in place",
          {QStringLiteral("Nothing here"), QStringLiteral("The end")},
          [](QPDF& pdf, std::vector<QPDFPageObjectHelper>&) {
@@ -712,7 +723,8 @@ TEST(RedactCard, NoSecretFoundAnywhereStaysInThePdf) {
         QTemporaryDir dir;
         const QString path = pdfEdited(dir, row.pages, row.edit, row.unseen);
         if (!row.title.empty()) {
-            updateTitle(path, row.title);
+            for (const QString& title : QString::fromStdString(row.title).split(u'|'))
+                updateTitle(path, title.toStdString());
             ASSERT_TRUE(fileHolds(path, QStringLiteral("ann.lee")));
             ASSERT_EQ(QProcess::execute(QStringLiteral("qpdf"), {"--check", path}), 0);
         }

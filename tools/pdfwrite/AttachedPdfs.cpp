@@ -356,7 +356,7 @@ bool editShown(QPDF& pdf, const Edit& edit, bool* readable) {
     return changed;
 }
 
-std::vector<size_t> earlierRevisions(std::string_view bytes) {
+std::vector<size_t> earlierRevisions(std::string_view bytes, bool* older) {
     constexpr size_t mostRevisions = 8;
     std::vector<size_t> ends;
     for (size_t at = bytes.find("%%EOF"); at != std::string_view::npos; at = bytes.find("%%EOF", at + 5)) {
@@ -373,6 +373,8 @@ std::vector<size_t> earlierRevisions(std::string_view bytes) {
     // The last one ends the document as it is now.
     if (!ends.empty())
         ends.pop_back();
+    if (older)
+        *older = ends.size() > mostRevisions;
     if (ends.size() > mostRevisions)
         ends.erase(ends.begin(), ends.end() - mostRevisions);
     return ends;

@@ -33,8 +33,9 @@ std::unique_ptr<QPDF> open(const std::string& bytes);
 bool editShown(QPDF& pdf, const Edit& edit, bool* readable);
 
 // Where the earlier revisions of a document updated in place end: each update is appended after the old bytes,
-// which still hold what it replaced. The latest few, each the length of the file it was.
-std::vector<size_t> earlierRevisions(std::string_view bytes);
+// which still hold what it replaced. The latest few, each the length of the file it was; `older` says whether
+// there were more.
+std::vector<size_t> earlierRevisions(std::string_view bytes, bool* older = nullptr);
 
 // The document written anew (without earlier revisions).
 std::string written(QPDF& pdf);

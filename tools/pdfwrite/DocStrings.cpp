@@ -408,7 +408,8 @@ void editAttachedPdf(QPDFObjectHandle stream, const std::string& bytes, const Ed
         AttachedPdfs::editShown(*inner, tracked, &readable);
         // What an earlier revision of it holds stays in its bytes until it is written anew: a secret found there
         // is listed, and makes the whole of it written again.
-        for (const size_t end : AttachedPdfs::earlierRevisions(bytes)) {
+        bool older = false;
+        for (const size_t end : AttachedPdfs::earlierRevisions(bytes, &older)) {
             if (changed)
                 break;
             const std::unique_ptr<QPDF> earlier = AttachedPdfs::open(bytes.substr(0, end));
@@ -418,6 +419,9 @@ void editAttachedPdf(QPDFObjectHandle stream, const std::string& bytes, const Ed
                 AttachedPdfs::editShown(*earlier, tracked, &ignored);
             }
         }
+        // Older ones are not read, and stay unless it is written anew.
+        if (older && !changed)
+            *unread = true;
         if (changed) {
             stream.replaceStreamData(AttachedPdfs::written(*inner), QPDFObjectHandle::newNull(),
                                      QPDFObjectHandle::newNull());

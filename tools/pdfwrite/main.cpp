@@ -331,7 +331,10 @@ int listStrings(const char* source, const char* target) {
                 out += text + '\0';
         // Earlier revisions are read within a part of the time the child has, newest first; those left say so.
         const auto start = std::chrono::steady_clock::now();
-        const std::vector<size_t> ends = AttachedPdfs::earlierRevisions({in.data, in.size});
+        bool older = false;
+        const std::vector<size_t> ends = AttachedPdfs::earlierRevisions({in.data, in.size}, &older);
+        // Those older than the latest few are not read: they may hold anything.
+        unread = unread || older;
         for (auto end = ends.rbegin(); end != ends.rend(); ++end) {
             if (std::chrono::steady_clock::now() - start > std::chrono::seconds(3)) {
                 unread = true;
