@@ -562,6 +562,16 @@ TEST(RedactCard, NoSecretFoundAnywhereStaysInThePdf) {
          },
          QStringLiteral("1 item redacted \u00b7 double"),
          {QStringLiteral("ola.berg@example.no")}},
+        {"an attached PDF in a plain font whose map gives other letters than its bytes",
+         {QStringLiteral("Nothing here"), QStringLiteral("The end")},
+         [](QPDF& pdf, std::vector<QPDFPageObjectHelper>&) {
+             attach(pdf, pdfBytes("BT /F1 12 Tf 30 500 Td (Xsjuf!up!pmb/cfshAfybnqmf/op) Tj ET", "Plan", {},
+                                  "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+                                  "1 begincodespacerange <00> <FF> endcodespacerange 1 beginbfrange <21> <7F> <0020> "
+                                  "endbfrange"));
+         },
+         QStringLiteral("1 item redacted \u00b7 double"),
+         {QStringLiteral("ola.berg@example.no")}},
         {"an attached PDF whose text is drawn through glyph numbers",
          {QStringLiteral("Nothing here"), QStringLiteral("The end")},
          [](QPDF& pdf, std::vector<QPDFPageObjectHelper>&) {

@@ -90,8 +90,8 @@ std::string utf16ToUtf8(const std::string& bytes) {
     return out;
 }
 
-// How a font's codes read as letters: a simple font's bytes are its letters; another's codes go through the map
-// from codes to letters it carries.
+// How a font's codes read as letters: through the map from codes to letters it carries; a simple font's bytes
+// are its letters where it carries none.
 struct FontText {
     bool simple = false;
     size_t width = 1; // bytes a code
@@ -159,13 +159,14 @@ std::map<std::string, std::string> cmapLetters(const std::string& cmap) {
 
 std::optional<FontText> fontText(QPDFObjectHandle font) {
     FontText text;
-    if (simpleFont(font)) {
-        text.simple = true;
-        return text;
-    }
+    text.simple = simpleFont(font);
     if (!font.isDictionary())
         return std::nullopt;
+    // Readers copy a font's letters through its map when it has one, a simple font's too: its bytes then need not
+    // be the letters a reader copies.
     QPDFObjectHandle map = font.getKey("/ToUnicode");
+    if (text.simple && !map.isStream())
+        return text;
     if (!map.isStream())
         return std::nullopt;
     const bool composite = font.getKey("/Subtype").isNameAndEquals("/Type0");
@@ -178,7 +179,8 @@ std::optional<FontText> fontText(QPDFObjectHandle font) {
         const auto data = map.getStreamData(qpdf_dl_generalized);
         text.letters = cmapLetters(std::string(reinterpret_cast<const char*>(data->getBuffer()), data->getSize()));
     } catch (const std::exception&) {
-        return std::nullopt;
+        if (!text.simple)
+            return std::nullopt;
     }
     return text;
 }
@@ -249,13 +251,16 @@ std::map<std::string, FontText> pageFonts(QPDFPageObjectHelper& page, bool* read
 }
 
 // A string shown in `font` as letters.
+// A simple font's code its map leaves out is read as its byte, as readers do.
 std::string lettersOf(const std::string& shown, const FontText* font) {
-    if (!font || font->simple)
+    if (!font || (font->simple && font->letters.empty()))
         return shown;
     std::string out;
     for (size_t at = 0; at + font->width <= shown.size(); at += font->width)
         if (const auto letter = font->letters.find(shown.substr(at, font->width)); letter != font->letters.end())
             out += letter->second;
+        else if (font->simple)
+            out += shown[at];
     return out;
 }
 
@@ -277,7 +282,7 @@ std::vector<Piece> pieces(const std::vector<Token>& tokens, const std::map<std::
         if (type == QPDFTokenizer::tt_string) {
             out.back().text += lettersOf(tokens[i].getValue(), font);
             out.back().strings.push_back(i);
-            out.back().mapped = out.back().mapped || (font && !font->simple);
+            out.back().mapped = out.back().mapped || (font && (!font->simple || !font->letters.empty()));
         } else if (type == QPDFTokenizer::tt_name) {
             name = tokens[i].getValue();
         } else if (type == QPDFTokenizer::tt_word && tokens[i].getValue() == "Tf") {

@@ -27,7 +27,7 @@ std::unique_ptr<QPDF> open(const std::string& bytes);
 
 // Hands the text each page shows (the strings of its text operators, line by line) to `edit`, and puts back the
 // strings `edit` changed; a line shown in codes that are not its letters loses its text whole when `edit` changes
-// it. Text is read from simple fonts' bytes and through the map from codes to letters other fonts carry:
+// it. Text is read through the map from codes to letters a font carries, else from a simple font's bytes:
 // `readable` turns false when a page shows text through a font with neither, draws drawings of its own, fills
 // with a pattern that shows text, or has an annotation whose look shows text.
 bool editShown(QPDF& pdf, const Edit& edit, bool* readable);
