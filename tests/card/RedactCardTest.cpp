@@ -10,6 +10,7 @@
 
 #include <QClipboard>
 #include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QPdfDocument>
@@ -381,6 +382,23 @@ TEST(RedactCard, NothingRedactedReadsInARealTerminalCapture) {
         EXPECT_TRUE(ours.contains(QLatin1String(word))) << word << " in " << ours.toStdString();
 }
 
+// A one-page PDF showing nothing in its page's words, `shown` being drawn by what `add` puts on that page.
+std::string innerDrawing(const std::string& shown,
+                         const std::function<void(QPDF&, QPDFObjectHandle page, QPDFObjectHandle drawing)>& add) {
+    const std::string bytes = pdfBytes("", "Plan");
+    QPDF pdf;
+    pdf.processMemoryFile("inner", bytes.data(), bytes.size());
+    QPDFObjectHandle page = QPDFPageDocumentHelper(pdf).getAllPages().front().getObjectHandle();
+    QPDFObjectHandle drawing = QPDFObjectHandle::newStream(&pdf, "BT /F1 9 Tf 2 5 Td (" + shown + ") Tj ET");
+    drawing.getDict().replaceKey("/Resources", page.getKey("/Resources").shallowCopy());
+    add(pdf, page, drawing);
+    QPDFWriter writer(pdf);
+    writer.setOutputMemory();
+    writer.write();
+    const std::shared_ptr<Buffer> out = writer.getBufferSharedPointer();
+    return std::string(reinterpret_cast<const char*>(out->getBuffer()), out->getSize());
+}
+
 // After Redact on a PDF, no secret found anywhere (on a page, in the details, notes, fields, outline) is left in
 // any string of the file, and the file holds the shown page covered by the time the run reports; fields and notes
 // without an appearance are drawn as viewers draw them, and pages turned sideways are read the way their text runs.
@@ -400,7 +418,7 @@ TEST(RedactCard, NoSecretFoundAnywhereStaysInThePdf) {
         Unseen unseen = {};
         QRectF covered = {}; // on page 2 after the run, in points: dark
         bool cut = false;    // the card shows the top half of page 1
-        std::string title{}; // an update in place makes this the title
+        std::string title{}; // an update in place makes this the title; one update for each of several (`|`)
     };
     // A card number in a form field on page 2 that has no appearance of its own.
     const auto bareField = [&card](const char* what, bool viewerDraws) {
@@ -544,11 +562,33 @@ TEST(RedactCard, NoSecretFoundAnywhereStaysInThePdf) {
          },
          QStringLiteral("1 item redacted \u00b7 double"),
          {QStringLiteral("ola.berg@example.no")}},
+        {"an attached PDF in a plain font whose map gives other letters than its bytes",
+         {QStringLiteral("Nothing here"), QStringLiteral("The end")},
+         [](QPDF& pdf, std::vector<QPDFPageObjectHelper>&) {
+             attach(pdf, pdfBytes("BT /F1 12 Tf 30 500 Td (Xsjuf!up!pmb/cfshAfybnqmf/op) Tj ET", "Plan", {},
+                                  "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+                                  "1 begincodespacerange <00> <FF> endcodespacerange 1 beginbfrange <21> <7F> <0020> "
+                                  "endbfrange"));
+         },
+         QStringLiteral("1 item redacted \u00b7 double"),
+         {QStringLiteral("ola.berg@example.no")}},
         {"an attached PDF whose text is drawn through glyph numbers",
          {QStringLiteral("Nothing here"), QStringLiteral("The end")},
          [](QPDF& pdf, std::vector<QPDFPageObjectHelper>&) {
              attach(pdf, pdfBytes("BT /F1 12 Tf 30 500 Td <00420043> Tj ET", "Plan", {},
                                   "<< /Type /Font /Subtype /Type0 /BaseFont /Glyphs /Encoding /Identity-H >>"));
+         },
+         QStringLiteral("Nothing sensitive found \u00b7 some text may still be readable"),
+         {}},
+        {"an attached file whose bytes can't be unpacked",
+         {QStringLiteral("Nothing here"), QStringLiteral("The end")},
+         [](QPDF& pdf, std::vector<QPDFPageObjectHelper>&) {
+             attach(pdf, "notes");
+             QPDFEmbeddedFileDocumentHelper(pdf)
+                 .getEmbeddedFile("inner.pdf")
+                 ->getEmbeddedFileStream()
+                 .replaceStreamData("not deflated", QPDFObjectHandle::newName("/FlateDecode"),
+                                    QPDFObjectHandle::newNull());
          },
          QStringLiteral("Nothing sensitive found \u00b7 some text may still be readable"),
          {}},
@@ -584,6 +624,65 @@ TEST(RedactCard, NoSecretFoundAnywhereStaysInThePdf) {
          {},
          false,
          "Report"},
+        {"a secret only in a title more updates in place ago than are read",
+         {QStringLiteral("Nothing here"), QStringLiteral("The end")},
+         [](QPDF& pdf, std::vector<QPDFPageObjectHelper>&) { setInfo(pdf, "/Title (Report for ann.lee@example.org)"); },
+         QStringLiteral("Nothing sensitive found \u00b7 some text may still be readable"),
+         {},
+         {},
+         {},
+         {},
+         {},
+         false,
+         "Report 1|Report 2|Report 3|Report 4|Report 5|Report 6|Report 7|Report 8|Report 9"},
+        {"an attached PDF whose title held an address until an update of it in place",
+         {QStringLiteral("Nothing here"), QStringLiteral("The end")},
+         [](QPDF& pdf, std::vector<QPDFPageObjectHelper>&) {
+             QTemporaryDir dir;
+             QFile inner(dir.filePath(QStringLiteral("inner.pdf")));
+             const std::string before = pdfBytes("", "Report for ann.lee@example.org");
+             ASSERT_TRUE(inner.open(QIODevice::WriteOnly) && inner.write(before.data(), qint64(before.size())));
+             inner.close();
+             updateTitle(inner.fileName(), "Report");
+             ASSERT_TRUE(inner.open(QIODevice::ReadOnly));
+             attach(pdf, inner.readAll().toStdString());
+         },
+         QStringLiteral("1 item redacted \u00b7"),
+         {QStringLiteral("ann.lee@example.org")}},
+        {"an attached PDF whose stamp shows an address in its look alone",
+         {QStringLiteral("Nothing here"), QStringLiteral("The end")},
+         [](QPDF& pdf, std::vector<QPDFPageObjectHelper>&) {
+             attach(pdf, innerDrawing("Write to ola.berg@example.no", [](QPDF& inner, QPDFObjectHandle page,
+                                                                         QPDFObjectHandle look) {
+                        look.getDict().replaceKey("/Subtype", QPDFObjectHandle::newName("/Form"));
+                        look.getDict().replaceKey("/BBox", QPDFObjectHandle::parse("[0 0 180 20]"));
+                        QPDFObjectHandle stamp =
+                            made(inner, "<< /Type /Annot /Subtype /Stamp /Rect [20 250 200 270] /F 4 >>");
+                        stamp.replaceKey("/AP", QPDFObjectHandle::newDictionary({{"/N", look}}));
+                        page.replaceKey("/Annots", QPDFObjectHandle::newArray({stamp}));
+                    }));
+         },
+         QStringLiteral("Nothing sensitive found \u00b7 some text may still be readable"),
+         {}},
+        {"an attached PDF whose page is filled with a pattern that shows an address",
+         {QStringLiteral("Nothing here"), QStringLiteral("The end")},
+         [](QPDF& pdf, std::vector<QPDFPageObjectHelper>&) {
+             attach(
+                 pdf, innerDrawing("Write to ola.berg@example.no", [](QPDF& inner, QPDFObjectHandle page,
+                                                                      QPDFObjectHandle tile) {
+                     tile.getDict().replaceKey("/PatternType", QPDFObjectHandle::newInteger(1));
+                     tile.getDict().replaceKey("/PaintType", QPDFObjectHandle::newInteger(1));
+                     tile.getDict().replaceKey("/TilingType", QPDFObjectHandle::newInteger(1));
+                     tile.getDict().replaceKey("/BBox", QPDFObjectHandle::parse("[0 0 420 595]"));
+                     tile.getDict().replaceKey("/XStep", QPDFObjectHandle::newInteger(420));
+                     tile.getDict().replaceKey("/YStep", QPDFObjectHandle::newInteger(595));
+                     page.getKey("/Resources").replaceKey("/Pattern", QPDFObjectHandle::newDictionary({{"/P1", tile}}));
+                     page.replaceKey("/Contents",
+                                     QPDFObjectHandle::newStream(&inner, "/Pattern cs /P1 scn 0 0 420 595 re f"));
+                 }));
+         },
+         QStringLiteral("Nothing sensitive found \u00b7 some text may still be readable"),
+         {}},
         {"a card number in type two pixels high on the page shown",
          {QStringLiteral("Nothing here"), QStringLiteral("The end")},
          [](QPDF&, std::vector<QPDFPageObjectHelper>&) {},
@@ -634,7 +733,8 @@ TEST(RedactCard, NoSecretFoundAnywhereStaysInThePdf) {
         QTemporaryDir dir;
         const QString path = pdfEdited(dir, row.pages, row.edit, row.unseen);
         if (!row.title.empty()) {
-            updateTitle(path, row.title);
+            for (const QString& title : QString::fromStdString(row.title).split(u'|'))
+                updateTitle(path, title.toStdString());
             ASSERT_TRUE(fileHolds(path, QStringLiteral("ann.lee")));
             ASSERT_EQ(QProcess::execute(QStringLiteral("qpdf"), {"--check", path}), 0);
         }

@@ -694,8 +694,8 @@ const char* const scriptMail = "ops@example.dev";        // a field's script, ke
 const char* const oldDest = "old.dest@example.org";      // a destination named by a name object
 const char* const wideXmp = "wu.li@example.cn";          // a page's metadata, written as UTF-16
 const char* const commentXmp = "ivo.kos@example.hr";     // the metadata's title, parted by a comment at its "@"
-const char* const attachedMail = "eva.lind@example.se";  // the words of an attached file
-const char* const wideFileMail = "tove.ness@example.no"; // a note's attached file, saved as UTF-16
+const char* const attachedMail = "eva.lind@example.se";  // the words of an attached file, in runs
+const char* const wideFileMail = "tove.ness@example.no"; // a note's attached file, UTF-16, no /Type
 const char* const cdataMail = "ada.ek@example.fi";       // the metadata's description, half of it in CDATA
 const char* const stampMail = "roni.vest@example.it";    // a stamp's look, in white and kerned apart
 const char* const unusedMail = "ulla.berg@example.dk";   // a drawing page 2 holds and never draws
@@ -764,7 +764,9 @@ QByteArray stringsEverywhere() {
             "<< /Names [(notes-.txt) 21 0 R (notes-" + QByteArray(fileMail) + ".txt) 22 0 R] >>",
             "<< /Type /Filespec /UF (notes-.txt) /EF << /F 23 0 R >> >>",
             "<< /Type /Filespec /UF (notes-" + QByteArray(fileMail) + ".txt) /EF << /F 23 0 R >> >>",
-            stream("notes for " + QByteArray(attachedMail), "/Type /EmbeddedFile /Params << /Size 29 >>"),
+            // Stored in runs: one run of 29 literal bytes, then the end.
+            stream(char(28) + QByteArray("notes for ") + QByteArray(attachedMail) + char(-128),
+                   "/Type /EmbeddedFile /Filter /RunLengthDecode /Params << /Size 29 >>"),
             stream("0 0 1 rg 0 0 50 20 re f", "/Subtype /Form /BBox [0 0 50 20]"),
             stream("this.mailDoc({cTo: \"" + QByteArray(scriptMail) + "\"});"),
             "<< /Type /Annot /Subtype /Link /Rect [0 0 10 10] /A << /S /GoTo /D /" +
@@ -776,8 +778,7 @@ QByteArray stringsEverywhere() {
                    "/Type /Metadata /Subtype /XML"),
             "<< /Type /Annot /Subtype /FileAttachment /Rect [60 60 80 80] /FS << /Type /Filespec /UF (memo.txt) "
             "/EF << /F 29 0 R >> >> >>",
-            stream(utf16(QStringLiteral("\uFEFFWrite to %1\n").arg(QString::fromLatin1(wideFileMail)), false),
-                   "/Type /EmbeddedFile"),
+            stream(utf16(QStringLiteral("\uFEFFWrite to %1\n").arg(QString::fromLatin1(wideFileMail)), false)),
             "<< /Type /Annot /Subtype /Stamp /Rect [20 250 200 270] /F 4 /AP << /N 31 0 R >> >>",
             stream("1 1 1 rg BT /Helv 9 Tf 2 5 Td [(Write to " + QByteArray(stampMail).insert(4, ") -20 (") +
                        ")] TJ ET",
@@ -843,8 +844,8 @@ TEST(PdfRewrite, ASecretLeavesEveryStringOfTheDocument) {
         {"a destination named by a name object", oldDest, false},
         {"a page's metadata in UTF-16", wideXmp, false},
         {"the metadata's title, parted by a comment", commentXmp, false},
-        {"an attached file's words", attachedMail, true},
-        {"a note's attached file in UTF-16", wideFileMail, false},
+        {"an attached file's words, stored in runs", attachedMail, true},
+        {"a note's attached file in UTF-16, its stream not saying what it is", wideFileMail, false},
         {"the metadata's description, half of it in CDATA", cdataMail, false},
         {"a stamp's look drawn in white", stampMail, false, false},
         {"a drawing the page holds but never draws", unusedMail, true, false},

@@ -90,8 +90,8 @@ std::string utf16ToUtf8(const std::string& bytes) {
     return out;
 }
 
-// How a font's codes read as letters: a simple font's bytes are its letters; another's codes go through the map
-// from codes to letters it carries.
+// How a font's codes read as letters: through the map from codes to letters it carries; a simple font's bytes
+// are its letters where it carries none.
 struct FontText {
     bool simple = false;
     size_t width = 1; // bytes a code
@@ -159,13 +159,14 @@ std::map<std::string, std::string> cmapLetters(const std::string& cmap) {
 
 std::optional<FontText> fontText(QPDFObjectHandle font) {
     FontText text;
-    if (simpleFont(font)) {
-        text.simple = true;
-        return text;
-    }
+    text.simple = simpleFont(font);
     if (!font.isDictionary())
         return std::nullopt;
+    // Readers copy a font's letters through its map when it has one, a simple font's too: its bytes then need not
+    // be the letters a reader copies.
     QPDFObjectHandle map = font.getKey("/ToUnicode");
+    if (text.simple && !map.isStream())
+        return text;
     if (!map.isStream())
         return std::nullopt;
     const bool composite = font.getKey("/Subtype").isNameAndEquals("/Type0");
@@ -178,13 +179,50 @@ std::optional<FontText> fontText(QPDFObjectHandle font) {
         const auto data = map.getStreamData(qpdf_dl_generalized);
         text.letters = cmapLetters(std::string(reinterpret_cast<const char*>(data->getBuffer()), data->getSize()));
     } catch (const std::exception&) {
-        return std::nullopt;
+        if (!text.simple)
+            return std::nullopt;
     }
     return text;
 }
 
+// Whether a drawing of its own shows any text: one that can't be read may.
+bool showsText(QPDFObjectHandle drawing) {
+    Collect collect;
+    Pl_Discard discard;
+    try {
+        drawing.filterAsContents(&collect, &discard);
+    } catch (const std::exception&) {
+        return true;
+    }
+    for (const Token& token : collect.tokens)
+        if (token.getType() == QPDFTokenizer::tt_string)
+            return true;
+    return false;
+}
+
+// Whether an annotation of the page is drawn by a look of its own that shows text (a stamp, a note's box): its
+// words may be nowhere else, and are not searched here.
+bool annotationsShowText(QPDFPageObjectHelper& page) {
+    QPDFObjectHandle annotations = page.getObjectHandle().getKey("/Annots");
+    if (!annotations.isArray())
+        return false;
+    for (QPDFObjectHandle annotation : annotations.aitems()) {
+        if (!annotation.isDictionary() || !annotation.getKey("/AP").isDictionary())
+            continue;
+        QPDFObjectHandle looks = annotation.getKey("/AP").getKey("/N");
+        if (looks.isStream() && showsText(looks))
+            return true;
+        if (looks.isDictionary())
+            for (const std::string& state : looks.getKeys())
+                if (QPDFObjectHandle look = looks.getKey(state); look.isStream() && showsText(look))
+                    return true;
+    }
+    return false;
+}
+
 // The fonts of the page by their resource names; `readable` turns false when one of them, or a drawing of its
-// own (which may show text, not searched here), can't be read.
+// own (which may show text, not searched here), can't be read: a form it draws, or a pattern it fills with that
+// shows text.
 std::map<std::string, FontText> pageFonts(QPDFPageObjectHelper& page, bool* readable) {
     std::map<std::string, FontText> out;
     QPDFObjectHandle resources = page.getAttribute("/Resources", false);
@@ -195,6 +233,11 @@ std::map<std::string, FontText> pageFonts(QPDFPageObjectHelper& page, bool* read
         for (const std::string& key : drawings.getKeys())
             if (QPDFObjectHandle drawing = drawings.getKey(key);
                 drawing.isStream() && drawing.getDict().getKey("/Subtype").isNameAndEquals("/Form"))
+                *readable = false;
+    QPDFObjectHandle patterns = resources.getKey("/Pattern");
+    if (patterns.isDictionary())
+        for (const std::string& key : patterns.getKeys())
+            if (QPDFObjectHandle pattern = patterns.getKey(key); pattern.isStream() && showsText(pattern))
                 *readable = false;
     QPDFObjectHandle fonts = resources.getKey("/Font");
     if (fonts.isDictionary())
@@ -208,13 +251,16 @@ std::map<std::string, FontText> pageFonts(QPDFPageObjectHelper& page, bool* read
 }
 
 // A string shown in `font` as letters.
+// A simple font's code its map leaves out is read as its byte, as readers do.
 std::string lettersOf(const std::string& shown, const FontText* font) {
-    if (!font || font->simple)
+    if (!font || (font->simple && font->letters.empty()))
         return shown;
     std::string out;
     for (size_t at = 0; at + font->width <= shown.size(); at += font->width)
         if (const auto letter = font->letters.find(shown.substr(at, font->width)); letter != font->letters.end())
             out += letter->second;
+        else if (font->simple)
+            out += shown[at];
     return out;
 }
 
@@ -236,7 +282,7 @@ std::vector<Piece> pieces(const std::vector<Token>& tokens, const std::map<std::
         if (type == QPDFTokenizer::tt_string) {
             out.back().text += lettersOf(tokens[i].getValue(), font);
             out.back().strings.push_back(i);
-            out.back().mapped = out.back().mapped || (font && !font->simple);
+            out.back().mapped = out.back().mapped || (font && (!font->simple || !font->letters.empty()));
         } else if (type == QPDFTokenizer::tt_name) {
             name = tokens[i].getValue();
         } else if (type == QPDFTokenizer::tt_word && tokens[i].getValue() == "Tf") {
@@ -273,6 +319,8 @@ bool editShown(QPDF& pdf, const Edit& edit, bool* readable) {
     bool changed = false;
     for (QPDFPageObjectHelper& page : QPDFPageDocumentHelper(pdf).getAllPages()) {
         const std::map<std::string, FontText> fonts = pageFonts(page, readable);
+        if (annotationsShowText(page))
+            *readable = false;
         Collect collect;
         Pl_Discard discard;
         try {
@@ -311,6 +359,30 @@ bool editShown(QPDF& pdf, const Edit& edit, bool* readable) {
         changed = true;
     }
     return changed;
+}
+
+std::vector<size_t> earlierRevisions(std::string_view bytes, bool* older) {
+    constexpr size_t mostRevisions = 8;
+    std::vector<size_t> ends;
+    for (size_t at = bytes.find("%%EOF"); at != std::string_view::npos; at = bytes.find("%%EOF", at + 5)) {
+        // A linearized file's first part ends in "startxref 0": it is no revision of its own.
+        const size_t from = at > 32 ? at - 32 : 0;
+        const size_t mark = bytes.substr(from, at - from).rfind("startxref");
+        if (mark != std::string_view::npos) {
+            const std::string_view offset = bytes.substr(from + mark + 9, at - from - mark - 9);
+            if (offset.find_first_not_of(" \t\r\n0") == std::string_view::npos)
+                continue;
+        }
+        ends.push_back(at + 5);
+    }
+    // The last one ends the document as it is now.
+    if (!ends.empty())
+        ends.pop_back();
+    if (older)
+        *older = ends.size() > mostRevisions;
+    if (ends.size() > mostRevisions)
+        ends.erase(ends.begin(), ends.end() - mostRevisions);
+    return ends;
 }
 
 std::string written(QPDF& pdf) {

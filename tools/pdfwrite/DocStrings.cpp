@@ -333,7 +333,7 @@ std::string toUtf16(const std::string& text, bool bigEndian) {
 bool editStreamText(QPDFObjectHandle stream, const Edit& edit, bool xml) {
     std::string text;
     try {
-        const auto data = stream.getStreamData(qpdf_dl_generalized);
+        const auto data = stream.getStreamData(qpdf_dl_specialized);
         text.assign(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
     } catch (const std::exception&) {
         // Text we cannot read holds nothing we could show or search.
@@ -372,9 +372,10 @@ void attachmentChanged(QPDFObjectHandle stream) {
     }
 }
 
+// Its bytes as whoever opens it reads them: through every filter that gives them back whole (run lengths too).
 std::optional<std::string> attachedBytes(QPDFObjectHandle stream) {
     try {
-        const auto data = stream.getStreamData(qpdf_dl_generalized);
+        const auto data = stream.getStreamData(qpdf_dl_specialized);
         return std::string(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
     } catch (const std::exception&) {
         return std::nullopt;
@@ -405,6 +406,22 @@ void editAttachedPdf(QPDFObjectHandle stream, const std::string& bytes, const Ed
     try {
         visit(*inner, tracked, nesting + 1, unread);
         AttachedPdfs::editShown(*inner, tracked, &readable);
+        // What an earlier revision of it holds stays in its bytes until it is written anew: a secret found there
+        // is listed, and makes the whole of it written again.
+        bool older = false;
+        for (const size_t end : AttachedPdfs::earlierRevisions(bytes, &older)) {
+            if (changed)
+                break;
+            const std::unique_ptr<QPDF> earlier = AttachedPdfs::open(bytes.substr(0, end));
+            bool ignored = true;
+            if (earlier) {
+                visit(*earlier, tracked, nesting + 1, &ignored);
+                AttachedPdfs::editShown(*earlier, tracked, &ignored);
+            }
+        }
+        // Older ones are not read, and stay unless it is written anew.
+        if (older && !changed)
+            *unread = true;
         if (changed) {
             stream.replaceStreamData(AttachedPdfs::written(*inner), QPDFObjectHandle::newNull(),
                                      QPDFObjectHandle::newNull());
@@ -506,8 +523,10 @@ std::string shownText(QPDFObjectHandle dict) {
     return out;
 }
 
-// The scripts kept in streams that an object's actions (at any depth of its direct arrays and dictionaries) run.
-void scriptsWithin(QPDFObjectHandle object, std::set<QPDFObjGen>* scripts, int depth) {
+// The scripts kept in streams that an object's actions (at any depth of its direct arrays and dictionaries) run,
+// and the files its file specifications attach: those need not say they are attached files, and a note that
+// attaches a file (rather than the document's list of them) often does not.
+void streamsWithin(QPDFObjectHandle object, std::set<QPDFObjGen>* scripts, std::set<QPDFObjGen>* attached, int depth) {
     if (depth > deepest)
         return;
     if (object.isDictionary()) {
@@ -515,13 +534,17 @@ void scriptsWithin(QPDFObjectHandle object, std::set<QPDFObjGen>* scripts, int d
             QPDFObjectHandle value = object.getKey(key);
             if (key == "/JS" && value.isStream() && value.isIndirect())
                 scripts->insert(value.getObjGen());
-            else if (!value.isIndirect())
-                scriptsWithin(value, scripts, depth + 1);
+            else if (key == "/EF" && value.isDictionary())
+                for (const std::string& kind : value.getKeys())
+                    if (QPDFObjectHandle file = value.getKey(kind); file.isStream() && file.isIndirect())
+                        attached->insert(file.getObjGen());
+            if (!value.isIndirect())
+                streamsWithin(value, scripts, attached, depth + 1);
         }
     } else if (object.isArray()) {
         for (QPDFObjectHandle item : object.aitems())
             if (!item.isIndirect())
-                scriptsWithin(item, scripts, depth + 1);
+                streamsWithin(item, scripts, attached, depth + 1);
     }
 }
 
@@ -611,11 +634,11 @@ void visit(QPDF& pdf, const Edit& edit, int nesting, bool* unread) {
     // words from what is left of them, as it draws a note or field that never had one.
     std::map<QPDFObjGen, std::string> drawn;
     // Scripts kept in streams of their own: what they mail to or show is words too.
-    std::set<QPDFObjGen> scripts;
+    std::set<QPDFObjGen> scripts, attached;
     for (QPDFObjectHandle object : pdf.getAllObjects()) {
         if (object.isDictionary() && object.hasKey("/AP"))
             drawn.emplace(object.getObjGen(), shownText(object));
-        scriptsWithin(object, &scripts, 0);
+        streamsWithin(object, &scripts, &attached, 0);
     }
 
     for (QPDFObjectHandle object : pdf.getAllObjects()) {
@@ -627,9 +650,12 @@ void visit(QPDF& pdf, const Edit& edit, int nesting, bool* unread) {
         } else if (object.isStream()) {
             editWithin(object.getDict(), edit, 0);
             // An attached file of text is read by whoever opens it: its words are the document's too.
-            if (isAttachment(object)) {
-                if (const std::optional<std::string> bytes = attachedBytes(object);
-                    bytes && AttachedPdfs::isPdf(*bytes))
+            if (isAttachment(object) || attached.count(object.getObjGen())) {
+                // One whose bytes can't be read may hold anything.
+                const std::optional<std::string> bytes = attachedBytes(object);
+                if (!bytes)
+                    *unread = true;
+                else if (AttachedPdfs::isPdf(*bytes))
                     editAttachedPdf(object, *bytes, edit, nesting, unread);
                 else if (editStreamText(object, edit, false))
                     attachmentChanged(object);

@@ -298,31 +298,6 @@ int rewrite(const char* source, const char* listPath, const char* target) {
     std::_Exit(outcome);
 }
 
-// Where the earlier revisions of a document updated in place end: each update is appended after the old bytes,
-// which still hold what it replaced. The latest few, each the length of the file it was.
-std::vector<size_t> earlierRevisions(const Source& in) {
-    constexpr size_t mostRevisions = 8;
-    const std::string_view bytes(in.data, in.size);
-    std::vector<size_t> ends;
-    for (size_t at = bytes.find("%%EOF"); at != std::string_view::npos; at = bytes.find("%%EOF", at + 5)) {
-        // A linearized file's first part ends in "startxref 0": it is no revision of its own.
-        const size_t from = at > 32 ? at - 32 : 0;
-        const size_t mark = bytes.substr(from, at - from).rfind("startxref");
-        if (mark != std::string_view::npos) {
-            const std::string_view offset = bytes.substr(from + mark + 9, at - from - mark - 9);
-            if (offset.find_first_not_of(" \t\r\n0") == std::string_view::npos)
-                continue;
-        }
-        ends.push_back(at + 5);
-    }
-    // The last one ends the document as it is now.
-    if (!ends.empty())
-        ends.pop_back();
-    if (ends.size() > mostRevisions)
-        ends.erase(ends.begin(), ends.end() - mostRevisions);
-    return ends;
-}
-
 // The words an earlier revision holds, the text its pages show in simple fonts too: a rewrite leaves its bytes
 // behind, so a secret only it holds has to be found to be taken out. One that can't be read holds nothing.
 void listEarlier(const Source& in, size_t end, std::set<std::string>* seen, std::string* out) {
@@ -356,7 +331,10 @@ int listStrings(const char* source, const char* target) {
                 out += text + '\0';
         // Earlier revisions are read within a part of the time the child has, newest first; those left say so.
         const auto start = std::chrono::steady_clock::now();
-        const std::vector<size_t> ends = earlierRevisions(in);
+        bool older = false;
+        const std::vector<size_t> ends = AttachedPdfs::earlierRevisions({in.data, in.size}, &older);
+        // Those older than the latest few are not read: they may hold anything.
+        unread = unread || older;
         for (auto end = ends.rbegin(); end != ends.rend(); ++end) {
             if (std::chrono::steady_clock::now() - start > std::chrono::seconds(3)) {
                 unread = true;
