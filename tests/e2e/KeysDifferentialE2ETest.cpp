@@ -971,14 +971,24 @@ TEST(KeysDifferential, LeftByTheWindowManager) {
         {"resize", from({S::OtherDesktop, S::Open, S::Escape, S::Type, S::HomeDesktop, S::Type})},
         {"shortcut dialog", from({S::OtherDesktop, S::Open, S::Button, S::Type, S::HomeDesktop, S::Type})},
     };
+    // In CI, openbox plays every row, icewm those that close a window on the second desktop, jwm those that
+    // minimise; PICTOLARIUM_E2E_ALL_WAYS=1 plays every row under each.
+    const bool allWays = qEnvironmentVariableIntValue("PICTOLARIUM_E2E_ALL_WAYS") == 1;
+    const struct {
+        Manager manager;
+        QList<int> inCi;
+    } managers[] = {{Manager::Openbox, {0, 1, 2, 3, 4, 5, 6, 7}}, {Manager::IceWm, {0, 6, 7}}, {Manager::Jwm, {3, 4}}};
     const QByteArray only = qgetenv("PICTOLARIUM_KEYS_MANAGER");
-    for (const Manager manager : {Manager::Openbox, Manager::IceWm, Manager::Jwm}) {
+    for (const auto& [manager, inCi] : managers) {
         if (!only.isEmpty() && only != managerName(manager))
             continue;
         KeysStage stage(manager, hiddenTools);
         ASSERT_TRUE(stage.start()) << stage.error.toStdString();
         Player player(stage);
-        for (const auto& r : rows) {
+        for (int i = 0; i < int(std::size(rows)); ++i) {
+            if (!allWays && !inCi.contains(i))
+                continue;
+            const auto& r = rows[i];
             const Row row = compare(player, kind(r.kind), r.steps);
             std::fprintf(stderr, "keys: %s | %s\n", managerName(manager), qPrintable(row.text));
             EXPECT_TRUE(row.pass) << managerName(manager) << ": " << row.text.toStdString();
