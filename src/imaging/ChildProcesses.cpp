@@ -3,11 +3,14 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <cerrno>
+#include <sys/stat.h>
 
 namespace ChildProcesses {
 
@@ -21,15 +24,30 @@ QString find(const QString& name, const QString& folder) {
     return onPath.isEmpty() ? name : onPath;
 }
 
-QString notAFile(const QString& path) {
-    const QFileInfo info(path);
-    // A name given as text that stood for bytes that are not UTF-8 names another file; that one is not gone.
-    if (!info.exists())
+QString notOpened(int error, const QString& path) {
+    switch (error) {
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("there is no permission to read it");
+    case ELOOP:
+        return QStringLiteral("it is a link that leads nowhere");
+    case ENOENT:
+    case ENOTDIR:
+        // A name given as text that stood for bytes that are not UTF-8 names another file; that one is not gone.
         return path.contains(QChar::ReplacementCharacter) ? QStringLiteral("its name is not UTF-8 text")
                                                           : QStringLiteral("the file is gone");
-    if (info.isDir())
+    default:
+        return QStringLiteral("it could not be read");
+    }
+}
+
+QString notAFile(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return notOpened(errno, path);
+    if (S_ISDIR(st.st_mode))
         return QStringLiteral("it is a folder");
-    if (!info.isFile())
+    if (!S_ISREG(st.st_mode))
         return QStringLiteral("it is not a regular file");
     return {};
 }

@@ -46,7 +46,8 @@ namespace IsolatedDecode {
 namespace {
 
 // PasswordNeeded: a PDF that opens only with a password we do not have. NoCodec: a picture whose codec is missing
-// (the HEIC module); the output file holds the reason instead of pixels.
+// (the HEIC module); the output file holds the reason instead of pixels. NoPermission, LinkLoop, Gone: the source
+// could not be opened, and why.
 enum Exit {
     Ok = 0,
     Unreadable = 2,
@@ -57,7 +58,10 @@ enum Exit {
     Empty = 7,
     CopyFailed = 8,
     PasswordNeeded = 9,
-    NoCodec = 10
+    NoCodec = 10,
+    NoPermission = 11,
+    LinkLoop = 12,
+    Gone = 13
 };
 
 struct Header {
@@ -182,6 +186,12 @@ QString failureText(const Job& job, int code) {
         return QStringLiteral("the file is empty");
     case CopyFailed:
         return QStringLiteral("it could not be copied into the screenshot folder");
+    case NoPermission:
+        return ChildProcesses::notOpened(EACCES, job.source);
+    case LinkLoop:
+        return ChildProcesses::notOpened(ELOOP, job.source);
+    case Gone:
+        return ChildProcesses::notOpened(ENOENT, job.source);
     default:
         return QStringLiteral("it could not be read");
     }
@@ -303,17 +313,45 @@ qint64 sourceSize(int fd) {
     return st.st_size;
 }
 
+// Why the source could not be opened: the exit code for an errno value. A file we may not read is not a broken
+// one, nor is a link that leads round in a circle one that is gone.
+int notOpened(int error) {
+    switch (error) {
+    case EACCES:
+    case EPERM:
+        return NoPermission;
+    case ELOOP:
+        return LinkLoop;
+    case ENOENT:
+    case ENOTDIR:
+        return Gone;
+    default:
+        return Unreadable;
+    }
+}
+
+// Why the source's first bytes could not be read: replaced since the caller looked at it (a pipe or a folder now
+// stands under its name, or nothing), or not ours to read.
+int whyUnread(const QString& path) {
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st {};
+    if (::stat(name.constData(), &st) == 0 && !S_ISREG(st.st_mode))
+        return NotRegular;
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return notOpened(errno);
+    ::close(fd);
+    return Unreadable;
+}
+
 // What the start of the file already tells, before the rest is read: a file that is not what the reader asked
 // for reads, or whose picture could never fit, is refused at once, however large the file.
 int preflight(const QString& mode, const QString& path, const QString& what, qint64 pixelLimit) {
     if (mode == u"pdf")
         return Ok;
     QByteArray head;
-    if (!ImageCodec::readHead(path, ImageCodec::headLength, &head)) {
-        // Replaced since the caller looked at it: a pipe or a folder now stands under its name.
-        struct stat st {};
-        return ::stat(QFile::encodeName(path).constData(), &st) == 0 && !S_ISREG(st.st_mode) ? NotRegular : Unreadable;
-    }
+    if (!ImageCodec::readHead(path, ImageCodec::headLength, &head))
+        return whyUnread(path);
     if (head.isEmpty())
         return Empty;
     const bool thumbnail = mode == u"thumbnail";
@@ -353,7 +391,7 @@ public:
     int open(const QString& path, int copy) {
         const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0)
-            return Unreadable;
+            return notOpened(errno);
         const qint64 size = sourceSize(fd);
         if (size < 0) {
             ::close(fd);

@@ -139,16 +139,38 @@ TEST(IsolatedDecode, RefusesHostileAndBrokenFilesWithAReason) {
 
 // The program's own reads (a copy, the newest screenshot): by content whatever the name, through the child; never
 // before the call has returned, and never holding the thread that called while the picture is decoded; refused in
-// the words of opening.
+// the words of opening. A file that can't be opened says why, not that it is no picture.
 TEST(IsolatedDecode, TheProgramsOwnReadsGoTheSameWayWithoutBlocking) {
     Folder folder;
     const QByteArray png = encoded(markers(2, 2, 8), "png");
+    // A file no one may read, one in a folder no one may pass through, and two links that lead to each other.
+    const QString locked = folder.write(QStringLiteral("locked.png"), png).toLocalFile();
+    ASSERT_TRUE(QDir().mkpath(folder.path(QStringLiteral("shut"))));
+    folder.write(QStringLiteral("shut/in.png"), png);
+    ASSERT_TRUE(QFile::setPermissions(locked, {}));
+    ASSERT_TRUE(QFile::setPermissions(folder.path(QStringLiteral("shut")), QFile::ReadOwner | QFile::WriteOwner));
+    ASSERT_TRUE(QFile::link(QStringLiteral("loop-b.png"), folder.path(QStringLiteral("loop.png"))));
+    ASSERT_TRUE(QFile::link(QStringLiteral("loop.png"), folder.path(QStringLiteral("loop-b.png"))));
+    // Root may read anything: its decoder is started without that power, as a user's is.
+    const QByteArray decoder =
+        QFile::encodeName(ChildProcesses::find(QStringLiteral("pictolarium-decode"), QStringLiteral("decode")));
+    const QString script =
+        folder
+            .write(QStringLiteral("decode.sh"), "#!/bin/sh\n[ \"$(id -u)\" = 0 ] && exec setpriv --inh-caps=-all "
+                                                "--bounding-set=-dac_override,-dac_read_search '" +
+                                                    decoder + "' \"$@\"\nexec '" + decoder + "' \"$@\"\n")
+            .toLocalFile();
+    QFile::setPermissions(script, QFile::ReadOwner | QFile::ExeOwner);
+    IsolatedDecode::setProgram(script);
     const struct {
         const char* name;
         QByteArray bytes;
         const char* failure; // empty: it loads
         qint64 pixelLimit = 0;
     } cases[] = {
+        {"locked.png", {}, "there is no permission to read it"},
+        {"shut/in.png", {}, "there is no permission to read it"},
+        {"loop.png", {}, "it is a link that leads nowhere"},
         {"png-named.jpg", png, ""},
         {"worker.bmp", encoded(markers(2, 2, 8), "bmp"), ""},
         {"huge.webp", ManyPictures::oneColourWebp(16383, 16383), "the picture is too large"},
@@ -174,7 +196,6 @@ TEST(IsolatedDecode, TheProgramsOwnReadsGoTheSameWayWithoutBlocking) {
         const QString name = QString::fromLatin1(c.name);
         if (!c.bytes.isEmpty())
             folder.write(name, c.bytes);
-        std::fprintf(stderr, "stage1\n");
         std::optional<IsolatedDecode::Result> result;
         // The longest the calling thread's event loop went without a turn, from the call on.
         QElapsedTimer sinceTurn;
@@ -194,6 +215,8 @@ TEST(IsolatedDecode, TheProgramsOwnReadsGoTheSameWayWithoutBlocking) {
         EXPECT_EQ(result->tooLarge, QByteArray(c.failure) == "the picture is too large");
     }
     QImageReader::setAllocationLimit(budget);
+    IsolatedDecode::setProgram({});
+    QFile::setPermissions(folder.path(QStringLiteral("shut")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 // A decoder without its HEIC module names the module rather than calling a sound picture unreadable.
@@ -257,7 +280,6 @@ TEST(IsolatedDecode, NothingTheChildWritesHasANameUnlessTheCallerGivesItOne) {
         QFile::remove(gate);
         QFile::remove(started);
         QObject context;
-        std::fprintf(stderr, "stage1\n");
         std::optional<IsolatedDecode::Result> result;
         IsolatedDecode::start(
             jobFor(folder.write(QStringLiteral("in.png"), bytes).toLocalFile(), ImageFormat::png, temp), &context,
