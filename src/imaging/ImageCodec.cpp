@@ -37,17 +37,24 @@ const unsigned char* raw(const QByteArray& a) {
 
 // libjpeg pads a cut-off JPEG with grey and calls it a success; we want a cut-off file to be an error. The
 // entropy-coded data can hold 0xFFD9 only as the end marker, so a complete file has one after its last scan.
+// That marker sits at the file's end: only the last few megabytes are looked at, so a picture followed by far more
+// (a download still being written into a file of its final size, mostly zeros) counts as cut off, and is told
+// without reading through it.
+constexpr qsizetype jpegEndWindow = qsizetype(4) << 20;
+
 bool jpegComplete(const QByteArray& bytes) {
     const unsigned char* d = raw(bytes);
+    const qsizetype from = std::max<qsizetype>(2, bytes.size() - jpegEndWindow);
     qsizetype lastScan = -1;
-    for (qsizetype i = bytes.size() - 2; i >= 2; --i)
+    for (qsizetype i = bytes.size() - 2; i >= from; --i)
         if (d[i] == 0xFF && d[i + 1] == 0xDA) {
             lastScan = i;
             break;
         }
-    if (lastScan < 0)
+    // A scan longer than the window began before it: any end marker in the window comes after it.
+    if (lastScan < 0 && from == 2)
         return false;
-    for (qsizetype i = lastScan + 2; i + 1 < bytes.size(); ++i)
+    for (qsizetype i = lastScan < 0 ? from : lastScan + 2; i + 1 < bytes.size(); ++i)
         if (d[i] == 0xFF && d[i + 1] == 0xD9)
             return true;
     return false;

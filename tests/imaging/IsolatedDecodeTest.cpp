@@ -90,6 +90,19 @@ TEST(IsolatedDecode, DecodesWithTheClaimedReaderAndCopiesTheBytesItDecoded) {
     EXPECT_EQ(result.copy->link(folder.path(QStringLiteral("a.jpg"))), EEXIST) << "a name taken is not replaced";
     EXPECT_EQ(folder.read(QStringLiteral("a.jpg")), jpeg);
 
+    // A photo whose one scan runs longer than the end looked at for its end marker, whole and cut short.
+    QImage noise(1800, 1800, QImage::Format_RGB32);
+    for (int y = 0; y < noise.height(); ++y)
+        for (int x = 0; x < noise.width(); ++x)
+            noise.setPixel(x, y, qRgb((x * 7919 + y * 104729) % 251, (x * y) % 241, (x + y * 31) % 239));
+    const QByteArray photo = encoded(noise, "jpeg", 100);
+    ASSERT_GT(photo.size(), 5 << 20);
+    folder.write(QStringLiteral("photo.jpg"), photo);
+    folder.write(QStringLiteral("cut.jpg"), photo.chopped(1000));
+    EXPECT_EQ(decode(folder.path(QStringLiteral("photo.jpg")), ImageFormat::jpeg).image.size(), QSize(1800, 1800));
+    EXPECT_EQ(decode(folder.path(QStringLiteral("cut.jpg")), ImageFormat::jpeg).failure.toStdString(),
+              "it is not a readable JPEG picture");
+
     // Small, a one-colour WebP decodes: refused when huge, it is the memory limit that stops it.
     folder.write(QStringLiteral("small.webp"), ManyPictures::oneColourWebp(64, 48));
     const auto small = decode(folder.path(QStringLiteral("small.webp")), ImageFormat::webp);
@@ -331,7 +344,10 @@ TEST(IsolatedDecode, TheChildReadsOfAFileWhatItsPictureNeeds) {
         {"scan.tif", encoded(picture, "tiff"), gigabyte, ImageFormat::tiff, 0, 0, ""},
         {"tile.tif", encoded(picture, "tiff"), gigabyte, ImageFormat::tiff, 32, 0, ""},
         {"padded.png", encoded(picture, "png"), gigabyte, ImageFormat::png, 0, 0, ""},
-        {"padded.jpg", encoded(picture, "jpeg", 90), gigabyte - 1, ImageFormat::jpeg, 0, 0, ""},
+        {"padded.jpg", encoded(picture, "jpeg", 90), qint64(3) << 20, ImageFormat::jpeg, 0, 0, ""},
+        // Its end far from the file's: cut off as far as anyone can tell, and told without reading the rest.
+        {"vast.jpg", encoded(picture, "jpeg", 90), gigabyte - 1, ImageFormat::jpeg, 0, 0,
+         "it is not a readable JPEG picture"},
         // More than the caller takes, told by the header alone: refused before the rest is read.
         {"claims.png", pngClaiming(8000, 8000), 0, ImageFormat::png, 0, BoundedLoad::copyPixelLimit,
          "the picture is too large"},
