@@ -35,28 +35,41 @@ const unsigned char* raw(const QByteArray& a) {
     return reinterpret_cast<const unsigned char*>(a.constData());
 }
 
-// libjpeg pads a cut-off JPEG with grey and calls it a success; we want a cut-off file to be an error. The
-// entropy-coded data can hold 0xFFD9 only as the end marker, so a complete file has one after its last scan.
-// That marker sits at the file's end: only the last few megabytes are looked at, so a picture followed by far more
-// (a download still being written into a file of its final size, mostly zeros) counts as cut off, and is told
-// without reading through it.
-constexpr qsizetype jpegEndWindow = qsizetype(4) << 20;
-
+// libjpeg pads a cut-off JPEG with grey and calls it a success; we want a cut-off file to be an error. A complete
+// file reaches its end marker: walked from the start, segments by their lengths and each scan's entropy-coded data
+// up to the marker that ends it (that data holds 0xFF only as 0xFF00 or a restart marker). What follows the end
+// marker is never looked at: a phone's appended video, or a gigabyte of padding, is neither read through nor taken
+// for part of the picture.
 bool jpegComplete(const QByteArray& bytes) {
     const unsigned char* d = raw(bytes);
-    const qsizetype from = std::max<qsizetype>(2, bytes.size() - jpegEndWindow);
-    qsizetype lastScan = -1;
-    for (qsizetype i = bytes.size() - 2; i >= from; --i)
-        if (d[i] == 0xFF && d[i + 1] == 0xDA) {
-            lastScan = i;
-            break;
-        }
-    // A scan longer than the window began before it: any end marker in the window comes after it.
-    if (lastScan < 0 && from == 2)
+    const qsizetype n = bytes.size();
+    if (n < 4 || d[0] != 0xFF || d[1] != 0xD8)
         return false;
-    for (qsizetype i = lastScan < 0 ? from : lastScan + 2; i + 1 < bytes.size(); ++i)
-        if (d[i] == 0xFF && d[i + 1] == 0xD9)
+    qsizetype i = 2;
+    while (i < n) {
+        // Stray bytes between segments, as libjpeg skips them, then any fill bytes before the marker.
+        while (i < n && d[i] != 0xFF)
+            ++i;
+        while (i < n && d[i] == 0xFF)
+            ++i;
+        if (i >= n)
+            return false;
+        const unsigned char marker = d[i++];
+        if (marker == 0xD9)
             return true;
+        // Markers without a segment.
+        if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8))
+            continue;
+        if (i + 1 >= n)
+            return false;
+        const qsizetype length = qsizetype(d[i]) << 8 | d[i + 1];
+        if (length < 2)
+            return false;
+        i += length;
+        if (marker == 0xDA)
+            while (i + 1 < n && !(d[i] == 0xFF && d[i + 1] != 0x00 && (d[i + 1] < 0xD0 || d[i + 1] > 0xD7)))
+                ++i;
+    }
     return false;
 }
 

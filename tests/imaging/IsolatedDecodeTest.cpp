@@ -344,10 +344,15 @@ TEST(IsolatedDecode, TheChildReadsOfAFileWhatItsPictureNeeds) {
         {"scan.tif", encoded(picture, "tiff"), gigabyte, ImageFormat::tiff, 0, 0, ""},
         {"tile.tif", encoded(picture, "tiff"), gigabyte, ImageFormat::tiff, 32, 0, ""},
         {"padded.png", encoded(picture, "png"), gigabyte, ImageFormat::png, 0, 0, ""},
-        {"padded.jpg", encoded(picture, "jpeg", 90), qint64(3) << 20, ImageFormat::jpeg, 0, 0, ""},
-        // Its end far from the file's: cut off as far as anyone can tell, and told without reading the rest.
-        {"vast.jpg", encoded(picture, "jpeg", 90), gigabyte - 1, ImageFormat::jpeg, 0, 0,
-         "it is not a readable JPEG picture"},
+        {"padded.jpg", encoded(picture, "jpeg", 90), gigabyte - 1, ImageFormat::jpeg, 0, 0, ""},
+        // A phone's photo with its moving picture after the end, whose bytes may hold what looks like a scan.
+        {"motion.jpg",
+         encoded(picture, "jpeg", 90) +
+             QByteArray("\0\0\0\x18"
+                        "ftypmp42\xFF\xDA\0\x08",
+                        16) +
+             QByteArray(3000, '\x5A'),
+         0, ImageFormat::jpeg, 0, 0, ""},
         // More than the caller takes, told by the header alone: refused before the rest is read.
         {"claims.png", pngClaiming(8000, 8000), 0, ImageFormat::png, 0, BoundedLoad::copyPixelLimit,
          "the picture is too large"},
