@@ -114,8 +114,12 @@ signals:
 private:
     // Counts the requests for the newest screenshot: only the last one asked for opens its card.
     quint64 latestAsked = 0;
+    // A file handed over, once a worker has looked at it: refused with the words given, or read by the decoder.
+    void startOpening(const QString& refusal, const QFileInfo& info, const QString& folder, ImageFormat format);
     // The decoder's answer for a file handed over: the staged copy gets its name and becomes a card, or goes.
     void finishOpening(const QFileInfo& info, const QString& folder, const IsolatedDecode::Result& result);
+    // The named copy as a card (or a PDF's session).
+    void showOpened(const QFileInfo& info, const IsolatedDecode::Result& result, const QString& destination);
     void resetShortcutsOnce();
     // The tour reaches the hot actions, the tray icon and the desktop checks through these.
     void handTourItsServices();

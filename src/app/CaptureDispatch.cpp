@@ -137,8 +137,19 @@ void AppDelegate::showLatest() {
     });
 }
 
-void AppDelegate::openFiles(const QList<QUrl>& urls) {
-    ++latestAsked;
+namespace {
+
+// What a look at the files handed over found: the file to open and where its copy goes, or why none opens.
+struct Handed {
+    QString refusal;
+    QFileInfo info;
+    QString folder;
+    ImageFormat format = ImageFormat::png;
+};
+
+// Looks at the files on a worker: a hung network mount or a slow disk holds up this, never the screen.
+Handed lookAt(const QList<QUrl>& urls) {
+    Handed handed;
     QUrl source;
     for (const QUrl& url : urls) {
         if (url.isLocalFile() && ImageFormat::readAs(url)) {
@@ -153,31 +164,76 @@ void AppDelegate::openFiles(const QList<QUrl>& urls) {
                 continue;
             const QFileInfo info(url.toLocalFile());
             const QString name = info.fileName().isEmpty() ? info.absoluteFilePath() : info.fileName();
-            Toast::show(QStringLiteral("Can't open ") + name +
-                            (info.isDir() ? QStringLiteral(": it is a folder, not a picture or PDF")
-                                          : QStringLiteral(": it is not a picture or PDF")),
-                        QCursor::pos(), 2.5);
-            return;
+            handed.refusal = QStringLiteral("Can't open ") + name +
+                             (info.isDir() ? QStringLiteral(": it is a folder, not a picture or PDF")
+                                           : QStringLiteral(": it is not a picture or PDF"));
+            return handed;
         }
-        return;
+        return handed;
     }
 
-    const QFileInfo info(source.toLocalFile());
-    const QString name = info.fileName();
-    const QString folder = shotsFolder();
-    const ImageFormat format = *ImageFormat::readAs(source);
-    QDir().mkpath(folder);
+    handed.info = QFileInfo(source.toLocalFile());
+    handed.folder = AppDelegate::shotsFolder();
+    handed.format = *ImageFormat::readAs(source);
+    QDir().mkpath(handed.folder);
     // Staged copies left by earlier versions, which named the copy while it was being made.
     const QDateTime stale = QDateTime::currentDateTime().addSecs(-60);
-    for (const QFileInfo& left : QDir(folder).entryInfoList({QStringLiteral(".opening-*")}, QDir::Files | QDir::Hidden))
+    for (const QFileInfo& left :
+         QDir(handed.folder).entryInfoList({QStringLiteral(".opening-*")}, QDir::Files | QDir::Hidden))
         if (left.lastModified() < stale)
             QFile::remove(left.absoluteFilePath());
-    if (!QFileInfo(folder).isWritable()) {
-        Toast::show(QStringLiteral("Can't open ") + name + QStringLiteral(": the screenshot folder is not writable"),
-                    QCursor::pos(), 2.5);
+    if (!QFileInfo(handed.folder).isWritable())
+        handed.refusal = QStringLiteral("Can't open ") + handed.info.fileName() +
+                         QStringLiteral(": the screenshot folder is not writable");
+    return handed;
+}
+
+// Gives the decoder's copy its name beside the other screenshots, never in place of a file: the original's name,
+// else the next number free. On a file system without unnamed files this copies every byte, so it runs on a
+// worker. Empty, or why the copy has no name.
+QString nameCopy(const QFileInfo& info, const QString& folder, UnnamedFile& copy, QString* destination) {
+    const QString ext = info.suffix();
+    const QString base = info.completeBaseName();
+    for (int n = 1;; ++n) {
+        *destination =
+            QDir(folder).filePath(n == 1 ? base + QLatin1Char('.') + ext
+                                         : base + QLatin1Char(' ') + QString::number(n) + QLatin1Char('.') + ext);
+        // Never replaces a file: a name taken meanwhile moves on to the next number.
+        const int error = copy.link(*destination);
+        if (error == 0)
+            break;
+        if (error != EEXIST)
+            return FileOps::errorText(error);
+    }
+    // A copy keeps the permissions of what was opened, as a copy made by the file manager would.
+    QFile::setPermissions(*destination, info.permissions());
+    // An annotated picture stays annotated in its copy: annotate reopens it with its shapes editable.
+    EditStore::linkCopy(QUrl::fromLocalFile(info.absoluteFilePath()), QUrl::fromLocalFile(*destination));
+    return {};
+}
+
+} // namespace
+
+void AppDelegate::openFiles(const QList<QUrl>& urls) {
+    ++latestAsked;
+    Dispatch::global([self = QPointer<AppDelegate>(this), urls] {
+        Handed handed = lookAt(urls);
+        Dispatch::main([self, handed = std::move(handed)] {
+            if (self)
+                self->startOpening(handed.refusal, handed.info, handed.folder, handed.format);
+        });
+    });
+}
+
+void AppDelegate::startOpening(const QString& refusal, const QFileInfo& info, const QString& folder,
+                               ImageFormat format) {
+    if (!refusal.isEmpty()) {
+        Toast::show(refusal, QCursor::pos(), 2.5);
         return;
     }
-
+    if (info.filePath().isEmpty())
+        return;
+    const QString name = info.fileName();
     IsolatedDecode::Job job;
     job.source = info.absoluteFilePath();
     job.pdf = format == ImageFormat::pdf;
@@ -210,27 +266,26 @@ void AppDelegate::finishOpening(const QFileInfo& info, const QString& folder, co
                     QCursor::pos(), 2.5);
         return;
     }
+    Dispatch::global([self = QPointer<AppDelegate>(this), info, folder, result] {
+        QString destination;
+        const QString failure = nameCopy(info, folder, *result.copy, &destination);
+        Dispatch::main([self, info, result, failure, destination] {
+            if (!self)
+                return;
+            if (!failure.isEmpty())
+                Toast::show(QStringLiteral("Can't open ") + info.fileName() + QStringLiteral(": ") + failure,
+                            QCursor::pos(), 2.5);
+            else
+                self->showOpened(info, result, destination);
+        });
+    });
+}
+
+void AppDelegate::showOpened(const QFileInfo& info, const IsolatedDecode::Result& result, const QString& destination) {
+    const QString cantOpen = QStringLiteral("Can't open ") + info.fileName() + QStringLiteral(": ");
     const QString ext = info.suffix();
     const QString base = info.completeBaseName();
-    QString destination;
-    for (int n = 1;; ++n) {
-        destination =
-            QDir(folder).filePath(n == 1 ? base + QLatin1Char('.') + ext
-                                         : base + QLatin1Char(' ') + QString::number(n) + QLatin1Char('.') + ext);
-        // Never replaces a file: a name taken meanwhile moves on to the next number.
-        const int error = result.copy->link(destination);
-        if (error == 0)
-            break;
-        if (error != EEXIST) {
-            Toast::show(cantOpen + FileOps::errorText(error), QCursor::pos(), 2.5);
-            return;
-        }
-    }
-    // A copy keeps the permissions of what was opened, as a copy made by the file manager would.
-    QFile::setPermissions(destination, info.permissions());
     const QUrl copy = QUrl::fromLocalFile(destination);
-    // An annotated picture stays annotated in its copy: annotate reopens it with its shapes editable.
-    EditStore::linkCopy(QUrl::fromLocalFile(info.absoluteFilePath()), copy);
     const QString appName = base;
     LibraryPanel::shared().hide();
 

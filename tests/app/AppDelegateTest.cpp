@@ -139,10 +139,12 @@ TEST(OpenFiles, OnlyWhatDecodesLandsInTheFolderAndTheRestSaysWhy) {
         return QDir(AppDelegate::shotsFolder())
             .entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
     };
-    // The outcome, after any word that the file is being read.
+    // The outcome, after any word that the file is being read. Never before the call returns: the files are looked
+    // at on a worker, so that a slow or hung disk holds up no window.
     const auto toastFor = [&](const QString& path) {
         Toast::hide();
         delegate.openFiles({QUrl::fromLocalFile(path)});
+        EXPECT_EQ(toastText().toStdString(), "") << "looked at on the thread that answers the user";
         QString text;
         QTest::qWaitFor(
             [&] {
@@ -166,6 +168,10 @@ TEST(OpenFiles, OnlyWhatDecodesLandsInTheFolderAndTheRestSaysWhy) {
     EXPECT_EQ(toastFor(outside.path()),
               "Can't open " + QDir(outside.path()).dirName().toStdString() + ": it is a folder, not a picture or PDF");
     EXPECT_EQ(toastFor(pipe), "Can't open x.png: it is not a regular file");
+    ASSERT_TRUE(QFile::link(QStringLiteral("b.png"), outside.filePath(QStringLiteral("loop.png"))));
+    ASSERT_TRUE(QFile::link(QStringLiteral("loop.png"), outside.filePath(QStringLiteral("b.png"))));
+    EXPECT_EQ(toastFor(outside.filePath(QStringLiteral("loop.png"))),
+              "Can't open loop.png: it is a link that leads nowhere");
     EXPECT_EQ(shots(), QStringList());
 
     // A page that takes seconds to draw: the wait says what it is for, and the card takes its place.
