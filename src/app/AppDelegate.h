@@ -65,7 +65,7 @@ public:
     // picture that can't be read says why.
     void showLatest();
     // The newest picture file of the screenshot folder (PDFs aside), by creation time; nothing when there is none.
-    std::optional<QFileInfo> latestShot();
+    static std::optional<QFileInfo> latestShot();
     QList<QUrl> finderSelection();
     void openFiles(const QList<QUrl>& urls);
 
@@ -114,6 +114,8 @@ signals:
 private:
     // Counts the requests for the newest screenshot: only the last one asked for opens its card.
     quint64 latestAsked = 0;
+    // The newest screenshot, once a worker has found it, read unless a later request came meanwhile.
+    void readLatest(quint64 asked, const std::optional<QFileInfo>& latest);
     // A file handed over, once a worker has looked at it: refused with the words given, or read by the decoder.
     void startOpening(const QString& refusal, const QFileInfo& info, const QString& folder, ImageFormat format);
     // The decoder's answer for a file handed over: the staged copy gets its name and becomes a card, or goes.

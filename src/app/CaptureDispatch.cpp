@@ -104,12 +104,25 @@ std::optional<QFileInfo> AppDelegate::latestShot() {
 }
 
 void AppDelegate::showLatest() {
-    const auto latest = latestShot();
+    const quint64 asked = ++latestAsked;
+    // The folder is listed on a worker: a slow or hung disk holds up that, never the screen.
+    Dispatch::global([self = QPointer<AppDelegate>(this), asked] {
+        std::optional<QFileInfo> latest = latestShot();
+        Dispatch::main([self, asked, latest = std::move(latest)] {
+            if (self)
+                self->readLatest(asked, latest);
+        });
+    });
+}
+
+void AppDelegate::readLatest(quint64 asked, const std::optional<QFileInfo>& latest) {
+    // A later request, a capture or a file opened meanwhile is what the user wants now.
+    if (asked != latestAsked)
+        return;
     if (!latest) {
         Toast::show(QStringLiteral("No screenshots yet"), QCursor::pos(), 1.6);
         return;
     }
-    const quint64 asked = ++latestAsked;
     const QUrl url = QUrl::fromLocalFile(latest->absoluteFilePath());
     QString appName = latest->completeBaseName();
     const qsizetype stamp = appName.indexOf(QStringLiteral(" 20"));

@@ -108,6 +108,11 @@ TEST(LatestShot, RefusesAPictureWhoseHeaderClaimsMoreThanTheDecodingBudget) {
     Defaults defaults(dir.path(), QStringLiteral("standard"));
     FakePlatform platform;
     AppDelegate delegate(defaults, platform);
+    // None yet: said once the folder has been listed, which is never on the thread that answers the user.
+    Toast::hide();
+    delegate.showLatest();
+    EXPECT_EQ(toastText().toStdString(), "") << "listed on the thread that answers the user";
+    EXPECT_TRUE(QTest::qWaitFor([] { return toastText() == QStringLiteral("No screenshots yet"); }, 5000));
     // 65535 × 65535 pixels claimed, no pixels given.
     const QString huge = AppDelegate::shotsFolder() + QStringLiteral("/huge.png");
     LibraryFixtures::put(huge, QByteArray::fromHex("89504e470d0a1a0a") +
