@@ -1,5 +1,6 @@
 #include "imaging/ImageConvert.h"
 
+#include "imaging/ChildProcesses.h"
 #include "imaging/ColourManage.h"
 #include "imaging/ImageCodec.h"
 #include "imaging/IsolatedDecode.h"
@@ -18,11 +19,16 @@
 #include <QPdfWriter>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <mutex>
 #include <utility>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace ImageConvert {
 
@@ -55,6 +61,27 @@ QString folderOf(const QString& path) {
     return QFileInfo(path).absolutePath();
 }
 
+// "Can't read" and the file's name; when the file could not be opened for a reason of its own rather than for
+// what it holds (no permission, a link that leads nowhere), that reason too.
+QString cantRead(const QString& path) {
+    QString text = QStringLiteral("Can't read ") + fileName(path);
+    if (path.isEmpty())
+        return text;
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st {};
+    int error = ::stat(name.constData(), &st) == 0 ? 0 : errno;
+    // Only a regular file is opened: opening a device may do something.
+    if (error == 0 && S_ISREG(st.st_mode)) {
+        const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        error = fd < 0 ? errno : 0;
+        if (fd >= 0)
+            ::close(fd);
+    }
+    if (error == EACCES || error == EPERM || error == ELOOP)
+        text += QStringLiteral(": ") + ChildProcesses::notOpened(error, path);
+    return text;
+}
+
 // The first page as the decoding child draws it (twice its size in points, at most 3200 pixels on the
 // longer side, on white): a PDF the user hands us is never parsed in this process.
 IsolatedDecode::Result firstPage(const QString& path) {
@@ -67,7 +94,7 @@ IsolatedDecode::Result firstPage(const QString& path) {
 QImage loadPdf(const QString& path, int* pages = nullptr) {
     const IsolatedDecode::Result page = firstPage(path);
     if (!page.ok())
-        fail(QStringLiteral("Can't read ") + fileName(path));
+        fail(cantRead(path));
     if (pages)
         *pages = page.pageCount;
     return ImageCodec::normalized(page.image);
@@ -106,7 +133,7 @@ Loaded loadCounting(const QUrl& url, ImageCodec::Depth depth = ImageCodec::Depth
     if (!path.isEmpty() && ImageCodec::readFile(path, &bytes))
         loaded.image = ImageCodec::decode(bytes, depth);
     if (loaded.image.isNull())
-        fail(QStringLiteral("Can't read ") + fileName(path.isEmpty() ? url.path() : path));
+        fail(path.isEmpty() ? QStringLiteral("Can't read ") + fileName(url.path()) : cantRead(path));
     loaded.pictures = ImageCodec::frameCount(bytes);
     loaded.frames = ImageCodec::isAnimation(bytes);
     loaded.kept = keptBecause(bytes, path);
@@ -331,7 +358,7 @@ QImage load(const QUrl& url) {
     if (!path.isEmpty() && ImageCodec::readFile(path, &bytes))
         image = ImageCodec::decode(bytes);
     if (image.isNull())
-        fail(QStringLiteral("Can't read ") + fileName(path.isEmpty() ? url.path() : path));
+        fail(path.isEmpty() ? QStringLiteral("Can't read ") + fileName(url.path()) : cantRead(path));
     return image;
 }
 

@@ -219,17 +219,30 @@ TEST(ImageLoad, MissingFileOrFolderOrAPipe) {
     // Pipes are never opened: reading one would wait for a writer for good.
     for (const char* pipe : {"pipe.png", "pipe.pdf"})
         ASSERT_EQ(::mkfifo(QFile::encodeName(folder.path(QString::fromLatin1(pipe))).constData(), 0600), 0);
-    const QUrl cases[] = {folder.url(QStringLiteral("gone.png")),
-                          QUrl::fromLocalFile(folder.root() + QStringLiteral("/no such folder/a.png")),
-                          folder.url(QStringLiteral("pipe.png")), folder.url(QStringLiteral("pipe.pdf"))};
-    for (const QUrl& url : cases) {
+    // Two links that lead to each other: no file is gone, and none can be reached.
+    for (const char* loop : {"loop.png", "loop.pdf"})
+        ASSERT_TRUE(
+            QFile::link(QString::fromLatin1(loop) + QStringLiteral(".b"), folder.path(QString::fromLatin1(loop))) &&
+            QFile::link(QString::fromLatin1(loop), folder.path(QString::fromLatin1(loop) + QStringLiteral(".b"))));
+    const struct {
+        QUrl url;
+        const char* why; // after the name; empty: nothing more is said
+    } cases[] = {
+        {folder.url(QStringLiteral("gone.png")), ""},
+        {QUrl::fromLocalFile(folder.root() + QStringLiteral("/no such folder/a.png")), ""},
+        {folder.url(QStringLiteral("pipe.png")), ""},
+        {folder.url(QStringLiteral("pipe.pdf")), ""},
+        {folder.url(QStringLiteral("loop.png")), ": it is a link that leads nowhere"},
+        {folder.url(QStringLiteral("loop.pdf")), ": it is a link that leads nowhere"},
+    };
+    for (const auto& c : cases) {
         try {
-            ImageConvert::load(url);
-            ADD_FAILURE() << "loaded " << url.toString().toStdString();
+            ImageConvert::load(c.url);
+            ADD_FAILURE() << "loaded " << c.url.toString().toStdString();
         } catch (const ConvertError& e) {
-            EXPECT_EQ(e.message, QStringLiteral("Can't read ") + url.fileName());
+            EXPECT_EQ(e.message.toStdString(), "Can't read " + c.url.fileName().toStdString() + c.why);
         }
-        EXPECT_EQ(ImageConvert::fileSize(url), 0);
+        EXPECT_EQ(ImageConvert::fileSize(c.url), 0);
     }
 }
 
