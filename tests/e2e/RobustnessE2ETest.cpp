@@ -263,6 +263,37 @@ TEST(Robustness, TheDisplayGoingAwayWhileAnEditorWritesEndsWithTheWholeFile) {
     EXPECT_EQ(code, 0) << judged.toStdString();
 }
 
+// On a folder that knows no file without a name and no hard link (a USB stick's FAT, slow to flush), the copy of a
+// file handed over is made byte by byte and flushed when it is named: seconds, and none of them on the thread that
+// answers the user.
+TEST(Robustness, AFileOpenedWhereNothingCanBeLinkedNeverStopsTheProgram) {
+    Desktop desktop;
+    ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
+    desktop.setEnvironment("LD_PRELOAD", NO_LINKS);
+    const QString slow = desktop.folder("in") + "/slow";
+    desktop.setEnvironment("NO_LINKS_SLOW_FLUSH", slow);
+    desktop.startApp();
+    ASSERT_TRUE(desktop.waitForApp());
+    // A small picture at the start of a long file, as a download written into a file of its final size.
+    QImage picture(64, 48, QImage::Format_RGB32);
+    picture.fill(Qt::darkCyan);
+    const QString file = desktop.folder("in") + "/padded.png";
+    ASSERT_TRUE(picture.save(file, "PNG"));
+    const qint64 size = qint64(64) << 20;
+    ASSERT_TRUE(QFile::resize(file, size));
+    // The disk turns slow once the program has settled: its start writes its settings.
+    Desktop::pause(1500);
+    write(slow, "");
+    desktop.run(PICTOLARIUM_BIN, {file});
+    EXPECT_TRUE(Desktop::waitUntil([&] { return !desktop.windowsByName("Pictolarium Card").isEmpty(); }, 60000));
+    EXPECT_EQ(visibleFiles(desktop.shotsFolder()), QStringList{"padded.png"});
+    EXPECT_EQ(QFileInfo(desktop.shotsFolder() + "/padded.png").size(), size);
+    // Nor any stall, however short, while the copy was named (a stall is told once it has ended).
+    Desktop::pause(1000);
+    const QString said = desktop.appStderr();
+    EXPECT_FALSE(said.contains("AppDelegate::finishOpening")) << said.toStdString();
+}
+
 // The display going away while a slow page opens leaves no file behind, and the decoder ends with the program.
 TEST(Robustness, TheDisplayGoingAwayWhileAFileOpensLeavesNoTemporaryFile) {
     Desktop desktop;
