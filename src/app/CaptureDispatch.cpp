@@ -204,7 +204,9 @@ Handed lookAt(const QList<QUrl>& urls) {
 // Gives the decoder's copy its name beside the other screenshots, never in place of a file: the original's name,
 // else the next number free. On a file system without unnamed files this copies every byte, so it runs on a
 // worker. Empty, or why the copy has no name.
-QString nameCopy(const QFileInfo& info, const QString& folder, UnnamedFile& copy, QString* destination) {
+QString nameCopy(const QString& source, const QString& folder, UnnamedFile& copy, QString* destination) {
+    // Its own look at the source, shared with no other thread.
+    const QFileInfo info(source);
     const QString ext = info.suffix();
     const QString base = info.completeBaseName();
     for (int n = 1;; ++n) {
@@ -279,9 +281,9 @@ void AppDelegate::finishOpening(const QFileInfo& info, const QString& folder, co
                     QCursor::pos(), 2.5);
         return;
     }
-    Dispatch::global([self = QPointer<AppDelegate>(this), info, folder, result] {
+    Dispatch::global([self = QPointer<AppDelegate>(this), source = info.absoluteFilePath(), info, folder, result] {
         QString destination;
-        const QString failure = nameCopy(info, folder, *result.copy, &destination);
+        const QString failure = nameCopy(source, folder, *result.copy, &destination);
         Dispatch::main([self, info, result, failure, destination] {
             if (!self)
                 return;
