@@ -739,6 +739,10 @@ private:
         if (ours) {
             const quint32 id = desktop.waitVisible(QLatin1String(k.reopens), true, 3000);
             if (id) {
+                // Shown is not yet holding the keyboard, and under load the next key can come in between: it goes
+                // on once the window has it, as the stand-in's play does.
+                Desktop::waitUntil(
+                    [&] { return stage.hasManager() ? desktop.activeWindow() == id : stage.focused() == id; }, 3000);
                 scene.reopened.insert(step, desktop.clientGeometry(id));
                 scene.reopenedProperties = stage.properties(id, nullptr);
                 windows.append(id);
