@@ -138,6 +138,25 @@ QWidget* ownWindow(const QWindow* handle, quint32 id = 0) {
     return nullptr;
 }
 
+// The dialog waiting for an answer that blocks the window, or the window itself when none does.
+QWidget* blockedBy(QWidget* window) {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || modal == window || !modal->isVisible())
+        return window;
+    const QWindow* handle = window->windowHandle();
+    const QWindow* modalHandle = modal->windowHandle();
+    if (!handle || !modalHandle || modalHandle->isAncestorOf(handle, QWindow::IncludeTransients))
+        return window;
+    if (modal->windowModality() == Qt::ApplicationModal)
+        return modal;
+    // Modal to its own window only: that window and those it is transient for are blocked.
+    const QWindow* owner = modalHandle->transientParent();
+    for (int depth = 0; owner && depth < 8; ++depth, owner = owner->transientParent())
+        if (owner == handle)
+            return modal;
+    return window;
+}
+
 } // namespace
 
 KeyRoute::KeyRoute() {
@@ -390,11 +409,6 @@ void KeyRoute::giveBack(QWidget* window) {
     ++pendingGiveBacks;
     QTimer::singleShot(0, this, [this, was, gone] {
         --pendingGiveBacks;
-        // A modal dialog of ours shows and waits for an answer: the window manager hands the keyboard from a
-        // window above it back to it by itself. A window of ours we named instead is one the dialog blocks, which
-        // takes no key, and another program would leave the dialog unanswered behind it.
-        if (QApplication::activeModalWidget())
-            return;
         // A window that asked for the keyboard after this one showed (the tour opening over a dialog) gets it.
         const Claim* latest = nullptr;
         for (const Claim& c : std::as_const(claims))
@@ -416,8 +430,10 @@ void KeyRoute::giveBack(QWidget* window) {
             to = next != before.cend() && !next->left ? *next : Before{};
         }
         if (to.ours && to.ours->isVisible()) {
-            if (!to.ours->isActiveWindow())
-                claim(to.ours);
+            // A dialog waiting for an answer blocks that window, which would take no key: the dialog gets it.
+            QWidget* target = blockedBy(to.ours);
+            if (!target->isActiveWindow())
+                claim(target);
         } else if (to.other && focus && focus->onScreen(to.other)) {
             // Never to a window the user cannot see (minimised, or on the desktop the user left): no window
             // manager hands the keyboard there as a window closes, and asking for it would take the user there.
@@ -553,7 +569,14 @@ void KeyRoute::setFront(QWidget* window) {
 
 void KeyRoute::standDialog(QWidget* dialog) {
     KeyRoute& route = instance();
+    // A dialog that waits for an answer from the whole program blocks every window of ours that is not its own:
+    // one that shows meanwhile (the basket, by its key) would take no click and no key, Escape included, and stay.
+    // It stands on the dialog instead, which lets it through, as the dialog itself stands on the front window.
     QWidget* on = route.front;
+    if (QWidget* modal = QApplication::activeModalWidget(); modal && modal->windowModality() == Qt::ApplicationModal &&
+                                                            modal->isVisible() && dialog != modal &&
+                                                            !modal->isAncestorOf(dialog))
+        on = modal;
     if (!dialog || !on || !on->isVisible() || dialog == on || !standsOnFront(dialog))
         return;
     dialog->winId();

@@ -29,8 +29,21 @@ const QStringList hiddenTools{"text", "pin", "translate", "redact", "cutout", "s
 constexpr int pillTools = 5;
 
 // Over the tour, its Change button's dialog; over annotate, its signature pad; the alert that a combination
-// saved in the shortcut dialog is another program's, once that dialog has gone.
-enum class Opens { BasketKey, Preview, Menu, Tool, Backdrop, TourChange, Signature, Refused, TourBasket };
+// saved in the shortcut dialog is another program's, once that dialog has gone; the basket by its key over that
+// alert, from where the user was or after a click into terminal B.
+enum class Opens {
+    BasketKey,
+    Preview,
+    Menu,
+    Tool,
+    Backdrop,
+    TourChange,
+    Signature,
+    Refused,
+    TourBasket,
+    RefusedBasket,
+    RefusedAwayBasket
+};
 
 struct Kind {
     const char* name;
@@ -161,6 +174,28 @@ const QList<Kind>& kinds() {
          false,
          [](const QRect& r) { return r.topLeft() + QPoint(315, 220); },
          false,
+         false,
+         nullptr,
+         true},
+        {"basket over the alert, from B",
+         {QStringLiteral("^Couldn't register"), basketTitle},
+         Opens::RefusedAwayBasket,
+         QStringList(6, "Down") + QStringList{"Right", "Right", "Down"},
+         -1,
+         false,
+         {},
+         true,
+         false,
+         nullptr,
+         true},
+        {"basket over the alert",
+         {QStringLiteral("^Couldn't register"), basketTitle},
+         Opens::RefusedBasket,
+         QStringList(6, "Down") + QStringList{"Right", "Right", "Down"},
+         -1,
+         false,
+         {},
+         true,
          false,
          nullptr,
          true},
@@ -482,6 +517,8 @@ public:
             case Step::HotKey:
                 if (ours)
                     desktop.key("super+shift+s");
+                else if (k.opens == Opens::RefusedBasket || k.opens == Opens::RefusedAwayBasket)
+                    standIns.last()->terminate(); // the basket alone: the alert waits for its answer
                 else // the program closes its windows by a key of its own, wherever the keyboard is
                     endStandIns();
                 break;
@@ -578,6 +615,8 @@ private:
             menu();
             break;
         case Opens::Refused:
+        case Opens::RefusedBasket:
+        case Opens::RefusedAwayBasket:
             menu();
             if (!desktop.waitVisible(QStringLiteral("^Shortcut for"), true, 8000))
                 return false;
@@ -586,6 +625,16 @@ private:
             desktop.key(heldElsewhere);
             Desktop::pause(300);
             desktop.key("Return");
+            if (k.opens == Opens::RefusedBasket || k.opens == Opens::RefusedAwayBasket) {
+                if (!desktop.waitVisible(k.titles.first(), true, 8000))
+                    return false;
+                Desktop::pause(600);
+                if (k.opens == Opens::RefusedAwayBasket) {
+                    desktop.click(stage.terminalCentre(1));
+                    Desktop::pause(500);
+                }
+                basket();
+            }
             break;
         case Opens::TourBasket:
             menu();
@@ -667,6 +716,10 @@ private:
             const int parent = scene.transient[i];
             if (parent == -2 || (parent >= 0 && parent < windows.size()))
                 properties.append(stage.transientSpec(parent == -2 ? stage.rootWindow() : windows[parent]));
+            if (i == 1 && k.opens == Opens::RefusedAwayBasket) {
+                desktop.click(stage.terminalCentre(1));
+                Desktop::pause(500);
+            }
             QProcess* process = nullptr;
             const quint32 id = stage.openStandIn(rect, button, properties, &process);
             if (process)
@@ -686,6 +739,10 @@ private:
         if (ours) {
             const quint32 id = desktop.waitVisible(QLatin1String(k.reopens), true, 3000);
             if (id) {
+                // Shown is not yet holding the keyboard, and under load the next key can come in between: it goes
+                // on once the window has it, as the stand-in's play does.
+                Desktop::waitUntil(
+                    [&] { return stage.hasManager() ? desktop.activeWindow() == id : stage.focused() == id; }, 3000);
                 scene.reopened.insert(step, desktop.clientGeometry(id));
                 scene.reopenedProperties = stage.properties(id, nullptr);
                 windows.append(id);
@@ -923,6 +980,10 @@ TEST(KeysDifferential, ADialogOverADialog) {
         {"signature pad over annotate", from({S::Open, S::Click, S::Type, S::BackClick, S::Escape, S::Rest, S::Type})},
         // Last: the refused combination stays saved for the action.
         {"alert after the shortcut dialog", from({S::Open, S::Escape, S::Type})},
+        // The alert waits for its answer while the basket shows over it: the basket still closes, and the
+        // keyboard goes back to the alert, or to B where the user went before opening the basket.
+        {"basket over the alert", from({S::Open, S::Escape, S::Type})},
+        {"basket over the alert, from B", from({S::Open, S::HotKey, S::Type})},
     };
     for (const Manager manager : {Manager::Openbox, Manager::FollowMouse}) {
         KeysStage stage(manager, hiddenTools);

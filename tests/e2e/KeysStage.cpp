@@ -237,8 +237,9 @@ QStringList KeysStage::properties(quint32 window, quint32* transientFor) {
         xcb_disconnect(c);
         return specs;
     }
+    quint32 parent = 0, leader = 0;
     for (const char* name : {"_NET_WM_WINDOW_TYPE", "_NET_WM_STATE", "_NET_WM_DESKTOP", "_MOTIF_WM_HINTS", "WM_HINTS",
-                             "WM_NORMAL_HINTS", "WM_TRANSIENT_FOR"}) {
+                             "WM_NORMAL_HINTS", "WM_TRANSIENT_FOR", "WM_CLIENT_LEADER"}) {
         xcb_intern_atom_reply_t* a =
             xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(strlen(name)), name), nullptr);
         const xcb_atom_t property = a ? a->atom : xcb_atom_t(XCB_ATOM_NONE);
@@ -249,8 +250,9 @@ QStringList KeysStage::properties(quint32 window, quint32* transientFor) {
             const QByteArray data(static_cast<const char*>(xcb_get_property_value(r)),
                                   xcb_get_property_value_length(r));
             if (QByteArray(name) == "WM_TRANSIENT_FOR") {
-                if (transientFor)
-                    *transientFor = *reinterpret_cast<const quint32*>(data.constData());
+                parent = *reinterpret_cast<const quint32*>(data.constData());
+            } else if (QByteArray(name) == "WM_CLIENT_LEADER") {
+                leader = *reinterpret_cast<const quint32*>(data.constData());
             } else {
                 specs.append(QStringLiteral("%1,%2,%3,%4")
                                  .arg(property)
@@ -261,6 +263,12 @@ QStringList KeysStage::properties(quint32 window, quint32* transientFor) {
         }
         std::free(r);
     }
+    // Transient for the program's own hidden leader window (as the toolkit makes a dialog with no parent): the
+    // stand-in is transient for a leader of its own.
+    if (parent && parent == leader)
+        specs.append(QStringLiteral("transient-for-leader"));
+    else if (transientFor)
+        *transientFor = parent;
     xcb_disconnect(c);
     return specs;
 }

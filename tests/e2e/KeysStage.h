@@ -55,7 +55,8 @@ public:
     quint32 openStandIn(const QRect& where, const QRect& button, const QStringList& properties, QProcess** process);
     // The properties of a window of ours that tell the window manager how to treat it (its type, states, desktop
     // and hints), ready for a stand-in; the window it is transient for apart, since a stand-in is transient for
-    // another's stand-in.
+    // another's stand-in. Transient for the program's hidden leader window, it is marked so, and the stand-in is
+    // transient for a leader of its own.
     QStringList properties(quint32 window, quint32* transientFor);
     QString transientSpec(quint32 parent);
     quint32 rootWindow();

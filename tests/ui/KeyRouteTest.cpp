@@ -273,3 +273,32 @@ TEST(KeyRoute, AWindowShownAsideTakesNoKeyUntilTheUserClicksIntoIt) {
     EXPECT_EQ(window.keys, 1);
     KeyRoute::setWindowFocus(nullptr);
 }
+
+// A dialog waits for an answer from the whole program and a window of ours shows over it (the basket, by its key):
+// the window takes its keys and clicks, so that it can be used and closed, while one that showed before the dialog
+// stays blocked until the dialog is answered.
+TEST(KeyRoute, AWindowShownOverAWaitingDialogTakesItsKeys) {
+    KeyRoute::instance();
+    KeyCatcher before;
+    before.setGeometry(50, 50, 200, 200);
+    before.show();
+    QWidget dialog;
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.setGeometry(100, 100, 200, 200);
+    dialog.show();
+    ASSERT_EQ(QApplication::activeModalWidget(), &dialog);
+    KeyCatcher over;
+    over.setGeometry(150, 150, 200, 200);
+    over.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&over));
+    // Through the window system, where a blocked window's keys are dropped.
+    QTest::keyClick(over.windowHandle(), Qt::Key_Escape);
+    QTest::keyClick(before.windowHandle(), Qt::Key_Escape);
+    EXPECT_EQ(over.keys, 1);
+    EXPECT_EQ(before.keys, 0);
+    over.hide();
+    dialog.hide();
+    // Shown again with no dialog waiting, it stands on nothing.
+    over.show();
+    EXPECT_EQ(over.windowHandle()->transientParent(), nullptr);
+}

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -51,6 +52,18 @@ void askState(xcb_connection_t* c, xcb_window_t w, xcb_atom_t state, bool add, x
                    reinterpret_cast<const char*>(&event));
 }
 
+// A window's property that holds a list of atoms (its states, its protocols), up to `most` of them; none when the
+// window has no such list.
+std::optional<std::vector<xcb_atom_t>> atomList(xcb_connection_t* c, xcb_window_t w, xcb_atom_t property,
+                                                uint32_t most) {
+    XcbReply<xcb_get_property_reply_t> reply(
+        xcb_get_property_reply(c, xcb_get_property(c, 0, w, property, XCB_ATOM_ATOM, 0, most), nullptr));
+    if (!reply || reply->format != 32 || reply->type != XCB_ATOM_ATOM)
+        return std::nullopt;
+    const auto* data = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply.get()));
+    return std::vector<xcb_atom_t>(data, data + xcb_get_property_value_length(reply.get()) / 4);
+}
+
 } // namespace
 
 bool X11WindowHints::askNoAttention(QWindow* window) {
@@ -80,13 +93,7 @@ bool X11WindowHints::keepOffTaskbar(QWindow* window) {
     if (!window->isVisible()) {
         // Unmapped: the window manager reads the property when the window is mapped. Qt adds its own states
         // (above, modal) to what it finds there, so ours stay.
-        std::vector<xcb_atom_t> atoms;
-        XcbReply<xcb_get_property_reply_t> reply(
-            xcb_get_property_reply(c, xcb_get_property(c, 0, w, state, XCB_ATOM_ATOM, 0, 1024), nullptr));
-        if (reply && reply->format == 32 && reply->type == XCB_ATOM_ATOM) {
-            const auto* data = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply.get()));
-            atoms.assign(data, data + xcb_get_property_value_length(reply.get()) / 4);
-        }
+        std::vector<xcb_atom_t> atoms = atomList(c, w, state, 1024).value_or(std::vector<xcb_atom_t>{});
         for (const xcb_atom_t a : wanted)
             if (std::find(atoms.begin(), atoms.end(), a) == atoms.end())
                 atoms.push_back(a);
@@ -112,12 +119,10 @@ bool X11WindowHints::offerNoFocus(QWindow* window) {
     // With "accepts input" false, offering WM_TAKE_FOCUS makes the window one that takes the focus by itself when
     // asked; the toolkit offers it on every window and then never takes it. Without it the window is one that
     // takes no input, which is what it is. The other protocols (closing, ping) stay.
-    XcbReply<xcb_get_property_reply_t> reply(
-        xcb_get_property_reply(c, xcb_get_property(c, 0, w, protocols, XCB_ATOM_ATOM, 0, 64), nullptr));
-    if (!reply || reply->format != 32 || reply->type != XCB_ATOM_ATOM)
+    std::optional<std::vector<xcb_atom_t>> listed = atomList(c, w, protocols, 64);
+    if (!listed)
         return true;
-    const auto* data = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply.get()));
-    std::vector<xcb_atom_t> atoms(data, data + xcb_get_property_value_length(reply.get()) / 4);
+    std::vector<xcb_atom_t>& atoms = *listed;
     const auto kept = std::remove(atoms.begin(), atoms.end(), takeFocus);
     if (kept == atoms.end())
         return true;

@@ -76,13 +76,35 @@ int main(int argc, char** argv) {
                         wmClass);
     const xcb_atom_t protocols = atom(c, "WM_PROTOCOLS"), deleteWindow = atom(c, "WM_DELETE_WINDOW");
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, protocols, XCB_ATOM_ATOM, 32, 1, &deleteWindow);
+    // The program's own group: a leader window that never shows, as toolkits make one, named by the window.
+    const xcb_window_t leader = xcb_generate_id(c);
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, leader, screen->root, -1, -1, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                      screen->root_visual, 0, nullptr);
+    const xcb_atom_t clientLeader = atom(c, "WM_CLIENT_LEADER");
+    for (const xcb_window_t w : {leader, window})
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, clientLeader, XCB_ATOM_WINDOW, 32, 1, &leader);
     // The window's own properties as ours had them: its type, states, hints and the window it is transient for.
     for (int i = 7; i < argc; ++i) {
+        if (std::strcmp(argv[i], "transient-for-leader") == 0) {
+            xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 32, 1,
+                                &leader);
+            continue;
+        }
         unsigned property = 0, type = 0, format = 0;
         char hex[8192] = {};
         if (std::sscanf(argv[i], "%u,%u,%u,%8191s", &property, &type, &format, hex) != 4 || format == 0)
             continue;
-        const std::vector<uint8_t> data = fromHex(hex);
+        std::vector<uint8_t> data = fromHex(hex);
+        // The group named in the hints is the stand-in's own, never the program it stands in for.
+        constexpr uint32_t windowGroupHint = 1u << 6;
+        if (property == XCB_ATOM_WM_HINTS && data.size() >= 9 * 4) {
+            uint32_t hints[9];
+            std::memcpy(hints, data.data(), sizeof hints);
+            if (hints[0] & windowGroupHint) {
+                hints[8] = leader;
+                std::memcpy(data.data(), hints, sizeof hints);
+            }
+        }
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, property, type, uint8_t(format),
                             uint32_t(data.size() * 8 / format), data.data());
     }
