@@ -188,6 +188,18 @@ void partAt(std::vector<Line> lines, std::vector<QRectF> rules, const std::vecto
     }
 }
 
+// Borders of one table share their frame.
+void addGrid(std::vector<QRectF>& grids, QRectF frame) {
+    for (auto it = grids.begin(); it != grids.end();)
+        if (it->intersects(frame)) {
+            frame = unionOf(frame, *it);
+            it = grids.erase(it);
+        } else {
+            ++it;
+        }
+    grids.push_back(frame);
+}
+
 } // namespace
 
 std::vector<QRectF> ruledGrids(const std::vector<QRectF>& rules, double aspect) {
@@ -207,15 +219,53 @@ std::vector<QRectF> ruledGrids(const std::vector<QRectF>& rules, double aspect) 
             }
         if (met < 3)
             continue;
-        // Borders of one table share their frame.
-        for (auto it = grids.begin(); it != grids.end();)
-            if (it->intersects(frame)) {
-                frame = unionOf(frame, *it);
-                it = grids.erase(it);
-            } else {
-                ++it;
+        addGrid(grids, frame);
+    }
+    // A grid whose rules across are too faint to be found whole still cut the borders down at every row: a
+    // border comes in pieces a row tall, end to end, alike in height as the cells' padding makes the rows.
+    // Such a column of cells spans the table with the borders beside it from the table's top to its foot.
+    std::vector<QRectF> downs;
+    for (const QRectF& down : rules)
+        if (down.height() >= 4 * down.width() * aspect)
+            downs.push_back(down);
+    std::sort(downs.begin(), downs.end(), [](const QRectF& a, const QRectF& b) {
+        return minX(a) != minX(b) ? minX(a) < minX(b) : maxY(a) > maxY(b);
+    });
+    std::vector<QRectF> columns; // borders whole or in pieces, each from the grid's top to its foot
+    std::vector<int> rows;       // how many pieces each is in
+    for (size_t i = 0; i < downs.size();) {
+        const double reach = 3 * std::max(downs[i].width(), 0.0005);
+        QRectF chain = downs[i];
+        std::vector<double> heights{downs[i].height()};
+        size_t j = i + 1;
+        for (; j < downs.size() && std::abs(minX(downs[j]) - minX(downs[i])) <= reach &&
+               std::abs(maxY(downs[j]) - minY(chain)) <= reach * aspect;
+             ++j) {
+            chain = unionOf(chain, downs[j]);
+            heights.push_back(downs[j].height());
+        }
+        std::sort(heights.begin(), heights.end());
+        const double usual = heights[heights.size() / 2];
+        const bool alike = std::all_of(heights.begin(), heights.end(),
+                                       [usual](double h) { return std::abs(h - usual) <= 0.2 * usual; });
+        columns.push_back(chain);
+        rows.push_back(alike ? int(heights.size()) : 1);
+        i = j;
+    }
+    for (size_t i = 0; i < columns.size(); ++i) {
+        if (rows[i] < 3)
+            continue;
+        const double reach = 3 * std::max(columns[i].width(), 0.0005) * aspect;
+        QRectF frame = columns[i];
+        int beside = 0;
+        for (size_t k = 0; k < columns.size(); ++k)
+            if (k != i && std::abs(minY(columns[k]) - minY(columns[i])) <= reach &&
+                std::abs(maxY(columns[k]) - maxY(columns[i])) <= reach) {
+                frame = unionOf(frame, columns[k]);
+                ++beside;
             }
-        grids.push_back(frame);
+        if (beside > 0)
+            addGrid(grids, frame);
     }
     return grids;
 }
