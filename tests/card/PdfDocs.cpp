@@ -141,12 +141,14 @@ std::string pdfBytes(const std::string& contents, const std::string& title, cons
     return std::string(reinterpret_cast<const char*>(bytes->getBuffer()), bytes->getSize());
 }
 
-void drawInGlyphs(QPDF& pdf, QPDFPageObjectHelper& page, const std::string& text, bool named, bool inDrawing,
-                  int first) {
+void drawInGlyphs(QPDF& pdf, QPDFPageObjectHelper& page, const std::string& text, bool named, bool inDrawing, int first,
+                  const std::string& numbering) {
     QPDFObjectHandle block = QPDFObjectHandle::newStream(&pdf, "600 0 0 0 500 700 d1 0 0 500 700 re f");
     std::string differences, procs;
     for (int c = 32; c < 127; ++c) {
-        const std::string name = !named            ? "g" + std::to_string(first == 1 ? c : c - 31)
+        const std::string name = !named            ? numbering + std::to_string(first == 1         ? c
+                                                                                : numbering == "g" ? c - 31
+                                                                                                   : c - 32 + first)
                                  : std::isalpha(c) ? std::string(1, char(c))
                                  : c == '.'        ? "period"
                                  : c == '@'        ? "at"
