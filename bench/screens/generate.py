@@ -394,8 +394,9 @@ def pages():
         for sides in ("left", "both", "right"):
             out.append((f"limits-{sides}-{shade[1:3]}", 1, 1000 if sides == "both" else 820, 520,
                         *limits_page(shade, sides), None))
-    # A selection dragged over three lines of different lengths, a staircase that fills little of its frame.
-    for offset, dark, scale in ((2, False, 1), (4, True, 1), (5, False, 1.5), (3, True, 2)):
+    # A selection dragged over three lines of different lengths, a staircase that fills little of its frame, its last
+    # letter cutting into its end.
+    for offset, dark, scale in ((2, False, 1), (3, False, 1), (4, True, 1), (5, False, 1.5), (3, True, 2)):
         out.append((f"select-lines{'-dark' if dark else ''}", scale, 720, 200, *selection_page(dark, offset), None))
     return out
 

@@ -313,9 +313,28 @@ std::vector<uint8_t> findPlates(std::vector<uint16_t>& distance, std::vector<QRg
             rowFirst[size_t(row)] = std::min(rowFirst[size_t(row)], x);
             rowLast[size_t(row)] = std::max(rowLast[size_t(row)], x);
         }
+        // A selection is a staircase: bands of rows a line tall each, that start and end alike but for a letter
+        // cutting in at an end (shortening a row by the letter's width, no more). A letter's own strokes
+        // reach further out from row to row.
+        const auto stepped = [&] {
+            constexpr int slack = 3;
+            const int cut = std::max(slack, ph / 4);
+            int bands = 0;
+            for (int row = 0; row < ph; ++bands) {
+                const int first = rowFirst[size_t(row)], last = rowLast[size_t(row)];
+                int end = row + 1;
+                while (end < ph && rowFirst[size_t(end)] >= first - slack && rowFirst[size_t(end)] <= first + cut &&
+                       rowLast[size_t(end)] <= last + slack && rowLast[size_t(end)] >= last - cut)
+                    ++end;
+                if (end - row < lowest)
+                    return false;
+                row = end;
+            }
+            return bands >= 2;
+        }();
         double spans = 0;
         for (int row = 0; row < ph; ++row)
-            spans += rowLast[size_t(row)] - rowFirst[size_t(row)] + 1;
+            spans += stepped ? rowLast[size_t(row)] - rowFirst[size_t(row)] + 1 : pw;
         if (double(members.size()) < 0.45 * spans)
             continue;
         for (const size_t i : members)
@@ -324,7 +343,8 @@ std::vector<uint8_t> findPlates(std::vector<uint16_t>& distance, std::vector<QRg
         // A row along the top or the bottom is a stretch of the plate still, twice its height long or a quarter
         // of its width: the tops of a word's tall letters are short pieces, or gapped where they stand apart.
         const auto rowShare = [&](int y) {
-            const int first = rowFirst[size_t(y - top)], last = rowLast[size_t(y - top)], span = last - first + 1;
+            const int first = stepped ? rowFirst[size_t(y - top)] : left,
+                      last = stepped ? rowLast[size_t(y - top)] : right, span = last - first + 1;
             if (span < std::min(2 * ph, pw) && span < pw / 4)
                 return 0.0;
             int count = 0;
