@@ -297,15 +297,17 @@ def grounds_page(dark, kind, offset, tight=False):
     return doc("Notes", dark, body, extra=extra), "\n\n".join(truth), [s for _, s in chosen]
 
 
-def selection_page(dark, offset):
-    """Three lines of different lengths, a secret on each, selected by a drag from the first secret to the last:
-    the selection's ground runs from the first secret to its line's end, the whole middle line, and from the last
-    line's start to its secret."""
+def selection_page(dark, offset, count=3):
+    """Three lines of different lengths (or the first and the last), a secret on each, selected by a drag from the
+    first secret to the last: the selection's ground runs from the first secret to its line's end, the whole middle
+    line, and from the last line's start to its secret."""
     chosen = [SECRETS[(offset + i) % len(SECRETS)] for i in range(3)]
     bg, fg = ("#1b1d21", "#e6e6e6") if dark else ("#ffffff", "#1d1f23")
     lines = [f"Before the meeting {chosen[0][0].lower()} {chosen[0][1]} please.",
              f"{chosen[1][0]} {chosen[1][1]} is the one to use for the whole of the spring order.",
              f"{chosen[2][0]} {chosen[2][1]} now."]
+    if count == 2:
+        chosen, lines = [chosen[0], chosen[2]], [lines[0], lines[2]]
     shown = []
     for line, (_, secret) in zip(lines, chosen):
         shown.append("<div>" + E(line).replace(E(secret), f"<span class='sel secret'>{E(secret)}</span>") + "</div>")
@@ -398,6 +400,7 @@ def pages():
     # letter cutting into its end.
     for offset, dark, scale in ((2, False, 1), (3, False, 1), (4, True, 1), (5, False, 1.5), (3, True, 2)):
         out.append((f"select-lines{'-dark' if dark else ''}", scale, 720, 200, *selection_page(dark, offset), None))
+    out.append(("select-two-lines", 1, 720, 200, *selection_page(False, 0, 2), None))
     return out
 
 

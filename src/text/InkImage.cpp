@@ -318,7 +318,7 @@ std::vector<uint8_t> findPlates(std::vector<uint16_t>& distance, std::vector<QRg
         // reach further out from row to row.
         const auto stepped = [&] {
             constexpr int slack = 3;
-            const int cut = std::max(slack, ph / 4);
+            const int cut = std::max(slack, ph / 2);
             int bands = 0;
             for (int row = 0; row < ph; ++bands) {
                 const int first = rowFirst[size_t(row)], last = rowLast[size_t(row)];
