@@ -239,7 +239,8 @@ std::vector<QRectF> ruledGrids(const std::vector<QRectF>& rules, double aspect) 
         std::vector<double> heights{downs[i].height()};
         size_t j = i + 1;
         for (; j < downs.size() && std::abs(minX(downs[j]) - minX(downs[i])) <= reach &&
-               std::abs(maxY(downs[j]) - minY(chain)) <= reach * aspect;
+               maxY(downs[j]) <= minY(chain) + reach * aspect &&
+               minY(chain) - maxY(downs[j]) <= std::max(reach * aspect, 0.25 * downs[j].height());
              ++j) {
             chain = unionOf(chain, downs[j]);
             heights.push_back(downs[j].height());
@@ -252,19 +253,31 @@ std::vector<QRectF> ruledGrids(const std::vector<QRectF>& rules, double aspect) 
         rows.push_back(alike ? int(heights.size()) : 1);
         i = j;
     }
+    // Cells drawn apart (a border-spacing between them) leave no border in pieces: their borders down stand in
+    // twos side by side instead, a few pixels apart, the whole table tall; two such pairs or more are a grid.
     for (size_t i = 0; i < columns.size(); ++i) {
-        if (rows[i] < 3)
-            continue;
         const double reach = 3 * std::max(columns[i].width(), 0.0005) * aspect;
+        const auto level = [&](const QRectF& other) {
+            return std::abs(minY(other) - minY(columns[i])) <= reach &&
+                   std::abs(maxY(other) - maxY(columns[i])) <= reach;
+        };
+        const auto twinned = [&](size_t k) {
+            return std::any_of(columns.begin(), columns.end(), [&](const QRectF& other) {
+                return &other != &columns[k] && level(other) && std::abs(minX(other) - minX(columns[k])) > 0 &&
+                       std::abs(minX(other) - minX(columns[k])) <= 2 * reach / aspect;
+            });
+        };
         QRectF frame = columns[i];
-        int beside = 0;
+        int beside = 0, twins = 0;
         for (size_t k = 0; k < columns.size(); ++k)
-            if (k != i && std::abs(minY(columns[k]) - minY(columns[i])) <= reach &&
-                std::abs(maxY(columns[k]) - maxY(columns[i])) <= reach) {
-                frame = unionOf(frame, columns[k]);
-                ++beside;
+            if (level(columns[k])) {
+                twins += twinned(k);
+                if (k != i) {
+                    frame = unionOf(frame, columns[k]);
+                    ++beside;
+                }
             }
-        if (beside > 0)
+        if (beside > 0 && (rows[i] >= 3 || twins >= 4))
             addGrid(grids, frame);
     }
     return grids;
