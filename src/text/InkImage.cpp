@@ -254,12 +254,12 @@ std::vector<Notch> edgeNotches(const std::vector<int>& top, const std::vector<in
 // A badge, a chip, a highlighter's mark, a selected word or a terminal's coloured cells can be hardly
 // taller than their letters: no open square fits on them, and their letters would be measured against the
 // page round them, so a light word on a small dark plate comes out as a dark blob with holes. A plate is a
-// patch of one colour, not yet ground, at least a few pixels tall and wider than tall, that fills most of each
-// row's span (a selection over lines of different lengths is a staircase), runs nearly the whole way along its top
-// and bottom rows, and holds something of another colour: its
-// letters (which may reach its very ends, as a terminal's coloured cells hold them). The bars of a meter hold nothing;
-// a word of touching bold letters runs along neither its top nor its bottom. Plates become ground of their own. Returns
-// which pixels are plates.
+// patch of one colour, not yet ground, at least a few pixels tall and wider than tall, that fills most of its
+// frame (or, a staircase as a selection over lines of different lengths is, of each row's span), runs nearly the
+// whole way along its top and bottom, and holds something of another colour: its letters (which may reach its
+// very ends, as a terminal's coloured cells hold them). The bars of a meter hold nothing; a word of touching bold
+// letters runs along neither its top nor its bottom. Plates become ground of their own. Returns which pixels are
+// plates.
 template <typename Pixel>
 std::vector<uint8_t> findPlates(std::vector<uint16_t>& distance, std::vector<QRgb>& ground, int w, int h,
                                 const Pixel& pixel, std::vector<Plate>& frames) {
