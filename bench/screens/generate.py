@@ -11,8 +11,8 @@ Documentation pages in columns parted by light rules (sidebars left, right or bo
 highlight touching the rule, bars across the rules, a table and a code block in the article), and as
 documentation sites publish them (a sticky header, nested navigation, a breadcrumb, headings with anchors,
 a callout, code whose long lines scroll); lines with secrets on small coloured grounds (badges, chips,
-highlighter marks, a selection, a terminal's background colours), some ending right at a secret's first or
-last letter; slices of single lines cut 0 to 8 pixels above and below the ink; two-column tables of names and
+highlighter marks, a selection, a terminal's background colours, a selection over three lines), some ending right
+at a secret's first or last letter; slices of single lines cut 0 to 8 pixels above and below the ink; two-column tables of names and
 values ruled only between the columns; tables whose columns are ruled darker than their rows; and tables of several
 rows whose every cell is bordered in a faint grey, in an article beside its sidebars.
 Writes NN-name.png, NN-name.txt, NN-name.secrets (one a line, with its box in pixels) and screens.tsv (even places tune, odd
@@ -297,6 +297,30 @@ def grounds_page(dark, kind, offset, tight=False):
     return doc("Notes", dark, body, extra=extra), "\n\n".join(truth), [s for _, s in chosen]
 
 
+def selection_page(dark, offset, count=3):
+    """Three lines of different lengths (or the first and the last), a secret on each, selected by a drag from the
+    first secret to the last: the selection's ground runs from the first secret to its line's end, the whole middle
+    line, and from the last line's start to its secret."""
+    chosen = [SECRETS[(offset + i) % len(SECRETS)] for i in range(3)]
+    bg, fg = ("#1b1d21", "#e6e6e6") if dark else ("#ffffff", "#1d1f23")
+    lines = [f"Before the meeting {chosen[0][0].lower()} {chosen[0][1]} please.",
+             f"{chosen[1][0]} {chosen[1][1]} is the one to use for the whole of the spring order.",
+             f"{chosen[2][0]} {chosen[2][1]} now."]
+    if count == 2:
+        chosen, lines = [chosen[0], chosen[2]], [lines[0], lines[2]]
+    shown = []
+    for line, (_, secret) in zip(lines, chosen):
+        shown.append("<div>" + E(line).replace(E(secret), f"<span class='sel secret'>{E(secret)}</span>") + "</div>")
+    body = (f"<div style='padding:16px 20px'><div style='margin-bottom:10px'>Notes from the call</div>"
+            + "".join(shown) + "</div>"
+            "<script>const e=document.querySelectorAll('.sel'),r=document.createRange();"
+            "r.setStart(e[0].firstChild,0);r.setEnd(e[e.length-1].firstChild,e[e.length-1].textContent.length);"
+            "getSelection().addRange(r);</script>")
+    extra = f"body {{ background:{bg}; color:{fg}; }} ::selection {{ background:#3367d6; color:#fff; }}"
+    truth = "Notes from the call\n\n" + "\n".join(lines)
+    return doc("Notes", dark, body, extra=extra), truth, [s for _, s in chosen]
+
+
 def line_page(dark, mono, text, secrets):
     bg, fg = ("#1e1f22", "#d8d8d8") if dark else ("#ffffff", "#111111")
     font = "'DejaVu Sans Mono',monospace;font-size:13px" if mono else "'DejaVu Sans',sans-serif;font-size:15px"
@@ -372,6 +396,11 @@ def pages():
         for sides in ("left", "both", "right"):
             out.append((f"limits-{sides}-{shade[1:3]}", 1, 1000 if sides == "both" else 820, 520,
                         *limits_page(shade, sides), None))
+    # A selection dragged over three lines of different lengths, a staircase that fills little of its frame, its last
+    # letter cutting into its end.
+    for offset, dark, scale in ((2, False, 1), (3, False, 1), (4, True, 1), (5, False, 1.5), (3, True, 2)):
+        out.append((f"select-lines{'-dark' if dark else ''}", scale, 720, 200, *selection_page(dark, offset), None))
+    out.append(("select-two-lines", 1, 720, 200, *selection_page(False, 0, 2), None))
     return out
 
 

@@ -255,10 +255,11 @@ std::vector<Notch> edgeNotches(const std::vector<int>& top, const std::vector<in
 // taller than their letters: no open square fits on them, and their letters would be measured against the
 // page round them, so a light word on a small dark plate comes out as a dark blob with holes. A plate is a
 // patch of one colour, not yet ground, at least a few pixels tall and wider than tall, that fills most of its
-// frame, runs nearly the whole way along its top and bottom, and holds something of another colour: its
-// letters (which may reach its very ends, as a terminal's coloured cells hold them). The bars of a meter hold nothing;
-// a word of touching bold letters runs along neither its top nor its bottom. Plates become ground of their own. Returns
-// which pixels are plates.
+// frame (or, a staircase as a selection over lines of different lengths is, of each row's span), runs nearly the
+// whole way along its top and bottom, and holds something of another colour: its letters (which may reach its
+// very ends, as a terminal's coloured cells hold them). The bars of a meter hold nothing; a word of touching bold
+// letters runs along neither its top nor its bottom. Plates become ground of their own. Returns which pixels are
+// plates.
 template <typename Pixel>
 std::vector<uint8_t> findPlates(std::vector<uint16_t>& distance, std::vector<QRgb>& ground, int w, int h,
                                 const Pixel& pixel, std::vector<Plate>& frames) {
@@ -302,16 +303,54 @@ std::vector<uint8_t> findPlates(std::vector<uint16_t>& distance, std::vector<QRg
                 visit(x, y + 1);
         }
         const int pw = right - left + 1, ph = bottom - top + 1;
-        if (ph < lowest || pw < ph + ph / 2 || double(members.size()) < 0.45 * pw * ph)
+        if (ph < lowest || pw < ph + ph / 2)
+            continue;
+        // Each row is weighed along its own span: a selection over several lines starts its first line and
+        // ends its last one part of the way across, and a row of it is no shorter for that.
+        std::vector<int> rowFirst(size_t(ph), right + 1), rowLast(size_t(ph), left - 1);
+        for (const size_t i : members) {
+            const int x = int(i % size_t(w)), row = int(i / size_t(w)) - top;
+            rowFirst[size_t(row)] = std::min(rowFirst[size_t(row)], x);
+            rowLast[size_t(row)] = std::max(rowLast[size_t(row)], x);
+        }
+        // A selection is a staircase: bands of rows a line tall each, that start and end alike but for a letter
+        // cutting in at an end (shortening a row by the letter's width, no more). A letter's own strokes
+        // reach further out from row to row.
+        const auto stepped = [&] {
+            constexpr int slack = 3;
+            const int cut = std::max(slack, ph / 2);
+            int bands = 0;
+            for (int row = 0; row < ph; ++bands) {
+                const int first = rowFirst[size_t(row)], last = rowLast[size_t(row)];
+                int end = row + 1;
+                while (end < ph && rowFirst[size_t(end)] >= first - slack && rowFirst[size_t(end)] <= first + cut &&
+                       rowLast[size_t(end)] <= last + slack && rowLast[size_t(end)] >= last - cut)
+                    ++end;
+                if (end - row < lowest)
+                    return false;
+                row = end;
+            }
+            return bands >= 2;
+        }();
+        double spans = 0;
+        for (int row = 0; row < ph; ++row)
+            spans += stepped ? rowLast[size_t(row)] - rowFirst[size_t(row)] + 1 : pw;
+        if (double(members.size()) < 0.45 * spans)
             continue;
         for (const size_t i : members)
             plate[i] = candidate;
         const auto mine = [&](int x, int y) { return plate[size_t(y) * size_t(w) + size_t(x)] == candidate; };
+        // A row along the top or the bottom is a stretch of the plate still, twice its height long or a quarter
+        // of its width: the tops of a word's tall letters are short pieces, or gapped where they stand apart.
         const auto rowShare = [&](int y) {
+            const int first = stepped ? rowFirst[size_t(y - top)] : left,
+                      last = stepped ? rowLast[size_t(y - top)] : right, span = last - first + 1;
+            if (span < std::min(2 * ph, pw) && span < pw / 4)
+                return 0.0;
             int count = 0;
-            for (int x = left; x <= right; ++x)
+            for (int x = first; x <= last; ++x)
                 count += mine(x, y);
-            return double(count) / pw;
+            return double(count) / span;
         };
         // Rounded ends take a few rows to reach their full length.
         const int inset = std::max(2, ph / 3);

@@ -188,6 +188,18 @@ void partAt(std::vector<Line> lines, std::vector<QRectF> rules, const std::vecto
     }
 }
 
+// Borders of one table share their frame.
+void addGrid(std::vector<QRectF>& grids, QRectF frame) {
+    for (auto it = grids.begin(); it != grids.end();)
+        if (it->intersects(frame)) {
+            frame = unionOf(frame, *it);
+            it = grids.erase(it);
+        } else {
+            ++it;
+        }
+    grids.push_back(frame);
+}
+
 } // namespace
 
 std::vector<QRectF> ruledGrids(const std::vector<QRectF>& rules, double aspect) {
@@ -207,15 +219,66 @@ std::vector<QRectF> ruledGrids(const std::vector<QRectF>& rules, double aspect) 
             }
         if (met < 3)
             continue;
-        // Borders of one table share their frame.
-        for (auto it = grids.begin(); it != grids.end();)
-            if (it->intersects(frame)) {
-                frame = unionOf(frame, *it);
-                it = grids.erase(it);
-            } else {
-                ++it;
+        addGrid(grids, frame);
+    }
+    // A grid whose rules across are too faint to be found whole still cut the borders down at every row: a
+    // border comes in pieces a row tall, end to end, alike in height as the cells' padding makes the rows.
+    // Such a column of cells spans the table with the borders beside it from the table's top to its foot.
+    std::vector<QRectF> downs;
+    for (const QRectF& down : rules)
+        if (down.height() >= 4 * down.width() * aspect)
+            downs.push_back(down);
+    std::sort(downs.begin(), downs.end(), [](const QRectF& a, const QRectF& b) {
+        return minX(a) != minX(b) ? minX(a) < minX(b) : maxY(a) > maxY(b);
+    });
+    std::vector<QRectF> columns; // borders whole or in pieces, each from the grid's top to its foot
+    std::vector<int> rows;       // how many pieces each is in
+    for (size_t i = 0; i < downs.size();) {
+        const double reach = 3 * std::max(downs[i].width(), 0.0005);
+        QRectF chain = downs[i];
+        std::vector<double> heights{downs[i].height()};
+        size_t j = i + 1;
+        for (; j < downs.size() && std::abs(minX(downs[j]) - minX(downs[i])) <= reach &&
+               maxY(downs[j]) <= minY(chain) + reach * aspect &&
+               minY(chain) - maxY(downs[j]) <= std::max(reach * aspect, 0.25 * downs[j].height());
+             ++j) {
+            chain = unionOf(chain, downs[j]);
+            heights.push_back(downs[j].height());
+        }
+        std::sort(heights.begin(), heights.end());
+        const double usual = heights[heights.size() / 2];
+        const bool alike = std::all_of(heights.begin(), heights.end(),
+                                       [usual](double h) { return std::abs(h - usual) <= 0.2 * usual; });
+        columns.push_back(chain);
+        rows.push_back(alike ? int(heights.size()) : 1);
+        i = j;
+    }
+    // Cells drawn apart (a border-spacing between them) leave no border in pieces: their borders down stand in
+    // twos side by side instead, a few pixels apart, the whole table tall; two such pairs or more are a grid.
+    for (size_t i = 0; i < columns.size(); ++i) {
+        const double reach = 3 * std::max(columns[i].width(), 0.0005) * aspect;
+        const auto level = [&](const QRectF& other) {
+            return std::abs(minY(other) - minY(columns[i])) <= reach &&
+                   std::abs(maxY(other) - maxY(columns[i])) <= reach;
+        };
+        const auto twinned = [&](size_t k) {
+            return std::any_of(columns.begin(), columns.end(), [&](const QRectF& other) {
+                return &other != &columns[k] && level(other) && std::abs(minX(other) - minX(columns[k])) > 0 &&
+                       std::abs(minX(other) - minX(columns[k])) <= 2 * reach / aspect;
+            });
+        };
+        QRectF frame = columns[i];
+        int beside = 0, twins = 0;
+        for (size_t k = 0; k < columns.size(); ++k)
+            if (level(columns[k])) {
+                twins += twinned(k);
+                if (k != i) {
+                    frame = unionOf(frame, columns[k]);
+                    ++beside;
+                }
             }
-        grids.push_back(frame);
+        if (beside > 0 && (rows[i] >= 3 || twins >= 4))
+            addGrid(grids, frame);
     }
     return grids;
 }

@@ -36,7 +36,9 @@ QString fullText(const std::vector<Line>& lines);
 
 // The frames of the ruled grids among the rules (normalised like the lines' boxes; aspect is the picture's
 // width over its height): borders down crossed or met by three rules across at least (a table's top, a
-// row's border, its bottom), with those rules. A frame round a block of code is met by two only.
+// row's border, its bottom), with those rules, or cut into three or more pieces a row tall each beside other
+// borders from the same top to the same foot, or standing in twos side by side (cells drawn apart) the table tall.
+// A frame round a block of code is met by two only.
 std::vector<QRectF> ruledGrids(const std::vector<QRectF>& rules, double aspect);
 
 // The lines parted by the rules that stand between columns of text (rules being those painted out of the

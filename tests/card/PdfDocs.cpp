@@ -141,11 +141,14 @@ std::string pdfBytes(const std::string& contents, const std::string& title, cons
     return std::string(reinterpret_cast<const char*>(bytes->getBuffer()), bytes->getSize());
 }
 
-void drawInGlyphs(QPDF& pdf, QPDFPageObjectHelper& page, const std::string& text, bool named, bool inDrawing) {
+void drawInGlyphs(QPDF& pdf, QPDFPageObjectHelper& page, const std::string& text, bool named, bool inDrawing, int first,
+                  const std::string& numbering) {
     QPDFObjectHandle block = QPDFObjectHandle::newStream(&pdf, "600 0 0 0 500 700 d1 0 0 500 700 re f");
     std::string differences, procs;
     for (int c = 32; c < 127; ++c) {
-        const std::string name = !named            ? "g" + std::to_string(c)
+        const std::string name = !named            ? numbering + std::to_string(first == 1         ? c
+                                                                                : numbering == "g" ? c - 31
+                                                                                                   : c - 32 + first)
                                  : std::isalpha(c) ? std::string(1, char(c))
                                  : c == '.'        ? "period"
                                  : c == '@'        ? "at"
@@ -154,10 +157,12 @@ void drawInGlyphs(QPDF& pdf, QPDFPageObjectHelper& page, const std::string& text
         differences += " /" + name;
         procs += " /" + name + " " + block.unparse();
     }
-    QPDFObjectHandle font = made(pdf, "<< /Type /Font /Subtype /Type3 /FontBBox [0 0 600 700] /FontMatrix [0.001 0 0 "
-                                      "0.001 0 0] /FirstChar 1 /LastChar 95 /Widths [] /CharProcs <<" +
-                                          procs + " >> /Encoding << /Type /Encoding /Differences [1" + differences +
-                                          "] >> /Resources << >> >>");
+    QPDFObjectHandle font =
+        made(pdf, "<< /Type /Font /Subtype /Type3 /FontBBox [0 0 600 700] /FontMatrix [0.001 0 0 "
+                  "0.001 0 0] /FirstChar " +
+                      std::to_string(first) + " /LastChar " + std::to_string(first + 94) + " /Widths [] /CharProcs <<" +
+                      procs + " >> /Encoding << /Type /Encoding /Differences [" + std::to_string(first) + differences +
+                      "] >> /Resources << >> >>");
     std::string widths;
     for (int i = 0; i < 95; ++i)
         widths += " 600";
@@ -166,7 +171,7 @@ void drawInGlyphs(QPDF& pdf, QPDFPageObjectHelper& page, const std::string& text
     // Codes of its own, as such fonts number their glyphs: read as letters of a usual encoding they say nothing.
     std::string codes;
     for (const char c : text)
-        codes += char(c - 31);
+        codes += char(c - 32 + first);
     const std::string shown = "BT /G3 14 Tf 30 300 Td " + QPDFObjectHandle::newString(codes).unparse() + " Tj ET";
     if (!inDrawing) {
         QPDFObjectHandle fonts = resources.getKey("/Font");

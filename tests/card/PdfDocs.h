@@ -51,8 +51,11 @@ std::string pdfBytes(const std::string& contents, const std::string& title, cons
 
 // `text` (letters, spaces, "." and "@") drawn on the page in a font of drawn glyphs (blocks) that names each glyph,
 // by its letter's name or, not `named`, by a number ("g64"), and says nothing else of its letters; its codes are its
-// own (1 for a space), no usual encoding's. `inDrawing`: drawn by a drawing (form) the page draws.
-void drawInGlyphs(QPDF& pdf, QPDFPageObjectHelper& page, const std::string& text, bool named, bool inDrawing = false);
+// own (`first` for a space), no usual encoding's. `inDrawing`: drawn by a drawing (form) the page draws. Not `named`
+// with a `first` other than 1, the glyphs are numbered from 1 ("g1" for a space) in the order of their codes, or with
+// a `numbering` other than "g" by their codes ("a65" at 65).
+void drawInGlyphs(QPDF& pdf, QPDFPageObjectHelper& page, const std::string& text, bool named, bool inDrawing = false,
+                  int first = 1, const std::string& numbering = "g");
 
 // Whether the file's bytes or qpdf's plain form of it hold the text, in a literal, in hex or as UTF-16; or those of
 // a PDF it has attached. qpdf writes the document as it is now: only the bytes show revisions an update replaced.

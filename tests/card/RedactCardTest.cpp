@@ -613,6 +613,20 @@ TEST(RedactCard, NoSecretFoundAnywhereStaysInThePdf) {
          },
          QStringLiteral("Nothing sensitive found \u00b7 some text may still be readable"),
          {}},
+        {"an address on the page shown in drawn glyphs numbered g1, g2 and on at the codes of letters",
+         {QStringLiteral("Nothing here"), QStringLiteral("The end")},
+         [](QPDF& pdf, std::vector<QPDFPageObjectHelper>& pages) {
+             drawInGlyphs(pdf, pages[0], "WRITE TO OLA.BERG@EXAMPLE.NO", false, false, 'A');
+         },
+         QStringLiteral("Nothing sensitive found \u00b7 some text may still be readable"),
+         {}},
+        {"an address on another page in drawn glyphs named by the codes of their letters",
+         {QStringLiteral("Nothing here"), QStringLiteral("The end")},
+         [](QPDF& pdf, std::vector<QPDFPageObjectHelper>& pages) {
+             drawInGlyphs(pdf, pages[1], "Write to ola.berg@example.no", false, false, ' ', "a");
+         },
+         QStringLiteral("1 item redacted on 1 of 2 pages \u00b7 double"),
+         {QStringLiteral("ola.berg@example.no")}},
         {"a secret only in a title an update in place replaced",
          {QStringLiteral("Nothing here"), QStringLiteral("The end")},
          [](QPDF& pdf, std::vector<QPDFPageObjectHelper>&) { setInfo(pdf, "/Title (Report for ann.lee@example.org)"); },

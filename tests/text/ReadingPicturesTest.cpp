@@ -464,6 +464,9 @@ TEST_F(ReadingPictures, BorderedTableReadsRowByRowAloneAndBesideASidebar) {
         // Rows further apart than a paragraph's lines, by the cells' padding: a column the engine leaves out is
         // still read whole.
         {"beside a sidebar, one faint grid, cells padded", true, true, false, 7, 1, "1px solid #eee"},
+        {"beside a sidebar, one faint grid, cells padded wide", true, true, false, 10, 1, "1px solid #eee"},
+        {"alone, one faint grid, cells padded", true, false, false, 8, 1, "1px solid #eee"},
+        {"beside a sidebar, cell by cell, faint, cells padded", false, true, false, 8, 1, "1px solid #eee"},
     };
     for (const Case& c : cases) {
         QString table = QStringLiteral("<table style='border-collapse:%1'>").arg(c.collapse ? "collapse" : "separate");

@@ -2,6 +2,8 @@
 
 #include <qpdf/QPDF.hh>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -95,6 +97,22 @@ std::map<int, std::string> differences(QPDFObjectHandle font) {
     return names;
 }
 
+// Whether a name that says nothing of its letter numbers the code it stands at, in decimal or in hex (a65, g41 or
+// cid65 at 65, as some makers name glyphs by their codes): that code is then the letter a usual encoding reads.
+bool numbersCode(const std::string& name, int code) {
+    size_t letters = 0;
+    while (letters < name.size() && std::isalpha(static_cast<unsigned char>(name[letters])))
+        ++letters;
+    const std::string number = name.substr(letters);
+    if (letters == 0 || number.empty() || number.size() > 4)
+        return false;
+    const bool decimal =
+        std::all_of(number.begin(), number.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+    const bool hexadecimal =
+        std::all_of(number.begin(), number.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+    return (decimal && std::stoi(number) == code) || (hexadecimal && std::stoi(number, nullptr, 16) == code);
+}
+
 } // namespace
 
 char32_t letter(const std::string& name) {
@@ -133,11 +151,13 @@ bool mapLetters(QPDFObjectHandle resources, std::set<QPDFObjGen>* seen, int dept
             continue;
         std::map<int, char32_t> letters;
         for (const auto& [code, name] : differences(font)) {
-            // A code of the usual letters the renderer reads as such, as it always has.
-            if (const char32_t c = letter(name))
+            if (const char32_t c = letter(name)) {
                 letters[code] = c;
-            else if (code < 32 || code > 126)
+            } else if (code < 32 || code > 126 || !numbersCode(name, code)) {
+                // The renderer would read a code among the usual letters as that letter, though the glyph
+                // (g1 at 65, numbered as the font's maker drew them) may draw any other.
                 letters[code] = U'\uFFFD';
+            }
         }
         if (letters.empty())
             continue;

@@ -14,8 +14,8 @@ namespace GlyphNames {
 char32_t letter(const std::string& name);
 
 // Gives each such font the page draws with a map from its codes to the letters its glyph names stand for. A code
-// outside the usual letters whose name says nothing maps to U+FFFD, so the page's text shows that something there
-// could not be read. True when a font was given one.
+// whose name says nothing maps to U+FFFD, so the page's text shows that something there could not be read, unless
+// the name numbers the code itself (a65 at 65) among the usual letters. True when a font was given one.
 bool mapLetters(QPDFPageObjectHelper& page);
 
 } // namespace GlyphNames
