@@ -271,21 +271,17 @@ QRectF rowBand(const std::vector<ReadLine>& read, const Row& row) {
     return band;
 }
 
-// What the lines read within a row of the band say, blanks left out; everything read where the band is unknown.
-QString nearRow(const std::vector<ReadLine>& lines, const QRectF& band) {
-    QString out;
+// The lines read within a row of the band; every line where the band is unknown.
+std::vector<ReadLine> nearRow(const std::vector<ReadLine>& lines, const QRectF& band) {
+    std::vector<ReadLine> out;
     for (const ReadLine& line : lines) {
         QRectF box;
         for (const ReadCharacter& c : line)
             if (!c.box.isEmpty())
                 box = box.isEmpty() ? c.box : box.united(c.box);
         const double middle = box.center().y();
-        if (band.isEmpty() || (middle > band.top() - band.height() / 2 && middle < band.bottom() + band.height() / 2)) {
-            for (const ReadCharacter& c : line)
-                if (c.c != u' ')
-                    out += c.c;
-            out += u'\n';
-        }
+        if (band.isEmpty() || (middle > band.top() - band.height() / 2 && middle < band.bottom() + band.height() / 2))
+            out.push_back(line);
     }
     return out;
 }
@@ -421,7 +417,8 @@ protected:
                 };
                 // A stretch of six characters can turn up in another row's reading by chance: only the rows this
                 // secret stands on count, found by the whole row's words in the reading before.
-                const QString text = after.isEmpty() ? after : nearRow(readAfter, rowBand(read, row));
+                const QRectF band = rowBand(read, row);
+                const QString text = textOf(nearRow(readAfter, band)).remove(u' ');
                 const bool leaks = reads(text), seen = reads(readText);
                 ++outcome.rows;
                 outcome.readBefore += seen ? 1 : 0;
@@ -435,7 +432,8 @@ protected:
                 for (const QString& part : parts) {
                     if (!seen || QString(part).remove(u' ').size() < 4)
                         continue;
-                    const std::vector<ReadCharacter> found = locate(read, part);
+                    // Only on its own rows: another row may read more like a part that reads badly here.
+                    const std::vector<ReadCharacter> found = locate(nearRow(read, band), part);
                     located.insert(located.end(), found.begin(), found.end());
                     if (const QString missed = unpaintedPart(result, found); !missed.isEmpty())
                         uncovered << missed;
