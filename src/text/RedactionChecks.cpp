@@ -3,6 +3,8 @@
 
 #include <QRegularExpression>
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
 // Telling whether the covering fell short: which further readings of a picture hold a secret the first did not box
 // whole, and what is left of a secret beside the paint once it is covered.
@@ -56,6 +58,81 @@ std::vector<Line> linesOfReadings(std::vector<std::vector<Line>> readings, QSize
             seen = sensitiveFindings(lines);
     }
     return lines;
+}
+
+std::vector<QRectF> wrappedHeads(const std::vector<Line>& lines, const std::vector<QRectF>& boxes) {
+    double left = std::numeric_limits<double>::infinity();
+    for (const Line& line : lines)
+        if (!line.text.trimmed().isEmpty())
+            left = std::min(left, minX(line.box));
+    const auto covered = [&boxes](const QRectF& r) {
+        return std::any_of(boxes.begin(), boxes.end(), [&r](const QRectF& box) { return box.contains(r.center()); });
+    };
+    // A terminal's rows share one pitch; a short piece tells none of its own.
+    std::vector<double> pitches;
+    for (const Line& line : lines)
+        if (const std::optional<double> p = line.candidate ? cellPitch(line) : std::nullopt)
+            pitches.push_back(*p);
+    if (pitches.size() < 2)
+        return {};
+    std::sort(pitches.begin(), pitches.end());
+    const double shared = pitches[pitches.size() / 2];
+    if (double(std::count_if(pitches.begin(), pitches.end(), [shared](double p) {
+            return std::abs(p - shared) <= 0.1 * shared;
+        })) < 0.8 * double(pitches.size()))
+        return {};
+    const std::optional<double> pitch = shared;
+    // The terminal's right edge: the furthest end that another row reaches too (a title bar's buttons stand alone).
+    const auto rows = [](const QRectF& a, const QRectF& b) {
+        return std::min(maxY(a), maxY(b)) - std::max(minY(a), minY(b)) < 0.3 * std::min(a.height(), b.height());
+    };
+    double right = -std::numeric_limits<double>::infinity();
+    for (const Line& line : lines)
+        for (const Line& other : lines)
+            if (&other != &line && !line.text.trimmed().isEmpty() && !other.text.trimmed().isEmpty() &&
+                rows(line.box, other.box) && std::abs(maxX(other.box) - maxX(line.box)) <= *pitch)
+                right = std::max(right, maxX(line.box));
+    if (!std::isfinite(right))
+        return {};
+    std::vector<QRectF> out;
+    for (const Line& line : lines) {
+        qsizetype end = line.text.size();
+        while (end > 0 && line.text[end - 1].isSpace())
+            --end;
+        if (!line.candidate || end == 0)
+            continue;
+        const QRectF& here = line.box;
+        const bool atEdge = maxX(here) >= right - *pitch;
+        // The next row opens with paint: what was covered there goes on from this row's end.
+        const bool paintedOn = std::any_of(boxes.begin(), boxes.end(), [&](const QRectF& box) {
+            return minX(box) <= left + 1.5 * *pitch && midY(box) < minY(here) &&
+                   midY(box) > minY(here) - 1.6 * here.height();
+        });
+        if (!atEdge || !paintedOn)
+            continue;
+        qsizetype start = end;
+        while (start > 0 &&
+               (keyCharacter(line.text[start - 1]) || QStringLiteral(".@+%").contains(line.text[start - 1])))
+            --start;
+        const QStringView head = QStringView(line.text).mid(start, end - start);
+        if (std::count_if(head.begin(), head.end(), [](QChar c) { return c.isLetterOrNumber(); }) < 2)
+            continue;
+        // A key's piece by its look, or a piece standing alone at the row's end where a wrapped secret starts; a
+        // word of a sentence that wraps runs on from the words before it.
+        const bool mixed = std::any_of(head.begin(), head.end(), [](QChar c) { return c.isDigit(); }) ||
+                           std::any_of(head.begin(), head.end(), [](QChar c) { return !c.isLetterOrNumber(); }) ||
+                           std::any_of(head.begin() + 1, head.end(), [](QChar c) { return c.isUpper(); });
+        qsizetype before = start;
+        while (before > 0 && line.text[before - 1].isSpace())
+            --before;
+        const std::optional<QRectF> box = line.candidate->boundingBox(start, end - start);
+        const std::optional<QRectF> previous =
+            before > 0 ? line.candidate->boundingBox(before - 1, 1) : std::optional<QRectF>();
+        const bool alone = before == 0 || (previous && box && minX(*box) - maxX(*previous) > 2.5 * *pitch);
+        if (box && (mixed || alone) && !covered(*box))
+            out.push_back(*box);
+    }
+    return out;
 }
 
 bool remnantsBeside(const std::vector<Line>& lines, const std::vector<QRectF>& boxes) {

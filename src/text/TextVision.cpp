@@ -395,6 +395,13 @@ CheckedRedaction redactChecked(const QImage& image, const std::function<std::vec
         checked.image = std::move(more.image);
         checked.boxes.insert(checked.boxes.end(), more.boxes.begin(), more.boxes.end());
     }
+    // A wrapped secret found by its rest on the next row is covered at the end of the row before too.
+    if (const std::vector<QRectF> heads = wrappedHeads(first.value_or(std::vector<Line>()), checked.boxes);
+        !heads.empty()) {
+        Redaction more = redactFindings(checked.image, heads);
+        checked.image = std::move(more.image);
+        checked.boxes.insert(checked.boxes.end(), more.boxes.begin(), more.boxes.end());
+    }
     // Read as before, the painted picture hides nothing that reading missed the first time: the last look reads it
     // another way. What that finds is covered too, but it tells that the first readings missed something here, so
     // they may have missed more that no reading finds.
