@@ -60,7 +60,7 @@ std::vector<Line> linesOfReadings(std::vector<std::vector<Line>> readings, QSize
     return lines;
 }
 
-std::vector<QRectF> wrappedHeads(const std::vector<Line>& lines, const std::vector<QRectF>& boxes) {
+std::vector<QRectF> wrappedHeads(const std::vector<Line>& lines, const std::vector<QRectF>& boxes, bool* doubtful) {
     double left = std::numeric_limits<double>::infinity();
     for (const Line& line : lines)
         if (!line.text.trimmed().isEmpty())
@@ -115,6 +115,16 @@ std::vector<QRectF> wrappedHeads(const std::vector<Line>& lines, const std::vect
                (keyCharacter(line.text[start - 1]) || QStringLiteral(".@+%").contains(line.text[start - 1])))
             --start;
         const QStringView head = QStringView(line.text).mid(start, end - start);
+        // What stands at the edge beside that, read too badly to be told, may be such a piece: a word of a sentence
+        // (letters, and a mark ending it) is not.
+        qsizetype word = end;
+        while (word > 0 && !line.text[word - 1].isSpace())
+            --word;
+        static const QRegularExpression plain(QStringLiteral(R"(^\p{L}\p{Ll}*[.,;:!?]?$)"));
+        const QStringView last = QStringView(line.text).mid(word, end - word);
+        const std::optional<QRectF> lastBox = line.candidate->boundingBox(word, end - word);
+        if (doubtful && !plain.match(last).hasMatch() && lastBox && !covered(*lastBox))
+            *doubtful = true;
         if (std::count_if(head.begin(), head.end(), [](QChar c) { return c.isLetterOrNumber(); }) < 2)
             continue;
         // A key's piece by its look, or a piece standing alone at the row's end where a wrapped secret starts; a

@@ -389,8 +389,13 @@ protected:
         EXPECT_TRUE(written) << desktop->appStderr().toStdString();
         const QString toast = written ? toastWords() : QString();
         // Kept for a person to look at: the capture and what was written.
-        QFile::copy(capture, Desktop::shotsDir() + QStringLiteral("/redact-%1-capture.png").arg(name));
-        QFile::copy(redacted, Desktop::shotsDir() + QStringLiteral("/redact-%1-written.png").arg(name));
+        for (const auto& [from, kept] :
+             {std::pair{capture, QStringLiteral("capture")}, {redacted, QStringLiteral("written")}}) {
+            // A copy fails where a file of that name is left from a run before.
+            const QString to = Desktop::shotsDir() + QStringLiteral("/redact-%1-%2.png").arg(name, kept);
+            QFile::remove(to);
+            QFile::copy(from, to);
+        }
         outcome.unsureSaid = toast.contains(QLatin1String("readable"));
         desktop->screenshot(Desktop::shotsDir() + QStringLiteral("/redact-%1.png").arg(name));
         if (written) {
