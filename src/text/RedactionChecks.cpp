@@ -115,18 +115,6 @@ std::vector<QRectF> wrappedHeads(const std::vector<Line>& lines, const std::vect
                (keyCharacter(line.text[start - 1]) || QStringLiteral(".@+%").contains(line.text[start - 1])))
             --start;
         const QStringView head = QStringView(line.text).mid(start, end - start);
-        // What stands at the edge beside that, read too badly to be told, may be such a piece: a word of a sentence
-        // (letters, and a mark ending it) is not.
-        qsizetype word = end;
-        while (word > 0 && !line.text[word - 1].isSpace())
-            --word;
-        static const QRegularExpression plain(QStringLiteral(R"(^\p{L}\p{Ll}*[.,;:!?]?$)"));
-        const QStringView last = QStringView(line.text).mid(word, end - word);
-        const std::optional<QRectF> lastBox = line.candidate->boundingBox(word, end - word);
-        if (doubtful && !plain.match(last).hasMatch() && lastBox && !covered(*lastBox))
-            *doubtful = true;
-        if (std::count_if(head.begin(), head.end(), [](QChar c) { return c.isLetterOrNumber(); }) < 2)
-            continue;
         // A key's piece by its look, or a piece standing alone at the row's end where a wrapped secret starts; a
         // word of a sentence that wraps runs on from the words before it.
         const bool mixed = std::any_of(head.begin(), head.end(), [](QChar c) { return c.isDigit(); }) ||
@@ -139,8 +127,22 @@ std::vector<QRectF> wrappedHeads(const std::vector<Line>& lines, const std::vect
         const std::optional<QRectF> previous =
             before > 0 ? line.candidate->boundingBox(before - 1, 1) : std::optional<QRectF>();
         const bool alone = before == 0 || (previous && box && minX(*box) - maxX(*previous) > 2.5 * *pitch);
-        if (box && (mixed || alone) && !covered(*box))
-            out.push_back(*box);
+        const auto letters = std::count_if(head.begin(), head.end(), [](QChar c) { return c.isLetterOrNumber(); });
+        if (box && letters >= 2 && (mixed || alone)) {
+            if (!covered(*box))
+                out.push_back(*box);
+            continue;
+        }
+        // What stands at the edge instead, read too badly to be told, may be such a piece: a word of a sentence
+        // (letters, and a mark ending it) is not.
+        qsizetype word = end;
+        while (word > 0 && !line.text[word - 1].isSpace())
+            --word;
+        static const QRegularExpression plain(QStringLiteral(R"(^\p{L}\p{Ll}*[.,;:!?]?$)"));
+        const std::optional<QRectF> last = line.candidate->boundingBox(word, end - word);
+        if (doubtful && !plain.match(QStringView(line.text).mid(word, end - word)).hasMatch() && last &&
+            !covered(*last))
+            *doubtful = true;
     }
     return out;
 }
