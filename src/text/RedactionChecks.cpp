@@ -194,7 +194,12 @@ bool remnantsBeside(const std::vector<Line>& lines, const std::vector<QRectF>& b
         for (auto found = shortRun.globalMatch(line.text); found.hasNext();)
             if (randomCase(found.next().capturedView()))
                 return true;
-        const std::optional<double> pitch = line.candidate ? cellPitch(line) : std::nullopt;
+        // A few characters left alone beside a box tell no pitch; their own width does.
+        const qsizetype few = line.text.trimmed().size();
+        const std::optional<double> pitch = !line.candidate ? std::nullopt
+                                            : few >= 2 && few <= 4 && !line.text.contains(u' ')
+                                                ? std::optional<double>(line.box.width() / double(few))
+                                                : cellPitch(line);
         if (!pitch)
             continue;
         for (const QRectF& box : boxes) {
@@ -216,7 +221,13 @@ bool remnantsBeside(const std::vector<Line>& lines, const std::vector<QRectF>& b
                 else
                     while (to < line.text.size() && keyCharacter(line.text[to]))
                         ++to;
-                if (keyPiece(QStringView(line.text).mid(from, to - from)))
+                // After the box, capitals alone go on from a key too ("QF" of a token's last cells): nothing but a
+                // blank and a word follows a secret there, where a label may stand right before one.
+                const QStringView piece = QStringView(line.text).mid(from, to - from);
+                const bool capitals =
+                    !leftOfBox && piece.size() >= 2 &&
+                    std::all_of(piece.begin(), piece.end(), [](QChar ch) { return ch.isUpper() || ch.isDigit(); });
+                if (capitals || keyPiece(piece))
                     return true;
             }
         }

@@ -324,6 +324,9 @@ TEST_F(TextVisionTest, RedactionIsUnsureWhileSomethingStillReadsAsASecret) {
                           {{{address}, {}}, true, 1, {rest}},
                           {{{address}, {rest}, {}}, true, 1},
                           {{{address}, {}}, false, 1, {before}},
+                          // A token's last capitals left alone after its box, read by themselves; not a word.
+                          {{{address}, {}}, true, 1, {makeLine(QStringLiteral("QF"), 0.4, 0.8, 0.04, 0.05)}},
+                          {{{address}, {}}, false, 1, {makeLine(QStringLiteral("ok"), 0.4, 0.8, 0.04, 0.05)}},
                           {{{address}, {}}, true, 1, {elsewhere("xa-2998-1526-zP8eAbbobXN0RW")}},
                           {{{address}, {}}, true, 1, {elsewhere("mj@a e-labs.io for invoices")}},
                           {{{address}, {}}, true, 1, {elsewhere("reset?token=CkbNovECMhyShYF YAzL Prue")}},
