@@ -158,6 +158,9 @@ TEST(Redaction, FindingsSpanTheBlanksRecognitionMakesUp) {
         {"SLACK_APP=xoxa\u2014\u20143935-3497\u2014-5FLFBGSNMt8yMr",
          {"xoxa\u2014\u20143935-3497\u2014-5FLFBGSNMt8yMr"}},
         {"MAPS_KEY=ilzaSyC4epDecbh1lT8q ok", {"ilzaSyC4epDecbh1lT8q"}},
+        // A bitmap face's small letter read as an at sign inside the key.
+        {"MAPS_KEY=AlzaPss@1DGmf-hlmg-ul jAPDdYTOqvd4ed", {"AlzaPss@1DGmf-hlmg-ul jAPDdYTOqvd4ed"}},
+        {"mail Alzabcdef@examplecorp.com or AIza@x.io", {"Alzabcdef@examplecorp.com", "AIza@x.io"}},
         // A bitmap face's l read as a bracket, and a digit read apart, the blanks made up.
         {"STRIPE_RESTRICTED=rk_] ive_4hMOvkr2 1 NmHOuFtULdaw", {"rk_] ive_4hMOvkr2 1 NmHOuFtULdaw"}},
         // A bitmap face's 7 read as a question mark, the blanks around it made up.
