@@ -65,8 +65,13 @@ std::vector<QRectF> wrappedHeads(const std::vector<Line>& lines, const std::vect
     for (const Line& line : lines)
         if (!line.text.trimmed().isEmpty())
             left = std::min(left, minX(line.box));
+    // Covered at both ends: a box over the piece's last characters alone leaves its first ones.
     const auto covered = [&boxes](const QRectF& r) {
-        return std::any_of(boxes.begin(), boxes.end(), [&r](const QRectF& box) { return box.contains(r.center()); });
+        const auto at = [&boxes](QPointF p) {
+            return std::any_of(boxes.begin(), boxes.end(), [&p](const QRectF& box) { return box.contains(p); });
+        };
+        return at(QPointF(r.left() + 0.1 * r.width(), r.center().y())) &&
+               at(QPointF(r.right() - 0.1 * r.width(), r.center().y()));
     };
     // A terminal's rows share one pitch; a short piece tells none of its own.
     std::vector<double> pitches;
@@ -111,8 +116,15 @@ std::vector<QRectF> wrappedHeads(const std::vector<Line>& lines, const std::vect
         if (!atEdge || !paintedOn)
             continue;
         qsizetype start = end;
+        // Back over a stray mark a bitmap face's letter reads as, between two of the piece's characters, and a blank
+        // with no cell of its own ("VkEm? pl13989d").
+        const std::vector<bool> madeUp = madeUpUnits(line);
         while (start > 0 &&
-               (keyCharacter(line.text[start - 1]) || QStringLiteral(".@+%").contains(line.text[start - 1])))
+               (keyCharacter(line.text[start - 1]) || QStringLiteral(".@+%").contains(line.text[start - 1]) ||
+                (QStringLiteral("'\"#?!|`").contains(line.text[start - 1]) && start > 1 && start < end &&
+                 keyCharacter(line.text[start - 2])) ||
+                (line.text[start - 1] == u' ' && madeUp[size_t(start - 1)] && start > 1 && start < end &&
+                 !line.text[start - 2].isSpace())))
             --start;
         const QStringView head = QStringView(line.text).mid(start, end - start);
         // A key's piece by its look, or a piece standing alone at the row's end where a wrapped secret starts; a
