@@ -197,7 +197,15 @@ bool remnantsBeside(const std::vector<Line>& lines, const std::vector<QRectF>& b
         }
         return changes >= 3 && longest <= 3;
     };
+    // Digits in groups of three or more that no pattern took as a number ("617 8311 89235" of a telephone number
+    // whose first digit was misread, the rest of a card a wrap cut): no date or version is set so.
+    static const QRegularExpression grouped(QStringLiteral(R"((?<![\d.,:/])\d{3,}(?:[ \-]\d{3,})+(?![\d.,:/]))"));
     for (const Line& line : lines) {
+        for (auto found = grouped.globalMatch(line.text); found.hasNext();) {
+            const QStringView number = found.next().capturedView();
+            if (std::count_if(number.begin(), number.end(), [](QChar c) { return c.isDigit(); }) >= 8)
+                return true;
+        }
         if (prefix.match(line.text).hasMatch() || at.match(line.text).hasMatch())
             return true;
         for (auto found = run.globalMatch(line.text); found.hasNext();)
