@@ -274,7 +274,7 @@ int terminalWrap(const std::vector<Line>& lines, size_t a) {
 
 } // namespace
 
-std::vector<QRectF> unreadRowEnds(const std::vector<Line>& lines) {
+std::vector<QRectF> unreadRowEnds(const std::vector<Line>& lines, bool everyRow) {
     std::vector<double> heights;
     for (const Line& line : lines)
         if (!line.text.trimmed().isEmpty())
@@ -328,7 +328,11 @@ std::vector<QRectF> unreadRowEnds(const std::vector<Line>& lines) {
         const double from = std::max(maxX(row) + pitch, right - 12 * pitch);
         const QRectF end(from, minY(above->box) - 0.25 * above->box.height(), right + pitch - from,
                          1.5 * above->box.height());
-        if (std::none_of(out.begin(), out.end(), [&](const QRectF& known) { return known.intersects(end); }))
+        // One look for rows close together, unless each row is asked for.
+        if (std::none_of(out.begin(), out.end(), [&](const QRectF& known) {
+                return known.intersects(end) &&
+                       (!everyRow || std::abs(midY(known) - midY(end)) < 0.5 * above->box.height());
+            }))
             out.push_back(end);
     }
     return out;

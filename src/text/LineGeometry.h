@@ -30,7 +30,8 @@ std::vector<Continuation> continuations(const std::vector<Line>& lines);
 
 // Where the first part of a row that a terminal wrapped may stand unread: for each row above one that starts at the
 // terminal's left edge, the stretch between its last line read and the right edge that the other rows reach
-// (normalised, origin lower left). None where the lines are not set in a terminal's cells.
-std::vector<QRectF> unreadRowEnds(const std::vector<Line>& lines);
+// (normalised, origin lower left). None where the lines are not set in a terminal's cells. Rows close together share
+// one stretch unless `everyRow`.
+std::vector<QRectF> unreadRowEnds(const std::vector<Line>& lines, bool everyRow = false);
 
 } // namespace TextVision

@@ -184,7 +184,7 @@ const std::array<Prefix, 6>& prefixes() {
          true,
          {}},
         {QRegularExpression(QStringLiteral(R"((?:A[Il1|/T]|i[l1])[z2Z]a)")), QStringLiteral("AIza"),
-         QStringLiteral("?|!"), false, QStringLiteral("-_")},
+         QStringLiteral("?|!@"), false, QStringLiteral("-_")},
         {QRegularExpression(QStringLiteral(R"([xX][oO0@][xX][bapBAP](?=-))")),
          {},
          QStringLiteral("?|!"),

@@ -396,6 +396,15 @@ const QRegularExpression& dottedToken() {
     return pattern;
 }
 
+// An account number whose check digits were read with a look-alike, or a zero as two marks ("DEQ@4 5385 0872 ..."
+// of a face that slashes its zeros): the country's two capitals, two or three digits or such marks, a digit among
+// them, then at least three groups of four digits and nothing else. The groups settle what the head is.
+const QRegularExpression& accountWithMisreadCheck() {
+    static const QRegularExpression pattern(
+        QStringLiteral(R"(\b[A-Z]{2}(?=[QODo@]{0,2}\d)[0-9QODo@]{2,3}(?: \d{4}){3,7}(?: \d{1,4})?\b)"), patternOptions);
+    return pattern;
+}
+
 // A key runs on to the end of the word it was found in when the recogniser misread a character
 // of it ("Tj|KQf" for "TjjKQf"), and back over the key characters before it ("AIzaSyD-" before
 // the part long enough to be found).
@@ -435,14 +444,16 @@ std::vector<Range> outermost(std::vector<Range> ranges) {
 
 } // namespace
 
-// The findings in a text, pattern by pattern: the listed patterns, then dotted tokens; the last two listed and the
-// dotted tokens are keys. madeUp marks the blanks and marks the recogniser put where there is none.
+// The findings in a text, pattern by pattern: the listed patterns, then dotted tokens, then account numbers read with
+// a misread head; the last two listed and the dotted tokens are keys. madeUp marks the blanks and marks the recogniser
+// put where there is none.
 static std::vector<std::vector<Range>> sensitiveRanges(const QString& text, const std::vector<bool>& madeUp) {
     const std::vector<QRegularExpression>& listed = sensitivePatterns();
     std::vector<std::pair<const QRegularExpression*, bool>> patterns;
     for (size_t p = 0; p < listed.size(); ++p)
         patterns.emplace_back(&listed[p], listed.size() == patternCount && p + 2 >= patternCount);
     patterns.emplace_back(&dottedToken(), true);
+    patterns.emplace_back(&accountWithMisreadCheck(), false);
     const Squeezed squeezed = squeeze(text, madeUp);
     // The line as read, without the blanks recognition made up, and both with its likely misreads mended.
     std::vector<Squeezed> readings;
@@ -589,7 +600,8 @@ std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines) {
         // A short piece between two keys, blanks around it, is a piece of one key read apart where the boxes of its
         // letters are too uneven to tell a made-up blank ("...eyJzdMl ii JocHHifQ..."): covered with them.
         std::vector<Range> keys;
-        for (size_t p = found.size() == patternCount + 1 ? patternCount - 2 : found.size(); p < found.size(); ++p)
+        for (size_t p = found.size() > patternCount ? patternCount - 2 : found.size();
+             p <= patternCount && p < found.size(); ++p)
             keys.insert(keys.end(), found[p].begin(), found[p].end());
         keys = outermost(std::move(keys));
         for (size_t k = 0; k + 1 < keys.size(); ++k) {

@@ -24,6 +24,13 @@ std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines);
 // boxed over the whole stretch any reading found it in.
 std::vector<Line> linesOfReadings(std::vector<std::vector<Line>> readings, QSize pixels);
 
+// The pieces a terminal left at the end of a row before wrapping a secret whose rest, at the start of the next row,
+// is painted over, where no finding took them with it: key characters reaching the right edge, by their look a key's
+// or standing apart from the words before them. `doubtful`, where given, is set where something at such a row's end
+// that is no word of a sentence is left uncovered.
+std::vector<QRectF> wrappedHeads(const std::vector<Line>& lines, const std::vector<QRectF>& boxes,
+                                 bool* doubtful = nullptr);
+
 // Whether lines read on a painted picture show what is left of a secret: a key's prefix with its joint ("rk_",
 // "xoxa-", "AKIA"), a long run of a key's characters with digits and letters, an address's at sign, or, on a
 // terminal's line, a key's characters that run on into a painted box with no blank between (the box fell short).

@@ -3,6 +3,8 @@
 
 #include <QRegularExpression>
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
 // Telling whether the covering fell short: which further readings of a picture hold a secret the first did not box
 // whole, and what is left of a secret beside the paint once it is covered.
@@ -58,6 +60,105 @@ std::vector<Line> linesOfReadings(std::vector<std::vector<Line>> readings, QSize
     return lines;
 }
 
+std::vector<QRectF> wrappedHeads(const std::vector<Line>& lines, const std::vector<QRectF>& boxes, bool* doubtful) {
+    double left = std::numeric_limits<double>::infinity();
+    for (const Line& line : lines)
+        if (!line.text.trimmed().isEmpty())
+            left = std::min(left, minX(line.box));
+    // Covered at both ends: a box over the piece's last characters alone leaves its first ones.
+    const auto covered = [&boxes](const QRectF& r) {
+        const auto at = [&boxes](QPointF p) {
+            return std::any_of(boxes.begin(), boxes.end(), [&p](const QRectF& box) { return box.contains(p); });
+        };
+        return at(QPointF(r.left() + 0.1 * r.width(), r.center().y())) &&
+               at(QPointF(r.right() - 0.1 * r.width(), r.center().y()));
+    };
+    // A terminal's rows share one pitch; a short piece tells none of its own.
+    std::vector<double> pitches;
+    for (const Line& line : lines)
+        if (const std::optional<double> p = line.candidate ? cellPitch(line) : std::nullopt)
+            pitches.push_back(*p);
+    if (pitches.size() < 2)
+        return {};
+    std::sort(pitches.begin(), pitches.end());
+    const double shared = pitches[pitches.size() / 2];
+    if (double(std::count_if(pitches.begin(), pitches.end(), [shared](double p) {
+            return std::abs(p - shared) <= 0.1 * shared;
+        })) < 0.8 * double(pitches.size()))
+        return {};
+    const std::optional<double> pitch = shared;
+    // The terminal's right edge: the furthest end that another row reaches too (a title bar's buttons stand alone).
+    const auto rows = [](const QRectF& a, const QRectF& b) {
+        return std::min(maxY(a), maxY(b)) - std::max(minY(a), minY(b)) < 0.3 * std::min(a.height(), b.height());
+    };
+    double right = -std::numeric_limits<double>::infinity();
+    for (const Line& line : lines)
+        for (const Line& other : lines)
+            if (&other != &line && !line.text.trimmed().isEmpty() && !other.text.trimmed().isEmpty() &&
+                rows(line.box, other.box) && std::abs(maxX(other.box) - maxX(line.box)) <= *pitch)
+                right = std::max(right, maxX(line.box));
+    if (!std::isfinite(right))
+        return {};
+    std::vector<QRectF> out;
+    for (const Line& line : lines) {
+        qsizetype end = line.text.size();
+        while (end > 0 && line.text[end - 1].isSpace())
+            --end;
+        if (!line.candidate || end == 0)
+            continue;
+        const QRectF& here = line.box;
+        const bool atEdge = maxX(here) >= right - *pitch;
+        // The next row opens with paint: what was covered there goes on from this row's end.
+        const bool paintedOn = std::any_of(boxes.begin(), boxes.end(), [&](const QRectF& box) {
+            return minX(box) <= left + 1.5 * *pitch && midY(box) < minY(here) &&
+                   midY(box) > minY(here) - 1.6 * here.height();
+        });
+        if (!atEdge || !paintedOn)
+            continue;
+        qsizetype start = end;
+        // Back over a stray mark a bitmap face's letter reads as, between two of the piece's characters, and a blank
+        // with no cell of its own ("VkEm? pl13989d").
+        const std::vector<bool> madeUp = madeUpUnits(line);
+        while (start > 0 &&
+               (keyCharacter(line.text[start - 1]) || QStringLiteral(".@+%").contains(line.text[start - 1]) ||
+                (QStringLiteral("'\"#?!|`").contains(line.text[start - 1]) && start > 1 && start < end &&
+                 keyCharacter(line.text[start - 2])) ||
+                (line.text[start - 1] == u' ' && madeUp[size_t(start - 1)] && start > 1 && start < end &&
+                 !line.text[start - 2].isSpace())))
+            --start;
+        const QStringView head = QStringView(line.text).mid(start, end - start);
+        // A key's piece by its look, or a piece standing alone at the row's end where a wrapped secret starts; a
+        // word of a sentence that wraps runs on from the words before it.
+        const bool mixed = std::any_of(head.begin(), head.end(), [](QChar c) { return c.isDigit(); }) ||
+                           std::any_of(head.begin(), head.end(), [](QChar c) { return !c.isLetterOrNumber(); }) ||
+                           std::any_of(head.begin() + 1, head.end(), [](QChar c) { return c.isUpper(); });
+        qsizetype before = start;
+        while (before > 0 && line.text[before - 1].isSpace())
+            --before;
+        const std::optional<QRectF> box = line.candidate->boundingBox(start, end - start);
+        const std::optional<QRectF> previous =
+            before > 0 ? line.candidate->boundingBox(before - 1, 1) : std::optional<QRectF>();
+        const bool alone = before == 0 || (previous && box && minX(*box) - maxX(*previous) > 2.5 * *pitch);
+        const auto letters = std::count_if(head.begin(), head.end(), [](QChar c) { return c.isLetterOrNumber(); });
+        if (box && letters >= 2 && (mixed || alone)) {
+            if (!covered(*box))
+                out.push_back(*box);
+            continue;
+        }
+        // What stands at the edge instead, read too badly to be told, may be such a piece: a word of a sentence
+        // (letters, and a mark ending it) is not.
+        qsizetype word = end;
+        while (word > 0 && !line.text[word - 1].isSpace())
+            --word;
+        static const QRegularExpression plain(QStringLiteral(R"(^\p{L}\p{Ll}*[.,;:!?]?$)"));
+        const std::optional<QRectF> last = line.candidate->boundingBox(word, end - word);
+        if (doubtful && !plain.match(QStringView(line.text).mid(word, end - word)).hasMatch() && last &&
+            !covered(*last))
+            *doubtful = true;
+    }
+    return out;
+}
+
 bool remnantsBeside(const std::vector<Line>& lines, const std::vector<QRectF>& boxes) {
     static const QRegularExpression prefix(
         QStringLiteral(R"((?<![A-Za-z0-9])(?:(?:sk|pk|rk)_|gh[po]_|xox[abp]-|AKIA|AIza))"));
@@ -96,7 +197,15 @@ bool remnantsBeside(const std::vector<Line>& lines, const std::vector<QRectF>& b
         }
         return changes >= 3 && longest <= 3;
     };
+    // Digits in groups of three or more that no pattern took as a number ("617 8311 89235" of a telephone number
+    // whose first digit was misread, the rest of a card a wrap cut): no date or version is set so.
+    static const QRegularExpression grouped(QStringLiteral(R"((?<![\d.,:/])\d{3,}(?:[ \-]\d{3,})+(?![\d.,:/]))"));
     for (const Line& line : lines) {
+        for (auto found = grouped.globalMatch(line.text); found.hasNext();) {
+            const QStringView number = found.next().capturedView();
+            if (std::count_if(number.begin(), number.end(), [](QChar c) { return c.isDigit(); }) >= 8)
+                return true;
+        }
         if (prefix.match(line.text).hasMatch() || at.match(line.text).hasMatch())
             return true;
         for (auto found = run.globalMatch(line.text); found.hasNext();)
@@ -105,7 +214,12 @@ bool remnantsBeside(const std::vector<Line>& lines, const std::vector<QRectF>& b
         for (auto found = shortRun.globalMatch(line.text); found.hasNext();)
             if (randomCase(found.next().capturedView()))
                 return true;
-        const std::optional<double> pitch = line.candidate ? cellPitch(line) : std::nullopt;
+        // A few characters left alone beside a box tell no pitch; their own width does.
+        const qsizetype few = line.text.trimmed().size();
+        const std::optional<double> pitch = !line.candidate ? std::nullopt
+                                            : few >= 2 && few <= 4 && !line.text.contains(u' ')
+                                                ? std::optional<double>(line.box.width() / double(few))
+                                                : cellPitch(line);
         if (!pitch)
             continue;
         for (const QRectF& box : boxes) {
@@ -127,7 +241,13 @@ bool remnantsBeside(const std::vector<Line>& lines, const std::vector<QRectF>& b
                 else
                     while (to < line.text.size() && keyCharacter(line.text[to]))
                         ++to;
-                if (keyPiece(QStringView(line.text).mid(from, to - from)))
+                // After the box, capitals alone go on from a key too ("QF" of a token's last cells): nothing but a
+                // blank and a word follows a secret there, where a label may stand right before one.
+                const QStringView piece = QStringView(line.text).mid(from, to - from);
+                const bool capitals =
+                    !leftOfBox && piece.size() >= 2 &&
+                    std::all_of(piece.begin(), piece.end(), [](QChar ch) { return ch.isUpper() || ch.isDigit(); });
+                if (capitals || keyPiece(piece))
                     return true;
             }
         }

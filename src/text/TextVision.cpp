@@ -355,6 +355,60 @@ QImage boxesOnGround(const QImage& painted, const QImage& original, const std::v
 
 } // namespace
 
+namespace {
+
+// The ink at the end of a row that no reading made out, where the next row opens with paint: the head of a secret the
+// terminal wrapped, too few letters for the readings ("jAAr" of a link's token). Its box, normalised like the lines'.
+std::vector<QRectF> unreadHeads(const QImage& image, const std::vector<Line>& lines, const std::vector<QRectF>& boxes) {
+    double left = std::numeric_limits<double>::infinity();
+    for (const Line& line : lines)
+        if (!line.text.trimmed().isEmpty())
+            left = std::min(left, minX(line.box));
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+    const double W = rgb.width(), H = rgb.height();
+    std::vector<QRectF> out;
+    for (const QRectF& end : unreadRowEnds(lines, true)) {
+        // The stretch reaches a quarter of a row into the rows around it; the row itself is its middle.
+        const double row = end.height() / 1.5;
+        const QRectF own(end.x(), end.y() + 0.25 * row, end.width(), row);
+        const bool paintedOn = std::any_of(boxes.begin(), boxes.end(), [&](const QRectF& box) {
+            return minX(box) <= left + 1.5 * row && midY(box) < minY(own) && midY(box) > minY(own) - 1.5 * row;
+        });
+        const QRect area = QRectF(own.x() * W, (1 - maxY(own)) * H, own.width() * W, own.height() * H)
+                               .toAlignedRect()
+                               .intersected(rgb.rect());
+        if (!paintedOn || area.width() < 4 || area.height() < 4)
+            continue;
+        std::map<QRgb, int> colours;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                ++colours[rgb.pixel(x, y)];
+        const QRgb ground = std::max_element(colours.begin(), colours.end(), [](const auto& a, const auto& b) {
+                                return a.second < b.second;
+                            })->first;
+        QRect ink;
+        int dots = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x) {
+                const QRgb p = rgb.pixel(x, y);
+                if (std::max({std::abs(qRed(p) - qRed(ground)), std::abs(qGreen(p) - qGreen(ground)),
+                              std::abs(qBlue(p) - qBlue(ground))}) > 80) {
+                    ink = ink.united(QRect(x, y, 1, 1));
+                    ++dots;
+                }
+            }
+        // A few dots are a speck.
+        if (dots < 6)
+            continue;
+        const QRectF found(ink.x() / W, 1 - (ink.bottom() + 1) / H, ink.width() / W, ink.height() / H);
+        if (std::none_of(boxes.begin(), boxes.end(), [&](const QRectF& box) { return box.contains(found.center()); }))
+            out.push_back(found);
+    }
+    return out;
+}
+
+} // namespace
+
 CheckedRedaction redactChecked(const QImage& image, const std::function<std::vector<Line>(const QImage&)>& reader,
                                const std::function<std::vector<Line>(const QImage&)>& checker) {
     // The covering reads each painted picture in turn; the last of them is often the one checked.
@@ -395,12 +449,23 @@ CheckedRedaction redactChecked(const QImage& image, const std::function<std::vec
         checked.image = std::move(more.image);
         checked.boxes.insert(checked.boxes.end(), more.boxes.begin(), more.boxes.end());
     }
+    // A wrapped secret found by its rest on the next row is covered at the end of the row before too.
+    // What is left at such a row's end that no reading could tell may be its head too: said.
+    bool doubtful = false;
+    std::vector<QRectF> heads = wrappedHeads(first.value_or(std::vector<Line>()), checked.boxes, &doubtful);
+    for (const QRectF& head : unreadHeads(image, first.value_or(std::vector<Line>()), checked.boxes))
+        heads.push_back(head);
+    if (!heads.empty()) {
+        Redaction more = redactFindings(checked.image, heads);
+        checked.image = std::move(more.image);
+        checked.boxes.insert(checked.boxes.end(), more.boxes.begin(), more.boxes.end());
+    }
     // Read as before, the painted picture hides nothing that reading missed the first time: the last look reads it
     // another way. What that finds is covered too, but it tells that the first readings missed something here, so
     // they may have missed more that no reading finds.
     // What is left of a secret beside the paint or at a row's end tells that the findings fell short, though no
     // pattern finds it.
-    if (remnantsBeside(read(checked.image), checked.boxes))
+    if (doubtful || remnantsBeside(read(checked.image), checked.boxes))
         checked.unsure = true;
     if (!checker)
         return checked;

@@ -329,22 +329,28 @@ TEST_F(TextVisionTest, RedactionIsUnsureWhileSomethingStillReadsAsASecret) {
     const TextVision::Line rest = makeLine(QStringLiteral("Qx7 and more words"), 0.4, 0.8, 0.36, 0.05);
     const TextVision::Line before = makeLine(QStringLiteral("Please mail us at"), -0.24, 0.8, 0.34, 0.05);
     const auto elsewhere = [](const char* text) { return makeLine(QString::fromLatin1(text), 0.1, 0.3, 0.5, 0.05); };
-    const Case cases[] = {{{{address}, {}}, false, 1},
-                          {{{address}, {}}, true, 1, {prefix}},
-                          {{{address}, {}}, true, 1, {rest}},
-                          {{{address}, {rest}, {}}, true, 1},
-                          {{{address}, {}}, false, 1, {before}},
-                          {{{address}, {}}, true, 1, {elsewhere("xa-2998-1526-zP8eAbbobXN0RW")}},
-                          {{{address}, {}}, true, 1, {elsewhere("mj@a e-labs.io for invoices")}},
-                          {{{address}, {}}, true, 1, {elsewhere("reset?token=CkbNovECMhyShYF YAzL Prue")}},
-                          {{{address}, {}}, false, 1, {elsewhere("document.getElementsByTagName(QAbstractItemModel)")}},
-                          {{{address}, {}}, false, 1, {elsewhere("user@host:~$ grep -r STRIPE_RESTRICTED_KEY notes")}},
-                          {{{address}, {}}, false, 1, {elsewhere("user@host;\" grep -r secret notes")}},
-                          {{{address}, {address}}, true, 1},
-                          {{{address}, {key(1)}, {key(2)}, {key(3)}, {key(4)}, {key(5)}, {key(6)}}, true, 5},
-                          {{{}}, false, 0},
-                          {{{address}, {}}, true, 2, {key(1)}},
-                          {{{}}, false, 0, {key(1)}}};
+    const Case cases[] = {
+        {{{address}, {}}, false, 1},
+        {{{address}, {}}, true, 1, {prefix}},
+        {{{address}, {}}, true, 1, {rest}},
+        {{{address}, {rest}, {}}, true, 1},
+        {{{address}, {}}, false, 1, {before}},
+        // A token's last capitals left alone after its box, read by themselves; not a word.
+        {{{address}, {}}, true, 1, {makeLine(QStringLiteral("QF"), 0.4, 0.8, 0.04, 0.05)}},
+        {{{address}, {}}, false, 1, {makeLine(QStringLiteral("ok"), 0.4, 0.8, 0.04, 0.05)}},
+        {{{address}, {}}, true, 1, {elsewhere("xa-2998-1526-zP8eAbbobXN0RW")}},
+        {{{address}, {}}, true, 1, {elsewhere("mj@a e-labs.io for invoices")}},
+        {{{address}, {}}, true, 1, {elsewhere("reset?token=CkbNovECMhyShYF YAzL Prue")}},
+        {{{address}, {}}, false, 1, {elsewhere("document.getElementsByTagName(QAbstractItemModel)")}},
+        {{{address}, {}}, false, 1, {elsewhere("user@host:~$ grep -r STRIPE_RESTRICTED_KEY notes")}},
+        {{{address}, {}}, false, 1, {elsewhere("user@host;\" grep -r secret notes")}},
+        {{{address}, {}}, true, 1, {elsewhere("or from home 617 8311 89235 at weekends")}},
+        {{{address}, {}}, false, 1, {elsewhere("v2.10.100 on 2024-01-01 at 10:30:15, 1,234,567 and 300 300")}},
+        {{{address}, {address}}, true, 1},
+        {{{address}, {key(1)}, {key(2)}, {key(3)}, {key(4)}, {key(5)}, {key(6)}}, true, 5},
+        {{{}}, false, 0},
+        {{{address}, {}}, true, 2, {key(1)}},
+        {{{}}, false, 0, {key(1)}}};
     for (const Case& c : cases) {
         size_t reads = 0;
         // The last look reads the picture with its boxes on the ground around them, where the address stood.
