@@ -524,7 +524,7 @@ std::string shownText(QPDFObjectHandle dict) {
 }
 
 // The scripts kept in streams that an object's actions (at any depth of its direct arrays and dictionaries) run,
-// and the files its file specifications attach: those need not say they are attached files, and a note that
+// and the files its attachment entries (/Filespec) hold: those need not say they are attached files, and a note that
 // attaches a file (rather than the document's list of them) often does not.
 void streamsWithin(QPDFObjectHandle object, std::set<QPDFObjGen>* scripts, std::set<QPDFObjGen>* attached, int depth) {
     if (depth > deepest)
