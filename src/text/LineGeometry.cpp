@@ -127,6 +127,18 @@ Cells cellsOf(const Line& line) {
 
 } // namespace
 
+std::optional<double> sharedPitch(std::vector<double> pitches, size_t least) {
+    if (pitches.size() < least || pitches.empty())
+        return {};
+    std::sort(pitches.begin(), pitches.end());
+    const double median = pitches[pitches.size() / 2];
+    const auto agree = std::count_if(pitches.begin(), pitches.end(),
+                                     [median](double p) { return std::abs(p - median) <= 0.1 * median; });
+    if (double(agree) < 0.8 * double(pitches.size()))
+        return {};
+    return median;
+}
+
 std::optional<double> cellPitch(const Line& line) {
     return cellsOf(line).pitch;
 }
@@ -238,14 +250,7 @@ int terminalWrap(const std::vector<Line>& lines, size_t a) {
             if (alike(other))
                 if (const std::optional<double> p = cellsOf(other).pitch)
                     pitches.push_back(*p);
-        if (pitches.size() >= 3) {
-            std::sort(pitches.begin(), pitches.end());
-            const double median = pitches[pitches.size() / 2];
-            const auto agree = std::count_if(pitches.begin(), pitches.end(),
-                                             [median](double p) { return std::abs(p - median) <= 0.1 * median; });
-            if (double(agree) >= 0.8 * double(pitches.size()))
-                pitch = median;
-        }
+        pitch = sharedPitch(std::move(pitches), 3);
     }
     // The recogniser may lose the last mark before the edge ("rk" for "rk_").
     if (!pitch || maxX(A) < right - 1.25 * *pitch || minX(lines[size_t(next)].box) > left + 1.5 * *pitch)
@@ -296,14 +301,10 @@ std::vector<QRectF> unreadRowEnds(const std::vector<Line>& lines, bool everyRow)
             if (const std::optional<double> p = cellsOf(line).pitch)
                 pitches.push_back(*p);
         }
-    if (pitches.size() < 3 || ends.size() < 2)
+    const std::optional<double> shared = sharedPitch(std::move(pitches), 3);
+    if (!shared || ends.size() < 2)
         return {};
-    std::sort(pitches.begin(), pitches.end());
-    const double pitch = pitches[pitches.size() / 2];
-    if (double(std::count_if(pitches.begin(), pitches.end(), [pitch](double p) {
-            return std::abs(p - pitch) <= 0.1 * pitch;
-        })) < 0.8 * double(pitches.size()))
-        return {};
+    const double pitch = *shared;
     const double right = sharedEnd(std::move(ends), usual);
     std::vector<QRectF> out;
     for (const Line& line : lines) {

@@ -18,6 +18,10 @@ std::vector<bool> madeUpUnits(const Line& line);
 // is too short to tell or set in proportional type.
 std::optional<double> cellPitch(const Line& line);
 
+// The pitch a terminal's rows share: the middle one of `pitches` when four in five lie within a tenth of it;
+// nothing when there are fewer than `least` or they disagree (proportional type).
+std::optional<double> sharedPitch(std::vector<double> pitches, size_t least);
+
 // Where a line goes on at the start of the next row, as wrapped text does: the line it continues into.
 struct Continuation {
     int next = -1;      // the index of the line that continues it; -1 where the line ends

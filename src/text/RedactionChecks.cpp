@@ -78,15 +78,9 @@ std::vector<QRectF> wrappedHeads(const std::vector<Line>& lines, const std::vect
     for (const Line& line : lines)
         if (const std::optional<double> p = line.candidate ? cellPitch(line) : std::nullopt)
             pitches.push_back(*p);
-    if (pitches.size() < 2)
+    const std::optional<double> pitch = sharedPitch(std::move(pitches), 2);
+    if (!pitch)
         return {};
-    std::sort(pitches.begin(), pitches.end());
-    const double shared = pitches[pitches.size() / 2];
-    if (double(std::count_if(pitches.begin(), pitches.end(), [shared](double p) {
-            return std::abs(p - shared) <= 0.1 * shared;
-        })) < 0.8 * double(pitches.size()))
-        return {};
-    const std::optional<double> pitch = shared;
     // The terminal's right edge: the furthest end that another row reaches too (a title bar's buttons stand alone).
     const auto rows = [](const QRectF& a, const QRectF& b) {
         return std::min(maxY(a), maxY(b)) - std::max(minY(a), minY(b)) < 0.3 * std::min(a.height(), b.height());
