@@ -1,5 +1,7 @@
 #include "editors/Transform.h"
 
+#include "imaging/ImageCodec.h"
+
 namespace Transform {
 
 QTransform matrix(int turns, bool flipH, bool flipV) {
@@ -13,16 +15,17 @@ QImage apply(const QImage& image, int turns, bool flipH, bool flipV) {
     if (image.isNull())
         return {};
     QImage mirrored = image.mirrored(flipH, flipV);
-    // Quarter turns of a whole raster are exact: QImage turns them by moving pixels, not by resampling.
+    // Quarter turns of a whole raster are exact: QImage turns them by moving pixels, not by resampling. The turned
+    // copy comes back bare, so the colour space, resolution and texts are put back on it.
     switch (((turns % 4) + 4) % 4) {
     case 1:
-        return mirrored.transformed(QTransform().rotate(90));
+        return ImageCodec::withDescriptionOf(mirrored.transformed(QTransform().rotate(90)), image);
     case 2:
-        return mirrored.transformed(QTransform().rotate(180));
+        return ImageCodec::withDescriptionOf(mirrored.transformed(QTransform().rotate(180)), image);
     case 3:
-        return mirrored.transformed(QTransform().rotate(270));
+        return ImageCodec::withDescriptionOf(mirrored.transformed(QTransform().rotate(270)), image);
     default:
-        return mirrored;
+        return ImageCodec::withDescriptionOf(mirrored, image);
     }
 }
 
@@ -34,12 +37,16 @@ Replaced transform(const QUrl& url, int turns, bool flipH, bool flipV) {
     const std::optional<ImageFormat> format = ImageFormat::of(url);
     if (!format || *format == ImageFormat::pdf || !format->utType())
         throw ConvertError(QStringLiteral("Rotate works on images, not PDFs"));
-    const QImage source = load(url);
-    const QImage turned = Transform::apply(source, turns, flipH, flipV);
-    const QSize expected = turns % 2 ? source.size().transposed() : source.size();
-    if (turned.isNull() || turned.size() != expected)
-        throw ConvertError(QStringLiteral("Can't rotate"));
-    return replaceSingle(url, writeBeside(turned, url, *format, 0.9), QStringLiteral("rotated"));
+    return remake(
+        url,
+        [&](const QImage& source) {
+            QImage turned = Transform::apply(source, turns, flipH, flipV);
+            const QSize expected = turns % 2 ? source.size().transposed() : source.size();
+            if (turned.isNull() || turned.size() != expected)
+                throw ConvertError(QStringLiteral("Can't rotate"));
+            return turned;
+        },
+        QStringLiteral("rotated"));
 }
 
 } // namespace ImageConvert

@@ -44,7 +44,9 @@ Transform toSrgb(void* from, cmsUInt32Number inFormat) {
     const Profile srgb(cmsCreate_sRGBProfile());
     if (!from || !srgb)
         return {};
-    return Transform(cmsCreateTransform(from, inFormat, srgb.get(), TYPE_RGB_16, intent, 0));
+    // Unoptimised: lcms would otherwise resample a lookup-table profile (a v4 CMYK one) into a coarse grid of its
+    // own, whose in-betweens land several ΔE away from what the profile says.
+    return Transform(cmsCreateTransform(from, inFormat, srgb.get(), TYPE_RGB_16, intent, cmsFLAGS_NOOPTIMIZE));
 }
 
 // Where the transformed rows go, in sRGB: 8 bits a channel (RGB32, ARGB32 with alpha) or 16 (RGBX64, RGBA64), so
@@ -375,8 +377,10 @@ bool misreadTiff(const PictureKind::Tiff& layout) {
     if (layout.bits != 8 && layout.bits != 16)
         return false;
     const bool grey = layout.photometric == 0 || layout.photometric == 1;
+    // 16-bit grey with 0 for white the toolkit reads at 8 bits.
     if (grey)
-        return layout.samples == 2;
+        return layout.samples == 2 ||
+               (layout.photometric == 0 && layout.bits == 16 && layout.samples == 1 && layout.sampleFormat == 1);
     return layout.photometric == 2 && layout.planar && layout.bits == 16 &&
            (layout.samples == 3 || layout.samples == 4);
 }
@@ -492,10 +496,11 @@ bool readsItself(const QByteArray& bytes) {
 QImage managed(QImage image, const QByteArray& bytes) {
     if (image.isNull())
         return image;
-    const QByteArray icc = PictureKind::iccProfile(bytes);
+    const bool heif = HeifCodec::recognizes(bytes);
+    const QByteArray icc = heif ? HeifCodec::iccProfile(bytes) : PictureKind::iccProfile(bytes);
     const QByteArray model = PictureKind::iccColourSpace(icc);
     const bool grey = model == "GRAY";
-    if (grey && !PictureKind::storesGrey(bytes)) {
+    if (grey && !(heif ? HeifCodec::isGrey(bytes) : PictureKind::storesGrey(bytes))) {
         // A grey profile on colour pixels describes none of them: they are shown as they are, and written so.
         image.setColorSpace(QColorSpace());
         return image;

@@ -12,7 +12,8 @@ namespace ColourManage {
 
 // The first picture of a CMYK JPEG or TIFF carrying its profile, or of a CIELab TIFF, in sRGB: ARGB32 (not
 // premultiplied) or, when deep is asked for and the file has 16 bits a channel, RGBA64. Also, with the file's own
-// values, a TIFF laid out in a way the toolkit's reader gets wrong: grey with alpha, 16-bit channels stored apart.
+// values, a TIFF laid out in a way the toolkit's reader gets wrong: grey with alpha, 16-bit channels stored apart,
+// 16-bit grey with 0 for white.
 // Null when the bytes are none of these (the toolkit's reader reads them) or can't be read within the decoding
 // budget.
 QImage decode(const QByteArray& bytes, bool deep);

@@ -64,18 +64,45 @@ struct Colours {
     QString unheld;
 };
 
+QByteArray profileOf(const heif_image_handle* handle) {
+    const heif_color_profile_type type = heif_image_handle_get_color_profile_type(handle);
+    if (type != heif_color_profile_type_prof && type != heif_color_profile_type_rICC)
+        return {};
+    const size_t size = heif_image_handle_get_raw_color_profile_size(handle);
+    QByteArray icc(qsizetype(size), Qt::Uninitialized);
+    if (size == 0 || heif_image_handle_get_raw_color_profile(handle, icc.data()).code != heif_error_Ok)
+        return {};
+    return icc;
+}
+
+// Whether the picture is coded as grey values alone. libheif tells that only by decoding it in its own colour
+// space, so this is asked only of a file whose profile speaks of grey.
+bool storesGrey(const heif_image_handle* handle) {
+    const int w = heif_image_handle_get_width(handle), h = heif_image_handle_get_height(handle);
+    if (w <= 0 || h <= 0 || !ImageCodec::fitsBudget(QSize(std::max(w, h), std::max(w, h))))
+        return false;
+    heif_image* raw = nullptr;
+    if (heif_decode_image(handle, &raw, heif_colorspace_undefined, heif_chroma_undefined, nullptr).code !=
+        heif_error_Ok)
+        return false;
+    const Image image(raw);
+    return heif_image_get_colorspace(image.get()) == heif_colorspace_monochrome;
+}
+
 Colours coloursOf(const heif_image_handle* handle) {
     Colours colours;
-    const heif_color_profile_type type = heif_image_handle_get_color_profile_type(handle);
-    if (type == heif_color_profile_type_prof || type == heif_color_profile_type_rICC) {
-        const size_t size = heif_image_handle_get_raw_color_profile_size(handle);
-        QByteArray icc(qsizetype(size), Qt::Uninitialized);
-        if (size > 0 && heif_image_handle_get_raw_color_profile(handle, icc.data()).code == heif_error_Ok) {
-            colours.space = QColorSpace::fromIccProfile(icc);
-            if (!colours.space.isValid())
-                colours.unheld = QStringLiteral("its colour profile is one this program can't apply");
+    if (const QByteArray icc = profileOf(handle); !icc.isEmpty()) {
+        // A grey profile is applied to the grey values by the colour management the other readers share; on
+        // colour pixels it describes none of them.
+        if (icc.mid(16, 4) == "GRAY") {
+            if (!storesGrey(handle))
+                colours.unheld = QStringLiteral("its colour profile does not fit its pixels");
             return colours;
         }
+        colours.space = QColorSpace::fromIccProfile(icc);
+        if (!colours.space.isValid())
+            colours.unheld = QStringLiteral("its colour profile is one this program can't apply");
+        return colours;
     }
     heif_color_profile_nclx* nclx = nullptr;
     if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok || !nclx)
@@ -153,7 +180,7 @@ bool recognizes(const QByteArray& bytes) {
            heif_filetype_yes_supported;
 }
 
-QImage decode(const QByteArray& bytes) {
+QImage decode(const QByteArray& bytes, bool deep) {
     initOnce();
     Context ctx(heif_context_alloc());
     const Handle handle = primaryHandle(ctx, bytes);
@@ -166,10 +193,13 @@ QImage decode(const QByteArray& bytes) {
     if (w <= 0 || h <= 0 || !ImageCodec::fitsBudget(QSize(side, side)))
         return {};
     const bool alpha = heif_image_handle_has_alpha_channel(handle.get());
+    // More than 8 bits a channel come as 16-bit words, where the budget has room for them.
+    const bool wide = deep && heif_image_handle_get_luma_bits_per_pixel(handle.get()) > 8 &&
+                      qint64(side) * side * 8 <= ImageCodec::budgetBytes();
+    const heif_chroma chroma = wide ? (alpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE)
+                                    : (alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
     heif_image* rawImage = nullptr;
-    if (heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB,
-                          alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, nullptr)
-            .code != heif_error_Ok)
+    if (heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB, chroma, nullptr).code != heif_error_Ok)
         return {};
     Image image(rawImage);
     const int outW = heif_image_get_width(image.get(), heif_channel_interleaved);
@@ -178,14 +208,60 @@ QImage decode(const QByteArray& bytes) {
     const uint8_t* plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
     if (!plane || outW <= 0 || outH <= 0)
         return {};
-    QImage result(outW, outH, alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
-    if (result.isNull())
-        return {};
-    const size_t rowBytes = size_t(outW) * (alpha ? 4 : 3);
-    for (int y = 0; y < outH; ++y)
-        std::memcpy(result.scanLine(y), plane + size_t(y) * size_t(stride), rowBytes);
+    QImage result;
+    if (wide) {
+        const int bits = heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved);
+        if (bits <= 8 || bits > 16)
+            return {};
+        result = QImage(outW, outH, alpha ? QImage::Format_RGBA64 : QImage::Format_RGBX64);
+        if (result.isNull())
+            return {};
+        const quint32 top = (1u << bits) - 1;
+        const int channels = alpha ? 4 : 3;
+        for (int y = 0; y < outH; ++y) {
+            const uint8_t* in = plane + size_t(y) * size_t(stride);
+            auto* out = reinterpret_cast<QRgba64*>(result.scanLine(y));
+            // Little-endian words of `bits` bits, stretched to the full 16.
+            const auto at = [&](int x, int c) {
+                const size_t i = (size_t(x) * size_t(channels) + size_t(c)) * 2;
+                const quint32 v = std::min<quint32>(top, quint32(in[i]) | quint32(in[i + 1]) << 8);
+                return quint16((v * 65535u + top / 2) / top);
+            };
+            for (int x = 0; x < outW; ++x)
+                out[x] = QRgba64::fromRgba64(at(x, 0), at(x, 1), at(x, 2), alpha ? at(x, 3) : quint16(0xffff));
+        }
+    } else {
+        result = QImage(outW, outH, alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
+        if (result.isNull())
+            return {};
+        const size_t rowBytes = size_t(outW) * (alpha ? 4 : 3);
+        for (int y = 0; y < outH; ++y)
+            std::memcpy(result.scanLine(y), plane + size_t(y) * size_t(stride), rowBytes);
+    }
     result.setColorSpace(coloursOf(handle.get()).space);
     return result;
+}
+
+bool isDeep(const QByteArray& bytes) {
+    initOnce();
+    Context ctx(heif_context_alloc());
+    const Handle handle = primaryHandle(ctx, bytes);
+    return handle && (heif_image_handle_get_luma_bits_per_pixel(handle.get()) > 8 ||
+                      heif_image_handle_get_chroma_bits_per_pixel(handle.get()) > 8);
+}
+
+QByteArray iccProfile(const QByteArray& bytes) {
+    initOnce();
+    Context ctx(heif_context_alloc());
+    const Handle handle = primaryHandle(ctx, bytes);
+    return handle ? profileOf(handle.get()) : QByteArray();
+}
+
+bool isGrey(const QByteArray& bytes) {
+    initOnce();
+    Context ctx(heif_context_alloc());
+    const Handle handle = primaryHandle(ctx, bytes);
+    return handle && storesGrey(handle.get());
 }
 
 QSize size(const QByteArray& bytes) {

@@ -10,8 +10,19 @@ namespace HeifCodec {
 bool recognizes(const QByteArray& bytes);
 
 // The primary picture, turned by the file's own rotation and mirror boxes (libheif applies them, so the
-// EXIF orientation inside must not be applied again). Null when undecodable or over the decoding budget.
-QImage decode(const QByteArray& bytes);
+// EXIF orientation inside must not be applied again). Null when undecodable or over the decoding budget. With
+// `deep`, a picture of more than 8 bits a channel comes as RGBX64 or RGBA64 (not premultiplied); otherwise RGB888
+// or RGBA8888. A grey ICC profile is not applied here (the picture has no colour space then): see iccProfile().
+QImage decode(const QByteArray& bytes, bool deep = false);
+
+// Whether the primary picture has more than 8 bits a channel (a phone's 10-bit HDR picture).
+bool isDeep(const QByteArray& bytes);
+
+// The primary picture's ICC profile; empty when it has none (colour parameters or nothing).
+QByteArray iccProfile(const QByteArray& bytes);
+
+// Whether the primary picture is stored as grey values alone.
+bool isGrey(const QByteArray& bytes);
 
 // The primary picture's size as decoded (after its rotation boxes), from the file's boxes alone; invalid when
 // the bytes are not a readable HEIF file.

@@ -40,8 +40,20 @@ bool recognizes(const QByteArray& bytes) {
     return fileTypeBox(bytes) && module() && module()->recognizes(bytes);
 }
 
-QImage decode(const QByteArray& bytes) {
-    return fileTypeBox(bytes) && module() ? module()->decode(bytes) : QImage();
+QImage decode(const QByteArray& bytes, bool deep) {
+    return fileTypeBox(bytes) && module() ? module()->decode(bytes, deep) : QImage();
+}
+
+bool isDeep(const QByteArray& bytes) {
+    return fileTypeBox(bytes) && module() && module()->isDeep(bytes);
+}
+
+QByteArray iccProfile(const QByteArray& bytes) {
+    return fileTypeBox(bytes) && module() ? module()->iccProfile(bytes) : QByteArray();
+}
+
+bool isGrey(const QByteArray& bytes) {
+    return fileTypeBox(bytes) && module() && module()->isGrey(bytes);
 }
 
 QSize size(const QByteArray& bytes) {

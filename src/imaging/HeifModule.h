@@ -11,11 +11,14 @@
 class HeifModule {
 public:
     // Raised whenever the calls below change, so that a module of another build is refused, not called.
-    static constexpr int version = 3;
+    static constexpr int version = 4;
 
     virtual ~HeifModule() = default;
     virtual bool recognizes(const QByteArray& bytes) = 0;
-    virtual QImage decode(const QByteArray& bytes) = 0;
+    virtual QImage decode(const QByteArray& bytes, bool deep) = 0;
+    virtual bool isDeep(const QByteArray& bytes) = 0;
+    virtual QByteArray iccProfile(const QByteArray& bytes) = 0;
+    virtual bool isGrey(const QByteArray& bytes) = 0;
     virtual QSize size(const QByteArray& bytes) = 0;
     virtual int pictures(const QByteArray& bytes) = 0;
     virtual QString colourUnheld(const QByteArray& bytes) = 0;

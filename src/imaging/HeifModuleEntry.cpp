@@ -8,7 +8,10 @@ namespace {
 class Codec final : public HeifModule {
 public:
     bool recognizes(const QByteArray& bytes) override { return HeifCodec::recognizes(bytes); }
-    QImage decode(const QByteArray& bytes) override { return HeifCodec::decode(bytes); }
+    QImage decode(const QByteArray& bytes, bool deep) override { return HeifCodec::decode(bytes, deep); }
+    bool isDeep(const QByteArray& bytes) override { return HeifCodec::isDeep(bytes); }
+    QByteArray iccProfile(const QByteArray& bytes) override { return HeifCodec::iccProfile(bytes); }
+    bool isGrey(const QByteArray& bytes) override { return HeifCodec::isGrey(bytes); }
     QSize size(const QByteArray& bytes) override { return HeifCodec::size(bytes); }
     int pictures(const QByteArray& bytes) override { return HeifCodec::pictures(bytes); }
     QString colourUnheld(const QByteArray& bytes) override { return HeifCodec::colourUnheld(bytes); }

@@ -3,12 +3,14 @@
 #include "imaging/ColourManage.h"
 #include "imaging/ExifOrientation.h"
 #include "imaging/HeifCodec.h"
+#include "imaging/PictureKind.h"
 #include "imaging/PngReader.h"
 #include "imaging/PngThumbnail.h"
 #include "imaging/PngWriter.h"
 #include "platform/WholeIo.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QFile>
 #include <QImageReader>
 #include <QImageWriter>
@@ -335,6 +337,15 @@ bool isDeep(const QImage& image) {
     }
 }
 
+bool storesDeep(const QByteArray& bytes) {
+    if (PngReader::recognizes(bytes))
+        return bytes.size() > 24 && quint8(bytes[24]) > 8; // the IHDR's bit depth
+    if (HeifCodec::recognizes(bytes))
+        return HeifCodec::isDeep(bytes);
+    const PictureKind::Tiff layout = PictureKind::tiff(bytes);
+    return layout.valid && layout.bits > 8;
+}
+
 QImage normalized(QImage image, Depth depth) {
     if (image.isNull())
         return {};
@@ -375,23 +386,36 @@ bool isAnimation(const QByteArray& bytes) {
     return !isTiff(bytes);
 }
 
+QImage withDescriptionOf(QImage image, const QImage& from) {
+    if (image.isNull())
+        return image;
+    image.setColorSpace(from.colorSpace());
+    image.setDotsPerMeterX(from.dotsPerMeterX());
+    image.setDotsPerMeterY(from.dotsPerMeterY());
+    for (const QString& key : from.textKeys())
+        image.setText(key, from.text(key));
+    return image;
+}
+
 QImage upright(QImage image, int orientation) {
     const QTransform quarter = QTransform().rotate(90); // clockwise on screen, y down
+    // The toolkit's quarter turn hands back bare pixels: the colour space and the rest go with them by hand, or the
+    // picture would be written as sRGB.
     switch (orientation) {
     case 2:
-        return image.mirrored(true, false);
+        return withDescriptionOf(image.mirrored(true, false), image);
     case 3:
-        return image.mirrored(true, true);
+        return withDescriptionOf(image.mirrored(true, true), image);
     case 4:
-        return image.mirrored(false, true);
+        return withDescriptionOf(image.mirrored(false, true), image);
     case 5:
-        return image.transformed(quarter).mirrored(true, false);
+        return withDescriptionOf(image.transformed(quarter).mirrored(true, false), image);
     case 6:
-        return image.transformed(quarter);
+        return withDescriptionOf(image.transformed(quarter), image);
     case 7:
-        return image.transformed(quarter).mirrored(false, true);
+        return withDescriptionOf(image.transformed(quarter).mirrored(false, true), image);
     case 8:
-        return image.transformed(QTransform().rotate(270));
+        return withDescriptionOf(image.transformed(QTransform().rotate(270)), image);
     default:
         return image;
     }
@@ -401,7 +425,7 @@ QImage decode(const QByteArray& bytes, Depth depth) {
     if (PngReader::recognizes(bytes))
         return decodePng(bytes, nullptr, depth);
     if (HeifCodec::recognizes(bytes))
-        return normalized(HeifCodec::decode(bytes));
+        return normalized(ColourManage::managed(HeifCodec::decode(bytes, depth == Depth::kept), bytes), depth);
     QBuffer buffer(const_cast<QByteArray*>(&bytes));
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
@@ -436,7 +460,8 @@ QImage decodeAs(const QByteArray& bytes, ImageFormat format, Refusal* why, Depth
             refusal = Refusal::tooLarge;
             return {};
         }
-        const QImage image = normalized(HeifCodec::decode(bytes));
+        const QImage image =
+            normalized(ColourManage::managed(HeifCodec::decode(bytes, depth == Depth::kept), bytes), depth);
         if (image.isNull() && size.isValid() && qint64(size.width()) * size.height() * 8 > budgetBytes())
             refusal = Refusal::tooLarge;
         return image;
@@ -490,7 +515,7 @@ QImage decodeThumbnail(const QByteArray& bytes, int maxPixels) {
     if (PngReader::recognizes(bytes)) {
         image = decodePng(bytes);
     } else if (HeifCodec::recognizes(bytes)) {
-        image = HeifCodec::decode(bytes);
+        image = ColourManage::managed(HeifCodec::decode(bytes), bytes);
     } else {
         QBuffer buffer(const_cast<QByteArray*>(&bytes));
         buffer.open(QIODevice::ReadOnly);

@@ -73,7 +73,11 @@ int frameCount(const QByteArray& bytes);
 // Whether the file's pictures are frames of an animation (PNG, WebP, GIF) rather than pages (TIFF).
 bool isAnimation(const QByteArray& bytes);
 
-// Turns a picture by an EXIF orientation (1 to 8); anything else gives it unchanged.
+// The picture with the colour space, resolution and texts of `from`: what a turned or mirrored copy must keep.
+QImage withDescriptionOf(QImage image, const QImage& from);
+
+// Turns a picture by an EXIF orientation (1 to 8), its colour space and the rest of its description kept;
+// anything else gives it unchanged.
 QImage upright(QImage image, int orientation);
 
 // Pixels in the formats loading hands out: ARGB32_Premultiplied when there is alpha, else RGB32 (with
@@ -83,6 +87,10 @@ QImage normalized(QImage image, Depth depth = Depth::eight);
 
 // Whether the picture has more than 8 bits a channel.
 bool isDeep(const QImage& image);
+
+// Whether the file stores more than 8 bits a channel (a 16-bit PNG or TIFF, a 10-bit HEIC), as its header says:
+// what a deep reading of it must keep, whatever the reading gave.
+bool storesDeep(const QByteArray& bytes);
 
 // Whether this machine can encode the format now (always false for PDF, which is not a picture codec).
 bool canEncode(ImageFormat format);

@@ -23,6 +23,7 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <utility>
 
@@ -107,6 +108,7 @@ struct Loaded {
     QImage image;
     int pictures = 1;
     bool frames = false;
+    bool deep = false; // the file stores more than 8 bits a channel
     QString kept;
 };
 
@@ -136,6 +138,7 @@ Loaded loadCounting(const QUrl& url, ImageCodec::Depth depth = ImageCodec::Depth
         fail(path.isEmpty() ? QStringLiteral("Can't read ") + fileName(url.path()) : cantRead(path));
     loaded.pictures = ImageCodec::frameCount(bytes);
     loaded.frames = ImageCodec::isAnimation(bytes);
+    loaded.deep = ImageCodec::storesDeep(bytes);
     loaded.kept = keptBecause(bytes, path);
     return loaded;
 }
@@ -285,6 +288,18 @@ bool sameLook(const QColorSpace& a, const QColorSpace& b) {
     return true;
 }
 
+// The formats that hold 16 bits a channel.
+bool holdsDeep(ImageFormat format) {
+    return format == ImageFormat::png || format == ImageFormat::tiff;
+}
+
+// What the source file shows, as decoded with its colour description: what the new file must show too, judged
+// from the file rather than from the picture made of it, which a step on the way (a turn) may have stripped.
+struct Source {
+    QColorSpace space;
+    bool deep = false; // more than 8 bits a channel, to be kept where the new file's format holds them
+};
+
 // What a picture must read back as: its size, its look (its colour space) and, for a lossless format, every
 // pixel at its depth (through their digest).
 struct Expected {
@@ -300,6 +315,8 @@ bool readsBack(const QByteArray& bytes, ImageFormat format, const Expected& expe
     const QImage back = ImageCodec::decodeAs(bytes, format, nullptr,
                                              expected.deep ? ImageCodec::Depth::kept : ImageCodec::Depth::eight);
     if (back.isNull() || back.size() != expected.size || !sameLook(back.colorSpace(), expected.space))
+        return false;
+    if (expected.deep && !ImageCodec::isDeep(back))
         return false;
     return expected.digest.isEmpty() || pixelDigest(back) == expected.digest;
 }
@@ -328,11 +345,13 @@ QImage flattened(QImage image) {
 // Encodes and writes a picture as the first free name of the sequence. The picture is let go of once encoded,
 // so the read-back holds the only full copy when the caller handed over its own. The file has no name until it
 // is whole and has read back: an end meanwhile leaves nothing behind.
-QString writeNew(QImage image, ImageFormat format, double quality, const NewFiles::Candidates& names) {
+QString writeNew(QImage image, ImageFormat format, double quality, const NewFiles::Candidates& names,
+                 const Source* source = nullptr) {
     NewFiles::Pending pending(names);
     if (!pending.ok())
         fail(NewFiles::cantWrite(NewFiles::firstFree(names), pending.lastError()));
-    Expected expected{image.size(), image.colorSpace(), ImageCodec::isDeep(image), {}};
+    const bool deep = ImageCodec::isDeep(image) || (source && source->deep);
+    Expected expected{image.size(), source ? source->space : image.colorSpace(), deep && holdsDeep(format), {}};
     const bool exact = format == ImageFormat::png || format == ImageFormat::tiff;
     if (exact)
         expected.digest = pixelDigest(image);
@@ -362,14 +381,23 @@ QImage load(const QUrl& url) {
     return image;
 }
 
-QUrl writeBeside(QImage image, const QUrl& source, ImageFormat format, double quality) {
+namespace {
+
+QUrl writeBesideAs(QImage image, const QUrl& source, ImageFormat format, double quality, const Source* shown) {
     if (format == ImageFormat::pdf || !ImageCodec::canEncode(format))
         fail(QStringLiteral("This computer can't write ") + format.title());
     if (format == ImageFormat::jpeg)
         image = flattened(std::move(image));
     const QString path = localPath(source);
     return QUrl::fromLocalFile(writeNew(std::move(image), format, quality,
-                                        NewFiles::numbered(folderOf(path), NewFiles::baseName(path), format.ext())));
+                                        NewFiles::numbered(folderOf(path), NewFiles::baseName(path), format.ext()),
+                                        shown));
+}
+
+} // namespace
+
+QUrl writeBeside(QImage image, const QUrl& source, ImageFormat format, double quality) {
+    return writeBesideAs(std::move(image), source, format, quality, nullptr);
 }
 
 Replaced convert(const QUrl& source, ImageFormat format, double quality) {
@@ -377,9 +405,10 @@ Replaced convert(const QUrl& source, ImageFormat format, double quality) {
     // PNG and TIFF hold 16 bits a channel: a deeper source keeps them there.
     const bool deep = format == ImageFormat::png || format == ImageFormat::tiff;
     Loaded loaded = loadCounting(source, deep ? ImageCodec::Depth::kept : ImageCodec::Depth::eight);
+    const Source shown{loaded.image.colorSpace(), loaded.deep};
     const QUrl written = format == ImageFormat::pdf
                              ? writePdf(loaded.image, localPath(source))
-                             : writeBeside(std::exchange(loaded.image, QImage()), source, format, quality);
+                             : writeBesideAs(std::exchange(loaded.image, QImage()), source, format, quality, &shown);
     return placeUnlessPaged(source, written, loaded, QStringLiteral("converted"));
 }
 
@@ -434,8 +463,9 @@ Replaced resize(const QUrl& source, int width, int height) {
     Loaded loaded = loadCounting(source, deep ? ImageCodec::Depth::kept : ImageCodec::Depth::eight);
     if (loaded.image.width() == width && loaded.image.height() == height)
         fail(QStringLiteral("Already %1 × %2").arg(width).arg(height));
+    const Source shown{loaded.image.colorSpace(), loaded.deep};
     QImage resized = scaled(std::exchange(loaded.image, QImage()), width, height);
-    const QUrl written = writeBeside(std::move(resized), source, *format, resizeQuality);
+    const QUrl written = writeBesideAs(std::move(resized), source, *format, resizeQuality, &shown);
     return placeUnlessPaged(source, written, loaded, QStringLiteral("resized"));
 }
 
@@ -502,24 +532,19 @@ Replaced replace(const QUrl& source, const QUrl& newFile) {
     return Replaced{newFile, {}};
 }
 
-Replaced replaceSingle(const QUrl& source, const QUrl& newFile, const QString& done) {
-    Loaded counted;
-    const QString path = localPath(source);
-    if (isPdfName(path)) {
-        counted.pictures = std::max(1, firstPage(path).pageCount);
-        counted.kept = keptPdf;
-    } else {
-        QByteArray bytes;
-        if (ImageCodec::readFile(path, &bytes)) {
-            counted.pictures = ImageCodec::frameCount(bytes);
-            counted.frames = ImageCodec::isAnimation(bytes);
-            counted.kept = keptBecause(bytes, path);
-        } else {
-            // What can't be read again can't be told whole: it stays.
-            counted.kept = QStringLiteral("it could not be read again");
-        }
-    }
-    return placeUnlessPaged(source, newFile, counted, done);
+Replaced remake(const QUrl& source, const std::function<QImage(const QImage&)>& make, const QString& done) {
+    const AtWork atWork;
+    const std::optional<ImageFormat> format = ImageFormat::of(source);
+    if (!format || *format == ImageFormat::pdf || !format->utType())
+        fail(QStringLiteral("Works on images, not PDFs"));
+    Loaded loaded = loadCounting(source, ImageCodec::Depth::kept);
+    const Source shown{loaded.image.colorSpace(), loaded.deep || ImageCodec::isDeep(loaded.image)};
+    QImage made = make(std::exchange(loaded.image, QImage()));
+    // The file's own format, written by this program at 8 bits a channel (a 10-bit HEIC): the file stays.
+    if (shown.deep && !holdsDeep(*format) && loaded.kept.isEmpty())
+        loaded.kept = QStringLiteral("it has more than 8 bits a channel, which the new file can't hold");
+    const QUrl written = writeBesideAs(std::move(made), source, *format, 0.9, &shown);
+    return placeUnlessPaged(source, written, loaded, done);
 }
 
 void Notes::add(const QUrl& source, const QString& note) {

@@ -12,6 +12,8 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <functional>
+
 namespace ImageConvert {
 
 // Where a new version of a picture ended up. `trashFailure` is empty when the previous file went to the
@@ -88,9 +90,13 @@ QUrl uniqueURL(const QUrl& beside, const QString& ext);
 // both files stay as they are and the result says so.
 Replaced replace(const QUrl& source, const QUrl& newFile);
 
-// Like replace(), but a source of several pages or frames stays, and the note says the new file holds its first;
-// `done` says what was made of it ("rotated").
-Replaced replaceSingle(const QUrl& source, const QUrl& newFile, const QString& done);
+// The file's picture, read at its depth, remade by `make` (turned, mirrored; it throws ConvertError when it can't)
+// and written in the file's own format beside it at quality 0.9, then put in the file's place. The new file must
+// read back with the colour space and depth the file itself decodes with, not merely with what `make` handed back.
+// The file stays, with a note, when it holds several pages or frames, when it shows more than its first picture
+// decoded shows (as convert() keeps it), or when it is deeper than this program writes its format (a 10-bit HEIC);
+// `done` says what was made of it ("rotated"). A PDF or an unknown kind throws.
+Replaced remake(const QUrl& source, const std::function<QImage(const QImage&)>& make, const QString& done);
 
 // For the program's end: no conversion, compression or resize starts any more (they throw "The program is
 // ending"), and this waits for those at work to finish, at most timeoutMs. Whether they all did.
