@@ -296,7 +296,7 @@ std::vector<Row> sources(const Folder& dir) {
         {"bt2020.heic", heicWithColours(pattern(), 9, 13), {}, dir.path("bt2020-ref.png")},
         {"thumbs.tif", tiffWithSub(pattern(), pattern().scaled(32, 32), false), {}, {}},
         // Wide gamuts on a picture stored on its side: upright and turned, the colour space must go along.
-        {"p3-turned.jpg", made("p3-turned.jpg", {base, "-profile", dir.path("p3.icc"), "-orient", "RightTop"}), {}, {}},
+        {"p3-turned.jpg", withProfile(jpegWithOrientation(encoded(pattern(), "jpeg", 97), 6), dir.read("p3.icc")), {}, {}},
         {"a98-turned.tif",
          made("a98-turned.tif", {deep, "-profile", srgb, "-profile", profiles + "a98.icc", "-orient", "LeftBottom"}),
          {},
@@ -309,7 +309,7 @@ std::vector<Row> sources(const Folder& dir) {
                                                "-quality", "97"}), {}, {}},
         {"cmyk-lut.tif", made("cmyk-lut.tif", {base, "-profile", srgb, "-profile", profiles + "ps_cmyk.icc"}), {}, {}},
         {"white16.tif",
-         made("white16.tif", {deep, "-colorspace", "gray", "-depth", "16", "-define", "tiff:photometric=min-is-white"}),
+         made("white16.tif", {deep, "-colorspace", "gray", "-depth", "16", "-define", "quantum:polarity=min-is-white"}),
          {},
          {},
          true},
