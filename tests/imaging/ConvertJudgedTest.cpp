@@ -360,7 +360,7 @@ TEST(ConvertJudged, ASourceGoesToTheTrashOnlyWhenItsNewFileShowsWhatItShowed) {
         const Shown before = row.why.isEmpty() ? shown(row.reference.isEmpty() ? original : row.reference, scratch)
                                                : Shown{QSize(1, 1), {}};
         ASSERT_TRUE(before.size.isValid()) << row.name.toStdString();
-        for (const char* op : {"to PNG", "to JPEG", "compress", "resize", "turn"}) {
+        for (const char* op : {"to PNG", "to JPEG", "to WebP", "compress", "resize", "turn"}) {
             SCOPED_TRACE(row.name.toStdString() + " " + op);
             QDir(Trash::homeTrash()).removeRecursively();
             Folder folder;
@@ -370,8 +370,11 @@ TEST(ConvertJudged, ASourceGoesToTheTrashOnlyWhenItsNewFileShowsWhatItShowed) {
             try {
                 const QString what = QString::fromLatin1(op);
                 if (what.startsWith("to ")) {
-                    const auto r =
-                        ImageConvert::convert(source, what == "to PNG" ? ImageFormat::png : ImageFormat::jpeg, 0.9);
+                    const auto r = ImageConvert::convert(source,
+                                                         what == "to PNG"    ? ImageFormat::png
+                                                         : what == "to WebP" ? ImageFormat::webp
+                                                                             : ImageFormat::jpeg,
+                                                         0.9);
                     made = r.url, note = r.trashFailure;
                 } else if (what == "turn") {
                     const auto r = ImageConvert::transform(source, 1, false, false);
@@ -422,7 +425,7 @@ TEST(ConvertJudged, ASourceGoesToTheTrashOnlyWhenItsNewFileShowsWhatItShowed) {
             const bool overWhite = kind == "jpg";
             // A lossless file must show every pixel as the source did; a lossy one (JPEG, HEIC) each block's colour,
             // averaged over the block: a re-encoded JPEG's own loss is no colour fault.
-            const bool lossy = kind == "jpg" || kind == "heic";
+            const bool lossy = kind == "jpg" || kind == "heic" || kind == "webp";
             // Compressing is lossy by request: at its quality a flat block's mean moves by up to a step of the JPEG's
             // DC quantisation in each of its three channels, more than 2 in a wide gamut or a saturated blue.
             const double limit = QLatin1String(op) == QLatin1String("compress") ? 3.0 : 2.0;
