@@ -89,6 +89,11 @@ bool storesGrey(const heif_image_handle* handle) {
     return heif_image_get_colorspace(image.get()) == heif_colorspace_monochrome;
 }
 
+bool deeper(const heif_image_handle* handle) {
+    return heif_image_handle_get_luma_bits_per_pixel(handle) > 8 ||
+           heif_image_handle_get_chroma_bits_per_pixel(handle) > 8;
+}
+
 Colours coloursOf(const heif_image_handle* handle) {
     Colours colours;
     if (const QByteArray icc = profileOf(handle); !icc.isEmpty()) {
@@ -194,8 +199,7 @@ QImage decode(const QByteArray& bytes, bool deep) {
         return {};
     const bool alpha = heif_image_handle_has_alpha_channel(handle.get());
     // More than 8 bits a channel come as 16-bit words, where the budget has room for them.
-    const bool wide = deep && heif_image_handle_get_luma_bits_per_pixel(handle.get()) > 8 &&
-                      qint64(side) * side * 8 <= ImageCodec::budgetBytes();
+    const bool wide = deep && deeper(handle.get()) && qint64(side) * side * 8 <= ImageCodec::budgetBytes();
     const heif_chroma chroma = wide ? (alpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE)
                                     : (alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
     heif_image* rawImage = nullptr;
@@ -246,8 +250,7 @@ bool isDeep(const QByteArray& bytes) {
     initOnce();
     Context ctx(heif_context_alloc());
     const Handle handle = primaryHandle(ctx, bytes);
-    return handle && (heif_image_handle_get_luma_bits_per_pixel(handle.get()) > 8 ||
-                      heif_image_handle_get_chroma_bits_per_pixel(handle.get()) > 8);
+    return handle && deeper(handle.get());
 }
 
 QByteArray iccProfile(const QByteArray& bytes) {

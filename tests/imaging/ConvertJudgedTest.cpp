@@ -296,17 +296,25 @@ std::vector<Row> sources(const Folder& dir) {
         {"bt2020.heic", heicWithColours(pattern(), 9, 13), {}, dir.path("bt2020-ref.png")},
         {"thumbs.tif", tiffWithSub(pattern(), pattern().scaled(32, 32), false), {}, {}},
         // Wide gamuts on a picture stored on its side: upright and turned, the colour space must go along.
-        {"p3-turned.jpg", withProfile(jpegWithOrientation(encoded(pattern(), "jpeg", 97), 6), dir.read("p3.icc")), {}, {}},
+        {"p3-turned.jpg",
+         withProfile(jpegWithOrientation(encoded(pattern(), "jpeg", 97), 6), dir.read("p3.icc")),
+         {},
+         {}},
         {"a98-turned.tif",
          made("a98-turned.tif", {deep, "-profile", srgb, "-profile", profiles + "a98.icc", "-orient", "LeftBottom"}),
          {},
          {},
          true},
-        {"prophoto16.png", made("prophoto16.png", {deep, "-profile", srgb, "-profile", profiles + "rommrgb.icc"}),
-         {}, {}, true},
+        {"prophoto16.png",
+         made("prophoto16.png", {deep, "-profile", srgb, "-profile", profiles + "rommrgb.icc"}),
+         {},
+         {},
+         true},
         // A v4 profile of lookup tables, which lcms's optimiser resamples coarsely.
-        {"cmyk-lut.jpg", made("cmyk-lut.jpg", {base, "-profile", srgb, "-profile", profiles + "ps_cmyk.icc",
-                                               "-quality", "97"}), {}, {}},
+        {"cmyk-lut.jpg",
+         made("cmyk-lut.jpg", {base, "-profile", srgb, "-profile", profiles + "ps_cmyk.icc", "-quality", "97"}),
+         {},
+         {}},
         {"cmyk-lut.tif", made("cmyk-lut.tif", {base, "-profile", srgb, "-profile", profiles + "ps_cmyk.icc"}), {}, {}},
         {"white16.tif",
          made("white16.tif", {deep, "-colorspace", "gray", "-depth", "16", "-define", "quantum:polarity=min-is-white"}),
@@ -322,8 +330,10 @@ std::vector<Row> sources(const Folder& dir) {
          true,
          "it has more than 8 bits a channel, which the new file can't hold"},
         // libheif's converter can't write it as a PNG: the PNG it is made from stands in.
-        {"grey-icc.heic", heic("grey-icc.heic", {base, "-colorspace", "gray", "-profile", profiles + "sgray.icc"}, {}),
-         {}, dir.path("grey-icc.heic.png")},
+        {"grey-icc.heic",
+         heic("grey-icc.heic", {base, "-colorspace", "gray", "-profile", profiles + "sgray.icc"}, {}),
+         {},
+         dir.path("grey-icc.heic.png")},
         {"pq.heic", heicWithColours(pattern(), 9, 16), "its colours are HDR (PQ)", {}},
         {"hlg.heic", heicWithColours(pattern(), 9, 18), "its colours are HDR (HLG)", {}},
         {"camera.dng", tiffWithSub(small, large, true), "it is a camera raw", {}},
@@ -449,7 +459,8 @@ TEST(ConvertJudged, ASourceGoesToTheTrashOnlyWhenItsNewFileShowsWhatItShowed) {
                     const int block = int(64 * scale), bx = x % block, by = y % block;
                     if (bx < 3 || by < 3 || bx >= block - 3 || by >= block - 3)
                         continue;
-                    auto a = turn ? before.at(y, before.size.height() - 1 - x) : before.at(int(x / scale), int(y / scale));
+                    auto a =
+                        turn ? before.at(y, before.size.height() - 1 - x) : before.at(int(x / scale), int(y / scale));
                     const auto b = after.at(x, y);
                     if (overWhite) {
                         for (int c = 0; c < 3; ++c)
