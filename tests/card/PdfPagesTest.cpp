@@ -139,8 +139,14 @@ TEST(PdfPages, AnEditThatCannotBeMadeLeavesTheFileAsItWas) {
     };
 
     ASSERT_EQ(::chmod(native.constData(), 0444), 0);
-    refused("Couldn't write Report.pdf");
+    refused("Couldn't write Report.pdf: Permission denied");
     EXPECT_EQ(QFileInfo(path).permissions() & QFile::WriteOwner, 0);
+    // One the user may change but no longer read is no damaged one.
+    ASSERT_EQ(::chmod(native.constData(), 0200), 0);
+    {
+        const ChildScript asUser(dir, {}, ChildScript::Writer, ChildScript::asUser());
+        refused("Can't edit Report.pdf: there is no permission to read it");
+    }
     ::chmod(native.constData(), 0644);
     // Millions of objects or streams that inflate to gigabytes keep the child busy past its time.
     {
@@ -159,6 +165,7 @@ TEST(PdfPages, AnEditThatCannotBeMadeLeavesTheFileAsItWas) {
     if (::geteuid() != 0) {
         ::chmod(QFile::encodeName(dir.path()).constData(), 0555);
         EXPECT_FALSE(session->commit(page));
+        EXPECT_EQ(session->failure().toStdString(), "Couldn't write Report.pdf: Permission denied");
         EXPECT_EQ(digest(path), before);
         ::chmod(QFile::encodeName(dir.path()).constData(), 0755);
     }
@@ -319,7 +326,7 @@ TEST(PdfPages, ClosingTheCardWhileAToolWorksWritesThePageItMakesFirst) {
         card.settle();
         ASSERT_TRUE(PDFSession::waitForBackground(60000));
         if (!writable) {
-            EXPECT_EQ(toastText().toStdString(), "Couldn't write Report.pdf");
+            EXPECT_EQ(toastText().toStdString(), "Couldn't write Report.pdf: Permission denied");
             EXPECT_EQ(digest(path), before);
             continue;
         }
