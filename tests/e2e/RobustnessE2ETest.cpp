@@ -264,14 +264,15 @@ TEST(Robustness, TheDisplayGoingAwayWhileAnEditorWritesEndsWithTheWholeFile) {
 }
 
 // On a folder that knows no file without a name and no hard link (a USB stick's FAT, slow to flush), the copy of a
-// file handed over is made byte by byte and flushed when it is named: seconds, and none of them on the thread that
-// answers the user.
+// file handed over is made byte by byte and flushed when it is named, and the settings the start writes are
+// flushed too: seconds, and none of them on the thread that answers the user.
 TEST(Robustness, AFileOpenedWhereNothingCanBeLinkedNeverStopsTheProgram) {
     Desktop desktop;
     ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
     desktop.setEnvironment("LD_PRELOAD", NO_LINKS);
     const QString slow = desktop.folder("in") + "/slow";
     desktop.setEnvironment("NO_LINKS_SLOW_FLUSH", slow);
+    write(slow, "");
     desktop.startApp();
     ASSERT_TRUE(desktop.waitForApp());
     // A small picture at the start of a long file, as a download written into a file of its final size.
@@ -281,9 +282,6 @@ TEST(Robustness, AFileOpenedWhereNothingCanBeLinkedNeverStopsTheProgram) {
     ASSERT_TRUE(picture.save(file, "PNG"));
     const qint64 size = qint64(64) << 20;
     ASSERT_TRUE(QFile::resize(file, size));
-    // The disk turns slow once the program has settled: its start writes its settings.
-    Desktop::pause(1500);
-    write(slow, "");
     desktop.run(PICTOLARIUM_BIN, {file});
     EXPECT_TRUE(Desktop::waitUntil([&] { return !desktop.windowsByName("Pictolarium Card").isEmpty(); }, 60000));
     EXPECT_EQ(visibleFiles(desktop.shotsFolder()), QStringList{"padded.png"});
