@@ -187,6 +187,7 @@ int run(int argc, char** argv) {
     });
     const int status = QApplication::exec();
     QuitSignals::endOnDisplayLoss({}); // the delegate goes before the toolkit does
+    defaults.flush();
     // Grabs still running on the pool read the desktop: the application object would wait for them
     // too, but only after the backends had gone.
     QThreadPool::globalInstance()->waitForDone();

@@ -171,7 +171,8 @@ void AppDelegate::applicationLostDisplay() {
     ImageConvert::finishAll(untilDone);
     // Every other file being written (an editor's picture and its edit, a cut-out, a stitched page, the
     // settings) is finished however long it takes, and none starts from here on: a picture the user saved is
-    // never lost to a logout.
+    // never lost to a logout. The settings last changed are handed to the disk first.
+    defaults.flush();
     FileWrites::finishAll();
 }
 

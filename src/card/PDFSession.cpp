@@ -2,6 +2,7 @@
 
 #include "editors/EditStore.h"
 
+#include "imaging/ChildProcesses.h"
 #include "imaging/ImageConvert.h"
 #include "imaging/IsolatedDecode.h"
 #include "imaging/NewFiles.h"
@@ -17,6 +18,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 
@@ -279,18 +281,21 @@ void PDFSession::write(const std::optional<QStringList>& given) {
     if (pages.empty() && (!given || given->isEmpty()))
         return;
     const QString target = pdfURL.toLocalFile();
-    const QString cantWrite = QStringLiteral("Couldn't write ") + fileName(pdfURL);
     const QString cantEdit = QStringLiteral("Can't edit ") + fileName(pdfURL) + QStringLiteral(": ");
     const QFileInfo info(target);
+    // A document we may no longer read can't be rewritten, and saying it is damaged would be wrong.
+    if (info.exists() && !info.isReadable())
+        throw ConvertError(cantEdit + ChildProcesses::notOpened(EACCES, target));
     // The rename would replace a file the user may not change: a read-only PDF stays as it is, also for
     // a user whom the system would let write it.
     const QFile::Permissions anyWrite = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
     if (info.exists() && (!info.isWritable() || !(info.permissions() & anyWrite)))
-        throw ConvertError(cantWrite);
+        throw ConvertError(NewFiles::cantWrite(fileName(pdfURL), EACCES));
     // The new document has no name until it is whole: an end meanwhile leaves only the old one.
     NewFiles::Pending temp(target);
     if (!temp.ok())
-        throw ConvertError(temp.refused() ? FileWrites::endingText() : cantWrite);
+        throw ConvertError(temp.refused() ? FileWrites::endingText()
+                                          : NewFiles::cantWrite(fileName(pdfURL), temp.lastError()));
     // The document is parsed and written by the writer child, under its limits: a file with millions of
     // objects or streams that inflate to gigabytes is refused instead of holding the program.
     // A redaction also takes what it finds out of the document's title, metadata and outline.
@@ -301,8 +306,8 @@ void PDFSession::write(const std::optional<QStringList>& given) {
     if (!result.written)
         throw ConvertError(cantEdit + result.failure);
     // The file takes the old one's place at once, with its mode: readers see the old document or the new one.
-    if (temp.placeOver(target) != 0)
-        throw ConvertError(cantWrite);
+    if (const int error = temp.placeOver(target); error != 0)
+        throw ConvertError(NewFiles::cantWrite(fileName(pdfURL), error));
     rewritten = true;
     // A redacted page's earlier rendering would still show what the document no longer holds. The picture the
     // card shows stays: it is the redacted one, or one the user chose to show again.

@@ -1,6 +1,6 @@
 #include "card/PinView.h"
 
-#include "imaging/ImageConvert.h"
+#include "imaging/BoundedLoad.h"
 #include "ui/UI.h"
 
 #include <QEnterEvent>
@@ -123,21 +123,24 @@ void PinView::mouseReleaseEvent(QMouseEvent*) {
 }
 
 void PinView::mouseDoubleClickEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton)
+    if (event->button() != Qt::LeftButton || reopening)
         return;
     pressed = false;
-    // The card shows the file as it is now; a file that went leaves the pinned picture.
-    Shot shot = pinned;
-    try {
-        shot.image = ImageConvert::load(pinned.fileURL);
-    } catch (const std::exception&) {
-    }
-    const QRect place = window()->geometry();
-    auto reopen = onReopen;
-    if (onClose)
-        onClose();
-    if (reopen)
-        reopen(shot, place);
+    reopening = true;
+    setCursor(Qt::BusyCursor);
+    // The card shows the file as it is now, read as an opened file is, away from this thread (a camera picture
+    // takes a good part of a second); a file that went, or no longer reads, leaves the pinned picture.
+    BoundedLoad::start(pinned.fileURL, this, [this](const IsolatedDecode::Result& result) {
+        Shot shot = pinned;
+        if (result.ok())
+            shot.image = result.image;
+        const QRect place = window()->geometry();
+        auto reopen = onReopen;
+        if (onClose)
+            onClose();
+        if (reopen)
+            reopen(shot, place);
+    });
 }
 
 void PinView::wheelEvent(QWheelEvent* event) {

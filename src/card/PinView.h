@@ -62,6 +62,7 @@ private:
     double aspect = 1;
     bool hovering = false;
     bool pressed = false;
+    bool reopening = false; // the file is being read for the card a double-click asked for
     QPoint dragOrigin;
     QRect startFrame;
     Grab grab;

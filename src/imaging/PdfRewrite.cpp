@@ -15,6 +15,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
@@ -65,6 +66,10 @@ QString failureText(int code) {
         return QStringLiteral("the new version could not be written");
     case PasswordNeeded:
         return QStringLiteral("it is protected by a password");
+    case NoPermission:
+        return ChildProcesses::notOpened(EACCES, {});
+    case Gone:
+        return ChildProcesses::notOpened(ENOENT, {});
     default:
         return QStringLiteral("it could not be edited");
     }

@@ -61,6 +61,8 @@ enum Exit {
     Empty = 7,
     WriteFailed = 8,
     PasswordNeeded = 9,
+    NoPermission = 10,
+    Gone = 11,
 };
 
 } // namespace PdfRewriteList

@@ -12,6 +12,8 @@
 #include <QJsonObject>
 
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <limits>
 
 // On disk every value is an object {"t": type, "v": value}. JSON alone cannot tell an integer
@@ -219,14 +221,58 @@ void Defaults::load() {
     }
 }
 
-bool Defaults::save() {
+void Defaults::save() {
     QJsonObject root;
     for (auto it = values.cbegin(); it != values.cend(); ++it) {
         if (const auto encoded = encode(it.value()))
             root[it.key()] = *encoded;
     }
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    return FileWrites::replaceWith(path, QJsonDocument(root).toJson(QJsonDocument::Indented)) == 0;
+    QByteArray bytes = QJsonDocument(root).toJson(QJsonDocument::Indented);
+    const std::lock_guard hold(writeLock);
+    // Only the newest contents matter: one still waiting is replaced, never written after this.
+    waiting = std::move(bytes);
+    ++asked;
+    if (!writer.joinable())
+        writer = std::thread([this] { writeLoop(); });
+    wake.notify_one();
+}
+
+void Defaults::writeLoop() {
+    std::unique_lock hold(writeLock);
+    while (true) {
+        wake.wait(hold, [this] { return stopping || written < asked; });
+        if (written == asked)
+            return;
+        const quint64 generation = asked;
+        const QByteArray bytes = std::exchange(waiting, {});
+        hold.unlock();
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        const int error = FileWrites::replaceWith(path, bytes);
+        if (error != 0)
+            std::fprintf(stderr, "pictolarium: couldn't write the settings to %s: %s\n", qPrintable(path),
+                         std::strerror(error));
+        hold.lock();
+        written = generation;
+        lastWriteOk = error == 0;
+        caughtUp.notify_all();
+    }
+}
+
+bool Defaults::flush() {
+    std::unique_lock hold(writeLock);
+    caughtUp.wait(hold, [this] { return written == asked; });
+    return lastWriteOk;
+}
+
+Defaults::~Defaults() {
+    flush();
+    {
+        const std::lock_guard hold(writeLock);
+        stopping = true;
+        wake.notify_one();
+    }
+    if (writer.joinable())
+        writer.join();
 }
 
 bool Defaults::isStorable(const QVariant& value) { return encode(value).has_value(); }
@@ -294,7 +340,8 @@ bool Defaults::set(const QString& key, const QVariant& value) {
     QMutexLocker lock(&mutex);
     // Normalise to the decoded form so reads in this process match reads after a restart.
     values.insert(key, decode(*encoded));
-    return save();
+    save();
+    return true;
 }
 
 bool Defaults::remove(const QString& key) {
@@ -302,7 +349,8 @@ bool Defaults::remove(const QString& key) {
     if (!values.contains(key))
         return true;
     values.remove(key);
-    return save();
+    save();
+    return true;
 }
 
 QVariantMap Defaults::dictionaryRepresentation() const {

@@ -9,7 +9,10 @@
 #include <QVariant>
 #include <QVariantList>
 #include <QVariantMap>
+#include <condition_variable>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 class Defaults {
 public:
@@ -46,10 +49,16 @@ public:
     qlonglong integerValue(const QString& key) const { return integer(key).value_or(0); }
     double doubleValue(const QString& key) const { return number(key).value_or(0.0); }
 
-    // Writes go to disk at once. Returns false (and keeps the value in memory) when the file
-    // could not be written; a value of an unsupported type is refused and returns false.
+    // The value is kept at once and the file written on a thread of its own, whole and flushed, in the order
+    // of the calls: a slow disk never holds the caller. A value of an unsupported type is refused and returns
+    // false. A write that fails is told on standard error, and by flush().
     bool set(const QString& key, const QVariant& value);
     bool remove(const QString& key);
+
+    // Waits until every value set so far is on the disk, or failed to get there: whether it got there. Called
+    // at the program's end; the destructor does it too.
+    bool flush();
+    ~Defaults();
 
     QVariantMap dictionaryRepresentation() const;
     QString filePath() const { return path; }
@@ -61,10 +70,21 @@ public:
 
 private:
     void load();
-    bool save();
+    // Hands the values as they are now to the writer. With `mutex` held.
+    void save();
+    void writeLoop();
 
     QString path;
     QString keptAside;
     QVariantMap values;
     mutable QMutex mutex;
+
+    // The writer's side: the newest contents waiting to be written, and how far the writes have come.
+    std::mutex writeLock;
+    std::condition_variable wake, caughtUp;
+    QByteArray waiting;
+    quint64 asked = 0, written = 0;
+    bool lastWriteOk = true;
+    bool stopping = false;
+    std::thread writer;
 };

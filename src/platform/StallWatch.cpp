@@ -185,8 +185,13 @@ StallWatch::StallWatch(int thresholdMs)
 
     timer->setTimerType(Qt::PreciseTimer);
     timer->setInterval(beatMs);
-    connect(timer, &QTimer::timeout, this, &StallWatch::beat);
-    timer->start();
+    connect(timer, &QTimer::timeout, this, [this] { beat(false); });
+    // The loop's first turn ends the launch; what the program posts for that turn (its own start) comes after
+    // this and is watched as any later work is.
+    QTimer::singleShot(0, this, [this] {
+        beat(true);
+        timer->start();
+    });
     watcher = std::thread([this] { watch(); });
 }
 
@@ -196,11 +201,12 @@ StallWatch::~StallWatch() {
         watcher.join();
 }
 
-void StallWatch::beat() {
+void StallWatch::beat(bool launch) {
     const qint64 now = nowMs();
     notePause(now);
-    // Time the whole process was held (stopped, or the machine gave it no turn) is no stall of the loop.
-    const qint64 stall = now - lastBeat.load() - beatMs - heldMs.exchange(0);
+    // Time the whole process was held (stopped, or the machine gave it no turn) is no stall of the loop. The
+    // launch is due at once, a beat only once its interval is over.
+    const qint64 stall = now - lastBeat.load() - (launch ? 0 : beatMs) - heldMs.exchange(0);
     const quint64 n = beats.load();
     lastBeat = now;
     beats = n + 1;
@@ -213,7 +219,7 @@ void StallWatch::beat() {
             stack = pendingStack;
     }
     QByteArray report = "pictolarium: stall of " + QByteArray::number(stall) + " ms" +
-                        (n == 0 ? " during start-up" : "") + "; the main thread was in:\n" +
+                        (launch ? " during start-up" : "") + "; the main thread was in:\n" +
                         (stack.isEmpty() ? QByteArray("    (not caught)\n") : stack);
     std::fwrite(report.constData(), 1, size_t(report.size()), stderr);
     std::fflush(stderr);

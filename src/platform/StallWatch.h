@@ -11,7 +11,8 @@
 //       #0 ImageConvert::load(QUrl const&)
 //       ...
 //
-// A stall before the event loop's first beat (the launch itself) says "stall of 612 ms during start-up". Time
+// The launch itself, before the event loop first turns, says "stall of 612 ms during start-up"; from that first
+// turn on, the program's own start included, every stall is told as any other. Time
 // the whole process was held (stopped by a signal, or given no turn by a busy machine) is not counted.
 
 #include <QByteArray>
@@ -36,7 +37,8 @@ public:
     static constexpr int beatMs = 50;
 
 private:
-    void beat();
+    // A beat of the loop; `launch` for its first turn, which ends the launch.
+    void beat(bool launch);
     void watch();
     // Counts a gap in the watcher's turns as time the whole process was held; true when there was one.
     bool notePause(qint64 now);

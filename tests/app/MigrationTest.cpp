@@ -31,6 +31,7 @@ TEST(Migration, WithoutAFormerDomainItStillMarksItselfDone) {
     EXPECT_EQ(standard.boolean(QStringLiteral("migratedFromPictolite")), true);
 
     // Reading back from disk: the flag was written, not only held in memory.
+    standard.flush();
     Defaults reread(dir.path(), QStringLiteral("standard"));
     EXPECT_TRUE(reread.boolValue(QStringLiteral("migratedFromPictolite")));
 }

@@ -92,23 +92,30 @@ inline void repaint(const QUrl& page, QColor colour, bool alpha = false) {
 class ChildScript {
 public:
     enum Which { Decoder = 1, Writer = 2, Both = 3 };
-    ChildScript(const QTemporaryDir& dir, const QByteArray& body, Which which = Both) {
+    // `runner` goes before the program on its command line.
+    ChildScript(const QTemporaryDir& dir, const QByteArray& body, Which which = Both, const QByteArray& runner = {}) {
         if (which & Decoder)
-            IsolatedDecode::setProgram(wrap(dir, QStringLiteral("decode.sh"), "decode/pictolarium-decode", body));
+            IsolatedDecode::setProgram(
+                wrap(dir, QStringLiteral("decode.sh"), "decode/pictolarium-decode", body, runner));
         if (which & Writer)
-            PdfRewrite::setProgram(wrap(dir, QStringLiteral("pdfwrite.sh"), "pdfwrite/pictolarium-pdfwrite", body));
+            PdfRewrite::setProgram(
+                wrap(dir, QStringLiteral("pdfwrite.sh"), "pdfwrite/pictolarium-pdfwrite", body, runner));
     }
+    // What the child runs under for it to be denied what the user is denied, whoever runs the tests: root reads
+    // and writes anything unless started without that power.
+    static QByteArray asUser() { return "setpriv --inh-caps=-all --bounding-set=-dac_override,-dac_read_search"; }
     ~ChildScript() {
         IsolatedDecode::setProgram(QString());
         PdfRewrite::setProgram(QString());
     }
 
 private:
-    static QString wrap(const QTemporaryDir& dir, const QString& name, const char* program, const QByteArray& body) {
+    static QString wrap(const QTemporaryDir& dir, const QString& name, const char* program, const QByteArray& body,
+                        const QByteArray& runner) {
         const QString path = dir.filePath(name);
         QFile script(path);
         script.open(QIODevice::WriteOnly);
-        script.write("#!/bin/sh\n" + body + "\nexec '" +
+        script.write("#!/bin/sh\n" + body + "\nexec " + runner + " '" +
                      QFile::encodeName(QCoreApplication::applicationDirPath() + QStringLiteral("/../tools/") +
                                        QLatin1String(program)) +
                      "' \"$@\"\n");

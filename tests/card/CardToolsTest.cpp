@@ -20,6 +20,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <optional>
 #include <string_view>
 
 using namespace CardFixtures;
@@ -334,6 +335,43 @@ TEST(PinView, EdgesDragsAndZoomKeepTheProportions) {
     const QRect step = view.zoomed(start, std::exp(0.05));
     EXPECT_EQ(step.width(), 421);
     EXPECT_LE((QRectF(step).center() - QRectF(start).center()).manhattanLength(), 1.0);
+}
+
+// A double-click turns the pin back into a card showing the file as it is now, read away from the thread that
+// answers the user (the card comes once the event is over); a file that went leaves the pinned picture.
+TEST(PinView, ADoubleClickReopensWithTheFileAsItIsNowReadOffThisThread) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("pinned.png"));
+    QImage pinned(200, 100, QImage::Format_RGB32);
+    pinned.fill(Qt::gray);
+    struct Case {
+        const char* name;
+        bool fileThere;
+        QColor shown;
+    };
+    const Case cases[] = {
+        {"changed since it was pinned", true, QColor(Qt::red)},
+        {"gone", false, QColor(Qt::gray)},
+    };
+    for (const Case& c : cases) {
+        QFile::remove(file);
+        if (c.fileThere) {
+            QImage now(200, 100, QImage::Format_RGB32);
+            now.fill(Qt::red);
+            ASSERT_TRUE(now.save(file));
+        }
+        PinView view(Shot{QUrl::fromLocalFile(file), pinned, {}, {}});
+        view.resize(200, 100);
+        int closed = 0;
+        std::optional<QImage> reopened;
+        view.onClose = [&] { ++closed; };
+        view.onReopen = [&](const Shot& shot, QRect) { reopened = shot.image; };
+        QTest::mouseDClick(&view, Qt::LeftButton, {}, QPoint(100, 50));
+        EXPECT_FALSE(reopened) << c.name << ": read while the double-click was handled";
+        ASSERT_TRUE(QTest::qWaitFor([&] { return reopened.has_value(); }, 20000)) << c.name;
+        EXPECT_EQ(closed, 1) << c.name;
+        EXPECT_EQ(reopened->pixelColor(100, 50), c.shown) << c.name;
+    }
 }
 
 TEST(CardTools, TranslateAsksForALanguageOnceReadsAndShowsTheSideView) {

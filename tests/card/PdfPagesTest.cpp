@@ -129,9 +129,12 @@ TEST(PdfPages, AnEditThatCannotBeMadeLeavesTheFileAsItWas) {
     const QUrl page = session->render(1).url;
     repaint(page, Qt::green);
     QByteArray before = digest(path);
-    const auto refused = [&](const std::string& failure) {
+    // `mode` is the file's while the edit is tried.
+    const auto refused = [&](const std::string& failure, mode_t mode = 0644) {
+        ::chmod(native.constData(), mode);
         EXPECT_FALSE(session->commit(page)) << failure;
         EXPECT_EQ(session->failure().toStdString(), failure);
+        ::chmod(native.constData(), 0644);
         EXPECT_EQ(digest(path), before) << failure;
         QStringList left = QDir(dir.path()).entryList(QDir::Hidden | QDir::Files);
         left.removeOne(QStringLiteral("pdfwrite.sh"));
@@ -139,9 +142,14 @@ TEST(PdfPages, AnEditThatCannotBeMadeLeavesTheFileAsItWas) {
     };
 
     ASSERT_EQ(::chmod(native.constData(), 0444), 0);
-    refused("Couldn't write Report.pdf");
-    EXPECT_EQ(QFileInfo(path).permissions() & QFile::WriteOwner, 0);
-    ::chmod(native.constData(), 0644);
+    EXPECT_FALSE(session->commit(page));
+    EXPECT_EQ(QFileInfo(path).permissions() & QFile::WriteOwner, 0) << "the mode is kept";
+    refused("Couldn't write Report.pdf: Permission denied", 0444);
+    // One the user may change but no longer read is no damaged one.
+    {
+        const ChildScript asUser(dir, {}, ChildScript::Writer, ChildScript::asUser());
+        refused("Can't edit Report.pdf: there is no permission to read it", 0200);
+    }
     // Millions of objects or streams that inflate to gigabytes keep the child busy past its time.
     {
         const ChildScript stuck(dir, "exec sleep 30", ChildScript::Writer);
@@ -159,6 +167,7 @@ TEST(PdfPages, AnEditThatCannotBeMadeLeavesTheFileAsItWas) {
     if (::geteuid() != 0) {
         ::chmod(QFile::encodeName(dir.path()).constData(), 0555);
         EXPECT_FALSE(session->commit(page));
+        EXPECT_EQ(session->failure().toStdString(), "Couldn't write Report.pdf: Permission denied");
         EXPECT_EQ(digest(path), before);
         ::chmod(QFile::encodeName(dir.path()).constData(), 0755);
     }
@@ -319,7 +328,7 @@ TEST(PdfPages, ClosingTheCardWhileAToolWorksWritesThePageItMakesFirst) {
         card.settle();
         ASSERT_TRUE(PDFSession::waitForBackground(60000));
         if (!writable) {
-            EXPECT_EQ(toastText().toStdString(), "Couldn't write Report.pdf");
+            EXPECT_EQ(toastText().toStdString(), "Couldn't write Report.pdf: Permission denied");
             EXPECT_EQ(digest(path), before);
             continue;
         }

@@ -247,7 +247,7 @@ TEST(RedactCard, OtherPdfPagesAreRedactedInTheFileOrTheRunFails) {
     ::chmod(QFile::encodeName(locked).constData(), 0444);
     card.view()->redact();
     card.settle();
-    EXPECT_EQ(toastText(), QStringLiteral("Couldn't write Four.pdf"));
+    EXPECT_EQ(toastText(), QStringLiteral("Couldn't write Four.pdf: Permission denied"));
     EXPECT_EQ(card.view()->shot().fileURL.fileName(), QStringLiteral("Four p1.png"));
     EXPECT_FALSE(QFileInfo::exists(other.filePath(QStringLiteral(".pages/Four p1 redacted.png"))));
     EXPECT_TRUE(RedactMarks::store().isEmpty() || !RedactMarks::find(card.view()->shot().fileURL));

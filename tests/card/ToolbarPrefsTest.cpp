@@ -33,7 +33,10 @@ struct Store {
     QTemporaryDir dir;
     Defaults defaults{dir.path(), QStringLiteral("prefs")};
     // Reads the file afresh, so what is checked is what reached the disk.
-    Defaults reread() const { return Defaults(dir.path(), QStringLiteral("prefs")); }
+    Defaults reread() {
+        defaults.flush();
+        return Defaults(dir.path(), QStringLiteral("prefs"));
+    }
 };
 
 } // namespace

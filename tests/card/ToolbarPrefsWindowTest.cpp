@@ -21,11 +21,16 @@ struct Fixture {
     Defaults defaults{dir.path(), QStringLiteral("prefs")};
     std::unique_ptr<ToolbarPrefsWindow> window = std::make_unique<ToolbarPrefsWindow>(defaults);
 
-    QStringList storedOrder() const {
+    // What reached the disk.
+    QStringList storedOrder() {
+        defaults.flush();
         const Defaults disk(dir.path(), QStringLiteral("prefs"));
         return disk.contains(ToolbarPrefs::orderKey) ? ToolbarPrefs::order(disk) : QStringList{};
     }
-    QSet<QString> storedHidden() const { return ToolbarPrefs::hidden(Defaults(dir.path(), QStringLiteral("prefs"))); }
+    QSet<QString> storedHidden() {
+        defaults.flush();
+        return ToolbarPrefs::hidden(Defaults(dir.path(), QStringLiteral("prefs")));
+    }
 
     QRect rowRect(int row) const {
         QListView* table = window->tableView();

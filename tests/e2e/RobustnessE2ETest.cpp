@@ -12,6 +12,7 @@
 
 #include <csignal>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 
 // The running copy stays up and answers: a stopped copy keeps its place, hostile files are refused within
 // their limits while later launches are still answered, and nothing is left running after the app ends.
@@ -219,59 +220,85 @@ TEST(Robustness, TheDisplayGoingAwayEndsTheProgramWithoutASignalOrAHalfFile) {
 }
 
 // The display going away a second after an editor's Return on a large picture (a logout): the program ends only
-// once the cropped picture is written, and no name holds a part of it.
+// once the picture is written, no name holds a part of it, and an annotated one can be edited again: its edit was
+// stored before the picture took its name.
 TEST(Robustness, TheDisplayGoingAwayWhileAnEditorWritesEndsWithTheWholeFile) {
-    Desktop desktop;
-    ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
-    ASSERT_TRUE(desktop.writeCardSettings({"annotate", "resize", "rotate", "text", "pin", "translate", "redact",
-                                           "cutout", "scroll", "rename", "compress", "share", "library"}));
+    const struct {
+        const char* tool;
+        const char* title;
+        const char* made;
+    } editors[] = {
+        {"crop", "^Pictolarium Crop$", "large crop.png"},
+        {"annotate", "^Pictolarium Annotate$", "large annotated.png"},
+    };
     // Noise, which takes seconds to write as a PNG, at the size of a large camera picture.
-    const QString large = desktop.home() + "/large.jpg";
-    {
-        QImage picture(12000, 8000, QImage::Format_RGB32);
-        quint32 state = 2463534242u;
-        for (int y = 0; y < picture.height(); ++y) {
-            auto* row = reinterpret_cast<quint32*>(picture.scanLine(y));
-            for (int x = 0; x < picture.width(); ++x) {
-                state ^= state << 13;
-                state ^= state >> 17;
-                state ^= state << 5;
-                row[x] = 0xff000000u | (state & 0xffffffu);
-            }
+    QImage picture(12000, 8000, QImage::Format_RGB32);
+    quint32 state = 2463534242u;
+    for (int y = 0; y < picture.height(); ++y) {
+        auto* row = reinterpret_cast<quint32*>(picture.scanLine(y));
+        for (int x = 0; x < picture.width(); ++x) {
+            state ^= state << 13;
+            state ^= state >> 17;
+            state ^= state << 5;
+            row[x] = 0xff000000u | (state & 0xffffffu);
         }
-        ASSERT_TRUE(picture.save(large, "JPEG", 95));
     }
-    QProcess* app = desktop.startApp();
-    ASSERT_TRUE(desktop.waitForApp());
-    const quint32 card = desktop.openCard(large);
-    ASSERT_NE(card, 0u) << desktop.appStderr().toStdString();
-    desktop.click(desktop.pillButton(card, 1, false, 0));
-    const quint32 editor = desktop.waitVisible("^Pictolarium Crop$", true, 20000);
-    ASSERT_NE(editor, 0u) << desktop.appStderr().toStdString();
-    const QRect window = desktop.clientGeometry(editor);
-    // From near the picture's top-left corner to past its bottom-right one: most of it.
-    desktop.drag({window.center() - QPoint(250, 140), window.center() + QPoint(290, 220)});
-    desktop.key("Return");
-    Desktop::pause(1000);
-    desktop.killDisplay();
-    ASSERT_TRUE(app->waitForFinished(120000));
-    EXPECT_TRUE(desktop.appStderr().contains("the display went away")) << desktop.appStderr().toStdString();
-    const QString folder = desktop.shotsFolder();
-    EXPECT_EQ(visibleFiles(folder).join(" | ").toStdString(), "large crop.png | large.jpg");
-    int code = -1;
-    const QString judged = desktop.run("identify", {"-regard-warnings", folder + "/large crop.png"}, &code, 60000);
-    EXPECT_EQ(code, 0) << judged.toStdString();
+    for (const auto& e : editors) {
+        SCOPED_TRACE(e.tool);
+        Desktop desktop;
+        ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
+        // The editor's tool alone on the card.
+        QStringList hidden{"crop",   "annotate", "resize", "rotate",  "text",     "pin",   "translate",
+                           "redact", "cutout",   "scroll", "rename",  "compress", "share", "library"};
+        hidden.removeOne(QString::fromLatin1(e.tool));
+        ASSERT_TRUE(desktop.writeCardSettings(hidden));
+        const QString large = desktop.home() + "/large.jpg";
+        ASSERT_TRUE(picture.save(large, "JPEG", 95));
+        QProcess* app = desktop.startApp();
+        ASSERT_TRUE(desktop.waitForApp());
+        const quint32 card = desktop.openCard(large);
+        ASSERT_NE(card, 0u) << desktop.appStderr().toStdString();
+        desktop.click(desktop.pillButton(card, 1, false, 0));
+        const quint32 editor = desktop.waitVisible(e.title, true, 20000);
+        ASSERT_NE(editor, 0u) << desktop.appStderr().toStdString();
+        const QRect window = desktop.clientGeometry(editor);
+        // From near the picture's top-left corner to past its bottom-right one: most of it cropped, or an arrow.
+        desktop.drag({window.center() - QPoint(250, 140), window.center() + QPoint(290, 220)});
+        desktop.key("Return");
+        Desktop::pause(1000);
+        desktop.killDisplay();
+        ASSERT_TRUE(app->waitForFinished(120000));
+        EXPECT_TRUE(desktop.appStderr().contains("the display went away")) << desktop.appStderr().toStdString();
+        const QString folder = desktop.shotsFolder();
+        EXPECT_EQ(visibleFiles(folder).join(" | ").toStdString(), std::string(e.made) + " | large.jpg");
+        const QString made = folder + '/' + e.made;
+        int code = -1;
+        const QString judged = desktop.run("identify", {"-regard-warnings", made}, &code, 60000);
+        EXPECT_EQ(code, 0) << judged.toStdString();
+        if (QByteArrayView(e.tool) != "annotate")
+            continue;
+        char id[64] = {};
+        const ssize_t got = ::getxattr(QFile::encodeName(made).constData(), "user.com.quillmerette.picto.edit", id,
+                                       sizeof id - 1);
+        ASSERT_GT(got, 0) << "the annotated picture names no edit";
+        const QString edits = desktop.environment().value("XDG_DATA_HOME") + "/Pictolarium/Edits/" + QString::fromUtf8(id);
+        desktop.run("python3", {"-c", "import json,sys; json.load(open(sys.argv[1]))", edits + ".json"}, &code, 60000);
+        EXPECT_EQ(code, 0) << "the edit record is missing or cut short";
+        desktop.run("identify", {"-regard-warnings", edits + ".png"}, &code, 60000);
+        EXPECT_EQ(code, 0) << "the edit's picture is missing or cut short";
+    }
 }
 
 // On a folder that knows no file without a name and no hard link (a USB stick's FAT, slow to flush), the copy of a
-// file handed over is made byte by byte and flushed when it is named: seconds, and none of them on the thread that
-// answers the user.
+// file handed over is made byte by byte and flushed when it is named, and the settings the start writes are
+// flushed too: seconds, and none of them on the thread that answers the user.
 TEST(Robustness, AFileOpenedWhereNothingCanBeLinkedNeverStopsTheProgram) {
     Desktop desktop;
     ASSERT_TRUE(desktop.ok()) << desktop.error().toStdString();
     desktop.setEnvironment("LD_PRELOAD", NO_LINKS);
     const QString slow = desktop.folder("in") + "/slow";
     desktop.setEnvironment("NO_LINKS_SLOW_FLUSH", slow);
+    write(slow, "");
     desktop.startApp();
     ASSERT_TRUE(desktop.waitForApp());
     // A small picture at the start of a long file, as a download written into a file of its final size.
@@ -281,9 +308,6 @@ TEST(Robustness, AFileOpenedWhereNothingCanBeLinkedNeverStopsTheProgram) {
     ASSERT_TRUE(picture.save(file, "PNG"));
     const qint64 size = qint64(64) << 20;
     ASSERT_TRUE(QFile::resize(file, size));
-    // The disk turns slow once the program has settled: its start writes its settings.
-    Desktop::pause(1500);
-    write(slow, "");
     desktop.run(PICTOLARIUM_BIN, {file});
     EXPECT_TRUE(Desktop::waitUntil([&] { return !desktop.windowsByName("Pictolarium Card").isEmpty(); }, 60000));
     EXPECT_EQ(visibleFiles(desktop.shotsFolder()), QStringList{"padded.png"});

@@ -104,6 +104,7 @@ TEST(Defaults, AFileThatIsNotJsonIsKeptAsideBeforeAnyWrite) {
         EXPECT_TRUE(d.damagedCopy().startsWith(domainFile(dir) + QStringLiteral(".damaged-")));
 
         d.set(QStringLiteral("new"), true);
+        d.flush();
         QFile kept(d.damagedCopy());
         ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
         EXPECT_EQ(kept.readAll(), bytes);
@@ -136,11 +137,13 @@ TEST(Defaults, AWriteThatCannotReachTheDiskIsReported) {
     QDir().mkpath(locked);
     Defaults d(locked, QStringLiteral("test"));
     ASSERT_TRUE(d.set(QStringLiteral("before"), qlonglong(1)));
+    ASSERT_TRUE(d.flush());
     QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner);
     {
         // The folder's mode does not bind root; no room to write binds everyone.
         const NoRoomToWrite full;
-        EXPECT_FALSE(d.set(QStringLiteral("k"), true));
+        EXPECT_TRUE(d.set(QStringLiteral("k"), true)) << "kept, to be written";
+        EXPECT_FALSE(d.flush());
     }
     QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     // The file on disk is the one from before, not an empty one in its place.
@@ -150,7 +153,8 @@ TEST(Defaults, AWriteThatCannotReachTheDiskIsReported) {
     // A settings file the user made read-only is not replaced, whoever runs the program.
     const QString file = QDir(locked).filePath(QStringLiteral("test.json"));
     QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup);
-    EXPECT_FALSE(d.set(QStringLiteral("k"), true));
+    d.set(QStringLiteral("k"), true);
+    EXPECT_FALSE(d.flush());
     EXPECT_FALSE(Defaults(locked, QStringLiteral("test")).contains(QStringLiteral("k")));
 }
 
@@ -191,6 +195,7 @@ TEST(Defaults, ALinkedSettingsFileIsWrittenThroughTheLink) {
     ASSERT_TRUE(QFile::link(kept, domainFile(dir)));
     Defaults d(dir.path(), QStringLiteral("test"));
     ASSERT_TRUE(d.set(QStringLiteral("k"), qlonglong(7)));
+    ASSERT_TRUE(d.flush());
     EXPECT_TRUE(QFileInfo(domainFile(dir)).isSymLink());
     EXPECT_EQ(Defaults(dir.filePath(QStringLiteral("dotfiles")), QStringLiteral("test")).integer(QStringLiteral("k")),
               7);

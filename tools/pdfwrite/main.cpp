@@ -178,8 +178,13 @@ class Source {
 public:
     explicit Source(const char* path) {
         const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0)
+        if (fd < 0) {
+            // A document we may not read, or one gone since the program looked, is no damaged one.
+            failure = errno == EACCES || errno == EPERM ? NoPermission
+                      : errno == ENOENT || errno == ENOTDIR ? Gone
+                                                           : Unreadable;
             return;
+        }
         struct stat st {};
         if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
             failure = NotRegular;

@@ -72,8 +72,10 @@ int main(int argc, char** argv) {
         } else if (writer == QLatin1String("settings")) {
             Defaults settings(folder, QStringLiteral("settings"));
             settings.set(QStringLiteral("small"), true);
+            settings.flush();
             say("ready");
-            if (!settings.set(QStringLiteral("large"), QByteArray(12 << 20, 'x')))
+            // Written on a thread of its own: done once it is on the disk.
+            if (!settings.set(QStringLiteral("large"), QByteArray(12 << 20, 'x')) || !settings.flush())
                 return 1;
             say("done " + settings.filePath().toUtf8());
         } else if (writer == QLatin1String("document")) {
