@@ -699,8 +699,9 @@ namespace {
 // Starts the child over files made for it; on the thread that answers the user, which it never holds.
 void launch(const Job& job, QObject* context, std::function<void(const Result&)> done, const Files& files) {
     // Killed when the context goes, and then never reported: not a child of the context, whose destructor would
-    // delete it while the context is half taken down, and the killed child's end would reach `done` then.
-    auto* child = new QProcess;
+    // delete it while the context is half taken down, and the killed child's end would reach `done` then. Held by
+    // the application, so that one killed just before the end (a display that went) is let go of with it.
+    auto* child = new QProcess(QCoreApplication::instance());
     const auto held = std::make_shared<Files>(files);
     QObject::connect(context, &QObject::destroyed, child, [child, held] {
         child->setProperty("reported", true);
