@@ -321,11 +321,60 @@ bool readsBack(const QByteArray& bytes, ImageFormat format, const Expected& expe
     return expected.digest.isEmpty() || pixelDigest(back) == expected.digest;
 }
 
+// A picture in a colour space of its own laid over white as a screen shows it: each see-through pixel is turned
+// into sRGB, mixed with white there and turned back, where mixing the picture's own numbers would give another
+// colour (a wide-gamut profile's curve is not sRGB's). Opaque pixels keep their own numbers. A strip of rows at a
+// time, so the picture is never held twice at 16 bits a channel.
+QImage overWhiteAsShown(const QImage& image) {
+    const QColorSpace own = image.colorSpace();
+    const QColorSpace srgb(QColorSpace::SRgb);
+    QImage result(image.size(), QImage::Format_RGB32);
+    if (result.isNull())
+        fail(QStringLiteral("Can't create bitmap"));
+    result.setColorSpace(own);
+    const int strip = 256;
+    for (int y = 0; y < image.height(); y += strip) {
+        const int rows = std::min(strip, image.height() - y);
+        const QImage part = image.copy(0, y, image.width(), rows).convertToFormat(QImage::Format_RGBA64);
+        QImage mixed = part;
+        mixed.convertToColorSpace(srgb);
+        if (part.isNull() || mixed.isNull())
+            fail(QStringLiteral("Can't flatten image"));
+        for (int row = 0; row < rows; ++row) {
+            auto* line = reinterpret_cast<QRgba64*>(mixed.scanLine(row));
+            for (int x = 0; x < image.width(); ++x) {
+                const QRgba64 p = line[x];
+                const quint32 a = p.alpha(), show = 0xffff - a;
+                const auto over = [&](quint16 c) {
+                    return quint16((quint32(c) * a + 0xffffu * show + 0x7fff) / 0xffff);
+                };
+                line[x] = QRgba64::fromRgba64(over(p.red()), over(p.green()), over(p.blue()), 0xffff);
+            }
+        }
+        mixed.setColorSpace(srgb);
+        mixed.convertToColorSpace(own);
+        if (mixed.isNull())
+            fail(QStringLiteral("Can't flatten image"));
+        for (int row = 0; row < rows; ++row) {
+            const auto* kept = reinterpret_cast<const QRgba64*>(part.constScanLine(row));
+            const auto* back = reinterpret_cast<const QRgba64*>(mixed.constScanLine(row));
+            auto* out = reinterpret_cast<QRgb*>(result.scanLine(y + row));
+            for (int x = 0; x < image.width(); ++x) {
+                const QRgba64 p = kept[x].alpha() == 0xffff ? kept[x] : back[x];
+                out[x] = qRgb(p.red8(), p.green8(), p.blue8());
+            }
+        }
+    }
+    return result;
+}
+
 // flatten() for a picture handed over: an opaque one only changes its format, and premultiplied pixels of which
 // it is the only holder are laid over white where they are, so the picture is never held twice.
 QImage flattened(QImage image) {
     if (!image.hasAlphaChannel())
         return image.format() == QImage::Format_RGB32 ? image : std::move(image).convertToFormat(QImage::Format_RGB32);
+    if (image.colorSpace().isValid() && image.colorSpace() != QColorSpace(QColorSpace::SRgb))
+        return overWhiteAsShown(image);
     if (image.format() != QImage::Format_ARGB32_Premultiplied || !image.isDetached())
         return flatten(image);
     for (int y = 0; y < image.height(); ++y) {

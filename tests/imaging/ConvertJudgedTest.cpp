@@ -196,12 +196,13 @@ QByteArray heicWithColours(const QImage& image, int primaries, int transfer) {
     return bytes;
 }
 
-// An ICC profile of RGB primaries (x, y of red, green, blue) on the D65 white with the sRGB curve, made by lcms.
-QByteArray profileOf(const std::array<double, 6>& xy) {
+// An ICC profile of RGB primaries (x, y of red, green, blue) on the D65 white with the sRGB curve (or a plain
+// gamma), made by lcms.
+QByteArray profileOf(const std::array<double, 6>& xy, double gamma = 0) {
     const cmsCIExyY white{0.3127, 0.3290, 1.0};
     const cmsCIExyYTRIPLE primaries{{xy[0], xy[1], 1.0}, {xy[2], xy[3], 1.0}, {xy[4], xy[5], 1.0}};
     const double srgb[5] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
-    cmsToneCurve* curve = cmsBuildParametricToneCurve(nullptr, 4, srgb);
+    cmsToneCurve* curve = gamma > 0 ? cmsBuildGamma(nullptr, gamma) : cmsBuildParametricToneCurve(nullptr, 4, srgb);
     cmsToneCurve* curves[3] = {curve, curve, curve};
     cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
     cmsUInt32Number size = 0;
@@ -252,6 +253,7 @@ std::vector<Row> sources(const Folder& dir) {
     dir.write("p3.icc", profileOf({0.680, 0.320, 0.265, 0.690, 0.150, 0.060}));
     made("bt2020-ref.png", {base, "-profile", dir.path("bt2020.icc")});
     made("p3-ref.png", {base, "-profile", dir.path("p3.icc")});
+    dir.write("gamma18.icc", profileOf({0.640, 0.330, 0.300, 0.600, 0.150, 0.060}, 1.8));
     const QImage small = pattern().scaled(160, 120), large = pattern().scaled(1200, 900);
     // The CMYK TIFF with each ink stored apart.
     const auto separate = [&dir](const QString& from) {
@@ -291,6 +293,13 @@ std::vector<Row> sources(const Folder& dir) {
         // Without gAMA and cHRM, which a colour-managed viewer honours and ImageMagick's reading leaves aside.
         {"indexed.png", made("indexed.png", {clear, "-define", "png:exclude-chunks=gAMA,cHRM"}, "PNG8:"), {}, {}},
         {"turned.jpg", jpegWithOrientation(encoded(pattern(), "jpeg", 97), 6), {}, {}},
+        // Half see-through under a profile whose curve is not sRGB's: a JPEG must show it over white as a screen
+        // does, mixed with the white in sRGB rather than in the profile's own numbers.
+        {"see-through.png",
+         made("see-through.png", {base, "-alpha", "set", "-channel", "A", "-evaluate", "set", "60%", "+channel",
+                                  "-profile", srgb, "-profile", dir.path("gamma18.icc"), "-depth", "8"}),
+         {},
+         {}},
         {"turned-big.tif", made("turned-big.tif", {base, "-orient", "RightTop"}, "TIFF64:"), {}, {}},
         {"p3.heic", heicWithColours(pattern(), 12, 13), {}, dir.path("p3-ref.png")},
         {"bt2020.heic", heicWithColours(pattern(), 9, 13), {}, dir.path("bt2020-ref.png")},
