@@ -135,7 +135,10 @@ bool painted(const QImage& redacted, const QRectF& box) {
 
 // The runs of two or more characters left unpainted, joined by "|". A single character gives nothing away, and the
 // command's box of a word's first or last character can stray by one; so can the box it gives a character at a
-// word's end that it read run together with the next word, which spans both: such boxes are not looked at.
+// word's end that it read run together with the next word, which spans both: such boxes are not looked at. Nor are
+// the boxes it shrinks to a sliver where it read a word's first letters run together with the label before them
+// ("KEY=AIza", its "A" and "I" boxed a third of a pixel wide on the label's "S_"): they tell nothing of where those
+// letters stand.
 QString unpaintedPart(const QImage& redacted, const std::vector<ReadCharacter>& secret) {
     std::vector<double> widths;
     for (const ReadCharacter& read : secret)
@@ -147,7 +150,7 @@ QString unpaintedPart(const QImage& redacted, const std::vector<ReadCharacter>& 
     QStringList runs;
     QString run;
     for (const ReadCharacter& read : secret) {
-        if (read.box.width() <= 1.8 * usual && !painted(redacted, read.box)) {
+        if (read.box.width() <= 1.8 * usual && read.box.width() >= usual / 3 && !painted(redacted, read.box)) {
             run += read.c;
             continue;
         }
