@@ -445,17 +445,18 @@ protected:
                                               : QStringList{row.secret};
                 for (qsizetype p = 0; p < parts.size(); ++p) {
                     const qsizetype size = QString(parts[p]).remove(u' ').size();
-                    if (!seen || size < 2)
+                    if (size < 2)
                         continue;
                     // Only on its own rows: another row may read more like a part that reads badly here. With the
-                    // words its row holds around it.
+                    // words its row holds around it, which find it too where the command read it too badly to tell
+                    // (red digits on dark): a box there is no box astray.
                     const QString before = p == 0 ? QString(row.before).remove(u' ') : QString();
                     const QString after = p + 1 == parts.size() ? row.after : QString();
                     const std::vector<ReadCharacter> found =
                         locate(nearRow(read, band), before + parts[p] + after, before.size(), size);
                     located.insert(located.end(), found.begin(), found.end());
                     // A few characters at a row's end give nothing away.
-                    if (size < 4)
+                    if (!seen || size < 4)
                         continue;
                     if (const QString missed = unpaintedPart(result, found); !missed.isEmpty())
                         uncovered << missed;
