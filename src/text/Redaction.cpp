@@ -617,6 +617,12 @@ std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines) {
         if (following < 0 || !lines[size_t(following)].candidate)
             continue;
         const Line& next = lines[size_t(following)];
+        // A row that opens with a setting's name ("STRIPE_PUBLIC=pk_test_...") or a link starts afresh: keys as long
+        // as each other end their rows at one column, which the reading takes for the terminal's edge.
+        static const QRegularExpression setting(
+            QStringLiteral(R"(^\s*(?:[A-Z][A-Z0-9]*(?:_[A-Z0-9]+)+=|https?://))"));
+        if (setting.match(next.text).hasMatch())
+            continue;
         // A key that runs to the end of a line broken inside a word goes on in the next line's first word, however
         // badly either half was read.
         qsizetype lineEnd = line.text.size();
