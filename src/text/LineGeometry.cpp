@@ -143,13 +143,13 @@ std::optional<double> cellPitch(const Line& line) {
     return cellsOf(line).pitch;
 }
 
-std::vector<bool> madeUpUnits(const Line& line) {
+std::vector<bool> madeUpUnits(const Line& line, std::optional<double> rowsPitch) {
     const QString& text = line.text;
     std::vector<bool> out(size_t(text.size()), false);
     const Cells cells = cellsOf(line);
-    if (!cells.pitch)
+    if (!cells.pitch && !rowsPitch)
         return out;
-    const double pitch = *cells.pitch;
+    const double pitch = cells.pitch.value_or(rowsPitch.value_or(0));
     const std::vector<std::optional<double>>& centre = cells.centre;
     // A mark read between two characters in adjacent cells ("a8f5f16/7f44" for "a8f5f167f44"): real marks have
     // cells of their own, as do the marks a letter is misread as.

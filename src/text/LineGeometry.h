@@ -11,8 +11,9 @@ namespace TextVision {
 
 // For each UTF-16 unit of the line's text, true on a blank that stands between characters in adjacent cells of
 // a fixed-pitch line (no cell is empty there), and on a mark between two such characters, which has no cell of its
-// own. All false on a line that is not fixed-pitch or too short to tell.
-std::vector<bool> madeUpUnits(const Line& line);
+// own. All false on a line that is not fixed-pitch or too short to tell, unless `rowsPitch` gives the cell width the
+// rows around it share (a line whose misread letters crowd its cells tells none of its own).
+std::vector<bool> madeUpUnits(const Line& line, std::optional<double> rowsPitch = std::nullopt);
 
 // The width of a cell where the line's characters stand one cell apart (a terminal's line); nothing where the line
 // is too short to tell or set in proportional type.

@@ -617,6 +617,12 @@ std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines) {
         if (following < 0 || !lines[size_t(following)].candidate)
             continue;
         const Line& next = lines[size_t(following)];
+        // A row that opens with a setting's name ("STRIPE_PUBLIC=pk_test_...") starts afresh: keys as long as each
+        // other end their rows at one column, which the reading takes for the terminal's edge. What runs on is
+        // covered past the name, which stays readable.
+        static const QRegularExpression setting(QStringLiteral(R"(^\s*[A-Z][A-Z0-9]*(?:_[A-Z0-9]+)+=)"));
+        const qsizetype named = std::max<qsizetype>(0, setting.match(next.text).capturedEnd());
+        const auto boxNext = [&](qsizetype from, qsizetype to) { box(next, std::max(from, named), to); };
         // A key that runs to the end of a line broken inside a word goes on in the next line's first word, however
         // badly either half was read.
         qsizetype lineEnd = line.text.size();
@@ -630,7 +636,7 @@ std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines) {
             ++end;
         const qsizetype runEnd = keyRunEnd(next.text, end);
         if (wraps[i].tight && !keys.empty() && keys.back().end >= lineEnd)
-            box(next, start, runEnd);
+            boxNext(start, runEnd);
         // So does a few characters' piece alone at a terminal's edge, when the next row opens with what reads as a
         // key, though each half was misread too badly to be one with the other ("AKT" | "'1OS2KZQ643ZHXFXQD").
         const QStringView piece = QStringView(line.text).trimmed();
@@ -643,7 +649,7 @@ std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines) {
             std::count_if(piece.begin(), piece.end(), [](QChar c) { return c.isLetterOrNumber(); }) >= 2 &&
             body.size() >= 8 && keyLike(body)) {
             box(line, piece.data() - line.text.data(), lineEnd);
-            box(next, start, runEnd);
+            boxNext(start, runEnd);
         }
         // An address the edge cut at its at sign, the sign lost to the reading or read as a letter ("ops.eadfa" |
         // "mail.example.org"): the row ends in what reads as an address's local part, and the next opens with a domain.
@@ -659,7 +665,7 @@ std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines) {
             local.back().isLetterOrNumber() &&
             domain.match(QStringView(next.text).mid(start, end - start)).hasMatch()) {
             box(line, localStart, lineEnd);
-            box(next, start, end);
+            boxNext(start, end);
         }
         const qsizetype joint = line.text.size();
         std::vector<bool> joinedBlanks = madeUp;
@@ -680,7 +686,7 @@ std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines) {
             for (const Range& range : ranges)
                 if (range.start < joint && range.end > joint + 1) {
                     box(line, range.start, joint);
-                    box(next, 0, range.end - joint - 1);
+                    boxNext(0, range.end - joint - 1);
                 }
     }
     addressesAcrossGaps(lines, findings);

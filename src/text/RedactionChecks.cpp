@@ -112,7 +112,7 @@ std::vector<QRectF> wrappedHeads(const std::vector<Line>& lines, const std::vect
         qsizetype start = end;
         // Back over a stray mark a bitmap face's letter reads as, between two of the piece's characters, and a blank
         // with no cell of its own ("VkEm? pl13989d").
-        const std::vector<bool> madeUp = madeUpUnits(line);
+        const std::vector<bool> madeUp = madeUpUnits(line, pitch);
         while (start > 0 &&
                (keyCharacter(line.text[start - 1]) || QStringLiteral(".@+%").contains(line.text[start - 1]) ||
                 (QStringLiteral("'\"#?!|`").contains(line.text[start - 1]) && start > 1 && start < end &&

@@ -67,12 +67,17 @@ QString textOf(const std::vector<ReadLine>& lines) {
     return out.join(u'\n');
 }
 
-// The characters of the line that reads most like the secret (blanks left out), each aligned with a character of the
-// secret by the fewest edits; none where even that line needs edits for half the secret's characters. A coloured
-// bitmap face reads with many slips, and the other rows are further off still.
-std::vector<ReadCharacter> locate(const std::vector<ReadLine>& lines, const QString& secret) {
-    const QString wanted = QString(secret).remove(u' ');
+// The characters of the line that reads most like `text` (blanks left out), each aligned with a character of it by
+// the fewest edits, and of those the ones aligned with its characters from `from` on, `length` of them (all where
+// negative); none where even that line needs edits for half the text's characters. A coloured bitmap face reads with
+// many slips, and the other rows are further off still. A short piece of a secret is looked for with the words of its
+// row around it: alone, a few digits read alike in the row above ("748" of "082 7748" for "8485").
+std::vector<ReadCharacter> locate(const std::vector<ReadLine>& lines, const QString& text, qsizetype from = 0,
+                                  qsizetype length = -1) {
+    const QString wanted = QString(text).remove(u' ');
     const qsizetype n = wanted.size();
+    if (length < 0)
+        length = n - from;
     std::vector<ReadCharacter> best;
     qsizetype bestCost = n / 2 + 1;
     for (const ReadLine& line : lines) {
@@ -80,7 +85,7 @@ std::vector<ReadCharacter> locate(const std::vector<ReadLine>& lines, const QStr
         std::copy_if(line.begin(), line.end(), std::back_inserter(read),
                      [](const ReadCharacter& r) { return r.c != u' '; });
         const qsizetype m = qsizetype(read.size());
-        // cost[i][j]: the first i characters of the secret against the line's characters up to j, starting anywhere.
+        // cost[i][j]: the first i characters of the text against the line's characters up to j, starting anywhere.
         std::vector<std::vector<qsizetype>> cost(size_t(n + 1), std::vector<qsizetype>(size_t(m + 1), 0));
         for (qsizetype i = 1; i <= n; ++i) {
             cost[size_t(i)][0] = i;
@@ -91,7 +96,7 @@ std::vector<ReadCharacter> locate(const std::vector<ReadLine>& lines, const QStr
         }
         qsizetype end = 0;
         for (qsizetype j = 1; j <= m; ++j)
-            if (cost[size_t(n)][size_t(j)] < cost[size_t(n)][size_t(end)])
+            if (cost[size_t(n)][size_t(end)] > cost[size_t(n)][size_t(j)])
                 end = j;
         if (cost[size_t(n)][size_t(end)] >= bestCost)
             continue;
@@ -100,7 +105,8 @@ std::vector<ReadCharacter> locate(const std::vector<ReadLine>& lines, const QStr
         for (qsizetype i = n, j = end; i > 0 && j > 0;) {
             const qsizetype here = cost[size_t(i)][size_t(j)];
             if (here == cost[size_t(i - 1)][size_t(j - 1)] + (wanted[i - 1] == read[size_t(j - 1)].c ? 0 : 1)) {
-                best.push_back(read[size_t(j - 1)]);
+                if (i - 1 >= from && i - 1 < from + length)
+                    best.push_back(read[size_t(j - 1)]);
                 --i, --j;
             } else if (here == cost[size_t(i - 1)][size_t(j)] + 1) {
                 --i;
@@ -135,7 +141,10 @@ bool painted(const QImage& redacted, const QRectF& box) {
 
 // The runs of two or more characters left unpainted, joined by "|". A single character gives nothing away, and the
 // command's box of a word's first or last character can stray by one; so can the box it gives a character at a
-// word's end that it read run together with the next word, which spans both: such boxes are not looked at.
+// word's end that it read run together with the next word, which spans both: such boxes are not looked at. Nor are
+// the boxes it shrinks to a sliver where it read a word's first letters run together with the label before them
+// ("KEY=AIza", its "A" and "I" boxed a third of a pixel wide on the label's "S_"): they tell nothing of where those
+// letters stand.
 QString unpaintedPart(const QImage& redacted, const std::vector<ReadCharacter>& secret) {
     std::vector<double> widths;
     for (const ReadCharacter& read : secret)
@@ -147,7 +156,7 @@ QString unpaintedPart(const QImage& redacted, const std::vector<ReadCharacter>& 
     QStringList runs;
     QString run;
     for (const ReadCharacter& read : secret) {
-        if (read.box.width() <= 1.8 * usual && !painted(redacted, read.box)) {
+        if (read.box.width() <= 1.8 * usual && read.box.width() >= usual / 3 && !painted(redacted, read.box)) {
             run += read.c;
             continue;
         }
@@ -434,12 +443,21 @@ protected:
                 const QStringList parts = row.split > 0
                                               ? QStringList{row.secret.left(row.split), row.secret.mid(row.split)}
                                               : QStringList{row.secret};
-                for (const QString& part : parts) {
-                    if (!seen || QString(part).remove(u' ').size() < 4)
+                for (qsizetype p = 0; p < parts.size(); ++p) {
+                    const qsizetype size = QString(parts[p]).remove(u' ').size();
+                    if (size < 2)
                         continue;
-                    // Only on its own rows: another row may read more like a part that reads badly here.
-                    const std::vector<ReadCharacter> found = locate(nearRow(read, band), part);
+                    // Only on its own rows: another row may read more like a part that reads badly here. With the
+                    // words its row holds around it, which find it too where the command read it too badly to tell
+                    // (red digits on dark): a box there is no box astray.
+                    const QString before = p == 0 ? QString(row.before).remove(u' ') : QString();
+                    const QString after = p + 1 == parts.size() ? row.after : QString();
+                    const std::vector<ReadCharacter> found =
+                        locate(nearRow(read, band), before + parts[p] + after, before.size(), size);
                     located.insert(located.end(), found.begin(), found.end());
+                    // A few characters at a row's end give nothing away.
+                    if (!seen || size < 4)
+                        continue;
                     if (const QString missed = unpaintedPart(result, found); !missed.isEmpty())
                         uncovered << missed;
                 }
