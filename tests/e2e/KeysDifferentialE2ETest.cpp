@@ -981,9 +981,11 @@ TEST(KeysDifferential, ADialogOverADialog) {
         // Last: the refused combination stays saved for the action.
         {"alert after the shortcut dialog", from({S::Open, S::Escape, S::Type})},
         // The alert waits for its answer while the basket shows over it: the basket still closes, and the
-        // keyboard goes back to the alert, or to B where the user went before opening the basket.
+        // keyboard goes back to the alert, or to B where the user went before opening the basket, however the
+        // basket closes.
         {"basket over the alert", from({S::Open, S::Escape, S::Type})},
         {"basket over the alert, from B", from({S::Open, S::HotKey, S::Type})},
+        {"basket over the alert, from B", from({S::Open, S::Escape, S::Type})},
     };
     for (const Manager manager : {Manager::Openbox, Manager::FollowMouse}) {
         KeysStage stage(manager, hiddenTools);
