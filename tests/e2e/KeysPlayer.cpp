@@ -165,7 +165,7 @@ Outcome Player::play(const Kind& k, const Steps& steps, bool ours, Scene& scene)
     };
     for (qsizetype i = 0; i < steps.size(); ++i) {
         const Step& step = steps[i];
-        bool taken = true;
+        bool taken = true, landed = false;
         switch (step.act) {
         case Step::Click:
             desktop.click(stage.terminalCentre(step.terminal));
@@ -188,7 +188,8 @@ Outcome Player::play(const Kind& k, const Steps& steps, bool ours, Scene& scene)
             const QString token = QStringLiteral("k%1").arg(typed++);
             desktop.xdotool({"type", "--delay", "40", token});
             desktop.key("Return");
-            Desktop::pause(300);
+            // A terminal tells when the line has come; ours, or nobody, only by the time it takes one to.
+            landed = Desktop::waitUntil([&] { return !landedIn(token).isEmpty(); }, typedMs, 20);
             const bool closedOurs = ours && showing && !shows();
             if (closedOurs)
                 scene.closedByTyping.append(i);
@@ -280,7 +281,7 @@ Outcome Player::play(const Kind& k, const Steps& steps, bool ours, Scene& scene)
             scene.taken.append(taken);
         if (!taken)
             out.notes.append(QStringLiteral("%1 not taken").arg(step.text()));
-        Desktop::pause(step.act == Step::Type ? 300 : 400);
+        Desktop::pause(step.act != Step::Type ? 400 : landed ? 100 : typedMs - 300);
         if (qEnvironmentVariableIsSet("PICTOLARIUM_KEYS_SHOTS"))
             desktop.screenshot(
                 Desktop::shotsDir() +
@@ -293,21 +294,10 @@ Outcome Player::play(const Kind& k, const Steps& steps, bool ours, Scene& scene)
             endStandIns();
     }
     const QString last = QStringLiteral("k%1").arg(typed - 1);
-    Desktop::waitUntil(
-        [&] {
-            for (const QString& log : stage.logs)
-                if (logged(log).contains(last.toLatin1()))
-                    return true;
-            return false;
-        },
-        1500);
+    Desktop::waitUntil([&] { return !landedIn(last).isEmpty(); }, 1500);
     for (int t = 0; t < typed; ++t) {
-        const QByteArray token = QStringLiteral("k%1").arg(t).toLatin1();
-        QString where = QStringLiteral("-");
-        for (int i = 0; i < 3; ++i)
-            if (logged(stage.logs[i]).contains(token))
-                where = QChar(u'A' + i);
-        out.lines.append(where);
+        const QString where = landedIn(QStringLiteral("k%1").arg(t));
+        out.lines.append(where.isEmpty() ? QStringLiteral("-") : where);
     }
     out.left = shows();
     if (out.left)
@@ -320,6 +310,18 @@ Outcome Player::play(const Kind& k, const Steps& steps, bool ours, Scene& scene)
 }
 
 // Terminal A has the keyboard, B had it before, and C before that.
+QString Player::landedIn(const QString& token) const {
+    // Ended by Return, which the terminal logs as it comes: "k1" is no part of "k10".
+    const QByteArray line = token.toLatin1();
+    QString where;
+    for (int i = 0; i < 3; ++i) {
+        const QByteArray log = logged(stage.logs[i]);
+        if (log.contains(line + '\r') || log.contains(line + '\n'))
+            where = QChar(u'A' + i);
+    }
+    return where;
+}
+
 void Player::reset() {
     if (stage.hasManager()) {
         desktop.xdotool({"set_desktop", "0"});
@@ -329,7 +331,12 @@ void Player::reset() {
         stage.setFocus(0);
     }
     desktop.click(stage.terminalCentre(0));
-    Desktop::pause(500);
+    // A window manager tells when A has it; with none the keyboard follows the pointer there, and only time tells.
+    if (stage.hasManager() &&
+        Desktop::waitUntil([&] { return desktop.activeWindow() == stage.terminals[0]; }, 500, 20))
+        Desktop::pause(150);
+    else
+        Desktop::pause(500);
     stage.clearLogs();
 }
 
@@ -526,7 +533,9 @@ void Player::cleanUp(const Kind& k, const QList<QProcess*>& standIns) {
             p->waitForFinished(2000);
         }
     bool left = false;
-    for (const QString& title : std::as_const(titles))
+    // Seldom is any left: one look for all of them first.
+    const bool anyLeft = desktop.visibleWindow(titles.join(u'|')) != 0;
+    for (const QString& title : anyLeft ? titles : QStringList())
         for (int attempt = 0; attempt < 2; ++attempt) {
             const quint32 id = desktop.visibleWindow(title);
             if (!id)

@@ -138,6 +138,8 @@ public:
     Outcome play(const Kind& k, const Steps& steps, bool ours, Scene& scene);
 
 private:
+    // The terminal ("A", "B" or "C") that logged the line typed as `token`; empty for none.
+    QString landedIn(const QString& token) const;
     void reset();
     bool openOurs(const Kind& k, Scene& scene, QList<quint32>& windows);
     bool openStandIns(const Kind& k, const Scene& scene, QList<quint32>& windows, QList<QProcess*>& standIns);
@@ -145,6 +147,9 @@ private:
                 QList<QProcess*>& standIns);
     QPoint pointer();
     void cleanUp(const Kind& k, const QList<QProcess*>& standIns);
+
+    // How long a line typed is given to land before the next step, where no terminal logs it.
+    static constexpr int typedMs = 600;
 
     KeysStage& stage;
     Desktop& desktop;
