@@ -526,6 +526,16 @@ QPoint Player::pointer() {
 
 // Whatever is still open goes: the stand-ins, our windows by Escape (or a fresh start of the program when
 // that does not close them), and the card, by Escape with the pointer on it.
+void Player::escape(quint32 window, const QString& title, int goneMs) {
+    if (stage.hasManager())
+        desktop.xdotool({"windowactivate", "--sync", QString::number(window)});
+    else
+        stage.setFocus(window);
+    Desktop::pause(200);
+    desktop.key("Escape");
+    desktop.waitVisible(title, false, goneMs);
+}
+
 void Player::cleanUp(const Kind& k, const QList<QProcess*>& standIns) {
     for (QProcess* p : standIns)
         if (p->state() != QProcess::NotRunning) {
@@ -540,13 +550,7 @@ void Player::cleanUp(const Kind& k, const QList<QProcess*>& standIns) {
             const quint32 id = desktop.visibleWindow(title);
             if (!id)
                 break;
-            if (stage.hasManager())
-                desktop.xdotool({"windowactivate", "--sync", QString::number(id)});
-            else
-                stage.setFocus(id);
-            Desktop::pause(200);
-            desktop.key("Escape");
-            desktop.waitVisible(title, false, 1500);
+            escape(id, title, 1500);
             left = left || (attempt == 1 && desktop.visibleWindow(title));
         }
     // The tiles selected for the preview stay selected in the hidden basket, and its next first Escape would
@@ -554,15 +558,8 @@ void Player::cleanUp(const Kind& k, const QList<QProcess*>& standIns) {
     if (k.opens == Opens::Preview && !left && desktop.app()->state() == QProcess::Running) {
         desktop.key("super+shift+s");
         if (const quint32 id = desktop.waitVisible(basketTitle, true, 3000)) {
-            for (int i = 0; i < 3 && desktop.visibleWindow(basketTitle); ++i) {
-                if (stage.hasManager())
-                    desktop.xdotool({"windowactivate", "--sync", QString::number(id)});
-                else
-                    stage.setFocus(id);
-                Desktop::pause(200);
-                desktop.key("Escape");
-                desktop.waitVisible(basketTitle, false, 800);
-            }
+            for (int i = 0; i < 3 && desktop.visibleWindow(basketTitle); ++i)
+                escape(id, basketTitle, 800);
             left = desktop.visibleWindow(basketTitle) != 0;
         }
     }

@@ -146,6 +146,8 @@ private:
     bool reopen(const Kind& k, bool ours, qsizetype step, Scene& scene, QList<quint32>& windows,
                 QList<QProcess*>& standIns);
     QPoint pointer();
+    // The window given the keyboard and Escape pressed; waits up to `goneMs` for it to go.
+    void escape(quint32 window, const QString& title, int goneMs);
     void cleanUp(const Kind& k, const QList<QProcess*>& standIns);
 
     // How long a line typed is given to land before the next step, where no terminal logs it.
