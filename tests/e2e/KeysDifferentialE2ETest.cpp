@@ -4,7 +4,8 @@
 // desktop: once with our window, once with a plain terminal standing where ours stood and closing the same way.
 // Every line typed must land in the same terminal both times. Sequences come from a seed, fixed here;
 // PICTOLARIUM_KEYS_SEED=<n> (or "random") plays others, PICTOLARIUM_E2E_ALL_WAYS=1 plays many more of them, and
-// PICTOLARIUM_KEYS_SHOTS=1 keeps a screenshot after each step.
+// PICTOLARIUM_KEYS_SHOTS=1 keeps a screenshot after each step. The plays are KeysPlayer's; the kinds of window of
+// ours and the rows are here.
 
 #include "KeysPlayer.h"
 
@@ -244,10 +245,11 @@ TEST(KeysDifferential, ADialogOverADialog) {
 }
 
 // Ways away that are the window manager's alone: the window minimised and brought back by its task button, the
-// second desktop and back, a window of ours opened on the second desktop. A window of ours that closes there hands
-// the keyboard to nothing left on the first desktop, as a plain one does: asked to activate it, icewm took the user
-// back there. Under jwm, the card showing as its editor is minimised is passed by, not offered the keyboard it would
-// keep from everyone. PICTOLARIUM_KEYS_MANAGER=<its name> plays them under one alone.
+// second desktop and back, a window of ours opened on the second desktop, the switcher's Alt+Tab. A window of ours
+// that closes on the second desktop hands the keyboard to nothing left on the first, as a plain one does: asked to
+// activate it, icewm took the user back there. Under jwm, the card showing as its editor is minimised is passed by,
+// not offered the keyboard it would keep from everyone. PICTOLARIUM_KEYS_MANAGER=<its name> plays them under one
+// alone.
 TEST(KeysDifferential, LeftByTheWindowManager) {
     using S = Step;
     const QList<Fixed> rows{
@@ -260,6 +262,8 @@ TEST(KeysDifferential, LeftByTheWindowManager) {
         {"rename", toB({S::Open, S::OtherDesktop, S::Type, S::HomeDesktop, S::Type})},
         {"resize", toB({S::OtherDesktop, S::Open, S::Escape, S::Type, S::HomeDesktop, S::Type})},
         {"shortcut dialog", toB({S::OtherDesktop, S::Open, S::Button, S::Type, S::HomeDesktop, S::Type})},
+        // The window manager's switcher from the preview: openbox goes straight to A, and the basket goes with it.
+        {"preview", toB({S::Open, S::AltTab, S::Type, S::Type})},
     };
     // In CI, openbox plays every row, icewm those that close a window on the second desktop, jwm those that
     // minimise; PICTOLARIUM_E2E_ALL_WAYS=1 plays every row under each.
@@ -267,7 +271,8 @@ TEST(KeysDifferential, LeftByTheWindowManager) {
     const struct {
         Manager manager;
         QList<int> inCi;
-    } managers[] = {{Manager::Openbox, {0, 1, 2, 3, 4, 5, 6, 7}}, {Manager::IceWm, {0, 6, 7}}, {Manager::Jwm, {3, 4}}};
+    } managers[] = {
+        {Manager::Openbox, {0, 1, 2, 3, 4, 5, 6, 7, 8}}, {Manager::IceWm, {0, 6, 7}}, {Manager::Jwm, {3, 4}}};
     const QByteArray only = qgetenv("PICTOLARIUM_KEYS_MANAGER");
     for (const auto& [manager, inCi] : managers) {
         if (!only.isEmpty() && only != managerName(manager))
