@@ -293,6 +293,10 @@ bool LibraryPanel::eventFilter(QObject* watched, QEvent* event) {
     // lies there. Done here rather than by the window manager, which not every one offers for a
     // frameless window.
     const QEvent::Type type = event->type();
+    // The preview holds the basket's keyboard while it shows: the user turning from it to another program (by
+    // the window manager's switcher, where no click tells) turns from the basket.
+    if (type == QEvent::WindowDeactivate && preview && watched == preview)
+        lostKey();
     // The basket's keys come before the grid's own Space and Ctrl+A.
     if (type == QEvent::KeyPress) {
         auto* widget = qobject_cast<QWidget*>(watched);

@@ -522,6 +522,9 @@ bool KeyRoute::eventFilter(QObject* watched, QEvent* event) {
         }
         if (!aside && takesKeys(widget))
             remember(widget);
+        // Stood on the front window or a waiting dialog when it last showed: its own stacking back first, then
+        // stood on whatever stands in front now.
+        stepDown(widget);
         standDialog(widget);
     } else {
         if (widget == shownAside)
@@ -530,8 +533,10 @@ bool KeyRoute::eventFilter(QObject* watched, QEvent* event) {
         const bool hadKeys = handle && (QGuiApplication::focusWindow() == handle || (keyWindow && keyWindow == handle));
         if (widget == front)
             frontHadKeys = keyWindow && keyWindow == handle;
+        // It keeps standing on the dialog it stood on until it shows again: the toolkit, hearing that the window
+        // lost the keyboard, would otherwise take it for one that dialog blocks and hand the dialog the keyboard,
+        // wherever the user or the hand-back below sent it.
         forget(widget);
-        stepDown(widget);
         // Asked at once, before the window manager has heard of the hide and handed the keyboard on by itself:
         // who has it now is who the user chose. The news of the user coming back to ours may still be on its way
         // when a key closes it straight after.
@@ -604,7 +609,7 @@ void KeyRoute::stepDown(QWidget* window) {
     const Stood was = *it;
     stood.erase(it);
     stood.removeIf([](const Stood& s) { return !s.window; });
-    // Shown again later, without the front window, it opens as it always did.
+    // Shown again without the front window, it opens as it always did.
     if (QWindow* handle = window->windowHandle()) {
         handle->setFlag(Qt::WindowStaysOnTopHint, was.onTop);
         handle->setTransientParent(was.parent);

@@ -79,8 +79,8 @@ public:
     // A window that stays above the others (the tour) while it shows: every window of ours that shows while it
     // does stands on it rather than opening under it. A modal dialog already up is stood on it at once.
     static void setFront(QWidget* window);
-    // Makes a window of ours transient for the front window, and as high, until it hides; nothing when no front
-    // window shows. Done for every window as it shows; a caller may do it earlier.
+    // Makes a window of ours transient for the front window, and as high, until it shows again once hidden;
+    // nothing when no front window shows. Done for every window as it shows; a caller may do it earlier.
     static void standDialog(QWidget* dialog);
 
     // Whether a key press is an item's key though its QKeySequence does not say so: a global shortcut, whose
@@ -101,7 +101,8 @@ private:
     KeyRoute();
     ~KeyRoute() override;
     void forget(QObject* window);
-    // A window that stood on the front window hides: its own stacking back.
+    // A window that stood on the front window, or on a waiting dialog, as it last showed shows again: its own
+    // stacking back.
     void stepDown(QWidget* window);
     // Claims the keyboard for the window and asks for it, without taking note of who has it now.
     void claim(QWidget* window);

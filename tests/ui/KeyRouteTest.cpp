@@ -22,6 +22,18 @@ protected:
     void keyPressEvent(QKeyEvent*) override { ++keys; }
 };
 
+// How often a window was told a modal dialog blocks it.
+class BlockedCount : public QObject {
+public:
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        count += event->type() == QEvent::WindowBlocked;
+        return false;
+    }
+};
+
 } // namespace
 
 // Another program (window 4242) has the keyboard when a window of ours opens and takes it; when ours hides, the
@@ -296,7 +308,13 @@ TEST(KeyRoute, AWindowShownOverAWaitingDialogTakesItsKeys) {
     QTest::keyClick(before.windowHandle(), Qt::Key_Escape);
     EXPECT_EQ(over.keys, 1);
     EXPECT_EQ(before.keys, 0);
+    // Hidden while the dialog still waits, it is none the dialog blocks: the toolkit hands the keyboard a blocked
+    // window loses to the dialog, wherever the window manager or the route sent it.
+    BlockedCount blocked;
+    over.windowHandle()->installEventFilter(&blocked);
     over.hide();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(blocked.count, 0) << "hidden, it was blocked by the dialog";
     dialog.hide();
     // Shown again with no dialog waiting, it stands on nothing.
     over.show();
