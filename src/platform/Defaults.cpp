@@ -278,9 +278,11 @@ bool Defaults::flush() {
 }
 
 Defaults::~Defaults() {
-    flush();
     {
-        const std::lock_guard hold(writeLock);
+        // No second try here: the standard domain goes with the process's statics, after the ones a write uses
+        // where files can't be made without a name.
+        std::unique_lock hold(writeLock);
+        caughtUp.wait(hold, [this] { return written == asked; });
         stopping = true;
         wake.notify_one();
     }

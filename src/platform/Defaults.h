@@ -56,7 +56,8 @@ public:
     bool remove(const QString& key);
 
     // Waits until every value set so far is on the disk, or failed to get there: whether it got there. Contents
-    // whose write failed are tried once more first. Called at the program's end; the destructor does it too.
+    // whose write failed are tried once more first. Called at the program's end; the destructor waits as well,
+    // without the second try.
     bool flush();
     ~Defaults();
 
