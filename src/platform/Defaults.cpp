@@ -248,12 +248,17 @@ void Defaults::writeLoop() {
         hold.unlock();
         QDir().mkpath(QFileInfo(path).absolutePath());
         const int error = FileWrites::replaceWith(path, bytes);
-        if (error != 0)
+        // Told once for a run of writes that fail alike (a full disk fails every one of a burst), and again
+        // once one got through or the reason changed.
+        if (error != 0 && error != lastError)
             std::fprintf(stderr, "pictolarium: couldn't write the settings to %s: %s\n", qPrintable(path),
                          std::strerror(error));
         hold.lock();
         written = generation;
         lastWriteOk = error == 0;
+        lastError = error;
+        // Kept until a write gets through, for flush() to try once more: the disk may have room again by then.
+        unwritten = error != 0 ? bytes : QByteArray();
         caughtUp.notify_all();
     }
 }
@@ -261,13 +266,23 @@ void Defaults::writeLoop() {
 bool Defaults::flush() {
     std::unique_lock hold(writeLock);
     caughtUp.wait(hold, [this] { return written == asked; });
+    // The last contents failed to reach the disk and nothing newer came: the reason may have gone since
+    // (room made on a full disk), and what the user changed would otherwise be lost at the end.
+    if (!lastWriteOk && !unwritten.isEmpty() && !stopping) {
+        waiting = std::exchange(unwritten, {});
+        ++asked;
+        wake.notify_one();
+        caughtUp.wait(hold, [this] { return written == asked; });
+    }
     return lastWriteOk;
 }
 
 Defaults::~Defaults() {
-    flush();
     {
-        const std::lock_guard hold(writeLock);
+        // No second try here: the standard domain goes with the process's statics, after the ones a write uses
+        // where files can't be made without a name.
+        std::unique_lock hold(writeLock);
+        caughtUp.wait(hold, [this] { return written == asked; });
         stopping = true;
         wake.notify_one();
     }
@@ -275,7 +290,9 @@ Defaults::~Defaults() {
         writer.join();
 }
 
-bool Defaults::isStorable(const QVariant& value) { return encode(value).has_value(); }
+bool Defaults::isStorable(const QVariant& value) {
+    return encode(value).has_value();
+}
 
 QVariant Defaults::object(const QString& key) const {
     QMutexLocker lock(&mutex);

@@ -55,8 +55,9 @@ public:
     bool set(const QString& key, const QVariant& value);
     bool remove(const QString& key);
 
-    // Waits until every value set so far is on the disk, or failed to get there: whether it got there. Called
-    // at the program's end; the destructor does it too.
+    // Waits until every value set so far is on the disk, or failed to get there: whether it got there. Contents
+    // whose write failed are tried once more first. Called at the program's end; the destructor waits as well,
+    // without the second try.
     bool flush();
     ~Defaults();
 
@@ -85,6 +86,8 @@ private:
     QByteArray waiting;
     quint64 asked = 0, written = 0;
     bool lastWriteOk = true;
+    int lastError = 0;
+    QByteArray unwritten; // the newest contents, when their write failed
     bool stopping = false;
     std::thread writer;
 };

@@ -8,7 +8,10 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdio>
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,6 +26,35 @@ void writeFile(const QString& path, const QByteArray& bytes) {
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(bytes);
 }
+
+// Standard error taken into a pipe for as long as it lives: a pipe, unlike a file, can grow where no file may.
+class StderrPipe {
+public:
+    StderrPipe() {
+        std::fflush(stderr);
+        saved = ::dup(2);
+        if (::pipe2(ends, O_NONBLOCK) == 0)
+            ::dup2(ends[1], 2);
+    }
+    std::string text() {
+        std::fflush(stderr);
+        std::string out;
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(ends[0], buffer, sizeof buffer)) > 0;)
+            out.append(buffer, size_t(n));
+        return out;
+    }
+    ~StderrPipe() {
+        ::dup2(saved, 2);
+        ::close(saved);
+        ::close(ends[0]);
+        ::close(ends[1]);
+    }
+
+private:
+    int saved = -1;
+    int ends[2] = {-1, -1};
+};
 
 } // namespace
 
@@ -142,20 +174,30 @@ TEST(Defaults, AWriteThatCannotReachTheDiskIsReported) {
     {
         // The folder's mode does not bind root; no room to write binds everyone.
         const NoRoomToWrite full;
-        EXPECT_TRUE(d.set(QStringLiteral("k"), true)) << "kept, to be written";
-        EXPECT_FALSE(d.flush());
+        StderrPipe said;
+        for (const char* key : {"k", "k1", "k2"}) {
+            EXPECT_TRUE(d.set(QString::fromLatin1(key), true)) << "kept, to be written";
+            EXPECT_FALSE(d.flush());
+        }
+        // A burst of writes failing alike is told once, not once a write.
+        const std::string told = said.text();
+        EXPECT_EQ(std::count(told.begin(), told.end(), '\n'), 1) << told;
+        EXPECT_NE(told.find("couldn't write the settings"), std::string::npos) << told;
     }
     QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     // The file on disk is the one from before, not an empty one in its place.
+    EXPECT_FALSE(Defaults(locked, QStringLiteral("test")).contains(QStringLiteral("k")));
+    // Room made again before the end: what failed reaches the disk then, with nothing newer set.
+    EXPECT_TRUE(d.flush());
     const Defaults reread(locked, QStringLiteral("test"));
-    EXPECT_FALSE(reread.contains(QStringLiteral("k")));
+    EXPECT_EQ(reread.boolean(QStringLiteral("k2")), true);
     EXPECT_EQ(reread.integer(QStringLiteral("before")), 1);
     // A settings file the user made read-only is not replaced, whoever runs the program.
     const QString file = QDir(locked).filePath(QStringLiteral("test.json"));
     QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup);
-    d.set(QStringLiteral("k"), true);
+    d.set(QStringLiteral("readOnly"), true);
     EXPECT_FALSE(d.flush());
-    EXPECT_FALSE(Defaults(locked, QStringLiteral("test")).contains(QStringLiteral("k")));
+    EXPECT_FALSE(Defaults(locked, QStringLiteral("test")).contains(QStringLiteral("readOnly")));
 }
 
 TEST(Defaults, AProcessKilledMidWriteLeavesTheOldOrTheNewContent) {
