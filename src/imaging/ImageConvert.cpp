@@ -293,6 +293,13 @@ bool holdsDeep(ImageFormat format) {
     return format == ImageFormat::png || format == ImageFormat::tiff;
 }
 
+// A file remade in its own format that this program writes at 8 bits a channel (a 10-bit HEIC) stays beside
+// the new one.
+void keepDeeperThanItsFormat(Loaded& loaded, bool deep, ImageFormat format) {
+    if (deep && !holdsDeep(format) && loaded.kept.isEmpty())
+        loaded.kept = QStringLiteral("it has more than 8 bits a channel, which the new file can't hold");
+}
+
 // What the source file shows, as decoded with its colour description: what the new file must show too, judged
 // from the file rather than from the picture made of it, which a step on the way (a turn) may have stripped.
 struct Source {
@@ -513,6 +520,7 @@ Replaced resize(const QUrl& source, int width, int height) {
     if (loaded.image.width() == width && loaded.image.height() == height)
         fail(QStringLiteral("Already %1 × %2").arg(width).arg(height));
     const Source shown{loaded.image.colorSpace(), loaded.deep};
+    keepDeeperThanItsFormat(loaded, shown.deep, *format);
     QImage resized = scaled(std::exchange(loaded.image, QImage()), width, height);
     const QUrl written = writeBesideAs(std::move(resized), source, *format, resizeQuality, &shown);
     return placeUnlessPaged(source, written, loaded, QStringLiteral("resized"));
@@ -589,9 +597,7 @@ Replaced remake(const QUrl& source, const std::function<QImage(const QImage&)>& 
     Loaded loaded = loadCounting(source, ImageCodec::Depth::kept);
     const Source shown{loaded.image.colorSpace(), loaded.deep || ImageCodec::isDeep(loaded.image)};
     QImage made = make(std::exchange(loaded.image, QImage()));
-    // The file's own format, written by this program at 8 bits a channel (a 10-bit HEIC): the file stays.
-    if (shown.deep && !holdsDeep(*format) && loaded.kept.isEmpty())
-        loaded.kept = QStringLiteral("it has more than 8 bits a channel, which the new file can't hold");
+    keepDeeperThanItsFormat(loaded, shown.deep, *format);
     const QUrl written = writeBesideAs(std::move(made), source, *format, 0.9, &shown);
     return placeUnlessPaged(source, written, loaded, done);
 }

@@ -228,7 +228,7 @@ struct Row {
     QString why;       // empty: the source must go to the Trash with every operation that writes
     QString reference; // the picture the source shows, where ImageMagick can't read its colours itself
     bool deep = false;
-    QString turnedWhy; // for a turn, which writes the source's own format: why the source must stay, if it must
+    QString ownWhy; // for a turn or a resize, which write the source's own format: why the source must stay, if it must
 };
 
 // The table's sources, in the folder: ImageMagick writes the colour-managed ones.
@@ -409,7 +409,8 @@ TEST(ConvertJudged, ASourceGoesToTheTrashOnlyWhenItsNewFileShowsWhatItShowed) {
                 refused = error.message;
             }
             const bool turn = QLatin1String(op) == QLatin1String("turn");
-            const QString why = row.why.isEmpty() && turn ? row.turnedWhy : row.why;
+            const bool ownFormat = turn || QLatin1String(op) == QLatin1String("resize");
+            const QString why = row.why.isEmpty() && ownFormat ? row.ownWhy : row.why;
             const bool gone = QFileInfo::exists(Trash::homeTrash() + QStringLiteral("/files/") + row.name);
             if (!gone) {
                 EXPECT_EQ(folder.read(row.name), row.bytes) << "the source is as it was";
