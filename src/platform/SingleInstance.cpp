@@ -3,6 +3,7 @@
 #include "platform/XdgPaths.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -10,6 +11,12 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QPointer>
+#include <QThread>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 // Each message is one line of JSON: {"cmd": "reopen"} or {"cmd": "open", "files": [...]}.
 // The receiver answers "ok\n" once it has queued the request, so the sender can exit knowing
@@ -31,7 +38,32 @@ SingleInstance::SingleInstance(QString socketPath, QObject* parent)
     : QObject(parent),
       path(socketPath.isEmpty() ? XdgPaths::runtimeDir() + QStringLiteral("/pictolarium.socket") : socketPath) {}
 
-SingleInstance::~SingleInstance() = default;
+SingleInstance::~SingleInstance() {
+    if (lockFd >= 0)
+        ::close(lockFd);
+}
+
+bool SingleInstance::decideAlone() {
+    lockFd = ::open(QFile::encodeName(path + QStringLiteral(".lock")).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lockFd < 0)
+        return true; // no lock to be had here: decided by the socket alone, as before
+    QElapsedTimer waited;
+    waited.start();
+    while (::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            return true;
+        // Another copy is deciding, or runs: once it listens, this launch hands it the request.
+        QLocalSocket probe;
+        probe.connectToServer(path);
+        if (probe.waitForConnected(100) || waited.elapsed() > connectMs) {
+            ::close(lockFd);
+            lockFd = -1;
+            return false;
+        }
+        QThread::msleep(20);
+    }
+    return true;
+}
 
 SingleInstance::Forwarded SingleInstance::send(const QStringList& files, int timeoutMs) const {
     QLocalSocket socket;
@@ -63,6 +95,11 @@ SingleInstance::Forwarded SingleInstance::send(const QStringList& files, int tim
 }
 
 bool SingleInstance::listen() {
+    // One launch at a time decides, and the running copy holds the lock for its life: two launched at once would
+    // each find nobody listening and each bind the socket (binding renames it into place), leaving two copies
+    // that write over each other's settings.
+    if (lockFd < 0 && !decideAlone())
+        return false;
     // Listening with access options binds elsewhere and renames the socket into place, replacing whatever
     // is there: so ask first. Only a socket nobody listens on may go; a copy that is merely slow keeps it.
     if (QFileInfo::exists(path)) {

@@ -31,7 +31,7 @@ public:
 
     // Starts listening as the running instance. A socket file is removed only when connecting to it is
     // refused (it was left by a copy that is gone); false when another copy listens or the socket could not
-    // be made.
+    // be made, or when another launch, deciding at the same moment, listens first.
     bool listen();
 
     QString socketPath() const { return path; }
@@ -42,7 +42,10 @@ signals:
 
 private:
     void handle(const QByteArray& message);
+    // Takes the lock beside the socket, waiting while another launch holds it until that one listens: false then.
+    bool decideAlone();
 
     QString path;
     QLocalServer* server = nullptr;
+    int lockFd = -1;
 };

@@ -2,12 +2,15 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -108,6 +111,28 @@ TEST(SingleInstance, NobodyListeningMeansThisLaunchRunsAndTakesOverAStaleSocket)
     EXPECT_TRUE(fresh.listen());
     Received got;
     got.watch(fresh);
+    EXPECT_EQ(launch(path, {}, 5000, true), Forwarded::Handled);
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(got.reopens, 1);
+}
+
+// Launches at the same moment: each finds nobody listening, and only one may go on to listen. One still
+// deciding (holding the lock beside the socket) keeps the other from listening, which hands its request over
+// once the first listens.
+TEST(SingleInstance, OfTwoLaunchesAtOnceOnlyOneListens) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("socket"));
+    SingleInstance first(path), second(path);
+    EXPECT_EQ(first.send({}, 200), Forwarded::NobodyRuns);
+    EXPECT_EQ(second.send({}, 200), Forwarded::NobodyRuns);
+    const int deciding = ::open(QFile::encodeName(path + QStringLiteral(".lock")).constData(), O_RDWR | O_CREAT, 0600);
+    ASSERT_EQ(::flock(deciding, LOCK_EX | LOCK_NB), 0);
+    EXPECT_FALSE(second.listen()) << "listened while another launch was deciding";
+    ::close(deciding);
+    EXPECT_TRUE(first.listen());
+    EXPECT_FALSE(SingleInstance(path).listen()) << "a third launch listened beside the running copy";
+    Received got;
+    got.watch(first);
     EXPECT_EQ(launch(path, {}, 5000, true), Forwarded::Handled);
     QCoreApplication::sendPostedEvents();
     EXPECT_EQ(got.reopens, 1);
