@@ -626,17 +626,24 @@ void AnnotateCanvas::drawContent(QPainter& painter, bool preview) const {
 }
 
 QImage AnnotateCanvas::render() {
+    return renderer()();
+}
+
+std::function<QImage()> AnnotateCanvas::renderer() {
     commitText();
-    // The picture put down over nothing is the picture itself: start from a copy.
-    QImage out = picture.copy();
-    if (out.isNull())
-        throw ConvertError(QStringLiteral("Can't render"));
-    QPainter painter(&out);
-    if (!painter.isActive())
-        throw ConvertError(QStringLiteral("Can't render"));
-    drawFrom(painter, shapes, 0, false);
-    painter.end();
-    return out;
+    return [picture = picture, shapes = shapes] {
+        // The picture put down over nothing is the picture itself: start from a copy.
+        QImage out = picture.copy();
+        if (out.isNull())
+            throw ConvertError(QStringLiteral("Can't render"));
+        QPainter painter(&out);
+        if (!painter.isActive())
+            throw ConvertError(QStringLiteral("Can't render"));
+        for (const Shape& shape : shapes)
+            AnnotationRenderer::drawShape(painter, shape, picture);
+        painter.end();
+        return out;
+    };
 }
 
 void AnnotateCanvas::drawHint(QPainter& painter) const {

@@ -68,6 +68,9 @@ public:
     // The picture with its shapes at its own pixel size; commits typed text first.
     // Throws ConvertError "Can't render".
     QImage render();
+    // The same drawing, to be done later on any thread: the picture and the shapes as they are now, typed text
+    // committed first. Copying a large picture takes long enough to be kept off the thread that answers the user.
+    std::function<QImage()> renderer();
     using QWidget::render;
     // Draws into a painter whose user space is the picture's pixel grid; the preview adds the shape
     // being drawn and the selection.

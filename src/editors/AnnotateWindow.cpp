@@ -266,14 +266,16 @@ void AnnotateWindow::keyPressEvent(QKeyEvent* event) {
 void AnnotateWindow::commit(std::function<void()> then) {
     if (isWriting())
         return;
-    // The picture is drawn here from the canvas; writing it and its edit runs on a worker.
-    const QImage rendered = canvas->render();
+    // The canvas hands over its picture and shapes as they are now; drawing them, and writing the result and its
+    // edit, run on a worker.
+    std::function<QImage()> render = canvas->renderer();
     const std::vector<ShapeRecord> records = canvas->records();
     const QImage base = canvas->image();
     const QUrl source = shot().fileURL;
     const std::optional<QString> id = editID;
     QPointer<AnnotateWindow> self(this);
-    writeAway([self, rendered, records, base, source, id, then = std::move(then)] {
+    writeAway([self, render = std::move(render), records, base, source, id, then = std::move(then)] {
+        const QImage rendered = render();
         const bool inPlace = id && QFileInfo(source.toLocalFile()).suffix().toLower() == QLatin1String("png");
         // The edit is stored before the picture takes its name, and the picture carries its link from then on:
         // an end at any moment leaves either no picture or one that reopens with its shapes.
