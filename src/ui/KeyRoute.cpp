@@ -598,7 +598,14 @@ void KeyRoute::standDialog(QWidget* dialog) {
     // live window's flags, not the widget's: the tour changes its level on the window alone, and changing a shown
     // widget's flags would hide it.
     handle->setFlag(Qt::WindowStaysOnTopHint, wasOnTop || onHandle->flags().testFlag(Qt::WindowStaysOnTopHint));
-    handle->setTransientParent(onHandle);
+    // Never onto a window that already stands on it, however far down (the tour that opened while the dialog
+    // waited, then made the front window): the toolkit walks a circle of windows each transient for the next
+    // without end, and the program hangs as the next modal dialog opens.
+    bool circle = false;
+    for (const QWindow* under = onHandle; under && !circle; under = under->transientParent())
+        circle = under == handle;
+    if (!circle)
+        handle->setTransientParent(onHandle);
     dialog->raise();
 }
 

@@ -319,4 +319,17 @@ TEST(KeyRoute, AWindowShownOverAWaitingDialogTakesItsKeys) {
     // Shown again with no dialog waiting, it stands on nothing.
     over.show();
     EXPECT_EQ(over.windowHandle()->transientParent(), nullptr);
+    over.hide();
+    // A window shown over the waiting dialog, then made the front window: the dialog stays above it without
+    // standing on a window that stands on it, and the next modal dialog opens.
+    dialog.show();
+    over.show();
+    KeyRoute::setFront(&over);
+    ASSERT_NE(dialog.windowHandle()->transientParent(), over.windowHandle()) << "each stands on the other";
+    QWidget next;
+    next.setWindowModality(Qt::ApplicationModal);
+    next.show();
+    EXPECT_EQ(QApplication::activeModalWidget(), &next);
+    next.hide();
+    KeyRoute::setFront(nullptr);
 }
