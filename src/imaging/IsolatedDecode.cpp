@@ -698,9 +698,8 @@ namespace {
 
 // Starts the child over files made for it; on the thread that answers the user, which it never holds.
 void launch(const Job& job, QObject* context, std::function<void(const Result&)> done, const Files& files) {
-    // Killed when the context goes, and then never reported: not a child of the context, whose destructor would
-    // delete it while the context is half taken down, and the killed child's end would reach `done` then. Held by
-    // the application, so that one killed just before the end (a display that went) is let go of with it.
+    // Killed when the context goes, and never reported then; held by the application, which lets go of one killed
+    // at the very end, and not by the context, whose destructor would delete it while half taken down.
     auto* child = new QProcess(QCoreApplication::instance());
     const auto held = std::make_shared<Files>(files);
     QObject::connect(context, &QObject::destroyed, child, [child, held] {
