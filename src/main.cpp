@@ -15,6 +15,7 @@
 #include "library/FormatWheel.h"
 #include "library/LibraryPanel.h"
 #include "platform/Defaults.h"
+#include "platform/Dispatch.h"
 #include "platform/EscapeKeyGrab.h"
 #include "platform/FileManager.h"
 #include "platform/FileNames.h"
@@ -31,9 +32,11 @@
 #include "text/TranslateModel.h"
 #include "text/TranslateSideView.h"
 #include "ui/KeyRoute.h"
+#include "ui/Toast.h"
 #include "ui/UI.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
@@ -43,6 +46,7 @@
 #ifdef PICTOLARIUM_SANITIZED
 #include <sanitizer/lsan_interface.h>
 #endif
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -87,6 +91,9 @@ void startNoSessionBus() {
 }
 
 int run(int argc, char** argv) {
+    // A write past the session's file-size limit fails with EFBIG and is told like any failed write; left as it
+    // is, the signal would end the program there, with whatever it had not yet saved.
+    std::signal(SIGXFSZ, SIG_IGN);
     Memory::tuneAllocator();
     startNoSessionBus();
     QApplication app(argc, argv);
@@ -121,9 +128,9 @@ int run(int argc, char** argv) {
     ColourManage::quietTiff();
 
     Defaults& defaults = Defaults::standard();
-    if (!defaults.damagedCopy().isEmpty())
-        std::fprintf(stderr, "pictolarium: the settings file was damaged and was kept as %s.\n",
-                     qPrintable(defaults.damagedCopy()));
+    // A file kept aside at the start, and settings that can't be saved, are shown where the user is looking.
+    defaults.setReport(
+        [](const QString& message) { Dispatch::main([message] { Toast::show(message, QCursor::pos(), 5.0); }); });
     Migration::migrateFromPictolite(defaults);
 
     X11Platform platform;
@@ -187,6 +194,7 @@ int run(int argc, char** argv) {
     });
     const int status = QApplication::exec();
     QuitSignals::endOnDisplayLoss({}); // the delegate goes before the toolkit does
+    defaults.setReport({});            // nothing is shown any more
     defaults.flush();
     // Grabs still running on the pool read the desktop: the application object would wait for them
     // too, but only after the backends had gone.

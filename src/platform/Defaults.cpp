@@ -1,5 +1,6 @@
 #include "platform/Defaults.h"
 
+#include "platform/FileOps.h"
 #include "platform/FileWrites.h"
 #include "platform/XdgPaths.h"
 
@@ -11,6 +12,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -123,8 +125,8 @@ QVariant decode(const QJsonValue& json) {
     } else if (type == u"data") {
         if (!v.isString())
             return {};
-        const auto result = QByteArray::fromBase64Encoding(v.toString().toLatin1(),
-                                                           QByteArray::AbortOnBase64DecodingErrors);
+        const auto result =
+            QByteArray::fromBase64Encoding(v.toString().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
         return result ? QVariant(*result) : QVariant();
     } else if (type == u"array") {
         if (!v.isArray())
@@ -156,21 +158,38 @@ QVariant decode(const QJsonValue& json) {
 struct ReadResult {
     bool exists = false;
     bool damaged = false;
+    bool tooLarge = false;
     QVariantMap values;
 };
 
 ReadResult readDomainFile(const QString& path) {
     ReadResult result;
-    QFile file(path);
-    if (!file.exists())
+    const QFileInfo info(path);
+    if (!info.exists())
         return result;
     result.exists = true;
+    // Only a plain file is read: a pipe or a device put in its place would hold the start for good.
+    if (!info.isFile()) {
+        result.damaged = true;
+        return result;
+    }
+    if (info.size() > Defaults::readLimit) {
+        result.tooLarge = true;
+        return result;
+    }
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         result.damaged = true;
         return result;
     }
+    // Bounded again: the file may have grown since it was looked at.
+    const QByteArray bytes = file.read(Defaults::readLimit + 1);
+    if (bytes.size() > Defaults::readLimit) {
+        result.tooLarge = true;
+        return result;
+    }
     QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &error);
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
     if (error.error != QJsonParseError::NoError || !doc.isObject()) {
         result.damaged = true;
         return result;
@@ -184,9 +203,58 @@ ReadResult readDomainFile(const QString& path) {
     return result;
 }
 
+// A path as the user knows it, for a message.
+QString shownPath(const QString& path) {
+    const QString home = QDir::homePath();
+    if (path.startsWith(home + QLatin1Char('/')))
+        return QStringLiteral("~") + path.mid(home.size());
+    return path;
+}
+
+// The reason given for contents larger than a file we would read back at the next start.
+constexpr int tooLargeToKeep = E2BIG;
+
+// The file for `values`: indented for a reader, compact where that is too large to be read back, and nothing
+// where even that is.
+QByteArray fileContents(const QVariantMap& values) {
+    QJsonObject root;
+    for (auto it = values.cbegin(); it != values.cend(); ++it) {
+        if (const auto encoded = encode(it.value()))
+            root[it.key()] = *encoded;
+    }
+    const QJsonDocument document(root);
+    QByteArray bytes = document.toJson(QJsonDocument::Indented);
+    if (bytes.size() > Defaults::readLimit)
+        bytes = document.toJson(QJsonDocument::Compact);
+    return bytes.size() > Defaults::readLimit ? QByteArray() : bytes;
+}
+
+// Why a write failed, in the user's words where the reason is a common one.
+QString failureText(int error) {
+    switch (error) {
+    case tooLargeToKeep:
+        return QStringLiteral("they are larger than the ") + QString::number(Defaults::readLimit / (1024 * 1024)) +
+               QStringLiteral(" MB a settings file may hold");
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("the disk is full");
+    case EROFS:
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("the file or its folder is read-only");
+    case EFBIG:
+        // A file-size limit of the session or of the file system.
+        return QStringLiteral("the file is larger than this system allows");
+    default:
+        return FileOps::errorText(error);
+    }
+}
+
 } // namespace
 
-QString Defaults::standardDomainName() { return QStringLiteral("org.pictolarium.Pictolarium"); }
+QString Defaults::standardDomainName() {
+    return QStringLiteral("org.pictolarium.Pictolarium");
+}
 
 Defaults& Defaults::standard() {
     static Defaults instance(XdgPaths::configDir(), standardDomainName());
@@ -208,29 +276,69 @@ std::optional<QVariantMap> Defaults::persistentDomain(const QString& directory, 
 void Defaults::load() {
     const ReadResult result = readDomainFile(path);
     values = result.values;
-    if (result.damaged) {
-        // Keep the damaged file for the user before the next write replaces it.
-        const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-        QString aside = path + QStringLiteral(".damaged-") + stamp;
-        for (int n = 2; QFileInfo::exists(aside); ++n)
-            aside = path + QStringLiteral(".damaged-") + stamp + QLatin1Char('-') + QString::number(n);
-        if (QFile::rename(path, aside))
-            keptAside = aside;
-        else if (QFile::copy(path, aside))
-            keptAside = aside;
+    if (!result.damaged && !result.tooLarge)
+        return;
+    // Kept for the user before the next write replaces it, under a name of its own: nothing there is replaced.
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const QString stem = path + (result.tooLarge ? QStringLiteral(".too-large-") : QStringLiteral(".damaged-")) + stamp;
+    QString aside = stem;
+    int error = FileOps::renameNoReplace(path, aside);
+    for (int n = 2; error == EEXIST && n < 100; ++n) {
+        aside = stem + QLatin1Char('-') + QString::number(n);
+        error = FileOps::renameNoReplace(path, aside);
     }
+    // A damaged file is small (it was read): where it can't be moved, a copy keeps it.
+    if (error == 0 || (result.damaged && QFileInfo(path).isFile() && QFile::copy(path, aside)))
+        keptAside = aside;
+    QString message;
+    if (keptAside.isEmpty()) {
+        writesOff = true;
+        message = (result.tooLarge ? QStringLiteral("Your settings file is too large to read")
+                                   : QStringLiteral("Your settings file is damaged")) +
+                  QStringLiteral(" and couldn't be kept aside (") + FileOps::errorText(error) +
+                  QStringLiteral("); it is left as it is, and settings changed now won't be saved");
+    } else {
+        message = (result.tooLarge ? QStringLiteral("Your settings file was too large to read")
+                                   : QStringLiteral("Your settings file was damaged")) +
+                  QStringLiteral("; it was kept as ") + shownPath(keptAside);
+    }
+    std::fprintf(stderr, "pictolarium: %s.\n", qPrintable(message));
+    tell(message);
+}
+
+void Defaults::setReport(Report to) {
+    QStringList waiting;
+    {
+        const std::lock_guard hold(writeLock);
+        report = std::move(to);
+        if (report)
+            waiting = std::exchange(untold, {});
+        to = report;
+    }
+    for (const QString& message : waiting)
+        to(message);
+}
+
+void Defaults::tell(const QString& message) {
+    Report to;
+    {
+        const std::lock_guard hold(writeLock);
+        if (!report) {
+            untold.append(message);
+            return;
+        }
+        to = report;
+    }
+    to(message);
 }
 
 void Defaults::save() {
-    QJsonObject root;
-    for (auto it = values.cbegin(); it != values.cend(); ++it) {
-        if (const auto encoded = encode(it.value()))
-            root[it.key()] = *encoded;
-    }
-    QByteArray bytes = QJsonDocument(root).toJson(QJsonDocument::Indented);
     const std::lock_guard hold(writeLock);
-    // Only the newest contents matter: one still waiting is replaced, never written after this.
-    waiting = std::move(bytes);
+    if (writesOff)
+        return;
+    // Only the newest contents matter: ones still waiting are replaced, never written after these. They are
+    // encoded by the writer: for a large domain that takes long, and the map is shared, not copied, here.
+    waiting = values;
     ++asked;
     if (!writer.joinable())
         writer = std::thread([this] { writeLoop(); });
@@ -244,32 +352,49 @@ void Defaults::writeLoop() {
         if (written == asked)
             return;
         const quint64 generation = asked;
-        const QByteArray bytes = std::exchange(waiting, {});
+        const QVariantMap contents = std::exchange(waiting, {});
         hold.unlock();
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        const int error = FileWrites::replaceWith(path, bytes);
+        const QByteArray bytes = fileContents(contents);
+        int error = tooLargeToKeep;
+        if (!bytes.isEmpty()) {
+            QDir().mkpath(QFileInfo(path).absolutePath());
+            error = FileWrites::replaceWith(path, bytes);
+        }
         // Told once for a run of writes that fail alike (a full disk fails every one of a burst), and again
         // once one got through or the reason changed.
         if (error != 0 && error != lastError)
             std::fprintf(stderr, "pictolarium: couldn't write the settings to %s: %s\n", qPrintable(path),
-                         std::strerror(error));
+                         qPrintable(failureText(error)));
         hold.lock();
+        // On the screen once for the whole run of failures, whatever their reasons.
+        const bool newFailure = error != 0 && lastError == 0;
         written = generation;
         lastWriteOk = error == 0;
         lastError = error;
         // Kept until a write gets through, for flush() to try once more: the disk may have room again by then.
-        unwritten = error != 0 ? bytes : QByteArray();
+        if (error != 0)
+            unwritten = contents;
+        else
+            unwritten.reset();
         caughtUp.notify_all();
+        if (newFailure) {
+            hold.unlock();
+            tell(QStringLiteral("Couldn't save your settings in \u201c") + shownPath(QFileInfo(path).absolutePath()) +
+                 QStringLiteral("\u201d: ") + failureText(error));
+            hold.lock();
+        }
     }
 }
 
 bool Defaults::flush() {
     std::unique_lock hold(writeLock);
     caughtUp.wait(hold, [this] { return written == asked; });
+    if (writesOff)
+        return false;
     // The last contents failed to reach the disk and nothing newer came: the reason may have gone since
     // (room made on a full disk), and what the user changed would otherwise be lost at the end.
-    if (!lastWriteOk && !unwritten.isEmpty() && !stopping) {
-        waiting = std::exchange(unwritten, {});
+    if (!lastWriteOk && unwritten && !stopping) {
+        waiting = *std::exchange(unwritten, std::nullopt);
         ++asked;
         wake.notify_one();
         caughtUp.wait(hold, [this] { return written == asked; });
@@ -282,6 +407,8 @@ Defaults::~Defaults() {
         // No second try here: the standard domain goes with the process's statics, after the ones a write uses
         // where files can't be made without a name.
         std::unique_lock hold(writeLock);
+        // Nobody is left to be told: what the report reached may be going too.
+        report = nullptr;
         caughtUp.wait(hold, [this] { return written == asked; });
         stopping = true;
         wake.notify_one();

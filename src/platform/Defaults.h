@@ -6,10 +6,12 @@
 #include <QHash>
 #include <QMutex>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <QVariantList>
 #include <QVariantMap>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -51,7 +53,7 @@ public:
 
     // The value is kept at once and the file written on a thread of its own, whole and flushed, in the order
     // of the calls: a slow disk never holds the caller. A value of an unsupported type is refused and returns
-    // false. A write that fails is told on standard error, and by flush().
+    // false. A write that fails is told on standard error, to the report, and by flush().
     bool set(const QString& key, const QVariant& value);
     bool remove(const QString& key);
 
@@ -64,8 +66,20 @@ public:
     QVariantMap dictionaryRepresentation() const;
     QString filePath() const { return path; }
 
-    // Where a damaged file was moved before the domain was started afresh, if that happened.
+    // Where a damaged file, or one too large to read, was moved before the domain was started afresh, if that
+    // happened.
     QString damagedCopy() const { return keptAside; }
+
+    // A settings file larger than this is not read: no real one comes near it, and reading it would hold the
+    // start and the memory for nothing.
+    static constexpr qint64 readLimit = 1024 * 1024;
+
+    // What the user should be told about the settings, as a sentence for the screen: a file that could not be
+    // read and was kept aside, and writes that fail (once for a run of failures, again after one got through).
+    // Called on the writer's thread, or, for what happened before it was set, at once by setReport(); never with
+    // a lock of ours held. An empty report stops the telling.
+    using Report = std::function<void(const QString& message)>;
+    void setReport(Report report);
 
     static bool isStorable(const QVariant& value);
 
@@ -74,6 +88,7 @@ private:
     // Hands the values as they are now to the writer. With `mutex` held.
     void save();
     void writeLoop();
+    void tell(const QString& message);
 
     QString path;
     QString keptAside;
@@ -83,11 +98,16 @@ private:
     // The writer's side: the newest contents waiting to be written, and how far the writes have come.
     std::mutex writeLock;
     std::condition_variable wake, caughtUp;
-    QByteArray waiting;
+    QVariantMap waiting;
     quint64 asked = 0, written = 0;
     bool lastWriteOk = true;
     int lastError = 0;
-    QByteArray unwritten; // the newest contents, when their write failed
+    std::optional<QVariantMap> unwritten; // the newest contents, when their write failed
     bool stopping = false;
+    // Set when a file we could not read could not be kept aside either: it is left as it is, and nothing is
+    // written over it.
+    bool writesOff = false;
+    Report report;
+    QStringList untold; // what happened before a report was set
     std::thread writer;
 };

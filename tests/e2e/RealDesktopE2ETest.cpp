@@ -324,6 +324,12 @@ TEST(RealDesktop, AScreenshotFolderThatCannotTakeFilesIsToldInOurWordsOnScreen) 
         blocker.close();
         desktop.startApp();
         ASSERT_TRUE(desktop.waitForApp()) << desktop.appStderr().toStdString();
+        // With no room to write, the settings can't be saved either: that toast comes at the start, and the capture
+        // waits until it has gone, or the one found could be it, taken down as the capture's replaces it.
+        if (readOnly) {
+            desktop.waitVisible(toast, true, 8000);
+            desktop.waitVisible(toast, false, 8000);
+        }
         // The file case near the right edge, where a toast centred on the pointer would run off the screen.
         desktop.moveTo(readOnly ? QPoint(640, 400) : QPoint(1270, 400));
         Desktop::pause(300);

@@ -8,11 +8,22 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <QDateTime>
+#include <QMutex>
+#include <QScopeGuard>
+#include <QStringList>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -56,6 +67,22 @@ private:
     int ends[2] = {-1, -1};
 };
 
+// What a domain tells the user, from whichever thread it tells it.
+struct Told {
+    QMutex lock;
+    QStringList messages;
+    Defaults::Report report() {
+        return [this](const QString& message) {
+            const QMutexLocker hold(&lock);
+            messages.append(message);
+        };
+    }
+    QStringList all() {
+        const QMutexLocker hold(&lock);
+        return messages;
+    }
+};
+
 } // namespace
 
 TEST(Defaults, ReadsBackEveryTypeExactlyAsWrittenAfterARestart) {
@@ -85,6 +112,36 @@ TEST(Defaults, ReadsBackEveryTypeExactlyAsWrittenAfterARestart) {
     EXPECT_EQ(d.data(QStringLiteral("data")), QByteArray("{\"keyCode\":2}"));
     EXPECT_EQ(d.array(QStringLiteral("array")), list);
     EXPECT_EQ(d.dictionary(QStringLiteral("dict")), nested);
+
+    // What is written is what the next start reads: many small values, too many for an indented file of the size
+    // the start reads, are written compact; a domain too large even for that is not written, is told, and the file
+    // before it stays.
+    QVariantMap many;
+    for (int n = 0; many.size() * 50 < Defaults::readLimit; ++n)
+        many.insert(QStringLiteral("key%1").arg(n, 7, 10, QLatin1Char('0')), qlonglong(n));
+    for (const bool fits : {true, false}) {
+        SCOPED_TRACE(fits ? "many values" : "too large for a settings file");
+        QTemporaryDir big;
+        Told told;
+        {
+            Defaults d(big.path(), QStringLiteral("test"));
+            d.setReport(told.report());
+            EXPECT_TRUE(d.set(QStringLiteral("before"), true));
+            ASSERT_TRUE(d.flush());
+            if (!fits)
+                EXPECT_TRUE(d.set(QStringLiteral("data"), QByteArray(int(Defaults::readLimit), 'x')));
+            EXPECT_TRUE(d.set(QStringLiteral("many"), many));
+            EXPECT_EQ(d.flush(), fits);
+        }
+        const Defaults reread(big.path(), QStringLiteral("test"));
+        EXPECT_TRUE(reread.damagedCopy().isEmpty()) << reread.damagedCopy().toStdString();
+        EXPECT_EQ(reread.boolean(QStringLiteral("before")), true);
+        EXPECT_EQ(reread.dictionary(QStringLiteral("many")).value_or(QVariantMap()).size(), fits ? many.size() : 0);
+        EXPECT_EQ(told.all().size(), fits ? 0 : 1);
+        if (!fits && !told.all().isEmpty())
+            EXPECT_TRUE(told.all()[0].endsWith(QStringLiteral("MB a settings file may hold")))
+                << told.all()[0].toStdString();
+    }
 }
 
 TEST(Defaults, AReadOfTheWrongTypeIsAbsent) {
@@ -125,22 +182,131 @@ TEST(Defaults, DamagedEntriesReadAsAbsentAndTheRestSurvives) {
     EXPECT_TRUE(d.damagedCopy().isEmpty());
 }
 
-TEST(Defaults, AFileThatIsNotJsonIsKeptAsideBeforeAnyWrite) {
-    const QList<QByteArray> damaged{"{\"a\": {\"t\": \"bool\", \"v\": tr", "[1, 2, 3]", QByteArray("\x00\x01\x02", 3)};
-    for (const QByteArray& bytes : damaged) {
+// Our own file, but anything may be in its place: what is not JSON, too large to be a settings file or no file at all
+// is neither read whole nor waited on; it is kept under a name of its own, over no other file, before any write, and
+// the user is told (also when the report comes after the start).
+TEST(Defaults, AFileThatCannotBeReadIsKeptAsideBeforeAnyWrite) {
+    const QByteArray valid = "{\"k\": {\"t\": \"bool\", \"v\": true}}";
+    enum Put { Bytes, Sparse, Pipe };
+    const struct {
+        const char* what;
+        Put put;
+        QByteArray bytes; // padded with spaces to `size`
+        qint64 size;
+        const char* kept; // nothing: read
+    } rows[] = {
+        {"cut short", Bytes, "{\"a\": {\"t\": \"bool\", \"v\": tr", 0, ".damaged-"},
+        {"not an object", Bytes, "[1, 2, 3]", 0, ".damaged-"},
+        {"binary", Bytes, QByteArray("\x00\x01\x02", 3), 0, ".damaged-"},
+        {"valid, at the limit", Bytes, valid, Defaults::readLimit, nullptr},
+        {"valid, a byte over", Bytes, valid, Defaults::readLimit + 1, ".too-large-"},
+        {"150 MB, sparse", Sparse, {}, 150 * 1024 * 1024, ".too-large-"},
+        {"a pipe", Pipe, {}, 0, ".damaged-"},
+    };
+    // Each row on its own: a failed assertion ends its row only.
+    const auto check = [&](const auto& row) {
         QTemporaryDir dir;
-        writeFile(domainFile(dir), bytes);
-        Defaults d(dir.path(), QStringLiteral("test"));
-        EXPECT_TRUE(d.dictionaryRepresentation().isEmpty());
-        ASSERT_FALSE(d.damagedCopy().isEmpty());
-        EXPECT_TRUE(d.damagedCopy().startsWith(domainFile(dir) + QStringLiteral(".damaged-")));
+        const QString file = domainFile(dir);
+        const QByteArray path = QFile::encodeName(file);
+        QByteArray bytes = row.bytes;
+        if (row.put == Pipe) {
+            ASSERT_EQ(::mkfifo(path.constData(), 0600), 0);
+        } else if (row.put == Sparse) {
+            const int fd = ::open(path.constData(), O_WRONLY | O_CREAT, 0600);
+            ASSERT_TRUE(fd >= 0 && ::ftruncate(fd, row.size) == 0);
+            ::close(fd);
+        } else {
+            bytes.append(QByteArray(std::max<int>(0, int(row.size) - bytes.size()), ' '));
+            writeFile(file, bytes);
+        }
+        // Someone's files already under the names it would take this second and the next.
+        QStringList theirs;
+        for (const QDateTime& at : {QDateTime::currentDateTime(), QDateTime::currentDateTime().addSecs(1)}) {
+            theirs.append(file + QString::fromLatin1(row.kept ? row.kept : ".x-") +
+                          at.toString(QStringLiteral("yyyyMMdd-HHmmss")));
+            writeFile(theirs.last(), "theirs");
+        }
 
-        d.set(QStringLiteral("new"), true);
-        d.flush();
-        QFile kept(d.damagedCopy());
-        ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
-        EXPECT_EQ(kept.readAll(), bytes);
+        // Made on a thread of its own: reading a pipe would wait for good.
+        std::unique_ptr<Defaults> d;
+        std::atomic<bool> made = false;
+        std::thread making([&] {
+            d = std::make_unique<Defaults>(dir.path(), QStringLiteral("test"));
+            made = true;
+        });
+        for (int waited = 0; !made && waited < 5000; waited += 10)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (!made)
+            ::close(::open(path.constData(), O_WRONLY | O_NONBLOCK)); // lets the stuck read go
+        making.join();
+        ASSERT_TRUE(made) << "the start waited on the file";
+        Told told;
+        d->setReport(told.report());
+        if (!row.kept) {
+            EXPECT_EQ(d->boolean(QStringLiteral("k")), true);
+            EXPECT_TRUE(d->damagedCopy().isEmpty());
+            EXPECT_TRUE(told.all().isEmpty());
+            return;
+        }
+        EXPECT_TRUE(d->dictionaryRepresentation().isEmpty());
+        ASSERT_TRUE(d->damagedCopy().startsWith(file + QString::fromLatin1(row.kept)))
+            << d->damagedCopy().toStdString();
+        for (const QString& other : theirs) {
+            QFile f(other);
+            EXPECT_TRUE(f.open(QIODevice::ReadOnly) && f.readAll() == "theirs") << other.toStdString();
+        }
+        const QString said =
+            QStringLiteral("Your settings file was ") +
+            (row.size > Defaults::readLimit ? QStringLiteral("too large to read") : QStringLiteral("damaged")) +
+            QStringLiteral("; it was kept as ") + d->damagedCopy();
+        EXPECT_EQ(told.all(), QStringList{said});
+
+        ASSERT_TRUE(d->set(QStringLiteral("new"), true));
+        ASSERT_TRUE(d->flush());
+        const QFileInfo kept(d->damagedCopy());
+        EXPECT_EQ(kept.isFile(), row.put != Pipe);
+        EXPECT_EQ(kept.size(), row.put == Sparse ? row.size : bytes.size());
+        if (row.put == Bytes) {
+            QFile f(kept.filePath());
+            EXPECT_TRUE(f.open(QIODevice::ReadOnly) && f.readAll() == bytes);
+        }
+        EXPECT_EQ(Defaults(dir.path(), QStringLiteral("test")).dictionaryRepresentation().keys(),
+                  QStringList{QStringLiteral("new")});
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        check(row);
     }
+
+    // Where it can't be moved (a folder made immutable binds root as well), it is left as it is and nothing is
+    // written over it.
+    QTemporaryDir dir;
+    const QString file = domainFile(dir);
+    writeFile(file, "{}" + QByteArray(int(Defaults::readLimit), ' '));
+    const int folder = ::open(QFile::encodeName(dir.path()).constData(), O_RDONLY | O_DIRECTORY);
+    int flags = 0;
+    ::ioctl(folder, FS_IOC_GETFLAGS, &flags);
+    const int locked = flags | FS_IMMUTABLE_FL;
+    ::chmod(QFile::encodeName(dir.path()).constData(), 0500);
+    const bool immutable = ::ioctl(folder, FS_IOC_SETFLAGS, &locked) == 0;
+    const auto unlock = qScopeGuard([&] {
+        if (immutable)
+            ::ioctl(folder, FS_IOC_SETFLAGS, &flags);
+        ::close(folder);
+        ::chmod(QFile::encodeName(dir.path()).constData(), 0700);
+    });
+    if (geteuid() == 0 && !immutable)
+        GTEST_SKIP() << "no folder here keeps root from moving a file";
+    Defaults d(dir.path(), QStringLiteral("test"));
+    Told told;
+    d.setReport(told.report());
+    EXPECT_TRUE(d.damagedCopy().isEmpty());
+    EXPECT_TRUE(d.set(QStringLiteral("k"), true));
+    EXPECT_FALSE(d.flush());
+    EXPECT_EQ(QFileInfo(file).size(), Defaults::readLimit + 2);
+    ASSERT_EQ(told.all().size(), 1);
+    EXPECT_TRUE(told.all()[0].endsWith(QStringLiteral("settings changed now won't be saved")))
+        << told.all()[0].toStdString();
 }
 
 TEST(Defaults, AnotherDomainIsReadWithoutTakingItOver) {
@@ -170,6 +336,8 @@ TEST(Defaults, AWriteThatCannotReachTheDiskIsReported) {
     Defaults d(locked, QStringLiteral("test"));
     ASSERT_TRUE(d.set(QStringLiteral("before"), qlonglong(1)));
     ASSERT_TRUE(d.flush());
+    Told shown;
+    d.setReport(shown.report());
     QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner);
     {
         // The folder's mode does not bind root; no room to write binds everyone.
@@ -179,10 +347,12 @@ TEST(Defaults, AWriteThatCannotReachTheDiskIsReported) {
             EXPECT_TRUE(d.set(QString::fromLatin1(key), true)) << "kept, to be written";
             EXPECT_FALSE(d.flush());
         }
-        // A burst of writes failing alike is told once, not once a write.
+        // A burst of writes failing alike is told once, not once a write, and on the screen as well.
         const std::string told = said.text();
         EXPECT_EQ(std::count(told.begin(), told.end(), '\n'), 1) << told;
         EXPECT_NE(told.find("couldn't write the settings"), std::string::npos) << told;
+        EXPECT_EQ(shown.all(), QStringList{QStringLiteral("Couldn't save your settings in \u201c") + locked +
+                                           QStringLiteral("\u201d: the file is larger than this system allows")});
     }
     QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     // The file on disk is the one from before, not an empty one in its place.
@@ -198,6 +368,10 @@ TEST(Defaults, AWriteThatCannotReachTheDiskIsReported) {
     d.set(QStringLiteral("readOnly"), true);
     EXPECT_FALSE(d.flush());
     EXPECT_FALSE(Defaults(locked, QStringLiteral("test")).contains(QStringLiteral("readOnly")));
+    // A new failure after one got through is told again.
+    ASSERT_EQ(shown.all().size(), 2);
+    EXPECT_TRUE(shown.all()[1].endsWith(QStringLiteral(": the file or its folder is read-only")))
+        << shown.all()[1].toStdString();
 }
 
 TEST(Defaults, AProcessKilledMidWriteLeavesTheOldOrTheNewContent) {

@@ -26,8 +26,7 @@ public:
         ::getrlimit(RLIMIT_FSIZE, &none);
         none.rlim_cur = 0;
         ::setrlimit(RLIMIT_FSIZE, &none);
-        // An ignored signal stays ignored across exec.
-        std::signal(SIGXFSZ, SIG_IGN);
+        // The signal is left as a session's limit leaves it: the program must not end on its first write.
     }
     NoRoomToWrite(const NoRoomToWrite&) = delete;
     NoRoomToWrite& operator=(const NoRoomToWrite&) = delete;

@@ -74,8 +74,10 @@ int main(int argc, char** argv) {
             settings.set(QStringLiteral("small"), true);
             settings.flush();
             say("ready");
-            // Written on a thread of its own: done once it is on the disk.
-            if (!settings.set(QStringLiteral("large"), QByteArray(12 << 20, 'x')) || !settings.flush())
+            // Written on a thread of its own: done once it is on the disk. As large as a settings file may be once
+            // in base64, so that the kills land inside its write.
+            if (!settings.set(QStringLiteral("large"), QByteArray(int(Defaults::readLimit * 2 / 3), 'x')) ||
+                !settings.flush())
                 return 1;
             say("done " + settings.filePath().toUtf8());
         } else if (writer == QLatin1String("document")) {
