@@ -95,8 +95,10 @@ public:
         // "Add a backdrop", from the annotate editor: true when the backdrop editor is on its way and will
         // replace it.
         std::function<bool()> backdrop;
-        // For the annotate editor: the file's stored edit, read beforehand.
+        // For the annotate editor: the file's stored edit, read beforehand, and the picture it edits in the form
+        // its canvas draws with, made beforehand.
         std::optional<EditStore::Edit> storedEdit;
+        QImage drawable;
     };
     // Makes an editor for a copy of the card's shot, not yet shown; throws UserError when it can't be made.
     using EditorMaker = std::function<EditorWindow*(const Shot&, const EditorHooks&)>;
@@ -234,8 +236,9 @@ private:
     // The badge names what the card stands for: the document on a PDF's card, not its page's picture file.
     QString badgeText() const;
     void hold(CardLifetime::Hold reason, bool on);
-    // Makes the tool's editor for `shot`, whose picture has been read, and shows it in place of an open one.
-    void showEditor(const QString& tool, const Shot& shot, std::optional<EditStore::Edit> stored);
+    // Makes the tool's editor for `shot`, whose picture has been read, and shows it in place of an open one; for
+    // the annotate editor, with what was made for it beforehand.
+    void showEditor(const QString& tool, const Shot& shot, std::optional<EditStore::Edit> stored, QImage drawable);
     // Drops the editor waiting for its picture, if any.
     void stopLoadingEditor();
     void editorClosed(const QString& tool);

@@ -54,7 +54,8 @@ void ThumbnailView::installEditors() {
     editorMakers.insert(QStringLiteral("rotate"), fileEditor<RotateWindow>());
     editorMakers.insert(annotateTool, [](const Shot& shot, const EditorHooks& hooks) -> EditorWindow* {
         auto* editor = new AnnotateWindow(
-            shot, hooks.rendered, [](const QImage& image) { return TextVision::wordBoxes(image); }, &hooks.storedEdit);
+            shot, hooks.rendered, [](const QImage& image) { return TextVision::wordBoxes(image); }, &hooks.storedEdit,
+            hooks.drawable);
         editor->onBackdrop = hooks.backdrop;
         return editor;
     });
@@ -157,23 +158,26 @@ void ThumbnailView::openEditor(const QString& tool) {
         Shot shot = self->current;
         if (result.ok())
             shot.image = result.image;
-        const auto show = [self, tool, changes](const Shot& shot, std::optional<EditStore::Edit> stored) {
+        const auto show = [self, tool, changes](const Shot& shot, std::optional<EditStore::Edit> stored,
+                                                QImage drawable) {
             const bool stillWanted = !self->closedForGood && changes == self->pictureChanges;
             self->stopLoadingEditor();
             if (stillWanted)
-                self->showEditor(tool, shot, std::move(stored));
+                self->showEditor(tool, shot, std::move(stored), std::move(drawable));
         };
         if (tool != annotateTool) {
-            show(shot, std::nullopt);
+            show(shot, std::nullopt, QImage());
             return;
         }
-        // An annotated picture reopens with its shapes on their base picture, read here as well.
+        // An annotated picture reopens with its shapes on their base picture, read here as well, and the picture is
+        // put in the form the canvas draws with: both take long for a large one.
         const QPointer<QObject> waiting(self->editorLoad);
         Dispatch::global([waiting, show, shot, url] {
             std::optional<EditStore::Edit> stored = EditStore::load(url);
-            Dispatch::main([waiting, show, shot, stored = std::move(stored)] {
+            QImage drawable = AnnotateWindow::drawable(shot.image, stored);
+            Dispatch::main([waiting, show, shot, stored = std::move(stored), drawable = std::move(drawable)] {
                 if (waiting)
-                    show(shot, stored);
+                    show(shot, stored, drawable);
             });
         });
     });
@@ -195,7 +199,8 @@ void ThumbnailView::stopLoadingEditor() {
         hold(Hold::Editor, false);
 }
 
-void ThumbnailView::showEditor(const QString& tool, const Shot& shot, std::optional<EditStore::Edit> stored) {
+void ThumbnailView::showEditor(const QString& tool, const Shot& shot, std::optional<EditStore::Edit> stored,
+                               QImage drawable) {
     const EditorMaker maker = editorMakers.value(tool);
     if (!maker)
         return;
@@ -219,6 +224,7 @@ void ThumbnailView::showEditor(const QString& tool, const Shot& shot, std::optio
         try {
             EditorHooks hooks = editorHooks(tool);
             hooks.storedEdit = std::move(stored);
+            hooks.drawable = std::move(drawable);
             editor = maker(shot, hooks);
         } catch (const UserError& error) {
             failure = error.message;

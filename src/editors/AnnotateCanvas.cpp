@@ -25,8 +25,10 @@
 using namespace Annotation;
 namespace Geo = AnnotationGeometry;
 
-AnnotateCanvas::AnnotateCanvas(const QImage& image, WordBoxes boxes, QWidget* parent)
-    : QWidget(parent), original(image), picture(image.convertToFormat(QImage::Format_ARGB32_Premultiplied)),
+AnnotateCanvas::AnnotateCanvas(const QImage& image, WordBoxes boxes, QWidget* parent, QImage drawable)
+    : QWidget(parent), original(image), picture(drawable.format() == drawingFormat && drawable.size() == image.size()
+                                                    ? std::move(drawable)
+                                                    : image.convertToFormat(drawingFormat)),
       wordBoxes(std::move(boxes)) {
     setFocusPolicy(Qt::StrongFocus);
     // Not opaque: outside its rounded corners the window's dark backing shows.

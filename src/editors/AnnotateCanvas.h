@@ -31,7 +31,10 @@ public:
     // Finds the word boxes of a picture (per line, picture pixels, y up); slow, run off the UI thread.
     using WordBoxes = std::function<WordLines(const QImage&)>;
 
-    AnnotateCanvas(const QImage& image, WordBoxes wordBoxes = {}, QWidget* parent = nullptr);
+    // `drawable`: the same picture already in drawingFormat, made off the thread that answers the user (converting
+    // a large one takes a good part of a second); without it the canvas converts the picture itself.
+    AnnotateCanvas(const QImage& image, WordBoxes wordBoxes = {}, QWidget* parent = nullptr, QImage drawable = {});
+    static constexpr QImage::Format drawingFormat = QImage::Format_ARGB32_Premultiplied;
     ~AnnotateCanvas() override;
 
     // Called after the user added a shape.

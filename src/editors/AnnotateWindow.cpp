@@ -61,20 +61,33 @@ QList<QColor> AnnotateWindow::paletteColors() {
     return colours;
 }
 
+namespace {
+
+// A stored edit counts only when its base is the very picture size of the file: anything else was replaced since
+// and is edited afresh.
+bool fits(const std::optional<EditStore::Edit>& edit, const QImage& shown) {
+    return edit && edit->base.size() == shown.size();
+}
+
+} // namespace
+
+QImage AnnotateWindow::drawable(const QImage& shown, const std::optional<EditStore::Edit>& stored) {
+    return (fits(stored, shown) ? stored->base : shown).convertToFormat(AnnotateCanvas::drawingFormat);
+}
+
 AnnotateWindow::AnnotateWindow(const Shot& shot, std::function<void(const QUrl&, const QImage&)> done,
-                               AnnotateCanvas::WordBoxes wordBoxes, const std::optional<EditStore::Edit>* stored)
+                               AnnotateCanvas::WordBoxes wordBoxes, const std::optional<EditStore::Edit>* stored,
+                               QImage drawable)
     : EditorWindow(shot, 40, true, QStringLiteral("Pictolarium Annotate")), onDone(std::move(done)) {
-    // A stored edit counts only when its base is the very picture size of the file: anything else was
-    // replaced since and is edited afresh.
     QImage picture = image();
     std::vector<ShapeRecord> shapes;
-    if (std::optional<EditStore::Edit> edit = stored ? *stored : EditStore::load(shot.fileURL);
-        edit && edit->base.size() == picture.size()) {
+    if (std::optional<EditStore::Edit> edit = stored ? *stored : EditStore::load(shot.fileURL); fits(edit, picture)) {
         editID = edit->id;
         picture = edit->base;
         shapes = std::move(edit->shapes);
     }
-    canvas = new AnnotateCanvas(picture, std::move(wordBoxes), this);
+    // What was made beforehand was made for the stored edit handed in, and only for that.
+    canvas = new AnnotateCanvas(picture, std::move(wordBoxes), this, stored ? std::move(drawable) : QImage());
     canvas->setGeometry(QRect(canvasOrigin(), canvasSize()));
     canvas->load(shapes);
 

@@ -23,9 +23,15 @@ public:
     using Tool = AnnotateCanvas::Tool;
 
     // `stored`: the file's stored edit as read beforehand (EditStore::load) off the thread that answers the
-    // user; without it the edit is read here.
+    // user; without it the edit is read here. `drawable`: what drawable() made of the same shot and `stored`
+    // beforehand; without it the canvas makes it here.
     AnnotateWindow(const Shot& shot, std::function<void(const QUrl&, const QImage&)> onDone,
-                   AnnotateCanvas::WordBoxes wordBoxes = {}, const std::optional<EditStore::Edit>* stored = nullptr);
+                   AnnotateCanvas::WordBoxes wordBoxes = {}, const std::optional<EditStore::Edit>* stored = nullptr,
+                   QImage drawable = {});
+
+    // The picture the window will edit (the stored edit's base when it fits the shown picture, else the shown
+    // picture) in the form its canvas draws with. Slow for a large picture: for a worker.
+    static QImage drawable(const QImage& shown, const std::optional<EditStore::Edit>& stored);
     ~AnnotateWindow() override;
 
     AnnotateCanvas* canvas = nullptr;

@@ -283,21 +283,37 @@ TEST(EditorHandOff, TheBusyCursorShowsWhileAnEditorOpensAndWhileItWrites) {
 }
 
 // An annotated picture reopens from the card with its shapes editable on the unannotated base, read with the
-// picture before the editor is made.
+// picture before the editor is made; a stored edit of another size is the picture's no longer. The picture the
+// canvas draws on is handed over ready, made beside the reading: converting a large one held the user's thread.
 TEST(EditorHandOff, AnAnnotatedPictureReopensWithItsShapes) {
-    QTemporaryDir dir;
-    Card card(greyFile(dir, QStringLiteral("shot.png"), QSize(80, 50)));
-    QImage base(80, 50, QImage::Format_RGB32);
-    base.fill(Qt::white);
-    const std::vector<ShapeRecord> shapes{
-        ShapeRecord::of({Annotation::Box{{5, 5, 20, 10}}, Annotation::palette()[0], 4, false, {}})};
-    ASSERT_TRUE(EditStore::save(std::nullopt, base, shapes, card.view()->shot().fileURL));
-    card.tap("annotate");
-    auto* editor = qobject_cast<AnnotateWindow*>(card.view()->currentEditor.data());
-    ASSERT_NE(editor, nullptr);
-    EXPECT_TRUE(editor->editID);
-    EXPECT_EQ(editor->canvas->shapes.size(), 1u);
-    EXPECT_EQ(editor->canvas->image().pixelColor(1, 1), QColor(Qt::white));
-    editor->close();
-    settle();
+    for (const QSize baseSize : {QSize(80, 50), QSize(81, 50)}) {
+        const bool fits = baseSize == QSize(80, 50);
+        SCOPED_TRACE(fits ? "a base that fits" : "a base of another size");
+        QTemporaryDir dir;
+        Card card(greyFile(dir, QStringLiteral("shot.png"), QSize(80, 50)));
+        QImage base(baseSize, QImage::Format_RGB32);
+        base.fill(Qt::white);
+        const std::vector<ShapeRecord> shapes{
+            ShapeRecord::of({Annotation::Box{{5, 5, 20, 10}}, Annotation::palette()[0], 4, false, {}})};
+        ASSERT_TRUE(EditStore::save(std::nullopt, base, shapes, card.view()->shot().fileURL));
+        QImage handed;
+        const ThumbnailView::EditorMaker make = card.view()->editorMakers.value(QStringLiteral("annotate"));
+        card.view()->editorMakers.insert(QStringLiteral("annotate"), [&](const Shot& shot, const Hooks& hooks) {
+            handed = hooks.drawable;
+            return make(shot, hooks);
+        });
+        card.tap("annotate");
+        auto* editor = qobject_cast<AnnotateWindow*>(card.view()->currentEditor.data());
+        ASSERT_NE(editor, nullptr);
+        EXPECT_EQ(bool(editor->editID), fits);
+        EXPECT_EQ(editor->canvas->shapes.size(), fits ? 1u : 0u);
+        const QColor shown = fits ? QColor(Qt::white) : card.view()->shot().image.pixelColor(1, 1);
+        EXPECT_EQ(editor->canvas->image().pixelColor(1, 1), shown);
+        EXPECT_EQ(handed.format(), AnnotateCanvas::drawingFormat);
+        EXPECT_EQ(handed.size(), QSize(80, 50));
+        EXPECT_EQ(handed.pixelColor(1, 1), shown);
+        EXPECT_EQ(editor->canvas->render().pixelColor(1, 1), shown);
+        editor->close();
+        settle();
+    }
 }
