@@ -204,8 +204,9 @@ bool slip(QStringView before, QStringView word, QStringView after) {
         keyHead(word).size() + 1 == word.size() && keyLike(keyHead(after)))
         return true;
     // An address's dot read as punctuation beside a blank: "billing, team@", "jonas ,weber@", "team@corp, com". A
-    // sentence's word before an address starts with a capital ("Thanks, ann@").
-    if (dotLike(last) && before.size() > 1 && addressCharacter(before[before.size() - 2]) && addressStart(word)) {
+    // sentence's word before an address starts with a capital ("Thanks, ann@"); a colon before a blank ends a label
+    // ("key: ops@...").
+    if (dotLike(last) && last != u':' && before.size() > 1 && addressCharacter(before[before.size() - 2]) && addressStart(word)) {
         const QStringView piece = keyTail(before.chopped(1));
         if (!piece.isEmpty() && std::none_of(piece.begin(), piece.end(), [](QChar c) { return c.isUpper(); }) &&
             piece != u"mailto")
@@ -617,6 +618,15 @@ std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines) {
         if (following < 0 || !lines[size_t(following)].candidate)
             continue;
         const Line& next = lines[size_t(following)];
+        // A row that opens with a link's scheme ("https://", its colon or first letters lost to the reading, a blank
+        // made up before its slashes) starts
+        // afresh: a key's characters hold no slashes, so nothing of a key on the row above goes on there. A web token
+        // ending the widest row of a window would otherwise run on into the scheme's letters. So does a path from
+        // one of the system's top folders ("/usr/local/bin/...").
+        static const QRegularExpression scheme(QStringLiteral(
+            R"(^\s*(?:[^\s\w]?[A-Za-z]{1,8}[:;.,0Oo]? ?//|/(?:usr|home|etc|var|opt|tmp|srv|mnt|root|bin|lib)/))"));
+        if (scheme.match(next.text).hasMatch())
+            continue;
         // A row that opens with a setting's name ("STRIPE_PUBLIC=pk_test_...") starts afresh: keys as long as each
         // other end their rows at one column, which the reading takes for the terminal's edge. What runs on is
         // covered past the name, which stays readable.
@@ -635,7 +645,8 @@ std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines) {
         while (end < next.text.size() && !next.text[end].isSpace())
             ++end;
         const qsizetype runEnd = keyRunEnd(next.text, end);
-        if (wraps[i].tight && !keys.empty() && keys.back().end >= lineEnd)
+        // One character alone gives nothing away, and is what a terminal's hollow cursor under the last row reads as.
+        if (wraps[i].tight && !keys.empty() && keys.back().end >= lineEnd && runEnd - start >= 2)
             boxNext(start, runEnd);
         // So does a few characters' piece alone at a terminal's edge, when the next row opens with what reads as a
         // key, though each half was misread too badly to be one with the other ("AKT" | "'1OS2KZQ643ZHXFXQD").
@@ -684,7 +695,7 @@ std::vector<QRectF> sensitiveFindings(const std::vector<Line>& lines) {
         joinedBlanks.insert(joinedBlanks.end(), nextBlanks.begin(), nextBlanks.end());
         for (const std::vector<Range>& ranges : sensitiveRanges(line.text + u' ' + next.text, joinedBlanks))
             for (const Range& range : ranges)
-                if (range.start < joint && range.end > joint + 1) {
+                if (range.start < joint && range.end > joint + 2) {
                     box(line, range.start, joint);
                     boxNext(0, range.end - joint - 1);
                 }

@@ -192,11 +192,17 @@ bool remnantsBeside(const std::vector<Line>& lines, const std::vector<QRectF>& b
         return changes >= 3 && longest <= 3;
     };
     // Digits in groups of three or more that no pattern took as a number ("617 8311 89235" of a telephone number
-    // whose first digit was misread, the rest of a card a wrap cut): no date or version is set so.
-    static const QRegularExpression grouped(QStringLiteral(R"((?<![\d.,:/])\d{3,}(?:[ \-]\d{3,})+(?![\d.,:/]))"));
+    // whose first digit was misread, the rest of a card a wrap cut, "7387 - 6836" of a token whose prefix and dashes
+    // were misread): no date or version is set so.
+    static const QRegularExpression grouped(QStringLiteral(R"((?<![\d.,:/])\d{3,}(?: ?[ \-] ?\d{3,})+(?![\d.,:/]))"));
     for (const Line& line : lines) {
         for (auto found = grouped.globalMatch(line.text); found.hasNext();) {
             const QStringView number = found.next().capturedView();
+            // A span of years, the later last ("2019 - 2024" at a page's foot), is no number of anyone's.
+            static const QRegularExpression years(QStringLiteral(R"(^((?:19|20)\d\d) ?[ \-] ?((?:19|20)\d\d)$)"));
+            if (const QRegularExpressionMatch span = years.match(number.toString());
+                span.hasMatch() && span.capturedView(1).toInt() < span.capturedView(2).toInt())
+                continue;
             if (std::count_if(number.begin(), number.end(), [](QChar c) { return c.isDigit(); }) >= 8)
                 return true;
         }

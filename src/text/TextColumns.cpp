@@ -5,6 +5,7 @@
 
 #include <QStringList>
 #include <algorithm>
+#include <iterator>
 #include <optional>
 
 namespace TextVision {
@@ -35,11 +36,12 @@ bool partsColumns(const QRectF& rule, const std::vector<QRectF>& rules, const st
     // A table ruled between its columns but not between its rows: three or more uprights of one height side
     // by side, and nearly every cell beside the rule has one on the same row across it. Columns of a page
     // have a rule or two between them and keep their own line pitch.
-    const double slack = 0.02 * rule.height();
-    const auto alike = std::count_if(rules.begin(), rules.end(), [&](const QRectF& other) {
-        return other.height() >= 8 * other.width() * aspect && std::abs(minY(other) - minY(rule)) <= slack &&
-               std::abs(maxY(other) - maxY(rule)) <= slack;
-    });
+    const double level = 0.02 * rule.height();
+    const auto isAlike = [&](const QRectF& other) {
+        return other.height() >= 8 * other.width() * aspect && std::abs(minY(other) - minY(rule)) <= level &&
+               std::abs(maxY(other) - maxY(rule)) <= level;
+    };
+    const auto alike = std::count_if(rules.begin(), rules.end(), isAlike);
     const auto sameRow = [](const Line& a, const Line& b) {
         return std::abs(midY(a.box) - midY(b.box)) < 0.3 * std::min(a.box.height(), b.box.height());
     };
@@ -54,6 +56,18 @@ bool partsColumns(const QRectF& rule, const std::vector<QRectF>& rules, const st
             ++paired;
     }
     if (alike >= 3 && paired >= 0.8 * (left + right))
+        return false;
+    // A border of a table whose rules across are too faint to be found whole: the borders down alone make the grid
+    // (in pieces a row tall, or in twos where the cells are drawn apart), whatever stands beside the table. Rules
+    // across are left out of this look: a bar's and a footer's meet the rules between a page's columns too.
+    std::vector<QRectF> downs;
+    std::copy_if(rules.begin(), rules.end(), std::back_inserter(downs),
+                 [&](const QRectF& other) { return other.height() >= 4 * other.width() * aspect; });
+    const double reach = 3 * std::max(rule.width(), 0.0005);
+    const std::vector<QRectF> grids = ruledGrids(downs, aspect);
+    if (std::any_of(grids.begin(), grids.end(), [&](const QRectF& grid) {
+            return grid.adjusted(-reach, -reach * aspect, reach, reach * aspect).contains(rule);
+        }))
         return false;
     // A table of two columns ruled only between them (names beside their values): every line beside the rule
     // has one level with it across, and the rule ends with the rows it parts, where a rule between columns of
@@ -70,7 +84,6 @@ bool partsColumns(const QRectF& rule, const std::vector<QRectF>& rules, const st
             return false;
     }
     // Ends met by a rule across (a bar over the columns, a footer's rule) are a few pixels round them.
-    const double reach = 3 * std::max(rule.width(), 0.0005);
     const double ends = std::max(0.05 * rule.height(), 3 * reach * aspect);
     const auto met = std::count_if(rules.begin(), rules.end(), [&](const QRectF& other) {
         const bool across = other.width() * aspect > 4 * other.height();

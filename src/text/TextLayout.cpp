@@ -139,6 +139,9 @@ bool startTogether(const Block& a, const Block& b) {
     return overlap >= 0.25 * std::min(p.height(), q.height());
 }
 
+std::vector<std::vector<const Line*>> rowsOf(const Block& block);
+bool level(const Line& p, const Line& q);
+
 // Whether the blocks of two neighbouring columns read as rows: either they never stand side by
 // side (a conversation whose bubbles alternate sides), or most bands holding both are rows whose
 // first blocks on either side start level (a table, a form, a label with its description beside
@@ -159,9 +162,22 @@ bool readAsRows(const std::vector<Block>& blocks, const std::vector<QRectF>& fra
             continue;
         ++shared;
         // A row starts with a label, a name or a cell: a list of several lines on the left is a
-        // sidebar beside the page, however its top meets the page's.
-        const bool shortLeft =
-            std::all_of(band.begin(), band.end(), [&](size_t i) { return !isLeft(i) || blocks[i].size() <= 2; });
+        // sidebar beside the page, however its top meets the page's, and so are its items each a
+        // block of its own, stacked one under another beside one block of the page that spans them
+        // with rows of another count (a table's columns pair row for row, its cells level).
+        size_t leftLines = 0, rightBlocks = 0;
+        bool oneColumn = true;
+        for (size_t i : band) {
+            leftLines += isLeft(i) ? blocks[i].size() : 0;
+            rightBlocks += isLeft(i) ? 0 : 1;
+            for (size_t j : band)
+                oneColumn =
+                    oneColumn && (i == j || !isLeft(i) || !isLeft(j) || !level(topLine(blocks[i]), topLine(blocks[j])));
+        }
+        const bool stacked =
+            oneColumn && rightBlocks == 1 && leftLines >= 3 && rowsOf(blocks[*firstRight]).size() != leftLines;
+        const bool shortLeft = !stacked && std::all_of(band.begin(), band.end(),
+                                                       [&](size_t i) { return !isLeft(i) || blocks[i].size() <= 2; });
         rows += shortLeft && startTogether(blocks[*firstLeft], blocks[*firstRight]);
         singleLines =
             singleLines && std::all_of(band.begin(), band.end(), [&](size_t i) { return blocks[i].size() == 1; });

@@ -397,8 +397,9 @@ std::vector<QRectF> unreadHeads(const QImage& image, const std::vector<Line>& li
                     ++dots;
                 }
             }
-        // A few dots are a speck.
-        if (dots < 6)
+        // A few dots are a speck, and a thin line across the stretch (the edge of a title bar over the first row, a
+        // rule) is no letters: a head's letters stand a good part of the row tall.
+        if (dots < 6 || ink.height() < area.height() / 4)
             continue;
         const QRectF found(ink.x() / W, 1 - (ink.bottom() + 1) / H, ink.width() / W, ink.height() / H);
         if (std::none_of(boxes.begin(), boxes.end(), [&](const QRectF& box) { return box.contains(found.center()); }))

@@ -345,6 +345,8 @@ TEST_F(TextVisionTest, RedactionIsUnsureWhileSomethingStillReadsAsASecret) {
         {{{address}, {}}, false, 1, {elsewhere("user@host:~$ grep -r STRIPE_RESTRICTED_KEY notes")}},
         {{{address}, {}}, false, 1, {elsewhere("user@host;\" grep -r secret notes")}},
         {{{address}, {}}, true, 1, {elsewhere("or from home 617 8311 89235 at weekends")}},
+        {{{address}, {}}, true, 1, {elsewhere("SLACK_APP=xo0xa - 7387 - 6836 - ]4NxB2cjyFMAJs")}},
+        {{{address}, {}}, false, 1, {elsewhere("Copyright 2019 - 2024 Example Ltd, 2008-2012 archive")}},
         {{{address}, {}}, false, 1, {elsewhere("v2.10.100 on 2024-01-01 at 10:30:15, 1,234,567 and 300 300")}},
         {{{address}, {address}}, true, 1},
         {{{address}, {key(1)}, {key(2)}, {key(3)}, {key(4)}, {key(5)}, {key(6)}}, true, 5},
@@ -365,6 +367,41 @@ TEST_F(TextVisionTest, RedactionIsUnsureWhileSomethingStillReadsAsASecret) {
         EXPECT_FALSE(paintSeen) << c.readings.size();
         EXPECT_GE(r.boxes.size(), c.boxes) << c.readings.size();
         EXPECT_EQ(r.boxes.empty(), c.boxes == 0) << c.readings.size();
+    }
+}
+
+TEST_F(TextVisionTest, InkAtARowsEndBeforeAPaintedRowIsCoveredWhereItIsLetters) {
+    // A terminal under its title bar, read as given: the first row ends short of the edge, the next opens with an
+    // address that is painted. What stands at the first row's end where the reading saw nothing is covered when it is
+    // letters (the head of a wrapped secret), not when it is the title bar's edge reaching into the row.
+    const double cell = 10.0 / 800, row = 20.0 / 200;
+    const auto at = [&](const char* text, int line) {
+        const QString t = QString::fromLatin1(text);
+        return makeLine(t, cell, 1 - (21 + 24 * line + 20) / 200.0, cell * double(t.size()), row);
+    };
+    const std::vector<TextVision::Line> lines{at("Contact us for the invoices", 0), at("ann@example.com today", 1),
+                                              at("Loaded the settings from the file in the home folder, all ok", 2),
+                                              at("Loaded the settings from the file in the home folder, all ok", 3)};
+    struct Case {
+        const char* name;
+        QRect ink;
+        bool covered;
+    };
+    const Case cases[] = {
+        {"the title bar's edge", QRect(0, 0, 800, 22), false},
+        {"letters", QRect(560, 27, 30, 12), true},
+    };
+    for (const Case& c : cases) {
+        QImage picture(800, 200, QImage::Format_RGB32);
+        picture.fill(QColor(28, 28, 28));
+        QPainter(&picture).fillRect(c.ink, QColor(220, 220, 220));
+        const TextVision::CheckedRedaction r =
+            TextVision::redactChecked(picture, [&](const QImage&) { return lines; }, {});
+        const bool covered = std::any_of(r.boxes.begin(), r.boxes.end(), [&](const QRectF& box) {
+            return box.intersects(QRectF(c.ink.x() / 800.0, 1 - (c.ink.bottom() + 1) / 200.0, c.ink.width() / 800.0,
+                                         c.ink.height() / 200.0));
+        });
+        EXPECT_EQ(covered, c.covered) << c.name;
     }
 }
 
