@@ -7,15 +7,18 @@
 #include <QColorSpace>
 
 #include <algorithm>
+#include <array>
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <jpeglib.h>
 #include <lcms2.h>
+#include <lcms2_plugin.h>
 #include <tiffio.h>
 
 namespace ColourManage {
@@ -370,8 +373,10 @@ QImage separatedTiff(const QByteArray& bytes, const PictureKind::Tiff& layout, c
     return image;
 }
 
-// ---- TIFF layouts the toolkit's reader gets wrong, read here with libtiff: grey with alpha (it drops the alpha)
-// and 16-bit colours stored a plane per channel (it reads the first plane as if it held them all).
+// ---- TIFF layouts the toolkit's reader gets wrong, read here with libtiff: grey with alpha (it drops the alpha),
+// 16-bit colours stored a plane per channel (it reads the first plane as if it held them all) and 8-bit colours
+// with straight alpha (it premultiplies them at 8 bits, and a half-clear colour loses levels a wide colour space
+// shows).
 
 bool misreadTiff(const PictureKind::Tiff& layout) {
     if (layout.bits != 8 && layout.bits != 16)
@@ -381,11 +386,13 @@ bool misreadTiff(const PictureKind::Tiff& layout) {
     if (grey)
         return layout.samples == 2 ||
                (layout.photometric == 0 && layout.bits == 16 && layout.samples == 1 && layout.sampleFormat == 1);
+    if (layout.photometric == 2 && !layout.planar && layout.bits == 8 && layout.samples == 4)
+        return layout.extraSample == EXTRASAMPLE_UNASSALPHA;
     return layout.photometric == 2 && layout.planar && layout.bits == 16 &&
            (layout.samples == 3 || layout.samples == 4);
 }
 
-// The file's own values, untouched: its profile, if any, is applied by managed() as for any other reading.
+// The file's own values, untouched: decode() labels them with the file's profile or leaves managed() to apply it.
 QImage plainTiff(const QByteArray& bytes, const PictureKind::Tiff& layout, bool keepDeep) {
     Memory memory{&bytes};
     const TiffHandle tiff = openTiff(memory);
@@ -477,9 +484,15 @@ QImage decode(const QByteArray& bytes, bool deep) {
     const PictureKind::Tiff layout = PictureKind::tiff(bytes);
     if (!layout.valid)
         return {};
-    if (misreadTiff(layout))
-        return plainTiff(bytes, layout, deep);
     const QByteArray icc = PictureKind::iccProfile(bytes);
+    if (misreadTiff(layout)) {
+        // Colours labelled with a profile the toolkit reads keep it, as the toolkit's own reading does: managed()
+        // would turn them into sRGB and clip what lies outside it.
+        QImage image = plainTiff(bytes, layout, deep);
+        if (!image.isNull() && PictureKind::iccColourSpace(icc) == "RGB ")
+            image.setColorSpace(QColorSpace::fromIccProfile(icc));
+        return image;
+    }
     if (!tiffPlan(layout, icc).readable)
         return {};
     return separatedTiff(bytes, layout, icc, deep);
@@ -539,6 +552,48 @@ QImage managed(QImage image, const QByteArray& bytes) {
     return out;
 }
 
+namespace {
+
+// Whether a profile's own red, green or blue at full strength lies outside sRGB: taken to XYZ by lcms, then to
+// linear sRGB through sRGB's own colorants, some channel of it is below nothing.
+bool primariesPastSrgb(void* profile) {
+    const Profile xyz(cmsCreateXYZProfile()), srgb(cmsCreate_sRGBProfile());
+    if (!xyz || !srgb)
+        return true;
+    const Transform toXyz(
+        cmsCreateTransform(profile, TYPE_RGB_16, xyz.get(), TYPE_XYZ_DBL, intent, cmsFLAGS_NOOPTIMIZE));
+    if (!toXyz)
+        return true;
+    cmsMAT3 columns;
+    int i = 0;
+    for (const cmsTagSignature tag : {cmsSigRedColorantTag, cmsSigGreenColorantTag, cmsSigBlueColorantTag}) {
+        const auto* c = static_cast<const cmsCIEXYZ*>(cmsReadTag(srgb.get(), tag));
+        if (!c)
+            return true;
+        columns.v[0].n[i] = c->X, columns.v[1].n[i] = c->Y, columns.v[2].n[i] = c->Z;
+        ++i;
+    }
+    cmsMAT3 inverse;
+    if (!_cmsMAT3inverse(&columns, &inverse))
+        return true;
+    for (int primary = 0; primary < 3; ++primary) {
+        cmsUInt16Number in[3] = {0, 0, 0};
+        in[primary] = 0xffff;
+        cmsCIEXYZ out{};
+        cmsDoTransform(toXyz.get(), in, &out, 1);
+        cmsVEC3 from, linear;
+        _cmsVEC3init(&from, out.X, out.Y, out.Z);
+        _cmsMAT3eval(&linear, &inverse, &from);
+        // A hair below nothing is the rounding of the profile's own tables.
+        for (const double channel : linear.n)
+            if (channel < -0.01)
+                return true;
+    }
+    return false;
+}
+
+} // namespace
+
 QString unheld(const QByteArray& bytes) {
     if (HeifCodec::recognizes(bytes))
         return HeifCodec::colourUnheld(bytes);
@@ -566,9 +621,75 @@ QString unheld(const QByteArray& bytes) {
         return {};
     if (model == "GRAY" && !PictureKind::storesGrey(bytes))
         return QStringLiteral("its colour profile does not fit its pixels");
-    if ((model == "RGB " || model == "GRAY") && opened(icc))
+    if (model == "GRAY" && opened(icc))
         return {};
+    // A profile the toolkit can't carry is turned into sRGB: where it reaches past sRGB, colours would be cut.
+    if (model == "RGB ") {
+        if (const Profile profile = opened(icc))
+            return primariesPastSrgb(profile.get())
+                       ? QStringLiteral("its colour profile reaches past sRGB, the only space this program can turn it into")
+                       : QString();
+    }
     return QStringLiteral("its colour profile is one this program can't apply");
+}
+
+namespace {
+
+// The chromaticities of a matrix profile's three colorants, as its tags state them (adapted to D50); false when it
+// has none.
+bool colorants(void* profile, double xy[3][2]) {
+    int i = 0;
+    for (const cmsTagSignature tag : {cmsSigRedColorantTag, cmsSigGreenColorantTag, cmsSigBlueColorantTag}) {
+        const auto* xyz = static_cast<const cmsCIEXYZ*>(cmsReadTag(profile, tag));
+        const double sum = xyz ? xyz->X + xyz->Y + xyz->Z : 0;
+        if (sum <= 0)
+            return false;
+        xy[i][0] = xyz->X / sum, xy[i][1] = xyz->Y / sum;
+        ++i;
+    }
+    return true;
+}
+
+} // namespace
+
+bool veryWide(const QColorSpace& space) {
+    if (!space.isValid() || space == QColorSpace(QColorSpace::SRgb))
+        return false;
+    const Profile profile = opened(space.iccProfile());
+    double own[3][2];
+    if (!profile || !colorants(profile.get(), own))
+        return false;
+    // BT.2020's corners as a profile of it states them, moved outward from its middle by a hundredth, so that its
+    // own profiles, rounded in their tags, stay inside.
+    static const std::optional<std::array<std::array<double, 2>, 3>> bt2020 =
+        []() -> std::optional<std::array<std::array<double, 2>, 3>> {
+        const cmsCIExyY white{0.3127, 0.3290, 1.0};
+        const cmsCIExyYTRIPLE primaries{{0.708, 0.292, 1.0}, {0.170, 0.797, 1.0}, {0.131, 0.046, 1.0}};
+        cmsToneCurve* linear = cmsBuildGamma(nullptr, 1.0);
+        cmsToneCurve* curves[3] = {linear, linear, linear};
+        const Profile made(cmsCreateRGBProfile(&white, &primaries, curves));
+        cmsFreeToneCurve(linear);
+        double xy[3][2];
+        if (!made || !colorants(made.get(), xy))
+            return std::nullopt;
+        const double cx = (xy[0][0] + xy[1][0] + xy[2][0]) / 3, cy = (xy[0][1] + xy[1][1] + xy[2][1]) / 3;
+        std::array<std::array<double, 2>, 3> out{};
+        for (int i = 0; i < 3; ++i)
+            out[size_t(i)] = {cx + (xy[i][0] - cx) * 1.01, cy + (xy[i][1] - cy) * 1.01};
+        return out;
+    }();
+    if (!bt2020)
+        return false;
+    const auto& corners = *bt2020;
+    for (const auto& p : own)
+        for (size_t i = 0; i < 3; ++i) {
+            const auto& a = corners[i];
+            const auto& b = corners[(i + 1) % 3];
+            // Counter-clockwise corners: a point right of an edge is outside.
+            if ((b[0] - a[0]) * (p[1] - a[1]) - (b[1] - a[1]) * (p[0] - a[0]) < 0)
+                return true;
+        }
+    return false;
 }
 
 void quietTiff() {

@@ -5,6 +5,7 @@
 // whatever can't be turned exactly is said (unheld()) and the file stays.
 
 #include <QByteArray>
+#include <QColorSpace>
 #include <QImage>
 #include <QString>
 
@@ -30,6 +31,10 @@ QImage managed(QImage image, const QByteArray& bytes);
 // Why the picture decoded from these bytes does not show the file's colours exactly, in words for the user ("its
 // CMYK colours come without a colour profile"); empty when it does.
 QString unheld(const QByteArray& bytes);
+
+// Whether the colour space reaches past the primaries of BT.2020, the widest a screen is made for (ROMM and ProPhoto
+// do): at 8 bits a channel, one level of it is a visible step. False when it can't be told (no matrix profile).
+bool veryWide(const QColorSpace& space);
 
 // Keeps libtiff's complaints, which every reader of TIFF in the process shares (the toolkit's among them), off the
 // error output: its own printer writes a complaint in pieces, which cut into the lines other threads write, and

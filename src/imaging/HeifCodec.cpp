@@ -55,6 +55,22 @@ Handle primaryHandle(const Context& ctx, const QByteArray& bytes) {
     return Handle(raw);
 }
 
+// The main picture of a file held in `bytes` with the context it lives in, both let go of together (the picture
+// first); empty when libheif can't read the file.
+struct Primary {
+    Context ctx;
+    Handle handle;
+    explicit operator bool() const { return bool(handle); }
+    const heif_image_handle* get() const { return handle.get(); }
+};
+
+Primary primaryOf(const QByteArray& bytes) {
+    initOnce();
+    Primary primary{Context(heif_context_alloc()), Handle()};
+    primary.handle = primaryHandle(primary.ctx, bytes);
+    return primary;
+}
+
 // The colour space the file's pixels are in: its ICC profile, or what its colour parameters name (primaries of
 // sRGB, Display P3 or BT.2020 with the sRGB, linear or a gamma transfer). `unheld` says why none describes them
 // exactly when that is so (an HDR transfer, other primaries, a profile the toolkit can't read); no description at
@@ -186,9 +202,7 @@ bool recognizes(const QByteArray& bytes) {
 }
 
 QImage decode(const QByteArray& bytes, bool deep) {
-    initOnce();
-    Context ctx(heif_context_alloc());
-    const Handle handle = primaryHandle(ctx, bytes);
+    const Primary handle = primaryOf(bytes);
     if (!handle)
         return {};
     const int w = heif_image_handle_get_width(handle.get());
@@ -247,30 +261,22 @@ QImage decode(const QByteArray& bytes, bool deep) {
 }
 
 bool isDeep(const QByteArray& bytes) {
-    initOnce();
-    Context ctx(heif_context_alloc());
-    const Handle handle = primaryHandle(ctx, bytes);
+    const Primary handle = primaryOf(bytes);
     return handle && deeper(handle.get());
 }
 
 QByteArray iccProfile(const QByteArray& bytes) {
-    initOnce();
-    Context ctx(heif_context_alloc());
-    const Handle handle = primaryHandle(ctx, bytes);
+    const Primary handle = primaryOf(bytes);
     return handle ? profileOf(handle.get()) : QByteArray();
 }
 
 bool isGrey(const QByteArray& bytes) {
-    initOnce();
-    Context ctx(heif_context_alloc());
-    const Handle handle = primaryHandle(ctx, bytes);
+    const Primary handle = primaryOf(bytes);
     return handle && storesGrey(handle.get());
 }
 
 QSize size(const QByteArray& bytes) {
-    initOnce();
-    Context ctx(heif_context_alloc());
-    const Handle handle = primaryHandle(ctx, bytes);
+    const Primary handle = primaryOf(bytes);
     if (!handle)
         return {};
     const int w = heif_image_handle_get_width(handle.get());
@@ -279,9 +285,7 @@ QSize size(const QByteArray& bytes) {
 }
 
 QString colourUnheld(const QByteArray& bytes) {
-    initOnce();
-    Context ctx(heif_context_alloc());
-    const Handle handle = primaryHandle(ctx, bytes);
+    const Primary handle = primaryOf(bytes);
     return handle ? coloursOf(handle.get()).unheld : QString();
 }
 
@@ -305,7 +309,11 @@ QByteArray encode(const QImage& source, double quality) {
     if (source.isNull())
         return {};
     const bool alpha = source.hasAlphaChannel();
-    const QImage pixels = source.convertToFormat(alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
+    // A deeper picture is written at 10 bits a channel, as phones write theirs.
+    const bool deep = ImageCodec::isDeep(source);
+    const QImage pixels = source.convertToFormat(deep    ? (alpha ? QImage::Format_RGBA64 : QImage::Format_RGBX64)
+                                                 : alpha ? QImage::Format_RGBA8888
+                                                         : QImage::Format_RGB888);
     if (pixels.isNull())
         return {};
     Context ctx(heif_context_alloc());
@@ -317,22 +325,38 @@ QByteArray encode(const QImage& source, double quality) {
     Encoder encoder(rawEncoder);
     heif_encoder_set_lossy_quality(encoder.get(), std::clamp(int(quality * 100.0 + 0.5), 0, 100));
 
+    const heif_chroma chroma = deep ? (alpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE)
+                                    : (alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
     heif_image* rawImage = nullptr;
-    if (heif_image_create(pixels.width(), pixels.height(), heif_colorspace_RGB,
-                          alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, &rawImage)
-            .code != heif_error_Ok)
+    if (heif_image_create(pixels.width(), pixels.height(), heif_colorspace_RGB, chroma, &rawImage).code !=
+        heif_error_Ok)
         return {};
     Image image(rawImage);
-    if (heif_image_add_plane(image.get(), heif_channel_interleaved, pixels.width(), pixels.height(), 8).code !=
-        heif_error_Ok)
+    if (heif_image_add_plane(image.get(), heif_channel_interleaved, pixels.width(), pixels.height(), deep ? 10 : 8)
+            .code != heif_error_Ok)
         return {};
     int stride = 0;
     uint8_t* plane = heif_image_get_plane(image.get(), heif_channel_interleaved, &stride);
     if (!plane)
         return {};
-    const size_t rowBytes = size_t(pixels.width()) * (alpha ? 4 : 3);
-    for (int y = 0; y < pixels.height(); ++y)
-        std::memcpy(plane + size_t(y) * size_t(stride), pixels.constScanLine(y), rowBytes);
+    const int channels = alpha ? 4 : 3;
+    for (int y = 0; y < pixels.height(); ++y) {
+        uint8_t* out = plane + size_t(y) * size_t(stride);
+        if (!deep) {
+            std::memcpy(out, pixels.constScanLine(y), size_t(pixels.width()) * size_t(channels));
+            continue;
+        }
+        // Little-endian words of 10 bits, rounded from the 16.
+        const auto* in = reinterpret_cast<const QRgba64*>(pixels.constScanLine(y));
+        for (int x = 0; x < pixels.width(); ++x) {
+            const quint16 values[4] = {in[x].red(), in[x].green(), in[x].blue(), in[x].alpha()};
+            for (int c = 0; c < channels; ++c) {
+                const quint32 v = (quint32(values[c]) * 1023u + 32767u) / 65535u;
+                const size_t at = (size_t(x) * size_t(channels) + size_t(c)) * 2;
+                out[at] = uint8_t(v & 0xff), out[at + 1] = uint8_t(v >> 8);
+            }
+        }
+    }
 
     // Pixels in another colour space than sRGB carry its profile.
     const QColorSpace space = source.colorSpace();

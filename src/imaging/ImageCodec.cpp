@@ -221,9 +221,10 @@ bool openReader(QImageReader& reader, const QByteArray& bytes) {
 }
 
 // A PNG as libpng reads it, upright by its EXIF orientation.
-QImage decodePng(const QByteArray& bytes, PngReader::Failure* failure = nullptr, Depth depth = Depth::eight) {
+QImage decodePng(const QByteArray& bytes, PngReader::Failure* failure = nullptr, Depth depth = Depth::eight,
+                 Alpha alpha = Alpha::premultiplied) {
     QImage image = ColourManage::managed(PngReader::decode(bytes, failure, depth == Depth::kept), bytes);
-    return image.isNull() ? image : normalized(upright(std::move(image), ExifOrientation::of(bytes)), depth);
+    return image.isNull() ? image : normalized(upright(std::move(image), ExifOrientation::of(bytes)), depth, alpha);
 }
 
 quint32 bigEndian32(const unsigned char* p) {
@@ -324,19 +325,6 @@ bool recognizes(const QByteArray& head) {
     return readsHandledFormat(reader);
 }
 
-bool isDeep(const QImage& image) {
-    switch (image.format()) {
-    case QImage::Format_Grayscale16:
-    case QImage::Format_BGR30:
-    case QImage::Format_A2BGR30_Premultiplied:
-    case QImage::Format_RGB30:
-    case QImage::Format_A2RGB30_Premultiplied:
-        return true;
-    default:
-        return image.depth() > 32;
-    }
-}
-
 bool storesDeep(const QByteArray& bytes) {
     if (PngReader::recognizes(bytes))
         return bytes.size() > 24 && quint8(bytes[24]) > 8; // the IHDR's bit depth
@@ -346,13 +334,18 @@ bool storesDeep(const QByteArray& bytes) {
     return layout.valid && layout.bits > 8;
 }
 
-QImage normalized(QImage image, Depth depth) {
+QImage normalized(QImage image, Depth depth, Alpha kept) {
     if (image.isNull())
         return {};
     const bool alpha = image.hasAlphaChannel();
-    QImage::Format want = alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+    const QImage::Format own = image.format();
+    const bool straight = kept == Alpha::asStored && own != QImage::Format_ARGB32_Premultiplied &&
+                          own != QImage::Format_RGBA8888_Premultiplied && own != QImage::Format_RGBA64_Premultiplied &&
+                          own != QImage::Format_A2BGR30_Premultiplied && own != QImage::Format_A2RGB30_Premultiplied;
+    QImage::Format want =
+        alpha ? (straight ? QImage::Format_ARGB32 : QImage::Format_ARGB32_Premultiplied) : QImage::Format_RGB32;
     if (depth == Depth::kept && isDeep(image))
-        want = alpha ? QImage::Format_RGBA64_Premultiplied : QImage::Format_RGBX64;
+        want = alpha ? (straight ? QImage::Format_RGBA64 : QImage::Format_RGBA64_Premultiplied) : QImage::Format_RGBX64;
     if (want == QImage::Format_RGBA64_Premultiplied && image.format() == QImage::Format_RGBA64) {
         // In place, pixel by pixel: the toolkit's own conversion of these takes the alpha for a colour as well and
         // premultiplies it by itself.
@@ -421,11 +414,11 @@ QImage upright(QImage image, int orientation) {
     }
 }
 
-QImage decode(const QByteArray& bytes, Depth depth) {
+QImage decode(const QByteArray& bytes, Depth depth, Alpha alpha) {
     if (PngReader::recognizes(bytes))
-        return decodePng(bytes, nullptr, depth);
+        return decodePng(bytes, nullptr, depth, alpha);
     if (HeifCodec::recognizes(bytes))
-        return normalized(ColourManage::managed(HeifCodec::decode(bytes, depth == Depth::kept), bytes), depth);
+        return normalized(ColourManage::managed(HeifCodec::decode(bytes, depth == Depth::kept), bytes), depth, alpha);
     QBuffer buffer(const_cast<QByteArray*>(&bytes));
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
@@ -434,16 +427,17 @@ QImage decode(const QByteArray& bytes, Depth depth) {
     QImage image = ColourManage::decode(bytes, depth == Depth::kept);
     if (image.isNull() && (ColourManage::readsItself(bytes) || !reader.read(&image) || image.isNull()))
         return {};
-    return normalized(upright(ColourManage::managed(std::move(image), bytes), ExifOrientation::of(bytes)), depth);
+    return normalized(upright(ColourManage::managed(std::move(image), bytes), ExifOrientation::of(bytes)), depth,
+                      alpha);
 }
 
-QImage decodeAs(const QByteArray& bytes, ImageFormat format, Refusal* why, Depth depth) {
+QImage decodeAs(const QByteArray& bytes, ImageFormat format, Refusal* why, Depth depth, Alpha alpha) {
     Refusal ignored;
     Refusal& refusal = why ? *why : ignored;
     refusal = Refusal::unreadable;
     if (format == ImageFormat::png) {
         PngReader::Failure failure = PngReader::Failure::broken;
-        const QImage image = decodePng(bytes, &failure, depth);
+        const QImage image = decodePng(bytes, &failure, depth, alpha);
         if (image.isNull() && failure == PngReader::Failure::tooLarge)
             refusal = Refusal::tooLarge;
         return image;
@@ -461,7 +455,7 @@ QImage decodeAs(const QByteArray& bytes, ImageFormat format, Refusal* why, Depth
             return {};
         }
         const QImage image =
-            normalized(ColourManage::managed(HeifCodec::decode(bytes, depth == Depth::kept), bytes), depth);
+            normalized(ColourManage::managed(HeifCodec::decode(bytes, depth == Depth::kept), bytes), depth, alpha);
         if (image.isNull() && size.isValid() && qint64(size.width()) * size.height() * 8 > budgetBytes())
             refusal = Refusal::tooLarge;
         return image;
@@ -492,7 +486,8 @@ QImage decodeAs(const QByteArray& bytes, ImageFormat format, Refusal* why, Depth
             refusal = Refusal::tooLarge;
         return {};
     }
-    image = normalized(upright(ColourManage::managed(std::move(image), bytes), ExifOrientation::of(bytes)), depth);
+    image =
+        normalized(upright(ColourManage::managed(std::move(image), bytes), ExifOrientation::of(bytes)), depth, alpha);
     if (image.isNull())
         refusal = Refusal::tooLarge;
     return image;

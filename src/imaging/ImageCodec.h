@@ -40,12 +40,18 @@ qint64 budgetBytes();
 // PNG or TIFF), in the 64-bit formats.
 enum class Depth { eight, kept };
 
+// How see-through pixels come out: premultiplied, as painting wants them, or as the file stores them (straight
+// where it stores straight alpha, as nearly all do). A picture that goes on into another file keeps them as
+// stored: at 8 bits premultiplying drops levels of a half-clear colour, which in a very wide colour space is a
+// visible change.
+enum class Alpha { premultiplied, asStored };
+
 // Decodes the first picture of a file by its content (not its name) and turns it upright by its EXIF
 // orientation. HEIC/HEIF files come out upright from their own rotation boxes and are not turned again.
 // Null when the bytes are not a complete picture. The result is RGB32, or ARGB32_Premultiplied with alpha;
 // with Depth::kept a deeper picture is RGBX64, or RGBA64_Premultiplied with alpha. The file's colour profile
-// is the picture's colour space.
-QImage decode(const QByteArray& bytes, Depth depth = Depth::eight);
+// is the picture's colour space. With Alpha::asStored, ARGB32 or RGBA64 where the file's alpha is straight.
+QImage decode(const QByteArray& bytes, Depth depth = Depth::eight, Alpha alpha = Alpha::premultiplied);
 
 // Why decodeAs() gave nothing: a broken file or one of another format; a picture over the decoding budget or
 // whose memory ran out; no decoder for the format on this machine (HeifCodec::unavailable() says why).
@@ -53,7 +59,8 @@ enum class Refusal { unreadable, tooLarge, noCodec };
 
 // Like decode(), but only with the reader of the format the file claims to be (never one chosen by content, so a
 // file named .png that holds something else is refused). On failure *why says what stopped it.
-QImage decodeAs(const QByteArray& bytes, ImageFormat format, Refusal* why = nullptr, Depth depth = Depth::eight);
+QImage decodeAs(const QByteArray& bytes, ImageFormat format, Refusal* why = nullptr, Depth depth = Depth::eight,
+                Alpha alpha = Alpha::premultiplied);
 
 // Like decode(), but at most maxPixels on the longer side (never enlarged); JPEG is decoded scaled down and a
 // PNG reduced row by row, so neither is held at full size.
@@ -81,9 +88,10 @@ QImage withDescriptionOf(QImage image, const QImage& from);
 QImage upright(QImage image, int orientation);
 
 // Pixels in the formats loading hands out: ARGB32_Premultiplied when there is alpha, else RGB32 (with
-// Depth::kept, a picture of more than 8 bits a channel RGBA64_Premultiplied or RGBX64). A picture handed over as
-// the only holder of its pixels is converted in place, without a second copy.
-QImage normalized(QImage image, Depth depth = Depth::eight);
+// Depth::kept, a picture of more than 8 bits a channel RGBA64_Premultiplied or RGBX64); with Alpha::asStored, a
+// picture with straight alpha ARGB32 or RGBA64 instead. A picture handed over as the only holder of its pixels is
+// converted in place, without a second copy.
+QImage normalized(QImage image, Depth depth = Depth::eight, Alpha alpha = Alpha::premultiplied);
 
 // Whether the picture has more than 8 bits a channel.
 bool isDeep(const QImage& image);

@@ -23,6 +23,7 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <cstring>
 #include <functional>
 #include <mutex>
 #include <utility>
@@ -133,7 +134,7 @@ Loaded loadCounting(const QUrl& url, ImageCodec::Depth depth = ImageCodec::Depth
     }
     QByteArray bytes;
     if (!path.isEmpty() && ImageCodec::readFile(path, &bytes))
-        loaded.image = ImageCodec::decode(bytes, depth);
+        loaded.image = ImageCodec::decode(bytes, depth, ImageCodec::Alpha::asStored);
     if (loaded.image.isNull())
         fail(path.isEmpty() ? QStringLiteral("Can't read ") + fileName(url.path()) : cantRead(path));
     loaded.pictures = ImageCodec::frameCount(bytes);
@@ -178,15 +179,17 @@ public:
 // The one way a source leaves for the Trash after a new picture is made of it. A new picture made of a file of
 // several pages or frames holds the first of them alone, and one made of a raw's preview or of colours that could
 // not be turned exactly shows less than the file: the source stays where it is then, and the note says why.
-Replaced placeUnlessPaged(const QUrl& source, const QUrl& written, const Loaded& loaded, const QString& done) {
+Replaced placeUnlessPaged(const QUrl& source, const QUrl& written, const Loaded& loaded, const QString& done,
+                          const QString& keptForTheFile = {}) {
     const QString name = fileName(localPath(source));
     if (loaded.pictures > 1)
         return Replaced{written, QStringLiteral("only %1 1 of %2 was %3, so %4 was kept")
                                      .arg(loaded.frames ? QStringLiteral("frame") : QStringLiteral("page"))
                                      .arg(loaded.pictures)
                                      .arg(done, name)};
-    if (!loaded.kept.isEmpty())
-        return Replaced{written, QStringLiteral("kept %1: %2").arg(name, loaded.kept)};
+    if (!loaded.kept.isEmpty() || !keptForTheFile.isEmpty())
+        return Replaced{written,
+                        QStringLiteral("kept %1: %2").arg(name, loaded.kept.isEmpty() ? keptForTheFile : loaded.kept)};
     return replace(source, written);
 }
 
@@ -206,16 +209,59 @@ bool hasTransparency(const QImage& image) {
     return false;
 }
 
+// Whether some pixel is neither clear nor opaque: the colours premultiplying at 8 bits rounds.
+bool hasPartialTransparency(const QImage& image) {
+    if (!image.hasAlphaChannel())
+        return false;
+    for (int y = 0; y < image.height(); ++y) {
+        const QImage line = image.copy(0, y, image.width(), 1).convertToFormat(QImage::Format_ARGB32);
+        const auto* pixels = reinterpret_cast<const QRgb*>(line.constScanLine(0));
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(pixels[x]) != 0 && qAlpha(pixels[x]) != 255)
+                return true;
+    }
+    return false;
+}
+
+// Whether some colour of the picture lies outside sRGB: turned into sRGB and back, a strip of rows at a time, it
+// comes back more than a rounding away.
+bool reachesPastSrgb(const QImage& image) {
+    const QColorSpace space = image.colorSpace();
+    const int strip = int(std::clamp<qint64>((qint64(4) << 20) / std::max<qint64>(1, qint64(image.width()) * 4), 1,
+                                             4096));
+    for (int y = 0; y < image.height(); y += strip) {
+        const int rows = std::min(strip, image.height() - y);
+        const QImage own = image.copy(0, y, image.width(), rows).convertToFormat(QImage::Format_ARGB32);
+        const QImage back = own.convertedToColorSpace(QColorSpace::SRgb).convertedToColorSpace(space).convertToFormat(
+            QImage::Format_ARGB32);
+        if (back.size() != own.size())
+            return true;
+        for (int row = 0; row < rows; ++row) {
+            const auto* a = reinterpret_cast<const QRgb*>(own.constScanLine(row));
+            const auto* b = reinterpret_cast<const QRgb*>(back.constScanLine(row));
+            for (int x = 0; x < own.width(); ++x)
+                if (qAlpha(a[x]) >= 32 &&
+                    std::max({std::abs(qRed(a[x]) - qRed(b[x])), std::abs(qGreen(a[x]) - qGreen(b[x])),
+                              std::abs(qBlue(a[x]) - qBlue(b[x]))}) > 3)
+                    return true;
+        }
+    }
+    return false;
+}
+
 // The picture as a one-page PDF. Its pixels are drawn as sRGB, so a picture in another colour space is
-// turned into sRGB first, in place.
-QUrl writePdf(QImage& image, const QString& source) {
+// turned into sRGB first, in place; `kept` says why the source must stay when that lost colours.
+QUrl writePdf(QImage& image, const QString& source, QString* kept) {
     NewFiles::Pending pending(NewFiles::numbered(folderOf(source), NewFiles::baseName(source), QStringLiteral("pdf")));
     QFile file;
     if (!pending.ok() || !file.open(pending.fd(), QIODevice::WriteOnly, QFileDevice::DontCloseHandle))
         fail(QStringLiteral("Can't write PDF"));
     const QColorSpace space = image.colorSpace();
-    if (space.isValid() && space != QColorSpace(QColorSpace::SRgb))
+    if (space.isValid() && space != QColorSpace(QColorSpace::SRgb)) {
+        if (reachesPastSrgb(image))
+            *kept = QStringLiteral("its colours reach past sRGB, which is all a PDF made here holds");
         image.convertToColorSpace(QColorSpace::SRgb);
+    }
     bool drawn = false;
     {
         // One point per pixel, so the page is the picture's size and the picture is stored unscaled.
@@ -242,24 +288,63 @@ QUrl writePdf(QImage& image, const QString& source) {
     return QUrl::fromLocalFile(path);
 }
 
-// A digest of the pixels as premultiplied ARGB (16 bits a channel for a deeper picture), taken a strip of rows
-// at a time: a picture near the memory budget is never held twice over for its check.
-QByteArray pixelDigest(const QImage& image) {
+// Whether the picture holds see-through colours as they are (not premultiplied): what its file gets.
+bool straightAlpha(const QImage& image) {
+    return image.format() == QImage::Format_ARGB32 || image.format() == QImage::Format_RGBA64;
+}
+
+// The picture in `format`. The toolkit's own conversion from straight to premultiplied 16-bit pixels takes the
+// alpha for a colour as well; that one is done pixel by pixel.
+QImage converted(const QImage& image, QImage::Format format) {
+    if (format == QImage::Format_RGBA64_Premultiplied && image.format() == QImage::Format_RGBA64)
+        return ImageCodec::normalized(image, ImageCodec::Depth::kept);
+    return image.format() == format ? image : image.convertToFormat(format);
+}
+
+QImage premultiplied(const QImage& image) {
+    return converted(image, ImageCodec::isDeep(image) ? QImage::Format_RGBA64_Premultiplied
+                                                      : QImage::Format_ARGB32_Premultiplied);
+}
+
+// A digest of the pixels as ARGB (16 bits a channel for a deeper picture), premultiplied or straight as `straight`
+// says, taken a strip of rows at a time: a picture near the memory budget is never held twice over for its check.
+// Straight, the colour of a wholly clear pixel is nothing anyone sees, and counts as black.
+QByteArray pixelDigest(const QImage& image, bool straight) {
     QCryptographicHash hash(QCryptographicHash::Md5);
     const int width = image.width();
     const bool deep = ImageCodec::isDeep(image);
-    const QImage::Format format = deep ? QImage::Format_RGBA64_Premultiplied : QImage::Format_ARGB32_Premultiplied;
+    const QImage::Format format = deep ? (straight ? QImage::Format_RGBA64 : QImage::Format_RGBA64_Premultiplied)
+                                       : (straight ? QImage::Format_ARGB32 : QImage::Format_ARGB32_Premultiplied);
     const qsizetype rowBytes = qsizetype(width) * (deep ? 8 : 4);
     const int strip = int(std::clamp<qint64>((qint64(4) << 20) / std::max<qint64>(1, rowBytes), 1, 4096));
+    QByteArray line(straight ? rowBytes : 0, Qt::Uninitialized);
     for (int y = 0; y < image.height(); y += strip) {
         const int rows = std::min(strip, image.height() - y);
         const bool direct = image.format() == format;
-        const QImage part = direct ? image : image.copy(0, y, width, rows).convertToFormat(format);
+        const QImage part = direct ? image : converted(image.copy(0, y, width, rows), format);
         const int from = direct ? y : 0;
         if (part.isNull())
             return {};
-        for (int row = 0; row < rows; ++row)
-            hash.addData(QByteArrayView(reinterpret_cast<const char*>(part.constScanLine(from + row)), rowBytes));
+        for (int row = 0; row < rows; ++row) {
+            const auto* pixels = reinterpret_cast<const char*>(part.constScanLine(from + row));
+            if (!straight) {
+                hash.addData(QByteArrayView(pixels, rowBytes));
+                continue;
+            }
+            std::memcpy(line.data(), pixels, size_t(rowBytes));
+            for (int x = 0; x < width; ++x) {
+                if (deep) {
+                    auto* p = reinterpret_cast<QRgba64*>(line.data()) + x;
+                    if (p->alpha() == 0)
+                        *p = QRgba64::fromRgba64(0);
+                } else {
+                    auto* p = reinterpret_cast<QRgb*>(line.data()) + x;
+                    if (qAlpha(*p) == 0)
+                        *p = 0;
+                }
+            }
+            hash.addData(line);
+        }
     }
     hash.addData(QByteArray::number(width) + 'x' + QByteArray::number(image.height()) + (deep ? "/16" : "/8"));
     return hash.result();
@@ -288,16 +373,9 @@ bool sameLook(const QColorSpace& a, const QColorSpace& b) {
     return true;
 }
 
-// The formats that hold 16 bits a channel.
+// The formats written with more than 8 bits a channel for a deeper picture: PNG and TIFF at 16, HEIC at 10.
 bool holdsDeep(ImageFormat format) {
-    return format == ImageFormat::png || format == ImageFormat::tiff;
-}
-
-// A file remade in its own format that this program writes at 8 bits a channel (a 10-bit HEIC) stays beside
-// the new one.
-void keepDeeperThanItsFormat(Loaded& loaded, bool deep, ImageFormat format) {
-    if (deep && !holdsDeep(format) && loaded.kept.isEmpty())
-        loaded.kept = QStringLiteral("it has more than 8 bits a channel, which the new file can't hold");
+    return format == ImageFormat::png || format == ImageFormat::tiff || format == ImageFormat::heic;
 }
 
 // What the source file shows, as decoded with its colour description: what the new file must show too, judged
@@ -313,19 +391,21 @@ struct Expected {
     QSize size;
     QColorSpace space;
     bool deep = false;
-    QByteArray digest; // empty for a lossy format
+    bool straight = false; // the digest is of straight alpha
+    QByteArray digest;     // empty for a lossy format
 };
 
 // Whether the encoded bytes read back as the picture. What we write takes the original's place, so a codec that
 // garbles it, drops its profile or its depth must not pass for a success.
 bool readsBack(const QByteArray& bytes, ImageFormat format, const Expected& expected) {
-    const QImage back = ImageCodec::decodeAs(bytes, format, nullptr,
-                                             expected.deep ? ImageCodec::Depth::kept : ImageCodec::Depth::eight);
+    const QImage back =
+        ImageCodec::decodeAs(bytes, format, nullptr, expected.deep ? ImageCodec::Depth::kept : ImageCodec::Depth::eight,
+                             ImageCodec::Alpha::asStored);
     if (back.isNull() || back.size() != expected.size || !sameLook(back.colorSpace(), expected.space))
         return false;
     if (expected.deep && !ImageCodec::isDeep(back))
         return false;
-    return expected.digest.isEmpty() || pixelDigest(back) == expected.digest;
+    return expected.digest.isEmpty() || pixelDigest(back, expected.straight) == expected.digest;
 }
 
 // A picture in a colour space of its own laid over white as a screen shows it: each see-through pixel is turned
@@ -382,35 +462,51 @@ QImage flattened(QImage image) {
         return image.format() == QImage::Format_RGB32 ? image : std::move(image).convertToFormat(QImage::Format_RGB32);
     if (image.colorSpace().isValid() && image.colorSpace() != QColorSpace(QColorSpace::SRgb))
         return overWhiteAsShown(image);
-    if (image.format() != QImage::Format_ARGB32_Premultiplied || !image.isDetached())
+    const bool straight = image.format() == QImage::Format_ARGB32;
+    if ((!straight && image.format() != QImage::Format_ARGB32_Premultiplied) || !image.isDetached())
         return flatten(image);
     for (int y = 0; y < image.height(); ++y) {
         auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
         for (int x = 0; x < image.width(); ++x) {
-            // Over opaque white: the colour plus the white the alpha leaves showing.
+            // Over opaque white: the colour as much as it covers, plus the white the alpha leaves showing.
             const QRgb p = row[x];
-            const int show = 255 - qAlpha(p);
-            row[x] =
-                qRgb(std::min(255, qRed(p) + show), std::min(255, qGreen(p) + show), std::min(255, qBlue(p) + show));
+            const int a = qAlpha(p), show = 255 - a;
+            const auto over = [&](int c) { return std::min(255, (straight ? (c * a + 127) / 255 : c) + show); };
+            row[x] = qRgb(over(qRed(p)), over(qGreen(p)), over(qBlue(p)));
         }
     }
     image.reinterpretAsFormat(QImage::Format_RGB32);
     return image;
 }
 
+// A new file, and why its source must stay beside it even so.
+struct Written {
+    QString path;
+    QString kept;
+};
+
 // Encodes and writes a picture as the first free name of the sequence. The picture is let go of once encoded,
 // so the read-back holds the only full copy when the caller handed over its own. The file has no name until it
 // is whole and has read back: an end meanwhile leaves nothing behind.
-QString writeNew(QImage image, ImageFormat format, double quality, const NewFiles::Candidates& names,
+
+Written writeNew(QImage image, ImageFormat format, double quality, const NewFiles::Candidates& names,
                  const Source* source = nullptr) {
     NewFiles::Pending pending(names);
     if (!pending.ok())
         fail(NewFiles::cantWrite(NewFiles::firstFree(names), pending.lastError()));
     const bool deep = ImageCodec::isDeep(image) || (source && source->deep);
-    Expected expected{image.size(), source ? source->space : image.colorSpace(), deep && holdsDeep(format), {}};
+    Expected expected{
+        image.size(), source ? source->space : image.colorSpace(), deep && holdsDeep(format), straightAlpha(image), {}};
     const bool exact = format == ImageFormat::png || format == ImageFormat::tiff;
     if (exact)
-        expected.digest = pixelDigest(image);
+        expected.digest = pixelDigest(image, expected.straight);
+    // A lossy file of 8 bits a channel moves each by a level or more: in a colour space wider than any screen's, a
+    // level is a visible step, and the file can't be shown to look as the picture does. A deep HEIC has 10.
+    const bool eightBitLossy = !exact && !(expected.deep && format == ImageFormat::heic);
+    const QString tooWide =
+        eightBitLossy && ColourManage::veryWide(expected.space)
+            ? QStringLiteral("its colour space is too wide for a %1 to show it exactly").arg(format.title())
+            : QString();
     QByteArray bytes = exact && expected.digest.isEmpty() ? QByteArray() : ImageCodec::encode(image, format, quality);
     image = QImage();
     QString failed;
@@ -419,7 +515,7 @@ QString writeNew(QImage image, ImageFormat format, double quality, const NewFile
     const QString path = whole ? pending.place(&failed) : QString();
     if (path.isEmpty())
         fail(NewFiles::cantWrite(failed.isEmpty() ? NewFiles::firstFree(names) : failed, pending.lastError()));
-    return path;
+    return Written{path, tooWide};
 }
 
 } // namespace
@@ -439,32 +535,37 @@ QImage load(const QUrl& url) {
 
 namespace {
 
-QUrl writeBesideAs(QImage image, const QUrl& source, ImageFormat format, double quality, const Source* shown) {
+Written writeBesideAs(QImage image, const QUrl& source, ImageFormat format, double quality, const Source* shown) {
     if (format == ImageFormat::pdf || !ImageCodec::canEncode(format))
         fail(QStringLiteral("This computer can't write ") + format.title());
     if (format == ImageFormat::jpeg)
         image = flattened(std::move(image));
     const QString path = localPath(source);
-    return QUrl::fromLocalFile(writeNew(std::move(image), format, quality,
-                                        NewFiles::numbered(folderOf(path), NewFiles::baseName(path), format.ext()),
-                                        shown));
+    return writeNew(std::move(image), format, quality,
+                    NewFiles::numbered(folderOf(path), NewFiles::baseName(path), format.ext()), shown);
+}
+
+Replaced placeUnlessPaged(const QUrl& source, const Written& written, const Loaded& loaded, const QString& done) {
+    return placeUnlessPaged(source, QUrl::fromLocalFile(written.path), loaded, done, written.kept);
 }
 
 } // namespace
 
 QUrl writeBeside(QImage image, const QUrl& source, ImageFormat format, double quality) {
-    return writeBesideAs(std::move(image), source, format, quality, nullptr);
+    return QUrl::fromLocalFile(writeBesideAs(std::move(image), source, format, quality, nullptr).path);
 }
 
 Replaced convert(const QUrl& source, ImageFormat format, double quality) {
     const AtWork atWork;
-    // PNG and TIFF hold 16 bits a channel: a deeper source keeps them there.
-    const bool deep = format == ImageFormat::png || format == ImageFormat::tiff;
-    Loaded loaded = loadCounting(source, deep ? ImageCodec::Depth::kept : ImageCodec::Depth::eight);
+    // A deeper source keeps its bits where the new file's format holds them.
+    Loaded loaded = loadCounting(source, holdsDeep(format) ? ImageCodec::Depth::kept : ImageCodec::Depth::eight);
     const Source shown{loaded.image.colorSpace(), loaded.deep};
-    const QUrl written = format == ImageFormat::pdf
-                             ? writePdf(loaded.image, localPath(source))
-                             : writeBesideAs(std::exchange(loaded.image, QImage()), source, format, quality, &shown);
+    if (format == ImageFormat::pdf) {
+        QString kept;
+        const QUrl made = writePdf(loaded.image, localPath(source), &kept);
+        return placeUnlessPaged(source, made, loaded, QStringLiteral("converted"), kept);
+    }
+    const Written written = writeBesideAs(std::exchange(loaded.image, QImage()), source, format, quality, &shown);
     return placeUnlessPaged(source, written, loaded, QStringLiteral("converted"));
 }
 
@@ -492,21 +593,24 @@ Compressed compress(const QUrl& source) {
         fail(QStringLiteral("Can't write JPEG"));
     const QString path = localPath(source);
     image = flattened(std::move(image));
-    const QString written = writeNew(
+    const Written written = writeNew(
         std::move(image), ImageFormat::jpeg, compressedQuality,
         NewFiles::numbered(folderOf(path), NewFiles::baseName(path) + QStringLiteral(" small"), QStringLiteral("jpg")));
-    result.bytesAfter = fileSize(QUrl::fromLocalFile(written));
+    result.bytesAfter = fileSize(QUrl::fromLocalFile(written.path));
     // A file already small in its own format (a WebP, a flat PNG) can grow as a JPEG: no gain, only loss.
     if (result.bytesAfter >= result.bytesBefore) {
-        QFile::remove(written);
+        QFile::remove(written.path);
         fail(keptNotSmaller);
     }
-    const Replaced placed =
-        placeUnlessPaged(source, QUrl::fromLocalFile(written), loaded, QStringLiteral("compressed"));
+    const Replaced placed = placeUnlessPaged(source, written, loaded, QStringLiteral("compressed"));
     result.url = placed.url;
     result.trashFailure = placed.trashFailure;
     return result;
 }
+
+namespace {
+QImage scaledTelling(const QImage& image, int width, int height, bool* coarse);
+} // namespace
 
 Replaced resize(const QUrl& source, int width, int height) {
     const AtWork atWork;
@@ -515,14 +619,20 @@ Replaced resize(const QUrl& source, int width, int height) {
         fail(QStringLiteral("Resize works on images, not PDFs"));
     if (width <= 0 || height <= 0)
         fail(QStringLiteral("Too small"));
-    const bool deep = *format == ImageFormat::png || *format == ImageFormat::tiff;
-    Loaded loaded = loadCounting(source, deep ? ImageCodec::Depth::kept : ImageCodec::Depth::eight);
+    Loaded loaded = loadCounting(source, holdsDeep(*format) ? ImageCodec::Depth::kept : ImageCodec::Depth::eight);
     if (loaded.image.width() == width && loaded.image.height() == height)
         fail(QStringLiteral("Already %1 × %2").arg(width).arg(height));
     const Source shown{loaded.image.colorSpace(), loaded.deep};
-    keepDeeperThanItsFormat(loaded, shown.deep, *format);
-    QImage resized = scaled(std::exchange(loaded.image, QImage()), width, height);
-    const QUrl written = writeBesideAs(std::move(resized), source, *format, resizeQuality, &shown);
+    // Half-clear colours of a picture too large to blend at 16 bits lose levels at 8, which a colour space wider
+    // than sRGB shows.
+    const QColorSpace space = loaded.image.colorSpace();
+    const bool wider = space.isValid() && !sameLook(space, QColorSpace(QColorSpace::SRgb));
+    const bool seeThrough = wider && hasPartialTransparency(loaded.image);
+    bool coarse = false;
+    QImage resized = scaledTelling(std::exchange(loaded.image, QImage()), width, height, &coarse);
+    Written written = writeBesideAs(std::move(resized), source, *format, resizeQuality, &shown);
+    if (coarse && seeThrough && written.kept.isEmpty())
+        written.kept = QStringLiteral("it is too large to resize its half-clear colours without losing levels");
     return placeUnlessPaged(source, written, loaded, QStringLiteral("resized"));
 }
 
@@ -536,15 +646,35 @@ Resized resize(const QUrl& source, int maxWidth) {
     return Resized{placed.url, maxWidth, h, placed.trashFailure};
 }
 
-QImage scaled(const QImage& image, int width, int height) {
+namespace {
+
+// scaled(), and whether it had to premultiply straight 8-bit colours at 8 bits (the deeper copy would not fit).
+QImage scaledTelling(const QImage& image, int width, int height, bool* coarse) {
     if (image.isNull() || width <= 0 || height <= 0 || !ImageCodec::fitsBudget(QSize(width, height)))
         fail(QStringLiteral("Can't resize"));
-    const QImage result = image.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-                              .convertToFormat(ImageCodec::isDeep(image) ? QImage::Format_RGBA64_Premultiplied
-                                                                         : QImage::Format_ARGB32_Premultiplied);
+    const bool deep = ImageCodec::isDeep(image);
+    // Straight see-through colours are blended at 16 bits and come back straight: premultiplied at 8, a half-clear
+    // colour loses levels that a wide colour space shows. Where the deeper copy would not fit, at 8 as painting does.
+    const auto fits = [](QSize size) { return qint64(size.width()) * size.height() * 8 <= ImageCodec::budgetBytes(); };
+    const bool straight = straightAlpha(image) && (deep || (fits(image.size()) && fits(QSize(width, height))));
+    if (coarse)
+        *coarse = straightAlpha(image) && !straight;
+    const QImage working = !straight ? image
+                           : deep    ? premultiplied(image)
+                                     : image.convertToFormat(QImage::Format_RGBA64_Premultiplied);
+    const QImage result = working.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                              .convertToFormat(straight ? (deep ? QImage::Format_RGBA64 : QImage::Format_ARGB32)
+                                                        : (deep ? QImage::Format_RGBA64_Premultiplied
+                                                                : QImage::Format_ARGB32_Premultiplied));
     if (result.isNull() || result.width() != width || result.height() != height)
         fail(QStringLiteral("Can't resize"));
     return result;
+}
+
+} // namespace
+
+QImage scaled(const QImage& image, int width, int height) {
+    return scaledTelling(image, width, height, nullptr);
 }
 
 QImage flatten(const QImage& image) {
@@ -597,8 +727,7 @@ Replaced remake(const QUrl& source, const std::function<QImage(const QImage&)>& 
     Loaded loaded = loadCounting(source, ImageCodec::Depth::kept);
     const Source shown{loaded.image.colorSpace(), loaded.deep || ImageCodec::isDeep(loaded.image)};
     QImage made = make(std::exchange(loaded.image, QImage()));
-    keepDeeperThanItsFormat(loaded, shown.deep, *format);
-    const QUrl written = writeBesideAs(std::move(made), source, *format, 0.9, &shown);
+    const Written written = writeBesideAs(std::move(made), source, *format, 0.9, &shown);
     return placeUnlessPaged(source, written, loaded, done);
 }
 

@@ -242,6 +242,7 @@ enum Tag : quint16 {
     photometricTag = 262,
     samplesPerPixel = 277,
     planarConfiguration = 284,
+    extraSamplesTag = 338,
     sampleFormatTag = 339,
     subIFDs = 330,
     iccTag = 34675,
@@ -254,6 +255,7 @@ struct Directory {
     int photometric = -1, samples = 1, bits = 1;
     bool planar = false;
     int sampleFormat = 1;
+    int extraSample = -1;
     std::vector<quint64> children;
     bool dng = false;
     QByteArray icc;
@@ -287,6 +289,9 @@ Directory directory(const TiffReader& reader, quint64 ifd) {
             break;
         case sampleFormatTag:
             dir.sampleFormat = int(reader.number(e));
+            break;
+        case extraSamplesTag:
+            dir.extraSample = int(reader.number(e));
             break;
         case subIFDs:
             for (quint32 i = 0; i < std::min<quint64>(e.count, 64); ++i)
@@ -346,6 +351,7 @@ Tiff tiff(const QByteArray& bytes) {
     result.bits = first.bits;
     result.planar = first.planar;
     result.sampleFormat = first.sampleFormat;
+    result.extraSample = first.extraSample;
     result.size = first.size;
     // A raw converter puts a small preview first and the picture itself in a directory below it; so do scanners
     // and cameras that mark the first picture as reduced.

@@ -26,6 +26,7 @@ struct Tiff {
     int bits = 0;
     bool planar = false;  // each channel stored apart
     int sampleFormat = 1; // unsigned integers 1, signed 2, floating point 3
+    int extraSample = -1; // what the first extra sample is: unspecified 0, premultiplied alpha 1, straight alpha 2
     QSize size;
 };
 Tiff tiff(const QByteArray& bytes);

@@ -179,7 +179,6 @@ QImage decode(const QByteArray& bytes, Failure* failure, bool deep) {
         image.convertTo(QImage::Format_RGB32);
     } else if (image.format() == QImage::Format_RGBA8888) {
         image.convertTo(QImage::Format_ARGB32);
-        image.convertTo(QImage::Format_ARGB32_Premultiplied);
     }
     if (image.isNull()) {
         if (failure)

@@ -17,7 +17,7 @@ bool recognizes(const QByteArray& bytes);
 enum class Failure { none, broken, tooLarge };
 
 // The whole picture at 8 bits a channel, as libpng decodes it (no gamma correction; 16-bit channels rounded):
-// RGB32, or ARGB32_Premultiplied when the file has an alpha channel or a transparent colour. With `deep`, a
+// RGB32, or ARGB32 (straight) when the file has an alpha channel or a transparent colour. With `deep`, a
 // 16-bit file keeps its 16 bits, as RGBX64 or RGBA64 (straight). The file's ICC profile, sRGB or gamma chunk
 // becomes the picture's colour space, as a label only. Null when the file is broken or cut short (broken), or
 // when the picture is over the decoding budget or its memory can't be had (tooLarge).

@@ -4,6 +4,7 @@
 
 #include "PictureFiles.h"
 #include "editors/Transform.h"
+#include "imaging/ImageCodec.h"
 #include "imaging/ImageConvert.h"
 #include "platform/Trash.h"
 
@@ -26,6 +27,7 @@ using namespace PictureFiles;
 namespace {
 
 const QString profiles = QStringLiteral("/usr/share/color/icc/ghostscript/");
+const QString tooWide = QStringLiteral("its colour space is too wide for a");
 
 // Four flat blocks of 64 pixels; with `clear`, the last of them fully transparent. Deep: 16 bits a channel, with
 // low bits no 8-bit picture holds.
@@ -98,6 +100,20 @@ Shown shown(const QString& path, const QTemporaryDir& scratch) {
 
 double deltaE(const std::array<quint16, 4>& a, const std::array<quint16, 4>& b) {
     return PictureFiles::deltaE(QColor::fromRgba64(a[0], a[1], a[2]), QColor::fromRgba64(b[0], b[1], b[2]));
+}
+
+// The bits a channel of a HEIC's main picture, as libheif tells them.
+int heicBits(const QString& path) {
+    heif_context* ctx = heif_context_alloc();
+    heif_image_handle* handle = nullptr;
+    int bits = 0;
+    if (heif_context_read_from_file(ctx, QFile::encodeName(path).constData(), nullptr).code == heif_error_Ok &&
+        heif_context_get_primary_image_handle(ctx, &handle).code == heif_error_Ok) {
+        bits = heif_image_handle_get_luma_bits_per_pixel(handle);
+        heif_image_handle_release(handle);
+    }
+    heif_context_free(ctx);
+    return bits;
 }
 
 // A TIFF laid out as raw converters and some scanners write it: a first picture, and a directory below it (SubIFDs)
@@ -214,6 +230,47 @@ QByteArray profileOf(const std::array<double, 6>& xy, double gamma = 0) {
     return icc;
 }
 
+// An RGB profile of a lookup table alone, to Lab, sampled from the matrix profile given: a kind the toolkit can't
+// read, as scanners' and cameras' own profiles are.
+QByteArray lookupTableOf(const QString& matrixProfile) {
+    QFile file(matrixProfile);
+    file.open(QIODevice::ReadOnly);
+    const QByteArray matrix = file.readAll();
+    cmsHPROFILE source = cmsOpenProfileFromMem(matrix.constData(), cmsUInt32Number(matrix.size()));
+    cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
+    cmsHTRANSFORM toLab =
+        cmsCreateTransform(source, TYPE_RGB_16, lab, TYPE_Lab_16, INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_NOOPTIMIZE);
+    cmsHPROFILE profile = cmsCreateProfilePlaceholder(nullptr);
+    cmsSetProfileVersion(profile, 4.3);
+    cmsSetDeviceClass(profile, cmsSigDisplayClass);
+    cmsSetColorSpace(profile, cmsSigRgbData);
+    cmsSetPCS(profile, cmsSigLabData);
+    cmsPipeline* pipeline = cmsPipelineAlloc(nullptr, 3, 3);
+    cmsStage* table = cmsStageAllocCLut16bit(nullptr, 33, 3, 3, nullptr);
+    cmsStageSampleCLut16bit(
+        table,
+        [](const cmsUInt16Number in[], cmsUInt16Number out[], void* transform) {
+            cmsDoTransform(transform, in, out, 1);
+            return cmsInt32Number(1);
+        },
+        toLab, 0);
+    cmsPipelineInsertStage(pipeline, cmsAT_END, cmsStageAllocToneCurves(nullptr, 3, nullptr));
+    cmsPipelineInsertStage(pipeline, cmsAT_END, table);
+    cmsPipelineInsertStage(pipeline, cmsAT_END, cmsStageAllocToneCurves(nullptr, 3, nullptr));
+    cmsWriteTag(profile, cmsSigAToB0Tag, pipeline);
+    cmsWriteTag(profile, cmsSigMediaWhitePointTag, cmsD50_XYZ());
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(profile, nullptr, &size);
+    QByteArray icc(qsizetype(size), '\0');
+    cmsSaveProfileToMem(profile, icc.data(), &size);
+    cmsPipelineFree(pipeline);
+    cmsCloseProfile(profile);
+    cmsDeleteTransform(toLab);
+    cmsCloseProfile(lab);
+    cmsCloseProfile(source);
+    return icc;
+}
+
 // The JPEG with an ICC profile put in after its start.
 QByteArray withProfile(const QByteArray& jpeg, const QByteArray& icc) {
     const qsizetype length = icc.size() + 16;
@@ -229,6 +286,7 @@ struct Row {
     QString reference; // the picture the source shows, where ImageMagick can't read its colours itself
     bool deep = false;
     QString ownWhy; // for a turn or a resize, which write the source's own format: why the source must stay, if it must
+    QString lossyWhy; // for a lossy new file (JPEG, WebP, HEIC): why the source must stay, if it must
 };
 
 // The table's sources, in the folder: ImageMagick writes the colour-managed ones.
@@ -254,6 +312,8 @@ std::vector<Row> sources(const Folder& dir) {
     made("bt2020-ref.png", {base, "-profile", dir.path("bt2020.icc")});
     made("p3-ref.png", {base, "-profile", dir.path("p3.icc")});
     dir.write("gamma18.icc", profileOf({0.640, 0.330, 0.300, 0.600, 0.150, 0.060}, 1.8));
+    dir.write("srgb-table.icc", lookupTableOf(profiles + "srgb.icc"));
+    dir.write("romm-table.icc", lookupTableOf(profiles + "rommrgb.icc"));
     const QImage small = pattern().scaled(160, 120), large = pattern().scaled(1200, 900);
     // The CMYK TIFF with each ink stored apart.
     const auto separate = [&dir](const QString& from) {
@@ -314,11 +374,62 @@ std::vector<Row> sources(const Folder& dir) {
          {},
          {},
          true},
+        // Half see-through in a very wide colour space, where one level of 8 bits is a visible step: the
+        // colours must not lose levels on their way through (premultiplied at 8 bits, they do).
+        {"romm-half.png",
+         made("romm-half.png", {base, "-profile", srgb, "-profile", profiles + "rommrgb.icc", "-alpha", "set",
+                                "-channel", "A", "-evaluate", "set", "53.7%", "+channel", "-depth", "8"}),
+         {},
+         {},
+         false,
+         {},
+         tooWide},
+        // Dark colours of it as a TIFF, which stores see-through colours straight as well: those of a level lost
+        // to premultiplying on the way in or out differ by a visible step.
+        {"romm-dark.tif",
+         made("romm-dark.tif", QStringLiteral("-size 64x64 xc:rgb(22,25,31) xc:rgb(32,15,23) +append ( -size 64x64 "
+                                              "xc:rgb(26,44,19) xc:rgb(122,206,80) +append ) -append -profile %1 "
+                                              "-alpha set -channel A -evaluate set 53.7% +channel -depth 8")
+                                   .arg(profiles + "rommrgb.icc")
+                                   .split(' ')),
+         {},
+         {},
+         false,
+         {},
+         tooWide},
         {"prophoto16.png",
          made("prophoto16.png", {deep, "-profile", srgb, "-profile", profiles + "rommrgb.icc"}),
          {},
          {},
-         true},
+         true,
+         {},
+         tooWide},
+        // The same colour space at 8 bits, where a lossy file's coding moves a colour by a visible step.
+        {"romm.png",
+         made("romm.png", {base, "-profile", srgb, "-profile", profiles + "rommrgb.icc", "-depth", "8"}),
+         {},
+         {},
+         false,
+         {},
+         tooWide},
+        {"romm.jpg",
+         made("romm.jpg", {base, "-profile", srgb, "-profile", profiles + "rommrgb.icc", "-quality", "97"}),
+         {},
+         {},
+         false,
+         {},
+         tooWide},
+        // Lookup-table RGB profiles the toolkit can't read, put on pixels already in their spaces: turned into sRGB,
+        // which holds all of the first, and cuts the second's colours.
+        {"srgb-table.png",
+         made("srgb-table.png", {base, "-profile", srgb, "+profile", "icc", "-profile", dir.path("srgb-table.icc")}),
+         {},
+         {}},
+        {"romm-table.png",
+         made("romm-table.png", {base, "-profile", srgb, "-profile", profiles + "rommrgb.icc", "+profile", "icc",
+                                 "-profile", dir.path("romm-table.icc")}),
+         QStringLiteral("its colour profile reaches past sRGB, the only space this program can turn it into"),
+         {}},
         // A v4 profile of lookup tables, which lcms's optimiser resamples coarsely.
         {"cmyk-lut.jpg",
          made("cmyk-lut.jpg", {base, "-profile", srgb, "-profile", profiles + "ps_cmyk.icc", "-quality", "97"}),
@@ -330,14 +441,12 @@ std::vector<Row> sources(const Folder& dir) {
          {},
          {},
          true},
-        // 10 bits a channel, as phones store HDR pictures, each half-way between two 8-bit values; this program
-        // writes HEIC at 8.
+        // 10 bits a channel, as phones store HDR pictures, each half-way between two 8-bit values.
         {"deep.heic",
          heic("deep.heic", {deep, "-evaluate", "add", "28", "-depth", "16"}, {"--matrix_coefficients=0", "-b", "10"}),
          {},
          {},
-         true,
-         "it has more than 8 bits a channel, which the new file can't hold"},
+         true},
         // libheif's converter can't write it as a PNG: the PNG it is made from stands in.
         {"grey-icc.heic",
          heic("grey-icc.heic", {base, "-colorspace", "gray", "-profile", profiles + "sgray.icc"}, {}),
@@ -379,7 +488,7 @@ TEST(ConvertJudged, ASourceGoesToTheTrashOnlyWhenItsNewFileShowsWhatItShowed) {
         const Shown before = row.why.isEmpty() ? shown(row.reference.isEmpty() ? original : row.reference, scratch)
                                                : Shown{QSize(1, 1), {}};
         ASSERT_TRUE(before.size.isValid()) << row.name.toStdString();
-        for (const char* op : {"to PNG", "to JPEG", "to WebP", "compress", "resize", "turn"}) {
+        for (const char* op : {"to PNG", "to TIFF", "to JPEG", "to WebP", "to HEIC", "compress", "resize", "turn"}) {
             SCOPED_TRACE(row.name.toStdString() + " " + op);
             QDir(Trash::homeTrash()).removeRecursively();
             Folder folder;
@@ -391,7 +500,9 @@ TEST(ConvertJudged, ASourceGoesToTheTrashOnlyWhenItsNewFileShowsWhatItShowed) {
                 if (what.startsWith("to ")) {
                     const auto r = ImageConvert::convert(source,
                                                          what == "to PNG"    ? ImageFormat::png
+                                                         : what == "to TIFF" ? ImageFormat::tiff
                                                          : what == "to WebP" ? ImageFormat::webp
+                                                         : what == "to HEIC" ? ImageFormat::heic
                                                                              : ImageFormat::jpeg,
                                                          0.9);
                     made = r.url, note = r.trashFailure;
@@ -410,7 +521,18 @@ TEST(ConvertJudged, ASourceGoesToTheTrashOnlyWhenItsNewFileShowsWhatItShowed) {
             }
             const bool turn = QLatin1String(op) == QLatin1String("turn");
             const bool ownFormat = turn || QLatin1String(op) == QLatin1String("resize");
-            const QString why = row.why.isEmpty() && ownFormat ? row.ownWhy : row.why;
+            const QString what = QString::fromLatin1(op);
+            const QString kindMade = ownFormat           ? QFileInfo(row.name).suffix()
+                                     : what == "to PNG"  ? QStringLiteral("png")
+                                     : what == "to TIFF" ? QStringLiteral("tiff")
+                                     : what == "to WebP" ? QStringLiteral("webp")
+                                     : what == "to HEIC" ? QStringLiteral("heic")
+                                                         : QStringLiteral("jpg");
+            const bool lossyMade = kindMade == "jpg" || kindMade == "webp" || kindMade == "heic";
+            QString why = row.why.isEmpty() && ownFormat ? row.ownWhy : row.why;
+            // A deep picture's HEIC has 10 bits a channel, enough for any colour space.
+            if (why.isEmpty() && lossyMade && !(row.deep && kindMade == "heic"))
+                why = row.lossyWhy;
             const bool gone = QFileInfo::exists(Trash::homeTrash() + QStringLiteral("/files/") + row.name);
             if (!gone) {
                 EXPECT_EQ(folder.read(row.name), row.bytes) << "the source is as it was";
@@ -441,6 +563,9 @@ TEST(ConvertJudged, ASourceGoesToTheTrashOnlyWhenItsNewFileShowsWhatItShowed) {
             }
             const QString kind = QFileInfo(made.toLocalFile()).suffix();
             const bool keepsDeep = row.deep && (kind == "png" || kind == "tif" || kind == "tiff");
+            // A HEIC is lossy: its depth is told by the file, not by its pixels.
+            if (row.deep && kind == "heic")
+                EXPECT_GT(heicBits(made.toLocalFile()), 8) << "cut to 8 bits";
             // A JPEG has no transparency: what was clear is white in it.
             const bool overWhite = kind == "jpg";
             // A lossless file must show every pixel as the source did; a lossy one (JPEG, HEIC) each block's colour,

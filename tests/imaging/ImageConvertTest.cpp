@@ -114,13 +114,21 @@ TEST_F(ImageConvertTest, EveryTargetLooksAsItsSourceDidAndKeepsTheDepthItHolds) 
     };
     const QFile::Permissions ordinaryMode = QFile::permissions(folder.write(QStringLiteral("mode"), "").toLocalFile());
     QFile::remove(folder.path(QStringLiteral("mode")));
+    qsizetype replaced = 0;
     for (const ImageFormat target : ImageFormat::available()) {
         for (const auto& source : sources) {
             SCOPED_TRACE(std::string(source.name) + " to " + target.title().toStdString());
             const QImage before = ImageCodec::decode(source.bytes, ImageCodec::Depth::kept);
             ASSERT_FALSE(before.isNull());
-            const QUrl url =
-                ImageConvert::convert(folder.write(QString::fromLatin1(source.name), source.bytes), target, 0.9).url;
+            const auto done = ImageConvert::convert(folder.write(QString::fromLatin1(source.name), source.bytes),
+                                                    target, 0.9);
+            const QUrl url = done.url;
+            // A PDF page is drawn in sRGB: the swatches' greens and reds of a wider space don't fit it.
+            const bool wideToPdf = target == ImageFormat::pdf && before.colorSpace().isValid();
+            if (wideToPdf)
+                EXPECT_EQ(done.trashFailure, QStringLiteral("kept %1: its colours reach past sRGB, which is all a PDF "
+                                                            "made here holds")
+                                                 .arg(QString::fromLatin1(source.name)));
             QByteArray written;
             ASSERT_TRUE(ImageCodec::readFile(url.toLocalFile(), &written));
             EXPECT_EQ(QFile::permissions(url.toLocalFile()), ordinaryMode) << "made as any new file is";
@@ -135,7 +143,8 @@ TEST_F(ImageConvertTest, EveryTargetLooksAsItsSourceDidAndKeepsTheDepthItHolds) 
                     << "block " << block << ": " << a.name().toStdString() << " shown as " << b.name().toStdString();
             }
             const bool holdsDeep = target == ImageFormat::png || target == ImageFormat::tiff;
-            if (ImageCodec::isDeep(before) && holdsDeep && !ImageCodec::isDeep(after)) {
+            if (ImageCodec::isDeep(before) && (holdsDeep || target == ImageFormat::heic) &&
+                !ImageCodec::isDeep(after)) {
                 ADD_FAILURE() << "cut to 8 bits";
             } else if (ImageCodec::isDeep(before) && holdsDeep) {
                 int differ = 0;
@@ -145,9 +154,13 @@ TEST_F(ImageConvertTest, EveryTargetLooksAsItsSourceDidAndKeepsTheDepthItHolds) 
                 EXPECT_EQ(differ, 0);
             }
             QFile::remove(url.toLocalFile());
+            if (wideToPdf)
+                QFile::remove(folder.path(QString::fromLatin1(source.name)));
+            else
+                ++replaced;
         }
     }
-    EXPECT_EQ(trashed().size(), qsizetype(std::size(sources)) * ImageFormat::available().size());
+    EXPECT_EQ(trashed().size(), replaced);
 }
 
 // A converted picture takes its original's place, so it must hold the original's true pixels: for a PNG of any
@@ -176,8 +189,17 @@ TEST_F(ImageConvertTest, APngOfAnyKindConvertsToItsOwnPixels) {
     const QUrl wide = folder.write(QStringLiteral("wide.png"), noise(2100, 16));
     EXPECT_EQ(errorOf([&] { ImageConvert::convert(wide, ImageFormat::heic, 0.9); }),
               QStringLiteral("Couldn't write wide.heic"));
+    // Half-clear colours in a very wide colour space, too many to blend at 16 bits under this budget: resized at 8,
+    // they lose levels, so the original stays beside its smaller copy.
+    QImage halfClear(1500, 1500, QImage::Format_ARGB32);
+    halfClear.fill(qRgba(19, 34, 42, 137));
+    halfClear.setColorSpace(QColorSpace(QColorSpace::ProPhotoRgb));
+    const QUrl large = folder.write(QStringLiteral("large.png"), halfClear);
+    EXPECT_EQ(ImageConvert::resize(large, 750).trashFailure,
+              QStringLiteral("kept large.png: it is too large to resize its half-clear colours without losing levels"));
     QImageReader::setAllocationLimit(budget);
     EXPECT_TRUE(QFileInfo::exists(wide.toLocalFile()));
+    EXPECT_TRUE(QFileInfo::exists(large.toLocalFile()));
     EXPECT_EQ(trashed().size(), n + 2); // every original converted, and not the wide one
     EXPECT_FALSE(QFileInfo::exists(folder.path(QStringLiteral("wide.heic"))));
 }
