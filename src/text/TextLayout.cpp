@@ -1,5 +1,7 @@
 #include "text/TextLayout.h"
 
+#include "text/Graphemes.h"
+
 #include <QStringList>
 #include <QTextBoundaryFinder>
 #include <algorithm>
@@ -18,30 +20,10 @@ QRectF unionOf(const QRectF& a, const QRectF& b) {
 }
 
 qsizetype characterCount(const QString& text) {
-    if (text.isEmpty())
-        return 0;
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype count = 0;
-    while (finder.toNextBoundary() != -1)
-        ++count;
-    return count;
+    return Graphemes::count(text);
 }
 
 namespace {
-
-// Splits text into its user-perceived characters.
-std::vector<QStringView> graphemes(const QString& text) {
-    std::vector<QStringView> out;
-    if (text.isEmpty())
-        return out;
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype start = 0;
-    for (qsizetype end = finder.toNextBoundary(); end != -1; end = finder.toNextBoundary()) {
-        out.push_back(QStringView(text).mid(start, end - start));
-        start = end;
-    }
-    return out;
-}
 
 QStringView lastCharacter(const QString& text) {
     if (text.isEmpty())
@@ -741,7 +723,7 @@ bool keepsLineBreaks(const std::vector<Line>& lines) {
     static const QString codeCharacters = QStringLiteral("/_{}()[]=<>;|\\$#~*");
     qsizetype all = 0, code = 0;
     for (const Line& line : lines)
-        for (QStringView character : graphemes(line.text)) {
+        for (const QString& character : Graphemes::split(line.text)) {
             ++all;
             if (character.size() == 1 && codeCharacters.contains(character.front()))
                 ++code;
