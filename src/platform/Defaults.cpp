@@ -159,6 +159,7 @@ struct ReadResult {
     bool exists = false;
     bool damaged = false;
     bool tooLarge = false;
+    QString standing; // what stood in the file's place, where it was no plain file
     QVariantMap values;
 };
 
@@ -171,6 +172,7 @@ ReadResult readDomainFile(const QString& path) {
     // Only a plain file is read: a pipe or a device put in its place would hold the start for good.
     if (!info.isFile()) {
         result.damaged = true;
+        result.standing = info.isDir() ? QStringLiteral("a folder") : QStringLiteral("not a plain file");
         return result;
     }
     if (info.size() > Defaults::readLimit) {
@@ -242,6 +244,8 @@ QString failureText(int error) {
     case EACCES:
     case EPERM:
         return QStringLiteral("the file or its folder is read-only");
+    case ENOTDIR:
+        return QStringLiteral("a file stands where its folder should be");
     case EFBIG:
         // A file-size limit of the session or of the file system.
         return QStringLiteral("the file is larger than this system allows");
@@ -290,17 +294,18 @@ void Defaults::load() {
     // A damaged file is small (it was read): where it can't be moved, a copy keeps it.
     if (error == 0 || (result.damaged && QFileInfo(path).isFile() && QFile::copy(path, aside)))
         keptAside = aside;
+    const QString what = result.tooLarge              ? QStringLiteral("too large to read")
+                         : result.standing.isEmpty() ? QStringLiteral("damaged")
+                                                     : result.standing;
     QString message;
     if (keptAside.isEmpty()) {
         writesOff = true;
-        message = (result.tooLarge ? QStringLiteral("Your settings file is too large to read")
-                                   : QStringLiteral("Your settings file is damaged")) +
-                  QStringLiteral(" and couldn't be kept aside (") + FileOps::errorText(error) +
+        message = QStringLiteral("Your settings file is ") + what + QStringLiteral(" and couldn't be kept aside (") +
+                  FileOps::errorText(error) +
                   QStringLiteral("); it is left as it is, and settings changed now won't be saved");
     } else {
-        message = (result.tooLarge ? QStringLiteral("Your settings file was too large to read")
-                                   : QStringLiteral("Your settings file was damaged")) +
-                  QStringLiteral("; it was kept as ") + shownPath(keptAside);
+        message = QStringLiteral("Your settings file was ") + what + QStringLiteral("; it was kept as ") +
+                  shownPath(keptAside);
     }
     std::fprintf(stderr, "pictolarium: %s.\n", qPrintable(message));
     tell(message);

@@ -187,21 +187,23 @@ TEST(Defaults, DamagedEntriesReadAsAbsentAndTheRestSurvives) {
 // the user is told (also when the report comes after the start).
 TEST(Defaults, AFileThatCannotBeReadIsKeptAsideBeforeAnyWrite) {
     const QByteArray valid = "{\"k\": {\"t\": \"bool\", \"v\": true}}";
-    enum Put { Bytes, Sparse, Pipe };
+    enum Put { Bytes, Sparse, Pipe, Folder };
     const struct {
         const char* what;
         Put put;
         QByteArray bytes; // padded with spaces to `size`
         qint64 size;
         const char* kept; // nothing: read
+        const char* was;  // as the user is told
     } rows[] = {
-        {"cut short", Bytes, "{\"a\": {\"t\": \"bool\", \"v\": tr", 0, ".damaged-"},
-        {"not an object", Bytes, "[1, 2, 3]", 0, ".damaged-"},
-        {"binary", Bytes, QByteArray("\x00\x01\x02", 3), 0, ".damaged-"},
-        {"valid, at the limit", Bytes, valid, Defaults::readLimit, nullptr},
-        {"valid, a byte over", Bytes, valid, Defaults::readLimit + 1, ".too-large-"},
-        {"150 MB, sparse", Sparse, {}, 150 * 1024 * 1024, ".too-large-"},
-        {"a pipe", Pipe, {}, 0, ".damaged-"},
+        {"cut short", Bytes, "{\"a\": {\"t\": \"bool\", \"v\": tr", 0, ".damaged-", "damaged"},
+        {"not an object", Bytes, "[1, 2, 3]", 0, ".damaged-", "damaged"},
+        {"binary", Bytes, QByteArray("\x00\x01\x02", 3), 0, ".damaged-", "damaged"},
+        {"valid, at the limit", Bytes, valid, Defaults::readLimit, nullptr, nullptr},
+        {"valid, a byte over", Bytes, valid, Defaults::readLimit + 1, ".too-large-", "too large to read"},
+        {"150 MB, sparse", Sparse, {}, 150 * 1024 * 1024, ".too-large-", "too large to read"},
+        {"a pipe", Pipe, {}, 0, ".damaged-", "not a plain file"},
+        {"a folder", Folder, {}, 0, ".damaged-", "a folder"},
     };
     // Each row on its own: a failed assertion ends its row only.
     const auto check = [&](const auto& row) {
@@ -211,6 +213,8 @@ TEST(Defaults, AFileThatCannotBeReadIsKeptAsideBeforeAnyWrite) {
         QByteArray bytes = row.bytes;
         if (row.put == Pipe) {
             ASSERT_EQ(::mkfifo(path.constData(), 0600), 0);
+        } else if (row.put == Folder) {
+            ASSERT_TRUE(QDir().mkpath(file + QStringLiteral("/inside")));
         } else if (row.put == Sparse) {
             const int fd = ::open(path.constData(), O_WRONLY | O_CREAT, 0600);
             ASSERT_TRUE(fd >= 0 && ::ftruncate(fd, row.size) == 0);
@@ -255,17 +259,19 @@ TEST(Defaults, AFileThatCannotBeReadIsKeptAsideBeforeAnyWrite) {
             QFile f(other);
             EXPECT_TRUE(f.open(QIODevice::ReadOnly) && f.readAll() == "theirs") << other.toStdString();
         }
-        const QString said =
-            QStringLiteral("Your settings file was ") +
-            (row.size > Defaults::readLimit ? QStringLiteral("too large to read") : QStringLiteral("damaged")) +
-            QStringLiteral("; it was kept as ") + d->damagedCopy();
+        const QString said = QStringLiteral("Your settings file was ") + QString::fromLatin1(row.was) +
+                             QStringLiteral("; it was kept as ") + d->damagedCopy();
         EXPECT_EQ(told.all(), QStringList{said});
 
         ASSERT_TRUE(d->set(QStringLiteral("new"), true));
         ASSERT_TRUE(d->flush());
         const QFileInfo kept(d->damagedCopy());
-        EXPECT_EQ(kept.isFile(), row.put != Pipe);
-        EXPECT_EQ(kept.size(), row.put == Sparse ? row.size : bytes.size());
+        EXPECT_EQ(kept.isFile(), row.put == Bytes || row.put == Sparse);
+        EXPECT_EQ(kept.isDir(), row.put == Folder);
+        if (row.put != Folder)
+            EXPECT_EQ(kept.size(), row.put == Sparse ? row.size : bytes.size());
+        else
+            EXPECT_TRUE(QFileInfo(kept.filePath() + QStringLiteral("/inside")).isDir());
         if (row.put == Bytes) {
             QFile f(kept.filePath());
             EXPECT_TRUE(f.open(QIODevice::ReadOnly) && f.readAll() == bytes);
@@ -372,6 +378,17 @@ TEST(Defaults, AWriteThatCannotReachTheDiskIsReported) {
     ASSERT_EQ(shown.all().size(), 2);
     EXPECT_TRUE(shown.all()[1].endsWith(QStringLiteral(": the file or its folder is read-only")))
         << shown.all()[1].toStdString();
+
+    // A file where the settings' folder should be: told in words, not as the system's "Not a directory".
+    const QString blocked = dir.filePath(QStringLiteral("blocked"));
+    writeFile(blocked, "theirs");
+    Defaults under(blocked + QStringLiteral("/inner"), QStringLiteral("test"));
+    Told toldUnder;
+    under.setReport(toldUnder.report());
+    under.set(QStringLiteral("k"), true);
+    EXPECT_FALSE(under.flush());
+    EXPECT_EQ(toldUnder.all(), QStringList{QStringLiteral("Couldn't save your settings in \u201c") + blocked +
+                                           QStringLiteral("/inner\u201d: a file stands where its folder should be")});
 }
 
 TEST(Defaults, AProcessKilledMidWriteLeavesTheOldOrTheNewContent) {
