@@ -10,6 +10,7 @@
 #include "imaging/ShotFiles.h"
 #include "imaging/UserError.h"
 #include "platform/Defaults.h"
+#include "platform/Dispatch.h"
 #include "platform/Notifications.h"
 #include "ui/Brand.h"
 #include "ui/Divider.h"
@@ -37,6 +38,7 @@
 #include <QScreen>
 
 #include <cmath>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -381,10 +383,39 @@ const QImage& ThumbnailView::shownPicture() {
     const double ratio = devicePixelRatioF();
     const QSize pixels(qMax(1, qRound(cardGeometry.imageRect.width() * ratio)),
                        qMax(1, qRound(cardGeometry.imageRect.height() * ratio)));
-    if (pictureCache.size() != pixels && !current.image.isNull()) {
-        pictureCache = current.image.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    if (pictureCache.size() == pixels || current.image.isNull())
+        return pictureCache;
+    // A smooth reduction reads every pixel: a large picture's takes a worker a fifth of a second, which no paint
+    // waits for. A quick sampling stands in for it until it comes.
+    constexpr qint64 smoothHere = 16'000'000;
+    const QImage source = current.image;
+    if (qint64(source.width()) * source.height() <= smoothHere) {
+        pictureCache = source.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         pictureCache.setDevicePixelRatio(ratio);
+        return pictureCache;
     }
+    pictureCache = source.scaled(pixels, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    pictureCache.setDevicePixelRatio(ratio);
+    if (std::exchange(smoothingKey, source.cacheKey()) == source.cacheKey())
+        return pictureCache; // one is on its way; a size that changed meanwhile is asked for again when it comes
+    QPointer<ThumbnailView> self(this);
+    Dispatch::global([self, source, pixels, ratio] {
+        QImage smooth = source.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        smooth.setDevicePixelRatio(ratio);
+        Dispatch::main([self, key = source.cacheKey(), smooth = std::move(smooth)] {
+            if (!self || self->smoothingKey != key)
+                return;
+            self->smoothingKey = 0;
+            if (self->current.image.cacheKey() != key)
+                return;
+            // Taken only at the size still shown; otherwise the next paint asks for the size it needs.
+            if (self->pictureCache.size() == smooth.size())
+                self->pictureCache = smooth;
+            else
+                self->pictureCache = QImage();
+            self->update();
+        });
+    });
     return pictureCache;
 }
 

@@ -296,6 +296,7 @@ private:
     QPointer<QPropertyAnimation> hoverAnimation;
     QImage shadowCache;
     QImage pictureCache;
+    qint64 smoothingKey = 0; // the picture whose smooth reduction a worker is making, 0 for none
     // The redaction review.
     std::unique_ptr<RedactReview> review;
     QImage rsImage; // the unredacted picture

@@ -121,6 +121,27 @@ TEST(ThumbnailView, SizesThePictureAndTheCard) {
     resetSettings();
 }
 
+// A picture too large to reduce in a paint is shown at once by sampling, then smoothly once a worker has reduced it:
+// a one-pixel checkerboard ends grey on the card, not black or white.
+TEST(ThumbnailView, ALargePictureEndsSmoothlyReducedOnTheCard) {
+    resetSettings();
+    for (const QSize size : {QSize(2000, 1500), QSize(6000, 4000)}) {
+        QImage board(size, QImage::Format_RGB32);
+        for (int y = 0; y < size.height(); ++y) {
+            auto* line = reinterpret_cast<QRgb*>(board.scanLine(y));
+            for (int x = 0; x < size.width(); ++x)
+                line[x] = (x + y) % 2 ? 0xffffffff : 0xff000000;
+        }
+        ThumbnailView view(Shot{QUrl::fromLocalFile(QStringLiteral("/tmp/Board.png")), board, QStringLiteral("Board"),
+                                std::nullopt},
+                           std::nullopt, settings());
+        const QPoint centre = view.imageRect().center().toPoint();
+        const auto shown = [&] { return qGray(view.grab().toImage().pixel(centre)); };
+        EXPECT_TRUE(QTest::qWaitFor([&] { return std::abs(shown() - 128) < 24; }, 5000))
+            << size.width() << "x" << size.height() << " shown as " << shown();
+    }
+}
+
 TEST(ThumbnailView, FormatNamesForKnownAndUnknownExtensions) {
     resetSettings();
     const struct {
