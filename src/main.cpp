@@ -48,6 +48,7 @@
 #endif
 #include <csignal>
 #include <cstdio>
+#include <functional>
 
 namespace {
 
@@ -90,6 +91,24 @@ void startNoSessionBus() {
             QFile::encodeName(QStringLiteral("unix:path=") + runtime + QStringLiteral("/pictolarium-no-session-bus")));
 }
 
+// What the settings tell the user, one message after another: a second that comes at once (a file kept aside,
+// then no room to save) would take the first off the screen unread.
+void showInTurn(const QString& message) {
+    static QStringList waiting;
+    static bool showing = false;
+    constexpr double seconds = 5.0;
+    static const std::function<void()> next = [] {
+        showing = !waiting.isEmpty();
+        if (!showing)
+            return;
+        Toast::show(waiting.takeFirst(), QCursor::pos(), seconds);
+        Dispatch::after(int(seconds * 1000) + Toast::fadeInMs + Toast::fadeOutMs, nullptr, next);
+    };
+    waiting.append(message);
+    if (!showing)
+        next();
+}
+
 int run(int argc, char** argv) {
     // A write past the session's file-size limit fails with EFBIG and is told like any failed write; left as it
     // is, the signal would end the program there, with whatever it had not yet saved.
@@ -129,8 +148,7 @@ int run(int argc, char** argv) {
 
     Defaults& defaults = Defaults::standard();
     // A file kept aside at the start, and settings that can't be saved, are shown where the user is looking.
-    defaults.setReport(
-        [](const QString& message) { Dispatch::main([message] { Toast::show(message, QCursor::pos(), 5.0); }); });
+    defaults.setReport([](const QString& message) { Dispatch::main([message] { showInTurn(message); }); });
     Migration::migrateFromPictolite(defaults);
 
     X11Platform platform;

@@ -16,7 +16,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // On disk every value is an object {"t": type, "v": value}. JSON alone cannot tell an integer
 // from a double or bytes from text, and reads must return the type that was written.
@@ -159,6 +162,7 @@ struct ReadResult {
     bool exists = false;
     bool damaged = false;
     bool tooLarge = false;
+    int unreadable = 0; // why a plain file could not be opened
     QString standing; // what stood in the file's place, where it was no plain file
     QVariantMap values;
 };
@@ -179,9 +183,19 @@ ReadResult readDomainFile(const QString& path) {
         result.tooLarge = true;
         return result;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    // Opened without waiting, and looked at again once open: a pipe put in its place meanwhile is not read.
+    const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (descriptor < 0) {
+        result.unreadable = errno;
+        return result;
+    }
+    struct stat opened {};
+    QFile file;
+    if (::fstat(descriptor, &opened) != 0 || !S_ISREG(opened.st_mode) ||
+        !file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(descriptor);
         result.damaged = true;
+        result.standing = QStringLiteral("not a plain file");
         return result;
     }
     // Bounded again: the file may have grown since it was looked at.
@@ -246,6 +260,10 @@ QString failureText(int error) {
         return QStringLiteral("the file or its folder is read-only");
     case ENOTDIR:
         return QStringLiteral("a file stands where its folder should be");
+    case ENOENT:
+        return QStringLiteral("it is linked to a place that doesn't exist");
+    case ELOOP:
+        return QStringLiteral("its links lead round in a circle");
     case EFBIG:
         // A file-size limit of the session or of the file system.
         return QStringLiteral("the file is larger than this system allows");
@@ -280,6 +298,18 @@ std::optional<QVariantMap> Defaults::persistentDomain(const QString& directory, 
 void Defaults::load() {
     const ReadResult result = readDomainFile(path);
     values = result.values;
+    if (result.unreadable) {
+        // Most likely the user's own doing (a mode, an owner): nothing is moved, and nothing written over it.
+        writesOff = true;
+        const QString message = QStringLiteral("Your settings file can't be read (") +
+                                (result.unreadable == EACCES || result.unreadable == EPERM
+                                     ? QStringLiteral("there is no permission to read it")
+                                     : FileOps::errorText(result.unreadable)) +
+                                QStringLiteral("); it is left as it is, and settings changed now won't be saved");
+        std::fprintf(stderr, "pictolarium: %s.\n", qPrintable(message));
+        tell(message);
+        return;
+    }
     if (!result.damaged && !result.tooLarge)
         return;
     // Kept for the user before the next write replaces it, under a name of its own: nothing there is replaced.
@@ -301,7 +331,7 @@ void Defaults::load() {
     if (keptAside.isEmpty()) {
         writesOff = true;
         message = QStringLiteral("Your settings file is ") + what + QStringLiteral(" and couldn't be kept aside (") +
-                  FileOps::errorText(error) +
+                  (error == EEXIST ? QStringLiteral("every name to keep it under is taken") : failureText(error)) +
                   QStringLiteral("); it is left as it is, and settings changed now won't be saved");
     } else {
         message = QStringLiteral("Your settings file was ") + what + QStringLiteral("; it was kept as ") +

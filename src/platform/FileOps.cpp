@@ -1,6 +1,7 @@
 #include "platform/FileOps.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <cstdio>
@@ -32,6 +33,23 @@ int renameNoReplace(const QString& from, const QString& to) {
 
 QString errorText(int errnum) {
     return QString::fromStdString(std::generic_category().message(errnum));
+}
+
+QString throughLinks(const QString& path, int& error) {
+    error = 0;
+    QString at = path;
+    // As many as the system itself follows.
+    for (int hops = 0; hops < 40; ++hops) {
+        const QFileInfo info(at);
+        if (!info.isSymLink())
+            return at;
+        const QString next = info.symLinkTarget();
+        if (next.isEmpty())
+            return at;
+        at = next;
+    }
+    error = ELOOP;
+    return path;
 }
 
 } // namespace FileOps

@@ -1,5 +1,6 @@
 #include "platform/FileWrites.h"
 
+#include "platform/FileOps.h"
 #include "platform/UnnamedFile.h"
 
 #include <QFileInfo>
@@ -69,7 +70,11 @@ int replaceWith(const QString& path, const QByteArray& bytes) {
     const Scope scope;
     if (!scope.admitted())
         return ECANCELED;
-    UnnamedFile file(QFileInfo(QFileInfo(path).isSymLink() ? QFileInfo(path).symLinkTarget() : path).absolutePath());
+    int error = 0;
+    const QString target = FileOps::throughLinks(path, error);
+    if (error)
+        return error;
+    UnnamedFile file(QFileInfo(target).absolutePath());
     if (!file.isOpen())
         return errno ? errno : EIO;
     file.useUserMode();

@@ -1,5 +1,6 @@
 #include "platform/UnnamedFile.h"
 
+#include "platform/FileOps.h"
 #include "platform/WholeIo.h"
 
 #include <QFile>
@@ -181,14 +182,11 @@ int UnnamedFile::link(const QString& path) {
 int UnnamedFile::replace(const QString& path) {
     if (const int error = sync())
         return error;
-    QString target = path;
-    // Settings kept elsewhere and linked in stay where they are kept.
-    const QFileInfo info(path);
-    if (info.isSymLink()) {
-        const QString resolved = info.symLinkTarget();
-        if (!resolved.isEmpty())
-            target = resolved;
-    }
+    // Settings kept elsewhere and linked in, through however many links, stay where they are kept.
+    int error = 0;
+    const QString target = FileOps::throughLinks(path, error);
+    if (error)
+        return error;
     const QByteArray name = QFile::encodeName(target);
     struct stat existing;
     if (::stat(name.constData(), &existing) == 0) {

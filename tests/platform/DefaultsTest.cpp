@@ -19,6 +19,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -284,6 +285,31 @@ TEST(Defaults, AFileThatCannotBeReadIsKeptAsideBeforeAnyWrite) {
         check(row);
     }
 
+    // A file the user may not read is neither read, moved nor written over: it is told, and kept as it is. Tried as
+    // a user the file's mode binds, in a child process.
+    {
+        QTemporaryDir locked;
+        QFile::setPermissions(locked.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                 QFile::ReadOther | QFile::ExeOther);
+        writeFile(domainFile(locked), valid);
+        QFile::setPermissions(domainFile(locked), QFileDevice::Permissions());
+        GTEST_FLAG_SET(death_test_style, "threadsafe");
+        EXPECT_EXIT(
+            {
+                if (geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
+                                       ::setresuid(65534, 65534, 65534) != 0))
+                    std::exit(2);
+                Defaults d(locked.path(), QStringLiteral("test"));
+                d.set(QStringLiteral("k"), false);
+                std::exit(!d.flush() && d.damagedCopy().isEmpty() ? 0 : 1);
+            },
+            ::testing::ExitedWithCode(0), "Your settings file can't be read \\(there is no permission to read it\\)");
+        EXPECT_EQ(QDir(locked.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("test.json")});
+        QFile::setPermissions(domainFile(locked), QFile::ReadOwner | QFile::WriteOwner);
+        QFile f(domainFile(locked));
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly) && f.readAll() == valid);
+    }
+
     // Where it can't be moved (a folder made immutable binds root as well), it is left as it is and nothing is
     // written over it.
     QTemporaryDir dir;
@@ -420,18 +446,43 @@ TEST(Defaults, AProcessKilledMidWriteLeavesTheOldOrTheNewContent) {
 
 // Settings kept elsewhere and linked in (a dotfiles folder): a write goes to the file linked to, and the link stays.
 TEST(Defaults, ALinkedSettingsFileIsWrittenThroughTheLink) {
+    // Through one link and through a chain of them: every link stays a link.
+    for (const int links : {1, 3}) {
+        SCOPED_TRACE(links);
+        QTemporaryDir dir;
+        const QString kept = dir.filePath(QStringLiteral("dotfiles/test.json"));
+        QDir().mkpath(dir.filePath(QStringLiteral("dotfiles")));
+        writeFile(kept, "{}");
+        QFile::setPermissions(kept, QFile::ReadOwner | QFile::WriteOwner);
+        QString to = kept;
+        for (int n = 1; n < links; ++n) {
+            const QString link = dir.filePath(QStringLiteral("dotfiles/link%1").arg(n));
+            ASSERT_TRUE(QFile::link(to, link));
+            to = link;
+        }
+        ASSERT_TRUE(QFile::link(to, domainFile(dir)));
+        Defaults d(dir.path(), QStringLiteral("test"));
+        ASSERT_TRUE(d.set(QStringLiteral("k"), qlonglong(7)));
+        ASSERT_TRUE(d.flush());
+        EXPECT_TRUE(QFileInfo(domainFile(dir)).isSymLink());
+        for (int n = 1; n < links; ++n)
+            EXPECT_TRUE(QFileInfo(dir.filePath(QStringLiteral("dotfiles/link%1").arg(n))).isSymLink()) << n;
+        EXPECT_EQ(
+            Defaults(dir.filePath(QStringLiteral("dotfiles")), QStringLiteral("test")).integer(QStringLiteral("k")), 7);
+        EXPECT_FALSE(QFile::permissions(kept) & (QFile::ReadGroup | QFile::ReadOther))
+            << "the linked file's mode is kept";
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1) << "nothing left beside it";
+    }
+
+    // Links that lead round in a circle are left as they are, and the user is told in words.
     QTemporaryDir dir;
-    const QString kept = dir.filePath(QStringLiteral("dotfiles/test.json"));
-    QDir().mkpath(dir.filePath(QStringLiteral("dotfiles")));
-    writeFile(kept, "{}");
-    QFile::setPermissions(kept, QFile::ReadOwner | QFile::WriteOwner);
-    ASSERT_TRUE(QFile::link(kept, domainFile(dir)));
+    ASSERT_TRUE(QFile::link(domainFile(dir), domainFile(dir)));
     Defaults d(dir.path(), QStringLiteral("test"));
-    ASSERT_TRUE(d.set(QStringLiteral("k"), qlonglong(7)));
-    ASSERT_TRUE(d.flush());
-    EXPECT_TRUE(QFileInfo(domainFile(dir)).isSymLink());
-    EXPECT_EQ(Defaults(dir.filePath(QStringLiteral("dotfiles")), QStringLiteral("test")).integer(QStringLiteral("k")),
-              7);
-    EXPECT_FALSE(QFile::permissions(kept) & (QFile::ReadGroup | QFile::ReadOther)) << "the linked file's mode is kept";
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1) << "nothing left beside it";
+    Told told;
+    d.setReport(told.report());
+    d.set(QStringLiteral("k"), true);
+    EXPECT_FALSE(d.flush());
+    EXPECT_EQ(QFileInfo(domainFile(dir)).symLinkTarget(), domainFile(dir));
+    EXPECT_EQ(told.all(), QStringList{QStringLiteral("Couldn't save your settings in \u201c") + dir.path() +
+                                      QStringLiteral("\u201d: its links lead round in a circle")});
 }
