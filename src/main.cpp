@@ -40,6 +40,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QPointer>
 #include <QThreadPool>
 #include <QTimer>
 
@@ -92,16 +93,23 @@ void startNoSessionBus() {
 }
 
 // What the settings tell the user, one message after another: a second that comes at once (a file kept aside,
-// then no room to save) would take the first off the screen unread.
+// then no room to save) would take the first off the screen unread. Nor does one take the place of another
+// message of the program's: it waits until that has gone.
 void showInTurn(const QString& message) {
     static QStringList waiting;
     static bool showing = false;
+    static QPointer<QWidget> ours;
     constexpr double seconds = 5.0;
     static const std::function<void()> next = [] {
         showing = !waiting.isEmpty();
         if (!showing)
             return;
+        if (QWidget* shown = Toast::current(); shown && shown != ours && shown->isVisible()) {
+            Dispatch::after(250, nullptr, next);
+            return;
+        }
         Toast::show(waiting.takeFirst(), QCursor::pos(), seconds);
+        ours = Toast::current();
         Dispatch::after(int(seconds * 1000) + Toast::fadeInMs + Toast::fadeOutMs, nullptr, next);
     };
     waiting.append(message);

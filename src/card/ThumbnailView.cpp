@@ -386,7 +386,8 @@ const QImage& ThumbnailView::shownPicture() {
     if (pictureCache.size() == pixels || current.image.isNull())
         return pictureCache;
     // A smooth reduction reads every pixel: a large picture's takes a worker a fifth of a second, which no paint
-    // waits for. A quick sampling stands in for it until it comes.
+    // waits for. Until it comes, a sampling of four times as many pixels, reduced smoothly, stands in for it (and
+    // is what a drag started meanwhile carries).
     constexpr qint64 smoothHere = 16'000'000;
     const QImage source = current.image;
     if (qint64(source.width()) * source.height() <= smoothHere) {
@@ -394,7 +395,9 @@ const QImage& ThumbnailView::shownPicture() {
         pictureCache.setDevicePixelRatio(ratio);
         return pictureCache;
     }
-    pictureCache = source.scaled(pixels, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    const QSize sampled = (pixels * 4).boundedTo(source.size());
+    pictureCache = source.scaled(sampled, Qt::IgnoreAspectRatio, Qt::FastTransformation)
+                       .scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     pictureCache.setDevicePixelRatio(ratio);
     if (std::exchange(smoothingKey, source.cacheKey()) == source.cacheKey())
         return pictureCache; // one is on its way; a size that changed meanwhile is asked for again when it comes

@@ -169,9 +169,16 @@ struct ReadResult {
 
 ReadResult readDomainFile(const QString& path) {
     ReadResult result;
-    const QFileInfo info(path);
-    if (!info.exists())
+    struct stat seen {};
+    if (::stat(QFile::encodeName(path).constData(), &seen) != 0) {
+        // A folder on the way the user may not enter hides the file: it is not taken for absent.
+        if (errno == EACCES || errno == EPERM) {
+            result.exists = true;
+            result.unreadable = errno;
+        }
         return result;
+    }
+    const QFileInfo info(path);
     result.exists = true;
     // Only a plain file is read: a pipe or a device put in its place would hold the start for good.
     if (!info.isFile()) {
@@ -263,7 +270,7 @@ QString failureText(int error) {
     case ENOENT:
         return QStringLiteral("it is linked to a place that doesn't exist");
     case ELOOP:
-        return QStringLiteral("its links lead round in a circle");
+        return QStringLiteral("its links lead round in a circle, or through more than the system follows");
     case EFBIG:
         // A file-size limit of the session or of the file system.
         return QStringLiteral("the file is larger than this system allows");
@@ -313,16 +320,21 @@ void Defaults::load() {
     if (!result.damaged && !result.tooLarge)
         return;
     // Kept for the user before the next write replaces it, under a name of its own: nothing there is replaced.
+    // A plain file at the end of links is kept beside itself, and the links stay for the next write to go through;
+    // anything else (a device, a pipe, a folder) is left where it is and the link to it is moved.
+    int linkError = 0;
+    const QString end = FileOps::throughLinks(path, linkError);
+    const QString moved = linkError == 0 && end != path && QFileInfo(end).isFile() ? end : path;
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    const QString stem = path + (result.tooLarge ? QStringLiteral(".too-large-") : QStringLiteral(".damaged-")) + stamp;
+    const QString stem = moved + (result.tooLarge ? QStringLiteral(".too-large-") : QStringLiteral(".damaged-")) + stamp;
     QString aside = stem;
-    int error = FileOps::renameNoReplace(path, aside);
+    int error = FileOps::renameNoReplace(moved, aside);
     for (int n = 2; error == EEXIST && n < 100; ++n) {
         aside = stem + QLatin1Char('-') + QString::number(n);
-        error = FileOps::renameNoReplace(path, aside);
+        error = FileOps::renameNoReplace(moved, aside);
     }
     // A damaged file is small (it was read): where it can't be moved, a copy keeps it.
-    if (error == 0 || (result.damaged && QFileInfo(path).isFile() && QFile::copy(path, aside)))
+    if (error == 0 || (result.damaged && QFileInfo(moved).isFile() && QFile::copy(moved, aside)))
         keptAside = aside;
     const QString what = result.tooLarge              ? QStringLiteral("too large to read")
                          : result.standing.isEmpty() ? QStringLiteral("damaged")
@@ -414,7 +426,11 @@ void Defaults::writeLoop() {
         caughtUp.notify_all();
         if (newFailure) {
             hold.unlock();
-            tell(QStringLiteral("Couldn't save your settings in \u201c") + shownPath(QFileInfo(path).absolutePath()) +
+            // Named where the file really is: at the end of its links.
+            int linkError = 0;
+            const QString end = FileOps::throughLinks(path, linkError);
+            tell(QStringLiteral("Couldn't save your settings in \u201c") +
+                 shownPath(QFileInfo(linkError ? path : end).absolutePath()) +
                  QStringLiteral("\u201d: ") + failureText(error));
             hold.lock();
         }

@@ -1,11 +1,12 @@
 #include "platform/FileOps.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -37,16 +38,31 @@ QString errorText(int errnum) {
 
 QString throughLinks(const QString& path, int& error) {
     error = 0;
-    QString at = path;
+    // A name in the folder it really is in: a relative target is read from there, as the system reads it, which need
+    // not be the folder a path names when a folder on the way is a link too ("..", or a link to a linked folder).
+    const auto inRealFolder = [](const QByteArray& name) {
+        const qsizetype slash = name.lastIndexOf('/');
+        const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : name.left(slash);
+        char* real = ::realpath(folder.constData(), nullptr);
+        if (!real)
+            return name;
+        QByteArray out(real);
+        std::free(real);
+        return (out.endsWith('/') ? out : out + '/') + name.mid(slash + 1);
+    };
+    QByteArray at = QFile::encodeName(path);
     // As many as the system itself follows.
-    for (int hops = 0; hops < 40; ++hops) {
-        const QFileInfo info(at);
-        if (!info.isSymLink())
-            return at;
-        const QString next = info.symLinkTarget();
-        if (next.isEmpty())
-            return at;
-        at = next;
+    for (int links = 0; links <= 40; ++links) {
+        struct stat info {};
+        if (::lstat(at.constData(), &info) != 0 || !S_ISLNK(info.st_mode))
+            return QFile::decodeName(at);
+        QByteArray target(4096, '\0');
+        const ssize_t length = ::readlink(at.constData(), target.data(), size_t(target.size()));
+        if (length <= 0 || length >= target.size())
+            return QFile::decodeName(at);
+        target.truncate(length);
+        const QByteArray real = inRealFolder(at);
+        at = inRealFolder(target.startsWith('/') ? target : real.left(real.lastIndexOf('/') + 1) + target);
     }
     error = ELOOP;
     return path;

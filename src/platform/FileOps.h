@@ -13,8 +13,8 @@ int renameNoReplace(const QString& from, const QString& to);
 // The system's text for an errno value, safe to call from any thread.
 QString errorText(int errnum);
 
-// Where a path's links end: the path itself when it is no link, else the last link's target (which need not exist).
-// ELOOP in `error` when the links go round, or on too long.
+// Where a path's links end, as the system follows them: the path itself when it is no link, else the last link's
+// target (which need not exist). ELOOP in `error` when the links go round, or through more than the system follows.
 QString throughLinks(const QString& path, int& error);
 
 } // namespace FileOps

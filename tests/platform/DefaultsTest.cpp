@@ -285,14 +285,18 @@ TEST(Defaults, AFileThatCannotBeReadIsKeptAsideBeforeAnyWrite) {
         check(row);
     }
 
-    // A file the user may not read is neither read, moved nor written over: it is told, and kept as it is. Tried as
-    // a user the file's mode binds, in a child process.
-    {
+    // A file the user may not read, or in a folder the user may not enter, is neither read, moved nor written over:
+    // it is told, and kept as it is. Tried as a user the modes bind, in a child process.
+    for (const bool folder : {false, true}) {
+        SCOPED_TRACE(folder ? "a folder that can't be entered" : "a file that can't be read");
         QTemporaryDir locked;
         QFile::setPermissions(locked.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
                                                  QFile::ReadOther | QFile::ExeOther);
         writeFile(domainFile(locked), valid);
-        QFile::setPermissions(domainFile(locked), QFileDevice::Permissions());
+        if (folder)
+            QFile::setPermissions(locked.path(), QFileDevice::Permissions());
+        else
+            QFile::setPermissions(domainFile(locked), QFileDevice::Permissions());
         GTEST_FLAG_SET(death_test_style, "threadsafe");
         EXPECT_EXIT(
             {
@@ -304,6 +308,7 @@ TEST(Defaults, AFileThatCannotBeReadIsKeptAsideBeforeAnyWrite) {
                 std::exit(!d.flush() && d.damagedCopy().isEmpty() ? 0 : 1);
             },
             ::testing::ExitedWithCode(0), "Your settings file can't be read \\(there is no permission to read it\\)");
+        QFile::setPermissions(locked.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         EXPECT_EQ(QDir(locked.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("test.json")});
         QFile::setPermissions(domainFile(locked), QFile::ReadOwner | QFile::WriteOwner);
         QFile f(domainFile(locked));
@@ -446,8 +451,8 @@ TEST(Defaults, AProcessKilledMidWriteLeavesTheOldOrTheNewContent) {
 
 // Settings kept elsewhere and linked in (a dotfiles folder): a write goes to the file linked to, and the link stays.
 TEST(Defaults, ALinkedSettingsFileIsWrittenThroughTheLink) {
-    // Through one link and through a chain of them: every link stays a link.
-    for (const int links : {1, 3}) {
+    // Through one link and through a chain of them, as long as the system follows: every link stays a link.
+    for (const int links : {1, 3, 40}) {
         SCOPED_TRACE(links);
         QTemporaryDir dir;
         const QString kept = dir.filePath(QStringLiteral("dotfiles/test.json"));
@@ -474,6 +479,30 @@ TEST(Defaults, ALinkedSettingsFileIsWrittenThroughTheLink) {
         EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1) << "nothing left beside it";
     }
 
+    // A relative link read from the folder it really is in, under a linked folder; and a damaged file at the end is
+    // kept beside itself, with the links left for the new file to be written through.
+    {
+        QTemporaryDir dir;
+        const QString real = dir.filePath(QStringLiteral("dotfiles/config")), end = dir.filePath(QStringLiteral("dotfiles/pict.json"));
+        QDir().mkpath(real);
+        writeFile(end, "{ damaged");
+        ASSERT_TRUE(QFile::link(QStringLiteral("dotfiles/config"), dir.filePath(QStringLiteral("config"))));
+        ASSERT_TRUE(QFile::link(QStringLiteral("../pict.json"), real + QStringLiteral("/test.json")));
+        Defaults d(dir.filePath(QStringLiteral("config")), QStringLiteral("test"));
+        Told told;
+        d.setReport(told.report());
+        ASSERT_TRUE(d.damagedCopy().startsWith(end + QStringLiteral(".damaged-"))) << d.damagedCopy().toStdString();
+        EXPECT_EQ(told.all(), QStringList{QStringLiteral("Your settings file was damaged; it was kept as ") +
+                                          d.damagedCopy()});
+        ASSERT_TRUE(d.set(QStringLiteral("k"), qlonglong(9)));
+        ASSERT_TRUE(d.flush());
+        EXPECT_TRUE(QFileInfo(real + QStringLiteral("/test.json")).isSymLink());
+        EXPECT_EQ(Defaults(dir.filePath(QStringLiteral("dotfiles")), QStringLiteral("pict")).integer(QStringLiteral("k")), 9);
+        QFile kept(d.damagedCopy());
+        EXPECT_TRUE(kept.open(QIODevice::ReadOnly) && kept.readAll() == "{ damaged");
+        EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("pict.json")))) << "read from the path's text";
+    }
+
     // Links that lead round in a circle are left as they are, and the user is told in words.
     QTemporaryDir dir;
     ASSERT_TRUE(QFile::link(domainFile(dir), domainFile(dir)));
@@ -484,5 +513,5 @@ TEST(Defaults, ALinkedSettingsFileIsWrittenThroughTheLink) {
     EXPECT_FALSE(d.flush());
     EXPECT_EQ(QFileInfo(domainFile(dir)).symLinkTarget(), domainFile(dir));
     EXPECT_EQ(told.all(), QStringList{QStringLiteral("Couldn't save your settings in \u201c") + dir.path() +
-                                      QStringLiteral("\u201d: its links lead round in a circle")});
+                                      QStringLiteral("\u201d: its links lead round in a circle, or through more than the system follows")});
 }
