@@ -162,7 +162,7 @@ struct ReadResult {
     bool exists = false;
     bool damaged = false;
     bool tooLarge = false;
-    int unreadable = 0; // why a plain file could not be opened
+    int unreadable = 0; // why the file, or a folder on its way, could not be read
     QString standing; // what stood in the file's place, where it was no plain file
     QVariantMap values;
 };
