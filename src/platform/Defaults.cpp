@@ -171,8 +171,9 @@ ReadResult readDomainFile(const QString& path) {
     ReadResult result;
     struct stat seen {};
     if (::stat(QFile::encodeName(path).constData(), &seen) != 0) {
-        // A folder on the way the user may not enter hides the file: it is not taken for absent.
-        if (errno == EACCES || errno == EPERM) {
+        // Only a file that isn't there is absent: one the system can't reach (a folder on the way the user may not
+        // enter, links too many) is not taken for absent and written over.
+        if (errno != ENOENT && errno != ENOTDIR) {
             result.exists = true;
             result.unreadable = errno;
         }
@@ -271,6 +272,10 @@ QString failureText(int error) {
         return QStringLiteral("it is linked to a place that doesn't exist");
     case ELOOP:
         return QStringLiteral("its links lead round in a circle, or through more than the system follows");
+    case EILSEQ:
+        return QStringLiteral("a link names it in characters that aren't text");
+    case EEXIST:
+        return QStringLiteral("something other than a settings file stands in its place");
     case EFBIG:
         // A file-size limit of the session or of the file system.
         return QStringLiteral("the file is larger than this system allows");
@@ -311,7 +316,7 @@ void Defaults::load() {
         const QString message = QStringLiteral("Your settings file can't be read (") +
                                 (result.unreadable == EACCES || result.unreadable == EPERM
                                      ? QStringLiteral("there is no permission to read it")
-                                     : FileOps::errorText(result.unreadable)) +
+                                     : failureText(result.unreadable)) +
                                 QStringLiteral("); it is left as it is, and settings changed now won't be saved");
         std::fprintf(stderr, "pictolarium: %s.\n", qPrintable(message));
         tell(message);
@@ -325,6 +330,17 @@ void Defaults::load() {
     int linkError = 0;
     const QString end = FileOps::throughLinks(path, linkError);
     const QString moved = linkError == 0 && end != path && QFileInfo(end).isFile() ? end : path;
+    // A file at the end of links that can't be named again: the links and the file stay, and nothing is written.
+    if (linkError != 0 && linkError != ELOOP) {
+        writesOff = true;
+        const QString message = QStringLiteral("Your settings file is ") +
+                                (result.tooLarge ? QStringLiteral("too large to read") : QStringLiteral("damaged")) +
+                                QStringLiteral(" and couldn't be kept aside (") + failureText(linkError) +
+                                QStringLiteral("); it is left as it is, and settings changed now won't be saved");
+        std::fprintf(stderr, "pictolarium: %s.\n", qPrintable(message));
+        tell(message);
+        return;
+    }
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     const QString stem = moved + (result.tooLarge ? QStringLiteral(".too-large-") : QStringLiteral(".damaged-")) + stamp;
     QString aside = stem;

@@ -51,15 +51,23 @@ QString throughLinks(const QString& path, int& error) {
         return (out.endsWith('/') ? out : out + '/') + name.mid(slash + 1);
     };
     QByteArray at = QFile::encodeName(path);
+    // A name that is no text (bytes that aren't UTF-8) can't be given back as one: refused rather than another
+    // name written in its place.
+    const auto named = [&error](const QByteArray& name) {
+        const QString text = QFile::decodeName(name);
+        if (QFile::encodeName(text) != name)
+            error = EILSEQ;
+        return text;
+    };
     // As many as the system itself follows.
     for (int links = 0; links <= 40; ++links) {
         struct stat info {};
         if (::lstat(at.constData(), &info) != 0 || !S_ISLNK(info.st_mode))
-            return QFile::decodeName(at);
+            return named(at);
         QByteArray target(4096, '\0');
         const ssize_t length = ::readlink(at.constData(), target.data(), size_t(target.size()));
         if (length <= 0 || length >= target.size())
-            return QFile::decodeName(at);
+            return named(at);
         target.truncate(length);
         const QByteArray real = inRealFolder(at);
         at = inRealFolder(target.startsWith('/') ? target : real.left(real.lastIndexOf('/') + 1) + target);

@@ -14,7 +14,8 @@ int renameNoReplace(const QString& from, const QString& to);
 QString errorText(int errnum);
 
 // Where a path's links end, as the system follows them: the path itself when it is no link, else the last link's
-// target (which need not exist). ELOOP in `error` when the links go round, or through more than the system follows.
+// target (which need not exist). ELOOP in `error` when the links go round, or through more than the system follows;
+// EILSEQ when the end's name is not text (and so can't be named again).
 QString throughLinks(const QString& path, int& error);
 
 } // namespace FileOps

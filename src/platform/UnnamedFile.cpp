@@ -190,9 +190,13 @@ int UnnamedFile::replace(const QString& path) {
     const QByteArray name = QFile::encodeName(target);
     struct stat existing;
     if (::stat(name.constData(), &existing) == 0) {
-        // The rename would replace a file the user may not change: a read-only file stays as it is, also for a
-        // user whom the system would let write it.
-        if (::access(name.constData(), W_OK) != 0 || (existing.st_mode & 0222) == 0)
+        // Only a plain file is replaced: a pipe, a device or a folder put there meanwhile stays as it is.
+        if (!S_ISREG(existing.st_mode))
+            return EEXIST;
+        // The rename would replace a file the user may not change or read: it stays as it is, also for a user whom
+        // the system would let write it.
+        if (::access(name.constData(), W_OK) != 0 || ::access(name.constData(), R_OK) != 0 ||
+            (existing.st_mode & 0222) == 0 || (existing.st_mode & 0444) == 0)
             return EACCES;
         ::fchmod(descriptor, existing.st_mode & 07777);
     }

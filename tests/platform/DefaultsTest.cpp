@@ -18,6 +18,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <linux/fs.h>
@@ -512,6 +513,44 @@ TEST(Defaults, ALinkedSettingsFileIsWrittenThroughTheLink) {
     d.set(QStringLiteral("k"), true);
     EXPECT_FALSE(d.flush());
     EXPECT_EQ(QFileInfo(domainFile(dir)).symLinkTarget(), domainFile(dir));
-    EXPECT_EQ(told.all(), QStringList{QStringLiteral("Couldn't save your settings in \u201c") + dir.path() +
-                                      QStringLiteral("\u201d: its links lead round in a circle, or through more than the system follows")});
+    EXPECT_EQ(told.all(), QStringList{QStringLiteral("Your settings file can't be read (its links lead round in a "
+                                                     "circle, or through more than the system follows); it is left "
+                                                     "as it is, and settings changed now won't be saved")});
+
+    // The end's name is not text, or a pipe took its place while the program ran: nothing is written in its place
+    // or beside it, and the user is told.
+    QTemporaryDir other;
+    const QByteArray notText = QFile::encodeName(other.path()) + "/caf\xe9.json";
+    {
+        QFile f;
+        const int fd = ::open(notText.constData(), O_WRONLY | O_CREAT, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_TRUE(f.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle) && f.write("{}") == 2);
+    }
+    ASSERT_EQ(::symlink(notText.constData(), QFile::encodeName(domainFile(other, "linked")).constData()), 0);
+    Defaults linked(other.path(), QStringLiteral("linked"));
+    Told toldLinked;
+    linked.setReport(toldLinked.report());
+    linked.set(QStringLiteral("k"), true);
+    EXPECT_FALSE(linked.flush());
+    // Counted by the system: a listing in text would not show the name that isn't.
+    int names = 0;
+    if (DIR* folder = ::opendir(QFile::encodeName(other.path()).constData())) {
+        while (const dirent* entry = ::readdir(folder))
+            names += entry->d_name[0] != '.';
+        ::closedir(folder);
+    }
+    EXPECT_EQ(names, 2) << "nothing beside";
+    ASSERT_EQ(toldLinked.all().size(), 1);
+    EXPECT_TRUE(toldLinked.all()[0].endsWith(QStringLiteral(": a link names it in characters that aren't text")))
+        << toldLinked.all()[0].toStdString();
+
+    const QString pipe = other.filePath(QStringLiteral("pipe"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    QFile::remove(domainFile(other, "linked"));
+    ASSERT_TRUE(QFile::link(pipe, domainFile(other, "linked")));
+    linked.set(QStringLiteral("k2"), true);
+    EXPECT_FALSE(linked.flush());
+    struct stat after {};
+    EXPECT_TRUE(::stat(QFile::encodeName(pipe).constData(), &after) == 0 && S_ISFIFO(after.st_mode));
 }
