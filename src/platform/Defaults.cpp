@@ -330,27 +330,18 @@ void Defaults::load() {
     int linkError = 0;
     const QString end = FileOps::throughLinks(path, linkError);
     const QString moved = linkError == 0 && end != path && QFileInfo(end).isFile() ? end : path;
-    // A file at the end of links that can't be named again: the links and the file stay, and nothing is written.
-    if (linkError != 0 && linkError != ELOOP) {
-        writesOff = true;
-        const QString message = QStringLiteral("Your settings file is ") +
-                                (result.tooLarge ? QStringLiteral("too large to read") : QStringLiteral("damaged")) +
-                                QStringLiteral(" and couldn't be kept aside (") + failureText(linkError) +
-                                QStringLiteral("); it is left as it is, and settings changed now won't be saved");
-        std::fprintf(stderr, "pictolarium: %s.\n", qPrintable(message));
-        tell(message);
-        return;
-    }
+    // A file at the end of links that can't be named again stays, with its links, and nothing is written.
+    const bool unnamed = linkError != 0 && linkError != ELOOP;
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     const QString stem = moved + (result.tooLarge ? QStringLiteral(".too-large-") : QStringLiteral(".damaged-")) + stamp;
     QString aside = stem;
-    int error = FileOps::renameNoReplace(moved, aside);
+    int error = unnamed ? linkError : FileOps::renameNoReplace(moved, aside);
     for (int n = 2; error == EEXIST && n < 100; ++n) {
         aside = stem + QLatin1Char('-') + QString::number(n);
         error = FileOps::renameNoReplace(moved, aside);
     }
     // A damaged file is small (it was read): where it can't be moved, a copy keeps it.
-    if (error == 0 || (result.damaged && QFileInfo(moved).isFile() && QFile::copy(moved, aside)))
+    if (error == 0 || (!unnamed && result.damaged && QFileInfo(moved).isFile() && QFile::copy(moved, aside)))
         keptAside = aside;
     const QString what = result.tooLarge              ? QStringLiteral("too large to read")
                          : result.standing.isEmpty() ? QStringLiteral("damaged")
